@@ -1,0 +1,16 @@
+#include <gtest/gtest.h>
+
+#ifdef ZK_TEST_GUI
+#include <QApplication>
+using App = QApplication;
+#else
+#include <QCoreApplication>
+using App = QCoreApplication;
+#endif
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    App app(argc, argv);
+    return RUN_ALL_TESTS();
+}
