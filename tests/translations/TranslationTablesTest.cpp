@@ -1,0 +1,211 @@
+// The translation lists against their rules: the key list, placeholders, names
+// that stay in Latin letters, the right-to-left handle mark, French spacing, the
+// sample rows, and every text the code looks up being a key.
+#include <gtest/gtest.h>
+
+#include "design/L10n.h"
+#include "design/StringLists.h"
+#include "design/Strings.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QThread>
+
+#include <vector>
+
+namespace {
+
+const char *const kKeys[] = {
+#include "translation_keys.inc"
+};
+
+struct Sample {
+    const char *table;
+    const char *key;
+    const char *value;
+};
+const Sample kSamples[] = {
+#include "sample_rows.inc"
+};
+
+struct Named {
+    const char *name;
+    AppLanguage language;
+    const StringLists::List *list;
+};
+const Named kTables[] = {
+    {"russian", AppLanguage::ru, &StringLists::russian},     {"spanish", AppLanguage::es, &StringLists::spanish},
+    {"german", AppLanguage::de, &StringLists::german},       {"french", AppLanguage::fr, &StringLists::french},
+    {"portuguese", AppLanguage::pt, &StringLists::portuguese}, {"italian", AppLanguage::it, &StringLists::italian},
+    {"turkish", AppLanguage::tr, &StringLists::turkish},     {"arabic", AppLanguage::ar, &StringLists::arabic},
+    {"hebrew", AppLanguage::he, &StringLists::hebrew},       {"norwegian", AppLanguage::nb, &StringLists::norwegian},
+    {"swedish", AppLanguage::sv, &StringLists::swedish},     {"danish", AppLanguage::da, &StringLists::danish},
+    {"dutch", AppLanguage::nl, &StringLists::dutch},
+};
+
+QString s(const char *utf8) { return utf8 ? QString::fromUtf8(utf8) : QString(); }
+
+QStringList placeholders(const QString &text)
+{
+    static const QRegularExpression re(QStringLiteral("%(\\d+\\$)?[@d]"));
+    QStringList found;
+    for (auto it = re.globalMatch(text); it.hasNext();)
+        found << it.next().captured(0);
+    return found;
+}
+
+const QStringList kProtected = {"Zephyl", "Instagram", "Reel", "Dock", "Safari", "iPhone", "Supabase", "Google",
+                                "TikTok", "YouTube", "JPEG", "PNG", "HEIC", "MP4", "MOV", ZEPHYL_SERVICE_DOMAIN};
+
+} // namespace
+
+TEST(TranslationTables, EveryListHoldsExactlyTheKeysInOrder)
+{
+    ASSERT_EQ(std::size(kKeys), StringLists::keyCount);
+    for (const auto &table : kTables) {
+        SCOPED_TRACE(table.name);
+        QSet<QString> seen;
+        for (std::size_t i = 0; i < StringLists::keyCount; ++i) {
+            const StringPair &pair = (*table.list)[i];
+            ASSERT_NE(pair.key, nullptr) << "list ends early at row " << i + 1;
+            ASSERT_NE(pair.value, nullptr);
+            EXPECT_EQ(s(pair.key), s(kKeys[i])) << "row " << i + 1;
+            EXPECT_FALSE(seen.contains(s(pair.key))) << "duplicate " << pair.key;
+            seen.insert(s(pair.key));
+        }
+        const auto *built = Strings::table(table.language);
+        ASSERT_NE(built, nullptr);
+        EXPECT_EQ(built->size(), qsizetype(StringLists::keyCount));
+        EXPECT_EQ(Strings::table(table.language), built) << "a second request builds a new table";
+    }
+    EXPECT_EQ(Strings::table(AppLanguage::en), nullptr);
+    EXPECT_EQ(Strings::table(AppLanguage::system), nullptr);
+}
+
+TEST(TranslationTables, PlaceholdersProtectedNamesAndTheDomain)
+{
+    for (const auto &table : kTables) {
+        SCOPED_TRACE(table.name);
+        for (const StringPair &pair : *table.list) {
+            if (!pair.key)
+                break;
+            const QString key = s(pair.key), value = s(pair.value);
+            EXPECT_EQ(placeholders(value), placeholders(key)) << pair.key << " -> " << pair.value;
+            EXPECT_FALSE(value.contains(QRegularExpression(QStringLiteral("%\\d+\\$")))) << pair.value;
+            for (const QString &name : kProtected) {
+                if (key.contains(name))
+                    EXPECT_TRUE(value.contains(name)) << name.toStdString() << " lost in " << pair.value;
+            }
+            if (key.contains(QStringLiteral(ZEPHYL_SERVICE_DOMAIN)))
+                EXPECT_EQ(value.count(QStringLiteral(ZEPHYL_SERVICE_DOMAIN)), 1) << pair.value;
+            EXPECT_FALSE(value.trimmed().isEmpty()) << pair.key;
+        }
+    }
+}
+
+TEST(TranslationTables, ScriptRulesForRussianArabicHebrewAndFrench)
+{
+    const QChar lrm(0x200E);
+    for (const auto &table : kTables) {
+        SCOPED_TRACE(table.name);
+        const bool mustDiffer = table.language == AppLanguage::ru || table.language == AppLanguage::ar ||
+                                table.language == AppLanguage::he;
+        const bool rtl = table.language == AppLanguage::ar || table.language == AppLanguage::he;
+        for (const StringPair &pair : *table.list) {
+            if (!pair.key)
+                break;
+            const QString key = s(pair.key), value = s(pair.value);
+            if (mustDiffer)
+                EXPECT_NE(value, key) << "untranslated: " << pair.key;
+            if (rtl && key.contains(QStringLiteral("@%@")))
+                EXPECT_TRUE(value.contains(QString(lrm) + QStringLiteral("@%@"))) << pair.value;
+            if (table.language == AppLanguage::fr) {
+                for (qsizetype i = 1; i < value.size(); ++i) {
+                    const QChar c = value.at(i);
+                    if (c != u':' && c != u'?' && c != u';' && c != u'!')
+                        continue;
+                    if (c == u':' && value.mid(i, 3) == QStringLiteral("://"))
+                        continue;
+                    const QChar before = value.at(i - 1);
+                    if (c == u'?' && before == u'?')
+                        continue;
+                    EXPECT_TRUE(before == QChar(0x00A0) || before == QChar(0x202F) || before == u' ')
+                        << "no space before '" << QString(c).toStdString() << "' in " << pair.value;
+                }
+            }
+        }
+    }
+}
+
+TEST(TranslationTables, SampleRowsStandAsGiven)
+{
+    for (const Sample &sample : kSamples) {
+        const Named *table = nullptr;
+        for (const auto &t : kTables) {
+            if (qstrcmp(t.name, sample.table) == 0)
+                table = &t;
+        }
+        ASSERT_NE(table, nullptr) << sample.table;
+        const auto *built = Strings::table(table->language);
+        ASSERT_TRUE(built->contains(s(sample.key))) << sample.key;
+        EXPECT_EQ(built->value(s(sample.key)).toUtf8().toStdString(), std::string(sample.value))
+            << sample.table << ": " << sample.key;
+    }
+}
+
+TEST(TranslationTables, BuiltOnceWhenAskedFromSeveralThreads)
+{
+    std::vector<const QHash<QString, QString> *> seen(8);
+    std::vector<QThread *> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.push_back(QThread::create([&seen, i] { seen[i] = Strings::table(AppLanguage::nl); }));
+    for (auto *t : threads)
+        t->start();
+    for (auto *t : threads) {
+        t->wait();
+        delete t;
+    }
+    for (const auto *table : seen)
+        EXPECT_EQ(table, seen.front());
+}
+
+// Every literal the code hands to the lookup must be a key, or that text would
+// silently stay English in every language.
+TEST(TranslationTables, EveryLookedUpLiteralInTheSourceIsAKey)
+{
+    QSet<QString> keys;
+    for (const char *k : kKeys)
+        keys.insert(s(k));
+    static const QRegularExpression call(
+        QStringLiteral(R"re(L10n::tf?\(\s*((?:(?:QStringLiteral\()?"(?:[^"\\]|\\.)*"\)?\s*|ZEPHYL_SERVICE_DOMAIN\s*)+)[,)])re"));
+    static const QRegularExpression piece(QStringLiteral(R"re("((?:[^"\\]|\\.)*)"|ZEPHYL_SERVICE_DOMAIN)re"));
+    int calls = 0;
+    QStringList unknown;
+    QDirIterator it(QStringLiteral(ZK_SOURCE_DIR "/src"), {"*.cpp", "*.h"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.contains(QStringLiteral("/design/strings/")))
+            continue;
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        for (auto m = call.globalMatch(text); m.hasNext();) {
+            const QString args = m.next().captured(1);
+            QString literal;
+            for (auto p = piece.globalMatch(args); p.hasNext();) {
+                const auto part = p.next();
+                literal += part.captured(0) == QStringLiteral("ZEPHYL_SERVICE_DOMAIN")
+                               ? QStringLiteral(ZEPHYL_SERVICE_DOMAIN)
+                               : part.captured(1).replace(QStringLiteral("\\\""), QStringLiteral("\"")).replace(
+                                     QStringLiteral("\\\\"), QStringLiteral("\\"));
+            }
+            ++calls;
+            if (!keys.contains(literal))
+                unknown << path.section(QLatin1Char('/'), -2) + QStringLiteral(": ") + literal;
+        }
+    }
+    EXPECT_GT(calls, 0);
+    EXPECT_TRUE(unknown.isEmpty()) << unknown.join(QLatin1Char('\n')).toStdString();
+}
