@@ -26,6 +26,7 @@ struct Sample {
     const char *key;
     const char *value;
 };
+// The right-to-left rows carry the invisible left-to-right mark before the handle.
 const Sample kSamples[] = {
 #include "sample_rows.inc"
 };
