@@ -3,6 +3,7 @@
 #include "companion/ShadowPainter.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QPainter>
 
 #include <cmath>
@@ -271,6 +272,13 @@ void CompanionFigure::sleepMarks(QPainter &p) const
         p.save();
         p.translate(70 + 10 * t, 20 - 26 * t);
         p.scale(0.25, 0.25);
+        if (pose.facing < 0) {
+            // The marks' places mirror with the cat, but a letter drawn backwards
+            // reads as a fault: turn each glyph back within its own box.
+            const double advance = QFontMetricsF(font).horizontalAdvance(QStringLiteral("z"));
+            p.translate(advance, 0);
+            p.scale(-1, 1);
+        }
         p.drawText(QRectF(0, 0, size * 8, size * 8), Qt::AlignLeft | Qt::AlignTop, QStringLiteral("z"));
         p.restore();
     }

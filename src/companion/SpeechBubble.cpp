@@ -79,7 +79,8 @@ Laid layText(const SpeechBubble &bubble)
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     option.setTextDirection(out.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
-    option.setAlignment(Qt::AlignLeading);
+    // Qt's own alignment is switched off: each line is placed explicitly below.
+    option.setAlignment(Qt::AlignLeft | Qt::AlignAbsolute);
     out.layout->setTextOption(option);
     out.layout->beginLayout();
     double y = 0;
@@ -154,14 +155,12 @@ void SpeechBubble::paint(QPainter &painter) const
 
                              p.setPen(textColor);
                              const int lines = laid.layout->lineCount();
-                             // Lines sit at the leading edge of the text's own direction: a
-                             // right-to-left line is laid out against the right end of the
-                             // full wrap width, so shift it onto the text's own width.
+                             // Lines sit at the leading edge of the text's own direction.
                              for (int i = 0; i < lines; ++i) {
                                  if (!laid.elidedTail.isEmpty() && i == lines - 1)
                                      break;
                                  const QTextLine line = laid.layout->lineAt(i);
-                                 const double dx = laid.rightToLeft ? 14 + laid.width - line.width() : 14;
+                                 const double dx = laid.rightToLeft ? 14 + laid.width - line.naturalTextWidth() : 14;
                                  line.draw(&p, QPointF(dx, textTop));
                              }
                              if (!laid.elidedTail.isEmpty()) {
