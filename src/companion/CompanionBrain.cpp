@@ -258,7 +258,9 @@ void CompanionBrain::runJump(double dt, Signals &out)
         } else if (l.goal->kind == CompanionGoal::Kind::nest) {
             enter(CompanionState::nest, 0);
         } else {
-            goal.reset();
+            // Only the goal this jump served is done; one requested in mid-air stays.
+            if (goal && *goal == *l.goal)
+                goal.reset();
             enter(CompanionState::idle, generator.uniform(1.5, 3.0));
         }
         return;
