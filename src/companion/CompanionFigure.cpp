@@ -190,7 +190,14 @@ void CompanionFigure::standing(QPainter &p) const
     stripes.quadTo(29, 32, 36, 34);
     p.save();
     p.translate(0, -rise);
-    p.setPen(roundPen(withOpacity(cream, 0.42), 2.2));
+    // The stripes lie wholly on the body, so an opaque fur lets them be drawn in the
+    // blended colour: the same pixels, and far cheaper than a translucent path.
+    QColor stripe = withOpacity(cream, 0.42);
+    if (fur.alpha() == 255 && cream.alpha() == 255) {
+        stripe = QColor::fromRgbF(fur.redF() * 0.58f + cream.redF() * 0.42f, fur.greenF() * 0.58f + cream.greenF() * 0.42f,
+                                  fur.blueF() * 0.58f + cream.blueF() * 0.42f);
+    }
+    p.setPen(roundPen(stripe, 2.2));
     p.setBrush(Qt::NoBrush);
     p.drawPath(stripes);
     p.restore();
