@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include "companion/CompanionFigure.h"
+#include "companion/SpeechBubble.h"
+
+#include <QImage>
+#include <QPainter>
+
+namespace {
+
+using S = CompanionState;
+
+// Distinct colours so that every reference point names its part.
+const QColor kFur(200, 0, 0), kCream(0, 190, 0), kAmber(0, 0, 220), kPaper(255, 255, 255), kMarks(0, 170, 170);
+
+constexpr double kScale = 4, kMargin = 10;
+
+QImage render(const CompanionPose &pose)
+{
+    CompanionFigure figure(pose);
+    figure.fur = kFur;
+    figure.cream = kCream;
+    figure.amber = kAmber;
+    figure.paper = kPaper;
+    figure.marks = kMarks;
+    QImage image(int((84 + 2 * kMargin) * kScale), int((62 + 2 * kMargin) * kScale), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.scale(kScale, kScale);
+    p.translate(kMargin, kMargin);
+    figure.paint(p);
+    return image;
+}
+
+// The colour at a point of the design frame.
+QColor at(const QImage &image, double x, double y)
+{
+    return image.pixelColor(int((x + kMargin) * kScale), int((y + kMargin) * kScale));
+}
+
+bool same(const QColor &a, const QColor &b)
+{
+    return a.alpha() == 255 && std::abs(a.red() - b.red()) <= 4 && std::abs(a.green() - b.green()) <= 4 &&
+           std::abs(a.blue() - b.blue()) <= 4;
+}
+
+std::string describe(const QColor &c) { return c.name(QColor::HexArgb).toStdString(); }
+
+struct Point {
+    double x, y;
+    QColor color;
+    const char *part;
+};
+
+// Each point must show its colour, and, with the cat facing left, so must its
+// mirror image about x = 42.
+void expectPoints(CompanionPose pose, std::initializer_list<Point> points)
+{
+    for (double facing : {1.0, -1.0}) {
+        pose.facing = facing;
+        const QImage image = render(pose);
+        for (const Point &pt : points) {
+            const double x = facing > 0 ? pt.x : 84 - pt.x;
+            const QColor c = at(image, x, pt.y);
+            EXPECT_TRUE(same(c, pt.color)) << rawValue(pose.state).toStdString() << " facing " << facing << ": "
+                                           << pt.part << " at (" << x << ", " << pt.y << ") is " << describe(c);
+        }
+    }
+}
+
+bool anyPixel(const QImage &image, const QRectF &designRect, const QColor &color)
+{
+    for (double y = designRect.top(); y < designRect.bottom(); y += 0.25)
+        for (double x = designRect.left(); x < designRect.right(); x += 0.25)
+            if (same(at(image, x, y), color))
+                return true;
+    return false;
+}
+
+bool isFur(const QImage &image, double x, double y) { return same(at(image, x, y), kFur); }
+
+} // namespace
+
+TEST(CompanionFigure, StandingStatesPlaceBodyHeadTailAndDetails)
+{
+    for (S state : {S::idle, S::walk, S::stretch}) {
+        CompanionPose pose;
+        pose.state = state;
+        pose.phase = state == S::walk ? 0.5 : 0; // walk at 0.5: stride 0, bob 1.6
+        expectPoints(pose, {{14, 40, kFur, "body"},
+                            {38, 44, kCream, "belly"},
+                            {56, 15, kFur, "head"},
+                            {51, 25.25, kPaper, "eye white"},
+                            {45, 38.2, kAmber, "collar"},
+                            {24.5, 58, kFur, "back leg"},
+                            {3.2, 38.6, kFur, "tail"}});
+    }
+    CompanionPose groom;
+    groom.state = S::groom;
+    expectPoints(groom, {{14, 40, kFur, "body"}, {38, 44, kCream, "belly"}, {24.5, 58, kFur, "back leg"}});
+
+    // Pouncing half way lifts belly and head by 14 points; the legs stay down.
+    CompanionPose pounce;
+    pounce.state = S::pounce;
+    pounce.progress = 0.5;
+    expectPoints(pounce, {{38, 30, kCream, "raised belly"}, {24.5, 58, kFur, "leg"}, {56, 4, kFur, "raised head"}});
+
+    // Stretching half way: a 36-point body from y 24 reaches down between the legs.
+    CompanionPose stretch;
+    stretch.state = S::stretch;
+    stretch.progress = 0.5;
+    expectPoints(stretch, {{40, 58.5, kFur, "deeper body"}});
+    EXPECT_FALSE(isFur(render(CompanionPose()), 40, 58.5));
+}
+
+TEST(CompanionFigure, EyesBlinkAndFollowTheGaze)
+{
+    CompanionPose pose;
+    pose.blink = true;
+    pose.gaze = QPointF(1, 1); // a blink hides the gaze
+    expectPoints(pose, {{53.5, 25.8, kPaper, "slit"}, {51, 23.5, kFur, "shut eye"}});
+    pose.blink = false;
+    pose.gaze = QPointF();
+    expectPoints(pose, {{51, 23.5, kPaper, "open eye"}, {51.5, 26.5, kPaper, "white beside the pupil"}});
+    pose.gaze = QPointF(-1, -1);
+    expectPoints(pose, {{51.5, 26.5, kFur, "pupil looking back and down"}});
+}
+
+TEST(CompanionFigure, SittingAirborneAndSleepingPoses)
+{
+    CompanionPose perch;
+    perch.state = S::perch;
+    expectPoints(perch, {{20, 40, kFur, "body"},
+                         {36, 43, kCream, "belly"},
+                         {38.5, 64, kFur, "hanging paw below the frame"},
+                         {57, 12, kFur, "head"},
+                         {5.2, 42.6, kFur, "tail"}});
+    CompanionPose nest = perch;
+    nest.state = S::nest;
+    expectPoints(nest, {{20, 40, kFur, "body"}, {38.5, 60, kFur, "short paw"}, {57, 12, kFur, "head"}});
+    EXPECT_FALSE(isFur(render(nest), 38.5, 64));
+
+    CompanionPose carried;
+    carried.state = S::carried;
+    expectPoints(carried,
+                 {{15, 36, kFur, "body"}, {38, 40, kCream, "belly"}, {26.5, 52, kFur, "leg"}, {20, 27, kFur, "back"}});
+    // Rising tips the rear down, falling fast tips it up; 40 either way is level.
+    for (double vs : {40.0, -40.0})
+        EXPECT_TRUE(isFur(render([&] {
+                              CompanionPose p = carried;
+                              p.verticalSpeed = vs;
+                              return p;
+                          }()),
+                          20, 27));
+    CompanionPose rising = carried;
+    rising.state = S::jump;
+    rising.verticalSpeed = 41;
+    EXPECT_FALSE(isFur(render(rising), 20, 27));
+    CompanionPose falling = carried;
+    falling.state = S::fall;
+    falling.verticalSpeed = -41;
+    EXPECT_TRUE(isFur(render(falling), 20, 22));
+    EXPECT_FALSE(isFur(render(carried), 20, 22));
+
+    CompanionPose sleep;
+    sleep.state = S::sleep;
+    expectPoints(sleep, {{20, 50, kFur, "curled body"},
+                         {40, 59, kFur, "wrapped tail"},
+                         {43, 51, kCream, "belly"},
+                         {60, 32, kFur, "head"},
+                         {57, 39.75, kPaper, "closed eye"},
+                         {62.2, 44.8, kAmber, "nose"},
+                         {44, 48.5, kAmber, "collar"}});
+}
+
+TEST(CompanionFigure, SleepMarksRiseOnlyWhileAsleep)
+{
+    CompanionPose pose;
+    pose.state = S::sleep;
+    // Only the first mark is fully opaque at phase 0, at (70, 20); mirrored with the cat.
+    const QImage right = render(pose);
+    EXPECT_TRUE(anyPixel(right, QRectF(70, 20, 7, 12), kMarks));
+    EXPECT_FALSE(anyPixel(right, QRectF(-8, -8, 78, 78), kMarks));
+    pose.facing = -1;
+    const QImage left = render(pose);
+    EXPECT_TRUE(anyPixel(left, QRectF(7, 20, 7, 12), kMarks));
+    EXPECT_FALSE(anyPixel(left, QRectF(14, -8, 78, 78), kMarks));
+    // At 0.9 that mark has vanished and the others are translucent.
+    pose.phase = 0.9;
+    EXPECT_FALSE(anyPixel(render(pose), QRectF(-8, -8, 100, 78), kMarks));
+    // Other states never show them, whatever the phase.
+    for (S state : kAllCompanionStates) {
+        if (state == S::sleep)
+            continue;
+        CompanionPose other;
+        other.state = state;
+        EXPECT_FALSE(anyPixel(render(other), QRectF(60, 0, 30, 40), kMarks)) << rawValue(state).toStdString();
+    }
+}
+
+namespace {
+
+const QColor kText(0, 0, 0), kSurface(250, 240, 200);
+
+SpeechBubble bubble(const QString &text, BubbleShape::Edge edge = BubbleShape::Edge::bottom, double tail = 10,
+                    double offset = 0)
+{
+    SpeechBubble b{text, offset, edge, tail};
+    b.textColor = kText;
+    b.surface = kSurface;
+    b.line = QColor(255, 0, 255);
+    return b;
+}
+
+QImage render(const SpeechBubble &b, double scale = 2)
+{
+    const QSizeF size = b.size();
+    QImage image(int((size.width() + 40) * scale), int((size.height() + 40) * scale), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.scale(scale, scale);
+    p.translate(20, 20);
+    b.paint(p);
+    return image;
+}
+
+QColor bubbleAt(const QImage &image, double x, double y, double scale = 2)
+{
+    return image.pixelColor(int((x + 20) * scale), int((y + 20) * scale));
+}
+
+} // namespace
+
+const QString kLong = QStringLiteral(
+    "A long line that the cat says when it has a lot on its mind: the plan, the grid, the next reel, and whether "
+    "anyone remembered the snacks, and then some more words so that it runs past four lines.");
+
+TEST(SpeechBubble, WrapsAtItsWidthAndStopsAfterFourLines)
+{
+    const auto shortLayout = bubble(QStringLiteral("Published.")).layout();
+    EXPECT_EQ(shortLayout.lineCount, 1);
+    EXPECT_LT(shortLayout.textSize.width(), 120);
+    EXPECT_EQ(shortLayout.bubbleSize.width(), shortLayout.textSize.width() + 28);
+    EXPECT_EQ(shortLayout.bubbleSize.height(), shortLayout.textSize.height() + 20 + 10);
+    EXPECT_FALSE(shortLayout.elided);
+
+    const auto longLayout = bubble(kLong).layout();
+    EXPECT_EQ(longLayout.lineCount, 4);
+    EXPECT_TRUE(longLayout.elided);
+    EXPECT_LE(longLayout.textSize.width(), 250);
+    EXPECT_GT(longLayout.textSize.width(), 200);
+    EXPECT_LE(longLayout.bubbleSize.width(), 278);
+    EXPECT_GT(longLayout.textSize.height(), 3.5 * shortLayout.textSize.height());
+
+    // No tail: no strip.
+    EXPECT_EQ(bubble(QStringLiteral("Published."), BubbleShape::Edge::bottom, 0).size().height(),
+              shortLayout.textSize.height() + 20);
+
+    // Painted: ink stays inside the text's width; the body is filled in between.
+    const SpeechBubble b = bubble(kLong);
+    const QImage image = render(b);
+    const QRectF text = b.textRect();
+    int inkRight = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (same(image.pixelColor(x, y), kText))
+                inkRight = std::max(inkRight, x);
+    EXPECT_GT(inkRight, 0);
+    EXPECT_LE(inkRight / 2.0 - 20, text.right() + 1);
+    EXPECT_TRUE(same(bubbleAt(image, 20, b.size().height() - 10 - 4), kSurface));
+}
+
+TEST(SpeechBubble, RightToLeftLinesAlignToTheRight)
+{
+    const SpeechBubble b = bubble(QString::fromUtf8("פורסם. הקישור נמצא בתוכנית, ואפשר לפתוח אותו מכל מקום "
+                                                    "בסביבת העבודה שלך כשתרצה."));
+    const auto layout = b.layout();
+    EXPECT_TRUE(layout.rightToLeft);
+    ASSERT_GE(layout.lineCount, 2);
+    const QImage image = render(b);
+    const QRectF text = b.textRect();
+    // The first and last lines both end at the right edge; the shorter last line leaves the left free.
+    const double lineH = (text.height() + SpeechBubble::kLineSpacing) / layout.lineCount;
+    auto inkSpan = [&](int line) {
+        int lo = image.width(), hi = -1;
+        const int y0 = int((text.top() + line * lineH + 20) * 2), y1 = int((text.top() + (line + 1) * lineH + 20) * 2);
+        for (int y = y0; y < y1; ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y).alpha() == 255 && image.pixelColor(x, y).lightness() < 60) {
+                    lo = std::min(lo, x);
+                    hi = std::max(hi, x);
+                }
+        return std::pair(lo / 2.0 - 20, hi / 2.0 - 20);
+    };
+    const auto first = inkSpan(0), last = inkSpan(layout.lineCount - 1);
+    EXPECT_NEAR(first.second, text.right(), 3);
+    EXPECT_NEAR(last.second, text.right(), 3);
+    EXPECT_GT(last.first, text.left() + 20);
+}
+
+TEST(SpeechBubble, TailSitsOnItsEdgeWithinTheCornersOrNotAtAll)
+{
+    const BubbleShape bottom{16, 10, 1000, BubbleShape::Edge::bottom};
+    const QPainterPath path = bottom.path(QRectF(0, 0, 200, 60));
+    // Body 0..50; the tail's centre is r + 8 = 24 in from the right end.
+    EXPECT_TRUE(path.contains(QPointF(176, 52)));
+    EXPECT_FALSE(path.contains(QPointF(100, 55)));
+    EXPECT_NEAR(path.boundingRect().bottom(), 60, 0.5);
+    const QPainterPath left = BubbleShape{16, 10, -1000, BubbleShape::Edge::bottom}.path(QRectF(0, 0, 200, 60));
+    EXPECT_TRUE(left.contains(QPointF(24, 52)));
+
+    const QPainterPath top = BubbleShape{16, 10, 0, BubbleShape::Edge::top}.path(QRectF(0, 0, 200, 60));
+    EXPECT_TRUE(top.contains(QPointF(99, 3)));
+    EXPECT_TRUE(top.contains(QPointF(100, 57))); // the body is below the strip
+    EXPECT_FALSE(top.contains(QPointF(40, 5)));
+
+    // Too narrow for a tail (width 2r + 16), or a side edge: the strip stays empty.
+    for (auto shape : {BubbleShape{16, 10, 0, BubbleShape::Edge::bottom}, BubbleShape{16, 10, 0, BubbleShape::Edge::leading}}) {
+        const double width = shape.tailEdge == BubbleShape::Edge::bottom ? 48 : 200;
+        const QRectF r = shape.path(QRectF(0, 0, width, 60)).boundingRect();
+        EXPECT_NEAR(r.height(), 50, 0.5);
+    }
+    // Radius follows half the body's smaller side.
+    const QPainterPath small = BubbleShape{16, 0, 0, BubbleShape::Edge::bottom}.path(QRectF(0, 0, 100, 20));
+    EXPECT_TRUE(small.contains(QPointF(10, 10)));
+    EXPECT_FALSE(small.contains(QPointF(1, 1)));
+
+    // Painted, the tail strip is filled under the tail and empty beside it.
+    const SpeechBubble b = bubble(QStringLiteral("Published. Link is in the plan."));
+    const QImage image = render(b);
+    const double bodyBottom = b.size().height() - 10;
+    EXPECT_TRUE(same(bubbleAt(image, b.size().width() / 2, bodyBottom + 2), kSurface));
+    EXPECT_NE(bubbleAt(image, 10, bodyBottom + 6).alpha(), 255);
+}
