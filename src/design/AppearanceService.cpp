@@ -45,9 +45,11 @@ void PortalColorScheme::connectOnce()
     if (m_connected)
         return;
     m_connected = true;
+    // The slot takes the whole message: a QDBusVariant parameter can fail to
+    // connect before QtDBus has registered its types.
     QDBusConnection::sessionBus().connect(kPortalService, kPortalPath, kSettingsInterface,
-                                          QStringLiteral("SettingChanged"), this,
-                                          SLOT(onSettingChanged(QString, QString, QDBusVariant)));
+                                          QStringLiteral("SettingChanged"), QStringLiteral("ssv"), this,
+                                          SLOT(onSettingChanged(QDBusMessage)));
 }
 
 std::optional<quint32> PortalColorScheme::colorScheme()
@@ -65,11 +67,12 @@ std::optional<quint32> PortalColorScheme::colorScheme()
     return m_value;
 }
 
-void PortalColorScheme::onSettingChanged(const QString &nameSpace, const QString &key, const QDBusVariant &value)
+void PortalColorScheme::onSettingChanged(const QDBusMessage &message)
 {
-    if (nameSpace != kAppearanceNamespace || key != kColorSchemeKey)
+    const QVariantList args = message.arguments();
+    if (args.size() != 3 || args.at(0).toString() != kAppearanceNamespace || args.at(1).toString() != kColorSchemeKey)
         return;
-    const auto scheme = schemeFrom(QVariant::fromValue(value));
+    const auto scheme = schemeFrom(args.at(2));
     if (scheme == m_value)
         return;
     m_value = scheme;

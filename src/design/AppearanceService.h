@@ -3,7 +3,7 @@
 #include "app/AppTheme.h"
 #include "design/ZephylPalette.h"
 
-#include <QDBusVariant>
+#include <QDBusMessage>
 #include <QObject>
 
 #include <memory>
@@ -33,7 +33,7 @@ public:
     std::optional<quint32> colorScheme() override;
 
 private Q_SLOTS:
-    void onSettingChanged(const QString &nameSpace, const QString &key, const QDBusVariant &value);
+    void onSettingChanged(const QDBusMessage &message);
 
 private:
     void connectOnce();
