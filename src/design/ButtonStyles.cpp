@@ -132,7 +132,6 @@ StyledButton::StyledButton(const QString &text, const ButtonStyle &style, QWidge
     m_press = new PressAnimator(style.pressSeconds, this);
     connect(m_press, &PressAnimator::changed, this, qOverload<>(&QWidget::update));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setCursor(Qt::PointingHandCursor);
     AppearanceService::repaintOnChange(this);
 }
 
