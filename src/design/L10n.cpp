@@ -72,8 +72,11 @@ QString t(const QString &key)
 QLocale locale()
 {
     const AppLanguage language = effectiveLanguage();
+    // Arabic with Latin digits ("ar-u-nu-latn"). QLocale ignores the numbering
+    // extension and would give Arabic-Indic digits; the United Arab Emirates
+    // locale is Arabic with the common month names and 0-9.
     if (language == AppLanguage::ar)
-        return QLocale(QStringLiteral("ar-u-nu-latn"));
+        return QLocale(QLocale::Arabic, QLocale::UnitedArabEmirates);
     return QLocale(AppLanguages::rawValue(language));
 }
 

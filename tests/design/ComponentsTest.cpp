@@ -1,0 +1,737 @@
+// The shared components as widgets: their states, geometry and colours, the
+// appearance service and its desktop-portal source, icons and the spring curve.
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
+#include "base/Clock.h"
+#include "design/AppearanceService.h"
+#include "design/ButtonStyles.h"
+#include "design/EmptyStateCard.h"
+#include "design/GrowingTextField.h"
+#include "design/Icons.h"
+#include "design/L10n.h"
+#include "design/NoticeBanner.h"
+#include "design/PaletteColors.h"
+#include "design/PortalColorScheme.h"
+#include "design/SettingRow.h"
+#include "design/StatusPill.h"
+#include "design/Titles.h"
+#include "design/UnevenCorners.h"
+#include "design/ZephylSpringCurve.h"
+#include "design/ZephylSurface.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <atomic>
+
+#include <cmath>
+
+using ZephylPalette::Color;
+using namespace std::chrono_literals;
+
+namespace {
+
+class FakeScheme final : public ColorSchemeSource {
+public:
+    explicit FakeScheme(std::optional<quint32> value = std::nullopt) : value(value) {}
+    std::optional<quint32> colorScheme() override
+    {
+        ++asked;
+        return value;
+    }
+    void set(std::optional<quint32> next)
+    {
+        value = next;
+        Q_EMIT changed();
+    }
+    std::optional<quint32> value;
+    int asked = 0;
+};
+
+// Each test runs in virtual time, light, English, left to right.
+class Components : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Clock::setShared(&clock);
+        AppearanceService::shared().setSource(std::make_unique<FakeScheme>());
+        AppearanceService::shared().setTheme(AppTheme::light);
+        L10n::setPreference(AppLanguage::en);
+        QApplication::setLayoutDirection(Qt::LeftToRight);
+    }
+    void TearDown() override
+    {
+        AppearanceService::shared().setTheme(AppTheme::light);
+        L10n::setPreference(AppLanguage::system);
+        QApplication::setLayoutDirection(Qt::LeftToRight);
+        Clock::setShared(nullptr);
+    }
+
+    FakeClock clock;
+};
+
+QImage render(QWidget &widget, QColor background = Qt::white)
+{
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(background);
+    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+void expectColorNear(QColor actual, QColor expected, int tolerance = 2)
+{
+    EXPECT_NEAR(actual.red(), expected.red(), tolerance) << actual.name().toStdString();
+    EXPECT_NEAR(actual.green(), expected.green(), tolerance) << actual.name().toStdString();
+    EXPECT_NEAR(actual.blue(), expected.blue(), tolerance) << actual.name().toStdString();
+}
+
+// ----- Appearance
+
+TEST(Appearance, ThemeSettingDecidesAndSystemFollowsTheDesktop)
+{
+    auto owned = std::make_unique<FakeScheme>(1u);
+    FakeScheme *desktop = owned.get();
+    AppearanceService service(std::move(owned));
+    EXPECT_EQ(service.appearance(), Appearance::dark); // system, desktop prefers dark
+    service.setTheme(AppTheme::light);
+    EXPECT_EQ(service.appearance(), Appearance::light);
+    service.setTheme(AppTheme::system);
+    EXPECT_EQ(service.appearance(), Appearance::dark);
+    // No preference, prefer light, an unknown value and no answer all draw light.
+    for (std::optional<quint32> value : {std::optional<quint32>(0u), std::optional<quint32>(2u),
+                                         std::optional<quint32>(7u), std::optional<quint32>()}) {
+        desktop->set(value);
+        EXPECT_EQ(service.appearance(), Appearance::light);
+    }
+    desktop->set(0u);
+    service.setTheme(AppTheme::dark);
+    EXPECT_EQ(service.appearance(), Appearance::dark);
+}
+
+TEST(Appearance, EmitsOnlyOnRealChangesAndAsksTheDesktopOnlyWhenFollowingIt)
+{
+    auto owned = std::make_unique<FakeScheme>(0u);
+    FakeScheme *desktop = owned.get();
+    AppearanceService service(std::move(owned));
+    service.setTheme(AppTheme::light);
+    EXPECT_EQ(service.appearance(), Appearance::light);
+    EXPECT_EQ(desktop->asked, 0);
+
+    QSignalSpy spy(&service, &AppearanceService::appearanceChanged);
+    service.setTheme(AppTheme::system);
+    EXPECT_EQ(spy.count(), 0); // desktop says light: nothing changed
+    desktop->set(1u);
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(spy.at(0).at(0).value<Appearance>(), Appearance::dark);
+    desktop->set(1u);
+    service.setTheme(AppTheme::dark);
+    EXPECT_EQ(spy.count(), 1);
+    desktop->set(0u); // ignored while the theme is fixed
+    EXPECT_EQ(spy.count(), 1);
+    service.setTheme(AppTheme::system);
+    EXPECT_EQ(spy.count(), 2);
+    EXPECT_EQ(service.appearance(), Appearance::light);
+}
+
+// Stands in for the desktop portal on the test's own session bus.
+class FakePortal final : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+public:
+    std::atomic<quint32> scheme{1};
+    std::atomic<bool> hasReadOne{true};
+
+public Q_SLOTS:
+    QDBusVariant ReadOne(const QString &nameSpace, const QString &key)
+    {
+        if (!hasReadOne) {
+            sendErrorReply(QDBusError::UnknownMethod, QStringLiteral("no ReadOne"));
+            return {};
+        }
+        if (!known(nameSpace, key))
+            return {};
+        return QDBusVariant(QVariant::fromValue(quint32(scheme)));
+    }
+    // Older portals: the value wrapped in one more variant.
+    QDBusVariant Read(const QString &nameSpace, const QString &key)
+    {
+        if (!known(nameSpace, key))
+            return {};
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(QVariant::fromValue(quint32(scheme)))));
+    }
+
+private:
+    bool known(const QString &nameSpace, const QString &key)
+    {
+        if (nameSpace == QLatin1String("org.freedesktop.appearance") && key == QLatin1String("color-scheme"))
+            return true;
+        sendErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotFound"), QStringLiteral("unknown"));
+        return false;
+    }
+};
+
+// The portal runs on its own connection and thread, as another process would:
+// the application blocks on its call, and signals come from the name's owner.
+class PortalHost final : public QThread {
+public:
+    static constexpr const char *kConnection = "zk-fake-portal";
+    FakePortal *portal = nullptr;
+    std::atomic<bool> ready{false};
+    std::atomic<bool> registered{false};
+
+protected:
+    void run() override
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QLatin1String(kConnection));
+        FakePortal fake;
+        portal = &fake;
+        registered = bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &fake,
+                                        QDBusConnection::ExportAllSlots) &&
+                     bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
+        ready = true;
+        exec();
+        bus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+        bus.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
+        portal = nullptr;
+    }
+};
+
+class Portal : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "no session bus";
+        host.start();
+        ASSERT_TRUE(zktest::spinUntil([&] { return host.ready.load(); }));
+        ASSERT_TRUE(host.registered);
+    }
+    void TearDown() override
+    {
+        if (!host.isRunning())
+            return;
+        host.quit();
+        host.wait();
+        QDBusConnection::disconnectFromBus(QLatin1String(PortalHost::kConnection));
+    }
+    void emitChange(QVariant value)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                                         QStringLiteral("org.freedesktop.portal.Settings"),
+                                                         QStringLiteral("SettingChanged"));
+        signal << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
+               << QVariant::fromValue(QDBusVariant(value));
+        ASSERT_TRUE(QDBusConnection(QLatin1String(PortalHost::kConnection)).send(signal));
+    }
+
+    PortalHost host;
+};
+
+TEST_F(Portal, ReadsTheColorSchemeAndFollowsChanges)
+{
+    auto owned = std::make_unique<PortalColorScheme>();
+    PortalColorScheme *source = owned.get();
+    AppearanceService service(std::move(owned));
+    EXPECT_EQ(source->colorScheme(), 1u);
+    EXPECT_EQ(service.appearance(), Appearance::dark);
+
+    QSignalSpy spy(&service, &AppearanceService::appearanceChanged);
+    emitChange(QVariant::fromValue(quint32(2)));
+    ASSERT_TRUE(zktest::spinUntil([&] { return spy.count() == 1; }));
+    EXPECT_EQ(service.appearance(), Appearance::light);
+    // A malformed value is no answer (and draws light). Each step waits for the
+    // source to change, so the values are seen in order.
+    emitChange(QVariant::fromValue(QStringLiteral("1")));
+    ASSERT_TRUE(zktest::spinUntil([&] { return source->colorScheme() != 2u; }));
+    EXPECT_EQ(source->colorScheme(), std::nullopt);
+    emitChange(QVariant::fromValue(quint32(7)));
+    ASSERT_TRUE(zktest::spinUntil([&] { return source->colorScheme() == 7u; }));
+    emitChange(QVariant::fromValue(qint32(-1)));
+    ASSERT_TRUE(zktest::spinUntil([&] { return source->colorScheme() != 7u; }));
+    EXPECT_EQ(source->colorScheme(), std::nullopt);
+    emitChange(QVariant::fromValue(quint32(1)));
+    ASSERT_TRUE(zktest::spinUntil([&] { return spy.count() == 2; }));
+    EXPECT_EQ(service.appearance(), Appearance::dark);
+}
+
+TEST_F(Portal, FallsBackToReadOnOlderPortals)
+{
+    host.portal->hasReadOne = false;
+    host.portal->scheme = 2;
+    PortalColorScheme source;
+    EXPECT_EQ(source.colorScheme(), 2u);
+}
+
+TEST_F(Portal, NoPortalMeansNoAnswer)
+{
+    host.quit();
+    host.wait();
+    QDBusConnection::disconnectFromBus(QLatin1String(PortalHost::kConnection));
+    PortalColorScheme source;
+    EXPECT_EQ(source.colorScheme(), std::nullopt);
+    AppearanceService service(std::make_unique<PortalColorScheme>());
+    EXPECT_EQ(service.appearance(), Appearance::light);
+}
+
+// ----- Palette as drawn
+
+TEST_F(Components, PaletteColorsCarryLineOpacity)
+{
+    const QColor line = PaletteColors::color(Color::line, Appearance::light);
+    EXPECT_EQ(line.rgb() & 0xFFFFFF, 0x201F1Cu);
+    EXPECT_NEAR(line.alphaF(), 0.12, 0.002);
+    EXPECT_EQ(PaletteColors::color(Color::surface, Appearance::dark), QColor(0x1A1A1A));
+    AppearanceService::shared().setTheme(AppTheme::dark);
+    EXPECT_EQ(PaletteColors::color(Color::text), QColor(0xF5F5F3));
+}
+
+// ----- Notice banner
+
+TEST_F(Components, BannerToneChoosesSymbolAndColours)
+{
+    NoticeBanner banner(AppNotice::make(QStringLiteral("Saved."), AppNotice::Tone::settled));
+    EXPECT_EQ(banner.symbol(), QStringLiteral("checkmark.circle"));
+    EXPECT_EQ(banner.foregroundColor(), Color::settled);
+    EXPECT_EQ(banner.fillColor(), Color::settledSoft);
+    banner.setNotice(AppNotice::make(QStringLiteral("Failed."), AppNotice::Tone::attention));
+    EXPECT_EQ(banner.symbol(), QStringLiteral("exclamationmark.circle"));
+    EXPECT_EQ(banner.foregroundColor(), Color::attention);
+    EXPECT_EQ(banner.fillColor(), Color::attentionSoft);
+
+    // The fill is resolved when drawn, so a theme change shows at the next paint.
+    banner.resize(300, NoticeBanner::kHeight);
+    expectColorNear(render(banner).pixelColor(150, 2), QColor(0xF3DED2));
+    AppearanceService::shared().setTheme(AppTheme::dark);
+    expectColorNear(render(banner).pixelColor(150, 2), QColor(0x3A2318));
+}
+
+TEST_F(Components, BannerClampsToTwoLinesAndStaysFortyHigh)
+{
+    const QString longText = QStringLiteral(
+        "one two three four five six seven eight nine ten eleven twelve thirteen fourteen fifteen sixteen "
+        "seventeen eighteen nineteen twenty twenty-one twenty-two twenty-three twenty-four");
+    QWidget host;
+    auto *layout = new QVBoxLayout(&host);
+    auto *banner = new NoticeBanner(AppNotice::make(longText, AppNotice::Tone::attention));
+    layout->addWidget(banner);
+    host.resize(260, 400);
+    host.show();
+    EXPECT_EQ(banner->height(), NoticeBanner::kHeight);
+    const QStringList lines = banner->visibleLines();
+    ASSERT_EQ(lines.size(), NoticeBanner::kMaxLines);
+    EXPECT_TRUE(lines.last().endsWith(QChar(0x2026))) << lines.last().toStdString();
+    EXPECT_TRUE(longText.startsWith(lines.first()));
+    // Both lines fit the text area, so nothing is drawn under the edge.
+    const QFontMetricsF metrics(DesignFonts::system(13, DesignFonts::Weight::medium));
+    for (const QString &line : lines)
+        EXPECT_LE(metrics.horizontalAdvance(line), 260 - 28 - Icons::boxForFontSize(14) - 10 + 0.5);
+
+    banner->setNotice(AppNotice::make(QStringLiteral("first\nsecond\nthird"), AppNotice::Tone::settled));
+    EXPECT_EQ(banner->visibleLines(), (QStringList{QStringLiteral("first"), QStringLiteral("second…")}));
+    banner->setNotice(AppNotice::make(QStringLiteral("Saved."), AppNotice::Tone::settled));
+    EXPECT_EQ(banner->visibleLines(), QStringList{QStringLiteral("Saved.")});
+    EXPECT_EQ(banner->height(), NoticeBanner::kHeight);
+}
+
+// ----- Buttons
+
+TEST_F(Components, PrimaryButtonDimsWhenDisabledAndEasesWhenPressed)
+{
+    StyledButton button(QStringLiteral("Send"), PrimaryButtonStyle(false));
+    button.resize(button.sizeHint());
+    EXPECT_EQ(button.sizeHint().height(), 42);
+    EXPECT_EQ(StyledButton(QStringLiteral("Send"), PrimaryButtonStyle(true)).sizeHint().height(), 32);
+    EXPECT_EQ(button.currentOpacity(), 1.0);
+    EXPECT_EQ(button.currentScale(), 1.0);
+
+    QTest::mousePress(&button, Qt::LeftButton, {}, button.rect().center());
+    ASSERT_TRUE(button.isDown());
+    EXPECT_EQ(button.pressProgress(), 0.0); // eases in from released
+    clock.advance(70ms);
+    EXPECT_GT(button.currentOpacity(), 0.82);
+    EXPECT_LT(button.currentOpacity(), 1.0);
+    clock.advance(70ms);
+    EXPECT_DOUBLE_EQ(button.currentOpacity(), 0.82);
+    EXPECT_DOUBLE_EQ(button.currentScale(), 0.985);
+    QTest::mouseRelease(&button, Qt::LeftButton, {}, button.rect().center());
+    clock.advance(140ms);
+    EXPECT_EQ(button.currentOpacity(), 1.0);
+    EXPECT_EQ(button.currentScale(), 1.0);
+
+    // Disabled is 0.45, pressed or not.
+    button.setEnabled(false);
+    EXPECT_DOUBLE_EQ(button.currentOpacity(), 0.45);
+    button.setDown(true);
+    QEvent poke(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(&button, &poke);
+    clock.advance(200ms);
+    EXPECT_DOUBLE_EQ(button.currentOpacity(), 0.45);
+    button.setDown(false);
+
+    // And it is drawn that way: the fill over white at 0.45.
+    QCoreApplication::sendEvent(&button, &poke);
+    clock.advance(200ms);
+    const QColor fill = render(button).pixelColor(6, button.height() / 2);
+    const auto blend = [](int c) { return int(std::lround(0.45 * c + 0.55 * 255)); };
+    expectColorNear(fill, QColor(blend(0x24), blend(0x1F), blend(0x1A)));
+}
+
+TEST_F(Components, QuietButtonFadesToSevenTenthsWithoutScaling)
+{
+    StyledButton button(QStringLiteral("Cancel"), QuietButtonStyle(false));
+    button.resize(button.sizeHint());
+    EXPECT_EQ(button.sizeHint().height(), 38);
+    QTest::mousePress(&button, Qt::LeftButton, {}, button.rect().center());
+    clock.advance(140ms);
+    EXPECT_DOUBLE_EQ(button.currentOpacity(), 0.7);
+    EXPECT_EQ(button.currentScale(), 1.0);
+    QTest::mouseRelease(&button, Qt::LeftButton, {}, button.rect().center());
+    button.setEnabled(false);
+    EXPECT_DOUBLE_EQ(button.currentOpacity(), 0.45);
+}
+
+TEST_F(Components, ChipIgnoresEnabledAndPressesOnlyItsFill)
+{
+    StyledButton enabled(QStringLiteral("Discuss"), ChipButtonStyle());
+    StyledButton disabled(QStringLiteral("Discuss"), ChipButtonStyle());
+    disabled.setEnabled(false);
+    for (StyledButton *b : {&enabled, &disabled})
+        b->resize(b->sizeHint());
+    EXPECT_EQ(enabled.sizeHint().height(), 30);
+    EXPECT_EQ(render(enabled), render(disabled));
+
+    const QImage released = render(enabled);
+    QTest::mousePress(&enabled, Qt::LeftButton, {}, enabled.rect().center());
+    // No animation: the pressed fill shows at once, the button's opacity stays.
+    EXPECT_EQ(enabled.pressProgress(), 1.0);
+    EXPECT_EQ(enabled.currentOpacity(), 1.0);
+    EXPECT_EQ(enabled.currentScale(), 1.0);
+    EXPECT_DOUBLE_EQ(enabled.buttonStyle().fillOpacity(enabled.pressProgress()), 0.6);
+    EXPECT_NE(render(enabled), released);
+    QTest::mouseRelease(&enabled, Qt::LeftButton, {}, enabled.rect().center());
+}
+
+// ----- Empty state
+
+TEST_F(Components, EmptyCardHasAButtonOnlyWithBothTitleAndAction)
+{
+    int runs = 0;
+    EmptyStateCard both(QStringLiteral("sparkles"), QStringLiteral("Nothing yet"), QStringLiteral("Detail"),
+                        QStringLiteral("Open"), [&] { ++runs; });
+    ASSERT_NE(both.actionButton(), nullptr);
+    EXPECT_EQ(both.actionButton()->text(), QStringLiteral("Open"));
+    EXPECT_EQ(both.actionButton()->buttonStyle().height, PrimaryButtonStyle(false).height);
+    QTest::mouseClick(both.actionButton(), Qt::LeftButton);
+    EXPECT_EQ(runs, 1);
+
+    EmptyStateCard titleOnly(QStringLiteral("camera"), QStringLiteral("T"), QStringLiteral("D"),
+                             QStringLiteral("Open"), {});
+    EXPECT_EQ(titleOnly.actionButton(), nullptr);
+    EmptyStateCard actionOnly(QStringLiteral("camera"), QStringLiteral("T"), QStringLiteral("D"), std::nullopt,
+                              [&] { ++runs; });
+    EXPECT_EQ(actionOnly.actionButton(), nullptr);
+    EXPECT_EQ(both.maximumWidth(), 520);
+}
+
+TEST_F(Components, EmptyCardDetailGrowsInsteadOfBeingCut)
+{
+    const QString detail = QStringLiteral(
+        "Observations appear here only when the plan, your publications or your feed give evidence for them. "
+        "A quiet summary is an honest one.");
+    EmptyStateCard card(QStringLiteral("sparkles"), QStringLiteral("Nothing yet"), detail);
+    EXPECT_GT(card.heightForWidth(260), card.heightForWidth(520));
+    card.resize(300, card.heightForWidth(300));
+    card.show();
+    const QStringList lines = card.detailText()->visibleLines();
+    EXPECT_GT(lines.size(), 2);
+    EXPECT_EQ(lines.join(QLatin1Char(' ')), detail);
+}
+
+// ----- Titles
+
+TEST_F(Components, EyebrowAndTitleTrackExceptInArabic)
+{
+    L10n::setPreference(AppLanguage::he);
+    ScreenTitle hebrew(QStringLiteral("Connection and settings"), QStringLiteral("Profile"));
+    // QFont keeps spacing in 1/64 pixel.
+    EXPECT_NEAR(hebrew.eyebrow()->font().letterSpacing(), 2.2, 1.0 / 64);
+    EXPECT_EQ(hebrew.eyebrow()->font().letterSpacingType(), QFont::AbsoluteSpacing);
+    EXPECT_NEAR(hebrew.title()->font().letterSpacing(), -1.2, 1.0 / 64);
+    EXPECT_EQ(hebrew.eyebrow()->text(), QStringLiteral("CONNECTION AND SETTINGS"));
+
+    L10n::setPreference(AppLanguage::ar);
+    ScreenTitle arabic(QStringLiteral("x"), QStringLiteral("y"));
+    EXPECT_EQ(arabic.eyebrow()->font().letterSpacing(), 0.0);
+    EXPECT_EQ(arabic.title()->font().letterSpacing(), 0.0);
+
+    // A language change reaches widgets that already exist.
+    QEvent change(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(&hebrew, &change);
+    QCoreApplication::sendEvent(hebrew.eyebrow(), &change);
+    EXPECT_EQ(hebrew.eyebrow()->font().letterSpacing(), 0.0);
+    EXPECT_EQ(hebrew.title()->font().letterSpacing(), 0.0);
+}
+
+TEST_F(Components, EyebrowUpperCasesTheSameInEveryLanguage)
+{
+    L10n::setPreference(AppLanguage::tr);
+    Eyebrow eyebrow(QStringLiteral("istanbul stra\u00dfe"));
+    EXPECT_EQ(eyebrow.text(), QStringLiteral("ISTANBUL STRASSE"));
+    EXPECT_EQ(eyebrow.colorRole(), Color::muted);
+}
+
+// ----- Pill, row, divider
+
+TEST_F(Components, PillColoursFollowToneAndLongTextWraps)
+{
+    const std::pair<PillTone, std::pair<Color, Color>> table[] = {
+        {PillTone::neutral, {Color::muted, Color::surfaceSoft}},
+        {PillTone::accent, {Color::accent, Color::accentSoft}},
+        {PillTone::settled, {Color::settled, Color::settledSoft}},
+        {PillTone::attention, {Color::attention, Color::attentionSoft}},
+    };
+    for (const auto &[tone, colors] : table) {
+        StatusPill pill(QStringLiteral("Draft"), tone);
+        EXPECT_EQ(pill.colorRole(), colors.first);
+        EXPECT_EQ(StatusPill::fillColor(tone), colors.second);
+        EXPECT_GE(pill.sizeHint().height(), 22);
+    }
+    const QString text = QStringLiteral("Waiting for Instagram to finish processing");
+    StatusPill pill(text, PillTone::accent);
+    EXPECT_GT(pill.heightForWidth(80), pill.heightForWidth(600));
+    pill.resize(80, pill.heightForWidth(80));
+    // Wrapped, never cut: every letter is still there, no ellipsis.
+    const auto letters = [](QString s) { return s.remove(QRegularExpression(QStringLiteral("\\s"))); };
+    EXPECT_EQ(letters(pill.visibleLines().join(QString())), letters(text));
+}
+
+TEST_F(Components, SettingRowDetailIsOptionalAndWraps)
+{
+    SettingRow plain(QStringLiteral("Theme"), std::nullopt, new QWidget);
+    EXPECT_EQ(plain.detailText(), nullptr);
+    EXPECT_EQ(plain.content()->parentWidget(), &plain);
+
+    SettingRow detailed(QStringLiteral("Walk on other windows"),
+                        QStringLiteral("Uses only window positions from the window server; no permission is needed "
+                                       "and nothing is read from the windows."),
+                        nullptr);
+    ASSERT_NE(detailed.detailText(), nullptr);
+    EXPECT_GT(detailed.heightForWidth(280), detailed.heightForWidth(1400));
+
+    Divider2 divider;
+    EXPECT_EQ(divider.minimumHeight(), 1);
+    EXPECT_EQ(divider.maximumHeight(), 1);
+}
+
+// ----- Surface
+
+TEST_F(Components, SurfaceShadowOnlyWhenRaisedAndStrongerInDark)
+{
+    const ZephylSurfaceModifier flat{16, false};
+    for (Appearance appearance : {Appearance::light, Appearance::dark}) {
+        EXPECT_EQ(flat.shadowColor(appearance).alpha(), 0);
+        EXPECT_TRUE(flat.shadowImage(QSizeF(100, 60), appearance).isNull());
+        EXPECT_TRUE(flat.shadowMargins(appearance).isNull());
+    }
+    const ZephylSurfaceModifier raised{16, true};
+    EXPECT_NEAR(raised.shadowColor(Appearance::dark).alphaF(), 0.42, 0.003);
+    EXPECT_NEAR(raised.shadowColor(Appearance::light).alphaF(), 0.06, 0.003);
+    EXPECT_EQ(raised.shadowBlur(Appearance::dark), 16);
+    EXPECT_EQ(raised.shadowBlur(Appearance::light), 18);
+    EXPECT_EQ(raised.shadowOffsetY(Appearance::dark), 9);
+    EXPECT_EQ(raised.shadowOffsetY(Appearance::light), 8);
+    EXPECT_NEAR(raised.strokeColor(Appearance::dark).alphaF(), 0.12 * 0.62, 0.003);
+    EXPECT_NEAR(raised.strokeColor(Appearance::light).alphaF(), 0.12 * 0.3, 0.003);
+
+    // Drawn: the shadow darkens the room below the card, more in dark than light.
+    auto belowCard = [](Appearance appearance) {
+        AppearanceService::shared().setTheme(appearance == Appearance::dark ? AppTheme::dark : AppTheme::light);
+        ZephylSurface surface(16, true);
+        surface.resize(200, 160);
+        const QRectF card = surface.cardRect();
+        return render(surface).pixelColor(int(card.center().x()), int(card.bottom()) + 6).red();
+    };
+    const int light = belowCard(Appearance::light);
+    const int dark = belowCard(Appearance::dark);
+    EXPECT_LT(light, 255);
+    EXPECT_LT(dark, light);
+    ZephylSurface flatSurface(16, false);
+    EXPECT_EQ(flatSurface.contentsMargins(), QMargins());
+}
+
+// ----- Uneven corners
+
+TEST(UnevenCornersGeometry, ClampsToHalfTheShorterSide)
+{
+    const UnevenCorners shape{30, 0, 0, 0};
+    const QRectF rect(0, 0, 100, 40);
+    EXPECT_EQ(shape.clamped(rect.size()), (UnevenCorners{20, 0, 0, 0}));
+    const QPainterPath path = shape.path(rect);
+    EXPECT_EQ(path.elementAt(0).x, 20.0);
+    EXPECT_EQ(path.elementAt(0).y, 0.0);
+    EXPECT_EQ(path.boundingRect(), rect);
+    EXPECT_FALSE(path.contains(QPointF(2, 2)));   // rounded away at radius 20
+    EXPECT_TRUE(path.contains(QPointF(20, 2)));
+    EXPECT_TRUE(path.contains(QPointF(99.5, 0.5))); // the other three stay sharp
+    EXPECT_TRUE(path.contains(QPointF(99.5, 39.5)));
+    EXPECT_TRUE(path.contains(QPointF(0.5, 39.5)));
+
+    EXPECT_EQ((UnevenCorners{100, 100, 100, 100}.clamped(QSizeF(100, 40))), (UnevenCorners{20, 20, 20, 20}));
+    EXPECT_EQ((UnevenCorners{-5, std::nan(""), 3, 0}.clamped(QSizeF(100, 40))), (UnevenCorners{0, 0, 3, 0}));
+}
+
+TEST(UnevenCornersGeometry, ZeroRadiiGiveThePlainRectangle)
+{
+    const QRectF rect(10, 5, 100, 40);
+    const QPainterPath path = UnevenCorners{}.path(rect);
+    QPainterPath plain;
+    plain.addRect(rect);
+    EXPECT_TRUE(path.subtracted(plain).isEmpty());
+    EXPECT_TRUE(plain.subtracted(path).isEmpty());
+    EXPECT_EQ(path.boundingRect(), rect);
+}
+
+TEST(UnevenCornersGeometry, EachCornerTakesItsOwnRadius)
+{
+    const QRectF rect(0, 0, 80, 80);
+    const QPainterPath path = UnevenCorners{0, 0, 30, 0}.path(rect);
+    EXPECT_FALSE(path.contains(QPointF(78, 78))); // bottom trailing rounded
+    EXPECT_TRUE(path.contains(QPointF(1, 1)));
+    EXPECT_TRUE(path.contains(QPointF(79, 1)));
+    EXPECT_TRUE(path.contains(QPointF(1, 79)));
+}
+
+// ----- Growing text field
+
+TEST_F(Components, GrowingFieldStepsByWholeLinesUpToMaxLines)
+{
+    GrowingTextField field(QStringLiteral("Ask anything…"), 4);
+    field.resize(300, field.height());
+    field.show();
+    EXPECT_EQ(field.visibleLineCount(), 1);
+    const int oneLine = field.height();
+    EXPECT_EQ(oneLine, field.heightForLines(1));
+    const double lineHeight = QFontMetricsF(field.font()).lineSpacing();
+
+    QStringList lines;
+    int previous = oneLine;
+    for (int n = 1; n <= 6; ++n) {
+        lines.append(QStringLiteral("line %1").arg(n));
+        field.setText(lines.join(QLatin1Char('\n')));
+        EXPECT_EQ(field.contentLineCount(), n);
+        EXPECT_EQ(field.visibleLineCount(), std::min(n, 4)) << n;
+        EXPECT_EQ(field.height(), field.heightForLines(std::min(n, 4))) << n;
+        if (n >= 2 && n <= 4) {
+            EXPECT_NEAR(field.height() - previous, lineHeight, 1.0) << n;
+        } else if (n > 4) {
+            EXPECT_EQ(field.height(), previous) << n;
+        }
+        previous = field.height();
+    }
+    field.setText(QString());
+    EXPECT_EQ(field.height(), oneLine);
+
+    // Wrapped lines count as lines.
+    field.setText(QStringLiteral("a long paragraph that is far too wide for three hundred pixels of text, so it "
+                                 "wraps onto another line"));
+    EXPECT_GE(field.visibleLineCount(), 2);
+}
+
+TEST_F(Components, GrowingFieldTreatsMaxLinesBelowOneAsOne)
+{
+    GrowingTextField field(QString(), 0);
+    field.resize(300, field.height());
+    field.show();
+    field.setText(QStringLiteral("a\nb\nc"));
+    EXPECT_EQ(field.maxLines(), 1);
+    EXPECT_EQ(field.visibleLineCount(), 1);
+    EXPECT_EQ(field.height(), field.heightForLines(1));
+}
+
+TEST_F(Components, GrowingFieldReturnSubmitsAndShiftReturnBreaksTheLine)
+{
+    GrowingTextField field(QString(), 3);
+    field.show();
+    QSignalSpy submitted(&field, &GrowingTextField::submitted);
+    QTest::keyClicks(&field, QStringLiteral("hi"));
+    QTest::keyClick(&field, Qt::Key_Return);
+    EXPECT_EQ(submitted.count(), 1);
+    EXPECT_EQ(field.text(), QStringLiteral("hi"));
+    QTest::keyClick(&field, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(&field, QStringLiteral("there"));
+    EXPECT_EQ(field.text(), QStringLiteral("hi\nthere"));
+    EXPECT_EQ(submitted.count(), 1);
+    EXPECT_EQ(field.visibleLineCount(), 2);
+}
+
+// ----- Icons and spring
+
+TEST_F(Components, IconsDrawKnownNamesAndMirrorDirectionalOnes)
+{
+    for (const char *name : {"exclamationmark.circle", "checkmark.circle", "sparkles", "camera", "square.grid.3x3"})
+        EXPECT_TRUE(Icons::has(QString::fromLatin1(name))) << name;
+    auto draw = [](const QString &name, Qt::LayoutDirection direction, bool *drawn = nullptr) {
+        QImage image(24, 24, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        const bool ok = Icons::paint(painter, name, QRectF(0, 0, 24, 24), Qt::black, direction);
+        if (drawn)
+            *drawn = ok;
+        return image;
+    };
+    QImage empty(24, 24, QImage::Format_ARGB32_Premultiplied);
+    empty.fill(Qt::transparent);
+    for (const QString &name : Icons::names()) {
+        bool drawn = false;
+        EXPECT_NE(draw(name, Qt::LeftToRight, &drawn), empty) << name.toStdString();
+        EXPECT_TRUE(drawn);
+    }
+    bool drawn = true;
+    EXPECT_EQ(draw(QStringLiteral("no.such.symbol"), Qt::LeftToRight, &drawn), empty);
+    EXPECT_FALSE(drawn);
+
+    // Where the ink sits: a left chevron's point is on the left, mirrored on the right.
+    const auto inkCentre = [](const QImage &image) {
+        double sum = 0, weight = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const double a = image.pixelColor(x, y).alphaF();
+                sum += a * (x + 0.5);
+                weight += a;
+            }
+        }
+        return sum / weight;
+    };
+    const QString chevron = QStringLiteral("chevron.left");
+    const double ltr = inkCentre(draw(chevron, Qt::LeftToRight));
+    const double rtl = inkCentre(draw(chevron, Qt::RightToLeft));
+    EXPECT_LT(ltr, 12.0);
+    EXPECT_NEAR(rtl, 24.0 - ltr, 0.25);
+    const QString check = QStringLiteral("checkmark.circle");
+    EXPECT_EQ(draw(check, Qt::RightToLeft), draw(check, Qt::LeftToRight));
+}
+
+TEST(ZephylSpringCurve, RunsFromZeroToOneOverTheSettlingTime)
+{
+    const QEasingCurve curve = ZephylSpringCurve::curve();
+    EXPECT_EQ(curve.valueForProgress(0), 0.0);
+    EXPECT_EQ(curve.valueForProgress(1), 1.0);
+    EXPECT_GT(curve.valueForProgress(0.5), 0.9);
+    EXPECT_EQ(ZephylSpringCurve::durationMs(), int(std::lround(zephylSpring().settlingDuration() * 1000)));
+}
+
+} // namespace
+
+#include "ComponentsTest.moc"

@@ -1,0 +1,297 @@
+// Text lookup, language resolution, format filling, the palette's data, notices,
+// the theme's raw values and the shared spring.
+#include <gtest/gtest.h>
+
+#include "app/AppTheme.h"
+#include "design/AppLanguage.h"
+#include "design/AppNotice.h"
+#include "design/L10n.h"
+#include "design/Strings.h"
+#include "design/ZephylPalette.h"
+#include "design/ZephylSpring.h"
+
+#include <QDate>
+
+#include <algorithm>
+
+namespace {
+
+// States the system's language list and the preference for one test, and puts
+// both back afterwards.
+class L10nTest : public ::testing::Test {
+protected:
+    void SetUp() override { L10n::setPreference(AppLanguage::system); }
+    void TearDown() override
+    {
+        L10n::setPreferredLanguagesProvider(nullptr);
+        L10n::setPreference(AppLanguage::system);
+    }
+    static void systemList(const QStringList &tags)
+    {
+        L10n::setPreferredLanguagesProvider([tags] { return tags; });
+    }
+};
+
+TEST_F(L10nTest, SystemListIsWalkedToTheFirstSpokenLanguage)
+{
+    struct Case {
+        QStringList list;
+        AppLanguage expected;
+    };
+    const Case cases[] = {
+        {{"zh-Hans-CN", "nn-NO", "de-DE"}, AppLanguage::nb},
+        {{"fr-CA"}, AppLanguage::fr},
+        {{"ja-JP"}, AppLanguage::en},
+        {{"iw-IL"}, AppLanguage::he},
+        {{"no"}, AppLanguage::nb},
+        {{"nn-NO"}, AppLanguage::nb},
+        {{"EN-us"}, AppLanguage::en},
+        {{"pt_BR"}, AppLanguage::pt},
+        {{"--de__AT"}, AppLanguage::de},
+        // "system" names no language: it is skipped, not taken as the setting.
+        {{"system"}, AppLanguage::en},
+        {{"system", "sv-SE"}, AppLanguage::sv},
+        {{"", "-", "ar_EG"}, AppLanguage::ar},
+        {{}, AppLanguage::en},
+    };
+    for (const Case &c : cases) {
+        systemList(c.list);
+        EXPECT_EQ(L10n::effectiveLanguage(), c.expected) << c.list.join(QLatin1Char(',')).toStdString();
+    }
+}
+
+TEST_F(L10nTest, ChosenLanguageWinsAndSystemChangesTakeEffectOnTheNextLookup)
+{
+    systemList({"fr-FR"});
+    L10n::setPreference(AppLanguage::de);
+    EXPECT_EQ(L10n::effectiveLanguage(), AppLanguage::de);
+    L10n::setPreference(AppLanguage::system);
+    EXPECT_EQ(L10n::effectiveLanguage(), AppLanguage::fr);
+    systemList({"he"});
+    EXPECT_EQ(L10n::effectiveLanguage(), AppLanguage::he);
+}
+
+TEST_F(L10nTest, TagsAndRawValues)
+{
+    EXPECT_EQ(AppLanguages::fromTag(QStringLiteral("pt_BR")), AppLanguage::pt);
+    EXPECT_EQ(AppLanguages::fromTag(QStringLiteral("iw")), AppLanguage::he);
+    EXPECT_EQ(AppLanguages::fromTag(QStringLiteral("NN_no")), AppLanguage::nb);
+    EXPECT_FALSE(AppLanguages::fromTag(QStringLiteral("system")));
+    EXPECT_FALSE(AppLanguages::fromTag(QString()));
+    EXPECT_FALSE(AppLanguages::fromTag(QStringLiteral("xx-YY")));
+    EXPECT_EQ(AppLanguages::fromRawValue(QStringLiteral("system")), AppLanguage::system);
+    EXPECT_EQ(AppLanguages::fromRawValue(QStringLiteral("pt")), AppLanguage::pt);
+    EXPECT_FALSE(AppLanguages::fromRawValue(QStringLiteral("PT")));
+    EXPECT_FALSE(AppLanguages::fromRawValue(QStringLiteral("pt-BR")));
+    for (AppLanguage language : AppLanguages::allCases())
+        EXPECT_EQ(AppLanguages::fromRawValue(AppLanguages::rawValue(language)), language);
+    ASSERT_EQ(AppLanguages::spoken().size(), 14);
+    EXPECT_EQ(AppLanguages::spoken().first(), AppLanguage::en);
+    EXPECT_FALSE(AppLanguages::spoken().contains(AppLanguage::system));
+}
+
+TEST_F(L10nTest, EnglishReturnsEveryKeyUnchanged)
+{
+    systemList({"EN-us"});
+    for (const char *key : {"Send", "Update", "Uploading %d of %d…", "a text no table holds"})
+        EXPECT_EQ(L10n::t(key), QString::fromUtf8(key));
+    // A text no table holds stays English in every language.
+    for (AppLanguage language : AppLanguages::spoken()) {
+        L10n::setPreference(language);
+        EXPECT_EQ(L10n::t("a text no table holds"), QStringLiteral("a text no table holds"));
+    }
+}
+
+TEST_F(L10nTest, LocaleFollowsTheLanguageAloneAndArabicUsesLatinDigits)
+{
+    L10n::setPreference(AppLanguage::ar);
+    const QLocale arabic = L10n::locale();
+    EXPECT_EQ(arabic.language(), QLocale::Arabic);
+    EXPECT_EQ(arabic.zeroDigit(), QStringLiteral("0"));
+    EXPECT_TRUE(arabic.toString(1234567).contains(QStringLiteral("567")));
+    const QString date = arabic.toString(QDate(2024, 5, 3), QLocale::ShortFormat);
+    EXPECT_TRUE(date.contains(QStringLiteral("2024"))) << date.toStdString();
+
+    L10n::setPreference(AppLanguage::de);
+    EXPECT_EQ(L10n::locale().language(), QLocale::German);
+    // The region comes from the language, never from the system list.
+    L10n::setPreference(AppLanguage::system);
+    systemList({"de-AT"});
+    EXPECT_EQ(L10n::locale().language(), QLocale::German);
+    EXPECT_EQ(L10n::locale(), QLocale(QStringLiteral("de")));
+    systemList({"iw-IL"});
+    EXPECT_EQ(L10n::locale().language(), QLocale::Hebrew);
+    L10n::setPreference(AppLanguage::nb);
+    EXPECT_EQ(L10n::locale().language(), QLocale::NorwegianBokmal);
+}
+
+TEST_F(L10nTest, DirectionAndTracking)
+{
+    L10n::setPreference(AppLanguage::ar);
+    EXPECT_EQ(L10n::layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(L10n::languageTracking(2.2), 0.0);
+    EXPECT_EQ(L10n::languageTracking(-1.2), 0.0);
+    L10n::setPreference(AppLanguage::he);
+    EXPECT_EQ(L10n::layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(L10n::languageTracking(2.2), 2.2);
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::de, AppLanguage::tr, AppLanguage::nl}) {
+        L10n::setPreference(language);
+        EXPECT_EQ(L10n::layoutDirection(), Qt::LeftToRight);
+        EXPECT_EQ(L10n::languageTracking(-1.2), -1.2);
+    }
+    L10n::setPreference(AppLanguage::system);
+    systemList({"ar-SA"});
+    EXPECT_EQ(L10n::layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(L10n::languageTracking(2.2), 0.0);
+}
+
+TEST_F(L10nTest, FormatFillsPlaceholdersInOrder)
+{
+    using L10n::format;
+    EXPECT_EQ(format(QStringLiteral("Uploading %d of %d…"), {2, 5}), QStringLiteral("Uploading 2 of 5…"));
+    EXPECT_EQ(format(QStringLiteral("Found %d: %@."), {3, QStringLiteral("Safari, Firefox")}),
+              QStringLiteral("Found 3: Safari, Firefox."));
+    EXPECT_EQ(format(QStringLiteral("100%% of %d"), {7}), QStringLiteral("100% of 7"));
+    EXPECT_EQ(format(QStringLiteral("%d"), {qint64(-9'000'000'000)}), QStringLiteral("-9000000000"));
+    // An argument is inserted as it is, never read as a format itself.
+    EXPECT_EQ(format(QStringLiteral("%@ and %d"), {QStringLiteral("%d%@%%"), 1}), QStringLiteral("%d%@%% and 1"));
+    EXPECT_EQ(L10n::tf("Opening %@.", QStringLiteral("Plan")), QStringLiteral("Opening Plan."));
+}
+
+TEST_F(L10nTest, FormatNeverFailsOnWrongArguments)
+{
+    using L10n::format;
+    // Too few: the missing places stay empty.
+    EXPECT_EQ(format(QStringLiteral("%d of %d"), {1}), QStringLiteral("1 of "));
+    EXPECT_EQ(format(QStringLiteral("%@ %@"), {}), QStringLiteral(" "));
+    // Too many: the rest are ignored.
+    EXPECT_EQ(format(QStringLiteral("%d"), {1, 2, QStringLiteral("x")}), QStringLiteral("1"));
+    // The other kind of value is written as text.
+    EXPECT_EQ(format(QStringLiteral("%d days"), {QStringLiteral("three")}), QStringLiteral("three days"));
+    EXPECT_EQ(format(QStringLiteral("%@ days"), {4}), QStringLiteral("4 days"));
+    EXPECT_EQ(format(QStringLiteral("[%d]"), {QVariant()}), QStringLiteral("[]"));
+    // Anything but %d, %@ and %% is left as written, positional forms included.
+    EXPECT_EQ(format(QStringLiteral("%s %1$@ %x %"), {1, 2}), QStringLiteral("%s %1$@ %x %"));
+    EXPECT_EQ(format(QString(), {1}), QString());
+}
+
+TEST_F(L10nTest, NativeNamesAreOwnExceptSystem)
+{
+    L10n::setPreference(AppLanguage::en);
+    EXPECT_EQ(AppLanguages::nativeName(AppLanguage::system), QStringLiteral("System"));
+    L10n::setPreference(AppLanguage::ru);
+    // Only `system` is translated; every other name stays in its own language.
+    EXPECT_EQ(AppLanguages::nativeName(AppLanguage::system), L10n::t("System"));
+    if (Strings::table(AppLanguage::ru)->contains(QStringLiteral("System"))) {
+        EXPECT_NE(AppLanguages::nativeName(AppLanguage::system), QStringLiteral("System"));
+    }
+    EXPECT_EQ(AppLanguages::nativeName(AppLanguage::de), QStringLiteral("Deutsch"));
+    EXPECT_EQ(AppLanguages::nativeName(AppLanguage::ar), QStringLiteral("العربية"));
+    EXPECT_TRUE(AppLanguages::isRightToLeft(AppLanguage::he));
+    EXPECT_FALSE(AppLanguages::isRightToLeft(AppLanguage::tr));
+}
+
+using ZephylPalette::Color;
+
+TEST(ZephylPalette, ResolvesPairsByAppearance)
+{
+    EXPECT_EQ(ZephylPalette::resolve(Color::text, Appearance::dark).rgb, 0xF5F5F3u);
+    EXPECT_EQ(ZephylPalette::resolve(Color::text, Appearance::light).rgb, 0x201F1Cu);
+    EXPECT_EQ(ZephylPalette::resolve(Color::canvas, Appearance::dark).rgb, 0x000000u);
+    EXPECT_EQ(ZephylPalette::resolve(Color::primaryFill, Appearance::light).rgb,
+              ZephylPalette::resolve(Color::ink, Appearance::light).rgb);
+    EXPECT_EQ(ZephylPalette::resolve(Color::primaryFill, Appearance::dark).rgb, 0xFFFFFFu);
+    EXPECT_EQ(ZephylPalette::resolve(Color::onPrimaryFill, Appearance::dark).rgb, 0x241F1Au);
+
+    const auto accent = ZephylPalette::resolve(Color::accent, Appearance::light);
+    EXPECT_DOUBLE_EQ(accent.red(), 0xC0 / 255.0);
+    EXPECT_DOUBLE_EQ(accent.green(), 0x8A / 255.0);
+    EXPECT_DOUBLE_EQ(accent.blue(), 0x26 / 255.0);
+}
+
+TEST(ZephylPalette, UnknownAppearanceFallsBackToLight)
+{
+    const auto unknown = static_cast<Appearance>(7);
+    for (int i = 0; i <= int(Color::line); ++i) {
+        const auto color = static_cast<Color>(i);
+        EXPECT_EQ(ZephylPalette::resolve(color, unknown), ZephylPalette::resolve(color, Appearance::light)) << i;
+    }
+}
+
+TEST(ZephylPalette, LineIsTranslucentTextAndInkIsFixed)
+{
+    for (Appearance appearance : {Appearance::light, Appearance::dark}) {
+        const auto line = ZephylPalette::resolve(Color::line, appearance);
+        EXPECT_DOUBLE_EQ(line.alpha, 0.12);
+        EXPECT_EQ(line.rgb, ZephylPalette::resolve(Color::text, appearance).rgb);
+        EXPECT_EQ(ZephylPalette::resolve(Color::ink, appearance).rgb, 0x241F1Au);
+    }
+    EXPECT_FALSE(ZephylPalette::isAppearanceDependent(Color::ink));
+    // Every other member is opaque and has a distinct dark value.
+    for (int i = 0; i < int(Color::line); ++i) {
+        const auto color = static_cast<Color>(i);
+        EXPECT_EQ(ZephylPalette::resolve(color, Appearance::dark).alpha, 1.0);
+        if (color != Color::ink) {
+            EXPECT_NE(ZephylPalette::pair(color).light, ZephylPalette::pair(color).dark) << i;
+        }
+    }
+}
+
+TEST(AppNotice, EqualOnlyWhenIdTextAndToneAllMatch)
+{
+    const AppNotice a = AppNotice::make(QStringLiteral("Saved"), AppNotice::Tone::settled);
+    AppNotice same = a;
+    EXPECT_EQ(a, same);
+    const AppNotice again = AppNotice::make(QStringLiteral("Saved"), AppNotice::Tone::settled);
+    EXPECT_NE(a, again); // a new id is a new notice
+    same.tone = AppNotice::Tone::attention;
+    EXPECT_NE(a, same);
+    same = a;
+    same.text = QStringLiteral("Saved.");
+    EXPECT_NE(a, same);
+}
+
+TEST(AppTheme, RawValuesAreExact)
+{
+    EXPECT_EQ(AppThemes::allCases(), (QList<AppTheme>{AppTheme::system, AppTheme::light, AppTheme::dark}));
+    for (AppTheme theme : AppThemes::allCases())
+        EXPECT_EQ(AppThemes::fromRawValue(AppThemes::rawValue(theme)), theme);
+    EXPECT_EQ(AppThemes::rawValue(AppTheme::dark), QStringLiteral("dark"));
+    EXPECT_FALSE(AppThemes::fromRawValue(QStringLiteral("Dark")));
+    EXPECT_FALSE(AppThemes::fromRawValue(QStringLiteral("SYSTEM")));
+    EXPECT_FALSE(AppThemes::fromRawValue(QString()));
+}
+
+TEST(ZephylSpring, StartsAtRestOvershootsSlightlyAndSettles)
+{
+    const SpringAnimation &spring = zephylSpring();
+    EXPECT_EQ(spring.response, 0.42);
+    EXPECT_EQ(spring.dampingFraction, 0.86);
+    EXPECT_EQ(spring.blendDuration, 0.0);
+    EXPECT_EQ(spring.position(0), 0.0);
+
+    const double settle = spring.settlingDuration();
+    EXPECT_GT(settle, spring.response / 2);
+    EXPECT_LT(settle, 2 * spring.response);
+    double peak = 0;
+    for (double t = 0; t <= 3 * settle; t += 0.001) {
+        peak = std::max(peak, spring.position(t));
+        if (t >= settle) {
+            EXPECT_NEAR(spring.position(t), 1.0, 0.001) << t;
+        }
+    }
+    // Lightly underdamped: a small overshoot, well under one percent.
+    EXPECT_GT(peak, 1.0);
+    EXPECT_LT(peak, 1.01);
+
+    // Critical damping never passes the target.
+    const SpringAnimation critical{0.42, 1.0, 0.0};
+    const SpringAnimation heavy{0.42, 1.5, 0.0};
+    for (double t = 0; t <= 2; t += 0.005) {
+        EXPECT_LE(critical.position(t), 1.0);
+        EXPECT_LE(heavy.position(t), 1.0);
+    }
+    EXPECT_NEAR(heavy.position(5), 1.0, 1e-3);
+}
+
+} // namespace
