@@ -60,9 +60,13 @@ private:
         }
         if (!m_answer.notHttp) {
             setAttribute(QNetworkRequest::HttpStatusCodeAttribute, m_answer.status);
-            if (m_answer.status >= 400)
-                setError(m_answer.status >= 500 ? InternalServerError : ContentAccessDenied,
-                         QStringLiteral("scripted status"));
+            // As Qt reports HTTP refusals: 400 as a protocol error, others by kind.
+            if (m_answer.status == 400)
+                setError(ProtocolInvalidOperationError, QStringLiteral("scripted status"));
+            else if (m_answer.status >= 500)
+                setError(InternalServerError, QStringLiteral("scripted status"));
+            else if (m_answer.status >= 401)
+                setError(ContentAccessDenied, QStringLiteral("scripted status"));
         }
         m_data = m_answer.body;
         setHeader(QNetworkRequest::ContentLengthHeader, m_data.size());
