@@ -96,11 +96,13 @@ TEST(TranslationTables, PlaceholdersProtectedNamesAndTheDomain)
             EXPECT_EQ(placeholders(value), placeholders(key)) << pair.key << " -> " << pair.value;
             EXPECT_FALSE(value.contains(QRegularExpression(QStringLiteral("%\\d+\\$")))) << pair.value;
             for (const QString &name : kProtected) {
-                if (key.contains(name))
+                if (key.contains(name)) {
                     EXPECT_TRUE(value.contains(name)) << name.toStdString() << " lost in " << pair.value;
+                }
             }
-            if (key.contains(QStringLiteral(ZEPHYL_SERVICE_DOMAIN)))
+            if (key.contains(QStringLiteral(ZEPHYL_SERVICE_DOMAIN))) {
                 EXPECT_EQ(value.count(QStringLiteral(ZEPHYL_SERVICE_DOMAIN)), 1) << pair.value;
+            }
             EXPECT_FALSE(value.trimmed().isEmpty()) << pair.key;
         }
     }
@@ -118,10 +120,12 @@ TEST(TranslationTables, ScriptRulesForRussianArabicHebrewAndFrench)
             if (!pair.key)
                 break;
             const QString key = s(pair.key), value = s(pair.value);
-            if (mustDiffer)
+            if (mustDiffer) {
                 EXPECT_NE(value, key) << "untranslated: " << pair.key;
-            if (rtl && key.contains(QStringLiteral("@%@")))
+            }
+            if (rtl && key.contains(QStringLiteral("@%@"))) {
                 EXPECT_TRUE(value.contains(QString(lrm) + QStringLiteral("@%@"))) << pair.value;
+            }
             if (table.language == AppLanguage::fr) {
                 for (qsizetype i = 1; i < value.size(); ++i) {
                     const QChar c = value.at(i);
