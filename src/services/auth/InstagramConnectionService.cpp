@@ -1,5 +1,6 @@
 #include "services/auth/InstagramConnectionService.h"
 
+#include "services/ZephylAPI.h"
 #include "services/auth/UrlParts.h"
 
 const char *InstagramConnectionService::ConnectionError::what() const noexcept
@@ -13,6 +14,12 @@ const char *InstagramConnectionService::ConnectionError::what() const noexcept
         return "InstagramConnectionService.ConnectionError.cancelled";
     }
     return "InstagramConnectionService.ConnectionError";
+}
+
+InstagramConnectionService::InstagramConnectionService(WebAuthSession::AnchorProvider anchorProvider)
+    : InstagramConnectionService(WebAuthSession::make(std::move(anchorProvider)),
+                                 [] { return ZephylAPI::shared().instagramAuthorizationURL(); })
+{
 }
 
 InstagramConnectionService::InstagramConnectionService(std::unique_ptr<WebAuthSession> web,
