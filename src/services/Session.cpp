@@ -230,9 +230,12 @@ QCoro::Task<> ZephylAPI::logout()
 {
     const auto refreshToken = co_await keychain().value(KeychainStore::refreshTokenAccount);
     if (refreshToken) {
+        // Named, not a temporary inside the co_await: GCC 12 destroys such
+        // temporaries twice when the awaited call resumes.
+        const RequestSpec spec(QStringLiteral("/api/v1/auth/logout"), "POST",
+                               ZephylWire::LogoutRequest{*refreshToken}.toJson());
         try {
-            co_await send<EmptyResponse>(RequestSpec(QStringLiteral("/api/v1/auth/logout"), "POST",
-                                                     ZephylWire::LogoutRequest{*refreshToken}.toJson()));
+            co_await send<EmptyResponse>(spec);
         } catch (...) {
             // The service's answer changes nothing: the local sign-out always happens.
         }

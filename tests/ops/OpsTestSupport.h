@@ -1,6 +1,12 @@
 #pragma once
 
+#include "base/Clock.h"
+
+#include <QCoreApplication>
 #include <QCoro/QCoroTask>
+#include <QElapsedTimer>
+
+#include <stdexcept>
 
 #include <exception>
 #include <optional>
@@ -50,6 +56,43 @@ std::optional<typename Error::Kind> kindThrown(Body &&body)
         return e.kind();
     }
     return std::nullopt;
+}
+
+// Runs a task while spinning the event loop (real network) and moving the fake
+// clock on by `step` whenever nothing else is pending, up to `limit` of virtual time.
+template <typename T>
+T drive(QCoro::Task<T> &&task, FakeClock &clock, std::chrono::milliseconds step = std::chrono::milliseconds(100),
+        std::chrono::milliseconds limit = std::chrono::minutes(30))
+{
+    std::exception_ptr error;
+    std::optional<T> result;
+    bool done = false;
+    auto wrapper = [](QCoro::Task<T> t, std::exception_ptr &err, std::optional<T> &out, bool &finished) -> QCoro::Task<> {
+        try {
+            out = co_await std::move(t);
+        } catch (...) {
+            err = std::current_exception();
+        }
+        finished = true;
+    };
+    auto running = wrapper(std::move(task), error, result, done);
+    std::chrono::milliseconds elapsed{0};
+    QElapsedTimer real;
+    real.start();
+    while (!done && elapsed < limit && real.elapsed() < 60'000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (done)
+            break;
+        // Give the network a moment before virtual time moves.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 2);
+        clock.advance(step);
+        elapsed += step;
+    }
+    if (!done)
+        throw std::runtime_error("task did not finish");
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*result);
 }
 
 } // namespace opstest

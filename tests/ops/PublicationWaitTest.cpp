@@ -32,7 +32,8 @@ struct Reader {
 Pub drive(FakeClock &clock, QCoro::Task<Pub> task, int maxSteps = 1000)
 {
     std::optional<Pub> result;
-    auto waiter = [&]() -> QCoro::Task<> { result = co_await std::move(task); }();
+    auto into = [](QCoro::Task<Pub> t, std::optional<Pub> &out) -> QCoro::Task<> { out = co_await std::move(t); };
+    auto waiter = into(std::move(task), result);
     for (int i = 0; i < maxSteps && !result; ++i)
         clock.advance(std::chrono::milliseconds(100));
     EXPECT_TRUE(result.has_value());
