@@ -131,6 +131,27 @@ void addOperationRoutes(Server &server)
     addInstagramRoutes(server, *ops);
     addMediaRoutes(server, *ops);
     addPublicationRoutes(server, *ops);
+
+    // Switches over HTTP, for a stand-in run as its own process.
+    server.route("POST", "/__standin/operations", [ops](const Seen &seen) {
+        const QJsonObject o = seen.json();
+        if (o.contains("directUnavailable"))
+            ops->directUnavailable = o.value("directUnavailable").toBool();
+        if (o.contains("transferStatus"))
+            ops->transferStatus = o.value("transferStatus").toInt(200);
+        if (o.contains("processingMs"))
+            ops->processingMs = o.value("processingMs").toInteger(3000);
+        if (o.contains("stayProcessing"))
+            ops->stayProcessing = o.value("stayProcessing").toBool();
+        if (o.contains("afterStore")) {
+            const QString after = o.value("afterStore").toString();
+            ops->afterStore = after == QLatin1String("drop")   ? Answer::Delivery::drop
+                              : after == QLatin1String("hang") ? Answer::Delivery::hang
+                                                               : Answer::Delivery::normal;
+            ops->afterStoreTimes = o.value("times").toInt(1);
+        }
+        return Answer::json(200, QJsonObject{{"ok", true}});
+    });
 }
 
 } // namespace Standin

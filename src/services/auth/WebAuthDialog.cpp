@@ -3,6 +3,7 @@
 #include "design/L10n.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QCoro/QCoroSignal>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
@@ -46,6 +47,10 @@ WebAuthDialog::WebAuthDialog(QString callbackScheme, bool ephemeral, QWidget *pa
     m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
     m_view = new QWebEngineView(this);
     m_view->setPage(new WebAuthPage(m_profile, this));
+    // A page that leaves for an unknown scheme is handed to the desktop's URL
+    // opener rather than to the page's navigation: while this window is open,
+    // the callback scheme's opener is this window.
+    QDesktopServices::setUrlHandler(m_scheme, this, "openCallback");
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
@@ -53,6 +58,7 @@ WebAuthDialog::WebAuthDialog(QString callbackScheme, bool ephemeral, QWidget *pa
 
 WebAuthDialog::~WebAuthDialog()
 {
+    QDesktopServices::unsetUrlHandler(m_scheme);
     // A window torn down with its parent still ends the sign-in, as cancelled.
     m_closing = true;
     if (!m_ended) {
@@ -71,6 +77,12 @@ void WebAuthDialog::start(const QUrl &url)
 {
     m_view->load(url);
     open();
+}
+
+void WebAuthDialog::openCallback(const QUrl &url)
+{
+    if (url.scheme().compare(m_scheme, Qt::CaseInsensitive) == 0)
+        capture(url);
 }
 
 void WebAuthDialog::capture(const QUrl &url)

@@ -32,6 +32,9 @@ Q_SIGNALS:
 protected:
     void done(int result) override;
 
+private Q_SLOTS:
+    void openCallback(const QUrl &url);
+
 private:
     friend class WebAuthPage;
     void capture(const QUrl &url);
