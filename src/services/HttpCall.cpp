@@ -90,9 +90,15 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
         if (remaining <= milliseconds(0))
             throw ServiceNetworkError(ServiceNetworkError::Code::timedOut);
 
-        QNetworkReply *reply = request.body
-            ? network->sendCustomRequest(qreq, request.method, *request.body)
-            : network->sendCustomRequest(qreq, request.method);
+        QNetworkReply *reply = nullptr;
+        if (request.bodyDevice) {
+            request.bodyDevice->reset();
+            qreq.setHeader(QNetworkRequest::ContentLengthHeader, request.bodyDevice->size());
+            reply = network->sendCustomRequest(qreq, request.method, request.bodyDevice);
+        } else {
+            reply = request.body ? network->sendCustomRequest(qreq, request.method, *request.body)
+                                 : network->sendCustomRequest(qreq, request.method);
+        }
         std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(reply, [](QNetworkReply *r) {
             r->disconnect();
             r->deleteLater();

@@ -11,6 +11,7 @@
 
 class Clock;
 class QNetworkAccessManager;
+class QIODevice;
 class QObject;
 namespace Async {
 class Abort;
@@ -26,6 +27,9 @@ struct Request {
     QByteArray method = "GET";
     QList<QPair<QByteArray, QByteArray>> headers;
     std::optional<QByteArray> body;
+    // Streamed as the body instead of `body` (large uploads): an open, seekable
+    // device with a known size, rewound for each attempt; owned by the caller.
+    QIODevice *bodyDevice = nullptr;
     // Bounds the whole request, waits for connectivity included.
     std::chrono::milliseconds timeout = std::chrono::seconds(60);
     // Bounds each attempt's silence: no bytes moving for this long ends it.

@@ -66,10 +66,11 @@ KeychainStore &ZephylAPI::keychain() const { return m_keychain ? *m_keychain : K
 QUrl ZephylAPI::serviceURL(const QString &path) const
 {
     QUrl url = m_baseURL;
-    QString base = url.path();
+    QString base = url.path(QUrl::FullyEncoded);
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
-    url.setPath(base + (path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path));
+    // Paths arrive percent-encoded where a segment needs it (an id), so they are taken as they are.
+    url.setPath(base + (path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path), QUrl::TolerantMode);
     return url;
 }
 

@@ -6,6 +6,9 @@
 #include "services/ServiceErrors.h"
 #include "services/WebTransport.h"
 #include "services/WireModels.h"
+#include "services/ops/AssistantBodies.h"
+#include "services/ops/MediaUpload.h"
+#include "services/ops/Publications.h"
 
 #include <QCoro/QCoroTask>
 #include <QJsonObject>
@@ -16,8 +19,10 @@
 #include <memory>
 #include <optional>
 
+class CancelToken;
 class Clock;
 class QNetworkAccessManager;
+struct ChatMessage;
 namespace Async {
 class Abort;
 template <typename T>
@@ -133,6 +138,50 @@ public:
     // Tells the service (when a refresh token is stored), then forgets the session. Never fails.
     QCoro::Task<> logout();
 
+    // ---- Assistant and threads
+    using Persona = AssistantBodies::Persona;
+    QCoro::Task<AssistantReply> assistant(QString message, QList<ChatMessage> history, Persona persona);
+    // The thread operations run one at a time, in the order they are called;
+    // each answers with the whole thread store.
+    QCoro::Task<AssistantThreadStore> assistantThreadStore();
+    QCoro::Task<AssistantThreadStore> createAssistantThread(std::optional<QString> title);
+    QCoro::Task<AssistantThreadStore> selectAssistantThread(QString id);
+    QCoro::Task<AssistantThreadStore> saveAssistantThread(std::optional<QString> id, std::optional<QString> title,
+                                                          QList<ChatMessage> messages);
+    // Selects the thread and deletes it only when the service answered it as the active one.
+    QCoro::Task<AssistantThreadStore> deleteAssistantThread(QString id);
+
+    // ---- Instagram account and feed
+    QCoro::Task<QUrl> instagramAuthorizationURL();
+    // Tells the service that a connection attempt was given up. Never fails.
+    QCoro::Task<> reportInstagramConnectionAbandoned();
+    QCoro::Task<std::optional<InstagramProfile>> instagramProfile();
+    QCoro::Task<> disconnectInstagram();
+    // One page of the feed, always over the client's own connection.
+    QCoro::Task<InstagramFeedResponse> instagramFeed(std::optional<QString> after);
+
+    // ---- Media
+    using MediaSource = MediaUpload::MediaSource;
+    // Stores one file with the service and answers its media id. The bytes are
+    // streamed from the source (a file is never read into memory whole).
+    QCoro::Task<QString> uploadInstagramMedia(MediaSource source, QString contentType, QString fileName);
+    QCoro::Task<QString> uploadInstagramMedia(QByteArray data, QString contentType, QString fileName);
+
+    // ---- Publications and plan drafts
+    using PublicationRequest = Publications::PublicationRequest;
+    QCoro::Task<Publication> createInstagramPublication(PublicationRequest request, QString idempotencyKey);
+    QCoro::Task<Publication> instagramPublication(QString id);
+    // None when the service answers "publication_not_found".
+    QCoro::Task<std::optional<Publication>> existingInstagramPublication(QString id);
+    // Never fails; see Publications::waitFor.
+    QCoro::Task<Publication> waitForInstagramPublication(Publication publication, int maximumAttempts,
+                                                         double delaySeconds, CancelToken cancel);
+    QCoro::Task<Publication> waitForInstagramPublication(Publication publication, int maximumAttempts,
+                                                         double delaySeconds);
+    QCoro::Task<QList<Publication>> instagramPublications();
+    QCoro::Task<QList<PlanDraft>> planDrafts();
+    QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts);
+
 private:
     friend struct ZephylAPITestAccess;
 
@@ -180,6 +229,12 @@ private:
                                   std::shared_ptr<Async::Shared<std::optional<RestoreOutcome>>> result,
                                   std::shared_ptr<Async::Shared<bool>> woundDown);
 
+    // ---- Operations' own steps
+    QCoro::Task<QString> uploadInstagramMediaDirectly(MediaSource source, QString contentType);
+    QCoro::Task<QString> upload(QString path, MediaSource source, QString contentType, QString fileName);
+    QCoro::Task<InstagramFeedResponse> performInstagramFeedRequest(std::optional<QString> after);
+    Async::Lock &threadOperations();
+
     QUrl m_baseURL;
     QNetworkAccessManager *m_network = nullptr;
     Clock *m_clock = nullptr;
@@ -188,4 +243,5 @@ private:
     WebTransport *m_web = nullptr;
     std::shared_ptr<RefreshFlight> m_refresh;
     std::unique_ptr<Async::Lock> m_keychainLock;
+    std::unique_ptr<Async::Lock> m_threadLock; // made on first use
 };

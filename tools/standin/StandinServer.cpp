@@ -94,6 +94,7 @@ Server::Server(QObject *parent) : QAbstractHttpServer(parent)
 {
     addServiceAuthRoutes(*this);
     addProviderRoutes(*this);
+    addOperationRoutes(*this);
     registerAdminRoutes();
 }
 
@@ -112,6 +113,11 @@ QString Server::providerURL() const { return m_providerURL.value_or(origin()); }
 void Server::route(const QByteArray &method, const QString &path, Handler handler)
 {
     m_routes[method].insert(path, std::move(handler));
+}
+
+void Server::routePrefix(const QByteArray &method, const QString &prefix, Handler handler)
+{
+    m_prefixRoutes[method].push_back({prefix, std::move(handler)});
 }
 
 void Server::addAccount(const QString &email, const QString &password, const QString &fullName)
@@ -163,6 +169,10 @@ Answer Server::dispatch(const Seen &seen)
         if (handler != byMethod->constEnd())
             return (*handler)(seen);
     }
+    for (const auto &[prefix, handler] : m_prefixRoutes.value(seen.method)) {
+        if (seen.path.startsWith(prefix) && seen.path.size() > prefix.size())
+            return handler(seen);
+    }
     return Answer::error(404, QStringLiteral("not_found"));
 }
 
@@ -173,6 +183,8 @@ void Server::write(QTcpSocket *socket, const Answer &answer)
     QByteArray out = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reason(answer.status) + "\r\n";
     if (!answer.body.isEmpty())
         out += "Content-Type: " + answer.contentType + "\r\n";
+    for (const auto &[name, value] : answer.headers)
+        out += name + ": " + value + "\r\n";
     out += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
     out += "Cache-Control: no-store\r\n\r\n";
     out += answer.body;
@@ -192,11 +204,28 @@ bool Server::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket
         m_seen.push_back(seen);
 
     const auto fault = seen.path.startsWith(QLatin1String("/__standin/")) ? std::nullopt : takeFault(seen.path);
+    QPointer<QTcpSocket> guarded(socket);
     if (!fault) {
-        write(socket, dispatch(seen));
+        const Answer answer = dispatch(seen);
+        switch (answer.delivery) {
+        case Answer::Delivery::normal:
+            write(socket, answer);
+            break;
+        case Answer::Delivery::drop:
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 400\r\n\r\n{");
+            socket->flush();
+            QTimer::singleShot(0, this, [guarded] {
+                if (guarded)
+                    guarded->abort();
+            });
+            break;
+        case Answer::Delivery::hang:
+            // Kept open and unanswered; the client's own time-out ends it.
+            m_hung.push_back(guarded);
+            break;
+        }
         return true;
     }
-    QPointer<QTcpSocket> guarded(socket);
     switch (fault->kind) {
     case Fault::Kind::slow:
         QTimer::singleShot(fault->delayMs, this, [this, guarded, seen] { write(guarded, dispatch(seen)); });

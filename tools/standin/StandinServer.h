@@ -49,9 +49,21 @@ struct Fault {
 };
 
 struct Answer {
+    // How the answer leaves: normally, or (after the work was done) never, or
+    // cut off half-way, as a server does that stores a request and then fails.
+    enum class Delivery { normal, drop, hang };
+
+    Answer() = default;
+    Answer(int status_, QByteArray body_ = {}, QByteArray contentType_ = "application/json")
+        : status(status_), body(std::move(body_)), contentType(std::move(contentType_))
+    {
+    }
+
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/json";
+    Delivery delivery = Delivery::normal;
+    QList<QPair<QByteArray, QByteArray>> headers;
 
     static Answer json(int status, const QJsonObject &object);
     static Answer error(int status, const QString &code);
@@ -105,6 +117,8 @@ public:
     QString origin() const;
 
     void route(const QByteArray &method, const QString &path, Handler handler);
+    // A route for every path below `prefix` (which ends in "/"); exact routes win.
+    void routePrefix(const QByteArray &method, const QString &prefix, Handler handler);
 
     // ---- Switches
     void addFault(Fault fault) { m_faults.push_back(std::move(fault)); }
@@ -138,15 +152,19 @@ private:
 
     quint16 m_port = 0;
     QHash<QByteArray, QHash<QString, Handler>> m_routes;
+    QHash<QByteArray, QList<QPair<QString, Handler>>> m_prefixRoutes;
     QList<Fault> m_faults;
     QList<Seen> m_seen;
     State m_state;
     std::optional<QString> m_providerURL;
     QList<std::pair<QPointer<QTcpSocket>, Seen>> m_held;
+    QList<QPointer<QTcpSocket>> m_hung;
 };
 
 // The areas of the stand-in; each adds its routes.
 void addServiceAuthRoutes(Server &server);
 void addProviderRoutes(Server &server);
+// Assistant, Instagram, media, publications and plan drafts (OperationRoutes.h).
+void addOperationRoutes(Server &server);
 
 } // namespace Standin

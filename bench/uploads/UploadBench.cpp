@@ -1,0 +1,187 @@
+// Uploads 10 MiB and 100 MiB files to the stand-in, through the direct upload
+// and through multipart form data, and reports wall time and the growth of the
+// client's peak resident memory for each.
+//
+//   bench_uploads [--sizes 10,100] [--rounds 3]
+//
+// The stand-in runs in a child process (this program with --serve).
+
+#include "OperationRoutes.h"
+#include "StandinServer.h"
+
+#include "base/Clock.h"
+#include "services/KeychainStore.h"
+#include "services/ZephylAPI.h"
+
+#include <QCoreApplication>
+#include <QCoro/QCoroTask>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+namespace {
+
+const QString kEmail = QStringLiteral("bench@example.com");
+const QString kPassword = QStringLiteral("bench-bench-bench");
+
+int serve()
+{
+    Standin::Server server;
+    server.addAccount(kEmail, kPassword);
+    if (!server.start())
+        return 1;
+    std::printf("%u\n", server.port());
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
+
+// VmHWM and VmRSS of this process, in KiB.
+qint64 status(const char *field)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// Resets the peak to the current resident size (Linux 4.0 and later).
+void resetPeak()
+{
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+template <typename T>
+T await(QCoro::Task<T> &&task)
+{
+    std::exception_ptr error;
+    std::optional<T> value;
+    auto wrap = [](QCoro::Task<T> t, std::exception_ptr &err, std::optional<T> &out) -> QCoro::Task<> {
+        try {
+            out = co_await std::move(t);
+        } catch (...) {
+            err = std::current_exception();
+        }
+    };
+    QCoro::waitFor(wrap(std::move(task), error, value));
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*value);
+}
+
+void setSwitch(quint16 port, const QByteArray &json)
+{
+    QNetworkAccessManager network;
+    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/__standin/operations").arg(port)));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+    QNetworkReply *reply = network.post(request, json);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    reply->deleteLater();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.contains(QStringLiteral("--serve")))
+        return serve();
+
+    QList<int> sizesMiB{10, 100};
+    int rounds = 3;
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--sizes")) {
+            sizesMiB.clear();
+            for (const QString &s : args[i + 1].split(QLatin1Char(',')))
+                sizesMiB << s.toInt();
+        } else if (args[i] == QLatin1String("--rounds")) {
+            rounds = std::max(1, args[i + 1].toInt());
+        }
+    }
+
+    QProcess standin;
+    standin.setProgram(QCoreApplication::applicationFilePath());
+    standin.setArguments({QStringLiteral("--serve")});
+    standin.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    standin.start();
+    if (!standin.waitForReadyRead(10'000)) {
+        std::fprintf(stderr, "the stand-in did not start\n");
+        return 1;
+    }
+    const quint16 port = quint16(standin.readLine().trimmed().toUInt());
+
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.addCaCertificates(QSslCertificate::fromData(Standin::certificatePem()));
+    QSslConfiguration::setDefaultConfiguration(tls);
+
+    auto keychain = KeychainStore::inMemory();
+    ZephylAPI::Setup setup;
+    setup.baseURL = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    setup.keychain = keychain.get();
+    ZephylAPI api(setup);
+    await(api.signInWithEmail(kEmail, kPassword));
+
+    QTemporaryDir dir;
+    QTextStream out(stdout);
+    out << "size_MiB  path       round  seconds  MiB/s    peak_RSS_growth_MiB  baseline_RSS_MiB\n";
+    for (int mib : sizesMiB) {
+        const QString path = dir.filePath(QStringLiteral("clip-%1.bin").arg(mib));
+        {
+            QFile f(path);
+            f.open(QIODevice::WriteOnly);
+            QByteArray block(1 << 20, '\0');
+            for (int i = 0; i < block.size(); ++i)
+                block[i] = char(i * 37);
+            for (int i = 0; i < mib; ++i)
+                f.write(block);
+        }
+        for (const bool direct : {true, false}) {
+            // Multipart for a large file is the fallback the service asks for.
+            setSwitch(port, direct ? "{\"directUnavailable\": false}" : "{\"directUnavailable\": true}");
+            for (int round = 1; round <= rounds; ++round) {
+                resetPeak();
+                const qint64 baseline = status("VmRSS:");
+                QElapsedTimer timer;
+                timer.start();
+                try {
+                    await(api.uploadInstagramMedia(ZephylAPI::MediaSource::fromFile(path), QStringLiteral("video/mp4"),
+                                                   QStringLiteral("clip.mp4")));
+                } catch (const std::exception &e) {
+                    out << "upload failed: " << e.what() << "\n";
+                    return 1;
+                }
+                const double seconds = timer.nsecsElapsed() / 1e9;
+                const qint64 peak = status("VmHWM:");
+                out << qSetFieldWidth(8) << Qt::left << mib << qSetFieldWidth(0) << "  "
+                    << qSetFieldWidth(9) << (direct ? "direct" : "multipart") << qSetFieldWidth(0) << "  "
+                    << qSetFieldWidth(5) << round << qSetFieldWidth(0) << "  "
+                    << qSetFieldWidth(7) << QString::number(seconds, 'f', 3) << qSetFieldWidth(0) << "  "
+                    << qSetFieldWidth(7) << QString::number(mib / seconds, 'f', 1) << qSetFieldWidth(0) << "  "
+                    << qSetFieldWidth(19) << QString::number((peak - baseline) / 1024.0, 'f', 1) << qSetFieldWidth(0)
+                    << "  " << QString::number(baseline / 1024.0, 'f', 1) << "\n";
+                out.flush();
+            }
+        }
+    }
+    standin.kill();
+    standin.waitForFinished();
+    return 0;
+}

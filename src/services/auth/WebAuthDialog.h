@@ -1,0 +1,66 @@
+#pragma once
+
+#include "services/auth/WebAuthSession.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <QUrl>
+
+class QWebEngineProfile;
+class QWebEngineView;
+
+// The window of one browser sign-in: a web view that shows the sign-in page
+// and closes itself as soon as the page navigates to the callback scheme.
+// Closing it by hand ends the sign-in as cancelled.
+class WebAuthDialog final : public QDialog {
+    Q_OBJECT
+public:
+    // `ephemeral`: an off-the-record profile, so nothing of earlier sign-ins is
+    // shared; otherwise a named profile kept between sign-ins.
+    WebAuthDialog(QString callbackScheme, bool ephemeral, QWidget *parent = nullptr);
+    ~WebAuthDialog() override;
+
+    void start(const QUrl &url);
+    QUrl callbackURL() const { return m_callback; }
+    QWebEngineView *view() const { return m_view; }
+    bool isClosing() const { return m_closing; }
+
+Q_SIGNALS:
+    // The sign-in ended: `callback` is the callback URL, or empty when the user closed the window.
+    void ended(QUrl callback);
+
+protected:
+    void done(int result) override;
+
+private Q_SLOTS:
+    void openCallback(const QUrl &url);
+
+private:
+    friend class WebAuthPage;
+    void capture(const QUrl &url);
+
+    QString m_scheme;
+    QWebEngineProfile *m_profile = nullptr;
+    QWebEngineView *m_view = nullptr;
+    QUrl m_callback;
+    bool m_ended = false;
+    bool m_closing = false;
+};
+
+// Runs sign-ins in a WebAuthDialog; installed as the session factory by the application.
+class WebAuthDialogSession final : public WebAuthSession {
+public:
+    explicit WebAuthDialogSession(AnchorProvider anchorProvider);
+    ~WebAuthDialogSession() override;
+
+    QCoro::Task<QUrl> run(QUrl url, QString callbackScheme, bool ephemeral) override;
+
+    // The dialog of the running sign-in, if any (for tests and for raising it).
+    WebAuthDialog *dialog() const { return m_dialog; }
+
+    static void install();
+
+private:
+    AnchorProvider m_anchorProvider;
+    QPointer<WebAuthDialog> m_dialog;
+};

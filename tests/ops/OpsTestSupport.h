@@ -1,0 +1,98 @@
+#pragma once
+
+#include "base/Clock.h"
+
+#include <QCoreApplication>
+#include <QCoro/QCoroTask>
+#include <QElapsedTimer>
+
+#include <stdexcept>
+
+#include <exception>
+#include <optional>
+
+namespace opstest {
+
+// Runs a task to its end in a nested event loop and rethrows its failure here
+// (a failure inside QCoro::waitFor alone would leave the loop running).
+template <typename T>
+T run(QCoro::Task<T> &&task)
+{
+    std::exception_ptr error;
+    if constexpr (std::is_void_v<T>) {
+        auto wrapper = [](QCoro::Task<T> t, std::exception_ptr &err) -> QCoro::Task<> {
+            try {
+                co_await std::move(t);
+            } catch (...) {
+                err = std::current_exception();
+            }
+        };
+        QCoro::waitFor(wrapper(std::move(task), error));
+        if (error)
+            std::rethrow_exception(error);
+    } else {
+        std::optional<T> result;
+        auto wrapper = [](QCoro::Task<T> t, std::exception_ptr &err, std::optional<T> &out) -> QCoro::Task<> {
+            try {
+                out = co_await std::move(t);
+            } catch (...) {
+                err = std::current_exception();
+            }
+        };
+        QCoro::waitFor(wrapper(std::move(task), error, result));
+        if (error)
+            std::rethrow_exception(error);
+        return std::move(*result);
+    }
+}
+
+// The kind of the failure of type Error that `body` throws; none when it throws nothing of that type.
+template <typename Error, typename Body>
+std::optional<typename Error::Kind> kindThrown(Body &&body)
+{
+    try {
+        body();
+    } catch (const Error &e) {
+        return e.kind();
+    }
+    return std::nullopt;
+}
+
+// Runs a task while spinning the event loop (real network) and moving the fake
+// clock on by `step` whenever nothing else is pending, up to `limit` of virtual time.
+template <typename T>
+T drive(QCoro::Task<T> &&task, FakeClock &clock, std::chrono::milliseconds step = std::chrono::milliseconds(100),
+        std::chrono::milliseconds limit = std::chrono::minutes(30))
+{
+    std::exception_ptr error;
+    std::optional<T> result;
+    bool done = false;
+    auto wrapper = [](QCoro::Task<T> t, std::exception_ptr &err, std::optional<T> &out, bool &finished) -> QCoro::Task<> {
+        try {
+            out = co_await std::move(t);
+        } catch (...) {
+            err = std::current_exception();
+        }
+        finished = true;
+    };
+    auto running = wrapper(std::move(task), error, result, done);
+    std::chrono::milliseconds elapsed{0};
+    QElapsedTimer real;
+    real.start();
+    while (!done && elapsed < limit && real.elapsed() < 60'000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (done)
+            break;
+        // Give the network a moment before virtual time moves.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 2);
+        clock.advance(step);
+        elapsed += step;
+    }
+    if (!done)
+        throw std::runtime_error("task did not finish");
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*result);
+}
+
+} // namespace opstest
