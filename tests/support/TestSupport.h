@@ -4,16 +4,44 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <exception>
+#include <optional>
+#include <type_traits>
 #include <functional>
 
 namespace zktest {
 
-// Runs the Qt event loop until the task finishes (real time, bounded by `limit`)
-// and returns its result.
+// Runs a task to its end in a nested event loop and rethrows its failure here
+// (a failure inside QCoro::waitFor alone would leave the loop running).
 template <typename T>
 T run(QCoro::Task<T> &&task)
 {
-    return QCoro::waitFor(std::move(task));
+    std::exception_ptr error;
+    if constexpr (std::is_void_v<T>) {
+        auto wrapper = [](QCoro::Task<T> t, std::exception_ptr &err) -> QCoro::Task<> {
+            try {
+                co_await std::move(t);
+            } catch (...) {
+                err = std::current_exception();
+            }
+        };
+        QCoro::waitFor(wrapper(std::move(task), error));
+        if (error)
+            std::rethrow_exception(error);
+    } else {
+        std::optional<T> result;
+        auto wrapper = [](QCoro::Task<T> t, std::exception_ptr &err, std::optional<T> &out) -> QCoro::Task<> {
+            try {
+                out = co_await std::move(t);
+            } catch (...) {
+                err = std::current_exception();
+            }
+        };
+        QCoro::waitFor(wrapper(std::move(task), error, result));
+        if (error)
+            std::rethrow_exception(error);
+        return std::move(*result);
+    }
 }
 
 // Spins the event loop until `done` holds or `limit` passes; false on time-out.
