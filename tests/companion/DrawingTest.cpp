@@ -299,8 +299,9 @@ TEST(SpeechBubble, WrapsAtItsWidthAndStopsAfterFourLines)
     EXPECT_TRUE(same(bubbleAt(image, 20, b.size().height() - 10 - 4), kSurface));
 
     // Colours left unset are the palette's surface and text of the current appearance.
-    for (auto [theme, surface, text] : {std::tuple(AppTheme::dark, QColor(0x1A, 0x1A, 0x1A), QColor(0xF5, 0xF5, 0xF3)),
-                                        std::tuple(AppTheme::light, QColor(0xFF, 0xFE, 0xFC), QColor(0x20, 0x1F, 0x1C))}) {
+    for (auto [theme, surface, text] :
+         {std::tuple(AppTheme::dark, QColor(0x1A, 0x1A, 0x1A), QColor(0xF5, 0xF5, 0xF3)),
+          std::tuple(AppTheme::light, QColor(0xFF, 0xFE, 0xFC), QColor(0x20, 0x1F, 0x1C))}) {
         AppearanceService::shared().setTheme(theme);
         const SpeechBubble plain{QStringLiteral("Published."), 0, BubbleShape::Edge::bottom, 10};
         const QImage painted = render(plain);
