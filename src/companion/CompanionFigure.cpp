@@ -1,6 +1,7 @@
 #include "companion/CompanionFigure.h"
 
 #include "companion/ShadowPainter.h"
+#include "design/PaletteColors.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -181,24 +182,23 @@ void CompanionFigure::standing(QPainter &p) const
     fillEllipse(p, QRectF(10, 24 - rise, 52, v.bodyH), fur);
     fillEllipse(p, QRectF(26, 36 - rise, 24, 14), cream);
 
-    QPainterPath stripes;
-    stripes.moveTo(16, 27);
-    stripes.quadTo(15, 32, 22, 34);
-    stripes.moveTo(23, 27);
-    stripes.quadTo(22, 32, 29, 34);
-    stripes.moveTo(30, 27);
-    stripes.quadTo(29, 32, 36, 34);
+    // The stripes reach past the body's edge, so they are translucent cream as
+    // drawn, not a blend with the fur. Their outline is fixed: stroke it once.
+    static const QPainterPath stripes = [] {
+        QPainterPath curves;
+        curves.moveTo(16, 27);
+        curves.quadTo(15, 32, 22, 34);
+        curves.moveTo(23, 27);
+        curves.quadTo(22, 32, 29, 34);
+        curves.moveTo(30, 27);
+        curves.quadTo(29, 32, 36, 34);
+        QPainterPathStroker stroker(roundPen(Qt::black, 2.2));
+        return stroker.createStroke(curves);
+    }();
     p.save();
     p.translate(0, -rise);
-    // The stripes lie wholly on the body, so an opaque fur lets them be drawn in the
-    // blended colour: the same pixels, and far cheaper than a translucent path.
-    QColor stripe = withOpacity(cream, 0.42);
-    if (fur.alpha() == 255 && cream.alpha() == 255) {
-        stripe = QColor::fromRgbF(fur.redF() * 0.58f + cream.redF() * 0.42f, fur.greenF() * 0.58f + cream.greenF() * 0.42f,
-                                  fur.blueF() * 0.58f + cream.blueF() * 0.42f);
-    }
-    p.setPen(roundPen(stripe, 2.2));
-    p.setBrush(Qt::NoBrush);
+    p.setPen(Qt::NoPen);
+    p.setBrush(withOpacity(cream, 0.42));
     p.drawPath(stripes);
     p.restore();
 
@@ -264,6 +264,7 @@ void CompanionFigure::sleeping(QPainter &p) const
 
 void CompanionFigure::sleepMarks(QPainter &p) const
 {
+    const QColor markColor = marks ? *marks : PaletteColors::color(ZephylPalette::Color::settled);
     p.save();
     for (int i = 0; i < 3; ++i) {
         const double t = std::fmod(pose.phase + 0.33 * i, 1.0);
@@ -275,7 +276,7 @@ void CompanionFigure::sleepMarks(QPainter &p) const
         font.setPixelSize(int(std::lround(size * 4)));
         font.setWeight(QFont::Bold);
         p.setFont(font);
-        p.setPen(withOpacity(marks, 1 - 0.9 * t));
+        p.setPen(withOpacity(markColor, 1 - 0.9 * t));
         p.save();
         p.translate(70 + 10 * t, 20 - 26 * t);
         p.scale(0.25, 0.25);

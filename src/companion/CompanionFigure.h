@@ -6,6 +6,8 @@
 #include <QPainterPath>
 #include <QRectF>
 
+#include <optional>
+
 class QPainter;
 
 // The drawn cat: one CompanionPose painted as a small vector cat in a fixed
@@ -21,7 +23,8 @@ struct CompanionFigure {
     QColor cream{241, 235, 221};
     QColor amber{192, 138, 38};
     QColor paper{249, 248, 245};
-    QColor marks{0x7A, 0x6B, 0x56};  // the sleep marks: the palette's settled colour (light)
+    // The sleep marks; unset, the palette's settled colour of the appearance at drawing time.
+    std::optional<QColor> marks;
 
     CompanionFigure() = default;
     explicit CompanionFigure(const CompanionPose &p) : pose(p) {}

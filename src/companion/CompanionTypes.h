@@ -67,6 +67,10 @@ struct CompanionSignal {
 
 // Exact comparisons: QPointF's own == is fuzzy, and a seeded run must repeat bit for bit.
 inline bool samePoint(const QPointF &a, const QPointF &b) { return a.x() == b.x() && a.y() == b.y(); }
+inline bool sameRect(const QRectF &a, const QRectF &b)
+{
+    return a.x() == b.x() && a.y() == b.y() && a.width() == b.width() && a.height() == b.height();
+}
 
 // What the figures draw.
 struct CompanionPose {
@@ -109,6 +113,18 @@ struct CompanionWorld {
     CompanionWorld(const QRectF &b, double floor) : bounds(b), floorY(floor) {}
 
     double ceiling() const { return ceilingY ? *ceilingY : geo::maxY(bounds); }
+
+    friend bool operator==(const CompanionWorld &a, const CompanionWorld &b)
+    {
+        const bool sameCursor =
+            a.cursor.has_value() == b.cursor.has_value() && (!a.cursor || samePoint(*a.cursor, *b.cursor));
+        const bool sameFrame = a.homeFrame.has_value() == b.homeFrame.has_value() &&
+                               (!a.homeFrame || sameRect(*a.homeFrame, *b.homeFrame));
+        return sameRect(a.bounds, b.bounds) && a.floorY == b.floorY && a.ledges == b.ledges && a.perch == b.perch &&
+               a.nest == b.nest && sameCursor && a.idleSeconds == b.idleSeconds &&
+               a.walksOnWindows == b.walksOnWindows && a.home == b.home && a.wanders == b.wanders && sameFrame &&
+               a.ceilingY == b.ceilingY && a.hour == b.hour && a.hungry == b.hungry && a.temper == b.temper;
+    }
 };
 
 // SplitMix64: the cat's only random source, so a seeded run repeats exactly.

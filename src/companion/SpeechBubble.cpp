@@ -1,6 +1,7 @@
 #include "companion/SpeechBubble.h"
 
 #include "companion/ShadowPainter.h"
+#include "design/PaletteColors.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -145,15 +146,19 @@ void SpeechBubble::paint(QPainter &painter) const
     const double textTop = 10 + (tailEdge == BubbleShape::Edge::bottom ? 0 : tailPadding());
     const BubbleShape shape{16, tailHeight, tailOffset, tailEdge};
     const QPainterPath outline = shape.path(QRectF(QPointF(0, 0), size));
+    using C = ZephylPalette::Color;
+    const QColor fill = surface ? *surface : PaletteColors::color(C::surface);
+    const QColor ink = textColor ? *textColor : PaletteColors::color(C::text);
+    const QColor edge = line ? *line : PaletteColors::color(C::line);
 
     ShadowPainter::paint(painter, QRectF(QPointF(0, 0), size), 1, {{QColor(0, 0, 0, 41), 10, {0, 4}}},
                          [&](QPainter &p) {
                              p.setRenderHint(QPainter::Antialiasing);
                              p.setPen(Qt::NoPen);
-                             p.setBrush(surface);
+                             p.setBrush(fill);
                              p.drawPath(outline);
 
-                             p.setPen(textColor);
+                             p.setPen(ink);
                              const int lines = laid.layout->lineCount();
                              // Lines sit at the leading edge of the text's own direction.
                              for (int i = 0; i < lines; ++i) {
@@ -171,7 +176,7 @@ void SpeechBubble::paint(QPainter &painter) const
                                  p.drawText(r, Qt::AlignLeading | Qt::AlignTop | Qt::TextSingleLine, laid.elidedTail);
                              }
 
-                             p.setPen(QPen(line, 1));
+                             p.setPen(QPen(edge, 1));
                              p.setBrush(Qt::NoBrush);
                              p.drawPath(outline);
                          });

@@ -5,6 +5,8 @@
 #include <QRectF>
 #include <QString>
 
+#include <optional>
+
 class QPainter;
 
 // The outline of the bubble: a rounded body and, on its top or bottom edge, a
@@ -38,10 +40,11 @@ struct SpeechBubble {
     // lines align to the leading edge of that direction.
     Qt::LayoutDirection direction = Qt::LayoutDirectionAuto;
 
-    // The palette's light colours; callers pass the current appearance's.
-    QColor textColor{0x20, 0x1F, 0x1C};
-    QColor surface{0xFF, 0xFE, 0xFC};
-    QColor line{0x20, 0x1F, 0x1C, 31}; // the text colour at opacity 0.12
+    // Unset, the palette's text, surface and line colours of the appearance at
+    // drawing time.
+    std::optional<QColor> textColor = std::nullopt;
+    std::optional<QColor> surface = std::nullopt;
+    std::optional<QColor> line = std::nullopt;
 
     // The laid-out text: its lines and the bubble's size.
     struct Layout {

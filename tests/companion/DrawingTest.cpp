@@ -2,6 +2,7 @@
 
 #include "companion/CompanionFigure.h"
 #include "companion/SpeechBubble.h"
+#include "design/AppearanceService.h"
 
 #include <QImage>
 #include <QPainter>
@@ -15,14 +16,22 @@ const QColor kFur(200, 0, 0), kCream(0, 190, 0), kAmber(0, 0, 220), kPaper(255, 
 
 constexpr double kScale = 4, kMargin = 10;
 
-QImage render(const CompanionPose &pose)
+// The figure in the test colours; the marks in the palette's own unless `marks`.
+CompanionFigure testFigure(const CompanionPose &pose, bool testMarks = true)
 {
     CompanionFigure figure(pose);
     figure.fur = kFur;
     figure.cream = kCream;
     figure.amber = kAmber;
     figure.paper = kPaper;
-    figure.marks = kMarks;
+    if (testMarks)
+        figure.marks = kMarks;
+    return figure;
+}
+
+QImage render(const CompanionPose &pose, bool testMarks = true)
+{
+    const CompanionFigure figure = testFigure(pose, testMarks);
     QImage image(int((84 + 2 * kMargin) * kScale), int((62 + 2 * kMargin) * kScale), QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
@@ -111,6 +120,16 @@ TEST(CompanionFigure, StandingStatesPlaceBodyHeadTailAndDetails)
     stretch.progress = 0.5;
     expectPoints(stretch, {{40, 58.5, kFur, "deeper body"}});
     EXPECT_FALSE(isFur(render(CompanionPose()), 40, 58.5));
+
+    // The first stripe starts beyond the body's edge: there it is translucent cream,
+    // not the stripe's blend with the fur.
+    for (double facing : {1.0, -1.0}) {
+        CompanionPose pose;
+        pose.facing = facing;
+        const QColor c = at(render(pose), facing > 0 ? 15.5 : 84 - 15.5, 27.5);
+        EXPECT_LT(c.alpha(), 200) << describe(c);
+        EXPECT_GT(c.green(), c.red() + 100) << describe(c);
+    }
 }
 
 TEST(CompanionFigure, EyesBlinkAndFollowTheGaze)
@@ -188,6 +207,16 @@ TEST(CompanionFigure, SleepMarksRiseOnlyWhileAsleep)
     // At 0.9 that mark has vanished and the others are translucent.
     pose.phase = 0.9;
     EXPECT_FALSE(anyPixel(render(pose), QRectF(-8, -8, 100, 78), kMarks));
+    // Unset, the marks take the palette's settled colour of the current appearance.
+    pose.phase = 0;
+    pose.facing = 1;
+    for (auto [theme, settled] : {std::pair(AppTheme::dark, QColor(0xC9, 0xC9, 0xC4)),
+                                  std::pair(AppTheme::light, QColor(0x7A, 0x6B, 0x56))}) {
+        AppearanceService::shared().setTheme(theme);
+        const QImage image = render(pose, false);
+        EXPECT_TRUE(anyPixel(image, QRectF(70, 20, 7, 12), settled)) << AppThemes::rawValue(theme).toStdString();
+        EXPECT_FALSE(anyPixel(image, QRectF(70, 20, 7, 12), kMarks));
+    }
     // Other states never show them, whatever the phase.
     for (S state : kAllCompanionStates) {
         if (state == S::sleep)
@@ -268,6 +297,22 @@ TEST(SpeechBubble, WrapsAtItsWidthAndStopsAfterFourLines)
     EXPECT_GT(inkRight, 0);
     EXPECT_LE(inkRight / 2.0 - 20, text.right() + 1);
     EXPECT_TRUE(same(bubbleAt(image, 20, b.size().height() - 10 - 4), kSurface));
+
+    // Colours left unset are the palette's surface and text of the current appearance.
+    for (auto [theme, surface, text] :
+         {std::tuple(AppTheme::dark, QColor(0x1A, 0x1A, 0x1A), QColor(0xF5, 0xF5, 0xF3)),
+          std::tuple(AppTheme::light, QColor(0xFF, 0xFE, 0xFC), QColor(0x20, 0x1F, 0x1C))}) {
+        AppearanceService::shared().setTheme(theme);
+        const SpeechBubble plain{QStringLiteral("Published."), 0, BubbleShape::Edge::bottom, 10};
+        const QImage painted = render(plain);
+        EXPECT_TRUE(same(bubbleAt(painted, 8, plain.size().height() - 10 - 8), surface))
+            << AppThemes::rawValue(theme).toStdString();
+        bool inked = false;
+        for (int y = 0; y < painted.height() && !inked; ++y)
+            for (int x = 0; x < painted.width() && !inked; ++x)
+                inked = same(painted.pixelColor(x, y), text);
+        EXPECT_TRUE(inked) << AppThemes::rawValue(theme).toStdString();
+    }
 }
 
 TEST(SpeechBubble, RightToLeftLinesAlignToTheRight)

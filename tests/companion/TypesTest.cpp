@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "companion/CompanionTypes.h"
 #include "companion/CompanionVariant.h"
 #include "companion/Ledge.h"
 
@@ -58,6 +59,28 @@ TEST(CompanionTypes, GoalsAndLedgesCompareFieldByField)
     EXPECT_NE(qHash(a), qHash(b));
     EXPECT_EQ(CompanionGoal::perch(), CompanionGoal::perch());
     EXPECT_NE(CompanionGoal::perch(), CompanionGoal::nest());
+
+    // Worlds compare exactly, field by field, so a seeded run can be replayed against them.
+    CompanionWorld w(QRectF(0, 0, 1440, 900), 70);
+    w.ledges = {a};
+    w.cursor = QPointF(10, 20);
+    w.homeFrame = QRectF(100, 100, 600, 400);
+    CompanionWorld v = w;
+    EXPECT_EQ(w, v);
+    v.homeFrame = QRectF(100, 100, 600, 400.000000000001); // within QRectF's own fuzzy ==
+    EXPECT_NE(w, v);
+    v = w;
+    v.cursor.reset();
+    EXPECT_NE(w, v);
+    v = w;
+    v.ceilingY = 875;
+    EXPECT_NE(w, v);
+    v = w;
+    v.ledges[0].windowX.reset();
+    EXPECT_NE(w, v);
+    v = w;
+    v.temper = CompanionTemper::lively;
+    EXPECT_NE(w, v);
 }
 
 TEST(WindowTopology, TopEdgesAreCutByWindowsInFrontThatTheyCross)
