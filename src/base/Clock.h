@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 // Time as the application sees it. Everything that waits or reads the time goes
 // through a Clock so that tests can run design timers in virtual time.
@@ -65,6 +66,13 @@ public:
     void setNow(const QDateTime &time);
     // Number of sleepers and live timers still waiting.
     std::size_t pending() const { return m_entries.size(); }
+    // Milliseconds until the earliest sleeper or timer falls due; none when nothing waits.
+    std::optional<qint64> msUntilNext() const
+    {
+        if (m_entries.empty())
+            return std::nullopt;
+        return std::max<qint64>(0, m_entries.begin()->first.first - m_nowMs);
+    }
 
 private:
     struct Entry;

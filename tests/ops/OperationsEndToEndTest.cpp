@@ -227,7 +227,8 @@ TEST_F(Operations, PublishedAfterProcessingAndListedWithOddLinksKept)
     ops().processingMs = 2000;
     const auto created = opstest::run(api->createInstagramPublication(postOf(media), QStringLiteral("key-1")));
     EXPECT_EQ(created.status, QStringLiteral("processing"));
-    const auto done = opstest::drive(api->waitForInstagramPublication(created, 8, 1.6), clock);
+    const auto done = opstest::drive(api->waitForInstagramPublication(created, 8, 1.6), clock, 100ms,
+                                     std::chrono::minutes(30), std::chrono::seconds(2));
     EXPECT_EQ(done.status, QStringLiteral("published"));
     EXPECT_TRUE(done.platformUrl.has_value());
     EXPECT_EQ(server.count(QStringLiteral("/api/instagram/publications/pub-1")), 2);
