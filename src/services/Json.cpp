@@ -1,0 +1,188 @@
+#include "services/Json.h"
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QTextBoundaryFinder>
+
+#include <cmath>
+
+namespace {
+
+using Kind = ServiceDecodingError::Kind;
+
+const char *typeName(const QJsonValue &v)
+{
+    switch (v.type()) {
+    case QJsonValue::Null: return "null";
+    case QJsonValue::Bool: return "a boolean";
+    case QJsonValue::Double: return "a number";
+    case QJsonValue::String: return "a string";
+    case QJsonValue::Array: return "an array";
+    case QJsonValue::Object: return "an object";
+    case QJsonValue::Undefined: break;
+    }
+    return "nothing";
+}
+
+[[noreturn]] void mismatch(QLatin1StringView key, const char *expected, const QJsonValue &v)
+{
+    throw ServiceDecodingError(Kind::typeMismatch, QString(key),
+                               QStringLiteral("Expected %1 but found %2 instead.")
+                                   .arg(QLatin1String(expected), QLatin1String(typeName(v))));
+}
+
+// The value at `key`; nullopt when missing or null.
+std::optional<QJsonValue> present(const QJsonObject &o, QLatin1StringView key)
+{
+    const auto it = o.constFind(key);
+    if (it == o.constEnd() || it->isNull() || it->isUndefined())
+        return std::nullopt;
+    return *it;
+}
+
+QJsonValue required(const QJsonObject &o, QLatin1StringView key)
+{
+    const auto it = o.constFind(key);
+    if (it == o.constEnd())
+        throw ServiceDecodingError(Kind::keyNotFound, QString(key), QStringLiteral("No value associated with the key."));
+    if (it->isNull())
+        throw ServiceDecodingError(Kind::valueNotFound, QString(key), QStringLiteral("Expected a value but found null instead."));
+    return *it;
+}
+
+QString asString(QLatin1StringView key, const QJsonValue &v)
+{
+    if (!v.isString())
+        mismatch(key, "a string", v);
+    return v.toString();
+}
+
+qint64 asInteger(QLatin1StringView key, const QJsonValue &v)
+{
+    if (!Json::isInteger(v))
+        mismatch(key, "an integer", v);
+    return v.toInteger();
+}
+
+bool asBool(QLatin1StringView key, const QJsonValue &v)
+{
+    if (!v.isBool())
+        mismatch(key, "a boolean", v);
+    return v.toBool();
+}
+
+QJsonArray asArray(QLatin1StringView key, const QJsonValue &v)
+{
+    if (!v.isArray())
+        mismatch(key, "an array", v);
+    return v.toArray();
+}
+
+QJsonObject asObject(QLatin1StringView key, const QJsonValue &v)
+{
+    if (!v.isObject())
+        mismatch(key, "an object", v);
+    return v.toObject();
+}
+
+} // namespace
+
+namespace Json {
+
+QJsonObject parseObject(const QByteArray &bytes)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError)
+        throw ServiceDecodingError(Kind::dataCorrupted, {}, QStringLiteral("The given data was not valid JSON."));
+    if (!doc.isObject())
+        throw ServiceDecodingError(Kind::typeMismatch, {}, QStringLiteral("Expected an object at the top level."));
+    return doc.object();
+}
+
+QJsonObject object(const QJsonValue &value) { return asObject(QLatin1StringView(), value); }
+
+bool isInteger(const QJsonValue &value)
+{
+    if (!value.isDouble())
+        return false;
+    const QVariant variant = value.toVariant();
+    if (variant.typeId() == QMetaType::LongLong || variant.typeId() == QMetaType::Int)
+        return true;
+    const double d = value.toDouble();
+    // Integral values written with a fraction or exponent; within the exact range of a double.
+    return std::isfinite(d) && std::trunc(d) == d && std::fabs(d) <= 9007199254740992.0;
+}
+
+QString string(const QJsonObject &o, QLatin1StringView key) { return asString(key, required(o, key)); }
+std::optional<QString> optString(const QJsonObject &o, QLatin1StringView key)
+{
+    if (auto v = present(o, key))
+        return asString(key, *v);
+    return std::nullopt;
+}
+qint64 integer(const QJsonObject &o, QLatin1StringView key) { return asInteger(key, required(o, key)); }
+std::optional<qint64> optInteger(const QJsonObject &o, QLatin1StringView key)
+{
+    if (auto v = present(o, key))
+        return asInteger(key, *v);
+    return std::nullopt;
+}
+bool boolean(const QJsonObject &o, QLatin1StringView key) { return asBool(key, required(o, key)); }
+std::optional<bool> optBoolean(const QJsonObject &o, QLatin1StringView key)
+{
+    if (auto v = present(o, key))
+        return asBool(key, *v);
+    return std::nullopt;
+}
+QJsonArray array(const QJsonObject &o, QLatin1StringView key) { return asArray(key, required(o, key)); }
+std::optional<QJsonArray> optArray(const QJsonObject &o, QLatin1StringView key)
+{
+    if (auto v = present(o, key))
+        return asArray(key, *v);
+    return std::nullopt;
+}
+QJsonObject objectAt(const QJsonObject &o, QLatin1StringView key) { return asObject(key, required(o, key)); }
+std::optional<QJsonObject> optObjectAt(const QJsonObject &o, QLatin1StringView key)
+{
+    if (auto v = present(o, key))
+        return asObject(key, *v);
+    return std::nullopt;
+}
+
+QByteArray encode(const QJsonObject &object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+
+} // namespace Json
+
+namespace Text {
+
+QString prefixGraphemes(const QString &text, qsizetype count)
+{
+    // Every cluster takes at least one UTF-16 unit, so a short text is already within the limit.
+    if (text.size() <= count)
+        return text;
+    if (count <= 0)
+        return QString();
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype seen = 0;
+    qsizetype position = 0;
+    while (seen < count) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next < 0)
+            return text;
+        position = next;
+        ++seen;
+    }
+    return text.left(position);
+}
+
+qsizetype graphemeCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype n = 0;
+    while (finder.toNextBoundary() > 0)
+        ++n;
+    return n;
+}
+
+} // namespace Text

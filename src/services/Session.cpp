@@ -1,0 +1,245 @@
+// The session's lifecycle: the accounts provider's sign-in, sign-up and reset,
+// the exchange for the service's own session, the start-up check, the account
+// lookup and signing out.
+
+#include "services/ZephylAPI_p.h"
+
+#include "base/Clock.h"
+#include "design/L10n.h"
+
+#include <QHostAddress>
+#include <QStringDecoder>
+#include <QUrlQuery>
+
+namespace {
+
+using APIError = ServiceAPIError;
+
+// Trimmed and lower-cased; it must hold an "@", and the password must not be
+// empty where one is asked for. Nothing is sent otherwise.
+QString normalisedEmail(const QString &email)
+{
+    const QString normalised = email.trimmed().toLower();
+    if (normalised.isEmpty() || !normalised.contains(QLatin1Char('@')))
+        throw APIError::invalidCredential();
+    return normalised;
+}
+
+void requirePassword(const QString &password)
+{
+    if (password.isEmpty())
+        throw APIError::invalidCredential();
+}
+
+// The provider's address comes from the service; a password is only ever sent
+// to it over https (plain http only to this machine, for a local stand-in).
+QUrl providerURL(const QString &projectURL, const QString &path, const std::optional<QString> &grantType)
+{
+    QUrl url(projectURL, QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
+        throw APIError::invalidResponse();
+    const QString scheme = url.scheme().toLower();
+    const QString host = url.host();
+    const bool loopback = host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+    if (scheme != QLatin1String("https") && !(scheme == QLatin1String("http") && loopback))
+        throw APIError::invalidResponse();
+    url.setPath(path);
+    QUrlQuery query;
+    if (grantType)
+        query.addQueryItem(QStringLiteral("grant_type"), *grantType);
+    url.setQuery(query);
+    url.setFragment(QString());
+    if (!url.isValid())
+        throw APIError::invalidResponse();
+    return url;
+}
+
+bool isSuccess(int status) { return status >= 200 && status <= 299; }
+
+} // namespace
+
+QCoro::Task<ZephylWire::SupabaseConfig> ZephylAPI::supabaseConfig()
+{
+    co_return co_await send<ZephylWire::SupabaseConfig>(RequestSpec(QStringLiteral("/api/v1/auth/config"), "GET"));
+}
+
+QCoro::Task<QUrl> ZephylAPI::supabaseProjectURL()
+{
+    const auto config = co_await supabaseConfig();
+    // Checked like every other use of the provider's address: https, or loopback http.
+    providerURL(config.supabaseUrl, QString(), std::nullopt);
+    co_return QUrl(config.supabaseUrl, QUrl::StrictMode);
+}
+
+QCoro::Task<HttpCall::Response> ZephylAPI::providerPost(ZephylWire::SupabaseConfig config, QString path,
+                                                        std::optional<QString> grantType, QJsonObject body)
+{
+    HttpCall::Request request;
+    request.url = providerURL(config.supabaseUrl, path, grantType);
+    request.method = "POST";
+    request.headers = {{"Content-Type", "application/json"}, {"apikey", config.supabaseAnonKey.toUtf8()}};
+    request.body = Json::encode(body);
+    request.timeout = requestTimeout;
+    request.idleTimeout = sessionIdleTimeout;
+    co_return co_await HttpCall::perform(m_network, clock(), this, std::move(request));
+}
+
+QCoro::Task<ZephylAPI::AuthSession> ZephylAPI::signInWithEmail(QString email, QString password)
+{
+    const QString address = normalisedEmail(email);
+    requirePassword(password);
+    const auto config = co_await supabaseConfig();
+    const auto answer = co_await providerPost(config, QStringLiteral("/auth/v1/token"), QStringLiteral("password"),
+                                              ZephylWire::PasswordGrantRequest{address, password}.toJson());
+    // Only a plain 200 carries a session; the provider's refusals are not read.
+    if (answer.status != 200)
+        throw APIError::rejected(QStringLiteral("sign_in_wrong_credentials"));
+    QString token;
+    try {
+        token = ZephylWire::PasswordGrantResponse::fromJson(Json::parseObject(answer.body)).accessToken;
+    } catch (const DecodingError &) {
+        throw APIError::invalidResponse();
+    }
+    co_return co_await adoptSupabaseSession(token);
+}
+
+QCoro::Task<ZephylAPI::AuthSession> ZephylAPI::adoptSupabaseSession(QString accessToken)
+{
+    const ZephylWire::SupabaseExchangeRequest body{accessToken, deviceLabel};
+    AuthSession session = co_await send<AuthSession>(
+        RequestSpec(QStringLiteral("/api/v1/auth/supabase/exchange"), "POST", body.toJson()));
+    co_await persist(session);
+    co_return session;
+}
+
+QCoro::Task<ZephylAPI::SignUpOutcome> ZephylAPI::createAccountWithEmail(QString email, QString password, QString name)
+{
+    const QString address = normalisedEmail(email);
+    requirePassword(password);
+    const auto config = co_await supabaseConfig();
+    const QStringList languages = L10n::preferredLanguages();
+    const ZephylWire::SignUpRequest body{
+        address, password, {languages.isEmpty() ? QStringLiteral("en") : languages.first(), name.trimmed()}};
+    const auto answer = co_await providerPost(config, QStringLiteral("/auth/v1/signup"), std::nullopt, body.toJson());
+
+    if (!isSuccess(answer.status)) {
+        if (answer.status == 422)
+            throw APIError::rejected(QStringLiteral("sign_up_email_taken"));
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        QString text = decoder.decode(answer.body);
+        if (decoder.hasError())
+            text.clear();
+        if (text.toLower().contains(QLatin1String("already")))
+            throw APIError::rejected(QStringLiteral("sign_up_email_taken"));
+        throw APIError::rejected(QStringLiteral("sign_up_failed"));
+    }
+
+    std::optional<ZephylWire::SignUpResponse> decoded;
+    try {
+        decoded = ZephylWire::SignUpResponse::fromJson(Json::parseObject(answer.body));
+    } catch (const DecodingError &) {
+    }
+    if (!decoded || !decoded->accessToken || (decoded->identities && decoded->identities->isEmpty()))
+        co_return SignUpOutcome::confirmationSent();
+    co_return SignUpOutcome::signedIn(co_await adoptSupabaseSession(*decoded->accessToken));
+}
+
+QCoro::Task<> ZephylAPI::sendPasswordReset(QString email)
+{
+    const QString address = normalisedEmail(email);
+    const auto config = co_await supabaseConfig();
+    int status = 0;
+    try {
+        status = (co_await providerPost(config, QStringLiteral("/auth/v1/recover"), std::nullopt,
+                                        ZephylWire::RecoverRequest{address}.toJson()))
+                     .status;
+    } catch (const APIError &) {
+        // Not an HTTP answer.
+    }
+    if (!isSuccess(status))
+        throw APIError::rejected(QStringLiteral("password_reset_failed"));
+}
+
+QCoro::Task<ZephylAPI::User> ZephylAPI::currentUser()
+{
+    const auto answer = co_await send<ZephylWire::CurrentUserResponse>(
+        RequestSpec(QStringLiteral("/api/v1/me"), "GET", std::nullopt, true));
+    co_return answer.user;
+}
+
+// ---- Start-up check
+
+QCoro::Task<ZephylAPI::RestoreOutcome> ZephylAPI::restoreSession()
+{
+    const std::optional<QString> stored = co_await keychain().value(KeychainStore::accessTokenAccount);
+    auto race = std::make_shared<Async::Abort>();
+    auto first = std::make_shared<Async::Shared<std::optional<RestoreOutcome>>>(this);
+    auto woundDown = std::make_shared<Async::Shared<bool>>(this);
+
+    runRestoreCheck(stored, race, first, woundDown);
+    // Whichever comes first: the check's answer, or the limit (which cancels the check).
+    auto limit = clock().after(restoreLimit, [race, first] {
+        first->set(std::nullopt);
+        race->cancel();
+    });
+    const std::optional<RestoreOutcome> outcome = co_await Async::Shared<std::optional<RestoreOutcome>>::wait(
+        first, nullptr, NetworkError(NetworkError::Code::cancelled));
+    limit.reset();
+    race->cancel();
+    co_await Async::Shared<bool>::wait(woundDown, nullptr, NetworkError(NetworkError::Code::cancelled));
+
+    if (outcome)
+        co_return *outcome;
+    co_return stored ? RestoreOutcome::unverified : RestoreOutcome::signedOut;
+}
+
+QCoro::Task<> ZephylAPI::runRestoreCheck(std::optional<QString> stored, std::shared_ptr<Async::Abort> race,
+                                         std::shared_ptr<Async::Shared<std::optional<RestoreOutcome>>> result,
+                                         std::shared_ptr<Async::Shared<bool>> woundDown)
+{
+    std::optional<RestoreOutcome> outcome;
+    if (stored) {
+        m_accessToken = stored;
+        bool confirmed = false;
+        try {
+            // Any failure of the lookup (network, refusal, an unexpected body) leads to the refresh.
+            co_await send<ZephylWire::CurrentUserResponse>(
+                RequestSpec(QStringLiteral("/api/v1/me"), "GET", std::nullopt, true), race.get());
+            confirmed = true;
+        } catch (...) {
+        }
+        if (confirmed)
+            outcome = RestoreOutcome::signedIn;
+    }
+    if (!outcome && !race->cancelled()) {
+        try {
+            co_await refreshShared(race.get());
+            outcome = RestoreOutcome::signedIn;
+        } catch (...) {
+            outcome = RestoreOutcome::signedOut;
+        }
+    }
+    if (!race->cancelled())
+        result->set(outcome);
+    woundDown->set(true);
+}
+
+// ---- Sign-out
+
+QCoro::Task<> ZephylAPI::logout()
+{
+    const auto refreshToken = co_await keychain().value(KeychainStore::refreshTokenAccount);
+    if (refreshToken) {
+        try {
+            co_await send<EmptyResponse>(RequestSpec(QStringLiteral("/api/v1/auth/logout"), "POST",
+                                                     ZephylWire::LogoutRequest{*refreshToken}.toJson()));
+        } catch (...) {
+            // The service's answer changes nothing: the local sign-out always happens.
+        }
+    }
+    m_accessToken.reset();
+    auto guard = co_await m_keychainLock->acquire();
+    co_await keychain().remove(KeychainStore::accessTokenAccount);
+    co_await keychain().remove(KeychainStore::refreshTokenAccount);
+    co_await keychain().remove(KeychainStore::userIdAccount);
+}

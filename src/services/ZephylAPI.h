@@ -1,0 +1,189 @@
+#pragma once
+
+#include "services/Bodies.h"
+#include "services/HttpCall.h"
+#include "services/KeychainStore.h"
+#include "services/ServiceErrors.h"
+#include "services/WebTransport.h"
+#include "services/WireModels.h"
+
+#include <QCoro/QCoroTask>
+#include <QJsonObject>
+#include <QObject>
+#include <QUrl>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+class Clock;
+class QNetworkAccessManager;
+namespace Async {
+class Abort;
+template <typename T>
+class Shared;
+class Lock;
+} // namespace Async
+
+// The application's one client of the service. Lives on the main thread; every
+// operation is a coroutine awaited from there, and operations interleave only
+// at their awaits (network, keychain).
+//
+// Errors. A failed operation throws; a coroutine that returns has succeeded.
+// What can reach a caller:
+//   - ZephylAPI::APIError (the service's refusals and the client's own checks);
+//   - ZephylAPI::NetworkError (the HTTP exchange failed: timedOut, cancelled, ...);
+//   - ZephylAPI::DecodingError (an answer without the expected shape);
+//   - ZephylAPI::KeychainError (a new session could not be stored);
+//   - whatever an attached WebTransport throws, unchanged.
+// Only APIError::unauthorized ever starts a refresh, and only once per call.
+//
+// Time-outs run on the injected Clock: each direct request is bounded by its own
+// time-out (60 s, or the one an operation gives), which also bounds waiting for
+// connectivity; within it, an attempt that moves no bytes for the session's 30 s
+// ends as timedOut (a request given its own time-out expects a slow answer and
+// is bounded by that alone).
+class ZephylAPI : public QObject {
+    Q_OBJECT
+
+public:
+    using User = ZephylWire::User;
+    using AuthSession = ZephylWire::AuthSession;
+    using AssistantReply = ZephylWire::AssistantReply;
+    using AssistantThreadSummary = ZephylWire::AssistantThreadSummary;
+    using AssistantThread = ZephylWire::AssistantThread;
+    using AssistantStoredMessage = ZephylWire::AssistantStoredMessage;
+    using AssistantThreadStore = ZephylWire::AssistantThreadStore;
+    using InstagramProfile = ZephylWire::InstagramProfile;
+    using InstagramFeedItem = ZephylWire::InstagramFeedItem;
+    using InstagramFeedResponse = ZephylWire::InstagramFeedResponse;
+    using PlanDraft = ZephylWire::PlanDraft;
+    using Publication = ZephylWire::Publication;
+    using ErrorResponse = ZephylWire::ErrorResponse;
+    using EmptyResponse = ZephylWire::EmptyResponse;
+
+    using APIError = ServiceAPIError;
+    using NetworkError = ServiceNetworkError;
+    using DecodingError = ServiceDecodingError;
+    using KeychainError = KeychainStore::KeychainError;
+
+    // The start-up check's answer.
+    enum class RestoreOutcome {
+        signedIn,   // the stored session was confirmed, directly or after a refresh
+        signedOut,  // no usable session
+        unverified, // an access token is stored but the service was silent for 20 s
+    };
+
+    struct SignUpOutcome {
+        enum class Kind { signedIn, confirmationSent };
+        Kind kind = Kind::confirmationSent;
+        std::optional<AuthSession> session; // with signedIn
+
+        static SignUpOutcome signedIn(AuthSession s) { return {Kind::signedIn, std::move(s)}; }
+        static SignUpOutcome confirmationSent() { return {Kind::confirmationSent, std::nullopt}; }
+        bool operator==(const SignUpOutcome &) const = default;
+    };
+
+    // What a client is built over; everything left out takes the application's own.
+    struct Setup {
+        std::optional<QUrl> baseURL;                 // else defaultBaseURL()
+        QNetworkAccessManager *network = nullptr;    // else its own, without cookies or cache
+        Clock *clock = nullptr;                      // else Clock::shared() at each use
+        KeychainStore *keychain = nullptr;           // else KeychainStore::shared()
+    };
+
+    static constexpr std::chrono::seconds sessionIdleTimeout{30};
+    static constexpr std::chrono::seconds requestTimeout{60};
+    static constexpr std::chrono::seconds restoreLimit{20};
+    // Sent as the device's label with the session calls.
+    static inline const QString deviceLabel = QStringLiteral("Mac");
+
+    explicit ZephylAPI(QObject *parent = nullptr);
+    explicit ZephylAPI(Setup setup, QObject *parent = nullptr);
+    ~ZephylAPI() override;
+
+    // The one client of the application, made on first use.
+    static ZephylAPI &shared();
+    // The bundle's "SORVANE_API_BASE_URL" when it is present and parses, else the service's origin.
+    static QUrl defaultBaseURL();
+
+    QUrl baseURL() const { return m_baseURL; }
+    std::optional<QString> accessToken() const { return m_accessToken; }
+    bool hasWebTransport() const { return m_web != nullptr; }
+
+    // Hands the client a road for its authenticated calls (the web workspace's
+    // page). Called once at start-up; the transport must outlive the client.
+    void useWebSession(WebTransport *transport) { m_web = transport; }
+
+    // ---- Session
+    // The start-up check of the stored session; never fails, answers within 20 s.
+    QCoro::Task<RestoreOutcome> restoreSession();
+    QCoro::Task<AuthSession> signInWithEmail(QString email, QString password);
+    // The accounts provider's project address, for the browser sign-in.
+    QCoro::Task<QUrl> supabaseProjectURL();
+    // Exchanges an accounts-provider token for the service's session and stores it.
+    QCoro::Task<AuthSession> adoptSupabaseSession(QString accessToken);
+    QCoro::Task<SignUpOutcome> createAccountWithEmail(QString email, QString password, QString name);
+    QCoro::Task<> sendPasswordReset(QString email);
+    QCoro::Task<User> currentUser();
+    // Renews the session with the stored refresh token and stores the new one.
+    // Calls made while a refresh is in flight share it: refresh tokens rotate,
+    // so a second refresh with the same token would be refused.
+    QCoro::Task<AuthSession> refreshSession();
+    // Tells the service (when a refresh token is stored), then forgets the session. Never fails.
+    QCoro::Task<> logout();
+
+private:
+    friend struct ZephylAPITestAccess;
+
+    struct RequestSpec {
+        RequestSpec(QString p, QByteArray m, std::optional<QJsonObject> b = std::nullopt, bool auth = false)
+            : path(std::move(p)), method(std::move(m)), body(std::move(b)), authenticated(auth)
+        {
+        }
+        QString path;
+        QByteArray method;
+        std::optional<QJsonObject> body;
+        bool authenticated = false;
+        std::optional<QString> idempotencyKey;
+        std::optional<std::chrono::milliseconds> timeout;
+    };
+
+    Clock &clock() const;
+    KeychainStore &keychain() const;
+    QUrl serviceURL(const QString &path) const;
+
+    // The request core: picks the road, adds the headers, and returns the
+    // status and body of an answer of any status.
+    QCoro::Task<HttpCall::Response> sendRaw(RequestSpec spec, Async::Abort *abort = nullptr);
+    // The request core with the answer check and decoding.
+    template <typename T>
+    QCoro::Task<T> send(RequestSpec spec, Async::Abort *abort = nullptr);
+    // `send`, authenticated, with one refresh and one repeat after `unauthorized`
+    // while no web transport is attached.
+    template <typename T>
+    QCoro::Task<T> authenticated(QString path, QByteArray method, std::optional<QJsonObject> body = std::nullopt);
+    // The answer check: a 2xx answer decodes as T, anything else throws APIError.
+    template <typename T>
+    static T checkAnswer(int status, const QByteArray &body);
+    static void refuseUnlessSuccess(int status, const QByteArray &body);
+
+    QCoro::Task<AuthSession> refreshShared(Async::Abort *abort);
+    QCoro::Task<> runRefresh(std::shared_ptr<Async::Shared<AuthSession>> shared);
+    QCoro::Task<> persist(AuthSession session);
+    QCoro::Task<ZephylWire::SupabaseConfig> supabaseConfig();
+    QCoro::Task<HttpCall::Response> providerPost(ZephylWire::SupabaseConfig config, QString path,
+                                                 std::optional<QString> grantType, QJsonObject body);
+    QCoro::Task<> runRestoreCheck(std::optional<QString> stored, std::shared_ptr<Async::Abort> race,
+                                  std::shared_ptr<Async::Shared<std::optional<RestoreOutcome>>> result,
+                                  std::shared_ptr<Async::Shared<bool>> woundDown);
+
+    QUrl m_baseURL;
+    QNetworkAccessManager *m_network = nullptr;
+    Clock *m_clock = nullptr;
+    KeychainStore *m_keychain = nullptr;
+    std::optional<QString> m_accessToken;
+    WebTransport *m_web = nullptr;
+    std::shared_ptr<Async::Shared<AuthSession>> m_refresh;
+    std::unique_ptr<Async::Lock> m_keychainLock;
+};

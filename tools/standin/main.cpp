@@ -1,0 +1,54 @@
+// zephyl-standin: the local stand-in for the service, for running the
+// application and for end-to-end tests that want a separate process.
+
+#include "StandinServer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QTextStream>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zephyl-standin"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Local stand-in for the Zephyl service on 127.0.0.1.\n"
+        "A demo account is ready: kitty@example.com, password meow-meow-meow."));
+    parser.addHelpOption();
+    QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port to listen on (0: any free one)."),
+                                  QStringLiteral("N"), QStringLiteral("0"));
+    QCommandLineOption portFileOption(QStringLiteral("port-file"),
+                                      QStringLiteral("Write the chosen port to this file once listening."),
+                                      QStringLiteral("PATH"));
+    parser.addOption(portOption);
+    parser.addOption(portFileOption);
+    parser.process(app);
+
+    bool ok = false;
+    const uint requested = parser.value(portOption).toUInt(&ok);
+    if (!ok || requested > 65535) {
+        QTextStream(stderr) << "zephyl-standin: --port takes a number from 0 to 65535\n";
+        return 2;
+    }
+
+    Standin::Server server;
+    server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
+    const quint16 port = server.start(quint16(requested));
+    if (port == 0) {
+        QTextStream(stderr) << "zephyl-standin: cannot listen on 127.0.0.1:" << requested << "\n";
+        return 1;
+    }
+    if (parser.isSet(portFileOption)) {
+        QSaveFile file(parser.value(portFileOption));
+        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray::number(port)) < 0 || !file.commit()) {
+            QTextStream(stderr) << "zephyl-standin: cannot write the port file\n";
+            return 1;
+        }
+    }
+    QTextStream(stdout) << "zephyl-standin listening on " << server.origin() << Qt::endl;
+    return app.exec();
+}
