@@ -1,0 +1,85 @@
+#pragma once
+
+#include "design/DesignFonts.h"
+#include "design/ZephylPalette.h"
+
+#include <QPainterPath>
+#include <QPushButton>
+
+#include <optional>
+
+class PressAnimator;
+
+// How a button looks: the label's font and colour, the fixed height and padding,
+// the shape, fill and outline, and what pressing and disabling do to it.
+// `pressed` below is the eased press progress, 0 released and 1 pressed.
+struct ButtonStyle {
+    double fontSize = 13;
+    DesignFonts::Weight weight = DesignFonts::Weight::semibold;
+    ZephylPalette::Color labelColor = ZephylPalette::Color::text;
+    double horizontalPadding = 12;
+    double height = 30;
+    double cornerRadius = 10;
+    bool capsule = false;
+    ZephylPalette::Color fill = ZephylPalette::Color::surfaceSoft;
+    double pressedFillOpacity = 1;
+    std::optional<ZephylPalette::Color> outline;
+    double outlineOpacity = 1;
+    double pressedOpacity = 1;
+    // 1 for a style that looks the same whether enabled or not.
+    double disabledOpacity = 1;
+    double pressedScale = 1;
+    // Ease-out time of the press; 0 follows the press at once.
+    double pressSeconds = 0;
+
+    double opacity(bool enabled, double pressed) const;
+    double scale(double pressed) const;
+    double fillOpacity(double pressed) const;
+    QFont font() const;
+    QPainterPath shape(const QRectF &rect) const;
+    // Draws fill, outline and label (text, or a symbol when there is no text).
+    void paint(QPainter &painter, const QRectF &rect, const QString &text, const QString &symbol, bool enabled,
+               double pressed, Appearance appearance, Qt::LayoutDirection direction) const;
+};
+
+struct PrimaryButtonStyle : ButtonStyle {
+    explicit PrimaryButtonStyle(bool compact = false);
+};
+
+struct QuietButtonStyle : ButtonStyle {
+    explicit QuietButtonStyle(bool compact = false);
+};
+
+struct ChipButtonStyle : ButtonStyle {
+    ChipButtonStyle();
+};
+
+// A push button drawn entirely by its ButtonStyle. The label is plain text.
+class StyledButton final : public QPushButton {
+    Q_OBJECT
+public:
+    StyledButton(const QString &text, const ButtonStyle &style, QWidget *parent = nullptr);
+
+    const ButtonStyle &buttonStyle() const { return m_style; }
+    void setButtonStyle(const ButtonStyle &style);
+    // A symbol from the icon set, shown when the button has no text.
+    void setSymbol(const QString &symbol);
+
+    double pressProgress() const;
+    double currentOpacity() const;
+    double currentScale() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void followPressed();
+
+    ButtonStyle m_style;
+    QString m_symbol;
+    PressAnimator *m_press = nullptr;
+};

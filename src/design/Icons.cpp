@@ -1,0 +1,217 @@
+#include "design/Icons.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <map>
+
+namespace {
+// Icons are drawn on a 24 x 24 grid with a pen of width 2 unless they say otherwise.
+using Draw = std::function<void(QPainter &, const QColor &)>;
+
+QPen pen(const QColor &color, double width = 2.0)
+{
+    QPen p(color, width);
+    p.setCapStyle(Qt::RoundCap);
+    p.setJoinStyle(Qt::RoundJoin);
+    return p;
+}
+
+void stroke(QPainter &p, const QColor &color, const QPainterPath &path, double width = 2.0)
+{
+    p.setPen(pen(color, width));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(path);
+}
+
+void fill(QPainter &p, const QColor &color, const QPainterPath &path)
+{
+    p.setPen(pen(color, 1.0));
+    p.setBrush(color);
+    p.drawPath(path);
+}
+
+QPainterPath circle(double cx, double cy, double r)
+{
+    QPainterPath path;
+    path.addEllipse(QPointF(cx, cy), r, r);
+    return path;
+}
+
+QPainterPath polyline(std::initializer_list<QPointF> points)
+{
+    QPainterPath path;
+    bool first = true;
+    for (const QPointF &point : points) {
+        if (first)
+            path.moveTo(point);
+        else
+            path.lineTo(point);
+        first = false;
+    }
+    return path;
+}
+
+// A four-pointed star with curved sides, as in a sparkle.
+QPainterPath sparkle(QPointF c, double r)
+{
+    QPainterPath path;
+    const double k = r * 0.16;
+    path.moveTo(c.x(), c.y() - r);
+    path.quadTo(c.x() + k, c.y() - k, c.x() + r, c.y());
+    path.quadTo(c.x() + k, c.y() + k, c.x(), c.y() + r);
+    path.quadTo(c.x() - k, c.y() + k, c.x() - r, c.y());
+    path.quadTo(c.x() - k, c.y() - k, c.x(), c.y() - r);
+    path.closeSubpath();
+    return path;
+}
+
+const std::map<QString, Draw> &icons()
+{
+    static const std::map<QString, Draw> table = {
+        {QStringLiteral("exclamationmark.circle"),
+         [](QPainter &p, const QColor &c) {
+             stroke(p, c, circle(12, 12, 9.5));
+             stroke(p, c, polyline({{12, 6.8}, {12, 13.2}}));
+             fill(p, c, circle(12, 16.9, 0.9));
+         }},
+        {QStringLiteral("checkmark.circle"),
+         [](QPainter &p, const QColor &c) {
+             stroke(p, c, circle(12, 12, 9.5));
+             stroke(p, c, polyline({{7.8, 12.4}, {10.7, 15.3}, {16.3, 8.9}}));
+         }},
+        {QStringLiteral("xmark"),
+         [](QPainter &p, const QColor &c) {
+             stroke(p, c, polyline({{6, 6}, {18, 18}}), 2.4);
+             stroke(p, c, polyline({{18, 6}, {6, 18}}), 2.4);
+         }},
+        {QStringLiteral("chevron.left"),
+         [](QPainter &p, const QColor &c) { stroke(p, c, polyline({{15, 4.5}, {7.5, 12}, {15, 19.5}}), 2.4); }},
+        {QStringLiteral("chevron.right"),
+         [](QPainter &p, const QColor &c) { stroke(p, c, polyline({{9, 4.5}, {16.5, 12}, {9, 19.5}}), 2.4); }},
+        {QStringLiteral("arrow.up"),
+         [](QPainter &p, const QColor &c) {
+             stroke(p, c, polyline({{12, 19.5}, {12, 4.5}}), 2.4);
+             stroke(p, c, polyline({{5.5, 11}, {12, 4.5}, {18.5, 11}}), 2.4);
+         }},
+        {QStringLiteral("play.fill"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath path = polyline({{7, 4.5}, {19.5, 12}, {7, 19.5}});
+             path.closeSubpath();
+             p.setPen(pen(c, 1.6));
+             p.setBrush(c);
+             p.drawPath(path);
+         }},
+        {QStringLiteral("pause.fill"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath path;
+             path.addRoundedRect(QRectF(6, 4.5, 4.2, 15), 1.2, 1.2);
+             path.addRoundedRect(QRectF(13.8, 4.5, 4.2, 15), 1.2, 1.2);
+             fill(p, c, path);
+         }},
+        {QStringLiteral("square.grid.3x3"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath path;
+             for (int row = 0; row < 3; ++row) {
+                 for (int col = 0; col < 3; ++col)
+                     path.addRoundedRect(QRectF(3.4 + col * 6.2, 3.4 + row * 6.2, 4.8, 4.8), 1.0, 1.0);
+             }
+             stroke(p, c, path, 1.5);
+         }},
+        {QStringLiteral("camera"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath body;
+             body.moveTo(5.5, 7.5);
+             body.lineTo(8.2, 7.5);
+             body.lineTo(9.6, 5);
+             body.lineTo(14.4, 5);
+             body.lineTo(15.8, 7.5);
+             body.lineTo(18.5, 7.5);
+             body.quadTo(21, 7.5, 21, 10);
+             body.lineTo(21, 17.5);
+             body.quadTo(21, 20, 18.5, 20);
+             body.lineTo(5.5, 20);
+             body.quadTo(3, 20, 3, 17.5);
+             body.lineTo(3, 10);
+             body.quadTo(3, 7.5, 5.5, 7.5);
+             body.closeSubpath();
+             stroke(p, c, body, 1.8);
+             stroke(p, c, circle(12, 13.5, 3.6), 1.8);
+         }},
+        {QStringLiteral("sparkles"),
+         [](QPainter &p, const QColor &c) {
+             fill(p, c, sparkle({9.5, 13.5}, 7.0));
+             fill(p, c, sparkle({18, 5.5}, 3.2));
+             fill(p, c, sparkle({18.5, 18}, 2.4));
+         }},
+        {QStringLiteral("calendar"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath frame;
+             frame.addRoundedRect(QRectF(3.5, 5, 17, 15.5), 3, 3);
+             stroke(p, c, frame, 1.8);
+             stroke(p, c, polyline({{3.5, 9.8}, {20.5, 9.8}}), 1.8);
+             stroke(p, c, polyline({{8, 3}, {8, 6.5}}), 1.8);
+             stroke(p, c, polyline({{16, 3}, {16, 6.5}}), 1.8);
+             for (int row = 0; row < 2; ++row) {
+                 for (int col = 0; col < 3; ++col)
+                     fill(p, c, circle(8 + col * 4, 13.3 + row * 3.8, 0.8));
+             }
+         }},
+        {QStringLiteral("pawprint.fill"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath path;
+             path.addEllipse(QPointF(12, 16), 5.2, 4.4);
+             path.addEllipse(QPointF(5.2, 10.5), 2.1, 2.6);
+             path.addEllipse(QPointF(9.2, 6.2), 2.1, 2.7);
+             path.addEllipse(QPointF(14.8, 6.2), 2.1, 2.7);
+             path.addEllipse(QPointF(18.8, 10.5), 2.1, 2.6);
+             fill(p, c, path);
+         }},
+    };
+    return table;
+}
+} // namespace
+
+namespace Icons {
+
+bool has(const QString &name) { return icons().count(name) > 0; }
+
+QStringList names()
+{
+    QStringList list;
+    for (const auto &entry : icons())
+        list.append(entry.first);
+    return list;
+}
+
+double boxForFontSize(double size) { return std::round(size * 1.2); }
+
+bool isDirectional(const QString &name)
+{
+    return name == QLatin1String("chevron.left") || name == QLatin1String("chevron.right");
+}
+
+bool paint(QPainter &painter, const QString &name, const QRectF &rect, const QColor &color,
+           Qt::LayoutDirection direction)
+{
+    const auto it = icons().find(name);
+    if (it == icons().end() || rect.isEmpty())
+        return false;
+    const double side = std::min(rect.width(), rect.height());
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(rect.center().x() - side / 2, rect.center().y() - side / 2);
+    painter.scale(side / 24.0, side / 24.0);
+    if (direction == Qt::RightToLeft && isDirectional(name)) {
+        painter.translate(24, 0);
+        painter.scale(-1, 1);
+    }
+    it->second(painter, color);
+    painter.restore();
+    return true;
+}
+
+} // namespace Icons

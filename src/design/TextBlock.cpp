@@ -1,0 +1,198 @@
+#include "design/TextBlock.h"
+
+#include "design/AppearanceService.h"
+#include "design/PaletteColors.h"
+
+#include <QEvent>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+const QChar kEllipsis(0x2026);
+
+QString withoutTrailingSpace(QString line)
+{
+    while (!line.isEmpty() && (line.back().isSpace() || line.back() == QChar::LineSeparator))
+        line.chop(1);
+    return line;
+}
+} // namespace
+
+TextBlock::TextBlock(const QString &text, const QFont &font, ZephylPalette::Color color, QWidget *parent)
+    : QWidget(parent), m_text(text), m_color(color)
+{
+    setFont(font);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    AppearanceService::repaintOnChange(this);
+}
+
+void TextBlock::setText(const QString &text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    updateGeometry();
+    update();
+}
+
+void TextBlock::setColorRole(ZephylPalette::Color color)
+{
+    m_color = color;
+    update();
+}
+
+void TextBlock::setMaxLines(int lines)
+{
+    m_maxLines = std::max(0, lines);
+    updateGeometry();
+    update();
+}
+
+void TextBlock::setLineSpacing(double extra)
+{
+    m_lineSpacing = extra;
+    updateGeometry();
+    update();
+}
+
+void TextBlock::setCentered(bool centered)
+{
+    m_centered = centered;
+    update();
+}
+
+void TextBlock::setBackground(std::optional<ZephylPalette::Color> fill, double radius)
+{
+    m_fill = fill;
+    m_radius = radius;
+    update();
+}
+
+void TextBlock::setPreferredWidth(int width)
+{
+    m_preferredWidth = std::max(1, width);
+    updateGeometry();
+}
+
+QStringList TextBlock::layoutLines(const QString &text, const QFont &font, double width, int maxLines,
+                                   Qt::LayoutDirection direction)
+{
+    QString source = text;
+    source.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    source.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    if (source.isEmpty())
+        return {};
+    width = std::max(1.0, width);
+    const QFontMetricsF metrics(font);
+
+    QTextLayout layout(source, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setTextDirection(direction);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QStringList lines;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        const QString lineText = source.mid(line.textStart(), line.textLength());
+        const bool more = line.textStart() + line.textLength() < source.size();
+        if (maxLines > 0 && lines.size() == maxLines - 1 && more) {
+            // The last line we may show, with text left over: end it in an ellipsis.
+            if (lineText.endsWith(QChar::LineSeparator)) {
+                lines.append(metrics.elidedText(withoutTrailingSpace(lineText) + kEllipsis, Qt::ElideRight, width));
+            } else {
+                QString rest = source.mid(line.textStart());
+                rest.replace(QChar::LineSeparator, QLatin1Char(' '));
+                lines.append(metrics.elidedText(rest, Qt::ElideRight, width));
+            }
+            break;
+        }
+        lines.append(withoutTrailingSpace(lineText));
+    }
+    layout.endLayout();
+    return lines;
+}
+
+QStringList TextBlock::visibleLines() const
+{
+    return layoutLines(m_text, font(), contentsRect().width(), m_maxLines, layoutDirection());
+}
+
+double TextBlock::linesHeight(int count) const
+{
+    if (count <= 0)
+        return 0;
+    return count * QFontMetricsF(font()).lineSpacing() + (count - 1) * m_lineSpacing;
+}
+
+double TextBlock::naturalWidth() const
+{
+    const QFontMetricsF metrics(font());
+    double widest = 0;
+    for (const QString &paragraph : m_text.split(QLatin1Char('\n')))
+        widest = std::max(widest, metrics.horizontalAdvance(paragraph));
+    return std::ceil(widest) + 1;
+}
+
+QSize TextBlock::sizeHint() const
+{
+    const QMargins m = contentsMargins();
+    const int width = int(std::min<double>(naturalWidth(), m_preferredWidth));
+    return {width + m.left() + m.right(), heightForWidth(width + m.left() + m.right())};
+}
+
+QSize TextBlock::minimumSizeHint() const
+{
+    const QMargins m = contentsMargins();
+    const int width = int(std::min(naturalWidth(), QFontMetricsF(font()).averageCharWidth() * 8));
+    return {width + m.left() + m.right(), int(std::ceil(linesHeight(1))) + m.top() + m.bottom()};
+}
+
+int TextBlock::heightForWidth(int width) const
+{
+    const QMargins m = contentsMargins();
+    const int lines = int(layoutLines(m_text, font(), width - m.left() - m.right(), m_maxLines, layoutDirection()).size());
+    return int(std::ceil(linesHeight(std::max(1, lines)))) + m.top() + m.bottom();
+}
+
+void TextBlock::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    if (m_fill) {
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), m_radius, m_radius);
+        painter.fillPath(shape, PaletteColors::color(*m_fill));
+    }
+    const QRect area = contentsRect();
+    const QStringList lines = layoutLines(m_text, font(), area.width(), m_maxLines, layoutDirection());
+    const double lineHeight = QFontMetricsF(font()).lineSpacing();
+    // Centre the block vertically when the widget is taller than the text.
+    double y = area.top() + std::max(0.0, (area.height() - linesHeight(int(lines.size()))) / 2.0);
+    Qt::Alignment horizontal = Qt::AlignHCenter;
+    if (!m_centered)
+        horizontal = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+    painter.setFont(font());
+    painter.setPen(PaletteColors::color(m_color));
+    painter.setLayoutDirection(layoutDirection());
+    for (const QString &line : lines) {
+        painter.drawText(QRectF(area.left(), y, area.width(), lineHeight),
+                         int(horizontal | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine), line);
+        y += lineHeight + m_lineSpacing;
+    }
+}
+
+void TextBlock::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::LayoutDirectionChange)
+        updateGeometry();
+    QWidget::changeEvent(event);
+}

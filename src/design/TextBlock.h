@@ -1,0 +1,62 @@
+#pragma once
+
+#include "design/ZephylPalette.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <optional>
+
+// Plain text drawn in a palette colour: never interpreted as markup. Wraps at word
+// boundaries (or anywhere, for a word wider than the line), optionally cut to a
+// number of lines with an ellipsis, with extra space between lines, leading- or
+// centre-aligned, mirrored in right-to-left layouts. Optionally draws a rounded
+// fill behind itself inside its contents margins' outer edge.
+class TextBlock : public QWidget {
+    Q_OBJECT
+public:
+    explicit TextBlock(const QString &text, const QFont &font, ZephylPalette::Color color, QWidget *parent = nullptr);
+
+    QString text() const { return m_text; }
+    void setText(const QString &text);
+    ZephylPalette::Color colorRole() const { return m_color; }
+    void setColorRole(ZephylPalette::Color color);
+    // 0 shows every line.
+    int maxLines() const { return m_maxLines; }
+    void setMaxLines(int lines);
+    void setLineSpacing(double extra);
+    void setCentered(bool centered);
+    void setBackground(std::optional<ZephylPalette::Color> fill, double radius);
+    // The width a wrapping block asks for before a layout narrows it.
+    void setPreferredWidth(int width);
+
+    // The lines shown at the widget's current width.
+    QStringList visibleLines() const;
+
+    // Breaks `text` into the lines shown at `width`; with maxLines > 0 the last
+    // kept line ends in an ellipsis when text was left out.
+    static QStringList layoutLines(const QString &text, const QFont &font, double width, int maxLines,
+                                   Qt::LayoutDirection direction);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    double linesHeight(int count) const;
+    double naturalWidth() const;
+
+    QString m_text;
+    ZephylPalette::Color m_color;
+    int m_maxLines = 0;
+    double m_lineSpacing = 0;
+    bool m_centered = false;
+    std::optional<ZephylPalette::Color> m_fill;
+    double m_radius = 0;
+    int m_preferredWidth = 360;
+};
