@@ -94,6 +94,7 @@ Server::Server(QObject *parent) : QAbstractHttpServer(parent)
 {
     addServiceAuthRoutes(*this);
     addProviderRoutes(*this);
+    addWebAppRoutes(*this);
     registerAdminRoutes();
 }
 
@@ -173,6 +174,8 @@ void Server::write(QTcpSocket *socket, const Answer &answer)
     QByteArray out = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reason(answer.status) + "\r\n";
     if (!answer.body.isEmpty())
         out += "Content-Type: " + answer.contentType + "\r\n";
+    for (const auto &[name, value] : answer.headers)
+        out += name + ": " + value + "\r\n";
     out += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
     out += "Cache-Control: no-store\r\n\r\n";
     out += answer.body;
@@ -190,6 +193,8 @@ bool Server::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket
     seen.body = request.body();
     if (!seen.path.startsWith(QLatin1String("/__standin/")))
         m_seen.push_back(seen);
+    for (const auto &adapter : m_adapters)
+        adapter(seen);
 
     const auto fault = seen.path.startsWith(QLatin1String("/__standin/")) ? std::nullopt : takeFault(seen.path);
     if (!fault) {

@@ -52,6 +52,7 @@ struct Answer {
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/json";
+    QList<std::pair<QByteArray, QByteArray>> headers = {}; // extra fields, such as Set-Cookie
 
     static Answer json(int status, const QJsonObject &object);
     static Answer error(int status, const QString &code);
@@ -105,6 +106,8 @@ public:
     QString origin() const;
 
     void route(const QByteArray &method, const QString &path, Handler handler);
+    // Runs on every request after it is recorded and before it is dispatched.
+    void addAdapter(std::function<void(Seen &)> adapter) { m_adapters.push_back(std::move(adapter)); }
 
     // ---- Switches
     void addFault(Fault fault) { m_faults.push_back(std::move(fault)); }
@@ -138,6 +141,7 @@ private:
 
     quint16 m_port = 0;
     QHash<QByteArray, QHash<QString, Handler>> m_routes;
+    QList<std::function<void(Seen &)>> m_adapters;
     QList<Fault> m_faults;
     QList<Seen> m_seen;
     State m_state;
@@ -148,5 +152,6 @@ private:
 // The areas of the stand-in; each adds its routes.
 void addServiceAuthRoutes(Server &server);
 void addProviderRoutes(Server &server);
+void addWebAppRoutes(Server &server); // WebApp.h
 
 } // namespace Standin

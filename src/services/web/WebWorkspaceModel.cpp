@@ -221,8 +221,10 @@ bool WebWorkspaceModel::greetingDue(const QDateTime &now)
 
 void WebWorkspaceModel::receive(const QJsonValue &body, const QString &senderHost)
 {
-    if (!isZephyl(senderHost))
+    if (!isZephyl(senderHost)) {
+        emit messageRefused(senderHost);
         return;
+    }
     const auto message = PageMessage::parse(body);
     if (!message)
         return;

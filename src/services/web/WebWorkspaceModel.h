@@ -145,6 +145,8 @@ signals:
     void momentChanged();
     void workspaceReadyChanged();
     void catInsideChanged(bool inside);
+    // A message from a frame that is not the service's was dropped.
+    void messageRefused(const QString &senderHost);
 
 protected:
     // ---- The page, supplied by the view.
