@@ -19,6 +19,8 @@
 #include <QWebEngineView>
 #include <QWidget>
 
+#include <csignal>
+
 using namespace std::chrono_literals;
 using Phase = WebWorkspaceModel::Phase;
 
@@ -151,6 +153,17 @@ TEST_F(WebEngineTest, BootScriptRunsFirstAndMessagesMovePhaseAndReportTheAccount
     EXPECT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("planner"); }));
     EXPECT_EQ(web->page()->url().path(), QStringLiteral("/instagram")) << "moving inside the page commits nothing";
     EXPECT_EQ(web->phase(), Phase::workspace());
+
+    // A crashed page process reopens the entry page, which the cookie makes the workspace.
+    const qint64 renderer = web->page()->renderProcessPid();
+    ASSERT_GT(renderer, 0);
+    QList<Phase> phases;
+    QObject::connect(web.get(), &WebWorkspaceModel::phaseChanged, [&] { phases << web->phase(); });
+    ::kill(pid_t(renderer), SIGKILL);
+    ASSERT_TRUE(zktest::spinUntil([&] { return phases.size() >= 2 && web->phase().kind == Phase::Kind::workspace; }));
+    EXPECT_EQ(phases.first(), Phase::loading()) << "no failure page on the way";
+    EXPECT_EQ(web->page()->url().path(), QStringLiteral("/instagram"));
+    EXPECT_EQ(reported.size(), 1) << "the same account after the reload";
 
     // A second start is harmless; the cookie now opens the workspace directly.
     web->start();
