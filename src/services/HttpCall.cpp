@@ -55,12 +55,13 @@ ServiceNetworkError networkError(QNetworkReply::NetworkError error)
     }
 }
 
-// Transport-level failures: the connection, the proxy, the protocol. HTTP
-// statuses (content and server errors) are answers, not failures.
-bool isTransportFailure(QNetworkReply::NetworkError error)
+// Failures of the connection or the proxy. Qt also reports HTTP statuses as
+// errors (400 as a protocol error, 5xx as server errors); with a status in
+// hand those are answers, not failures.
+bool isConnectionFailure(QNetworkReply::NetworkError error)
 {
     const int e = int(error);
-    return (e >= 1 && e <= 199) || (e >= 301 && e <= 399);
+    return e >= 1 && e <= 199;
 }
 
 enum class End { finished, timedOut, cancelled };
@@ -144,7 +145,7 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             continue;
         }
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (isTransportFailure(error))
+        if (isConnectionFailure(error) || (!status.isValid() && error != QNetworkReply::NoError))
             throw networkError(error);
         if (!status.isValid())
             throw ServiceAPIError::invalidResponse();

@@ -71,11 +71,10 @@ QCoro::Task<QUrl> ZephylAPI::supabaseProjectURL()
     co_return QUrl(config.supabaseUrl, QUrl::StrictMode);
 }
 
-QCoro::Task<HttpCall::Response> ZephylAPI::providerPost(ZephylWire::SupabaseConfig config, QString path,
-                                                        std::optional<QString> grantType, QJsonObject body)
+QCoro::Task<HttpCall::Response> ZephylAPI::providerPost(ZephylWire::SupabaseConfig config, QUrl url, QJsonObject body)
 {
     HttpCall::Request request;
-    request.url = providerURL(config.supabaseUrl, path, grantType);
+    request.url = std::move(url);
     request.method = "POST";
     request.headers = {{"Content-Type", "application/json"}, {"apikey", config.supabaseAnonKey.toUtf8()}};
     request.body = Json::encode(body);
@@ -89,8 +88,9 @@ QCoro::Task<ZephylAPI::AuthSession> ZephylAPI::signInWithEmail(QString email, QS
     const QString address = normalisedEmail(email);
     requirePassword(password);
     const auto config = co_await supabaseConfig();
-    const auto answer = co_await providerPost(config, QStringLiteral("/auth/v1/token"), QStringLiteral("password"),
-                                              ZephylWire::PasswordGrantRequest{address, password}.toJson());
+    const QUrl url = providerURL(config.supabaseUrl, QStringLiteral("/auth/v1/token"), QStringLiteral("password"));
+    const QJsonObject grant = ZephylWire::PasswordGrantRequest{address, password}.toJson();
+    const auto answer = co_await providerPost(config, url, grant);
     // Only a plain 200 carries a session; the provider's refusals are not read.
     if (answer.status != 200)
         throw APIError::rejected(QStringLiteral("sign_in_wrong_credentials"));
@@ -120,7 +120,8 @@ QCoro::Task<ZephylAPI::SignUpOutcome> ZephylAPI::createAccountWithEmail(QString 
     const QStringList languages = L10n::preferredLanguages();
     const ZephylWire::SignUpRequest body{
         address, password, {languages.isEmpty() ? QStringLiteral("en") : languages.first(), name.trimmed()}};
-    const auto answer = co_await providerPost(config, QStringLiteral("/auth/v1/signup"), std::nullopt, body.toJson());
+    const QUrl url = providerURL(config.supabaseUrl, QStringLiteral("/auth/v1/signup"), std::nullopt);
+    const auto answer = co_await providerPost(config, url, body.toJson());
 
     if (!isSuccess(answer.status)) {
         if (answer.status == 422)
@@ -148,11 +149,11 @@ QCoro::Task<> ZephylAPI::sendPasswordReset(QString email)
 {
     const QString address = normalisedEmail(email);
     const auto config = co_await supabaseConfig();
+    const QUrl url = providerURL(config.supabaseUrl, QStringLiteral("/auth/v1/recover"), std::nullopt);
+    const QJsonObject body = ZephylWire::RecoverRequest{address}.toJson();
     int status = 0;
     try {
-        status = (co_await providerPost(config, QStringLiteral("/auth/v1/recover"), std::nullopt,
-                                        ZephylWire::RecoverRequest{address}.toJson()))
-                     .status;
+        status = (co_await providerPost(config, url, body)).status;
     } catch (const APIError &) {
         // Not an HTTP answer.
     }
@@ -230,9 +231,9 @@ QCoro::Task<> ZephylAPI::logout()
 {
     const auto refreshToken = co_await keychain().value(KeychainStore::refreshTokenAccount);
     if (refreshToken) {
+        const QJsonObject body = ZephylWire::LogoutRequest{*refreshToken}.toJson();
         try {
-            co_await send<EmptyResponse>(RequestSpec(QStringLiteral("/api/v1/auth/logout"), "POST",
-                                                     ZephylWire::LogoutRequest{*refreshToken}.toJson()));
+            co_await send<EmptyResponse>(RequestSpec(QStringLiteral("/api/v1/auth/logout"), "POST", body));
         } catch (...) {
             // The service's answer changes nothing: the local sign-out always happens.
         }

@@ -129,33 +129,57 @@ void ZephylAPI::refuseUnlessSuccess(int status, const QByteArray &body)
 
 QCoro::Task<ZephylAPI::AuthSession> ZephylAPI::refreshSession() { return refreshShared(nullptr); }
 
+struct ZephylAPI::RefreshFlight {
+    explicit RefreshFlight(QObject *context) : result(std::make_shared<Async::Shared<AuthSession>>(context)) {}
+    std::shared_ptr<Async::Shared<AuthSession>> result;
+    Async::Abort abort;
+    int waiters = 0;
+};
+
 QCoro::Task<ZephylAPI::AuthSession> ZephylAPI::refreshShared(Async::Abort *abort)
 {
-    auto shared = m_refresh;
-    if (!shared) {
-        shared = std::make_shared<Async::Shared<AuthSession>>(this);
-        m_refresh = shared;
-        runRefresh(shared); // runs on its own; every caller waits for its one result
+    auto flight = m_refresh;
+    if (!flight) {
+        flight = std::make_shared<RefreshFlight>(this);
+        m_refresh = flight;
+        runRefresh(flight); // runs on its own; every caller waits for its one result
     }
-    co_return co_await Async::Shared<AuthSession>::wait(shared, abort, NetworkError(NetworkError::Code::cancelled));
+    ++flight->waiters;
+    bool waited = false;
+    try {
+        AuthSession session = co_await Async::Shared<AuthSession>::wait(flight->result, abort,
+                                                                       NetworkError(NetworkError::Code::cancelled));
+        waited = true;
+        --flight->waiters;
+        co_return session;
+    } catch (...) {
+        if (!waited)
+            --flight->waiters;
+        if (!flight->result->done() && flight->waiters == 0)
+            flight->abort.cancel();
+        throw;
+    }
 }
 
-QCoro::Task<> ZephylAPI::runRefresh(std::shared_ptr<Async::Shared<AuthSession>> shared)
+QCoro::Task<> ZephylAPI::runRefresh(std::shared_ptr<RefreshFlight> flight)
 {
     QPointer<ZephylAPI> self(this);
     try {
         const auto refreshToken = co_await keychain().value(KeychainStore::refreshTokenAccount);
         if (!refreshToken)
             throw APIError::sessionExpired();
-        const ZephylWire::RefreshRequest body{*refreshToken, deviceLabel};
+        if (flight->abort.cancelled())
+            throw NetworkError(NetworkError::Code::cancelled);
+        const QJsonObject body = ZephylWire::RefreshRequest{*refreshToken, deviceLabel}.toJson();
         AuthSession session = co_await send<AuthSession>(
-            RequestSpec(QStringLiteral("/api/v1/auth/refresh"), "POST", body.toJson()));
+            RequestSpec(QStringLiteral("/api/v1/auth/refresh"), "POST", body), &flight->abort);
+        // An answer that came in is kept even if nobody waits for it any more.
         co_await persist(session);
-        shared->set(std::move(session));
+        flight->result->set(std::move(session));
     } catch (...) {
-        shared->fail(std::current_exception());
+        flight->result->fail(std::current_exception());
     }
-    if (self && m_refresh == shared)
+    if (self && m_refresh == flight)
         m_refresh.reset();
 }
 

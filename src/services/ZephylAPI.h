@@ -168,12 +168,14 @@ private:
     static T checkAnswer(int status, const QByteArray &body);
     static void refuseUnlessSuccess(int status, const QByteArray &body);
 
+    struct RefreshFlight;
+    // Joins the refresh in flight, or starts one. A caller whose `abort` is
+    // cancelled stops waiting; the refresh itself is cancelled once nobody waits.
     QCoro::Task<AuthSession> refreshShared(Async::Abort *abort);
-    QCoro::Task<> runRefresh(std::shared_ptr<Async::Shared<AuthSession>> shared);
+    QCoro::Task<> runRefresh(std::shared_ptr<RefreshFlight> flight);
     QCoro::Task<> persist(AuthSession session);
     QCoro::Task<ZephylWire::SupabaseConfig> supabaseConfig();
-    QCoro::Task<HttpCall::Response> providerPost(ZephylWire::SupabaseConfig config, QString path,
-                                                 std::optional<QString> grantType, QJsonObject body);
+    QCoro::Task<HttpCall::Response> providerPost(ZephylWire::SupabaseConfig config, QUrl url, QJsonObject body);
     QCoro::Task<> runRestoreCheck(std::optional<QString> stored, std::shared_ptr<Async::Abort> race,
                                   std::shared_ptr<Async::Shared<std::optional<RestoreOutcome>>> result,
                                   std::shared_ptr<Async::Shared<bool>> woundDown);
@@ -184,6 +186,6 @@ private:
     KeychainStore *m_keychain = nullptr;
     std::optional<QString> m_accessToken;
     WebTransport *m_web = nullptr;
-    std::shared_ptr<Async::Shared<AuthSession>> m_refresh;
+    std::shared_ptr<RefreshFlight> m_refresh;
     std::unique_ptr<Async::Lock> m_keychainLock;
 };

@@ -1,6 +1,10 @@
 #pragma once
 
 // The request core's templates, for the files that implement ZephylAPI's operations.
+//
+// A GCC 12 pitfall for every coroutine here: an aggregate built with braces as a
+// temporary inside a co_await expression (`co_await f(Body{a, b}.toJson())`)
+// has its members destroyed twice. Build such values in a named local first.
 
 #include "services/AsyncSupport.h"
 #include "services/Json.h"

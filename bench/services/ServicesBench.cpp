@@ -1,0 +1,144 @@
+// Decoding cost of the largest answers the client reads, and the request
+// core's overhead per call against the local stand-in, next to a bare
+// QNetworkAccessManager request to the same endpoint.
+
+#include <benchmark/benchmark.h>
+
+#include "StandinServer.h"
+#include "services/Json.h"
+#include "services/ZephylAPI.h"
+
+#include <QCoreApplication>
+#include <QCoro/QCoroTask>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+namespace {
+
+QByteArray feedPage()
+{
+    QJsonArray items;
+    for (int i = 0; i < 50; ++i) {
+        QJsonArray media;
+        for (int m = 0; m < 3; ++m)
+            media.append(QJsonObject{{"url", QStringLiteral("https://cdn.example.com/media/%1/%2.jpg").arg(i).arg(m)},
+                                     {"thumbnailUrl", QStringLiteral("https://cdn.example.com/thumb/%1/%2.jpg").arg(i).arg(m)},
+                                     {"kind", m == 2 ? "video" : "image"}});
+        items.append(QJsonObject{{"id", QStringLiteral("1789%1").arg(i, 10, 10, QLatin1Char('0'))},
+                                 {"caption", QStringLiteral("Sunday nap report 😺 #cats #caturday ").repeated(8)},
+                                 {"postedAt", "2025-06-01T10:00:00+0000"},
+                                 {"platformUrl", QStringLiteral("https://www.instagram.com/p/C%1/").arg(i)},
+                                 {"previewUrl", QStringLiteral("https://cdn.example.com/preview/%1.jpg").arg(i)},
+                                 {"media", media},
+                                 {"mediaCount", 3},
+                                 {"kind", "carousel"},
+                                 {"sharedToFeed", true}});
+    }
+    return QJsonDocument(QJsonObject{{"items", items}, {"status", "synced"}, {"provider", "instagram"},
+                                     {"cursor", "QVFIUm9abc"}, {"hasMore", true}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QByteArray planDrafts()
+{
+    QJsonArray drafts;
+    for (int i = 0; i < 200; ++i)
+        drafts.append(QJsonObject{{"id", i},
+                                  {"title", QStringLiteral("Draft %1").arg(i)},
+                                  {"caption", QStringLiteral("A caption for the plan, with a few words. ").repeated(4)},
+                                  {"hashtags", "#cats #plan #week"},
+                                  {"format", i % 4 == 0 ? "reel" : "post"},
+                                  {"scheduledAt", "2025-06-02T09:30:00Z"},
+                                  {"gridSlot", i},
+                                  {"hiddenFromGrid", false},
+                                  {"mediaId", QStringLiteral("media-%1").arg(i)},
+                                  {"preview", QStringLiteral("https://cdn.example.com/p/%1.jpg").arg(i)}});
+    return QJsonDocument(QJsonObject{{"drafts", drafts}}).toJson(QJsonDocument::Compact);
+}
+
+void BM_DecodeFeedPage50(benchmark::State &state)
+{
+    const QByteArray body = feedPage();
+    for (auto _ : state) {
+        auto page = ZephylAPI::InstagramFeedResponse::fromJson(Json::parseObject(body));
+        benchmark::DoNotOptimize(page);
+    }
+    state.SetBytesProcessed(state.iterations() * body.size());
+}
+BENCHMARK(BM_DecodeFeedPage50)->Unit(benchmark::kMicrosecond);
+
+void BM_DecodePlan200(benchmark::State &state)
+{
+    const QByteArray body = planDrafts();
+    for (auto _ : state) {
+        auto drafts = Json::list<ZephylAPI::PlanDraft>(Json::parseObject(body), QLatin1StringView("drafts"));
+        benchmark::DoNotOptimize(drafts);
+    }
+    state.SetBytesProcessed(state.iterations() * body.size());
+}
+BENCHMARK(BM_DecodePlan200)->Unit(benchmark::kMicrosecond);
+
+// One stand-in, signed in once, shared by the two request benchmarks.
+struct Service {
+    Standin::Server server;
+    std::unique_ptr<KeychainStore> keychain = KeychainStore::inMemory();
+    std::unique_ptr<ZephylAPI> api;
+    QString token;
+
+    Service()
+    {
+        server.start();
+        server.addAccount(QStringLiteral("bench@example.com"), QStringLiteral("bench-password"));
+        api = std::make_unique<ZephylAPI>(ZephylAPI::Setup{QUrl(server.origin()), nullptr, nullptr, keychain.get()});
+        token = QCoro::waitFor(api->signInWithEmail(QStringLiteral("bench@example.com"),
+                                                    QStringLiteral("bench-password")))
+                    .accessToken;
+    }
+    static Service &get()
+    {
+        static Service service;
+        return service;
+    }
+};
+
+void BM_BareNetworkRequest(benchmark::State &state)
+{
+    Service &service = Service::get();
+    QNetworkAccessManager network;
+    QNetworkRequest request(QUrl(service.server.origin() + QStringLiteral("/api/v1/me")));
+    request.setRawHeader("Accept", "application/json");
+    request.setRawHeader("Authorization", "Bearer " + service.token.toUtf8());
+    for (auto _ : state) {
+        QNetworkReply *reply = network.get(request);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        benchmark::DoNotOptimize(reply->readAll());
+        reply->deleteLater();
+    }
+}
+BENCHMARK(BM_BareNetworkRequest)->Unit(benchmark::kMicrosecond);
+
+void BM_RequestCore(benchmark::State &state)
+{
+    Service &service = Service::get();
+    for (auto _ : state) {
+        auto user = QCoro::waitFor(service.api->currentUser());
+        benchmark::DoNotOptimize(user);
+    }
+}
+BENCHMARK(BM_RequestCore)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,346 @@
+#include <gtest/gtest.h>
+
+#include "ScriptedNetwork.h"
+#include "ServiceTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QJsonDocument>
+
+using namespace std::chrono_literals;
+using zktest::Scripted;
+using zktest::Sent;
+using APIError = ZephylAPI::APIError;
+using NetworkError = ZephylAPI::NetworkError;
+using Access = ZephylAPITestAccess;
+
+namespace {
+
+const QString kMe = QStringLiteral("/api/v1/me");
+const QString kRefresh = QStringLiteral("/api/v1/auth/refresh");
+const QByteArray kUserBody = R"({"user":{"userId":"user-1","email":"cat@example.com","role":"creator"}})";
+
+class ClientCore : public ::testing::Test {
+protected:
+    FakeClock clock;
+    zktest::ScriptedNetwork net;
+    std::unique_ptr<KeychainStore> keychain = KeychainStore::inMemory();
+    ZephylAPI api{ZephylAPI::Setup{QUrl(QStringLiteral("https://service.test")), &net, &clock, keychain.get()}};
+
+    MemorySecretBackend &primary() { return static_cast<MemorySecretBackend &>(keychain->primary()); }
+    void storeRefreshToken(const QString &token)
+    {
+        primary().items.insert(KeychainStore::service + QStringLiteral("/refresh-token"), token.toUtf8());
+    }
+    std::optional<QString> stored(const QString &account) { return primary().text(KeychainStore::service, account); }
+
+    template <typename T>
+    std::shared_ptr<zktest::Outcome<T>> run(QCoro::Task<T> task)
+    {
+        return zktest::runVirtual(clock, std::move(task));
+    }
+    auto run(QCoro::Task<> task) { return zktest::runVirtual(clock, std::move(task)); }
+    auto me() { return Access::authenticated<ZephylWire::CurrentUserResponse>(api, kMe); }
+};
+
+struct TransportFailure {
+    int code = 0;
+};
+
+template <typename T>
+std::optional<APIError> checkError(int status, const QByteArray &body)
+{
+    try {
+        Access::checkAnswer<T>(status, body);
+    } catch (const APIError &e) {
+        return e;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+TEST(AnswerCheck, StatusesAndCodesBecomeTheRightErrors)
+{
+    using Empty = ZephylAPI::EmptyResponse;
+    // The edges of success.
+    EXPECT_EQ(checkError<Empty>(199, {}), APIError::serverRefused(199));
+    EXPECT_EQ(checkError<Empty>(300, {}), APIError::serverRefused(300));
+    EXPECT_EQ(checkError<Empty>(200, "{\"ok\":true}"), std::nullopt);
+    EXPECT_EQ(checkError<Empty>(299, "{\"ok\":false}"), std::nullopt);
+
+    // 401 means the session is gone unless the server names another reason.
+    EXPECT_EQ(checkError<Empty>(401, {}), APIError::unauthorized());
+    EXPECT_EQ(checkError<Empty>(401, "<html>nope</html>"), APIError::unauthorized());
+    EXPECT_EQ(checkError<Empty>(401, "{\"code\":7}"), APIError::unauthorized());
+    for (const char *code : {"unauthorized", "sign_in_required", "authentication_required", "access_token_invalid",
+                             "session_expired"}) {
+        EXPECT_EQ(checkError<Empty>(401, QByteArray("{\"code\":\"") + code + "\"}"), APIError::unauthorized()) << code;
+    }
+    EXPECT_EQ(checkError<Empty>(401, "{\"code\":\"plan_locked\"}"), APIError::rejected("plan_locked"));
+
+    // Without a readable code the status is kept; with one, the code wins.
+    EXPECT_EQ(checkError<Empty>(403, {}), APIError::serverRefused(403));
+    EXPECT_EQ(checkError<Empty>(500, "<html>oops</html>"), APIError::serverRefused(500));
+    EXPECT_EQ(checkError<Empty>(500, "{\"message\":\"x\"}"), APIError::serverRefused(500));
+    EXPECT_EQ(checkError<Empty>(500, "{\"code\":\"db_down\"}"), APIError::rejected("db_down"));
+}
+
+TEST(AnswerCheck, EmptySuccessIsOnlyAcceptedWhereNothingIsExpected)
+{
+    EXPECT_TRUE(Access::checkAnswer<ZephylAPI::EmptyResponse>(204, {}).ok);
+    EXPECT_THROW(Access::checkAnswer<ZephylWire::CurrentUserResponse>(200, {}), ZephylAPI::DecodingError);
+    // A non-empty body must still carry "ok".
+    EXPECT_THROW(Access::checkAnswer<ZephylAPI::EmptyResponse>(200, "{}"), ZephylAPI::DecodingError);
+}
+
+TEST(AnswerCheck, ErrorsCompareByCaseAndPayload)
+{
+    EXPECT_EQ(APIError::rejected("a"), APIError::rejected("a"));
+    EXPECT_NE(APIError::rejected("a"), APIError::rejected("A"));
+    EXPECT_NE(APIError::serverRefused(500), APIError::serverRefused(500, QStringLiteral("x")));
+    EXPECT_EQ(APIError::serverRefused(500, QStringLiteral("x")), APIError::serverRefused(500, QStringLiteral("x")));
+    EXPECT_NE(APIError::unauthorized(), APIError::sessionExpired());
+    EXPECT_FALSE(APIError::serverRefused(500).code().has_value());
+}
+
+TEST_F(ClientCore, DirectRoadSendsOnlyTheHeadersItNeeds)
+{
+    net.setScript([](const Sent &) { return Scripted::json(200, "{\"ok\":true}"); });
+    api.useWebSession(nullptr);
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);
+
+    // Authenticated, no body, no key: Accept and Authorization, nothing else.
+    auto plain = run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/plan/drafts"), "GET",
+                                                             std::nullopt, true));
+    ASSERT_TRUE(plain->value);
+    const Sent &first = net.sent.at(0);
+    EXPECT_EQ(first.url, QUrl(QStringLiteral("https://service.test/api/plan/drafts")));
+    EXPECT_EQ(first.method, "GET");
+    EXPECT_EQ(first.headers.keys(), (QList<QByteArray>{"Accept", "Authorization"}));
+    EXPECT_EQ(first.header("Accept"), "application/json");
+    EXPECT_EQ(first.header("Authorization"), "Bearer access-a");
+    EXPECT_FALSE(first.hasBody);
+
+    // A body brings Content-Type, a key brings Idempotency-Key.
+    auto keyed = run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/instagram/publications"),
+                                                             "POST", QJsonObject{{"confirm", true}}, true,
+                                                             QStringLiteral("key-1")));
+    ASSERT_TRUE(keyed->value);
+    const Sent &second = net.sent.at(1);
+    EXPECT_EQ(second.header("Content-Type"), "application/json");
+    EXPECT_EQ(second.header("Idempotency-Key"), "key-1");
+    EXPECT_EQ(second.body, "{\"confirm\":true}");
+
+    // Not authenticated: no bearer token even though one is held.
+    auto open = run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/v1/auth/config"), "GET",
+                                                            std::nullopt, false));
+    ASSERT_TRUE(open->value);
+    EXPECT_FALSE(net.sent.at(2).headers.contains("Authorization"));
+}
+
+TEST_F(ClientCore, WebRoadCarriesNoTokenAndUnauthenticatedCallsStayDirect)
+{
+    zktest::TestTransport web;
+    web.script = [](const zktest::TestTransport::Call &) { return WebTransport::Response{299, "{\"ok\":true}"}; };
+    api.useWebSession(&web);
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);
+
+    auto viaPage = run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/plan/drafts"), "PUT",
+                                                               QJsonObject{{"drafts", QJsonArray()}}, true,
+                                                               QStringLiteral("k"), 90s));
+    ASSERT_TRUE(viaPage->value);
+    ASSERT_EQ(web.calls.size(), 1);
+    EXPECT_TRUE(net.sent.isEmpty());
+    const auto &call = web.calls.first();
+    EXPECT_EQ(call.path, QStringLiteral("/api/plan/drafts"));
+    EXPECT_EQ(call.method, QStringLiteral("PUT"));
+    EXPECT_EQ(call.body, QByteArray("{\"drafts\":[]}"));
+    EXPECT_EQ(call.headers, (QMap<QString, QString>{{"Accept", "application/json"},
+                                                    {"Content-Type", "application/json"},
+                                                    {"Idempotency-Key", "k"}}));
+
+    // Unauthenticated calls never ride the page.
+    net.setScript([](const Sent &) { return Scripted::json(200, "{\"ok\":true}"); });
+    ASSERT_TRUE(run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/v1/auth/config"), "GET",
+                                                            std::nullopt, false))
+                    ->value);
+    EXPECT_EQ(web.calls.size(), 1);
+    EXPECT_EQ(net.sent.size(), 1);
+
+    // The page's status goes through the same check; its own failures pass through unchanged.
+    web.script = [](const zktest::TestTransport::Call &) { return WebTransport::Response{199, {}}; };
+    EXPECT_EQ(run(me())->errorAs<APIError>(), APIError::serverRefused(199));
+    web.script = [](const zktest::TestTransport::Call &) -> WebTransport::Response { throw TransportFailure{3}; };
+    auto failed = run(me());
+    ASSERT_TRUE(failed->errorAs<TransportFailure>());
+    EXPECT_EQ(failed->errorAs<TransportFailure>()->code, 3);
+}
+
+TEST_F(ClientCore, WithoutAnyTokenNothingIsSentUntilARefreshSucceeds)
+{
+    // No token and no refresh token: the caller learns the session is gone; nothing went out.
+    auto gone = run(me());
+    EXPECT_EQ(gone->errorAs<APIError>(), APIError::sessionExpired());
+    EXPECT_TRUE(net.sent.isEmpty());
+
+    // With a refresh token: refresh first, then one request with the new token.
+    storeRefreshToken(QStringLiteral("r0"));
+    net.setScript([](const Sent &s) {
+        if (s.url.path() == kRefresh)
+            return Scripted::json(200, zktest::sessionJson("fresh"));
+        return Scripted::json(200, kUserBody);
+    });
+    auto ok = run(me());
+    ASSERT_TRUE(ok->value) << "call failed";
+    ASSERT_EQ(net.sent.size(), 2);
+    EXPECT_EQ(net.sent.at(0).url.path(), kRefresh);
+    EXPECT_EQ(net.sent.at(0).json().value("refreshToken").toString(), QStringLiteral("r0"));
+    EXPECT_EQ(net.sent.at(0).json().value("deviceLabel").toString(), QStringLiteral("Mac"));
+    EXPECT_FALSE(net.sent.at(0).headers.contains("Authorization"));
+    EXPECT_EQ(net.sent.at(1).header("Authorization"), "Bearer access-fresh");
+    EXPECT_EQ(stored(KeychainStore::refreshTokenAccount), QStringLiteral("refresh-fresh"));
+}
+
+TEST_F(ClientCore, OneRefreshAndOneFinalRepeatAfterUnauthorized)
+{
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("old")))->done);
+    int meCalls = 0;
+    bool secondRefusal = false;
+    net.setScript([&](const Sent &s) {
+        if (s.url.path() == kRefresh)
+            return Scripted::json(200, zktest::sessionJson("new"));
+        ++meCalls;
+        if (s.header("Authorization") == "Bearer access-old" || secondRefusal)
+            return Scripted::json(401, {});
+        return Scripted::json(200, kUserBody);
+    });
+    auto renewed = run(me());
+    ASSERT_TRUE(renewed->value);
+    EXPECT_EQ(meCalls, 2);
+    EXPECT_EQ(net.sentTo(kRefresh).size(), 1);
+    EXPECT_EQ(api.accessToken(), QStringLiteral("access-new"));
+
+    // The repeat is final: refused again, the caller hears it without a second refresh.
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("old")))->done);
+    secondRefusal = true;
+    net.sent.clear();
+    auto refused = run(me());
+    EXPECT_EQ(refused->errorAs<APIError>(), APIError::unauthorized());
+    EXPECT_EQ(net.sentTo(kRefresh).size(), 1);
+    EXPECT_EQ(net.sentTo(kMe).size(), 2);
+
+    // A refusal with another code is not about the session: no refresh.
+    net.sent.clear();
+    net.setScript([](const Sent &) { return Scripted::json(401, "{\"code\":\"plan_locked\"}"); });
+    EXPECT_EQ(run(me())->errorAs<APIError>(), APIError::rejected("plan_locked"));
+    EXPECT_TRUE(net.sentTo(kRefresh).isEmpty());
+}
+
+TEST_F(ClientCore, ARefusedRefreshIsTheCallersErrorAndKeepsTheStoredSession)
+{
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("old")))->done);
+    net.setScript([](const Sent &s) {
+        if (s.url.path() == kRefresh)
+            return Scripted::json(401, "{\"code\":\"refresh_token_reused\"}");
+        return Scripted::json(401, "{\"code\":\"session_expired\"}");
+    });
+    EXPECT_EQ(run(me())->errorAs<APIError>(), APIError::rejected("refresh_token_reused"));
+    EXPECT_EQ(stored(KeychainStore::refreshTokenAccount), QStringLiteral("refresh-old"));
+    EXPECT_EQ(stored(KeychainStore::accessTokenAccount), QStringLiteral("access-old"));
+}
+
+TEST_F(ClientCore, WithTheWebRoadUnauthorizedIsFinal)
+{
+    zktest::TestTransport web;
+    web.script = [](const zktest::TestTransport::Call &) { return WebTransport::Response{401, {}}; };
+    api.useWebSession(&web);
+    storeRefreshToken(QStringLiteral("r0"));
+    EXPECT_EQ(run(me())->errorAs<APIError>(), APIError::unauthorized());
+    EXPECT_TRUE(net.sent.isEmpty());
+    EXPECT_EQ(web.calls.size(), 1);
+}
+
+TEST_F(ClientCore, ConcurrentUnauthorizedCallsShareOneRefresh)
+{
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("old")))->done);
+    // Refresh tokens rotate: the stand-in of this test refuses any token it has seen.
+    QSet<QString> used;
+    net.setScript([&](const Sent &s) {
+        if (s.url.path() == kRefresh) {
+            const QString token = s.json().value("refreshToken").toString();
+            if (used.contains(token))
+                return Scripted::json(401, "{\"code\":\"refresh_token_reused\"}");
+            used.insert(token);
+            return Scripted::json(200, zktest::sessionJson("new"));
+        }
+        if (s.header("Authorization") != "Bearer access-new")
+            return Scripted::json(401, {});
+        return Scripted::json(200, kUserBody);
+    });
+    auto a = std::make_shared<zktest::Outcome<ZephylWire::CurrentUserResponse>>();
+    auto b = std::make_shared<zktest::Outcome<ZephylWire::CurrentUserResponse>>();
+    auto c = std::make_shared<zktest::Outcome<ZephylAPI::AuthSession>>();
+    auto ra = zktest::capture(me(), a);
+    auto rb = zktest::capture(me(), b);
+    auto rc = zktest::capture(api.refreshSession(), c);
+    ASSERT_TRUE(zktest::spinUntil([&] { return a->done && b->done && c->done; }));
+    EXPECT_TRUE(a->value && b->value && c->value);
+    EXPECT_EQ(net.sentTo(kRefresh).size(), 1);
+    EXPECT_EQ(stored(KeychainStore::refreshTokenAccount), QStringLiteral("refresh-new"));
+}
+
+TEST_F(ClientCore, TimeOutsRunOnTheClock)
+{
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);
+    net.setScript([](const Sent &) { return Scripted::silence(); });
+
+    // Silence: the session's 30 s without a byte ends the request.
+    auto silent = run(me());
+    EXPECT_EQ(silent->errorAs<NetworkError>()->code(), NetworkError::Code::timedOut);
+    EXPECT_GE(silent->virtualElapsed, 30s);
+    EXPECT_LT(silent->virtualElapsed, 31s);
+    EXPECT_EQ(net.openReplies(), 0);
+
+    // A call that names its own time-out waits that long.
+    auto patient = run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/instagram/publications"),
+                                                               "POST", QJsonObject{}, true, QStringLiteral("k"), 90s));
+    EXPECT_EQ(patient->errorAs<NetworkError>()->code(), NetworkError::Code::timedOut);
+    EXPECT_GE(patient->virtualElapsed, 90s);
+    EXPECT_LT(patient->virtualElapsed, 91s);
+}
+
+TEST_F(ClientCore, NoNetworkMeansWaitingAndRetryingUntilTheRequestsOwnTimeOut)
+{
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);
+    net.setScript([](const Sent &) { return Scripted::failure(QNetworkReply::HostNotFoundError); });
+    auto offline = run(Access::send<ZephylAPI::EmptyResponse>(api, kMe, "GET", std::nullopt, true));
+    EXPECT_EQ(offline->errorAs<NetworkError>()->code(), NetworkError::Code::timedOut);
+    EXPECT_GE(offline->virtualElapsed, 60s);
+    EXPECT_LT(offline->virtualElapsed, 61s);
+    EXPECT_GT(net.sent.size(), 30);
+
+    // The network comes back while waiting: the request goes through.
+    net.sent.clear();
+    net.setScript([&](const Sent &) {
+        return net.sent.size() < 4 ? Scripted::failure(QNetworkReply::TemporaryNetworkFailureError)
+                                   : Scripted::json(200, kUserBody);
+    });
+    EXPECT_TRUE(run(me())->value);
+    EXPECT_EQ(net.sent.size(), 4);
+
+    // A host that refuses is an answer of sorts: no waiting.
+    net.sent.clear();
+    net.setScript([](const Sent &) { return Scripted::failure(QNetworkReply::ConnectionRefusedError); });
+    auto refused = run(me());
+    EXPECT_EQ(refused->errorAs<NetworkError>()->code(), NetworkError::Code::cannotConnectToHost);
+    EXPECT_EQ(refused->virtualElapsed, 0ms);
+    EXPECT_EQ(net.sent.size(), 1);
+
+    // Something that is not an HTTP answer.
+    net.setScript([](const Sent &) {
+        Scripted s;
+        s.notHttp = true;
+        return s;
+    });
+    EXPECT_EQ(run(me())->errorAs<APIError>(), APIError::invalidResponse());
+}

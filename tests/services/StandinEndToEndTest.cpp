@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include "ServiceTestSupport.h"
+#include "StandinServer.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+using namespace std::chrono_literals;
+using APIError = ZephylAPI::APIError;
+using NetworkError = ZephylAPI::NetworkError;
+using Access = ZephylAPITestAccess;
+using Standin::Fault;
+
+namespace {
+
+const QString kEmail = QStringLiteral("kitty@example.com");
+const QString kPassword = QStringLiteral("meow-meow-meow");
+const QString kRefresh = QStringLiteral("/api/v1/auth/refresh");
+
+// The client and the stand-in talk over loopback HTTP in this process.
+class EndToEnd : public ::testing::Test {
+protected:
+    Standin::Server server;
+    FakeClock clock;
+    std::unique_ptr<KeychainStore> keychain = KeychainStore::inMemory();
+    std::unique_ptr<ZephylAPI> api;
+
+    void SetUp() override
+    {
+        ASSERT_NE(server.start(), 0);
+        server.addAccount(kEmail, kPassword, QStringLiteral("Kitty"));
+        api = makeClient();
+    }
+    std::unique_ptr<ZephylAPI> makeClient()
+    {
+        return std::make_unique<ZephylAPI>(ZephylAPI::Setup{QUrl(server.origin()), nullptr, &clock, keychain.get()});
+    }
+    std::optional<QString> stored(const QString &account)
+    {
+        return static_cast<MemorySecretBackend &>(keychain->primary()).text(KeychainStore::service, account);
+    }
+    void signIn() { ASSERT_TRUE(zktest::settle(api->signInWithEmail(kEmail, kPassword))->value); }
+    auto me() { return Access::authenticated<ZephylWire::CurrentUserResponse>(*api, QStringLiteral("/api/v1/me")); }
+};
+
+} // namespace
+
+TEST_F(EndToEnd, SignInRestoreAndLogout)
+{
+    auto session = zktest::settle(api->signInWithEmail(QStringLiteral(" Kitty@Example.com "), kPassword));
+    ASSERT_TRUE(session->value);
+    EXPECT_EQ(session->value->user.email, kEmail);
+    EXPECT_EQ(stored(KeychainStore::refreshTokenAccount), session->value->refreshToken);
+    EXPECT_EQ(server.seen(QStringLiteral("/auth/v1/token")).value(0).header("apikey"), Standin::Server::anonKey);
+
+    // The next start finds the stored session and the service confirms it.
+    api = makeClient();
+    EXPECT_EQ(zktest::settle(api->restoreSession())->value, ZephylAPI::RestoreOutcome::signedIn);
+    EXPECT_EQ(zktest::settle(api->currentUser())->value->displayName, QStringLiteral("Kitty"));
+    EXPECT_EQ(server.count(kRefresh), 0);
+
+    ASSERT_TRUE(zktest::settle(api->logout())->done);
+    EXPECT_EQ(server.count(QStringLiteral("/api/v1/auth/logout")), 1);
+    EXPECT_FALSE(stored(KeychainStore::refreshTokenAccount));
+    EXPECT_FALSE(stored(KeychainStore::accessTokenAccount));
+    EXPECT_EQ(zktest::settle(api->restoreSession())->value, ZephylAPI::RestoreOutcome::signedOut);
+    // The service ended the session too: its tokens no longer work.
+    EXPECT_TRUE(server.state().accessTokens.isEmpty());
+    EXPECT_TRUE(server.state().refreshTokens.isEmpty());
+}
+
+TEST_F(EndToEnd, RefreshAfterUnauthorizedAndRotation)
+{
+    signIn();
+    const QString before = *stored(KeychainStore::refreshTokenAccount);
+    server.expireAccessTokens();
+
+    ASSERT_TRUE(zktest::settle(me())->value);
+    EXPECT_EQ(server.count(kRefresh), 1);
+    const QString after = *stored(KeychainStore::refreshTokenAccount);
+    EXPECT_NE(after, before);
+
+    // Restore after the access token expired goes through the refresh as well.
+    server.expireAccessTokens();
+    api = makeClient();
+    EXPECT_EQ(zktest::settle(api->restoreSession())->value, ZephylAPI::RestoreOutcome::signedIn);
+    EXPECT_EQ(server.count(kRefresh), 2);
+}
+
+TEST_F(EndToEnd, ConcurrentUnauthorizedCallsRefreshOnce)
+{
+    signIn();
+    server.expireAccessTokens();
+    std::vector<std::shared_ptr<zktest::Outcome<ZephylWire::CurrentUserResponse>>> outcomes;
+    std::vector<QCoro::Task<>> runners;
+    for (int i = 0; i < 4; ++i) {
+        outcomes.push_back(std::make_shared<zktest::Outcome<ZephylWire::CurrentUserResponse>>());
+        runners.push_back(zktest::capture(me(), outcomes.back()));
+    }
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        return std::all_of(outcomes.begin(), outcomes.end(), [](const auto &o) { return o->done; });
+    }));
+    for (const auto &o : outcomes)
+        EXPECT_TRUE(o->value);
+    // One refresh for all: a second one with the rotated token would have ended the session.
+    EXPECT_EQ(server.count(kRefresh), 1);
+    EXPECT_EQ(server.count(QStringLiteral("/api/v1/me")), 8);
+    EXPECT_TRUE(zktest::settle(api->currentUser())->value);
+}
+
+TEST_F(EndToEnd, ServiceFaultsReachTheCallerTyped)
+{
+    signIn();
+    const QString me = QStringLiteral("/api/v1/me");
+    server.addFault({Fault::Kind::serverError, me, 503, std::nullopt, 0, 1});
+    EXPECT_EQ(zktest::settle(api->currentUser())->errorAs<APIError>(), APIError::serverRefused(503));
+    server.addFault({Fault::Kind::serverError, me, 500, QStringLiteral("db_down"), 0, 1});
+    EXPECT_EQ(zktest::settle(api->currentUser())->errorAs<APIError>(), APIError::rejected("db_down"));
+    server.addFault({Fault::Kind::malformed, me, 200, std::nullopt, 0, 1});
+    EXPECT_TRUE(zktest::settle(api->currentUser())->errorAs<ZephylAPI::DecodingError>());
+    server.addFault({Fault::Kind::drop, me, 200, std::nullopt, 0, 1});
+    EXPECT_EQ(zktest::settle(api->currentUser())->errorAs<NetworkError>()->code(),
+              NetworkError::Code::connectionLost);
+    server.addFault({Fault::Kind::unauthorized, me, 401, QStringLiteral("account_locked"), 0, 1});
+    EXPECT_EQ(zktest::settle(api->currentUser())->errorAs<APIError>(), APIError::rejected("account_locked"));
+    server.addFault({Fault::Kind::slow, me, 200, std::nullopt, 30, 1});
+    EXPECT_TRUE(zktest::settle(api->currentUser())->value);
+
+    // A service that never answers: the client's own clock ends the wait.
+    server.addFault({Fault::Kind::hang, me, 200, std::nullopt, 0, 1});
+    const int asked = server.count(me);
+    auto waiting = std::make_shared<zktest::Outcome<ZephylAPI::User>>();
+    auto runner = zktest::capture(api->currentUser(), waiting);
+    ASSERT_TRUE(zktest::spinUntil([&] { return server.count(me) == asked + 1; }));
+    clock.advance(29s);
+    zktest::drainEvents();
+    EXPECT_FALSE(waiting->done);
+    clock.advance(1s);
+    ASSERT_TRUE(zktest::spinUntil([&] { return waiting->done; }));
+    EXPECT_EQ(waiting->errorAs<NetworkError>()->code(), NetworkError::Code::timedOut);
+    server.releaseHeld();
+}
+
+TEST_F(EndToEnd, AccountsAtTheProvider)
+{
+    auto created = zktest::settle(api->createAccountWithEmail(QStringLiteral("new@example.com"),
+                                                              QStringLiteral("secret-1"), QStringLiteral(" Tom ")));
+    ASSERT_TRUE(created->value);
+    EXPECT_EQ(created->value->kind, ZephylAPI::SignUpOutcome::Kind::signedIn);
+    EXPECT_EQ(created->value->session->user.displayName, QStringLiteral("Tom"));
+
+    EXPECT_EQ(zktest::settle(api->createAccountWithEmail(kEmail, QStringLiteral("secret-1"), {}))->errorAs<APIError>(),
+              APIError::rejected("sign_up_email_taken"));
+    EXPECT_EQ(zktest::settle(api->signInWithEmail(kEmail, QStringLiteral("wrong")))->errorAs<APIError>(),
+              APIError::rejected("sign_in_wrong_credentials"));
+    EXPECT_TRUE(zktest::settle(api->sendPasswordReset(kEmail))->value);
+
+    server.state().autoConfirm = false;
+    auto pending = zktest::settle(api->createAccountWithEmail(QStringLiteral("later@example.com"),
+                                                              QStringLiteral("secret-2"), {}));
+    EXPECT_EQ(pending->value->kind, ZephylAPI::SignUpOutcome::Kind::confirmationSent);
+
+    // A provider address that is neither https nor this machine gets no password.
+    server.clearSeen();
+    server.setProviderURL(QStringLiteral("http://accounts.example.com"));
+    EXPECT_EQ(zktest::settle(api->signInWithEmail(kEmail, kPassword))->errorAs<APIError>(),
+              APIError::invalidResponse());
+    EXPECT_EQ(server.count(QStringLiteral("/auth/v1/token")), 0);
+}
+
+TEST(StandinCommand, StartsOnAFreePortAndWritesIt)
+{
+    QTemporaryDir dir;
+    const QString portFile = dir.filePath(QStringLiteral("port"));
+    QProcess standin;
+    standin.start(QStringLiteral(ZK_STANDIN_BIN), {QStringLiteral("--port"), QStringLiteral("0"),
+                                                   QStringLiteral("--port-file"), portFile});
+    ASSERT_TRUE(standin.waitForStarted());
+    ASSERT_TRUE(zktest::spinUntil([&] { return QFileInfo(portFile).size() > 0; }));
+    QFile file(portFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const int port = file.readAll().toInt();
+    ASSERT_GT(port, 0);
+
+    auto keychain = KeychainStore::inMemory();
+    ZephylAPI api(ZephylAPI::Setup{QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)), nullptr, nullptr,
+                                   keychain.get()});
+    const auto project = zktest::settle(api.supabaseProjectURL());
+    ASSERT_TRUE(project->value);
+    EXPECT_EQ(project->value->port(), port);
+    EXPECT_TRUE(zktest::settle(api.signInWithEmail(kEmail, kPassword))->value);
+
+    standin.terminate();
+    standin.waitForFinished();
+}
