@@ -95,6 +95,7 @@ Server::Server(QObject *parent) : QAbstractHttpServer(parent)
     addServiceAuthRoutes(*this);
     addProviderRoutes(*this);
     addOperationRoutes(*this);
+    addWebAppRoutes(*this);
     registerAdminRoutes();
 }
 
@@ -202,6 +203,8 @@ bool Server::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket
     seen.body = request.body();
     if (!seen.path.startsWith(QLatin1String("/__standin/")))
         m_seen.push_back(seen);
+    for (const auto &adapter : m_adapters)
+        adapter(seen);
 
     const auto fault = seen.path.startsWith(QLatin1String("/__standin/")) ? std::nullopt : takeFault(seen.path);
     QPointer<QTcpSocket> guarded(socket);

@@ -63,7 +63,7 @@ struct Answer {
     QByteArray body;
     QByteArray contentType = "application/json";
     Delivery delivery = Delivery::normal;
-    QList<QPair<QByteArray, QByteArray>> headers;
+    QList<QPair<QByteArray, QByteArray>> headers = {}; // extra fields, such as Set-Cookie
 
     static Answer json(int status, const QJsonObject &object);
     static Answer error(int status, const QString &code);
@@ -119,6 +119,8 @@ public:
     void route(const QByteArray &method, const QString &path, Handler handler);
     // A route for every path below `prefix` (which ends in "/"); exact routes win.
     void routePrefix(const QByteArray &method, const QString &prefix, Handler handler);
+    // Runs on every request after it is recorded and before it is dispatched.
+    void addAdapter(std::function<void(Seen &)> adapter) { m_adapters.push_back(std::move(adapter)); }
 
     // ---- Switches
     void addFault(Fault fault) { m_faults.push_back(std::move(fault)); }
@@ -153,6 +155,7 @@ private:
     quint16 m_port = 0;
     QHash<QByteArray, QHash<QString, Handler>> m_routes;
     QHash<QByteArray, QList<QPair<QString, Handler>>> m_prefixRoutes;
+    QList<std::function<void(Seen &)>> m_adapters;
     QList<Fault> m_faults;
     QList<Seen> m_seen;
     State m_state;
@@ -166,5 +169,6 @@ void addServiceAuthRoutes(Server &server);
 void addProviderRoutes(Server &server);
 // Assistant, Instagram, media, publications and plan drafts (OperationRoutes.h).
 void addOperationRoutes(Server &server);
+void addWebAppRoutes(Server &server); // WebApp.h
 
 } // namespace Standin

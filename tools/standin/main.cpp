@@ -2,6 +2,7 @@
 // application and for end-to-end tests that want a separate process.
 
 #include "StandinServer.h"
+#include "WebApp.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -24,7 +25,11 @@ int main(int argc, char **argv)
     QCommandLineOption portFileOption(QStringLiteral("port-file"),
                                       QStringLiteral("Write the chosen port to this file once listening."),
                                       QStringLiteral("PATH"));
+    QCommandLineOption httpsOption(QStringLiteral("https"),
+                                   QStringLiteral("Serve over https with the stand-in's own certificate (the web app's "
+                                                  "session cookie needs it)."));
     parser.addOption(portOption);
+    parser.addOption(httpsOption);
     parser.addOption(portFileOption);
     parser.process(app);
 
@@ -37,7 +42,10 @@ int main(int argc, char **argv)
 
     Standin::Server server;
     server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
-    const quint16 port = server.start(quint16(requested));
+    const bool secure = parser.isSet(httpsOption);
+    const quint16 port = secure ? Standin::startSecure(server, quint16(requested)) : server.start(quint16(requested));
+    if (secure)
+        server.setProviderURL(Standin::secureOrigin(server));
     if (port == 0) {
         QTextStream(stderr) << "zephyl-standin: cannot listen on 127.0.0.1:" << requested << "\n";
         return 1;
@@ -49,6 +57,7 @@ int main(int argc, char **argv)
             return 1;
         }
     }
-    QTextStream(stdout) << "zephyl-standin listening on " << server.origin() << Qt::endl;
+    QTextStream(stdout) << "zephyl-standin listening on " << (secure ? Standin::secureOrigin(server) : server.origin())
+                        << Qt::endl;
     return app.exec();
 }

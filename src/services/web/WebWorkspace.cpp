@@ -1,0 +1,659 @@
+#include "services/web/WebWorkspace.h"
+
+#include "base/Bundle.h"
+#include "companion/CompanionController.h"
+#include "design/L10n.h"
+#include "design/ServiceDomain.h"
+#include "services/AsyncSupport.h"
+#include "services/web/BootScript.h"
+#include "services/web/WebPopup.h"
+#include "services/web/WebRules.h"
+#include "services/web/WebTransportError.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QFileDialog>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QTimer>
+#include <QUrlQuery>
+#include <QUuid>
+#include <QWebChannel>
+#include <QWebEngineCertificateError>
+#include <QWebEngineCookieStore>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
+#include <QWebEngineView>
+#include <QtWebEngineCore/qtwebenginecoreglobal.h>
+
+#include <cmath>
+
+namespace {
+
+const QByteArray kScheme = QByteArrayLiteral("zephyl-bridge");
+// Longer messages are not the page's small state reports; they are dropped.
+constexpr qsizetype kMaxMessageURL = 256 * 1024;
+
+QString json(const QJsonValue &value)
+{
+    const QByteArray text = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(text.mid(1, text.size() - 2));
+}
+
+// In every frame, before the page's scripts: the handler the page posts to,
+// under the name its original engine gives it. Messages leave one at a time, in
+// order, as requests of the bridge scheme; the engine stamps each request with
+// the origin of the frame that made it, which the application checks.
+const char *kMessagePortScript = R"JS((function () {
+  var XHR = window.XMLHttpRequest, open = XHR.prototype.open, send = XHR.prototype.send;
+  var stringify = JSON.stringify, encode = encodeURIComponent;
+  var queue = [], busy = false;
+  function pump() {
+    if (busy || queue.length === 0) return;
+    busy = true;
+    var request = new XHR();
+    open.call(request, 'GET', 'zephyl-bridge:message?m=' + encode(queue.shift()));
+    request.onloadend = function () { busy = false; pump(); };
+    try { send.call(request); } catch (e) { busy = false; pump(); }
+  }
+  var handler = Object.freeze({ postMessage: function (body) {
+    var text;
+    try { text = stringify(body); } catch (e) { return; }
+    if (typeof text !== 'string') return;
+    queue.push(text);
+    pump();
+  } });
+  var webkit = window.webkit || {};
+  try {
+    Object.defineProperty(webkit, 'messageHandlers', { value: Object.freeze({ zephyl: handler }), enumerable: true });
+    Object.defineProperty(window, 'webkit', { value: webkit, enumerable: false, configurable: false });
+  } catch (e) {}
+})();)JS";
+
+// In the main frame's isolated world, unseen by the page: the channel that
+// brings fetch results back, and a note of each link the user really clicked,
+// so only those may leave the application.
+const char *kFetchPortScript = R"JS((function () {
+  var token = %1;
+  window.__zephylMacFetchPort = new Promise(function (resolve) {
+    new QWebChannel(qt.webChannelTransport, function (channel) { resolve(channel.objects.fetchPort); });
+  });
+  document.addEventListener('click', function (event) {
+    if (!event.isTrusted || !event.target || !event.target.closest) return;
+    var link = event.target.closest('a[href]');
+    if (!link || typeof link.href !== 'string') return;
+    try {
+      var request = new XMLHttpRequest();
+      request.open('GET', 'zephyl-bridge:click?t=' + token + '&u=' + encodeURIComponent(link.href), false);
+      request.send();
+    } catch (e) {}
+  }, true);
+})();)JS";
+
+const char *kFetchScript = R"JS((function () {
+  var port = window.__zephylMacFetchPort;
+  if (!port) return false;
+  var id = %1, path = %2, method = %3, headers = %4, body = %5;
+  (async function () {
+    var result;
+    try {
+      const response = await fetch(path, {
+        method,
+        headers,
+        body: body === null ? undefined : body,
+        credentials: 'same-origin'
+      });
+      result = { status: response.status, body: await response.text() };
+    } catch (error) {
+      result = { error: String((error && error.message) || error) };
+    }
+    (await port).deliver(id, result);
+  })();
+  return true;
+})())JS";
+
+QString readResource(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+QWebEngineScript makeScript(const QString &name, const QString &source, QWebEngineScript::ScriptWorldId world,
+                            bool subFrames)
+{
+    QWebEngineScript script;
+    script.setName(name);
+    script.setSourceCode(source);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(world);
+    script.setRunsOnSubFrames(subFrames);
+    return script;
+}
+
+bool sameAddress(const QUrl &a, const QUrl &b)
+{
+    return a.adjusted(QUrl::NormalizePathSegments | QUrl::StripTrailingSlash) ==
+           b.adjusted(QUrl::NormalizePathSegments | QUrl::StripTrailingSlash);
+}
+
+} // namespace
+
+// ---- The pieces the engine calls into
+
+struct WebWorkspace::PendingFetch {
+    explicit PendingFetch(QObject *context) : trigger(context) {}
+    Async::Trigger trigger;
+    std::optional<Response> response;
+    std::exception_ptr error;
+};
+
+class WorkspacePage final : public QWebEnginePage {
+public:
+    WorkspacePage(QWebEngineProfile *profile, WebWorkspace *owner) : QWebEnginePage(profile), m_owner(owner) {}
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
+    {
+        return m_owner ? m_owner->acceptNavigation(url, int(type), isMainFrame) : false;
+    }
+    void javaScriptAlert(const QUrl &, const QString &message) override
+    {
+        if (m_owner && m_owner->alert)
+            m_owner->alert(message);
+    }
+    bool javaScriptConfirm(const QUrl &, const QString &message) override
+    {
+        return m_owner && m_owner->confirm && m_owner->confirm(message);
+    }
+    bool javaScriptPrompt(const QUrl &, const QString &, const QString &, QString *) override { return false; }
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &, int, const QString &) override {}
+    QStringList chooseFiles(FileSelectionMode mode, const QStringList &, const QStringList &) override
+    {
+        QWebEngineView *shown = QWebEngineView::forPage(this);
+        QWidget *parent = shown ? shown->window() : nullptr;
+        switch (mode) {
+        case FileSelectOpen: {
+            const QString file = QFileDialog::getOpenFileName(parent);
+            return file.isEmpty() ? QStringList() : QStringList{file};
+        }
+        case FileSelectOpenMultiple: return QFileDialog::getOpenFileNames(parent);
+        case FileSelectUploadFolder: {
+            const QString dir = QFileDialog::getExistingDirectory(parent);
+            return dir.isEmpty() ? QStringList() : QStringList{dir};
+        }
+        case FileSelectSave: break;
+        }
+        return {};
+    }
+
+private:
+    QPointer<WebWorkspace> m_owner;
+};
+
+// Receives the page's messages; it holds the workspace weakly.
+class MessagePort final : public QWebEngineUrlSchemeHandler {
+public:
+    MessagePort(WebWorkspace *owner) : QWebEngineUrlSchemeHandler(owner), m_owner(owner) {}
+
+    void requestStarted(QWebEngineUrlRequestJob *job) override
+    {
+        const QUrl url = job->requestUrl();
+        if (m_owner && url.toEncoded().size() <= kMaxMessageURL) {
+            const QUrlQuery query(url);
+            const QString what = url.path();
+            if (what == QLatin1String("message")) {
+                m_owner->deliverMessage(query.queryItemValue(QStringLiteral("m"), QUrl::FullyDecoded).toUtf8(),
+                                        job->initiator().host());
+            } else if (what == QLatin1String("click")) {
+                m_owner->noteClick(query.queryItemValue(QStringLiteral("t")),
+                                   QUrl(query.queryItemValue(QStringLiteral("u"), QUrl::FullyDecoded)));
+            }
+        }
+        auto *empty = new QBuffer(job);
+        empty->open(QIODevice::ReadOnly);
+        job->reply(QByteArrayLiteral("text/plain"), empty);
+    }
+
+private:
+    QPointer<WebWorkspace> m_owner;
+};
+
+// The isolated world's end of the fetch road.
+class FetchPort final : public QObject {
+    Q_OBJECT
+public:
+    explicit FetchPort(WebWorkspace *owner) : QObject(owner), m_owner(owner) {}
+
+public slots:
+    void deliver(const QString &id, const QJsonObject &result)
+    {
+        if (!m_owner)
+            return;
+        if (result.value(QLatin1String("error")).isString()) {
+            m_owner->finishFetch(id, std::nullopt,
+                                 std::make_exception_ptr(WebScriptError(result.value(QLatin1String("error")).toString())));
+            return;
+        }
+        const QJsonValue status = result.value(QLatin1String("status"));
+        const QJsonValue body = result.value(QLatin1String("body"));
+        const double number = status.toDouble(-1);
+        if (!status.isDouble() || !body.isString() || !std::isfinite(number) || number != std::floor(number) ||
+            std::abs(number) > 1e9) {
+            m_owner->finishFetch(id, std::nullopt,
+                                 std::make_exception_ptr(WebTransportError(WebTransportError::Kind::malformed)));
+            return;
+        }
+        m_owner->finishFetch(id, WebTransport::Response{int(number), body.toString().toUtf8()}, nullptr);
+    }
+
+private:
+    QPointer<WebWorkspace> m_owner;
+};
+
+// ---- WebWorkspace
+
+void WebWorkspace::registerSchemes()
+{
+    if (!QWebEngineUrlScheme::schemeByName(kScheme).name().isEmpty())
+        return;
+    QWebEngineUrlScheme scheme(kScheme);
+    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+    // Reachable from the service's https pages whatever their content policy.
+    scheme.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::CorsEnabled |
+                    QWebEngineUrlScheme::ContentSecurityPolicyIgnored);
+    QWebEngineUrlScheme::registerScheme(scheme);
+}
+
+WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, QObject *parent)
+    : WebWorkspace(std::move(baseURL), Options{}, parent)
+{
+}
+
+WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject *parent)
+    : WebWorkspaceModel(std::move(baseURL), nullptr, parent), m_options(std::move(options))
+{
+    registerSchemes();
+    m_clickToken = QString::number(QRandomGenerator::system()->generate64(), 36) +
+                   QString::number(QRandomGenerator::system()->generate64(), 36);
+
+    // The profile's folder holds the page's cookies: the owner's alone.
+    const QString dataRoot = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString storage = dataRoot + QStringLiteral("/QtWebEngine/") + m_options.storageName;
+    QDir().mkpath(storage);
+    const auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    QFile::setPermissions(dataRoot + QStringLiteral("/QtWebEngine"), ownerOnly);
+    QFile::setPermissions(storage, ownerOnly);
+
+    m_profile = new QWebEngineProfile(m_options.storageName, this);
+    m_profile->setPersistentStoragePath(storage);
+    m_profile->setHttpUserAgent(m_profile->httpUserAgent() + u' ' + BootScript::userAgentName(Bundle::shared().version()));
+    QDir().mkpath(m_profile->cachePath());
+    QFile::setPermissions(m_profile->cachePath(), ownerOnly);
+
+    m_messagePort = new MessagePort(this);
+    m_profile->installUrlSchemeHandler(kScheme, m_messagePort);
+
+    QWebEngineCookieStore *cookies = m_profile->cookieStore();
+    connect(cookies, &QWebEngineCookieStore::cookieAdded, this, [this](const QNetworkCookie &cookie) {
+        m_cookies.removeIf([&](const QNetworkCookie &c) { return c.hasSameIdentifier(cookie); });
+        m_cookies.append(cookie);
+        if (!m_cookiesKnown)
+            QTimer::singleShot(0, this, &WebWorkspace::cookiesSettled);
+    });
+    connect(cookies, &QWebEngineCookieStore::cookieRemoved, this, [this](const QNetworkCookie &cookie) {
+        m_cookies.removeIf([&](const QNetworkCookie &c) { return c.hasSameIdentifier(cookie); });
+    });
+    cookies->loadAllCookies();
+
+    m_page = new WorkspacePage(m_profile, this);
+    m_page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
+    m_page->setBackgroundColor(QColor(11, 11, 11));
+    m_channel = new QWebChannel(this);
+    m_fetchPort = new FetchPort(this);
+    m_channel->registerObject(QStringLiteral("fetchPort"), m_fetchPort);
+    m_page->setWebChannel(m_channel, QWebEngineScript::ApplicationWorld);
+    installScripts(m_page, true);
+
+    connect(m_page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
+        handleLoading(int(info.status()), int(info.errorDomain()), info.errorCode(), info.errorString());
+    });
+    connect(m_page, &QWebEnginePage::urlChanged, this, [this](const QUrl &url) {
+        // The address changes when a new document commits; while no load runs it
+        // is the page moving within itself, which commits nothing.
+        if (m_loading && !m_committedThisLoad) {
+            m_committedThisLoad = true;
+            pageCommitted(url);
+        }
+    });
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this](auto, int) {
+        failAllFetches(QStringLiteral("The page's process ended."));
+        QTimer::singleShot(0, this, [this] { contentProcessEnded(); });
+    });
+    connect(m_page, &QWebEnginePage::featurePermissionRequested, this,
+            [this](const QUrl &origin, QWebEnginePage::Feature feature) {
+                const bool audio = feature == QWebEnginePage::MediaAudioCapture;
+                const bool grant = audio && WebRules::grantsMediaCapture(this->baseURL(), origin.host(), true, false);
+                m_page->setFeaturePermission(origin, feature,
+                                             grant ? QWebEnginePage::PermissionGrantedByUser
+                                                   : QWebEnginePage::PermissionDeniedByUser);
+            });
+    connect(m_page, &QWebEnginePage::certificateError, this, [this](const QWebEngineCertificateError &error) {
+        QWebEngineCertificateError e = error;
+        const QString host = e.url().host();
+        const bool loopback = host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost");
+        if (loopback && m_options.trustedCertificate && !e.certificateChain().isEmpty() &&
+            e.certificateChain().first() == *m_options.trustedCertificate)
+            e.acceptCertificate();
+        else
+            e.rejectCertificate();
+    });
+    connect(m_page, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest &request) {
+        handleNewWindow(request.requestedUrl(), request.isUserInitiated(),
+                        [&request](QWebEnginePage *page) { request.openIn(page); });
+    });
+
+    m_view = new QWebEngineView;
+    m_view->setPage(m_page);
+    m_view->setContextMenuPolicy(Qt::NoContextMenu);
+
+    openExternally = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    alert = [this](const QString &message) {
+        QMessageBox box(QMessageBox::NoIcon, QString(), message, QMessageBox::Ok, m_view ? m_view->window() : nullptr);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    };
+    confirm = [this](const QString &message) {
+        QMessageBox box(QMessageBox::NoIcon, QString(), message, QMessageBox::NoButton, m_view ? m_view->window() : nullptr);
+        box.setTextFormat(Qt::PlainText);
+        QPushButton *ok = box.addButton(L10n::t("OK"), QMessageBox::AcceptRole);
+        box.addButton(L10n::t("Cancel"), QMessageBox::RejectRole);
+        box.exec();
+        return box.clickedButton() == reinterpret_cast<QAbstractButton *>(ok);
+    };
+
+    if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        connect(app, &QGuiApplication::applicationStateChanged, this, [this] { updateCalm(false); });
+}
+
+WebWorkspace::~WebWorkspace()
+{
+    failAllFetches(QStringLiteral("The web workspace closed."));
+    // Pages go before their profile.
+    for (WebPopup *popup : std::exchange(m_popups, {}))
+        delete popup;
+    if (m_view) {
+        m_view->setPage(nullptr);
+        delete m_view;
+    }
+    delete m_page;
+    m_page = nullptr;
+    delete m_profile;
+    m_profile = nullptr;
+}
+
+QWebEnginePage *WebWorkspace::page() const { return m_page; }
+QWebEngineView *WebWorkspace::webView() const { return m_view.data(); }
+
+void WebWorkspace::installScripts(QWebEnginePage *page, bool withFetchPort)
+{
+    QWebEngineScriptCollection &scripts = page->scripts();
+    scripts.insert(makeScript(QStringLiteral("zephyl-message-port"), QString::fromLatin1(kMessagePortScript),
+                              QWebEngineScript::MainWorld, true));
+    scripts.insert(makeScript(QStringLiteral("zephyl-mac"), BootScript::script(), QWebEngineScript::MainWorld, false));
+    if (withFetchPort) {
+        const QString source = readResource(QStringLiteral(":/qtwebchannel/qwebchannel.js")) + u'\n' +
+                               QString::fromLatin1(kFetchPortScript).arg(json(m_clickToken));
+        scripts.insert(makeScript(QStringLiteral("zephyl-fetch-port"), source, QWebEngineScript::ApplicationWorld, false));
+    }
+}
+
+// ---- Hooks of the model
+
+bool WebWorkspace::hasPageURL() const { return m_page && !m_page->url().isEmpty(); }
+
+std::optional<QString> WebWorkspace::engineVersion() const
+{
+    const QString version = QString::fromLatin1(qWebEngineChromiumVersion());
+    if (version.isEmpty())
+        return std::nullopt;
+    return version;
+}
+
+void WebWorkspace::loadURL(const QUrl &url)
+{
+    if (m_page)
+        m_page->load(url);
+}
+
+void WebWorkspace::runScript(const QString &script, std::function<void()> done)
+{
+    if (!m_page) {
+        if (done)
+            done();
+        return;
+    }
+    m_page->runJavaScript(script, QWebEngineScript::MainWorld, [done = std::move(done)](const QVariant &) {
+        if (done)
+            done();
+    });
+}
+
+QSizeF WebWorkspace::pageSize() const { return m_view ? QSizeF(m_view->size()) : QSizeF(); }
+
+void WebWorkspace::fetchCookies(std::function<void(const QList<QNetworkCookie> &)> answer)
+{
+    if (m_cookiesKnown) {
+        answer(m_cookies);
+        return;
+    }
+    // The store reports what it holds as a burst of additions and never says it
+    // is done; a store with nothing in it says nothing at all.
+    m_cookieWaiters.append(std::move(answer));
+    m_profile->cookieStore()->loadAllCookies();
+    if (!m_cookieSettle)
+        m_cookieSettle = Clock::shared().after(std::chrono::milliseconds(400), [this] { cookiesSettled(); });
+}
+
+void WebWorkspace::cookiesSettled()
+{
+    m_cookiesKnown = true;
+    m_cookieSettle.reset();
+    const auto waiters = std::exchange(m_cookieWaiters, {});
+    for (const auto &waiter : waiters)
+        waiter(m_cookies);
+}
+
+bool WebWorkspace::applicationActive() const
+{
+    return QGuiApplication::applicationState() == Qt::ApplicationActive;
+}
+
+double WebWorkspace::secondsSinceInput() const { return CompanionController::secondsSinceInput(); }
+
+// ---- Navigation, windows, loads
+
+bool WebWorkspace::acceptNavigation(const QUrl &url, int type, bool mainFrame)
+{
+    bool userStarted = false;
+    if (type == QWebEnginePage::NavigationTypeLinkClicked && mainFrame && m_lastClick.isValid() &&
+        m_lastClickAge.isValid() && m_lastClickAge.elapsed() < 5000 && sameAddress(m_lastClick, url)) {
+        userStarted = true;
+        m_lastClick = QUrl();
+    }
+    switch (WebRules::decideNavigation(baseURL(), {url, mainFrame, userStarted})) {
+    case WebRules::NavigationVerdict::allow: return true;
+    case WebRules::NavigationVerdict::cancel: return false;
+    case WebRules::NavigationVerdict::openEntry:
+        QTimer::singleShot(0, this, [this] { openEntry(); });
+        return false;
+    case WebRules::NavigationVerdict::openExternally:
+        if (openExternally)
+            openExternally(url);
+        return false;
+    }
+    return false;
+}
+
+void WebWorkspace::noteClick(const QString &token, const QUrl &href)
+{
+    if (token != m_clickToken || !href.isValid())
+        return;
+    m_lastClick = href;
+    m_lastClickAge.start();
+}
+
+void WebWorkspace::handleNewWindow(const QUrl &url, bool userInitiated,
+                                   const std::function<void(QWebEnginePage *)> &openIn)
+{
+    switch (WebRules::decidePopup(baseURL(), url, userInitiated)) {
+    case WebRules::PopupVerdict::none: return;
+    case WebRules::PopupVerdict::openExternally:
+        if (openExternally)
+            openExternally(url);
+        return;
+    case WebRules::PopupVerdict::connectWindow: break;
+    }
+    auto *page = new QWebEnginePage(m_profile);
+    page->setBackgroundColor(QColor(11, 11, 11));
+    installScripts(page, false);
+    QPointer<WebWorkspace> self(this);
+    auto *popup = new WebPopup(page, L10n::t("Connect Instagram"), [self](WebPopup *closed) {
+        if (!self)
+            return;
+        if (self->m_popups.removeAll(closed) > 0)
+            emit self->popupsChanged();
+        closed->deleteLater();
+    });
+    m_popups.append(popup);
+    popup->place(m_view && m_view->isVisible() ? m_view->window() : nullptr);
+    openIn(page);
+    emit popupsChanged();
+}
+
+void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode, const QString &errorString)
+{
+    switch (QWebEngineLoadingInfo::LoadStatus(status)) {
+    case QWebEngineLoadingInfo::LoadStartedStatus:
+        m_loading = true;
+        m_committedThisLoad = false;
+        // Fetches of the document being left never answer.
+        failAllFetches(QStringLiteral("The page moved on before the answer arrived."));
+        return;
+    case QWebEngineLoadingInfo::LoadStoppedStatus:
+        m_loading = false;
+        return;
+    case QWebEngineLoadingInfo::LoadSucceededStatus:
+        break;
+    case QWebEngineLoadingInfo::LoadFailedStatus:
+        // The service's own error pages (an HTTP status) show as pages do.
+        if (QWebEngineLoadingInfo::ErrorDomain(errorDomain) != QWebEngineLoadingInfo::HttpErrorDomain) {
+            m_loading = false;
+            const auto domain = QWebEngineLoadingInfo::ErrorDomain(errorDomain);
+            const bool offline = domain == QWebEngineLoadingInfo::ConnectionErrorDomain ||
+                                 domain == QWebEngineLoadingInfo::DnsErrorDomain;
+            loadFailed(errorCode, offline ? L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now.")
+                                          : errorString);
+            return;
+        }
+        break;
+    }
+    m_loading = false;
+    if (!m_committedThisLoad && m_page) {
+        m_committedThisLoad = true;
+        pageCommitted(m_page->url());
+    }
+}
+
+void WebWorkspace::deliverMessage(const QByteArray &text, const QString &senderHost)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return;
+    receive(document.object(), senderHost);
+}
+
+// ---- The fetch road
+
+QCoro::Task<WebTransport::Response> WebWorkspace::perform(QString path, QString method, std::optional<QByteArray> body,
+                                                          QMap<QString, QString> headers)
+{
+    // Every answer, a refusal included, arrives through the event loop: callers
+    // never see this road finish inside their own call.
+    auto pending = std::make_shared<PendingFetch>(QCoreApplication::instance());
+    const QUrl current = m_page ? m_page->url() : QUrl();
+    if (current.isEmpty() || current.host().isEmpty() || !isZephyl(current.host())) {
+        pending->error = std::make_exception_ptr(WebTransportError(WebTransportError::Kind::notReady));
+        pending->trigger.fire();
+        co_await pending->trigger;
+        std::rethrow_exception(pending->error);
+    }
+
+    QJsonValue bodyText = QJsonValue::Null;
+    if (body) {
+        auto decoder = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = decoder(*body);
+        if (!decoder.hasError())
+            bodyText = text;
+    }
+    QJsonObject headerObject;
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it)
+        headerObject.insert(it.key(), it.value());
+
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // Resumed through the application object, so a workspace closing while a
+    // fetch runs still ends the wait.
+    m_fetches.insert(id, pending);
+    const QString script = QString::fromLatin1(kFetchScript)
+                               .arg(json(id), json(path), json(method), json(headerObject), json(bodyText));
+    QPointer<WebWorkspace> self(this);
+    m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld, [self, id](const QVariant &started) {
+        if (self && !started.toBool())
+            self->finishFetch(id, std::nullopt,
+                              std::make_exception_ptr(WebTransportError(WebTransportError::Kind::notReady)));
+    });
+    co_await pending->trigger;
+    if (pending->error)
+        std::rethrow_exception(pending->error);
+    if (!pending->response)
+        throw WebTransportError(WebTransportError::Kind::notReady);
+    co_return *pending->response;
+}
+
+void WebWorkspace::finishFetch(const QString &id, std::optional<Response> response, std::exception_ptr error)
+{
+    const auto pending = m_fetches.take(id);
+    if (!pending)
+        return;
+    pending->response = std::move(response);
+    pending->error = error;
+    pending->trigger.fire();
+}
+
+void WebWorkspace::failAllFetches(const QString &why)
+{
+    const auto ids = m_fetches.keys();
+    for (const QString &id : ids)
+        finishFetch(id, std::nullopt, std::make_exception_ptr(WebScriptError(why)));
+}
+
+#include "WebWorkspace.moc"

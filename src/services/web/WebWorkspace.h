@@ -1,0 +1,114 @@
+#pragma once
+
+#include "services/WebTransport.h"
+#include "services/web/WebWorkspaceModel.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QPointer>
+#include <QSslCertificate>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QWebEngineProfile;
+class QWebEngineView;
+class QWebEnginePage;
+class QWebChannel;
+class WebPopup;
+class WorkspacePage;
+class MessagePort;
+class FetchPort;
+
+// The service's web app in a web engine view: a persistent profile of its own,
+// the boot script and bridge, the page's messages (each with the origin of the
+// frame that sent it), the navigation and window rules, and the fetch road for
+// the service client's authenticated calls.
+class WebWorkspace final : public WebWorkspaceModel, public WebTransport {
+    Q_OBJECT
+public:
+    struct Options {
+        // The profile's name; its folder lives under the application's data folder.
+        QString storageName = QStringLiteral("zephyl-mac");
+        // A certificate accepted besides the system's trust: the local stand-in's
+        // own, for running against it. Never set for the real service.
+        std::optional<QSslCertificate> trustedCertificate;
+    };
+
+    explicit WebWorkspace(std::optional<QUrl> baseURL = std::nullopt, QObject *parent = nullptr);
+    WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject *parent = nullptr);
+    ~WebWorkspace() override;
+
+    // The scheme that carries the page's messages must be known to the engine
+    // before its first profile; the constructor registers it too, as a fallback.
+    static void registerSchemes();
+
+    QWebEngineView *webView() const;
+    QWebEnginePage *page() const;
+    QWebEngineProfile *profile() const { return m_profile; }
+    const QList<WebPopup *> &popups() const { return m_popups; }
+
+    // The page's fetch, carrying its session cookie.
+    QCoro::Task<Response> perform(QString path, QString method, std::optional<QByteArray> body,
+                                  QMap<QString, QString> headers) override;
+
+    // Where addresses leave the application (the default browser, the mail
+    // program); replaceable so tests see the hand-over without a browser.
+    std::function<void(const QUrl &)> openExternally;
+    // The page's dialogs; replaceable for tests.
+    std::function<void(const QString &message)> alert;
+    std::function<bool(const QString &message)> confirm;
+
+signals:
+    void popupsChanged();
+
+protected:
+    bool hasPageURL() const override;
+    std::optional<QString> engineVersion() const override;
+    void loadURL(const QUrl &url) override;
+    void runScript(const QString &script, std::function<void()> done) override;
+    QSizeF pageSize() const override;
+    void fetchCookies(std::function<void(const QList<QNetworkCookie> &)> answer) override;
+    bool applicationActive() const override;
+    double secondsSinceInput() const override;
+
+private:
+    friend class WorkspacePage;
+    friend class MessagePort;
+    friend class FetchPort;
+
+    struct PendingFetch;
+
+    bool acceptNavigation(const QUrl &url, int type, bool mainFrame);
+    void handleNewWindow(const QUrl &url, bool userInitiated, const std::function<void(QWebEnginePage *)> &openIn);
+    void handleLoading(int status, int errorDomain, int errorCode, const QString &errorString);
+    void deliverMessage(const QByteArray &json, const QString &senderHost);
+    void noteClick(const QString &token, const QUrl &href);
+    void finishFetch(const QString &id, std::optional<Response> response, std::exception_ptr error);
+    void failAllFetches(const QString &why);
+    void installScripts(QWebEnginePage *page, bool withFetchPort);
+    void cookiesSettled();
+
+    Options m_options;
+    QWebEngineProfile *m_profile = nullptr;
+    WorkspacePage *m_page = nullptr;
+    QPointer<QWebEngineView> m_view;
+    QWebChannel *m_channel = nullptr;
+    FetchPort *m_fetchPort = nullptr;
+    MessagePort *m_messagePort = nullptr;
+    QList<WebPopup *> m_popups;
+    QString m_clickToken;
+    QUrl m_lastClick;
+    QElapsedTimer m_lastClickAge;
+    bool m_loading = false;
+    bool m_committedThisLoad = false;
+    // Cookies as the profile reported them; the store has no "list all" call.
+    QList<QNetworkCookie> m_cookies;
+    bool m_cookiesKnown = false;
+    QList<std::function<void(const QList<QNetworkCookie> &)>> m_cookieWaiters;
+    std::unique_ptr<Clock::Timer> m_cookieSettle;
+    QHash<QString, std::shared_ptr<PendingFetch>> m_fetches;
+};

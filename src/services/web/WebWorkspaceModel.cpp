@@ -1,0 +1,445 @@
+#include "services/web/WebWorkspaceModel.h"
+
+#include "base/DefaultsStore.h"
+#include "design/L10n.h"
+#include "services/web/PageMessage.h"
+#include "services/web/WebRules.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPointer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace {
+using namespace std::chrono_literals;
+
+std::chrono::milliseconds seconds(double s)
+{
+    return std::chrono::milliseconds(std::llround(std::max(s, 0.0) * 1000.0));
+}
+
+const QString kGreetedAt = QStringLiteral("zephyl.mac.greetedAt");
+} // namespace
+
+WebWorkspaceModel::WebWorkspaceModel(std::optional<QUrl> baseURL, InWindowCatStage *stage, QObject *parent)
+    : QObject(parent),
+      m_baseURL(WebRules::resolveBaseURL(baseURL)),
+      m_stage(stage ? stage : new InWindowCatStage),
+      m_focusScript(bridgeCall(QStringLiteral("setFocus({active:false})")))
+{
+    m_stage->setParent(this);
+    QPointer<WebWorkspaceModel> self(this);
+    m_stage->pulse = [self](const QString &name) {
+        if (self)
+            self->runScript(bridgeCall(QStringLiteral("pulse(") + jsString(name) + u')'));
+    };
+    connect(m_stage, &InWindowCatStage::actorChanged, this, &WebWorkspaceModel::refreshCatInside);
+    connect(m_stage, &InWindowCatStage::perchChanged, this, &WebWorkspaceModel::refreshCatInside);
+    // The attention watcher: the view adds the application's activation changes.
+    m_attention = Clock::shared().every(2s, [this] { updateCalm(false); });
+}
+
+WebWorkspaceModel::~WebWorkspaceModel()
+{
+    m_attention.reset();
+    m_readyFallback.reset();
+    m_momentTimer.reset();
+    m_greetingTimer.reset();
+}
+
+QString WebWorkspaceModel::bridgeCall(const QString &call)
+{
+    return QStringLiteral("window.__zephylMac && window.__zephylMac.") + call;
+}
+
+QString WebWorkspaceModel::jsString(const QString &text)
+{
+    // A JSON string is a valid script literal: quotes, backslashes, line breaks
+    // and the line separators are all escaped, so a value never ends the literal.
+    QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    json = json.mid(1, json.size() - 2);
+    QString literal = QString::fromUtf8(json);
+    literal.replace(QChar(0x2028), QLatin1String("\\u2028"));
+    literal.replace(QChar(0x2029), QLatin1String("\\u2029"));
+    return literal;
+}
+
+bool WebWorkspaceModel::isZephyl(const QString &host) const { return WebRules::isZephyl(m_baseURL, host); }
+
+// ---- Start and entry
+
+void WebWorkspaceModel::start()
+{
+    if (m_started || hasPageURL())
+        return;
+    m_started = true;
+    if (DefaultsStore::shared().boolValue(QStringLiteral("zephyl.mac.rehearse.oldWebKit")).value_or(false)) {
+        setPhase(Phase::outdated());
+        return;
+    }
+    if (const auto version = engineVersion()) {
+        if (const auto major = WebRules::engineMajor(*version); major && *major < WebRules::minimumEngineMajor) {
+            setPhase(Phase::outdated());
+            return;
+        }
+    }
+    openEntry();
+}
+
+void WebWorkspaceModel::openEntry()
+{
+    m_started = true;
+    setPhase(Phase::loading());
+    setWorkspaceReady(false);
+    m_readyDue.reset();
+    m_readyFallback.reset();
+    m_stage->clear();
+    const QString host = m_baseURL.host();
+    const quint64 generation = ++m_entryGeneration;
+    QPointer<WebWorkspaceModel> self(this);
+    fetchCookies([self, host, generation](const QList<QNetworkCookie> &cookies) {
+        // A newer entry request owns the page now.
+        if (!self || generation != self->m_entryGeneration)
+            return;
+        self->open(WebRules::entryPath(cookies, host, Clock::shared().now()));
+    });
+}
+
+void WebWorkspaceModel::retry()
+{
+    setPhase(Phase::loading());
+    openEntry();
+}
+
+void WebWorkspaceModel::open(const QString &path)
+{
+    const QUrl url = m_baseURL.resolved(QUrl(path));
+    if (!url.isValid() || path.isEmpty())
+        return;
+    loadURL(url);
+}
+
+// ---- Lines and poses
+
+bool WebWorkspaceModel::say(const QString &text, double secs)
+{
+    if (m_phase.kind != Phase::Kind::workspace || !m_workspaceReady)
+        return false;
+    if (m_stage->say(text, secs))
+        return true;
+    if (m_moment) {
+        showMoment(text, std::nullopt);
+        return true;
+    }
+    return false;
+}
+
+void WebWorkspaceModel::showMoment(const QString &text, std::optional<InWindowCatStage::Look> look)
+{
+    if (m_phase.kind != Phase::Kind::workspace)
+        return;
+    if (m_stage->occupied() && m_stage->say(text, 5.5))
+        return;
+    if (look && m_workspaceReady) {
+        m_stage->show(*look, pageSize(), 5.0);
+        m_stage->say(text, 5.5);
+        return;
+    }
+    m_momentTimer.reset();
+    const Moment moment{QUuid::createUuid(), text};
+    setMoment(moment);
+    m_momentTimer = Clock::shared().after(5s, [this, moment] {
+        if (m_moment == moment)
+            setMoment(std::nullopt);
+    });
+}
+
+void WebWorkspaceModel::show(Surface surface)
+{
+    if (m_phase.kind != Phase::Kind::workspace)
+        return;
+    const char *name = "overview";
+    switch (surface) {
+    case Surface::summary: name = "overview"; break;
+    case Surface::plan: name = "planner"; break;
+    case Surface::assistant: name = "assistant"; break;
+    case Surface::grid: name = "studio"; break;
+    case Surface::profile: name = "profile"; break;
+    }
+    runScript(QStringLiteral("document.querySelector('[data-navfor=\"") + QLatin1String(name) +
+              QStringLiteral("\"]')?.click()"));
+}
+
+void WebWorkspaceModel::peek(InWindowCatStage::Look look, double secs)
+{
+    if (m_phase.kind == Phase::Kind::workspace && m_workspaceReady)
+        m_stage->show(look, pageSize(), secs);
+}
+
+void WebWorkspaceModel::updateFocus(bool active, bool paused, const QString &display, int minutes)
+{
+    m_focusScript = bridgeCall(QStringLiteral("setFocus({active:") + QLatin1String(active ? "true" : "false") +
+                               QStringLiteral(",paused:") + QLatin1String(paused ? "true" : "false") +
+                               QStringLiteral(",display:") + jsString(display) + QStringLiteral(",minutes:") +
+                               QString::number(minutes) + QStringLiteral("})"));
+    if (m_phase.kind == Phase::Kind::workspace)
+        runScript(m_focusScript);
+}
+
+void WebWorkspaceModel::preserveUnsentText(std::function<void()> completion)
+{
+    runScript(bridgeCall(QStringLiteral("saveChatDraft()")), [completion = std::move(completion)] {
+        if (completion)
+            completion();
+    });
+}
+
+void WebWorkspaceModel::updateCalm(bool force)
+{
+    const bool calm = secondsSinceInput() > 180.0 || !applicationActive();
+    if (!force && m_calm == calm)
+        return;
+    m_calm = calm;
+    runScript(bridgeCall(QStringLiteral("setCalm(") + QLatin1String(calm ? "true" : "false") + u')'));
+}
+
+bool WebWorkspaceModel::greetingDue(const QDateTime &now)
+{
+    DefaultsStore &store = DefaultsStore::shared();
+    const double last = store.number(kGreetedAt).value_or(0.0);
+    const double nowSeconds = now.toMSecsSinceEpoch() / 1000.0;
+    if (last != 0.0 && nowSeconds - last <= 21600.0)
+        return false;
+    store.setNumber(kGreetedAt, nowSeconds);
+    return true;
+}
+
+// ---- Page messages
+
+void WebWorkspaceModel::receive(const QJsonValue &body, const QString &senderHost)
+{
+    if (!isZephyl(senderHost)) {
+        emit messageRefused(senderHost);
+        return;
+    }
+    const auto message = PageMessage::parse(body);
+    if (!message)
+        return;
+    std::visit(
+        [this](const auto &m) {
+            using T = std::decay_t<decltype(m)>;
+            if constexpr (std::is_same_v<T, PageMessage::Session>) {
+                handleSession(m);
+            } else if constexpr (std::is_same_v<T, PageMessage::State>) {
+                handleState(m);
+            } else if constexpr (std::is_same_v<T, PageMessage::Focus>) {
+                if (onFocusToggle)
+                    onFocusToggle();
+            } else if constexpr (std::is_same_v<T, PageMessage::Scene>) {
+                play(m);
+            } else if constexpr (std::is_same_v<T, PageMessage::Mood>) {
+                m_stage->show(m.look, pageSize(), 2.6);
+            } else if constexpr (std::is_same_v<T, PageMessage::Publication>) {
+                handlePublication(m);
+            }
+        },
+        *message);
+}
+
+void WebWorkspaceModel::handleSession(const PageMessage::Session &m)
+{
+    std::optional<Account> reported;
+    if (m.signedIn)
+        reported = Account{m.email, m.displayName};
+    if (reported != m_account) {
+        setAccount(reported);
+        if (onAccountChange)
+            onAccountChange(reported);
+    }
+    if (m.path.startsWith(QLatin1String("/signin"))) {
+        setPhase(Phase::signIn());
+        return;
+    }
+    if (!m.signedIn) {
+        if (m.path == QLatin1String("/instagram") || m.path == QLatin1String("/"))
+            setPhase(Phase::loading());
+        return;
+    }
+    setPhase(Phase::workspace());
+    runScript(m_focusScript);
+    updateCalm(true);
+
+    if (m_greeted || !greetingDue(Clock::shared().now()))
+        return;
+    m_greeted = true;
+    const QStringList words = m.displayName.split(u' ', Qt::SkipEmptyParts);
+    const QString line = words.isEmpty() ? L10n::t("Welcome back.")
+                                         : L10n::format(L10n::t("Welcome back, %@."), {words.first()});
+    m_greetingTimer = Clock::shared().after(2500ms, [this, line] { showMoment(line, std::nullopt); });
+}
+
+void WebWorkspaceModel::handleState(const PageMessage::State &m)
+{
+    if (m.view && !m.view->isEmpty())
+        markWorkspaceReady(0.7);
+    if (m.view && *m.view != m_screen) {
+        m_screen = *m.view;
+        emit screenChanged();
+    }
+    if (m.composerOpen != m_composerOpen) {
+        m_composerOpen = m.composerOpen;
+        emit composerOpenChanged();
+    }
+    if (m.theme) {
+        if (*m.theme == QLatin1String("dark") && onThemeChange)
+            onThemeChange(AppTheme::dark);
+        else if (*m.theme == QLatin1String("light") && onThemeChange)
+            onThemeChange(AppTheme::light);
+    }
+    if (m.lang) {
+        if (const auto language = AppLanguages::fromTag(*m.lang); language && *language != AppLanguage::system) {
+            if (onLanguageChange)
+                onLanguageChange(*language);
+        }
+    }
+}
+
+void WebWorkspaceModel::handlePublication(const PageMessage::Publication &m)
+{
+    const auto seen = m_seenPublications.constFind(m.id);
+    if (seen != m_seenPublications.constEnd() && *seen == m.status)
+        return;
+    m_seenPublications.insert(m.id, m.status);
+    if (onPublication)
+        onPublication(PublicationEvent{m.id, m.status, m.platformURL, m.scheduledAt});
+}
+
+void WebWorkspaceModel::play(const PageMessage::Scene &scene)
+{
+    using Name = PageMessage::SceneName;
+    if (m_phase.kind != Phase::Kind::workspace)
+        return;
+    const QSizeF size = pageSize();
+    const QDateTime now = Clock::shared().now();
+    switch (scene.name) {
+    case Name::composerOpen:
+        if (!demoing && !demoCarryUntil) {
+            if (m_lastComposerLeap && m_lastComposerLeap->msecsTo(now) < 120'000) {
+                m_composerSceneShown = false;
+                return;
+            }
+        }
+        m_lastComposerLeap = now;
+        m_composerSceneShown = true;
+        m_stage->composerOpened(scene.from, scene.sheet, size);
+        return;
+    case Name::composerSheet:
+        m_stage->sheetMoved(scene.sheet);
+        return;
+    case Name::assistantOpen:
+        if (m_lastAssistantVisit && m_lastAssistantVisit->msecsTo(now) < 600'000)
+            return;
+        m_lastAssistantVisit = now;
+        m_stage->visit(scene.from, scene.target, size);
+        return;
+    case Name::composerClose: {
+        QString outcome = scene.outcome.value_or(QStringLiteral("cancelled"));
+        if (demoCarryUntil && now < *demoCarryUntil)
+            outcome = QStringLiteral("plan");
+        demoCarryUntil.reset();
+        if (!m_composerSceneShown && outcome == QLatin1String("cancelled"))
+            return;
+        m_composerSceneShown = false;
+        m_stage->composerClosed(outcome, scene.plan, scene.sheet, size);
+        return;
+    }
+    }
+}
+
+void WebWorkspaceModel::markWorkspaceReady(double secs)
+{
+    if (m_workspaceReady)
+        return;
+    const QDateTime due = Clock::shared().now().addMSecs(seconds(secs).count());
+    if (m_readyDue && *m_readyDue <= due)
+        return;
+    m_readyDue = due;
+    m_readyFallback = Clock::shared().after(seconds(secs), [this] { setWorkspaceReady(true); });
+}
+
+// ---- What the view reports
+
+void WebWorkspaceModel::pageCommitted(const QUrl &url)
+{
+    switch (WebRules::commitEffect(m_baseURL, url)) {
+    case WebRules::CommitEffect::signIn:
+        setPhase(Phase::signIn());
+        setWorkspaceReady(true);
+        break;
+    case WebRules::CommitEffect::workspace:
+        setPhase(Phase::workspace());
+        if (!m_workspaceReady)
+            markWorkspaceReady(6.0);
+        break;
+    case WebRules::CommitEffect::nothing:
+        break;
+    }
+}
+
+void WebWorkspaceModel::loadFailed(int errorCode, const QString &description)
+{
+    if (WebRules::isIgnoredLoadFailure(errorCode))
+        return;
+    setPhase(Phase::failed(description));
+}
+
+void WebWorkspaceModel::contentProcessEnded()
+{
+    setPhase(Phase::loading());
+    openEntry();
+}
+
+// ---- State changes
+
+void WebWorkspaceModel::setPhase(const Phase &phase)
+{
+    if (m_phase == phase)
+        return;
+    m_phase = phase;
+    emit phaseChanged();
+}
+
+void WebWorkspaceModel::setWorkspaceReady(bool ready)
+{
+    if (m_workspaceReady == ready)
+        return;
+    m_workspaceReady = ready;
+    emit workspaceReadyChanged();
+}
+
+void WebWorkspaceModel::setAccount(const std::optional<Account> &account)
+{
+    m_account = account;
+    emit accountChanged();
+}
+
+void WebWorkspaceModel::setMoment(std::optional<Moment> moment)
+{
+    if (m_moment == moment)
+        return;
+    m_moment = std::move(moment);
+    emit momentChanged();
+    refreshCatInside();
+}
+
+void WebWorkspaceModel::refreshCatInside()
+{
+    const bool inside = m_stage->actor().has_value() || m_stage->perch().has_value() || m_moment.has_value();
+    if (inside == m_catInside)
+        return;
+    m_catInside = inside;
+    emit catInsideChanged(inside);
+}

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include "services/web/WebRules.h"
+
+using namespace WebRules;
+
+namespace {
+const QUrl kBase(QStringLiteral("https://www.sorvane.app"));
+
+NavigationVerdict nav(const QString &url, bool mainFrame = true, bool userStarted = false)
+{
+    return decideNavigation(kBase, NavigationAction{QUrl(url), mainFrame, userStarted});
+}
+
+QNetworkCookie cookie(const QByteArray &name, const QString &domain, std::optional<QDateTime> expiry = std::nullopt)
+{
+    QNetworkCookie c(name, "v");
+    c.setDomain(domain);
+    if (expiry)
+        c.setExpirationDate(*expiry);
+    return c;
+}
+} // namespace
+
+TEST(WebRules, OriginRuleAcceptsTheBaseHostWithAndWithoutWww)
+{
+    EXPECT_TRUE(isZephyl(kBase, QStringLiteral("www.sorvane.app")));
+    EXPECT_TRUE(isZephyl(kBase, QStringLiteral("sorvane.app")));
+    EXPECT_FALSE(isZephyl(kBase, QStringLiteral("api.sorvane.app")));
+    EXPECT_FALSE(isZephyl(kBase, QStringLiteral("WWW.sorvane.app")));
+    EXPECT_FALSE(isZephyl(kBase, QStringLiteral("www.sorvane.app.evil.example")));
+    EXPECT_FALSE(isZephyl(kBase, QString()));
+    // A bare base host also accepts its "www." form.
+    const QUrl bare(QStringLiteral("https://sorvane.app"));
+    EXPECT_TRUE(isZephyl(bare, QStringLiteral("www.sorvane.app")));
+    EXPECT_FALSE(isZephyl(QUrl(QStringLiteral("file:///x")), QStringLiteral("sorvane.app")));
+}
+
+TEST(WebRules, SessionCookieChoosesTheEntryPage)
+{
+    const QString host = QStringLiteral("www.sorvane.app");
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(1'750'000'000, Qt::UTC);
+    const QString workspace = QStringLiteral("/instagram");
+    const QString signIn = QStringLiteral("/signin?return_to=%2Finstagram");
+
+    EXPECT_EQ(entryPath({}, host, now), signIn);
+    EXPECT_EQ(entryPath({cookie(sessionCookieName, host)}, host, now), workspace) << "no expiry: a live session";
+    EXPECT_EQ(entryPath({cookie(sessionCookieName, host, now.addSecs(-1))}, host, now), signIn) << "expired";
+    EXPECT_EQ(entryPath({cookie(sessionCookieName, host, now)}, host, now), signIn) << "expiring right now";
+    EXPECT_EQ(entryPath({cookie(sessionCookieName, host, now.addSecs(60))}, host, now), workspace);
+    EXPECT_EQ(entryPath({cookie("other", host)}, host, now), signIn) << "another name";
+    EXPECT_EQ(entryPath({cookie(sessionCookieName, QStringLiteral("example.com"))}, host, now), signIn);
+    EXPECT_EQ(entryPath({cookie(sessionCookieName, QStringLiteral(".www.sorvane.app"))}, host, now), workspace)
+        << "a leading dot counts";
+    EXPECT_EQ(entryPath({cookie(sessionCookieName, QStringLiteral("evilwww.sorvane.app"))}, host, now), signIn)
+        << "a look-alike domain does not";
+    // The first live cookie wins whatever comes before it.
+    EXPECT_EQ(entryPath({cookie("x", host), cookie(sessionCookieName, host, now.addSecs(-5)),
+                         cookie(sessionCookieName, host)},
+                        host, now),
+              workspace);
+}
+
+TEST(WebRules, NavigationPolicyInOrder)
+{
+    using V = NavigationVerdict;
+    EXPECT_EQ(nav(QString()), V::allow);
+    EXPECT_EQ(nav(QStringLiteral("about:blank")), V::allow);
+    EXPECT_EQ(nav(QStringLiteral("blob:https://www.sorvane.app/1")), V::allow);
+    EXPECT_EQ(nav(QStringLiteral("data:text/plain,hi")), V::allow);
+    EXPECT_EQ(nav(QStringLiteral("sorvane://demo/x"), true, true), V::cancel);
+    EXPECT_EQ(nav(QStringLiteral("SORVANE://demo/x"), true, true), V::cancel);
+
+    // Other schemes reach the desktop only from a click in the main page.
+    EXPECT_EQ(nav(QStringLiteral("mailto:hi@example.com"), true, true), V::openExternally);
+    EXPECT_EQ(nav(QStringLiteral("mailto:hi@example.com"), true, false), V::cancel);
+    EXPECT_EQ(nav(QStringLiteral("mailto:hi@example.com"), false, true), V::cancel);
+    EXPECT_EQ(nav(QStringLiteral("file:///etc/passwd"), true, true), V::cancel);
+    EXPECT_EQ(nav(QStringLiteral("smb://server/share"), true, true), V::cancel);
+
+    // Frames load freely.
+    EXPECT_EQ(nav(QStringLiteral("https://elsewhere.example/embed"), false, true), V::allow);
+
+    EXPECT_EQ(nav(QStringLiteral("https://www.sorvane.app")), V::openEntry);
+    EXPECT_EQ(nav(QStringLiteral("https://sorvane.app/")), V::openEntry);
+    EXPECT_EQ(nav(QStringLiteral("https://www.sorvane.app/terms")), V::openExternally);
+    EXPECT_EQ(nav(QStringLiteral("https://www.sorvane.app/terms/cookies")), V::openExternally);
+    EXPECT_EQ(nav(QStringLiteral("https://www.sorvane.app/termsandmore")), V::allow);
+    EXPECT_EQ(nav(QStringLiteral("https://www.sorvane.app/growth")), V::openExternally);
+    EXPECT_EQ(nav(QStringLiteral("https://www.sorvane.app/instagram")), V::allow);
+
+    EXPECT_EQ(nav(QStringLiteral("https://elsewhere.example/"), true, true), V::openExternally);
+    EXPECT_EQ(nav(QStringLiteral("https://elsewhere.example/"), true, false), V::allow) << "a redirect stays";
+}
+
+TEST(WebRules, PopupsOnlyForTheConnectPaths)
+{
+    using P = PopupVerdict;
+    EXPECT_EQ(decidePopup(kBase, QUrl(QStringLiteral("https://www.sorvane.app/api/instagram/connect?fresh=1")), false),
+              P::connectWindow);
+    EXPECT_EQ(decidePopup(kBase, QUrl(QStringLiteral("https://sorvane.app/api/social/connect/x")), true), P::connectWindow);
+    EXPECT_EQ(decidePopup(kBase, QUrl(QStringLiteral("https://www.sorvane.app/instagram")), true), P::openExternally);
+    EXPECT_EQ(decidePopup(kBase, QUrl(QStringLiteral("https://evil.example/api/instagram/connect")), true),
+              P::openExternally);
+    EXPECT_EQ(decidePopup(kBase, QUrl(), true), P::none);
+    EXPECT_EQ(decidePopup(kBase, QUrl(QStringLiteral("file:///home")), true), P::none);
+    EXPECT_EQ(decidePopup(kBase, QUrl(QStringLiteral("mailto:a@b.c")), false), P::none);
+}
+
+TEST(WebRules, CommitsPermissionsAndFailures)
+{
+    EXPECT_EQ(commitEffect(kBase, QUrl(QStringLiteral("https://www.sorvane.app/signin?return_to=%2Finstagram"))),
+              CommitEffect::signIn);
+    EXPECT_EQ(commitEffect(kBase, QUrl(QStringLiteral("https://www.sorvane.app/instagram"))), CommitEffect::workspace);
+    EXPECT_EQ(commitEffect(kBase, QUrl(QStringLiteral("https://www.sorvane.app/instagram/plan"))), CommitEffect::nothing);
+    EXPECT_EQ(commitEffect(kBase, QUrl(QStringLiteral("https://evil.example/instagram"))), CommitEffect::nothing);
+
+    EXPECT_TRUE(grantsMediaCapture(kBase, QStringLiteral("www.sorvane.app"), true, false));
+    EXPECT_FALSE(grantsMediaCapture(kBase, QStringLiteral("www.sorvane.app"), true, true));
+    EXPECT_FALSE(grantsMediaCapture(kBase, QStringLiteral("www.sorvane.app"), false, true));
+    EXPECT_FALSE(grantsMediaCapture(kBase, QStringLiteral("evil.example"), true, false));
+
+    EXPECT_TRUE(isIgnoredLoadFailure(-3));
+    EXPECT_FALSE(isIgnoredLoadFailure(-105));
+
+    EXPECT_EQ(engineMajor(QStringLiteral("102.0.5005.177")), 102);
+    EXPECT_EQ(engineMajor(QStringLiteral("1000")), 1000);
+    EXPECT_EQ(engineMajor(QString()), std::nullopt);
+    EXPECT_EQ(engineMajor(QStringLiteral("v102")), std::nullopt);
+}

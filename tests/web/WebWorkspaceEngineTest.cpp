@@ -1,0 +1,290 @@
+// The web workspace on the real engine against the stand-in web app. One
+// executable, so the engine starts once; each case has a profile of its own.
+
+#include <gtest/gtest.h>
+
+#include "WebApp.h"
+#include "services/KeychainStore.h"
+#include "services/ZephylAPI.h"
+#include "services/web/WebPopup.h"
+#include "services/web/WebTransportError.h"
+#include "services/web/WebWorkspace.h"
+#include "support/TestSupport.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSslError>
+#include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <QWidget>
+
+#include <csignal>
+
+using namespace std::chrono_literals;
+using Phase = WebWorkspaceModel::Phase;
+
+namespace {
+
+QVariant evaluate(QWebEnginePage *page, const QString &script)
+{
+    QVariant result;
+    bool done = false;
+    page->runJavaScript(script, [&](const QVariant &v) {
+        result = v;
+        done = true;
+    });
+    zktest::spinUntil([&] { return done; }, 10s);
+    return result;
+}
+
+// Runs a task to its end and keeps its value or what it threw (QCoro's waitFor
+// never returns from a task that throws).
+template <typename T>
+struct Settled {
+    std::optional<T> value;
+    std::exception_ptr error;
+    bool done = false;
+};
+
+template <typename T>
+QCoro::Task<> capture(QCoro::Task<T> task, std::shared_ptr<Settled<T>> out)
+{
+    try {
+        out->value = co_await std::move(task);
+    } catch (...) {
+        out->error = std::current_exception();
+    }
+    out->done = true;
+}
+
+template <typename T>
+T settle(QCoro::Task<T> task)
+{
+    auto out = std::make_shared<Settled<T>>();
+    capture(std::move(task), out);
+    if (!zktest::spinUntil([&] { return out->done; }, 30s))
+        throw std::runtime_error("the task did not finish");
+    if (out->error)
+        std::rethrow_exception(out->error);
+    return std::move(*out->value);
+}
+
+// A client of the service over the stand-in's https, trusting its certificate.
+class TrustingNetwork : public QNetworkAccessManager {
+protected:
+    QNetworkReply *createRequest(Operation op, const QNetworkRequest &request, QIODevice *data) override
+    {
+        QNetworkReply *reply = QNetworkAccessManager::createRequest(op, request, data);
+        const QSslCertificate trusted = Standin::webCertificate();
+        reply->ignoreSslErrors({QSslError(QSslError::SelfSignedCertificate, trusted),
+                                QSslError(QSslError::HostNameMismatch, trusted)});
+        connect(reply, &QNetworkReply::sslErrors, reply, [reply, trusted](const QList<QSslError> &errors) {
+            for (const QSslError &e : errors) {
+                if (e.certificate() != trusted)
+                    return;
+            }
+            reply->ignoreSslErrors();
+        });
+        return reply;
+    }
+};
+
+class WebEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(Standin::startSecure(server), 0);
+        server.setProviderURL(Standin::secureOrigin(server));
+        server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty Cat"));
+        static int n = 0;
+        WebWorkspace::Options options;
+        options.storageName = QStringLiteral("web-test-%1").arg(++n);
+        options.trustedCertificate = Standin::webCertificate();
+        web = std::make_unique<WebWorkspace>(QUrl(Standin::secureOrigin(server)), options);
+        web->openExternally = [this](const QUrl &url) { handedOver << url; };
+        web->webView()->resize(1000, 800);
+        web->webView()->show();
+    }
+    void TearDown() override { web.reset(); }
+
+    bool waitForPhase(Phase::Kind kind, std::chrono::milliseconds limit = 20s)
+    {
+        return zktest::spinUntil([&] { return web->phase().kind == kind; }, limit);
+    }
+
+    void signIn()
+    {
+        web->start();
+        ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+        ASSERT_TRUE(zktest::spinUntil([&] {
+            return evaluate(web->page(), QStringLiteral("!!(window.standin && window.standin.kind === 'signin')")).toBool();
+        }));
+        evaluate(web->page(), QStringLiteral(
+            "var f = document.getElementById('signin'); f.email.value = 'kitty@example.com';"
+            "f.password.value = 'meow-meow-meow'; f.requestSubmit(); true"));
+        ASSERT_TRUE(waitForPhase(Phase::Kind::workspace));
+        ASSERT_TRUE(zktest::spinUntil([&] { return web->account().has_value(); }));
+    }
+
+    Standin::Server server;
+    std::unique_ptr<WebWorkspace> web;
+    QList<QUrl> handedOver;
+};
+
+} // namespace
+
+TEST_F(WebEngineTest, BootScriptRunsFirstAndMessagesMovePhaseAndReportTheAccount)
+{
+    QList<std::optional<WebWorkspaceModel::Account>> reported;
+    web->onAccountChange = [&](const auto &a) { reported << a; };
+    signIn();
+    EXPECT_EQ(evaluate(web->page(), QStringLiteral("document.documentElement.dataset.bridgeAtStart")).toString(),
+              QStringLiteral("object:object"))
+        << "the bridge and its configuration exist before the page's first script";
+    EXPECT_EQ(web->account()->email, QStringLiteral("kitty@example.com"));
+    EXPECT_EQ(web->account()->displayName, QStringLiteral("Kitty Cat"));
+    ASSERT_EQ(reported.size(), 1);
+    EXPECT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("overview"); }));
+    EXPECT_TRUE(web->workspaceReady());
+
+    // The page switches screens when asked, and reports it.
+    web->show(Surface::plan);
+    EXPECT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("planner"); }));
+    EXPECT_EQ(web->page()->url().path(), QStringLiteral("/instagram")) << "moving inside the page commits nothing";
+    EXPECT_EQ(web->phase(), Phase::workspace());
+
+    // A crashed page process reopens the entry page, which the cookie makes the workspace.
+    const qint64 renderer = web->page()->renderProcessPid();
+    ASSERT_GT(renderer, 0);
+    QList<Phase> phases;
+    QObject::connect(web.get(), &WebWorkspaceModel::phaseChanged, [&] { phases << web->phase(); });
+    ::kill(pid_t(renderer), SIGKILL);
+    ASSERT_TRUE(zktest::spinUntil([&] { return phases.size() >= 2 && web->phase().kind == Phase::Kind::workspace; }));
+    EXPECT_EQ(phases.first(), Phase::loading()) << "no failure page on the way";
+    EXPECT_EQ(web->page()->url().path(), QStringLiteral("/instagram"));
+    EXPECT_EQ(reported.size(), 1) << "the same account after the reload";
+
+    // A second start is harmless; the cookie now opens the workspace directly.
+    web->start();
+    web->openEntry();
+    EXPECT_TRUE(waitForPhase(Phase::Kind::loading, 1s) || web->phase().kind == Phase::Kind::workspace);
+    EXPECT_TRUE(zktest::spinUntil([&] { return web->page()->url().path() == QStringLiteral("/instagram") &&
+                                               web->phase().kind == Phase::Kind::workspace; }));
+}
+
+TEST_F(WebEngineTest, MessagesOfTheFramedForeignPageAreDropped)
+{
+    QStringList refused;
+    QObject::connect(web.get(), &WebWorkspaceModel::messageRefused, [&](const QString &host) { refused << host; });
+    signIn();
+    ASSERT_TRUE(zktest::spinUntil([&] { return refused.size() >= 3; }))
+        << "the foreign frame posts twice through the handler and once straight to the bridge";
+    for (const QString &host : refused)
+        EXPECT_EQ(host, QStringLiteral("localhost"));
+    EXPECT_EQ(web->account()->email, QStringLiteral("kitty@example.com"));
+    EXPECT_NE(web->screen(), QStringLiteral("intruded"));
+    EXPECT_FALSE(web->composerOpen());
+}
+
+TEST_F(WebEngineTest, FetchThroughThePageCarriesTheCookieAndTheDirectRoadNone)
+{
+    auto keychain = KeychainStore::inMemory();
+    TrustingNetwork network;
+    ZephylAPI::Setup setup;
+    setup.baseURL = QUrl(Standin::secureOrigin(server));
+    setup.network = &network;
+    setup.keychain = keychain.get();
+
+    // Before any page of the service: nothing is sent.
+    ZephylAPI viaPage(setup);
+    viaPage.useWebSession(web.get());
+    EXPECT_THROW(settle(viaPage.currentUser()), WebTransportError);
+
+    signIn();
+    server.clearSeen();
+    const ZephylAPI::User user = settle(viaPage.currentUser());
+    EXPECT_EQ(user.email, QStringLiteral("kitty@example.com"));
+    ASSERT_EQ(server.seen(QStringLiteral("/api/v1/me")).size(), 1);
+    const Standin::Seen page = server.seen(QStringLiteral("/api/v1/me")).last();
+    EXPECT_TRUE(page.header("cookie").contains("__Host-zephyl_session=")) << page.header("cookie").constData();
+    EXPECT_FALSE(page.has("authorization"));
+    EXPECT_TRUE(page.body.isEmpty()) << "no body, not the text null";
+
+    // A refused call comes back as the service's answer, not as a failure of the road.
+    const auto missing = settle(web->perform(QStringLiteral("/api/v1/none"), QStringLiteral("POST"),
+                                                  QByteArray("{\"a\":1}"), {{QStringLiteral("Content-Type"), QStringLiteral("application/json")}}));
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_EQ(server.seen(QStringLiteral("/api/v1/none")).last().body, QByteArray("{\"a\":1}"));
+
+    ZephylAPI direct(setup);
+    settle(direct.signInWithEmail(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow")));
+    server.clearSeen();
+    EXPECT_EQ(settle(direct.currentUser()).email, QStringLiteral("kitty@example.com"));
+    const Standin::Seen straight = server.seen(QStringLiteral("/api/v1/me")).last();
+    EXPECT_FALSE(straight.has("cookie"));
+    EXPECT_TRUE(straight.header("authorization").startsWith("Bearer "));
+
+    // Another host in the view: the road is closed.
+    web->page()->setHtml(QStringLiteral("<p>elsewhere</p>"), QUrl(QStringLiteral("https://example.com/")));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->page()->url().host() == QStringLiteral("example.com"); }));
+    try {
+        settle(web->perform(QStringLiteral("/api/v1/me"), QStringLiteral("GET"), std::nullopt, {}));
+        ADD_FAILURE() << "expected notReady";
+    } catch (const WebTransportError &e) {
+        EXPECT_EQ(e.kind(), WebTransportError::Kind::notReady);
+    }
+}
+
+TEST_F(WebEngineTest, ConnectPopupOpensCentredAndClosesWithItsPage)
+{
+    signIn();
+    evaluate(web->page(), QStringLiteral("document.getElementById('connect').click(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->popups().size() == 1; }));
+    WebPopup *popup = web->popups().first();
+    EXPECT_EQ(popup->window()->windowTitle(), QStringLiteral("Connect Instagram"));
+    EXPECT_EQ(popup->window()->size(), QSize(640, 760));
+    ASSERT_TRUE(zktest::spinUntil([&] { return popup->webView()->page()->url().path() == QStringLiteral("/api/instagram/connect"); }));
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        return evaluate(popup->webView()->page(), QStringLiteral("!!(window.standin && window.standin.kind === 'connect')")).toBool();
+    }));
+    evaluate(popup->webView()->page(), QStringLiteral("document.getElementById('allow').click(); true"));
+    EXPECT_TRUE(zktest::spinUntil([&] { return web->popups().isEmpty(); })) << "the page's window.close() closes it";
+
+    // Any other window the page opens goes to the browser, and no window opens.
+    evaluate(web->page(), QStringLiteral("window.open('https://example.com/other'); true"));
+    EXPECT_TRUE(zktest::spinUntil([&] { return !handedOver.isEmpty(); }));
+    EXPECT_EQ(handedOver.value(0), QUrl(QStringLiteral("https://example.com/other")));
+    EXPECT_TRUE(web->popups().isEmpty());
+}
+
+TEST_F(WebEngineTest, LinksLeaveOnlyWhenTheUserFollowsThem)
+{
+    signIn();
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->workspaceReady(); }));
+    // A script following a mail link hands nothing to the desktop.
+    evaluate(web->page(), QStringLiteral("document.getElementById('mail-link').click(); true"));
+    evaluate(web->page(), QStringLiteral("location.href = 'mailto:x@example.com'; true"));
+    QTest::qWait(300);
+    EXPECT_TRUE(handedOver.isEmpty());
+
+    // The user's own click does.
+    const QVariantList box = evaluate(web->page(), QStringLiteral(
+        "var r = document.getElementById('mail-link').getBoundingClientRect(); [r.left + r.width / 2, r.top + r.height / 2]")).toList();
+    ASSERT_EQ(box.size(), 2);
+    QWidget *target = web->webView()->focusProxy();
+    ASSERT_TRUE(target);
+    const QPoint at(int(box[0].toDouble()), int(box[1].toDouble()));
+    QTest::mouseMove(target, at);
+    QTest::mouseClick(target, Qt::LeftButton, {}, at);
+    ASSERT_TRUE(zktest::spinUntil([&] { return !handedOver.isEmpty(); }));
+    EXPECT_EQ(handedOver.first().scheme(), QStringLiteral("mailto"));
+
+    // The service's legal pages open in the browser; the window stays.
+    handedOver.clear();
+    evaluate(web->page(), QStringLiteral("document.getElementById('terms-link').click(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return !handedOver.isEmpty(); }));
+    EXPECT_EQ(handedOver.first().path(), QStringLiteral("/terms"));
+    EXPECT_EQ(web->page()->url().path(), QStringLiteral("/instagram"));
+    EXPECT_EQ(web->phase(), Phase::workspace());
+}
