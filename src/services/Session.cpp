@@ -118,15 +118,18 @@ QCoro::Task<ZephylAPI::SignUpOutcome> ZephylAPI::createAccountWithEmail(QString 
     requirePassword(password);
     const auto config = co_await supabaseConfig();
     const QStringList languages = L10n::preferredLanguages();
-    const ZephylWire::SignUpRequest body{
-        address, password, {languages.isEmpty() ? QStringLiteral("en") : languages.first(), name.trimmed()}};
+    // The desktop lists languages the POSIX way ("pt_BR"); the provider gets a language tag ("pt-BR").
+    const QString locale =
+        languages.isEmpty() ? QStringLiteral("en") : QString(languages.first()).replace(QLatin1Char('_'), QLatin1Char('-'));
+    const ZephylWire::SignUpRequest body{address, password, {locale, name.trimmed()}};
     const QUrl url = providerURL(config.supabaseUrl, QStringLiteral("/auth/v1/signup"), std::nullopt);
     const auto answer = co_await providerPost(config, url, body.toJson());
 
     if (!isSuccess(answer.status)) {
         if (answer.status == 422)
             throw APIError::rejected(QStringLiteral("sign_up_email_taken"));
-        QStringDecoder decoder(QStringDecoder::Utf8);
+        // Stateless, so that a sequence cut off at the end is an error too, not held back.
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         QString text = decoder.decode(answer.body);
         if (decoder.hasError())
             text.clear();

@@ -333,7 +333,10 @@ std::optional<QUrl> InstagramFeedItem::tileURL() const
         return std::nullopt;
     const Media &first = media.first();
     if (first.kind == Media::Kind::image) {
-        const QString path = first.url.path();
+        QString path = first.url.path();
+        // As a file name is read from a URL: a closing slash does not end the name.
+        while (path.endsWith(QLatin1Char('/')))
+            path.chop(1);
         const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
         const QString last = path.mid(slash + 1);
         const qsizetype dot = last.lastIndexOf(QLatin1Char('.'));
@@ -363,19 +366,11 @@ InstagramFeedResponse InstagramFeedResponse::fromJson(const QJsonValue &value)
 {
     const QJsonObject o = Json::object(value);
     InstagramFeedResponse r;
-    if (const auto items = Json::optArray(o, L("items"))) {
-        const qsizetype n = std::min<qsizetype>(items->size(), maxItems);
-        r.items.reserve(n);
-        at(L("items"), [&] {
-            for (qsizetype i = 0; i < n; ++i) {
-                try {
-                    r.items.push_back(InstagramFeedItem::fromJson(items->at(i)));
-                } catch (const ServiceDecodingError &e) {
-                    throw e.nested(QStringLiteral("[%1]").arg(i));
-                }
-            }
-            return 0;
-        });
+    // Every item is read, so one bad item fails the page even past the ones kept.
+    if (auto items = Json::optList<InstagramFeedItem>(o, L("items"))) {
+        if (items->size() > maxItems)
+            items->resize(maxItems);
+        r.items = std::move(*items);
     }
     const auto status = Json::optString(o, L("status"));
     r.status = Status::unknown;

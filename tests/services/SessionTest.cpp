@@ -192,6 +192,9 @@ TEST_F(Session, SignUpOutcomes)
         {"400 mentions already", Scripted::json(400, "{\"msg\":\"User ALREADY registered\"}"),
          APIError::rejected("sign_up_email_taken"), {}},
         {"500", Scripted::json(500, "{\"msg\":\"boom\"}"), APIError::rejected("sign_up_failed"), {}},
+        // A body that is not whole UTF-8 counts as empty, whatever it seems to say.
+        {"400 undecodable", Scripted::json(400, QByteArray("already registered\xe2\x82")),
+         APIError::rejected("sign_up_failed"), {}},
         {"2xx without a session", Scripted::json(200, "{\"id\":\"u\",\"identities\":[{\"id\":\"u\"}]}"), {},
          Outcome::Kind::confirmationSent},
         {"2xx not JSON", Scripted::json(200, "ok"), {}, Outcome::Kind::confirmationSent},
@@ -223,6 +226,10 @@ TEST_F(Session, SignUpOutcomes)
     L10n::setPreferredLanguagesProvider([] { return QStringList(); });
     run(api.createAccountWithEmail(QStringLiteral("a@b.c"), QStringLiteral("secret"), QString()));
     EXPECT_EQ(toProvider().last().json().value("data").toObject().value("locale").toString(), QStringLiteral("en"));
+    // The desktop names languages the POSIX way; the provider is sent a language tag.
+    L10n::setPreferredLanguagesProvider([] { return QStringList{QStringLiteral("de_AT"), QStringLiteral("en")}; });
+    run(api.createAccountWithEmail(QStringLiteral("a@b.c"), QStringLiteral("secret"), QString()));
+    EXPECT_EQ(toProvider().last().json().value("data").toObject().value("locale").toString(), QStringLiteral("de-AT"));
     L10n::setPreferredLanguagesProvider({});
 }
 

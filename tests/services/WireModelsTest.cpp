@@ -181,6 +181,11 @@ TEST(FeedItem, TileShowsThePreviewOrAPictureNeverAVideoFile)
     EXPECT_EQ(noThumb.tileURL(), std::nullopt);
     const Item photo = Item::fromJson(item({{"media", QJsonArray{medium("https://cdn.test/photo.jpg")}}}));
     EXPECT_EQ(photo.tileURL(), QUrl(QStringLiteral("https://cdn.test/photo.jpg")));
+    // The last path component names the file, with or without a closing slash.
+    const Item slashed = Item::fromJson(item({{"media", QJsonArray{QJsonObject{
+                                                            {"url", "https://cdn.test/clip.webm/"},
+                                                            {"thumbnailUrl", "https://cdn.test/clip.jpg"}}}}}));
+    EXPECT_EQ(slashed.tileURL(), QUrl(QStringLiteral("https://cdn.test/clip.jpg")));
     const Item video = Item::fromJson(item({{"media", QJsonArray{QJsonObject{{"url", "https://cdn.test/v"},
                                                                              {"kind", "video"}}}}}));
     EXPECT_EQ(video.tileURL(), std::nullopt);
@@ -205,6 +210,13 @@ TEST(FeedPage, KeepsFiftyItemsAndFailsOnABadOne)
     const auto bad = failure<Page>(QJsonObject{{"items", items}});
     ASSERT_TRUE(bad);
     EXPECT_EQ(bad->key(), QStringLiteral("items[4].id"));
+
+    // Every item is read before the page is cut: a bad one past the first fifty still fails it.
+    items.replace(4, QJsonObject{{"id", "m4"}});
+    items.replace(55, QJsonObject{{"id", "\n"}});
+    const auto late = failure<Page>(QJsonObject{{"items", items}});
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->key(), QStringLiteral("items[55].id"));
 }
 
 TEST(PlanDraft, OnlyTheIdIsRequiredAndPreviewIsNeverWritten)
