@@ -89,6 +89,11 @@ double languageTracking(double tracking) { return effectiveLanguage() == AppLang
 
 QString format(const QString &format, const QVariantList &arguments)
 {
+    // Numbers are written as the user's own locale writes them (digits, grouping),
+    // as a locale-aware printf would; a C or POSIX locale has no grouping.
+    QLocale numbers;
+    if (numbers.language() == QLocale::C)
+        numbers.setNumberOptions(QLocale::OmitGroupSeparator);
     QString out;
     out.reserve(format.size() + 16);
     qsizetype next = 0;
@@ -108,7 +113,7 @@ QString format(const QString &format, const QVariantList &arguments)
                 continue;
             const QVariant &arg = arguments.at(next++);
             if (spec == QLatin1Char('d') && arg.canConvert<qlonglong>() && arg.typeId() != QMetaType::QString)
-                out.append(QString::number(arg.toLongLong()));
+                out.append(numbers.toString(arg.toLongLong()));
             else
                 out.append(arg.toString());
         } else {
