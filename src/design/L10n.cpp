@@ -73,8 +73,9 @@ QLocale locale()
 {
     const AppLanguage language = effectiveLanguage();
     // Arabic with Latin digits ("ar-u-nu-latn"). QLocale ignores the numbering
-    // extension and would give Arabic-Indic digits; the United Arab Emirates
-    // locale is Arabic with the common month names and 0-9.
+    // extension, and Arabic in Latin script falls back to Arabic-Indic digits too;
+    // the United Arab Emirates locale is Arabic with the common month names, the
+    // same week, 0-9 and "." as the decimal point.
     if (language == AppLanguage::ar)
         return QLocale(QLocale::Arabic, QLocale::UnitedArabEmirates);
     return QLocale(AppLanguages::rawValue(language));
