@@ -132,7 +132,8 @@ protected:
         const QStringList names = Icons::names();
         for (int i = 0; i < names.size(); ++i) {
             const int slot = layoutDirection() == Qt::RightToLeft ? int(names.size()) - 1 - i : i;
-            Icons::paint(painter, names[i], QRectF(slot * 30 + 3, 3, 22, 22), PaletteColors::color(Color::text));
+            Icons::paint(painter, names[i], QRectF(slot * 30 + 3, 3, 22, 22), PaletteColors::color(Color::text),
+                         layoutDirection());
         }
     }
 };

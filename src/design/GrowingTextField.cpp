@@ -26,6 +26,7 @@ GrowingTextField::GrowingTextField(const QString &placeholder, int maxLines, QWi
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setTabChangesFocus(true);
     document()->setDocumentMargin(2);
+    applyAlignment();
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     applyColors();
     connect(document(), &QTextDocument::contentsChanged, this, &GrowingTextField::fitHeight);
@@ -83,6 +84,17 @@ void GrowingTextField::fitHeight()
         verticalScrollBar()->setValue(0);
 }
 
+void GrowingTextField::applyAlignment()
+{
+    // Text starts on the leading side of the layout, whatever script it is in.
+    // The plain-text layout does not mirror a non-absolute alignment, so name the
+    // side outright.
+    QTextOption option = document()->defaultTextOption();
+    const Qt::Alignment side = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+    option.setAlignment(side | Qt::AlignAbsolute);
+    document()->setDefaultTextOption(option);
+}
+
 void GrowingTextField::applyColors()
 {
     QPalette p = palette();
@@ -120,4 +132,6 @@ void GrowingTextField::changeEvent(QEvent *event)
     QPlainTextEdit::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         fitHeight();
+    else if (event->type() == QEvent::LayoutDirectionChange)
+        applyAlignment();
 }

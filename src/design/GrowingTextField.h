@@ -35,6 +35,7 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    void applyAlignment();
     void applyColors();
     void fitHeight();
 

@@ -73,8 +73,9 @@ QLocale locale()
 {
     const AppLanguage language = effectiveLanguage();
     // Arabic with Latin digits ("ar-u-nu-latn"). QLocale ignores the numbering
-    // extension and would give Arabic-Indic digits; the United Arab Emirates
-    // locale is Arabic with the common month names and 0-9.
+    // extension, and Arabic in Latin script falls back to Arabic-Indic digits too;
+    // the United Arab Emirates locale is Arabic with the common month names, the
+    // same week, 0-9 and "." as the decimal point.
     if (language == AppLanguage::ar)
         return QLocale(QLocale::Arabic, QLocale::UnitedArabEmirates);
     return QLocale(AppLanguages::rawValue(language));
@@ -89,6 +90,11 @@ double languageTracking(double tracking) { return effectiveLanguage() == AppLang
 
 QString format(const QString &format, const QVariantList &arguments)
 {
+    // Numbers are written as the user's own locale writes them (digits, grouping),
+    // as a locale-aware printf would; a C or POSIX locale has no grouping.
+    QLocale numbers;
+    if (numbers.language() == QLocale::C)
+        numbers.setNumberOptions(QLocale::OmitGroupSeparator);
     QString out;
     out.reserve(format.size() + 16);
     qsizetype next = 0;
@@ -108,7 +114,7 @@ QString format(const QString &format, const QVariantList &arguments)
                 continue;
             const QVariant &arg = arguments.at(next++);
             if (spec == QLatin1Char('d') && arg.canConvert<qlonglong>() && arg.typeId() != QMetaType::QString)
-                out.append(QString::number(arg.toLongLong()));
+                out.append(numbers.toString(arg.toLongLong()));
             else
                 out.append(arg.toString());
         } else {

@@ -32,7 +32,8 @@ Qt::LayoutDirection layoutDirection();
 // Letter spacing in points for display text: none in Arabic.
 double languageTracking(double tracking);
 
-// Fills a translated format's %d and %@ in order. "%%" is a percent sign. Never
+// Fills a translated format's %d and %@ in order, writing %d in the user's system
+// locale (QLocale(), the default locale). "%%" is a percent sign. Never
 // fails: a missing argument leaves its place empty, extra arguments are ignored,
 // and a value of the other kind is written as text.
 QString format(const QString &format, const QVariantList &arguments);

@@ -31,6 +31,8 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -647,6 +649,33 @@ TEST_F(Components, GrowingFieldStepsByWholeLinesUpToMaxLines)
     field.setText(QStringLiteral("a long paragraph that is far too wide for three hundred pixels of text, so it "
                                  "wraps onto another line"));
     EXPECT_GE(field.visibleLineCount(), 2);
+}
+
+TEST_F(Components, GrowingFieldTextStartsOnTheLeadingSide)
+{
+    // Where the first line's text sits across the field's document width.
+    auto firstLine = [](GrowingTextField &field) {
+        const QTextLayout *layout = field.document()->begin().layout();
+        return layout->lineAt(0).naturalTextRect();
+    };
+    for (const QString &text : {QStringLiteral("مرحبًا"), QStringLiteral("Hello")}) {
+        GrowingTextField ltr(QString(), 3);
+        ltr.resize(300, ltr.height());
+        ltr.show();
+        ltr.setText(text);
+        EXPECT_LT(firstLine(ltr).left(), 10) << text.toStdString();
+
+        GrowingTextField rtl(QString(), 3);
+        rtl.setLayoutDirection(Qt::RightToLeft);
+        rtl.resize(300, rtl.height());
+        rtl.show();
+        rtl.setText(text);
+        const double right = rtl.viewport()->width() - rtl.document()->documentMargin();
+        EXPECT_NEAR(firstLine(rtl).right(), right, 2) << text.toStdString();
+        // Turning the layout back puts the text back on the left.
+        rtl.setLayoutDirection(Qt::LeftToRight);
+        EXPECT_LT(firstLine(rtl).left(), 10) << text.toStdString();
+    }
 }
 
 TEST_F(Components, GrowingFieldTreatsMaxLinesBelowOneAsOne)

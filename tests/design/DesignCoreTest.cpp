@@ -111,6 +111,11 @@ TEST_F(L10nTest, LocaleFollowsTheLanguageAloneAndArabicUsesLatinDigits)
     EXPECT_TRUE(arabic.toString(1234567).contains(QStringLiteral("567")));
     const QString date = arabic.toString(QDate(2024, 5, 3), QLocale::ShortFormat);
     EXPECT_TRUE(date.contains(QStringLiteral("2024"))) << date.toStdString();
+    // Otherwise plain Arabic: the same month names and week as "ar", Latin separators.
+    const QLocale plain(QLocale::Arabic);
+    EXPECT_EQ(arabic.monthName(1), plain.monthName(1));
+    EXPECT_EQ(arabic.firstDayOfWeek(), plain.firstDayOfWeek());
+    EXPECT_EQ(arabic.toString(1234.5, 'f', 1), QStringLiteral("1,234.5"));
 
     L10n::setPreference(AppLanguage::de);
     EXPECT_EQ(L10n::locale().language(), QLocale::German);
@@ -156,6 +161,23 @@ TEST_F(L10nTest, FormatFillsPlaceholdersInOrder)
     // An argument is inserted as it is, never read as a format itself.
     EXPECT_EQ(format(QStringLiteral("%@ and %d"), {QStringLiteral("%d%@%%"), 1}), QStringLiteral("%d%@%% and 1"));
     EXPECT_EQ(L10n::tf("Opening %@.", QStringLiteral("Plan")), QStringLiteral("Opening Plan."));
+}
+
+TEST_F(L10nTest, FormatWritesNumbersInTheUsersLocale)
+{
+    using L10n::format;
+    struct RestoreDefault {
+        ~RestoreDefault() { QLocale::setDefault(QLocale::system()); }
+    } restore;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(format(QStringLiteral("Uploading %d of %d…"), {1234, 5000}), QStringLiteral("Uploading 1,234 of 5,000…"));
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(format(QStringLiteral("%d items"), {1234567}), QStringLiteral("1.234.567 items"));
+    // A text argument is never touched, digits or not.
+    EXPECT_EQ(format(QStringLiteral("%@"), {QStringLiteral("1234")}), QStringLiteral("1234"));
+    // The C locale writes plain digits, as printf does there.
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(format(QStringLiteral("%d"), {1234567}), QStringLiteral("1234567"));
 }
 
 TEST_F(L10nTest, FormatNeverFailsOnWrongArguments)
