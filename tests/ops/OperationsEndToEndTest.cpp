@@ -353,6 +353,11 @@ TEST_F(Operations, InstagramConnectionProfileAndFeedPagedToTheEnd)
     EXPECT_EQ(apiError([&] { opstest::run(api->instagramFeed(std::nullopt)); }), APIError::rejected(QStringLiteral("feed_unavailable")));
     server.addFault({Standin::Fault::Kind::malformed, QStringLiteral("/api/social/feed"), 200, std::nullopt, 0, 1});
     EXPECT_EQ(apiError([&] { opstest::run(api->instagramFeed(std::nullopt)); }), APIError::rejected(QStringLiteral("feed_unavailable")));
+    // A 401 is the session's, whatever code it carries: one renewal, one repeat.
+    const int renewals = server.count(QStringLiteral("/api/v1/auth/refresh"));
+    server.addFault({Standin::Fault::Kind::unauthorized, QStringLiteral("/api/social/feed"), 401, QStringLiteral("plan_locked"), 0, 1});
+    EXPECT_EQ(opstest::run(api->instagramFeed(std::nullopt)).status, ZephylAPI::InstagramFeedResponse::Status::synced);
+    EXPECT_EQ(server.count(QStringLiteral("/api/v1/auth/refresh")), renewals + 1);
 
     opstest::run(api->disconnectInstagram());
     EXPECT_FALSE(opstest::run(api->instagramProfile()));
