@@ -67,7 +67,7 @@ protected:
     {
         // The stand-in's https host presents its own certificate.
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.addCaCertificates(QSslCertificate::fromData(Standin::certificatePem()));
+        tls.addCaCertificates({Standin::certificate()});
         QSslConfiguration::setDefaultConfiguration(tls);
     }
 

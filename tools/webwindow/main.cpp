@@ -59,7 +59,7 @@ int main(int argc, char **argv)
         }
         server.setProviderURL(Standin::secureOrigin(server));
         origin = QUrl(Standin::secureOrigin(server));
-        options.trustedCertificate = Standin::webCertificate();
+        options.trustedCertificate = Standin::certificate();
         QTextStream(stdout) << "stand-in at " << origin.toString() << Qt::endl;
     }
 
