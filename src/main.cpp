@@ -3,12 +3,14 @@
 #include "design/AppearanceService.h"
 #include "design/ComponentShowcase.h"
 #include "design/L10n.h"
+#include "services/auth/WebSchemes.h"
 
 #include <QApplication>
 #include <QScrollArea>
 
 int main(int argc, char **argv)
 {
+    WebSchemes::registerAll();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zephyl-kitty"));
     QApplication::setApplicationDisplayName(QStringLiteral("Zephyl Kitty"));

@@ -129,7 +129,7 @@ int main(int argc, char **argv)
     const quint16 port = quint16(standin.readLine().trimmed().toUInt());
 
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.addCaCertificates(QSslCertificate::fromData(Standin::certificatePem()));
+    tls.addCaCertificates({Standin::certificate()});
     QSslConfiguration::setDefaultConfiguration(tls);
 
     auto keychain = KeychainStore::inMemory();

@@ -112,7 +112,7 @@ struct Fixture {
     {
         WebWorkspace::Options o;
         o.storageName = name;
-        o.trustedCertificate = Standin::webCertificate();
+        o.trustedCertificate = Standin::certificate();
         return o;
     }
 

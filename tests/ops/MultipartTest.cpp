@@ -1,5 +1,7 @@
 #include "services/ops/MediaUpload.h"
 
+#include "../services/ScriptedNetwork.h"
+#include "../services/ServiceTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -7,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace MediaUpload;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -116,4 +119,140 @@ TEST(Multipart, DirectThresholdAndUploadAddresses)
     EXPECT_FALSE(isUsableUploadAddress(QStringLiteral("/relative/put")));
     EXPECT_FALSE(isUsableUploadAddress(QStringLiteral("not a url")));
     EXPECT_FALSE(isUsableUploadAddress(QString()));
+}
+
+// ---- The upload's roads, against a scripted network in virtual time
+
+namespace {
+
+using zktest::Scripted;
+using zktest::Sent;
+using APIError = ZephylAPI::APIError;
+
+const QString kDirect = QStringLiteral("/api/instagram/media/direct");
+const QString kMultipart = QStringLiteral("/api/instagram/media");
+const QString kRefresh = QStringLiteral("/api/v1/auth/refresh");
+const QByteArray kTarget =
+    R"({"upload":{"url":"https://uploads.example.com/put/t1?sig=x","contentType":"video/mp4","ticket":"t1"}})";
+
+class UploadRoads : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(zktest::runVirtual(clock, ZephylAPITestAccess::persist(api, zktest::sampleSession("a")))->done);
+    }
+
+    // The service's side of a direct upload; `transfer` answers the PUT of the bytes.
+    void scriptDirect(Scripted transfer)
+    {
+        net.setScript([transfer](const Sent &s) {
+            if (s.url.path() == kRefresh)
+                return Scripted::json(200, zktest::sessionJson("fresh"));
+            if (s.url.host() == QLatin1String("uploads.example.com"))
+                return transfer;
+            if (s.url.path() == kDirect && s.method == "POST")
+                return Scripted::json(200, kTarget);
+            if (s.url.path() == kDirect && s.method == "PUT")
+                return Scripted::json(200, R"({"media":{"id":"m-direct"}})");
+            return Scripted::json(200, R"({"media":{"id":"m-multipart"}})");
+        });
+    }
+    QList<Sent> transfers() const
+    {
+        QList<Sent> out;
+        for (const Sent &s : net.sent)
+            if (s.url.host() == QLatin1String("uploads.example.com"))
+                out << s;
+        return out;
+    }
+    auto upload(qint64 size)
+    {
+        return zktest::runVirtual(clock, api.uploadInstagramMedia(QByteArray(size, 'v'), QStringLiteral("VIDEO/MP4"),
+                                                                  QStringLiteral("clip.mp4")),
+                                  1s, 700s);
+    }
+
+    FakeClock clock;
+    zktest::ScriptedNetwork net;
+    std::unique_ptr<KeychainStore> keychain = KeychainStore::inMemory();
+    ZephylAPI api{ZephylAPI::Setup{QUrl(QStringLiteral("https://service.test")), &net, &clock, keychain.get()}};
+};
+
+} // namespace
+
+TEST_F(UploadRoads, TransferCarriesOnlyTheServicesTypeAndEndsAfterSixHundredSeconds)
+{
+    scriptDirect(Scripted::silence());
+    const auto out = upload(3'145'729);
+    const auto failure = out->errorAs<ZephylAPI::NetworkError>();
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->code(), ZephylAPI::NetworkError::Code::timedOut);
+    EXPECT_GE(out->virtualElapsed, 600s);
+    EXPECT_LT(out->virtualElapsed, 602s);
+
+    const auto intent = net.sentTo(kDirect);
+    ASSERT_EQ(intent.size(), 1); // no confirmation of an unfinished transfer
+    EXPECT_EQ(intent[0].json(), (QJsonObject{{"contentType", "VIDEO/MP4"}, {"byteSize", 3'145'729}}));
+    const auto put = transfers();
+    ASSERT_EQ(put.size(), 1);
+    EXPECT_EQ(put[0].method, "PUT");
+    EXPECT_EQ(put[0].body.size(), 3'145'729);
+    // Its own header is the service's content type alone: no token, no Accept.
+    QStringList own;
+    for (const QByteArray &name : put[0].headers.keys())
+        if (name.compare("Content-Length", Qt::CaseInsensitive) != 0)
+            own << QString::fromLatin1(name);
+    EXPECT_EQ(own, QStringList{QStringLiteral("Content-Type")});
+    EXPECT_EQ(put[0].header("Content-Type"), "video/mp4");
+}
+
+TEST_F(UploadRoads, OnlyATwoHundredTransferIsConfirmed)
+{
+    Scripted notHttp;
+    notHttp.notHttp = true;
+    for (const Scripted &answer : {notHttp, Scripted::json(300, {}), Scripted::json(404, "{\"code\":\"gone\"}")}) {
+        net.sent.clear();
+        scriptDirect(answer);
+        EXPECT_EQ(upload(4'000'000)->errorAs<APIError>(), APIError::rejected(QStringLiteral("media_upload_failed")));
+        EXPECT_EQ(net.sentTo(kDirect).size(), 1);
+    }
+    net.sent.clear();
+    scriptDirect(Scripted::json(201, {}));
+    EXPECT_EQ(upload(4'000'000)->value, QStringLiteral("m-direct"));
+    ASSERT_EQ(net.sentTo(kDirect).size(), 2);
+    EXPECT_EQ(net.sentTo(kDirect)[1].json(), (QJsonObject{{"ticket", "t1"}}));
+}
+
+TEST_F(UploadRoads, OneRenewalWhateverTheRoadAndNoFallbackAfterIt)
+{
+    // The page carries the intent and refuses it: the session is renewed even
+    // so, the whole direct upload runs once more, and its refusal is final.
+    zktest::TestTransport page;
+    page.script = [](const zktest::TestTransport::Call &) { return WebTransport::Response{401, {}}; };
+    api.useWebSession(&page);
+    scriptDirect(Scripted::json(200, {}));
+    EXPECT_EQ(upload(4'000'000)->errorAs<APIError>(), APIError::unauthorized());
+    EXPECT_EQ(net.sentTo(kRefresh).size(), 1);
+    ASSERT_EQ(page.calls.size(), 2);
+    EXPECT_EQ(page.calls[1].path, kDirect);
+    EXPECT_TRUE(transfers().isEmpty());
+
+    // Unavailable after the renewal: that is final too, with no multipart upload.
+    net.sent.clear();
+    page.calls.clear();
+    page.script = [&page](const zktest::TestTransport::Call &) {
+        return page.calls.size() == 1 ? WebTransport::Response{401, {}}
+                                      : WebTransport::Response{503, "{\"code\":\"direct_upload_unavailable\"}"};
+    };
+    EXPECT_EQ(upload(4'000'000)->errorAs<APIError>(), APIError::rejected(QStringLiteral("direct_upload_unavailable")));
+    EXPECT_EQ(net.sentTo(kRefresh).size(), 1);
+    EXPECT_TRUE(net.sentTo(kMultipart).isEmpty());
+
+    // The multipart upload never rides the page: it goes direct with the bearer token.
+    net.sent.clear();
+    page.calls.clear();
+    EXPECT_EQ(upload(100)->value, QStringLiteral("m-multipart"));
+    EXPECT_TRUE(page.calls.isEmpty());
+    ASSERT_EQ(net.sentTo(kMultipart).size(), 1);
+    EXPECT_TRUE(net.sentTo(kMultipart)[0].header("Authorization").startsWith("Bearer "));
 }

@@ -43,13 +43,31 @@ QByteArray pattern(qint64 size)
     return bytes;
 }
 
+// A page whose own session has lapsed: every call it carries is answered 401.
+class LapsedPage final : public WebTransport {
+public:
+    struct Call {
+        QString path;
+        QString method;
+        QMap<QString, QString> headers;
+    };
+    QList<Call> calls;
+
+    QCoro::Task<Response> perform(QString path, QString method, std::optional<QByteArray>,
+                                  QMap<QString, QString> headers) override
+    {
+        calls.push_back({path, method, headers});
+        co_return Response{401, {}};
+    }
+};
+
 class Operations : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         // The stand-in's https host presents its own certificate.
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.addCaCertificates(QSslCertificate::fromData(Standin::certificatePem()));
+        tls.addCaCertificates({Standin::certificate()});
         QSslConfiguration::setDefaultConfiguration(tls);
     }
 
@@ -187,13 +205,27 @@ TEST_F(Operations, CreationTimedOutAfterStoringIsFoundByItsKey)
     const QString media = opstest::run(api->uploadInstagramMedia(pattern(100), QStringLiteral("image/jpeg"), QStringLiteral("p.jpg")));
     const QString key = QStringLiteral("7A1C6E2B-0E0D-4C43-9A39-3E1F1B2C3D4E");
     ops().afterStore = Standin::Answer::Delivery::hang;
-    bool timedOut = false;
-    try {
-        opstest::drive(api->createInstagramPublication(postOf(media), key), clock, 1s);
-    } catch (const ZephylAPI::NetworkError &e) {
-        timedOut = e.code() == ZephylAPI::NetworkError::Code::timedOut;
-    }
-    EXPECT_TRUE(timedOut);
+    std::optional<ZephylAPI::NetworkError::Code> failure;
+    bool ended = false;
+    auto create = [](ZephylAPI &client, ZephylAPI::PublicationRequest post, QString k,
+                     std::optional<ZephylAPI::NetworkError::Code> &out, bool &done) -> QCoro::Task<> {
+        try {
+            co_await client.createInstagramPublication(post, k);
+        } catch (const ZephylAPI::NetworkError &e) {
+            out = e.code();
+        }
+        done = true;
+    };
+    auto creating = create(*api, postOf(media), key, failure, ended);
+    // Virtual time moves only once the server holds the creation, so the
+    // request's time-out never overtakes a slow delivery.
+    ASSERT_TRUE(zktest::spinUntil([&] { return ops().publications.size() == 1; }));
+    clock.advance(89s);
+    zktest::spinUntil([] { return false; }, 50ms);
+    EXPECT_FALSE(ended) << "ended before its 90 s";
+    clock.advance(1s);
+    ASSERT_TRUE(zktest::spinUntil([&] { return ended; }));
+    EXPECT_EQ(failure, ZephylAPI::NetworkError::Code::timedOut);
     ASSERT_EQ(ops().publications.size(), 1);
 
     // The look-up by the key finds what the server stored.
@@ -202,17 +234,26 @@ TEST_F(Operations, CreationTimedOutAfterStoringIsFoundByItsKey)
     EXPECT_EQ(found->id, QStringLiteral("pub-1"));
     EXPECT_FALSE(opstest::run(api->existingInstagramPublication(QStringLiteral("no-such-key"))));
 
-    // A retry with the same key (after a dropped answer, or a refused token) makes no second publication.
-    ops().afterStore = Standin::Answer::Delivery::drop;
-    ops().afterStoreTimes = 1;
-    EXPECT_EQ(opstest::run(api->createInstagramPublication(postOf(media), key)).id, QStringLiteral("pub-1"));
+    // A retry with the same key, after a refused token, makes no second publication.
     server.expireAccessTokens();
     EXPECT_EQ(opstest::run(api->createInstagramPublication(postOf(media), key)).id, QStringLiteral("pub-1"));
     EXPECT_EQ(ops().publications.size(), 1);
-    const auto posts = server.seen(QStringLiteral("/api/instagram/publications"));
+    auto posts = server.seen(QStringLiteral("/api/instagram/publications"));
     ASSERT_GE(posts.size(), 2);
     EXPECT_EQ(posts[posts.size() - 1].header("idempotency-key"), key.toUtf8());
     EXPECT_EQ(posts[posts.size() - 2].header("idempotency-key"), key.toUtf8());
+
+    // Nor does one after the server stored a creation and dropped the connection.
+    const QString other = QStringLiteral("C0FFEE00-0000-4000-8000-000000000001");
+    ops().afterStore = Standin::Answer::Delivery::drop;
+    ops().afterStoreTimes = 1;
+    EXPECT_THROW(opstest::run(api->createInstagramPublication(postOf(media), other)), ZephylAPI::NetworkError);
+    ASSERT_EQ(ops().publications.size(), 2);
+    EXPECT_EQ(opstest::run(api->createInstagramPublication(postOf(media), other)).id, QStringLiteral("pub-2"));
+    EXPECT_EQ(ops().publications.size(), 2);
+
+    // A new key is a new publication, even one that reads like an earlier id.
+    EXPECT_EQ(opstest::run(api->createInstagramPublication(postOf(media), QStringLiteral("pub-1"))).id, QStringLiteral("pub-3"));
 }
 
 TEST_F(Operations, PublishedAfterProcessingAndListedWithOddLinksKept)
@@ -296,6 +337,14 @@ TEST_F(Operations, InstagramConnectionProfileAndFeedPagedToTheEnd)
     EXPECT_EQ(ids.size(), 23);
     EXPECT_EQ(ids.removeDuplicates(), 0);
     EXPECT_EQ(server.seen(QStringLiteral("/api/social/feed")).last().query.queryItemValue("cursor", QUrl::FullyDecoded), QStringLiteral("after:20"));
+    // A cursor is one query value, whatever characters it holds; an empty one sends no query.
+    const QString odd = QStringLiteral("a+b c&d=e%f/\u00e9#g");
+    EXPECT_EQ(apiError([&] { opstest::run(api->instagramFeed(odd)); }), APIError::rejected(QStringLiteral("invalid_cursor")));
+    const auto oddSeen = server.seen(QStringLiteral("/api/social/feed")).last().query;
+    EXPECT_EQ(oddSeen.queryItems(QUrl::FullyDecoded).size(), 1);
+    EXPECT_EQ(oddSeen.queryItemValue("cursor", QUrl::FullyDecoded), odd);
+    opstest::run(api->instagramFeed(QString()));
+    EXPECT_TRUE(server.seen(QStringLiteral("/api/social/feed")).last().query.isEmpty());
 
     // The feed's failure rule: a code when the body has one, else "feed_unavailable".
     server.addFault({Standin::Fault::Kind::serverError, QStringLiteral("/api/social/feed"), 500, QStringLiteral("feed_rate_limited"), 0, 1});
@@ -304,6 +353,11 @@ TEST_F(Operations, InstagramConnectionProfileAndFeedPagedToTheEnd)
     EXPECT_EQ(apiError([&] { opstest::run(api->instagramFeed(std::nullopt)); }), APIError::rejected(QStringLiteral("feed_unavailable")));
     server.addFault({Standin::Fault::Kind::malformed, QStringLiteral("/api/social/feed"), 200, std::nullopt, 0, 1});
     EXPECT_EQ(apiError([&] { opstest::run(api->instagramFeed(std::nullopt)); }), APIError::rejected(QStringLiteral("feed_unavailable")));
+    // A 401 is the session's, whatever code it carries: one renewal, one repeat.
+    const int renewals = server.count(QStringLiteral("/api/v1/auth/refresh"));
+    server.addFault({Standin::Fault::Kind::unauthorized, QStringLiteral("/api/social/feed"), 401, QStringLiteral("plan_locked"), 0, 1});
+    EXPECT_EQ(opstest::run(api->instagramFeed(std::nullopt)).status, ZephylAPI::InstagramFeedResponse::Status::synced);
+    EXPECT_EQ(server.count(QStringLiteral("/api/v1/auth/refresh")), renewals + 1);
 
     opstest::run(api->disconnectInstagram());
     EXPECT_FALSE(opstest::run(api->instagramProfile()));
@@ -360,4 +414,56 @@ TEST_F(Operations, ThreadOperationsRunOneAtATimeAndDeleteOnlyTheSelectedThread)
     EXPECT_TRUE(reply.message.startsWith(QStringLiteral("Mochi here.")));
     ASSERT_EQ(reply.actions.size(), 1);
     EXPECT_EQ(reply.actions[0].id, QStringLiteral("open_planner"));
+}
+
+TEST_F(Operations, WhileThePageCarriesCallsOnlyTheFeedAndTheCreationRenew)
+{
+    const QString media = opstest::run(api->uploadInstagramMedia(pattern(100), QStringLiteral("image/jpeg"), QStringLiteral("p.jpg")));
+    LapsedPage page;
+    api->useWebSession(&page);
+    server.clearSeen();
+    const QString refresh = QStringLiteral("/api/v1/auth/refresh");
+
+    // The page's refusal is final for the thread store, the account and the reads.
+    const std::vector<std::function<void()>> finalOnThePage{
+        [&] { opstest::run(api->assistantThreadStore()); },
+        [&] { opstest::run(api->createAssistantThread(std::nullopt)); },
+        [&] { opstest::run(api->selectAssistantThread(QStringLiteral("t"))); },
+        [&] { opstest::run(api->saveAssistantThread(std::nullopt, std::nullopt, {})); },
+        [&] { opstest::run(api->deleteAssistantThread(QStringLiteral("t"))); },
+        [&] { opstest::run(api->assistant(QStringLiteral("hi"), {}, ZephylAPI::Persona::standard())); },
+        [&] { opstest::run(api->instagramAuthorizationURL()); },
+        [&] { opstest::run(api->instagramProfile()); },
+        [&] { opstest::run(api->disconnectInstagram()); },
+        [&] { opstest::run(api->instagramPublication(QStringLiteral("pub-1"))); },
+        [&] { opstest::run(api->instagramPublications()); },
+        [&] { opstest::run(api->planDrafts()); },
+        [&] { opstest::run(api->savePlanDrafts({})); },
+    };
+    for (const auto &call : finalOnThePage)
+        EXPECT_EQ(apiError(call), APIError::unauthorized());
+    EXPECT_EQ(page.calls.size(), finalOnThePage.size());
+    EXPECT_EQ(server.count(refresh), 0);
+    opstest::run(api->reportInstagramConnectionAbandoned());
+    EXPECT_EQ(server.count(refresh), 0);
+
+    // The creation renews even so, and its repeat carries the same key.
+    page.calls.clear();
+    EXPECT_EQ(apiError([&] { opstest::run(api->createInstagramPublication(postOf(media), QStringLiteral("key-page"))); }),
+              APIError::unauthorized());
+    EXPECT_EQ(server.count(refresh), 1);
+    ASSERT_EQ(page.calls.size(), 2);
+    for (const auto &call : page.calls) {
+        EXPECT_EQ(call.path, QStringLiteral("/api/instagram/publications"));
+        EXPECT_EQ(call.headers.value(QStringLiteral("Idempotency-Key")), QStringLiteral("key-page"));
+        EXPECT_FALSE(call.headers.contains(QStringLiteral("Authorization")));
+    }
+
+    // The feed never rides the page: direct with the bearer token, renewed once when refused.
+    page.calls.clear();
+    server.expireAccessTokens();
+    EXPECT_EQ(opstest::run(api->instagramFeed(std::nullopt)).status, ZephylAPI::InstagramFeedResponse::Status::disconnected);
+    EXPECT_TRUE(page.calls.isEmpty());
+    EXPECT_EQ(server.count(refresh), 2);
+    EXPECT_EQ(server.count(QStringLiteral("/api/social/feed")), 2);
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #ifdef ZK_TEST_GUI
+#include "services/auth/WebSchemes.h"
+
 #include <QApplication>
 using App = QApplication;
 #else
@@ -11,6 +13,9 @@ using App = QCoreApplication;
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+#ifdef ZK_TEST_GUI
+    WebSchemes::registerAll();
+#endif
     App app(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -76,7 +76,7 @@ protected:
     QNetworkReply *createRequest(Operation op, const QNetworkRequest &request, QIODevice *data) override
     {
         QNetworkReply *reply = QNetworkAccessManager::createRequest(op, request, data);
-        const QSslCertificate trusted = Standin::webCertificate();
+        const QSslCertificate trusted = Standin::certificate();
         reply->ignoreSslErrors({QSslError(QSslError::SelfSignedCertificate, trusted),
                                 QSslError(QSslError::HostNameMismatch, trusted)});
         connect(reply, &QNetworkReply::sslErrors, reply, [reply, trusted](const QList<QSslError> &errors) {
@@ -100,7 +100,7 @@ protected:
         static int n = 0;
         WebWorkspace::Options options;
         options.storageName = QStringLiteral("web-test-%1").arg(++n);
-        options.trustedCertificate = Standin::webCertificate();
+        options.trustedCertificate = Standin::certificate();
         web = std::make_unique<WebWorkspace>(QUrl(Standin::secureOrigin(server)), options);
         web->openExternally = [this](const QUrl &url) { handedOver << url; };
         web->webView()->resize(1000, 800);

@@ -4,6 +4,7 @@
 // threads, the Instagram account and feed, media uploads, publications and the
 // plan's drafts. Reached from a test with Standin::operations(server).
 
+#include "Certificate.h"
 #include "StandinServer.h"
 
 #include <QAbstractHttpServer>
@@ -18,7 +19,7 @@
 namespace Standin {
 
 // The https host that takes direct uploads and serves the Instagram
-// authorization page, on 127.0.0.1 with the stand-in's own certificate.
+// authorization page, on 127.0.0.1 with the stand-in's certificate.
 class SecureHost final : public QAbstractHttpServer {
     Q_OBJECT
 public:
@@ -47,9 +48,6 @@ private:
     QList<Seen> m_seen;
     quint16 m_port = 0;
 };
-
-// The stand-in's certificate (self-signed, for 127.0.0.1), for clients to trust.
-QByteArray certificatePem();
 
 struct Operations final : QObject {
     Q_OBJECT

@@ -4,6 +4,7 @@
 #include "StandinServer.h"
 
 #include <QJsonArray>
+#include <QUrl>
 
 namespace Standin {
 
@@ -26,6 +27,8 @@ QJsonObject providerSession(State &state, const State::Account &account)
                                             {"email", account.email},
                                             {"identities", QJsonArray{identity}}}}};
 }
+
+QString htmlEscaped(const QString &text) { return text.toHtmlEscaped(); }
 
 } // namespace
 
@@ -74,6 +77,43 @@ void addProviderRoutes(Server &server)
                                              {"email", email},
                                              {"identities", QJsonArray{QJsonObject{{"id", account.userId}}}},
                                              {"confirmation_sent_at", "2025-01-01T00:00:00Z"}});
+    });
+
+    // Signing in with Google: the provider's page lets the user pick an account,
+    // then its callback sends the browser to `redirect_to` with the provider's
+    // session in the fragment, by an HTTP redirect as the provider does.
+    server.route("GET", QStringLiteral("/auth/v1/authorize"), [&state](const Seen &seen) {
+        if (seen.query.queryItemValue(QStringLiteral("provider")) != QLatin1String("google"))
+            return Answer::json(400, QJsonObject{{"error", "unsupported_provider"}});
+        const QString redirect = seen.query.queryItemValue(QStringLiteral("redirect_to"), QUrl::FullyDecoded);
+        QString list;
+        for (const State::Account &account : state.accounts) {
+            QUrlQuery pick;
+            pick.addQueryItem(QStringLiteral("account"), QString::fromLatin1(QUrl::toPercentEncoding(account.email)));
+            pick.addQueryItem(QStringLiteral("redirect_to"), QString::fromLatin1(QUrl::toPercentEncoding(redirect)));
+            list += QStringLiteral("<li><a href=\"/auth/v1/callback?%1\">%2</a></li>")
+                        .arg(htmlEscaped(pick.toString(QUrl::FullyEncoded)), htmlEscaped(account.email));
+        }
+        const QString page = QStringLiteral("<!doctype html><meta charset=\"utf-8\"><title>Sign in with Google</title>"
+                                            "<h1>Choose an account</h1><ul id=\"accounts\">%1</ul>")
+                                 .arg(list);
+        return Answer(200, page.toUtf8(), "text/html; charset=utf-8");
+    });
+
+    server.route("GET", QStringLiteral("/auth/v1/callback"), [&state](const Seen &seen) {
+        const QString redirect = seen.query.queryItemValue(QStringLiteral("redirect_to"), QUrl::FullyDecoded);
+        const auto it = state.accounts.constFind(seen.query.queryItemValue(QStringLiteral("account"), QUrl::FullyDecoded));
+        if (it == state.accounts.constEnd() || redirect.isEmpty())
+            return Answer::json(400, QJsonObject{{"error", "invalid_request"}});
+        const QJsonObject session = providerSession(state, *it);
+        QUrlQuery fragment;
+        for (const char *key : {"access_token", "token_type", "refresh_token"})
+            fragment.addQueryItem(QString::fromLatin1(key),
+                                  QString::fromLatin1(QUrl::toPercentEncoding(session.value(QLatin1String(key)).toString())));
+        fragment.addQueryItem(QStringLiteral("expires_in"), QString::number(session.value("expires_in").toInt()));
+        Answer answer(302, {}, "text/plain");
+        answer.headers.append({"Location", (redirect + u'#' + fragment.toString(QUrl::FullyEncoded)).toUtf8()});
+        return answer;
     });
 
     server.route("POST", QStringLiteral("/auth/v1/recover"), [](const Seen &seen) {

@@ -47,9 +47,13 @@ void addPublicationRoutes(Server &server, Operations &ops)
         const QString key = QString::fromUtf8(seen.header("idempotency-key"));
         if (key.isEmpty())
             return Answer::error(400, QStringLiteral("idempotency_key_required"));
-        // A retry of a creation that was stored gets that same publication back.
-        if (auto *existing = ops.publication(*user, key))
-            return Answer::json(200, QJsonObject{{"publication", ops.publicationJson(*existing)}});
+        // A retry of a creation that was stored gets that same publication back
+        // (matched by its key alone: a key that happens to equal another
+        // publication's id is still a new creation).
+        for (auto &existing : ops.publications) {
+            if (existing.userId == *user && existing.key == key)
+                return Answer::json(200, QJsonObject{{"publication", ops.publicationJson(existing)}});
+        }
         if (ops.creationFailure) {
             const auto [status, code] = *ops.creationFailure;
             return code.isEmpty() ? Answer{status, "<html>refused</html>", "text/html"} : Answer::error(status, code);

@@ -1,15 +1,9 @@
 #pragma once
 
+#include "Certificate.h"
 #include "StandinServer.h"
 
-#include <QSslCertificate>
-#include <QSslKey>
-
 namespace Standin {
-
-// The stand-in's certificate for 127.0.0.1 and localhost.
-QSslCertificate webCertificate();
-QSslKey webKey();
 
 // The small web app that behaves like the service's page: sign-in, the
 // "/instagram" workspace, its composer and navigation, the session cookie, and

@@ -104,7 +104,7 @@ const char *kConnect = R"(<main class="card narrow"><h1>Connect Instagram</h1>
 
 quint16 startSecure(Server &server, quint16 port)
 {
-    server.sslSetup(webCertificate(), webKey());
+    server.sslSetup(certificate(), certificateKey());
     return server.start(port);
 }
 

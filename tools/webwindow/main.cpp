@@ -5,6 +5,7 @@
 #include "WebApp.h"
 #include "app/Surface.h"
 #include "design/L10n.h"
+#include "services/auth/WebSchemes.h"
 #include "services/web/WebWorkspace.h"
 
 #include <QApplication>
@@ -34,7 +35,7 @@ QString phaseName(const WebWorkspaceModel::Phase &phase)
 
 int main(int argc, char **argv)
 {
-    WebWorkspace::registerSchemes();
+    WebSchemes::registerAll();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zephyl-webwindow"));
 
@@ -58,7 +59,7 @@ int main(int argc, char **argv)
         }
         server.setProviderURL(Standin::secureOrigin(server));
         origin = QUrl(Standin::secureOrigin(server));
-        options.trustedCertificate = Standin::webCertificate();
+        options.trustedCertificate = Standin::certificate();
         QTextStream(stdout) << "stand-in at " << origin.toString() << Qt::endl;
     }
 

@@ -8,6 +8,9 @@
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
 // Sees every navigation of the sign-in page, redirects included, and stops the
@@ -35,16 +38,42 @@ private:
     WebAuthDialog *m_dialog;
 };
 
+// The callback scheme's handler on the sign-in profile. The engine treats a
+// scheme without one as a foreign application's, so it must exist for the
+// page's navigations to reach acceptNavigationRequest, which takes them. What
+// is left for it are the page's own loads (a picture, a frame's document):
+// they are refused, and none of them ends the sign-in.
+class CallbackSchemeHandler final : public QWebEngineUrlSchemeHandler {
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    void requestStarted(QWebEngineUrlRequestJob *job) override { job->fail(QWebEngineUrlRequestJob::RequestDenied); }
+};
+
+void WebAuthDialog::registerCallbackScheme(const QByteArray &name)
+{
+    if (!QWebEngineUrlScheme::schemeByName(name).name().isEmpty())
+        return;
+    QWebEngineUrlScheme scheme(name);
+    // Not a host syntax: the engine would then rewrite "sorvane://auth-google#..."
+    // as "sorvane://auth-google/#...". The callback comes back as the page wrote it.
+    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+    QWebEngineUrlScheme::registerScheme(scheme);
+}
+
 WebAuthDialog::WebAuthDialog(QString callbackScheme, bool ephemeral, QWidget *parent)
     : QDialog(parent), m_scheme(std::move(callbackScheme))
 {
     setWindowTitle(L10n::t("Sign in"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     resize(520, 680);
+    // Registered at start-up; this only helps a program that has not started the engine yet.
+    registerCallbackScheme(m_scheme.toUtf8());
     // The profile outlives the page: it is this dialog's child, the page the view's.
     m_profile = ephemeral ? new QWebEngineProfile(this)
                           : new QWebEngineProfile(QStringLiteral("zephyl-sign-in"), this);
     m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    if (!QWebEngineUrlScheme::schemeByName(m_scheme.toUtf8()).name().isEmpty())
+        m_profile->installUrlSchemeHandler(m_scheme.toUtf8(), new CallbackSchemeHandler(this));
     m_view = new QWebEngineView(this);
     m_view->setPage(new WebAuthPage(m_profile, this));
     // A page that leaves for an unknown scheme is handed to the desktop's URL

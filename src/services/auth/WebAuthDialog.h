@@ -20,6 +20,13 @@ public:
     WebAuthDialog(QString callbackScheme, bool ephemeral, QWidget *parent = nullptr);
     ~WebAuthDialog() override;
 
+    // Makes `scheme` a URL scheme of the web engine, so a page's navigation to
+    // it (by link, script or HTTP redirect) is a navigation this dialog sees
+    // rather than an external launch, which the engine allows only after a
+    // click. Must run before the QApplication is made (WebSchemes::registerAll);
+    // a later call is too late once any web view exists.
+    static void registerCallbackScheme(const QByteArray &scheme = QByteArrayLiteral("sorvane"));
+
     void start(const QUrl &url);
     QUrl callbackURL() const { return m_callback; }
     QWebEngineView *view() const { return m_view; }

@@ -108,9 +108,16 @@ QCoro::Task<QString> ZephylAPI::uploadInstagramMediaDirectly(MediaSource source,
     put.bodyDevice = device.get();
     put.timeout = kTransferTimeout;
     put.idleTimeout = kTransferTimeout;
-    const HttpCall::Response answer = co_await HttpCall::perform(m_network, clock(), this, std::move(put));
+    // Whatever came back that is not a 2xx HTTP answer is a failed transfer; the body is not read.
+    const APIError failed = APIError::rejected(QString::fromLatin1(MediaUpload::transferFailedCode));
+    HttpCall::Response answer;
+    try {
+        answer = co_await HttpCall::perform(m_network, clock(), this, std::move(put));
+    } catch (const APIError &) { // not an HTTP answer
+        throw failed;
+    }
     if (answer.status < 200 || answer.status > 299)
-        throw APIError::rejected(QString::fromLatin1(MediaUpload::transferFailedCode));
+        throw failed;
 
     const RequestSpec confirmation(path, "PUT", confirmationBody(target.ticket), true);
     const MediaIdResponse confirmed = co_await send<MediaIdResponse>(confirmation);
