@@ -6,6 +6,7 @@
 #include "WebApp.h"
 #include "services/KeychainStore.h"
 #include "services/ZephylAPI.h"
+#include "services/web/ProfileCookies.h"
 #include "services/web/WebPopup.h"
 #include "services/web/WebTransportError.h"
 #include "services/web/WebWorkspace.h"
@@ -13,8 +14,13 @@
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QDir>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QSslError>
 #include <QTest>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QWidget>
@@ -287,4 +293,166 @@ TEST_F(WebEngineTest, LinksLeaveOnlyWhenTheUserFollowsThem)
     EXPECT_EQ(handedOver.first().path(), QStringLiteral("/terms"));
     EXPECT_EQ(web->page()->url().path(), QStringLiteral("/instagram"));
     EXPECT_EQ(web->phase(), Phase::workspace());
+}
+
+TEST_F(WebEngineTest, AnHttpStatusIsAPageAndABrokenAnswerAFailure)
+{
+    signIn();
+    QList<Phase> phases;
+    QObject::connect(web.get(), &WebWorkspaceModel::phaseChanged, [&] { phases << web->phase(); });
+
+    // The service answers the workspace with an error status: its page shows.
+    server.addFault({Standin::Fault::Kind::serverError, QStringLiteral("/instagram"), 500, std::nullopt, 0, 1});
+    server.clearSeen();
+    web->openEntry();
+    EXPECT_TRUE(waitForPhase(Phase::Kind::workspace, 10s));
+    EXPECT_EQ(server.count(QStringLiteral("/instagram")), 1);
+    for (const Phase &p : phases)
+        EXPECT_NE(p.kind, Phase::Kind::failed) << p.message.toStdString();
+
+    // An answer cut off half-way is a failed load, shown with the failure page.
+    server.addFault({Standin::Fault::Kind::drop, QStringLiteral("/instagram"), 500, std::nullopt, 0, 1});
+    web->openEntry();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::failed));
+    EXPECT_FALSE(web->phase().message.isEmpty());
+
+    // The failure page's retry opens the workspace again.
+    web->retry();
+    EXPECT_TRUE(waitForPhase(Phase::Kind::workspace));
+}
+
+TEST(ProfileCookiesTest, ReadsNamesHostsAndExpiryOfTheEnginesCookieFile)
+{
+    const QString folder = zktest::tempDir() + QStringLiteral("/profile-cookies");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
+        db.setDatabaseName(folder + QStringLiteral("/Cookies"));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral("CREATE TABLE cookies(host_key TEXT, name TEXT, value TEXT, path TEXT, "
+                                          "expires_utc INTEGER, has_expires INTEGER)")));
+        // Microseconds since 1601: 2030-01-01T00:00:00Z, and no expiry at all.
+        ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO cookies VALUES ('www.sorvane.app', '__Host-zephyl_session', "
+                                          "'secret', '/', 13537929600000000, 1)")));
+        ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO cookies VALUES ('.sorvane.app', 'pref', 'x', '/a', 0, 0)")));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+
+    const QList<QNetworkCookie> cookies = ProfileCookies::read(folder);
+    ASSERT_EQ(cookies.size(), 2);
+    EXPECT_EQ(cookies[0].name(), QByteArray("__Host-zephyl_session"));
+    EXPECT_EQ(cookies[0].domain(), QStringLiteral("www.sorvane.app"));
+    EXPECT_EQ(cookies[0].path(), QStringLiteral("/"));
+    EXPECT_TRUE(cookies[0].value().isEmpty()) << "values are never read";
+    EXPECT_EQ(cookies[0].expirationDate(), QDateTime(QDate(2030, 1, 1), QTime(0, 0), Qt::UTC));
+    EXPECT_TRUE(cookies[1].isSessionCookie());
+    EXPECT_EQ(cookies[1].domain(), QStringLiteral(".sorvane.app"));
+
+    EXPECT_TRUE(ProfileCookies::read(zktest::tempDir() + QStringLiteral("/no-such-profile")).isEmpty());
+}
+
+// ---- A restart: two processes, one profile folder.
+//
+// The parent serves the stand-in; each child is this executable running one of
+// the disabled cases below, as the application would run on two days.
+
+namespace {
+
+const char *const kRestartRole = "ZK_WEB_RESTART_ROLE";
+const char *const kRestartOrigin = "ZK_WEB_RESTART_ORIGIN";
+const char *const kRestartProfile = "ZK_WEB_RESTART_PROFILE";
+
+std::unique_ptr<WebWorkspace> restartWorkspace()
+{
+    WebWorkspace::Options options;
+    options.storageName = qEnvironmentVariable(kRestartProfile);
+    options.trustedCertificate = Standin::webCertificate();
+    auto web = std::make_unique<WebWorkspace>(QUrl(qEnvironmentVariable(kRestartOrigin)), options);
+    web->webView()->resize(1000, 800);
+    web->webView()->show();
+    return web;
+}
+
+// The first address the workspace loads: the entry page it chose.
+QUrl firstLoad(WebWorkspace &web)
+{
+    QUrl first;
+    QObject::connect(web.page(), &QWebEnginePage::loadingChanged, &web, [&](const QWebEngineLoadingInfo &info) {
+        if (first.isEmpty() && info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+            first = info.url();
+    });
+    web.start();
+    zktest::spinUntil([&] { return !first.isEmpty(); }, 20s);
+    return first;
+}
+
+int runRestartChild(const QString &role, QString *output)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(kRestartRole), role);
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_also_run_disabled_tests"),
+                 QStringLiteral("--gtest_filter=WebEngineRestart.DISABLED_") + role});
+    // The parent's event loop keeps serving the stand-in while the child runs.
+    zktest::spinUntil([&] { return child.state() == QProcess::NotRunning; }, 90s);
+    if (child.state() != QProcess::NotRunning) {
+        child.kill();
+        child.waitForFinished();
+    }
+    *output = QString::fromUtf8(child.readAll());
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+}
+
+} // namespace
+
+TEST(WebEngineRestart, DISABLED_SignIn)
+{
+    ASSERT_EQ(qEnvironmentVariable(kRestartRole), QStringLiteral("SignIn"));
+    auto web = restartWorkspace();
+    EXPECT_EQ(firstLoad(*web).path(), QStringLiteral("/signin"));
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        return evaluate(web->page(), QStringLiteral("!!(window.standin && window.standin.kind === 'signin')")).toBool();
+    }, 20s));
+    evaluate(web->page(), QStringLiteral(
+        "var f = document.getElementById('signin'); f.email.value = 'kitty@example.com';"
+        "f.password.value = 'meow-meow-meow'; f.requestSubmit(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->account().has_value(); }, 20s));
+    // A cookie without an expiry date, as a service may set its session.
+    evaluate(web->page(), QStringLiteral("document.cookie = 'probe=1; path=/; secure'; true"));
+    // Quit as the application does: the workspace goes, then the process ends.
+    web.reset();
+}
+
+TEST(WebEngineRestart, DISABLED_Return)
+{
+    ASSERT_EQ(qEnvironmentVariable(kRestartRole), QStringLiteral("Return"));
+    auto web = restartWorkspace();
+    EXPECT_EQ(firstLoad(*web).path(), QStringLiteral("/instagram")) << "the entry choice finds the session cookie";
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->account().has_value(); }, 20s)) << "signed in without a form";
+    EXPECT_EQ(web->phase(), Phase::workspace());
+    EXPECT_TRUE(evaluate(web->page(), QStringLiteral("document.cookie")).toString().contains(QStringLiteral("probe=1")))
+        << "a cookie without an expiry date outlives the run too";
+    web.reset();
+}
+
+TEST(WebEngineRestart, SessionCookieOutlivesTheProcess)
+{
+    Standin::Server server;
+    ASSERT_NE(Standin::startSecure(server), 0);
+    server.setProviderURL(Standin::secureOrigin(server));
+    server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty Cat"));
+    qputenv(kRestartOrigin, Standin::secureOrigin(server).toUtf8());
+    qputenv(kRestartProfile, QByteArray("restart-") + QByteArray::number(QCoreApplication::applicationPid()));
+
+    QString output;
+    ASSERT_EQ(runRestartChild(QStringLiteral("SignIn"), &output), 0) << output.toStdString();
+    ASSERT_FALSE(server.seen(QStringLiteral("/web/session")).isEmpty());
+    server.clearSeen();
+    EXPECT_EQ(runRestartChild(QStringLiteral("Return"), &output), 0) << output.toStdString();
+    EXPECT_TRUE(server.seen(QStringLiteral("/signin")).isEmpty()) << "no sign-in page on the second day";
 }

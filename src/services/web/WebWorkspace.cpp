@@ -6,6 +6,7 @@
 #include "design/ServiceDomain.h"
 #include "services/AsyncSupport.h"
 #include "services/web/BootScript.h"
+#include "services/web/ProfileCookies.h"
 #include "services/web/WebPopup.h"
 #include "services/web/WebRules.h"
 #include "services/web/WebTransportError.h"
@@ -303,8 +304,15 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     QFile::setPermissions(dataRoot + QStringLiteral("/QtWebEngine"), ownerOnly);
     QFile::setPermissions(storage, ownerOnly);
 
+    // What the profile kept from earlier runs, read before the engine opens the
+    // file; the store's own signals add what changes from here on.
+    m_cookies = ProfileCookies::read(storage);
+
     m_profile = new QWebEngineProfile(m_options.storageName, this);
     m_profile->setPersistentStoragePath(storage);
+    // The page's cookies outlive the run, a session cookie without an expiry date
+    // included, so a restart finds the user signed in.
+    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
     m_profile->setHttpUserAgent(m_profile->httpUserAgent() + u' ' + BootScript::userAgentName(Bundle::shared().version()));
     QDir().mkpath(m_profile->cachePath());
     QFile::setPermissions(m_profile->cachePath(), ownerOnly);
@@ -316,13 +324,10 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     connect(cookies, &QWebEngineCookieStore::cookieAdded, this, [this](const QNetworkCookie &cookie) {
         m_cookies.removeIf([&](const QNetworkCookie &c) { return c.hasSameIdentifier(cookie); });
         m_cookies.append(cookie);
-        if (!m_cookiesKnown)
-            QTimer::singleShot(0, this, &WebWorkspace::cookiesSettled);
     });
     connect(cookies, &QWebEngineCookieStore::cookieRemoved, this, [this](const QNetworkCookie &cookie) {
         m_cookies.removeIf([&](const QNetworkCookie &c) { return c.hasSameIdentifier(cookie); });
     });
-    cookies->loadAllCookies();
 
     m_page = new WorkspacePage(m_profile, this);
     m_page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
@@ -337,12 +342,10 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
         handleLoading(int(info.status()), int(info.errorDomain()), info.errorCode(), info.errorString());
     });
     connect(m_page, &QWebEnginePage::urlChanged, this, [this](const QUrl &url) {
-        // The address changes when a new document commits; while no load runs it
-        // is the page moving within itself, which commits nothing.
-        if (m_loading && !m_committedThisLoad) {
-            m_committedThisLoad = true;
-            pageCommitted(url);
-        }
+        // The address changes when an allowed navigation's new document commits;
+        // without one it is the page moving within itself, which commits nothing.
+        if (m_navigating)
+            committed(url);
     });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this](auto, int) {
         failAllFetches(QStringLiteral("The page's process ended."));
@@ -461,25 +464,7 @@ QSizeF WebWorkspace::pageSize() const { return m_view ? QSizeF(m_view->size()) :
 
 void WebWorkspace::fetchCookies(std::function<void(const QList<QNetworkCookie> &)> answer)
 {
-    if (m_cookiesKnown) {
-        answer(m_cookies);
-        return;
-    }
-    // The store reports what it holds as a burst of additions and never says it
-    // is done; a store with nothing in it says nothing at all.
-    m_cookieWaiters.append(std::move(answer));
-    m_profile->cookieStore()->loadAllCookies();
-    if (!m_cookieSettle)
-        m_cookieSettle = Clock::shared().after(std::chrono::milliseconds(400), [this] { cookiesSettled(); });
-}
-
-void WebWorkspace::cookiesSettled()
-{
-    m_cookiesKnown = true;
-    m_cookieSettle.reset();
-    const auto waiters = std::exchange(m_cookieWaiters, {});
-    for (const auto &waiter : waiters)
-        waiter(m_cookies);
+    answer(m_cookies);
 }
 
 bool WebWorkspace::applicationActive() const
@@ -500,7 +485,12 @@ bool WebWorkspace::acceptNavigation(const QUrl &url, int type, bool mainFrame)
         m_lastClick = QUrl();
     }
     switch (WebRules::decideNavigation(baseURL(), {url, mainFrame, userStarted})) {
-    case WebRules::NavigationVerdict::allow: return true;
+    case WebRules::NavigationVerdict::allow:
+        // Every new document of the main frame passes here (a move within the
+        // page does not); the engine does not always report the load's start.
+        if (mainFrame)
+            m_navigating = true;
+        return true;
     case WebRules::NavigationVerdict::cancel: return false;
     case WebRules::NavigationVerdict::openEntry:
         QTimer::singleShot(0, this, [this] { openEntry(); });
@@ -549,25 +539,36 @@ void WebWorkspace::handleNewWindow(const QUrl &url, bool userInitiated,
     emit popupsChanged();
 }
 
+void WebWorkspace::committed(const QUrl &url)
+{
+    m_navigating = false;
+    // Fetches of the document that was left never answer.
+    failAllFetches(QStringLiteral("The page moved on before the answer arrived."));
+    pageCommitted(url);
+}
+
 void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode, const QString &errorString)
 {
     switch (QWebEngineLoadingInfo::LoadStatus(status)) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
-        m_loading = true;
-        m_committedThisLoad = false;
-        // Fetches of the document being left never answer.
-        failAllFetches(QStringLiteral("The page moved on before the answer arrived."));
-        return;
     case QWebEngineLoadingInfo::LoadStoppedStatus:
-        m_loading = false;
         return;
     case QWebEngineLoadingInfo::LoadSucceededStatus:
         break;
-    case QWebEngineLoadingInfo::LoadFailedStatus:
-        // The service's own error pages (an HTTP status) show as pages do.
-        if (QWebEngineLoadingInfo::ErrorDomain(errorDomain) != QWebEngineLoadingInfo::HttpErrorDomain) {
-            m_loading = false;
-            const auto domain = QWebEngineLoadingInfo::ErrorDomain(errorDomain);
+    case QWebEngineLoadingInfo::LoadFailedStatus: {
+        const auto domain = QWebEngineLoadingInfo::ErrorDomain(errorDomain);
+        // A load that ends without any error is the page's process going away;
+        // its recovery reopens the entry page, with no failure page between.
+        if (domain == QWebEngineLoadingInfo::NoErrorDomain) {
+            m_navigating = false;
+            return;
+        }
+        // An HTTP status is the service's answer: its page shows as pages do.
+        // Every other domain (a connection, a certificate, a broken answer) is
+        // a failure of the load, whose error page replaces the document.
+        if (domain != QWebEngineLoadingInfo::HttpStatusCodeDomain) {
+            m_navigating = false;
+            failAllFetches(QStringLiteral("The page moved on before the answer arrived."));
             const bool offline = domain == QWebEngineLoadingInfo::ConnectionErrorDomain ||
                                  domain == QWebEngineLoadingInfo::DnsErrorDomain;
             loadFailed(errorCode, offline ? L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now.")
@@ -576,11 +577,10 @@ void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode, con
         }
         break;
     }
-    m_loading = false;
-    if (!m_committedThisLoad && m_page) {
-        m_committedThisLoad = true;
-        pageCommitted(m_page->url());
     }
+    // A document loaded again at the same address changes no address.
+    if (m_navigating && m_page)
+        committed(m_page->url());
 }
 
 void WebWorkspace::deliverMessage(const QByteArray &text, const QString &senderHost)

@@ -85,12 +85,12 @@ private:
     bool acceptNavigation(const QUrl &url, int type, bool mainFrame);
     void handleNewWindow(const QUrl &url, bool userInitiated, const std::function<void(QWebEnginePage *)> &openIn);
     void handleLoading(int status, int errorDomain, int errorCode, const QString &errorString);
+    void committed(const QUrl &url);
     void deliverMessage(const QByteArray &json, const QString &senderHost);
     void noteClick(const QString &token, const QUrl &href);
     void finishFetch(const QString &id, std::optional<Response> response, std::exception_ptr error);
     void failAllFetches(const QString &why);
     void installScripts(QWebEnginePage *page, bool withFetchPort);
-    void cookiesSettled();
 
     Options m_options;
     QWebEngineProfile *m_profile = nullptr;
@@ -103,12 +103,10 @@ private:
     QString m_clickToken;
     QUrl m_lastClick;
     QElapsedTimer m_lastClickAge;
-    bool m_loading = false;
-    bool m_committedThisLoad = false;
-    // Cookies as the profile reported them; the store has no "list all" call.
+    // A new document of the main frame was allowed and has not committed yet.
+    bool m_navigating = false;
+    // The profile's cookies: those kept from earlier runs, then every change the
+    // store reports (it lists nothing it loads from disk).
     QList<QNetworkCookie> m_cookies;
-    bool m_cookiesKnown = false;
-    QList<std::function<void(const QList<QNetworkCookie> &)>> m_cookieWaiters;
-    std::unique_ptr<Clock::Timer> m_cookieSettle;
     QHash<QString, std::shared_ptr<PendingFetch>> m_fetches;
 };
