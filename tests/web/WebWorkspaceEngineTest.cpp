@@ -22,6 +22,7 @@
 #include <QTest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <QWidget>
 
@@ -250,6 +251,9 @@ TEST_F(WebEngineTest, ConnectPopupOpensCentredAndClosesWithItsPage)
     WebPopup *popup = web->popups().first();
     EXPECT_EQ(popup->window()->windowTitle(), QStringLiteral("Connect Instagram"));
     EXPECT_EQ(popup->window()->size(), QSize(640, 760));
+    const QPoint offCentre =
+        popup->window()->frameGeometry().center() - web->webView()->window()->frameGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 2) << "centred on the workspace's window";
     ASSERT_TRUE(zktest::spinUntil([&] { return popup->webView()->page()->url().path() == QStringLiteral("/api/instagram/connect"); }));
     ASSERT_TRUE(zktest::spinUntil([&] {
         return evaluate(popup->webView()->page(), QStringLiteral("!!(window.standin && window.standin.kind === 'connect')")).toBool();
@@ -351,6 +355,20 @@ TEST(ProfileCookiesTest, ReadsNamesHostsAndExpiryOfTheEnginesCookieFile)
     EXPECT_EQ(cookies[1].domain(), QStringLiteral(".sorvane.app"));
 
     EXPECT_TRUE(ProfileCookies::read(zktest::tempDir() + QStringLiteral("/no-such-profile")).isEmpty());
+}
+
+TEST_F(WebEngineTest, APopupClosedJustBeforeTheWorkspaceGoesBeforeItsProfile)
+{
+    signIn();
+    evaluate(web->page(), QStringLiteral("document.getElementById('connect').click(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->popups().size() == 1; }));
+    QStringList gone;
+    QObject::connect(web->popups().first()->webView()->page(), &QObject::destroyed, [&] { gone << QStringLiteral("page"); });
+    QObject::connect(static_cast<QObject *>(web->profile()), &QObject::destroyed, [&] { gone << QStringLiteral("profile"); });
+    web->popups().first()->close(); // the user closes it...
+    EXPECT_TRUE(web->popups().isEmpty());
+    web.reset(); // ...and quits before the event loop runs again
+    EXPECT_EQ(gone, (QStringList{QStringLiteral("page"), QStringLiteral("profile")}));
 }
 
 // ---- A restart: two processes, one profile folder.

@@ -400,9 +400,10 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
 WebWorkspace::~WebWorkspace()
 {
     failAllFetches(QStringLiteral("The web workspace closed."));
-    // Pages go before their profile.
-    for (WebPopup *popup : std::exchange(m_popups, {}))
-        delete popup;
+    // Pages go before their profile: the open pop-ups, and those closed whose
+    // deletion still waits for the event loop.
+    m_popups.clear();
+    qDeleteAll(findChildren<WebPopup *>(Qt::FindDirectChildrenOnly));
     if (m_view) {
         m_view->setPage(nullptr);
         delete m_view;
@@ -532,7 +533,7 @@ void WebWorkspace::handleNewWindow(const QUrl &url, bool userInitiated,
         if (self->m_popups.removeAll(closed) > 0)
             emit self->popupsChanged();
         closed->deleteLater();
-    });
+    }, this);
     m_popups.append(popup);
     popup->place(m_view && m_view->isVisible() ? m_view->window() : nullptr);
     openIn(page);
