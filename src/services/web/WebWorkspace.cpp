@@ -448,6 +448,12 @@ void WebWorkspace::loadURL(const QUrl &url)
         m_page->load(url);
 }
 
+void WebWorkspace::stopLoading()
+{
+    if (m_page)
+        m_page->triggerAction(QWebEnginePage::Stop);
+}
+
 void WebWorkspace::runScript(const QString &script, std::function<void()> done)
 {
     if (!m_page) {
@@ -582,6 +588,7 @@ void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode, con
     // A document loaded again at the same address changes no address.
     if (m_navigating && m_page)
         committed(m_page->url());
+    pageLoaded();
 }
 
 void WebWorkspace::deliverMessage(const QByteArray &text, const QString &senderHost)

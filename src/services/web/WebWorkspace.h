@@ -69,6 +69,7 @@ protected:
     bool hasPageURL() const override;
     std::optional<QString> engineVersion() const override;
     void loadURL(const QUrl &url) override;
+    void stopLoading() override;
     void runScript(const QString &script, std::function<void()> done) override;
     QSizeF pageSize() const override;
     void fetchCookies(std::function<void(const QList<QNetworkCookie> &)> answer) override;
