@@ -293,6 +293,8 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     : WebWorkspaceModel(std::move(baseURL), nullptr, parent), m_options(std::move(options))
 {
     registerSchemes();
+    // Built once: pop-ups opened later get the same configuration as the page.
+    m_bootScript = BootScript::script();
     m_clickToken = QString::number(QRandomGenerator::system()->generate64(), 36) +
                    QString::number(QRandomGenerator::system()->generate64(), 36);
 
@@ -422,7 +424,7 @@ void WebWorkspace::installScripts(QWebEnginePage *page, bool withFetchPort)
     QWebEngineScriptCollection &scripts = page->scripts();
     scripts.insert(makeScript(QStringLiteral("zephyl-message-port"), QString::fromLatin1(kMessagePortScript),
                               QWebEngineScript::MainWorld, true));
-    scripts.insert(makeScript(QStringLiteral("zephyl-mac"), BootScript::script(), QWebEngineScript::MainWorld, false));
+    scripts.insert(makeScript(QStringLiteral("zephyl-mac"), m_bootScript, QWebEngineScript::MainWorld, false));
     if (withFetchPort) {
         const QString source = readResource(QStringLiteral(":/qtwebchannel/qwebchannel.js")) + u'\n' +
                                QString::fromLatin1(kFetchPortScript).arg(json(m_clickToken));

@@ -94,6 +94,7 @@ private:
     void installScripts(QWebEnginePage *page, bool withFetchPort);
 
     Options m_options;
+    QString m_bootScript;
     QWebEngineProfile *m_profile = nullptr;
     WorkspacePage *m_page = nullptr;
     QPointer<QWebEngineView> m_view;
