@@ -210,6 +210,24 @@ private:
     QPointer<WebWorkspace> m_owner;
 };
 
+// The page of a connect pop-up. The service's rules do not apply inside it, but
+// an address the engine cannot load leaves for the desktop only from the
+// pop-up's own page and never for a local scheme (the engine asks for a click).
+class PopupPage final : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame) override
+    {
+        const QString scheme = url.scheme().toLower();
+        if (scheme.isEmpty() || scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+            scheme == QLatin1String("about") || scheme == QLatin1String("blob") || scheme == QLatin1String("data"))
+            return true;
+        return isMainFrame && WebRules::mayHandOverScheme(scheme);
+    }
+};
+
 // Receives the page's messages; it holds the workspace weakly.
 class MessagePort final : public QWebEngineUrlSchemeHandler {
 public:
@@ -531,7 +549,7 @@ void WebWorkspace::handleNewWindow(const QUrl &url, bool userInitiated,
         return;
     case WebRules::PopupVerdict::connectWindow: break;
     }
-    auto *page = new QWebEnginePage(m_profile);
+    auto *page = new PopupPage(m_profile);
     page->setBackgroundColor(QColor(11, 11, 11));
     installScripts(page, false);
     QPointer<WebWorkspace> self(this);
