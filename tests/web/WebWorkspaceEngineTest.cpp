@@ -371,6 +371,26 @@ TEST_F(WebEngineTest, APopupClosedJustBeforeTheWorkspaceGoesBeforeItsProfile)
     EXPECT_EQ(gone, (QStringList{QStringLiteral("page"), QStringLiteral("profile")}));
 }
 
+TEST_F(WebEngineTest, KeepingTypedTextCompletesWhateverBecomesOfThePage)
+{
+    int done = 0;
+    web->preserveUnsentText([&] { ++done; });
+    EXPECT_TRUE(zktest::spinUntil([&] { return done == 1; })) << "no page yet";
+
+    signIn();
+    web->preserveUnsentText([&] { ++done; });
+    EXPECT_TRUE(zktest::spinUntil([&] { return done == 2; })) << "the page ran it";
+
+    // The page's process dies with the script under way: the caller, which may
+    // be waiting to restart the application, still hears back, once.
+    ::kill(pid_t(web->page()->renderProcessPid()), SIGKILL);
+    web->preserveUnsentText([&] { ++done; });
+    EXPECT_TRUE(zktest::spinUntil([&] { return done == 3; }));
+    ASSERT_TRUE(waitForPhase(Phase::Kind::workspace));
+    QTest::qWait(200);
+    EXPECT_EQ(done, 3);
+}
+
 // ---- A restart: two processes, one profile folder.
 //
 // The parent serves the stand-in; each child is this executable running one of

@@ -369,6 +369,7 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this](auto, int) {
         failAllFetches(QStringLiteral("The page's process ended."));
+        releaseScriptWaiters();
         QTimer::singleShot(0, this, [this] { contentProcessEnded(); });
     });
     connect(m_page, &QWebEnginePage::featurePermissionRequested, this,
@@ -420,6 +421,7 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
 WebWorkspace::~WebWorkspace()
 {
     failAllFetches(QStringLiteral("The web workspace closed."));
+    releaseScriptWaiters();
     // Pages go before their profile: the open pop-ups, and those closed whose
     // deletion still waits for the event loop.
     m_popups.clear();
@@ -481,10 +483,29 @@ void WebWorkspace::runScript(const QString &script, std::function<void()> done)
             done();
         return;
     }
-    m_page->runJavaScript(script, QWebEngineScript::MainWorld, [done = std::move(done)](const QVariant &) {
-        if (done)
-            done();
+    if (!done) {
+        m_page->runJavaScript(script, QWebEngineScript::MainWorld);
+        return;
+    }
+    // The engine drops the answer of a script whose document or process goes
+    // away; the waiter is then told by the event that ended the document.
+    auto waiter = std::make_shared<std::function<void()>>(std::move(done));
+    m_scriptWaiters.append(waiter);
+    QPointer<WebWorkspace> self(this);
+    m_page->runJavaScript(script, QWebEngineScript::MainWorld, [self, waiter](const QVariant &) {
+        if (self)
+            self->m_scriptWaiters.removeAll(waiter);
+        if (auto call = std::exchange(*waiter, {}))
+            call();
     });
+}
+
+void WebWorkspace::releaseScriptWaiters()
+{
+    for (const auto &waiter : std::exchange(m_scriptWaiters, {})) {
+        if (auto call = std::exchange(*waiter, {}))
+            call();
+    }
 }
 
 QSizeF WebWorkspace::pageSize() const { return m_view ? QSizeF(m_view->size()) : QSizeF(); }
@@ -569,8 +590,9 @@ void WebWorkspace::handleNewWindow(const QUrl &url, bool userInitiated,
 void WebWorkspace::committed(const QUrl &url)
 {
     m_navigating = false;
-    // Fetches of the document that was left never answer.
+    // Fetches and scripts of the document that was left never answer.
     failAllFetches(QStringLiteral("The page moved on before the answer arrived."));
+    releaseScriptWaiters();
     pageCommitted(url);
 }
 
@@ -596,6 +618,7 @@ void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode, con
         if (domain != QWebEngineLoadingInfo::HttpStatusCodeDomain) {
             m_navigating = false;
             failAllFetches(QStringLiteral("The page moved on before the answer arrived."));
+            releaseScriptWaiters();
             const bool offline = domain == QWebEngineLoadingInfo::ConnectionErrorDomain ||
                                  domain == QWebEngineLoadingInfo::DnsErrorDomain;
             loadFailed(errorCode, offline ? L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now.")

@@ -91,6 +91,7 @@ private:
     void noteClick(const QString &token, const QUrl &href);
     void finishFetch(const QString &id, std::optional<Response> response, std::exception_ptr error);
     void failAllFetches(const QString &why);
+    void releaseScriptWaiters();
     void installScripts(QWebEnginePage *page, bool withFetchPort);
 
     Options m_options;
@@ -111,4 +112,6 @@ private:
     // store reports (it lists nothing it loads from disk).
     QList<QNetworkCookie> m_cookies;
     QHash<QString, std::shared_ptr<PendingFetch>> m_fetches;
+    // Completions of scripts still running in the page.
+    QList<std::shared_ptr<std::function<void()>>> m_scriptWaiters;
 };
