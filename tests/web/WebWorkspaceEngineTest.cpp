@@ -180,6 +180,21 @@ TEST_F(WebEngineTest, BootScriptRunsFirstAndMessagesMovePhaseAndReportTheAccount
                                                web->phase().kind == Phase::Kind::workspace; }));
 }
 
+TEST_F(WebEngineTest, MessagesPostedJustBeforeThePageLeavesAllArriveInOrder)
+{
+    signIn();
+    QStringList ids;
+    web->onPublication = [&](const WebWorkspaceModel::PublicationEvent &e) { ids << e.id; };
+    evaluate(web->page(), QStringLiteral(
+        "for (var i = 0; i < 10; i++) window.standin.post({type: 'publication', id: 'p' + i, status: 'queued'});"
+        "location.assign('/instagram'); true"));
+    EXPECT_TRUE(zktest::spinUntil([&] { return ids.size() == 10; }, 5s)) << ids.size() << " arrived";
+    QStringList expected;
+    for (int i = 0; i < 10; ++i)
+        expected << QStringLiteral("p%1").arg(i);
+    EXPECT_EQ(ids, expected);
+}
+
 TEST_F(WebEngineTest, MessagesOfTheFramedForeignPageAreDropped)
 {
     QStringList refused;

@@ -59,27 +59,23 @@ QString json(const QJsonValue &value)
 }
 
 // In every frame, before the page's scripts: the handler the page posts to,
-// under the name its original engine gives it. Messages leave one at a time, in
-// order, as requests of the bridge scheme; the engine stamps each request with
-// the origin of the frame that made it, which the application checks.
+// under the name its original engine gives it. Each message leaves as a request
+// of the bridge scheme before postMessage returns, so messages keep their order
+// and none is lost to a navigation the page starts right after posting; the
+// engine stamps each request with the origin of the frame that made it, which
+// the application checks.
 const char *kMessagePortScript = R"JS((function () {
   var XHR = window.XMLHttpRequest, open = XHR.prototype.open, send = XHR.prototype.send;
   var stringify = JSON.stringify, encode = encodeURIComponent;
-  var queue = [], busy = false;
-  function pump() {
-    if (busy || queue.length === 0) return;
-    busy = true;
-    var request = new XHR();
-    open.call(request, 'GET', 'zephyl-bridge:message?m=' + encode(queue.shift()));
-    request.onloadend = function () { busy = false; pump(); };
-    try { send.call(request); } catch (e) { busy = false; pump(); }
-  }
   var handler = Object.freeze({ postMessage: function (body) {
     var text;
     try { text = stringify(body); } catch (e) { return; }
     if (typeof text !== 'string') return;
-    queue.push(text);
-    pump();
+    try {
+      var request = new XHR();
+      open.call(request, 'GET', 'zephyl-bridge:message?m=' + encode(text), false);
+      send.call(request);
+    } catch (e) {}
   } });
   var webkit = window.webkit || {};
   try {
