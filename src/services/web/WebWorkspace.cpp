@@ -152,6 +152,14 @@ bool sameAddress(const QUrl &a, const QUrl &b)
            b.adjusted(QUrl::NormalizePathSegments | QUrl::StripTrailingSlash);
 }
 
+// What each profile folder's store held when its last workspace in this
+// process closed: newer than the engine's file, which it writes in batches.
+QHash<QString, QList<QNetworkCookie>> &lastCookies()
+{
+    static QHash<QString, QList<QNetworkCookie>> cookies;
+    return cookies;
+}
+
 } // namespace
 
 // ---- The pieces the engine calls into
@@ -322,7 +330,8 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
 
     // What the profile kept from earlier runs, read before the engine opens the
     // file; the store's own signals add what changes from here on.
-    m_cookies = ProfileCookies::read(storage);
+    m_storagePath = storage;
+    m_cookies = lastCookies().contains(storage) ? lastCookies().value(storage) : ProfileCookies::read(storage);
 
     m_profile = new QWebEngineProfile(m_options.storageName, this);
     m_profile->setPersistentStoragePath(storage);
@@ -416,6 +425,7 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
 
 WebWorkspace::~WebWorkspace()
 {
+    lastCookies().insert(m_storagePath, m_cookies);
     failAllFetches(QStringLiteral("The web workspace closed."));
     releaseScriptWaiters();
     // Pages go before their profile: the open pop-ups, and those closed whose

@@ -111,6 +111,7 @@ private:
     // The profile's cookies: those kept from earlier runs, then every change the
     // store reports (it lists nothing it loads from disk).
     QList<QNetworkCookie> m_cookies;
+    QString m_storagePath;
     QHash<QString, std::shared_ptr<PendingFetch>> m_fetches;
     // Completions of scripts still running in the page.
     QList<std::shared_ptr<std::function<void()>>> m_scriptWaiters;
