@@ -105,6 +105,15 @@ TEST(WebRules, PopupsOnlyForTheConnectPaths)
     EXPECT_EQ(decidePopup(kBase, QUrl(), true), P::none);
     EXPECT_EQ(decidePopup(kBase, QUrl(QStringLiteral("file:///home")), true), P::none);
     EXPECT_EQ(decidePopup(kBase, QUrl(QStringLiteral("mailto:a@b.c")), false), P::none);
+    EXPECT_EQ(decidePopup(kBase, QUrl(QStringLiteral("mailto:a@b.c")), true), P::openExternally);
+    EXPECT_EQ(decidePopup(kBase, QUrl(QStringLiteral("smb://server/share")), true), P::none);
+
+    // What may leave for the desktop at all, pop-ups' own pages included.
+    EXPECT_TRUE(mayHandOverScheme(QStringLiteral("mailto")));
+    EXPECT_TRUE(mayHandOverScheme(QStringLiteral("TEL")));
+    for (const char *local : {"file", "FILE", "smb", "sftp", "nfs", "qrc", "javascript", "view-source", "sorvane",
+                              "about", "data", "blob", "http", "https", ""})
+        EXPECT_FALSE(mayHandOverScheme(QString::fromLatin1(local))) << local;
 }
 
 TEST(WebRules, CommitsPermissionsAndFailures)

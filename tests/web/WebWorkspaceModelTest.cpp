@@ -39,6 +39,7 @@ public:
     {
     }
     QList<QUrl> loads;
+    int stops = 0;
     QStringList scripts;
     QList<QNetworkCookie> cookies;
     bool holdCookies = false;
@@ -56,6 +57,7 @@ protected:
     bool hasPageURL() const override { return !loads.isEmpty(); }
     std::optional<QString> engineVersion() const override { return QStringLiteral("102.0.5005.177"); }
     void loadURL(const QUrl &url) override { loads << url; }
+    void stopLoading() override { ++stops; }
     void runScript(const QString &script, std::function<void()> done) override
     {
         scripts << script;
@@ -254,7 +256,7 @@ TEST_F(WebWorkspaceModelTest, TheEarliestReadinessDeadlineStands)
     web->markWorkspaceReady(6);
     clock.advance(700ms);
     EXPECT_TRUE(web->workspaceReady());
-    EXPECT_EQ(clock.pending(), 1u) << "only the attention timer is left";
+    EXPECT_EQ(clock.pending(), 2u) << "the attention timer and the entry load's deadline; no readiness task is left";
 }
 
 TEST_F(WebWorkspaceModelTest, PublicationsPassOncePerStatus)
@@ -363,4 +365,30 @@ TEST_F(WebWorkspaceModelTest, CalmIsSentOnChangeAndLinesWaitForReadiness)
     web->contentProcessEnded();
     EXPECT_EQ(web->phase(), Phase::loading());
     EXPECT_FALSE(web->workspaceReady());
+}
+
+TEST_F(WebWorkspaceModelTest, APageThatNeverAnswersFailsAfterSixtySeconds)
+{
+    web->start();
+    ASSERT_EQ(web->loads.size(), 1);
+    clock.advance(59'999ms);
+    EXPECT_EQ(web->phase(), Phase::loading());
+    clock.advance(1ms);
+    EXPECT_EQ(web->phase(), Phase::failed(QStringLiteral("No connection to sorvane.app right now.")));
+    EXPECT_EQ(web->stops, 1) << "the silent load is stopped";
+
+    // The retry's page commits in time: no failure follows it.
+    web->retry();
+    clock.advance(1s);
+    web->pageCommitted(QUrl(QStringLiteral("https://www.sorvane.app/signin?return_to=%2Finstagram")));
+    clock.advance(2min);
+    EXPECT_EQ(web->phase(), Phase::signIn());
+    EXPECT_EQ(web->stops, 1);
+
+    // A failure reported by the engine stands alone.
+    web->openEntry();
+    web->loadFailed(-105, QStringLiteral("no host"));
+    clock.advance(2min);
+    EXPECT_EQ(web->phase(), Phase::failed(QStringLiteral("no host")));
+    EXPECT_EQ(web->stops, 1);
 }

@@ -44,13 +44,20 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     QCommandLineOption serviceOption(QStringLiteral("service"), QStringLiteral("Open this service origin instead."),
                                      QStringLiteral("URL"));
+    QCommandLineOption trustOption(QStringLiteral("trust-standin"),
+                                   QStringLiteral("With --service on 127.0.0.1 or localhost: trust the certificate of a "
+                                                  "separate 'zephyl-standin --https'."));
     parser.addOption(serviceOption);
+    parser.addOption(trustOption);
     parser.process(app);
 
     Standin::Server server;
     WebWorkspace::Options options;
     options.storageName = QStringLiteral("zephyl-webwindow");
     QUrl origin(parser.value(serviceOption));
+    // The workspace accepts this certificate for loopback hosts only.
+    if (parser.isSet(trustOption))
+        options.trustedCertificate = Standin::webCertificate();
     if (!parser.isSet(serviceOption)) {
         server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
         if (Standin::startSecure(server) == 0) {

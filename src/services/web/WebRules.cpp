@@ -91,6 +91,14 @@ bool isLocalScheme(const QString &scheme)
 }
 } // namespace
 
+bool mayHandOverScheme(const QString &scheme)
+{
+    const QString s = scheme.toLower();
+    return !s.isEmpty() && !isLocalScheme(s) && s != QLatin1String("sorvane") && s != QLatin1String("about") &&
+           s != QLatin1String("blob") && s != QLatin1String("data") && s != QLatin1String("http") &&
+           s != QLatin1String("https");
+}
+
 NavigationVerdict decideNavigation(const QUrl &baseURL, const NavigationAction &action)
 {
     const QUrl &url = action.url;
@@ -104,7 +112,7 @@ NavigationVerdict decideNavigation(const QUrl &baseURL, const NavigationAction &
             return NavigationVerdict::cancel;
         // Other schemes (mail, telephone) go to the desktop only when the user
         // followed such a link in the main page; frames and scripts get nothing.
-        if (action.mainFrame && action.userStarted && !isLocalScheme(scheme))
+        if (action.mainFrame && action.userStarted && mayHandOverScheme(scheme))
             return NavigationVerdict::openExternally;
         return NavigationVerdict::cancel;
     }
@@ -132,8 +140,7 @@ PopupVerdict decidePopup(const QUrl &baseURL, const QUrl &url, bool userStarted)
     if (web)
         return PopupVerdict::openExternally;
     // A window for another scheme is the same hand-over as a link to it.
-    if (userStarted && !scheme.isEmpty() && !isLocalScheme(scheme) && scheme != QLatin1String("sorvane") &&
-        scheme != QLatin1String("about") && scheme != QLatin1String("blob") && scheme != QLatin1String("data"))
+    if (userStarted && mayHandOverScheme(scheme))
         return PopupVerdict::openExternally;
     return PopupVerdict::none;
 }

@@ -36,6 +36,11 @@ bool belongsInBrowser(const QString &path);
 // Paths that may open as a pop-up window (connecting an Instagram account).
 bool isConnectPath(const QString &path);
 
+// Whether an address of a scheme the view does not load itself may go to the
+// desktop at all: never a local scheme (files, shares, the engine's own), never
+// the application's own "sorvane".
+bool mayHandOverScheme(const QString &scheme);
+
 struct NavigationAction {
     QUrl url;
     bool mainFrame = true;

@@ -6,6 +6,7 @@
 #include "design/ServiceDomain.h"
 #include "services/AsyncSupport.h"
 #include "services/web/BootScript.h"
+#include "services/web/ProfileCookies.h"
 #include "services/web/WebPopup.h"
 #include "services/web/WebRules.h"
 #include "services/web/WebTransportError.h"
@@ -58,27 +59,23 @@ QString json(const QJsonValue &value)
 }
 
 // In every frame, before the page's scripts: the handler the page posts to,
-// under the name its original engine gives it. Messages leave one at a time, in
-// order, as requests of the bridge scheme; the engine stamps each request with
-// the origin of the frame that made it, which the application checks.
+// under the name its original engine gives it. Each message leaves as a request
+// of the bridge scheme before postMessage returns, so messages keep their order
+// and none is lost to a navigation the page starts right after posting; the
+// engine stamps each request with the origin of the frame that made it, which
+// the application checks.
 const char *kMessagePortScript = R"JS((function () {
   var XHR = window.XMLHttpRequest, open = XHR.prototype.open, send = XHR.prototype.send;
   var stringify = JSON.stringify, encode = encodeURIComponent;
-  var queue = [], busy = false;
-  function pump() {
-    if (busy || queue.length === 0) return;
-    busy = true;
-    var request = new XHR();
-    open.call(request, 'GET', 'zephyl-bridge:message?m=' + encode(queue.shift()));
-    request.onloadend = function () { busy = false; pump(); };
-    try { send.call(request); } catch (e) { busy = false; pump(); }
-  }
   var handler = Object.freeze({ postMessage: function (body) {
     var text;
     try { text = stringify(body); } catch (e) { return; }
     if (typeof text !== 'string') return;
-    queue.push(text);
-    pump();
+    try {
+      var request = new XHR();
+      open.call(request, 'GET', 'zephyl-bridge:message?m=' + encode(text), false);
+      send.call(request);
+    } catch (e) {}
   } });
   var webkit = window.webkit || {};
   try {
@@ -155,6 +152,14 @@ bool sameAddress(const QUrl &a, const QUrl &b)
            b.adjusted(QUrl::NormalizePathSegments | QUrl::StripTrailingSlash);
 }
 
+// What each profile folder's store held when its last workspace in this
+// process closed: newer than the engine's file, which it writes in batches.
+QHash<QString, QList<QNetworkCookie>> &lastCookies()
+{
+    static QHash<QString, QList<QNetworkCookie>> cookies;
+    return cookies;
+}
+
 } // namespace
 
 // ---- The pieces the engine calls into
@@ -207,6 +212,24 @@ protected:
 
 private:
     QPointer<WebWorkspace> m_owner;
+};
+
+// The page of a connect pop-up. The service's rules do not apply inside it, but
+// an address the engine cannot load leaves for the desktop only from the
+// pop-up's own page and never for a local scheme (the engine asks for a click).
+class PopupPage final : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame) override
+    {
+        const QString scheme = url.scheme().toLower();
+        if (scheme.isEmpty() || scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+            scheme == QLatin1String("about") || scheme == QLatin1String("blob") || scheme == QLatin1String("data"))
+            return true;
+        return isMainFrame && WebRules::mayHandOverScheme(scheme);
+    }
 };
 
 // Receives the page's messages; it holds the workspace weakly.
@@ -292,6 +315,8 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     : WebWorkspaceModel(std::move(baseURL), nullptr, parent), m_options(std::move(options))
 {
     registerSchemes();
+    // Built once: pop-ups opened later get the same configuration as the page.
+    m_bootScript = BootScript::script();
     m_clickToken = QString::number(QRandomGenerator::system()->generate64(), 36) +
                    QString::number(QRandomGenerator::system()->generate64(), 36);
 
@@ -303,8 +328,16 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     QFile::setPermissions(dataRoot + QStringLiteral("/QtWebEngine"), ownerOnly);
     QFile::setPermissions(storage, ownerOnly);
 
+    // What the profile kept from earlier runs, read before the engine opens the
+    // file; the store's own signals add what changes from here on.
+    m_storagePath = storage;
+    m_cookies = lastCookies().contains(storage) ? lastCookies().value(storage) : ProfileCookies::read(storage);
+
     m_profile = new QWebEngineProfile(m_options.storageName, this);
     m_profile->setPersistentStoragePath(storage);
+    // The page's cookies outlive the run, a session cookie without an expiry date
+    // included, so a restart finds the user signed in.
+    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
     m_profile->setHttpUserAgent(m_profile->httpUserAgent() + u' ' + BootScript::userAgentName(Bundle::shared().version()));
     QDir().mkpath(m_profile->cachePath());
     QFile::setPermissions(m_profile->cachePath(), ownerOnly);
@@ -316,13 +349,10 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     connect(cookies, &QWebEngineCookieStore::cookieAdded, this, [this](const QNetworkCookie &cookie) {
         m_cookies.removeIf([&](const QNetworkCookie &c) { return c.hasSameIdentifier(cookie); });
         m_cookies.append(cookie);
-        if (!m_cookiesKnown)
-            QTimer::singleShot(0, this, &WebWorkspace::cookiesSettled);
     });
     connect(cookies, &QWebEngineCookieStore::cookieRemoved, this, [this](const QNetworkCookie &cookie) {
         m_cookies.removeIf([&](const QNetworkCookie &c) { return c.hasSameIdentifier(cookie); });
     });
-    cookies->loadAllCookies();
 
     m_page = new WorkspacePage(m_profile, this);
     m_page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
@@ -337,15 +367,14 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
         handleLoading(int(info.status()), int(info.errorDomain()), info.errorCode(), info.errorString());
     });
     connect(m_page, &QWebEnginePage::urlChanged, this, [this](const QUrl &url) {
-        // The address changes when a new document commits; while no load runs it
-        // is the page moving within itself, which commits nothing.
-        if (m_loading && !m_committedThisLoad) {
-            m_committedThisLoad = true;
-            pageCommitted(url);
-        }
+        // The address changes when an allowed navigation's new document commits;
+        // without one it is the page moving within itself, which commits nothing.
+        if (m_navigating)
+            committed(url);
     });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this](auto, int) {
         failAllFetches(QStringLiteral("The page's process ended."));
+        releaseScriptWaiters();
         QTimer::singleShot(0, this, [this] { contentProcessEnded(); });
     });
     connect(m_page, &QWebEnginePage::featurePermissionRequested, this,
@@ -396,10 +425,13 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
 
 WebWorkspace::~WebWorkspace()
 {
+    lastCookies().insert(m_storagePath, m_cookies);
     failAllFetches(QStringLiteral("The web workspace closed."));
-    // Pages go before their profile.
-    for (WebPopup *popup : std::exchange(m_popups, {}))
-        delete popup;
+    releaseScriptWaiters();
+    // Pages go before their profile: the open pop-ups, and those closed whose
+    // deletion still waits for the event loop.
+    m_popups.clear();
+    qDeleteAll(findChildren<WebPopup *>(Qt::FindDirectChildrenOnly));
     if (m_view) {
         m_view->setPage(nullptr);
         delete m_view;
@@ -418,7 +450,7 @@ void WebWorkspace::installScripts(QWebEnginePage *page, bool withFetchPort)
     QWebEngineScriptCollection &scripts = page->scripts();
     scripts.insert(makeScript(QStringLiteral("zephyl-message-port"), QString::fromLatin1(kMessagePortScript),
                               QWebEngineScript::MainWorld, true));
-    scripts.insert(makeScript(QStringLiteral("zephyl-mac"), BootScript::script(), QWebEngineScript::MainWorld, false));
+    scripts.insert(makeScript(QStringLiteral("zephyl-mac"), m_bootScript, QWebEngineScript::MainWorld, false));
     if (withFetchPort) {
         const QString source = readResource(QStringLiteral(":/qtwebchannel/qwebchannel.js")) + u'\n' +
                                QString::fromLatin1(kFetchPortScript).arg(json(m_clickToken));
@@ -444,6 +476,12 @@ void WebWorkspace::loadURL(const QUrl &url)
         m_page->load(url);
 }
 
+void WebWorkspace::stopLoading()
+{
+    if (m_page)
+        m_page->triggerAction(QWebEnginePage::Stop);
+}
+
 void WebWorkspace::runScript(const QString &script, std::function<void()> done)
 {
     if (!m_page) {
@@ -451,35 +489,36 @@ void WebWorkspace::runScript(const QString &script, std::function<void()> done)
             done();
         return;
     }
-    m_page->runJavaScript(script, QWebEngineScript::MainWorld, [done = std::move(done)](const QVariant &) {
-        if (done)
-            done();
+    if (!done) {
+        m_page->runJavaScript(script, QWebEngineScript::MainWorld);
+        return;
+    }
+    // The engine drops the answer of a script whose document or process goes
+    // away; the waiter is then told by the event that ended the document.
+    auto waiter = std::make_shared<std::function<void()>>(std::move(done));
+    m_scriptWaiters.append(waiter);
+    QPointer<WebWorkspace> self(this);
+    m_page->runJavaScript(script, QWebEngineScript::MainWorld, [self, waiter](const QVariant &) {
+        if (self)
+            self->m_scriptWaiters.removeAll(waiter);
+        if (auto call = std::exchange(*waiter, {}))
+            call();
     });
+}
+
+void WebWorkspace::releaseScriptWaiters()
+{
+    for (const auto &waiter : std::exchange(m_scriptWaiters, {})) {
+        if (auto call = std::exchange(*waiter, {}))
+            call();
+    }
 }
 
 QSizeF WebWorkspace::pageSize() const { return m_view ? QSizeF(m_view->size()) : QSizeF(); }
 
 void WebWorkspace::fetchCookies(std::function<void(const QList<QNetworkCookie> &)> answer)
 {
-    if (m_cookiesKnown) {
-        answer(m_cookies);
-        return;
-    }
-    // The store reports what it holds as a burst of additions and never says it
-    // is done; a store with nothing in it says nothing at all.
-    m_cookieWaiters.append(std::move(answer));
-    m_profile->cookieStore()->loadAllCookies();
-    if (!m_cookieSettle)
-        m_cookieSettle = Clock::shared().after(std::chrono::milliseconds(400), [this] { cookiesSettled(); });
-}
-
-void WebWorkspace::cookiesSettled()
-{
-    m_cookiesKnown = true;
-    m_cookieSettle.reset();
-    const auto waiters = std::exchange(m_cookieWaiters, {});
-    for (const auto &waiter : waiters)
-        waiter(m_cookies);
+    answer(m_cookies);
 }
 
 bool WebWorkspace::applicationActive() const
@@ -500,7 +539,12 @@ bool WebWorkspace::acceptNavigation(const QUrl &url, int type, bool mainFrame)
         m_lastClick = QUrl();
     }
     switch (WebRules::decideNavigation(baseURL(), {url, mainFrame, userStarted})) {
-    case WebRules::NavigationVerdict::allow: return true;
+    case WebRules::NavigationVerdict::allow:
+        // Every new document of the main frame passes here (a move within the
+        // page does not); the engine does not always report the load's start.
+        if (mainFrame)
+            m_navigating = true;
+        return true;
     case WebRules::NavigationVerdict::cancel: return false;
     case WebRules::NavigationVerdict::openEntry:
         QTimer::singleShot(0, this, [this] { openEntry(); });
@@ -532,7 +576,7 @@ void WebWorkspace::handleNewWindow(const QUrl &url, bool userInitiated,
         return;
     case WebRules::PopupVerdict::connectWindow: break;
     }
-    auto *page = new QWebEnginePage(m_profile);
+    auto *page = new PopupPage(m_profile);
     page->setBackgroundColor(QColor(11, 11, 11));
     installScripts(page, false);
     QPointer<WebWorkspace> self(this);
@@ -542,32 +586,45 @@ void WebWorkspace::handleNewWindow(const QUrl &url, bool userInitiated,
         if (self->m_popups.removeAll(closed) > 0)
             emit self->popupsChanged();
         closed->deleteLater();
-    });
+    }, this);
     m_popups.append(popup);
     popup->place(m_view && m_view->isVisible() ? m_view->window() : nullptr);
     openIn(page);
     emit popupsChanged();
 }
 
+void WebWorkspace::committed(const QUrl &url)
+{
+    m_navigating = false;
+    // Fetches and scripts of the document that was left never answer.
+    failAllFetches(QStringLiteral("The page moved on before the answer arrived."));
+    releaseScriptWaiters();
+    pageCommitted(url);
+}
+
 void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode, const QString &errorString)
 {
     switch (QWebEngineLoadingInfo::LoadStatus(status)) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
-        m_loading = true;
-        m_committedThisLoad = false;
-        // Fetches of the document being left never answer.
-        failAllFetches(QStringLiteral("The page moved on before the answer arrived."));
-        return;
     case QWebEngineLoadingInfo::LoadStoppedStatus:
-        m_loading = false;
         return;
     case QWebEngineLoadingInfo::LoadSucceededStatus:
         break;
-    case QWebEngineLoadingInfo::LoadFailedStatus:
-        // The service's own error pages (an HTTP status) show as pages do.
-        if (QWebEngineLoadingInfo::ErrorDomain(errorDomain) != QWebEngineLoadingInfo::HttpErrorDomain) {
-            m_loading = false;
-            const auto domain = QWebEngineLoadingInfo::ErrorDomain(errorDomain);
+    case QWebEngineLoadingInfo::LoadFailedStatus: {
+        const auto domain = QWebEngineLoadingInfo::ErrorDomain(errorDomain);
+        // A load that ends without any error is the page's process going away;
+        // its recovery reopens the entry page, with no failure page between.
+        if (domain == QWebEngineLoadingInfo::NoErrorDomain) {
+            m_navigating = false;
+            return;
+        }
+        // An HTTP status is the service's answer: its page shows as pages do.
+        // Every other domain (a connection, a certificate, a broken answer) is
+        // a failure of the load, whose error page replaces the document.
+        if (domain != QWebEngineLoadingInfo::HttpStatusCodeDomain) {
+            m_navigating = false;
+            failAllFetches(QStringLiteral("The page moved on before the answer arrived."));
+            releaseScriptWaiters();
             const bool offline = domain == QWebEngineLoadingInfo::ConnectionErrorDomain ||
                                  domain == QWebEngineLoadingInfo::DnsErrorDomain;
             loadFailed(errorCode, offline ? L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now.")
@@ -576,11 +633,11 @@ void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode, con
         }
         break;
     }
-    m_loading = false;
-    if (!m_committedThisLoad && m_page) {
-        m_committedThisLoad = true;
-        pageCommitted(m_page->url());
     }
+    // A document loaded again at the same address changes no address.
+    if (m_navigating && m_page)
+        committed(m_page->url());
+    pageLoaded();
 }
 
 void WebWorkspace::deliverMessage(const QByteArray &text, const QString &senderHost)

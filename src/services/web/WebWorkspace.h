@@ -69,6 +69,7 @@ protected:
     bool hasPageURL() const override;
     std::optional<QString> engineVersion() const override;
     void loadURL(const QUrl &url) override;
+    void stopLoading() override;
     void runScript(const QString &script, std::function<void()> done) override;
     QSizeF pageSize() const override;
     void fetchCookies(std::function<void(const QList<QNetworkCookie> &)> answer) override;
@@ -85,14 +86,16 @@ private:
     bool acceptNavigation(const QUrl &url, int type, bool mainFrame);
     void handleNewWindow(const QUrl &url, bool userInitiated, const std::function<void(QWebEnginePage *)> &openIn);
     void handleLoading(int status, int errorDomain, int errorCode, const QString &errorString);
+    void committed(const QUrl &url);
     void deliverMessage(const QByteArray &json, const QString &senderHost);
     void noteClick(const QString &token, const QUrl &href);
     void finishFetch(const QString &id, std::optional<Response> response, std::exception_ptr error);
     void failAllFetches(const QString &why);
+    void releaseScriptWaiters();
     void installScripts(QWebEnginePage *page, bool withFetchPort);
-    void cookiesSettled();
 
     Options m_options;
+    QString m_bootScript;
     QWebEngineProfile *m_profile = nullptr;
     WorkspacePage *m_page = nullptr;
     QPointer<QWebEngineView> m_view;
@@ -103,12 +106,13 @@ private:
     QString m_clickToken;
     QUrl m_lastClick;
     QElapsedTimer m_lastClickAge;
-    bool m_loading = false;
-    bool m_committedThisLoad = false;
-    // Cookies as the profile reported them; the store has no "list all" call.
+    // A new document of the main frame was allowed and has not committed yet.
+    bool m_navigating = false;
+    // The profile's cookies: those kept from earlier runs, then every change the
+    // store reports (it lists nothing it loads from disk).
     QList<QNetworkCookie> m_cookies;
-    bool m_cookiesKnown = false;
-    QList<std::function<void(const QList<QNetworkCookie> &)>> m_cookieWaiters;
-    std::unique_ptr<Clock::Timer> m_cookieSettle;
+    QString m_storagePath;
     QHash<QString, std::shared_ptr<PendingFetch>> m_fetches;
+    // Completions of scripts still running in the page.
+    QList<std::shared_ptr<std::function<void()>>> m_scriptWaiters;
 };

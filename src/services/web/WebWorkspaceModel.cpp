@@ -2,6 +2,7 @@
 
 #include "base/DefaultsStore.h"
 #include "design/L10n.h"
+#include "design/ServiceDomain.h"
 #include "services/web/PageMessage.h"
 #include "services/web/WebRules.h"
 
@@ -46,6 +47,7 @@ WebWorkspaceModel::~WebWorkspaceModel()
 {
     m_attention.reset();
     m_readyFallback.reset();
+    m_loadDeadline.reset();
     m_momentTimer.reset();
     m_greetingTimer.reset();
 }
@@ -96,6 +98,7 @@ void WebWorkspaceModel::openEntry()
     setWorkspaceReady(false);
     m_readyDue.reset();
     m_readyFallback.reset();
+    m_loadDeadline.reset();
     m_stage->clear();
     const QString host = m_baseURL.host();
     const quint64 generation = ++m_entryGeneration;
@@ -120,6 +123,12 @@ void WebWorkspaceModel::open(const QString &path)
     if (!url.isValid() || path.isEmpty())
         return;
     loadURL(url);
+    // The engine itself waits for a silent server without end.
+    m_loadDeadline = Clock::shared().after(60s, [this] {
+        m_loadDeadline.reset();
+        stopLoading();
+        setPhase(Phase::failed(L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now.")));
+    });
 }
 
 // ---- Lines and poses
@@ -374,6 +383,7 @@ void WebWorkspaceModel::markWorkspaceReady(double secs)
 
 void WebWorkspaceModel::pageCommitted(const QUrl &url)
 {
+    m_loadDeadline.reset();
     switch (WebRules::commitEffect(m_baseURL, url)) {
     case WebRules::CommitEffect::signIn:
         setPhase(Phase::signIn());
@@ -389,10 +399,13 @@ void WebWorkspaceModel::pageCommitted(const QUrl &url)
     }
 }
 
+void WebWorkspaceModel::pageLoaded() { m_loadDeadline.reset(); }
+
 void WebWorkspaceModel::loadFailed(int errorCode, const QString &description)
 {
     if (WebRules::isIgnoredLoadFailure(errorCode))
         return;
+    m_loadDeadline.reset();
     setPhase(Phase::failed(description));
 }
 

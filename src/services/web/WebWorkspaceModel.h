@@ -125,6 +125,8 @@ public:
 
     // What the view reports of its page.
     void pageCommitted(const QUrl &url);
+    // The main frame finished a load with a page (any HTTP status).
+    void pageLoaded();
     void loadFailed(int errorCode, const QString &description);
     void contentProcessEnded();
 
@@ -155,6 +157,8 @@ protected:
     // The engine's version text; none when it cannot be read.
     virtual std::optional<QString> engineVersion() const = 0;
     virtual void loadURL(const QUrl &url) = 0;
+    // Stops the load in progress, if any.
+    virtual void stopLoading() = 0;
     // Runs a script in the main frame of the page's own world; its result and
     // errors are ignored. `done` is called once the script has run or failed.
     virtual void runScript(const QString &script, std::function<void()> done = {}) = 0;
@@ -187,6 +191,8 @@ private:
     bool m_workspaceReady = false;
     std::optional<QDateTime> m_readyDue;
     std::unique_ptr<Clock::Timer> m_readyFallback;
+    // A page of the service that has not answered within its time fails.
+    std::unique_ptr<Clock::Timer> m_loadDeadline;
     std::unique_ptr<Clock::Timer> m_momentTimer;
     std::unique_ptr<Clock::Timer> m_greetingTimer;
     std::unique_ptr<Clock::Timer> m_attention;
