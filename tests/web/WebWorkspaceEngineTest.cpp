@@ -413,7 +413,7 @@ TEST_F(WebEngineTest, AWorkspaceMadeAgainInTheSameProcessFindsTheSession)
     web.reset();
     WebWorkspace::Options options;
     options.storageName = name;
-    options.trustedCertificate = Standin::webCertificate();
+    options.trustedCertificate = Standin::certificate();
     web = std::make_unique<WebWorkspace>(QUrl(Standin::secureOrigin(server)), options);
     server.clearSeen();
     web->start();
@@ -437,7 +437,7 @@ std::unique_ptr<WebWorkspace> restartWorkspace()
 {
     WebWorkspace::Options options;
     options.storageName = qEnvironmentVariable(kRestartProfile);
-    options.trustedCertificate = Standin::webCertificate();
+    options.trustedCertificate = Standin::certificate();
     auto web = std::make_unique<WebWorkspace>(QUrl(qEnvironmentVariable(kRestartOrigin)), options);
     web->webView()->resize(1000, 800);
     web->webView()->show();

@@ -57,7 +57,7 @@ int main(int argc, char **argv)
     QUrl origin(parser.value(serviceOption));
     // The workspace accepts this certificate for loopback hosts only.
     if (parser.isSet(trustOption))
-        options.trustedCertificate = Standin::webCertificate();
+        options.trustedCertificate = Standin::certificate();
     if (!parser.isSet(serviceOption)) {
         server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
         if (Standin::startSecure(server) == 0) {
