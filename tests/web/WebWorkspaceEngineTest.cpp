@@ -417,7 +417,9 @@ TEST_F(WebEngineTest, AWorkspaceMadeAgainInTheSameProcessFindsTheSession)
     web = std::make_unique<WebWorkspace>(QUrl(Standin::secureOrigin(server)), options);
     server.clearSeen();
     web->start();
-    ASSERT_TRUE(zktest::spinUntil([&] { return web->account().has_value(); }));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->account().has_value(); }))
+        << "at " << web->page()->url().toString().toStdString() << ", phase " << int(web->phase().kind) << " "
+        << web->phase().message.toStdString() << ", sign-in pages served: " << server.count(QStringLiteral("/signin"));
     EXPECT_EQ(web->phase(), Phase::workspace());
     EXPECT_EQ(server.count(QStringLiteral("/signin")), 0) << "straight to the workspace";
 }
@@ -453,7 +455,7 @@ QUrl firstLoad(WebWorkspace &web)
             first = info.url();
     });
     web.start();
-    zktest::spinUntil([&] { return !first.isEmpty(); }, 20s);
+    zktest::spinUntil([&] { return !first.isEmpty(); }, 60s);
     return first;
 }
 
@@ -486,11 +488,11 @@ TEST(WebEngineRestart, DISABLED_SignIn)
     EXPECT_EQ(firstLoad(*web).path(), QStringLiteral("/signin"));
     ASSERT_TRUE(zktest::spinUntil([&] {
         return evaluate(web->page(), QStringLiteral("!!(window.standin && window.standin.kind === 'signin')")).toBool();
-    }, 20s));
+    }, 60s));
     evaluate(web->page(), QStringLiteral(
         "var f = document.getElementById('signin'); f.email.value = 'kitty@example.com';"
         "f.password.value = 'meow-meow-meow'; f.requestSubmit(); true"));
-    ASSERT_TRUE(zktest::spinUntil([&] { return web->account().has_value(); }, 20s));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->account().has_value(); }, 60s));
     // A cookie without an expiry date, as a service may set its session.
     evaluate(web->page(), QStringLiteral("document.cookie = 'probe=1; path=/; secure'; true"));
     // Quit as the application does: the workspace goes, then the process ends.
@@ -502,7 +504,7 @@ TEST(WebEngineRestart, DISABLED_Return)
     ASSERT_EQ(qEnvironmentVariable(kRestartRole), QStringLiteral("Return"));
     auto web = restartWorkspace();
     EXPECT_EQ(firstLoad(*web).path(), QStringLiteral("/instagram")) << "the entry choice finds the session cookie";
-    ASSERT_TRUE(zktest::spinUntil([&] { return web->account().has_value(); }, 20s)) << "signed in without a form";
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->account().has_value(); }, 60s)) << "signed in without a form";
     EXPECT_EQ(web->phase(), Phase::workspace());
     EXPECT_TRUE(evaluate(web->page(), QStringLiteral("document.cookie")).toString().contains(QStringLiteral("probe=1")))
         << "a cookie without an expiry date outlives the run too";
