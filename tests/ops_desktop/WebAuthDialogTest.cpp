@@ -11,6 +11,7 @@
 #include "services/ZephylAPI.h"
 
 #include <QWebEnginePage>
+#include <QFileInfo>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <gtest/gtest.h>
@@ -157,6 +158,12 @@ TEST_F(WebAuthDialogTest, ClosingTheWindowEndsAsCancelled)
                                        ephemeral, [ephemeral](WebAuthDialog *dialog) {
                                            // An ephemeral sign-in keeps nothing: an off-the-record profile.
                                            EXPECT_EQ(dialog->view()->page()->profile()->isOffTheRecord(), ephemeral);
+                                           if (!ephemeral) {
+                                               const QFileInfo storage(dialog->view()->page()->profile()->persistentStoragePath());
+                                               EXPECT_TRUE(storage.isDir());
+                                               EXPECT_EQ(storage.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther | QFile::ExeGroup | QFile::ExeOther), QFile::Permissions())
+                                                   << "the kept sign-in profile is the owner's alone";
+                                           }
                                            // The user closes the window once the chooser shows, instead of signing in.
                                            QObject::connect(dialog->view(), &QWebEngineView::loadFinished, dialog,
                                                             [dialog] { dialog->close(); });

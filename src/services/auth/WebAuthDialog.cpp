@@ -7,6 +7,8 @@
 #include <QCoro/QCoroSignal>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
+#include <QDir>
+#include <QFile>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
@@ -72,6 +74,12 @@ WebAuthDialog::WebAuthDialog(QString callbackScheme, bool ephemeral, QWidget *pa
     m_profile = ephemeral ? new QWebEngineProfile(this)
                           : new QWebEngineProfile(QStringLiteral("zephyl-sign-in"), this);
     m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    if (!ephemeral) {
+        // The sign-in cookies are the owner's alone, as the workspace's are.
+        const QString storage = m_profile->persistentStoragePath();
+        QDir().mkpath(storage);
+        QFile::setPermissions(storage, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     if (!QWebEngineUrlScheme::schemeByName(m_scheme.toUtf8()).name().isEmpty())
         m_profile->installUrlSchemeHandler(m_scheme.toUtf8(), new CallbackSchemeHandler(this));
     m_view = new QWebEngineView(this);
