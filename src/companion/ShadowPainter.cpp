@@ -21,18 +21,31 @@ void boxRows(const Plane &in, Plane &out, int r)
 {
     const int w = in.w;
     const quint32 inv = (1u << 16) / quint32(2 * r + 1);
+    // The running sum gains src[x + r] while it is inside and loses src[x - r]
+    // once it is: three stretches of the row, so no test per pixel.
+    const int addEnd = std::max(0, w - r); // x + r < w
+    const int subStart = std::min(r, w);   // x - r >= 0
     for (int y = 0; y < in.h; ++y) {
-        const quint16 *src = in.v.data() + y * w;
-        quint16 *dst = out.v.data() + y * w;
+        const quint16 *src = in.v.data() + size_t(y) * w;
+        quint16 *dst = out.v.data() + size_t(y) * w;
         quint32 sum = 0;
         for (int i = 0; i < r && i < w; ++i)
             sum += src[i];
-        for (int x = 0; x < w; ++x) {
-            if (x + r < w)
-                sum += src[x + r];
+        int x = 0;
+        for (; x < std::min(addEnd, subStart); ++x) {
+            sum += src[x + r];
             dst[x] = quint16((sum * inv) >> 16);
-            if (x - r >= 0)
-                sum -= src[x - r];
+        }
+        for (; x < addEnd; ++x) {
+            sum += src[x + r];
+            dst[x] = quint16((sum * inv) >> 16);
+            sum -= src[x - r];
+        }
+        for (; x < subStart; ++x)
+            dst[x] = quint16((sum * inv) >> 16);
+        for (; x < w; ++x) {
+            dst[x] = quint16((sum * inv) >> 16);
+            sum -= src[x - r];
         }
     }
 }
@@ -42,53 +55,78 @@ void boxColumns(const Plane &in, Plane &out, int r, std::vector<quint32> &sums)
     const int w = in.w, h = in.h;
     const quint32 inv = (1u << 16) / quint32(2 * r + 1);
     sums.assign(w, 0);
+    quint32 *acc = sums.data();
     for (int y = 0; y < r && y < h; ++y) {
-        const quint16 *src = in.v.data() + y * w;
+        const quint16 *src = in.v.data() + size_t(y) * w;
         for (int x = 0; x < w; ++x)
-            sums[x] += src[x];
+            acc[x] += src[x];
     }
     for (int y = 0; y < h; ++y) {
         if (y + r < h) {
-            const quint16 *add = in.v.data() + (y + r) * w;
+            const quint16 *add = in.v.data() + size_t(y + r) * w;
             for (int x = 0; x < w; ++x)
-                sums[x] += add[x];
+                acc[x] += add[x];
         }
-        quint16 *dst = out.v.data() + y * w;
+        quint16 *dst = out.v.data() + size_t(y) * w;
         for (int x = 0; x < w; ++x)
-            dst[x] = quint16((sums[x] * inv) >> 16);
+            dst[x] = quint16((acc[x] * inv) >> 16);
         if (y - r >= 0) {
-            const quint16 *sub = in.v.data() + (y - r) * w;
+            const quint16 *sub = in.v.data() + size_t(y - r) * w;
             for (int x = 0; x < w; ++x)
-                sums[x] -= sub[x];
+                acc[x] -= sub[x];
         }
     }
 }
 
+// Working memory kept between paints: the figure is painted every frame, and
+// planes of this size would otherwise be fresh pages each time.
+struct Scratch {
+    QImage content;
+    Plane plane, half, tmp;
+    std::vector<quint32> sums;
+};
+
+Scratch &scratch()
+{
+    thread_local Scratch s;
+    return s;
+}
+
 // An approximately Gaussian blur of standard deviation sigma (pixels).
-void blur(Plane &plane, double sigma)
+void blur(Plane &plane, double sigma, Plane &tmp, std::vector<quint32> &sums)
 {
     if (sigma < 0.3)
         return;
-    Plane tmp{plane.w, plane.h, std::vector<quint16>(plane.v.size())};
-    std::vector<quint32> sums;
+    tmp.w = plane.w;
+    tmp.h = plane.h;
+    tmp.v.resize(plane.v.size());
+    const int w = plane.w, h = plane.h;
     if (sigma < 0.9) {
         // Too small for boxes: one [1 2 1] / 4 pass each way.
-        const int w = plane.w, h = plane.h;
         for (int y = 0; y < h; ++y) {
-            const quint16 *src = plane.v.data() + y * w;
-            quint16 *dst = tmp.v.data() + y * w;
-            for (int x = 0; x < w; ++x) {
-                const int a = x > 0 ? src[x - 1] : 0, c = x + 1 < w ? src[x + 1] : 0;
-                dst[x] = quint16((a + 2 * src[x] + c + 2) >> 2);
+            const quint16 *src = plane.v.data() + size_t(y) * w;
+            quint16 *dst = tmp.v.data() + size_t(y) * w;
+            if (w == 1) {
+                dst[0] = quint16((2 * src[0] + 2) >> 2);
+                continue;
             }
+            dst[0] = quint16((2 * src[0] + src[1] + 2) >> 2);
+            for (int x = 1; x + 1 < w; ++x)
+                dst[x] = quint16((src[x - 1] + 2 * src[x] + src[x + 1] + 2) >> 2);
+            dst[w - 1] = quint16((src[w - 2] + 2 * src[w - 1] + 2) >> 2);
         }
         for (int y = 0; y < h; ++y) {
-            const quint16 *up = y > 0 ? tmp.v.data() + (y - 1) * w : nullptr;
-            const quint16 *mid = tmp.v.data() + y * w;
-            const quint16 *down = y + 1 < h ? tmp.v.data() + (y + 1) * w : nullptr;
-            quint16 *dst = plane.v.data() + y * w;
-            for (int x = 0; x < w; ++x)
-                dst[x] = quint16(((up ? up[x] : 0) + 2 * mid[x] + (down ? down[x] : 0) + 2) >> 2);
+            const quint16 *mid = tmp.v.data() + size_t(y) * w;
+            quint16 *dst = plane.v.data() + size_t(y) * w;
+            const quint16 *up = y > 0 ? mid - w : nullptr;
+            const quint16 *down = y + 1 < h ? mid + w : nullptr;
+            if (up && down) {
+                for (int x = 0; x < w; ++x)
+                    dst[x] = quint16((up[x] + 2 * mid[x] + down[x] + 2) >> 2);
+            } else {
+                for (int x = 0; x < w; ++x)
+                    dst[x] = quint16(((up ? up[x] : 0) + 2 * mid[x] + (down ? down[x] : 0) + 2) >> 2);
+            }
         }
         return;
     }
@@ -106,12 +144,85 @@ inline int mul255(int a, int b) // a * b / 255, rounded
     return (t + (t >> 8)) >> 8;
 }
 
+
+// Composite outward: each shadow goes under everything drawn so far.
+void composite(QImage &result, std::initializer_list<ShadowPainter::Shadow> shadows, double scale, Scratch &work)
+{
+    const int w = result.width(), h = result.height();
+    auto *out = reinterpret_cast<QRgb *>(result.bits());
+    const int n = w * h;
+    Plane &plane = work.plane;
+    Plane &half = work.half;
+    for (const ShadowPainter::Shadow &s : shadows) {
+        const double sigma = s.radius * 0.5 * scale;
+        // A wide shadow is blurred at half resolution: a quarter of the work, and no
+        // visible difference in something this soft.
+        const bool halved = sigma >= 1.5;
+        if (halved) {
+            half.w = (w + 1) / 2;
+            half.h = (h + 1) / 2;
+            half.v.assign(size_t(half.w) * half.h, 0);
+            for (int y = 0; y < h; ++y) {
+                const QRgb *row = out + size_t(y) * w;
+                quint16 *dst = half.v.data() + size_t(y / 2) * half.w;
+                for (int x = 0; x < w; ++x)
+                    dst[x / 2] += quint16(qAlpha(row[x]));
+            }
+            for (auto &v : half.v)
+                v = quint16((v + 2) >> 2);
+            blur(half, sigma / 2, work.tmp, work.sums);
+        } else {
+            plane.w = w;
+            plane.h = h;
+            plane.v.resize(size_t(n));
+            for (int i = 0; i < n; ++i)
+                plane.v[i] = quint16(qAlpha(out[i]));
+            blur(plane, sigma, work.tmp, work.sums);
+        }
+        const int cr = s.color.red(), cg = s.color.green(), cb = s.color.blue();
+        const int ca = int(std::lround(s.color.alphaF() * 255));
+        // The blurred coverage is read back shifted by the offset (whole device pixels).
+        const int ox = int(std::lround(s.offset.x() * scale)), oy = int(std::lround(s.offset.y() * scale));
+        const int x0 = std::max(0, ox), x1 = std::min(w, w + ox);
+        auto shade = [&](QRgb *dst, int x, int c) {
+            if (c == 0)
+                return;
+            const QRgb d = dst[x];
+            const int inv = 255 - qAlpha(d);
+            if (inv == 0)
+                return;
+            const int a = mul255(c, ca);
+            if (a == 0)
+                return;
+            // Destination-over: the shadow shows where the image is not opaque.
+            const int sa = mul255(a, inv);
+            dst[x] = qRgba(qRed(d) + mul255(cr, sa), qGreen(d) + mul255(cg, sa), qBlue(d) + mul255(cb, sa),
+                           qAlpha(d) + sa);
+        };
+        for (int y = std::max(0, oy); y < std::min(h, h + oy); ++y) {
+            QRgb *dst = out + size_t(y) * w;
+            const int sy = y - oy;
+            if (halved) {
+                // A half-resolution plane is read back by nearest sample: its steps are far
+                // below one level of an 8-bit channel after a blur this wide.
+                const quint16 *src = half.v.data() + size_t(sy >> 1) * half.w;
+                for (int x = x0; x < x1; ++x)
+                    shade(dst, x, src[(x - ox) >> 1]);
+            } else {
+                const quint16 *src = plane.v.data() + size_t(sy) * w;
+                for (int x = x0; x < x1; ++x)
+                    shade(dst, x, src[x - ox]);
+            }
+        }
+    }
+}
+
 } // namespace
 
 namespace ShadowPainter {
 
 void paint(QPainter &painter, const QRectF &bounds, double overflow, std::initializer_list<Shadow> shadows,
-           const std::function<void(QPainter &)> &draw)
+           const std::function<void(QPainter &)> &draw, Cache *cache)
 {
     // The margin holds the drawing's overflow and the shadows' reach.
     double reach = 0;
@@ -139,82 +250,58 @@ void paint(QPainter &painter, const QRectF &bounds, double overflow, std::initia
     if (w <= 0 || h <= 0 || w > 8192 || h > 8192)
         return;
 
-    QImage content(w, h, QImage::Format_ARGB32_Premultiplied);
-    content.fill(Qt::transparent);
-    // 72 dots per inch: a point size in the drawing is then a size in its units.
-    content.setDotsPerMeterX(2835);
-    content.setDotsPerMeterY(2835);
-    {
-        QPainter q(&content);
-        q.setRenderHint(QPainter::Antialiasing);
-        q.setRenderHint(QPainter::TextAntialiasing);
-        q.translate(fraction);
-        q.scale(scale, scale);
-        q.translate(-area.topLeft());
-        draw(q);
+    // What the image's pixels depend on besides the drawing: the linear part of
+    // the transform and, when blitted pixel-aligned, the sub-pixel fraction.
+    // The fraction is compared to a millionth of a pixel, far below the rasterizer's
+    // own steps: a whole-pixel move computes it with a different rounding error.
+    const QTransform rendering(device.m11(), device.m12(), device.m21(), device.m22(), fraction.x(), fraction.y());
+    auto sameRendering = [&](const QTransform &t) {
+        return t.m11() == rendering.m11() && t.m12() == rendering.m12() && t.m21() == rendering.m21() &&
+               t.m22() == rendering.m22() && std::abs(t.dx() - rendering.dx()) < 1e-6 &&
+               std::abs(t.dy() - rendering.dy()) < 1e-6;
+    };
+    Scratch &work = scratch();
+    QImage *target = &work.content;
+    bool fresh = true;
+    if (cache) {
+        fresh = !(cache->valid_ && cache->bounds_ == bounds && cache->overflow_ == overflow &&
+                  sameRendering(cache->device_) && std::equal(shadows.begin(), shadows.end(), cache->shadows_.begin(),
+                                                            cache->shadows_.end()));
+        target = &cache->image_;
     }
 
-    // Composite outward: each shadow goes under everything drawn so far.
-    Plane plane{w, h, std::vector<quint16>(size_t(w) * h)};
-    QImage &result = content;
-    auto *out = reinterpret_cast<QRgb *>(result.bits());
-    const int n = w * h;
-    Plane half;
-    for (const Shadow &s : shadows) {
-        const double sigma = s.radius * 0.5 * scale;
-        // A wide shadow is blurred at half resolution: a quarter of the work, and no
-        // visible difference in something this soft.
-        const bool halved = sigma >= 1.5;
-        if (halved) {
-            half.w = (w + 1) / 2;
-            half.h = (h + 1) / 2;
-            half.v.assign(size_t(half.w) * half.h, 0);
-            for (int y = 0; y < h; ++y) {
-                const QRgb *row = out + y * w;
-                quint16 *dst = half.v.data() + (y / 2) * half.w;
-                for (int x = 0; x < w; ++x)
-                    dst[x / 2] += quint16(qAlpha(row[x]));
-            }
-            for (auto &v : half.v)
-                v = quint16((v + 2) >> 2);
-            blur(half, sigma / 2);
-        } else {
-            for (int i = 0; i < n; ++i)
-                plane.v[i] = quint16(qAlpha(out[i]));
-            blur(plane, sigma);
+    if (fresh) {
+        if (cache)
+            cache->valid_ = false;
+        // Reused while no one else holds it (a paint engine may keep a reference).
+        if (target->width() != w || target->height() != h || !target->isDetached() ||
+            target->format() != QImage::Format_ARGB32_Premultiplied)
+            *target = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
+        QImage &content = *target;
+        content.setDevicePixelRatio(1);
+        content.fill(Qt::transparent);
+        // 72 dots per inch: a point size in the drawing is then a size in its units.
+        content.setDotsPerMeterX(2835);
+        content.setDotsPerMeterY(2835);
+        {
+            QPainter q(&content);
+            q.setRenderHint(QPainter::Antialiasing);
+            q.setRenderHint(QPainter::TextAntialiasing);
+            q.translate(fraction);
+            q.scale(scale, scale);
+            q.translate(-area.topLeft());
+            draw(q);
         }
-        // A half-resolution plane is read back by nearest sample: its steps are far
-        // below one level of an 8-bit channel after a blur this wide.
-        const quint16 *full = plane.v.data();
-        const quint16 *halfData = half.v.data();
-        const int halfW = half.w;
-        const int cr = s.color.red(), cg = s.color.green(), cb = s.color.blue();
-        const int ca = int(std::lround(s.color.alphaF() * 255));
-        // The blurred coverage is read back shifted by the offset (whole device pixels).
-        const int ox = int(std::lround(s.offset.x() * scale)), oy = int(std::lround(s.offset.y() * scale));
-        for (int y = std::max(0, oy); y < std::min(h, h + oy); ++y) {
-            QRgb *dst = out + y * w;
-            const int sy = y - oy;
-            const quint16 *src = halved ? halfData + (sy >> 1) * halfW : full + sy * w;
-            for (int x = std::max(0, ox); x < std::min(w, w + ox); ++x) {
-                const int sx = x - ox;
-                const int c = halved ? src[sx >> 1] : src[sx];
-                if (c == 0)
-                    continue;
-                const QRgb d = dst[x];
-                const int inv = 255 - qAlpha(d);
-                if (inv == 0)
-                    continue;
-                const int a = mul255(c, ca);
-                if (a == 0)
-                    continue;
-                // Destination-over: the shadow shows where the image is not opaque.
-                const int sa = mul255(a, inv);
-                dst[x] = qRgba(qRed(d) + mul255(cr, sa), qGreen(d) + mul255(cg, sa), qBlue(d) + mul255(cb, sa),
-                               qAlpha(d) + sa);
-            }
+        composite(content, shadows, scale, work);
+        if (cache) {
+            cache->valid_ = true;
+            cache->bounds_ = bounds;
+            cache->overflow_ = overflow;
+            cache->shadows_.assign(shadows.begin(), shadows.end());
+            cache->device_ = rendering;
         }
     }
+    QImage &result = *target;
 
     if (axisAligned) {
         painter.save();
@@ -227,6 +314,7 @@ void paint(QPainter &painter, const QRectF &bounds, double overflow, std::initia
     } else {
         painter.save();
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        result.setDevicePixelRatio(1);
         painter.drawImage(area, result);
         painter.restore();
     }

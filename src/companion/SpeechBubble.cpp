@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 QPainterPath BubbleShape::path(const QRectF &rect) const
 {
@@ -70,13 +71,12 @@ struct Laid {
 };
 
 // Wraps at the maximum width; the text is as wide as its widest line.
-Laid layText(const SpeechBubble &bubble)
+std::shared_ptr<const Laid> layText(const QString &text, bool rightToLeft, const QFont &font)
 {
-    Laid out;
-    const QFont font = bubbleFont();
-    out.rightToLeft = bubble.direction == Qt::LayoutDirectionAuto ? bubble.text.isRightToLeft()
-                                                                   : bubble.direction == Qt::RightToLeft;
-    out.layout = std::make_unique<QTextLayout>(bubble.text, font);
+    const auto laid = std::make_shared<Laid>();
+    Laid &out = *laid;
+    out.rightToLeft = rightToLeft;
+    out.layout = std::make_unique<QTextLayout>(text, font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     option.setTextDirection(out.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
@@ -92,9 +92,9 @@ Laid layText(const SpeechBubble &bubble)
             break;
         line.setLineWidth(SpeechBubble::kMaxTextWidth);
         ++count;
-        if (count == SpeechBubble::kMaxLines && line.textStart() + line.textLength() < bubble.text.size()) {
+        if (count == SpeechBubble::kMaxLines && line.textStart() + line.textLength() < text.size()) {
             // The fourth line carries the rest of the text, elided at the width.
-            const QString rest = bubble.text.mid(line.textStart()).simplified();
+            const QString rest = text.mid(line.textStart()).simplified();
             QFontMetricsF metrics(font);
             out.elidedTail = metrics.elidedText(rest, Qt::ElideRight, SpeechBubble::kMaxTextWidth);
             out.lastLineY = y;
@@ -113,8 +113,55 @@ Laid layText(const SpeechBubble &bubble)
     out.layout->endLayout();
     out.width = std::min(std::ceil(out.width), SpeechBubble::kMaxTextWidth);
     out.height = std::ceil(y);
-    return out;
+    return laid;
 }
+
+// A bubble's text stays the same while it is shown, but it is measured and
+// painted every frame: the last few layouts are kept, found by everything they
+// depend on.
+std::shared_ptr<const Laid> layText(const SpeechBubble &bubble)
+{
+    struct Entry {
+        QString text;
+        bool rightToLeft;
+        QFont font;
+        std::shared_ptr<const Laid> laid;
+    };
+    thread_local std::vector<Entry> recent;
+    const QFont font = bubbleFont();
+    const bool rightToLeft = bubble.direction == Qt::LayoutDirectionAuto ? bubble.text.isRightToLeft()
+                                                                          : bubble.direction == Qt::RightToLeft;
+    for (auto it = recent.begin(); it != recent.end(); ++it) {
+        if (it->rightToLeft == rightToLeft && it->text == bubble.text && it->font == font) {
+            std::rotate(recent.begin(), it, it + 1);
+            return recent.front().laid;
+        }
+    }
+    auto laid = layText(bubble.text, rightToLeft, font);
+    if (recent.size() >= 4)
+        recent.pop_back();
+    recent.insert(recent.begin(), Entry{bubble.text, rightToLeft, font, laid});
+    return laid;
+}
+
+// The finished bubble with its shadow, for the bubbles last painted.
+struct Finished {
+    QString text;
+    bool rightToLeft = false;
+    QFont font;
+    double tailOffset = 0;
+    BubbleShape::Edge tailEdge = BubbleShape::Edge::bottom;
+    double tailHeight = 0;
+    QColor fill, ink, edge;
+    ShadowPainter::Cache image;
+
+    bool sameAs(const Finished &o) const
+    {
+        return rightToLeft == o.rightToLeft && tailOffset == o.tailOffset && tailEdge == o.tailEdge &&
+               tailHeight == o.tailHeight && fill == o.fill && ink == o.ink && edge == o.edge && text == o.text &&
+               font == o.font;
+    }
+};
 
 } // namespace
 
@@ -122,7 +169,8 @@ double SpeechBubble::tailPadding() const { return std::max(0.0, tailHeight); }
 
 SpeechBubble::Layout SpeechBubble::layout() const
 {
-    const Laid laid = layText(*this);
+    const auto shared = layText(*this);
+    const Laid &laid = *shared;
     Layout l;
     l.textSize = QSizeF(laid.width, laid.height);
     l.bubbleSize = QSizeF(laid.width + 28, laid.height + 20 + tailPadding());
@@ -134,14 +182,15 @@ SpeechBubble::Layout SpeechBubble::layout() const
 
 QRectF SpeechBubble::textRect() const
 {
-    const Laid laid = layText(*this);
+    const auto laid = layText(*this);
     const double top = 10 + (tailEdge == BubbleShape::Edge::bottom ? 0 : tailPadding());
-    return QRectF(14, top, laid.width, laid.height);
+    return QRectF(14, top, laid->width, laid->height);
 }
 
 void SpeechBubble::paint(QPainter &painter) const
 {
-    const Laid laid = layText(*this);
+    const auto shared = layText(*this);
+    const Laid &laid = *shared;
     const QSizeF size(laid.width + 28, laid.height + 20 + tailPadding());
     const double textTop = 10 + (tailEdge == BubbleShape::Edge::bottom ? 0 : tailPadding());
     const BubbleShape shape{16, tailHeight, tailOffset, tailEdge};
@@ -150,6 +199,20 @@ void SpeechBubble::paint(QPainter &painter) const
     const QColor fill = surface ? *surface : PaletteColors::color(C::surface);
     const QColor ink = textColor ? *textColor : PaletteColors::color(C::text);
     const QColor edge = line ? *line : PaletteColors::color(C::line);
+
+    // Found by everything the drawing depends on, resolved colours included, so
+    // a new text or appearance never shows an old bubble.
+    Finished wanted{text, laid.rightToLeft, bubbleFont(), tailOffset, tailEdge, tailHeight, fill, ink, edge, {}};
+    thread_local std::vector<std::unique_ptr<Finished>> finished;
+    auto found = std::find_if(finished.begin(), finished.end(), [&](const auto &f) { return f->sameAs(wanted); });
+    if (found == finished.end()) {
+        if (finished.size() >= 2)
+            finished.pop_back();
+        finished.insert(finished.begin(), std::make_unique<Finished>(std::move(wanted)));
+    } else {
+        std::rotate(finished.begin(), found, found + 1);
+    }
+    ShadowPainter::Cache &cache = finished.front()->image;
 
     ShadowPainter::paint(painter, QRectF(QPointF(0, 0), size), 1, {{QColor(0, 0, 0, 41), 10, {0, 4}}},
                          [&](QPainter &p) {
@@ -179,5 +242,6 @@ void SpeechBubble::paint(QPainter &painter) const
                              p.setPen(QPen(edge, 1));
                              p.setBrush(Qt::NoBrush);
                              p.drawPath(outline);
-                         });
+                         },
+                         &cache);
 }

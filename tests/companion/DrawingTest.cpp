@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "companion/CompanionFigure.h"
+#include "companion/ShadowPainter.h"
 #include "companion/SpeechBubble.h"
 #include "design/AppearanceService.h"
 
@@ -376,4 +377,79 @@ TEST(SpeechBubble, TailSitsOnItsEdgeWithinTheCornersOrNotAtAll)
     const double bodyBottom = b.size().height() - 10;
     EXPECT_TRUE(same(bubbleAt(image, b.size().width() / 2, bodyBottom + 2), kSurface));
     EXPECT_NE(bubbleAt(image, 10, bodyBottom + 6).alpha(), 255);
+}
+
+namespace {
+
+QImage shadowed(const ShadowPainter::Shadow &shadow, QPointF at, const QColor &fill, ShadowPainter::Cache *cache,
+                int *draws = nullptr)
+{
+    QImage image(160, 120, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.translate(at);
+    ShadowPainter::paint(p, QRectF(0, 0, 30, 20), 1, {shadow},
+                         [&](QPainter &q) {
+                             if (draws)
+                                 ++*draws;
+                             q.setPen(Qt::NoPen);
+                             q.setBrush(fill);
+                             q.drawRoundedRect(QRectF(0, 0, 30, 20), 6, 6);
+                         },
+                         cache);
+    return image;
+}
+
+} // namespace
+
+TEST(ShadowPainter, ACachedImageIsTheUncachedOneAndIsRemadeWhenItsInputsChange)
+{
+    const ShadowPainter::Shadow soft{QColor(0, 0, 0, 60), 6, {0, 3}}, rim{QColor(255, 255, 255), 0.9, {}};
+    ShadowPainter::Cache cache;
+    int draws = 0;
+    const QPointF at(20.3, 15.6);
+    EXPECT_EQ(shadowed(soft, at, Qt::red, &cache, &draws), shadowed(soft, at, Qt::red, nullptr));
+    EXPECT_EQ(shadowed(soft, at, Qt::red, &cache, &draws), shadowed(soft, at, Qt::red, nullptr));
+    EXPECT_EQ(draws, 1) << "a valid image is blitted again, not drawn again";
+    // A whole-pixel move reuses the image; a sub-pixel one or other shadows remake it.
+    EXPECT_EQ(shadowed(soft, at + QPointF(3, 2), Qt::red, &cache, &draws),
+              shadowed(soft, at + QPointF(3, 2), Qt::red, nullptr));
+    EXPECT_EQ(draws, 1);
+    EXPECT_EQ(shadowed(soft, at + QPointF(0.25, 0), Qt::red, &cache, &draws),
+              shadowed(soft, at + QPointF(0.25, 0), Qt::red, nullptr));
+    EXPECT_EQ(shadowed(rim, at, Qt::red, &cache, &draws), shadowed(rim, at, Qt::red, nullptr));
+    EXPECT_EQ(draws, 3);
+    // A change of the drawing itself is the owner's to announce.
+    cache.invalidate();
+    EXPECT_EQ(shadowed(rim, at, Qt::blue, &cache, &draws), shadowed(rim, at, Qt::blue, nullptr));
+    EXPECT_EQ(draws, 4);
+}
+
+TEST(SpeechBubble, RepaintsShowTheCurrentTextAndColoursOnly)
+{
+    const QImage first = render(bubble(QStringLiteral("Published.")));
+    EXPECT_EQ(render(bubble(QStringLiteral("Published."))), first);
+
+    // Another text, then the first again: its own image each time.
+    EXPECT_NE(render(bubble(QStringLiteral("Published!"))), first);
+    EXPECT_EQ(render(bubble(QStringLiteral("Published."))), first);
+
+    SpeechBubble recoloured = bubble(QStringLiteral("Published."));
+    recoloured.surface = QColor(0, 120, 255);
+    const QImage blue = render(recoloured);
+    EXPECT_TRUE(same(bubbleAt(blue, 20, recoloured.size().height() - 10 - 4), QColor(0, 120, 255)));
+    EXPECT_TRUE(same(bubbleAt(render(bubble(QStringLiteral("Published."))), 20,
+                              recoloured.size().height() - 10 - 4),
+                     kSurface));
+
+    // Left to the palette, a change of appearance repaints in the new colours.
+    const SpeechBubble plain{QStringLiteral("Published."), 0, BubbleShape::Edge::bottom, 10};
+    for (auto [theme, surface] : {std::pair(AppTheme::dark, QColor(0x1A, 0x1A, 0x1A)),
+                                  std::pair(AppTheme::light, QColor(0xFF, 0xFE, 0xFC)),
+                                  std::pair(AppTheme::dark, QColor(0x1A, 0x1A, 0x1A))}) {
+        AppearanceService::shared().setTheme(theme);
+        EXPECT_TRUE(same(bubbleAt(render(plain), 8, plain.size().height() - 10 - 8), surface))
+            << AppThemes::rawValue(theme).toStdString();
+    }
 }
