@@ -406,24 +406,6 @@ TEST_F(WebEngineTest, KeepingTypedTextCompletesWhateverBecomesOfThePage)
     EXPECT_EQ(done, 3);
 }
 
-TEST_F(WebEngineTest, AWorkspaceMadeAgainInTheSameProcessFindsTheSession)
-{
-    signIn();
-    const QString name = web->profile()->storageName();
-    web.reset();
-    WebWorkspace::Options options;
-    options.storageName = name;
-    options.trustedCertificate = Standin::certificate();
-    web = std::make_unique<WebWorkspace>(QUrl(Standin::secureOrigin(server)), options);
-    server.clearSeen();
-    web->start();
-    ASSERT_TRUE(zktest::spinUntil([&] { return web->account().has_value(); }))
-        << "at " << web->page()->url().toString().toStdString() << ", phase " << int(web->phase().kind) << " "
-        << web->phase().message.toStdString() << ", sign-in pages served: " << server.count(QStringLiteral("/signin"));
-    EXPECT_EQ(web->phase(), Phase::workspace());
-    EXPECT_EQ(server.count(QStringLiteral("/signin")), 0) << "straight to the workspace";
-}
-
 // ---- A restart: two processes, one profile folder.
 //
 // The parent serves the stand-in; each child is this executable running one of
