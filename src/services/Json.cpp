@@ -114,40 +114,30 @@ bool isInteger(const QJsonValue &value)
     return std::isfinite(d) && std::trunc(d) == d && std::fabs(d) <= 9007199254740992.0;
 }
 
+namespace {
+// An optional field: absent or null gives none; present, it must have its type.
+template <typename Read>
+auto optionalField(const QJsonObject &o, QLatin1StringView key, Read read)
+    -> std::optional<decltype(read(key, QJsonValue()))>
+{
+    if (auto v = present(o, key))
+        return read(key, *v);
+    return std::nullopt;
+}
+} // namespace
+
 QString string(const QJsonObject &o, QLatin1StringView key) { return asString(key, required(o, key)); }
-std::optional<QString> optString(const QJsonObject &o, QLatin1StringView key)
-{
-    if (auto v = present(o, key))
-        return asString(key, *v);
-    return std::nullopt;
-}
+std::optional<QString> optString(const QJsonObject &o, QLatin1StringView key) { return optionalField(o, key, asString); }
 qint64 integer(const QJsonObject &o, QLatin1StringView key) { return asInteger(key, required(o, key)); }
-std::optional<qint64> optInteger(const QJsonObject &o, QLatin1StringView key)
-{
-    if (auto v = present(o, key))
-        return asInteger(key, *v);
-    return std::nullopt;
-}
+std::optional<qint64> optInteger(const QJsonObject &o, QLatin1StringView key) { return optionalField(o, key, asInteger); }
 bool boolean(const QJsonObject &o, QLatin1StringView key) { return asBool(key, required(o, key)); }
-std::optional<bool> optBoolean(const QJsonObject &o, QLatin1StringView key)
-{
-    if (auto v = present(o, key))
-        return asBool(key, *v);
-    return std::nullopt;
-}
+std::optional<bool> optBoolean(const QJsonObject &o, QLatin1StringView key) { return optionalField(o, key, asBool); }
 QJsonArray array(const QJsonObject &o, QLatin1StringView key) { return asArray(key, required(o, key)); }
-std::optional<QJsonArray> optArray(const QJsonObject &o, QLatin1StringView key)
-{
-    if (auto v = present(o, key))
-        return asArray(key, *v);
-    return std::nullopt;
-}
+std::optional<QJsonArray> optArray(const QJsonObject &o, QLatin1StringView key) { return optionalField(o, key, asArray); }
 QJsonObject objectAt(const QJsonObject &o, QLatin1StringView key) { return asObject(key, required(o, key)); }
 std::optional<QJsonObject> optObjectAt(const QJsonObject &o, QLatin1StringView key)
 {
-    if (auto v = present(o, key))
-        return asObject(key, *v);
-    return std::nullopt;
+    return optionalField(o, key, asObject);
 }
 
 QByteArray encode(const QJsonObject &object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
