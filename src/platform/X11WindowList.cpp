@@ -3,6 +3,8 @@
 #include "platform/X11.h"
 
 #include <QByteArray>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QStringDecoder>
 
 #include <xcb/xcb.h>
@@ -461,5 +463,16 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
 }
 
 std::vector<ClientWindow> readClientWindows() { return readClientWindows(connection(), rootWindow()); }
+
+QRectF toDesktopPoints(const QRect &rootPixels)
+{
+    const QScreen *primary = qGuiApp ? QGuiApplication::primaryScreen() : nullptr;
+    const double ratio = primary ? primary->devicePixelRatio() : 1.0;
+    const QRect screen = primary ? primary->geometry() : QRect();
+    const QRectF points(rootPixels.x() / ratio, rootPixels.y() / ratio, rootPixels.width() / ratio,
+                        rootPixels.height() / ratio);
+    const double bottom = screen.y() + screen.height();
+    return QRectF(points.x(), bottom - points.y() - points.height(), points.width(), points.height());
+}
 
 } // namespace X11

@@ -2,6 +2,7 @@
 
 #include <QMargins>
 #include <QRect>
+#include <QRectF>
 #include <QString>
 
 #include <cstdint>
@@ -96,5 +97,10 @@ inline constexpr int kMaxTitleLength = 1024;
 std::vector<ClientWindow> readClientWindows(xcb_connection_t *connection, uint32_t root);
 // The same on the application's own connection (X11::connection()).
 std::vector<ClientWindow> readClientWindows();
+
+// A rectangle of root pixels in the desktop's global points with y upwards from
+// the bottom of the primary screen (what the companion and the focus guard use):
+// divided by the primary screen's device pixel ratio and flipped at its bottom.
+QRectF toDesktopPoints(const QRect &rootPixels);
 
 } // namespace X11
