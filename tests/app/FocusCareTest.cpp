@@ -2,6 +2,8 @@
 
 #include "AppTestSupport.h"
 
+#include "app/CareTimer.h"
+
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
@@ -314,4 +316,31 @@ TEST(CareTick, TheSpokenDateIsTheUsersOwnDay)
     L10n::setPreference(AppLanguage::en);
     EXPECT_EQ(AppModel::spoken(local(3, 1, 0, 30)), QStringLiteral("Mar 1, 2026"));
     EXPECT_EQ(AppModel::spoken(local(12, 31, 23, 59)), QStringLiteral("Dec 31, 2026"));
+}
+
+TEST(CareTimer, TicksAtOnceThenEveryMinuteWithTheUsersIdleTime)
+{
+    LanguageGuard language;
+    Harness h(local(6, 10, 9));
+    h.store.setInteger(QStringLiteral("zephyl.mac.care.breakMinutes"), 2);
+    AppModel &m = h.make();
+    double idle = 0;
+    int before = 0;
+    {
+        CareTimer timer(m, h.clock, [&] { return idle; }, [&] { ++before; });
+        EXPECT_EQ(before, 1) << "the first tick runs at once";
+        EXPECT_EQ(m.breakClock().lastTick, h.clock.now());
+        h.clock.advance(119s);
+        EXPECT_EQ(before, 2);
+        EXPECT_TRUE(h.events.isEmpty());
+        h.clock.advance(1s);
+        EXPECT_EQ(before, 3);
+        EXPECT_EQ(h.kinds(), QList<Kind>{Kind::breakTime});
+
+        idle = 400; // away from the keyboard: the clock starts over
+        h.clock.advance(60s);
+        EXPECT_EQ(m.breakClock().activeSeconds, 0);
+    }
+    h.clock.advance(600s);
+    EXPECT_EQ(before, 4) << "a timer that is gone ticks no more";
 }
