@@ -162,10 +162,11 @@ struct Harness {
     {
     }
 
-    AppModel &make()
+    // Over the fake service unless given another road.
+    AppModel &make(ServiceClient *api = nullptr)
     {
         AppModel::Environment env;
-        env.api = &service;
+        env.api = api ? api : &service;
         env.defaults = &store;
         env.clock = &clock;
         env.notifications = &notifications;
