@@ -194,8 +194,11 @@ struct Harness {
     std::unique_ptr<AppModel> model;
 };
 
-// Puts the interface language back to the system's when a test ends.
+// Sets the interface language for a test, if given, and puts the system's back
+// when the test ends.
 struct LanguageGuard {
+    LanguageGuard() = default;
+    explicit LanguageGuard(AppLanguage language) { L10n::setPreference(language); }
     ~LanguageGuard() { L10n::setPreference(AppLanguage::system); }
 };
 

@@ -14,11 +14,6 @@ using ZephylWire::Publication;
 
 namespace {
 
-struct English {
-    English() { L10n::setPreference(AppLanguage::en); }
-    ~English() { L10n::setPreference(AppLanguage::system); }
-};
-
 const QDateTime kNow = QDateTime(QDate(2025, 6, 11), QTime(12, 0), QTimeZone::utc());
 const qint64 kNowMs = kNow.toMSecsSinceEpoch();
 
@@ -72,7 +67,7 @@ QStringList build(bool connected, const QList<PlanDraft> &drafts, const QList<Pu
 
 TEST(SummaryObservations, SetupAndAnEmptyWeekWithTheirWords)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     const auto cards = SummaryObservations::build(false, {}, {}, {}, kNow);
     ASSERT_EQ(cards.size(), 1);
     EXPECT_EQ(cards[0], (Observation{"connect", "Setup", "Instagram is not connected yet",
@@ -91,7 +86,7 @@ TEST(SummaryObservations, SetupAndAnEmptyWeekWithTheirWords)
 
 TEST(SummaryObservations, DraftsCountAsPreparedUndatedOrUnreadableOrWithinTheWeek)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     const auto cards = SummaryObservations::build(true, {draft(QString())}, {}, {}, kNow);
     ASSERT_EQ(cards.size(), 1);
     EXPECT_EQ(cards[0].id, QStringLiteral("drafts-without-media"));
@@ -123,7 +118,7 @@ TEST(SummaryObservations, DraftsCountAsPreparedUndatedOrUnreadableOrWithinTheWee
 
 TEST(SummaryObservations, PublicationsComingInTheWeekFillIt)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     const qint64 week = 604'800'000;
     EXPECT_EQ(build(true, {}, {publication("a", "scheduled", kNowMs + week)}), QStringList{});
     EXPECT_EQ(build(true, {}, {publication("a", "scheduled", kNowMs + week + 1)}), QStringList{"empty-week"});
@@ -136,7 +131,7 @@ TEST(SummaryObservations, PublicationsComingInTheWeekFillIt)
 
 TEST(SummaryObservations, TheLatestFailedPublicationIsNamed)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     auto older = publication("older", "failed", 1000);
     auto newer = publication("newer", "preparation_failed", 2000);
     auto ignored = publication("draft", "failed", 9000, true);
@@ -161,7 +156,7 @@ TEST(SummaryObservations, TheLatestFailedPublicationIsNamed)
 
 TEST(SummaryObservations, ATimeIsOverdueFifteenMinutesAfterItPassedWithoutConfirmation)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     const auto overdue = [](const char *status, qint64 minutesAgo, std::optional<bool> isDraft = std::nullopt) {
         return build(true, {draft({}, "m")}, {publication("p", status, kNowMs - minutesAgo * 60'000, isDraft)})
             .contains(QStringLiteral("overdue"));
@@ -186,7 +181,7 @@ TEST(SummaryObservations, ATimeIsOverdueFifteenMinutesAfterItPassedWithoutConfir
 
 TEST(SummaryObservations, MediaIsMissingWhenTheIdIsAbsentNotWhenEmpty)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     const auto some = SummaryObservations::build(true, {draft({}, QString()), draft({})}, {}, {}, kNow);
     ASSERT_EQ(ids(some), QStringList{"drafts-without-media"});
     EXPECT_EQ(some[0].title, QStringLiteral("Some drafts still need media"));
@@ -197,7 +192,7 @@ TEST(SummaryObservations, MediaIsMissingWhenTheIdIsAbsentNotWhenEmpty)
 
 TEST(SummaryObservations, TheRecentGridIsTheFirstNineOfAtLeastSix)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     using K = Feed::Kind;
     const QList<K> fiveReels(5, K::reel);
     EXPECT_EQ(build(true, {draft({}, "m")}, {}, feed(fiveReels, 5)), QStringList{});
@@ -226,7 +221,7 @@ TEST(SummaryObservations, TheRecentGridIsTheFirstNineOfAtLeastSix)
 
 TEST(SummaryObservations, EveryRuleThatHoldsAddsOneCardInRuleOrder)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     QList<Feed> items = feed(QList<Feed::Kind>(9, Feed::Kind::reel), 3);
     const QStringList got = build(false, {draft(QStringLiteral("2030-01-01T00:00:00Z"))},
                                   {publication("f", "failed", 1), publication("o", "scheduled", kNowMs - 3'600'000)},
@@ -238,7 +233,7 @@ TEST(SummaryObservations, EveryRuleThatHoldsAddsOneCardInRuleOrder)
 
 TEST(SummaryObservations, TheModelRebuildsFromWhatItHolds)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     Harness h(kNow);
     AppModel &m = h.make();
     L10n::setPreference(AppLanguage::en);
@@ -293,7 +288,7 @@ TEST(InternetDates, AreReadWithTheirOwnZoneOnly)
 
 TEST(InternetDates, TheWeekEndsAtTheSameInstantWhateverTheLocalClockDoes)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     // The week of the spring change in Europe: a local week is 167 hours long there.
     const QDateTime now(QDate(2025, 3, 27), QTime(12, 0), QTimeZone::utc());
     EXPECT_EQ(build(true, {draft(QStringLiteral("2025-04-03T14:00:00+02:00"), "m")}, {}, {}, now), QStringList{});

@@ -15,16 +15,9 @@ using namespace apptest;
 using APIError = ServiceAPIError;
 using NetworkError = ServiceNetworkError;
 
-namespace {
-struct English {
-    English() { L10n::setPreference(AppLanguage::en); }
-    ~English() { L10n::setPreference(AppLanguage::system); }
-};
-} // namespace
-
 TEST(ErrorWording, ServerCodesAreComparedExactly)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     const std::pair<const char *, const char *> table[] = {
         {"sign_in_wrong_credentials", "Email or password did not match."},
         {"sign_up_email_taken", "That email address already has an account. Sign in instead."},
@@ -59,7 +52,7 @@ TEST(ErrorWording, ServerCodesAreComparedExactly)
 
 TEST(ErrorWording, EveryKindOfFailureHasItsSentence)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     struct Case {
         std::exception_ptr error;
         const char *sentence;
@@ -97,7 +90,7 @@ TEST(ErrorWording, EveryKindOfFailureHasItsSentence)
 
 TEST(ErrorWording, OnlyTheGoneSessionEndsItAndOnlyCancellationsStaySilent)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     EXPECT_TRUE(AppModel::isSessionFailure(APIError::unauthorized()));
     EXPECT_TRUE(AppModel::isSessionFailure(APIError::sessionExpired()));
     EXPECT_FALSE(AppModel::isSessionFailure(APIError::rejected(QStringLiteral("sign_in_wrong_credentials"))));
@@ -122,7 +115,7 @@ TEST(ErrorWording, OnlyTheGoneSessionEndsItAndOnlyCancellationsStaySilent)
 
 TEST(ErrorWording, ShowPutsTheSentenceInANoticeAndReportsAGoneSession)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     Harness h;
     AppModel &m = h.make();
     L10n::setPreference(AppLanguage::en);
@@ -148,7 +141,7 @@ TEST(ErrorWording, ShowPutsTheSentenceInANoticeAndReportsAGoneSession)
 
 TEST(ErrorWording, SentencesFollowTheInterfaceLanguage)
 {
-    English english;
+    LanguageGuard english(AppLanguage::en);
     L10n::setPreference(AppLanguage::ru);
     EXPECT_EQ(AppModel::describe(APIError::unauthorized()), QStringLiteral("Сеанс истёк. Войдите снова."));
     EXPECT_EQ(AppModel::messageForCode(QStringLiteral("thread_locked")), QStringLiteral("Ответ sorvane.app: thread locked"));
