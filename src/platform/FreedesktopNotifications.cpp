@@ -1,6 +1,6 @@
 #include "platform/FreedesktopNotifications.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -19,7 +19,7 @@ QString FreedesktopNotifications::plainBody(const QString &body, bool serverRead
 void FreedesktopNotifications::post(const QString &title, const QString &body)
 {
     if (m_markup) {
-        send(title, body);
+        send(title, body, *m_markup);
         return;
     }
     // The first post learns what the server reads; posts made meanwhile wait
@@ -36,31 +36,27 @@ void FreedesktopNotifications::post(const QString &title, const QString &body)
         w->deleteLater();
         const QDBusPendingReply<QStringList> reply = *w;
         m_asking = false;
-        if (reply.isError()) {
-            // No server (or a broken one): these posts are lost; the next post asks again.
-            m_waiting.clear();
-            Q_EMIT postFailed(reply.error().message());
-            return;
-        }
-        m_markup = reply.value().contains(QStringLiteral("body-markup"));
+        // Without an answer the texts go as they are, and the next post asks again.
+        const bool markup = !reply.isError() && reply.value().contains(QStringLiteral("body-markup"));
+        if (!reply.isError())
+            m_markup = markup;
         const auto waiting = std::exchange(m_waiting, {});
         for (const auto &[title, body] : waiting)
-            send(title, body);
+            send(title, body, markup);
     });
 }
 
-void FreedesktopNotifications::send(const QString &title, const QString &body)
+void FreedesktopNotifications::send(const QString &title, const QString &body, bool markup)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
                                                        QString::fromLatin1(kInterface), QStringLiteral("Notify"));
     // app_name, replaces_id (0: a new notice), app_icon, summary, body, actions,
     // hints, expire_timeout (-1: the server's default).
-    QString app = QCoreApplication::applicationName();
-    if (app.isEmpty())
-        app = QStringLiteral("Zephyl Kitty");
-    const QVariantMap hints{{QStringLiteral("suppress-sound"), true}};
-    call << app << uint(0) << QString() << title << plainBody(body, m_markup.value_or(false)) << QStringList()
-         << hints << int(-1);
+    // The desktop entry lets the server show the application's icon and name.
+    const QVariantMap hints{{QStringLiteral("suppress-sound"), true},
+                            {QStringLiteral("desktop-entry"), QGuiApplication::applicationName()}};
+    call << QGuiApplication::applicationDisplayName() << uint(0) << QString() << title << plainBody(body, markup)
+         << QStringList() << hints << int(-1);
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         w->deleteLater();

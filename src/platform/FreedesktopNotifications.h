@@ -31,7 +31,7 @@ Q_SIGNALS:
     void postFailed(const QString &error);
 
 private:
-    void send(const QString &title, const QString &body);
+    void send(const QString &title, const QString &body, bool markup);
 
     QDBusConnection m_bus;
     // Whether the server reads markup in bodies; asked once, before the first post.

@@ -52,10 +52,16 @@ public:
 
     bool registered = false;
     bool refuse = false;
+    bool capabilitiesBroken = false;
     QList<Received> received;
 
 public Q_SLOTS:
-    QStringList GetCapabilities() { return m_capabilities; }
+    QStringList GetCapabilities()
+    {
+        if (capabilitiesBroken)
+            sendErrorReply(QDBusError::Failed, QStringLiteral("broken"));
+        return m_capabilities;
+    }
     uint Notify(const QString &app, uint replaces, const QString &icon, const QString &summary, const QString &body,
                 const QStringList &actions, const QVariantMap &hints, int timeout)
     {
@@ -98,6 +104,7 @@ TEST(DesktopNotifications, ReachTheServerAsWrittenAndInOrder)
         << "a server that reads no markup gets the text as it is";
     EXPECT_TRUE(first.actions.isEmpty());
     EXPECT_EQ(first.hints.value(QStringLiteral("suppress-sound")), QVariant(true));
+    EXPECT_EQ(first.hints.value(QStringLiteral("desktop-entry")), QVariant(QCoreApplication::applicationName()));
     EXPECT_EQ(first.timeout, -1);
     EXPECT_EQ(server.received[1].summary, QStringLiteral("Break over"));
 }
@@ -110,6 +117,17 @@ TEST(DesktopNotifications, AServerThatReadsMarkupGetsTheTextEscaped)
     notifications.post(QStringLiteral("The cat is hungry"), QStringLiteral("<b>Since</b> Mar 1 & more"));
     ASSERT_TRUE(zktest::spinUntil([&] { return server.received.size() == 1; }));
     EXPECT_EQ(server.received[0].body, QStringLiteral("&lt;b&gt;Since&lt;/b&gt; Mar 1 &amp; more"));
+}
+
+TEST(DesktopNotifications, AServerThatCannotTellItsCapabilitiesStillGetsTheNotice)
+{
+    NotificationServer server({QStringLiteral("body-markup")});
+    server.capabilitiesBroken = true;
+    ASSERT_TRUE(server.registered);
+    FreedesktopNotifications notifications;
+    notifications.post(QStringLiteral("Break over"), QStringLiteral("a & b"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return server.received.size() == 1; }));
+    EXPECT_EQ(server.received[0].body, QStringLiteral("a & b"));
 }
 
 TEST(DesktopNotifications, AnAbsentOrRefusingServerCostsNothingButTheNotice)
