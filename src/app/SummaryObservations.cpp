@@ -2,7 +2,6 @@
 
 #include "design/L10n.h"
 
-#include <QTimeZone>
 
 #include <algorithm>
 
@@ -120,7 +119,8 @@ std::optional<QDateTime> internetDateTime(const QString &text)
     const QTime time(*hour, *minute, *second, ms);
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
-    return QDateTime(date, time, QTimeZone(offset)).toUTC();
+    // The clock reading at that offset, moved to UTC.
+    return QDateTime(date, time, Qt::UTC).addSecs(-offset);
 }
 
 QList<Observation> build(bool instagramConnected, const QList<ZephylWire::PlanDraft> &drafts,
