@@ -2,7 +2,6 @@
 
 #include "design/L10n.h"
 
-
 #include <algorithm>
 
 namespace SummaryObservations {
