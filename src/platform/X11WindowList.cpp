@@ -345,8 +345,7 @@ struct Pending {
     xcb_window_t window;
     xcb_get_geometry_cookie_t geometry;
     xcb_translate_coordinates_cookie_t origin;
-    xcb_get_window_attributes_cookie_t attributes;
-    xcb_get_property_cookie_t extents, state, type, desktop, opacity, pid, netName, name, wmClass;
+    xcb_get_property_cookie_t extents, state, type, desktop, opacity, pid, netName, wmClass;
 };
 
 } // namespace
@@ -389,7 +388,6 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
             w,
             xcb_get_geometry(c, w),
             xcb_translate_coordinates(c, w, root, 0, 0),
-            xcb_get_window_attributes(c, w),
             property(c, w, atoms[NetFrameExtents], XCB_ATOM_CARDINAL, 4),
             property(c, w, atoms[NetWmState], XCB_ATOM_ATOM, 64),
             property(c, w, atoms[NetWmWindowType], XCB_ATOM_ATOM, 32),
@@ -397,7 +395,6 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
             property(c, w, atoms[NetWmWindowOpacity], XCB_ATOM_CARDINAL, 1),
             property(c, w, atoms[NetWmPid], XCB_ATOM_CARDINAL, 1),
             property(c, w, atoms[NetWmName], atoms[Utf8String], kTitleLongs),
-            property(c, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTitleLongs),
             property(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, kClassLongs),
         });
     }
@@ -415,9 +412,6 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
         error = nullptr;
         Reply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(c, p.origin, &error));
         std::free(error);
-        error = nullptr;
-        Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(c, p.attributes, &error));
-        std::free(error);
         const auto extents = propertyReply(c, p.extents);
         const auto state = propertyReply(c, p.state);
         const auto type = propertyReply(c, p.type);
@@ -425,9 +419,8 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
         const auto opacity = propertyReply(c, p.opacity);
         const auto pid = propertyReply(c, p.pid);
         const auto netName = propertyReply(c, p.netName);
-        const auto name = propertyReply(c, p.name);
         const auto wmClass = propertyReply(c, p.wmClass);
-        if (!wmRunning || !geometry || !origin || !attributes)
+        if (!wmRunning || !geometry || !origin)
             continue;
 
         ClientWindow window;
@@ -440,14 +433,10 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
         window.desktop = cardinal(desktop.get());
         window.onCurrentDesktop =
             !window.desktop || *window.desktop == 0xFFFFFFFFu || !currentDesktop || *window.desktop == *currentDesktop;
-        window.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
         if (const auto value = cardinal(opacity.get()))
             window.opacity = double(*value) / double(0xFFFFFFFFu);
         window.pid = cardinal(pid.get()).value_or(0);
-        QString title = text(netName.get(), atoms);
-        if (title.isEmpty())
-            title = text(name.get(), atoms);
-        window.title = capped(std::move(title));
+        window.title = capped(text(netName.get(), atoms));
         const QByteArray classes = bytes(wmClass.get());
         const qsizetype split = classes.indexOf('\0');
         window.instanceName = utf8OrLatin1(split < 0 ? classes : classes.left(split));
@@ -459,6 +448,16 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
         }
         result.push_back(std::move(window));
     }
+
+    // Older clients name their windows only in WM_NAME: one more round, for
+    // those windows alone (toolkits of this century all set _NET_WM_NAME).
+    std::vector<std::pair<ClientWindow *, xcb_get_property_cookie_t>> unnamed;
+    for (ClientWindow &w : result) {
+        if (w.title.isEmpty())
+            unnamed.emplace_back(&w, property(c, w.id, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTitleLongs));
+    }
+    for (auto &[w, cookie] : unnamed)
+        w->title = capped(text(propertyReply(c, cookie).get(), atoms));
     return result;
 }
 

@@ -15,7 +15,8 @@ struct xcb_connection_t;
 //
 // One read costs two round trips to the X server: the root's lists first, then
 // every window's attributes in one batch (all requests sent, then all replies
-// collected), so the cost hardly grows with the number of windows. Without a
+// collected), so the cost hardly grows with the number of windows. Only windows
+// named by WM_NAME alone (old Xlib clients) cost a third round, together. Without a
 // window manager (no _NET_SUPPORTING_WM_CHECK, or a stale one) the list is empty.
 //
 // Coordinates are the X server's: root-window pixels, origin at the top left,
@@ -70,8 +71,6 @@ struct ClientWindow {
     std::optional<uint32_t> desktop;
     // On the desktop shown now: no desktop set, on all desktops, or the current one.
     bool onCurrentDesktop = true;
-    // The server maps it and its frame (map state "viewable").
-    bool viewable = false;
     // _NET_WM_WINDOW_OPACITY as 0...1; 1 when unset.
     double opacity = 1.0;
     // _NET_WM_PID; 0 when unset.
