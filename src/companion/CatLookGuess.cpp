@@ -1,26 +1,6 @@
-#include "companion/CatLook.h"
+#include "companion/CatLookGuess.h"
 
 namespace CatLooks {
-
-QString rawValue(CatLook look)
-{
-    switch (look) {
-    case CatLook::neutral: return QStringLiteral("neutral");
-    case CatLook::happy: return QStringLiteral("happy");
-    case CatLook::concerned: return QStringLiteral("concerned");
-    case CatLook::curious: return QStringLiteral("curious");
-    }
-    return {};
-}
-
-std::optional<CatLook> fromRaw(const QString &raw)
-{
-    for (CatLook look : allCases) {
-        if (rawValue(look) == raw)
-            return look;
-    }
-    return std::nullopt;
-}
 
 // Stems are deliberate ("ошибк", "publicad"): a substring covers the inflections.
 const std::array<QString, 60> failurePhrases = {
