@@ -6,6 +6,7 @@
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <array>
 #include <numeric>
 
 namespace PlanCalendar {
@@ -15,28 +16,45 @@ constexpr int kTitleCharacters = 72;
 constexpr qint64 kOverdueAfterMs = 900 * 1000;
 
 // The first `count` user-perceived characters (an emoji or a letter with its
-// combining marks is one).
+// combining marks is one). Only a prefix is examined: a boundary before the end
+// of a prefix is a boundary of the whole text, as the rules look backwards only.
 QString firstCharacters(const QString &text, int count)
 {
     if (text.size() <= count) // fewer code units than that cannot hold more characters
         return text;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype end = 0;
-    for (int i = 0; i < count; ++i) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0)
+    for (qsizetype window = qsizetype(count) * 4;; window *= 2) {
+        const bool whole = window >= text.size();
+        const QString prefix = whole ? text : text.left(window);
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, prefix);
+        qsizetype end = 0;
+        int found = 0;
+        while (found < count) {
+            const qsizetype next = finder.toNextBoundary();
+            if (next < 0 || (!whole && next >= window))
+                break;
+            end = next;
+            ++found;
+        }
+        if (found == count)
+            return text.left(end);
+        if (whole)
             return text;
-        end = next;
     }
-    return text.left(end);
 }
 
-QString prepareTitle(PublishFormat format)
-{
-    return L10n::format(L10n::t("Prepare %@"), {PublishFormats::label(format)});
-}
+// "Prepare %@" for each format, looked up once per list.
+struct PrepareTitles {
+    std::array<QString, 4> titles;
+    const QString &operator()(PublishFormat format)
+    {
+        QString &t = titles[size_t(format)];
+        if (t.isEmpty())
+            t = L10n::format(L10n::t("Prepare %@"), {PublishFormats::label(format)});
+        return t;
+    }
+};
 
-PlanEntry fromDraft(const ZephylWire::PlanDraft &draft)
+PlanEntry fromDraft(const ZephylWire::PlanDraft &draft, PrepareTitles &prepareTitle)
 {
     PlanEntry e;
     e.id = QStringLiteral("draft-") + QString::number(draft.id);
@@ -63,7 +81,7 @@ bool isUnderway(const QString &status)
     return std::find(std::begin(words), std::end(words), status) != std::end(words);
 }
 
-PlanEntry fromPublication(const ZephylWire::Publication &p, qint64 nowMs)
+PlanEntry fromPublication(const ZephylWire::Publication &p, qint64 nowMs, PrepareTitles &prepareTitle)
 {
     PlanEntry e;
     e.id = QStringLiteral("publication-") + p.id;
@@ -166,12 +184,13 @@ std::vector<PlanEntry> entries(const QList<ZephylWire::PlanDraft> &drafts,
 {
     std::vector<PlanEntry> list;
     list.reserve(size_t(drafts.size() + publications.size()));
+    PrepareTitles prepareTitle;
     for (const auto &d : drafts)
-        list.push_back(fromDraft(d));
+        list.push_back(fromDraft(d, prepareTitle));
     const qint64 nowMs = now.toMSecsSinceEpoch();
     for (const auto &p : publications) {
         if (p.status != QLatin1String("cancelled"))
-            list.push_back(fromPublication(p, nowMs));
+            list.push_back(fromPublication(p, nowMs, prepareTitle));
     }
 
     // Sort keys worked out once: instants for dated entries, collation keys for
@@ -202,11 +221,18 @@ std::vector<PlanEntry> entries(const QList<ZephylWire::PlanDraft> &drafts,
             return ka.dated;
         return ka.title->compare(*kb.title) < 0;
     });
-    std::vector<PlanEntry> sorted;
-    sorted.reserve(list.size());
-    for (size_t i : order)
-        sorted.push_back(std::move(list[i]));
-    return sorted;
+    // Put the entries in that order in place, one cycle of the permutation at a time.
+    for (size_t start = 0; start < order.size(); ++start) {
+        size_t at = start;
+        while (order[at] != start) {
+            const size_t from = order[at];
+            std::swap(list[at], list[from]);
+            order[at] = at;
+            at = from;
+        }
+        order[at] = at;
+    }
+    return list;
 }
 
 std::vector<PlanEntry> attention(const std::vector<PlanEntry> &entries)
@@ -358,13 +384,12 @@ std::optional<QDateTime> parseInternetDateTime(const QString &text)
     }
     const QDate date(year, month, day);
     // A leap second (60) is read as the first instant of the next minute.
-    const QTime time(hour, minute, second == 60 ? 59 : second, ms);
-    if (!date.isValid() || !time.isValid() || second > 60)
+    if (!date.isValid() || hour > 23 || minute > 59 || second > 60)
         return std::nullopt;
-    QDateTime result(date, time, QTimeZone(offsetSeconds));
-    if (second == 60)
-        result = result.addSecs(1);
-    return result.toUTC();
+    // Worked out directly: cheaper than a date-time in a zone made for one value.
+    const qint64 days = date.toJulianDay() - QDate(1970, 1, 1).toJulianDay();
+    const qint64 seconds = ((days * 24 + hour) * 60 + minute) * 60 + second - offsetSeconds;
+    return QDateTime::fromMSecsSinceEpoch(seconds * 1000 + ms, QTimeZone::utc());
 }
 
 QString formatInternetDateTime(const QDateTime &time)
