@@ -1,5 +1,7 @@
 #include "app/AskIntent.h"
 
+#include "base/Phrases.h"
+
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -112,15 +114,6 @@ void forEachCodePoint(QStringView text, F f)
     }
 }
 
-template <size_t N>
-bool containsAny(const QString &text, const std::array<QString, N> &phrases)
-{
-    for (const QString &phrase : phrases) {
-        if (text.contains(phrase))
-            return true;
-    }
-    return false;
-}
 
 // Pieces left after splitting at every white-space or punctuation character.
 int wordCount(const QString &text)
@@ -165,24 +158,24 @@ std::optional<AskIntent> AskIntent::detect(const QString &text)
     const QString lower = text.toLower();
     if (lower.contains(QLatin1Char('?')) || lower.contains(QChar(0x061F)))
         return std::nullopt;
-    if (containsAny(lower, stopWords))
+    if (Phrases::containsAny(lower, stopWords))
         return stopFocus();
-    if (containsAny(lower, tuckWords))
+    if (Phrases::containsAny(lower, tuckWords))
         return tuckAway();
-    if (containsAny(lower, focusWords)) {
+    if (Phrases::containsAny(lower, focusWords)) {
         if (const auto n = minutes(lower))
             return startFocus(*n);
-        if (containsAny(lower, askingWords) || wordCount(lower) < 4)
+        if (Phrases::containsAny(lower, askingWords) || wordCount(lower) < 4)
             return startFocus(25);
         // A longer sentence that only mentions focus is not a command.
     }
-    if (containsAny(lower, planWords))
+    if (Phrases::containsAny(lower, planWords))
         return openSurface(Surface::plan);
-    if (containsAny(lower, gridWords))
+    if (Phrases::containsAny(lower, gridWords))
         return openSurface(Surface::grid);
-    if (containsAny(lower, profileWords))
+    if (Phrases::containsAny(lower, profileWords))
         return openSurface(Surface::profile);
-    if (containsAny(lower, composeWords))
+    if (Phrases::containsAny(lower, composeWords))
         return compose();
     return std::nullopt;
 }

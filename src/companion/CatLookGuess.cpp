@@ -1,5 +1,7 @@
 #include "companion/CatLookGuess.h"
 
+#include "base/Phrases.h"
+
 namespace CatLooks {
 
 // Stems are deliberate ("ошибк", "publicad"): a substring covers the inflections.
@@ -77,24 +79,12 @@ const std::array<QString, 63> successPhrases = {
     QStringLiteral("gepubliceerd"), QStringLiteral("ingepland"), QStringLiteral("gefeliciteerd"),
 };
 
-namespace {
-template <size_t N>
-bool containsAny(const QString &text, const std::array<QString, N> &phrases)
-{
-    for (const QString &phrase : phrases) {
-        if (text.contains(phrase))
-            return true;
-    }
-    return false;
-}
-} // namespace
-
 CatLook guess(const QString &reply)
 {
     const QString lower = reply.toLower();
-    if (containsAny(lower, failurePhrases))
+    if (Phrases::containsAny(lower, failurePhrases))
         return CatLook::concerned;
-    if (containsAny(lower, successPhrases))
+    if (Phrases::containsAny(lower, successPhrases))
         return CatLook::happy;
     // Only the ASCII question mark counts.
     const QString trimmed = reply.trimmed();
