@@ -433,6 +433,7 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
         window.desktop = cardinal(desktop.get());
         window.onCurrentDesktop =
             !window.desktop || *window.desktop == 0xFFFFFFFFu || !currentDesktop || *window.desktop == *currentDesktop;
+        window.viewable = window.onCurrentDesktop && !(window.state & (stateHidden | stateShaded));
         if (const auto value = cardinal(opacity.get()))
             window.opacity = double(*value) / double(0xFFFFFFFFu);
         window.pid = cardinal(pid.get()).value_or(0);

@@ -71,6 +71,9 @@ struct ClientWindow {
     std::optional<uint32_t> desktop;
     // On the desktop shown now: no desktop set, on all desktops, or the current one.
     bool onCurrentDesktop = true;
+    // Shown now, as the window manager's state says: not hidden, not shaded,
+    // and on the current desktop (read from the properties, with no request of its own).
+    bool viewable = true;
     // _NET_WM_WINDOW_OPACITY as 0...1; 1 when unset.
     double opacity = 1.0;
     // _NET_WM_PID; 0 when unset.

@@ -194,6 +194,7 @@ TEST_F(WindowList, MinimisedWindowIsMarkedHidden)
     const auto *found = find(list, uint32_t(w->winId()));
     ASSERT_TRUE(found);
     EXPECT_TRUE(found->hidden());
+    EXPECT_FALSE(found->viewable);
     EXPECT_EQ(found->title, QStringLiteral("Свёрнутое окно"));
 }
 
@@ -301,6 +302,8 @@ TEST_F(WindowList, WindowsOnAnotherDesktopAreNotOnTheCurrentOne)
     ASSERT_TRUE(e && a);
     EXPECT_EQ(e->desktop, 1u);
     EXPECT_FALSE(e->onCurrentDesktop);
+    EXPECT_FALSE(e->viewable);
+    EXPECT_TRUE(a->viewable);
     EXPECT_TRUE(a->onCurrentDesktop);
 
     other.destroy(elsewhere);
