@@ -72,6 +72,7 @@ TEST(FocusGuard, UntrustedSourceGivesNothingAndIsNotRead)
 
 TEST(FocusGuard, ScanKeepsOrderIndicesAndLeavesOutWhatDoesNotCount)
 {
+    L10n::setPreference(AppLanguage::en);
     FakeSource source;
     source.apps = {
         {812,
@@ -94,6 +95,10 @@ TEST(FocusGuard, ScanKeepsOrderIndicesAndLeavesOutWhatDoesNotCount)
     EXPECT_EQ(found[2].id, QStringLiteral("77-0"));
     EXPECT_EQ(found[2].appName, QStringLiteral("Browser")) << "an application without a name";
     EXPECT_EQ(found[2].title, QStringLiteral("Facebook")) << "the title as set, not lower-cased";
+
+    L10n::setPreference(AppLanguage::ru);
+    EXPECT_EQ(FocusGuard::scan(source)[2].appName, QStringLiteral("Браузер"));
+    L10n::setPreference(AppLanguage::system);
 }
 
 TEST(FocusGuard, EnormousTitlesInAnyScriptAreMatchedWithoutTrouble)
