@@ -24,6 +24,7 @@ enum Atom : int {
     NetClientListStacking,
     NetClientList,
     NetCurrentDesktop,
+    NetNumberOfDesktops,
     NetFrameExtents,
     NetWmState,
     NetWmStateHidden,
@@ -65,6 +66,7 @@ constexpr std::array<const char *, AtomCount> kAtomNames = {
     "_NET_CLIENT_LIST_STACKING",
     "_NET_CLIENT_LIST",
     "_NET_CURRENT_DESKTOP",
+    "_NET_NUMBER_OF_DESKTOPS",
     "_NET_FRAME_EXTENTS",
     "_NET_WM_STATE",
     "_NET_WM_STATE_HIDDEN",
@@ -345,12 +347,19 @@ struct Pending {
     xcb_window_t window;
     xcb_get_geometry_cookie_t geometry;
     xcb_translate_coordinates_cookie_t origin;
-    xcb_get_property_cookie_t extents, state, type, desktop, opacity, pid, netName, wmClass;
+    xcb_get_property_cookie_t extents, state, type, pid;
+    // Asked only when wanted (and, for the desktop, when there is more than one).
+    std::optional<xcb_get_property_cookie_t> desktop, opacity, netName, wmClass;
 };
+
+Reply<xcb_get_property_reply_t> propertyReply(xcb_connection_t *c, const std::optional<xcb_get_property_cookie_t> &cookie)
+{
+    return cookie ? propertyReply(c, *cookie) : nullptr;
+}
 
 } // namespace
 
-std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
+std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root, uint32_t fields)
 {
     std::vector<ClientWindow> result;
     if (!c || !root || xcb_connection_has_error(c))
@@ -365,10 +374,12 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
     const auto stackingCookie = property(c, root, atoms[NetClientListStacking], XCB_ATOM_WINDOW, kMaxWindows);
     const auto clientsCookie = property(c, root, atoms[NetClientList], XCB_ATOM_WINDOW, kMaxWindows);
     const auto currentCookie = property(c, root, atoms[NetCurrentDesktop], XCB_ATOM_CARDINAL, 1);
+    const auto desktopsCookie = property(c, root, atoms[NetNumberOfDesktops], XCB_ATOM_CARDINAL, 1);
     const auto check = propertyReply(c, checkCookie);
     auto list = propertyReply(c, stackingCookie);
     auto clients = propertyReply(c, clientsCookie);
     const auto current = propertyReply(c, currentCookie);
+    const auto desktops = propertyReply(c, desktopsCookie);
     const std::optional<uint32_t> wmWindow = cardinal(check.get());
     if (!wmWindow || !*wmWindow)
         return result;
@@ -376,7 +387,11 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
         list = std::move(clients);
     const auto [ids, count] = items32<xcb_window_t>(list.get());
     const std::optional<uint32_t> currentDesktop = cardinal(current.get());
-
+    // With a single desktop every window is on it: no need to ask each.
+    const bool oneDesktop = cardinal(desktops.get()).value_or(2) <= 1;
+    auto optionalProperty = [&](bool wanted, xcb_window_t w, xcb_atom_t name, xcb_atom_t type, uint32_t longs) {
+        return wanted ? std::optional(property(c, w, name, type, longs)) : std::nullopt;
+    };
     // Round two: the window manager's own check window, to tell a running one
     // from a property a departed one left behind, and every window's attributes.
     const auto aliveCookie = property(c, *wmWindow, atoms[NetSupportingWmCheck], XCB_ATOM_WINDOW, 1);
@@ -391,11 +406,11 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
             property(c, w, atoms[NetFrameExtents], XCB_ATOM_CARDINAL, 4),
             property(c, w, atoms[NetWmState], XCB_ATOM_ATOM, 64),
             property(c, w, atoms[NetWmWindowType], XCB_ATOM_ATOM, 32),
-            property(c, w, atoms[NetWmDesktop], XCB_ATOM_CARDINAL, 1),
-            property(c, w, atoms[NetWmWindowOpacity], XCB_ATOM_CARDINAL, 1),
             property(c, w, atoms[NetWmPid], XCB_ATOM_CARDINAL, 1),
-            property(c, w, atoms[NetWmName], atoms[Utf8String], kTitleLongs),
-            property(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, kClassLongs),
+            optionalProperty(!oneDesktop, w, atoms[NetWmDesktop], XCB_ATOM_CARDINAL, 1),
+            optionalProperty(fields & fieldOpacity, w, atoms[NetWmWindowOpacity], XCB_ATOM_CARDINAL, 1),
+            optionalProperty(fields & fieldTitle, w, atoms[NetWmName], atoms[Utf8String], kTitleLongs),
+            optionalProperty(fields & fieldClass, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, kClassLongs),
         });
     }
     xcb_flush(c);
@@ -415,9 +430,9 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
         const auto extents = propertyReply(c, p.extents);
         const auto state = propertyReply(c, p.state);
         const auto type = propertyReply(c, p.type);
+        const auto pid = propertyReply(c, p.pid);
         const auto desktop = propertyReply(c, p.desktop);
         const auto opacity = propertyReply(c, p.opacity);
-        const auto pid = propertyReply(c, p.pid);
         const auto netName = propertyReply(c, p.netName);
         const auto wmClass = propertyReply(c, p.wmClass);
         if (!wmRunning || !geometry || !origin)
@@ -454,7 +469,7 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
     // those windows alone (toolkits of this century all set _NET_WM_NAME).
     std::vector<std::pair<ClientWindow *, xcb_get_property_cookie_t>> unnamed;
     for (ClientWindow &w : result) {
-        if (w.title.isEmpty())
+        if ((fields & fieldTitle) && w.title.isEmpty())
             unnamed.emplace_back(&w, property(c, w.id, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTitleLongs));
     }
     for (auto &[w, cookie] : unnamed)
@@ -462,7 +477,10 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
     return result;
 }
 
-std::vector<ClientWindow> readClientWindows() { return readClientWindows(connection(), rootWindow()); }
+std::vector<ClientWindow> readClientWindows(uint32_t fields)
+{
+    return readClientWindows(connection(), rootWindow(), fields);
+}
 
 QRectF toDesktopPoints(const QRect &rootPixels)
 {

@@ -270,6 +270,16 @@ TEST_F(WindowList, ReadsOlderClientsPropertiesAndTypes)
     EXPECT_TRUE(c->instanceName.isEmpty());
     EXPECT_EQ(n->title, QStringLiteral("Новое"));
 
+    // A read that asks only for what every read gets.
+    const auto bare = X11::readClientWindows(0);
+    const auto *lb = find(bare, latin);
+    ASSERT_TRUE(lb);
+    EXPECT_TRUE(lb->title.isEmpty() && lb->className.isEmpty() && lb->instanceName.isEmpty());
+    EXPECT_DOUBLE_EQ(lb->opacity, 1.0);
+    EXPECT_EQ(lb->pid, 4242u);
+    EXPECT_EQ(lb->type, X11::WindowType::dialog);
+    EXPECT_EQ(lb->geometry, l->geometry);
+
     other.destroy(latin);
     const bool gone = zktest::spinUntil([&] { return !find(X11::readClientWindows(), latin); });
     EXPECT_TRUE(gone) << "a destroyed window leaves the list";
