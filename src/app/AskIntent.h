@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Surface.h"
+#include "services/Surface.h"
 
 #include <QString>
 
