@@ -30,10 +30,10 @@ QString usableEmail(const QString &reported)
 
 QString usableDisplayName(const QString &reported)
 {
-    QString name;
-    for (const QChar c : reported) {
-        if (c.category() != QChar::Other_Control)
-            name.append(c);
+    QString name = reported;
+    for (QChar &c : name) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
     }
     name = name.simplified();
     // Never cut a surrogate pair in two.
