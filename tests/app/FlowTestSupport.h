@@ -17,6 +17,9 @@
 #include <deque>
 #include <memory>
 
+// Texts printed as text when a comparison fails.
+inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+
 namespace flowtest {
 
 using Draft = ZephylWire::PlanDraft;

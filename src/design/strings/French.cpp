@@ -414,4 +414,5 @@ const StringLists::List StringLists::french = {{
     {"Let's focus for 25 minutes", "Concentrons-nous pendant 25 minutes"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Coucou ! Je suis là. Parlez-moi de tout : de votre journée, d’une idée de post ou d’un cycle de concentration."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Je n’ai pas pu joindre Zephyl à l’instant. Réessayez dans un moment."},
+    {"Plan changes are kept here but not saved yet.", "Les modifications du planning sont conservées ici, mais pas encore enregistrées."},
 }};

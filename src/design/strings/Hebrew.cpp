@@ -414,4 +414,5 @@ const StringLists::List StringLists::hebrew = {{
     {"Let's focus for 25 minutes", "בוא נתרכז 25 דקות"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "היי! אני ממש כאן. אפשר לדבר איתי על הכול: איך עובר היום, רעיון לפוסט או סבב ריכוז."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "לא הצלחתי להגיע ל-Zephyl כרגע. אפשר לנסות אותי שוב בעוד רגע."},
+    {"Plan changes are kept here but not saved yet.", "השינויים בתוכנית נשארים כאן, אבל עדיין לא נשמרו."},
 }};
