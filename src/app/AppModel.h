@@ -3,6 +3,7 @@
 #include "app/AppEvent.h"
 #include "app/AppValues.h"
 #include "app/AskValues.h"
+#include "app/ComposerSubmission.h"
 #include "app/UnsentTextStore.h"
 #include "base/CancelToken.h"
 #include "base/Clock.h"
@@ -18,12 +19,14 @@
 #include "services/WireModels.h"
 #include "services/auth/WebAuthSession.h"
 
+#include <QCoro/QCoroTask>
 #include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -224,6 +227,41 @@ public:
     void resumeFocus();
     // Asks for the right to read and minimise other windows, and reads it again 2 s later.
     void requestAccessibility();
+
+    // ---- Tucking distractions away (AppModelTuck.cpp)
+    // Scans for distracting windows and tucks them away one after another: the
+    // cat is sent to each (visitWindow), the window is minimised when the cat
+    // arrives there or 7 s after the visit began, and the next visit starts
+    // 0.7 s after each minimise (visitEnded). The closing line follows the last.
+    // Without the right to minimise, or with nothing found, nothing starts.
+    void tuckAwayDistractions();
+    // The companion reports that it arrived where a goal sent it. Only the
+    // arrival at the window being visited now completes that visit: a late
+    // landing of an earlier visit, or any other goal, changes nothing.
+    void tuckVisitArrived(const CompanionGoal &arrived);
+    // Where a visit sends the cat: the window's top edge, 24 points in from
+    // either side. The coordinator builds the visit goal with this, so an
+    // arrival can be matched with the visit it belongs to.
+    static Ledge visitLedge(const QRectF &frame);
+    // Seconds a visit may take before the window is minimised anyway, and the
+    // pause after each minimise.
+    static constexpr std::chrono::milliseconds kTuckVisitLimit{7000};
+    static constexpr std::chrono::milliseconds kTuckPacing{700};
+
+    // ---- Publishing (AppModelPublishing.cpp)
+    // Uploads the submission's media and cover, asks the service to publish it
+    // under its idempotency key, waits a while for a final state, reloads the
+    // plan and answers the outcome; never throws. `publishing` is set before
+    // this returns the first time, so a second press while a run is under way
+    // starts nothing: with the same key it receives that run's outcome, another
+    // post waits for its turn.
+    QCoro::Task<PublishOutcome> publish(ComposerSubmission submission);
+    // Uploads a video's poster frame as "poster.jpg"; none, without a request,
+    // when the media has no poster. Upload errors reach the caller.
+    QCoro::Task<std::optional<QString>> uploadPoster(ImportedMedia media);
+    // The creation's own time limit is the client's; these are the wait's.
+    static constexpr int kPublishWaitAttempts = 8;
+    static constexpr double kPublishWaitDelaySeconds = 1.6;
 
     // ---- Care
     // One care tick of the coordinator's 60 s timer: the break clock, hunger and
@@ -445,6 +483,19 @@ private:
     quint64 m_planEdits = 0;
     quint64 m_feedGeneration = 0;
 
+    // ---- Tucking
+    void advanceTuck();
+    // Minimises the window of the current step and schedules the next one.
+    void completeTuck();
+
+    // ---- Publishing
+    struct PublishRun;
+    QCoro::Task<PublishOutcome> runPublication(ComposerSubmission submission);
+    PublishOutcome publishFailed(const std::exception_ptr &error);
+    PublishOutcome outcomeOf(const ZephylWire::Publication &publication, bool savedAsDraft);
+    // Reloads the plan and the publications after a creation.
+    QCoro::Task<> reloadPlan();
+
     EventHandler m_events;
     std::unique_ptr<ServiceClient> m_ownedApi;
     ServiceClient *m_api = nullptr;
@@ -494,6 +545,17 @@ private:
     // the fallback of the current visit.
     std::vector<DistractingWindow> m_pendingTucks;
     std::unique_ptr<Clock::Timer> m_tuckTimeout;
+    // The pause before the next visit, and the frame of the visit under way
+    // (none between visits, so a late arrival finds nothing to complete).
+    std::unique_ptr<Clock::Timer> m_tuckPacing;
+    std::optional<QRectF> m_tuckVisit;
+
+    // Publishing: the run under way, and its wait's cancellation, fired when the model goes.
+    struct CancelledWithModel : CancelSource {
+        ~CancelledWithModel() { cancel(); }
+    };
+    std::shared_ptr<PublishRun> m_publishRun;
+    CancelledWithModel m_publishCancel;
 
     bool m_usesWebWorkspace = true;
     BreakClock m_breakClock;

@@ -160,7 +160,7 @@ void AppModel::performAsk(const AskAction &action)
     case AskAction::Kind::openSurface: showSurface(action.surface); break;
     case AskAction::Kind::stopFocus: stopFocus(); break;
     case AskAction::Kind::tuckAway:
-        // FLOWSPUB-MERGE: tuckAwayDistractions();
+        tuckAwayDistractions();
         setAskReply(AskReply{L10n::t("Sending the cat over."), {}, CatLook::happy});
         break;
     case AskAction::Kind::compose: openComposer(std::nullopt); break;
