@@ -493,8 +493,6 @@ private:
     QCoro::Task<PublishOutcome> runPublication(ComposerSubmission submission);
     PublishOutcome publishFailed(const std::exception_ptr &error);
     PublishOutcome outcomeOf(const ZephylWire::Publication &publication, bool savedAsDraft);
-    // Reloads the plan and the publications after a creation.
-    QCoro::Task<> reloadPlan();
 
     EventHandler m_events;
     std::unique_ptr<ServiceClient> m_ownedApi;
