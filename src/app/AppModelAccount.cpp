@@ -128,8 +128,8 @@ QCoro::Task<bool> AppModel::signInWithGoogle()
         {
             GoogleSignInService service(anchorWindow);
             deliver(service.authorize(supabase), wait->token);
-            token = co_await Async::Shared<QString>::wait(
-                wait->token, nullptr, GoogleSignInService::SignInError(GoogleSignInService::SignInError::Kind::cancelled));
+            const GoogleSignInService::SignInError never(GoogleSignInService::SignInError::Kind::cancelled);
+            token = co_await Async::Shared<QString>::wait(wait->token, nullptr, never);
             // Leaving the scope closes a dialog the link overtook.
         }
         if (!self)
@@ -189,7 +189,8 @@ QCoro::Task<> AppModel::expireSession()
     if (m_expiry) {
         // One expiry at a time: the second caller waits for the first and signs out nothing more.
         const auto done = m_expiry->done;
-        co_await Async::Shared<bool>::wait(done, nullptr, ServiceAPIError::sessionExpired());
+        const ServiceAPIError never = ServiceAPIError::sessionExpired(); // no abort: never thrown
+        co_await Async::Shared<bool>::wait(done, nullptr, never);
         co_return;
     }
     if (m_session != SessionState::signedIn)

@@ -292,7 +292,9 @@ QCoro::Task<> AppModel::loadFeed(bool reset)
     std::optional<ZephylWire::InstagramFeedResponse> page;
     std::exception_ptr error;
     try {
-        page = co_await m_api->instagramFeed(reset ? std::nullopt : feedCursor);
+        // Named first: a temporary inside a co_await would be destroyed twice (GCC 12).
+        const std::optional<QString> after = reset ? std::nullopt : feedCursor;
+        page = co_await m_api->instagramFeed(after);
     } catch (...) {
         error = std::current_exception();
     }
