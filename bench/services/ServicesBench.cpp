@@ -132,6 +132,40 @@ void BM_RequestCore(benchmark::State &state)
 }
 BENCHMARK(BM_RequestCore)->Unit(benchmark::kMicrosecond);
 
+// A write: the plan saved whole, as a bare request and through the core.
+const QByteArray kSmallPlan = R"({"drafts":[{"id":1,"title":"Wednesday reel"}]})";
+
+void BM_BareNetworkPut(benchmark::State &state)
+{
+    Service &service = Service::get();
+    QNetworkAccessManager network;
+    QNetworkRequest request(QUrl(service.server.origin() + QStringLiteral("/api/plan/drafts")));
+    request.setRawHeader("Accept", "application/json");
+    request.setRawHeader("Content-Type", "application/json");
+    request.setRawHeader("Authorization", "Bearer " + service.api->accessToken().value_or(QString()).toUtf8());
+    for (auto _ : state) {
+        QNetworkReply *reply = network.put(request, kSmallPlan);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        benchmark::DoNotOptimize(reply->readAll());
+        reply->deleteLater();
+    }
+}
+BENCHMARK(BM_BareNetworkPut)->Unit(benchmark::kMicrosecond);
+
+void BM_RequestCorePut(benchmark::State &state)
+{
+    Service &service = Service::get();
+    ZephylAPI::PlanDraft draft;
+    draft.id = 1;
+    draft.title = QStringLiteral("Wednesday reel");
+    const QList<ZephylAPI::PlanDraft> drafts{draft};
+    for (auto _ : state)
+        QCoro::waitFor(service.api->savePlanDrafts(drafts));
+}
+BENCHMARK(BM_RequestCorePut)->Unit(benchmark::kMicrosecond);
+
 } // namespace
 
 int main(int argc, char **argv)
