@@ -242,7 +242,7 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             restartIdle();
         });
         QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [&restartIdle] { restartIdle(); });
-        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&restartIdle, &stop, left, limit, watched] {
+        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&restartIdle, &stop, &answer, left, limit, watched] {
             *left = true;
             restartIdle();
             // A declared length past the limit ends the request before its body comes.
@@ -250,6 +250,8 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             const qint64 declared = watched ? watched->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known) : 0;
             if (known && declared > limit)
                 stop(End::tooLarge);
+            else if (known && declared > answer.capacity())
+                answer.reserve(declared + 1); // one piece of memory, never regrown
         });
         QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
         Async::AbortHook hook(abort, [stop] { stop(End::cancelled); });

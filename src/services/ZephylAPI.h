@@ -234,8 +234,10 @@ private:
     // `unauthorized` (nothing is sent) without an access token.
     QByteArray bearer(Sent *sent) const;
     // The answer check: a 2xx answer decodes as T, anything else throws APIError.
+    // The body is let go once parsed, so a large answer and its models do not
+    // both stay in memory with the raw bytes.
     template <typename T>
-    static T checkAnswer(int status, const QByteArray &body);
+    static T checkAnswer(int status, QByteArray body);
     static void refuseUnlessSuccess(int status, const QByteArray &body);
 
     struct RefreshFlight;

@@ -13,21 +13,23 @@
 #include <type_traits>
 
 template <typename T>
-T ZephylAPI::checkAnswer(int status, const QByteArray &body)
+T ZephylAPI::checkAnswer(int status, QByteArray body)
 {
     refuseUnlessSuccess(status, body);
     if constexpr (std::is_same_v<T, EmptyResponse>) {
         if (body.isEmpty())
             return EmptyResponse{true};
     }
-    return T::fromJson(Json::parseObject(body));
+    const QJsonObject object = Json::parseObject(body);
+    body = QByteArray();
+    return T::fromJson(object);
 }
 
 template <typename T>
 QCoro::Task<T> ZephylAPI::send(RequestSpec spec, Async::Abort *abort, Sent *sent)
 {
-    const HttpCall::Response answer = co_await sendRaw(std::move(spec), abort, sent);
-    co_return checkAnswer<T>(answer.status, answer.body);
+    HttpCall::Response answer = co_await sendRaw(std::move(spec), abort, sent);
+    co_return checkAnswer<T>(answer.status, std::move(answer.body));
 }
 
 template <typename T>

@@ -143,6 +143,6 @@ QCoro::Task<QString> ZephylAPI::upload(QString path, MediaSource source, QString
     request.bodyDevice = &body;
     request.timeout = requestTimeout;
     request.idleTimeout = sessionIdleTimeout;
-    const HttpCall::Response answer = co_await HttpCall::perform(m_network, clock(), this, std::move(request));
-    co_return checkAnswer<MediaIdResponse>(answer.status, answer.body).id;
+    HttpCall::Response answer = co_await HttpCall::perform(m_network, clock(), this, std::move(request));
+    co_return checkAnswer<MediaIdResponse>(answer.status, std::move(answer.body)).id;
 }
