@@ -47,6 +47,8 @@ ServiceNetworkError networkError(QNetworkReply::NetworkError error)
     case QNetworkReply::RemoteHostClosedError:
     case QNetworkReply::ProxyConnectionClosedError:
     case QNetworkReply::UnknownNetworkError:  // a write failed: the connection went while sending
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
     case QNetworkReply::ContentReSendError:   // the stack wanted to send the request again; refused
         return ServiceNetworkError(Code::connectionLost, error);
     case QNetworkReply::TimeoutError:
@@ -98,8 +100,9 @@ public:
 
     bool isSequential() const override { return false; }
     qint64 size() const override { return m_size; }
-    bool seek(qint64 pos) override { return pos == m_pos && QIODevice::seek(pos); }
-    bool reset() override { return seek(0); }
+    // The stack only ever rewinds a body to send it again.
+    bool seek(qint64) override { return false; }
+    bool reset() override { return false; }
     bool atEnd() const override { return m_pos >= m_size; }
     qint64 bytesAvailable() const override { return m_size - m_pos; }
 

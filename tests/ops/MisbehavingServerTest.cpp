@@ -193,6 +193,17 @@ TEST_F(Misbehaving, ACreationResetAfterTheServerStoredItIsNotMadeAgain)
     EXPECT_EQ(front->requests(kThread), 1);
     ASSERT_EQ(ops().threadStores.value(userId()).threads.size(), 1);
 
+    // The same for a request without a body: the DELETE acts on the active
+    // thread, so a second one would remove the next thread too.
+    const auto second = settle(api->createAssistantThread(QStringLiteral("More ideas")));
+    ASSERT_TRUE(second.value);
+    ASSERT_EQ(second.value->threads.size(), 2);
+    const int before = front->requests(kThread);
+    front->add({Switch::Kind::resetAfterAnswer, "DELETE", kThread, 0, 1});
+    EXPECT_EQ(end(api->deleteAssistantThread(*second.value->activeThreadId)).network, NetworkError::Code::connectionLost);
+    EXPECT_EQ(front->requests(kThread), before + 2); // the selection and one DELETE
+    EXPECT_EQ(ops().threadStores.value(userId()).threads.size(), 1);
+
     // A creation under an idempotency key may be sent again by the network
     // stack: the service answers a repeat with what it stored, never a second one.
     const QString media = *settle(api->uploadInstagramMedia(QByteArray(100, 'm'), QStringLiteral("image/jpeg"),
