@@ -86,6 +86,19 @@ protected:
     }
 
     Standin::Operations &ops() { return Standin::operations(server); }
+
+    // A post whose one picture is already uploaded.
+    Publications::PublicationRequest postWithMedia()
+    {
+        Publications::PublicationRequest post;
+        post.format = QStringLiteral("feed");
+        post.caption = QStringLiteral("Nap report");
+        post.mediaIds = {*settle(api->uploadInstagramMedia(QByteArray(100, 'm'), QStringLiteral("image/jpeg"),
+                                                           QStringLiteral("p.jpg")))
+                              .value};
+        post.scheduledAt = Publications::internetDateTime(clock.now());
+        return post;
+    }
     QString userId() { return server.state().accounts.value(kEmail).userId; }
 
     // Runs a call to its end; virtual time moves only to waits that fall due
@@ -206,13 +219,7 @@ TEST_F(Misbehaving, ACreationResetAfterTheServerStoredItIsNotMadeAgain)
 
     // A creation under an idempotency key may be sent again by the network
     // stack: the service answers a repeat with what it stored, never a second one.
-    const QString media = *settle(api->uploadInstagramMedia(QByteArray(100, 'm'), QStringLiteral("image/jpeg"),
-                                                            QStringLiteral("p.jpg"))).value;
-    Publications::PublicationRequest post;
-    post.format = QStringLiteral("feed");
-    post.caption = QStringLiteral("Nap report");
-    post.mediaIds = {media};
-    post.scheduledAt = Publications::internetDateTime(clock.now());
+    const Publications::PublicationRequest post = postWithMedia();
     front->add({Switch::Kind::resetAfterAnswer, "POST", QStringLiteral("/api/instagram/publications"), 0, 1});
     const Ending keyed = end(api->createInstagramPublication(post, QStringLiteral("key-reset")));
     EXPECT_TRUE(keyed.succeeded || keyed.network == NetworkError::Code::connectionLost);
@@ -239,13 +246,7 @@ TEST_F(Misbehaving, AnEndlessAnswerIsCutAtItsKindsLimitInBoundedMemory)
 
 TEST_F(Misbehaving, CallsRefusedTogetherUnderStrictRotationRenewOnceAndAllSucceed)
 {
-    const QString media = *settle(api->uploadInstagramMedia(QByteArray(100, 'm'), QStringLiteral("image/jpeg"),
-                                                            QStringLiteral("p.jpg"))).value;
-    Publications::PublicationRequest post;
-    post.format = QStringLiteral("feed");
-    post.caption = QStringLiteral("Nap report");
-    post.mediaIds = {media};
-    post.scheduledAt = Publications::internetDateTime(clock.now());
+    const Publications::PublicationRequest post = postWithMedia();
     server.state().strictRotation = true;
 
     for (int round = 0; round < 4; ++round) {
