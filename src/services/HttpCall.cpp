@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "services/AsyncSupport.h"
+#include "services/PlainReply.h"
 #include "services/ServiceErrors.h"
 
 #include <QNetworkAccessManager>
@@ -168,7 +169,8 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
     const bool repeatable = isRepeatable(request);
     const bool hasBody = request.body || request.bodyDevice;
     int redirects = 0;
-    int interims = 0;
+    // After the stack ended on an interim answer: asked again over an exchange that reads past them.
+    bool plain = false;
 
     for (;;) {
         if (abort && abort->cancelled())
@@ -182,7 +184,9 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
         QNetworkReply *reply = nullptr;
         if (request.bodyDevice)
             request.bodyDevice->reset();
-        if (!repeatable) {
+        if (plain) {
+            reply = new PlainReply(qreq, request.method, request.body.value_or(QByteArray()), request.bodyDevice);
+        } else if (!repeatable) {
             // Bodiless ones too: Qt re-sends those without asking anybody.
             const qint64 size = request.bodyDevice ? request.bodyDevice->size() : request.body ? request.body->size() : 0;
             once = std::make_unique<OnceBody>(request.body.value_or(QByteArray()), request.bodyDevice, size);
@@ -293,10 +297,12 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
         const int code = status.toInt();
 
         if (code >= 100 && code <= 199) {
-            // An interim answer that the stack took for the last one; the real
-            // answer behind it is gone.
-            if (repeatable && ++interims <= 1)
+            // An interim answer that Qt took for the last one; the real answer
+            // behind it is gone. Only a request safe to repeat is asked again.
+            if (repeatable && !plain) {
+                plain = true;
                 continue;
+            }
             throw ServiceNetworkError(ServiceNetworkError::Code::connectionLost);
         }
         if (code >= 300 && code <= 399 && !hasBody && (request.method == "GET" || request.method == "HEAD")) {

@@ -81,9 +81,10 @@ bool isRepeatable(const Request &request);
 //     request's own time-out passes;
 //   - hold more than its answerLimit: the answer is read as it arrives and the
 //     request is aborted the moment it passes the limit;
-//   - take an interim (1xx) answer as final: the stack drops the real answer that
-//     follows one, so a repeatable request is sent once more and any other ends
-//     with connectionLost.
+//   - take an interim (1xx) answer as final: Qt's HTTP/1 reader ends on one and
+//     drops the real answer behind it, so a repeatable request is asked again
+//     over an exchange of the client's own that reads past interim answers
+//     (PlainReply), and any other ends with connectionLost.
 QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObject *context, Request request,
                               Async::Abort *abort = nullptr);
 

@@ -10,9 +10,11 @@
 #include "services/ServiceTestSupport.h"
 #include "support/TestSupport.h"
 
+#include "services/PlainReply.h"
 #include "services/ZephylAPI.h"
 
 #include <QFile>
+#include <QSslConfiguration>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -292,17 +294,49 @@ TEST_F(Misbehaving, CallsRefusedTogetherUnderStrictRotationRenewOnceAndAllSuccee
 
 TEST_F(Misbehaving, AnInterimAnswerIsNotTheAnswer)
 {
-    front->add({Switch::Kind::earlyHints, "GET", kPlan, 0, 1});
     opstest::run(api->savePlanDrafts({draft(7)}));
+    // From here on, early hints come before every answer.
+    for (const QString &path : {kPlan, QStringLiteral("/api/v1/me"), QStringLiteral("/api/instagram/publications"), kThread})
+        front->add({Switch::Kind::earlyHints, {}, path, 0, -1});
     const auto drafts = settle(api->planDrafts());
-    ASSERT_TRUE(drafts.value) << "an early hint ended the read";
+    ASSERT_TRUE(drafts.value) << "an early hint ended the read: "
+                              << (drafts.template errorAs<NetworkError>() ? int(drafts.template errorAs<NetworkError>()->code()) : -1)
+                              << " " << (drafts.template errorAs<APIError>() ? drafts.template errorAs<APIError>()->what() : "")
+                              << (drafts.template errorAs<ZephylAPI::DecodingError>() ? drafts.template errorAs<ZephylAPI::DecodingError>()->what() : "");
     ASSERT_EQ(drafts.value->size(), 1);
     EXPECT_EQ(drafts.value->at(0).id, 7);
+    const auto user = settle(api->currentUser());
+    ASSERT_TRUE(user.value);
+    EXPECT_EQ(user.value->email, kEmail);
 
-    // A creation that must not go twice is never reported refused for it, nor repeated.
-    front->add({Switch::Kind::earlyHints, "POST", kThread, 0, 1});
-    const Ending created = end(api->createAssistantThread(std::nullopt));
-    EXPECT_FALSE(created.api) << created.api->what();
-    EXPECT_EQ(front->requests(kThread), 1);
+    // A creation under a key is asked again and answered with what was stored.
+    const Publications::PublicationRequest post = postWithMedia();
+    const auto created = settle(api->createInstagramPublication(post, QStringLiteral("key-hints")));
+    ASSERT_TRUE(created.value);
+    EXPECT_EQ(ops().publications.size(), 1);
+
+    // One that must not go twice is neither repeated nor reported refused.
+    const int before = front->requests(kThread);
+    const Ending thread = end(api->createAssistantThread(std::nullopt));
+    EXPECT_EQ(thread.network, NetworkError::Code::connectionLost);
+    EXPECT_EQ(front->requests(kThread), before + 1);
     EXPECT_EQ(ops().threadStores.value(userId()).threads.size(), 1);
+}
+
+TEST_F(Misbehaving, TheClientsOwnExchangeTrustsOnlyWhatTheRequestTrusts)
+{
+    auto fetch = [](QSslConfiguration tls, const QString &url) {
+        QNetworkRequest request{QUrl(url)};
+        request.setSslConfiguration(tls);
+        auto reply = std::make_unique<HttpCall::PlainReply>(request, "GET", QByteArray(), nullptr);
+        EXPECT_TRUE(zktest::spinUntil([&] { return reply->isFinished(); }));
+        return std::make_pair(reply->error(), reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
+    };
+    const QString url = ops().secure->origin() + QStringLiteral("/nothing-here");
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.addCaCertificates({Standin::certificate()});
+    EXPECT_EQ(fetch(trusting, url), std::make_pair(QNetworkReply::NoError, 404));
+    QSslConfiguration system = QSslConfiguration::defaultConfiguration();
+    system.setCaCertificates(QSslConfiguration::systemCaCertificates());
+    EXPECT_EQ(fetch(system, url).first, QNetworkReply::SslHandshakeFailedError);
 }

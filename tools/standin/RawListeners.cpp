@@ -56,6 +56,24 @@ qint64 answerLength(const QByteArray &head)
     return 0;
 }
 
+// The same answer with its body in two chunks instead of a declared length.
+QByteArray chunked(const QByteArray &head, const QByteArray &body)
+{
+    QByteArray out;
+    for (const QByteArray &line : head.split('\n')) {
+        const QByteArray l = line.trimmed();
+        if (!l.isEmpty() && !l.toLower().startsWith("content-length:"))
+            out += l + "\r\n";
+    }
+    out += "Transfer-Encoding: chunked\r\n\r\n";
+    const qsizetype half = body.size() / 2;
+    for (const QByteArray &piece : {body.left(half), body.mid(half)}) {
+        if (!piece.isEmpty())
+            out += QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+    }
+    return out + "0\r\n\r\n";
+}
+
 // Closes with a reset rather than an orderly end, as a crashing server does.
 void reset(QTcpSocket *socket)
 {
@@ -85,6 +103,8 @@ struct Front::Link {
     std::deque<std::optional<Kind>> owed; // one per forwarded request: what to do to its answer
     bool inAnswerBody = false;
     qint64 answerLeft = 0;
+    QByteArray answerHead;
+    QByteArray answerBody;
     bool endless = false;
 
     void fromClient()
@@ -166,33 +186,40 @@ struct Front::Link {
         out += backend->readAll();
         while (!owed.empty()) {
             const std::optional<Kind> kind = owed.front();
-            const bool withheld = kind == Kind::resetAfterAnswer;
+            // Answers that leave changed are kept whole first.
+            const bool withheld = kind == Kind::resetAfterAnswer || kind == Kind::earlyHints;
             if (!inAnswerBody) {
                 const qsizetype end = out.indexOf("\r\n\r\n");
                 if (end < 0)
                     return;
-                const QByteArray head = out.left(end + 4);
+                answerHead = out.left(end + 4);
+                answerBody.clear();
                 out.remove(0, end + 4);
-                if (kind == Kind::earlyHints && client)
-                    client->write("HTTP/1.1 103 Early Hints\r\nLink: </assets/app.css>; rel=preload; as=style\r\n\r\n");
                 if (!withheld && client)
-                    client->write(head);
+                    client->write(answerHead);
                 inAnswerBody = true;
-                answerLeft = answerLength(head);
+                answerLeft = answerLength(answerHead);
             }
             const qint64 n = std::min<qint64>(answerLeft, out.size());
             if (!withheld && client)
                 client->write(out.left(n));
+            else
+                answerBody += out.left(n);
             out.remove(0, n);
             answerLeft -= n;
             if (answerLeft > 0)
                 return;
             inAnswerBody = false;
             owed.pop_front();
-            if (withheld) {
+            if (kind == Kind::resetAfterAnswer) {
                 // The work is done and its answer is in hand; the client never gets it.
                 reset(client);
                 return;
+            }
+            if (kind == Kind::earlyHints && client) {
+                // An interim answer first, then the answer itself in chunks.
+                client->write("HTTP/1.1 103 Early Hints\r\nLink: </assets/app.css>; rel=preload; as=style\r\n\r\n");
+                client->write(chunked(answerHead, answerBody));
             }
         }
     }
