@@ -248,7 +248,7 @@ bool writeLook(const QString &cats, const LookSpec &look)
         CompanionPose sitting;
         sitting.state = S::perch;
         ok = ok && saveImage(folder + QStringLiteral("/portrait.jpg"),
-                             crop(look, sitting, QRectF(-2, -4, 86, 86), 256, warmPaper), "JPEG", 90);
+                             crop(look, sitting, QRectF(-6, -6, 92, 92), 256, warmPaper), "JPEG", 90);
     }
     {
         // The live face: the idle head breathing and blinking once, two seconds a loop.
