@@ -123,7 +123,7 @@ std::optional<Hop> plannedHop(const CompanionBrain &after, double dt)
 
 struct Tally {
     int selfHopsToLedges = 0, selfHopsToFloor = 0, homeHops = 0, lostSupportHops = 0, walkFirst = 0;
-    int framesRiding = 0, walks = 0, landings = 0, drops = 0;
+    int framesRiding = 0, walks = 0, landings = 0, drops = 0, spots = 0;
 };
 
 // Checks one frame against the rules; a message for the first rule broken.
@@ -207,7 +207,11 @@ public:
             const bool home = to.kind == Kind::ledge && w.home && to.ledge == *w.home;
             if (lost) {
                 ++m_t.lostSupportHops;
-                if (w.home) {
+                if (a.restSpot) {
+                    if (to.kind != Kind::spot || std::abs(hop->tx - a.restSpot->x()) > 1e-6 ||
+                        hop->ty != a.restSpot->y())
+                        return "its window gone, it does not hop back to where it was put down";
+                } else if (w.home) {
                     if (!home || std::abs(hop->tx - homeRestX(*w.home)) > 1e-6)
                         return "its window gone, it does not hop to its place at home";
                 } else {
@@ -251,7 +255,8 @@ public:
                 }
             }
             // An approach: further than 440 points, it first walks as near as it can.
-            if (!lost && (home || b.landing->goal) && std::abs(hop->tx - hop->x0) > 440 && !b.approachFailed)
+            if (!lost && (home || b.landing->goal || to.kind == Kind::spot) && std::abs(hop->tx - hop->x0) > 440 &&
+                !b.approachFailed)
                 return "hops further than 440 points without walking nearer first";
         }
         // A walk toward home is the first leg of a return from further than a hop.
@@ -264,6 +269,46 @@ public:
                 ++m_t.walkFirst;
                 if (std::abs(homeRestX(*w.home) - x0) <= 440)
                     return "walks toward home although it is within a hop";
+            }
+        }
+
+        // Put down: on the nearest window top within 36 points, else on the floor
+        // when near it, else left on a spot in mid-air.
+        if (a.pose.state == S::carried && a.putDown) {
+            ++m_t.drops;
+            const double x = a.pose.position.x(), y = a.pose.position.y();
+            std::optional<Ledge> best;
+            auto consider = [&](const Ledge &l) {
+                if (l.minX - 4 <= x && x <= l.maxX + 4 && fitsUnderCeiling(l, w) && std::abs(y - l.y) <= 36 &&
+                    (!best || std::abs(y - l.y) < std::abs(y - best->y)))
+                    best = l;
+            };
+            for (const Ledge &l : w.ledges)
+                consider(l);
+            if (w.home)
+                consider(*w.home);
+            Support expected = Support::onSpot();
+            double ey = std::min(y, w.ceiling() - kH);
+            if (y >= w.floorY && y - w.floorY > 36) {
+                if (best)
+                    expected = Support::onLedge(*best), ey = best->y;
+            } else if (!best || std::abs(y - w.floorY) < std::abs(y - best->y)) {
+                expected = Support::onFloor(), ey = w.floorY;
+            } else {
+                expected = Support::onLedge(*best), ey = best->y;
+            }
+            if (!(b.support == expected) || b.pose.position.y() != ey) {
+                why << "put down at " << x << ", " << y << " it settles at " << b.pose.position.y();
+                return why.str();
+            }
+            if ((expected.kind == Kind::spot) != b.restSpot.has_value() || b.awayByChoice ||
+                b.pose.state != S::idle || b.stateDuration < 45 || b.stateDuration > 120)
+                return "put down, it does not remember the spot or rest as it should";
+            if (expected.kind == Kind::spot) {
+                ++m_t.spots;
+                const bool inside = w.homeFrame && w.homeFrame->contains(QPointF(x, ey));
+                if (inside != b.restOffsetInHome.has_value())
+                    return "a spot inside the home window is not kept relative to it";
             }
         }
 
@@ -285,8 +330,7 @@ private:
     Tally &m_t;
 };
 
-// Runs a seeded cat for `hours`; now and then the user drops it a little above
-// a ledge or the floor.
+// Runs a seeded cat for `hours`; now and then the user puts it down somewhere.
 Tally runFreely(std::uint64_t seed, double hours, bool withHome, double dt = 1.0 / 30)
 {
     Tally tally;
@@ -301,12 +345,14 @@ Tally runFreely(std::uint64_t seed, double hours, bool withHome, double dt = 1.0
         if (t >= nextDrop && cat.pose.state != S::jump && cat.pose.state != S::carried) {
             nextDrop = t + dice.uniform(200, 600);
             cat.pickUp();
+            // Mostly a little above a window top or the floor, now and then anywhere.
             const Ledge &l = w.ledges[size_t(dice.next(w.ledges.size()))];
-            const bool onFloor = dice.uniform(0, 1) < 0.3 || l.windowNumber == kTooHigh;
-            const double x = onFloor ? dice.uniform(100, 1340) : dice.uniform(l.minX, l.maxX);
-            cat.pose.position = QPointF(x, (onFloor ? kFloor : l.y) + dice.uniform(0, 30));
+            const double where = dice.uniform(0, 1);
+            const bool onFloor = where < 0.3 || l.windowNumber == kTooHigh;
+            const double x = onFloor || where > 0.9 ? dice.uniform(100, 1340) : dice.uniform(l.minX - 4, l.maxX + 4);
+            const double y = where > 0.9 ? dice.uniform(kFloor, 900) : (onFloor ? kFloor : l.y) + dice.uniform(-10, 60);
+            cat.pose.position = QPointF(x, y);
             cat.putDown = true;
-            ++tally.drops;
         }
         const CompanionBrain before = cat;
         const auto said = cat.tick(dt, w);
@@ -335,6 +381,7 @@ TEST(CompanionBrainFreeRun, ACatAtHomeKeepsEveryRuleForHours)
         total.walks += t.walks;
         total.landings += t.landings;
         total.drops += t.drops;
+        total.spots += t.spots;
         total.walkFirst += t.walkFirst;
     }
     // The rules were put to the test, not just never met.
@@ -344,7 +391,8 @@ TEST(CompanionBrainFreeRun, ACatAtHomeKeepsEveryRuleForHours)
     EXPECT_GT(total.framesRiding, 100) << "rides a moving window";
     EXPECT_GT(total.walks, 100) << "walks";
     EXPECT_GT(total.walkFirst, 0) << "walks before a long way home";
-    EXPECT_GT(total.drops, 10);
+    EXPECT_GT(total.drops, 10) << "is put down";
+    EXPECT_GT(total.spots, 0) << "is left in mid-air";
 }
 
 TEST(CompanionBrainFreeRun, ACatWithoutAHomeRoamsAndKeepsEveryRule)
