@@ -4,10 +4,16 @@
 //   2. VP9 with alpha in WebM played by QtMultimedia (GStreamer) into a video sink,
 //   3. the same WebM decoded by FFmpeg's libvpx-vp9 decoder.
 // For each: CPU time per frame, memory, whether alpha survives, and the loop.
+// Then what the chosen one costs a canvas: FilmedFigure drawing a bundled clip
+// per frame at 1x and 2x, and the memory of a look's reels.
 //
 //   QT_QPA_PLATFORM=offscreen clip_backend_bench [clip.webp]   (needs ffmpeg on PATH)
 
+#include "companion/CompanionLibrary.h"
+#include "companion/FilmedFigure.h"
+
 #include <QCoreApplication>
+#include <QPainter>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -228,6 +234,51 @@ FFmpegResult ffmpegDecode(const QString &webm, QPoint opaque)
     return r;
 }
 
+// CPU milliseconds for one frame of a canvas drawing the look's walk clip.
+double filmedPaintMs(const CompanionVariant &look, double scale)
+{
+    FilmedFigure figure;
+    const CompanionClip clip = *look.clip(CompanionState::walk);
+    QImage target(int(300 * scale), int(200 * scale), QImage::Format_ARGB32_Premultiplied);
+    target.setDevicePixelRatio(scale);
+    const QRectF frame(100.3, 50.7, clip.drawnWidth(), clip.height);
+    auto once = [&] {
+        QPainter p(&target);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.fillRect(frame.adjusted(-2, -2, 2, 2), Qt::transparent);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        figure.draw(p, look, clip, frame, false, 0, false);
+    };
+    QElapsedTimer wait;
+    wait.start();
+    while (figure.showing() != clip.file && wait.elapsed() < 10000) {
+        once();
+        QCoreApplication::processEvents();
+    }
+    const int n = 3000;
+    const double cpu0 = cpuSeconds();
+    for (int i = 0; i < n; ++i)
+        once();
+    return (cpuSeconds() - cpu0) * 1000 / n;
+}
+
+// Resident memory taken by a figure that has shown every clip of the look (its
+// hidden reels trimmed to the figure's budget).
+long filmedMemory(const CompanionVariant &look)
+{
+    const long rss0 = rssKiB();
+    auto figure = std::make_unique<FilmedFigure>();
+    figure->load(look);
+    for (const auto &[name, clip] : look.clips) {
+        figure->show(clip, false, 0, false);
+        QElapsedTimer wait;
+        wait.start();
+        while (figure->showing() != clip.file && wait.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return rssKiB() - rss0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -272,5 +323,13 @@ int main(int argc, char **argv)
                 "RSS +%ld KiB, alpha %s, loops seen %d, worst gap %.0f ms (nominal %.0f)\n",
                 q.frames, q.seconds, q.cpuMsPerFrame, q.convertMsPerFrame, q.rssDeltaKiB, q.alpha ? "kept" : "LOST",
                 q.loopsSeen, q.worstGapMs, q.nominalGapMs);
+
+    const CompanionVariant look = CompanionLibrary::variant(QStringLiteral("ginger"));
+    if (look.isFilmed()) {
+        std::printf("FilmedFigure (WebP reels) drawing the walk clip: %.3f ms/frame at 1x, %.3f ms/frame at 2x\n",
+                    filmedPaintMs(look, 1), filmedPaintMs(look, 2));
+        std::printf("FilmedFigure after showing all %zu clips of a look: RSS +%ld KiB (hidden reels trimmed to %lld KiB)\n",
+                    look.clips.size(), filmedMemory(look), FilmedFigure::kHiddenBudgetBytes / 1024);
+    }
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include <cmath>
+
 FilmedFigure::FilmedFigure(std::shared_ptr<ClipSource> source) : m_source(std::move(source))
 {
     if (!m_source)
@@ -158,6 +160,25 @@ void FilmedFigure::paint(QPainter &painter, const QRectF &frame)
     // Aspect fit, centred.
     const double scale = std::min(frame.width() / image.width(), frame.height() / image.height());
     const QSizeF size(image.width() * scale, image.height() * scale);
+    const QRectF target(frame.center() - QPointF(size.width() / 2, size.height() / 2), size);
+
+    // Pixel for pixel on the device (a clip made for this screen's scale), the
+    // frame is copied at a whole pixel instead of resampled: a tenth of the work.
+    const QTransform device = painter.deviceTransform();
+    if (reel.tilt == 0 && device.type() <= QTransform::TxScale && device.m11() > 0 && device.m22() > 0) {
+        const QRectF pixels = device.mapRect(target);
+        if (std::abs(pixels.width() - image.width()) < 0.5 && std::abs(pixels.height() - image.height()) < 0.5) {
+            QImage shown = reel.mirrored ? image.mirrored(true, false) : image;
+            const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+            shown.setDevicePixelRatio(dpr);
+            painter.save();
+            painter.resetTransform();
+            painter.drawImage(QPointF(std::round(pixels.x()), std::round(pixels.y())) / dpr, shown);
+            painter.restore();
+            return;
+        }
+    }
+
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.translate(frame.center());
@@ -169,6 +190,14 @@ void FilmedFigure::paint(QPainter &painter, const QRectF &frame)
         painter.rotate(-reel.tilt);
     painter.drawImage(QRectF(QPointF(-size.width() / 2, -size.height() / 2), size), image);
     painter.restore();
+}
+
+void FilmedFigure::draw(QPainter &painter, const CompanionVariant &look, const CompanionClip &clip,
+                        const QRectF &frame, bool mirrored, double tilt, bool paused)
+{
+    load(look);
+    show(clip, mirrored, tilt, paused);
+    paint(painter, frame);
 }
 
 std::optional<double> FilmedFigure::secondsToNextFrame() const

@@ -39,6 +39,11 @@ public:
     // Pauses every reel.
     void pauseAll();
 
+    // All of it for one frame of a canvas: the look, the clip and how it shows,
+    // then the picture into `frame`.
+    void draw(QPainter &painter, const CompanionVariant &look, const CompanionClip &clip, const QRectF &frame,
+              bool mirrored, double tilt, bool paused);
+
     // Draws the shown reel's current frame fitted into `frame` (aspect kept,
     // centred), mirrored and tilted about the frame's centre. Nothing while no
     // reel is shown.

@@ -96,17 +96,18 @@ TEST(BundledLooks, TheFilmedFigureShowsAClipForEveryState)
     const CompanionVariant look = CompanionLibrary::variant(QStringLiteral("smoke"));
     ASSERT_TRUE(look.isFilmed());
     FilmedFigure figure;
-    figure.load(look);
     for (CompanionState state : kAllCompanionStates) {
         const auto clip = look.clip(state);
         ASSERT_TRUE(clip) << rawValue(state).toStdString();
-        figure.show(*clip, state == CompanionState::walk, 0, false);
-        ASSERT_TRUE(zktest::spinUntil([&] { return figure.showing() == clip->file; })) << rawValue(state).toStdString();
+        // As a canvas draws it, frame after frame, until the clip is on.
         QImage canvas(120, 100, QImage::Format_ARGB32_Premultiplied);
-        canvas.fill(Qt::transparent);
-        QPainter p(&canvas);
-        figure.paint(p, QRectF(0, 0, 120, 100));
-        p.end();
+        auto frame = [&] {
+            canvas.fill(Qt::transparent);
+            QPainter p(&canvas);
+            figure.draw(p, look, *clip, QRectF(0, 0, 120, 100), state == CompanionState::walk, 0, false);
+            return figure.showing() == clip->file;
+        };
+        ASSERT_TRUE(zktest::spinUntil(frame)) << rawValue(state).toStdString();
         // The body, at (30, 36) of the figure's frame in every pose.
         EXPECT_EQ(canvas.pixelColor(47, 56).alpha(), 255) << rawValue(state).toStdString();
     }

@@ -274,6 +274,22 @@ TEST(FilmedFigure, PaintsMirroredAndTiltedAboutTheCentreAndFitsTheFrame)
     EXPECT_EQ(fitted.pixelColor(10, 50).alpha(), 0);
     EXPECT_EQ(fitted.pixelColor(30, 30), QColor(Qt::red));
     EXPECT_EQ(fitted.pixelColor(70, 70), QColor(Qt::blue));
+
+    // Pixel for pixel on a 2x screen, the frame is copied unchanged (mirrored as asked)
+    // at the nearest whole pixel.
+    QImage screen(120, 120, QImage::Format_ARGB32_Premultiplied);
+    screen.setDevicePixelRatio(2);
+    for (bool mirrored : {false, true}) {
+        figure.show(clip("idle.webp"), mirrored, 0, false);
+        screen.fill(Qt::transparent);
+        QPainter p(&screen);
+        figure.paint(p, QRectF(10.2, 9.9, 40, 40));
+        p.end();
+        const QImage source = MarkedPlayer().currentFrame();
+        const QImage expected = mirrored ? source.mirrored(true, false) : source;
+        EXPECT_EQ(screen.copy(20, 20, 80, 80).convertToFormat(expected.format()), expected) << mirrored;
+        EXPECT_EQ(screen.pixelColor(19, 50).alpha(), 0);
+    }
 }
 
 namespace {
