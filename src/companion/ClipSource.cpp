@@ -42,7 +42,8 @@ Decoded decodeClip(const QString &path)
         QImage image;
         if (!reader.read(&image) || image.isNull())
             break; // the end, or a broken frame: play what came before it
-        if (image.size() != canvas || (kept += frameBytes) > WebPClipSource::kMaxKeptBytes)
+        if (image.size() != canvas || (kept += frameBytes) > WebPClipSource::kMaxKeptBytes ||
+            int(out.frames.size()) >= WebPClipSource::kMaxFrames)
             return {};
         out.frames.push_back(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
         out.seconds.push_back(frameSeconds(reader.nextImageDelay()));
@@ -68,6 +69,8 @@ public:
     void play(double rate) override
     {
         decode();
+        if (!std::isfinite(rate) || rate <= 0)
+            rate = 1; // a rate that would freeze or reverse the clip plays it as made
         if (m_playing && rate == m_rate)
             return;
         m_offset = elapsed();

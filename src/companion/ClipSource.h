@@ -68,6 +68,7 @@ public:
     // may take.
     static constexpr qint64 kMaxFramePixels = 2048 * 2048;
     static constexpr qint64 kMaxKeptBytes = 16 * 1024 * 1024;
+    static constexpr int kMaxFrames = 2000;
 
     explicit WebPClipSource(Clock *clock = nullptr);
     std::unique_ptr<ClipPlayer> open(const QString &path) override;

@@ -9,6 +9,7 @@
 #include "companion/CompanionBrain.h"
 
 #include <cmath>
+#include <numbers>
 #include <map>
 #include <sstream>
 
@@ -37,7 +38,7 @@ CompanionWorld desktop(double t, bool withHome)
     w.temper = CompanionTemper::lively;
     w.hour = 8;
     w.hungry = true;
-    const double slide = 120 * std::sin(2 * M_PI * t / 40);
+    const double slide = 120 * std::sin(2 * std::numbers::pi * t / 40);
     w.ledges = {windowTop(100, 560, 300, 1), windowTop(420 + slide, 900 + slide, 500, kMoving),
                 windowTop(760, 1180, 640, 3), windowTop(600, 1000, 830, kTooHigh)};
     if (std::fmod(t, 60) < 40)

@@ -403,6 +403,10 @@ TEST(WebPClips, BrokenMissingAndOversizedClipsNeverBecomeReady)
              solid(QSize(8, 8), Qt::red).save(&b, "PNG");
              return png;
          }()},
+        {"too-many-frames.webp", [] {
+             QList<AnimatedWebP::Frame> frames(WebPClipSource::kMaxFrames + 1, {solid({4, 4}, Qt::red), 20});
+             return AnimatedWebP::encode(frames);
+         }()},
         // Frames that together pass what one clip may keep: 1100 x 1100 x 4 bytes x 4 frames.
         {"too-much.webp", AnimatedWebP::encode({{solid({1100, 1100}, Qt::red), 100},
                                                 {solid({1100, 1100}, Qt::green), 100},

@@ -20,6 +20,7 @@
 #include <QSaveFile>
 
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <functional>
 
@@ -257,7 +258,7 @@ bool writeLook(const QString &cats, const LookSpec &look)
             CompanionPose pose;
             pose.phase = i / 16.0;
             pose.blink = i == 11;
-            pose.gaze = QPointF(0.3 * std::sin(i / 16.0 * 2 * M_PI), 0);
+            pose.gaze = QPointF(0.3 * std::sin(i / 16.0 * 2 * std::numbers::pi), 0);
             frames.append({crop(look, pose, head, 128), 125});
         }
         const QByteArray live = AnimatedWebP::encode(frames, 100);
