@@ -162,12 +162,13 @@ QCoro::Task<> UpdateEngine::cycle(bool userInitiated)
         co_return;
     }
 
+    // Named first: GCC 12 destroys temporaries built inside a co_await expression twice.
     QByteArray xml;
-    const bool fetched = co_await fetch(m_network, feed, m_config.extraCertificates, Appcast::kMaximumFeedBytes,
-                                        [&xml](const QByteArray &chunk) {
-                                            xml += chunk;
-                                            return true;
-                                        });
+    const std::function<bool(const QByteArray &)> collect = [&xml](const QByteArray &chunk) {
+        xml += chunk;
+        return true;
+    };
+    const bool fetched = co_await fetch(m_network, feed, m_config.extraCertificates, Appcast::kMaximumFeedBytes, collect);
     if (!self)
         co_return;
     defaults().setNumber(kLastCheck, (clock().now().toMSecsSinceEpoch() - kReferenceMs) / 1000.0);
@@ -213,10 +214,11 @@ QCoro::Task<> UpdateEngine::cycle(bool userInitiated)
             end(UpdateError::cannotStage, userInitiated);
             co_return;
         }
-        const bool downloaded = co_await fetch(m_network, item.archiveURL, m_config.extraCertificates,
-                                               item.archiveLength, [file](const QByteArray &chunk) {
-                                                   return file->write(chunk) == chunk.size();
-                                               });
+        const std::function<bool(const QByteArray &)> keep = [file](const QByteArray &chunk) {
+            return file->write(chunk) == chunk.size();
+        };
+        const bool downloaded =
+            co_await fetch(m_network, item.archiveURL, m_config.extraCertificates, item.archiveLength, keep);
         if (!self)
             co_return;
         const qint64 size = file->size();

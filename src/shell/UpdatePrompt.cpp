@@ -28,6 +28,10 @@ QLabel *plainLabel(const QString &text, const QFont &font, Color color, QWidget 
     label->setText(text);
     label->setFont(font);
     label->setWordWrap(true);
+    // Leading edge of the interface, whatever the text's own direction (English
+    // notes in an Arabic window still start at the right).
+    label->setAlignment(Qt::AlignAbsolute | Qt::AlignTop |
+                        (L10n::layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, PaletteColors::color(color));
     label->setPalette(palette);
@@ -109,6 +113,7 @@ UpdatePromptView::UpdatePromptView(const UpdateOffer &offer, const QString &runn
     auto *header = new QHBoxLayout;
     header->setSpacing(14);
     auto *icon = new QLabel(this);
+    icon->setTextFormat(Qt::PlainText);
     icon->setPixmap(AppIcon::pixmap(56 * int(std::max(1.0, devicePixelRatioF()))).scaled(56, 56, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     icon->setFixedSize(56, 56);
     header->addWidget(icon, 0, Qt::AlignVCenter);
@@ -129,7 +134,6 @@ UpdatePromptView::UpdatePromptView(const UpdateOffer &offer, const QString &runn
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         auto *notes = plainLabel(offer.notes, DesignFonts::system(14, DesignFonts::Weight::regular), Color::text, scroll);
-        notes->setAlignment(Qt::AlignLeading | Qt::AlignTop);
         notes->setAutoFillBackground(true);
         notes->setPalette(palette);
         notes->setFixedWidth(470 - 2 * 26 - 14);

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-class QDialog;
+#include <QDialog>
 
 // The content of the update prompt: the icon, the title, the step from the
 // running version to the new one, the notes as plain text, the reassurance,
