@@ -36,6 +36,9 @@ QString privateFolder()
         return runtime;
     const QString folder = QDir::tempPath() + QStringLiteral("/zephyl-kitty-%1").arg(::getuid());
     QDir().mkpath(folder);
+    // A folder someone else made in the shared temporary folder is not used.
+    if (QFileInfo(folder).ownerId() != ::getuid() || QFileInfo(folder).isSymLink())
+        return {};
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return folder;
 }
@@ -48,7 +51,11 @@ SingleInstance::SingleInstance(QString socketPath, QObject *parent)
 
 SingleInstance::~SingleInstance() { release(); }
 
-QString SingleInstance::defaultSocketPath() { return privateFolder() + QStringLiteral("/zephyl-kitty.socket"); }
+QString SingleInstance::defaultSocketPath()
+{
+    const QString folder = privateFolder();
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/zephyl-kitty.socket");
+}
 
 QStringList SingleInstance::linksFrom(const QStringList &arguments)
 {
@@ -69,6 +76,8 @@ bool SingleInstance::listening() const { return m_server && m_server->isListenin
 
 SingleInstance::Outcome SingleInstance::claim(const QStringList &links, std::chrono::milliseconds timeout)
 {
+    if (m_path.isEmpty())
+        return Outcome::failed;
     // Two launches at the same moment must not both remove and remake the socket.
     QLockFile lock(m_path + QStringLiteral(".lock"));
     lock.setStaleLockTime(0); // stale only when its process is gone

@@ -28,6 +28,7 @@ public:
     explicit SingleInstance(QString socketPath = {}, QObject *parent = nullptr);
     ~SingleInstance() override;
 
+    // Empty when no private folder can be had (claim() then fails).
     static QString defaultSocketPath();
     // The links among command-line arguments worth handing over: "sorvane:"
     // addresses of reasonable length, at most a few of them.

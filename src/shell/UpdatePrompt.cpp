@@ -38,30 +38,17 @@ QLabel *plainLabel(const QString &text, const QFont &font, Color color, QWidget 
     return label;
 }
 
-ButtonStyle laterStyle()
+// The prompt's two buttons: 44 points high on a rounded rectangle of radius 12.
+ButtonStyle promptButton(Color fill, Color label, DesignFonts::Weight weight, double padding)
 {
     ButtonStyle style;
     style.fontSize = 14;
-    style.weight = DesignFonts::Weight::medium;
-    style.labelColor = Color::text;
-    style.horizontalPadding = 20;
+    style.weight = weight;
+    style.labelColor = label;
+    style.horizontalPadding = padding;
     style.height = 44;
     style.cornerRadius = 12;
-    style.fill = Color::warmPaper;
-    style.pressedOpacity = 0.8;
-    return style;
-}
-
-ButtonStyle updateStyle()
-{
-    ButtonStyle style;
-    style.fontSize = 14;
-    style.weight = DesignFonts::Weight::semibold;
-    style.labelColor = Color::onPrimaryFill;
-    style.horizontalPadding = 24;
-    style.height = 44;
-    style.cornerRadius = 12;
-    style.fill = Color::primaryFill;
+    style.fill = fill;
     style.pressedOpacity = 0.8;
     return style;
 }
@@ -152,8 +139,8 @@ UpdatePromptView::UpdatePromptView(const UpdateOffer &offer, const QString &runn
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(10);
     buttons->addStretch(1);
-    auto *later = new StyledButton(L10n::t("Later"), laterStyle(), this);
-    auto *update = new StyledButton(L10n::t("Update"), updateStyle(), this);
+    auto *later = new StyledButton(L10n::t("Later"), promptButton(Color::warmPaper, Color::text, DesignFonts::Weight::medium, 20), this);
+    auto *update = new StyledButton(L10n::t("Update"), promptButton(Color::primaryFill, Color::onPrimaryFill, DesignFonts::Weight::semibold, 24), this);
     buttons->addWidget(later);
     buttons->addWidget(update);
     column->addLayout(buttons);
@@ -177,7 +164,6 @@ void UpdatePromptController::show(const UpdateOffer &offer, QObject *parent, std
     dismiss();
     auto *parentWidget = qobject_cast<QWidget *>(parent);
     m_parent = parentWidget;
-    m_later = later;
     const bool asSheet = parentWidget && parentWidget->isVisible() && !parentWidget->isMinimized();
 
     auto *dialog = new PromptDialog(asSheet ? parentWidget->window() : nullptr);

@@ -53,7 +53,6 @@ public:
 private:
     QPointer<QDialog> m_panel;
     QPointer<QWidget> m_parent;
-    std::function<void()> m_later;
 };
 
 // The updater's own messages for the user's checks: plain message windows, and
