@@ -31,15 +31,23 @@ QByteArray frame(const QStringList &links)
 // or one of our own under the temporary folder.
 QString privateFolder()
 {
+    // Only a runtime folder that is this user's alone: a socket in one that others
+    // may write (XDG_RUNTIME_DIR=/tmp is a common mistake) could be made first by
+    // another user, who would then receive our links, sign-in callbacks included.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+    const QFileInfo runtimeInfo(runtime);
+    const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther |
+                        QFile::WriteOther | QFile::ExeOther;
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && runtimeInfo.isDir() && !runtimeInfo.isSymLink() &&
+        runtimeInfo.ownerId() == ::getuid() && !(runtimeInfo.permissions() & others))
         return runtime;
     const QString folder = QDir::tempPath() + QStringLiteral("/zephyl-kitty-%1").arg(::getuid());
     QDir().mkpath(folder);
     // A folder someone else made in the shared temporary folder is not used.
     if (QFileInfo(folder).ownerId() != ::getuid() || QFileInfo(folder).isSymLink())
         return {};
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (!QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return {};
     return folder;
 }
 } // namespace
@@ -172,11 +180,16 @@ void SingleInstance::accept()
                     if (value.isString())
                         arguments << value.toString();
             }
-            // A frame that is not a list of strings still counts as a launch.
-            Q_EMIT activated(linksFrom(arguments));
+            // Acknowledged before it is handled: the launch may end as soon as its
+            // links are here, however long showing them takes. Handled from the
+            // event loop, never inside the socket's own signal: a handler that runs
+            // a loop of its own must not see this peer deleted under it.
             peer->putChar(kAck);
             peer->flush();
             peer->disconnectFromServer();
+            // A frame that is not a list of strings still counts as a launch.
+            QMetaObject::invokeMethod(
+                this, [this, links = linksFrom(arguments)] { Q_EMIT activated(links); }, Qt::QueuedConnection);
         });
     }
 }

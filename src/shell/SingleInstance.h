@@ -24,7 +24,8 @@ public:
     };
 
     // `socketPath` empty: $XDG_RUNTIME_DIR/zephyl-kitty.socket (or a private
-    // folder under the temporary folder when the runtime folder is not set).
+    // folder under the temporary folder when the runtime folder is not set, or
+    // is not this user's alone).
     explicit SingleInstance(QString socketPath = {}, QObject *parent = nullptr);
     ~SingleInstance() override;
 

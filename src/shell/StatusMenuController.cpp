@@ -63,7 +63,8 @@ void StatusMenuController::rebuild()
             m_menu->addSeparator();
             continue;
         }
-        QAction *action = m_menu->addAction(entry.title);
+        // No title has a mnemonic: an "&" (in a version from the feed, say) is shown as it is.
+        QAction *action = m_menu->addAction(QString(entry.title).replace(u'&', QStringLiteral("&&")));
         if (!entry.shortcut.isEmpty()) {
             action->setShortcut(QKeySequence(entry.shortcut, QKeySequence::PortableText));
             // Shown for reading: no key of the menu itself may fire it twice.

@@ -69,7 +69,7 @@ QString allowedPath(const archive_entry *entry, bool isDir)
 }
 
 // Walks every entry; `visit` gets the checked path and reads the data itself when it wants.
-bool walk(const QString &archivePath, QString *why,
+bool walk(const QByteArray &archiveBytes, QString *why,
           const std::function<bool(const QString &path, bool isDir, archive_entry *entry, archive *handle)> &visit)
 {
     Reader reader;
@@ -77,7 +77,7 @@ bool walk(const QString &archivePath, QString *why,
     archive_read_support_filter_xz(reader.handle);
     archive_read_support_filter_zstd(reader.handle);
     archive_read_support_format_tar(reader.handle);
-    if (archive_read_open_filename(reader.handle, QFile::encodeName(archivePath).constData(), 64 * 1024) != ARCHIVE_OK) {
+    if (archive_read_open_memory(reader.handle, archiveBytes.constData(), size_t(archiveBytes.size())) != ARCHIVE_OK) {
         say(why, QStringLiteral("the archive cannot be read"));
         return false;
     }
@@ -148,28 +148,59 @@ std::optional<QByteArray> readData(archive *handle, qint64 limit, const std::fun
 }
 } // namespace
 
-bool verify(const QString &archivePath, const QByteArray &signature, const QByteArray &publicKey)
+std::optional<QByteArray> load(const QString &archivePath)
 {
-    if (signature.size() != crypto_sign_BYTES || publicKey.size() != crypto_sign_PUBLICKEYBYTES || sodium_init() < 0)
-        return false;
     QFile file(archivePath);
     if (!file.open(QIODevice::ReadOnly) || file.size() <= 0 || file.size() > kMaximumArchiveBytes)
+        return std::nullopt;
+    QByteArray bytes = file.readAll();
+    if (bytes.isEmpty() || bytes.size() > kMaximumArchiveBytes)
+        return std::nullopt;
+    return bytes;
+}
+
+bool verify(const QByteArray &bytes, const QByteArray &signature, const QByteArray &publicKey)
+{
+    if (signature.size() != crypto_sign_BYTES || publicKey.size() != crypto_sign_PUBLICKEYBYTES || bytes.isEmpty() ||
+        sodium_init() < 0)
         return false;
-    uchar *bytes = file.map(0, file.size());
-    if (!bytes)
-        return false;
-    const bool ok = crypto_sign_verify_detached(reinterpret_cast<const unsigned char *>(signature.constData()), bytes,
-                                                quint64(file.size()),
-                                                reinterpret_cast<const unsigned char *>(publicKey.constData())) == 0;
-    file.unmap(bytes);
-    return ok;
+    return crypto_sign_verify_detached(reinterpret_cast<const unsigned char *>(signature.constData()),
+                                       reinterpret_cast<const unsigned char *>(bytes.constData()),
+                                       quint64(bytes.size()),
+                                       reinterpret_cast<const unsigned char *>(publicKey.constData())) == 0;
+}
+
+bool verify(const QString &archivePath, const QByteArray &signature, const QByteArray &publicKey)
+{
+    const auto bytes = load(archivePath);
+    return bytes && verify(*bytes, signature, publicKey);
 }
 
 std::optional<Manifest> inspect(const QString &archivePath, QString *why)
 {
+    const auto bytes = load(archivePath);
+    if (!bytes) {
+        say(why, QStringLiteral("the archive cannot be read"));
+        return std::nullopt;
+    }
+    return inspect(*bytes, why);
+}
+
+bool extract(const QString &archivePath, const QString &destination, QString *why)
+{
+    const auto bytes = load(archivePath);
+    if (!bytes) {
+        say(why, QStringLiteral("the archive cannot be read"));
+        return false;
+    }
+    return extract(*bytes, destination, why);
+}
+
+std::optional<Manifest> inspect(const QByteArray &bytes, QString *why)
+{
     bool executable = false;
     std::optional<QByteArray> info;
-    const bool ok = walk(archivePath, why, [&](const QString &path, bool, archive_entry *entry, archive *handle) {
+    const bool ok = walk(bytes, why, [&](const QString &path, bool, archive_entry *entry, archive *handle) {
         if (path == kExecutable)
             executable = archive_entry_size(entry) > 0;
         if (path == kInfo) {
@@ -194,10 +225,10 @@ std::optional<Manifest> inspect(const QString &archivePath, QString *why)
     return Manifest{build, version};
 }
 
-bool extract(const QString &archivePath, const QString &destination, QString *why)
+bool extract(const QByteArray &bytes, const QString &destination, QString *why)
 {
     const QDir root(destination);
-    return walk(archivePath, why, [&](const QString &path, bool isDir, archive_entry *entry, archive *handle) {
+    return walk(bytes, why, [&](const QString &path, bool isDir, archive_entry *entry, archive *handle) {
         const QString target = root.filePath(path);
         if (isDir)
             return QDir().mkpath(target);
@@ -249,11 +280,13 @@ bool install(const QString &archivePath, const QByteArray &signature, const QByt
              const QString &expectedBuild, const QString &prefix, QString *why)
 {
     using namespace UpdateArchive;
-    if (!verify(archivePath, signature, publicKey)) {
+    // One read: the bytes checked here are the bytes unpacked below.
+    const auto bytes = load(archivePath);
+    if (!bytes || !verify(*bytes, signature, publicKey)) {
         say(why, QStringLiteral("the archive's signature does not verify"));
         return false;
     }
-    const auto manifest = inspect(archivePath, why);
+    const auto manifest = inspect(*bytes, why);
     if (!manifest)
         return false;
     if (manifest->build != expectedBuild) {
@@ -262,7 +295,7 @@ bool install(const QString &archivePath, const QByteArray &signature, const QByt
     }
     // Unpacked beside its destination, so every move below is a rename.
     QTemporaryDir work(prefix + QStringLiteral("/.zephyl-kitty-update-XXXXXX"));
-    if (!work.isValid() || !extract(archivePath, work.path(), why)) {
+    if (!work.isValid() || !extract(*bytes, work.path(), why)) {
         if (why && why->isEmpty())
             say(why, QStringLiteral("the archive could not be unpacked"));
         return false;

@@ -12,7 +12,13 @@ namespace UpdateArchive {
 
 inline constexpr qint64 kMaximumArchiveBytes = qint64(1) << 30;
 
+// The archive's bytes, read once. Checking and unpacking the same bytes in
+// memory means a file changed between the check and the install is never
+// unpacked. None when the file cannot be read or is larger than the maximum.
+std::optional<QByteArray> load(const QString &archivePath);
+
 // The signature checks out against `publicKey` (32 bytes).
+bool verify(const QByteArray &bytes, const QByteArray &signature, const QByteArray &publicKey);
 bool verify(const QString &archivePath, const QByteArray &signature, const QByteArray &publicKey);
 
 // What the archive says of itself (share/zephyl-kitty/info.json).
@@ -24,9 +30,11 @@ struct Manifest {
 // Reads every entry without writing anything: only regular files and folders
 // under the two allowed places, no absolute or climbing paths, no links or
 // devices, within size limits, with the executable and the info file present.
+std::optional<Manifest> inspect(const QByteArray &bytes, QString *why = nullptr);
 std::optional<Manifest> inspect(const QString &archivePath, QString *why = nullptr);
 
 // Writes the entries under `destination`, an empty folder; call inspect() first.
+bool extract(const QByteArray &bytes, const QString &destination, QString *why = nullptr);
 bool extract(const QString &archivePath, const QString &destination, QString *why = nullptr);
 
 } // namespace UpdateArchive
@@ -44,8 +52,9 @@ enum class Kind {
 QString runningPrefix();
 Kind kind(const QString &prefix);
 
-// Checks the archive again and puts its contents into `prefix`: the bundle
-// folder is swapped whole, then the executable is replaced by a rename.
+// Reads the archive once, checks those bytes again and puts their contents into
+// `prefix`: the bundle folder is swapped whole, then the executable is replaced
+// by a rename.
 bool install(const QString &archivePath, const QByteArray &signature, const QByteArray &publicKey,
              const QString &expectedBuild, const QString &prefix, QString *why = nullptr);
 

@@ -231,12 +231,14 @@ QCoro::Task<> UpdateEngine::cycle(bool userInitiated)
             refuse(UpdateError::network);
             co_return;
         }
-        if (size != item.archiveLength || !UpdateArchive::verify(incoming, item.signature, m_config.publicKey)) {
+        // Nothing of the archive is read before its signature checks out.
+        const auto bytes = size == item.archiveLength ? UpdateArchive::load(incoming) : std::nullopt;
+        if (!bytes || !UpdateArchive::verify(*bytes, item.signature, m_config.publicKey)) {
             refuse(UpdateError::badArchive);
             co_return;
         }
         // A validly signed older archive offered under a newer build would be a downgrade.
-        const auto manifest = UpdateArchive::inspect(incoming);
+        const auto manifest = UpdateArchive::inspect(*bytes);
         if (!manifest || manifest->build != item.versionString) {
             refuse(UpdateError::badArchive);
             co_return;

@@ -108,9 +108,13 @@ UpdatePromptView::UpdatePromptView(const UpdateOffer &offer, const QString &runn
     titles->setSpacing(5);
     titles->addWidget(plainLabel(L10n::t("A new Zephyl Kitty is ready"),
                                  DesignFonts::system(22, DesignFonts::Weight::semibold), Color::text, this));
-    // The version step is not translated: two version texts and an arrow.
-    titles->addWidget(plainLabel(runningVersion + QStringLiteral(" → ") + offer.version,
-                                 DesignFonts::system(14, DesignFonts::Weight::medium), Color::muted, this));
+    // The version step is not translated: two version texts and an arrow, read
+    // left to right in every language, or a right-to-left window would draw the
+    // new version first with the arrow pointing back at the old one.
+    auto *step = plainLabel(runningVersion + QStringLiteral(" → ") + offer.version,
+                            DesignFonts::system(14, DesignFonts::Weight::medium), Color::muted, this);
+    step->setLayoutDirection(Qt::LeftToRight);
+    titles->addWidget(step);
     header->addLayout(titles, 1);
     column->addLayout(header);
 

@@ -3,6 +3,7 @@
 #include "base/DefaultsStore.h"
 
 #include <QRegularExpression>
+#include <QTextBoundaryFinder>
 
 namespace {
 const QString kRemindedBuild = QStringLiteral("zephyl.mac.update.remindedBuild");
@@ -11,6 +12,23 @@ const QString kFeed = QStringLiteral("zephyl.mac.rehearse.feed");
 // Dates in the settings are seconds since 2001-01-01 00:00:00 UTC.
 constexpr qint64 kReferenceMs = 978'307'200'000;
 Updates *g_shared = nullptr;
+
+// The first `count` characters as people count them: an emoji, or a letter with
+// its accent, is never cut in half.
+QString firstCharacters(const QString &text, int count)
+{
+    if (text.size() <= count)
+        return text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    for (int n = 0; n < count; ++n) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next < 0)
+            return text;
+        end = next;
+    }
+    return text.left(end);
+}
 } // namespace
 
 Updates::Updates(Updater &updater, UpdatePrompt &prompt, Environment environment, DefaultsStore *defaults, Clock *clock,
@@ -114,7 +132,7 @@ QString Updates::plainNotes(const QString &description)
     QString notes = description;
     notes.remove(tags);
     notes.remove(QStringLiteral("**"));
-    return notes.trimmed().left(2000);
+    return firstCharacters(notes.trimmed(), 2000);
 }
 
 void Updates::offer(const AppcastItem &item)

@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTextLayout>
 
 #include <csignal>
 
@@ -62,13 +63,13 @@ TEST(ShellInstance, SecondLaunchHandsItsLinkToTheFirstAndEnds)
 
     App second({QStringLiteral("sorvane:cat/ask?q=%22hi%22"), QStringLiteral("--stray"),
                 QStringLiteral("https://not-ours.example/")});
-    ASSERT_TRUE(zktest::spinUntil([&] { return second.ended(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(zktest::spinUntil([&] { return second.ended() && !activated.isEmpty(); }, std::chrono::seconds(60)));
     EXPECT_EQ(second.process.exitCode(), 0);
     ASSERT_EQ(activated.size(), 1);
     EXPECT_EQ(activated.first().first().toStringList(), QStringList{QStringLiteral("sorvane:cat/ask?q=%22hi%22")});
 
     App plain;
-    ASSERT_TRUE(zktest::spinUntil([&] { return plain.ended(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(zktest::spinUntil([&] { return plain.ended() && activated.size() == 2; }, std::chrono::seconds(60)));
     EXPECT_EQ(plain.process.exitCode(), 0);
     ASSERT_EQ(activated.size(), 2);
     EXPECT_TRUE(activated.last().first().toStringList().isEmpty());
@@ -116,10 +117,11 @@ TEST(ShellTray, IconInTheTrayAndAMenuBuiltWhenItOpens)
     EXPECT_EQ(controller.item()->toolTip(), QStringLiteral("Zephyl Kitty"));
     ASSERT_TRUE(zktest::spinUntil([&] { return controller.item()->geometry().isValid(); }));
 
+    // The titles as shown, mnemonics taken out.
     auto titles = [&] {
         QStringList out;
         for (const QAction *a : controller.menu()->actions())
-            out << (a->isSeparator() ? QStringLiteral("---") : a->text());
+            out << (a->isSeparator() ? QStringLiteral("---") : a->iconText());
         return out;
     };
     auto open = [&] {
@@ -132,17 +134,18 @@ TEST(ShellTray, IconInTheTrayAndAMenuBuiltWhenItOpens)
     controller.menu()->hide();
 
     // What changed while it was closed shows the next time it opens.
-    state.readyVersion = QStringLiteral("3.0");
+    // A version as the feed names it, "&" included, is shown as it is.
+    state.readyVersion = QStringLiteral("3.0 R&D");
     state.focus.phase = FocusSession::Phase::working();
     state.companionEnabled = false;
     open();
-    EXPECT_EQ(titles().mid(0, 2), (QStringList{QStringLiteral("Update to 3.0 and restart"), QStringLiteral("---")}));
+    EXPECT_EQ(titles().mid(0, 2), (QStringList{QStringLiteral("Update to 3.0 R&D and restart"), QStringLiteral("---")}));
     EXPECT_TRUE(titles().contains(QStringLiteral("End focus session")));
     for (QAction *a : controller.menu()->actions()) {
-        if (a->text() == QStringLiteral("Show the companion")) {
+        if (a->iconText() == QStringLiteral("Show the companion")) {
             EXPECT_FALSE(a->isChecked());
         }
-        if (a->text() == QStringLiteral("Show what the cat does"))
+        if (a->iconText() == QStringLiteral("Show what the cat does"))
             a->trigger();
     }
     ASSERT_TRUE(zktest::spinUntil([&] { return !ran.empty(); }));
@@ -202,4 +205,33 @@ TEST(ShellUpdatePrompt, StandAloneOrSheetPlainNotesAndItsKeys)
     prompt.panel()->close();
     EXPECT_EQ(laters, 2);
     EXPECT_FALSE(prompt.isVisible());
+}
+
+// The version step reads from the running version to the new one in every
+// language: laid out as the label draws it, the old version comes first from
+// the left, so the arrow points at the new one.
+TEST(ShellUpdatePrompt, VersionStepPointsAtTheNewVersionInRightToLeftLanguages)
+{
+    for (const AppLanguage language : {AppLanguage::en, AppLanguage::ar, AppLanguage::he}) {
+        SCOPED_TRACE(int(language));
+        L10n::setPreference(language);
+        UpdatePromptView view(UpdateOffer{QStringLiteral("12"), QStringLiteral("1.2"), {}}, QStringLiteral("1.1"));
+        const QLabel *step = nullptr;
+        for (const QLabel *label : view.findChildren<QLabel *>()) {
+            if (label->text() == QStringLiteral("1.1 \u2192 1.2"))
+                step = label;
+        }
+        ASSERT_NE(step, nullptr);
+        QTextLayout layout(step->text(), step->font());
+        QTextOption option;
+        option.setTextDirection(step->layoutDirection());
+        layout.setTextOption(option);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        line.setLineWidth(1000);
+        layout.endLayout();
+        // Inside each version text, clear of the run boundaries.
+        EXPECT_LT(line.cursorToX(1), line.cursorToX(step->text().indexOf(QStringLiteral("1.2")) + 1));
+    }
+    L10n::setPreference(AppLanguage::en);
 }

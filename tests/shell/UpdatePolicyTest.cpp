@@ -252,6 +252,12 @@ TEST_F(UpdatePolicyTest, NotesBecomePlainTextAndTheFeedSettingIsRead)
     EXPECT_EQ(Updates::plainNotes(QStringLiteral("<script>alert(1)</script><img src=x onerror=alert(2)>Hi")),
               QStringLiteral("alert(1)Hi"));
     EXPECT_EQ(Updates::plainNotes(QString(2500, u'a')).size(), 2000);
+    // Characters as people count them: the 2000th is kept whole.
+    const QString cat = QStringLiteral("\U0001F408"), accented = QStringLiteral("e\u0301");
+    for (const QString &last : {cat, accented}) {
+        const QString kept = QString(1999, u'a') + last;
+        EXPECT_EQ(Updates::plainNotes(kept + QStringLiteral("bcd")), kept);
+    }
 
     EXPECT_FALSE(updates->feedURLString().has_value());
     store.setString("zephyl.mac.rehearse.feed", "https://example.org/feed.xml");

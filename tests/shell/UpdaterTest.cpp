@@ -189,6 +189,31 @@ TEST_F(UpdaterTest, SignedUpdateIsKeptInstalledAtQuitAndRestartedInto)
               (QStringList{"bin", "share"}));
 }
 
+// What is installed at quit is checked again, from a single reading of the
+// file: an archive changed after it was kept is refused, the installation stays.
+TEST_F(UpdaterTest, ArchiveChangedAfterItWasKeptIsNotInstalled)
+{
+    const QByteArray archive = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
+    offer("2", "1.1", archive, ArchiveMaker::sign(archive, keys));
+    UpdateEngine engine(config(), &driver);
+    engine.setDelegate(&delegate);
+    engine.start();
+    ASSERT_EQ(runCycle(engine), std::nullopt);
+    ASSERT_TRUE(engine.staged().has_value());
+    ASSERT_TRUE(QFileInfo::exists(root + "/staging/update.archive"));
+
+    // A well-formed archive of the same build, not signed, put in its place.
+    write(root + "/staging/update.archive", ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "swapped")));
+    delegate.installNow();
+    QString why;
+    EXPECT_FALSE(engine.finishOnQuit(&why));
+    EXPECT_FALSE(why.isEmpty());
+    expectUnchanged();
+    EXPECT_FALSE(QFileInfo::exists(root + "/staging/update.archive"));
+    // The restart that was asked for starts the copy that is there.
+    EXPECT_EQ(launched, QStringList{prefix + "/bin/zephyl-kitty"});
+}
+
 TEST_F(UpdaterTest, RefusedUpdatesInstallNothing)
 {
     const QByteArray good = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
