@@ -4,6 +4,7 @@
 #include "design/L10n.h"
 #include "services/auth/WebSchemes.h"
 #include "shell/AppDelegate.h"
+#include "shell/QuitOnSignals.h"
 #include "shell/SingleInstance.h"
 
 #include <QApplication>
@@ -18,6 +19,10 @@ int main(int argc, char **argv)
     QApplication::setDesktopFileName(QStringLiteral("zephyl-kitty"));
     // Closing the workspace window leaves the tray and the cat running.
     QApplication::setQuitOnLastWindowClosed(false);
+    // The session's end (SIGTERM at logout) ends the loop, so what follows it (a
+    // kept update installed, the socket given up) runs then too. A signal that
+    // comes during start-up waits for the loop.
+    QuitOnSignals quitOnSignals;
 
     // One instance per session: a second launch hands over its links and ends.
     SingleInstance instance;

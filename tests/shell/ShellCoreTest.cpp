@@ -7,6 +7,7 @@
 #include "design/L10n.h"
 #include "shell/Appcast.h"
 #include "shell/LoginItem.h"
+#include "shell/QuitOnSignals.h"
 #include "shell/SingleInstance.h"
 #include "shell/StatusMenuModel.h"
 #include "shell/UpdateArchive.h"
@@ -19,6 +20,7 @@
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <csignal>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -415,4 +417,27 @@ TEST(SingleInstanceSocket, StaleSocketOfACrashedInstanceIsTakenOver)
     EXPECT_TRUE(next.listening());
     next.release();
     EXPECT_FALSE(QFileInfo::exists(path));
+}
+
+// ---- The session's end
+
+TEST(SessionEnd, TerminationSignalsEndTheLoopThenTheDefaultsComeBack)
+{
+    int quits = 0;
+    {
+        QuitOnSignals quitOnSignals([&quits] { ++quits; });
+        ASSERT_TRUE(quitOnSignals.installed());
+        EXPECT_FALSE(QuitOnSignals([] {}).installed()); // one at a time
+        for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+            const int before = quits;
+            ASSERT_EQ(::raise(signal), 0);
+            // The process is still here: the signal reaches the loop instead.
+            ASSERT_TRUE(zktest::spinUntil([&] { return quits > before; }));
+        }
+    }
+    struct sigaction now = {};
+    ::sigaction(SIGTERM, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+    // Another can be installed afterwards.
+    EXPECT_TRUE(QuitOnSignals([] {}).installed());
 }

@@ -103,6 +103,14 @@ TEST(ShellInstance, OneApplicationAStaleSocketIsTakenOverAndAHungOneIsNotWaitedF
     App next;
     ASSERT_TRUE(zktest::spinUntil([&] { return answering(socket) || next.ended(); }, std::chrono::seconds(60)));
     EXPECT_FALSE(next.ended()) << next.process.readAllStandardError().toStdString();
+
+    // The session ends it with SIGTERM: it quits through its loop (where a kept
+    // update is installed) and gives its socket up.
+    next.process.terminate();
+    ASSERT_TRUE(zktest::spinUntil([&] { return next.ended(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(next.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(next.process.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo::exists(socket));
 }
 
 TEST(ShellTray, IconInTheTrayAndAMenuBuiltWhenItOpens)
