@@ -95,8 +95,10 @@ void UpdateEngine::checkForUpdates()
 {
     if (!m_started)
         return;
-    if (m_checking) // the quiet check under way reports to the user too
+    if (m_checking) { // the quiet check under way reports to the user too
+        m_userAsked = true;
         return;
+    }
     cycle(true);
 }
 
@@ -144,9 +146,10 @@ QCoro::Task<bool> fetch(QNetworkAccessManager *network, QUrl url, QList<QSslCert
 QCoro::Task<> UpdateEngine::cycle(bool userInitiated)
 {
     m_checking = true;
+    m_userAsked = userInitiated;
     QPointer<UpdateEngine> self(this);
     if (m_config.publicKey.size() != 32) {
-        end(UpdateError::disabled, userInitiated);
+        end(UpdateError::disabled, m_userAsked);
         co_return;
     }
     // The feed address in the settings can be written by any local program: it
@@ -158,7 +161,7 @@ QCoro::Task<> UpdateEngine::cycle(bool userInitiated)
             feed = QUrl(configured->trimmed(), QUrl::StrictMode);
     }
     if (!feed.isValid() || feed.scheme() != QStringLiteral("https") || feed.host().isEmpty()) {
-        end(UpdateError::insecureFeed, userInitiated);
+        end(UpdateError::insecureFeed, m_userAsked);
         co_return;
     }
 
@@ -173,19 +176,19 @@ QCoro::Task<> UpdateEngine::cycle(bool userInitiated)
         co_return;
     defaults().setNumber(kLastCheck, (clock().now().toMSecsSinceEpoch() - kReferenceMs) / 1000.0);
     if (!fetched) {
-        end(UpdateError::network, userInitiated);
+        end(UpdateError::network, m_userAsked);
         co_return;
     }
     const auto found = Appcast::newest(Appcast::parse(xml), m_config.runningBuild);
     if (!found) {
-        end(std::nullopt, userInitiated);
+        end(std::nullopt, m_userAsked);
         co_return;
     }
     const AppcastItem item = *found;
 
     if (m_kind != UpdateInstaller::Kind::selfUpdating) {
         m_checking = false;
-        if (userInitiated) {
+        if (m_userAsked) {
             if (m_driver)
                 m_driver->showInstalledElsewhere(item);
             end(std::nullopt, false);
@@ -199,11 +202,11 @@ QCoro::Task<> UpdateEngine::cycle(bool userInitiated)
 
     if (!m_staged || m_staged->versionString != item.versionString) {
         if (item.archiveLength > UpdateArchive::kMaximumArchiveBytes) {
-            end(UpdateError::badArchive, userInitiated);
+            end(UpdateError::badArchive, m_userAsked);
             co_return;
         }
         if (!QDir().mkpath(m_config.stagingFolder)) {
-            end(UpdateError::cannotStage, userInitiated);
+            end(UpdateError::cannotStage, m_userAsked);
             co_return;
         }
         QFile::setPermissions(m_config.stagingFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -211,7 +214,7 @@ QCoro::Task<> UpdateEngine::cycle(bool userInitiated)
         QFile::remove(incoming);
         auto file = std::make_shared<QFile>(incoming);
         if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            end(UpdateError::cannotStage, userInitiated);
+            end(UpdateError::cannotStage, m_userAsked);
             co_return;
         }
         const std::function<bool(const QByteArray &)> keep = [file](const QByteArray &chunk) {
@@ -225,7 +228,7 @@ QCoro::Task<> UpdateEngine::cycle(bool userInitiated)
         file->close();
         const auto refuse = [&](UpdateError error) {
             QFile::remove(incoming);
-            end(error, userInitiated);
+            end(error, m_userAsked);
         };
         if (!downloaded) {
             refuse(UpdateError::network);
@@ -257,7 +260,7 @@ QCoro::Task<> UpdateEngine::cycle(bool userInitiated)
             });
     }
     m_checking = false;
-    if (userInitiated && m_driver) {
+    if (m_userAsked && m_driver) {
         m_driver->showReady(
             item,
             [self] {

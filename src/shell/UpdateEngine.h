@@ -101,6 +101,8 @@ private:
     QNetworkAccessManager *m_network;
     bool m_started = false;
     bool m_checking = false;
+    // The running cycle reports to the user: it is theirs, or they asked while it ran.
+    bool m_userAsked = false;
     bool m_relaunch = false;
     std::optional<AppcastItem> m_staged;
 };

@@ -214,6 +214,29 @@ TEST_F(UpdaterTest, ArchiveChangedAfterItWasKeptIsNotInstalled)
     EXPECT_EQ(launched, QStringList{prefix + "/bin/zephyl-kitty"});
 }
 
+// "Check for Updates…" while a quiet check runs: that check answers the user.
+TEST_F(UpdaterTest, CheckAskedForDuringAQuietOneAnswersTheUser)
+{
+    const QByteArray archive = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
+    for (const bool offered : {true, false}) {
+        SCOPED_TRACE(offered);
+        releases.items.clear();
+        if (offered)
+            offer("2", "1.1", archive, ArchiveMaker::sign(archive, keys));
+        RecordingDelegate d;
+        UpdateEngine engine(config(), &driver);
+        engine.setDelegate(&d);
+        engine.start();
+        driver.said.clear();
+        QSignalSpy ended(&engine, &UpdateEngine::cycleEnded);
+        engine.checkForUpdatesInBackground();
+        ASSERT_FALSE(engine.canCheckForUpdates()); // the quiet check is under way
+        engine.checkForUpdates();
+        ASSERT_TRUE(zktest::spinUntil([&] { return !ended.isEmpty(); }));
+        EXPECT_EQ(driver.said, QStringList{offered ? QStringLiteral("ready 1.1") : QStringLiteral("up to date")});
+    }
+}
+
 TEST_F(UpdaterTest, RefusedUpdatesInstallNothing)
 {
     const QByteArray good = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
