@@ -93,11 +93,12 @@ TEST_F(UpdatePolicyTest, ChecksAtStartThenAtMostHourlyWhenDue)
     updates->start();
     updates->start();
     EXPECT_EQ(updater.background, 1); // forced at start, once
-    updater.lastCheck = clock.now();
-    advanceVirtual(clock, 60 * 59);
+    advanceVirtual(clock, 30);
+    updater.lastCheck = clock.now(); // due at 3630 s
+    advanceVirtual(clock, 3659 - 30);
     EXPECT_EQ(updater.background, 1);
-    advanceVirtual(clock, 60);
-    EXPECT_EQ(updater.background, 2); // the minute tick an hour after the last check
+    advanceVirtual(clock, 2);
+    EXPECT_EQ(updater.background, 2); // the first minute tick once an hour has passed, at 3660 s
     updater.lastCheck = clock.now();
     updates->applicationBecameActive();
     EXPECT_EQ(updater.background, 2);
@@ -237,10 +238,12 @@ TEST_F(UpdatePolicyTest, ReadyUpdateRestartsNowOrIsPutOffWhileBusy)
     updates->preserveInput = nullptr;
     EXPECT_FALSE(updater.delegate->shouldPostponeRelaunch(item("12", "1.2"), [] {}));
 
-    // The end of the cycle clears everything.
+    // The end of the cycle clears everything, the prompt included.
+    prompt.visible = true;
     updater.delegate->didFinishUpdateCycle(UpdateError::network);
     EXPECT_FALSE(updates->readyVersion().has_value());
     EXPECT_FALSE(updates->pendingOffer().has_value());
+    EXPECT_FALSE(prompt.visible);
     updates->checkNow();
     EXPECT_EQ(updater.userChecks, 1); // nothing ready: a check with the updater's messages
 }
