@@ -16,7 +16,9 @@
 #include <QDir>
 #include <QFile>
 #include <QLocalSocket>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -272,6 +274,34 @@ TEST(LoginItemEntry, AutostartEntryInTheConfigFolder)
     EXPECT_EQ(store.boolValue(QStringLiteral("zephyl.mac.login.settled")), true);
     DefaultsStore::setShared(nullptr);
     qunsetenv("XDG_CONFIG_HOME");
+}
+
+// The entry as a desktop reads it: GLib's launcher (what GNOME and others start
+// autostart entries with) starts exactly this executable, whatever its path holds.
+TEST(LoginItemEntry, TheDesktopsLauncherStartsThisExecutable)
+{
+    const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+    if (gio.isEmpty())
+        GTEST_SKIP() << "gio (libglib2.0-bin) is not installed";
+    const QString root = zktest::tempDir();
+    const QString executable = root + QStringLiteral("/Zephyl Kitty/it's \"$HOME\" a\\b `id` ;&|/zephyl-kitty");
+    writeFile(executable, "#!/bin/sh\nprintf '%s' \"$0\" > \"$ZK_MARK\"\n");
+    ASSERT_TRUE(QFile::setPermissions(executable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString entry = writeFile(root + QStringLiteral("/zephyl-kitty.desktop"), LoginItem::entryText(executable));
+    const QString mark = root + QStringLiteral("/ran");
+    QProcess launcher;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZK_MARK"), mark);
+    launcher.setProcessEnvironment(environment);
+    launcher.start(gio, {QStringLiteral("launch"), entry});
+    ASSERT_TRUE(launcher.waitForFinished(60000));
+    EXPECT_EQ(launcher.exitCode(), 0) << launcher.readAllStandardError().toStdString();
+    const auto ran = [&] {
+        QFile file(mark);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    EXPECT_TRUE(zktest::spinUntil([&] { return ran() == QFile::encodeName(executable); }, std::chrono::seconds(60)))
+        << ran().toStdString();
 }
 
 // ---- Single instance
