@@ -1,7 +1,7 @@
 // Pictures of the shell's own windows: the update prompt (with short, long and
 // empty notes) and the tray menu, in light, dark and Arabic right-to-left.
 // Usage: zephyl-shellshots OUTPUT_FOLDER   (QT_QPA_PLATFORM=offscreen works)
-#include "app/AppTheme.h"
+#include "design/AppTheme.h"
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
 #include "shell/StatusMenuController.h"
