@@ -115,9 +115,13 @@ protected:
             return m_pos >= m_size ? -1 : 0;
         qint64 n = 0;
         if (m_inner) {
+            // A file that shrank under the upload ends it, rather than leaving
+            // the stack waiting for bytes that will never come.
             n = m_inner->read(data, want);
-            if (n < 0)
+            if (n <= 0) {
+                setErrorString(QStringLiteral("the body ended before its declared size"));
                 return -1;
+            }
         } else {
             std::memcpy(data, m_bytes.constData() + m_pos, size_t(want));
             n = want;
