@@ -106,6 +106,18 @@ TEST(CatChat, ADamagedRecordLoadsAsAnEmptyConversation)
         store.setData(kKey, QJsonDocument(QJsonArray{line(uuid, false, "zzz", "sleepy")}).toJson());
         EXPECT_EQ(CatChatLine::load(store)[0].look, CatLook::neutral);
     }
+    {
+        // A longer record than the application writes: the last 40 lines, in order.
+        QJsonArray many;
+        for (int i = 1; i <= 45; ++i)
+            many.append(line(uuid, false, QStringLiteral("line %1").arg(i), "happy"));
+        DefaultsStore store;
+        store.setData(kKey, QJsonDocument(many).toJson());
+        const auto loaded = CatChatLine::load(store);
+        ASSERT_EQ(loaded.size(), 40);
+        EXPECT_EQ(loaded.first().text, QStringLiteral("line 6"));
+        EXPECT_EQ(loaded.last().text, QStringLiteral("line 45"));
+    }
     for (const QByteArray &data : {QByteArray("not json"), QByteArray("{\"id\":1}"), QByteArray()}) {
         DefaultsStore store;
         store.setData(kKey, data);

@@ -256,6 +256,23 @@ TEST(CareTick, OneTickRaisesTheBreakAndTheHungerLineAndPostsTheHungerOnce)
     EXPECT_EQ(h.notifications.posted.size(), 1);
 }
 
+TEST(CareTick, AFedCatNamesTheDayOfItsLastMeal)
+{
+    LanguageGuard language;
+    Harness h(local(3, 11, 12));
+    CatWellbeing record;
+    record.firstSeenAt = local(1, 5, 9);
+    record.lastFedAt = local(3, 2, 23, 30); // late on the 2nd in the user's own zone
+    record.fedCount = 3;
+    record.save(h.store);
+    AppModel &m = h.make();
+    english();
+    m.careTick(0, h.clock.now());
+    ASSERT_EQ(h.kinds(), QList<Kind>{Kind::catHungry});
+    EXPECT_EQ(h.events[0].text,
+              QStringLiteral("I'm hungry: nothing has gone out since Mar 2, 2026. One publication would do."));
+}
+
 TEST(CareTick, OneTickRaisesTheBreakAndTheLateNightLine)
 {
     LanguageGuard language;
@@ -316,6 +333,10 @@ TEST(CareTick, TheSpokenDateIsTheUsersOwnDay)
     L10n::setPreference(AppLanguage::en);
     EXPECT_EQ(AppModel::spoken(local(3, 1, 0, 30)), QStringLiteral("Mar 1, 2026"));
     EXPECT_EQ(AppModel::spoken(local(12, 31, 23, 59)), QStringLiteral("Dec 31, 2026"));
+    L10n::setPreference(AppLanguage::ru);
+    EXPECT_EQ(AppModel::spoken(local(3, 1, 0, 30)), QStringLiteral("1 мар. 2026 г."));
+    L10n::setPreference(AppLanguage::de);
+    EXPECT_EQ(AppModel::spoken(local(3, 1, 0, 30)), QStringLiteral("1. März 2026"));
 }
 
 TEST(CareTimer, TicksAtOnceThenEveryMinuteWithTheUsersIdleTime)
