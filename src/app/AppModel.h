@@ -224,7 +224,7 @@ public:
 
     // ---- Care
     // One care tick of the coordinator's 60 s timer: the break clock, hunger and
-    // the late hour, each raising its event; up to three in one tick.
+    // the late hour, each raising its event (at most two meet in one tick).
     void careTick(double idleSeconds, const QDateTime &now);
     // Records a meal now.
     void feedCat();
