@@ -365,6 +365,10 @@ void AppModel::forgetUnsentText()
 {
     m_unsentText.remove();
     m_inputOwner.clear();
+    // Text typed while nobody is known goes to the next owner; what the departed
+    // account typed must not be taken for it.
+    setAssistantDraft(QString());
+    setAskInput(QString());
 }
 
 // ---- Summary

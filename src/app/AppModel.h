@@ -210,7 +210,7 @@ public:
     // Loads the owner's unsent texts, unless the owner is the current one. Text
     // typed while nobody was known is kept, and saved under the owner.
     void restoreUnsentText(const QString &owner);
-    // Forgets the stored unsent text and the owner (nobody is signed in any more).
+    // Forgets the stored unsent text, the owner and the two inputs (nobody is signed in any more).
     void forgetUnsentText();
     void rebuildObservations();
 

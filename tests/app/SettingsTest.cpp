@@ -351,11 +351,16 @@ TEST(UnsentText, TextTypedBeforeTheOwnerIsKnownIsKeptAndSavedUnderTheOwner)
     EXPECT_EQ(stored(h.store, QStringLiteral("dog@example.com")).ask, QStringLiteral("woof"));
     EXPECT_EQ(stored(h.store, QStringLiteral("kitty@example.com")), UnsentTextStore::Text{});
 
-    // Signed out: the record and the owner go; text typed now stays in memory only.
+    // Signed out: the record, the owner and the inputs go; text typed now stays
+    // in memory only, and goes to the next account, which never sees the last one's.
     m.forgetUnsentText();
     EXPECT_FALSE(h.store.contains(QStringLiteral("zephyl.mac.unsentText.v1")));
-    m.setAskInput(QStringLiteral("nobody's"));
+    EXPECT_EQ(m.askInput(), QString());
+    m.setAssistantDraft(QStringLiteral("nobody's"));
     EXPECT_FALSE(h.store.contains(QStringLiteral("zephyl.mac.unsentText.v1")));
+    m.restoreUnsentText(QStringLiteral("cat@example.com"));
+    EXPECT_EQ(m.assistantDraft(), QStringLiteral("nobody's"));
+    EXPECT_EQ(m.askInput(), QString()) << "not the text the last account typed";
 }
 
 TEST(UnsentText, StoreKeepsOneOwnersRecordAndRefusesDamagedOnes)
