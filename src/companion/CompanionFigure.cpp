@@ -113,11 +113,13 @@ QPainterPath CompanionFigure::tailShape(const QRectF &r)
     return path;
 }
 
-void CompanionFigure::paint(QPainter &painter) const
+void CompanionFigure::paint(QPainter &painter) const { paint(painter, nullptr); }
+
+void CompanionFigure::paint(QPainter &painter, ShadowPainter::Cache *cache) const
 {
     ShadowPainter::paint(painter, QRectF(0, 0, kWidth, kHeight), kOverflow,
                          {{withOpacity(paper, 0.85), 0.9, {}}, {QColor(0, 0, 0, 56), 4, {0, 3}}},
-                         [this](QPainter &q) { paintBody(q); });
+                         [this](QPainter &q) { paintBody(q); }, cache);
 }
 
 void CompanionFigure::paint(QPainter &painter, const QRectF &target) const

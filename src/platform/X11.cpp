@@ -4,6 +4,8 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
+
 namespace X11 {
 
 xcb_connection_t *connection()
@@ -23,5 +25,49 @@ unsigned int rootWindow()
 }
 
 bool available() { return connection() != nullptr; }
+
+} // namespace X11
+
+#include <xcb/shape.h>
+
+#include <cstdlib>
+
+namespace X11 {
+
+void setInputShape(unsigned int window, const std::vector<QRect> &rects)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !window)
+        return;
+    std::vector<xcb_rectangle_t> list;
+    list.reserve(rects.size());
+    for (const QRect &r : rects) {
+        if (r.isEmpty())
+            continue;
+        auto clamp16 = [](int v) { return int16_t(std::clamp(v, -32768, 32767)); };
+        auto clampU16 = [](int v) { return uint16_t(std::clamp(v, 0, 65535)); };
+        list.push_back({clamp16(r.x()), clamp16(r.y()), clampU16(r.width()), clampU16(r.height())});
+    }
+    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED, window, 0, 0,
+                         uint32_t(list.size()), list.data());
+    xcb_flush(c);
+}
+
+bool compositorRunning()
+{
+    xcb_connection_t *c = connection();
+    if (!c)
+        return false;
+    xcb_intern_atom_reply_t *atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 13, "_NET_WM_CM_S0"), nullptr);
+    if (!atom)
+        return false;
+    xcb_get_selection_owner_reply_t *owner =
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+    const bool running = owner && owner->owner != XCB_NONE;
+    std::free(owner);
+    std::free(atom);
+    return running;
+}
 
 } // namespace X11

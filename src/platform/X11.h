@@ -9,3 +9,16 @@ xcb_connection_t *connection();
 unsigned int rootWindow();
 bool available();
 } // namespace X11
+
+#include <QRect>
+#include <vector>
+
+namespace X11 {
+// Sets the window's input shape: pointer events reach it only inside `rects`
+// (window pixels); everywhere else they pass to what lies beneath. An empty
+// list lets every click through.
+void setInputShape(unsigned int window, const std::vector<QRect> &rects);
+// A compositing manager owns the screen's _NET_WM_CM_S0 selection: without one,
+// translucent windows show black where they are transparent.
+bool compositorRunning();
+} // namespace X11
