@@ -2,6 +2,7 @@
 
 #include "companion/WindowTopology.h"
 #include "platform/IdleTime.h"
+#include "platform/X11.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -40,6 +41,7 @@ public:
         };
         for (QScreen *s : QGuiApplication::screens())
             watch(s);
+        m_heads = X11::xineramaHeads();
         QObject::connect(qGuiApp, &QGuiApplication::screenAdded, &m_guard, [this, watch](QScreen *s) {
             watch(s);
             changed();
@@ -62,6 +64,24 @@ public:
         auto flip = [bottom](const QRect &r) {
             return QRectF(r.x(), bottom - r.y() - r.height(), r.width(), r.height());
         };
+        if (list.size() == 1 && m_heads.size() > 1) {
+            // A Xinerama desktop: one Qt screen over several monitors. Each
+            // monitor is a screen of the cat's; the work area narrows the first.
+            QScreen *only = list.front();
+            const double ratio = only->devicePixelRatio() > 0 ? only->devicePixelRatio() : 1.0;
+            const double headsBottom = m_heads.front().y() / ratio + m_heads.front().height() / ratio;
+            for (size_t i = 0; i < m_heads.size(); ++i) {
+                const QRect &h = m_heads[i];
+                const QRectF points(h.x() / ratio, h.y() / ratio, h.width() / ratio, h.height() / ratio);
+                const QRectF frame(points.x(), headsBottom - points.y() - points.height(), points.width(),
+                                   points.height());
+                QRectF visible = frame;
+                if (i == 0)
+                    visible = frame.intersected(flip(only->availableGeometry()));
+                out.push_back({frame, visible.isEmpty() ? frame : visible, only});
+            }
+            return out;
+        }
         for (QScreen *s : list)
             out.push_back({flip(s->geometry()), flip(s->availableGeometry()), s});
         return out;
@@ -94,10 +114,12 @@ protected:
 private:
     void changed()
     {
+        m_heads = X11::xineramaHeads();
         if (onScreensChanged)
             onScreensChanged();
     }
     QObject m_guard;
+    std::vector<QRect> m_heads;
 };
 
 } // namespace

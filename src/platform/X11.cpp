@@ -29,6 +29,7 @@ bool available() { return connection() != nullptr; }
 } // namespace X11
 
 #include <xcb/shape.h>
+#include <xcb/xinerama.h>
 
 #include <cstdlib>
 
@@ -68,6 +69,38 @@ bool compositorRunning()
     std::free(owner);
     std::free(atom);
     return running;
+}
+
+} // namespace X11
+
+namespace X11 {
+
+std::vector<QRect> xineramaHeads()
+{
+    std::vector<QRect> heads;
+    xcb_connection_t *c = connection();
+    if (!c)
+        return heads;
+    const xcb_query_extension_reply_t *ext = xcb_get_extension_data(c, &xcb_xinerama_id);
+    if (!ext || !ext->present)
+        return heads;
+    xcb_xinerama_is_active_reply_t *active = xcb_xinerama_is_active_reply(c, xcb_xinerama_is_active(c), nullptr);
+    const bool on = active && active->state;
+    std::free(active);
+    if (!on)
+        return heads;
+    xcb_xinerama_query_screens_reply_t *reply =
+        xcb_xinerama_query_screens_reply(c, xcb_xinerama_query_screens(c), nullptr);
+    if (!reply)
+        return heads;
+    const xcb_xinerama_screen_info_t *info = xcb_xinerama_query_screens_screen_info(reply);
+    const int count = xcb_xinerama_query_screens_screen_info_length(reply);
+    for (int i = 0; i < count; ++i)
+        heads.emplace_back(info[i].x_org, info[i].y_org, info[i].width, info[i].height);
+    std::free(reply);
+    if (heads.size() < 2)
+        heads.clear();
+    return heads;
 }
 
 } // namespace X11

@@ -21,4 +21,7 @@ void setInputShape(unsigned int window, const std::vector<QRect> &rects);
 // A compositing manager owns the screen's _NET_WM_CM_S0 selection: without one,
 // translucent windows show black where they are transparent.
 bool compositorRunning();
+// The monitors of a Xinerama desktop in root pixels, when Xinerama is active
+// with more than one; Qt itself sees such a desktop as a single screen.
+std::vector<QRect> xineramaHeads();
 } // namespace X11
