@@ -2,6 +2,7 @@
 
 #include "companion/CompanionPanel.h"
 #include "platform/IdleTime.h"
+#include "platform/X11.h"
 
 #include <QGuiApplication>
 #include <QPropertyAnimation>
@@ -200,7 +201,8 @@ void CompanionController::buildPanels()
         };
         panel->setWindowOpacity(m_aside ? 0.0 : 1.0);
         panel->show();
-        panel->raise();
+        if (X11::available())
+            panel->raise();
         m_panels.push_back(panel);
         m_panelScreens.push_back(screen);
     }
@@ -286,12 +288,14 @@ void CompanionController::tick()
     const double refresh = onAnotherWindow                                                          ? 0.1
                            : (m_idleSeconds > 180 && m_brain.pose.state == CompanionState::sleep) ? 5.0
                                                                                                    : 0.5;
-    if (m_topologyAge >= refresh) {
+    // Frames come every 33 ms, so three make 0.099 s: half a frame's tolerance
+    // keeps "every 0.1 s" from becoming every fourth frame.
+    if (m_topologyAge >= refresh - 0.015) {
         m_topologyAge = 0;
         refreshTopology();
     }
     m_idleAge += dt;
-    if (m_idleAge >= 0.5) {
+    if (m_idleAge >= 0.5 - 0.015) {
         m_idleAge = 0;
         m_idleSeconds = m_desktop->secondsSinceInput();
     }
