@@ -36,8 +36,10 @@ bool tiltedState(CompanionState s)
 
 QRectF CanvasScene::Bubble::rectFor(const QSizeF &size) const
 {
-    const double left = frame.center().x() - size.width() / 2;
-    const double top = tailEdge == BubbleShape::Edge::bottom ? frame.bottom() - size.height() : frame.top();
+    // On whole points: a bubble that travels with a walking cat is then the same
+    // finished image blitted again, not drawn and blurred anew every frame.
+    const double left = std::round(frame.center().x() - size.width() / 2);
+    const double top = std::round(tailEdge == BubbleShape::Edge::bottom ? frame.bottom() - size.height() : frame.top());
     return QRectF(left, top, size.width(), size.height());
 }
 

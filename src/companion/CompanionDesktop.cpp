@@ -89,8 +89,16 @@ public:
 
     std::optional<QPointF> pointer() const override
     {
-        if (QGuiApplication::screens().isEmpty())
+        QScreen *primary = QGuiApplication::primaryScreen();
+        if (!primary)
             return std::nullopt;
+        if (X11::available()) {
+            const std::optional<QPoint> px = X11::pointerAhead();
+            if (!px)
+                return std::nullopt;
+            const double ratio = primary->devicePixelRatio() > 0 ? primary->devicePixelRatio() : 1.0;
+            return toCat(QPointF(px->x() / ratio, px->y() / ratio));
+        }
         return toCat(QPointF(QCursor::pos()));
     }
 

@@ -380,7 +380,14 @@ void paint(QPainter &painter, const QRectF &bounds, double overflow, std::initia
         // deviceTransform includes the device pixel ratio; drawImage in device pixels.
         const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
         result.setDevicePixelRatio(dpr);
-        painter.drawImage(QPointF(pixelOrigin) / dpr, result);
+        // In bands of fewer than 96 rows: Qt's raster engine hands a blend of
+        // more spans to a thread pool, whose wake-ups cost more than the blit.
+        constexpr int kBand = 64;
+        for (int top = 0; top < result.height(); top += kBand) {
+            const int rows = std::min(kBand, result.height() - top);
+            painter.drawImage(QPointF(pixelOrigin + QPoint(0, top)) / dpr, result,
+                              QRectF(0, top, result.width(), rows));
+        }
         painter.restore();
     } else {
         painter.save();

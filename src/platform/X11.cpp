@@ -104,3 +104,29 @@ std::vector<QRect> xineramaHeads()
 }
 
 } // namespace X11
+
+namespace X11 {
+
+std::optional<QPoint> pointerAhead()
+{
+    static xcb_connection_t *asked = nullptr;
+    static xcb_query_pointer_cookie_t cookie{};
+    xcb_connection_t *c = connection();
+    if (!c)
+        return std::nullopt;
+    if (asked != c) {
+        // The first question, or one on a new connection, is answered now.
+        asked = c;
+        cookie = xcb_query_pointer(c, rootWindow());
+    }
+    xcb_query_pointer_reply_t *reply = xcb_query_pointer_reply(c, cookie, nullptr);
+    cookie = xcb_query_pointer(c, rootWindow());
+    xcb_flush(c);
+    if (!reply)
+        return std::nullopt;
+    const QPoint p(reply->root_x, reply->root_y);
+    std::free(reply);
+    return p;
+}
+
+} // namespace X11

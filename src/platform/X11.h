@@ -11,6 +11,7 @@ bool available();
 } // namespace X11
 
 #include <QRect>
+#include <optional>
 #include <vector>
 
 namespace X11 {
@@ -24,4 +25,8 @@ bool compositorRunning();
 // The monitors of a Xinerama desktop in root pixels, when Xinerama is active
 // with more than one; Qt itself sees such a desktop as a single screen.
 std::vector<QRect> xineramaHeads();
+// The pointer in root pixels, asked one call ahead: each call takes the answer
+// to the previous call's question (long arrived at a frame's pace) and asks
+// again, so a frame never waits on the server. None without a connection.
+std::optional<QPoint> pointerAhead();
 } // namespace X11

@@ -6,6 +6,7 @@
 // --windows   also opens a few demo windows (in a child process, as another
 //             application's windows) for the cat to walk on
 // --walk      a lively cat that strolls and hops by itself
+// --pace      the cat walks to and fro along the floor without a pause
 // --away      the user counts as away: the cat falls asleep and frames slow to 4 Hz
 // --nap       the cat naps at once (for 16 s, then as it pleases)
 // --say TEXT  the cat says TEXT for 8 s, again every 10 s
@@ -129,6 +130,7 @@ int main(int argc, char **argv)
     parser.addOptions({{"windows", "Open demo windows."},
                        {"demo-windows", "Be the demo windows' process."},
                        {"walk", "A lively cat that wanders."},
+                       {"pace", "Walk to and fro without a pause."},
                        {"away", "The user counts as away."},
                        {"nap", "Nap at once."},
                        {"say", "Say a line.", "text"},
@@ -170,6 +172,20 @@ int main(int argc, char **argv)
     }
     cat.onClick = [&cat] { cat.say(QStringLiteral("Meow."), 3); };
     cat.start();
+    if (parser.isSet("pace")) {
+        // Whenever the cat stands still, send it walking 300 points the other way.
+        auto *pace = new QTimer(&app);
+        QObject::connect(pace, &QTimer::timeout, &cat, [&cat] {
+            CompanionBrain &b = cat.brain();
+            if (b.pose.state == CompanionState::walk || b.pose.state == CompanionState::carried)
+                return;
+            b.targetX = b.pose.position.x() + (b.pose.position.x() > 700 ? -300 : 300);
+            b.pose.state = CompanionState::walk;
+            b.stateTime = 0;
+            b.stateDuration = 0;
+        });
+        pace->start(100);
+    }
     if (parser.isSet("nap"))
         cat.request(CompanionGoal::nap());
     if (parser.isSet("say")) {
