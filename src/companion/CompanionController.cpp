@@ -199,6 +199,13 @@ void CompanionController::buildPanels()
             if (self)
                 self->mouseUp(p);
         };
+        panel->onAccessibilityPress = [self]() -> bool {
+            if (!self || !self->isRunning() || !self->clickOpensAsk || self->m_aside || !self->onClick)
+                return false;
+            self->onClick();
+            Q_EMIT self->clicked();
+            return true;
+        };
         panel->setWindowOpacity(m_aside ? 0.0 : 1.0);
         panel->show();
         if (X11::available())
@@ -389,10 +396,13 @@ void CompanionController::updateInput(const std::optional<QPointF> &pointer)
         std::vector<QRect> rects;
         const QPoint origin = panel->geometry().topLeft();
         auto local = [&](const QRectF &cat) { return m_desktop->toQt(cat).toAlignedRect().translated(-origin); };
+        const bool pressable = clickOpensAsk && !m_aside && active && sameRect(panel->screen().frame, active->frame);
+        panel->setCatAccessibilityFrame(pressable ? std::optional<QRect>(m_desktop->toQt(hit.rect).toAlignedRect())
+                                                  : std::nullopt);
         if (m_dragging) {
             // The drag goes on over every screen.
             rects.push_back(panel->rect());
-        } else if (clickOpensAsk && !m_aside && active && sameRect(panel->screen().frame, active->frame)) {
+        } else if (pressable) {
             const CanvasScene &scene = panel->frame().scene;
             std::optional<QRectF> bubble;
             if (scene.bubble && !m_bubbleText.isEmpty()) {

@@ -3,15 +3,66 @@
 #include "design/L10n.h"
 #include "platform/X11.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
+
+namespace {
+
+// The cat on a panel, for assistive technology: one button, or nothing while
+// the cat may not be pressed on this screen.
+class CatAccessible final : public QAccessibleWidget {
+public:
+    explicit CatAccessible(CompanionPanel *panel) : QAccessibleWidget(panel, QAccessible::Button) {}
+
+    CompanionPanel *panel() const { return static_cast<CompanionPanel *>(widget()); }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && panel()->catAccessibilityFrame())
+            return L10n::t("Ask the cat");
+        return QString();
+    }
+    QRect rect() const override { return panel()->catAccessibilityFrame().value_or(QRect()); }
+    int childCount() const override { return 0; }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s;
+        s.invisible = !panel()->catAccessibilityFrame();
+        return s;
+    }
+    QStringList actionNames() const override
+    {
+        return panel()->catAccessibilityFrame() ? QStringList{pressAction()} : QStringList{};
+    }
+    void doAction(const QString &name) override
+    {
+        if (name == pressAction())
+            panel()->accessibilityPress();
+    }
+};
+
+QAccessibleInterface *catAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("CompanionPanel") && object && object->isWidgetType())
+        return new CatAccessible(static_cast<CompanionPanel *>(object));
+    return nullptr;
+}
+
+} // namespace
 
 CompanionPanel::CompanionPanel(const CompanionScreen &screen, const QRect &qtGeometry)
     : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint |
                            Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint),
       m_screen(screen)
 {
+    static const bool factory = [] {
+        QAccessible::installFactory(catAccessible);
+        return true;
+    }();
+    Q_UNUSED(factory);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_NoSystemBackground);

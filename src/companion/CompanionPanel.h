@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 // One screen's window of the desktop cat: frameless, translucent, above other
@@ -21,6 +22,14 @@ public:
 
     // Mouse callbacks with the pointer in Qt's global points.
     std::function<void(QPointF)> onMouseDown, onMouseDragged, onMouseUp;
+
+    // The cat as assistive technology sees it: a button "Ask the cat" over
+    // `catAccessibilityFrame` (Qt's global points) while that is set, nothing
+    // otherwise. Pressing it answers what onAccessibilityPress answers.
+    void setCatAccessibilityFrame(const std::optional<QRect> &frame) { m_catFrame = frame; }
+    const std::optional<QRect> &catAccessibilityFrame() const { return m_catFrame; }
+    std::function<bool()> onAccessibilityPress;
+    bool accessibilityPress() { return m_catFrame && onAccessibilityPress && onAccessibilityPress(); }
 
     // What to draw now. Repaints only what the figure and the bubble covered
     // before and cover now, and nothing when neither changed.
@@ -62,5 +71,6 @@ private:
     bool m_presented = false;
     QRegion m_lastDirty;
     std::vector<QRect> m_interactive;
+    std::optional<QRect> m_catFrame;
     CanvasPainter m_painter;
 };

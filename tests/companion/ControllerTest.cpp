@@ -8,6 +8,7 @@
 #include "companion/CompanionPanel.h"
 #include "companion/WindowTopology.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QMouseEvent>
 
@@ -228,6 +229,33 @@ TEST(CompanionController, ASecondLineKeepsItsWholeLifeAndAZeroLineGoesAtOnce)
     EXPECT_FALSE(rig.cat->viewModel().bubble().has_value());
 }
 
+TEST(CompanionController, TheBubbleFadesInAndOutOverAFifthOfASecond)
+{
+    Rig rig;
+    rig.cat->start();
+    rig.run(0.5);
+    CompanionPanel *panel = rig.cat->panels().front();
+    rig.cat->say(QStringLiteral("Time for a break."), 1);
+    rig.clock.advance(34ms);
+    const double early = panel->frame().bubbleOpacity;
+    EXPECT_GT(early, 0);
+    EXPECT_LT(early, 0.5);
+    rig.clock.advance(66ms);
+    EXPECT_GT(panel->frame().bubbleOpacity, early);
+    EXPECT_LT(panel->frame().bubbleOpacity, 1);
+    rig.clock.advance(134ms);
+    EXPECT_EQ(panel->frame().bubbleOpacity, 1);
+    // Expired: the text stays while it fades, then goes.
+    rig.clock.advance(800ms);
+    ASSERT_FALSE(rig.cat->viewModel().bubble().has_value());
+    EXPECT_EQ(panel->frame().bubbleText, QStringLiteral("Time for a break."));
+    EXPECT_GT(panel->frame().bubbleOpacity, 0);
+    EXPECT_LT(panel->frame().bubbleOpacity, 1);
+    rig.clock.advance(250ms);
+    EXPECT_EQ(panel->frame().bubbleOpacity, 0);
+    EXPECT_TRUE(panel->frame().bubbleText.isEmpty());
+}
+
 TEST(CompanionController, SixPointsIsAClickSevenADragThatEndsWhereTheCatIsDropped)
 {
     for (const double move : {6.0, 7.0}) {
@@ -288,11 +316,27 @@ TEST(CompanionController, ClicksPassThroughExceptOnTheCatUnderThePointer)
     rig.run(0.1);
     EXPECT_TRUE(panel->interactive().empty());
 
-    // With clicking turned off, even the cat lets clicks through.
+    // For assistive technology the cat is one button "Ask the cat" over its hit area.
+    int clicks = 0;
+    rig.cat->onClick = [&] { ++clicks; };
+    QAccessibleInterface *button = QAccessible::queryAccessibleInterface(panel);
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->role(), QAccessible::Button);
+    EXPECT_EQ(button->text(QAccessible::Name), QStringLiteral("Ask the cat"));
+    EXPECT_EQ(button->rect(), expected.toAlignedRect());
+    EXPECT_EQ(button->childCount(), 0);
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(clicks, 1);
+
+    // With clicking turned off, even the cat lets clicks through and is no button.
     rig.cat->clickOpensAsk = false;
     rig.desktop->pointerAt = hit.rect.center();
     rig.run(0.1);
     EXPECT_TRUE(panel->interactive().empty());
+    EXPECT_TRUE(button->state().invisible);
+    EXPECT_TRUE(button->actionInterface()->actionNames().isEmpty());
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(clicks, 1);
 }
 
 TEST(CompanionController, RepaintsOnlyWhatTheCatAndBubbleCoveredAndCover)
