@@ -1,5 +1,5 @@
-#include "app/AppTheme.h"
 #include "base/DefaultsStore.h"
+#include "design/AppTheme.h"
 #include "design/AppearanceService.h"
 #include "design/ComponentShowcase.h"
 #include "design/L10n.h"
