@@ -7,6 +7,7 @@
 #include "companion/CompanionController.h"
 #include "companion/CompanionPanel.h"
 #include "platform/X11.h"
+#include "platform/X11WindowList.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -46,7 +48,36 @@ public:
                             hints);
         xcb_map_window(m_c, w);
         xcb_flush(m_c);
+        m_open.push_back(w);
         return w;
+    }
+
+    // Closes this case's windows and waits until the window manager has let them
+    // go. One connection serves every case: a new one could be handed the same
+    // window ids while the window manager still remembers the closed windows.
+    void closeAll()
+    {
+        for (xcb_window_t w : m_open)
+            xcb_destroy_window(m_c, w);
+        xcb_flush(m_c);
+        zktest::spinUntil([&] {
+            for (const X11::ClientWindow &w : X11::readClientWindows()) {
+                if (std::find(m_open.begin(), m_open.end(), w.id) != m_open.end())
+                    return false;
+            }
+            return true;
+        });
+        m_open.clear();
+        m_presses.clear();
+    }
+
+    // Asks the window manager to put the window in front of the others (openbox
+    // may map a window that did not take focus below the focused one).
+    void raise(xcb_window_t w)
+    {
+        const uint32_t values[] = {XCB_STACK_MODE_ABOVE};
+        xcb_configure_window(m_c, w, XCB_CONFIG_WINDOW_STACK_MODE, values);
+        xcb_flush(m_c);
     }
 
     void move(xcb_window_t w, QPoint to)
@@ -93,14 +124,21 @@ private:
     xcb_connection_t *m_c;
     xcb_screen_t *m_screen;
     std::map<xcb_window_t, int> m_presses;
+    std::vector<xcb_window_t> m_open;
 };
 
 void xdotool(const QStringList &args) { ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(' ').toStdString(); }
 
+OtherApp &otherApp()
+{
+    static OtherApp app;
+    return app;
+}
+
 struct DesktopRig {
     FakeClock clock;
     CompanionController cat{clock};
-    OtherApp other;
+    OtherApp &other = otherApp();
     double screenHeight = QGuiApplication::primaryScreen()->geometry().height();
 
     DesktopRig()
@@ -108,6 +146,7 @@ struct DesktopRig {
         cat.hour = [] { return 12; };
         cat.start();
     }
+    ~DesktopRig() { other.closeAll(); }
     // Steps frames until `done`, the real X server answering in between.
     bool frameUntil(const std::function<bool()> &done)
     {
@@ -175,7 +214,20 @@ TEST(DesktopCat, AWindowPlacedInFrontCutsTheLedge)
     const xcb_window_t back = rig.other.open("Plan", QRect(200, 300, 800, 300));
     ASSERT_TRUE(rig.frameUntil([&] { return rig.ledgesOf(back).size() == 1; }));
     const xcb_window_t front = rig.other.open("Inbox", QRect(450, 200, 200, 300));
-    ASSERT_TRUE(rig.frameUntil([&] { return rig.ledgesOf(back).size() == 2; }));
+    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(front).empty(); }));
+    rig.other.raise(front);
+    ASSERT_TRUE(rig.frameUntil([&] { return rig.ledgesOf(back).size() == 2; })) << [&] {
+        std::string out;
+        for (const Ledge &l : rig.cat.ledges())
+            out += std::to_string(l.windowNumber) + ": " + std::to_string(l.minX) + "..." + std::to_string(l.maxX) +
+                   " at " + std::to_string(l.y) + "\n";
+        const QRect b = rig.other.frame(back), f = rig.other.frame(front);
+        out += "back " + std::to_string(back) + " frame " + std::to_string(b.x()) + "," + std::to_string(b.y()) + " " +
+               std::to_string(b.width()) + "x" + std::to_string(b.height()) + "\n";
+        out += "front " + std::to_string(front) + " frame " + std::to_string(f.x()) + "," + std::to_string(f.y()) +
+               " " + std::to_string(f.width()) + "x" + std::to_string(f.height()) + "\n";
+        return out;
+    }();
     const QRect b = rig.other.frame(back), f = rig.other.frame(front);
     const std::vector<Ledge> pieces = rig.ledgesOf(back);
     EXPECT_EQ(pieces[0].minX, b.x());
