@@ -325,3 +325,17 @@ TEST(DesktopCatTwoScreens, EachScreenGetsItsPanelAndTheCatWalksOnEither)
     EXPECT_DOUBLE_EQ(feet.x(), 1800 - 1280);
     EXPECT_DOUBLE_EQ(feet.y(), 768);
 }
+
+TEST(DesktopCatWithoutWindowManager, NoWindowTopIsALedgeAndTheCatLivesOnTheScreensBottom)
+{
+    if (qgetenv("ZK_TEST_NO_WM") != "1")
+        GTEST_SKIP() << "runs in the session without a window manager";
+    DesktopRig rig;
+    const xcb_window_t w = rig.other.open("Alone", QRect(300, 300, 500, 300));
+    ASSERT_TRUE(rig.frameUntil([&] { return rig.other.frame(w).isValid(); }));
+    const int reads = rig.cat.topologyReads();
+    ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.topologyReads() >= reads + 3; }));
+    EXPECT_TRUE(rig.cat.ledges().empty());
+    EXPECT_EQ(rig.cat.brain().support.kind, CompanionBrain::Support::Kind::floor);
+    EXPECT_EQ(rig.cat.brain().pose.position.y(), 0);
+}

@@ -9,6 +9,7 @@
 // --pace      the cat walks to and fro along the floor without a pause
 // --away      the user counts as away: the cat falls asleep and frames slow to 4 Hz
 // --nap       the cat naps at once (for 16 s, then as it pleases)
+// --sleep     the cat falls asleep at once for an hour
 // --say TEXT  the cat says TEXT for 8 s, again every 10 s
 // --visit     the cat hops onto the frontmost demo window's top
 // --bare      no cat: a full-screen translucent window repainted 30 times a
@@ -133,6 +134,7 @@ int main(int argc, char **argv)
                        {"pace", "Walk to and fro without a pause."},
                        {"away", "The user counts as away."},
                        {"nap", "Nap at once."},
+                       {"sleep", "Sleep at once, for an hour."},
                        {"say", "Say a line.", "text"},
                        {"visit", "Visit the frontmost demo window."},
                        {"bare", "A bare translucent 30 Hz window, no cat."},
@@ -185,6 +187,12 @@ int main(int argc, char **argv)
             b.stateDuration = 0;
         });
         pace->start(100);
+    }
+    if (parser.isSet("sleep")) {
+        CompanionBrain &b = cat.brain();
+        b.pose.state = CompanionState::sleep;
+        b.stateTime = 0;
+        b.stateDuration = 3600;
     }
     if (parser.isSet("nap"))
         cat.request(CompanionGoal::nap());
