@@ -11,6 +11,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QMouseEvent>
+#include <QWidget>
 
 #include <cmath>
 
@@ -99,6 +100,7 @@ TEST(CompanionController, FramesRunAt30HzAndAt4HzWhileTheCatSleepsWithTheUserAwa
 {
     Rig rig;
     rig.cat->start();
+    rig.cat->start(); // a second start makes no second timer
     rig.run(10);
     EXPECT_NEAR(rig.cat->framesRun(), 303, 2) << "33 ms frames";
     EXPECT_EQ(rig.cat->frameInterval(), 33ms);
@@ -368,6 +370,44 @@ TEST(CompanionController, RepaintsOnlyWhatTheCatAndBubbleCoveredAndCover)
     const QRect withBubble = panel->lastDirty().boundingRect();
     EXPECT_GT(withBubble.height(), 100);
     EXPECT_LT(withBubble.width() * withBubble.height(), 1280 * 800 / 10) << "never the whole screen";
+}
+
+TEST(CompanionController, TheWorkspaceWindowIsHomeOnlyWhenTheCatFitsOnIt)
+{
+    Rig rig; // a 1280 x 800 screen whose visible area ends 24 points below its top
+    QWidget home;
+    rig.cat->homeWindow = [&home] { return &home; };
+    // The window's frame (with whatever decoration the platform adds), Qt's y-down points.
+    struct Case {
+        QRect frame;
+        bool isHome;
+    };
+    const Case cases[] = {
+        {{100, 300, 164, 200}, true},  // the look's width + 80
+        {{100, 300, 163, 200}, false}, // a point narrower
+        {{100, 86, 400, 200}, true},   // its top at 714: 714 + 62 = 776, the visible top
+        {{100, 85, 400, 200}, false},  // a point higher: no room under the top
+    };
+    home.setGeometry(100, 100, 300, 300);
+    home.show();
+    const QMargins decoration(home.geometry().left() - home.frameGeometry().left(),
+                              home.geometry().top() - home.frameGeometry().top(),
+                              home.frameGeometry().right() - home.geometry().right(),
+                              home.frameGeometry().bottom() - home.geometry().bottom());
+    for (const Case &c : cases) {
+        home.setGeometry(c.frame.marginsRemoved(decoration));
+        ASSERT_EQ(home.frameGeometry(), c.frame);
+        const std::optional<Ledge> ledge = rig.cat->homeLedge();
+        EXPECT_EQ(ledge.has_value(), c.isHome) << c.frame.width() << " wide at " << c.frame.y();
+        if (ledge) {
+            EXPECT_EQ(ledge->minX, c.frame.x() + 18);
+            EXPECT_EQ(ledge->maxX, c.frame.x() + c.frame.width() - 18);
+            EXPECT_EQ(ledge->y, 800 - c.frame.y());
+            EXPECT_EQ(ledge->windowX, c.frame.x());
+        }
+    }
+    home.hide();
+    EXPECT_FALSE(rig.cat->homeLedge()) << "a hidden window is no home";
 }
 
 TEST(CanvasScene, BubblePlacementKeepsToTheScreenAndPointsAtTheCat)
