@@ -10,8 +10,16 @@ namespace X11 {
 
 xcb_connection_t *connection()
 {
+    // Asked every frame: the application's connection lives as long as it does,
+    // so once found it is kept (per application object).
+    static const QGuiApplication *owner = nullptr;
+    static xcb_connection_t *found = nullptr;
+    if (qGuiApp && owner == qGuiApp && found)
+        return found;
     auto *app = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return app ? app->connection() : nullptr;
+    owner = qGuiApp;
+    found = app ? app->connection() : nullptr;
+    return found;
 }
 
 unsigned int rootWindow()
@@ -120,8 +128,8 @@ std::optional<QPoint> pointerAhead()
         cookie = xcb_query_pointer(c, rootWindow());
     }
     xcb_query_pointer_reply_t *reply = xcb_query_pointer_reply(c, cookie, nullptr);
+    // Sent with the frame's other requests when Qt flushes after painting.
     cookie = xcb_query_pointer(c, rootWindow());
-    xcb_flush(c);
     if (!reply)
         return std::nullopt;
     const QPoint p(reply->root_x, reply->root_y);
