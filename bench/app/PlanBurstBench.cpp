@@ -5,14 +5,7 @@
 //
 //   plan_burst_bench [runs]
 
-#include "AppTestSupport.h"
-#include "OperationRoutes.h"
-#include "StandinServer.h"
-
-#include "app/AppModel.h"
-#include "app/ServiceClient.h"
-#include "services/KeychainStore.h"
-#include "services/ZephylAPI.h"
+#include "LiveSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -65,20 +58,7 @@ struct Result {
 };
 
 struct Bench {
-    Bench()
-    {
-        server.start();
-        server.addAccount(kEmail, kPassword);
-        keychain = KeychainStore::inMemory();
-        ZephylAPI::Setup setup;
-        setup.baseURL = QUrl(server.origin());
-        setup.keychain = keychain.get();
-        api = std::make_unique<ZephylAPI>(setup);
-        road = std::make_unique<ZephylServiceClient>(*api);
-        h.store.setBool(QStringLiteral("zephyl.mac.workspace.native"), true);
-        h.make(road.get());
-        wait(h.model->signIn(kEmail, kPassword));
-    }
+    Bench() { wait(h.model->signIn(kEmail, kPassword)); }
 
     QString storedLastTitle()
     {
@@ -118,11 +98,10 @@ struct Bench {
         return r;
     }
 
-    Standin::Server server;
-    std::unique_ptr<KeychainStore> keychain;
-    std::unique_ptr<ZephylAPI> api;
-    std::unique_ptr<ZephylServiceClient> road;
-    apptest::Harness h;
+    livetest::LiveService live{kEmail, kPassword};
+    Standin::Server &server = live.server;
+    ZephylAPI *api = live.api.get();
+    apptest::Harness &h = live.h;
 };
 
 void report(const char *name, std::vector<Result> runs)

@@ -2,11 +2,7 @@
 // stand-in keeps its own records, and they are what these cases check.
 
 #include "FlowTestSupport.h"
-#include "OperationRoutes.h"
-#include "StandinServer.h"
-
-#include "services/KeychainStore.h"
-#include "services/ZephylAPI.h"
+#include "LiveSupport.h"
 
 #include <QCoro/QCoroNetworkReply>
 #include <QJsonArray>
@@ -84,31 +80,21 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_NE(server.start(), 0);
-        server.addAccount(kEmail, kPassword, QStringLiteral("Kitty"));
-        keychain = KeychainStore::inMemory();
-        ZephylAPI::Setup setup;
-        setup.baseURL = QUrl(server.origin());
-        setup.keychain = keychain.get();
-        api = std::make_unique<ZephylAPI>(setup);
-        road = std::make_unique<ZephylServiceClient>(*api);
-        h.store.setBool(QStringLiteral("zephyl.mac.workspace.native"), true);
-        h.make(road.get());
+        ASSERT_NE(live.server.port(), 0);
         L10n::setPreference(AppLanguage::en);
     }
 
     AppModel &model() { return *h.model; }
-    Standin::Operations &ops() { return Standin::operations(server); }
+    Standin::Operations &ops() { return live.ops(); }
     QString userId() { return server.state().accounts.value(kEmail).userId; }
     void signIn() { ASSERT_TRUE(finish(model().signIn(kEmail, kPassword))); }
     QJsonArray storedDrafts() { return ops().drafts.value(userId()); }
 
-    Standin::Server server;
-    std::unique_ptr<KeychainStore> keychain;
-    std::unique_ptr<ZephylAPI> api;
-    std::unique_ptr<ZephylServiceClient> road;
     apptest::LanguageGuard language;
-    apptest::Harness h;
+    livetest::LiveService live{kEmail, kPassword};
+    Standin::Server &server = live.server;
+    ZephylAPI *api = live.api.get();
+    apptest::Harness &h = live.h;
 };
 
 } // namespace
