@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHash>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -28,6 +29,12 @@ int main(int argc, char **argv)
     QCommandLineOption httpsOption(QStringLiteral("https"),
                                    QStringLiteral("Serve over https with the stand-in's own certificate (the web app's "
                                                   "session cookie needs it)."));
+    QCommandLineOption faultOption(
+        QStringLiteral("fault"),
+        QStringLiteral("A fault on one path, repeatable: hang:/signin (never answers), slow:/signin:3000 (answers "
+                       "after that many milliseconds), drop:/instagram (cut off half-way), error:/instagram (500)."),
+        QStringLiteral("KIND:PATH[:MS]"));
+    parser.addOption(faultOption);
     parser.addOption(portOption);
     parser.addOption(httpsOption);
     parser.addOption(portFileOption);
@@ -41,6 +48,23 @@ int main(int argc, char **argv)
     }
 
     Standin::Server server;
+    for (const QString &text : parser.values(faultOption)) {
+        const QStringList parts = text.split(u':');
+        static const QHash<QString, Standin::Fault::Kind> kinds{{QStringLiteral("hang"), Standin::Fault::Kind::hang},
+                                                                {QStringLiteral("slow"), Standin::Fault::Kind::slow},
+                                                                {QStringLiteral("drop"), Standin::Fault::Kind::drop},
+                                                                {QStringLiteral("error"), Standin::Fault::Kind::serverError}};
+        const bool slow = parts.value(0) == QLatin1String("slow");
+        if (parts.size() != (slow ? 3 : 2) || !kinds.contains(parts[0]) || !parts[1].startsWith(u'/')) {
+            QTextStream(stderr) << "zephyl-standin: --fault takes KIND:PATH or slow:PATH:MS, not " << text << "\n";
+            return 2;
+        }
+        Standin::Fault fault;
+        fault.kind = kinds.value(parts[0]);
+        fault.path = parts[1];
+        fault.delayMs = slow ? parts[2].toInt() : 0;
+        server.addFault(fault);
+    }
     server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
     const bool secure = parser.isSet(httpsOption);
     const quint16 port = secure ? Standin::startSecure(server, quint16(requested)) : server.start(quint16(requested));

@@ -414,4 +414,5 @@ const StringLists::List StringLists::german = {{
     {"Let's focus for 25 minutes", "Lass uns 25 Minuten fokussiert arbeiten"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Hallo! Ich bin hier. Red mit mir über alles: wie dein Tag läuft, eine Idee für einen Beitrag oder eine Fokusrunde."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Ich konnte Zephyl gerade nicht erreichen. Versuch es gleich noch einmal."},
+    {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Die Seite von " ZEPHYL_SERVICE_DOMAIN " konnte nicht geladen werden."},
 }};

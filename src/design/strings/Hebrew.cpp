@@ -414,4 +414,5 @@ const StringLists::List StringLists::hebrew = {{
     {"Let's focus for 25 minutes", "בוא נתרכז 25 דקות"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "היי! אני ממש כאן. אפשר לדבר איתי על הכול: איך עובר היום, רעיון לפוסט או סבב ריכוז."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "לא הצלחתי להגיע ל-Zephyl כרגע. אפשר לנסות אותי שוב בעוד רגע."},
+    {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "לא ניתן היה לטעון את הדף מ-" ZEPHYL_SERVICE_DOMAIN "."},
 }};

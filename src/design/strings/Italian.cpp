@@ -414,4 +414,5 @@ const StringLists::List StringLists::italian = {{
     {"Let's focus for 25 minutes", "Concentriamoci per 25 minuti"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Ciao! Sono qui. Parlami di qualsiasi cosa: come va la giornata, un'idea per un post o un ciclo di concentrazione."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Non sono riuscito a raggiungere Zephyl. Riprova tra un momento."},
+    {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Non è stato possibile caricare la pagina di " ZEPHYL_SERVICE_DOMAIN "."},
 }};

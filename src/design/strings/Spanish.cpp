@@ -414,4 +414,5 @@ const StringLists::List StringLists::spanish = {{
     {"Let's focus for 25 minutes", "Concentrémonos 25 minutos"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "¡Hola! Aquí estoy. Háblame de lo que quieras: cómo va tu día, una idea para un post o una ronda de concentración."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Ahora mismo no he podido contactar con Zephyl. Pregúntame otra vez en un momento."},
+    {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "No se pudo cargar la página de " ZEPHYL_SERVICE_DOMAIN "."},
 }};

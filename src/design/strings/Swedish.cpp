@@ -414,4 +414,5 @@ const StringLists::List StringLists::swedish = {{
     {"Let's focus for 25 minutes", "Låt oss fokusera i 25 minuter"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Hej! Jag är här. Prata med mig om vad som helst: hur dagen går, en idé till ett inlägg eller en fokusomgång."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Jag nådde inte Zephyl just nu. Fråga mig igen om en stund."},
+    {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Sidan från " ZEPHYL_SERVICE_DOMAIN " kunde inte läsas in."},
 }};
