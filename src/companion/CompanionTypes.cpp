@@ -1,5 +1,7 @@
 #include "companion/CompanionTypes.h"
 
+#include "companion/CatLook.h"
+
 namespace {
 constexpr std::array<const char *, 11> kStateNames{"idle",  "groom", "walk",    "jump",   "fall",   "sleep",
                                                    "perch", "nest",  "stretch", "pounce", "carried"};
@@ -27,5 +29,20 @@ std::optional<CompanionTemper> companionTemperFromRaw(const QString &raw)
         return CompanionTemper::calm;
     if (raw == QLatin1String("lively"))
         return CompanionTemper::lively;
+    return std::nullopt;
+}
+
+namespace {
+constexpr std::array<const char *, 4> kLookNames{"neutral", "happy", "concerned", "curious"};
+}
+
+QString rawValue(CatLook look) { return QString::fromLatin1(kLookNames[static_cast<size_t>(look)]); }
+
+std::optional<CatLook> catLookFromRaw(const QString &raw)
+{
+    for (size_t i = 0; i < kLookNames.size(); ++i) {
+        if (raw == QLatin1String(kLookNames[i]))
+            return static_cast<CatLook>(i);
+    }
     return std::nullopt;
 }

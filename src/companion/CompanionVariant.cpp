@@ -41,6 +41,13 @@ std::optional<CompanionClip> CompanionVariant::clip(CompanionState state) const
     return clips.begin()->second;
 }
 
+bool CompanionClip::isPlainFileName(const QString &name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    return !name.contains(u'/') && !name.contains(u'\\') && !name.contains(QChar(0));
+}
+
 const CompanionVariant &CompanionVariant::drawn()
 {
     static const CompanionVariant look{QStringLiteral("drawn"), QStringLiteral("Drawn"), std::nullopt, {}, 68, {84, 62}};

@@ -33,6 +33,10 @@ struct CompanionClip {
 
     double drawnWidth() const { return height * pixelWidth / std::max(pixelHeight, 1.0); }
 
+    // A name that stays inside the look's folder: not empty, no folder separator,
+    // not "." or "..".
+    static bool isPlainFileName(const QString &name);
+
     friend bool operator==(const CompanionClip &, const CompanionClip &) = default;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppTheme.h"
+#include "design/AppTheme.h"
 #include "design/ZephylPalette.h"
 
 #include <QObject>

@@ -2,9 +2,9 @@
 // the theme's raw values and the shared spring.
 #include <gtest/gtest.h>
 
-#include "app/AppTheme.h"
 #include "design/AppLanguage.h"
 #include "design/AppNotice.h"
+#include "design/AppTheme.h"
 #include "design/L10n.h"
 #include "design/Strings.h"
 #include "design/ZephylPalette.h"

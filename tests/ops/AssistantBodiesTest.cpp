@@ -1,6 +1,6 @@
 #include "services/ops/AssistantBodies.h"
 
-#include "app/ChatModels.h"
+#include "services/ChatModels.h"
 
 #include <QJsonArray>
 #include <gtest/gtest.h>

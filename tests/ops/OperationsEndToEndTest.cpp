@@ -5,7 +5,7 @@
 #include "support/TestSupport.h"
 #include "StandinServer.h"
 
-#include "app/ChatModels.h"
+#include "services/ChatModels.h"
 #include "services/ZephylAPI.h"
 
 #include <QCryptographicHash>

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "app/CaptionComposer.h"
-#include "app/ChatModels.h"
 #include "app/PublishFormat.h"
-#include "app/Surface.h"
 #include "base/Clock.h"
+#include "services/ChatModels.h"
+#include "services/Surface.h"
 
 TEST(CaptionComposer, TagsAreSplitPrefixedAndDeduplicated)
 {

@@ -22,6 +22,10 @@ void write(const QString &path, const QByteArray &bytes)
 
 TEST(BootScript, DrawnLookGivesEmptyPicturesAndWordsFallBackToEnglish)
 {
+    // A bundle without looks: the stale choice resolves to the drawn look.
+    const QString root = zktest::tempDir();
+    Bundle bare(root);
+    Bundle::setShared(&bare);
     DefaultsStore store;
     DefaultsStore::setShared(&store);
     store.setString(QStringLiteral("zephyl.mac.companion.variant"), QStringLiteral("no-such-look"));
@@ -43,6 +47,7 @@ TEST(BootScript, DrawnLookGivesEmptyPicturesAndWordsFallBackToEnglish)
     for (const QString &code : focus.keys())
         EXPECT_FALSE(focus.value(code).toString().isEmpty()) << qPrintable(code);
     DefaultsStore::setShared(nullptr);
+    Bundle::setShared(nullptr);
 }
 
 TEST(BootScript, ScriptIsConfigurationThenBridgeAndPicturesAreDataURIs)

@@ -1,8 +1,8 @@
 // Renders every shared component in light, dark and Arabic right-to-left to PNG
 // files, so a person can look at them without starting the application.
 // Usage: zephyl-gallery OUTPUT_FOLDER   (QT_QPA_PLATFORM=offscreen works)
-#include "app/AppTheme.h"
 #include "base/Clock.h"
+#include "design/AppTheme.h"
 #include "design/AppearanceService.h"
 #include "design/ComponentShowcase.h"
 #include "design/L10n.h"

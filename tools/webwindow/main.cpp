@@ -3,8 +3,8 @@
 // stand-in by default (demo account kitty@example.com, meow-meow-meow).
 
 #include "WebApp.h"
-#include "app/Surface.h"
 #include "design/L10n.h"
+#include "services/Surface.h"
 #include "services/auth/WebSchemes.h"
 #include "services/web/WebWorkspace.h"
 

@@ -1,8 +1,8 @@
 #include "services/ops/AssistantBodies.h"
 
-#include "app/ChatModels.h"
 #include "design/AppLanguage.h"
 #include "design/L10n.h"
+#include "services/ChatModels.h"
 #include "services/Json.h"
 
 #include <QJsonArray>

@@ -25,8 +25,18 @@ MediaSource MediaSource::fromFile(QString path)
     return s;
 }
 
+MediaSource MediaSource::fromOpener(qint64 size, Opener open)
+{
+    MediaSource s;
+    s.m_opener = std::move(open);
+    s.m_openerSize = s.m_opener ? size : -1;
+    return s;
+}
+
 qint64 MediaSource::size() const
 {
+    if (m_opener)
+        return m_openerSize;
     if (!isFile())
         return m_data.size();
     const QFileInfo info(m_path);
@@ -35,6 +45,8 @@ qint64 MediaSource::size() const
 
 std::unique_ptr<QIODevice> MediaSource::open() const
 {
+    if (m_opener)
+        return m_opener();
     if (!isFile()) {
         // QBuffer over a shallow copy: the bytes stay shared with the caller.
         auto buffer = std::make_unique<QBuffer>();

@@ -4,6 +4,7 @@
 #include <QIODevice>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // The pieces of a media upload that do not talk to the network: where the bytes
@@ -26,17 +27,23 @@ class MediaSource {
 public:
     static MediaSource fromData(QByteArray data);
     static MediaSource fromFile(QString path);
+    // Bytes kept elsewhere (an open descriptor of the media importer): `open`
+    // makes a fresh reader of exactly `size` bytes, or null when it cannot.
+    using Opener = std::function<std::unique_ptr<QIODevice>()>;
+    static MediaSource fromOpener(qint64 size, Opener open);
 
     // The length in bytes; -1 when the file cannot be read.
     qint64 size() const;
     // A fresh device positioned at the start, open for reading; null when the
     // file cannot be opened.
     std::unique_ptr<QIODevice> open() const;
-    bool isFile() const { return !m_path.isEmpty(); }
+    bool isFile() const { return !m_path.isEmpty() || m_opener; }
 
 private:
     QByteArray m_data;
     QString m_path;
+    Opener m_opener;
+    qint64 m_openerSize = -1;
 };
 
 // "Zephyl-" and a fresh upper-case UUID: a new boundary for every request.

@@ -2,7 +2,7 @@
 
 #include "services/ZephylAPI_p.h"
 
-#include "app/ChatModels.h"
+#include "services/ChatModels.h"
 
 namespace {
 const QString kAssistantPath = QStringLiteral("/api/assistant");

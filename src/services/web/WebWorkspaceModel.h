@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/AppTheme.h"
-#include "app/Surface.h"
 #include "base/Clock.h"
 #include "design/AppLanguage.h"
+#include "design/AppTheme.h"
+#include "services/Surface.h"
 #include "workspace/InWindowCatStage.h"
 
 #include <QDateTime>

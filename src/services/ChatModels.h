@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ChatAttachmentSummary.h"
+#include "services/ChatAttachmentSummary.h"
 #include "services/WireModels.h"
 
 #include <QList>

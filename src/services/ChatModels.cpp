@@ -1,4 +1,4 @@
-#include "app/ChatModels.h"
+#include "services/ChatModels.h"
 
 #include "base/Clock.h"
 #include "services/Json.h"

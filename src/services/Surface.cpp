@@ -1,4 +1,4 @@
-#include "app/Surface.h"
+#include "services/Surface.h"
 
 #include "design/L10n.h"
 

@@ -1,0 +1,4 @@
+#pragma once
+#include "pch_desktop.h"
+#include <QTemporaryDir>
+#include <gtest/gtest.h>

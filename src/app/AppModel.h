@@ -1,0 +1,399 @@
+#pragma once
+
+#include "app/AppEvent.h"
+#include "app/AppValues.h"
+#include "app/AskValues.h"
+#include "app/UnsentTextStore.h"
+#include "base/Clock.h"
+#include "companion/CatWellbeing.h"
+#include "companion/CompanionTypes.h"
+#include "design/AppLanguage.h"
+#include "design/AppNotice.h"
+#include "design/AppTheme.h"
+#include "focus/FocusGuard.h"
+#include "focus/FocusSession.h"
+#include "services/ChatModels.h"
+#include "services/Surface.h"
+#include "services/WireModels.h"
+#include "services/auth/WebAuthSession.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class DefaultsStore;
+class ServiceClient;
+class UserNotifications;
+class WindowSource;
+
+// The one state object of the application, confined to the main thread. Every
+// window, panel and controller reads its properties and calls its operations;
+// it tells the coordinator what it wants only through `events`.
+//
+// Properties. Each observable property has a getter, a setter and one change
+// signal named after it (`theme()`, `setTheme()`, `themeChanged()`). A setter's
+// own work (writing a setting, raising an event, saving unsent text) runs on
+// every set, also when the value is the one already held; the change signal is
+// emitted only when the value actually changed, so a view that writes back what
+// it shows does not start a loop.
+//
+// Flows live in files of their own beside this one (AppModelFocus.cpp,
+// AppModelCare.cpp, ...); each is a member of this class and runs on the main
+// thread, resuming there after every wait.
+class AppModel final : public QObject {
+    Q_OBJECT
+
+public:
+    // What the model is built over; everything left out takes the application's own.
+    struct Environment {
+        ServiceClient *api = nullptr;               // else the client over ZephylAPI::shared()
+        DefaultsStore *defaults = nullptr;          // else DefaultsStore::shared()
+        Clock *clock = nullptr;                     // else Clock::shared()
+        UserNotifications *notifications = nullptr; // else UserNotifications::system() at each post
+        WindowSource *windows = nullptr;            // else WindowSource::system() at each use
+        std::function<QString()> selectedVariantID; // else CompanionLibrary::selectedVariantID()
+    };
+
+    // Reads the settings and records from the store; writes nothing, raises nothing.
+    explicit AppModel(Environment environment, QObject *parent = nullptr);
+    AppModel();
+    ~AppModel() override;
+
+    // The instance of the application, made on first use.
+    static AppModel &shared();
+
+    // ---- Coordinator hooks (not observable)
+    using EventHandler = std::function<void(const AppEvent &)>;
+    // The only road to the coordinator; every raise is dropped while it is unset.
+    void setEvents(EventHandler handler) { m_events = std::move(handler); }
+    bool hasEvents() const { return bool(m_events); }
+    // The window the browser sign-in sheets attach to.
+    WebAuthSession::AnchorProvider anchorWindow = [] { return static_cast<QWidget *>(nullptr); };
+
+    ServiceClient &api() const { return *m_api; }
+    DefaultsStore &defaults() const { return *m_defaults; }
+    Clock &clock() const;
+
+    // ---- Session and account
+    SessionState session() const { return m_session; }
+    void setSession(SessionState value);
+    const std::optional<ZephylWire::User> &user() const { return m_user; }
+    void setUser(std::optional<ZephylWire::User> value);
+    bool sessionUnverified() const { return m_sessionUnverified; }
+    void setSessionUnverified(bool value);
+    bool signInBusy() const { return m_signInBusy; }
+    void setSignInBusy(bool value);
+
+    // ---- Instagram and feed
+    const std::optional<ZephylWire::InstagramProfile> &instagram() const { return m_instagram; }
+    void setInstagram(std::optional<ZephylWire::InstagramProfile> value);
+    // True while an account is connected; follows instagramChanged.
+    bool instagramConnected() const { return m_instagram.has_value(); }
+    bool instagramBusy() const { return m_instagramBusy; }
+    void setInstagramBusy(bool value);
+    const QList<ZephylWire::InstagramFeedItem> &feedItems() const { return m_feedItems; }
+    void setFeedItems(QList<ZephylWire::InstagramFeedItem> value);
+    const FeedStatus &feedStatus() const { return m_feedStatus; }
+    void setFeedStatus(FeedStatus value);
+    bool feedHasMore() const { return m_feedHasMore; }
+    void setFeedHasMore(bool value);
+    // The service's cursor for the next feed page (not observable).
+    std::optional<QString> feedCursor;
+
+    // ---- Plan
+    const QList<ZephylWire::PlanDraft> &planDrafts() const { return m_planDrafts; }
+    void setPlanDrafts(QList<ZephylWire::PlanDraft> value);
+    const QList<ZephylWire::Publication> &publications() const { return m_publications; }
+    void setPublications(QList<ZephylWire::Publication> value);
+    bool planLoading() const { return m_planLoading; }
+    void setPlanLoading(bool value);
+    bool planSaving() const { return m_planSaving; }
+    void setPlanSaving(bool value);
+
+    // ---- Assistant
+    const QList<ZephylWire::AssistantThreadSummary> &threads() const { return m_threads; }
+    void setThreads(QList<ZephylWire::AssistantThreadSummary> value);
+    const std::optional<QString> &activeThreadID() const { return m_activeThreadID; }
+    void setActiveThreadID(std::optional<QString> value);
+    const QList<ChatMessage> &messages() const { return m_messages; }
+    void setMessages(QList<ChatMessage> value);
+    bool assistantBusy() const { return m_assistantBusy; }
+    void setAssistantBusy(bool value);
+    // Kept as unsent text of the current owner on every set.
+    const QString &assistantDraft() const { return m_assistantDraft; }
+    void setAssistantDraft(QString value);
+
+    // ---- Workspace
+    Surface surface() const { return m_surface; }
+    void setSurface(Surface value);
+    bool composerPresented() const { return m_composerPresented; }
+    void setComposerPresented(bool value);
+    const std::optional<ComposerPrefill> &composerPrefill() const { return m_composerPrefill; }
+    void setComposerPrefill(std::optional<ComposerPrefill> value);
+    const std::optional<AppNotice> &notice() const { return m_notice; }
+    void setNotice(std::optional<AppNotice> value);
+    const QList<Observation> &observations() const { return m_observations; }
+    void setObservations(QList<Observation> value);
+    const std::optional<PublishProgress> &publishing() const { return m_publishing; }
+    void setPublishing(std::optional<PublishProgress> value);
+
+    // ---- Ask panel
+    // Kept as unsent text of the current owner on every set.
+    const QString &askInput() const { return m_askInput; }
+    void setAskInput(QString value);
+    const std::optional<QString> &askQuestion() const { return m_askQuestion; }
+    void setAskQuestion(std::optional<QString> value);
+    const std::optional<AskReply> &askReply() const { return m_askReply; }
+    void setAskReply(std::optional<AskReply> value);
+    const QList<CatChatLine> &catChat() const { return m_catChat; }
+    void setCatChat(QList<CatChatLine> value);
+    bool askBusy() const { return m_askBusy; }
+    void setAskBusy(bool value);
+
+    // ---- Focus
+    const FocusSession &focus() const { return m_focus; }
+    void setFocus(FocusSession value);
+    const std::vector<DistractingWindow> &distractions() const { return m_distractions; }
+    void setDistractions(std::vector<DistractingWindow> value);
+    bool accessibilityTrusted() const { return m_accessibilityTrusted; }
+    void setAccessibilityTrusted(bool value);
+
+    // ---- Settings (each written back under its "zephyl.mac." key)
+    AppLanguage language() const { return m_language; }
+    void setLanguage(AppLanguage value);
+    AppTheme theme() const { return m_theme; }
+    void setTheme(AppTheme value);
+    // Changed only through setCompanionEnabled.
+    bool companionEnabled() const { return m_companionEnabled; }
+    void setCompanionEnabled(bool enabled);
+    const QString &companionName() const { return m_companionName; }
+    void setCompanionName(QString value);
+    bool companionWalksOnWindows() const { return m_companionWalksOnWindows; }
+    void setCompanionWalksOnWindows(bool value);
+    bool companionClickOpensAsk() const { return m_companionClickOpensAsk; }
+    void setCompanionClickOpensAsk(bool value);
+    bool companionWanders() const { return m_companionWanders; }
+    void setCompanionWanders(bool value);
+    CompanionTemper companionTemper() const { return m_companionTemper; }
+    void setCompanionTemper(CompanionTemper value);
+    const QString &companionVariantID() const { return m_companionVariantID; }
+    void setCompanionVariantID(QString value);
+    // Fixed for the process: the embedded web app (true) or the native screens.
+    bool usesWebWorkspace() const { return m_usesWebWorkspace; }
+    // 1...180; a stored or given value outside is brought inside.
+    int focusMinutes() const { return m_focusMinutes; }
+    void setFocusMinutes(int value);
+    bool focusGuardEnabled() const { return m_focusGuardEnabled; }
+    void setFocusGuardEnabled(bool value);
+    const CatWellbeing &wellbeing() const { return m_wellbeing; }
+    void setWellbeing(CatWellbeing value);
+    bool breakRemindersEnabled() const { return m_breakRemindersEnabled; }
+    void setBreakRemindersEnabled(bool value);
+    bool catRemindersEnabled() const { return m_catRemindersEnabled; }
+    void setCatRemindersEnabled(bool value);
+
+    static constexpr int kMinFocusMinutes = 1;
+    static constexpr int kMaxFocusMinutes = 180;
+    static int clampedFocusMinutes(qint64 minutes);
+
+    // ---- Unsent text and summary
+    const BreakClock &breakClock() const { return m_breakClock; }
+    const QString &inputOwner() const { return m_inputOwner; }
+    UnsentTextStore &unsentText() { return m_unsentText; }
+    // Loads the owner's unsent texts, unless the owner is the current one. Text
+    // typed while nobody was known is kept, and saved under the owner.
+    void restoreUnsentText(const QString &owner);
+    // Forgets the stored unsent text and the owner (nobody is signed in any more).
+    void forgetUnsentText();
+    void rebuildObservations();
+
+    // ---- Focus flows
+    // A fresh work round of `minutes`, or of focusMinutes when none.
+    void startFocus(std::optional<int> minutes = std::nullopt);
+    void stopFocus();
+    void resumeFocus();
+    // Asks for the right to read and minimise other windows, and reads it again 2 s later.
+    void requestAccessibility();
+
+    // ---- Care
+    // One care tick of the coordinator's 60 s timer: the break clock, hunger and
+    // the late hour, each raising its event; up to three in one tick.
+    void careTick(double idleSeconds, const QDateTime &now);
+    // Records a meal now.
+    void feedCat();
+    // The date as the cat says it: abbreviated, no time, in the interface language.
+    static QString spoken(const QDateTime &date);
+    // The four break lines, translated.
+    static QStringList breakWords();
+
+    // ---- Errors put into words (one place)
+    // A caught error is passed as std::current_exception(); a typed one directly.
+    // True exactly for APIError unauthorized and sessionExpired: the session is gone.
+    static bool isSessionFailure(const std::exception_ptr &error);
+    // The sentence for a server error code, compared exactly.
+    static QString messageForCode(const QString &code);
+    // One sentence for any error.
+    static QString describe(const std::exception_ptr &error);
+    // Nothing for a web sign-in, Google sign-in or Instagram connection the user cancelled.
+    static std::optional<QString> describeIfWorthShowing(const std::exception_ptr &error);
+    template <typename E>
+    static bool isSessionFailure(const E &error)
+    {
+        return isSessionFailure(std::make_exception_ptr(error));
+    }
+    template <typename E>
+    static QString describe(const E &error)
+    {
+        return describe(std::make_exception_ptr(error));
+    }
+    template <typename E>
+    static std::optional<QString> describeIfWorthShowing(const E &error)
+    {
+        return describeIfWorthShowing(std::make_exception_ptr(error));
+    }
+    // Shows the error as an attention notice when it is worth showing; then, when
+    // the session is gone, calls onSessionFailure (the account flows end the session there).
+    void show(const std::exception_ptr &error);
+    template <typename E>
+    void show(const E &error)
+    {
+        show(std::make_exception_ptr(error));
+    }
+    std::function<void()> onSessionFailure;
+
+Q_SIGNALS:
+    void sessionChanged();
+    void userChanged();
+    void sessionUnverifiedChanged();
+    void signInBusyChanged();
+    void instagramChanged();
+    void instagramBusyChanged();
+    void feedItemsChanged();
+    void feedStatusChanged();
+    void feedHasMoreChanged();
+    void planDraftsChanged();
+    void publicationsChanged();
+    void planLoadingChanged();
+    void planSavingChanged();
+    void threadsChanged();
+    void activeThreadIDChanged();
+    void messagesChanged();
+    void assistantBusyChanged();
+    void assistantDraftChanged();
+    void surfaceChanged();
+    void composerPresentedChanged();
+    void composerPrefillChanged();
+    void noticeChanged();
+    void observationsChanged();
+    void publishingChanged();
+    void askInputChanged();
+    void askQuestionChanged();
+    void askReplyChanged();
+    void catChatChanged();
+    void askBusyChanged();
+    void focusChanged();
+    void distractionsChanged();
+    void accessibilityTrustedChanged();
+    void languageChanged();
+    void themeChanged();
+    void companionEnabledChanged();
+    void companionNameChanged();
+    void companionWalksOnWindowsChanged();
+    void companionClickOpensAskChanged();
+    void companionWandersChanged();
+    void companionTemperChanged();
+    void companionVariantIDChanged();
+    void focusMinutesChanged();
+    void focusGuardEnabledChanged();
+    void wellbeingChanged();
+    void breakRemindersEnabledChanged();
+    void catRemindersEnabledChanged();
+
+private:
+    // Stores the value; emits the change signal when it differs. True on a change.
+    template <typename T>
+    bool assign(T &field, T value, void (AppModel::*changed)());
+    void raise(const AppEvent &event);
+    void saveUnsentText();
+    void notify(const QString &title, const QString &body);
+    UserNotifications &notifications() const;
+    WindowSource &windows() const;
+    void tickFocus();
+
+    EventHandler m_events;
+    std::unique_ptr<ServiceClient> m_ownedApi;
+    ServiceClient *m_api = nullptr;
+    DefaultsStore *m_defaults = nullptr;
+    Clock *m_clock = nullptr;
+    UserNotifications *m_notifications = nullptr;
+    WindowSource *m_windows = nullptr;
+
+    SessionState m_session = SessionState::restoring;
+    std::optional<ZephylWire::User> m_user;
+    bool m_sessionUnverified = false;
+    bool m_signInBusy = false;
+    std::optional<ZephylWire::InstagramProfile> m_instagram;
+    bool m_instagramBusy = false;
+    QList<ZephylWire::InstagramFeedItem> m_feedItems;
+    FeedStatus m_feedStatus;
+    bool m_feedHasMore = false;
+    QList<ZephylWire::PlanDraft> m_planDrafts;
+    QList<ZephylWire::Publication> m_publications;
+    bool m_planLoading = false;
+    bool m_planSaving = false;
+    QList<ZephylWire::AssistantThreadSummary> m_threads;
+    std::optional<QString> m_activeThreadID;
+    QList<ChatMessage> m_messages;
+    bool m_assistantBusy = false;
+    QString m_assistantDraft;
+    Surface m_surface = Surface::assistant;
+    bool m_composerPresented = false;
+    std::optional<ComposerPrefill> m_composerPrefill;
+    std::optional<AppNotice> m_notice;
+    QList<Observation> m_observations;
+    std::optional<PublishProgress> m_publishing;
+    QString m_askInput;
+    std::optional<QString> m_askQuestion;
+    std::optional<AskReply> m_askReply;
+    QList<CatChatLine> m_catChat;
+    bool m_askBusy = false;
+    FocusSession m_focus;
+    std::vector<DistractingWindow> m_distractions;
+    bool m_accessibilityTrusted = false;
+
+    // The 1 s focus tick while a session runs, and when it last advanced the session.
+    std::unique_ptr<Clock::Timer> m_focusTimer;
+    QDateTime m_focusLastTick;
+    std::unique_ptr<Clock::Timer> m_accessibilityRecheck;
+    // Tucking distractions away: the windows still to visit, first one next, and
+    // the fallback of the current visit.
+    std::vector<DistractingWindow> m_pendingTucks;
+    std::unique_ptr<Clock::Timer> m_tuckTimeout;
+
+    bool m_usesWebWorkspace = true;
+    BreakClock m_breakClock;
+    UnsentTextStore m_unsentText;
+    QString m_inputOwner;
+
+    AppLanguage m_language = AppLanguage::system;
+    AppTheme m_theme = AppTheme::system;
+    bool m_companionEnabled = true;
+    QString m_companionName;
+    bool m_companionWalksOnWindows = true;
+    bool m_companionClickOpensAsk = true;
+    bool m_companionWanders = false;
+    CompanionTemper m_companionTemper = CompanionTemper::calm;
+    QString m_companionVariantID;
+    int m_focusMinutes = 25;
+    bool m_focusGuardEnabled = true;
+    CatWellbeing m_wellbeing;
+    bool m_breakRemindersEnabled = true;
+    bool m_catRemindersEnabled = true;
+};

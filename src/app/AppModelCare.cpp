@@ -1,0 +1,82 @@
+// The care tick: break reminders, hunger and the late hour; meals; notifications.
+#include "app/AppModel.h"
+
+#include "design/L10n.h"
+#include "platform/UserNotifications.h"
+
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTimeZone>
+
+namespace {
+// Beyond this the user is away and a late-night remark would go unheard.
+constexpr double kLateNightIdleLimit = 120;
+
+// The locale's date without the weekday and with short month names: the long
+// form cut down ("MMMM d, yyyy" for English), so each language keeps its order.
+QString abbreviatedDateFormat(const QLocale &locale)
+{
+    QString format = locale.dateFormat(QLocale::LongFormat);
+    // The weekday with the separators that tie it to the rest, on either side.
+    static const QRegularExpression weekday(QStringLiteral(R"([\s,،.]*dddd[\s,،.]*)"));
+    const auto m = weekday.match(format);
+    if (m.hasMatch()) {
+        const bool atStart = m.capturedStart() == 0;
+        const bool atEnd = m.capturedEnd() == format.size();
+        format.replace(m.capturedStart(), m.capturedLength(), atStart || atEnd ? QString() : QStringLiteral(" "));
+    }
+    format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
+    return format.trimmed();
+}
+} // namespace
+
+void AppModel::careTick(double idleSeconds, const QDateTime &now)
+{
+    // Each step runs whatever the others did: one tick may raise three events.
+    const bool focusUnderWay = m_focus.phase.kind != FocusSession::Phase::Kind::idle;
+    if (m_breakClock.tick(idleSeconds, focusUnderWay, now) && m_breakRemindersEnabled) {
+        const QStringList words = breakWords();
+        raise(AppEvent::breakTime(words.at(QRandomGenerator::global()->bounded(int(words.size())))));
+    }
+
+    const QTimeZone calendar = QTimeZone::systemTimeZone();
+    if (m_catRemindersEnabled && m_wellbeing.wantsToNudge(now, calendar)) {
+        CatWellbeing next = m_wellbeing;
+        next.lastNudgeAt = now;
+        setWellbeing(next);
+        const QDateTime since = m_wellbeing.lastFedAt.value_or(m_wellbeing.firstSeenAt);
+        const QString line =
+            L10n::tf("I'm hungry: nothing has gone out since %@. One publication would do.", spoken(since));
+        raise(AppEvent::catHungry(line));
+        notify(L10n::t("The cat is hungry"), line);
+    }
+
+    if (idleSeconds < kLateNightIdleLimit && m_wellbeing.wantsToYawn(now, calendar)) {
+        CatWellbeing next = m_wellbeing;
+        next.lastYawnAt = now;
+        setWellbeing(next);
+        raise(AppEvent::lateNight(L10n::t("It's late. I'd sleep.")));
+    }
+}
+
+void AppModel::feedCat()
+{
+    CatWellbeing next = m_wellbeing;
+    next.recordMeal(clock().now());
+    setWellbeing(next);
+}
+
+QStringList AppModel::breakWords()
+{
+    return {L10n::t("Stretch. I already did."), L10n::t("Water. For you, not me."),
+            L10n::t("Three breaths. I'll count."), L10n::t("Look out of the window for a minute. I do it all day.")};
+}
+
+QString AppModel::spoken(const QDateTime &date)
+{
+    // In the user's own time zone, read afresh on every call.
+    const QLocale locale = L10n::locale();
+    return locale.toString(date.toTimeZone(QTimeZone::systemTimeZone()).date(), abbreviatedDateFormat(locale));
+}
+
+void AppModel::notify(const QString &title, const QString &body) { notifications().post(title, body); }

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "app/PublishFormat.h"
+#include "services/Surface.h"
+#include "services/WireModels.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+// Small closed sets and plain records passed between the application state, the
+// coordinator and the screens.
+
+// Where sign-in stands.
+enum class SessionState : std::uint8_t { restoring, signedOut, signedIn };
+
+// State of the feed load. `reason` only with unavailable: the service's status
+// code or a described error.
+struct FeedStatus {
+    enum class Kind : std::uint8_t { unavailable, idle, loading, synced, disconnected };
+
+    Kind kind = Kind::idle;
+    QString reason;
+
+    static FeedStatus unavailable(QString reason) { return {Kind::unavailable, std::move(reason)}; }
+    static FeedStatus idle() { return {Kind::idle, {}}; }
+    static FeedStatus loading() { return {Kind::loading, {}}; }
+    static FeedStatus synced() { return {Kind::synced, {}}; }
+    static FeedStatus disconnected() { return {Kind::disconnected, {}}; }
+
+    friend bool operator==(const FeedStatus &, const FeedStatus &) = default;
+};
+
+// The result of a publication attempt. Every kind but `failed` carries the
+// publication as the service reported it; `failed` carries a finished sentence.
+struct PublishOutcome {
+    enum class Kind : std::uint8_t { published, scheduled, draftSaved, stillWorking, failed };
+
+    Kind kind = Kind::failed;
+    std::optional<ZephylWire::Publication> publication;
+    QString message;
+
+    static PublishOutcome published(ZephylWire::Publication p) { return {Kind::published, std::move(p), {}}; }
+    static PublishOutcome scheduled(ZephylWire::Publication p) { return {Kind::scheduled, std::move(p), {}}; }
+    static PublishOutcome draftSaved(ZephylWire::Publication p) { return {Kind::draftSaved, std::move(p), {}}; }
+    static PublishOutcome stillWorking(ZephylWire::Publication p) { return {Kind::stillWorking, std::move(p), {}}; }
+    static PublishOutcome failed(QString message) { return {Kind::failed, std::nullopt, std::move(message)}; }
+
+    friend bool operator==(const PublishOutcome &, const PublishOutcome &) = default;
+};
+
+// Progress shown while a publication runs: the translated step and 0...1.
+struct PublishProgress {
+    QString step;
+    double fraction = 0;
+
+    friend bool operator==(const PublishProgress &, const PublishProgress &) = default;
+};
+
+// What the composer opens with.
+struct ComposerPrefill {
+    std::optional<PublishFormat> format;
+    QString title;
+    QString caption;
+    QString hashtags;
+
+    friend bool operator==(const ComposerPrefill &, const ComposerPrefill &) = default;
+};
+
+// One card of the summary screen. `category` and the texts are already
+// translated; `id` is not. `surface` is the screen the card's second button opens.
+struct Observation {
+    QString id;
+    QString category;
+    QString title;
+    QString detail;
+    QString prompt;
+    std::optional<Surface> surface;
+
+    friend bool operator==(const Observation &, const Observation &) = default;
+};

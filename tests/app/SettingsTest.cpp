@@ -1,0 +1,402 @@
+// AppModel's settings: the strict reading at start, the write-back on every set,
+// and the unsent text kept per owner.
+
+#include "AppTestSupport.h"
+
+#include "app/UnsentTextStore.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+using namespace apptest;
+using Kind = AppEvent::Kind;
+
+namespace {
+// What the store holds under the key, as the JSON it would write.
+QJsonValue storedValue(const DefaultsStore &store, const QString &key)
+{
+    if (const auto v = store.string(key))
+        return *v;
+    if (const auto v = store.boolValue(key))
+        return *v;
+    if (const auto v = store.number(key))
+        return *v;
+    return QJsonValue::Undefined;
+}
+} // namespace
+
+TEST(AppModelSettings, AnEmptyStoreGivesTheDefaultsAndNothingIsWritten)
+{
+    LanguageGuard language;
+    Harness h;
+    QSignalSpy writes(&h.store, &DefaultsStore::changed);
+    AppModel &m = h.make();
+
+    EXPECT_EQ(m.language(), AppLanguage::system);
+    EXPECT_EQ(m.theme(), AppTheme::system);
+    EXPECT_TRUE(m.companionEnabled());
+    EXPECT_EQ(m.companionName(), QString());
+    EXPECT_TRUE(m.companionWalksOnWindows());
+    EXPECT_TRUE(m.companionClickOpensAsk());
+    EXPECT_FALSE(m.companionWanders());
+    EXPECT_EQ(m.companionTemper(), CompanionTemper::calm);
+    EXPECT_EQ(m.companionVariantID(), QStringLiteral("drawn"));
+    EXPECT_EQ(m.focusMinutes(), 25);
+    EXPECT_TRUE(m.focusGuardEnabled());
+    EXPECT_TRUE(m.breakRemindersEnabled());
+    EXPECT_TRUE(m.catRemindersEnabled());
+    EXPECT_EQ(m.breakClock().intervalMinutes, 50);
+    EXPECT_TRUE(m.usesWebWorkspace());
+
+    EXPECT_EQ(m.session(), SessionState::restoring);
+    EXPECT_EQ(m.surface(), Surface::assistant);
+    EXPECT_EQ(m.feedStatus(), FeedStatus::idle());
+    EXPECT_TRUE(m.catChat().isEmpty());
+    EXPECT_FALSE(m.instagramConnected());
+    EXPECT_TRUE(m.accessibilityTrusted());
+    EXPECT_EQ(m.inputOwner(), QString());
+    const FocusSession focus = m.focus();
+    EXPECT_EQ(focus.phase, FocusSession::Phase::idle());
+    EXPECT_EQ(focus.workMinutes, 25);
+    EXPECT_EQ(focus.restMinutes, 5);
+    EXPECT_EQ(focus.remaining, 0);
+    EXPECT_EQ(focus.completedRounds, 0);
+    EXPECT_EQ(m.wellbeing().firstSeenAt, h.clock.now());
+    EXPECT_EQ(m.wellbeing().fedCount, 0);
+
+    EXPECT_EQ(writes.count(), 0) << "reading the settings writes nothing";
+    EXPECT_TRUE(h.events.isEmpty()) << "and raises nothing";
+}
+
+TEST(AppModelSettings, StoredValuesAreReadStrictlyByType)
+{
+    LanguageGuard language;
+    struct Case {
+        const char *key;
+        QJsonValue stored;
+        std::function<QVariant(const AppModel &)> read;
+        QVariant expected;
+    };
+    const auto theme = [](const AppModel &m) { return QVariant(int(m.theme())); };
+    const auto temper = [](const AppModel &m) { return QVariant(int(m.companionTemper())); };
+    const auto lang = [](const AppModel &m) { return QVariant(int(m.language())); };
+    const auto minutes = [](const AppModel &m) { return QVariant(m.focusMinutes()); };
+    const auto workMinutes = [](const AppModel &m) { return QVariant(m.focus().workMinutes); };
+    const auto breakMinutes = [](const AppModel &m) { return QVariant(m.breakClock().intervalMinutes); };
+    const auto enabled = [](const AppModel &m) { return QVariant(m.companionEnabled()); };
+    const auto walks = [](const AppModel &m) { return QVariant(m.companionWalksOnWindows()); };
+    const auto clicks = [](const AppModel &m) { return QVariant(m.companionClickOpensAsk()); };
+    const auto wanders = [](const AppModel &m) { return QVariant(m.companionWanders()); };
+    const auto guard = [](const AppModel &m) { return QVariant(m.focusGuardEnabled()); };
+    const auto breaks = [](const AppModel &m) { return QVariant(m.breakRemindersEnabled()); };
+    const auto reminders = [](const AppModel &m) { return QVariant(m.catRemindersEnabled()); };
+    const auto name = [](const AppModel &m) { return QVariant(m.companionName()); };
+    const auto web = [](const AppModel &m) { return QVariant(m.usesWebWorkspace()); };
+
+    const Case cases[] = {
+        {"zephyl.mac.theme", "DARK", theme, int(AppTheme::system)},
+        {"zephyl.mac.theme", "dark", theme, int(AppTheme::dark)},
+        {"zephyl.mac.theme", 2, theme, int(AppTheme::system)},
+        {"zephyl.mac.companion.temper", "LIVELY", temper, int(CompanionTemper::calm)},
+        {"zephyl.mac.companion.temper", "lively", temper, int(CompanionTemper::lively)},
+        {"zephyl.mac.language", "xx", lang, int(AppLanguage::system)},
+        {"zephyl.mac.language", "RU", lang, int(AppLanguage::system)},
+        {"zephyl.mac.language", "ru", lang, int(AppLanguage::ru)},
+        {"zephyl.mac.focus.minutes", "30", minutes, 25},
+        {"zephyl.mac.focus.minutes", 40, minutes, 40},
+        {"zephyl.mac.focus.minutes", 40, workMinutes, 40},
+        {"zephyl.mac.focus.minutes", 2.5, minutes, 25},
+        {"zephyl.mac.focus.minutes", true, minutes, 25},
+        // A stored length outside 1...180 is brought inside: 0 would end a round at its first tick.
+        {"zephyl.mac.focus.minutes", 0, minutes, 1},
+        {"zephyl.mac.focus.minutes", -5, workMinutes, 1},
+        {"zephyl.mac.focus.minutes", 1000, minutes, 180},
+        {"zephyl.mac.care.breakMinutes", 0, breakMinutes, 50},
+        {"zephyl.mac.care.breakMinutes", -3, breakMinutes, 50},
+        {"zephyl.mac.care.breakMinutes", 20, breakMinutes, 20},
+        {"zephyl.mac.care.breakMinutes", "20", breakMinutes, 50},
+        {"zephyl.mac.companion.enabled", "false", enabled, true},
+        {"zephyl.mac.companion.enabled", 0, enabled, true},
+        {"zephyl.mac.companion.enabled", false, enabled, false},
+        {"zephyl.mac.companion.walksOnWindows", "no", walks, true},
+        {"zephyl.mac.companion.walksOnWindows", false, walks, false},
+        {"zephyl.mac.companion.clickOpensAsk", QJsonObject{}, clicks, true},
+        {"zephyl.mac.companion.clickOpensAsk", false, clicks, false},
+        {"zephyl.mac.companion.wanders", "true", wanders, false},
+        {"zephyl.mac.companion.wanders", true, wanders, true},
+        {"zephyl.mac.focus.guard", "false", guard, true},
+        {"zephyl.mac.focus.guard", false, guard, false},
+        {"zephyl.mac.care.breaks", 0, breaks, true},
+        {"zephyl.mac.care.breaks", false, breaks, false},
+        {"zephyl.mac.care.reminders", "off", reminders, true},
+        {"zephyl.mac.care.reminders", false, reminders, false},
+        {"zephyl.mac.companion.name", 5, name, QString()},
+        {"zephyl.mac.companion.name", "Biscuit", name, QStringLiteral("Biscuit")},
+        // The developer switch is a plain boolean: absent or false keeps the web workspace.
+        {"zephyl.mac.workspace.native", true, web, false},
+        {"zephyl.mac.workspace.native", false, web, true},
+        {"zephyl.mac.workspace.native", 1, web, false},
+        {"zephyl.mac.workspace.native", "YES", web, false},
+        {"zephyl.mac.workspace.native", "no", web, true},
+    };
+    for (const Case &c : cases) {
+        Harness h;
+        h.store.set(QString::fromLatin1(c.key), c.stored);
+        const AppModel &m = h.make();
+        EXPECT_EQ(c.read(m), c.expected) << c.key << " = " << QJsonDocument(QJsonObject{{"v", c.stored}}).toJson().constData();
+    }
+}
+
+TEST(AppModelSettings, TheLanguageSettingReachesTheLookupAtStart)
+{
+    LanguageGuard language;
+    Harness h;
+    h.store.setString(QStringLiteral("zephyl.mac.language"), QStringLiteral("de"));
+    h.make();
+    EXPECT_EQ(L10n::preference(), AppLanguage::de);
+}
+
+TEST(AppModelSettings, EverySetWritesItsKeyAlsoWhenTheValueIsUnchanged)
+{
+    LanguageGuard language;
+    // Each row starts from a stored value that reads as the default, then sets
+    // that same default: the key must hold the setting's own form afterwards.
+    struct Case {
+        const char *key;
+        QJsonValue unusable;
+        std::function<void(AppModel &)> set;
+        QJsonValue written;
+        QList<Kind> events;
+    };
+    const Case cases[] = {
+        {"zephyl.mac.theme", "DARK", [](AppModel &m) { m.setTheme(AppTheme::system); }, "system", {Kind::themeChanged}},
+        {"zephyl.mac.language", "RU", [](AppModel &m) { m.setLanguage(AppLanguage::system); }, "system", {}},
+        {"zephyl.mac.companion.temper", "LIVELY", [](AppModel &m) { m.setCompanionTemper(CompanionTemper::calm); },
+         "calm", {Kind::companionPreferencesChanged}},
+        {"zephyl.mac.companion.enabled", "no", [](AppModel &m) { m.setCompanionEnabled(true); }, true,
+         {Kind::companionEnabledChanged}},
+        {"zephyl.mac.companion.walksOnWindows", 1, [](AppModel &m) { m.setCompanionWalksOnWindows(true); }, true,
+         {Kind::companionPreferencesChanged}},
+        {"zephyl.mac.companion.clickOpensAsk", 1, [](AppModel &m) { m.setCompanionClickOpensAsk(true); }, true,
+         {Kind::companionPreferencesChanged}},
+        {"zephyl.mac.companion.wanders", "yes", [](AppModel &m) { m.setCompanionWanders(false); }, false,
+         {Kind::companionPreferencesChanged}},
+        {"zephyl.mac.companion.variant", 7, [](AppModel &m) { m.setCompanionVariantID(QStringLiteral("drawn")); },
+         "drawn", {Kind::companionPreferencesChanged}},
+        {"zephyl.mac.companion.name", 7, [](AppModel &m) { m.setCompanionName(QString()); }, "", {}},
+        {"zephyl.mac.focus.minutes", "30", [](AppModel &m) { m.setFocusMinutes(25); }, 25, {}},
+        {"zephyl.mac.focus.guard", "on", [](AppModel &m) { m.setFocusGuardEnabled(true); }, true, {}},
+        {"zephyl.mac.care.breaks", "on", [](AppModel &m) { m.setBreakRemindersEnabled(true); }, true, {}},
+        {"zephyl.mac.care.reminders", "on", [](AppModel &m) { m.setCatRemindersEnabled(true); }, true, {}},
+    };
+    for (const Case &c : cases) {
+        Harness h;
+        const QString key = QString::fromLatin1(c.key);
+        h.store.set(key, c.unusable);
+        AppModel &m = h.make();
+        c.set(m);
+        EXPECT_EQ(storedValue(h.store, key), c.written)
+            << c.key;
+        EXPECT_EQ(h.kinds(), c.events) << c.key;
+    }
+}
+
+TEST(AppModelSettings, ChangeSignalsFollowRealChangesWhileEventsFollowEverySet)
+{
+    LanguageGuard language;
+    Harness h;
+    AppModel &m = h.make();
+    QSignalSpy themeSignal(&m, &AppModel::themeChanged);
+    m.setTheme(AppTheme::system);
+    m.setTheme(AppTheme::dark);
+    m.setTheme(AppTheme::dark);
+    EXPECT_EQ(themeSignal.count(), 1);
+    EXPECT_EQ(h.kinds(), (QList<Kind>{Kind::themeChanged, Kind::themeChanged, Kind::themeChanged}));
+    EXPECT_EQ(h.store.string(QStringLiteral("zephyl.mac.theme")), QStringLiteral("dark"));
+
+    h.events.clear();
+    m.setCompanionEnabled(false);
+    ASSERT_EQ(h.events.size(), 1);
+    EXPECT_EQ(h.events[0], AppEvent::companionEnabledChanged(false));
+    EXPECT_EQ(h.store.boolValue(QStringLiteral("zephyl.mac.companion.enabled")), false);
+
+    // Without a coordinator every raise is dropped, and the rest goes on.
+    m.setEvents({});
+    m.setTheme(AppTheme::light);
+    EXPECT_EQ(m.theme(), AppTheme::light);
+    EXPECT_EQ(h.store.string(QStringLiteral("zephyl.mac.theme")), QStringLiteral("light"));
+}
+
+TEST(AppModelSettings, FocusLengthReachesOnlyASessionThatIsNotRunning)
+{
+    LanguageGuard language;
+    Harness h;
+    AppModel &m = h.make();
+    m.startFocus();
+    m.setFocusMinutes(45);
+    EXPECT_EQ(h.store.integer(QStringLiteral("zephyl.mac.focus.minutes")), 45);
+    EXPECT_EQ(m.focus().workMinutes, 25) << "a running round keeps its length";
+    m.stopFocus();
+    m.startFocus();
+    EXPECT_EQ(m.focus().workMinutes, 45);
+    EXPECT_EQ(m.focus().remaining, 2700);
+    m.stopFocus();
+
+    m.setFocusMinutes(0);
+    EXPECT_EQ(m.focusMinutes(), 1);
+    EXPECT_EQ(m.focus().workMinutes, 1);
+    EXPECT_EQ(h.store.integer(QStringLiteral("zephyl.mac.focus.minutes")), 1);
+    m.setFocusMinutes(1000);
+    EXPECT_EQ(m.focusMinutes(), 180);
+}
+
+TEST(AppModelSettings, WellbeingIsStoredOnEverySetAndACorruptRecordStartsFresh)
+{
+    LanguageGuard language;
+    Harness h;
+    h.store.setData(QStringLiteral("zephyl.mac.cat.wellbeing"), QByteArrayLiteral("{\"firstSeenAt\": \"yesterday\"}"));
+    AppModel &m = h.make();
+    EXPECT_EQ(m.wellbeing().firstSeenAt, h.clock.now());
+    m.feedCat();
+    h.clock.advanceSeconds(30);
+    m.feedCat();
+    EXPECT_EQ(m.wellbeing().fedCount, 2);
+    EXPECT_EQ(m.wellbeing().lastFedAt, h.clock.now());
+    const auto stored = CatWellbeing::decode(*h.store.data(QStringLiteral("zephyl.mac.cat.wellbeing")));
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(*stored, m.wellbeing());
+    EXPECT_TRUE(h.events.isEmpty()) << "a meal raises nothing; the caller speaks";
+}
+
+TEST(AppModelSettings, TheLanguageRewordsTheSummaryCards)
+{
+    LanguageGuard language;
+    Harness h;
+    AppModel &m = h.make();
+    m.setLanguage(AppLanguage::en);
+    ASSERT_EQ(m.observations().size(), 1);
+    EXPECT_EQ(m.observations()[0].title, QStringLiteral("Instagram is not connected yet"));
+    m.setLanguage(AppLanguage::ru);
+    ASSERT_EQ(m.observations().size(), 1);
+    EXPECT_EQ(m.observations()[0].id, QStringLiteral("connect"));
+    EXPECT_EQ(m.observations()[0].title, QStringLiteral("Instagram ещё не подключён"));
+    EXPECT_EQ(h.store.string(QStringLiteral("zephyl.mac.language")), QStringLiteral("ru"));
+}
+
+// ---- Unsent text
+
+namespace {
+UnsentTextStore::Text stored(const DefaultsStore &store, const QString &owner)
+{
+    return UnsentTextStore(const_cast<DefaultsStore &>(store)).load(owner);
+}
+} // namespace
+
+TEST(UnsentText, NothingPersistsWithoutAnOwner)
+{
+    LanguageGuard language;
+    Harness h;
+    AppModel &m = h.make();
+    QSignalSpy writes(&h.store, &DefaultsStore::changed);
+    m.setAskInput(QStringLiteral("typed before sign-in"));
+    m.setAssistantDraft(QStringLiteral("a draft"));
+    EXPECT_EQ(m.askInput(), QStringLiteral("typed before sign-in"));
+    EXPECT_EQ(writes.count(), 0);
+}
+
+TEST(UnsentText, TextTypedBeforeTheOwnerIsKnownIsKeptAndSavedUnderTheOwner)
+{
+    LanguageGuard language;
+    Harness h;
+    UnsentTextStore(h.store).save(QStringLiteral("kitty@example.com"),
+                                  {QStringLiteral("older draft"), QStringLiteral("older question")});
+    AppModel &m = h.make();
+    m.setAskInput(QStringLiteral("typed while signing in"));
+
+    m.restoreUnsentText(QStringLiteral("Kitty@Example.COM"));
+    EXPECT_EQ(m.inputOwner(), QStringLiteral("kitty@example.com"));
+    EXPECT_EQ(m.askInput(), QStringLiteral("typed while signing in")) << "what was typed meanwhile is not overwritten";
+    EXPECT_EQ(m.assistantDraft(), QStringLiteral("older draft")) << "an empty input takes the stored text";
+    EXPECT_EQ(stored(h.store, QStringLiteral("kitty@example.com")),
+              (UnsentTextStore::Text{QStringLiteral("older draft"), QStringLiteral("typed while signing in")}));
+
+    // The same owner again, in any case: nothing happens.
+    m.setAskInput(QStringLiteral("edited"));
+    m.restoreUnsentText(QStringLiteral("KITTY@example.com"));
+    EXPECT_EQ(m.askInput(), QStringLiteral("edited"));
+
+    // Another account: its own (empty) texts, and its record replaces the first.
+    m.restoreUnsentText(QStringLiteral("dog@example.com"));
+    EXPECT_EQ(m.askInput(), QString());
+    EXPECT_EQ(m.assistantDraft(), QString());
+    m.setAskInput(QStringLiteral("woof"));
+    EXPECT_EQ(stored(h.store, QStringLiteral("dog@example.com")).ask, QStringLiteral("woof"));
+    EXPECT_EQ(stored(h.store, QStringLiteral("kitty@example.com")), UnsentTextStore::Text{});
+
+    // Signed out: the record and the owner go; text typed now stays in memory only.
+    m.forgetUnsentText();
+    EXPECT_FALSE(h.store.contains(QStringLiteral("zephyl.mac.unsentText.v1")));
+    m.setAskInput(QStringLiteral("nobody's"));
+    EXPECT_FALSE(h.store.contains(QStringLiteral("zephyl.mac.unsentText.v1")));
+}
+
+TEST(UnsentText, StoreKeepsOneOwnersRecordAndRefusesDamagedOnes)
+{
+    DefaultsStore store;
+    UnsentTextStore texts(store);
+    texts.save(QStringLiteral("Me@Example.com"), {QStringLiteral("a"), QStringLiteral("b")});
+    EXPECT_EQ(texts.load(QStringLiteral("me@example.com")), (UnsentTextStore::Text{QStringLiteral("a"), QStringLiteral("b")}));
+    EXPECT_EQ(texts.load(QStringLiteral("other@example.com")), UnsentTextStore::Text{});
+    EXPECT_EQ(texts.load(QString()), UnsentTextStore::Text{});
+
+    texts.save(QString(), {QStringLiteral("x"), QStringLiteral("y")});
+    EXPECT_EQ(texts.load(QStringLiteral("me@example.com")).ask, QStringLiteral("b")) << "an empty owner changes nothing";
+
+    const QString key = QStringLiteral("zephyl.mac.unsentText.v1");
+    const QByteArray damaged[] = {
+        R"({"owner":"me@example.com","text":{"assistant":"a"}})",
+        R"({"owner":"me@example.com","text":{"assistant":"a","ask":7}})",
+        R"({"owner":"me@example.com"})",
+        R"(["me@example.com"])",
+        "not json",
+    };
+    for (const QByteArray &data : damaged) {
+        store.setData(key, data);
+        EXPECT_EQ(texts.load(QStringLiteral("me@example.com")), UnsentTextStore::Text{}) << data.constData();
+    }
+    store.setString(key, QStringLiteral("text instead of data"));
+    EXPECT_EQ(texts.load(QStringLiteral("me@example.com")), UnsentTextStore::Text{});
+}
+
+TEST(UnsentText, TextsAreCutAt6000CharactersAsTheUserSeesThem)
+{
+    DefaultsStore store;
+    UnsentTextStore texts(store);
+    const QString owner = QStringLiteral("me@example.com");
+    const QString family = QStringLiteral("👨‍👩‍👧"); // five code points, one character
+    const QString flag = QStringLiteral("🇳🇴");
+    const QString accented = QStringLiteral("e\u0301");
+
+    struct Case {
+        QString text;
+        QString kept;
+    };
+    const QString a5999(5999, QLatin1Char('a'));
+    const Case cases[] = {
+        {QString(7000, QLatin1Char('x')), QString(6000, QLatin1Char('x'))},
+        {a5999 + family + QStringLiteral("b"), a5999 + family},
+        {a5999 + QStringLiteral("b") + family, a5999 + QStringLiteral("b")},
+        {a5999 + flag + flag, a5999 + flag},
+        {a5999 + accented + accented, a5999 + accented},
+        {QString(6000, QLatin1Char('y')), QString(6000, QLatin1Char('y'))},
+        {family.repeated(6001), family.repeated(6000)},
+    };
+    for (const Case &c : cases) {
+        texts.save(owner, {c.text, c.text});
+        const auto back = texts.load(owner);
+        EXPECT_EQ(back.assistant, c.kept) << c.text.size();
+        EXPECT_EQ(back.ask, c.kept);
+    }
+}
