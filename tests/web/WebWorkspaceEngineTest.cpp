@@ -13,6 +13,7 @@
 #include "services/web/WebTransportError.h"
 #include "services/web/WebWorkspace.h"
 #include "support/TestSupport.h"
+#include "support/WebEngineSupport.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -39,17 +40,7 @@ using Phase = WebWorkspaceModel::Phase;
 
 namespace {
 
-QVariant evaluate(QWebEnginePage *page, const QString &script)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant &v) {
-        result = v;
-        done = true;
-    });
-    zktest::spinUntil([&] { return done; }, 10s);
-    return result;
-}
+using zktest::evaluate;
 
 // Runs a task to its end and keeps its value or what it threw (QCoro's waitFor
 // never returns from a task that throws).

@@ -9,6 +9,7 @@
 #include "design/ButtonStyles.h"
 #include "services/web/WebWorkspace.h"
 #include "support/TestSupport.h"
+#include "support/WebEngineSupport.h"
 #include "workspace/InWindowCatLayer.h"
 #include "workspace/WebWorkspaceScreen.h"
 
@@ -26,17 +27,7 @@ using Phase = WebWorkspaceModel::Phase;
 
 namespace {
 
-QVariant evaluate(QWebEnginePage *page, const QString &script)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant &v) {
-        result = v;
-        done = true;
-    });
-    zktest::spinUntil([&] { return done; }, 10s);
-    return result;
-}
+using zktest::evaluate;
 
 // Set ZK_SCREEN_SHOTS to a folder to keep a picture of each state.
 void keep(QWidget *screen, const char *name)
