@@ -417,4 +417,5 @@ const StringLists::List StringLists::swedish = {{
     {"You have the newest Zephyl Kitty.", "Du har den senaste versionen av Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "Jag kunde inte söka efter uppdateringar. Försök igen senare."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ har kommit. Systemets pakethanterare installerar den."},
+    {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Sidan från " ZEPHYL_SERVICE_DOMAIN " kunde inte läsas in."},
 }};
