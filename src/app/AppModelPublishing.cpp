@@ -21,10 +21,11 @@ namespace {
 
 PublishProgress step(const QString &text, double fraction) { return PublishProgress{text, fraction}; }
 
-// The creation's answer never arrived although the request went out: the
-// service may have made the publication all the same, so it is looked up
-// under its key before anything is reported. A refusal, or a connection that
-// never opened, proves nothing was made and is reported at once.
+// The creation went out but no usable answer came back: it timed out, the
+// connection dropped, or what arrived was no readable answer. The service may
+// have made the publication all the same, so it is looked up under its key
+// before anything is reported. A refusal, or a connection that never opened,
+// proves nothing was made and is reported at once.
 bool answerWasLost(const std::exception_ptr &error)
 {
     try {
@@ -32,6 +33,10 @@ bool answerWasLost(const std::exception_ptr &error)
     } catch (const ServiceNetworkError &e) {
         return e.code() == ServiceNetworkError::Code::timedOut ||
                e.code() == ServiceNetworkError::Code::connectionLost;
+    } catch (const ServiceDecodingError &) {
+        return true;
+    } catch (const ServiceAPIError &e) {
+        return e.kind() == ServiceAPIError::Kind::invalidResponse;
     } catch (...) {
         return false;
     }

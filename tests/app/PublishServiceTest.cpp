@@ -408,6 +408,7 @@ TEST_F(Service, AStormOfFaultsNeverPostsTwiceOrReportsWhatTheServerDoesNotHold)
         const QString nextId = QStringLiteral("pub-%1").arg(o.publicationsMade + 1);
         const auto fault = Fault(random() % faultKinds);
         ++faultCount[fault];
+        SCOPED_TRACE(::testing::Message() << "fault " << int(fault));
         switch (fault) {
         case none: break;
         case storedThenDropped: o.afterStore = Standin::Answer::Delivery::drop, o.afterStoreTimes = 1; break;
