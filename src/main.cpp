@@ -1,12 +1,14 @@
 #include "base/DefaultsStore.h"
 #include "design/AppTheme.h"
 #include "design/AppearanceService.h"
-#include "design/ComponentShowcase.h"
 #include "design/L10n.h"
 #include "services/auth/WebSchemes.h"
+#include "shell/AppDelegate.h"
+#include "shell/QuitOnSignals.h"
+#include "shell/SingleInstance.h"
 
 #include <QApplication>
-#include <QScrollArea>
+#include <QTextStream>
 
 int main(int argc, char **argv)
 {
@@ -14,6 +16,32 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zephyl-kitty"));
     QApplication::setApplicationDisplayName(QStringLiteral("Zephyl Kitty"));
+    QApplication::setDesktopFileName(QStringLiteral("zephyl-kitty"));
+    // Closing the workspace window leaves the tray and the cat running.
+    QApplication::setQuitOnLastWindowClosed(false);
+    // The session's end (SIGTERM at logout) ends the loop, so what follows it (a
+    // kept update installed, the socket given up) runs then too. A signal that
+    // comes during start-up waits for the loop.
+    QuitOnSignals quitOnSignals;
+
+    // One instance per session: a second launch hands over its links and ends.
+    SingleInstance instance;
+    const QStringList links = SingleInstance::linksFrom(QApplication::arguments().mid(1));
+    switch (instance.claim(links)) {
+    case SingleInstance::Outcome::forwarded:
+        return 0;
+    case SingleInstance::Outcome::unanswered:
+        QTextStream(stderr) << "Zephyl Kitty is already running but does not answer. Try again in a moment, or end "
+                               "the running copy."
+                            << Qt::endl;
+        return 3;
+    case SingleInstance::Outcome::failed:
+        QTextStream(stderr) << "Zephyl Kitty: cannot listen on " << instance.socketPath()
+                            << "; another launch will start a second copy." << Qt::endl;
+        break;
+    case SingleInstance::Outcome::primary:
+        break;
+    }
 
     // Until the application state exists, take the stored language and theme
     // directly; anything unknown means following the system.
@@ -24,13 +52,9 @@ int main(int argc, char **argv)
     AppearanceService::shared().setTheme(theme.value_or(AppTheme::system));
     QApplication::setLayoutDirection(L10n::layoutDirection());
 
-    // The shared components, until the shell takes this place.
-    QScrollArea window;
-    window.setWidgetResizable(true);
-    window.setFrameShape(QFrame::NoFrame);
-    window.setWidget(ComponentShowcase::page());
-    window.setWindowTitle(QStringLiteral("Zephyl Kitty"));
-    window.resize(1180, 860);
-    window.show();
-    return app.exec();
+    AppDelegate delegate(instance);
+    delegate.applicationDidFinishLaunching(links);
+    const int status = app.exec();
+    delegate.applicationWillTerminate();
+    return status;
 }

@@ -1,5 +1,7 @@
 #include "app/PublishFormat.h"
 
+#include "design/L10n.h"
+
 namespace PublishFormats {
 
 QString rawValue(PublishFormat format)
@@ -36,6 +38,17 @@ PublishFormat fromPlanValue(const QString &planValue)
     if (planValue == QLatin1String("carousel"))
         return PublishFormat::carousel;
     return PublishFormat::feed;
+}
+
+QString label(PublishFormat format)
+{
+    switch (format) {
+    case PublishFormat::reel: return QStringLiteral("Reel");
+    case PublishFormat::story: return QStringLiteral("Story");
+    case PublishFormat::feed: return L10n::t("Post");
+    case PublishFormat::carousel: return L10n::t("Carousel");
+    }
+    return {};
 }
 
 } // namespace PublishFormats

@@ -19,4 +19,7 @@ QString planValue(PublishFormat format);
 // The reverse, total: "reel", "story" and "carousel" name their format, every
 // other text (including "post") is the feed format. Exact comparison.
 PublishFormat fromPlanValue(const QString &planValue);
+// The name shown for a format: "Reel" and "Story" as they stand in every
+// language, "Post" and "Carousel" translated.
+QString label(PublishFormat format);
 } // namespace PublishFormats

@@ -1,5 +1,6 @@
 #include "focus/FocusGuard.h"
 
+#include "base/Phrases.h"
 #include "design/L10n.h"
 
 namespace {
@@ -33,12 +34,8 @@ const std::array<QString, 12> keywords = {
 
 std::optional<QString> matchingKeyword(const QString &title)
 {
-    const QString lower = title.toLower();
-    for (const QString &keyword : keywords) {
-        if (lower.contains(keyword))
-            return keyword;
-    }
-    return std::nullopt;
+    const QString *keyword = Phrases::firstContained(title.toLower(), keywords);
+    return keyword ? std::optional<QString>(*keyword) : std::nullopt;
 }
 
 std::vector<DistractingWindow> scan(const WindowSource &source)

@@ -36,7 +36,7 @@ std::vector<WindowSource::Application> X11WindowSource::applications() const
     const uint32_t base = setup->resource_id_base, mask = setup->resource_id_mask;
     const uint32_t ownPid = uint32_t(QCoreApplication::applicationPid());
 
-    const std::vector<X11::ClientWindow> list = X11::readClientWindows(c, X11::rootWindow());
+    const std::vector<X11::ClientWindow> list = X11::readClientWindows(c, X11::rootWindow(), X11::fieldTitle | X11::fieldClass);
     std::unordered_map<uint32_t, size_t> byPid;
     // The list is bottom-most first; applications and their windows go front-most first.
     for (auto it = list.rbegin(); it != list.rend(); ++it) {

@@ -24,6 +24,7 @@ enum Atom : int {
     NetClientListStacking,
     NetClientList,
     NetCurrentDesktop,
+    NetNumberOfDesktops,
     NetFrameExtents,
     NetWmState,
     NetWmStateHidden,
@@ -65,6 +66,7 @@ constexpr std::array<const char *, AtomCount> kAtomNames = {
     "_NET_CLIENT_LIST_STACKING",
     "_NET_CLIENT_LIST",
     "_NET_CURRENT_DESKTOP",
+    "_NET_NUMBER_OF_DESKTOPS",
     "_NET_FRAME_EXTENTS",
     "_NET_WM_STATE",
     "_NET_WM_STATE_HIDDEN",
@@ -345,13 +347,19 @@ struct Pending {
     xcb_window_t window;
     xcb_get_geometry_cookie_t geometry;
     xcb_translate_coordinates_cookie_t origin;
-    xcb_get_window_attributes_cookie_t attributes;
-    xcb_get_property_cookie_t extents, state, type, desktop, opacity, pid, netName, name, wmClass;
+    xcb_get_property_cookie_t extents, state, type, pid;
+    // Asked only when wanted (and, for the desktop, when there is more than one).
+    std::optional<xcb_get_property_cookie_t> desktop, opacity, netName, wmClass;
 };
+
+Reply<xcb_get_property_reply_t> propertyReply(xcb_connection_t *c, const std::optional<xcb_get_property_cookie_t> &cookie)
+{
+    return cookie ? propertyReply(c, *cookie) : nullptr;
+}
 
 } // namespace
 
-std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
+std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root, uint32_t fields)
 {
     std::vector<ClientWindow> result;
     if (!c || !root || xcb_connection_has_error(c))
@@ -366,10 +374,12 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
     const auto stackingCookie = property(c, root, atoms[NetClientListStacking], XCB_ATOM_WINDOW, kMaxWindows);
     const auto clientsCookie = property(c, root, atoms[NetClientList], XCB_ATOM_WINDOW, kMaxWindows);
     const auto currentCookie = property(c, root, atoms[NetCurrentDesktop], XCB_ATOM_CARDINAL, 1);
+    const auto desktopsCookie = property(c, root, atoms[NetNumberOfDesktops], XCB_ATOM_CARDINAL, 1);
     const auto check = propertyReply(c, checkCookie);
     auto list = propertyReply(c, stackingCookie);
     auto clients = propertyReply(c, clientsCookie);
     const auto current = propertyReply(c, currentCookie);
+    const auto desktops = propertyReply(c, desktopsCookie);
     const std::optional<uint32_t> wmWindow = cardinal(check.get());
     if (!wmWindow || !*wmWindow)
         return result;
@@ -377,7 +387,11 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
         list = std::move(clients);
     const auto [ids, count] = items32<xcb_window_t>(list.get());
     const std::optional<uint32_t> currentDesktop = cardinal(current.get());
-
+    // With a single desktop every window is on it: no need to ask each.
+    const bool oneDesktop = cardinal(desktops.get()).value_or(2) <= 1;
+    auto optionalProperty = [&](bool wanted, xcb_window_t w, xcb_atom_t name, xcb_atom_t type, uint32_t longs) {
+        return wanted ? std::optional(property(c, w, name, type, longs)) : std::nullopt;
+    };
     // Round two: the window manager's own check window, to tell a running one
     // from a property a departed one left behind, and every window's attributes.
     const auto aliveCookie = property(c, *wmWindow, atoms[NetSupportingWmCheck], XCB_ATOM_WINDOW, 1);
@@ -389,16 +403,14 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
             w,
             xcb_get_geometry(c, w),
             xcb_translate_coordinates(c, w, root, 0, 0),
-            xcb_get_window_attributes(c, w),
             property(c, w, atoms[NetFrameExtents], XCB_ATOM_CARDINAL, 4),
             property(c, w, atoms[NetWmState], XCB_ATOM_ATOM, 64),
             property(c, w, atoms[NetWmWindowType], XCB_ATOM_ATOM, 32),
-            property(c, w, atoms[NetWmDesktop], XCB_ATOM_CARDINAL, 1),
-            property(c, w, atoms[NetWmWindowOpacity], XCB_ATOM_CARDINAL, 1),
             property(c, w, atoms[NetWmPid], XCB_ATOM_CARDINAL, 1),
-            property(c, w, atoms[NetWmName], atoms[Utf8String], kTitleLongs),
-            property(c, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTitleLongs),
-            property(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, kClassLongs),
+            optionalProperty(!oneDesktop, w, atoms[NetWmDesktop], XCB_ATOM_CARDINAL, 1),
+            optionalProperty(fields & fieldOpacity, w, atoms[NetWmWindowOpacity], XCB_ATOM_CARDINAL, 1),
+            optionalProperty(fields & fieldTitle, w, atoms[NetWmName], atoms[Utf8String], kTitleLongs),
+            optionalProperty(fields & fieldClass, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, kClassLongs),
         });
     }
     xcb_flush(c);
@@ -415,19 +427,15 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
         error = nullptr;
         Reply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(c, p.origin, &error));
         std::free(error);
-        error = nullptr;
-        Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(c, p.attributes, &error));
-        std::free(error);
         const auto extents = propertyReply(c, p.extents);
         const auto state = propertyReply(c, p.state);
         const auto type = propertyReply(c, p.type);
+        const auto pid = propertyReply(c, p.pid);
         const auto desktop = propertyReply(c, p.desktop);
         const auto opacity = propertyReply(c, p.opacity);
-        const auto pid = propertyReply(c, p.pid);
         const auto netName = propertyReply(c, p.netName);
-        const auto name = propertyReply(c, p.name);
         const auto wmClass = propertyReply(c, p.wmClass);
-        if (!wmRunning || !geometry || !origin || !attributes)
+        if (!wmRunning || !geometry || !origin)
             continue;
 
         ClientWindow window;
@@ -440,14 +448,11 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
         window.desktop = cardinal(desktop.get());
         window.onCurrentDesktop =
             !window.desktop || *window.desktop == 0xFFFFFFFFu || !currentDesktop || *window.desktop == *currentDesktop;
-        window.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        window.viewable = window.onCurrentDesktop && !(window.state & (stateHidden | stateShaded));
         if (const auto value = cardinal(opacity.get()))
             window.opacity = double(*value) / double(0xFFFFFFFFu);
         window.pid = cardinal(pid.get()).value_or(0);
-        QString title = text(netName.get(), atoms);
-        if (title.isEmpty())
-            title = text(name.get(), atoms);
-        window.title = capped(std::move(title));
+        window.title = capped(text(netName.get(), atoms));
         const QByteArray classes = bytes(wmClass.get());
         const qsizetype split = classes.indexOf('\0');
         window.instanceName = utf8OrLatin1(split < 0 ? classes : classes.left(split));
@@ -459,10 +464,23 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root)
         }
         result.push_back(std::move(window));
     }
+
+    // Older clients name their windows only in WM_NAME: one more round, for
+    // those windows alone (toolkits of this century all set _NET_WM_NAME).
+    std::vector<std::pair<ClientWindow *, xcb_get_property_cookie_t>> unnamed;
+    for (ClientWindow &w : result) {
+        if ((fields & fieldTitle) && w.title.isEmpty())
+            unnamed.emplace_back(&w, property(c, w.id, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTitleLongs));
+    }
+    for (auto &[w, cookie] : unnamed)
+        w->title = capped(text(propertyReply(c, cookie).get(), atoms));
     return result;
 }
 
-std::vector<ClientWindow> readClientWindows() { return readClientWindows(connection(), rootWindow()); }
+std::vector<ClientWindow> readClientWindows(uint32_t fields)
+{
+    return readClientWindows(connection(), rootWindow(), fields);
+}
 
 QRectF toDesktopPoints(const QRect &rootPixels)
 {

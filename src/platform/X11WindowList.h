@@ -15,7 +15,8 @@ struct xcb_connection_t;
 //
 // One read costs two round trips to the X server: the root's lists first, then
 // every window's attributes in one batch (all requests sent, then all replies
-// collected), so the cost hardly grows with the number of windows. Without a
+// collected), so the cost hardly grows with the number of windows. Only windows
+// named by WM_NAME alone (old Xlib clients) cost a third round, together. Without a
 // window manager (no _NET_SUPPORTING_WM_CHECK, or a stale one) the list is empty.
 //
 // Coordinates are the X server's: root-window pixels, origin at the top left,
@@ -66,20 +67,22 @@ struct ClientWindow {
     // _NET_WM_STATE bits (WindowState).
     uint32_t state = 0;
     WindowType type = WindowType::normal;
-    // _NET_WM_DESKTOP; absent when unset, 0xFFFFFFFF for "on all desktops".
+    // _NET_WM_DESKTOP; absent when unset, 0xFFFFFFFF for "on all desktops". Not
+    // read while the window manager keeps a single desktop.
     std::optional<uint32_t> desktop;
     // On the desktop shown now: no desktop set, on all desktops, or the current one.
     bool onCurrentDesktop = true;
-    // The server maps it and its frame (map state "viewable").
-    bool viewable = false;
-    // _NET_WM_WINDOW_OPACITY as 0...1; 1 when unset.
+    // Shown now, as the window manager's state says: not hidden, not shaded,
+    // and on the current desktop (read from the properties, with no request of its own).
+    bool viewable = true;
+    // _NET_WM_WINDOW_OPACITY as 0...1; 1 when unset (or not asked for).
     double opacity = 1.0;
     // _NET_WM_PID; 0 when unset.
     uint32_t pid = 0;
     // _NET_WM_NAME (UTF-8), else WM_NAME; cut at kMaxTitleLength UTF-16 units
-    // without splitting a character.
+    // without splitting a character. Empty when not asked for.
     QString title;
-    // WM_CLASS: the instance and class names.
+    // WM_CLASS: the instance and class names. Empty when not asked for.
     QString instanceName;
     QString className;
 
@@ -90,13 +93,22 @@ struct ClientWindow {
 
 inline constexpr int kMaxTitleLength = 1024;
 
+// What a read asks for beyond the geometry, frame, state, type, desktop and pid,
+// which it always reads: each costs one request per window.
+enum Field : uint32_t {
+    fieldTitle = 1u << 0,
+    fieldClass = 1u << 1,
+    fieldOpacity = 1u << 2,
+    fieldAll = fieldTitle | fieldClass | fieldOpacity,
+};
+
 // Bottom-most first, as _NET_CLIENT_LIST_STACKING lists them (falling back to
 // _NET_CLIENT_LIST when the window manager keeps no stacking list). Windows that
 // vanish while being read are left out. An empty list without a window manager
 // or connection.
-std::vector<ClientWindow> readClientWindows(xcb_connection_t *connection, uint32_t root);
+std::vector<ClientWindow> readClientWindows(xcb_connection_t *connection, uint32_t root, uint32_t fields = fieldAll);
 // The same on the application's own connection (X11::connection()).
-std::vector<ClientWindow> readClientWindows();
+std::vector<ClientWindow> readClientWindows(uint32_t fields = fieldAll);
 
 // A rectangle of root pixels in the desktop's global points with y upwards from
 // the bottom of the primary screen (what the companion and the focus guard use):

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "companion/CompanionTypes.h"
+#include "companion/CatLook.h"
 #include "companion/CompanionVariant.h"
 #include "companion/Ledge.h"
 
@@ -46,6 +47,14 @@ TEST(CompanionTypes, RawValuesAreExactlyTheCaseNames)
     EXPECT_EQ(companionTemperFromRaw(QStringLiteral("calm")), CompanionTemper::calm);
     EXPECT_FALSE(companionTemperFromRaw(QStringLiteral("sleepy")));
     EXPECT_EQ(rawValue(CompanionTemper::lively), QStringLiteral("lively"));
+
+    const char *looks[] = {"neutral", "happy", "concerned", "curious"};
+    for (size_t i = 0; i < kAllCatLooks.size(); ++i) {
+        EXPECT_EQ(rawValue(kAllCatLooks[i]), QLatin1String(looks[i]));
+        EXPECT_EQ(catLookFromRaw(QLatin1String(looks[i])), kAllCatLooks[i]);
+    }
+    EXPECT_FALSE(catLookFromRaw(QStringLiteral("Happy")));
+    EXPECT_FALSE(catLookFromRaw(QStringLiteral("sad")));
 }
 
 TEST(CompanionTypes, GoalsAndLedgesCompareFieldByField)

@@ -414,4 +414,7 @@ const StringLists::List StringLists::arabic = {{
     {"Let's focus for 25 minutes", "لنركّز 25 دقيقة"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "مرحبًا! أنا هنا. حدّثني عن أي شيء: كيف يمضي يومك، أو فكرة لمنشور، أو جولة تركيز."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "لم أتمكن من الوصول إلى Zephyl الآن. جرّبني مجددًا بعد قليل."},
+    {"You have the newest Zephyl Kitty.", "لديك أحدث إصدار من Zephyl Kitty."},
+    {"I couldn't check for updates. Try again later.", "لم أتمكن من البحث عن التحديثات. حاول مرة أخرى لاحقًا."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "صدر Zephyl Kitty %@. يثبّته مدير الحزم في نظامك."},
 }};

@@ -414,4 +414,7 @@ const StringLists::List StringLists::danish = {{
     {"Let's focus for 25 minutes", "Lad os fokusere i 25 minutter"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Hej! Jeg er lige her. Snak med mig om hvad som helst: hvordan dagen går, en idé til et opslag eller en fokusrunde."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Jeg kunne ikke få fat i Zephyl lige nu. Prøv mig igen om lidt."},
+    {"You have the newest Zephyl Kitty.", "Du har den nyeste version af Zephyl Kitty."},
+    {"I couldn't check for updates. Try again later.", "Jeg kunne ikke søge efter opdateringer. Prøv igen senere."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ er udkommet. Dit systems pakkehåndtering installerer den."},
 }};

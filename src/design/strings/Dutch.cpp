@@ -414,4 +414,7 @@ const StringLists::List StringLists::dutch = {{
     {"Let's focus for 25 minutes", "Laten we 25 minuten focussen"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Hoi! Ik ben hier. Praat met me over van alles: hoe je dag gaat, een idee voor een post of een focusronde."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Ik kon Zephyl net niet bereiken. Probeer het zo nog eens."},
+    {"You have the newest Zephyl Kitty.", "Je hebt de nieuwste versie van Zephyl Kitty."},
+    {"I couldn't check for updates. Try again later.", "Ik kon niet zoeken naar updates. Probeer het later opnieuw."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ is uit. De pakketbeheerder van je systeem installeert hem."},
 }};

@@ -414,4 +414,7 @@ const StringLists::List StringLists::french = {{
     {"Let's focus for 25 minutes", "Concentrons-nous pendant 25 minutes"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Coucou ! Je suis là. Parlez-moi de tout : de votre journée, d’une idée de post ou d’un cycle de concentration."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Je n’ai pas pu joindre Zephyl à l’instant. Réessayez dans un moment."},
+    {"You have the newest Zephyl Kitty.", "Vous avez la version la plus récente de Zephyl Kitty."},
+    {"I couldn't check for updates. Try again later.", "Je n’ai pas pu rechercher les mises à jour. Réessayez plus tard."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ est sorti. Le gestionnaire de paquets de votre système l’installe."},
 }};

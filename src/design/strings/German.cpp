@@ -414,4 +414,7 @@ const StringLists::List StringLists::german = {{
     {"Let's focus for 25 minutes", "Lass uns 25 Minuten fokussiert arbeiten"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Hallo! Ich bin hier. Red mit mir über alles: wie dein Tag läuft, eine Idee für einen Beitrag oder eine Fokusrunde."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Ich konnte Zephyl gerade nicht erreichen. Versuch es gleich noch einmal."},
+    {"You have the newest Zephyl Kitty.", "Du hast die neueste Version von Zephyl Kitty."},
+    {"I couldn't check for updates. Try again later.", "Ich konnte nicht nach Updates suchen. Versuch es später noch einmal."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ ist da. Der Paketmanager deines Systems installiert es."},
 }};

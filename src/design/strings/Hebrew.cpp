@@ -414,4 +414,7 @@ const StringLists::List StringLists::hebrew = {{
     {"Let's focus for 25 minutes", "בוא נתרכז 25 דקות"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "היי! אני ממש כאן. אפשר לדבר איתי על הכול: איך עובר היום, רעיון לפוסט או סבב ריכוז."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "לא הצלחתי להגיע ל-Zephyl כרגע. אפשר לנסות אותי שוב בעוד רגע."},
+    {"You have the newest Zephyl Kitty.", "יש לך את הגרסה החדשה ביותר של Zephyl Kitty."},
+    {"I couldn't check for updates. Try again later.", "לא הצלחתי לבדוק אם יש עדכונים. אפשר לנסות שוב מאוחר יותר."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ יצא. מנהל החבילות של המערכת שלך מתקין אותו."},
 }};

@@ -414,4 +414,7 @@ const StringLists::List StringLists::italian = {{
     {"Let's focus for 25 minutes", "Concentriamoci per 25 minuti"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Ciao! Sono qui. Parlami di qualsiasi cosa: come va la giornata, un'idea per un post o un ciclo di concentrazione."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Non sono riuscito a raggiungere Zephyl. Riprova tra un momento."},
+    {"You have the newest Zephyl Kitty.", "Hai la versione più recente di Zephyl Kitty."},
+    {"I couldn't check for updates. Try again later.", "Non sono riuscito a cercare aggiornamenti. Riprova più tardi."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "È uscito Zephyl Kitty %@. Lo installa il gestore di pacchetti del tuo sistema."},
 }};

@@ -414,4 +414,7 @@ const StringLists::List StringLists::norwegian = {{
     {"Let's focus for 25 minutes", "La oss fokusere i 25 minutter"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Hei! Jeg er her. Snakk med meg om hva som helst: hvordan dagen din går, en idé til et innlegg eller en fokusrunde."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Jeg fikk ikke kontakt med Zephyl akkurat nå. Prøv meg igjen om litt."},
+    {"You have the newest Zephyl Kitty.", "Du har den nyeste versjonen av Zephyl Kitty."},
+    {"I couldn't check for updates. Try again later.", "Jeg fikk ikke sjekket etter oppdateringer. Prøv igjen senere."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ er ute. Pakkebehandleren i systemet ditt installerer den."},
 }};

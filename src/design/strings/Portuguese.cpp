@@ -414,4 +414,7 @@ const StringLists::List StringLists::portuguese = {{
     {"Let's focus for 25 minutes", "Vamos focar por 25 minutos"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Oi! Estou bem aqui. Fale comigo sobre qualquer coisa: como está o seu dia, uma ideia para um post ou uma rodada de foco."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Não consegui falar com o Zephyl agora. Tente de novo daqui a pouco."},
+    {"You have the newest Zephyl Kitty.", "Você tem a versão mais recente do Zephyl Kitty."},
+    {"I couldn't check for updates. Try again later.", "Não consegui procurar atualizações. Tente de novo mais tarde."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "O Zephyl Kitty %@ já saiu. O gerenciador de pacotes do seu sistema o instala."},
 }};

@@ -414,4 +414,7 @@ const StringLists::List StringLists::russian = {{
     {"Let's focus for 25 minutes", "Давайте сосредоточимся на 25 минут"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Привет! Я здесь. Поговорите со мной о чём угодно: как проходит ваш день, идея для поста или раунд фокуса."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Сейчас не получилось связаться с Zephyl. Попробуйте ещё раз чуть позже."},
+    {"You have the newest Zephyl Kitty.", "У тебя самая новая версия Zephyl Kitty."},
+    {"I couldn't check for updates. Try again later.", "Не получилось проверить обновления. Попробуй позже."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Вышла версия Zephyl Kitty %@. Её установит менеджер пакетов твоей системы."},
 }};

@@ -414,4 +414,7 @@ const StringLists::List StringLists::spanish = {{
     {"Let's focus for 25 minutes", "Concentrémonos 25 minutos"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "¡Hola! Aquí estoy. Háblame de lo que quieras: cómo va tu día, una idea para un post o una ronda de concentración."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Ahora mismo no he podido contactar con Zephyl. Pregúntame otra vez en un momento."},
+    {"You have the newest Zephyl Kitty.", "Tienes la versión más reciente de Zephyl Kitty."},
+    {"I couldn't check for updates. Try again later.", "No pude buscar actualizaciones. Inténtalo más tarde."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Ya salió Zephyl Kitty %@. La instala el gestor de paquetes de tu sistema."},
 }};

@@ -414,4 +414,7 @@ const StringLists::List StringLists::swedish = {{
     {"Let's focus for 25 minutes", "Låt oss fokusera i 25 minuter"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Hej! Jag är här. Prata med mig om vad som helst: hur dagen går, en idé till ett inlägg eller en fokusomgång."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Jag nådde inte Zephyl just nu. Fråga mig igen om en stund."},
+    {"You have the newest Zephyl Kitty.", "Du har den senaste versionen av Zephyl Kitty."},
+    {"I couldn't check for updates. Try again later.", "Jag kunde inte söka efter uppdateringar. Försök igen senare."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ har kommit. Systemets pakethanterare installerar den."},
 }};

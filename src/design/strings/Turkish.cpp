@@ -414,4 +414,7 @@ const StringLists::List StringLists::turkish = {{
     {"Let's focus for 25 minutes", "25 dakika odaklanalım"},
     {"Hi! I'm right here. Talk to me about anything: how your day is going, an idea for a post, or a focus round.", "Merhaba! Tam buradayım. Benimle her şey hakkında konuş: günün nasıl geçiyor, bir gönderi fikri ya da bir odak turu."},
     {"I couldn't reach Zephyl just now. Try me again in a moment.", "Şu an Zephyl'e ulaşamadım. Birazdan tekrar dene."},
+    {"You have the newest Zephyl Kitty.", "Zephyl Kitty'nin en yeni sürümü sende."},
+    {"I couldn't check for updates. Try again later.", "Güncellemeleri denetleyemedim. Daha sonra yeniden dene."},
+    {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ çıktı. Onu sisteminin paket yöneticisi kurar."},
 }};

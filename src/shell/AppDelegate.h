@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <memory>
+
+class QWidget;
+class SingleInstance;
+class StatusMenuController;
+class UpdateEngine;
+class UpdatePromptController;
+class Updates;
+class UpdateWindows;
+
+// The launch sequence and what reaches the application from outside: the first
+// start, a second launch (with or without links), and the end of the process.
+class AppDelegate final : public QObject {
+    Q_OBJECT
+public:
+    explicit AppDelegate(SingleInstance &instance, QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    // Registers the login item once for an installed copy, then starts the shell.
+    void applicationDidFinishLaunching(const QStringList &links);
+    // A second launch without links: the workspace comes forward.
+    void reopen();
+    // Links handed to the application, in order.
+    void open(const QStringList &links);
+    // After the event loop: installs a kept update and restarts when asked.
+    void applicationWillTerminate();
+
+    Updates &updates() const { return *m_updates; }
+    StatusMenuController *statusMenu() const { return m_statusMenu.get(); }
+
+private:
+    void showWorkspace();
+
+    SingleInstance &m_instance;
+    std::unique_ptr<UpdatePromptController> m_prompt;
+    std::unique_ptr<UpdateWindows> m_updateWindows;
+    std::unique_ptr<UpdateEngine> m_engine;
+    std::unique_ptr<Updates> m_updates;
+    std::unique_ptr<StatusMenuController> m_statusMenu;
+    QPointer<QWidget> m_workspace;
+};

@@ -1,0 +1,468 @@
+#include <gtest/gtest.h>
+
+#include "base/Clock.h"
+#include "companion/FilmedFigure.h"
+#include "companion/LookPicture.h"
+#include "support/TestSupport.h"
+
+#include "AnimatedWebP.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QThreadPool>
+
+#include <map>
+
+namespace {
+
+// A player whose readiness the test decides. Its frame is one solid colour.
+class FakePlayer final : public ClipPlayer {
+public:
+    explicit FakePlayer(QColor c) : color(c) {}
+    bool isReady() const override { return ready; }
+    void restart() override { ++restarts; }
+    void play(double r) override
+    {
+        playing = true;
+        rate = r;
+    }
+    void pause() override { playing = false; }
+    bool isPlaying() const override { return playing; }
+    QImage currentFrame() override
+    {
+        QImage image(40, 20, QImage::Format_ARGB32_Premultiplied);
+        image.fill(color);
+        return ready ? image : QImage();
+    }
+    std::optional<double> secondsToNextFrame() const override { return std::nullopt; }
+    void becomeReady()
+    {
+        ready = true;
+        becameReady();
+    }
+
+    QColor color;
+    bool ready = false;
+    bool playing = false;
+    double rate = 0;
+    int restarts = 0;
+};
+
+class FakeSource final : public ClipSource {
+public:
+    std::unique_ptr<ClipPlayer> open(const QString &path) override
+    {
+        ++opened;
+        auto player = std::make_unique<FakePlayer>(QColor::fromHsv((opened * 70) % 360, 255, 255));
+        player->ready = readyAtOnce.contains(QFileInfo(path).fileName());
+        players[QFileInfo(path).fileName()] = player.get();
+        paths.append(path);
+        return player;
+    }
+    FakePlayer &operator[](const char *file) { return *players.at(QLatin1String(file)); }
+
+    QSet<QString> readyAtOnce;
+    std::map<QString, FakePlayer *> players;
+    QStringList paths;
+    int opened = 0;
+};
+
+CompanionClip clip(const char *file, std::optional<float> rate = std::nullopt)
+{
+    CompanionClip c;
+    c.file = QLatin1String(file);
+    c.height = 86;
+    c.pixelWidth = 216;
+    c.pixelHeight = 172;
+    c.rate = rate;
+    return c;
+}
+
+CompanionVariant look(const char *id, const QString &folder = QStringLiteral("/looks/tabby"))
+{
+    CompanionVariant v;
+    v.id = QLatin1String(id);
+    v.folder = folder;
+    return v;
+}
+
+} // namespace
+
+TEST(FilmedFigure, ANewClipShowsOnlyOnceReadyAndAMissingOneNeverReplacesTheShownOne)
+{
+    auto source = std::make_shared<FakeSource>();
+    source->readyAtOnce = {QStringLiteral("idle.webp")};
+    FilmedFigure figure(source);
+    int changes = 0;
+    figure.shownChanged = [&] { ++changes; };
+    figure.load(look("tabby"));
+
+    figure.show(clip("idle.webp", 1.5f), false, 0, false);
+    EXPECT_EQ(figure.showing(), QStringLiteral("idle.webp"));
+    EXPECT_EQ(source->paths, QStringList{"/looks/tabby/idle.webp"});
+    EXPECT_TRUE((*source)["idle.webp"].playing);
+    EXPECT_EQ((*source)["idle.webp"].rate, 1.5);
+    EXPECT_EQ(changes, 1);
+
+    // A clip whose file is missing never becomes ready: the shown one stays and plays.
+    figure.show(clip("walk.webp"), true, 0, false);
+    EXPECT_EQ(figure.showing(), QStringLiteral("idle.webp"));
+    EXPECT_EQ(figure.wanted(), QStringLiteral("walk.webp"));
+    EXPECT_TRUE((*source)["idle.webp"].playing);
+    EXPECT_EQ((*source)["walk.webp"].restarts, 1);
+    figure.show(clip("walk.webp"), true, 0, false); // on its way already: nothing again
+    EXPECT_EQ((*source)["walk.webp"].restarts, 1);
+    EXPECT_EQ(source->opened, 2);
+
+    // Asking for the shown clip again withdraws the wish for the other: when that
+    // one becomes ready later it does not replace what was asked for last.
+    figure.show(clip("idle.webp", 1.5f), false, 0, false);
+    EXPECT_EQ(figure.showing(), QStringLiteral("idle.webp"));
+    EXPECT_FALSE(figure.wanted());
+    EXPECT_FALSE((*source)["walk.webp"].playing);
+    (*source)["walk.webp"].becomeReady();
+    EXPECT_EQ(figure.showing(), QStringLiteral("idle.webp"));
+    EXPECT_EQ(changes, 1);
+
+    // Asked for again, the now ready clip starts over and shows at once; the old one pauses.
+    figure.show(clip("walk.webp"), true, 0, false);
+    EXPECT_EQ(figure.showing(), QStringLiteral("walk.webp"));
+    EXPECT_EQ((*source)["walk.webp"].restarts, 2);
+    EXPECT_TRUE((*source)["walk.webp"].playing);
+    EXPECT_FALSE((*source)["idle.webp"].playing);
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(source->opened, 2) << "reels stay once made";
+}
+
+TEST(FilmedFigure, OnlyTheLastWishIsRevealedAndPausingHoldsTheFirstFrame)
+{
+    auto source = std::make_shared<FakeSource>();
+    FilmedFigure figure(source);
+    figure.load(look("tabby"));
+    figure.show(clip("a.webp"), false, 0, false);
+    figure.show(clip("b.webp"), false, 0, false);
+    EXPECT_FALSE(figure.hasPicture()) << "nothing is ready yet";
+    EXPECT_EQ(figure.wanted(), QStringLiteral("b.webp"));
+    EXPECT_FALSE((*source)["a.webp"].playing) << "an abandoned wish stops";
+    (*source)["a.webp"].becomeReady();
+    EXPECT_FALSE(figure.showing());
+    (*source)["b.webp"].becomeReady();
+    EXPECT_EQ(figure.showing(), QStringLiteral("b.webp"));
+    EXPECT_FALSE(figure.wanted());
+
+    // A new clip asked for held still starts playing, and is paused the moment it
+    // shows, on its first frame.
+    figure.show(clip("c.webp", 2.f), false, 0, true);
+    EXPECT_TRUE(figure.holdStill());
+    EXPECT_TRUE((*source)["c.webp"].playing);
+    EXPECT_EQ((*source)["c.webp"].rate, 2);
+    EXPECT_TRUE((*source)["b.webp"].playing) << "the shown clip plays on until it is replaced";
+    (*source)["c.webp"].becomeReady();
+    EXPECT_EQ(figure.showing(), QStringLiteral("c.webp"));
+    EXPECT_FALSE((*source)["c.webp"].playing);
+    EXPECT_FALSE((*source)["b.webp"].playing);
+
+    // The shown clip resumes at its rate, and pauses again on request.
+    figure.show(clip("c.webp", 2.f), false, 0, false);
+    EXPECT_TRUE((*source)["c.webp"].playing);
+    EXPECT_EQ((*source)["c.webp"].rate, 2);
+    figure.show(clip("c.webp", 2.f), false, 0, true);
+    EXPECT_FALSE((*source)["c.webp"].playing);
+    figure.show(clip("c.webp"), false, 0, false);
+    EXPECT_EQ((*source)["c.webp"].rate, 1) << "no rate in the clip: 1";
+    figure.pauseAll();
+    EXPECT_FALSE((*source)["c.webp"].playing);
+}
+
+TEST(FilmedFigure, LooksReplaceTheirReelsAndTheDrawnLookShowsNothing)
+{
+    auto source = std::make_shared<FakeSource>();
+    source->readyAtOnce = {QStringLiteral("idle.webp"), QStringLiteral("walk.webp")};
+    FilmedFigure figure(source);
+    figure.load(look("tabby"));
+    figure.show(clip("idle.webp"), false, 0, false);
+    figure.show(clip("walk.webp"), false, 0, false);
+    figure.show(clip("sleep.webp"), false, 0, false);
+    EXPECT_EQ(figure.reelCount(), 3);
+
+    figure.load(look("tabby", QStringLiteral("/elsewhere"))); // the same look id: kept
+    EXPECT_EQ(figure.reelCount(), 3);
+    EXPECT_EQ(figure.showing(), QStringLiteral("walk.webp"));
+
+    FakePlayer &late = (*source)["sleep.webp"];
+    figure.load(look("socks", QStringLiteral("/looks/socks")));
+    EXPECT_EQ(figure.reelCount(), 0);
+    EXPECT_FALSE(figure.showing());
+    EXPECT_FALSE(figure.wanted());
+    (void)late; // dropped with its reel: its readiness can no longer reach the figure
+
+    figure.show(clip("idle.webp"), false, 0, false);
+    EXPECT_EQ(source->paths.last(), QStringLiteral("/looks/socks/idle.webp"));
+
+    // A clip file that is not a plain name is never opened; nor is anything for the drawn look.
+    const int opened = source->opened;
+    figure.show(clip("../tabby/idle.webp"), false, 0, false);
+    figure.load(CompanionVariant::drawn());
+    figure.show(clip("idle.webp"), false, 0, false);
+    EXPECT_EQ(source->opened, opened);
+    EXPECT_FALSE(figure.hasPicture());
+}
+
+namespace {
+
+// The frame painted into a 100 x 100 picture: one quadrant marked, to see where it lands.
+QImage painted(FilmedFigure &figure, QRectF frame = QRectF(0, 0, 100, 100))
+{
+    QImage out(100, 100, QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter p(&out);
+    figure.paint(p, frame);
+    return out;
+}
+
+class MarkedPlayer final : public ClipPlayer {
+public:
+    bool isReady() const override { return true; }
+    void restart() override {}
+    void play(double) override {}
+    void pause() override {}
+    bool isPlaying() const override { return true; }
+    QImage currentFrame() override
+    {
+        QImage image(80, 80, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::blue);
+        QPainter(&image).fillRect(0, 0, 40, 40, Qt::red); // top left
+        return image;
+    }
+    std::optional<double> secondsToNextFrame() const override { return std::nullopt; }
+};
+
+class MarkedSource final : public ClipSource {
+public:
+    std::unique_ptr<ClipPlayer> open(const QString &) override { return std::make_unique<MarkedPlayer>(); }
+};
+
+} // namespace
+
+TEST(FilmedFigure, PaintsMirroredAndTiltedAboutTheCentreAndFitsTheFrame)
+{
+    FilmedFigure figure(std::make_shared<MarkedSource>());
+    figure.load(look("tabby"));
+    struct Case {
+        bool mirrored;
+        double tilt;
+        QPoint red;
+    };
+    // Tilt turns counter-clockwise on screen; a mirrored picture is turned first.
+    for (const Case &c : {Case{false, 0, {20, 20}}, Case{true, 0, {80, 20}}, Case{false, 90, {20, 80}},
+                          Case{true, 90, {80, 80}}, Case{false, -90, {80, 20}}}) {
+        figure.show(clip("idle.webp"), c.mirrored, c.tilt, false);
+        const QImage image = painted(figure);
+        EXPECT_EQ(image.pixelColor(c.red), QColor(Qt::red)) << c.mirrored << " " << c.tilt;
+        EXPECT_EQ(image.pixelColor(QPoint(100, 100) - c.red), QColor(Qt::blue)) << c.mirrored << " " << c.tilt;
+    }
+    // Tilt 10, mirrored: a little way round from the plain mirror image.
+    figure.show(clip("idle.webp"), true, 10, false);
+    const QImage tilted = painted(figure);
+    EXPECT_EQ(tilted.pixelColor(90, 55), QColor(Qt::red)) << "turned clockwise on screen";
+    EXPECT_EQ(tilted.pixelColor(55, 10), QColor(Qt::blue));
+    // A square picture in a wide frame: centred, as tall as the frame.
+    figure.show(clip("idle.webp"), false, 0, false);
+    const QImage fitted = painted(figure, QRectF(0, 25, 100, 50));
+    EXPECT_EQ(fitted.pixelColor(10, 50).alpha(), 0);
+    EXPECT_EQ(fitted.pixelColor(30, 30), QColor(Qt::red));
+    EXPECT_EQ(fitted.pixelColor(70, 70), QColor(Qt::blue));
+
+    // Pixel for pixel on a 2x screen, the frame is copied unchanged (mirrored as asked)
+    // at the nearest whole pixel.
+    QImage screen(120, 120, QImage::Format_ARGB32_Premultiplied);
+    screen.setDevicePixelRatio(2);
+    for (bool mirrored : {false, true}) {
+        figure.show(clip("idle.webp"), mirrored, 0, false);
+        screen.fill(Qt::transparent);
+        QPainter p(&screen);
+        figure.paint(p, QRectF(10.2, 9.9, 40, 40));
+        p.end();
+        const QImage source = MarkedPlayer().currentFrame();
+        const QImage expected = mirrored ? source.mirrored(true, false) : source;
+        EXPECT_EQ(screen.copy(20, 20, 80, 80).convertToFormat(expected.format()), expected) << mirrored;
+        EXPECT_EQ(screen.pixelColor(19, 50).alpha(), 0);
+    }
+}
+
+namespace {
+
+QString fixtureDir()
+{
+    static const QString dir = [] {
+        const QString d = zktest::tempDir() + QStringLiteral("/clips");
+        QDir().mkpath(d);
+        return d;
+    }();
+    return dir;
+}
+
+QImage solid(QSize size, QColor color)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter(&image).fillRect(QRect(QPoint(2, 2), size - QSize(4, 4)), color);
+    return image;
+}
+
+QString writeFile(const QString &name, const QByteArray &bytes)
+{
+    const QString path = fixtureDir() + u'/' + name;
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+    return path;
+}
+
+// Red for 100 ms, green for 200 ms, blue for 300 ms, a clear border round each.
+QByteArray threeColours(QSize size = QSize(24, 16))
+{
+    return AnimatedWebP::encode(
+        {{solid(size, Qt::red), 100}, {solid(size, Qt::green), 200}, {solid(size, Qt::blue), 300}});
+}
+
+// Lets every decoding finish and its result arrive.
+void settle()
+{
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+TEST(WebPClips, PlayLoopingOnTheClockWithTheirAlphaAndTheirOwnFrameTimes)
+{
+    writeFile(QStringLiteral("three.webp"), threeColours());
+    FakeClock clock;
+    WebPClipSource source(&clock);
+    auto player = source.open(fixtureDir() + QStringLiteral("/three.webp"));
+    bool told = false;
+    player->setReadyCallback([&] { told = true; });
+    ASSERT_TRUE(zktest::spinUntil([&] { return player->isReady(); }));
+    EXPECT_TRUE(told);
+
+    player->restart();
+    player->play(1);
+    auto colourAt = [&](double seconds) {
+        clock.advanceSeconds(seconds);
+        const QImage frame = player->currentFrame();
+        EXPECT_EQ(frame.pixelColor(0, 0).alpha(), 0) << "alpha kept";
+        return frame.pixelColor(12, 8);
+    };
+    EXPECT_EQ(colourAt(0), QColor(Qt::red));
+    EXPECT_EQ(player->secondsToNextFrame(), 0.1);
+    EXPECT_EQ(colourAt(0.15), QColor(Qt::green));
+    EXPECT_EQ(colourAt(0.2), QColor(Qt::blue)); // 0.35
+    EXPECT_EQ(colourAt(0.3), QColor(Qt::red));  // 0.65: round again, seamlessly
+    player->pause();
+    EXPECT_EQ(colourAt(5), QColor(Qt::red));
+    EXPECT_FALSE(player->secondsToNextFrame());
+    player->play(2); // on from where it held, twice as fast
+    EXPECT_EQ(colourAt(0.1), QColor(Qt::green)); // 0.65 + 0.2 = 0.85 -> 0.25
+    player->restart();
+    EXPECT_EQ(colourAt(0), QColor(Qt::red));
+
+    // Let go of, its frames are made again when it is asked to play.
+    player->releaseMemory();
+    EXPECT_FALSE(player->isReady());
+    EXPECT_EQ(player->memoryBytes(), 0);
+    player->play(1);
+    ASSERT_TRUE(zktest::spinUntil([&] { return player->isReady(); }));
+    EXPECT_EQ(player->memoryBytes(), 3 * 24 * 16 * 4);
+}
+
+TEST(WebPClips, BrokenMissingAndOversizedClipsNeverBecomeReady)
+{
+    const QByteArray good = threeColours();
+    // The canvas size sits in the VP8X chunk (width - 1 and height - 1, 24 bits each).
+    QByteArray huge = good;
+    for (int i = 24; i < 30; ++i)
+        huge[i] = char(0xff); // 16777216 x 16777216
+    struct Case {
+        const char *name;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"empty.webp", QByteArray()},
+        {"noise.webp", QByteArray(4000, 'x')},
+        {"huge-canvas.webp", huge},
+        {"cut-short.webp", good.left(good.size() - 40)},
+        {"cut-header.webp", good.left(20)},
+        {"still-png.webp", [] {
+             QByteArray png;
+             QBuffer b(&png);
+             b.open(QIODevice::WriteOnly);
+             solid(QSize(8, 8), Qt::red).save(&b, "PNG");
+             return png;
+         }()},
+        {"too-many-frames.webp", [] {
+             QList<AnimatedWebP::Frame> frames(WebPClipSource::kMaxFrames + 1, {solid({4, 4}, Qt::red), 20});
+             return AnimatedWebP::encode(frames);
+         }()},
+        // Frames that together pass what one clip may keep: 1100 x 1100 x 4 bytes x 4 frames.
+        {"too-much.webp", AnimatedWebP::encode({{solid({1100, 1100}, Qt::red), 100},
+                                                {solid({1100, 1100}, Qt::green), 100},
+                                                {solid({1100, 1100}, Qt::blue), 100},
+                                                {solid({1100, 1100}, Qt::red), 100}})},
+    };
+    FakeClock clock;
+    WebPClipSource source(&clock);
+    for (const Case &c : cases) {
+        writeFile(QLatin1String(c.name), c.bytes);
+        auto player = source.open(fixtureDir() + u'/' + QLatin1String(c.name));
+        player->play(1);
+        settle();
+        EXPECT_FALSE(player->isReady()) << c.name;
+        EXPECT_TRUE(player->currentFrame().isNull()) << c.name;
+    }
+    auto missing = source.open(fixtureDir() + QStringLiteral("/no-such.webp"));
+    settle();
+    EXPECT_FALSE(missing->isReady());
+
+    // Through the figure: the broken clip never replaces the good one.
+    const QString folder = fixtureDir();
+    FilmedFigure figure(std::make_shared<WebPClipSource>(&clock));
+    CompanionVariant tabby = look("tabby", folder);
+    figure.load(tabby);
+    figure.show(clip("three.webp"), false, 0, false);
+    writeFile(QStringLiteral("three.webp"), good);
+    settle();
+    ASSERT_EQ(figure.showing(), QStringLiteral("three.webp"));
+    figure.show(clip("noise.webp"), false, 0, false);
+    settle();
+    EXPECT_EQ(figure.showing(), QStringLiteral("three.webp"));
+    EXPECT_EQ(figure.wanted(), QStringLiteral("noise.webp"));
+    EXPECT_EQ(painted(figure).pixelColor(50, 50), QColor(Qt::red));
+}
+
+TEST(LookPicture, RefusesEmptyBrokenAndHugePicturesBeforeDecoding)
+{
+    QByteArray png;
+    {
+        QBuffer b(&png);
+        b.open(QIODevice::WriteOnly);
+        solid(QSize(30, 20), Qt::red).save(&b, "PNG");
+    }
+    EXPECT_EQ(LookPicture::load(writeFile(QStringLiteral("face.png"), png)).size(), QSize(30, 20));
+    EXPECT_TRUE(LookPicture::load(writeFile(QStringLiteral("empty.png"), QByteArray())).isNull());
+    EXPECT_TRUE(LookPicture::load(writeFile(QStringLiteral("cut.png"), png.left(40))).isNull());
+    EXPECT_TRUE(LookPicture::load(fixtureDir() + QStringLiteral("/none.png")).isNull());
+    // A header claiming 16777216 x 16777216 pixels.
+    QByteArray huge = threeColours();
+    for (int i = 24; i < 30; ++i)
+        huge[i] = char(0xff);
+    EXPECT_TRUE(LookPicture::load(writeFile(QStringLiteral("huge.webp"), huge)).isNull());
+    // A PNG header claiming 0 x 0: not a picture.
+    QByteArray zero = png;
+    for (int i = 16; i < 24; ++i)
+        zero[i] = 0;
+    EXPECT_TRUE(LookPicture::load(writeFile(QStringLiteral("zero.png"), zero)).isNull());
+}

@@ -1,0 +1,368 @@
+// The updater end to end against the https stand-in: a signed update is kept,
+// installed into a test prefix at quit and restarted into; tampered, foreign-
+// signed, downgrading and plain-http updates are refused and nothing changes.
+#include <gtest/gtest.h>
+
+#include "ArchiveMaker.h"
+#include "UpdateRoutes.h"
+#include "WebApp.h"
+#include "base/DefaultsStore.h"
+#include "shell/UpdateEngine.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void write(const QString &path, const QByteArray &bytes, bool runnable = false)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+    f.close();
+    if (runnable)
+        f.setPermissions(f.permissions() | QFile::ExeOwner);
+}
+
+class RecordingDelegate final : public UpdaterDelegate {
+public:
+    std::optional<QString> feed;
+    QList<AppcastItem> ready;
+    QList<AppcastItem> offered;
+    std::function<void()> installNow;
+    QList<std::optional<UpdateError>> finished;
+    bool postpone = false;
+
+    std::optional<QString> feedURLString() override { return feed; }
+    bool shouldPostponeRelaunch(const AppcastItem &, std::function<void()>) override { return postpone; }
+    bool willInstallUpdateOnQuit(const AppcastItem &item, std::function<void()> now) override
+    {
+        ready << item;
+        installNow = std::move(now);
+        return true;
+    }
+    void didFinishUpdateCycle(std::optional<UpdateError> error) override { finished << error; }
+    void willHandleShowingUpdate(bool updaterShowsIt, const AppcastItem &item) override
+    {
+        if (!updaterShowsIt)
+            offered << item;
+    }
+    void didReceiveUserAttention(const AppcastItem &) override {}
+    void willFinishUpdateSession() override {}
+};
+
+class RecordingDriver final : public UpdateEngine::UserDriver {
+public:
+    QStringList said;
+    void showUpToDate() override { said << "up to date"; }
+    void showFailure(UpdateError e) override { said << QStringLiteral("failure %1").arg(int(e)); }
+    void showInstalledElsewhere(const AppcastItem &item) override { said << "elsewhere " + item.displayVersionString; }
+    void showReady(const AppcastItem &item, std::function<void()>, std::function<void()>) override
+    {
+        said << "ready " + item.displayVersionString;
+    }
+};
+
+class UpdaterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root = zktest::tempDir();
+        prefix = root + "/prefix";
+        write(prefix + "/bin/zephyl-kitty", "#!/bin/sh\necho old > \"$ZK_MARK\"\n", true);
+        write(prefix + "/share/zephyl-kitty/info.json", R"({"version": "1.0", "build": "1"})");
+        write(prefix + "/share/zephyl-kitty/Web/zephyl-mac.js", "// page script old\n");
+        port = Standin::startSecure(server);
+        ASSERT_NE(port, 0);
+        // The feed names archives on the server's own https origin.
+        Standin::addUpdateRoutes(server, releases, Standin::secureOrigin(server));
+    }
+
+    UpdateEngine::Config config()
+    {
+        UpdateEngine::Config c;
+        c.publicKey = keys.publicKey;
+        c.feed = QUrl(Standin::secureOrigin(server) + "/updates/appcast.xml");
+        c.runningBuild = "1";
+        c.prefix = prefix;
+        c.stagingFolder = root + "/staging";
+        c.extraCertificates = {Standin::certificate()};
+        c.quit = [this] { ++quits; };
+        c.launch = [this](const QString &program) {
+            launched << program;
+            return true;
+        };
+        c.defaults = &store;
+        return c;
+    }
+
+    void offer(const QString &build, const QString &version, const QByteArray &archive, const QByteArray &signature,
+               const QString &notes = "<p>Calmer naps.</p>")
+    {
+        releases.items = {Standin::Release{build, version, notes, "zephyl-kitty-" + version + ".tar.gz", archive, signature}};
+    }
+
+    std::optional<UpdateError> runCycle(UpdateEngine &engine, bool user = false)
+    {
+        QSignalSpy ended(&engine, &UpdateEngine::cycleEnded);
+        user ? engine.checkForUpdates() : engine.checkForUpdatesInBackground();
+        EXPECT_TRUE(zktest::spinUntil([&] { return !ended.isEmpty(); }));
+        return ended.isEmpty() ? std::optional<UpdateError>(UpdateError::network)
+                               : ended.first().first().value<std::optional<UpdateError>>();
+    }
+
+    void expectUnchanged()
+    {
+        EXPECT_EQ(readAll(prefix + "/bin/zephyl-kitty"), QByteArray("#!/bin/sh\necho old > \"$ZK_MARK\"\n"));
+        EXPECT_EQ(readAll(prefix + "/share/zephyl-kitty/info.json"), QByteArray(R"({"version": "1.0", "build": "1"})"));
+    }
+
+    QString root, prefix;
+    Standin::Server server;
+    Standin::Releases releases;
+    quint16 port = 0;
+    DefaultsStore store;
+    ArchiveMaker::Keys keys = ArchiveMaker::keys(42);
+    RecordingDelegate delegate;
+    RecordingDriver driver;
+    int quits = 0;
+    QStringList launched;
+};
+
+} // namespace
+
+TEST_F(UpdaterTest, SignedUpdateIsKeptInstalledAtQuitAndRestartedInto)
+{
+    const QByteArray archive = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
+    offer("2", "1.1", archive, ArchiveMaker::sign(archive, keys));
+    UpdateEngine engine(config(), &driver);
+    engine.setDelegate(&delegate);
+    EXPECT_EQ(engine.kind(), UpdateInstaller::Kind::selfUpdating);
+    EXPECT_FALSE(engine.canCheckForUpdates()); // not started
+    engine.start();
+    ASSERT_TRUE(engine.canCheckForUpdates());
+
+    EXPECT_EQ(runCycle(engine), std::nullopt);
+    ASSERT_EQ(delegate.ready.size(), 1);
+    EXPECT_EQ(delegate.ready[0].displayVersionString, "1.1");
+    EXPECT_EQ(delegate.ready[0].itemDescription, "<p>Calmer naps.</p>");
+    EXPECT_TRUE(delegate.finished.isEmpty()); // the cycle stays open while the update waits
+    EXPECT_TRUE(engine.lastUpdateCheckDate().has_value());
+    expectUnchanged(); // nothing is installed before quitting
+
+    // A second check finds the same build and does not fetch it again.
+    const int fetches = server.count("/updates/zephyl-kitty-1.1.tar.gz");
+    EXPECT_EQ(runCycle(engine), std::nullopt);
+    EXPECT_EQ(server.count("/updates/zephyl-kitty-1.1.tar.gz"), fetches);
+
+    // "Update": nothing holds the restart back, so the application quits ...
+    delegate.installNow();
+    EXPECT_EQ(quits, 1);
+    EXPECT_TRUE(engine.relaunchRequested());
+    // ... installs at quit, and starts the new copy.
+    QString why;
+    ASSERT_TRUE(engine.finishOnQuit(&why)) << why.toStdString();
+    EXPECT_EQ(readAll(prefix + "/share/zephyl-kitty/info.json"), QByteArray(R"({"version": "1.1", "build": "2"})"));
+    EXPECT_EQ(readAll(prefix + "/share/zephyl-kitty/Web/zephyl-mac.js"), QByteArray("// page script new\n"));
+    EXPECT_EQ(launched, QStringList{prefix + "/bin/zephyl-kitty"});
+    const QString mark = root + "/mark";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZK_MARK", mark);
+    QProcess relaunched;
+    relaunched.setProcessEnvironment(env);
+    relaunched.start(launched.first(), {});
+    ASSERT_TRUE(relaunched.waitForFinished(30000));
+    EXPECT_EQ(readAll(mark), QByteArray("new\n"));
+    EXPECT_FALSE(QFileInfo::exists(root + "/staging/update.archive"));
+    // Nothing of the work is left beside the installation.
+    EXPECT_EQ(QDir(prefix).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              (QStringList{"bin", "share"}));
+}
+
+// What is installed at quit is checked again, from a single reading of the
+// file: an archive changed after it was kept is refused, the installation stays.
+TEST_F(UpdaterTest, ArchiveChangedAfterItWasKeptIsNotInstalled)
+{
+    const QByteArray archive = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
+    offer("2", "1.1", archive, ArchiveMaker::sign(archive, keys));
+    UpdateEngine engine(config(), &driver);
+    engine.setDelegate(&delegate);
+    engine.start();
+    ASSERT_EQ(runCycle(engine), std::nullopt);
+    ASSERT_TRUE(engine.staged().has_value());
+    ASSERT_TRUE(QFileInfo::exists(root + "/staging/update.archive"));
+
+    // A well-formed archive of the same build, not signed, put in its place.
+    write(root + "/staging/update.archive", ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "swapped")));
+    delegate.installNow();
+    QString why;
+    EXPECT_FALSE(engine.finishOnQuit(&why));
+    EXPECT_FALSE(why.isEmpty());
+    expectUnchanged();
+    EXPECT_FALSE(QFileInfo::exists(root + "/staging/update.archive"));
+    // The restart that was asked for starts the copy that is there.
+    EXPECT_EQ(launched, QStringList{prefix + "/bin/zephyl-kitty"});
+}
+
+// "Check for Updates…" while a quiet check runs: that check answers the user.
+TEST_F(UpdaterTest, CheckAskedForDuringAQuietOneAnswersTheUser)
+{
+    const QByteArray archive = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
+    for (const bool offered : {true, false}) {
+        SCOPED_TRACE(offered);
+        releases.items.clear();
+        if (offered)
+            offer("2", "1.1", archive, ArchiveMaker::sign(archive, keys));
+        RecordingDelegate d;
+        UpdateEngine engine(config(), &driver);
+        engine.setDelegate(&d);
+        engine.start();
+        driver.said.clear();
+        QSignalSpy ended(&engine, &UpdateEngine::cycleEnded);
+        engine.checkForUpdatesInBackground();
+        ASSERT_FALSE(engine.canCheckForUpdates()); // the quiet check is under way
+        engine.checkForUpdates();
+        ASSERT_TRUE(zktest::spinUntil([&] { return !ended.isEmpty(); }));
+        EXPECT_EQ(driver.said, QStringList{offered ? QStringLiteral("ready 1.1") : QStringLiteral("up to date")});
+    }
+}
+
+TEST_F(UpdaterTest, RefusedUpdatesInstallNothing)
+{
+    const QByteArray good = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
+    QByteArray tampered = good;
+    tampered[tampered.size() - 30] = char(tampered[tampered.size() - 30] ^ 0x20);
+    const QByteArray older = ArchiveMaker::tarGz(ArchiveMaker::release("1", "1.0", "old-signed"));
+    const QByteArray evil = ArchiveMaker::tarGz(
+        {{"bin/zephyl-kitty", "#!/bin/sh\n", 0755}, {"share/zephyl-kitty/info.json", R"({"version":"9","build":"9"})"},
+         {"share/zephyl-kitty/../../../../escape", "x"}});
+    struct Case {
+        const char *name;
+        QString build;
+        QByteArray archive;
+        QByteArray signature;
+        qint64 announced = -1;
+    };
+    const std::vector<Case> cases = {
+        {"tampered archive", "2", tampered, ArchiveMaker::sign(good, keys)},
+        {"signed with another key", "2", good, ArchiveMaker::sign(good, ArchiveMaker::keys(43))},
+        {"signed older build offered as newer", "3", older, ArchiveMaker::sign(older, keys)},
+        {"signed archive with a climbing path", "9", evil, ArchiveMaker::sign(evil, keys)},
+        {"longer than announced", "2", good, ArchiveMaker::sign(good, keys), good.size() - 10},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        releases.items = {Standin::Release{c.build, "x", "", "a.tar.gz", c.archive, c.signature, c.announced}};
+        RecordingDelegate d;
+        UpdateEngine engine(config(), &driver);
+        engine.setDelegate(&d);
+        engine.start();
+        const auto error = runCycle(engine);
+        EXPECT_TRUE(error == UpdateError::badArchive || error == UpdateError::network) << int(error.value_or(UpdateError::disabled));
+        EXPECT_TRUE(d.ready.isEmpty());
+        ASSERT_EQ(d.finished.size(), 1);
+        EXPECT_FALSE(engine.staged().has_value());
+        EXPECT_FALSE(engine.finishOnQuit());
+        EXPECT_FALSE(QFileInfo::exists(root + "/staging/incoming.part"));
+        expectUnchanged();
+    }
+    EXPECT_TRUE(launched.isEmpty());
+}
+
+// The feed address in the settings can be written by any program: a plain-http
+// one is not even fetched, and an https one is only as good as its signatures.
+TEST_F(UpdaterTest, FeedAddressFromTheSettingsMustBeHttps)
+{
+    Standin::Server plain;
+    Standin::Releases plainReleases;
+    Standin::addUpdateRoutes(plain, plainReleases, QString());
+    ASSERT_NE(plain.start(), 0);
+    const QByteArray archive = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
+    plainReleases.items = {Standin::Release{"2", "1.1", "", "a.tar.gz", archive, ArchiveMaker::sign(archive, keys)}};
+
+    for (const QString &feed : {plain.origin() + "/updates/appcast.xml", QString("file:///etc/passwd"), QString("not a url"),
+                                QString("ftp://127.0.0.1/feed")}) {
+        SCOPED_TRACE(feed.toStdString());
+        RecordingDelegate d;
+        d.feed = feed;
+        UpdateEngine engine(config(), &driver);
+        engine.setDelegate(&d);
+        engine.start();
+        driver.said.clear();
+        EXPECT_EQ(runCycle(engine, true), UpdateError::insecureFeed);
+        EXPECT_EQ(driver.said, QStringList{QString("failure %1").arg(int(UpdateError::insecureFeed))});
+        EXPECT_TRUE(d.ready.isEmpty());
+    }
+    EXPECT_EQ(plain.seen().size(), 0);
+
+    // An https feed elsewhere is read, but an archive not signed with the
+    // built-in key is refused.
+    const auto foreign = ArchiveMaker::keys(99);
+    offer("2", "1.1", archive, ArchiveMaker::sign(archive, foreign));
+    RecordingDelegate d;
+    d.feed = Standin::secureOrigin(server) + "/updates/appcast.xml";
+    UpdateEngine engine(config(), &driver);
+    engine.setDelegate(&d);
+    engine.start();
+    EXPECT_EQ(runCycle(engine), UpdateError::badArchive);
+    EXPECT_FALSE(engine.finishOnQuit());
+    expectUnchanged();
+}
+
+TEST_F(UpdaterTest, HostileFeedsAndOtherInstallations)
+{
+    UpdateEngine engine(config(), &driver);
+    engine.setDelegate(&delegate);
+    engine.start();
+    const QByteArray feeds[] = {
+        "<rss><channel><item><zk:build>2</zk:build>",
+        QByteArray(2 << 20, '<'),
+        "\xff\xfe garbage",
+        R"(<?xml version="1.0"?><!DOCTYPE r [<!ENTITY x SYSTEM "file:///etc/passwd">]><rss><channel><item>&x;</item></channel></rss>)",
+    };
+    for (const QByteArray &feed : feeds) {
+        releases.rawFeed = feed;
+        const auto error = runCycle(engine);
+        EXPECT_TRUE(!error || error == UpdateError::network); // up to date, or refused for its size
+        EXPECT_TRUE(delegate.ready.isEmpty());
+    }
+    releases.rawFeed.reset();
+
+    // A copy the user cannot update only hears of the new version.
+    const QByteArray archive = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
+    offer("2", "1.1", archive, ArchiveMaker::sign(archive, keys));
+    auto packaged = config();
+    packaged.kind = UpdateInstaller::Kind::packaged;
+    RecordingDelegate d;
+    UpdateEngine system(packaged, &driver);
+    system.setDelegate(&d);
+    system.start();
+    server.clearSeen();
+    EXPECT_EQ(runCycle(system), std::nullopt);
+    ASSERT_EQ(d.offered.size(), 1); // the application shows it in its prompt
+    driver.said.clear();
+    EXPECT_EQ(runCycle(system, true), std::nullopt);
+    EXPECT_EQ(driver.said, QStringList{"elsewhere 1.1"});
+    EXPECT_EQ(server.count("/updates/zephyl-kitty-1.1.tar.gz"), 0); // never downloaded
+    EXPECT_FALSE(system.finishOnQuit());
+    expectUnchanged();
+
+    // A build without a key checks nothing.
+    auto keyless = config();
+    keyless.publicKey.clear();
+    UpdateEngine off(keyless, &driver);
+    off.start();
+    EXPECT_FALSE(off.canCheckForUpdates());
+    // A build tree is no installation to update.
+    EXPECT_EQ(UpdateInstaller::kind(QStringLiteral(ZK_BUILD_BUNDLE_DIR "/../..")), UpdateInstaller::Kind::notInstalled);
+}
