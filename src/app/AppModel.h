@@ -23,6 +23,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <chrono>
@@ -34,6 +35,7 @@
 
 class DefaultsStore;
 class ServiceClient;
+struct AskIntent;
 class UserNotifications;
 class WindowSource;
 
@@ -298,14 +300,92 @@ public:
         return describeIfWorthShowing(std::make_exception_ptr(error));
     }
     // Shows the error as an attention notice when it is worth showing; then, when
-    // the session is gone, calls onSessionFailure (the account flows end the session there).
+    // the session is gone, ends it (expireSession).
     void show(const std::exception_ptr &error);
     template <typename E>
     void show(const E &error)
     {
         show(std::make_exception_ptr(error));
     }
-    std::function<void()> onSessionFailure;
+
+    // ==== Session, account, links, Instagram, plan, assistant and ask flows
+    // (AppModelSession.cpp, AppModelAccount.cpp, AppModelLinks.cpp,
+    // AppModelInstagram.cpp, AppModelPlan.cpp, AppModelAssistant.cpp, AppModelAsk.cpp).
+    //
+    // Every flow that waits resumes on the main thread and, after each wait, goes
+    // on only while the model exists and the account it started for is still the
+    // one in memory: a sign-out, an expiry or another account drops what it brings.
+
+    // The signed-in account as the embedded page reports it.
+    struct WebAccount {
+        QString email;
+        QString displayName;
+        friend bool operator==(const WebAccount &, const WebAccount &) = default;
+    };
+
+    // ---- Session and loading
+    // Once at start: restores the stored session (native workspace) or waits for the page.
+    QCoro::Task<> bootstrap();
+    // The account, then the Instagram profile, plan, threads and first feed page, one after another.
+    QCoro::Task<> loadAfterSignIn();
+    // The page's report of the signed-in account, or of nobody (web workspace only).
+    void webAccountChanged(const std::optional<WebAccount> &account);
+    // Empties the ask conversation and its input.
+    void newCatChat();
+    QCoro::Task<> loadInstagram();
+    QCoro::Task<> loadPlan();
+    QCoro::Task<> loadThreads();
+    // `reset`: from the first page; else the next page, when there is one.
+    QCoro::Task<> loadFeed(bool reset);
+
+    // ---- Account (native workspace)
+    QCoro::Task<bool> signIn(QString email, QString password);
+    QCoro::Task<bool> createAccount(QString name, QString email, QString password);
+    QCoro::Task<> resetPassword(QString email);
+    QCoro::Task<bool> signInWithGoogle();
+    // Forgets the account, its unsent text included.
+    QCoro::Task<> signOut();
+    QCoro::Task<> finishSignIn();
+    // The service no longer accepts the session: signed out, account data cleared, one notice.
+    QCoro::Task<> expireSession();
+
+    // ---- Links
+    // A "sorvane:" link as received (any text); returns at once.
+    void handleURL(const QString &raw);
+
+    // ---- Instagram
+    QCoro::Task<> connectInstagram(bool freshLogin);
+    QCoro::Task<> disconnectInstagram();
+
+    // ---- Plan drafts
+    // Larger than every draft id and not below the current time in milliseconds.
+    qint64 nextDraftID() const;
+    // The visible drafts in grid order.
+    QList<ZephylWire::PlanDraft> gridDrafts() const;
+    // Writes the whole plan. One save is in flight at a time: a call while one
+    // runs is carried by it (the list is sent again once it ends). A failed save
+    // keeps the local list, marks it unsaved and says so.
+    QCoro::Task<> savePlan();
+    QCoro::Task<> moveDraft(qint64 id, int offset);
+    QCoro::Task<> setDraftHidden(qint64 id, bool hidden);
+    // Local plan changes the service has not taken yet.
+    bool planUnsaved() const { return m_planUnsaved; }
+
+    // ---- Assistant
+    // Takes a thread store from the service. While a reply is awaited only the
+    // thread list is taken: the open conversation stays the one the message went to.
+    void apply(const ZephylWire::AssistantThreadStore &store);
+    // Opens another conversation; refused while a reply is awaited.
+    QCoro::Task<> selectThread(QString id);
+    // The assistant's reply, or none when nothing was sent or the request failed.
+    QCoro::Task<std::optional<ChatMessage>> send(QString text);
+    void performAction(const ZephylWire::AssistantReply::Action &action);
+
+    // ---- Ask panel
+    QCoro::Task<> ask(QString question);
+    void performAsk(const AskAction &action);
+    // The web workspace's composer, or the native one with the prefill.
+    void openComposer(std::optional<ComposerPrefill> prefill);
 
 Q_SIGNALS:
     void sessionChanged();
@@ -354,6 +434,8 @@ Q_SIGNALS:
     void wellbeingChanged();
     void breakRemindersEnabledChanged();
     void catRemindersEnabledChanged();
+    // ---- Flows
+    void planUnsavedChanged();
 
 private:
     // Stores the value; emits the change signal when it differs. True on a change.
@@ -366,6 +448,41 @@ private:
     WindowSource &windows() const;
     void tickFocus();
 
+    // ---- Flows (session, account, links, Instagram, plan, assistant, ask)
+    // What a flow checks after every wait.
+    struct FlowGuard {
+        QPointer<AppModel> model;
+        CancelToken account;
+        bool alive() const { return model && !account.isCancelled(); }
+    };
+    FlowGuard flowGuard() const;
+    // Data of the account in memory belongs to `email` (lower-cased); another
+    // account's arrival clears it first.
+    void adoptIdentity(const QString &email);
+    // Drops every account-bound value and every result still on its way for it.
+    // The unsent text is left alone.
+    void clearAccountData();
+    // The ask conversation emptied and its record removed; the input is kept.
+    void clearCatConversation();
+    void setPlanUnsaved(bool value);
+    void showSurface(Surface surface);
+    QCoro::Task<AskReply> answer(const AskIntent &intent);
+    void acceptGoogleCallback(const QString &token);
+
+    struct PendingExpiry;
+    struct GoogleCallbackWait;
+    CancelSource m_accountFlows;
+    QString m_accountIdentity;
+    // The expiry under way; a second one waits for it rather than signing out twice.
+    std::shared_ptr<PendingExpiry> m_expiry;
+    // A Google sign-in waiting for its callback: the dialog's or a link's token.
+    std::weak_ptr<GoogleCallbackWait> m_googleWait;
+    bool m_planUnsaved = false;
+    bool m_planSaverRunning = false;
+    bool m_planSaveWanted = false;
+    quint64 m_planEdits = 0;
+    quint64 m_feedGeneration = 0;
+
     // ---- Tucking
     void advanceTuck();
     // Minimises the window of the current step and schedules the next one.
@@ -376,8 +493,6 @@ private:
     QCoro::Task<PublishOutcome> runPublication(ComposerSubmission submission);
     PublishOutcome publishFailed(const std::exception_ptr &error);
     PublishOutcome outcomeOf(const ZephylWire::Publication &publication, bool savedAsDraft);
-    // Reloads the plan and the publications after a creation.
-    QCoro::Task<> reloadPlan();
 
     EventHandler m_events;
     std::unique_ptr<ServiceClient> m_ownedApi;

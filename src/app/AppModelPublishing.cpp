@@ -190,7 +190,7 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
     if (!self)
         co_return gone;
     // The plan and the publication list include the new publication.
-    co_await reloadPlan();
+    co_await loadPlan();
     if (!self)
         co_return gone;
     const PublishOutcome outcome = outcomeOf(waited, submission.saveAsDraft);
@@ -233,39 +233,4 @@ QCoro::Task<std::optional<QString>> AppModel::uploadPoster(ImportedMedia media)
         co_return std::nullopt;
     co_return co_await api().uploadInstagramMedia(*media.posterData, QStringLiteral("image/jpeg"),
                                                   QStringLiteral("poster.jpg"));
-}
-
-// Until the plan flows land their loadPlan(), the same load: drafts first, then
-// the publications; a failure keeps what was there.
-QCoro::Task<> AppModel::reloadPlan()
-{
-    if (m_session != SessionState::signedIn)
-        co_return;
-    QPointer<AppModel> self(this);
-    setPlanLoading(true);
-    try {
-        QList<ZephylWire::PlanDraft> drafts = co_await api().planDrafts();
-        if (!self)
-            co_return;
-        setPlanDrafts(std::move(drafts));
-    } catch (...) {
-        if (!self)
-            co_return;
-        if (isSessionFailure(std::current_exception())) {
-            show(std::current_exception());
-            setPlanLoading(false);
-            co_return;
-        }
-    }
-    try {
-        QList<ZephylWire::Publication> list = co_await api().instagramPublications();
-        if (!self)
-            co_return;
-        setPublications(std::move(list));
-    } catch (...) {
-        if (!self)
-            co_return;
-    }
-    rebuildObservations();
-    setPlanLoading(false);
 }

@@ -145,7 +145,6 @@ protected:
         zktest::run(api->signInWithEmail(kEmail, kPassword));
         model = &h.make(road.get());
         model->setSession(SessionState::signedIn);
-        model->onSessionFailure = [this] { ++sessionFailures; };
         server.clearSeen();
     }
     void TearDown() override { L10n::setPreference(AppLanguage::system); }
@@ -243,7 +242,6 @@ protected:
     std::unique_ptr<ZephylServiceClient> road;
     AppModel *model = nullptr;
     std::vector<std::unique_ptr<Clock::Timer>> slowAnswers;
-    int sessionFailures = 0;
 };
 
 } // namespace

@@ -422,13 +422,12 @@ TEST_F(Publish, AFailedUploadStopsEverythingAndSaysWhy)
     EXPECT_TRUE(h.events.isEmpty());
 
     // An expired session ends the session too.
-    int ended = 0;
-    m->onSessionFailure = [&] { ++ended; };
     service.uploads.clear();
     service.failUpload = 1;
     service.uploadFailure = std::make_exception_ptr(APIError::sessionExpired());
     EXPECT_EQ(run(submission(1)).message, QStringLiteral("Your session has expired. Sign in again."));
-    EXPECT_EQ(ended, 1);
+    ASSERT_TRUE(zktest::spinUntil([&] { return m->session() == SessionState::signedOut; }));
+    EXPECT_EQ(service.calls.count(QStringLiteral("logout")), 1);
 }
 
 TEST_F(Publish, ASecondPressNeverStartsASecondRun)
