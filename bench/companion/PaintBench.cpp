@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "companion/CompanionFigure.h"
+#include "companion/ShadowPainter.h"
 #include "companion/SpeechBubble.h"
 
 #include <QGuiApplication>
@@ -11,8 +12,9 @@
 
 namespace {
 
-void paintFigure(benchmark::State &state, CompanionState pose, double scale)
+void paintFigure(benchmark::State &state, CompanionState pose, double scale, bool wholeImage = false)
 {
+    ShadowPainter::workOnWholeImage(wholeImage);
     QImage target(int(200 * scale), int(160 * scale), QImage::Format_ARGB32_Premultiplied);
     target.setDevicePixelRatio(scale);
     CompanionPose p;
@@ -28,6 +30,7 @@ void paintFigure(benchmark::State &state, CompanionState pose, double scale)
         painter.translate(50.3, 40.7); // a fractional position, as on screen
         CompanionFigure(p).paint(painter);
     }
+    ShadowPainter::workOnWholeImage(false);
 }
 
 // The figure alone, without its shadows, for comparison.
@@ -48,6 +51,11 @@ void BM_FigureWalk1x(benchmark::State &s) { paintFigure(s, CompanionState::walk,
 void BM_FigureWalk2x(benchmark::State &s) { paintFigure(s, CompanionState::walk, 2); }
 void BM_FigureSleep1x(benchmark::State &s) { paintFigure(s, CompanionState::sleep, 1); }
 void BM_FigureSleep2x(benchmark::State &s) { paintFigure(s, CompanionState::sleep, 2); }
+// Shadows worked over the whole image, as before they were limited to the drawing's span.
+void BM_FigureWalkWhole1x(benchmark::State &s) { paintFigure(s, CompanionState::walk, 1, true); }
+void BM_FigureWalkWhole2x(benchmark::State &s) { paintFigure(s, CompanionState::walk, 2, true); }
+BENCHMARK(BM_FigureWalkWhole1x)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FigureWalkWhole2x)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FigureWalk1x)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FigureWalk2x)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FigureSleep1x)->Unit(benchmark::kMicrosecond);

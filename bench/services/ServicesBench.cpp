@@ -86,16 +86,13 @@ struct Service {
     Standin::Server server;
     std::unique_ptr<KeychainStore> keychain = KeychainStore::inMemory();
     std::unique_ptr<ZephylAPI> api;
-    QString token;
 
     Service()
     {
         server.start();
         server.addAccount(QStringLiteral("bench@example.com"), QStringLiteral("bench-password"));
         api = std::make_unique<ZephylAPI>(ZephylAPI::Setup{QUrl(server.origin()), nullptr, nullptr, keychain.get()});
-        token = QCoro::waitFor(api->signInWithEmail(QStringLiteral("bench@example.com"),
-                                                    QStringLiteral("bench-password")))
-                    .accessToken;
+        QCoro::waitFor(api->signInWithEmail(QStringLiteral("bench@example.com"), QStringLiteral("bench-password")));
     }
     static Service &get()
     {
@@ -104,21 +101,30 @@ struct Service {
     }
 };
 
-void BM_BareNetworkRequest(benchmark::State &state)
+// One bare QNetworkAccessManager request per iteration, with the headers the core would send.
+void bareRequests(benchmark::State &state, const QString &path, const QByteArray &verb, const QByteArray &body)
 {
     Service &service = Service::get();
     QNetworkAccessManager network;
-    QNetworkRequest request(QUrl(service.server.origin() + QStringLiteral("/api/v1/me")));
+    QNetworkRequest request(QUrl(service.server.origin() + path));
     request.setRawHeader("Accept", "application/json");
-    request.setRawHeader("Authorization", "Bearer " + service.token.toUtf8());
+    if (!body.isEmpty())
+        request.setRawHeader("Content-Type", "application/json");
+    request.setRawHeader("Authorization", "Bearer " + service.api->accessToken().value_or(QString()).toUtf8());
     for (auto _ : state) {
-        QNetworkReply *reply = network.get(request);
+        QNetworkReply *reply = body.isEmpty() ? network.sendCustomRequest(request, verb)
+                                              : network.sendCustomRequest(request, verb, body);
         QEventLoop loop;
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
         loop.exec();
         benchmark::DoNotOptimize(reply->readAll());
         reply->deleteLater();
     }
+}
+
+void BM_BareNetworkRequest(benchmark::State &state)
+{
+    bareRequests(state, QStringLiteral("/api/v1/me"), "GET", {});
 }
 BENCHMARK(BM_BareNetworkRequest)->Unit(benchmark::kMicrosecond);
 
@@ -131,6 +137,27 @@ void BM_RequestCore(benchmark::State &state)
     }
 }
 BENCHMARK(BM_RequestCore)->Unit(benchmark::kMicrosecond);
+
+// A write: the plan saved whole, as a bare request and through the core.
+const QByteArray kSmallPlan = R"({"drafts":[{"id":1,"title":"Wednesday reel"}]})";
+
+void BM_BareNetworkPut(benchmark::State &state)
+{
+    bareRequests(state, QStringLiteral("/api/plan/drafts"), "PUT", kSmallPlan);
+}
+BENCHMARK(BM_BareNetworkPut)->Unit(benchmark::kMicrosecond);
+
+void BM_RequestCorePut(benchmark::State &state)
+{
+    Service &service = Service::get();
+    ZephylAPI::PlanDraft draft;
+    draft.id = 1;
+    draft.title = QStringLiteral("Wednesday reel");
+    const QList<ZephylAPI::PlanDraft> drafts{draft};
+    for (auto _ : state)
+        QCoro::waitFor(service.api->savePlanDrafts(drafts));
+}
+BENCHMARK(BM_RequestCorePut)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -227,10 +227,15 @@ void AppModel::setAccessibilityTrusted(bool value)
 
 void AppModel::setLanguage(AppLanguage value)
 {
-    assign(m_language, value, &AppModel::languageChanged);
+    // Views word themselves anew when they hear of the change, so the lookup and
+    // the cards follow the new language before the signal goes out.
+    const bool changed = m_language != value;
+    m_language = value;
     m_defaults->setString(key(Key::language), AppLanguages::rawValue(value));
     L10n::setPreference(value);
     rebuildObservations(); // the cards are worded anew
+    if (changed)
+        Q_EMIT languageChanged();
 }
 
 void AppModel::setTheme(AppTheme value)
@@ -364,6 +369,10 @@ void AppModel::forgetUnsentText()
 {
     m_unsentText.remove();
     m_inputOwner.clear();
+    // Text typed while nobody is known goes to the next owner; what the departed
+    // account typed must not be taken for it.
+    setAssistantDraft(QString());
+    setAskInput(QString());
 }
 
 // ---- Summary

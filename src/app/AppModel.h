@@ -216,7 +216,7 @@ public:
     // Loads the owner's unsent texts, unless the owner is the current one. Text
     // typed while nobody was known is kept, and saved under the owner.
     void restoreUnsentText(const QString &owner);
-    // Forgets the stored unsent text and the owner (nobody is signed in any more).
+    // Forgets the stored unsent text, the owner and the two inputs (nobody is signed in any more).
     void forgetUnsentText();
     void rebuildObservations();
 
@@ -265,7 +265,7 @@ public:
 
     // ---- Care
     // One care tick of the coordinator's 60 s timer: the break clock, hunger and
-    // the late hour, each raising its event; up to three in one tick.
+    // the late hour, each raising its event (at most two meet in one tick).
     void careTick(double idleSeconds, const QDateTime &now);
     // Records a meal now.
     void feedCat();

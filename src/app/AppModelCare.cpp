@@ -32,7 +32,8 @@ QString abbreviatedDateFormat(const QLocale &locale)
 
 void AppModel::careTick(double idleSeconds, const QDateTime &now)
 {
-    // Each step runs whatever the others did: one tick may raise three events.
+    // Each step runs whatever the others did. Hunger (11-20 h) and the late hour
+    // (23-4 h) never meet, so a tick raises at most two events.
     const bool focusUnderWay = m_focus.phase.kind != FocusSession::Phase::Kind::idle;
     if (m_breakClock.tick(idleSeconds, focusUnderWay, now) && m_breakRemindersEnabled) {
         const QStringList words = breakWords();

@@ -22,7 +22,8 @@ namespace {
 PublishProgress step(const QString &text, double fraction) { return PublishProgress{text, fraction}; }
 
 // The creation went out but no usable answer came back: it timed out, the
-// connection dropped, or what arrived was no readable answer. The service may
+// connection dropped, or what arrived was no readable answer (unreadable, or
+// past the size a record may have). The service may
 // have made the publication all the same, so it is looked up under its key
 // before anything is reported. A refusal, or a connection that never opened,
 // proves nothing was made and is reported at once.
@@ -32,7 +33,8 @@ bool answerWasLost(const std::exception_ptr &error)
         std::rethrow_exception(error);
     } catch (const ServiceNetworkError &e) {
         return e.code() == ServiceNetworkError::Code::timedOut ||
-               e.code() == ServiceNetworkError::Code::connectionLost;
+               e.code() == ServiceNetworkError::Code::connectionLost ||
+               e.code() == ServiceNetworkError::Code::dataLengthExceedsMaximum;
     } catch (const ServiceDecodingError &) {
         return true;
     } catch (const ServiceAPIError &e) {

@@ -134,7 +134,9 @@ int wordCount(const QString &text)
 std::optional<int> AskIntent::minutes(const QString &text)
 {
     // The whole run of digits: "1000 min" is a thousand minutes (clamped), not
-    // "000 min". Digits of any script count.
+    // "000 min". The run takes digits of every script, so "٣5 min" is not read as
+    // "5 min"; but only 0-9 are read as numbers, and a run holding any other digit
+    // gives no duration (the asking words and the word count then decide).
     static const QRegularExpression pattern(
         QStringLiteral("(?<!\\d)(\\d+)\\s*(min|minute|минут|мин|dakika|dk|دقيقة|دقائق|דקות|דק׳)"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
@@ -142,20 +144,17 @@ std::optional<int> AskIntent::minutes(const QString &text)
     if (!match.hasMatch())
         return std::nullopt;
     int value = 0;
-    bool readable = true;
-    forEachCodePoint(match.capturedView(1), [&](char32_t c) {
-        const int digit = QChar::digitValue(c);
-        readable = readable && digit >= 0;
-        value = std::min(value * 10 + std::max(digit, 0), 1000); // anything past 180 is 180
-    });
-    if (!readable)
-        return std::nullopt;
+    for (const QChar c : match.capturedView(1)) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = std::min(value * 10 + (c.unicode() - u'0'), 1000); // anything past 180 is 180
+    }
     return std::clamp(value, 1, 180);
 }
 
 std::optional<AskIntent> AskIntent::detect(const QString &text)
 {
-    const QString lower = text.toLower();
+    const QString lower = Phrases::folded(text);
     if (lower.contains(QLatin1Char('?')) || lower.contains(QChar(0x061F)))
         return std::nullopt;
     if (Phrases::containsAny(lower, stopWords))

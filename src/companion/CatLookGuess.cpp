@@ -81,7 +81,7 @@ const std::array<QString, 63> successPhrases = {
 
 CatLook guess(const QString &reply)
 {
-    const QString lower = reply.toLower();
+    const QString lower = Phrases::folded(reply);
     if (Phrases::containsAny(lower, failurePhrases))
         return CatLook::concerned;
     if (Phrases::containsAny(lower, successPhrases))

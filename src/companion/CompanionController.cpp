@@ -1,5 +1,467 @@
 #include "companion/CompanionController.h"
 
+#include "companion/CompanionPanel.h"
 #include "platform/IdleTime.h"
+#include "platform/X11.h"
+
+#include <QGuiApplication>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QWidget>
+
+#include <cmath>
+
+namespace {
+
+constexpr std::chrono::milliseconds kAwakeInterval{33};  // 30 frames a second
+constexpr std::chrono::milliseconds kAsleepInterval{250}; // 4 while the cat sleeps with the user away
+constexpr double kAsleepGap = 0.25;
+constexpr double kFade = 0.2;
+
+QRectF startArea(const std::vector<CompanionScreen> &screens)
+{
+    if (screens.empty())
+        return QRectF(0, 0, 1440, 900);
+    return screens.front().visibleFrame;
+}
+
+int band(double verticalSpeed) { return verticalSpeed > 40 ? 1 : verticalSpeed < -40 ? -1 : 0; }
+
+} // namespace
 
 double CompanionController::secondsSinceInput() { return IdleTime::system().secondsSinceInput().value_or(0.0); }
+
+CompanionController::CompanionController(Clock &clock, std::unique_ptr<CompanionDesktop> desktop, QObject *parent)
+    : QObject(parent), m_clock(clock), m_desktop(desktop ? std::move(desktop) : CompanionDesktop::system())
+{
+    const QRectF area = startArea(m_desktop->screens());
+    const auto seed = std::uint64_t(std::max<qint64>(0, m_clock.now().toMSecsSinceEpoch()));
+    m_brain = CompanionBrain::start(seed, QPointF(area.left() + 0.68 * area.width(), geo::minY(area)));
+    m_lastTick = m_clock.uptime();
+    hour = [this] { return m_clock.now().toLocalTime().time().hour(); };
+    m_desktop->onScreensChanged = [this] { m_screensChanged = true; };
+    connect(&m_viewModel, &CompanionViewModel::bubbleChanged, this, [this] {
+        const bool shown = m_viewModel.bubble().has_value();
+        if (shown)
+            m_bubbleText = *m_viewModel.bubble();
+        if (shown != m_bubbleShown) {
+            m_bubbleShown = shown;
+            m_bubbleChangedAt = m_clock.uptime();
+        }
+    });
+}
+
+CompanionController::~CompanionController()
+{
+    m_timer.reset();
+    m_bubbleTimer.reset();
+    for (CompanionPanel *panel : m_panels)
+        delete panel;
+}
+
+void CompanionController::start()
+{
+    if (m_timer)
+        return;
+    buildPanels();
+    m_lastTick = m_clock.uptime();
+    m_interval = std::chrono::milliseconds(0);
+    schedule(kAwakeInterval);
+}
+
+void CompanionController::stop()
+{
+    m_timer.reset();
+    clearPanels();
+    m_pressPoint.reset();
+    m_dragging = false;
+}
+
+void CompanionController::schedule(std::chrono::milliseconds interval)
+{
+    if (m_timer && interval == m_interval)
+        return;
+    m_interval = interval;
+    QPointer<CompanionController> self(this);
+    m_timer = m_clock.every(interval, [self] {
+        if (self)
+            self->tick();
+    });
+}
+
+void CompanionController::say(const QString &text, double seconds)
+{
+    m_bubbleTimer.reset();
+    m_viewModel.setBubble(text);
+    const auto ms = std::chrono::milliseconds(std::llround(std::clamp(seconds, 0.0, 1e7) * 1000));
+    QPointer<CompanionController> self(this);
+    m_bubbleTimer = m_clock.after(ms, [self] {
+        if (self)
+            self->m_viewModel.setBubble(std::nullopt);
+    });
+}
+
+void CompanionController::setVariant(const CompanionVariant &variant)
+{
+    if (variant == m_variant)
+        return;
+    m_variant = variant;
+    // A look's size is guarded: the brain and the canvas divide by it.
+    const double w = std::isfinite(variant.size.width()) ? std::clamp(variant.size.width(), 1.0, 2000.0) : 84.0;
+    const double h = std::isfinite(variant.size.height()) ? std::clamp(variant.size.height(), 1.0, 2000.0) : 62.0;
+    m_brain.size = QSizeF(w, h);
+    m_brain.walkSpeed = std::isfinite(variant.walkSpeed) ? std::clamp(variant.walkSpeed, 0.0, 2000.0) : 68.0;
+    m_viewModel.setVariant(variant);
+}
+
+void CompanionController::setNestFrame(const std::optional<QRectF> &frame)
+{
+    m_nestFrame = frame;
+    m_viewModel.setNestFrame(frame);
+}
+
+void CompanionController::setFilmedPainter(std::shared_ptr<FilmedFigurePainter> painter)
+{
+    m_filmedPainter = std::move(painter);
+    for (CompanionPanel *panel : m_panels)
+        panel->setFilmedPainter(m_filmedPainter);
+}
+
+CompanionVariant CompanionController::shownVariant() const
+{
+    // Without a film player every look is drawn as the drawn cat.
+    return m_filmedPainter ? m_variant : CompanionVariant::drawn();
+}
+
+void CompanionController::setAside(bool aside)
+{
+    if (aside == m_aside)
+        return;
+    m_aside = aside;
+    for (CompanionPanel *panel : m_panels) {
+        auto *fade = new QPropertyAnimation(panel, "windowOpacity", panel);
+        fade->setDuration(aside ? 180 : 400);
+        fade->setEndValue(aside ? 0.0 : 1.0);
+        fade->start(QAbstractAnimation::DeleteWhenStopped);
+    }
+}
+
+void CompanionController::holdStandingGoal()
+{
+    std::optional<CompanionGoal> wanted;
+    if (perchLedge)
+        wanted = CompanionGoal::perch();
+    else if (nestLedge)
+        wanted = CompanionGoal::nest();
+    if (m_brain.goal) {
+        if (m_brain.goal->kind == CompanionGoal::Kind::visit)
+            return;
+        if (!wanted)
+            m_brain.clearGoal();
+        else if (!(*m_brain.goal == *wanted))
+            m_brain.request(*wanted);
+        return;
+    }
+    if (wanted)
+        m_brain.request(*wanted);
+}
+
+void CompanionController::clearPanels()
+{
+    for (CompanionPanel *panel : m_panels) {
+        panel->hide();
+        // Not deleted at once: a mouse callback may be running on it.
+        panel->deleteLater();
+    }
+    m_panels.clear();
+    m_panelScreens.clear();
+}
+
+void CompanionController::buildPanels()
+{
+    clearPanels();
+    m_screensChanged = false;
+    const std::vector<CompanionScreen> screens = m_desktop->screens();
+    QPointer<CompanionController> self(this);
+    for (const CompanionScreen &screen : screens) {
+        const QRect geometry = m_desktop->toQt(screen.frame).toAlignedRect();
+        auto *panel = new CompanionPanel(screen, geometry);
+        panel->setFilmedPainter(m_filmedPainter);
+        panel->onMouseDown = [self](QPointF p) {
+            if (self)
+                self->mouseDown(p);
+        };
+        panel->onMouseDragged = [self](QPointF p) {
+            if (self)
+                self->mouseDragged(p);
+        };
+        panel->onMouseUp = [self](QPointF p) {
+            if (self)
+                self->mouseUp(p);
+        };
+        panel->onAccessibilityPress = [self]() -> bool {
+            if (!self || !self->isRunning() || !self->clickOpensAsk || self->m_aside || !self->onClick)
+                return false;
+            self->onClick();
+            Q_EMIT self->clicked();
+            return true;
+        };
+        panel->setWindowOpacity(m_aside ? 0.0 : 1.0);
+        panel->show();
+        if (X11::available())
+            panel->raise();
+        m_panels.push_back(panel);
+        m_panelScreens.push_back(screen);
+    }
+    m_topologyAge = 1.0;
+}
+
+const CompanionScreen *CompanionController::activeScreen(const std::vector<CompanionScreen> &screens) const
+{
+    if (screens.empty())
+        return nullptr;
+    const double x = m_brain.pose.position.x();
+    for (const CompanionScreen &s : screens) {
+        if (x >= s.frame.left() && x <= s.frame.right())
+            return &s;
+    }
+    return &screens.front();
+}
+
+std::optional<Ledge> CompanionController::homeLedge() const
+{
+    QWidget *window = homeWindow ? homeWindow() : nullptr;
+    if (!window || !window->isVisible() || window->isMinimized())
+        return std::nullopt;
+    const std::vector<CompanionScreen> screens = m_desktop->screens();
+    if (screens.empty())
+        return std::nullopt;
+    const QRectF f = m_desktop->toCat(QRectF(window->frameGeometry()));
+    const CompanionScreen *own = nullptr;
+    for (const CompanionScreen &s : screens) {
+        if (s.frame.contains(f.center())) {
+            own = &s;
+            break;
+        }
+    }
+    if (!own)
+        own = activeScreen(screens);
+    const double top = geo::maxY(own->visibleFrame);
+    if (f.width() < m_brain.size.width() + 80 || geo::maxY(f) + m_brain.size.height() > top)
+        return std::nullopt;
+    return Ledge{f.left() + 18, f.right() - 18, geo::maxY(f), int(window->winId()), f.left()};
+}
+
+CatHitArea CompanionController::hitArea() const
+{
+    return CatHitArea::of(m_brain.pose, m_brain.size, shownVariant(), m_nestFrame);
+}
+
+void CompanionController::refreshTopology()
+{
+    const std::vector<CompanionScreen> screens = m_desktop->screens();
+    if (screens.empty())
+        return;
+    std::set<quint32> own;
+    for (CompanionPanel *panel : m_panels)
+        own.insert(quint32(panel->winId()));
+    m_ledges = WindowTopology::ledges(m_desktop->windows(own, screens.front().frame.height()), 90);
+    ++m_topologyReads;
+}
+
+void CompanionController::tick()
+{
+    const double now = m_clock.uptime();
+    // Asleep with the user away, frames come at 4 Hz; the tolerance keeps a
+    // timer that fires a little early from halving that.
+    if (m_viewModel.filmPaused() && !m_dragging && now - m_lastTick < kAsleepGap - 0.01)
+        return;
+    const double dt = now - m_lastTick;
+    m_lastTick = now;
+    ++m_framesRun;
+
+    if (m_screensChanged && m_timer)
+        buildPanels();
+    const std::vector<CompanionScreen> screens = m_desktop->screens();
+    const CompanionScreen *active = activeScreen(screens);
+    if (!active)
+        return; // no screen attached: nothing to stand on, the loop keeps going
+    const CompanionScreen activeCopy = *active;
+    const std::optional<Ledge> home = homeLedge();
+
+    const bool onLedge = m_brain.support.kind == CompanionBrain::Support::Kind::ledge;
+    const bool onAnotherWindow = onLedge && (!home || m_brain.support.ledge.windowNumber != home->windowNumber);
+    m_topologyAge += dt;
+    const double refresh = onAnotherWindow                                                          ? 0.1
+                           : (m_idleSeconds > 180 && m_brain.pose.state == CompanionState::sleep) ? 5.0
+                                                                                                   : 0.5;
+    // Frames come every 33 ms, so three make 0.099 s: half a frame's tolerance
+    // keeps "every 0.1 s" from becoming every fourth frame.
+    if (m_topologyAge >= refresh - 0.015) {
+        m_topologyAge = 0;
+        refreshTopology();
+    }
+    m_idleAge += dt;
+    if (m_idleAge >= 0.5 - 0.015) {
+        m_idleAge = 0;
+        m_idleSeconds = m_desktop->secondsSinceInput();
+    }
+
+    const std::optional<QPointF> pointer = m_desktop->pointer();
+    CompanionWorld world(activeCopy.frame, geo::minY(activeCopy.visibleFrame));
+    if (visitLedge)
+        world.ledges.push_back(*visitLedge);
+    world.ledges.insert(world.ledges.end(), m_ledges.begin(), m_ledges.end());
+    world.perch = perchLedge;
+    world.nest = nestLedge;
+    world.home = home;
+    if (home) {
+        if (QWidget *window = homeWindow ? homeWindow() : nullptr)
+            world.homeFrame = m_desktop->toCat(QRectF(window->frameGeometry()));
+    }
+    world.ceilingY = geo::maxY(activeCopy.visibleFrame);
+    world.cursor = pointer;
+    world.idleSeconds = m_idleSeconds;
+    world.walksOnWindows = walksOnWindows;
+    world.wanders = wanders;
+    world.hour = hour ? std::clamp(hour(), 0, 23) : 12;
+    world.hungry = hungry;
+    world.temper = temper;
+
+    if (!m_brain.goal && (perchLedge || nestLedge) && m_brain.pose.state != CompanionState::carried)
+        holdStandingGoal();
+    const std::vector<CompanionSignal> happened = m_brain.tick(dt, world);
+    m_viewModel.setFilmPaused(m_idleSeconds > 180 && m_brain.pose.state == CompanionState::sleep);
+    for (const CompanionSignal &s : happened) {
+        if (s.kind != CompanionSignal::Kind::arrived)
+            continue;
+        if (onArrived)
+            onArrived(s.goal);
+        Q_EMIT arrived(s.goal);
+    }
+
+    const CompanionPose &pose = m_brain.pose;
+    bool publish = true;
+    if (m_variant.isFilmed() && m_lastPublished) {
+        const CompanionPose &last = *m_lastPublished;
+        publish = !(last.state == pose.state && last.facing == pose.facing &&
+                    std::abs(last.position.x() - pose.position.x()) < 0.25 &&
+                    std::abs(last.position.y() - pose.position.y()) < 0.25 &&
+                    band(last.verticalSpeed) == band(pose.verticalSpeed));
+    }
+    if (publish) {
+        m_lastPublished = pose;
+        m_viewModel.setPose(pose);
+    }
+
+    present(screens);
+    updateInput(pointer);
+    schedule(m_viewModel.filmPaused() && !m_dragging ? kAsleepInterval : kAwakeInterval);
+}
+
+double CompanionController::bubbleOpacity() const
+{
+    const double t = std::clamp((m_clock.uptime() - m_bubbleChangedAt) / kFade, 0.0, 1.0);
+    const double eased = 1 - (1 - t) * (1 - t);
+    return m_bubbleShown ? eased : 1 - eased;
+}
+
+void CompanionController::present(const std::vector<CompanionScreen> &)
+{
+    const double opacity = bubbleOpacity();
+    if (!m_bubbleShown && opacity <= 0)
+        m_bubbleText.clear();
+    const CompanionVariant variant = shownVariant();
+    for (CompanionPanel *panel : m_panels) {
+        const CompanionScreen &screen = panel->screen();
+        CompanionPanel::Frame frame;
+        frame.pose = m_viewModel.pose();
+        frame.variant = variant;
+        frame.bubbleText = m_bubbleText;
+        frame.bubbleOpacity = m_bubbleText.isEmpty() ? 0 : opacity;
+        frame.paused = m_viewModel.filmPaused();
+        frame.scene = CanvasScene::layout(screen.frame, screen.frame.size(), frame.pose, variant,
+                                          m_viewModel.nestFrame(), !m_bubbleText.isEmpty());
+        frame.filmPlaying = frame.scene.filmed.has_value() && !frame.paused;
+        panel->present(frame);
+    }
+}
+
+void CompanionController::updateInput(const std::optional<QPointF> &pointer)
+{
+    const CatHitArea hit = hitArea();
+    const std::vector<CompanionScreen> screens = m_desktop->screens();
+    const CompanionScreen *active = activeScreen(screens);
+    for (CompanionPanel *panel : m_panels) {
+        std::vector<QRect> rects;
+        const QPoint origin = panel->geometry().topLeft();
+        auto local = [&](const QRectF &cat) { return m_desktop->toQt(cat).toAlignedRect().translated(-origin); };
+        const bool pressable = clickOpensAsk && !m_aside && active && sameRect(panel->screen().frame, active->frame);
+        panel->setCatAccessibilityFrame(pressable ? std::optional<QRect>(m_desktop->toQt(hit.rect).toAlignedRect())
+                                                  : std::nullopt);
+        if (m_dragging) {
+            // The drag goes on over every screen.
+            rects.push_back(panel->rect());
+        } else if (pressable) {
+            const CanvasScene &scene = panel->frame().scene;
+            std::optional<QRectF> bubble;
+            if (scene.bubble && !m_bubbleText.isEmpty()) {
+                const QRectF r =
+                    scene.bubble->rectFor(CanvasPainter::bubbleSize(m_bubbleText, scene.bubble->tailEdge));
+                bubble = m_desktop->toCat(r.translated(origin));
+            }
+            const bool over = pointer && (hit.contains(*pointer) || (bubble && bubble->contains(*pointer)));
+            if (over) {
+                QRegion region(local(hit.rect));
+                if (hit.excluded)
+                    region -= local(*hit.excluded);
+                if (bubble)
+                    region += local(*bubble);
+                for (const QRect &r : region)
+                    rects.push_back(r);
+            }
+        }
+        panel->setInteractive(rects);
+    }
+}
+
+void CompanionController::mouseDown(QPointF qtGlobal)
+{
+    const QPointF p = m_desktop->toCat(qtGlobal);
+    if (!clickOpensAsk || m_aside || !hitArea().contains(p))
+        return;
+    m_pressPoint = p;
+    m_dragging = false;
+    m_dragOffset = p - m_brain.pose.position;
+}
+
+void CompanionController::mouseDragged(QPointF qtGlobal)
+{
+    if (!m_pressPoint)
+        return;
+    const QPointF p = m_desktop->toCat(qtGlobal);
+    if (!m_dragging) {
+        const QPointF d = p - *m_pressPoint;
+        if (std::hypot(d.x(), d.y()) <= 6)
+            return;
+        m_dragging = true;
+        m_brain.pickUp();
+        schedule(kAwakeInterval);
+    }
+    m_brain.pose.position = p - m_dragOffset;
+}
+
+void CompanionController::mouseUp(QPointF)
+{
+    if (m_pressPoint) {
+        if (m_dragging) {
+            m_brain.putDown = true;
+        } else {
+            if (onClick)
+                onClick();
+            Q_EMIT clicked();
+        }
+    }
+    m_pressPoint.reset();
+    m_dragging = false;
+}

@@ -7,6 +7,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -113,11 +114,13 @@ QPainterPath CompanionFigure::tailShape(const QRectF &r)
     return path;
 }
 
-void CompanionFigure::paint(QPainter &painter) const
+void CompanionFigure::paint(QPainter &painter) const { paint(painter, nullptr); }
+
+void CompanionFigure::paint(QPainter &painter, ShadowPainter::Cache *cache) const
 {
     ShadowPainter::paint(painter, QRectF(0, 0, kWidth, kHeight), kOverflow,
                          {{withOpacity(paper, 0.85), 0.9, {}}, {QColor(0, 0, 0, 56), 4, {0, 3}}},
-                         [this](QPainter &q) { paintBody(q); });
+                         [this](QPainter &q) { paintBody(q); }, cache);
 }
 
 void CompanionFigure::paint(QPainter &painter, const QRectF &target) const
@@ -183,23 +186,27 @@ void CompanionFigure::standing(QPainter &p) const
     fillEllipse(p, QRectF(26, 36 - rise, 24, 14), cream);
 
     // The stripes reach past the body's edge, so they are translucent cream as
-    // drawn, not a blend with the fur. Their outline is fixed: stroke it once.
-    static const QPainterPath stripes = [] {
-        QPainterPath curves;
-        curves.moveTo(16, 27);
-        curves.quadTo(15, 32, 22, 34);
-        curves.moveTo(23, 27);
-        curves.quadTo(22, 32, 29, 34);
-        curves.moveTo(30, 27);
-        curves.quadTo(29, 32, 36, 34);
+    // drawn, not a blend with the fur. Their outlines are fixed: stroke them
+    // once. They are filled one by one (they share no pixel): Qt's raster
+    // engine hands a translucent fill of many spans to a thread pool, whose
+    // wake-ups cost more than these small fills.
+    static const std::array<QPainterPath, 3> stripes = [] {
+        std::array<QPainterPath, 3> out;
         QPainterPathStroker stroker(roundPen(Qt::black, 2.2));
-        return stroker.createStroke(curves);
+        for (int i = 0; i < 3; ++i) {
+            QPainterPath curve;
+            curve.moveTo(16 + 7 * i, 27);
+            curve.quadTo(15 + 7 * i, 32, 22 + 7 * i, 34);
+            out[size_t(i)] = stroker.createStroke(curve);
+        }
+        return out;
     }();
     p.save();
     p.translate(0, -rise);
     p.setPen(Qt::NoPen);
     p.setBrush(withOpacity(cream, 0.42));
-    p.drawPath(stripes);
+    for (const QPainterPath &stripe : stripes)
+        p.drawPath(stripe);
     p.restore();
 
     leg(p, {43, 44}, 18, -18 * v.stride, fur);

@@ -9,6 +9,9 @@
 #include <optional>
 
 class QPainter;
+namespace ShadowPainter {
+class Cache;
+}
 
 // The drawn cat: one CompanionPose painted as a small vector cat in a fixed
 // 84 x 62 design frame (origin top-left, y down, facing right). A pure function
@@ -32,6 +35,9 @@ struct CompanionFigure {
     // Paints the figure with its rim and drop shadow into the design frame at the
     // painter's origin; scale the painter to draw it larger.
     void paint(QPainter &painter) const;
+    // The same, blitting the cache's image while it is valid; the caller
+    // invalidates it when the figure (pose or colours) changes.
+    void paint(QPainter &painter, ShadowPainter::Cache *cache) const;
     // Paints the design frame into `target` (its size scales the figure).
     void paint(QPainter &painter, const QRectF &target) const;
     // The figure alone, without shadows.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -145,45 +146,108 @@ inline int mul255(int a, int b) // a * b / 255, rounded
 }
 
 
-// Composite outward: each shadow goes under everything drawn so far.
+// Pixels a blur of this sigma spreads coverage by, on each side.
+int blurReach(double sigma)
+{
+    if (sigma < 0.3)
+        return 0;
+    if (sigma < 0.9)
+        return 1;
+    const int r = std::max(1, int(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
+    return 3 * r;
+}
+
+// A rectangle of pixels, half-open.
+struct Span {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    bool empty() const { return x0 >= x1 || y0 >= y1; }
+    int width() const { return x1 - x0; }
+    int height() const { return y1 - y0; }
+};
+
+// The smallest span holding every pixel with coverage.
+Span coverage(const QImage &image)
+{
+    const int w = image.width(), h = image.height();
+    Span s{w, h, 0, 0};
+    for (int y = 0; y < h; ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        int first = 0;
+        while (first < w && qAlpha(row[first]) == 0)
+            ++first;
+        if (first == w)
+            continue;
+        int last = w - 1;
+        while (last > first && qAlpha(row[last]) == 0)
+            --last;
+        s.x0 = std::min(s.x0, first);
+        s.x1 = std::max(s.x1, last + 1);
+        s.y0 = std::min(s.y0, y);
+        s.y1 = y + 1;
+    }
+    return s;
+}
+
+bool g_wholeImage = false;
+
+// Composite outward: each shadow goes under everything drawn so far. Only the
+// pixels a shadow can reach are worked on: outside the covered span grown by the
+// blur's reach every plane holds zeros, so the result is the same as over the
+// whole image.
 void composite(QImage &result, std::initializer_list<ShadowPainter::Shadow> shadows, double scale, Scratch &work)
 {
     const int w = result.width(), h = result.height();
     auto *out = reinterpret_cast<QRgb *>(result.bits());
-    const int n = w * h;
     Plane &plane = work.plane;
     Plane &half = work.half;
+    Span covered = g_wholeImage ? Span{0, 0, w, h} : coverage(result);
+    if (covered.empty())
+        return;
     for (const ShadowPainter::Shadow &s : shadows) {
         const double sigma = s.radius * 0.5 * scale;
         // A wide shadow is blurred at half resolution: a quarter of the work, and no
         // visible difference in something this soft.
         const bool halved = sigma >= 1.5;
+        const int reach = halved ? 2 * (blurReach(sigma / 2) + 1) : blurReach(sigma);
+        Span area{std::max(0, covered.x0 - reach), std::max(0, covered.y0 - reach), std::min(w, covered.x1 + reach),
+                  std::min(h, covered.y1 + reach)};
         if (halved) {
-            half.w = (w + 1) / 2;
-            half.h = (h + 1) / 2;
+            // Half-resolution samples pair the image's own even and odd pixels.
+            area.x0 &= ~1;
+            area.y0 &= ~1;
+        }
+        const int aw = area.width(), ah = area.height();
+        if (halved) {
+            half.w = (aw + 1) / 2;
+            half.h = (ah + 1) / 2;
             half.v.assign(size_t(half.w) * half.h, 0);
-            for (int y = 0; y < h; ++y) {
-                const QRgb *row = out + size_t(y) * w;
+            for (int y = 0; y < ah; ++y) {
+                const QRgb *row = out + size_t(area.y0 + y) * w + area.x0;
                 quint16 *dst = half.v.data() + size_t(y / 2) * half.w;
-                for (int x = 0; x < w; ++x)
+                for (int x = 0; x < aw; ++x)
                     dst[x / 2] += quint16(qAlpha(row[x]));
             }
             for (auto &v : half.v)
                 v = quint16((v + 2) >> 2);
             blur(half, sigma / 2, work.tmp, work.sums);
         } else {
-            plane.w = w;
-            plane.h = h;
-            plane.v.resize(size_t(n));
-            for (int i = 0; i < n; ++i)
-                plane.v[i] = quint16(qAlpha(out[i]));
+            plane.w = aw;
+            plane.h = ah;
+            plane.v.resize(size_t(aw) * ah);
+            for (int y = 0; y < ah; ++y) {
+                const QRgb *row = out + size_t(area.y0 + y) * w + area.x0;
+                quint16 *dst = plane.v.data() + size_t(y) * aw;
+                for (int x = 0; x < aw; ++x)
+                    dst[x] = quint16(qAlpha(row[x]));
+            }
             blur(plane, sigma, work.tmp, work.sums);
         }
         const int cr = s.color.red(), cg = s.color.green(), cb = s.color.blue();
         const int ca = int(std::lround(s.color.alphaF() * 255));
         // The blurred coverage is read back shifted by the offset (whole device pixels).
         const int ox = int(std::lround(s.offset.x() * scale)), oy = int(std::lround(s.offset.y() * scale));
-        const int x0 = std::max(0, ox), x1 = std::min(w, w + ox);
+        const int x0 = std::max(0, area.x0 + ox), x1 = std::min(w, area.x1 + ox);
+        const int y0 = std::max(0, area.y0 + oy), y1 = std::min(h, area.y1 + oy);
         auto shade = [&](QRgb *dst, int x, int c) {
             if (c == 0)
                 return;
@@ -199,27 +263,32 @@ void composite(QImage &result, std::initializer_list<ShadowPainter::Shadow> shad
             dst[x] = qRgba(qRed(d) + mul255(cr, sa), qGreen(d) + mul255(cg, sa), qBlue(d) + mul255(cb, sa),
                            qAlpha(d) + sa);
         };
-        for (int y = std::max(0, oy); y < std::min(h, h + oy); ++y) {
+        for (int y = y0; y < y1; ++y) {
             QRgb *dst = out + size_t(y) * w;
-            const int sy = y - oy;
+            const int sy = y - oy - area.y0;
+            const int sx = ox + area.x0;
             if (halved) {
                 // A half-resolution plane is read back by nearest sample: its steps are far
                 // below one level of an 8-bit channel after a blur this wide.
                 const quint16 *src = half.v.data() + size_t(sy >> 1) * half.w;
                 for (int x = x0; x < x1; ++x)
-                    shade(dst, x, src[(x - ox) >> 1]);
+                    shade(dst, x, src[(x - sx) >> 1]);
             } else {
-                const quint16 *src = plane.v.data() + size_t(sy) * w;
+                const quint16 *src = plane.v.data() + size_t(sy) * aw;
                 for (int x = x0; x < x1; ++x)
-                    shade(dst, x, src[x - ox]);
+                    shade(dst, x, src[x - sx]);
             }
         }
+        covered = Span{std::min(covered.x0, x0), std::min(covered.y0, y0), std::max(covered.x1, x1),
+                       std::max(covered.y1, y1)};
     }
 }
 
 } // namespace
 
 namespace ShadowPainter {
+
+void workOnWholeImage(bool whole) { g_wholeImage = whole; }
 
 void paint(QPainter &painter, const QRectF &bounds, double overflow, std::initializer_list<Shadow> shadows,
            const std::function<void(QPainter &)> &draw, Cache *cache)
@@ -279,7 +348,9 @@ void paint(QPainter &painter, const QRectF &bounds, double overflow, std::initia
             *target = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
         QImage &content = *target;
         content.setDevicePixelRatio(1);
-        content.fill(Qt::transparent);
+        // Cleared by hand: QImage::fill hands images this size to a thread pool,
+        // whose wake-ups cost more than the clearing.
+        std::memset(content.bits(), 0, size_t(content.sizeInBytes()));
         // 72 dots per inch: a point size in the drawing is then a size in its units.
         content.setDotsPerMeterX(2835);
         content.setDotsPerMeterY(2835);
@@ -309,7 +380,14 @@ void paint(QPainter &painter, const QRectF &bounds, double overflow, std::initia
         // deviceTransform includes the device pixel ratio; drawImage in device pixels.
         const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
         result.setDevicePixelRatio(dpr);
-        painter.drawImage(QPointF(pixelOrigin) / dpr, result);
+        // In bands of fewer than 96 rows: Qt's raster engine hands a blend of
+        // more spans to a thread pool, whose wake-ups cost more than the blit.
+        constexpr int kBand = 64;
+        for (int top = 0; top < result.height(); top += kBand) {
+            const int rows = std::min(kBand, result.height() - top);
+            painter.drawImage(QPointF(pixelOrigin + QPoint(0, top)) / dpr, result,
+                              QRectF(0, top, result.width(), rows));
+        }
         painter.restore();
     } else {
         painter.save();

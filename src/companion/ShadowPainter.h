@@ -51,4 +51,8 @@ private:
 void paint(QPainter &painter, const QRectF &bounds, double overflow, std::initializer_list<Shadow> shadows,
            const std::function<void(QPainter &)> &draw, Cache *cache = nullptr);
 
+// For checks only: blur and composite over the whole image instead of the span
+// the drawing covers (the result must be the same).
+void workOnWholeImage(bool whole);
+
 } // namespace ShadowPainter

@@ -34,7 +34,7 @@ const std::array<QString, 12> keywords = {
 
 std::optional<QString> matchingKeyword(const QString &title)
 {
-    const QString *keyword = Phrases::firstContained(title.toLower(), keywords);
+    const QString *keyword = Phrases::firstContained(Phrases::folded(title), keywords);
     return keyword ? std::optional<QString>(*keyword) : std::nullopt;
 }
 

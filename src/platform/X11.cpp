@@ -4,12 +4,22 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
+
 namespace X11 {
 
 xcb_connection_t *connection()
 {
+    // Asked every frame: the application's connection lives as long as it does,
+    // so once found it is kept (per application object).
+    static const QGuiApplication *owner = nullptr;
+    static xcb_connection_t *found = nullptr;
+    if (qGuiApp && owner == qGuiApp && found)
+        return found;
     auto *app = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return app ? app->connection() : nullptr;
+    owner = qGuiApp;
+    found = app ? app->connection() : nullptr;
+    return found;
 }
 
 unsigned int rootWindow()
@@ -23,5 +33,108 @@ unsigned int rootWindow()
 }
 
 bool available() { return connection() != nullptr; }
+
+} // namespace X11
+
+#include <xcb/shape.h>
+#include <xcb/xinerama.h>
+
+#include <cstdlib>
+
+namespace X11 {
+
+void setInputShape(unsigned int window, const std::vector<QRect> &rects)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !window)
+        return;
+    std::vector<xcb_rectangle_t> list;
+    list.reserve(rects.size());
+    for (const QRect &r : rects) {
+        if (r.isEmpty())
+            continue;
+        auto clamp16 = [](int v) { return int16_t(std::clamp(v, -32768, 32767)); };
+        auto clampU16 = [](int v) { return uint16_t(std::clamp(v, 0, 65535)); };
+        list.push_back({clamp16(r.x()), clamp16(r.y()), clampU16(r.width()), clampU16(r.height())});
+    }
+    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED, window, 0, 0,
+                         uint32_t(list.size()), list.data());
+    xcb_flush(c);
+}
+
+bool compositorRunning()
+{
+    xcb_connection_t *c = connection();
+    if (!c)
+        return false;
+    xcb_intern_atom_reply_t *atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 13, "_NET_WM_CM_S0"), nullptr);
+    if (!atom)
+        return false;
+    xcb_get_selection_owner_reply_t *owner =
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+    const bool running = owner && owner->owner != XCB_NONE;
+    std::free(owner);
+    std::free(atom);
+    return running;
+}
+
+} // namespace X11
+
+namespace X11 {
+
+std::vector<QRect> xineramaHeads()
+{
+    std::vector<QRect> heads;
+    xcb_connection_t *c = connection();
+    if (!c)
+        return heads;
+    const xcb_query_extension_reply_t *ext = xcb_get_extension_data(c, &xcb_xinerama_id);
+    if (!ext || !ext->present)
+        return heads;
+    xcb_xinerama_is_active_reply_t *active = xcb_xinerama_is_active_reply(c, xcb_xinerama_is_active(c), nullptr);
+    const bool on = active && active->state;
+    std::free(active);
+    if (!on)
+        return heads;
+    xcb_xinerama_query_screens_reply_t *reply =
+        xcb_xinerama_query_screens_reply(c, xcb_xinerama_query_screens(c), nullptr);
+    if (!reply)
+        return heads;
+    const xcb_xinerama_screen_info_t *info = xcb_xinerama_query_screens_screen_info(reply);
+    const int count = xcb_xinerama_query_screens_screen_info_length(reply);
+    for (int i = 0; i < count; ++i)
+        heads.emplace_back(info[i].x_org, info[i].y_org, info[i].width, info[i].height);
+    std::free(reply);
+    if (heads.size() < 2)
+        heads.clear();
+    return heads;
+}
+
+} // namespace X11
+
+namespace X11 {
+
+std::optional<QPoint> pointerAhead()
+{
+    static xcb_connection_t *asked = nullptr;
+    static xcb_query_pointer_cookie_t cookie{};
+    xcb_connection_t *c = connection();
+    if (!c)
+        return std::nullopt;
+    if (asked != c) {
+        // The first question, or one on a new connection, is answered now.
+        asked = c;
+        cookie = xcb_query_pointer(c, rootWindow());
+    }
+    xcb_query_pointer_reply_t *reply = xcb_query_pointer_reply(c, cookie, nullptr);
+    // Sent with the frame's other requests when Qt flushes after painting.
+    cookie = xcb_query_pointer(c, rootWindow());
+    if (!reply)
+        return std::nullopt;
+    const QPoint p(reply->root_x, reply->root_y);
+    std::free(reply);
+    return p;
+}
 
 } // namespace X11

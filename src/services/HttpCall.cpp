@@ -2,12 +2,15 @@
 
 #include "base/Clock.h"
 #include "services/AsyncSupport.h"
+#include "services/PlainReply.h"
 #include "services/ServiceErrors.h"
 
-#include <QBuffer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+
+#include <algorithm>
+#include <cstring>
 
 namespace HttpCall {
 
@@ -15,12 +18,18 @@ namespace {
 
 using namespace std::chrono;
 
-// Failures that mean "no network here" rather than "the server said no":
-// URLSession-style waiting for connectivity retries these.
-bool isConnectivityFailure(QNetworkReply::NetworkError error)
+// How much of an answer the stack may hold before it waits for us to take it.
+constexpr qint64 kReadChunk = 256 * 1024;
+
+// Failures that mean "no network here" rather than "the server said no". A
+// host that cannot be found was never reached. Qt reports a failed connect (no
+// route) and a failed write alike as an unknown error, so that one (and its
+// kin) counts only while nothing of the request has gone out.
+bool provesNothingLeft(QNetworkReply::NetworkError error) { return error == QNetworkReply::HostNotFoundError; }
+
+bool mayMeanNoNetwork(QNetworkReply::NetworkError error)
 {
     switch (error) {
-    case QNetworkReply::HostNotFoundError:
     case QNetworkReply::TemporaryNetworkFailureError:
     case QNetworkReply::NetworkSessionFailedError:
     case QNetworkReply::UnknownNetworkError:
@@ -38,6 +47,10 @@ ServiceNetworkError networkError(QNetworkReply::NetworkError error)
         return ServiceNetworkError(Code::cannotConnectToHost, error);
     case QNetworkReply::RemoteHostClosedError:
     case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::UnknownNetworkError:  // a write failed: the connection went while sending
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::ContentReSendError:   // the stack wanted to send the request again; refused
         return ServiceNetworkError(Code::connectionLost, error);
     case QNetworkReply::TimeoutError:
     case QNetworkReply::ProxyTimeoutError:
@@ -64,16 +77,71 @@ bool isConnectionFailure(QNetworkReply::NetworkError error)
     return e >= 1 && e <= 199;
 }
 
-enum class End { finished, timedOut, cancelled };
-
-} // namespace
-
-QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObject *context, Request request,
-                              Async::Abort *abort)
+bool sameOrigin(const QUrl &a, const QUrl &b)
 {
-    const double started = clock.uptime();
-    const auto deadline = [&] { return request.timeout - duration_cast<milliseconds>(duration<double>(clock.uptime() - started)); };
+    const QString scheme = a.scheme().toLower();
+    const int port = scheme == QLatin1String("https") ? 443 : 80;
+    return scheme == b.scheme().toLower() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
+           a.port(port) == b.port(port);
+}
 
+// The body of a request that must not reach the server twice. When a
+// connection drops before the answer, Qt rewinds the body and sends the request
+// again by itself, whatever its method; this body refuses to be rewound, so Qt
+// ends the request with ContentReSendError instead. A fresh one serves each attempt.
+class OnceBody final : public QIODevice {
+public:
+    OnceBody(QByteArray bytes, QIODevice *inner, qint64 size)
+        : m_bytes(std::move(bytes)), m_inner(inner), m_size(std::max<qint64>(0, size))
+    {
+        QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    // True once the stack has taken any of the body.
+    bool touched() const { return m_pos > 0; }
+
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_size; }
+    // The stack only ever rewinds a body to send it again.
+    bool seek(qint64) override { return false; }
+    bool reset() override { return false; }
+    bool atEnd() const override { return m_pos >= m_size; }
+    qint64 bytesAvailable() const override { return m_size - m_pos; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 want = std::min(maxSize, m_size - m_pos);
+        if (want <= 0)
+            return m_pos >= m_size ? -1 : 0;
+        qint64 n = 0;
+        if (m_inner) {
+            // A file that shrank under the upload ends it, rather than leaving
+            // the stack waiting for bytes that will never come.
+            n = m_inner->read(data, want);
+            if (n <= 0) {
+                setErrorString(QStringLiteral("the body ended before its declared size"));
+                return -1;
+            }
+        } else {
+            std::memcpy(data, m_bytes.constData() + m_pos, size_t(want));
+            n = want;
+        }
+        m_pos += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    QIODevice *m_inner;
+    qint64 m_size;
+    qint64 m_pos = 0;
+};
+
+enum class End { finished, timedOut, cancelled, tooLarge };
+
+QNetworkRequest networkRequest(const Request &request)
+{
     QNetworkRequest qreq(request.url);
     for (const auto &[name, value] : request.headers)
         qreq.setRawHeader(name, value);
@@ -81,7 +149,32 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
     qreq.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     qreq.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     qreq.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    qreq.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Qt would carry every header, a bearer token included, to wherever a
+    // redirect points; redirects are decided below instead.
+    qreq.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    return qreq;
+}
+
+} // namespace
+
+bool isRepeatable(const Request &request)
+{
+    if (request.method == "GET" || request.method == "HEAD")
+        return true;
+    return std::any_of(request.headers.begin(), request.headers.end(),
+                       [](const auto &h) { return h.first.compare("Idempotency-Key", Qt::CaseInsensitive) == 0; });
+}
+
+QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObject *context, Request request,
+                              Async::Abort *abort)
+{
+    const double started = clock.uptime();
+    const auto deadline = [&] { return request.timeout - duration_cast<milliseconds>(duration<double>(clock.uptime() - started)); };
+    const bool repeatable = isRepeatable(request);
+    const bool hasBody = request.body || request.bodyDevice;
+    int redirects = 0;
+    // After the stack ended on an interim answer: asked again over an exchange that reads past them.
+    bool plain = false;
 
     for (;;) {
         if (abort && abort->cancelled())
@@ -90,9 +183,19 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
         if (remaining <= milliseconds(0))
             throw ServiceNetworkError(ServiceNetworkError::Code::timedOut);
 
+        QNetworkRequest qreq = networkRequest(request);
+        std::unique_ptr<OnceBody> once;
         QNetworkReply *reply = nullptr;
-        if (request.bodyDevice) {
+        if (request.bodyDevice)
             request.bodyDevice->reset();
+        if (plain) {
+            reply = new PlainReply(qreq, request.method, request.body.value_or(QByteArray()), request.bodyDevice);
+        } else if (!repeatable) {
+            // Bodiless ones too: Qt re-sends those without asking anybody.
+            const qint64 size = request.bodyDevice ? request.bodyDevice->size() : request.body ? request.body->size() : 0;
+            once = std::make_unique<OnceBody>(request.body.value_or(QByteArray()), request.bodyDevice, size);
+            reply = network->sendCustomRequest(qreq, request.method, once.get());
+        } else if (request.bodyDevice) {
             qreq.setHeader(QNetworkRequest::ContentLengthHeader, request.bodyDevice->size());
             reply = network->sendCustomRequest(qreq, request.method, request.bodyDevice);
         } else {
@@ -101,9 +204,11 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
         }
         std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(reply, [](QNetworkReply *r) {
             r->disconnect();
+            r->abort();
             r->deleteLater();
         });
         QPointer<QNetworkReply> watched(reply);
+        reply->setReadBufferSize(kReadChunk);
 
         Async::Trigger done(context);
         auto end = std::make_shared<End>(End::finished);
@@ -115,6 +220,24 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
                 watched->abort();
         };
 
+        // Whether any of the request may have reached the server.
+        auto left = std::make_shared<bool>(false);
+        QByteArray answer;
+        const qint64 limit = request.answerLimit;
+        auto take = [&answer, &stop, limit, watched] {
+            if (!watched)
+                return;
+            while (answer.size() <= limit && watched->bytesAvailable() > 0) {
+                // One byte past the limit is enough to know it was passed.
+                const QByteArray piece = watched->read(std::min(kReadChunk, limit - answer.size() + 1));
+                if (piece.isEmpty())
+                    break;
+                answer += piece;
+            }
+            if (answer.size() > limit)
+                stop(End::tooLarge);
+        };
+
         QObject::connect(reply, &QNetworkReply::finished, reply, done.firer());
         auto total = clock.after(remaining, [stop] { stop(End::timedOut); });
         std::unique_ptr<Clock::Timer> idle;
@@ -123,29 +246,49 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             idle = clock.after(idleLimit, [stop] { stop(End::timedOut); });
         };
         restartIdle();
-        auto progress = [&restartIdle] { restartIdle(); };
-        QObject::connect(reply, &QNetworkReply::uploadProgress, reply, progress);
-        QObject::connect(reply, &QNetworkReply::downloadProgress, reply, progress);
-        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, progress);
+        QObject::connect(reply, &QNetworkReply::requestSent, reply, [left] { *left = true; });
+        QObject::connect(reply, &QNetworkReply::uploadProgress, reply, [&restartIdle, left](qint64 sent, qint64) {
+            if (sent > 0)
+                *left = true;
+            restartIdle();
+        });
+        QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [&restartIdle] { restartIdle(); });
+        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&restartIdle, &stop, &answer, left, limit, watched] {
+            *left = true;
+            restartIdle();
+            // A declared length past the limit ends the request before its body comes.
+            bool known = false;
+            const qint64 declared = watched ? watched->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known) : 0;
+            if (known && declared > limit)
+                stop(End::tooLarge);
+            else if (known && declared > answer.capacity())
+                answer.reserve(declared + 1); // one piece of memory, never regrown
+        });
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
         Async::AbortHook hook(abort, [stop] { stop(End::cancelled); });
 
         co_await done;
         idle.reset();
         total.reset();
+        if (*end == End::finished)
+            take();
 
         if (*end == End::timedOut)
             throw ServiceNetworkError(ServiceNetworkError::Code::timedOut);
         if (*end == End::cancelled)
             throw ServiceNetworkError(ServiceNetworkError::Code::cancelled);
+        if (*end == End::tooLarge)
+            throw ServiceNetworkError(ServiceNetworkError::Code::dataLengthExceedsMaximum);
 
         const auto error = reply->error();
-        if (isConnectivityFailure(error)) {
+        const bool mayHaveLeft = *left || (once && once->touched());
+        if (provesNothingLeft(error) || (mayMeanNoNetwork(error) && !mayHaveLeft)) {
             // No network: wait a little and try again, within the request's own time-out.
-            const auto left = deadline();
-            if (left <= milliseconds(0))
+            const auto wait = deadline();
+            if (wait <= milliseconds(0))
                 throw ServiceNetworkError(ServiceNetworkError::Code::timedOut, error);
             Async::Trigger pause(context);
-            auto wake = clock.after(std::min(connectivityRetry, left), pause.firer());
+            auto wake = clock.after(std::min(connectivityRetry, wait), pause.firer());
             Async::AbortHook pauseHook(abort, pause.firer());
             co_await pause;
             continue;
@@ -155,7 +298,28 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             throw networkError(error);
         if (!status.isValid())
             throw ServiceAPIError::invalidResponse();
-        co_return Response{status.toInt(), reply->readAll()};
+        const int code = status.toInt();
+
+        if (code >= 100 && code <= 199) {
+            // An interim answer that Qt took for the last one; the real answer
+            // behind it is gone. Only a request safe to repeat is asked again.
+            if (repeatable && !plain) {
+                plain = true;
+                continue;
+            }
+            throw ServiceNetworkError(ServiceNetworkError::Code::connectionLost);
+        }
+        if (code >= 300 && code <= 399 && !hasBody && (request.method == "GET" || request.method == "HEAD")) {
+            const QUrl location = QUrl::fromEncoded(reply->rawHeader("Location"), QUrl::StrictMode);
+            const QUrl target = request.url.resolved(location);
+            if (!location.isEmpty() && target.isValid() && sameOrigin(target, request.url) &&
+                redirects < maximumRedirects) {
+                ++redirects;
+                request.url = target;
+                continue;
+            }
+        }
+        co_return Response{code, std::move(answer)};
     }
 }
 

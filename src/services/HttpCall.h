@@ -19,8 +19,17 @@ class Abort;
 
 // One direct HTTP exchange over the client's QNetworkAccessManager, with the
 // client's session rules: no cookies, no cache, time-outs on the injected
-// Clock, and waiting for connectivity.
+// Clock, waiting for connectivity, and the rules that keep a request from
+// doing more than its caller asked (see perform()).
 namespace HttpCall {
+
+// The largest answer body each kind of call accepts. Memory never holds more
+// than this (plus one read chunk) for one answer.
+namespace AnswerLimit {
+inline constexpr qint64 session = 64 * 1024;           // tokens, the account, the provider's answers
+inline constexpr qint64 record = 4 * 1024 * 1024;      // one thing: a publication, a media id, a reply
+inline constexpr qint64 collection = 96 * 1024 * 1024; // the plan, a feed page, lists, the thread store
+} // namespace AnswerLimit
 
 struct Request {
     QUrl url;
@@ -34,6 +43,8 @@ struct Request {
     std::chrono::milliseconds timeout = std::chrono::seconds(60);
     // Bounds each attempt's silence: no bytes moving for this long ends it.
     std::chrono::milliseconds idleTimeout = std::chrono::seconds(30);
+    // An answer body longer than this ends the request (dataLengthExceedsMaximum).
+    qint64 answerLimit = AnswerLimit::record;
 };
 
 struct Response {
@@ -43,14 +54,37 @@ struct Response {
 
 // How long a request that finds no network waits before it tries again.
 inline constexpr std::chrono::milliseconds connectivityRetry{1000};
+// Same-origin redirects of a plain GET followed before the redirect itself is the answer.
+inline constexpr int maximumRedirects = 5;
+
+// True for a request the network stack may send twice without asking: one that
+// changes nothing (GET, HEAD) or that carries an "Idempotency-Key" the server
+// deduplicates by.
+bool isRepeatable(const Request &request);
 
 // Performs the request. Throws ServiceNetworkError for failures of the exchange
-// (timedOut, cancelled, cannotConnectToHost, ...) and ServiceAPIError::invalidResponse
-// when what came back is not an HTTP answer. An answer of any status is a result.
-// A request that finds no network (unresolvable host, no route) is tried again
-// every second until its own time-out passes. `context` must outlive nothing: if
-// it is destroyed while the request is in flight, the awaiting coroutine is
-// never resumed.
+// (timedOut, cancelled, cannotConnectToHost, connectionLost, dataLengthExceedsMaximum,
+// ...) and ServiceAPIError::invalidResponse when what came back is not an HTTP
+// answer. An answer of any final status is a result. `context` must outlive
+// nothing: if it is destroyed while the request is in flight, the awaiting
+// coroutine is never resumed.
+//
+// What a request never does:
+//   - leave its origin: a redirect is followed only for a bodiless GET or HEAD
+//     whose target has the same scheme, host and port; any other redirect is
+//     the answer (a 3xx status), so neither a token nor a body reaches another host;
+//   - go out twice unless it is repeatable: a request that dropped after it was
+//     sent ends with connectionLost, and the stack's own re-send of a dropped
+//     connection is refused for it;
+//   - wait for connectivity after it left: only a failure that proves nothing was
+//     sent (no such host, no route) is tried again, every second, until the
+//     request's own time-out passes;
+//   - hold more than its answerLimit: the answer is read as it arrives and the
+//     request is aborted the moment it passes the limit;
+//   - take an interim (1xx) answer as final: Qt's HTTP/1 reader ends on one and
+//     drops the real answer behind it, so a repeatable request is asked again
+//     over an exchange of the client's own that reads past interim answers
+//     (PlainReply), and any other ends with connectionLost.
 QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObject *context, Request request,
                               Async::Abort *abort = nullptr);
 

@@ -20,6 +20,7 @@ const char *ServiceNetworkError::what() const noexcept
     case Code::cancelled: return "the request was cancelled";
     case Code::cannotConnectToHost: return "could not connect to the server";
     case Code::connectionLost: return "the connection was lost";
+    case Code::dataLengthExceedsMaximum: return "the answer was larger than allowed";
     case Code::secureConnectionFailed: return "a secure connection could not be made";
     case Code::badURL: return "bad address";
     case Code::other: break;

@@ -73,7 +73,8 @@ public:
         timedOut,            // the request's own time-out, or 30 s without any bytes moving
         cancelled,           // the request was cancelled by its caller
         cannotConnectToHost, // the host refused the connection
-        connectionLost,      // the connection dropped before the answer was complete
+        connectionLost,      // the connection dropped after the request went out, before its whole answer
+        dataLengthExceedsMaximum, // the answer grew past what its kind of call accepts
         secureConnectionFailed,
         badURL,
         other,

@@ -60,7 +60,9 @@ bool isSuccess(int status) { return status >= 200 && status <= 299; }
 
 QCoro::Task<ZephylWire::SupabaseConfig> ZephylAPI::supabaseConfig()
 {
-    co_return co_await send<ZephylWire::SupabaseConfig>(RequestSpec(QStringLiteral("/api/v1/auth/config"), "GET"));
+    RequestSpec spec(QStringLiteral("/api/v1/auth/config"), "GET");
+    spec.answerLimit = HttpCall::AnswerLimit::session;
+    co_return co_await send<ZephylWire::SupabaseConfig>(spec);
 }
 
 QCoro::Task<QUrl> ZephylAPI::supabaseProjectURL()
@@ -80,6 +82,7 @@ QCoro::Task<HttpCall::Response> ZephylAPI::providerPost(ZephylWire::SupabaseConf
     request.body = Json::encode(body);
     request.timeout = requestTimeout;
     request.idleTimeout = sessionIdleTimeout;
+    request.answerLimit = HttpCall::AnswerLimit::session;
     co_return co_await HttpCall::perform(m_network, clock(), this, std::move(request));
 }
 
@@ -106,8 +109,9 @@ QCoro::Task<ZephylAPI::AuthSession> ZephylAPI::signInWithEmail(QString email, QS
 QCoro::Task<ZephylAPI::AuthSession> ZephylAPI::adoptSupabaseSession(QString accessToken)
 {
     const ZephylWire::SupabaseExchangeRequest body{accessToken, deviceLabel};
-    AuthSession session = co_await send<AuthSession>(
-        RequestSpec(QStringLiteral("/api/v1/auth/supabase/exchange"), "POST", body.toJson()));
+    RequestSpec spec(QStringLiteral("/api/v1/auth/supabase/exchange"), "POST", body.toJson());
+    spec.answerLimit = HttpCall::AnswerLimit::session;
+    AuthSession session = co_await send<AuthSession>(spec);
     co_await persist(session);
     co_return session;
 }
@@ -166,8 +170,9 @@ QCoro::Task<> ZephylAPI::sendPasswordReset(QString email)
 
 QCoro::Task<ZephylAPI::User> ZephylAPI::currentUser()
 {
-    const auto answer = co_await send<ZephylWire::CurrentUserResponse>(
-        RequestSpec(QStringLiteral("/api/v1/me"), "GET", std::nullopt, true));
+    RequestSpec spec(QStringLiteral("/api/v1/me"), "GET", std::nullopt, true);
+    spec.answerLimit = HttpCall::AnswerLimit::session;
+    const auto answer = co_await send<ZephylWire::CurrentUserResponse>(spec);
     co_return answer.user;
 }
 
@@ -207,8 +212,9 @@ QCoro::Task<> ZephylAPI::runRestoreCheck(std::optional<QString> stored, std::sha
         bool confirmed = false;
         try {
             // Any failure of the lookup (network, refusal, an unexpected body) leads to the refresh.
-            co_await send<ZephylWire::CurrentUserResponse>(
-                RequestSpec(QStringLiteral("/api/v1/me"), "GET", std::nullopt, true), race.get());
+            RequestSpec spec(QStringLiteral("/api/v1/me"), "GET", std::nullopt, true);
+            spec.answerLimit = HttpCall::AnswerLimit::session;
+            co_await send<ZephylWire::CurrentUserResponse>(spec, race.get());
             confirmed = true;
         } catch (...) {
         }
@@ -236,7 +242,9 @@ QCoro::Task<> ZephylAPI::logout()
     if (refreshToken) {
         const QJsonObject body = ZephylWire::LogoutRequest{*refreshToken}.toJson();
         try {
-            co_await send<EmptyResponse>(RequestSpec(QStringLiteral("/api/v1/auth/logout"), "POST", body));
+            RequestSpec spec(QStringLiteral("/api/v1/auth/logout"), "POST", body);
+            spec.answerLimit = HttpCall::AnswerLimit::session;
+            co_await send<EmptyResponse>(spec);
         } catch (...) {
             // The service's answer changes nothing: the local sign-out always happens.
         }

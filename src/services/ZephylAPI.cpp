@@ -64,11 +64,29 @@ QUrl ZephylAPI::serviceURL(const QString &path) const
     return url;
 }
 
-QCoro::Task<HttpCall::Response> ZephylAPI::sendRaw(RequestSpec spec, Async::Abort *abort)
+QByteArray ZephylAPI::bearer(Sent *sent) const
+{
+    if (sent)
+        sent->token = m_accessToken;
+    if (!m_accessToken)
+        throw APIError::unauthorized();
+    return "Bearer " + m_accessToken->toUtf8();
+}
+
+QCoro::Task<> ZephylAPI::renewAfterRefusal(Sent sent)
+{
+    if (!m_refresh && m_accessToken && m_accessToken != sent.token)
+        co_return;
+    co_await refreshShared(nullptr);
+}
+
+QCoro::Task<HttpCall::Response> ZephylAPI::sendRaw(RequestSpec spec, Async::Abort *abort, Sent *sent)
 {
     std::optional<QByteArray> bytes;
     if (spec.body)
         bytes = Json::encode(*spec.body);
+    if (sent)
+        sent->token = m_accessToken;
 
     if (spec.authenticated && m_web) {
         // The page's own session authenticates the call: no bearer token here,
@@ -92,15 +110,13 @@ QCoro::Task<HttpCall::Response> ZephylAPI::sendRaw(RequestSpec spec, Async::Abor
         request.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/json")));
         request.body = bytes;
     }
-    if (spec.authenticated) {
-        if (!m_accessToken)
-            throw APIError::unauthorized();
-        request.headers.append(qMakePair(QByteArray("Authorization"), "Bearer " + m_accessToken->toUtf8()));
-    }
+    if (spec.authenticated)
+        request.headers.append(qMakePair(QByteArray("Authorization"), bearer(sent)));
     if (spec.idempotencyKey)
         request.headers.append(qMakePair(QByteArray("Idempotency-Key"), spec.idempotencyKey->toUtf8()));
     request.timeout = spec.timeout.value_or(requestTimeout);
     request.idleTimeout = spec.timeout.value_or(sessionIdleTimeout);
+    request.answerLimit = spec.answerLimit;
     co_return co_await HttpCall::perform(m_network, clock(), this, std::move(request), abort);
 }
 
@@ -162,8 +178,9 @@ QCoro::Task<> ZephylAPI::runRefresh(std::shared_ptr<RefreshFlight> flight)
         if (flight->abort.cancelled())
             throw NetworkError(NetworkError::Code::cancelled);
         const QJsonObject body = ZephylWire::RefreshRequest{*refreshToken, deviceLabel}.toJson();
-        AuthSession session = co_await send<AuthSession>(
-            RequestSpec(QStringLiteral("/api/v1/auth/refresh"), "POST", body), &flight->abort);
+        RequestSpec spec(QStringLiteral("/api/v1/auth/refresh"), "POST", body);
+        spec.answerLimit = HttpCall::AnswerLimit::session;
+        AuthSession session = co_await send<AuthSession>(spec, &flight->abort);
         // An answer that came in is kept even if nobody waits for it any more.
         co_await persist(session);
         flight->result->set(std::move(session));

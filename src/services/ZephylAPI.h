@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -197,6 +198,12 @@ private:
         bool authenticated = false;
         std::optional<QString> idempotencyKey;
         std::optional<std::chrono::milliseconds> timeout;
+        qint64 answerLimit = HttpCall::AnswerLimit::record;
+    };
+    // What one attempt of a call went out with: the access token this client
+    // held when it sent (on the direct road, the one it carried).
+    struct Sent {
+        std::optional<QString> token;
     };
 
     Clock &clock() const;
@@ -204,18 +211,34 @@ private:
     QUrl serviceURL(const QString &path) const;
 
     // The request core: picks the road, adds the headers, and returns the
-    // status and body of an answer of any status.
-    QCoro::Task<HttpCall::Response> sendRaw(RequestSpec spec, Async::Abort *abort = nullptr);
+    // status and body of an answer of any status. Notes in `sent` what it went out with.
+    QCoro::Task<HttpCall::Response> sendRaw(RequestSpec spec, Async::Abort *abort = nullptr, Sent *sent = nullptr);
     // The request core with the answer check and decoding.
     template <typename T>
-    QCoro::Task<T> send(RequestSpec spec, Async::Abort *abort = nullptr);
-    // `send`, authenticated, with one refresh and one repeat after `unauthorized`
+    QCoro::Task<T> send(RequestSpec spec, Async::Abort *abort = nullptr, Sent *sent = nullptr);
+    // `send`, authenticated, with one renewal and one repeat after `unauthorized`
     // while no web transport is attached.
     template <typename T>
-    QCoro::Task<T> authenticated(QString path, QByteArray method, std::optional<QJsonObject> body = std::nullopt);
-    // The answer check: a 2xx answer decodes as T, anything else throws APIError.
+    QCoro::Task<T> authenticated(QString path, QByteArray method, std::optional<QJsonObject> body = std::nullopt,
+                                 qint64 answerLimit = HttpCall::AnswerLimit::record);
+    // Runs `attempt`; after `unauthorized` (and only while no web transport is
+    // attached, unless `evenWithPage`) renews once and runs it once more, finally.
     template <typename T>
-    static T checkAnswer(int status, const QByteArray &body);
+    QCoro::Task<T> withOneRenewal(std::function<QCoro::Task<T>(Sent &)> attempt, bool evenWithPage);
+    // What every road does between an attempt refused with `unauthorized` and
+    // its repeat: join the renewal in flight; or, when another call's renewal
+    // already replaced the token the attempt went out with, nothing (the repeat
+    // carries the new one); otherwise renew. So calls refused together renew
+    // once, and none renews a token that is already gone.
+    QCoro::Task<> renewAfterRefusal(Sent sent);
+    // The "Authorization" value of a direct request, noted in `sent`; throws
+    // `unauthorized` (nothing is sent) without an access token.
+    QByteArray bearer(Sent *sent) const;
+    // The answer check: a 2xx answer decodes as T, anything else throws APIError.
+    // The body is let go once parsed, so a large answer and its models do not
+    // both stay in memory with the raw bytes.
+    template <typename T>
+    static T checkAnswer(int status, QByteArray body);
     static void refuseUnlessSuccess(int status, const QByteArray &body);
 
     struct RefreshFlight;
@@ -231,9 +254,9 @@ private:
                                   std::shared_ptr<Async::Shared<bool>> woundDown);
 
     // ---- Operations' own steps
-    QCoro::Task<QString> uploadInstagramMediaDirectly(MediaSource source, QString contentType);
-    QCoro::Task<QString> upload(QString path, MediaSource source, QString contentType, QString fileName);
-    QCoro::Task<InstagramFeedResponse> performInstagramFeedRequest(std::optional<QString> after);
+    QCoro::Task<QString> uploadInstagramMediaDirectly(MediaSource source, QString contentType, Sent &sent);
+    QCoro::Task<QString> upload(QString path, MediaSource source, QString contentType, QString fileName, Sent &sent);
+    QCoro::Task<InstagramFeedResponse> performInstagramFeedRequest(std::optional<QString> after, Sent &sent);
     Async::Lock &threadOperations();
 
     QUrl m_baseURL;

@@ -13,38 +13,47 @@
 #include <type_traits>
 
 template <typename T>
-T ZephylAPI::checkAnswer(int status, const QByteArray &body)
+T ZephylAPI::checkAnswer(int status, QByteArray body)
 {
     refuseUnlessSuccess(status, body);
     if constexpr (std::is_same_v<T, EmptyResponse>) {
         if (body.isEmpty())
             return EmptyResponse{true};
     }
-    return T::fromJson(Json::parseObject(body));
+    const QJsonObject object = Json::parseObject(body);
+    body = QByteArray();
+    return T::fromJson(object);
 }
 
 template <typename T>
-QCoro::Task<T> ZephylAPI::send(RequestSpec spec, Async::Abort *abort)
+QCoro::Task<T> ZephylAPI::send(RequestSpec spec, Async::Abort *abort, Sent *sent)
 {
-    const HttpCall::Response answer = co_await sendRaw(std::move(spec), abort);
-    co_return checkAnswer<T>(answer.status, answer.body);
+    HttpCall::Response answer = co_await sendRaw(std::move(spec), abort, sent);
+    co_return checkAnswer<T>(answer.status, std::move(answer.body));
 }
 
 template <typename T>
-QCoro::Task<T> ZephylAPI::authenticated(QString path, QByteArray method, std::optional<QJsonObject> body)
+QCoro::Task<T> ZephylAPI::withOneRenewal(std::function<QCoro::Task<T>(Sent &)> attempt, bool evenWithPage)
 {
-    const RequestSpec spec(path, method, body, true);
-    const std::optional<QString> tokenUsed = m_accessToken;
+    Sent first;
     try {
-        co_return co_await send<T>(spec);
+        co_return co_await attempt(first);
     } catch (const APIError &error) {
-        if (error.kind() != APIError::Kind::unauthorized || m_web)
+        if (error.kind() != APIError::Kind::unauthorized || (m_web && !evenWithPage))
             throw;
     }
-    // Another call may have renewed the session while this one was refused:
-    // then its new token is used as it is, without renewing again.
-    if (!m_accessToken || m_accessToken == tokenUsed)
-        co_await refreshSession();
+    co_await renewAfterRefusal(first);
     // The repeat is final: a second refusal reaches the caller.
-    co_return co_await send<T>(spec);
+    Sent again;
+    co_return co_await attempt(again);
+}
+
+template <typename T>
+QCoro::Task<T> ZephylAPI::authenticated(QString path, QByteArray method, std::optional<QJsonObject> body,
+                                        qint64 answerLimit)
+{
+    RequestSpec spec(path, method, body, true);
+    spec.answerLimit = answerLimit;
+    std::function<QCoro::Task<T>(Sent &)> attempt = [this, spec](Sent &sent) { return send<T>(spec, nullptr, &sent); };
+    co_return co_await withOneRenewal<T>(std::move(attempt), false);
 }

@@ -3,7 +3,6 @@
 #include "AppTestSupport.h"
 
 #include "app/AskValues.h"
-#include "app/ComposerSubmission.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -106,6 +105,18 @@ TEST(CatChat, ADamagedRecordLoadsAsAnEmptyConversation)
         store.setData(kKey, QJsonDocument(QJsonArray{line(uuid, false, "zzz", "sleepy")}).toJson());
         EXPECT_EQ(CatChatLine::load(store)[0].look, CatLook::neutral);
     }
+    {
+        // A longer record than the application writes: the last 40 lines, in order.
+        QJsonArray many;
+        for (int i = 1; i <= 45; ++i)
+            many.append(line(uuid, false, QStringLiteral("line %1").arg(i), "happy"));
+        DefaultsStore store;
+        store.setData(kKey, QJsonDocument(many).toJson());
+        const auto loaded = CatChatLine::load(store);
+        ASSERT_EQ(loaded.size(), 40);
+        EXPECT_EQ(loaded.first().text, QStringLiteral("line 6"));
+        EXPECT_EQ(loaded.last().text, QStringLiteral("line 45"));
+    }
     for (const QByteArray &data : {QByteArray("not json"), QByteArray("{\"id\":1}"), QByteArray()}) {
         DefaultsStore store;
         store.setData(kKey, data);
@@ -126,37 +137,4 @@ TEST(CatChat, TheModelStartsWithTheStoredConversation)
     EXPECT_TRUE(m.catChat().isEmpty());
     m.setAskInput(QStringLiteral("still works"));
     EXPECT_EQ(m.askInput(), QStringLiteral("still works"));
-}
-
-TEST(SharedValues, EqualityComparesEveryFieldAndPayload)
-{
-    ZephylWire::Publication p;
-    p.id = QStringLiteral("p1");
-    p.status = QStringLiteral("published");
-    ZephylWire::Publication q = p;
-    q.status = QStringLiteral("scheduled");
-
-    EXPECT_EQ(AppEvent::published(p), AppEvent::published(p));
-    EXPECT_NE(AppEvent::published(p), AppEvent::published(q));
-    EXPECT_NE(AppEvent::published(p), AppEvent::scheduled(p));
-    EXPECT_NE(AppEvent::say(QStringLiteral("a")), AppEvent::catFed(QStringLiteral("a")));
-    EXPECT_EQ(AppEvent::visitWindow(QRectF(1, 2, 3, 4)).frame, QRectF(1, 2, 3, 4));
-    EXPECT_NE(AppEvent::wantsWorkspace(Surface::plan), AppEvent::wantsWorkspace(Surface::grid));
-
-    EXPECT_NE(PublishOutcome::published(p), PublishOutcome::stillWorking(p));
-    EXPECT_NE(PublishOutcome::failed(QStringLiteral("a")), PublishOutcome::failed(QStringLiteral("b")));
-    EXPECT_EQ(FeedStatus::unavailable(QStringLiteral("not_configured")), FeedStatus::unavailable(QStringLiteral("not_configured")));
-    EXPECT_NE(FeedStatus::unavailable(QStringLiteral("a")), FeedStatus::unavailable(QStringLiteral("b")));
-    EXPECT_NE(FeedStatus::idle(), FeedStatus::loading());
-
-    EXPECT_NE(AskAction::startFocus("a", "Focus", 25), AskAction::startFocus("a", "Focus", 30));
-    EXPECT_NE(AskAction::openSurface("a", "Open", Surface::plan), AskAction::openSurface("a", "Open", Surface::grid));
-    EXPECT_NE(AskAction::make("a", "Stop", AskAction::Kind::stopFocus), AskAction::make("a", "Stop", AskAction::Kind::tuckAway));
-
-    ComposerSubmission s;
-    s.idempotencyKey = QStringLiteral("k");
-    ComposerSubmission t = s;
-    EXPECT_EQ(s, t);
-    t.scheduledAt = QDateTime::fromMSecsSinceEpoch(0, QTimeZone::utc());
-    EXPECT_NE(s, t);
 }

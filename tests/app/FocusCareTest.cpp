@@ -256,6 +256,23 @@ TEST(CareTick, OneTickRaisesTheBreakAndTheHungerLineAndPostsTheHungerOnce)
     EXPECT_EQ(h.notifications.posted.size(), 1);
 }
 
+TEST(CareTick, AFedCatNamesTheDayOfItsLastMeal)
+{
+    LanguageGuard language;
+    Harness h(local(3, 11, 12));
+    CatWellbeing record;
+    record.firstSeenAt = local(1, 5, 9);
+    record.lastFedAt = local(3, 2, 23, 30); // late on the 2nd in the user's own zone
+    record.fedCount = 3;
+    record.save(h.store);
+    AppModel &m = h.make();
+    english();
+    m.careTick(0, h.clock.now());
+    ASSERT_EQ(h.kinds(), QList<Kind>{Kind::catHungry});
+    EXPECT_EQ(h.events[0].text,
+              QStringLiteral("I'm hungry: nothing has gone out since Mar 2, 2026. One publication would do."));
+}
+
 TEST(CareTick, OneTickRaisesTheBreakAndTheLateNightLine)
 {
     LanguageGuard language;
@@ -287,26 +304,35 @@ TEST(CareTick, NoRemarkToAnAbsentUserAndNoHungerWithRemindersOff)
     EXPECT_TRUE(h.notifications.posted.isEmpty());
 }
 
-TEST(CareTick, RemarksKeepToTheUsersLocalHoursOnTheDayTheClocksChange)
+TEST(CareTick, EveryStepRunsWhateverTheOthersDidAtEveryHourOfTheDayTheClocksChange)
 {
     LanguageGuard language;
-    // 29 March 2026: clocks go forward in Europe. Hungry since the 19th.
-    struct Case {
-        QDateTime at;
-        bool hungerLine;
-        bool lateLine;
-    };
-    const Case cases[] = {
-        {local(3, 29, 10, 59), false, false}, {local(3, 29, 11, 0), true, false},   {local(3, 29, 20, 59), true, false},
-        {local(3, 29, 21, 0), false, false},  {local(3, 29, 22, 59), false, false}, {local(3, 29, 23, 0), false, true},
-        {local(3, 29, 4, 59), false, true},   {local(3, 29, 5, 0), false, false},
-    };
-    for (const Case &c : cases) {
+    // 29 March 2026: clocks go forward in Europe. A hungry cat (since the 19th)
+    // and a break due at every tick: the break is always said, hunger between
+    // 11:00 and 20:59, the late hour from 23:00 to 4:59 -- hours that never meet,
+    // so a tick raises at most two events (and posts the hunger notice).
+    QList<std::pair<int, int>> clock; // hour, minute on the user's own clock
+    for (int hour = 0; hour < 24; ++hour)
+        clock.append({hour, 30});
+    clock.append({{10, 59}, {11, 0}, {20, 59}, {21, 0}, {22, 59}, {23, 0}, {4, 59}, {5, 0}});
+    for (const auto &[hour, minute] : clock) {
+        const QDateTime at = local(3, 29, hour, minute);
         Harness h(local(3, 19, 12));
+        h.store.setInteger(QStringLiteral("zephyl.mac.care.breakMinutes"), 1);
         AppModel &m = h.make();
-        m.careTick(0, c.at);
-        EXPECT_EQ(h.kinds().contains(Kind::catHungry), c.hungerLine) << c.at.toString(Qt::ISODate).toStdString();
-        EXPECT_EQ(h.kinds().contains(Kind::lateNight), c.lateLine) << c.at.toString(Qt::ISODate).toStdString();
+        // The break clock's reference a minute before, with no remark of its own.
+        m.setCatRemindersEnabled(false);
+        m.careTick(200, at.addSecs(-60));
+        m.setCatRemindersEnabled(true);
+        ASSERT_TRUE(h.events.isEmpty());
+        m.careTick(0, at);
+        QList<Kind> expected{Kind::breakTime};
+        if (hour >= 11 && hour <= 20)
+            expected << Kind::catHungry;
+        if (hour < 5 || hour >= 23)
+            expected << Kind::lateNight;
+        EXPECT_EQ(h.kinds(), expected) << at.toString(Qt::ISODateWithMs).toStdString();
+        EXPECT_EQ(h.notifications.posted.size(), expected.contains(Kind::catHungry) ? 1 : 0);
     }
 }
 
@@ -316,6 +342,10 @@ TEST(CareTick, TheSpokenDateIsTheUsersOwnDay)
     L10n::setPreference(AppLanguage::en);
     EXPECT_EQ(AppModel::spoken(local(3, 1, 0, 30)), QStringLiteral("Mar 1, 2026"));
     EXPECT_EQ(AppModel::spoken(local(12, 31, 23, 59)), QStringLiteral("Dec 31, 2026"));
+    L10n::setPreference(AppLanguage::ru);
+    EXPECT_EQ(AppModel::spoken(local(3, 1, 0, 30)), QStringLiteral("1 мар. 2026 г."));
+    L10n::setPreference(AppLanguage::de);
+    EXPECT_EQ(AppModel::spoken(local(3, 1, 0, 30)), QStringLiteral("1. März 2026"));
 }
 
 TEST(CareTimer, TicksAtOnceThenEveryMinuteWithTheUsersIdleTime)

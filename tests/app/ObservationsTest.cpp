@@ -106,6 +106,7 @@ TEST(SummaryObservations, DraftsCountAsPreparedUndatedOrUnreadableOrWithinTheWee
         {"2025-06-18T12:00:00.001Z", false}, // a moment later
         {"2025-06-18T14:00:00+02:00", true},
         {"2025-06-18T13:00:00+00:30", false},
+        {"2025-06-11T12:00:00Z", true},      // exactly now
         {"2025-06-11T11:59:59.999Z", false}, // just past
         {"2025-06-10T12:00:00Z", false},
         {"2025-07-01T12:00:00Z", false},

@@ -366,6 +366,9 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
         {"unreadable answer, found",
          std::make_exception_ptr(ServiceDecodingError(ServiceDecodingError::Kind::dataCorrupted, QString(), QString())),
          publication("published"), nullptr, true, Kind::published, ""},
+        {"answer past the size of a record, found",
+         std::make_exception_ptr(NetworkError(NetworkError::Code::dataLengthExceedsMaximum)), publication("published"),
+         nullptr, true, Kind::published, ""},
         {"no HTTP answer, unknown to the service", std::make_exception_ptr(APIError::invalidResponse()), std::nullopt,
          nullptr, true, Kind::failed, "sorvane.app answered in a shape this build does not understand."},
         // Refusals and connections that never opened prove nothing was made.

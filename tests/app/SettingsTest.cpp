@@ -238,10 +238,18 @@ TEST(AppModelSettings, FocusLengthReachesOnlyASessionThatIsNotRunning)
     m.setFocusMinutes(45);
     EXPECT_EQ(h.store.integer(QStringLiteral("zephyl.mac.focus.minutes")), 45);
     EXPECT_EQ(m.focus().workMinutes, 25) << "a running round keeps its length";
+    FocusSession paused = m.focus();
+    paused.pause();
+    m.setFocus(paused);
+    m.setFocusMinutes(50);
+    EXPECT_EQ(m.focus().workMinutes, 25) << "and so does a paused one";
+    h.events.clear();
     m.stopFocus();
+    EXPECT_EQ(h.kinds(), QList<Kind>{Kind::focusEnded}) << "a paused session is stopped too";
+    EXPECT_EQ(m.focus().phase, FocusSession::Phase::idle());
     m.startFocus();
-    EXPECT_EQ(m.focus().workMinutes, 45);
-    EXPECT_EQ(m.focus().remaining, 2700);
+    EXPECT_EQ(m.focus().workMinutes, 50);
+    EXPECT_EQ(m.focus().remaining, 3000);
     m.stopFocus();
 
     m.setFocusMinutes(0);
@@ -278,7 +286,15 @@ TEST(AppModelSettings, TheLanguageRewordsTheSummaryCards)
     m.setLanguage(AppLanguage::en);
     ASSERT_EQ(m.observations().size(), 1);
     EXPECT_EQ(m.observations()[0].title, QStringLiteral("Instagram is not connected yet"));
+    // A view that words itself anew on the signal reads the new language already.
+    QStringList heard;
+    QObject::connect(&m, &AppModel::languageChanged, [&] {
+        heard << L10n::t("Summary") << (m.observations().isEmpty() ? QString() : m.observations()[0].title);
+    });
     m.setLanguage(AppLanguage::ru);
+    EXPECT_EQ(heard, (QStringList{QStringLiteral("Сводка"), QStringLiteral("Instagram ещё не подключён")}));
+    m.setLanguage(AppLanguage::ru);
+    EXPECT_EQ(heard.size(), 2) << "the signal follows a real change only";
     ASSERT_EQ(m.observations().size(), 1);
     EXPECT_EQ(m.observations()[0].id, QStringLiteral("connect"));
     EXPECT_EQ(m.observations()[0].title, QStringLiteral("Instagram ещё не подключён"));
@@ -335,11 +351,16 @@ TEST(UnsentText, TextTypedBeforeTheOwnerIsKnownIsKeptAndSavedUnderTheOwner)
     EXPECT_EQ(stored(h.store, QStringLiteral("dog@example.com")).ask, QStringLiteral("woof"));
     EXPECT_EQ(stored(h.store, QStringLiteral("kitty@example.com")), UnsentTextStore::Text{});
 
-    // Signed out: the record and the owner go; text typed now stays in memory only.
+    // Signed out: the record, the owner and the inputs go; text typed now stays
+    // in memory only, and goes to the next account, which never sees the last one's.
     m.forgetUnsentText();
     EXPECT_FALSE(h.store.contains(QStringLiteral("zephyl.mac.unsentText.v1")));
-    m.setAskInput(QStringLiteral("nobody's"));
+    EXPECT_EQ(m.askInput(), QString());
+    m.setAssistantDraft(QStringLiteral("nobody's"));
     EXPECT_FALSE(h.store.contains(QStringLiteral("zephyl.mac.unsentText.v1")));
+    m.restoreUnsentText(QStringLiteral("cat@example.com"));
+    EXPECT_EQ(m.assistantDraft(), QStringLiteral("nobody's"));
+    EXPECT_EQ(m.askInput(), QString()) << "not the text the last account typed";
 }
 
 TEST(UnsentText, StoreKeepsOneOwnersRecordAndRefusesDamagedOnes)
@@ -354,7 +375,14 @@ TEST(UnsentText, StoreKeepsOneOwnersRecordAndRefusesDamagedOnes)
     texts.save(QString(), {QStringLiteral("x"), QStringLiteral("y")});
     EXPECT_EQ(texts.load(QStringLiteral("me@example.com")).ask, QStringLiteral("b")) << "an empty owner changes nothing";
 
+    // The stored form, written out: {"owner", "text": {"assistant", "ask"}}.
     const QString key = QStringLiteral("zephyl.mac.unsentText.v1");
+    const QJsonObject saved = QJsonDocument::fromJson(*store.data(key)).object();
+    EXPECT_EQ(saved, (QJsonObject{{"owner", "me@example.com"}, {"text", QJsonObject{{"assistant", "a"}, {"ask", "b"}}}}));
+    store.setData(key, R"({"owner":"me@example.com","text":{"assistant":"kept","ask":"asked"}})");
+    EXPECT_EQ(texts.load(QStringLiteral("ME@example.com")),
+              (UnsentTextStore::Text{QStringLiteral("kept"), QStringLiteral("asked")}));
+
     const QByteArray damaged[] = {
         R"({"owner":"me@example.com","text":{"assistant":"a"}})",
         R"({"owner":"me@example.com","text":{"assistant":"a","ask":7}})",

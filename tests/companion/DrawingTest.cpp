@@ -453,3 +453,40 @@ TEST(SpeechBubble, RepaintsShowTheCurrentTextAndColoursOnly)
             << AppThemes::rawValue(theme).toStdString();
     }
 }
+
+TEST(ShadowPainter, WorkingOnTheCoveredSpanGivesTheWholeImagesPixels)
+{
+    // The figure in every state and facing, at the scales of real screens and at
+    // fractional positions: the span-limited shadows must match the whole-image
+    // ones pixel for pixel.
+    auto paintAt = [](const CompanionPose &pose, double scale, QPointF at) {
+        QImage image(int(130 * scale), int(110 * scale), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.translate(at);
+        CompanionFigure(pose).paint(p);
+        return image;
+    };
+    int compared = 0;
+    for (CompanionState state : kAllCompanionStates) {
+        for (double facing : {1.0, -1.0}) {
+            for (double scale : {1.0, 1.5, 2.0}) {
+                CompanionPose pose;
+                pose.state = state;
+                pose.facing = facing;
+                pose.phase = 0.37;
+                pose.progress = 0.5;
+                pose.verticalSpeed = state == S::jump ? 120 : 0;
+                const QPointF at(20.35, 17.8);
+                ShadowPainter::workOnWholeImage(true);
+                const QImage whole = paintAt(pose, scale, at);
+                ShadowPainter::workOnWholeImage(false);
+                const QImage span = paintAt(pose, scale, at);
+                EXPECT_EQ(whole, span) << rawValue(state).toStdString() << " facing " << facing << " at " << scale;
+                ++compared;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 66);
+}

@@ -344,3 +344,138 @@ TEST_F(ClientCore, NoNetworkMeansWaitingAndRetryingUntilTheRequestsOwnTimeOut)
     });
     EXPECT_EQ(run(me())->errorAs<APIError>(), APIError::invalidResponse());
 }
+
+TEST_F(ClientCore, OnlyAFailureBeforeAnythingWentOutWaitsForTheNetwork)
+{
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);
+    // Qt reports "no route" and "the write failed" alike; before sending it means no network.
+    net.setScript([&](const Sent &) {
+        return net.sent.size() < 3 ? Scripted::failure(QNetworkReply::UnknownNetworkError)
+                                   : Scripted::json(200, kUserBody);
+    });
+    EXPECT_TRUE(run(me())->value);
+    EXPECT_EQ(net.sent.size(), 3);
+
+    // After the request went out the same failure is a lost connection, and nothing is sent again.
+    for (const auto error : {QNetworkReply::UnknownNetworkError, QNetworkReply::TemporaryNetworkFailureError,
+                             QNetworkReply::RemoteHostClosedError, QNetworkReply::ContentReSendError}) {
+        net.sent.clear();
+        net.setScript([error](const Sent &) {
+            Scripted s = Scripted::failure(error);
+            s.sentFirst = true;
+            return s;
+        });
+        auto lost = run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/instagram/media"), "POST",
+                                                                QJsonObject{}, true));
+        EXPECT_EQ(lost->errorAs<NetworkError>()->code(), NetworkError::Code::connectionLost) << int(error);
+        EXPECT_EQ(lost->virtualElapsed, 0ms) << int(error);
+        EXPECT_EQ(net.sent.size(), 1) << int(error);
+    }
+}
+
+TEST_F(ClientCore, OnlyWhatIsSafeToRepeatCanBeSentAgainByTheStack)
+{
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);
+    net.setScript([](const Sent &) { return Scripted::json(200, "{\"ok\":true}"); });
+    struct Case {
+        QByteArray method;
+        std::optional<QJsonObject> body;
+        std::optional<QString> key;
+        bool rewindable;
+    };
+    const QList<Case> cases{
+        {"POST", QJsonObject{{"title", "Ideas"}}, std::nullopt, false},
+        {"PUT", QJsonObject{{"drafts", QJsonArray()}}, std::nullopt, false},
+        {"PATCH", QJsonObject{{"activeThreadId", "t"}}, std::nullopt, false},
+        {"DELETE", std::nullopt, std::nullopt, false},
+        {"POST", std::nullopt, std::nullopt, false},
+        {"POST", QJsonObject{{"confirm", true}}, QStringLiteral("key-1"), true},
+    };
+    for (const Case &c : cases) {
+        net.sent.clear();
+        ASSERT_TRUE(run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/x"), c.method, c.body, true,
+                                                                c.key))
+                        ->value);
+        ASSERT_EQ(net.sent.size(), 1);
+        EXPECT_TRUE(net.sent[0].hasBody) << c.method.constData();
+        EXPECT_EQ(net.sent[0].rewindable, c.rewindable) << c.method.constData() << (c.key ? " with key" : "");
+        EXPECT_EQ(net.sent[0].body, c.body ? Json::encode(*c.body) : QByteArray());
+    }
+    // A read carries no body at all.
+    net.sent.clear();
+    ASSERT_TRUE(run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/x"), "GET", std::nullopt, true))->value);
+    EXPECT_FALSE(net.sent[0].hasBody);
+}
+
+TEST_F(ClientCore, RedirectsAreFollowedOnlyByPlainReadsWithinTheOrigin)
+{
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);
+    struct Case {
+        QByteArray method;
+        int status;
+        QByteArray location;
+        bool followed;
+    };
+    const QList<Case> cases{
+        {"GET", 301, "https://service.test/api/moved", true},
+        {"GET", 308, "/api/moved", true},
+        {"GET", 302, "https://elsewhere.test/api/moved", false},
+        {"GET", 307, "http://service.test/api/moved", false},
+        {"GET", 307, "https://service.test:8443/api/moved", false},
+        {"PUT", 307, "/api/moved", false},
+        {"DELETE", 308, "/api/moved", false},
+    };
+    for (const Case &c : cases) {
+        net.sent.clear();
+        net.setScript([&](const Sent &s) {
+            if (s.url.path() == QLatin1String("/api/moved"))
+                return Scripted::json(200, "{\"ok\":true}");
+            Scripted moved = Scripted::json(c.status, {});
+            moved.headers = {{"Location", c.location}};
+            return moved;
+        });
+        auto out = run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/here"), c.method, std::nullopt, true));
+        if (c.followed) {
+            EXPECT_TRUE(out->value) << c.location.constData();
+            ASSERT_EQ(net.sent.size(), 2);
+            EXPECT_EQ(net.sent[1].header("Authorization"), "Bearer access-a");
+        } else {
+            EXPECT_EQ(out->errorAs<APIError>(), APIError::serverRefused(c.status)) << c.location.constData();
+            EXPECT_EQ(net.sent.size(), 1) << c.location.constData();
+        }
+    }
+    // A redirect that never ends is the answer after five hops.
+    net.sent.clear();
+    net.setScript([](const Sent &) {
+        Scripted moved = Scripted::json(308, {});
+        moved.headers = {{"Location", "/api/here"}};
+        return moved;
+    });
+    EXPECT_EQ(run(me())->errorAs<APIError>(), APIError::serverRefused(308));
+    EXPECT_EQ(net.sent.size(), 1 + HttpCall::maximumRedirects);
+}
+
+TEST_F(ClientCore, AnswersEndAtTheirKindsLimitAndInterimAnswersAreNeverFinal)
+{
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);
+    const QByteArray big(HttpCall::AnswerLimit::session + 1, ' ');
+    net.setScript([&](const Sent &) { return Scripted::json(200, big); });
+    EXPECT_EQ(run(api.currentUser())->errorAs<NetworkError>()->code(), NetworkError::Code::dataLengthExceedsMaximum);
+    // The same bytes are a fine size for an answer of another kind (and then just not JSON).
+    EXPECT_TRUE(run(me())->errorAs<ZephylAPI::DecodingError>());
+    // A declared length past the limit is enough.
+    net.setScript([](const Sent &) {
+        Scripted s = Scripted::json(200, kUserBody);
+        s.headers = {{"Content-Length", QByteArray::number(HttpCall::AnswerLimit::record + 1)}};
+        return s;
+    });
+    EXPECT_EQ(run(me())->errorAs<NetworkError>()->code(), NetworkError::Code::dataLengthExceedsMaximum);
+
+    // An interim answer taken for the last one: a write that cannot be repeated is lost, not refused.
+    net.sent.clear();
+    net.setScript([](const Sent &) { return Scripted::json(103, {}); });
+    auto write = run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/assistant/thread"), "POST",
+                                                             QJsonObject{}, true));
+    EXPECT_EQ(write->errorAs<NetworkError>()->code(), NetworkError::Code::connectionLost);
+    EXPECT_EQ(net.sent.size(), 1);
+}

@@ -51,6 +51,8 @@ private:
     {
         if (isFinished())
             return;
+        if (m_answer.sentFirst)
+            Q_EMIT requestSent();
         if (m_answer.error) {
             setError(*m_answer.error, QStringLiteral("scripted failure"));
             setFinished(true);
@@ -70,6 +72,12 @@ private:
         }
         m_data = m_answer.body;
         setHeader(QNetworkRequest::ContentLengthHeader, m_data.size());
+        for (const auto &[name, value] : m_answer.headers) {
+            if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
+                setHeader(QNetworkRequest::ContentLengthHeader, value.toLongLong()); // a length that may lie
+            else
+                setRawHeader(name, value);
+        }
         Q_EMIT metaDataChanged();
         Q_EMIT downloadProgress(m_data.size(), m_data.size());
         Q_EMIT readyRead();
@@ -117,6 +125,7 @@ QNetworkReply *ScriptedNetwork::createRequest(Operation op, const QNetworkReques
     if (outgoingData) {
         s.body = outgoingData->readAll();
         s.hasBody = true;
+        s.rewindable = outgoingData->reset();
     }
     sent.push_back(s);
     Scripted answer = m_script ? m_script(s) : Scripted::json(404, "{\"code\":\"not_found\"}");

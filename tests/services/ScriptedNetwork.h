@@ -22,6 +22,8 @@ struct Sent {
     QByteArray body;
     bool hasBody = false;
 
+    bool rewindable = false;             // the body could be rewound for a second sending
+
     QJsonObject json() const;
     QByteArray header(const QByteArray &name) const { return headers.value(name); }
 };
@@ -32,6 +34,8 @@ struct Scripted {
     std::optional<QNetworkReply::NetworkError> error; // a failure instead of an answer
     bool hang = false;                                 // never answers (until aborted)
     bool notHttp = false;                              // finishes without an HTTP status
+    bool sentFirst = false;                            // the request went out before the failure
+    QList<QPair<QByteArray, QByteArray>> headers;      // answer header fields
 
     static Scripted json(int status, const QByteArray &body)
     {

@@ -75,6 +75,9 @@ void addServiceAuthRoutes(Server &server)
             return Answer::error(401, QStringLiteral("refresh_token_reused"));
         }
         it->used = true;
+        // Strict rotation: only the newest access token of a chain is good.
+        if (state.strictRotation)
+            state.revokeAccess(it->family);
         const State::Account *account = state.accountByUserId(it->userId);
         if (!account)
             return Answer::error(401, QStringLiteral("refresh_token_invalid"));

@@ -38,6 +38,12 @@ QByteArray reason(int status)
     case 401: return "Unauthorized";
     case 403: return "Forbidden";
     case 404: return "Not Found";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 303: return "See Other";
+    case 307: return "Temporary Redirect";
+    case 308: return "Permanent Redirect";
+    case 413: return "Payload Too Large";
     case 422: return "Unprocessable Entity";
     case 500: return "Internal Server Error";
     case 502: return "Bad Gateway";
@@ -80,6 +86,11 @@ void State::revokeFamily(const QString &family)
         else
             ++it;
     }
+    revokeAccess(family);
+}
+
+void State::revokeAccess(const QString &family)
+{
     for (auto it = accessFamilies.begin(); it != accessFamilies.end();) {
         if (it.value() == family) {
             accessTokens.remove(it.key());
@@ -268,6 +279,12 @@ bool Server::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket
     case Fault::Kind::hang:
         m_held.push_back({guarded, seen});
         break;
+    case Fault::Kind::redirect: {
+        Answer moved{fault->status, "<html><body>Moved</body></html>", "text/html"};
+        moved.headers.push_back({"Location", fault->location.toUtf8()});
+        write(socket, moved);
+        break;
+    }
     }
     return true;
 }
@@ -307,7 +324,8 @@ void Server::registerAdminRoutes()
                                                        {"serverError", Fault::Kind::serverError},
                                                        {"malformed", Fault::Kind::malformed},
                                                        {"drop", Fault::Kind::drop},
-                                                       {"hang", Fault::Kind::hang}};
+                                                       {"hang", Fault::Kind::hang},
+                                                       {"redirect", Fault::Kind::redirect}};
         const QString kind = o.value("kind").toString();
         if (!kinds.contains(kind))
             return Answer::error(400, QStringLiteral("unknown_fault"));
@@ -319,6 +337,7 @@ void Server::registerAdminRoutes()
             fault.code = o.value("code").toString();
         fault.delayMs = o.value("delayMs").toInt(0);
         fault.times = o.value("times").toInt(-1);
+        fault.location = o.value("location").toString();
         addFault(fault);
         return Answer::json(200, QJsonObject{{"ok", true}});
     });

@@ -39,6 +39,7 @@ struct Fault {
         malformed,    // 200 with a body that is not JSON
         drop,         // start the answer, then drop the connection
         hang,         // never answer
+        redirect,     // `status` (3xx) to `location`, an address or a path
     };
     Kind kind = Kind::serverError;
     QString path;            // exact path; empty: every path
@@ -46,6 +47,7 @@ struct Fault {
     std::optional<QString> code;
     int delayMs = 0;
     int times = -1;          // how many requests it hits; -1: all
+    QString location = QString(); // redirect: where to
 };
 
 struct Answer {
@@ -90,11 +92,13 @@ struct State {
     QHash<QString, QString> accessFamilies;      // service access token -> family
     QHash<QString, RefreshToken> refreshTokens;  // service refresh token -> its state
     bool autoConfirm = true;                     // sign-up signs the account in at once
+    bool strictRotation = false;                 // a refresh revokes every older access token of its chain
     int counter = 0;
 
     QString newToken(const QString &prefix);
     const Account *accountByUserId(const QString &userId) const;
     void revokeFamily(const QString &family);
+    void revokeAccess(const QString &family);
 };
 
 // The local stand-in for the service and its accounts provider: a real HTTP

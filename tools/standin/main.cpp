@@ -1,10 +1,13 @@
 // zephyl-standin: the local stand-in for the service, for running the
 // application and for end-to-end tests that want a separate process.
 
+#include "OperationRoutes.h"
 #include "StandinServer.h"
 #include "WebApp.h"
 
 #include <QCommandLineParser>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
@@ -28,6 +31,10 @@ int main(int argc, char **argv)
     QCommandLineOption httpsOption(QStringLiteral("https"),
                                    QStringLiteral("Serve over https with the stand-in's own certificate (the web app's "
                                                   "session cookie needs it)."));
+    QCommandLineOption planOption(QStringLiteral("plan-megabytes"),
+                                  QStringLiteral("Give the demo account a plan whose answer is about N MB (for measuring)."),
+                                  QStringLiteral("N"), QStringLiteral("0"));
+    parser.addOption(planOption);
     parser.addOption(portOption);
     parser.addOption(httpsOption);
     parser.addOption(portFileOption);
@@ -42,6 +49,23 @@ int main(int argc, char **argv)
 
     Standin::Server server;
     server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
+    if (const qint64 megabytes = parser.value(planOption).toLongLong(); megabytes > 0) {
+        QJsonArray drafts;
+        qint64 size = 0;
+        const QString caption = QStringLiteral("A caption for the plan, with a few words about the week. ").repeated(6);
+        for (qint64 id = 1; size < megabytes * 1000 * 1000; ++id) {
+            const QJsonObject d{{"id", id},
+                                {"title", QStringLiteral("Draft %1").arg(id)},
+                                {"caption", caption},
+                                {"hashtags", "#cats #plan #week"},
+                                {"format", id % 4 == 0 ? "reel" : "post"},
+                                {"scheduledAt", "2025-06-02T09:30:00Z"}};
+            size += QJsonDocument(d).toJson(QJsonDocument::Compact).size() + 1;
+            drafts.append(d);
+        }
+        const QString user = server.state().accounts.value(QStringLiteral("kitty@example.com")).userId;
+        Standin::operations(server).drafts.insert(user, drafts);
+    }
     const bool secure = parser.isSet(httpsOption);
     const quint16 port = secure ? Standin::startSecure(server, quint16(requested)) : server.start(quint16(requested));
     if (secure)

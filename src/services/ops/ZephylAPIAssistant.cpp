@@ -7,6 +7,8 @@
 namespace {
 const QString kAssistantPath = QStringLiteral("/api/assistant");
 const QString kThreadPath = QStringLiteral("/api/assistant/thread");
+// Every thread operation answers with the whole store, conversations included.
+constexpr qint64 kStoreLimit = HttpCall::AnswerLimit::collection;
 } // namespace
 
 Async::Lock &ZephylAPI::threadOperations()
@@ -27,21 +29,21 @@ QCoro::Task<ZephylAPI::AssistantReply> ZephylAPI::assistant(QString message, QLi
 QCoro::Task<ZephylAPI::AssistantThreadStore> ZephylAPI::assistantThreadStore()
 {
     auto turn = co_await threadOperations().acquire();
-    co_return co_await authenticated<AssistantThreadStore>(kThreadPath, QByteArray("GET"));
+    co_return co_await authenticated<AssistantThreadStore>(kThreadPath, QByteArray("GET"), std::nullopt, kStoreLimit);
 }
 
 QCoro::Task<ZephylAPI::AssistantThreadStore> ZephylAPI::createAssistantThread(std::optional<QString> title)
 {
     auto turn = co_await threadOperations().acquire();
     co_return co_await authenticated<AssistantThreadStore>(kThreadPath, QByteArray("POST"),
-                                                           AssistantBodies::createThreadRequest(title));
+                                                           AssistantBodies::createThreadRequest(title), kStoreLimit);
 }
 
 QCoro::Task<ZephylAPI::AssistantThreadStore> ZephylAPI::selectAssistantThread(QString id)
 {
     auto turn = co_await threadOperations().acquire();
     co_return co_await authenticated<AssistantThreadStore>(kThreadPath, QByteArray("PATCH"),
-                                                           AssistantBodies::selectThreadRequest(id));
+                                                           AssistantBodies::selectThreadRequest(id), kStoreLimit);
 }
 
 QCoro::Task<ZephylAPI::AssistantThreadStore> ZephylAPI::saveAssistantThread(std::optional<QString> id,
@@ -50,7 +52,7 @@ QCoro::Task<ZephylAPI::AssistantThreadStore> ZephylAPI::saveAssistantThread(std:
 {
     auto turn = co_await threadOperations().acquire();
     co_return co_await authenticated<AssistantThreadStore>(kThreadPath, QByteArray("PUT"),
-                                                           AssistantBodies::saveThreadRequest(id, title, messages));
+                                                           AssistantBodies::saveThreadRequest(id, title, messages), kStoreLimit);
 }
 
 QCoro::Task<ZephylAPI::AssistantThreadStore> ZephylAPI::deleteAssistantThread(QString id)
@@ -60,8 +62,8 @@ QCoro::Task<ZephylAPI::AssistantThreadStore> ZephylAPI::deleteAssistantThread(QS
     // changing the active thread in between.
     auto turn = co_await threadOperations().acquire();
     const AssistantThreadStore selected =
-        co_await authenticated<AssistantThreadStore>(kThreadPath, QByteArray("PATCH"), AssistantBodies::selectThreadRequest(id));
+        co_await authenticated<AssistantThreadStore>(kThreadPath, QByteArray("PATCH"), AssistantBodies::selectThreadRequest(id), kStoreLimit);
     if (selected.activeThreadId != id)
         throw APIError::rejected(QStringLiteral("assistant_thread_not_active"));
-    co_return co_await authenticated<AssistantThreadStore>(kThreadPath, QByteArray("DELETE"));
+    co_return co_await authenticated<AssistantThreadStore>(kThreadPath, QByteArray("DELETE"), std::nullopt, kStoreLimit);
 }

@@ -77,22 +77,18 @@ QCoro::Task<> ZephylAPI::disconnectInstagram()
 
 QCoro::Task<ZephylAPI::InstagramFeedResponse> ZephylAPI::instagramFeed(std::optional<QString> after)
 {
-    try {
-        co_return co_await performInstagramFeedRequest(after);
-    } catch (const APIError &error) {
-        if (error.kind() != APIError::Kind::unauthorized)
-            throw;
-    }
     // The feed renews the session even while the page carries the other calls:
     // it always goes over the client's own connection with the bearer token.
-    co_await refreshSession();
-    co_return co_await performInstagramFeedRequest(after);
+    std::function<QCoro::Task<InstagramFeedResponse>(Sent &)> attempt = [this, after](Sent &sent) {
+        return performInstagramFeedRequest(after, sent);
+    };
+    co_return co_await withOneRenewal<InstagramFeedResponse>(std::move(attempt), true);
 }
 
-QCoro::Task<ZephylAPI::InstagramFeedResponse> ZephylAPI::performInstagramFeedRequest(std::optional<QString> after)
+QCoro::Task<ZephylAPI::InstagramFeedResponse> ZephylAPI::performInstagramFeedRequest(std::optional<QString> after,
+                                                                                     Sent &sent)
 {
-    if (!m_accessToken)
-        throw APIError::unauthorized();
+    const QByteArray authorization = bearer(&sent);
     QUrl url = serviceURL(kFeedPath);
     if (after && !after->isEmpty()) {
         QUrlQuery query;
@@ -103,9 +99,10 @@ QCoro::Task<ZephylAPI::InstagramFeedResponse> ZephylAPI::performInstagramFeedReq
     request.url = url;
     request.method = "GET";
     request.headers.append(qMakePair(QByteArray("Accept"), QByteArray("application/json")));
-    request.headers.append(qMakePair(QByteArray("Authorization"), "Bearer " + m_accessToken->toUtf8()));
+    request.headers.append(qMakePair(QByteArray("Authorization"), authorization));
     request.timeout = requestTimeout;
     request.idleTimeout = sessionIdleTimeout;
+    request.answerLimit = HttpCall::AnswerLimit::collection;
     const HttpCall::Response answer = co_await HttpCall::perform(m_network, clock(), this, std::move(request));
 
     if (answer.status == 401)

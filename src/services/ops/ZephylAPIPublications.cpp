@@ -81,16 +81,12 @@ QCoro::Task<ZephylAPI::Publication> ZephylAPI::createInstagramPublication(Public
     RequestSpec spec(kPublicationsPath, "POST", request.toJson(), true);
     spec.idempotencyKey = idempotencyKey;
     spec.timeout = std::chrono::duration_cast<std::chrono::milliseconds>(Publications::creationTimeout);
-    try {
-        co_return (co_await send<PublicationResponse>(spec)).publication;
-    } catch (const APIError &error) {
-        if (error.kind() != APIError::Kind::unauthorized)
-            throw;
-    }
     // Renewed even while the page carries the call; the repeat carries the same
     // key, so the service never makes the post twice.
-    co_await refreshSession();
-    co_return (co_await send<PublicationResponse>(spec)).publication;
+    std::function<QCoro::Task<PublicationResponse>(Sent &)> attempt = [this, spec](Sent &sent) {
+        return send<PublicationResponse>(spec, nullptr, &sent);
+    };
+    co_return (co_await withOneRenewal<PublicationResponse>(std::move(attempt), true)).publication;
 }
 
 QCoro::Task<ZephylAPI::Publication> ZephylAPI::instagramPublication(QString id)
@@ -131,12 +127,16 @@ QCoro::Task<ZephylAPI::Publication> ZephylAPI::waitForInstagramPublication(Publi
 
 QCoro::Task<QList<ZephylAPI::Publication>> ZephylAPI::instagramPublications()
 {
-    co_return (co_await authenticated<PublicationsResponse>(kPublicationsPath, QByteArray("GET"))).publications;
+    co_return (co_await authenticated<PublicationsResponse>(kPublicationsPath, QByteArray("GET"), std::nullopt,
+                                                            HttpCall::AnswerLimit::collection))
+        .publications;
 }
 
 QCoro::Task<QList<ZephylAPI::PlanDraft>> ZephylAPI::planDrafts()
 {
-    co_return (co_await authenticated<PlanDraftsResponse>(kPlanDraftsPath, QByteArray("GET"))).drafts;
+    co_return (co_await authenticated<PlanDraftsResponse>(kPlanDraftsPath, QByteArray("GET"), std::nullopt,
+                                                          HttpCall::AnswerLimit::collection))
+        .drafts;
 }
 
 QCoro::Task<> ZephylAPI::savePlanDrafts(QList<PlanDraft> drafts)

@@ -59,40 +59,38 @@ QCoro::Task<QString> ZephylAPI::uploadInstagramMedia(MediaSource source, QString
     const qint64 size = source.size();
     if (size < 0)
         throw NetworkError(NetworkError::Code::other);
-    bool multipart = !MediaUpload::goesDirect(size);
-    if (!multipart) {
-        try {
-            co_return co_await uploadInstagramMediaDirectly(source, contentType);
-        } catch (const APIError &error) {
-            if (isUnavailable(error)) {
-                multipart = true;
-            } else if (error.kind() != APIError::Kind::unauthorized) {
-                throw;
-            }
-        }
-        if (!multipart) {
-            // One renewal, then the whole direct upload once more; its outcome is final.
-            co_await refreshSession();
-            co_return co_await uploadInstagramMediaDirectly(source, contentType);
-        }
-    }
+    // Uploads renew the session whether or not the page carries the other calls.
     const QString path = QString::fromLatin1(MediaUpload::multipartPath);
+    std::function<QCoro::Task<QString>(Sent &)> multipart = [this, path, source, contentType, fileName](Sent &sent) {
+        return upload(path, source, contentType, fileName, sent);
+    };
+    if (!MediaUpload::goesDirect(size))
+        co_return co_await withOneRenewal<QString>(std::move(multipart), true);
+
+    Sent first;
+    bool refused = false;
     try {
-        co_return co_await upload(path, source, contentType, fileName);
+        co_return co_await uploadInstagramMediaDirectly(source, contentType, first);
     } catch (const APIError &error) {
-        if (error.kind() != APIError::Kind::unauthorized)
+        if (error.kind() == APIError::Kind::unauthorized)
+            refused = true;
+        else if (!isUnavailable(error))
             throw;
     }
-    co_await refreshSession();
-    co_return co_await upload(path, source, contentType, fileName);
+    if (!refused)
+        co_return co_await withOneRenewal<QString>(std::move(multipart), true);
+    // One renewal, then the whole direct upload once more; its outcome is final.
+    co_await renewAfterRefusal(first);
+    Sent again;
+    co_return co_await uploadInstagramMediaDirectly(source, contentType, again);
 }
 
-QCoro::Task<QString> ZephylAPI::uploadInstagramMediaDirectly(MediaSource source, QString contentType)
+QCoro::Task<QString> ZephylAPI::uploadInstagramMediaDirectly(MediaSource source, QString contentType, Sent &sent)
 {
     const QString path = QString::fromLatin1(MediaUpload::directPath);
     const qint64 size = source.size();
     const RequestSpec intent(path, "POST", intentBody(contentType, size), true);
-    const DirectTarget target = co_await send<DirectTarget>(intent);
+    const DirectTarget target = co_await send<DirectTarget>(intent, nullptr, &sent);
     if (!MediaUpload::isUsableUploadAddress(target.url))
         throw APIError::invalidResponse();
 
@@ -108,6 +106,8 @@ QCoro::Task<QString> ZephylAPI::uploadInstagramMediaDirectly(MediaSource source,
     put.bodyDevice = device.get();
     put.timeout = kTransferTimeout;
     put.idleTimeout = kTransferTimeout;
+    // Its answer is never read beyond the status.
+    put.answerLimit = HttpCall::AnswerLimit::session;
     // Whatever came back that is not a 2xx HTTP answer is a failed transfer; the body is not read.
     const APIError failed = APIError::rejected(QString::fromLatin1(MediaUpload::transferFailedCode));
     HttpCall::Response answer;
@@ -120,14 +120,14 @@ QCoro::Task<QString> ZephylAPI::uploadInstagramMediaDirectly(MediaSource source,
         throw failed;
 
     const RequestSpec confirmation(path, "PUT", confirmationBody(target.ticket), true);
-    const MediaIdResponse confirmed = co_await send<MediaIdResponse>(confirmation);
+    const MediaIdResponse confirmed = co_await send<MediaIdResponse>(confirmation, nullptr, &sent);
     co_return confirmed.id;
 }
 
-QCoro::Task<QString> ZephylAPI::upload(QString path, MediaSource source, QString contentType, QString fileName)
+QCoro::Task<QString> ZephylAPI::upload(QString path, MediaSource source, QString contentType, QString fileName,
+                                       Sent &sent)
 {
-    if (!m_accessToken)
-        throw APIError::unauthorized();
+    const QByteArray authorization = bearer(&sent);
     std::unique_ptr<QIODevice> file = source.open();
     if (!file)
         throw NetworkError(NetworkError::Code::other);
@@ -139,10 +139,10 @@ QCoro::Task<QString> ZephylAPI::upload(QString path, MediaSource source, QString
     request.method = "POST";
     request.headers.append(qMakePair(QByteArray("Content-Type"), MediaUpload::contentTypeHeader(boundary)));
     request.headers.append(qMakePair(QByteArray("Accept"), QByteArray("application/json")));
-    request.headers.append(qMakePair(QByteArray("Authorization"), "Bearer " + m_accessToken->toUtf8()));
+    request.headers.append(qMakePair(QByteArray("Authorization"), authorization));
     request.bodyDevice = &body;
     request.timeout = requestTimeout;
     request.idleTimeout = sessionIdleTimeout;
-    const HttpCall::Response answer = co_await HttpCall::perform(m_network, clock(), this, std::move(request));
-    co_return checkAnswer<MediaIdResponse>(answer.status, answer.body).id;
+    HttpCall::Response answer = co_await HttpCall::perform(m_network, clock(), this, std::move(request));
+    co_return checkAnswer<MediaIdResponse>(answer.status, std::move(answer.body)).id;
 }

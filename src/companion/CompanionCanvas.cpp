@@ -1,0 +1,186 @@
+#include "companion/CompanionCanvas.h"
+
+#include "design/PaletteColors.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Pixels a drawing may reach past its frame: the figure's overflow and shadows,
+// the bubble's soft shadow, and a pixel for rounding each way.
+constexpr int kFigureReach = int(CompanionFigure::kOverflow) + 12;
+constexpr int kBubbleReach = 24;
+
+QRect outward(const QRectF &r, int by)
+{
+    if (!std::isfinite(r.x()) || !std::isfinite(r.y()) || !std::isfinite(r.width()) || !std::isfinite(r.height()))
+        return {};
+    const QRectF grown = r.adjusted(-by, -by, by, by);
+    const double lo = -1e6, hi = 1e6; // far outside any screen, and inside int
+    const int x0 = int(std::floor(std::clamp(grown.left(), lo, hi)));
+    const int y0 = int(std::floor(std::clamp(grown.top(), lo, hi)));
+    const int x1 = int(std::ceil(std::clamp(grown.right(), lo, hi)));
+    const int y1 = int(std::ceil(std::clamp(grown.bottom(), lo, hi)));
+    return QRect(QPoint(x0, y0), QPoint(x1 - 1, y1 - 1));
+}
+
+bool tiltedState(CompanionState s)
+{
+    return s == CompanionState::jump || s == CompanionState::fall || s == CompanionState::carried;
+}
+
+} // namespace
+
+QRectF CanvasScene::Bubble::rectFor(const QSizeF &size) const
+{
+    // On whole points: a bubble that travels with a walking cat is then the same
+    // finished image blitted again, not drawn and blurred anew every frame.
+    const double left = std::round(frame.center().x() - size.width() / 2);
+    const double top = std::round(tailEdge == BubbleShape::Edge::bottom ? frame.bottom() - size.height() : frame.top());
+    return QRectF(left, top, size.width(), size.height());
+}
+
+CanvasScene CanvasScene::layout(const QRectF &screenFrame, const QSizeF &canvasSize, const CompanionPose &pose,
+                                const CompanionVariant &variant, const std::optional<QRectF> &nestFrame,
+                                bool withBubble)
+{
+    CanvasScene scene;
+    const double x = pose.position.x(), y = pose.position.y();
+    const double height = canvasSize.height(), width = canvasSize.width();
+    const bool near = x >= screenFrame.left() - 60 && x <= screenFrame.right() + 60 &&
+                      y >= geo::minY(screenFrame) - 200 && y <= geo::maxY(screenFrame) + 400;
+    if (!near)
+        return scene;
+    scene.catShown = true;
+    const double lx = x - screenFrame.left(), ly = height - (y - geo::minY(screenFrame));
+    scene.local = QPointF(lx, ly);
+
+    double top = ly - CompanionFigure::kHeight, bottom = ly, anchor = lx;
+    const std::optional<CompanionClip> clip = variant.clip(pose.state);
+    if (clip) {
+        const double h = clip->height, w = clip->drawnWidth();
+        FilmedPlacement placement{*clip, {}, false, 0};
+        const bool nested = pose.state == CompanionState::nest;
+        if (nested && clip->prop && nestFrame) {
+            placement.center = QPointF((nestFrame->center().x() - screenFrame.left()) - clip->prop->centerX * w + w / 2,
+                                       (height - (geo::maxY(*nestFrame) - geo::minY(screenFrame))) -
+                                           clip->prop->top * h + h / 2);
+        } else {
+            placement.center = QPointF(lx, ly - clip->floor * h + h / 2 + clip->sink.value_or(0));
+            if (!nested) {
+                const bool still = pose.state == CompanionState::sleep || pose.state == CompanionState::perch;
+                placement.mirrored = !still && pose.facing != clip->facing;
+                if (tiltedState(pose.state))
+                    placement.tilt = pose.verticalSpeed > 40 ? 16 : pose.verticalSpeed < -40 ? -12 : 0;
+            }
+        }
+        scene.figureFrame = QRectF(placement.center.x() - w / 2, placement.center.y() - h / 2, w, h);
+        top = placement.center.y() - h / 2;
+        bottom = placement.center.y() + h / 2;
+        anchor = placement.center.x();
+        scene.filmed = placement;
+    } else {
+        scene.figureFrame = QRectF(lx - CompanionFigure::kWidth / 2, ly - CompanionFigure::kHeight,
+                                   CompanionFigure::kWidth, CompanionFigure::kHeight);
+    }
+
+    if (withBubble) {
+        Bubble b;
+        const double bx = std::min(std::max(anchor, kBubbleInset), std::max(width - kBubbleInset, kBubbleInset));
+        double cy;
+        if (top - kBubbleHeight >= 8) {
+            b.tailEdge = BubbleShape::Edge::bottom;
+            cy = top - 4 - kBubbleHeight / 2;
+        } else {
+            b.tailEdge = BubbleShape::Edge::top;
+            cy = bottom + 4 + kBubbleHeight / 2;
+        }
+        b.frame = QRectF(bx - kBubbleWidth / 2, cy - kBubbleHeight / 2, kBubbleWidth, kBubbleHeight);
+        b.anchorX = anchor;
+        b.tailOffset = anchor - bx;
+        scene.bubble = b;
+    }
+    return scene;
+}
+
+CatHitArea CatHitArea::of(const CompanionPose &pose, const QSizeF &size, const CompanionVariant &variant,
+                          const std::optional<QRectF> &nestFrame)
+{
+    CatHitArea area;
+    if (pose.state == CompanionState::nest && nestFrame) {
+        const std::optional<CompanionClip> clip = variant.clip(CompanionState::nest);
+        if (clip && clip->prop) {
+            const double h = clip->height, w = clip->drawnWidth();
+            const QRectF r(nestFrame->center().x() - clip->prop->centerX * w,
+                           geo::maxY(*nestFrame) - h + clip->prop->top * h, w, h);
+            area.rect = r.adjusted(-6, -6, 6, 6);
+            area.excluded = nestFrame;
+            return area;
+        }
+    }
+    const double w = std::max(0.0, size.width()), h = std::max(0.0, size.height());
+    area.rect = QRectF(pose.position.x() - w / 2, pose.position.y(), w, h).adjusted(-8, -8, 8, 8);
+    return area;
+}
+
+QSizeF CanvasPainter::bubbleSize(const QString &text, BubbleShape::Edge edge)
+{
+    return SpeechBubble{text, 0, edge, CanvasScene::kBubbleTail}.size();
+}
+
+QRect CanvasPainter::figureReach(const CanvasScene &scene)
+{
+    if (!scene.catShown)
+        return {};
+    if (scene.filmed) {
+        // A tilted clip's corners swing out by up to a quarter of its size.
+        const double swing = 0.25 * std::max(scene.figureFrame.width(), scene.figureFrame.height());
+        return outward(scene.figureFrame, int(std::ceil(swing)) + 2);
+    }
+    return outward(scene.figureFrame, kFigureReach);
+}
+
+QRect CanvasPainter::bubbleReach(const CanvasScene &scene, const QString &text)
+{
+    if (!scene.catShown || !scene.bubble || text.isEmpty())
+        return {};
+    return outward(scene.bubble->rectFor(bubbleSize(text, scene.bubble->tailEdge)), kBubbleReach);
+}
+
+void CanvasPainter::paint(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose,
+                          const CompanionVariant &variant, const QString &bubbleText, double bubbleOpacity,
+                          bool paused, const QRect &dirty)
+{
+    if (!scene.catShown)
+        return;
+    if (figureReach(scene).intersects(dirty)) {
+        if (scene.filmed && m_filmed) {
+            m_filmed->paint(painter, variant, *scene.filmed, scene.figureFrame, paused);
+        } else if (!scene.filmed) {
+            CompanionFigure figure(pose);
+            figure.marks = PaletteColors::color(ZephylPalette::Color::settled);
+            if (!m_cachedPose || !(*m_cachedPose == pose) || m_cachedMarks != *figure.marks) {
+                m_figureCache.invalidate();
+                m_cachedPose = pose;
+                m_cachedMarks = *figure.marks;
+            }
+            painter.save();
+            painter.translate(scene.figureFrame.topLeft());
+            figure.paint(painter, &m_figureCache);
+            painter.restore();
+        }
+    }
+    if (scene.bubble && !bubbleText.isEmpty() && bubbleOpacity > 0 && bubbleReach(scene, bubbleText).intersects(dirty)) {
+        const SpeechBubble bubble{bubbleText, scene.bubble->tailOffset, scene.bubble->tailEdge,
+                                  CanvasScene::kBubbleTail};
+        const QRectF rect = scene.bubble->rectFor(bubble.size());
+        painter.save();
+        painter.setOpacity(std::clamp(bubbleOpacity, 0.0, 1.0));
+        painter.translate(rect.topLeft());
+        bubble.paint(painter);
+        painter.restore();
+    }
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "companion/CompanionFigure.h"
+#include "companion/CompanionVariant.h"
+#include "companion/ShadowPainter.h"
+#include "companion/SpeechBubble.h"
+
+#include <QPointF>
+#include <QRect>
+#include <QRectF>
+#include <QSizeF>
+
+#include <memory>
+#include <optional>
+
+class QPainter;
+
+// Where a filmed clip is drawn: its centre in canvas coordinates (top-left
+// origin, y down), mirrored or not, and turned by `tilt` degrees.
+struct FilmedPlacement {
+    CompanionClip clip;
+    QPointF center;
+    bool mirrored = false;
+    double tilt = 0;
+};
+
+// Draws a filmed look's clip. The drawn figure needs none; a filmed look draws
+// through one of these, which the application installs on the controller.
+class FilmedFigurePainter {
+public:
+    virtual ~FilmedFigurePainter() = default;
+    // Paints the current frame of the placement's clip into `frame` (canvas
+    // coordinates); `paused` holds the film still.
+    virtual void paint(QPainter &painter, const CompanionVariant &variant, const FilmedPlacement &placement,
+                       const QRectF &frame, bool paused) = 0;
+};
+
+// Where one screen's canvas puts the cat and its bubble. Pure geometry: the
+// screen's frame is in global points, y up; everything returned is in the
+// canvas's own coordinates, origin top-left, y down.
+struct CanvasScene {
+    static constexpr double kBubbleWidth = 300;
+    static constexpr double kBubbleHeight = 150;
+    static constexpr double kBubbleInset = 158;
+    static constexpr double kBubbleTail = 9;
+
+    bool catShown = false; // the cat is near this screen
+    QPointF local;         // the feet in canvas coordinates
+    // The figure's frame: 84 x 62 for the drawn look, the clip's size for a filmed one.
+    QRectF figureFrame;
+    std::optional<FilmedPlacement> filmed;
+
+    struct Bubble {
+        QRectF frame; // the 300 x 150 frame the bubble is aligned in
+        BubbleShape::Edge tailEdge = BubbleShape::Edge::bottom;
+        double tailOffset = 0;
+        double anchorX = 0;
+        // The bubble's own rectangle inside the frame, for a bubble of `size`.
+        QRectF rectFor(const QSizeF &size) const;
+    };
+    std::optional<Bubble> bubble;
+
+    static CanvasScene layout(const QRectF &screenFrame, const QSizeF &canvasSize, const CompanionPose &pose,
+                              const CompanionVariant &variant, const std::optional<QRectF> &nestFrame,
+                              bool withBubble);
+};
+
+// The cat's hit area in global points (y up): presses, the pointer test and the
+// accessibility frame use it. `inNestFrame` is the part that does not count for
+// presses (the focus timer panel stays clickable).
+struct CatHitArea {
+    QRectF rect;
+    std::optional<QRectF> excluded;
+    bool contains(const QPointF &p) const { return rect.contains(p) && !(excluded && excluded->contains(p)); }
+
+    static CatHitArea of(const CompanionPose &pose, const QSizeF &size, const CompanionVariant &variant,
+                         const std::optional<QRectF> &nestFrame);
+};
+
+// Paints one screen's scene: the figure and the bubble, the bubble at
+// `bubbleOpacity`. Keeps the finished figure image while the pose stays the
+// same, and the bubble's text while it fades out.
+class CanvasPainter {
+public:
+    void setFilmedPainter(std::shared_ptr<FilmedFigurePainter> painter) { m_filmed = std::move(painter); }
+
+    void paint(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose,
+               const CompanionVariant &variant, const QString &bubbleText, double bubbleOpacity, bool paused,
+               const QRect &dirty);
+
+    // The canvas pixels the scene's figure and bubble may touch (shadows included).
+    static QRect figureReach(const CanvasScene &scene);
+    static QRect bubbleReach(const CanvasScene &scene, const QString &text);
+    static QSizeF bubbleSize(const QString &text, BubbleShape::Edge edge);
+
+private:
+    std::shared_ptr<FilmedFigurePainter> m_filmed;
+    ShadowPainter::Cache m_figureCache;
+    std::optional<CompanionPose> m_cachedPose;
+    QColor m_cachedMarks;
+};

@@ -1,0 +1,135 @@
+#include "companion/CompanionDesktop.h"
+
+#include "companion/WindowTopology.h"
+#include "platform/IdleTime.h"
+#include "platform/X11.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+
+QPointF CompanionDesktop::toCat(const QPointF &p) const { return QPointF(p.x(), primaryBottom() - p.y()); }
+
+QRectF CompanionDesktop::toCat(const QRectF &r) const
+{
+    return QRectF(r.x(), primaryBottom() - r.y() - r.height(), r.width(), r.height());
+}
+
+QRectF CompanionDesktop::toQt(const QRectF &r) const
+{
+    return QRectF(r.x(), primaryBottom() - r.y() - r.height(), r.width(), r.height());
+}
+
+double CompanionDesktop::primaryBottom() const
+{
+    const std::vector<CompanionScreen> all = screens();
+    if (all.empty())
+        return 0;
+    // The primary screen's y-up frame starts at 0, so its height is its bottom.
+    return all.front().frame.height();
+}
+
+namespace {
+
+class SystemDesktop final : public CompanionDesktop {
+public:
+    SystemDesktop()
+    {
+        auto watch = [this](QScreen *screen) {
+            QObject::connect(screen, &QScreen::geometryChanged, &m_guard, [this] { changed(); });
+            QObject::connect(screen, &QScreen::availableGeometryChanged, &m_guard, [this] { changed(); });
+        };
+        for (QScreen *s : QGuiApplication::screens())
+            watch(s);
+        m_heads = X11::xineramaHeads();
+        QObject::connect(qGuiApp, &QGuiApplication::screenAdded, &m_guard, [this, watch](QScreen *s) {
+            watch(s);
+            changed();
+        });
+        QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, &m_guard, [this] { changed(); });
+        QObject::connect(qGuiApp, &QGuiApplication::primaryScreenChanged, &m_guard, [this] { changed(); });
+    }
+
+    std::vector<CompanionScreen> screens() const override
+    {
+        std::vector<CompanionScreen> out;
+        QList<QScreen *> list = QGuiApplication::screens();
+        QScreen *primary = QGuiApplication::primaryScreen();
+        if (primary && list.removeOne(primary))
+            list.prepend(primary);
+        if (list.isEmpty())
+            return out;
+        const QRect first = list.front()->geometry();
+        const double bottom = first.y() + first.height();
+        auto flip = [bottom](const QRect &r) {
+            return QRectF(r.x(), bottom - r.y() - r.height(), r.width(), r.height());
+        };
+        if (list.size() == 1 && m_heads.size() > 1) {
+            // A Xinerama desktop: one Qt screen over several monitors. Each
+            // monitor is a screen of the cat's; the work area narrows the first.
+            QScreen *only = list.front();
+            const double ratio = only->devicePixelRatio() > 0 ? only->devicePixelRatio() : 1.0;
+            const double headsBottom = m_heads.front().y() / ratio + m_heads.front().height() / ratio;
+            for (size_t i = 0; i < m_heads.size(); ++i) {
+                const QRect &h = m_heads[i];
+                const QRectF points(h.x() / ratio, h.y() / ratio, h.width() / ratio, h.height() / ratio);
+                const QRectF frame(points.x(), headsBottom - points.y() - points.height(), points.width(),
+                                   points.height());
+                QRectF visible = frame;
+                if (i == 0)
+                    visible = frame.intersected(flip(only->availableGeometry()));
+                out.push_back({frame, visible.isEmpty() ? frame : visible, only});
+            }
+            return out;
+        }
+        for (QScreen *s : list)
+            out.push_back({flip(s->geometry()), flip(s->availableGeometry()), s});
+        return out;
+    }
+
+    std::optional<QPointF> pointer() const override
+    {
+        QScreen *primary = QGuiApplication::primaryScreen();
+        if (!primary)
+            return std::nullopt;
+        if (X11::available()) {
+            const std::optional<QPoint> px = X11::pointerAhead();
+            if (!px)
+                return std::nullopt;
+            const double ratio = primary->devicePixelRatio() > 0 ? primary->devicePixelRatio() : 1.0;
+            return toCat(QPointF(px->x() / ratio, px->y() / ratio));
+        }
+        return toCat(QPointF(QCursor::pos()));
+    }
+
+    double secondsSinceInput() const override { return IdleTime::system().secondsSinceInput().value_or(0.0); }
+
+    std::vector<WindowInfo> windows(const std::set<quint32> &excluding, double primaryHeight) const override
+    {
+        return WindowTopology::snapshot(excluding, primaryHeight);
+    }
+
+protected:
+    double primaryBottom() const override
+    {
+        QScreen *primary = QGuiApplication::primaryScreen();
+        if (!primary)
+            return 0;
+        const QRect g = primary->geometry();
+        return g.y() + g.height();
+    }
+
+private:
+    void changed()
+    {
+        m_heads = X11::xineramaHeads();
+        if (onScreensChanged)
+            onScreensChanged();
+    }
+    QObject m_guard;
+    std::vector<QRect> m_heads;
+};
+
+} // namespace
+
+std::unique_ptr<CompanionDesktop> CompanionDesktop::system() { return std::make_unique<SystemDesktop>(); }

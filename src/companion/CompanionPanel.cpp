@@ -1,0 +1,179 @@
+#include "companion/CompanionPanel.h"
+
+#include "design/L10n.h"
+#include "platform/X11.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPaintEvent>
+
+namespace {
+
+// The cat on a panel, for assistive technology: one button, or nothing while
+// the cat may not be pressed on this screen.
+class CatAccessible final : public QAccessibleWidget {
+public:
+    explicit CatAccessible(CompanionPanel *panel) : QAccessibleWidget(panel, QAccessible::Button) {}
+
+    CompanionPanel *panel() const { return static_cast<CompanionPanel *>(widget()); }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && panel()->catAccessibilityFrame())
+            return L10n::t("Ask the cat");
+        return QString();
+    }
+    QRect rect() const override { return panel()->catAccessibilityFrame().value_or(QRect()); }
+    int childCount() const override { return 0; }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s;
+        s.invisible = !panel()->catAccessibilityFrame();
+        return s;
+    }
+    QStringList actionNames() const override
+    {
+        return panel()->catAccessibilityFrame() ? QStringList{pressAction()} : QStringList{};
+    }
+    void doAction(const QString &name) override
+    {
+        if (name == pressAction())
+            panel()->accessibilityPress();
+    }
+};
+
+QAccessibleInterface *catAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("CompanionPanel") && object && object->isWidgetType())
+        return new CatAccessible(static_cast<CompanionPanel *>(object));
+    return nullptr;
+}
+
+} // namespace
+
+CompanionPanel::CompanionPanel(const CompanionScreen &screen, const QRect &qtGeometry)
+    : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint |
+                           Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint),
+      m_screen(screen)
+{
+    static const bool factory = [] {
+        QAccessible::installFactory(catAccessible);
+        return true;
+    }();
+    Q_UNUSED(factory);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAttribute(Qt::WA_AlwaysStackOnTop);
+    setWindowTitle(L10n::t("Your cat"));
+    setFocusPolicy(Qt::NoFocus);
+    if (screen.screen)
+        setScreen(screen.screen);
+    setGeometry(qtGeometry);
+    // The shape exists before the window is shown, so no click is ever caught
+    // by an empty panel.
+    winId();
+    applyInputShape();
+}
+
+QRegion CompanionPanel::reach(const Frame &f) const
+{
+    QRegion r;
+    if (!f.scene.catShown)
+        return r;
+    r += CanvasPainter::figureReach(f.scene);
+    if (f.bubbleOpacity > 0)
+        r += CanvasPainter::bubbleReach(f.scene, f.bubbleText);
+    return r;
+}
+
+void CompanionPanel::present(const Frame &next)
+{
+    const auto sameScene = [](const CanvasScene &a, const CanvasScene &b) {
+        const auto sameBubble = [](const std::optional<CanvasScene::Bubble> &x,
+                                   const std::optional<CanvasScene::Bubble> &y) {
+            if (x.has_value() != y.has_value())
+                return false;
+            return !x || (sameRect(x->frame, y->frame) && x->tailEdge == y->tailEdge && x->tailOffset == y->tailOffset);
+        };
+        return a.catShown == b.catShown && sameRect(a.figureFrame, b.figureFrame) && sameBubble(a.bubble, b.bubble) &&
+               a.filmed.has_value() == b.filmed.has_value() &&
+               (!a.filmed || (a.filmed->mirrored == b.filmed->mirrored && a.filmed->tilt == b.filmed->tilt &&
+                              a.filmed->clip == b.filmed->clip));
+    };
+    const bool unchanged = m_presented && sameScene(m_frame.scene, next.scene) && m_frame.pose == next.pose &&
+                           m_frame.variant == next.variant && m_frame.bubbleText == next.bubbleText &&
+                           m_frame.bubbleOpacity == next.bubbleOpacity && m_frame.paused == next.paused &&
+                           !next.filmPlaying;
+    if (unchanged) {
+        m_lastDirty = QRegion();
+        return;
+    }
+    QRegion dirty = reach(next);
+    if (m_presented)
+        dirty += reach(m_frame);
+    dirty &= rect();
+    m_frame = next;
+    m_presented = true;
+    m_lastDirty = dirty;
+    if (!dirty.isEmpty())
+        update(dirty);
+}
+
+void CompanionPanel::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    m_painter.paint(painter, m_frame.scene, m_frame.pose, m_frame.variant, m_frame.bubbleText, m_frame.bubbleOpacity,
+                    m_frame.paused, event->rect());
+}
+
+void CompanionPanel::setInteractive(const std::vector<QRect> &rects)
+{
+    if (rects == m_interactive)
+        return;
+    m_interactive = rects;
+    applyInputShape();
+}
+
+void CompanionPanel::applyInputShape()
+{
+    if (!X11::available())
+        return;
+    const double ratio = devicePixelRatioF();
+    std::vector<QRect> pixels;
+    for (const QRect &r : m_interactive) {
+        const QRectF px(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio);
+        pixels.push_back(px.toAlignedRect());
+    }
+    X11::setInputShape(static_cast<unsigned int>(winId()), pixels);
+}
+
+bool CompanionPanel::event(QEvent *event)
+{
+    // A new native window, or one the server maps again, starts with a full
+    // input shape: set ours again.
+    if (event->type() == QEvent::WinIdChange || event->type() == QEvent::Show)
+        applyInputShape();
+    return QWidget::event(event);
+}
+
+void CompanionPanel::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && onMouseDown)
+        onMouseDown(event->globalPosition());
+}
+
+void CompanionPanel::mouseMoveEvent(QMouseEvent *event)
+{
+    if ((event->buttons() & Qt::LeftButton) && onMouseDragged)
+        onMouseDragged(event->globalPosition());
+}
+
+void CompanionPanel::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && onMouseUp)
+        onMouseUp(event->globalPosition());
+}

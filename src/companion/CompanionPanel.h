@@ -1,0 +1,76 @@
+#pragma once
+
+#include "companion/CompanionCanvas.h"
+#include "companion/CompanionDesktop.h"
+
+#include <QRegion>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+// One screen's window of the desktop cat: frameless, translucent, above other
+// windows and outside the window manager's care. Clicks pass through it except
+// on the rectangles the controller makes interactive (the X input shape).
+class CompanionPanel final : public QWidget {
+    Q_OBJECT
+public:
+    explicit CompanionPanel(const CompanionScreen &screen, const QRect &qtGeometry);
+
+    const CompanionScreen &screen() const { return m_screen; }
+
+    // Mouse callbacks with the pointer in Qt's global points.
+    std::function<void(QPointF)> onMouseDown, onMouseDragged, onMouseUp;
+
+    // The cat as assistive technology sees it: a button "Ask the cat" over
+    // `catAccessibilityFrame` (Qt's global points) while that is set, nothing
+    // otherwise. Pressing it answers what onAccessibilityPress answers.
+    void setCatAccessibilityFrame(const std::optional<QRect> &frame) { m_catFrame = frame; }
+    const std::optional<QRect> &catAccessibilityFrame() const { return m_catFrame; }
+    std::function<bool()> onAccessibilityPress;
+    bool accessibilityPress() { return m_catFrame && onAccessibilityPress && onAccessibilityPress(); }
+
+    // What to draw now. Repaints only what the figure and the bubble covered
+    // before and cover now, and nothing when neither changed.
+    struct Frame {
+        CanvasScene scene;
+        CompanionPose pose;
+        CompanionVariant variant;
+        QString bubbleText;
+        double bubbleOpacity = 0;
+        bool paused = false;
+        bool filmPlaying = false; // a running film changes without a new pose
+    };
+    void present(const Frame &frame);
+    const Frame &frame() const { return m_frame; }
+
+    // The parts of the panel (its own points) that take the mouse; applied only
+    // when they differ from the last ones.
+    void setInteractive(const std::vector<QRect> &rects);
+    const std::vector<QRect> &interactive() const { return m_interactive; }
+
+    void setFilmedPainter(std::shared_ptr<FilmedFigurePainter> painter) { m_painter.setFilmedPainter(std::move(painter)); }
+
+    // The area repainted by the last present(), for checks.
+    QRegion lastDirty() const { return m_lastDirty; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    void applyInputShape();
+    QRegion reach(const Frame &f) const;
+
+    CompanionScreen m_screen;
+    Frame m_frame;
+    bool m_presented = false;
+    QRegion m_lastDirty;
+    std::vector<QRect> m_interactive;
+    std::optional<QRect> m_catFrame;
+    CanvasPainter m_painter;
+};

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QNetworkReply>
+#include <QPair>
+#include <QPointer>
+
+class QTcpSocket;
+
+namespace HttpCall {
+
+// One HTTP/1.1 exchange over a connection of its own (closed after it), read
+// by the client itself: interim (1xx) answers are passed over to the final one.
+// Qt's own HTTP/1 reader ends a request on an interim answer other than 100 and
+// drops the final answer behind it; the request core asks again through this
+// when that happened. Follows no redirect, sends nothing twice, and reads the
+// socket only as fast as the answer is taken.
+class PlainReply final : public QNetworkReply {
+    Q_OBJECT
+public:
+    // `body` (bytes) or `device` (open, positioned at its start, owned by the caller) is the request body.
+    PlainReply(const QNetworkRequest &request, const QByteArray &method, const QByteArray &body, QIODevice *device,
+               QObject *parent = nullptr);
+    ~PlainReply() override;
+
+    void abort() override;
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override;
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override;
+
+private:
+    enum class Stage { status, headers, length, chunkSize, chunkData, chunkEnd, trailers, untilClose, done };
+
+    void send();
+    void feedBody();
+    void readSocket();
+    void closed();
+    bool parse();
+    bool parseStatus(const QByteArray &line);
+    void startBody();
+    void fail(NetworkError error);
+    void finish();
+
+    QPointer<QTcpSocket> m_socket;
+    QByteArray m_method;
+    QByteArray m_body;
+    QIODevice *m_device = nullptr;
+    qint64 m_bodySize = 0;
+    qint64 m_bodySent = 0;
+
+    QByteArray m_in;     // read from the socket, not yet parsed
+    QByteArray m_answer; // the answer's body, not yet taken
+    Stage m_stage = Stage::status;
+    int m_status = 0;
+    QList<QPair<QByteArray, QByteArray>> m_headers;
+    qint64 m_left = 0;
+    qint64 m_received = 0;
+};
+
+} // namespace HttpCall

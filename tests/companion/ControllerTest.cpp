@@ -1,0 +1,581 @@
+// The desktop cat's controller and canvas without an X server: a described
+// desktop, virtual time, and the panels as offscreen widgets.
+#include <gtest/gtest.h>
+
+#include "base/Clock.h"
+#include "companion/CompanionCanvas.h"
+#include "companion/CompanionController.h"
+#include "companion/CompanionPanel.h"
+#include "companion/WindowTopology.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QMouseEvent>
+#include <QWidget>
+
+#include <cmath>
+
+namespace {
+
+using namespace std::chrono_literals;
+using S = CompanionState;
+
+// A desktop described by the test: screens, pointer, idle time and windows.
+class FakeDesktop final : public CompanionDesktop {
+public:
+    std::vector<CompanionScreen> screenList{{QRectF(0, 0, 1280, 800), QRectF(0, 0, 1280, 776), nullptr}};
+    std::optional<QPointF> pointerAt;
+    double idle = 0;
+    std::vector<WindowInfo> windowList;
+    mutable int windowReads = 0;
+    // Runs once inside the next pointer read, in the middle of a frame.
+    mutable std::function<void()> duringFrame;
+
+    std::vector<CompanionScreen> screens() const override { return screenList; }
+    std::optional<QPointF> pointer() const override
+    {
+        if (duringFrame) {
+            auto f = std::move(duringFrame);
+            duringFrame = nullptr;
+            f();
+        }
+        return pointerAt;
+    }
+    double secondsSinceInput() const override { return idle; }
+    std::vector<WindowInfo> windows(const std::set<quint32> &, double) const override
+    {
+        ++windowReads;
+        return windowList;
+    }
+    void changeScreens(std::vector<CompanionScreen> list)
+    {
+        screenList = std::move(list);
+        if (onScreensChanged)
+            onScreensChanged();
+    }
+};
+
+struct Rig {
+    FakeClock clock;
+    FakeDesktop *desktop = nullptr;
+    std::unique_ptr<CompanionController> cat;
+
+    Rig()
+    {
+        auto d = std::make_unique<FakeDesktop>();
+        desktop = d.get();
+        cat = std::make_unique<CompanionController>(clock, std::move(d));
+        cat->hour = [] { return 12; };
+    }
+    void run(double seconds)
+    {
+        // In frame-sized steps, so the panels' repaints are processed as on screen.
+        const int steps = int(std::ceil(seconds / 0.1));
+        for (int i = 0; i < steps; ++i) {
+            clock.advance(100ms);
+            QCoreApplication::processEvents();
+        }
+    }
+};
+
+WindowInfo window(int number, QRectF frame) { return WindowInfo{number, 4242, QStringLiteral("Editor"), frame}; }
+
+void send(QWidget *panel, QEvent::Type type, QPointF local, Qt::MouseButtons buttons)
+{
+    const QPointF global = panel->mapToGlobal(local);
+    QMouseEvent event(type, local, global, Qt::LeftButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(panel, &event);
+}
+
+// A cat's point (y up) in a panel's own coordinates.
+QPointF inPanel(const CompanionPanel *panel, QPointF cat)
+{
+    const QRectF f = panel->screen().frame;
+    return QPointF(cat.x() - f.left(), f.height() - (cat.y() - geo::minY(f)));
+}
+
+} // namespace
+
+TEST(CompanionController, FramesRunAt30HzAndAt4HzWhileTheCatSleepsWithTheUserAway)
+{
+    Rig rig;
+    rig.cat->start();
+    rig.cat->start(); // a second start makes no second timer
+    rig.run(10);
+    EXPECT_NEAR(rig.cat->framesRun(), 303, 2) << "33 ms frames";
+    EXPECT_EQ(rig.cat->frameInterval(), 33ms);
+    // Window tops every 0.5 s while the cat stands on the floor.
+    EXPECT_NEAR(rig.cat->topologyReads(), 21, 2);
+
+    // The user leaves and the cat naps: 4 frames a second, window tops every 5 s.
+    rig.desktop->idle = 600;
+    rig.cat->request(CompanionGoal::nap());
+    rig.run(1);
+    ASSERT_EQ(rig.cat->brain().pose.state, S::sleep);
+    EXPECT_TRUE(rig.cat->viewModel().filmPaused());
+    EXPECT_EQ(rig.cat->frameInterval(), 250ms);
+    const int frames = rig.cat->framesRun(), reads = rig.cat->topologyReads();
+    rig.run(10);
+    EXPECT_NEAR(rig.cat->framesRun() - frames, 40, 1);
+    EXPECT_NEAR(rig.cat->topologyReads() - reads, 2, 1);
+
+    // Frames closer than 0.25 s to the last one are skipped while paused.
+    rig.clock.advance(100ms);
+    const int before = rig.cat->framesRun();
+    rig.cat->tick();
+    rig.cat->tick();
+    EXPECT_EQ(rig.cat->framesRun(), before);
+
+    // The user is back: the next idle reading wakes the loop to full speed.
+    rig.desktop->idle = 0;
+    rig.run(1);
+    EXPECT_FALSE(rig.cat->viewModel().filmPaused());
+    EXPECT_EQ(rig.cat->frameInterval(), 33ms);
+}
+
+TEST(CompanionController, WindowTopsAreReadTenTimesASecondWhileTheCatStandsOnAnotherWindow)
+{
+    Rig rig;
+    rig.desktop->windowList = {window(7, QRectF(300, 200, 600, 300))};
+    rig.cat->start();
+    rig.run(1);
+    ASSERT_FALSE(rig.cat->ledges().empty());
+    const Ledge ledge = rig.cat->ledges().front();
+    EXPECT_EQ(ledge.y, 500);
+    rig.cat->request(CompanionGoal::visit(ledge));
+    std::vector<CompanionGoal> arrivals;
+    rig.cat->onArrived = [&](const CompanionGoal &g) { arrivals.push_back(g); };
+    rig.run(4);
+    ASSERT_EQ(arrivals.size(), 1u);
+    EXPECT_EQ(arrivals.front(), CompanionGoal::visit(ledge));
+    EXPECT_EQ(rig.cat->brain().pose.position.y(), 500);
+
+    const int reads = rig.cat->topologyReads();
+    rig.run(3);
+    EXPECT_NEAR(rig.cat->topologyReads() - reads, 30, 2);
+
+    // The window moves 50 points right: the cat rides along.
+    const double x = rig.cat->brain().pose.position.x();
+    rig.desktop->windowList = {window(7, QRectF(350, 200, 600, 300))};
+    rig.run(0.3);
+    EXPECT_DOUBLE_EQ(rig.cat->brain().pose.position.x(), x + 50);
+}
+
+TEST(CompanionController, ScreensAddedRemovedOrGoneMidFrameKeepTheLoopRunning)
+{
+    Rig rig;
+    rig.cat->start();
+    rig.run(0.5);
+    ASSERT_EQ(rig.cat->panels().size(), 1u);
+
+    // A second screen to the right: the next frame has a panel for it and reads the window tops at once.
+    const int reads = rig.cat->topologyReads();
+    rig.desktop->changeScreens({rig.desktop->screenList[0], {QRectF(1280, 32, 1024, 768), QRectF(1280, 32, 1024, 768), nullptr}});
+    rig.clock.advance(34ms);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(rig.cat->panels().size(), 2u);
+    EXPECT_EQ(rig.cat->topologyReads(), reads + 1);
+    EXPECT_EQ(rig.cat->panels()[1]->geometry(), QRect(1280, 0, 1024, 768));
+
+    // The screen the cat is on vanishes in the middle of a frame, then every screen does.
+    rig.desktop->duringFrame = [&] { rig.desktop->changeScreens({}); };
+    rig.run(0.5);
+    const int frames = rig.cat->framesRun();
+    rig.run(1);
+    EXPECT_GT(rig.cat->framesRun(), frames) << "the loop goes on without screens";
+    EXPECT_TRUE(rig.cat->panels().empty());
+
+    // A screen returns and the cat is drawn again.
+    rig.desktop->changeScreens({{QRectF(0, 0, 800, 600), QRectF(0, 0, 800, 600), nullptr}});
+    rig.run(0.5);
+    ASSERT_EQ(rig.cat->panels().size(), 1u);
+    EXPECT_TRUE(rig.cat->panels()[0]->frame().scene.catShown);
+    EXPECT_LE(rig.cat->brain().pose.position.x(), 800);
+}
+
+TEST(CompanionController, AbsurdWindowsAndLooksDoNotStopTheCat)
+{
+    Rig rig;
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    rig.desktop->windowList = {window(1, QRectF(-1e300, 5e299, 1e308, 1e308)), window(2, QRectF(nan, nan, nan, nan)),
+                               window(3, QRectF(0, 0, inf, 400)), window(4, QRectF(10, 100, 400, 200))};
+    CompanionVariant odd = CompanionVariant::drawn();
+    odd.size = QSizeF(0, std::numeric_limits<double>::quiet_NaN());
+    odd.walkSpeed = inf;
+    rig.cat->setVariant(odd);
+    rig.cat->wanders = true;
+    rig.cat->start();
+    rig.cat->say(QString(100000, QChar(u'm')), 5);
+    rig.run(5);
+    EXPECT_GT(rig.cat->framesRun(), 140);
+    const QPointF p = rig.cat->brain().pose.position;
+    EXPECT_TRUE(std::isfinite(p.x()) && std::isfinite(p.y()));
+    EXPECT_GE(rig.cat->brain().size.width(), 1);
+}
+
+TEST(CompanionController, ASecondLineKeepsItsWholeLifeAndAZeroLineGoesAtOnce)
+{
+    Rig rig;
+    rig.cat->start();
+    rig.cat->say(QStringLiteral("first"), 6);
+    rig.clock.advance(2000ms);
+    rig.cat->say(QStringLiteral("second"), 6);
+    rig.clock.advance(5900ms);
+    EXPECT_EQ(rig.cat->viewModel().bubble(), QStringLiteral("second")) << "7.9 s after the first line";
+    rig.clock.advance(200ms);
+    EXPECT_FALSE(rig.cat->viewModel().bubble().has_value()) << "8.1 s after the first line";
+
+    rig.cat->say(QStringLiteral("gone"), -3);
+    EXPECT_EQ(rig.cat->viewModel().bubble(), QStringLiteral("gone"));
+    rig.clock.advance(0ms);
+    EXPECT_FALSE(rig.cat->viewModel().bubble().has_value());
+}
+
+TEST(CompanionController, TheBubbleFadesInAndOutOverAFifthOfASecond)
+{
+    Rig rig;
+    rig.cat->start();
+    rig.run(0.5);
+    CompanionPanel *panel = rig.cat->panels().front();
+    rig.cat->say(QStringLiteral("Time for a break."), 1);
+    rig.clock.advance(34ms);
+    const double early = panel->frame().bubbleOpacity;
+    EXPECT_GT(early, 0);
+    EXPECT_LT(early, 0.5);
+    rig.clock.advance(66ms);
+    EXPECT_GT(panel->frame().bubbleOpacity, early);
+    EXPECT_LT(panel->frame().bubbleOpacity, 1);
+    rig.clock.advance(134ms);
+    EXPECT_EQ(panel->frame().bubbleOpacity, 1);
+    // Expired: the text stays while it fades, then goes.
+    rig.clock.advance(800ms);
+    ASSERT_FALSE(rig.cat->viewModel().bubble().has_value());
+    EXPECT_EQ(panel->frame().bubbleText, QStringLiteral("Time for a break."));
+    EXPECT_GT(panel->frame().bubbleOpacity, 0);
+    EXPECT_LT(panel->frame().bubbleOpacity, 1);
+    rig.clock.advance(250ms);
+    EXPECT_EQ(panel->frame().bubbleOpacity, 0);
+    EXPECT_TRUE(panel->frame().bubbleText.isEmpty());
+}
+
+TEST(CompanionController, SixPointsIsAClickSevenADragThatEndsWhereTheCatIsDropped)
+{
+    for (const double move : {6.0, 7.0}) {
+        Rig rig;
+        rig.desktop->windowList = {window(9, QRectF(100, 100, 900, 300))}; // its top at 400
+        rig.cat->start();
+        rig.run(1);
+        int clicks = 0;
+        rig.cat->onClick = [&] { ++clicks; };
+        CompanionPanel *panel = rig.cat->panels().front();
+        const QPointF feet = rig.cat->brain().pose.position;
+        const QPointF press = feet + QPointF(0, 20);
+        send(panel, QEvent::MouseButtonPress, inPanel(panel, press), Qt::LeftButton);
+        send(panel, QEvent::MouseMove, inPanel(panel, press + QPointF(move, 0)), Qt::LeftButton);
+        send(panel, QEvent::MouseButtonRelease, inPanel(panel, press + QPointF(move, 0)), Qt::NoButton);
+        rig.run(0.2);
+        if (move == 6.0) {
+            EXPECT_EQ(clicks, 1) << "6 points is a click";
+            continue;
+        }
+        EXPECT_EQ(clicks, 0) << "7 points is a drag";
+        // Carried over the window and dropped 20 points above its top: it lands on the top.
+        send(panel, QEvent::MouseButtonPress, inPanel(panel, rig.cat->brain().pose.position + QPointF(0, 20)),
+             Qt::LeftButton);
+        const QPointF drop(500, 440);
+        send(panel, QEvent::MouseMove, inPanel(panel, drop), Qt::LeftButton);
+        rig.clock.advance(34ms);
+        EXPECT_EQ(rig.cat->brain().pose.state, S::carried);
+        // The feet keep their offset from the pointer (to the window's whole-pixel mapping).
+        EXPECT_NEAR(rig.cat->brain().pose.position.x(), 500, 1);
+        EXPECT_NEAR(rig.cat->brain().pose.position.y(), 420, 1);
+        std::vector<QRect> whole{panel->rect()};
+        EXPECT_EQ(panel->interactive(), whole) << "a drag takes the mouse on every panel";
+        send(panel, QEvent::MouseButtonRelease, inPanel(panel, drop), Qt::NoButton);
+        rig.run(0.2);
+        EXPECT_NE(rig.cat->brain().pose.state, S::carried);
+        EXPECT_EQ(rig.cat->brain().pose.position.y(), 400);
+        EXPECT_EQ(rig.cat->brain().support, CompanionBrain::Support::onLedge(rig.cat->ledges().front()));
+    }
+}
+
+TEST(CompanionController, ClicksPassThroughExceptOnTheCatUnderThePointer)
+{
+    Rig rig;
+    rig.cat->start();
+    rig.run(0.5);
+    CompanionPanel *panel = rig.cat->panels().front();
+    EXPECT_TRUE(panel->interactive().empty()) << "no pointer: everything passes through";
+
+    const CatHitArea hit = rig.cat->hitArea();
+    rig.desktop->pointerAt = hit.rect.center();
+    rig.run(0.1);
+    ASSERT_EQ(panel->interactive().size(), 1u);
+    const QRectF expected(hit.rect.left(), 800 - geo::maxY(hit.rect), hit.rect.width(), hit.rect.height());
+    EXPECT_EQ(panel->interactive().front(), expected.toAlignedRect());
+
+    rig.desktop->pointerAt = hit.rect.center() + QPointF(300, 0);
+    rig.run(0.1);
+    EXPECT_TRUE(panel->interactive().empty());
+
+    // For assistive technology the cat is one button "Ask the cat" over its hit area.
+    int clicks = 0;
+    rig.cat->onClick = [&] { ++clicks; };
+    QAccessibleInterface *button = QAccessible::queryAccessibleInterface(panel);
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->role(), QAccessible::Button);
+    EXPECT_EQ(button->text(QAccessible::Name), QStringLiteral("Ask the cat"));
+    EXPECT_EQ(button->rect(), expected.toAlignedRect());
+    EXPECT_EQ(button->childCount(), 0);
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(clicks, 1);
+
+    // With clicking turned off, even the cat lets clicks through and is no button.
+    rig.cat->clickOpensAsk = false;
+    rig.desktop->pointerAt = hit.rect.center();
+    rig.run(0.1);
+    EXPECT_TRUE(panel->interactive().empty());
+    EXPECT_TRUE(button->state().invisible);
+    EXPECT_TRUE(button->actionInterface()->actionNames().isEmpty());
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST(CompanionController, RepaintsOnlyWhatTheCatAndBubbleCoveredAndCover)
+{
+    Rig rig;
+    rig.desktop->windowList = {window(3, QRectF(200, 100, 500, 300))};
+    rig.cat->start();
+    rig.run(0.5);
+    // A hop onto the window and a walk along it.
+    rig.cat->request(CompanionGoal::visit(rig.cat->ledges().front()));
+    rig.cat->brain().targetX = 400;
+    CompanionPanel *panel = rig.cat->panels().front();
+    int painted = 0, moved = 0;
+    for (int i = 0; i < 600; ++i) {
+        rig.clock.advance(34ms);
+        const QRect dirty = panel->lastDirty().boundingRect();
+        if (dirty.isEmpty())
+            continue;
+        ++painted;
+        moved += rig.cat->brain().pose.state == S::jump || rig.cat->brain().pose.state == S::walk;
+        // The cat's frame with its shadows, twice at most (it moves a few points a frame).
+        EXPECT_LE(dirty.width(), 2 * 120) << "frame " << i;
+        EXPECT_LE(dirty.height(), 2 * 100) << "frame " << i;
+    }
+    EXPECT_GT(moved, 5);
+    EXPECT_GT(painted, moved);
+    rig.cat->say(QStringLiteral("Published. Link is in the plan."), 6);
+    rig.clock.advance(34ms);
+    const QRect withBubble = panel->lastDirty().boundingRect();
+    EXPECT_GT(withBubble.height(), 100);
+    EXPECT_LT(withBubble.width() * withBubble.height(), 1280 * 800 / 10) << "never the whole screen";
+}
+
+TEST(CompanionController, TheWorkspaceWindowIsHomeOnlyWhenTheCatFitsOnIt)
+{
+    Rig rig; // a 1280 x 800 screen whose visible area ends 24 points below its top
+    QWidget home;
+    rig.cat->homeWindow = [&home] { return &home; };
+    // The window's frame (with whatever decoration the platform adds), Qt's y-down points.
+    struct Case {
+        QRect frame;
+        bool isHome;
+    };
+    const Case cases[] = {
+        {{100, 300, 164, 200}, true},  // the look's width + 80
+        {{100, 300, 163, 200}, false}, // a point narrower
+        {{100, 86, 400, 200}, true},   // its top at 714: 714 + 62 = 776, the visible top
+        {{100, 85, 400, 200}, false},  // a point higher: no room under the top
+    };
+    home.setGeometry(100, 100, 300, 300);
+    home.show();
+    const QMargins decoration(home.geometry().left() - home.frameGeometry().left(),
+                              home.geometry().top() - home.frameGeometry().top(),
+                              home.frameGeometry().right() - home.geometry().right(),
+                              home.frameGeometry().bottom() - home.geometry().bottom());
+    for (const Case &c : cases) {
+        home.setGeometry(c.frame.marginsRemoved(decoration));
+        ASSERT_EQ(home.frameGeometry(), c.frame);
+        const std::optional<Ledge> ledge = rig.cat->homeLedge();
+        EXPECT_EQ(ledge.has_value(), c.isHome) << c.frame.width() << " wide at " << c.frame.y();
+        if (ledge) {
+            EXPECT_EQ(ledge->minX, c.frame.x() + 18);
+            EXPECT_EQ(ledge->maxX, c.frame.x() + c.frame.width() - 18);
+            EXPECT_EQ(ledge->y, 800 - c.frame.y());
+            EXPECT_EQ(ledge->windowX, c.frame.x());
+        }
+    }
+    home.hide();
+    EXPECT_FALSE(rig.cat->homeLedge()) << "a hidden window is no home";
+}
+
+TEST(CanvasScene, BubblePlacementKeepsToTheScreenAndPointsAtTheCat)
+{
+    const QRectF screen(0, 0, 1280, 800);
+    const QSizeF canvas(1280, 800);
+    const CompanionVariant &drawn = CompanionVariant::drawn();
+    struct Case {
+        QPointF feet;
+        double bx, cy;
+        BubbleShape::Edge edge;
+        double tailOffset;
+    };
+    // Room above: the frame's middle 4 + 75 above the figure's top (62 above the feet).
+    const Case cases[] = {
+        {{640, 100}, 640, 800 - 100 - 62 - 79, BubbleShape::Edge::bottom, 0},
+        // Near the top: below the cat, tail on top.
+        {{640, 700}, 640, 800 - 700 + 79, BubbleShape::Edge::top, 0},
+        // At the left edge: the middle stays 158 from the edge, the tail points back.
+        {{50, 100}, 158, 800 - 100 - 62 - 79, BubbleShape::Edge::bottom, 50 - 158},
+        {{1270, 100}, 1280 - 158, 800 - 100 - 62 - 79, BubbleShape::Edge::bottom, 1270 - 1122},
+        // Exactly 8 points to spare above: still above.
+        {{640, 800 - 62 - 158}, 640, 158 - 4 - 75, BubbleShape::Edge::bottom, 0},
+        {{640, 800 - 62 - 157}, 640, 800 - (800 - 62 - 157) + 79, BubbleShape::Edge::top, 0},
+    };
+    for (const Case &c : cases) {
+        CompanionPose pose;
+        pose.position = c.feet;
+        const CanvasScene scene = CanvasScene::layout(screen, canvas, pose, drawn, std::nullopt, true);
+        ASSERT_TRUE(scene.bubble);
+        EXPECT_DOUBLE_EQ(scene.bubble->frame.center().x(), c.bx) << c.feet.x() << "," << c.feet.y();
+        EXPECT_DOUBLE_EQ(scene.bubble->frame.center().y(), c.cy) << c.feet.x() << "," << c.feet.y();
+        EXPECT_EQ(scene.bubble->frame.size(), QSizeF(300, 150));
+        EXPECT_EQ(scene.bubble->tailEdge, c.edge) << c.feet.x() << "," << c.feet.y();
+        EXPECT_DOUBLE_EQ(scene.bubble->tailOffset, c.tailOffset);
+        EXPECT_EQ(scene.figureFrame, QRectF(c.feet.x() - 42, 800 - c.feet.y() - 62, 84, 62));
+    }
+    // A screen narrower than two insets keeps the middle at 158.
+    CompanionPose pose;
+    pose.position = QPointF(100, 100);
+    EXPECT_DOUBLE_EQ(
+        CanvasScene::layout(QRectF(0, 0, 200, 800), QSizeF(200, 800), pose, drawn, std::nullopt, true).bubble->frame.center().x(),
+        158);
+}
+
+TEST(CanvasScene, TheCatIsDrawnOnANeighbouringScreenWithinSixtyPoints)
+{
+    const QRectF right(1280, 0, 1024, 768);
+    CompanionPose pose;
+    for (const auto &[x, shown] : std::initializer_list<std::pair<double, bool>>{{1220, true}, {1219, false}, {2364, true}, {2365, false}}) {
+        pose.position = QPointF(x, 100);
+        const CanvasScene scene = CanvasScene::layout(right, right.size(), pose, CompanionVariant::drawn(), std::nullopt, false);
+        EXPECT_EQ(scene.catShown, shown) << x;
+    }
+    pose.position = QPointF(1250, 100);
+    const CanvasScene scene = CanvasScene::layout(right, right.size(), pose, CompanionVariant::drawn(), std::nullopt, false);
+    EXPECT_DOUBLE_EQ(scene.local.x(), -30);
+    EXPECT_DOUBLE_EQ(scene.local.y(), 668);
+}
+
+TEST(CanvasScene, FilmedClipsSitOnTheFeetMirrorAndTiltByTheirRules)
+{
+    CompanionVariant look;
+    look.id = QStringLiteral("tabby");
+    look.folder = QStringLiteral("/tmp/tabby");
+    CompanionClip walk{QStringLiteral("walk.webm"), 100, 400, 200, 0.8, -1, 5.0, std::nullopt, std::nullopt, std::nullopt};
+    CompanionClip air = walk;
+    air.file = QStringLiteral("air.webm");
+    CompanionClip sleep = walk;
+    sleep.file = QStringLiteral("sleep.webm");
+    CompanionClip nest = walk;
+    nest.file = QStringLiteral("nest.webm");
+    nest.prop = CompanionClip::Prop{0.25, 0.5};
+    look.clips = {{"walk", walk}, {"air", air}, {"sleep", sleep}, {"nest", nest}};
+    const QRectF screen(0, 0, 1000, 800);
+    CompanionPose pose;
+    pose.position = QPointF(500, 100);
+    pose.facing = 1;
+    pose.state = S::walk;
+    CanvasScene scene = CanvasScene::layout(screen, screen.size(), pose, look, std::nullopt, false);
+    ASSERT_TRUE(scene.filmed);
+    // 200 wide (100 high at 2:1); the feet line 80 % down, then 5 points lower.
+    EXPECT_EQ(scene.filmed->center, QPointF(500, 700 - 80 + 50 + 5));
+    EXPECT_EQ(scene.figureFrame.size(), QSizeF(200, 100));
+    EXPECT_TRUE(scene.filmed->mirrored) << "footage faces left, the cat right";
+    EXPECT_EQ(scene.filmed->tilt, 0);
+
+    pose.state = S::sleep;
+    EXPECT_FALSE(CanvasScene::layout(screen, screen.size(), pose, look, std::nullopt, false).filmed->mirrored);
+    pose.state = S::jump;
+    for (const auto &[speed, tilt] : std::initializer_list<std::pair<double, double>>{{41, 16}, {40, 0}, {-40, 0}, {-41, -12}}) {
+        pose.verticalSpeed = speed;
+        EXPECT_EQ(CanvasScene::layout(screen, screen.size(), pose, look, std::nullopt, false).filmed->tilt, tilt) << speed;
+    }
+    // Nesting with a prop: the prop's point lies on the middle of the timer panel's top.
+    pose.state = S::nest;
+    pose.verticalSpeed = 0;
+    const QRectF timer(600, 300, 160, 60); // y up: its top at 360
+    scene = CanvasScene::layout(screen, screen.size(), pose, look, timer, false);
+    EXPECT_EQ(scene.filmed->center, QPointF(680 - 0.25 * 200 + 100, (800 - 360) - 0.5 * 100 + 50));
+    EXPECT_FALSE(scene.filmed->mirrored);
+    // Its hit area is the clip grown by 6, and the timer panel itself stays clickable.
+    const CatHitArea hit = CatHitArea::of(pose, QSizeF(84, 62), look, timer);
+    EXPECT_EQ(hit.rect, QRectF(680 - 50 - 6, 360 - 100 + 50 - 6, 212, 112));
+    EXPECT_TRUE(hit.contains(QPointF(640, 395)));
+    EXPECT_FALSE(hit.contains(QPointF(680, 330))) << "inside the timer panel";
+}
+
+TEST(WindowTopology, SnapshotKeepsTheUsersShownNormalWindowsFrontToBack)
+{
+    // Root pixels of a 900-pixel primary screen, y down.
+    auto toPoints = [](const QRect &px) { return QRectF(px.x(), 900 - px.y() - px.height(), px.width(), px.height()); };
+    auto client = [](uint32_t id, QRect geometry) {
+        X11::ClientWindow w;
+        w.id = id;
+        w.geometry = geometry;
+        w.viewable = true;
+        w.pid = 100;
+        w.className = QStringLiteral("Editor");
+        return w;
+    };
+    std::vector<X11::ClientWindow> bottomFirst;
+    auto add = [&](X11::ClientWindow w) { bottomFirst.push_back(w); };
+    X11::ClientWindow titled = client(1, QRect(100, 70, 400, 280));
+    titled.frameExtents = QMargins(0, 20, 0, 0); // the title bar is part of the frame
+    add(titled);
+    add(client(2, QRect(0, 0, 160, 90)));
+    add(client(3, QRect(0, 0, 150, 300)));
+    add(client(4, QRect(0, 0, 300, 80)));
+    X11::ClientWindow faint = client(5, QRect(0, 0, 300, 300));
+    faint.opacity = 0.9;
+    add(faint);
+    X11::ClientWindow clear = client(6, QRect(0, 0, 300, 300));
+    clear.opacity = 0.95;
+    add(clear);
+    X11::ClientWindow dock = client(7, QRect(0, 0, 300, 300));
+    dock.type = X11::WindowType::dock;
+    add(dock);
+    X11::ClientWindow above = client(8, QRect(0, 0, 300, 300));
+    above.state = X11::stateAbove;
+    add(above);
+    X11::ClientWindow minimised = client(9, QRect(0, 0, 300, 300));
+    minimised.state = X11::stateHidden;
+    add(minimised);
+    X11::ClientWindow elsewhere = client(10, QRect(0, 0, 300, 300));
+    elsewhere.onCurrentDesktop = false;
+    add(elsewhere);
+    X11::ClientWindow mine = client(11, QRect(0, 0, 300, 300));
+    mine.pid = 55;
+    add(mine);
+    add(client(12, QRect(0, 0, 300, 300))); // excluded by number
+    X11::ClientWindow dialog = client(13, QRect(0, 0, 300, 300));
+    dialog.type = X11::WindowType::dialog;
+    dialog.title = QString(200000, QChar(u'x'));
+    add(dialog);
+    X11::ClientWindow absurd = client(14, QRect(-32768, -32768, 65535, 65535));
+    add(absurd);
+
+    const std::vector<WindowInfo> windows = WindowTopology::fromClients(bottomFirst, {12}, 55, toPoints);
+    std::vector<int> numbers;
+    for (const WindowInfo &w : windows)
+        numbers.push_back(w.number);
+    EXPECT_EQ(numbers, (std::vector<int>{14, 13, 6, 2, 1}));
+    // List bounds (100, 50, 400, 300) with the title bar: frame (100, 550, 400, 300), its ledge at 850.
+    EXPECT_EQ(windows.back().frame, QRectF(100, 550, 400, 300));
+    EXPECT_EQ(windows.back().ownerName, QStringLiteral("Editor"));
+    EXPECT_EQ(windows.back().ownerPID, 100);
+    const std::vector<Ledge> ledges = WindowTopology::ledges({windows.back()}, 90);
+    ASSERT_EQ(ledges.size(), 1u);
+    EXPECT_EQ(ledges.front().y, 850);
+}
