@@ -18,6 +18,7 @@
 #include "base/DefaultsStore.h"
 #include "services/KeychainStore.h"
 #include "services/ZephylAPI.h"
+#include "support/StandinBench.h"
 
 #include <QCoreApplication>
 #include <QCoro/QCoroTask>
@@ -40,59 +41,10 @@
 
 namespace {
 
-const QString kEmail = QStringLiteral("bench@example.com");
-const QString kPassword = QStringLiteral("bench-bench-bench");
+using benchsupport::await;
+using benchsupport::resetPeak;
+using benchsupport::status;
 
-int serve()
-{
-    Standin::Server server;
-    server.addAccount(kEmail, kPassword);
-    if (!server.start())
-        return 1;
-    Standin::operations(server).processingMs = 0;
-    std::printf("%u\n", server.port());
-    std::fflush(stdout);
-    return QCoreApplication::exec();
-}
-
-// A field of /proc/self/status, in KiB.
-qint64 status(const char *field)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-// Resets the peak to the current resident size (Linux 4.0 and later).
-void resetPeak()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
-
-template <typename T>
-T await(QCoro::Task<T> &&task)
-{
-    std::exception_ptr error;
-    std::optional<T> value;
-    auto wrap = [](QCoro::Task<T> t, std::exception_ptr &err, std::optional<T> &out) -> QCoro::Task<> {
-        try {
-            out = co_await std::move(t);
-        } catch (...) {
-            err = std::current_exception();
-        }
-    };
-    QCoro::waitFor(wrap(std::move(task), error, value));
-    if (error)
-        std::rethrow_exception(error);
-    return std::move(*value);
-}
 
 QByteArray pattern(qint64 size)
 {
@@ -143,35 +95,17 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.contains(QStringLiteral("--serve")))
-        return serve();
+        return benchsupport::serve([](Standin::Server &server) { Standin::operations(server).processingMs = 0; });
     int rounds = 3;
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--rounds"))
             rounds = std::max(1, args[i + 1].toInt());
     }
 
-    QProcess standin;
-    standin.setProgram(QCoreApplication::applicationFilePath());
-    standin.setArguments({QStringLiteral("--serve")});
-    standin.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    standin.start();
-    if (!standin.waitForReadyRead(10'000)) {
-        std::fprintf(stderr, "the stand-in did not start\n");
+    benchsupport::StandinChild standin;
+    if (!standin.start())
         return 1;
-    }
-    const quint16 port = quint16(standin.readLine().trimmed().toUInt());
-
-    // The direct upload goes to the stand-in's https host.
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.addCaCertificates({Standin::certificate()});
-    QSslConfiguration::setDefaultConfiguration(tls);
-
-    auto keychain = KeychainStore::inMemory();
-    ZephylAPI::Setup setup;
-    setup.baseURL = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port));
-    setup.keychain = keychain.get();
-    ZephylAPI api(setup);
-    await(api.signInWithEmail(kEmail, kPassword));
+    ZephylAPI &api = *standin.api;
     ZephylServiceClient road(api);
     DefaultsStore store;
     AppModel::Environment env;
@@ -244,7 +178,5 @@ int main(int argc, char **argv)
             out.flush();
         }
     }
-    standin.kill();
-    standin.waitForFinished();
     return 0;
 }
