@@ -30,9 +30,14 @@ QJsonObject Operations::publicationJson(Publication &p)
 {
     if (!p.final && p.json.value("status").toString() == QLatin1String("processing") && !stayProcessing &&
         now() - p.createdAt >= processingMs) {
-        p.json.insert("status", "published");
-        p.json.insert("publishedAt", QJsonValue(now()));
-        p.json.insert("platformUrl", QStringLiteral("https://www.instagram.com/p/%1/").arg(p.json.value("id").toString()));
+        p.json.insert("status", finalStatus);
+        if (finalStatus == QLatin1String("published")) {
+            p.json.insert("publishedAt", QJsonValue(now()));
+            p.json.insert("platformUrl",
+                          QStringLiteral("https://www.instagram.com/p/%1/").arg(p.json.value("id").toString()));
+        } else if (finalError) {
+            p.json.insert("error", *finalError);
+        }
         p.final = true;
     }
     return p.json;
@@ -78,11 +83,15 @@ void addPublicationRoutes(Server &server, Operations &ops)
         p.userId = *user;
         p.key = key;
         p.createdAt = now;
-        p.json = QJsonObject{{"id", QStringLiteral("pub-%1").arg(ops.publications.size() + 1)},
-                             {"status", isDraft ? "draft" : (later ? "scheduled" : "processing")},
+        const bool draftRefused = isDraft && ops.finalStatus != QLatin1String("published");
+        p.json = QJsonObject{{"id", QStringLiteral("pub-%1").arg(++ops.publicationsMade)},
+                             {"status", draftRefused ? ops.finalStatus
+                                                     : isDraft ? "draft" : (later ? "scheduled" : "processing")},
                              {"caption", body.value("caption").toString()},
                              {"format", body.value("format").toString()},
                              {"isDraft", isDraft}};
+        if (draftRefused && ops.finalError)
+            p.json.insert("error", *ops.finalError);
         if (later)
             p.json.insert("scheduledAt", QJsonValue(scheduled.toMSecsSinceEpoch()));
         p.final = isDraft || later;
