@@ -418,4 +418,5 @@ const StringLists::List StringLists::danish = {{
     {"I couldn't check for updates. Try again later.", "Jeg kunne ikke søge efter opdateringer. Prøv igen senere."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ er udkommet. Dit systems pakkehåndtering installerer den."},
     {"Plan changes are kept here but not saved yet.", "Ændringerne i planen bevares her, men er ikke gemt endnu."},
+    {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Siden fra " ZEPHYL_SERVICE_DOMAIN " kunne ikke indlæses."},
 }};

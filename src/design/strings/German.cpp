@@ -418,4 +418,5 @@ const StringLists::List StringLists::german = {{
     {"I couldn't check for updates. Try again later.", "Ich konnte nicht nach Updates suchen. Versuch es später noch einmal."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ ist da. Der Paketmanager deines Systems installiert es."},
     {"Plan changes are kept here but not saved yet.", "Die Änderungen am Plan bleiben hier erhalten, sind aber noch nicht gespeichert."},
+    {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Die Seite von " ZEPHYL_SERVICE_DOMAIN " konnte nicht geladen werden."},
 }};
