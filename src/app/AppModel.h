@@ -468,6 +468,9 @@ private:
     void showSurface(Surface surface);
     QCoro::Task<AskReply> answer(const AskIntent &intent);
     void acceptGoogleCallback(const QString &token);
+    // The frame of every sign-in: one at a time, its failure shown, and a session
+    // obtained (`step` answers true) followed by the loads.
+    QCoro::Task<bool> signInWith(std::function<QCoro::Task<bool>()> step);
 
     struct PendingExpiry;
     struct GoogleCallbackWait;

@@ -32,61 +32,52 @@ QCoro::Task<> deliver(QCoro::Task<QString> task, std::shared_ptr<Async::Shared<Q
 
 } // namespace
 
-QCoro::Task<bool> AppModel::signIn(QString email, QString password)
+QCoro::Task<bool> AppModel::signInWith(std::function<QCoro::Task<bool>()> step)
 {
     if (m_signInBusy)
         co_return false;
     setSignInBusy(true);
     const QPointer<AppModel> self(this);
+    bool obtained = false;
     std::exception_ptr error;
     try {
-        co_await m_api->signInWithEmail(std::move(email), std::move(password));
+        obtained = co_await step();
     } catch (...) {
         error = std::current_exception();
     }
     if (!self)
         co_return false;
-    if (error) {
+    if (error)
         show(error); // a closed sign-in window is not shown
-        setSignInBusy(false);
-        co_return false;
+    if (obtained) {
+        co_await finishSignIn();
+        if (!self)
+            co_return true;
     }
-    co_await finishSignIn();
-    if (self)
-        setSignInBusy(false);
-    co_return true;
+    setSignInBusy(false);
+    co_return obtained;
+}
+
+QCoro::Task<bool> AppModel::signIn(QString email, QString password)
+{
+    return signInWith([this, email, password]() -> QCoro::Task<bool> {
+        co_await m_api->signInWithEmail(email, password);
+        co_return true;
+    });
 }
 
 QCoro::Task<bool> AppModel::createAccount(QString name, QString email, QString password)
 {
-    if (m_signInBusy)
+    return signInWith([this, name, email, password]() -> QCoro::Task<bool> {
+        const QPointer<AppModel> self(this);
+        const auto outcome = co_await m_api->createAccountWithEmail(email, password, name);
+        if (outcome.kind == ServiceClient::SignUpOutcome::Kind::signedIn)
+            co_return true;
+        if (self)
+            setNotice(AppNotice::make(L10n::t("Check your email: the confirmation link finishes the registration."),
+                                      AppNotice::Tone::settled));
         co_return false;
-    setSignInBusy(true);
-    const QPointer<AppModel> self(this);
-    std::optional<ServiceClient::SignUpOutcome> outcome;
-    std::exception_ptr error;
-    try {
-        outcome = co_await m_api->createAccountWithEmail(std::move(email), std::move(password), std::move(name));
-    } catch (...) {
-        error = std::current_exception();
-    }
-    if (!self)
-        co_return false;
-    if (error) {
-        show(error);
-        setSignInBusy(false);
-        co_return false;
-    }
-    if (outcome->kind == ServiceClient::SignUpOutcome::Kind::confirmationSent) {
-        setNotice(AppNotice::make(L10n::t("Check your email: the confirmation link finishes the registration."),
-                                  AppNotice::Tone::settled));
-        setSignInBusy(false);
-        co_return false;
-    }
-    co_await finishSignIn();
-    if (self)
-        setSignInBusy(false);
-    co_return true;
+    });
 }
 
 QCoro::Task<> AppModel::resetPassword(QString email)
@@ -109,48 +100,32 @@ QCoro::Task<> AppModel::resetPassword(QString email)
 
 QCoro::Task<bool> AppModel::signInWithGoogle()
 {
-    if (m_signInBusy)
-        co_return false;
-    setSignInBusy(true);
-    const QPointer<AppModel> self(this);
-    std::exception_ptr error;
-    try {
+    return signInWith([this]() -> QCoro::Task<bool> {
+        const QPointer<AppModel> self(this);
         const QUrl supabase = co_await m_api->supabaseProjectURL();
         if (!self)
             co_return false;
         if (!supabase.isValid() || supabase.isRelative() || supabase.host().isEmpty())
             throw ServiceAPIError::invalidResponse();
 
-        // The browser step: the dialog's callback, or a link's while this waits.
-        auto wait = std::make_shared<GoogleCallbackWait>(this);
+        // The browser step: the dialog's callback, or a link's while this waits
+        // (the wait ends with this frame, and with it the link's welcome).
+        const auto wait = std::make_shared<GoogleCallbackWait>(this);
         m_googleWait = wait;
         QString token;
         {
             GoogleSignInService service(anchorWindow);
             deliver(service.authorize(supabase), wait->token);
-            token = co_await Async::Shared<QString>::wait(
-                wait->token, nullptr, GoogleSignInService::SignInError(GoogleSignInService::SignInError::Kind::cancelled));
+            const GoogleSignInService::SignInError never(GoogleSignInService::SignInError::Kind::cancelled);
+            token = co_await Async::Shared<QString>::wait(wait->token, nullptr, never);
             // Leaving the scope closes a dialog the link overtook.
         }
         if (!self)
             co_return false;
         m_googleWait.reset();
         co_await m_api->adoptSupabaseSession(token);
-    } catch (...) {
-        error = std::current_exception();
-    }
-    if (!self)
-        co_return false;
-    m_googleWait.reset();
-    if (error) {
-        show(error); // not when the user closed the browser sheet
-        setSignInBusy(false);
-        co_return false;
-    }
-    co_await finishSignIn();
-    if (self)
-        setSignInBusy(false);
-    co_return true;
+        co_return true;
+    });
 }
 
 void AppModel::acceptGoogleCallback(const QString &token)
@@ -189,7 +164,8 @@ QCoro::Task<> AppModel::expireSession()
     if (m_expiry) {
         // One expiry at a time: the second caller waits for the first and signs out nothing more.
         const auto done = m_expiry->done;
-        co_await Async::Shared<bool>::wait(done, nullptr, ServiceAPIError::sessionExpired());
+        const ServiceAPIError never = ServiceAPIError::sessionExpired(); // no abort: never thrown
+        co_await Async::Shared<bool>::wait(done, nullptr, never);
         co_return;
     }
     if (m_session != SessionState::signedIn)

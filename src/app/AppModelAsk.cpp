@@ -61,7 +61,8 @@ QCoro::Task<> AppModel::ask(QString question)
         }
         std::optional<ZephylWire::AssistantReply> answered;
         try {
-            answered = co_await m_api->assistant(question, history, ServiceClient::Persona::kitty(m_companionName));
+            const ServiceClient::Persona persona = ServiceClient::Persona::kitty(m_companionName);
+            answered = co_await m_api->assistant(question, history, persona);
         } catch (...) {
             // Any failure, an expired session included, gets the one line below.
         }

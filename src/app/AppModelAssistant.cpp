@@ -66,7 +66,8 @@ QCoro::Task<std::optional<ChatMessage>> AppModel::send(QString text)
     std::optional<ZephylWire::AssistantReply> reply;
     std::exception_ptr error;
     try {
-        reply = co_await m_api->assistant(trimmed, history, ServiceClient::Persona::standard());
+        const ServiceClient::Persona persona = ServiceClient::Persona::standard();
+        reply = co_await m_api->assistant(trimmed, history, persona);
     } catch (...) {
         error = std::current_exception();
     }
@@ -88,7 +89,8 @@ QCoro::Task<std::optional<ChatMessage>> AppModel::send(QString text)
 
     std::optional<ZephylWire::AssistantThreadStore> saved;
     try {
-        saved = co_await m_api->saveAssistantThread(thread, std::nullopt, conversation);
+        const std::optional<QString> noTitle;
+        saved = co_await m_api->saveAssistantThread(thread, noTitle, conversation);
     } catch (...) {
         // Not stored on the service; the exchange stays on screen.
     }

@@ -43,6 +43,18 @@ QString usableDisplayName(const QString &reported)
     return name;
 }
 
+// The code an unusable feed page is reported under.
+QString unavailableCode(ZephylWire::InstagramFeedResponse::Status status)
+{
+    using Status = ZephylWire::InstagramFeedResponse::Status;
+    switch (status) {
+    case Status::notConfigured: return QStringLiteral("not_configured");
+    case Status::unsupportedProvider: return QStringLiteral("unsupported_provider");
+    case Status::unavailable: return QStringLiteral("unavailable");
+    default: return QStringLiteral("unknown");
+    }
+}
+
 } // namespace
 
 AppModel::FlowGuard AppModel::flowGuard() const
@@ -292,7 +304,9 @@ QCoro::Task<> AppModel::loadFeed(bool reset)
     std::optional<ZephylWire::InstagramFeedResponse> page;
     std::exception_ptr error;
     try {
-        page = co_await m_api->instagramFeed(reset ? std::nullopt : feedCursor);
+        // Named first: a temporary inside a co_await would be destroyed twice (GCC 12).
+        const std::optional<QString> after = reset ? std::nullopt : feedCursor;
+        page = co_await m_api->instagramFeed(after);
     } catch (...) {
         error = std::current_exception();
     }
@@ -316,20 +330,12 @@ QCoro::Task<> AppModel::loadFeed(bool reset)
             setFeedStatus(FeedStatus::disconnected());
             break;
         case Status::notConfigured:
-            setFeedHasMore(false);
-            setFeedStatus(FeedStatus::unavailable(QStringLiteral("not_configured")));
-            break;
         case Status::unsupportedProvider:
-            setFeedHasMore(false);
-            setFeedStatus(FeedStatus::unavailable(QStringLiteral("unsupported_provider")));
-            break;
         case Status::unavailable:
-            setFeedHasMore(false);
-            setFeedStatus(FeedStatus::unavailable(QStringLiteral("unavailable")));
-            break;
         case Status::unknown:
+            // The items already shown stay.
             setFeedHasMore(false);
-            setFeedStatus(FeedStatus::unavailable(QStringLiteral("unknown")));
+            setFeedStatus(FeedStatus::unavailable(unavailableCode(page->status)));
             break;
         }
     } else {
