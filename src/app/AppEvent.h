@@ -30,7 +30,7 @@ struct AppEvent {
         focusStarted,
         restStarted,
         focusEnded,
-        visitEnded,
+        visitEnded,                  // frame of the visit that ended (empty when none)
         settingsRequested,
         companionPreferencesChanged,
         themeChanged,

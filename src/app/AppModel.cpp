@@ -106,7 +106,11 @@ AppModel::AppModel(Environment environment, QObject *parent)
 
 AppModel::AppModel() : AppModel(Environment{}) {}
 
-AppModel::~AppModel() = default;
+AppModel::~AppModel()
+{
+    // Flows still waiting find their account gone and touch nothing.
+    m_accountFlows.cancel();
+}
 
 AppModel &AppModel::shared()
 {

@@ -3,7 +3,9 @@
 #include "app/AppEvent.h"
 #include "app/AppValues.h"
 #include "app/AskValues.h"
+#include "app/ComposerSubmission.h"
 #include "app/UnsentTextStore.h"
+#include "base/CancelToken.h"
 #include "base/Clock.h"
 #include "companion/CatWellbeing.h"
 #include "companion/CompanionTypes.h"
@@ -17,11 +19,14 @@
 #include "services/WireModels.h"
 #include "services/auth/WebAuthSession.h"
 
+#include <QCoro/QCoroTask>
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -30,6 +35,7 @@
 
 class DefaultsStore;
 class ServiceClient;
+struct AskIntent;
 class UserNotifications;
 class WindowSource;
 
@@ -222,6 +228,41 @@ public:
     // Asks for the right to read and minimise other windows, and reads it again 2 s later.
     void requestAccessibility();
 
+    // ---- Tucking distractions away (AppModelTuck.cpp)
+    // Scans for distracting windows and tucks them away one after another: the
+    // cat is sent to each (visitWindow), the window is minimised when the cat
+    // arrives there or 7 s after the visit began, and the next visit starts
+    // 0.7 s after each minimise (visitEnded). The closing line follows the last.
+    // Without the right to minimise, or with nothing found, nothing starts.
+    void tuckAwayDistractions();
+    // The companion reports that it arrived where a goal sent it. Only the
+    // arrival at the window being visited now completes that visit: a late
+    // landing of an earlier visit, or any other goal, changes nothing.
+    void tuckVisitArrived(const CompanionGoal &arrived);
+    // Where a visit sends the cat: the window's top edge, 24 points in from
+    // either side. The coordinator builds the visit goal with this, so an
+    // arrival can be matched with the visit it belongs to.
+    static Ledge visitLedge(const QRectF &frame);
+    // Seconds a visit may take before the window is minimised anyway, and the
+    // pause after each minimise.
+    static constexpr std::chrono::milliseconds kTuckVisitLimit{7000};
+    static constexpr std::chrono::milliseconds kTuckPacing{700};
+
+    // ---- Publishing (AppModelPublishing.cpp)
+    // Uploads the submission's media and cover, asks the service to publish it
+    // under its idempotency key, waits a while for a final state, reloads the
+    // plan and answers the outcome; never throws. `publishing` is set before
+    // this returns the first time, so a second press while a run is under way
+    // starts nothing: with the same key it receives that run's outcome, another
+    // post waits for its turn.
+    QCoro::Task<PublishOutcome> publish(ComposerSubmission submission);
+    // Uploads a video's poster frame as "poster.jpg"; none, without a request,
+    // when the media has no poster. Upload errors reach the caller.
+    QCoro::Task<std::optional<QString>> uploadPoster(ImportedMedia media);
+    // The creation's own time limit is the client's; these are the wait's.
+    static constexpr int kPublishWaitAttempts = 8;
+    static constexpr double kPublishWaitDelaySeconds = 1.6;
+
     // ---- Care
     // One care tick of the coordinator's 60 s timer: the break clock, hunger and
     // the late hour, each raising its event (at most two meet in one tick).
@@ -259,14 +300,92 @@ public:
         return describeIfWorthShowing(std::make_exception_ptr(error));
     }
     // Shows the error as an attention notice when it is worth showing; then, when
-    // the session is gone, calls onSessionFailure (the account flows end the session there).
+    // the session is gone, ends it (expireSession).
     void show(const std::exception_ptr &error);
     template <typename E>
     void show(const E &error)
     {
         show(std::make_exception_ptr(error));
     }
-    std::function<void()> onSessionFailure;
+
+    // ==== Session, account, links, Instagram, plan, assistant and ask flows
+    // (AppModelSession.cpp, AppModelAccount.cpp, AppModelLinks.cpp,
+    // AppModelInstagram.cpp, AppModelPlan.cpp, AppModelAssistant.cpp, AppModelAsk.cpp).
+    //
+    // Every flow that waits resumes on the main thread and, after each wait, goes
+    // on only while the model exists and the account it started for is still the
+    // one in memory: a sign-out, an expiry or another account drops what it brings.
+
+    // The signed-in account as the embedded page reports it.
+    struct WebAccount {
+        QString email;
+        QString displayName;
+        friend bool operator==(const WebAccount &, const WebAccount &) = default;
+    };
+
+    // ---- Session and loading
+    // Once at start: restores the stored session (native workspace) or waits for the page.
+    QCoro::Task<> bootstrap();
+    // The account, then the Instagram profile, plan, threads and first feed page, one after another.
+    QCoro::Task<> loadAfterSignIn();
+    // The page's report of the signed-in account, or of nobody (web workspace only).
+    void webAccountChanged(const std::optional<WebAccount> &account);
+    // Empties the ask conversation and its input.
+    void newCatChat();
+    QCoro::Task<> loadInstagram();
+    QCoro::Task<> loadPlan();
+    QCoro::Task<> loadThreads();
+    // `reset`: from the first page; else the next page, when there is one.
+    QCoro::Task<> loadFeed(bool reset);
+
+    // ---- Account (native workspace)
+    QCoro::Task<bool> signIn(QString email, QString password);
+    QCoro::Task<bool> createAccount(QString name, QString email, QString password);
+    QCoro::Task<> resetPassword(QString email);
+    QCoro::Task<bool> signInWithGoogle();
+    // Forgets the account, its unsent text included.
+    QCoro::Task<> signOut();
+    QCoro::Task<> finishSignIn();
+    // The service no longer accepts the session: signed out, account data cleared, one notice.
+    QCoro::Task<> expireSession();
+
+    // ---- Links
+    // A "sorvane:" link as received (any text); returns at once.
+    void handleURL(const QString &raw);
+
+    // ---- Instagram
+    QCoro::Task<> connectInstagram(bool freshLogin);
+    QCoro::Task<> disconnectInstagram();
+
+    // ---- Plan drafts
+    // Larger than every draft id and not below the current time in milliseconds.
+    qint64 nextDraftID() const;
+    // The visible drafts in grid order.
+    QList<ZephylWire::PlanDraft> gridDrafts() const;
+    // Writes the whole plan. One save is in flight at a time: a call while one
+    // runs is carried by it (the list is sent again once it ends). A failed save
+    // keeps the local list, marks it unsaved and says so.
+    QCoro::Task<> savePlan();
+    QCoro::Task<> moveDraft(qint64 id, int offset);
+    QCoro::Task<> setDraftHidden(qint64 id, bool hidden);
+    // Local plan changes the service has not taken yet.
+    bool planUnsaved() const { return m_planUnsaved; }
+
+    // ---- Assistant
+    // Takes a thread store from the service. While a reply is awaited only the
+    // thread list is taken: the open conversation stays the one the message went to.
+    void apply(const ZephylWire::AssistantThreadStore &store);
+    // Opens another conversation; refused while a reply is awaited.
+    QCoro::Task<> selectThread(QString id);
+    // The assistant's reply, or none when nothing was sent or the request failed.
+    QCoro::Task<std::optional<ChatMessage>> send(QString text);
+    void performAction(const ZephylWire::AssistantReply::Action &action);
+
+    // ---- Ask panel
+    QCoro::Task<> ask(QString question);
+    void performAsk(const AskAction &action);
+    // The web workspace's composer, or the native one with the prefill.
+    void openComposer(std::optional<ComposerPrefill> prefill);
 
 Q_SIGNALS:
     void sessionChanged();
@@ -315,6 +434,8 @@ Q_SIGNALS:
     void wellbeingChanged();
     void breakRemindersEnabledChanged();
     void catRemindersEnabledChanged();
+    // ---- Flows
+    void planUnsavedChanged();
 
 private:
     // Stores the value; emits the change signal when it differs. True on a change.
@@ -326,6 +447,52 @@ private:
     UserNotifications &notifications() const;
     WindowSource &windows() const;
     void tickFocus();
+
+    // ---- Flows (session, account, links, Instagram, plan, assistant, ask)
+    // What a flow checks after every wait.
+    struct FlowGuard {
+        QPointer<AppModel> model;
+        CancelToken account;
+        bool alive() const { return model && !account.isCancelled(); }
+    };
+    FlowGuard flowGuard() const;
+    // Data of the account in memory belongs to `email` (lower-cased); another
+    // account's arrival clears it first.
+    void adoptIdentity(const QString &email);
+    // Drops every account-bound value and every result still on its way for it.
+    // The unsent text is left alone.
+    void clearAccountData();
+    // The ask conversation emptied and its record removed; the input is kept.
+    void clearCatConversation();
+    void setPlanUnsaved(bool value);
+    void showSurface(Surface surface);
+    QCoro::Task<AskReply> answer(const AskIntent &intent);
+    void acceptGoogleCallback(const QString &token);
+
+    struct PendingExpiry;
+    struct GoogleCallbackWait;
+    CancelSource m_accountFlows;
+    QString m_accountIdentity;
+    // The expiry under way; a second one waits for it rather than signing out twice.
+    std::shared_ptr<PendingExpiry> m_expiry;
+    // A Google sign-in waiting for its callback: the dialog's or a link's token.
+    std::weak_ptr<GoogleCallbackWait> m_googleWait;
+    bool m_planUnsaved = false;
+    bool m_planSaverRunning = false;
+    bool m_planSaveWanted = false;
+    quint64 m_planEdits = 0;
+    quint64 m_feedGeneration = 0;
+
+    // ---- Tucking
+    void advanceTuck();
+    // Minimises the window of the current step and schedules the next one.
+    void completeTuck();
+
+    // ---- Publishing
+    struct PublishRun;
+    QCoro::Task<PublishOutcome> runPublication(ComposerSubmission submission);
+    PublishOutcome publishFailed(const std::exception_ptr &error);
+    PublishOutcome outcomeOf(const ZephylWire::Publication &publication, bool savedAsDraft);
 
     EventHandler m_events;
     std::unique_ptr<ServiceClient> m_ownedApi;
@@ -376,6 +543,17 @@ private:
     // the fallback of the current visit.
     std::vector<DistractingWindow> m_pendingTucks;
     std::unique_ptr<Clock::Timer> m_tuckTimeout;
+    // The pause before the next visit, and the frame of the visit under way
+    // (none between visits, so a late arrival finds nothing to complete).
+    std::unique_ptr<Clock::Timer> m_tuckPacing;
+    std::optional<QRectF> m_tuckVisit;
+
+    // Publishing: the run under way, and its wait's cancellation, fired when the model goes.
+    struct CancelledWithModel : CancelSource {
+        ~CancelledWithModel() { cancel(); }
+    };
+    std::shared_ptr<PublishRun> m_publishRun;
+    CancelledWithModel m_publishCancel;
 
     bool m_usesWebWorkspace = true;
     BreakClock m_breakClock;

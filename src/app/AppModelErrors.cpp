@@ -154,6 +154,7 @@ void AppModel::show(const std::exception_ptr &error)
 {
     if (const auto text = describeIfWorthShowing(error))
         setNotice(AppNotice::make(*text, AppNotice::Tone::attention));
-    if (isSessionFailure(error) && onSessionFailure)
-        onSessionFailure();
+    if (isSessionFailure(error))
+        expireSession(); // runs on by itself; the notice above may be replaced by the expiry's
+
 }

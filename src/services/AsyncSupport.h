@@ -155,7 +155,10 @@ public:
             throw onAbort;
         if (self->m_error)
             std::rethrow_exception(self->m_error);
-        co_return *self->m_value;
+        // A copy for each waiter: QCoro moves from an lvalue handed to co_return,
+        // which would leave later waiters an emptied value.
+        T value = *self->m_value;
+        co_return value;
     }
 
 private:

@@ -1,8 +1,7 @@
 #include "services/ZephylAPI_p.h"
 
-#include "base/Bundle.h"
 #include "base/Clock.h"
-#include "design/ServiceDomain.h"
+#include "services/ServiceOrigin.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
@@ -48,16 +47,7 @@ ZephylAPI &ZephylAPI::shared()
     return *client;
 }
 
-QUrl ZephylAPI::defaultBaseURL()
-{
-    if (const auto configured = Bundle::shared().info(QStringLiteral("SORVANE_API_BASE_URL"))) {
-        const QUrl url(*configured, QUrl::StrictMode);
-        // A value that does not parse leaves the built-in origin in place.
-        if (url.isValid() && !url.isRelative() && !url.host().isEmpty())
-            return url;
-    }
-    return QUrl(QStringLiteral(ZEPHYL_SERVICE_ORIGIN));
-}
+QUrl ZephylAPI::defaultBaseURL() { return ServiceOrigin::resolve(); }
 
 Clock &ZephylAPI::clock() const { return m_clock ? *m_clock : Clock::shared(); }
 

@@ -110,7 +110,8 @@ public:
 
     // The one client of the application, made on first use.
     static ZephylAPI &shared();
-    // The bundle's "SORVANE_API_BASE_URL" when it is present and parses, else the service's origin.
+    // The bundle's "SORVANE_API_BASE_URL" when it is usable, else the service's
+    // origin; the web workspace takes the same (ServiceOrigin).
     static QUrl defaultBaseURL();
 
     QUrl baseURL() const { return m_baseURL; }

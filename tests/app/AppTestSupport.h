@@ -50,7 +50,7 @@ public:
 // The service as a script: an operation answers what `results` holds under its
 // name (a value of its result type), or throws what `failures` holds, and is
 // counted in `calls`. Unscripted operations answer a default value.
-class FakeServiceClient final : public ServiceClient {
+class FakeServiceClient : public ServiceClient {
 public:
     QStringList calls;
     QHash<QString, std::any> results;

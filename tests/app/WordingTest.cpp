@@ -1,6 +1,7 @@
 // Errors put into words, compared with the sentences users are meant to read.
 
 #include "AppTestSupport.h"
+#include "support/TestSupport.h"
 
 #include "services/KeychainStore.h"
 #include "services/ServiceErrors.h"
@@ -119,24 +120,25 @@ TEST(ErrorWording, ShowPutsTheSentenceInANoticeAndReportsAGoneSession)
     Harness h;
     AppModel &m = h.make();
     L10n::setPreference(AppLanguage::en);
-    int ended = 0;
-    m.onSessionFailure = [&] { ++ended; };
+    m.setSession(SessionState::signedIn);
+    const auto ended = [&] { return h.service.calls.count(QStringLiteral("logout")); };
 
     m.show(GoogleSignInService::SignInError(GoogleSignInService::SignInError::Kind::cancelled));
     EXPECT_EQ(m.notice(), std::nullopt);
-    EXPECT_EQ(ended, 0);
+    EXPECT_EQ(ended(), 0);
 
     m.show(APIError::rejected(QStringLiteral("caption_too_long")));
     ASSERT_TRUE(m.notice());
     EXPECT_EQ(m.notice()->text, QStringLiteral("The caption is over 2,200 characters."));
     EXPECT_EQ(m.notice()->tone, AppNotice::Tone::attention);
-    EXPECT_EQ(ended, 0);
+    EXPECT_EQ(ended(), 0);
 
     const QUuid first = m.notice()->id;
     m.show(APIError::sessionExpired());
     EXPECT_EQ(m.notice()->text, QStringLiteral("Your session has expired. Sign in again."));
     EXPECT_NE(m.notice()->id, first);
-    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(ended(), 1);
+    ASSERT_TRUE(zktest::spinUntil([&] { return m.session() == SessionState::signedOut; }));
 }
 
 TEST(ErrorWording, SentencesFollowTheInterfaceLanguage)

@@ -299,6 +299,39 @@ TEST_F(Operations, PublishedAfterProcessingAndListedWithOddLinksKept)
     EXPECT_EQ(drafts[0].title, QStringLiteral("Wednesday reel"));
 }
 
+// Ids that stay dot segments after escaping would be folded into the path
+// ("/api/instagram/publications/.." is "/api/instagram"), and an empty one names
+// the whole list: each is refused before anything is sent.
+TEST_F(Operations, AnIdThatWouldNameAnotherResourceIsRefusedUnsent)
+{
+    using Code = ZephylAPI::NetworkError::Code;
+    for (const QString &id : {QStringLiteral(".."), QStringLiteral("."), QString()}) {
+        server.clearSeen();
+        std::optional<Code> code;
+        try {
+            opstest::run(api->instagramPublication(id));
+        } catch (const ZephylAPI::NetworkError &e) {
+            code = e.code();
+        }
+        EXPECT_EQ(code, Code::badURL) << id.toStdString();
+        EXPECT_THROW(opstest::run(api->existingInstagramPublication(id)), ZephylAPI::NetworkError) << id.toStdString();
+        // The wait keeps the publication it was given.
+        ZephylAPI::Publication pending;
+        pending.id = id;
+        pending.status = QStringLiteral("processing");
+        EXPECT_EQ(opstest::drive(api->waitForInstagramPublication(pending, 3, 1.6), clock), pending);
+        EXPECT_TRUE(server.seen().isEmpty()) << id.toStdString();
+    }
+    // Ids that only look like dots are one ordinary segment each.
+    for (const QString &id : {QStringLiteral("..."), QStringLiteral(".hidden"), QStringLiteral("a/.."),
+                             QStringLiteral("..\\..")}) {
+        server.clearSeen();
+        EXPECT_FALSE(opstest::run(api->existingInstagramPublication(id))) << id.toStdString();
+        ASSERT_EQ(server.seen().size(), 1) << id.toStdString();
+        EXPECT_EQ(server.seen()[0].path, QStringLiteral("/api/instagram/publications/") + id) << id.toStdString();
+    }
+}
+
 TEST_F(Operations, InstagramConnectionProfileAndFeedPagedToTheEnd)
 {
     // Not connected: the feed's 404 page with its status is an answer.

@@ -1,6 +1,15 @@
 #include <gtest/gtest.h>
 
+#include "base/Bundle.h"
+#include "services/ServiceOrigin.h"
+#include "services/ZephylAPI.h"
 #include "services/web/WebRules.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 using namespace WebRules;
 
@@ -136,4 +145,44 @@ TEST(WebRules, CommitsPermissionsAndFailures)
     EXPECT_EQ(engineMajor(QStringLiteral("1000")), 1000);
     EXPECT_EQ(engineMajor(QString()), std::nullopt);
     EXPECT_EQ(engineMajor(QStringLiteral("v102")), std::nullopt);
+}
+
+// The page and the client take the configured address by one rule, so they
+// can never end on different origins (the page once took "//host", which the
+// client refused, and each went its own way).
+TEST(WebRules, TheConfiguredBaseAddressIsTakenAlikeByThePageAndTheClient)
+{
+    const QUrl builtIn(QStringLiteral("https://www.sorvane.app"));
+    const std::pair<const char *, const char *> cases[] = {
+        {"https://api.example.com", "https://api.example.com"},
+        {"HTTPS://api.example.com/base/", "https://api.example.com/base/"},
+        {"http://127.0.0.1:8080", "http://127.0.0.1:8080"},
+        {"http://localhost:9", "http://localhost:9"},
+        {"http://[::1]:8080", "http://[::1]:8080"},
+        // No scheme, a scheme of another kind, or tokens in the clear across a network.
+        {"//api.example.com", nullptr},
+        {"api.example.com", nullptr},
+        {"http://api.example.com", nullptr},
+        {"ftp://api.example.com", nullptr},
+        {"https://", nullptr},
+        {"file:///etc/hosts", nullptr},
+        {"", nullptr},
+    };
+    const QString root = zktest::tempDir() + QStringLiteral("/bundle");
+    QDir().mkpath(root);
+    for (const auto &[configured, expected] : cases) {
+        QFile info(root + QStringLiteral("/info.json"));
+        ASSERT_TRUE(info.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        info.write(QJsonDocument(QJsonObject{{"SORVANE_API_BASE_URL", configured}}).toJson());
+        info.close();
+        const Bundle bundle(root);
+        Bundle::setShared(&bundle);
+        const QUrl want = expected ? QUrl(QString::fromUtf8(expected)) : builtIn;
+        EXPECT_EQ(ZephylAPI::defaultBaseURL(), want) << configured;
+        EXPECT_EQ(resolveBaseURL(std::nullopt), want) << configured;
+        EXPECT_EQ(ServiceOrigin::usable(QString::fromUtf8(configured)).has_value(), expected != nullptr) << configured;
+        // An address given by the caller is used as it is.
+        EXPECT_EQ(resolveBaseURL(QUrl(QStringLiteral("http://10.0.0.2:1"))), QUrl(QStringLiteral("http://10.0.0.2:1")));
+        Bundle::setShared(nullptr);
+    }
 }

@@ -117,6 +117,10 @@ public:
     QList<Publication> publications;
     qint64 processingMs = 3000;  // how long a new publication stays "processing"
     bool stayProcessing = false; // never leave "processing"
+    // What a publication ends as once processed: "published" (with a link), or
+    // a failure status with the reason the service records (none: no reason).
+    QString finalStatus = QStringLiteral("published");
+    std::optional<QString> finalError;
     // What happens to a creation after it is stored: answered normally,
     // connection dropped, or never answered (the client's time-out ends it).
     Answer::Delivery afterStore = Answer::Delivery::normal;

@@ -30,9 +30,14 @@ QJsonObject Operations::publicationJson(Publication &p)
 {
     if (!p.final && p.json.value("status").toString() == QLatin1String("processing") && !stayProcessing &&
         now() - p.createdAt >= processingMs) {
-        p.json.insert("status", "published");
-        p.json.insert("publishedAt", QJsonValue(now()));
-        p.json.insert("platformUrl", QStringLiteral("https://www.instagram.com/p/%1/").arg(p.json.value("id").toString()));
+        p.json.insert("status", finalStatus);
+        if (finalStatus == QLatin1String("published")) {
+            p.json.insert("publishedAt", QJsonValue(now()));
+            p.json.insert("platformUrl",
+                          QStringLiteral("https://www.instagram.com/p/%1/").arg(p.json.value("id").toString()));
+        } else if (finalError) {
+            p.json.insert("error", *finalError);
+        }
         p.final = true;
     }
     return p.json;

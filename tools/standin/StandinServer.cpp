@@ -235,15 +235,26 @@ bool Server::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket
             break;
         case Answer::Delivery::hang:
             // Kept open and unanswered; the client's own time-out ends it.
-            m_hung.push_back(guarded);
+            m_hung.push_back({guarded, seen});
             break;
         }
         return true;
     }
     switch (fault->kind) {
-    case Fault::Kind::slow:
-        QTimer::singleShot(fault->delayMs, this, [this, guarded, seen] { write(guarded, dispatch(seen)); });
+    case Fault::Kind::slow: {
+        m_slow.push_back({guarded, seen});
+        auto answer = [self = QPointer<Server>(this), guarded, seen] {
+            if (!self)
+                return;
+            self->m_slow.removeIf([&](const auto &entry) { return entry.first == guarded; });
+            write(guarded, self->dispatch(seen));
+        };
+        if (m_scheduler)
+            m_scheduler(fault->delayMs, std::move(answer));
+        else
+            QTimer::singleShot(fault->delayMs, this, std::move(answer));
         break;
+    }
     case Fault::Kind::unauthorized:
         write(socket, fault->code ? Answer::error(401, *fault->code) : Answer{401, {}, {}});
         break;
@@ -284,6 +295,18 @@ void Server::releaseHeld()
     m_held.clear();
     for (const auto &[socket, seen] : held)
         write(socket, dispatch(seen));
+}
+
+QList<Seen> Server::withheld() const
+{
+    QList<Seen> out;
+    for (const auto *list : {&m_held, &m_hung, &m_slow}) {
+        for (const auto &[socket, seen] : *list) {
+            if (socket && socket->state() == QAbstractSocket::ConnectedState)
+                out.push_back(seen);
+        }
+    }
+    return out;
 }
 
 void Server::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)

@@ -136,6 +136,13 @@ public:
     void expireAccessTokens();
     // Answers held by a `hang` fault are released (answered normally).
     void releaseHeld();
+    // How a `slow` answer waits: a real timer unless a test runs the stand-in on
+    // its own (virtual) time.
+    using Scheduler = std::function<void(int delayMs, std::function<void()> then)>;
+    void setScheduler(Scheduler scheduler) { m_scheduler = std::move(scheduler); }
+    // Requests whose answers are being withheld (hang faults, stored creations
+    // left hanging, slow answers not yet due) while their connection is open.
+    QList<Seen> withheld() const;
 
     // ---- What happened
     State &state() { return m_state; }
@@ -165,7 +172,9 @@ private:
     State m_state;
     std::optional<QString> m_providerURL;
     QList<std::pair<QPointer<QTcpSocket>, Seen>> m_held;
-    QList<QPointer<QTcpSocket>> m_hung;
+    QList<std::pair<QPointer<QTcpSocket>, Seen>> m_hung;
+    QList<std::pair<QPointer<QTcpSocket>, Seen>> m_slow;
+    Scheduler m_scheduler;
 };
 
 // The areas of the stand-in; each adds its routes.

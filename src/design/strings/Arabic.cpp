@@ -417,4 +417,5 @@ const StringLists::List StringLists::arabic = {{
     {"You have the newest Zephyl Kitty.", "لديك أحدث إصدار من Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "لم أتمكن من البحث عن التحديثات. حاول مرة أخرى لاحقًا."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "صدر Zephyl Kitty %@. يثبّته مدير الحزم في نظامك."},
+    {"Plan changes are kept here but not saved yet.", "تبقى تغييرات الخطة هنا، لكنها لم تُحفظ بعد."},
 }};

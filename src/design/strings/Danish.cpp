@@ -417,4 +417,5 @@ const StringLists::List StringLists::danish = {{
     {"You have the newest Zephyl Kitty.", "Du har den nyeste version af Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "Jeg kunne ikke søge efter opdateringer. Prøv igen senere."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ er udkommet. Dit systems pakkehåndtering installerer den."},
+    {"Plan changes are kept here but not saved yet.", "Ændringerne i planen bevares her, men er ikke gemt endnu."},
 }};

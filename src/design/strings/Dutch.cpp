@@ -417,4 +417,5 @@ const StringLists::List StringLists::dutch = {{
     {"You have the newest Zephyl Kitty.", "Je hebt de nieuwste versie van Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "Ik kon niet zoeken naar updates. Probeer het later opnieuw."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ is uit. De pakketbeheerder van je systeem installeert hem."},
+    {"Plan changes are kept here but not saved yet.", "De wijzigingen in de planning blijven hier bewaard, maar zijn nog niet opgeslagen."},
 }};

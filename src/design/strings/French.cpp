@@ -417,4 +417,5 @@ const StringLists::List StringLists::french = {{
     {"You have the newest Zephyl Kitty.", "Vous avez la version la plus récente de Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "Je n’ai pas pu rechercher les mises à jour. Réessayez plus tard."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ est sorti. Le gestionnaire de paquets de votre système l’installe."},
+    {"Plan changes are kept here but not saved yet.", "Les modifications du planning sont conservées ici, mais pas encore enregistrées."},
 }};

@@ -417,4 +417,5 @@ const StringLists::List StringLists::german = {{
     {"You have the newest Zephyl Kitty.", "Du hast die neueste Version von Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "Ich konnte nicht nach Updates suchen. Versuch es später noch einmal."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ ist da. Der Paketmanager deines Systems installiert es."},
+    {"Plan changes are kept here but not saved yet.", "Die Änderungen am Plan bleiben hier erhalten, sind aber noch nicht gespeichert."},
 }};

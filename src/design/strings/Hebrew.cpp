@@ -417,4 +417,5 @@ const StringLists::List StringLists::hebrew = {{
     {"You have the newest Zephyl Kitty.", "יש לך את הגרסה החדשה ביותר של Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "לא הצלחתי לבדוק אם יש עדכונים. אפשר לנסות שוב מאוחר יותר."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ יצא. מנהל החבילות של המערכת שלך מתקין אותו."},
+    {"Plan changes are kept here but not saved yet.", "השינויים בתוכנית נשארים כאן, אבל עדיין לא נשמרו."},
 }};

@@ -417,4 +417,5 @@ const StringLists::List StringLists::italian = {{
     {"You have the newest Zephyl Kitty.", "Hai la versione più recente di Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "Non sono riuscito a cercare aggiornamenti. Riprova più tardi."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "È uscito Zephyl Kitty %@. Lo installa il gestore di pacchetti del tuo sistema."},
+    {"Plan changes are kept here but not saved yet.", "Le modifiche al piano restano qui, ma non sono ancora salvate."},
 }};

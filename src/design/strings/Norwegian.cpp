@@ -417,4 +417,5 @@ const StringLists::List StringLists::norwegian = {{
     {"You have the newest Zephyl Kitty.", "Du har den nyeste versjonen av Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "Jeg fikk ikke sjekket etter oppdateringer. Prøv igjen senere."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ er ute. Pakkebehandleren i systemet ditt installerer den."},
+    {"Plan changes are kept here but not saved yet.", "Endringene i planen beholdes her, men er ikke lagret ennå."},
 }};

@@ -417,4 +417,5 @@ const StringLists::List StringLists::portuguese = {{
     {"You have the newest Zephyl Kitty.", "Você tem a versão mais recente do Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "Não consegui procurar atualizações. Tente de novo mais tarde."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "O Zephyl Kitty %@ já saiu. O gerenciador de pacotes do seu sistema o instala."},
+    {"Plan changes are kept here but not saved yet.", "As alterações do plano ficam guardadas aqui, mas ainda não foram salvas."},
 }};

@@ -417,4 +417,5 @@ const StringLists::List StringLists::russian = {{
     {"You have the newest Zephyl Kitty.", "У тебя самая новая версия Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "Не получилось проверить обновления. Попробуй позже."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Вышла версия Zephyl Kitty %@. Её установит менеджер пакетов твоей системы."},
+    {"Plan changes are kept here but not saved yet.", "Изменения плана остались здесь, но ещё не сохранены."},
 }};

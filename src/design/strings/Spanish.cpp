@@ -417,4 +417,5 @@ const StringLists::List StringLists::spanish = {{
     {"You have the newest Zephyl Kitty.", "Tienes la versión más reciente de Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "No pude buscar actualizaciones. Inténtalo más tarde."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Ya salió Zephyl Kitty %@. La instala el gestor de paquetes de tu sistema."},
+    {"Plan changes are kept here but not saved yet.", "Los cambios del plan se conservan aquí, pero aún no están guardados."},
 }};

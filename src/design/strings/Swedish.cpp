@@ -417,4 +417,5 @@ const StringLists::List StringLists::swedish = {{
     {"You have the newest Zephyl Kitty.", "Du har den senaste versionen av Zephyl Kitty."},
     {"I couldn't check for updates. Try again later.", "Jag kunde inte söka efter uppdateringar. Försök igen senare."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ har kommit. Systemets pakethanterare installerar den."},
+    {"Plan changes are kept here but not saved yet.", "Ändringarna i planen finns kvar här men är inte sparade än."},
 }};

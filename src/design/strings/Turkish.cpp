@@ -417,4 +417,5 @@ const StringLists::List StringLists::turkish = {{
     {"You have the newest Zephyl Kitty.", "Zephyl Kitty'nin en yeni sürümü sende."},
     {"I couldn't check for updates. Try again later.", "Güncellemeleri denetleyemedim. Daha sonra yeniden dene."},
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ çıktı. Onu sisteminin paket yöneticisi kurar."},
+    {"Plan changes are kept here but not saved yet.", "Plan değişiklikleri burada duruyor ama henüz kaydedilmedi."},
 }};

@@ -1,5 +1,7 @@
 #include "services/ops/Publications.h"
 
+#include "services/ServiceErrors.h"
+
 #include <QJsonArray>
 #include <QUrl>
 
@@ -13,8 +15,15 @@ bool isInProgress(const QString &status)
     return inProgress.contains(status, Qt::CaseSensitive);
 }
 
+bool isUsableId(const QString &id)
+{
+    return !id.isEmpty() && id != QLatin1String(".") && id != QLatin1String("..");
+}
+
 QString path(const QString &id)
 {
+    if (!isUsableId(id))
+        throw ServiceNetworkError(ServiceNetworkError::Code::badURL);
     return QLatin1String(collectionPath) + QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(id));
 }
 

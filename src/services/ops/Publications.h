@@ -25,8 +25,14 @@ inline constexpr std::chrono::seconds creationTimeout{90};
 // "creating", "reconciling", "waiting", "publishing", "processing": compared exactly.
 bool isInProgress(const QString &status);
 
+// Whether an id can name one publication: not empty, and not "." or "..",
+// which stay dot segments after escaping and would be folded into the path
+// ("/api/instagram/publications/.." is "/api/instagram").
+bool isUsableId(const QString &id);
+
 // The path of one publication: the id percent-encoded as a single path segment,
-// so an id holding "/", "?" or "#" can never name another resource.
+// so an id holding "/", "?" or "#" can never name another resource. An id that
+// is not usable throws ServiceNetworkError badURL, and nothing is sent.
 QString path(const QString &id);
 
 // A time as the service takes it: UTC, whole seconds, "Z".

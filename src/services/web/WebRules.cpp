@@ -1,23 +1,12 @@
 #include "services/web/WebRules.h"
 
-#include "base/Bundle.h"
-#include "design/ServiceDomain.h"
+#include "services/ServiceOrigin.h"
 
 #include <array>
 
 namespace WebRules {
 
-QUrl resolveBaseURL(const std::optional<QUrl> &given)
-{
-    if (given)
-        return *given;
-    if (const auto configured = Bundle::shared().info(QStringLiteral("SORVANE_API_BASE_URL"))) {
-        const QUrl url(*configured, QUrl::StrictMode);
-        if (url.isValid() && !url.host().isEmpty())
-            return url;
-    }
-    return QUrl(QStringLiteral(ZEPHYL_SERVICE_ORIGIN));
-}
+QUrl resolveBaseURL(const std::optional<QUrl> &given) { return ServiceOrigin::resolve(given); }
 
 bool isZephyl(const QUrl &baseURL, const QString &host)
 {

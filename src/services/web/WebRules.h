@@ -18,8 +18,9 @@ inline constexpr const char *workspacePath = "/instagram";
 inline constexpr const char *signInPath = "/signin?return_to=%2Finstagram";
 inline constexpr const char *sessionCookieName = "__Host-zephyl_session";
 
-// The service's web origin: the given one, else the bundle's
-// "SORVANE_API_BASE_URL", else the built-in origin.
+// The service's web origin: the given one, else the bundle's usable
+// "SORVANE_API_BASE_URL", else the built-in origin -- the client's rule
+// (ServiceOrigin::resolve), so both speak to the same origin.
 QUrl resolveBaseURL(const std::optional<QUrl> &given);
 
 // Whether `host` is the service's: the base host itself, or the same host with or

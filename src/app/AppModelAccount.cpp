@@ -1,0 +1,213 @@
+// Account flows of the native workspace: sign-in, sign-up, password reset,
+// Google sign-in, sign-out, and the end of a session the service gave up.
+#include "app/AppModel.h"
+
+#include "app/ServiceClient.h"
+#include "design/L10n.h"
+#include "services/AsyncSupport.h"
+#include "services/auth/GoogleSignInService.h"
+
+struct AppModel::PendingExpiry {
+    explicit PendingExpiry(QObject *context) : done(std::make_shared<Async::Shared<bool>>(context)) {}
+    std::shared_ptr<Async::Shared<bool>> done;
+};
+
+// The one token a Google sign-in waits for: from its own browser dialog, or from
+// a "sorvane://auth-google" link while it waits.
+struct AppModel::GoogleCallbackWait {
+    explicit GoogleCallbackWait(QObject *context) : token(std::make_shared<Async::Shared<QString>>(context)) {}
+    std::shared_ptr<Async::Shared<QString>> token;
+};
+
+namespace {
+
+QCoro::Task<> deliver(QCoro::Task<QString> task, std::shared_ptr<Async::Shared<QString>> into)
+{
+    try {
+        into->set(co_await task);
+    } catch (...) {
+        into->fail(std::current_exception());
+    }
+}
+
+} // namespace
+
+QCoro::Task<bool> AppModel::signIn(QString email, QString password)
+{
+    if (m_signInBusy)
+        co_return false;
+    setSignInBusy(true);
+    const QPointer<AppModel> self(this);
+    std::exception_ptr error;
+    try {
+        co_await m_api->signInWithEmail(std::move(email), std::move(password));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!self)
+        co_return false;
+    if (error) {
+        show(error); // a closed sign-in window is not shown
+        setSignInBusy(false);
+        co_return false;
+    }
+    co_await finishSignIn();
+    if (self)
+        setSignInBusy(false);
+    co_return true;
+}
+
+QCoro::Task<bool> AppModel::createAccount(QString name, QString email, QString password)
+{
+    if (m_signInBusy)
+        co_return false;
+    setSignInBusy(true);
+    const QPointer<AppModel> self(this);
+    std::optional<ServiceClient::SignUpOutcome> outcome;
+    std::exception_ptr error;
+    try {
+        outcome = co_await m_api->createAccountWithEmail(std::move(email), std::move(password), std::move(name));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!self)
+        co_return false;
+    if (error) {
+        show(error);
+        setSignInBusy(false);
+        co_return false;
+    }
+    if (outcome->kind == ServiceClient::SignUpOutcome::Kind::confirmationSent) {
+        setNotice(AppNotice::make(L10n::t("Check your email: the confirmation link finishes the registration."),
+                                  AppNotice::Tone::settled));
+        setSignInBusy(false);
+        co_return false;
+    }
+    co_await finishSignIn();
+    if (self)
+        setSignInBusy(false);
+    co_return true;
+}
+
+QCoro::Task<> AppModel::resetPassword(QString email)
+{
+    const QPointer<AppModel> self(this);
+    std::exception_ptr error;
+    try {
+        co_await m_api->sendPasswordReset(std::move(email));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (error)
+        show(error);
+    else
+        setNotice(AppNotice::make(L10n::t("If that address has an account, a reset link is on its way."),
+                                  AppNotice::Tone::settled));
+}
+
+QCoro::Task<bool> AppModel::signInWithGoogle()
+{
+    if (m_signInBusy)
+        co_return false;
+    setSignInBusy(true);
+    const QPointer<AppModel> self(this);
+    std::exception_ptr error;
+    try {
+        const QUrl supabase = co_await m_api->supabaseProjectURL();
+        if (!self)
+            co_return false;
+        if (!supabase.isValid() || supabase.isRelative() || supabase.host().isEmpty())
+            throw ServiceAPIError::invalidResponse();
+
+        // The browser step: the dialog's callback, or a link's while this waits.
+        auto wait = std::make_shared<GoogleCallbackWait>(this);
+        m_googleWait = wait;
+        QString token;
+        {
+            GoogleSignInService service(anchorWindow);
+            deliver(service.authorize(supabase), wait->token);
+            const GoogleSignInService::SignInError never(GoogleSignInService::SignInError::Kind::cancelled);
+            token = co_await Async::Shared<QString>::wait(wait->token, nullptr, never);
+            // Leaving the scope closes a dialog the link overtook.
+        }
+        if (!self)
+            co_return false;
+        m_googleWait.reset();
+        co_await m_api->adoptSupabaseSession(token);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!self)
+        co_return false;
+    m_googleWait.reset();
+    if (error) {
+        show(error); // not when the user closed the browser sheet
+        setSignInBusy(false);
+        co_return false;
+    }
+    co_await finishSignIn();
+    if (self)
+        setSignInBusy(false);
+    co_return true;
+}
+
+void AppModel::acceptGoogleCallback(const QString &token)
+{
+    // Only the application's own sign-in, while it waits, takes a token: a link
+    // from anywhere else must not switch the user into another account.
+    if (const auto wait = m_googleWait.lock())
+        wait->token->set(token);
+}
+
+QCoro::Task<> AppModel::finishSignIn()
+{
+    setSessionUnverified(false);
+    setSession(SessionState::signedIn);
+    setNotice(std::nullopt);
+    co_await loadAfterSignIn();
+}
+
+QCoro::Task<> AppModel::signOut()
+{
+    forgetUnsentText();
+    const QPointer<AppModel> self(this);
+    co_await m_api->logout();
+    if (!self)
+        co_return;
+    stopFocus();
+    setUser(std::nullopt);
+    clearAccountData();
+    setAssistantDraft(QString());
+    newCatChat();
+    setSession(SessionState::signedOut);
+}
+
+QCoro::Task<> AppModel::expireSession()
+{
+    if (m_expiry) {
+        // One expiry at a time: the second caller waits for the first and signs out nothing more.
+        const auto done = m_expiry->done;
+        const ServiceAPIError never = ServiceAPIError::sessionExpired(); // no abort: never thrown
+        co_await Async::Shared<bool>::wait(done, nullptr, never);
+        co_return;
+    }
+    if (m_session != SessionState::signedIn)
+        co_return;
+    const auto pending = std::make_shared<PendingExpiry>(this);
+    m_expiry = pending;
+    const QPointer<AppModel> self(this);
+    // The stored session goes before the state says signed out, so a sign-in
+    // that follows is never undone by this logout.
+    co_await m_api->logout();
+    if (!self)
+        co_return;
+    m_expiry.reset();
+    setSession(SessionState::signedOut);
+    setUser(std::nullopt);
+    // The next account must find nothing of this one (the unsent text stays its owner's).
+    clearAccountData();
+    setNotice(AppNotice::make(L10n::t("Your session has expired. Sign in again."), AppNotice::Tone::attention));
+    pending->done->set(true);
+}

@@ -1,0 +1,127 @@
+// Plan drafts: ids for new drafts, the grid's order, moving and hiding drafts,
+// and writing the whole plan back.
+#include "app/AppModel.h"
+
+#include "app/ServiceClient.h"
+#include "design/L10n.h"
+
+#include <algorithm>
+
+qint64 AppModel::nextDraftID() const
+{
+    const qint64 now = clock().now().toMSecsSinceEpoch();
+    qint64 top = 0;
+    for (const auto &draft : m_planDrafts)
+        top = std::max(top, draft.id);
+    // An id at the very top of the range has no successor; the clock then decides.
+    return top < std::numeric_limits<qint64>::max() ? std::max(top + 1, now) : now;
+}
+
+QList<ZephylWire::PlanDraft> AppModel::gridDrafts() const
+{
+    struct Placed {
+        qint64 key;
+        qsizetype position;
+        const ZephylWire::PlanDraft *draft;
+    };
+    std::vector<Placed> placed;
+    for (const auto &draft : m_planDrafts) {
+        if (draft.hiddenFromGrid)
+            continue;
+        const auto position = qsizetype(placed.size());
+        placed.push_back({draft.gridSlot.value_or(position), position, &draft});
+    }
+    std::sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &b) {
+        return a.key != b.key ? a.key < b.key : a.position < b.position;
+    });
+    QList<ZephylWire::PlanDraft> out;
+    out.reserve(qsizetype(placed.size()));
+    for (const auto &p : placed)
+        out.append(*p.draft);
+    return out;
+}
+
+QCoro::Task<> AppModel::moveDraft(qint64 id, int offset)
+{
+    QList<ZephylWire::PlanDraft> grid = gridDrafts();
+    const auto at = std::find_if(grid.cbegin(), grid.cend(), [id](const auto &d) { return d.id == id; });
+    if (at == grid.cend())
+        co_return;
+    const qsizetype index = at - grid.cbegin();
+    const qint64 target = qint64(index) + offset;
+    if (target < 0 || target >= grid.size())
+        co_return;
+    grid.swapItemsAt(index, qsizetype(target));
+    QList<ZephylWire::PlanDraft> drafts = m_planDrafts;
+    for (qsizetype slot = 0; slot < grid.size(); ++slot) {
+        const auto it = std::find_if(drafts.begin(), drafts.end(), [&](const auto &d) { return d.id == grid[slot].id; });
+        if (it != drafts.end())
+            it->gridSlot = slot;
+    }
+    setPlanDrafts(std::move(drafts));
+    co_await savePlan();
+}
+
+QCoro::Task<> AppModel::setDraftHidden(qint64 id, bool hidden)
+{
+    QList<ZephylWire::PlanDraft> drafts = m_planDrafts;
+    const auto it = std::find_if(drafts.begin(), drafts.end(), [id](const auto &d) { return d.id == id; });
+    if (it == drafts.end())
+        co_return;
+    it->hiddenFromGrid = hidden;
+    setPlanDrafts(std::move(drafts));
+    co_await savePlan();
+}
+
+void AppModel::setPlanUnsaved(bool value)
+{
+    if (m_planUnsaved == value)
+        return;
+    m_planUnsaved = value;
+    Q_EMIT planUnsavedChanged();
+}
+
+QCoro::Task<> AppModel::savePlan()
+{
+    // Whatever the list holds now must reach the service, after any save under way.
+    ++m_planEdits;
+    if (m_session != SessionState::signedIn)
+        co_return; // nobody to save for; the list stays unsaved in memory
+    m_planSaveWanted = true;
+    if (m_planSaverRunning)
+        co_return; // the running save sends the list again when its request ends
+    m_planSaverRunning = true;
+    setPlanSaving(true);
+    const FlowGuard guard = flowGuard();
+    std::exception_ptr error;
+    // Whole-list writes, one at a time, so they land in the order they were made.
+    while (m_planSaveWanted) {
+        m_planSaveWanted = false;
+        try {
+            co_await m_api->savePlanDrafts(m_planDrafts);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        if (!guard.alive())
+            co_return; // the account went; its plan went with it
+        if (error)
+            break;
+    }
+    m_planSaverRunning = false;
+    m_planSaveWanted = false;
+    if (error) {
+        // The edits stay: the service's list would undo them, and those made meanwhile.
+        setPlanUnsaved(true);
+        if (isSessionFailure(error)) {
+            show(error);
+        } else {
+            setNotice(AppNotice::make(describe(error) + QLatin1Char(' ') +
+                                          L10n::t("Plan changes are kept here but not saved yet."),
+                                      AppNotice::Tone::attention));
+        }
+    } else {
+        setPlanUnsaved(false);
+    }
+    rebuildObservations();
+    setPlanSaving(false);
+}

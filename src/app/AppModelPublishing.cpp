@@ -1,0 +1,231 @@
+// Publishing: from a confirmed submission to an outcome, through the service.
+#include "app/AppModel.h"
+
+#include "app/CaptionComposer.h"
+#include "app/ServiceClient.h"
+#include "design/L10n.h"
+#include "services/AsyncSupport.h"
+#include "services/ServiceErrors.h"
+#include "services/ops/Publications.h"
+
+#include <QPointer>
+
+#include <algorithm>
+
+struct AppModel::PublishRun {
+    QString key;
+    std::shared_ptr<Async::Shared<PublishOutcome>> outcome;
+};
+
+namespace {
+
+PublishProgress step(const QString &text, double fraction) { return PublishProgress{text, fraction}; }
+
+// The creation's answer never arrived although the request went out: the
+// service may have made the publication all the same, so it is looked up
+// under its key before anything is reported. A refusal, or a connection that
+// never opened, proves nothing was made and is reported at once.
+bool answerWasLost(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const ServiceNetworkError &e) {
+        return e.code() == ServiceNetworkError::Code::timedOut ||
+               e.code() == ServiceNetworkError::Code::connectionLost;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool isFailureStatus(const QString &status)
+{
+    return status == QLatin1String("failed") || status == QLatin1String("cancelled") ||
+           status == QLatin1String("preparation_failed");
+}
+
+// Why the service gave up on a publication, for the user.
+QString failureMessage(const std::optional<QString> &code)
+{
+    if (!code || code->isEmpty())
+        return L10n::t("Instagram did not accept it, and the server recorded no reason.");
+    if (*code == QLatin1String("media_processing_timeout"))
+        return L10n::t("Instagram took too long to process the media.");
+    if (*code == QLatin1String("caption_too_long"))
+        return L10n::t("The caption is over the limit.");
+    if (*code == QLatin1String("format_invalid"))
+        return L10n::t("This format is not accepted for that media.");
+    QString words = *code;
+    words.replace(QLatin1Char('_'), QLatin1Char(' '));
+    return words; // the server's own code, not translated
+}
+
+ServiceClient::PublicationRequest requestFor(const ComposerSubmission &s, const QStringList &mediaIds,
+                                             const std::optional<QString> &coverId, const QDateTime &now)
+{
+    ServiceClient::PublicationRequest r;
+    r.confirm = true;
+    r.format = PublishFormats::rawValue(s.format);
+    r.caption = CaptionComposer::caption(s.caption, s.hashtags);
+    r.mediaIds = mediaIds;
+    r.scheduledAt = Publications::internetDateTime(s.scheduledAt.value_or(now));
+    r.shareToFeed = s.shareToFeed;
+    r.trialEnabled = s.trialEnabled;
+    r.trialGraduation = s.trialGraduation;
+    r.coverMediaId = coverId;
+    r.thumbOffsetMs = std::nullopt;
+    r.collaborators = s.collaborators;
+    r.audioName = s.audioName;
+    r.isAiGenerated = s.isAIGenerated;
+    r.isDraft = s.saveAsDraft;
+    return r;
+}
+
+} // namespace
+
+QCoro::Task<PublishOutcome> AppModel::publish(ComposerSubmission submission)
+{
+    QPointer<AppModel> self(this);
+    // One run at a time. A second press for the same post shares the run under
+    // way; another post waits until it has ended.
+    while (m_publishRun) {
+        const std::shared_ptr<PublishRun> running = m_publishRun;
+        const ServiceNetworkError never(ServiceNetworkError::Code::cancelled); // nothing aborts this wait
+        const PublishOutcome theirs = co_await Async::Shared<PublishOutcome>::wait(running->outcome, nullptr, never);
+        if (running->key == submission.idempotencyKey)
+            co_return theirs;
+        if (!self)
+            co_return PublishOutcome::failed(QString());
+    }
+    auto run = std::make_shared<PublishRun>();
+    run->key = submission.idempotencyKey;
+    run->outcome = std::make_shared<Async::Shared<PublishOutcome>>(this);
+    m_publishRun = run;
+    // Runs up to its first wait before this returns: "Preparing…" is showing by then.
+    const PublishOutcome outcome = co_await runPublication(std::move(submission));
+    if (self && m_publishRun == run)
+        m_publishRun.reset();
+    run->outcome->set(outcome);
+    co_return outcome;
+}
+
+QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submission)
+{
+    QPointer<AppModel> self(this);
+    const PublishOutcome gone = PublishOutcome::failed(QString()); // nobody is left to see it
+    setPublishing(step(L10n::t("Preparing…"), 0.05));
+
+    QStringList mediaIds;
+    std::optional<QString> coverId;
+    std::exception_ptr failure;
+    const qsizetype count = submission.media.size();
+    try {
+        // One after another, never in parallel.
+        for (qsizetype k = 1; k <= count; ++k) {
+            setPublishing(step(L10n::tf("Uploading %d of %d…", int(k), int(count)),
+                               0.1 + 0.6 * double(k - 1) / double(std::max<qsizetype>(count, 1))));
+            const ImportedMedia &item = submission.media.at(k - 1);
+            const QString id =
+                co_await api().uploadInstagramMedia(item.data.source(), item.contentType, item.fileName);
+            if (!self)
+                co_return gone;
+            mediaIds.append(id);
+        }
+        if (submission.cover) {
+            setPublishing(step(L10n::t("Uploading the cover…"), 0.72));
+            const ImportedMedia &cover = *submission.cover;
+            const QString id =
+                co_await api().uploadInstagramMedia(cover.data.source(), cover.contentType, cover.fileName);
+            if (!self)
+                co_return gone;
+            coverId = id;
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return gone;
+    if (failure)
+        co_return publishFailed(failure);
+
+    setPublishing(step(L10n::t("Handing over to Instagram…"), 0.85));
+    const ServiceClient::PublicationRequest request = requestFor(submission, mediaIds, coverId, clock().now());
+    std::optional<ZephylWire::Publication> created;
+    try {
+        created = co_await api().createInstagramPublication(request, submission.idempotencyKey);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return gone;
+    if (failure && answerWasLost(failure)) {
+        // The key doubles as the id the service finds the publication under.
+        std::exception_ptr lookupFailure;
+        std::optional<ZephylWire::Publication> found;
+        try {
+            found = co_await api().existingInstagramPublication(submission.idempotencyKey);
+        } catch (...) {
+            lookupFailure = std::current_exception();
+        }
+        if (!self)
+            co_return gone;
+        if (lookupFailure) {
+            failure = lookupFailure;
+        } else if (found) {
+            created = std::move(found);
+            failure = nullptr;
+        }
+        // Not found: the creation's own failure stands.
+    }
+    if (failure)
+        co_return publishFailed(failure);
+
+    setPublishing(step(L10n::t("Waiting for confirmation…"), 0.95));
+    const ZephylWire::Publication waited = co_await api().waitForInstagramPublication(
+        *created, kPublishWaitAttempts, kPublishWaitDelaySeconds, m_publishCancel.token());
+    if (!self)
+        co_return gone;
+    // The plan and the publication list include the new publication.
+    co_await loadPlan();
+    if (!self)
+        co_return gone;
+    const PublishOutcome outcome = outcomeOf(waited, submission.saveAsDraft);
+    setPublishing(std::nullopt);
+    co_return outcome;
+}
+
+PublishOutcome AppModel::publishFailed(const std::exception_ptr &error)
+{
+    const PublishOutcome outcome = PublishOutcome::failed(describe(error));
+    show(error);
+    setPublishing(std::nullopt);
+    return outcome;
+}
+
+PublishOutcome AppModel::outcomeOf(const ZephylWire::Publication &publication, bool savedAsDraft)
+{
+    // A failure is a failure whatever was asked for: a draft the service could
+    // not keep is not reported as saved.
+    if (isFailureStatus(publication.status))
+        return PublishOutcome::failed(failureMessage(publication.error));
+    if (savedAsDraft)
+        return PublishOutcome::draftSaved(publication);
+    if (publication.status == QLatin1String("published")) {
+        raise(AppEvent::published(publication));
+        return PublishOutcome::published(publication);
+    }
+    const qint64 nowMs = clock().now().toMSecsSinceEpoch();
+    if (publication.scheduledAt && *publication.scheduledAt - nowMs > 60'000) {
+        raise(AppEvent::scheduled(publication));
+        return PublishOutcome::scheduled(publication);
+    }
+    // Still in progress after the wait, or due within the minute.
+    return PublishOutcome::stillWorking(publication);
+}
+
+QCoro::Task<std::optional<QString>> AppModel::uploadPoster(ImportedMedia media)
+{
+    if (!media.posterData)
+        co_return std::nullopt;
+    co_return co_await api().uploadInstagramMedia(*media.posterData, QStringLiteral("image/jpeg"),
+                                                  QStringLiteral("poster.jpg"));
+}

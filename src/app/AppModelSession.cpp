@@ -1,0 +1,346 @@
+// Session bootstrap and loading after sign-in: the stored session or the page's
+// report, then the account's data, each load on its own too.
+#include "app/AppModel.h"
+
+#include "app/ServiceClient.h"
+#include "base/DefaultsStore.h"
+
+namespace {
+
+// No mail address is longer; a longer report is no usable identity.
+constexpr qsizetype kMaxEmailLength = 320;
+// A display name is shown in a line or two at most.
+constexpr qsizetype kMaxDisplayNameLength = 200;
+// The identity of a signed-in account whose address the page did not tell.
+const QString kUnknownIdentity = QStringLiteral("\n(unknown)");
+
+// The page's e-mail address as an identity: trimmed, without spaces or control
+// characters inside, of a sane length; empty when it is none of that.
+QString usableEmail(const QString &reported)
+{
+    const QString email = reported.trimmed();
+    if (email.size() > kMaxEmailLength)
+        return {};
+    for (const QChar c : email) {
+        if (c.isSpace() || c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            return {};
+    }
+    return email;
+}
+
+QString usableDisplayName(const QString &reported)
+{
+    QString name = reported;
+    for (QChar &c : name) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    name = name.simplified();
+    // Never cut a surrogate pair in two.
+    if (name.size() > kMaxDisplayNameLength)
+        name.truncate(name.at(kMaxDisplayNameLength).isLowSurrogate() ? kMaxDisplayNameLength - 1
+                                                                       : kMaxDisplayNameLength);
+    return name;
+}
+
+} // namespace
+
+AppModel::FlowGuard AppModel::flowGuard() const
+{
+    return {QPointer<AppModel>(const_cast<AppModel *>(this)), m_accountFlows.token()};
+}
+
+void AppModel::adoptIdentity(const QString &email)
+{
+    const QString owner = email.toLower();
+    if (!m_accountIdentity.isEmpty() && owner != m_accountIdentity)
+        clearAccountData();
+    m_accountIdentity = owner;
+}
+
+void AppModel::clearAccountData()
+{
+    // Loads, saves and replies still on their way belong to the account that goes.
+    m_accountFlows.renew();
+    m_accountIdentity.clear();
+
+    setInstagram(std::nullopt);
+    setFeedItems({});
+    setFeedStatus(FeedStatus::idle());
+    setFeedHasMore(false);
+    feedCursor.reset();
+
+    m_planSaverRunning = false;
+    m_planSaveWanted = false;
+    setPlanDrafts({});
+    setPublications({});
+    setPlanUnsaved(false);
+    setPlanLoading(false);
+    setPlanSaving(false);
+
+    setThreads({});
+    setActiveThreadID(std::nullopt);
+    setMessages({});
+    setAssistantBusy(false);
+
+    clearCatConversation();
+    setAskBusy(false);
+    setObservations({});
+}
+
+void AppModel::clearCatConversation()
+{
+    setCatChat({});
+    setAskReply(std::nullopt);
+    setAskQuestion(std::nullopt);
+    CatChatLine::save({}, *m_defaults);
+}
+
+QCoro::Task<> AppModel::bootstrap()
+{
+    setSession(SessionState::restoring);
+    // The page signs the user in and reports the account (webAccountChanged).
+    if (m_usesWebWorkspace)
+        co_return;
+    const FlowGuard guard = flowGuard();
+    const auto outcome = co_await m_api->restoreSession();
+    if (!guard.alive() || m_session != SessionState::restoring)
+        co_return; // a sign-in finished meanwhile and decided
+    switch (outcome) {
+    case ServiceClient::RestoreOutcome::signedIn:
+        setSessionUnverified(false);
+        setSession(SessionState::signedIn);
+        co_await loadAfterSignIn();
+        break;
+    case ServiceClient::RestoreOutcome::unverified:
+        setSessionUnverified(true);
+        setSession(SessionState::signedIn);
+        co_await loadAfterSignIn();
+        break;
+    case ServiceClient::RestoreOutcome::signedOut:
+        setSession(SessionState::signedOut);
+        break;
+    }
+}
+
+QCoro::Task<> AppModel::loadAfterSignIn()
+{
+    const QPointer<AppModel> self(this);
+    std::optional<ZephylWire::User> account;
+    try {
+        account = co_await m_api->currentUser();
+    } catch (...) {
+        // Not shown: the loads below meet a gone session themselves.
+    }
+    if (!self || m_session != SessionState::signedIn)
+        co_return;
+    if (account) {
+        adoptIdentity(account->email);
+        setUser(account);
+        restoreUnsentText(account->email);
+        setSessionUnverified(false);
+    } else {
+        setUser(std::nullopt);
+    }
+    const FlowGuard guard = flowGuard();
+    co_await loadInstagram();
+    if (!guard.alive())
+        co_return;
+    co_await loadPlan();
+    if (!guard.alive())
+        co_return;
+    co_await loadThreads();
+    if (!guard.alive())
+        co_return;
+    co_await loadFeed(true);
+}
+
+void AppModel::webAccountChanged(const std::optional<WebAccount> &account)
+{
+    if (!m_usesWebWorkspace)
+        return;
+    if (account) {
+        const QString email = usableEmail(account->email);
+        const QString name = usableDisplayName(account->displayName);
+        // Another account brings nothing of the last one. A report without a usable
+        // address is an account of its own that no later address can be.
+        adoptIdentity(email.isEmpty() ? kUnknownIdentity : email);
+        // An empty owner shows no one's unsent text and keeps the stored record as it is.
+        restoreUnsentText(email);
+        setUser(ZephylWire::User{email, email, name.isEmpty() ? std::nullopt : std::optional<QString>(name),
+                                 QStringLiteral("member")});
+        setSessionUnverified(false);
+        setSession(SessionState::signedIn);
+        // Threads first: the page shows the plan itself.
+        [](AppModel *model) -> QCoro::Task<> {
+            const FlowGuard guard = model->flowGuard();
+            co_await model->loadThreads();
+            if (guard.alive())
+                co_await model->loadPlan();
+        }(this);
+        return;
+    }
+    if (m_session == SessionState::signedOut)
+        return;
+    // Nobody signed in: a page reload reports this too, so the unsent text and
+    // its owner stay (only an explicit sign-out forgets them).
+    setUser(std::nullopt);
+    clearAccountData();
+    setSession(SessionState::signedOut);
+}
+
+void AppModel::newCatChat()
+{
+    setAskInput(QString());
+    clearCatConversation();
+}
+
+QCoro::Task<> AppModel::loadThreads()
+{
+    if (m_session != SessionState::signedIn)
+        co_return;
+    const FlowGuard guard = flowGuard();
+    std::optional<ZephylWire::AssistantThreadStore> store;
+    std::exception_ptr error;
+    try {
+        store = co_await m_api->assistantThreadStore();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!guard.alive())
+        co_return;
+    if (store)
+        apply(*store);
+    else if (isSessionFailure(error))
+        co_await expireSession();
+}
+
+QCoro::Task<> AppModel::loadPlan()
+{
+    if (m_session != SessionState::signedIn)
+        co_return;
+    const FlowGuard guard = flowGuard();
+    const quint64 editsBefore = m_planEdits;
+    setPlanLoading(true);
+    std::optional<QList<ZephylWire::PlanDraft>> drafts;
+    std::exception_ptr error;
+    try {
+        drafts = co_await m_api->planDrafts();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!guard.alive())
+        co_return;
+    if (isSessionFailure(error)) {
+        co_await expireSession();
+        if (guard.alive())
+            setPlanLoading(false);
+        co_return;
+    }
+    // Local changes made since the load began, or not yet taken by the service,
+    // are newer than what it answered.
+    if (drafts && editsBefore == m_planEdits && !m_planUnsaved && !m_planSaverRunning)
+        setPlanDrafts(*drafts);
+    try {
+        auto publications = co_await m_api->instagramPublications();
+        if (!guard.alive())
+            co_return;
+        setPublications(std::move(publications));
+    } catch (...) {
+        if (!guard.alive())
+            co_return;
+    }
+    rebuildObservations();
+    setPlanLoading(false);
+}
+
+QCoro::Task<> AppModel::loadInstagram()
+{
+    const FlowGuard guard = flowGuard();
+    std::exception_ptr error;
+    try {
+        auto profile = co_await m_api->instagramProfile();
+        if (!guard.alive())
+            co_return;
+        setInstagram(std::move(profile));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!guard.alive())
+        co_return;
+    if (isSessionFailure(error)) {
+        co_await expireSession();
+        if (!guard.alive())
+            co_return;
+    }
+    rebuildObservations();
+}
+
+QCoro::Task<> AppModel::loadFeed(bool reset)
+{
+    if (m_session != SessionState::signedIn)
+        co_return;
+    if (reset) {
+        feedCursor.reset();
+    } else if (!m_feedHasMore || m_feedStatus.kind == FeedStatus::Kind::loading) {
+        co_return;
+    }
+    // A later reset supersedes this load: its answer, whenever it comes, is dropped.
+    const quint64 generation = ++m_feedGeneration;
+    const FlowGuard guard = flowGuard();
+    setFeedStatus(FeedStatus::loading());
+    std::optional<ZephylWire::InstagramFeedResponse> page;
+    std::exception_ptr error;
+    try {
+        // Named first: a temporary inside a co_await would be destroyed twice (GCC 12).
+        const std::optional<QString> after = reset ? std::nullopt : feedCursor;
+        page = co_await m_api->instagramFeed(after);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!guard.alive() || generation != m_feedGeneration)
+        co_return;
+    if (page) {
+        using Status = ZephylWire::InstagramFeedResponse::Status;
+        switch (page->status) {
+        case Status::synced: {
+            QList<ZephylWire::InstagramFeedItem> items = reset ? QList<ZephylWire::InstagramFeedItem>() : m_feedItems;
+            items.append(page->items);
+            setFeedItems(std::move(items));
+            feedCursor = page->cursor;
+            setFeedHasMore(page->hasMore && page->cursor.has_value());
+            setFeedStatus(FeedStatus::synced());
+            break;
+        }
+        case Status::disconnected:
+            setFeedItems({});
+            setFeedHasMore(false);
+            setFeedStatus(FeedStatus::disconnected());
+            break;
+        case Status::notConfigured:
+            setFeedHasMore(false);
+            setFeedStatus(FeedStatus::unavailable(QStringLiteral("not_configured")));
+            break;
+        case Status::unsupportedProvider:
+            setFeedHasMore(false);
+            setFeedStatus(FeedStatus::unavailable(QStringLiteral("unsupported_provider")));
+            break;
+        case Status::unavailable:
+            setFeedHasMore(false);
+            setFeedStatus(FeedStatus::unavailable(QStringLiteral("unavailable")));
+            break;
+        case Status::unknown:
+            setFeedHasMore(false);
+            setFeedStatus(FeedStatus::unavailable(QStringLiteral("unknown")));
+            break;
+        }
+    } else {
+        setFeedStatus(FeedStatus::unavailable(describe(error)));
+        if (isSessionFailure(error)) {
+            co_await expireSession();
+            if (!guard.alive())
+                co_return;
+        }
+    }
+    rebuildObservations();
+}

@@ -1,0 +1,292 @@
+// The flows over the real client against the stand-in service on loopback: the
+// stand-in keeps its own records, and they are what these cases check.
+
+#include "FlowTestSupport.h"
+#include "OperationRoutes.h"
+#include "StandinServer.h"
+
+#include "services/KeychainStore.h"
+#include "services/ZephylAPI.h"
+
+#include <QCoro/QCoroNetworkReply>
+#include <QJsonArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QSslConfiguration>
+
+#include <gtest/gtest.h>
+
+using namespace flowtest;
+
+namespace {
+
+const QString kEmail = QStringLiteral("kitty@example.com");
+const QString kPassword = QStringLiteral("meow-meow-meow");
+
+// A browser that follows redirects and clicks the first link of a page, until
+// the page sends it to the application's scheme: the stand-in's Google account
+// chooser and Instagram authorization page, walked as a user would.
+class LoopbackBrowser final : public WebAuthSession {
+public:
+    explicit LoopbackBrowser(std::shared_ptr<int> runs) : m_runs(std::move(runs)) {}
+
+    QCoro::Task<QUrl> run(QUrl url, QString callbackScheme, bool) override
+    {
+        ++*m_runs;
+        QNetworkAccessManager network;
+        network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        for (int hop = 0; hop < 6; ++hop) {
+            QNetworkReply *reply = network.get(QNetworkRequest(url));
+            co_await qCoro(reply).waitForFinished(std::chrono::seconds(30));
+            reply->deleteLater();
+            const QByteArray location = reply->rawHeader("Location");
+            if (!location.isEmpty()) {
+                url = url.resolved(QUrl::fromEncoded(location));
+                // The raw text: the callback is the application's own scheme.
+                if (QString::fromUtf8(location).startsWith(callbackScheme + QLatin1Char(':')))
+                    co_return QUrl(QString::fromUtf8(location));
+                continue;
+            }
+            static const QRegularExpression href(QStringLiteral("href=\"([^\"]+)\""));
+            const auto match = href.match(QString::fromUtf8(reply->readAll()));
+            if (!match.hasMatch())
+                break;
+            url = url.resolved(QUrl(match.captured(1).replace(QStringLiteral("&amp;"), QStringLiteral("&"))));
+        }
+        throw Failure(Failure::Kind::couldNotStart);
+    }
+
+private:
+    std::shared_ptr<int> m_runs;
+};
+
+struct BrowserGuard {
+    std::shared_ptr<int> runs = std::make_shared<int>(0);
+    BrowserGuard()
+    {
+        WebAuthSession::setFactory([r = runs](WebAuthSession::AnchorProvider) {
+            return std::unique_ptr<WebAuthSession>(new LoopbackBrowser(r));
+        });
+    }
+    ~BrowserGuard() { WebAuthSession::setFactory({}); }
+};
+
+class FlowsLive : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // The stand-in's https host presents its own certificate.
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates({Standin::certificate()});
+        QSslConfiguration::setDefaultConfiguration(tls);
+    }
+
+    void SetUp() override
+    {
+        ASSERT_NE(server.start(), 0);
+        server.addAccount(kEmail, kPassword, QStringLiteral("Kitty"));
+        keychain = KeychainStore::inMemory();
+        ZephylAPI::Setup setup;
+        setup.baseURL = QUrl(server.origin());
+        setup.keychain = keychain.get();
+        api = std::make_unique<ZephylAPI>(setup);
+        road = std::make_unique<ZephylServiceClient>(*api);
+        h.store.setBool(QStringLiteral("zephyl.mac.workspace.native"), true);
+        h.make(road.get());
+        L10n::setPreference(AppLanguage::en);
+    }
+
+    AppModel &model() { return *h.model; }
+    Standin::Operations &ops() { return Standin::operations(server); }
+    QString userId() { return server.state().accounts.value(kEmail).userId; }
+    void signIn() { ASSERT_TRUE(finish(model().signIn(kEmail, kPassword))); }
+    QJsonArray storedDrafts() { return ops().drafts.value(userId()); }
+
+    Standin::Server server;
+    std::unique_ptr<KeychainStore> keychain;
+    std::unique_ptr<ZephylAPI> api;
+    std::unique_ptr<ZephylServiceClient> road;
+    apptest::LanguageGuard language;
+    apptest::Harness h;
+};
+
+} // namespace
+
+TEST_F(FlowsLive, SignInLoadsTheAccountAndTheFeedPagesToItsEnd)
+{
+    ops().connected.insert(userId());
+    ops().drafts.insert(userId(), QJsonArray{QJsonObject{{"id", 1}, {"title", "Morning light"}}});
+    AppModel &m = model();
+    signIn();
+    EXPECT_EQ(m.session(), SessionState::signedIn);
+    ASSERT_TRUE(m.user());
+    EXPECT_EQ(m.user()->email, kEmail);
+    ASSERT_TRUE(m.instagram());
+    EXPECT_EQ(m.instagram()->username, QStringLiteral("kitty.studio"));
+    EXPECT_EQ(m.planDrafts().size(), 1);
+    EXPECT_EQ(m.feedItems().size(), 10);
+    EXPECT_TRUE(m.feedHasMore());
+    EXPECT_EQ(m.inputOwner(), kEmail);
+
+    while (m.feedHasMore())
+        finish(m.loadFeed(false));
+    EXPECT_EQ(m.feedItems().size(), 23);
+    EXPECT_EQ(m.feedItems().last().id, QStringLiteral("media-023"));
+    EXPECT_EQ(m.feedStatus(), FeedStatus::synced());
+
+    // The Instagram callback link reloads the profile, then the feed from its first page.
+    server.clearSeen();
+    m.handleURL(QStringLiteral("sorvane://instagram-connected?status=whatever"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return server.count(QStringLiteral("/api/social/feed")) == 1; }));
+    ASSERT_TRUE(zktest::spinUntil([&] { return m.feedItems().size() == 10; }));
+    EXPECT_FALSE(server.seen(QStringLiteral("/api/social/feed")).first().query.hasQueryItem(QStringLiteral("cursor")));
+    // A host in capitals is no callback: only the link after it reloads.
+    server.clearSeen();
+    m.handleURL(QStringLiteral("sorvane://INSTAGRAM-CONNECTED"));
+    m.handleURL(QStringLiteral("sorvane://instagram-connected"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return server.count(QStringLiteral("/api/social/feed")) == 1; }));
+    EXPECT_EQ(server.count(QStringLiteral("/api/v1/instagram/session")), 1);
+}
+
+TEST_F(FlowsLive, ASessionTheServiceGaveUpEndsOnceAndNothingMoreIsAsked)
+{
+    AppModel &m = model();
+    signIn();
+    // The service no longer takes the access token, nor renews it.
+    server.expireAccessTokens();
+    server.addFault({Standin::Fault::Kind::unauthorized, QStringLiteral("/api/v1/auth/refresh"), 401, std::nullopt, 0, -1});
+    server.clearSeen();
+
+    finish(m.loadAfterSignIn());
+    EXPECT_EQ(m.session(), SessionState::signedOut);
+    ASSERT_TRUE(m.notice());
+    EXPECT_EQ(m.notice()->text, QStringLiteral("Your session has expired. Sign in again."));
+    EXPECT_EQ(server.count(QStringLiteral("/api/plan/drafts")), 0);
+    EXPECT_EQ(server.count(QStringLiteral("/api/assistant/thread")), 0);
+    EXPECT_EQ(server.count(QStringLiteral("/api/social/feed")), 0);
+    EXPECT_EQ(server.count(QStringLiteral("/api/v1/auth/logout")), 1);
+    EXPECT_TRUE(m.planDrafts().isEmpty());
+    EXPECT_EQ(api->accessToken(), std::nullopt) << "the stored session is gone";
+}
+
+TEST_F(FlowsLive, GoogleSignInThroughTheProvidersPages)
+{
+    BrowserGuard browser;
+    AppModel &m = model();
+    m.setSession(SessionState::signedOut);
+    EXPECT_TRUE(finish(m.signInWithGoogle()));
+    EXPECT_EQ(*browser.runs, 1);
+    EXPECT_EQ(m.session(), SessionState::signedIn);
+    ASSERT_TRUE(m.user());
+    EXPECT_EQ(m.user()->email, kEmail);
+    EXPECT_EQ(server.count(QStringLiteral("/api/v1/auth/supabase/exchange")), 1);
+}
+
+TEST_F(FlowsLive, InstagramConnectsThroughItsPageAndAClosedSheetIsReportedOnce)
+{
+    AppModel &m = model();
+    signIn();
+    {
+        BrowserGuard browser;
+        finish(m.connectInstagram(false));
+        EXPECT_TRUE(ops().connected.contains(userId()));
+        ASSERT_TRUE(m.instagram());
+        EXPECT_EQ(m.notice()->text, QStringLiteral("Connected as @kitty.studio"));
+        EXPECT_EQ(m.feedItems().size(), 10);
+        EXPECT_EQ(h.events.last().text, QStringLiteral("@kitty.studio is connected. I'll keep an eye on the plan."));
+    }
+    {
+        WebScriptGuard web;
+        web->end = WebScript::End::cancelled;
+        const QString noticeBefore = m.notice()->text;
+        finish(m.connectInstagram(true));
+        EXPECT_EQ(ops().abandonedReports, 1);
+        EXPECT_EQ(m.notice()->text, noticeBefore);
+    }
+    finish(m.disconnectInstagram());
+    EXPECT_FALSE(ops().connected.contains(userId()));
+    EXPECT_EQ(m.feedStatus(), FeedStatus::disconnected());
+}
+
+TEST_F(FlowsLive, TheAskPanelSendsTheLastSixteenLinesInTheCatsVoice)
+{
+    AppModel &m = model();
+    signIn();
+    m.setCompanionName(QStringLiteral("Miso"));
+    for (int i = 0; i < 20; ++i)
+        finish(m.ask(QStringLiteral("tell me something %1").arg(i)));
+    const auto asked = server.seen(QStringLiteral("/api/assistant"));
+    ASSERT_EQ(asked.size(), 20);
+    const QJsonObject body = asked.last().json();
+    EXPECT_EQ(body.value("message").toString(), QStringLiteral("tell me something 19"));
+    const QJsonArray history = body.value("history").toArray();
+    ASSERT_EQ(history.size(), 16);
+    EXPECT_EQ(history.first().toObject().value("role").toString(), QStringLiteral("user"));
+    EXPECT_EQ(history.first().toObject().value("content").toString(), QStringLiteral("tell me something 11"));
+    EXPECT_EQ(history.last().toObject().value("role").toString(), QStringLiteral("assistant"));
+    EXPECT_EQ(body.value("persona").toString(), QStringLiteral("kitty"));
+    EXPECT_EQ(body.value("catName").toString(), QStringLiteral("Miso"));
+    EXPECT_TRUE(m.askReply()->text.startsWith(QStringLiteral("Miso here.")));
+    EXPECT_EQ(CatChatLine::load(h.store).size(), 40);
+}
+
+TEST_F(FlowsLive, AnAssistantExchangeIsStoredInItsThread)
+{
+    AppModel &m = model();
+    signIn();
+    const auto first = finish(m.send(QStringLiteral("plan my week")));
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->actions.size(), 1);
+    EXPECT_EQ(first->actions.first().id, QStringLiteral("open_planner"));
+    finish(m.send(QStringLiteral("and a caption?")));
+    const auto &store = ops().threadStores[userId()];
+    ASSERT_EQ(store.threads.size(), 1);
+    EXPECT_EQ(m.activeThreadID(), store.activeThreadId);
+    EXPECT_EQ(store.threads.first().messages.size(), 4);
+    EXPECT_EQ(store.threads.first().messages.at(2).toObject().value("content").toString(),
+              QStringLiteral("and a caption?"));
+    const QJsonObject asked = server.seen(QStringLiteral("/api/assistant")).last().json();
+    EXPECT_FALSE(asked.contains("persona")) << "the assistant screen speaks without the cat";
+    EXPECT_EQ(asked.value("history").toArray().size(), 2);
+}
+
+TEST_F(FlowsLive, ABurstOfPlanEditsIsTwoWritesAndAFailedWriteKeepsTheEdits)
+{
+    AppModel &m = model();
+    signIn();
+    QList<Draft> drafts;
+    for (int i = 1; i <= 20; ++i)
+        drafts << draft(i);
+    m.setPlanDrafts(drafts);
+    server.clearSeen();
+    std::vector<QCoro::Task<>> burst;
+    for (int i = 0; i < 50; ++i) {
+        QList<Draft> edited = m.planDrafts();
+        edited[i % 20].title = QStringLiteral("edit %1").arg(i);
+        m.setPlanDrafts(edited);
+        burst.push_back(m.savePlan());
+    }
+    for (auto &t : burst)
+        finish(std::move(t));
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m.planSaving(); }));
+    EXPECT_EQ(server.count(QStringLiteral("/api/plan/drafts")), 2);
+    const QJsonArray stored = storedDrafts();
+    ASSERT_EQ(stored.size(), 20);
+    EXPECT_EQ(stored.at(9).toObject().value("title").toString(), QStringLiteral("edit 49"));
+    EXPECT_EQ(stored.at(0).toObject().value("title").toString(), QStringLiteral("edit 40"));
+
+    // The service fails once: the edit stays, marked unsaved, and goes with the next save.
+    server.addFault({Standin::Fault::Kind::serverError, QStringLiteral("/api/plan/drafts"), 503, std::nullopt, 0, 1});
+    QList<Draft> edited = m.planDrafts();
+    edited[0].title = QStringLiteral("kept through a failure");
+    m.setPlanDrafts(edited);
+    finish(m.savePlan());
+    EXPECT_TRUE(m.planUnsaved());
+    EXPECT_EQ(m.planDrafts()[0].title, QStringLiteral("kept through a failure"));
+    EXPECT_TRUE(m.notice()->text.endsWith(QStringLiteral("Plan changes are kept here but not saved yet.")));
+    EXPECT_EQ(storedDrafts().at(0).toObject().value("title").toString(), QStringLiteral("edit 40"));
+    finish(m.savePlan());
+    EXPECT_FALSE(m.planUnsaved());
+    EXPECT_EQ(storedDrafts().at(0).toObject().value("title").toString(), QStringLiteral("kept through a failure"));
+}

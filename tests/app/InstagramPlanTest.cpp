@@ -1,0 +1,302 @@
+// Connecting Instagram and the plan's drafts: what the user sees after each
+// ending of the browser step, and that no plan edit is lost or saved out of order.
+
+#include "FlowTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace flowtest;
+using Profile = ZephylWire::InstagramProfile;
+
+namespace {
+
+std::optional<Profile> profile(const QString &username)
+{
+    Profile p;
+    p.userId = QStringLiteral("ig-1");
+    p.username = username;
+    return p;
+}
+
+} // namespace
+
+TEST(InstagramConnection, EachEndingOfTheBrowserStep)
+{
+    struct Case {
+        const char *name;
+        WebScript::End end;
+        QString callback;
+        std::optional<Profile> reloaded;
+        std::optional<QString> notice;
+        AppNotice::Tone tone;
+        QStringList calls;
+        bool catSpeaks;
+    };
+    const QStringList reload = {"instagramAuthorizationURL", "instagramProfile", "instagramFeed"};
+    const Case cases[] = {
+        {"connected", WebScript::End::callback, QStringLiteral("sorvane://instagram-connected?status=connected"),
+         profile(QStringLiteral("kitty.studio")), QStringLiteral("Connected as @kitty.studio"),
+         AppNotice::Tone::settled, reload, true},
+        {"connected, but the profile does not come back", WebScript::End::callback,
+         QStringLiteral("sorvane://instagram-connected?status=connected"), std::nullopt, std::nullopt,
+         AppNotice::Tone::settled, reload, false},
+        {"refused at Instagram", WebScript::End::callback,
+         QStringLiteral("sorvane://instagram-connected?status=access_denied"), std::nullopt,
+         QStringLiteral("Instagram answered: access_denied"), AppNotice::Tone::attention,
+         {"instagramAuthorizationURL"}, false},
+        {"status in other letters", WebScript::End::callback,
+         QStringLiteral("sorvane://instagram-connected?status=Connected"), std::nullopt,
+         QStringLiteral("Instagram answered: Connected"), AppNotice::Tone::attention, {"instagramAuthorizationURL"},
+         false},
+        {"no status", WebScript::End::callback, QStringLiteral("sorvane://instagram-connected"), std::nullopt,
+         QStringLiteral("Instagram answered: invalid_response"), AppNotice::Tone::attention,
+         {"instagramAuthorizationURL"}, false},
+        {"closed by the user", WebScript::End::cancelled, {}, std::nullopt, std::nullopt, AppNotice::Tone::settled,
+         {"instagramAuthorizationURL", "reportInstagramConnectionAbandoned"}, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        WebScriptGuard web;
+        web->end = c.end;
+        web->callback = QUrl(c.callback);
+        Flows f;
+        AppModel &m = f.model();
+        m.setSession(SessionState::signedIn);
+        f.service.results["instagramAuthorizationURL"] = QUrl(QStringLiteral("https://service.example/ig?grant=1"));
+        f.service.results["instagramProfile"] = c.reloaded;
+        finish(m.connectInstagram(true));
+        EXPECT_EQ(f.service.calls, c.calls);
+        EXPECT_EQ(m.notice() ? std::optional(m.notice()->text) : std::nullopt, c.notice);
+        if (m.notice()) {
+            EXPECT_EQ(m.notice()->tone, c.tone);
+        }
+        EXPECT_EQ(f.kinds().contains(AppEvent::Kind::say), c.catSpeaks);
+        if (c.catSpeaks) {
+            EXPECT_EQ(f.h.events.last().text, QStringLiteral("@kitty.studio is connected. I'll keep an eye on the plan."));
+        }
+        EXPECT_FALSE(m.instagramBusy());
+        EXPECT_EQ(web->ephemeral, QList<bool>{true});
+    }
+}
+
+TEST(InstagramConnection, OneRunAtATimeAndADisconnectionEmptiesTheGrid)
+{
+    WebScriptGuard web;
+    web->end = WebScript::End::heldOpen;
+    Flows f;
+    AppModel &m = f.model();
+    m.setSession(SessionState::signedIn);
+    f.service.results["instagramAuthorizationURL"] = QUrl(QStringLiteral("https://service.example/ig"));
+    auto connecting = m.connectInstagram(false);
+    EXPECT_TRUE(m.instagramBusy());
+    finish(m.connectInstagram(false));
+    finish(m.disconnectInstagram());
+    EXPECT_EQ(f.service.calls, QStringList{"instagramAuthorizationURL"});
+    EXPECT_EQ(web->opened.size(), 1);
+
+    Flows g;
+    AppModel &n = g.model();
+    n.setSession(SessionState::signedIn);
+    n.setInstagram(profile(QStringLiteral("kitty.studio")));
+    ZephylWire::InstagramFeedItem item;
+    item.id = QStringLiteral("p1");
+    n.setFeedItems({item});
+    n.rebuildObservations();
+    g.service.failures["disconnectInstagram"] = std::make_exception_ptr(APIError::rejected(QStringLiteral("rate_limited")));
+    finish(n.disconnectInstagram());
+    EXPECT_EQ(n.notice()->text, QStringLiteral("Too many requests in a row. Give it a minute."));
+    EXPECT_TRUE(n.instagram());
+    EXPECT_EQ(n.feedItems().size(), 1);
+
+    g.service.failures.clear();
+    finish(n.disconnectInstagram());
+    EXPECT_EQ(n.instagram(), std::nullopt);
+    EXPECT_TRUE(n.feedItems().isEmpty());
+    EXPECT_EQ(n.feedStatus(), FeedStatus::disconnected());
+    ASSERT_FALSE(n.observations().isEmpty());
+    EXPECT_EQ(n.observations().first().id, QStringLiteral("connect")) << "the cards are rebuilt without the account";
+    EXPECT_FALSE(n.instagramBusy());
+}
+
+TEST(PlanDrafts, NewIdsAreAboveEveryDraftAndNotBeforeNow)
+{
+    Flows f;
+    AppModel &m = f.model();
+    const qint64 now = f.h.clock.now().toMSecsSinceEpoch();
+    EXPECT_EQ(m.nextDraftID(), now);
+    m.setPlanDrafts({draft(5), draft(now + 1000), draft(7)});
+    EXPECT_EQ(m.nextDraftID(), now + 1001);
+    m.setPlanDrafts({draft(now - 1)});
+    EXPECT_EQ(m.nextDraftID(), now);
+    m.setPlanDrafts({draft(std::numeric_limits<qint64>::max())});
+    EXPECT_EQ(m.nextDraftID(), now) << "no overflow at the top of the range";
+}
+
+TEST(PlanDrafts, TheGridOrdersVisibleDraftsBySlotThenPlace)
+{
+    struct Case {
+        const char *name;
+        QList<Draft> drafts;
+        QList<qint64> grid;
+    };
+    const Case cases[] = {
+        {"list order without gridSlots", {draft(1), draft(2), draft(3)}, {1, 2, 3}},
+        {"a hidden draft takes no place", {draft(1), draft(2, std::nullopt, true), draft(3), draft(4)}, {1, 3, 4}},
+        {"equal keys: the place decides", {draft(1), draft(2, 5), draft(3, 0)}, {1, 3, 2}},
+        {"gridSlots reorder", {draft(1, 2), draft(2, 0), draft(3, 1)}, {2, 3, 1}},
+        {"negative and huge gridSlots", {draft(1, std::numeric_limits<qint64>::max()), draft(2, -4), draft(3)}, {2, 3, 1}},
+        {"nothing visible", {draft(1, 0, true)}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Flows f;
+        f.model().setPlanDrafts(c.drafts);
+        EXPECT_EQ(ids(f.model().gridDrafts()), c.grid);
+    }
+}
+
+TEST(PlanDrafts, MovesPastEitherEndAndUnknownIdsSendNothing)
+{
+    struct Case {
+        const char *name;
+        qint64 id;
+        int offset;
+        QList<std::optional<qint64>> gridSlots; // of drafts 1..5 after the move
+        bool saved;
+    };
+    using S = std::optional<qint64>;
+    const Case cases[] = {
+        {"first by -1", 1, -1, {S(), S(), S(), S(), S(7)}, false},
+        {"last by +1", 4, +1, {S(), S(), S(), S(), S(7)}, false},
+        {"far past the end", 2, 1000, {S(), S(), S(), S(), S(7)}, false},
+        {"unknown id", 99, 1, {S(), S(), S(), S(), S(7)}, false},
+        {"a hidden draft", 5, -1, {S(), S(), S(), S(), S(7)}, false},
+        {"second by +1", 2, +1, {S(0), S(2), S(1), S(3), S(7)}, true},
+        {"by 0 renumbers", 3, 0, {S(0), S(1), S(2), S(3), S(7)}, true},
+        {"last to first by -3", 4, -3, {S(3), S(1), S(2), S(0), S(7)}, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Flows f;
+        AppModel &m = f.model();
+        m.setSession(SessionState::signedIn);
+        m.setPlanDrafts({draft(1), draft(2), draft(3), draft(4), draft(5, 7, true)});
+        finish(m.moveDraft(c.id, c.offset));
+        QList<std::optional<qint64>> gridSlots;
+        for (const auto &d : m.planDrafts())
+            gridSlots << d.gridSlot;
+        EXPECT_EQ(gridSlots, c.gridSlots);
+        EXPECT_EQ(f.service.savedPlans.size(), c.saved ? 1 : 0);
+        if (c.saved) {
+            EXPECT_EQ(f.service.savedPlans.first(), m.planDrafts());
+        }
+    }
+
+    Flows f;
+    AppModel &m = f.model();
+    m.setSession(SessionState::signedIn);
+    m.setPlanDrafts({draft(1)});
+    finish(m.setDraftHidden(2, true));
+    EXPECT_TRUE(f.service.savedPlans.isEmpty());
+    finish(m.setDraftHidden(1, false));
+    EXPECT_EQ(f.service.savedPlans.size(), 1) << "setting the value it already had still saves";
+    finish(m.setDraftHidden(1, true));
+    EXPECT_TRUE(f.service.savedPlans.last().first().hiddenFromGrid);
+}
+
+TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
+{
+    Flows f;
+    AppModel &m = f.model();
+    m.setSession(SessionState::signedIn);
+    m.setPlanDrafts({draft(1), draft(2), draft(3)});
+    f.service.results["planDrafts"] = QList<Draft>{draft(1)}; // what the server holds
+    f.service.held << QStringLiteral("savePlanDrafts");
+
+    auto moving = m.moveDraft(1, +1);
+    // Another edit while the save is on its way.
+    QList<Draft> edited = m.planDrafts();
+    edited[2].title = QStringLiteral("Written meanwhile");
+    m.setPlanDrafts(edited);
+    auto hiding = m.setDraftHidden(3, true);
+    f.service.release("savePlanDrafts",
+                      Reply::error(NetworkError(NetworkError::Code::cannotConnectToHost)));
+    finish(std::move(moving));
+    finish(std::move(hiding));
+
+    EXPECT_EQ(f.service.savedPlans.size(), 1) << "the failure ends the round; nothing is retried behind the user's back";
+    EXPECT_EQ(f.service.count("planDrafts"), 0) << "the server's list is not fetched over the edits";
+    EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1, 2, 3}));
+    EXPECT_EQ(m.planDrafts()[2].title, QStringLiteral("Written meanwhile"));
+    EXPECT_TRUE(m.planDrafts()[2].hiddenFromGrid);
+    EXPECT_EQ(ids(m.gridDrafts()), (QList<qint64>{2, 1}));
+    EXPECT_TRUE(m.planUnsaved());
+    EXPECT_FALSE(m.planSaving());
+    ASSERT_TRUE(m.notice());
+    EXPECT_EQ(m.notice()->text, QStringLiteral("No connection to sorvane.app right now. Plan changes are kept here but "
+                                               "not saved yet."));
+    EXPECT_EQ(m.notice()->tone, AppNotice::Tone::attention);
+
+    // A reload of the plan meanwhile does not undo them either.
+    finish(m.loadPlan());
+    EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1, 2, 3}));
+
+    // The next save sends everything that was kept.
+    f.service.held.clear();
+    finish(m.savePlan());
+    EXPECT_FALSE(m.planUnsaved());
+    EXPECT_EQ(f.service.savedPlans.last(), m.planDrafts());
+}
+
+TEST(PlanDrafts, SavesRunOneAtATimeAndABurstOfEditsBecomesOneMoreSave)
+{
+    Flows f;
+    AppModel &m = f.model();
+    m.setSession(SessionState::signedIn);
+    m.setPlanDrafts({draft(1), draft(2), draft(3), draft(4)});
+    f.service.held << QStringLiteral("savePlanDrafts");
+    QList<bool> savingSeen;
+    QObject::connect(&m, &AppModel::planSavingChanged, [&] { savingSeen << m.planSaving(); });
+
+    auto first = m.moveDraft(1, +1);
+    std::vector<QCoro::Task<>> burst;
+    for (int i = 0; i < 10; ++i)
+        burst.push_back(m.moveDraft(4, -1));
+    EXPECT_EQ(f.service.waiting("savePlanDrafts"), 1) << "one save in flight";
+    const QList<Draft> final = m.planDrafts();
+
+    f.service.release("savePlanDrafts");
+    ASSERT_TRUE(zktest::spinUntil([&] { return f.service.waiting("savePlanDrafts") == 1; }));
+    EXPECT_EQ(f.service.savedPlans.size(), 2);
+    EXPECT_EQ(f.service.savedPlans.last(), final) << "the second save carries the latest list";
+    f.service.release("savePlanDrafts");
+    finish(std::move(first));
+    for (auto &t : burst)
+        finish(std::move(t));
+    EXPECT_EQ(f.service.savedPlans.size(), 2);
+    EXPECT_EQ(savingSeen, (QList<bool>{true, false}));
+    EXPECT_FALSE(m.planUnsaved());
+
+    // A load that began before an edit does not overwrite it.
+    f.service.held = {QStringLiteral("planDrafts")};
+    auto loading = m.loadPlan();
+    m.setPlanDrafts({draft(42)});
+    finish(m.savePlan());
+    f.service.release("planDrafts", Reply::of(QList<Draft>{draft(1)}));
+    finish(std::move(loading));
+    EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{42}));
+}
+
+TEST(PlanDrafts, ASessionFailureWhileSavingEndsTheSession)
+{
+    Flows f;
+    AppModel &m = f.model();
+    m.setSession(SessionState::signedIn);
+    m.setPlanDrafts({draft(1)});
+    f.service.failures["savePlanDrafts"] = std::make_exception_ptr(APIError::unauthorized());
+    finish(m.savePlan());
+    ASSERT_TRUE(zktest::spinUntil([&] { return m.session() == SessionState::signedOut; }));
+    EXPECT_EQ(m.notice()->text, QStringLiteral("Your session has expired. Sign in again."));
+    EXPECT_TRUE(m.planDrafts().isEmpty());
+    EXPECT_EQ(f.service.count("logout"), 1);
+}

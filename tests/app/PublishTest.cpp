@@ -1,0 +1,481 @@
+// The publishing pipeline over a scripted service: the progress it shows, the
+// request it builds, the outcome it reads from the service's answer, recovery
+// after a creation whose answer was lost, and one run per post however often
+// the button is pressed.
+
+#include "AppTestSupport.h"
+#include "support/TestSupport.h"
+
+#include "services/ServiceErrors.h"
+
+#include <QCoro/QCoroTimer>
+#include <gtest/gtest.h>
+
+using namespace apptest;
+using APIError = ServiceAPIError;
+using NetworkError = ServiceNetworkError;
+using Publication = ZephylWire::Publication;
+
+namespace {
+
+ImportedMedia picture(const QString &name, qsizetype bytes)
+{
+    ImportedMedia m;
+    m.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    m.kind = ImportedMedia::Kind::image;
+    m.fileName = name;
+    m.data = MediaData::fromBytes(QByteArray(bytes, 'j'));
+    m.contentType = QStringLiteral("image/jpeg");
+    return m;
+}
+
+Publication publication(const QString &status, std::optional<QString> error = std::nullopt)
+{
+    Publication p;
+    p.id = QStringLiteral("pub-7");
+    p.status = status;
+    p.error = std::move(error);
+    return p;
+}
+
+// The service as a script, answering a moment later as a real one would, and
+// noting what the model showed at every call.
+class PublishService final : public FakeServiceClient {
+public:
+    AppModel *model = nullptr;
+    struct Upload {
+        qint64 size;
+        QString contentType;
+        QString fileName;
+    };
+    QList<Upload> uploads;
+    std::optional<PublicationRequest> request;
+    QString key;
+    QString lookedUp;
+    QList<std::optional<PublishProgress>> progressAtCall;
+    std::optional<int> failUpload;          // the upload (from 1) that fails
+    std::exception_ptr uploadFailure;
+    std::exception_ptr creationFailure;
+    Publication created = publication(QStringLiteral("published"));
+    std::optional<Publication> found;
+    std::exception_ptr lookupFailure;
+    int waitAttempts = -1;
+    double waitDelay = -1;
+
+    QCoro::Task<QString> uploadInstagramMedia(MediaSource source, QString contentType, QString fileName) override
+    {
+        note("uploadInstagramMedia");
+        co_await later();
+        uploads.append({source.size(), contentType, fileName});
+        if (failUpload && uploads.size() == *failUpload)
+            std::rethrow_exception(uploadFailure);
+        co_return QStringLiteral("media-%1").arg(uploads.size());
+    }
+    QCoro::Task<Publication> createInstagramPublication(PublicationRequest r, QString k) override
+    {
+        note("createInstagramPublication");
+        co_await later();
+        request = r;
+        key = k;
+        if (creationFailure)
+            std::rethrow_exception(creationFailure);
+        Publication answer = created; // co_return would move from a member
+        co_return answer;
+    }
+    QCoro::Task<std::optional<Publication>> existingInstagramPublication(QString id) override
+    {
+        note("existingInstagramPublication");
+        co_await later();
+        lookedUp = id;
+        if (lookupFailure)
+            std::rethrow_exception(lookupFailure);
+        std::optional<Publication> answer = found;
+        co_return answer;
+    }
+    QCoro::Task<Publication> waitForInstagramPublication(Publication p, int attempts, double delay,
+                                                         CancelToken) override
+    {
+        note("waitForInstagramPublication");
+        waitAttempts = attempts;
+        waitDelay = delay;
+        co_return p;
+    }
+    QCoro::Task<QList<PlanDraft>> planDrafts() override
+    {
+        note("planDrafts");
+        co_return QList<PlanDraft>{};
+    }
+    QCoro::Task<QList<Publication>> instagramPublications() override
+    {
+        note("instagramPublications");
+        QList<Publication> list{created};
+        co_return list;
+    }
+
+private:
+    void note(const char *call)
+    {
+        calls << QString::fromLatin1(call);
+        progressAtCall.append(model ? model->publishing() : std::nullopt);
+    }
+    static QCoro::Task<> later() { co_await QCoro::sleepFor(std::chrono::milliseconds(0)); }
+};
+
+struct Publish : ::testing::Test {
+    LanguageGuard language{AppLanguage::en};
+    Harness h{QDateTime(QDate(2025, 6, 11), QTime(9, 30, 15, 500), Qt::UTC)};
+    PublishService service;
+    AppModel *m = nullptr;
+    QList<std::optional<PublishProgress>> shown;
+
+    void SetUp() override
+    {
+        m = &h.make(&service);
+        service.model = m;
+        m->setSession(SessionState::signedIn);
+        QObject::connect(m, &AppModel::publishingChanged, [this] { shown.append(m->publishing()); });
+    }
+
+    ComposerSubmission submission(int media = 1) const
+    {
+        ComposerSubmission s;
+        s.format = PublishFormat::feed;
+        s.caption = QStringLiteral("  Morning light  ");
+        s.hashtags = QStringLiteral("light, #Morning light");
+        for (int i = 0; i < media; ++i)
+            s.media.append(picture(QStringLiteral("photo-%1.jpg").arg(i + 1), 1000 + i));
+        s.idempotencyKey = QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF");
+        return s;
+    }
+    PublishOutcome run(ComposerSubmission s) { return zktest::run(m->publish(std::move(s))); }
+};
+
+PublishProgress progress(const char *text, double fraction) { return {QString::fromUtf8(text), fraction}; }
+
+} // namespace
+
+TEST_F(Publish, ProgressGoesThroughEveryStepInOrderAndEndsAbsent)
+{
+    ComposerSubmission s = submission(3);
+    s.cover = picture(QStringLiteral("cover.jpg"), 500);
+    const PublishOutcome outcome = run(s);
+    EXPECT_EQ(outcome.kind, PublishOutcome::Kind::published);
+
+    const QList<std::optional<PublishProgress>> expected{
+        progress("Preparing…", 0.05),
+        progress("Uploading 1 of 3…", 0.1),
+        progress("Uploading 2 of 3…", 0.3),
+        progress("Uploading 3 of 3…", 0.5),
+        progress("Uploading the cover…", 0.72),
+        progress("Handing over to Instagram…", 0.85),
+        progress("Waiting for confirmation…", 0.95),
+        std::nullopt,
+    };
+    ASSERT_EQ(shown.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        ASSERT_TRUE(shown[i].has_value() == expected[i].has_value()) << i;
+        if (expected[i]) {
+            EXPECT_EQ(shown[i]->step, expected[i]->step) << i;
+            EXPECT_NEAR(shown[i]->fraction, expected[i]->fraction, 1e-9) << i;
+        }
+    }
+    // Each upload went out while its own step was showing, one after another.
+    EXPECT_EQ(service.calls, QStringList({"uploadInstagramMedia", "uploadInstagramMedia", "uploadInstagramMedia",
+                                          "uploadInstagramMedia", "createInstagramPublication",
+                                          "waitForInstagramPublication", "planDrafts", "instagramPublications"}));
+    EXPECT_EQ(service.progressAtCall[1]->step, QStringLiteral("Uploading 2 of 3…"));
+    EXPECT_EQ(service.progressAtCall[3]->step, QStringLiteral("Uploading the cover…"));
+    EXPECT_EQ(service.waitAttempts, 8);
+    EXPECT_DOUBLE_EQ(service.waitDelay, 1.6);
+    ASSERT_EQ(service.uploads.size(), 4);
+    EXPECT_EQ(service.uploads[0].fileName, QStringLiteral("photo-1.jpg"));
+    EXPECT_EQ(service.uploads[2].size, 1002);
+    EXPECT_EQ(service.uploads[3].fileName, QStringLiteral("cover.jpg"));
+    EXPECT_EQ(service.request->mediaIds, QStringList({"media-1", "media-2", "media-3"}));
+    EXPECT_EQ(service.request->coverMediaId, QStringLiteral("media-4"));
+
+    // Counted texts are translated first, then filled in.
+    LanguageGuard russian(AppLanguage::ru);
+    shown.clear();
+    run(submission(2));
+    EXPECT_EQ(shown.at(1)->step, QStringLiteral("Загрузка 1 из 2…"));
+}
+
+TEST_F(Publish, APostWithoutMediaGoesStraightToTheHandOver)
+{
+    ComposerSubmission s = submission(0);
+    run(s);
+    ASSERT_GE(shown.size(), 2);
+    EXPECT_EQ(shown[0]->step, QStringLiteral("Preparing…"));
+    EXPECT_EQ(shown[1]->step, QStringLiteral("Handing over to Instagram…"));
+    EXPECT_TRUE(service.uploads.isEmpty());
+    EXPECT_TRUE(service.request->mediaIds.isEmpty());
+    EXPECT_FALSE(service.request->coverMediaId);
+}
+
+TEST_F(Publish, TheRequestCarriesTheSubmissionAndItsKeyUnchanged)
+{
+    struct Case {
+        PublishFormat format;
+        const char *wire;
+    };
+    const Case cases[] = {{PublishFormat::reel, "reel"},
+                          {PublishFormat::story, "story"},
+                          {PublishFormat::feed, "feed"},
+                          {PublishFormat::carousel, "carousel"}};
+    for (const Case &c : cases) {
+        ComposerSubmission s = submission(1);
+        s.format = c.format;
+        s.shareToFeed = false;
+        s.trialEnabled = true;
+        s.trialGraduation = QStringLiteral("SS_PERFORMANCE");
+        s.collaborators = {QStringLiteral("ann"), QStringLiteral("bo")};
+        s.audioName = QStringLiteral("Rain on tin");
+        s.isAIGenerated = true;
+        s.saveAsDraft = c.format == PublishFormat::story;
+        run(s);
+        const auto &r = *service.request;
+        EXPECT_EQ(r.format, QString::fromLatin1(c.wire));
+        EXPECT_TRUE(r.confirm);
+        EXPECT_EQ(r.caption, QStringLiteral("Morning light\n\n#light #Morning"));
+        EXPECT_EQ(r.scheduledAt, QStringLiteral("2025-06-11T09:30:15Z")) << "now, whole seconds, UTC";
+        EXPECT_FALSE(r.shareToFeed);
+        EXPECT_TRUE(r.trialEnabled);
+        EXPECT_EQ(r.trialGraduation, QStringLiteral("SS_PERFORMANCE"));
+        EXPECT_EQ(r.collaborators, QStringList({"ann", "bo"}));
+        EXPECT_EQ(r.audioName, QStringLiteral("Rain on tin"));
+        EXPECT_TRUE(r.isAiGenerated);
+        EXPECT_EQ(r.isDraft, c.format == PublishFormat::story);
+        EXPECT_FALSE(r.thumbOffsetMs);
+        EXPECT_EQ(service.key, QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF"));
+    }
+    // A time of the user's own zone is sent as the same moment in UTC.
+    ComposerSubmission later = submission(0);
+    later.scheduledAt = QDateTime(QDate(2025, 7, 1), QTime(18, 45, 59, 999), QTimeZone("Europe/Berlin"));
+    run(later);
+    EXPECT_EQ(service.request->scheduledAt, QStringLiteral("2025-07-01T16:45:59Z"));
+}
+
+TEST_F(Publish, TheOutcomeFollowsTheServicesAnswerFailuresFirst)
+{
+    const qint64 now = h.clock.now().toMSecsSinceEpoch();
+    using Kind = PublishOutcome::Kind;
+    struct Case {
+        const char *what;
+        bool draft;
+        const char *status;
+        std::optional<QString> error;
+        std::optional<qint64> scheduledIn; // ms from now
+        Kind kind;
+        const char *message;
+        std::optional<AppEvent::Kind> event;
+    };
+    const Case cases[] = {
+        {"published", false, "published", {}, {}, Kind::published, "", AppEvent::Kind::published},
+        {"failed without a reason", false, "failed", {}, {}, Kind::failed,
+         "Instagram did not accept it, and the server recorded no reason.", {}},
+        {"failed with an empty reason", false, "failed", QString(), {}, Kind::failed,
+         "Instagram did not accept it, and the server recorded no reason.", {}},
+        {"cancelled, processing timed out", false, "cancelled", QStringLiteral("media_processing_timeout"), {},
+         Kind::failed, "Instagram took too long to process the media.", {}},
+        {"preparation failed, caption", false, "preparation_failed", QStringLiteral("caption_too_long"), {},
+         Kind::failed, "The caption is over the limit.", {}},
+        {"failed, format", false, "failed", QStringLiteral("format_invalid"), {}, Kind::failed,
+         "This format is not accepted for that media.", {}},
+        {"failed, a code of its own", false, "failed", QStringLiteral("media_upload_failed"), {}, Kind::failed,
+         "media upload failed", {}},
+        {"still processing", false, "processing", {}, {}, Kind::stillWorking, "", {}},
+        {"scheduled 30 s ahead", false, "scheduled", {}, 30'000, Kind::stillWorking, "", {}},
+        {"scheduled exactly 60 s ahead", false, "scheduled", {}, 60'000, Kind::stillWorking, "", {}},
+        {"scheduled 61 s ahead", false, "scheduled", {}, 61'000, Kind::scheduled, "", AppEvent::Kind::scheduled},
+        {"scheduled in the past", false, "scheduled", {}, -5'000, Kind::stillWorking, "", {}},
+        {"status in capitals", false, "Published", {}, {}, Kind::stillWorking, "", {}},
+        {"draft kept", true, "draft", {}, {}, Kind::draftSaved, "", {}},
+        {"draft reported published", true, "published", {}, {}, Kind::draftSaved, "", {}},
+        {"draft still processing", true, "processing", {}, {}, Kind::draftSaved, "", {}},
+        // A draft the service could not keep is a failure, never "draft saved".
+        {"draft failed", true, "failed", QStringLiteral("caption_too_long"), {}, Kind::failed,
+         "The caption is over the limit.", {}},
+        {"draft cancelled", true, "cancelled", {}, {}, Kind::failed,
+         "Instagram did not accept it, and the server recorded no reason.", {}},
+        {"draft preparation failed", true, "preparation_failed", QStringLiteral("audio_missing"), {}, Kind::failed,
+         "audio missing", {}},
+    };
+    for (const Case &c : cases) {
+        h.events.clear();
+        service.calls.clear();
+        service.created = publication(QString::fromLatin1(c.status), c.error);
+        if (c.scheduledIn)
+            service.created.scheduledAt = now + *c.scheduledIn;
+        ComposerSubmission s = submission(1);
+        s.saveAsDraft = c.draft;
+        int callsWhenRaised = -1;
+        m->setEvents([&](const AppEvent &e) {
+            h.events.append(e);
+            callsWhenRaised = int(service.calls.size());
+        });
+        const PublishOutcome outcome = run(s);
+        EXPECT_EQ(outcome.kind, c.kind) << c.what;
+        EXPECT_EQ(outcome.message, QString::fromUtf8(c.message)) << c.what;
+        if (c.kind != Kind::failed) {
+            EXPECT_EQ(outcome.publication, service.created) << c.what;
+        }
+        if (c.event) {
+            ASSERT_EQ(h.events.size(), 1) << c.what;
+            EXPECT_EQ(h.events[0].kind, *c.event) << c.what;
+            EXPECT_EQ(h.events[0].publication, service.created) << c.what;
+            EXPECT_EQ(callsWhenRaised, service.calls.size()) << "raised after the plan reload: " << c.what;
+        } else {
+            EXPECT_TRUE(h.events.isEmpty()) << c.what;
+        }
+        // A failure the service recorded is its answer, not an error of ours.
+        EXPECT_FALSE(m->notice()) << c.what;
+        EXPECT_TRUE(service.calls.contains(QStringLiteral("planDrafts"))) << c.what;
+        EXPECT_FALSE(m->publishing()) << c.what;
+    }
+}
+
+TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
+{
+    using Kind = PublishOutcome::Kind;
+    const auto timedOut = std::make_exception_ptr(NetworkError(NetworkError::Code::timedOut));
+    struct Case {
+        const char *what;
+        std::exception_ptr creation;
+        std::optional<Publication> found;
+        std::exception_ptr lookup;
+        bool looksUp;
+        Kind kind;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"timed out, found", timedOut, publication("published"), nullptr, true, Kind::published, ""},
+        {"timed out, found still processing", timedOut, publication("processing"), nullptr, true,
+         Kind::stillWorking, ""},
+        {"timed out, unknown to the service", timedOut, std::nullopt, nullptr, true, Kind::failed,
+         "sorvane.app took too long to answer."},
+        {"timed out, look-up refused", timedOut, std::nullopt,
+         std::make_exception_ptr(APIError::serverRefused(503)), true, Kind::failed,
+         "sorvane.app refused the request (HTTP 503) without a reason."},
+        // The request went out and the connection dropped before the answer: the
+        // service may hold the post just as after a time-out.
+        {"connection lost after sending, found",
+         std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost)), publication("published"),
+         nullptr, true, Kind::published, ""},
+        // Refusals and connections that never opened prove nothing was made.
+        {"refused with a code", std::make_exception_ptr(APIError::rejected(QStringLiteral("caption_too_long"))),
+         publication("published"), nullptr, false, Kind::failed, "The caption is over 2,200 characters."},
+        {"refused without a code", std::make_exception_ptr(APIError::serverRefused(502)), publication("published"),
+         nullptr, false, Kind::failed, "sorvane.app refused the request (HTTP 502) without a reason."},
+        {"no connection", std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost)),
+         publication("published"), nullptr, false, Kind::failed, "No connection to sorvane.app right now."},
+    };
+    for (const Case &c : cases) {
+        service.calls.clear();
+        service.lookedUp.clear();
+        shown.clear();
+        m->setNotice(std::nullopt);
+        service.creationFailure = c.creation;
+        service.found = c.found;
+        service.lookupFailure = c.lookup;
+        const PublishOutcome outcome = run(submission(1));
+        EXPECT_EQ(outcome.kind, c.kind) << c.what;
+        EXPECT_EQ(outcome.message, QString::fromUtf8(c.message)) << c.what;
+        EXPECT_EQ(service.calls.contains(QStringLiteral("existingInstagramPublication")), c.looksUp) << c.what;
+        if (c.looksUp) {
+            EXPECT_EQ(service.lookedUp, QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF")) << c.what;
+        }
+        if (c.kind == Kind::failed) {
+            ASSERT_TRUE(m->notice()) << c.what;
+            EXPECT_EQ(m->notice()->text, outcome.message) << c.what;
+            EXPECT_EQ(m->notice()->tone, AppNotice::Tone::attention) << c.what;
+            EXPECT_FALSE(service.calls.contains(QStringLiteral("planDrafts"))) << "no reload: " << c.what;
+        } else {
+            EXPECT_EQ(outcome.publication, *c.found) << c.what;
+            // From the hand-over straight to the wait.
+            ASSERT_GE(shown.size(), 4) << c.what;
+            EXPECT_EQ(shown[shown.size() - 3]->step, QStringLiteral("Handing over to Instagram…")) << c.what;
+            EXPECT_EQ(shown[shown.size() - 2]->step, QStringLiteral("Waiting for confirmation…")) << c.what;
+        }
+        EXPECT_FALSE(m->publishing()) << c.what;
+    }
+}
+
+TEST_F(Publish, AFailedUploadStopsEverythingAndSaysWhy)
+{
+    service.failUpload = 2;
+    service.uploadFailure = std::make_exception_ptr(APIError::rejected(QStringLiteral("media_upload_failed")));
+    const PublishOutcome outcome = run(submission(3));
+    EXPECT_EQ(outcome, PublishOutcome::failed(QStringLiteral(
+                           "The upload did not finish. Check the connection and try again; a retry will not publish "
+                           "twice.")));
+    EXPECT_EQ(service.calls, QStringList({"uploadInstagramMedia", "uploadInstagramMedia"}));
+    ASSERT_TRUE(m->notice());
+    EXPECT_EQ(m->notice()->text, outcome.message);
+    EXPECT_FALSE(m->publishing());
+    EXPECT_TRUE(h.events.isEmpty());
+
+    // An expired session ends the session too.
+    service.uploads.clear();
+    service.failUpload = 1;
+    service.uploadFailure = std::make_exception_ptr(APIError::sessionExpired());
+    EXPECT_EQ(run(submission(1)).message, QStringLiteral("Your session has expired. Sign in again."));
+    ASSERT_TRUE(zktest::spinUntil([&] { return m->session() == SessionState::signedOut; }));
+    EXPECT_EQ(service.calls.count(QStringLiteral("logout")), 1);
+}
+
+TEST_F(Publish, ASecondPressNeverStartsASecondRun)
+{
+    auto first = m->publish(submission(2));
+    // Before any wait has ended, the run is showing.
+    ASSERT_TRUE(m->publishing());
+    EXPECT_EQ(m->publishing()->step, QStringLiteral("Uploading 1 of 2…"));
+    auto second = m->publish(submission(2));
+    ComposerSubmission other = submission(1);
+    other.idempotencyKey = QStringLiteral("another-post");
+    auto third = m->publish(other);
+
+    const PublishOutcome a = zktest::run(std::move(first));
+    const PublishOutcome b = zktest::run(std::move(second));
+    const PublishOutcome c = zktest::run(std::move(third));
+    EXPECT_EQ(a.kind, PublishOutcome::Kind::published);
+    EXPECT_EQ(b, a) << "the same post shares the run";
+    EXPECT_EQ(c.kind, PublishOutcome::Kind::published);
+    EXPECT_EQ(service.calls.count(QStringLiteral("createInstagramPublication")), 2);
+    EXPECT_EQ(service.uploads.size(), 3) << "two for the first post, one for the other";
+    EXPECT_EQ(service.key, QStringLiteral("another-post")) << "the other post ran after the first";
+    EXPECT_EQ(h.events.size(), 2);
+    EXPECT_FALSE(m->publishing());
+
+    // Once a run has ended, pressing again for the same post runs again (a retry).
+    run(submission(1));
+    EXPECT_EQ(service.calls.count(QStringLiteral("createInstagramPublication")), 3);
+}
+
+TEST_F(Publish, AModelThatGoesAwayMidRunIsLeftAlone)
+{
+    auto task = m->publish(submission(2));
+    h.model.reset();
+    m = nullptr;
+    service.model = nullptr;
+    const PublishOutcome outcome = zktest::run(std::move(task));
+    EXPECT_EQ(outcome.kind, PublishOutcome::Kind::failed);
+    EXPECT_EQ(service.calls, QStringList({"uploadInstagramMedia"})) << "nothing more is sent";
+}
+
+TEST_F(Publish, APosterIsUploadedAsAJpegOnlyWhenThereIsOne)
+{
+    ImportedMedia clip = picture(QStringLiteral("clip.mp4"), 10);
+    clip.kind = ImportedMedia::Kind::video;
+    EXPECT_EQ(zktest::run(m->uploadPoster(clip)), std::nullopt);
+    EXPECT_TRUE(service.calls.isEmpty());
+    clip.posterData = QByteArray(321, 'p');
+    EXPECT_EQ(zktest::run(m->uploadPoster(clip)), QStringLiteral("media-1"));
+    ASSERT_EQ(service.uploads.size(), 1);
+    EXPECT_EQ(service.uploads[0].size, 321);
+    EXPECT_EQ(service.uploads[0].contentType, QStringLiteral("image/jpeg"));
+    EXPECT_EQ(service.uploads[0].fileName, QStringLiteral("poster.jpg"));
+    service.failUpload = 2;
+    service.uploadFailure = std::make_exception_ptr(APIError::rejected(QStringLiteral("upload_failed")));
+    EXPECT_THROW(zktest::run(m->uploadPoster(clip)), APIError);
+}
