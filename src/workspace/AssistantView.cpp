@@ -1,0 +1,612 @@
+#include "workspace/AssistantView.h"
+
+#include "app/AppModel.h"
+#include "app/ServiceClient.h"
+#include "design/AppearanceService.h"
+#include "design/ButtonStyles.h"
+#include "design/GrowingTextField.h"
+#include "design/L10n.h"
+#include "design/PaletteColors.h"
+#include "design/TextBlock.h"
+#include "design/Titles.h"
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPropertyAnimation>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+using ZephylPalette::Color;
+
+namespace {
+
+// ---- The thread operations, each its own task; results apply in the order they finish.
+
+using Store = ZephylWire::AssistantThreadStore;
+
+QCoro::Task<> createThread(QPointer<AppModel> model)
+{
+    std::optional<Store> store;
+    std::exception_ptr error;
+    try {
+        const std::optional<QString> noTitle;
+        store = co_await model->api().createAssistantThread(noTitle);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!model)
+        co_return;
+    if (store)
+        model->apply(*store);
+    else
+        model->show(error);
+}
+
+QCoro::Task<> removeThread(QPointer<AppModel> model, QString id)
+{
+    std::optional<Store> store;
+    std::exception_ptr error;
+    try {
+        store = co_await model->api().deleteAssistantThread(id);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!model)
+        co_return;
+    if (store)
+        model->apply(*store);
+    else
+        model->show(error);
+}
+
+// Sends one message. The model takes the message out again when the assistant
+// cannot answer; the words then return to the empty field, for the same account.
+QCoro::Task<> sendMessage(QPointer<AppModel> model, QString text, QString owner)
+{
+    const std::optional<ChatMessage> reply = co_await model->send(text);
+    if (!model || reply)
+        co_return;
+    // A sign-out or another account meanwhile keeps the words out of the field.
+    const bool stillTheirs = model->session() == SessionState::signedIn && model->inputOwner() == owner;
+    if (stillTheirs && model->assistantDraft().isEmpty())
+        model->setAssistantDraft(text);
+}
+
+// A row of the thread list: the title over a preview, on a soft fill while open.
+class ThreadRow final : public QAbstractButton {
+public:
+    ThreadRow(const ZephylWire::AssistantThreadSummary &thread, bool active, QWidget *parent)
+        : QAbstractButton(parent), m_id(thread.id), m_active(active)
+    {
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::StrongFocus);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        auto *column = new QVBoxLayout(this);
+        column->setContentsMargins(12, 9, 12, 9);
+        column->setSpacing(3);
+        const QString title = thread.title.isEmpty() ? L10n::t("Conversation") : thread.title;
+        m_title = ::text(title, 13, active ? DesignFonts::Weight::semibold : DesignFonts::Weight::medium, Color::text, this);
+        m_title->setMaxLines(1);
+        m_title->setPreferredWidth(190);
+        m_preview = ::text(thread.preview.isEmpty() ? L10n::t("Empty") : thread.preview, 11.5,
+                         DesignFonts::Weight::regular, Color::muted, this);
+        m_preview->setMaxLines(2);
+        m_preview->setPreferredWidth(190);
+        for (QWidget *child : {static_cast<QWidget *>(m_title), static_cast<QWidget *>(m_preview)})
+            child->setAttribute(Qt::WA_TransparentForMouseEvents);
+        column->addWidget(m_title);
+        column->addWidget(m_preview);
+        setAccessibleName(title);
+        AppearanceService::repaintOnChange(this);
+    }
+
+    const QString &id() const { return m_id; }
+    bool active() const { return m_active; }
+    TextBlock *titleText() const { return m_title; }
+    TextBlock *previewText() const { return m_preview; }
+    std::function<void()> onDelete;
+
+    QSize sizeHint() const override { return layout()->sizeHint(); }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return layout()->heightForWidth(width); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        if (m_active || isDown()) {
+            QPainterPath fill;
+            fill.addRoundedRect(QRectF(rect()), 10, 10);
+            QColor soft = PaletteColors::color(Color::surfaceSoft);
+            if (!m_active)
+                soft.setAlphaF(0.6f);
+            painter.fillPath(fill, soft);
+        }
+        if (hasFocus()) {
+            QColor ring = PaletteColors::color(Color::accent);
+            ring.setAlphaF(0.45f);
+            painter.setPen(QPen(ring, 2));
+            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 10, 10);
+        }
+    }
+    void contextMenuEvent(QContextMenuEvent *event) override
+    {
+        QMenu menu(this);
+        QAction *remove = menu.addAction(L10n::t("Delete conversation"));
+        if (menu.exec(event->globalPos()) == remove && onDelete)
+            onDelete();
+    }
+
+private:
+    QString m_id;
+    bool m_active;
+    TextBlock *m_title;
+    TextBlock *m_preview;
+};
+
+// The message text: plain, selectable, wrapping; as wide as its longest line
+// until the row runs out of room.
+class ChatText final : public QLabel {
+public:
+    ChatText(const QString &text, QWidget *parent) : QLabel(parent)
+    {
+        setTextFormat(Qt::PlainText);
+        setText(text);
+        setWordWrap(true);
+        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        setFont(DesignFonts::system(14, DesignFonts::Weight::regular));
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+        applyColors();
+        connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, [this] { applyColors(); });
+    }
+
+    QSize sizeHint() const override
+    {
+        // The natural width of the longest line, so a short message keeps a short bubble.
+        const QFontMetricsF fm(font());
+        double widest = 0;
+        for (const QString &line : text().split(QLatin1Char('\n')))
+            widest = std::max(widest, fm.horizontalAdvance(line));
+        const int width = int(std::ceil(std::min(widest + 2, 2000.0)));
+        return {width, heightForWidth(width)};
+    }
+    QSize minimumSizeHint() const override { return {40, QLabel::minimumSizeHint().height()}; }
+
+private:
+    void applyColors()
+    {
+        QPalette p = palette();
+        p.setColor(QPalette::WindowText, PaletteColors::color(Color::text));
+        QColor selection = PaletteColors::color(Color::accent);
+        selection.setAlphaF(0.3f);
+        p.setColor(QPalette::Highlight, selection);
+        p.setColor(QPalette::HighlightedText, PaletteColors::color(Color::text));
+        setPalette(p);
+    }
+};
+
+// The rounded bubble behind a message.
+class Bubble final : public QWidget {
+public:
+    Bubble(bool mine, QWidget *parent) : QWidget(parent), m_mine(mine)
+    {
+        setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
+        AppearanceService::repaintOnChange(this);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 16, 16);
+        painter.fillPath(shape, PaletteColors::color(m_mine ? Color::surfaceSoft : Color::surface));
+        if (!m_mine) {
+            painter.setPen(QPen(PaletteColors::color(Color::line), 1));
+            painter.drawPath(shape);
+        }
+    }
+
+private:
+    bool m_mine;
+};
+
+// The composer's field sits on a rounded surface with a hairline.
+class FieldCase final : public QWidget {
+public:
+    explicit FieldCase(QWidget *parent) : QWidget(parent) { AppearanceService::repaintOnChange(this); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 14, 14);
+        painter.fillPath(shape, PaletteColors::color(Color::surface));
+        painter.setPen(QPen(PaletteColors::color(Color::line), 1));
+        painter.drawPath(shape);
+    }
+};
+
+} // namespace
+
+// ---- AssistantView
+
+AssistantView::AssistantView(AppModel &model, QWidget *parent) : Screen(model, parent) { populate(); }
+
+QStringList AssistantView::suggestions()
+{
+    return {L10n::t("Plan three publications for this week"), L10n::t("Write a Reel caption in my voice"),
+            L10n::t("What should I post first?")};
+}
+
+QString AssistantView::greetingTitle(const AppModel &model)
+{
+    if (const auto &user = model.user()) {
+        // The first word of the name; a name of spaces alone counts as none.
+        const QString name = user->displayName.value_or(QString()).trimmed();
+        if (!name.isEmpty())
+            return L10n::tf("Hi, %@. What are we preparing?", name.section(QLatin1Char(' '), 0, 0));
+    }
+    return L10n::t("What are we preparing?");
+}
+
+QWidget *AssistantView::build()
+{
+    AppModel &model = this->model();
+    auto *page = new QWidget;
+    auto *row = new QHBoxLayout(page);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+
+    // The thread column.
+    auto *threads = new Backdrop(Color::canvas, 0.35, page);
+    threads->setFixedWidth(236);
+    auto *threadColumn = new QVBoxLayout(threads);
+    threadColumn->setContentsMargins(0, 0, 0, 0);
+    threadColumn->setSpacing(0);
+    auto *header = new QHBoxLayout;
+    header->setContentsMargins(18, 44, 18, 12);
+    header->addWidget(new Eyebrow(L10n::t("Conversations"), threads));
+    header->addStretch(1);
+    auto *add = new PlainButton(QString(), DesignFonts::system(13, DesignFonts::Weight::semibold), Color::muted, threads);
+    add->setSymbol(QStringLiteral("square.and.pencil"), 13);
+    add->setToolTip(L10n::t("New conversation"));
+    add->setAccessibleName(L10n::t("New conversation"));
+    connect(add, &QAbstractButton::clicked, this, &AssistantView::newThread);
+    m_newThread = add;
+    header->addWidget(add);
+    threadColumn->addLayout(header);
+    auto *list = new QWidget;
+    auto *listLayout = new QVBoxLayout(list);
+    listLayout->setContentsMargins(8, 0, 8, 16);
+    listLayout->setSpacing(2);
+    m_threadList = list;
+    threadColumn->addWidget(scrollArea(list, threads), 1);
+    row->addWidget(threads);
+
+    row->addWidget(new Backdrop(Color::line, 1.0, page));
+    page->layout()->itemAt(1)->widget()->setFixedWidth(1);
+
+    // The conversation column: the messages, then the composer.
+    auto *conversationColumn = new QWidget(page);
+    auto *conversationLayout = new QVBoxLayout(conversationColumn);
+    conversationLayout->setContentsMargins(0, 0, 0, 0);
+    conversationLayout->setSpacing(0);
+    QVBoxLayout *messages = nullptr;
+    m_conversationArea = scrollColumn(messages, 820, QMargins(32, 44, 32, 20), 14, conversationColumn);
+    m_conversation = messages->parentWidget();
+    keepScroll(m_conversationArea);
+    conversationLayout->addWidget(m_conversationArea, 1);
+
+    auto *rule = new Backdrop(Color::line, 1.0, conversationColumn);
+    rule->setFixedHeight(1);
+    conversationLayout->addWidget(rule);
+    auto *composerRow = new QHBoxLayout;
+    composerRow->setContentsMargins(0, 0, 0, 0);
+    auto *composer = new QWidget(conversationColumn);
+    composer->setMaximumWidth(884);
+    auto *composerLayout = new QHBoxLayout(composer);
+    composerLayout->setContentsMargins(32, 16, 32, 16);
+    composerLayout->setSpacing(12);
+    auto *fieldCase = new FieldCase(composer);
+    auto *caseLayout = new QVBoxLayout(fieldCase);
+    caseLayout->setContentsMargins(14, 10, 14, 10);
+    m_field = new GrowingTextField(L10n::t("Write to the assistant…"), 6, fieldCase);
+    m_field->setFont(DesignFonts::system(14, DesignFonts::Weight::regular));
+    m_field->setText(model.assistantDraft());
+    m_field->moveCursor(QTextCursor::End);
+    caseLayout->addWidget(m_field);
+    composerLayout->addWidget(fieldCase, 1, Qt::AlignBottom);
+    m_send = new RowButton(QString(), PrimaryButtonStyle(true), composer);
+    m_send->setSymbol(QStringLiteral("arrow.up"), 14);
+    m_send->setSquare(40);
+    m_send->setToolTip(L10n::t("Send"));
+    m_send->setAccessibleName(L10n::t("Send"));
+    connect(m_send, &QAbstractButton::clicked, this, &AssistantView::send);
+    composerLayout->addWidget(m_send, 0, Qt::AlignBottom);
+    composerRow->addStretch(1);
+    composerRow->addWidget(composer, 100);
+    composerRow->addStretch(1);
+    conversationLayout->addLayout(composerRow);
+    row->addWidget(conversationColumn, 1);
+
+    // The draft is the state object's, both ways.
+    GrowingTextField *field = m_field;
+    connect(field, &QPlainTextEdit::textChanged, field, [field, &model] {
+        if (field->text() != model.assistantDraft())
+            model.setAssistantDraft(field->text());
+    });
+    connect(&model, &AppModel::assistantDraftChanged, field, [field, &model] {
+        if (field->text() != model.assistantDraft()) {
+            field->setText(model.assistantDraft());
+            field->moveCursor(QTextCursor::End);
+        }
+    });
+    connect(field, &GrowingTextField::submitted, this, &AssistantView::send);
+    connect(&model, &AppModel::assistantDraftChanged, m_send, [this] { syncSendButton(); });
+    connect(&model, &AppModel::threadsChanged, list, [this] { fillThreads(); });
+    connect(&model, &AppModel::activeThreadIDChanged, list, [this] { fillThreads(); });
+    connect(&model, &AppModel::messagesChanged, m_conversation, [this] { fillConversation(); });
+    connect(&model, &AppModel::userChanged, m_conversation, [this] {
+        if (this->model().messages().isEmpty())
+            fillConversation();
+    });
+    connect(&model, &AppModel::assistantBusyChanged, m_conversation, [this] { followBusy(); });
+
+    m_shownMessages = -1;
+    fillThreads();
+    fillConversation();
+    syncSendButton();
+    return page;
+}
+
+void AssistantView::showEvent(QShowEvent *event)
+{
+    Screen::showEvent(event);
+    // The threads are fetched each time the screen is shown.
+    if (!event->spontaneous())
+        model().loadThreads();
+}
+
+void AssistantView::fillThreads()
+{
+    if (!m_threadList)
+        return;
+    auto *layout = static_cast<QVBoxLayout *>(m_threadList->layout());
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        if (QWidget *widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        delete item;
+    }
+    AppModel &model = this->model();
+    for (const auto &thread : model.threads()) {
+        const bool active = model.activeThreadID() && *model.activeThreadID() == thread.id;
+        auto *row = new ThreadRow(thread, active, m_threadList);
+        const QString id = thread.id;
+        connect(row, &QAbstractButton::clicked, this, [this, id] { openThread(id); });
+        row->onDelete = [this, id] { deleteThread(id); };
+        layout->addWidget(row);
+    }
+    layout->addStretch(1);
+}
+
+QList<QAbstractButton *> AssistantView::threadRows() const
+{
+    QList<QAbstractButton *> rows;
+    if (!m_threadList)
+        return rows;
+    auto *layout = m_threadList->layout();
+    for (int i = 0; i < layout->count(); ++i) {
+        if (auto *row = qobject_cast<QAbstractButton *>(layout->itemAt(i)->widget()))
+            rows.append(row);
+    }
+    return rows;
+}
+
+QList<MessageRow *> AssistantView::messageRows() const
+{
+    QList<MessageRow *> rows;
+    if (!m_conversation)
+        return rows;
+    auto *layout = m_conversation->layout();
+    for (int i = 0; i < layout->count(); ++i) {
+        if (auto *row = qobject_cast<MessageRow *>(layout->itemAt(i)->widget()))
+            rows.append(row);
+    }
+    return rows;
+}
+
+QWidget *AssistantView::thinkingRow() const
+{
+    return m_conversation ? m_conversation->findChild<QWidget *>(QStringLiteral("thinking")) : nullptr;
+}
+
+QWidget *AssistantView::greeting() const
+{
+    return m_conversation ? m_conversation->findChild<QWidget *>(QStringLiteral("greeting")) : nullptr;
+}
+
+void AssistantView::fillConversation()
+{
+    if (!m_conversation)
+        return;
+    AppModel &model = this->model();
+    auto *layout = static_cast<QVBoxLayout *>(m_conversation->layout());
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        if (QWidget *widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        delete item;
+    }
+
+    if (model.messages().isEmpty()) {
+        auto *greeting = new QWidget(m_conversation);
+        greeting->setObjectName(QStringLiteral("greeting"));
+        auto *column = new QVBoxLayout(greeting);
+        column->setContentsMargins(0, 0, 0, 12);
+        column->setSpacing(16);
+        column->addWidget(new ScreenTitle(L10n::t("Assistant"), greetingTitle(model), greeting));
+        auto *intro = text(L10n::t("I know your plan, your drafts and your connected profile. I propose; you "
+                                   "confirm. Nothing is published from a conversation."),
+                           14, DesignFonts::Weight::regular, Color::muted, greeting);
+        intro->setLineSpacing(3);
+        column->addWidget(intro);
+        auto *chips = new QHBoxLayout;
+        chips->setSpacing(8);
+        for (const QString &suggestion : suggestions()) {
+            auto *button = new StyledButton(suggestion, QuietButtonStyle(true), greeting);
+            connect(button, &QPushButton::clicked, this, [this, suggestion] { suggest(suggestion); });
+            chips->addWidget(button);
+        }
+        chips->addStretch(1);
+        column->addLayout(chips);
+        layout->addWidget(greeting);
+    }
+    for (const ChatMessage &message : model.messages())
+        layout->addWidget(new MessageRow(model, message, m_conversation));
+    if (model.assistantBusy()) {
+        auto *thinking = new QWidget(m_conversation);
+        thinking->setObjectName(QStringLiteral("thinking"));
+        auto *line = new QHBoxLayout(thinking);
+        line->setContentsMargins(6, 0, 0, 0);
+        line->setSpacing(8);
+        line->addWidget(new Spinner(thinking));
+        line->addWidget(text(L10n::t("Thinking…"), 12.5, DesignFonts::Weight::regular, Color::muted, thinking));
+        line->addStretch(1);
+        layout->addWidget(thinking);
+    }
+    layout->addStretch(1);
+
+    // A new message brings the last one into view.
+    const qsizetype count = model.messages().size();
+    if (m_shownMessages >= 0 && count != m_shownMessages && count > 0)
+        scrollToEnd(true);
+    m_shownMessages = count;
+}
+
+void AssistantView::followBusy()
+{
+    fillConversation();
+    syncSendButton();
+    // "Thinking…" comes into view at once.
+    if (model().assistantBusy())
+        scrollToEnd(false);
+}
+
+void AssistantView::syncSendButton()
+{
+    if (m_send)
+        m_send->setEnabled(!model().assistantDraft().trimmed().isEmpty() && !model().assistantBusy());
+}
+
+void AssistantView::scrollToEnd(bool animated)
+{
+    QPointer<QScrollArea> area = m_conversationArea;
+    if (!area)
+        return;
+    // The new rows are laid out first.
+    QTimer::singleShot(0, area, [area, animated] {
+        QScrollBar *bar = area->verticalScrollBar();
+        if (!animated) {
+            bar->setValue(bar->maximum());
+            return;
+        }
+        auto *move = new QPropertyAnimation(bar, "value", bar);
+        move->setDuration(200);
+        move->setEasingCurve(QEasingCurve::OutCubic);
+        move->setStartValue(bar->value());
+        move->setEndValue(bar->maximum());
+        move->start(QAbstractAnimation::DeleteWhenStopped);
+    });
+}
+
+void AssistantView::send()
+{
+    AppModel &model = this->model();
+    // While a reply is awaited the draft stays as it is: nothing would be sent.
+    if (model.assistantBusy())
+        return;
+    const QString draft = model.assistantDraft();
+    if (draft.trimmed().isEmpty())
+        return;
+    model.setAssistantDraft(QString());
+    sendMessage(&model, draft, model.inputOwner());
+}
+
+void AssistantView::newThread() { createThread(&model()); }
+
+void AssistantView::openThread(const QString &id) { model().selectThread(id); }
+
+void AssistantView::deleteThread(const QString &id) { removeThread(&model(), id); }
+
+void AssistantView::suggest(const QString &suggestion)
+{
+    model().setAssistantDraft(suggestion);
+    if (m_field) {
+        m_field->setFocus();
+        m_field->moveCursor(QTextCursor::End);
+    }
+}
+
+// ---- MessageRow
+
+MessageRow::MessageRow(AppModel &model, const ChatMessage &message, QWidget *parent)
+    : QWidget(parent), m_message(message)
+{
+    const bool mine = message.author == ChatMessage::Author::user;
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    if (mine)
+        row->addSpacing(80), row->addStretch(1);
+
+    auto *bubble = new Bubble(mine, this);
+    auto *column = new QVBoxLayout(bubble);
+    column->setContentsMargins(16, 12, 16, 12);
+    column->setSpacing(10);
+    m_text = new ChatText(message.text, bubble);
+    column->addWidget(m_text);
+    if (!mine) {
+        auto *actions = new QHBoxLayout;
+        actions->setSpacing(8);
+        for (const auto &action : message.actions) {
+            // The label as the service sent it.
+            auto *chip = new StyledButton(action.label, ChipButtonStyle(), bubble);
+            chip->setMaximumWidth(260);
+            chip->setToolTip(action.label);
+            const auto taken = action;
+            connect(chip, &QPushButton::clicked, this, [&model, taken] { model.performAction(taken); });
+            actions->addWidget(chip);
+            m_actions.append(chip);
+        }
+        auto *copy = new PlainButton(L10n::t("Copy"), DesignFonts::system(12, DesignFonts::Weight::medium), Color::muted,
+                                     bubble);
+        connect(copy, &QAbstractButton::clicked, this, &MessageRow::copy);
+        m_copy = copy;
+        actions->addWidget(copy);
+        actions->addStretch(1);
+        column->addLayout(actions);
+    }
+    row->addWidget(bubble, 0, Qt::AlignTop);
+    if (!mine)
+        row->addStretch(1), row->addSpacing(80);
+}
+
+void MessageRow::copy() const { QGuiApplication::clipboard()->setText(m_message.text); }
