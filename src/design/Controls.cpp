@@ -7,6 +7,7 @@
 #include <QAbstractItemView>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -36,6 +37,37 @@ void softShadow(QPainter &painter, const QPainterPath &shape)
 }
 } // namespace
 
+// ---- FocusRing
+
+namespace {
+const char *const kKeyboardFocus = "zkKeyboardFocus";
+
+class FocusTracker final : public QObject {
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::FocusIn) {
+            const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+            watched->setProperty(kKeyboardFocus, reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason);
+        } else if (event->type() == QEvent::FocusOut) {
+            watched->setProperty(kKeyboardFocus, false);
+        }
+        return false;
+    }
+};
+} // namespace
+
+void FocusRing::track(QWidget *widget)
+{
+    static FocusTracker *tracker = new FocusTracker; // for the whole process, as the widgets it serves
+    widget->installEventFilter(tracker);
+}
+
+bool FocusRing::shown(const QWidget *widget)
+{
+    return widget->hasFocus() && widget->property(kKeyboardFocus).toBool();
+}
+
 // ---- ToggleSwitch
 
 ToggleSwitch::ToggleSwitch(const QString &accessibleName, QWidget *parent) : QAbstractButton(parent)
@@ -45,6 +77,7 @@ ToggleSwitch::ToggleSwitch(const QString &accessibleName, QWidget *parent) : QAb
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAccessibleName(accessibleName);
+    FocusRing::track(this);
     connect(this, &QAbstractButton::clicked, this, [this](bool on) { Q_EMIT switched(on); });
     AppearanceService::repaintOnChange(this);
 }
@@ -80,7 +113,7 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     knobPath.addEllipse(QRectF(x, track.top() + 2, knob, knob));
     softShadow(painter, knobPath);
     painter.fillPath(knobPath, QColor(255, 255, 255));
-    if (hasFocus()) {
+    if (FocusRing::shown(this)) {
         painter.setPen(QPen(faded(PaletteColors::color(Color::accent), 0.5), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 1, -0.5, -1), track.height() / 2 + 1,
@@ -96,6 +129,7 @@ SegmentedPicker::SegmentedPicker(const QStringList &segments, int width, QWidget
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
+    FocusRing::track(this);
     AppearanceService::repaintOnChange(this);
 }
 
@@ -161,7 +195,7 @@ void SegmentedPicker::paintEvent(QPaintEvent *)
             QFontMetricsF(painter.font()).elidedText(m_segments[i], Qt::ElideRight, r.width() - 8);
         painter.drawText(r, int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
-    if (hasFocus()) {
+    if (FocusRing::shown(this)) {
         painter.setPen(QPen(faded(PaletteColors::color(Color::accent), 0.5), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);

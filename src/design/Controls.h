@@ -14,6 +14,14 @@
 // signals only what the user did; setting a value from code is silent, so a
 // control bound to the state object never writes back what it was just told.
 
+// Focus rings show only for focus that came from the keyboard (Tab), as the
+// platform's do: a click or a window coming forward focuses without a ring.
+namespace FocusRing {
+// Follows the widget's focus events from now on.
+void track(QWidget *widget);
+bool shown(const QWidget *widget);
+} // namespace FocusRing
+
 // An on/off switch with no visible label (its name is for assistive technology).
 class ToggleSwitch final : public QAbstractButton {
     Q_OBJECT

@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "app/ServiceClient.h"
 #include "design/AppearanceService.h"
+#include "design/Controls.h"
 #include "design/ButtonStyles.h"
 #include "design/GrowingTextField.h"
 #include "design/L10n.h"
@@ -91,6 +92,7 @@ public:
     {
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::StrongFocus);
+        FocusRing::track(this);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         auto *column = new QVBoxLayout(this);
         column->setContentsMargins(12, 9, 12, 9);
@@ -134,7 +136,7 @@ protected:
                 soft.setAlphaF(0.6f);
             painter.fillPath(fill, soft);
         }
-        if (hasFocus()) {
+        if (FocusRing::shown(this)) {
             QColor ring = PaletteColors::color(Color::accent);
             ring.setAlphaF(0.45f);
             painter.setPen(QPen(ring, 2));
@@ -469,15 +471,14 @@ void AssistantView::fillConversation()
                            14, DesignFonts::Weight::regular, Color::muted, greeting);
         intro->setLineSpacing(3);
         column->addWidget(intro);
-        auto *chips = new QHBoxLayout;
-        chips->setSpacing(8);
+        auto *chips = new QWidget(greeting);
+        auto *flow = new FlowLayout(8, chips);
         for (const QString &suggestion : suggestions()) {
-            auto *button = new StyledButton(suggestion, QuietButtonStyle(true), greeting);
+            auto *button = new StyledButton(suggestion, QuietButtonStyle(true), chips);
             connect(button, &QPushButton::clicked, this, [this, suggestion] { suggest(suggestion); });
-            chips->addWidget(button);
+            flow->addWidget(button);
         }
-        chips->addStretch(1);
-        column->addLayout(chips);
+        column->addWidget(chips);
         layout->addWidget(greeting);
     }
     for (const ChatMessage &message : model.messages())
@@ -584,11 +585,11 @@ MessageRow::MessageRow(AppModel &model, const ChatMessage &message, QWidget *par
     m_text = new ChatText(message.text, bubble);
     column->addWidget(m_text);
     if (!mine) {
-        auto *actions = new QHBoxLayout;
-        actions->setSpacing(8);
+        auto *actionRow = new QWidget(bubble);
+        auto *actions = new FlowLayout(8, actionRow);
         for (const auto &action : message.actions) {
             // The label as the service sent it.
-            auto *chip = new StyledButton(action.label, ChipButtonStyle(), bubble);
+            auto *chip = new StyledButton(action.label, ChipButtonStyle(), actionRow);
             chip->setMaximumWidth(260);
             chip->setToolTip(action.label);
             const auto taken = action;
@@ -597,12 +598,12 @@ MessageRow::MessageRow(AppModel &model, const ChatMessage &message, QWidget *par
             m_actions.append(chip);
         }
         auto *copy = new PlainButton(L10n::t("Copy"), DesignFonts::system(12, DesignFonts::Weight::medium), Color::muted,
-                                     bubble);
+                                     actionRow);
+        copy->setFixedHeight(30);
         connect(copy, &QAbstractButton::clicked, this, &MessageRow::copy);
         m_copy = copy;
         actions->addWidget(copy);
-        actions->addStretch(1);
-        column->addLayout(actions);
+        column->addWidget(actionRow);
     }
     row->addWidget(bubble, 0, Qt::AlignTop);
     if (!mine)

@@ -289,6 +289,7 @@ VariantCard::VariantCard(const CompanionVariant &variant, bool selected, std::fu
     setAccessibleName(text());
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
+    FocusRing::track(this);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFixedHeight(148);
     if (const auto file = CompanionLibrary::fileURL(variant, QStringLiteral("poster.png"))) {
@@ -343,7 +344,7 @@ void VariantCard::paintEvent(QPaintEvent *)
     const QRectF label(card.left() + 14, picture.bottom() + 10, card.width() - 28, card.bottom() - 14 - picture.bottom() - 10);
     painter.drawText(label, int(Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine),
                      QFontMetricsF(font).elidedText(text(), Qt::ElideRight, label.width()));
-    if (hasFocus()) {
+    if (FocusRing::shown(this)) {
         QColor ring = PaletteColors::color(Color::accent);
         ring.setAlphaF(0.45f);
         painter.setPen(QPen(ring, 2));

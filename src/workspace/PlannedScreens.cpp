@@ -39,6 +39,7 @@ ComposerView::ComposerView(AppModel &model, QWidget *parent) : QWidget(parent)
     layout->setContentsMargins(28, 28, 28, 28);
     layout->setSpacing(18);
     layout->addWidget(new ScreenTitle(L10n::t("New publication"), L10n::t("New publication"), this));
+    layout->addStretch(1);
     auto *close = new StyledButton(L10n::t("Close"), QuietButtonStyle(true), this);
     connect(close, &QPushButton::clicked, this, [&model] { model.setComposerPresented(false); });
     layout->addWidget(close, 0, Qt::AlignTrailing);

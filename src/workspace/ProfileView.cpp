@@ -262,6 +262,7 @@ QWidget *ProfileView::companionCard(QWidget *parent)
     look.radius = 6;
     look.height = 26;
     look.padding = 8;
+    look.fill = Color::background;
     auto *name = new RoundedField(L10n::t("Cat"), look, card);
     name->setFixedWidth(180);
     name->setText(model.companionName());

@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "companion/CompanionFigure.h"
 #include "design/AppearanceService.h"
+#include "design/Controls.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
@@ -14,6 +15,9 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QProxyStyle>
+#include <QStyleOptionSlider>
+#include <QApplication>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -126,6 +130,7 @@ RowButton::RowButton(const QString &text, const ButtonStyle &style, QWidget *par
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    FocusRing::track(this);
     AppearanceService::repaintOnChange(this);
 }
 
@@ -284,7 +289,7 @@ void RowButton::paintEvent(QPaintEvent *)
         const double x = rtl ? inner.left() : inner.right() - hintWidth;
         painter.drawText(QRectF(x, r.top(), hintWidth, r.height()), int(Qt::AlignCenter | Qt::TextSingleLine), m_hint);
     }
-    if (hasFocus()) {
+    if (FocusRing::shown(this)) {
         QColor ring = PaletteColors::color(Color::accent, appearance);
         ring.setAlphaF(0.45f);
         painter.setOpacity(1);
@@ -303,6 +308,7 @@ PlainButton::PlainButton(const QString &text, const QFont &font, Color color, QW
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    FocusRing::track(this);
     AppearanceService::repaintOnChange(this);
 }
 
@@ -340,7 +346,7 @@ void PlainButton::paintEvent(QPaintEvent *)
         const QString shown = QFontMetricsF(m_font).elidedText(text(), Qt::ElideRight, width());
         painter.drawText(QRectF(rect()), int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
-    if (hasFocus()) {
+    if (FocusRing::shown(this)) {
         QColor ring = PaletteColors::color(Color::accent);
         ring.setAlphaF(0.45f);
         painter.setOpacity(1);
@@ -424,6 +430,76 @@ int AdaptiveGridLayout::arrange(const QRect &rect, bool apply) const
     return total;
 }
 
+// ---- FlowLayout
+
+FlowLayout::FlowLayout(int spacing, QWidget *parent) : QLayout(parent), m_gap(spacing)
+{
+    setContentsMargins(0, 0, 0, 0);
+}
+
+FlowLayout::~FlowLayout()
+{
+    while (QLayoutItem *item = takeAt(0))
+        delete item;
+}
+
+void FlowLayout::addItem(QLayoutItem *item) { m_items.append(item); }
+QLayoutItem *FlowLayout::itemAt(int index) const { return m_items.value(index); }
+QLayoutItem *FlowLayout::takeAt(int index)
+{
+    return index >= 0 && index < m_items.size() ? m_items.takeAt(index) : nullptr;
+}
+
+QSize FlowLayout::sizeHint() const
+{
+    int width = 0, height = 0;
+    for (const QLayoutItem *item : m_items) {
+        const QSize hint = item->sizeHint();
+        width += hint.width() + (width > 0 ? m_gap : 0);
+        height = std::max(height, hint.height());
+    }
+    return {width, height};
+}
+
+QSize FlowLayout::minimumSize() const
+{
+    // As narrow as its widest item.
+    QSize size;
+    for (const QLayoutItem *item : m_items)
+        size = size.expandedTo(item->minimumSize());
+    return size;
+}
+
+void FlowLayout::setGeometry(const QRect &rect)
+{
+    QLayout::setGeometry(rect);
+    arrange(rect, true);
+}
+
+int FlowLayout::arrange(const QRect &rect, bool apply) const
+{
+    const bool rtl = parentWidget() && parentWidget()->layoutDirection() == Qt::RightToLeft;
+    int x = 0, y = rect.top(), line = 0;
+    for (QLayoutItem *item : m_items) {
+        if (item->isEmpty())
+            continue;
+        QSize size = item->sizeHint().boundedTo(item->maximumSize());
+        size.setWidth(std::min(size.width(), rect.width()));
+        if (x > 0 && x + size.width() > rect.width()) {
+            x = 0;
+            y += line + m_gap;
+            line = 0;
+        }
+        if (apply) {
+            const int left = rtl ? rect.right() + 1 - x - size.width() : rect.left() + x;
+            item->setGeometry(QRect(QPoint(left, y), size));
+        }
+        x += size.width() + m_gap;
+        line = std::max(line, size.height());
+    }
+    return y + line - rect.top();
+}
+
 // ---- CardFrame
 
 CardFrame::CardFrame(const std::optional<QString> &title, Padding padding, int spacing, QWidget *parent)
@@ -445,6 +521,81 @@ CardFrame::CardFrame(const std::optional<QString> &title, Padding padding, int s
 
 // ---- Scrolling
 
+namespace {
+// Scroll bars drawn as a rounded thumb on nothing, 10 wide, as the design's
+// overlay scrollers look; everything else is the application's style.
+class ScrollBarStyle final : public QProxyStyle {
+public:
+    static ScrollBarStyle *shared()
+    {
+        // Lives as long as the application, like the widgets that use it.
+        static ScrollBarStyle *style = [] {
+            auto *s = new ScrollBarStyle;
+            s->setParent(qApp);
+            return s;
+        }();
+        return style;
+    }
+
+    int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
+    {
+        if (metric == PM_ScrollBarExtent)
+            return 10;
+        if (metric == PM_ScrollBarSliderMin)
+            return 32;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex *option, SubControl sub,
+                         const QWidget *widget) const override
+    {
+        const auto *bar = qstyleoption_cast<const QStyleOptionSlider *>(option);
+        if (control != CC_ScrollBar || !bar)
+            return QProxyStyle::subControlRect(control, option, sub, widget);
+        const bool vertical = bar->orientation == Qt::Vertical;
+        const QRect groove = bar->rect;
+        const int length = vertical ? groove.height() : groove.width();
+        const int range = bar->maximum - bar->minimum;
+        int thumb = range > 0 ? int(qint64(length) * bar->pageStep / (range + bar->pageStep)) : length;
+        thumb = std::clamp(thumb, std::min(32, length), length);
+        const int travel = length - thumb;
+        const int at = range > 0 ? int(qint64(travel) * (bar->sliderPosition - bar->minimum) / range) : 0;
+        auto span = [&](int from, int to) {
+            return vertical ? QRect(groove.left(), groove.top() + from, groove.width(), to - from)
+                            : QRect(groove.left() + from, groove.top(), to - from, groove.height());
+        };
+        switch (sub) {
+        case SC_ScrollBarGroove: return groove;
+        case SC_ScrollBarSlider: return span(at, at + thumb);
+        case SC_ScrollBarSubPage: return span(0, at);
+        case SC_ScrollBarAddPage: return span(at + thumb, length);
+        default: return {};
+        }
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
+                            const QWidget *widget) const override
+    {
+        if (control != CC_ScrollBar) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        const QRect thumb = subControlRect(control, option, SC_ScrollBarSlider, widget).adjusted(2, 2, -2, -2);
+        if (thumb.isEmpty() || !(option->state & State_Enabled))
+            return;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        QColor ink = PaletteColors::color(Color::muted);
+        ink.setAlphaF((option->state & State_MouseOver) ? 0.55f : 0.35f);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(ink);
+        const double radius = std::min(thumb.width(), thumb.height()) / 2.0;
+        painter->drawRoundedRect(QRectF(thumb), radius, radius);
+        painter->restore();
+    }
+};
+} // namespace
+
 QScrollArea *scrollArea(QWidget *content, QWidget *parent)
 {
     auto *area = new QScrollArea(parent);
@@ -453,9 +604,13 @@ QScrollArea *scrollArea(QWidget *content, QWidget *parent)
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     area->viewport()->setAutoFillBackground(false);
-    content->setAutoFillBackground(false);
     area->setWidget(content);
-    area->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    // setWidget() makes the content fill itself with the window colour; the
+    // screen's own background shows through instead.
+    content->setAutoFillBackground(false);
+    // A thin scroll bar in the palette's colours, without arrows.
+    area->verticalScrollBar()->setStyle(ScrollBarStyle::shared());
+    AppearanceService::repaintOnChange(area->verticalScrollBar());
     return area;
 }
 

@@ -165,6 +165,31 @@ private:
     int m_gap;
 };
 
+// Items side by side in their preferred sizes, `spacing` apart, wrapping to a
+// new line when the width runs out; lines keep to the leading side.
+class FlowLayout final : public QLayout {
+public:
+    explicit FlowLayout(int spacing, QWidget *parent = nullptr);
+    ~FlowLayout() override;
+
+    void addItem(QLayoutItem *item) override;
+    QLayoutItem *itemAt(int index) const override;
+    QLayoutItem *takeAt(int index) override;
+    int count() const override { return int(m_items.size()); }
+    QSize sizeHint() const override;
+    QSize minimumSize() const override;
+    Qt::Orientations expandingDirections() const override { return {}; }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return arrange(QRect(0, 0, width, 0), false); }
+    void setGeometry(const QRect &rect) override;
+
+private:
+    int arrange(const QRect &rect, bool apply) const;
+
+    QList<QLayoutItem *> m_items;
+    int m_gap;
+};
+
 // The frame of a settings card: the card surface (radius 18), padded, holding
 // an optional title and the rows added to `rows()`.
 class CardFrame final : public QWidget {

@@ -2,6 +2,7 @@
 
 #include "app/AppModel.h"
 #include "design/AppearanceService.h"
+#include "design/Controls.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
 #include "design/NoticeBanner.h"
@@ -38,6 +39,7 @@ public:
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::StrongFocus);
+        FocusRing::track(this);
         setAccessibleName(text());
         AppearanceService::repaintOnChange(this);
     }
@@ -82,7 +84,7 @@ protected:
         painter.setLayoutDirection(layoutDirection());
         painter.drawText(words, int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine),
                          shown);
-        if (hasFocus()) {
+        if (FocusRing::shown(this)) {
             QColor ring = PaletteColors::color(Color::accent);
             ring.setAlphaF(0.45f);
             painter.setOpacity(1);
