@@ -208,10 +208,9 @@ QWidget *ProfileView::instagramCard(QWidget *parent)
             headerRow->addWidget(picture);
             auto *names = new QVBoxLayout;
             names->setSpacing(3);
-            auto *handle = text(QStringLiteral("@") + profile->username, 15, DesignFonts::Weight::semibold, Color::text,
-                                header);
-            handle->setMaxLines(1);
-            names->addWidget(handle);
+            auto *account = text(handle(profile->username), 15, DesignFonts::Weight::semibold, Color::text, header);
+            account->setMaxLines(1);
+            names->addWidget(account);
             names->addWidget(text(headerLine(profile->name, profile->accountType), 12.5,
                                   DesignFonts::Weight::regular, Color::muted, header));
             headerRow->addLayout(names, 1);

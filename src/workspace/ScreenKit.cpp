@@ -630,6 +630,12 @@ QScrollArea *scrollColumn(QVBoxLayout *&column, int maxWidth, const QMargins &pa
     return scrollArea(page, parent);
 }
 
+QString handle(const QString &username)
+{
+    const QString mark = L10n::layoutDirection() == Qt::RightToLeft ? QString(QChar(0x200E)) : QString();
+    return mark + QLatin1Char('@') + username;
+}
+
 TextBlock *text(const QString &words, double size, DesignFonts::Weight weight, Color color, QWidget *parent)
 {
     return new TextBlock(words, DesignFonts::system(size, weight), color, parent);

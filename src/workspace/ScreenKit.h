@@ -215,6 +215,10 @@ QScrollArea *scrollColumn(QVBoxLayout *&column, int maxWidth, const QMargins &pa
 // A transparent vertical scroll area around `content`.
 QScrollArea *scrollArea(QWidget *content, QWidget *parent = nullptr);
 
+// "@" and an Instagram handle, kept in that order in right-to-left text too
+// (a left-to-right mark before the "@", as the translations put it).
+QString handle(const QString &username);
+
 // A text block in the design's system face.
 TextBlock *text(const QString &words, double size, DesignFonts::Weight weight, ZephylPalette::Color color,
                 QWidget *parent = nullptr);

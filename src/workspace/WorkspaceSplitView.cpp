@@ -303,7 +303,7 @@ QString WorkspaceSidebar::accountNameFor(const AppModel &model)
 QString WorkspaceSidebar::instagramLineFor(const AppModel &model)
 {
     if (const auto &profile = model.instagram())
-        return QStringLiteral("@") + profile->username;
+        return handle(profile->username);
     return L10n::t("Instagram not connected");
 }
 

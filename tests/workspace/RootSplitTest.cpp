@@ -253,6 +253,10 @@ TEST_F(RootTest, TheSidebarNamesTheAccountAndItsInstagram)
         EXPECT_EQ(side->accountName()->text(), c.line1);
         EXPECT_EQ(side->instagramLine()->text(), c.line2);
     }
+    // In right-to-left text the "@" stays before the handle.
+    model().setLanguage(AppLanguage::he);
+    settle();
+    EXPECT_EQ(split()->sidebar()->instagramLine()->text(), QString(QChar(0x200E)) + "@kitty.daily");
 }
 
 TEST_F(RootTest, TheSidebarKeepsItsWidthAndMirrorsInRightToLeft)
