@@ -12,6 +12,7 @@
 #include "base/Clock.h"
 #include "services/KeychainStore.h"
 #include "services/ZephylAPI.h"
+#include "support/StandinBench.h"
 
 #include <QCoreApplication>
 #include <QCoro/QCoroTask>
@@ -31,58 +32,10 @@
 
 namespace {
 
-const QString kEmail = QStringLiteral("bench@example.com");
-const QString kPassword = QStringLiteral("bench-bench-bench");
+using benchsupport::await;
+using benchsupport::resetPeak;
+using benchsupport::status;
 
-int serve()
-{
-    Standin::Server server;
-    server.addAccount(kEmail, kPassword);
-    if (!server.start())
-        return 1;
-    std::printf("%u\n", server.port());
-    std::fflush(stdout);
-    return QCoreApplication::exec();
-}
-
-// VmHWM and VmRSS of this process, in KiB.
-qint64 status(const char *field)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-// Resets the peak to the current resident size (Linux 4.0 and later).
-void resetPeak()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
-
-template <typename T>
-T await(QCoro::Task<T> &&task)
-{
-    std::exception_ptr error;
-    std::optional<T> value;
-    auto wrap = [](QCoro::Task<T> t, std::exception_ptr &err, std::optional<T> &out) -> QCoro::Task<> {
-        try {
-            out = co_await std::move(t);
-        } catch (...) {
-            err = std::current_exception();
-        }
-    };
-    QCoro::waitFor(wrap(std::move(task), error, value));
-    if (error)
-        std::rethrow_exception(error);
-    return std::move(*value);
-}
 
 void setSwitch(quint16 port, const QByteArray &json)
 {
@@ -103,7 +56,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.contains(QStringLiteral("--serve")))
-        return serve();
+        return benchsupport::serve();
 
     QList<int> sizesMiB{10, 100};
     int rounds = 3;
@@ -117,27 +70,11 @@ int main(int argc, char **argv)
         }
     }
 
-    QProcess standin;
-    standin.setProgram(QCoreApplication::applicationFilePath());
-    standin.setArguments({QStringLiteral("--serve")});
-    standin.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    standin.start();
-    if (!standin.waitForReadyRead(10'000)) {
-        std::fprintf(stderr, "the stand-in did not start\n");
+    benchsupport::StandinChild standin;
+    if (!standin.start())
         return 1;
-    }
-    const quint16 port = quint16(standin.readLine().trimmed().toUInt());
-
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.addCaCertificates({Standin::certificate()});
-    QSslConfiguration::setDefaultConfiguration(tls);
-
-    auto keychain = KeychainStore::inMemory();
-    ZephylAPI::Setup setup;
-    setup.baseURL = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port));
-    setup.keychain = keychain.get();
-    ZephylAPI api(setup);
-    await(api.signInWithEmail(kEmail, kPassword));
+    const quint16 port = standin.port;
+    ZephylAPI &api = *standin.api;
 
     QTemporaryDir dir;
     QTextStream out(stdout);
@@ -181,7 +118,5 @@ int main(int argc, char **argv)
             }
         }
     }
-    standin.kill();
-    standin.waitForFinished();
     return 0;
 }

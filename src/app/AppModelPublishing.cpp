@@ -21,17 +21,24 @@ namespace {
 
 PublishProgress step(const QString &text, double fraction) { return PublishProgress{text, fraction}; }
 
-// The creation's answer never arrived although the request went out: the
-// service may have made the publication all the same, so it is looked up
-// under its key before anything is reported. A refusal, or a connection that
-// never opened, proves nothing was made and is reported at once.
+// The creation went out but no usable answer came back: it timed out, the
+// connection dropped, or what arrived was no readable answer (unreadable, or
+// past the size a record may have). The service may
+// have made the publication all the same, so it is looked up under its key
+// before anything is reported. A refusal, or a connection that never opened,
+// proves nothing was made and is reported at once.
 bool answerWasLost(const std::exception_ptr &error)
 {
     try {
         std::rethrow_exception(error);
     } catch (const ServiceNetworkError &e) {
         return e.code() == ServiceNetworkError::Code::timedOut ||
-               e.code() == ServiceNetworkError::Code::connectionLost;
+               e.code() == ServiceNetworkError::Code::connectionLost ||
+               e.code() == ServiceNetworkError::Code::dataLengthExceedsMaximum;
+    } catch (const ServiceDecodingError &) {
+        return true;
+    } catch (const ServiceAPIError &e) {
+        return e.kind() == ServiceAPIError::Kind::invalidResponse;
     } catch (...) {
         return false;
     }
@@ -124,8 +131,9 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
             setPublishing(step(L10n::tf("Uploading %d of %d…", int(k), int(count)),
                                0.1 + 0.6 * double(k - 1) / double(std::max<qsizetype>(count, 1))));
             const ImportedMedia &item = submission.media.at(k - 1);
-            const QString id =
-                co_await api().uploadInstagramMedia(item.data.source(), item.contentType, item.fileName);
+            // Named first: GCC 12 may destroy a temporary inside a co_await twice.
+            const MediaUpload::MediaSource source = item.data.source();
+            const QString id = co_await api().uploadInstagramMedia(source, item.contentType, item.fileName);
             if (!self)
                 co_return gone;
             mediaIds.append(id);
@@ -133,8 +141,8 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
         if (submission.cover) {
             setPublishing(step(L10n::t("Uploading the cover…"), 0.72));
             const ImportedMedia &cover = *submission.cover;
-            const QString id =
-                co_await api().uploadInstagramMedia(cover.data.source(), cover.contentType, cover.fileName);
+            const MediaUpload::MediaSource source = cover.data.source();
+            const QString id = co_await api().uploadInstagramMedia(source, cover.contentType, cover.fileName);
             if (!self)
                 co_return gone;
             coverId = id;
@@ -180,8 +188,9 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
         co_return publishFailed(failure);
 
     setPublishing(step(L10n::t("Waiting for confirmation…"), 0.95));
+    const CancelToken cancel = m_publishCancel.token();
     const ZephylWire::Publication waited = co_await api().waitForInstagramPublication(
-        *created, kPublishWaitAttempts, kPublishWaitDelaySeconds, m_publishCancel.token());
+        *created, kPublishWaitAttempts, kPublishWaitDelaySeconds, cancel);
     if (!self)
         co_return gone;
     // The plan and the publication list include the new publication.
@@ -226,6 +235,7 @@ QCoro::Task<std::optional<QString>> AppModel::uploadPoster(ImportedMedia media)
 {
     if (!media.posterData)
         co_return std::nullopt;
-    co_return co_await api().uploadInstagramMedia(*media.posterData, QStringLiteral("image/jpeg"),
-                                                  QStringLiteral("poster.jpg"));
+    const QString contentType = QStringLiteral("image/jpeg");
+    const QString fileName = QStringLiteral("poster.jpg");
+    co_return co_await api().uploadInstagramMedia(*media.posterData, contentType, fileName);
 }

@@ -1,7 +1,12 @@
 #include "design/DesignFonts.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QFontMetricsF>
 #include <QScreen>
+#include <QTextLayout>
+
+#include <algorithm>
 
 namespace DesignFonts {
 
@@ -13,6 +18,7 @@ QFont::Weight qtWeight(Weight weight)
     case Weight::medium: return QFont::Medium;
     case Weight::semibold: return QFont::DemiBold;
     case Weight::bold: return QFont::Bold;
+    case Weight::heavy: return QFont::ExtraBold;
     }
     return QFont::Normal;
 }
@@ -27,21 +33,73 @@ double pointSizeFor(double pixels)
     return pixels * 72.0 / dpi;
 }
 
+QFont withFamilies(const QStringList &families, QFont::StyleHint hint)
+{
+    QFont font;
+    font.setFamilies(families);
+    font.setStyleHint(hint);
+    return font;
+}
+
 QFont make(QFont font, double size, Weight weight)
 {
     font.setPointSizeF(pointSizeFor(size));
     font.setWeight(qtWeight(weight));
     return font;
 }
+
 } // namespace
 
-QFont system(double size, Weight weight) { return make(QGuiApplication::font(), size, weight); }
-
-QFont serif(double size, Weight weight)
+// Before any window exists: the default font of every widget and of text
+// drawn without a font of its own.
+void installApplicationFont()
 {
-    QFont font(QStringLiteral("serif"));
-    font.setStyleHint(QFont::Serif);
-    return make(font, size, weight);
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    QFont font = withFamilies(sansFamilies(), QFont::SansSerif);
+    font.setPointSizeF(QGuiApplication::font().pointSizeF());
+    QGuiApplication::setFont(font);
+}
+
+QStringList sansFamilies()
+{
+    return {QStringLiteral("Inter"), QStringLiteral("Noto Sans Arabic UI"), QStringLiteral("Noto Sans Hebrew"),
+            QStringLiteral("Noto Sans"), QStringLiteral("Noto Color Emoji")};
+}
+
+QStringList serifFamilies()
+{
+    return {QStringLiteral("Linux Libertine O"), QStringLiteral("Noto Naskh Arabic UI"),
+            QStringLiteral("Noto Serif Hebrew"), QStringLiteral("Noto Serif"), QStringLiteral("Noto Color Emoji")};
+}
+
+QFont system(double size, Weight weight)
+{
+    return make(withFamilies(sansFamilies(), QFont::SansSerif), size, weight);
+}
+
+QFont serif(double size, Weight weight) { return make(withFamilies(serifFamilies(), QFont::Serif), size, weight); }
+
+QFont rounded(double size, Weight weight) { return system(size, weight); }
+
+QSizeF lineExtent(const QFont &font, const QString &text)
+{
+    const double spacing = QFontMetricsF(font).lineSpacing();
+    if (text.isEmpty())
+        return {0, spacing};
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    QSizeF extent(0, spacing);
+    if (line.isValid()) {
+        line.setLineWidth(1e6);
+        extent = {line.naturalTextWidth(), std::max(spacing, line.height() + line.leading())};
+    }
+    layout.endLayout();
+    return extent;
 }
 
 QFont tracked(QFont font, double tracking)
@@ -52,3 +110,8 @@ QFont tracked(QFont font, double tracking)
 }
 
 } // namespace DesignFonts
+
+namespace {
+void installDesignFonts() { DesignFonts::installApplicationFont(); }
+} // namespace
+Q_COREAPP_STARTUP_FUNCTION(installDesignFonts)

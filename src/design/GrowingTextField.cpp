@@ -1,6 +1,7 @@
 #include "design/GrowingTextField.h"
 
 #include "design/AppearanceService.h"
+#include "design/DesignFonts.h"
 #include "design/PaletteColors.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -63,7 +64,15 @@ int GrowingTextField::visibleLineCount() const { return std::clamp(contentLineCo
 
 int GrowingTextField::heightForLines(int lines) const
 {
-    const double lineHeight = QFontMetricsF(font()).lineSpacing();
+    // The tallest line shown, as a script of another face may stand taller
+    // than the first face's own lines.
+    double lineHeight = DesignFonts::lineExtent(font(), placeholderText()).height();
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        if (const QTextLayout *text = block.layout()) {
+            for (int i = 0; i < text->lineCount(); ++i)
+                lineHeight = std::max(lineHeight, text->lineAt(i).height());
+        }
+    }
     const QMargins m = contentsMargins();
     return int(std::ceil(lines * lineHeight + 2 * document()->documentMargin())) + m.top() + m.bottom() +
            2 * frameWidth();

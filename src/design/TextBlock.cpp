@@ -1,6 +1,7 @@
 #include "design/TextBlock.h"
 
 #include "design/AppearanceService.h"
+#include "design/DesignFonts.h"
 #include "design/PaletteColors.h"
 
 #include <QEvent>
@@ -125,19 +126,23 @@ QStringList TextBlock::visibleLines() const
     return layoutLines(m_text, font(), contentsRect().width(), m_maxLines, layoutDirection());
 }
 
+double TextBlock::lineHeight() const
+{
+    return DesignFonts::lineExtent(font(), QString(m_text).replace(QLatin1Char('\n'), QLatin1Char(' '))).height();
+}
+
 double TextBlock::linesHeight(int count) const
 {
     if (count <= 0)
         return 0;
-    return count * QFontMetricsF(font()).lineSpacing() + (count - 1) * m_lineSpacing;
+    return count * lineHeight() + (count - 1) * m_lineSpacing;
 }
 
 double TextBlock::naturalWidth() const
 {
-    const QFontMetricsF metrics(font());
     double widest = 0;
     for (const QString &paragraph : m_text.split(QLatin1Char('\n')))
-        widest = std::max(widest, metrics.horizontalAdvance(paragraph));
+        widest = std::max(widest, DesignFonts::lineExtent(font(), paragraph).width());
     return std::ceil(widest) + 1;
 }
 
@@ -174,7 +179,7 @@ void TextBlock::paintEvent(QPaintEvent *)
     }
     const QRect area = contentsRect();
     const QStringList lines = layoutLines(m_text, font(), area.width(), m_maxLines, layoutDirection());
-    const double lineHeight = QFontMetricsF(font()).lineSpacing();
+    const double lineHeight = this->lineHeight();
     // Centre the block vertically when the widget is taller than the text.
     double y = area.top() + std::max(0.0, (area.height() - linesHeight(int(lines.size()))) / 2.0);
     Qt::Alignment horizontal = Qt::AlignHCenter;

@@ -48,6 +48,7 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    double lineHeight() const;
     double linesHeight(int count) const;
     double naturalWidth() const;
 

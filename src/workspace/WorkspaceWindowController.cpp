@@ -4,6 +4,7 @@
 #include "design/AppearanceService.h"
 #include "design/PaletteColors.h"
 #include "services/web/WebWorkspace.h"
+#include "workspace/WebWorkspaceScreen.h"
 #include "workspace/WorkspaceRootView.h"
 
 #include <QEvent>
@@ -12,7 +13,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWebEngineView>
 #include <QWidget>
 #include <QWindow>
 
@@ -49,9 +49,7 @@ WorkspaceWindowController::~WorkspaceWindowController()
     if (!m_window)
         return;
     saveFrame();
-    // The page's view belongs to the web workspace, which may outlive this window.
-    if (auto *web = m_window->findChild<QWebEngineView *>())
-        web->setParent(nullptr);
+    // The web workspace screen hands the page's view back to the web workspace as it goes.
     delete m_window.data();
 }
 
@@ -74,13 +72,9 @@ QString WorkspaceWindowController::frameKey(Kind kind)
 
 QWidget *WorkspaceWindowController::makeWebContent(WebWorkspaceModel &web, AppModel &model)
 {
-    Q_UNUSED(model);
-    auto *content = new QWidget;
-    auto *layout = new QVBoxLayout(content);
-    layout->setContentsMargins(0, 0, 0, 0);
-    if (auto *page = dynamic_cast<WebWorkspace *>(&web))
-        layout->addWidget(page->webView());
-    return content;
+    auto *screen = new WebWorkspaceScreen(dynamic_cast<WebWorkspace *>(&web));
+    screen->follow(model);
+    return screen;
 }
 
 void WorkspaceWindowController::show(AppModel &model, WebWorkspaceModel *web)

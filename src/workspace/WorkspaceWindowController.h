@@ -47,8 +47,8 @@ public:
     static constexpr int kMinimumWidth = 960;
     static constexpr int kMinimumHeight = 600;
 
-    // The content of the web window. Until the web workspace screen is built
-    // into this window, the page is shown by itself.
+    // The content of the web window: the web workspace screen, following the
+    // state object's settings.
     static QWidget *makeWebContent(WebWorkspaceModel &web, AppModel &model);
 
 protected:

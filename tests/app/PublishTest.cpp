@@ -362,6 +362,15 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
         {"connection lost after sending, found",
          std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost)), publication("published"),
          nullptr, true, Kind::published, ""},
+        // An answer came but could not be read: a truncated body, or no HTTP answer at all.
+        {"unreadable answer, found",
+         std::make_exception_ptr(ServiceDecodingError(ServiceDecodingError::Kind::dataCorrupted, QString(), QString())),
+         publication("published"), nullptr, true, Kind::published, ""},
+        {"answer past the size of a record, found",
+         std::make_exception_ptr(NetworkError(NetworkError::Code::dataLengthExceedsMaximum)), publication("published"),
+         nullptr, true, Kind::published, ""},
+        {"no HTTP answer, unknown to the service", std::make_exception_ptr(APIError::invalidResponse()), std::nullopt,
+         nullptr, true, Kind::failed, "sorvane.app answered in a shape this build does not understand."},
         // Refusals and connections that never opened prove nothing was made.
         {"refused with a code", std::make_exception_ptr(APIError::rejected(QStringLiteral("caption_too_long"))),
          publication("published"), nullptr, false, Kind::failed, "The caption is over 2,200 characters."},

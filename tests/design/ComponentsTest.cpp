@@ -7,6 +7,7 @@
 #include "base/Clock.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
+#include "design/DesignFonts.h"
 #include "design/EmptyStateCard.h"
 #include "design/GrowingTextField.h"
 #include "design/Icons.h"
@@ -16,6 +17,7 @@
 #include "design/PortalColorScheme.h"
 #include "design/SettingRow.h"
 #include "design/StatusPill.h"
+#include "design/TextBlock.h"
 #include "design/Titles.h"
 #include "design/UnevenCorners.h"
 #include "design/ZephylSpringCurve.h"
@@ -26,7 +28,11 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QPainter>
 #include <QPointer>
 #include <QRegularExpression>
@@ -776,3 +782,72 @@ TEST(ZephylSpringCurve, RunsFromZeroToOneOverTheSettlingTime)
 } // namespace
 
 #include "ComponentsTest.moc"
+
+// The packaged faces carry the weights asked for: no title comes out bold
+// for want of a semibold face, and each script has a face of its own.
+TEST(DesignFonts, EachWeightAndScriptHasItsOwnFace)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Inter")))
+        GTEST_SKIP() << "the design's fonts are not installed (scripts/install-deps)";
+    struct Case {
+        QFont font;
+        const char *family;
+        int weight;
+    };
+    const Case cases[] = {
+        {DesignFonts::system(13, DesignFonts::Weight::regular), "Inter", 400},
+        {DesignFonts::system(13.5, DesignFonts::Weight::medium), "Inter", 500},
+        {DesignFonts::system(11, DesignFonts::Weight::semibold), "Inter", 600},
+        {DesignFonts::system(28, DesignFonts::Weight::heavy), "Inter", 800},
+        {DesignFonts::serif(34, DesignFonts::Weight::semibold), "Linux Libertine O", 600},
+        {DesignFonts::serif(19, DesignFonts::Weight::bold), "Linux Libertine O", 700},
+    };
+    for (const Case &c : cases) {
+        const QFontInfo info(c.font);
+        EXPECT_EQ(info.family(), QString::fromLatin1(c.family));
+        EXPECT_EQ(info.weight(), c.weight) << c.family << " " << info.styleName().toStdString();
+    }
+    EXPECT_EQ(QGuiApplication::font().families().value(0), QStringLiteral("Inter")) << "every window's default";
+
+    // Arabic and Hebrew come from their own faces, the Arabic title from the
+    // naskh face that stands for the serif.
+    auto faceOf = [](const QFont &font, const QString &text) {
+        QTextLayout layout(text, font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        // The face of most glyphs (a space may come from the first face).
+        QString face;
+        qsizetype most = 0;
+        for (const QGlyphRun &run : layout.glyphRuns()) {
+            if (run.glyphIndexes().size() > most) {
+                most = run.glyphIndexes().size();
+                face = run.rawFont().familyName();
+            }
+        }
+        return face;
+    };
+    EXPECT_EQ(faceOf(DesignFonts::system(11, DesignFonts::Weight::semibold), QStringLiteral("الملف الشخصي")),
+              QStringLiteral("Noto Sans Arabic UI"));
+    EXPECT_EQ(faceOf(DesignFonts::serif(34, DesignFonts::Weight::semibold), QStringLiteral("الملف الشخصي")),
+              QStringLiteral("Noto Naskh Arabic UI"));
+    EXPECT_EQ(faceOf(DesignFonts::system(13, DesignFonts::Weight::regular), QStringLiteral("פרופיל")),
+              QStringLiteral("Noto Sans Hebrew"));
+}
+
+// A line in a script of a taller face is given its whole height: the text
+// block and the text field are not cut to the first face's line.
+TEST(DesignFonts, LinesOfATallerScriptAreNotCut)
+{
+    const QFont font = DesignFonts::serif(34, DesignFonts::Weight::semibold);
+    const QString arabic = QStringLiteral("الملف الشخصي");
+    QTextLayout layout(arabic, font);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(10000);
+    layout.endLayout();
+    TextBlock block(arabic, font, ZephylPalette::Color::text);
+    EXPECT_GE(block.heightForWidth(2000), std::floor(line.height()));
+    EXPECT_GE(block.sizeHint().width(), std::floor(line.naturalTextWidth())) << "kept on one line";
+    EXPECT_EQ(TextBlock::layoutLines(arabic, font, block.sizeHint().width(), 0, Qt::RightToLeft).size(), 1);
+}

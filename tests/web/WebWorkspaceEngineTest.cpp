@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "WebApp.h"
+#include "base/Clock.h"
+#include "design/L10n.h"
 #include "services/KeychainStore.h"
 #include "services/ZephylAPI.h"
 #include "services/web/ProfileCookies.h"
@@ -11,19 +13,24 @@
 #include "services/web/WebTransportError.h"
 #include "services/web/WebWorkspace.h"
 #include "support/TestSupport.h"
+#include "support/WebEngineSupport.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTcpServer>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QApplication>
 #include <QSslError>
 #include <QTest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
+#include <QWheelEvent>
 #include <QWidget>
 
 #include <csignal>
@@ -33,17 +40,7 @@ using Phase = WebWorkspaceModel::Phase;
 
 namespace {
 
-QVariant evaluate(QWebEnginePage *page, const QString &script)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant &v) {
-        result = v;
-        done = true;
-    });
-    zktest::spinUntil([&] { return done; }, 10s);
-    return result;
-}
+using zktest::evaluate;
 
 // Runs a task to its end and keeps its value or what it threw (QCoro's waitFor
 // never returns from a task that throws).
@@ -104,20 +101,57 @@ protected:
         ASSERT_NE(Standin::startSecure(server), 0);
         server.setProviderURL(Standin::secureOrigin(server));
         server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty Cat"));
+        web = makeWorkspace(QUrl(Standin::secureOrigin(server)));
+    }
+    void TearDown() override
+    {
+        web.reset();
+        Clock::setShared(nullptr);
+        clock.reset();
+        L10n::setPreference(AppLanguage::system);
+    }
+
+    // Design timers in virtual time, for a workspace made anew on it.
+    void useFakeClock()
+    {
+        clock = std::make_unique<FakeClock>();
+        Clock::setShared(clock.get());
+        web = makeWorkspace(QUrl(Standin::secureOrigin(server)));
+    }
+
+    std::unique_ptr<WebWorkspace> makeWorkspace(const QUrl &origin)
+    {
         static int n = 0;
         WebWorkspace::Options options;
         options.storageName = QStringLiteral("web-test-%1").arg(++n);
         options.trustedCertificate = Standin::certificate();
-        web = std::make_unique<WebWorkspace>(QUrl(Standin::secureOrigin(server)), options);
-        web->openExternally = [this](const QUrl &url) { handedOver << url; };
-        web->webView()->resize(1000, 800);
-        web->webView()->show();
+        auto made = std::make_unique<WebWorkspace>(origin, options);
+        made->openExternally = [this](const QUrl &url) { handedOver << url; };
+        made->webView()->resize(1000, 800);
+        made->webView()->show();
+        return made;
     }
-    void TearDown() override { web.reset(); }
 
     bool waitForPhase(Phase::Kind kind, std::chrono::milliseconds limit = 20s)
     {
         return zktest::spinUntil([&] { return web->phase().kind == kind; }, limit);
+    }
+
+    // The engine shows the address of a page it starts loading at a moment of
+    // its own choosing: it is given a while to do so.
+    void waitForAddressOf(const QString &path)
+    {
+        zktest::spinUntil([&] { return web->page()->url().path() == path; }, 3s);
+    }
+
+    // The stand-in's page script has run in the page now shown, its first
+    // messages included (they leave before the script ends).
+    bool waitForPageScript(const QString &kind)
+    {
+        return zktest::spinUntil([&] {
+            return evaluate(web->page(), QStringLiteral("!!(window.standin && window.standin.kind === '%1')").arg(kind))
+                .toBool();
+        });
     }
 
     void signIn()
@@ -135,6 +169,7 @@ protected:
     }
 
     Standin::Server server;
+    std::unique_ptr<FakeClock> clock;
     std::unique_ptr<WebWorkspace> web;
     QList<QUrl> handedOver;
 };
@@ -329,15 +364,137 @@ TEST_F(WebEngineTest, AnHttpStatusIsAPageAndABrokenAnswerAFailure)
     for (const Phase &p : phases)
         EXPECT_NE(p.kind, Phase::Kind::failed) << p.message.toStdString();
 
-    // An answer cut off half-way is a failed load, shown with the failure page.
-    server.addFault({Standin::Fault::Kind::drop, QStringLiteral("/instagram"), 500, std::nullopt, 0, 1});
+    // An answer cut off half-way is a failed load, shown with the failure page
+    // and worded for a person in the application's language, not as the
+    // engine's error code.
+    L10n::setPreference(AppLanguage::de);
+    // Every answer breaks: the engine asks again by itself when a kept-alive
+    // connection fails early.
+    server.addFault({Standin::Fault::Kind::drop, QStringLiteral("/instagram"), 500, std::nullopt, 0, -1});
     web->openEntry();
     ASSERT_TRUE(waitForPhase(Phase::Kind::failed));
-    EXPECT_FALSE(web->phase().message.isEmpty());
+    EXPECT_EQ(web->phase().message, QStringLiteral("Die Seite von sorvane.app konnte nicht geladen werden."));
+    L10n::setPreference(AppLanguage::en);
 
     // The failure page's retry opens the workspace again.
+    server.clearFaults();
     web->retry();
     EXPECT_TRUE(waitForPhase(Phase::Kind::workspace));
+}
+
+TEST_F(WebEngineTest, AServicePageThatNeverAnswersFailsAtTheLimit)
+{
+    useFakeClock();
+    server.addFault({Standin::Fault::Kind::hang, QStringLiteral("/signin"), 0, std::nullopt, 0, 1});
+    web->start();
+    ASSERT_TRUE(zktest::spinUntil([&] { return server.count(QStringLiteral("/signin")) == 1; }));
+    waitForAddressOf(QStringLiteral("/signin"));
+    EXPECT_EQ(web->phase(), Phase::loading());
+
+    clock->advance(59s);
+    EXPECT_EQ(web->phase(), Phase::loading());
+    clock->advance(1s);
+    EXPECT_EQ(web->phase(), Phase::failed(QStringLiteral("sorvane.app took too long to answer.")));
+    EXPECT_TRUE(zktest::spinUntil([&] { return !web->page()->isLoading(); })) << "the silent load is stopped";
+
+    // Try again: the page answers this time, and no limit cuts it off later.
+    web->retry();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    clock->advance(2min);
+    EXPECT_EQ(web->phase(), Phase::signIn());
+}
+
+TEST_F(WebEngineTest, PhaseAndFetchesWaitForTheNewDocumentNotTheLoadStart)
+{
+    // A sign-in page that answers only when released: the phase stays until its
+    // first bytes arrive.
+    server.addFault({Standin::Fault::Kind::hang, QStringLiteral("/signin"), 0, std::nullopt, 0, 1});
+    web->start();
+    ASSERT_TRUE(zktest::spinUntil([&] { return server.count(QStringLiteral("/signin")) == 1; }));
+    waitForAddressOf(QStringLiteral("/signin"));
+    EXPECT_EQ(web->phase(), Phase::loading());
+    server.releaseHeld(QStringLiteral("/signin"));
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    ASSERT_TRUE(waitForPageScript(QStringLiteral("signin"))) << "and its messages are all in";
+
+    // A page three seconds late: the phase moves no sooner.
+    QElapsedTimer asked;
+    server.addAdapter([&](Standin::Seen &seen) {
+        if (seen.path == QStringLiteral("/signin"))
+            asked.start();
+    });
+    server.addFault({Standin::Fault::Kind::slow, QStringLiteral("/signin"), 0, std::nullopt, 3000, 1});
+    web->openEntry();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    ASSERT_TRUE(asked.isValid());
+    EXPECT_GE(asked.elapsed(), 2800) << "the answer itself took 3 s";
+    ASSERT_TRUE(waitForPageScript(QStringLiteral("signin")));
+
+    // Signed in, a fetch of the page is under way when the entry page is asked
+    // for again: the old document lives until the new one arrives, so its
+    // fetch still gets its answer.
+    evaluate(web->page(), QStringLiteral(
+        "var f = document.getElementById('signin'); f.email.value = 'kitty@example.com';"
+        "f.password.value = 'meow-meow-meow'; f.requestSubmit(); true"));
+    ASSERT_TRUE(waitForPhase(Phase::Kind::workspace));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->account() && web->screen() == QStringLiteral("overview"); }))
+        << "the page's own first fetch is done";
+    server.addFault({Standin::Fault::Kind::hang, QStringLiteral("/api/v1/me"), 0, std::nullopt, 0, 1});
+    server.addFault({Standin::Fault::Kind::hang, QStringLiteral("/instagram"), 0, std::nullopt, 0, 1});
+    const int asks = server.count(QStringLiteral("/api/v1/me"));
+    auto fetched = std::make_shared<Settled<WebTransport::Response>>();
+    capture(web->perform(QStringLiteral("/api/v1/me"), QStringLiteral("GET"), std::nullopt, {}), fetched);
+    ASSERT_TRUE(zktest::spinUntil([&] { return server.count(QStringLiteral("/api/v1/me")) == asks + 1; }));
+    web->openEntry();
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        return server.count(QStringLiteral("/instagram")) >= 2 && web->page()->isLoading();
+    }));
+    server.releaseHeld(QStringLiteral("/api/v1/me"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return fetched->done; }));
+    ASSERT_FALSE(fetched->error) << "failed before the page moved on";
+    EXPECT_EQ(fetched->value->status, 200);
+    EXPECT_EQ(web->phase(), Phase::loading());
+    server.releaseHeld(QStringLiteral("/instagram"));
+    EXPECT_TRUE(waitForPhase(Phase::Kind::workspace));
+}
+
+TEST_F(WebEngineTest, CtrlWheelNeverMagnifiesThePage)
+{
+    web->start();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    ASSERT_TRUE(zktest::spinUntil([&] { return evaluate(web->page(), QStringLiteral("!!window.standin")).toBool(); }));
+    evaluate(web->page(), QStringLiteral("document.body.style.height = '5000px'; true"));
+    QWidget *target = web->webView()->focusProxy();
+    ASSERT_TRUE(target);
+    const QPoint at(500, 400);
+    QTest::mouseMove(target, at);
+    auto wheel = [&](int delta, Qt::KeyboardModifiers modifiers) {
+        QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+    };
+    for (int i = 0; i < 3; ++i)
+        wheel(120, Qt::ControlModifier);
+    // A plain turn after them scrolls: the page has taken every event before it.
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        wheel(-120, Qt::NoModifier);
+        return evaluate(web->page(), QStringLiteral("window.scrollY")).toDouble() > 0;
+    }));
+    EXPECT_EQ(web->page()->zoomFactor(), 1.0);
+    EXPECT_EQ(evaluate(web->page(), QStringLiteral("window.devicePixelRatio")).toDouble(), 1.0);
+}
+
+TEST_F(WebEngineTest, AnUnreachableServiceIsWordedAsNoConnection)
+{
+    // A port nobody listens on: the connection is refused.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    web = makeWorkspace(QUrl(QStringLiteral("https://127.0.0.1:%1").arg(port)));
+    web->start();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::failed));
+    EXPECT_EQ(web->phase().message, QStringLiteral("No connection to sorvane.app right now."));
 }
 
 TEST(ProfileCookiesTest, ReadsNamesHostsAndExpiryOfTheEnginesCookieFile)

@@ -254,6 +254,9 @@ TEST_F(RootTest, TheSidebarNamesTheAccountAndItsInstagram)
         EXPECT_EQ(side->instagramLine()->text(), c.line2);
     }
     // In right-to-left text the "@" stays before the handle.
+    ZephylWire::InstagramProfile profile;
+    profile.username = "kitty.daily";
+    model().setInstagram(profile);
     model().setLanguage(AppLanguage::he);
     settle();
     EXPECT_EQ(split()->sidebar()->instagramLine()->text(), QString(QChar(0x200E)) + "@kitty.daily");

@@ -119,6 +119,12 @@ void addOperationRoutes(Server &server)
             ops->processingMs = o.value("processingMs").toInteger(3000);
         if (o.contains("stayProcessing"))
             ops->stayProcessing = o.value("stayProcessing").toBool();
+        if (o.contains("finalStatus"))
+            ops->finalStatus = o.value("finalStatus").toString(QStringLiteral("published"));
+        if (o.contains("finalError")) {
+            const QJsonValue e = o.value("finalError");
+            ops->finalError = e.isString() ? std::optional<QString>(e.toString()) : std::nullopt;
+        }
         if (o.contains("afterStore")) {
             const QString after = o.value("afterStore").toString();
             ops->afterStore = after == QLatin1String("drop")   ? Answer::Delivery::drop

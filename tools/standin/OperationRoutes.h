@@ -115,10 +115,12 @@ public:
         bool final = false;
     };
     QList<Publication> publications;
+    int publicationsMade = 0; // ids are "pub-" and this count, never reused
     qint64 processingMs = 3000;  // how long a new publication stays "processing"
     bool stayProcessing = false; // never leave "processing"
     // What a publication ends as once processed: "published" (with a link), or
     // a failure status with the reason the service records (none: no reason).
+    // A draft the service cannot keep ends in that failure at once.
     QString finalStatus = QStringLiteral("published");
     std::optional<QString> finalError;
     // What happens to a creation after it is stored: answered normally,

@@ -83,11 +83,15 @@ void addPublicationRoutes(Server &server, Operations &ops)
         p.userId = *user;
         p.key = key;
         p.createdAt = now;
-        p.json = QJsonObject{{"id", QStringLiteral("pub-%1").arg(ops.publications.size() + 1)},
-                             {"status", isDraft ? "draft" : (later ? "scheduled" : "processing")},
+        const bool draftRefused = isDraft && ops.finalStatus != QLatin1String("published");
+        p.json = QJsonObject{{"id", QStringLiteral("pub-%1").arg(++ops.publicationsMade)},
+                             {"status", draftRefused ? ops.finalStatus
+                                                     : isDraft ? "draft" : (later ? "scheduled" : "processing")},
                              {"caption", body.value("caption").toString()},
                              {"format", body.value("format").toString()},
                              {"isDraft", isDraft}};
+        if (draftRefused && ops.finalError)
+            p.json.insert("error", *ops.finalError);
         if (later)
             p.json.insert("scheduledAt", QJsonValue(scheduled.toMSecsSinceEpoch()));
         p.final = isDraft || later;

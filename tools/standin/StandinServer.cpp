@@ -188,19 +188,30 @@ Answer Server::dispatch(const Seen &seen)
     return Answer::error(404, QStringLiteral("not_found"));
 }
 
-void Server::write(QTcpSocket *socket, const Answer &answer)
+void Server::write(QTcpSocket *socket, const Answer &answer, bool cut)
 {
     if (!socket || socket->state() != QAbstractSocket::ConnectedState)
         return;
+    // A cut answer promises its whole body, sends the first half of it and then
+    // loses the connection, as a server or a network failing mid-answer.
+    const QByteArray body = cut && answer.body.isEmpty() ? QByteArray("{\"user\":") : answer.body;
     QByteArray out = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reason(answer.status) + "\r\n";
-    if (!answer.body.isEmpty())
+    if (!body.isEmpty())
         out += "Content-Type: " + answer.contentType + "\r\n";
     for (const auto &[name, value] : answer.headers)
         out += name + ": " + value + "\r\n";
-    out += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
+    out += "Content-Length: " + QByteArray::number(cut ? body.size() * 2 + 64 : body.size()) + "\r\n";
     out += "Cache-Control: no-store\r\n\r\n";
-    out += answer.body;
+    out += cut ? body.left(std::max<qsizetype>(1, body.size() / 2)) : body;
     socket->write(out);
+    if (!cut)
+        return;
+    socket->flush();
+    QPointer<QTcpSocket> guarded(socket);
+    QTimer::singleShot(0, socket, [guarded] {
+        if (guarded)
+            guarded->abort();
+    });
 }
 
 bool Server::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
@@ -226,12 +237,7 @@ bool Server::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket
             write(socket, answer);
             break;
         case Answer::Delivery::drop:
-            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 400\r\n\r\n{");
-            socket->flush();
-            QTimer::singleShot(0, this, [guarded] {
-                if (guarded)
-                    guarded->abort();
-            });
+            write(socket, answer, true);
             break;
         case Answer::Delivery::hang:
             // Kept open and unanswered; the client's own time-out ends it.
@@ -266,16 +272,9 @@ bool Server::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket
     case Fault::Kind::malformed:
         write(socket, Answer{200, "{\"user\": {\"userId\": ", "application/json"});
         break;
-    case Fault::Kind::drop: {
-        // Promise a body, send part of it, then cut the connection.
-        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 400\r\n\r\n{\"user\":");
-        socket->flush();
-        QTimer::singleShot(0, this, [guarded] {
-            if (guarded)
-                guarded->abort();
-        });
+    case Fault::Kind::drop:
+        write(socket, dispatch(seen), true);
         break;
-    }
     case Fault::Kind::hang:
         m_held.push_back({guarded, seen});
         break;
@@ -289,11 +288,18 @@ bool Server::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket
     return true;
 }
 
-void Server::releaseHeld()
+void Server::releaseHeld(const QString &path)
 {
-    const auto held = std::move(m_held);
-    m_held.clear();
-    for (const auto &[socket, seen] : held)
+    QList<std::pair<QPointer<QTcpSocket>, Seen>> released;
+    for (auto it = m_held.begin(); it != m_held.end();) {
+        if (path.isEmpty() || it->second.path == path) {
+            released.push_back(std::move(*it));
+            it = m_held.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const auto &[socket, seen] : released)
         write(socket, dispatch(seen));
 }
 

@@ -37,7 +37,7 @@ struct Fault {
         unauthorized, // 401 with {"code": code} when a code is given, else an empty body
         serverError,  // `status` (5xx) with {"code": code}, or an HTML page without a code
         malformed,    // 200 with a body that is not JSON
-        drop,         // start the answer, then drop the connection
+        drop,         // send the first half of the answer, then drop the connection
         hang,         // never answer
         redirect,     // `status` (3xx) to `location`, an address or a path
     };
@@ -134,8 +134,9 @@ public:
     QString providerURL() const;
     // Makes every access token handed out so far invalid (as if they had expired).
     void expireAccessTokens();
-    // Answers held by a `hang` fault are released (answered normally).
-    void releaseHeld();
+    // Answers held by a `hang` fault are released (answered normally): those of
+    // one path, or all.
+    void releaseHeld(const QString &path = QString());
     // How a `slow` answer waits: a real timer unless a test runs the stand-in on
     // its own (virtual) time.
     using Scheduler = std::function<void(int delayMs, std::function<void()> then)>;
@@ -160,7 +161,7 @@ protected:
 private:
     Answer dispatch(const Seen &seen);
     std::optional<Fault> takeFault(const QString &path);
-    static void write(QTcpSocket *socket, const Answer &answer);
+    static void write(QTcpSocket *socket, const Answer &answer, bool cut = false);
     void registerAdminRoutes();
 
     quint16 m_port = 0;

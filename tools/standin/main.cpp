@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHash>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -31,6 +32,12 @@ int main(int argc, char **argv)
     QCommandLineOption httpsOption(QStringLiteral("https"),
                                    QStringLiteral("Serve over https with the stand-in's own certificate (the web app's "
                                                   "session cookie needs it)."));
+    QCommandLineOption faultOption(
+        QStringLiteral("fault"),
+        QStringLiteral("A fault on one path, repeatable: hang:/signin (never answers), slow:/signin:3000 (answers "
+                       "after that many milliseconds), drop:/instagram (cut off half-way), error:/instagram (500)."),
+        QStringLiteral("KIND:PATH[:MS]"));
+    parser.addOption(faultOption);
     QCommandLineOption planOption(QStringLiteral("plan-megabytes"),
                                   QStringLiteral("Give the demo account a plan whose answer is about N MB (for measuring)."),
                                   QStringLiteral("N"), QStringLiteral("0"));
@@ -48,6 +55,23 @@ int main(int argc, char **argv)
     }
 
     Standin::Server server;
+    for (const QString &text : parser.values(faultOption)) {
+        const QStringList parts = text.split(u':');
+        static const QHash<QString, Standin::Fault::Kind> kinds{{QStringLiteral("hang"), Standin::Fault::Kind::hang},
+                                                                {QStringLiteral("slow"), Standin::Fault::Kind::slow},
+                                                                {QStringLiteral("drop"), Standin::Fault::Kind::drop},
+                                                                {QStringLiteral("error"), Standin::Fault::Kind::serverError}};
+        const bool slow = parts.value(0) == QLatin1String("slow");
+        if (parts.size() != (slow ? 3 : 2) || !kinds.contains(parts[0]) || !parts[1].startsWith(u'/')) {
+            QTextStream(stderr) << "zephyl-standin: --fault takes KIND:PATH or slow:PATH:MS, not " << text << "\n";
+            return 2;
+        }
+        Standin::Fault fault;
+        fault.kind = kinds.value(parts[0]);
+        fault.path = parts[1];
+        fault.delayMs = slow ? parts[2].toInt() : 0;
+        server.addFault(fault);
+    }
     server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
     if (const qint64 megabytes = parser.value(planOption).toLongLong(); megabytes > 0) {
         QJsonArray drafts;

@@ -37,6 +37,7 @@ std::optional<SceneName> sceneName(const QString &name)
 
 std::optional<QRectF> rect(const QJsonValue &value)
 {
+    constexpr double kLargestCoordinate = 100'000;
     if (!value.isObject())
         return std::nullopt;
     const QJsonObject o = value.toObject();
@@ -44,7 +45,9 @@ std::optional<QRectF> rect(const QJsonValue &value)
     const char *keys[4] = {"x", "y", "w", "h"};
     for (int i = 0; i < 4; ++i) {
         const QJsonValue v = o.value(QLatin1String(keys[i]));
-        if (!v.isDouble() || !std::isfinite(v.toDouble()))
+        // No page is a hundred thousand points across: larger numbers are
+        // garbage, and would only push the cat out of any window.
+        if (!v.isDouble() || !std::isfinite(v.toDouble()) || std::abs(v.toDouble()) > kLargestCoordinate)
             return std::nullopt;
         n[i] = v.toDouble();
     }

@@ -42,6 +42,8 @@
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
+#include <QWheelEvent>
+#include <QNativeGestureEvent>
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
 
 #include <cmath>
@@ -49,6 +51,7 @@
 namespace {
 
 const QByteArray kScheme = QByteArrayLiteral("zephyl-bridge");
+const QString kMovedOn = QStringLiteral("The page moved on before the answer arrived.");
 // Longer messages are not the page's small state reports; they are dropped.
 constexpr qsizetype kMaxMessageURL = 256 * 1024;
 
@@ -84,13 +87,26 @@ const char *kMessagePortScript = R"JS((function () {
   } catch (e) {}
 })();)JS";
 
-// In the main frame's isolated world, unseen by the page: the channel that
-// brings fetch results back, and a note of each link the user really clicked,
-// so only those may leave the application.
+// In the main frame's isolated world, unseen by the page: the note that a new
+// document exists (the engine creates it when the first bytes of its answer
+// arrive, so this is the navigation's commit; the address shown changes
+// earlier, when a load starts), the channel that brings fetch results back,
+// and a note of each link the user really clicked, so only those may leave the
+// application. The note travels on the channel, not as a request: a request of
+// the new document would make the engine lose the report of its load failing.
 const char *kFetchPortScript = R"JS((function () {
   var token = %1;
+  var words = new Uint32Array(4);
+  crypto.getRandomValues(words);
+  var documentId = Array.prototype.map.call(words, function (w) { return w.toString(36); }).join('-');
+  window.__zephylMacDocument = documentId;
+  window.__zephylMacStarted = Object.create(null);
   window.__zephylMacFetchPort = new Promise(function (resolve) {
-    new QWebChannel(qt.webChannelTransport, function (channel) { resolve(channel.objects.fetchPort); });
+    new QWebChannel(qt.webChannelTransport, function (channel) {
+      var port = channel.objects.fetchPort;
+      port.committed(documentId, location.href);
+      resolve(port);
+    });
   });
   document.addEventListener('click', function (event) {
     if (!event.isTrusted || !event.target || !event.target.closest) return;
@@ -108,6 +124,7 @@ const char *kFetchScript = R"JS((function () {
   var port = window.__zephylMacFetchPort;
   if (!port) return false;
   var id = %1, path = %2, method = %3, headers = %4, body = %5;
+  window.__zephylMacStarted[id] = true;
   (async function () {
     var result;
     try {
@@ -123,7 +140,13 @@ const char *kFetchScript = R"JS((function () {
     }
     (await port).deliver(id, result);
   })();
-  return true;
+  return window.__zephylMacDocument;
+})())JS";
+
+// Which of the given fetches this document started.
+const char *kStartedScript = R"JS((function () {
+  var started = window.__zephylMacStarted || {};
+  return %1.filter(function (id) { return !started[id]; });
 })())JS";
 
 QString readResource(const QString &path)
@@ -167,6 +190,8 @@ QHash<QString, QList<QNetworkCookie>> &lastCookies()
 struct WebWorkspace::PendingFetch {
     explicit PendingFetch(QObject *context) : trigger(context) {}
     Async::Trigger trigger;
+    // The document that runs it; empty until its script says.
+    QString document;
     std::optional<Response> response;
     std::exception_ptr error;
 };
@@ -267,6 +292,12 @@ public:
     explicit FetchPort(WebWorkspace *owner) : QObject(owner), m_owner(owner) {}
 
 public slots:
+    void committed(const QString &document, const QString &url)
+    {
+        if (m_owner)
+            m_owner->noteCommit(document, QUrl(url));
+    }
+
     void deliver(const QString &id, const QJsonObject &result)
     {
         if (!m_owner)
@@ -290,6 +321,44 @@ public slots:
 
 private:
     QPointer<WebWorkspace> m_owner;
+};
+
+// Magnification is off: the engine zooms on Ctrl with the wheel and on a pinch
+// of the touchpad, which this window never wants. The events reach the widget
+// that draws the page, a child of the view made anew when the page's process
+// starts again, so each new child gets the filter too.
+class NoMagnification final : public QObject {
+public:
+    explicit NoMagnification(QWidget *view) : QObject(view)
+    {
+        watch(view);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::ChildAdded:
+            if (auto *child = qobject_cast<QWidget *>(static_cast<QChildEvent *>(event)->child()))
+                watch(child);
+            return false;
+        case QEvent::Wheel:
+            return static_cast<QWheelEvent *>(event)->modifiers().testFlag(Qt::ControlModifier);
+        case QEvent::NativeGesture: {
+            const auto kind = static_cast<QNativeGestureEvent *>(event)->gestureType();
+            return kind == Qt::ZoomNativeGesture || kind == Qt::SmartZoomNativeGesture;
+        }
+        default: return false;
+        }
+    }
+
+private:
+    void watch(QWidget *widget)
+    {
+        widget->installEventFilter(this);
+        for (QWidget *child : widget->findChildren<QWidget *>())
+            child->installEventFilter(this);
+    }
 };
 
 // ---- WebWorkspace
@@ -364,13 +433,7 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     installScripts(m_page, true);
 
     connect(m_page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
-        handleLoading(int(info.status()), int(info.errorDomain()), info.errorCode(), info.errorString());
-    });
-    connect(m_page, &QWebEnginePage::urlChanged, this, [this](const QUrl &url) {
-        // The address changes when an allowed navigation's new document commits;
-        // without one it is the page moving within itself, which commits nothing.
-        if (m_navigating)
-            committed(url);
+        handleLoading(int(info.status()), int(info.errorDomain()), info.errorCode());
     });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this](auto, int) {
         failAllFetches(QStringLiteral("The page's process ended."));
@@ -403,6 +466,7 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     m_view = new QWebEngineView;
     m_view->setPage(m_page);
     m_view->setContextMenuPolicy(Qt::NoContextMenu);
+    new NoMagnification(m_view);
 
     openExternally = [](const QUrl &url) { QDesktopServices::openUrl(url); };
     alert = [this](const QString &message) {
@@ -540,10 +604,8 @@ bool WebWorkspace::acceptNavigation(const QUrl &url, int type, bool mainFrame)
     }
     switch (WebRules::decideNavigation(baseURL(), {url, mainFrame, userStarted})) {
     case WebRules::NavigationVerdict::allow:
-        // Every new document of the main frame passes here (a move within the
-        // page does not); the engine does not always report the load's start.
         if (mainFrame)
-            m_navigating = true;
+            m_failedLoad = false;
         return true;
     case WebRules::NavigationVerdict::cancel: return false;
     case WebRules::NavigationVerdict::openEntry:
@@ -593,16 +655,50 @@ void WebWorkspace::handleNewWindow(const QUrl &url, bool userInitiated,
     emit popupsChanged();
 }
 
-void WebWorkspace::committed(const QUrl &url)
+void WebWorkspace::noteCommit(const QString &document, const QUrl &url)
 {
-    m_navigating = false;
-    // Fetches and scripts of the document that was left never answer.
-    failAllFetches(QStringLiteral("The page moved on before the answer arrived."));
+    if (document.isEmpty() || document == m_document || m_retiredDocuments.contains(document))
+        return;
+    if (!m_document.isEmpty()) {
+        if (m_retiredDocuments.size() >= 64)
+            m_retiredDocuments.clear();
+        m_retiredDocuments.insert(m_document);
+    }
+    m_document = document;
+    // Fetches of the document that was left never answer. Those whose script
+    // has not reported where it ran are asked for in the new document: a
+    // script the engine sent to the old one may never report back at all.
+    QStringList unplaced;
+    for (const QString &id : m_fetches.keys()) {
+        const QString ranIn = m_fetches.value(id)->document;
+        if (ranIn.isEmpty())
+            unplaced << id;
+        else if (ranIn != document)
+            finishFetch(id, std::nullopt, std::make_exception_ptr(WebScriptError(kMovedOn)));
+    }
+    if (!unplaced.isEmpty()) {
+        QPointer<WebWorkspace> self(this);
+        const QString probe = QString::fromLatin1(kStartedScript).arg(json(QJsonArray::fromStringList(unplaced)));
+        m_page->runJavaScript(probe, QWebEngineScript::ApplicationWorld, [self](const QVariant &missing) {
+            if (!self)
+                return;
+            for (const QVariant &id : missing.toList()) {
+                const auto pending = self->m_fetches.value(id.toString());
+                if (pending && pending->document.isEmpty())
+                    self->finishFetch(id.toString(), std::nullopt, std::make_exception_ptr(WebScriptError(kMovedOn)));
+            }
+        });
+    }
     releaseScriptWaiters();
-    pageCommitted(url);
+    // The engine's blank and error documents are no answer of the service; nor
+    // is the beginning of an answer that then broke off, whose note may come
+    // after the failure.
+    const QString scheme = url.scheme();
+    if (!m_failedLoad && (scheme == QLatin1String("https") || scheme == QLatin1String("http")))
+        pageCommitted(url);
 }
 
-void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode, const QString &errorString)
+void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode)
 {
     switch (QWebEngineLoadingInfo::LoadStatus(status)) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
@@ -614,30 +710,37 @@ void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode, con
         const auto domain = QWebEngineLoadingInfo::ErrorDomain(errorDomain);
         // A load that ends without any error is the page's process going away;
         // its recovery reopens the entry page, with no failure page between.
-        if (domain == QWebEngineLoadingInfo::NoErrorDomain) {
-            m_navigating = false;
+        if (domain == QWebEngineLoadingInfo::NoErrorDomain)
             return;
-        }
         // An HTTP status is the service's answer: its page shows as pages do.
         // Every other domain (a connection, a certificate, a broken answer) is
         // a failure of the load, whose error page replaces the document.
         if (domain != QWebEngineLoadingInfo::HttpStatusCodeDomain) {
-            m_navigating = false;
-            failAllFetches(QStringLiteral("The page moved on before the answer arrived."));
+            if (WebRules::isIgnoredLoadFailure(errorCode))
+                return;
+            failAllFetches(kMovedOn);
             releaseScriptWaiters();
-            const bool offline = domain == QWebEngineLoadingInfo::ConnectionErrorDomain ||
-                                 domain == QWebEngineLoadingInfo::DnsErrorDomain;
-            loadFailed(errorCode, offline ? L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now.")
-                                          : errorString);
+            m_failedLoad = true;
+            loadFailed(errorCode, describeLoadFailure(errorDomain, errorCode));
             return;
         }
         break;
     }
     }
-    // A document loaded again at the same address changes no address.
-    if (m_navigating && m_page)
-        committed(m_page->url());
     pageLoaded();
+}
+
+QString WebWorkspace::describeLoadFailure(int errorDomain, int errorCode)
+{
+    // The engine's own text is a code such as net::ERR_CONTENT_LENGTH_MISMATCH:
+    // the user gets a sentence in the language of the application.
+    const auto domain = QWebEngineLoadingInfo::ErrorDomain(errorDomain);
+    if (domain == QWebEngineLoadingInfo::ConnectionErrorDomain || domain == QWebEngineLoadingInfo::DnsErrorDomain)
+        return L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now.");
+    // -7 ERR_TIMED_OUT: an answer that stopped arriving.
+    if (errorCode == -7)
+        return L10n::t(ZEPHYL_SERVICE_DOMAIN " took too long to answer.");
+    return L10n::t("The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.");
 }
 
 void WebWorkspace::deliverMessage(const QByteArray &text, const QString &senderHost)
@@ -684,9 +787,17 @@ QCoro::Task<WebTransport::Response> WebWorkspace::perform(QString path, QString 
                                .arg(json(id), json(path), json(method), json(headerObject), json(bodyText));
     QPointer<WebWorkspace> self(this);
     m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld, [self, id](const QVariant &started) {
-        if (self && !started.toBool())
+        if (!self)
+            return;
+        const QString document = started.typeId() == QMetaType::QString ? started.toString() : QString();
+        if (document.isEmpty()) {
             self->finishFetch(id, std::nullopt,
                               std::make_exception_ptr(WebTransportError(WebTransportError::Kind::notReady)));
+        } else if (self->m_retiredDocuments.contains(document)) {
+            self->finishFetch(id, std::nullopt, std::make_exception_ptr(WebScriptError(kMovedOn)));
+        } else if (const auto pending = self->m_fetches.value(id)) {
+            pending->document = document;
+        }
     });
     co_await pending->trigger;
     if (pending->error)

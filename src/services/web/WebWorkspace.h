@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QSslCertificate>
 #include <QUrl>
 
@@ -85,8 +86,11 @@ private:
 
     bool acceptNavigation(const QUrl &url, int type, bool mainFrame);
     void handleNewWindow(const QUrl &url, bool userInitiated, const std::function<void(QWebEnginePage *)> &openIn);
-    void handleLoading(int status, int errorDomain, int errorCode, const QString &errorString);
-    void committed(const QUrl &url);
+    void handleLoading(int status, int errorDomain, int errorCode);
+    // A failed load of the service's page, in words for the user.
+    static QString describeLoadFailure(int errorDomain, int errorCode);
+    // The isolated world's note that the main frame's new document exists.
+    void noteCommit(const QString &document, const QUrl &url);
     void deliverMessage(const QByteArray &json, const QString &senderHost);
     void noteClick(const QString &token, const QUrl &href);
     void finishFetch(const QString &id, std::optional<Response> response, std::exception_ptr error);
@@ -106,13 +110,16 @@ private:
     QString m_clickToken;
     QUrl m_lastClick;
     QElapsedTimer m_lastClickAge;
-    // A new document of the main frame was allowed and has not committed yet.
-    bool m_navigating = false;
     // The profile's cookies: those kept from earlier runs, then every change the
     // store reports (it lists nothing it loads from disk).
     QList<QNetworkCookie> m_cookies;
     QString m_storagePath;
     QHash<QString, std::shared_ptr<PendingFetch>> m_fetches;
+    // The main frame's document as its isolated world names it, and those it replaced.
+    QString m_document;
+    QSet<QString> m_retiredDocuments;
+    // The last load of the main frame failed and no navigation began since.
+    bool m_failedLoad = false;
     // Completions of scripts still running in the page.
     QList<std::shared_ptr<std::function<void()>>> m_scriptWaiters;
 };

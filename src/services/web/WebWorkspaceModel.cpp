@@ -127,7 +127,7 @@ void WebWorkspaceModel::open(const QString &path)
     m_loadDeadline = Clock::shared().after(60s, [this] {
         m_loadDeadline.reset();
         stopLoading();
-        setPhase(Phase::failed(L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now.")));
+        setPhase(Phase::failed(L10n::t(ZEPHYL_SERVICE_DOMAIN " took too long to answer.")));
     });
 }
 

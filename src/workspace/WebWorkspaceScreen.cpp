@@ -1,0 +1,479 @@
+#include "workspace/WebWorkspaceScreen.h"
+
+#include "app/AppModel.h"
+#include "base/Clock.h"
+#include "companion/CompanionFigure.h"
+#include "companion/CompanionLibrary.h"
+#include "companion/FilmedFigure.h"
+#include "design/AppearanceService.h"
+#include "design/ButtonStyles.h"
+#include "design/DesignFonts.h"
+#include "design/L10n.h"
+#include "design/PaletteColors.h"
+#include "design/ServiceDomain.h"
+#include "design/TextBlock.h"
+#include "services/web/WebWorkspace.h"
+#include "workspace/InWindowCatLayer.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProcess>
+#include <QRadialGradient>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWebEngineView>
+
+#include <cmath>
+
+namespace {
+
+using Phase = WebWorkspaceModel::Phase;
+
+// The scenes' own colours (sRGB out of 255).
+const QColor kGround(11, 11, 11);
+QColor paper(Appearance a) { return a == Appearance::dark ? QColor(23, 19, 15) : QColor(255, 246, 232); }
+QColor ink(Appearance a) { return a == Appearance::dark ? QColor(244, 236, 221) : QColor(43, 33, 24); }
+QColor muted(Appearance a) { return a == Appearance::dark ? QColor(201, 187, 166) : QColor(111, 90, 72); }
+Appearance appearance() { return AppearanceService::shared().appearance(); }
+
+// A cat of the look drawn into `frame`: its clip when it is filmed, else the
+// drawn figure in `state`.
+void drawCat(QPainter &p, FilmedFigure &film, const CompanionVariant &look, const std::optional<CompanionClip> &clip,
+             CompanionState state, const QRectF &frame, bool mirrored)
+{
+    if (clip) {
+        film.draw(p, look, *clip, frame, mirrored, 0, false);
+        return;
+    }
+    CompanionPose pose;
+    pose.state = state;
+    CompanionFigure(pose).paint(p, frame);
+}
+
+// One paw print: a pad and four toes, sized by the shorter side.
+QPainterPath pawPrint(const QRectF &r)
+{
+    const double s = std::min(r.width(), r.height()) * 0.03125;
+    const double mx = r.center().x(), my = r.center().y();
+    QPainterPath path;
+    path.addEllipse(QRectF(mx - 9 * s, my - 1.5 * s, 18 * s, 15 * s));
+    path.addEllipse(QRectF(mx - 13.6 * s, my - 10 * s, 7.2 * s, 10 * s));
+    path.addEllipse(QRectF(mx - 7.2 * s, my - 15.5 * s, 7.2 * s, 10 * s));
+    path.addEllipse(QRectF(mx + 0 * s, my - 15.5 * s, 7.2 * s, 10 * s));
+    path.addEllipse(QRectF(mx + 6.4 * s, my - 10 * s, 7.2 * s, 10 * s));
+    return path;
+}
+
+// The waiting scene: the name, a strip where the cat walks leaving paw prints,
+// and "Opening Zephyl…". The walk slows and never reaches the end.
+class WebWait final : public QWidget {
+public:
+    static constexpr double kTrack = 380, kStage = 104, kBaseline = 20, kStep = 30;
+
+    WebWait(QWidget *parent) : QWidget(parent), m_began(Clock::shared().uptime())
+    {
+        m_frames.setInterval(16);
+        connect(&m_frames, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    }
+    void setVariant(const CompanionVariant &variant) { m_variant = variant; }
+    void restart() { m_began = Clock::shared().uptime(); }
+    static double progress(double seconds) { return 0.94 * (1 - std::exp(-seconds / 1.6)); }
+
+protected:
+    void showEvent(QShowEvent *) override { m_frames.start(); }
+    void hideEvent(QHideEvent *) override { m_frames.stop(); }
+    void paintEvent(QPaintEvent *) override
+    {
+        const Appearance a = appearance();
+        QPainter p(this);
+        p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+        p.fillRect(rect(), paper(a));
+        const bool dark = a == Appearance::dark;
+        const struct { QColor c; double light, dark, cx, cy, r; } glows[] = {
+            {QColor(255, 214, 107), 0.5, 0.12, 0.08, 0.06, 360},
+            {QColor(255, 201, 219), 0.55, 0.1, 0.96, 0.96, 420},
+            {QColor(182, 234, 208), 0.4, 0.08, 0.98, 0.04, 320},
+        };
+        for (const auto &g : glows) {
+            QRadialGradient gradient(QPointF(width() * g.cx, height() * g.cy), g.r);
+            QColor c = g.c;
+            c.setAlphaF(dark ? g.dark : g.light);
+            gradient.setColorAt(0, c);
+            c.setAlphaF(0);
+            gradient.setColorAt(1, c);
+            p.fillRect(rect(), gradient);
+        }
+
+        const QFont titleFont = DesignFonts::rounded(28, DesignFonts::Weight::heavy);
+        const QFont statusFont = DesignFonts::rounded(14, DesignFonts::Weight::semibold);
+        const QString name = QStringLiteral("Zephyl Kitty");
+        const QString status = L10n::t("Opening Zephyl…");
+        const QIcon icon = QGuiApplication::windowIcon();
+        const double nameWidth = DesignFonts::lineExtent(titleFont, name).width();
+        const double rowWidth = nameWidth + (icon.isNull() ? 0 : 56 + 12);
+        const double statusHeight = DesignFonts::lineExtent(statusFont, status).height();
+        const double total = 56 + 18 + kStage + 18 + statusHeight;
+        double y = (height() - total) / 2;
+
+        // The name, with the application's icon when it has one.
+        double x = (width() - rowWidth) / 2;
+        if (!icon.isNull()) {
+            p.drawPixmap(QRectF(x, y, 56, 56).toRect(), icon.pixmap(112, 112));
+            x += 56 + 12;
+        }
+        p.setFont(titleFont);
+        p.setPen(ink(a));
+        p.drawText(QRectF(x, y, nameWidth + 2, 56), Qt::AlignVCenter | Qt::AlignLeft, name);
+        y += 56 + 18;
+
+        // The strip: prints behind, the cat in front.
+        const double t = Clock::shared().uptime() - m_began;
+        const double f = progress(t) * kTrack;
+        const QRectF strip((width() - kTrack) / 2, y, kTrack, kStage);
+        const int prints = int(kTrack / kStep);
+        for (int i = 0; i < prints; ++i) {
+            const double xi = kStep * i + kStep * 0.5;
+            const double u = (f - 26 - xi) * 0.0625;
+            const double fade = u <= 0 ? 0 : 0.3 * std::min(u, 1.0);
+            const double v = (f - xi) / kTrack;
+            const double age = v <= 0 ? 1 : 1 - 0.45 * std::min(v, 1.0);
+            if (fade * age <= 0)
+                continue;
+            p.save();
+            const double dy = (i % 2 ? 4 : -5) - (kBaseline - 8);
+            p.translate(strip.left() + xi, strip.bottom() + dy - 7.5);
+            p.rotate(i % 2 ? 8 : -8);
+            QColor c = ink(a);
+            c.setAlphaF(fade * age);
+            p.fillPath(pawPrint(QRectF(-7.5, -7.5, 15, 15)), c);
+            p.restore();
+        }
+        std::optional<CompanionClip> clip;
+        if (m_variant.folder) {
+            const auto walk = m_variant.clips.find(QStringLiteral("walk"));
+            const auto run = m_variant.clips.find(QStringLiteral("run"));
+            if (walk != m_variant.clips.end())
+                clip = walk->second;
+            else if (run != m_variant.clips.end())
+                clip = run->second;
+        }
+        if (clip) {
+            const double w = clip->pixelWidth * 72 / std::max(clip->pixelHeight, 1.0);
+            const QRectF frame(strip.left() + f - 0.62 * w, strip.bottom() - 72 + (1 - clip->floor) * 72 - kBaseline, w, 72);
+            m_film.draw(p, m_variant, *clip, frame, clip->facing < 0, 0, false);
+        } else {
+            CompanionPose pose;
+            pose.state = CompanionState::walk;
+            CompanionFigure(pose).paint(p, QRectF(strip.left() + f - 60, strip.bottom() - 62 + 4 - kBaseline, 84, 62));
+        }
+        y += kStage + 18;
+
+        p.setFont(statusFont);
+        p.setPen(muted(a));
+        p.drawText(QRectF(0, y, width(), statusHeight), Qt::AlignCenter, status);
+    }
+
+private:
+    double m_began;
+    CompanionVariant m_variant = CompanionVariant::drawn();
+    FilmedFigure m_film;
+    QTimer m_frames;
+};
+
+// A wrapping label as tall as its lines at its width.
+void fitHeight(QLabel *label) { label->setFixedHeight(std::max(0, label->heightForWidth(label->width()))); }
+
+// A scene on the dark ground: the concerned cat when the look has one, a
+// title, a message and one button.
+QWidget *groundScene(QWidget *parent, QLabel **picture, QLabel **title, QLabel **message, StyledButton **button,
+                     const QString &buttonText)
+{
+    auto *scene = new QWidget(parent);
+    scene->setAutoFillBackground(true);
+    QPalette palette = scene->palette();
+    palette.setColor(QPalette::Window, kGround);
+    scene->setPalette(palette);
+    auto *column = new QVBoxLayout(scene);
+    column->setSpacing(14);
+    column->addStretch();
+    *picture = new QLabel(scene);
+    (*picture)->setAlignment(Qt::AlignCenter);
+    *title = new QLabel(scene);
+    *message = new QLabel(scene);
+    for (QLabel *label : {*title, *message}) {
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignCenter);
+    }
+    // The message wraps at 420 points; a centred wrapping label would
+    // otherwise be squeezed to its narrowest.
+    (*message)->setWordWrap(true);
+    (*message)->setFixedWidth(420);
+    (*title)->setFont(DesignFonts::serif(19, DesignFonts::Weight::semibold));
+    (*title)->setStyleSheet(QStringLiteral("color: rgb(245, 245, 243);"));
+    (*message)->setFont(DesignFonts::system(12.5, DesignFonts::Weight::regular));
+    (*message)->setStyleSheet(QStringLiteral("color: rgb(169, 169, 165);"));
+    *button = new StyledButton(buttonText, PrimaryButtonStyle(false), scene);
+    column->addWidget(*picture, 0, Qt::AlignHCenter);
+    column->addWidget(*title, 0, Qt::AlignHCenter);
+    column->addWidget(*message, 0, Qt::AlignHCenter);
+    column->addWidget(*button, 0, Qt::AlignHCenter);
+    column->addStretch();
+    return scene;
+}
+
+// A small cat that never takes the mouse: beside the sign-in page, or peeking
+// in from the bottom edge with a line.
+class CatCorner final : public QWidget {
+public:
+    CatCorner(CompanionState state, QWidget *parent) : QWidget(parent), m_state(state)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        m_frames.setInterval(33);
+        connect(&m_frames, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    }
+    void setVariant(const CompanionVariant &variant) { m_variant = variant; }
+    void setText(const QString &text) { m_text = text; }
+    std::optional<CompanionClip> clip() const
+    {
+        return m_variant.folder ? m_variant.clip(m_state) : std::nullopt;
+    }
+    QSizeF figureSize() const
+    {
+        if (const auto c = clip())
+            return {c->drawnWidth(), c->height};
+        return m_state == CompanionState::idle ? QSizeF(118, 87) : QSizeF(84, 62);
+    }
+
+protected:
+    void showEvent(QShowEvent *) override { m_frames.start(); }
+    void hideEvent(QHideEvent *) override { m_frames.stop(); }
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
+        const QSizeF figure = figureSize();
+        double bottom = m_state == CompanionState::idle ? height() - 8 : height();
+        if (const auto c = clip(); c && m_state == CompanionState::perch)
+            bottom += 2 + c->height * (1 - c->floor); // the paw line just below the edge
+        const QRectF frame((width() - figure.width()) / 2, bottom - figure.height(), figure.width(), figure.height());
+        drawCat(p, m_film, m_variant, clip(), m_state, frame, false);
+        if (m_text.isEmpty())
+            return;
+        const QSizeF bubble = InWindowCatLayer::bubbleSize(m_text);
+        const QRectF box((width() - bubble.width()) / 2, frame.top() - 6 - 9 - bubble.height(), bubble.width(),
+                         bubble.height());
+        QPainterPath shape;
+        shape.addRoundedRect(box, 16, 16);
+        QPainterPath tail;
+        tail.moveTo(box.center().x() - 8, box.bottom() - 1);
+        tail.lineTo(box.center().x(), box.bottom() + 9);
+        tail.lineTo(box.center().x() + 8, box.bottom() - 1);
+        shape = shape.united(tail);
+        p.fillPath(shape, PaletteColors::color(ZephylPalette::Color::surface));
+        p.setFont(DesignFonts::rounded(13, DesignFonts::Weight::medium));
+        p.setPen(PaletteColors::color(ZephylPalette::Color::text));
+        p.drawText(box.adjusted(14, 10, -14, -10), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, m_text);
+    }
+
+private:
+    CompanionState m_state;
+    CompanionVariant m_variant = CompanionVariant::drawn();
+    QString m_text;
+    FilmedFigure m_film;
+    QTimer m_frames;
+};
+
+} // namespace
+
+WebWorkspaceScreen::WebWorkspaceScreen(WebWorkspace *web, QWidget *parent)
+    : QWidget(parent), m_web(web), m_variant(CompanionVariant::drawn())
+{
+    setMinimumSize(960, 600);
+    m_host = new QWidget(this);
+    m_layer = new InWindowCatLayer(web ? &web->stage() : nullptr, this);
+    m_company = new CatCorner(CompanionState::idle, this);
+    m_peek = new CatCorner(CompanionState::perch, this);
+    m_wait = new WebWait(this);
+
+    QLabel *title = nullptr;
+    m_failure = groundScene(this, &m_failurePicture, &title, &m_failureMessage, &m_retry, L10n::t("Try again"));
+    title->setText(L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now."));
+    connect(m_retry, &QPushButton::clicked, this, [this] {
+        // Back to waiting at once, then the entry page loads again.
+        if (m_web)
+            m_web->retry();
+    });
+
+    QLabel *outdatedTitle = nullptr, *explanation = nullptr;
+    StyledButton *update = nullptr;
+    m_outdated = groundScene(this, &m_outdatedPicture, &outdatedTitle, &explanation, &update,
+                             L10n::t("Open Software Update"));
+    outdatedTitle->setText(L10n::t("This Mac needs a newer Safari to show Zephyl."));
+    explanation->setText(L10n::t("Zephyl's window is drawn by the Mac's own web engine, and here it is older than "
+                                 "Zephyl needs. Software Update installs the newest Safari for this macOS, free; then "
+                                 "open me again."));
+    fitHeight(explanation);
+    openSoftwareUpdate = [] {
+        for (const char *tool : {"gnome-software", "plasma-discover", "update-manager"}) {
+            if (!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+                QProcess::startDetached(QString::fromLatin1(tool), {});
+                return;
+            }
+        }
+    };
+    connect(update, &QPushButton::clicked, this, [this] {
+        if (openSoftwareUpdate)
+            openSoftwareUpdate();
+    });
+
+    if (m_web) {
+        for (auto signal : {&WebWorkspaceModel::phaseChanged, &WebWorkspaceModel::workspaceReadyChanged,
+                            &WebWorkspaceModel::momentChanged})
+            connect(m_web, signal, this, &WebWorkspaceScreen::refresh);
+        adoptWebView();
+    }
+    AppearanceService::repaintOnChange(this);
+    setVariant(m_variant);
+    refresh();
+}
+
+WebWorkspaceScreen::~WebWorkspaceScreen()
+{
+    // The web view belongs to the web workspace and outlives this screen.
+    if (m_web && m_web->webView() && m_web->webView()->parentWidget() == m_host) {
+        m_web->webView()->hide();
+        m_web->webView()->setParent(nullptr);
+    }
+}
+
+void WebWorkspaceScreen::follow(AppModel &model)
+{
+    const auto apply = [this, &model] {
+        setCompanionEnabled(model.companionEnabled());
+        setVariant(CompanionLibrary::variant(model.companionVariantID()));
+    };
+    connect(&model, &AppModel::companionEnabledChanged, this, apply);
+    connect(&model, &AppModel::companionVariantIDChanged, this, apply);
+    apply();
+}
+
+void WebWorkspaceScreen::setVariant(const CompanionVariant &variant)
+{
+    m_variant = variant;
+    m_layer->setVariant(variant);
+    static_cast<WebWait *>(m_wait)->setVariant(variant);
+    static_cast<CatCorner *>(m_company)->setVariant(variant);
+    static_cast<CatCorner *>(m_peek)->setVariant(variant);
+    for (QLabel *picture : {m_failurePicture, m_outdatedPicture}) {
+        const auto concerned = InWindowCatLayer::image(InWindowCatStage::Look::concerned, variant);
+        picture->setVisible(concerned.has_value());
+        if (concerned)
+            picture->setPixmap(QPixmap::fromImage(concerned->scaledToHeight(150, Qt::SmoothTransformation)));
+    }
+    refresh();
+}
+
+void WebWorkspaceScreen::setCompanionEnabled(bool enabled)
+{
+    m_companionEnabled = enabled;
+    refresh();
+}
+
+bool WebWorkspaceScreen::showsPage() const
+{
+    if (!m_web)
+        return false;
+    switch (m_web->phase().kind) {
+    case Phase::Kind::signIn: return true;
+    case Phase::Kind::workspace: return m_web->workspaceReady();
+    default: return false;
+    }
+}
+
+bool WebWorkspaceScreen::isWaiting() const
+{
+    if (!m_web)
+        return false;
+    const auto kind = m_web->phase().kind;
+    return kind == Phase::Kind::loading || (kind == Phase::Kind::workspace && !m_web->workspaceReady());
+}
+
+QWidget *WebWorkspaceScreen::failureScene() const { return m_failure; }
+QWidget *WebWorkspaceScreen::outdatedScene() const { return m_outdated; }
+QWidget *WebWorkspaceScreen::waitingScene() const { return m_wait; }
+QWidget *WebWorkspaceScreen::signInCompany() const { return m_company; }
+QWidget *WebWorkspaceScreen::peekingCat() const { return m_peek; }
+
+void WebWorkspaceScreen::refresh()
+{
+    if (!m_web)
+        return;
+    adoptWebView();
+    const Phase &phase = m_web->phase();
+    const bool ready = m_web->workspaceReady();
+    // The page is covered, never removed: it keeps loading under the scenes.
+    m_layer->setVisible(phase.kind == Phase::Kind::workspace && ready);
+    m_failure->setVisible(phase.kind == Phase::Kind::failed);
+    m_failureMessage->setText(phase.message);
+    fitHeight(m_failureMessage);
+    m_outdated->setVisible(phase.kind == Phase::Kind::outdated);
+    m_company->setVisible(phase.kind == Phase::Kind::signIn && !m_companionEnabled);
+    const bool waiting = isWaiting();
+    // Each time the waiting turns on, the walk starts over from the left.
+    if (waiting && m_wait->isHidden())
+        static_cast<WebWait *>(m_wait)->restart();
+    m_wait->setVisible(waiting);
+    const auto &moment = m_web->moment();
+    const bool peeking = moment && phase.kind == Phase::Kind::workspace && ready;
+    static_cast<CatCorner *>(m_peek)->setText(peeking ? moment->text : QString());
+    m_peek->setVisible(peeking);
+    layoutScenes();
+    for (QWidget *scene : {static_cast<QWidget *>(m_layer), m_company, m_peek, m_wait, m_failure, m_outdated})
+        scene->raise();
+}
+
+void WebWorkspaceScreen::adoptWebView()
+{
+    QWebEngineView *view = m_web ? m_web->webView() : nullptr;
+    if (!view || view->parentWidget() == m_host)
+        return;
+    view->setParent(m_host);
+    view->setGeometry(m_host->rect());
+    view->show();
+}
+
+void WebWorkspaceScreen::layoutScenes()
+{
+    const QRect all = rect();
+    m_host->setGeometry(all);
+    if (m_web && m_web->webView() && m_web->webView()->parentWidget() == m_host)
+        m_web->webView()->setGeometry(m_host->rect());
+    for (QWidget *scene : {static_cast<QWidget *>(m_layer), m_wait, m_failure, m_outdated})
+        scene->setGeometry(all);
+    const bool rtl = layoutDirection() == Qt::RightToLeft;
+    auto *company = static_cast<CatCorner *>(m_company);
+    // Room round the figure for what it draws past its frame (ears, tail).
+    constexpr int kSpill = 8;
+    const QSize cat = company->figureSize().toSize();
+    const int x = rtl ? 44 - kSpill : width() - 44 - cat.width() - kSpill;
+    m_company->setGeometry(x, height() - 64 - cat.height() - kSpill, cat.width() + 2 * kSpill,
+                           cat.height() + 2 * kSpill);
+    auto *peek = static_cast<CatCorner *>(m_peek);
+    const QSize peekSize(280, int(peek->figureSize().height()) + 160);
+    const int px = rtl ? 96 : width() - 96 - peekSize.width();
+    m_peek->setGeometry(px, height() - peekSize.height(), peekSize.width(), peekSize.height());
+}
+
+void WebWorkspaceScreen::resizeEvent(QResizeEvent *) { layoutScenes(); }
+
+void WebWorkspaceScreen::showEvent(QShowEvent *) { refresh(); }
+
+void WebWorkspaceScreen::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(rect(), paper(appearance()));
+}

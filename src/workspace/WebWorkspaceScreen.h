@@ -1,0 +1,75 @@
+#pragma once
+
+#include "companion/CompanionVariant.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class AppModel;
+class InWindowCatLayer;
+class QLabel;
+class QWebEngineView;
+class StyledButton;
+class WebWorkspace;
+
+// The workspace window's content when the workspace is the service's web app:
+// the one web view of the web workspace (placed here, never made again or
+// reloaded), and over it, by the web workspace's phase, the waiting scene, the
+// failure scene with "Try again", the outdated-engine scene, the cat beside the
+// sign-in page, the cat inside the page, and the cat peeking in with a line.
+class WebWorkspaceScreen final : public QWidget {
+    Q_OBJECT
+public:
+    explicit WebWorkspaceScreen(WebWorkspace *web, QWidget *parent = nullptr);
+    ~WebWorkspaceScreen() override;
+
+    // The settings it follows: the chosen look and whether the desktop cat is
+    // on. `follow` binds them to the application state; the theme comes from
+    // the appearance the application applies.
+    void follow(AppModel &model);
+    void setVariant(const CompanionVariant &variant);
+    void setCompanionEnabled(bool enabled);
+
+    // Opens the system's software update; replaceable for tests.
+    std::function<void()> openSoftwareUpdate;
+
+    // What shows now, for tests and the screenshot tool.
+    bool showsPage() const;
+    bool isWaiting() const;
+    QWidget *failureScene() const;
+    QWidget *outdatedScene() const;
+    QWidget *waitingScene() const;
+    QWidget *signInCompany() const;
+    QWidget *peekingCat() const;
+    InWindowCatLayer *catLayer() const { return m_layer; }
+    StyledButton *retryButton() const { return m_retry; }
+    QLabel *failureMessage() const { return m_failureMessage; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void refresh();
+    // Puts the web view into this screen's container when it is elsewhere.
+    void adoptWebView();
+    void layoutScenes();
+
+    QPointer<WebWorkspace> m_web;
+    CompanionVariant m_variant;
+    bool m_companionEnabled = true;
+    QWidget *m_host = nullptr;
+    InWindowCatLayer *m_layer = nullptr;
+    QWidget *m_wait = nullptr;
+    QWidget *m_failure = nullptr;
+    QLabel *m_failurePicture = nullptr;
+    QLabel *m_failureMessage = nullptr;
+    StyledButton *m_retry = nullptr;
+    QWidget *m_outdated = nullptr;
+    QLabel *m_outdatedPicture = nullptr;
+    QWidget *m_company = nullptr;
+    QWidget *m_peek = nullptr;
+};

@@ -1,0 +1,273 @@
+// The web workspace screen on the real engine against the stand-in's web app:
+// the scenes of each phase, failure and retry, the one web view moved between
+// screens, and the cat perching in the page on the page's scene message.
+#include <gtest/gtest.h>
+
+#include "WebApp.h"
+#include "base/DefaultsStore.h"
+#include "companion/CompanionLibrary.h"
+#include "design/ButtonStyles.h"
+#include "services/web/WebWorkspace.h"
+#include "support/TestSupport.h"
+#include "support/WebEngineSupport.h"
+#include "workspace/InWindowCatLayer.h"
+#include "workspace/WebWorkspaceScreen.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+
+#include <cmath>
+#include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+using namespace std::chrono_literals;
+using Phase = WebWorkspaceModel::Phase;
+
+namespace {
+
+using zktest::evaluate;
+
+// Set ZK_SCREEN_SHOTS to a folder to keep a picture of each state.
+void keep(QWidget *screen, const char *name)
+{
+    const QString folder = qEnvironmentVariable("ZK_SCREEN_SHOTS");
+    if (folder.isEmpty())
+        return;
+    QTest::qWait(400);
+    // On a display, what the screen shows; offscreen, the widgets' own drawing.
+    const QPixmap shot = QGuiApplication::platformName() == QLatin1String("xcb")
+                             ? QGuiApplication::primaryScreen()->grabWindow(screen->winId())
+                             : screen->grab();
+    shot.save(folder + u'/' + QString::fromLatin1(name) + QStringLiteral(".png"));
+}
+
+class ScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(Standin::startSecure(server), 0);
+        server.setProviderURL(Standin::secureOrigin(server));
+        server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty Cat"));
+        static int n = 0;
+        WebWorkspace::Options options;
+        options.storageName = QStringLiteral("screen-test-%1").arg(++n);
+        options.trustedCertificate = Standin::certificate();
+        web = std::make_unique<WebWorkspace>(QUrl(Standin::secureOrigin(server)), options);
+        screen = std::make_unique<WebWorkspaceScreen>(web.get());
+        screen->resize(1100, 720);
+        screen->show();
+    }
+    void TearDown() override
+    {
+        screen.reset();
+        web.reset();
+    }
+    bool waitForPhase(Phase::Kind kind) { return zktest::spinUntil([&] { return web->phase().kind == kind; }); }
+    bool pageReady(const char *kind)
+    {
+        return zktest::spinUntil([&] {
+            return evaluate(web->page(), QStringLiteral("!!(window.standin && window.standin.kind === '%1')")
+                                             .arg(QString::fromLatin1(kind)))
+                .toBool();
+        });
+    }
+    void signIn()
+    {
+        ASSERT_TRUE(pageReady("signin"));
+        evaluate(web->page(), QStringLiteral(
+            "var f = document.getElementById('signin'); f.email.value = 'kitty@example.com';"
+            "f.password.value = 'meow-meow-meow'; f.requestSubmit(); true"));
+        ASSERT_TRUE(waitForPhase(Phase::Kind::workspace));
+    }
+
+    Standin::Server server;
+    std::unique_ptr<WebWorkspace> web;
+    std::unique_ptr<WebWorkspaceScreen> screen;
+};
+
+} // namespace
+
+TEST_F(ScreenTest, EachPhaseShowsItsSceneOverTheOneWebView)
+{
+    QWebEngineView *view = web->webView();
+    EXPECT_TRUE(screen->isAncestorOf(view)) << "the web workspace's own view, placed here";
+    EXPECT_TRUE(screen->isWaiting());
+    EXPECT_TRUE(screen->waitingScene()->isVisible());
+    EXPECT_GE(screen->minimumWidth(), 960);
+    EXPECT_GE(screen->minimumHeight(), 600);
+    keep(screen.get(), "waiting");
+
+    screen->setCompanionEnabled(false);
+    web->start();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    EXPECT_TRUE(screen->showsPage());
+    EXPECT_FALSE(screen->waitingScene()->isVisible());
+    EXPECT_TRUE(screen->signInCompany()->isVisible()) << "the desktop cat is off: one sits beside the form";
+    EXPECT_TRUE(screen->signInCompany()->testAttribute(Qt::WA_TransparentForMouseEvents));
+    keep(screen.get(), "sign-in");
+    screen->setCompanionEnabled(true);
+    EXPECT_FALSE(screen->signInCompany()->isVisible());
+
+    signIn();
+    if (!web->workspaceReady())
+        EXPECT_TRUE(screen->isWaiting()) << "the workspace waits for its page to be usable";
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->workspaceReady(); }));
+    EXPECT_FALSE(screen->isWaiting());
+    EXPECT_TRUE(screen->catLayer()->isVisible());
+    EXPECT_TRUE(screen->catLayer()->testAttribute(Qt::WA_TransparentForMouseEvents)) << "the page stays usable";
+    EXPECT_EQ(screen->catLayer()->geometry(), screen->rect());
+    EXPECT_EQ(web->webView(), view) << "never made again";
+
+    // A line of the web workspace's own peeks in from the bottom edge.
+    EXPECT_FALSE(screen->peekingCat()->isVisible());
+    web->showMoment(QStringLiteral("Welcome back, Kitty."), std::nullopt);
+    EXPECT_TRUE(screen->peekingCat()->isVisible());
+    EXPECT_TRUE(screen->peekingCat()->testAttribute(Qt::WA_TransparentForMouseEvents));
+    keep(screen.get(), "peeking");
+}
+
+TEST_F(ScreenTest, TheCatPerchesOnTheComposerWhenThePageSaysSo)
+{
+    const CompanionVariant ginger = CompanionLibrary::variant(QStringLiteral("ginger"));
+    if (ginger.id != QStringLiteral("ginger"))
+        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
+    web->start();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    signIn();
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->workspaceReady(); }));
+    ASSERT_TRUE(pageReady("workspace"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("overview"); }));
+
+    // The drawn look cannot be drawn in the page: no scene, and the line goes
+    // to the desktop cat.
+    screen->setVariant(CompanionVariant::drawn());
+    evaluate(web->page(), QStringLiteral("document.getElementById('new-post').click(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->composerOpen(); }));
+    evaluate(web->page(), QStringLiteral("true")); // the click's messages have all left
+    EXPECT_FALSE(web->stage().occupied());
+    EXPECT_FALSE(web->catInside());
+    EXPECT_FALSE(web->say(QStringLiteral("Published."), 6));
+    evaluate(web->page(), QStringLiteral("document.querySelector('[data-outcome=\"cancelled\"]').click(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return !web->composerOpen(); }));
+
+    // A filmed look: the leap lands on the sheet's top edge.
+    screen->setVariant(ginger);
+    web->demoing = true; // past the two-minute limit of leaps
+    evaluate(web->page(), QStringLiteral("document.getElementById('new-post').click(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->stage().perched(); }));
+    const QRectF sheet = *web->stage().perch();
+    const QVariantList box = evaluate(web->page(), QStringLiteral(
+        "var r = document.getElementById('sheet').getBoundingClientRect(); [r.left, r.top, r.width, r.height]")).toList();
+    ASSERT_EQ(box.size(), 4);
+    EXPECT_NEAR(sheet.left(), box[0].toDouble(), 1);
+    EXPECT_NEAR(sheet.top(), box[1].toDouble(), 1);
+    const auto cat = screen->catLayer()->catFrame();
+    ASSERT_TRUE(cat);
+    EXPECT_NEAR(cat->bottom(), sheet.top(), 0.5) << "the paws on the sheet's top edge";
+    EXPECT_NEAR(cat->center().x(), InWindowCatStage::sittingPoint(sheet).x(), 0.5);
+    EXPECT_TRUE(web->catInside());
+    EXPECT_TRUE(web->say(QStringLiteral("I'll watch what you write."), 3));
+    keep(screen.get(), "perched");
+
+    // Where the cat sits, the mouse reaches the page beneath.
+    QWidget *under = screen->childAt(cat->center().toPoint());
+    ASSERT_TRUE(under);
+    EXPECT_TRUE(web->webView()->isAncestorOf(under) || under == web->webView());
+}
+
+TEST_F(ScreenTest, AFailureShowsItsWordsAndTryAgainWaitsThenReloads)
+{
+    server.addFault({Standin::Fault::Kind::drop, QStringLiteral("/signin"), 0, std::nullopt, 0, -1});
+    web->start();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::failed));
+    EXPECT_TRUE(screen->failureScene()->isVisible());
+    EXPECT_FALSE(screen->showsPage());
+    EXPECT_EQ(screen->failureMessage()->text(), QStringLiteral("The page from sorvane.app could not be loaded."));
+    EXPECT_EQ(screen->failureMessage()->textFormat(), Qt::PlainText);
+    keep(screen.get(), "failed");
+
+    server.clearFaults();
+    QTest::mouseClick(screen->retryButton(), Qt::LeftButton);
+    EXPECT_EQ(web->phase(), Phase::loading()) << "waiting at once";
+    EXPECT_TRUE(screen->waitingScene()->isVisible());
+    EXPECT_FALSE(screen->failureScene()->isVisible());
+    EXPECT_TRUE(waitForPhase(Phase::Kind::signIn));
+}
+
+TEST_F(ScreenTest, TheWebViewMovesBetweenScreensAndIsNeverReloaded)
+{
+    web->start();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    ASSERT_TRUE(pageReady("signin"));
+    evaluate(web->page(), QStringLiteral("window.kept = 'still here'; true"));
+    const int loads = server.count(QStringLiteral("/signin"));
+    QWebEngineView *view = web->webView();
+    {
+        WebWorkspaceScreen second(web.get());
+        second.resize(1000, 700);
+        second.show();
+        EXPECT_TRUE(second.isAncestorOf(view));
+        EXPECT_FALSE(screen->isAncestorOf(view));
+        EXPECT_EQ(view->size(), QSize(1000, 700));
+    }
+    EXPECT_EQ(web->webView(), view) << "the view outlives a screen";
+    screen->hide();
+    screen->show();
+    EXPECT_TRUE(screen->isAncestorOf(view));
+    EXPECT_EQ(view->size(), screen->size());
+    EXPECT_EQ(evaluate(web->page(), QStringLiteral("window.kept")).toString(), QStringLiteral("still here"));
+    EXPECT_EQ(server.count(QStringLiteral("/signin")), loads) << "no reload";
+}
+
+TEST_F(ScreenTest, AnOldEngineShowsTheOutdatedScene)
+{
+    DefaultsStore::shared().setBool(QStringLiteral("zephyl.mac.rehearse.oldWebKit"), true);
+    int opened = 0;
+    screen->openSoftwareUpdate = [&] { ++opened; };
+    web->start();
+    DefaultsStore::shared().remove(QStringLiteral("zephyl.mac.rehearse.oldWebKit"));
+    EXPECT_EQ(web->phase(), Phase::outdated());
+    EXPECT_TRUE(screen->outdatedScene()->isVisible());
+    EXPECT_FALSE(screen->isWaiting());
+    keep(screen.get(), "outdated");
+    const auto buttons = screen->outdatedScene()->findChildren<StyledButton *>();
+    ASSERT_EQ(buttons.size(), 1);
+    QTest::mouseClick(buttons.first(), Qt::LeftButton);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(server.count(QStringLiteral("/signin")), 0) << "nothing loaded";
+}
+
+// The figure's path and the caption's place, with the numbers of the layer.
+TEST(CatLayerGeometry, ArcsTiltsAndCaptionSides)
+{
+    using Actor = InWindowCatStage::Actor;
+    const QSizeF size(60, 80);
+    const auto foot = [&](const QTransform &t) { return t.map(QPointF(30, 80)); };
+    Actor flat{InWindowCatStage::Look::sit, {100, 500}, {300, 500}, 0, 78, 80, 1, false, 1};
+    EXPECT_EQ(foot(InWindowCatLayer::arcPlacement(flat, size, 0.5, false)), QPointF(200, 461)) << "half the lift";
+    EXPECT_EQ(foot(InWindowCatLayer::arcPlacement(flat, size, 1.3, false)), QPointF(300, 500)) << "clamped";
+    EXPECT_EQ(foot(InWindowCatLayer::arcPlacement(flat, size, -0.2, false)), QPointF(100, 500));
+
+    // A leap up and to the right starts nose up (a negative angle here, y down).
+    Actor leap{InWindowCatStage::Look::leap, {100, 500}, {300, 300}, 0, 78, 80, 1, false, 1};
+    const QTransform start = InWindowCatLayer::arcPlacement(leap, size, 0, true);
+    EXPECT_LT(std::atan2(start.m12(), start.m11()), 0);
+    // Straight up: dx is taken as 0.001, so the full 0.49 radians.
+    Actor up{InWindowCatStage::Look::leap, {100, 500}, {100, 300}, 0, 78, 80, 1, false, 1};
+    EXPECT_NEAR(std::atan2(InWindowCatLayer::arcPlacement(up, size, 0, true).m12(),
+                           InWindowCatLayer::arcPlacement(up, size, 0, true).m11()),
+                -0.49, 1e-9);
+    up.facing = -1;
+    EXPECT_NEAR(std::atan2(InWindowCatLayer::arcPlacement(up, size, 0, true).m12(),
+                           InWindowCatLayer::arcPlacement(up, size, 0, true).m11()),
+                0.49, 1e-9);
+
+    const QSizeF page(1200, 800), bubble(200, 60);
+    EXPECT_EQ(InWindowCatLayer::captionOrigin(bubble, QRectF(10, 300, 80, 100), page), QPointF(84, 310))
+        << "no room on the left: to the right, overlapping the cat by 6";
+    EXPECT_EQ(InWindowCatLayer::captionOrigin(bubble, QRectF(900, 300, 80, 100), page), QPointF(706, 310));
+    EXPECT_EQ(InWindowCatLayer::captionOrigin(bubble, QRectF(900, 780, 80, 100), page).y(), 800 - 60 - 8)
+        << "kept 8 points above the bottom";
+}
