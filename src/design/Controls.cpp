@@ -7,6 +7,7 @@
 #include <QAbstractItemView>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -41,26 +42,57 @@ void softShadow(QPainter &painter, const QPainterPath &shape)
 
 namespace {
 const char *const kKeyboardFocus = "zkKeyboardFocus";
+const char *const kTracked = "zkFocusTracked";
 
+// Watches the tracked widgets' focus, and the application's input for whether
+// the last thing the user did was pressing Tab (a window that comes forward
+// also hands out its first focus "by Tab").
 class FocusTracker final : public QObject {
+public:
+    FocusTracker() { QCoreApplication::instance()->installEventFilter(this); }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::FocusIn) {
+        switch (event->type()) {
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            m_tabbed = key == Qt::Key_Tab || key == Qt::Key_Backtab;
+            break;
+        }
+        case QEvent::MouseButtonPress:
+            m_tabbed = false;
+            break;
+        case QEvent::FocusIn: {
+            if (!watched->property(kTracked).toBool())
+                break;
             const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-            watched->setProperty(kKeyboardFocus, reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason);
-        } else if (event->type() == QEvent::FocusOut) {
-            watched->setProperty(kKeyboardFocus, false);
+            watched->setProperty(kKeyboardFocus,
+                                 m_tabbed && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason));
+            break;
+        }
+        case QEvent::FocusOut:
+            if (watched->property(kTracked).toBool())
+                watched->setProperty(kKeyboardFocus, false);
+            break;
+        default:
+            break;
         }
         return false;
     }
+
+private:
+    bool m_tabbed = false;
 };
 } // namespace
 
 void FocusRing::track(QWidget *widget)
 {
-    static FocusTracker *tracker = new FocusTracker; // for the whole process, as the widgets it serves
-    widget->installEventFilter(tracker);
+    // One for the whole process, as the widgets it serves; it sees the
+    // application's events, the widgets' own come to it as well.
+    static FocusTracker *tracker = new FocusTracker;
+    Q_UNUSED(tracker);
+    widget->setProperty(kTracked, true);
 }
 
 bool FocusRing::shown(const QWidget *widget)

@@ -614,6 +614,17 @@ QScrollArea *scrollArea(QWidget *content, QWidget *parent)
     return area;
 }
 
+QWidget *leading(QWidget *child, QWidget *parent)
+{
+    auto *row = new QWidget(parent);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(child);
+    layout->addStretch(1);
+    return row;
+}
+
 QScrollArea *scrollColumn(QVBoxLayout *&column, int maxWidth, const QMargins &padding, int spacing, QWidget *parent)
 {
     auto *page = new QWidget;

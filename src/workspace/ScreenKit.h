@@ -212,6 +212,10 @@ private:
 // at most `maxWidth` wide. The column's layout is returned through `column`.
 QScrollArea *scrollColumn(QVBoxLayout *&column, int maxWidth, const QMargins &padding, int spacing,
                           QWidget *parent = nullptr);
+// `child` at the leading side of a row, at most as wide as it allows. Put in a
+// column this way (rather than with an alignment), a wrapping child is measured
+// for the height it needs at the width it actually gets.
+QWidget *leading(QWidget *child, QWidget *parent = nullptr);
 // A transparent vertical scroll area around `content`.
 QScrollArea *scrollArea(QWidget *content, QWidget *parent = nullptr);
 

@@ -54,19 +54,17 @@ QWidget *SummaryView::build()
             layout->addWidget(new ObservationCard(model, observation, grid));
         column->addWidget(grid);
     } else if (model.instagramConnected()) {
-        column->addWidget(new EmptyStateCard(
-                              QStringLiteral("sparkles"), L10n::t("Nothing to report yet"),
-                              L10n::t("Observations appear here only when the plan, your publications or your feed "
-                                      "give evidence for them. A quiet summary is an honest one."),
-                              L10n::t("Open the assistant"), [&model] { model.setSurface(Surface::assistant); }, body),
-                          0, Qt::AlignLeading);
+        column->addWidget(leading(new EmptyStateCard(
+            QStringLiteral("sparkles"), L10n::t("Nothing to report yet"),
+            L10n::t("Observations appear here only when the plan, your publications or your feed give evidence for "
+                    "them. A quiet summary is an honest one."),
+            L10n::t("Open the assistant"), [&model] { model.setSurface(Surface::assistant); })));
     } else {
-        column->addWidget(new EmptyStateCard(
-                              QStringLiteral("camera"), L10n::t("Connect Instagram"),
-                              L10n::t("Once a professional account is connected, short observations about your "
-                                      "profile appear here. No likes, no percentages, no rankings."),
-                              L10n::t("Go to Profile"), [&model] { model.setSurface(Surface::profile); }, body),
-                          0, Qt::AlignLeading);
+        column->addWidget(leading(new EmptyStateCard(
+            QStringLiteral("camera"), L10n::t("Connect Instagram"),
+            L10n::t("Once a professional account is connected, short observations about your profile appear here. No "
+                    "likes, no percentages, no rankings."),
+            L10n::t("Go to Profile"), [&model] { model.setSurface(Surface::profile); })));
     }
 
     column->addWidget(text(L10n::t("Observations rest only on data Zephyl actually holds: your plan, your "

@@ -201,6 +201,22 @@ TEST_F(SummaryTest, CardsOrTheEmptyStateThatFitsTheConnection)
     EXPECT_EQ(view->cards()[1]->observation().id, "b");
 }
 
+// Every line of the empty state's text shows, whatever the language: the card
+// is measured at the width it gets, not at the column's.
+TEST_F(SummaryTest, TheEmptyStatesTextIsNeverCut)
+{
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::ar, AppLanguage::de}) {
+        apptest::LanguageGuard guard(language);
+        model().setInstagram(std::nullopt);
+        Host wide(QSize(1180, 760));
+        auto *view = wide.show(new SummaryView(model()));
+        ASSERT_NE(view->emptyState(), nullptr);
+        TextBlock *detail = view->emptyState()->detailText();
+        EXPECT_GE(detail->height(), detail->heightForWidth(detail->width())) << int(language);
+        EXPECT_LE(view->emptyState()->width(), 520);
+    }
+}
+
 TEST_F(SummaryTest, ACardsButtonsAndTone)
 {
     model().setObservations({observation("a", "Rhythm", std::nullopt), observation("b", "Needs attention", Surface::plan),

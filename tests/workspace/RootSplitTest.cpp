@@ -2,6 +2,7 @@
 
 #include "ScreensTestSupport.h"
 
+#include "design/Controls.h"
 #include "design/L10n.h"
 #include "design/NoticeBanner.h"
 #include "workspace/AssistantView.h"
@@ -217,6 +218,26 @@ TEST_F(RootTest, TheSidebarListsTheSurfacesAndWritesTheChoice)
     model().setEvents({});
     click(side->askButton());
     EXPECT_EQ(flows.kinds().count(AppEvent::Kind::askRequested), 1);
+}
+
+TEST_F(RootTest, FocusRingsShowOnlyForTheKeyboard)
+{
+    signInAs("kitty@example.com");
+    WorkspaceSidebar *side = split()->sidebar();
+    QAbstractButton *plan = side->row(Surface::plan);
+    plan->setFocusPolicy(Qt::StrongFocus);
+    click(plan);
+    EXPECT_TRUE(plan->hasFocus());
+    EXPECT_FALSE(FocusRing::shown(plan));
+    // A window's first focus is handed out "by Tab" without the key.
+    plan->setFocus(Qt::TabFocusReason);
+    EXPECT_FALSE(FocusRing::shown(plan));
+    key(plan, Qt::Key_Tab);
+    QWidget *next = QApplication::focusWidget();
+    ASSERT_NE(next, nullptr);
+    ASSERT_NE(next, plan);
+    EXPECT_TRUE(FocusRing::shown(next));
+    EXPECT_FALSE(FocusRing::shown(plan));
 }
 
 TEST_F(RootTest, TheSidebarNamesTheAccountAndItsInstagram)
