@@ -345,20 +345,11 @@ void Stepper::setValue(int value)
 
 int Stepper::incremented() const { return std::clamp(m_value + m_step, m_minimum, m_maximum); }
 int Stepper::decremented() const { return std::clamp(m_value - m_step, m_minimum, m_maximum); }
+void Stepper::stepUp() { moveTo(incremented()); }
+void Stepper::stepDown() { moveTo(decremented()); }
 
-void Stepper::stepUp()
+void Stepper::moveTo(int next)
 {
-    const int next = incremented();
-    if (next == m_value)
-        return;
-    m_value = next;
-    sync();
-    Q_EMIT stepped(m_value);
-}
-
-void Stepper::stepDown()
-{
-    const int next = decremented();
     if (next == m_value)
         return;
     m_value = next;

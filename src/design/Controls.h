@@ -100,6 +100,7 @@ Q_SIGNALS:
     void stepped(int value);
 
 private:
+    void moveTo(int next);
     void sync();
 
     int m_minimum;

@@ -90,9 +90,7 @@ public:
     ThreadRow(const ZephylWire::AssistantThreadSummary &thread, bool active, QWidget *parent)
         : QAbstractButton(parent), m_id(thread.id), m_active(active)
     {
-        setCursor(Qt::PointingHandCursor);
-        setFocusPolicy(Qt::StrongFocus);
-        FocusRing::track(this);
+        setUpButton(this);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         auto *column = new QVBoxLayout(this);
         column->setContentsMargins(12, 9, 12, 9);
@@ -110,7 +108,6 @@ public:
         column->addWidget(m_title);
         column->addWidget(m_preview);
         setAccessibleName(title);
-        AppearanceService::repaintOnChange(this);
     }
 
     const QString &id() const { return m_id; }
@@ -390,13 +387,7 @@ void AssistantView::fillThreads()
     if (!m_threadList)
         return;
     auto *layout = static_cast<QVBoxLayout *>(m_threadList->layout());
-    while (QLayoutItem *item = layout->takeAt(0)) {
-        if (QWidget *widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
+    clearLayout(layout);
     AppModel &model = this->model();
     for (const auto &thread : model.threads()) {
         const bool active = model.activeThreadID() && *model.activeThreadID() == thread.id;
@@ -411,28 +402,12 @@ void AssistantView::fillThreads()
 
 QList<QAbstractButton *> AssistantView::threadRows() const
 {
-    QList<QAbstractButton *> rows;
-    if (!m_threadList)
-        return rows;
-    auto *layout = m_threadList->layout();
-    for (int i = 0; i < layout->count(); ++i) {
-        if (auto *row = qobject_cast<QAbstractButton *>(layout->itemAt(i)->widget()))
-            rows.append(row);
-    }
-    return rows;
+    return m_threadList ? widgetsIn<QAbstractButton>(m_threadList->layout()) : QList<QAbstractButton *>();
 }
 
 QList<MessageRow *> AssistantView::messageRows() const
 {
-    QList<MessageRow *> rows;
-    if (!m_conversation)
-        return rows;
-    auto *layout = m_conversation->layout();
-    for (int i = 0; i < layout->count(); ++i) {
-        if (auto *row = qobject_cast<MessageRow *>(layout->itemAt(i)->widget()))
-            rows.append(row);
-    }
-    return rows;
+    return m_conversation ? widgetsIn<MessageRow>(m_conversation->layout()) : QList<MessageRow *>();
 }
 
 QWidget *AssistantView::thinkingRow() const
@@ -451,13 +426,7 @@ void AssistantView::fillConversation()
         return;
     AppModel &model = this->model();
     auto *layout = static_cast<QVBoxLayout *>(m_conversation->layout());
-    while (QLayoutItem *item = layout->takeAt(0)) {
-        if (QWidget *widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
+    clearLayout(layout);
 
     if (model.messages().isEmpty()) {
         auto *greeting = new QWidget(m_conversation);

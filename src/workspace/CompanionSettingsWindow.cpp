@@ -257,13 +257,7 @@ QWidget *CompanionSettingsView::focusCard(QWidget *parent)
     auto *permissionLayout = new QHBoxLayout(permission);
     permissionLayout->setContentsMargins(0, 0, 0, 0);
     auto follow = [permission, permissionLayout, &model] {
-        while (QLayoutItem *item = permissionLayout->takeAt(0)) {
-            if (QWidget *widget = item->widget()) {
-                widget->hide();
-                widget->deleteLater();
-            }
-            delete item;
-        }
+        clearLayout(permissionLayout);
         if (model.accessibilityTrusted()) {
             permissionLayout->addWidget(new StatusPill(L10n::t("Granted"), PillTone::settled, permission));
         } else {
@@ -287,9 +281,7 @@ VariantCard::VariantCard(const CompanionVariant &variant, bool selected, std::fu
 {
     setText(L10n::t(variant.nameEnglish));
     setAccessibleName(text());
-    setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::StrongFocus);
-    FocusRing::track(this);
+    setUpButton(this);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFixedHeight(148);
     if (const auto file = CompanionLibrary::fileURL(variant, QStringLiteral("poster.png"))) {
@@ -301,7 +293,6 @@ VariantCard::VariantCard(const CompanionVariant &variant, bool selected, std::fu
         if (choose)
             choose();
     });
-    AppearanceService::repaintOnChange(this);
 }
 
 void VariantCard::setSelected(bool selected)
@@ -382,10 +373,5 @@ void CompanionSettingsWindowController::show()
         }
         m_window = window;
     }
-    if (m_window->isMinimized())
-        m_window->showNormal();
-    else
-        m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    bringForward(m_window);
 }

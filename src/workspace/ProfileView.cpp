@@ -31,13 +31,7 @@ QWidget *liveSection(AppModel &model, QWidget *parent, std::function<void(QWidge
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     auto refill = [section, layout, fill] {
-        while (QLayoutItem *item = layout->takeAt(0)) {
-            if (QWidget *widget = item->widget()) {
-                widget->hide();
-                widget->deleteLater();
-            }
-            delete item;
-        }
+        clearLayout(layout);
         fill(section, layout);
     };
     refill();
@@ -375,13 +369,7 @@ QWidget *ProfileView::focusCard(QWidget *parent)
     auto *sessionLayout = new QVBoxLayout(sessionSlot);
     sessionLayout->setContentsMargins(0, 0, 0, 0);
     auto fillSession = [sessionSlot, sessionLayout, idle, &model] {
-        while (QLayoutItem *item = sessionLayout->takeAt(0)) {
-            if (QWidget *widget = item->widget()) {
-                widget->hide();
-                widget->deleteLater();
-            }
-            delete item;
-        }
+        clearLayout(sessionLayout);
         const bool resting = idle();
         auto *act = new StyledButton(resting ? L10n::t("Start") : L10n::t("End"), QuietButtonStyle(true), sessionSlot);
         if (resting)

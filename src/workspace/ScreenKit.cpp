@@ -127,11 +127,8 @@ RowButton::RowButton(const QString &text, const ButtonStyle &style, QWidget *par
     : QAbstractButton(parent), m_style(style)
 {
     setText(text);
-    setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    FocusRing::track(this);
-    AppearanceService::repaintOnChange(this);
+    setUpButton(this);
 }
 
 void RowButton::setSymbol(const QString &symbol, double size)
@@ -305,11 +302,8 @@ PlainButton::PlainButton(const QString &text, const QFont &font, Color color, QW
     : QAbstractButton(parent), m_font(font), m_color(color)
 {
     setText(text);
-    setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    FocusRing::track(this);
-    AppearanceService::repaintOnChange(this);
+    setUpButton(this);
 }
 
 void PlainButton::setSymbol(const QString &symbol, double size)
@@ -639,6 +633,35 @@ QScrollArea *scrollColumn(QVBoxLayout *&column, int maxWidth, const QMargins &pa
     row->addWidget(body, 1);
     row->addStretch(0);
     return scrollArea(page, parent);
+}
+
+void clearLayout(QLayout *layout)
+{
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        if (QWidget *widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        delete item;
+    }
+}
+
+void setUpButton(QAbstractButton *button)
+{
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFocusPolicy(Qt::StrongFocus);
+    FocusRing::track(button);
+    AppearanceService::repaintOnChange(button);
+}
+
+void bringForward(QWidget *window)
+{
+    if (window->isMinimized())
+        window->showNormal();
+    else
+        window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 QString handle(const QString &username)

@@ -219,6 +219,26 @@ QWidget *leading(QWidget *child, QWidget *parent = nullptr);
 // A transparent vertical scroll area around `content`.
 QScrollArea *scrollArea(QWidget *content, QWidget *parent = nullptr);
 
+// Empties a layout, hiding its widgets and deleting them once control returns
+// to the event loop (one of them may be the sender of the signal being handled).
+void clearLayout(QLayout *layout);
+// The widgets of type T a layout holds directly, in order.
+template <typename T>
+QList<T *> widgetsIn(const QLayout *layout)
+{
+    QList<T *> found;
+    for (int i = 0; layout && i < layout->count(); ++i) {
+        if (auto *widget = qobject_cast<T *>(layout->itemAt(i)->widget()))
+            found.append(widget);
+    }
+    return found;
+}
+// What every chromeless button of the screens shares: the pointing hand, focus
+// by click and Tab with a ring only for Tab, repainting with the appearance.
+void setUpButton(QAbstractButton *button);
+// Shows a window, restores it when minimised, raises and activates it.
+void bringForward(QWidget *window);
+
 // "@" and an Instagram handle, kept in that order in right-to-left text too
 // (a left-to-right mark before the "@", as the translations put it).
 QString handle(const QString &username);

@@ -37,11 +37,8 @@ public:
         setCheckable(false);
         setFixedHeight(36);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        setCursor(Qt::PointingHandCursor);
-        setFocusPolicy(Qt::StrongFocus);
-        FocusRing::track(this);
+        setUpButton(this);
         setAccessibleName(text());
-        AppearanceService::repaintOnChange(this);
     }
 
     void setSelected(bool selected)

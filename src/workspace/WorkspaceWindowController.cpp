@@ -4,6 +4,7 @@
 #include "design/AppearanceService.h"
 #include "design/PaletteColors.h"
 #include "services/web/WebWorkspace.h"
+#include "workspace/ScreenKit.h"
 #include "workspace/WebWorkspaceScreen.h"
 #include "workspace/WorkspaceRootView.h"
 
@@ -81,12 +82,7 @@ void WorkspaceWindowController::show(AppModel &model, WebWorkspaceModel *web)
 {
     if (!m_window)
         make(model, web);
-    if (m_window->isMinimized())
-        m_window->showNormal();
-    else
-        m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    bringForward(m_window);
 }
 
 void WorkspaceWindowController::make(AppModel &model, WebWorkspaceModel *web)
