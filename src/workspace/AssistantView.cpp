@@ -36,30 +36,14 @@ namespace {
 
 using Store = ZephylWire::AssistantThreadStore;
 
-QCoro::Task<> createThread(QPointer<AppModel> model)
+// A thread operation of the service: its store replaces the model's threads,
+// or its failure is shown.
+QCoro::Task<> applyThreadStore(QPointer<AppModel> model, QCoro::Task<Store> request)
 {
     std::optional<Store> store;
     std::exception_ptr error;
     try {
-        const std::optional<QString> noTitle;
-        store = co_await model->api().createAssistantThread(noTitle);
-    } catch (...) {
-        error = std::current_exception();
-    }
-    if (!model)
-        co_return;
-    if (store)
-        model->apply(*store);
-    else
-        model->show(error);
-}
-
-QCoro::Task<> removeThread(QPointer<AppModel> model, QString id)
-{
-    std::optional<Store> store;
-    std::exception_ptr error;
-    try {
-        store = co_await model->api().deleteAssistantThread(id);
+        store = co_await std::move(request);
     } catch (...) {
         error = std::current_exception();
     }
@@ -521,11 +505,18 @@ void AssistantView::send()
     sendMessage(&model, draft, model.inputOwner());
 }
 
-void AssistantView::newThread() { createThread(&model()); }
+void AssistantView::newThread()
+{
+    const std::optional<QString> noTitle;
+    applyThreadStore(&model(), model().api().createAssistantThread(noTitle));
+}
 
 void AssistantView::openThread(const QString &id) { model().selectThread(id); }
 
-void AssistantView::deleteThread(const QString &id) { removeThread(&model(), id); }
+void AssistantView::deleteThread(const QString &id)
+{
+    applyThreadStore(&model(), model().api().deleteAssistantThread(id));
+}
 
 void AssistantView::suggest(const QString &suggestion)
 {

@@ -350,18 +350,34 @@ void PlainButton::paintEvent(QPaintEvent *)
     }
 }
 
-// ---- AdaptiveGridLayout
+// ---- ArrangingLayout
 
-AdaptiveGridLayout::AdaptiveGridLayout(int minimum, int maximum, int spacing, QWidget *parent)
-    : QLayout(parent), m_minimum(minimum), m_maximum(maximum), m_gap(spacing)
-{
-    setContentsMargins(0, 0, 0, 0);
-}
+ArrangingLayout::ArrangingLayout(QWidget *parent) : QLayout(parent) { setContentsMargins(0, 0, 0, 0); }
 
-AdaptiveGridLayout::~AdaptiveGridLayout()
+ArrangingLayout::~ArrangingLayout()
 {
     while (QLayoutItem *item = takeAt(0))
         delete item;
+}
+
+void ArrangingLayout::addItem(QLayoutItem *item) { m_items.append(item); }
+QLayoutItem *ArrangingLayout::itemAt(int index) const { return m_items.value(index); }
+QLayoutItem *ArrangingLayout::takeAt(int index)
+{
+    return index >= 0 && index < m_items.size() ? m_items.takeAt(index) : nullptr;
+}
+
+void ArrangingLayout::setGeometry(const QRect &rect)
+{
+    QLayout::setGeometry(rect);
+    arrange(rect, true);
+}
+
+// ---- AdaptiveGridLayout
+
+AdaptiveGridLayout::AdaptiveGridLayout(int minimum, int maximum, int spacing, QWidget *parent)
+    : ArrangingLayout(parent), m_minimum(minimum), m_maximum(maximum), m_gap(spacing)
+{
 }
 
 AdaptiveGridLayout::Columns AdaptiveGridLayout::columnsFor(int available, int minimum, int maximum, int spacing)
@@ -373,13 +389,6 @@ AdaptiveGridLayout::Columns AdaptiveGridLayout::columnsFor(int available, int mi
     return {count, std::max(width, std::min(minimum, available))};
 }
 
-void AdaptiveGridLayout::addItem(QLayoutItem *item) { m_items.append(item); }
-QLayoutItem *AdaptiveGridLayout::itemAt(int index) const { return m_items.value(index); }
-QLayoutItem *AdaptiveGridLayout::takeAt(int index)
-{
-    return index >= 0 && index < m_items.size() ? m_items.takeAt(index) : nullptr;
-}
-
 QSize AdaptiveGridLayout::sizeHint() const
 {
     const int width = m_maximum;
@@ -388,18 +397,10 @@ QSize AdaptiveGridLayout::sizeHint() const
 
 QSize AdaptiveGridLayout::minimumSize() const { return {m_minimum, heightForWidth(m_minimum)}; }
 
-int AdaptiveGridLayout::heightForWidth(int width) const { return arrange(QRect(0, 0, width, 0), false); }
-
-void AdaptiveGridLayout::setGeometry(const QRect &rect)
-{
-    QLayout::setGeometry(rect);
-    arrange(rect, true);
-}
-
 int AdaptiveGridLayout::arrange(const QRect &rect, bool apply) const
 {
     const Columns columns = columnsFor(rect.width(), m_minimum, m_maximum, m_gap);
-    const bool rtl = parentWidget() && parentWidget()->layoutDirection() == Qt::RightToLeft;
+    const bool rtl = rightToLeft();
     int y = rect.top();
     int total = 0;
     for (int start = 0; start < m_items.size(); start += columns.count) {
@@ -426,23 +427,7 @@ int AdaptiveGridLayout::arrange(const QRect &rect, bool apply) const
 
 // ---- FlowLayout
 
-FlowLayout::FlowLayout(int spacing, QWidget *parent) : QLayout(parent), m_gap(spacing)
-{
-    setContentsMargins(0, 0, 0, 0);
-}
-
-FlowLayout::~FlowLayout()
-{
-    while (QLayoutItem *item = takeAt(0))
-        delete item;
-}
-
-void FlowLayout::addItem(QLayoutItem *item) { m_items.append(item); }
-QLayoutItem *FlowLayout::itemAt(int index) const { return m_items.value(index); }
-QLayoutItem *FlowLayout::takeAt(int index)
-{
-    return index >= 0 && index < m_items.size() ? m_items.takeAt(index) : nullptr;
-}
+FlowLayout::FlowLayout(int spacing, QWidget *parent) : ArrangingLayout(parent), m_gap(spacing) {}
 
 QSize FlowLayout::sizeHint() const
 {
@@ -464,15 +449,9 @@ QSize FlowLayout::minimumSize() const
     return size;
 }
 
-void FlowLayout::setGeometry(const QRect &rect)
-{
-    QLayout::setGeometry(rect);
-    arrange(rect, true);
-}
-
 int FlowLayout::arrange(const QRect &rect, bool apply) const
 {
-    const bool rtl = parentWidget() && parentWidget()->layoutDirection() == Qt::RightToLeft;
+    const bool rtl = rightToLeft();
     int x = 0, y = rect.top(), line = 0;
     for (QLayoutItem *item : m_items) {
         if (item->isEmpty())

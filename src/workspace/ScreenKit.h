@@ -131,12 +131,33 @@ private:
     double m_symbolSize = 0;
 };
 
+// A layout that places its items itself, by arrange(): in a given rectangle,
+// returning the height it takes.
+class ArrangingLayout : public QLayout {
+public:
+    explicit ArrangingLayout(QWidget *parent = nullptr);
+    ~ArrangingLayout() override;
+
+    void addItem(QLayoutItem *item) override;
+    QLayoutItem *itemAt(int index) const override;
+    QLayoutItem *takeAt(int index) override;
+    int count() const override { return int(m_items.size()); }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return arrange(QRect(0, 0, width, 0), false); }
+    void setGeometry(const QRect &rect) override;
+
+protected:
+    virtual int arrange(const QRect &rect, bool apply) const = 0;
+    bool rightToLeft() const { return parentWidget() && parentWidget()->layoutDirection() == Qt::RightToLeft; }
+
+    QList<QLayoutItem *> m_items;
+};
+
 // As many columns of `minimum` to `maximum` width as fit, `spacing` apart, rows
 // top-aligned; the columns keep to the leading side.
-class AdaptiveGridLayout final : public QLayout {
+class AdaptiveGridLayout final : public ArrangingLayout {
 public:
     AdaptiveGridLayout(int minimum, int maximum, int spacing, QWidget *parent = nullptr);
-    ~AdaptiveGridLayout() override;
 
     // Columns and their width for an available width.
     struct Columns {
@@ -145,21 +166,14 @@ public:
     };
     static Columns columnsFor(int available, int minimum, int maximum, int spacing);
 
-    void addItem(QLayoutItem *item) override;
-    QLayoutItem *itemAt(int index) const override;
-    QLayoutItem *takeAt(int index) override;
-    int count() const override { return int(m_items.size()); }
     QSize sizeHint() const override;
     QSize minimumSize() const override;
     Qt::Orientations expandingDirections() const override { return Qt::Horizontal; }
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
-    void setGeometry(const QRect &rect) override;
+
+protected:
+    int arrange(const QRect &rect, bool apply) const override;
 
 private:
-    int arrange(const QRect &rect, bool apply) const;
-
-    QList<QLayoutItem *> m_items;
     int m_minimum;
     int m_maximum;
     int m_gap;
@@ -167,26 +181,18 @@ private:
 
 // Items side by side in their preferred sizes, `spacing` apart, wrapping to a
 // new line when the width runs out; lines keep to the leading side.
-class FlowLayout final : public QLayout {
+class FlowLayout final : public ArrangingLayout {
 public:
     explicit FlowLayout(int spacing, QWidget *parent = nullptr);
-    ~FlowLayout() override;
 
-    void addItem(QLayoutItem *item) override;
-    QLayoutItem *itemAt(int index) const override;
-    QLayoutItem *takeAt(int index) override;
-    int count() const override { return int(m_items.size()); }
     QSize sizeHint() const override;
     QSize minimumSize() const override;
     Qt::Orientations expandingDirections() const override { return {}; }
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override { return arrange(QRect(0, 0, width, 0), false); }
-    void setGeometry(const QRect &rect) override;
+
+protected:
+    int arrange(const QRect &rect, bool apply) const override;
 
 private:
-    int arrange(const QRect &rect, bool apply) const;
-
-    QList<QLayoutItem *> m_items;
     int m_gap;
 };
 

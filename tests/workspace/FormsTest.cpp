@@ -217,6 +217,22 @@ TEST_F(SummaryTest, TheEmptyStatesTextIsNeverCut)
     }
 }
 
+TEST(AdaptiveGrid, AsManyColumnsAsFitAtTheirMinimumThenWidenedUpToTheirMaximum)
+{
+    struct Case {
+        int available;
+        int count;
+        int width;
+    };
+    // Cards of 300 to 420 with 16 between them.
+    const Case cases[] = {{250, 1, 250}, {600, 1, 420}, {616, 2, 300}, {1000, 3, 322}, {1300, 4, 313}, {2000, 6, 320}};
+    for (const Case &c : cases) {
+        const auto columns = AdaptiveGridLayout::columnsFor(c.available, 300, 420, 16);
+        EXPECT_EQ(columns.count, c.count) << c.available;
+        EXPECT_EQ(columns.width, c.width) << c.available;
+    }
+}
+
 TEST_F(SummaryTest, ACardsButtonsAndTone)
 {
     model().setObservations({observation("a", "Rhythm", std::nullopt), observation("b", "Needs attention", Surface::plan),
