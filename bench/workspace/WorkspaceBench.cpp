@@ -1,14 +1,19 @@
-// The native workspace window: from WorkspaceWindowController::show() to the
+// The workspace window. Native: from WorkspaceWindowController::show() to the
 // first paint of its screen (the sign-in form, and the signed-in split view on
-// each surface), and from a change of surface to the new screen's first paint.
-// Over a model signed in to an in-process stand-in with a connected Instagram
-// account, so the summary has its cards and the sidebar its account. Run under
-// tests/rig/xsession for a real X server, or with QT_QPA_PLATFORM=offscreen.
+// each surface), and from a change of surface to the new screen's first paint,
+// over a model signed in to an in-process stand-in with a connected Instagram
+// account, so the summary has its cards and the sidebar its account. Web: from
+// show() with the page started to the web workspace screen's first paint and to
+// the page's signed-in workspace, and the memory of the window with the engine.
+// Run under tests/rig/xsession (a real X server, and the engine's sandbox off
+// as root), or with QT_QPA_PLATFORM=offscreen and QTWEBENGINE_DISABLE_SANDBOX=1.
 
 #include <benchmark/benchmark.h>
 
 #include "OperationRoutes.h"
 #include "StandinServer.h"
+#include "WebApp.h"
+#include "support/WebPageBench.h"
 
 #include "app/AppModel.h"
 #include "app/ServiceClient.h"
@@ -17,6 +22,8 @@
 #include "services/KeychainStore.h"
 #include "services/ZephylAPI.h"
 #include "services/auth/WebSchemes.h"
+#include "services/web/WebWorkspace.h"
+#include "workspace/WebWorkspaceScreen.h"
 #include "workspace/WorkspaceRootView.h"
 #include "workspace/WorkspaceSplitView.h"
 #include "workspace/WorkspaceWindowController.h"
@@ -31,17 +38,7 @@
 
 namespace {
 
-bool spinUntil(const std::function<bool()> &done, int limitMs = 20000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using webbench::spinUntil;
 
 // Notes the first paint a widget receives.
 class PaintWatch final : public QObject {
@@ -170,6 +167,64 @@ void SwitchSurface(benchmark::State &state)
     controller.window()->hide();
 }
 BENCHMARK(SwitchSurface)->DenseRange(0, 4)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// The web workspace window, opened the way the coordinator opens it: the page
+// started, then the window shown. Each round has a fresh profile holding a
+// session cookie, so the page opens the signed-in workspace directly.
+void WebWindowToWorkspace(benchmark::State &state)
+{
+    static Standin::Server secure;
+    static const QString userId = [] {
+        secure.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"),
+                          QStringLiteral("Kitty"));
+        Standin::startSecure(secure);
+        return secure.state().accounts.value(QStringLiteral("kitty@example.com")).userId;
+    }();
+    const QUrl origin(Standin::secureOrigin(secure));
+    AppModel &model = *World::shared().model;
+    std::unique_ptr<WebWorkspace> web;
+    std::unique_ptr<WorkspaceWindowController> controller;
+    DefaultsStore frames;
+    double paints = 0;
+    int round = 0;
+    for (auto _ : state) {
+        controller.reset();
+        web.reset();
+        WebWorkspace::Options options;
+        options.storageName = QStringLiteral("workspace-bench-%1").arg(++round);
+        options.trustedCertificate = Standin::certificate();
+        web = std::make_unique<WebWorkspace>(origin, options);
+        webbench::signIn(secure, origin, userId, *web);
+        controller = std::make_unique<WorkspaceWindowController>(&frames);
+        PaintWatch watch;
+        QElapsedTimer timer;
+        timer.start();
+        web->start();
+        controller->show(model, web.get());
+        // The first thing drawn is the waiting scene over the page.
+        auto *screen = controller->window()->findChild<WebWorkspaceScreen *>();
+        watch.watch(screen->waitingScene() ? screen->waitingScene() : screen);
+        if (!spinUntil([&] { return watch.painted; })) {
+            state.SkipWithError("the screen never painted");
+            break;
+        }
+        paints += timer.nsecsElapsed() / 1e6;
+        if (!spinUntil([&] { return web->phase().kind == WebWorkspaceModel::Phase::Kind::workspace; })) {
+            state.SkipWithError("the workspace did not open");
+            break;
+        }
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+    }
+    // The window with one workspace open, settled.
+    spinUntil([&] { return web && web->workspaceReady(); });
+    spinUntil([] { return false; }, 1000);
+    state.counters["first_paint_ms"] = paints / std::max(1, round);
+    state.counters["browser_rss_MB"] = webbench::rssKB(getpid()) / 1024.0;
+    state.counters["page_processes_rss_MB"] = webbench::descendantsRssKB() / 1024.0;
+    controller.reset();
+    web.reset();
+}
+BENCHMARK(WebWindowToWorkspace)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);
 
 } // namespace
 
