@@ -22,7 +22,11 @@
 #include <QPropertyAnimation>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -137,47 +141,6 @@ private:
     bool m_active;
     TextBlock *m_title;
     TextBlock *m_preview;
-};
-
-// The message text: plain, selectable, wrapping; as wide as its longest line
-// until the row runs out of room.
-class ChatText final : public QLabel {
-public:
-    ChatText(const QString &text, QWidget *parent) : QLabel(parent)
-    {
-        setTextFormat(Qt::PlainText);
-        setText(text);
-        setWordWrap(true);
-        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        setFont(DesignFonts::system(14, DesignFonts::Weight::regular));
-        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
-        applyColors();
-        connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, [this] { applyColors(); });
-    }
-
-    QSize sizeHint() const override
-    {
-        // The natural width of the longest line, so a short message keeps a short bubble.
-        const QFontMetricsF fm(font());
-        double widest = 0;
-        for (const QString &line : text().split(QLatin1Char('\n')))
-            widest = std::max(widest, fm.horizontalAdvance(line));
-        const int width = int(std::ceil(std::min(widest + 2, 2000.0)));
-        return {width, heightForWidth(width)};
-    }
-    QSize minimumSizeHint() const override { return {40, QLabel::minimumSizeHint().height()}; }
-
-private:
-    void applyColors()
-    {
-        QPalette p = palette();
-        p.setColor(QPalette::WindowText, PaletteColors::color(Color::text));
-        QColor selection = PaletteColors::color(Color::accent);
-        selection.setAlphaF(0.3f);
-        p.setColor(QPalette::Highlight, selection);
-        p.setColor(QPalette::HighlightedText, PaletteColors::color(Color::text));
-        setPalette(p);
-    }
 };
 
 // The rounded bubble behind a message.
@@ -525,6 +488,77 @@ void AssistantView::suggest(const QString &suggestion)
         m_field->setFocus();
         m_field->moveCursor(QTextCursor::End);
     }
+}
+
+// ---- ChatText
+
+ChatText::ChatText(const QString &text, QWidget *parent) : QTextEdit(parent), m_measure(new QTextDocument(this))
+{
+    setReadOnly(true);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    viewport()->setAutoFillBackground(false);
+    // A long link or a word without spaces breaks where it must.
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    for (QTextDocument *doc : {document(), m_measure}) {
+        doc->setDocumentMargin(0);
+        doc->setDefaultFont(DesignFonts::system(14, DesignFonts::Weight::regular));
+        QTextOption option = doc->defaultTextOption();
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        // Each paragraph reads in its own script's direction, whatever the interface's.
+        option.setTextDirection(Qt::LayoutDirectionAuto);
+        doc->setDefaultTextOption(option);
+        doc->setPlainText(text);
+        // Three points between lines.
+        QTextCursor all(doc);
+        all.select(QTextCursor::Document);
+        QTextBlockFormat spacing;
+        spacing.setLineHeight(3, QTextBlockFormat::LineDistanceHeight);
+        all.mergeBlockFormat(spacing);
+    }
+    setFont(DesignFonts::system(14, DesignFonts::Weight::regular));
+    applyColors();
+    connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, [this] { applyColors(); });
+}
+
+QSize ChatText::sizeHint() const
+{
+    // The longest line's natural width, so a short message keeps a short bubble.
+    m_measure->setTextWidth(-1);
+    const int width = int(std::ceil(std::min(m_measure->idealWidth() + 2, 2000.0)));
+    return {width, heightForWidth(width)};
+}
+
+// The layout asks for the height at the width it gives (heightForWidth); the
+// minimum is one line, not the column of a 40-point-wide message.
+QSize ChatText::minimumSizeHint() const { return {40, QFontMetrics(font()).lineSpacing()}; }
+
+int ChatText::heightForWidth(int width) const
+{
+    m_measure->setTextWidth(std::max(1, width));
+    return int(std::ceil(m_measure->size().height()));
+}
+
+void ChatText::wheelEvent(QWheelEvent *event)
+{
+    // Nothing to scroll here: the conversation scrolls.
+    event->ignore();
+}
+
+void ChatText::applyColors()
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Base, Qt::transparent);
+    p.setColor(QPalette::Text, PaletteColors::color(Color::text));
+    QColor selection = PaletteColors::color(Color::accent);
+    selection.setAlphaF(0.3f);
+    p.setColor(QPalette::Highlight, selection);
+    p.setColor(QPalette::HighlightedText, PaletteColors::color(Color::text));
+    setPalette(p);
 }
 
 // ---- MessageRow

@@ -3,7 +3,7 @@
 #include "services/ChatModels.h"
 #include "workspace/ScreenKit.h"
 
-#include <QLabel>
+#include <QTextEdit>
 #include <QPointer>
 
 #include "design/GrowingTextField.h"
@@ -71,6 +71,29 @@ private:
     qsizetype m_shownMessages = -1;
 };
 
+// A message's text: plain, selectable, wrapping (anywhere, when a word is
+// longer than the line), as wide as its longest line until the row runs out of
+// room, as tall as its lines; it never scrolls itself.
+class ChatText final : public QTextEdit {
+    Q_OBJECT
+public:
+    ChatText(const QString &text, QWidget *parent = nullptr);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+protected:
+    void wheelEvent(QWheelEvent *event) override;
+
+private:
+    void applyColors();
+
+    // The same text, laid out at the widths the layout asks about.
+    QTextDocument *m_measure;
+};
+
 // One message: a bubble with the text, at the trailing side for the user's and
 // the leading side for the assistant's, which also offers the reply's actions
 // and "Copy".
@@ -84,14 +107,14 @@ public:
     QList<StyledButton *> actionButtons() const { return m_actions; }
     // Null for the user's messages.
     QAbstractButton *copyButton() const { return m_copy; }
-    QLabel *textLabel() const { return m_text; }
+    ChatText *textView() const { return m_text; }
 
     // Puts the message's text on the clipboard, replacing what was there.
     void copy() const;
 
 private:
     ChatMessage m_message;
-    QLabel *m_text;
+    ChatText *m_text;
     QList<StyledButton *> m_actions;
     QAbstractButton *m_copy = nullptr;
 };

@@ -246,12 +246,13 @@ TEST_F(AssistantTest, MessageRowsOfferActionsAndCopyOnlyUnderReplies)
     EXPECT_EQ(rows[0]->copyButton(), nullptr);
     ASSERT_EQ(rows[1]->actionButtons().size(), 1);
     EXPECT_EQ(rows[1]->actionButtons()[0]->text(), "<i>Open</i> the plan");
-    EXPECT_EQ(rows[1]->textLabel()->textFormat(), Qt::PlainText);
+    // Plain text: the tags are the words shown.
+    EXPECT_EQ(rows[1]->textView()->toPlainText(), "reply with <b>tags</b>");
     EXPECT_TRUE(rows[2]->actionButtons().isEmpty());
     EXPECT_NE(rows[2]->copyButton(), nullptr);
     // The user's bubble stands at the trailing side, a reply at the leading side.
-    EXPECT_GT(rows[0]->textLabel()->mapTo(rows[0], QPoint()).x(), rows[0]->width() / 2);
-    EXPECT_LT(rows[1]->textLabel()->mapTo(rows[1], QPoint()).x(), rows[1]->width() / 2);
+    EXPECT_GT(rows[0]->textView()->mapTo(rows[0], QPoint()).x(), rows[0]->width() / 2);
+    EXPECT_LT(rows[1]->textView()->mapTo(rows[1], QPoint()).x(), rows[1]->width() / 2);
 
     auto *before = new QMimeData;
     before->setHtml("<p>old</p>");
@@ -264,4 +265,23 @@ TEST_F(AssistantTest, MessageRowsOfferActionsAndCopyOnlyUnderReplies)
 
     click(view->messageRows()[1]->actionButtons()[0]);
     EXPECT_EQ(model().surface(), Surface::plan);
+}
+
+TEST_F(AssistantTest, ALongLinkWrapsInsideItsBubble)
+{
+    show();
+    const QString link = "https://example.com/" + QString(1500, QChar('x'));
+    model().setMessages({message("a", ChatMessage::Author::assistant, link), message("u", ChatMessage::Author::user, link)});
+    settle();
+    const auto rows = view->messageRows();
+    ASSERT_EQ(rows.size(), 2);
+    const QWidget *column = view->conversationArea()->viewport();
+    for (MessageRow *row : rows) {
+        const QRect text(row->textView()->mapTo(column, QPoint()), row->textView()->size());
+        EXPECT_LE(text.right(), column->width());
+        EXPECT_GE(text.left(), 0);
+        // Every line of it shows.
+        EXPECT_GE(row->textView()->height(), row->textView()->heightForWidth(row->textView()->width()));
+        EXPECT_GT(row->textView()->height(), 100);
+    }
 }
