@@ -80,12 +80,17 @@ public:
     // The only road to the coordinator; every raise is dropped while it is unset.
     void setEvents(EventHandler handler) { m_events = std::move(handler); }
     bool hasEvents() const { return bool(m_events); }
+    // For the screens that tell the coordinator something themselves ("Ask the
+    // cat", a summary card's "Discuss"); dropped while no handler is installed.
+    void raiseEvent(const AppEvent &event) { raise(event); }
     // The window the browser sign-in sheets attach to.
     WebAuthSession::AnchorProvider anchorWindow = [] { return static_cast<QWidget *>(nullptr); };
 
     ServiceClient &api() const { return *m_api; }
     DefaultsStore &defaults() const { return *m_defaults; }
     Clock &clock() const;
+    // The desktop's windows as the focus guard reads them (the profile screen's scan).
+    WindowSource &windows() const;
 
     // ---- Session and account
     SessionState session() const { return m_session; }
@@ -445,7 +450,6 @@ private:
     void saveUnsentText();
     void notify(const QString &title, const QString &body);
     UserNotifications &notifications() const;
-    WindowSource &windows() const;
     void tickFocus();
 
     // ---- Flows (session, account, links, Instagram, plan, assistant, ask)

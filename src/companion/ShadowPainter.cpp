@@ -376,17 +376,19 @@ void paint(QPainter &painter, const QRectF &bounds, double overflow, std::initia
 
     if (axisAligned) {
         painter.save();
+        // Drawn in device pixels. What resetTransform() leaves is the device's own
+        // mapping (the pixel ratio, and the offset of a child widget painted into
+        // its window's backing store); that is undone too, or the image would
+        // land that offset away from where the drawing is.
         painter.resetTransform();
-        // deviceTransform includes the device pixel ratio; drawImage in device pixels.
-        const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
-        result.setDevicePixelRatio(dpr);
+        painter.setWorldTransform(painter.deviceTransform().inverted());
+        result.setDevicePixelRatio(1);
         // In bands of fewer than 96 rows: Qt's raster engine hands a blend of
         // more spans to a thread pool, whose wake-ups cost more than the blit.
         constexpr int kBand = 64;
         for (int top = 0; top < result.height(); top += kBand) {
             const int rows = std::min(kBand, result.height() - top);
-            painter.drawImage(QPointF(pixelOrigin + QPoint(0, top)) / dpr, result,
-                              QRectF(0, top, result.width(), rows));
+            painter.drawImage(QPointF(pixelOrigin + QPoint(0, top)), result, QRectF(0, top, result.width(), rows));
         }
         painter.restore();
     } else {

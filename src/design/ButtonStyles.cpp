@@ -178,6 +178,9 @@ void StyledButton::followPressed()
 
 bool StyledButton::event(QEvent *event)
 {
+    // A deferred deletion ends the button inside the base's handling.
+    if (event->type() == QEvent::DeferredDelete)
+        return QPushButton::event(event);
     const bool handled = QPushButton::event(event);
     // isDown() changes on presses, drags out of the button and keyboard presses,
     // not all of which are signalled; follow it after every event.

@@ -160,6 +160,70 @@ const std::map<QString, Draw> &icons()
                      fill(p, c, circle(8 + col * 4, 13.3 + row * 3.8, 0.8));
              }
          }},
+        {QStringLiteral("plus"),
+         [](QPainter &p, const QColor &c) {
+             stroke(p, c, polyline({{12, 5}, {12, 19}}), 2.4);
+             stroke(p, c, polyline({{5, 12}, {19, 12}}), 2.4);
+         }},
+        {QStringLiteral("text.book.closed"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath cover;
+             cover.moveTo(6.5, 3.5);
+             cover.lineTo(18.5, 3.5);
+             cover.lineTo(18.5, 20.5);
+             cover.lineTo(6.5, 20.5);
+             cover.quadTo(4.5, 20.5, 4.5, 18.5);
+             cover.lineTo(4.5, 5.5);
+             cover.quadTo(4.5, 3.5, 6.5, 3.5);
+             cover.closeSubpath();
+             stroke(p, c, cover, 1.8);
+             stroke(p, c, polyline({{8.5, 3.5}, {8.5, 20.5}}), 1.6);
+             stroke(p, c, polyline({{11.5, 8.5}, {15.5, 8.5}}), 1.6);
+             stroke(p, c, polyline({{11.5, 12}, {15.5, 12}}), 1.6);
+         }},
+        {QStringLiteral("bubble.left.and.bubble.right"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath back;
+             back.addRoundedRect(QRectF(9.5, 3.5, 11.5, 9), 3.5, 3.5);
+             stroke(p, c, back, 1.6);
+             QPainterPath front;
+             front.addRoundedRect(QRectF(3, 9, 12, 9), 3.5, 3.5);
+             stroke(p, c, front, 1.8);
+             stroke(p, c, polyline({{6, 18}, {5, 21}, {9, 18}}), 1.6);
+         }},
+        {QStringLiteral("person.crop.circle"),
+         [](QPainter &p, const QColor &c) {
+             stroke(p, c, circle(12, 12, 9.5), 1.8);
+             stroke(p, c, circle(12, 10, 3.2), 1.8);
+             QPainterPath shoulders;
+             shoulders.moveTo(6.2, 18.6);
+             shoulders.quadTo(12, 12.4, 17.8, 18.6);
+             stroke(p, c, shoulders, 1.8);
+         }},
+        {QStringLiteral("square.and.pencil"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath box;
+             box.moveTo(11, 4.5);
+             box.lineTo(6.5, 4.5);
+             box.quadTo(4, 4.5, 4, 7);
+             box.lineTo(4, 17.5);
+             box.quadTo(4, 20, 6.5, 20);
+             box.lineTo(17, 20);
+             box.quadTo(19.5, 20, 19.5, 17.5);
+             box.lineTo(19.5, 13);
+             stroke(p, c, box, 1.8);
+             stroke(p, c, polyline({{10, 14}, {10.6, 11.2}, {18.2, 3.6}, {20.4, 5.8}, {12.8, 13.4}, {10, 14}}), 1.8);
+         }},
+        {QStringLiteral("pawprint"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath path;
+             path.addEllipse(QPointF(12, 16), 4.6, 3.8);
+             path.addEllipse(QPointF(5.4, 10.6), 1.7, 2.2);
+             path.addEllipse(QPointF(9.3, 6.4), 1.7, 2.3);
+             path.addEllipse(QPointF(14.7, 6.4), 1.7, 2.3);
+             path.addEllipse(QPointF(18.6, 10.6), 1.7, 2.2);
+             stroke(p, c, path, 1.6);
+         }},
         {QStringLiteral("pawprint.fill"),
          [](QPainter &p, const QColor &c) {
              QPainterPath path;

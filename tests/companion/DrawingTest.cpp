@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QWidget>
 
 namespace {
 
@@ -424,6 +425,50 @@ TEST(ShadowPainter, ACachedImageIsTheUncachedOneAndIsRemadeWhenItsInputsChange)
     cache.invalidate();
     EXPECT_EQ(shadowed(rim, at, Qt::blue, &cache, &draws), shadowed(rim, at, Qt::blue, nullptr));
     EXPECT_EQ(draws, 4);
+}
+
+// A figure drawn by a child widget lands where the child is, whether the
+// window paints on screen or is grabbed, at any pixel ratio.
+TEST(ShadowPainter, AChildWidgetsFigureLandsInsideTheChild)
+{
+    class Figure final : public QWidget {
+    protected:
+        void paintEvent(QPaintEvent *) override
+        {
+            QPainter painter(this);
+            CompanionFigure(CompanionPose()).paint(painter, QRectF(8, 8, CompanionFigure::kWidth, CompanionFigure::kHeight));
+        }
+    };
+    QWidget window;
+    window.resize(400, 300);
+    auto *child = new Figure;
+    child->setParent(&window);
+    child->setGeometry(250, 180, 100, 80);
+    window.show();
+    const QImage shot = window.grab().toImage();
+    // Dark fur inside the child, nothing dark at the same spot seen from the window's corner.
+    auto darkPixels = [&](const QRect &area) {
+        int dark = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                dark += qGray(shot.pixel(x, y)) < 80 ? 1 : 0;
+        return dark;
+    };
+    EXPECT_GT(darkPixels(QRect(250, 180, 100, 80)), 300);
+    EXPECT_EQ(darkPixels(QRect(0, 0, 120, 100)), 0);
+    // Twice the pixels: the same place.
+    const QImage retina = [&] {
+        QImage image(800, 600, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(2);
+        image.fill(Qt::white);
+        window.render(&image);
+        return image;
+    }();
+    int dark = 0;
+    for (int y = 360; y < 520; ++y)
+        for (int x = 500; x < 700; ++x)
+            dark += qGray(retina.pixel(x, y)) < 80 ? 1 : 0;
+    EXPECT_GT(dark, 1200);
 }
 
 TEST(SpeechBubble, RepaintsShowTheCurrentTextAndColoursOnly)

@@ -34,6 +34,7 @@
 #include <QGlyphRun>
 #include <QRawFont>
 #include <QPainter>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -408,6 +409,17 @@ TEST_F(Components, QuietButtonFadesToSevenTenthsWithoutScaling)
     QTest::mouseRelease(&button, Qt::LeftButton, {}, button.rect().center());
     button.setEnabled(false);
     EXPECT_DOUBLE_EQ(button.currentOpacity(), 0.45);
+}
+
+// A screen that changes swaps its buttons out with deleteLater(); the button
+// must not look at itself once the deletion has run.
+TEST_F(Components, AButtonDeletedLaterGoesQuietly)
+{
+    QPointer<StyledButton> button = new StyledButton(QStringLiteral("Allow"), QuietButtonStyle(true));
+    button->show();
+    button->deleteLater();
+    QCoreApplication::sendPostedEvents(button, QEvent::DeferredDelete);
+    EXPECT_TRUE(button.isNull());
 }
 
 TEST_F(Components, ChipIgnoresEnabledAndPressesOnlyItsFill)

@@ -419,4 +419,5 @@ const StringLists::List StringLists::dutch = {{
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ is uit. De pakketbeheerder van je systeem installeert hem."},
     {"Plan changes are kept here but not saved yet.", "De wijzigingen in de planning blijven hier bewaard, maar zijn nog niet opgeslagen."},
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "De pagina van " ZEPHYL_SERVICE_DOMAIN " kon niet worden geladen."},
+    {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Elke publicatie is een maaltijd; ook de teller op de plankaart wordt gelezen, dus een post vanaf de telefoon telt mee."},
 }};

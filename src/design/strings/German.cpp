@@ -419,4 +419,5 @@ const StringLists::List StringLists::german = {{
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ ist da. Der Paketmanager deines Systems installiert es."},
     {"Plan changes are kept here but not saved yet.", "Die Änderungen am Plan bleiben hier erhalten, sind aber noch nicht gespeichert."},
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Die Seite von " ZEPHYL_SERVICE_DOMAIN " konnte nicht geladen werden."},
+    {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Jede Veröffentlichung ist eine Mahlzeit; auch die Zahl auf der Plankarte wird gelesen, also zählt ein Beitrag vom Handy mit."},
 }};

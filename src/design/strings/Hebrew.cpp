@@ -419,4 +419,5 @@ const StringLists::List StringLists::hebrew = {{
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ יצא. מנהל החבילות של המערכת שלך מתקין אותו."},
     {"Plan changes are kept here but not saved yet.", "השינויים בתוכנית נשארים כאן, אבל עדיין לא נשמרו."},
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "לא ניתן היה לטעון את הדף מ-" ZEPHYL_SERVICE_DOMAIN "."},
+    {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "כל פרסום הוא ארוחה; גם המונה בכרטיס התוכנית נקרא, כך שפוסט מהטלפון נחשב."},
 }};

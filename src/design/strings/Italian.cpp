@@ -419,4 +419,5 @@ const StringLists::List StringLists::italian = {{
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "È uscito Zephyl Kitty %@. Lo installa il gestore di pacchetti del tuo sistema."},
     {"Plan changes are kept here but not saved yet.", "Le modifiche al piano restano qui, ma non sono ancora salvate."},
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Non è stato possibile caricare la pagina di " ZEPHYL_SERVICE_DOMAIN "."},
+    {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Ogni pubblicazione è un pasto; viene letto anche il conteggio della scheda del piano, quindi conta anche un post dal telefono."},
 }};

@@ -419,4 +419,5 @@ const StringLists::List StringLists::norwegian = {{
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ er ute. Pakkebehandleren i systemet ditt installerer den."},
     {"Plan changes are kept here but not saved yet.", "Endringene i planen beholdes her, men er ikke lagret ennå."},
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Siden fra " ZEPHYL_SERVICE_DOMAIN " kunne ikke lastes inn."},
+    {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Hver publisering er et måltid; tallet på plankortet leses også, så et innlegg fra telefonen teller."},
 }};

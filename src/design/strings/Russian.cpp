@@ -419,4 +419,5 @@ const StringLists::List StringLists::russian = {{
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Вышла версия Zephyl Kitty %@. Её установит менеджер пакетов твоей системы."},
     {"Plan changes are kept here but not saved yet.", "Изменения плана остались здесь, но ещё не сохранены."},
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Не удалось загрузить страницу " ZEPHYL_SERVICE_DOMAIN "."},
+    {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Каждая публикация — это еда; счётчик на карточке плана тоже учитывается, так что пост с телефона засчитывается."},
 }};

@@ -419,4 +419,5 @@ const StringLists::List StringLists::swedish = {{
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ har kommit. Systemets pakethanterare installerar den."},
     {"Plan changes are kept here but not saved yet.", "Ändringarna i planen finns kvar här men är inte sparade än."},
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Sidan från " ZEPHYL_SERVICE_DOMAIN " kunde inte läsas in."},
+    {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Varje publicering är en måltid; antalet på plankortet läses också, så ett inlägg från telefonen räknas."},
 }};

@@ -419,4 +419,5 @@ const StringLists::List StringLists::turkish = {{
     {"Zephyl Kitty %@ is out. Your system's package manager installs it.", "Zephyl Kitty %@ çıktı. Onu sisteminin paket yöneticisi kurar."},
     {"Plan changes are kept here but not saved yet.", "Plan değişiklikleri burada duruyor ama henüz kaydedilmedi."},
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", ZEPHYL_SERVICE_DOMAIN " sayfası yüklenemedi."},
+    {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Her paylaşım bir öğündür; plan kartındaki sayı da okunur, yani telefondan yapılan bir gönderi de sayılır."},
 }};

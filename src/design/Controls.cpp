@@ -1,0 +1,475 @@
+#include "design/Controls.h"
+
+#include "design/AppearanceService.h"
+#include "design/Icons.h"
+#include "design/PaletteColors.h"
+
+#include <QAbstractItemView>
+#include <QFontMetricsF>
+#include <QHBoxLayout>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyleOptionFrame>
+
+#include <algorithm>
+#include <cmath>
+
+using ZephylPalette::Color;
+
+namespace {
+QColor faded(QColor color, double alpha)
+{
+    color.setAlphaF(float(color.alphaF() * alpha));
+    return color;
+}
+
+// A soft shadow under a raised knob or segment.
+void softShadow(QPainter &painter, const QPainterPath &shape)
+{
+    const bool dark = AppearanceService::shared().appearance() == Appearance::dark;
+    painter.save();
+    painter.translate(0, 0.8);
+    painter.fillPath(shape, QColor(0, 0, 0, dark ? 90 : 40));
+    painter.restore();
+}
+} // namespace
+
+// ---- FocusRing
+
+namespace {
+const char *const kKeyboardFocus = "zkKeyboardFocus";
+const char *const kTracked = "zkFocusTracked";
+
+// Watches the tracked widgets' focus, and the application's input for whether
+// the last thing the user did was pressing Tab (a window that comes forward
+// also hands out its first focus "by Tab").
+class FocusTracker final : public QObject {
+public:
+    FocusTracker() { QCoreApplication::instance()->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            m_tabbed = key == Qt::Key_Tab || key == Qt::Key_Backtab;
+            break;
+        }
+        case QEvent::MouseButtonPress:
+            m_tabbed = false;
+            break;
+        case QEvent::FocusIn: {
+            if (!watched->property(kTracked).toBool())
+                break;
+            const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+            watched->setProperty(kKeyboardFocus,
+                                 m_tabbed && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason));
+            break;
+        }
+        case QEvent::FocusOut:
+            if (watched->property(kTracked).toBool())
+                watched->setProperty(kKeyboardFocus, false);
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    bool m_tabbed = false;
+};
+} // namespace
+
+void FocusRing::track(QWidget *widget)
+{
+    // One for the whole process, as the widgets it serves; it sees the
+    // application's events, the widgets' own come to it as well.
+    static FocusTracker *tracker = new FocusTracker;
+    Q_UNUSED(tracker);
+    widget->setProperty(kTracked, true);
+}
+
+bool FocusRing::shown(const QWidget *widget)
+{
+    return widget->hasFocus() && widget->property(kKeyboardFocus).toBool();
+}
+
+// ---- ToggleSwitch
+
+ToggleSwitch::ToggleSwitch(const QString &accessibleName, QWidget *parent) : QAbstractButton(parent)
+{
+    setCheckable(true);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setAccessibleName(accessibleName);
+    FocusRing::track(this);
+    connect(this, &QAbstractButton::clicked, this, [this](bool on) { Q_EMIT switched(on); });
+    AppearanceService::repaintOnChange(this);
+}
+
+void ToggleSwitch::setOn(bool on)
+{
+    if (isChecked() == on)
+        return;
+    const QSignalBlocker quiet(this);
+    setChecked(on);
+    update();
+}
+
+void ToggleSwitch::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.45);
+    const QRectF track = QRectF(rect()).adjusted(1, 2, -1, -2);
+    QPainterPath trackPath;
+    trackPath.addRoundedRect(track, track.height() / 2, track.height() / 2);
+    painter.fillPath(trackPath, isChecked() ? PaletteColors::color(Color::accent)
+                                            : PaletteColors::color(Color::surfaceStrong));
+    painter.setPen(QPen(faded(PaletteColors::color(Color::line), isChecked() ? 0.0 : 1.0), 1));
+    painter.drawPath(trackPath);
+
+    // The knob sits at the trailing end when on; mirrored in right-to-left layouts.
+    const double knob = track.height() - 4;
+    const bool trailing = isChecked() != (layoutDirection() == Qt::RightToLeft);
+    const double x = trailing ? track.right() - 2 - knob : track.left() + 2;
+    QPainterPath knobPath;
+    knobPath.addEllipse(QRectF(x, track.top() + 2, knob, knob));
+    softShadow(painter, knobPath);
+    painter.fillPath(knobPath, QColor(255, 255, 255));
+    if (FocusRing::shown(this)) {
+        painter.setPen(QPen(faded(PaletteColors::color(Color::accent), 0.5), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 1, -0.5, -1), track.height() / 2 + 1,
+                                track.height() / 2 + 1);
+    }
+}
+
+// ---- SegmentedPicker
+
+SegmentedPicker::SegmentedPicker(const QStringList &segments, int width, QWidget *parent)
+    : QWidget(parent), m_segments(segments), m_width(width)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setCursor(Qt::PointingHandCursor);
+    FocusRing::track(this);
+    AppearanceService::repaintOnChange(this);
+}
+
+void SegmentedPicker::setCurrentIndex(int index)
+{
+    if (index == m_current)
+        return;
+    m_current = index;
+    update();
+}
+
+QSize SegmentedPicker::sizeHint() const { return {m_width, 28}; }
+
+QRectF SegmentedPicker::segmentRect(int index) const
+{
+    const int count = std::max<int>(1, int(m_segments.size()));
+    const double inner = width() - 4;
+    const double w = inner / count;
+    // Segments read in the layout's direction.
+    const int slot = layoutDirection() == Qt::RightToLeft ? count - 1 - index : index;
+    return {2 + slot * w, 2, w, height() - 4.0};
+}
+
+int SegmentedPicker::segmentAt(const QPoint &point) const
+{
+    for (int i = 0; i < m_segments.size(); ++i) {
+        if (segmentRect(i).contains(point))
+            return i;
+    }
+    return -1;
+}
+
+void SegmentedPicker::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.45);
+    QPainterPath back;
+    back.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    painter.fillPath(back, PaletteColors::color(Color::surfaceSoft));
+    painter.setPen(QPen(PaletteColors::color(Color::line), 1));
+    painter.drawPath(back);
+
+    const QFont font = DesignFonts::system(12.5, DesignFonts::Weight::medium);
+    const QFont chosenFont = DesignFonts::system(12.5, DesignFonts::Weight::semibold);
+    for (int i = 0; i < m_segments.size(); ++i) {
+        const QRectF r = segmentRect(i);
+        if (i == m_current) {
+            QPainterPath chip;
+            chip.addRoundedRect(r, 6.5, 6.5);
+            softShadow(painter, chip);
+            painter.fillPath(chip, PaletteColors::color(Color::surface));
+        } else if (i > 0 && i - 1 != m_current && i != m_current) {
+            // A faint separator between two unchosen segments.
+            const double x = layoutDirection() == Qt::RightToLeft ? r.right() : r.left();
+            painter.setPen(QPen(PaletteColors::color(Color::line), 1));
+            painter.drawLine(QPointF(x, r.top() + 6), QPointF(x, r.bottom() - 6));
+        }
+        painter.setFont(i == m_current ? chosenFont : font);
+        painter.setPen(PaletteColors::color(i == m_current ? Color::text : Color::muted));
+        const QString shown =
+            QFontMetricsF(painter.font()).elidedText(m_segments[i], Qt::ElideRight, r.width() - 8);
+        painter.drawText(r, int(Qt::AlignCenter | Qt::TextSingleLine), shown);
+    }
+    if (FocusRing::shown(this)) {
+        painter.setPen(QPen(faded(PaletteColors::color(Color::accent), 0.5), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
+    }
+}
+
+void SegmentedPicker::mousePressEvent(QMouseEvent *event)
+{
+    const int index = segmentAt(event->position().toPoint());
+    if (index < 0 || !isEnabled())
+        return;
+    setCurrentIndex(index);
+    Q_EMIT chosen(index);
+}
+
+void SegmentedPicker::keyPressEvent(QKeyEvent *event)
+{
+    int delta = 0;
+    if (event->key() == Qt::Key_Left)
+        delta = -1;
+    else if (event->key() == Qt::Key_Right)
+        delta = 1;
+    if (delta == 0 || m_segments.isEmpty()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (layoutDirection() == Qt::RightToLeft)
+        delta = -delta;
+    const int index = std::clamp(m_current + delta, 0, int(m_segments.size()) - 1);
+    if (index != m_current) {
+        setCurrentIndex(index);
+        Q_EMIT chosen(index);
+    }
+}
+
+// ---- Stepper
+
+namespace {
+// One half of the stepper: a minus or a plus.
+class StepButton final : public QAbstractButton {
+public:
+    StepButton(bool plus, QWidget *parent) : QAbstractButton(parent), m_plus(plus)
+    {
+        setFixedSize(26, 24);
+        setCursor(Qt::PointingHandCursor);
+        setAutoRepeat(true);
+        setAccessibleName(plus ? QStringLiteral("+") : QStringLiteral("-"));
+        AppearanceService::repaintOnChange(this);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setOpacity(isEnabled() ? (isDown() ? 0.6 : 1.0) : 0.35);
+        const QColor ink = PaletteColors::color(Color::text);
+        painter.setPen(QPen(ink, 1.6, Qt::SolidLine, Qt::RoundCap));
+        const QPointF c = QRectF(rect()).center();
+        painter.drawLine(QPointF(c.x() - 4.5, c.y()), QPointF(c.x() + 4.5, c.y()));
+        if (m_plus)
+            painter.drawLine(QPointF(c.x(), c.y() - 4.5), QPointF(c.x(), c.y() + 4.5));
+    }
+
+private:
+    bool m_plus;
+};
+
+// The rounded case both halves sit in.
+class StepperCase final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath back;
+        back.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 7, 7);
+        painter.fillPath(back, PaletteColors::color(Color::surfaceSoft));
+        painter.setPen(QPen(PaletteColors::color(Color::line), 1));
+        painter.drawPath(back);
+        painter.drawLine(QPointF(width() / 2.0, 5), QPointF(width() / 2.0, height() - 5));
+    }
+};
+} // namespace
+
+Stepper::Stepper(int minimum, int maximum, int step, QWidget *parent)
+    : QWidget(parent), m_minimum(minimum), m_maximum(maximum), m_step(std::max(1, step)), m_value(minimum)
+{
+    auto *box = new StepperCase(this);
+    AppearanceService::repaintOnChange(box);
+    m_down = new StepButton(false, box);
+    m_up = new StepButton(true, box);
+    auto *row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(m_down);
+    row->addWidget(m_up);
+    auto *outer = new QHBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(box);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    connect(m_up, &QAbstractButton::clicked, this, &Stepper::stepUp);
+    connect(m_down, &QAbstractButton::clicked, this, &Stepper::stepDown);
+    sync();
+}
+
+void Stepper::setValue(int value)
+{
+    m_value = value;
+    sync();
+}
+
+int Stepper::incremented() const { return std::clamp(m_value + m_step, m_minimum, m_maximum); }
+int Stepper::decremented() const { return std::clamp(m_value - m_step, m_minimum, m_maximum); }
+void Stepper::stepUp() { moveTo(incremented()); }
+void Stepper::stepDown() { moveTo(decremented()); }
+
+void Stepper::moveTo(int next)
+{
+    if (next == m_value)
+        return;
+    m_value = next;
+    sync();
+    Q_EMIT stepped(m_value);
+}
+
+void Stepper::sync()
+{
+    m_up->setEnabled(m_value < m_maximum);
+    m_down->setEnabled(m_value > m_minimum);
+}
+
+// ---- MenuPicker
+
+MenuPicker::MenuPicker(const QStringList &choices, int width, QWidget *parent) : QComboBox(parent)
+{
+    addItems(choices);
+    setFixedSize(width, 30);
+    setFont(DesignFonts::system(13, DesignFonts::Weight::regular));
+    setCursor(Qt::PointingHandCursor);
+    connect(this, qOverload<int>(&QComboBox::activated), this, [this](int index) { Q_EMIT picked(index); });
+    applyColors();
+    connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, &MenuPicker::applyColors);
+}
+
+void MenuPicker::setCurrent(int index)
+{
+    const QSignalBlocker quiet(this);
+    setCurrentIndex(index);
+}
+
+void MenuPicker::applyColors()
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Base, PaletteColors::color(Color::surface));
+    p.setColor(QPalette::Window, PaletteColors::color(Color::surface));
+    p.setColor(QPalette::Text, PaletteColors::color(Color::text));
+    p.setColor(QPalette::WindowText, PaletteColors::color(Color::text));
+    p.setColor(QPalette::ButtonText, PaletteColors::color(Color::text));
+    p.setColor(QPalette::Highlight, PaletteColors::color(Color::accent));
+    p.setColor(QPalette::HighlightedText, PaletteColors::color(Color::onAccent));
+    setPalette(p);
+    view()->setPalette(p);
+    update();
+}
+
+void MenuPicker::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.45);
+    QPainterPath back;
+    back.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    painter.fillPath(back, PaletteColors::color(Color::surface));
+    painter.setPen(QPen(PaletteColors::color(hasFocus() ? Color::accent : Color::line), 1));
+    painter.drawPath(back);
+
+    const bool rtl = layoutDirection() == Qt::RightToLeft;
+    const QRectF chevron(rtl ? 8 : width() - 22, (height() - 14) / 2.0, 14, 14);
+    painter.setPen(QPen(PaletteColors::color(Color::muted), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const QPointF c = chevron.center();
+    painter.drawPolyline(QList<QPointF>{{c.x() - 4, c.y() - 2}, {c.x(), c.y() + 2.5}, {c.x() + 4, c.y() - 2}});
+
+    const QRectF text = QRectF(rect()).adjusted(rtl ? 28 : 10, 0, rtl ? -10 : -28, 0);
+    painter.setFont(font());
+    painter.setPen(PaletteColors::color(Color::text));
+    const QString shown = QFontMetricsF(font()).elidedText(currentText(), Qt::ElideRight, text.width());
+    painter.drawText(text, int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine), shown);
+}
+
+// ---- RoundedField
+
+RoundedField::RoundedField(const QString &placeholder, const Look &look, QWidget *parent)
+    : QLineEdit(parent), m_look(look)
+{
+    setPlaceholderText(placeholder);
+    setFrame(false);
+    setFont(DesignFonts::system(look.fontSize, DesignFonts::Weight::regular));
+    setFixedHeight(look.height);
+    setTextMargins(look.padding - 2, 0, look.padding - 2, 0);
+    setAttribute(Qt::WA_MacShowFocusRect, false);
+    applyColors();
+    connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, &RoundedField::applyColors);
+}
+
+void RoundedField::setTextKeepingCursor(const QString &text)
+{
+    if (text == this->text())
+        return;
+    const int cursor = std::min<int>(cursorPosition(), int(text.size()));
+    setText(text);
+    setCursorPosition(cursor);
+}
+
+void RoundedField::applyColors()
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Base, Qt::transparent);
+    p.setColor(QPalette::Text, PaletteColors::color(Color::text));
+    p.setColor(QPalette::PlaceholderText, PaletteColors::color(Color::muted));
+    p.setColor(QPalette::Highlight, faded(PaletteColors::color(Color::accent), 0.35));
+    p.setColor(QPalette::HighlightedText, PaletteColors::color(Color::text));
+    setPalette(p);
+    update();
+}
+
+void RoundedField::paintEvent(QPaintEvent *event)
+{
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_look.radius, m_look.radius);
+        painter.fillPath(shape, PaletteColors::color(m_look.fill));
+        painter.setPen(QPen(hasFocus() ? faded(PaletteColors::color(Color::accent), 0.6)
+                                       : PaletteColors::color(Color::line),
+                            1));
+        painter.drawPath(shape);
+    }
+    QLineEdit::paintEvent(event);
+}

@@ -1,0 +1,160 @@
+#pragma once
+
+#include "design/DesignFonts.h"
+#include "design/ZephylPalette.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QStringList>
+#include <QWidget>
+
+// The few platform controls the screens use, drawn in the palette: a switch, a
+// segmented picker, a stepper, a menu picker and a rounded text field. Each
+// signals only what the user did; setting a value from code is silent, so a
+// control bound to the state object never writes back what it was just told.
+
+// Focus rings show only for focus that came from the keyboard (Tab), as the
+// platform's do: a click or a window coming forward focuses without a ring.
+namespace FocusRing {
+// Follows the widget's focus events from now on.
+void track(QWidget *widget);
+bool shown(const QWidget *widget);
+} // namespace FocusRing
+
+// An on/off switch with no visible label (its name is for assistive technology).
+class ToggleSwitch final : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit ToggleSwitch(const QString &accessibleName = QString(), QWidget *parent = nullptr);
+
+    // Silent: no signal.
+    void setOn(bool on);
+    bool isOn() const { return isChecked(); }
+
+    QSize sizeHint() const override { return {38, 22}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+Q_SIGNALS:
+    // The user flipped it.
+    void switched(bool on);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// A row of mutually exclusive segments, one of them chosen.
+class SegmentedPicker final : public QWidget {
+    Q_OBJECT
+public:
+    SegmentedPicker(const QStringList &segments, int width, QWidget *parent = nullptr);
+
+    QStringList segments() const { return m_segments; }
+    int currentIndex() const { return m_current; }
+    // Silent: no signal.
+    void setCurrentIndex(int index);
+    // The segment under a point, -1 for none.
+    int segmentAt(const QPoint &point) const;
+    // Where a segment is drawn (mirrored in right-to-left layouts).
+    QRectF segmentRect(int index) const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+Q_SIGNALS:
+    // The user chose a segment (also the one already chosen).
+    void chosen(int index);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    QStringList m_segments;
+    int m_current = -1;
+    int m_width;
+};
+
+// Two small buttons that step a whole number within a range.
+class Stepper final : public QWidget {
+    Q_OBJECT
+public:
+    Stepper(int minimum, int maximum, int step, QWidget *parent = nullptr);
+
+    int value() const { return m_value; }
+    // Silent: no signal. A value outside the range is kept; a step brings it inside.
+    void setValue(int value);
+    int minimum() const { return m_minimum; }
+    int maximum() const { return m_maximum; }
+
+    // What one press gives: the value moved by a step and kept within the range.
+    int incremented() const;
+    int decremented() const;
+    void stepUp();
+    void stepDown();
+    QAbstractButton *upButton() const { return m_up; }
+    QAbstractButton *downButton() const { return m_down; }
+
+Q_SIGNALS:
+    void stepped(int value);
+
+private:
+    void moveTo(int next);
+    void sync();
+
+    int m_minimum;
+    int m_maximum;
+    int m_step;
+    int m_value;
+    QAbstractButton *m_down;
+    QAbstractButton *m_up;
+};
+
+// A pop-up menu of choices shown as a rounded field with a chevron.
+class MenuPicker final : public QComboBox {
+    Q_OBJECT
+public:
+    MenuPicker(const QStringList &choices, int width, QWidget *parent = nullptr);
+
+    // Silent: no signal.
+    void setCurrent(int index);
+
+Q_SIGNALS:
+    // The user picked a choice.
+    void picked(int index);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void applyColors();
+};
+
+// A single-line text field on a rounded fill with a hairline outline. The text
+// is always plain.
+class RoundedField final : public QLineEdit {
+    Q_OBJECT
+public:
+    struct Look {
+        double fontSize = 14;
+        double radius = 12;
+        int height = 42;
+        int padding = 14;
+        ZephylPalette::Color fill = ZephylPalette::Color::surface;
+    };
+
+    RoundedField(const QString &placeholder, const Look &look, QWidget *parent = nullptr);
+    RoundedField(const QString &placeholder, QWidget *parent = nullptr) : RoundedField(placeholder, Look(), parent) {}
+
+    // Silent when the text is the same; keeps the cursor where it can.
+    void setTextKeepingCursor(const QString &text);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void applyColors();
+
+    Look m_look;
+};

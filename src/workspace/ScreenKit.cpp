@@ -1,0 +1,797 @@
+#include "workspace/ScreenKit.h"
+
+#include "app/AppModel.h"
+#include "companion/CompanionFigure.h"
+#include "design/AppearanceService.h"
+#include "design/Controls.h"
+#include "design/Icons.h"
+#include "design/L10n.h"
+#include "design/PaletteColors.h"
+#include "design/TextBlock.h"
+#include "design/ZephylSurface.h"
+
+#include <QEvent>
+#include <QFontMetricsF>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QStyleOptionSlider>
+#include <QApplication>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+using ZephylPalette::Color;
+
+// ---- Backdrop
+
+Backdrop::Backdrop(Color color, double opacity, QWidget *parent) : QWidget(parent), m_color(color), m_opacity(opacity)
+{
+    AppearanceService::repaintOnChange(this);
+}
+
+void Backdrop::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    QColor fill = PaletteColors::color(m_color);
+    fill.setAlphaF(float(fill.alphaF() * m_opacity));
+    painter.fillRect(rect(), fill);
+}
+
+// ---- CatFigureView
+
+CatFigureView::CatFigureView(double scale, QSize frame, Qt::Alignment alignment, QWidget *parent)
+    : QWidget(parent), m_scale(scale), m_alignment(alignment)
+{
+    setFixedSize(frame);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAccessibleName(CompanionFigure::accessibilityLabel());
+    AppearanceService::repaintOnChange(this);
+}
+
+void CatFigureView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double w = CompanionFigure::kWidth * m_scale;
+    const double h = CompanionFigure::kHeight * m_scale;
+    const bool rtl = layoutDirection() == Qt::RightToLeft;
+    double x = (width() - w) / 2;
+    if (m_alignment & Qt::AlignLeading)
+        x = rtl ? width() - w : 0;
+    else if (m_alignment & Qt::AlignTrailing)
+        x = rtl ? 0 : width() - w;
+    const double y = (height() - h) / 2;
+    CompanionPose pose; // at rest: idle, facing right
+    CompanionFigure(pose).paint(painter, QRectF(x, y, w, h));
+}
+
+// ---- Spinner
+
+Spinner::Spinner(QWidget *parent, Color color) : QWidget(parent), m_timer(new QTimer(this)), m_color(color)
+{
+    setFixedSize(16, 16);
+    m_timer->setInterval(80);
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        m_step = (m_step + 1) % 12;
+        update();
+    });
+    AppearanceService::repaintOnChange(this);
+}
+
+void Spinner::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    m_timer->start();
+}
+
+void Spinner::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    m_timer->stop();
+}
+
+namespace {
+// Twelve spokes, the newest darkest, as the platform's small spinner.
+void paintSpokes(QPainter &painter, const QPointF &center, double radius, int step, const QColor &color)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (int i = 0; i < 12; ++i) {
+        const double angle = (i * 30.0 - 90.0) * M_PI / 180.0;
+        const int age = (step - i + 12) % 12;
+        QColor c = color;
+        c.setAlphaF(float(std::max(0.18, 1.0 - age / 12.0)));
+        painter.setPen(QPen(c, radius * 0.22, Qt::SolidLine, Qt::RoundCap));
+        const QPointF dir(std::cos(angle), std::sin(angle));
+        painter.drawLine(center + dir * radius * 0.5, center + dir * radius);
+    }
+    painter.restore();
+}
+} // namespace
+
+void Spinner::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    paintSpokes(painter, QRectF(rect()).center(), width() / 2.0 - 1, m_step, PaletteColors::color(m_color));
+}
+
+// ---- RowButton
+
+RowButton::RowButton(const QString &text, const ButtonStyle &style, QWidget *parent)
+    : QAbstractButton(parent), m_style(style)
+{
+    setText(text);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setUpButton(this);
+}
+
+void RowButton::setSymbol(const QString &symbol, double size)
+{
+    m_symbol = symbol;
+    m_symbolSize = size;
+    updateGeometry();
+    update();
+}
+
+void RowButton::setHint(const QString &hint, const QFont &font, Color color)
+{
+    m_hint = hint;
+    m_hintFont = font;
+    m_hintColor = color;
+    updateGeometry();
+    update();
+}
+
+void RowButton::setBusy(bool busy)
+{
+    if (m_busy == busy)
+        return;
+    m_busy = busy;
+    if (busy && !m_spinTimer) {
+        m_spinTimer = new QTimer(this);
+        m_spinTimer->setInterval(80);
+        connect(m_spinTimer, &QTimer::timeout, this, [this] {
+            m_spin = (m_spin + 1) % 12;
+            update();
+        });
+    }
+    if (m_spinTimer) {
+        if (busy && isVisible())
+            m_spinTimer->start();
+        else
+            m_spinTimer->stop();
+    }
+    updateGeometry();
+    update();
+}
+
+bool RowButton::event(QEvent *event)
+{
+    if (m_spinTimer && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+        if (event->type() == QEvent::Show && m_busy)
+            m_spinTimer->start();
+        else
+            m_spinTimer->stop();
+    }
+    const bool handled = QAbstractButton::event(event);
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease ||
+        event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease || event->type() == QEvent::Leave)
+        update();
+    return handled;
+}
+
+void RowButton::setFillsWidth(bool fills)
+{
+    m_fills = fills;
+    setSizePolicy(fills ? QSizePolicy::Expanding : QSizePolicy::Fixed, QSizePolicy::Fixed);
+    updateGeometry();
+}
+
+void RowButton::setSquare(int side)
+{
+    m_square = side;
+    setFixedSize(side, side);
+}
+
+namespace {
+constexpr double kRowGap = 8;
+double symbolBox(double size, double fontSize) { return Icons::boxForFontSize(size > 0 ? size : fontSize); }
+} // namespace
+
+QSize RowButton::sizeHint() const
+{
+    if (m_square > 0)
+        return {m_square, m_square};
+    const QFontMetricsF fm(m_style.font());
+    double content = text().isEmpty() ? 0 : fm.horizontalAdvance(text());
+    if (!m_symbol.isEmpty())
+        content += symbolBox(m_symbolSize, m_style.fontSize) + (text().isEmpty() ? 0 : kRowGap);
+    if (m_busy)
+        content += 16 + kRowGap;
+    if (!m_hint.isEmpty())
+        content += QFontMetricsF(m_hintFont).horizontalAdvance(m_hint) + 2 * kRowGap;
+    const double width = std::ceil(content + 2 * m_style.horizontalPadding);
+    return {int(std::max(width, m_style.height)), int(m_style.height)};
+}
+
+QSize RowButton::minimumSizeHint() const
+{
+    if (m_fills)
+        return {int(m_style.height), int(m_style.height)};
+    return sizeHint();
+}
+
+void RowButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const Appearance appearance = AppearanceService::shared().appearance();
+    const double pressed = isDown() ? 1.0 : 0.0;
+    const QRectF r(rect());
+    // Fill and outline only; the label is laid out here.
+    m_style.paint(painter, r, QString(), QString(), isEnabled(), pressed, appearance, layoutDirection());
+
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setOpacity(m_style.opacity(isEnabled(), pressed));
+    const QColor label = PaletteColors::color(m_style.labelColor, appearance);
+    const QFont font = m_style.font();
+    const QFontMetricsF fm(font);
+    const bool rtl = layoutDirection() == Qt::RightToLeft;
+    const double box = symbolBox(m_symbolSize, m_style.fontSize);
+    const double textWidth = text().isEmpty() ? 0 : fm.horizontalAdvance(text());
+    double row = textWidth;
+    if (!m_symbol.isEmpty())
+        row += box + (text().isEmpty() ? 0 : kRowGap);
+    if (m_busy)
+        row += 16 + kRowGap;
+    const QRectF inner = r.adjusted(m_style.horizontalPadding, 0, -m_style.horizontalPadding, 0);
+    double hintWidth = 0;
+    if (!m_hint.isEmpty())
+        hintWidth = QFontMetricsF(m_hintFont).horizontalAdvance(m_hint);
+
+    // Start of the row, measured from the leading edge of `inner`.
+    double start = m_hint.isEmpty() ? std::max(0.0, (inner.width() - row) / 2) : 0;
+    auto place = [&](double offset, double width) {
+        return rtl ? inner.right() - offset - width : inner.left() + offset;
+    };
+    double at = start;
+    const double cy = r.center().y();
+    if (m_busy) {
+        paintSpokes(painter, QPointF(place(at, 16) + 8, cy), 7, m_spin, label);
+        at += 16 + kRowGap;
+    }
+    if (!m_symbol.isEmpty()) {
+        Icons::paint(painter, m_symbol, QRectF(place(at, box), cy - box / 2, box, box), label, layoutDirection());
+        at += box + kRowGap;
+    }
+    if (!text().isEmpty()) {
+        const double room = std::max(0.0, inner.width() - at - (hintWidth > 0 ? hintWidth + kRowGap : 0));
+        const QString shown = fm.elidedText(text(), Qt::ElideRight, room);
+        const double w = std::min(textWidth, room);
+        painter.setFont(font);
+        painter.setPen(label);
+        painter.setLayoutDirection(layoutDirection());
+        painter.drawText(QRectF(place(at, w), r.top(), w, r.height()), int(Qt::AlignCenter | Qt::TextSingleLine),
+                         shown);
+    }
+    if (!m_hint.isEmpty()) {
+        painter.setFont(m_hintFont);
+        painter.setPen(PaletteColors::color(m_hintColor, appearance));
+        const double x = rtl ? inner.left() : inner.right() - hintWidth;
+        painter.drawText(QRectF(x, r.top(), hintWidth, r.height()), int(Qt::AlignCenter | Qt::TextSingleLine), m_hint);
+    }
+    if (FocusRing::shown(this)) {
+        QColor ring = PaletteColors::color(Color::accent, appearance);
+        ring.setAlphaF(0.45f);
+        painter.setOpacity(1);
+        painter.setPen(QPen(ring, 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(m_style.shape(r.adjusted(1, 1, -1, -1)));
+    }
+}
+
+// ---- PlainButton
+
+PlainButton::PlainButton(const QString &text, const QFont &font, Color color, QWidget *parent)
+    : QAbstractButton(parent), m_font(font), m_color(color)
+{
+    setText(text);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setUpButton(this);
+}
+
+void PlainButton::setSymbol(const QString &symbol, double size)
+{
+    m_symbol = symbol;
+    m_symbolSize = size;
+    updateGeometry();
+}
+
+QSize PlainButton::sizeHint() const
+{
+    if (!m_symbol.isEmpty()) {
+        const int box = int(Icons::boxForFontSize(m_symbolSize)) + 6;
+        return {box, box};
+    }
+    const QFontMetricsF fm(m_font);
+    return {int(std::ceil(fm.horizontalAdvance(text()))) + 4, int(std::ceil(fm.height())) + 6};
+}
+
+void PlainButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(!isEnabled() ? 0.45 : (isDown() ? 0.6 : 1.0));
+    const QColor color = PaletteColors::color(m_color);
+    if (!m_symbol.isEmpty()) {
+        const double box = Icons::boxForFontSize(m_symbolSize);
+        Icons::paint(painter, m_symbol, QRectF((width() - box) / 2, (height() - box) / 2, box, box), color,
+                     layoutDirection());
+    } else {
+        painter.setFont(m_font);
+        painter.setPen(color);
+        painter.setLayoutDirection(layoutDirection());
+        const QString shown = QFontMetricsF(m_font).elidedText(text(), Qt::ElideRight, width());
+        painter.drawText(QRectF(rect()), int(Qt::AlignCenter | Qt::TextSingleLine), shown);
+    }
+    if (FocusRing::shown(this)) {
+        QColor ring = PaletteColors::color(Color::accent);
+        ring.setAlphaF(0.45f);
+        painter.setOpacity(1);
+        painter.setPen(QPen(ring, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5, 5);
+    }
+}
+
+// ---- ArrangingLayout
+
+ArrangingLayout::ArrangingLayout(QWidget *parent) : QLayout(parent) { setContentsMargins(0, 0, 0, 0); }
+
+ArrangingLayout::~ArrangingLayout()
+{
+    while (QLayoutItem *item = takeAt(0))
+        delete item;
+}
+
+void ArrangingLayout::addItem(QLayoutItem *item) { m_items.append(item); }
+QLayoutItem *ArrangingLayout::itemAt(int index) const { return m_items.value(index); }
+QLayoutItem *ArrangingLayout::takeAt(int index)
+{
+    return index >= 0 && index < m_items.size() ? m_items.takeAt(index) : nullptr;
+}
+
+void ArrangingLayout::setGeometry(const QRect &rect)
+{
+    QLayout::setGeometry(rect);
+    arrange(rect, true);
+}
+
+// ---- AdaptiveGridLayout
+
+AdaptiveGridLayout::AdaptiveGridLayout(int minimum, int maximum, int spacing, QWidget *parent)
+    : ArrangingLayout(parent), m_minimum(minimum), m_maximum(maximum), m_gap(spacing)
+{
+}
+
+AdaptiveGridLayout::Columns AdaptiveGridLayout::columnsFor(int available, int minimum, int maximum, int spacing)
+{
+    // As many columns of the minimum width as fit (at least one), then each as
+    // wide as the room allows, up to the maximum.
+    const int count = std::max(1, (available + spacing) / std::max(1, minimum + spacing));
+    const int width = std::clamp((available - spacing * (count - 1)) / count, 0, maximum);
+    return {count, std::max(width, std::min(minimum, available))};
+}
+
+QSize AdaptiveGridLayout::sizeHint() const
+{
+    const int width = m_maximum;
+    return {width, heightForWidth(width)};
+}
+
+QSize AdaptiveGridLayout::minimumSize() const { return {m_minimum, heightForWidth(m_minimum)}; }
+
+int AdaptiveGridLayout::arrange(const QRect &rect, bool apply) const
+{
+    const Columns columns = columnsFor(rect.width(), m_minimum, m_maximum, m_gap);
+    const bool rtl = rightToLeft();
+    int y = rect.top();
+    int total = 0;
+    for (int start = 0; start < m_items.size(); start += columns.count) {
+        int rowHeight = 0;
+        for (int i = start; i < std::min<int>(start + columns.count, int(m_items.size())); ++i) {
+            QLayoutItem *item = m_items[i];
+            const int h = item->hasHeightForWidth() ? item->heightForWidth(columns.width) : item->sizeHint().height();
+            rowHeight = std::max(rowHeight, h);
+        }
+        for (int i = start; i < std::min<int>(start + columns.count, int(m_items.size())); ++i) {
+            QLayoutItem *item = m_items[i];
+            const int h = item->hasHeightForWidth() ? item->heightForWidth(columns.width) : item->sizeHint().height();
+            const int column = i - start;
+            const int offset = column * (columns.width + m_gap);
+            const int x = rtl ? rect.right() + 1 - offset - columns.width : rect.left() + offset;
+            if (apply)
+                item->setGeometry(QRect(x, y, columns.width, h));
+        }
+        y += rowHeight + m_gap;
+        total += rowHeight + (start > 0 ? m_gap : 0);
+    }
+    return total;
+}
+
+// ---- FlowLayout
+
+FlowLayout::FlowLayout(int spacing, QWidget *parent) : ArrangingLayout(parent), m_gap(spacing) {}
+
+QSize FlowLayout::sizeHint() const
+{
+    int width = 0, height = 0;
+    for (const QLayoutItem *item : m_items) {
+        const QSize hint = item->sizeHint();
+        width += hint.width() + (width > 0 ? m_gap : 0);
+        height = std::max(height, hint.height());
+    }
+    return {width, height};
+}
+
+QSize FlowLayout::minimumSize() const
+{
+    // As narrow as its widest item.
+    QSize size;
+    for (const QLayoutItem *item : m_items)
+        size = size.expandedTo(item->minimumSize());
+    return size;
+}
+
+int FlowLayout::arrange(const QRect &rect, bool apply) const
+{
+    const bool rtl = rightToLeft();
+    int x = 0, y = rect.top(), line = 0;
+    for (QLayoutItem *item : m_items) {
+        if (item->isEmpty())
+            continue;
+        QSize size = item->sizeHint().boundedTo(item->maximumSize());
+        size.setWidth(std::min(size.width(), rect.width()));
+        if (x > 0 && x + size.width() > rect.width()) {
+            x = 0;
+            y += line + m_gap;
+            line = 0;
+        }
+        if (apply) {
+            const int left = rtl ? rect.right() + 1 - x - size.width() : rect.left() + x;
+            item->setGeometry(QRect(QPoint(left, y), size));
+        }
+        x += size.width() + m_gap;
+        line = std::max(line, size.height());
+    }
+    return y + line - rect.top();
+}
+
+// ---- CardFrame
+
+CardFrame::CardFrame(const std::optional<QString> &title, Padding padding, int spacing, QWidget *parent)
+    : QWidget(parent)
+{
+    auto *surface = new ZephylSurface(18, false, this);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(surface);
+    m_rows = new QVBoxLayout(surface);
+    m_rows->setContentsMargins(padding.horizontal, padding.vertical, padding.horizontal, padding.vertical);
+    m_rows->setSpacing(spacing);
+    if (title) {
+        m_title = new TextBlock(*title, DesignFonts::system(16, DesignFonts::Weight::semibold), Color::text, surface);
+        m_title->setContentsMargins(0, 0, 0, 6);
+        m_rows->addWidget(m_title);
+    }
+}
+
+// ---- Scrolling
+
+namespace {
+// Scroll bars drawn as a rounded thumb on nothing, 10 wide, as the design's
+// overlay scrollers look; everything else is the application's style.
+class ScrollBarStyle final : public QProxyStyle {
+public:
+    static ScrollBarStyle *shared()
+    {
+        // Lives as long as the application, like the widgets that use it.
+        static ScrollBarStyle *style = [] {
+            auto *s = new ScrollBarStyle;
+            s->setParent(qApp);
+            return s;
+        }();
+        return style;
+    }
+
+    int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
+    {
+        if (metric == PM_ScrollBarExtent)
+            return 10;
+        if (metric == PM_ScrollBarSliderMin)
+            return 32;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex *option, SubControl sub,
+                         const QWidget *widget) const override
+    {
+        const auto *bar = qstyleoption_cast<const QStyleOptionSlider *>(option);
+        if (control != CC_ScrollBar || !bar)
+            return QProxyStyle::subControlRect(control, option, sub, widget);
+        const bool vertical = bar->orientation == Qt::Vertical;
+        const QRect groove = bar->rect;
+        const int length = vertical ? groove.height() : groove.width();
+        const int range = bar->maximum - bar->minimum;
+        int thumb = range > 0 ? int(qint64(length) * bar->pageStep / (range + bar->pageStep)) : length;
+        thumb = std::clamp(thumb, std::min(32, length), length);
+        const int travel = length - thumb;
+        const int at = range > 0 ? int(qint64(travel) * (bar->sliderPosition - bar->minimum) / range) : 0;
+        auto span = [&](int from, int to) {
+            return vertical ? QRect(groove.left(), groove.top() + from, groove.width(), to - from)
+                            : QRect(groove.left() + from, groove.top(), to - from, groove.height());
+        };
+        switch (sub) {
+        case SC_ScrollBarGroove: return groove;
+        case SC_ScrollBarSlider: return span(at, at + thumb);
+        case SC_ScrollBarSubPage: return span(0, at);
+        case SC_ScrollBarAddPage: return span(at + thumb, length);
+        default: return {};
+        }
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
+                            const QWidget *widget) const override
+    {
+        if (control != CC_ScrollBar) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        const QRect thumb = subControlRect(control, option, SC_ScrollBarSlider, widget).adjusted(2, 2, -2, -2);
+        if (thumb.isEmpty() || !(option->state & State_Enabled))
+            return;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        QColor ink = PaletteColors::color(Color::muted);
+        ink.setAlphaF((option->state & State_MouseOver) ? 0.55f : 0.35f);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(ink);
+        const double radius = std::min(thumb.width(), thumb.height()) / 2.0;
+        painter->drawRoundedRect(QRectF(thumb), radius, radius);
+        painter->restore();
+    }
+};
+} // namespace
+
+QScrollArea *scrollArea(QWidget *content, QWidget *parent)
+{
+    auto *area = new QScrollArea(parent);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    area->viewport()->setAutoFillBackground(false);
+    area->setWidget(content);
+    // setWidget() makes the content fill itself with the window colour; the
+    // screen's own background shows through instead.
+    content->setAutoFillBackground(false);
+    // A thin scroll bar in the palette's colours, without arrows.
+    area->verticalScrollBar()->setStyle(ScrollBarStyle::shared());
+    AppearanceService::repaintOnChange(area->verticalScrollBar());
+    return area;
+}
+
+QWidget *leading(QWidget *child, QWidget *parent)
+{
+    auto *row = new QWidget(parent);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(child);
+    layout->addStretch(1);
+    return row;
+}
+
+QScrollArea *scrollColumn(QVBoxLayout *&column, int maxWidth, const QMargins &padding, int spacing, QWidget *parent)
+{
+    auto *page = new QWidget;
+    auto *row = new QHBoxLayout(page);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    auto *body = new QWidget(page);
+    body->setMaximumWidth(maxWidth);
+    column = new QVBoxLayout(body);
+    column->setContentsMargins(padding);
+    column->setSpacing(spacing);
+    row->addWidget(body, 1);
+    row->addStretch(0);
+    return scrollArea(page, parent);
+}
+
+void clearLayout(QLayout *layout)
+{
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        if (QWidget *widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        delete item;
+    }
+}
+
+void setUpButton(QAbstractButton *button)
+{
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFocusPolicy(Qt::StrongFocus);
+    FocusRing::track(button);
+    AppearanceService::repaintOnChange(button);
+}
+
+void bringForward(QWidget *window)
+{
+    if (window->isMinimized())
+        window->showNormal();
+    else
+        window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+QString handle(const QString &username)
+{
+    const QString mark = L10n::layoutDirection() == Qt::RightToLeft ? QString(QChar(0x200E)) : QString();
+    return mark + QLatin1Char('@') + username;
+}
+
+TextBlock *text(const QString &words, double size, DesignFonts::Weight weight, Color color, QWidget *parent)
+{
+    return new TextBlock(words, DesignFonts::system(size, weight), color, parent);
+}
+
+// ---- Screen
+
+Screen::Screen(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    connect(&model, &AppModel::languageChanged, this, [this] {
+        if (m_pending)
+            return;
+        m_pending = true;
+        QMetaObject::invokeMethod(this, [this] { rebuild(); }, Qt::QueuedConnection);
+    });
+}
+
+void Screen::populate()
+{
+    QWidget *next = build();
+    if (m_content) {
+        m_content->hide();
+        m_content->deleteLater();
+    }
+    m_content = next;
+    layout()->addWidget(next);
+}
+
+void Screen::rebuild()
+{
+    m_pending = false;
+    const int offset = m_scroll ? m_scroll->verticalScrollBar()->value() : 0;
+    m_scroll = nullptr;
+    populate();
+    if (m_scroll && offset > 0) {
+        // The range is known once the new content is laid out.
+        QScrollBar *bar = m_scroll->verticalScrollBar();
+        auto *once = new QObject(bar);
+        connect(bar, &QScrollBar::rangeChanged, once, [bar, offset, once](int, int max) {
+            bar->setValue(std::min(offset, max));
+            if (max >= offset)
+                once->deleteLater();
+        });
+    }
+}
+
+// ---- ConfirmationDialog
+
+namespace {
+// The destructive action: the primary button in the attention colour.
+ButtonStyle destructiveStyle()
+{
+    ButtonStyle style = PrimaryButtonStyle(true);
+    style.fill = Color::attention;
+    style.labelColor = Color::onAccent;
+    return style;
+}
+} // namespace
+
+ConfirmationDialog::ConfirmationDialog(const QString &title, const std::optional<QString> &message,
+                                       const QString &action, QWidget *anchor)
+    : QWidget(anchor ? anchor->window() : nullptr, Qt::Dialog)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowModality(Qt::WindowModal);
+    setWindowTitle(title);
+    if (anchor)
+        setLayoutDirection(anchor->layoutDirection());
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(24, 22, 24, 20);
+    column->setSpacing(10);
+    auto *heading = text(title, 15, DesignFonts::Weight::semibold, Color::text, this);
+    heading->setPreferredWidth(320);
+    column->addWidget(heading);
+    if (message) {
+        auto *words = text(*message, 12.5, DesignFonts::Weight::regular, Color::muted, this);
+        words->setPreferredWidth(320);
+        column->addWidget(words);
+    }
+    column->addSpacing(8);
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
+    buttons->addStretch(1);
+    m_cancel = new RowButton(L10n::t("Cancel"), QuietButtonStyle(true), this);
+    m_action = new RowButton(action, destructiveStyle(), this);
+    buttons->addWidget(m_cancel);
+    buttons->addWidget(m_action);
+    column->addLayout(buttons);
+    connect(m_cancel, &QAbstractButton::clicked, this, [this] { answer(false); });
+    connect(m_action, &QAbstractButton::clicked, this, [this] { answer(true); });
+    setFixedWidth(368);
+    AppearanceService::repaintOnChange(this);
+}
+
+void ConfirmationDialog::open()
+{
+    adjustSize();
+    if (QWidget *owner = parentWidget()) {
+        const QRect frame = owner->geometry();
+        move(frame.center().x() - width() / 2, frame.top() + 60);
+    }
+    show();
+    raise();
+    activateWindow();
+    m_cancel->setFocus();
+}
+
+void ConfirmationDialog::answer(bool confirm)
+{
+    if (m_answered)
+        return;
+    m_answered = true;
+    if (confirm)
+        Q_EMIT confirmed();
+    else
+        Q_EMIT cancelled();
+    close();
+}
+
+void ConfirmationDialog::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        answer(false);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void ConfirmationDialog::closeEvent(QCloseEvent *event)
+{
+    // Closing the window is cancelling.
+    if (!m_answered) {
+        m_answered = true;
+        Q_EMIT cancelled();
+    }
+    QWidget::closeEvent(event);
+}
+
+void ConfirmationDialog::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), PaletteColors::color(Color::background));
+}

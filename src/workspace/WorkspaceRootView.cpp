@@ -1,0 +1,170 @@
+#include "workspace/WorkspaceRootView.h"
+
+#include "app/AppModel.h"
+#include "design/AppearanceService.h"
+#include "design/L10n.h"
+#include "design/PaletteColors.h"
+#include "design/TextBlock.h"
+#include "design/ZephylSurface.h"
+#include "workspace/ComposerView.h"
+#include "workspace/ScreenKit.h"
+#include "workspace/SignInView.h"
+#include "workspace/WorkspaceSplitView.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+
+using ZephylPalette::Color;
+
+namespace {
+// The waiting scene: the resting cat drawn 1.4 times its size, a small spinner
+// and "Opening Zephyl…", centred.
+class RestoringScene final : public Screen {
+public:
+    explicit RestoringScene(AppModel &model, QWidget *parent) : Screen(model, parent) { populate(); }
+
+protected:
+    QWidget *build() override
+    {
+        auto *scene = new QWidget;
+        auto *column = new QVBoxLayout(scene);
+        column->setSpacing(18);
+        column->addStretch(1);
+        column->addWidget(new CatFigureView(1.4, QSize(118, 87), Qt::AlignCenter, scene), 0, Qt::AlignHCenter);
+        column->addWidget(new Spinner(scene), 0, Qt::AlignHCenter);
+        auto *words = text(L10n::t("Opening Zephyl…"), 13, DesignFonts::Weight::regular, Color::muted, scene);
+        words->setCentered(true);
+        column->addWidget(words, 0, Qt::AlignHCenter);
+        column->addStretch(1);
+        return scene;
+    }
+};
+} // namespace
+
+// The composer sheet: a dimmed layer over the whole window with the composer on
+// a card near its top. Escape dismisses it, as a sheet is dismissed.
+class ComposerSheet final : public QWidget {
+public:
+    ComposerSheet(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
+    {
+        setFocusPolicy(Qt::StrongFocus);
+        m_card = new ZephylSurface(16, true, this);
+        auto *inside = new QVBoxLayout(m_card);
+        inside->setContentsMargins(0, 0, 0, 0);
+        m_composer = new ComposerView(model, m_card);
+        inside->addWidget(m_composer);
+        AppearanceService::repaintOnChange(this);
+    }
+
+    void place()
+    {
+        setGeometry(parentWidget()->rect());
+        const QSize wanted = m_card->sizeHint().expandedTo(m_card->minimumSizeHint());
+        const int w = std::min(wanted.width(), width() - 40);
+        const int h = std::min(wanted.height(), height() - 40);
+        m_card->setGeometry((width() - w) / 2, 20, w, h);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), QColor(0, 0, 0, AppearanceService::shared().appearance() == Appearance::dark ? 110 : 60));
+    }
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() == Qt::Key_Escape) {
+            m_model.setComposerPresented(false);
+            return;
+        }
+        QWidget::keyPressEvent(event);
+    }
+    // The layer takes every click, so the window beneath waits while the sheet is up.
+    void mousePressEvent(QMouseEvent *) override {}
+
+private:
+    AppModel &m_model;
+    ZephylSurface *m_card;
+    ComposerView *m_composer;
+};
+
+WorkspaceRootView::WorkspaceRootView(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
+{
+    setMinimumSize(960, 600);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    AppearanceService::repaintOnChange(this);
+
+    connect(&model, &AppModel::sessionChanged, this, &WorkspaceRootView::showBranch);
+    connect(&model, &AppModel::composerPresentedChanged, this, &WorkspaceRootView::followComposer);
+    connect(&model, &AppModel::themeChanged, this, &WorkspaceRootView::applyTheme);
+    connect(&model, &AppModel::languageChanged, this, &WorkspaceRootView::applyDirection);
+    applyTheme();
+    applyDirection();
+    showBranch();
+    followComposer();
+}
+
+WorkspaceRootView::~WorkspaceRootView() = default;
+
+QWidget *WorkspaceRootView::composerSheet() const { return m_sheet; }
+
+void WorkspaceRootView::applyTheme() { AppearanceService::shared().setTheme(m_model.theme()); }
+
+void WorkspaceRootView::applyDirection()
+{
+    // The whole window reads in the language's direction; children follow.
+    setLayoutDirection(L10n::layoutDirection());
+}
+
+void WorkspaceRootView::showBranch()
+{
+    QWidget *next = nullptr;
+    switch (m_model.session()) {
+    case SessionState::restoring: next = new RestoringScene(m_model, this); break;
+    case SessionState::signedOut: next = new SignInView(m_model, this); break;
+    case SessionState::signedIn: next = new WorkspaceSplitView(m_model, this); break;
+    }
+    if (m_branch) {
+        layout()->removeWidget(m_branch);
+        m_branch->hide();
+        m_branch->deleteLater();
+    }
+    m_branch = next;
+    layout()->addWidget(next);
+    next->show();
+    if (m_sheet)
+        m_sheet->raise();
+}
+
+void WorkspaceRootView::followComposer()
+{
+    if (m_model.composerPresented() == bool(m_sheet))
+        return;
+    if (!m_model.composerPresented()) {
+        m_sheet->hide();
+        m_sheet->deleteLater();
+        m_sheet = nullptr;
+        return;
+    }
+    m_sheet = new ComposerSheet(m_model, this);
+    m_sheet->place();
+    m_sheet->show();
+    m_sheet->raise();
+    m_sheet->setFocus();
+}
+
+void WorkspaceRootView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), PaletteColors::color(Color::background));
+}
+
+void WorkspaceRootView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (m_sheet)
+        m_sheet->place();
+}

@@ -1,0 +1,386 @@
+#include "workspace/WorkspaceSplitView.h"
+
+#include "app/AppModel.h"
+#include "design/AppearanceService.h"
+#include "design/Controls.h"
+#include "design/Icons.h"
+#include "design/L10n.h"
+#include "design/NoticeBanner.h"
+#include "design/PaletteColors.h"
+#include "design/TextBlock.h"
+#include "design/ZephylSpringCurve.h"
+#include "workspace/AssistantView.h"
+#include "workspace/GridView.h"
+#include "workspace/PlanView.h"
+#include "workspace/ProfileView.h"
+#include "workspace/SummaryView.h"
+
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSplitter>
+#include <QVariantAnimation>
+#include <QVBoxLayout>
+
+using ZephylPalette::Color;
+
+namespace {
+
+// One row of the sidebar's surface list: the surface's icon and title on a
+// rounded fill while it is the current surface.
+class SurfaceRow final : public QAbstractButton {
+public:
+    SurfaceRow(Surface surface, QWidget *parent) : QAbstractButton(parent), m_surface(surface)
+    {
+        setText(Surfaces::title(surface));
+        setCheckable(false);
+        setFixedHeight(36);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        setUpButton(this);
+        setAccessibleName(text());
+    }
+
+    void setSelected(bool selected)
+    {
+        if (m_selected == selected)
+            return;
+        m_selected = selected;
+        update();
+    }
+    bool selected() const { return m_selected; }
+    QSize sizeHint() const override { return {200, 36}; }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        if (m_selected) {
+            QPainterPath fill;
+            fill.addRoundedRect(QRectF(rect()), 10, 10);
+            painter.fillPath(fill, PaletteColors::color(Color::surfaceSoft));
+        }
+        if (isDown())
+            painter.setOpacity(0.7);
+        const QColor ink = PaletteColors::color(m_selected ? Color::text : Color::muted);
+        const bool rtl = layoutDirection() == Qt::RightToLeft;
+        const QRectF inner = QRectF(rect()).adjusted(12, 0, -12, 0);
+        const double box = Icons::boxForFontSize(14);
+        const QRectF iconSlot(rtl ? inner.right() - 20 : inner.left(), 0, 20, height());
+        Icons::paint(painter, WorkspaceSidebar::rowSymbol(m_surface),
+                     QRectF(iconSlot.center().x() - box / 2, iconSlot.center().y() - box / 2, box, box), ink,
+                     layoutDirection());
+        const QFont font = DesignFonts::system(13.5, m_selected ? DesignFonts::Weight::semibold
+                                                                : DesignFonts::Weight::medium);
+        painter.setFont(font);
+        painter.setPen(ink);
+        const QRectF words = rtl ? QRectF(inner.left(), 0, inner.width() - 31, height())
+                                 : QRectF(inner.left() + 31, 0, inner.width() - 31, height());
+        const QString shown = QFontMetricsF(font).elidedText(text(), Qt::ElideRight, words.width());
+        painter.setLayoutDirection(layoutDirection());
+        painter.drawText(words, int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine),
+                         shown);
+        if (FocusRing::shown(this)) {
+            QColor ring = PaletteColors::color(Color::accent);
+            ring.setAlphaF(0.45f);
+            painter.setOpacity(1);
+            painter.setPen(QPen(ring, 2));
+            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 10, 10);
+        }
+    }
+
+private:
+    Surface m_surface;
+    bool m_selected = false;
+};
+
+// The splitter's divider: a hairline.
+class HairlineHandle final : public QSplitterHandle {
+public:
+    HairlineHandle(Qt::Orientation orientation, QSplitter *parent) : QSplitterHandle(orientation, parent)
+    {
+        AppearanceService::repaintOnChange(this);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), PaletteColors::color(Color::line));
+    }
+};
+
+class Splitter final : public QSplitter {
+public:
+    using QSplitter::QSplitter;
+
+protected:
+    QSplitterHandle *createHandle() override { return new HairlineHandle(orientation(), this); }
+    void changeEvent(QEvent *event) override
+    {
+        QSplitter::changeEvent(event);
+        // The columns trade sides at once, not at the next resize.
+        if (event->type() == QEvent::LayoutDirectionChange)
+            refresh();
+    }
+};
+
+} // namespace
+
+// ---- Split view
+
+WorkspaceSplitView::WorkspaceSplitView(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_splitter = new Splitter(Qt::Horizontal, this);
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->setHandleWidth(1);
+    m_sidebar = new WorkspaceSidebar(model, m_splitter);
+    m_sidebar->setMinimumWidth(220);
+    m_sidebar->setMaximumWidth(290);
+    m_stack = new Backdrop(Color::background, 1.0, m_splitter);
+    auto *stackLayout = new QVBoxLayout(m_stack);
+    stackLayout->setContentsMargins(0, 0, 0, 0);
+    m_stack->installEventFilter(this);
+    m_splitter->addWidget(m_sidebar);
+    m_splitter->addWidget(m_stack);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({244, 1000});
+    layout->addWidget(m_splitter);
+
+    connect(&model, &AppModel::surfaceChanged, this, &WorkspaceSplitView::showSurface);
+    connect(&model, &AppModel::noticeChanged, this, &WorkspaceSplitView::followNotice);
+    showSurface();
+    followNotice();
+}
+
+// Leaving the window (a sign-out, say) ends the banner's wait without clearing
+// the notice: it may be the very one that explains why the sign-in form shows.
+WorkspaceSplitView::~WorkspaceSplitView() = default;
+
+QWidget *WorkspaceSplitView::makeScreen(Surface surface, AppModel &model, QWidget *parent)
+{
+    switch (surface) {
+    case Surface::summary: return new SummaryView(model, parent);
+    case Surface::plan: return new PlanView(model, parent);
+    case Surface::assistant: return new AssistantView(model, parent);
+    case Surface::grid: return new GridView(model, parent);
+    case Surface::profile: return new ProfileView(model, parent);
+    }
+    return new QWidget(parent);
+}
+
+void WorkspaceSplitView::showSurface()
+{
+    // A screen's own state does not survive a visit elsewhere: each surface is made anew.
+    if (m_detail && m_detailSurface == m_model.surface())
+        return;
+    if (m_detail) {
+        m_stack->layout()->removeWidget(m_detail);
+        m_detail->hide();
+        m_detail->deleteLater();
+    }
+    m_detailSurface = m_model.surface();
+    m_detail = makeScreen(m_detailSurface, m_model, m_stack);
+    m_stack->layout()->addWidget(m_detail);
+    m_detail->show();
+    if (m_banner)
+        m_banner->raise();
+}
+
+void WorkspaceSplitView::followNotice()
+{
+    const std::optional<AppNotice> &notice = m_model.notice();
+    if (!notice) {
+        m_noticeTimer.reset();
+        m_bannerNotice = QUuid();
+        if (m_banner) {
+            // Out to the top edge, then gone.
+            NoticeBanner *leaving = m_banner;
+            m_banner = nullptr;
+            auto *slide = new QVariantAnimation(leaving);
+            ZephylSpringCurve::apply(*slide);
+            const int from = leaving->y();
+            slide->setStartValue(from);
+            slide->setEndValue(-NoticeBanner::kHeight);
+            connect(slide, &QVariantAnimation::valueChanged, leaving,
+                    [leaving](const QVariant &y) { leaving->move(leaving->x(), y.toInt()); });
+            connect(slide, &QVariantAnimation::finished, leaving, &QObject::deleteLater);
+            slide->start(QAbstractAnimation::DeleteWhenStopped);
+        }
+        return;
+    }
+    if (notice->id == m_bannerNotice && m_banner)
+        return;
+    const bool arriving = !m_banner;
+    if (!m_banner) {
+        m_banner = new NoticeBanner(*notice, m_stack);
+        m_banner->setCursor(Qt::PointingHandCursor);
+        m_banner->installEventFilter(this);
+    } else {
+        m_banner->setNotice(*notice);
+    }
+    m_bannerNotice = notice->id;
+    placeBanner();
+    m_banner->show();
+    m_banner->raise();
+    if (arriving) {
+        auto *slide = new QVariantAnimation(m_banner);
+        ZephylSpringCurve::apply(*slide);
+        slide->setStartValue(-NoticeBanner::kHeight);
+        slide->setEndValue(18);
+        QPointer<NoticeBanner> banner = m_banner;
+        connect(slide, &QVariantAnimation::valueChanged, banner,
+                [banner](const QVariant &y) { banner->move(banner->x(), y.toInt()); });
+        slide->start(QAbstractAnimation::DeleteWhenStopped);
+    }
+
+    // Seven seconds for this notice; a newer one starts its own, and an older
+    // wait never clears a newer notice.
+    const QUuid id = notice->id;
+    QPointer<AppModel> model = &m_model;
+    m_noticeTimer = m_model.clock().after(std::chrono::seconds(kNoticeSeconds), [model, id] {
+        if (model && model->notice() && model->notice()->id == id)
+            model->setNotice(std::nullopt);
+    });
+}
+
+void WorkspaceSplitView::placeBanner()
+{
+    if (!m_banner)
+        return;
+    // 28 on either side and 18 above, at most 720 wide with that room, centred.
+    const int column = std::min(m_stack->width(), 720);
+    const int width = std::max(0, column - 56);
+    const int x = (m_stack->width() - column) / 2 + 28;
+    m_banner->setGeometry(x, m_banner->y() > 0 ? 18 : m_banner->y(), width, NoticeBanner::kHeight);
+}
+
+void WorkspaceSplitView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    placeBanner();
+}
+
+bool WorkspaceSplitView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_stack && event->type() == QEvent::Resize)
+        placeBanner();
+    if (watched == m_banner && event->type() == QEvent::MouseButtonRelease) {
+        // A tap anywhere on the banner clears the notice at once.
+        m_model.setNotice(std::nullopt);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- Sidebar
+
+WorkspaceSidebar::WorkspaceSidebar(AppModel &model, QWidget *parent) : Screen(model, parent) { populate(); }
+
+QString WorkspaceSidebar::rowSymbol(Surface surface)
+{
+    const QString symbol = Surfaces::symbol(surface);
+    return Icons::has(symbol) ? symbol : Surfaces::olderSymbol(surface);
+}
+
+QString WorkspaceSidebar::accountNameFor(const AppModel &model)
+{
+    const auto &user = model.user();
+    if (!user)
+        return {};
+    if (user->displayName && !user->displayName->isEmpty())
+        return *user->displayName;
+    return user->email;
+}
+
+QString WorkspaceSidebar::instagramLineFor(const AppModel &model)
+{
+    if (const auto &profile = model.instagram())
+        return handle(profile->username);
+    return L10n::t("Instagram not connected");
+}
+
+QAbstractButton *WorkspaceSidebar::row(Surface surface) const
+{
+    const int index = int(std::find(Surfaces::allCases.begin(), Surfaces::allCases.end(), surface) -
+                          Surfaces::allCases.begin());
+    return m_rows.value(index);
+}
+
+QWidget *WorkspaceSidebar::build()
+{
+    AppModel &model = this->model();
+    auto *side = new Backdrop(Color::canvas, 0.55);
+    auto *column = new QVBoxLayout(side);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    // Header: the resting cat at half size and the product name, as it is.
+    auto *header = new QHBoxLayout;
+    header->setContentsMargins(18, 40, 18, 22);
+    header->setSpacing(10);
+    header->addWidget(new CatFigureView(0.5, QSize(42, 31), Qt::AlignCenter, side));
+    auto *name = new TextBlock(QStringLiteral("Zephyl"), DesignFonts::serif(19, DesignFonts::Weight::semibold),
+                               Color::text, side);
+    name->setMaxLines(1);
+    header->addWidget(name, 0, Qt::AlignVCenter);
+    header->addStretch(1);
+    column->addLayout(header);
+
+    auto *list = new QVBoxLayout;
+    list->setContentsMargins(10, 0, 10, 0);
+    list->setSpacing(2);
+    m_rows.clear();
+    for (Surface surface : Surfaces::allCases) {
+        auto *row = new SurfaceRow(surface, side);
+        row->setSelected(model.surface() == surface);
+        connect(row, &QAbstractButton::clicked, side, [&model, surface] { model.setSurface(surface); });
+        connect(&model, &AppModel::surfaceChanged, row, [row, &model, surface] {
+            row->setSelected(model.surface() == surface);
+        });
+        list->addWidget(row);
+        m_rows.append(row);
+    }
+    column->addLayout(list);
+    column->addStretch(1);
+
+    auto *bottom = new QVBoxLayout;
+    bottom->setContentsMargins(18, 0, 18, 20);
+    bottom->setSpacing(12);
+    m_newPublication = new RowButton(L10n::t("New publication"), PrimaryButtonStyle(false), side);
+    m_newPublication->setSymbol(QStringLiteral("plus"));
+    m_newPublication->setFillsWidth(true);
+    connect(m_newPublication, &QAbstractButton::clicked, side, [&model] { model.openComposer(std::nullopt); });
+    bottom->addWidget(m_newPublication);
+
+    m_ask = new RowButton(L10n::t("Ask the cat"), QuietButtonStyle(false), side);
+    m_ask->setSymbol(Icons::has(QStringLiteral("cat")) ? QStringLiteral("cat") : QStringLiteral("pawprint"));
+    // The hot key, as the keyboard names it.
+    m_ask->setHint(QStringLiteral("Alt ␣"), DesignFonts::system(11, DesignFonts::Weight::medium), Color::muted);
+    m_ask->setFillsWidth(true);
+    connect(m_ask, &QAbstractButton::clicked, side, [&model] { model.raiseEvent(AppEvent::of(AppEvent::Kind::askRequested)); });
+    bottom->addWidget(m_ask);
+
+    auto *account = new QVBoxLayout;
+    account->setContentsMargins(0, 6, 0, 0);
+    account->setSpacing(3);
+    m_account = text(accountNameFor(model), 12.5, DesignFonts::Weight::medium, Color::text, side);
+    m_account->setMaxLines(1);
+    m_instagram = text(instagramLineFor(model), 11.5, DesignFonts::Weight::regular, Color::muted, side);
+    m_instagram->setMaxLines(1);
+    account->addWidget(m_account);
+    account->addWidget(m_instagram);
+    bottom->addLayout(account);
+    column->addLayout(bottom);
+
+    TextBlock *accountName = m_account, *instagramLine = m_instagram;
+    connect(&model, &AppModel::userChanged, accountName,
+            [accountName, &model] { accountName->setText(accountNameFor(model)); });
+    connect(&model, &AppModel::instagramChanged, instagramLine,
+            [instagramLine, &model] { instagramLine->setText(instagramLineFor(model)); });
+    return side;
+}

@@ -1,0 +1,326 @@
+// The workspace root, the split view with its notice banner and the sidebar.
+
+#include "ScreensTestSupport.h"
+
+#include "design/Controls.h"
+#include "design/L10n.h"
+#include "design/NoticeBanner.h"
+#include "workspace/AssistantView.h"
+#include "workspace/ProfileView.h"
+#include "workspace/SignInView.h"
+#include "workspace/SummaryView.h"
+#include "workspace/WorkspaceRootView.h"
+#include "workspace/WorkspaceSplitView.h"
+#include "workspace/WorkspaceWindowController.h"
+
+#include <QSplitter>
+
+using namespace flowtest;
+using namespace screentest;
+
+namespace {
+
+class RootTest : public ::testing::Test {
+protected:
+    AppModel &model() { return flows.model(); }
+    WorkspaceRootView *root()
+    {
+        if (!m_root)
+            m_root = host.show(new WorkspaceRootView(model()));
+        return m_root;
+    }
+    void signInAs(const QString &email, std::optional<QString> name = std::nullopt)
+    {
+        ZephylWire::User u = user(email);
+        u.displayName = std::move(name);
+        model().setUser(u);
+        model().setSession(SessionState::signedIn);
+        settle();
+    }
+    WorkspaceSplitView *split() { return qobject_cast<WorkspaceSplitView *>(root()->branch()); }
+
+    AppearanceGuard appearance;
+    Flows flows;
+    Host host;
+    WorkspaceRootView *m_root = nullptr;
+};
+
+} // namespace
+
+TEST_F(RootTest, FollowsTheSessionThroughItsThreeBranches)
+{
+    ASSERT_EQ(model().session(), SessionState::restoring);
+    EXPECT_EQ(texts(root()->branch()), QStringList{"Opening Zephyl…"});
+    EXPECT_GE(root()->minimumWidth(), 960);
+    EXPECT_GE(root()->minimumHeight(), 600);
+
+    model().setSession(SessionState::signedOut);
+    settle();
+    EXPECT_NE(qobject_cast<SignInView *>(root()->branch()), nullptr);
+
+    signInAs("kitty@example.com");
+    ASSERT_NE(split(), nullptr);
+    // The split view starts on the model's surface, the assistant.
+    EXPECT_NE(qobject_cast<AssistantView *>(split()->detail()), nullptr);
+
+    model().setSession(SessionState::signedOut);
+    settle();
+    auto *form = qobject_cast<SignInView *>(root()->branch());
+    ASSERT_NE(form, nullptr);
+    // A new form each time: sign-in mode and empty fields.
+    EXPECT_FALSE(form->creating());
+    EXPECT_TRUE(form->emailField()->text().isEmpty());
+}
+
+TEST_F(RootTest, TheComposerSheetCanCoverAnyBranchAndEscapeDismissesIt)
+{
+    model().setSession(SessionState::signedOut);
+    root();
+    model().setComposerPresented(true);
+    settle();
+    QWidget *sheet = root()->composerSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(sheet->isVisible());
+    // The sheet stays over the branch when the session changes under it.
+    signInAs("kitty@example.com");
+    EXPECT_EQ(root()->composerSheet(), sheet);
+    key(sheet, Qt::Key_Escape);
+    EXPECT_FALSE(model().composerPresented());
+    EXPECT_EQ(root()->composerSheet(), nullptr);
+}
+
+TEST_F(RootTest, ThemeAndReadingDirectionFollowTheSettingsAtOnce)
+{
+    root();
+    model().setTheme(AppTheme::dark);
+    EXPECT_EQ(AppearanceService::shared().appearance(), Appearance::dark);
+    // The system's light scheme wins again once the theme follows it.
+    model().setTheme(AppTheme::system);
+    EXPECT_EQ(AppearanceService::shared().appearance(), Appearance::light);
+    appearance.scheme->set(1u);
+    EXPECT_EQ(AppearanceService::shared().appearance(), Appearance::dark);
+
+    model().setSession(SessionState::signedOut);
+    settle();
+    model().setLanguage(AppLanguage::ar);
+    settle();
+    EXPECT_EQ(root()->layoutDirection(), Qt::RightToLeft);
+    auto *form = qobject_cast<SignInView *>(root()->branch());
+    ASSERT_NE(form, nullptr);
+    EXPECT_EQ(form->layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(form->mainButton()->text(), L10n::t("Sign in"));
+    EXPECT_NE(form->mainButton()->text(), QStringLiteral("Sign in"));
+    // The introduction's headline is drawn to the right of the form's column... in
+    // right-to-left the form stands on the left.
+    EXPECT_LT(form->emailField()->mapTo(root(), QPoint()).x(), root()->width() / 2);
+
+    model().setLanguage(AppLanguage::he);
+    settle();
+    EXPECT_EQ(root()->layoutDirection(), Qt::RightToLeft);
+    model().setLanguage(AppLanguage::en);
+    settle();
+    EXPECT_EQ(root()->layoutDirection(), Qt::LeftToRight);
+    form = qobject_cast<SignInView *>(root()->branch());
+    EXPECT_GT(form->emailField()->mapTo(root(), QPoint()).x(), root()->width() / 2);
+}
+
+TEST_F(RootTest, ANoticeStaysSevenSecondsUnlessReplacedOrTapped)
+{
+    signInAs("kitty@example.com");
+    FakeClock &clock = flows.h.clock;
+    const AppNotice first = AppNotice::make("Saved.", AppNotice::Tone::settled);
+    model().setNotice(first);
+    settle();
+    ASSERT_NE(split()->banner(), nullptr);
+    EXPECT_EQ(split()->banner()->notice(), first);
+    EXPECT_LE(split()->banner()->width(), 664);
+
+    clock.advance(std::chrono::milliseconds(6900));
+    EXPECT_EQ(model().notice(), first);
+    clock.advance(std::chrono::milliseconds(100));
+    EXPECT_FALSE(model().notice().has_value());
+    settle();
+    EXPECT_EQ(split()->banner(), nullptr);
+
+    // A second notice 5 s into the first gets its own full seven seconds; the
+    // first one's wait leaves it alone.
+    model().setNotice(AppNotice::make("One", AppNotice::Tone::settled));
+    clock.advance(std::chrono::seconds(5));
+    const AppNotice second = AppNotice::make("One", AppNotice::Tone::attention);
+    model().setNotice(second);
+    clock.advance(std::chrono::seconds(2));
+    EXPECT_EQ(model().notice(), second);
+    clock.advance(std::chrono::milliseconds(4999));
+    EXPECT_EQ(model().notice(), second);
+    clock.advance(std::chrono::milliseconds(1));
+    EXPECT_FALSE(model().notice().has_value());
+
+    // The same words again are a new notice with a fresh wait.
+    const AppNotice again = AppNotice::make("Saved.", AppNotice::Tone::settled);
+    model().setNotice(again);
+    settle();
+    QTest::mouseClick(split()->banner(), Qt::LeftButton);
+    EXPECT_FALSE(model().notice().has_value());
+    clock.advance(std::chrono::seconds(8));
+    EXPECT_FALSE(model().notice().has_value());
+}
+
+TEST_F(RootTest, TheNoticeThatExplainsASignOutReachesTheSignInForm)
+{
+    signInAs("kitty@example.com");
+    const AppNotice expired = AppNotice::make("Your session has expired. Sign in again.", AppNotice::Tone::attention);
+    model().setNotice(expired);
+    settle();
+    ASSERT_NE(split()->banner(), nullptr);
+    model().setSession(SessionState::signedOut);
+    settle();
+    auto *form = qobject_cast<SignInView *>(root()->branch());
+    ASSERT_NE(form, nullptr);
+    EXPECT_EQ(model().notice(), expired);
+    ASSERT_NE(form->banner(), nullptr);
+    EXPECT_EQ(form->banner()->notice(), expired);
+    // The form's banner has no timer of its own.
+    flows.h.clock.advance(std::chrono::seconds(30));
+    EXPECT_EQ(model().notice(), expired);
+    // Nor does a tap clear it there.
+    QTest::mouseClick(form->banner(), Qt::LeftButton);
+    EXPECT_EQ(model().notice(), expired);
+}
+
+TEST_F(RootTest, TheSidebarListsTheSurfacesAndWritesTheChoice)
+{
+    signInAs("kitty@example.com");
+    WorkspaceSidebar *side = split()->sidebar();
+    const QStringList titles{"Summary", "Plan", "Assistant", "Grid", "Profile"};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(side->row(Surfaces::allCases[i])->text(), titles[i]);
+    // The icon set has no "bubble.left.and.text.bubble.right": the older symbol stands in.
+    EXPECT_EQ(WorkspaceSidebar::rowSymbol(Surface::assistant), "bubble.left.and.bubble.right");
+    EXPECT_EQ(WorkspaceSidebar::rowSymbol(Surface::summary), "text.book.closed");
+    EXPECT_EQ(side->askButton()->symbol(), "pawprint");
+
+    click(side->row(Surface::summary));
+    EXPECT_EQ(model().surface(), Surface::summary);
+    EXPECT_NE(qobject_cast<SummaryView *>(split()->detail()), nullptr);
+    click(side->row(Surface::profile));
+    EXPECT_NE(qobject_cast<ProfileView *>(split()->detail()), nullptr);
+    // Choosing the current surface changes nothing and raises nothing.
+    QWidget *profile = split()->detail();
+    click(side->row(Surface::profile));
+    EXPECT_EQ(split()->detail(), profile);
+    EXPECT_TRUE(flows.h.events.isEmpty());
+
+    click(side->newPublicationButton());
+    EXPECT_TRUE(model().composerPresented());
+    click(side->askButton());
+    EXPECT_EQ(flows.kinds().count(AppEvent::Kind::askRequested), 1);
+    // Without a coordinator "Ask the cat" does nothing.
+    model().setEvents({});
+    click(side->askButton());
+    EXPECT_EQ(flows.kinds().count(AppEvent::Kind::askRequested), 1);
+}
+
+TEST_F(RootTest, FocusRingsShowOnlyForTheKeyboard)
+{
+    signInAs("kitty@example.com");
+    WorkspaceSidebar *side = split()->sidebar();
+    QAbstractButton *plan = side->row(Surface::plan);
+    plan->setFocusPolicy(Qt::StrongFocus);
+    click(plan);
+    EXPECT_TRUE(plan->hasFocus());
+    EXPECT_FALSE(FocusRing::shown(plan));
+    // A window's first focus is handed out "by Tab" without the key.
+    plan->setFocus(Qt::TabFocusReason);
+    EXPECT_FALSE(FocusRing::shown(plan));
+    key(plan, Qt::Key_Tab);
+    QWidget *next = QApplication::focusWidget();
+    ASSERT_NE(next, nullptr);
+    ASSERT_NE(next, plan);
+    EXPECT_TRUE(FocusRing::shown(next));
+    EXPECT_FALSE(FocusRing::shown(plan));
+}
+
+TEST_F(RootTest, TheSidebarNamesTheAccountAndItsInstagram)
+{
+    struct Case {
+        std::optional<QString> email;
+        std::optional<QString> name;
+        std::optional<QString> instagram;
+        QString line1;
+        QString line2;
+    };
+    const Case cases[] = {
+        {std::nullopt, std::nullopt, std::nullopt, "", "Instagram not connected"},
+        {"kitty@example.com", std::nullopt, std::nullopt, "kitty@example.com", "Instagram not connected"},
+        {"kitty@example.com", "", "kitty.daily", "kitty@example.com", "@kitty.daily"},
+        {"kitty@example.com", "Kitty Katz", std::nullopt, "Kitty Katz", "Instagram not connected"},
+    };
+    signInAs("someone@example.com");
+    WorkspaceSidebar *side = split()->sidebar();
+    for (const Case &c : cases) {
+        if (c.email) {
+            ZephylWire::User u = user(*c.email);
+            u.displayName = c.name;
+            model().setUser(u);
+        } else {
+            model().setUser(std::nullopt);
+        }
+        std::optional<ZephylWire::InstagramProfile> profile;
+        if (c.instagram) {
+            profile.emplace();
+            profile->username = *c.instagram;
+        }
+        model().setInstagram(profile);
+        EXPECT_EQ(side->accountName()->text(), c.line1);
+        EXPECT_EQ(side->instagramLine()->text(), c.line2);
+    }
+    // In right-to-left text the "@" stays before the handle.
+    ZephylWire::InstagramProfile profile;
+    profile.username = "kitty.daily";
+    model().setInstagram(profile);
+    model().setLanguage(AppLanguage::he);
+    settle();
+    EXPECT_EQ(split()->sidebar()->instagramLine()->text(), QString(QChar(0x200E)) + "@kitty.daily");
+}
+
+TEST_F(RootTest, TheSidebarKeepsItsWidthAndMirrorsInRightToLeft)
+{
+    signInAs("kitty@example.com");
+    EXPECT_GE(split()->sidebar()->width(), 220);
+    EXPECT_LE(split()->sidebar()->width(), 290);
+    // Dragged far, the divider stops at the sidebar's widest.
+    QWidget *handle = split()->splitter()->handle(1);
+    QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(0, 10));
+    QTest::mouseMove(handle, QPoint(400, 10));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(400, 10));
+    settle();
+    EXPECT_EQ(split()->sidebar()->width(), 290);
+    EXPECT_EQ(split()->detail()->mapTo(root(), QPoint()).x(), 291);
+    model().setLanguage(AppLanguage::ar);
+    settle();
+    EXPECT_GT(split()->sidebar()->mapTo(root(), QPoint()).x(), root()->width() / 2);
+}
+
+TEST(WorkspaceWindowSize, FitsTheScreensFreeArea)
+{
+    using K = WorkspaceWindowController::Kind;
+    struct Case {
+        QRect visible;
+        K kind;
+        QRect frame;
+    };
+    const Case cases[] = {
+        // A 1512 x 944 free area: the web window is 1440 x 780, the native 1180 x 760.
+        {{0, 0, 1512, 944}, K::web, {36, 124, 1440, 780}},
+        {{0, 0, 1512, 944}, K::native, {166, 124, 1180, 760}},
+        // Low: never under 600 high, its bottom kept 8 above the free area's.
+        {{0, 0, 1280, 700}, K::native, {50, 92, 1180, 600}},
+        {{0, 0, 1280, 700}, K::web, {20, 92, 1240, 600}},
+        // A free area below a top panel on a second screen.
+        {{1920, 32, 2560, 1408}, K::web, {1920 + 560, 156, 1440, 900}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.visible.width() << "x" << c.visible.height());
+        EXPECT_EQ(WorkspaceWindowController::initialFrame(c.visible, c.kind), c.frame);
+    }
+}

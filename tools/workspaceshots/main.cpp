@@ -1,0 +1,239 @@
+// zephyl-screens: every screen of the native workspace and the companion
+// settings window in light, dark and Arabic right-to-left, as PNG files, over
+// a model signed in to an in-process stand-in (demo account kitty@example.com,
+// meow-meow-meow) with a connected Instagram account, a plan and a conversation.
+// Usage: zephyl-screens OUTPUT_FOLDER   (QT_QPA_PLATFORM=offscreen works)
+
+#include "OperationRoutes.h"
+#include "StandinServer.h"
+
+#include "app/AppModel.h"
+#include "app/ServiceClient.h"
+#include "base/DefaultsStore.h"
+#include "design/AppearanceService.h"
+#include "design/L10n.h"
+#include "services/KeychainStore.h"
+#include "services/ZephylAPI.h"
+#include "services/auth/WebSchemes.h"
+#include "workspace/CompanionSettingsWindow.h"
+#include "workspace/SignInView.h"
+#include "workspace/WorkspaceRootView.h"
+
+#include <QApplication>
+#include <QCoro/QCoroTask>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTextStream>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+struct Variant {
+    const char *name;
+    AppLanguage language;
+    AppTheme theme;
+};
+
+class NoDesktopScheme final : public ColorSchemeSource {
+public:
+    std::optional<quint32> colorScheme() override { return std::nullopt; }
+};
+
+// Lets layouts, deferred deletions and the stand-in's answers go through.
+void breathe(int ms = 60)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+template <typename T>
+T wait(QCoro::Task<T> &&task)
+{
+    return QCoro::waitFor(std::move(task));
+}
+
+// Three drafts of the coming days, as the service keeps them.
+QJsonArray demoPlan()
+{
+    QJsonArray drafts;
+    const char *titles[] = {"Morning stretch Reel", "Behind the scenes", "Three tips carousel"};
+    const char *formats[] = {"reel", "post", "carousel"};
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (int i = 0; i < 3; ++i) {
+        drafts.append(QJsonObject{{"id", now.toMSecsSinceEpoch() + i},
+                                  {"title", QString::fromUtf8(titles[i])},
+                                  {"format", QString::fromLatin1(formats[i])},
+                                  {"caption", "A calm start to the week."},
+                                  {"hashtags", "#kitty #calm"},
+                                  {"scheduledAt", now.addDays(i + 1).toString(Qt::ISODate)}});
+    }
+    return drafts;
+}
+
+class Shots {
+public:
+    Shots(QDir root, Standin::Server &server) : m_root(std::move(root)), m_server(server) {}
+
+    int failures = 0;
+
+    void run(const Variant &variant)
+    {
+        const QString folder = QString::fromLatin1(variant.name);
+        m_root.mkpath(folder);
+        m_folder = m_root.filePath(folder);
+
+        DefaultsStore store;
+        store.setBool(QStringLiteral("zephyl.mac.workspace.native"), true);
+        auto keychain = KeychainStore::inMemory();
+        ZephylAPI::Setup setup;
+        setup.baseURL = QUrl(m_server.origin());
+        setup.keychain = keychain.get();
+        ZephylAPI api(setup);
+        ZephylServiceClient road(api);
+        AppModel::Environment environment;
+        environment.api = &road;
+        environment.defaults = &store;
+        AppModel model(environment);
+        model.setLanguage(variant.language);
+        model.setTheme(variant.theme);
+        QApplication::setLayoutDirection(L10n::layoutDirection());
+
+        QWidget window;
+        window.resize(1180, 760);
+        auto *layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto *root = new WorkspaceRootView(model, &window);
+        layout->addWidget(root);
+        window.show();
+        breathe();
+        save(window, "restoring");
+
+        model.setSession(SessionState::signedOut);
+        breathe();
+        save(window, "sign-in");
+        model.setNotice(AppNotice::make(L10n::t("If that address has an account, a reset link is on its way."),
+                                        AppNotice::Tone::settled));
+        breathe();
+        save(window, "sign-in-notice");
+        if (auto *form = qobject_cast<SignInView *>(root->branch()))
+            form->toggleMode();
+        breathe();
+        save(window, "create-account");
+
+        // Signed in, with the account's data from the stand-in.
+        const QString email = QStringLiteral("kitty@example.com");
+        const QString userId = m_server.state().accounts.value(email).userId;
+        Standin::Operations &ops = Standin::operations(m_server);
+        ops.connected.insert(userId);
+        ops.drafts[userId] = demoPlan();
+        if (!wait(model.signIn(email, QStringLiteral("meow-meow-meow")))) {
+            QTextStream(stderr) << "zephyl-screens: the demo account could not sign in\n";
+            ++failures;
+            return;
+        }
+        breathe(300);
+
+        model.setSurface(Surface::summary);
+        breathe();
+        save(window, "summary");
+        model.setSurface(Surface::plan);
+        breathe();
+        save(window, "plan");
+        model.setSurface(Surface::grid);
+        breathe();
+        save(window, "grid");
+
+        model.setSurface(Surface::assistant);
+        breathe(300);
+        save(window, "assistant-greeting");
+        wait(model.send(L10n::t("Plan three publications for this week")));
+        model.setAssistantDraft(L10n::t("What should I post first?"));
+        breathe(300);
+        save(window, "assistant");
+
+        model.setSurface(Surface::profile);
+        breathe(300);
+        save(window, "profile");
+        window.resize(1180, 1900);
+        breathe(300);
+        save(window, "profile-whole");
+        window.resize(1180, 760);
+        breathe();
+
+        model.setNotice(AppNotice::make(L10n::t("That one did not go through. The plan says why."),
+                                        AppNotice::Tone::attention));
+        model.setSurface(Surface::summary);
+        breathe(700);
+        save(window, "summary-notice");
+        model.setNotice(std::nullopt);
+
+        model.setComposerPresented(true);
+        breathe();
+        save(window, "composer-sheet");
+        model.setComposerPresented(false);
+
+        model.setInstagram(std::nullopt);
+        model.setObservations({});
+        breathe();
+        save(window, "summary-empty");
+
+        CompanionSettingsWindowController settings(model);
+        settings.show();
+        settings.window()->resize(620, 660);
+        breathe(300);
+        save(*settings.window(), "companion-settings");
+        settings.window()->resize(620, 1400);
+        breathe(300);
+        save(*settings.window(), "companion-settings-whole");
+        model.setSession(SessionState::signedOut);
+        breathe();
+    }
+
+private:
+    void save(QWidget &widget, const char *name)
+    {
+        const QString path = m_folder + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png");
+        if (widget.grab().save(path))
+            QTextStream(stdout) << path << Qt::endl;
+        else
+            ++failures;
+    }
+
+    QDir m_root;
+    Standin::Server &m_server;
+    QString m_folder;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    WebSchemes::registerAll();
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        QTextStream(stderr) << "usage: zephyl-screens OUTPUT_FOLDER\n";
+        return 2;
+    }
+    AppearanceService::shared().setSource(std::make_unique<NoDesktopScheme>());
+    Standin::Server server;
+    server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
+    if (server.start() == 0) {
+        QTextStream(stderr) << "zephyl-screens: the stand-in cannot listen\n";
+        return 1;
+    }
+    Shots shots(QDir(QString::fromLocal8Bit(argv[1])), server);
+    const Variant variants[] = {
+        {"light", AppLanguage::en, AppTheme::light},
+        {"dark", AppLanguage::en, AppTheme::dark},
+        {"arabic-rtl", AppLanguage::ar, AppTheme::light},
+    };
+    for (const Variant &variant : variants)
+        shots.run(variant);
+    if (shots.failures)
+        QTextStream(stderr) << shots.failures << " picture(s) could not be made\n";
+    return shots.failures ? 1 : 0;
+}
