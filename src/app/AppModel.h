@@ -487,6 +487,9 @@ private:
     bool m_planUnsaved = false;
     bool m_planSaverRunning = false;
     bool m_planSaveWanted = false;
+    // Saves that joined the running one, told when it has settled.
+    std::vector<std::function<void()>> m_planSaveWaiters;
+    void releasePlanSaveWaiters();
     quint64 m_planEdits = 0;
     quint64 m_feedGeneration = 0;
 

@@ -4,6 +4,7 @@
 
 #include "app/ServiceClient.h"
 #include "design/L10n.h"
+#include "services/AsyncSupport.h"
 
 #include <algorithm>
 
@@ -85,11 +86,21 @@ QCoro::Task<> AppModel::savePlan()
 {
     // Whatever the list holds now must reach the service, after any save under way.
     ++m_planEdits;
-    if (m_session != SessionState::signedIn)
-        co_return; // nobody to save for; the list stays unsaved in memory
+    if (m_session != SessionState::signedIn) {
+        // Nobody to save for: the edit stays here, and the user hears it is not saved.
+        setPlanUnsaved(true);
+        setNotice(AppNotice::make(L10n::t("Plan changes are kept here but not saved yet."), AppNotice::Tone::attention));
+        co_return;
+    }
     m_planSaveWanted = true;
-    if (m_planSaverRunning)
-        co_return; // the running save sends the list again when its request ends
+    if (m_planSaverRunning) {
+        // The running save sends the list again when its request ends; whoever
+        // awaits this call finds the list written (or marked unsaved) by then.
+        Async::Trigger settled(this);
+        m_planSaveWaiters.push_back(settled.firer());
+        co_await settled;
+        co_return;
+    }
     m_planSaverRunning = true;
     setPlanSaving(true);
     const FlowGuard guard = flowGuard();
@@ -124,4 +135,11 @@ QCoro::Task<> AppModel::savePlan()
     }
     rebuildObservations();
     setPlanSaving(false);
+    releasePlanSaveWaiters();
+}
+
+void AppModel::releasePlanSaveWaiters()
+{
+    for (auto &settled : std::exchange(m_planSaveWaiters, {}))
+        settled();
 }

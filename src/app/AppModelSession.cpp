@@ -84,6 +84,7 @@ void AppModel::clearAccountData()
 
     m_planSaverRunning = false;
     m_planSaveWanted = false;
+    releasePlanSaveWaiters();
     setPlanDrafts({});
     setPublications({});
     setPlanUnsaved(false);
@@ -198,6 +199,11 @@ void AppModel::webAccountChanged(const std::optional<WebAccount> &account)
     // its owner stay (only an explicit sign-out forgets them).
     setUser(std::nullopt);
     clearAccountData();
+    // What is on screen belongs to the account that went: emptied in memory, and
+    // what is typed next waits for the next owner. The stored record stays.
+    m_inputOwner.clear();
+    setAssistantDraft(QString());
+    setAskInput(QString());
     setSession(SessionState::signedOut);
 }
 

@@ -51,6 +51,8 @@ public:
     void holdStandingGoal();
 
     CompanionViewModel &viewModel() { return m_viewModel; }
+    // The desktop the cat lives on, for converting frames into its points.
+    const CompanionDesktop &desktop() const { return *m_desktop; }
 
     // Settings and what the coordinator tells the cat.
     bool walksOnWindows = true;

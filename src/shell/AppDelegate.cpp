@@ -1,16 +1,16 @@
 #include "shell/AppDelegate.h"
 
 #include "base/DefaultsStore.h"
-#include "design/ComponentShowcase.h"
 #include "shell/AppIcon.h"
+#include "shell/DeveloperService.h"
 #include "shell/LoginItem.h"
+#include "shell/Runtime.h"
+#include "shell/RuntimeTrace.h"
 #include "shell/SingleInstance.h"
-#include "shell/StatusMenuController.h"
 #include "shell/UpdatePrompt.h"
 #include "shell/Updates.h"
 
 #include <QApplication>
-#include <QScrollArea>
 #include <QTextStream>
 
 AppDelegate::AppDelegate(SingleInstance &instance, QObject *parent) : QObject(parent), m_instance(instance)
@@ -25,6 +25,7 @@ AppDelegate::AppDelegate(SingleInstance &instance, QObject *parent) : QObject(pa
 
 AppDelegate::~AppDelegate()
 {
+    m_runtime.reset();
     Updates::setShared(nullptr);
 }
 
@@ -44,74 +45,41 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &links)
     environment.runningBuild = [config = UpdateEngine::applicationConfig()] { return config.runningBuild; };
     m_updates = std::make_unique<Updates>(*m_engine, *m_prompt, environment);
     Updates::setShared(m_updates.get());
-    m_updates->workspace = [this]() -> QObject * { return m_workspace.data(); };
     connect(qApp, &QGuiApplication::applicationStateChanged, m_updates.get(), [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive)
             m_updates->applicationBecameActive();
     });
 
-    m_statusMenu = std::make_unique<StatusMenuController>(
-        [this] {
-            StatusMenu::State state;
-            state.readyVersion = m_updates->readyVersion();
-            state.companionEnabled =
-                DefaultsStore::shared().boolValue(QStringLiteral("zephyl.mac.companion.enabled")).value_or(true);
-            return state;
-        },
-        [this](StatusMenu::Command command) {
-            switch (command) {
-            case StatusMenu::Command::installUpdate:
-            case StatusMenu::Command::checkForUpdates:
-                m_updates->checkNow();
-                break;
-            case StatusMenu::Command::openZephyl:
-            case StatusMenu::Command::newPublication:
-                showWorkspace();
-                break;
-            case StatusMenu::Command::quit:
-                QApplication::quit();
-                break;
-            default:
-                break;
-            }
-        });
-
-    m_updates->start();
-    showWorkspace();
+    Runtime::Parts parts;
+    parts.updates = m_updates.get();
+    // Running against the local stand-in over https: its certificate, named by
+    // the developer's environment, is accepted for loopback addresses only.
+    parts.webTrustedCertificate = DeveloperService::trustedCertificate();
+    m_runtime = std::make_unique<Runtime>(std::move(parts));
+    Runtime::setShared(m_runtime.get());
+    if (RuntimeTrace::wanted())
+        new RuntimeTrace(*m_runtime, m_runtime.get());
+    m_runtime->start();
     open(links);
 }
 
-void AppDelegate::showWorkspace()
+void AppDelegate::reopen()
 {
-    if (!m_workspace) {
-        // The shared components, until the workspace window takes this place.
-        auto *window = new QScrollArea;
-        window->setWidgetResizable(true);
-        window->setFrameShape(QFrame::NoFrame);
-        window->setWidget(ComponentShowcase::page());
-        window->setWindowTitle(QStringLiteral("Zephyl Kitty"));
-        window->resize(1180, 860);
-        m_workspace = window;
-    }
-    m_workspace->show();
-    m_workspace->showNormal();
-    m_workspace->raise();
-    m_workspace->activateWindow();
+    if (m_runtime)
+        m_runtime->showWorkspace();
 }
-
-void AppDelegate::reopen() { showWorkspace(); }
 
 void AppDelegate::open(const QStringList &links)
 {
-    // The state object's link handling takes these once it is wired.
-    if (!links.isEmpty())
-        showWorkspace();
+    if (m_runtime && !links.isEmpty())
+        m_runtime->open(links);
 }
 
 void AppDelegate::applicationWillTerminate()
 {
-    if (m_workspace)
-        delete m_workspace.data();
+    // Unsent text in the page is kept by the page's own store; the windows go
+    // with the coordinator.
+    m_runtime.reset();
     // The socket goes first, so a restarted copy becomes the one instance at once.
     m_instance.release();
     if (!m_engine)

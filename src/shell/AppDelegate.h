@@ -6,9 +6,8 @@
 
 #include <memory>
 
-class QWidget;
+class Runtime;
 class SingleInstance;
-class StatusMenuController;
 class UpdateEngine;
 class UpdatePromptController;
 class Updates;
@@ -32,16 +31,13 @@ public:
     void applicationWillTerminate();
 
     Updates &updates() const { return *m_updates; }
-    StatusMenuController *statusMenu() const { return m_statusMenu.get(); }
+    Runtime *runtime() const { return m_runtime.get(); }
 
 private:
-    void showWorkspace();
-
     SingleInstance &m_instance;
     std::unique_ptr<UpdatePromptController> m_prompt;
     std::unique_ptr<UpdateWindows> m_updateWindows;
     std::unique_ptr<UpdateEngine> m_engine;
     std::unique_ptr<Updates> m_updates;
-    std::unique_ptr<StatusMenuController> m_statusMenu;
-    QPointer<QWidget> m_workspace;
+    std::unique_ptr<Runtime> m_runtime;
 };

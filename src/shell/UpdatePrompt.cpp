@@ -271,7 +271,14 @@ QString UpdateWindows::shownMessage() const
 
 void UpdateWindows::showUpToDate() { message(L10n::t("You have the newest Zephyl Kitty.")); }
 
-void UpdateWindows::showFailure(UpdateError) { message(L10n::t("I couldn't check for updates. Try again later.")); }
+void UpdateWindows::showFailure(UpdateError error)
+{
+    // A build without an update key never checks: trying again would not help.
+    if (error == UpdateError::disabled)
+        message(L10n::t("This copy doesn't update itself. New versions come the way it was installed."));
+    else
+        message(L10n::t("I couldn't check for updates. Try again later."));
+}
 
 void UpdateWindows::showInstalledElsewhere(const AppcastItem &item)
 {

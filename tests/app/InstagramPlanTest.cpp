@@ -269,6 +269,7 @@ TEST(PlanDrafts, SavesRunOneAtATimeAndABurstOfEditsBecomesOneMoreSave)
     ASSERT_TRUE(zktest::spinUntil([&] { return f.service.waiting("savePlanDrafts") == 1; }));
     EXPECT_EQ(f.service.savedPlans.size(), 2);
     EXPECT_EQ(f.service.savedPlans.last(), final) << "the second save carries the latest list";
+    EXPECT_FALSE(burst.front().isReady()) << "a save that joined the running one returns once its edits are written";
     f.service.release("savePlanDrafts");
     finish(std::move(first));
     for (auto &t : burst)
@@ -285,6 +286,20 @@ TEST(PlanDrafts, SavesRunOneAtATimeAndABurstOfEditsBecomesOneMoreSave)
     f.service.release("planDrafts", Reply::of(QList<Draft>{draft(1)}));
     finish(std::move(loading));
     EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{42}));
+}
+
+TEST(PlanDrafts, ASaveWhileSignedOutKeepsTheEditAndSaysItIsNotSaved)
+{
+    Flows f;
+    AppModel &m = f.model();
+    m.setSession(SessionState::signedOut);
+    m.setPlanDrafts({draft(1), draft(2)});
+    finish(m.moveDraft(1, +1));
+    EXPECT_TRUE(f.service.savedPlans.isEmpty());
+    EXPECT_EQ(ids(m.gridDrafts()), (QList<qint64>{2, 1}));
+    EXPECT_TRUE(m.planUnsaved());
+    ASSERT_TRUE(m.notice().has_value());
+    EXPECT_EQ(m.notice()->text, QStringLiteral("Plan changes are kept here but not saved yet."));
 }
 
 TEST(PlanDrafts, ASessionFailureWhileSavingEndsTheSession)

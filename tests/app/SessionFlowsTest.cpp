@@ -177,9 +177,17 @@ TEST(WebAccount, AReportOfNobodyKeepsWhatTheUserTypedForWhenTheAccountComesBack)
     // A page reload: nobody for a moment, then the same account.
     m.webAccountChanged(std::nullopt);
     EXPECT_EQ(m.session(), SessionState::signedOut);
+    // Nothing of the account stays on screen, and what is typed now is not
+    // filed under it.
+    EXPECT_EQ(m.askInput(), QString());
+    EXPECT_EQ(m.assistantDraft(), QString());
+    EXPECT_TRUE(m.catChat().isEmpty());
     UnsentTextStore store(f.h.store);
-    EXPECT_EQ(store.load(QStringLiteral("kitty@example.com")),
-              (UnsentTextStore::Text{QStringLiteral("a longer draft"), QStringLiteral("half a thought about Friday")}));
+    const UnsentTextStore::Text kept{QStringLiteral("a longer draft"), QStringLiteral("half a thought about Friday")};
+    EXPECT_EQ(store.load(QStringLiteral("kitty@example.com")), kept);
+    m.setAskInput(QStringLiteral("typed while nobody was there"));
+    EXPECT_EQ(store.load(QStringLiteral("kitty@example.com")), kept);
+    m.setAskInput(QString());
     m.webAccountChanged(kitty);
     EXPECT_EQ(m.askInput(), QStringLiteral("half a thought about Friday"));
     EXPECT_EQ(m.assistantDraft(), QStringLiteral("a longer draft"));

@@ -89,7 +89,7 @@ const char *kWorkspace = R"(<header class="bar"><strong>Zephyl stand-in</strong>
 <button type="button" data-outcome="cancelled">Cancel</button></div></div></div>)";
 
 const char *kSignIn = R"(<main class="card narrow"><h1>Sign in</h1>
-<form id="signin"><label>E-mail <input name="email" type="email" autocomplete="username"></label>
+<form id="signin"><label>E-mail <input name="email" type="email" autocomplete="username" autofocus></label>
 <label>Password <input name="password" type="password" autocomplete="current-password"></label>
 <button type="submit">Sign in</button><p id="error" role="alert"></p></form>
 <p class="hint">Demo account: kitty@example.com / meow-meow-meow</p></main>)";

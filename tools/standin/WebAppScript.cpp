@@ -96,6 +96,7 @@ const char *const webAppScript = R"JS((function () {
     composer = 'open';
     state();
     post({ type: 'scene', name: 'composer-open', from: rect(from), sheet: rect($('sheet')) });
+    $('caption').focus();
   }
   function closeComposer(outcome) {
     if (wrap.hidden) return;

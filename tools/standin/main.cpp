@@ -1,6 +1,7 @@
 // zephyl-standin: the local stand-in for the service, for running the
 // application and for end-to-end tests that want a separate process.
 
+#include "Certificate.h"
 #include "OperationRoutes.h"
 #include "StandinServer.h"
 #include "WebApp.h"
@@ -42,6 +43,12 @@ int main(int argc, char **argv)
                                   QStringLiteral("Give the demo account a plan whose answer is about N MB (for measuring)."),
                                   QStringLiteral("N"), QStringLiteral("0"));
     parser.addOption(planOption);
+    QCommandLineOption certificateOption(
+        QStringLiteral("certificate-file"),
+        QStringLiteral("With --https: write the stand-in's certificate (PEM) to this file, for the application's "
+                       "ZEPHYL_STANDIN_CERTIFICATE."),
+        QStringLiteral("PATH"));
+    parser.addOption(certificateOption);
     parser.addOption(portOption);
     parser.addOption(httpsOption);
     parser.addOption(portFileOption);
@@ -97,6 +104,13 @@ int main(int argc, char **argv)
     if (port == 0) {
         QTextStream(stderr) << "zephyl-standin: cannot listen on 127.0.0.1:" << requested << "\n";
         return 1;
+    }
+    if (secure && parser.isSet(certificateOption)) {
+        QSaveFile file(parser.value(certificateOption));
+        if (!file.open(QIODevice::WriteOnly) || file.write(Standin::certificate().toPem()) < 0 || !file.commit()) {
+            QTextStream(stderr) << "zephyl-standin: cannot write the certificate file\n";
+            return 1;
+        }
     }
     if (parser.isSet(portFileOption)) {
         QSaveFile file(parser.value(portFileOption));

@@ -420,4 +420,5 @@ const StringLists::List StringLists::danish = {{
     {"Plan changes are kept here but not saved yet.", "Ændringerne i planen bevares her, men er ikke gemt endnu."},
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Siden fra " ZEPHYL_SERVICE_DOMAIN " kunne ikke indlæses."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Hver udgivelse er et måltid; tallet på plankortet læses også, så et opslag fra telefonen tæller."},
+    {"This copy doesn't update itself. New versions come the way it was installed.", "Denne kopi opdaterer ikke sig selv. Nye versioner kommer ad samme vej, som den blev installeret."},
 }};

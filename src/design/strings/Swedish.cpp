@@ -420,4 +420,5 @@ const StringLists::List StringLists::swedish = {{
     {"Plan changes are kept here but not saved yet.", "Ändringarna i planen finns kvar här men är inte sparade än."},
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Sidan från " ZEPHYL_SERVICE_DOMAIN " kunde inte läsas in."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Varje publicering är en måltid; antalet på plankortet läses också, så ett inlägg från telefonen räknas."},
+    {"This copy doesn't update itself. New versions come the way it was installed.", "Den här kopian uppdaterar sig inte själv. Nya versioner kommer samma väg som den installerades."},
 }};

@@ -420,4 +420,5 @@ const StringLists::List StringLists::turkish = {{
     {"Plan changes are kept here but not saved yet.", "Plan değişiklikleri burada duruyor ama henüz kaydedilmedi."},
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", ZEPHYL_SERVICE_DOMAIN " sayfası yüklenemedi."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Her paylaşım bir öğündür; plan kartındaki sayı da okunur, yani telefondan yapılan bir gönderi de sayılır."},
+    {"This copy doesn't update itself. New versions come the way it was installed.", "Bu kopya kendini güncellemiyor. Yeni sürümler, kurulduğu yoldan gelir."},
 }};

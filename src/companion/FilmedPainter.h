@@ -1,0 +1,22 @@
+#pragma once
+
+#include "companion/CompanionCanvas.h"
+#include "companion/FilmedFigure.h"
+
+// Draws a filmed look on the desktop panels: one figure (its reels decoded once)
+// shared by every panel of the controller.
+class FilmedPainter final : public FilmedFigurePainter {
+public:
+    explicit FilmedPainter(std::shared_ptr<ClipSource> source = nullptr) : m_figure(std::move(source)) {}
+
+    void paint(QPainter &painter, const CompanionVariant &variant, const FilmedPlacement &placement,
+               const QRectF &frame, bool paused) override
+    {
+        m_figure.draw(painter, variant, placement.clip, frame, placement.mirrored, placement.tilt, paused);
+    }
+
+    FilmedFigure &figure() { return m_figure; }
+
+private:
+    FilmedFigure m_figure;
+};

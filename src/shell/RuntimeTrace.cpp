@@ -1,0 +1,95 @@
+#include "shell/RuntimeTrace.h"
+
+#include "app/AppModel.h"
+#include "ask/AskPanelController.h"
+#include "companion/CompanionController.h"
+#include "services/web/WebWorkspace.h"
+#include "shell/Runtime.h"
+
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+QString phaseWord(const WebWorkspaceModel::Phase &phase)
+{
+    using K = WebWorkspaceModel::Phase::Kind;
+    switch (phase.kind) {
+    case K::loading: return QStringLiteral("loading");
+    case K::signIn: return QStringLiteral("signIn");
+    case K::workspace: return QStringLiteral("workspace");
+    case K::outdated: return QStringLiteral("outdated");
+    case K::failed: return QStringLiteral("failed");
+    }
+    return {};
+}
+} // namespace
+
+bool RuntimeTrace::wanted() { return qEnvironmentVariableIsSet("ZEPHYL_TRACE"); }
+
+RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent), m_runtime(runtime)
+{
+    AppModel &model = runtime.model();
+    connect(&runtime, &Runtime::spoke, this, [this](const QString &text, bool inWindow) {
+        line((inWindow ? QStringLiteral("say in window: ") : QStringLiteral("say: ")) + text);
+    });
+    connect(&model, &AppModel::surfaceChanged, this,
+            [this, &model] { line(QStringLiteral("surface: ") + Surfaces::rawValue(model.surface())); });
+    connect(&model, &AppModel::userChanged, this, [this, &model] {
+        line(model.user() ? QStringLiteral("signed in: ") + model.user()->email : QStringLiteral("signed out"));
+    });
+    if (WebWorkspace *web = runtime.web()) {
+        connect(web, &WebWorkspaceModel::phaseChanged, this,
+                [this, web] { line(QStringLiteral("page: ") + phaseWord(web->phase())); });
+        connect(web, &WebWorkspaceModel::accountChanged, this, [this, web] {
+            line(web->account() ? QStringLiteral("page account: ") + web->account()->email
+                                : QStringLiteral("page account: none"));
+        });
+        connect(web, &WebWorkspaceModel::screenChanged, this,
+                [this, web] { line(QStringLiteral("page screen: ") + web->screen()); });
+        connect(web, &WebWorkspaceModel::composerOpenChanged, this, [this, web] {
+            line(web->composerOpen() ? QStringLiteral("page composer: open") : QStringLiteral("page composer: closed"));
+        });
+    }
+    m_poll = new QTimer(this);
+    m_poll->setInterval(100);
+    connect(m_poll, &QTimer::timeout, this, &RuntimeTrace::watchCat);
+    m_poll->start();
+    line(QStringLiteral("started"));
+}
+
+void RuntimeTrace::watchCat()
+{
+    const CompanionController &cat = m_runtime.companion();
+    QString standing;
+    if (!cat.isRunning()) {
+        standing = QStringLiteral("away");
+    } else {
+        const auto &support = cat.brain().support;
+        using K = CompanionBrain::Support::Kind;
+        switch (support.kind) {
+        case K::ledge:
+            standing = QStringLiteral("window 0x%1").arg(quint32(support.ledge.windowNumber), 0, 16);
+            break;
+        case K::perch: standing = QStringLiteral("perch"); break;
+        case K::nest: standing = QStringLiteral("nest"); break;
+        default: standing = QStringLiteral("ground"); break;
+        }
+    }
+    if (standing != m_standing) {
+        m_standing = standing;
+        line(QStringLiteral("cat on: ") + standing);
+    }
+    const bool shown = m_runtime.askIfMade() && m_runtime.askIfMade()->isVisible();
+    if (shown != m_askShown) {
+        m_askShown = shown;
+        line(shown ? QStringLiteral("ask panel: shown") : QStringLiteral("ask panel: hidden"));
+    }
+}
+
+void RuntimeTrace::line(const QString &text)
+{
+    const QByteArray bytes = QStringLiteral("trace: %1\n").arg(text).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}

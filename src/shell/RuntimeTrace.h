@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QTimer;
+class Runtime;
+
+// With ZEPHYL_TRACE set, the application writes what a user would see happen
+// to standard error, one "trace: ..." line each: the page's phase, the signed-in
+// account, the surface, the ask panel, where the cat stands, what it says. End-to-
+// end tests read these lines; nothing private (no token, no typed text) is written.
+class RuntimeTrace final : public QObject {
+    Q_OBJECT
+public:
+    explicit RuntimeTrace(Runtime &runtime, QObject *parent = nullptr);
+    static bool wanted();
+
+private:
+    void line(const QString &text);
+    void watchCat();
+
+    Runtime &m_runtime;
+    QTimer *m_poll = nullptr;
+    QString m_standing;
+    bool m_askShown = false;
+};

@@ -1,0 +1,181 @@
+// The application binary as a user meets it, against the stand-in service over
+// https, on a desktop with a window manager, a tray and a session bus: it
+// starts, signs in to the demo account in its page, the cat lands on a window of
+// the test's own, Alt+Space opens the ask panel, "open plan" shows the plan, a
+// post is published through the page and the cat says so. Each step is named,
+// so a failure says which one broke. What the application does is read from the
+// lines it writes with ZEPHYL_TRACE set.
+
+#include "Certificate.h"
+#include "StandinServer.h"
+#include "WebApp.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+#include <QWindow>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+struct Step {
+    explicit Step(const char *name) : scoped(__FILE__, __LINE__, name) {}
+    testing::ScopedTrace scoped;
+};
+
+// One run of the application, its trace lines collected as they come.
+struct Application {
+    QProcess process;
+    QString trace;
+
+    Application(const QString &info, const QString &certificate, const QStringList &arguments = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ZEPHYL_TRACE"), QStringLiteral("1"));
+        env.insert(QStringLiteral("ZEPHYL_BUNDLE_INFO"), info);
+        env.insert(QStringLiteral("ZEPHYL_STANDIN_CERTIFICATE"), certificate);
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        process.setProcessEnvironment(env);
+        QObject::connect(&process, &QProcess::readyReadStandardError,
+                         [this] { trace += QString::fromUtf8(process.readAllStandardError()); });
+        process.start(QStringLiteral(ZK_APP_BIN), arguments);
+    }
+    ~Application()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(15000)) {
+                process.kill();
+                process.waitForFinished(5000);
+            }
+        }
+    }
+    bool saw(const QString &line, std::chrono::seconds limit = std::chrono::seconds(60))
+    {
+        return zktest::spinUntil([&] { return trace.contains(line) || process.state() == QProcess::NotRunning; },
+                                 limit) &&
+               trace.contains(line);
+    }
+    void kill()
+    {
+        process.kill();
+        process.waitForFinished(10000);
+    }
+};
+
+int xdotool(const QStringList &arguments)
+{
+    return QProcess::execute(QStringLiteral("xdotool"), arguments);
+}
+
+void type(const QString &text) { xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), text}); }
+void key(const QString &keys) { xdotool({QStringLiteral("key"), keys}); }
+
+struct Service {
+    Standin::Server server;
+    QString info;
+    QString certificate;
+
+    Service()
+    {
+        server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
+        if (Standin::startSecure(server) == 0)
+            return;
+        server.setProviderURL(Standin::secureOrigin(server));
+        const QString dir = zktest::tempDir();
+        certificate = dir + QStringLiteral("/standin.pem");
+        QFile pem(certificate);
+        pem.open(QIODevice::WriteOnly);
+        pem.write(Standin::certificate().toPem());
+        pem.close();
+        info = dir + QStringLiteral("/info.json");
+        QFile file(info);
+        file.open(QIODevice::WriteOnly);
+        file.write(QStringLiteral("{\"SORVANE_API_BASE_URL\": \"%1\", \"version\": \"dev\"}")
+                       .arg(Standin::secureOrigin(server))
+                       .toUtf8());
+    }
+};
+
+void signIn(Application &app)
+{
+    ASSERT_TRUE(app.saw(QStringLiteral("trace: page: signIn"), std::chrono::seconds(90))) << app.trace.toStdString();
+    // The page's address field has the keyboard once the window is up.
+    QTest::qWait(500);
+    type(QStringLiteral("kitty@example.com"));
+    key(QStringLiteral("Tab"));
+    type(QStringLiteral("meow-meow-meow"));
+    key(QStringLiteral("Return"));
+    ASSERT_TRUE(app.saw(QStringLiteral("trace: page account: kitty@example.com"))) << app.trace.toStdString();
+    ASSERT_TRUE(app.saw(QStringLiteral("trace: page: workspace"))) << app.trace.toStdString();
+}
+
+} // namespace
+
+TEST(Journey, StartSignInCatOnAWindowAskPlanPublishAndTheCatSaysSo)
+{
+    Service service;
+    ASSERT_FALSE(service.info.isEmpty()) << "the stand-in cannot listen";
+
+    // A window of the user's own, wide and below the workspace window's top,
+    // for the cat to stand on.
+    QWidget own;
+    own.setWindowTitle(QStringLiteral("Notes of the test"));
+    own.setGeometry(0, 360, 1280, 380);
+    own.show();
+    ASSERT_TRUE(zktest::spinUntil([&] { return own.isVisible() && own.windowHandle() && own.windowHandle()->isExposed(); }));
+
+    Application app(service.info, service.certificate);
+    {
+        Step step("the application starts");
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: started"))) << app.trace.toStdString();
+    }
+    {
+        Step step("it signs in to the demo account in its page");
+        signIn(app);
+    }
+    {
+        Step step("the cat lands on a window of the test's own");
+        // The workspace window out of the way, the cat finds the test's window.
+        xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^Zephyl$"),
+                 QStringLiteral("windowminimize")});
+        const QString id = QStringLiteral("trace: cat on: window 0x%1").arg(quint64(own.winId()), 0, 16);
+        ASSERT_TRUE(app.saw(id, std::chrono::seconds(90))) << app.trace.toStdString();
+    }
+    {
+        Step step("Alt+Space opens the ask panel");
+        key(QStringLiteral("alt+space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: ask panel: shown"))) << app.trace.toStdString();
+    }
+    {
+        Step step("\"open plan\" opens the workspace on the plan");
+        QTest::qWait(300);
+        type(QStringLiteral("open plan"));
+        key(QStringLiteral("Return"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: surface: plan"))) << app.trace.toStdString();
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: page screen: planner"))) << app.trace.toStdString();
+    }
+    {
+        Step step("a post is published through the page");
+        key(QStringLiteral("alt+space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: ask panel: shown"))) << app.trace.toStdString();
+        QTest::qWait(300);
+        type(QStringLiteral("new post"));
+        key(QStringLiteral("Return"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: page composer: open"))) << app.trace.toStdString();
+        // The caption has the keyboard; the next control is "Publish".
+        type(QStringLiteral("A cat on a window"));
+        key(QStringLiteral("Tab"));
+        key(QStringLiteral("Return"));
+    }
+    {
+        Step step("the cat says so");
+        ASSERT_TRUE(app.saw(QStringLiteral("Published. That one is out in the world."))) << app.trace.toStdString();
+    }
+}
