@@ -2,7 +2,7 @@
 #include "design/AppTheme.h"
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
-#include "services/auth/WebSchemes.h"
+#include "web/WebSchemes.h"
 #include "shell/AppDelegate.h"
 #include "shell/QuitOnSignals.h"
 #include "shell/SingleInstance.h"

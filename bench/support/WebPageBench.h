@@ -5,7 +5,7 @@
 // processes below it, and a signed-in page session at the stand-in.
 
 #include "StandinServer.h"
-#include "services/web/WebWorkspace.h"
+#include "web/WebWorkspace.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -7,7 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include "WebApp.h"
-#include "services/web/WebWorkspace.h"
+#include "web/WebWorkspace.h"
 #include "support/WebPageBench.h"
 
 #include <QApplication>

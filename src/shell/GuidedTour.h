@@ -3,7 +3,7 @@
 #include "base/Clock.h"
 #include "companion/CompanionTypes.h"
 #include "companion/Ledge.h"
-#include "workspace/InWindowCatStage.h"
+#include "web/InWindowCatStage.h"
 
 #include <QCoro/QCoroTask>
 #include <QDateTime>

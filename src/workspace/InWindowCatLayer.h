@@ -1,7 +1,7 @@
 #pragma once
 
 #include "companion/CompanionVariant.h"
-#include "workspace/InWindowCatStage.h"
+#include "web/InWindowCatStage.h"
 
 #include <QImage>
 #include <QPointer>

@@ -12,7 +12,7 @@
 #include "design/PaletteColors.h"
 #include "design/ServiceDomain.h"
 #include "design/TextBlock.h"
-#include "services/web/WebWorkspace.h"
+#include "web/WebWorkspace.h"
 #include "workspace/InWindowCatLayer.h"
 
 #include <QGuiApplication>

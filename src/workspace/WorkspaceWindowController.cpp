@@ -3,7 +3,7 @@
 #include "base/DefaultsStore.h"
 #include "design/AppearanceService.h"
 #include "design/PaletteColors.h"
-#include "services/web/WebWorkspace.h"
+#include "web/WebWorkspace.h"
 #include "workspace/ScreenKit.h"
 #include "workspace/WebWorkspaceScreen.h"
 #include "workspace/WorkspaceRootView.h"

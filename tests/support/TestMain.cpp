@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #ifdef ZK_TEST_GUI
-#include "services/auth/WebSchemes.h"
+#include "web/WebSchemes.h"
 
 #include <QApplication>
 using App = QApplication;

@@ -3,7 +3,7 @@
 #include "base/Bundle.h"
 #include "base/DefaultsStore.h"
 #include "design/AppLanguage.h"
-#include "services/web/BootScript.h"
+#include "web/BootScript.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "services/web/PageMessage.h"
+#include "web/PageMessage.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -3,7 +3,7 @@
 #include "base/Bundle.h"
 #include "services/ServiceOrigin.h"
 #include "services/ZephylAPI.h"
-#include "services/web/WebRules.h"
+#include "web/WebRules.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/DefaultsStore.h"
-#include "services/web/WebWorkspaceModel.h"
+#include "web/WebWorkspaceModel.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

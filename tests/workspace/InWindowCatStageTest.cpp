@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Clock.h"
-#include "workspace/InWindowCatStage.h"
+#include "web/InWindowCatStage.h"
 
 #include <chrono>
 

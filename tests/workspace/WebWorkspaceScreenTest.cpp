@@ -7,7 +7,7 @@
 #include "base/DefaultsStore.h"
 #include "companion/CompanionLibrary.h"
 #include "design/ButtonStyles.h"
-#include "services/web/WebWorkspace.h"
+#include "web/WebWorkspace.h"
 #include "support/TestSupport.h"
 #include "support/WebEngineSupport.h"
 #include "workspace/InWindowCatLayer.h"

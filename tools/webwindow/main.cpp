@@ -5,8 +5,8 @@
 #include "WebApp.h"
 #include "design/L10n.h"
 #include "services/Surface.h"
-#include "services/auth/WebSchemes.h"
-#include "services/web/WebWorkspace.h"
+#include "web/WebSchemes.h"
+#include "web/WebWorkspace.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -14,7 +14,7 @@
 #include "design/L10n.h"
 #include "services/KeychainStore.h"
 #include "services/ZephylAPI.h"
-#include "services/auth/WebSchemes.h"
+#include "web/WebSchemes.h"
 #include "workspace/CompanionSettingsWindow.h"
 #include "workspace/SignInView.h"
 #include "workspace/WorkspaceRootView.h"

@@ -1,7 +1,7 @@
-#include "services/auth/WebSchemes.h"
+#include "web/WebSchemes.h"
 
 #include "services/auth/WebAuthDialog.h"
-#include "services/web/WebWorkspace.h"
+#include "web/WebWorkspace.h"
 
 namespace WebSchemes {
 

@@ -4,7 +4,7 @@
 #include "design/AppLanguage.h"
 #include "design/AppTheme.h"
 #include "services/Surface.h"
-#include "workspace/InWindowCatStage.h"
+#include "web/InWindowCatStage.h"
 
 #include <QDateTime>
 #include <QHash>

@@ -1,10 +1,10 @@
-#include "services/web/BootScript.h"
+#include "web/BootScript.h"
 
 #include "base/Bundle.h"
 #include "companion/CompanionLibrary.h"
 #include "design/AppLanguage.h"
 #include "design/Strings.h"
-#include "services/web/WebRules.h"
+#include "web/WebRules.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "services/web/WebRules.h"
+#include "web/WebRules.h"
 
 #include "services/ServiceOrigin.h"
 

@@ -1,15 +1,15 @@
-#include "services/web/WebWorkspace.h"
+#include "web/WebWorkspace.h"
 
 #include "base/Bundle.h"
 #include "companion/CompanionController.h"
 #include "design/L10n.h"
 #include "design/ServiceDomain.h"
 #include "services/AsyncSupport.h"
-#include "services/web/BootScript.h"
-#include "services/web/ProfileCookies.h"
-#include "services/web/WebPopup.h"
-#include "services/web/WebRules.h"
-#include "services/web/WebTransportError.h"
+#include "web/BootScript.h"
+#include "web/ProfileCookies.h"
+#include "web/WebPopup.h"
+#include "web/WebRules.h"
+#include "web/WebTransportError.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

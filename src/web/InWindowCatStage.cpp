@@ -1,4 +1,4 @@
-#include "workspace/InWindowCatStage.h"
+#include "web/InWindowCatStage.h"
 
 #include <QPointer>
 

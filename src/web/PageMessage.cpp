@@ -1,4 +1,4 @@
-#include "services/web/PageMessage.h"
+#include "web/PageMessage.h"
 
 #include <QJsonObject>
 

@@ -1,10 +1,10 @@
-#include "services/web/WebWorkspaceModel.h"
+#include "web/WebWorkspaceModel.h"
 
 #include "base/DefaultsStore.h"
 #include "design/L10n.h"
 #include "design/ServiceDomain.h"
-#include "services/web/PageMessage.h"
-#include "services/web/WebRules.h"
+#include "web/PageMessage.h"
+#include "web/WebRules.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "services/WebTransport.h"
-#include "services/web/WebWorkspaceModel.h"
+#include "web/WebWorkspaceModel.h"
 
 #include <QElapsedTimer>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "services/web/WebPopup.h"
+#include "web/WebPopup.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "services/web/ProfileCookies.h"
+#include "web/ProfileCookies.h"
 
 #include <QDateTime>
 #include <QFileInfo>

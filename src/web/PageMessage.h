@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workspace/InWindowCatStage.h"
+#include "web/InWindowCatStage.h"
 
 #include <QJsonValue>
 #include <QRectF>
