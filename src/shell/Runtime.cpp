@@ -14,7 +14,7 @@
 #include "design/L10n.h"
 #include "focus/FocusTimerController.h"
 #include "services/ZephylAPI.h"
-#include "services/web/WebWorkspace.h"
+#include "web/WebWorkspace.h"
 #include "shell/CompanionLogin.h"
 #include "shell/StatusMenuController.h"
 #include "shell/Updates.h"

@@ -5,7 +5,7 @@
 #include "ask/AskPanelController.h"
 #include "companion/CompanionController.h"
 #include "design/L10n.h"
-#include "services/web/WebWorkspace.h"
+#include "web/WebWorkspace.h"
 #include "shell/GuidedTour.h"
 #include "workspace/WorkspaceWindowController.h"
 

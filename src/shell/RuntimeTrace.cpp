@@ -3,7 +3,7 @@
 #include "app/AppModel.h"
 #include "ask/AskPanelController.h"
 #include "companion/CompanionController.h"
-#include "services/web/WebWorkspace.h"
+#include "web/WebWorkspace.h"
 #include "shell/Runtime.h"
 
 #include <QTimer>
