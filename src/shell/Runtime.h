@@ -6,7 +6,7 @@
 #include "companion/SpeechGovernor.h"
 #include "services/Surface.h"
 #include "shell/GuidedTour.h"
-#include "workspace/InWindowCatStage.h"
+#include "web/InWindowCatStage.h"
 
 #include <QObject>
 #include <QPointer>
