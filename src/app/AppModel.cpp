@@ -63,7 +63,8 @@ AppModel::AppModel(Environment environment, QObject *parent)
       m_clock(environment.clock),
       m_notifications(environment.notifications),
       m_windows(environment.windows),
-      m_unsentText(*m_defaults)
+      m_unsentText(*m_defaults),
+      m_unsavedPlan(*m_defaults)
 {
     if (environment.api) {
         m_api = environment.api;

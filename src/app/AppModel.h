@@ -4,6 +4,7 @@
 #include "app/AppValues.h"
 #include "app/AskValues.h"
 #include "app/ComposerSubmission.h"
+#include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
 #include "base/CancelToken.h"
 #include "base/Clock.h"
@@ -568,6 +569,8 @@ private:
     bool m_usesWebWorkspace = true;
     BreakClock m_breakClock;
     UnsentTextStore m_unsentText;
+    // The plan as last sent, until the service has taken it.
+    UnsavedPlanStore m_unsavedPlan;
     QString m_inputOwner;
 
     AppLanguage m_language = AppLanguage::system;

@@ -106,10 +106,14 @@ QCoro::Task<> AppModel::savePlan()
     const FlowGuard guard = flowGuard();
     std::exception_ptr error;
     // Whole-list writes, one at a time, so they land in the order they were made.
+    const QString owner = m_accountIdentity;
     while (m_planSaveWanted) {
         m_planSaveWanted = false;
+        // Kept until the service has it, so an end mid-way loses nothing.
+        const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
+        m_unsavedPlan.save(owner, sending);
         try {
-            co_await m_api->savePlanDrafts(m_planDrafts);
+            co_await m_api->savePlanDrafts(sending);
         } catch (...) {
             error = std::current_exception();
         }
@@ -132,6 +136,7 @@ QCoro::Task<> AppModel::savePlan()
         }
     } else {
         setPlanUnsaved(false);
+        m_unsavedPlan.remove(owner);
     }
     rebuildObservations();
     setPlanSaving(false);

@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 
 #include "app/ServiceClient.h"
+#include "design/L10n.h"
 #include "base/DefaultsStore.h"
 
 namespace {
@@ -257,8 +258,20 @@ QCoro::Task<> AppModel::loadPlan()
     }
     // Local changes made since the load began, or not yet taken by the service,
     // are newer than what it answered.
-    if (drafts && editsBefore == m_planEdits && !m_planUnsaved && !m_planSaverRunning)
+    const bool untouched = editsBefore == m_planEdits && !m_planUnsaved && !m_planSaverRunning;
+    // A save the service never confirmed (the application ended, the connection
+    // failed) is newer than its answer: it is shown as unsaved and sent again.
+    const auto kept = untouched && drafts ? m_unsavedPlan.load(m_accountIdentity) : std::nullopt;
+    if (kept && *kept != *drafts) {
+        setPlanDrafts(*kept);
+        setPlanUnsaved(true);
+        setNotice(AppNotice::make(L10n::t("Plan changes are kept here but not saved yet."), AppNotice::Tone::attention));
+        [](AppModel *model) -> QCoro::Task<> { co_await model->savePlan(); }(this);
+    } else if (drafts && untouched) {
+        if (kept)
+            m_unsavedPlan.remove(m_accountIdentity);
         setPlanDrafts(*drafts);
+    }
     try {
         auto publications = co_await m_api->instagramPublications();
         if (!guard.alive())

@@ -5,7 +5,9 @@
 #include "companion/CompanionController.h"
 #include "web/WebWorkspace.h"
 #include "shell/Runtime.h"
+#include "shell/StatusMenuController.h"
 
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <cstdio>
@@ -51,6 +53,23 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
             line(web->composerOpen() ? QStringLiteral("page composer: open") : QStringLiteral("page composer: closed"));
         });
     }
+    // Start-up moments, looked for often until both are seen.
+    auto *early = new QTimer(this);
+    early->setInterval(5);
+    connect(early, &QTimer::timeout, this, [this, early] {
+        if (!m_firstFrame && m_runtime.companion().framesRun() > 0) {
+            m_firstFrame = true;
+            line(QStringLiteral("cat: first frame"));
+        }
+        StatusMenuController *menu = m_runtime.statusMenu();
+        if (!m_trayShown && menu && menu->item()->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) {
+            m_trayShown = true;
+            line(QStringLiteral("tray: shown"));
+        }
+        if ((m_firstFrame && m_trayShown) || ++m_earlyTicks > 2000)
+            early->stop();
+    });
+    early->start();
     m_poll = new QTimer(this);
     m_poll->setInterval(100);
     connect(m_poll, &QTimer::timeout, this, &RuntimeTrace::watchCat);

@@ -288,6 +288,49 @@ TEST(PlanDrafts, SavesRunOneAtATimeAndABurstOfEditsBecomesOneMoreSave)
     EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{42}));
 }
 
+TEST(PlanDrafts, ASaveCutShortIsFoundAfterARestartShownUnsavedAndSentAgainForItsAccountOnly)
+{
+    const AppModel::WebAccount kitty{QStringLiteral("kitty@example.com"), QStringLiteral("Kitty")};
+    Flows f(false);
+    f.service.results["planDrafts"] = QList<Draft>{draft(1), draft(2)};
+    QList<Draft> moved;
+    {
+        AppModel &m = f.model();
+        m.webAccountChanged(kitty);
+        ASSERT_TRUE(zktest::spinUntil([&] { return m.planDrafts().size() == 2 && !m.planLoading(); }));
+        // The save is on its way when the application ends.
+        f.service.held << QStringLiteral("savePlanDrafts");
+        auto moving = m.moveDraft(1, +1);
+        moved = m.planDrafts();
+        ASSERT_EQ(f.service.waiting("savePlanDrafts"), 1);
+        f.h.make(&f.service);
+    }
+    f.service.held.clear();
+    f.service.release("savePlanDrafts", Reply::error(NetworkError(NetworkError::Code::connectionLost)));
+
+    // Another account signing in here finds the service's plan, not the kept one.
+    AppModel &other = f.model();
+    other.webAccountChanged(AppModel::WebAccount{QStringLiteral("other@example.com"), QString()});
+    ASSERT_TRUE(zktest::spinUntil([&] { return other.planDrafts().size() == 2 && !other.planLoading(); }));
+    EXPECT_NE(other.planDrafts(), moved);
+    EXPECT_FALSE(other.planUnsaved());
+
+    // The same account again: the kept list is shown, and sent once more.
+    f.h.make(&f.service);
+    AppModel &m = f.model();
+    const int savesBefore = f.service.savedPlans.size();
+    m.webAccountChanged(kitty);
+    ASSERT_TRUE(zktest::spinUntil([&] { return f.service.savedPlans.size() == savesBefore + 1 && !m.planSaving(); }));
+    EXPECT_EQ(m.planDrafts(), moved);
+    EXPECT_EQ(f.service.savedPlans.last(), moved);
+    EXPECT_FALSE(m.planUnsaved()) << "sent again and taken";
+    // Taken: a later restart finds nothing kept.
+    f.h.make(&f.service);
+    f.model().webAccountChanged(kitty);
+    ASSERT_TRUE(zktest::spinUntil([&] { return !f.model().planLoading() && !f.model().planDrafts().isEmpty(); }));
+    EXPECT_EQ(f.service.savedPlans.size(), savesBefore + 1);
+}
+
 TEST(PlanDrafts, ASaveWhileSignedOutKeepsTheEditAndSaysItIsNotSaved)
 {
     Flows f;
