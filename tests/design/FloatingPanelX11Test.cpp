@@ -5,6 +5,7 @@
 #include "design/FloatingPanel.h"
 #include "platform/X11.h"
 #include "support/TestSupport.h"
+#include "support/X11TestSupport.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -19,69 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-void xdotool(const QStringList &args)
-{
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(' ').toStdString();
-}
-
-void pointAt(QPoint p) { xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}); }
-
-xcb_atom_t atom(const char *name)
-{
-    xcb_connection_t *c = X11::connection();
-    xcb_intern_atom_reply_t *r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(r);
-    return a;
-}
-
-std::vector<uint32_t> property32(xcb_window_t w, const char *name)
-{
-    xcb_connection_t *c = X11::connection();
-    xcb_get_property_reply_t *r =
-        xcb_get_property_reply(c, xcb_get_property(c, 0, w, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
-    std::vector<uint32_t> out;
-    if (r && r->format == 32) {
-        const auto *data = static_cast<const uint32_t *>(xcb_get_property_value(r));
-        out.assign(data, data + xcb_get_property_value_length(r) / 4);
-    }
-    std::free(r);
-    return out;
-}
-
-QString atomNames(const std::vector<uint32_t> &values)
-{
-    xcb_connection_t *c = X11::connection();
-    QStringList names;
-    for (uint32_t v : values) {
-        xcb_get_atom_name_reply_t *r = xcb_get_atom_name_reply(c, xcb_get_atom_name(c, v), nullptr);
-        names << (r ? QString::fromLatin1(xcb_get_atom_name_name(r), xcb_get_atom_name_name_length(r)) : QString::number(v));
-        std::free(r);
-    }
-    return names.join(' ');
-}
-
-bool has(const std::vector<uint32_t> &values, uint32_t v) { return std::find(values.begin(), values.end(), v) != values.end(); }
-
-// A normal window of the test that holds the keyboard.
-struct Typist {
-    QWidget window;
-    QLineEdit *field = new QLineEdit;
-    Typist()
-    {
-        auto *layout = new QVBoxLayout(&window);
-        layout->addWidget(field);
-        window.setGeometry(100, 100, 300, 120);
-        window.show();
-        window.activateWindow();
-        field->setFocus();
-    }
-    bool active() const { return QApplication::activeWindow() == &window; }
-};
-
-} // namespace
+using namespace zktest;
 
 TEST(FloatingPanelX11, FloatsOnEveryDesktopAboveOthersAndOutOfTheTaskbar)
 {
@@ -98,8 +37,8 @@ TEST(FloatingPanelX11, FloatsOnEveryDesktopAboveOthersAndOutOfTheTaskbar)
     // desktop number meaning all of them (openbox keeps no sticky state).
     ASSERT_TRUE(zktest::spinUntil([&] {
         const auto states = property32(w, "_NET_WM_STATE");
-        return has(states, atom("_NET_WM_STATE_SKIP_TASKBAR")) &&
-               has(states, atom("_NET_WM_STATE_SKIP_PAGER")) && has(states, atom("_NET_WM_STATE_ABOVE"));
+        return contains(states, atom("_NET_WM_STATE_SKIP_TASKBAR")) &&
+               contains(states, atom("_NET_WM_STATE_SKIP_PAGER")) && contains(states, atom("_NET_WM_STATE_ABOVE"));
     })) << "states: " << atomNames(property32(w, "_NET_WM_STATE")).toStdString();
     EXPECT_EQ(property32(w, "_NET_WM_DESKTOP"), std::vector<uint32_t>{0xFFFFFFFF});
 
@@ -109,7 +48,7 @@ TEST(FloatingPanelX11, FloatsOnEveryDesktopAboveOthersAndOutOfTheTaskbar)
     panel.show();
     EXPECT_TRUE(zktest::spinUntil([&] {
         const auto states = property32(w, "_NET_WM_STATE");
-        return has(states, atom("_NET_WM_STATE_SKIP_TASKBAR")) && has(states, atom("_NET_WM_STATE_ABOVE")) &&
+        return contains(states, atom("_NET_WM_STATE_SKIP_TASKBAR")) && contains(states, atom("_NET_WM_STATE_ABOVE")) &&
                property32(w, "_NET_WM_DESKTOP") == std::vector<uint32_t>{0xFFFFFFFF};
     }));
 }
