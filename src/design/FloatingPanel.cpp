@@ -41,6 +41,8 @@ FloatingPanel::FloatingPanel(QSize size, bool allowsKey, QWidget *parent)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // Qt shows tooltips only in the active window, which a panel that keeps off the keyboard never is.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     // Kept when closed: the owner shows it again.
     setAttribute(Qt::WA_DeleteOnClose, false);
     // A tool window must not keep the application alive, nor end it when closed.

@@ -4,11 +4,13 @@
 
 #include "design/FloatingPanel.h"
 #include "shell/FocusTimerController.h"
+#include "shell/FocusTimerView.h"
 #include "support/TestSupport.h"
 #include "support/X11TestSupport.h"
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QToolTip>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -52,4 +54,48 @@ TEST(FocusTimerPanelX11, ADragWithThePointerMovesThePanelAndReportsEachFrameYUp)
     EXPECT_EQ(model.focus().phase, FocusSession::Phase::working()) << "a drag is not a tap";
     timer.hide();
     EXPECT_FALSE(timer.ledge());
+}
+
+namespace {
+QColor rootPixel(QPoint at)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(0, at.x(), at.y(), 1, 1).toImage().pixelColor(0, 0);
+}
+} // namespace
+
+TEST(FocusTimerPanelX11, ThePointerBringsControlsAndTooltipsToAPanelThatNeverHasTheKeyboard)
+{
+    LanguageGuard language(AppLanguage::en);
+    Harness h;
+    AppModel &model = h.make();
+    model.startFocus(25);
+    pointAt(QPoint(5, 5));
+    FocusTimerController timer(model);
+    timer.show(false);
+    FloatingPanel *panel = timer.panel();
+    ASSERT_TRUE(spinUntil([&] { return panel->windowHandle()->isExposed(); }));
+    // The case's rounded corner lets the desktop show through; its middle is the clock.
+    const QColor desktop = rootPixel(QPoint(10, 10));
+    EXPECT_TRUE(spinUntil([&] {
+        return rootPixel(panel->pos() + QPoint(1, 1)) == desktop &&
+               rootPixel(panel->pos() + QPoint(74, 5)).red() > 0xD0;
+    })) << rootPixel(panel->pos() + QPoint(1, 1)).name().toStdString();
+
+    FocusTimerView *view = timer.view();
+    pointAt(panel->pos() + QPoint(74, 30));
+    ASSERT_TRUE(spinUntil([&] { return view->hovering() && view->controlsOpacity() == 1.0; }));
+    // Its controls take a click without the panel taking the keyboard.
+    const QPoint pause = panel->pos() + view->pauseButton()->geometry().center();
+    pointAt(pause);
+    xdotool({"click", "1"});
+    ASSERT_TRUE(spinUntil([&] { return model.focus().phase == FocusSession::Phase::paused(true); }));
+    EXPECT_FALSE(panel->isActiveWindow());
+    // Resting on the control a moment later, its tooltip shows, though the panel is never active.
+    pointAt(pause + QPoint(1, 0));
+    ASSERT_TRUE(spinUntil([&] { return QToolTip::isVisible(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("Resume"));
+
+    pointAt(QPoint(5, 5));
+    EXPECT_TRUE(spinUntil([&] { return !view->hovering() && view->controlsOpacity() == 0.0; }));
+    timer.hide();
 }
