@@ -1,15 +1,24 @@
 // Pictures of the shell's own windows: the update prompt (with short, long and
-// empty notes) and the tray menu, in light, dark and Arabic right-to-left.
+// empty notes), the tray menu and the focus timer's face (full, compact, paused,
+// with its controls), in light, dark and Arabic right-to-left.
 // Usage: zephyl-shellshots OUTPUT_FOLDER   (QT_QPA_PLATFORM=offscreen works)
+#include "app/AppModel.h"
+#include "base/Clock.h"
+#include "base/DefaultsStore.h"
 #include "design/AppTheme.h"
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
+#include "shell/FocusTimerView.h"
 #include "shell/StatusMenuController.h"
 #include "shell/UpdatePrompt.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QTextStream>
 
 namespace {
@@ -17,6 +26,29 @@ class NoDesktopScheme final : public ColorSchemeSource {
 public:
     std::optional<quint32> colorScheme() override { return std::nullopt; }
 };
+// The face three times its size on a plain backdrop, so its rounded corners show.
+QImage enlarged(FocusTimerView &view)
+{
+    constexpr int scale = 3;
+    constexpr int margin = 12;
+    QImage image((view.size() + QSize(2 * margin, 2 * margin)) * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(QColor(0x6B, 0x7F, 0x94));
+    QPainter p(&image);
+    view.render(&p, QPoint(margin, margin), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+void hover(FocusTimerView &view)
+{
+    const QPointF middle(view.width() / 2.0, view.height() / 2.0);
+    QMouseEvent move(QEvent::MouseMove, middle, middle, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &move);
+    QElapsedTimer waited;
+    waited.start();
+    while (view.controlsOpacity() < 1.0 && waited.elapsed() < 2000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
 } // namespace
 
 int main(int argc, char **argv)
@@ -41,6 +73,12 @@ int main(int argc, char **argv)
         "The cat naps more calmly and wakes when you come back.\n\nFocus rounds remember their length.\n\n"
         "<b>Markup</b> in notes is shown as typed.");
     int failures = 0;
+    DefaultsStore store;
+    FakeClock clock;
+    AppModel::Environment environment;
+    environment.defaults = &store;
+    environment.clock = &clock;
+    AppModel model(environment);
     for (const auto &variant : variants) {
         L10n::setPreference(variant.language);
         QApplication::setLayoutDirection(L10n::layoutDirection());
@@ -67,6 +105,35 @@ int main(int argc, char **argv)
             out << path << "\n";
         else
             ++failures;
+
+        const struct {
+            const char *file;
+            bool compact;
+            FocusSession::Phase phase;
+            bool hovering;
+        } faces[] = {{"timer-full", false, FocusSession::Phase::working(), false},
+                     {"timer-full-break", false, FocusSession::Phase::resting(), false},
+                     {"timer-full-paused", false, FocusSession::Phase::paused(true), false},
+                     {"timer-full-hover", false, FocusSession::Phase::working(), true},
+                     {"timer-full-hover-paused", false, FocusSession::Phase::paused(true), true},
+                     {"timer-compact", true, FocusSession::Phase::working(), false},
+                     {"timer-compact-paused", true, FocusSession::Phase::paused(true), false}};
+        for (const auto &face : faces) {
+            FocusSession session = model.focus();
+            session.phase = face.phase;
+            session.remaining = 24 * 60 + 13;
+            model.setFocus(session);
+            FocusTimerView view(model, face.compact);
+            view.setAttribute(Qt::WA_DontShowOnScreen);
+            view.show();
+            if (face.hovering)
+                hover(view);
+            const QString path = root.filePath(name + u'-' + QString::fromLatin1(face.file) + QStringLiteral(".png"));
+            if (enlarged(view).save(path))
+                out << path << "\n";
+            else
+                ++failures;
+        }
     }
     return failures ? 1 : 0;
 }

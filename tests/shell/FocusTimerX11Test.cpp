@@ -1,0 +1,101 @@
+// The focus timer panel on a real X server with a window manager: its corner of
+// the work area, and a drag with the pointer that the cat is told about.
+#include "app/AppTestSupport.h"
+
+#include "design/FloatingPanel.h"
+#include "shell/FocusTimerController.h"
+#include "shell/FocusTimerView.h"
+#include "support/TestSupport.h"
+#include "support/X11TestSupport.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QToolTip>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+using namespace apptest;
+using namespace zktest;
+
+TEST(FocusTimerPanelX11, ADragWithThePointerMovesThePanelAndReportsEachFrameYUp)
+{
+    LanguageGuard language(AppLanguage::en);
+    Harness h;
+    AppModel &model = h.make();
+    model.startFocus(25);
+    FocusTimerController timer(model);
+    QList<QRectF> frames;
+    timer.onFrameChange = [&](const QRectF &f) { frames.append(f); };
+    timer.show(false);
+    FloatingPanel *panel = timer.panel();
+    ASSERT_TRUE(spinUntil([&] { return panel->windowHandle()->isExposed(); }));
+
+    // Bottom right of the work area, in Qt's points.
+    const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(panel->geometry(), QRect(work.right() + 1 - 148 - 56, work.bottom() + 1 - 2 - 88, 148, 88));
+    ASSERT_EQ(frames.size(), 1);
+    const QRectF shown = frames.front();
+    EXPECT_TRUE(sameRect(shown, timer.frame()));
+    EXPECT_EQ(timer.ledge()->windowNumber, int(panel->winId()));
+
+    const QPoint grip = panel->pos() + QPoint(20, 10); // on the case, clear of the controls
+    pointAt(grip);
+    xdotool({"mousedown", "1"});
+    for (int i = 1; i <= 5; ++i)
+        pointAt(grip + QPoint(-20 * i, -10 * i));
+    ASSERT_TRUE(spinUntil([&] { return panel->pos() == grip + QPoint(-100, -50) - QPoint(20, 10); }));
+    xdotool({"mouseup", "1"});
+    ASSERT_TRUE(spinUntil([&] { return frames.size() >= 2 && sameRect(frames.back(), timer.frame()); }));
+    // Up the screen is up for the cat.
+    EXPECT_EQ(frames.back().x(), shown.x() - 100);
+    EXPECT_EQ(frames.back().y(), shown.y() + 50);
+    EXPECT_EQ(timer.ledge()->y, shown.y() + 50 + 88);
+    EXPECT_EQ(model.focus().phase, FocusSession::Phase::working()) << "a drag is not a tap";
+    timer.hide();
+    EXPECT_FALSE(timer.ledge());
+}
+
+namespace {
+QColor rootPixel(QPoint at)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(0, at.x(), at.y(), 1, 1).toImage().pixelColor(0, 0);
+}
+} // namespace
+
+TEST(FocusTimerPanelX11, ThePointerBringsControlsAndTooltipsToAPanelThatNeverHasTheKeyboard)
+{
+    LanguageGuard language(AppLanguage::en);
+    Harness h;
+    AppModel &model = h.make();
+    model.startFocus(25);
+    pointAt(QPoint(5, 5));
+    FocusTimerController timer(model);
+    timer.show(false);
+    FloatingPanel *panel = timer.panel();
+    ASSERT_TRUE(spinUntil([&] { return panel->windowHandle()->isExposed(); }));
+    // The case's rounded corner lets the desktop show through; its middle is the clock.
+    const QColor desktop = rootPixel(QPoint(10, 10));
+    EXPECT_TRUE(spinUntil([&] {
+        return rootPixel(panel->pos() + QPoint(1, 1)) == desktop &&
+               rootPixel(panel->pos() + QPoint(74, 5)).red() > 0xD0;
+    })) << rootPixel(panel->pos() + QPoint(1, 1)).name().toStdString();
+
+    FocusTimerView *view = timer.view();
+    pointAt(panel->pos() + QPoint(74, 30));
+    ASSERT_TRUE(spinUntil([&] { return view->hovering() && view->controlsOpacity() == 1.0; }));
+    // Its controls take a click without the panel taking the keyboard.
+    const QPoint pause = panel->pos() + view->pauseButton()->geometry().center();
+    pointAt(pause);
+    xdotool({"click", "1"});
+    ASSERT_TRUE(spinUntil([&] { return model.focus().phase == FocusSession::Phase::paused(true); }));
+    EXPECT_FALSE(panel->isActiveWindow());
+    // Resting on the control a moment later, its tooltip shows, though the panel is never active.
+    pointAt(pause + QPoint(1, 0));
+    ASSERT_TRUE(spinUntil([&] { return QToolTip::isVisible(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("Resume"));
+
+    pointAt(QPoint(5, 5));
+    EXPECT_TRUE(spinUntil([&] { return !view->hovering() && view->controlsOpacity() == 0.0; }));
+    timer.hide();
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+// Helpers of the tests on the X11 rig: input through xdotool, properties read
+// straight from the server, and a window of the test that holds the keyboard.
+
+#include "platform/X11.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QProcess>
+#include <QStringList>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace zktest {
+
+inline void xdotool(const QStringList &args)
+{
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(' ').toStdString();
+}
+
+inline void pointAt(QPoint p) { xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}); }
+
+inline xcb_atom_t atom(const char *name)
+{
+    xcb_connection_t *c = X11::connection();
+    xcb_intern_atom_reply_t *r =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(r);
+    return a;
+}
+
+inline std::vector<uint32_t> property32(xcb_window_t w, const char *name)
+{
+    xcb_connection_t *c = X11::connection();
+    xcb_get_property_reply_t *r = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, w, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
+    std::vector<uint32_t> out;
+    if (r && r->format == 32) {
+        const auto *data = static_cast<const uint32_t *>(xcb_get_property_value(r));
+        out.assign(data, data + xcb_get_property_value_length(r) / 4);
+    }
+    std::free(r);
+    return out;
+}
+
+inline QString atomNames(const std::vector<uint32_t> &values)
+{
+    xcb_connection_t *c = X11::connection();
+    QStringList names;
+    for (uint32_t v : values) {
+        xcb_get_atom_name_reply_t *r = xcb_get_atom_name_reply(c, xcb_get_atom_name(c, v), nullptr);
+        names << (r ? QString::fromLatin1(xcb_get_atom_name_name(r), xcb_get_atom_name_name_length(r))
+                    : QString::number(v));
+        std::free(r);
+    }
+    return names.join(' ');
+}
+
+inline bool contains(const std::vector<uint32_t> &values, uint32_t v)
+{
+    return std::find(values.begin(), values.end(), v) != values.end();
+}
+
+// A normal window of the test with a text field that holds the keyboard.
+struct Typist {
+    QWidget window;
+    QLineEdit *field = new QLineEdit;
+    explicit Typist(QRect frame = QRect(100, 100, 300, 120))
+    {
+        auto *layout = new QVBoxLayout(&window);
+        layout->addWidget(field);
+        window.setGeometry(frame);
+        window.show();
+        window.activateWindow();
+        field->setFocus();
+    }
+    bool active() const { return QApplication::activeWindow() == &window; }
+};
+
+} // namespace zktest
