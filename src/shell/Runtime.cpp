@@ -12,7 +12,7 @@
 #include "companion/FilmedPainter.h"
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
-#include "focus/FocusTimerController.h"
+#include "shell/FocusTimerController.h"
 #include "services/ZephylAPI.h"
 #include "web/WebWorkspace.h"
 #include "shell/CompanionLogin.h"

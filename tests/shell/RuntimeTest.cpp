@@ -10,7 +10,7 @@
 #include "ask/GlobalHotKey.h"
 #include "companion/CompanionController.h"
 #include "companion/CompanionDesktop.h"
-#include "focus/FocusTimerController.h"
+#include "shell/FocusTimerController.h"
 #include "shell/Runtime.h"
 #include "shell/StatusMenuController.h"
 #include "workspace/CompanionSettingsWindow.h"
