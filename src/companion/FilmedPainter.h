@@ -7,7 +7,18 @@
 // shared by every panel of the controller.
 class FilmedPainter final : public FilmedFigurePainter {
 public:
-    explicit FilmedPainter(std::shared_ptr<ClipSource> source = nullptr) : m_figure(std::move(source)) {}
+    explicit FilmedPainter(std::shared_ptr<ClipSource> source = nullptr) : m_figure(std::move(source))
+    {
+        // A clip that becomes ready later replaces the one on screen only when
+        // the panels paint again, and a held clip gives them no other reason to.
+        m_figure.shownChanged = [this] {
+            if (repaint)
+                repaint();
+        };
+    }
+
+    // Asks the panels for a new paint; set by the owner.
+    std::function<void()> repaint;
 
     void paint(QPainter &painter, const CompanionVariant &variant, const FilmedPlacement &placement,
                const QRectF &frame, bool paused) override

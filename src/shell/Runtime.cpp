@@ -9,6 +9,7 @@
 #include "companion/CompanionController.h"
 #include "companion/CompanionDesktop.h"
 #include "companion/CompanionLibrary.h"
+#include "companion/CompanionPanel.h"
 #include "companion/FilmedPainter.h"
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
@@ -52,7 +53,12 @@ Runtime::Runtime(Parts parts, QObject *parent)
     // The controller keeps its own desktop; the coordinator keeps one for its
     // conversions of window frames.
     m_companion = std::make_unique<CompanionController>(*m_clock, std::move(m_parts.desktop));
-    m_companion->setFilmedPainter(std::make_shared<FilmedPainter>());
+    auto filmed = std::make_shared<FilmedPainter>();
+    filmed->repaint = [cat = m_companion.get()] {
+        for (CompanionPanel *panel : cat->panels())
+            panel->update();
+    };
+    m_companion->setFilmedPainter(filmed);
     if (m_model->usesWebWorkspace()) {
         WebWorkspace::Options options;
         if (!m_parts.webStorageName.isEmpty())
