@@ -89,6 +89,7 @@ public:
     AskPanelController *askIfMade() const { return m_ask.get(); }
     FocusTimerController &timer();
     CompanionSettingsWindowController &companionSettings();
+    CompanionSettingsWindowController *companionSettingsIfMade() const { return m_companionSettings.get(); }
     StatusMenuController *statusMenu() const { return m_statusMenu.get(); }
     GlobalHotKey *hotKey() const { return m_hotKey.get(); }
     const SpeechGovernor &governor() const { return m_governor; }

@@ -6,6 +6,7 @@
 #include "web/WebWorkspace.h"
 #include "shell/Runtime.h"
 #include "shell/StatusMenuController.h"
+#include "workspace/CompanionSettingsWindow.h"
 
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -98,6 +99,20 @@ void RuntimeTrace::watchCat()
     if (standing != m_standing) {
         m_standing = standing;
         line(QStringLiteral("cat on: ") + standing);
+        if (cat.isRunning()) {
+            // Where a pointer finds its body, in the screen's own coordinates.
+            const CompanionBrain &brain = cat.brain();
+            const QPointF feet = brain.pose.position;
+            const QRectF body(feet.x() - brain.size.width() / 2, feet.y(), brain.size.width(), brain.size.height());
+            const QPointF centre = cat.desktop().toQt(body).center();
+            line(QStringLiteral("cat at: %1,%2").arg(qRound(centre.x())).arg(qRound(centre.y())));
+        }
+    }
+    const QWidget *settings = m_runtime.companionSettingsIfMade() ? m_runtime.companionSettingsIfMade()->window() : nullptr;
+    const bool settingsShown = settings && settings->isVisible();
+    if (settingsShown != m_settingsShown) {
+        m_settingsShown = settingsShown;
+        line(settingsShown ? QStringLiteral("companion settings: shown") : QStringLiteral("companion settings: hidden"));
     }
     const bool shown = m_runtime.askIfMade() && m_runtime.askIfMade()->isVisible();
     if (shown != m_askShown) {

@@ -24,6 +24,7 @@ private:
     QTimer *m_poll = nullptr;
     QString m_standing;
     bool m_askShown = false;
+    bool m_settingsShown = false;
     bool m_firstFrame = false;
     bool m_trayShown = false;
     int m_earlyTicks = 0;
