@@ -39,7 +39,9 @@ bool available() { return connection() != nullptr; }
 #include <xcb/shape.h>
 #include <xcb/xinerama.h>
 
+#include <array>
 #include <cstdlib>
+#include <cstring>
 
 namespace X11 {
 
@@ -135,6 +137,80 @@ std::optional<QPoint> pointerAhead()
     const QPoint p(reply->root_x, reply->root_y);
     std::free(reply);
     return p;
+}
+
+} // namespace X11
+
+namespace X11 {
+
+namespace {
+xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
+{
+    xcb_intern_atom_reply_t *reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+bool isMapped(xcb_connection_t *c, xcb_window_t w)
+{
+    xcb_get_window_attributes_reply_t *reply =
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
+    const bool mapped = reply && reply->map_state != XCB_MAP_STATE_UNMAPPED;
+    std::free(reply);
+    return mapped;
+}
+} // namespace
+
+void markFloating(unsigned int window)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !window)
+        return;
+    const xcb_atom_t wmState = internAtom(c, "_NET_WM_STATE");
+    const xcb_atom_t wmDesktop = internAtom(c, "_NET_WM_DESKTOP");
+    const std::array<xcb_atom_t, 4> wanted{internAtom(c, "_NET_WM_STATE_STICKY"),
+                                           internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                           internAtom(c, "_NET_WM_STATE_SKIP_PAGER"),
+                                           internAtom(c, "_NET_WM_STATE_ABOVE")};
+    constexpr uint32_t allDesktops = 0xFFFFFFFF;
+    if (!isMapped(c, window)) {
+        // Kept beside whatever states are already there; Qt merges its own the same way when it maps.
+        std::vector<xcb_atom_t> atoms;
+        xcb_get_property_reply_t *reply =
+            xcb_get_property_reply(c, xcb_get_property(c, 0, window, wmState, XCB_ATOM_ATOM, 0, 1024), nullptr);
+        if (reply && reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
+            const auto *data = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
+            atoms.assign(data, data + xcb_get_property_value_length(reply) / 4);
+        }
+        std::free(reply);
+        for (xcb_atom_t a : wanted)
+            if (a != XCB_ATOM_NONE && std::find(atoms.begin(), atoms.end(), a) == atoms.end())
+                atoms.push_back(a);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, wmState, XCB_ATOM_ATOM, 32, uint32_t(atoms.size()),
+                            atoms.data());
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, wmDesktop, XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
+        xcb_flush(c);
+        return;
+    }
+    // A managed window changes state only through requests to the window manager.
+    auto send = [&](xcb_atom_t type, std::array<uint32_t, 5> data) {
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window;
+        event.type = type;
+        for (size_t i = 0; i < data.size(); ++i)
+            event.data.data32[i] = data[i];
+        xcb_send_event(c, 0, rootWindow(), XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char *>(&event));
+    };
+    constexpr uint32_t add = 1, sourceApplication = 1;
+    send(wmState, {add, wanted[0], wanted[1], sourceApplication, 0});
+    send(wmState, {add, wanted[2], wanted[3], sourceApplication, 0});
+    send(wmDesktop, {allDesktops, sourceApplication, 0, 0, 0});
+    xcb_flush(c);
 }
 
 } // namespace X11

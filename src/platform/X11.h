@@ -29,4 +29,9 @@ std::vector<QRect> xineramaHeads();
 // to the previous call's question (long arrived at a frame's pace) and asks
 // again, so a frame never waits on the server. None without a connection.
 std::optional<QPoint> pointerAhead();
+// Asks the window manager to keep `window` on every desktop, above normal
+// windows and out of the taskbar and pager. Written as properties while the
+// window is unmapped (they are read when it is mapped) and sent as requests
+// to the window manager once it is managed.
+void markFloating(unsigned int window);
 } // namespace X11

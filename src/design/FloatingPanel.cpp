@@ -1,0 +1,139 @@
+#include "design/FloatingPanel.h"
+
+#include "platform/X11.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QWindow>
+
+namespace {
+
+// Asks for the keyboard when the user presses anywhere in a panel that may have
+// it, also on a child that takes the press itself.
+class ActivateOnPress final : public QObject {
+public:
+    explicit ActivateOnPress(QWidget *panel) : QObject(panel), m_panel(panel) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress && !m_panel->isActiveWindow())
+            m_panel->activateWindow();
+        return false;
+    }
+
+private:
+    QWidget *m_panel;
+};
+
+Qt::WindowFlags flagsFor(bool allowsKey)
+{
+    Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+    if (!allowsKey)
+        flags |= Qt::WindowDoesNotAcceptFocus;
+    return flags;
+}
+
+} // namespace
+
+FloatingPanel::FloatingPanel(QSize size, bool allowsKey, QWidget *parent)
+    : QWidget(parent, flagsFor(allowsKey)), m_allowsKey(allowsKey)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    // Kept when closed: the owner shows it again.
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    // A tool window must not keep the application alive, nor end it when closed.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    if (!allowsKey)
+        setFocusPolicy(Qt::NoFocus);
+    resize(size);
+    winId(); // the native window exists from the start, so its number is known before the first show
+    if (allowsKey && windowHandle())
+        windowHandle()->installEventFilter(new ActivateOnPress(this));
+}
+
+void FloatingPanel::setContentView(QWidget *view)
+{
+    if (m_content == view)
+        return;
+    delete m_content;
+    m_content = view;
+    if (!view)
+        return;
+    view->setParent(this);
+    view->setGeometry(rect());
+    view->show();
+}
+
+void FloatingPanel::orderFront()
+{
+    if (!isVisible())
+        show();
+    raise();
+}
+
+void FloatingPanel::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Sent before the window is mapped, so the states are there when the window manager first sees it.
+    markFloatingForWindowManager();
+}
+
+void FloatingPanel::markFloatingForWindowManager()
+{
+    if (X11::available())
+        X11::markFloating(static_cast<unsigned int>(winId()));
+}
+
+void FloatingPanel::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    Q_EMIT frameChanged();
+}
+
+void FloatingPanel::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (m_content)
+        m_content->setGeometry(rect());
+    Q_EMIT frameChanged();
+}
+
+void FloatingPanel::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    m_pressGlobal = event->globalPosition().toPoint();
+    m_pressTopLeft = pos();
+    m_dragging = false;
+    event->accept();
+}
+
+void FloatingPanel::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_pressGlobal || !(event->buttons() & Qt::LeftButton)) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    const QPoint delta = event->globalPosition().toPoint() - *m_pressGlobal;
+    if (!m_dragging && delta.manhattanLength() < QApplication::startDragDistance())
+        return;
+    m_dragging = true;
+    move(m_pressTopLeft + delta);
+}
+
+void FloatingPanel::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || !m_pressGlobal) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    const bool clicked = !m_dragging;
+    m_pressGlobal.reset();
+    m_dragging = false;
+    if (clicked)
+        Q_EMIT backgroundClicked(event->position().toPoint());
+}

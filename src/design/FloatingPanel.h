@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QPoint>
+#include <QPointer>
+#include <QSize>
+#include <QWidget>
+
+#include <optional>
+
+// A borderless panel that floats above other applications' windows on every
+// desktop, stays out of the taskbar and the window switcher, and is shown
+// without taking the keyboard. It is moved by dragging its background (any
+// part a child does not take the press for). Only a panel that `allowsKey`
+// ever takes keyboard focus, and then only when the user clicks into it or it
+// is activated on purpose.
+class FloatingPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    FloatingPanel(QSize size, bool allowsKey, QWidget *parent = nullptr);
+
+    bool allowsKey() const { return m_allowsKey; }
+
+    // Puts `view` in the panel, filling it, and deletes the one it replaces.
+    void setContentView(QWidget *view);
+    QWidget *contentView() const { return m_content; }
+
+    // Brings the panel to the front without activating it.
+    void orderFront();
+
+Q_SIGNALS:
+    // The panel's frame changed place or size (a drag, or a move in code).
+    void frameChanged();
+    // A left press and release on the background that did not turn into a drag,
+    // at the point in panel coordinates.
+    void backgroundClicked(QPoint at);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    // Sticky, out of the taskbar and pager, on all desktops: what Qt's flags do not say.
+    void markFloatingForWindowManager();
+
+    bool m_allowsKey = false;
+    QPointer<QWidget> m_content;
+    // The grab point while the left button is down on the background.
+    std::optional<QPoint> m_pressGlobal;
+    QPoint m_pressTopLeft;
+    bool m_dragging = false;
+};

@@ -1,0 +1,114 @@
+#include "shell/FocusTimerController.h"
+
+#include "app/AppModel.h"
+#include "companion/CompanionDesktop.h"
+#include "design/FloatingPanel.h"
+#include "design/L10n.h"
+#include "shell/FocusTimerView.h"
+
+namespace {
+// In from the right edge of the work area, and up from its bottom.
+constexpr double kInFromRight = 56;
+constexpr double kUpFromBottom = 2;
+// The top ledge keeps the cat off the rounded corners; the side ledge leaves room
+// between the cat and the clock.
+constexpr double kTopLedgeInset = 28;
+constexpr double kSideLedgeFar = 230;
+constexpr double kSideLedgeNear = 60;
+} // namespace
+
+FocusTimerController::FocusTimerController(AppModel &model, QObject *parent)
+    : FocusTimerController(model, CompanionDesktop::system(), parent)
+{
+}
+
+FocusTimerController::FocusTimerController(AppModel &model, std::unique_ptr<CompanionDesktop> desktop, QObject *parent)
+    : QObject(parent), m_model(model), m_desktop(std::move(desktop)),
+      m_panel(std::make_unique<FloatingPanel>(sizeFor(false), false))
+{
+    m_panel->setWindowTitle(L10n::t("Focus"));
+    connect(m_panel.get(), &FloatingPanel::frameChanged, this, [this] { panelFrameChanged(); });
+    connect(m_panel.get(), &FloatingPanel::backgroundClicked, this, [this](QPoint at) {
+        if (m_view)
+            m_view->tap(m_view->mapFrom(m_panel.get(), at));
+    });
+    install(false);
+}
+
+FocusTimerController::~FocusTimerController() = default;
+
+QSize FocusTimerController::sizeFor(bool compact) { return FocusTimerView::metrics(compact).size; }
+
+FloatingPanel *FocusTimerController::panel() const { return m_panel.get(); }
+
+bool FocusTimerController::isVisible() const { return m_panel->isVisible(); }
+
+void FocusTimerController::install(bool compact)
+{
+    if (m_installed && m_compact == compact)
+        return;
+    m_installed = true;
+    m_compact = compact;
+    m_view = new FocusTimerView(m_model, compact);
+    m_panel->setContentView(m_view);
+}
+
+void FocusTimerController::show(bool compact)
+{
+    if (isVisible())
+        return;
+    install(compact);
+    const QSize size = sizeFor(compact);
+    const std::vector<CompanionScreen> screens = m_desktop->screens();
+    // The primary screen comes first; with none attached the panel keeps its last place.
+    if (!screens.empty()) {
+        const QRectF visible = screens.front().visibleFrame;
+        const QRectF catFrame(visible.x() + visible.width() - size.width() - kInFromRight, visible.y() + kUpFromBottom,
+                              size.width(), size.height());
+        m_panel->setGeometry(m_desktop->toQt(catFrame).toRect());
+    } else {
+        m_panel->resize(size);
+    }
+    m_panel->orderFront();
+    m_reported = frame();
+    if (onFrameChange)
+        onFrameChange(*m_reported);
+}
+
+void FocusTimerController::hide()
+{
+    m_panel->hide();
+    m_reported.reset();
+}
+
+QRectF FocusTimerController::frame() const { return m_desktop->toCat(QRectF(m_panel->geometry())); }
+
+std::optional<Ledge> FocusTimerController::ledge() const
+{
+    if (!isVisible())
+        return std::nullopt;
+    const QRectF f = frame();
+    return Ledge{f.x() + kTopLedgeInset, f.x() + f.width() - kTopLedgeInset, geo::maxY(f), int(m_panel->winId()),
+                 std::nullopt};
+}
+
+std::optional<Ledge> FocusTimerController::sideLedge() const
+{
+    if (!isVisible())
+        return std::nullopt;
+    const QRectF f = frame();
+    return Ledge{f.x() - kSideLedgeFar, f.x() - kSideLedgeNear, geo::minY(f), int(m_panel->winId()), std::nullopt};
+}
+
+void FocusTimerController::panelFrameChanged()
+{
+    // Placing a hidden panel is not a move the cat must follow.
+    if (!isVisible())
+        return;
+    const QRectF f = frame();
+    if (m_reported && *m_reported == f)
+        return;
+    m_reported = f;
+    if (onFrameChange)
+        onFrameChange(f);
+}

@@ -1,0 +1,184 @@
+// The floating panel on a real X server with a window manager: what the window
+// manager is told, who gets the keyboard, and moving it by its background.
+#include <gtest/gtest.h>
+
+#include "design/FloatingPanel.h"
+#include "platform/X11.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void xdotool(const QStringList &args)
+{
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(' ').toStdString();
+}
+
+void pointAt(QPoint p) { xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}); }
+
+xcb_atom_t atom(const char *name)
+{
+    xcb_connection_t *c = X11::connection();
+    xcb_intern_atom_reply_t *r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(r);
+    return a;
+}
+
+std::vector<uint32_t> property32(xcb_window_t w, const char *name)
+{
+    xcb_connection_t *c = X11::connection();
+    xcb_get_property_reply_t *r =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
+    std::vector<uint32_t> out;
+    if (r && r->format == 32) {
+        const auto *data = static_cast<const uint32_t *>(xcb_get_property_value(r));
+        out.assign(data, data + xcb_get_property_value_length(r) / 4);
+    }
+    std::free(r);
+    return out;
+}
+
+QString atomNames(const std::vector<uint32_t> &values)
+{
+    xcb_connection_t *c = X11::connection();
+    QStringList names;
+    for (uint32_t v : values) {
+        xcb_get_atom_name_reply_t *r = xcb_get_atom_name_reply(c, xcb_get_atom_name(c, v), nullptr);
+        names << (r ? QString::fromLatin1(xcb_get_atom_name_name(r), xcb_get_atom_name_name_length(r)) : QString::number(v));
+        std::free(r);
+    }
+    return names.join(' ');
+}
+
+bool has(const std::vector<uint32_t> &values, uint32_t v) { return std::find(values.begin(), values.end(), v) != values.end(); }
+
+// A normal window of the test that holds the keyboard.
+struct Typist {
+    QWidget window;
+    QLineEdit *field = new QLineEdit;
+    Typist()
+    {
+        auto *layout = new QVBoxLayout(&window);
+        layout->addWidget(field);
+        window.setGeometry(100, 100, 300, 120);
+        window.show();
+        window.activateWindow();
+        field->setFocus();
+    }
+    bool active() const { return QApplication::activeWindow() == &window; }
+};
+
+} // namespace
+
+TEST(FloatingPanelX11, FloatsOnEveryDesktopAboveOthersAndOutOfTheTaskbar)
+{
+    FloatingPanel panel(QSize(148, 88), false);
+    EXPECT_EQ(panel.size(), QSize(148, 88));
+    EXPECT_TRUE(panel.windowFlags() & Qt::Tool);
+    EXPECT_TRUE(panel.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(panel.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(panel.testAttribute(Qt::WA_TranslucentBackground));
+    panel.move(600, 500);
+    panel.show();
+    const xcb_window_t w = xcb_window_t(panel.winId());
+    // The window manager writes the states it applied; "on every desktop" is the
+    // desktop number meaning all of them (openbox keeps no sticky state).
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        const auto states = property32(w, "_NET_WM_STATE");
+        return has(states, atom("_NET_WM_STATE_SKIP_TASKBAR")) &&
+               has(states, atom("_NET_WM_STATE_SKIP_PAGER")) && has(states, atom("_NET_WM_STATE_ABOVE"));
+    })) << "states: " << atomNames(property32(w, "_NET_WM_STATE")).toStdString();
+    EXPECT_EQ(property32(w, "_NET_WM_DESKTOP"), std::vector<uint32_t>{0xFFFFFFFF});
+
+    // Hidden and shown again: withdrawing drops the states, so they are asked for again.
+    panel.hide();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !panel.windowHandle()->isExposed(); }));
+    panel.show();
+    EXPECT_TRUE(zktest::spinUntil([&] {
+        const auto states = property32(w, "_NET_WM_STATE");
+        return has(states, atom("_NET_WM_STATE_SKIP_TASKBAR")) && has(states, atom("_NET_WM_STATE_ABOVE")) &&
+               property32(w, "_NET_WM_DESKTOP") == std::vector<uint32_t>{0xFFFFFFFF};
+    }));
+}
+
+TEST(FloatingPanelX11, APanelThatDoesNotAllowKeyNeverTakesTheKeyboard)
+{
+    Typist typist;
+    ASSERT_TRUE(zktest::spinUntil([&] { return typist.active(); }));
+    FloatingPanel panel(QSize(148, 88), false);
+    panel.move(700, 500);
+    panel.show();
+    ASSERT_TRUE(zktest::spinUntil([&] { return panel.windowHandle()->isExposed(); }));
+    QSignalSpy clicked(&panel, &FloatingPanel::backgroundClicked);
+    pointAt(QPoint(770, 540));
+    xdotool({"click", "1"});
+    ASSERT_TRUE(zktest::spinUntil([&] { return clicked.count() == 1; }));
+    EXPECT_TRUE(typist.active());
+    // Typing still reaches the window that had the keyboard.
+    xdotool({"type", "ab"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return typist.field->text() == QStringLiteral("ab"); }));
+    EXPECT_FALSE(panel.isActiveWindow());
+}
+
+TEST(FloatingPanelX11, APanelThatAllowsKeyTakesTheKeyboardWhenClickedOnly)
+{
+    Typist typist;
+    ASSERT_TRUE(zktest::spinUntil([&] { return typist.active(); }));
+    FloatingPanel panel(QSize(300, 120), true);
+    auto *content = new QWidget;
+    auto *layout = new QVBoxLayout(content);
+    auto *field = new QLineEdit;
+    layout->addWidget(field);
+    panel.setContentView(content);
+    panel.move(600, 450);
+    panel.show();
+    ASSERT_TRUE(zktest::spinUntil([&] { return panel.windowHandle()->isExposed(); }));
+    // Shown without activating.
+    QApplication::processEvents();
+    EXPECT_TRUE(typist.active());
+
+    // From the panel's own frame: the window's idea of its place may lag behind the map.
+    const QPoint inField = panel.pos() + field->mapTo(&panel, field->rect().center());
+    pointAt(inField);
+    xdotool({"click", "1"});
+    ASSERT_TRUE(zktest::spinUntil([&] { return panel.isActiveWindow(); }));
+    field->setFocus();
+    xdotool({"type", "cat"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return field->text() == QStringLiteral("cat"); }));
+    EXPECT_TRUE(typist.field->text().isEmpty());
+}
+
+TEST(FloatingPanelX11, DraggingTheBackgroundMovesThePanelAndReportsEachFrame)
+{
+    FloatingPanel panel(QSize(148, 88), false);
+    panel.move(500, 400);
+    panel.show();
+    ASSERT_TRUE(zktest::spinUntil([&] { return panel.windowHandle()->isExposed() && panel.pos() == QPoint(500, 400); }));
+    QSignalSpy frames(&panel, &FloatingPanel::frameChanged);
+    QSignalSpy clicked(&panel, &FloatingPanel::backgroundClicked);
+    pointAt(QPoint(520, 420));
+    xdotool({"mousedown", "1"});
+    for (int i = 1; i <= 5; ++i) {
+        pointAt(QPoint(520 - 20 * i, 420 - 10 * i));
+        QApplication::processEvents();
+    }
+    ASSERT_TRUE(zktest::spinUntil([&] { return panel.pos() == QPoint(400, 350); }))
+        << panel.pos().x() << "," << panel.pos().y();
+    xdotool({"mouseup", "1"});
+    QApplication::processEvents();
+    EXPECT_GE(frames.count(), 2) << "each step of the drag is reported";
+    EXPECT_EQ(clicked.count(), 0) << "a drag is not a click";
+}
