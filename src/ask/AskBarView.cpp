@@ -283,6 +283,7 @@ AskBarView::AskBarView(AppModel &model, AskPanelBridge &bridge, QWidget *parent)
     rows->setSpacing(10);
     rows->addStretch(1);
     m_history->setWidget(m_historyContent);
+    m_historyContent->setAutoFillBackground(false); // setWidget turned it on: the card shows through
     m_historyContent->installEventFilter(this);
     m_conversation->addWidget(m_history);
 
@@ -307,6 +308,7 @@ AskBarView::AskBarView(AppModel &model, AskPanelBridge &bridge, QWidget *parent)
         fillConversation();
     });
     connect(&model, &AppModel::companionNameChanged, this, [this] { m_name->setText(catName()); });
+    connect(&model, &AppModel::languageChanged, this, &AskBarView::retranslate);
     connect(&bridge, &AskPanelBridge::visibleChanged, this, [this](bool visible) {
         if (m_film)
             m_film->setPaused(!visible);
@@ -318,6 +320,23 @@ AskBarView::AskBarView(AppModel &model, AskPanelBridge &bridge, QWidget *parent)
 }
 
 AskBarView::~AskBarView() = default;
+
+void AskBarView::retranslate()
+{
+    setLayoutDirection(L10n::layoutDirection());
+    m_name->setText(catName());
+    m_field->setPlaceholderText(L10n::t("Ask anything…"));
+    for (auto [button, help] : {std::pair{m_newChat, "New conversation"}, std::pair{m_close, "Close"},
+                                std::pair{m_send, "Send"}}) {
+        button->setToolTip(L10n::t(help));
+        button->setAccessibleName(L10n::t(help));
+    }
+    // The greeting, the chips and the link are made again in the new language.
+    discard(m_empty);
+    m_suggestionChips.clear();
+    m_shownLines = -1;
+    followBusy();
+}
 
 QStringList AskBarView::suggestions()
 {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "app/AskValues.h"
+#include "ask/CatFace.h"
 
+#include <QAbstractButton>
 #include <QPointer>
 #include <QSizeF>
 #include <QUuid>
@@ -11,11 +13,8 @@
 
 class AppModel;
 class AskPanelBridge;
-class CatFace;
-class CatHeadFilm;
 class ChatText;
 class GrowingTextField;
-class QAbstractButton;
 class QHBoxLayout;
 class QScrollArea;
 class QTimer;
@@ -130,6 +129,7 @@ private:
     QWidget *buildHeader();
     QWidget *buildComposer();
     QWidget *catLine(CatLook look, QWidget *content, QWidget *parent);
+    void retranslate();
     void fillPortrait();
     void fillConversation();
     void fillEmptyState();

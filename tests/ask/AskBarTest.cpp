@@ -348,10 +348,13 @@ TEST_F(AskBarTest, TheNameIsTheOneGivenElseTheLooksOwn)
 
 TEST_F(AskBarTest, InArabicTheCardIsMirrored)
 {
-    apptest::LanguageGuard arabic;
-    L10n::setPreference(AppLanguage::ar);
+    apptest::LanguageGuard restore;
     model().setCatChat({line(true, QStringLiteral("مرحبا")), line(false, QStringLiteral("أهلاً"))});
     AskBarView &bar = show();
+    EXPECT_EQ(bar.layoutDirection(), Qt::LeftToRight);
+    // Chosen while the card is there: it turns round at once.
+    model().setLanguage(AppLanguage::ar);
+    settle();
     EXPECT_EQ(bar.layoutDirection(), Qt::RightToLeft);
     const QList<ChatBubble *> bubbles = bar.bubbles();
     ASSERT_EQ(bubbles.size(), 2);
@@ -363,6 +366,15 @@ TEST_F(AskBarTest, InArabicTheCardIsMirrored)
     EXPECT_GT(cats, mine);
     EXPECT_EQ(bar.field()->placeholderText(), L10n::t("Ask anything…"));
     EXPECT_NE(bar.field()->placeholderText(), QStringLiteral("Ask anything…"));
+    EXPECT_EQ(bar.statusText()->text(), L10n::t("Listening."));
+    EXPECT_NE(bar.statusText()->text(), QStringLiteral("Listening."));
+
+    // A new conversation greets in Arabic too, its chips at the right.
+    click(bar.newConversationButton());
+    ASSERT_EQ(bar.suggestionChips().size(), 4);
+    EXPECT_NE(bar.suggestionChips()[0]->text(), QStringLiteral("How are you?"));
+    EXPECT_GT(bar.suggestionChips()[0]->mapTo(&bar, QPoint()).x(), bar.width() / 2);
+    model().setLanguage(AppLanguage::en);
 }
 
 TEST(TypingDots, EachDotPulsesOnTheTimelineAfterTheOneBefore)
