@@ -1,5 +1,6 @@
 #pragma once
 
+#include "design/ChatText.h"
 #include "services/ChatModels.h"
 #include "workspace/ScreenKit.h"
 
@@ -69,29 +70,6 @@ private:
     QPointer<GrowingTextField> m_field;
     QPointer<RowButton> m_send;
     qsizetype m_shownMessages = -1;
-};
-
-// A message's text: plain, selectable, wrapping (anywhere, when a word is
-// longer than the line), as wide as its longest line until the row runs out of
-// room, as tall as its lines; it never scrolls itself.
-class ChatText final : public QTextEdit {
-    Q_OBJECT
-public:
-    ChatText(const QString &text, QWidget *parent = nullptr);
-
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
-
-protected:
-    void wheelEvent(QWheelEvent *event) override;
-
-private:
-    void applyColors();
-
-    // The same text, laid out at the widths the layout asks about.
-    QTextDocument *m_measure;
 };
 
 // One message: a bubble with the text, at the trailing side for the user's and

@@ -1,0 +1,202 @@
+#include "ask/AskPanelController.h"
+
+#include "app/AppModel.h"
+#include "ask/AskBarView.h"
+#include "ask/AskPanelBridge.h"
+#include "design/L10n.h"
+#include "design/FloatingPanel.h"
+
+#include <QCursor>
+#include <QEvent>
+#include <QGuiApplication>
+
+#include <cmath>
+
+namespace {
+
+// The session's desktop, with the pointer read at the moment it is asked for:
+// the companion's own reading answers the question of its previous frame,
+// which for a hot key pressed after a while is wherever the pointer was then.
+class FreshPointerDesktop final : public CompanionDesktop {
+public:
+    FreshPointerDesktop() : m_desktop(CompanionDesktop::system()) {}
+
+    std::vector<CompanionScreen> screens() const override { return m_desktop->screens(); }
+    std::optional<QPointF> pointer() const override
+    {
+        if (!QGuiApplication::primaryScreen())
+            return std::nullopt;
+        return m_desktop->toCat(QPointF(QCursor::pos()));
+    }
+    double secondsSinceInput() const override { return m_desktop->secondsSinceInput(); }
+    std::vector<WindowInfo> windows(const std::set<quint32> &excluding, double primaryHeight) const override
+    {
+        return m_desktop->windows(excluding, primaryHeight);
+    }
+    QPointF toCat(const QPointF &qtGlobal) const override { return m_desktop->toCat(qtGlobal); }
+    QRectF toCat(const QRectF &qtGlobal) const override { return m_desktop->toCat(qtGlobal); }
+    QRectF toQt(const QRectF &cat) const override { return m_desktop->toQt(cat); }
+
+private:
+    std::unique_ptr<CompanionDesktop> m_desktop;
+};
+
+} // namespace
+
+AskPanelController::AskPanelController(AppModel &model, QObject *parent)
+    : QObject(parent), m_bridge(std::make_unique<AskPanelBridge>()),
+      m_panel(std::make_unique<FloatingPanel>(QSize(kWidth, kHeight), true)), m_model(model),
+      m_desktop(std::make_unique<FreshPointerDesktop>())
+{
+    m_panel->setWindowTitle(L10n::t("Ask the cat"));
+    m_view = new AskBarView(model, *m_bridge);
+    m_panel->setContentView(m_view);
+    connect(m_panel.get(), &FloatingPanel::frameChanged, this, &AskPanelController::followPanel);
+
+    QPointer<AskPanelController> self(this);
+    m_bridge->close = [self] {
+        if (self)
+            self->hide();
+    };
+    m_bridge->sizeChanged = [self](QSizeF size) {
+        if (self)
+            self->follow(size);
+    };
+    // Hidden, the panel already takes the card's height.
+    follow(QSizeF(m_view->idealSize()));
+}
+
+AskPanelController::~AskPanelController()
+{
+    disconnect(m_panel.get(), nullptr, this, nullptr);
+    // The view's last words go nowhere.
+    m_bridge->close = [] {};
+    m_bridge->sizeChanged = [](QSizeF) {};
+}
+
+FloatingPanel *AskPanelController::panel() const { return m_panel.get(); }
+
+bool AskPanelController::isVisible() const { return m_bridge->visible(); }
+
+void AskPanelController::setDesktop(std::unique_ptr<CompanionDesktop> desktop)
+{
+    if (desktop)
+        m_desktop = std::move(desktop);
+}
+
+QRectF AskPanelController::frame() const { return m_desktop->toCat(QRectF(m_panel->geometry())); }
+
+std::optional<std::size_t> AskPanelController::targetScreen(const std::vector<CompanionScreen> &screens,
+                                                            const std::optional<QPointF> &pointer)
+{
+    if (screens.empty())
+        return std::nullopt;
+    if (pointer) {
+        for (std::size_t i = 0; i < screens.size(); ++i) {
+            // Edges count: on a shared edge the first screen of the list wins.
+            if (screens[i].frame.contains(*pointer))
+                return i;
+        }
+    }
+    return 0;
+}
+
+QPointF AskPanelController::origin(const QRectF &visibleFrame, const QSizeF &size)
+{
+    return {visibleFrame.center().x() - size.width() / 2, geo::minY(visibleFrame) + kLift};
+}
+
+void AskPanelController::show(bool takingKeyboard)
+{
+    const std::vector<CompanionScreen> screens = m_desktop->screens();
+    const std::optional<std::size_t> target = targetScreen(screens, m_desktop->pointer());
+    if (!target)
+        return; // no screen to show on
+    const QRectF current = frame();
+    const QPointF corner = origin(screens[*target].visibleFrame, current.size());
+    setFrame(QRectF(corner, current.size()));
+
+    m_placing = true;
+    m_panel->orderFront();
+    if (takingKeyboard)
+        m_panel->activateWindow();
+    m_placing = false;
+
+    m_bridge->setVisible(true);
+    if (onVisibilityChange)
+        onVisibilityChange(true);
+    report(frame());
+}
+
+void AskPanelController::hide()
+{
+    if (!m_bridge->visible())
+        return;
+    m_panel->hide();
+    m_bridge->setVisible(false);
+    m_reported.reset();
+    if (onVisibilityChange)
+        onVisibilityChange(false);
+}
+
+void AskPanelController::toggle()
+{
+    if (isVisible())
+        hide();
+    else
+        show(true);
+}
+
+std::optional<Ledge> AskPanelController::ledge() const
+{
+    if (!isVisible())
+        return std::nullopt;
+    const QRectF f = frame();
+    Ledge ledge;
+    ledge.minX = f.x() + kPerchInset;
+    ledge.maxX = f.x() + f.width() - kPerchInset;
+    ledge.y = geo::maxY(f);
+    ledge.windowNumber = int(m_panel->winId());
+    return ledge;
+}
+
+void AskPanelController::follow(QSizeF size)
+{
+    if (size.width() <= 0 || size.height() <= 0)
+        return;
+    const QRectF f = frame();
+    if (std::abs(f.height() - size.height()) <= 0.5 && std::abs(f.width() - size.width()) <= 0.5)
+        return;
+    // The bottom-left corner stays: a longer conversation grows the panel upwards.
+    const QRectF next(f.x(), geo::minY(f), size.width(), size.height());
+    setFrame(next);
+    if (isVisible())
+        report(next);
+}
+
+void AskPanelController::setFrame(const QRectF &frame)
+{
+    const QRectF qt = m_desktop->toQt(frame);
+    m_placing = true;
+    m_panel->setGeometry(QRect(int(std::lround(qt.x())), int(std::lround(qt.y())), int(std::lround(qt.width())),
+                               int(std::lround(qt.height()))));
+    m_placing = false;
+}
+
+void AskPanelController::report(const QRectF &frame)
+{
+    m_reported = frame;
+    if (onFrameChange)
+        onFrameChange(frame);
+}
+
+void AskPanelController::followPanel()
+{
+    // A move the controller did not make (the user's drag, the window
+    // manager's placement) is told too, so the perch follows the panel.
+    if (m_placing || !isVisible() || !m_panel->isVisible())
+        return;
+    const QRectF now = frame();
+    if (!m_reported || *m_reported != now)
+        report(now);
+}

@@ -1,0 +1,183 @@
+// The ask panel on a real X server with a window manager: shown without the
+// keyboard it leaves another window's focus alone until the user clicks into
+// it; Escape closes it; a drag is told frame by frame. On a desktop of two
+// monitors it opens on the one under the pointer.
+
+#include "AskTestSupport.h"
+
+#include "ask/AskBarView.h"
+#include "ask/AskPanelController.h"
+#include "design/GrowingTextField.h"
+#include "design/FloatingPanel.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QWidget>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace asktest;
+
+namespace {
+
+void xdotool(const QStringList &args)
+{
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(' ').toStdString();
+}
+
+// The X server's input focus, as the window manager left it.
+quint64 inputFocus()
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")});
+    p.waitForFinished(10000);
+    return p.readAllStandardOutput().trimmed().toULongLong();
+}
+
+// Whether the window manager has taken the window in (it states its frame).
+bool managed(quint64 window)
+{
+    QProcess p;
+    p.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window), QStringLiteral("_NET_FRAME_EXTENTS")});
+    p.waitForFinished(10000);
+    return p.readAllStandardOutput().contains("= ");
+}
+
+// Moves the pointer and waits until the server has it there (xdotool's own
+// --sync waits for a motion, which never comes when it is there already).
+void pointAt(QPoint p)
+{
+    xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
+    EXPECT_TRUE(zktest::spinUntil([&] { return QCursor::pos() == p; }, std::chrono::seconds(5)));
+}
+
+bool twoScreens() { return qEnvironmentVariableIsSet("ZK_TEST_TWO_SCREENS"); }
+
+class AskPanelX11 : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (twoScreens())
+            GTEST_SKIP() << "one-screen cases";
+        ask.onVisibilityChange = [this](bool visible) { calls << (visible ? "shown" : "hidden"); };
+        ask.onFrameChange = [this](const QRectF &frame) { frames << frame; };
+    }
+    void TearDown() override { ask.hide(); }
+
+    bool mapped() const
+    {
+        return ask.panel()->windowHandle() && ask.panel()->windowHandle()->isExposed();
+    }
+
+    flowtest::Flows flows;
+    AskPanelController ask{flows.model()};
+    QStringList calls;
+    QList<QRectF> frames;
+};
+
+TEST_F(AskPanelX11, ShownWithoutTheKeyboardItLeavesFocusAloneUntilClicked)
+{
+    QWidget other;
+    other.setWindowTitle(QStringLiteral("Another window"));
+    other.setGeometry(100, 100, 400, 300);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        return QGuiApplication::focusWindow() == other.windowHandle() && inputFocus() == other.winId();
+    }));
+
+    pointAt(QPoint(640, 200));
+    ask.show(false);
+    ASSERT_TRUE(zktest::spinUntil([&] { return mapped() && managed(ask.panel()->winId()); }));
+    // The window manager has had the map and its own say: the focus stayed.
+    settle();
+    EXPECT_EQ(QGuiApplication::focusWindow(), other.windowHandle());
+    EXPECT_EQ(inputFocus(), other.winId());
+    EXPECT_EQ(calls, (QStringList{"shown"}));
+
+    // A click into the field gives it the keyboard.
+    GrowingTextField *field = ask.view()->field();
+    pointAt(field->mapToGlobal(field->rect().center()));
+    xdotool({"click", "1"});
+    ASSERT_TRUE(zktest::spinUntil([&] { return QGuiApplication::focusWindow() == ask.panel()->windowHandle(); }));
+    xdotool({"type", "--delay", "20", "purr"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return flows.model().askInput() == QStringLiteral("purr"); }))
+        << flows.model().askInput().toStdString();
+}
+
+TEST_F(AskPanelX11, ShownWithTheKeyboardEscapeClosesIt)
+{
+    pointAt(QPoint(640, 200));
+    ask.show(true);
+    ASSERT_TRUE(zktest::spinUntil([&] { return QGuiApplication::focusWindow() == ask.panel()->windowHandle(); }));
+    xdotool({"type", "--delay", "20", "hi"});
+    ASSERT_TRUE(zktest::spinUntil([&] { return flows.model().askInput() == QStringLiteral("hi"); }));
+    xdotool({"key", "Escape"});
+    ASSERT_TRUE(zktest::spinUntil([&] { return !ask.isVisible(); }));
+    EXPECT_FALSE(ask.panel()->isVisible());
+    EXPECT_EQ(calls, (QStringList{"shown", "hidden"}));
+    EXPECT_FALSE(ask.ledge());
+    // What was typed is still there for next time.
+    EXPECT_EQ(flows.model().askInput(), QStringLiteral("hi"));
+}
+
+TEST_F(AskPanelX11, ADragByTheBackgroundIsToldFrameByFrame)
+{
+    pointAt(QPoint(640, 200));
+    ask.show(false);
+    ASSERT_TRUE(zktest::spinUntil([&] { return mapped(); }));
+    settle();
+    const QRectF start = ask.frame();
+    frames.clear();
+
+    // The card's margin, left of the portrait: the panel's own background.
+    const QPoint grip = ask.panel()->mapToGlobal(QPoint(8, ask.panel()->height() / 2));
+    pointAt(grip);
+    xdotool({"mousedown", "1"});
+    for (int step = 1; step <= 6; ++step) {
+        // Not --sync: the panel moves under the pointer, which xdotool reads as not having moved.
+        const QPoint p = grip + QPoint(10 * step, -7 * step);
+        xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
+        settle();
+    }
+    xdotool({"mouseup", "1"});
+    ASSERT_TRUE(zktest::spinUntil([&] { return !frames.isEmpty() && frames.last().x() >= start.x() + 55; }))
+        << "frames told: " << frames.size();
+    // Y up: the panel went up by as much as the pointer.
+    EXPECT_NEAR(frames.last().x() - start.x(), 60, 5);
+    EXPECT_NEAR(frames.last().y() - start.y(), 42, 5);
+    EXPECT_EQ(frames.last(), ask.frame());
+    EXPECT_EQ(ask.ledge()->y, ask.frame().y() + ask.frame().height());
+    EXPECT_TRUE(calls == QStringList{"shown"});
+}
+
+// On a Xinerama desktop of a 1280 x 800 monitor and a 1024 x 768 one to its right.
+TEST(AskPanelTwoScreens, OpensOnTheMonitorUnderThePointer)
+{
+    if (!twoScreens())
+        GTEST_SKIP() << "needs the two-monitor session";
+    flowtest::Flows flows;
+    AskPanelController ask(flows.model());
+    pointAt(QPoint(1280 + 300, 300));
+    ask.show(true);
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        return ask.panel()->windowHandle() && ask.panel()->windowHandle()->isExposed();
+    }));
+    const QRectF frame = ask.frame();
+    // Centred on the second monitor; its bottom edge 118 above that monitor's bottom
+    // (y up from the bottom of the primary one: the second ends 32 higher).
+    EXPECT_EQ(frame.x(), 1280 + (1024 - 680) / 2);
+    EXPECT_EQ(frame.y(), 800 - 768 + 118);
+    EXPECT_EQ(ask.panel()->geometry().bottom() + 1, 768 - 118);
+
+    pointAt(QPoint(200, 300));
+    ask.show(true);
+    EXPECT_EQ(ask.frame().x(), (1280 - 680) / 2);
+    ask.hide();
+}
+
+} // namespace
