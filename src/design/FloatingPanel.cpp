@@ -51,8 +51,23 @@ FloatingPanel::FloatingPanel(QSize size, bool allowsKey, QWidget *parent)
         setFocusPolicy(Qt::NoFocus);
     resize(size);
     winId(); // the native window exists from the start, so its number is known before the first show
-    if (allowsKey && windowHandle())
-        windowHandle()->installEventFilter(new ActivateOnPress(this));
+    if (QWindow *window = windowHandle()) {
+        window->installEventFilter(this);
+        if (allowsKey)
+            window->installEventFilter(new ActivateOnPress(this));
+    }
+}
+
+bool FloatingPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Expose && m_markWhenMapped && watched == windowHandle() &&
+        windowHandle()->isExposed()) {
+        // Asked again of the window manager now that it manages the window: a
+        // quick hide and show can have it drop what was written before the map.
+        m_markWhenMapped = false;
+        markFloatingForWindowManager();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FloatingPanel::setContentView(QWidget *view)
@@ -78,8 +93,9 @@ void FloatingPanel::orderFront()
 void FloatingPanel::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    // Sent before the window is mapped, so the states are there when the window manager first sees it.
+    // Written before the window is mapped, so the states are there when the window manager first sees it.
     markFloatingForWindowManager();
+    m_markWhenMapped = true;
 }
 
 void FloatingPanel::markFloatingForWindowManager()

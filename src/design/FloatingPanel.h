@@ -36,6 +36,7 @@ Q_SIGNALS:
     void backgroundClicked(QPoint at);
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -53,4 +54,5 @@ private:
     std::optional<QPoint> m_pressGlobal;
     QPoint m_pressTopLeft;
     bool m_dragging = false;
+    bool m_markWhenMapped = false;
 };

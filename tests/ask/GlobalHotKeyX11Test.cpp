@@ -48,7 +48,14 @@ xcb_keycode_t spaceKeycode(xcb_connection_t *c)
 struct OtherClient {
     xcb_connection_t *c = xcb_connect(nullptr, nullptr);
     xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    ~OtherClient() { xcb_disconnect(c); }
+    ~OtherClient()
+    {
+        // Given back and answered before going: a disconnect alone frees the key only
+        // when the server gets to it, which a next grab may beat.
+        xcb_ungrab_key(c, XCB_GRAB_ANY, root, XCB_MOD_MASK_ANY);
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        xcb_disconnect(c);
+    }
 
     // Grabs Alt+Space with the given extra modifiers; true when the server agreed.
     bool grab(uint16_t extra = 0)

@@ -42,9 +42,9 @@ TEST(FloatingPanelX11, FloatsOnEveryDesktopAboveOthersAndOutOfTheTaskbar)
     })) << "states: " << atomNames(property32(w, "_NET_WM_STATE")).toStdString();
     EXPECT_EQ(property32(w, "_NET_WM_DESKTOP"), std::vector<uint32_t>{0xFFFFFFFF});
 
-    // Hidden and shown again: withdrawing drops the states, so they are asked for again.
+    // Hidden and shown again at once: the window manager drops the states of a
+    // withdrawn window, possibly after the new ones were written; they are asked for again.
     panel.hide();
-    ASSERT_TRUE(zktest::spinUntil([&] { return !panel.windowHandle()->isExposed(); }));
     panel.show();
     EXPECT_TRUE(zktest::spinUntil([&] {
         const auto states = property32(w, "_NET_WM_STATE");
@@ -112,12 +112,11 @@ TEST(FloatingPanelX11, DraggingTheBackgroundMovesThePanelAndReportsEachFrame)
     xdotool({"mousedown", "1"});
     for (int i = 1; i <= 5; ++i) {
         pointAt(QPoint(520 - 20 * i, 420 - 10 * i));
-        QApplication::processEvents();
+        ASSERT_TRUE(zktest::spinUntil([&] { return panel.pos() == QPoint(500 - 20 * i, 400 - 10 * i); }))
+            << "step " << i << ": " << panel.pos().x() << "," << panel.pos().y();
     }
-    ASSERT_TRUE(zktest::spinUntil([&] { return panel.pos() == QPoint(400, 350); }))
-        << panel.pos().x() << "," << panel.pos().y();
     xdotool({"mouseup", "1"});
     QApplication::processEvents();
-    EXPECT_GE(frames.count(), 2) << "each step of the drag is reported";
+    EXPECT_GE(frames.count(), 5) << "each step of the drag is reported";
     EXPECT_EQ(clicked.count(), 0) << "a drag is not a click";
 }
