@@ -84,6 +84,8 @@ void AskPanelController::setDesktop(std::unique_ptr<CompanionDesktop> desktop)
         m_desktop = std::move(desktop);
 }
 
+AskBarView *AskPanelController::view() const { return m_view; }
+
 QRectF AskPanelController::frame() const { return m_desktop->toCat(QRectF(m_panel->geometry())); }
 
 std::optional<std::size_t> AskPanelController::targetScreen(const std::vector<CompanionScreen> &screens,

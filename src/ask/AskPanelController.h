@@ -53,7 +53,7 @@ public:
     std::function<void(const QRectF &frame)> onFrameChange;
 
     AskPanelBridge &bridge() const { return *m_bridge; }
-    AskBarView *view() const { return m_view; }
+    AskBarView *view() const;
     // The panel's frame now.
     QRectF frame() const;
     // Where screens and the pointer come from (the session's desktop unless set).
