@@ -96,15 +96,20 @@ void RuntimeTrace::watchCat()
         default: standing = QStringLiteral("ground"); break;
         }
     }
-    if (standing != m_standing) {
+    const bool moved = standing != m_standing;
+    if (moved) {
         m_standing = standing;
         line(QStringLiteral("cat on: ") + standing);
-        if (cat.isRunning()) {
-            // Where a pointer finds its body, in the screen's own coordinates.
-            const CompanionBrain &brain = cat.brain();
-            const QPointF feet = brain.pose.position;
-            const QRectF body(feet.x() - brain.size.width() / 2, feet.y(), brain.size.width(), brain.size.height());
-            const QPointF centre = cat.desktop().toQt(body).center();
+    }
+    if (cat.isRunning()) {
+        // Where a pointer finds its body, in the screen's own coordinates, told
+        // again once it has gone some way.
+        const CompanionBrain &brain = cat.brain();
+        const QPointF feet = brain.pose.position;
+        const QRectF body(feet.x() - brain.size.width() / 2, feet.y(), brain.size.width(), brain.size.height());
+        const QPointF centre = cat.desktop().toQt(body).center();
+        if (moved || (centre - m_catAt).manhattanLength() > 24) {
+            m_catAt = centre;
             line(QStringLiteral("cat at: %1,%2").arg(qRound(centre.x())).arg(qRound(centre.y())));
         }
     }

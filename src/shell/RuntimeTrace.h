@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointF>
 #include <QString>
 
 class QTimer;
@@ -24,6 +25,7 @@ private:
     QTimer *m_poll = nullptr;
     QString m_standing;
     bool m_askShown = false;
+    QPointF m_catAt;
     bool m_settingsShown = false;
     bool m_firstFrame = false;
     bool m_trayShown = false;
