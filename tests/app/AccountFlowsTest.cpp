@@ -198,8 +198,9 @@ TEST(GoogleSignIn, TheBrowserStepsOutcomes)
         EXPECT_EQ(m.session(), c.result ? SessionState::signedIn : SessionState::signedOut);
         EXPECT_FALSE(m.signInBusy());
         EXPECT_EQ(web->alive, 0) << "the browser session is closed when the sign-in ends";
-        if (!web->opened.isEmpty())
+        if (!web->opened.isEmpty()) {
             EXPECT_FALSE(web->ephemeral.first()) << "Google sign-in shares the browser's cookies";
+        }
     }
 }
 

@@ -53,6 +53,14 @@ ZephylWire::AssistantThreadStore storeWith(const QString &thread, const QString 
 const QStringList kAllLoads = {"currentUser",     "instagramProfile",      "planDrafts",
                                "instagramPublications", "assistantThreadStore", "instagramFeed"};
 
+ZephylWire::InstagramProfile instagram(const QString &userId, const QString &username)
+{
+    ZephylWire::InstagramProfile profile;
+    profile.userId = userId;
+    profile.username = username;
+    return profile;
+}
+
 } // namespace
 
 TEST(SessionBootstrap, TheStoredSessionDecidesWhoIsSignedInAndWhatIsLoaded)
@@ -92,8 +100,9 @@ TEST(SessionBootstrap, TheStoredSessionDecidesWhoIsSignedInAndWhatIsLoaded)
         EXPECT_EQ(m.user().has_value(), c.hasUser);
         EXPECT_EQ(f.service.calls, c.calls);
         EXPECT_EQ(m.notice(), std::nullopt) << "no load puts up a notice";
-        if (c.hasUser)
+        if (c.hasUser) {
             EXPECT_EQ(m.inputOwner(), QStringLiteral("kitty@example.com"));
+        }
     }
 }
 
@@ -205,7 +214,7 @@ TEST(WebAccount, AnotherAccountFindsNothingOfThePreviousOneInMemory)
     f.service.results["planDrafts"] = QList<Draft>{draft(1), draft(2)};
     f.service.results["assistantThreadStore"] = storeWith(QStringLiteral("t-a"), QStringLiteral("secret plans"));
     m.webAccountChanged(AppModel::WebAccount{QStringLiteral("a@example.com"), QStringLiteral("A")});
-    m.setInstagram(ZephylWire::InstagramProfile{QStringLiteral("1"), QStringLiteral("a.studio")});
+    m.setInstagram(instagram(QStringLiteral("1"), QStringLiteral("a.studio")));
     finish(m.ask(QStringLiteral("what should I post?")));
     ASSERT_EQ(m.planDrafts().size(), 2);
     ASSERT_EQ(m.messages().size(), 1);
@@ -301,7 +310,7 @@ TEST(SessionExpiry, TheExpiredAccountsDataGoesButItsUnsentTextStays)
     f.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
     f.service.results["planDrafts"] = QList<Draft>{draft(1)};
     f.service.results["instagramProfile"] =
-        std::optional<ZephylWire::InstagramProfile>(ZephylWire::InstagramProfile{"1", "kitty.studio"});
+        std::optional<ZephylWire::InstagramProfile>(instagram(QStringLiteral("1"), QStringLiteral("kitty.studio")));
     f.service.results["assistantThreadStore"] = storeWith(QStringLiteral("t"), QStringLiteral("hi"));
     finish(m.bootstrap());
     m.setAssistantDraft(QStringLiteral("unsent words"));

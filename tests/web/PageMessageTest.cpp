@@ -4,6 +4,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QtNumeric>
 
 namespace {
 std::optional<PageMessage::Message> parse(const char *json)
@@ -67,4 +68,30 @@ TEST(PageMessage, ScenesRectanglesAndPublications)
     auto q = std::get<PageMessage::Publication>(
         *parse(R"({"type":"publication","id":"p1","status":"published","platformUrl":"https://instagram.com/p/1"})"));
     EXPECT_EQ(q.platformURL, QUrl(QStringLiteral("https://instagram.com/p/1")));
+}
+
+TEST(PageMessage, SceneRectanglesOfNumbersNoPageHasAreIgnored)
+{
+    // One corner value of the plan rectangle at a time; the scene itself still counts.
+    auto planWith = [](const char *key, const QJsonValue &value) {
+        QJsonObject plan{{"x", 10}, {"y", 20}, {"w", 300}, {"h", 200}};
+        plan.insert(QLatin1String(key), value);
+        const auto message = PageMessage::parse(QJsonObject{{"type", "scene"}, {"name", "composer-close"}, {"plan", plan}});
+        EXPECT_TRUE(message) << key;
+        return message ? std::get<PageMessage::Scene>(*message).plan : std::nullopt;
+    };
+    const struct {
+        double value;
+        bool kept;
+    } rows[] = {
+        {qQNaN(), false}, {qInf(), false},   {-qInf(), false},   {1e308, false},
+        {100'001, false}, {-100'001, false}, {100'000, true},    {-100'000, true},
+        {0.5, true},
+    };
+    for (const char *key : {"x", "y", "w", "h"}) {
+        for (const auto &row : rows)
+            EXPECT_EQ(planWith(key, row.value).has_value(), row.kept) << key << " = " << row.value;
+        EXPECT_FALSE(planWith(key, QJsonValue::Null)) << key << " null"; // what the page's NaN turns into
+    }
+    EXPECT_EQ(planWith("w", 100'000), QRectF(10, 20, 100'000, 200));
 }

@@ -111,8 +111,9 @@ TEST_F(ScreenTest, EachPhaseShowsItsSceneOverTheOneWebView)
     EXPECT_FALSE(screen->signInCompany()->isVisible());
 
     signIn();
-    if (!web->workspaceReady())
+    if (!web->workspaceReady()) {
         EXPECT_TRUE(screen->isWaiting()) << "the workspace waits for its page to be usable";
+    }
     ASSERT_TRUE(zktest::spinUntil([&] { return web->workspaceReady(); }));
     EXPECT_FALSE(screen->isWaiting());
     EXPECT_TRUE(screen->catLayer()->isVisible());
