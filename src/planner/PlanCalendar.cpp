@@ -277,7 +277,8 @@ std::vector<QDate> days(const QDateTime &weekStart, const QTimeZone &zone)
     return out;
 }
 
-QString dayMonthFormat(const QLocale &locale, bool withWeekday, QLocale::FormatType monthStyle)
+namespace {
+QString reducedFormat(const QLocale &locale, bool withYear, bool withWeekday, QLocale::FormatType monthStyle)
 {
     std::vector<Token> tokens = tokenize(locale.dateFormat(QLocale::LongFormat));
     auto drop = [&](auto isDropped) {
@@ -302,7 +303,8 @@ QString dayMonthFormat(const QLocale &locale, bool withWeekday, QLocale::FormatT
             i = from;
         }
     };
-    drop([](const Token &t) { return t.letter == u'y'; });
+    if (!withYear)
+        drop([](const Token &t) { return t.letter == u'y'; });
     if (!withWeekday)
         drop([](const Token &t) { return t.letter == u'd' && t.text.size() >= 3; });
     QString out;
@@ -313,6 +315,24 @@ QString dayMonthFormat(const QLocale &locale, bool withWeekday, QLocale::FormatT
             out += t.text;
     }
     return out.trimmed();
+}
+} // namespace
+
+QString dayMonthFormat(const QLocale &locale, bool withWeekday, QLocale::FormatType monthStyle)
+{
+    return reducedFormat(locale, false, withWeekday, monthStyle);
+}
+
+QString abbreviatedDateFormat(const QLocale &locale)
+{
+    return reducedFormat(locale, true, false, QLocale::ShortFormat);
+}
+
+QString abbreviatedDateTime(const QDateTime &time, const QLocale &locale, const QTimeZone &zone)
+{
+    const QDateTime local = time.toTimeZone(zone);
+    return locale.toString(local, abbreviatedDateFormat(locale) + QLatin1Char(' ') +
+                                      locale.timeFormat(QLocale::ShortFormat));
 }
 
 QString weekTitle(const std::vector<QDate> &days, const QLocale &locale)
