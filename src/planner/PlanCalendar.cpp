@@ -3,6 +3,7 @@
 #include "design/L10n.h"
 
 #include <QCollator>
+#include <QRegularExpression>
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
@@ -328,11 +329,19 @@ QString abbreviatedDateFormat(const QLocale &locale)
     return reducedFormat(locale, true, false, QLocale::ShortFormat);
 }
 
+QString shortTimeFormat(const QLocale &locale)
+{
+    // Some locales' short form still carries seconds; the shortened style has none.
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    static const QRegularExpression seconds(QStringLiteral("[:.]ss?"));
+    format.remove(seconds);
+    return format;
+}
+
 QString abbreviatedDateTime(const QDateTime &time, const QLocale &locale, const QTimeZone &zone)
 {
     const QDateTime local = time.toTimeZone(zone);
-    return locale.toString(local, abbreviatedDateFormat(locale) + QLatin1Char(' ') +
-                                      locale.timeFormat(QLocale::ShortFormat));
+    return locale.toString(local, abbreviatedDateFormat(locale) + QLatin1Char(' ') + shortTimeFormat(locale));
 }
 
 QString weekTitle(const std::vector<QDate> &days, const QLocale &locale)

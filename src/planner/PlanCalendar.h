@@ -103,6 +103,8 @@ QString dayMonthFormat(const QLocale &locale, bool withWeekday, QLocale::FormatT
 // The locale's long date format with an abbreviated month and no weekday
 // ("MMM d, yyyy", "d MMM yyyy").
 QString abbreviatedDateFormat(const QLocale &locale);
+// The locale's short time format, without seconds.
+QString shortTimeFormat(const QLocale &locale);
 // A date-time as the locale writes it abbreviated, with its short time, in `zone`.
 QString abbreviatedDateTime(const QDateTime &time, const QLocale &locale,
                             const QTimeZone &zone = QTimeZone::systemTimeZone());

@@ -45,6 +45,9 @@ public:
     }
 };
 
+constexpr qsizetype kShownTitle = 1000;
+constexpr qsizetype kShownCaption = 20000;
+
 std::shared_ptr<DraftMediaSource> &installedSource()
 {
     static std::shared_ptr<DraftMediaSource> source;
@@ -171,16 +174,16 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     });
     column->addWidget(m_formatPicker);
 
-    // 3. Working title. The stored title is written back only once the user
-    // edits it, so a title longer than the field holds is never cut.
+    // 3. Working title. A stored text far longer than anyone writes is shown
+    // cut (laying it out would stall the window) and is written back only once
+    // the user edits it, so an untouched one is kept whole.
     RoundedField::Look look;
     look.fontSize = 13;
     look.height = 34;
     look.radius = 8;
     look.padding = 10;
     m_titleField = new RoundedField(L10n::t("Working title"), look, this);
-    m_titleField->setMaxLength(std::max<int>(32767, int(std::min<qsizetype>(draft.title.size(), 1 << 24))));
-    m_titleField->setText(draft.title);
+    m_titleField->setText(PlannerKit::shownText(draft.title, kShownTitle));
     m_titleField->setCursorPosition(0);
     connect(m_titleField, &QLineEdit::textEdited, this, [this](const QString &t) { m_draft.title = t; });
     column->addWidget(m_titleField);
@@ -197,7 +200,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     const QLocale locale = PlannerKit::systemLocale();
     m_datePicker->setLocale(locale);
     m_datePicker->setDisplayFormat(locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') +
-                                   locale.timeFormat(QLocale::ShortFormat));
+                                   PlanCalendar::shortTimeFormat(locale));
     m_datePicker->setDateTime(m_date.toLocalTime());
     m_datePicker->setEnabled(m_hasDate);
     connect(m_plannedBox, &QCheckBox::toggled, this, [this](bool on) {
@@ -223,7 +226,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_captionEditor->setFixedHeight(120);
     m_captionEditor->setFrameShape(QFrame::NoFrame);
     m_captionEditor->document()->setDocumentMargin(6);
-    m_captionEditor->setPlainText(draft.caption);
+    m_captionEditor->setPlainText(PlannerKit::shownText(draft.caption, kShownCaption));
     m_captionEditor->setObjectName(QStringLiteral("caption"));
     m_captionEditor->setStyleSheet(QString());
     connect(m_captionEditor, &QPlainTextEdit::textChanged, this,
@@ -233,8 +236,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
 
     // 6. Hashtags
     m_hashtagsField = new RoundedField(L10n::t("Hashtags, optional"), look, this);
-    m_hashtagsField->setMaxLength(std::max<int>(32767, int(std::min<qsizetype>(draft.hashtags.size(), 1 << 24))));
-    m_hashtagsField->setText(draft.hashtags);
+    m_hashtagsField->setText(PlannerKit::shownText(draft.hashtags, kShownTitle));
     connect(m_hashtagsField, &QLineEdit::textEdited, this, [this](const QString &t) { m_draft.hashtags = t; });
     column->addWidget(m_hashtagsField);
 

@@ -113,7 +113,7 @@ QString PlanRow::subtitle(const PlanEntry &entry, const QLocale &locale)
 {
     QStringList parts{PublishFormats::label(entry.format)};
     if (entry.date)
-        parts << PlanCalendar::abbreviatedDateTime(*entry.date, locale);
+        parts << PlannerKit::inLocaleDirection(PlanCalendar::abbreviatedDateTime(*entry.date, locale));
     if (entry.state.kind() == PlanEntry::State::Kind::failed && !entry.state.error().isEmpty()) {
         QString reason = PlannerKit::shownText(entry.state.error());
         parts << reason.replace(u'_', u' ');
@@ -428,7 +428,7 @@ QWidget *PlanView::weekStrip(const std::vector<PlanEntry> &all, QWidget *parent)
     previous->setAccessibleName(QStringLiteral("previous-week"));
     connect(previous, &QPushButton::clicked, this, [this] { setWeekOffset(m_weekOffset - 1); });
     navigation->addWidget(previous, 0, Qt::AlignVCenter);
-    auto *title = text(weekTitle(), 13, DesignFonts::Weight::semibold, Color::text, strip);
+    auto *title = text(PlannerKit::inLocaleDirection(weekTitle()), 13, DesignFonts::Weight::semibold, Color::text, strip);
     title->setObjectName(QStringLiteral("weekTitle"));
     title->setCentered(true);
     navigation->addWidget(title, 1, Qt::AlignVCenter);
@@ -504,7 +504,7 @@ QWidget *PlanView::build()
     } else {
         dayContent = list(onDay, body);
     }
-    column->addWidget(section(dayTitle, dayContent, body));
+    column->addWidget(section(PlannerKit::inLocaleDirection(dayTitle), dayContent, body));
 
     const std::vector<PlanEntry> undated = PlanCalendar::undated(all);
     if (!undated.empty())

@@ -44,6 +44,9 @@ QString shownText(const QString &text, qsizetype limit = 400);
 // The system locale's way of writing a date: the planner's dates follow the
 // system, not the interface language.
 QLocale systemLocale();
+// Text the system locale wrote (dates), held in that locale's direction, so
+// it reads the same inside a line of the other direction.
+QString inLocaleDirection(const QString &text);
 
 } // namespace PlannerKit
 
