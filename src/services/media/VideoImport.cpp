@@ -346,6 +346,9 @@ public:
           m_orientation(orientation)
     {
     }
+    ~Transcoder() { sws_freeContext(m_sws); }
+    Transcoder(const Transcoder &) = delete;
+    Transcoder &operator=(const Transcoder &) = delete;
 
     MediaData run()
     {
@@ -693,8 +696,7 @@ private:
     AVStream *m_audioOut = nullptr;
     FramePtr m_frame, m_scaled, m_audioFrame, m_audioChunk, m_audioConverted;
     PacketPtr m_packet;
-    SwsContext *m_sws = nullptr;
-    std::unique_ptr<SwsContext, SwsFree> m_swsOwner;
+    SwsContext *m_sws = nullptr; // sws_getCachedContext replaces it as frames change
     std::unique_ptr<SwrContext, SwrFree> m_resampler;
     std::array<int, 3> m_resamplerInput{};
     std::unique_ptr<AVAudioFifo, FifoFree> m_fifo;
