@@ -10,13 +10,13 @@
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
 #include "planner/PlanCalendar.h"
+#include "services/media/MediaImporter.h"
 #include "workspace/PlannerKit.h"
 #include "workspace/ScreenKit.h"
 
 #include <QCheckBox>
 #include <QCoro/QCoroSignal>
 #include <QDateTimeEdit>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -26,24 +26,6 @@
 using ZephylPalette::Color;
 
 namespace {
-
-// The media importer is joined to the editor here; until a source is set, the
-// picker offers nothing to import.
-class NoMediaSource final : public DraftMediaSource {
-public:
-    std::optional<QString> pickFile(QWidget *parent) override
-    {
-        const QString path = QFileDialog::getOpenFileName(parent);
-        if (path.isEmpty())
-            return std::nullopt;
-        return path;
-    }
-    QCoro::Task<ImportedMedia> importFile(QString path) override
-    {
-        throw MediaImportError::unsupportedType(QFileInfo(path).fileName());
-        co_return ImportedMedia();
-    }
-};
 
 constexpr qsizetype kShownTitle = 1000;
 constexpr qsizetype kShownCaption = 20000;
@@ -129,10 +111,26 @@ void applyColors(QWidget *widget)
 
 } // namespace
 
+std::optional<QString> ImporterMediaSource::pickFile(QWidget *parent)
+{
+    if (picker)
+        return picker(parent);
+    const QList<QUrl> files = MediaImporter::pickFiles(false, parent);
+    if (files.isEmpty())
+        return std::nullopt;
+    return files.first().toLocalFile();
+}
+
+QCoro::Task<ImportedMedia> ImporterMediaSource::importFile(QString path)
+{
+    const QUrl url = QUrl::fromLocalFile(path);
+    co_return co_await MediaImporter::importFile(url);
+}
+
 std::shared_ptr<DraftMediaSource> DraftMediaSource::system()
 {
     if (!installedSource())
-        installedSource() = std::make_shared<NoMediaSource>();
+        installedSource() = std::make_shared<ImporterMediaSource>();
     return installedSource();
 }
 
@@ -389,15 +387,7 @@ QCoro::Task<> DraftEditorView::runAttach(QString path)
         m_draft.posterMediaId = posterId;
         // The service's preview shows the former media; it goes with them.
         m_draft.preview.reset();
-        if (media->thumbnail && !media->thumbnail->isNull()) {
-            const MediaThumbnail &t = *media->thumbnail;
-            m_attachedThumbnail =
-                QImage(reinterpret_cast<const uchar *>(t.pixels.constData()), t.width, t.height, t.width * 4,
-                       QImage::Format_RGB32)
-                    .copy();
-        } else {
-            m_attachedThumbnail = QImage();
-        }
+        m_attachedThumbnail = media->thumbnail ? MediaImporter::thumbnailImage(*media->thumbnail) : QImage();
         if (media->kind == ImportedMedia::Kind::video && m_format != PublishFormat::reel &&
             m_format != PublishFormat::story)
             m_format = PublishFormat::reel;

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -37,6 +38,15 @@ public:
     static std::shared_ptr<DraftMediaSource> system();
     // Replaces what system() answers (tests, tools); null restores the default.
     static void setSystem(std::shared_ptr<DraftMediaSource> source);
+};
+
+// The media importer: its file chooser (or `picker`), then the import off the
+// main thread.
+class ImporterMediaSource final : public DraftMediaSource {
+public:
+    std::function<std::optional<QString>(QWidget *)> picker;
+    std::optional<QString> pickFile(QWidget *parent) override;
+    QCoro::Task<ImportedMedia> importFile(QString path) override;
 };
 
 // The sheet in which one plan draft is edited: title, format, planned time,

@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSslConfiguration>
+#include <QTemporaryDir>
 #include <QTimeZone>
 
 using namespace flowtest;
@@ -716,6 +717,45 @@ TEST_F(PlannerTest, AttachUploadsAtOnceAndKeepsFormerMediaOnEveryFailure)
     EXPECT_EQ(stored.mediaId, std::nullopt);
     EXPECT_EQ(stored.posterMediaId, std::nullopt);
     EXPECT_EQ(stored.preview, std::nullopt);
+}
+
+TEST_F(PlannerTest, AttachThroughTheMediaImporter)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("window.png"));
+    QImage image(1200, 1600, QImage::Format_RGB32);
+    image.fill(QColor(200, 120, 60));
+    ASSERT_TRUE(image.save(path));
+    auto importer = std::make_shared<ImporterMediaSource>();
+    importer->picker = [path](QWidget *) { return std::optional<QString>(path); };
+    DraftMediaSource::setSystem(importer);
+    flows.service.results["uploadInstagramMedia"] = QStringLiteral("uploaded-1");
+
+    PlanDraft held = planDraft(1, QStringLiteral("t"), {}, QStringLiteral("story"));
+    held.preview = QUrl(QStringLiteral("https://cdn.example/old.jpg"));
+    DraftEditorView *view = editor(held);
+    view->attachMedia();
+    EXPECT_TRUE(view->attaching());
+    ASSERT_TRUE(zktest::spinUntil([&] { return !view->attaching(); }));
+    EXPECT_EQ(view->problem(), std::nullopt);
+    EXPECT_EQ(view->draft().mediaId, QStringLiteral("uploaded-1"));
+    EXPECT_EQ(view->draft().posterMediaId, std::nullopt);
+    EXPECT_EQ(view->draft().preview, std::nullopt);
+    EXPECT_EQ(view->format(), PublishFormat::story);
+    EXPECT_EQ(qMax(view->previewImage().width(), view->previewImage().height()), 480) << "the importer's thumbnail";
+
+    // A file that is no picture: the importer's words, naming it.
+    const QString junk = folder.filePath(QStringLiteral("notes.png"));
+    QFile file(junk);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a picture at all");
+    file.close();
+    importer->picker = [junk](QWidget *) { return std::optional<QString>(junk); };
+    view->attachMedia();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !view->attaching(); }));
+    ASSERT_TRUE(view->problem());
+    EXPECT_TRUE(view->problem()->startsWith(QStringLiteral("notes.png "))) << view->problem()->toStdString();
+    EXPECT_EQ(view->draft().mediaId, QStringLiteral("uploaded-1"));
 }
 
 // ---- The grid
