@@ -431,9 +431,8 @@ QCoro::Task<bool> DraftEditorView::savedPlan(AppModel &model)
     co_return alive && !alive->planUnsaved();
 }
 
-QCoro::Task<> DraftEditorView::runSave(ZephylWire::PlanDraft copy)
+void DraftEditorView::runSave(const ZephylWire::PlanDraft &copy)
 {
-    const QPointer<DraftEditorView> self(this);
     AppModel &model = m_model;
     QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
     const auto at =
@@ -443,8 +442,14 @@ QCoro::Task<> DraftEditorView::runSave(ZephylWire::PlanDraft copy)
     else
         drafts.append(copy);
     model.setPlanDrafts(std::move(drafts));
+    saveAndClose();
+}
+
+QCoro::Task<> DraftEditorView::saveAndClose()
+{
+    const QPointer<DraftEditorView> self(this);
     m_saving = true;
-    const bool saved = co_await savedPlan(model);
+    const bool saved = co_await savedPlan(m_model);
     if (!self)
         co_return;
     m_saving = false;
@@ -453,7 +458,6 @@ QCoro::Task<> DraftEditorView::runSave(ZephylWire::PlanDraft copy)
         co_return;
     }
     // Kept open with the working copy: the user may try again.
-    m_isNew = false;
     m_problem = L10n::t("Plan changes are kept here but not saved yet.");
     Q_EMIT stateChanged();
 }
@@ -471,27 +475,10 @@ void DraftEditorView::requestDelete()
     dialog->open();
 }
 
-void DraftEditorView::confirmDelete() { runDelete(); }
-
-QCoro::Task<> DraftEditorView::runDelete()
+void DraftEditorView::confirmDelete()
 {
-    const QPointer<DraftEditorView> self(this);
-    AppModel &model = m_model;
-    const qint64 id = m_draft.id;
-    QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
-    drafts.removeIf([id](const ZephylWire::PlanDraft &d) { return d.id == id; });
-    model.setPlanDrafts(std::move(drafts));
-    m_saving = true;
-    const bool saved = co_await savedPlan(model);
-    if (!self)
-        co_return;
-    m_saving = false;
-    if (saved) {
-        Q_EMIT closeRequested();
-        co_return;
-    }
-    m_problem = L10n::t("Plan changes are kept here but not saved yet.");
-    Q_EMIT stateChanged();
+    PlannerKit::removeDrafts(m_model, m_draft.id);
+    saveAndClose();
 }
 
 void DraftEditorView::cancel() { Q_EMIT closeRequested(); }

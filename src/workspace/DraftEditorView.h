@@ -123,8 +123,9 @@ protected:
 
 private:
     QCoro::Task<> runAttach(QString path);
-    QCoro::Task<> runSave(ZephylWire::PlanDraft copy);
-    QCoro::Task<> runDelete();
+    void runSave(const ZephylWire::PlanDraft &copy);
+    // Saves the plan; closes once the service has it, else shows why it stays open.
+    QCoro::Task<> saveAndClose();
     // Awaits the plan's save, including one already running that carries this
     // change; true when the service has it.
     static QCoro::Task<bool> savedPlan(AppModel &model);

@@ -220,27 +220,13 @@ GridView::GridView(AppModel &model, QWidget *parent) : Screen(model, parent)
     populate();
     for (auto signal : {&AppModel::planDraftsChanged, &AppModel::feedItemsChanged, &AppModel::feedStatusChanged,
                         &AppModel::feedHasMoreChanged, &AppModel::instagramChanged})
-        connect(&model, signal, this, &GridView::scheduleRebuild);
+        connect(&model, signal, this, &Screen::rebuildSoon);
 }
 
 GridView::~GridView()
 {
     if (m_sheet)
         m_sheet->deleteLater();
-}
-
-void GridView::scheduleRebuild()
-{
-    if (m_rebuildQueued)
-        return;
-    m_rebuildQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_rebuildQueued = false;
-            rebuild();
-        },
-        Qt::QueuedConnection);
 }
 
 void GridView::showEvent(QShowEvent *event)
@@ -329,9 +315,7 @@ QWidget *GridView::hiddenSection(const QList<ZephylWire::PlanDraft> &hidden, QWi
 {
     auto *box = new QWidget(parent);
     box->setMaximumWidth(kGridWidth);
-    auto *column = new QVBoxLayout(box);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(8);
+    auto *column = PlannerKit::bareColumn(box, 8);
     column->addWidget(new Eyebrow(L10n::t("Hidden from grid"), box));
     AppModel &model = this->model();
     for (const ZephylWire::PlanDraft &draft : hidden) {
@@ -434,13 +418,4 @@ std::optional<QString> GridView::shownFeedNote() const
     return std::nullopt;
 }
 
-QAbstractButton *GridView::button(const QString &label) const
-{
-    if (!content())
-        return nullptr;
-    for (QAbstractButton *b : content()->findChildren<QAbstractButton *>()) {
-        if (b->text() == label)
-            return b;
-    }
-    return nullptr;
-}
+QAbstractButton *GridView::button(const QString &label) const { return PlannerKit::findButton(content(), label); }

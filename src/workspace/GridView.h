@@ -109,9 +109,7 @@ protected:
 private:
     QWidget *grid(QWidget *parent);
     QWidget *hiddenSection(const QList<ZephylWire::PlanDraft> &hidden, QWidget *parent);
-    void scheduleRebuild();
 
     QPointer<SheetLayer> m_sheet;
     QPointer<QScrollArea> m_area;
-    bool m_rebuildQueued = false;
 };

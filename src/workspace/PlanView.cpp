@@ -68,14 +68,6 @@ protected:
 
 QTimeZone zone() { return QTimeZone::systemTimeZone(); }
 
-// Removes every draft with the id, keeping the order of the rest, then saves.
-QCoro::Task<> deleteDraft(AppModel &model, qint64 id)
-{
-    QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
-    drafts.removeIf([id](const ZephylWire::PlanDraft &d) { return d.id == id; });
-    model.setPlanDrafts(std::move(drafts));
-    co_await model.savePlan();
-}
 
 } // namespace
 
@@ -244,29 +236,15 @@ PlanView::PlanView(AppModel &model, QWidget *parent) : Screen(model, parent)
     m_selectedDay = today();
     populate();
     // The lists follow the plan; a burst of changes is drawn once.
-    connect(&model, &AppModel::planDraftsChanged, this, &PlanView::scheduleRebuild);
-    connect(&model, &AppModel::publicationsChanged, this, &PlanView::scheduleRebuild);
-    connect(&model, &AppModel::planLoadingChanged, this, &PlanView::scheduleRebuild);
+    connect(&model, &AppModel::planDraftsChanged, this, &Screen::rebuildSoon);
+    connect(&model, &AppModel::publicationsChanged, this, &Screen::rebuildSoon);
+    connect(&model, &AppModel::planLoadingChanged, this, &Screen::rebuildSoon);
 }
 
 PlanView::~PlanView()
 {
     if (m_sheet)
         m_sheet->deleteLater();
-}
-
-void PlanView::scheduleRebuild()
-{
-    if (m_rebuildQueued)
-        return;
-    m_rebuildQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_rebuildQueued = false;
-            rebuild();
-        },
-        Qt::QueuedConnection);
 }
 
 void PlanView::showEvent(QShowEvent *event)
@@ -358,7 +336,10 @@ QMenu *PlanView::menuFor(const PlanEntry &entry, QWidget *parent)
         QAction *remove = menu->addAction(L10n::t("Delete draft"));
         remove->setProperty("destructive", true);
         const qint64 id = draft.id;
-        connect(remove, &QAction::triggered, &model, [&model, id] { deleteDraft(model, id); });
+        connect(remove, &QAction::triggered, &model, [&model, id] {
+            PlannerKit::removeDrafts(model, id);
+            model.savePlan();
+        });
     }
     if (entry.publication && entry.publication->platformUrl) {
         // Only an https address on Instagram's site is handed to the desktop.
@@ -392,9 +373,7 @@ QWidget *PlanView::row(const PlanEntry &entry, QWidget *parent)
 QWidget *PlanView::list(const std::vector<PlanEntry> &entries, QWidget *parent)
 {
     auto *box = new QWidget(parent);
-    auto *column = new QVBoxLayout(box);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(8);
+    auto *column = PlannerKit::bareColumn(box, 8);
     for (const PlanEntry &entry : entries)
         column->addWidget(row(entry, box));
     return box;
@@ -403,9 +382,7 @@ QWidget *PlanView::list(const std::vector<PlanEntry> &entries, QWidget *parent)
 QWidget *PlanView::section(const QString &title, QWidget *content, QWidget *parent)
 {
     auto *box = new QWidget(parent);
-    auto *column = new QVBoxLayout(box);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(10);
+    auto *column = PlannerKit::bareColumn(box, 10);
     auto *heading = text(title, 16, DesignFonts::Weight::semibold, Color::text, box);
     heading->setObjectName(QStringLiteral("sectionTitle"));
     column->addWidget(heading);
@@ -417,9 +394,7 @@ QWidget *PlanView::section(const QString &title, QWidget *content, QWidget *pare
 QWidget *PlanView::weekStrip(const std::vector<PlanEntry> &all, QWidget *parent)
 {
     auto *strip = new QWidget(parent);
-    auto *column = new QVBoxLayout(strip);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(10);
+    auto *column = PlannerKit::bareColumn(strip, 10);
 
     auto *navigation = new QHBoxLayout;
     navigation->setContentsMargins(0, 0, 0, 0);
@@ -536,13 +511,4 @@ QStringList PlanView::sectionTitles() const
     return titles;
 }
 
-QAbstractButton *PlanView::button(const QString &label) const
-{
-    if (!content())
-        return nullptr;
-    for (QAbstractButton *b : content()->findChildren<QAbstractButton *>()) {
-        if (b->text() == label || b->accessibleName() == label)
-            return b;
-    }
-    return nullptr;
-}
+QAbstractButton *PlanView::button(const QString &label) const { return PlannerKit::findButton(content(), label); }

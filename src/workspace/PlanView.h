@@ -137,10 +137,8 @@ private:
     QWidget *row(const PlanEntry &entry, QWidget *parent);
     QWidget *weekStrip(const std::vector<PlanEntry> &all, QWidget *parent);
     void openEditor(const ZephylWire::PlanDraft &draft, bool isNew);
-    void scheduleRebuild();
 
     int m_weekOffset = 0;
     QDate m_selectedDay;
     QPointer<SheetLayer> m_sheet;
-    bool m_rebuildQueued = false;
 };

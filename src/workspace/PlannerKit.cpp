@@ -1,9 +1,11 @@
 #include "workspace/PlannerKit.h"
 
+#include "app/AppModel.h"
 #include "design/AppearanceService.h"
 #include "design/ZephylSurface.h"
 #include "workspace/ProfilePicture.h"
 
+#include <QAbstractButton>
 #include <QDesktopServices>
 #include <QFutureWatcher>
 #include <QKeyEvent>
@@ -52,6 +54,13 @@ ComposerPrefill prefill(const ZephylWire::PlanDraft &draft)
     return ComposerPrefill{PublishFormats::fromPlanValue(draft.format), draft.title, draft.caption, draft.hashtags};
 }
 
+void removeDrafts(AppModel &model, qint64 id)
+{
+    QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
+    drafts.removeIf([id](const ZephylWire::PlanDraft &d) { return d.id == id; });
+    model.setPlanDrafts(std::move(drafts));
+}
+
 QString shownText(const QString &text, qsizetype limit)
 {
     if (text.size() <= limit)
@@ -69,6 +78,25 @@ QString inLocaleDirection(const QString &text)
     // An embedding (LRE or RLE ... PDF): the line's own direction stays as it is.
     const QChar open = systemLocale().textDirection() == Qt::RightToLeft ? QChar(0x202B) : QChar(0x202A);
     return open + text + QChar(0x202C);
+}
+
+QAbstractButton *findButton(const QWidget *root, const QString &label)
+{
+    if (!root)
+        return nullptr;
+    for (QAbstractButton *b : root->findChildren<QAbstractButton *>()) {
+        if (b->text() == label || b->accessibleName() == label)
+            return b;
+    }
+    return nullptr;
+}
+
+QVBoxLayout *bareColumn(QWidget *box, int spacing)
+{
+    auto *column = new QVBoxLayout(box);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(spacing);
+    return column;
 }
 
 } // namespace PlannerKit

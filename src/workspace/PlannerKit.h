@@ -18,7 +18,10 @@
 #include <functional>
 #include <optional>
 
+class AppModel;
+class QAbstractButton;
 class QNetworkAccessManager;
+class QVBoxLayout;
 class QNetworkReply;
 
 // Pieces the plan and grid screens share: where links go, the format's symbol,
@@ -38,6 +41,9 @@ bool openInstagram(const std::optional<QUrl> &url);
 QString symbol(PublishFormat format);
 // The composer's prefill from a draft: its format and texts, never its media or date.
 ComposerPrefill prefill(const ZephylWire::PlanDraft &draft);
+// Removes every draft with the id from the plan, keeping the order of the rest;
+// saving is the caller's.
+void removeDrafts(AppModel &model, qint64 id);
 // At most `limit` UTF-16 units of `text`, not splitting a surrogate pair: a
 // title shown on one line needs no more, however long the stored one is.
 QString shownText(const QString &text, qsizetype limit = 400);
@@ -47,6 +53,10 @@ QLocale systemLocale();
 // Text the system locale wrote (dates), held in that locale's direction, so
 // it reads the same inside a line of the other direction.
 QString inLocaleDirection(const QString &text);
+// The button below `root` whose text or accessible name is `label`, else null.
+QAbstractButton *findButton(const QWidget *root, const QString &label);
+// A column without margins on `box`, `spacing` apart.
+QVBoxLayout *bareColumn(QWidget *box, int spacing);
 
 } // namespace PlannerKit
 
