@@ -10,6 +10,7 @@
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
 #include "design/Titles.h"
+#include "design/ZephylSpringCurve.h"
 #include "design/ZephylSurface.h"
 #include "workspace/DraftEditorView.h"
 #include "workspace/PlannerKit.h"
@@ -23,6 +24,9 @@
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QTimeZone>
+#include <QVariantAnimation>
+
+#include <algorithm>
 
 using ZephylPalette::Color;
 
@@ -176,6 +180,20 @@ DayCell::DayCell(const QDate &date, bool selected, bool today, bool hasEntries, 
     AppearanceService::repaintOnChange(this);
 }
 
+void DayCell::animateSelection()
+{
+    auto *animation = new QVariantAnimation(this);
+    animation->setStartValue(0.0);
+    animation->setEndValue(1.0);
+    ZephylSpringCurve::apply(*animation);
+    connect(animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_grow = value.toDouble();
+        update();
+    });
+    m_grow = 0.0;
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
 ZephylPalette::Color DayCell::weekdayColor() const { return m_selected ? Color::text : Color::muted; }
 
 ZephylPalette::Color DayCell::numberColor() const
@@ -211,7 +229,8 @@ void DayCell::paintEvent(QPaintEvent *)
     if (m_selected) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(PaletteColors::color(Color::primaryFill));
-        painter.drawEllipse(circle);
+        const double side = 38 * (0.5 + 0.5 * std::clamp(m_grow, 0.0, 1.2));
+        painter.drawEllipse(QRectF(circle.center().x() - side / 2, circle.center().y() - side / 2, side, side));
     }
     painter.setFont(DesignFonts::rounded(16, DesignFonts::Weight::semibold));
     painter.setPen(PaletteColors::color(numberColor()));
@@ -427,7 +446,13 @@ QWidget *PlanView::weekStrip(const std::vector<PlanEntry> &all, QWidget *parent)
     for (const QDate &day : days()) {
         const bool planned = !PlanCalendar::entriesOn(all, day, zone()).empty();
         auto *cell = new DayCell(day, day == m_selectedDay, day == now, planned, band);
-        connect(cell, &QAbstractButton::clicked, this, [this, day] { selectDay(day); });
+        connect(cell, &QAbstractButton::clicked, this, [this, day] {
+            m_animateSelection = true;
+            selectDay(day);
+            m_animateSelection = false;
+        });
+        if (m_animateSelection && day == m_selectedDay)
+            cell->animateSelection();
         cells->addWidget(cell, 1);
     }
     column->addWidget(band);

@@ -69,6 +69,10 @@ public:
     // The colours the cell draws with, for its state.
     ZephylPalette::Color weekdayColor() const;
     ZephylPalette::Color numberColor() const;
+    // Grows the selection's circle in with the shared spring.
+    void animateSelection();
+    // 0 to 1: how far the circle has grown in (1 when not animating).
+    double selectionProgress() const { return m_grow; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -81,6 +85,7 @@ private:
     bool m_selected;
     bool m_today;
     bool m_hasEntries;
+    double m_grow = 1.0;
 };
 
 // The plan screen: one week at a time, what needs attention, the selected day's
@@ -140,5 +145,7 @@ private:
 
     int m_weekOffset = 0;
     QDate m_selectedDay;
+    // Only a day chosen by its cell is animated; the arrows and "Today" are not.
+    bool m_animateSelection = false;
     QPointer<SheetLayer> m_sheet;
 };

@@ -408,6 +408,16 @@ TEST_F(PlannerTest, WeekStripNavigationAndDayCells)
         }
     }
 
+    // Only the choice of a cell is animated, with the shared spring.
+    DayCell *chosen = nullptr;
+    for (DayCell *cell : plan()->dayCells()) {
+        if (cell->isSelectedDay())
+            chosen = cell;
+    }
+    ASSERT_NE(chosen, nullptr);
+    EXPECT_LT(chosen->selectionProgress(), 1.0);
+    EXPECT_TRUE(zktest::spinUntil([&] { return chosen->selectionProgress() == 1.0; }));
+
     // Two weeks ahead: "Today" appears, the selected day stays, no cell is highlighted.
     click(plan()->button(QStringLiteral("next-week")));
     click(plan()->button(QStringLiteral("next-week")));
@@ -425,6 +435,8 @@ TEST_F(PlannerTest, WeekStripNavigationAndDayCells)
     click(plan()->button(QStringLiteral("Today")));
     EXPECT_EQ(plan()->weekOffset(), 0);
     EXPECT_EQ(plan()->selectedDay(), today);
+    for (DayCell *cell : plan()->dayCells())
+        EXPECT_EQ(cell->selectionProgress(), 1.0) << "\"Today\" does not animate";
     EXPECT_EQ(plan()->button(QStringLiteral("Today")), nullptr);
 }
 
