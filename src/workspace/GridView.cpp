@@ -89,7 +89,8 @@ int GridTile::heightForWidth(int width) const { return tileHeight(width); }
 
 QImage GridTile::loadedPicture() const
 {
-    if (!m_picture)
+    // Not laid out yet: nothing to cover, so nothing is fetched.
+    if (!m_picture || width() <= 0 || height() <= 0)
         return {};
     const qreal ratio = devicePixelRatioF();
     return PictureCache::shared().picture(*m_picture, QSize(int(width() * ratio), int(height() * ratio)));
