@@ -15,6 +15,7 @@
 #include "services/KeychainStore.h"
 #include "services/ZephylAPI.h"
 #include "workspace/GridView.h"
+#include "workspace/PlanView.h"
 #include "workspace/PlannerKit.h"
 
 #include <QApplication>
@@ -222,7 +223,47 @@ int main(int argc, char **argv)
     const double loaded = rssMB();
     const Frames warm = scrollThrough(window, *area, 0);
 
-    out << "tiles: " << grid->tiles().size() << " (" << kDrafts << " drafts, " << kPosts << " posts)\n";
+    // The plan screen over 1000 drafts and 1000 publications: building it, as
+    // every change of the plan does.
+    delete grid;
+    QList<ZephylWire::PlanDraft> many;
+    QList<ZephylWire::Publication> published;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (int i = 0; i < 1000; ++i) {
+        ZephylWire::PlanDraft d;
+        d.id = i + 1;
+        d.title = QStringLiteral("Plan draft %1").arg(i);
+        if (i % 3)
+            d.scheduledAt = PlanCalendar::formatInternetDateTime(now.addSecs(qint64(i - 500) * 3600));
+        many << d;
+        ZephylWire::Publication p;
+        p.id = QString::number(i);
+        p.status = i % 4 ? QStringLiteral("published") : QStringLiteral("failed");
+        p.caption = QStringLiteral("Publication %1").arg(i);
+        if (i % 5)
+            p.scheduledAt = now.addSecs(qint64(i - 500) * 3600).toMSecsSinceEpoch();
+        published << p;
+    }
+    model.setPlanDrafts(many);
+    model.setPublications(published);
+    auto *plan = new PlanView(model, &window);
+    layout->addWidget(plan);
+    breathe(100);
+    std::vector<double> builds;
+    QElapsedTimer timer;
+    for (int i = 0; i < 10; ++i) {
+        timer.start();
+        plan->rebuild();
+        window.repaint();
+        builds.push_back(double(timer.nsecsElapsed()) / 1e6);
+        breathe(20);
+    }
+    std::sort(builds.begin(), builds.end());
+    const int planRows = int(plan->rows().size());
+
+    out << "plan screen over 1000 drafts and 1000 publications: " << planRows << " rows, built and painted in "
+        << QString::number(builds[builds.size() / 2], 'f', 1) << " ms (median of 10)\n";
+    out << "tiles: " << kDrafts + kPosts << " (" << kDrafts << " drafts, " << kPosts << " posts)\n";
     out << "pictures in memory: " << PictureCache::shared().cachedCount() << ", "
         << QString::number(double(PictureCache::shared().cachedBytes()) / 1048576.0, 'f', 1) << " MB decoded\n";
     out << "scroll while pictures arrive: " << cold.summary() << "\n";
