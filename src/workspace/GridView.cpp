@@ -158,7 +158,10 @@ void DraftTile::paintEvent(QPaintEvent *)
     // clear of the badge.
     const QFont font = DesignFonts::system(12, DesignFonts::Weight::medium);
     const double textWidth = std::max(10, width() - 24);
-    const QStringList lines = TextBlock::layoutLines(placeholderText(), font, textWidth, 3, layoutDirection());
+    // The title reads in its own direction, whatever the window's.
+    const QString words = placeholderText();
+    const Qt::LayoutDirection direction = words.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+    const QStringList lines = TextBlock::layoutLines(words, font, textWidth, 3, direction);
     const QFontMetricsF metrics(font);
     const double icon = Icons::boxForFontSize(20);
     const double block = icon + 8 + lines.size() * metrics.height();
@@ -168,6 +171,7 @@ void DraftTile::paintEvent(QPaintEvent *)
     y += icon + 8;
     painter.setFont(font);
     painter.setPen(PaletteColors::color(Color::text));
+    painter.setLayoutDirection(direction);
     for (const QString &line : lines) {
         painter.drawText(QRectF(12, y, textWidth, metrics.height()), Qt::AlignCenter, line);
         y += metrics.height();
