@@ -42,6 +42,8 @@ public:
     QSize sizeHint() const override { return {kGridWidth, heightForWidth(kGridWidth)}; }
     QSize minimumSize() const override { return {3 * 10 + 2 * kGap, heightForWidth(3 * 10 + 2 * kGap)}; }
     Qt::Orientations expandingDirections() const override { return Qt::Horizontal; }
+    // The grid is never wider than its limit, whatever width the column offers.
+    int heightForWidth(int width) const override { return ArrangingLayout::heightForWidth(std::min(width, kGridWidth)); }
 
 protected:
     int arrange(const QRect &rect, bool apply) const override

@@ -22,6 +22,7 @@
 #include <QDateTimeEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTimeZone>
@@ -1007,4 +1008,73 @@ TEST(PictureCacheTest, OnlyHttpsWithinLimitsCachedAndNeverRetried)
         ASSERT_FALSE(load(origin + QStringLiteral("/ok/%1.jpg").arg(i)).isNull());
     EXPECT_LE(cache.cachedBytes(), 600 * 1024);
     EXPECT_LE(cache.cachedCount(), 3);
+}
+
+TEST_F(PlannerTest, OnlyTheTilesOnScreenFetchTheirPictures)
+{
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.addCaCertificates({Standin::certificate()});
+    QSslConfiguration::setDefaultConfiguration(tls);
+    Standin::Server secure;
+    ASSERT_NE(Standin::startSecure(secure), 0);
+    QImage image(540, 675, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    secure.routePrefix("GET", "/tiles/", [&](const Standin::Seen &) { return Standin::Answer(200, bytes, "image/jpeg"); });
+    // Each run of the test has addresses of its own: the cache is the application's.
+    const QString origin = Standin::secureOrigin(secure) + QStringLiteral("/tiles/%1-").arg(QDateTime::currentMSecsSinceEpoch());
+
+    model().setInstagram(connectedProfile());
+    QList<ZephylWire::InstagramFeedItem> items;
+    for (int i = 0; i < 60; ++i) {
+        ZephylWire::InstagramFeedItem item;
+        item.id = QString::number(i);
+        item.previewURL = QUrl(origin + QString::number(i));
+        items << item;
+    }
+    model().setFeedItems(items);
+    model().setFeedStatus(FeedStatus::synced());
+    auto fetched = [&] {
+        QList<int> out;
+        for (int i = 0; i < 60; ++i) {
+            if (secure.count(QUrl(origin + QString::number(i)).path()) > 0)
+                out << i;
+        }
+        return out;
+    };
+    auto settledOnScreen = [&] {
+        for (GridTile *tile : grid()->tiles()) {
+            if (!tile->visibleRegion().isEmpty() && tile->loadedPicture().isNull() &&
+                !PictureCache::shared().hasFailed(*tile->pictureAddress()))
+                return false;
+        }
+        return true;
+    };
+    grid()->repaint();
+    ASSERT_TRUE(zktest::spinUntil(settledOnScreen));
+    const QList<int> first = fetched();
+    EXPECT_FALSE(first.isEmpty());
+    EXPECT_LE(first.size(), 12) << "about three rows are on screen";
+    EXPECT_EQ(first.first(), 0);
+
+    // Scrolled to the end: the last posts come, the middle ones never shown do not.
+    QScrollBar *bar = grid()->scroller()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    grid()->repaint();
+    ASSERT_TRUE(zktest::spinUntil(settledOnScreen));
+    const QList<int> after = fetched();
+    EXPECT_TRUE(after.contains(59));
+    EXPECT_FALSE(after.contains(30));
+    EXPECT_LE(after.size(), 24);
+    int shown = 0;
+    for (GridTile *tile : grid()->tiles()) {
+        if (!tile->visibleRegion().isEmpty()) {
+            EXPECT_FALSE(tile->loadedPicture().isNull());
+            ++shown;
+        }
+    }
+    EXPECT_GT(shown, 0) << "the end of the screen shows the last posts, not blank space";
 }
