@@ -948,33 +948,43 @@ TEST_F(PlannerTest, BadInputIsShownAndNeverStalls)
 
 // ---- Pictures
 
-TEST(PictureCacheTest, OnlyHttpsWithinLimitsCachedAndNeverRetried)
+namespace {
+// The stand-in's https host, trusted, as the service's picture hosts are.
+quint16 startTrusted(Standin::Server &secure)
 {
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.addCaCertificates({Standin::certificate()});
     QSslConfiguration::setDefaultConfiguration(tls);
+    return Standin::startSecure(secure);
+}
+
+QByteArray jpeg(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return bytes;
+}
+} // namespace
+
+TEST(PictureCacheTest, OnlyHttpsWithinLimitsCachedAndNeverRetried)
+{
     Standin::Server secure;
-    ASSERT_NE(Standin::startSecure(secure), 0);
+    ASSERT_NE(startTrusted(secure), 0);
     Standin::Server plain;
     ASSERT_NE(plain.start(), 0);
     const QString origin = Standin::secureOrigin(secure);
-    auto jpeg = [](QSize size) {
-        QImage image(size, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "JPEG");
-        return bytes;
-    };
-    secure.routePrefix("GET", "/ok/", [&](const Standin::Seen &) { return Standin::Answer(200, jpeg({1080, 1350}), "image/jpeg"); });
+    secure.routePrefix("GET", "/ok/", [](const Standin::Seen &) { return Standin::Answer(200, jpeg({1080, 1350}), "image/jpeg"); });
     secure.route("GET", "/huge", [](const Standin::Seen &) {
         return Standin::Answer(200, QByteArray(ProfilePicture::kMaxBytes + 4096, 'x'), "image/jpeg");
     });
-    secure.route("GET", "/giant", [&](const Standin::Seen &) { return Standin::Answer(200, jpeg({5000, 100}), "image/jpeg"); });
+    secure.route("GET", "/giant", [](const Standin::Seen &) { return Standin::Answer(200, jpeg({5000, 100}), "image/jpeg"); });
     secure.route("GET", "/broken", [](const Standin::Seen &) { return Standin::Answer(200, "not a picture", "image/jpeg"); });
     secure.route("GET", "/missing", [](const Standin::Seen &) { return Standin::Answer(404, {}); });
-    plain.route("GET", "/p.jpg", [&](const Standin::Seen &) { return Standin::Answer(200, jpeg({10, 10}), "image/jpeg"); });
+    plain.route("GET", "/p.jpg", [](const Standin::Seen &) { return Standin::Answer(200, jpeg({10, 10}), "image/jpeg"); });
 
     // Room for about two decoded tiles of 218 x 291.
     PictureCache cache(600 * 1024);
@@ -1012,17 +1022,9 @@ TEST(PictureCacheTest, OnlyHttpsWithinLimitsCachedAndNeverRetried)
 
 TEST_F(PlannerTest, OnlyTheTilesOnScreenFetchTheirPictures)
 {
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.addCaCertificates({Standin::certificate()});
-    QSslConfiguration::setDefaultConfiguration(tls);
     Standin::Server secure;
-    ASSERT_NE(Standin::startSecure(secure), 0);
-    QImage image(540, 675, QImage::Format_RGB32);
-    image.fill(Qt::darkGreen);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
+    ASSERT_NE(startTrusted(secure), 0);
+    const QByteArray bytes = jpeg({540, 675});
     secure.routePrefix("GET", "/tiles/", [&](const Standin::Seen &) { return Standin::Answer(200, bytes, "image/jpeg"); });
     // Each run of the test has addresses of its own: the cache is the application's.
     const QString origin = Standin::secureOrigin(secure) + QStringLiteral("/tiles/%1-").arg(QDateTime::currentMSecsSinceEpoch());
