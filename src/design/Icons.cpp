@@ -112,6 +112,57 @@ const std::map<QString, Draw> &icons()
              path.addRoundedRect(QRectF(13.8, 4.5, 4.2, 15), 1.2, 1.2);
              fill(p, c, path);
          }},
+        {QStringLiteral("play.rectangle"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath frame;
+             frame.addRoundedRect(QRectF(3, 5, 18, 14), 3, 3);
+             stroke(p, c, frame, 1.8);
+             QPainterPath play = polyline({{10, 9}, {15.2, 12}, {10, 15}});
+             play.closeSubpath();
+             fill(p, c, play);
+         }},
+        {QStringLiteral("circle.dashed"),
+         [](QPainter &p, const QColor &c) {
+             // Eight arcs with gaps between them.
+             for (int i = 0; i < 8; ++i) {
+                 QPainterPath arc;
+                 arc.arcMoveTo(QRectF(3, 3, 18, 18), i * 45.0 + 8);
+                 arc.arcTo(QRectF(3, 3, 18, 18), i * 45.0 + 8, 29);
+                 stroke(p, c, arc, 1.8);
+             }
+         }},
+        {QStringLiteral("photo"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath frame;
+             frame.addRoundedRect(QRectF(3, 4.5, 18, 15), 3, 3);
+             stroke(p, c, frame, 1.8);
+             stroke(p, c, polyline({{4, 17.5}, {9.5, 11.5}, {13.5, 15.5}, {16, 13}, {20, 17}}), 1.8);
+             fill(p, c, circle(15.5, 9, 1.5));
+         }},
+        {QStringLiteral("rectangle.stack"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath front;
+             front.addRoundedRect(QRectF(3, 9, 18, 11.5), 2.6, 2.6);
+             stroke(p, c, front, 1.8);
+             stroke(p, c, polyline({{5.5, 6.2}, {18.5, 6.2}}), 1.8);
+             stroke(p, c, polyline({{8, 3.5}, {16, 3.5}}), 1.8);
+         }},
+        {QStringLiteral("square.on.square"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath front;
+             front.addRoundedRect(QRectF(3.5, 8, 12.5, 12.5), 2.4, 2.4);
+             stroke(p, c, front, 2.0);
+             QPainterPath back;
+             back.moveTo(8, 6);
+             back.lineTo(8, 5.9);
+             back.quadTo(8, 3.5, 10.4, 3.5);
+             back.lineTo(18.1, 3.5);
+             back.quadTo(20.5, 3.5, 20.5, 5.9);
+             back.lineTo(20.5, 13.6);
+             back.quadTo(20.5, 16, 18.1, 16);
+             back.lineTo(18, 16);
+             stroke(p, c, back, 2.0);
+         }},
         {QStringLiteral("square.grid.3x3"),
          [](QPainter &p, const QColor &c) {
              QPainterPath path;

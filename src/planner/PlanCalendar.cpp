@@ -3,6 +3,7 @@
 #include "design/L10n.h"
 
 #include <QCollator>
+#include <QRegularExpression>
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
@@ -277,7 +278,8 @@ std::vector<QDate> days(const QDateTime &weekStart, const QTimeZone &zone)
     return out;
 }
 
-QString dayMonthFormat(const QLocale &locale, bool withWeekday, QLocale::FormatType monthStyle)
+namespace {
+QString reducedFormat(const QLocale &locale, bool withYear, bool withWeekday, QLocale::FormatType monthStyle)
 {
     std::vector<Token> tokens = tokenize(locale.dateFormat(QLocale::LongFormat));
     auto drop = [&](auto isDropped) {
@@ -302,7 +304,8 @@ QString dayMonthFormat(const QLocale &locale, bool withWeekday, QLocale::FormatT
             i = from;
         }
     };
-    drop([](const Token &t) { return t.letter == u'y'; });
+    if (!withYear)
+        drop([](const Token &t) { return t.letter == u'y'; });
     if (!withWeekday)
         drop([](const Token &t) { return t.letter == u'd' && t.text.size() >= 3; });
     QString out;
@@ -313,6 +316,32 @@ QString dayMonthFormat(const QLocale &locale, bool withWeekday, QLocale::FormatT
             out += t.text;
     }
     return out.trimmed();
+}
+} // namespace
+
+QString dayMonthFormat(const QLocale &locale, bool withWeekday, QLocale::FormatType monthStyle)
+{
+    return reducedFormat(locale, false, withWeekday, monthStyle);
+}
+
+QString abbreviatedDateFormat(const QLocale &locale)
+{
+    return reducedFormat(locale, true, false, QLocale::ShortFormat);
+}
+
+QString shortTimeFormat(const QLocale &locale)
+{
+    // Some locales' short form still carries seconds; the shortened style has none.
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    static const QRegularExpression seconds(QStringLiteral("[:.]ss?"));
+    format.remove(seconds);
+    return format;
+}
+
+QString abbreviatedDateTime(const QDateTime &time, const QLocale &locale, const QTimeZone &zone)
+{
+    const QDateTime local = time.toTimeZone(zone);
+    return locale.toString(local, abbreviatedDateFormat(locale) + QLatin1Char(' ') + shortTimeFormat(locale));
 }
 
 QString weekTitle(const std::vector<QDate> &days, const QLocale &locale)

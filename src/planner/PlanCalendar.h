@@ -100,5 +100,13 @@ QString formatInternetDateTime(const QDateTime &time);
 // A locale's date format reduced to day and month (abbreviated), optionally with
 // the weekday: the order and separators stay the locale's own.
 QString dayMonthFormat(const QLocale &locale, bool withWeekday, QLocale::FormatType monthStyle);
+// The locale's long date format with an abbreviated month and no weekday
+// ("MMM d, yyyy", "d MMM yyyy").
+QString abbreviatedDateFormat(const QLocale &locale);
+// The locale's short time format, without seconds.
+QString shortTimeFormat(const QLocale &locale);
+// A date-time as the locale writes it abbreviated, with its short time, in `zone`.
+QString abbreviatedDateTime(const QDateTime &time, const QLocale &locale,
+                            const QTimeZone &zone = QTimeZone::systemTimeZone());
 
 } // namespace PlanCalendar

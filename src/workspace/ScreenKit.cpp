@@ -680,6 +680,20 @@ void Screen::populate()
     layout()->addWidget(next);
 }
 
+void Screen::rebuildSoon()
+{
+    if (m_soon)
+        return;
+    m_soon = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_soon = false;
+            rebuild();
+        },
+        Qt::QueuedConnection);
+}
+
 void Screen::rebuild()
 {
     m_pending = false;

@@ -266,6 +266,9 @@ public:
     QWidget *content() const { return m_content; }
     // Builds the content again at once.
     void rebuild();
+    // Builds it again once control returns to the event loop; a burst of
+    // changes of the state object is drawn once.
+    void rebuildSoon();
 
 protected:
     virtual QWidget *build() = 0;
@@ -279,6 +282,7 @@ private:
     QPointer<QWidget> m_content;
     QPointer<QScrollArea> m_scroll;
     bool m_pending = false;
+    bool m_soon = false;
 };
 
 // A question the user confirms or cancels, drawn in the palette: its title, an

@@ -15,11 +15,20 @@
 #include "services/KeychainStore.h"
 #include "services/ZephylAPI.h"
 #include "web/WebSchemes.h"
+#include "Certificate.h"
+#include "WebApp.h"
 #include "workspace/CompanionSettingsWindow.h"
+#include "workspace/DraftEditorView.h"
+#include "workspace/PlannerKit.h"
+#include "workspace/GridView.h"
+#include "workspace/PlanView.h"
 #include "workspace/SignInView.h"
 #include "workspace/WorkspaceRootView.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QPainter>
+#include <QSslConfiguration>
 #include <QCoro/QCoroTask>
 #include <QDir>
 #include <QJsonArray>
@@ -56,27 +65,116 @@ T wait(QCoro::Task<T> &&task)
     return QCoro::waitFor(std::move(task));
 }
 
-// Three drafts of the coming days, as the service keeps them.
-QJsonArray demoPlan()
+// The week's plan as the service keeps it: drafts on several days, one without
+// a date, one hidden from the grid, one with a picture, one with a title far
+// too long for its row.
+QJsonArray demoPlan(const QString &pictures)
 {
     QJsonArray drafts;
-    const char *titles[] = {"Morning stretch Reel", "Behind the scenes", "Three tips carousel"};
-    const char *formats[] = {"reel", "post", "carousel"};
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    for (int i = 0; i < 3; ++i) {
-        drafts.append(QJsonObject{{"id", now.toMSecsSinceEpoch() + i},
-                                  {"title", QString::fromUtf8(titles[i])},
-                                  {"format", QString::fromLatin1(formats[i])},
-                                  {"caption", "A calm start to the week."},
-                                  {"hashtags", "#kitty #calm"},
-                                  {"scheduledAt", now.addDays(i + 1).toString(Qt::ISODate)}});
+    const qint64 base = now.toMSecsSinceEpoch();
+    struct Draft {
+        const char *title;
+        const char *format;
+        int days; // from today; -100 undated
+        bool hidden = false;
+        bool picture = false;
+    };
+    const Draft plan[] = {
+        {"Morning stretch Reel", "reel", 0, false, true},
+        {"Behind the scenes", "post", 1},
+        {"Three tips carousel", "carousel", 2},
+        {"", "story", 3},
+        {"A very long working title that goes on about the cat, the light in the studio, the cushions and "
+         "the way the morning sun falls across the desk",
+         "post", -100},
+        {"Studio tour (kept back)", "reel", -100, true},
+        {"Unknown format word", "video", 5},
+    };
+    int i = 0;
+    for (const Draft &d : plan) {
+        QJsonObject draft{{"id", base + i},
+                          {"title", QString::fromUtf8(d.title)},
+                          {"format", QString::fromLatin1(d.format)},
+                          {"caption", "A calm start to the week."},
+                          {"hashtags", "#kitty #calm"},
+                          {"hiddenFromGrid", d.hidden},
+                          {"scheduledAt", d.days == -100 ? QString()
+                                                         : QDateTime(now.toLocalTime().date().addDays(d.days),
+                                                                     QTime(16, 30))
+                                                               .toUTC()
+                                                               .toString(Qt::ISODate)}};
+        if (d.picture)
+            draft.insert("preview", pictures + QStringLiteral("/tiles/draft-%1.jpg").arg(i));
+        drafts.append(draft);
+        ++i;
     }
     return drafts;
 }
 
+// Publications in every state the plan knows: published, failed with a reason,
+// underway, scheduled, unconfirmed, kept as a draft, and a cancelled one.
+QList<Standin::Operations::Publication> demoPublications(const QString &userId)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDate today = now.toLocalTime().date();
+    auto at = [&](int days, int hour) {
+        return QDateTime(today.addDays(days), QTime(hour, 0)).toMSecsSinceEpoch();
+    };
+    const QJsonObject list[] = {
+        {{"id", "pub-published"}, {"status", "published"}, {"scheduledAt", at(0, 8)}, {"publishedAt", at(0, 8)},
+         {"platformUrl", "https://www.instagram.com/p/demo/"}, {"caption", "  Sunlit nap, finally on the feed  "},
+         {"format", "post"}},
+        {{"id", "pub-failed"}, {"status", "failed"}, {"scheduledAt", at(0, 9)},
+         {"error", "media_rejected_by_instagram"}, {"caption", "Rainy window reel"}, {"format", "reel"}},
+        {{"id", "pub-underway"}, {"status", "processing"}, {"scheduledAt", at(0, 20)},
+         {"caption", "Evening carousel of paws"}, {"format", "carousel"}},
+        {{"id", "pub-scheduled"}, {"status", "scheduled"}, {"scheduledAt", at(0, 22)},
+         {"caption", "Late story: goodnight"}, {"format", "story"}},
+        {{"id", "pub-overdue"}, {"status", "scheduled"}, {"scheduledAt", now.addSecs(-7200).toMSecsSinceEpoch()},
+         {"caption", "The one that did not report back"}, {"format", "post"}},
+        {{"id", "pub-draft"}, {"status", "draft"}, {"isDraft", true}, {"caption", ""}, {"format", "carousel"}},
+        {{"id", "pub-cancelled"}, {"status", "cancelled"}, {"caption", "Never shown"}},
+    };
+    QList<Standin::Operations::Publication> out;
+    for (const QJsonObject &json : list) {
+        Standin::Operations::Publication p;
+        p.userId = userId;
+        p.json = json;
+        p.final = true;
+        out << p;
+    }
+    return out;
+}
+
+// A picture for a tile: a soft gradient with a round shape, different per path.
+QByteArray tilePicture(const QString &path)
+{
+    const size_t seed = qHash(path);
+    QImage image(1080, 1350, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient fill(0, 0, 1080, 1350);
+    fill.setColorAt(0, QColor::fromHsv(int(seed % 360), 70, 235));
+    fill.setColorAt(1, QColor::fromHsv(int((seed / 7) % 360), 120, 170));
+    painter.fillRect(image.rect(), fill);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(255, 255, 255, 90));
+    painter.drawEllipse(QPointF(300 + double(seed % 480), 420 + double(seed % 500)), 260, 260);
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 82);
+    return bytes;
+}
+
 class Shots {
 public:
-    Shots(QDir root, Standin::Server &server) : m_root(std::move(root)), m_server(server) {}
+    Shots(QDir root, Standin::Server &server, QString pictures)
+        : m_root(std::move(root)), m_server(server), m_pictures(std::move(pictures))
+    {
+    }
 
     int failures = 0;
 
@@ -129,7 +227,8 @@ public:
         const QString userId = m_server.state().accounts.value(email).userId;
         Standin::Operations &ops = Standin::operations(m_server);
         ops.connected.insert(userId);
-        ops.drafts[userId] = demoPlan();
+        ops.drafts[userId] = demoPlan(m_pictures);
+        ops.publications = demoPublications(userId);
         if (!wait(model.signIn(email, QStringLiteral("meow-meow-meow")))) {
             QTextStream(stderr) << "zephyl-screens: the demo account could not sign in\n";
             ++failures;
@@ -141,11 +240,52 @@ public:
         breathe();
         save(window, "summary");
         model.setSurface(Surface::plan);
-        breathe();
+        breathe(300);
         save(window, "plan");
-        model.setSurface(Surface::grid);
+        window.resize(1180, 1500);
+        breathe(300);
+        save(window, "plan-whole");
+        window.resize(1180, 760);
         breathe();
+        if (auto *plan = window.findChild<PlanView *>()) {
+            plan->setWeekOffset(1);
+            breathe();
+            save(window, "plan-next-week");
+            plan->showToday();
+            if (!plan->rows().isEmpty())
+                plan->activate(plan->rows().first()->entry());
+            for (PlanRow *row : plan->rows()) {
+                if (row->entry().draft && !row->entry().draft->preview) {
+                    plan->activate(row->entry());
+                    break;
+                }
+            }
+            breathe(300);
+            save(window, "plan-editor");
+            if (auto *editor = plan->editor())
+                editor->cancel();
+            plan->createDraft();
+            breathe();
+            save(window, "plan-new-draft");
+            if (auto *editor = plan->editor())
+                editor->cancel();
+            breathe();
+        }
+        // The feed's posts, with pictures from an https host of our own.
+        QList<ZephylWire::InstagramFeedItem> items = model.feedItems();
+        for (int k = 0; k < items.size(); ++k)
+            items[k].previewURL = QUrl(m_pictures + QStringLiteral("/tiles/post-%1.jpg").arg(k));
+        model.setFeedItems(items);
+        model.setSurface(Surface::grid);
+        breathe(300);
+        waitForPictures(window);
         save(window, "grid");
+        window.resize(1180, 2600);
+        breathe(300);
+        waitForPictures(window);
+        save(window, "grid-whole");
+        window.resize(1180, 760);
+        breathe();
 
         model.setSurface(Surface::assistant);
         breathe(300);
@@ -180,6 +320,10 @@ public:
         model.setObservations({});
         breathe();
         save(window, "summary-empty");
+        model.setPlanDrafts({});
+        model.setSurface(Surface::grid);
+        breathe();
+        save(window, "grid-empty");
 
         CompanionSettingsWindowController settings(model);
         settings.show();
@@ -194,6 +338,24 @@ public:
     }
 
 private:
+    // The tiles on screen have their pictures, or have given up on them.
+    void waitForPictures(QWidget &window)
+    {
+        for (int round = 0; round < 100; ++round) {
+            bool waiting = false;
+            for (GridTile *tile : window.findChildren<GridTile *>()) {
+                if (tile->visibleRegion().isEmpty() || !tile->pictureAddress())
+                    continue;
+                if (PictureCache::shared().isPending(*tile->pictureAddress()))
+                    waiting = true;
+            }
+            if (!waiting)
+                break;
+            breathe(50);
+        }
+        breathe(100);
+    }
+
     void save(QWidget &widget, const char *name)
     {
         const QString path = m_folder + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png");
@@ -206,6 +368,7 @@ private:
     QDir m_root;
     Standin::Server &m_server;
     QString m_folder;
+    QString m_pictures;
 };
 
 } // namespace
@@ -225,7 +388,19 @@ int main(int argc, char **argv)
         QTextStream(stderr) << "zephyl-screens: the stand-in cannot listen\n";
         return 1;
     }
-    Shots shots(QDir(QString::fromLocal8Bit(argv[1])), server);
+    // Tile pictures come from an https host, as the feed's do.
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.addCaCertificates({Standin::certificate()});
+    QSslConfiguration::setDefaultConfiguration(tls);
+    Standin::Server pictures;
+    if (Standin::startSecure(pictures) == 0) {
+        QTextStream(stderr) << "zephyl-screens: the picture host cannot listen\n";
+        return 1;
+    }
+    pictures.routePrefix("GET", "/tiles/", [](const Standin::Seen &seen) {
+        return Standin::Answer(200, tilePicture(seen.path), "image/jpeg");
+    });
+    Shots shots(QDir(QString::fromLocal8Bit(argv[1])), server, Standin::secureOrigin(pictures));
     const Variant variants[] = {
         {"light", AppLanguage::en, AppTheme::light},
         {"dark", AppLanguage::en, AppTheme::dark},

@@ -1,0 +1,484 @@
+#include "workspace/DraftEditorView.h"
+
+#include "app/AppModel.h"
+#include "app/ServiceClient.h"
+#include "design/AppearanceService.h"
+#include "design/ButtonStyles.h"
+#include "design/Controls.h"
+#include "design/Icons.h"
+#include "design/L10n.h"
+#include "design/PaletteColors.h"
+#include "design/TextBlock.h"
+#include "planner/PlanCalendar.h"
+#include "services/media/MediaImporter.h"
+#include "workspace/PlannerKit.h"
+#include "workspace/ScreenKit.h"
+
+#include <QCheckBox>
+#include <QCoro/QCoroSignal>
+#include <QDateTimeEdit>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QTimeZone>
+
+using ZephylPalette::Color;
+
+namespace {
+
+constexpr qsizetype kShownTitle = 1000;
+constexpr qsizetype kShownCaption = 20000;
+
+std::shared_ptr<DraftMediaSource> &installedSource()
+{
+    static std::shared_ptr<DraftMediaSource> source;
+    return source;
+}
+
+QStringList formatLabels()
+{
+    QStringList labels;
+    for (PublishFormat format : PublishFormats::allCases)
+        labels << PublishFormats::label(format);
+    return labels;
+}
+
+int indexOf(PublishFormat format)
+{
+    const auto &all = PublishFormats::allCases;
+    return int(std::find(all.begin(), all.end(), format) - all.begin());
+}
+
+// The 64 x 80 preview of the draft's media, in a rounded box.
+class MediaPreviewBox final : public QWidget {
+public:
+    explicit MediaPreviewBox(const DraftEditorView &editor, QWidget *parent) : QWidget(parent), m_editor(editor)
+    {
+        setFixedSize(64, 80);
+        AppearanceService::repaintOnChange(this);
+        connect(&PictureCache::shared(), &PictureCache::settled, this, [this](const QUrl &url) {
+            if (m_editor.draft().preview && *m_editor.draft().preview == url)
+                update();
+        });
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        QPainterPath box;
+        box.addRoundedRect(QRectF(rect()), 10, 10);
+        painter.setClipPath(box);
+        painter.fillPath(box, PaletteColors::color(Color::surfaceSoft));
+        const QImage image = m_editor.previewImage();
+        if (!image.isNull()) {
+            const QSizeF scaled = QSizeF(image.size()).scaled(QSizeF(size()), Qt::KeepAspectRatioByExpanding);
+            painter.drawImage(QRectF((width() - scaled.width()) / 2, (height() - scaled.height()) / 2,
+                                     scaled.width(), scaled.height()),
+                              image);
+            return;
+        }
+        const double side = 22;
+        Icons::paint(painter, QStringLiteral("photo"),
+                     QRectF((width() - side) / 2, (height() - side) / 2, side, side),
+                     PaletteColors::color(Color::muted));
+    }
+
+private:
+    const DraftEditorView &m_editor;
+};
+
+void applyColors(QWidget *widget)
+{
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Window, PaletteColors::color(Color::background));
+    p.setColor(QPalette::Base, PaletteColors::color(Color::surface));
+    p.setColor(QPalette::AlternateBase, PaletteColors::color(Color::surfaceSoft));
+    p.setColor(QPalette::Button, PaletteColors::color(Color::surfaceSoft));
+    p.setColor(QPalette::Text, PaletteColors::color(Color::text));
+    p.setColor(QPalette::WindowText, PaletteColors::color(Color::text));
+    p.setColor(QPalette::ButtonText, PaletteColors::color(Color::text));
+    p.setColor(QPalette::PlaceholderText, PaletteColors::color(Color::muted));
+    p.setColor(QPalette::Highlight, PaletteColors::color(Color::accent));
+    p.setColor(QPalette::HighlightedText, PaletteColors::color(Color::onAccent));
+    p.setColor(QPalette::Disabled, QPalette::Text, PaletteColors::color(Color::muted));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, PaletteColors::color(Color::muted));
+    widget->setPalette(p);
+}
+
+} // namespace
+
+std::optional<QString> ImporterMediaSource::pickFile(QWidget *parent)
+{
+    if (picker)
+        return picker(parent);
+    const QList<QUrl> files = MediaImporter::pickFiles(false, parent);
+    if (files.isEmpty())
+        return std::nullopt;
+    return files.first().toLocalFile();
+}
+
+QCoro::Task<ImportedMedia> ImporterMediaSource::importFile(QString path)
+{
+    const QUrl url = QUrl::fromLocalFile(path);
+    co_return co_await MediaImporter::importFile(url);
+}
+
+std::shared_ptr<DraftMediaSource> DraftMediaSource::system()
+{
+    if (!installedSource())
+        installedSource() = std::make_shared<ImporterMediaSource>();
+    return installedSource();
+}
+
+void DraftMediaSource::setSystem(std::shared_ptr<DraftMediaSource> source) { installedSource() = std::move(source); }
+
+DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &draft, bool isNew, QWidget *parent)
+    : QWidget(parent), m_model(model), m_draft(draft), m_format(PublishFormats::fromPlanValue(draft.format)),
+      m_isNew(isNew)
+{
+    const auto planned =
+        draft.scheduledAt.isEmpty() ? std::nullopt : PlanCalendar::parseInternetDateTime(draft.scheduledAt);
+    m_hasDate = planned.has_value();
+    m_date = planned ? *planned : model.clock().now().addSecs(3600);
+
+    setFixedWidth(540);
+    setAutoFillBackground(false);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(24, 24, 24, 24);
+    column->setSpacing(16);
+
+    // 1. Header
+    auto *header = new QHBoxLayout;
+    m_header = text(isNew ? L10n::t("New draft") : L10n::t("Edit draft"), 20, DesignFonts::Weight::semibold,
+                    Color::text, this);
+    header->addWidget(m_header, 1, Qt::AlignVCenter);
+    m_cancelButton = new StyledButton(L10n::t("Cancel"), QuietButtonStyle(true), this);
+    connect(m_cancelButton, &QPushButton::clicked, this, &DraftEditorView::cancel);
+    header->addWidget(m_cancelButton, 0, Qt::AlignVCenter);
+    column->addLayout(header);
+
+    // 2. Format
+    m_formatPicker = new SegmentedPicker(formatLabels(), 492, this);
+    m_formatPicker->setAccessibleName(L10n::t("Format"));
+    m_formatPicker->setCurrentIndex(indexOf(m_format));
+    connect(m_formatPicker, &SegmentedPicker::chosen, this, [this](int index) {
+        if (index >= 0 && index < int(PublishFormats::allCases.size()))
+            m_format = PublishFormats::allCases[size_t(index)];
+        Q_EMIT stateChanged();
+    });
+    column->addWidget(m_formatPicker);
+
+    // 3. Working title. A stored text far longer than anyone writes is shown
+    // cut (laying it out would stall the window) and is written back only once
+    // the user edits it, so an untouched one is kept whole.
+    RoundedField::Look look;
+    look.fontSize = 13;
+    look.height = 34;
+    look.radius = 8;
+    look.padding = 10;
+    m_titleField = new RoundedField(L10n::t("Working title"), look, this);
+    m_titleField->setText(PlannerKit::shownText(draft.title, kShownTitle));
+    m_titleField->setCursorPosition(0);
+    connect(m_titleField, &QLineEdit::textEdited, this, [this](const QString &t) { m_draft.title = t; });
+    column->addWidget(m_titleField);
+
+    // 4. Planned for
+    auto *dateRow = new QHBoxLayout;
+    dateRow->setSpacing(12);
+    m_plannedBox = new QCheckBox(L10n::t("Planned for"), this);
+    m_plannedBox->setChecked(m_hasDate);
+    dateRow->addWidget(m_plannedBox);
+    m_datePicker = new QDateTimeEdit(this);
+    m_datePicker->setTimeSpec(Qt::LocalTime);
+    m_datePicker->setCalendarPopup(true);
+    const QLocale locale = PlannerKit::systemLocale();
+    m_datePicker->setLocale(locale);
+    m_datePicker->setDisplayFormat(locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') +
+                                   PlanCalendar::shortTimeFormat(locale));
+    m_datePicker->setDateTime(m_date.toLocalTime());
+    m_datePicker->setEnabled(m_hasDate);
+    connect(m_plannedBox, &QCheckBox::toggled, this, [this](bool on) {
+        m_hasDate = on;
+        // Unticked keeps the time, so ticking again brings it back.
+        m_datePicker->setEnabled(on);
+        Q_EMIT stateChanged();
+    });
+    connect(m_datePicker, &QDateTimeEdit::dateTimeChanged, this, [this](const QDateTime &value) {
+        m_date = value;
+        Q_EMIT stateChanged();
+    });
+    dateRow->addWidget(m_datePicker);
+    dateRow->addStretch(1);
+    column->addLayout(dateRow);
+
+    // 5. Caption
+    auto *captionColumn = new QVBoxLayout;
+    captionColumn->setSpacing(6);
+    captionColumn->addWidget(text(L10n::t("Caption"), 12, DesignFonts::Weight::semibold, Color::muted, this));
+    m_captionEditor = new QPlainTextEdit(this);
+    m_captionEditor->setFont(DesignFonts::system(13, DesignFonts::Weight::regular));
+    m_captionEditor->setFixedHeight(120);
+    m_captionEditor->setFrameShape(QFrame::NoFrame);
+    m_captionEditor->document()->setDocumentMargin(6);
+    m_captionEditor->setPlainText(PlannerKit::shownText(draft.caption, kShownCaption));
+    m_captionEditor->setObjectName(QStringLiteral("caption"));
+    m_captionEditor->setStyleSheet(QString());
+    connect(m_captionEditor, &QPlainTextEdit::textChanged, this,
+            [this] { m_draft.caption = m_captionEditor->toPlainText(); });
+    captionColumn->addWidget(m_captionEditor);
+    column->addLayout(captionColumn);
+
+    // 6. Hashtags
+    m_hashtagsField = new RoundedField(L10n::t("Hashtags, optional"), look, this);
+    m_hashtagsField->setText(PlannerKit::shownText(draft.hashtags, kShownTitle));
+    connect(m_hashtagsField, &QLineEdit::textEdited, this, [this](const QString &t) { m_draft.hashtags = t; });
+    column->addWidget(m_hashtagsField);
+
+    // 7. Media
+    auto *mediaRow = new QHBoxLayout;
+    mediaRow->setSpacing(12);
+    m_preview = new MediaPreviewBox(*this, this);
+    mediaRow->addWidget(m_preview, 0, Qt::AlignTop);
+    auto *mediaControls = new QVBoxLayout;
+    mediaControls->setSpacing(6);
+    m_attachButton = new StyledButton(QString(), QuietButtonStyle(true), this);
+    connect(m_attachButton, &QPushButton::clicked, this, &DraftEditorView::attachMedia);
+    mediaControls->addWidget(m_attachButton, 0, Qt::AlignLeading);
+    m_removeButton = new PlainButton(L10n::t("Remove media"), DesignFonts::system(12, DesignFonts::Weight::regular),
+                                     Color::muted, this);
+    setUpButton(m_removeButton);
+    connect(m_removeButton, &QAbstractButton::clicked, this, &DraftEditorView::removeMedia);
+    mediaControls->addWidget(m_removeButton, 0, Qt::AlignLeading);
+    m_progress = new Spinner(this);
+    mediaControls->addWidget(m_progress, 0, Qt::AlignLeading);
+    mediaControls->addStretch(1);
+    mediaRow->addLayout(mediaControls);
+    mediaRow->addStretch(1);
+    m_hiddenBox = new QCheckBox(L10n::t("Hide from grid"), this);
+    m_hiddenBox->setChecked(draft.hiddenFromGrid);
+    connect(m_hiddenBox, &QCheckBox::toggled, this, [this](bool on) { m_draft.hiddenFromGrid = on; });
+    mediaRow->addWidget(m_hiddenBox, 0, Qt::AlignTop);
+    column->addLayout(mediaRow);
+
+    // 8. Problem
+    m_problemText = text(QString(), 12, DesignFonts::Weight::regular, Color::attention, this);
+    column->addWidget(m_problemText);
+
+    // 9. Buttons
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(10);
+    if (!isNew) {
+        ButtonStyle destructive = QuietButtonStyle(false);
+        destructive.labelColor = Color::attention;
+        m_deleteButton = new StyledButton(L10n::t("Delete"), destructive, this);
+        connect(m_deleteButton, &QPushButton::clicked, this, &DraftEditorView::requestDelete);
+        buttons->addWidget(m_deleteButton);
+    }
+    buttons->addStretch(1);
+    m_prepareButton = new StyledButton(L10n::t("Prepare publication"), QuietButtonStyle(false), this);
+    connect(m_prepareButton, &QPushButton::clicked, this, &DraftEditorView::preparePublication);
+    buttons->addWidget(m_prepareButton);
+    m_saveButton = new StyledButton(L10n::t("Save draft"), PrimaryButtonStyle(false), this);
+    connect(m_saveButton, &QPushButton::clicked, this, &DraftEditorView::save);
+    buttons->addWidget(m_saveButton);
+    column->addLayout(buttons);
+
+    applyColors(this);
+    connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, [this] {
+        applyColors(this);
+        update();
+    });
+    connect(this, &DraftEditorView::stateChanged, this, &DraftEditorView::sync);
+    sync();
+}
+
+DraftEditorView::~DraftEditorView() = default;
+
+void DraftEditorView::sync()
+{
+    m_attachButton->setText(m_draft.mediaId ? L10n::t("Replace media") : L10n::t("Attach media"));
+    m_attachButton->setEnabled(!m_attaching);
+    m_removeButton->setVisible(m_draft.mediaId.has_value());
+    m_progress->setVisible(m_attaching);
+    m_saveButton->setEnabled(!m_attaching);
+    m_formatPicker->setCurrentIndex(indexOf(m_format));
+    m_problemText->setText(m_problem.value_or(QString()));
+    m_problemText->setVisible(m_problem.has_value());
+    m_preview->update();
+}
+
+QImage DraftEditorView::previewImage() const
+{
+    if (!m_attachedThumbnail.isNull())
+        return m_attachedThumbnail;
+    if (m_draft.preview) {
+        const qreal ratio = devicePixelRatioF();
+        return PictureCache::shared().picture(*m_draft.preview, QSize(int(64 * ratio), int(80 * ratio)));
+    }
+    return {};
+}
+
+void DraftEditorView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), PaletteColors::color(Color::background));
+    // The caption's box: surface, radius 10, a hairline outline.
+    const QRectF box = QRectF(m_captionEditor->geometry()).adjusted(-0.5, -0.5, 0.5, 0.5);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(box, 10, 10);
+    painter.fillPath(shape, PaletteColors::color(Color::surface));
+    painter.setPen(QPen(PaletteColors::color(Color::line), 1));
+    painter.drawPath(shape);
+}
+
+void DraftEditorView::attachMedia()
+{
+    if (m_attaching)
+        return;
+    const std::optional<QString> file = DraftMediaSource::system()->pickFile(this);
+    if (!file)
+        return; // cancelled: nothing changes, not even the problem
+    m_attaching = true;
+    m_problem.reset();
+    Q_EMIT stateChanged();
+    runAttach(*file);
+}
+
+QCoro::Task<> DraftEditorView::runAttach(QString path)
+{
+    const QPointer<DraftEditorView> self(this);
+    AppModel &model = m_model;
+    const std::shared_ptr<DraftMediaSource> source = DraftMediaSource::system();
+    std::exception_ptr error;
+    std::optional<ImportedMedia> media;
+    QString mediaId;
+    std::optional<QString> posterId;
+    try {
+        ImportedMedia imported = co_await source->importFile(path);
+        media = std::move(imported);
+        if (!self)
+            co_return;
+        // Named first: GCC 12 may destroy a temporary inside a co_await twice.
+        const MediaUpload::MediaSource upload = media->data.source();
+        const QString contentType = media->contentType;
+        const QString fileName = media->fileName;
+        mediaId = co_await model.api().uploadInstagramMedia(upload, contentType, fileName);
+        if (!self)
+            co_return;
+        // A failed poster upload drops the new media id: the draft keeps its former media.
+        if (media->kind == ImportedMedia::Kind::video) {
+            const ImportedMedia video = *media;
+            posterId = co_await model.uploadPoster(video);
+        }
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (error) {
+        m_problem = AppModel::describe(error);
+    } else {
+        m_draft.mediaId = mediaId;
+        m_draft.posterMediaId = posterId;
+        // The service's preview shows the former media; it goes with them.
+        m_draft.preview.reset();
+        m_attachedThumbnail = media->thumbnail ? MediaImporter::thumbnailImage(*media->thumbnail) : QImage();
+        if (media->kind == ImportedMedia::Kind::video && m_format != PublishFormat::reel &&
+            m_format != PublishFormat::story)
+            m_format = PublishFormat::reel;
+    }
+    m_attaching = false;
+    Q_EMIT stateChanged();
+}
+
+void DraftEditorView::removeMedia()
+{
+    m_draft.mediaId.reset();
+    m_draft.posterMediaId.reset();
+    m_draft.preview.reset();
+    m_attachedThumbnail = QImage();
+    Q_EMIT stateChanged();
+}
+
+ZephylWire::PlanDraft DraftEditorView::savedCopy() const
+{
+    ZephylWire::PlanDraft copy = m_draft;
+    copy.format = PublishFormats::planValue(m_format);
+    copy.scheduledAt = m_hasDate ? PlanCalendar::formatInternetDateTime(m_date) : QString();
+    copy.title = copy.title.trimmed();
+    return copy;
+}
+
+void DraftEditorView::save()
+{
+    if (m_attaching)
+        return;
+    runSave(savedCopy());
+}
+
+QCoro::Task<bool> DraftEditorView::savedPlan(AppModel &model)
+{
+    const QPointer<AppModel> alive(&model);
+    co_await model.savePlan();
+    // A save already under way carries this change too; its end decides.
+    while (alive && alive->planSaving())
+        co_await qCoro(alive.data(), &AppModel::planSavingChanged);
+    co_return alive && !alive->planUnsaved();
+}
+
+void DraftEditorView::runSave(const ZephylWire::PlanDraft &copy)
+{
+    AppModel &model = m_model;
+    QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
+    const auto at =
+        std::find_if(drafts.begin(), drafts.end(), [&](const ZephylWire::PlanDraft &d) { return d.id == copy.id; });
+    if (at != drafts.end())
+        *at = copy;
+    else
+        drafts.append(copy);
+    model.setPlanDrafts(std::move(drafts));
+    saveAndClose();
+}
+
+QCoro::Task<> DraftEditorView::saveAndClose()
+{
+    const QPointer<DraftEditorView> self(this);
+    m_saving = true;
+    const bool saved = co_await savedPlan(m_model);
+    if (!self)
+        co_return;
+    m_saving = false;
+    if (saved) {
+        Q_EMIT closeRequested();
+        co_return;
+    }
+    // Kept open with the working copy: the user may try again.
+    m_problem = L10n::t("Plan changes are kept here but not saved yet.");
+    Q_EMIT stateChanged();
+}
+
+void DraftEditorView::preparePublication()
+{
+    m_model.openComposer(ComposerPrefill{m_format, m_draft.title, m_draft.caption, m_draft.hashtags});
+    Q_EMIT closeRequested();
+}
+
+void DraftEditorView::requestDelete()
+{
+    auto *dialog = new ConfirmationDialog(L10n::t("Delete this draft?"), std::nullopt, L10n::t("Delete"), this);
+    connect(dialog, &ConfirmationDialog::confirmed, this, &DraftEditorView::confirmDelete);
+    dialog->open();
+}
+
+void DraftEditorView::confirmDelete()
+{
+    PlannerKit::removeDrafts(m_model, m_draft.id);
+    saveAndClose();
+}
+
+void DraftEditorView::cancel() { Q_EMIT closeRequested(); }

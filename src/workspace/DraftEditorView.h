@@ -1,0 +1,162 @@
+#pragma once
+
+#include "app/PublishFormat.h"
+#include "services/WireModels.h"
+#include "services/media/ImportedMedia.h"
+
+#include <QCoro/QCoroTask>
+#include <QDateTime>
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AppModel;
+class QCheckBox;
+class QDateTimeEdit;
+class QPlainTextEdit;
+class PlainButton;
+class RoundedField;
+class SegmentedPicker;
+class Spinner;
+class StyledButton;
+class TextBlock;
+
+// What the draft editor needs of the media importer: one file picked by the
+// user, and that file imported. Failures of the import are MediaImportError.
+class DraftMediaSource {
+public:
+    virtual ~DraftMediaSource() = default;
+    // The file chosen, or none when the user cancelled.
+    virtual std::optional<QString> pickFile(QWidget *parent) = 0;
+    virtual QCoro::Task<ImportedMedia> importFile(QString path) = 0;
+
+    // The application's own, over the media importer.
+    static std::shared_ptr<DraftMediaSource> system();
+    // Replaces what system() answers (tests, tools); null restores the default.
+    static void setSystem(std::shared_ptr<DraftMediaSource> source);
+};
+
+// The media importer: its file chooser (or `picker`), then the import off the
+// main thread.
+class ImporterMediaSource final : public DraftMediaSource {
+public:
+    std::function<std::optional<QString>(QWidget *)> picker;
+    std::optional<QString> pickFile(QWidget *parent) override;
+    QCoro::Task<ImportedMedia> importFile(QString path) override;
+};
+
+// The sheet in which one plan draft is edited: title, format, planned time,
+// caption, hashtags, media and whether the grid shows it. Edits stay in the
+// sheet's working copy until "Save draft"; the plan changes only through the
+// state object. When a save or a delete does not reach the service the sheet
+// stays open with what the user wrote, so nothing typed is lost.
+class DraftEditorView final : public QWidget {
+    Q_OBJECT
+public:
+    DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &draft, bool isNew, QWidget *parent = nullptr);
+    ~DraftEditorView() override;
+
+    // ---- View state
+    const ZephylWire::PlanDraft &draft() const { return m_draft; }
+    PublishFormat format() const { return m_format; }
+    const QDateTime &date() const { return m_date; }
+    bool hasDate() const { return m_hasDate; }
+    bool attaching() const { return m_attaching; }
+    const QImage &attachedThumbnail() const { return m_attachedThumbnail; }
+    const std::optional<QString> &problem() const { return m_problem; }
+    bool isNew() const { return m_isNew; }
+    bool saving() const { return m_saving; }
+
+    // ---- Actions
+    // Picks a file, then imports and uploads it in a task; nothing is written
+    // to the plan.
+    void attachMedia();
+    void removeMedia();
+    // Writes the working copy into the plan and saves it; the sheet closes once
+    // the service has it, and stays open when it does not.
+    void save();
+    // The texts to the composer, unsaved; the sheet closes.
+    void preparePublication();
+    // Asks first; the confirmed delete removes every draft with this id.
+    void requestDelete();
+    void confirmDelete();
+    void cancel();
+
+    // The draft as "Save draft" writes it: the plan word of the format, the
+    // planned time in UTC with whole seconds and "Z" (or "" without one), the
+    // title trimmed; everything else as the working copy holds it.
+    ZephylWire::PlanDraft savedCopy() const;
+
+    // ---- Widgets, for tests and the screenshots
+    SegmentedPicker *formatPicker() const { return m_formatPicker; }
+    RoundedField *titleField() const { return m_titleField; }
+    QCheckBox *plannedBox() const { return m_plannedBox; }
+    QDateTimeEdit *datePicker() const { return m_datePicker; }
+    QPlainTextEdit *captionEditor() const { return m_captionEditor; }
+    RoundedField *hashtagsField() const { return m_hashtagsField; }
+    QCheckBox *hiddenBox() const { return m_hiddenBox; }
+    StyledButton *attachButton() const { return m_attachButton; }
+    PlainButton *removeButton() const { return m_removeButton; }
+    Spinner *progress() const { return m_progress; }
+    TextBlock *problemText() const { return m_problemText; }
+    TextBlock *headerText() const { return m_header; }
+    StyledButton *deleteButton() const { return m_deleteButton; }
+    StyledButton *prepareButton() const { return m_prepareButton; }
+    StyledButton *saveButton() const { return m_saveButton; }
+    StyledButton *cancelButton() const { return m_cancelButton; }
+    QWidget *mediaPreview() const { return m_preview; }
+    // The picture the preview shows now: the attached thumbnail, else the one
+    // loaded from the draft's preview address, else none (the placeholder).
+    QImage previewImage() const;
+
+Q_SIGNALS:
+    // The sheet is done (cancelled, handed to the composer, saved or deleted).
+    void closeRequested();
+    void stateChanged();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QCoro::Task<> runAttach(QString path);
+    void runSave(const ZephylWire::PlanDraft &copy);
+    // Saves the plan; closes once the service has it, else shows why it stays open.
+    QCoro::Task<> saveAndClose();
+    // Awaits the plan's save, including one already running that carries this
+    // change; true when the service has it.
+    static QCoro::Task<bool> savedPlan(AppModel &model);
+    void sync();
+
+    AppModel &m_model;
+    ZephylWire::PlanDraft m_draft;
+    PublishFormat m_format;
+    QDateTime m_date;
+    bool m_hasDate;
+    bool m_attaching = false;
+    QImage m_attachedThumbnail;
+    std::optional<QString> m_problem;
+    bool m_isNew;
+    bool m_saving = false;
+
+    TextBlock *m_header = nullptr;
+    StyledButton *m_cancelButton = nullptr;
+    SegmentedPicker *m_formatPicker = nullptr;
+    RoundedField *m_titleField = nullptr;
+    QCheckBox *m_plannedBox = nullptr;
+    QDateTimeEdit *m_datePicker = nullptr;
+    QPlainTextEdit *m_captionEditor = nullptr;
+    RoundedField *m_hashtagsField = nullptr;
+    QWidget *m_preview = nullptr;
+    StyledButton *m_attachButton = nullptr;
+    PlainButton *m_removeButton = nullptr;
+    Spinner *m_progress = nullptr;
+    QCheckBox *m_hiddenBox = nullptr;
+    TextBlock *m_problemText = nullptr;
+    StyledButton *m_deleteButton = nullptr;
+    StyledButton *m_prepareButton = nullptr;
+    StyledButton *m_saveButton = nullptr;
+};

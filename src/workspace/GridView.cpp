@@ -1,0 +1,428 @@
+#include "workspace/GridView.h"
+
+#include "app/AppModel.h"
+#include "design/AppearanceService.h"
+#include "design/ButtonStyles.h"
+#include "design/DesignFonts.h"
+#include "design/EmptyStateCard.h"
+#include "design/Icons.h"
+#include "design/L10n.h"
+#include "design/PaletteColors.h"
+#include "design/StatusPill.h"
+#include "design/TextBlock.h"
+#include "design/Titles.h"
+#include "design/ZephylSurface.h"
+#include "workspace/DraftEditorView.h"
+#include "workspace/PlannerKit.h"
+
+#include <QContextMenuEvent>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollArea>
+#include <QShowEvent>
+
+#include <cmath>
+
+using ZephylPalette::Color;
+
+namespace {
+
+constexpr int kColumns = 3;
+constexpr int kGap = 3;
+constexpr int kGridWidth = 660;
+
+int tileHeight(int width) { return int(std::lround(width / 0.75)); }
+
+// Three equal columns, `kGap` apart, rows of 3:4 cells.
+class TileGridLayout final : public ArrangingLayout {
+public:
+    explicit TileGridLayout(QWidget *parent) : ArrangingLayout(parent) { setContentsMargins(0, 0, 0, 0); }
+    QSize sizeHint() const override { return {kGridWidth, heightForWidth(kGridWidth)}; }
+    QSize minimumSize() const override { return {3 * 10 + 2 * kGap, heightForWidth(3 * 10 + 2 * kGap)}; }
+    Qt::Orientations expandingDirections() const override { return Qt::Horizontal; }
+    // The grid is never wider than its limit, whatever width the column offers.
+    int heightForWidth(int width) const override { return ArrangingLayout::heightForWidth(std::min(width, kGridWidth)); }
+
+protected:
+    int arrange(const QRect &rect, bool apply) const override
+    {
+        const int width = std::max(3 * 10, (rect.width() - (kColumns - 1) * kGap) / kColumns);
+        const int height = tileHeight(width);
+        const int rows = (int(m_items.size()) + kColumns - 1) / kColumns;
+        if (apply) {
+            for (int i = 0; i < m_items.size(); ++i) {
+                const int col = i % kColumns, row = i / kColumns;
+                int x = col * (width + kGap);
+                if (rightToLeft())
+                    x = rect.width() - x - width;
+                m_items[i]->setGeometry(QRect(rect.x() + x, rect.y() + row * (height + kGap), width, height));
+            }
+        }
+        return rows == 0 ? 0 : rows * height + (rows - 1) * kGap;
+    }
+};
+
+QString titleOrUntitled(const ZephylWire::PlanDraft &draft)
+{
+    return draft.title.isEmpty() ? L10n::t("Untitled draft") : PlannerKit::shownText(draft.title);
+}
+
+} // namespace
+
+// ---- GridTile
+
+GridTile::GridTile(std::optional<QUrl> picture, QWidget *parent) : QWidget(parent), m_picture(std::move(picture))
+{
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    if (m_picture) {
+        const QString key = m_picture->toString();
+        connect(&PictureCache::shared(), &PictureCache::settled, this, [this, key](const QUrl &url) {
+            if (url.toString() == key)
+                update();
+        });
+    }
+    AppearanceService::repaintOnChange(this);
+}
+
+int GridTile::heightForWidth(int width) const { return tileHeight(width); }
+
+QImage GridTile::loadedPicture() const
+{
+    // Not laid out yet: nothing to cover, so nothing is fetched.
+    if (!m_picture || width() <= 0 || height() <= 0)
+        return {};
+    const qreal ratio = devicePixelRatioF();
+    return PictureCache::shared().picture(*m_picture, QSize(int(width() * ratio), int(height() * ratio)));
+}
+
+bool GridTile::paintPicture(QPainter &painter)
+{
+    const QImage image = loadedPicture();
+    if (image.isNull())
+        return false;
+    const QSizeF scaled = QSizeF(image.size()).scaled(QSizeF(size()), Qt::KeepAspectRatioByExpanding);
+    painter.drawImage(QRectF((width() - scaled.width()) / 2, (height() - scaled.height()) / 2, scaled.width(),
+                             scaled.height()),
+                      image);
+    return true;
+}
+
+void GridTile::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        Q_EMIT clicked();
+    QWidget::mouseReleaseEvent(event);
+}
+
+void GridTile::contextMenuEvent(QContextMenuEvent *event)
+{
+    Q_EMIT menuRequested(event->globalPos());
+    event->accept();
+}
+
+// ---- DraftTile
+
+DraftTile::DraftTile(const ZephylWire::PlanDraft &draft, QWidget *parent) : GridTile(draft.preview, parent), m_draft(draft)
+{
+    auto *badge = new StatusPill(L10n::t("Draft"), PillTone::accent, this);
+    badge->setObjectName(QStringLiteral("draftBadge"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->addWidget(badge, 0, Qt::AlignTop | Qt::AlignLeading);
+    layout->addStretch(1);
+    setAccessibleName(placeholderText());
+}
+
+QString DraftTile::placeholderText() const
+{
+    return m_draft.title.isEmpty() ? PublishFormats::label(PublishFormats::fromPlanValue(m_draft.format))
+                                   : PlannerKit::shownText(m_draft.title);
+}
+
+QString DraftTile::placeholderSymbol() const
+{
+    return PlannerKit::symbol(PublishFormats::fromPlanValue(m_draft.format));
+}
+
+void DraftTile::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setClipRect(rect());
+    if (paintPicture(painter))
+        return;
+    painter.fillRect(rect(), PaletteColors::color(Color::warmPaper));
+    // The symbol over at most three centred lines, in the middle of the tile,
+    // clear of the badge.
+    const QFont font = DesignFonts::system(12, DesignFonts::Weight::medium);
+    const double textWidth = std::max(10, width() - 24);
+    // The title reads in its own direction, whatever the window's.
+    const QString words = placeholderText();
+    const Qt::LayoutDirection direction = words.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+    const QStringList lines = TextBlock::layoutLines(words, font, textWidth, 3, direction);
+    const QFontMetricsF metrics(font);
+    const double icon = Icons::boxForFontSize(20);
+    const double block = icon + 8 + lines.size() * metrics.height();
+    double y = std::max((height() - block) / 2, 40.0);
+    Icons::paint(painter, placeholderSymbol(), QRectF((width() - icon) / 2, y, icon, icon),
+                 PaletteColors::color(Color::settled), layoutDirection());
+    y += icon + 8;
+    painter.setFont(font);
+    painter.setPen(PaletteColors::color(Color::text));
+    painter.setLayoutDirection(direction);
+    for (const QString &line : lines) {
+        painter.drawText(QRectF(12, y, textWidth, metrics.height()), Qt::AlignCenter, line);
+        y += metrics.height();
+    }
+}
+
+// ---- FeedTile
+
+FeedTile::FeedTile(const ZephylWire::InstagramFeedItem &item, QWidget *parent)
+    : GridTile(item.tileURL(), parent), m_item(item)
+{
+    if (!item.platformURL)
+        setCursor(Qt::ArrowCursor);
+}
+
+std::optional<QString> FeedTile::badgeSymbol(ZephylWire::InstagramFeedItem::Kind kind)
+{
+    switch (kind) {
+    case ZephylWire::InstagramFeedItem::Kind::reel: return QStringLiteral("play.fill");
+    case ZephylWire::InstagramFeedItem::Kind::carousel: return QStringLiteral("square.on.square");
+    case ZephylWire::InstagramFeedItem::Kind::feed:
+    case ZephylWire::InstagramFeedItem::Kind::unknown: return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+void FeedTile::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setClipRect(rect());
+    if (!paintPicture(painter))
+        painter.fillRect(rect(), PaletteColors::color(Color::surfaceSoft));
+    const auto symbol = badgeSymbol(m_item.kind);
+    if (!symbol)
+        return;
+    const double box = Icons::boxForFontSize(11);
+    const bool rtl = layoutDirection() == Qt::RightToLeft;
+    const QRectF mark(rtl ? 8 : width() - 8 - box, 8, box, box);
+    // A soft dark halo under the white mark keeps it legible on any picture.
+    for (const QPointF offset : {QPointF(0, 1), QPointF(1, 0), QPointF(-1, 0), QPointF(0, -1)})
+        Icons::paint(painter, *symbol, mark.translated(offset), QColor(0, 0, 0, 64));
+    Icons::paint(painter, *symbol, mark, Qt::white);
+}
+
+// ---- GridView
+
+GridView::GridView(AppModel &model, QWidget *parent) : Screen(model, parent)
+{
+    populate();
+    for (auto signal : {&AppModel::planDraftsChanged, &AppModel::feedItemsChanged, &AppModel::feedStatusChanged,
+                        &AppModel::feedHasMoreChanged, &AppModel::instagramChanged})
+        connect(&model, signal, this, &Screen::rebuildSoon);
+}
+
+GridView::~GridView()
+{
+    if (m_sheet)
+        m_sheet->deleteLater();
+}
+
+void GridView::showEvent(QShowEvent *event)
+{
+    Screen::showEvent(event);
+    // Posts already loaded are not loaded again on returning to the screen.
+    if (!event->spontaneous() && model().feedItems().isEmpty())
+        model().loadFeed(true);
+}
+
+std::optional<QString> GridView::feedNote(const FeedStatus &status, bool noItems)
+{
+    switch (status.kind) {
+    case FeedStatus::Kind::idle:
+    case FeedStatus::Kind::loading: return std::nullopt;
+    case FeedStatus::Kind::synced:
+        if (noItems)
+            return L10n::t("No published posts were returned for this account yet.");
+        return std::nullopt;
+    case FeedStatus::Kind::unavailable:
+        return L10n::tf("The published feed is not available right now (%@). Drafts are still here.",
+                        PlannerKit::shownText(status.reason));
+    case FeedStatus::Kind::disconnected: return L10n::t("Instagram is not connected, so only drafts are shown.");
+    }
+    return std::nullopt;
+}
+
+void GridView::editDraft(const ZephylWire::PlanDraft &draft)
+{
+    if (m_sheet)
+        m_sheet->dismiss();
+    auto *editor = new DraftEditorView(model(), draft, false);
+    m_sheet = new SheetLayer(editor, this);
+    connect(editor, &DraftEditorView::closeRequested, m_sheet, &SheetLayer::dismiss);
+}
+
+DraftEditorView *GridView::editor() const
+{
+    return m_sheet ? qobject_cast<DraftEditorView *>(m_sheet->content()) : nullptr;
+}
+
+QMenu *GridView::menuFor(const ZephylWire::PlanDraft &draft, QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    AppModel &model = this->model();
+    const qint64 id = draft.id;
+    // Every entry is always offered; moves past either end are ignored by the model.
+    connect(menu->addAction(L10n::t("Move earlier")), &QAction::triggered, &model, [&model, id] { model.moveDraft(id, -1); });
+    connect(menu->addAction(L10n::t("Move later")), &QAction::triggered, &model, [&model, id] { model.moveDraft(id, +1); });
+    connect(menu->addAction(L10n::t("Hide from grid")), &QAction::triggered, &model,
+            [&model, id] { model.setDraftHidden(id, true); });
+    menu->addSeparator();
+    connect(menu->addAction(L10n::t("Edit draft")), &QAction::triggered, this, [this, draft] { editDraft(draft); });
+    connect(menu->addAction(L10n::t("Prepare publication")), &QAction::triggered, &model,
+            [&model, draft] { model.openComposer(PlannerKit::prefill(draft)); });
+    return menu;
+}
+
+void GridView::openPost(const ZephylWire::InstagramFeedItem &item) { PlannerKit::openInstagram(item.platformURL); }
+
+QWidget *GridView::grid(QWidget *parent)
+{
+    auto *box = new QWidget(parent);
+    box->setObjectName(QStringLiteral("tileGrid"));
+    box->setMaximumWidth(kGridWidth);
+    auto *layout = new TileGridLayout(box);
+    for (const ZephylWire::PlanDraft &draft : model().gridDrafts()) {
+        auto *tile = new DraftTile(draft, box);
+        connect(tile, &GridTile::clicked, this, [this, draft] { editDraft(draft); });
+        connect(tile, &GridTile::menuRequested, this, [this, draft, tile](const QPoint &at) {
+            QMenu *menu = menuFor(draft, tile);
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(at);
+        });
+        layout->addWidget(tile);
+    }
+    for (const ZephylWire::InstagramFeedItem &item : model().feedItems()) {
+        auto *tile = new FeedTile(item, box);
+        connect(tile, &GridTile::clicked, this, [this, item] { openPost(item); });
+        layout->addWidget(tile);
+    }
+    return box;
+}
+
+QWidget *GridView::hiddenSection(const QList<ZephylWire::PlanDraft> &hidden, QWidget *parent)
+{
+    auto *box = new QWidget(parent);
+    box->setMaximumWidth(kGridWidth);
+    auto *column = PlannerKit::bareColumn(box, 8);
+    column->addWidget(new Eyebrow(L10n::t("Hidden from grid"), box));
+    AppModel &model = this->model();
+    for (const ZephylWire::PlanDraft &draft : hidden) {
+        auto *card = new ZephylSurface(12, false, box);
+        auto *row = new QHBoxLayout(card);
+        row->setContentsMargins(14, 8, 14, 8);
+        auto *title = text(titleOrUntitled(draft), 13, DesignFonts::Weight::regular, Color::text, card);
+        title->setMaxLines(1);
+        title->setObjectName(QStringLiteral("hiddenTitle"));
+        row->addWidget(title, 1, Qt::AlignVCenter);
+        auto *show = new StyledButton(L10n::t("Show"), QuietButtonStyle(true), card);
+        const qint64 id = draft.id;
+        connect(show, &QPushButton::clicked, &model, [&model, id] { model.setDraftHidden(id, false); });
+        row->addWidget(show, 0, Qt::AlignVCenter);
+        column->addWidget(card);
+    }
+    return box;
+}
+
+QWidget *GridView::build()
+{
+    AppModel &model = this->model();
+    QVBoxLayout *column = nullptr;
+    QScrollArea *area = scrollColumn(column, 980, QMargins(32, 44, 32, 32), 22);
+    keepScroll(area);
+    m_area = area;
+    QWidget *body = column->parentWidget();
+
+    auto *header = new QWidget(body);
+    auto *headerRow = new QHBoxLayout(header);
+    headerRow->setContentsMargins(0, 0, 0, 0);
+    headerRow->setSpacing(10);
+    headerRow->addWidget(new ScreenTitle(L10n::t("Grid"), L10n::t("Your profile, ahead of time"), header), 0,
+                         Qt::AlignBottom);
+    headerRow->addStretch(1);
+    if (model.feedStatus().kind == FeedStatus::Kind::loading)
+        headerRow->addWidget(new Spinner(header), 0, Qt::AlignBottom);
+    auto *refresh = new StyledButton(L10n::t("Refresh"), QuietButtonStyle(true), header);
+    connect(refresh, &QPushButton::clicked, &model, [&model] { model.loadFeed(true); });
+    headerRow->addWidget(refresh, 0, Qt::AlignBottom);
+    column->addWidget(header);
+
+    const QList<ZephylWire::PlanDraft> visible = model.gridDrafts();
+    if (!model.instagramConnected() && visible.isEmpty()) {
+        column->addWidget(leading(
+            new EmptyStateCard(QStringLiteral("square.grid.3x3"), L10n::t("Connect Instagram to see the grid"),
+                               L10n::t("Published posts come from your own profile, read-only. Drafts from the plan "
+                                       "sit above them so you can see the composition before anything goes out."),
+                               L10n::t("Go to Profile"), [&model] { model.setSurface(Surface::profile); }),
+            body));
+    } else {
+        column->addWidget(grid(body));
+        if (model.feedHasMore()) {
+            auto *earlier = new StyledButton(L10n::t("Show earlier posts"), QuietButtonStyle(true), body);
+            connect(earlier, &QPushButton::clicked, &model, [&model] { model.loadFeed(false); });
+            column->addWidget(earlier, 0, Qt::AlignLeading);
+        }
+        if (const auto note = feedNote(model.feedStatus(), model.feedItems().isEmpty())) {
+            auto *line = text(*note, 12.5, DesignFonts::Weight::regular, Color::muted, body);
+            line->setObjectName(QStringLiteral("feedNote"));
+            column->addWidget(line);
+        }
+        QList<ZephylWire::PlanDraft> hidden;
+        for (const auto &draft : model.planDrafts()) {
+            if (draft.hiddenFromGrid)
+                hidden << draft;
+        }
+        if (!hidden.isEmpty())
+            column->addWidget(hiddenSection(hidden, body));
+    }
+
+    column->addWidget(text(L10n::t("Drafts sit above your published posts. The grid shows composition only: no "
+                                   "counters, no comparisons."),
+                           12, DesignFonts::Weight::regular, Color::muted, body));
+    column->addStretch(1);
+    return area;
+}
+
+QList<GridTile *> GridView::tiles() const
+{
+    return content() ? content()->findChildren<GridTile *>() : QList<GridTile *>();
+}
+
+QStringList GridView::hiddenTitles() const
+{
+    QStringList titles;
+    if (!content())
+        return titles;
+    for (TextBlock *block : content()->findChildren<TextBlock *>(QStringLiteral("hiddenTitle")))
+        titles << block->text();
+    return titles;
+}
+
+std::optional<QString> GridView::shownFeedNote() const
+{
+    if (!content())
+        return std::nullopt;
+    if (auto *note = content()->findChild<TextBlock *>(QStringLiteral("feedNote")))
+        return note->text();
+    return std::nullopt;
+}
+
+QAbstractButton *GridView::button(const QString &label) const { return PlannerKit::findButton(content(), label); }

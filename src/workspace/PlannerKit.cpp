@@ -1,0 +1,299 @@
+#include "workspace/PlannerKit.h"
+
+#include "app/AppModel.h"
+#include "design/AppearanceService.h"
+#include "design/ZephylSurface.h"
+#include "workspace/ProfilePicture.h"
+
+#include <QAbstractButton>
+#include <QDesktopServices>
+#include <QFutureWatcher>
+#include <QKeyEvent>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPainter>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+
+namespace PlannerKit {
+
+UrlOpener &urlOpener()
+{
+    static UrlOpener opener = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    return opener;
+}
+
+bool openInstagram(const std::optional<QUrl> &url)
+{
+    if (!url)
+        return false;
+    const auto safe = ZephylWire::InstagramFeedItem::safeInstagramURL(url->toString(QUrl::FullyEncoded));
+    if (!safe)
+        return false;
+    if (urlOpener())
+        urlOpener()(*safe);
+    return true;
+}
+
+QString symbol(PublishFormat format)
+{
+    switch (format) {
+    case PublishFormat::reel: return QStringLiteral("play.rectangle");
+    case PublishFormat::story: return QStringLiteral("circle.dashed");
+    case PublishFormat::feed: return QStringLiteral("photo");
+    case PublishFormat::carousel: return QStringLiteral("rectangle.stack");
+    }
+    return QStringLiteral("photo");
+}
+
+ComposerPrefill prefill(const ZephylWire::PlanDraft &draft)
+{
+    return ComposerPrefill{PublishFormats::fromPlanValue(draft.format), draft.title, draft.caption, draft.hashtags};
+}
+
+void removeDrafts(AppModel &model, qint64 id)
+{
+    QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
+    drafts.removeIf([id](const ZephylWire::PlanDraft &d) { return d.id == id; });
+    model.setPlanDrafts(std::move(drafts));
+}
+
+QString shownText(const QString &text, qsizetype limit)
+{
+    if (text.size() <= limit)
+        return text;
+    qsizetype end = limit;
+    if (end > 0 && text.at(end - 1).isHighSurrogate())
+        --end;
+    return text.left(end);
+}
+
+QLocale systemLocale() { return QLocale::system(); }
+
+QString inLocaleDirection(const QString &text)
+{
+    // An embedding (LRE or RLE ... PDF): the line's own direction stays as it is.
+    const QChar open = systemLocale().textDirection() == Qt::RightToLeft ? QChar(0x202B) : QChar(0x202A);
+    return open + text + QChar(0x202C);
+}
+
+QAbstractButton *findButton(const QWidget *root, const QString &label)
+{
+    if (!root)
+        return nullptr;
+    for (QAbstractButton *b : root->findChildren<QAbstractButton *>()) {
+        if (b->text() == label || b->accessibleName() == label)
+            return b;
+    }
+    return nullptr;
+}
+
+QVBoxLayout *bareColumn(QWidget *box, int spacing)
+{
+    auto *column = new QVBoxLayout(box);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(spacing);
+    return column;
+}
+
+} // namespace PlannerKit
+
+// ---- SheetLayer
+
+SheetLayer::SheetLayer(QWidget *content, QWidget *owner) : QWidget(owner->window()), m_content(content)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    auto *card = new ZephylSurface(16, true, this);
+    m_card = card;
+    auto *inside = new QVBoxLayout(card);
+    inside->setContentsMargins(0, 0, 0, 0);
+    content->setParent(card);
+    inside->addWidget(content);
+    AppearanceService::repaintOnChange(this);
+    parentWidget()->installEventFilter(this);
+    // The sheet belongs to the screen that opened it.
+    connect(owner, &QObject::destroyed, this, [this] {
+        m_closed = true;
+        deleteLater();
+    });
+    place();
+    show();
+    raise();
+    setFocus();
+}
+
+void SheetLayer::dismiss()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    hide();
+    Q_EMIT dismissed();
+    deleteLater();
+}
+
+void SheetLayer::place()
+{
+    setGeometry(parentWidget()->rect());
+    const QSize wanted = m_card->sizeHint().expandedTo(m_card->minimumSizeHint());
+    const int w = std::min(wanted.width(), std::max(0, width() - 40));
+    const int h = std::min(wanted.height(), std::max(0, height() - 40));
+    m_card->setGeometry((width() - w) / 2, 20, w, h);
+}
+
+bool SheetLayer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parentWidget() && event->type() == QEvent::Resize)
+        place();
+    if (watched == parentWidget() && event->type() == QEvent::LayoutRequest)
+        place();
+    return QWidget::eventFilter(watched, event);
+}
+
+void SheetLayer::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0, 0, 0, AppearanceService::shared().appearance() == Appearance::dark ? 110 : 60));
+}
+
+void SheetLayer::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        dismiss();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+// ---- PictureCache
+
+PictureCache::PictureCache(qint64 budgetBytes, QObject *parent) : QObject(parent)
+{
+    // Costs are counted in KiB so a large budget fits the cache's int.
+    m_cache.setMaxCost(int(std::max<qint64>(1, budgetBytes / 1024)));
+}
+
+PictureCache::~PictureCache()
+{
+    for (const auto &reply : std::as_const(m_running)) {
+        if (reply) {
+            reply->disconnect(this);
+            reply->abort();
+        }
+    }
+}
+
+PictureCache &PictureCache::shared()
+{
+    static auto *cache = new PictureCache();
+    return *cache;
+}
+
+bool PictureCache::isPending(const QUrl &url) const
+{
+    const QString key = url.toString();
+    return m_running.contains(key) || m_decoding.contains(key) ||
+           std::any_of(m_queue.begin(), m_queue.end(), [&](const Wanted &w) { return w.url.toString() == key; });
+}
+
+QImage PictureCache::picture(const QUrl &url, QSize target)
+{
+    const QString key = url.toString();
+    if (const QImage *image = m_cache.object(key))
+        return *image;
+    if (m_failed.contains(key) || m_running.contains(key) || m_decoding.contains(key))
+        return {};
+    if (!ProfilePicture::address(key)) {
+        fail(key);
+        return {};
+    }
+    // The newest request goes first: it is the one on screen now.
+    const auto queued =
+        std::find_if(m_queue.begin(), m_queue.end(), [&](const Wanted &w) { return w.url.toString() == key; });
+    if (queued != m_queue.end())
+        m_queue.erase(queued);
+    m_queue.push_front({url, target});
+    // Requests of tiles long scrolled past are forgotten; they ask again when shown.
+    while (qsizetype(m_queue.size()) > kMaxQueued)
+        m_queue.pop_back();
+    QMetaObject::invokeMethod(this, &PictureCache::pump, Qt::QueuedConnection);
+    return {};
+}
+
+void PictureCache::pump()
+{
+    while (m_running.size() < kConcurrent && !m_queue.empty()) {
+        const Wanted wanted = m_queue.front();
+        m_queue.pop_front();
+        if (!m_network) {
+            m_ownNetwork = new QNetworkAccessManager(this);
+            m_network = m_ownNetwork;
+        }
+        QNetworkRequest request(wanted.url);
+        // Redirects may not leave https.
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+        request.setMaximumRedirectsAllowed(5);
+        request.setTransferTimeout(30000);
+        QNetworkReply *reply = m_network->get(request);
+        m_running.insert(wanted.url.toString(), reply);
+        // A body larger than the limit is cut off as soon as it says so or shows it.
+        connect(reply, &QNetworkReply::metaDataChanged, this, [reply] {
+            const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+            if (length.isValid() && length.toLongLong() > ProfilePicture::kMaxBytes)
+                reply->abort();
+        });
+        connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
+            if (received > ProfilePicture::kMaxBytes)
+                reply->abort();
+        });
+        const QSize target = wanted.target;
+        connect(reply, &QNetworkReply::finished, this, [this, reply, target] { finish(reply, target); });
+    }
+}
+
+void PictureCache::finish(QNetworkReply *reply, QSize target)
+{
+    reply->deleteLater();
+    const QString key = reply->request().url().toString();
+    m_running.remove(key);
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() != QNetworkReply::NoError || status < 200 || status >= 300 ||
+        reply->url().scheme() != QLatin1String("https")) {
+        fail(key);
+        pump();
+        return;
+    }
+    const QByteArray bytes = reply->read(ProfilePicture::kMaxBytes + 1);
+    m_decoding.insert(key);
+    auto *watcher = new QFutureWatcher<QImage>(this);
+    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, key] {
+        watcher->deleteLater();
+        m_decoding.remove(key);
+        const QImage image = watcher->result();
+        if (image.isNull())
+            fail(key);
+        else
+            store(key, image);
+    });
+    watcher->setFuture(QtConcurrent::run([bytes, target] { return ProfilePicture::decode(bytes, target); }));
+    pump();
+}
+
+void PictureCache::store(const QString &key, const QImage &image)
+{
+    const qint64 kib = std::max<qint64>(1, image.sizeInBytes() / 1024);
+    m_cache.insert(key, new QImage(image), int(std::min<qint64>(kib, m_cache.maxCost())));
+    Q_EMIT settled(QUrl(key));
+}
+
+void PictureCache::fail(const QString &key)
+{
+    // Kept small: a long session of failing addresses must not grow without end.
+    if (m_failed.size() > 4096)
+        m_failed.clear();
+    m_failed.insert(key);
+    Q_EMIT settled(QUrl(key));
+}

@@ -1,0 +1,1082 @@
+// The plan screen with its week strip and rows, the draft editor and the grid
+// preview, offscreen over the scripted service in virtual time.
+
+#include "ScreensTestSupport.h"
+
+#include "Certificate.h"
+#include "StandinServer.h"
+#include "WebApp.h"
+
+#include "design/Controls.h"
+#include "design/EmptyStateCard.h"
+#include "design/L10n.h"
+#include "design/StatusPill.h"
+#include "workspace/DraftEditorView.h"
+#include "workspace/GridView.h"
+#include "workspace/PlanView.h"
+#include "workspace/PlannerKit.h"
+#include "workspace/ProfilePicture.h"
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QDateTimeEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSslConfiguration>
+#include <QTemporaryDir>
+#include <QTimeZone>
+
+using namespace flowtest;
+using namespace screentest;
+using ZephylWire::PlanDraft;
+using ZephylWire::Publication;
+using Color = ZephylPalette::Color;
+
+namespace {
+
+PlanDraft planDraft(qint64 id, QString title = {}, QString scheduledAt = {}, QString format = QStringLiteral("post"))
+{
+    PlanDraft d;
+    d.id = id;
+    d.title = std::move(title);
+    d.scheduledAt = std::move(scheduledAt);
+    d.format = std::move(format);
+    return d;
+}
+
+Publication publication(QString id, QString status, std::optional<QDateTime> at = std::nullopt)
+{
+    Publication p;
+    p.id = std::move(id);
+    p.status = std::move(status);
+    if (at)
+        p.scheduledAt = at->toMSecsSinceEpoch();
+    return p;
+}
+
+QString utc(const QDateTime &t) { return t.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'")); }
+
+QStringList actionTexts(QMenu *menu)
+{
+    QStringList out;
+    for (QAction *a : menu->actions())
+        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+}
+
+QAction *action(QMenu *menu, const QString &text)
+{
+    for (QAction *a : menu->actions()) {
+        if (a->text() == text)
+            return a;
+    }
+    return nullptr;
+}
+
+// What the editor's attach path is given in place of the media importer.
+class FakeMedia final : public DraftMediaSource {
+public:
+    std::optional<QString> picked = QStringLiteral("/tmp/cat.jpg");
+    std::optional<ImportedMedia> imported;
+    std::exception_ptr failure;
+    int picks = 0;
+    int imports = 0;
+
+    std::optional<QString> pickFile(QWidget *) override
+    {
+        ++picks;
+        return picked;
+    }
+    QCoro::Task<ImportedMedia> importFile(QString) override
+    {
+        ++imports;
+        if (failure)
+            std::rethrow_exception(failure);
+        co_return *imported;
+    }
+};
+
+ZephylWire::InstagramProfile connectedProfile()
+{
+    ZephylWire::InstagramProfile p;
+    p.userId = QStringLiteral("1");
+    p.username = QStringLiteral("a.studio");
+    return p;
+}
+
+ImportedMedia picture()
+{
+    ImportedMedia m;
+    m.id = QStringLiteral("A");
+    m.kind = ImportedMedia::Kind::image;
+    m.fileName = QStringLiteral("cat.jpg");
+    m.contentType = QStringLiteral("image/jpeg");
+    m.data = MediaData::fromBytes("jpeg bytes");
+    m.thumbnail = MediaThumbnail{2, 3, QByteArray(2 * 3 * 4, '\x7f')};
+    return m;
+}
+
+ImportedMedia video(bool withPoster = true)
+{
+    ImportedMedia m;
+    m.id = QStringLiteral("V");
+    m.kind = ImportedMedia::Kind::video;
+    m.fileName = QStringLiteral("clip.mp4");
+    m.contentType = QStringLiteral("video/mp4");
+    m.data = MediaData::fromBytes("mp4 bytes");
+    if (withPoster) {
+        m.posterData = QByteArray("poster");
+        m.thumbnail = MediaThumbnail{4, 4, QByteArray(4 * 4 * 4, '\x20')};
+    }
+    return m;
+}
+
+class PlannerTest : public ::testing::Test {
+protected:
+    PlannerTest()
+    {
+        PlannerKit::urlOpener() = [this](const QUrl &url) { opened << url; };
+        DraftMediaSource::setSystem(media);
+        model().setSession(SessionState::signedIn);
+    }
+    ~PlannerTest() override
+    {
+        PlannerKit::urlOpener() = {};
+        DraftMediaSource::setSystem(nullptr);
+    }
+    AppModel &model() { return flows.model(); }
+    // The plan in the model and on the service, so a load keeps it.
+    void setPlan(const QList<PlanDraft> &drafts, const QList<Publication> &publications = {})
+    {
+        flows.service.results["planDrafts"] = drafts;
+        flows.service.results["instagramPublications"] = publications;
+        model().setPlanDrafts(drafts);
+        model().setPublications(publications);
+        settle();
+    }
+    QDateTime now() { return model().clock().now(); }
+    PlanView *plan()
+    {
+        if (!m_plan)
+            m_plan = host.show(new PlanView(model()));
+        return m_plan;
+    }
+    GridView *grid()
+    {
+        if (!m_grid)
+            m_grid = host.show(new GridView(model()));
+        return m_grid;
+    }
+    DraftEditorView *editor(const PlanDraft &d, bool isNew = false)
+    {
+        auto *view = new DraftEditorView(model(), d, isNew, host.window.get());
+        QObject::connect(view, &DraftEditorView::closeRequested, [this] { ++closed; });
+        host.window->show();
+        view->show();
+        settle();
+        return view;
+    }
+    PlanRow *rowOf(const QString &id)
+    {
+        for (PlanRow *row : plan()->rows()) {
+            if (row->entry().id == id)
+                return row;
+        }
+        return nullptr;
+    }
+
+    AppearanceGuard appearance;
+    Flows flows;
+    Host host;
+    std::shared_ptr<FakeMedia> media = std::make_shared<FakeMedia>();
+    QList<QUrl> opened;
+    int closed = 0;
+
+private:
+    PlanView *m_plan = nullptr;
+    GridView *m_grid = nullptr;
+};
+
+} // namespace
+
+// ---- Rows
+
+TEST_F(PlannerTest, RowSubtitlesPillsAndTheFormatsNames)
+{
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
+    PlanEntry undated;
+    undated.format = PublishFormat::carousel;
+    EXPECT_EQ(PlanRow::subtitle(undated, us), QStringLiteral("Carousel"));
+
+    PlanEntry failed;
+    failed.format = PublishFormat::feed;
+    failed.date = QDateTime(QDate(2025, 3, 14), QTime(9, 30), QTimeZone::systemTimeZone());
+    failed.state = PlanEntry::State::failed(QString());
+    const QString dated = PlanRow::subtitle(failed, us);
+    EXPECT_TRUE(dated.startsWith(QStringLiteral("Post \u00B7 "))) << dated.toStdString();
+    EXPECT_TRUE(dated.contains(QStringLiteral("Mar 14, 2025"))) << dated.toStdString();
+    EXPECT_TRUE(dated.contains(QStringLiteral("9:30"))) << dated.toStdString();
+    EXPECT_FALSE(dated.contains(QStringLiteral(":00 "))) << "the shortened time has no seconds";
+    EXPECT_EQ(dated.count(QStringLiteral(" \u00B7 ")), 1) << "an empty reason adds nothing";
+    failed.state = PlanEntry::State::failed(QStringLiteral("media_rejected_by_instagram"));
+    EXPECT_TRUE(PlanRow::subtitle(failed, us).endsWith(QStringLiteral(" \u00B7 media rejected by instagram")));
+
+    struct Case {
+        PlanEntry::State state;
+        const char *text;
+        PillTone tone;
+    };
+    const Case cases[] = {
+        {PlanEntry::State::draft(), "Draft", PillTone::neutral},
+        {PlanEntry::State::scheduled(), "Scheduled", PillTone::accent},
+        {PlanEntry::State::underway(), "Underway", PillTone::accent},
+        {PlanEntry::State::published(), "Published", PillTone::settled},
+        {PlanEntry::State::overdue(), "Unconfirmed", PillTone::attention},
+        {PlanEntry::State::failed(QStringLiteral("x")), "Failed", PillTone::attention},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(PlanRow::pillText(c.state), QString::fromUtf8(c.text));
+        EXPECT_EQ(PlanRow::pillTone(c.state), c.tone) << c.text;
+    }
+
+    // "Reel" and "Story" stand as they are in every language; "Post" and "Carousel" follow it.
+    model().setLanguage(AppLanguage::de);
+    PlanEntry reel;
+    reel.format = PublishFormat::reel;
+    EXPECT_EQ(PlanRow::subtitle(reel, us), QStringLiteral("Reel"));
+    reel.format = PublishFormat::story;
+    EXPECT_EQ(PlanRow::subtitle(reel, us), QStringLiteral("Story"));
+    reel.format = PublishFormat::feed;
+    EXPECT_EQ(PlanRow::subtitle(reel, us), QStringLiteral("Beitrag"));
+    reel.format = PublishFormat::carousel;
+    EXPECT_EQ(PlanRow::subtitle(reel, us), QStringLiteral("Karussell"));
+    EXPECT_EQ(PlanRow::pillText(PlanEntry::State::draft()), QStringLiteral("Entwurf"));
+}
+
+TEST_F(PlannerTest, RowTapsAndMenus)
+{
+    Publication linked = publication(QStringLiteral("p1"), QStringLiteral("published"), now());
+    linked.platformUrl = QUrl(QStringLiteral("https://www.instagram.com/p/abc/"));
+    Publication plain = publication(QStringLiteral("p2"), QStringLiteral("published"), now());
+    Publication elsewhere = publication(QStringLiteral("p3"), QStringLiteral("published"), now());
+    elsewhere.platformUrl = QUrl(QStringLiteral("https://evil.example/p/abc/"));
+    Publication script = publication(QStringLiteral("p4"), QStringLiteral("published"), now());
+    script.platformUrl = QUrl(QStringLiteral("javascript:alert(1)"));
+    Publication insecure = publication(QStringLiteral("p5"), QStringLiteral("published"), now());
+    insecure.platformUrl = QUrl(QStringLiteral("http://www.instagram.com/p/abc/"));
+    PlanDraft d = planDraft(7, QStringLiteral("Cat yoga"), utc(now().addSecs(7200)), QStringLiteral("video"));
+    d.caption = QStringLiteral("stretch");
+    d.hashtags = QStringLiteral("#cat");
+    d.mediaId = QStringLiteral("m-1");
+    setPlan({d}, {linked, plain, elsewhere, script, insecure});
+
+    // A draft: edit, prepare, delete.
+    PlanRow *draftRow = rowOf(QStringLiteral("draft-7"));
+    ASSERT_NE(draftRow, nullptr);
+    QMenu *menu = plan()->menuFor(draftRow->entry(), plan());
+    EXPECT_EQ(actionTexts(menu), (QStringList{"Edit draft", "Prepare publication", "-", "Delete draft"}));
+    action(menu, QStringLiteral("Prepare publication"))->trigger();
+    ASSERT_TRUE(model().composerPresented());
+    EXPECT_EQ(model().composerPrefill(),
+              (ComposerPrefill{PublishFormat::feed, QStringLiteral("Cat yoga"), QStringLiteral("stretch"),
+                               QStringLiteral("#cat")}))
+        << "an unknown format word prepares a post; media and date stay behind";
+    EXPECT_EQ(model().planDrafts().size(), 1) << "the draft stays in the plan";
+
+    // A click on the row opens the editor; a click on a publication does nothing.
+    QTest::mouseClick(draftRow, Qt::LeftButton, Qt::NoModifier, QPoint(4, 4));
+    settle();
+    ASSERT_NE(plan()->editor(), nullptr);
+    EXPECT_EQ(plan()->editor()->draft().id, 7);
+    EXPECT_FALSE(plan()->editor()->isNew());
+    key(plan()->editor()->titleField(), Qt::Key_Escape);
+    EXPECT_EQ(plan()->editor(), nullptr) << "Escape closes the sheet";
+    EXPECT_EQ(flows.service.savedPlans.size(), 0);
+    QTest::mouseClick(rowOf(QStringLiteral("publication-p1")), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(plan()->editor(), nullptr);
+
+    // Only an https address on Instagram's site is offered and opened.
+    QMenu *open = plan()->menuFor(rowOf(QStringLiteral("publication-p1"))->entry(), plan());
+    EXPECT_EQ(actionTexts(open), QStringList{"Open on Instagram"});
+    open->actions().first()->trigger();
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://www.instagram.com/p/abc/"))});
+    for (const char *id : {"publication-p2", "publication-p3", "publication-p4", "publication-p5"})
+        EXPECT_TRUE(plan()->menuFor(rowOf(QString::fromLatin1(id))->entry(), plan())->isEmpty()) << id;
+    EXPECT_FALSE(PlannerKit::openInstagram(script.platformUrl));
+    EXPECT_FALSE(PlannerKit::openInstagram(insecure.platformUrl));
+    EXPECT_EQ(opened.size(), 1);
+}
+
+TEST_F(PlannerTest, DeleteDraftRemovesEveryDraftWithItsIdAndSaves)
+{
+    setPlan({planDraft(1, QStringLiteral("a")), planDraft(2, QStringLiteral("twin")), planDraft(3),
+             planDraft(2, QStringLiteral("twin again"))});
+    PlanRow *row = rowOf(QStringLiteral("draft-2"));
+    ASSERT_NE(row, nullptr);
+    action(plan()->menuFor(row->entry(), plan()), QStringLiteral("Delete draft"))->trigger();
+    settle();
+    QList<qint64> left;
+    for (const auto &d : model().planDrafts())
+        left << d.id;
+    EXPECT_EQ(left, (QList<qint64>{1, 3}));
+    ASSERT_EQ(flows.service.savedPlans.size(), 1);
+    EXPECT_EQ(flows.service.savedPlans.last(), model().planDrafts());
+    EXPECT_EQ(rowOf(QStringLiteral("draft-2")), nullptr) << "the row goes with the draft";
+}
+
+// ---- The plan screen
+
+TEST_F(PlannerTest, EmptyPlanShowsTheDayAndNothingElse)
+{
+    const QLocale locale = QLocale::system();
+    const QString day = locale.toString(plan()->selectedDay(),
+                                        PlanCalendar::dayMonthFormat(locale, true, QLocale::LongFormat));
+    ASSERT_EQ(plan()->sectionTitles().size(), 1);
+    EXPECT_TRUE(plan()->sectionTitles().first().contains(day));
+    EXPECT_TRUE(texts(plan()).contains(QStringLiteral(
+        "Nothing planned for this day. Zephyl publishes nothing without your confirmation.")));
+    EXPECT_EQ(plan()->selectedDay(), now().date());
+    EXPECT_EQ(plan()->dayCells().size(), 7);
+    EXPECT_TRUE(texts(plan()).contains(QStringLiteral("The week ahead")));
+    EXPECT_EQ(flows.service.count("planDrafts"), 1) << "the plan is loaded when the screen shows";
+}
+
+TEST_F(PlannerTest, EachEntryIsListedInExactlyOnePlace)
+{
+    const QDateTime t = now();
+    Publication failedToday = publication(QStringLiteral("f"), QStringLiteral("failed"), t.addSecs(60));
+    Publication failedUndated = publication(QStringLiteral("g"), QStringLiteral("preparation_failed"));
+    Publication overdue = publication(QStringLiteral("o"), QStringLiteral("mystery"), t.addSecs(-901));
+    Publication published = publication(QStringLiteral("p"), QStringLiteral("published"));
+    Publication cancelled = publication(QStringLiteral("c"), QStringLiteral("cancelled"), t);
+    setPlan({planDraft(1, QStringLiteral("today"), utc(t.addSecs(300))),
+             planDraft(2, QStringLiteral("undated"), QStringLiteral("2025-06-11")),
+             planDraft(3, QStringLiteral("tomorrow"), utc(t.addDays(1)))},
+            {failedToday, failedUndated, overdue, published, cancelled});
+
+    EXPECT_EQ(plan()->sectionTitles().first(), QStringLiteral("Needs attention"));
+    EXPECT_EQ(plan()->sectionTitles().last(), QStringLiteral("Drafts without a date"));
+    QStringList ids;
+    for (PlanRow *row : plan()->rows())
+        ids << row->entry().id;
+    // Attention (by date, undated last), the day's list, the undated list.
+    EXPECT_EQ(ids, (QStringList{"publication-o", "publication-f", "publication-g", "draft-1", "publication-p",
+                                "draft-2"}));
+    EXPECT_EQ(ids.removeDuplicates(), 0);
+
+    // The day of tomorrow has a dot; today's failed entry alone would not give one.
+    for (DayCell *cell : plan()->dayCells()) {
+        if (cell->date() == t.date().addDays(1)) {
+            EXPECT_TRUE(cell->hasEntries());
+        }
+    }
+    model().setPlanDrafts({});
+    model().setPublications({failedToday});
+    settle();
+    for (DayCell *cell : plan()->dayCells())
+        EXPECT_FALSE(cell->hasEntries()) << cell->date().toString().toStdString();
+    EXPECT_TRUE(texts(plan()).contains(QStringLiteral(
+        "Nothing planned for this day. Zephyl publishes nothing without your confirmation.")))
+        << "a failed entry of the day is listed only under attention";
+}
+
+TEST_F(PlannerTest, WeekStripNavigationAndDayCells)
+{
+    // Wednesday 11 June 2025, noon.
+    EXPECT_EQ(plan()->button(QStringLiteral("Today")), nullptr);
+    const QDate today = now().date();
+    const std::vector<QDate> week = plan()->days();
+    ASSERT_EQ(week.size(), 7u);
+    EXPECT_EQ(week.front(), QDate(2025, 6, 9));
+    EXPECT_EQ(week.back(), QDate(2025, 6, 15));
+
+    // Choosing Friday: it is selected, today's cell shows the accent number.
+    DayCell *friday = plan()->dayCells().at(4);
+    click(friday);
+    EXPECT_EQ(plan()->selectedDay(), QDate(2025, 6, 13));
+    for (DayCell *cell : plan()->dayCells()) {
+        if (cell->date() == QDate(2025, 6, 13)) {
+            EXPECT_TRUE(cell->isSelectedDay());
+            EXPECT_EQ(cell->weekdayColor(), Color::text);
+            EXPECT_EQ(cell->numberColor(), Color::onPrimaryFill);
+        } else if (cell->date() == today) {
+            EXPECT_EQ(cell->numberColor(), Color::accent);
+            EXPECT_EQ(cell->weekdayColor(), Color::muted);
+        } else {
+            EXPECT_EQ(cell->numberColor(), Color::text);
+        }
+    }
+
+    // Only the choice of a cell is animated, with the shared spring.
+    DayCell *chosen = nullptr;
+    for (DayCell *cell : plan()->dayCells()) {
+        if (cell->isSelectedDay())
+            chosen = cell;
+    }
+    ASSERT_NE(chosen, nullptr);
+    EXPECT_LT(chosen->selectionProgress(), 1.0);
+    EXPECT_TRUE(zktest::spinUntil([&] { return chosen->selectionProgress() == 1.0; }));
+
+    // Two weeks ahead: "Today" appears, the selected day stays, no cell is highlighted.
+    click(plan()->button(QStringLiteral("next-week")));
+    click(plan()->button(QStringLiteral("next-week")));
+    EXPECT_EQ(plan()->weekOffset(), 2);
+    EXPECT_NE(plan()->button(QStringLiteral("Today")), nullptr);
+    EXPECT_EQ(plan()->selectedDay(), QDate(2025, 6, 13));
+    EXPECT_EQ(plan()->days().front(), QDate(2025, 6, 23));
+    for (DayCell *cell : plan()->dayCells())
+        EXPECT_FALSE(cell->isSelectedDay());
+    EXPECT_TRUE(plan()->sectionTitles().last().contains(QLocale::system().toString(QDate(2025, 6, 13),
+                                                                                    QStringLiteral("MMMM"))));
+    click(plan()->button(QStringLiteral("previous-week")));
+    EXPECT_EQ(plan()->weekOffset(), 1);
+
+    click(plan()->button(QStringLiteral("Today")));
+    EXPECT_EQ(plan()->weekOffset(), 0);
+    EXPECT_EQ(plan()->selectedDay(), today);
+    for (DayCell *cell : plan()->dayCells())
+        EXPECT_EQ(cell->selectionProgress(), 1.0) << "\"Today\" does not animate";
+    EXPECT_EQ(plan()->button(QStringLiteral("Today")), nullptr);
+}
+
+TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
+{
+    FakeClock &clock = flows.h.clock;
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    clock.setNow(QDateTime(QDate(2025, 6, 11), QTime(10, 59, 59), zone));
+    EXPECT_EQ(plan()->newDraft().scheduledAt, utc(QDateTime(QDate(2025, 6, 11), QTime(12, 0), zone)));
+    clock.setNow(QDateTime(QDate(2025, 6, 11), QTime(11, 0, 1), zone));
+    EXPECT_EQ(plan()->newDraft().scheduledAt, utc(QDateTime(QDate(2025, 6, 11), QTime(12, 0, 1), zone)));
+    plan()->selectDay(QDate(2025, 6, 14));
+    EXPECT_EQ(plan()->newDraft().scheduledAt, utc(QDateTime(QDate(2025, 6, 14), QTime(12, 0), zone)));
+    plan()->selectDay(QDate(2025, 6, 10));
+    const PlanDraft d = plan()->newDraft();
+    EXPECT_EQ(d.scheduledAt, utc(clock.now().addSecs(3600)));
+    EXPECT_TRUE(d.scheduledAt.endsWith(u'Z'));
+    EXPECT_EQ(d.format, QStringLiteral("post"));
+    EXPECT_EQ(d.id, clock.now().toMSecsSinceEpoch()) << "an empty plan's next id is the time";
+
+    click(plan()->button(QStringLiteral("New draft")));
+    DraftEditorView *editor = plan()->editor();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(editor->isNew());
+    EXPECT_EQ(editor->headerText()->text(), QStringLiteral("New draft"));
+    EXPECT_EQ(editor->deleteButton(), nullptr);
+    EXPECT_TRUE(model().planDrafts().isEmpty()) << "a new draft enters the plan only when saved";
+    editor->save();
+    settle();
+    ASSERT_EQ(model().planDrafts().size(), 1);
+    EXPECT_EQ(plan()->editor(), nullptr);
+
+    click(plan()->button(QStringLiteral("New publication")));
+    EXPECT_TRUE(model().composerPresented());
+    EXPECT_EQ(model().composerPrefill(), std::nullopt);
+}
+
+// ---- The draft editor
+
+TEST_F(PlannerTest, EditorStartsFromTheDraft)
+{
+    struct Case {
+        QString scheduledAt;
+        std::optional<QDateTime> planned;
+    };
+    const QDateTime nineThirty(QDate(2026, 3, 2), QTime(9, 30), QTimeZone::utc());
+    const Case cases[] = {
+        {QStringLiteral("2026-03-02T09:30:00.250Z"), nineThirty.addMSecs(250)},
+        {QStringLiteral("2026-03-02T09:30:00Z"), nineThirty},
+        {QStringLiteral("2026-03-02T11:30:00+02:00"), nineThirty},
+        {QString(), std::nullopt},
+        {QStringLiteral("next Tuesday"), std::nullopt},
+        {QStringLiteral("2026-03-02"), std::nullopt},
+    };
+    for (const Case &c : cases) {
+        DraftEditorView *view = editor(planDraft(1, QStringLiteral("t"), c.scheduledAt));
+        EXPECT_EQ(view->hasDate(), c.planned.has_value()) << c.scheduledAt.toStdString();
+        EXPECT_EQ(view->plannedBox()->isChecked(), c.planned.has_value());
+        EXPECT_EQ(view->datePicker()->isEnabled(), c.planned.has_value());
+        EXPECT_EQ(view->date(), c.planned.value_or(now().addSecs(3600))) << c.scheduledAt.toStdString();
+        delete view;
+    }
+    struct Format {
+        const char *word;
+        PublishFormat format;
+    };
+    for (const Format &f : {Format{"reel", PublishFormat::reel}, Format{"story", PublishFormat::story},
+                            Format{"carousel", PublishFormat::carousel}, Format{"post", PublishFormat::feed},
+                            Format{"", PublishFormat::feed}, Format{"Reel", PublishFormat::feed},
+                            Format{"video", PublishFormat::feed}}) {
+        DraftEditorView *view = editor(planDraft(1, {}, {}, QString::fromLatin1(f.word)));
+        EXPECT_EQ(view->format(), f.format) << f.word;
+        EXPECT_EQ(view->formatPicker()->segments().at(view->formatPicker()->currentIndex()),
+                  PublishFormats::label(f.format));
+        delete view;
+    }
+    DraftEditorView *existing = editor(planDraft(1));
+    EXPECT_EQ(existing->headerText()->text(), QStringLiteral("Edit draft"));
+    ASSERT_NE(existing->deleteButton(), nullptr);
+    EXPECT_EQ(existing->formatPicker()->segments(), (QStringList{"Reel", "Story", "Post", "Carousel"}));
+    EXPECT_EQ(existing->attachButton()->text(), QStringLiteral("Attach media"));
+    EXPECT_FALSE(existing->removeButton()->isVisibleTo(existing));
+
+    // Unticking keeps the time; ticking again brings it back.
+    DraftEditorView *dated = editor(planDraft(1, {}, QStringLiteral("2026-03-02T09:30:00Z")));
+    dated->plannedBox()->click();
+    EXPECT_FALSE(dated->datePicker()->isEnabled());
+    EXPECT_EQ(dated->savedCopy().scheduledAt, QString());
+    dated->plannedBox()->click();
+    EXPECT_EQ(dated->savedCopy().scheduledAt, QStringLiteral("2026-03-02T09:30:00Z"));
+}
+
+TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
+{
+    PlanDraft second = planDraft(2, QStringLiteral("second"), QStringLiteral("2026-03-02T09:30:00.750Z"));
+    second.gridSlot = 4;
+    second.mediaId = QStringLiteral("m");
+    model().setPlanDrafts({planDraft(1, QStringLiteral("first")), second, planDraft(3, QStringLiteral("third"))});
+
+    DraftEditorView *view = editor(second);
+    view->titleField()->selectAll();
+    QTest::keyClicks(view->titleField(), QStringLiteral("  Renamed  "));
+    view->captionEditor()->setPlainText(QStringLiteral("\n\nCaption kept as typed "));
+    view->formatPicker()->chosen(3);
+    EXPECT_EQ(view->savedCopy().scheduledAt, QStringLiteral("2026-03-02T09:30:00Z")) << "no fraction";
+    view->save();
+    settle();
+    ASSERT_EQ(model().planDrafts().size(), 3);
+    const PlanDraft saved = model().planDrafts().at(1);
+    EXPECT_EQ(saved.id, 2) << "replaced in place";
+    EXPECT_EQ(saved.title, QStringLiteral("Renamed"));
+    EXPECT_EQ(saved.caption, QStringLiteral("\n\nCaption kept as typed "));
+    EXPECT_EQ(saved.format, QStringLiteral("carousel"));
+    EXPECT_EQ(saved.gridSlot, 4);
+    EXPECT_EQ(saved.mediaId, QStringLiteral("m"));
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(flows.service.savedPlans.last(), model().planDrafts());
+
+    // An id the plan does not hold is appended, whatever isNew says.
+    DraftEditorView *other = editor(planDraft(9, QStringLiteral("nine"), {}, QStringLiteral("post")), false);
+    other->save();
+    settle();
+    EXPECT_EQ(model().planDrafts().last().id, 9);
+    EXPECT_EQ(model().planDrafts().last().scheduledAt, QString());
+}
+
+TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
+{
+    model().setPlanDrafts({planDraft(1, QStringLiteral("before"))});
+    flows.service.failures["savePlanDrafts"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    DraftEditorView *view = editor(planDraft(1, QStringLiteral("before")));
+    view->titleField()->end(false);
+    QTest::keyClicks(view->titleField(), QStringLiteral(" and after"));
+    view->save();
+    settle();
+    EXPECT_EQ(closed, 0) << "the sheet stays open";
+    EXPECT_EQ(view->draft().title, QStringLiteral("before and after"));
+    EXPECT_EQ(model().planDrafts().first().title, QStringLiteral("before and after")) << "not replaced by a reload";
+    EXPECT_TRUE(model().planUnsaved());
+    ASSERT_TRUE(view->problem());
+    EXPECT_EQ(*view->problem(), QStringLiteral("Plan changes are kept here but not saved yet."));
+    EXPECT_TRUE(view->problemText()->isVisibleTo(view));
+
+    // A failed delete keeps it open too; once the service answers, it closes.
+    view->confirmDelete();
+    settle();
+    EXPECT_EQ(closed, 0);
+    flows.service.failures.clear();
+    view->save();
+    settle();
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(model().planUnsaved());
+    EXPECT_EQ(flows.service.savedPlans.last().size(), 1);
+}
+
+TEST_F(PlannerTest, DeleteAsksAndRemovesEveryDraftWithTheId)
+{
+    model().setPlanDrafts({planDraft(5, QStringLiteral("a")), planDraft(6), planDraft(5, QStringLiteral("b"))});
+    DraftEditorView *view = editor(planDraft(5, QStringLiteral("a")));
+    click(view->deleteButton());
+    auto *dialog = host.window->findChild<ConfirmationDialog *>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(model().planDrafts().size(), 3) << "nothing goes before the answer";
+    click(dialog->cancelButton());
+    EXPECT_EQ(model().planDrafts().size(), 3);
+    EXPECT_EQ(closed, 0);
+    view->confirmDelete();
+    settle();
+    ASSERT_EQ(model().planDrafts().size(), 1);
+    EXPECT_EQ(model().planDrafts().first().id, 6);
+    EXPECT_EQ(closed, 1);
+}
+
+TEST_F(PlannerTest, PreparePublicationAndCancelLeaveThePlanAlone)
+{
+    model().setPlanDrafts({planDraft(1, QStringLiteral("kept"))});
+    DraftEditorView *view = editor(planDraft(1, QStringLiteral("kept")));
+    view->titleField()->end(false);
+    QTest::keyClicks(view->titleField(), QStringLiteral("!"));
+    view->captionEditor()->setPlainText(QStringLiteral(" c "));
+    view->formatPicker()->chosen(1);
+    view->preparePublication();
+    EXPECT_EQ(model().composerPrefill(),
+              (ComposerPrefill{PublishFormat::story, QStringLiteral("kept!"), QStringLiteral(" c "), QString()}));
+    EXPECT_EQ(model().planDrafts().first().title, QStringLiteral("kept"));
+    EXPECT_EQ(closed, 1);
+    view->cancel();
+    EXPECT_EQ(closed, 2);
+    EXPECT_TRUE(flows.service.savedPlans.isEmpty());
+}
+
+TEST_F(PlannerTest, AttachUploadsAtOnceAndKeepsFormerMediaOnEveryFailure)
+{
+    PlanDraft held = planDraft(1, QStringLiteral("with a video"), {}, QStringLiteral("post"));
+    held.mediaId = QStringLiteral("old-video");
+    held.posterMediaId = QStringLiteral("old-poster");
+    held.preview = QUrl(QStringLiteral("https://cdn.example/old.jpg"));
+    DraftEditorView *view = editor(held);
+    EXPECT_EQ(view->attachButton()->text(), QStringLiteral("Replace media"));
+
+    // Cancelling the picker changes nothing.
+    media->picked = std::nullopt;
+    view->attachMedia();
+    EXPECT_FALSE(view->attaching());
+    EXPECT_EQ(media->imports, 0);
+    media->picked = QStringLiteral("/tmp/cat.xyz");
+
+    // The importer's own message, naming the file.
+    media->failure = std::make_exception_ptr(MediaImportError::unsupportedType(QStringLiteral("cat.xyz")));
+    view->attachMedia();
+    settle();
+    EXPECT_EQ(view->problem(), QStringLiteral("cat.xyz is not a JPEG, PNG, HEIC, MP4 or MOV file."));
+    EXPECT_EQ(view->draft().mediaId, QStringLiteral("old-video"));
+    EXPECT_FALSE(view->attaching());
+    media->failure = nullptr;
+
+    // The upload fails.
+    media->imported = picture();
+    flows.service.failures["uploadInstagramMedia"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    view->attachMedia();
+    settle();
+    EXPECT_EQ(view->problem(), QStringLiteral("No connection to sorvane.app right now."));
+    EXPECT_EQ(view->draft().mediaId, QStringLiteral("old-video"));
+    EXPECT_EQ(view->draft().posterMediaId, QStringLiteral("old-poster"));
+    flows.service.failures.clear();
+
+    // A video whose poster upload fails: the new media id is dropped.
+    media->imported = video();
+    flows.service.queued["uploadInstagramMedia"].push_back(Reply::of(QStringLiteral("new-video")));
+    flows.service.queued["uploadInstagramMedia"].push_back(
+        Reply::error(NetworkError(NetworkError::Code::cannotConnectToHost)));
+    view->attachMedia();
+    settle();
+    EXPECT_EQ(view->draft().mediaId, QStringLiteral("old-video"));
+    EXPECT_EQ(view->draft().posterMediaId, QStringLiteral("old-poster"));
+    EXPECT_EQ(view->format(), PublishFormat::feed);
+    ASSERT_TRUE(view->problem());
+
+    // While an attach runs, saving waits; cancel, delete and prepare stay usable.
+    flows.service.held << QStringLiteral("uploadInstagramMedia");
+    media->imported = picture();
+    view->attachMedia();
+    settle();
+    EXPECT_TRUE(view->attaching());
+    EXPECT_FALSE(view->problem()) << "a new attach clears the former problem";
+    EXPECT_FALSE(view->saveButton()->isEnabled());
+    EXPECT_FALSE(view->attachButton()->isEnabled());
+    EXPECT_TRUE(view->progress()->isVisibleTo(view));
+    EXPECT_TRUE(view->cancelButton()->isEnabled() && view->deleteButton()->isEnabled() &&
+                view->prepareButton()->isEnabled());
+    flows.service.release("uploadInstagramMedia", Reply::of(QStringLiteral("new-picture")));
+    settle();
+    EXPECT_FALSE(view->attaching());
+    EXPECT_TRUE(view->saveButton()->isEnabled());
+    EXPECT_EQ(view->draft().mediaId, QStringLiteral("new-picture"));
+    EXPECT_EQ(view->draft().posterMediaId, std::nullopt) << "a picture clears the former poster";
+    EXPECT_EQ(view->draft().preview, std::nullopt) << "the former preview goes with the former media";
+    EXPECT_EQ(view->previewImage().size(), QSize(2, 3)) << "the new thumbnail shows";
+    EXPECT_EQ(view->format(), PublishFormat::feed);
+    flows.service.held.clear();
+
+    // A video on a post switches the format to reel; a story stays.
+    media->imported = video();
+    flows.service.queued["uploadInstagramMedia"].push_back(Reply::of(QStringLiteral("v2")));
+    flows.service.queued["uploadInstagramMedia"].push_back(Reply::of(QStringLiteral("p2")));
+    view->attachMedia();
+    settle();
+    EXPECT_EQ(view->draft().mediaId, QStringLiteral("v2"));
+    EXPECT_EQ(view->draft().posterMediaId, QStringLiteral("p2"));
+    EXPECT_EQ(view->format(), PublishFormat::reel);
+    view->formatPicker()->chosen(1);
+    media->imported = video(false);
+    flows.service.queued["uploadInstagramMedia"].push_back(Reply::of(QStringLiteral("v3")));
+    view->attachMedia();
+    settle();
+    EXPECT_EQ(view->format(), PublishFormat::story);
+    EXPECT_EQ(view->draft().posterMediaId, std::nullopt) << "a video without a poster frame";
+    EXPECT_TRUE(view->previewImage().isNull()) << "no thumbnail and no preview: the placeholder";
+    EXPECT_TRUE(flows.service.savedPlans.isEmpty()) << "an attach writes nothing to the plan";
+
+    // Remove, then save: no media ids and no preview.
+    model().setPlanDrafts({held});
+    view->removeMedia();
+    EXPECT_EQ(view->attachButton()->text(), QStringLiteral("Attach media"));
+    view->save();
+    settle();
+    const PlanDraft stored = model().planDrafts().first();
+    EXPECT_EQ(stored.mediaId, std::nullopt);
+    EXPECT_EQ(stored.posterMediaId, std::nullopt);
+    EXPECT_EQ(stored.preview, std::nullopt);
+}
+
+TEST_F(PlannerTest, AttachThroughTheMediaImporter)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("window.png"));
+    QImage image(1200, 1600, QImage::Format_RGB32);
+    image.fill(QColor(200, 120, 60));
+    ASSERT_TRUE(image.save(path));
+    auto importer = std::make_shared<ImporterMediaSource>();
+    importer->picker = [path](QWidget *) { return std::optional<QString>(path); };
+    DraftMediaSource::setSystem(importer);
+    flows.service.results["uploadInstagramMedia"] = QStringLiteral("uploaded-1");
+
+    PlanDraft held = planDraft(1, QStringLiteral("t"), {}, QStringLiteral("story"));
+    held.preview = QUrl(QStringLiteral("https://cdn.example/old.jpg"));
+    DraftEditorView *view = editor(held);
+    view->attachMedia();
+    EXPECT_TRUE(view->attaching());
+    ASSERT_TRUE(zktest::spinUntil([&] { return !view->attaching(); }));
+    EXPECT_EQ(view->problem(), std::nullopt);
+    EXPECT_EQ(view->draft().mediaId, QStringLiteral("uploaded-1"));
+    EXPECT_EQ(view->draft().posterMediaId, std::nullopt);
+    EXPECT_EQ(view->draft().preview, std::nullopt);
+    EXPECT_EQ(view->format(), PublishFormat::story);
+    EXPECT_EQ(qMax(view->previewImage().width(), view->previewImage().height()), 480) << "the importer's thumbnail";
+
+    // A file that is no picture: the importer's words, naming it.
+    const QString junk = folder.filePath(QStringLiteral("notes.png"));
+    QFile file(junk);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a picture at all");
+    file.close();
+    importer->picker = [junk](QWidget *) { return std::optional<QString>(junk); };
+    view->attachMedia();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !view->attaching(); }));
+    ASSERT_TRUE(view->problem());
+    EXPECT_TRUE(view->problem()->startsWith(QStringLiteral("notes.png "))) << view->problem()->toStdString();
+    EXPECT_EQ(view->draft().mediaId, QStringLiteral("uploaded-1"));
+}
+
+// ---- The grid
+
+TEST_F(PlannerTest, GridEmptyStateAndFeedNotes)
+{
+    PlanDraft hidden = planDraft(1);
+    hidden.hiddenFromGrid = true;
+    model().setPlanDrafts({hidden});
+    settle();
+    auto *card = grid()->findChild<EmptyStateCard *>();
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(card->titleText()->text(), QStringLiteral("Connect Instagram to see the grid"));
+    EXPECT_TRUE(grid()->hiddenTitles().isEmpty()) << "hidden drafts are not listed in this form";
+    EXPECT_EQ(grid()->shownFeedNote(), std::nullopt);
+    click(card->actionButton());
+    EXPECT_EQ(model().surface(), Surface::profile);
+
+    struct Case {
+        FeedStatus status;
+        bool noItems;
+        std::optional<QString> note;
+    };
+    const Case cases[] = {
+        {FeedStatus::idle(), true, std::nullopt},
+        {FeedStatus::loading(), true, std::nullopt},
+        {FeedStatus::synced(), true, QStringLiteral("No published posts were returned for this account yet.")},
+        {FeedStatus::synced(), false, std::nullopt},
+        {FeedStatus::unavailable(QStringLiteral("not_configured")), false,
+         QStringLiteral("The published feed is not available right now (not_configured). Drafts are still here.")},
+        {FeedStatus::disconnected(), true, QStringLiteral("Instagram is not connected, so only drafts are shown.")},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(GridView::feedNote(c.status, c.noItems), c.note);
+
+    // Not connected, with a visible draft: the grid of drafts and the note.
+    model().setPlanDrafts({planDraft(2, QStringLiteral("visible")), hidden});
+    model().setFeedStatus(FeedStatus::disconnected());
+    settle();
+    EXPECT_EQ(grid()->findChild<EmptyStateCard *>(), nullptr);
+    EXPECT_EQ(grid()->tiles().size(), 1);
+    EXPECT_EQ(grid()->shownFeedNote(), QStringLiteral("Instagram is not connected, so only drafts are shown."));
+    EXPECT_EQ(grid()->hiddenTitles(), QStringList{QStringLiteral("Untitled draft")});
+}
+
+TEST_F(PlannerTest, GridOrderMovesHidingAndPaging)
+{
+    model().setInstagram(connectedProfile());
+    ZephylWire::InstagramFeedItem linked;
+    linked.id = QStringLiteral("f1");
+    linked.kind = ZephylWire::InstagramFeedItem::Kind::reel;
+    linked.platformURL = QUrl(QStringLiteral("https://www.instagram.com/p/f1/"));
+    ZephylWire::InstagramFeedItem bare;
+    bare.id = QStringLiteral("f2");
+    bare.kind = ZephylWire::InstagramFeedItem::Kind::carousel;
+    model().setFeedItems({linked, bare});
+    model().setFeedStatus(FeedStatus::synced());
+    model().setFeedHasMore(true);
+    PlanDraft a = planDraft(1, QStringLiteral("a")), b = planDraft(2, QStringLiteral("b")), c = planDraft(3, QStringLiteral("c"));
+    a.gridSlot = 0, b.gridSlot = 1, c.gridSlot = 2;
+    model().setPlanDrafts({c, a, b});
+    settle();
+    EXPECT_EQ(flows.service.count("instagramFeed"), 0) << "posts already loaded are not loaded again";
+
+    auto order = [&] {
+        QStringList out;
+        for (GridTile *tile : grid()->tiles()) {
+            if (auto *d = qobject_cast<DraftTile *>(tile))
+                out << d->draft().title;
+            else if (auto *f = qobject_cast<FeedTile *>(tile))
+                out << f->item().id;
+        }
+        return out;
+    };
+    EXPECT_EQ(order(), (QStringList{"a", "b", "c", "f1", "f2"})) << "drafts first, by slot, then the feed";
+    EXPECT_EQ(FeedTile::badgeSymbol(linked.kind), QStringLiteral("play.fill"));
+    EXPECT_EQ(FeedTile::badgeSymbol(bare.kind), QStringLiteral("square.on.square"));
+    EXPECT_EQ(FeedTile::badgeSymbol(ZephylWire::InstagramFeedItem::Kind::feed), std::nullopt);
+
+    // Move the second later; the first earlier and the last later change nothing.
+    QMenu *menu = grid()->menuFor(b, grid());
+    EXPECT_EQ(actionTexts(menu), (QStringList{"Move earlier", "Move later", "Hide from grid", "-", "Edit draft",
+                                              "Prepare publication"}));
+    action(menu, QStringLiteral("Move later"))->trigger();
+    settle();
+    EXPECT_EQ(order(), (QStringList{"a", "c", "b", "f1", "f2"}));
+    const int saves = int(flows.service.savedPlans.size());
+    action(grid()->menuFor(a, grid()), QStringLiteral("Move earlier"))->trigger();
+    action(grid()->menuFor(b, grid()), QStringLiteral("Move later"))->trigger();
+    settle();
+    EXPECT_EQ(int(flows.service.savedPlans.size()), saves);
+
+    // Hide and show again: back at its kept slot.
+    action(grid()->menuFor(c, grid()), QStringLiteral("Hide from grid"))->trigger();
+    settle();
+    EXPECT_EQ(order(), (QStringList{"a", "b", "f1", "f2"}));
+    EXPECT_EQ(grid()->hiddenTitles(), QStringList{QStringLiteral("c")});
+    click(grid()->button(QStringLiteral("Show")));
+    EXPECT_EQ(order(), (QStringList{"a", "c", "b", "f1", "f2"}));
+    EXPECT_TRUE(grid()->hiddenTitles().isEmpty());
+
+    // Clicks: a draft opens the editor; a post opens its Instagram address, or nothing.
+    QList<GridTile *> tiles = grid()->tiles();
+    QTest::mouseClick(tiles.at(3), Qt::LeftButton);
+    QTest::mouseClick(tiles.at(4), Qt::LeftButton);
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://www.instagram.com/p/f1/"))});
+    QTest::mouseClick(tiles.at(0), Qt::LeftButton);
+    settle();
+    ASSERT_NE(grid()->editor(), nullptr);
+    EXPECT_EQ(grid()->editor()->draft().title, QStringLiteral("a"));
+    EXPECT_FALSE(grid()->editor()->isNew());
+    grid()->editor()->cancel();
+    settle();
+
+    // Paging and refreshing.
+    ZephylWire::InstagramFeedResponse page;
+    page.status = ZephylWire::InstagramFeedResponse::Status::synced;
+    flows.service.results["instagramFeed"] = page;
+    model().feedCursor = QStringLiteral("cursor-1");
+    click(grid()->button(QStringLiteral("Show earlier posts")));
+    ASSERT_EQ(flows.service.feedCursors.size(), 1);
+    EXPECT_EQ(flows.service.feedCursors.last(), QStringLiteral("cursor-1"));
+    click(grid()->button(QStringLiteral("Refresh")));
+    ASSERT_EQ(flows.service.feedCursors.size(), 2);
+    EXPECT_EQ(flows.service.feedCursors.last(), std::nullopt);
+    EXPECT_EQ(grid()->button(QStringLiteral("Show earlier posts")), nullptr);
+}
+
+TEST_F(PlannerTest, DraftTilesShowTheirPlaceholderWords)
+{
+    DraftTile reel(planDraft(1, {}, {}, QStringLiteral("reel")));
+    EXPECT_EQ(reel.placeholderText(), QStringLiteral("Reel"));
+    EXPECT_EQ(reel.placeholderSymbol(), QStringLiteral("play.rectangle"));
+    DraftTile post(planDraft(2, {}, {}, QStringLiteral("whatever")));
+    EXPECT_EQ(post.placeholderText(), QStringLiteral("Post"));
+    EXPECT_EQ(post.placeholderSymbol(), QStringLiteral("photo"));
+    DraftTile story(planDraft(3, {}, {}, QStringLiteral("story")));
+    EXPECT_EQ(story.placeholderSymbol(), QStringLiteral("circle.dashed"));
+    DraftTile carousel(planDraft(4, {}, {}, QStringLiteral("carousel")));
+    EXPECT_EQ(carousel.placeholderSymbol(), QStringLiteral("rectangle.stack"));
+    EXPECT_EQ(carousel.findChild<StatusPill *>()->text(), QStringLiteral("Draft"));
+    EXPECT_EQ(carousel.findChild<StatusPill *>()->tone(), PillTone::accent);
+    model().setLanguage(AppLanguage::de);
+    DraftTile german(planDraft(5, {}, {}, QStringLiteral("post")));
+    EXPECT_EQ(german.placeholderText(), QStringLiteral("Beitrag"));
+}
+
+TEST_F(PlannerTest, BadInputIsShownAndNeverStalls)
+{
+    QString enormous;
+    enormous.reserve(2'000'000);
+    for (int i = 0; i < 500'000; ++i)
+        enormous += QStringLiteral("ab😺");
+    PlanDraft big = planDraft(1, enormous, QStringLiteral("garbage"), QStringLiteral("???"));
+    PlanDraft twin = planDraft(1, QString(), QStringLiteral("2025-06-11T25:00:00Z"));
+    Publication odd = publication(QStringLiteral("x"), QStringLiteral("exploded"));
+    odd.error = enormous;
+    Publication failedOdd = publication(QStringLiteral("y"), QStringLiteral("failed"));
+    failedOdd.error = enormous;
+    model().setInstagram(connectedProfile());
+    setPlan({big, twin}, {odd, failedOdd});
+    ASSERT_EQ(plan()->rows().size(), 4);
+    for (PlanRow *row : plan()->rows()) {
+        EXPECT_LE(row->titleText()->text().size(), 400);
+        EXPECT_LE(row->subtitleText()->text().size(), 500);
+        EXPECT_FALSE(row->titleText()->text().isEmpty());
+    }
+    EXPECT_EQ(grid()->tiles().size(), 2) << "duplicate ids each keep their tile";
+    DraftEditorView *view = editor(big);
+    EXPECT_FALSE(view->hasDate());
+    EXPECT_EQ(view->format(), PublishFormat::feed);
+    view->save();
+    settle();
+    EXPECT_EQ(model().planDrafts().first().title, enormous) << "a title longer than the field holds is never cut";
+    grid()->grab();
+}
+
+// ---- Pictures
+
+namespace {
+// The stand-in's https host, trusted, as the service's picture hosts are.
+quint16 startTrusted(Standin::Server &secure)
+{
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.addCaCertificates({Standin::certificate()});
+    QSslConfiguration::setDefaultConfiguration(tls);
+    return Standin::startSecure(secure);
+}
+
+QByteArray jpeg(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return bytes;
+}
+} // namespace
+
+TEST(PictureCacheTest, OnlyHttpsWithinLimitsCachedAndNeverRetried)
+{
+    Standin::Server secure;
+    ASSERT_NE(startTrusted(secure), 0);
+    Standin::Server plain;
+    ASSERT_NE(plain.start(), 0);
+    const QString origin = Standin::secureOrigin(secure);
+    secure.routePrefix("GET", "/ok/", [](const Standin::Seen &) { return Standin::Answer(200, jpeg({1080, 1350}), "image/jpeg"); });
+    secure.route("GET", "/huge", [](const Standin::Seen &) {
+        return Standin::Answer(200, QByteArray(ProfilePicture::kMaxBytes + 4096, 'x'), "image/jpeg");
+    });
+    secure.route("GET", "/giant", [](const Standin::Seen &) { return Standin::Answer(200, jpeg({5000, 100}), "image/jpeg"); });
+    secure.route("GET", "/broken", [](const Standin::Seen &) { return Standin::Answer(200, "not a picture", "image/jpeg"); });
+    secure.route("GET", "/missing", [](const Standin::Seen &) { return Standin::Answer(404, {}); });
+    plain.route("GET", "/p.jpg", [](const Standin::Seen &) { return Standin::Answer(200, jpeg({10, 10}), "image/jpeg"); });
+
+    // Room for about two decoded tiles of 218 x 291.
+    PictureCache cache(600 * 1024);
+    auto load = [&](const QString &address) {
+        const QUrl url(address);
+        QImage image = cache.picture(url, QSize(218, 291));
+        EXPECT_TRUE(zktest::spinUntil([&] { return !cache.isPending(url); })) << address.toStdString();
+        return cache.picture(url, QSize(218, 291));
+    };
+    const QImage first = load(origin + "/ok/1.jpg");
+    ASSERT_FALSE(first.isNull());
+    EXPECT_GE(first.width(), 218);
+    EXPECT_LE(first.width(), 240) << "decoded to the size shown, not the file's";
+    for (const char *bad : {"/huge", "/giant", "/broken", "/missing"}) {
+        EXPECT_TRUE(load(origin + QString::fromLatin1(bad)).isNull()) << bad;
+        EXPECT_TRUE(cache.hasFailed(QUrl(origin + QString::fromLatin1(bad))));
+    }
+    EXPECT_TRUE(load(plain.origin() + "/p.jpg").isNull());
+    EXPECT_TRUE(load(QStringLiteral("file:///etc/passwd")).isNull());
+    EXPECT_EQ(plain.count("/p.jpg"), 0) << "http is never fetched";
+
+    // A failed address is not asked for again; a cached one is not fetched again.
+    const int brokenAsked = secure.count("/broken");
+    load(origin + "/broken");
+    EXPECT_EQ(secure.count("/broken"), brokenAsked);
+    load(origin + "/ok/1.jpg");
+    EXPECT_EQ(secure.count("/ok/1.jpg"), 1);
+
+    // The memory stays within its budget; the oldest pictures go first.
+    for (int i = 2; i <= 6; ++i)
+        ASSERT_FALSE(load(origin + QStringLiteral("/ok/%1.jpg").arg(i)).isNull());
+    EXPECT_LE(cache.cachedBytes(), 600 * 1024);
+    EXPECT_LE(cache.cachedCount(), 3);
+}
+
+TEST_F(PlannerTest, OnlyTheTilesOnScreenFetchTheirPictures)
+{
+    Standin::Server secure;
+    ASSERT_NE(startTrusted(secure), 0);
+    const QByteArray bytes = jpeg({540, 675});
+    secure.routePrefix("GET", "/tiles/", [&](const Standin::Seen &) { return Standin::Answer(200, bytes, "image/jpeg"); });
+    // Each run of the test has addresses of its own: the cache is the application's.
+    const QString origin = Standin::secureOrigin(secure) + QStringLiteral("/tiles/%1-").arg(QDateTime::currentMSecsSinceEpoch());
+
+    model().setInstagram(connectedProfile());
+    QList<ZephylWire::InstagramFeedItem> items;
+    for (int i = 0; i < 60; ++i) {
+        ZephylWire::InstagramFeedItem item;
+        item.id = QString::number(i);
+        item.previewURL = QUrl(origin + QString::number(i));
+        items << item;
+    }
+    model().setFeedItems(items);
+    model().setFeedStatus(FeedStatus::synced());
+    auto fetched = [&] {
+        QList<int> out;
+        for (int i = 0; i < 60; ++i) {
+            if (secure.count(QUrl(origin + QString::number(i)).path()) > 0)
+                out << i;
+        }
+        return out;
+    };
+    auto settledOnScreen = [&] {
+        for (GridTile *tile : grid()->tiles()) {
+            if (!tile->visibleRegion().isEmpty() && tile->loadedPicture().isNull() &&
+                !PictureCache::shared().hasFailed(*tile->pictureAddress()))
+                return false;
+        }
+        return true;
+    };
+    grid()->repaint();
+    ASSERT_TRUE(zktest::spinUntil(settledOnScreen));
+    const QList<int> first = fetched();
+    EXPECT_FALSE(first.isEmpty());
+    EXPECT_LE(first.size(), 12) << "about three rows are on screen";
+    EXPECT_EQ(first.first(), 0);
+
+    // Scrolled to the end: the last posts come, the middle ones never shown do not.
+    QScrollBar *bar = grid()->scroller()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    grid()->repaint();
+    ASSERT_TRUE(zktest::spinUntil(settledOnScreen));
+    const QList<int> after = fetched();
+    EXPECT_TRUE(after.contains(59));
+    EXPECT_FALSE(after.contains(30));
+    EXPECT_LE(after.size(), 24);
+    int shown = 0;
+    for (GridTile *tile : grid()->tiles()) {
+        if (!tile->visibleRegion().isEmpty()) {
+            EXPECT_FALSE(tile->loadedPicture().isNull());
+            ++shown;
+        }
+    }
+    EXPECT_GT(shown, 0) << "the end of the screen shows the last posts, not blank space";
+}
