@@ -1,0 +1,34 @@
+// The importer's file chooser: a modal open dialog limited to the picture and
+// movie files the composer takes.
+
+#include "design/L10n.h"
+#include "services/media/MediaImporter.h"
+
+#include <QFileDialog>
+#include <QMimeDatabase>
+
+QList<QUrl> MediaImporter::pickFiles(bool allowsMultiple, QWidget *parent)
+{
+    QFileDialog dialog(parent);
+    dialog.setFileMode(allowsMultiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::ShowDirsOnly, false);
+    dialog.setLabelText(QFileDialog::Accept, L10n::t("Choose"));
+    const QString message = L10n::t("JPEG, PNG or HEIC pictures and MP4 or MOV videos.");
+    dialog.setWindowTitle(message);
+    QStringList patterns;
+    const QMimeDatabase db;
+    for (const QString &type : allowedTypes())
+        for (const QString &glob : db.mimeTypeForName(type).globPatterns())
+            if (!patterns.contains(glob, Qt::CaseInsensitive))
+                patterns << glob;
+    // Upper-case spellings too: file names from cameras often are.
+    const QStringList lower = patterns;
+    for (const QString &glob : lower)
+        if (glob.toUpper() != glob)
+            patterns << glob.toUpper();
+    dialog.setNameFilter(message + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedUrls();
+}
