@@ -1,11 +1,9 @@
-// The places of the plan and grid screens and of the composer sheet, each
-// replaced by its own screen when that is built.
-#include "workspace/ComposerView.h"
+// The places of the plan and grid screens, each replaced by its own screen
+// when that is built.
 #include "workspace/GridView.h"
 #include "workspace/PlanView.h"
 
 #include "app/AppModel.h"
-#include "design/ButtonStyles.h"
 #include "design/L10n.h"
 #include "design/Titles.h"
 
@@ -31,17 +29,4 @@ GridView::GridView(AppModel &model, QWidget *parent) : QWidget(parent)
 {
     Q_UNUSED(model);
     titled(this, "Grid", "Grid");
-}
-
-ComposerView::ComposerView(AppModel &model, QWidget *parent) : QWidget(parent)
-{
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 28, 28, 28);
-    layout->setSpacing(18);
-    layout->addWidget(new ScreenTitle(L10n::t("New publication"), L10n::t("New publication"), this));
-    layout->addStretch(1);
-    auto *close = new StyledButton(L10n::t("Close"), QuietButtonStyle(true), this);
-    connect(close, &QPushButton::clicked, this, [&model] { model.setComposerPresented(false); });
-    layout->addWidget(close, 0, Qt::AlignTrailing);
-    setMinimumSize(560, 360);
 }
