@@ -410,7 +410,9 @@ QWidget *ComposerEditor::buildForm()
     whenRow->addWidget(m_when);
     m_date = new QDateTimeEdit(when);
     m_date->setCalendarPopup(true);
-    m_date->setDisplayFormat(QLocale::system().dateTimeFormat(QLocale::ShortFormat));
+    m_date->setDisplayFormat(QLocale::system().dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') +
+                             QLocale::system().timeFormat(QLocale::ShortFormat).remove(QStringLiteral(":ss")));
+    m_date->setLayoutDirection(Qt::LeftToRight); // digits and fields in the order they are typed
     m_date->setTimeSpec(Qt::LocalTime);
     m_date->setFixedHeight(30);
     connect(m_date, &QDateTimeEdit::dateTimeChanged, this,

@@ -35,7 +35,7 @@ QString abbreviatedDateTime(const QDateTime &at)
     format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
     const QDateTime local = at.toLocalTime();
     return locale.toString(local.date(), format.trimmed()) + QStringLiteral(", ") +
-           locale.toString(local.time(), QLocale::ShortFormat);
+           locale.toString(local.time(), locale.timeFormat(QLocale::ShortFormat).remove(QStringLiteral(":ss")));
 }
 
 // A card in the sheet's background colour with a hairline, casting a soft shadow.
@@ -197,12 +197,16 @@ void ComposerConfirmationSheet::refresh()
         auto *name = text(label, 12.5, DesignFonts::Weight::regular, Color::muted, row);
         name->setFixedWidth(110);
         line->addWidget(name, 0, Qt::AlignTop);
-        line->addWidget(text(value, 12.5, DesignFonts::Weight::medium, Color::text, row), 1, Qt::AlignTop);
+        // A left-to-right value (a date, a handle) keeps its own order inside right-to-left text.
+        const QString shown = value.isRightToLeft() ? value : QChar(0x202A) + value + QChar(0x202C);
+        line->addWidget(text(shown, 12.5, DesignFonts::Weight::medium, Color::text, row), 1, Qt::AlignTop);
         m_summary->addWidget(row);
         row->show(); // now, so the card is measured with it
     }
     const QString composed = CaptionComposer::caption(m_state.caption(), m_state.hashtags());
     m_preview->setText(composed);
+    // The user's own words read in their own direction, whatever the interface's.
+    m_preview->setLayoutDirection(composed.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
     m_preview->setVisible(!composed.isEmpty());
     resizeEvent(nullptr);
 }

@@ -71,6 +71,8 @@ public:
 
     QSize sizeHint() const override { return {920, 680}; }
     QSize minimumSizeHint() const override { return {720, 500}; }
+    // A sheet of a fixed size: its wrapping texts do not make it taller.
+    bool hasHeightForWidth() const override { return false; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
