@@ -1,0 +1,88 @@
+// The asynchronous face of the importer: work off the main thread, the result
+// or the error back on it, nothing left in the temporary directory, and the
+// file chooser.
+
+#include "MediaTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QThread>
+#include <QTimer>
+
+using namespace mediatest;
+
+namespace {
+
+class ImportFlow : public ImportTest {};
+
+QCoro::Task<QThread *> threadAfter(QCoro::Task<ImportedMedia> import, ImportedMedia &out)
+{
+    out = co_await std::move(import);
+    co_return QThread::currentThread();
+}
+
+} // namespace
+
+TEST_F(ImportFlow, ImportsOffTheMainThreadAndResumesOnIt)
+{
+    const QString file = writeImage(QStringLiteral("cat.png"), noise(50, 40, 5), "png");
+    QThread *worker = nullptr;
+    limits.afterOpen = [&worker](const QString &) { worker = QThread::currentThread(); };
+    ImportedMedia media;
+    QThread *resumed = zktest::run(threadAfter(MediaImporter::importFile(QUrl::fromLocalFile(file), limits), media));
+    EXPECT_EQ(resumed, QThread::currentThread());
+    EXPECT_NE(worker, nullptr);
+    EXPECT_NE(worker, QThread::currentThread());
+    EXPECT_EQ(media.pixelSize, QSizeF(50, 40));
+
+    try {
+        zktest::run(MediaImporter::importFile(QUrl::fromLocalFile(path(QStringLiteral("missing.heic")))));
+        ADD_FAILURE() << "a missing file was imported";
+    } catch (const MediaImportError &error) {
+        EXPECT_EQ(error.kind(), MediaImportError::Kind::unreadable);
+        EXPECT_EQ(error.errorDescription(), QStringLiteral("missing.heic could not be read."));
+    }
+}
+
+TEST_F(ImportFlow, AConversionLeavesNothingInTheUsersTemporaryDirectory)
+{
+    // The default place: the user's temporary directory, which the rig makes private.
+    const auto conversions = [] {
+        return QDir::temp().entryList({QStringLiteral("zephyl-*")}, QDir::Files | QDir::Hidden);
+    };
+    const QStringList before = conversions();
+    const QString mov = clip(QStringLiteral("clip.mov"),
+                             QStringList{"-f", "lavfi", "-i", "testsrc=size=32x32:rate=10", "-t", "1", "-c:v",
+                                         "libx264", "-preset", "ultrafast", "-f", "mov"});
+    ImportedMedia media = zktest::run(MediaImporter::importFile(QUrl::fromLocalFile(mov)));
+    EXPECT_FALSE(media.data.readAll().isEmpty());
+    EXPECT_EQ(conversions(), before);
+
+    MediaImporter::Limits tight;
+    tight.largestVideoBytes = 100;
+    EXPECT_THROW(zktest::run(MediaImporter::importFile(QUrl::fromLocalFile(mov), tight)), MediaImportError);
+    EXPECT_EQ(conversions(), before);
+}
+
+TEST(MediaPicker, CancellingGivesNoFiles)
+{
+    bool seen = false;
+    QTimer::singleShot(0, [&seen] {
+        // The chooser is modal: answer it from inside its own loop.
+        zktest::spinUntil([&seen] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *dialog = qobject_cast<QFileDialog *>(w); dialog && dialog->isVisible()) {
+                    seen = dialog->fileMode() == QFileDialog::ExistingFiles;
+                    dialog->reject();
+                    return true;
+                }
+            return false;
+        }, std::chrono::seconds(20));
+    });
+    EXPECT_TRUE(MediaImporter::pickFiles(true).isEmpty());
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(MediaImporter::allowedTypes(),
+              QStringList({"image/jpeg", "image/png", "image/heic", "image/tiff", "video/mp4", "video/quicktime"}));
+}
