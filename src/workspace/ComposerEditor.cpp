@@ -301,6 +301,10 @@ QWidget *ComposerEditor::buildMediaColumn()
     gridRows->setSpacing(14);
     m_grid = new QGridLayout;
     m_grid->setSpacing(8);
+    for (int c = 0; c < 2; ++c) {
+        m_grid->setColumnMinimumWidth(c, 134);
+        m_grid->setColumnStretch(c, 1);
+    }
     gridRows->addLayout(m_grid);
     auto *actions = new QHBoxLayout;
     actions->setSpacing(8);
@@ -514,7 +518,7 @@ void ComposerEditor::rebuildTiles()
     clearLayout(m_grid);
     int index = 0;
     for (const ImportedMedia &item : m_state.media()) {
-        m_grid->addWidget(new MediaTile(item, m_state, m_gridBox), index / 2, index % 2);
+        m_grid->addWidget(new MediaTile(item, m_state, m_gridBox), index / 2, index % 2, Qt::AlignLeading | Qt::AlignTop);
         ++index;
     }
 }

@@ -359,6 +359,6 @@ ComposerOutcomeView::ComposerOutcomeView(const PublishOutcome &outcome, Composer
     buttons->addWidget(m_done);
     buttons->addStretch(1);
     column->addLayout(buttons);
-    frame->addWidget(page, 0, Qt::AlignLeading | Qt::AlignTop);
+    frame->addWidget(leading(page, this)); // measured for its wrapped height
     frame->addStretch(1);
 }

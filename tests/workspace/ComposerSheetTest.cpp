@@ -260,6 +260,15 @@ TEST_F(SheetTest, DroppedFilesArriveAndOtherDataIsRefused)
     EXPECT_EQ(view()->editor()->summary()->text(), QStringLiteral("2 items"));
     EXPECT_EQ(view()->editor()->addButton()->text(), QStringLiteral("Add more"));
 
+    // The mark over a tile removes that item and keeps the others.
+    const QString kept = state().media().at(1).id;
+    const QList<QAbstractButton *> marks = view()->editor()->tiles().first()->findChildren<QAbstractButton *>();
+    ASSERT_EQ(marks.size(), 1);
+    click(marks.first());
+    ASSERT_EQ(state().media().size(), 1);
+    EXPECT_EQ(state().media().first().id, kept);
+    EXPECT_EQ(view()->editor()->tiles().size(), 1);
+
     // The picker takes several files for a carousel only.
     picks = {file("a.jpg")};
     click(view()->editor()->addButton());
