@@ -495,6 +495,30 @@ TEST_F(Composer, ConfirmingWaitsForAnImportStillRunning)
     EXPECT_EQ(state->outcome()->kind, PublishOutcome::Kind::published);
 }
 
+TEST_F(Composer, SaveToPlanAndAServerDraftWaitForAnImportStillRunning)
+{
+    model->setComposerPresented(true);
+    state->setFormat(PublishFormat::carousel);
+    state->setMedia({picture()});
+    ImportedMedia late = picture();
+    late.fileName = QStringLiteral("late.jpg");
+    importer.add(QStringLiteral("late.jpg"), late);
+    importer.hold(QStringLiteral("late.jpg"));
+    auto adding = state->addFiles({file("late.jpg")});
+    auto saving = ComposerActions::saveToPlan(*model, *state);
+    auto drafting = ComposerActions::saveDraft(*model, *state);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(state->savingToPlan());
+    EXPECT_TRUE(service.calls.isEmpty()) << service.calls.join(u',').toStdString();
+    importer.release();
+    ASSERT_TRUE(zktest::spinUntil([&] { return state->outcome().has_value() && !state->savingToPlan(); }));
+    // The draft went out with both items; the plan took the first.
+    EXPECT_EQ(service.requests.size(), 1);
+    EXPECT_EQ(service.requests.first().mediaIds.size(), 2);
+    EXPECT_TRUE(service.calls.contains(QStringLiteral("savePlanDrafts")));
+    EXPECT_EQ(model->notice()->text, QStringLiteral("Saved to the plan."));
+}
+
 TEST_F(Composer, AServerDraftAndAPublicationGoUnderKeysOfTheirOwn)
 {
     state->setMedia({picture()});

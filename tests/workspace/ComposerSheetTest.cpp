@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QMimeData>
+#include <QTimeZone>
 #include <QPlainTextEdit>
 
 using namespace flowtest;
@@ -239,6 +240,47 @@ TEST_F(SheetTest, AFailureGoesBackToEditingWithTheSamePostAndKey)
     click(view()->outcomePage()->anotherButton());
     EXPECT_NE(state().idempotencyKey(), key);
     EXPECT_TRUE(state().media().isEmpty());
+}
+
+TEST_F(SheetTest, FilesDraggedOverTheSheetLightTheDropZone)
+{
+    QMimeData files;
+    files.setUrls({file("a.jpg")});
+    QDragEnterEvent enter(QPoint(500, 300), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_TRUE(state().dropTargeted());
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(view(), &leave);
+    EXPECT_FALSE(state().dropTargeted());
+
+    QMimeData words;
+    words.setText(QStringLiteral("hello"));
+    QDragEnterEvent refused(QPoint(500, 300), Qt::CopyAction, &words, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+    EXPECT_FALSE(state().dropTargeted());
+}
+
+TEST_F(SheetTest, AScheduledOutcomeNamesTheLocalTimeAcrossTheClockChange)
+{
+    if (QTimeZone::systemTimeZoneId() != "Europe/Berlin")
+        GTEST_SKIP() << "runs in the Berlin variant";
+    // 29 March 2026: 01:00 UTC is when Berlin moves from 02:00 to 03:00.
+    ZephylWire::Publication before;
+    before.scheduledAt = QDateTime(QDate(2026, 3, 29), QTime(0, 30), Qt::UTC).toMSecsSinceEpoch();
+    state().setOutcome(PublishOutcome::scheduled(before));
+    settle();
+    const QString winter = view()->outcomePage()->detail()->text();
+    EXPECT_TRUE(winter.contains(QStringLiteral("1:30"))) << winter.toStdString();
+    EXPECT_TRUE(winter.contains(QStringLiteral("29"))) << winter.toStdString();
+    ZephylWire::Publication after = before;
+    after.scheduledAt = QDateTime(QDate(2026, 3, 29), QTime(1, 30), Qt::UTC).toMSecsSinceEpoch();
+    state().setOutcome(PublishOutcome::scheduled(after));
+    settle();
+    const QString summer = view()->outcomePage()->detail()->text();
+    EXPECT_TRUE(summer.contains(QStringLiteral("3:30"))) << summer.toStdString();
+    EXPECT_TRUE(summer.startsWith(QStringLiteral("The server publishes it at ")));
 }
 
 TEST_F(SheetTest, DroppedFilesArriveAndOtherDataIsRefused)
