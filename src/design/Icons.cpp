@@ -211,6 +211,38 @@ const std::map<QString, Draw> &icons()
                      fill(p, c, circle(8 + col * 4, 13.3 + row * 3.8, 0.8));
              }
          }},
+        {QStringLiteral("clock"),
+         [](QPainter &p, const QColor &c) {
+             stroke(p, c, circle(12, 12, 9.5));
+             stroke(p, c, polyline({{12, 6.8}, {12, 12}, {15.6, 14.2}}));
+         }},
+        {QStringLiteral("tray"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath frame = polyline({{3.5, 13}, {6.5, 5}, {17.5, 5}, {20.5, 13}, {20.5, 19}, {3.5, 19}});
+             frame.closeSubpath();
+             stroke(p, c, frame, 1.8);
+             stroke(p, c, polyline({{3.5, 13}, {8.5, 13}, {9.8, 15.5}, {14.2, 15.5}, {15.5, 13}, {20.5, 13}}), 1.8);
+         }},
+        {QStringLiteral("hourglass"),
+         [](QPainter &p, const QColor &c) {
+             stroke(p, c, polyline({{6, 3.5}, {18, 3.5}}), 1.8);
+             stroke(p, c, polyline({{6, 20.5}, {18, 20.5}}), 1.8);
+             stroke(p, c, polyline({{7.5, 3.5}, {7.5, 7}, {12, 12}, {7.5, 17}, {7.5, 20.5}}), 1.8);
+             stroke(p, c, polyline({{16.5, 3.5}, {16.5, 7}, {12, 12}, {16.5, 17}, {16.5, 20.5}}), 1.8);
+             QPainterPath sand = polyline({{9, 19.5}, {12, 16.5}, {15, 19.5}});
+             sand.closeSubpath();
+             fill(p, c, sand);
+         }},
+        {QStringLiteral("photo.on.rectangle.angled"),
+         [](QPainter &p, const QColor &c) {
+             QPainterPath back = polyline({{5.2, 6.4}, {17.6, 3.2}, {20.6, 14.8}});
+             stroke(p, c, back, 1.6);
+             QPainterPath front;
+             front.addRoundedRect(QRectF(2.5, 8, 15, 12), 2, 2);
+             stroke(p, c, front, 1.8);
+             stroke(p, c, polyline({{3.5, 18.5}, {8, 14}, {11, 16.6}, {13.2, 14.6}, {17, 18}}), 1.6);
+             fill(p, c, circle(13.3, 11.4, 1.3));
+         }},
         {QStringLiteral("plus"),
          [](QPainter &p, const QColor &c) {
              stroke(p, c, polyline({{12, 5}, {12, 19}}), 2.4);

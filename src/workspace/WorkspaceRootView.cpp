@@ -43,7 +43,8 @@ protected:
 } // namespace
 
 // The composer sheet: a dimmed layer over the whole window with the composer on
-// a card near its top. Escape dismisses it, as a sheet is dismissed.
+// a card near its top. Escape dismisses it, as a sheet is dismissed, unless the
+// composer is handing a post over.
 class ComposerSheet final : public QWidget {
 public:
     ComposerSheet(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
@@ -75,7 +76,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override
     {
         if (event->key() == Qt::Key_Escape) {
-            m_model.setComposerPresented(false);
+            m_composer->requestDismiss(); // refused while a post is being handed over
             return;
         }
         QWidget::keyPressEvent(event);

@@ -203,6 +203,22 @@ TEST_F(VideoImport, PosterIsTakenAtHalfASecondOrHalfTheClip)
     }
 }
 
+TEST_F(VideoImport, AClipWhosePosterCannotBeMadeIsStillImported)
+{
+    // The index is whole, the pictures are not: every sample is zeros.
+    QByteArray bytes = readFile(clip(QStringLiteral("blank.mp4"), testSource(1) + h264()));
+    const qsizetype mdat = bytes.indexOf("mdat");
+    ASSERT_GT(mdat, 4);
+    const quint32 size = qFromBigEndian<quint32>(bytes.constData() + mdat - 4);
+    std::fill(bytes.begin() + mdat + 4, bytes.begin() + mdat - 4 + size, '\0');
+    const QString file = write(QStringLiteral("blank.mp4"), bytes);
+    const ImportedMedia media = imported(file);
+    EXPECT_EQ(media.data.readAll(), bytes);
+    EXPECT_FALSE(media.thumbnail.has_value());
+    EXPECT_FALSE(media.posterData.has_value());
+    EXPECT_EQ(media.pixelSize, QSizeF(64, 48));
+}
+
 TEST_F(VideoImport, DamagedEmptyAndTracklessVideosAreRefusedInWords)
 {
     const QString audio = clip(QStringLiteral("voice.mp4"), tone(1) + QStringList{"-c:a", "aac"});

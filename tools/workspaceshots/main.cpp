@@ -22,6 +22,7 @@
 #include "workspace/PlannerKit.h"
 #include "workspace/GridView.h"
 #include "workspace/PlanView.h"
+#include "workspace/ComposerView.h"
 #include "workspace/SignInView.h"
 #include "workspace/WorkspaceRootView.h"
 
@@ -29,6 +30,8 @@
 #include <QBuffer>
 #include <QPainter>
 #include <QSslConfiguration>
+#include <QTemporaryDir>
+#include <QUuid>
 #include <QCoro/QCoroTask>
 #include <QDir>
 #include <QJsonArray>
@@ -167,6 +170,49 @@ QByteArray tilePicture(const QString &path)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPEG", 82);
     return bytes;
+}
+
+// A picture to import: a soft gradient with a sun, in one of a few colours.
+QString writePicture(const QString &folder, int index)
+{
+    const QColor tops[] = {QColor(0xf2b880), QColor(0x9cc5a1), QColor(0x8fb8de)};
+    QImage image(1350, 1800, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, 0, image.height());
+    sky.setColorAt(0, tops[index % 3]);
+    sky.setColorAt(1, tops[index % 3].darker(160));
+    painter.fillRect(image.rect(), sky);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(255, 244, 214));
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(QPointF(400 + index * 250, 600), 180, 180);
+    painter.end();
+    const QString path = folder + QStringLiteral("/window-seat-%1.png").arg(index + 1);
+    image.save(path);
+    return path;
+}
+
+// A video as the importer would hand it over, with a drawn poster frame.
+ImportedMedia demoVideo()
+{
+    QImage poster(270, 480, QImage::Format_RGB32);
+    QPainter painter(&poster);
+    QLinearGradient dusk(0, 0, 0, poster.height());
+    dusk.setColorAt(0, QColor(0x5a4e7c));
+    dusk.setColorAt(1, QColor(0xe89a6a));
+    painter.fillRect(poster.rect(), dusk);
+    painter.end();
+    ImportedMedia m;
+    m.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    m.kind = ImportedMedia::Kind::video;
+    m.fileName = QStringLiteral("morning-stretch.mp4");
+    m.data = MediaData::fromBytes(QByteArray(64, '\0'));
+    m.contentType = QStringLiteral("video/mp4");
+    m.thumbnail = MediaThumbnail{poster.width(), poster.height(),
+                                 QByteArray(reinterpret_cast<const char *>(poster.constBits()), poster.sizeInBytes())};
+    m.duration = 75.9;
+    m.pixelSize = QSizeF(1080, 1920);
+    return m;
 }
 
 class Shots {
@@ -314,7 +360,9 @@ public:
         model.setComposerPresented(true);
         breathe();
         save(window, "composer-sheet");
+        composerStates(model, root, window);
         model.setComposerPresented(false);
+        breathe();
 
         model.setInstagram(std::nullopt);
         model.setObservations({});
@@ -354,6 +402,66 @@ private:
             breathe(50);
         }
         breathe(100);
+    }
+
+    // The composer filled in, confirming, publishing and after the outcome.
+    void composerStates(AppModel &model, WorkspaceRootView *root, QWidget &window)
+    {
+        auto *view = root->composerSheet() ? root->composerSheet()->findChild<ComposerView *>() : nullptr;
+        if (!view) {
+            ++failures;
+            return;
+        }
+        ComposerState &state = view->state();
+        QTemporaryDir files;
+        state.setFormat(PublishFormat::carousel);
+        QList<QUrl> pictures;
+        for (int i = 0; i < 3; ++i)
+            pictures << QUrl::fromLocalFile(writePicture(files.path(), i));
+        wait(state.addFiles(pictures)); // through the real importer
+        state.setCaption(L10n::t("A calm start to the week.") + QStringLiteral("\n\n") +
+                         L10n::t("Plan three publications for this week"));
+        state.setHashtags(QStringLiteral("#kitty #calm #windowseat"));
+        state.setCollaboratorsText(QStringLiteral("@north, @east"));
+        state.setMoreOptions(true);
+        breathe(200);
+        save(window, "composer-filled");
+
+        state.setConfirming(true);
+        breathe(200);
+        save(window, "composer-confirmation");
+        state.setConfirming(false);
+
+        model.setPublishing(PublishProgress{L10n::tf("Uploading %d of %d…", 2, 3), 0.45});
+        breathe(200);
+        save(window, "composer-publishing");
+        model.setPublishing(std::nullopt);
+
+        ZephylWire::Publication published;
+        published.id = QStringLiteral("standin");
+        published.status = QStringLiteral("published");
+        published.platformUrl = QUrl(QStringLiteral("https://www.instagram.com/p/standin/"));
+        state.setOutcome(PublishOutcome::published(published));
+        breathe(200);
+        save(window, "composer-outcome");
+        state.setOutcome(PublishOutcome::failed(L10n::t("Instagram took too long to process the media.")));
+        breathe(200);
+        save(window, "composer-outcome-failed");
+        state.setOutcome(std::nullopt);
+
+        // A reel with its cover, scheduled, with the reel's options open.
+        state.setFormat(PublishFormat::reel);
+        state.setMedia({demoVideo()});
+        wait(state.addCover(pictures.first()));
+        state.setTrialEnabled(true);
+        state.setScheduleLater(true);
+        state.setHashtags(QStringLiteral("#a #b #c #d #e #f"));
+        breathe(200);
+        save(window, "composer-reel");
+        state.setConfirming(true);
+        breathe(200);
+        save(window, "composer-reel-confirmation");
+        state.setConfirming(false);
     }
 
     void save(QWidget &widget, const char *name)

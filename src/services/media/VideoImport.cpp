@@ -33,6 +33,7 @@ namespace {
 constexpr const char *kX264Preset = "fast";
 constexpr const char *kX264Crf = "20";
 constexpr int kAudioBitRatePerChannel = 96'000;
+constexpr int kLongestEncodedSide = 8192;
 // Bounds on the work a poster frame may take in a hostile file.
 constexpr int kPosterPacketBudget = 4000;
 constexpr int kIoBufferSize = 64 * 1024;
@@ -229,7 +230,7 @@ bool samplesWithinFile(AVFormatContext *format, qint64 size)
     return true;
 }
 
-CodecPtr openDecoder(const AVStream *stream, bool threaded)
+CodecPtr openDecoder(const AVStream *stream, bool threaded, qint64 largestPixels)
 {
     const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!codec)
@@ -238,6 +239,8 @@ CodecPtr openDecoder(const AVStream *stream, bool threaded)
     if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0)
         return nullptr;
     decoder->pkt_timebase = stream->time_base;
+    // A stream may announce one size and then switch to a huge one.
+    decoder->max_pixels = largestPixels;
     decoder->thread_count = threaded ? 0 : 1;
     decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
@@ -279,7 +282,7 @@ QImage posterFrame(Input &input, int videoIndex, double seconds, const Orientati
 {
     AVFormatContext *format = input.format();
     AVStream *stream = format->streams[videoIndex];
-    CodecPtr decoder = openDecoder(stream, false);
+    CodecPtr decoder = openDecoder(stream, false, limits.largestVideoPixels);
     if (!decoder)
         return {};
     const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
@@ -432,7 +435,7 @@ private:
     void setUpVideo()
     {
         const AVStream *in = m_input.format()->streams[m_videoIndex];
-        m_videoDecoder = openDecoder(in, true);
+        m_videoDecoder = openDecoder(in, true, m_limits.largestVideoPixels);
         if (!m_videoDecoder)
             throw failed();
         const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
@@ -442,7 +445,8 @@ private:
             throw failed();
         m_width = m_videoDecoder->width & ~1;
         m_height = m_videoDecoder->height & ~1;
-        if (m_width < 2 || m_height < 2)
+        // H.264 encoders refuse longer sides (and x264 leaks when it does).
+        if (m_width < 2 || m_height < 2 || m_width > kLongestEncodedSide || m_height > kLongestEncodedSide)
             throw failed();
         m_videoEncoder.reset(avcodec_alloc_context3(codec));
         if (!m_videoEncoder)
@@ -485,7 +489,7 @@ private:
     void setUpAudio()
     {
         const AVStream *in = m_input.format()->streams[m_audioIndex];
-        m_audioDecoder = openDecoder(in, false);
+        m_audioDecoder = openDecoder(in, false, m_limits.largestVideoPixels);
         const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
         if (!m_audioDecoder || !codec)
             throw failed();

@@ -1,0 +1,166 @@
+#include "app/ComposerActions.h"
+
+#include "app/AppModel.h"
+#include "app/ComposerState.h"
+#include "app/ServiceClient.h"
+#include "design/L10n.h"
+#include "services/ops/Publications.h"
+
+#include <QCoro/QCoroSignal>
+#include <QPointer>
+
+namespace ComposerActions {
+
+namespace {
+
+// What every action checks after a wait: the model and the sheet's post are still there.
+struct Alive {
+    QPointer<AppModel> model;
+    QPointer<ComposerState> state;
+    explicit operator bool() const { return model && state; }
+};
+
+// The post as it stands once its imports have ended, or none when a rule fails.
+QCoro::Task<bool> readyToSend(ComposerState &state, Alive alive)
+{
+    co_await state.importsSettled();
+    if (!alive)
+        co_return false;
+    // The footer enabled the button for the post as it was; the rules are read again
+    // for the post as it is now (a clock that moved on, an import that landed).
+    co_return !state.validationMessage().has_value();
+}
+
+QCoro::Task<> send(AppModel &model, ComposerState &state, bool saveAsDraft)
+{
+    const Alive alive{&model, &state};
+    const bool ready = co_await readyToSend(state, alive);
+    if (!alive || !ready)
+        co_return;
+    if (!saveAsDraft && !model.instagramConnected())
+        co_return;
+    const ComposerSubmission submission = state.submission(saveAsDraft);
+    const PublishOutcome outcome = co_await model.publish(submission);
+    if (!alive)
+        co_return;
+    state.setOutcome(outcome);
+}
+
+} // namespace
+
+Footer footer(const AppModel &model, const ComposerState &state)
+{
+    const bool publishing = model.publishing().has_value();
+    const bool valid = !state.validationMessage().has_value();
+    Footer f;
+    f.close = !publishing;
+    // The plan takes any post with words or a picture, but not while the same
+    // post is being handed to Instagram.
+    f.saveToPlan = !state.savingToPlan() && !(state.caption().isEmpty() && state.media().isEmpty()) && !publishing;
+    f.saveDraft = valid && !publishing;
+    f.publish = valid && !publishing && model.instagramConnected();
+    return f;
+}
+
+QCoro::Task<> confirm(AppModel &model, ComposerState &state)
+{
+    state.setConfirming(false);
+    co_await send(model, state, false);
+}
+
+QCoro::Task<> saveDraft(AppModel &model, ComposerState &state) { co_await send(model, state, true); }
+
+QString planTitle(const QString &caption)
+{
+    const QStringList lines = caption.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (lines.isEmpty())
+        return {};
+    const QString &first = lines.first();
+    qsizetype from = 0;
+    qsizetype to = first.size();
+    auto horizontal = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    while (from < to && horizontal(first.at(from)))
+        ++from;
+    while (to > from && horizontal(first.at(to - 1)))
+        --to;
+    return first.mid(from, to - from);
+}
+
+QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state)
+{
+    if (state.savingToPlan() || model.publishing())
+        co_return false;
+    const Alive alive{&model, &state};
+    state.setSavingToPlan(true);
+    co_await state.importsSettled();
+    if (!alive)
+        co_return false;
+
+    const QList<ImportedMedia> media = state.media();
+    std::optional<QString> mediaId;
+    std::optional<QString> posterId;
+    std::exception_ptr failure;
+    if (!media.isEmpty()) {
+        const ImportedMedia first = media.first();
+        try {
+            const MediaUpload::MediaSource source = first.data.source();
+            const QString id = co_await model.api().uploadInstagramMedia(source, first.contentType, first.fileName);
+            if (!alive)
+                co_return false;
+            mediaId = id;
+            if (first.kind == ImportedMedia::Kind::video) {
+                const std::optional<QString> poster = co_await model.uploadPoster(first);
+                if (!alive)
+                    co_return false;
+                posterId = poster;
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!alive)
+            co_return false;
+        if (failure) {
+            state.setImportProblem(AppModel::describe(failure));
+            state.setSavingToPlan(false);
+            co_return false;
+        }
+    }
+
+    ZephylWire::PlanDraft draft;
+    // A retry after a failed save replaces its own earlier draft rather than adding another.
+    draft.id = state.planDraftID.value_or(model.nextDraftID());
+    state.planDraftID = draft.id;
+    draft.title = planTitle(state.caption());
+    draft.caption = state.caption();
+    draft.hashtags = state.hashtags();
+    draft.format = PublishFormats::planValue(state.format());
+    draft.scheduledAt = state.scheduleLater() ? Publications::internetDateTime(state.scheduledAt()) : QString();
+    draft.mediaId = mediaId;
+    draft.posterMediaId = posterId;
+    QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
+    const auto it = std::find_if(drafts.begin(), drafts.end(), [&](const auto &d) { return d.id == draft.id; });
+    if (it != drafts.end())
+        *it = draft;
+    else
+        drafts.append(draft);
+    model.setPlanDrafts(std::move(drafts));
+
+    co_await model.savePlan();
+    // A save already under way carries this list too; its end is what tells.
+    while (alive && model.planSaving())
+        co_await qCoro(&model, &AppModel::planSavingChanged);
+    if (!alive)
+        co_return false;
+    const bool saved = model.session() == SessionState::signedIn && !model.planUnsaved();
+    state.setSavingToPlan(false);
+    if (!saved) {
+        // The model has said why in its notice; the post stays here to try again.
+        state.setImportProblem(L10n::t("Plan changes are kept here but not saved yet."));
+        co_return false;
+    }
+    model.setNotice(AppNotice::make(L10n::t("Saved to the plan."), AppNotice::Tone::settled));
+    model.setComposerPresented(false);
+    co_return true;
+}
+
+} // namespace ComposerActions

@@ -1,0 +1,364 @@
+// The confirmation over the composer, the publishing overlay and the outcome page.
+#include "app/AppModel.h"
+#include "app/CaptionComposer.h"
+#include "app/ComposerState.h"
+#include "design/AppearanceService.h"
+#include "design/ButtonStyles.h"
+#include "design/Icons.h"
+#include "design/L10n.h"
+#include "design/PaletteColors.h"
+#include "design/TextBlock.h"
+#include "design/Titles.h"
+#include "design/ZephylSurface.h"
+#include "services/WireModels.h"
+#include "workspace/ComposerParts.h"
+#include "workspace/ComposerView.h"
+#include "workspace/ScreenKit.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegularExpression>
+
+using ZephylPalette::Color;
+
+namespace {
+
+// A date as "Jun 11, 2025, 14:05": the locale's long date with the weekday left
+// out and the month abbreviated, then its short time; the system's locale and zone.
+QString abbreviatedDateTime(const QDateTime &at)
+{
+    const QLocale locale = QLocale::system();
+    QString format = locale.dateFormat(QLocale::LongFormat);
+    static const QRegularExpression weekday(QStringLiteral("d{4}[,.]?\\s*"));
+    format.remove(weekday);
+    format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
+    const QDateTime local = at.toLocalTime();
+    return locale.toString(local.date(), format.trimmed()) + QStringLiteral(", ") +
+           locale.toString(local.time(), locale.timeFormat(QLocale::ShortFormat).remove(QStringLiteral(":ss")));
+}
+
+// A card in the sheet's background colour with a hairline, casting a soft shadow.
+class SheetCard final : public QWidget {
+public:
+    SheetCard(double radius, QWidget *parent) : QWidget(parent), m_radius(radius)
+    {
+        AppearanceService::repaintOnChange(this);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_radius, m_radius);
+        painter.fillPath(shape, PaletteColors::color(Color::background));
+        painter.setPen(QPen(PaletteColors::color(Color::line), 1));
+        painter.drawPath(shape);
+    }
+
+private:
+    double m_radius;
+};
+
+// A symbol of the icon set drawn at a glyph's size in a palette colour.
+class Symbol final : public QWidget {
+public:
+    Symbol(const QString &name, double fontSize, Color color, QWidget *parent)
+        : QWidget(parent), m_name(name), m_color(color)
+    {
+        const int side = int(std::ceil(Icons::boxForFontSize(fontSize)));
+        setFixedSize(side, side);
+        AppearanceService::repaintOnChange(this);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        Icons::paint(painter, m_name, rect(), PaletteColors::color(m_color), layoutDirection());
+    }
+
+private:
+    QString m_name;
+    Color m_color;
+};
+
+// A linear progress bar in the palette.
+class ProgressBar final : public QWidget {
+public:
+    explicit ProgressBar(QWidget *parent) : QWidget(parent)
+    {
+        setFixedSize(260, 6);
+        AppearanceService::repaintOnChange(this);
+    }
+    void setFraction(double fraction)
+    {
+        m_fraction = std::clamp(fraction, 0.0, 1.0);
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(PaletteColors::color(Color::surfaceSoft));
+        painter.drawRoundedRect(QRectF(rect()), 3, 3);
+        QRectF done(0, 0, width() * m_fraction, height());
+        if (layoutDirection() == Qt::RightToLeft)
+            done.moveRight(width());
+        painter.setBrush(PaletteColors::color(Color::accent));
+        painter.drawRoundedRect(done, 3, 3);
+    }
+
+private:
+    double m_fraction = 0;
+};
+
+} // namespace
+
+// ---- ComposerConfirmationSheet
+
+ComposerConfirmationSheet::ComposerConfirmationSheet(ComposerState &state, std::optional<QString> username,
+                                                     QWidget *parent)
+    : QWidget(parent), m_state(state), m_username(std::move(username))
+{
+    setFocusPolicy(Qt::StrongFocus);
+    AppearanceService::repaintOnChange(this);
+    m_card = new SheetCard(14, this);
+    auto *column = new QVBoxLayout(m_card);
+    column->setContentsMargins(24, 24, 24, 24);
+    column->setSpacing(16);
+    column->addWidget(new Eyebrow(L10n::t("Confirmation"), m_card));
+    m_title = new TextBlock(QString(), DesignFonts::serif(21, DesignFonts::Weight::semibold), Color::text, m_card);
+    column->addWidget(m_title);
+    auto *summary = new ZephylSurface(14, false, m_card);
+    m_summary = new QVBoxLayout(summary);
+    m_summary->setContentsMargins(14, 14, 14, 14);
+    m_summary->setSpacing(8);
+    column->addWidget(summary);
+    m_preview = text(QString(), 12.5, DesignFonts::Weight::regular, Color::muted, m_card);
+    m_preview->setMaxLines(6);
+    column->addWidget(m_preview);
+    column->addWidget(text(L10n::t("Zephyl sends it through the official Instagram API on your confirmation. This is "
+                                   "that confirmation."),
+                           12, DesignFonts::Weight::regular, Color::muted, m_card));
+    auto *buttons = new QHBoxLayout;
+    m_back = new StyledButton(L10n::t("Back"), QuietButtonStyle(false), m_card);
+    connect(m_back, &QAbstractButton::clicked, this, &ComposerConfirmationSheet::back);
+    buttons->addWidget(m_back);
+    buttons->addStretch(1);
+    m_confirm = new StyledButton(QString(), PrimaryButtonStyle(false), m_card);
+    // Only tells the composer; the composer closes this sheet and starts publishing.
+    connect(m_confirm, &QAbstractButton::clicked, this, &ComposerConfirmationSheet::confirmed);
+    buttons->addWidget(m_confirm);
+    column->addLayout(buttons);
+    refresh();
+}
+
+QList<QPair<QString, QString>> ComposerConfirmationSheet::lines() const
+{
+    const PublishFormat format = m_state.format();
+    QList<QPair<QString, QString>> out;
+    out.append({L10n::t("Format"), PublishFormats::label(format)});
+    out.append({L10n::t("Media"), L10n::tf("%d item(s)", int(m_state.media().size()))});
+    out.append({L10n::t("Account"), m_username ? handle(*m_username) : L10n::t("not connected")});
+    out.append({L10n::t("When"), m_state.scheduleLater() ? abbreviatedDateTime(m_state.scheduledAt()) : L10n::t("Now")});
+    if (format == PublishFormat::reel) {
+        out.append({L10n::t("Profile grid"), m_state.shareToFeed() ? L10n::t("Yes") : L10n::t("No")});
+        if (m_state.trialEnabled())
+            out.append({L10n::t("Trial Reel"), L10n::t("Yes")});
+    }
+    const QStringList collaborators = m_state.collaborators();
+    if (!collaborators.isEmpty() && format != PublishFormat::story) {
+        QStringList handles;
+        for (const QString &name : collaborators)
+            handles << handle(name);
+        out.append({L10n::t("Collaborators"), handles.join(QStringLiteral(", "))});
+    }
+    return out;
+}
+
+void ComposerConfirmationSheet::refresh()
+{
+    const bool later = m_state.scheduleLater();
+    m_title->setText(later ? L10n::t("Schedule this publication?") : L10n::t("Publish this now?"));
+    m_confirm->setText(later ? L10n::t("Confirm and schedule") : L10n::t("Confirm and publish"));
+    clearLayout(m_summary);
+    QWidget *summary = m_summary->parentWidget();
+    for (const auto &[label, value] : lines()) {
+        auto *row = new QWidget(summary);
+        auto *line = new QHBoxLayout(row);
+        line->setContentsMargins(0, 0, 0, 0);
+        auto *name = text(label, 12.5, DesignFonts::Weight::regular, Color::muted, row);
+        name->setFixedWidth(110);
+        line->addWidget(name, 0, Qt::AlignTop);
+        // A left-to-right value (a date, a handle) keeps its own order inside right-to-left text.
+        const QString shown = value.isRightToLeft() ? value : QChar(0x202A) + value + QChar(0x202C);
+        line->addWidget(text(shown, 12.5, DesignFonts::Weight::medium, Color::text, row), 1, Qt::AlignTop);
+        m_summary->addWidget(row);
+        row->show(); // now, so the card is measured with it
+    }
+    const QString composed = CaptionComposer::caption(m_state.caption(), m_state.hashtags());
+    m_preview->setText(composed);
+    // The user's own words read in their own direction, whatever the interface's.
+    m_preview->setLayoutDirection(composed.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    m_preview->setVisible(!composed.isEmpty());
+    resizeEvent(nullptr);
+}
+
+void ComposerConfirmationSheet::resizeEvent(QResizeEvent *)
+{
+    const int width = std::min(480, this->width() - 40);
+    const int wanted = std::max(m_card->layout()->totalHeightForWidth(width), m_card->minimumSizeHint().height());
+    m_card->setGeometry((this->width() - width) / 2, 24, width, std::min(wanted, this->height() - 48));
+}
+
+void ComposerConfirmationSheet::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0, 0, 0, AppearanceService::shared().appearance() == Appearance::dark ? 110 : 60));
+}
+
+// ---- PublishingOverlay
+
+PublishingOverlay::PublishingOverlay(QWidget *parent) : QWidget(parent)
+{
+    AppearanceService::repaintOnChange(this);
+    m_card = new ZephylSurface(20, true, this);
+    auto *column = new QVBoxLayout(m_card);
+    column->setContentsMargins(30, 30, 30, 30);
+    column->setSpacing(14);
+    auto *bar = new ProgressBar(m_card);
+    m_bar = bar;
+    column->addWidget(bar, 0, Qt::AlignHCenter);
+    m_step = text(QString(), 13, DesignFonts::Weight::medium, Color::text, m_card);
+    m_step->setCentered(true);
+    column->addWidget(m_step);
+    auto *note = text(L10n::t("Keep this window open. A retry after a failure will not publish twice."), 12,
+                      DesignFonts::Weight::regular, Color::muted, m_card);
+    note->setCentered(true);
+    note->setPreferredWidth(300);
+    column->addWidget(note);
+}
+
+void PublishingOverlay::show(const PublishProgress &progress)
+{
+    m_fraction = progress.fraction;
+    static_cast<ProgressBar *>(m_bar)->setFraction(progress.fraction);
+    m_step->setText(progress.step);
+    QWidget::show();
+    raise();
+    resizeEvent(nullptr);
+}
+
+void PublishingOverlay::resizeEvent(QResizeEvent *)
+{
+    const QMargins room = m_card->contentsMargins() - QMargins(30, 30, 30, 30);
+    const int width = 360 + room.left() + room.right();
+    const int height = std::max(m_card->layout()->totalHeightForWidth(width), m_card->sizeHint().height());
+    m_card->setGeometry((this->width() - width) / 2, (this->height() - height) / 2, width, height);
+}
+
+void PublishingOverlay::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    QColor dim = PaletteColors::color(Color::background);
+    dim.setAlphaF(0.7);
+    painter.fillRect(rect(), dim);
+}
+
+// ---- ComposerOutcomeView
+
+QString ComposerOutcomeView::titleFor(const PublishOutcome &outcome)
+{
+    switch (outcome.kind) {
+    case PublishOutcome::Kind::published: return L10n::t("Published");
+    case PublishOutcome::Kind::scheduled: return L10n::t("Scheduled");
+    case PublishOutcome::Kind::draftSaved: return L10n::t("Saved as a draft");
+    case PublishOutcome::Kind::stillWorking: return L10n::t("Instagram is still processing it");
+    case PublishOutcome::Kind::failed: break;
+    }
+    return L10n::t("It did not go out");
+}
+
+QString ComposerOutcomeView::detailFor(const PublishOutcome &outcome)
+{
+    switch (outcome.kind) {
+    case PublishOutcome::Kind::published:
+        return L10n::t("Instagram confirmed the publication. It is in the plan and, shortly, in the grid.");
+    case PublishOutcome::Kind::scheduled: {
+        const std::optional<qint64> at = outcome.publication ? outcome.publication->scheduledAt : std::nullopt;
+        const QString time = at ? abbreviatedDateTime(QDateTime::fromMSecsSinceEpoch(*at, Qt::UTC)) : QString();
+        return L10n::tf("The server publishes it at %@. You can close Zephyl; it does not depend on this Mac being awake.",
+                        time);
+    }
+    case PublishOutcome::Kind::draftSaved:
+        return L10n::t("The draft is stored on the server with its media. Nothing was sent to Instagram.");
+    case PublishOutcome::Kind::stillWorking:
+        return L10n::t("The plan shows its status and updates as the server hears back. Nothing more is needed from you.");
+    case PublishOutcome::Kind::failed: break;
+    }
+    return outcome.message; // already worded by the publishing pipeline
+}
+
+ComposerOutcomeView::ComposerOutcomeView(const PublishOutcome &outcome, ComposerView &view, QWidget *parent)
+    : QWidget(parent)
+{
+    auto *frame = new QVBoxLayout(this);
+    frame->setContentsMargins(40, 40, 40, 40);
+    auto *page = new QWidget(this);
+    page->setMaximumWidth(560);
+    auto *column = new QVBoxLayout(page);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(16);
+    const bool failed = outcome.kind == PublishOutcome::Kind::failed;
+    QString symbol = QStringLiteral("exclamationmark.circle");
+    switch (outcome.kind) {
+    case PublishOutcome::Kind::published: symbol = QStringLiteral("checkmark.circle"); break;
+    case PublishOutcome::Kind::scheduled: symbol = QStringLiteral("clock"); break;
+    case PublishOutcome::Kind::draftSaved: symbol = QStringLiteral("tray"); break;
+    case PublishOutcome::Kind::stillWorking: symbol = QStringLiteral("hourglass"); break;
+    case PublishOutcome::Kind::failed: break;
+    }
+    column->addWidget(new Symbol(symbol, 30, failed ? Color::attention : Color::settled, page));
+    column->addWidget(new TextBlock(titleFor(outcome), DesignFonts::serif(26, DesignFonts::Weight::semibold),
+                                    Color::text, page));
+    m_detail = text(detailFor(outcome), 14, DesignFonts::Weight::regular, Color::muted, page);
+    m_detail->setLineSpacing(3);
+    column->addWidget(m_detail);
+    column->addSpacing(6);
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(10);
+    ComposerState &state = view.state();
+    // Offered only for an address the composer would actually open.
+    const std::optional<QUrl> url = outcome.publication ? outcome.publication->platformUrl : std::nullopt;
+    const bool openable =
+        url && ZephylWire::InstagramFeedItem::safeInstagramURL(url->toString(QUrl::FullyEncoded)).has_value();
+    if (outcome.kind == PublishOutcome::Kind::published && openable) {
+        m_open = new StyledButton(L10n::t("Open on Instagram"), PrimaryButtonStyle(false), page);
+        connect(m_open, &QAbstractButton::clicked, this, [&view, url] { view.openPost(url); });
+        buttons->addWidget(m_open);
+    }
+    if (failed) {
+        m_backToEditing = new StyledButton(L10n::t("Back to editing"), PrimaryButtonStyle(false), page);
+        // The key stays: the next attempt is the same post to the service.
+        connect(m_backToEditing, &QAbstractButton::clicked, this, [&state] { state.setOutcome(std::nullopt); });
+        buttons->addWidget(m_backToEditing);
+    } else {
+        m_another = new StyledButton(L10n::t("Prepare another"), QuietButtonStyle(false), page);
+        connect(m_another, &QAbstractButton::clicked, this, [&state] { state.prepareAnother(); });
+        buttons->addWidget(m_another);
+    }
+    m_done = new StyledButton(L10n::t("Done"), QuietButtonStyle(false), page);
+    connect(m_done, &QAbstractButton::clicked, this, [&view] { view.requestDismiss(); });
+    buttons->addWidget(m_done);
+    buttons->addStretch(1);
+    column->addLayout(buttons);
+    frame->addWidget(leading(page, this)); // measured for its wrapped height
+    frame->addStretch(1);
+}

@@ -1,0 +1,388 @@
+// The composer sheet offscreen over the scripted service: the footer, the
+// confirmation, the publishing overlay that holds Close and Escape, the
+// outcome page, the drop target and the fields.
+
+#include "ScreensTestSupport.h"
+
+#include "app/ComposerTestSupport.h"
+#include "design/ButtonStyles.h"
+#include "design/Controls.h"
+#include "design/L10n.h"
+#include "workspace/ComposerParts.h"
+#include "workspace/ComposerView.h"
+#include "workspace/WorkspaceRootView.h"
+
+#include <QCheckBox>
+#include <QDateTimeEdit>
+#include <QMimeData>
+#include <QTimeZone>
+#include <QPlainTextEdit>
+
+using namespace flowtest;
+using namespace screentest;
+using namespace composertest;
+
+namespace {
+
+class SheetTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ComposerView::defaultHooks() = ComposerView::Hooks{
+            importer.function(), [this](bool multiple, QWidget *) {
+                pickedMultiple << multiple;
+                return picks;
+            },
+            [this](const QUrl &url) { opened << url; }};
+        model().setUser(user("kitty@example.com"));
+        model().setSession(SessionState::signedIn);
+        ZephylWire::InstagramProfile profile;
+        profile.username = QStringLiteral("kitty.studio");
+        model().setInstagram(profile);
+        root = host.show(new WorkspaceRootView(model()));
+        model().setComposerPresented(true);
+        settle();
+    }
+    void TearDown() override { ComposerView::defaultHooks() = {}; }
+
+    AppModel &model() { return flows.model(); }
+    ComposerView *view() const
+    {
+        return root->composerSheet() ? root->composerSheet()->findChild<ComposerView *>() : nullptr;
+    }
+    ComposerState &state() const { return view()->state(); }
+
+    AppearanceGuard appearance;
+    Flows flows;
+    Host host;
+    WorkspaceRootView *root = nullptr;
+    FakeImporter importer;
+    QList<QUrl> picks;
+    QList<bool> pickedMultiple;
+    QList<QUrl> opened;
+};
+
+} // namespace
+
+TEST_F(SheetTest, WhilePublishingCloseAndEscapeAreHeldAndTheOverlayShowsTheStep)
+{
+    ASSERT_NE(view(), nullptr);
+    state().setMedia({picture()});
+    settle();
+    ASSERT_TRUE(view()->publishButton()->isEnabled());
+    flows.service.held.insert(QStringLiteral("createInstagramPublication"));
+
+    click(view()->publishButton());
+    ASSERT_NE(view()->confirmation(), nullptr);
+    click(view()->confirmation()->confirmButton());
+    ASSERT_TRUE(zktest::spinUntil([&] { return flows.service.waiting("createInstagramPublication") == 1; }));
+    settle();
+    EXPECT_EQ(view()->confirmation(), nullptr);
+
+    ASSERT_TRUE(model().publishing());
+    PublishingOverlay *overlay = view()->publishingOverlay();
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_TRUE(overlay->isVisible());
+    EXPECT_EQ(overlay->step()->text(), QStringLiteral("Handing over to Instagram…"));
+    EXPECT_GT(overlay->step()->height(), 0);
+    EXPECT_TRUE(overlay->step()->isVisibleTo(overlay));
+    EXPECT_TRUE(texts(overlay).contains(
+        QStringLiteral("Keep this window open. A retry after a failure will not publish twice.")));
+
+    EXPECT_FALSE(view()->closeButton()->isEnabled());
+    EXPECT_FALSE(view()->publishButton()->isEnabled());
+    EXPECT_FALSE(view()->saveDraftButton()->isEnabled());
+    EXPECT_FALSE(view()->saveToPlanButton()->isEnabled());
+    click(view()->closeButton());
+    key(view(), Qt::Key_Escape);
+    key(root->composerSheet(), Qt::Key_Escape);
+    EXPECT_TRUE(model().composerPresented());
+    EXPECT_FALSE(view()->requestDismiss());
+    EXPECT_TRUE(model().composerPresented());
+
+    ZephylWire::Publication done;
+    done.id = QStringLiteral("p1");
+    done.status = QStringLiteral("published");
+    flows.service.release("createInstagramPublication", Reply::of(done));
+    ASSERT_TRUE(zktest::spinUntil([&] { return state().outcome().has_value(); }));
+    settle();
+    EXPECT_EQ(view()->publishingOverlay(), nullptr);
+    ASSERT_NE(view()->outcomePage(), nullptr);
+    EXPECT_TRUE(view()->closeButton()->isEnabled());
+    EXPECT_FALSE(view()->saveToPlanButton()->isVisible()); // no footer under an outcome
+    key(root->composerSheet(), Qt::Key_Escape);
+    EXPECT_FALSE(model().composerPresented());
+}
+
+TEST_F(SheetTest, TheFooterFollowsThePostAndTheConnection)
+{
+    EXPECT_FALSE(view()->saveToPlanButton()->isEnabled());
+    EXPECT_FALSE(view()->saveDraftButton()->isEnabled());
+    EXPECT_FALSE(view()->publishButton()->isEnabled());
+    EXPECT_EQ(view()->validationText()->text(), QStringLiteral("Add a picture or a video."));
+    EXPECT_EQ(view()->validationText()->maxLines(), 1);
+
+    state().setCaption(QStringLiteral("words"));
+    settle();
+    EXPECT_TRUE(view()->saveToPlanButton()->isEnabled());
+    EXPECT_FALSE(view()->publishButton()->isEnabled());
+
+    state().setMedia({picture()});
+    settle();
+    EXPECT_FALSE(view()->validationText()->isVisibleTo(view()));
+    EXPECT_EQ(view()->publishButton()->text(), QStringLiteral("Publish now…"));
+    state().setScheduleLater(true);
+    settle();
+    EXPECT_EQ(view()->publishButton()->text(), QStringLiteral("Schedule…"));
+    EXPECT_TRUE(view()->publishButton()->isEnabled());
+
+    model().setInstagram(std::nullopt);
+    settle();
+    EXPECT_FALSE(view()->publishButton()->isEnabled());
+    EXPECT_TRUE(view()->saveDraftButton()->isEnabled());
+    EXPECT_TRUE(texts(view()).contains(QStringLiteral("Instagram not connected")));
+}
+
+TEST_F(SheetTest, TheConfirmationSummarisesAndBackOrEscapeOnlyClosesIt)
+{
+    state().setFormat(PublishFormat::reel);
+    state().setMedia({video(30)});
+    state().setCover(picture());
+    state().setShareToFeed(false);
+    state().setTrialEnabled(true);
+    state().setCollaboratorsText(QStringLiteral("north east"));
+    state().setCaption(QStringLiteral("  Dusk  "));
+    state().setHashtags(QStringLiteral("cat"));
+    state().setConfirming(true);
+    settle();
+    ComposerConfirmationSheet *sheet = view()->confirmation();
+    ASSERT_NE(sheet, nullptr);
+    const QList<QPair<QString, QString>> want{{"Format", "Reel"},          {"Media", "1 item(s)"},
+                                              {"Account", "\u200E@kitty.studio"}, {"When", "Now"},
+                                              {"Profile grid", "No"},      {"Trial Reel", "Yes"},
+                                              {"Collaborators", "\u200E@north, \u200E@east"}};
+    const auto lines = sheet->lines();
+    ASSERT_EQ(lines.size(), want.size());
+    for (qsizetype i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(lines.at(i).first, want.at(i).first);
+        // A handle carries a left-to-right mark before its "@".
+        EXPECT_EQ(QString(lines.at(i).second).remove(QChar(0x200E)), QString(want.at(i).second).remove(QChar(0x200E)));
+    }
+    EXPECT_TRUE(texts(sheet).contains(QStringLiteral("Format")));
+    EXPECT_EQ(sheet->title()->text(), QStringLiteral("Publish this now?"));
+    EXPECT_EQ(sheet->preview()->text(), QStringLiteral("Dusk\n\n#cat"));
+    EXPECT_EQ(sheet->preview()->maxLines(), 6);
+    EXPECT_EQ(sheet->confirmButton()->text(), QStringLiteral("Confirm and publish"));
+
+    state().setScheduleLater(true);
+    settle();
+    EXPECT_EQ(sheet->title()->text(), QStringLiteral("Schedule this publication?"));
+    EXPECT_EQ(sheet->confirmButton()->text(), QStringLiteral("Confirm and schedule"));
+
+    key(view(), Qt::Key_Escape);
+    EXPECT_FALSE(state().confirming());
+    EXPECT_TRUE(model().composerPresented());
+    state().setConfirming(true);
+    settle();
+    click(view()->confirmation()->backButton());
+    EXPECT_FALSE(state().confirming());
+    EXPECT_EQ(flows.service.count("createInstagramPublication"), 0);
+}
+
+TEST_F(SheetTest, TheOutcomePageOpensOnlyInstagramsOwnHttpsAddresses)
+{
+    ZephylWire::Publication p;
+    p.status = QStringLiteral("published");
+    p.platformUrl = QUrl(QStringLiteral("javascript:alert(1)"));
+    state().setOutcome(PublishOutcome::published(p));
+    settle();
+    ASSERT_NE(view()->outcomePage(), nullptr);
+    EXPECT_EQ(view()->outcomePage()->openButton(), nullptr);
+    view()->openPost(p.platformUrl);
+    view()->openPost(QUrl(QStringLiteral("http://www.instagram.com/p/x/")));
+    view()->openPost(QUrl(QStringLiteral("https://instagram.com.evil.example/p/x/")));
+    EXPECT_TRUE(opened.isEmpty());
+
+    p.platformUrl = QUrl(QStringLiteral("https://www.instagram.com/p/abc/"));
+    state().setOutcome(PublishOutcome::published(p));
+    settle();
+    ASSERT_NE(view()->outcomePage()->openButton(), nullptr);
+    click(view()->outcomePage()->openButton());
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://www.instagram.com/p/abc/"))});
+    EXPECT_NE(view()->outcomePage()->anotherButton(), nullptr);
+    EXPECT_EQ(view()->outcomePage()->backButton(), nullptr);
+}
+
+TEST_F(SheetTest, AFailureGoesBackToEditingWithTheSamePostAndKey)
+{
+    state().setMedia({picture()});
+    state().setCaption(QStringLiteral("kept"));
+    const QString key = state().idempotencyKey();
+    state().setOutcome(PublishOutcome::failed(QStringLiteral("Instagram took too long to process the media.")));
+    settle();
+    ComposerOutcomeView *page = view()->outcomePage();
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->detail()->text(), QStringLiteral("Instagram took too long to process the media."));
+    EXPECT_EQ(page->anotherButton(), nullptr);
+    click(page->backButton());
+    EXPECT_FALSE(state().outcome());
+    EXPECT_EQ(state().caption(), QStringLiteral("kept"));
+    EXPECT_EQ(state().idempotencyKey(), key);
+    EXPECT_EQ(view()->outcomePage(), nullptr);
+    EXPECT_TRUE(view()->publishButton()->isVisible());
+
+    ZephylWire::Publication scheduled;
+    state().setOutcome(PublishOutcome::scheduled(scheduled));
+    settle();
+    EXPECT_EQ(view()->outcomePage()->detail()->text(),
+              QStringLiteral("The server publishes it at . You can close Zephyl; it does not depend on this Mac being "
+                             "awake."));
+    click(view()->outcomePage()->anotherButton());
+    EXPECT_NE(state().idempotencyKey(), key);
+    EXPECT_TRUE(state().media().isEmpty());
+}
+
+TEST_F(SheetTest, FilesDraggedOverTheSheetLightTheDropZone)
+{
+    QMimeData files;
+    files.setUrls({file("a.jpg")});
+    QDragEnterEvent enter(QPoint(500, 300), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_TRUE(state().dropTargeted());
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(view(), &leave);
+    EXPECT_FALSE(state().dropTargeted());
+
+    QMimeData words;
+    words.setText(QStringLiteral("hello"));
+    QDragEnterEvent refused(QPoint(500, 300), Qt::CopyAction, &words, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+    EXPECT_FALSE(state().dropTargeted());
+}
+
+TEST_F(SheetTest, AScheduledOutcomeNamesTheLocalTimeAcrossTheClockChange)
+{
+    if (QTimeZone::systemTimeZoneId() != "Europe/Berlin")
+        GTEST_SKIP() << "runs in the Berlin variant";
+    // 29 March 2026: 01:00 UTC is when Berlin moves from 02:00 to 03:00.
+    ZephylWire::Publication before;
+    before.scheduledAt = QDateTime(QDate(2026, 3, 29), QTime(0, 30), Qt::UTC).toMSecsSinceEpoch();
+    state().setOutcome(PublishOutcome::scheduled(before));
+    settle();
+    const QString winter = view()->outcomePage()->detail()->text();
+    EXPECT_TRUE(winter.contains(QStringLiteral("1:30"))) << winter.toStdString();
+    EXPECT_TRUE(winter.contains(QStringLiteral("29"))) << winter.toStdString();
+    ZephylWire::Publication after = before;
+    after.scheduledAt = QDateTime(QDate(2026, 3, 29), QTime(1, 30), Qt::UTC).toMSecsSinceEpoch();
+    state().setOutcome(PublishOutcome::scheduled(after));
+    settle();
+    const QString summer = view()->outcomePage()->detail()->text();
+    EXPECT_TRUE(summer.contains(QStringLiteral("3:30"))) << summer.toStdString();
+    EXPECT_TRUE(summer.startsWith(QStringLiteral("The server publishes it at ")));
+}
+
+TEST_F(SheetTest, DroppedFilesArriveAndOtherDataIsRefused)
+{
+    importer.add(QStringLiteral("a.jpg"), picture());
+    importer.add(QStringLiteral("b.jpg"), picture());
+    QMimeData words;
+    words.setText(QStringLiteral("hello"));
+    EXPECT_FALSE(view()->handleDrop(&words));
+    QMimeData files;
+    files.setUrls({file("a.jpg"), QUrl(QStringLiteral("https://example.com/c.jpg")), file("b.jpg")});
+    state().setFormat(PublishFormat::carousel);
+    EXPECT_TRUE(view()->handleDrop(&files));
+    ASSERT_TRUE(zktest::spinUntil([&] { return state().media().size() == 2; }));
+    EXPECT_EQ(importer.asked, (QStringList{"a.jpg", "b.jpg"}));
+    settle();
+    EXPECT_EQ(view()->editor()->tiles().size(), 2);
+    EXPECT_FALSE(view()->editor()->dropZone()->isVisibleTo(view()));
+    EXPECT_EQ(view()->editor()->summary()->text(), QStringLiteral("2 items"));
+    EXPECT_EQ(view()->editor()->addButton()->text(), QStringLiteral("Add more"));
+
+    // The mark over a tile removes that item and keeps the others.
+    const QString kept = state().media().at(1).id;
+    const QList<QAbstractButton *> marks = view()->editor()->tiles().first()->findChildren<QAbstractButton *>();
+    ASSERT_EQ(marks.size(), 1);
+    click(marks.first());
+    ASSERT_EQ(state().media().size(), 1);
+    EXPECT_EQ(state().media().first().id, kept);
+    EXPECT_EQ(view()->editor()->tiles().size(), 1);
+
+    // The picker takes several files for a carousel only.
+    picks = {file("a.jpg")};
+    click(view()->editor()->addButton());
+    state().setFormat(PublishFormat::feed);
+    settle();
+    EXPECT_EQ(view()->editor()->addButton()->text(), QStringLiteral("Replace"));
+    click(view()->editor()->addButton());
+    EXPECT_EQ(pickedMultiple, (QList<bool>{true, false}));
+}
+
+TEST_F(SheetTest, SummariesCountersAndRowsFollowThePost)
+{
+    ComposerEditor *editor = view()->editor();
+    EXPECT_EQ(mediaSummary({picture(QSizeF(1080, 1350))}), QStringLiteral("1080x1350"));
+    EXPECT_EQ(mediaSummary({video(5.4, QSizeF(720, 1280))}), QStringLiteral("0:05 \u00B7 720x1280"));
+    EXPECT_EQ(mediaSummary({video(75.9, QSizeF(1080, 1920))}), QStringLiteral("1:15 \u00B7 1080x1920"));
+
+    EXPECT_EQ(editor->counter()->text(), QStringLiteral("0 / 2200"));
+    EXPECT_EQ(editor->hint()->text(), QStringLiteral("0 tags · up to five is plenty"));
+    state().setHashtags(QStringLiteral("#a #b"));
+    settle();
+    EXPECT_EQ(editor->counter()->text(), QStringLiteral("5 / 2200"));
+    state().setHashtags(QString());
+    state().setCaption(QString(2200, QLatin1Char('x')));
+    settle();
+    EXPECT_EQ(editor->captionEditor()->toPlainText().size(), 2200);
+    EXPECT_EQ(editor->counter()->colorRole(), ZephylPalette::Color::muted);
+    state().setCaption(QString(2201, QLatin1Char('x')));
+    settle();
+    EXPECT_EQ(editor->counter()->colorRole(), ZephylPalette::Color::attention);
+
+    QStringList tags;
+    for (int i = 0; i < 31; ++i)
+        tags << QStringLiteral("t%1").arg(i);
+    state().setHashtags(tags.mid(0, 5).join(QLatin1Char(' ')));
+    settle();
+    EXPECT_EQ(editor->hint()->text(), QStringLiteral("5 tags · up to five is plenty"));
+    state().setHashtags(tags.mid(0, 30).join(QLatin1Char(' ')));
+    settle();
+    EXPECT_EQ(editor->hint()->text(), QStringLiteral("30 tags · fewer, narrower tags usually help more"));
+    EXPECT_EQ(editor->hint()->colorRole(), ZephylPalette::Color::muted);
+    state().setHashtags(tags.join(QLatin1Char(' ')));
+    settle();
+    EXPECT_EQ(editor->hint()->colorRole(), ZephylPalette::Color::attention);
+
+    // Rows by format, with the section open.
+    state().setMoreOptions(true);
+    state().setFormat(PublishFormat::story);
+    settle();
+    auto shown = [&](QWidget *w) { return w->isVisibleTo(view()); };
+    EXPECT_FALSE(shown(editor->coverRow()));
+    EXPECT_FALSE(shown(editor->collaboratorsField()));
+    EXPECT_FALSE(shown(editor->audioField()));
+    EXPECT_TRUE(shown(editor->aiBox()));
+    state().setFormat(PublishFormat::reel);
+    settle();
+    EXPECT_TRUE(shown(editor->coverRow()));
+    EXPECT_TRUE(shown(editor->shareToFeedBox()));
+    EXPECT_FALSE(shown(editor->graduationGroup()));
+    editor->trialBox()->click();
+    settle();
+    EXPECT_TRUE(state().trialEnabled());
+    EXPECT_TRUE(shown(editor->graduationGroup()));
+    EXPECT_TRUE(shown(editor->audioField()));
+    EXPECT_TRUE(shown(editor->collaboratorsField()));
+
+    // Later shows the date and the note; the user's edits reach the state.
+    EXPECT_FALSE(shown(editor->datePicker()));
+    QTest::mouseClick(editor->whenPicker(), Qt::LeftButton, {},
+                      editor->whenPicker()->segmentRect(1).center().toPoint());
+    settle();
+    EXPECT_TRUE(state().scheduleLater());
+    EXPECT_TRUE(shown(editor->datePicker()));
+    EXPECT_TRUE(texts(view()).contains(QStringLiteral("The server publishes at that time, even if this Mac is asleep.")));
+}
