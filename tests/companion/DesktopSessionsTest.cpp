@@ -210,6 +210,42 @@ TEST(DesktopCatWithoutCompositor, FollowsACompositorThatStartsAndQuits)
     EXPECT_EQ(shot.pixelColor(rig.other.frame(w).center()), QColor(Qt::white));
 }
 
+TEST(DesktopCatXfwm4, FollowsTheWindowManagersCompositorTurnedOffAndOn)
+{
+    if (session() != QLatin1String("xfwm4") || !compositorSession())
+        GTEST_SKIP() << "runs under xfwm4 with its compositor";
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xsetroot"), {"-solid", "#3a6ea5"}), 0);
+    auto compositing = [](bool on) {
+        return QProcess::execute(QStringLiteral("xfconf-query"), {"-c", "xfwm4", "-p", "/general/use_compositing", "-n",
+                                                                  "-t", "bool", "-s", on ? "true" : "false"});
+    };
+    DesktopRig rig;
+    const xcb_window_t w = rig.other.open("Editor", QRect(120, 260, 900, 400));
+    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(w).empty(); }));
+    ASSERT_EQ(rig.cat.presentation(), CompanionController::Presentation::screenLayers);
+
+    // As a user turns it off in the window manager's settings.
+    ASSERT_EQ(compositing(false), 0);
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        return rig.cat.presentation() == CompanionController::Presentation::catWindow;
+    }));
+    rig.cat.say(QStringLiteral("Still here."), 60);
+    ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.panels().front()->frame().bubbleOpacity >= 1; }));
+    rig.frameUntil([] { return true; });
+    QImage shot;
+    ASSERT_TRUE(drawnOnScreen(*rig.cat.panels().front(), QStringLiteral("compositing-off"), shot));
+    EXPECT_LT(blackShare(shot), 0.01);
+    EXPECT_EQ(shot.pixelColor(rig.other.frame(w).center()), QColor(Qt::white));
+
+    // And on again.
+    ASSERT_EQ(compositing(true), 0);
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        return rig.cat.presentation() == CompanionController::Presentation::screenLayers;
+    }));
+    rig.frameUntil([&] { return rig.cat.panels().front()->frame().bubbleOpacity >= 1; });
+    ASSERT_TRUE(drawnOnScreen(*rig.cat.panels().front(), QStringLiteral("compositing-on"), shot));
+}
+
 TEST(DesktopCatGtk, StandsOnTheVisibleEdgeOfAWindowThatDrawsItsOwnFrame)
 {
     if (session() != QLatin1String("xfwm4") || !compositorSession())
