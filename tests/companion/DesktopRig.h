@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 
 namespace {
@@ -154,6 +155,28 @@ struct DesktopRig {
     {
         const QPointF p = cat.brain().pose.position;
         return QPoint(int(std::lround(p.x())), int(std::lround(screenHeight - p.y() - 31)));
+    }
+    // Where to take hold of the cat: its middle, or without a compositor the
+    // drawn pixel nearest to it (the cat window takes the mouse only where it
+    // shows something).
+    QPoint catGrip() const
+    {
+        const QPoint middle = catMiddle();
+        const CompanionPanel *panel = cat.panels().front();
+        if (panel->kind() != CompanionPanel::Kind::catWindow || panel->shape().empty())
+            return middle;
+        const QPoint local = middle - panel->geometry().topLeft();
+        QPoint best;
+        int bestDistance = std::numeric_limits<int>::max();
+        for (const QRect &r : panel->shape()) {
+            const QPoint p(std::clamp(local.x(), r.left(), r.right()), std::clamp(local.y(), r.top(), r.bottom()));
+            const int d = (p - local).manhattanLength();
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = p;
+            }
+        }
+        return best + panel->geometry().topLeft();
     }
     void pointAt(QPoint p)
     {
