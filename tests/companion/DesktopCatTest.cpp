@@ -9,13 +9,7 @@ TEST(DesktopCat, LandsOnAWindowsTopEdgeAndRidesAlongWhenItMoves)
     ASSERT_TRUE(X11::available());
     DesktopRig rig;
     const xcb_window_t w = rig.other.open("Notes", QRect(300, 300, 500, 300));
-    // Once the window manager has placed it where it was asked (a busy one
-    // lists the window a moment before).
-    ASSERT_TRUE(rig.frameUntil([&] {
-        const QRect f = rig.other.frame(w);
-        return !rig.ledgesOf(w).empty() && std::abs(f.x() - 300) < 40 && std::abs(f.y() - 300) < 40 &&
-               rig.ledgesOf(w).front().minX == f.x();
-    }));
+    ASSERT_TRUE(rig.placedLedge(w, QPoint(300, 300)));
     const QRect frame = rig.other.frame(w);
     const Ledge ledge = rig.ledgesOf(w).front();
     // The ledge is the top of the title bar, in y-up points.
@@ -106,8 +100,9 @@ TEST(DesktopCat, ADragCarriesTheCatAndTheDropLetsItLandOnAWindow)
 {
     DesktopRig rig;
     const xcb_window_t w = rig.other.open("Target", QRect(200, 350, 500, 250));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(w).empty(); }));
-    const Ledge ledge = rig.ledgesOf(w).front();
+    const std::optional<Ledge> placed = rig.placedLedge(w, QPoint(200, 350));
+    ASSERT_TRUE(placed);
+    const Ledge ledge = *placed;
     int clicks = 0;
     rig.cat.onClick = [&] { ++clicks; };
     CompanionPanel *panel = rig.cat.panels().front();

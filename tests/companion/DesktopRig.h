@@ -150,6 +150,23 @@ struct DesktopRig {
         }
         return out;
     }
+    // The window's first ledge once the window manager has placed its frame
+    // near where it was asked (a busy one lists the window a moment before) and
+    // the cat has read it there.
+    std::optional<Ledge> placedLedge(xcb_window_t w, QPoint asked)
+    {
+        std::optional<Ledge> found;
+        frameUntil([&] {
+            const QRect f = other.frame(w);
+            const std::vector<Ledge> l = ledgesOf(w);
+            if (l.empty() || std::abs(f.x() - asked.x()) >= 40 || std::abs(f.y() - asked.y()) >= 40 ||
+                l.front().minX != f.x() || l.front().y != screenHeight - f.y())
+                return false;
+            found = l.front();
+            return true;
+        });
+        return found;
+    }
     // The cat's middle in root pixels.
     QPoint catMiddle() const
     {

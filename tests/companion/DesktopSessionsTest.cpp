@@ -120,7 +120,8 @@ TEST(DesktopCatWithoutCompositor, LivesInAWindowCutToItsDrawingAndTheDesktopStay
     DesktopRig rig;
     const xcb_window_t notes = rig.other.open("Notes", QRect(80, 300, 520, 300));
     const xcb_window_t plan = rig.other.open("Plan", QRect(640, 420, 560, 300));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(notes).empty() && !rig.ledgesOf(plan).empty(); }));
+    ASSERT_TRUE(rig.placedLedge(notes, QPoint(80, 300)));
+    ASSERT_TRUE(rig.placedLedge(plan, QPoint(640, 420)));
     ASSERT_EQ(rig.cat.presentation(), CompanionController::Presentation::catWindow);
     ASSERT_EQ(rig.cat.panels().size(), 1u);
     CompanionPanel *window = rig.cat.panels().front();
@@ -324,9 +325,10 @@ TEST(DesktopCatTwm, LandsOnAWindowAndKeepsItsWindowsAboveTheOthers)
     DesktopRig rig;
     // Opened after the cat, so twm stacks its frame over the cat's windows.
     const xcb_window_t w = rig.other.open("Old school", QRect(260, 340, 700, 300));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(w).empty(); }));
+    const std::optional<Ledge> placed = rig.placedLedge(w, QPoint(260, 340));
+    ASSERT_TRUE(placed);
     const QRect frame = rig.other.frame(w);
-    const Ledge ledge = rig.ledgesOf(w).front();
+    const Ledge ledge = *placed;
     EXPECT_GT(frame.height(), 300) << "twm's title bar is part of the frame";
     EXPECT_EQ(ledge.y, rig.screenHeight - frame.top());
     EXPECT_EQ(ledge.minX, frame.left());
