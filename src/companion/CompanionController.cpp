@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QPropertyAnimation>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 
 #include <cmath>
@@ -40,6 +41,10 @@ CompanionController::CompanionController(Clock &clock, std::unique_ptr<Companion
     m_lastTick = m_clock.uptime();
     hour = [this] { return m_clock.now().toLocalTime().time().hour(); };
     m_desktop->onScreensChanged = [this] { m_screensChanged = true; };
+    // Heard from the X server's event loop: the windows are swapped once it has returned.
+    m_desktop->onCompositingChanged = [this] {
+        QTimer::singleShot(0, this, [this] { followCompositor(); });
+    };
     connect(&m_viewModel, &CompanionViewModel::bubbleChanged, this, [this] {
         const bool shown = m_viewModel.bubble().has_value();
         if (shown)
@@ -139,6 +144,13 @@ void CompanionController::setAside(bool aside)
         return;
     m_aside = aside;
     for (CompanionPanel *panel : m_panels) {
+        if (panel->kind() == CompanionPanel::Kind::catWindow) {
+            // Without a compositor a window's opacity means nothing: it goes and comes at once.
+            panel->setVisible(!aside);
+            if (!aside)
+                panel->raise();
+            continue;
+        }
         auto *fade = new QPropertyAnimation(panel, "windowOpacity", panel);
         fade->setDuration(aside ? 180 : 400);
         fade->setEndValue(aside ? 0.0 : 1.0);
@@ -177,15 +189,35 @@ void CompanionController::clearPanels()
     m_panelScreens.clear();
 }
 
+void CompanionController::followCompositor()
+{
+    if (!m_timer || m_desktop->compositing() != m_catWindow)
+        return;
+    // The window that held the pointer goes: a drag under way ends where the cat is.
+    if (m_dragging)
+        m_brain.putDown = true;
+    m_pressPoint.reset();
+    m_dragging = false;
+    buildPanels();
+    present(m_desktop->screens());
+    updateInput(m_desktop->pointer());
+}
+
 void CompanionController::buildPanels()
 {
     clearPanels();
     m_screensChanged = false;
-    const std::vector<CompanionScreen> screens = m_desktop->screens();
+    m_catWindow = !m_desktop->compositing();
+    const std::vector<CompanionScreen> all = m_desktop->screens();
+    std::vector<CompanionScreen> screens = all;
+    if (m_catWindow && !all.empty())
+        screens.assign(1, *activeScreen(all)); // one window, wherever the cat is
     QPointer<CompanionController> self(this);
     for (const CompanionScreen &screen : screens) {
-        const QRect geometry = m_desktop->toQt(screen.frame).toAlignedRect();
-        auto *panel = new CompanionPanel(screen, geometry);
+        const QRect full = m_desktop->toQt(screen.frame).toAlignedRect();
+        const QRect geometry = m_catWindow ? QRect(full.topLeft(), QSize(1, 1)) : full;
+        auto *panel = new CompanionPanel(
+            screen, geometry, m_catWindow ? CompanionPanel::Kind::catWindow : CompanionPanel::Kind::screenLayer);
         panel->setFilmedPainter(m_filmedPainter);
         panel->onMouseDown = [self](QPointF p) {
             if (self)
@@ -206,8 +238,13 @@ void CompanionController::buildPanels()
             Q_EMIT self->clicked();
             return true;
         };
-        panel->setWindowOpacity(m_aside ? 0.0 : 1.0);
-        panel->show();
+        if (m_catWindow) {
+            if (!m_aside)
+                panel->show();
+        } else {
+            panel->setWindowOpacity(m_aside ? 0.0 : 1.0);
+            panel->show();
+        }
         if (X11::available())
             panel->raise();
         m_panels.push_back(panel);
@@ -267,6 +304,12 @@ void CompanionController::refreshTopology()
         own.insert(quint32(panel->winId()));
     m_ledges = WindowTopology::ledges(m_desktop->windows(own, screens.front().frame.height()), 90);
     ++m_topologyReads;
+    // A window manager that stacks new windows over ours (or knows nothing of
+    // windows kept above) would hide the cat and its bubble.
+    m_desktop->keepAbove(std::vector<quint32>(own.begin(), own.end()));
+    // A compositor whose start or end was not heard of is noticed here.
+    if (m_desktop->compositing() == m_catWindow)
+        followCompositor();
 }
 
 void CompanionController::tick()
@@ -366,13 +409,16 @@ double CompanionController::bubbleOpacity() const
     return m_bubbleShown ? eased : 1 - eased;
 }
 
-void CompanionController::present(const std::vector<CompanionScreen> &)
+void CompanionController::present(const std::vector<CompanionScreen> &screens)
 {
     const double opacity = bubbleOpacity();
     if (!m_bubbleShown && opacity <= 0)
         m_bubbleText.clear();
     const CompanionVariant variant = shownVariant();
+    const CompanionScreen *active = activeScreen(screens);
     for (CompanionPanel *panel : m_panels) {
+        if (panel->kind() == CompanionPanel::Kind::catWindow && active)
+            panel->placeOn(*active, m_desktop->toQt(active->frame).toAlignedRect().topLeft());
         const CompanionScreen &screen = panel->screen();
         CompanionPanel::Frame frame;
         frame.pose = m_viewModel.pose();
@@ -395,6 +441,7 @@ void CompanionController::updateInput(const std::optional<QPointF> &pointer)
     for (CompanionPanel *panel : m_panels) {
         std::vector<QRect> rects;
         const QPoint origin = panel->geometry().topLeft();
+        const QPoint canvas = panel->canvasOrigin();
         auto local = [&](const QRectF &cat) { return m_desktop->toQt(cat).toAlignedRect().translated(-origin); };
         const bool pressable = clickOpensAsk && !m_aside && active && sameRect(panel->screen().frame, active->frame);
         panel->setCatAccessibilityFrame(pressable ? std::optional<QRect>(m_desktop->toQt(hit.rect).toAlignedRect())
@@ -408,7 +455,7 @@ void CompanionController::updateInput(const std::optional<QPointF> &pointer)
             if (scene.bubble && !m_bubbleText.isEmpty()) {
                 const QRectF r =
                     scene.bubble->rectFor(CanvasPainter::bubbleSize(m_bubbleText, scene.bubble->tailEdge));
-                bubble = m_desktop->toCat(r.translated(origin));
+                bubble = m_desktop->toCat(r.translated(canvas));
             }
             const bool over = pointer && (hit.contains(*pointer) || (bubble && bubble->contains(*pointer)));
             if (over) {

@@ -81,6 +81,12 @@ public:
     // Draws filmed looks; without one every look is drawn as the drawn cat.
     void setFilmedPainter(std::shared_ptr<FilmedFigurePainter> painter);
 
+    // How the cat is shown: a translucent layer over each screen while a
+    // compositing manager runs, else one window cut to the cat and its bubble.
+    // Follows the compositor as it starts and quits.
+    enum class Presentation { screenLayers, catWindow };
+    Presentation presentation() const { return m_catWindow ? Presentation::catWindow : Presentation::screenLayers; }
+
     // What the frame loop and the panels work from, for tools and checks.
     const std::vector<CompanionPanel *> &panels() const { return m_panels; }
     const std::vector<Ledge> &ledges() const { return m_ledges; }
@@ -101,6 +107,7 @@ Q_SIGNALS:
 private:
     void buildPanels();
     void clearPanels();
+    void followCompositor();
     void schedule(std::chrono::milliseconds interval);
     void refreshTopology();
     const CompanionScreen *activeScreen(const std::vector<CompanionScreen> &screens) const;
@@ -131,6 +138,7 @@ private:
     QPointF m_dragOffset;
     std::unique_ptr<Clock::Timer> m_bubbleTimer;
     bool m_screensChanged = false;
+    bool m_catWindow = false;
     CompanionVariant m_variant = CompanionVariant::drawn();
     std::optional<QRectF> m_nestFrame;
     bool m_aside = false;

@@ -48,6 +48,17 @@ public:
         });
         QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, &m_guard, [this] { changed(); });
         QObject::connect(qGuiApp, &QGuiApplication::primaryScreenChanged, &m_guard, [this] { changed(); });
+        m_compositorWatch = X11::watchCompositor([this] {
+            if (onCompositingChanged)
+                onCompositingChanged();
+        });
+    }
+    ~SystemDesktop() override { X11::unwatchCompositor(m_compositorWatch); }
+
+    bool compositing() const override { return !X11::available() || X11::compositorRunning(); }
+    void keepAbove(const std::vector<quint32> &ours) override
+    {
+        X11::keepAbove(std::vector<unsigned int>(ours.begin(), ours.end()));
     }
 
     std::vector<CompanionScreen> screens() const override
@@ -128,6 +139,7 @@ private:
     }
     QObject m_guard;
     std::vector<QRect> m_heads;
+    int m_compositorWatch = 0;
 };
 
 } // namespace

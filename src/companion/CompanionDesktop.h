@@ -35,6 +35,12 @@ public:
     // Other applications' windows, front to back (WindowTopology::snapshot).
     virtual std::vector<WindowInfo> windows(const std::set<quint32> &excluding, double primaryHeight) const = 0;
 
+    // Whether a compositing manager blends translucent windows with what lies
+    // beneath; without one their transparent pixels show black.
+    virtual bool compositing() const { return true; }
+    // Keeps the cat's own top-level windows above the other applications' windows.
+    virtual void keepAbove(const std::vector<quint32> &ours) { (void)ours; }
+
     // Conversions between the cat's y-up points and Qt's global y-down points.
     virtual QPointF toCat(const QPointF &qtGlobal) const;
     virtual QRectF toCat(const QRectF &qtGlobal) const;
@@ -42,6 +48,8 @@ public:
 
     // Called when screens are added, removed or change size.
     std::function<void()> onScreensChanged;
+    // Called when a compositing manager starts or quits.
+    std::function<void()> onCompositingChanged;
 
     // The desktop of this session.
     static std::unique_ptr<CompanionDesktop> system();

@@ -53,10 +53,10 @@ QAccessibleInterface *catAccessible(const QString &className, QObject *object)
 
 } // namespace
 
-CompanionPanel::CompanionPanel(const CompanionScreen &screen, const QRect &qtGeometry)
+CompanionPanel::CompanionPanel(const CompanionScreen &screen, const QRect &qtGeometry, Kind kind)
     : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint |
                            Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint),
-      m_screen(screen)
+      m_kind(kind), m_screen(screen), m_canvasOrigin(qtGeometry.topLeft())
 {
     static const bool factory = [] {
         QAccessible::installFactory(catAccessible);
@@ -76,6 +76,21 @@ CompanionPanel::CompanionPanel(const CompanionScreen &screen, const QRect &qtGeo
     // by an empty panel.
     winId();
     applyInputShape();
+    // Nothing of a cat window shows until there is a drawing to show.
+    applyShape();
+}
+
+void CompanionPanel::placeOn(const CompanionScreen &screen, QPoint canvasOrigin)
+{
+    if (m_kind != Kind::catWindow)
+        return;
+    if (screen.screen && screen.screen != m_screen.screen)
+        setScreen(screen.screen);
+    m_screen = screen;
+    if (canvasOrigin != m_canvasOrigin) {
+        m_canvasOrigin = canvasOrigin;
+        m_presented = false; // the same scene lies elsewhere now
+    }
 }
 
 QRegion CompanionPanel::reach(const Frame &f) const
@@ -114,17 +129,91 @@ void CompanionPanel::present(const Frame &next)
     QRegion dirty = reach(next);
     if (m_presented)
         dirty += reach(m_frame);
-    dirty &= rect();
     m_frame = next;
     m_presented = true;
+    if (m_kind == Kind::catWindow) {
+        presentWindow();
+        return;
+    }
+    dirty &= rect();
     m_lastDirty = dirty;
     if (!dirty.isEmpty())
         update(dirty);
 }
 
+void CompanionPanel::presentWindow()
+{
+    const QRect bounds = reach(m_frame).boundingRect();
+    if (bounds.isEmpty()) {
+        m_image = QImage();
+        m_lastDirty = QRegion();
+        if (!m_shape.empty()) {
+            m_shape.clear();
+            applyShape();
+        }
+        return;
+    }
+    const double ratio = devicePixelRatioF() > 0 ? devicePixelRatioF() : 1.0;
+    const QSize pixels = (QSizeF(bounds.size()) * ratio).toSize();
+    // The last frame's buffer is drawn over again when the size holds, as it does while the cat walks.
+    QImage image = std::move(m_image);
+    if (image.size() != pixels || image.devicePixelRatio() != ratio) {
+        image = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+    }
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.translate(-bounds.topLeft());
+        m_painter.paint(painter, m_frame.scene, m_frame.pose, m_frame.variant, m_frame.bubbleText,
+                        m_frame.bubbleOpacity, m_frame.paused, bounds);
+    }
+    // Without a compositor nothing blends: a pixel is shown whole or not at all.
+    // Those at least half covered are shown in their own colour (a shadow's faint
+    // pixels are left out), so the edges stay crisp rather than turn dark.
+    std::vector<QRect> shape;
+    for (int y = 0; y < image.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        int runStart = -1;
+        for (int x = 0; x <= image.width(); ++x) {
+            const bool in = x < image.width() && qAlpha(row[x]) >= 128;
+            if (in) {
+                row[x] = qUnpremultiply(row[x]) | 0xff000000u;
+                if (runStart < 0)
+                    runStart = x;
+            } else if (runStart >= 0) {
+                // A run continuing the one straight above it grows that one.
+                if (!shape.empty() && shape.back().left() == runStart && shape.back().right() == x - 1 &&
+                    shape.back().bottom() == y - 1)
+                    shape.back().setBottom(y);
+                else
+                    shape.emplace_back(runStart, y, x - runStart, 1);
+                runStart = -1;
+            }
+        }
+    }
+    m_image = std::move(image);
+    const QRect target = bounds.translated(m_canvasOrigin);
+    if (geometry() != target)
+        setGeometry(target);
+    if (shape != m_shape) {
+        m_shape = std::move(shape);
+        applyShape();
+    }
+    m_lastDirty = QRegion(bounds);
+    update();
+}
+
 void CompanionPanel::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
+    if (m_kind == Kind::catWindow) {
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        if (!m_image.isNull())
+            painter.drawImage(QPoint(0, 0), m_image);
+        return;
+    }
     painter.setRenderHint(QPainter::Antialiasing);
     m_painter.paint(painter, m_frame.scene, m_frame.pose, m_frame.variant, m_frame.bubbleText, m_frame.bubbleOpacity,
                     m_frame.paused, event->rect());
@@ -151,12 +240,21 @@ void CompanionPanel::applyInputShape()
     X11::setInputShape(static_cast<unsigned int>(winId()), pixels);
 }
 
+void CompanionPanel::applyShape()
+{
+    if (m_kind != Kind::catWindow || !X11::available())
+        return;
+    X11::setBoundingShape(static_cast<unsigned int>(winId()), m_shape);
+}
+
 bool CompanionPanel::event(QEvent *event)
 {
     // A new native window, or one the server maps again, starts with a full
     // input shape: set ours again.
-    if (event->type() == QEvent::WinIdChange || event->type() == QEvent::Show)
+    if (event->type() == QEvent::WinIdChange || event->type() == QEvent::Show) {
         applyInputShape();
+        applyShape();
+    }
     return QWidget::event(event);
 }
 

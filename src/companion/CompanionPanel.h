@@ -10,15 +10,29 @@
 #include <optional>
 #include <vector>
 
-// One screen's window of the desktop cat: frameless, translucent, above other
-// windows and outside the window manager's care. Clicks pass through it except
-// on the rectangles the controller makes interactive (the X input shape).
+// A window of the desktop cat: frameless, above other windows and outside the
+// window manager's care. Clicks pass through it except on the rectangles the
+// controller makes interactive (the X input shape).
+//
+// A screen layer covers one screen and is translucent: it needs a compositing
+// manager. Without one, a single cat window as big as the cat and its bubble
+// follows the cat over the screens, cut to the drawing by its bounding shape so
+// that the desktop around the cat shows through.
 class CompanionPanel final : public QWidget {
     Q_OBJECT
 public:
-    explicit CompanionPanel(const CompanionScreen &screen, const QRect &qtGeometry);
+    enum class Kind { screenLayer, catWindow };
 
+    explicit CompanionPanel(const CompanionScreen &screen, const QRect &qtGeometry, Kind kind = Kind::screenLayer);
+
+    Kind kind() const { return m_kind; }
+    // The screen whose canvas the frame is laid out on; a cat window moves to
+    // the cat's screen with placeOn().
     const CompanionScreen &screen() const { return m_screen; }
+    // That canvas's top-left corner in Qt's global points: the layer's own
+    // corner, or the cat window's screen's.
+    QPoint canvasOrigin() const { return m_canvasOrigin; }
+    void placeOn(const CompanionScreen &screen, QPoint canvasOrigin);
 
     // Mouse callbacks with the pointer in Qt's global points.
     std::function<void(QPointF)> onMouseDown, onMouseDragged, onMouseUp;
@@ -54,6 +68,8 @@ public:
 
     // The area repainted by the last present(), for checks.
     QRegion lastDirty() const { return m_lastDirty; }
+    // A cat window's bounding shape (its own pixels): where the drawing is.
+    const std::vector<QRect> &shape() const { return m_shape; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -64,9 +80,16 @@ protected:
 
 private:
     void applyInputShape();
+    void applyShape();
     QRegion reach(const Frame &f) const;
+    void presentWindow();
 
+    Kind m_kind;
     CompanionScreen m_screen;
+    QPoint m_canvasOrigin;
+    // The cat window's drawing, opaque where the shape lets it show.
+    QImage m_image;
+    std::vector<QRect> m_shape;
     Frame m_frame;
     bool m_presented = false;
     QRegion m_lastDirty;

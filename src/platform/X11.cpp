@@ -36,16 +36,26 @@ bool available() { return connection() != nullptr; }
 
 } // namespace X11
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
+
 #include <xcb/shape.h>
+#include <xcb/xfixes.h>
 #include <xcb/xinerama.h>
 
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <string>
 
 namespace X11 {
 
-void setInputShape(unsigned int window, const std::vector<QRect> &rects)
+namespace {
+
+// Sets one kind of the window's shape to `rects` (window pixels, clamped to X's 16 bits).
+void setShape(unsigned int window, xcb_shape_kind_t kind, const std::vector<QRect> &rects)
 {
     xcb_connection_t *c = connection();
     if (!c || !window)
@@ -59,26 +69,199 @@ void setInputShape(unsigned int window, const std::vector<QRect> &rects)
         auto clampU16 = [](int v) { return uint16_t(std::clamp(v, 0, 65535)); };
         list.push_back({clamp16(r.x()), clamp16(r.y()), clampU16(r.width()), clampU16(r.height())});
     }
-    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED, window, 0, 0,
-                         uint32_t(list.size()), list.data());
+    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, kind, XCB_CLIP_ORDERING_UNSORTED, window, 0, 0, uint32_t(list.size()),
+                         list.data());
     xcb_flush(c);
 }
+
+} // namespace
+
+void setInputShape(unsigned int window, const std::vector<QRect> &rects) { setShape(window, XCB_SHAPE_SK_INPUT, rects); }
+
+void setBoundingShape(unsigned int window, const std::optional<std::vector<QRect>> &rects)
+{
+    xcb_connection_t *c = connection();
+    if (rects) {
+        setShape(window, XCB_SHAPE_SK_BOUNDING, *rects);
+    } else if (c && window) {
+        xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, window, 0, 0, XCB_NONE);
+        xcb_flush(c);
+    }
+}
+
+namespace {
+
+// The compositing manager's selection for the default screen, interned once per connection.
+xcb_atom_t compositorSelection(xcb_connection_t *c)
+{
+    static xcb_connection_t *owner = nullptr;
+    static xcb_atom_t atom = XCB_ATOM_NONE;
+    if (owner == c)
+        return atom;
+    int display = 0, screen = 0;
+    char *host = nullptr;
+    if (xcb_parse_display(nullptr, &host, &display, &screen))
+        std::free(host);
+    const std::string name = "_NET_WM_CM_S" + std::to_string(screen);
+    xcb_intern_atom_reply_t *reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.c_str()), nullptr);
+    if (!reply)
+        return XCB_ATOM_NONE;
+    atom = reply->atom;
+    owner = c;
+    std::free(reply);
+    return atom;
+}
+
+} // namespace
 
 bool compositorRunning()
 {
     xcb_connection_t *c = connection();
     if (!c)
         return false;
-    xcb_intern_atom_reply_t *atom =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 13, "_NET_WM_CM_S0"), nullptr);
-    if (!atom)
+    const xcb_atom_t atom = compositorSelection(c);
+    if (atom == XCB_ATOM_NONE)
         return false;
     xcb_get_selection_owner_reply_t *owner =
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom), nullptr);
     const bool running = owner && owner->owner != XCB_NONE;
     std::free(owner);
-    std::free(atom);
     return running;
+}
+
+namespace {
+
+// Hears the XFixes selection-owner events of the compositor's selection on Qt's
+// own connection, before Qt looks at them (it ignores selections it did not ask for).
+class CompositorWatch final : public QAbstractNativeEventFilter {
+public:
+    CompositorWatch(uint8_t eventBase, xcb_atom_t selection)
+        : m_event(uint8_t(eventBase + XCB_XFIXES_SELECTION_NOTIFY)), m_selection(selection)
+    {
+    }
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        auto *event = static_cast<xcb_generic_event_t *>(message);
+        if ((event->response_type & 0x7f) != m_event)
+            return false;
+        auto *notify = reinterpret_cast<xcb_xfixes_selection_notify_event_t *>(event);
+        if (notify->selection != m_selection)
+            return false;
+        // A copy: a callback may unwatch.
+        const auto callbacks = listeners;
+        for (const auto &[id, changed] : callbacks)
+            changed();
+        return false;
+    }
+    std::map<int, std::function<void()>> listeners;
+
+private:
+    uint8_t m_event;
+    xcb_atom_t m_selection;
+};
+
+CompositorWatch *g_watch = nullptr;
+xcb_connection_t *g_watchConnection = nullptr;
+int g_nextWatch = 1;
+
+} // namespace
+
+int watchCompositor(std::function<void()> changed)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !qApp || !changed)
+        return 0;
+    if (!g_watch || g_watchConnection != c) {
+        const xcb_query_extension_reply_t *ext = xcb_get_extension_data(c, &xcb_xfixes_id);
+        const xcb_atom_t selection = compositorSelection(c);
+        if (!ext || !ext->present || selection == XCB_ATOM_NONE)
+            return 0;
+        // Qt negotiates the XFixes version on this connection itself; asking
+        // again is harmless and keeps this independent of it.
+        std::free(xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 5, 0), nullptr));
+        // Kept for the life of the process; another application object's connection gets its own.
+        g_watch = new CompositorWatch(ext->first_event, selection);
+        g_watchConnection = c;
+        qApp->installNativeEventFilter(g_watch);
+        xcb_xfixes_select_selection_input(c, rootWindow(), selection,
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                              XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                              XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+        xcb_flush(c);
+    }
+    const int id = g_nextWatch++;
+    g_watch->listeners.emplace(id, std::move(changed));
+    return id;
+}
+
+void unwatchCompositor(int watch)
+{
+    if (g_watch)
+        g_watch->listeners.erase(watch);
+}
+
+std::vector<unsigned int> stackingOrder()
+{
+    std::vector<unsigned int> out;
+    xcb_connection_t *c = connection();
+    if (!c)
+        return out;
+    xcb_query_tree_reply_t *tree = xcb_query_tree_reply(c, xcb_query_tree(c, rootWindow()), nullptr);
+    if (!tree)
+        return out;
+    const xcb_window_t *children = xcb_query_tree_children(tree);
+    out.assign(children, children + xcb_query_tree_children_length(tree));
+    std::free(tree);
+    return out;
+}
+
+bool keepAbove(const std::vector<unsigned int> &ours)
+{
+    xcb_connection_t *c = connection();
+    if (!c || ours.empty())
+        return false;
+    const std::vector<unsigned int> order = stackingOrder();
+    auto isOurs = [&](unsigned int w) { return std::find(ours.begin(), ours.end(), w) != ours.end(); };
+    size_t lowest = order.size();
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (isOurs(order[i])) {
+            lowest = i;
+            break;
+        }
+    }
+    if (lowest == order.size())
+        return false; // none of ours is mapped yet
+    // Of the windows above our lowest, the managed (not override-redirect) and
+    // shown ones: usually none, and then nothing more is asked.
+    std::vector<std::pair<unsigned int, xcb_get_window_attributes_cookie_t>> above;
+    for (size_t i = lowest + 1; i < order.size(); ++i) {
+        if (!isOurs(order[i]))
+            above.emplace_back(order[i], xcb_get_window_attributes(c, order[i]));
+    }
+    unsigned int topManaged = XCB_NONE;
+    for (auto &[w, cookie] : above) {
+        xcb_get_window_attributes_reply_t *a = xcb_get_window_attributes_reply(c, cookie, nullptr);
+        if (a && !a->override_redirect && a->map_state == XCB_MAP_STATE_VIEWABLE)
+            topManaged = w;
+        std::free(a);
+    }
+    if (topManaged == XCB_NONE)
+        return false;
+    // Ours in their present order, each just above the one before, the first
+    // just above the topmost managed window.
+    unsigned int sibling = topManaged;
+    for (unsigned int w : order) {
+        if (!isOurs(w))
+            continue;
+        const uint32_t values[] = {sibling, XCB_STACK_MODE_ABOVE};
+        xcb_configure_window(c, w, XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, values);
+        sibling = w;
+    }
+    xcb_flush(c);
+    return true;
 }
 
 } // namespace X11

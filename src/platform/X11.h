@@ -11,6 +11,7 @@ bool available();
 } // namespace X11
 
 #include <QRect>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -19,9 +20,27 @@ namespace X11 {
 // (window pixels); everywhere else they pass to what lies beneath. An empty
 // list lets every click through.
 void setInputShape(unsigned int window, const std::vector<QRect> &rects);
-// A compositing manager owns the screen's _NET_WM_CM_S0 selection: without one,
+// Sets the window's bounding shape: only `rects` (window pixels) of it are
+// drawn, everything else shows what lies beneath, with or without a compositor.
+// An empty list makes the window invisible; nullopt gives back the full window.
+void setBoundingShape(unsigned int window, const std::optional<std::vector<QRect>> &rects);
+// A compositing manager owns the screen's _NET_WM_CM_S<n> selection: without one,
 // translucent windows show black where they are transparent.
 bool compositorRunning();
+// Calls `changed` (on the main thread) whenever that selection changes owner: a
+// compositing manager starts, quits or is replaced. Needs the XFixes extension;
+// returns 0 without it (or without X), else a number for unwatchCompositor.
+int watchCompositor(std::function<void()> changed);
+void unwatchCompositor(int watch);
+// Keeps `ours` (override-redirect top-levels of this application) above every
+// managed window: when a window the window manager placed is stacked above one
+// of them, they are restacked just above the topmost such window. Menus and
+// other override-redirect windows of other applications are left above. Returns
+// whether anything was restacked.
+bool keepAbove(const std::vector<unsigned int> &ours);
+// The top-level windows of the screen in the server's stacking order,
+// bottom-most first (the root's children).
+std::vector<unsigned int> stackingOrder();
 // The monitors of a Xinerama desktop in root pixels, when Xinerama is active
 // with more than one; Qt itself sees such a desktop as a single screen.
 std::vector<QRect> xineramaHeads();

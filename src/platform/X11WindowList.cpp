@@ -9,6 +9,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +59,8 @@ enum Atom : int {
     NetWmName,
     Utf8String,
     CompoundText,
+    GtkFrameExtents,
+    WmState,
     AtomCount
 };
 
@@ -100,6 +103,8 @@ constexpr std::array<const char *, AtomCount> kAtomNames = {
     "_NET_WM_NAME",
     "UTF8_STRING",
     "COMPOUND_TEXT",
+    "_GTK_FRAME_EXTENTS",
+    "WM_STATE",
 };
 
 using Atoms = std::array<xcb_atom_t, AtomCount>;
@@ -347,7 +352,7 @@ struct Pending {
     xcb_window_t window;
     xcb_get_geometry_cookie_t geometry;
     xcb_translate_coordinates_cookie_t origin;
-    xcb_get_property_cookie_t extents, state, type, pid;
+    xcb_get_property_cookie_t extents, gtkExtents, state, type, pid;
     // Asked only when wanted (and, for the desktop, when there is more than one).
     std::optional<xcb_get_property_cookie_t> desktop, opacity, netName, wmClass;
 };
@@ -355,6 +360,98 @@ struct Pending {
 Reply<xcb_get_property_reply_t> propertyReply(xcb_connection_t *c, const std::optional<xcb_get_property_cookie_t> &cookie)
 {
     return cookie ? propertyReply(c, *cookie) : nullptr;
+}
+
+// A client margin larger than this is not a shadow but a mistake: ignored.
+constexpr uint32_t kMaxClientMargin = 512;
+
+// The managed windows in the X server's stacking order, for window managers
+// without EWMH lists: each child of the root (bottom-most first) that is an
+// input-output, not override-redirect window and is or holds a client carrying
+// WM_STATE. ICCCM puts that mark on the client, which a reparenting window
+// manager wraps in one or two windows of its own; the search goes three deep.
+struct Stacked {
+    xcb_window_t client;
+    QRect frame;   // the root's child, border included, in root pixels
+    bool viewable; // the frame is mapped and the client is not iconic
+};
+
+std::vector<Stacked> stackedByServer(xcb_connection_t *c, xcb_window_t root, const Atoms &atoms)
+{
+    std::vector<Stacked> out;
+    Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
+    if (!tree)
+        return out;
+    const xcb_window_t *children = xcb_query_tree_children(tree.get());
+    const int count = std::min(xcb_query_tree_children_length(tree.get()), int(kMaxWindows));
+
+    struct Top {
+        xcb_window_t window;
+        xcb_get_window_attributes_cookie_t attributes;
+        xcb_get_geometry_cookie_t geometry;
+        QRect frame;
+        bool viewable = false;
+        bool candidate = false;
+    };
+    std::vector<Top> tops;
+    tops.reserve(size_t(count));
+    for (int i = 0; i < count; ++i)
+        tops.push_back(
+            Top{children[i], xcb_get_window_attributes(c, children[i]), xcb_get_geometry(c, children[i]), {}, false, false});
+    for (Top &t : tops) {
+        Reply<xcb_get_window_attributes_reply_t> a(xcb_get_window_attributes_reply(c, t.attributes, nullptr));
+        Reply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, t.geometry, nullptr));
+        if (!a || !g || a->override_redirect || a->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT)
+            continue;
+        t.candidate = true;
+        t.viewable = a->map_state == XCB_MAP_STATE_VIEWABLE;
+        t.frame = QRect(g->x, g->y, g->width + 2 * g->border_width, g->height + 2 * g->border_width);
+    }
+
+    // Level by level: every window still searched asks for its WM_STATE and its
+    // children in one batch.
+    struct Search {
+        size_t top;
+        xcb_window_t window;
+        xcb_get_property_cookie_t state;
+        xcb_query_tree_cookie_t children;
+    };
+    std::vector<std::optional<std::pair<xcb_window_t, uint32_t>>> found(tops.size());
+    std::vector<std::pair<size_t, xcb_window_t>> level;
+    for (size_t i = 0; i < tops.size(); ++i) {
+        if (tops[i].candidate)
+            level.emplace_back(i, tops[i].window);
+    }
+    for (int depth = 0; depth < 3 && !level.empty(); ++depth) {
+        std::vector<Search> batch;
+        batch.reserve(level.size());
+        for (const auto &[top, w] : level)
+            batch.push_back(Search{top, w, property(c, w, atoms[WmState], atoms[WmState], 2), xcb_query_tree(c, w)});
+        level.clear();
+        for (const Search &s : batch) {
+            const auto state = propertyReply(c, s.state);
+            Reply<xcb_query_tree_reply_t> below(xcb_query_tree_reply(c, s.children, nullptr));
+            if (found[s.top])
+                continue;
+            if (const auto value = cardinal(state.get())) {
+                found[s.top] = std::pair(s.window, *value);
+                continue;
+            }
+            if (!below)
+                continue;
+            const xcb_window_t *kids = xcb_query_tree_children(below.get());
+            const int n = std::min(xcb_query_tree_children_length(below.get()), 64);
+            for (int k = 0; k < n; ++k)
+                level.emplace_back(s.top, kids[k]);
+        }
+    }
+    constexpr uint32_t withdrawn = 0, iconic = 3;
+    for (size_t i = 0; i < tops.size(); ++i) {
+        if (!found[i] || found[i]->second == withdrawn)
+            continue;
+        out.push_back(Stacked{found[i]->first, tops[i].frame, tops[i].viewable && found[i]->second != iconic});
+    }
+    return out;
 }
 
 } // namespace
@@ -376,34 +473,51 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root, 
     const auto currentCookie = property(c, root, atoms[NetCurrentDesktop], XCB_ATOM_CARDINAL, 1);
     const auto desktopsCookie = property(c, root, atoms[NetNumberOfDesktops], XCB_ATOM_CARDINAL, 1);
     const auto check = propertyReply(c, checkCookie);
-    auto list = propertyReply(c, stackingCookie);
-    auto clients = propertyReply(c, clientsCookie);
+    const auto stacking = propertyReply(c, stackingCookie);
+    const auto clients = propertyReply(c, clientsCookie);
     const auto current = propertyReply(c, currentCookie);
     const auto desktops = propertyReply(c, desktopsCookie);
     const std::optional<uint32_t> wmWindow = cardinal(check.get());
-    if (!wmWindow || !*wmWindow)
-        return result;
-    if (items32(list.get()).second == 0)
-        list = std::move(clients);
-    const auto [ids, count] = items32<xcb_window_t>(list.get());
+
+    // Which windows, in which order: the EWMH stacking list; without one, the
+    // server's stacking of the managed frames; without any, _NET_CLIENT_LIST.
+    std::vector<xcb_window_t> ids;
+    std::vector<Stacked> stacked;
+    bool ewmh = false;
+    if (wmWindow && *wmWindow && items32(stacking.get()).second > 0) {
+        const auto [list, n] = items32<xcb_window_t>(stacking.get());
+        ids.assign(list, list + n);
+        ewmh = true;
+    } else {
+        stacked = stackedByServer(c, root, atoms);
+        for (const Stacked &s : stacked)
+            ids.push_back(s.client);
+        if (ids.empty() && wmWindow && *wmWindow && items32(clients.get()).second > 0) {
+            const auto [list, n] = items32<xcb_window_t>(clients.get());
+            ids.assign(list, list + n);
+            ewmh = true;
+        }
+    }
     const std::optional<uint32_t> currentDesktop = cardinal(current.get());
     // With a single desktop every window is on it: no need to ask each.
-    const bool oneDesktop = cardinal(desktops.get()).value_or(2) <= 1;
+    const bool oneDesktop = cardinal(desktops.get()).value_or(ewmh ? 2 : 1) <= 1;
     auto optionalProperty = [&](bool wanted, xcb_window_t w, xcb_atom_t name, xcb_atom_t type, uint32_t longs) {
         return wanted ? std::optional(property(c, w, name, type, longs)) : std::nullopt;
     };
     // Round two: the window manager's own check window, to tell a running one
     // from a property a departed one left behind, and every window's attributes.
-    const auto aliveCookie = property(c, *wmWindow, atoms[NetSupportingWmCheck], XCB_ATOM_WINDOW, 1);
+    std::optional<xcb_get_property_cookie_t> aliveCookie;
+    if (ewmh)
+        aliveCookie = property(c, *wmWindow, atoms[NetSupportingWmCheck], XCB_ATOM_WINDOW, 1);
     std::vector<Pending> pending;
-    pending.reserve(size_t(count));
-    for (int i = 0; i < count; ++i) {
-        const xcb_window_t w = ids[i];
+    pending.reserve(ids.size());
+    for (const xcb_window_t w : ids) {
         pending.push_back(Pending{
             w,
             xcb_get_geometry(c, w),
             xcb_translate_coordinates(c, w, root, 0, 0),
             property(c, w, atoms[NetFrameExtents], XCB_ATOM_CARDINAL, 4),
+            property(c, w, atoms[GtkFrameExtents], XCB_ATOM_CARDINAL, 4),
             property(c, w, atoms[NetWmState], XCB_ATOM_ATOM, 64),
             property(c, w, atoms[NetWmWindowType], XCB_ATOM_ATOM, 32),
             property(c, w, atoms[NetWmPid], XCB_ATOM_CARDINAL, 1),
@@ -416,9 +530,10 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root, 
     xcb_flush(c);
 
     const auto alive = propertyReply(c, aliveCookie);
-    const bool wmRunning = cardinal(alive.get()) == wmWindow;
+    const bool wmRunning = !ewmh || cardinal(alive.get()) == wmWindow;
     result.reserve(pending.size());
-    for (const Pending &p : pending) {
+    for (size_t i = 0; i < pending.size(); ++i) {
+        const Pending &p = pending[i];
         // Every reply is collected, even once the window is known to be gone,
         // so none is left queued in the connection.
         xcb_generic_error_t *error = nullptr;
@@ -428,6 +543,7 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root, 
         Reply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(c, p.origin, &error));
         std::free(error);
         const auto extents = propertyReply(c, p.extents);
+        const auto gtkExtents = propertyReply(c, p.gtkExtents);
         const auto state = propertyReply(c, p.state);
         const auto type = propertyReply(c, p.type);
         const auto pid = propertyReply(c, p.pid);
@@ -443,7 +559,24 @@ std::vector<ClientWindow> readClientWindows(xcb_connection_t *c, uint32_t root, 
         window.geometry = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
         if (auto [values, n] = items32(extents.get()); n >= 4)
             window.frameExtents = QMargins(int(values[0]), int(values[2]), int(values[1]), int(values[3]));
+        if (auto [values, n] = items32(gtkExtents.get()); n >= 4) {
+            // Left, right, top, bottom; kept only when the visible window is left.
+            const QMargins m(int(std::min(values[0], kMaxClientMargin)), int(std::min(values[2], kMaxClientMargin)),
+                             int(std::min(values[1], kMaxClientMargin)), int(std::min(values[3], kMaxClientMargin)));
+            if (m.left() + m.right() < window.geometry.width() && m.top() + m.bottom() < window.geometry.height())
+                window.clientMargins = m;
+        }
         window.state = stateOf(state.get(), atoms);
+        if (!stacked.empty()) {
+            // The frame is the window the server stacks; its margins around the
+            // client are the decorations.
+            const Stacked &s = stacked[i];
+            const QRect &f = s.frame, &g = window.geometry;
+            window.frameExtents = QMargins(std::max(0, g.left() - f.left()), std::max(0, g.top() - f.top()),
+                                           std::max(0, f.right() - g.right()), std::max(0, f.bottom() - g.bottom()));
+            if (!s.viewable)
+                window.state |= stateHidden;
+        }
         window.type = typeOf(type.get(), atoms);
         window.desktop = cardinal(desktop.get());
         window.onCurrentDesktop =

@@ -16,8 +16,14 @@ struct xcb_connection_t;
 // One read costs two round trips to the X server: the root's lists first, then
 // every window's attributes in one batch (all requests sent, then all replies
 // collected), so the cost hardly grows with the number of windows. Only windows
-// named by WM_NAME alone (old Xlib clients) cost a third round, together. Without a
-// window manager (no _NET_SUPPORTING_WM_CHECK, or a stale one) the list is empty.
+// named by WM_NAME alone (old Xlib clients) cost a third round, together.
+//
+// A window manager that keeps no stacking list (twm and other pre-EWMH ones) is
+// read from the X server's own stacking order instead: the root's children,
+// bottom-most first, each with the client inside it that carries WM_STATE (the
+// window manager's mark on the windows it manages); the frame is the root's child.
+// That costs two or three rounds more. Without a window manager no window carries
+// WM_STATE, so the list is empty.
 //
 // Coordinates are the X server's: root-window pixels, origin at the top left,
 // y downwards. Callers that work in Qt's logical points divide by the screen's
@@ -63,7 +69,12 @@ struct ClientWindow {
     // The client area in root coordinates, decorations excluded.
     QRect geometry;
     // _NET_FRAME_EXTENTS (left, top, right, bottom); zero when the window has none.
+    // Read from the frame window around the client when the window manager keeps
+    // no EWMH lists.
     QMargins frameExtents;
+    // _GTK_FRAME_EXTENTS: the invisible margin (shadow, resize border) a window
+    // that draws its own decorations keeps inside its client area; zero when unset.
+    QMargins clientMargins;
     // _NET_WM_STATE bits (WindowState).
     uint32_t state = 0;
     WindowType type = WindowType::normal;
@@ -87,8 +98,9 @@ struct ClientWindow {
     QString className;
 
     bool hidden() const { return state & stateHidden; }
-    // The window with its decorations: the geometry grown by the frame extents.
-    QRect outerFrame() const { return geometry.marginsAdded(frameExtents); }
+    // The window as the user sees it, with its decorations: the geometry less the
+    // invisible client margin, grown by the frame extents.
+    QRect outerFrame() const { return geometry.marginsRemoved(clientMargins).marginsAdded(frameExtents); }
 };
 
 inline constexpr int kMaxTitleLength = 1024;
@@ -102,10 +114,10 @@ enum Field : uint32_t {
     fieldAll = fieldTitle | fieldClass | fieldOpacity,
 };
 
-// Bottom-most first, as _NET_CLIENT_LIST_STACKING lists them (falling back to
-// _NET_CLIENT_LIST when the window manager keeps no stacking list). Windows that
-// vanish while being read are left out. An empty list without a window manager
-// or connection.
+// Bottom-most first, as _NET_CLIENT_LIST_STACKING lists them, else as the X
+// server stacks the managed windows' frames (else in _NET_CLIENT_LIST's order).
+// Windows that vanish while being read are left out. An empty list without a
+// window manager or connection.
 std::vector<ClientWindow> readClientWindows(xcb_connection_t *connection, uint32_t root, uint32_t fields = fieldAll);
 // The same on the application's own connection (X11::connection()).
 std::vector<ClientWindow> readClientWindows(uint32_t fields = fieldAll);

@@ -47,6 +47,15 @@ public:
         ++windowReads;
         return windowList;
     }
+    bool composited = true;
+    mutable int compositorChecks = 0;
+    bool compositing() const override
+    {
+        ++compositorChecks;
+        return composited;
+    }
+    std::vector<std::vector<quint32>> keptAbove;
+    void keepAbove(const std::vector<quint32> &ours) override { keptAbove.push_back(ours); }
     void changeScreens(std::vector<CompanionScreen> list)
     {
         screenList = std::move(list);
@@ -578,4 +587,98 @@ TEST(WindowTopology, SnapshotKeepsTheUsersShownNormalWindowsFrontToBack)
     const std::vector<Ledge> ledges = WindowTopology::ledges({windows.back()}, 90);
     ASSERT_EQ(ledges.size(), 1u);
     EXPECT_EQ(ledges.front().y, 850);
+}
+
+TEST(WindowTopology, AWindowThatDrawsItsOwnFrameIsOnlyWhatShows)
+{
+    // Root pixels of a 900-pixel primary screen, y down.
+    auto toPoints = [](const QRect &px) { return QRectF(px.x(), 900 - px.y() - px.height(), px.width(), px.height()); };
+    auto client = [](uint32_t id, QRect geometry, QMargins margins) {
+        X11::ClientWindow w;
+        w.id = id;
+        w.geometry = geometry;
+        w.clientMargins = margins;
+        w.viewable = true;
+        w.pid = 100;
+        return w;
+    };
+    // As GTK sets _GTK_FRAME_EXTENTS "26, 26, 23, 29" (left, right, top, bottom)
+    // for a header-bar window shown at (300, 200), 500 x 347.
+    const X11::ClientWindow gtk = client(1, QRect(274, 177, 552, 399), QMargins(26, 23, 26, 29));
+    // Its margin would leave 148 x 60 of this one: too small to count.
+    const X11::ClientWindow tiny = client(2, QRect(0, 0, 200, 112), QMargins(26, 23, 26, 29));
+    // Behind, a window whose top (y 190) lies inside the first one's top margin.
+    const X11::ClientWindow back = client(3, QRect(100, 190, 1000, 300), QMargins());
+    const std::vector<WindowInfo> windows = WindowTopology::fromClients({back, tiny, gtk}, {}, 55, toPoints);
+    ASSERT_EQ(windows.size(), 2u);
+    EXPECT_EQ(windows[0].number, 1);
+    EXPECT_EQ(windows[0].frame, QRectF(300, 900 - 200 - 347, 500, 347));
+    const std::vector<Ledge> ledges = WindowTopology::ledges(windows, 90);
+    ASSERT_EQ(ledges.size(), 2u);
+    EXPECT_EQ(ledges[0].y, 700) << "on the header bar, not 23 px above it";
+    EXPECT_EQ(ledges[0].minX, 300);
+    EXPECT_EQ(ledges[0].maxX, 800);
+    EXPECT_EQ(ledges[0].windowX, 300);
+    // The back window's edge runs through the margin only: it stays whole.
+    EXPECT_EQ(ledges[1].windowNumber, 3);
+    EXPECT_EQ(ledges[1].minX, 100);
+    EXPECT_EQ(ledges[1].maxX, 1100);
+    EXPECT_EQ(ledges[1].y, 710);
+}
+
+TEST(CompanionController, WithoutACompositorOneWindowFollowsTheCatAndTheLayersComeBackWithOne)
+{
+    Rig rig;
+    rig.desktop->composited = false;
+    rig.desktop->screenList.push_back({QRectF(1280, 0, 1024, 768), QRectF(1280, 0, 1024, 768), nullptr});
+    rig.cat->start();
+    rig.cat->say(QStringLiteral("Hello"), 60);
+    rig.run(0.5);
+    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::catWindow);
+    ASSERT_EQ(rig.cat->panels().size(), 1u);
+    CompanionPanel *window = rig.cat->panels().front();
+    EXPECT_EQ(window->kind(), CompanionPanel::Kind::catWindow);
+    // As big as the cat and its bubble, where they are.
+    const CanvasScene &scene = window->frame().scene;
+    const QRect reach = CanvasPainter::figureReach(scene).united(CanvasPainter::bubbleReach(scene, "Hello"));
+    EXPECT_EQ(window->geometry(), reach);
+    EXPECT_FALSE(window->shape().empty());
+    for (const QRect &r : window->shape())
+        EXPECT_TRUE(QRect(QPoint(0, 0), window->geometry().size()).contains(r));
+
+    // Carried to the second screen, the window goes along, laid out on that screen.
+    rig.cat->brain().pose.position = QPointF(1700, 300);
+    rig.cat->brain().support = CompanionBrain::Support::nothing();
+    rig.run(2);
+    ASSERT_EQ(rig.cat->panels().size(), 1u);
+    EXPECT_EQ(window->screen().frame, QRectF(1280, 0, 1024, 768));
+    EXPECT_EQ(window->canvasOrigin(), QPoint(1280, 32)) << "the second screen's top in Qt's points";
+    EXPECT_TRUE(window->geometry().contains(QPoint(1700, 800 - 40))) << "over the cat on the floor";
+
+    // Put aside, it goes at once (without a compositor nothing fades).
+    rig.cat->setAside(true);
+    EXPECT_FALSE(window->isVisible());
+    rig.cat->setAside(false);
+    EXPECT_TRUE(window->isVisible());
+
+    // A compositor starts: the layers come back, one per screen.
+    rig.desktop->composited = true;
+    ASSERT_TRUE(rig.desktop->onCompositingChanged);
+    rig.desktop->onCompositingChanged();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::screenLayers);
+    ASSERT_EQ(rig.cat->panels().size(), 2u);
+    EXPECT_EQ(rig.cat->panels()[0]->kind(), CompanionPanel::Kind::screenLayer);
+    EXPECT_EQ(rig.cat->panels()[1]->geometry(), QRect(1280, 32, 1024, 768));
+    EXPECT_TRUE(rig.cat->panels()[1]->frame().scene.catShown);
+
+    // It quits without a word: the next read of the windows notices.
+    rig.desktop->composited = false;
+    rig.run(1.2);
+    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::catWindow);
+    EXPECT_EQ(rig.cat->panels().size(), 1u);
+
+    // Every read of the windows keeps the cat's windows above the others.
+    ASSERT_FALSE(rig.desktop->keptAbove.empty());
+    EXPECT_EQ(rig.desktop->keptAbove.back(), std::vector<quint32>{quint32(rig.cat->panels().front()->winId())});
 }

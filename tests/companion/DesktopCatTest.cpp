@@ -1,189 +1,15 @@
-// The desktop cat on a real X server under openbox and xcompmgr, with windows
-// of a second connection standing in for other applications. Frames run on a
-// virtual clock that the test steps; the windows, pointer and clicks are real.
-#include <gtest/gtest.h>
-
-#include "base/Clock.h"
-#include "companion/CompanionController.h"
-#include "companion/CompanionPanel.h"
-#include "platform/X11.h"
-#include "platform/X11WindowList.h"
-#include "support/TestSupport.h"
-
-#include <QApplication>
-#include <QProcess>
-#include <QScreen>
-
-#include <xcb/xcb.h>
-
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-
-namespace {
-
-using namespace std::chrono_literals;
-
-// Another application's client: bare windows that report their clicks.
-class OtherApp {
-public:
-    OtherApp() : m_c(xcb_connect(nullptr, nullptr)) { m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data; }
-    ~OtherApp() { xcb_disconnect(m_c); }
-
-    xcb_window_t open(const char *title, QRect geometry)
-    {
-        const xcb_window_t w = xcb_generate_id(m_c);
-        const uint32_t values[] = {m_screen->white_pixel, XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
-        xcb_create_window(m_c, XCB_COPY_FROM_PARENT, w, m_screen->root, int16_t(geometry.x()), int16_t(geometry.y()),
-                          uint16_t(geometry.width()), uint16_t(geometry.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                          m_screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
-        xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                            uint32_t(std::strlen(title)), title);
-        // Openbox honours a program-specified position.
-        uint32_t hints[18] = {};
-        hints[0] = 1 | 4; // USPosition | PPosition
-        hints[1] = uint32_t(geometry.x());
-        hints[2] = uint32_t(geometry.y());
-        xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18,
-                            hints);
-        xcb_map_window(m_c, w);
-        xcb_flush(m_c);
-        m_open.push_back(w);
-        return w;
-    }
-
-    // Closes this case's windows and waits until the window manager has let them
-    // go. One connection serves every case: a new one could be handed the same
-    // window ids while the window manager still remembers the closed windows.
-    void closeAll()
-    {
-        for (xcb_window_t w : m_open)
-            xcb_destroy_window(m_c, w);
-        xcb_flush(m_c);
-        zktest::spinUntil([&] {
-            for (const X11::ClientWindow &w : X11::readClientWindows()) {
-                if (std::find(m_open.begin(), m_open.end(), w.id) != m_open.end())
-                    return false;
-            }
-            return true;
-        });
-        m_open.clear();
-        m_presses.clear();
-    }
-
-    // Asks the window manager to put the window in front of the others (openbox
-    // may map a window that did not take focus below the focused one).
-    void raise(xcb_window_t w)
-    {
-        const uint32_t values[] = {XCB_STACK_MODE_ABOVE};
-        xcb_configure_window(m_c, w, XCB_CONFIG_WINDOW_STACK_MODE, values);
-        xcb_flush(m_c);
-    }
-
-    void move(xcb_window_t w, QPoint to)
-    {
-        const uint32_t values[] = {uint32_t(to.x()), uint32_t(to.y())};
-        xcb_configure_window(m_c, w, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
-        xcb_flush(m_c);
-    }
-
-    // The window with its decorations, in root pixels: the outermost ancestor below the root.
-    QRect frame(xcb_window_t w)
-    {
-        xcb_window_t top = w;
-        for (;;) {
-            xcb_query_tree_reply_t *tree = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, top), nullptr);
-            if (!tree)
-                return {};
-            const xcb_window_t parent = tree->parent, root = tree->root;
-            std::free(tree);
-            if (parent == root || parent == XCB_NONE)
-                break;
-            top = parent;
-        }
-        xcb_get_geometry_reply_t *g = xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, top), nullptr);
-        if (!g)
-            return {};
-        const QRect r(g->x, g->y, g->width + 2 * g->border_width, g->height + 2 * g->border_width);
-        std::free(g);
-        return r;
-    }
-
-    // Button presses each window has had so far.
-    int presses(xcb_window_t w)
-    {
-        while (xcb_generic_event_t *e = xcb_poll_for_event(m_c)) {
-            if ((e->response_type & 0x7f) == XCB_BUTTON_PRESS)
-                ++m_presses[reinterpret_cast<xcb_button_press_event_t *>(e)->event];
-            std::free(e);
-        }
-        return m_presses[w];
-    }
-
-private:
-    xcb_connection_t *m_c;
-    xcb_screen_t *m_screen;
-    std::map<xcb_window_t, int> m_presses;
-    std::vector<xcb_window_t> m_open;
-};
-
-void xdotool(const QStringList &args) { ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(' ').toStdString(); }
-
-OtherApp &otherApp()
-{
-    static OtherApp app;
-    return app;
-}
-
-struct DesktopRig {
-    FakeClock clock;
-    CompanionController cat{clock};
-    OtherApp &other = otherApp();
-    double screenHeight = QGuiApplication::primaryScreen()->geometry().height();
-
-    DesktopRig()
-    {
-        cat.hour = [] { return 12; };
-        cat.start();
-    }
-    ~DesktopRig() { other.closeAll(); }
-    // Steps frames until `done`, the real X server answering in between.
-    bool frameUntil(const std::function<bool()> &done)
-    {
-        return zktest::spinUntil([&] {
-            clock.advance(34ms);
-            return done();
-        });
-    }
-    std::vector<Ledge> ledgesOf(xcb_window_t w) const
-    {
-        std::vector<Ledge> out;
-        for (const Ledge &l : cat.ledges()) {
-            if (l.windowNumber == int(w))
-                out.push_back(l);
-        }
-        return out;
-    }
-    // The cat's middle in root pixels.
-    QPoint catMiddle() const
-    {
-        const QPointF p = cat.brain().pose.position;
-        return QPoint(int(std::lround(p.x())), int(std::lround(screenHeight - p.y() - 31)));
-    }
-    void pointAt(QPoint p)
-    {
-        xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
-    }
-};
-
-} // namespace
+// The desktop cat on a real X server, under each window manager and with and
+// without a compositor, with windows of a second connection standing in for
+// other applications. Frames run on a virtual clock that the test steps; the
+// windows, pointer and clicks are real.
+#include "DesktopRig.h"
 
 TEST(DesktopCat, LandsOnAWindowsTopEdgeAndRidesAlongWhenItMoves)
 {
     ASSERT_TRUE(X11::available());
     DesktopRig rig;
     const xcb_window_t w = rig.other.open("Notes", QRect(300, 300, 500, 300));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(w).empty(); }));
+    ASSERT_TRUE(rig.placedLedge(w, QPoint(300, 300)));
     const QRect frame = rig.other.frame(w);
     const Ledge ledge = rig.ledgesOf(w).front();
     // The ledge is the top of the title bar, in y-up points.
@@ -199,12 +25,14 @@ TEST(DesktopCat, LandsOnAWindowsTopEdgeAndRidesAlongWhenItMoves)
     EXPECT_EQ(rig.cat.brain().pose.position.y(), ledge.y);
     const double x = rig.cat.brain().pose.position.x();
 
+    // Where the frame lands is the window manager's choice (twm counts its title bar in).
     rig.other.move(w, QPoint(400, 250));
-    ASSERT_TRUE(rig.frameUntil([&] { return rig.other.frame(w).x() == frame.x() + 100; }));
-    const double top = rig.screenHeight - rig.other.frame(w).y();
+    ASSERT_TRUE(rig.frameUntil([&] { return rig.other.frame(w).x() > frame.x(); }));
+    const QRect moved = rig.other.frame(w);
+    const double top = rig.screenHeight - moved.y();
     EXPECT_GT(top, ledge.y);
     ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.brain().pose.position.y() == top; }));
-    EXPECT_NEAR(rig.cat.brain().pose.position.x(), x + 100, 0.01);
+    EXPECT_NEAR(rig.cat.brain().pose.position.x(), x + (moved.x() - frame.x()), 0.01);
     EXPECT_EQ(rig.cat.brain().support.kind, CompanionBrain::Support::Kind::ledge);
 }
 
@@ -247,7 +75,7 @@ TEST(DesktopCat, ClicksReachTheWindowBeneathExceptOnTheCat)
     rig.cat.onClick = [&] { ++clicks; };
     CompanionPanel *panel = rig.cat.panels().front();
 
-    const QPoint cat = rig.catMiddle();
+    const QPoint cat = rig.catGrip();
     rig.pointAt(cat + QPoint(-300, 0));
     ASSERT_TRUE(rig.frameUntil([&] { return panel->interactive().empty(); }));
     xdotool({"click", "1"});
@@ -272,13 +100,14 @@ TEST(DesktopCat, ADragCarriesTheCatAndTheDropLetsItLandOnAWindow)
 {
     DesktopRig rig;
     const xcb_window_t w = rig.other.open("Target", QRect(200, 350, 500, 250));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(w).empty(); }));
-    const Ledge ledge = rig.ledgesOf(w).front();
+    const std::optional<Ledge> placed = rig.placedLedge(w, QPoint(200, 350));
+    ASSERT_TRUE(placed);
+    const Ledge ledge = *placed;
     int clicks = 0;
     rig.cat.onClick = [&] { ++clicks; };
     CompanionPanel *panel = rig.cat.panels().front();
 
-    const QPoint grip = rig.catMiddle();
+    const QPoint grip = rig.catGrip();
     rig.pointAt(grip);
     ASSERT_TRUE(rig.frameUntil([&] { return !panel->interactive().empty(); }));
     X11::compositorRunning();
@@ -294,7 +123,8 @@ TEST(DesktopCat, ADragCarriesTheCatAndTheDropLetsItLandOnAWindow)
         const QPointF p = rig.cat.brain().pose.position;
         return rig.cat.brain().pose.state == CompanionState::carried && std::abs(p.x() - 450) < 2 &&
                std::abs(p.y() - (ledge.y + 20)) < 2;
-    }));
+    })) << "state " << int(rig.cat.brain().pose.state) << " at " << rig.cat.brain().pose.position.x() << ", "
+        << rig.cat.brain().pose.position.y() << "; wanted 450, " << ledge.y + 20;
     xdotool({"mouseup", "1"});
     ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.brain().pose.state != CompanionState::carried; }));
     EXPECT_EQ(rig.cat.brain().pose.position.y(), ledge.y);

@@ -5,6 +5,7 @@
 #include "platform/X11.h"
 #include "platform/X11WindowList.h"
 #include "support/TestSupport.h"
+#include "support/X11Support.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -34,6 +35,28 @@ int indexOf(const std::vector<X11::ClientWindow> &list, uint32_t id)
             return int(i);
     }
     return -1;
+}
+
+// Waits until the list has `bottom` below `top`; `list` is the last read.
+bool stackedAs(std::vector<X11::ClientWindow> &list, const QWidget *bottom, const QWidget *top)
+{
+    return zktest::spinUntil([&] {
+        list = X11::readClientWindows();
+        const int b = indexOf(list, uint32_t(bottom->winId())), t = indexOf(list, uint32_t(top->winId()));
+        return b >= 0 && t >= 0 && b < t;
+    });
+}
+
+// Raises `above`, then `below`: each time the list turns round. `list` is the last read.
+::testing::AssertionResult raisedInTurn(std::vector<X11::ClientWindow> &list, QWidget *below, QWidget *above)
+{
+    above->raise();
+    if (!stackedAs(list, below, above))
+        return ::testing::AssertionFailure() << "bottom-most first";
+    below->raise();
+    if (!stackedAs(list, above, below))
+        return ::testing::AssertionFailure() << "bottom-most first after raising the other";
+    return ::testing::AssertionSuccess();
 }
 
 // Waits until the window manager lists the window and `ready` holds for it.
@@ -153,17 +176,7 @@ TEST_F(WindowList, ListsManagedWindowsBottomMostFirstWithGeometryFramePidAndTitl
 
     // Raising one window, then the other, turns the order round each time.
     std::vector<X11::ClientWindow> list;
-    auto stackedAs = [&](QWidget *bottom, QWidget *top) {
-        return zktest::spinUntil([&] {
-            list = X11::readClientWindows();
-            const int b = indexOf(list, uint32_t(bottom->winId())), t = indexOf(list, uint32_t(top->winId()));
-            return b >= 0 && t >= 0 && b < t;
-        });
-    };
-    above->raise();
-    ASSERT_TRUE(stackedAs(below.get(), above.get())) << "bottom-most first";
-    below->raise();
-    ASSERT_TRUE(stackedAs(above.get(), below.get())) << "bottom-most first after raising the other";
+    ASSERT_TRUE(raisedInTurn(list, below.get(), above.get()));
     const int iBelow = indexOf(list, uint32_t(below->winId()));
     const int iAbove = indexOf(list, uint32_t(above->winId()));
 
@@ -351,4 +364,59 @@ TEST(WindowListWithoutWindowManager, IsEmptyEvenWithAStaleListOnTheRoot)
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].id, uint32_t(w->winId()));
     EXPECT_EQ(list[0].title, QStringLiteral("Одинокое окно"));
+}
+
+// Run by a separate test entry under twm (ZK_XSESSION_WM=twm), which publishes
+// none of the EWMH lists.
+TEST(WindowListWithoutEwmhLists, ReadsTheManagedWindowsInTheServersStackingOrder)
+{
+    ASSERT_TRUE(X11::available());
+    if (qEnvironmentVariable("ZK_XSESSION_WM") != QLatin1String("twm"))
+        GTEST_SKIP() << "needs twm";
+    OtherClient other;
+    auto stackingList = xcb_get_property_reply(
+        other.connection(),
+        xcb_get_property(other.connection(), 0, other.root(), other.atom("_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW, 0, 1),
+        nullptr);
+    ASSERT_TRUE(stackingList);
+    EXPECT_EQ(stackingList->type, uint32_t(XCB_ATOM_NONE)) << "twm keeps no stacking list";
+    std::free(stackingList);
+
+    auto below = window(QStringLiteral("Нижнее"), QRect(100, 120, 400, 300));
+    auto above = window(QStringLiteral("Верхнее"), QRect(300, 200, 420, 260));
+    // An override-redirect window (a menu, a tooltip, the cat) is nobody's client.
+    auto popup = window(QStringLiteral("Popup"), QRect(50, 50, 300, 200),
+                        Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    below->show();
+    above->show();
+    popup->show();
+    waitFor(uint32_t(below->winId()), [](const auto &w) { return w.frameExtents.top() > 0; });
+    waitFor(uint32_t(above->winId()), [](const auto &w) { return w.frameExtents.top() > 0; });
+
+    std::vector<X11::ClientWindow> list;
+    ASSERT_TRUE(raisedInTurn(list, below.get(), above.get()));
+    EXPECT_EQ(indexOf(list, uint32_t(popup->winId())), -1);
+
+    const auto &b = list[size_t(indexOf(list, uint32_t(below->winId())))];
+    EXPECT_EQ(b.title, QStringLiteral("Нижнее"));
+    EXPECT_EQ(b.pid, uint32_t(::getpid()));
+    EXPECT_TRUE(b.viewable);
+    EXPECT_FALSE(b.hidden());
+    // The client in root coordinates, and the frame twm drew around it with its title bar.
+    xcb_window_t root = X11::rootWindow();
+    auto *origin = xcb_translate_coordinates_reply(
+        X11::connection(), xcb_translate_coordinates(X11::connection(), uint32_t(below->winId()), root, 0, 0), nullptr);
+    ASSERT_TRUE(origin);
+    EXPECT_EQ(b.geometry.topLeft(), QPoint(origin->dst_x, origin->dst_y));
+    std::free(origin);
+    EXPECT_EQ(b.geometry.size(), QSize(400, 300));
+    EXPECT_EQ(b.outerFrame(), zktest::topLevelFrame(X11::connection(), uint32_t(below->winId())));
+    EXPECT_GT(b.frameExtents.top(), 10) << "twm's title bar";
+
+    // Iconified, it stays in the list as hidden.
+    below->showMinimized();
+    const auto after = waitFor(uint32_t(below->winId()), [](const auto &w) { return w.hidden(); });
+    const auto *hidden = find(after, uint32_t(below->winId()));
+    ASSERT_TRUE(hidden);
+    EXPECT_FALSE(hidden->viewable);
 }

@@ -44,7 +44,13 @@ public:
             if (onScreensChanged)
                 onScreensChanged();
         };
+        m_inner->onCompositingChanged = [this] {
+            if (onCompositingChanged)
+                onCompositingChanged();
+        };
     }
+    bool compositing() const override { return m_inner->compositing(); }
+    void keepAbove(const std::vector<quint32> &ours) override { m_inner->keepAbove(ours); }
     std::vector<CompanionScreen> screens() const override { return m_inner->screens(); }
     std::optional<QPointF> pointer() const override { return m_inner->pointer(); }
     double secondsSinceInput() const override { return 3600; }
@@ -145,7 +151,7 @@ int main(int argc, char **argv)
     if (parser.isSet("quit-after"))
         QTimer::singleShot(int(parser.value("quit-after").toDouble() * 1000), &app, &QCoreApplication::quit);
     if (!X11::compositorRunning())
-        std::fprintf(stderr, "catdesk: no compositing manager; transparent parts will show black\n");
+        std::fprintf(stderr, "catdesk: no compositing manager; the cat lives in a window of its own shape\n");
 
     QProcess demo;
     if (parser.isSet("windows")) {
