@@ -41,6 +41,12 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
     connect(&model, &AppModel::userChanged, this, [this, &model] {
         line(model.user() ? QStringLiteral("signed in: ") + model.user()->email : QStringLiteral("signed out"));
     });
+    // How much unsent text there is, never what it says.
+    auto unsent = [this, &model] {
+        line(QStringLiteral("unsent: ask %1, assistant %2").arg(model.askInput().size()).arg(model.assistantDraft().size()));
+    };
+    connect(&model, &AppModel::askInputChanged, this, unsent);
+    connect(&model, &AppModel::assistantDraftChanged, this, unsent);
     if (WebWorkspace *web = runtime.web()) {
         connect(web, &WebWorkspaceModel::phaseChanged, this,
                 [this, web] { line(QStringLiteral("page: ") + phaseWord(web->phase())); });

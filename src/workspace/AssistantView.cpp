@@ -27,6 +27,7 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <QWheelEvent>
+#include <QApplication>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -327,6 +328,12 @@ void AssistantView::showEvent(QShowEvent *event)
     // The threads are fetched each time the screen is shown.
     if (!event->spontaneous())
         model().loadThreads();
+    // The conversation opens ready for writing, unless the user is already
+    // somewhere in the screen.
+    QTimer::singleShot(0, this, [this] {
+        if (m_field && isVisible() && !isAncestorOf(QApplication::focusWidget()))
+            m_field->setFocus(Qt::OtherFocusReason);
+    });
 }
 
 void AssistantView::fillThreads()

@@ -8,7 +8,9 @@
 #include "design/TextBlock.h"
 #include "design/Titles.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using ZephylPalette::Color;
@@ -182,4 +184,15 @@ void SignInView::toggleMode()
     model().setNotice(std::nullopt);
     // The form changes shape; what was typed stays.
     rebuild();
+}
+
+void SignInView::showEvent(QShowEvent *event)
+{
+    Screen::showEvent(event);
+    // The form opens ready for typing, unless the user is already in one of its fields.
+    QTimer::singleShot(0, this, [this] {
+        QWidget *first = m_creating && m_nameField ? static_cast<QWidget *>(m_nameField) : m_emailField.data();
+        if (first && isVisible() && !isAncestorOf(QApplication::focusWidget()))
+            first->setFocus(Qt::OtherFocusReason);
+    });
 }

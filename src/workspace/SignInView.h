@@ -39,6 +39,7 @@ public:
 
 protected:
     QWidget *build() override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void sync();

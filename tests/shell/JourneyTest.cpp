@@ -12,6 +12,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <cstring>
 #include <QFile>
 #include <QPoint>
 #include <QProcess>
@@ -277,5 +278,67 @@ TEST(Journey, EveryKindOfLinkFromARealSecondLaunch)
         Step step("demo runs the guided tour");
         launch(QStringLiteral("sorvane://demo"));
         ASSERT_TRUE(app.saw(QStringLiteral("Hi! Let me show you what I can do."))) << app.trace.toStdString();
+    }
+}
+
+TEST(Journey, NothingTypedIsLostWhenTheApplicationIsKilled)
+{
+    // The native workspace, over the stand-in on loopback http.
+    Standin::Server server;
+    server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
+    ASSERT_NE(server.start(0), 0) << "the stand-in cannot listen";
+    const QString dir = zktest::tempDir();
+    const QString info = dir + QStringLiteral("/info.json");
+    {
+        QFile file(info);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("{\"SORVANE_API_BASE_URL\": \"%1\", \"version\": \"dev\"}").arg(server.origin()).toUtf8());
+    }
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
+    QDir().mkpath(config);
+    {
+        QFile defaults(config + QStringLiteral("/defaults.json"));
+        ASSERT_TRUE(defaults.open(QIODevice::WriteOnly));
+        defaults.write("{\"zephyl.mac.workspace.native\": true}");
+    }
+    const QString askText = QStringLiteral("half a thought about Friday");
+    const QString assistantText = QStringLiteral("a draft for the assistant");
+    const QString bothTyped = QStringLiteral("unsent: ask %1, assistant %2").arg(askText.size()).arg(assistantText.size());
+
+    {
+        auto app = std::make_unique<Application>(info, QString());
+        {
+            Step step("it signs in with the form");
+            ASSERT_TRUE(app->saw(QStringLiteral("trace: started"))) << app->trace.toStdString();
+            QTest::qWait(800);
+            type(QStringLiteral("kitty@example.com"));
+            key(QStringLiteral("Tab"));
+            type(QStringLiteral("meow-meow-meow"));
+            key(QStringLiteral("Return"));
+            ASSERT_TRUE(app->saw(QStringLiteral("trace: signed in: kitty@example.com"))) << app->trace.toStdString();
+        }
+        {
+            Step step("the assistant and the ask panel hold typed text");
+            // The conversation opens with its field ready for writing.
+            type(assistantText);
+            const qsizetype mark = app->mark();
+            key(QStringLiteral("alt+space"));
+            ASSERT_TRUE(app->saw(QStringLiteral("trace: ask panel: shown"), std::chrono::seconds(60), mark))
+                << app->trace.toStdString();
+            QTest::qWait(300);
+            type(askText);
+            ASSERT_TRUE(app->saw(bothTyped)) << app->trace.toStdString();
+        }
+        {
+            Step step("the application is killed");
+            app->kill();
+        }
+    }
+    {
+        Step step("after a restart the text is back");
+        Application again(info, QString());
+        ASSERT_TRUE(again.saw(QStringLiteral("trace: signed in: kitty@example.com"), std::chrono::seconds(90)))
+            << again.trace.toStdString();
+        ASSERT_TRUE(again.saw(bothTyped)) << again.trace.toStdString();
     }
 }
