@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
 #include <QTransform>
 
 extern "C" {
@@ -32,6 +33,10 @@ namespace {
 // The conversion's settings; the benchmark runs the ffmpeg tool with the same.
 constexpr const char *kX264Preset = "fast";
 constexpr const char *kX264Crf = "20";
+// Threads and look-ahead frames bound the conversion's memory (each 1080p frame
+// held costs megabytes); past four threads a conversion gains little.
+constexpr int kCodingThreads = 4;
+constexpr const char *kX264Lookahead = "10";
 constexpr int kAudioBitRatePerChannel = 96'000;
 constexpr int kLongestEncodedSide = 8192;
 // Bounds on the work a poster frame may take in a hostile file.
@@ -241,7 +246,7 @@ CodecPtr openDecoder(const AVStream *stream, bool threaded, qint64 largestPixels
     decoder->pkt_timebase = stream->time_base;
     // A stream may announce one size and then switch to a huge one.
     decoder->max_pixels = largestPixels;
-    decoder->thread_count = threaded ? 0 : 1;
+    decoder->thread_count = threaded ? std::min(kCodingThreads, std::max(1, QThread::idealThreadCount())) : 1;
     decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
         return nullptr;
@@ -282,7 +287,7 @@ QImage posterFrame(Input &input, int videoIndex, double seconds, const Orientati
 {
     AVFormatContext *format = input.format();
     AVStream *stream = format->streams[videoIndex];
-    CodecPtr decoder = openDecoder(stream, false, limits.largestVideoPixels);
+    CodecPtr decoder = openDecoder(stream, true, limits.largestVideoPixels);
     if (!decoder)
         return {};
     const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
@@ -467,6 +472,8 @@ private:
         AVDictionary *options = nullptr;
         av_dict_set(&options, "preset", kX264Preset, 0);
         av_dict_set(&options, "crf", kX264Crf, 0);
+        av_dict_set(&options, "rc-lookahead", kX264Lookahead, 0);
+        enc->thread_count = std::min(kCodingThreads, std::max(1, QThread::idealThreadCount()));
         const int opened = avcodec_open2(enc, codec, &options);
         av_dict_free(&options);
         if (opened < 0)
