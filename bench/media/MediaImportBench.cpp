@@ -40,7 +40,7 @@ int main(int argc, char **argv)
                 static_cast<long long>(media.data.size()), media.thumbnail ? ", thumbnail" : "", seconds,
                 usage.ru_maxrss / 1024);
     if (out > 0 && out + 1 < args.size()) {
-        // Copied in pieces: a kept video is not to be read into memory here either.
+        // Copied a chunk at a time: a kept video is not to be read into memory here either.
         QFile file(args.at(out + 1));
         const std::unique_ptr<QIODevice> in = media.data.open();
         if (!in || !file.open(QIODevice::WriteOnly))

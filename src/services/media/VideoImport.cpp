@@ -569,9 +569,12 @@ private:
                 || qint64(frame->width) * frame->height > m_limits.largestVideoPixels)
                 throw failed();
             int64_t pts = frame->best_effort_timestamp;
-            pts = pts == AV_NOPTS_VALUE ? m_lastVideoPts + 1 : av_rescale_q(pts - start, timeBase, m_videoEncoder->time_base);
-            if (pts <= m_lastVideoPts)
-                pts = m_lastVideoPts + 1;
+            if (pts != AV_NOPTS_VALUE)
+                pts = av_rescale_q(pts - start, timeBase, m_videoEncoder->time_base);
+            else
+                pts = m_videoFrames == 0 ? 0 : m_lastVideoPts + 1;
+            if (m_videoFrames > 0 && pts <= m_lastVideoPts)
+                pts = m_lastVideoPts + 1; // the encoder takes rising times only
             m_lastVideoPts = pts;
             AVFrame *out = frame;
             if (frame->format != AV_PIX_FMT_YUV420P || frame->width != m_width || frame->height != m_height) {
@@ -712,7 +715,7 @@ private:
     std::array<int, 3> m_resamplerInput{};
     std::unique_ptr<AVAudioFifo, FifoFree> m_fifo;
     int m_width = 0, m_height = 0;
-    int64_t m_lastVideoPts = INT64_MIN;
+    int64_t m_lastVideoPts = 0;
     int64_t m_audioPts = 0;
     qint64 m_videoFrames = 0;
 };
