@@ -283,7 +283,7 @@ QImage pictureOf(const AVFrame *frame, const AVRational sampleAspect, const Orie
 
 // The first frame at or after `seconds` (the last one when the clip ends sooner).
 QImage posterFrame(Input &input, int videoIndex, double seconds, const Orientation &orientation,
-                   const MediaImporter::Limits &limits)
+                   const MediaImporter::Limits &limits, const StopCheck &stopped)
 {
     AVFormatContext *format = input.format();
     AVStream *stream = format->streams[videoIndex];
@@ -299,7 +299,7 @@ QImage posterFrame(Input &input, int videoIndex, double seconds, const Orientati
     FramePtr frame = newFrame();
     FramePtr best = newFrame();
     bool have = false, reached = false, draining = false;
-    for (int packets = 0; !reached && packets < kPosterPacketBudget; ++packets) {
+    for (int packets = 0; !reached && packets < kPosterPacketBudget && !stopped(); ++packets) {
         if (!draining) {
             const int read = av_read_frame(format, packet.get());
             if (read < 0) {
@@ -349,9 +349,9 @@ public:
 class Transcoder {
 public:
     Transcoder(Input &input, int videoIndex, int audioIndex, const Orientation &orientation, const QString &name,
-               const MediaImporter::Limits &limits)
-        : m_input(input), m_name(name), m_limits(limits), m_videoIndex(videoIndex), m_audioIndex(audioIndex),
-          m_orientation(orientation)
+               const MediaImporter::Limits &limits, const StopCheck &stopped)
+        : m_input(input), m_name(name), m_limits(limits), m_stopped(stopped), m_videoIndex(videoIndex),
+          m_audioIndex(audioIndex), m_orientation(orientation)
     {
     }
     ~Transcoder() { sws_freeContext(m_sws); }
@@ -362,6 +362,8 @@ public:
     {
         const QString directory =
             m_limits.temporaryDirectory.isEmpty() ? QDir::tempPath() : m_limits.temporaryDirectory;
+        if (m_stopped())
+            throw failed();
         TemporaryFile temporary(directory);
         AVFormatContext *output = nullptr;
         if (avformat_alloc_output_context2(&output, nullptr, "mp4", temporary.native.constData()) < 0 || !output)
@@ -382,6 +384,8 @@ public:
         AVFormatContext *format = m_input.format();
         PacketPtr packet = newPacket();
         for (;;) {
+            if (m_stopped())
+                throw failed();
             const int read = av_read_frame(format, packet.get());
             if (read == AVERROR_EOF)
                 break;
@@ -700,6 +704,7 @@ private:
     Input &m_input;
     const QString &m_name;
     const MediaImporter::Limits &m_limits;
+    const StopCheck &m_stopped;
     const int m_videoIndex;
     const int m_audioIndex;
     const Orientation &m_orientation;
@@ -722,7 +727,8 @@ private:
 
 } // namespace
 
-ImportedMedia importVideo(const SourceFile &file, Format format, const MediaImporter::Limits &limits)
+ImportedMedia importVideo(const SourceFile &file, Format format, const MediaImporter::Limits &limits,
+                          const StopCheck &stopped)
 {
     if (file.size <= 0)
         throw MediaImportError::unreadable(file.name);
@@ -771,7 +777,8 @@ ImportedMedia importVideo(const SourceFile &file, Format format, const MediaImpo
             throw MediaImportError::unreadable(file.name);
     } else {
         const int audioIndex = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
-        Transcoder transcoder(input, videoIndex, audioIndex >= 0 ? audioIndex : -1, orientation, file.name, limits);
+        Transcoder transcoder(input, videoIndex, audioIndex >= 0 ? audioIndex : -1, orientation, file.name, limits,
+                               stopped);
         data = transcoder.run();
     }
     if (data.size() > limits.largestVideoBytes)
@@ -786,7 +793,8 @@ ImportedMedia importVideo(const SourceFile &file, Format format, const MediaImpo
     media.duration = seconds;
     media.pixelSize = pixelSize;
     // A clip without a poster frame is still imported.
-    const QImage poster = posterFrame(input, videoIndex, std::min(seconds * 0.5, 0.5), orientation, limits);
+    const QImage poster =
+        posterFrame(input, videoIndex, std::min(seconds * 0.5, 0.5), orientation, limits, stopped);
     if (!poster.isNull()) {
         if (MediaThumbnail thumb = thumbnailOf(poster); !thumb.isNull())
             media.thumbnail = std::move(thumb);
