@@ -12,6 +12,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <memory>
 #include <sys/resource.h>
 
 int main(int argc, char **argv)
@@ -39,9 +40,15 @@ int main(int argc, char **argv)
                 static_cast<long long>(media.data.size()), media.thumbnail ? ", thumbnail" : "", seconds,
                 usage.ru_maxrss / 1024);
     if (out > 0 && out + 1 < args.size()) {
+        // Copied a chunk at a time: a kept video is not to be read into memory here either.
         QFile file(args.at(out + 1));
-        if (!file.open(QIODevice::WriteOnly) || file.write(media.data.readAll()) != media.data.size())
+        const std::unique_ptr<QIODevice> in = media.data.open();
+        if (!in || !file.open(QIODevice::WriteOnly))
             return 1;
+        QByteArray chunk(1 << 20, Qt::Uninitialized);
+        for (qint64 n; (n = in->read(chunk.data(), chunk.size())) > 0;)
+            if (file.write(chunk.constData(), n) != n)
+                return 1;
     }
     return 0;
 }

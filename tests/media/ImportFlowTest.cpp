@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QSemaphore>
 #include <QThread>
 #include <QTimer>
 
@@ -85,4 +86,47 @@ TEST(MediaPicker, CancellingGivesNoFiles)
     EXPECT_TRUE(seen);
     EXPECT_EQ(MediaImporter::allowedTypes(),
               QStringList({"image/jpeg", "image/png", "image/heic", "image/tiff", "video/mp4", "video/quicktime"}));
+}
+
+TEST_F(ImportFlow, ACancelledImportStopsItsConversion)
+{
+    const QString mov = clip(QStringLiteral("long.mov"),
+                             QStringList{"-f", "lavfi", "-t", "4", "-i", "testsrc=size=320x240:rate=25", "-c:v",
+                                         "libx264", "-preset", "ultrafast", "-f", "mov"});
+    // Cancelled once the file is open: the conversion never starts.
+    CancelSource source;
+    limits.cancel = source.token();
+    limits.afterOpen = [&source](const QString &) { source.cancel(); };
+    const MediaImportError stopped = refused(mov);
+    EXPECT_EQ(stopped.kind(), MediaImportError::Kind::transcodeFailed);
+    EXPECT_EQ(QString::fromUtf8(stopped.what()), QStringLiteral("long.mov could not be converted to MP4."));
+    limits.afterOpen = nullptr;
+    limits.cancel = CancelToken();
+    EXPECT_FALSE(imported(mov).data.isEmpty());
+
+    // Cancelled from the main thread while the worker holds the open file.
+    QSemaphore opened, release;
+    limits.cancel = source.renew();
+    limits.afterOpen = [&opened, &release](const QString &) {
+        opened.release();
+        release.acquire();
+    };
+    bool finished = false;
+    std::optional<MediaImportError> error;
+    auto import = [](QCoro::Task<ImportedMedia> task, bool &done,
+                     std::optional<MediaImportError> &failure) -> QCoro::Task<> {
+        try {
+            co_await std::move(task);
+        } catch (const MediaImportError &e) {
+            failure = e;
+        }
+        done = true;
+    };
+    QCoro::Task<> running = import(MediaImporter::importFile(QUrl::fromLocalFile(mov), limits), finished, error);
+    ASSERT_TRUE(zktest::spinUntil([&] { return opened.available() > 0; }));
+    source.cancel();
+    release.release();
+    ASSERT_TRUE(zktest::spinUntil([&] { return finished; }));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->kind(), MediaImportError::Kind::transcodeFailed);
 }

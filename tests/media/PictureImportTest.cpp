@@ -75,6 +75,20 @@ QImage halves(int width, int height, bool sideBySide)
     return image;
 }
 
+// What was uploaded for halves(..., true): its size, red on the left and blue
+// on the right, in the picture and its thumbnail.
+void expectRedThenBlue(const ImportedMedia &media, QSize size, QSize thumbnail)
+{
+    EXPECT_EQ(media.pixelSize, QSizeF(size));
+    const QImage uploaded = decoded(media.data.bytes());
+    ASSERT_EQ(uploaded.size(), size);
+    EXPECT_TRUE(isReddish(uploaded.pixel(size.width() / 64, size.height() / 2)));
+    EXPECT_TRUE(isBluish(uploaded.pixel(size.width() - 1 - size.width() / 64, size.height() / 2)));
+    ASSERT_TRUE(media.thumbnail.has_value());
+    EXPECT_EQ(QSize(media.thumbnail->width, media.thumbnail->height), thumbnail);
+    EXPECT_TRUE(isReddish(pictureOf(*media.thumbnail).pixel(2, thumbnail.height() / 2)));
+}
+
 } // namespace
 
 TEST_F(PictureImport, JpegGoesUpUnchangedExactlyAtTheByteAndSideBoundsAndIsReencodedOneOver)
@@ -113,14 +127,7 @@ TEST_F(PictureImport, JpegGoesUpUnchangedExactlyAtTheByteAndSideBoundsAndIsReenc
 TEST_F(PictureImport, LargePictureIsScaledTo2160WithA480Thumbnail)
 {
     const ImportedMedia big = imported(writeImage(QStringLiteral("wide.jpg"), halves(4000, 3000, true), "jpeg", 90));
-    EXPECT_EQ(big.pixelSize, QSizeF(2160, 1620));
-    const QImage uploaded = decoded(big.data.bytes());
-    EXPECT_EQ(uploaded.size(), QSize(2160, 1620));
-    EXPECT_TRUE(isReddish(uploaded.pixel(10, 800)));
-    EXPECT_TRUE(isBluish(uploaded.pixel(2150, 800)));
-    ASSERT_TRUE(big.thumbnail.has_value());
-    EXPECT_EQ(QSize(big.thumbnail->width, big.thumbnail->height), QSize(480, 360));
-    EXPECT_TRUE(isReddish(pictureOf(*big.thumbnail).pixel(5, 180)));
+    expectRedThenBlue(big, QSize(2160, 1620), QSize(480, 360));
 
     const ImportedMedia png = imported(writeImage(QStringLiteral("wide.png"), halves(4000, 3000, false), "png"));
     EXPECT_EQ(png.pixelSize, QSizeF(2160, 1620));
@@ -200,13 +207,7 @@ TEST_F(PictureImport, HeicIsDecodedAndConverted)
     const QString file = write(QStringLiteral("IMG_0001.HEIC"), heic);
     const ImportedMedia media = imported(file);
     EXPECT_EQ(media.fileName, QStringLiteral("IMG_0001.jpg"));
-    EXPECT_EQ(media.pixelSize, QSizeF(640, 480));
-    const QImage out = decoded(media.data.bytes());
-    ASSERT_EQ(out.size(), QSize(640, 480));
-    EXPECT_TRUE(isReddish(out.pixel(20, 240)));
-    EXPECT_TRUE(isBluish(out.pixel(620, 240)));
-    ASSERT_TRUE(media.thumbnail.has_value());
-    EXPECT_EQ(QSize(media.thumbnail->width, media.thumbnail->height), QSize(480, 360));
+    expectRedThenBlue(media, QSize(640, 480), QSize(480, 360));
 
     limits.longestImageSide = 320;
     EXPECT_EQ(imported(file).pixelSize, QSizeF(320, 240));

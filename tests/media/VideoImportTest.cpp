@@ -5,6 +5,7 @@
 #include "MediaTestSupport.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QtEndian>
 
 using namespace mediatest;
@@ -84,8 +85,14 @@ TEST_F(VideoImport, OtherCodecsAndContainersAreConvertedToH264Mp4WithTheMoovFirs
     EXPECT_EQ(top.at(0), QStringLiteral("ftyp"));
     EXPECT_LT(top.indexOf(QStringLiteral("moov")), top.indexOf(QStringLiteral("mdat"))) << top.join(' ').toStdString();
 
-    // The converted file is itself what is uploaded unchanged: MPEG-4, avc1.
+    // The converted file is itself what is uploaded unchanged: MPEG-4, avc1, with its sound as AAC.
     const QString again = write(QStringLiteral("again.mp4"), out);
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"), {"-v", "error", "-show_entries", "stream=codec_name,codec_tag_string",
+                                            "-of", "csv=p=0", again});
+    ASSERT_TRUE(probe.waitForFinished(60'000));
+    EXPECT_EQ(QString::fromUtf8(probe.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
+              QStringList({"h264,avc1", "aac,mp4a"}));
     const ImportedMedia second = imported(again);
     EXPECT_EQ(second.data.readAll(), out);
     EXPECT_NEAR(*second.duration, 1.5, 0.1);

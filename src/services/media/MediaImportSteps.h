@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace MediaImport {
@@ -40,7 +41,14 @@ Format formatOf(const QByteArray &head);
 Format formatOfName(const QString &name);
 
 ImportedMedia importPicture(const SourceFile &file, Format format, const MediaImporter::Limits &limits);
-ImportedMedia importVideo(const SourceFile &file, Format format, const MediaImporter::Limits &limits);
+// `stopped` is asked between packets; true ends a conversion as transcodeFailed.
+using StopCheck = std::function<bool()>;
+ImportedMedia importVideo(const SourceFile &file, Format format, const MediaImporter::Limits &limits,
+                          const StopCheck &stopped);
+
+// MediaImporter::importNow with a stop check of the caller's.
+std::variant<ImportedMedia, MediaImportError> importNow(const QString &path, const MediaImporter::Limits &limits,
+                                                         const StopCheck &stopped);
 
 // Shared by the picture and video steps.
 QString newId();

@@ -194,9 +194,10 @@ QSize fittedSize(QSize size, int maximumSide)
 
 } // namespace MediaImport
 
-std::variant<ImportedMedia, MediaImportError> MediaImporter::importNow(const QString &path, const Limits &limits)
+std::variant<ImportedMedia, MediaImportError> MediaImport::importNow(const QString &path,
+                                                                     const MediaImporter::Limits &limits,
+                                                                     const StopCheck &stopped)
 {
-    using namespace MediaImport;
     QString name = QFileInfo(path).fileName();
     try {
         const SourceFile file(path, limits);
@@ -210,7 +211,7 @@ std::variant<ImportedMedia, MediaImportError> MediaImporter::importNow(const QSt
             return importPicture(file, format, limits);
         case Format::mpeg4:
         case Format::movie:
-            return importVideo(file, format, limits);
+            return importVideo(file, format, limits, stopped);
         case Format::unknown:
             break;
         }
@@ -220,6 +221,11 @@ std::variant<ImportedMedia, MediaImportError> MediaImporter::importNow(const QSt
     } catch (const std::bad_alloc &) {
         return MediaImportError::unreadable(name);
     }
+}
+
+std::variant<ImportedMedia, MediaImportError> MediaImporter::importNow(const QString &path, const Limits &limits)
+{
+    return MediaImport::importNow(path, limits, [&limits] { return limits.cancel.isCancelled(); });
 }
 
 namespace {

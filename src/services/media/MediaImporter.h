@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/CancelToken.h"
 #include "services/media/ImportedMedia.h"
 
 #include <QCoro/QCoroTask>
@@ -27,6 +28,9 @@ struct MediaImportLimits {
     qint64 largestPictureFileBytes = 256ll << 20; // read into memory whole
     qint64 largestDecodedPixels = 100'000'000;    // per decoded picture
     qint64 largestVideoPixels = 8192ll * 4320;    // per decoded video frame
+    // A cancelled token stops a conversion at its next packet (a closed composer
+    // does not want it); the import then fails as transcodeFailed.
+    CancelToken cancel;
     // Where a conversion writes its short-lived MP4; empty: the user's temporary directory.
     QString temporaryDirectory;
     // Called on the worker once the file is open and before it is read; tests

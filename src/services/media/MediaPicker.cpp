@@ -4,7 +4,9 @@
 #include "design/L10n.h"
 #include "services/media/MediaImporter.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QStandardPaths>
 #include <QMimeDatabase>
 
 QList<QUrl> MediaImporter::pickFiles(bool allowsMultiple, QWidget *parent)
@@ -12,7 +14,10 @@ QList<QUrl> MediaImporter::pickFiles(bool allowsMultiple, QWidget *parent)
     QFileDialog dialog(parent);
     dialog.setFileMode(allowsMultiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setOption(QFileDialog::ShowDirsOnly, false);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    // Where photos live, not wherever the application was started from.
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    dialog.setDirectory(QDir(pictures).exists() ? pictures : QDir::homePath());
     dialog.setLabelText(QFileDialog::Accept, L10n::t("Choose"));
     const QString message = L10n::t("JPEG, PNG or HEIC pictures and MP4 or MOV videos.");
     dialog.setWindowTitle(message);

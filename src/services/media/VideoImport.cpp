@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
 #include <QTransform>
 
 extern "C" {
@@ -32,6 +33,10 @@ namespace {
 // The conversion's settings; the benchmark runs the ffmpeg tool with the same.
 constexpr const char *kX264Preset = "fast";
 constexpr const char *kX264Crf = "20";
+// Threads and look-ahead frames bound the conversion's memory (each 1080p frame
+// held costs megabytes); past four threads a conversion gains little.
+constexpr int kCodingThreads = 4;
+constexpr const char *kX264Lookahead = "10";
 constexpr int kAudioBitRatePerChannel = 96'000;
 constexpr int kLongestEncodedSide = 8192;
 // Bounds on the work a poster frame may take in a hostile file.
@@ -241,7 +246,7 @@ CodecPtr openDecoder(const AVStream *stream, bool threaded, qint64 largestPixels
     decoder->pkt_timebase = stream->time_base;
     // A stream may announce one size and then switch to a huge one.
     decoder->max_pixels = largestPixels;
-    decoder->thread_count = threaded ? 0 : 1;
+    decoder->thread_count = threaded ? std::min(kCodingThreads, std::max(1, QThread::idealThreadCount())) : 1;
     decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
         return nullptr;
@@ -278,11 +283,11 @@ QImage pictureOf(const AVFrame *frame, const AVRational sampleAspect, const Orie
 
 // The first frame at or after `seconds` (the last one when the clip ends sooner).
 QImage posterFrame(Input &input, int videoIndex, double seconds, const Orientation &orientation,
-                   const MediaImporter::Limits &limits)
+                   const MediaImporter::Limits &limits, const StopCheck &stopped)
 {
     AVFormatContext *format = input.format();
     AVStream *stream = format->streams[videoIndex];
-    CodecPtr decoder = openDecoder(stream, false, limits.largestVideoPixels);
+    CodecPtr decoder = openDecoder(stream, true, limits.largestVideoPixels);
     if (!decoder)
         return {};
     const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
@@ -294,7 +299,7 @@ QImage posterFrame(Input &input, int videoIndex, double seconds, const Orientati
     FramePtr frame = newFrame();
     FramePtr best = newFrame();
     bool have = false, reached = false, draining = false;
-    for (int packets = 0; !reached && packets < kPosterPacketBudget; ++packets) {
+    for (int packets = 0; !reached && packets < kPosterPacketBudget && !stopped(); ++packets) {
         if (!draining) {
             const int read = av_read_frame(format, packet.get());
             if (read < 0) {
@@ -344,9 +349,9 @@ public:
 class Transcoder {
 public:
     Transcoder(Input &input, int videoIndex, int audioIndex, const Orientation &orientation, const QString &name,
-               const MediaImporter::Limits &limits)
-        : m_input(input), m_name(name), m_limits(limits), m_videoIndex(videoIndex), m_audioIndex(audioIndex),
-          m_orientation(orientation)
+               const MediaImporter::Limits &limits, const StopCheck &stopped)
+        : m_input(input), m_name(name), m_limits(limits), m_stopped(stopped), m_videoIndex(videoIndex),
+          m_audioIndex(audioIndex), m_orientation(orientation)
     {
     }
     ~Transcoder() { sws_freeContext(m_sws); }
@@ -357,6 +362,8 @@ public:
     {
         const QString directory =
             m_limits.temporaryDirectory.isEmpty() ? QDir::tempPath() : m_limits.temporaryDirectory;
+        if (m_stopped())
+            throw failed();
         TemporaryFile temporary(directory);
         AVFormatContext *output = nullptr;
         if (avformat_alloc_output_context2(&output, nullptr, "mp4", temporary.native.constData()) < 0 || !output)
@@ -377,6 +384,8 @@ public:
         AVFormatContext *format = m_input.format();
         PacketPtr packet = newPacket();
         for (;;) {
+            if (m_stopped())
+                throw failed();
             const int read = av_read_frame(format, packet.get());
             if (read == AVERROR_EOF)
                 break;
@@ -467,6 +476,8 @@ private:
         AVDictionary *options = nullptr;
         av_dict_set(&options, "preset", kX264Preset, 0);
         av_dict_set(&options, "crf", kX264Crf, 0);
+        av_dict_set(&options, "rc-lookahead", kX264Lookahead, 0);
+        enc->thread_count = std::min(kCodingThreads, std::max(1, QThread::idealThreadCount()));
         const int opened = avcodec_open2(enc, codec, &options);
         av_dict_free(&options);
         if (opened < 0)
@@ -562,9 +573,12 @@ private:
                 || qint64(frame->width) * frame->height > m_limits.largestVideoPixels)
                 throw failed();
             int64_t pts = frame->best_effort_timestamp;
-            pts = pts == AV_NOPTS_VALUE ? m_lastVideoPts + 1 : av_rescale_q(pts - start, timeBase, m_videoEncoder->time_base);
-            if (pts <= m_lastVideoPts)
-                pts = m_lastVideoPts + 1;
+            if (pts != AV_NOPTS_VALUE)
+                pts = av_rescale_q(pts - start, timeBase, m_videoEncoder->time_base);
+            else
+                pts = m_videoFrames == 0 ? 0 : m_lastVideoPts + 1;
+            if (m_videoFrames > 0 && pts <= m_lastVideoPts)
+                pts = m_lastVideoPts + 1; // the encoder takes rising times only
             m_lastVideoPts = pts;
             AVFrame *out = frame;
             if (frame->format != AV_PIX_FMT_YUV420P || frame->width != m_width || frame->height != m_height) {
@@ -690,6 +704,7 @@ private:
     Input &m_input;
     const QString &m_name;
     const MediaImporter::Limits &m_limits;
+    const StopCheck &m_stopped;
     const int m_videoIndex;
     const int m_audioIndex;
     const Orientation &m_orientation;
@@ -705,14 +720,15 @@ private:
     std::array<int, 3> m_resamplerInput{};
     std::unique_ptr<AVAudioFifo, FifoFree> m_fifo;
     int m_width = 0, m_height = 0;
-    int64_t m_lastVideoPts = INT64_MIN;
+    int64_t m_lastVideoPts = 0;
     int64_t m_audioPts = 0;
     qint64 m_videoFrames = 0;
 };
 
 } // namespace
 
-ImportedMedia importVideo(const SourceFile &file, Format format, const MediaImporter::Limits &limits)
+ImportedMedia importVideo(const SourceFile &file, Format format, const MediaImporter::Limits &limits,
+                          const StopCheck &stopped)
 {
     if (file.size <= 0)
         throw MediaImportError::unreadable(file.name);
@@ -761,7 +777,8 @@ ImportedMedia importVideo(const SourceFile &file, Format format, const MediaImpo
             throw MediaImportError::unreadable(file.name);
     } else {
         const int audioIndex = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
-        Transcoder transcoder(input, videoIndex, audioIndex >= 0 ? audioIndex : -1, orientation, file.name, limits);
+        Transcoder transcoder(input, videoIndex, audioIndex >= 0 ? audioIndex : -1, orientation, file.name, limits,
+                               stopped);
         data = transcoder.run();
     }
     if (data.size() > limits.largestVideoBytes)
@@ -776,7 +793,8 @@ ImportedMedia importVideo(const SourceFile &file, Format format, const MediaImpo
     media.duration = seconds;
     media.pixelSize = pixelSize;
     // A clip without a poster frame is still imported.
-    const QImage poster = posterFrame(input, videoIndex, std::min(seconds * 0.5, 0.5), orientation, limits);
+    const QImage poster =
+        posterFrame(input, videoIndex, std::min(seconds * 0.5, 0.5), orientation, limits, stopped);
     if (!poster.isNull()) {
         if (MediaThumbnail thumb = thumbnailOf(poster); !thumb.isNull())
             media.thumbnail = std::move(thumb);
