@@ -18,6 +18,9 @@
 
 #include "base/Clock.h"
 #include "companion/CompanionController.h"
+#include "companion/CompanionPanel.h"
+#include "companion/CompanionLibrary.h"
+#include "companion/FilmedPainter.h"
 #include "companion/CompanionDesktop.h"
 #include "platform/X11.h"
 
@@ -144,6 +147,7 @@ int main(int argc, char **argv)
                        {"say", "Say a line.", "text"},
                        {"visit", "Visit the frontmost demo window."},
                        {"bare", "A bare translucent 30 Hz window, no cat."},
+                       {"look", "The look to show, by id (\"drawn\", or a filmed look such as \"ginger\").", "id"},
                        {"quit-after", "Exit after seconds.", "seconds"}});
     parser.process(app);
     if (parser.isSet("demo-windows"))
@@ -172,6 +176,15 @@ int main(int argc, char **argv)
     if (parser.isSet("away"))
         desktop = std::make_unique<AwayDesktop>(std::move(desktop));
     CompanionController cat(Clock::shared(), std::move(desktop));
+    if (parser.isSet("look")) {
+        auto filmed = std::make_shared<FilmedPainter>();
+        filmed->repaint = [&cat] {
+            for (CompanionPanel *panel : cat.panels())
+                panel->update();
+        };
+        cat.setFilmedPainter(filmed);
+        cat.setVariant(CompanionLibrary::variant(parser.value("look")));
+    }
     if (parser.isSet("walk")) {
         cat.wanders = true;
         cat.temper = CompanionTemper::lively;
