@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "companion/FilmedFigure.h"
+#include "companion/FilmedPainter.h"
 #include "companion/LookPicture.h"
 #include "support/TestSupport.h"
 
@@ -465,4 +466,28 @@ TEST(LookPicture, RefusesEmptyBrokenAndHugePicturesBeforeDecoding)
     for (int i = 16; i < 24; ++i)
         zero[i] = 0;
     EXPECT_TRUE(LookPicture::load(writeFile(QStringLiteral("zero.png"), zero)).isNull());
+}
+
+TEST(FilmedPainter, AHeldClipThatBecomesReadyLaterAsksThePanelsToPaintAgain)
+{
+    // A sleeping cat's clip is held still, so nothing else would paint the
+    // panels again when the new clip's first frame arrives.
+    auto source = std::make_shared<FakeSource>();
+    source->readyAtOnce = {QStringLiteral("idle.webp")};
+    FilmedPainter painter(source);
+    int repaints = 0;
+    painter.repaint = [&] { ++repaints; };
+    QImage canvas(200, 120, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    QPainter p(&canvas);
+    FilmedPlacement idle{clip("idle.webp"), QPointF(100, 60), false, 0};
+    painter.paint(p, look("tabby"), idle, QRectF(0, 0, 200, 120), false);
+    const int afterFirst = repaints;
+    FilmedPlacement sleep{clip("sleep.webp"), QPointF(100, 60), false, 0};
+    painter.paint(p, look("tabby"), sleep, QRectF(0, 0, 200, 120), true);
+    EXPECT_EQ(painter.figure().showing(), QStringLiteral("idle.webp")) << "the held clip is not ready yet";
+    EXPECT_EQ(repaints, afterFirst);
+    (*source)["sleep.webp"].becomeReady();
+    EXPECT_EQ(painter.figure().showing(), QStringLiteral("sleep.webp"));
+    EXPECT_EQ(repaints, afterFirst + 1);
 }
