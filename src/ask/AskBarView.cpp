@@ -520,7 +520,7 @@ QWidget *AskBarView::catLine(CatLook look, QWidget *content, QWidget *parent)
     content->setParent(line);
     row->addWidget(content, 0, Qt::AlignBottom);
     // The cat's bubbles keep at least 60 points free at the trailing side.
-    row->addSpacerItem(new QSpacerItem(60, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    row->addSpacerItem(new QSpacerItem(60, 0, QSizePolicy::MinimumExpanding, QSizePolicy::Minimum));
     return line;
 }
 
@@ -641,7 +641,7 @@ void AskBarView::fillHistory()
                 auto *h = new QHBoxLayout(row);
                 h->setContentsMargins(0, 0, 0, 0);
                 h->setSpacing(0);
-                h->addSpacerItem(new QSpacerItem(90, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
+                h->addSpacerItem(new QSpacerItem(90, 0, QSizePolicy::MinimumExpanding, QSizePolicy::Minimum));
                 h->addWidget(new ChatBubble(line.text, true, row));
                 enter(row);
             } else {

@@ -436,6 +436,33 @@ TEST_F(AskBarTest, LinesArePlainTextExactlyAsStored)
     }
 }
 
+TEST_F(AskBarTest, LongLinesLeaveRoomOnTheOtherSpeakersSide)
+{
+    const QString longLine = QStringLiteral("A line long enough to wrap across the whole card. ").repeated(6);
+    model().setCatChat({line(true, longLine), line(false, longLine)});
+    AskBarView &bar = show();
+    const QList<ChatBubble *> bubbles = bar.bubbles();
+    ASSERT_EQ(bubbles.size(), 2);
+    // In from the card's 18-point inset: the user's bubble at least 90 points
+    // from the leading edge, the cat's (after its face and 8 points) keeping at
+    // least 60 free at the trailing side.
+    const QRect mine(bubbles[0]->mapTo(&bar, QPoint()), bubbles[0]->size());
+    const QRect cats(bubbles[1]->mapTo(&bar, QPoint()), bubbles[1]->size());
+    EXPECT_GE(mine.left(), 18 + 90);
+    EXPECT_EQ(mine.right() + 1, 680 - 18);
+    EXPECT_EQ(cats.left(), 18 + 30 + 8);
+    EXPECT_LE(cats.right() + 1, 680 - 18 - 60);
+    // Both wrapped rather than cut: taller than one line.
+    EXPECT_GT(bubbles[0]->height(), 2 * 20);
+    EXPECT_GT(bubbles[1]->height(), 2 * 20);
+    // The greeting of an empty conversation keeps the same room.
+    model().setCatChat({});
+    settle();
+    const QList<ChatBubble *> greeting = bar.bubbles();
+    ASSERT_EQ(greeting.size(), 1);
+    EXPECT_LE(greeting[0]->mapTo(&bar, QPoint(greeting[0]->width(), 0)).x(), 680 - 18 - 60);
+}
+
 TEST_F(AskBarTest, TheNameIsTheOneGivenElseTheLooksOwn)
 {
     AskBarView &bar = show();
