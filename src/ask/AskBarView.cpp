@@ -10,13 +10,16 @@
 #include "design/ChatText.h"
 #include "design/DesignFonts.h"
 #include "design/GrowingTextField.h"
+#include "design/Icons.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
+#include "design/PressAnimator.h"
 #include "design/TextBlock.h"
 #include "design/UnevenCorners.h"
 
 #include <QAbstractButton>
 #include <QEvent>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -35,6 +38,19 @@ using ZephylPalette::Color;
 namespace {
 
 constexpr int kIndent = 38; // a 30-point face and 8 points of spacing
+// What the conversation's changes move with.
+constexpr SpringAnimation kListSpring{0.34, 0.72, 0};
+// What a change between listening and thinking eases over.
+constexpr double kBusySeconds = 0.18;
+
+// Between two colours, component by component; a point past either end stays at it.
+QColor mixed(const QColor &a, const QColor &b, double t)
+{
+    const float f = float(std::clamp(t, 0.0, 1.0));
+    auto mix = [f](float x, float y) { return x + (y - x) * f; };
+    return QColor::fromRgbF(mix(a.redF(), b.redF()), mix(a.greenF(), b.greenF()), mix(a.blueF(), b.blueF()),
+                            mix(a.alphaF(), b.alphaF()));
+}
 
 // Corners as seen on screen: in a right-to-left layout the leading side is the right.
 UnevenCorners onScreen(UnevenCorners c, Qt::LayoutDirection direction)
@@ -51,17 +67,17 @@ UnevenCorners bubbleCorners(bool mine)
     return mine ? UnevenCorners{18, 18, 6, 18} : UnevenCorners{18, 6, 18, 18};
 }
 
-// A round button with a symbol: 30 points on warm paper in the header, 36 for send.
-ButtonStyle roundStyle(double side, double symbolSize, Color fill, Color symbol)
+// The header's round buttons: an 11.5-point symbol in a 30-point circle of warm paper.
+ButtonStyle roundStyle()
 {
     ButtonStyle style;
-    style.fontSize = symbolSize;
+    style.fontSize = 11.5;
     style.weight = DesignFonts::Weight::bold;
-    style.labelColor = symbol;
+    style.labelColor = Color::muted;
     style.horizontalPadding = 0;
-    style.height = side;
+    style.height = 30;
     style.capsule = true;
-    style.fill = fill;
+    style.fill = Color::warmPaper;
     style.pressedOpacity = 0.7;
     style.pressSeconds = 0.14;
     return style;
@@ -69,7 +85,7 @@ ButtonStyle roundStyle(double side, double symbolSize, Color fill, Color symbol)
 
 StyledButton *roundButton(const QString &symbol, const char *help, QWidget *parent)
 {
-    auto *button = new StyledButton(QString(), roundStyle(30, 11.5, Color::warmPaper, Color::muted), parent);
+    auto *button = new StyledButton(QString(), roundStyle(), parent);
     button->setSymbol(symbol);
     button->setToolTip(L10n::t(help));
     button->setAccessibleName(L10n::t(help));
@@ -105,18 +121,22 @@ protected:
     }
 };
 
-// The status dot beside "Listening." / "Thinking…".
+// The status dot beside "Listening." / "Thinking…": the accent while
+// listening, the muted colour at half strength while thinking, easing between.
 class Dot final : public QWidget {
 public:
-    explicit Dot(QWidget *parent) : QWidget(parent)
+    explicit Dot(QWidget *parent) : QWidget(parent), m_busy(new PressAnimator(kBusySeconds, this))
     {
         setFixedSize(6, 6);
+        connect(m_busy, &PressAnimator::changed, this, qOverload<>(&QWidget::update));
         AppearanceService::repaintOnChange(this);
     }
-    void setBusy(bool busy)
+    void setBusy(bool busy) { m_busy->setPressed(busy); }
+    QColor color() const
     {
-        m_busy = busy;
-        update();
+        QColor thinking = PaletteColors::color(Color::muted);
+        thinking.setAlphaF(thinking.alphaF() * 0.5f);
+        return mixed(PaletteColors::color(Color::accent), thinking, m_busy->value());
     }
 
 protected:
@@ -124,16 +144,13 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        QColor fill = PaletteColors::color(m_busy ? Color::muted : Color::accent);
-        if (m_busy)
-            fill.setAlphaF(0.5f);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(fill);
+        painter.setBrush(color());
         painter.drawEllipse(QRectF(0, 0, 6, 6));
     }
 
 private:
-    bool m_busy = false;
+    PressAnimator *m_busy;
 };
 
 // The composer's rounded case.
@@ -171,6 +188,21 @@ void discard(QPointer<T> &widget)
     widget = nullptr;
 }
 
+// Fades a row in on the list's spring; once in, it is drawn plainly again.
+void fadeIn(QWidget *row)
+{
+    auto *effect = new QGraphicsOpacityEffect(row);
+    effect->setOpacity(0);
+    row->setGraphicsEffect(effect);
+    auto *fade = new PressAnimator(kListSpring, effect);
+    QObject::connect(fade, &PressAnimator::changed, effect, [effect, fade, row] {
+        effect->setOpacity(std::clamp(fade->value(), 0.0, 1.0));
+        if (!fade->running()) // dropped once the animator's own signal is over
+            QMetaObject::invokeMethod(row, [row] { row->setGraphicsEffect(nullptr); }, Qt::QueuedConnection);
+    });
+    fade->setPressed(true);
+}
+
 // Seconds since 2001-01-01 UTC, the reference date of the dots' timeline.
 double timelineSeconds()
 {
@@ -202,6 +234,51 @@ void ChatBubble::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     const QPainterPath shape = onScreen(bubbleCorners(m_mine), layoutDirection()).path(QRectF(rect()));
     painter.fillPath(shape, PaletteColors::color(m_mine ? Color::accentSoft : Color::warmPaper));
+}
+
+// ---- SendButton
+
+SendButton::SendButton(QWidget *parent) : QAbstractButton(parent), m_ready(new PressAnimator(kEaseSeconds, this))
+{
+    setFixedSize(sizeHint());
+    setFocusPolicy(Qt::NoFocus);
+    setEnabled(false);
+    connect(m_ready, &PressAnimator::changed, this, qOverload<>(&QWidget::update));
+    AppearanceService::repaintOnChange(this);
+}
+
+void SendButton::setCanSend(bool can)
+{
+    setEnabled(can);
+    m_ready->setPressed(can);
+}
+
+double SendButton::readiness() const { return m_ready->value(); }
+
+QColor SendButton::fillColor() const
+{
+    return mixed(PaletteColors::color(Color::surfaceStrong), PaletteColors::color(Color::accent), readiness());
+}
+
+QColor SendButton::arrowColor() const
+{
+    return mixed(PaletteColors::color(Color::muted), PaletteColors::color(Color::onAccent), readiness());
+}
+
+void SendButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // A plain button: only its press shows, as a dimmer arrow and circle.
+    painter.setOpacity(isDown() ? 0.7 : 1.0);
+    const QRectF box(0, 0, 36, 36);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fillColor());
+    painter.drawEllipse(box);
+    const double side = Icons::boxForFontSize(14);
+    Icons::paint(painter, QStringLiteral("arrow.up"),
+                 QRectF(box.center().x() - side / 2, box.center().y() - side / 2, side, side), arrowColor(),
+                 layoutDirection());
 }
 
 // ---- TypingDots
@@ -304,6 +381,7 @@ AskBarView::AskBarView(AppModel &model, AskPanelBridge &bridge, QWidget *parent)
         for (QWidget *row : std::as_const(m_rows))
             discard(row);
         m_rows.clear();
+        discard(m_typing);
         m_shownLines = -1;
         fillConversation();
     });
@@ -326,8 +404,8 @@ void AskBarView::retranslate()
     setLayoutDirection(L10n::layoutDirection());
     m_name->setText(catName());
     m_field->setPlaceholderText(L10n::t("Ask anything…"));
-    for (auto [button, help] : {std::pair{m_newChat, "New conversation"}, std::pair{m_close, "Close"},
-                                std::pair{m_send, "Send"}}) {
+    for (auto [button, help] : {std::pair<QAbstractButton *, const char *>{m_newChat, "New conversation"},
+                                {m_close, "Close"}, {m_send, "Send"}}) {
         button->setToolTip(L10n::t(help));
         button->setAccessibleName(L10n::t(help));
     }
@@ -374,6 +452,7 @@ QWidget *AskBarView::buildHeader()
     m_status = new TextBlock(L10n::t("Listening."), DesignFonts::system(12.5, DesignFonts::Weight::regular),
                              Color::muted, header);
     m_status->setMaxLines(1);
+    m_status->setCrossFade(kBusySeconds);
     statusRow->addWidget(m_status, 0, Qt::AlignVCenter);
     statusRow->addStretch(1);
     names->addLayout(statusRow);
@@ -404,11 +483,9 @@ QWidget *AskBarView::buildComposer()
     fieldBox->setContentsMargins(10, 10, 0, 10);
     fieldBox->addWidget(m_field);
     row->addLayout(fieldBox, 1);
-    m_send = new StyledButton(QString(), roundStyle(36, 14, Color::surfaceStrong, Color::muted), composer);
-    m_send->setSymbol(QStringLiteral("arrow.up"));
+    m_send = new SendButton(composer);
     m_send->setToolTip(L10n::t("Send"));
     m_send->setAccessibleName(L10n::t("Send"));
-    m_send->setFocusPolicy(Qt::NoFocus);
     connect(m_send, &QAbstractButton::clicked, this, &AskBarView::submit);
     row->addWidget(m_send, 0, Qt::AlignBottom);
 
@@ -443,7 +520,7 @@ QWidget *AskBarView::catLine(CatLook look, QWidget *content, QWidget *parent)
     content->setParent(line);
     row->addWidget(content, 0, Qt::AlignBottom);
     // The cat's bubbles keep at least 60 points free at the trailing side.
-    row->addSpacerItem(new QSpacerItem(60, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    row->addSpacerItem(new QSpacerItem(60, 0, QSizePolicy::MinimumExpanding, QSizePolicy::Minimum));
     return line;
 }
 
@@ -464,6 +541,8 @@ void AskBarView::fillPortrait()
 }
 
 QWidget *AskBarView::emptyState() const { return m_empty; }
+
+QColor AskBarView::statusDotColor() const { return static_cast<Dot *>(m_statusDot)->color(); }
 
 QList<ChatBubble *> AskBarView::bubbles() const
 {
@@ -541,6 +620,16 @@ void AskBarView::fillHistory()
 {
     auto *rows = static_cast<QVBoxLayout *>(m_historyContent->layout());
     const QList<CatChatLine> &lines = m_model.catChat();
+    // Once the list is up, new rows fade in on the list's spring, the cat's face
+    // growing in as it comes.
+    const bool entering = m_shownLines >= 0;
+    auto enter = [entering](QWidget *row) {
+        if (!entering)
+            return;
+        fadeIn(row);
+        if (auto *face = row->findChild<CatFace *>())
+            face->enter(kListSpring);
+    };
 
     // Lines are kept by id: a line already shown keeps its row.
     QHash<QUuid, QWidget *> kept;
@@ -552,10 +641,12 @@ void AskBarView::fillHistory()
                 auto *h = new QHBoxLayout(row);
                 h->setContentsMargins(0, 0, 0, 0);
                 h->setSpacing(0);
-                h->addSpacerItem(new QSpacerItem(90, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
+                h->addSpacerItem(new QSpacerItem(90, 0, QSizePolicy::MinimumExpanding, QSizePolicy::Minimum));
                 h->addWidget(new ChatBubble(line.text, true, row));
+                enter(row);
             } else {
                 row = catLine(line.look, new ChatBubble(line.text, false, m_historyContent), m_historyContent);
+                enter(row);
             }
         }
         kept.insert(line.id, row);
@@ -563,7 +654,9 @@ void AskBarView::fillHistory()
     for (QWidget *row : std::as_const(m_rows))
         discard(row);
     m_rows = std::move(kept);
-    discard(m_typing);
+    // The dots stay while the cat is still thinking, so they do not come in again.
+    if (!m_model.askBusy())
+        discard(m_typing);
     discard(m_actions);
     m_actionChips.clear();
     m_openInZephyl = nullptr;
@@ -574,7 +667,10 @@ void AskBarView::fillHistory()
     for (const CatChatLine &line : lines)
         rows->addWidget(m_rows.value(line.id));
     if (m_model.askBusy()) {
-        m_typing = catLine(CatLook::curious, new TypingDots(m_historyContent), m_historyContent);
+        if (!m_typing) {
+            m_typing = catLine(CatLook::curious, new TypingDots(m_historyContent), m_historyContent);
+            enter(m_typing);
+        }
         rows->addWidget(m_typing);
     } else if (!lines.isEmpty() && !lines.last().mine && !lines.last().actions.isEmpty()) {
         auto *actions = new QWidget(m_historyContent);
@@ -599,6 +695,7 @@ void AskBarView::fillHistory()
         h->addStretch(1);
         m_openInZephyl = open;
         m_actions = actions;
+        enter(actions);
         rows->addWidget(actions);
     }
     rows->addStretch(1);
@@ -626,10 +723,7 @@ bool AskBarView::canSend() const { return !m_model.askInput().trimmed().isEmpty(
 
 void AskBarView::syncSendButton()
 {
-    const bool can = canSend();
-    m_send->setButtonStyle(can ? roundStyle(36, 14, Color::accent, Color::onAccent)
-                               : roundStyle(36, 14, Color::surfaceStrong, Color::muted));
-    m_send->setEnabled(can);
+    m_send->setCanSend(canSend());
 }
 
 void AskBarView::syncNewChatButton() { m_newChat->setVisible(!m_model.catChat().isEmpty()); }

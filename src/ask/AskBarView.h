@@ -15,6 +15,7 @@ class AppModel;
 class AskPanelBridge;
 class ChatText;
 class GrowingTextField;
+class PressAnimator;
 class QHBoxLayout;
 class QScrollArea;
 class QTimer;
@@ -65,6 +66,32 @@ private:
     QTimer *m_tick;
 };
 
+// The composer's round send button: an arrow on the accent while there is
+// something to send, muted on a quiet fill otherwise, easing between the two.
+class SendButton final : public QAbstractButton {
+    Q_OBJECT
+public:
+    static constexpr double kEaseSeconds = 0.14;
+
+    explicit SendButton(QWidget *parent = nullptr);
+
+    // Enables or disables the button; its colours ease over 0.14 s.
+    void setCanSend(bool can);
+    // 0 muted, 1 ready to send; between the two while easing.
+    double readiness() const;
+    QColor fillColor() const;
+    QColor arrowColor() const;
+
+    QSize sizeHint() const override { return {36, 36}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    PressAnimator *m_ready;
+};
+
 // The whole content of the ask panel: a card 680 points wide with the cat's
 // portrait, name and status, the short conversation of the state object
 // (`catChat`, `askBusy`) and a one-field composer bound to `askInput`. It keeps
@@ -96,11 +123,12 @@ public:
 
     // What a user sees, for tests and pictures.
     GrowingTextField *field() const { return m_field; }
-    StyledButton *sendButton() const { return m_send; }
+    SendButton *sendButton() const { return m_send; }
     StyledButton *closeButton() const { return m_close; }
     StyledButton *newConversationButton() const { return m_newChat; }
     TextBlock *nameText() const { return m_name; }
     TextBlock *statusText() const { return m_status; }
+    QColor statusDotColor() const;
     // Null while the conversation is not empty.
     QWidget *emptyState() const;
     QList<StyledButton *> suggestionChips() const { return m_suggestionChips; }
@@ -156,7 +184,7 @@ private:
     StyledButton *m_newChat = nullptr;
     StyledButton *m_close = nullptr;
     GrowingTextField *m_field = nullptr;
-    StyledButton *m_send = nullptr;
+    SendButton *m_send = nullptr;
 
     QPointer<QWidget> m_empty;
     QList<StyledButton *> m_suggestionChips;

@@ -41,6 +41,16 @@ private:
     std::unique_ptr<CompanionDesktop> m_desktop;
 };
 
+// Whether a screen's frame holds the pointer, y up: its left and top edges
+// belong to it, its right and bottom ones to the neighbour. The pointer's y up
+// runs from 1 at a screen's bottom pixel row to its height at the top one, so
+// a pointer on a shared edge counts on the monitor whose pixel it is on.
+bool holds(const QRectF &frame, const QPointF &p)
+{
+    return p.x() >= frame.left() && p.x() < frame.left() + frame.width() && p.y() > geo::minY(frame) &&
+           p.y() <= geo::maxY(frame);
+}
+
 } // namespace
 
 AskPanelController::AskPanelController(AppModel &model, QObject *parent)
@@ -95,8 +105,7 @@ std::optional<std::size_t> AskPanelController::targetScreen(const std::vector<Co
         return std::nullopt;
     if (pointer) {
         for (std::size_t i = 0; i < screens.size(); ++i) {
-            // Edges count: on a shared edge the first screen of the list wins.
-            if (screens[i].frame.contains(*pointer))
+            if (holds(screens[i].frame, *pointer))
                 return i;
         }
     }

@@ -59,8 +59,9 @@ public:
     // Where screens and the pointer come from (the session's desktop unless set).
     void setDesktop(std::unique_ptr<CompanionDesktop> desktop);
 
-    // The screen to show on: the first whose frame holds the pointer (edges
-    // included), else the main screen (the first); none without screens.
+    // The screen to show on: the first whose frame holds the pointer (left and
+    // top edges in, right and bottom out, y up), else the main screen (the
+    // first); none without screens.
     static std::optional<std::size_t> targetScreen(const std::vector<CompanionScreen> &screens,
                                                    const std::optional<QPointF> &pointer);
     // The panel's bottom-left corner on a visible frame: centred, 118 points up.

@@ -5,6 +5,7 @@
 #include "companion/LookPicture.h"
 #include "design/AppearanceService.h"
 #include "design/PaletteColors.h"
+#include "design/PressAnimator.h"
 
 #include <QHash>
 #include <QPainter>
@@ -25,13 +26,21 @@ QHash<QString, QImage> &faces()
     return cache;
 }
 
-// The round portrait: warm paper, the content clipped to the circle, a hairline.
+// The round portrait: warm paper, the content clipped to the circle, a hairline;
+// while entering, scaled about its bottom centre and partly faded in.
 template <typename Content>
-void paintPortrait(QWidget *widget, double size, Content &&content)
+void paintPortrait(QWidget *widget, double size, Content &&content, double entrance = 1)
 {
     QPainter painter(widget);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    if (entrance < 1) {
+        const double scale = 0.55 + 0.45 * entrance;
+        painter.translate(size / 2, size);
+        painter.scale(scale, scale);
+        painter.translate(-size / 2, -size);
+    }
+    painter.setOpacity(std::clamp(entrance, 0.0, 1.0));
     const QRectF box(0, 0, size, size);
     QPainterPath circle;
     circle.addEllipse(box);
@@ -90,6 +99,16 @@ QRectF CatFace::drawnFrame(double size)
     return {size / 2 - w / 2, size / 2 - h / 2 + size * 0.08, w, h};
 }
 
+void CatFace::enter(const SpringAnimation &spring)
+{
+    delete m_entrance;
+    m_entrance = new PressAnimator(spring, this);
+    connect(m_entrance, &PressAnimator::changed, this, qOverload<>(&QWidget::update));
+    m_entrance->setPressed(true);
+}
+
+double CatFace::entrance() const { return m_entrance ? m_entrance->value() : 1.0; }
+
 QSize CatFace::sizeHint() const
 {
     const int side = int(std::ceil(m_size));
@@ -119,7 +138,7 @@ void CatFace::paintEvent(QPaintEvent *)
         }
         const QSizeF shown = m_scaled.deviceIndependentSize();
         painter.drawPixmap(QPointF((m_size - shown.width()) / 2, (m_size - shown.height()) / 2), m_scaled);
-    });
+    }, entrance());
 }
 
 // ---- CatHeadFilm

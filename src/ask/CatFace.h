@@ -3,6 +3,7 @@
 #include "companion/CatLook.h"
 #include "companion/CompanionVariant.h"
 #include "companion/FilmedFigure.h"
+#include "design/ZephylSpring.h"
 
 #include <QImage>
 #include <QPixmap>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+class PressAnimator;
 class QTimer;
 
 // The cat's still portrait for an expression, round: the look's face picture,
@@ -35,6 +37,12 @@ public:
     // by size / 96 about the centre and lowered by 8 % of the size.
     static QRectF drawnFrame(double size);
 
+    // Comes in on the spring: grows from 0.55 of its size, anchored at its
+    // bottom, as it fades in.
+    void enter(const SpringAnimation &spring);
+    // How far in: 0 at the start of an entrance, 1 when settled or never entering.
+    double entrance() const;
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -48,6 +56,7 @@ private:
     // The picture scaled for this portrait, and what it was made from.
     QPixmap m_scaled;
     qint64 m_scaledFrom = 0;
+    PressAnimator *m_entrance = nullptr;
 };
 
 // The live portrait of a filmed look: its clip cropped and scaled so that the

@@ -25,12 +25,19 @@ PressAnimator::PressAnimator(double durationSeconds, QObject *parent)
 {
 }
 
+PressAnimator::PressAnimator(const SpringAnimation &spring, QObject *parent)
+    : QObject(parent), m_duration(spring.settlingDuration()), m_spring(spring)
+{
+}
+
 double PressAnimator::value() const
 {
     if (!m_timer)
         return m_target;
-    const double progress = std::clamp((Clock::shared().uptime() - m_start) / m_duration, 0.0, 1.0);
-    return m_from + (m_target - m_from) * easeOut().valueForProgress(progress);
+    const double elapsed = Clock::shared().uptime() - m_start;
+    const double progress = m_spring ? m_spring->position(elapsed)
+                                     : easeOut().valueForProgress(std::clamp(elapsed / m_duration, 0.0, 1.0));
+    return m_from + (m_target - m_from) * progress;
 }
 
 void PressAnimator::setPressed(bool pressed)

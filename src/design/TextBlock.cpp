@@ -3,6 +3,7 @@
 #include "design/AppearanceService.h"
 #include "design/DesignFonts.h"
 #include "design/PaletteColors.h"
+#include "design/PressAnimator.h"
 
 #include <QEvent>
 #include <QFontMetricsF>
@@ -38,10 +39,21 @@ void TextBlock::setText(const QString &text)
 {
     if (text == m_text)
         return;
+    if (m_crossFadeSeconds > 0 && isVisible()) {
+        m_leaving = m_text;
+        delete m_crossFade;
+        m_crossFade = new PressAnimator(m_crossFadeSeconds, this);
+        connect(m_crossFade, &PressAnimator::changed, this, qOverload<>(&QWidget::update));
+        m_crossFade->setPressed(true);
+    }
     m_text = text;
     updateGeometry();
     update();
 }
+
+void TextBlock::setCrossFade(double seconds) { m_crossFadeSeconds = std::max(0.0, seconds); }
+
+double TextBlock::crossFadeProgress() const { return m_crossFade && m_crossFade->running() ? m_crossFade->value() : 1.0; }
 
 void TextBlock::setColorRole(ZephylPalette::Color color)
 {
@@ -178,21 +190,28 @@ void TextBlock::paintEvent(QPaintEvent *)
         painter.fillPath(shape, PaletteColors::color(*m_fill));
     }
     const QRect area = contentsRect();
-    const QStringList lines = layoutLines(m_text, font(), area.width(), m_maxLines, layoutDirection());
     const double lineHeight = this->lineHeight();
-    // Centre the block vertically when the widget is taller than the text.
-    double y = area.top() + std::max(0.0, (area.height() - linesHeight(int(lines.size()))) / 2.0);
     Qt::Alignment horizontal = Qt::AlignHCenter;
     if (!m_centered)
         horizontal = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
     painter.setFont(font());
     painter.setPen(PaletteColors::color(m_color));
     painter.setLayoutDirection(layoutDirection());
-    for (const QString &line : lines) {
-        painter.drawText(QRectF(area.left(), y, area.width(), lineHeight),
-                         int(horizontal | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine), line);
-        y += lineHeight + m_lineSpacing;
-    }
+    auto draw = [&](const QString &text, double opacity) {
+        const QStringList lines = layoutLines(text, font(), area.width(), m_maxLines, layoutDirection());
+        // Centre the block vertically when the widget is taller than the text.
+        double y = area.top() + std::max(0.0, (area.height() - linesHeight(int(lines.size()))) / 2.0);
+        painter.setOpacity(opacity);
+        for (const QString &line : lines) {
+            painter.drawText(QRectF(area.left(), y, area.width(), lineHeight),
+                             int(horizontal | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine), line);
+            y += lineHeight + m_lineSpacing;
+        }
+    };
+    const double in = crossFadeProgress();
+    if (in < 1)
+        draw(m_leaving, 1 - in);
+    draw(m_text, in);
 }
 
 void TextBlock::changeEvent(QEvent *event)

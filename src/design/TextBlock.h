@@ -7,6 +7,8 @@
 
 #include <optional>
 
+class PressAnimator;
+
 // Plain text drawn in a palette colour: never interpreted as markup. Wraps at word
 // boundaries (or anywhere, for a word wider than the line), optionally cut to a
 // number of lines with an ellipsis, with extra space between lines, leading- or
@@ -29,6 +31,10 @@ public:
     void setBackground(std::optional<ZephylPalette::Color> fill, double radius);
     // The width a wrapping block asks for before a layout narrows it.
     void setPreferredWidth(int width);
+    // Later changes of a shown block's text cross-fade, eased out over `seconds`.
+    void setCrossFade(double seconds);
+    // How far the new text has come in: 1 when no cross-fade is running.
+    double crossFadeProgress() const;
 
     // The lines shown at the widget's current width.
     QStringList visibleLines() const;
@@ -60,4 +66,8 @@ private:
     std::optional<ZephylPalette::Color> m_fill;
     double m_radius = 0;
     int m_preferredWidth = 360;
+    double m_crossFadeSeconds = 0;
+    // The text going out while the new one comes in.
+    QString m_leaving;
+    PressAnimator *m_crossFade = nullptr;
 };

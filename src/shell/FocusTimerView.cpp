@@ -4,14 +4,13 @@
 #include "design/DesignFonts.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
+#include "design/PressAnimator.h"
 
 #include <QContextMenuEvent>
-#include <QEasingCurve>
 #include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QMenu>
 #include <QPainter>
-#include <QVariantAnimation>
 
 #include <algorithm>
 
@@ -27,7 +26,7 @@ constexpr int kControlWidth = 30;
 constexpr int kControlHeight = 22;
 constexpr int kControlSpacing = 6;
 constexpr int kControlsAboveBottom = 18;
-constexpr int kFadeMs = 160;
+constexpr double kFadeSeconds = 0.16;
 
 bool isPaused(const FocusSession &s) { return s.phase.kind == FocusSession::Phase::Kind::paused; }
 
@@ -119,10 +118,9 @@ FocusTimerView::FocusTimerView(AppModel &model, bool compact, QWidget *parent)
     m_pauseButton->hide();
     m_endButton->hide();
 
-    m_fade = new QVariantAnimation(this);
-    m_fade->setDuration(kFadeMs);
-    m_fade->setEasingCurve(QEasingCurve::OutCubic);
-    connect(m_fade, &QVariantAnimation::valueChanged, this, [this](const QVariant &v) { setControlsOpacity(v.toDouble()); });
+    // Eased out on the application's clock, so the fade runs in virtual time under test.
+    m_fade = new PressAnimator(kFadeSeconds, this);
+    connect(m_fade, &PressAnimator::changed, this, [this] { setControlsOpacity(m_fade->value()); });
 
     connect(&m_model, &AppModel::focusChanged, this, [this] { focusChanged(); });
     placeControls();
@@ -223,10 +221,7 @@ void FocusTimerView::setHovering(bool hovering)
         return; // the compact face has no controls to show
     m_pauseButton->setEnabled(hovering);
     m_endButton->setEnabled(hovering);
-    m_fade->stop();
-    m_fade->setStartValue(m_controlsOpacity);
-    m_fade->setEndValue(hovering ? 1.0 : 0.0);
-    m_fade->start();
+    m_fade->setPressed(hovering);
 }
 
 void FocusTimerView::setControlsOpacity(double opacity)

@@ -10,7 +10,7 @@
 
 class AppModel;
 class QMenu;
-class QVariantAnimation;
+class PressAnimator;
 struct FocusSession;
 
 // The small clock face of a running focus round: the phase and the time left
@@ -83,7 +83,7 @@ private:
     bool m_compact;
     bool m_hovering = false;
     double m_controlsOpacity = 0;
-    QVariantAnimation *m_fade = nullptr;
+    PressAnimator *m_fade = nullptr;
     QAbstractButton *m_pauseButton = nullptr;
     QAbstractButton *m_endButton = nullptr;
 };

@@ -9,9 +9,11 @@
 #include "design/ButtonStyles.h"
 #include "design/ChatText.h"
 #include "design/GrowingTextField.h"
+#include "design/PaletteColors.h"
 #include "design/TextBlock.h"
 
 #include <QAbstractButton>
+#include <QGraphicsOpacityEffect>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -162,8 +164,8 @@ TEST_F(AskBarTest, BlankTextKeepsSendOffAndWhatWasTyped)
     settle();
     EXPECT_FALSE(bar.canSend());
     EXPECT_FALSE(bar.sendButton()->isEnabled());
-    EXPECT_EQ(bar.sendButton()->buttonStyle().fill, ZephylPalette::Color::surfaceStrong);
-    EXPECT_EQ(bar.sendButton()->buttonStyle().labelColor, ZephylPalette::Color::muted);
+    EXPECT_EQ(bar.sendButton()->fillColor(), PaletteColors::color(ZephylPalette::Color::surfaceStrong));
+    EXPECT_EQ(bar.sendButton()->arrowColor(), PaletteColors::color(ZephylPalette::Color::muted));
     QTest::keyClick(bar.field(), Qt::Key_Return);
     settle();
     bar.submit();
@@ -180,8 +182,7 @@ TEST_F(AskBarTest, SubmittingSendsTheTrimmedWordAndEmptiesTheField)
     settle();
     EXPECT_EQ(model().askInput(), QStringLiteral("  purr  "));
     EXPECT_TRUE(bar.canSend());
-    EXPECT_EQ(bar.sendButton()->buttonStyle().fill, ZephylPalette::Color::accent);
-    EXPECT_EQ(bar.sendButton()->buttonStyle().labelColor, ZephylPalette::Color::onAccent);
+    EXPECT_TRUE(bar.sendButton()->isEnabled());
     QTest::keyClick(bar.field(), Qt::Key_Return);
     settle();
     EXPECT_EQ(flows.service.questions, (QStringList{"purr"}));
@@ -194,6 +195,104 @@ TEST_F(AskBarTest, SubmittingSendsTheTrimmedWordAndEmptiesTheField)
     settle();
     click(bar.sendButton());
     EXPECT_EQ(flows.service.questions, (QStringList{"purr", "nap"}));
+}
+
+TEST_F(AskBarTest, TheSendButtonEasesBetweenMutedAndReady)
+{
+    FakeClock clock;
+    Clock::setShared(&clock);
+    AskBarView &bar = show();
+    SendButton *send = bar.sendButton();
+    using ZephylPalette::Color;
+    const QColor quiet = PaletteColors::color(Color::surfaceStrong), accent = PaletteColors::color(Color::accent);
+    EXPECT_EQ(send->size(), QSize(36, 36));
+    EXPECT_EQ(send->toolTip(), QStringLiteral("Send"));
+    EXPECT_EQ(send->accessibleName(), QStringLiteral("Send"));
+    EXPECT_EQ(send->fillColor(), quiet);
+
+    // Ready at once, its colours eased out over 0.14 s: well past half-way at half the time.
+    model().setAskInput(QStringLiteral("purr"));
+    EXPECT_TRUE(send->isEnabled());
+    clock.advance(std::chrono::milliseconds(64));
+    EXPECT_GT(send->readiness(), 0.6);
+    EXPECT_LT(send->readiness(), 1.0);
+    EXPECT_GT(send->fillColor().redF(), std::min(quiet.redF(), accent.redF()) - 1e-3);
+    EXPECT_LT(send->fillColor().redF(), std::max(quiet.redF(), accent.redF()) + 1e-3);
+    clock.advance(std::chrono::milliseconds(80));
+    EXPECT_EQ(send->readiness(), 1.0);
+    EXPECT_EQ(send->fillColor(), accent);
+    EXPECT_EQ(send->arrowColor(), PaletteColors::color(Color::onAccent));
+
+    // While the cat answers it is off again, and eases back.
+    model().setAskBusy(true);
+    EXPECT_FALSE(send->isEnabled());
+    clock.advance(std::chrono::milliseconds(144));
+    EXPECT_EQ(send->fillColor(), quiet);
+    EXPECT_EQ(send->arrowColor(), PaletteColors::color(Color::muted));
+    model().setAskBusy(false);
+    view.reset();
+    Clock::setShared(nullptr);
+}
+
+TEST_F(AskBarTest, NewRowsComeInOnTheSpringTheStatusCrossFadesAndThoseFirstShownAreThere)
+{
+    FakeClock clock;
+    Clock::setShared(&clock);
+    using ZephylPalette::Color;
+    auto opacity = [](QWidget *row) {
+        auto *effect = qobject_cast<QGraphicsOpacityEffect *>(row->graphicsEffect());
+        return effect ? effect->opacity() : 1.0;
+    };
+    model().setCatChat({line(true, QStringLiteral("Hi")), line(false, QStringLiteral("Hello"), {}, CatLook::happy)});
+    AskBarView &bar = show();
+    const QList<CatFace *> first = bar.history()->widget()->findChildren<CatFace *>();
+    ASSERT_EQ(first.size(), 1);
+    EXPECT_EQ(first[0]->entrance(), 1.0);
+    EXPECT_EQ(opacity(first[0]->parentWidget()), 1.0);
+    EXPECT_EQ(bar.statusDotColor(), PaletteColors::color(Color::accent));
+
+    flows.service.held << QStringLiteral("assistant");
+    bar.send(QStringLiteral("Purr?"));
+    settle();
+    // The user's line and the dots fade in; the cat's face grows in with them.
+    QWidget *mine = bar.bubbles().last()->parentWidget();
+    EXPECT_EQ(opacity(mine), 0.0);
+    ASSERT_NE(bar.typingRow(), nullptr);
+    QWidget *typing = bar.typingRow();
+    EXPECT_EQ(opacity(typing), 0.0);
+    CatFace *thinking = typing->findChild<CatFace *>();
+    ASSERT_NE(thinking, nullptr);
+    EXPECT_EQ(thinking->look(), CatLook::curious);
+    EXPECT_EQ(thinking->entrance(), 0.0);
+    // "Listening." gives way to "Thinking…" over 0.18 s, the dot dimming with it.
+    EXPECT_EQ(bar.statusText()->text(), QStringLiteral("Thinking…"));
+    EXPECT_EQ(bar.statusText()->crossFadeProgress(), 0.0);
+    clock.advance(std::chrono::milliseconds(96));
+    EXPECT_GT(bar.statusText()->crossFadeProgress(), 0.5);
+    EXPECT_LT(bar.statusText()->crossFadeProgress(), 1.0);
+    EXPECT_GT(opacity(mine), 0.0);
+    EXPECT_NE(bar.statusDotColor(), PaletteColors::color(Color::accent));
+    clock.advance(std::chrono::milliseconds(1000));
+    settle();
+    EXPECT_EQ(bar.statusText()->crossFadeProgress(), 1.0);
+    QColor dimmed = PaletteColors::color(Color::muted);
+    dimmed.setAlphaF(dimmed.alphaF() * 0.5f);
+    EXPECT_NEAR(bar.statusDotColor().alphaF(), dimmed.alphaF(), 0.01);
+    EXPECT_NEAR(bar.statusDotColor().redF(), dimmed.redF(), 0.01);
+    EXPECT_EQ(thinking->entrance(), 1.0);
+    EXPECT_EQ(mine->graphicsEffect(), nullptr) << "once in, a row is drawn plainly";
+    EXPECT_EQ(bar.typingRow(), typing) << "the dots stay while the cat thinks";
+
+    flows.service.release("assistant", Reply::of(reply(QStringLiteral("Purr."))));
+    settle();
+    CatFace *answer = bar.bubbles().last()->parentWidget()->findChild<CatFace *>();
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(answer->entrance(), 0.0);
+    EXPECT_EQ(first[0]->entrance(), 1.0) << "a row already shown keeps its face";
+    clock.advance(std::chrono::milliseconds(1000));
+    EXPECT_EQ(answer->entrance(), 1.0);
+    view.reset();
+    Clock::setShared(nullptr);
 }
 
 TEST_F(AskBarTest, OnlyTheLastReplyShowsItsChipsAndNotWhileAnswering)
@@ -335,6 +434,33 @@ TEST_F(AskBarTest, LinesArePlainTextExactlyAsStored)
         }
         EXPECT_TRUE(bubble->textView()->textInteractionFlags() & Qt::TextSelectableByMouse);
     }
+}
+
+TEST_F(AskBarTest, LongLinesLeaveRoomOnTheOtherSpeakersSide)
+{
+    const QString longLine = QStringLiteral("A line long enough to wrap across the whole card. ").repeated(6);
+    model().setCatChat({line(true, longLine), line(false, longLine)});
+    AskBarView &bar = show();
+    const QList<ChatBubble *> bubbles = bar.bubbles();
+    ASSERT_EQ(bubbles.size(), 2);
+    // In from the card's 18-point inset: the user's bubble at least 90 points
+    // from the leading edge, the cat's (after its face and 8 points) keeping at
+    // least 60 free at the trailing side.
+    const QRect mine(bubbles[0]->mapTo(&bar, QPoint()), bubbles[0]->size());
+    const QRect cats(bubbles[1]->mapTo(&bar, QPoint()), bubbles[1]->size());
+    EXPECT_GE(mine.left(), 18 + 90);
+    EXPECT_EQ(mine.right() + 1, 680 - 18);
+    EXPECT_EQ(cats.left(), 18 + 30 + 8);
+    EXPECT_LE(cats.right() + 1, 680 - 18 - 60);
+    // Both wrapped rather than cut: taller than one line.
+    EXPECT_GT(bubbles[0]->height(), 2 * 20);
+    EXPECT_GT(bubbles[1]->height(), 2 * 20);
+    // The greeting of an empty conversation keeps the same room.
+    model().setCatChat({});
+    settle();
+    const QList<ChatBubble *> greeting = bar.bubbles();
+    ASSERT_EQ(greeting.size(), 1);
+    EXPECT_LE(greeting[0]->mapTo(&bar, QPoint(greeting[0]->width(), 0)).x(), 680 - 18 - 60);
 }
 
 TEST_F(AskBarTest, TheNameIsTheOneGivenElseTheLooksOwn)

@@ -54,11 +54,27 @@ TEST(AskPanelPlacement, TheScreenUnderThePointerWinsAndASharedEdgeGoesToTheFirst
     const auto screens = twoScreens();
     EXPECT_EQ(AskPanelController::targetScreen(screens, QPointF(1500, 300)), 1u);
     EXPECT_EQ(AskPanelController::targetScreen(screens, QPointF(200, 300)), 0u);
-    // Both frames hold a point on their shared edge: the first in the list wins.
-    EXPECT_EQ(AskPanelController::targetScreen(screens, QPointF(1280, 300)), 0u);
+    // A frame holds its left and top edges, not its right and bottom ones (y up):
+    // the shared edge x = 1280 is the second screen's first column, whatever the order.
+    EXPECT_EQ(AskPanelController::targetScreen(screens, QPointF(1280, 300)), 1u);
+    EXPECT_EQ(AskPanelController::targetScreen(screens, QPointF(1279.5, 300)), 0u);
     auto swapped = screens;
     std::swap(swapped[0], swapped[1]);
     EXPECT_EQ(AskPanelController::targetScreen(swapped, QPointF(1280, 300)), 0u);
+    EXPECT_EQ(AskPanelController::targetScreen(swapped, QPointF(0, 300)), 1u);
+    // The top row (y = height) is the screen's own; y = 0 is below it: the main screen.
+    EXPECT_EQ(AskPanelController::targetScreen(swapped, QPointF(1500, 768)), 0u);
+    EXPECT_EQ(AskPanelController::targetScreen(swapped, QPointF(1500, 0)), 0u);
+    EXPECT_EQ(AskPanelController::targetScreen(screens, QPointF(1500, 0)), 0u);
+    // Screens that overlap (a mirrored one): the first in the list that holds the point wins.
+    const std::vector<CompanionScreen> mirrored{{QRectF(0, 0, 1280, 800), QRectF(0, 0, 1280, 800), nullptr},
+                                                {QRectF(0, 0, 1280, 800), QRectF(0, 40, 1280, 760), nullptr}};
+    EXPECT_EQ(AskPanelController::targetScreen(mirrored, QPointF(600, 400)), 0u);
+    // Stacked screens, one above the other: the row y = 800 is the lower one's top.
+    const std::vector<CompanionScreen> stacked{{QRectF(0, 0, 1280, 800), QRectF(0, 0, 1280, 800), nullptr},
+                                               {QRectF(0, 800, 1280, 800), QRectF(0, 800, 1280, 800), nullptr}};
+    EXPECT_EQ(AskPanelController::targetScreen(stacked, QPointF(600, 800)), 0u);
+    EXPECT_EQ(AskPanelController::targetScreen(stacked, QPointF(600, 801)), 1u);
     // Off every screen, or no pointer at all: the main screen.
     EXPECT_EQ(AskPanelController::targetScreen(screens, QPointF(5000, 5000)), 0u);
     EXPECT_EQ(AskPanelController::targetScreen(screens, std::nullopt), 0u);
@@ -93,8 +109,8 @@ TEST_F(AskPanelTest, ShowsOnTheSecondScreenAndTellsVisibilityThenFrame)
     EXPECT_EQ(perch->windowNumber, int(ask.panel()->winId()));
     EXPECT_FALSE(perch->windowX);
 
-    // Shown again with the pointer on the shared edge: placed again, on the first screen.
-    desktop->at = QPointF(1280, 500);
+    // Shown again with the pointer on the first screen's right-most column: placed again there.
+    desktop->at = QPointF(1279, 500);
     ask.show(false);
     EXPECT_EQ(seen.calls, (QStringList{"shown", "frame", "shown", "frame"}));
     EXPECT_EQ(seen.frames.value(1), QRectF(300, 158, 680, height));

@@ -177,6 +177,18 @@ TEST(AskPanelTwoScreens, OpensOnTheMonitorUnderThePointer)
     pointAt(QPoint(200, 300));
     ask.show(true);
     EXPECT_EQ(ask.frame().x(), (1280 - 680) / 2);
+
+    // The pixel columns on either side of the shared edge: each is its own monitor's.
+    pointAt(QPoint(1280, 300));
+    ask.show(true);
+    EXPECT_EQ(ask.frame().x(), 1280 + (1024 - 680) / 2);
+    pointAt(QPoint(1279, 300));
+    ask.show(true);
+    EXPECT_EQ(ask.frame().x(), (1280 - 680) / 2);
+    // The second monitor's top row (y up: its height above the primary's bottom).
+    pointAt(QPoint(1500, 0));
+    ask.show(true);
+    EXPECT_EQ(ask.frame().x(), 1280 + (1024 - 680) / 2);
     ask.hide();
 }
 

@@ -5,6 +5,7 @@
 
 #include "ask/CatFace.h"
 #include "base/Bundle.h"
+#include "base/Clock.h"
 #include "companion/ClipSource.h"
 #include "companion/CompanionLibrary.h"
 #include "design/PaletteColors.h"
@@ -117,6 +118,45 @@ TEST(CatFace, TheDrawnLookShowsTheDrawnCatSmallerAndLowOnWarmPaper)
     EXPECT_EQ(image.pixelColor(22, 3).rgb(), PaletteColors::color(ZephylPalette::Color::warmPaper).rgb());
     // The cat is drawn across the middle.
     EXPECT_NE(image.pixelColor(22, 26).rgb(), PaletteColors::color(ZephylPalette::Color::warmPaper).rgb());
+}
+
+TEST(CatFace, AnEnteringFaceGrowsFromItsBottomAndFadesInOnTheSpring)
+{
+    FakeClock clock;
+    Clock::setShared(&clock);
+    const QColor paper = PaletteColors::color(ZephylPalette::Color::warmPaper);
+    {
+        CatFace face(QStringLiteral("drawn"), CatLook::curious, 30);
+        EXPECT_EQ(face.entrance(), 1.0) << "a face that does not enter is simply there";
+        face.enter(SpringAnimation{0.34, 0.72, 0});
+        EXPECT_EQ(face.entrance(), 0.0);
+        // At the start nothing shows: no size, no opacity.
+        EXPECT_EQ(rendered(face).pixelColor(15, 27).alpha(), 0);
+
+        // Part way: 0.55 of the side or more, standing on the bottom edge; the
+        // top of the circle not yet reached, the bottom already painted.
+        clock.advance(std::chrono::milliseconds(48));
+        const double in = face.entrance();
+        EXPECT_GT(in, 0.0);
+        EXPECT_LT(in, 1.0);
+        QImage image = rendered(face);
+        EXPECT_EQ(image.pixelColor(15, 1).alpha(), 0);
+        EXPECT_GT(image.pixelColor(15, 27).alpha(), 0);
+        EXPECT_LT(image.pixelColor(15, 27).alpha(), 255);
+
+        // A spring of damping 0.72 overshoots before it settles.
+        double most = 0;
+        for (int i = 0; i < 60; ++i) {
+            clock.advance(std::chrono::milliseconds(16));
+            most = std::max(most, face.entrance());
+        }
+        EXPECT_GT(most, 1.0);
+        EXPECT_EQ(face.entrance(), 1.0);
+        image = rendered(face);
+        EXPECT_EQ(image.pixelColor(15, 2).rgb(), paper.rgb());
+        EXPECT_EQ(image.pixelColor(15, 2).alpha(), 255);
+    }
+    Clock::setShared(nullptr);
 }
 
 TEST(CatHeadFilm, TheHeadBoxFillsThePortrait)

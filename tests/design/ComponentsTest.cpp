@@ -15,6 +15,7 @@
 #include "design/NoticeBanner.h"
 #include "design/PaletteColors.h"
 #include "design/PortalColorScheme.h"
+#include "design/PressAnimator.h"
 #include "design/SettingRow.h"
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
@@ -395,6 +396,66 @@ TEST_F(Components, PrimaryButtonDimsWhenDisabledAndEasesWhenPressed)
     const QColor fill = render(button).pixelColor(6, button.height() / 2);
     const auto blend = [](int c) { return int(std::lround(0.45 * c + 0.55 * 255)); };
     expectColorNear(fill, QColor(blend(0x24), blend(0x1F), blend(0x1A)));
+}
+
+TEST_F(Components, TextCrossFadesOnlyWhenAskedAndShown)
+{
+    QWidget host;
+    auto *block = new TextBlock(QStringLiteral("Listening."), DesignFonts::system(20, DesignFonts::Weight::regular),
+                                ZephylPalette::Color::text, &host);
+    block->resize(200, 30);
+    // Without a cross-fade the new text is there at once.
+    host.show();
+    block->setText(QStringLiteral("Thinking…"));
+    EXPECT_EQ(block->crossFadeProgress(), 1.0);
+
+    block->setCrossFade(0.18);
+    host.hide();
+    block->setText(QStringLiteral("Listening."));
+    EXPECT_EQ(block->crossFadeProgress(), 1.0) << "a hidden block has nothing to fade";
+
+    host.show();
+    // The darkest pixel: a settled word is drawn at full strength.
+    auto darkest = [&] {
+        const QImage image = render(*block);
+        int least = 255;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                least = std::min(least, qGray(image.pixel(x, y)));
+        return least;
+    };
+    const int before = darkest();
+    block->setText(QStringLiteral("Thinking…"));
+    EXPECT_EQ(block->text(), QStringLiteral("Thinking…"));
+    EXPECT_EQ(block->crossFadeProgress(), 0.0);
+    // Half-way both words are faint: no pixel is as dark as a settled word's.
+    clock.advance(96ms);
+    EXPECT_GT(block->crossFadeProgress(), 0.5);
+    EXPECT_LT(block->crossFadeProgress(), 1.0);
+    const int during = darkest();
+    clock.advance(96ms);
+    EXPECT_EQ(block->crossFadeProgress(), 1.0);
+    EXPECT_LT(before, 100);
+    EXPECT_NEAR(darkest(), before, 8);
+    EXPECT_GT(during, before + 20);
+}
+
+TEST_F(Components, ASpringAnimatorOvershootsThenSettlesOnItsTarget)
+{
+    const SpringAnimation spring{0.34, 0.72, 0};
+    PressAnimator animator(spring);
+    animator.setPressed(true);
+    EXPECT_EQ(animator.value(), 0.0);
+    clock.advance(48ms);
+    EXPECT_NEAR(animator.value(), spring.position(0.048), 1e-9);
+    double most = 0;
+    while (animator.running()) {
+        clock.advance(16ms);
+        most = std::max(most, animator.value());
+    }
+    EXPECT_GT(most, 1.0);
+    EXPECT_EQ(animator.value(), 1.0);
+    EXPECT_GE(clock.uptime(), spring.settlingDuration());
 }
 
 TEST_F(Components, QuietButtonFadesToSevenTenthsWithoutScaling)

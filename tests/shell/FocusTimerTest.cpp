@@ -65,6 +65,27 @@ int brightestDigit(FocusTimerView *view)
     return best;
 }
 
+// The design's timers on a clock the test moves.
+struct VirtualTime {
+    FakeClock clock;
+    VirtualTime() { Clock::setShared(&clock); }
+    ~VirtualTime() { Clock::setShared(nullptr); }
+};
+
+// The ease-out timing curve, cubic Bezier (0, 0) (0.58, 1), at a fraction of its time.
+double easeOut(double x)
+{
+    auto bezier = [](double u, double p1, double p2) {
+        return 3 * (1 - u) * (1 - u) * u * p1 + 3 * (1 - u) * u * u * p2 + u * u * u;
+    };
+    double lo = 0, hi = 1;
+    for (int i = 0; i < 60; ++i) {
+        const double mid = (lo + hi) / 2;
+        (bezier(mid, 0, 0.58) < x ? lo : hi) = mid;
+    }
+    return bezier((lo + hi) / 2, 0, 1);
+}
+
 } // namespace
 
 TEST(FocusTimerPanel, TheFullClockSitsBottomRightOfTheWorkAreaAndReportsItsFrame)
@@ -228,6 +249,7 @@ TEST(FocusTimerPanel, ThePhaseTitleReadsFocusBreakOrPaused)
 
 TEST(FocusTimerPanel, HoveringTheFullFaceShowsItsControlsWhichPauseResumeAndEnd)
 {
+    VirtualTime time;
     TimerRig rig;
     rig.model.startFocus(25);
     rig.timer.show(false);
@@ -238,7 +260,12 @@ TEST(FocusTimerPanel, HoveringTheFullFaceShowsItsControlsWhichPauseResumeAndEnd)
     QMouseEvent move(QEvent::MouseMove, QPointF(74, 44), QPointF(74, 44), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(view, &move);
     EXPECT_TRUE(view->hovering());
-    ASSERT_TRUE(zktest::spinUntil([&] { return view->controlsOpacity() == 1.0; }, 2s));
+    // They fade in, eased out over 0.16 s.
+    time.clock.advance(80ms);
+    EXPECT_NEAR(view->controlsOpacity(), easeOut(0.5), 0.01);
+    EXPECT_TRUE(view->pauseButton()->isVisible());
+    time.clock.advance(80ms);
+    EXPECT_EQ(view->controlsOpacity(), 1.0);
     ASSERT_TRUE(view->pauseButton()->isVisible());
     ASSERT_TRUE(view->endButton()->isVisible());
     EXPECT_EQ(view->pauseButton()->toolTip(), QStringLiteral("Pause"));
@@ -266,7 +293,10 @@ TEST(FocusTimerPanel, HoveringTheFullFaceShowsItsControlsWhichPauseResumeAndEnd)
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(view, &leave);
     EXPECT_FALSE(view->hovering());
-    ASSERT_TRUE(zktest::spinUntil([&] { return view->controlsOpacity() == 0.0; }, 2s));
+    time.clock.advance(48ms);
+    EXPECT_NEAR(view->controlsOpacity(), 1 - easeOut(0.3), 0.01);
+    time.clock.advance(112ms);
+    EXPECT_EQ(view->controlsOpacity(), 0.0);
     EXPECT_FALSE(view->pauseButton()->isVisible());
 }
 

@@ -111,7 +111,8 @@ int main(int argc, char **argv)
         AskPanelController ask(model);
 
         auto shoot = [&](const char *state) {
-            breathe();
+            // Long enough for new rows to have come in on their spring.
+            breathe(700);
             const QString path = root.filePath(QString::fromLatin1(variant.name) + u'-' + QString::fromLatin1(state) +
                                                QStringLiteral(".png"));
             if (onDesk(ask.panel(), appearance).save(path))
