@@ -80,13 +80,8 @@ Runtime::~Runtime()
     m_greeting.reset();
     m_model->setEvents(nullptr);
     m_model->anchorWindow = [] { return static_cast<QWidget *>(nullptr); };
-    if (Updates *updates = m_parts.updates) {
-        updates->onReady = nullptr;
-        updates->workspace = nullptr;
-        updates->occupied = nullptr;
-        updates->preserveInput = nullptr;
-        updates->onRestartDeferred = nullptr;
-    }
+    // The updater's hooks stay: without the coordinator they answer "busy", so
+    // nothing restarts under a quitting application, and keep no window.
     m_hotKey.reset();
     m_statusMenu.reset();
     m_ask.reset();

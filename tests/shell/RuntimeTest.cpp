@@ -1,23 +1,33 @@
 // The coordinator on a real X session (window manager, compositor, tray and a
 // session bus), over a model with a scripted service, a virtual clock and a
 // described desktop for the cat: one start, the events carried where they go,
-// every tray command, links.
+// every tray command, links; and, over the web workspace on the real engine
+// against the stand-in's web app, the cat stepping aside into the window.
 
 #include "../app/AppTestSupport.h"
+#include "UpdateFakes.h"
+#include "WebApp.h"
 #include "support/TestSupport.h"
+#include "support/WebEngineSupport.h"
 
 #include "ask/AskPanelController.h"
 #include "ask/GlobalHotKey.h"
 #include "companion/CompanionController.h"
 #include "companion/CompanionDesktop.h"
+#include "companion/CompanionLibrary.h"
+#include "focus/FocusGuard.h"
+#include "platform/FreedesktopNotifications.h"
+#include "shell/AppDelegate.h"
 #include "shell/FocusTimerController.h"
 #include "shell/Runtime.h"
 #include "shell/StatusMenuController.h"
+#include "web/WebWorkspace.h"
 #include "workspace/CompanionSettingsWindow.h"
 #include "workspace/WorkspaceWindowController.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QWidget>
@@ -52,7 +62,8 @@ struct Coordinator {
     std::unique_ptr<Runtime> runtime;
     QList<Spoken> spoken;
 
-    explicit Coordinator(bool start = true, const std::function<void(DefaultsStore &)> &settings = {})
+    explicit Coordinator(bool start = true, const std::function<void(DefaultsStore &)> &settings = {},
+                         Updates *updates = nullptr)
     {
         h.store.setBool(QStringLiteral("zephyl.mac.workspace.native"), true);
         if (settings)
@@ -63,6 +74,7 @@ struct Coordinator {
         parts.model = &model;
         parts.clock = &h.clock;
         parts.desktop = std::make_unique<DescribedDesktop>();
+        parts.updates = updates;
         runtime = std::make_unique<Runtime>(std::move(parts));
         QObject::connect(runtime.get(), &Runtime::spoke,
                          [this](const QString &text, bool inWindow) { spoken.append({text, inWindow}); });
@@ -226,7 +238,7 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
     ASSERT_TRUE(c.cat().nestLedge.has_value());
     EXPECT_EQ(*c.cat().nestLedge, *timer.ledge()) << "a drawn look sits on top of the clock";
     EXPECT_EQ(c.cat().viewModel().nestFrame(), std::optional<QRectF>(timer.frame()));
-    EXPECT_TRUE(c.spoken.last().text.contains(QStringLiteral("25"))) << c.spoken.last().text.toStdString();
+    EXPECT_EQ(c.spoken.last().text, QStringLiteral("I'll sit right here for 25 minutes."));
 
     c.model().stopFocus();
     EXPECT_FALSE(timer.isVisible());
@@ -257,6 +269,15 @@ TEST(Runtime, SettingsThemeCompanionSwitchAndComposer)
     c.raise(AppEvent::of(AppEvent::Kind::settingsRequested));
     EXPECT_EQ(c.runtime->companionSettings().window(), settings) << "one settings window, shown again";
     EXPECT_TRUE(settings->isVisible());
+    EXPECT_EQ(settings->windowTitle(), QStringLiteral("Your cat"));
+    // Asked again while it shows (the event, then the tray's "Your cat…"): still one window.
+    c.raise(AppEvent::of(AppEvent::Kind::settingsRequested));
+    c.runtime->showCompanionSettings();
+    int settingsWindows = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        settingsWindows += w->isVisible() && w->findChild<CompanionSettingsView *>() != nullptr;
+    EXPECT_EQ(settingsWindows, 1);
+    EXPECT_EQ(c.runtime->companionSettings().window(), settings);
 
     c.model().setCompanionEnabled(false);
     EXPECT_FALSE(c.cat().isRunning());
@@ -343,6 +364,23 @@ TEST(Runtime, LinksReachTheStateAndItsEvents)
     c.runtime->tour().cancel();
     ASSERT_TRUE(zktest::spinUntil([&] { return !c.runtime->tour().running(); }));
 
+    // A scheme in capitals is still the application's; a host in capitals, or a
+    // path with a trailing slash, is not.
+    c.h.clock.advanceSeconds(91);
+    c.runtime->open({QStringLiteral("SORVANE://cat/night")});
+    EXPECT_EQ(c.spoken.last(), (Spoken{QStringLiteral("It's late. I'd sleep."), false}));
+    const int said = c.spoken.size();
+    c.h.clock.advanceSeconds(91);
+    c.runtime->open({QStringLiteral("sorvane://CAT/night"), QStringLiteral("sorvane://cat/ask/")});
+    EXPECT_EQ(c.spoken.size(), said);
+    EXPECT_FALSE(c.runtime->ask().isVisible());
+    c.settle();
+    c.runtime->open({QStringLiteral("sorvane://cat/break")});
+    EXPECT_TRUE(c.asked(CompanionGoal::Kind::stretch));
+    c.runtime->open({QStringLiteral("sorvane://cat/ask?q=%20%20")});
+    EXPECT_TRUE(c.runtime->ask().isVisible()) << "an empty question still opens the panel";
+    c.runtime->toggleAsk();
+
     // Nobody asked for a Google sign-in: its callback changes nothing. Links of
     // any shape leave the application as it was.
     const SessionState before = c.model().session();
@@ -350,4 +388,194 @@ TEST(Runtime, LinksReachTheStateAndItsEvents)
                      QStringLiteral("sorvane://nowhere/at/all?") + QString(8000, u'x'),
                      QStringLiteral("sorvane://cat/%2e%2e/settings"), QStringLiteral("not a link"), QString()});
     EXPECT_EQ(c.model().session(), before);
+}
+
+TEST(Runtime, AFilmedLookLiesBesideTheFocusClockADrawnOneOnTop)
+{
+    if (CompanionLibrary::variant(QStringLiteral("ginger")).id != QStringLiteral("ginger"))
+        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
+    Coordinator c;
+    c.model().setCompanionVariantID(QStringLiteral("ginger"));
+    ASSERT_TRUE(c.cat().variant().isFilmed());
+    c.model().startFocus(30);
+    FocusTimerController &timer = c.runtime->timer();
+    ASSERT_TRUE(timer.isVisible());
+    EXPECT_TRUE(timer.compact()) << "a filmed look gets the compact clock";
+    ASSERT_TRUE(c.cat().nestLedge.has_value());
+    ASSERT_TRUE(timer.sideLedge().has_value());
+    EXPECT_EQ(*c.cat().nestLedge, *timer.sideLedge());
+    EXPECT_FALSE(*c.cat().nestLedge == *timer.ledge());
+    EXPECT_EQ(c.cat().viewModel().nestFrame(), std::optional<QRectF>(timer.frame()));
+    EXPECT_EQ(c.spoken.last().text, QStringLiteral("I'll sit right here for 30 minutes."));
+
+    // The look changed while the clock shows: the drawn cat sits on top of it.
+    c.model().setCompanionVariantID(QStringLiteral("drawn"));
+    ASSERT_TRUE(c.cat().nestLedge.has_value());
+    EXPECT_EQ(*c.cat().nestLedge, *timer.ledge());
+    c.model().stopFocus();
+    EXPECT_FALSE(c.cat().nestLedge.has_value());
+}
+
+TEST(Runtime, TheUpdatersHooks)
+{
+    FakeClock updateClock;
+    FakeUpdater updater;
+    FakePrompt prompt;
+    DefaultsStore updateStore;
+    Updates::Environment environment;
+    environment.applicationActive = [] { return true; };
+    environment.runningBuild = [] { return QStringLiteral("10"); };
+    Updates updates(updater, prompt, environment, &updateStore, &updateClock);
+    auto c = std::make_unique<Coordinator>(true, std::function<void(DefaultsStore &)>{}, &updates);
+    EXPECT_TRUE(updater.started) << "the coordinator starts the updater";
+    ASSERT_TRUE(updates.workspace);
+    EXPECT_EQ(updates.workspace(), static_cast<QObject *>(c->runtime->workspace().window()));
+
+    // Occupied: a composer open in the application puts a check off with a notice.
+    c->model().setComposerPresented(true);
+    updates.checkNow();
+    EXPECT_EQ(updater.userChecks, 0);
+    ASSERT_TRUE(c->model().notice().has_value());
+    EXPECT_EQ(c->model().notice()->text,
+              QStringLiteral("Finish your current post or wait for the reply before restarting."));
+    EXPECT_EQ(c->model().notice()->tone, AppNotice::Tone::attention);
+    int relaunched = 0;
+    EXPECT_TRUE(updater.delegate->shouldPostponeRelaunch(item(QStringLiteral("11"), QStringLiteral("2.0")),
+                                                         [&] { ++relaunched; }));
+    EXPECT_TRUE(updates.relaunchPending());
+    EXPECT_EQ(relaunched, 0);
+    // No longer busy: the next minute's check relaunches; with no page there is
+    // no input to keep, so it goes on at once.
+    c->model().setComposerPresented(false);
+    updateClock.advanceSeconds(60);
+    EXPECT_EQ(relaunched, 1);
+    updates.checkNow();
+    EXPECT_EQ(updater.userChecks, 1);
+    EXPECT_TRUE(updater.delegate->shouldPostponeRelaunch(item(QStringLiteral("11"), QStringLiteral("2.0")),
+                                                         [&] { ++relaunched; }))
+        << "handed to preserveInput";
+    EXPECT_EQ(relaunched, 2);
+
+    // Ready: the desktop cat says so for 6 s.
+    int installs = 0;
+    updater.delegate->willInstallUpdateOnQuit(item(QStringLiteral("11"), QStringLiteral("2.0")), [&] { ++installs; });
+    const QString grown = QStringLiteral("I've grown a little: version 2.0. Restart me when it suits you.");
+    EXPECT_EQ(c->spoken.last(), (Spoken{grown, false}));
+    EXPECT_EQ(c->bubble(), grown);
+    // Not with the companion off, nor while the cat stands aside.
+    c->h.clock.advanceSeconds(91);
+    c->model().setCompanionEnabled(false);
+    const int said = c->spoken.size();
+    updater.delegate->willInstallUpdateOnQuit(item(QStringLiteral("12"), QStringLiteral("2.1")), [&] { ++installs; });
+    EXPECT_EQ(c->spoken.size(), said);
+    c->model().setCompanionEnabled(true);
+    c->cat().setAside(true);
+    c->h.clock.advanceSeconds(91);
+    updater.delegate->willInstallUpdateOnQuit(item(QStringLiteral("13"), QStringLiteral("2.2")), [&] { ++installs; });
+    EXPECT_EQ(c->spoken.size(), said);
+    c->cat().setAside(false);
+
+    // Without the coordinator the hooks answer busy and keep no window: nothing
+    // restarts or checks under a quitting application.
+    c.reset();
+    EXPECT_EQ(updates.workspace(), nullptr);
+    updates.checkNow();
+    EXPECT_EQ(installs, 0);
+    EXPECT_EQ(updater.userChecks, 1);
+    EXPECT_TRUE(updater.delegate->shouldPostponeRelaunch(item(QStringLiteral("14"), QStringLiteral("2.3")),
+                                                         [&] { ++relaunched; }));
+    EXPECT_TRUE(updates.relaunchPending());
+    EXPECT_EQ(relaunched, 2);
+}
+
+TEST(Runtime, TheApplicationInstallsTheSessionsWindowsAndNotifications)
+{
+    EXPECT_FALSE(WindowSource::system().trusted()) << "nothing installed: no windows to tuck away";
+    {
+        DesktopServices services;
+        EXPECT_TRUE(WindowSource::system().trusted()) << "an X11 session is all the trust tucking away needs";
+        EXPECT_NE(dynamic_cast<FreedesktopNotifications *>(&UserNotifications::system()), nullptr);
+        // A state object of the application's kind (no windows of its own) finds them.
+        Harness h;
+        AppModel::Environment environment;
+        environment.api = &h.service;
+        environment.defaults = &h.store;
+        environment.clock = &h.clock;
+        AppModel model(environment);
+        model.tuckAwayDistractions();
+        EXPECT_TRUE(model.accessibilityTrusted());
+    }
+    EXPECT_FALSE(WindowSource::system().trusted());
+    EXPECT_EQ(dynamic_cast<FreedesktopNotifications *>(&UserNotifications::system()), nullptr);
+}
+
+TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWindowGoes)
+{
+    if (CompanionLibrary::variant(QStringLiteral("ginger")).id != QStringLiteral("ginger"))
+        GTEST_SKIP() << "the build's filmed looks are not in the bundle (the drawn look is never drawn in the page)";
+    Standin::Server server;
+    ASSERT_NE(Standin::startSecure(server), 0);
+    server.setProviderURL(Standin::secureOrigin(server));
+    server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty Cat"));
+
+    Harness h;
+    AppModel &model = h.make();
+    model.setCompanionVariantID(QStringLiteral("ginger"));
+    ASSERT_TRUE(model.usesWebWorkspace());
+    Runtime::Parts parts;
+    parts.model = &model;
+    parts.desktop = std::make_unique<DescribedDesktop>();
+    parts.webBaseURL = QUrl(Standin::secureOrigin(server));
+    parts.webTrustedCertificate = Standin::certificate();
+    parts.webStorageName = QStringLiteral("runtime-test");
+    parts.trayIcon = false;
+    parts.hotKey = false;
+    auto runtime = std::make_unique<Runtime>(std::move(parts));
+    QList<Spoken> spoken;
+    QObject::connect(runtime.get(), &Runtime::spoke,
+                     [&](const QString &text, bool inWindow) { spoken.append({text, inWindow}); });
+    runtime->start();
+    WebWorkspace *web = runtime->web();
+    ASSERT_NE(web, nullptr);
+    EXPECT_EQ(runtime->workspace().kind(), WorkspaceWindowController::Kind::web);
+
+    // Signed in through the page, as a user does.
+    using Phase = WebWorkspaceModel::Phase;
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->phase().kind == Phase::Kind::signIn; }, std::chrono::seconds(60)));
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        return zktest::evaluate(web->page(), QStringLiteral("!!(window.standin && window.standin.kind === 'signin')")).toBool();
+    }));
+    zktest::evaluate(web->page(), QStringLiteral("var f = document.getElementById('signin'); f.email.value = "
+                                                 "'kitty@example.com'; f.password.value = 'meow-meow-meow'; "
+                                                 "f.requestSubmit(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->phase().kind == Phase::Kind::workspace && web->workspaceReady(); },
+                                  std::chrono::seconds(60)));
+    ASSERT_TRUE(zktest::spinUntil([&] { return runtime->workspaceInView(); }));
+
+    // The cat comes into the page: the desktop cat stands aside, and a line is
+    // shown in the page.
+    CompanionController &cat = runtime->companion();
+    web->stage().show(InWindowCatStage::Look::happy, QSizeF(1000, 700), 30);
+    ASSERT_TRUE(web->catInside());
+    ASSERT_TRUE(zktest::spinUntil([&] { return cat.aside(); }));
+    const QString line = QStringLiteral("Right here, in your window.");
+    runtime->say(line, 6);
+    ASSERT_FALSE(spoken.isEmpty());
+    EXPECT_EQ(spoken.last(), (Spoken{line, true}));
+    EXPECT_NE(cat.viewModel().bubble().value_or(QString()), line);
+
+    // The window is minimised: half a second later the desktop cat is back and
+    // finishes the page's caption.
+    QElapsedTimer gone;
+    gone.start();
+    runtime->workspace().window()->showMinimized();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !cat.aside(); }, std::chrono::seconds(5)));
+    EXPECT_GE(gone.elapsed(), 450);
+    EXPECT_EQ(spoken.last(), (Spoken{line, false}));
+    EXPECT_EQ(cat.viewModel().bubble().value_or(QString()), line);
+
+    // Back in view with the cat still in the page: aside again.
+    runtime->showWorkspace(std::nullopt);
+    ASSERT_TRUE(zktest::spinUntil([&] { return cat.aside(); }));
+    runtime.reset();
 }
