@@ -577,5 +577,21 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     // Back in view with the cat still in the page: aside again.
     runtime->showWorkspace(std::nullopt);
     ASSERT_TRUE(zktest::spinUntil([&] { return cat.aside(); }));
+
+    // Another window over the whole screen covers it (it stays exposed under a
+    // compositing manager): the desktop cat comes back with the page's caption,
+    // and stands aside again once the cover has gone.
+    const QString under = QStringLiteral("Under there.");
+    runtime->say(under, 6);
+    EXPECT_EQ(spoken.last(), (Spoken{under, true}));
+    QWidget cover;
+    cover.setWindowTitle(QStringLiteral("cover"));
+    cover.showFullScreen();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !cat.aside(); }, std::chrono::seconds(10)));
+    EXPECT_FALSE(runtime->workspaceInView());
+    EXPECT_TRUE(runtime->workspace().window()->isVisible());
+    EXPECT_EQ(spoken.last(), (Spoken{under, false}));
+    cover.hide();
+    ASSERT_TRUE(zktest::spinUntil([&] { return cat.aside(); }, std::chrono::seconds(10)));
     runtime.reset();
 }
