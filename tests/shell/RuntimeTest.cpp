@@ -593,5 +593,28 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     EXPECT_EQ(spoken.last(), (Spoken{under, false}));
     cover.hide();
     ASSERT_TRUE(zktest::spinUntil([&] { return cat.aside(); }, std::chrono::seconds(10)));
+
+    // The page's reports of publications: "published" and "waiting" feed the
+    // cat with their lines (in the page, where the cat is now); "failed" shows
+    // the concerned line in the page only; any other status nothing.
+    auto report = [&](const char *id, const char *status) {
+        const int before = spoken.size();
+        zktest::evaluate(web->page(), QStringLiteral("window.webkit.messageHandlers.zephyl.postMessage({type: "
+                                                     "'publication', id: '%1', status: '%2'}); true")
+                                          .arg(QLatin1String(id), QLatin1String(status)));
+        zktest::spinUntil([&] { return spoken.size() > before; }, std::chrono::seconds(3));
+        return spoken.size() > before ? std::optional(spoken.last()) : std::nullopt;
+    };
+    cat.hungry = true;
+    EXPECT_EQ(report("w1", "waiting"), (Spoken{QStringLiteral("Scheduled. I'll keep an eye on it."), true}));
+    EXPECT_FALSE(cat.hungry);
+    EXPECT_EQ(model.wellbeing().mood(h.clock.now()), CatWellbeing::Mood::fed);
+    cat.hungry = true;
+    EXPECT_EQ(report("p1", "published"), (Spoken{QStringLiteral("Published. That one is out in the world."), true}));
+    EXPECT_FALSE(cat.hungry);
+    const QString desktopBubble = cat.viewModel().bubble().value_or(QString());
+    EXPECT_EQ(report("f1", "failed"), (Spoken{QStringLiteral("That one did not go through. The plan says why."), true}));
+    EXPECT_EQ(cat.viewModel().bubble().value_or(QString()), desktopBubble) << "nothing on the desktop";
+    EXPECT_EQ(report("x1", "processing"), std::nullopt);
     runtime.reset();
 }
