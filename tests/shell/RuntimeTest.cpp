@@ -16,6 +16,7 @@
 #include "companion/CompanionDesktop.h"
 #include "companion/CompanionLibrary.h"
 #include "focus/FocusGuard.h"
+#include "platform/X11WindowList.h"
 #include "platform/FreedesktopNotifications.h"
 #include "shell/AppDelegate.h"
 #include "shell/FocusTimerController.h"
@@ -102,11 +103,20 @@ struct Coordinator {
     void settle() { runtime->companion().brain().pose.state = CompanionState::idle; }
     QString bubble() { return cat().viewModel().bubble().value_or(QString()); }
     void raise(const AppEvent &event) { model().raiseEvent(event); }
+    // Closed as a user closes it: the window manager has let it go before
+    // anything shows it again.
     void hideWorkspace()
     {
-        if (QWidget *w = runtime->workspace().window())
-            w->hide();
-        zktest::spinUntil([&] { return !runtime->workspaceInView(); });
+        QWidget *w = runtime->workspace().window();
+        if (!w)
+            return;
+        const auto id = uint32_t(w->winId());
+        w->hide();
+        zktest::spinUntil([&] {
+            const auto clients = X11::readClientWindows(0);
+            return !runtime->workspaceInView() &&
+                   std::none_of(clients.begin(), clients.end(), [&](const X11::ClientWindow &c) { return c.id == id; });
+        });
     }
 };
 
@@ -176,9 +186,13 @@ TEST(Runtime, PublishedAndScheduledLinesAndGoals)
     EXPECT_FALSE(c.goal().has_value()) << "scheduling gives no goal";
     EXPECT_EQ(c.cat().brain().pose.state, CompanionState::idle);
 
-    c.raise(AppEvent::scheduled(publication(std::nullopt, 1'765'000'000'000)));
-    EXPECT_TRUE(c.spoken.last().text.startsWith(QStringLiteral("Scheduled for "))) << c.spoken.last().text.toStdString();
-    EXPECT_TRUE(c.spoken.last().text.endsWith(u'.'));
+    // In the user's zone (the test runs in Berlin), either side of the change
+    // to summer time on 29 March 2026 at 01:00 UTC.
+    LanguageGuard english(AppLanguage::en);
+    c.raise(AppEvent::scheduled(publication(std::nullopt, 1'774'661'400'000))); // 2026-03-28 01:30 UTC
+    EXPECT_EQ(c.spoken.last().text, QStringLiteral("Scheduled for Mar 28, 2026 2:30 AM."));
+    c.raise(AppEvent::scheduled(publication(std::nullopt, 1'774'747'800'000))); // 2026-03-29 01:30 UTC
+    EXPECT_EQ(c.spoken.last().text, QStringLiteral("Scheduled for Mar 29, 2026 3:30 AM."));
 }
 
 TEST(Runtime, CareLinesGoThroughTheGovernorAndBreakTimeAlwaysStretches)
