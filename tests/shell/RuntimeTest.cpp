@@ -22,6 +22,8 @@
 #include "shell/FocusTimerController.h"
 #include "shell/Runtime.h"
 #include "shell/StatusMenuController.h"
+#include "shell/UpdateEngine.h"
+#include "shell/UpdatePrompt.h"
 #include "web/WebWorkspace.h"
 #include "workspace/CompanionSettingsWindow.h"
 #include "workspace/WorkspaceWindowController.h"
@@ -631,4 +633,32 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     EXPECT_EQ(cat.viewModel().bubble().value_or(QString()), desktopBubble) << "nothing on the desktop";
     EXPECT_EQ(report("x1", "processing"), std::nullopt);
     runtime.reset();
+}
+
+TEST(Runtime, CheckForUpdatesInABuildWithoutAnUpdateKeySaysTheCopyDoesNotUpdateItself)
+{
+    UpdateEngine::Config config = UpdateEngine::applicationConfig();
+    if (!config.publicKey.isEmpty())
+        GTEST_SKIP() << "this build carries an update key";
+    UpdatePromptController prompt;
+    UpdateWindows windows;
+    UpdateEngine engine(config, &windows);
+    Updates::Environment environment;
+    environment.applicationActive = [] { return true; };
+    environment.runningBuild = [config] { return config.runningBuild; };
+    DefaultsStore updateStore;
+    FakeClock updateClock;
+    Updates updates(engine, prompt, environment, &updateStore, &updateClock);
+    Coordinator c(true, {}, &updates);
+    StatusMenuController *menu = c.runtime->statusMenu();
+    ASSERT_NE(menu, nullptr);
+    Q_EMIT menu->menu()->aboutToShow();
+    QAction *check = nullptr;
+    for (QAction *action : menu->menu()->actions())
+        check = action->text() == QStringLiteral("Check for Updates…") ? action : check;
+    ASSERT_NE(check, nullptr);
+    check->trigger();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !windows.shownMessage().isEmpty(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(windows.shownMessage(),
+              QStringLiteral("This copy doesn't update itself. New versions come the way it was installed."));
 }
