@@ -168,6 +168,26 @@ TEST(Runtime, StartsOnceWithOneCatOneHotKeyOneTrayIconAndOneCareTimer)
     off.h.clock.advanceSeconds(4);
     EXPECT_TRUE(off.spoken.isEmpty());
     EXPECT_FALSE(off.h.store.boolValue(QStringLiteral("zephyl.mac.home.justMoved")).has_value());
+
+    // With the companion on, the greeting comes 3 s after start, for 9 s; the
+    // first care tick does not wait its minute (a cat last fed five days ago is
+    // hungry from the start).
+    const QDateTime start(QDate(2025, 6, 11), QTime(12, 0), QTimeZone::systemTimeZone());
+    Coordinator on(true, [&](DefaultsStore &store) {
+        store.setBool(QStringLiteral("zephyl.mac.home.justMoved"), true);
+        CatWellbeing wellbeing;
+        wellbeing.firstSeenAt = start.addDays(-30);
+        wellbeing.lastFedAt = start.addDays(-5);
+        wellbeing.save(store);
+    });
+    EXPECT_TRUE(on.cat().hungry);
+    const QString greeting = QStringLiteral("I've moved into Applications. That's where I live now.");
+    on.h.clock.advanceSeconds(2.9);
+    EXPECT_TRUE(on.spoken.isEmpty() || on.spoken.last().text != greeting);
+    on.h.clock.advanceSeconds(0.1);
+    ASSERT_FALSE(on.spoken.isEmpty());
+    EXPECT_EQ(on.spoken.last(), (Spoken{greeting, false}));
+    EXPECT_EQ(on.bubble(), greeting);
 }
 
 TEST(Runtime, PublishedAndScheduledLinesAndGoals)
