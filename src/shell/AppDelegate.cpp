@@ -1,6 +1,8 @@
 #include "shell/AppDelegate.h"
 
 #include "base/DefaultsStore.h"
+#include "focus/X11WindowSource.h"
+#include "platform/FreedesktopNotifications.h"
 #include "shell/AppIcon.h"
 #include "shell/DeveloperService.h"
 #include "shell/LoginItem.h"
@@ -12,6 +14,19 @@
 
 #include <QApplication>
 #include <QTextStream>
+
+DesktopServices::DesktopServices()
+    : m_windows(std::make_unique<X11WindowSource>()), m_notifications(std::make_unique<FreedesktopNotifications>())
+{
+    WindowSource::setSystem(m_windows.get());
+    UserNotifications::setSystem(m_notifications.get());
+}
+
+DesktopServices::~DesktopServices()
+{
+    WindowSource::setSystem(nullptr);
+    UserNotifications::setSystem(nullptr);
+}
 
 AppDelegate::AppDelegate(SingleInstance &instance, QObject *parent) : QObject(parent), m_instance(instance)
 {
@@ -36,6 +51,8 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &links)
         Home::setOpensAtLogin(true);
 
     QApplication::setWindowIcon(AppIcon::icon());
+    // Before the state object exists, so its flows find them.
+    m_services = std::make_unique<DesktopServices>();
 
     m_prompt = std::make_unique<UpdatePromptController>();
     m_updateWindows = std::make_unique<UpdateWindows>();

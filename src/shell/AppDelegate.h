@@ -8,10 +8,26 @@
 
 class Runtime;
 class SingleInstance;
+class UserNotifications;
+class WindowSource;
 class UpdateEngine;
 class UpdatePromptController;
 class Updates;
 class UpdateWindows;
+
+// The session's window list (to tuck feeds away) and its notification server,
+// the state object's own while this lives; without it they do nothing.
+class DesktopServices final {
+public:
+    DesktopServices();
+    ~DesktopServices();
+    DesktopServices(const DesktopServices &) = delete;
+    DesktopServices &operator=(const DesktopServices &) = delete;
+
+private:
+    std::unique_ptr<WindowSource> m_windows;
+    std::unique_ptr<UserNotifications> m_notifications;
+};
 
 // The launch sequence and what reaches the application from outside: the first
 // start, a second launch (with or without links), and the end of the process.
@@ -35,6 +51,7 @@ public:
 
 private:
     SingleInstance &m_instance;
+    std::unique_ptr<DesktopServices> m_services;
     std::unique_ptr<UpdatePromptController> m_prompt;
     std::unique_ptr<UpdateWindows> m_updateWindows;
     std::unique_ptr<UpdateEngine> m_engine;

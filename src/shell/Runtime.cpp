@@ -78,15 +78,11 @@ Runtime::~Runtime()
     m_careTimer.reset();
     m_comingBack.reset();
     m_greeting.reset();
+    m_coverWatch.reset();
     m_model->setEvents(nullptr);
     m_model->anchorWindow = [] { return static_cast<QWidget *>(nullptr); };
-    if (Updates *updates = m_parts.updates) {
-        updates->onReady = nullptr;
-        updates->workspace = nullptr;
-        updates->occupied = nullptr;
-        updates->preserveInput = nullptr;
-        updates->onRestartDeferred = nullptr;
-    }
+    // The updater's hooks stay: without the coordinator they answer "busy", so
+    // nothing restarts under a quitting application, and keep no window.
     m_hotKey.reset();
     m_statusMenu.reset();
     m_ask.reset();
@@ -456,7 +452,9 @@ bool Runtime::workspaceInView() const { return m_workspace->inView(); }
 void Runtime::refreshAside()
 {
     m_comingBack.reset();
-    if (m_catIsInside && workspaceInView()) {
+    const bool inView = workspaceInView();
+    followCover(inView);
+    if (m_catIsInside && inView) {
         m_companion->setAside(true);
         return;
     }
@@ -471,6 +469,24 @@ void Runtime::refreshAside()
                 self->desktopSay(caption->text, caption->remaining);
         }
         self->m_companion->setAside(false);
+    });
+}
+
+// Another window coming over the workspace window tells it nothing, so while
+// the cat lives inside, the coordinator looks again every half second.
+void Runtime::followCover(bool inView)
+{
+    m_seenInView = inView;
+    if (!m_catIsInside) {
+        m_coverWatch.reset();
+        return;
+    }
+    if (m_coverWatch)
+        return;
+    QPointer<Runtime> self(this);
+    m_coverWatch = m_clock->every(std::chrono::milliseconds(500), [self] {
+        if (self && self->workspaceInView() != self->m_seenInView)
+            self->refreshAside();
     });
 }
 

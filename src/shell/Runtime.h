@@ -123,6 +123,7 @@ private:
     void startCare();
     void greetAfterMoving();
     void refreshAside();
+    void followCover(bool inView);
     void reactToPublication(const QString &status);
     void governedDesktopSpeech(const QString &text, double seconds);
     void showWindowAndActivate();
@@ -169,6 +170,8 @@ private:
     std::unique_ptr<CareTimer> m_careTimer;
     std::unique_ptr<Clock::Timer> m_comingBack;
     std::unique_ptr<Clock::Timer> m_greeting;
+    std::unique_ptr<Clock::Timer> m_coverWatch;
+    bool m_seenInView = false;
     SpeechGovernor m_governor;
     bool m_started = false;
     bool m_catIsInside = false;

@@ -3,6 +3,8 @@
 #include "base/DefaultsStore.h"
 #include "design/AppearanceService.h"
 #include "design/PaletteColors.h"
+#include "platform/X11.h"
+#include "platform/X11WindowList.h"
 #include "web/WebWorkspace.h"
 #include "workspace/ScreenKit.h"
 #include "workspace/WebWorkspaceScreen.h"
@@ -11,6 +13,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QRegion>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -38,6 +41,33 @@ protected:
         painter.fillRect(rect(), PaletteColors::color(ZephylPalette::Color::background));
     }
 };
+// Whether the window manager shows the window on another desktop, or opaque
+// windows in front of it cover it wholly (a compositing manager keeps a covered
+// window exposed, so Qt cannot tell). Without a window list, or with the window
+// not in it, nothing is known and nothing counts as covered.
+bool elsewhereOrCovered(const QWidget &window)
+{
+    if (!X11::available())
+        return false;
+    const std::vector<X11::ClientWindow> clients = X11::readClientWindows(X11::fieldOpacity); // bottom first
+    const auto self = std::find_if(clients.begin(), clients.end(),
+                                   [id = uint32_t(window.winId())](const X11::ClientWindow &w) { return w.id == id; });
+    if (self == clients.end())
+        return false;
+    if (!self->onCurrentDesktop)
+        return true;
+    QRegion uncovered(self->outerFrame());
+    for (auto above = std::next(self); above != clients.end(); ++above) {
+        const bool covers = above->type == X11::WindowType::normal || above->type == X11::WindowType::dialog ||
+                            (above->state & X11::stateFullscreen);
+        if (!covers || above->hidden() || !above->viewable || !(above->opacity > 0.9))
+            continue;
+        uncovered -= QRegion(above->outerFrame());
+        if (uncovered.isEmpty())
+            return true;
+    }
+    return false;
+}
 } // namespace
 
 WorkspaceWindowController::WorkspaceWindowController(DefaultsStore *defaults, QObject *parent)
@@ -170,5 +200,5 @@ bool WorkspaceWindowController::inView() const
     if (!m_window || !m_window->isVisible() || m_window->isMinimized())
         return false;
     const QWindow *handle = m_window->windowHandle();
-    return handle && handle->isExposed();
+    return handle && handle->isExposed() && !elsewhereOrCovered(*m_window);
 }

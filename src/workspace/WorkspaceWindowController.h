@@ -31,10 +31,11 @@ public:
     // None until the first show.
     QWidget *window() const { return m_window; }
     Kind kind() const { return m_kind; }
-    // Shown, not minimised, and exposed (on the current desktop and not hidden
-    // from view).
+    // Shown, not minimised, exposed, on the current desktop and not wholly
+    // covered by other windows.
     bool inView() const;
-    // Told whenever inView() may have changed.
+    // Told whenever inView() may have changed through the window's own events
+    // (another window covering it sends none).
     std::function<void()> onViewChange;
 
     // The frame a new window gets inside a screen's free area `visible` (Qt's

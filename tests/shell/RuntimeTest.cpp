@@ -1,23 +1,36 @@
 // The coordinator on a real X session (window manager, compositor, tray and a
 // session bus), over a model with a scripted service, a virtual clock and a
 // described desktop for the cat: one start, the events carried where they go,
-// every tray command, links.
+// every tray command, links; and, over the web workspace on the real engine
+// against the stand-in's web app, the cat stepping aside into the window.
 
 #include "../app/AppTestSupport.h"
+#include "UpdateFakes.h"
+#include "WebApp.h"
 #include "support/TestSupport.h"
+#include "support/WebEngineSupport.h"
 
 #include "ask/AskPanelController.h"
 #include "ask/GlobalHotKey.h"
 #include "companion/CompanionController.h"
 #include "companion/CompanionDesktop.h"
+#include "companion/CompanionLibrary.h"
+#include "focus/FocusGuard.h"
+#include "platform/X11WindowList.h"
+#include "platform/FreedesktopNotifications.h"
+#include "shell/AppDelegate.h"
 #include "shell/FocusTimerController.h"
 #include "shell/Runtime.h"
 #include "shell/StatusMenuController.h"
+#include "shell/UpdateEngine.h"
+#include "shell/UpdatePrompt.h"
+#include "web/WebWorkspace.h"
 #include "workspace/CompanionSettingsWindow.h"
 #include "workspace/WorkspaceWindowController.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QWidget>
@@ -52,7 +65,8 @@ struct Coordinator {
     std::unique_ptr<Runtime> runtime;
     QList<Spoken> spoken;
 
-    explicit Coordinator(bool start = true, const std::function<void(DefaultsStore &)> &settings = {})
+    explicit Coordinator(bool start = true, const std::function<void(DefaultsStore &)> &settings = {},
+                         Updates *updates = nullptr)
     {
         h.store.setBool(QStringLiteral("zephyl.mac.workspace.native"), true);
         if (settings)
@@ -63,6 +77,7 @@ struct Coordinator {
         parts.model = &model;
         parts.clock = &h.clock;
         parts.desktop = std::make_unique<DescribedDesktop>();
+        parts.updates = updates;
         runtime = std::make_unique<Runtime>(std::move(parts));
         QObject::connect(runtime.get(), &Runtime::spoke,
                          [this](const QString &text, bool inWindow) { spoken.append({text, inWindow}); });
@@ -90,11 +105,20 @@ struct Coordinator {
     void settle() { runtime->companion().brain().pose.state = CompanionState::idle; }
     QString bubble() { return cat().viewModel().bubble().value_or(QString()); }
     void raise(const AppEvent &event) { model().raiseEvent(event); }
+    // Closed as a user closes it: the window manager has let it go before
+    // anything shows it again.
     void hideWorkspace()
     {
-        if (QWidget *w = runtime->workspace().window())
-            w->hide();
-        zktest::spinUntil([&] { return !runtime->workspaceInView(); });
+        QWidget *w = runtime->workspace().window();
+        if (!w)
+            return;
+        const auto id = uint32_t(w->winId());
+        w->hide();
+        zktest::spinUntil([&] {
+            const auto clients = X11::readClientWindows(0);
+            return !runtime->workspaceInView() &&
+                   std::none_of(clients.begin(), clients.end(), [&](const X11::ClientWindow &c) { return c.id == id; });
+        });
     }
 };
 
@@ -144,6 +168,26 @@ TEST(Runtime, StartsOnceWithOneCatOneHotKeyOneTrayIconAndOneCareTimer)
     off.h.clock.advanceSeconds(4);
     EXPECT_TRUE(off.spoken.isEmpty());
     EXPECT_FALSE(off.h.store.boolValue(QStringLiteral("zephyl.mac.home.justMoved")).has_value());
+
+    // With the companion on, the greeting comes 3 s after start, for 9 s; the
+    // first care tick does not wait its minute (a cat last fed five days ago is
+    // hungry from the start).
+    const QDateTime start(QDate(2025, 6, 11), QTime(12, 0), QTimeZone::systemTimeZone());
+    Coordinator on(true, [&](DefaultsStore &store) {
+        store.setBool(QStringLiteral("zephyl.mac.home.justMoved"), true);
+        CatWellbeing wellbeing;
+        wellbeing.firstSeenAt = start.addDays(-30);
+        wellbeing.lastFedAt = start.addDays(-5);
+        wellbeing.save(store);
+    });
+    EXPECT_TRUE(on.cat().hungry);
+    const QString greeting = QStringLiteral("I've moved into Applications. That's where I live now.");
+    on.h.clock.advanceSeconds(2.9);
+    EXPECT_TRUE(on.spoken.isEmpty() || on.spoken.last().text != greeting);
+    on.h.clock.advanceSeconds(0.1);
+    ASSERT_FALSE(on.spoken.isEmpty());
+    EXPECT_EQ(on.spoken.last(), (Spoken{greeting, false}));
+    EXPECT_EQ(on.bubble(), greeting);
 }
 
 TEST(Runtime, PublishedAndScheduledLinesAndGoals)
@@ -164,9 +208,13 @@ TEST(Runtime, PublishedAndScheduledLinesAndGoals)
     EXPECT_FALSE(c.goal().has_value()) << "scheduling gives no goal";
     EXPECT_EQ(c.cat().brain().pose.state, CompanionState::idle);
 
-    c.raise(AppEvent::scheduled(publication(std::nullopt, 1'765'000'000'000)));
-    EXPECT_TRUE(c.spoken.last().text.startsWith(QStringLiteral("Scheduled for "))) << c.spoken.last().text.toStdString();
-    EXPECT_TRUE(c.spoken.last().text.endsWith(u'.'));
+    // In the user's zone (the test runs in Berlin), either side of the change
+    // to summer time on 29 March 2026 at 01:00 UTC.
+    LanguageGuard english(AppLanguage::en);
+    c.raise(AppEvent::scheduled(publication(std::nullopt, 1'774'661'400'000))); // 2026-03-28 01:30 UTC
+    EXPECT_EQ(c.spoken.last().text, QStringLiteral("Scheduled for Mar 28, 2026 2:30 AM."));
+    c.raise(AppEvent::scheduled(publication(std::nullopt, 1'774'747'800'000))); // 2026-03-29 01:30 UTC
+    EXPECT_EQ(c.spoken.last().text, QStringLiteral("Scheduled for Mar 29, 2026 3:30 AM."));
 }
 
 TEST(Runtime, CareLinesGoThroughTheGovernorAndBreakTimeAlwaysStretches)
@@ -226,7 +274,7 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
     ASSERT_TRUE(c.cat().nestLedge.has_value());
     EXPECT_EQ(*c.cat().nestLedge, *timer.ledge()) << "a drawn look sits on top of the clock";
     EXPECT_EQ(c.cat().viewModel().nestFrame(), std::optional<QRectF>(timer.frame()));
-    EXPECT_TRUE(c.spoken.last().text.contains(QStringLiteral("25"))) << c.spoken.last().text.toStdString();
+    EXPECT_EQ(c.spoken.last().text, QStringLiteral("I'll sit right here for 25 minutes."));
 
     c.model().stopFocus();
     EXPECT_FALSE(timer.isVisible());
@@ -257,6 +305,15 @@ TEST(Runtime, SettingsThemeCompanionSwitchAndComposer)
     c.raise(AppEvent::of(AppEvent::Kind::settingsRequested));
     EXPECT_EQ(c.runtime->companionSettings().window(), settings) << "one settings window, shown again";
     EXPECT_TRUE(settings->isVisible());
+    EXPECT_EQ(settings->windowTitle(), QStringLiteral("Your cat"));
+    // Asked again while it shows (the event, then the tray's "Your cat…"): still one window.
+    c.raise(AppEvent::of(AppEvent::Kind::settingsRequested));
+    c.runtime->showCompanionSettings();
+    int settingsWindows = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        settingsWindows += w->isVisible() && w->findChild<CompanionSettingsView *>() != nullptr;
+    EXPECT_EQ(settingsWindows, 1);
+    EXPECT_EQ(c.runtime->companionSettings().window(), settings);
 
     c.model().setCompanionEnabled(false);
     EXPECT_FALSE(c.cat().isRunning());
@@ -343,6 +400,23 @@ TEST(Runtime, LinksReachTheStateAndItsEvents)
     c.runtime->tour().cancel();
     ASSERT_TRUE(zktest::spinUntil([&] { return !c.runtime->tour().running(); }));
 
+    // A scheme in capitals is still the application's; a host in capitals, or a
+    // path with a trailing slash, is not.
+    c.h.clock.advanceSeconds(91);
+    c.runtime->open({QStringLiteral("SORVANE://cat/night")});
+    EXPECT_EQ(c.spoken.last(), (Spoken{QStringLiteral("It's late. I'd sleep."), false}));
+    const int said = c.spoken.size();
+    c.h.clock.advanceSeconds(91);
+    c.runtime->open({QStringLiteral("sorvane://CAT/night"), QStringLiteral("sorvane://cat/ask/")});
+    EXPECT_EQ(c.spoken.size(), said);
+    EXPECT_FALSE(c.runtime->ask().isVisible());
+    c.settle();
+    c.runtime->open({QStringLiteral("sorvane://cat/break")});
+    EXPECT_TRUE(c.asked(CompanionGoal::Kind::stretch));
+    c.runtime->open({QStringLiteral("sorvane://cat/ask?q=%20%20")});
+    EXPECT_TRUE(c.runtime->ask().isVisible()) << "an empty question still opens the panel";
+    c.runtime->toggleAsk();
+
     // Nobody asked for a Google sign-in: its callback changes nothing. Links of
     // any shape leave the application as it was.
     const SessionState before = c.model().session();
@@ -350,4 +424,261 @@ TEST(Runtime, LinksReachTheStateAndItsEvents)
                      QStringLiteral("sorvane://nowhere/at/all?") + QString(8000, u'x'),
                      QStringLiteral("sorvane://cat/%2e%2e/settings"), QStringLiteral("not a link"), QString()});
     EXPECT_EQ(c.model().session(), before);
+}
+
+TEST(Runtime, AFilmedLookLiesBesideTheFocusClockADrawnOneOnTop)
+{
+    if (CompanionLibrary::variant(QStringLiteral("ginger")).id != QStringLiteral("ginger"))
+        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
+    Coordinator c;
+    c.model().setCompanionVariantID(QStringLiteral("ginger"));
+    ASSERT_TRUE(c.cat().variant().isFilmed());
+    c.model().startFocus(30);
+    FocusTimerController &timer = c.runtime->timer();
+    ASSERT_TRUE(timer.isVisible());
+    EXPECT_TRUE(timer.compact()) << "a filmed look gets the compact clock";
+    ASSERT_TRUE(c.cat().nestLedge.has_value());
+    ASSERT_TRUE(timer.sideLedge().has_value());
+    EXPECT_EQ(*c.cat().nestLedge, *timer.sideLedge());
+    EXPECT_FALSE(*c.cat().nestLedge == *timer.ledge());
+    EXPECT_EQ(c.cat().viewModel().nestFrame(), std::optional<QRectF>(timer.frame()));
+    EXPECT_EQ(c.spoken.last().text, QStringLiteral("I'll sit right here for 30 minutes."));
+
+    // The look changed while the clock shows: the drawn cat sits on top of it.
+    c.model().setCompanionVariantID(QStringLiteral("drawn"));
+    ASSERT_TRUE(c.cat().nestLedge.has_value());
+    EXPECT_EQ(*c.cat().nestLedge, *timer.ledge());
+    c.model().stopFocus();
+    EXPECT_FALSE(c.cat().nestLedge.has_value());
+}
+
+TEST(Runtime, TheUpdatersHooks)
+{
+    FakeClock updateClock;
+    FakeUpdater updater;
+    FakePrompt prompt;
+    DefaultsStore updateStore;
+    Updates::Environment environment;
+    environment.applicationActive = [] { return true; };
+    environment.runningBuild = [] { return QStringLiteral("10"); };
+    Updates updates(updater, prompt, environment, &updateStore, &updateClock);
+    auto c = std::make_unique<Coordinator>(true, std::function<void(DefaultsStore &)>{}, &updates);
+    EXPECT_TRUE(updater.started) << "the coordinator starts the updater";
+    ASSERT_TRUE(updates.workspace);
+    EXPECT_EQ(updates.workspace(), static_cast<QObject *>(c->runtime->workspace().window()));
+
+    // Occupied: a composer open in the application puts a check off with a notice.
+    c->model().setComposerPresented(true);
+    updates.checkNow();
+    EXPECT_EQ(updater.userChecks, 0);
+    ASSERT_TRUE(c->model().notice().has_value());
+    EXPECT_EQ(c->model().notice()->text,
+              QStringLiteral("Finish your current post or wait for the reply before restarting."));
+    EXPECT_EQ(c->model().notice()->tone, AppNotice::Tone::attention);
+    int relaunched = 0;
+    EXPECT_TRUE(updater.delegate->shouldPostponeRelaunch(item(QStringLiteral("11"), QStringLiteral("2.0")),
+                                                         [&] { ++relaunched; }));
+    EXPECT_TRUE(updates.relaunchPending());
+    EXPECT_EQ(relaunched, 0);
+    // No longer busy: the next minute's check relaunches; with no page there is
+    // no input to keep, so it goes on at once.
+    c->model().setComposerPresented(false);
+    updateClock.advanceSeconds(60);
+    EXPECT_EQ(relaunched, 1);
+    updates.checkNow();
+    EXPECT_EQ(updater.userChecks, 1);
+    EXPECT_TRUE(updater.delegate->shouldPostponeRelaunch(item(QStringLiteral("11"), QStringLiteral("2.0")),
+                                                         [&] { ++relaunched; }))
+        << "handed to preserveInput";
+    EXPECT_EQ(relaunched, 2);
+
+    // Ready: the desktop cat says so for 6 s.
+    int installs = 0;
+    updater.delegate->willInstallUpdateOnQuit(item(QStringLiteral("11"), QStringLiteral("2.0")), [&] { ++installs; });
+    const QString grown = QStringLiteral("I've grown a little: version 2.0. Restart me when it suits you.");
+    EXPECT_EQ(c->spoken.last(), (Spoken{grown, false}));
+    EXPECT_EQ(c->bubble(), grown);
+    // Not with the companion off, nor while the cat stands aside.
+    c->h.clock.advanceSeconds(91);
+    c->model().setCompanionEnabled(false);
+    const int said = c->spoken.size();
+    updater.delegate->willInstallUpdateOnQuit(item(QStringLiteral("12"), QStringLiteral("2.1")), [&] { ++installs; });
+    EXPECT_EQ(c->spoken.size(), said);
+    c->model().setCompanionEnabled(true);
+    c->cat().setAside(true);
+    c->h.clock.advanceSeconds(91);
+    updater.delegate->willInstallUpdateOnQuit(item(QStringLiteral("13"), QStringLiteral("2.2")), [&] { ++installs; });
+    EXPECT_EQ(c->spoken.size(), said);
+    c->cat().setAside(false);
+
+    // Without the coordinator the hooks answer busy and keep no window: nothing
+    // restarts or checks under a quitting application.
+    c.reset();
+    EXPECT_EQ(updates.workspace(), nullptr);
+    updates.checkNow();
+    EXPECT_EQ(installs, 0);
+    EXPECT_EQ(updater.userChecks, 1);
+    EXPECT_TRUE(updater.delegate->shouldPostponeRelaunch(item(QStringLiteral("14"), QStringLiteral("2.3")),
+                                                         [&] { ++relaunched; }));
+    EXPECT_TRUE(updates.relaunchPending());
+    EXPECT_EQ(relaunched, 2);
+}
+
+TEST(Runtime, TheApplicationInstallsTheSessionsWindowsAndNotifications)
+{
+    EXPECT_FALSE(WindowSource::system().trusted()) << "nothing installed: no windows to tuck away";
+    {
+        DesktopServices services;
+        EXPECT_TRUE(WindowSource::system().trusted()) << "an X11 session is all the trust tucking away needs";
+        EXPECT_NE(dynamic_cast<FreedesktopNotifications *>(&UserNotifications::system()), nullptr);
+        // A state object of the application's kind (no windows of its own) finds them.
+        Harness h;
+        AppModel::Environment environment;
+        environment.api = &h.service;
+        environment.defaults = &h.store;
+        environment.clock = &h.clock;
+        AppModel model(environment);
+        model.tuckAwayDistractions();
+        EXPECT_TRUE(model.accessibilityTrusted());
+    }
+    EXPECT_FALSE(WindowSource::system().trusted());
+    EXPECT_EQ(dynamic_cast<FreedesktopNotifications *>(&UserNotifications::system()), nullptr);
+}
+
+TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWindowGoes)
+{
+    if (CompanionLibrary::variant(QStringLiteral("ginger")).id != QStringLiteral("ginger"))
+        GTEST_SKIP() << "the build's filmed looks are not in the bundle (the drawn look is never drawn in the page)";
+    Standin::Server server;
+    ASSERT_NE(Standin::startSecure(server), 0);
+    server.setProviderURL(Standin::secureOrigin(server));
+    server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty Cat"));
+
+    Harness h;
+    AppModel &model = h.make();
+    model.setCompanionVariantID(QStringLiteral("ginger"));
+    ASSERT_TRUE(model.usesWebWorkspace());
+    Runtime::Parts parts;
+    parts.model = &model;
+    parts.desktop = std::make_unique<DescribedDesktop>();
+    parts.webBaseURL = QUrl(Standin::secureOrigin(server));
+    parts.webTrustedCertificate = Standin::certificate();
+    parts.webStorageName = QStringLiteral("runtime-test");
+    parts.trayIcon = false;
+    parts.hotKey = false;
+    auto runtime = std::make_unique<Runtime>(std::move(parts));
+    QList<Spoken> spoken;
+    QObject::connect(runtime.get(), &Runtime::spoke,
+                     [&](const QString &text, bool inWindow) { spoken.append({text, inWindow}); });
+    runtime->start();
+    WebWorkspace *web = runtime->web();
+    ASSERT_NE(web, nullptr);
+    EXPECT_EQ(runtime->workspace().kind(), WorkspaceWindowController::Kind::web);
+
+    // Signed in through the page, as a user does.
+    using Phase = WebWorkspaceModel::Phase;
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->phase().kind == Phase::Kind::signIn; }, std::chrono::seconds(60)));
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        return zktest::evaluate(web->page(), QStringLiteral("!!(window.standin && window.standin.kind === 'signin')")).toBool();
+    }));
+    zktest::evaluate(web->page(), QStringLiteral("var f = document.getElementById('signin'); f.email.value = "
+                                                 "'kitty@example.com'; f.password.value = 'meow-meow-meow'; "
+                                                 "f.requestSubmit(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->phase().kind == Phase::Kind::workspace && web->workspaceReady(); },
+                                  std::chrono::seconds(60)));
+    ASSERT_TRUE(zktest::spinUntil([&] { return runtime->workspaceInView(); }));
+
+    // The cat comes into the page: the desktop cat stands aside, and a line is
+    // shown in the page.
+    CompanionController &cat = runtime->companion();
+    web->stage().show(InWindowCatStage::Look::happy, QSizeF(1000, 700), 30);
+    ASSERT_TRUE(web->catInside());
+    ASSERT_TRUE(zktest::spinUntil([&] { return cat.aside(); }));
+    const QString line = QStringLiteral("Right here, in your window.");
+    runtime->say(line, 6);
+    ASSERT_FALSE(spoken.isEmpty());
+    EXPECT_EQ(spoken.last(), (Spoken{line, true}));
+    EXPECT_NE(cat.viewModel().bubble().value_or(QString()), line);
+
+    // The window is minimised: half a second later the desktop cat is back and
+    // finishes the page's caption.
+    QElapsedTimer gone;
+    gone.start();
+    runtime->workspace().window()->showMinimized();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !cat.aside(); }, std::chrono::seconds(5)));
+    EXPECT_GE(gone.elapsed(), 450);
+    EXPECT_EQ(spoken.last(), (Spoken{line, false}));
+    EXPECT_EQ(cat.viewModel().bubble().value_or(QString()), line);
+
+    // Back in view with the cat still in the page: aside again.
+    runtime->showWorkspace(std::nullopt);
+    ASSERT_TRUE(zktest::spinUntil([&] { return cat.aside(); }));
+
+    // Another window over the whole screen covers it (it stays exposed under a
+    // compositing manager): the desktop cat comes back with the page's caption,
+    // and stands aside again once the cover has gone.
+    const QString under = QStringLiteral("Under there.");
+    runtime->say(under, 6);
+    EXPECT_EQ(spoken.last(), (Spoken{under, true}));
+    QWidget cover;
+    cover.setWindowTitle(QStringLiteral("cover"));
+    cover.showFullScreen();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !cat.aside(); }, std::chrono::seconds(10)));
+    EXPECT_FALSE(runtime->workspaceInView());
+    EXPECT_TRUE(runtime->workspace().window()->isVisible());
+    EXPECT_EQ(spoken.last(), (Spoken{under, false}));
+    cover.hide();
+    ASSERT_TRUE(zktest::spinUntil([&] { return cat.aside(); }, std::chrono::seconds(10)));
+
+    // The page's reports of publications: "published" and "waiting" feed the
+    // cat with their lines (in the page, where the cat is now); "failed" shows
+    // the concerned line in the page only; any other status nothing.
+    auto report = [&](const char *id, const char *status) {
+        const int before = spoken.size();
+        zktest::evaluate(web->page(), QStringLiteral("window.webkit.messageHandlers.zephyl.postMessage({type: "
+                                                     "'publication', id: '%1', status: '%2'}); true")
+                                          .arg(QLatin1String(id), QLatin1String(status)));
+        zktest::spinUntil([&] { return spoken.size() > before; }, std::chrono::seconds(3));
+        return spoken.size() > before ? std::optional(spoken.last()) : std::nullopt;
+    };
+    cat.hungry = true;
+    EXPECT_EQ(report("w1", "waiting"), (Spoken{QStringLiteral("Scheduled. I'll keep an eye on it."), true}));
+    EXPECT_FALSE(cat.hungry);
+    EXPECT_EQ(model.wellbeing().mood(h.clock.now()), CatWellbeing::Mood::fed);
+    cat.hungry = true;
+    EXPECT_EQ(report("p1", "published"), (Spoken{QStringLiteral("Published. That one is out in the world."), true}));
+    EXPECT_FALSE(cat.hungry);
+    const QString desktopBubble = cat.viewModel().bubble().value_or(QString());
+    EXPECT_EQ(report("f1", "failed"), (Spoken{QStringLiteral("That one did not go through. The plan says why."), true}));
+    EXPECT_EQ(cat.viewModel().bubble().value_or(QString()), desktopBubble) << "nothing on the desktop";
+    EXPECT_EQ(report("x1", "processing"), std::nullopt);
+    runtime.reset();
+}
+
+TEST(Runtime, CheckForUpdatesInABuildWithoutAnUpdateKeySaysTheCopyDoesNotUpdateItself)
+{
+    UpdateEngine::Config config = UpdateEngine::applicationConfig();
+    if (!config.publicKey.isEmpty())
+        GTEST_SKIP() << "this build carries an update key";
+    UpdatePromptController prompt;
+    UpdateWindows windows;
+    UpdateEngine engine(config, &windows);
+    Updates::Environment environment;
+    environment.applicationActive = [] { return true; };
+    environment.runningBuild = [config] { return config.runningBuild; };
+    DefaultsStore updateStore;
+    FakeClock updateClock;
+    Updates updates(engine, prompt, environment, &updateStore, &updateClock);
+    Coordinator c(true, {}, &updates);
+    StatusMenuController *menu = c.runtime->statusMenu();
+    ASSERT_NE(menu, nullptr);
+    Q_EMIT menu->menu()->aboutToShow();
+    QAction *check = nullptr;
+    for (QAction *action : menu->menu()->actions())
+        check = action->text() == QStringLiteral("Check for Updates…") ? action : check;
+    ASSERT_NE(check, nullptr);
+    check->trigger();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !windows.shownMessage().isEmpty(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(windows.shownMessage(),
+              QStringLiteral("This copy doesn't update itself. New versions come the way it was installed."));
 }
