@@ -328,6 +328,12 @@ TEST(Journey, NothingTypedIsLostWhenTheApplicationIsKilled)
             QTest::qWait(300);
             type(askText);
             ASSERT_TRUE(app->saw(bothTyped)) << app->trace.toStdString();
+            // The line is told as the field changes; the record follows on disk.
+            ASSERT_TRUE(zktest::spinUntil([&] {
+                QFile defaults(config + QStringLiteral("/defaults.json"));
+                const QByteArray stored = defaults.open(QIODevice::ReadOnly) ? defaults.readAll() : QByteArray();
+                return stored.contains(askText.toUtf8()) && stored.contains(assistantText.toUtf8());
+            }));
         }
         {
             Step step("the application is killed");
