@@ -571,9 +571,14 @@ void ComposerEditor::refresh()
     m_when->setCurrentIndex(s.scheduleLater() ? 1 : 0);
     m_date->setVisible(s.scheduleLater());
     m_scheduleNote->setVisible(s.scheduleLater());
+    // Both rewrite the field's text, so neither runs under the user's typing:
+    // the bound moves on while the picker is not being edited, and the time is
+    // written only when the state holds another one.
     silently(m_date, [&] {
-        m_date->setMinimumDateTime(m_view.model().clock().now().toLocalTime());
-        m_date->setDateTime(s.scheduledAt().toLocalTime());
+        if (!m_date->hasFocus())
+            m_date->setMinimumDateTime(m_view.model().clock().now().toLocalTime());
+        if (m_date->dateTime() != s.scheduledAt())
+            m_date->setDateTime(s.scheduledAt().toLocalTime());
     });
 
     // Further options by format.

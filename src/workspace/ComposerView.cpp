@@ -238,7 +238,10 @@ void ComposerView::followConfirming()
 
 void ComposerView::followPublishing()
 {
-    const std::optional<PublishProgress> &progress = m_model.publishing();
+    std::optional<PublishProgress> progress = m_model.publishing();
+    // Confirmed, but an import is still landing: the handover has begun for the user.
+    if (!progress && m_state->sending())
+        progress = PublishProgress{L10n::t("Preparing…"), 0.0};
     if (!progress) {
         if (m_overlay) {
             m_overlay->hide();
@@ -272,12 +275,15 @@ void ComposerView::resizeEvent(QResizeEvent *event)
 bool ComposerView::requestDismiss()
 {
     // Closing mid-handover would hide a publication that is still going out.
-    if (m_model.publishing())
+    if (m_model.publishing() || m_state->sending())
         return false;
     if (m_state->confirming()) {
         m_state->setConfirming(false);
         return false;
     }
+    // Nor while a save to the plan runs: it closes the sheet itself once saved.
+    if (!ComposerActions::footer(m_model, *m_state).close)
+        return false;
     m_model.setComposerPresented(false);
     return true;
 }

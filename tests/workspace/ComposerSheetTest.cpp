@@ -114,6 +114,45 @@ TEST_F(SheetTest, WhilePublishingCloseAndEscapeAreHeldAndTheOverlayShowsTheStep)
     EXPECT_FALSE(model().composerPresented());
 }
 
+TEST_F(SheetTest, AConfirmedPostWaitingForAnImportShowsTheHandoverAndHoldsClose)
+{
+    ZephylWire::Publication done;
+    done.id = QStringLiteral("p1");
+    done.status = QStringLiteral("published");
+    flows.service.results.insert(QStringLiteral("createInstagramPublication"), std::any(done));
+    importer.add(QStringLiteral("late.jpg"), picture());
+    importer.hold(QStringLiteral("late.jpg"));
+    state().setFormat(PublishFormat::carousel);
+    state().setMedia({picture(), picture()});
+    picks = {file("late.jpg")};
+    click(view()->editor()->addButton());
+    settle();
+    ASSERT_TRUE(state().importing());
+    click(view()->publishButton());
+    ASSERT_NE(view()->confirmation(), nullptr);
+    click(view()->confirmation()->confirmButton());
+    settle();
+    EXPECT_EQ(view()->confirmation(), nullptr);
+    EXPECT_FALSE(model().publishing());
+    // Confirmed: the handover has begun for the user, though the import still runs.
+    ASSERT_NE(view()->publishingOverlay(), nullptr);
+    EXPECT_TRUE(view()->publishingOverlay()->isVisible());
+    EXPECT_EQ(view()->publishingOverlay()->step()->text(), QStringLiteral("Preparing…"));
+    EXPECT_FALSE(view()->closeButton()->isEnabled());
+    EXPECT_FALSE(view()->publishButton()->isEnabled());
+    EXPECT_FALSE(view()->saveDraftButton()->isEnabled());
+    EXPECT_FALSE(view()->saveToPlanButton()->isEnabled());
+    key(root->composerSheet(), Qt::Key_Escape);
+    EXPECT_TRUE(model().composerPresented());
+
+    importer.release();
+    ASSERT_TRUE(zktest::spinUntil([&] { return state().outcome().has_value(); }));
+    settle();
+    EXPECT_EQ(view()->publishingOverlay(), nullptr);
+    EXPECT_EQ(flows.service.count("createInstagramPublication"), 1);
+    EXPECT_TRUE(view()->closeButton()->isEnabled());
+}
+
 TEST_F(SheetTest, TheFooterFollowsThePostAndTheConnection)
 {
     EXPECT_FALSE(view()->saveToPlanButton()->isEnabled());
@@ -385,4 +424,33 @@ TEST_F(SheetTest, SummariesCountersAndRowsFollowThePost)
     EXPECT_TRUE(state().scheduleLater());
     EXPECT_TRUE(shown(editor->datePicker()));
     EXPECT_TRUE(texts(view()).contains(QStringLiteral("The server publishes at that time, even if this Mac is asleep.")));
+}
+
+TEST_F(SheetTest, TheDatePickerKeepsWhatIsBeingTypedWhileTheSecondsRun)
+{
+    state().setMedia({picture()});
+    state().setScheduleLater(true);
+    settle();
+    QDateTimeEdit *picker = view()->editor()->datePicker();
+    ASSERT_TRUE(picker->isVisibleTo(view()));
+    picker->setFocus();
+    settle();
+    EXPECT_TRUE(picker->hasFocus());
+    picker->setSelectedSection(QDateTimeEdit::MinuteSection);
+    const QTime before = state().scheduledAt().toLocalTime().time();
+    QTest::keyClick(picker, Qt::Key_3);
+    QTest::keyClick(picker, Qt::Key_0);
+    settle();
+    EXPECT_EQ(state().scheduledAt().toLocalTime().time().minute(), 30) << picker->text().toStdString();
+    // Two digits typed a second apart: the redraw between them must not undo the first.
+    picker->setSelectedSection(QDateTimeEdit::MinuteSection);
+    QTest::keyClick(picker, Qt::Key_4);
+    flows.h.clock.advance(std::chrono::seconds(1));
+    settle();
+    QTest::keyClick(picker, Qt::Key_5);
+    flows.h.clock.advance(std::chrono::seconds(1));
+    settle();
+    const QTime after = state().scheduledAt().toLocalTime().time();
+    EXPECT_EQ(after.minute(), 45) << picker->text().toStdString();
+    EXPECT_EQ(after.hour(), before.hour());
 }
