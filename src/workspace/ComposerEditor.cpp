@@ -414,9 +414,12 @@ QWidget *ComposerEditor::buildForm()
     whenRow->addWidget(m_when);
     m_date = new QDateTimeEdit(when);
     m_date->setCalendarPopup(true);
+    // Digits and fields in the order they are typed. First: a picker that is
+    // right-to-left when it takes its format reverses the fields for good
+    // (minutes before hours).
+    m_date->setLayoutDirection(Qt::LeftToRight);
     m_date->setDisplayFormat(QLocale::system().dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') +
                              QLocale::system().timeFormat(QLocale::ShortFormat).remove(QStringLiteral(":ss")));
-    m_date->setLayoutDirection(Qt::LeftToRight); // digits and fields in the order they are typed
     m_date->setTimeSpec(Qt::LocalTime);
     m_date->setFixedHeight(30);
     connect(m_date, &QDateTimeEdit::dateTimeChanged, this,

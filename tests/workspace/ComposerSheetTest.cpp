@@ -454,3 +454,24 @@ TEST_F(SheetTest, TheDatePickerKeepsWhatIsBeingTypedWhileTheSecondsRun)
     EXPECT_EQ(after.minute(), 45) << picker->text().toStdString();
     EXPECT_EQ(after.hour(), before.hour());
 }
+
+TEST_F(SheetTest, InArabicTheDatePickerKeepsItsFieldsInTheOrderTheyAreRead)
+{
+    model().setComposerPresented(false);
+    settle();
+    L10n::setPreference(AppLanguage::ar);
+    const Qt::LayoutDirection was = QApplication::layoutDirection();
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    root->setLayoutDirection(L10n::layoutDirection()); // as the window does on a change of language
+    model().setComposerPresented(true);
+    settle();
+    state().setScheduleLater(true);
+    settle();
+    QDateTimeEdit *picker = view()->editor()->datePicker();
+    const QString shown = picker->text();
+    const QString wanted = picker->locale().toString(picker->dateTime(), picker->displayFormat());
+    QApplication::setLayoutDirection(was);
+    // Not the fields turned round (minutes before hours, the year before the day).
+    EXPECT_EQ(shown, wanted);
+    EXPECT_NE(picker->sectionAt(0), QDateTimeEdit::MinuteSection);
+}
