@@ -154,6 +154,38 @@ void ComposerView::build()
     connect(m_publish, &QAbstractButton::clicked, this, [this] { m_state->setConfirming(true); });
     footerRow->addWidget(m_publish);
     column->addWidget(m_footer);
+    claimFileDrops();
+}
+
+void ComposerView::claimFileDrops()
+{
+    for (QWidget *child : findChildren<QWidget *>()) {
+        if (child->acceptDrops())
+            child->installEventFilter(this);
+    }
+}
+
+bool ComposerView::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        if (localFiles(drop->mimeData()).isEmpty())
+            break; // words dragged into a field stay the field's
+        if (event->type() == QEvent::Drop) {
+            dropEvent(drop);
+        } else {
+            drop->acceptProposedAction();
+            m_state->setDropTargeted(true);
+        }
+        return true;
+    }
+    case QEvent::DragLeave: m_state->setDropTargeted(false); break;
+    default: break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ComposerView::rebuild()

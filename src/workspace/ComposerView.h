@@ -82,9 +82,12 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void build();
+    // Files dragged over a text field belong to the sheet, not in the text.
+    void claimFileDrops();
     void rebuild();
     void refresh();
     void placeLayers();

@@ -475,3 +475,34 @@ TEST_F(SheetTest, InArabicTheDatePickerKeepsItsFieldsInTheOrderTheyAreRead)
     EXPECT_EQ(shown, wanted);
     EXPECT_NE(picker->sectionAt(0), QDateTimeEdit::MinuteSection);
 }
+
+TEST_F(SheetTest, FilesDroppedOnTheCaptionOrAFieldJoinThePostAndLeaveTheTextAlone)
+{
+    importer.add(QStringLiteral("a.jpg"), picture());
+    QMimeData files;
+    files.setUrls({file("a.jpg")});
+    QWidget *captionArea = view()->editor()->captionEditor()->viewport();
+    for (QWidget *target : {captionArea, static_cast<QWidget *>(view()->editor()->hashtagField())}) {
+        ASSERT_TRUE(target->acceptDrops());
+        const QPoint middle = target->rect().center();
+        QDragEnterEvent enter(middle, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        EXPECT_TRUE(state().dropTargeted()); // the drop zone lights up over any part of the sheet
+        QDropEvent drop(QPointF(middle), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        EXPECT_FALSE(state().dropTargeted());
+    }
+    ASSERT_TRUE(zktest::spinUntil([&] { return importer.asked.size() == 2 && !state().importing(); }));
+    EXPECT_EQ(state().media().size(), 1);
+    EXPECT_TRUE(state().caption().isEmpty());
+    EXPECT_TRUE(state().hashtags().isEmpty());
+    EXPECT_TRUE(view()->editor()->captionEditor()->toPlainText().isEmpty());
+
+    // Words dragged into the caption are still the caption's.
+    QMimeData words;
+    words.setText(QStringLiteral("hello"));
+    QDragEnterEvent enterWords(captionArea->rect().center(), Qt::CopyAction, &words, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(captionArea, &enterWords);
+    EXPECT_FALSE(state().dropTargeted());
+}
