@@ -274,6 +274,8 @@ void ComposerView::followPublishing()
     // Confirmed, but an import is still landing: the handover has begun for the user.
     if (!progress && m_state->sending())
         progress = PublishProgress{L10n::t("Preparing…"), 0.0};
+    // Under the overlay the post cannot be changed, by the keyboard either.
+    m_editor->setEnabled(!progress);
     if (!progress) {
         if (m_overlay) {
             m_overlay->hide();

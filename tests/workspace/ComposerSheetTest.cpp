@@ -93,6 +93,8 @@ TEST_F(SheetTest, WhilePublishingCloseAndEscapeAreHeldAndTheOverlayShowsTheStep)
     EXPECT_FALSE(view()->publishButton()->isEnabled());
     EXPECT_FALSE(view()->saveDraftButton()->isEnabled());
     EXPECT_FALSE(view()->saveToPlanButton()->isEnabled());
+    // The dimmed editor takes no typing either.
+    EXPECT_FALSE(view()->editor()->captionEditor()->isEnabled());
     click(view()->closeButton());
     key(view(), Qt::Key_Escape);
     key(root->composerSheet(), Qt::Key_Escape);
@@ -269,6 +271,7 @@ TEST_F(SheetTest, AFailureGoesBackToEditingWithTheSamePostAndKey)
     EXPECT_EQ(state().idempotencyKey(), key);
     EXPECT_EQ(view()->outcomePage(), nullptr);
     EXPECT_TRUE(view()->publishButton()->isVisible());
+    EXPECT_TRUE(view()->editor()->captionEditor()->isEnabled());
 
     ZephylWire::Publication scheduled;
     state().setOutcome(PublishOutcome::scheduled(scheduled));
