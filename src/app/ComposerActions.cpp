@@ -33,16 +33,24 @@ QCoro::Task<bool> readyToSend(ComposerState &state, Alive alive)
 
 QCoro::Task<> send(AppModel &model, ComposerState &state, bool saveAsDraft)
 {
+    // One at a time: a second press while the first waits for an import would
+    // send the post twice.
+    if (state.sending())
+        co_return;
     const Alive alive{&model, &state};
+    state.setSending(true);
     const bool ready = co_await readyToSend(state, alive);
-    if (!alive || !ready)
+    if (!alive)
         co_return;
-    if (!saveAsDraft && !model.instagramConnected())
+    if (!ready || (!saveAsDraft && !model.instagramConnected())) {
+        state.setSending(false); // back to the editor, which says what stands in the way
         co_return;
+    }
     const ComposerSubmission submission = state.submission(saveAsDraft);
     const PublishOutcome outcome = co_await model.publish(submission);
     if (!alive)
         co_return;
+    state.setSending(false);
     state.setOutcome(outcome);
 }
 
@@ -50,10 +58,12 @@ QCoro::Task<> send(AppModel &model, ComposerState &state, bool saveAsDraft)
 
 Footer footer(const AppModel &model, const ComposerState &state)
 {
-    const bool publishing = model.publishing().has_value();
+    // A confirmed post still waiting for an import is as good as being handed over.
+    const bool publishing = model.publishing().has_value() || state.sending();
     const bool valid = !state.validationMessage().has_value();
     Footer f;
-    f.close = !publishing;
+    // Closing would end the post's state, and with it a send or a save under way.
+    f.close = !publishing && !state.savingToPlan();
     // The plan takes any post with words or a picture, but not while the same
     // post is being handed to Instagram.
     f.saveToPlan = !state.savingToPlan() && !(state.caption().isEmpty() && state.media().isEmpty()) && !publishing;
@@ -88,7 +98,7 @@ QString planTitle(const QString &caption)
 
 QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state)
 {
-    if (state.savingToPlan() || model.publishing())
+    if (state.savingToPlan() || model.publishing() || state.sending())
         co_return false;
     const Alive alive{&model, &state};
     state.setSavingToPlan(true);

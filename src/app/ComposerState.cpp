@@ -47,6 +47,7 @@ void ComposerState::setConfirming(bool value) { assign(m_confirming, value); }
 void ComposerState::setOutcome(std::optional<PublishOutcome> value) { assign(m_outcome, std::move(value)); }
 void ComposerState::setDropTargeted(bool value) { assign(m_dropTargeted, value); }
 void ComposerState::setSavingToPlan(bool value) { assign(m_savingToPlan, value); }
+void ComposerState::setSending(bool value) { assign(m_sending, value); }
 
 void ComposerState::setMedia(QList<ImportedMedia> value)
 {

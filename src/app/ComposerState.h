@@ -81,6 +81,10 @@ public:
     void setDropTargeted(bool value);
     bool savingToPlan() const { return m_savingToPlan; }
     void setSavingToPlan(bool value);
+    // A confirmed publish or a server draft is on its way, from the press until
+    // its outcome (it may first wait for imports before the model publishes).
+    bool sending() const { return m_sending; }
+    void setSending(bool value);
 
     // The key a publication of this post is sent under.
     const QString &idempotencyKey() const { return m_idempotencyKey; }
@@ -155,6 +159,7 @@ private:
     std::optional<PublishOutcome> m_outcome;
     bool m_dropTargeted = false;
     bool m_savingToPlan = false;
+    bool m_sending = false;
     QString m_idempotencyKey;
     QString m_draftIdempotencyKey;
     bool m_appliedPrefill = false;

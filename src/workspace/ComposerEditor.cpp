@@ -414,9 +414,12 @@ QWidget *ComposerEditor::buildForm()
     whenRow->addWidget(m_when);
     m_date = new QDateTimeEdit(when);
     m_date->setCalendarPopup(true);
+    // Digits and fields in the order they are typed. First: a picker that is
+    // right-to-left when it takes its format reverses the fields for good
+    // (minutes before hours).
+    m_date->setLayoutDirection(Qt::LeftToRight);
     m_date->setDisplayFormat(QLocale::system().dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') +
                              QLocale::system().timeFormat(QLocale::ShortFormat).remove(QStringLiteral(":ss")));
-    m_date->setLayoutDirection(Qt::LeftToRight); // digits and fields in the order they are typed
     m_date->setTimeSpec(Qt::LocalTime);
     m_date->setFixedHeight(30);
     connect(m_date, &QDateTimeEdit::dateTimeChanged, this,
@@ -571,9 +574,14 @@ void ComposerEditor::refresh()
     m_when->setCurrentIndex(s.scheduleLater() ? 1 : 0);
     m_date->setVisible(s.scheduleLater());
     m_scheduleNote->setVisible(s.scheduleLater());
+    // Both rewrite the field's text, so neither runs under the user's typing:
+    // the bound moves on while the picker is not being edited, and the time is
+    // written only when the state holds another one.
     silently(m_date, [&] {
-        m_date->setMinimumDateTime(m_view.model().clock().now().toLocalTime());
-        m_date->setDateTime(s.scheduledAt().toLocalTime());
+        if (!m_date->hasFocus())
+            m_date->setMinimumDateTime(m_view.model().clock().now().toLocalTime());
+        if (m_date->dateTime() != s.scheduledAt())
+            m_date->setDateTime(s.scheduledAt().toLocalTime());
     });
 
     // Further options by format.

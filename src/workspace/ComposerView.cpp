@@ -154,6 +154,38 @@ void ComposerView::build()
     connect(m_publish, &QAbstractButton::clicked, this, [this] { m_state->setConfirming(true); });
     footerRow->addWidget(m_publish);
     column->addWidget(m_footer);
+    claimFileDrops();
+}
+
+void ComposerView::claimFileDrops()
+{
+    for (QWidget *child : findChildren<QWidget *>()) {
+        if (child->acceptDrops())
+            child->installEventFilter(this);
+    }
+}
+
+bool ComposerView::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        if (localFiles(drop->mimeData()).isEmpty())
+            break; // words dragged into a field stay the field's
+        if (event->type() == QEvent::Drop) {
+            dropEvent(drop);
+        } else {
+            drop->acceptProposedAction();
+            m_state->setDropTargeted(true);
+        }
+        return true;
+    }
+    case QEvent::DragLeave: m_state->setDropTargeted(false); break;
+    default: break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ComposerView::rebuild()
@@ -238,7 +270,12 @@ void ComposerView::followConfirming()
 
 void ComposerView::followPublishing()
 {
-    const std::optional<PublishProgress> &progress = m_model.publishing();
+    std::optional<PublishProgress> progress = m_model.publishing();
+    // Confirmed, but an import is still landing: the handover has begun for the user.
+    if (!progress && m_state->sending())
+        progress = PublishProgress{L10n::t("Preparing…"), 0.0};
+    // Under the overlay the post cannot be changed, by the keyboard either.
+    m_editor->setEnabled(!progress);
     if (!progress) {
         if (m_overlay) {
             m_overlay->hide();
@@ -272,12 +309,15 @@ void ComposerView::resizeEvent(QResizeEvent *event)
 bool ComposerView::requestDismiss()
 {
     // Closing mid-handover would hide a publication that is still going out.
-    if (m_model.publishing())
+    if (m_model.publishing() || m_state->sending())
         return false;
     if (m_state->confirming()) {
         m_state->setConfirming(false);
         return false;
     }
+    // Nor while a save to the plan runs: it closes the sheet itself once saved.
+    if (!ComposerActions::footer(m_model, *m_state).close)
+        return false;
     m_model.setComposerPresented(false);
     return true;
 }

@@ -47,8 +47,8 @@ public:
     ComposerState &state() const { return *m_state; }
     AppModel &model() const { return m_model; }
 
-    // Closes the sheet, unless a post is being handed over (false). With the
-    // confirmation showing, only the confirmation closes.
+    // Closes the sheet, unless a post is being handed over or saved to the plan
+    // (false). With the confirmation showing, only the confirmation closes.
     bool requestDismiss();
     // Takes dropped files into the post; false when the data holds no local file.
     bool handleDrop(const QMimeData *data);
@@ -82,9 +82,12 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void build();
+    // Files dragged over a text field belong to the sheet, not in the text.
+    void claimFileDrops();
     void rebuild();
     void refresh();
     void placeLayers();

@@ -495,6 +495,70 @@ TEST_F(Composer, ConfirmingWaitsForAnImportStillRunning)
     EXPECT_EQ(state->outcome()->kind, PublishOutcome::Kind::published);
 }
 
+TEST_F(Composer, AConfirmedPostWaitingForAnImportHoldsEveryButtonAndGoesOutOnce)
+{
+    model->setComposerPresented(true);
+    state->setFormat(PublishFormat::carousel);
+    state->setMedia({picture()});
+    importer.add(QStringLiteral("late.jpg"), picture());
+    importer.hold(QStringLiteral("late.jpg"));
+    auto adding = state->addFiles({file("late.jpg")});
+    state->setMedia({picture(), picture()}); // valid while the third still comes
+    ASSERT_TRUE(ComposerActions::footer(*model, *state).publish);
+    state->setConfirming(true);
+    auto first = ComposerActions::confirm(*model, *state);
+    QCoreApplication::processEvents();
+    // Confirmed: nothing has reached the service yet, and nothing may start or close meanwhile.
+    EXPECT_TRUE(state->sending());
+    EXPECT_FALSE(model->publishing());
+    EXPECT_EQ(ComposerActions::footer(*model, *state), (ComposerActions::Footer{false, false, false, false}));
+    auto second = ComposerActions::confirm(*model, *state);
+    auto draft = ComposerActions::saveDraft(*model, *state);
+    EXPECT_FALSE(zktest::run(ComposerActions::saveToPlan(*model, *state)));
+    importer.release();
+    ASSERT_TRUE(zktest::spinUntil([&] { return state->outcome().has_value(); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(state->sending());
+    EXPECT_EQ(service.keys, QStringList{state->idempotencyKey()});
+    EXPECT_EQ(service.requests.first().mediaIds.size(), 3);
+    EXPECT_FALSE(service.calls.contains(QStringLiteral("savePlanDrafts")));
+    EXPECT_TRUE(ComposerActions::footer(*model, *state).close);
+}
+
+TEST_F(Composer, ARuleBrokenAtConfirmOrALostAccountReturnsToTheEditorUnsent)
+{
+    state->setMedia({picture()});
+    state->setAudioName(letters(101)); // hidden for a post: does not block it
+    state->setConfirming(true);
+    model->setInstagram(std::nullopt); // disconnected while the summary was read
+    zktest::run(ComposerActions::confirm(*model, *state));
+    EXPECT_FALSE(state->sending());
+    EXPECT_FALSE(state->confirming());
+    EXPECT_FALSE(state->outcome());
+    EXPECT_TRUE(service.keys.isEmpty());
+    EXPECT_TRUE(ComposerActions::footer(*model, *state).close);
+    EXPECT_FALSE(ComposerActions::footer(*model, *state).publish);
+}
+
+TEST_F(Composer, CloseWaitsForASaveToThePlanWhichClosesTheSheetItself)
+{
+    model->setComposerPresented(true);
+    state->setCaption(QStringLiteral("Morning"));
+    state->setFormat(PublishFormat::carousel);
+    importer.add(QStringLiteral("late.jpg"), picture());
+    importer.hold(QStringLiteral("late.jpg"));
+    auto adding = state->addFiles({file("late.jpg")});
+    auto saving = ComposerActions::saveToPlan(*model, *state);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(state->savingToPlan());
+    // Closing now would end the post before it reached the plan.
+    EXPECT_FALSE(ComposerActions::footer(*model, *state).close);
+    importer.release();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !state->savingToPlan(); }));
+    EXPECT_EQ(model->planDrafts().size(), 1);
+    EXPECT_FALSE(model->composerPresented());
+}
+
 TEST_F(Composer, SaveToPlanAndAServerDraftWaitForAnImportStillRunning)
 {
     model->setComposerPresented(true);

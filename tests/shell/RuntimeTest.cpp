@@ -26,6 +26,7 @@
 #include "shell/UpdatePrompt.h"
 #include "web/WebWorkspace.h"
 #include "workspace/CompanionSettingsWindow.h"
+#include "workspace/ComposerView.h"
 #include "workspace/WorkspaceWindowController.h"
 
 #include <QAction>
@@ -365,6 +366,11 @@ TEST(Runtime, EveryTrayCommand)
 
     ASSERT_TRUE(trigger(QStringLiteral("New publication")));
     EXPECT_TRUE(c.model().composerPresented());
+    // The sheet itself stands in the workspace window, not only the flag.
+    QCoreApplication::processEvents();
+    const auto *composer = c.runtime->workspace().window()->findChild<ComposerView *>();
+    ASSERT_NE(composer, nullptr);
+    EXPECT_TRUE(composer->isVisible());
     c.model().setComposerPresented(false);
 
     ASSERT_TRUE(trigger(QStringLiteral("Show the companion")));

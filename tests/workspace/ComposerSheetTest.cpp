@@ -93,6 +93,8 @@ TEST_F(SheetTest, WhilePublishingCloseAndEscapeAreHeldAndTheOverlayShowsTheStep)
     EXPECT_FALSE(view()->publishButton()->isEnabled());
     EXPECT_FALSE(view()->saveDraftButton()->isEnabled());
     EXPECT_FALSE(view()->saveToPlanButton()->isEnabled());
+    // The dimmed editor takes no typing either.
+    EXPECT_FALSE(view()->editor()->captionEditor()->isEnabled());
     click(view()->closeButton());
     key(view(), Qt::Key_Escape);
     key(root->composerSheet(), Qt::Key_Escape);
@@ -112,6 +114,45 @@ TEST_F(SheetTest, WhilePublishingCloseAndEscapeAreHeldAndTheOverlayShowsTheStep)
     EXPECT_FALSE(view()->saveToPlanButton()->isVisible()); // no footer under an outcome
     key(root->composerSheet(), Qt::Key_Escape);
     EXPECT_FALSE(model().composerPresented());
+}
+
+TEST_F(SheetTest, AConfirmedPostWaitingForAnImportShowsTheHandoverAndHoldsClose)
+{
+    ZephylWire::Publication done;
+    done.id = QStringLiteral("p1");
+    done.status = QStringLiteral("published");
+    flows.service.results.insert(QStringLiteral("createInstagramPublication"), std::any(done));
+    importer.add(QStringLiteral("late.jpg"), picture());
+    importer.hold(QStringLiteral("late.jpg"));
+    state().setFormat(PublishFormat::carousel);
+    state().setMedia({picture(), picture()});
+    picks = {file("late.jpg")};
+    click(view()->editor()->addButton());
+    settle();
+    ASSERT_TRUE(state().importing());
+    click(view()->publishButton());
+    ASSERT_NE(view()->confirmation(), nullptr);
+    click(view()->confirmation()->confirmButton());
+    settle();
+    EXPECT_EQ(view()->confirmation(), nullptr);
+    EXPECT_FALSE(model().publishing());
+    // Confirmed: the handover has begun for the user, though the import still runs.
+    ASSERT_NE(view()->publishingOverlay(), nullptr);
+    EXPECT_TRUE(view()->publishingOverlay()->isVisible());
+    EXPECT_EQ(view()->publishingOverlay()->step()->text(), QStringLiteral("Preparing…"));
+    EXPECT_FALSE(view()->closeButton()->isEnabled());
+    EXPECT_FALSE(view()->publishButton()->isEnabled());
+    EXPECT_FALSE(view()->saveDraftButton()->isEnabled());
+    EXPECT_FALSE(view()->saveToPlanButton()->isEnabled());
+    key(root->composerSheet(), Qt::Key_Escape);
+    EXPECT_TRUE(model().composerPresented());
+
+    importer.release();
+    ASSERT_TRUE(zktest::spinUntil([&] { return state().outcome().has_value(); }));
+    settle();
+    EXPECT_EQ(view()->publishingOverlay(), nullptr);
+    EXPECT_EQ(flows.service.count("createInstagramPublication"), 1);
+    EXPECT_TRUE(view()->closeButton()->isEnabled());
 }
 
 TEST_F(SheetTest, TheFooterFollowsThePostAndTheConnection)
@@ -230,6 +271,7 @@ TEST_F(SheetTest, AFailureGoesBackToEditingWithTheSamePostAndKey)
     EXPECT_EQ(state().idempotencyKey(), key);
     EXPECT_EQ(view()->outcomePage(), nullptr);
     EXPECT_TRUE(view()->publishButton()->isVisible());
+    EXPECT_TRUE(view()->editor()->captionEditor()->isEnabled());
 
     ZephylWire::Publication scheduled;
     state().setOutcome(PublishOutcome::scheduled(scheduled));
@@ -385,4 +427,85 @@ TEST_F(SheetTest, SummariesCountersAndRowsFollowThePost)
     EXPECT_TRUE(state().scheduleLater());
     EXPECT_TRUE(shown(editor->datePicker()));
     EXPECT_TRUE(texts(view()).contains(QStringLiteral("The server publishes at that time, even if this Mac is asleep.")));
+}
+
+TEST_F(SheetTest, TheDatePickerKeepsWhatIsBeingTypedWhileTheSecondsRun)
+{
+    state().setMedia({picture()});
+    state().setScheduleLater(true);
+    settle();
+    QDateTimeEdit *picker = view()->editor()->datePicker();
+    ASSERT_TRUE(picker->isVisibleTo(view()));
+    picker->setFocus();
+    settle();
+    EXPECT_TRUE(picker->hasFocus());
+    picker->setSelectedSection(QDateTimeEdit::MinuteSection);
+    const QTime before = state().scheduledAt().toLocalTime().time();
+    QTest::keyClick(picker, Qt::Key_3);
+    QTest::keyClick(picker, Qt::Key_0);
+    settle();
+    EXPECT_EQ(state().scheduledAt().toLocalTime().time().minute(), 30) << picker->text().toStdString();
+    // Two digits typed a second apart: the redraw between them must not undo the first.
+    picker->setSelectedSection(QDateTimeEdit::MinuteSection);
+    QTest::keyClick(picker, Qt::Key_4);
+    flows.h.clock.advance(std::chrono::seconds(1));
+    settle();
+    QTest::keyClick(picker, Qt::Key_5);
+    flows.h.clock.advance(std::chrono::seconds(1));
+    settle();
+    const QTime after = state().scheduledAt().toLocalTime().time();
+    EXPECT_EQ(after.minute(), 45) << picker->text().toStdString();
+    EXPECT_EQ(after.hour(), before.hour());
+}
+
+TEST_F(SheetTest, InArabicTheDatePickerKeepsItsFieldsInTheOrderTheyAreRead)
+{
+    model().setComposerPresented(false);
+    settle();
+    L10n::setPreference(AppLanguage::ar);
+    const Qt::LayoutDirection was = QApplication::layoutDirection();
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    root->setLayoutDirection(L10n::layoutDirection()); // as the window does on a change of language
+    model().setComposerPresented(true);
+    settle();
+    state().setScheduleLater(true);
+    settle();
+    QDateTimeEdit *picker = view()->editor()->datePicker();
+    const QString shown = picker->text();
+    const QString wanted = picker->locale().toString(picker->dateTime(), picker->displayFormat());
+    QApplication::setLayoutDirection(was);
+    // Not the fields turned round (minutes before hours, the year before the day).
+    EXPECT_EQ(shown, wanted);
+    EXPECT_NE(picker->sectionAt(0), QDateTimeEdit::MinuteSection);
+}
+
+TEST_F(SheetTest, FilesDroppedOnTheCaptionOrAFieldJoinThePostAndLeaveTheTextAlone)
+{
+    importer.add(QStringLiteral("a.jpg"), picture());
+    QMimeData files;
+    files.setUrls({file("a.jpg")});
+    QWidget *captionArea = view()->editor()->captionEditor()->viewport();
+    for (QWidget *target : {captionArea, static_cast<QWidget *>(view()->editor()->hashtagField())}) {
+        ASSERT_TRUE(target->acceptDrops());
+        const QPoint middle = target->rect().center();
+        QDragEnterEvent enter(middle, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        EXPECT_TRUE(state().dropTargeted()); // the drop zone lights up over any part of the sheet
+        QDropEvent drop(QPointF(middle), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        EXPECT_FALSE(state().dropTargeted());
+    }
+    ASSERT_TRUE(zktest::spinUntil([&] { return importer.asked.size() == 2 && !state().importing(); }));
+    EXPECT_EQ(state().media().size(), 1);
+    EXPECT_TRUE(state().caption().isEmpty());
+    EXPECT_TRUE(state().hashtags().isEmpty());
+    EXPECT_TRUE(view()->editor()->captionEditor()->toPlainText().isEmpty());
+
+    // Words dragged into the caption are still the caption's.
+    QMimeData words;
+    words.setText(QStringLiteral("hello"));
+    QDragEnterEvent enterWords(captionArea->rect().center(), Qt::CopyAction, &words, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(captionArea, &enterWords);
+    EXPECT_FALSE(state().dropTargeted());
 }
