@@ -9,6 +9,8 @@
 #include "Certificate.h"
 #include "StandinServer.h"
 #include "WebApp.h"
+#include "app/UnsentTextStore.h"
+#include "base/DefaultsStore.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -330,9 +332,9 @@ TEST(Journey, NothingTypedIsLostWhenTheApplicationIsKilled)
             ASSERT_TRUE(app->saw(bothTyped)) << app->trace.toStdString();
             // The line is told as the field changes; the record follows on disk.
             ASSERT_TRUE(zktest::spinUntil([&] {
-                QFile defaults(config + QStringLiteral("/defaults.json"));
-                const QByteArray stored = defaults.open(QIODevice::ReadOnly) ? defaults.readAll() : QByteArray();
-                return stored.contains(askText.toUtf8()) && stored.contains(assistantText.toUtf8());
+                DefaultsStore stored(config + QStringLiteral("/defaults.json"));
+                return UnsentTextStore(stored).load(QStringLiteral("kitty@example.com")) ==
+                       UnsentTextStore::Text{assistantText, askText};
             }));
         }
         {
