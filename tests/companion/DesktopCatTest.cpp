@@ -155,6 +155,24 @@ struct DesktopRig {
             return done();
         });
     }
+    // Opens a window and steps frames until the window manager has framed it
+    // where it was asked to be and the cat's ledges of it lie on that frame's
+    // top. A window shows first undecorated at the screen's corner, and the
+    // window list settles after the window: neither is to be looked at earlier.
+    xcb_window_t openPlaced(const char *title, QRect geometry)
+    {
+        const xcb_window_t w = other.open(title, geometry);
+        const bool placed = frameUntil([&] {
+            const QRect f = other.frame(w);
+            const std::vector<Ledge> ledges = ledgesOf(w);
+            return f.topLeft() == geometry.topLeft() && f.height() > geometry.height() && !ledges.empty() &&
+                   std::all_of(ledges.begin(), ledges.end(), [&](const Ledge &l) {
+                       return l.y == screenHeight - f.y() && l.minX >= f.x() && l.maxX <= f.x() + f.width();
+                   });
+        });
+        EXPECT_TRUE(placed) << title << " was not framed where it was asked, or its ledges never followed";
+        return w;
+    }
     std::vector<Ledge> ledgesOf(xcb_window_t w) const
     {
         std::vector<Ledge> out;
@@ -182,8 +200,8 @@ TEST(DesktopCat, LandsOnAWindowsTopEdgeAndRidesAlongWhenItMoves)
 {
     ASSERT_TRUE(X11::available());
     DesktopRig rig;
-    const xcb_window_t w = rig.other.open("Notes", QRect(300, 300, 500, 300));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(w).empty(); }));
+    const xcb_window_t w = rig.openPlaced("Notes", QRect(300, 300, 500, 300));
+    ASSERT_FALSE(::testing::Test::HasFailure());
     const QRect frame = rig.other.frame(w);
     const Ledge ledge = rig.ledgesOf(w).front();
     // The ledge is the top of the title bar, in y-up points.
@@ -211,10 +229,10 @@ TEST(DesktopCat, LandsOnAWindowsTopEdgeAndRidesAlongWhenItMoves)
 TEST(DesktopCat, AWindowPlacedInFrontCutsTheLedge)
 {
     DesktopRig rig;
-    const xcb_window_t back = rig.other.open("Plan", QRect(200, 300, 800, 300));
-    ASSERT_TRUE(rig.frameUntil([&] { return rig.ledgesOf(back).size() == 1; }));
-    const xcb_window_t front = rig.other.open("Inbox", QRect(450, 200, 200, 300));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(front).empty(); }));
+    const xcb_window_t back = rig.openPlaced("Plan", QRect(200, 300, 800, 300));
+    ASSERT_EQ(rig.ledgesOf(back).size(), 1u);
+    const xcb_window_t front = rig.openPlaced("Inbox", QRect(450, 200, 200, 300));
+    ASSERT_FALSE(::testing::Test::HasFailure());
     rig.other.raise(front);
     ASSERT_TRUE(rig.frameUntil([&] { return rig.ledgesOf(back).size() == 2; })) << [&] {
         std::string out;
@@ -241,8 +259,8 @@ TEST(DesktopCat, ClicksReachTheWindowBeneathExceptOnTheCat)
 {
     DesktopRig rig;
     // A window under the whole lower half of the screen, where the cat sits on the floor.
-    const xcb_window_t under = rig.other.open("Under", QRect(0, 400, 1280, 400));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(under).empty(); }));
+    const xcb_window_t under = rig.openPlaced("Under", QRect(0, 400, 1280, 400));
+    ASSERT_FALSE(::testing::Test::HasFailure());
     int clicks = 0;
     rig.cat.onClick = [&] { ++clicks; };
     CompanionPanel *panel = rig.cat.panels().front();
@@ -271,8 +289,8 @@ TEST(DesktopCat, ClicksReachTheWindowBeneathExceptOnTheCat)
 TEST(DesktopCat, ADragCarriesTheCatAndTheDropLetsItLandOnAWindow)
 {
     DesktopRig rig;
-    const xcb_window_t w = rig.other.open("Target", QRect(200, 350, 500, 250));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(w).empty(); }));
+    const xcb_window_t w = rig.openPlaced("Target", QRect(200, 350, 500, 250));
+    ASSERT_FALSE(::testing::Test::HasFailure());
     const Ledge ledge = rig.ledgesOf(w).front();
     int clicks = 0;
     rig.cat.onClick = [&] { ++clicks; };
