@@ -275,6 +275,18 @@ bool Server::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket
     case Fault::Kind::drop:
         write(socket, dispatch(seen), true);
         break;
+    case Fault::Kind::cutHead:
+        // Broken off before the head ends: no reader can take any of it for an
+        // answer, whereas a browser may show the first half of a body as a page.
+        if (socket && socket->state() == QAbstractSocket::ConnectedState) {
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/ht");
+            socket->flush();
+            QTimer::singleShot(0, socket, [guarded] {
+                if (guarded)
+                    guarded->abort();
+            });
+        }
+        break;
     case Fault::Kind::hang:
         m_held.push_back({guarded, seen});
         break;
@@ -330,6 +342,7 @@ void Server::registerAdminRoutes()
                                                        {"serverError", Fault::Kind::serverError},
                                                        {"malformed", Fault::Kind::malformed},
                                                        {"drop", Fault::Kind::drop},
+                                                       {"cutHead", Fault::Kind::cutHead},
                                                        {"hang", Fault::Kind::hang},
                                                        {"redirect", Fault::Kind::redirect}};
         const QString kind = o.value("kind").toString();

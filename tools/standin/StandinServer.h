@@ -38,6 +38,7 @@ struct Fault {
         serverError,  // `status` (5xx) with {"code": code}, or an HTML page without a code
         malformed,    // 200 with a body that is not JSON
         drop,         // send the first half of the answer, then drop the connection
+        cutHead,      // send the status line and part of a header field, then drop the connection
         hang,         // never answer
         redirect,     // `status` (3xx) to `location`, an address or a path
     };
