@@ -104,6 +104,9 @@ public:
     QHash<QString, Ticket> tickets;
     bool directUnavailable = false;  // the intent answers "direct_upload_unavailable"
     int transferStatus = 200;        // the status the upload address answers
+    // When set (307, 308, 302...), the upload address sends the bytes on with
+    // this status to the same path at "localhost", another origin of the same host.
+    int transferRedirectStatus = 0;
     bool plainHttpUploadAddress = false; // hand out an http address (the client must refuse it)
 
     // ---- Publications
