@@ -309,6 +309,16 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             }
             throw ServiceNetworkError(ServiceNetworkError::Code::connectionLost);
         }
+        // The stack may end an answer whose connection closed before its
+        // declared length as if it were whole; half an answer is a lost
+        // connection, not a body to decode. (A compressed body's length is
+        // not its length once the stack has unpacked it.)
+        bool declaredKnown = false;
+        const qint64 declared = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&declaredKnown);
+        const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+        if (declaredKnown && answer.size() < declared && (encoding.isEmpty() || encoding == "identity") &&
+            request.method != "HEAD" && code >= 200 && code != 204 && code != 304)
+            throw ServiceNetworkError(ServiceNetworkError::Code::connectionLost);
         if (code >= 300 && code <= 399) {
             const QUrl location = QUrl::fromEncoded(reply->rawHeader("Location"), QUrl::StrictMode);
             const QUrl target = request.url.resolved(location);

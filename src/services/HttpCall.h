@@ -90,6 +90,8 @@ bool isRepeatable(const Request &request);
 //     request's own time-out passes;
 //   - hold more than its answerLimit: the answer is read as it arrives and the
 //     request is aborted the moment it passes the limit;
+//   - take half an answer for a whole one: a body shorter than its declared
+//     length ends with connectionLost;
 //   - take an interim (1xx) answer as final: Qt's HTTP/1 reader ends on one and
 //     drops the real answer behind it, so a repeatable request is asked again
 //     over an exchange of the client's own that reads past interim answers

@@ -484,6 +484,22 @@ TEST_F(ClientCore, AnswersEndAtTheirKindsLimitAndInterimAnswersAreNeverFinal)
         return s;
     });
     EXPECT_EQ(run(me())->errorAs<NetworkError>()->code(), NetworkError::Code::dataLengthExceedsMaximum);
+    // A body that ends before its declared length (the connection closed under
+    // it) is a lost connection, not a body to decode; unpacked, a body's
+    // length is its own.
+    net.setScript([](const Sent &) {
+        Scripted s = Scripted::json(200, QByteArray(kUserBody).left(20));
+        s.headers = {{"Content-Length", QByteArray::number(QByteArray(kUserBody).size())}};
+        return s;
+    });
+    EXPECT_EQ(run(me())->errorAs<NetworkError>()->code(), NetworkError::Code::connectionLost);
+    net.setScript([](const Sent &) {
+        Scripted s = Scripted::json(200, kUserBody);
+        s.headers = {{"Content-Length", QByteArray::number(QByteArray(kUserBody).size() + 40)},
+                     {"Content-Encoding", "gzip"}};
+        return s;
+    });
+    EXPECT_TRUE(run(me())->value);
 
     // An interim answer taken for the last one: a write that cannot be repeated is lost, not refused.
     net.sent.clear();
