@@ -118,6 +118,14 @@ public:
         bool final = false;
     };
     QList<Publication> publications;
+    // Every creation request as it arrived, whatever became of it (refused,
+    // held, answered with an existing record): what the client sent, kept
+    // apart from what the service made of it.
+    struct CreationRequest {
+        QByteArray key; // the "Idempotency-Key" field, empty when none came
+        QByteArray body;
+    };
+    QList<CreationRequest> creationRequests;
     int publicationsMade = 0; // ids are "pub-" and this count, never reused
     qint64 processingMs = 3000;  // how long a new publication stays "processing"
     bool stayProcessing = false; // never leave "processing"
