@@ -1,29 +1,16 @@
 #include "app/UnsentTextStore.h"
 
 #include "base/DefaultsStore.h"
+#include "services/Json.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTextBoundaryFinder>
 
 UnsentTextStore::UnsentTextStore(DefaultsStore &defaults, QString key) : m_defaults(&defaults), m_key(std::move(key)) {}
 
 QString UnsentTextStore::prefix(const QString &text, qsizetype limit)
 {
-    // A cluster is at least one code unit, so a short text needs no walk.
-    if (text.size() <= limit)
-        return text;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    qsizetype end = 0;
-    while (count < limit) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0)
-            return text;
-        end = next;
-        ++count;
-    }
-    return text.left(end);
+    return ::Text::prefixGraphemes(text, limit);
 }
 
 void UnsentTextStore::save(const QString &owner, const Text &text)

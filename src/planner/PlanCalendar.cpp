@@ -1,6 +1,7 @@
 #include "planner/PlanCalendar.h"
 
 #include "design/L10n.h"
+#include "services/Json.h"
 
 #include <QCollator>
 #include <QRegularExpression>
@@ -17,30 +18,10 @@ constexpr int kTitleCharacters = 72;
 constexpr qint64 kOverdueAfterMs = 900 * 1000;
 
 // The first `count` user-perceived characters (an emoji or a letter with its
-// combining marks is one). Only a prefix is examined: a boundary before the end
-// of a prefix is a boundary of the whole text, as the rules look backwards only.
+// combining marks is one).
 QString firstCharacters(const QString &text, int count)
 {
-    if (text.size() <= count) // fewer code units than that cannot hold more characters
-        return text;
-    for (qsizetype window = qsizetype(count) * 4;; window *= 2) {
-        const bool whole = window >= text.size();
-        const QString prefix = whole ? text : text.left(window);
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, prefix);
-        qsizetype end = 0;
-        int found = 0;
-        while (found < count) {
-            const qsizetype next = finder.toNextBoundary();
-            if (next < 0 || (!whole && next >= window))
-                break;
-            end = next;
-            ++found;
-        }
-        if (found == count)
-            return text.left(end);
-        if (whole)
-            return text;
-    }
+    return Text::prefixGraphemes(text, count);
 }
 
 // "Prepare %@" for each format, looked up once per list.

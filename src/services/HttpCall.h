@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 class Clock;
@@ -45,6 +46,10 @@ struct Request {
     std::chrono::milliseconds idleTimeout = std::chrono::seconds(30);
     // An answer body longer than this ends the request (dataLengthExceedsMaximum).
     qint64 answerLimit = AnswerLimit::record;
+    // A request that carries nothing of ours (a transfer to an address that
+    // authorises itself) may follow a 307 or 308 to another origin this
+    // accepts; unset, it stays on its own origin.
+    std::function<bool(const QUrl &)> mayLeaveOriginFor;
 };
 
 struct Response {
@@ -54,7 +59,7 @@ struct Response {
 
 // How long a request that finds no network waits before it tries again.
 inline constexpr std::chrono::milliseconds connectivityRetry{1000};
-// Same-origin redirects of a plain GET followed before the redirect itself is the answer.
+// Redirects followed before the redirect itself is the answer.
 inline constexpr int maximumRedirects = 5;
 
 // True for a request the network stack may send twice without asking: one that
@@ -70,9 +75,13 @@ bool isRepeatable(const Request &request);
 // coroutine is never resumed.
 //
 // What a request never does:
-//   - leave its origin: a redirect is followed only for a bodiless GET or HEAD
-//     whose target has the same scheme, host and port; any other redirect is
-//     the answer (a 3xx status), so neither a token nor a body reaches another host;
+//   - leave its origin: a redirect is followed only to the same scheme, host
+//     and port (or, for a request that carries nothing of ours, where
+//     mayLeaveOriginFor accepts); any other redirect is the answer (a 3xx
+//     status), so neither a token nor a body reaches another host;
+//   - change its method or drop its body: a request with a body, or other than
+//     GET and HEAD, follows only a 307 or 308, with the same method and body,
+//     and only when the body can be read again from its start;
 //   - go out twice unless it is repeatable: a request that dropped after it was
 //     sent ends with connectionLost, and the stack's own re-send of a dropped
 //     connection is refused for it;
@@ -81,6 +90,8 @@ bool isRepeatable(const Request &request);
 //     request's own time-out passes;
 //   - hold more than its answerLimit: the answer is read as it arrives and the
 //     request is aborted the moment it passes the limit;
+//   - take half an answer for a whole one: a body shorter than its declared
+//     length ends with connectionLost;
 //   - take an interim (1xx) answer as final: Qt's HTTP/1 reader ends on one and
 //     drops the real answer behind it, so a repeatable request is asked again
 //     over an exchange of the client's own that reads past interim answers

@@ -146,6 +146,48 @@ QByteArray encode(const QJsonObject &object) { return QJsonDocument(object).toJs
 
 namespace Text {
 
+namespace {
+
+char32_t codePointAt(const QString &text, qsizetype i)
+{
+    const QChar c = text[i];
+    if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+        return QChar::surrogateToUcs4(c, text[i + 1]);
+    return c.unicode();
+}
+
+char32_t codePointBefore(const QString &text, qsizetype i)
+{
+    const QChar c = text[i - 1];
+    if (c.isLowSurrogate() && i >= 2 && text[i - 2].isHighSurrogate())
+        return QChar::surrogateToUcs4(text[i - 2], c);
+    return c.unicode();
+}
+
+// Whether the text may be cut at `i`, whatever the boundary finder says: never
+// inside a surrogate pair, before a mark, a joiner, a variation selector or a
+// skin tone, nor after a joiner. (Qt 6.4 reports a boundary inside an emoji
+// that a Devanagari letter follows.)
+bool isCuttable(const QString &text, qsizetype i)
+{
+    if (i <= 0 || i >= text.size())
+        return true;
+    if (text[i - 1].isHighSurrogate() && text[i].isLowSurrogate())
+        return false;
+    const char32_t next = codePointAt(text, i);
+    switch (QChar::category(next)) {
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing: return false;
+    default: break;
+    }
+    if (next == 0x200D || (next >= 0xFE00 && next <= 0xFE0F) || (next >= 0x1F3FB && next <= 0x1F3FF))
+        return false;
+    return codePointBefore(text, i) != 0x200D;
+}
+
+} // namespace
+
 QString prefixGraphemes(const QString &text, qsizetype count)
 {
     // Every cluster takes at least one UTF-16 unit, so a short text is already within the limit.
@@ -153,25 +195,39 @@ QString prefixGraphemes(const QString &text, qsizetype count)
         return text;
     if (count <= 0)
         return QString();
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype seen = 0;
-    qsizetype position = 0;
-    while (seen < count) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0)
+    // The finder reads its whole text first: a window of the text is read
+    // instead, grown until it holds `count` characters. A boundary of a prefix
+    // is a boundary of the whole text before the prefix's last character.
+    for (qsizetype window = count * 4;; window *= 2) {
+        const bool whole = window >= text.size();
+        const QString part = whole ? text : text.left(window);
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, part);
+        qsizetype seen = 0;
+        qsizetype position = 0;
+        while (seen < count) {
+            const qsizetype next = finder.toNextBoundary();
+            if (next < 0 || (!whole && next >= window - 1))
+                break;
+            if (next < part.size() && !isCuttable(part, next))
+                continue;
+            position = next;
+            ++seen;
+        }
+        if (seen == count)
+            return text.left(position);
+        if (whole)
             return text;
-        position = next;
-        ++seen;
     }
-    return text.left(position);
 }
 
 qsizetype graphemeCount(const QString &text)
 {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype n = 0;
-    while (finder.toNextBoundary() > 0)
-        ++n;
+    for (qsizetype next = finder.toNextBoundary(); next > 0; next = finder.toNextBoundary()) {
+        if (isCuttable(text, next))
+            ++n;
+    }
     return n;
 }
 

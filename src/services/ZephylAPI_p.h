@@ -12,13 +12,18 @@
 
 #include <type_traits>
 
+// An answer an operation reads nothing from: a success without a body (204)
+// is its success. Such a type says so with `static constexpr bool nothingNeeded = true`.
+template <typename T>
+concept NothingNeeded = std::is_same_v<T, ZephylWire::EmptyResponse> || requires { T::nothingNeeded; };
+
 template <typename T>
 T ZephylAPI::checkAnswer(int status, QByteArray body)
 {
     refuseUnlessSuccess(status, body);
-    if constexpr (std::is_same_v<T, EmptyResponse>) {
+    if constexpr (NothingNeeded<T>) {
         if (body.isEmpty())
-            return EmptyResponse{true};
+            return T{};
     }
     const QJsonObject object = Json::parseObject(body);
     body = QByteArray();

@@ -72,15 +72,22 @@ std::vector<AppcastItem> parse(const QByteArray &xml)
 
 int compareVersions(const QString &a, const QString &b)
 {
+    // One total order: the text is read as runs of ASCII digits, each one
+    // number of any length, and single other characters (other scripts' digits
+    // included). A number ranks against a character as the digit "0" would:
+    // no other character sits among the ASCII digits, so this is the order of
+    // plain text wherever a number meets a letter, and it stays transitive.
+    auto isDigit = [](QChar c) { return c >= u'0' && c <= u'9'; };
     qsizetype i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
-        if (a[i].isDigit() && b[j].isDigit()) {
+        const bool na = isDigit(a[i]), nb = isDigit(b[j]);
+        if (na && nb) {
             qsizetype ei = i, ej = j;
-            while (ei < a.size() && a[ei].isDigit())
+            while (ei < a.size() && isDigit(a[ei]))
                 ++ei;
-            while (ej < b.size() && b[ej].isDigit())
+            while (ej < b.size() && isDigit(b[ej]))
                 ++ej;
-            // Compare digit runs as numbers of any length: drop leading zeros, then length, then digits.
+            // As numbers of any length: leading zeros dropped, then length, then digits.
             QStringView x = QStringView(a).mid(i, ei - i), y = QStringView(b).mid(j, ej - j);
             while (x.size() > 1 && x.front() == u'0')
                 x = x.mid(1);
@@ -92,12 +99,13 @@ int compareVersions(const QString &a, const QString &b)
                 return c < 0 ? -1 : 1;
             i = ei;
             j = ej;
-        } else {
-            if (a[i] != b[j])
-                return a[i] < b[j] ? -1 : 1;
-            ++i;
-            ++j;
+            continue;
         }
+        const char16_t x = na ? u'0' : a[i].unicode(), y = nb ? u'0' : b[j].unicode();
+        if (x != y)
+            return x < y ? -1 : 1;
+        ++i;
+        ++j;
     }
     if (i < a.size())
         return 1;

@@ -1,9 +1,9 @@
 #include "shell/Updates.h"
 
 #include "base/DefaultsStore.h"
+#include "services/Json.h"
 
 #include <QRegularExpression>
-#include <QTextBoundaryFinder>
 
 namespace {
 const QString kRemindedBuild = QStringLiteral("zephyl.mac.update.remindedBuild");
@@ -17,17 +17,7 @@ Updates *g_shared = nullptr;
 // its accent, is never cut in half.
 QString firstCharacters(const QString &text, int count)
 {
-    if (text.size() <= count)
-        return text;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype end = 0;
-    for (int n = 0; n < count; ++n) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0)
-            return text;
-        end = next;
-    }
-    return text.left(end);
+    return Text::prefixGraphemes(text, count);
 }
 } // namespace
 

@@ -10,11 +10,11 @@
 #include "design/TextBlock.h"
 #include "design/Titles.h"
 #include "workspace/ProfilePicture.h"
+#include "services/Json.h"
 
 #include <QHBoxLayout>
 #include <QScrollArea>
 #include <QShowEvent>
-#include <QTextBoundaryFinder>
 #include <QVBoxLayout>
 
 using ZephylPalette::Color;
@@ -43,17 +43,7 @@ QWidget *liveSection(AppModel &model, QWidget *parent, std::function<void(QWidge
 // letter is one).
 QString firstCharacters(const QString &text, int count)
 {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int seen = 0;
-    qsizetype end = 0;
-    while (seen < count) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0)
-            return text;
-        end = next;
-        ++seen;
-    }
-    return text.left(end);
+    return Text::prefixGraphemes(text, count);
 }
 
 QWidget *switchControl(bool on, QWidget *parent)

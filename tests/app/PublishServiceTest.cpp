@@ -371,6 +371,7 @@ TEST_F(Service, AStormOfFaultsNeverPostsTwiceOrReportsWhatTheServerDoesNotHold)
     QHash<int, int> faultCount;
     QHash<int, int> outcomeCount;
     QList<Standin::Operations::Publication> archive; // every record the stand-in made
+    QSet<QString> keysUsed;                          // the keys of the intents so far
     QElapsedTimer clock;
     clock.start();
 
@@ -403,6 +404,7 @@ TEST_F(Service, AStormOfFaultsNeverPostsTwiceOrReportsWhatTheServerDoesNotHold)
         if (chance(10))
             s.scheduledAt = h.clock.now().addSecs(3600 + qint64(random() % 86'400));
 
+        const qsizetype requestsBefore = o.creationRequests.size();
         const QString nextId = QStringLiteral("pub-%1").arg(o.publicationsMade + 1);
         const auto fault = Fault(random() % faultKinds);
         ++faultCount[fault];
@@ -502,11 +504,39 @@ TEST_F(Service, AStormOfFaultsNeverPostsTwiceOrReportsWhatTheServerDoesNotHold)
         }
         EXPECT_EQ(publishedEvents, outcome.kind == PublishOutcome::Kind::published ? 1 : 0);
         EXPECT_EQ(scheduledEvents, outcome.kind == PublishOutcome::Kind::scheduled ? 1 : 0);
-        // Each press sends one creation, repeated at most once after a renewed session.
-        int creations = 0;
-        for (const auto &seen : server.seen(kPublications))
-            creations += seen.method == "POST";
+        // What the client sent, as the stand-in saw it arrive (the stand-in
+        // answers a repeated key with its record, so the records alone cannot
+        // tell a client that sent one intent twice): one key for the intent,
+        // never seen before, with one body; each press one creation, repeated
+        // at most once after a renewed session.
+        // A retry by the user uploads the pictures again, and a post for now
+        // is for the moment of the press, so only the media ids and that
+        // moment may differ, and only from one press to the next.
+        const auto sent = o.creationRequests.mid(requestsBefore);
+        const int creations = int(sent.size());
+        auto intentOf = [&s](const QByteArray &body) {
+            QJsonObject intent = QJsonDocument::fromJson(body).object();
+            if (!s.scheduledAt)
+                intent.remove(QStringLiteral("scheduledAt"));
+            for (const QString &key : intent.keys()) {
+                if (key.contains(QLatin1String("media"), Qt::CaseInsensitive))
+                    intent.remove(key);
+            }
+            return intent;
+        };
+        QSet<QByteArray> bodies;
+        for (const auto &request : sent) {
+            EXPECT_EQ(request.key, s.idempotencyKey.toUtf8()) << "one intent, one key";
+            EXPECT_EQ(intentOf(request.body), intentOf(sent[0].body)) << "the same intent each time";
+            bodies.insert(request.body);
+        }
+        EXPECT_LE(bodies.size(), tries);
+        EXPECT_FALSE(keysUsed.contains(s.idempotencyKey)) << "a key of an earlier intent";
+        keysUsed.insert(s.idempotencyKey);
         EXPECT_LE(creations, 2 * tries);
+        if (outcome.kind != PublishOutcome::Kind::failed || !records.isEmpty()) {
+            EXPECT_GE(creations, 1) << "a post the service holds was asked for";
+        }
         if (twice && fault == none && tries == 1) {
             // Pressed twice, sent once.
             EXPECT_EQ(creations, 1);

@@ -420,6 +420,9 @@ TEST(UnsentText, TextsAreCutAt6000CharactersAsTheUserSeesThem)
         {a5999 + accented + accented, a5999 + accented},
         {QString(6000, QLatin1Char('y')), QString(6000, QLatin1Char('y'))},
         {family.repeated(6001), family.repeated(6000)},
+        // Qt reports a boundary inside the emoji when a Devanagari letter follows it.
+        {a5999 + QStringLiteral("😀ष"), a5999 + QStringLiteral("😀")},
+        {a5999 + QStringLiteral("😀ष😀ष"), a5999 + QStringLiteral("😀")},
     };
     for (const Case &c : cases) {
         texts.save(owner, {c.text, c.text});

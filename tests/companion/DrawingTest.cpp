@@ -283,6 +283,25 @@ TEST(SpeechBubble, WrapsAtItsWidthAndStopsAfterFourLines)
     EXPECT_LE(longLayout.bubbleSize.width(), 278);
     EXPECT_GT(longLayout.textSize.height(), 3.5 * shortLayout.textSize.height());
 
+    // The edge: word by word, the longest text that is not cut fills all four
+    // lines (a text that fits four lines exactly keeps every word), and one
+    // word more is cut.
+    const QStringList words = kLong.split(u' ');
+    qsizetype fits = 0;
+    for (qsizetype n = 1; n <= words.size(); ++n) {
+        if (bubble(words.mid(0, n).join(u' ')).layout().elided)
+            break;
+        fits = n;
+    }
+    ASSERT_GT(fits, 0);
+    ASSERT_LT(fits, words.size());
+    const auto whole = bubble(words.mid(0, fits).join(u' ')).layout();
+    EXPECT_EQ(whole.lineCount, 4);
+    EXPECT_FALSE(whole.elided);
+    const auto over = bubble(words.mid(0, fits + 1).join(u' ')).layout();
+    EXPECT_EQ(over.lineCount, 4);
+    EXPECT_TRUE(over.elided);
+
     // No tail: no strip.
     EXPECT_EQ(bubble(QStringLiteral("Published."), BubbleShape::Edge::bottom, 0).size().height(),
               shortLayout.textSize.height() + 20);

@@ -432,9 +432,10 @@ TEST(WebPClips, BrokenMissingAndOversizedClipsNeverBecomeReady)
     const QString folder = fixtureDir();
     FilmedFigure figure(std::make_shared<WebPClipSource>(&clock));
     CompanionVariant tabby = look("tabby", folder);
+    // Written before the figure asks for it: the decoding starts at once, off the main thread.
+    writeFile(QStringLiteral("three.webp"), good);
     figure.load(tabby);
     figure.show(clip("three.webp"), false, 0, false);
-    writeFile(QStringLiteral("three.webp"), good);
     settle();
     ASSERT_EQ(figure.showing(), QStringLiteral("three.webp"));
     figure.show(clip("noise.webp"), false, 0, false);

@@ -52,6 +52,9 @@ TEST(CatWellbeing, NudgeAndYawnKeepToTheirHoursAndGaps)
     EXPECT_FALSE(w.wantsToNudge(at(10, 10, 59), utc));
     EXPECT_TRUE(w.wantsToNudge(at(10, 11, 0), utc));
     EXPECT_FALSE(w.wantsToNudge(at(2, 12), utc)); // not hungry yet
+    EXPECT_FALSE(w.wantsToNudge(at(4, 12), utc)); // 84 h: peckish, not hungry
+    EXPECT_FALSE(w.wantsToNudge(at(4, 20, 59), utc)); // 92 h: still peckish
+    EXPECT_TRUE(w.wantsToNudge(at(5, 12), utc));  // 108 h: hungry
 
     w.lastNudgeAt = at(10, 12);
     w.lastNudgeAt = at(10, 12).addSecs(-(20 * 3600 - 60));

@@ -58,6 +58,32 @@ TEST_F(L10nTest, SystemListIsWalkedToTheFirstSpokenLanguage)
         systemList(c.list);
         EXPECT_EQ(L10n::effectiveLanguage(), c.expected) << c.list.join(QLatin1Char(',')).toStdString();
     }
+
+    // The system's own list, from the environment: LANGUAGE first, then
+    // LC_ALL over LC_MESSAGES over LANG.
+    L10n::setPreferredLanguagesProvider(nullptr);
+    const char *const names[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+    QByteArray kept[4];
+    for (int i = 0; i < 4; ++i)
+        kept[i] = qgetenv(names[i]);
+    const struct {
+        const char *values[4];
+        AppLanguage expected;
+    } environments[] = {
+        {{"", "de_DE.UTF-8", "fr_FR.UTF-8", "sv_SE.UTF-8"}, AppLanguage::de},
+        {{"", "", "fr_FR.UTF-8", "sv_SE.UTF-8"}, AppLanguage::fr},
+        {{"", "", "", "sv_SE.UTF-8"}, AppLanguage::sv},
+        {{"", "C", "", "nb_NO.UTF-8"}, AppLanguage::nb},
+        {{"es:de", "fr_FR.UTF-8", "", "sv_SE.UTF-8"}, AppLanguage::es},
+        {{"ja", "pt_BR.UTF-8@euro", "", ""}, AppLanguage::pt},
+    };
+    for (const auto &e : environments) {
+        for (int i = 0; i < 4; ++i)
+            qputenv(names[i], e.values[i]);
+        EXPECT_EQ(L10n::effectiveLanguage(), e.expected) << e.values[0] << "|" << e.values[1] << "|" << e.values[3];
+    }
+    for (int i = 0; i < 4; ++i)
+        qputenv(names[i], kept[i]);
 }
 
 TEST_F(L10nTest, ChosenLanguageWinsAndSystemChangesTakeEffectOnTheNextLookup)

@@ -13,6 +13,7 @@
 #include "services/PlainReply.h"
 #include "services/ZephylAPI.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QSslConfiguration>
 #include <gtest/gtest.h>
@@ -165,17 +166,85 @@ TEST_F(Misbehaving, NoRedirectCarriesTheTokenOrABodyToAnotherOrigin)
     EXPECT_EQ(elsewhere.connections(), 0);
     EXPECT_TRUE(ops().drafts.value(userId()).isEmpty());
 
-    // Within the service's origin a plain GET follows; a write does not go again.
+    // Within the service's origin a plain GET follows every redirect.
     server.clearSeen();
     server.addFault({Standin::Fault::Kind::redirect, kPlan, 308, std::nullopt, 0, 1, kPlan});
     ASSERT_TRUE(end(api->planDrafts()).succeeded);
     const auto gets = server.seen(kPlan);
     ASSERT_EQ(gets.size(), 2);
     EXPECT_TRUE(gets[1].header("authorization").startsWith("Bearer "));
+}
+
+TEST_F(Misbehaving, AWriteFollowsOnlyASameOriginRedirectThatKeepsItsMethodAndBody)
+{
+    // A proxy that adds a trailing slash, or a moved route: the same origin, another path.
+    server.setTrailingSlashes(true);
+    const QString slashed = kPlan + QLatin1Char('/');
+    const struct {
+        int status;
+        bool followed;
+    } rows[] = {{301, false}, {302, false}, {303, false}, {307, true}, {308, true}};
+    qint64 id = 10;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.status);
+        server.clearSeen();
+        server.addFault({Standin::Fault::Kind::redirect, kPlan, row.status, std::nullopt, 0, 1, slashed});
+        const Ending saved = end(api->savePlanDrafts({draft(++id)}));
+        if (!row.followed) {
+            // Never turned into a GET, never sent again.
+            EXPECT_EQ(saved.api, APIError::serverRefused(row.status));
+            EXPECT_EQ(server.count(kPlan), 1);
+            EXPECT_EQ(server.count(slashed), 0);
+            continue;
+        }
+        EXPECT_TRUE(saved.succeeded);
+        const auto first = server.seen(kPlan), again = server.seen(slashed);
+        ASSERT_EQ(first.size(), 1);
+        ASSERT_EQ(again.size(), 1);
+        EXPECT_EQ(again[0].method, "PUT");
+        EXPECT_EQ(again[0].body, first[0].body);
+        EXPECT_EQ(again[0].header("authorization"), first[0].header("authorization"));
+        const auto stored = ops().drafts.value(userId());
+        ASSERT_EQ(stored.size(), 1);
+        EXPECT_EQ(stored[0].toObject().value(QStringLiteral("id")).toInteger(), id);
+    }
+
+    // A creation without a key goes on too: a 307 is the server saying it did nothing yet.
     server.clearSeen();
-    server.addFault({Standin::Fault::Kind::redirect, kPlan, 307, std::nullopt, 0, 1, kPlan});
-    EXPECT_EQ(end(api->savePlanDrafts({draft(2)})).api, APIError::serverRefused(307));
-    EXPECT_EQ(server.count(kPlan), 1);
+    server.addFault({Standin::Fault::Kind::redirect, kThread, 307, std::nullopt, 0, 1, kThread + QLatin1Char('/')});
+    EXPECT_TRUE(end(api->createAssistantThread(QStringLiteral("Moved"))).succeeded);
+    EXPECT_EQ(server.count(kThread + QLatin1Char('/')), 1);
+    EXPECT_EQ(ops().threadStores.value(userId()).threads.size(), 1);
+
+    // An upload streamed from its source is read again from its start.
+    server.clearSeen();
+    const QByteArray picture(200'000, 'p');
+    server.addFault({Standin::Fault::Kind::redirect, kMedia, 308, std::nullopt, 0, 1, kMedia + QLatin1Char('/')});
+    const auto uploaded = settle(api->uploadInstagramMedia(picture, QStringLiteral("image/jpeg"), QStringLiteral("m.jpg")));
+    ASSERT_TRUE(uploaded.value);
+    EXPECT_EQ(ops().media.value(*uploaded.value).size, picture.size());
+    EXPECT_EQ(ops().media.value(*uploaded.value).sha256, QCryptographicHash::hash(picture, QCryptographicHash::Sha256));
+
+    // Five in a row and the sixth is the answer.
+    server.clearSeen();
+    server.addFault({Standin::Fault::Kind::redirect, kPlan, 307, std::nullopt, 0, -1, kPlan});
+    EXPECT_EQ(end(api->savePlanDrafts({draft(99)})).api, APIError::serverRefused(307));
+    EXPECT_EQ(server.count(kPlan), 1 + HttpCall::maximumRedirects);
+}
+
+TEST_F(Misbehaving, ASaveAnsweredWithoutABodyIsSaved)
+{
+    server.addFault({Standin::Fault::Kind::noContent, kPlan, 0, std::nullopt, 0, 1});
+    const Ending saved = end(api->savePlanDrafts({draft(3), draft(4)}));
+    EXPECT_TRUE(saved.succeeded) << (saved.api ? saved.api->what() : "");
+    EXPECT_EQ(ops().drafts.value(userId()).size(), 2);
+
+    // An operation that needs the answer still needs it.
+    server.addFault({Standin::Fault::Kind::noContent, kPlan, 0, std::nullopt, 0, 1});
+    EXPECT_FALSE(end(api->planDrafts()).succeeded);
+    // Refusals are not made successes.
+    server.addFault({Standin::Fault::Kind::serverError, kPlan, 503, std::nullopt, 0, 1});
+    EXPECT_EQ(end(api->savePlanDrafts({draft(5)})).api, APIError::serverRefused(503));
 }
 
 TEST_F(Misbehaving, AnUploadRefusedOrResetHalfWayIsSentOnce)

@@ -181,6 +181,35 @@ TEST_F(Operations, DirectUploadFallsBackOnceAndRefusesUnsafeOrFailedTransfers)
     EXPECT_TRUE(ops().secure->seen().isEmpty());
     ops().plainHttpUploadAddress = false;
 
+    // Storage that sends the bytes on to another endpoint: a 307 or 308 is
+    // followed with the same bytes (nothing of ours travels with them); a 302
+    // would turn the PUT into something else, so it is a failed transfer.
+    for (const int status : {307, 308, 302}) {
+        SCOPED_TRACE(status);
+        server.clearSeen();
+        const int before = int(ops().secure->seen().size());
+        ops().transferRedirectStatus = status;
+        const QByteArray bytes = pattern(3'500'000 + status);
+        std::optional<QString> id;
+        const auto refused = apiError([&] {
+            id = opstest::run(api->uploadInstagramMedia(bytes, QStringLiteral("video/mp4"), QStringLiteral("r.mp4")));
+        });
+        const auto puts = ops().secure->seen().mid(before);
+        if (status == 302) {
+            EXPECT_EQ(refused, APIError::rejected(QStringLiteral("media_upload_failed")));
+            EXPECT_EQ(puts.size(), 1);
+            continue;
+        }
+        ASSERT_TRUE(id) << (refused ? refused->what() : "");
+        ASSERT_EQ(puts.size(), 2);
+        EXPECT_TRUE(puts[1].header("host").startsWith("localhost:"));
+        EXPECT_EQ(puts[1].method, "PUT");
+        EXPECT_EQ(puts[1].header("content-type"), "video/mp4");
+        EXPECT_FALSE(puts[1].has("authorization"));
+        EXPECT_EQ(ops().media.value(*id).sha256, QCryptographicHash::hash(bytes, QCryptographicHash::Sha256));
+    }
+    ops().transferRedirectStatus = 0;
+
     // A refused transfer is never confirmed.
     ops().transferStatus = 404;
     error = apiError([&] { opstest::run(api->uploadInstagramMedia(big, QStringLiteral("video/mp4"), QStringLiteral("h.mp4"))); });

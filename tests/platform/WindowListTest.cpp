@@ -180,7 +180,7 @@ TEST_F(WindowList, ListsManagedWindowsBottomMostFirstWithGeometryFramePidAndTitl
     const int iBelow = indexOf(list, uint32_t(below->winId()));
     const int iAbove = indexOf(list, uint32_t(above->winId()));
 
-    const auto &b = list[size_t(iBelow)];
+    const X11::ClientWindow b = list[size_t(iBelow)];
     EXPECT_EQ(b.title, QStringLiteral("Лента новостей — Браузер"));
     EXPECT_EQ(b.pid, uint32_t(::getpid()));
     EXPECT_EQ(b.type, X11::WindowType::normal);
@@ -191,10 +191,19 @@ TEST_F(WindowList, ListsManagedWindowsBottomMostFirstWithGeometryFramePidAndTitl
     EXPECT_FALSE(b.className.isEmpty());
     // Root coordinates of the client area, and the decorated frame around it,
     // agree with what Qt learnt from the window manager.
-    zktest::spinUntil([&] { return below->geometry().topLeft() != QPoint(0, 0); });
-    EXPECT_EQ(b.geometry, below->geometry());
-    EXPECT_GT(b.frameExtents.top(), 0) << "openbox draws a title bar";
-    EXPECT_EQ(b.outerFrame(), below->frameGeometry());
+    // Qt hears of the placement in its own time, and the list read above may
+    // precede it: both are read again until they agree or the wait runs out.
+    const X11::ClientWindow *placed = nullptr;
+    EXPECT_TRUE(zktest::spinUntil([&] {
+        list = X11::readClientWindows();
+        placed = find(list, uint32_t(below->winId()));
+        return placed && below->geometry().topLeft() != QPoint(0, 0) && placed->geometry == below->geometry() &&
+               placed->outerFrame() == below->frameGeometry();
+    }));
+    ASSERT_TRUE(placed);
+    EXPECT_EQ(placed->geometry, below->geometry());
+    EXPECT_GT(placed->frameExtents.top(), 0) << "openbox draws a title bar";
+    EXPECT_EQ(placed->outerFrame(), below->frameGeometry());
 }
 
 TEST_F(WindowList, MinimisedWindowIsMarkedHidden)

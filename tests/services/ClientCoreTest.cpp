@@ -407,7 +407,7 @@ TEST_F(ClientCore, OnlyWhatIsSafeToRepeatCanBeSentAgainByTheStack)
     EXPECT_FALSE(net.sent[0].hasBody);
 }
 
-TEST_F(ClientCore, RedirectsAreFollowedOnlyByPlainReadsWithinTheOrigin)
+TEST_F(ClientCore, RedirectsStayWithinTheOriginAndKeepTheMethodAndBody)
 {
     ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);
     struct Case {
@@ -416,14 +416,22 @@ TEST_F(ClientCore, RedirectsAreFollowedOnlyByPlainReadsWithinTheOrigin)
         QByteArray location;
         bool followed;
     };
+    const QJsonObject body{{QStringLiteral("title"), QStringLiteral("Nap")}};
     const QList<Case> cases{
         {"GET", 301, "https://service.test/api/moved", true},
         {"GET", 308, "/api/moved", true},
         {"GET", 302, "https://elsewhere.test/api/moved", false},
         {"GET", 307, "http://service.test/api/moved", false},
         {"GET", 307, "https://service.test:8443/api/moved", false},
-        {"PUT", 307, "/api/moved", false},
-        {"DELETE", 308, "/api/moved", false},
+        // A write follows only the two that promise the same method and body.
+        {"PUT", 307, "/api/moved", true},
+        {"POST", 308, "https://service.test/api/moved", true},
+        {"DELETE", 308, "/api/moved", true},
+        {"PUT", 301, "/api/moved", false},
+        {"POST", 302, "/api/moved", false},
+        {"POST", 303, "/api/moved", false},
+        {"PUT", 307, "https://elsewhere.test/api/moved", false},
+        {"POST", 308, "http://service.test/api/moved", false},
     };
     for (const Case &c : cases) {
         net.sent.clear();
@@ -434,11 +442,17 @@ TEST_F(ClientCore, RedirectsAreFollowedOnlyByPlainReadsWithinTheOrigin)
             moved.headers = {{"Location", c.location}};
             return moved;
         });
-        auto out = run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/here"), c.method, std::nullopt, true));
+        const std::optional<QJsonObject> sent =
+            c.method == "POST" || c.method == "PUT" ? std::optional<QJsonObject>(body) : std::nullopt;
+        auto out = run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/here"), c.method, sent, true));
         if (c.followed) {
             EXPECT_TRUE(out->value) << c.location.constData();
             ASSERT_EQ(net.sent.size(), 2);
             EXPECT_EQ(net.sent[1].header("Authorization"), "Bearer access-a");
+            EXPECT_EQ(net.sent[1].method, c.method);
+            EXPECT_EQ(net.sent[1].body, net.sent[0].body) << c.method.constData();
+            EXPECT_EQ(net.sent[1].hasBody, net.sent[0].hasBody) << c.method.constData();
+            EXPECT_EQ(net.sent[1].body.isEmpty(), !sent) << c.method.constData();
         } else {
             EXPECT_EQ(out->errorAs<APIError>(), APIError::serverRefused(c.status)) << c.location.constData();
             EXPECT_EQ(net.sent.size(), 1) << c.location.constData();
@@ -470,6 +484,22 @@ TEST_F(ClientCore, AnswersEndAtTheirKindsLimitAndInterimAnswersAreNeverFinal)
         return s;
     });
     EXPECT_EQ(run(me())->errorAs<NetworkError>()->code(), NetworkError::Code::dataLengthExceedsMaximum);
+    // A body that ends before its declared length (the connection closed under
+    // it) is a lost connection, not a body to decode; unpacked, a body's
+    // length is its own.
+    net.setScript([](const Sent &) {
+        Scripted s = Scripted::json(200, QByteArray(kUserBody).left(20));
+        s.headers = {{"Content-Length", QByteArray::number(QByteArray(kUserBody).size())}};
+        return s;
+    });
+    EXPECT_EQ(run(me())->errorAs<NetworkError>()->code(), NetworkError::Code::connectionLost);
+    net.setScript([](const Sent &) {
+        Scripted s = Scripted::json(200, kUserBody);
+        s.headers = {{"Content-Length", QByteArray::number(QByteArray(kUserBody).size() + 40)},
+                     {"Content-Encoding", "gzip"}};
+        return s;
+    });
+    EXPECT_TRUE(run(me())->value);
 
     // An interim answer taken for the last one: a write that cannot be repeated is lost, not refused.
     net.sent.clear();

@@ -123,6 +123,28 @@ TEST(FeedItem, IdsCaptionsAndCountsAreCleaned)
     const Item long_ = Item::fromJson(item({{"caption", caption}}));
     EXPECT_EQ(Text::graphemeCount(long_.caption), 2200);
     EXPECT_EQ(long_.caption, caption.left(2200 * family.size()));
+    // Never half a surrogate pair, nor a mark, joiner or skin tone cut from its
+    // character, whatever boundary the library reports.
+    const struct {
+        QString text;
+        qsizetype count;
+        QString kept;
+        qsizetype characters;
+    } cuts[] = {
+        {QStringLiteral("😀ष"), 1, QStringLiteral("😀"), 2},
+        {QStringLiteral("😀षि😀"), 2, QStringLiteral("😀षि"), 3},
+        {QStringLiteral("ab😀ष😀ष"), 3, QStringLiteral("ab😀"), 6},
+        {QStringLiteral("👍🏽👍🏽"), 1, QStringLiteral("👍🏽"), 2},
+        {QStringLiteral("a\u0301b"), 1, QStringLiteral("a\u0301"), 2},
+    };
+    for (const auto &c : cuts) {
+        EXPECT_EQ(Text::prefixGraphemes(c.text, c.count), c.kept) << c.text.toStdString();
+        EXPECT_EQ(Text::graphemeCount(c.text), c.characters) << c.text.toStdString();
+    }
+    // A long text is read in windows; a cut at a window's edge is no cut of a character.
+    const QString edge = QString(7, QLatin1Char('x')) + QStringLiteral("😀ष").repeated(20);
+    EXPECT_EQ(Text::prefixGraphemes(edge, 9), QString(7, QLatin1Char('x')) + QStringLiteral("😀ष"));
+    EXPECT_EQ(Text::prefixGraphemes(edge, 10), QString(7, QLatin1Char('x')) + QStringLiteral("😀ष😀"));
     EXPECT_EQ(Item::fromJson(item()).caption, QString());
     EXPECT_EQ(Item::fromJson(item({{"caption", QJsonValue::Null}})).caption, QString());
 

@@ -139,6 +139,36 @@ TEST(AppcastRules, NumericVersionComparison)
     for (const Case &c : cases)
         EXPECT_EQ(Appcast::compareVersions(QString::fromLatin1(c.a), QString::fromLatin1(c.b)), c.expected)
             << c.a << " vs " << c.b;
+
+    // Only ASCII digits are numbers; other scripts' digits and letters are
+    // characters, and a number meets a character as plain text does.
+    const struct {
+        QString a, b;
+        int expected;
+    } wide[] = {
+        {QStringLiteral("5"), QStringLiteral("٣"), -1},   // an Arabic-Indic 3 is a character above every ASCII digit
+        {QStringLiteral("10"), QStringLiteral("A"), -1},
+        {QStringLiteral("A"), QStringLiteral("٢"), -1},
+        {QStringLiteral("10"), QStringLiteral("٢"), -1},
+        {QStringLiteral("1.٢"), QStringLiteral("1.10"), 1},
+        {QStringLiteral("2٣"), QStringLiteral("2٣"), 0},
+        {QStringLiteral("1-"), QStringLiteral("10"), -1}, // "-" is below the digits
+    };
+    for (const auto &c : wide) {
+        EXPECT_EQ(Appcast::compareVersions(c.a, c.b), c.expected) << c.a.toStdString() << " vs " << c.b.toStdString();
+        EXPECT_EQ(Appcast::compareVersions(c.b, c.a), -c.expected) << c.b.toStdString() << " vs " << c.a.toStdString();
+    }
+    // Transitive over a mixed set: sorted once, every pair agrees with the order.
+    QStringList builds{QStringLiteral("10"), QStringLiteral("A"), QStringLiteral("٢"), QStringLiteral("9"),
+                       QStringLiteral("1.2"), QStringLiteral("1.10"), QStringLiteral("a1"), QStringLiteral("٣٤"),
+                       QStringLiteral("10a"), QStringLiteral("010"), QStringLiteral("-1"), QStringLiteral("Z9")};
+    std::sort(builds.begin(), builds.end(),
+              [](const QString &x, const QString &y) { return Appcast::compareVersions(x, y) < 0; });
+    for (qsizetype i = 0; i < builds.size(); ++i) {
+        for (qsizetype k = i + 1; k < builds.size(); ++k)
+            EXPECT_LE(Appcast::compareVersions(builds[i], builds[k]), 0)
+                << builds[i].toStdString() << " vs " << builds[k].toStdString();
+    }
 }
 
 TEST(AppcastRules, ParseKeepsOnlyCompleteHttpsItemsAndPicksTheNewest)
@@ -162,6 +192,24 @@ TEST(AppcastRules, ParseKeepsOnlyCompleteHttpsItemsAndPicksTheNewest)
     EXPECT_EQ(items[0].itemDescription.value_or(QString()), QStringLiteral("<p>Old</p>"));
     EXPECT_EQ(Appcast::newest(items, QStringLiteral("9"))->versionString, QStringLiteral("10"));
     EXPECT_FALSE(Appcast::newest(items, QStringLiteral("10")).has_value());
+
+    // Builds "10", "A" and "٢" in any order: the offer is the one that ranks
+    // above both others, whichever comes first in the feed.
+    auto item = [&](const QString &build) {
+        AppcastItem it = items[0];
+        it.versionString = build;
+        return it;
+    };
+    const QStringList mixed{QStringLiteral("10"), QStringLiteral("A"), QStringLiteral("٢")};
+    for (int rotation = 0; rotation < 3; ++rotation) {
+        std::vector<AppcastItem> feedItems;
+        for (int k = 0; k < 3; ++k)
+            feedItems.push_back(item(mixed[(rotation + k) % 3]));
+        const auto offered = Appcast::newest(feedItems, QStringLiteral("1"));
+        ASSERT_TRUE(offered);
+        for (const QString &other : mixed)
+            EXPECT_GE(Appcast::compareVersions(offered->versionString, other), 0) << other.toStdString();
+    }
 
     // Hostile or broken documents give nothing and never throw.
     const QByteArray hostile[] = {

@@ -180,7 +180,8 @@ TEST_F(ScreenTest, TheCatPerchesOnTheComposerWhenThePageSaysSo)
 
 TEST_F(ScreenTest, AFailureShowsItsWordsAndTryAgainWaitsThenReloads)
 {
-    server.addFault({Standin::Fault::Kind::drop, QStringLiteral("/signin"), 0, std::nullopt, 0, -1});
+    // Broken off in its head: a page broken off in its body may show its first half.
+    server.addFault({Standin::Fault::Kind::cutHead, QStringLiteral("/signin"), 0, std::nullopt, 0, -1});
     web->start();
     ASSERT_TRUE(waitForPhase(Phase::Kind::failed));
     EXPECT_TRUE(screen->failureScene()->isVisible());

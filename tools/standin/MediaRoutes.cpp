@@ -130,6 +130,13 @@ void addMediaRoutes(Server &server, Operations &ops)
         const auto it = ops.tickets.find(ticket);
         if (it == ops.tickets.end())
             return Answer{404, {}, {}};
+        if (ops.transferRedirectStatus && !seen.header("host").startsWith("localhost:")) {
+            Answer moved{ops.transferRedirectStatus, {}, {}};
+            const QString elsewhere =
+                ops.secure->origin().replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost")) + seen.path;
+            moved.headers.push_back({"Location", elsewhere.toUtf8()});
+            return moved;
+        }
         if (ops.transferStatus < 200 || ops.transferStatus > 299)
             return Answer{ops.transferStatus, {}, {}};
         if (seen.header("content-type") != it->contentType.toUtf8() || seen.has("authorization"))

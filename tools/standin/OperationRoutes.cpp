@@ -81,6 +81,11 @@ Operations::Operations(Server &s) : QObject(&s), server(s)
     now = [] { return QDateTime::currentMSecsSinceEpoch(); };
     secure = new SecureHost(this);
     secure->start();
+    // Seen before any fault or route decides the answer.
+    server.addAdapter([this](Seen &seen) {
+        if (seen.method == "POST" && seen.path == QLatin1String("/api/instagram/publications"))
+            creationRequests.push_back({seen.header("idempotency-key"), seen.body});
+    });
 }
 
 std::optional<QString> Operations::userFor(const Seen &seen) const

@@ -104,6 +104,9 @@ public:
     QHash<QString, Ticket> tickets;
     bool directUnavailable = false;  // the intent answers "direct_upload_unavailable"
     int transferStatus = 200;        // the status the upload address answers
+    // When set (307, 308, 302...), the upload address sends the bytes on with
+    // this status to the same path at "localhost", another origin of the same host.
+    int transferRedirectStatus = 0;
     bool plainHttpUploadAddress = false; // hand out an http address (the client must refuse it)
 
     // ---- Publications
@@ -115,6 +118,14 @@ public:
         bool final = false;
     };
     QList<Publication> publications;
+    // Every creation request as it arrived, whatever became of it (refused,
+    // held, answered with an existing record): what the client sent, kept
+    // apart from what the service made of it.
+    struct CreationRequest {
+        QByteArray key; // the "Idempotency-Key" field, empty when none came
+        QByteArray body;
+    };
+    QList<CreationRequest> creationRequests;
     int publicationsMade = 0; // ids are "pub-" and this count, never reused
     qint64 processingMs = 3000;  // how long a new publication stays "processing"
     bool stayProcessing = false; // never leave "processing"

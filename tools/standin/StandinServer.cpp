@@ -185,6 +185,11 @@ Answer Server::dispatch(const Seen &seen)
         if (seen.path.startsWith(prefix) && seen.path.size() > prefix.size())
             return handler(seen);
     }
+    if (m_trailingSlashes && seen.path.size() > 1 && seen.path.endsWith(QLatin1Char('/'))) {
+        Seen unslashed = seen;
+        unslashed.path.chop(1);
+        return dispatch(unslashed);
+    }
     return Answer::error(404, QStringLiteral("not_found"));
 }
 
@@ -200,7 +205,9 @@ void Server::write(QTcpSocket *socket, const Answer &answer, bool cut)
         out += "Content-Type: " + answer.contentType + "\r\n";
     for (const auto &[name, value] : answer.headers)
         out += name + ": " + value + "\r\n";
-    out += "Content-Length: " + QByteArray::number(cut ? body.size() * 2 + 64 : body.size()) + "\r\n";
+    // A 204 has no body, and real servers send no length for it.
+    if (answer.status != 204)
+        out += "Content-Length: " + QByteArray::number(cut ? body.size() * 2 + 64 : body.size()) + "\r\n";
     out += "Cache-Control: no-store\r\n\r\n";
     out += cut ? body.left(std::max<qsizetype>(1, body.size() / 2)) : body;
     socket->write(out);
@@ -275,6 +282,25 @@ bool Server::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket
     case Fault::Kind::drop:
         write(socket, dispatch(seen), true);
         break;
+    case Fault::Kind::noContent: {
+        Answer answer = dispatch(seen);
+        if (answer.status >= 200 && answer.status <= 299)
+            answer = Answer{204, {}, {}};
+        write(socket, answer);
+        break;
+    }
+    case Fault::Kind::cutHead:
+        // Broken off before the head ends: no reader can take any of it for an
+        // answer, whereas a browser may show the first half of a body as a page.
+        if (socket && socket->state() == QAbstractSocket::ConnectedState) {
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/ht");
+            socket->flush();
+            QTimer::singleShot(0, socket, [guarded] {
+                if (guarded)
+                    guarded->abort();
+            });
+        }
+        break;
     case Fault::Kind::hang:
         m_held.push_back({guarded, seen});
         break;
@@ -330,6 +356,8 @@ void Server::registerAdminRoutes()
                                                        {"serverError", Fault::Kind::serverError},
                                                        {"malformed", Fault::Kind::malformed},
                                                        {"drop", Fault::Kind::drop},
+                                                       {"cutHead", Fault::Kind::cutHead},
+                                                       {"noContent", Fault::Kind::noContent},
                                                        {"hang", Fault::Kind::hang},
                                                        {"redirect", Fault::Kind::redirect}};
         const QString kind = o.value("kind").toString();

@@ -38,6 +38,8 @@ struct Fault {
         serverError,  // `status` (5xx) with {"code": code}, or an HTML page without a code
         malformed,    // 200 with a body that is not JSON
         drop,         // send the first half of the answer, then drop the connection
+        cutHead,      // send the status line and part of a header field, then drop the connection
+        noContent,    // do the work; a success goes out as "204 No Content", without a body
         hang,         // never answer
         redirect,     // `status` (3xx) to `location`, an address or a path
     };
@@ -129,6 +131,9 @@ public:
     // ---- Switches
     void addFault(Fault fault) { m_faults.push_back(std::move(fault)); }
     void clearFaults() { m_faults.clear(); }
+    // Every path also answers with a trailing slash, as behind a proxy that
+    // sends clients to the slashed path (a `redirect` fault does the sending).
+    void setTrailingSlashes(bool on) { m_trailingSlashes = on; }
     // The address handed out as the provider's project URL; the stand-in's own origin by default.
     void setProviderURL(std::optional<QString> url) { m_providerURL = std::move(url); }
     QString providerURL() const;
@@ -176,6 +181,7 @@ private:
     QList<std::pair<QPointer<QTcpSocket>, Seen>> m_hung;
     QList<std::pair<QPointer<QTcpSocket>, Seen>> m_slow;
     Scheduler m_scheduler;
+    bool m_trailingSlashes = false;
 };
 
 // The areas of the stand-in; each adds its routes.

@@ -60,7 +60,9 @@ struct PlanDraftsResponse {
     }
 };
 
+// Saving reads nothing back: a 204 is as good as the count.
 struct SavedResponse {
+    static constexpr bool nothingNeeded = true;
     qint64 saved = 0;
     static SavedResponse fromJson(const QJsonValue &value)
     {

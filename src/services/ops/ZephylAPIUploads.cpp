@@ -104,6 +104,11 @@ QCoro::Task<QString> ZephylAPI::uploadInstagramMediaDirectly(MediaSource source,
     // itself authorises it, so no bearer token travels to another host.
     put.headers.append(qMakePair(QByteArray("Content-Type"), target.contentType.toUtf8()));
     put.bodyDevice = device.get();
+    // Storage may send the bytes on to another endpoint (307, 308); nothing of
+    // ours travels, so any address fit to upload to will do.
+    put.mayLeaveOriginFor = [](const QUrl &url) {
+        return MediaUpload::isUsableUploadAddress(url.toString(QUrl::FullyEncoded));
+    };
     put.timeout = kTransferTimeout;
     put.idleTimeout = kTransferTimeout;
     // Its answer is never read beyond the status.
