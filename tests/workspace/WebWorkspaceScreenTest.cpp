@@ -15,7 +15,10 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QFile>
 #include <QScreen>
+#include <QTcpServer>
+#include <QTemporaryDir>
 
 #include <cmath>
 #include <QTest>
@@ -187,6 +190,7 @@ TEST_F(ScreenTest, AFailureShowsItsWordsAndTryAgainWaitsThenReloads)
     EXPECT_FALSE(screen->showsPage());
     EXPECT_EQ(screen->failureMessage()->text(), QStringLiteral("The page from sorvane.app could not be loaded."));
     EXPECT_EQ(screen->failureMessage()->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(screen->failureMessage()->isVisible()) << "a message of its own is shown";
     keep(screen.get(), "failed");
 
     server.clearFaults();
@@ -195,6 +199,28 @@ TEST_F(ScreenTest, AFailureShowsItsWordsAndTryAgainWaitsThenReloads)
     EXPECT_TRUE(screen->waitingScene()->isVisible());
     EXPECT_FALSE(screen->failureScene()->isVisible());
     EXPECT_TRUE(waitForPhase(Phase::Kind::signIn));
+}
+
+TEST_F(ScreenTest, AFailedConnectionIsSaidOnce)
+{
+    // Nothing listens on this port: the engine reports a connection failure.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    WebWorkspace::Options options;
+    options.storageName = QStringLiteral("screen-test-refused");
+    WebWorkspace refused(QUrl(QStringLiteral("https://127.0.0.1:%1").arg(port)), options);
+    WebWorkspaceScreen failing(&refused);
+    failing.resize(1000, 700);
+    failing.show();
+    refused.start();
+    ASSERT_TRUE(zktest::spinUntil([&] { return refused.phase().kind == Phase::Kind::failed; }));
+    EXPECT_EQ(refused.phase().message, QStringLiteral("No connection to sorvane.app right now."));
+    EXPECT_TRUE(failing.failureScene()->isVisible());
+    EXPECT_FALSE(failing.failureMessage()->isVisible()) << "the title already says it";
+    EXPECT_TRUE(failing.retryButton()->isVisible());
+    keep(&failing, "failed-connection");
 }
 
 TEST_F(ScreenTest, TheWebViewMovesBetweenScreensAndIsNeverReloaded)
@@ -238,6 +264,63 @@ TEST_F(ScreenTest, AnOldEngineShowsTheOutdatedScene)
     QTest::mouseClick(buttons.first(), Qt::LeftButton);
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(server.count(QStringLiteral("/signin")), 0) << "nothing loaded";
+}
+
+// The button opens the desktop's own updater, and is left out where there is none.
+TEST_F(ScreenTest, TheOutdatedSceneOpensTheDesktopsUpdaterOrHasNoButton)
+{
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()));
+    EXPECT_TRUE(WebWorkspaceScreen::softwareUpdater().isEmpty());
+    {
+        WebWorkspaceScreen bare(web.get());
+        EXPECT_FALSE(bool(bare.openSoftwareUpdate));
+    }
+    const QString marker = bin.filePath(QStringLiteral("opened"));
+    QFile tool(bin.filePath(QStringLiteral("plasma-discover")));
+    ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+    tool.write(QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n").arg(marker).toUtf8());
+    tool.close();
+    tool.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(WebWorkspaceScreen::softwareUpdater(), tool.fileName());
+    auto withTool = std::make_unique<WebWorkspaceScreen>(web.get());
+    qputenv("PATH", path);
+    ASSERT_TRUE(bool(withTool->openSoftwareUpdate));
+    withTool->openSoftwareUpdate();
+    EXPECT_TRUE(zktest::spinUntil([&] { return QFile::exists(marker); }));
+    withTool.reset();
+
+    // No updater: the scene keeps its title and explanation and loses the button.
+    screen->openSoftwareUpdate = nullptr;
+    DefaultsStore::shared().setBool(QStringLiteral("zephyl.mac.rehearse.oldWebKit"), true);
+    web->start();
+    DefaultsStore::shared().remove(QStringLiteral("zephyl.mac.rehearse.oldWebKit"));
+    ASSERT_EQ(web->phase(), Phase::outdated());
+    EXPECT_TRUE(screen->outdatedScene()->isVisible());
+    EXPECT_FALSE(screen->updateButton()->isVisible());
+}
+
+// The walk slows and never arrives; the prints fade in behind the cat and pale.
+TEST(WebWaitWalk, TheCurveAndThePrintsAtTheStartAndAfterTenSeconds)
+{
+    EXPECT_DOUBLE_EQ(WebWaitWalk::progress(0), 0);
+    EXPECT_NEAR(WebWaitWalk::progress(1.6), 0.5942, 1e-4);
+    EXPECT_NEAR(WebWaitWalk::progress(3.2), 0.8128, 1e-4);
+    EXPECT_NEAR(WebWaitWalk::progress(10), 0.93819, 1e-4);
+    EXPECT_LT(WebWaitWalk::progress(30), 0.94);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(WebWaitWalk::printOpacity(i, 0), 0) << "no print at the start, " << i;
+    // After 10 s the cat has walked 356.51 points.
+    const double walked = WebWaitWalk::progress(10) * 380;
+    EXPECT_NEAR(walked, 356.51, 0.01);
+    EXPECT_NEAR(WebWaitWalk::printOpacity(0, walked), 0.17867, 1e-4) << "oldest, full and paled";
+    EXPECT_NEAR(WebWaitWalk::printOpacity(10, walked), 0.27652, 1e-4) << "fading in";
+    EXPECT_EQ(WebWaitWalk::printOpacity(11, walked), 0) << "not yet passed by 26";
+    // A print shows only once the walk is 26 points past its centre (15 for the first).
+    EXPECT_EQ(WebWaitWalk::printOpacity(0, 41), 0);
+    EXPECT_NEAR(WebWaitWalk::printOpacity(0, 57), 0.3 * (1 - 0.45 * 42.0 / 380), 1e-9);
 }
 
 // The figure's path and the caption's place, with the numbers of the layer.
