@@ -1,8 +1,8 @@
-// zephyl-screens: every screen of the native workspace and the companion
-// settings window in light, dark and Arabic right-to-left, as PNG files, over
-// a model signed in to an in-process stand-in (demo account kitty@example.com,
-// meow-meow-meow) with a connected Instagram account, a plan and a conversation.
-// Usage: zephyl-screens OUTPUT_FOLDER   (QT_QPA_PLATFORM=offscreen works)
+// The native workspace's screens and the companion settings window in every
+// state worth a look, each handed to a visitor (the screens tool saves them,
+// the contrast test measures them).
+
+#include "WorkspaceShots.h"
 
 #include "OperationRoutes.h"
 #include "StandinServer.h"
@@ -42,12 +42,6 @@
 #include <memory>
 
 namespace {
-
-struct Variant {
-    const char *name;
-    AppLanguage language;
-    AppTheme theme;
-};
 
 class NoDesktopScheme final : public ColorSchemeSource {
 public:
@@ -217,18 +211,16 @@ ImportedMedia demoVideo()
 
 class Shots {
 public:
-    Shots(QDir root, Standin::Server &server, QString pictures)
-        : m_root(std::move(root)), m_server(server), m_pictures(std::move(pictures))
+    Shots(Standin::Server &server, QString pictures, WorkspaceShots::Visit visit)
+        : m_server(server), m_pictures(std::move(pictures)), m_visit(std::move(visit))
     {
     }
 
     int failures = 0;
 
-    void run(const Variant &variant)
+    void run(const WorkspaceShots::Variant &variant)
     {
-        const QString folder = QString::fromLatin1(variant.name);
-        m_root.mkpath(folder);
-        m_folder = m_root.filePath(folder);
+        m_variant = QString::fromLatin1(variant.name);
 
         DefaultsStore store;
         store.setBool(QStringLiteral("zephyl.mac.workspace.native"), true);
@@ -466,29 +458,20 @@ private:
 
     void save(QWidget &widget, const char *name)
     {
-        const QString path = m_folder + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png");
-        if (widget.grab().save(path))
-            QTextStream(stdout) << path << Qt::endl;
-        else
+        if (!m_visit(widget, m_variant, QString::fromLatin1(name)))
             ++failures;
     }
 
-    QDir m_root;
     Standin::Server &m_server;
-    QString m_folder;
     QString m_pictures;
+    WorkspaceShots::Visit m_visit;
+    QString m_variant;
 };
 
 } // namespace
 
-int main(int argc, char **argv)
+int WorkspaceShots::run(const std::vector<Variant> &variants, const Visit &visit)
 {
-    WebSchemes::registerAll();
-    QApplication app(argc, argv);
-    if (argc != 2) {
-        QTextStream(stderr) << "usage: zephyl-screens OUTPUT_FOLDER\n";
-        return 2;
-    }
     AppearanceService::shared().setSource(std::make_unique<NoDesktopScheme>());
     Standin::Server server;
     server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
@@ -508,15 +491,8 @@ int main(int argc, char **argv)
     pictures.routePrefix("GET", "/tiles/", [](const Standin::Seen &seen) {
         return Standin::Answer(200, tilePicture(seen.path), "image/jpeg");
     });
-    Shots shots(QDir(QString::fromLocal8Bit(argv[1])), server, Standin::secureOrigin(pictures));
-    const Variant variants[] = {
-        {"light", AppLanguage::en, AppTheme::light},
-        {"dark", AppLanguage::en, AppTheme::dark},
-        {"arabic-rtl", AppLanguage::ar, AppTheme::light},
-    };
+    Shots shots(server, Standin::secureOrigin(pictures), visit);
     for (const Variant &variant : variants)
         shots.run(variant);
-    if (shots.failures)
-        QTextStream(stderr) << shots.failures << " picture(s) could not be made\n";
-    return shots.failures ? 1 : 0;
+    return shots.failures;
 }
