@@ -1,4 +1,5 @@
 #include "design/TextBlock.h"
+#include "design/TextDirection.h"
 
 #include "design/AppearanceService.h"
 #include "design/DesignFonts.h"
@@ -187,8 +188,9 @@ void TextBlock::paintEvent(QPaintEvent *)
         horizontal = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
     painter.setFont(font());
     painter.setPen(PaletteColors::color(m_color));
-    painter.setLayoutDirection(layoutDirection());
     for (const QString &line : lines) {
+        // Each line in its own direction, so an ellipsis ends it where it reads.
+        painter.setLayoutDirection(textDirection(line));
         painter.drawText(QRectF(area.left(), y, area.width(), lineHeight),
                          int(horizontal | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine), line);
         y += lineHeight + m_lineSpacing;

@@ -4,9 +4,11 @@
 #include "companion/CompanionTypes.h"
 #include "companion/FilmedFigure.h"
 #include "companion/LookPicture.h"
+#include "companion/ShadowPainter.h"
 #include "design/DesignFonts.h"
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
+#include "design/TextDirection.h"
 
 #include <QEasingCurve>
 #include <QHash>
@@ -56,18 +58,19 @@ void paintCard(QPainter &p)
     QPainterPath shape;
     shape.addRoundedRect(card, 5, 5);
     p.setPen(Qt::NoPen);
-    p.fillPath(shape.translated(0, 3), QColor(0, 0, 0, 40));
-    p.fillPath(shape, QColor(255, 254, 252));
-    const auto bar = [&p](double y, double w, double h, double r, QColor c) {
-        QPainterPath path;
-        path.addRoundedRect(QRectF(-w / 2, y, w, h), r, r);
-        p.fillPath(path, c);
-    };
-    // A picture block over two text lines, stacked with 3 points between.
-    const double top = -(10 + 3 + 2 + 3 + 2) / 2.0;
-    bar(top, 16, 10, 2, QColor(192, 138, 38));
-    bar(top + 13, 16, 2, 1, QColor(32, 31, 28, int(0.35 * 255)));
-    bar(top + 18, 12, 2, 1, QColor(32, 31, 28, int(0.20 * 255)));
+    ShadowPainter::paint(p, card, 0, {{QColor(0, 0, 0, 64), 5, {0, 3}}}, [&](QPainter &q) {
+        q.fillPath(shape, QColor(255, 254, 252));
+        const auto bar = [&q](double y, double w, double h, double r, QColor c) {
+            QPainterPath path;
+            path.addRoundedRect(QRectF(-w / 2, y, w, h), r, r);
+            q.fillPath(path, c);
+        };
+        // A picture block over two text lines, stacked with 3 points between.
+        const double top = -(10 + 3 + 2 + 3 + 2) / 2.0;
+        bar(top, 16, 10, 2, QColor(192, 138, 38));
+        bar(top + 13, 16, 2, 1, QColor(32, 31, 28, int(0.35 * 255)));
+        bar(top + 18, 12, 2, 1, QColor(32, 31, 28, int(0.20 * 255)));
+    });
     p.restore();
 }
 
@@ -294,9 +297,9 @@ void InWindowCatLayer::paintEvent(QPaintEvent *)
             p.setOpacity(fadeIn(m_captionSince));
             QPainterPath shape;
             shape.addRoundedRect(box, 16, 16);
-            for (int i = 1; i <= 4; ++i) // a soft shadow, 16 % black, below the bubble
-                p.fillPath(shape.translated(0, 4), QColor(0, 0, 0, int(0.16 * 255 / (i + 1))));
-            p.fillPath(shape, PaletteColors::color(ZephylPalette::Color::surface));
+            const QColor surface = PaletteColors::color(ZephylPalette::Color::surface);
+            ShadowPainter::paint(p, box, 0, {{QColor(0, 0, 0, 41), 10, {0, 4}}},
+                                 [&](QPainter &q) { q.fillPath(shape, surface); });
             const QFont font = bubbleFont();
             const double lineHeight = DesignFonts::lineExtent(font, caption->text).height();
             p.setFont(font);
@@ -305,6 +308,7 @@ void InWindowCatLayer::paintEvent(QPaintEvent *)
             const Qt::LayoutDirection direction = layoutDirection();
             for (const QString &line : TextBlock::layoutLines(caption->text, font, kBubbleWidth, kBubbleLines, direction)) {
                 const Qt::Alignment side = direction == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+                p.setLayoutDirection(textDirection(line));
                 p.drawText(QRectF(box.left() + 14, y, box.width() - 28, lineHeight),
                            int(side | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip), line);
                 y += lineHeight + kBubbleLineSpacing;
