@@ -121,21 +121,19 @@ void CompanionFigure::paint(QPainter &painter) const { paint(painter, nullptr); 
 
 void CompanionFigure::paint(QPainter &painter, ShadowPainter::Cache *cache) const
 {
-    QColor around;
-    if (rim)
-        around = *rim;
-    else if (AppearanceService::shared().appearance() == Appearance::dark) {
+    std::optional<QColor> around = rim;
+    if (!around && AppearanceService::shared().appearance() == Appearance::dark) {
         // The palette's line colour, as strong as 3:1 on the darkest ground
         // needs (its hairline strength, 0.12, would leave the fur melting in).
         around = PaletteColors::color(ZephylPalette::Color::line, Appearance::dark);
-        around.setAlphaF(0.45f);
+        around->setAlphaF(0.45f);
     }
     ShadowPainter::paint(
         painter, QRectF(0, 0, kWidth, kHeight), kOverflow,
         {{withOpacity(paper, 0.85), 0.9, {}}, {QColor(0, 0, 0, 56), 4, {0, 3}}},
         [this, around](QPainter &q) {
-            if (around.alpha() > 0)
-                paintRimmed(q, around);
+            if (around && around->alpha() > 0)
+                paintRimmed(q, *around);
             else
                 paintBody(q);
         },
