@@ -260,6 +260,12 @@ public:
     {
         return m_variant.folder ? m_variant.clip(m_state) : std::nullopt;
     }
+    // The bubble over the cat, as wide as the wider of the two.
+    double stackWidth() const
+    {
+        const double figure = figureSize().width();
+        return m_text.isEmpty() ? figure : std::max(figure, InWindowCatLayer::bubbleSize(m_text).width());
+    }
     QSizeF figureSize() const
     {
         if (const auto c = clip())
@@ -487,8 +493,10 @@ void WebWorkspaceScreen::layoutScenes()
     m_company->setGeometry(x, height() - 64 - cat.height() - kSpill, cat.width() + 2 * kSpill,
                            cat.height() + 2 * kSpill);
     auto *peek = static_cast<CatCorner *>(m_peek);
-    const QSize peekSize(280, int(peek->figureSize().height()) + 160);
-    const int px = rtl ? 96 : width() - 96 - peekSize.width();
+    // The stack sits bottom-trailing, 96 from the trailing edge.
+    const int stack = int(std::ceil(peek->stackWidth()));
+    const QSize peekSize(stack + 2 * kSpill, int(peek->figureSize().height()) + 160);
+    const int px = rtl ? 96 - kSpill : width() - 96 - stack - kSpill;
     m_peek->setGeometry(px, height() - peekSize.height(), peekSize.width(), peekSize.height());
 }
 

@@ -129,6 +129,11 @@ TEST_F(ScreenTest, EachPhaseShowsItsSceneOverTheOneWebView)
     web->showMoment(QStringLiteral("Welcome back, Kitty."), std::nullopt);
     EXPECT_TRUE(screen->peekingCat()->isVisible());
     EXPECT_TRUE(screen->peekingCat()->testAttribute(Qt::WA_TransparentForMouseEvents));
+    // Bottom-trailing: the bubble's right edge 96 from the window's, the cat under its middle.
+    const QSizeF bubble = InWindowCatLayer::bubbleSize(QStringLiteral("Welcome back, Kitty."));
+    const QRect peek = screen->peekingCat()->geometry();
+    EXPECT_EQ(peek.bottom(), screen->height() - 1);
+    EXPECT_NEAR(peek.center().x() + 0.5 + bubble.width() / 2, screen->width() - 96, 1.5);
     keep(screen.get(), "peeking");
 }
 
