@@ -97,8 +97,13 @@ InWindowCatLayer::InWindowCatLayer(InWindowCatStage *stage, QWidget *parent)
             connect(m_stage, signal, this, &InWindowCatLayer::stageChanged);
         connect(m_stage, &InWindowCatStage::perchedChanged, this,
                 [this] { m_perchedSince = m_stage->perched() ? Clock::shared().uptime() : -1; });
-        connect(m_stage, &InWindowCatStage::captionChanged, this,
-                [this] { m_captionSince = m_stage->caption() ? Clock::shared().uptime() : -1; });
+        connect(m_stage, &InWindowCatStage::captionChanged, this, [this] {
+            const double now = Clock::shared().uptime();
+            // The words shown last leave with the same fade they came in with.
+            m_leaving = std::exchange(m_shown, std::nullopt);
+            m_leftSince = m_leaving ? now : -1;
+            m_captionSince = m_stage->caption() ? now : -1;
+        });
     }
     setVariant(m_variant);
 }
@@ -228,7 +233,8 @@ bool InWindowCatLayer::animating() const
     const bool moving = m_stage->actor() && m_stage->motion() &&
                         now < m_stage->motion()->began + m_stage->motion()->duration;
     const bool fading = (m_perchedSince >= 0 && now < m_perchedSince + kFade) ||
-                        (m_captionSince >= 0 && now < m_captionSince + kFade);
+                        (m_captionSince >= 0 && now < m_captionSince + kFade) ||
+                        (m_leftSince >= 0 && now < m_leftSince + kFade);
     // The sitting cat is a film: it keeps playing.
     const bool sitting = m_stage->perched() && m_stage->perch() && sittingClip(m_variant);
     return moving || fading || sitting || m_stage->actor();
@@ -288,31 +294,36 @@ void InWindowCatLayer::paintEvent(QPaintEvent *)
         }
     }
 
-    // 3. The words beside the cat.
+    // 3. The words beside the cat; the last words fade out where they were.
+    const auto drawCaption = [&](const QString &text, const QRectF &box, double opacity) {
+        p.setOpacity(opacity);
+        QPainterPath shape;
+        shape.addRoundedRect(box, 16, 16);
+        const QColor surface = PaletteColors::color(ZephylPalette::Color::surface);
+        ShadowPainter::paint(p, box, 0, {{QColor(0, 0, 0, 41), 10, {0, 4}}},
+                             [&](QPainter &q) { q.fillPath(shape, surface); });
+        const QFont font = bubbleFont();
+        const double lineHeight = DesignFonts::lineExtent(font, text).height();
+        p.setFont(font);
+        p.setPen(PaletteColors::color(ZephylPalette::Color::text));
+        double y = box.top() + 10;
+        const Qt::LayoutDirection direction = layoutDirection();
+        for (const QString &line : TextBlock::layoutLines(text, font, kBubbleWidth, kBubbleLines, direction)) {
+            const Qt::Alignment side = direction == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+            p.setLayoutDirection(textDirection(line));
+            p.drawText(QRectF(box.left() + 14, y, box.width() - 28, lineHeight),
+                       int(side | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip), line);
+            y += lineHeight + kBubbleLineSpacing;
+        }
+    };
+    if (m_leaving && m_leftSince >= 0 && Clock::shared().uptime() < m_leftSince + kFade)
+        drawCaption(m_leaving->first, m_leaving->second, 1 - fadeIn(m_leftSince));
     if (const auto &caption = m_stage->caption()) {
         if (const auto cat = catFrame()) {
             const QSizeF bubble = bubbleSize(caption->text);
             const QPointF origin = captionOrigin(bubble, *cat, m_stage->size().isEmpty() ? QSizeF(size()) : m_stage->size());
-            const QRectF box(origin, bubble);
-            p.setOpacity(fadeIn(m_captionSince));
-            QPainterPath shape;
-            shape.addRoundedRect(box, 16, 16);
-            const QColor surface = PaletteColors::color(ZephylPalette::Color::surface);
-            ShadowPainter::paint(p, box, 0, {{QColor(0, 0, 0, 41), 10, {0, 4}}},
-                                 [&](QPainter &q) { q.fillPath(shape, surface); });
-            const QFont font = bubbleFont();
-            const double lineHeight = DesignFonts::lineExtent(font, caption->text).height();
-            p.setFont(font);
-            p.setPen(PaletteColors::color(ZephylPalette::Color::text));
-            double y = box.top() + 10;
-            const Qt::LayoutDirection direction = layoutDirection();
-            for (const QString &line : TextBlock::layoutLines(caption->text, font, kBubbleWidth, kBubbleLines, direction)) {
-                const Qt::Alignment side = direction == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
-                p.setLayoutDirection(textDirection(line));
-                p.drawText(QRectF(box.left() + 14, y, box.width() - 28, lineHeight),
-                           int(side | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip), line);
-                y += lineHeight + kBubbleLineSpacing;
-            }
+            m_shown = std::make_pair(caption->text, QRectF(origin, bubble));
+            drawCaption(caption->text, m_shown->second, fadeIn(m_captionSince));
         }
     }
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "WebApp.h"
+#include "base/Clock.h"
 #include "base/DefaultsStore.h"
 #include "companion/CompanionLibrary.h"
 #include "design/ButtonStyles.h"
@@ -326,6 +327,48 @@ TEST(WebWaitWalk, TheCurveAndThePrintsAtTheStartAndAfterTenSeconds)
     // A print shows only once the walk is 26 points past its centre (15 for the first).
     EXPECT_EQ(WebWaitWalk::printOpacity(0, 41), 0);
     EXPECT_NEAR(WebWaitWalk::printOpacity(0, 57), 0.3 * (1 - 0.45 * 42.0 / 380), 1e-9);
+}
+
+// The words beside the in-window cat leave with the fade they came in with.
+TEST(CatLayerCaption, TheWordsFadeOutWhereTheyWere)
+{
+    const CompanionVariant ginger = CompanionLibrary::variant(QStringLiteral("ginger"));
+    if (ginger.id != QStringLiteral("ginger"))
+        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
+    FakeClock clock;
+    Clock::setShared(&clock);
+    {
+        InWindowCatStage stage;
+        InWindowCatLayer layer(&stage);
+        layer.setVariant(ginger);
+        layer.resize(1000, 700);
+        const QSizeF page(1000, 700);
+        stage.show(InWindowCatStage::Look::happy, page, 10);
+        clock.advance(1000ms);
+        // Pixels that differ from the picture without words.
+        auto drawn = [&] { return layer.grab().toImage().convertToFormat(QImage::Format_ARGB32); };
+        const QImage cat = drawn();
+        ASSERT_TRUE(stage.say(QStringLiteral("Nicely done."), 2));
+        clock.advance(500ms);
+        const QImage full = drawn();
+        auto weight = [&](const QImage &image) {
+            qint64 sum = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    sum += std::abs(qAlpha(image.pixel(x, y)) - qAlpha(cat.pixel(x, y)));
+            return sum;
+        };
+        ASSERT_GT(weight(full), 20000) << "the bubble shows";
+        clock.advance(1500ms); // the caption's time is up
+        ASSERT_FALSE(stage.caption());
+        clock.advance(100ms);
+        const qint64 half = weight(drawn());
+        EXPECT_GT(half, weight(full) / 4) << "still fading";
+        EXPECT_LT(half, weight(full) * 3 / 4);
+        clock.advance(150ms);
+        EXPECT_LT(weight(drawn()), weight(full) / 50) << "gone after the fade";
+    }
+    Clock::setShared(nullptr);
 }
 
 // The figure's path and the caption's place, with the numbers of the layer.
