@@ -95,8 +95,12 @@ InWindowCatLayer::InWindowCatLayer(InWindowCatStage *stage, QWidget *parent)
         for (auto signal : {&InWindowCatStage::actorChanged, &InWindowCatStage::perchChanged,
                             &InWindowCatStage::perchedChanged, &InWindowCatStage::captionChanged})
             connect(m_stage, signal, this, &InWindowCatLayer::stageChanged);
-        connect(m_stage, &InWindowCatStage::perchedChanged, this,
-                [this] { m_perchedSince = m_stage->perched() ? Clock::shared().uptime() : -1; });
+        connect(m_stage, &InWindowCatStage::perchedChanged, this, [this] {
+            const double now = Clock::shared().uptime();
+            m_perchedSince = m_stage->perched() ? now : -1;
+            // Getting up, the sitting cat fades where it sat.
+            m_unperchedSince = !m_stage->perched() && m_sat ? now : -1;
+        });
         connect(m_stage, &InWindowCatStage::captionChanged, this, [this] {
             const double now = Clock::shared().uptime();
             // The words shown last leave with the same fade they came in with.
@@ -234,7 +238,8 @@ bool InWindowCatLayer::animating() const
                         now < m_stage->motion()->began + m_stage->motion()->duration;
     const bool fading = (m_perchedSince >= 0 && now < m_perchedSince + kFade) ||
                         (m_captionSince >= 0 && now < m_captionSince + kFade) ||
-                        (m_leftSince >= 0 && now < m_leftSince + kFade);
+                        (m_leftSince >= 0 && now < m_leftSince + kFade) ||
+                        (m_unperchedSince >= 0 && now < m_unperchedSince + kFade);
     // The sitting cat is a film: it keeps playing.
     const bool sitting = m_stage->perched() && m_stage->perch() && sittingClip(m_variant);
     return moving || fading || sitting || m_stage->actor();
@@ -263,6 +268,13 @@ void InWindowCatLayer::paintEvent(QPaintEvent *)
                                w, clip->height);
             p.setOpacity(fadeIn(m_perchedSince));
             m_figure->draw(p, m_variant, *clip, frame, false, 0, false);
+            p.setOpacity(1);
+            m_sat = frame;
+        }
+    } else if (m_sat && m_unperchedSince >= 0 && Clock::shared().uptime() < m_unperchedSince + kFade) {
+        if (const auto clip = sittingClip(m_variant)) {
+            p.setOpacity(1 - fadeIn(m_unperchedSince));
+            m_figure->draw(p, m_variant, *clip, *m_sat, false, 0, false);
             p.setOpacity(1);
         }
     }

@@ -68,4 +68,7 @@ private:
     // The words drawn last and where; the ones fading out since `m_leftSince`.
     std::optional<std::pair<QString, QRectF>> m_shown, m_leaving;
     double m_leftSince = -1;
+    // Where the cat sat last, fading out since `m_unperchedSince` once it got up.
+    std::optional<QRectF> m_sat;
+    double m_unperchedSince = -1;
 };

@@ -371,6 +371,45 @@ TEST(CatLayerCaption, TheWordsFadeOutWhereTheyWere)
     Clock::setShared(nullptr);
 }
 
+// The cat sitting on the composer fades where it sat when it is taken away.
+TEST(CatLayerCaption, TheSittingCatFadesOutWhereItSat)
+{
+    const CompanionVariant ginger = CompanionLibrary::variant(QStringLiteral("ginger"));
+    if (ginger.id != QStringLiteral("ginger"))
+        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
+    FakeClock clock;
+    Clock::setShared(&clock);
+    {
+        InWindowCatStage stage;
+        InWindowCatLayer layer(&stage);
+        layer.setVariant(ginger);
+        layer.resize(1000, 700);
+        auto inked = [&] {
+            const QImage image = layer.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+            qint64 sum = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    sum += qAlpha(image.pixel(x, y));
+            return sum;
+        };
+        stage.composerOpened(std::nullopt, QRectF(100, 200, 600, 400), QSizeF(1000, 700));
+        clock.advance(1000ms);
+        ASSERT_TRUE(stage.perched());
+        // The film shows its first frame when the player has one.
+        ASSERT_TRUE(zktest::spinUntil([&] { return inked() > 100000; }));
+        const qint64 sitting = inked();
+        ASSERT_GT(sitting, 100000) << "the cat sits";
+        stage.clear();
+        clock.advance(100ms);
+        const qint64 half = inked();
+        EXPECT_GT(half, sitting / 4) << "still fading";
+        EXPECT_LT(half, sitting * 3 / 4);
+        clock.advance(150ms);
+        EXPECT_EQ(inked(), 0) << "gone after the fade";
+    }
+    Clock::setShared(nullptr);
+}
+
 // The figure's path and the caption's place, with the numbers of the layer.
 TEST(CatLayerGeometry, ArcsTiltsAndCaptionSides)
 {
