@@ -97,8 +97,8 @@ QCoro::Task<AskReply> AppModel::answer(const AskIntent &intent)
         QList<AskAction> actions;
         if (m_focusGuardEnabled) {
             if (!m_accessibilityTrusted) {
-                reply.text += QLatin1Char(' ') + L10n::t("Allow Accessibility and I can tuck away feed windows too.");
-                actions.append(chip("Allow in System Settings", AskAction::Kind::requestAccessibility));
+                reply.text += QLatin1Char(' ') + L10n::t("In an X11 session I can tuck away feed windows too.");
+                actions.append(chip("Check again", AskAction::Kind::requestAccessibility));
             } else {
                 setAccessibilityTrusted(windows().trusted());
                 setDistractions(FocusGuard::scan(windows()));
@@ -126,9 +126,9 @@ QCoro::Task<AskReply> AppModel::answer(const AskIntent &intent)
         break;
     case AskIntent::Kind::tuckAway:
         if (!m_accessibilityTrusted) {
-            reply.text = L10n::t("To tuck windows away I need the Accessibility permission. It is granted once, in "
-                                 "System Settings.");
-            reply.actions = {chip("Allow in System Settings", AskAction::Kind::requestAccessibility)};
+            reply.text = L10n::t("To tuck windows away I need to read window titles. X11 allows it without asking; this "
+                                 "session is not X11.");
+            reply.actions = {chip("Check again", AskAction::Kind::requestAccessibility)};
             reply.look = CatLook::concerned;
             break;
         }
@@ -137,7 +137,7 @@ QCoro::Task<AskReply> AppModel::answer(const AskIntent &intent)
         if (m_distractions.empty()) {
             reply.text = L10n::t("I looked: no feed windows are open right now.");
         } else {
-            reply.text = L10n::tf("Found %d: %@. Shall I tuck them away? They minimise to the Dock and come back when "
+            reply.text = L10n::tf("Found %d: %@. Shall I tuck them away? They minimise to the taskbar and come back when "
                                   "you want.",
                                   int(m_distractions.size()), windowList(m_distractions));
             reply.actions = {chip("Tuck them away", AskAction::Kind::tuckAway)};

@@ -1,12 +1,15 @@
 #include "companion/CompanionFigure.h"
 
 #include "companion/ShadowPainter.h"
+#include "design/AppearanceService.h"
 #include "design/PaletteColors.h"
 
 #include <QFont>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QPainter>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -118,9 +121,56 @@ void CompanionFigure::paint(QPainter &painter) const { paint(painter, nullptr); 
 
 void CompanionFigure::paint(QPainter &painter, ShadowPainter::Cache *cache) const
 {
-    ShadowPainter::paint(painter, QRectF(0, 0, kWidth, kHeight), kOverflow,
-                         {{withOpacity(paper, 0.85), 0.9, {}}, {QColor(0, 0, 0, 56), 4, {0, 3}}},
-                         [this](QPainter &q) { paintBody(q); }, cache);
+    std::optional<QColor> around = rim;
+    if (!around && AppearanceService::shared().appearance() == Appearance::dark) {
+        // The palette's line colour, as strong as 3:1 on the darkest ground
+        // needs (its hairline strength, 0.12, would leave the fur melting in).
+        around = PaletteColors::color(ZephylPalette::Color::line, Appearance::dark);
+        around->setAlphaF(0.45f);
+    }
+    ShadowPainter::paint(
+        painter, QRectF(0, 0, kWidth, kHeight), kOverflow,
+        {{withOpacity(paper, 0.85), 0.9, {}}, {QColor(0, 0, 0, 56), 4, {0, 3}}},
+        [this, around](QPainter &q) {
+            if (around && around->alpha() > 0)
+                paintRimmed(q, *around);
+            else
+                paintBody(q);
+        },
+        cache);
+}
+
+void CompanionFigure::paintRimmed(QPainter &p, const QColor &rim) const
+{
+    // The silhouette, grown by one design unit in every direction, under the body.
+    const QTransform device = p.deviceTransform();
+    const double scale = std::max(1.0, std::sqrt(std::abs(device.determinant())));
+    const QRectF frame(-kOverflow, -kOverflow, kWidth + 2 * kOverflow, kHeight + 2 * kOverflow);
+    QImage shape((frame.size() * scale).toSize() + QSize(2, 2), QImage::Format_ARGB32_Premultiplied);
+    shape.fill(Qt::transparent);
+    {
+        QPainter s(&shape);
+        s.scale(scale, scale);
+        s.translate(-frame.topLeft());
+        paintBody(s);
+        s.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        s.resetTransform();
+        s.fillRect(shape.rect(), QColor(rim.red(), rim.green(), rim.blue()));
+    }
+    p.save();
+    p.setOpacity(p.opacity() * rim.alphaF());
+    QImage grown(shape.size(), QImage::Format_ARGB32_Premultiplied);
+    grown.fill(Qt::transparent);
+    {
+        QPainter g(&grown);
+        for (int i = 0; i < 8; ++i) {
+            const double angle = i * std::numbers::pi / 4;
+            g.drawImage(QPointF(std::cos(angle) * scale, std::sin(angle) * scale), shape);
+        }
+    }
+    p.drawImage(QRectF(frame.topLeft(), QSizeF(grown.size()) / scale), grown);
+    p.restore();
+    paintBody(p);
 }
 
 void CompanionFigure::paint(QPainter &painter, const QRectF &target) const

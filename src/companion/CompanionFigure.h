@@ -28,6 +28,10 @@ struct CompanionFigure {
     QColor paper{249, 248, 245};
     // The sleep marks; unset, the palette's settled colour of the appearance at drawing time.
     std::optional<QColor> marks;
+    // A thin line around the figure, so the near-black fur holds its shape on a
+    // dark ground; unset, the palette's `line` colour (at 0.45) in the dark
+    // appearance and none in the light one.
+    std::optional<QColor> rim;
 
     CompanionFigure() = default;
     explicit CompanionFigure(const CompanionPose &p) : pose(p) {}
@@ -59,6 +63,7 @@ private:
     void airborne(QPainter &p) const;
     void sleeping(QPainter &p) const;
     void sleepMarks(QPainter &p) const;
+    void paintRimmed(QPainter &p, const QColor &rim) const;
     void tail(QPainter &p, double sway, QPointF at) const;
     void head(QPainter &p, double tilt, double lift) const;
     void ear(QPainter &p, double x, double y, bool flipped, double scale) const;

@@ -191,6 +191,17 @@ bool StyledButton::event(QEvent *event)
 void StyledButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    m_style.paint(painter, QRectF(rect()), text(), m_symbol, isEnabled(), pressProgress(),
-                  AppearanceService::shared().appearance(), layoutDirection());
+    m_style.paint(painter, QRectF(rect()), text(), m_symbol, isEnabled(), pressProgress(), drawnAppearance(),
+                  layoutDirection());
+}
+
+void StyledButton::setFixedAppearance(std::optional<Appearance> appearance)
+{
+    m_fixedAppearance = appearance;
+    update();
+}
+
+Appearance StyledButton::drawnAppearance() const
+{
+    return m_fixedAppearance.value_or(AppearanceService::shared().appearance());
 }

@@ -64,6 +64,10 @@ public:
     void setButtonStyle(const ButtonStyle &style);
     // A symbol from the icon set, shown when the button has no text.
     void setSymbol(const QString &symbol);
+    // For a button on a ground that keeps one appearance whatever the
+    // application's: drawn in that appearance's values. Unset, it follows.
+    void setFixedAppearance(std::optional<Appearance> appearance);
+    Appearance drawnAppearance() const;
 
     double pressProgress() const;
     double currentOpacity() const;
@@ -82,4 +86,5 @@ private:
     ButtonStyle m_style;
     QString m_symbol;
     PressAnimator *m_press = nullptr;
+    std::optional<Appearance> m_fixedAppearance;
 };

@@ -1,4 +1,5 @@
 #include "design/Controls.h"
+#include "design/TextDirection.h"
 
 #include "design/AppearanceService.h"
 #include "design/Icons.h"
@@ -419,7 +420,11 @@ void MenuPicker::paintEvent(QPaintEvent *)
     painter.setFont(font());
     painter.setPen(PaletteColors::color(Color::text));
     const QString shown = QFontMetricsF(font()).elidedText(currentText(), Qt::ElideRight, text.width());
-    painter.drawText(text, int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine), shown);
+    painter.setLayoutDirection(textDirection(shown));
+    painter.drawText(text,
+                     int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter |
+                         Qt::TextSingleLine),
+                     shown);
 }
 
 // ---- RoundedField

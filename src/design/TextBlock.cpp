@@ -1,4 +1,5 @@
 #include "design/TextBlock.h"
+#include "design/TextDirection.h"
 
 #include "design/AppearanceService.h"
 #include "design/DesignFonts.h"
@@ -196,13 +197,14 @@ void TextBlock::paintEvent(QPaintEvent *)
         horizontal = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
     painter.setFont(font());
     painter.setPen(PaletteColors::color(m_color));
-    painter.setLayoutDirection(layoutDirection());
     auto draw = [&](const QString &text, double opacity) {
         const QStringList lines = layoutLines(text, font(), area.width(), m_maxLines, layoutDirection());
         // Centre the block vertically when the widget is taller than the text.
         double y = area.top() + std::max(0.0, (area.height() - linesHeight(int(lines.size()))) / 2.0);
         painter.setOpacity(opacity);
         for (const QString &line : lines) {
+            // Each line in its own direction, so an ellipsis ends it where it reads.
+            painter.setLayoutDirection(textDirection(line));
             painter.drawText(QRectF(area.left(), y, area.width(), lineHeight),
                              int(horizontal | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine), line);
             y += lineHeight + m_lineSpacing;

@@ -189,7 +189,7 @@ QCoro::Task<> GuidedTour::play(std::shared_ptr<Run> run, std::shared_ptr<Run> pr
         }
         host.showAsk();
         run->askShown = true;
-        host.say(L10n::t("Click me to talk, about anything. Option-Space works too."), 7);
+        host.say(L10n::t("Click me to talk, about anything. Alt+Space works too."), 7);
         if (!co_await pause(run, 8))
             co_return;
 

@@ -156,7 +156,7 @@ QWidget *CompanionSettingsView::behaviourCard(QWidget *parent)
             readLoginItem();
             login->setOn(m_opensAtLogin);
         });
-        rows << new SettingRow(L10n::t("Open when the Mac starts"),
+        rows << new SettingRow(L10n::t("Open when the computer starts"),
                                L10n::t("The cat is there from the start, and you never have to look for it."), login,
                                card);
     }
@@ -185,7 +185,7 @@ QWidget *CompanionSettingsView::behaviourCard(QWidget *parent)
                                        &AppModel::companionWalksOnWindowsChanged,
                                        [&model](bool on) { model.setCompanionWalksOnWindows(on); }),
                            card);
-    rows << new SettingRow(L10n::t("Click the cat to ask"), L10n::t("Option-Space opens the same bar from anywhere."),
+    rows << new SettingRow(L10n::t("Click the cat to ask"), L10n::t("Alt+Space opens the same bar from anywhere."),
                            boundSwitch(model, card, &AppModel::companionClickOpensAsk,
                                        &AppModel::companionClickOpensAskChanged,
                                        [&model](bool on) { model.setCompanionClickOpensAsk(on); }),
@@ -247,7 +247,7 @@ QWidget *CompanionSettingsView::focusCard(QWidget *parent)
     rows << length;
 
     rows << new SettingRow(L10n::t("Tuck away feeds during focus"),
-                           L10n::t("Feed windows are minimised to the Dock, never closed."),
+                           L10n::t("Feed windows are minimised to the taskbar, never closed."),
                            boundSwitch(model, card, &AppModel::focusGuardEnabled, &AppModel::focusGuardEnabledChanged,
                                        [&model](bool on) { model.setFocusGuardEnabled(on); }),
                            card);
@@ -261,14 +261,14 @@ QWidget *CompanionSettingsView::focusCard(QWidget *parent)
         if (model.accessibilityTrusted()) {
             permissionLayout->addWidget(new StatusPill(L10n::t("Granted"), PillTone::settled, permission));
         } else {
-            auto *allow = new StyledButton(L10n::t("Allow"), QuietButtonStyle(true), permission);
+            auto *allow = new StyledButton(L10n::t("Check again"), QuietButtonStyle(true), permission);
             QObject::connect(allow, &QPushButton::clicked, permission, [&model] { model.requestAccessibility(); });
             permissionLayout->addWidget(allow);
         }
     };
     follow();
     connect(&model, &AppModel::accessibilityTrustedChanged, permission, follow);
-    rows << new SettingRow(L10n::t("Accessibility permission"), L10n::t("Needed only to tuck windows away."),
+    rows << new SettingRow(L10n::t("Window access"), L10n::t("Needed only to tuck windows away."),
                            permission, card);
     addRows(card->rows(), rows);
     return card;

@@ -284,7 +284,7 @@ QWidget *ComposerEditor::buildMediaColumn()
     auto *invite = text(L10n::t("Drop a picture or a video here"), 13, DesignFonts::Weight::medium, Color::text, zone);
     invite->setCentered(true);
     zoneRows->addWidget(invite);
-    auto *kinds = text(L10n::t("JPEG, PNG, HEIC, MP4 or MOV. Videos are converted to MP4 on this Mac."), 11.5,
+    auto *kinds = text(L10n::t("JPEG, PNG, HEIC, MP4 or MOV. Videos are converted to MP4 on this computer."), 11.5,
                        DesignFonts::Weight::regular, Color::muted, zone);
     kinds->setCentered(true);
     zoneRows->addWidget(kinds);
@@ -427,7 +427,7 @@ QWidget *ComposerEditor::buildForm()
     whenRow->addWidget(m_date);
     whenRow->addStretch(1);
     rows->addLayout(whenRow);
-    m_scheduleNote = text(L10n::t("The server publishes at that time, even if this Mac is asleep."), 11.5,
+    m_scheduleNote = text(L10n::t("The server publishes at that time, even if this computer is asleep."), 11.5,
                           DesignFonts::Weight::regular, Color::muted, when);
     rows->addWidget(m_scheduleNote);
     column->addWidget(when);

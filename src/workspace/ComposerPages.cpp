@@ -294,7 +294,8 @@ QString ComposerOutcomeView::detailFor(const PublishOutcome &outcome)
     case PublishOutcome::Kind::scheduled: {
         const std::optional<qint64> at = outcome.publication ? outcome.publication->scheduledAt : std::nullopt;
         const QString time = at ? abbreviatedDateTime(QDateTime::fromMSecsSinceEpoch(*at, Qt::UTC)) : QString();
-        return L10n::tf("The server publishes it at %@. You can close Zephyl; it does not depend on this Mac being awake.",
+        return L10n::tf("The server publishes it at %@. You can close Zephyl; it does not depend on this computer being "
+                        "awake.",
                         time);
     }
     case PublishOutcome::Kind::draftSaved:

@@ -4,9 +4,11 @@
 #include "companion/CompanionTypes.h"
 #include "companion/FilmedFigure.h"
 #include "companion/LookPicture.h"
+#include "companion/ShadowPainter.h"
 #include "design/DesignFonts.h"
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
+#include "design/TextDirection.h"
 
 #include <QEasingCurve>
 #include <QHash>
@@ -56,18 +58,19 @@ void paintCard(QPainter &p)
     QPainterPath shape;
     shape.addRoundedRect(card, 5, 5);
     p.setPen(Qt::NoPen);
-    p.fillPath(shape.translated(0, 3), QColor(0, 0, 0, 40));
-    p.fillPath(shape, QColor(255, 254, 252));
-    const auto bar = [&p](double y, double w, double h, double r, QColor c) {
-        QPainterPath path;
-        path.addRoundedRect(QRectF(-w / 2, y, w, h), r, r);
-        p.fillPath(path, c);
-    };
-    // A picture block over two text lines, stacked with 3 points between.
-    const double top = -(10 + 3 + 2 + 3 + 2) / 2.0;
-    bar(top, 16, 10, 2, QColor(192, 138, 38));
-    bar(top + 13, 16, 2, 1, QColor(32, 31, 28, int(0.35 * 255)));
-    bar(top + 18, 12, 2, 1, QColor(32, 31, 28, int(0.20 * 255)));
+    ShadowPainter::paint(p, card, 0, {{QColor(0, 0, 0, 64), 5, {0, 3}}}, [&](QPainter &q) {
+        q.fillPath(shape, QColor(255, 254, 252));
+        const auto bar = [&q](double y, double w, double h, double r, QColor c) {
+            QPainterPath path;
+            path.addRoundedRect(QRectF(-w / 2, y, w, h), r, r);
+            q.fillPath(path, c);
+        };
+        // A picture block over two text lines, stacked with 3 points between.
+        const double top = -(10 + 3 + 2 + 3 + 2) / 2.0;
+        bar(top, 16, 10, 2, QColor(192, 138, 38));
+        bar(top + 13, 16, 2, 1, QColor(32, 31, 28, int(0.35 * 255)));
+        bar(top + 18, 12, 2, 1, QColor(32, 31, 28, int(0.20 * 255)));
+    });
     p.restore();
 }
 
@@ -92,10 +95,19 @@ InWindowCatLayer::InWindowCatLayer(InWindowCatStage *stage, QWidget *parent)
         for (auto signal : {&InWindowCatStage::actorChanged, &InWindowCatStage::perchChanged,
                             &InWindowCatStage::perchedChanged, &InWindowCatStage::captionChanged})
             connect(m_stage, signal, this, &InWindowCatLayer::stageChanged);
-        connect(m_stage, &InWindowCatStage::perchedChanged, this,
-                [this] { m_perchedSince = m_stage->perched() ? Clock::shared().uptime() : -1; });
-        connect(m_stage, &InWindowCatStage::captionChanged, this,
-                [this] { m_captionSince = m_stage->caption() ? Clock::shared().uptime() : -1; });
+        connect(m_stage, &InWindowCatStage::perchedChanged, this, [this] {
+            const double now = Clock::shared().uptime();
+            m_perchedSince = m_stage->perched() ? now : -1;
+            // Getting up, the sitting cat fades where it sat.
+            m_unperchedSince = !m_stage->perched() && m_sat ? now : -1;
+        });
+        connect(m_stage, &InWindowCatStage::captionChanged, this, [this] {
+            const double now = Clock::shared().uptime();
+            // The words shown last leave with the same fade they came in with.
+            m_leaving = std::exchange(m_shown, std::nullopt);
+            m_leftSince = m_leaving ? now : -1;
+            m_captionSince = m_stage->caption() ? now : -1;
+        });
     }
     setVariant(m_variant);
 }
@@ -225,7 +237,9 @@ bool InWindowCatLayer::animating() const
     const bool moving = m_stage->actor() && m_stage->motion() &&
                         now < m_stage->motion()->began + m_stage->motion()->duration;
     const bool fading = (m_perchedSince >= 0 && now < m_perchedSince + kFade) ||
-                        (m_captionSince >= 0 && now < m_captionSince + kFade);
+                        (m_captionSince >= 0 && now < m_captionSince + kFade) ||
+                        (m_leftSince >= 0 && now < m_leftSince + kFade) ||
+                        (m_unperchedSince >= 0 && now < m_unperchedSince + kFade);
     // The sitting cat is a film: it keeps playing.
     const bool sitting = m_stage->perched() && m_stage->perch() && sittingClip(m_variant);
     return moving || fading || sitting || m_stage->actor();
@@ -254,6 +268,13 @@ void InWindowCatLayer::paintEvent(QPaintEvent *)
                                w, clip->height);
             p.setOpacity(fadeIn(m_perchedSince));
             m_figure->draw(p, m_variant, *clip, frame, false, 0, false);
+            p.setOpacity(1);
+            m_sat = frame;
+        }
+    } else if (m_sat && m_unperchedSince >= 0 && Clock::shared().uptime() < m_unperchedSince + kFade) {
+        if (const auto clip = sittingClip(m_variant)) {
+            p.setOpacity(1 - fadeIn(m_unperchedSince));
+            m_figure->draw(p, m_variant, *clip, *m_sat, false, 0, false);
             p.setOpacity(1);
         }
     }
@@ -285,30 +306,36 @@ void InWindowCatLayer::paintEvent(QPaintEvent *)
         }
     }
 
-    // 3. The words beside the cat.
+    // 3. The words beside the cat; the last words fade out where they were.
+    const auto drawCaption = [&](const QString &text, const QRectF &box, double opacity) {
+        p.setOpacity(opacity);
+        QPainterPath shape;
+        shape.addRoundedRect(box, 16, 16);
+        const QColor surface = PaletteColors::color(ZephylPalette::Color::surface);
+        ShadowPainter::paint(p, box, 0, {{QColor(0, 0, 0, 41), 10, {0, 4}}},
+                             [&](QPainter &q) { q.fillPath(shape, surface); });
+        const QFont font = bubbleFont();
+        const double lineHeight = DesignFonts::lineExtent(font, text).height();
+        p.setFont(font);
+        p.setPen(PaletteColors::color(ZephylPalette::Color::text));
+        double y = box.top() + 10;
+        const Qt::LayoutDirection direction = layoutDirection();
+        for (const QString &line : TextBlock::layoutLines(text, font, kBubbleWidth, kBubbleLines, direction)) {
+            const Qt::Alignment side = direction == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+            p.setLayoutDirection(textDirection(line));
+            p.drawText(QRectF(box.left() + 14, y, box.width() - 28, lineHeight),
+                       int(side | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip), line);
+            y += lineHeight + kBubbleLineSpacing;
+        }
+    };
+    if (m_leaving && m_leftSince >= 0 && Clock::shared().uptime() < m_leftSince + kFade)
+        drawCaption(m_leaving->first, m_leaving->second, 1 - fadeIn(m_leftSince));
     if (const auto &caption = m_stage->caption()) {
         if (const auto cat = catFrame()) {
             const QSizeF bubble = bubbleSize(caption->text);
             const QPointF origin = captionOrigin(bubble, *cat, m_stage->size().isEmpty() ? QSizeF(size()) : m_stage->size());
-            const QRectF box(origin, bubble);
-            p.setOpacity(fadeIn(m_captionSince));
-            QPainterPath shape;
-            shape.addRoundedRect(box, 16, 16);
-            for (int i = 1; i <= 4; ++i) // a soft shadow, 16 % black, below the bubble
-                p.fillPath(shape.translated(0, 4), QColor(0, 0, 0, int(0.16 * 255 / (i + 1))));
-            p.fillPath(shape, PaletteColors::color(ZephylPalette::Color::surface));
-            const QFont font = bubbleFont();
-            const double lineHeight = DesignFonts::lineExtent(font, caption->text).height();
-            p.setFont(font);
-            p.setPen(PaletteColors::color(ZephylPalette::Color::text));
-            double y = box.top() + 10;
-            const Qt::LayoutDirection direction = layoutDirection();
-            for (const QString &line : TextBlock::layoutLines(caption->text, font, kBubbleWidth, kBubbleLines, direction)) {
-                const Qt::Alignment side = direction == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
-                p.drawText(QRectF(box.left() + 14, y, box.width() - 28, lineHeight),
-                           int(side | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip), line);
-                y += lineHeight + kBubbleLineSpacing;
-            }
+            m_shown = std::make_pair(caption->text, QRectF(origin, bubble));
+            drawCaption(caption->text, m_shown->second, fadeIn(m_captionSince));
         }
     }
 }

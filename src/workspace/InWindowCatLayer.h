@@ -9,8 +9,11 @@
 #include <QTransform>
 #include <QWidget>
 
+#include <QRectF>
+
 #include <memory>
 #include <optional>
+#include <utility>
 
 class FilmedFigure;
 
@@ -62,4 +65,10 @@ private:
     // The fades of the sitting cat and the caption, on the clock's uptime.
     double m_perchedSince = -1;
     double m_captionSince = -1;
+    // The words drawn last and where; the ones fading out since `m_leftSince`.
+    std::optional<std::pair<QString, QRectF>> m_shown, m_leaving;
+    double m_leftSince = -1;
+    // Where the cat sat last, fading out since `m_unperchedSince` once it got up.
+    std::optional<QRectF> m_sat;
+    double m_unperchedSince = -1;
 };

@@ -150,7 +150,7 @@ QWidget *ProfileView::build()
     column->addWidget(appearanceCard(body));
     column->addWidget(accountCard(body));
     column->addWidget(text(L10n::t("Publishing is prepared in Zephyl beta and sent through the official Instagram "
-                                   "API only after your confirmation. Access tokens stay on the server; this Mac "
+                                   "API only after your confirmation. Access tokens stay on the server; this computer "
                                    "never sees them."),
                            12, DesignFonts::Weight::regular, Color::muted, body));
     column->addStretch(1);
@@ -270,7 +270,7 @@ QWidget *ProfileView::companionCard(QWidget *parent)
     connect(&model, &AppModel::companionClickOpensAskChanged, click,
             [click, &model] { click->setOn(model.companionClickOpensAsk()); });
     rows->addWidget(new SettingRow(L10n::t("Click the cat to ask"),
-                                   L10n::t("A click opens the Ask bar. Option-Space opens it from anywhere either way."),
+                                   L10n::t("A click opens the Ask bar. Alt+Space opens it from anywhere either way."),
                                    click, card));
     return card;
 }
@@ -309,7 +309,7 @@ QWidget *ProfileView::focusCard(QWidget *parent)
             [guard, &model] { guard->setOn(model.focusGuardEnabled()); });
     rows->addWidget(new SettingRow(L10n::t("Tuck away feeds during focus"),
                                    L10n::t("When a session starts, browser windows showing Instagram, TikTok, YouTube "
-                                           "and the like are minimised to the Dock. Nothing is closed."),
+                                           "and the like are minimised to the taskbar. Nothing is closed."),
                                    guard, card));
     rows->addWidget(new Divider2(card));
 
@@ -322,15 +322,15 @@ QWidget *ProfileView::focusCard(QWidget *parent)
             if (trusted) {
                 control = new StatusPill(L10n::t("Granted"), PillTone::settled, section);
             } else {
-                auto *allow = button(L10n::t("Allow"), PrimaryButtonStyle(true), section);
+                auto *allow = button(L10n::t("Check again"), PrimaryButtonStyle(true), section);
                 connect(allow, &QPushButton::clicked, section, [&model] { model.requestAccessibility(); });
                 control = allow;
             }
             part->addWidget(new SettingRow(
-                L10n::t("Accessibility permission"),
+                L10n::t("Window access"),
                 trusted ? L10n::t("Granted. Zephyl can see window titles and minimise windows.")
-                        : L10n::t("Needed to read browser window titles and minimise them. Granted once in System "
-                                  "Settings, Privacy & Security."),
+                        : L10n::t("Needed to read browser window titles and minimise them. X11 allows it without "
+                                  "asking; this session is not X11."),
                 control, section));
             if (!trusted)
                 return;

@@ -1,4 +1,5 @@
 #include "workspace/ScreenKit.h"
+#include "design/TextDirection.h"
 
 #include "app/AppModel.h"
 #include "companion/CompanionFigure.h"
@@ -276,7 +277,7 @@ void RowButton::paintEvent(QPaintEvent *)
         const double w = std::min(textWidth, room);
         painter.setFont(font);
         painter.setPen(label);
-        painter.setLayoutDirection(layoutDirection());
+        painter.setLayoutDirection(textDirection(shown));
         painter.drawText(QRectF(place(at, w), r.top(), w, r.height()), int(Qt::AlignCenter | Qt::TextSingleLine),
                          shown);
     }
@@ -336,8 +337,8 @@ void PlainButton::paintEvent(QPaintEvent *)
     } else {
         painter.setFont(m_font);
         painter.setPen(color);
-        painter.setLayoutDirection(layoutDirection());
         const QString shown = QFontMetricsF(m_font).elidedText(text(), Qt::ElideRight, width());
+        painter.setLayoutDirection(textDirection(shown));
         painter.drawText(QRectF(rect()), int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
     if (FocusRing::shown(this)) {

@@ -5,6 +5,7 @@
 #include "companion/CompanionFigure.h"
 #include "companion/CompanionLibrary.h"
 #include "companion/FilmedFigure.h"
+#include "companion/ShadowPainter.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/DesignFonts.h"
@@ -67,6 +68,23 @@ QPainterPath pawPrint(const QRectF &r)
     return path;
 }
 
+} // namespace
+
+double WebWaitWalk::progress(double seconds) { return 0.94 * (1 - std::exp(-seconds / 1.6)); }
+
+double WebWaitWalk::printOpacity(int index, double walked, double track, double step)
+{
+    const double xi = step * index + step * 0.5;
+    // Shows 26 past its centre, full 16 later; pales with age.
+    const double u = (walked - 26 - xi) * 0.0625;
+    const double fade = u <= 0 ? 0 : 0.3 * std::min(u, 1.0);
+    const double v = (walked - xi) / track;
+    const double age = v <= 0 ? 1 : 1 - 0.45 * std::min(v, 1.0);
+    return fade * age;
+}
+
+namespace {
+
 // The waiting scene: the name, a strip where the cat walks leaving paw prints,
 // and "Opening Zephyl…". The walk slows and never reaches the end.
 class WebWait final : public QWidget {
@@ -80,7 +98,6 @@ public:
     }
     void setVariant(const CompanionVariant &variant) { m_variant = variant; }
     void restart() { m_began = Clock::shared().uptime(); }
-    static double progress(double seconds) { return 0.94 * (1 - std::exp(-seconds / 1.6)); }
 
 protected:
     void showEvent(QShowEvent *) override { m_frames.start(); }
@@ -121,7 +138,10 @@ protected:
         // The name, with the application's icon when it has one.
         double x = (width() - rowWidth) / 2;
         if (!icon.isNull()) {
-            p.drawPixmap(QRectF(x, y, 56, 56).toRect(), icon.pixmap(112, 112));
+            const QRectF tile(x, y, 56, 56);
+            const QPixmap picture = icon.pixmap(112, 112);
+            ShadowPainter::paint(p, tile, 0, {{QColor(0, 0, 0, dark ? 89 : 36), 6, {0, 3}}},
+                                 [&](QPainter &q) { q.drawPixmap(tile, picture, QRectF(picture.rect())); });
             x += 56 + 12;
         }
         p.setFont(titleFont);
@@ -131,23 +151,20 @@ protected:
 
         // The strip: prints behind, the cat in front.
         const double t = Clock::shared().uptime() - m_began;
-        const double f = progress(t) * kTrack;
+        const double f = WebWaitWalk::progress(t) * kTrack;
         const QRectF strip((width() - kTrack) / 2, y, kTrack, kStage);
         const int prints = int(kTrack / kStep);
         for (int i = 0; i < prints; ++i) {
-            const double xi = kStep * i + kStep * 0.5;
-            const double u = (f - 26 - xi) * 0.0625;
-            const double fade = u <= 0 ? 0 : 0.3 * std::min(u, 1.0);
-            const double v = (f - xi) / kTrack;
-            const double age = v <= 0 ? 1 : 1 - 0.45 * std::min(v, 1.0);
-            if (fade * age <= 0)
+            const double strength = WebWaitWalk::printOpacity(i, f);
+            if (strength <= 0)
                 continue;
+            const double xi = kStep * i + kStep * 0.5;
             p.save();
             const double dy = (i % 2 ? 4 : -5) - (kBaseline - 8);
             p.translate(strip.left() + xi, strip.bottom() + dy - 7.5);
             p.rotate(i % 2 ? 8 : -8);
             QColor c = ink(a);
-            c.setAlphaF(fade * age);
+            c.setAlphaF(strength);
             p.fillPath(pawPrint(QRectF(-7.5, -7.5, 15, 15)), c);
             p.restore();
         }
@@ -216,6 +233,8 @@ QWidget *groundScene(QWidget *parent, QLabel **picture, QLabel **title, QLabel *
     (*message)->setFont(DesignFonts::system(12.5, DesignFonts::Weight::regular));
     (*message)->setStyleSheet(QStringLiteral("color: rgb(169, 169, 165);"));
     *button = new StyledButton(buttonText, PrimaryButtonStyle(false), scene);
+    // The ground is dark in both appearances, and so is the button's drawing.
+    (*button)->setFixedAppearance(Appearance::dark);
     column->addWidget(*picture, 0, Qt::AlignHCenter);
     column->addWidget(*title, 0, Qt::AlignHCenter);
     column->addWidget(*message, 0, Qt::AlignHCenter);
@@ -240,6 +259,12 @@ public:
     std::optional<CompanionClip> clip() const
     {
         return m_variant.folder ? m_variant.clip(m_state) : std::nullopt;
+    }
+    // The bubble over the cat, as wide as the wider of the two.
+    double stackWidth() const
+    {
+        const double figure = figureSize().width();
+        return m_text.isEmpty() ? figure : std::max(figure, InWindowCatLayer::bubbleSize(m_text).width());
     }
     QSizeF figureSize() const
     {
@@ -299,9 +324,8 @@ WebWorkspaceScreen::WebWorkspaceScreen(WebWorkspace *web, QWidget *parent)
     m_peek = new CatCorner(CompanionState::perch, this);
     m_wait = new WebWait(this);
 
-    QLabel *title = nullptr;
-    m_failure = groundScene(this, &m_failurePicture, &title, &m_failureMessage, &m_retry, L10n::t("Try again"));
-    title->setText(L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now."));
+    m_failure = groundScene(this, &m_failurePicture, &m_failureTitle, &m_failureMessage, &m_retry, L10n::t("Try again"));
+    m_failureTitle->setText(L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now."));
     connect(m_retry, &QPushButton::clicked, this, [this] {
         // Back to waiting at once, then the entry page loads again.
         if (m_web)
@@ -309,23 +333,16 @@ WebWorkspaceScreen::WebWorkspaceScreen(WebWorkspace *web, QWidget *parent)
     });
 
     QLabel *outdatedTitle = nullptr, *explanation = nullptr;
-    StyledButton *update = nullptr;
-    m_outdated = groundScene(this, &m_outdatedPicture, &outdatedTitle, &explanation, &update,
-                             L10n::t("Open Software Update"));
-    outdatedTitle->setText(L10n::t("This Mac needs a newer Safari to show Zephyl."));
-    explanation->setText(L10n::t("Zephyl's window is drawn by the Mac's own web engine, and here it is older than "
-                                 "Zephyl needs. Software Update installs the newest Safari for this macOS, free; then "
+    m_outdated = groundScene(this, &m_outdatedPicture, &outdatedTitle, &explanation, &m_update,
+                             L10n::t("Open the updater"));
+    outdatedTitle->setText(L10n::t("This computer needs a newer Qt WebEngine to show Zephyl."));
+    explanation->setText(L10n::t("Zephyl's window is drawn by the system's Qt WebEngine, and here it is older than "
+                                 "Zephyl needs. The system's package updates install the newest one, free; then "
                                  "open me again."));
     fitHeight(explanation);
-    openSoftwareUpdate = [] {
-        for (const char *tool : {"gnome-software", "plasma-discover", "update-manager"}) {
-            if (!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
-                QProcess::startDetached(QString::fromLatin1(tool), {});
-                return;
-            }
-        }
-    };
-    connect(update, &QPushButton::clicked, this, [this] {
+    if (const QString updater = softwareUpdater(); !updater.isEmpty())
+        openSoftwareUpdate = [updater] { QProcess::startDetached(updater, {}); };
+    connect(m_update, &QPushButton::clicked, this, [this] {
         if (openSoftwareUpdate)
             openSoftwareUpdate();
     });
@@ -420,7 +437,10 @@ void WebWorkspaceScreen::refresh()
     m_failure->setVisible(phase.kind == Phase::Kind::failed);
     m_failureMessage->setText(phase.message);
     fitHeight(m_failureMessage);
+    // A failed connection's words are the title's own; they are said once.
+    m_failureMessage->setVisible(phase.message.trimmed() != m_failureTitle->text().trimmed());
     m_outdated->setVisible(phase.kind == Phase::Kind::outdated);
+    m_update->setVisible(bool(openSoftwareUpdate));
     m_company->setVisible(phase.kind == Phase::Kind::signIn && !m_companionEnabled);
     const bool waiting = isWaiting();
     // Each time the waiting turns on, the walk starts over from the left.
@@ -434,6 +454,16 @@ void WebWorkspaceScreen::refresh()
     layoutScenes();
     for (QWidget *scene : {static_cast<QWidget *>(m_layer), m_company, m_peek, m_wait, m_failure, m_outdated})
         scene->raise();
+}
+
+QString WebWorkspaceScreen::softwareUpdater()
+{
+    // GNOME, KDE and Ubuntu's own; other desktops update through their package tools.
+    for (const char *tool : {"gnome-software", "plasma-discover", "update-manager"}) {
+        if (const QString path = QStandardPaths::findExecutable(QString::fromLatin1(tool)); !path.isEmpty())
+            return path;
+    }
+    return {};
 }
 
 void WebWorkspaceScreen::adoptWebView()
@@ -463,8 +493,10 @@ void WebWorkspaceScreen::layoutScenes()
     m_company->setGeometry(x, height() - 64 - cat.height() - kSpill, cat.width() + 2 * kSpill,
                            cat.height() + 2 * kSpill);
     auto *peek = static_cast<CatCorner *>(m_peek);
-    const QSize peekSize(280, int(peek->figureSize().height()) + 160);
-    const int px = rtl ? 96 : width() - 96 - peekSize.width();
+    // The stack sits bottom-trailing, 96 from the trailing edge.
+    const int stack = int(std::ceil(peek->stackWidth()));
+    const QSize peekSize(stack + 2 * kSpill, int(peek->figureSize().height()) + 160);
+    const int px = rtl ? 96 - kSpill : width() - 96 - stack - kSpill;
     m_peek->setGeometry(px, height() - peekSize.height(), peekSize.width(), peekSize.height());
 }
 

@@ -14,6 +14,14 @@ class QWebEngineView;
 class StyledButton;
 class WebWorkspace;
 
+// The waiting scene's walk: how far along the strip it is after `seconds`
+// (slowing, never reaching 0.94), and how strongly print `index` shows once the
+// cat has walked `walked` points.
+struct WebWaitWalk {
+    static double progress(double seconds);
+    static double printOpacity(int index, double walked, double track = 380, double step = 30);
+};
+
 // The workspace window's content when the workspace is the service's web app:
 // the one web view of the web workspace (placed here, never made again or
 // reloaded), and over it, by the web workspace's phase, the waiting scene, the
@@ -32,8 +40,11 @@ public:
     void setVariant(const CompanionVariant &variant);
     void setCompanionEnabled(bool enabled);
 
-    // Opens the system's software update; replaceable for tests.
+    // Opens the desktop's software updater; empty when none is installed, and
+    // then the outdated scene has no button. Replaceable for tests.
     std::function<void()> openSoftwareUpdate;
+    // The first installed updater among the desktops' own (its path), or empty.
+    static QString softwareUpdater();
 
     // What shows now, for tests and the screenshot tool.
     bool showsPage() const;
@@ -46,6 +57,7 @@ public:
     InWindowCatLayer *catLayer() const { return m_layer; }
     StyledButton *retryButton() const { return m_retry; }
     QLabel *failureMessage() const { return m_failureMessage; }
+    StyledButton *updateButton() const { return m_update; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -66,10 +78,12 @@ private:
     QWidget *m_wait = nullptr;
     QWidget *m_failure = nullptr;
     QLabel *m_failurePicture = nullptr;
+    QLabel *m_failureTitle = nullptr;
     QLabel *m_failureMessage = nullptr;
     StyledButton *m_retry = nullptr;
     QWidget *m_outdated = nullptr;
     QLabel *m_outdatedPicture = nullptr;
+    StyledButton *m_update = nullptr;
     QWidget *m_company = nullptr;
     QWidget *m_peek = nullptr;
 };

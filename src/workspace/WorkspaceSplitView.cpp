@@ -1,4 +1,5 @@
 #include "workspace/WorkspaceSplitView.h"
+#include "design/TextDirection.h"
 
 #include "app/AppModel.h"
 #include "design/AppearanceService.h"
@@ -78,8 +79,10 @@ protected:
         const QRectF words = rtl ? QRectF(inner.left(), 0, inner.width() - 31, height())
                                  : QRectF(inner.left() + 31, 0, inner.width() - 31, height());
         const QString shown = QFontMetricsF(font).elidedText(text(), Qt::ElideRight, words.width());
-        painter.setLayoutDirection(layoutDirection());
-        painter.drawText(words, int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine),
+        painter.setLayoutDirection(textDirection(shown));
+        painter.drawText(words,
+                         int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter |
+                             Qt::TextSingleLine),
                          shown);
         if (FocusRing::shown(this)) {
             QColor ring = PaletteColors::color(Color::accent);

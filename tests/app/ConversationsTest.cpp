@@ -364,9 +364,9 @@ TEST(LocalAnswers, TypedCommandsAnsweredWithoutTheService)
          "On it. 45 minutes of focus, I'll keep watch by the timer.", {"End session"}, CatLook::happy,
          {Kind::focusStarted}},
         {"focus, no permission", "focus 45 minutes", true, false, two, false,
-         "On it. 45 minutes of focus, I'll keep watch by the timer. Allow Accessibility and I can tuck away feed "
+         "On it. 45 minutes of focus, I'll keep watch by the timer. In an X11 session I can tuck away feed "
          "windows too.",
-         {"Allow in System Settings", "End session"}, CatLook::happy, {Kind::focusStarted}},
+         {"Check again", "End session"}, CatLook::happy, {Kind::focusStarted}},
         {"focus, two feeds open", "focus 45 minutes", true, true, two, false,
          "On it. 45 minutes of focus, I'll keep watch by the timer. I can also tuck away 2 open feed window(s).",
          {"Tuck them away", "End session"}, CatLook::happy, {Kind::focusStarted}},
@@ -374,13 +374,13 @@ TEST(LocalAnswers, TypedCommandsAnsweredWithoutTheService)
          "On it. 25 minutes of focus, I'll keep watch by the timer.", {"End session"}, CatLook::happy,
          {Kind::focusStarted}},
         {"tuck, no permission", "hide instagram", true, false, two, false,
-         "To tuck windows away I need the Accessibility permission. It is granted once, in System Settings.",
-         {"Allow in System Settings"}, CatLook::concerned, {}},
+         "To tuck windows away I need to read window titles. X11 allows it without asking; this session is not X11.",
+         {"Check again"}, CatLook::concerned, {}},
         {"tuck, nothing open", "hide instagram", true, true, {}, false,
          "I looked: no feed windows are open right now.", {}, CatLook::curious, {}},
         {"tuck, five open", "hide instagram", true, true, five, false,
          "Found 5: A: Instagram; B: Instagram • a very long title that goes ; C: TikTok. Shall I tuck them away? "
-         "They minimise to the Dock and come back when you want.",
+         "They minimise to the taskbar and come back when you want.",
          {"Tuck them away"}, CatLook::curious, {}},
         {"stop with no round", "stop focus", true, true, {}, false, "Session ended. The timer is gone.", {},
          CatLook::neutral, {}},

@@ -912,3 +912,55 @@ TEST(DesignFonts, LinesOfATallerScriptAreNotCut)
     EXPECT_GE(block.sizeHint().width(), std::floor(line.naturalTextWidth())) << "kept on one line";
     EXPECT_EQ(TextBlock::layoutLines(arabic, font, block.sizeHint().width(), 0, Qt::RightToLeft).size(), 1);
 }
+
+namespace {
+// The inked part of a text block's drawing, on a white ground.
+QImage inkOf(TextBlock &block)
+{
+    QImage image(block.size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    block.render(&image);
+    QRect ink;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 200)
+                ink |= QRect(x, y, 1, 1);
+    return image.copy(ink);
+}
+} // namespace
+
+// A text is cut at the end of its own direction, whatever the window's: an
+// English title in an Arabic window loses its right end, a Hebrew one in an
+// English window its left end.
+TEST(TextBlock, ElidesEachTextAtTheEndOfItsOwnDirection)
+{
+    AppearanceService::shared().setTheme(AppTheme::light);
+    const QFont font = DesignFonts::system(13, DesignFonts::Weight::regular);
+    for (const QString &text : {QStringLiteral("Weekly plan for the spring launch of the new collection"),
+                                QStringLiteral("תוכנית שבועית להשקת האביב של הקולקציה החדשה")}) {
+        SCOPED_TRACE(text.toStdString());
+        QImage drawn[2];
+        for (int i = 0; i < 2; ++i) {
+            TextBlock block(text, font, ZephylPalette::Color::text);
+            block.setMaxLines(1);
+            block.setLayoutDirection(i == 0 ? Qt::LeftToRight : Qt::RightToLeft);
+            block.resize(150, 24);
+            const QStringList lines = block.visibleLines();
+            ASSERT_EQ(lines.size(), 1);
+            EXPECT_TRUE(lines.first().endsWith(QChar(0x2026))) << "cut";
+            drawn[i] = inkOf(block);
+            ASSERT_FALSE(drawn[i].isNull());
+            // The ellipsis (ink only low on the line) takes the end where the text reads to.
+            const QImage &ink = drawn[i];
+            const int dots = int(std::ceil(QFontMetricsF(font).horizontalAdvance(QChar(0x2026)))) - 2;
+            const bool rtlText = text.isRightToLeft();
+            int high = 0;
+            for (int k = 0; k < dots; ++k) {
+                const int x = rtlText ? k : ink.width() - 1 - k;
+                for (int y = 0; y < ink.height() / 2; ++y)
+                    high += qGray(ink.pixel(x, y)) < 200;
+            }
+            EXPECT_EQ(high, 0) << (i == 0 ? "left-to-right" : "right-to-left") << " window: the cut is at the wrong end";
+        }
+    }
+}

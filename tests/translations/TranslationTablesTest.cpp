@@ -127,7 +127,7 @@ QStringList placeholders(const QString &text)
     return found;
 }
 
-const QStringList kProtected = {"Zephyl", "Instagram", "Reel", "Dock", "Safari", "iPhone", "Supabase", "Google",
+const QStringList kProtected = {"Zephyl", "Instagram", "Reel", "Qt WebEngine", "X11", "iPhone", "Supabase", "Google",
                                 "TikTok", "YouTube", "JPEG", "PNG", "HEIC", "MP4", "MOV", ZEPHYL_SERVICE_DOMAIN};
 
 } // namespace
@@ -212,6 +212,55 @@ TEST(TranslationTables, ScriptRulesForRussianArabicHebrewAndFrench)
             }
         }
     }
+}
+
+// A Linux user is never told about a Mac, its keys, its Dock or its settings
+// places, in English or in any table.
+TEST(TranslationTables, NoShownTextNamesAMacThing)
+{
+    // Only the parts left out here would show these: the move into the
+    // Applications folder and the login item's approval.
+    const QSet<QString> leftOut = {
+        QStringLiteral("macOS is waiting for your OK in System Settings, under Login Items."),
+        QStringLiteral("I've moved into Applications. That's where I live now, and I'll open with your Mac."),
+    };
+    static const QRegularExpression mac(QString::fromUtf8(
+        R"re(\bMac(\b|en\b|'|’)|macOS|Safari|\bDock\b|\bOption\b|Option-|System Settings|Software Update|)re"
+        // The tables' own names for the Option key, System Settings and Software Update.
+        R"re(Wahl-Leertaste|Opzione|Opción|Tilvalg|Alternativ-mellem|Alternativ-mellan|)re"
+        R"re(Systemeinstellungen|Réglages Système|Ajustes del Sistema|Ajustes do Sistema|Impostazioni di Sistema|)re"
+        R"re(Systeeminstellingen|Systemindstillinger|Systeminnstillinger|Systeminställningar|Sistem Ayarları|)re"
+        R"re(Системн\w* настро|إعدادات النظام|הגדרות המערכת|)re"
+        R"re(Softwareupdate|Softwareopdatering|Software-update|Mise à jour de logiciels|Aggiornamento Software|)re"
+        R"re(Programvareoppdatering|Atualização de Software|Обновление ПО|Actualización de software|)re"
+        R"re(Programuppdatering|Yazılım Güncelleme|تحديث البرامج|עדכון התוכנה)re"),
+        QRegularExpression::UseUnicodePropertiesOption);
+    ASSERT_TRUE(mac.isValid());
+    int checked = 0;
+    for (const char *key : kKeys) {
+        if (leftOut.contains(s(key)))
+            continue;
+        EXPECT_FALSE(s(key).contains(mac)) << key;
+        ++checked;
+    }
+    for (const auto &table : kTables) {
+        SCOPED_TRACE(table.name);
+        for (const StringPair &pair : *table.list) {
+            if (!pair.key)
+                break;
+            if (leftOut.contains(s(pair.key)))
+                continue;
+            EXPECT_FALSE(s(pair.value).contains(mac)) << pair.key << " -> " << pair.value;
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, int(14 * (StringLists::keyCount - leftOut.size())));
+    // The pattern itself finds what it must.
+    for (const char *shown : {"Option-Space opens it.", "this Mac", "Macen sover", "Mac'te", "ستُصغَّر إلى Dock",
+                              "Systemeinstellungen", "в Системных настройках"})
+        EXPECT_TRUE(s(shown).contains(mac)) << shown;
+    for (const char *fine : {"Optional. Separate with spaces.", "Alt+Space", "Machine", "Dockerfile"})
+        EXPECT_FALSE(s(fine).contains(mac)) << fine;
 }
 
 TEST(TranslationTables, SampleRowsStandAsGiven)

@@ -277,7 +277,7 @@ TEST_F(SheetTest, AFailureGoesBackToEditingWithTheSamePostAndKey)
     state().setOutcome(PublishOutcome::scheduled(scheduled));
     settle();
     EXPECT_EQ(view()->outcomePage()->detail()->text(),
-              QStringLiteral("The server publishes it at . You can close Zephyl; it does not depend on this Mac being "
+              QStringLiteral("The server publishes it at . You can close Zephyl; it does not depend on this computer being "
                              "awake."));
     click(view()->outcomePage()->anotherButton());
     EXPECT_NE(state().idempotencyKey(), key);
@@ -426,7 +426,7 @@ TEST_F(SheetTest, SummariesCountersAndRowsFollowThePost)
     settle();
     EXPECT_TRUE(state().scheduleLater());
     EXPECT_TRUE(shown(editor->datePicker()));
-    EXPECT_TRUE(texts(view()).contains(QStringLiteral("The server publishes at that time, even if this Mac is asleep.")));
+    EXPECT_TRUE(texts(view()).contains(QStringLiteral("The server publishes at that time, even if this computer is asleep.")));
 }
 
 TEST_F(SheetTest, TheDatePickerKeepsWhatIsBeingTypedWhileTheSecondsRun)

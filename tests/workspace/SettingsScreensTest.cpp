@@ -160,7 +160,7 @@ TEST_F(ProfileTest, ThePermissionRowAndTheScanFollowTheDesktop)
     flows.h.windows.isTrusted = false;
     show();
     EXPECT_FALSE(model().accessibilityTrusted());
-    EXPECT_NE(buttonNamed(view, "Allow"), nullptr);
+    EXPECT_NE(buttonNamed(view, "Check again"), nullptr);
     EXPECT_EQ(rowTitled(view, "Feed windows open now"), nullptr);
 
     WindowSource::Application browser;
@@ -172,7 +172,7 @@ TEST_F(ProfileTest, ThePermissionRowAndTheScanFollowTheDesktop)
     browser.windows.push_back(feed);
     flows.h.windows.apps.push_back(browser);
     flows.h.windows.isTrusted = true;
-    click(buttonNamed(view, "Allow"));
+    click(buttonNamed(view, "Check again"));
     EXPECT_TRUE(model().accessibilityTrusted());
     // The list stays as last scanned until "Scan".
     SettingRow *feeds = rowTitled(view, "Feed windows open now");
@@ -463,7 +463,7 @@ TEST_F(CompanionSettingsTest, OneWindowWhoseLooksAndRowsFollowTheModel)
     }
 
     // Without a login switch there is no login row.
-    EXPECT_EQ(rowTitled(window, "Open when the Mac starts"), nullptr);
+    EXPECT_EQ(rowTitled(window, "Open when the computer starts"), nullptr);
     SettingRow *length = rowTitled(window, "Session length");
     ASSERT_NE(length, nullptr);
     auto *stepper = qobject_cast<Stepper *>(length->content());
@@ -472,14 +472,14 @@ TEST_F(CompanionSettingsTest, OneWindowWhoseLooksAndRowsFollowTheModel)
     EXPECT_EQ(model().focusMinutes(), 20);
     EXPECT_EQ(length->detailText()->text(), "20 minutes");
 
-    // "Allow" stays until the permission arrives.
+    // "Check again" stays until the permission arrives.
     flows.h.windows.isTrusted = false;
     model().setAccessibilityTrusted(false);
     settle();
-    ASSERT_NE(buttonNamed(window, "Allow"), nullptr);
+    ASSERT_NE(buttonNamed(window, "Check again"), nullptr);
     model().setAccessibilityTrusted(true);
     settle();
-    EXPECT_EQ(buttonNamed(window, "Allow"), nullptr);
+    EXPECT_EQ(buttonNamed(window, "Check again"), nullptr);
     EXPECT_TRUE(texts(window).contains("Granted"));
 
     // The title was worded once; the content follows the language.
@@ -506,7 +506,7 @@ TEST_F(CompanionSettingsTest, TheLoginSwitchShowsWhatTheSystemDoesAfterwards)
     CompanionSettingsWindowController controller(model(), login);
     controller.show();
     settle();
-    SettingRow *row = rowTitled(controller.window(), "Open when the Mac starts");
+    SettingRow *row = rowTitled(controller.window(), "Open when the computer starts");
     ASSERT_NE(row, nullptr);
     auto *toggle = qobject_cast<ToggleSwitch *>(row->content());
     ASSERT_NE(toggle, nullptr);
@@ -526,6 +526,6 @@ TEST_F(CompanionSettingsTest, TheLoginSwitchShowsWhatTheSystemDoesAfterwards)
     registered = false;
     controller.show();
     settle();
-    row = rowTitled(controller.window(), "Open when the Mac starts");
+    row = rowTitled(controller.window(), "Open when the computer starts");
     EXPECT_FALSE(qobject_cast<ToggleSwitch *>(row->content())->isOn());
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "WebApp.h"
+#include "base/Clock.h"
 #include "base/DefaultsStore.h"
 #include "companion/CompanionLibrary.h"
 #include "design/ButtonStyles.h"
@@ -15,7 +16,10 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QFile>
 #include <QScreen>
+#include <QTcpServer>
+#include <QTemporaryDir>
 
 #include <cmath>
 #include <QTest>
@@ -126,6 +130,11 @@ TEST_F(ScreenTest, EachPhaseShowsItsSceneOverTheOneWebView)
     web->showMoment(QStringLiteral("Welcome back, Kitty."), std::nullopt);
     EXPECT_TRUE(screen->peekingCat()->isVisible());
     EXPECT_TRUE(screen->peekingCat()->testAttribute(Qt::WA_TransparentForMouseEvents));
+    // Bottom-trailing: the bubble's right edge 96 from the window's, the cat under its middle.
+    const QSizeF bubble = InWindowCatLayer::bubbleSize(QStringLiteral("Welcome back, Kitty."));
+    const QRect peek = screen->peekingCat()->geometry();
+    EXPECT_EQ(peek.bottom(), screen->height() - 1);
+    EXPECT_NEAR(peek.center().x() + 0.5 + bubble.width() / 2, screen->width() - 96, 1.5);
     keep(screen.get(), "peeking");
 }
 
@@ -188,6 +197,7 @@ TEST_F(ScreenTest, AFailureShowsItsWordsAndTryAgainWaitsThenReloads)
     EXPECT_FALSE(screen->showsPage());
     EXPECT_EQ(screen->failureMessage()->text(), QStringLiteral("The page from sorvane.app could not be loaded."));
     EXPECT_EQ(screen->failureMessage()->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(screen->failureMessage()->isVisible()) << "a message of its own is shown";
     keep(screen.get(), "failed");
 
     server.clearFaults();
@@ -196,6 +206,28 @@ TEST_F(ScreenTest, AFailureShowsItsWordsAndTryAgainWaitsThenReloads)
     EXPECT_TRUE(screen->waitingScene()->isVisible());
     EXPECT_FALSE(screen->failureScene()->isVisible());
     EXPECT_TRUE(waitForPhase(Phase::Kind::signIn));
+}
+
+TEST_F(ScreenTest, AFailedConnectionIsSaidOnce)
+{
+    // Nothing listens on this port: the engine reports a connection failure.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    WebWorkspace::Options options;
+    options.storageName = QStringLiteral("screen-test-refused");
+    WebWorkspace refused(QUrl(QStringLiteral("https://127.0.0.1:%1").arg(port)), options);
+    WebWorkspaceScreen failing(&refused);
+    failing.resize(1000, 700);
+    failing.show();
+    refused.start();
+    ASSERT_TRUE(zktest::spinUntil([&] { return refused.phase().kind == Phase::Kind::failed; }));
+    EXPECT_EQ(refused.phase().message, QStringLiteral("No connection to sorvane.app right now."));
+    EXPECT_TRUE(failing.failureScene()->isVisible());
+    EXPECT_FALSE(failing.failureMessage()->isVisible()) << "the title already says it";
+    EXPECT_TRUE(failing.retryButton()->isVisible());
+    keep(&failing, "failed-connection");
 }
 
 TEST_F(ScreenTest, TheWebViewMovesBetweenScreensAndIsNeverReloaded)
@@ -239,6 +271,144 @@ TEST_F(ScreenTest, AnOldEngineShowsTheOutdatedScene)
     QTest::mouseClick(buttons.first(), Qt::LeftButton);
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(server.count(QStringLiteral("/signin")), 0) << "nothing loaded";
+}
+
+// The button opens the desktop's own updater, and is left out where there is none.
+TEST_F(ScreenTest, TheOutdatedSceneOpensTheDesktopsUpdaterOrHasNoButton)
+{
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()));
+    EXPECT_TRUE(WebWorkspaceScreen::softwareUpdater().isEmpty());
+    {
+        WebWorkspaceScreen bare(web.get());
+        EXPECT_FALSE(bool(bare.openSoftwareUpdate));
+    }
+    const QString marker = bin.filePath(QStringLiteral("opened"));
+    QFile tool(bin.filePath(QStringLiteral("plasma-discover")));
+    ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+    tool.write(QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n").arg(marker).toUtf8());
+    tool.close();
+    tool.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(WebWorkspaceScreen::softwareUpdater(), tool.fileName());
+    auto withTool = std::make_unique<WebWorkspaceScreen>(web.get());
+    qputenv("PATH", path);
+    ASSERT_TRUE(bool(withTool->openSoftwareUpdate));
+    withTool->openSoftwareUpdate();
+    EXPECT_TRUE(zktest::spinUntil([&] { return QFile::exists(marker); }));
+    withTool.reset();
+
+    // No updater: the scene keeps its title and explanation and loses the button.
+    screen->openSoftwareUpdate = nullptr;
+    DefaultsStore::shared().setBool(QStringLiteral("zephyl.mac.rehearse.oldWebKit"), true);
+    web->start();
+    DefaultsStore::shared().remove(QStringLiteral("zephyl.mac.rehearse.oldWebKit"));
+    ASSERT_EQ(web->phase(), Phase::outdated());
+    EXPECT_TRUE(screen->outdatedScene()->isVisible());
+    EXPECT_FALSE(screen->updateButton()->isVisible());
+}
+
+// The walk slows and never arrives; the prints fade in behind the cat and pale.
+TEST(WebWaitWalk, TheCurveAndThePrintsAtTheStartAndAfterTenSeconds)
+{
+    EXPECT_DOUBLE_EQ(WebWaitWalk::progress(0), 0);
+    EXPECT_NEAR(WebWaitWalk::progress(1.6), 0.5942, 1e-4);
+    EXPECT_NEAR(WebWaitWalk::progress(3.2), 0.8128, 1e-4);
+    EXPECT_NEAR(WebWaitWalk::progress(10), 0.93819, 1e-4);
+    EXPECT_LT(WebWaitWalk::progress(30), 0.94);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(WebWaitWalk::printOpacity(i, 0), 0) << "no print at the start, " << i;
+    // After 10 s the cat has walked 356.51 points.
+    const double walked = WebWaitWalk::progress(10) * 380;
+    EXPECT_NEAR(walked, 356.51, 0.01);
+    EXPECT_NEAR(WebWaitWalk::printOpacity(0, walked), 0.17867, 1e-4) << "oldest, full and paled";
+    EXPECT_NEAR(WebWaitWalk::printOpacity(10, walked), 0.27652, 1e-4) << "fading in";
+    EXPECT_EQ(WebWaitWalk::printOpacity(11, walked), 0) << "not yet passed by 26";
+    // A print shows only once the walk is 26 points past its centre (15 for the first).
+    EXPECT_EQ(WebWaitWalk::printOpacity(0, 41), 0);
+    EXPECT_NEAR(WebWaitWalk::printOpacity(0, 57), 0.3 * (1 - 0.45 * 42.0 / 380), 1e-9);
+}
+
+// The words beside the in-window cat leave with the fade they came in with.
+TEST(CatLayerCaption, TheWordsFadeOutWhereTheyWere)
+{
+    const CompanionVariant ginger = CompanionLibrary::variant(QStringLiteral("ginger"));
+    if (ginger.id != QStringLiteral("ginger"))
+        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
+    FakeClock clock;
+    Clock::setShared(&clock);
+    {
+        InWindowCatStage stage;
+        InWindowCatLayer layer(&stage);
+        layer.setVariant(ginger);
+        layer.resize(1000, 700);
+        const QSizeF page(1000, 700);
+        stage.show(InWindowCatStage::Look::happy, page, 10);
+        clock.advance(1000ms);
+        // Pixels that differ from the picture without words.
+        auto drawn = [&] { return layer.grab().toImage().convertToFormat(QImage::Format_ARGB32); };
+        const QImage cat = drawn();
+        ASSERT_TRUE(stage.say(QStringLiteral("Nicely done."), 2));
+        clock.advance(500ms);
+        const QImage full = drawn();
+        auto weight = [&](const QImage &image) {
+            qint64 sum = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    sum += std::abs(qAlpha(image.pixel(x, y)) - qAlpha(cat.pixel(x, y)));
+            return sum;
+        };
+        ASSERT_GT(weight(full), 20000) << "the bubble shows";
+        clock.advance(1500ms); // the caption's time is up
+        ASSERT_FALSE(stage.caption());
+        clock.advance(100ms);
+        const qint64 half = weight(drawn());
+        EXPECT_GT(half, weight(full) / 4) << "still fading";
+        EXPECT_LT(half, weight(full) * 3 / 4);
+        clock.advance(150ms);
+        EXPECT_LT(weight(drawn()), weight(full) / 50) << "gone after the fade";
+    }
+    Clock::setShared(nullptr);
+}
+
+// The cat sitting on the composer fades where it sat when it is taken away.
+TEST(CatLayerCaption, TheSittingCatFadesOutWhereItSat)
+{
+    const CompanionVariant ginger = CompanionLibrary::variant(QStringLiteral("ginger"));
+    if (ginger.id != QStringLiteral("ginger"))
+        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
+    FakeClock clock;
+    Clock::setShared(&clock);
+    {
+        InWindowCatStage stage;
+        InWindowCatLayer layer(&stage);
+        layer.setVariant(ginger);
+        layer.resize(1000, 700);
+        auto inked = [&] {
+            const QImage image = layer.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+            qint64 sum = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    sum += qAlpha(image.pixel(x, y));
+            return sum;
+        };
+        stage.composerOpened(std::nullopt, QRectF(100, 200, 600, 400), QSizeF(1000, 700));
+        clock.advance(1000ms);
+        ASSERT_TRUE(stage.perched());
+        // The film shows its first frame when the player has one.
+        ASSERT_TRUE(zktest::spinUntil([&] { return inked() > 100000; }));
+        const qint64 sitting = inked();
+        ASSERT_GT(sitting, 100000) << "the cat sits";
+        stage.clear();
+        clock.advance(100ms);
+        const qint64 half = inked();
+        EXPECT_GT(half, sitting / 4) << "still fading";
+        EXPECT_LT(half, sitting * 3 / 4);
+        clock.advance(150ms);
+        EXPECT_EQ(inked(), 0) << "gone after the fade";
+    }
+    Clock::setShared(nullptr);
 }
 
 // The figure's path and the caption's place, with the numbers of the layer.
