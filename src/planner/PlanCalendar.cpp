@@ -16,6 +16,10 @@ namespace {
 
 constexpr int kTitleCharacters = 72;
 constexpr qint64 kOverdueAfterMs = 900 * 1000;
+// 0001-01-01T00:00:00Z and 9999-12-31T23:59:59.999Z: the years an internet
+// date-time can write.
+constexpr qint64 kEarliestMs = -62135596800000;
+constexpr qint64 kLatestMs = 253402300799999;
 
 // The first `count` user-perceived characters (an emoji or a letter with its
 // combining marks is one).
@@ -71,7 +75,9 @@ PlanEntry fromPublication(const ZephylWire::Publication &p, qint64 nowMs, Prepar
     const QString caption = p.caption.value_or(QString()).trimmed();
     e.title = caption.isEmpty() ? prepareTitle(e.format) : firstCharacters(caption, kTitleCharacters);
     const bool draftLike = p.isDraft.value_or(false) || p.status == QLatin1String("draft");
-    if (!draftLike && p.scheduledAt)
+    // A number beyond any calendar's years has no day to be listed on: read as
+    // no date, so the entry still shows (among the undated).
+    if (!draftLike && p.scheduledAt && *p.scheduledAt >= kEarliestMs && *p.scheduledAt <= kLatestMs)
         e.date = QDateTime::fromMSecsSinceEpoch(*p.scheduledAt, QTimeZone::utc());
     if (p.status == QLatin1String("published"))
         e.state = PlanEntry::State::published();

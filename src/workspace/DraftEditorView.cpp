@@ -197,6 +197,9 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_datePicker->setCalendarPopup(true);
     const QLocale locale = PlannerKit::systemLocale();
     m_datePicker->setLocale(locale);
+    // The date reads in the system locale's direction, not the interface's: in
+    // an Arabic window an English date would otherwise come out back to front.
+    m_datePicker->setLayoutDirection(locale.textDirection());
     m_datePicker->setDisplayFormat(locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') +
                                    PlanCalendar::shortTimeFormat(locale));
     m_datePicker->setDateTime(m_date.toLocalTime());
@@ -219,17 +222,22 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     auto *captionColumn = new QVBoxLayout;
     captionColumn->setSpacing(6);
     captionColumn->addWidget(text(L10n::t("Caption"), 12, DesignFonts::Weight::semibold, Color::muted, this));
-    m_captionEditor = new QPlainTextEdit(this);
+    // The editor sits inside the rounded card, clear of its corners.
+    auto *captionCase = new QWidget(this);
+    m_captionCase = captionCase;
+    auto *captionInside = new QVBoxLayout(captionCase);
+    captionInside->setContentsMargins(6, 6, 6, 6);
+    m_captionEditor = new QPlainTextEdit(captionCase);
     m_captionEditor->setFont(DesignFonts::system(13, DesignFonts::Weight::regular));
     m_captionEditor->setFixedHeight(120);
     m_captionEditor->setFrameShape(QFrame::NoFrame);
-    m_captionEditor->document()->setDocumentMargin(6);
     m_captionEditor->setPlainText(PlannerKit::shownText(draft.caption, kShownCaption));
     m_captionEditor->setObjectName(QStringLiteral("caption"));
     m_captionEditor->setStyleSheet(QString());
     connect(m_captionEditor, &QPlainTextEdit::textChanged, this,
             [this] { m_draft.caption = m_captionEditor->toPlainText(); });
-    captionColumn->addWidget(m_captionEditor);
+    captionInside->addWidget(m_captionEditor);
+    captionColumn->addWidget(captionCase);
     column->addLayout(captionColumn);
 
     // 6. Hashtags
@@ -327,7 +335,7 @@ void DraftEditorView::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.fillRect(rect(), PaletteColors::color(Color::background));
     // The caption's box: surface, radius 10, a hairline outline.
-    const QRectF box = QRectF(m_captionEditor->geometry()).adjusted(-0.5, -0.5, 0.5, 0.5);
+    const QRectF box = QRectF(m_captionCase->geometry()).adjusted(0.5, 0.5, -0.5, -0.5);
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
     shape.addRoundedRect(box, 10, 10);

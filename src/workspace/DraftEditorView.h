@@ -97,6 +97,8 @@ public:
     QCheckBox *plannedBox() const { return m_plannedBox; }
     QDateTimeEdit *datePicker() const { return m_datePicker; }
     QPlainTextEdit *captionEditor() const { return m_captionEditor; }
+    // The rounded box the caption editor sits in.
+    QWidget *captionBox() const { return m_captionCase; }
     RoundedField *hashtagsField() const { return m_hashtagsField; }
     QCheckBox *hiddenBox() const { return m_hiddenBox; }
     StyledButton *attachButton() const { return m_attachButton; }
@@ -148,6 +150,7 @@ private:
     RoundedField *m_titleField = nullptr;
     QCheckBox *m_plannedBox = nullptr;
     QDateTimeEdit *m_datePicker = nullptr;
+    QWidget *m_captionCase = nullptr;
     QPlainTextEdit *m_captionEditor = nullptr;
     RoundedField *m_hashtagsField = nullptr;
     QWidget *m_preview = nullptr;

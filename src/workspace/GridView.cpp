@@ -1,6 +1,7 @@
 #include "workspace/GridView.h"
 
 #include "app/AppModel.h"
+#include "companion/ShadowPainter.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/DesignFonts.h"
@@ -214,10 +215,9 @@ void FeedTile::paintEvent(QPaintEvent *)
     const double box = Icons::boxForFontSize(11);
     const bool rtl = layoutDirection() == Qt::RightToLeft;
     const QRectF mark(rtl ? 8 : width() - 8 - box, 8, box, box);
-    // A soft dark halo under the white mark keeps it legible on any picture.
-    for (const QPointF offset : {QPointF(0, 1), QPointF(1, 0), QPointF(-1, 0), QPointF(0, -1)})
-        Icons::paint(painter, *symbol, mark.translated(offset), QColor(0, 0, 0, 64));
-    Icons::paint(painter, *symbol, mark, Qt::white);
+    // A soft dark shadow under the white mark keeps it legible on any picture.
+    ShadowPainter::paint(painter, mark, 1, {{QColor(0, 0, 0, 128), 3, {0, 0}}},
+                         [&](QPainter &p) { Icons::paint(p, *symbol, mark, Qt::white); });
 }
 
 // ---- GridView

@@ -17,6 +17,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <limits>
 
 namespace PlannerKit {
 
@@ -202,10 +203,19 @@ bool PictureCache::isPending(const QUrl &url) const
 QImage PictureCache::picture(const QUrl &url, QSize target)
 {
     const QString key = url.toString();
-    if (const QImage *image = m_cache.object(key))
-        return *image;
+    QImage cached;
+    if (const Decoded *decoded = m_cache.object(key)) {
+        // The same address shows small in the draft editor and large on a tile:
+        // a picture decoded for the small one would be blurred on the large one.
+        // Up to a quarter larger is drawn from it as it is (a tile a few pixels
+        // wider once a scroll bar went is not worth a new fetch).
+        if (qint64(decoded->target.width()) * 5 / 4 >= target.width() &&
+            qint64(decoded->target.height()) * 5 / 4 >= target.height())
+            return decoded->image;
+        cached = decoded->image;
+    }
     if (m_failed.contains(key) || m_running.contains(key) || m_decoding.contains(key))
-        return {};
+        return cached;
     if (!ProfilePicture::address(key)) {
         fail(key);
         return {};
@@ -220,7 +230,7 @@ QImage PictureCache::picture(const QUrl &url, QSize target)
     while (qsizetype(m_queue.size()) > kMaxQueued)
         m_queue.pop_back();
     QMetaObject::invokeMethod(this, &PictureCache::pump, Qt::QueuedConnection);
-    return {};
+    return cached;
 }
 
 void PictureCache::pump()
@@ -269,23 +279,30 @@ void PictureCache::finish(QNetworkReply *reply, QSize target)
     const QByteArray bytes = reply->read(ProfilePicture::kMaxBytes + 1);
     m_decoding.insert(key);
     auto *watcher = new QFutureWatcher<QImage>(this);
-    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, key] {
+    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, key, target] {
         watcher->deleteLater();
         m_decoding.remove(key);
         const QImage image = watcher->result();
         if (image.isNull())
             fail(key);
         else
-            store(key, image);
+            store(key, image, target);
     });
     watcher->setFuture(QtConcurrent::run([bytes, target] { return ProfilePicture::decode(bytes, target); }));
     pump();
 }
 
-void PictureCache::store(const QString &key, const QImage &image)
+void PictureCache::store(const QString &key, const QImage &image, QSize target)
 {
-    const qint64 kib = std::max<qint64>(1, image.sizeInBytes() / 1024);
-    m_cache.insert(key, new QImage(image), int(std::min<qint64>(kib, m_cache.maxCost())));
+    // Decoded at its own size, smaller than asked for: no larger ask can do better.
+    if (image.width() < target.width() || image.height() < target.height())
+        target = QSize(std::numeric_limits<int>::max(), std::numeric_limits<int>::max());
+    const Decoded *former = m_cache.object(key);
+    // A picture decoded for a larger size already is not replaced by a smaller one.
+    if (!former || former->target.width() < target.width() || former->target.height() < target.height()) {
+        const qint64 kib = std::max<qint64>(1, image.sizeInBytes() / 1024);
+        m_cache.insert(key, new Decoded{image, target}, int(std::min<qint64>(kib, m_cache.maxCost())));
+    }
     Q_EMIT settled(QUrl(key));
 }
 

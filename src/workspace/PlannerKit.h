@@ -105,7 +105,8 @@ public:
 
     // The picture when it is in the cache; else a null image, and the address
     // is fetched (unless it is being fetched, or failed). `target` is the size
-    // in device pixels the picture must cover.
+    // in device pixels the picture must cover. A picture decoded for a size more
+    // than a quarter smaller is answered meanwhile and fetched again.
     QImage picture(const QUrl &url, QSize target);
     bool hasFailed(const QUrl &url) const { return m_failed.contains(url.toString()); }
     bool isPending(const QUrl &url) const;
@@ -123,12 +124,16 @@ private:
         QUrl url;
         QSize target;
     };
+    struct Decoded {
+        QImage image;
+        QSize target; // the size it was decoded to cover
+    };
     void pump();
     void finish(QNetworkReply *reply, QSize target);
-    void store(const QString &key, const QImage &image);
+    void store(const QString &key, const QImage &image, QSize target);
     void fail(const QString &key);
 
-    QCache<QString, QImage> m_cache;
+    QCache<QString, Decoded> m_cache;
     QSet<QString> m_failed;
     std::deque<Wanted> m_queue;
     QHash<QString, QPointer<QNetworkReply>> m_running;

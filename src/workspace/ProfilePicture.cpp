@@ -50,12 +50,15 @@ QImage ProfilePicture::decode(const QByteArray &bytes, QSize target)
     const QSize size = reader.size();
     if (!size.isValid() || size.width() > kMaxSide || size.height() > kMaxSide)
         return {};
-    // Decoded straight to the size shown (covering it), where the format can.
+    // Decoded straight to the size shown (covering it), where the format can;
+    // never enlarged: the allocation limit counts the file's size, not the scaled
+    // one, and a picture of 4000 x 1 covering a tile would need gigabytes.
     if (target.isValid() && (size.width() > target.width() || size.height() > target.height())) {
         const double scale =
             std::max(double(target.width()) / size.width(), double(target.height()) / size.height());
-        reader.setScaledSize(QSize(std::max(1, int(std::ceil(size.width() * scale))),
-                                   std::max(1, int(std::ceil(size.height() * scale)))));
+        if (scale < 1)
+            reader.setScaledSize(QSize(std::max(1, int(std::ceil(size.width() * scale))),
+                                       std::max(1, int(std::ceil(size.height() * scale)))));
     }
     QImage image = reader.read();
     return image;

@@ -6,6 +6,8 @@
 
 #include <QSet>
 
+#include <limits>
+
 using ZephylWire::PlanDraft;
 using ZephylWire::Publication;
 
@@ -461,4 +463,42 @@ TEST_F(PlanCalendarTest, RowDatesAreAbbreviatedWithAShortTime)
     for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
                                   QLocale(QLocale::Japanese, QLocale::Japan), QLocale(QLocale::Arabic, QLocale::Egypt)})
         EXPECT_FALSE(PlanCalendar::shortTimeFormat(locale).contains(u's')) << locale.name().toStdString();
+}
+
+TEST_F(PlanCalendarTest, PublicationTimesBeyondAnyCalendarAreUndatedAndStillListed)
+{
+    // The service's number of milliseconds, out of the years a calendar shows:
+    // no day could list such an entry, so it goes with the undated ones.
+    const QDateTime now(QDate(2025, 3, 14), QTime(12, 0), utc);
+    const qint64 earliest = QDateTime(QDate(1, 1, 1), QTime(0, 0), utc).toMSecsSinceEpoch();
+    const qint64 latest = QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), utc).toMSecsSinceEpoch();
+    const QList<Publication> input = {
+        publication("max", "scheduled", std::numeric_limits<qint64>::max()),
+        publication("min", "scheduled", std::numeric_limits<qint64>::min()),
+        publication("after", "scheduled", latest + 1),
+        publication("before", "scheduled", earliest - 1),
+        publication("failedFar", "failed", std::numeric_limits<qint64>::max()),
+        publication("first", "published", earliest),
+        publication("last", "scheduled", latest),
+    };
+    const auto list = PlanCalendar::entries({}, input, now);
+    ASSERT_EQ(list.size(), input.size());
+    for (const auto &e : list) {
+        const bool inRange = e.id == QLatin1String("publication-first") || e.id == QLatin1String("publication-last");
+        EXPECT_EQ(e.date.has_value(), inRange) << e.id.toStdString();
+        if (e.date) {
+            EXPECT_TRUE(e.date->isValid());
+            EXPECT_TRUE(e.date->toTimeZone(QTimeZone::systemTimeZone()).date().isValid()) << e.id.toStdString();
+        }
+    }
+    EXPECT_EQ(ids(PlanCalendar::attention(list)), QStringList({"publication-failedFar"}));
+    EXPECT_EQ(ids(PlanCalendar::undated(list)),
+              QStringList({"publication-max", "publication-min", "publication-after", "publication-before"}))
+        << "each undated, titled alike, in input order";
+    // The two at the ends of the range are listed on their days, in any zone.
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    const QDate firstDay = QDateTime::fromMSecsSinceEpoch(earliest, zone).date();
+    const QDate lastDay = QDateTime::fromMSecsSinceEpoch(latest, zone).date();
+    EXPECT_EQ(ids(PlanCalendar::entriesOn(list, firstDay, zone)), QStringList({"publication-first"}));
+    EXPECT_EQ(ids(PlanCalendar::entriesOn(list, lastDay, zone)), QStringList({"publication-last"}));
 }

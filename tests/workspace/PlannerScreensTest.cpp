@@ -10,6 +10,7 @@
 #include "design/Controls.h"
 #include "design/EmptyStateCard.h"
 #include "design/L10n.h"
+#include "design/PaletteColors.h"
 #include "design/StatusPill.h"
 #include "workspace/DraftEditorView.h"
 #include "workspace/GridView.h"
@@ -441,6 +442,74 @@ TEST_F(PlannerTest, WeekStripNavigationAndDayCells)
     EXPECT_EQ(plan()->button(QStringLiteral("Today")), nullptr);
 }
 
+TEST_F(PlannerTest, WeeksWithAClockChangeKeepSevenDaysFromMonday)
+{
+    // Also run under TZ=Europe/Berlin and TZ=America/New_York: each of these
+    // weeks holds one of those zones' changes of the clocks.
+    FakeClock &clock = flows.h.clock;
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    for (const QDate wednesday : {QDate(2025, 3, 26), QDate(2025, 3, 5), QDate(2025, 10, 22), QDate(2025, 10, 29)}) {
+        const QDate monday = wednesday.addDays(-2), sunday = wednesday.addDays(4);
+        const std::string week = monday.toString(Qt::ISODate).toStdString();
+        clock.setNow(QDateTime(wednesday, QTime(10, 0), zone));
+        setPlan({planDraft(1, QStringLiteral("Sunday noon"), utc(QDateTime(sunday, QTime(12, 0), zone))),
+                 planDraft(2, QStringLiteral("Monday early"), utc(QDateTime(monday, QTime(0, 30), zone))),
+                 planDraft(3, QStringLiteral("Next Monday early"),
+                           utc(QDateTime(monday.addDays(7), QTime(0, 30), zone)))});
+        plan()->showToday();
+        settle();
+        std::vector<QDate> expected;
+        for (int i = 0; i < 7; ++i)
+            expected.push_back(monday.addDays(i));
+        EXPECT_EQ(plan()->days(), expected) << week;
+        ASSERT_EQ(plan()->dayCells().size(), 7) << week;
+        for (DayCell *cell : plan()->dayCells())
+            EXPECT_EQ(cell->hasEntries(), cell->date() == sunday || cell->date() == monday)
+                << week << " " << cell->date().toString(Qt::ISODate).toStdString();
+
+        // Sunday lists its own draft; a new draft on it is planned at its noon.
+        for (DayCell *cell : plan()->dayCells()) {
+            if (cell->date() == sunday)
+                click(cell);
+        }
+        ASSERT_EQ(plan()->rows().size(), 1) << week;
+        EXPECT_EQ(plan()->rows().first()->entry().id, QStringLiteral("draft-1"));
+        EXPECT_EQ(plan()->newDraft().scheduledAt, utc(QDateTime(sunday, QTime(12, 0), zone))) << week;
+
+        // The weeks around it begin on their Mondays too.
+        click(plan()->button(QStringLiteral("next-week")));
+        EXPECT_EQ(plan()->days().front(), monday.addDays(7)) << week;
+        EXPECT_EQ(plan()->days().back(), sunday.addDays(7)) << week;
+        EXPECT_TRUE(plan()->dayCells().first()->hasEntries()) << "00:30 on the next Monday is that Monday's";
+        plan()->setWeekOffset(-1);
+        EXPECT_EQ(plan()->days().front(), monday.addDays(-7)) << week;
+    }
+}
+
+TEST_F(PlannerTest, TheWholeRowAndTheWholeTileAnswerAClick)
+{
+    setPlan({planDraft(3, QStringLiteral("Anywhere on the row"), utc(now().addSecs(3600)))});
+    PlanRow *row = rowOf(QStringLiteral("draft-3"));
+    ASSERT_NE(row, nullptr);
+    const QList<QWidget *> parts = {row->titleText(), row->subtitleText(), row->pill()};
+    for (QWidget *part : parts) {
+        QTest::mouseClick(part, Qt::LeftButton, Qt::NoModifier, part->rect().center());
+        settle();
+        ASSERT_NE(plan()->editor(), nullptr) << part->metaObject()->className();
+        EXPECT_EQ(plan()->editor()->draft().id, 3);
+        plan()->editor()->cancel();
+        settle();
+    }
+    GridTile *tile = grid()->tiles().value(0);
+    ASSERT_NE(tile, nullptr);
+    auto *badge = tile->findChild<StatusPill *>();
+    ASSERT_NE(badge, nullptr);
+    QTest::mouseClick(badge, Qt::LeftButton, Qt::NoModifier, badge->rect().center());
+    settle();
+    ASSERT_NE(grid()->editor(), nullptr) << "the \"Draft\" badge is part of the tile";
+    EXPECT_EQ(grid()->editor()->draft().id, 3);
+}
+
 TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
 {
     FakeClock &clock = flows.h.clock;
@@ -528,6 +597,33 @@ TEST_F(PlannerTest, EditorStartsFromTheDraft)
     EXPECT_EQ(dated->savedCopy().scheduledAt, QString());
     dated->plannedBox()->click();
     EXPECT_EQ(dated->savedCopy().scheduledAt, QStringLiteral("2026-03-02T09:30:00Z"));
+}
+
+TEST_F(PlannerTest, EditorDateReadsInTheSystemLocaleAndTheCaptionSitsInARoundedBox)
+{
+    // An Arabic window: the dates are still the system locale's, written in its direction.
+    host.window->setLayoutDirection(Qt::RightToLeft);
+    DraftEditorView *view = editor(planDraft(1, QStringLiteral("t"), QStringLiteral("2026-03-02T09:30:00Z")));
+    const QLocale system = QLocale::system();
+    EXPECT_EQ(view->layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(view->datePicker()->locale(), system);
+    EXPECT_EQ(view->datePicker()->layoutDirection(), system.textDirection());
+    EXPECT_EQ(view->datePicker()->dateTime(), QDateTime(QDate(2026, 3, 2), QTime(9, 30), QTimeZone::utc()));
+
+    // The caption's box is rounded: its corner shows the sheet's background, its
+    // inside the surface, and the editor stays clear of the corners.
+    const QImage shot = view->grab().toImage();
+    const QRect box = view->captionBox()->geometry();
+    const qreal ratio = shot.devicePixelRatio();
+    auto at = [&](QPoint p) { return shot.pixelColor(QPoint(int(p.x() * ratio), int(p.y() * ratio))); };
+    EXPECT_EQ(at(box.topLeft() + QPoint(1, 1)), PaletteColors::color(Color::background));
+    EXPECT_EQ(at(box.bottomRight() - QPoint(1, 1)), PaletteColors::color(Color::background));
+    EXPECT_EQ(at(box.center()), PaletteColors::color(Color::surface));
+    const QRect editorArea = view->captionEditor()->geometry();
+    EXPECT_GE(editorArea.left(), 3);
+    EXPECT_GE(editorArea.top(), 3);
+    EXPECT_LE(editorArea.right(), box.width() - 4);
+    EXPECT_EQ(editorArea.height(), 120);
 }
 
 TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
@@ -968,6 +1064,14 @@ QByteArray jpeg(QSize size)
     image.save(&buffer, "JPEG");
     return bytes;
 }
+
+// What the cache answers once the address has settled.
+QImage settledPicture(PictureCache &cache, const QUrl &url, QSize target)
+{
+    cache.picture(url, target);
+    EXPECT_TRUE(zktest::spinUntil([&] { return !cache.isPending(url); })) << url.toString().toStdString();
+    return cache.picture(url, target);
+}
 } // namespace
 
 TEST(PictureCacheTest, OnlyHttpsWithinLimitsCachedAndNeverRetried)
@@ -1018,6 +1122,65 @@ TEST(PictureCacheTest, OnlyHttpsWithinLimitsCachedAndNeverRetried)
         ASSERT_FALSE(load(origin + QStringLiteral("/ok/%1.jpg").arg(i)).isNull());
     EXPECT_LE(cache.cachedBytes(), 600 * 1024);
     EXPECT_LE(cache.cachedCount(), 3);
+}
+
+TEST(PictureCacheTest, APictureDecodedSmallIsFetchedAgainForALargerTile)
+{
+    Standin::Server secure;
+    ASSERT_NE(startTrusted(secure), 0);
+    const QString origin = Standin::secureOrigin(secure);
+    secure.routePrefix("GET", "/shared/", [](const Standin::Seen &) { return Standin::Answer(200, jpeg({1080, 1350}), "image/jpeg"); });
+    secure.routePrefix("GET", "/small/", [](const Standin::Seen &) { return Standin::Answer(200, jpeg({120, 150}), "image/jpeg"); });
+    PictureCache cache;
+    auto settledFor = [&](const QUrl &url, QSize target) { return settledPicture(cache, url, target); };
+
+    // The draft editor's preview asks first, small; a tile of the grid then asks large.
+    const QUrl url(origin + QStringLiteral("/shared/a.jpg"));
+    const QSize preview(64, 80), tile(436, 582);
+    const QImage small = settledFor(url, preview);
+    ASSERT_FALSE(small.isNull());
+    EXPECT_LT(small.width(), 100);
+    const QImage meanwhile = cache.picture(url, tile);
+    EXPECT_EQ(meanwhile.size(), small.size()) << "the small one is shown until the sharp one comes";
+    EXPECT_TRUE(cache.isPending(url));
+    const QImage large = settledFor(url, tile);
+    EXPECT_GE(large.width(), tile.width());
+    EXPECT_GE(large.height(), tile.height());
+    EXPECT_EQ(secure.count(url.path()), 2);
+    // Smaller asks, and ones a little larger, are answered from the large one;
+    // it is never replaced by a smaller one.
+    EXPECT_EQ(cache.picture(url, preview).size(), large.size());
+    EXPECT_EQ(cache.picture(url, tile + QSize(20, 26)).size(), large.size());
+    EXPECT_FALSE(cache.isPending(url));
+    EXPECT_EQ(secure.count(url.path()), 2);
+
+    // A picture smaller than the first ask is fetched once, whatever is asked later.
+    const QUrl little(origin + QStringLiteral("/small/b.jpg"));
+    EXPECT_EQ(settledFor(little, QSize(218, 291)).size(), QSize(120, 150));
+    EXPECT_EQ(cache.picture(little, QSize(872, 1164)).size(), QSize(120, 150));
+    EXPECT_FALSE(cache.isPending(little));
+    EXPECT_EQ(secure.count(little.path()), 1);
+}
+
+TEST(PictureCacheTest, AThinPictureIsNeverEnlargedToCoverATile)
+{
+    // 4000 x 1 pixels in a few hundred bytes: scaled to cover a tile it would
+    // take gigabytes. It is decoded at its own size and drawn cut by the tile.
+    Standin::Server secure;
+    ASSERT_NE(startTrusted(secure), 0);
+    const QString origin = Standin::secureOrigin(secure);
+    secure.route("GET", "/thin", [](const Standin::Seen &) { return Standin::Answer(200, jpeg({4000, 1}), "image/jpeg"); });
+    secure.route("GET", "/tall", [](const Standin::Seen &) { return Standin::Answer(200, jpeg({2, 4000}), "image/jpeg"); });
+    PictureCache cache;
+    for (const char *path : {"/thin", "/tall"}) {
+        const QImage image = settledPicture(cache, QUrl(origin + QString::fromLatin1(path)), QSize(436, 582));
+        ASSERT_FALSE(image.isNull()) << path;
+        EXPECT_LE(image.width(), 4000) << path;
+        EXPECT_LE(image.height(), 4000) << path;
+        EXPECT_LE(image.sizeInBytes(), qsizetype(4000) * 4 * 4) << path;
+    }
+    EXPECT_EQ(ProfilePicture::decode(jpeg({4000, 1}), QSize(436, 582)).size(), QSize(4000, 1));
+    EXPECT_EQ(ProfilePicture::decode(jpeg({1080, 1350}), QSize(218, 291)).size(), QSize(233, 291));
 }
 
 TEST_F(PlannerTest, OnlyTheTilesOnScreenFetchTheirPictures)
