@@ -20,7 +20,7 @@ inline ImportedMedia picture(QSizeF size = QSizeF(1080, 1350))
     m.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     m.kind = ImportedMedia::Kind::image;
     m.fileName = QStringLiteral("photo.jpg");
-    m.data = MediaData::fromBytes(QByteArray("\xff\xd8\xff\xe0 picture", 14));
+    m.data = MediaData::fromBytes(QByteArrayLiteral("\xff\xd8\xff\xe0 picture"));
     m.contentType = QStringLiteral("image/jpeg");
     m.pixelSize = size;
     return m;

@@ -289,7 +289,7 @@ TEST(TranslationTables, NoTableHoldsAnotherLanguagesText)
             if (&a >= &b)
                 continue;
             int shared = 0, compared = 0;
-            for (size_t i = 0; (*a.list)[i].key && (*b.list)[i].key; ++i) {
+            for (size_t i = 0; i < a.list->size() && i < b.list->size(); ++i) {
                 const QString key = s((*a.list)[i].key);
                 if (key.size() < 20)
                     continue; // short labels and names may well agree
