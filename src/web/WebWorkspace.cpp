@@ -190,8 +190,7 @@ QHash<QString, QList<QNetworkCookie>> &lastCookies()
 // The engine writes its cookie file from its own threads, in batches, the last
 // one when the profile goes; a process that ends at once loses it, and the user
 // is signed out at the next start. Wait, within a deadline, until the file
-// (readable only once the engine has closed it) holds every live cookie the
-// store last reported.
+// holds every live cookie the store last reported.
 void awaitCookieFile(const QString &folder, const QList<QNetworkCookie> &cookies)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
