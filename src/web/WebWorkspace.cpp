@@ -13,8 +13,11 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
 #include <QJsonArray>
@@ -46,6 +49,7 @@
 #include <QNativeGestureEvent>
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -181,6 +185,35 @@ QHash<QString, QList<QNetworkCookie>> &lastCookies()
 {
     static QHash<QString, QList<QNetworkCookie>> cookies;
     return cookies;
+}
+
+// The engine writes its cookie file from its own threads, in batches, the last
+// one when the profile goes; a process that ends at once loses it, and the user
+// is signed out at the next start. Wait, within a deadline, until the file
+// holds every live cookie the store last reported.
+void awaitCookieFile(const QString &folder, const QList<QNetworkCookie> &cookies)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QList<QNetworkCookie> expected;
+    for (const QNetworkCookie &cookie : cookies)
+        if (cookie.isSessionCookie() || cookie.expirationDate() > now)
+            expected.append(cookie);
+    if (expected.isEmpty())
+        return;
+    const QDeadlineTimer deadline(4000);
+    while (true) {
+        const QList<QNetworkCookie> onDisk = ProfileCookies::read(folder);
+        const bool written = std::all_of(expected.cbegin(), expected.cend(), [&](const QNetworkCookie &cookie) {
+            return std::any_of(onDisk.cbegin(), onDisk.cend(),
+                               [&](const QNetworkCookie &c) { return c.hasSameIdentifier(cookie); });
+        });
+        if (written || deadline.hasExpired())
+            return;
+        // The engine's own teardown runs partly on this thread's loop.
+        QEventLoop loop;
+        QTimer::singleShot(25, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
 }
 
 } // namespace
@@ -489,6 +522,9 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
 
 WebWorkspace::~WebWorkspace()
 {
+    // Nothing of ours runs while the engine is waited for below.
+    stopTimers();
+    QCoreApplication::removePostedEvents(this);
     lastCookies().insert(m_storagePath, m_cookies);
     failAllFetches(QStringLiteral("The web workspace closed."));
     releaseScriptWaiters();
@@ -504,6 +540,7 @@ WebWorkspace::~WebWorkspace()
     m_page = nullptr;
     delete m_profile;
     m_profile = nullptr;
+    awaitCookieFile(m_storagePath, m_cookies);
 }
 
 QWebEnginePage *WebWorkspace::page() const { return m_page; }

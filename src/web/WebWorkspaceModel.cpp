@@ -45,6 +45,11 @@ WebWorkspaceModel::WebWorkspaceModel(std::optional<QUrl> baseURL, InWindowCatSta
 
 WebWorkspaceModel::~WebWorkspaceModel()
 {
+    stopTimers();
+}
+
+void WebWorkspaceModel::stopTimers()
+{
     m_attention.reset();
     m_readyFallback.reset();
     m_loadDeadline.reset();

@@ -170,6 +170,8 @@ protected:
 
     void setPhase(const Phase &phase);
     void setWorkspaceReady(bool ready);
+    // No timer of the model fires after this; for an owner that goes.
+    void stopTimers();
     void markWorkspaceReady(double seconds);
 
 private:

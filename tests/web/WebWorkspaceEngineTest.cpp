@@ -23,6 +23,7 @@
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QApplication>
 #include <QSslError>
 #include <QTest>
@@ -33,6 +34,7 @@
 #include <QWheelEvent>
 #include <QWidget>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace std::chrono_literals;
@@ -477,7 +479,16 @@ TEST_F(WebEngineTest, CtrlWheelNeverMagnifiesThePage)
     web->start();
     ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
     ASSERT_TRUE(zktest::spinUntil([&] { return evaluate(web->page(), QStringLiteral("!!window.standin")).toBool(); }));
-    evaluate(web->page(), QStringLiteral("document.body.style.height = '5000px'; true"));
+    // A turn that reaches the page before it can scroll starts a scroll the
+    // engine keeps for every turn that follows closely: wait until the tall page
+    // has been drawn on screen.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(web->webView()));
+    evaluate(web->page(), QStringLiteral(
+        "document.body.style.height = '5000px';"
+        "requestAnimationFrame(() => requestAnimationFrame(() => {"
+        "  window.zkTall = document.scrollingElement.scrollHeight > window.innerHeight; })); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return evaluate(web->page(), QStringLiteral("window.zkTall === true")).toBool(); }))
+        << "the tall page was never drawn";
     QWidget *target = web->webView()->focusProxy();
     ASSERT_TRUE(target);
     const QPoint at(500, 400);
@@ -490,10 +501,9 @@ TEST_F(WebEngineTest, CtrlWheelNeverMagnifiesThePage)
     for (int i = 0; i < 3; ++i)
         wheel(120, Qt::ControlModifier);
     // A plain turn after them scrolls: the page has taken every event before it.
-    ASSERT_TRUE(zktest::spinUntil([&] {
-        wheel(-120, Qt::NoModifier);
-        return evaluate(web->page(), QStringLiteral("window.scrollY")).toDouble() > 0;
-    }));
+    wheel(-120, Qt::NoModifier);
+    ASSERT_TRUE(zktest::spinUntil([&] { return evaluate(web->page(), QStringLiteral("window.scrollY")).toDouble() > 0; }))
+        << "a plain turn never scrolled";
     EXPECT_EQ(web->page()->zoomFactor(), 1.0);
     EXPECT_EQ(evaluate(web->page(), QStringLiteral("window.devicePixelRatio")).toDouble(), 1.0);
 }
@@ -653,6 +663,13 @@ TEST(WebEngineRestart, DISABLED_SignIn)
     evaluate(web->page(), QStringLiteral("document.cookie = 'probe=1; path=/; secure'; true"));
     // Quit as the application does: the workspace goes, then the process ends.
     web.reset();
+    // The process may end right here: the engine's file holds the session already.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                           QStringLiteral("/QtWebEngine/") + qEnvironmentVariable(kRestartProfile);
+    const QList<QNetworkCookie> onDisk = ProfileCookies::read(folder);
+    EXPECT_TRUE(std::any_of(onDisk.cbegin(), onDisk.cend(), [](const QNetworkCookie &cookie) {
+        return cookie.name() == "__Host-zephyl_session";
+    })) << "the session cookie is on disk when the workspace is gone";
 }
 
 TEST(WebEngineRestart, DISABLED_Return)
