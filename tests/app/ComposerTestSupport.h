@@ -4,11 +4,14 @@
 // from a table, holding chosen files back until released.
 
 #include "app/ComposerState.h"
+#include "services/AsyncSupport.h"
 
-#include <QCoro/QCoroSignal>
 #include <QHash>
 #include <QSet>
 #include <QUuid>
+
+#include <functional>
+#include <vector>
 
 #include <map>
 
@@ -48,7 +51,8 @@ public:
     void release()
     {
         m_held.clear();
-        m_gate.setObjectName(QUuid::createUuid().toString()); // any change wakes the waiters
+        for (auto &wake : std::exchange(m_waiters, {}))
+            wake();
     }
     QStringList asked;
 
@@ -62,8 +66,11 @@ private:
     {
         const QString name = url.fileName();
         asked << name;
-        while (m_held.contains(name))
-            co_await qCoro(&m_gate, &QObject::objectNameChanged);
+        while (m_held.contains(name)) {
+            Async::Trigger released(&m_gate);
+            m_waiters.push_back(released.firer());
+            co_await released;
+        }
         if (const auto it = m_failures.find(name); it != m_failures.end())
             throw it->second;
         if (!m_made.contains(name))
@@ -75,6 +82,7 @@ private:
     std::map<QString, MediaImportError> m_failures;
     QSet<QString> m_held;
     QObject m_gate;
+    std::vector<std::function<void()>> m_waiters;
 };
 
 } // namespace composertest
