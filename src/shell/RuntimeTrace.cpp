@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "ask/AskPanelController.h"
 #include "companion/CompanionController.h"
+#include "companion/CompanionPanel.h"
 #include "web/WebWorkspace.h"
 #include "shell/Runtime.h"
 #include "shell/StatusMenuController.h"
@@ -118,6 +119,15 @@ void RuntimeTrace::watchCat()
             m_catAt = centre;
             line(QStringLiteral("cat at: %1,%2").arg(qRound(centre.x())).arg(qRound(centre.y())));
         }
+    }
+    // Whether a press would reach the cat: its panels take the pointer only
+    // over the cat while the pointer is near it.
+    bool grips = false;
+    for (const CompanionPanel *panel : cat.panels())
+        grips = grips || !panel->interactive().empty();
+    if (grips != m_grips) {
+        m_grips = grips;
+        line(grips ? QStringLiteral("cat: takes the pointer") : QStringLiteral("cat: lets the pointer through"));
     }
     const QWidget *settings = m_runtime.companionSettingsIfMade() ? m_runtime.companionSettingsIfMade()->window() : nullptr;
     const bool settingsShown = settings && settings->isVisible();

@@ -25,6 +25,7 @@ private:
     QTimer *m_poll = nullptr;
     QString m_standing;
     bool m_askShown = false;
+    bool m_grips = false;
     QPointF m_catAt;
     bool m_settingsShown = false;
     bool m_firstFrame = false;
