@@ -10,6 +10,8 @@
 #include "base/DefaultsStore.h"
 #include "design/L10n.h"
 #include "design/FloatingPanel.h"
+#include "support/PaintWatch.h"
+#include "support/ProcStatus.h"
 
 #include <benchmark/benchmark.h>
 
@@ -37,36 +39,9 @@ bool spinUntil(const std::function<bool()> &done, int limitMs = 10000)
 }
 
 // A field of /proc/self/status, in KiB.
-qint64 status(const char *field)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
+using benchsupport::status;
 
-// Notes the first paint the card receives.
-class PaintWatch final : public QObject {
-public:
-    bool painted = false;
-    void watch(QWidget *widget)
-    {
-        painted = false;
-        widget->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            painted = true;
-        return QObject::eventFilter(watched, event);
-    }
-};
+using benchsupport::PaintWatch;
 
 struct World {
     DefaultsStore store;

@@ -21,20 +21,9 @@
 #include <functional>
 #include <optional>
 
-namespace benchsupport {
+#include "support/ProcStatus.h"
 
-// A field of /proc/self/status ("VmRSS:", "VmHWM:"), in KiB.
-inline qint64 status(const char *field)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
+namespace benchsupport {
 
 // Resets the peak to the current resident size (Linux 4.0 and later).
 inline void resetPeak()

@@ -13,6 +13,7 @@
 #include "OperationRoutes.h"
 #include "StandinServer.h"
 #include "WebApp.h"
+#include "support/PaintWatch.h"
 #include "support/WebPageBench.h"
 
 #include "app/AppModel.h"
@@ -40,24 +41,7 @@ namespace {
 
 using webbench::spinUntil;
 
-// Notes the first paint a widget receives.
-class PaintWatch final : public QObject {
-public:
-    bool painted = false;
-    void watch(QWidget *widget)
-    {
-        painted = false;
-        widget->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            painted = true;
-        return QObject::eventFilter(watched, event);
-    }
-};
+using benchsupport::PaintWatch;
 
 // One signed-in model over the stand-in, made once for the run.
 struct World {
