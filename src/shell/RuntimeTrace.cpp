@@ -9,6 +9,9 @@
 #include "shell/StatusMenuController.h"
 #include "workspace/CompanionSettingsWindow.h"
 
+#include <QApplication>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -55,12 +58,25 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
             line(web->account() ? QStringLiteral("page account: ") + web->account()->email
                                 : QStringLiteral("page account: none"));
         });
+        // A page is shown once committed; its fields take keys once it has loaded.
+        connect(web->page(), &QWebEnginePage::loadFinished, this,
+                [this](bool ok) { line(ok ? QStringLiteral("page load: finished") : QStringLiteral("page load: failed")); });
         connect(web, &WebWorkspaceModel::screenChanged, this,
                 [this, web] { line(QStringLiteral("page screen: ") + web->screen()); });
         connect(web, &WebWorkspaceModel::composerOpenChanged, this, [this, web] {
             line(web->composerOpen() ? QStringLiteral("page composer: open") : QStringLiteral("page composer: closed"));
         });
     }
+    // Where the keyboard is, so a test types only once its keys have a place.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        if (!now) {
+            line(QStringLiteral("keyboard: none"));
+            return;
+        }
+        const WebWorkspace *web = m_runtime.web();
+        const bool page = web && web->webView() && (web->webView() == now || web->webView()->isAncestorOf(now));
+        line(QStringLiteral("keyboard: ") + (page ? QStringLiteral("page") : now->window()->windowTitle()));
+    });
     // Start-up moments, looked for often until both are seen.
     auto *early = new QTimer(this);
     early->setInterval(5);

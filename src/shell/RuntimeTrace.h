@@ -9,7 +9,8 @@ class Runtime;
 
 // With ZEPHYL_TRACE set, the application writes what a user would see happen
 // to standard error, one "trace: ..." line each: the page's phase, the signed-in
-// account, the surface, the ask panel, where the cat stands, what it says. End-to-
+// account, the surface, the ask panel, where the keyboard is, where the cat stands,
+// what it says. End-to-
 // end tests read these lines; nothing private (no token, no typed text) is written.
 class RuntimeTrace final : public QObject {
     Q_OBJECT

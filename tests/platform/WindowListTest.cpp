@@ -328,7 +328,13 @@ TEST_F(WindowList, WindowsOnAnotherDesktopAreNotOnTheCurrentOne)
     other.map(elsewhere);
     other.map(everywhere);
 
-    const auto list = waitFor(everywhere, [](const auto &x) { return x.frameExtents.top() > 0; });
+    // The window manager takes the two on in its own time: wait for both.
+    std::vector<X11::ClientWindow> list;
+    zktest::spinUntil([&] {
+        list = X11::readClientWindows();
+        const auto *x = find(list, everywhere);
+        return x && x->frameExtents.top() > 0 && find(list, elsewhere);
+    });
     const auto *e = find(list, elsewhere);
     const auto *a = find(list, everywhere);
     ASSERT_TRUE(e && a);
