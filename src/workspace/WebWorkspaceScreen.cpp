@@ -328,12 +328,15 @@ QList<T *> directChildren(const QObject *parent)
 
 // A layer that comes and goes with the timing of the change that caused it:
 // fading, or rising from below the screen's bottom edge (and sinking back).
-// Hidden once gone, so a faded scene takes no clicks.
+// A layer on its way out takes no clicks (a second "Try again" would load the
+// page twice), and once gone it is hidden.
 class Presence final : public QObject {
 public:
     enum class Way { fade, rise };
 
-    Presence(QWidget *layer, Way way) : QObject(layer), m_layer(layer), m_way(way), m_motion(new PressAnimator(0.0, this))
+    Presence(QWidget *layer, Way way)
+        : QObject(layer), m_layer(layer), m_way(way), m_motion(new PressAnimator(0.0, this)),
+          m_passive(layer->testAttribute(Qt::WA_TransparentForMouseEvents))
     {
         connect(m_motion, &PressAnimator::changed, this, &Presence::apply);
         layer->hide();
@@ -380,6 +383,7 @@ private:
             // Settled: drawn plainly again.
             m_layer->setGraphicsEffect(nullptr);
         }
+        m_layer->setAttribute(Qt::WA_TransparentForMouseEvents, m_passive || !m_motion->pressed());
         m_layer->setVisible(present);
         if (!present && m_retired)
             m_layer->deleteLater();
@@ -390,6 +394,7 @@ private:
     PressAnimator *m_motion;
     QRect m_rest;
     int m_distance = 0;
+    bool m_passive;
     bool m_retired = false;
 };
 

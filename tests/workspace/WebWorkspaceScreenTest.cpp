@@ -208,9 +208,17 @@ TEST_F(ScreenTest, AFailureShowsItsWordsAndTryAgainWaitsThenReloads)
     keep(screen.get(), "failed");
 
     server.clearFaults();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !screen->animating(); }));
+    const QPoint button = screen->retryButton()->mapTo(screen.get(), screen->retryButton()->rect().center());
+    EXPECT_EQ(screen->childAt(button), screen->retryButton());
     QTest::mouseClick(screen->retryButton(), Qt::LeftButton);
     EXPECT_EQ(web->phase(), Phase::loading()) << "waiting at once";
     EXPECT_TRUE(screen->waitingScene()->isVisible());
+    // Fading out, the scene still shows its button, but a second click does not reach it.
+    EXPECT_TRUE(screen->failureScene()->isVisible());
+    EXPECT_NE(screen->childAt(button), screen->retryButton()) << "the page would load twice";
+    EXPECT_EQ(screen->failureMessage()->text(), QStringLiteral("The page from sorvane.app could not be loaded."))
+        << "it keeps its words while it fades";
     EXPECT_TRUE(zktest::spinUntil([&] { return !screen->failureScene()->isVisible(); })) << "faded out";
     EXPECT_TRUE(waitForPhase(Phase::Kind::signIn));
 }
