@@ -7,6 +7,7 @@
 #include "companion/ShadowPainter.h"
 #include "design/DesignFonts.h"
 #include "design/PaletteColors.h"
+#include "design/PressAnimator.h"
 #include "design/TextBlock.h"
 #include "design/TextDirection.h"
 
@@ -47,7 +48,7 @@ double fadeIn(double since)
 {
     if (since < 0)
         return 1;
-    return std::clamp((Clock::shared().uptime() - since) / kFade, 0.0, 1.0);
+    return easeOutProgress((Clock::shared().uptime() - since) / kFade);
 }
 
 void paintCard(QPainter &p)

@@ -11,11 +11,13 @@
 #include "design/DesignFonts.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
+#include "design/PressAnimator.h"
 #include "design/ServiceDomain.h"
 #include "design/TextBlock.h"
 #include "web/WebWorkspace.h"
 #include "workspace/InWindowCatLayer.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
@@ -312,6 +314,105 @@ private:
     QTimer m_frames;
 };
 
+// The children of one type (these classes have no meta-object of their own,
+// so findChildren would take any widget for them).
+template <typename T>
+QList<T *> directChildren(const QObject *parent)
+{
+    QList<T *> found;
+    for (QObject *child : parent->children())
+        if (auto *typed = dynamic_cast<T *>(child))
+            found.append(typed);
+    return found;
+}
+
+// A layer that comes and goes with the timing of the change that caused it:
+// fading, or rising from below the screen's bottom edge (and sinking back).
+// A layer on its way out takes no clicks (a second "Try again" would load the
+// page twice), and once gone it is hidden.
+class Presence final : public QObject {
+public:
+    enum class Way { fade, rise };
+
+    Presence(QWidget *layer, Way way)
+        : QObject(layer), m_layer(layer), m_way(way), m_motion(new PressAnimator(0.0, this)),
+          m_passive(layer->testAttribute(Qt::WA_TransparentForMouseEvents))
+    {
+        connect(m_motion, &PressAnimator::changed, this, &Presence::apply);
+        layer->hide();
+    }
+    static Presence *of(const QWidget *layer)
+    {
+        const auto found = directChildren<Presence>(layer);
+        return found.isEmpty() ? nullptr : found.first();
+    }
+
+    void set(bool shown, const AnimationTiming &timing) { m_motion->setPressed(shown, timing); }
+    bool shown() const { return m_motion->pressed(); }
+    bool moving() const { return m_motion->running(); }
+    double value() const { return m_motion->value(); }
+    // Where a rising layer rests, and how far below it it starts.
+    void place(const QRect &rest, int distance)
+    {
+        m_rest = rest;
+        m_distance = distance;
+        apply();
+    }
+    // A layer that is replaced goes out and then away.
+    void retire(const AnimationTiming &timing)
+    {
+        m_retired = true;
+        set(false, timing);
+    }
+
+private:
+    void apply()
+    {
+        const double v = m_motion->value();
+        const bool present = m_motion->pressed() || m_motion->running();
+        if (m_way == Way::rise) {
+            m_layer->setGeometry(m_rest.translated(0, int(std::lround((1 - v) * m_distance))));
+        } else if (present && (m_motion->running() || v < 1)) {
+            auto *effect = qobject_cast<QGraphicsOpacityEffect *>(m_layer->graphicsEffect());
+            if (!effect) {
+                effect = new QGraphicsOpacityEffect(m_layer);
+                m_layer->setGraphicsEffect(effect);
+            }
+            effect->setOpacity(std::clamp(v, 0.0, 1.0));
+        } else if (m_layer->graphicsEffect()) {
+            // Settled: drawn plainly again.
+            m_layer->setGraphicsEffect(nullptr);
+        }
+        m_layer->setAttribute(Qt::WA_TransparentForMouseEvents, m_passive || !m_motion->pressed());
+        m_layer->setVisible(present);
+        if (!present && m_retired)
+            m_layer->deleteLater();
+    }
+
+    QWidget *m_layer;
+    Way m_way;
+    PressAnimator *m_motion;
+    QRect m_rest;
+    int m_distance = 0;
+    bool m_passive;
+    bool m_retired = false;
+};
+
+// The screen's paper over the web view: the page's opacity is what the veil
+// lets through. Fading the engine's own surface would redraw the page off screen.
+class PageVeil final : public QWidget {
+public:
+    explicit PageVeil(QWidget *parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+
+protected:
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), paper(appearance())); }
+};
+
+// The three timings of the screen's changes.
+AnimationTiming phaseTiming() { return AnimationTiming::easeOut(0.22); }
+AnimationTiming readyTiming() { return AnimationTiming::easeOut(0.3); }
+AnimationTiming momentTiming() { return AnimationTiming::springing({0.55, 0.82, 0.0}); }
+
 } // namespace
 
 WebWorkspaceScreen::WebWorkspaceScreen(WebWorkspace *web, QWidget *parent)
@@ -319,13 +420,19 @@ WebWorkspaceScreen::WebWorkspaceScreen(WebWorkspace *web, QWidget *parent)
 {
     setMinimumSize(960, 600);
     m_host = new QWidget(this);
+    m_veil = new PageVeil(this);
+    new Presence(m_veil, Presence::Way::fade);
     m_layer = new InWindowCatLayer(web ? &web->stage() : nullptr, this);
+    new Presence(m_layer, Presence::Way::fade);
     m_company = new CatCorner(CompanionState::idle, this);
-    m_peek = new CatCorner(CompanionState::perch, this);
+    new Presence(m_company, Presence::Way::fade);
+    m_peek = makePeek();
     m_wait = new WebWait(this);
+    new Presence(m_wait, Presence::Way::fade);
 
     m_failure = groundScene(this, &m_failurePicture, &m_failureTitle, &m_failureMessage, &m_retry, L10n::t("Try again"));
     m_failureTitle->setText(L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now."));
+    new Presence(m_failure, Presence::Way::fade);
     connect(m_retry, &QPushButton::clicked, this, [this] {
         // Back to waiting at once, then the entry page loads again.
         if (m_web)
@@ -340,6 +447,7 @@ WebWorkspaceScreen::WebWorkspaceScreen(WebWorkspace *web, QWidget *parent)
                                  "Zephyl needs. The system's package updates install the newest one, free; then "
                                  "open me again."));
     fitHeight(explanation);
+    new Presence(m_outdated, Presence::Way::fade);
     if (const QString updater = softwareUpdater(); !updater.isEmpty())
         openSoftwareUpdate = [updater] { QProcess::startDetached(updater, {}); };
     connect(m_update, &QPushButton::clicked, this, [this] {
@@ -348,9 +456,10 @@ WebWorkspaceScreen::WebWorkspaceScreen(WebWorkspace *web, QWidget *parent)
     });
 
     if (m_web) {
-        for (auto signal : {&WebWorkspaceModel::phaseChanged, &WebWorkspaceModel::workspaceReadyChanged,
-                            &WebWorkspaceModel::momentChanged})
-            connect(m_web, signal, this, &WebWorkspaceScreen::refresh);
+        // Each of the three changes moves what it changes with its own timing.
+        connect(m_web, &WebWorkspaceModel::phaseChanged, this, [this] { refresh(phaseTiming()); });
+        connect(m_web, &WebWorkspaceModel::workspaceReadyChanged, this, [this] { refresh(readyTiming()); });
+        connect(m_web, &WebWorkspaceModel::momentChanged, this, [this] { refresh(momentTiming()); });
         adoptWebView();
     }
     AppearanceService::repaintOnChange(this);
@@ -383,8 +492,9 @@ void WebWorkspaceScreen::setVariant(const CompanionVariant &variant)
     m_variant = variant;
     m_layer->setVariant(variant);
     static_cast<WebWait *>(m_wait)->setVariant(variant);
-    static_cast<CatCorner *>(m_company)->setVariant(variant);
-    static_cast<CatCorner *>(m_peek)->setVariant(variant);
+    // The cat beside the sign-in page and the peeking ones, leaving ones included.
+    for (auto *cat : directChildren<CatCorner>(this))
+        cat->setVariant(variant);
     for (QLabel *picture : {m_failurePicture, m_outdatedPicture}) {
         const auto concerned = InWindowCatLayer::image(InWindowCatStage::Look::concerned, variant);
         picture->setVisible(concerned.has_value());
@@ -425,7 +535,7 @@ QWidget *WebWorkspaceScreen::waitingScene() const { return m_wait; }
 QWidget *WebWorkspaceScreen::signInCompany() const { return m_company; }
 QWidget *WebWorkspaceScreen::peekingCat() const { return m_peek; }
 
-void WebWorkspaceScreen::refresh()
+void WebWorkspaceScreen::refresh(const AnimationTiming &timing)
 {
     if (!m_web)
         return;
@@ -433,27 +543,65 @@ void WebWorkspaceScreen::refresh()
     const Phase &phase = m_web->phase();
     const bool ready = m_web->workspaceReady();
     // The page is covered, never removed: it keeps loading under the scenes.
-    m_layer->setVisible(phase.kind == Phase::Kind::workspace && ready);
-    m_failure->setVisible(phase.kind == Phase::Kind::failed);
-    m_failureMessage->setText(phase.message);
-    fitHeight(m_failureMessage);
-    // A failed connection's words are the title's own; they are said once.
-    m_failureMessage->setVisible(phase.message.trimmed() != m_failureTitle->text().trimmed());
-    m_outdated->setVisible(phase.kind == Phase::Kind::outdated);
+    Presence::of(m_veil)->set(!showsPage(), timing);
+    Presence::of(m_layer)->set(phase.kind == Phase::Kind::workspace && ready, timing);
+    // A scene that fades out keeps the words it had.
+    if (phase.kind == Phase::Kind::failed) {
+        m_failureMessage->setText(phase.message);
+        fitHeight(m_failureMessage);
+        // A failed connection's words are the title's own; they are said once.
+        m_failureMessage->setVisible(phase.message.trimmed() != m_failureTitle->text().trimmed());
+    }
+    Presence::of(m_failure)->set(phase.kind == Phase::Kind::failed, timing);
+    Presence::of(m_outdated)->set(phase.kind == Phase::Kind::outdated, timing);
     m_update->setVisible(bool(openSoftwareUpdate));
-    m_company->setVisible(phase.kind == Phase::Kind::signIn && !m_companionEnabled);
+    Presence::of(m_company)->set(phase.kind == Phase::Kind::signIn && !m_companionEnabled, timing);
     const bool waiting = isWaiting();
     // Each time the waiting turns on, the walk starts over from the left.
-    if (waiting && m_wait->isHidden())
+    if (waiting && !Presence::of(m_wait)->shown())
         static_cast<WebWait *>(m_wait)->restart();
-    m_wait->setVisible(waiting);
+    Presence::of(m_wait)->set(waiting, timing);
+
+    // Each moment is a cat of its own: the one before sinks away while the next rises.
     const auto &moment = m_web->moment();
     const bool peeking = moment && phase.kind == Phase::Kind::workspace && ready;
-    static_cast<CatCorner *>(m_peek)->setText(peeking ? moment->text : QString());
-    m_peek->setVisible(peeking);
+    const QUuid shown = peeking ? moment->id : QUuid();
+    if (shown != m_peekID) {
+        m_peekID = shown;
+        if (Presence::of(m_peek)->shown())
+            Presence::of(m_peek)->retire(timing);
+        else
+            delete m_peek;
+        m_peek = makePeek();
+        if (peeking)
+            static_cast<CatCorner *>(m_peek)->setText(moment->text);
+    }
     layoutScenes();
-    for (QWidget *scene : {static_cast<QWidget *>(m_layer), m_company, m_peek, m_wait, m_failure, m_outdated})
+    Presence::of(m_peek)->set(peeking, timing);
+    for (QWidget *scene : {m_veil, static_cast<QWidget *>(m_layer), m_company, m_wait, m_failure, m_outdated})
         scene->raise();
+    // The cats peeking in, the leaving ones included, are over the page's own cat.
+    for (auto *peek : directChildren<CatCorner>(this))
+        if (peek != m_company)
+            peek->stackUnder(m_wait);
+}
+
+QWidget *WebWorkspaceScreen::makePeek()
+{
+    auto *peek = new CatCorner(CompanionState::perch, this);
+    peek->setVariant(m_variant);
+    new Presence(peek, Presence::Way::rise);
+    return peek;
+}
+
+double WebWorkspaceScreen::pageOpacity() const { return 1.0 - Presence::of(m_veil)->value(); }
+
+bool WebWorkspaceScreen::animating() const
+{
+    for (const QWidget *layer : directChildren<QWidget>(this))
+        if (const Presence *presence = Presence::of(layer); presence && presence->moving())
+            return true;
+    return false;
 }
 
 QString WebWorkspaceScreen::softwareUpdater()
@@ -482,7 +630,7 @@ void WebWorkspaceScreen::layoutScenes()
     m_host->setGeometry(all);
     if (m_web && m_web->webView() && m_web->webView()->parentWidget() == m_host)
         m_web->webView()->setGeometry(m_host->rect());
-    for (QWidget *scene : {static_cast<QWidget *>(m_layer), m_wait, m_failure, m_outdated})
+    for (QWidget *scene : {m_veil, static_cast<QWidget *>(m_layer), m_wait, m_failure, m_outdated})
         scene->setGeometry(all);
     const bool rtl = layoutDirection() == Qt::RightToLeft;
     auto *company = static_cast<CatCorner *>(m_company);
@@ -497,12 +645,13 @@ void WebWorkspaceScreen::layoutScenes()
     const int stack = int(std::ceil(peek->stackWidth()));
     const QSize peekSize(stack + 2 * kSpill, int(peek->figureSize().height()) + 160);
     const int px = rtl ? 96 - kSpill : width() - 96 - stack - kSpill;
-    m_peek->setGeometry(px, height() - peekSize.height(), peekSize.width(), peekSize.height());
+    // It rises from as far below as the screen is tall: its frame fills the screen.
+    Presence::of(m_peek)->place(QRect(px, height() - peekSize.height(), peekSize.width(), peekSize.height()), height());
 }
 
 void WebWorkspaceScreen::resizeEvent(QResizeEvent *) { layoutScenes(); }
 
-void WebWorkspaceScreen::showEvent(QShowEvent *) { refresh(); }
+void WebWorkspaceScreen::showEvent(QShowEvent *) { refresh(AnimationTiming::immediate()); }
 
 void WebWorkspaceScreen::paintEvent(QPaintEvent *)
 {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "companion/CompanionVariant.h"
+#include "design/PressAnimator.h"
 
 #include <QPointer>
+#include <QUuid>
 #include <QWidget>
 
 #include <functional>
@@ -53,7 +55,12 @@ public:
     QWidget *outdatedScene() const;
     QWidget *waitingScene() const;
     QWidget *signInCompany() const;
+    // The cat peeking in with the moment now shown (hidden when none is).
     QWidget *peekingCat() const;
+    // How much of the page shows through: 0 hidden, 1 fully shown.
+    double pageOpacity() const;
+    // Whether a layer is still coming or going.
+    bool animating() const;
     InWindowCatLayer *catLayer() const { return m_layer; }
     StyledButton *retryButton() const { return m_retry; }
     QLabel *failureMessage() const { return m_failureMessage; }
@@ -65,7 +72,10 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void refresh();
+    // Brings every layer to what the web workspace now says, moving the ones
+    // that change with `timing`.
+    void refresh(const AnimationTiming &timing = AnimationTiming::immediate());
+    QWidget *makePeek();
     // Puts the web view into this screen's container when it is elsewhere.
     void adoptWebView();
     void layoutScenes();
@@ -74,6 +84,7 @@ private:
     CompanionVariant m_variant;
     bool m_companionEnabled = true;
     QWidget *m_host = nullptr;
+    QWidget *m_veil = nullptr;
     InWindowCatLayer *m_layer = nullptr;
     QWidget *m_wait = nullptr;
     QWidget *m_failure = nullptr;
@@ -86,4 +97,5 @@ private:
     StyledButton *m_update = nullptr;
     QWidget *m_company = nullptr;
     QWidget *m_peek = nullptr;
+    QUuid m_peekID;
 };

@@ -290,7 +290,8 @@ TEST(Contrast, TheWebWorkspacesOwnScenesInLightAndDark)
         screen.resize(1000, 700);
         screen.show();
         web.start();
-        ASSERT_TRUE(zktest::spinUntil([&] { return web.phase().kind == WebWorkspaceModel::Phase::Kind::failed; }));
+        ASSERT_TRUE(zktest::spinUntil(
+            [&] { return web.phase().kind == WebWorkspaceModel::Phase::Kind::failed && !screen.animating(); }));
         found << measure(screen, name + QStringLiteral("/failed"));
 
         options.storageName += QStringLiteral("-old");
@@ -303,6 +304,7 @@ TEST(Contrast, TheWebWorkspacesOwnScenesInLightAndDark)
         old.start();
         DefaultsStore::shared().remove(QStringLiteral("zephyl.mac.rehearse.oldWebKit"));
         ASSERT_TRUE(outdated.outdatedScene()->isVisible());
+        ASSERT_TRUE(zktest::spinUntil([&] { return !outdated.animating(); })) << "faded in";
         found << measure(outdated, name + QStringLiteral("/outdated"));
     }
     AppearanceService::shared().setTheme(AppTheme::light);

@@ -458,6 +458,40 @@ TEST_F(Components, ASpringAnimatorOvershootsThenSettlesOnItsTarget)
     EXPECT_GE(clock.uptime(), spring.settlingDuration());
 }
 
+// One change may run with a timing of its own; the next goes back to the animator's.
+TEST_F(Components, AnAnimatorChangeCarriesItsOwnTiming)
+{
+    PressAnimator animator(0.5);
+    animator.setPressed(true, AnimationTiming::easeOut(0.22));
+    EXPECT_EQ(animator.value(), 0.0);
+    clock.advance(110ms);
+    EXPECT_NEAR(animator.value(), zktest::referenceEaseOut(0.5), 1e-3) << "half-way through 0.22 s";
+    clock.advance(110ms);
+    EXPECT_FALSE(animator.running());
+    EXPECT_EQ(animator.value(), 1.0);
+
+    animator.setPressed(false);
+    clock.advance(250ms);
+    EXPECT_NEAR(animator.value(), 1 - zktest::referenceEaseOut(0.5), 1e-3) << "its own half second";
+    // Turned back in mid-flight with no time to take, it is there at once.
+    ASSERT_TRUE(animator.running());
+    animator.setPressed(true, AnimationTiming::immediate());
+    EXPECT_FALSE(animator.running());
+    EXPECT_EQ(animator.value(), 1.0);
+
+    // A spring's timing runs until the spring settles, overshooting on the way.
+    const SpringAnimation spring{0.55, 0.82, 0};
+    animator.setPressed(false, AnimationTiming::springing(spring));
+    double lowest = 1;
+    while (animator.running()) {
+        clock.advance(16ms);
+        lowest = std::min(lowest, animator.value());
+    }
+    EXPECT_LT(lowest, 0.0) << "past its rest";
+    EXPECT_GT(lowest, -0.02);
+    EXPECT_EQ(animator.value(), 0.0);
+}
+
 TEST_F(Components, QuietButtonFadesToSevenTenthsWithoutScaling)
 {
     StyledButton button(QStringLiteral("Cancel"), QuietButtonStyle(false));

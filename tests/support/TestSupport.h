@@ -49,6 +49,10 @@ T run(QCoro::Task<T> &&task)
 // and only a failing case ever waits it out.
 bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(30));
 
+// The ease-out timing curve, cubic Bézier (0, 0) (0.58, 1), solved here on its
+// own to check the application's animations against.
+double referenceEaseOut(double x);
+
 // A private folder that lives for the test.
 QString tempDir();
 

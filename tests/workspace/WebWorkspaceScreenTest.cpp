@@ -14,8 +14,10 @@
 #include "workspace/InWindowCatLayer.h"
 #include "workspace/WebWorkspaceScreen.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QFile>
 #include <QScreen>
 #include <QTcpServer>
@@ -39,6 +41,10 @@ void keep(QWidget *screen, const char *name)
     const QString folder = qEnvironmentVariable("ZK_SCREEN_SHOTS");
     if (folder.isEmpty())
         return;
+    // A screen that is still moving is shown once it has settled; on virtual
+    // time it is shown as it stands.
+    if (auto *web = qobject_cast<WebWorkspaceScreen *>(screen); web && dynamic_cast<SystemClock *>(&Clock::shared()))
+        zktest::spinUntil([&] { return !web->animating(); });
     QTest::qWait(400);
     // On a display, what the screen shows; offscreen, the widgets' own drawing.
     const QPixmap shot = QGuiApplication::platformName() == QLatin1String("xcb")
@@ -107,7 +113,7 @@ TEST_F(ScreenTest, EachPhaseShowsItsSceneOverTheOneWebView)
     web->start();
     ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
     EXPECT_TRUE(screen->showsPage());
-    EXPECT_FALSE(screen->waitingScene()->isVisible());
+    EXPECT_TRUE(zktest::spinUntil([&] { return !screen->waitingScene()->isVisible(); })) << "faded out";
     EXPECT_TRUE(screen->signInCompany()->isVisible()) << "the desktop cat is off: one sits beside the form";
     EXPECT_TRUE(screen->signInCompany()->testAttribute(Qt::WA_TransparentForMouseEvents));
     keep(screen.get(), "sign-in");
@@ -130,6 +136,7 @@ TEST_F(ScreenTest, EachPhaseShowsItsSceneOverTheOneWebView)
     web->showMoment(QStringLiteral("Welcome back, Kitty."), std::nullopt);
     EXPECT_TRUE(screen->peekingCat()->isVisible());
     EXPECT_TRUE(screen->peekingCat()->testAttribute(Qt::WA_TransparentForMouseEvents));
+    ASSERT_TRUE(zktest::spinUntil([&] { return !screen->animating(); })) << "risen into place";
     // Bottom-trailing: the bubble's right edge 96 from the window's, the cat under its middle.
     const QSizeF bubble = InWindowCatLayer::bubbleSize(QStringLiteral("Welcome back, Kitty."));
     const QRect peek = screen->peekingCat()->geometry();
@@ -201,10 +208,18 @@ TEST_F(ScreenTest, AFailureShowsItsWordsAndTryAgainWaitsThenReloads)
     keep(screen.get(), "failed");
 
     server.clearFaults();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !screen->animating(); }));
+    const QPoint button = screen->retryButton()->mapTo(screen.get(), screen->retryButton()->rect().center());
+    EXPECT_EQ(screen->childAt(button), screen->retryButton());
     QTest::mouseClick(screen->retryButton(), Qt::LeftButton);
     EXPECT_EQ(web->phase(), Phase::loading()) << "waiting at once";
     EXPECT_TRUE(screen->waitingScene()->isVisible());
-    EXPECT_FALSE(screen->failureScene()->isVisible());
+    // Fading out, the scene still shows its button, but a second click does not reach it.
+    EXPECT_TRUE(screen->failureScene()->isVisible());
+    EXPECT_NE(screen->childAt(button), screen->retryButton()) << "the page would load twice";
+    EXPECT_EQ(screen->failureMessage()->text(), QStringLiteral("The page from sorvane.app could not be loaded."))
+        << "it keeps its words while it fades";
+    EXPECT_TRUE(zktest::spinUntil([&] { return !screen->failureScene()->isVisible(); })) << "faded out";
     EXPECT_TRUE(waitForPhase(Phase::Kind::signIn));
 }
 
@@ -307,6 +322,190 @@ TEST_F(ScreenTest, TheOutdatedSceneOpensTheDesktopsUpdaterOrHasNoButton)
     ASSERT_EQ(web->phase(), Phase::outdated());
     EXPECT_TRUE(screen->outdatedScene()->isVisible());
     EXPECT_FALSE(screen->updateButton()->isVisible());
+}
+
+namespace {
+
+// The screen on virtual time: the page still loads for real, but every timer
+// of the web workspace and every animation waits for the test's clock.
+class AnimatedScreenTest : public ScreenTest {
+protected:
+    void SetUp() override
+    {
+        Clock::setShared(&clock);
+        ScreenTest::SetUp();
+    }
+    void TearDown() override
+    {
+        ScreenTest::TearDown();
+        Clock::setShared(nullptr);
+    }
+    // How strongly a layer shows: 0 hidden, its fade's opacity while it fades.
+    static double opacity(const QWidget *layer)
+    {
+        if (!layer->isVisible())
+            return 0;
+        const auto *effect = qobject_cast<QGraphicsOpacityEffect *>(layer->graphicsEffect());
+        return effect ? effect->opacity() : 1;
+    }
+    // Signed in, with the workspace ready and everything settled.
+    void reachWorkspace()
+    {
+        web->start();
+        ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+        signIn();
+        settleUntil([&] { return web->workspaceReady(); });
+        ASSERT_TRUE(web->workspaceReady());
+        // The welcome line, if it comes, has come and gone.
+        clock.advance(8000ms);
+        ASSERT_FALSE(web->moment());
+        ASSERT_FALSE(screen->animating());
+    }
+    // Moves virtual time from one due timer to the next until `done`, so the
+    // change that makes it true happens exactly now.
+    void settleUntil(const std::function<bool()> &done)
+    {
+        for (int i = 0; i < 100000 && !done(); ++i) {
+            const auto next = clock.msUntilNext();
+            if (!next)
+                return;
+            clock.advance(std::chrono::milliseconds(*next));
+        }
+    }
+
+    FakeClock clock;
+};
+
+} // namespace
+
+// A change of phase fades the scenes over 0.22 s, easing out.
+TEST_F(AnimatedScreenTest, APhaseChangeFadesTheScenesOverTwentyTwoHundredths)
+{
+    ASSERT_TRUE(screen->isWaiting());
+    DefaultsStore::shared().setBool(QStringLiteral("zephyl.mac.rehearse.oldWebKit"), true);
+    web->start();
+    DefaultsStore::shared().remove(QStringLiteral("zephyl.mac.rehearse.oldWebKit"));
+    ASSERT_EQ(web->phase(), Phase::outdated());
+    QWidget *outdated = screen->outdatedScene();
+    QWidget *waiting = screen->waitingScene();
+    EXPECT_TRUE(outdated->isVisible());
+    EXPECT_EQ(opacity(outdated), 0.0);
+    EXPECT_EQ(opacity(waiting), 1.0);
+    EXPECT_TRUE(screen->animating());
+
+    // Seven frames of 16 ms in: the frame nearest half-way.
+    clock.advance(112ms);
+    const double half = zktest::referenceEaseOut(112.0 / 220);
+    EXPECT_NEAR(opacity(outdated), half, 0.005);
+    EXPECT_NEAR(opacity(waiting), 1 - half, 0.005);
+    EXPECT_EQ(screen->pageOpacity(), 0.0) << "the page stays hidden";
+    keep(screen.get(), "phase-fade-middle");
+
+    clock.advance(108ms);
+    EXPECT_FALSE(screen->animating()) << "done at 0.22 s";
+    EXPECT_EQ(opacity(outdated), 1.0);
+    EXPECT_FALSE(outdated->graphicsEffect()) << "drawn plainly once in";
+    EXPECT_FALSE(waiting->isVisible()) << "gone, so it takes no clicks";
+    keep(screen.get(), "phase-fade-end");
+}
+
+// The ready workspace fades in over 0.3 s while the waiting scene fades out.
+TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
+{
+    web->start();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    clock.advance(300ms);
+    EXPECT_EQ(screen->pageOpacity(), 1.0);
+    signIn();
+    // Opened again with its session, the workspace page waits to be usable.
+    web->retry();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::workspace));
+    clock.advance(300ms);
+    ASSERT_FALSE(web->workspaceReady()) << "its readiness waits on virtual time";
+    EXPECT_EQ(screen->pageOpacity(), 0.0) << "hidden behind the waiting scene";
+    EXPECT_EQ(opacity(screen->waitingScene()), 1.0);
+    EXPECT_FALSE(screen->catLayer()->isVisible());
+
+    settleUntil([&] { return web->workspaceReady(); });
+    ASSERT_TRUE(web->workspaceReady());
+    EXPECT_EQ(screen->pageOpacity(), 0.0);
+    EXPECT_EQ(opacity(screen->waitingScene()), 1.0);
+    EXPECT_EQ(opacity(screen->catLayer()), 0.0);
+
+    // Nine frames of 16 ms in: the frame nearest half-way.
+    clock.advance(144ms);
+    const double half = zktest::referenceEaseOut(144.0 / 300);
+    EXPECT_NEAR(opacity(screen->waitingScene()), 1 - half, 0.005);
+    EXPECT_NEAR(opacity(screen->catLayer()), half, 0.005);
+    EXPECT_NEAR(screen->pageOpacity(), half, 0.005);
+    keep(screen.get(), "ready-fade-middle");
+
+    clock.advance(156ms);
+    EXPECT_FALSE(screen->animating()) << "done at 0.3 s";
+    EXPECT_EQ(screen->pageOpacity(), 1.0);
+    EXPECT_FALSE(screen->waitingScene()->isVisible());
+    EXPECT_EQ(opacity(screen->catLayer()), 1.0);
+    keep(screen.get(), "ready-fade-end");
+}
+
+// A moment's cat rises from below the bottom edge on the spring of response
+// 0.55 s and damping 0.82, a little past its place and back; the next moment's
+// cat rises as the first one sinks away, and a cleared moment sinks on the same spring.
+TEST_F(AnimatedScreenTest, AMomentRisesOnItsSpringAndTheNextTakesItsPlace)
+{
+    reachWorkspace();
+    const int height = screen->height();
+    web->showMoment(QStringLiteral("Welcome back, Kitty."), std::nullopt);
+    QPointer<QWidget> first = screen->peekingCat();
+    ASSERT_TRUE(first->isVisible());
+    const int rest = height - first->height();
+    EXPECT_EQ(first->y(), rest + height) << "starts a screen's height below its place";
+
+    clock.advance(320ms);
+    EXPECT_GT(first->y(), rest);
+    EXPECT_LT(first->y(), rest + height);
+    keep(screen.get(), "moment-rising");
+
+    // The damped spring's first peak: at π / ωd, past the target by e^(−ζπ/√(1−ζ²)).
+    const double zeta = 0.82, omega = 2 * M_PI / 0.55;
+    const double peak = M_PI / (omega * std::sqrt(1 - zeta * zeta));
+    const double overshoot = std::exp(-zeta * M_PI / std::sqrt(1 - zeta * zeta));
+    clock.advance(std::chrono::milliseconds(std::lround(peak * 1000)) - 320ms);
+    EXPECT_NEAR(first->y(), rest - overshoot * height, 1.5) << "about " << overshoot * height << " points past";
+
+    clock.advance(1000ms);
+    EXPECT_FALSE(screen->animating());
+    EXPECT_EQ(first->y(), rest);
+    keep(screen.get(), "moment-end");
+
+    web->showMoment(QStringLiteral("Another line for you."), std::nullopt);
+    QWidget *second = screen->peekingCat();
+    EXPECT_NE(second, first.data()) << "a cat of its own";
+    clock.advance(200ms);
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_GT(first->y(), rest) << "sinking";
+    EXPECT_NEAR((first->y() - rest) + (second->y() - rest), height, 1.5) << "one spring, both ways";
+    keep(screen.get(), "moment-replaced");
+    clock.advance(1000ms);
+    EXPECT_EQ(second->y(), rest);
+    EXPECT_FALSE(first && first->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(first) << "the one that left is gone";
+
+    // Cleared five seconds after it came, the line sinks away the same way.
+    clock.advance(3700ms);
+    ASSERT_TRUE(web->moment());
+    clock.advance(100ms);
+    ASSERT_FALSE(web->moment());
+    QPointer<QWidget> leaving = second;
+    EXPECT_FALSE(screen->peekingCat()->isVisible());
+    ASSERT_TRUE(leaving && leaving->isVisible());
+    clock.advance(std::chrono::milliseconds(std::lround(peak * 1000)));
+    EXPECT_NEAR(leaving->y(), rest + height * (1 + overshoot), 1.5);
+    clock.advance(1000ms);
+    EXPECT_FALSE(leaving && leaving->isVisible());
+    EXPECT_FALSE(screen->animating());
 }
 
 // The walk slows and never arrives; the prints fade in behind the cat and pale.
