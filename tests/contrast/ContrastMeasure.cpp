@@ -163,6 +163,38 @@ QImage picture(QWidget &window, std::optional<QColor> desk)
     return image;
 }
 
+std::optional<QString> catShortfall(const QImage &image, const QRect &area, const QString &where)
+{
+    if (area.isEmpty())
+        return std::nullopt;
+    const QRgb ground = behind(image, area, 0);
+    const QRect r = area & image.rect();
+    auto inked = [&](int x, int y) { return r.contains(x, y) && contrast(image.pixel(x, y), ground) > 1.15; };
+    int edges = 0, seen = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) {
+            if (!inked(x, y) || (inked(x - 1, y) && inked(x + 1, y) && inked(x, y - 1) && inked(x, y + 1)))
+                continue;
+            ++edges;
+            double best = 1;
+            for (int dy = -5; dy <= 5; ++dy)
+                for (int dx = -5; dx <= 5; ++dx)
+                    if (r.contains(x + dx, y + dy))
+                        best = std::max(best, contrast(image.pixel(x + dx, y + dy), ground));
+            if (best >= 3.0)
+                ++seen;
+        }
+    if (edges < 20)
+        return QStringLiteral("%1: no cat drawn").arg(where);
+    if (seen < edges * 0.9)
+        return QStringLiteral("%1: the cat's edge stands out in %2 of %3 places on %4")
+            .arg(where)
+            .arg(seen)
+            .arg(edges)
+            .arg(hex(ground));
+    return std::nullopt;
+}
+
 QStringList shortfalls(QWidget &window, const QImage &image)
 {
     QStringList found;
@@ -295,38 +327,9 @@ QStringList shortfalls(QWidget &window, const QImage &image)
             found << QStringLiteral("send arrow %1:1 on %2").arg(arrow, 0, 'f', 2).arg(hex(fill));
     }
 
-    // The drawn cat: along what it casts (soft shadow included), within five pixels, it stands
-    // out from the ground by 3:1 nearly all the way round.
     auto cat = [&](const QRect &area, const char *where) {
-        if (area.isEmpty())
-            return;
-        const QRgb ground = behind(image, area, 0);
-        const QRect r = area & image.rect();
-        auto inked = [&](int x, int y) {
-            return r.contains(x, y) && contrast(image.pixel(x, y), ground) > 1.15;
-        };
-        int edges = 0, seen = 0;
-        for (int y = r.top(); y <= r.bottom(); ++y)
-            for (int x = r.left(); x <= r.right(); ++x) {
-                if (!inked(x, y) || (inked(x - 1, y) && inked(x + 1, y) && inked(x, y - 1) && inked(x, y + 1)))
-                    continue;
-                ++edges;
-                double best = 1;
-                for (int dy = -5; dy <= 5; ++dy)
-                    for (int dx = -5; dx <= 5; ++dx)
-                        if (r.contains(x + dx, y + dy))
-                            best = std::max(best, contrast(image.pixel(x + dx, y + dy), ground));
-                if (best >= 3.0)
-                    ++seen;
-            }
-        if (edges < 20)
-            found << QStringLiteral("%1: no cat drawn").arg(QString::fromLatin1(where));
-        else if (seen < edges * 0.9)
-            found << QStringLiteral("%1: the cat's edge stands out in %2 of %3 places on %4")
-                         .arg(QString::fromLatin1(where))
-                         .arg(seen)
-                         .arg(edges)
-                         .arg(hex(ground));
+        if (const std::optional<QString> line = catShortfall(image, area, QString::fromLatin1(where)))
+            found << *line;
     };
     for (CatFigureView *figure : window.findChildren<CatFigureView *>())
         cat(shownRect(window, figure), "cat figure");

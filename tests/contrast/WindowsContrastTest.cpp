@@ -10,6 +10,9 @@
 #include "ask/AskPanelController.h"
 #include "base/Clock.h"
 #include "base/DefaultsStore.h"
+#include "companion/CompanionCanvas.h"
+#include "companion/CompanionFigure.h"
+#include "companion/CompanionVariant.h"
 #include "companion/SpeechBubble.h"
 #include "design/AppearanceService.h"
 #include "design/FloatingPanel.h"
@@ -273,4 +276,44 @@ TEST_F(WindowsContrast, TheSpeechBubble)
                 best = std::max(best, contrastcheck::contrast(image.pixel(x, y), ground));
         EXPECT_GE(best, 4.5) << look.name;
     }
+}
+
+// The desktop cat in every state as the desktop canvas draws it, on light and
+// dark windows whatever the appearance: other programs' windows lie behind it.
+TEST_F(WindowsContrast, TheDesktopCat)
+{
+    QStringList found;
+    const struct {
+        const char *name;
+        QColor window;
+    } grounds[] = {{"light window", QColor(0xF6, 0xF5, 0xF2)},
+                   {"light desk", QColor(0xc9, 0xd3, 0xdc)},
+                   {"dark window", QColor(0x1A, 0x1A, 0x1A)},
+                   {"dark desk", QColor(0x30, 0x33, 0x3a)}};
+    for (const Look &look : kLooks) {
+        use(look);
+        for (const auto &ground : grounds) {
+            for (CompanionState state : kAllCompanionStates) {
+                constexpr int margin = 16;
+                QImage image(int(CompanionFigure::kWidth) + 2 * margin, int(CompanionFigure::kHeight) + 2 * margin,
+                             QImage::Format_RGB32);
+                image.fill(ground.window);
+                CanvasScene scene;
+                scene.catShown = true;
+                scene.figureFrame = QRectF(margin, margin, CompanionFigure::kWidth, CompanionFigure::kHeight);
+                CompanionPose pose;
+                pose.state = state;
+                CanvasPainter canvas;
+                QPainter painter(&image);
+                painter.setRenderHint(QPainter::Antialiasing);
+                canvas.paint(painter, scene, pose, CompanionVariant::drawn(), QString(), 0, false, image.rect());
+                painter.end();
+                const QString where =
+                    QStringLiteral("%1 on a %2, state %3").arg(QString::fromLatin1(look.name), ground.name).arg(int(state));
+                if (const auto line = contrastcheck::catShortfall(image, image.rect().adjusted(2, 2, -2, -2), where))
+                    found << *line;
+            }
+        }
+    }
+    EXPECT_TRUE(found.isEmpty()) << found.join(u'\n').toStdString();
 }
