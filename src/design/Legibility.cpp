@@ -26,6 +26,9 @@ double contrastRatio(quint32 a, quint32 b)
 
 Color legibleOn(Color ink, Color ground, Appearance appearance, double need)
 {
+    // A translucent ground shows what lies under it, which is not known here.
+    if (opacity(ground) < 1)
+        return ink;
     const quint32 behind = resolve(ground, appearance).rgb;
     const double own = contrastRatio(resolve(ink, appearance).rgb, behind);
     if (own >= need)

@@ -17,6 +17,7 @@ double luminance(quint32 rgb);
 double contrastRatio(quint32 a, quint32 b);
 // The member to draw `ink` in on `ground`: `ink` itself where it reaches
 // `need`; otherwise `text`, the palette's strongest ink, where that reads better.
+// On the translucent `line`, `ink` as it is.
 Color legibleOn(Color ink, Color ground, Appearance appearance, double need = kTextContrast);
 
 } // namespace ZephylPalette

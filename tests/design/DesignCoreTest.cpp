@@ -330,6 +330,8 @@ TEST(Legibility, ToneInkFallsBackToTextOnlyWhereItFallsShort)
     EXPECT_EQ(legibleOn(Color::accent, Color::surface, Appearance::light), Color::text);
     // Where text reads no better, the colour asked for stays.
     EXPECT_EQ(legibleOn(Color::muted, Color::primaryFill, Appearance::light), Color::muted);
+    // What shows through the translucent line is not known: the colour stays.
+    EXPECT_EQ(legibleOn(Color::accent, Color::line, Appearance::light), Color::accent);
 }
 
 TEST(AppNotice, EqualOnlyWhenIdTextAndToneAllMatch)
