@@ -12,6 +12,7 @@
 #include "design/GrowingTextField.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
+#include "design/Legibility.h"
 #include "design/PaletteColors.h"
 #include "design/PressAnimator.h"
 #include "design/TextBlock.h"
@@ -262,7 +263,10 @@ QColor SendButton::fillColor() const
 
 QColor SendButton::arrowColor() const
 {
-    return mixed(PaletteColors::color(Color::muted), PaletteColors::color(Color::onAccent), readiness());
+    // The light appearance's label on the accent reads under 3:1; there the text colour does.
+    const Color ready = ZephylPalette::legibleOn(Color::onAccent, Color::accent, AppearanceService::shared().appearance(),
+                                                 ZephylPalette::kShapeContrast);
+    return mixed(PaletteColors::color(Color::muted), PaletteColors::color(ready), readiness());
 }
 
 void SendButton::paintEvent(QPaintEvent *)

@@ -162,6 +162,9 @@ void CanvasPainter::paint(QPainter &painter, const CanvasScene &scene, const Com
         } else if (!scene.filmed) {
             CompanionFigure figure(pose);
             figure.marks = PaletteColors::color(ZephylPalette::Color::settled);
+            // Other programs' windows lie behind the desktop cat, dark ones too,
+            // whatever our appearance: it keeps its rim in both.
+            figure.rim = CompanionFigure::darkGroundRim();
             if (!m_cachedPose || !(*m_cachedPose == pose) || m_cachedMarks != *figure.marks) {
                 m_figureCache.invalidate();
                 m_cachedPose = pose;

@@ -117,17 +117,22 @@ QPainterPath CompanionFigure::tailShape(const QRectF &r)
     return path;
 }
 
+QColor CompanionFigure::darkGroundRim()
+{
+    // The palette's line colour, as strong as 3:1 on the darkest ground needs
+    // (its hairline strength, 0.12, would leave the fur melting in).
+    QColor around = PaletteColors::color(ZephylPalette::Color::line, Appearance::dark);
+    around.setAlphaF(0.45f);
+    return around;
+}
+
 void CompanionFigure::paint(QPainter &painter) const { paint(painter, nullptr); }
 
 void CompanionFigure::paint(QPainter &painter, ShadowPainter::Cache *cache) const
 {
     std::optional<QColor> around = rim;
-    if (!around && AppearanceService::shared().appearance() == Appearance::dark) {
-        // The palette's line colour, as strong as 3:1 on the darkest ground
-        // needs (its hairline strength, 0.12, would leave the fur melting in).
-        around = PaletteColors::color(ZephylPalette::Color::line, Appearance::dark);
-        around->setAlphaF(0.45f);
-    }
+    if (!around && AppearanceService::shared().appearance() == Appearance::dark)
+        around = darkGroundRim();
     ShadowPainter::paint(
         painter, QRectF(0, 0, kWidth, kHeight), kOverflow,
         {{withOpacity(paper, 0.85), 0.9, {}}, {QColor(0, 0, 0, 56), 4, {0, 3}}},

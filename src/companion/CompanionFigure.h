@@ -32,6 +32,8 @@ struct CompanionFigure {
     // dark ground; unset, the palette's `line` colour (at 0.45) in the dark
     // appearance and none in the light one.
     std::optional<QColor> rim;
+    // The rim for a dark ground: the dark appearance's line colour at 0.45.
+    static QColor darkGroundRim();
 
     CompanionFigure() = default;
     explicit CompanionFigure(const CompanionPose &p) : pose(p) {}

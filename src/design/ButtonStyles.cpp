@@ -2,6 +2,7 @@
 
 #include "design/AppearanceService.h"
 #include "design/Icons.h"
+#include "design/Legibility.h"
 #include "design/PaletteColors.h"
 #include "design/PressAnimator.h"
 
@@ -40,6 +41,12 @@ QPainterPath ButtonStyle::shape(const QRectF &rect) const
     return path;
 }
 
+ZephylPalette::Color ButtonStyle::drawnLabel(Appearance appearance, bool symbolOnly) const
+{
+    return ZephylPalette::legibleOn(labelColor, fill, appearance,
+                                    symbolOnly ? ZephylPalette::kShapeContrast : ZephylPalette::kTextContrast);
+}
+
 void ButtonStyle::paint(QPainter &painter, const QRectF &rect, const QString &text, const QString &symbol,
                         bool enabled, double pressed, Appearance appearance, Qt::LayoutDirection direction) const
 {
@@ -65,9 +72,10 @@ void ButtonStyle::paint(QPainter &painter, const QRectF &rect, const QString &te
         painter.drawPath(shape(rect.adjusted(0.5, 0.5, -0.5, -0.5)));
     }
 
-    const QColor label = PaletteColors::color(labelColor, appearance);
+    const bool symbolOnly = text.isEmpty() && !symbol.isEmpty();
+    const QColor label = PaletteColors::color(drawnLabel(appearance, symbolOnly), appearance);
     const QRectF labelRect = rect.adjusted(horizontalPadding, 0, -horizontalPadding, 0);
-    if (text.isEmpty() && !symbol.isEmpty()) {
+    if (symbolOnly) {
         const double box = Icons::boxForFontSize(fontSize);
         Icons::paint(painter, symbol, QRectF(rect.center().x() - box / 2, rect.center().y() - box / 2, box, box), label,
                      direction);

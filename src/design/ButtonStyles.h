@@ -37,6 +37,9 @@ struct ButtonStyle {
     double fillOpacity(double pressed) const;
     QFont font() const;
     QPainterPath shape(const QRectF &rect) const;
+    // The label's colour as drawn on the fill: `labelColor`, or the palette's
+    // text where that would not read (4.5:1 for words, 3:1 for a symbol).
+    ZephylPalette::Color drawnLabel(Appearance appearance, bool symbolOnly) const;
     // Draws fill, outline and label (text, or a symbol when there is no text).
     void paint(QPainter &painter, const QRectF &rect, const QString &text, const QString &symbol, bool enabled,
                double pressed, Appearance appearance, Qt::LayoutDirection direction) const;

@@ -135,8 +135,14 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     trackPath.addRoundedRect(track, track.height() / 2, track.height() / 2);
     painter.fillPath(trackPath, isChecked() ? PaletteColors::color(Color::accent)
                                             : PaletteColors::color(Color::surfaceStrong));
-    painter.setPen(QPen(faded(PaletteColors::color(Color::line), isChecked() ? 0.0 : 1.0), 1));
-    painter.drawPath(trackPath);
+    // Off, the track is hardly darker than the card under it: a muted edge shows
+    // where the switch is (3:1 and more in both appearances).
+    if (!isChecked()) {
+        const QRectF edge = track.adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(QPen(PaletteColors::color(Color::muted), 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(edge, edge.height() / 2, edge.height() / 2);
+    }
 
     // The knob sits at the trailing end when on; mirrored in right-to-left layouts.
     const double knob = track.height() - 4;

@@ -3,6 +3,7 @@
 #include "design/AppearanceService.h"
 #include "design/DesignFonts.h"
 #include "design/Icons.h"
+#include "design/Legibility.h"
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
 
@@ -80,11 +81,16 @@ void NoticeBanner::paintEvent(QPaintEvent *)
     shape.addRoundedRect(QRectF(rect()), kRadius, kRadius);
     painter.fillPath(shape, PaletteColors::color(fillColor()));
 
-    const QColor foreground = PaletteColors::color(foregroundColor());
+    // The tone's colour, unless it would not read on its own soft fill.
+    const Appearance appearance = AppearanceService::shared().appearance();
+    const QColor symbolColor = PaletteColors::color(
+        ZephylPalette::legibleOn(foregroundColor(), fillColor(), appearance, ZephylPalette::kShapeContrast), appearance);
+    const QColor foreground =
+        PaletteColors::color(ZephylPalette::legibleOn(foregroundColor(), fillColor(), appearance), appearance);
     const bool rtl = layoutDirection() == Qt::RightToLeft;
     const double box = iconBox();
     const double iconX = rtl ? width() - kPadding - box : kPadding;
-    Icons::paint(painter, symbol(), QRectF(iconX, (height() - box) / 2.0, box, box), foreground);
+    Icons::paint(painter, symbol(), QRectF(iconX, (height() - box) / 2.0, box, box), symbolColor);
 
     const QFont font = textFont();
     const QStringList lines = visibleLines();

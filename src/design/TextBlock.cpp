@@ -3,6 +3,7 @@
 
 #include "design/AppearanceService.h"
 #include "design/DesignFonts.h"
+#include "design/Legibility.h"
 #include "design/PaletteColors.h"
 #include "design/PressAnimator.h"
 
@@ -196,7 +197,10 @@ void TextBlock::paintEvent(QPaintEvent *)
     if (!m_centered)
         horizontal = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
     painter.setFont(font());
-    painter.setPen(PaletteColors::color(m_color));
+    // On a fill of its own the colour must read there (a tone on its soft fill may not).
+    const ZephylPalette::Color ink =
+        m_fill ? ZephylPalette::legibleOn(m_color, *m_fill, AppearanceService::shared().appearance()) : m_color;
+    painter.setPen(PaletteColors::color(ink));
     auto draw = [&](const QString &text, double opacity) {
         const QStringList lines = layoutLines(text, font(), area.width(), m_maxLines, layoutDirection());
         // Centre the block vertically when the widget is taller than the text.

@@ -6,6 +6,7 @@
 #include "design/DesignFonts.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
+#include "design/Legibility.h"
 #include "design/PaletteColors.h"
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
@@ -232,8 +233,17 @@ void DayCell::paintEvent(QPaintEvent *)
         const double side = 38 * (0.5 + 0.5 * std::clamp(m_grow, 0.0, 1.2));
         painter.drawEllipse(QRectF(circle.center().x() - side / 2, circle.center().y() - side / 2, side, side));
     }
+    // Today's accent number reads under 3:1 on the light strip: there it is
+    // drawn in the text colour and a ring in that colour marks the day instead.
+    const Appearance appearance = AppearanceService::shared().appearance();
+    const Color number = m_selected ? numberColor() : ZephylPalette::legibleOn(numberColor(), Color::surfaceSoft, appearance);
+    if (!m_selected && m_today && number != numberColor()) {
+        painter.setPen(QPen(PaletteColors::color(number, appearance), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(circle.adjusted(2, 2, -2, -2));
+    }
     painter.setFont(DesignFonts::rounded(16, DesignFonts::Weight::semibold));
-    painter.setPen(PaletteColors::color(numberColor()));
+    painter.setPen(PaletteColors::color(number, appearance));
     painter.drawText(circle, Qt::AlignCenter, locale.toString(m_date.day()));
 
     if (m_hasEntries) {

@@ -240,7 +240,8 @@ void RowButton::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setOpacity(m_style.opacity(isEnabled(), pressed));
-    const QColor label = PaletteColors::color(m_style.labelColor, appearance);
+    const QColor label =
+        PaletteColors::color(m_style.drawnLabel(appearance, text().isEmpty() && !m_symbol.isEmpty()), appearance);
     const QFont font = m_style.font();
     const QFontMetricsF fm(font);
     const bool rtl = layoutDirection() == Qt::RightToLeft;

@@ -12,6 +12,7 @@
 #include "design/GrowingTextField.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
+#include "design/Controls.h"
 #include "design/NoticeBanner.h"
 #include "design/PaletteColors.h"
 #include "design/PortalColorScheme.h"
@@ -45,6 +46,7 @@
 #include <QVBoxLayout>
 
 #include <atomic>
+#include <tuple>
 
 #include <cmath>
 
@@ -325,6 +327,88 @@ TEST_F(Components, BannerToneChoosesSymbolAndColours)
     expectColorNear(render(banner).pixelColor(150, 2), QColor(0xF3DED2));
     AppearanceService::shared().setTheme(AppTheme::dark);
     expectColorNear(render(banner).pixelColor(150, 2), QColor(0x3A2318));
+}
+
+// The pixel of a picture that stands furthest from `ground`: the ink at its fullest.
+QColor fullestInk(const QImage &image, QColor ground)
+{
+    QColor best = ground;
+    int far = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            const int d = std::abs(c.red() - ground.red()) + std::abs(c.green() - ground.green()) +
+                          std::abs(c.blue() - ground.blue());
+            if (d > far) {
+                far = d;
+                best = c;
+            }
+        }
+    return best;
+}
+
+// A tone's words on its own soft fill: in its colour where that reads at 4.5:1,
+// in the text colour where it does not (the light accent at 2.4:1, the light
+// settled tone at 4.0:1).
+TEST_F(Components, ToneWordsReadOnTheirSoftFills)
+{
+    struct Case {
+        AppTheme theme;
+        PillTone tone;
+        QColor fill, ink;
+    };
+    const Case pills[] = {
+        {AppTheme::light, PillTone::accent, QColor(0xF0E3C6), QColor(0x201F1C)},
+        {AppTheme::light, PillTone::settled, QColor(0xE9E3D5), QColor(0x201F1C)},
+        {AppTheme::light, PillTone::attention, QColor(0xF3DED2), QColor(0xA2471E)},
+        {AppTheme::light, PillTone::neutral, QColor(0xEEECE6), QColor(0x6B6A63)},
+        {AppTheme::dark, PillTone::accent, QColor(0x3A2F14), QColor(0xE0B45C)},
+        {AppTheme::dark, PillTone::settled, QColor(0x232323), QColor(0xC9C9C4)},
+    };
+    for (const Case &c : pills) {
+        AppearanceService::shared().setTheme(c.theme);
+        StatusPill pill(QStringLiteral("Waiting"), c.tone);
+        pill.resize(pill.sizeHint());
+        // The role stays the tone's; only the drawn colour gives way.
+        EXPECT_EQ(pill.colorRole(), StatusPill::textColor(c.tone));
+        SCOPED_TRACE(int(c.tone));
+        expectColorNear(fullestInk(render(pill, c.fill), c.fill), c.ink, 12);
+    }
+
+    // The chip's label: the accent on the soft accent, so the text colour in light.
+    for (const auto &[theme, fill, ink] : {std::tuple{AppTheme::light, QColor(0xF0E3C6), QColor(0x201F1C)},
+                                           std::tuple{AppTheme::dark, QColor(0x3A2F14), QColor(0xE0B45C)}}) {
+        AppearanceService::shared().setTheme(theme);
+        StyledButton chip(QStringLiteral("Discuss"), ChipButtonStyle());
+        chip.resize(chip.sizeHint());
+        const QImage picture = render(chip, fill);
+        expectColorNear(fullestInk(picture.copy(12, 8, picture.width() - 24, picture.height() - 16), fill), ink, 12);
+    }
+
+    // The settled notice: its words and symbol in the text colour in light, the tone in dark.
+    AppearanceService::shared().setTheme(AppTheme::light);
+    NoticeBanner banner(AppNotice::make(QStringLiteral("Saved."), AppNotice::Tone::settled));
+    banner.resize(300, NoticeBanner::kHeight);
+    expectColorNear(fullestInk(render(banner, QColor(0xE9E3D5)), QColor(0xE9E3D5)), QColor(0x201F1C), 12);
+    AppearanceService::shared().setTheme(AppTheme::dark);
+    expectColorNear(fullestInk(render(banner, QColor(0x232323)), QColor(0x232323)), QColor(0xC9C9C4), 12);
+}
+
+// Off, a switch is edged in the muted colour (its track alone is 1.4:1 on a
+// card); on, the accent track stands out by itself and has no edge.
+TEST_F(Components, AnOffSwitchIsEdgedWhereItsTrackWouldVanish)
+{
+    for (const auto &[theme, card, muted, accent] :
+         {std::tuple{AppTheme::light, QColor(0xFFFEFC), QColor(0x6B6A63), QColor(0xC08A26)},
+          std::tuple{AppTheme::dark, QColor(0x1A1A1A), QColor(0xA9A9A5), QColor(0xE0B45C)}}) {
+        AppearanceService::shared().setTheme(theme);
+        ToggleSwitch toggle;
+        toggle.resize(toggle.sizeHint());
+        const QPoint top(toggle.width() / 2, 2);
+        expectColorNear(render(toggle, card).pixelColor(top), muted, 6);
+        toggle.setOn(true);
+        expectColorNear(render(toggle, card).pixelColor(top), accent, 6);
+    }
 }
 
 TEST_F(Components, BannerClampsToTwoLinesAndStaysFortyHigh)

@@ -6,6 +6,7 @@
 #include "design/AppNotice.h"
 #include "design/AppTheme.h"
 #include "design/L10n.h"
+#include "design/Legibility.h"
 #include "design/Strings.h"
 #include "design/ZephylPalette.h"
 #include "design/ZephylSpring.h"
@@ -283,6 +284,54 @@ TEST(ZephylPalette, LineIsTranslucentTextAndInkIsFixed)
             EXPECT_NE(ZephylPalette::pair(color).light, ZephylPalette::pair(color).dark) << i;
         }
     }
+}
+
+// Ratios as WCAG 2.1 defines them, on pairs whose answer is published or
+// worked out by hand from the formula.
+TEST(Legibility, ContrastRatioFollowsWcag)
+{
+    EXPECT_NEAR(ZephylPalette::contrastRatio(0x000000, 0xFFFFFF), 21.0, 1e-9);
+    EXPECT_NEAR(ZephylPalette::contrastRatio(0xFFFFFF, 0x000000), 21.0, 1e-9);
+    EXPECT_NEAR(ZephylPalette::contrastRatio(0x777777, 0x777777), 1.0, 1e-9);
+    // #767676 is the lightest grey that reaches 4.5:1 on white; #777777 falls just short.
+    EXPECT_GE(ZephylPalette::contrastRatio(0x767676, 0xFFFFFF), 4.5);
+    EXPECT_LT(ZephylPalette::contrastRatio(0x777777, 0xFFFFFF), 4.5);
+    EXPECT_NEAR(ZephylPalette::luminance(0xFF0000), 0.2126, 1e-9);
+    EXPECT_NEAR(ZephylPalette::luminance(0x00FF00), 0.7152, 1e-9);
+    EXPECT_NEAR(ZephylPalette::luminance(0x0000FF), 0.0722, 1e-9);
+    // The light accent on its soft fill, and the light settled tone on its own.
+    EXPECT_NEAR(ZephylPalette::contrastRatio(0xC08A26, 0xF0E3C6), 2.39, 0.01);
+    EXPECT_NEAR(ZephylPalette::contrastRatio(0x7A6B56, 0xE9E3D5), 4.04, 0.01);
+}
+
+// A tone colour keeps its own value wherever it reads; where it would not, the
+// palette's text colour takes its place, in that appearance only.
+TEST(Legibility, ToneInkFallsBackToTextOnlyWhereItFallsShort)
+{
+    using ZephylPalette::legibleOn;
+    // Light: the accent and settled tones on their soft fills, the light label on the accent.
+    EXPECT_EQ(legibleOn(Color::accent, Color::accentSoft, Appearance::light), Color::text);
+    EXPECT_EQ(legibleOn(Color::settled, Color::settledSoft, Appearance::light), Color::text);
+    EXPECT_EQ(legibleOn(Color::onAccent, Color::accent, Appearance::light), Color::text);
+    // These read as they are (4.68, 4.60 and far more).
+    EXPECT_EQ(legibleOn(Color::attention, Color::attentionSoft, Appearance::light), Color::attention);
+    EXPECT_EQ(legibleOn(Color::muted, Color::surfaceSoft, Appearance::light), Color::muted);
+    EXPECT_EQ(legibleOn(Color::onPrimaryFill, Color::primaryFill, Appearance::light), Color::onPrimaryFill);
+    // Dark: every tone reads on its soft fill.
+    for (Color tone : {Color::accent, Color::settled, Color::attention})
+        EXPECT_EQ(legibleOn(tone, tone == Color::accent    ? Color::accentSoft
+                                  : tone == Color::settled ? Color::settledSoft
+                                                           : Color::attentionSoft,
+                            Appearance::dark),
+                  tone);
+    // A symbol needs only 3:1: the accent on the light surface keeps its colour (3.02).
+    EXPECT_EQ(legibleOn(Color::accent, Color::surface, Appearance::light, ZephylPalette::kShapeContrast),
+              Color::accent);
+    EXPECT_EQ(legibleOn(Color::accent, Color::surface, Appearance::light), Color::text);
+    // Where text reads no better, the colour asked for stays.
+    EXPECT_EQ(legibleOn(Color::muted, Color::primaryFill, Appearance::light), Color::muted);
+    // What shows through the translucent line is not known: the colour stays.
+    EXPECT_EQ(legibleOn(Color::accent, Color::line, Appearance::light), Color::accent);
 }
 
 TEST(AppNotice, EqualOnlyWhenIdTextAndToneAllMatch)

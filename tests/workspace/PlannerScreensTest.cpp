@@ -7,6 +7,7 @@
 #include "StandinServer.h"
 #include "WebApp.h"
 
+#include "design/AppearanceService.h"
 #include "design/Controls.h"
 #include "design/EmptyStateCard.h"
 #include "design/L10n.h"
@@ -440,6 +441,38 @@ TEST_F(PlannerTest, WeekStripNavigationAndDayCells)
     for (DayCell *cell : plan()->dayCells())
         EXPECT_EQ(cell->selectionProgress(), 1.0) << "\"Today\" does not animate";
     EXPECT_EQ(plan()->button(QStringLiteral("Today")), nullptr);
+}
+
+// Today, not selected: the accent number in the dark appearance; in the light
+// one (where the accent reads 2.6:1 on the strip) the text colour with a ring.
+TEST_F(PlannerTest, TodaysDateReadsOnTheStripInBothAppearances)
+{
+    const QDate day(2025, 6, 11);
+    auto paint = [&](AppTheme theme) {
+        AppearanceService::shared().setTheme(theme);
+        DayCell cell(day, false, true, false);
+        cell.resize(cell.sizeHint());
+        QImage image(cell.size(), QImage::Format_RGB32);
+        image.fill(PaletteColors::color(ZephylPalette::Color::surfaceSoft));
+        cell.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        return image;
+    };
+    // The darkest pixel along the circle's leading edge, level with its centre: where the ring runs.
+    auto ringPixel = [](const QImage &image) {
+        const int y = image.height() - 55 + 6 + 19;
+        const int left = (image.width() - 38) / 2;
+        QColor darkest = image.pixelColor(left, y);
+        for (int x = left; x <= left + 7; ++x)
+            if (image.pixelColor(x, y).lightness() < darkest.lightness())
+                darkest = image.pixelColor(x, y);
+        return darkest;
+    };
+    const QImage light = paint(AppTheme::light);
+    const QColor ring = ringPixel(light);
+    EXPECT_LT(ring.lightness(), 110) << ring.name().toStdString();
+    const QImage dark = paint(AppTheme::dark);
+    EXPECT_EQ(ringPixel(dark), PaletteColors::color(ZephylPalette::Color::surfaceSoft, Appearance::dark));
+    AppearanceService::shared().setTheme(AppTheme::light);
 }
 
 TEST_F(PlannerTest, WeeksWithAClockChangeKeepSevenDaysFromMonday)

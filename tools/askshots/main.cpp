@@ -1,5 +1,5 @@
 // zephyl-askshots: the ask panel in its states (an empty conversation, a
-// conversation with the last reply's chips, the cat thinking, a filmed look's
+// conversation with the last reply's chips, a question typed, the cat thinking, a filmed look's
 // live portrait) in light, dark and Arabic right-to-left, as PNG files.
 // Usage: zephyl-askshots OUTPUT_FOLDER   (QT_QPA_PLATFORM=offscreen works)
 
@@ -126,6 +126,10 @@ int main(int argc, char **argv)
 
         model.setCatChat(conversation());
         shoot("conversation");
+
+        // Something typed: the send button is ready.
+        model.setAskInput(QStringLiteral("And a hashtag or two?"));
+        shoot("typing");
 
         model.setAskInput(QStringLiteral("And a hashtag or two?"));
         model.setAskBusy(true);

@@ -289,6 +289,11 @@ public:
             plan->setWeekOffset(1);
             breathe();
             save(window, "plan-next-week");
+            // Another day chosen: today's cell keeps its mark, unselected.
+            plan->showToday();
+            plan->selectDay(plan->selectedDay().addDays(plan->selectedDay().dayOfWeek() == 7 ? -1 : 1));
+            breathe(300);
+            save(window, "plan-another-day");
             plan->showToday();
             if (!plan->rows().isEmpty())
                 plan->activate(plan->rows().first()->entry());
