@@ -193,6 +193,35 @@ TEST(AppcastRules, ParseKeepsOnlyCompleteHttpsItemsAndPicksTheNewest)
     EXPECT_EQ(Appcast::newest(items, QStringLiteral("9"))->versionString, QStringLiteral("10"));
     EXPECT_FALSE(Appcast::newest(items, QStringLiteral("10")).has_value());
 
+    // Several newer builds: the newest is offered wherever it stands in the feed,
+    // never the first or the least of them; the running build itself is not newer.
+    auto build = [&](const QString &number) {
+        AppcastItem it = items[0];
+        it.versionString = number;
+        return it;
+    };
+    const struct {
+        QStringList feed;
+        const char *running;
+        std::optional<QString> offered;
+    } rows[] = {
+        {{"10", "11", "12"}, "9", QStringLiteral("12")},
+        {{"12", "11", "10"}, "9", QStringLiteral("12")},
+        {{"11", "12", "10", "9"}, "9", QStringLiteral("12")},
+        {{"10", "12", "11"}, "11", QStringLiteral("12")},
+        {{"10", "11", "12"}, "12", std::nullopt},
+        {{"1.9", "1.10", "1.2"}, "1.1", QStringLiteral("1.10")},
+        {{}, "0", std::nullopt},
+    };
+    for (const auto &row : rows) {
+        std::vector<AppcastItem> feedItems;
+        for (const QString &number : row.feed)
+            feedItems.push_back(build(number));
+        const auto offered = Appcast::newest(feedItems, QString::fromLatin1(row.running));
+        EXPECT_EQ(offered ? std::optional<QString>(offered->versionString) : std::nullopt, row.offered)
+            << row.feed.join(u',').toStdString() << " running " << row.running;
+    }
+
     // Builds "10", "A" and "٢" in any order: the offer is the one that ranks
     // above both others, whichever comes first in the feed.
     auto item = [&](const QString &build) {

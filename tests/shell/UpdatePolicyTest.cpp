@@ -40,6 +40,8 @@ TEST_F(UpdatePolicyTest, ChecksAtStartThenAtMostHourlyWhenDue)
     updates->start();
     updates->start();
     EXPECT_EQ(updater.background, 1); // forced at start, once
+    // That check fails: the schedule goes on all the same.
+    updater.delegate->didFinishUpdateCycle(UpdateError::network);
     advanceVirtual(clock, 30);
     updater.lastCheck = clock.now(); // due at 3630 s
     advanceVirtual(clock, 3659 - 30);
