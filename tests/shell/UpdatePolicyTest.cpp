@@ -40,20 +40,25 @@ TEST_F(UpdatePolicyTest, ChecksAtStartThenAtMostHourlyWhenDue)
     updates->start();
     updates->start();
     EXPECT_EQ(updater.background, 1); // forced at start, once
-    // That check fails: the schedule goes on all the same.
+    // That check fails, and the updater notes when it ran: the schedule goes on all the same.
+    updater.lastCheck = clock.now();
     updater.delegate->didFinishUpdateCycle(UpdateError::network);
-    advanceVirtual(clock, 30);
-    updater.lastCheck = clock.now(); // due at 3630 s
-    advanceVirtual(clock, 3659 - 30);
+    advanceVirtual(clock, 3599);
     EXPECT_EQ(updater.background, 1);
-    advanceVirtual(clock, 2);
-    EXPECT_EQ(updater.background, 2); // the first minute tick once an hour has passed, at 3660 s
+    advanceVirtual(clock, 1);
+    EXPECT_EQ(updater.background, 2); // the tick a whole hour later, to the second
+    advanceVirtual(clock, 30);
+    updater.lastCheck = clock.now(); // due at 7230 s
+    advanceVirtual(clock, 3629);
+    EXPECT_EQ(updater.background, 2);
+    advanceVirtual(clock, 1);
+    EXPECT_EQ(updater.background, 3); // the first minute tick once an hour has passed, at 7260 s
     updater.lastCheck = clock.now();
     updates->applicationBecameActive();
-    EXPECT_EQ(updater.background, 2);
+    EXPECT_EQ(updater.background, 3);
     updater.automatic = false;
     advanceVirtual(clock, 7200);
-    EXPECT_EQ(updater.background, 2);
+    EXPECT_EQ(updater.background, 3);
 }
 
 TEST_F(UpdatePolicyTest, OncePerBuildPerDay)
@@ -66,10 +71,11 @@ TEST_F(UpdatePolicyTest, OncePerBuildPerDay)
     EXPECT_TRUE(store.number("zephyl.mac.update.remindedAt").has_value());
 
     prompt.dismiss(); // Later
-    advanceVirtual(clock, 86400 - 120);
+    advanceVirtual(clock, 86400 - 1);
+    updates->applicationBecameActive();
     EXPECT_EQ(prompt.shown.size(), 1);
-    advanceVirtual(clock, 180);
-    EXPECT_EQ(prompt.shown.size(), 2); // a day later, at a minute tick
+    advanceVirtual(clock, 1);
+    EXPECT_EQ(prompt.shown.size(), 2); // a whole day later, at that minute's tick
 
     prompt.dismiss();
     updater.delegate->willHandleShowingUpdate(false, item("13", "1.3"));
