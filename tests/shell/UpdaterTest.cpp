@@ -424,6 +424,13 @@ TEST_F(UpdaterTest, HostileFeedsAndOtherInstallations)
     UpdateEngine off(keyless, &driver);
     off.start();
     EXPECT_FALSE(off.canCheckForUpdates());
-    // A build tree is no installation to update.
+    // A build tree is no installation to update, nor is a prefix without the
+    // program or without its folder.
     EXPECT_EQ(UpdateInstaller::kind(QStringLiteral(ZK_BUILD_BUNDLE_DIR "/../..")), UpdateInstaller::Kind::notInstalled);
+    EXPECT_EQ(UpdateInstaller::kind(prefix), UpdateInstaller::Kind::selfUpdating);
+    QFile::remove(prefix + "/bin/zephyl-kitty");
+    EXPECT_EQ(UpdateInstaller::kind(prefix), UpdateInstaller::Kind::notInstalled);
+    write(prefix + "/bin/zephyl-kitty", "#!/bin/sh\n", true);
+    QDir(prefix + "/share/zephyl-kitty").removeRecursively();
+    EXPECT_EQ(UpdateInstaller::kind(prefix), UpdateInstaller::Kind::notInstalled);
 }
