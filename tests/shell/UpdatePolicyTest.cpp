@@ -56,9 +56,13 @@ TEST_F(UpdatePolicyTest, ChecksAtStartThenAtMostHourlyWhenDue)
     updater.lastCheck = clock.now();
     updates->applicationBecameActive();
     EXPECT_EQ(updater.background, 3);
+    // A last check dated ahead of the clock (it ran fast then) holds nothing back.
+    updater.lastCheck = clock.now().addDays(30);
+    advanceVirtual(clock, 60);
+    EXPECT_EQ(updater.background, 4);
     updater.automatic = false;
     advanceVirtual(clock, 7200);
-    EXPECT_EQ(updater.background, 3);
+    EXPECT_EQ(updater.background, 4);
 }
 
 TEST_F(UpdatePolicyTest, OncePerBuildPerDay)
@@ -91,6 +95,17 @@ TEST_F(UpdatePolicyTest, OncePerBuildPerDay)
     restarted.start();
     again.delegate->willHandleShowingUpdate(false, item("13", "1.3"));
     EXPECT_TRUE(secondPrompt.shown.isEmpty());
+
+    // A reminder recorded ahead of the clock (it ran fast then) does not hold
+    // the build back for a month.
+    const qint64 reference = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+    store.setNumber("zephyl.mac.update.remindedAt", (clock.now().addDays(30).toMSecsSinceEpoch() - reference) / 1000.0);
+    FakeUpdater later;
+    FakePrompt thirdPrompt;
+    Updates ahead(later, thirdPrompt, env, &store, &clock);
+    ahead.start();
+    later.delegate->willHandleShowingUpdate(false, item("13", "1.3"));
+    EXPECT_EQ(thirdPrompt.shown.size(), 1);
 }
 
 TEST_F(UpdatePolicyTest, NothingWhileBusyOrInactiveOrNotNewer)
