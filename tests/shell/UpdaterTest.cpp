@@ -231,11 +231,25 @@ TEST_F(UpdaterTest, ArchiveChangedAfterItWasKeptIsNotInstalled)
 TEST_F(UpdaterTest, CheckAskedForDuringAQuietOneAnswersTheUser)
 {
     const QByteArray archive = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
-    for (const bool offered : {true, false}) {
-        SCOPED_TRACE(offered);
+    // A feed the server refuses is a failed check, never "up to date".
+    const struct {
+        bool offered;
+        int feedStatus;
+        QString said;
+    } rows[] = {
+        {true, 200, QStringLiteral("ready 1.1")},
+        {false, 200, QStringLiteral("up to date")},
+        {true, 503, QStringLiteral("failure %1").arg(int(UpdateError::network))},
+        {false, 404, QStringLiteral("failure %1").arg(int(UpdateError::network))},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.said.toStdString());
         releases.items.clear();
-        if (offered)
+        server.clearFaults();
+        if (row.offered)
             offer("2", "1.1", archive, ArchiveMaker::sign(archive, keys));
+        if (row.feedStatus != 200)
+            server.addFault({Standin::Fault::Kind::serverError, "/updates/appcast.xml", row.feedStatus, std::nullopt});
         RecordingDelegate d;
         UpdateEngine engine(config(), &driver);
         engine.setDelegate(&d);
@@ -246,7 +260,7 @@ TEST_F(UpdaterTest, CheckAskedForDuringAQuietOneAnswersTheUser)
         ASSERT_FALSE(engine.canCheckForUpdates()); // the quiet check is under way
         engine.checkForUpdates();
         ASSERT_TRUE(zktest::spinUntil([&] { return !ended.isEmpty(); }));
-        EXPECT_EQ(driver.said, QStringList{offered ? QStringLiteral("ready 1.1") : QStringLiteral("up to date")});
+        EXPECT_EQ(driver.said, QStringList{row.said});
     }
 }
 
