@@ -11,6 +11,8 @@
 #include <QCoro/QCoroTimer>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 using namespace apptest;
 using APIError = ServiceAPIError;
 using NetworkError = ServiceNetworkError;
@@ -382,6 +384,11 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
          nullptr, true, Kind::published, ""},
         {"no HTTP answer, unknown to the service", std::make_exception_ptr(APIError::invalidResponse()), std::nullopt,
          nullptr, true, Kind::failed, "sorvane.app answered in a shape this build does not understand."},
+        // The page's own fetch failed: whether the request went out is unknown.
+        {"the page's fetch failed, found", std::make_exception_ptr(std::runtime_error("Failed to fetch")),
+         publication("published"), nullptr, true, Kind::published, ""},
+        {"the page's fetch failed, unknown to the service", std::make_exception_ptr(std::runtime_error("Failed to fetch")),
+         std::nullopt, nullptr, true, Kind::failed, "Failed to fetch"},
         // Refusals and connections that never opened prove nothing was made.
         {"refused with a code", std::make_exception_ptr(APIError::rejected(QStringLiteral("caption_too_long"))),
          publication("published"), nullptr, false, Kind::failed, "The caption is over 2,200 characters."},
