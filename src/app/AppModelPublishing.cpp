@@ -26,7 +26,8 @@ PublishProgress step(const QString &text, double fraction) { return PublishProgr
 // past the size a record may have). The service may
 // have made the publication all the same, so it is looked up under its key
 // before anything is reported. A refusal, or a connection that never opened,
-// proves nothing was made and is reported at once.
+// proves nothing was made and is reported at once; a failure of another road
+// (the page's own fetch) proves nothing either way, so it is looked up too.
 bool answerWasLost(const std::exception_ptr &error)
 {
     try {
@@ -40,7 +41,7 @@ bool answerWasLost(const std::exception_ptr &error)
     } catch (const ServiceAPIError &e) {
         return e.kind() == ServiceAPIError::Kind::invalidResponse;
     } catch (...) {
-        return false;
+        return true;
     }
 }
 

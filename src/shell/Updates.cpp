@@ -79,8 +79,11 @@ void Updates::checkWhenDue(bool force)
         if (force) {
             m_updater.checkForUpdatesInBackground();
         } else {
+            // A date ahead of the clock was written while it ran fast: taken
+            // as it is, it would hold every check back until that date.
+            const QDateTime now = clock().now();
             const auto last = m_updater.lastUpdateCheckDate();
-            if (!last || last->secsTo(clock().now()) >= 3600)
+            if (!last || *last > now || last->secsTo(now) >= 3600)
                 m_updater.checkForUpdatesInBackground();
         }
     }
@@ -99,7 +102,8 @@ void Updates::showReminderIfPossible()
     if (Appcast::compareVersions(m_pendingOffer->build, running) <= 0)
         return;
     const QDateTime now = clock().now();
-    if (m_reminder.lastBuild == m_pendingOffer->build && m_reminder.lastShown &&
+    // A reminder dated ahead of the clock does not hold the build back either.
+    if (m_reminder.lastBuild == m_pendingOffer->build && m_reminder.lastShown && *m_reminder.lastShown <= now &&
         m_reminder.lastShown->msecsTo(now) < 86'400'000)
         return;
     m_reminder.lastBuild = m_pendingOffer->build;

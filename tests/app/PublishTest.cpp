@@ -11,6 +11,8 @@
 #include <QCoro/QCoroTimer>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 using namespace apptest;
 using APIError = ServiceAPIError;
 using NetworkError = ServiceNetworkError;
@@ -285,6 +287,10 @@ TEST_F(Publish, TheOutcomeFollowsTheServicesAnswerFailuresFirst)
         {"failed, a code of its own", false, "failed", QStringLiteral("media_upload_failed"), {}, Kind::failed,
          "media upload failed", {}},
         {"still processing", false, "processing", {}, {}, Kind::stillWorking, "", {}},
+        {"still reconciling", false, "reconciling", {}, {}, Kind::stillWorking, "", {}},
+        // The time decides, not the status: the service holds it for later.
+        {"processing, scheduled 2 h ahead", false, "processing", {}, 7'200'000, Kind::scheduled, "",
+         AppEvent::Kind::scheduled},
         {"scheduled 30 s ahead", false, "scheduled", {}, 30'000, Kind::stillWorking, "", {}},
         {"scheduled exactly 60 s ahead", false, "scheduled", {}, 60'000, Kind::stillWorking, "", {}},
         {"scheduled 61 s ahead", false, "scheduled", {}, 61'000, Kind::scheduled, "", AppEvent::Kind::scheduled},
@@ -357,6 +363,13 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
         {"timed out, look-up refused", timedOut, std::nullopt,
          std::make_exception_ptr(APIError::serverRefused(503)), true, Kind::failed,
          "sorvane.app refused the request (HTTP 503) without a reason."},
+        // A look-up refused with a code of its own is no proof that nothing was made.
+        {"timed out, look-up refused with a code", timedOut, std::nullopt,
+         std::make_exception_ptr(APIError::rejected(QStringLiteral("rate_limited"))), true, Kind::failed,
+         "Too many requests in a row. Give it a minute."},
+        {"timed out, look-up refused 404 without a code", timedOut, std::nullopt,
+         std::make_exception_ptr(APIError::serverRefused(404)), true, Kind::failed,
+         "sorvane.app refused the request (HTTP 404) without a reason."},
         // The request went out and the connection dropped before the answer: the
         // service may hold the post just as after a time-out.
         {"connection lost after sending, found",
@@ -371,6 +384,11 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
          nullptr, true, Kind::published, ""},
         {"no HTTP answer, unknown to the service", std::make_exception_ptr(APIError::invalidResponse()), std::nullopt,
          nullptr, true, Kind::failed, "sorvane.app answered in a shape this build does not understand."},
+        // The page's own fetch failed: whether the request went out is unknown.
+        {"the page's fetch failed, found", std::make_exception_ptr(std::runtime_error("Failed to fetch")),
+         publication("published"), nullptr, true, Kind::published, ""},
+        {"the page's fetch failed, unknown to the service", std::make_exception_ptr(std::runtime_error("Failed to fetch")),
+         std::nullopt, nullptr, true, Kind::failed, "Failed to fetch"},
         // Refusals and connections that never opened prove nothing was made.
         {"refused with a code", std::make_exception_ptr(APIError::rejected(QStringLiteral("caption_too_long"))),
          publication("published"), nullptr, false, Kind::failed, "The caption is over 2,200 characters."},
@@ -378,6 +396,9 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
          nullptr, false, Kind::failed, "sorvane.app refused the request (HTTP 502) without a reason."},
         {"no connection", std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost)),
          publication("published"), nullptr, false, Kind::failed, "No connection to sorvane.app right now."},
+        {"no secure connection", std::make_exception_ptr(NetworkError(NetworkError::Code::secureConnectionFailed)),
+         publication("published"), nullptr, false, Kind::failed,
+         "Network problem: a secure connection could not be made"},
     };
     for (const Case &c : cases) {
         service.calls.clear();

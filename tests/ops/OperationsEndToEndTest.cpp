@@ -262,6 +262,28 @@ TEST_F(Operations, CreationTimedOutAfterStoringIsFoundByItsKey)
     ASSERT_TRUE(found);
     EXPECT_EQ(found->id, QStringLiteral("pub-1"));
     EXPECT_FALSE(opstest::run(api->existingInstagramPublication(QStringLiteral("no-such-key"))));
+    // Only the service's own "publication_not_found" means none was made; any
+    // other refusal of the look-up leaves that open and reaches the caller.
+    const QString lookUp = QStringLiteral("/api/instagram/publications/") + key;
+    const struct {
+        const char *what;
+        int status;
+        std::optional<QString> code;
+        APIError expected;
+    } refusals[] = {
+        {"404 without a code", 404, std::nullopt, APIError::serverRefused(404)},
+        {"404 with another code", 404, QStringLiteral("not_found"), APIError::rejected(QStringLiteral("not_found"))},
+        {"the code in capitals", 404, QStringLiteral("PUBLICATION_NOT_FOUND"),
+         APIError::rejected(QStringLiteral("PUBLICATION_NOT_FOUND"))},
+        {"busy", 503, QStringLiteral("rate_limited"), APIError::rejected(QStringLiteral("rate_limited"))},
+        {"server error without a code", 500, std::nullopt, APIError::serverRefused(500)},
+    };
+    for (const auto &refusal : refusals) {
+        server.addFault({Standin::Fault::Kind::serverError, lookUp, refusal.status, refusal.code, 0, 1});
+        EXPECT_EQ(apiError([&] { opstest::run(api->existingInstagramPublication(key)); }), refusal.expected)
+            << refusal.what;
+    }
+    EXPECT_EQ(opstest::run(api->existingInstagramPublication(key))->id, QStringLiteral("pub-1"));
 
     // A retry with the same key, after a refused token, makes no second publication.
     server.expireAccessTokens();

@@ -636,9 +636,10 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     cover.hide();
     ASSERT_TRUE(zktest::spinUntil([&] { return cat.aside(); }, std::chrono::seconds(10)));
 
-    // The page's reports of publications: "published" and "waiting" feed the
-    // cat with their lines (in the page, where the cat is now); "failed" shows
-    // the concerned line in the page only; any other status nothing.
+    // The page's reports of publications: "published", "scheduled" and "waiting"
+    // feed the cat with their lines (in the page, where the cat is now);
+    // "failed" and "preparation_failed" show the concerned line in the page
+    // only; any other status, or one in other letters, nothing.
     auto report = [&](const char *id, const char *status) {
         const int before = spoken.size();
         zktest::evaluate(web->page(), QStringLiteral("window.webkit.messageHandlers.zephyl.postMessage({type: "
@@ -652,12 +653,19 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     EXPECT_FALSE(cat.hungry);
     EXPECT_EQ(model.wellbeing().mood(h.clock.now()), CatWellbeing::Mood::fed);
     cat.hungry = true;
+    EXPECT_EQ(report("s1", "scheduled"), (Spoken{QStringLiteral("Scheduled. I'll keep an eye on it."), true}));
+    EXPECT_FALSE(cat.hungry);
+    cat.hungry = true;
     EXPECT_EQ(report("p1", "published"), (Spoken{QStringLiteral("Published. That one is out in the world."), true}));
     EXPECT_FALSE(cat.hungry);
     const QString desktopBubble = cat.viewModel().bubble().value_or(QString());
     EXPECT_EQ(report("f1", "failed"), (Spoken{QStringLiteral("That one did not go through. The plan says why."), true}));
     EXPECT_EQ(cat.viewModel().bubble().value_or(QString()), desktopBubble) << "nothing on the desktop";
-    EXPECT_EQ(report("x1", "processing"), std::nullopt);
+    EXPECT_EQ(report("f2", "preparation_failed"),
+              (Spoken{QStringLiteral("That one did not go through. The plan says why."), true}));
+    EXPECT_EQ(cat.viewModel().bubble().value_or(QString()), desktopBubble) << "nothing on the desktop";
+    for (const char *other : {"processing", "cancelled", "Published"})
+        EXPECT_EQ(report("x1", other), std::nullopt) << other;
     runtime.reset();
 }
 

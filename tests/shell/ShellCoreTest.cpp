@@ -186,12 +186,57 @@ TEST(AppcastRules, ParseKeepsOnlyCompleteHttpsItemsAndPicksTheNewest)
   <enclosure url="https://example.org/12.tar.gz" length="10" zk:signature="c2hvcnQ="/></item>
  <item><zk:version>1.3</zk:version>
   <enclosure url="https://example.org/13.tar.gz" length="10" zk:signature=")" + sig + R"("/></item>
+ <item><zk:build>14</zk:build>
+  <enclosure url="https://example.org/14.tar.gz" length="10" zk:signature=")" + sig + R"("/></item>
+ <item><zk:build>15</zk:build><zk:version>1.5</zk:version>
+  <enclosure url="https://example.org/15.tar.gz" length="0" zk:signature=")" + sig + R"("/></item>
+ <item><zk:build>16</zk:build><zk:version>1.6</zk:version>
+  <enclosure url="https://example.org/16.tar.gz" length="ten" zk:signature=")" + sig + R"("/></item>
+ <item><zk:build>17</zk:build><zk:version>1.7</zk:version>
+  <enclosure url="https://example.org/17.tar.gz" length="10"/></item>
+ <item><zk:build>1&#9;8</zk:build><zk:version>1.8</zk:version>
+  <enclosure url="https://example.org/18.tar.gz" length="10" zk:signature=")" + sig + R"("/></item>
+ <item><zk:build>19</zk:build><zk:version>1.9</zk:version>
+  <enclosure url="https:///19.tar.gz" length="10" zk:signature=")" + sig + R"("/></item>
 </channel></rss>)";
     const auto items = Appcast::parse(feed);
-    ASSERT_EQ(items.size(), 2u); // http, short signature and missing build are dropped
+    // Dropped: an http address, a short signature, no build, no version, a
+    // length of nothing or of no number, no signature, a control character in
+    // the build, an address without a host.
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1].versionString, QStringLiteral("10"));
     EXPECT_EQ(items[0].itemDescription.value_or(QString()), QStringLiteral("<p>Old</p>"));
     EXPECT_EQ(Appcast::newest(items, QStringLiteral("9"))->versionString, QStringLiteral("10"));
     EXPECT_FALSE(Appcast::newest(items, QStringLiteral("10")).has_value());
+
+    // Several newer builds: the newest is offered wherever it stands in the feed,
+    // never the first or the least of them; the running build itself is not newer.
+    auto build = [&](const QString &number) {
+        AppcastItem it = items[0];
+        it.versionString = number;
+        return it;
+    };
+    const struct {
+        QStringList feed;
+        const char *running;
+        std::optional<QString> offered;
+    } rows[] = {
+        {{"10", "11", "12"}, "9", QStringLiteral("12")},
+        {{"12", "11", "10"}, "9", QStringLiteral("12")},
+        {{"11", "12", "10", "9"}, "9", QStringLiteral("12")},
+        {{"10", "12", "11"}, "11", QStringLiteral("12")},
+        {{"10", "11", "12"}, "12", std::nullopt},
+        {{"1.9", "1.10", "1.2"}, "1.1", QStringLiteral("1.10")},
+        {{}, "0", std::nullopt},
+    };
+    for (const auto &row : rows) {
+        std::vector<AppcastItem> feedItems;
+        for (const QString &number : row.feed)
+            feedItems.push_back(build(number));
+        const auto offered = Appcast::newest(feedItems, QString::fromLatin1(row.running));
+        EXPECT_EQ(offered ? std::optional<QString>(offered->versionString) : std::nullopt, row.offered)
+            << row.feed.join(u',').toStdString() << " running " << row.running;
+    }
 
     // Builds "10", "A" and "٢" in any order: the offer is the one that ranks
     // above both others, whichever comes first in the feed.

@@ -55,7 +55,7 @@ public:
     bool hasSheet(QObject *) const override { return sheet; }
 };
 
-AppcastItem item(const QString &build, const QString &version, const QString &notes = {})
+inline AppcastItem item(const QString &build, const QString &version, const QString &notes = {})
 {
     AppcastItem i;
     i.versionString = build;

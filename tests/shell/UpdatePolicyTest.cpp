@@ -40,18 +40,29 @@ TEST_F(UpdatePolicyTest, ChecksAtStartThenAtMostHourlyWhenDue)
     updates->start();
     updates->start();
     EXPECT_EQ(updater.background, 1); // forced at start, once
-    advanceVirtual(clock, 30);
-    updater.lastCheck = clock.now(); // due at 3630 s
-    advanceVirtual(clock, 3659 - 30);
+    // That check fails, and the updater notes when it ran: the schedule goes on all the same.
+    updater.lastCheck = clock.now();
+    updater.delegate->didFinishUpdateCycle(UpdateError::network);
+    advanceVirtual(clock, 3599);
     EXPECT_EQ(updater.background, 1);
-    advanceVirtual(clock, 2);
-    EXPECT_EQ(updater.background, 2); // the first minute tick once an hour has passed, at 3660 s
+    advanceVirtual(clock, 1);
+    EXPECT_EQ(updater.background, 2); // the tick a whole hour later, to the second
+    advanceVirtual(clock, 30);
+    updater.lastCheck = clock.now(); // due at 7230 s
+    advanceVirtual(clock, 3629);
+    EXPECT_EQ(updater.background, 2);
+    advanceVirtual(clock, 1);
+    EXPECT_EQ(updater.background, 3); // the first minute tick once an hour has passed, at 7260 s
     updater.lastCheck = clock.now();
     updates->applicationBecameActive();
-    EXPECT_EQ(updater.background, 2);
+    EXPECT_EQ(updater.background, 3);
+    // A last check dated ahead of the clock (it ran fast then) holds nothing back.
+    updater.lastCheck = clock.now().addDays(30);
+    advanceVirtual(clock, 60);
+    EXPECT_EQ(updater.background, 4);
     updater.automatic = false;
     advanceVirtual(clock, 7200);
-    EXPECT_EQ(updater.background, 2);
+    EXPECT_EQ(updater.background, 4);
 }
 
 TEST_F(UpdatePolicyTest, OncePerBuildPerDay)
@@ -64,10 +75,11 @@ TEST_F(UpdatePolicyTest, OncePerBuildPerDay)
     EXPECT_TRUE(store.number("zephyl.mac.update.remindedAt").has_value());
 
     prompt.dismiss(); // Later
-    advanceVirtual(clock, 86400 - 120);
+    advanceVirtual(clock, 86400 - 1);
+    updates->applicationBecameActive();
     EXPECT_EQ(prompt.shown.size(), 1);
-    advanceVirtual(clock, 180);
-    EXPECT_EQ(prompt.shown.size(), 2); // a day later, at a minute tick
+    advanceVirtual(clock, 1);
+    EXPECT_EQ(prompt.shown.size(), 2); // a whole day later, at that minute's tick
 
     prompt.dismiss();
     updater.delegate->willHandleShowingUpdate(false, item("13", "1.3"));
@@ -83,6 +95,17 @@ TEST_F(UpdatePolicyTest, OncePerBuildPerDay)
     restarted.start();
     again.delegate->willHandleShowingUpdate(false, item("13", "1.3"));
     EXPECT_TRUE(secondPrompt.shown.isEmpty());
+
+    // A reminder recorded ahead of the clock (it ran fast then) does not hold
+    // the build back for a month.
+    const qint64 reference = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+    store.setNumber("zephyl.mac.update.remindedAt", (clock.now().addDays(30).toMSecsSinceEpoch() - reference) / 1000.0);
+    FakeUpdater later;
+    FakePrompt thirdPrompt;
+    Updates ahead(later, thirdPrompt, env, &store, &clock);
+    ahead.start();
+    later.delegate->willHandleShowingUpdate(false, item("13", "1.3"));
+    EXPECT_EQ(thirdPrompt.shown.size(), 1);
 }
 
 TEST_F(UpdatePolicyTest, NothingWhileBusyOrInactiveOrNotNewer)

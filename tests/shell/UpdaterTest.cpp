@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include "ArchiveMaker.h"
+#include "UpdateFakes.h"
 #include "UpdateRoutes.h"
+#include "VirtualTime.h"
 #include "WebApp.h"
 #include "base/DefaultsStore.h"
 #include "shell/UpdateEngine.h"
+#include "shell/Updates.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -145,6 +148,14 @@ TEST_F(UpdaterTest, SignedUpdateIsKeptInstalledAtQuitAndRestartedInto)
 {
     const QByteArray archive = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
     offer("2", "1.1", archive, ArchiveMaker::sign(archive, keys));
+    // Around it, a build between the running one and the newest (1.5 ranks
+    // between 1 and 2), listed both before and after it, and an older one.
+    const QByteArray between = ArchiveMaker::tarGz(ArchiveMaker::release("1.5", "1.0.5", "between"));
+    const QByteArray older = ArchiveMaker::tarGz(ArchiveMaker::release("0", "0.9", "older"));
+    const Standin::Release middle{"1.5", "1.0.5", "", "between.tar.gz", between, ArchiveMaker::sign(between, keys)};
+    releases.items.prepend(middle);
+    releases.items.append(middle);
+    releases.items.append({"0", "0.9", "", "older.tar.gz", older, ArchiveMaker::sign(older, keys)});
     UpdateEngine engine(config(), &driver);
     engine.setDelegate(&delegate);
     EXPECT_EQ(engine.kind(), UpdateInstaller::Kind::selfUpdating);
@@ -154,7 +165,9 @@ TEST_F(UpdaterTest, SignedUpdateIsKeptInstalledAtQuitAndRestartedInto)
 
     EXPECT_EQ(runCycle(engine), std::nullopt);
     ASSERT_EQ(delegate.ready.size(), 1);
+    EXPECT_EQ(delegate.ready[0].versionString, "2");
     EXPECT_EQ(delegate.ready[0].displayVersionString, "1.1");
+    EXPECT_EQ(server.count("/updates/between.tar.gz"), 0);
     EXPECT_EQ(delegate.ready[0].itemDescription, "<p>Calmer naps.</p>");
     EXPECT_TRUE(delegate.finished.isEmpty()); // the cycle stays open while the update waits
     EXPECT_TRUE(engine.lastUpdateCheckDate().has_value());
@@ -218,11 +231,25 @@ TEST_F(UpdaterTest, ArchiveChangedAfterItWasKeptIsNotInstalled)
 TEST_F(UpdaterTest, CheckAskedForDuringAQuietOneAnswersTheUser)
 {
     const QByteArray archive = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
-    for (const bool offered : {true, false}) {
-        SCOPED_TRACE(offered);
+    // A feed the server refuses is a failed check, never "up to date".
+    const struct {
+        bool offered;
+        int feedStatus;
+        QString said;
+    } rows[] = {
+        {true, 200, QStringLiteral("ready 1.1")},
+        {false, 200, QStringLiteral("up to date")},
+        {true, 503, QStringLiteral("failure %1").arg(int(UpdateError::network))},
+        {false, 404, QStringLiteral("failure %1").arg(int(UpdateError::network))},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.said.toStdString());
         releases.items.clear();
-        if (offered)
+        server.clearFaults();
+        if (row.offered)
             offer("2", "1.1", archive, ArchiveMaker::sign(archive, keys));
+        if (row.feedStatus != 200)
+            server.addFault({Standin::Fault::Kind::serverError, "/updates/appcast.xml", row.feedStatus, std::nullopt});
         RecordingDelegate d;
         UpdateEngine engine(config(), &driver);
         engine.setDelegate(&d);
@@ -233,7 +260,7 @@ TEST_F(UpdaterTest, CheckAskedForDuringAQuietOneAnswersTheUser)
         ASSERT_FALSE(engine.canCheckForUpdates()); // the quiet check is under way
         engine.checkForUpdates();
         ASSERT_TRUE(zktest::spinUntil([&] { return !ended.isEmpty(); }));
-        EXPECT_EQ(driver.said, QStringList{offered ? QStringLiteral("ready 1.1") : QStringLiteral("up to date")});
+        EXPECT_EQ(driver.said, QStringList{row.said});
     }
 }
 
@@ -243,6 +270,8 @@ TEST_F(UpdaterTest, RefusedUpdatesInstallNothing)
     QByteArray tampered = good;
     tampered[tampered.size() - 30] = char(tampered[tampered.size() - 30] ^ 0x20);
     const QByteArray older = ArchiveMaker::tarGz(ArchiveMaker::release("1", "1.0", "old-signed"));
+    const QByteArray between = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "between-signed"));
+    const QByteArray beyond = ArchiveMaker::tarGz(ArchiveMaker::release("4", "1.3", "beyond-signed"));
     const QByteArray evil = ArchiveMaker::tarGz(
         {{"bin/zephyl-kitty", "#!/bin/sh\n", 0755}, {"share/zephyl-kitty/info.json", R"({"version":"9","build":"9"})"},
          {"share/zephyl-kitty/../../../../escape", "x"}});
@@ -257,6 +286,9 @@ TEST_F(UpdaterTest, RefusedUpdatesInstallNothing)
         {"tampered archive", "2", tampered, ArchiveMaker::sign(good, keys)},
         {"signed with another key", "2", good, ArchiveMaker::sign(good, ArchiveMaker::keys(43))},
         {"signed older build offered as newer", "3", older, ArchiveMaker::sign(older, keys)},
+        // Newer than the running build, but not the build offered.
+        {"signed build between the running and the offered one", "3", between, ArchiveMaker::sign(between, keys)},
+        {"signed build above the offered one", "3", beyond, ArchiveMaker::sign(beyond, keys)},
         {"signed archive with a climbing path", "9", evil, ArchiveMaker::sign(evil, keys)},
         {"longer than announced", "2", good, ArchiveMaker::sign(good, keys), good.size() - 10},
     };
@@ -277,6 +309,49 @@ TEST_F(UpdaterTest, RefusedUpdatesInstallNothing)
         expectUnchanged();
     }
     EXPECT_TRUE(launched.isEmpty());
+
+    // At quit the installer checks the build again: a validly signed archive of
+    // another build than the one kept is not installed.
+    for (const QByteArray &other : {older, between}) {
+        const QString kept = root + "/kept.archive";
+        write(kept, other);
+        QString why;
+        EXPECT_FALSE(UpdateInstaller::install(kept, ArchiveMaker::sign(other, keys), keys.publicKey, "3", prefix, &why));
+        EXPECT_FALSE(why.isEmpty());
+        expectUnchanged();
+    }
+}
+
+// The quiet check at start fails (the feed answers 503): the policy's hourly
+// check still runs, and keeps and offers the update it then finds.
+TEST_F(UpdaterTest, AFailedStartUpCheckIsFollowedByTheHourlyOne)
+{
+    const QByteArray archive = ArchiveMaker::tarGz(ArchiveMaker::release("2", "1.1", "new"));
+    offer("2", "1.1", archive, ArchiveMaker::sign(archive, keys));
+    server.addFault({Standin::Fault::Kind::serverError, "/updates/appcast.xml", 503, std::nullopt, 0, 1});
+    FakeClock clock;
+    auto c = config();
+    c.clock = &clock;
+    UpdateEngine engine(c, &driver);
+    FakePrompt prompt;
+    Updates updates(engine, prompt, Updates::Environment{[] { return true; }, [] { return QStringLiteral("1"); }},
+                    &store, &clock);
+    QSignalSpy ended(&engine, &UpdateEngine::cycleEnded);
+    updates.start();
+    ASSERT_TRUE(zktest::spinUntil([&] { return ended.size() == 1; }));
+    EXPECT_EQ(ended[0].first().value<std::optional<UpdateError>>(), UpdateError::network);
+    EXPECT_EQ(engine.lastUpdateCheckDate(), clock.now());
+    EXPECT_TRUE(driver.said.isEmpty()) << "a quiet check tells the user nothing";
+
+    advanceVirtual(clock, 3590); // within the hour: no second check
+    EXPECT_EQ(ended.size(), 1);
+    EXPECT_EQ(server.count("/updates/appcast.xml"), 1);
+    advanceVirtual(clock, 60); // the first minute tick past the hour
+    ASSERT_TRUE(zktest::spinUntil([&] { return ended.size() == 2; }));
+    EXPECT_EQ(ended[1].first().value<std::optional<UpdateError>>(), std::nullopt);
+    EXPECT_EQ(updates.readyVersion(), QStringLiteral("1.1"));
+    ASSERT_EQ(prompt.shown.size(), 1);
+    EXPECT_EQ(prompt.shown[0].build, QStringLiteral("2"));
 }
 
 // The feed address in the settings can be written by any program: a plain-http
@@ -363,6 +438,13 @@ TEST_F(UpdaterTest, HostileFeedsAndOtherInstallations)
     UpdateEngine off(keyless, &driver);
     off.start();
     EXPECT_FALSE(off.canCheckForUpdates());
-    // A build tree is no installation to update.
+    // A build tree is no installation to update, nor is a prefix without the
+    // program or without its folder.
     EXPECT_EQ(UpdateInstaller::kind(QStringLiteral(ZK_BUILD_BUNDLE_DIR "/../..")), UpdateInstaller::Kind::notInstalled);
+    EXPECT_EQ(UpdateInstaller::kind(prefix), UpdateInstaller::Kind::selfUpdating);
+    QFile::remove(prefix + "/bin/zephyl-kitty");
+    EXPECT_EQ(UpdateInstaller::kind(prefix), UpdateInstaller::Kind::notInstalled);
+    write(prefix + "/bin/zephyl-kitty", "#!/bin/sh\n", true);
+    QDir(prefix + "/share/zephyl-kitty").removeRecursively();
+    EXPECT_EQ(UpdateInstaller::kind(prefix), UpdateInstaller::Kind::notInstalled);
 }
