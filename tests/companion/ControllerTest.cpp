@@ -116,6 +116,14 @@ TEST(CompanionController, FramesRunAt30HzAndAt4HzWhileTheCatSleepsWithTheUserAwa
     // Window tops every 0.5 s while the cat stands on the floor.
     EXPECT_NEAR(rig.cat->topologyReads(), 21, 2);
 
+    // Asleep with the user's last input exactly 180 s ago: that is not away yet.
+    rig.desktop->idle = 180;
+    rig.cat->request(CompanionGoal::nap());
+    rig.run(1);
+    ASSERT_EQ(rig.cat->brain().pose.state, S::sleep);
+    EXPECT_FALSE(rig.cat->viewModel().filmPaused());
+    EXPECT_EQ(rig.cat->frameInterval(), 33ms);
+
     // The user leaves and the cat naps: 4 frames a second, window tops every 5 s.
     rig.desktop->idle = 600;
     rig.cat->request(CompanionGoal::nap());
@@ -135,11 +143,39 @@ TEST(CompanionController, FramesRunAt30HzAndAt4HzWhileTheCatSleepsWithTheUserAwa
     rig.cat->tick();
     EXPECT_EQ(rig.cat->framesRun(), before);
 
+    // The user still away, but the cat woken to stretch: full speed while it is awake.
+    rig.cat->request(CompanionGoal::stretch());
+    rig.run(0.5);
+    ASSERT_EQ(rig.cat->brain().pose.state, S::stretch);
+    EXPECT_FALSE(rig.cat->viewModel().filmPaused());
+    EXPECT_EQ(rig.cat->frameInterval(), 33ms);
+
     // The user is back: the next idle reading wakes the loop to full speed.
     rig.desktop->idle = 0;
     rig.run(1);
     EXPECT_FALSE(rig.cat->viewModel().filmPaused());
     EXPECT_EQ(rig.cat->frameInterval(), 33ms);
+}
+
+TEST(CompanionController, TheCatKeepsTheLocalHourThroughTheNightTheClocksGoForward)
+{
+    // In Berlin the clocks go from 02:00 to 03:00 on 29 March 2026, at 01:00 UTC.
+    const QByteArray zone = qgetenv("TZ");
+    const bool berlin = zone == "Europe/Berlin";
+    if (!berlin && !zone.isEmpty() && zone != "UTC")
+        GTEST_SKIP() << "runs in UTC and in Berlin";
+    FakeClock clock(QDateTime(QDate(2026, 3, 29), QTime(0, 30), Qt::UTC));
+    CompanionController cat(clock, std::make_unique<FakeDesktop>());
+    ASSERT_TRUE(cat.hour);
+    struct Row {
+        int hoursOn, utcHour, berlinHour;
+    };
+    // 00:30 UTC is 01:30 CET; 01:30 UTC is 03:30 CEST; 22:30 UTC is 00:30 the next day.
+    const Row rows[] = {{0, 0, 1}, {1, 1, 3}, {22, 22, 0}};
+    for (const Row &row : rows) {
+        clock.setNow(QDateTime(QDate(2026, 3, 29), QTime(0, 30), Qt::UTC).addSecs(row.hoursOn * 3600));
+        EXPECT_EQ(cat.hour(), berlin ? row.berlinHour : row.utcHour) << row.hoursOn << " hours on";
+    }
 }
 
 TEST(CompanionController, WindowTopsAreReadTenTimesASecondWhileTheCatStandsOnAnotherWindow)
@@ -168,6 +204,24 @@ TEST(CompanionController, WindowTopsAreReadTenTimesASecondWhileTheCatStandsOnAno
     rig.desktop->windowList = {window(7, QRectF(350, 200, 600, 300))};
     rig.run(0.3);
     EXPECT_DOUBLE_EQ(rig.cat->brain().pose.position.x(), x + 50);
+
+    // The workspace window's top is home, not another window: every 0.5 s there.
+    QWidget home;
+    home.setGeometry(700, 450, 400, 200);
+    home.show();
+    rig.cat->homeWindow = [&home] { return &home; };
+    ASSERT_TRUE(rig.cat->homeLedge());
+    auto atHome = [&] {
+        const CompanionBrain &b = rig.cat->brain();
+        return b.pose.state != S::jump && b.support.kind == CompanionBrain::Support::Kind::ledge &&
+               b.support.ledge.windowNumber == int(home.winId());
+    };
+    for (int i = 0; i < 100 && !atHome(); ++i)
+        rig.run(0.1);
+    ASSERT_TRUE(atHome()) << "it goes home by itself";
+    const int homeReads = rig.cat->topologyReads();
+    rig.run(3);
+    EXPECT_NEAR(rig.cat->topologyReads() - homeReads, 6, 1);
 }
 
 TEST(CompanionController, ScreensAddedRemovedOrGoneMidFrameKeepTheLoopRunning)
@@ -415,6 +469,14 @@ TEST(CompanionController, TheWorkspaceWindowIsHomeOnlyWhenTheCatFitsOnIt)
             EXPECT_EQ(ledge->windowX, c.frame.x());
         }
     }
+    // A window that fits, then the same window minimised: shown but not on screen.
+    home.setGeometry(QRect(100, 300, 400, 200).marginsRemoved(decoration));
+    ASSERT_TRUE(rig.cat->homeLedge());
+    home.showMinimized();
+    ASSERT_TRUE(home.isVisible());
+    EXPECT_FALSE(rig.cat->homeLedge()) << "a minimised window is no home";
+    home.showNormal();
+    EXPECT_TRUE(rig.cat->homeLedge()) << "restored, it is home again";
     home.hide();
     EXPECT_FALSE(rig.cat->homeLedge()) << "a hidden window is no home";
 }

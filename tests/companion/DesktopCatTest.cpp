@@ -4,6 +4,8 @@
 // windows, pointer and clicks are real.
 #include "DesktopRig.h"
 
+#include <QWidget>
+
 TEST(DesktopCat, LandsOnAWindowsTopEdgeAndRidesAlongWhenItMoves)
 {
     ASSERT_TRUE(X11::available());
@@ -125,12 +127,56 @@ TEST(DesktopCat, ADragCarriesTheCatAndTheDropLetsItLandOnAWindow)
                std::abs(p.y() - (ledge.y + 20)) < 2;
     })) << "state " << int(rig.cat.brain().pose.state) << " at " << rig.cat.brain().pose.position.x() << ", "
         << rig.cat.brain().pose.position.y() << "; wanted 450, " << ledge.y + 20;
+    // What the coordinator asks of the cat meanwhile (a publication, a late hour)
+    // waits until it is put down: a held cat neither naps nor celebrates.
+    rig.cat.request(CompanionGoal::nap());
+    rig.cat.request(CompanionGoal::celebrate());
+    rig.frameUntil([] { return true; });
+    EXPECT_EQ(rig.cat.brain().pose.state, CompanionState::carried);
     xdotool({"mouseup", "1"});
     ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.brain().pose.state != CompanionState::carried; }));
     EXPECT_EQ(rig.cat.brain().pose.position.y(), ledge.y);
     EXPECT_EQ(rig.cat.brain().support.kind, CompanionBrain::Support::Kind::ledge);
     EXPECT_EQ(rig.cat.brain().support.ledge.windowNumber, int(w));
     EXPECT_EQ(clicks, 0);
+    EXPECT_TRUE(rig.frameUntil([&] { return rig.cat.brain().pose.state == CompanionState::pounce; }))
+        << "the celebration comes once the cat is down";
+    EXPECT_EQ(rig.cat.brain().support.ledge.windowNumber, int(w));
+}
+
+TEST(DesktopCat, TheWorkspaceWindowIsHomeUntilTheWindowManagerMinimisesIt)
+{
+    DesktopRig rig;
+    QWidget home;
+    home.setWindowTitle(QStringLiteral("Workspace of the test"));
+    home.setGeometry(300, 350, 600, 300);
+    home.show();
+    rig.cat.homeWindow = [&home] { return &home; };
+    const int number = int(home.winId());
+    auto standsOnHome = [&] {
+        const CompanionBrain &b = rig.cat.brain();
+        return b.pose.state != CompanionState::jump && b.support.kind == CompanionBrain::Support::Kind::ledge &&
+               b.support.ledge.windowNumber == number;
+    };
+    // The cat goes home by itself.
+    ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.homeLedge().has_value(); }));
+    ASSERT_TRUE(rig.frameUntil(standsOnHome)) << "at " << rig.cat.brain().pose.position.x() << ", "
+                                              << rig.cat.brain().pose.position.y();
+
+    // Minimised through the window manager, as its title bar button does.
+    xdotool({"windowminimize", QString::number(home.winId())});
+    ASSERT_TRUE(rig.frameUntil([&] { return home.isMinimized(); })) << "the window manager's word reaches the window";
+    EXPECT_FALSE(rig.cat.homeLedge()) << "a minimised window is no home";
+    ASSERT_TRUE(rig.frameUntil([&] {
+        return rig.cat.brain().support.kind == CompanionBrain::Support::Kind::floor &&
+               rig.cat.brain().pose.state == CompanionState::idle;
+    }));
+    // Ten virtual seconds on, it has not gone back to where the window was.
+    for (int frame = 0; frame < 300; ++frame) {
+        rig.clock.advance(34ms);
+        QCoreApplication::processEvents();
+        ASSERT_FALSE(standsOnHome()) << "frame " << frame;
+    }
 }
 
 TEST(DesktopCatTwoScreens, EachScreenGetsItsPanelAndTheCatWalksOnEither)
