@@ -636,12 +636,22 @@ TEST(WindowTopology, SnapshotKeepsTheUsersShownNormalWindowsFrontToBack)
     add(dialog);
     X11::ClientWindow absurd = client(14, QRect(-32768, -32768, 65535, 65535));
     add(absurd);
+    // Iconic under a window manager that keeps no EWMH state (twm): unmapped only.
+    X11::ClientWindow unmapped = client(15, QRect(0, 0, 300, 300));
+    unmapped.viewable = false;
+    add(unmapped);
+    add(client(16, QRect(0, 0, 159, 300))); // a point too narrow
+    add(client(17, QRect(0, 0, 300, 89)));  // a point too low
+    X11::ClientWindow noPid = client(18, QRect(0, 0, 300, 300));
+    noPid.pid = 0; // a client that does not say: not ours
+    add(noPid);
+    add(client(0, QRect(0, 0, 300, 300))); // no window at all
 
     const std::vector<WindowInfo> windows = WindowTopology::fromClients(bottomFirst, {12}, 55, toPoints);
     std::vector<int> numbers;
     for (const WindowInfo &w : windows)
         numbers.push_back(w.number);
-    EXPECT_EQ(numbers, (std::vector<int>{14, 13, 6, 2, 1}));
+    EXPECT_EQ(numbers, (std::vector<int>{18, 14, 13, 6, 2, 1}));
     // List bounds (100, 50, 400, 300) with the title bar: frame (100, 550, 400, 300), its ledge at 850.
     EXPECT_EQ(windows.back().frame, QRectF(100, 550, 400, 300));
     EXPECT_EQ(windows.back().ownerName, QStringLiteral("Editor"));
