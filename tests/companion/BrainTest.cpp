@@ -564,6 +564,25 @@ TEST(CompanionBrain, IdleOddsFollowHourTemperAndHunger)
     EXPECT_DOUBLE_EQ(O::at(23, false, CompanionTemper::lively).groom, 0.09);
     EXPECT_DOUBLE_EQ(O::at(19, false, CompanionTemper::calm).sleep, 0.5);
     EXPECT_DOUBLE_EQ(O::at(18, false, CompanionTemper::calm).sleep, 0.36);
+
+    // Each band's first and last hour, and hours given past either end of the day.
+    struct Row {
+        int hour;
+        double sleep, groom, walk, hop;
+    };
+    const Row rows[] = {
+        {0, 0.72, 0.05, 0, 0},     {6, 0.72, 0.05, 0, 0},        {7, 0.20, 0.18, 0.06, 0.02},
+        {10, 0.20, 0.18, 0.06, 0.02}, {11, 0.36, 0.10, 0.03, 0.01}, {18, 0.36, 0.10, 0.03, 0.01},
+        {19, 0.50, 0.08, 0.02, 0.01}, {22, 0.50, 0.08, 0.02, 0.01}, {23, 0.72, 0.05, 0, 0},
+        {24, 0.72, 0.05, 0, 0},    {-1, 0.72, 0.05, 0, 0},       {31, 0.20, 0.18, 0.06, 0.02},
+    };
+    for (const Row &row : rows) {
+        const O o = O::at(row.hour, false, CompanionTemper::calm);
+        EXPECT_DOUBLE_EQ(o.sleep, row.sleep) << row.hour;
+        EXPECT_DOUBLE_EQ(o.groom, row.groom) << row.hour;
+        EXPECT_DOUBLE_EQ(o.walk, row.walk) << row.hour;
+        EXPECT_DOUBLE_EQ(o.hop, row.hop) << row.hour;
+    }
 }
 
 TEST(CompanionBrain, CatAtNightOnTheFloorNeverWalksOrHops)
