@@ -393,15 +393,30 @@ TEST(CompanionController, ClicksPassThroughExceptOnTheCatUnderThePointer)
     button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(clicks, 1);
 
-    // With clicking turned off, even the cat lets clicks through and is no button.
-    rig.cat->clickOpensAsk = false;
-    rig.desktop->pointerAt = hit.rect.center();
-    rig.run(0.1);
-    EXPECT_TRUE(panel->interactive().empty());
-    EXPECT_TRUE(button->state().invisible);
-    EXPECT_TRUE(button->actionInterface()->actionNames().isEmpty());
-    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    EXPECT_EQ(clicks, 1);
+    // A press on the cat, as the window system delivers it to the panel.
+    auto pressOnTheCat = [&] {
+        const QPointF at = inPanel(panel, rig.cat->hitArea().rect.center());
+        send(panel, QEvent::MouseButtonPress, at, Qt::LeftButton);
+        send(panel, QEvent::MouseButtonRelease, at, Qt::NoButton);
+    };
+    pressOnTheCat();
+    EXPECT_EQ(clicks, 2);
+
+    // Stepped aside (the cat in the workspace window has the stage), and with
+    // clicking turned off: the cat lets clicks through and is no button.
+    for (const bool aside : {true, false}) {
+        SCOPED_TRACE(aside ? "aside" : "clicking off");
+        rig.cat->setAside(aside);
+        rig.cat->clickOpensAsk = aside;
+        rig.desktop->pointerAt = rig.cat->hitArea().rect.center();
+        rig.run(0.1);
+        EXPECT_TRUE(panel->interactive().empty());
+        EXPECT_TRUE(button->state().invisible);
+        EXPECT_TRUE(button->actionInterface()->actionNames().isEmpty());
+        button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        pressOnTheCat();
+        EXPECT_EQ(clicks, 2);
+    }
 }
 
 TEST(CompanionController, RepaintsOnlyWhatTheCatAndBubbleCoveredAndCover)
