@@ -409,6 +409,10 @@ TEST(CompanionController, ClicksPassThroughExceptOnTheCatUnderThePointer)
         rig.cat->setAside(aside);
         rig.cat->clickOpensAsk = aside;
         rig.desktop->pointerAt = rig.cat->hitArea().rect.center();
+        // At once, before a frame has taken the button away.
+        button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        pressOnTheCat();
+        EXPECT_EQ(clicks, 2);
         rig.run(0.1);
         EXPECT_TRUE(panel->interactive().empty());
         EXPECT_TRUE(button->state().invisible);
