@@ -7,11 +7,13 @@
 #include "companion/CompanionController.h"
 #include "companion/CompanionPanel.h"
 #include "companion/WindowTopology.h"
+#include "support/TestSupport.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include <cmath>
 
@@ -210,7 +212,7 @@ TEST(CompanionController, WindowTopsAreReadTenTimesASecondWhileTheCatStandsOnAno
     home.setGeometry(700, 450, 400, 200);
     home.show();
     rig.cat->homeWindow = [&home] { return &home; };
-    ASSERT_TRUE(rig.cat->homeLedge());
+    ASSERT_TRUE(zktest::spinUntil([&] { return rig.cat->homeLedge().has_value(); })) << "once it shows";
     auto atHome = [&] {
         const CompanionBrain &b = rig.cat->brain();
         return b.pose.state != S::jump && b.support.kind == CompanionBrain::Support::Kind::ledge &&
@@ -471,7 +473,9 @@ TEST(CompanionController, TheWorkspaceWindowIsHomeOnlyWhenTheCatFitsOnIt)
         {{100, 85, 400, 200}, false},  // a point higher: no room under the top
     };
     home.setGeometry(100, 100, 300, 300);
+    EXPECT_FALSE(rig.cat->homeLedge()) << "a window not shown is no home";
     home.show();
+    ASSERT_TRUE(zktest::spinUntil([&] { return home.windowHandle()->isExposed(); }));
     const QMargins decoration(home.geometry().left() - home.frameGeometry().left(),
                               home.geometry().top() - home.frameGeometry().top(),
                               home.frameGeometry().right() - home.geometry().right(),
@@ -495,7 +499,7 @@ TEST(CompanionController, TheWorkspaceWindowIsHomeOnlyWhenTheCatFitsOnIt)
     ASSERT_TRUE(home.isVisible());
     EXPECT_FALSE(rig.cat->homeLedge()) << "a minimised window is no home";
     home.showNormal();
-    EXPECT_TRUE(rig.cat->homeLedge()) << "restored, it is home again";
+    EXPECT_TRUE(zktest::spinUntil([&] { return rig.cat->homeLedge().has_value(); })) << "restored, it is home again";
     home.hide();
     EXPECT_FALSE(rig.cat->homeLedge()) << "a hidden window is no home";
 }
