@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <cmath>
 
@@ -269,6 +270,10 @@ std::optional<Ledge> CompanionController::homeLedge() const
 {
     QWidget *window = homeWindow ? homeWindow() : nullptr;
     if (!window || !window->isVisible() || window->isMinimized())
+        return std::nullopt;
+    // A window manager unmaps a window it moves to another desktop, and a minimised
+    // one before the widget hears of its state: neither is on screen to stand on.
+    if (const QWindow *handle = window->windowHandle(); handle && !handle->isExposed())
         return std::nullopt;
     const std::vector<CompanionScreen> screens = m_desktop->screens();
     if (screens.empty())

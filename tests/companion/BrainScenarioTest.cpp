@@ -95,6 +95,21 @@ bool hasWindow(const CompanionWorld &w, int number)
 
 double ref(const Ledge &l) { return l.windowX ? *l.windowX : l.minX; }
 
+// Away from its rest place with nothing else to do: on the floor or another
+// window than home, not there by its own choice, with a spot it was left on or
+// a home it fits on to go back to.
+bool offRest(const CompanionBrain &b, const CompanionWorld &w)
+{
+    if (b.goal || b.awayByChoice || (b.support.kind != Kind::floor && b.support.kind != Kind::ledge))
+        return false;
+    if (b.support.kind == Kind::ledge && w.home && w.home->windowNumber == b.support.ledge.windowNumber)
+        return false;
+    if (b.restSpot)
+        return std::abs(b.restSpot->y() - b.pose.position.y()) > 1 ||
+               std::abs(b.restSpot->x() - b.pose.position.x()) > 2;
+    return w.home && fitsUnderCeiling(*w.home, w);
+}
+
 // A hop as planned: where it was aimed and from where. The tick that plans a hop
 // either stops there or, when the support gave way, already takes its first step.
 struct Hop {
@@ -125,6 +140,8 @@ std::optional<Hop> plannedHop(const CompanionBrain &after, double dt)
 struct Tally {
     int selfHopsToLedges = 0, selfHopsToFloor = 0, homeHops = 0, lostSupportHops = 0, walkFirst = 0;
     int framesRiding = 0, walks = 0, landings = 0, drops = 0, spots = 0;
+    int walkEnds = 0;
+    double longestIdleAway = 0;
 };
 
 // Checks one frame against the rules; a message for the first rule broken.
@@ -273,6 +290,18 @@ public:
             }
         }
 
+        // Back to rest: a walk that ends away from the rest place heads back in the
+        // same frame, and an idle cat away from it stays so for at most 2 s.
+        if (a.pose.state == S::walk && a.targetX && b.pose.state == S::idle && offRest(b, w))
+            return "a walk ended away from its rest place and the cat does not head back";
+        if (a.pose.state == S::walk && a.targetX && b.pose.state != S::walk && !b.goal)
+            ++m_t.walkEnds;
+        if (b.pose.state == S::idle && offRest(b, w)) {
+            m_t.longestIdleAway = std::max(m_t.longestIdleAway, b.stateTime);
+            if (b.stateTime > 2 + 1e-9)
+                return "idles away from its rest place for over 2 s";
+        }
+
         // Put down: on the nearest window top within 36 points, else on the floor
         // when near it, else left on a spot in mid-air.
         if (a.pose.state == S::carried && a.putDown) {
@@ -384,6 +413,8 @@ TEST(CompanionBrainFreeRun, ACatAtHomeKeepsEveryRuleForHours)
         total.drops += t.drops;
         total.spots += t.spots;
         total.walkFirst += t.walkFirst;
+        total.walkEnds += t.walkEnds;
+        total.longestIdleAway = std::max(total.longestIdleAway, t.longestIdleAway);
     }
     // The rules were put to the test, not just never met.
     EXPECT_GT(total.selfHopsToLedges, 5) << "hops onto windows by itself";
@@ -392,6 +423,8 @@ TEST(CompanionBrainFreeRun, ACatAtHomeKeepsEveryRuleForHours)
     EXPECT_GT(total.framesRiding, 100) << "rides a moving window";
     EXPECT_GT(total.walks, 100) << "walks";
     EXPECT_GT(total.walkFirst, 0) << "walks before a long way home";
+    EXPECT_GT(total.walkEnds, 10) << "ends walks of its own";
+    EXPECT_GT(total.longestIdleAway, 1.5) << "idles a while away from home before going back";
     EXPECT_GT(total.drops, 10) << "is put down";
     EXPECT_GT(total.spots, 0) << "is left in mid-air";
 }

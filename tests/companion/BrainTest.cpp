@@ -136,35 +136,70 @@ TEST(CompanionBrain, GazeFollowsANearbyCursorAndIgnoresAFarOne)
     EXPECT_EQ(b.pose.gaze, QPointF(0, 0));
 }
 
-TEST(CompanionBrain, NapRequestedMidJumpStaysPendingAndBecomesASleepLater)
+TEST(CompanionBrain, ActionsRequestedInTheAirOrInHandStayPendingUntilTheCatIsDown)
 {
-    // Both a hop for a visit and a hop of the cat's own.
-    for (bool forVisit : {true, false}) {
-        SCOPED_TRACE(forVisit ? "visit hop" : "own hop");
-        CompanionWorld w = screen();
-        const Ledge top = windowTop(200, 700, 300, 1);
-        w.ledges = {top};
-        CompanionBrain b = restingCat(400);
-        if (forVisit) {
-            b.request(CompanionGoal::visit(top));
-            b.tick(0.01, w);
-        } else {
-            b.landing = CompanionBrain::Landing{top.y, CompanionBrain::Support::onLedge(top), std::nullopt};
-            b.velocity = {0, 1200};
-            b.support = CompanionBrain::Support::nothing();
-            b.pose.state = S::jump;
-        }
-        ASSERT_EQ(b.pose.state, S::jump);
-        b.request(CompanionGoal::nap());
-        EXPECT_EQ(b.pose.state, S::jump);
-        EXPECT_EQ(b.goal, CompanionGoal::nap());
+    // Every state in which the cat is not standing: a hop for a visit, a hop of
+    // its own, a fall, and held by the user; with each action the coordinator asks for.
+    enum class Off { visitHop, ownHop, fall, carried };
+    struct Action {
+        CompanionGoal goal;
+        S state;
+        double duration;
+    };
+    const Action actions[] = {{CompanionGoal::nap(), S::sleep, 16},
+                              {CompanionGoal::celebrate(), S::pounce, 0.9},
+                              {CompanionGoal::stretch(), S::stretch, 1.6}};
+    for (Off off : {Off::visitHop, Off::ownHop, Off::fall, Off::carried}) {
+        for (const Action &action : actions) {
+            SCOPED_TRACE(::testing::Message() << "off the ground " << int(off) << ", asked for "
+                                              << rawValue(action.state).toStdString());
+            CompanionWorld w = screen();
+            const Ledge top = windowTop(200, 700, 300, 1);
+            w.ledges = {top};
+            CompanionBrain b = restingCat(400);
+            S held = S::jump;
+            switch (off) {
+            case Off::visitHop:
+                b.request(CompanionGoal::visit(top));
+                b.tick(0.01, w);
+                break;
+            case Off::ownHop:
+                b.landing = CompanionBrain::Landing{top.y, CompanionBrain::Support::onLedge(top), std::nullopt};
+                b.velocity = {0, 1200};
+                b.support = CompanionBrain::Support::nothing();
+                b.pose.state = S::jump;
+                break;
+            case Off::fall:
+                b.pose.position = QPointF(400, 600);
+                b.support = CompanionBrain::Support::nothing();
+                b.pose.state = held = S::fall;
+                break;
+            case Off::carried:
+                b.pickUp();
+                b.pose.position = QPointF(400, 320); // the user holds it 20 points above the window
+                held = S::carried;
+                break;
+            }
+            ASSERT_EQ(b.pose.state, held);
+            b.request(action.goal);
+            EXPECT_EQ(b.pose.state, held) << "not acted on off the ground";
+            EXPECT_EQ(b.goal, action.goal);
+            if (off == Off::carried) {
+                for (int i = 0; i < 10; ++i)
+                    EXPECT_TRUE(b.tick(0.1, w).empty());
+                EXPECT_EQ(b.pose.state, S::carried) << "a held cat neither naps nor celebrates in the hand";
+                EXPECT_EQ(b.pose.position, QPointF(400, 320));
+                b.putDown = true;
+            }
 
-        const auto seen = tickUntil(b, w, [&] { return b.pose.state == S::sleep; }, 5);
-        EXPECT_TRUE(has(seen, CompanionSignal::Kind::landed));
-        ASSERT_EQ(b.pose.state, S::sleep);
-        EXPECT_EQ(b.stateDuration, 16);
-        EXPECT_FALSE(b.goal);
-        EXPECT_EQ(b.pose.position.y(), 300);
+            const auto seen = tickUntil(b, w, [&] { return b.pose.state == action.state; }, 5);
+            EXPECT_TRUE(has(seen, CompanionSignal::Kind::landed));
+            ASSERT_EQ(b.pose.state, action.state);
+            EXPECT_EQ(b.stateDuration, action.duration);
+            EXPECT_FALSE(b.goal);
+            EXPECT_EQ(b.pose.position.y(), 300);
+            EXPECT_EQ(b.support, CompanionBrain::Support::onLedge(top));
+        }
     }
 }
 
@@ -529,6 +564,25 @@ TEST(CompanionBrain, IdleOddsFollowHourTemperAndHunger)
     EXPECT_DOUBLE_EQ(O::at(23, false, CompanionTemper::lively).groom, 0.09);
     EXPECT_DOUBLE_EQ(O::at(19, false, CompanionTemper::calm).sleep, 0.5);
     EXPECT_DOUBLE_EQ(O::at(18, false, CompanionTemper::calm).sleep, 0.36);
+
+    // Each band's first and last hour, and hours given past either end of the day.
+    struct Row {
+        int hour;
+        double sleep, groom, walk, hop;
+    };
+    const Row rows[] = {
+        {0, 0.72, 0.05, 0, 0},     {6, 0.72, 0.05, 0, 0},        {7, 0.20, 0.18, 0.06, 0.02},
+        {10, 0.20, 0.18, 0.06, 0.02}, {11, 0.36, 0.10, 0.03, 0.01}, {18, 0.36, 0.10, 0.03, 0.01},
+        {19, 0.50, 0.08, 0.02, 0.01}, {22, 0.50, 0.08, 0.02, 0.01}, {23, 0.72, 0.05, 0, 0},
+        {24, 0.72, 0.05, 0, 0},    {-1, 0.72, 0.05, 0, 0},       {31, 0.20, 0.18, 0.06, 0.02},
+    };
+    for (const Row &row : rows) {
+        const O o = O::at(row.hour, false, CompanionTemper::calm);
+        EXPECT_DOUBLE_EQ(o.sleep, row.sleep) << row.hour;
+        EXPECT_DOUBLE_EQ(o.groom, row.groom) << row.hour;
+        EXPECT_DOUBLE_EQ(o.walk, row.walk) << row.hour;
+        EXPECT_DOUBLE_EQ(o.hop, row.hop) << row.hour;
+    }
 }
 
 TEST(CompanionBrain, CatAtNightOnTheFloorNeverWalksOrHops)

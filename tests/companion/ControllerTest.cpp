@@ -7,11 +7,13 @@
 #include "companion/CompanionController.h"
 #include "companion/CompanionPanel.h"
 #include "companion/WindowTopology.h"
+#include "support/TestSupport.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include <cmath>
 
@@ -116,6 +118,14 @@ TEST(CompanionController, FramesRunAt30HzAndAt4HzWhileTheCatSleepsWithTheUserAwa
     // Window tops every 0.5 s while the cat stands on the floor.
     EXPECT_NEAR(rig.cat->topologyReads(), 21, 2);
 
+    // Asleep with the user's last input exactly 180 s ago: that is not away yet.
+    rig.desktop->idle = 180;
+    rig.cat->request(CompanionGoal::nap());
+    rig.run(1);
+    ASSERT_EQ(rig.cat->brain().pose.state, S::sleep);
+    EXPECT_FALSE(rig.cat->viewModel().filmPaused());
+    EXPECT_EQ(rig.cat->frameInterval(), 33ms);
+
     // The user leaves and the cat naps: 4 frames a second, window tops every 5 s.
     rig.desktop->idle = 600;
     rig.cat->request(CompanionGoal::nap());
@@ -135,11 +145,39 @@ TEST(CompanionController, FramesRunAt30HzAndAt4HzWhileTheCatSleepsWithTheUserAwa
     rig.cat->tick();
     EXPECT_EQ(rig.cat->framesRun(), before);
 
+    // The user still away, but the cat woken to stretch: full speed while it is awake.
+    rig.cat->request(CompanionGoal::stretch());
+    rig.run(0.5);
+    ASSERT_EQ(rig.cat->brain().pose.state, S::stretch);
+    EXPECT_FALSE(rig.cat->viewModel().filmPaused());
+    EXPECT_EQ(rig.cat->frameInterval(), 33ms);
+
     // The user is back: the next idle reading wakes the loop to full speed.
     rig.desktop->idle = 0;
     rig.run(1);
     EXPECT_FALSE(rig.cat->viewModel().filmPaused());
     EXPECT_EQ(rig.cat->frameInterval(), 33ms);
+}
+
+TEST(CompanionController, TheCatKeepsTheLocalHourThroughTheNightTheClocksGoForward)
+{
+    // In Berlin the clocks go from 02:00 to 03:00 on 29 March 2026, at 01:00 UTC.
+    const QByteArray zone = qgetenv("TZ");
+    const bool berlin = zone == "Europe/Berlin";
+    if (!berlin && !zone.isEmpty() && zone != "UTC")
+        GTEST_SKIP() << "runs in UTC and in Berlin";
+    FakeClock clock(QDateTime(QDate(2026, 3, 29), QTime(0, 30), Qt::UTC));
+    CompanionController cat(clock, std::make_unique<FakeDesktop>());
+    ASSERT_TRUE(cat.hour);
+    struct Row {
+        int hoursOn, utcHour, berlinHour;
+    };
+    // 00:30 UTC is 01:30 CET; 01:30 UTC is 03:30 CEST; 22:30 UTC is 00:30 the next day.
+    const Row rows[] = {{0, 0, 1}, {1, 1, 3}, {22, 22, 0}};
+    for (const Row &row : rows) {
+        clock.setNow(QDateTime(QDate(2026, 3, 29), QTime(0, 30), Qt::UTC).addSecs(row.hoursOn * 3600));
+        EXPECT_EQ(cat.hour(), berlin ? row.berlinHour : row.utcHour) << row.hoursOn << " hours on";
+    }
 }
 
 TEST(CompanionController, WindowTopsAreReadTenTimesASecondWhileTheCatStandsOnAnotherWindow)
@@ -168,6 +206,24 @@ TEST(CompanionController, WindowTopsAreReadTenTimesASecondWhileTheCatStandsOnAno
     rig.desktop->windowList = {window(7, QRectF(350, 200, 600, 300))};
     rig.run(0.3);
     EXPECT_DOUBLE_EQ(rig.cat->brain().pose.position.x(), x + 50);
+
+    // The workspace window's top is home, not another window: every 0.5 s there.
+    QWidget home;
+    home.setGeometry(700, 450, 400, 200);
+    home.show();
+    rig.cat->homeWindow = [&home] { return &home; };
+    ASSERT_TRUE(zktest::spinUntil([&] { return rig.cat->homeLedge().has_value(); })) << "once it shows";
+    auto atHome = [&] {
+        const CompanionBrain &b = rig.cat->brain();
+        return b.pose.state != S::jump && b.support.kind == CompanionBrain::Support::Kind::ledge &&
+               b.support.ledge.windowNumber == int(home.winId());
+    };
+    for (int i = 0; i < 100 && !atHome(); ++i)
+        rig.run(0.1);
+    ASSERT_TRUE(atHome()) << "it goes home by itself";
+    const int homeReads = rig.cat->topologyReads();
+    rig.run(3);
+    EXPECT_NEAR(rig.cat->topologyReads() - homeReads, 6, 1);
 }
 
 TEST(CompanionController, ScreensAddedRemovedOrGoneMidFrameKeepTheLoopRunning)
@@ -339,15 +395,34 @@ TEST(CompanionController, ClicksPassThroughExceptOnTheCatUnderThePointer)
     button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(clicks, 1);
 
-    // With clicking turned off, even the cat lets clicks through and is no button.
-    rig.cat->clickOpensAsk = false;
-    rig.desktop->pointerAt = hit.rect.center();
-    rig.run(0.1);
-    EXPECT_TRUE(panel->interactive().empty());
-    EXPECT_TRUE(button->state().invisible);
-    EXPECT_TRUE(button->actionInterface()->actionNames().isEmpty());
-    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    EXPECT_EQ(clicks, 1);
+    // A press on the cat, as the window system delivers it to the panel.
+    auto pressOnTheCat = [&] {
+        const QPointF at = inPanel(panel, rig.cat->hitArea().rect.center());
+        send(panel, QEvent::MouseButtonPress, at, Qt::LeftButton);
+        send(panel, QEvent::MouseButtonRelease, at, Qt::NoButton);
+    };
+    pressOnTheCat();
+    EXPECT_EQ(clicks, 2);
+
+    // Stepped aside (the cat in the workspace window has the stage), and with
+    // clicking turned off: the cat lets clicks through and is no button.
+    for (const bool aside : {true, false}) {
+        SCOPED_TRACE(aside ? "aside" : "clicking off");
+        rig.cat->setAside(aside);
+        rig.cat->clickOpensAsk = aside;
+        rig.desktop->pointerAt = rig.cat->hitArea().rect.center();
+        // At once, before a frame has taken the button away.
+        button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        pressOnTheCat();
+        EXPECT_EQ(clicks, 2);
+        rig.run(0.1);
+        EXPECT_TRUE(panel->interactive().empty());
+        EXPECT_TRUE(button->state().invisible);
+        EXPECT_TRUE(button->actionInterface()->actionNames().isEmpty());
+        button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        pressOnTheCat();
+        EXPECT_EQ(clicks, 2);
+    }
 }
 
 TEST(CompanionController, RepaintsOnlyWhatTheCatAndBubbleCoveredAndCover)
@@ -398,7 +473,9 @@ TEST(CompanionController, TheWorkspaceWindowIsHomeOnlyWhenTheCatFitsOnIt)
         {{100, 85, 400, 200}, false},  // a point higher: no room under the top
     };
     home.setGeometry(100, 100, 300, 300);
+    EXPECT_FALSE(rig.cat->homeLedge()) << "a window not shown is no home";
     home.show();
+    ASSERT_TRUE(zktest::spinUntil([&] { return home.windowHandle()->isExposed(); }));
     const QMargins decoration(home.geometry().left() - home.frameGeometry().left(),
                               home.geometry().top() - home.frameGeometry().top(),
                               home.frameGeometry().right() - home.geometry().right(),
@@ -415,6 +492,14 @@ TEST(CompanionController, TheWorkspaceWindowIsHomeOnlyWhenTheCatFitsOnIt)
             EXPECT_EQ(ledge->windowX, c.frame.x());
         }
     }
+    // A window that fits, then the same window minimised: shown but not on screen.
+    home.setGeometry(QRect(100, 300, 400, 200).marginsRemoved(decoration));
+    ASSERT_TRUE(rig.cat->homeLedge());
+    home.showMinimized();
+    ASSERT_TRUE(home.isVisible());
+    EXPECT_FALSE(rig.cat->homeLedge()) << "a minimised window is no home";
+    home.showNormal();
+    EXPECT_TRUE(zktest::spinUntil([&] { return rig.cat->homeLedge().has_value(); })) << "restored, it is home again";
     home.hide();
     EXPECT_FALSE(rig.cat->homeLedge()) << "a hidden window is no home";
 }
@@ -574,12 +659,22 @@ TEST(WindowTopology, SnapshotKeepsTheUsersShownNormalWindowsFrontToBack)
     add(dialog);
     X11::ClientWindow absurd = client(14, QRect(-32768, -32768, 65535, 65535));
     add(absurd);
+    // Iconic under a window manager that keeps no EWMH state (twm): unmapped only.
+    X11::ClientWindow unmapped = client(15, QRect(0, 0, 300, 300));
+    unmapped.viewable = false;
+    add(unmapped);
+    add(client(16, QRect(0, 0, 159, 300))); // a point too narrow
+    add(client(17, QRect(0, 0, 300, 89)));  // a point too low
+    X11::ClientWindow noPid = client(18, QRect(0, 0, 300, 300));
+    noPid.pid = 0; // a client that does not say: not ours
+    add(noPid);
+    add(client(0, QRect(0, 0, 300, 300))); // no window at all
 
     const std::vector<WindowInfo> windows = WindowTopology::fromClients(bottomFirst, {12}, 55, toPoints);
     std::vector<int> numbers;
     for (const WindowInfo &w : windows)
         numbers.push_back(w.number);
-    EXPECT_EQ(numbers, (std::vector<int>{14, 13, 6, 2, 1}));
+    EXPECT_EQ(numbers, (std::vector<int>{18, 14, 13, 6, 2, 1}));
     // List bounds (100, 50, 400, 300) with the title bar: frame (100, 550, 400, 300), its ledge at 850.
     EXPECT_EQ(windows.back().frame, QRectF(100, 550, 400, 300));
     EXPECT_EQ(windows.back().ownerName, QStringLiteral("Editor"));

@@ -4,6 +4,10 @@
 // windows, pointer and clicks are real.
 #include "DesktopRig.h"
 
+#include <QWidget>
+
+#include <memory>
+
 TEST(DesktopCat, LandsOnAWindowsTopEdgeAndRidesAlongWhenItMoves)
 {
     ASSERT_TRUE(X11::available());
@@ -125,12 +129,95 @@ TEST(DesktopCat, ADragCarriesTheCatAndTheDropLetsItLandOnAWindow)
                std::abs(p.y() - (ledge.y + 20)) < 2;
     })) << "state " << int(rig.cat.brain().pose.state) << " at " << rig.cat.brain().pose.position.x() << ", "
         << rig.cat.brain().pose.position.y() << "; wanted 450, " << ledge.y + 20;
+    // What the coordinator asks of the cat meanwhile (a publication, a late hour)
+    // waits until it is put down: a held cat neither naps nor celebrates.
+    rig.cat.request(CompanionGoal::nap());
+    rig.cat.request(CompanionGoal::celebrate());
+    rig.frameUntil([] { return true; });
+    EXPECT_EQ(rig.cat.brain().pose.state, CompanionState::carried);
     xdotool({"mouseup", "1"});
     ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.brain().pose.state != CompanionState::carried; }));
     EXPECT_EQ(rig.cat.brain().pose.position.y(), ledge.y);
     EXPECT_EQ(rig.cat.brain().support.kind, CompanionBrain::Support::Kind::ledge);
     EXPECT_EQ(rig.cat.brain().support.ledge.windowNumber, int(w));
     EXPECT_EQ(clicks, 0);
+    EXPECT_TRUE(rig.frameUntil([&] { return rig.cat.brain().pose.state == CompanionState::pounce; }))
+        << "the celebration comes once the cat is down";
+    EXPECT_EQ(rig.cat.brain().support.ledge.windowNumber, int(w));
+}
+
+namespace {
+
+int desktopCount()
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), {QStringLiteral("get_num_desktops")});
+    if (!p.waitForFinished(10000) || p.exitCode() != 0)
+        return 0;
+    return p.readAllStandardOutput().trimmed().toInt();
+}
+
+} // namespace
+
+TEST(DesktopCat, TheWorkspaceWindowIsHomeOnlyWhileItShowsOnThisDesktop)
+{
+    DesktopRig rig;
+    QWidget home;
+    home.setWindowTitle(QStringLiteral("Workspace of the test"));
+    home.setGeometry(300, 350, 600, 300);
+    home.show();
+    rig.cat.homeWindow = [&home] { return &home; };
+    const QString id = QString::number(home.winId());
+    auto standsOnHome = [&] {
+        const CompanionBrain &b = rig.cat.brain();
+        return b.pose.state != CompanionState::jump && b.support.kind == CompanionBrain::Support::Kind::ledge &&
+               b.support.ledge.windowNumber == int(home.winId());
+    };
+    // A second desktop where the window manager keeps desktops (twm keeps none).
+    const int desktops = desktopCount();
+    auto setDesktops = [](int n) {
+        QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("set_num_desktops"), QString::number(n)});
+    };
+    if (desktops == 1)
+        setDesktops(2);
+    const bool twoDesktops = desktops >= 2 || (desktops == 1 && rig.frameUntil([] { return desktopCount() >= 2; }));
+    const std::shared_ptr<void> restore(nullptr, [&](void *) {
+        if (desktops == 1)
+            setDesktops(1);
+    });
+
+    struct Way {
+        const char *what;
+        std::function<void()> away, back;
+    };
+    const Way ways[] = {
+        // Minimised through the window manager, as its title bar button does.
+        {"minimised", [&] { xdotool({"windowminimize", id}); }, [&] { home.showNormal(); }},
+        {"moved to another desktop", [&] { xdotool({"set_desktop_for_window", id, "1"}); },
+         [&] { xdotool({"set_desktop_for_window", id, "0"}); }},
+    };
+    for (const Way &way : ways) {
+        SCOPED_TRACE(way.what);
+        if (!twoDesktops && &way != &ways[0])
+            continue;
+        // The cat goes home by itself.
+        ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.homeLedge().has_value(); }));
+        ASSERT_TRUE(rig.frameUntil(standsOnHome)) << "at " << rig.cat.brain().pose.position.x() << ", "
+                                                  << rig.cat.brain().pose.position.y();
+        way.away();
+        ASSERT_TRUE(rig.frameUntil([&] { return !rig.cat.homeLedge(); })) << "a window not on screen is no home";
+        ASSERT_TRUE(rig.frameUntil([&] {
+            return rig.cat.brain().support.kind == CompanionBrain::Support::Kind::floor &&
+                   rig.cat.brain().pose.state == CompanionState::idle;
+        }));
+        // Ten virtual seconds on, it has not gone back to where the window was.
+        for (int frame = 0; frame < 300; ++frame) {
+            rig.clock.advance(34ms);
+            QCoreApplication::processEvents();
+            ASSERT_FALSE(standsOnHome()) << "frame " << frame;
+        }
+        way.back();
+    }
 }
 
 TEST(DesktopCatTwoScreens, EachScreenGetsItsPanelAndTheCatWalksOnEither)

@@ -165,7 +165,10 @@ TEST(FilmedFigure, OnlyTheLastWishIsRevealedAndPausingHoldsTheFirstFrame)
     EXPECT_FALSE((*source)["c.webp"].playing);
     EXPECT_FALSE((*source)["b.webp"].playing);
 
-    // The shown clip resumes at its rate, and pauses again on request.
+    // The shown clip resumes at its rate, where it was held, and pauses again on
+    // request; only a clip shown anew starts over.
+    const int restarts = (*source)["c.webp"].restarts;
+    EXPECT_EQ(restarts, 1);
     figure.show(clip("c.webp", 2.f), false, 0, false);
     EXPECT_TRUE((*source)["c.webp"].playing);
     EXPECT_EQ((*source)["c.webp"].rate, 2);
@@ -173,6 +176,7 @@ TEST(FilmedFigure, OnlyTheLastWishIsRevealedAndPausingHoldsTheFirstFrame)
     EXPECT_FALSE((*source)["c.webp"].playing);
     figure.show(clip("c.webp"), false, 0, false);
     EXPECT_EQ((*source)["c.webp"].rate, 1) << "no rate in the clip: 1";
+    EXPECT_EQ((*source)["c.webp"].restarts, restarts) << "a resumed clip keeps its place";
     figure.pauseAll();
     EXPECT_FALSE((*source)["c.webp"].playing);
 }
@@ -363,11 +367,18 @@ TEST(WebPClips, PlayLoopingOnTheClockWithTheirAlphaAndTheirOwnFrameTimes)
     EXPECT_EQ(colourAt(0.15), QColor(Qt::green));
     EXPECT_EQ(colourAt(0.2), QColor(Qt::blue)); // 0.35
     EXPECT_EQ(colourAt(0.3), QColor(Qt::red));  // 0.65: round again, seamlessly
+    EXPECT_EQ(colourAt(0.2), QColor(Qt::green)); // 0.85 -> 0.25
+    // Held in the middle of the loop, never at its start, so a pause that lost
+    // its place would show.
     player->pause();
-    EXPECT_EQ(colourAt(5), QColor(Qt::red));
+    EXPECT_EQ(colourAt(5), QColor(Qt::green)) << "held where it was";
     EXPECT_FALSE(player->secondsToNextFrame());
+    player->pause(); // a second pause keeps the place too
+    EXPECT_EQ(colourAt(1), QColor(Qt::green));
     player->play(2); // on from where it held, twice as fast
-    EXPECT_EQ(colourAt(0.1), QColor(Qt::green)); // 0.65 + 0.2 = 0.85 -> 0.25
+    ASSERT_TRUE(player->secondsToNextFrame());
+    EXPECT_NEAR(*player->secondsToNextFrame(), 0.025, 1e-9); // 0.05 of green left, at twice the speed
+    EXPECT_EQ(colourAt(0.04), QColor(Qt::blue)); // 0.25 + 0.08 = 0.33
     player->restart();
     EXPECT_EQ(colourAt(0), QColor(Qt::red));
 

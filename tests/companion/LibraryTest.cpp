@@ -92,6 +92,9 @@ TEST(CompanionLibrary, ManifestsDecodeStrictlyAndUnsafeOnesAreSkipped)
         const char *why;
         QByteArray bytes;
         bool loads;
+        // A row about a value is otherwise a sound manifest: refused for that value
+        // alone, never for a slip in the row's own JSON.
+        bool soundJson = true;
     };
     const Case cases[] = {
         {"all clip options present", manifest("x", good + R"(, "sink": 3, "rate": 1.5, "prop": {"centerX": 0.5,
@@ -108,9 +111,9 @@ TEST(CompanionLibrary, ManifestsDecodeStrictlyAndUnsafeOnesAreSkipped)
         {"prop without top", manifest("x", good + R"(, "prop": {"centerX": 0.5}}})"), false},
         {"head without size", manifest("x", good + R"(, "head": {"x": 1, "y": 1}}})"), false},
         {"clip not an object", manifest("x", R"({"idle": "a.webp"})"), false},
-        {"malformed JSON", manifest("x", "{").left(40), false},
-        {"a JSON list", "[1, 2]", false},
-        {"empty file", "", false},
+        {"malformed JSON", manifest("x", "{").left(40), false, false},
+        {"a JSON list", "[1, 2]", false, false},
+        {"empty file", "", false, false},
         // A clip's file is joined to the look's folder: only a plain name stays inside it.
         {"file in a parent folder", manifest("x", QByteArray(good).replace("a.webp", "../a.webp") + "}}"), false},
         {"absolute file", manifest("x", QByteArray(good).replace("a.webp", "/etc/passwd") + "}}"), false},
@@ -125,14 +128,22 @@ TEST(CompanionLibrary, ManifestsDecodeStrictlyAndUnsafeOnesAreSkipped)
         {"zero rate", manifest("x", good + R"(, "rate": 0}})"), false},
         {"negative rate", manifest("x", good + R"(, "rate": -1}})"), false},
         {"rate too big for a float", manifest("x", good + R"(, "rate": 1e300}})"), false},
-        {"head box of side 0", manifest("x", good + R"(, "head": {"x": 1, "y": 1, "size": 0}})"), false},
+        {"head box of side 0", manifest("x", good + R"(, "head": {"x": 1, "y": 1, "size": 0}}})"), false},
+        {"head box of negative side", manifest("x", good + R"(, "head": {"x": 1, "y": 1, "size": -8}}})"), false},
+        {"head box side as text", manifest("x", good + R"(, "head": {"x": 1, "y": 1, "size": "8"}}})"), false},
+        {"head box far outside any frame", manifest("x", good + R"(, "head": {"x": 1e9, "y": 1, "size": 8}}})"), false},
+        {"head box a list", manifest("x", good + R"(, "head": [1, 1, 8]}})"), false},
+        {"head box of side 1", manifest("x", good + R"(, "head": {"x": 1, "y": 1, "size": 1}}})"), true},
         {"zero look width", manifest("x", "{}").replace("\"width\": 84", "\"width\": 0"), false},
         {"zero walk speed", manifest("x", "{}").replace("60", "0"), false},
-        {"number out of double range", manifest("x", QByteArray(good).replace("0.9", "1e999") + "}}"), false},
+        {"number out of double range", manifest("x", QByteArray(good).replace("0.9", "1e999") + "}}"), false, false},
     };
     for (const Case &c : cases) {
         const auto look = CompanionLibrary::decode(c.bytes, QStringLiteral("/looks/x"));
         EXPECT_EQ(look.has_value(), c.loads) << c.why;
+        if (c.soundJson) {
+            EXPECT_TRUE(QJsonDocument::fromJson(c.bytes).isObject()) << c.why << ": the row's own JSON is broken";
+        }
     }
     const auto full = CompanionLibrary::decode(cases[0].bytes, QStringLiteral("/looks/x"));
     ASSERT_TRUE(full);

@@ -148,6 +148,39 @@ TEST(CompanionVariant, ClipsFallBackPerStateAndTheDrawnLookHasNone)
     look.clips = {{QStringLiteral("dance"), clip("dance.webm")}};
     EXPECT_EQ(look.clip(CompanionState::sleep)->file, QStringLiteral("dance.webm"));
 
+    // Every row of the table: each name is taken once those before it are gone,
+    // and with none of them left some clip still is.
+    const std::pair<CompanionState, QStringList> rows[] = {
+        {CompanionState::idle, {"idle", "groom"}},
+        {CompanionState::groom, {"groom", "idle"}},
+        {CompanionState::walk, {"walk"}},
+        {CompanionState::jump, {"air", "walk"}},
+        {CompanionState::fall, {"air", "walk"}},
+        {CompanionState::sleep, {"sleep", "idle"}},
+        {CompanionState::perch, {"perch", "idle"}},
+        {CompanionState::nest, {"nest", "sleep", "idle"}},
+        {CompanionState::stretch, {"idle", "groom"}},
+        {CompanionState::pounce, {"idle", "groom"}},
+        {CompanionState::carried, {"air", "walk"}},
+    };
+    ASSERT_EQ(std::size(rows), std::size(kAllCompanionStates));
+    for (const auto &[state, names] : rows) {
+        SCOPED_TRACE(rawValue(state).toStdString());
+        CompanionVariant full = look;
+        full.clips.clear();
+        for (const char *name : {"idle", "groom", "walk", "air", "sleep", "perch", "nest", "dance"}) {
+            const QByteArray file = QByteArray(name) + ".webm";
+            full.clips[QLatin1String(name)] = clip(file.constData());
+        }
+        for (const QString &name : names) {
+            const auto chosen = full.clip(state);
+            ASSERT_TRUE(chosen);
+            EXPECT_EQ(chosen->file, name + QStringLiteral(".webm"));
+            full.clips.erase(name);
+        }
+        EXPECT_TRUE(full.clip(state)) << "a look with clips always gives one";
+    }
+
     CompanionClip wide = clip("x");
     wide.pixelWidth = 400;
     wide.pixelHeight = 0; // a broken manifest never divides by zero
