@@ -364,8 +364,14 @@ TEST_F(WebEngineTest, AnHttpStatusIsAPageAndABrokenAnswerAFailure)
     // The service answers the workspace with an error status: its page shows.
     server.addFault({Standin::Fault::Kind::serverError, QStringLiteral("/instagram"), 500, std::nullopt, 0, 1});
     server.clearSeen();
+    bool loaded = false;
+    const auto watch = QObject::connect(web->page(), &QWebEnginePage::loadFinished, [&](bool) { loaded = true; });
     web->openEntry();
     EXPECT_TRUE(waitForPhase(Phase::Kind::workspace, 10s));
+    // The page reports its session before it has finished loading; the next
+    // load starts after this one, as a user's would.
+    EXPECT_TRUE(zktest::spinUntil([&] { return loaded; }));
+    QObject::disconnect(watch);
     EXPECT_EQ(server.count(QStringLiteral("/instagram")), 1);
     for (const Phase &p : phases)
         EXPECT_NE(p.kind, Phase::Kind::failed) << p.message.toStdString();
@@ -379,12 +385,20 @@ TEST_F(WebEngineTest, AnHttpStatusIsAPageAndABrokenAnswerAFailure)
     // connection fails early.
     server.addFault({Standin::Fault::Kind::cutHead, QStringLiteral("/instagram"), 500, std::nullopt, 0, -1});
     phases.clear();
+    QStringList loads;
+    QElapsedTimer since;
+    since.start();
+    QObject::connect(web->page(), &QWebEnginePage::loadingChanged, [&](const QWebEngineLoadingInfo &info) {
+        loads << QStringLiteral("%1ms %2 %3/%4 %5").arg(since.elapsed()).arg(int(info.status())).arg(int(info.errorDomain()))
+                     .arg(info.errorCode()).arg(info.url().toString());
+    });
     web->openEntry();
     ASSERT_TRUE(waitForPhase(Phase::Kind::failed)) << [&] {
         std::string seen;
         for (const Phase &p : phases)
             seen += std::to_string(int(p.kind)) + " " + p.message.toStdString() + "; ";
-        return seen + "asked " + std::to_string(server.count(QStringLiteral("/instagram")));
+        return seen + "asked " + std::to_string(server.count(QStringLiteral("/instagram"))) + " loads " +
+               loads.join(QStringLiteral("; ")).toStdString();
     }();
     EXPECT_EQ(web->phase().message, QStringLiteral("Die Seite von sorvane.app konnte nicht geladen werden."));
     L10n::setPreference(AppLanguage::en);

@@ -417,8 +417,13 @@ TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
     clock.advance(300ms);
     EXPECT_EQ(screen->pageOpacity(), 1.0);
     signIn();
-    // Opened again with its session, the workspace page waits to be usable.
+    // Opened again with its session, the workspace page waits to be usable,
+    // from the moment the new page is in (virtual time alone would not bring it).
+    bool loaded = false;
+    const auto watch = QObject::connect(web->page(), &QWebEnginePage::loadFinished, [&](bool) { loaded = true; });
     web->retry();
+    ASSERT_TRUE(zktest::spinUntil([&] { return loaded; }));
+    QObject::disconnect(watch);
     ASSERT_TRUE(waitForPhase(Phase::Kind::workspace));
     clock.advance(300ms);
     ASSERT_FALSE(web->workspaceReady()) << "its readiness waits on virtual time";
