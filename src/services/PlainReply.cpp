@@ -3,6 +3,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +14,8 @@ namespace {
 
 constexpr qint64 kPiece = 64 * 1024;
 constexpr qsizetype kLongestLine = 64 * 1024; // a status, header or chunk-size line
+// How long a body waits for "100 Continue" before it goes anyway.
+constexpr std::chrono::milliseconds kContinueWait{1000};
 
 QNetworkReply::NetworkError socketError(QAbstractSocket::SocketError error)
 {
@@ -31,7 +34,8 @@ QNetworkReply::NetworkError socketError(QAbstractSocket::SocketError error)
 }
 
 // The request line and header fields, with the framing this exchange uses.
-QByteArray requestHead(const QNetworkRequest &request, const QByteArray &method, qint64 bodySize, bool hasBody)
+QByteArray requestHead(const QNetworkRequest &request, const QByteArray &method, qint64 bodySize, bool hasBody,
+                       bool expectContinue)
 {
     const QUrl url = request.url();
     QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
@@ -48,12 +52,15 @@ QByteArray requestHead(const QNetworkRequest &request, const QByteArray &method,
     QByteArray head = method + ' ' + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
     for (const QByteArray &name : request.rawHeaderList()) {
         const QByteArray lower = name.toLower();
-        if (lower == "host" || lower == "content-length" || lower == "connection" || lower == "transfer-encoding")
+        if (lower == "host" || lower == "content-length" || lower == "connection" || lower == "transfer-encoding" ||
+            lower == "expect")
             continue;
         head += name + ": " + request.rawHeader(name) + "\r\n";
     }
     if (hasBody)
         head += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
+    if (expectContinue)
+        head += "Expect: 100-continue\r\n";
     head += "Connection: close\r\n\r\n";
     return head;
 }
@@ -73,6 +80,10 @@ PlainReply::PlainReply(const QNetworkRequest &request, const QByteArray &method,
 
     const QUrl url = request.url();
     const bool secure = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    // Over TLS the socket writes what waits before it reads what came in, and
+    // a server that refused an upload and closed under it resets the
+    // connection, taking its unread answer along: the body waits for a go-ahead.
+    m_awaitingContinue = secure && device && m_bodySize > 0;
     if (secure) {
         auto *tls = new QSslSocket(this);
         QSslConfiguration config = request.sslConfiguration();
@@ -80,6 +91,8 @@ PlainReply::PlainReply(const QNetworkRequest &request, const QByteArray &method,
         tls->setSslConfiguration(config);
         tls->setPeerVerifyName(url.host());
         connect(tls, &QSslSocket::encrypted, this, &PlainReply::send);
+        // Its own bytesWritten counts bytes encrypted, not bytes gone.
+        connect(tls, &QSslSocket::encryptedBytesWritten, this, &PlainReply::feedBody);
         m_socket = tls;
         tls->connectToHostEncrypted(url.host(), quint16(url.port(443)));
     } else {
@@ -93,10 +106,20 @@ PlainReply::PlainReply(const QNetworkRequest &request, const QByteArray &method,
     connect(m_socket, &QTcpSocket::bytesWritten, this, &PlainReply::feedBody);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         // The peer's end comes as an error before the bytes that preceded it are read.
-        if (error == QAbstractSocket::RemoteHostClosedError)
+        if (error == QAbstractSocket::RemoteHostClosedError) {
             QMetaObject::invokeMethod(this, &PlainReply::closed, Qt::QueuedConnection);
-        else
-            fail(socketError(error));
+            return;
+        }
+        // What the server said before the failure still counts (a refusal read
+        // while the body was going out); the socket is closed after this.
+        if (m_socket && m_stage != Stage::done) {
+            m_in += m_socket->readAll();
+            if (parse() && m_stage == Stage::done) {
+                finish();
+                return;
+            }
+        }
+        fail(socketError(error));
     });
     // Both can come from inside a read; the bytes read must be parsed first.
     connect(m_socket, &QTcpSocket::disconnected, this, &PlainReply::closed, Qt::QueuedConnection);
@@ -111,16 +134,30 @@ PlainReply::~PlainReply()
 void PlainReply::send()
 {
     const bool hasBody = m_device || !m_body.isEmpty() || m_method == "POST" || m_method == "PUT" || m_method == "PATCH";
-    m_socket->write(requestHead(request(), m_method, m_bodySize, hasBody));
+    m_socket->write(requestHead(request(), m_method, m_bodySize, hasBody, m_awaitingContinue));
+    m_headSent = true;
     Q_EMIT requestSent();
+    if (m_awaitingContinue) {
+        // A server that does not answer the expectation gets the body anyway.
+        QTimer::singleShot(kContinueWait, this, [this] {
+            m_awaitingContinue = false;
+            feedBody();
+        });
+        return;
+    }
     feedBody();
 }
 
 void PlainReply::feedBody()
 {
-    if (!m_socket || m_stage == Stage::done)
+    // A server that refused (or moved) the request before reading its body
+    // will not read the rest; sending it on only makes it reset the connection.
+    if (!m_socket || !m_headSent || m_awaitingContinue || m_stage == Stage::done || m_status >= 300 || m_answered)
         return;
-    while (m_bodySent < m_bodySize && m_socket->bytesToWrite() < 2 * kPiece) {
+    auto *tls = qobject_cast<QSslSocket *>(m_socket.data());
+    // What waits to go out, encrypted or not: a body is held two pieces at a time.
+    const auto waiting = [this, tls] { return m_socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0); };
+    while (m_bodySent < m_bodySize && waiting() < 2 * kPiece) {
         QByteArray piece;
         if (m_device) {
             piece = m_device->read(std::min(kPiece, m_bodySize - m_bodySent));
@@ -209,6 +246,10 @@ bool PlainReply::parse()
                     m_headers.push_back({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
                 } else if (m_status >= 100 && m_status <= 199 && m_status != 101) {
                     m_stage = Stage::status; // an interim answer: the final one follows
+                    if (m_status == 100 && m_awaitingContinue) {
+                        m_awaitingContinue = false;
+                        QMetaObject::invokeMethod(this, &PlainReply::feedBody, Qt::QueuedConnection);
+                    }
                 } else {
                     startBody();
                 }
@@ -270,6 +311,9 @@ bool PlainReply::parseStatus(const QByteArray &line)
 
 void PlainReply::startBody()
 {
+    // Answered before the go-ahead: the body is not wanted.
+    if (m_awaitingContinue)
+        m_answered = true;
     setAttribute(QNetworkRequest::HttpStatusCodeAttribute, m_status);
     bool chunked = false;
     std::optional<qint64> length;
@@ -326,6 +370,20 @@ void PlainReply::abort()
 qint64 PlainReply::bytesAvailable() const
 {
     return m_answer.size() + QIODevice::bytesAvailable();
+}
+
+QNetworkReply *Network::createRequest(Operation op, const QNetworkRequest &request, QIODevice *outgoingData)
+{
+    if (!request.attribute(ownExchange).toBool())
+        return QNetworkAccessManager::createRequest(op, request, outgoingData);
+    QByteArray method;
+    switch (op) {
+    case PutOperation: method = "PUT"; break;
+    case PostOperation: method = "POST"; break;
+    case CustomOperation: method = request.attribute(QNetworkRequest::CustomVerbAttribute).toByteArray(); break;
+    default: return QNetworkAccessManager::createRequest(op, request, outgoingData);
+    }
+    return new PlainReply(request, method, QByteArray(), outgoingData, this);
 }
 
 qint64 PlainReply::readData(char *data, qint64 maxSize)

@@ -1,0 +1,211 @@
+// Uploads refused before their bytes are read: a proxy with a size limit
+// answers 413 on the request's head and closes under the body, both in front
+// of the service (multipart upload) and in front of the upload host (direct
+// upload). The refusal is the answer; a close with no answer is a lost connection.
+
+#include "OperationRoutes.h"
+#include "OpsTestSupport.h"
+#include "RawListeners.h"
+#include "StandinServer.h"
+#include "services/ServiceTestSupport.h"
+#include "support/TestSupport.h"
+
+#include "app/AppModel.h"
+#include "services/HttpCall.h"
+#include "services/PlainReply.h"
+#include "services/ZephylAPI.h"
+
+#include <QBuffer>
+#include <QNetworkAccessManager>
+#include <QSslConfiguration>
+#include <gtest/gtest.h>
+
+using APIError = ZephylAPI::APIError;
+using NetworkError = ZephylAPI::NetworkError;
+using Switch = Standin::Front::Switch;
+using opstest::Ending;
+
+namespace {
+
+const QString kEmail = QStringLiteral("kitty@example.com");
+const QString kPassword = QStringLiteral("meow-meow-meow");
+const QString kMedia = QStringLiteral("/api/instagram/media");
+const QString kDirect = QStringLiteral("/api/instagram/media/direct");
+const QString kUploadAddress = QStringLiteral("/upload/");
+
+class EarlyRefusal : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // The upload host and the front before it present the stand-in's certificate.
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates({Standin::certificate()});
+        QSslConfiguration::setDefaultConfiguration(tls);
+    }
+
+    void SetUp() override
+    {
+        ASSERT_NE(server.start(), 0);
+        front = std::make_unique<Standin::Front>(server.port());
+        ASSERT_NE(front->start(), 0);
+        storage = std::make_unique<Standin::Front>(quint16(QUrl(ops().secure->origin()).port()));
+        storage->setSecure(true);
+        ASSERT_NE(storage->start(), 0);
+        ops().uploadOrigin = storage->origin();
+        server.addAccount(kEmail, kPassword, QStringLiteral("Kitty"));
+        keychain = KeychainStore::inMemory();
+        ZephylAPI::Setup setup;
+        setup.baseURL = QUrl(front->origin());
+        setup.clock = &clock;
+        setup.keychain = keychain.get();
+        api = std::make_unique<ZephylAPI>(setup);
+        opstest::run(api->signInWithEmail(kEmail, kPassword));
+        server.clearSeen();
+    }
+
+    Standin::Operations &ops() { return Standin::operations(server); }
+
+    Ending upload(const QByteArray &file)
+    {
+        return opstest::endingOf(opstest::settleOnWire(
+            api->uploadInstagramMedia(file, QStringLiteral("image/jpeg"), QStringLiteral("cat.jpg")), clock));
+    }
+    int confirmations() const
+    {
+        int n = 0;
+        for (const Standin::Seen &seen : server.seen())
+            n += seen.method == "PUT" && seen.path == kDirect;
+        return n;
+    }
+
+    Standin::Server server;
+    std::unique_ptr<Standin::Front> front;   // before the service
+    std::unique_ptr<Standin::Front> storage; // before the upload host
+    FakeClock clock{QDateTime::currentDateTimeUtc()};
+    std::unique_ptr<KeychainStore> keychain;
+    std::unique_ptr<ZephylAPI> api;
+};
+
+QString refusedWithoutReason(int status)
+{
+    return QStringLiteral("sorvane.app refused the request (HTTP %1) without a reason.").arg(status);
+}
+
+} // namespace
+
+TEST_F(EarlyRefusal, AServiceUploadRefusedBeforeItsBodyIsReadIsTheRefusal)
+{
+    // Small enough to go whole into the socket, and big enough not to; the
+    // largest that still goes as multipart form data.
+    const QList<qint64> sizes{16 * 1024, 1024 * 1024, 3'145'728};
+    int sent = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (const qint64 size : sizes) {
+            SCOPED_TRACE(testing::Message() << "round " << round << ", " << size << " bytes");
+            front->add({Switch::Kind::refuseBeforeBody, "POST", kMedia, 0, 1});
+            const Ending refused = upload(QByteArray(size, 'k'));
+            EXPECT_EQ(refused.api, APIError::serverRefused(413))
+                << "network " << int(refused.network.value_or(NetworkError::Code::other));
+            // Refused is not lost: it is neither sent again nor renewed.
+            EXPECT_EQ(front->requests(kMedia), ++sent);
+        }
+    }
+    // A page cut short by the close: the status still stands.
+    front->add({Switch::Kind::refuseCutBeforeBody, "POST", kMedia, 0, 1});
+    EXPECT_EQ(upload(QByteArray(2 * 1024 * 1024, 'k')).api, APIError::serverRefused(413));
+    EXPECT_TRUE(ops().media.isEmpty());
+    EXPECT_EQ(AppModel::describe(APIError::serverRefused(413)), refusedWithoutReason(413));
+
+    // With the front passing requests on again, the same file goes through.
+    EXPECT_TRUE(upload(QByteArray(3'145'728, 'k')).succeeded);
+    ASSERT_EQ(ops().media.size(), 1);
+    EXPECT_EQ(ops().media.begin()->size, 3'145'728);
+}
+
+TEST_F(EarlyRefusal, ADirectUploadRefusedBeforeItsBytesAreReadIsARefusedTransfer)
+{
+    const QByteArray file(5 * 1024 * 1024, 'v');
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        storage->add({Switch::Kind::refuseBeforeBody, "PUT", kUploadAddress, 0, 1});
+        const Ending refused = upload(file);
+        EXPECT_EQ(refused.api, APIError::rejected(QStringLiteral("media_upload_failed")))
+            << "network " << int(refused.network.value_or(NetworkError::Code::other));
+        EXPECT_EQ(storage->requestsUnder(kUploadAddress), round + 1);
+    }
+    storage->add({Switch::Kind::refuseCutBeforeBody, "PUT", kUploadAddress, 0, 1});
+    EXPECT_EQ(upload(file).api, APIError::rejected(QStringLiteral("media_upload_failed")));
+    // A refused transfer is never confirmed, and no multipart upload stands in for it.
+    EXPECT_EQ(confirmations(), 0);
+    EXPECT_EQ(front->requests(kMedia), 0);
+    EXPECT_TRUE(ops().media.isEmpty());
+
+    // The same file through the same front, now passing it on, is stored.
+    EXPECT_TRUE(upload(file).succeeded);
+    ASSERT_EQ(ops().media.size(), 1);
+    EXPECT_EQ(ops().media.begin()->via, QStringLiteral("direct"));
+    EXPECT_EQ(ops().media.begin()->size, file.size());
+}
+
+TEST_F(EarlyRefusal, AConnectionClosedWithoutAnAnswerIsStillLost)
+{
+    front->add({Switch::Kind::dropBeforeBody, "POST", kMedia, 0, 1});
+    const Ending service = upload(QByteArray(1024 * 1024, 'k'));
+    EXPECT_EQ(service.network, NetworkError::Code::connectionLost);
+    EXPECT_FALSE(service.api);
+    EXPECT_EQ(front->requests(kMedia), 1);
+
+    storage->add({Switch::Kind::dropBeforeBody, "PUT", kUploadAddress, 0, 1});
+    const Ending direct = upload(QByteArray(5 * 1024 * 1024, 'v'));
+    EXPECT_EQ(direct.network, NetworkError::Code::connectionLost);
+    EXPECT_FALSE(direct.api);
+    EXPECT_EQ(storage->requestsUnder(kUploadAddress), 1);
+    EXPECT_EQ(confirmations(), 0);
+    EXPECT_TRUE(ops().media.isEmpty());
+    EXPECT_EQ(AppModel::describe(NetworkError(NetworkError::Code::connectionLost)),
+              QStringLiteral("No connection to sorvane.app right now."));
+}
+
+TEST_F(EarlyRefusal, TheClientsOwnExchangeReadsTheRefusalWhileItSends)
+{
+    const QList<qint64> sizes{1024, 100 * 1024, 256 * 1024, 1024 * 1024, 5 * 1024 * 1024};
+    for (const bool secure : {false, true}) {
+        Standin::Front &proxy = secure ? *storage : *front;
+        for (const qint64 size : sizes) {
+            SCOPED_TRACE(testing::Message() << (secure ? "https, " : "http, ") << size << " bytes");
+            proxy.add({Switch::Kind::refuseBeforeBody, "PUT", QStringLiteral("/bytes"), 0, 1});
+            QBuffer body;
+            body.setData(QByteArray(size, 'x'));
+            ASSERT_TRUE(body.open(QIODevice::ReadOnly));
+            HttpCall::Network network;
+            QNetworkRequest request(QUrl(proxy.origin() + QStringLiteral("/bytes")));
+            request.setAttribute(HttpCall::Network::ownExchange, true);
+            std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(request, "PUT", &body));
+            qint64 sent = 0;
+            QObject::connect(reply.get(), &QNetworkReply::uploadProgress, [&sent](qint64 s, qint64) { sent = s; });
+            ASSERT_TRUE(zktest::spinUntil([&] { return reply->isFinished(); }));
+            EXPECT_EQ(reply->error(), QNetworkReply::NoError);
+            EXPECT_EQ(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 413);
+            EXPECT_EQ(reply->readAll(), Standin::Front::refusalPage());
+            if (secure) {
+                EXPECT_EQ(sent, 0) << "the body went before the go-ahead";
+            } else if (size >= 1024 * 1024) {
+                EXPECT_LT(sent, size) << "the body went on after the refusal";
+            }
+        }
+    }
+}
+
+TEST_F(EarlyRefusal, AWholeBodyRefusedOnItsHeadIsTheRefusalToo)
+{
+    // A small body the stack sends in one go, then reads the answer.
+    ZephylAPI::PlanDraft draft;
+    draft.id = 9;
+    draft.title = QString(8 * 1024, QLatin1Char('t'));
+    front->add({Switch::Kind::refuseBeforeBody, {}, QStringLiteral("/api/plan/drafts"), 0, 1});
+    const Ending refused =
+        opstest::endingOf(opstest::settleOnWire(zktest::asDone(api->savePlanDrafts({draft})), clock));
+    EXPECT_EQ(refused.api, APIError::serverRefused(413))
+        << "network " << int(refused.network.value_or(NetworkError::Code::other));
+    EXPECT_EQ(front->requests(QStringLiteral("/api/plan/drafts")), 1);
+}
