@@ -95,9 +95,11 @@ bool isRepeatable(const Request &request);
 //   - lose a refusal: a server that answers a request with a body with a 4xx
 //     or 5xx before reading all of it, and closes under the rest (a proxy's
 //     413), has answered; that status is the result (with no body when the
-//     close cut it short). A streamed body goes over the client's own exchange
-//     (PlainReply), which reads while it sends and stops sending once refused;
-//     a close with no status line is still connectionLost;
+//     close cut it short). Over the client's network (Network) a streamed
+//     body goes over its own exchange (PlainReply), which reads while it
+//     sends, stops sending once refused, and over TLS sends the body only
+//     after "100 Continue" (or a second without an answer); a close with no
+//     status line is still connectionLost;
 //   - take an interim (1xx) answer as final: Qt's HTTP/1 reader ends on one and
 //     drops the real answer behind it, so a repeatable request is asked again
 //     over an exchange of the client's own that reads past interim answers
