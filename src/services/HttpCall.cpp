@@ -180,6 +180,8 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
     int redirects = 0;
     // After the stack ended on an interim answer: asked again over an exchange that reads past them.
     bool plain = false;
+    // After a server refused the "100 Continue" expectation (417): sent again without it.
+    bool noExpectation = false;
 
     for (;;) {
         if (abort && abort->cancelled())
@@ -189,6 +191,8 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             throw ServiceNetworkError(ServiceNetworkError::Code::timedOut);
 
         QNetworkRequest qreq = networkRequest(request);
+        if (noExpectation)
+            qreq.setAttribute(Network::withoutExpectation, true);
         std::unique_ptr<OnceBody> once;
         QNetworkReply *reply = nullptr;
         if (request.bodyDevice)
@@ -330,6 +334,11 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
         // not its length once the stack has unpacked it.)
         if (cutShort && request.method != "HEAD" && code >= 200 && code != 204 && code != 304)
             throw ServiceNetworkError(ServiceNetworkError::Code::connectionLost);
+        // The expectation, not the request, was refused; none of the body went.
+        if (code == 417 && !noExpectation && reply->attribute(Network::expectedContinue).toBool()) {
+            noExpectation = true;
+            continue;
+        }
         if (code >= 300 && code <= 399) {
             const QUrl location = QUrl::fromEncoded(reply->rawHeader("Location"), QUrl::StrictMode);
             const QUrl target = request.url.resolved(location);

@@ -83,7 +83,7 @@ PlainReply::PlainReply(const QNetworkRequest &request, const QByteArray &method,
     // Over TLS the socket writes what waits before it reads what came in, and
     // a server that refused an upload and closed under it resets the
     // connection, taking its unread answer along: the body waits for a go-ahead.
-    m_awaitingContinue = secure && device && m_bodySize > 0;
+    m_awaitingContinue = secure && device && m_bodySize > 0 && !request.attribute(Network::withoutExpectation).toBool();
     if (secure) {
         auto *tls = new QSslSocket(this);
         QSslConfiguration config = request.sslConfiguration();
@@ -312,8 +312,10 @@ bool PlainReply::parseStatus(const QByteArray &line)
 void PlainReply::startBody()
 {
     // Answered before the go-ahead: the body is not wanted.
-    if (m_awaitingContinue)
+    if (m_awaitingContinue) {
         m_answered = true;
+        setAttribute(Network::expectedContinue, true);
+    }
     setAttribute(QNetworkRequest::HttpStatusCodeAttribute, m_status);
     bool chunked = false;
     std::optional<qint64> length;

@@ -73,6 +73,10 @@ class Network final : public QNetworkAccessManager {
 public:
     using QNetworkAccessManager::QNetworkAccessManager;
     static constexpr QNetworkRequest::Attribute ownExchange = QNetworkRequest::User;
+    // On a request: send the body without waiting for "100 Continue".
+    static constexpr QNetworkRequest::Attribute withoutExpectation = QNetworkRequest::Attribute(QNetworkRequest::User + 1);
+    // On a reply: the request asked for "100 Continue" and its body had not gone when the answer came.
+    static constexpr QNetworkRequest::Attribute expectedContinue = QNetworkRequest::Attribute(QNetworkRequest::User + 2);
 
 protected:
     QNetworkReply *createRequest(Operation op, const QNetworkRequest &request, QIODevice *outgoingData) override;

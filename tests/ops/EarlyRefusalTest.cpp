@@ -196,6 +196,18 @@ TEST_F(EarlyRefusal, TheClientsOwnExchangeReadsTheRefusalWhileItSends)
     }
 }
 
+TEST_F(EarlyRefusal, AnUploadWhoseGoAheadIsRefusedGoesOnceMoreWithoutAsking)
+{
+    // An https upload asks for the go-ahead; a proxy that refuses to give it
+    // did nothing with the request, so it goes once more, body and all.
+    const QByteArray file(4 * 1024 * 1024, 'v');
+    storage->add({Switch::Kind::refuseExpectation, "PUT", kUploadAddress, 0, 1});
+    EXPECT_TRUE(upload(file).succeeded);
+    EXPECT_EQ(storage->requestsUnder(kUploadAddress), 2);
+    ASSERT_EQ(ops().media.size(), 1);
+    EXPECT_EQ(ops().media.begin()->size, file.size());
+}
+
 TEST_F(EarlyRefusal, AWholeBodyRefusedOnItsHeadIsTheRefusalToo)
 {
     // A small body the stack sends in one go, then reads the answer.

@@ -150,8 +150,16 @@ struct Front::Link {
                     state = In::swallow;
                     continue;
                 }
+                const bool expects = parsed->headers.value("expect").toLower() == "100-continue";
+                if (sw && sw->kind == Kind::refuseExpectation && expects) {
+                    client->write("HTTP/1.1 417 Expectation Failed\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+                    client->flush();
+                    client->close();
+                    state = In::ignore;
+                    continue;
+                }
                 // As a proxy does, it gives the go-ahead for a body itself.
-                if (parsed->length > 0 && parsed->headers.value("expect").toLower() == "100-continue")
+                if (parsed->length > 0 && expects)
                     client->write("HTTP/1.1 100 Continue\r\n\r\n");
                 backend->write(head);
                 owed.push_back(sw ? std::optional<Kind>(sw->kind) : std::nullopt);

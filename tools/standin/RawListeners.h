@@ -35,6 +35,9 @@ public:
             dropBeforeBody,
             // A 413 page whose body is cut off by the close (it declares more).
             refuseCutBeforeBody,
+            // An old proxy: "417 Expectation Failed" to a request that expects
+            // "100 Continue"; one without the expectation passes.
+            refuseExpectation,
             resetAfterAnswer,// the stand-in does the work and answers; the client gets a reset instead
             earlyHints,      // a "103 Early Hints" goes out before the stand-in's answer
             endlessBody,     // a 200 whose chunked body never ends
