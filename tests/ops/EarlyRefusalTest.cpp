@@ -14,6 +14,7 @@
 #include "services/HttpCall.h"
 #include "services/PlainReply.h"
 #include "services/ZephylAPI.h"
+#include "design/L10n.h"
 
 #include <QBuffer>
 #include <QNetworkAccessManager>
@@ -91,9 +92,24 @@ QString refusedWithoutReason(int status)
     return QStringLiteral("sorvane.app refused the request (HTTP %1) without a reason.").arg(status);
 }
 
+const APIError kTooLarge = APIError::rejected(QStringLiteral("payload_too_large"));
+
+// What the user reads for an upload's ending, in the given language.
+QString shown(const Ending &ending, AppLanguage language)
+{
+    L10n::setPreference(language);
+    const QString text = ending.api ? AppModel::describe(*ending.api)
+                                    : AppModel::describe(NetworkError(ending.network.value_or(NetworkError::Code::other)));
+    L10n::setPreference(AppLanguage::system);
+    return text;
+}
+
+const QString kTooLargeEnglish = QStringLiteral("This file is too large for the server to take.");
+const QString kTooLargeGerman = QStringLiteral("Diese Datei ist zu groß, um vom Server angenommen zu werden.");
+
 } // namespace
 
-TEST_F(EarlyRefusal, AServiceUploadRefusedBeforeItsBodyIsReadIsTheRefusal)
+TEST_F(EarlyRefusal, AServiceUploadRefusedBeforeItsBodyIsReadIsTooLarge)
 {
     // Small enough to go whole into the socket, and big enough not to; the
     // largest that still goes as multipart form data.
@@ -104,17 +120,19 @@ TEST_F(EarlyRefusal, AServiceUploadRefusedBeforeItsBodyIsReadIsTheRefusal)
             SCOPED_TRACE(testing::Message() << "round " << round << ", " << size << " bytes");
             front->add({Switch::Kind::refuseBeforeBody, "POST", kMedia, 0, 1});
             const Ending refused = upload(QByteArray(size, 'k'));
-            EXPECT_EQ(refused.api, APIError::serverRefused(413))
-                << "network " << int(refused.network.value_or(NetworkError::Code::other));
+            EXPECT_EQ(refused.api, kTooLarge) << "network " << int(refused.network.value_or(NetworkError::Code::other));
+            EXPECT_EQ(shown(refused, AppLanguage::en), kTooLargeEnglish);
             // Refused is not lost: it is neither sent again nor renewed.
             EXPECT_EQ(front->requests(kMedia), ++sent);
         }
     }
     // A page cut short by the close: the status still stands.
     front->add({Switch::Kind::refuseCutBeforeBody, "POST", kMedia, 0, 1});
-    EXPECT_EQ(upload(QByteArray(2 * 1024 * 1024, 'k')).api, APIError::serverRefused(413));
+    const Ending cut = upload(QByteArray(2 * 1024 * 1024, 'k'));
+    EXPECT_EQ(cut.api, kTooLarge);
+    EXPECT_EQ(shown(cut, AppLanguage::en), kTooLargeEnglish);
+    EXPECT_EQ(shown(cut, AppLanguage::de), kTooLargeGerman);
     EXPECT_TRUE(ops().media.isEmpty());
-    EXPECT_EQ(AppModel::describe(APIError::serverRefused(413)), refusedWithoutReason(413));
 
     // With the front passing requests on again, the same file goes through.
     EXPECT_TRUE(upload(QByteArray(3'145'728, 'k')).succeeded);
@@ -122,19 +140,22 @@ TEST_F(EarlyRefusal, AServiceUploadRefusedBeforeItsBodyIsReadIsTheRefusal)
     EXPECT_EQ(ops().media.begin()->size, 3'145'728);
 }
 
-TEST_F(EarlyRefusal, ADirectUploadRefusedBeforeItsBytesAreReadIsARefusedTransfer)
+TEST_F(EarlyRefusal, ADirectUploadRefusedBeforeItsBytesAreReadIsTooLarge)
 {
     const QByteArray file(5 * 1024 * 1024, 'v');
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(testing::Message() << "round " << round);
         storage->add({Switch::Kind::refuseBeforeBody, "PUT", kUploadAddress, 0, 1});
         const Ending refused = upload(file);
-        EXPECT_EQ(refused.api, APIError::rejected(QStringLiteral("media_upload_failed")))
-            << "network " << int(refused.network.value_or(NetworkError::Code::other));
+        EXPECT_EQ(refused.api, kTooLarge) << "network " << int(refused.network.value_or(NetworkError::Code::other));
+        EXPECT_EQ(shown(refused, AppLanguage::en), kTooLargeEnglish);
         EXPECT_EQ(storage->requestsUnder(kUploadAddress), round + 1);
     }
     storage->add({Switch::Kind::refuseCutBeforeBody, "PUT", kUploadAddress, 0, 1});
-    EXPECT_EQ(upload(file).api, APIError::rejected(QStringLiteral("media_upload_failed")));
+    const Ending cut = upload(file);
+    EXPECT_EQ(cut.api, kTooLarge);
+    EXPECT_EQ(shown(cut, AppLanguage::en), kTooLargeEnglish);
+    EXPECT_EQ(shown(cut, AppLanguage::de), kTooLargeGerman);
     // A refused transfer is never confirmed, and no multipart upload stands in for it.
     EXPECT_EQ(confirmations(), 0);
     EXPECT_EQ(front->requests(kMedia), 0);
@@ -220,4 +241,6 @@ TEST_F(EarlyRefusal, AWholeBodyRefusedOnItsHeadIsTheRefusalToo)
     EXPECT_EQ(refused.api, APIError::serverRefused(413))
         << "network " << int(refused.network.value_or(NetworkError::Code::other));
     EXPECT_EQ(front->requests(QStringLiteral("/api/plan/drafts")), 1);
+    // Not a file: the plain refusal's words.
+    EXPECT_EQ(shown(refused, AppLanguage::en), refusedWithoutReason(413));
 }

@@ -10,6 +10,7 @@
 #include "services/ServiceTestSupport.h"
 #include "support/TestSupport.h"
 
+#include "app/AppModel.h"
 #include "services/PlainReply.h"
 #include "services/ZephylAPI.h"
 
@@ -228,6 +229,7 @@ TEST_F(Misbehaving, AnUploadRefusedOrResetHalfWayIsSentOnce)
     // The proxy's 413 is read while the body goes out, whole, with its code.
     EXPECT_EQ(refused.api, APIError::rejected(QStringLiteral("payload_too_large")))
         << "network " << int(refused.network.value_or(NetworkError::Code::other));
+    EXPECT_EQ(AppModel::describe(*refused.api), QStringLiteral("This file is too large for the server to take."));
     EXPECT_EQ(front->requests(kMedia), 1);
 
     front->add({Switch::Kind::resetMidUpload, "POST", kMedia, 64 * 1024, 1});

@@ -17,6 +17,10 @@ inline constexpr const char *multipartPath = "/api/instagram/media";
 inline constexpr const char *directPath = "/api/instagram/media/direct";
 inline constexpr const char *directUnavailableCode = "direct_upload_unavailable";
 inline constexpr const char *transferFailedCode = "media_upload_failed";
+// The service's code for a body larger than it takes; an upload answered 413
+// without a code of its own (a proxy's page, or the upload host) reports it too.
+inline constexpr const char *tooLargeCode = "payload_too_large";
+inline constexpr int tooLargeStatus = 413;
 
 inline bool goesDirect(qint64 byteSize) { return byteSize > directThreshold; }
 
