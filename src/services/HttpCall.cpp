@@ -322,7 +322,8 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
         if (code >= 100 && code <= 199) {
             // An interim answer that Qt took for the last one; the real answer
             // behind it is gone. Only a request safe to repeat is asked again.
-            if (repeatable && !plain) {
+            // That exchange connects directly: not where a proxy is configured.
+            if (repeatable && !plain && reachesDirectly(network, request.url)) {
                 plain = true;
                 continue;
             }

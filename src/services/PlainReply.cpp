@@ -1,5 +1,6 @@
 #include "services/PlainReply.h"
 
+#include <QNetworkProxy>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -31,6 +32,14 @@ QNetworkReply::NetworkError socketError(QAbstractSocket::SocketError error)
     case QAbstractSocket::ProxyConnectionTimeoutError: return QNetworkReply::ProxyTimeoutError;
     default: return QNetworkReply::UnknownNetworkError;
     }
+}
+
+// A header line that a name or value could end early, or double, is never written.
+bool isWritableHeader(const QByteArray &name, const QByteArray &value)
+{
+    const auto unsafe = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
+    return !name.isEmpty() && std::none_of(name.begin(), name.end(), unsafe) &&
+           std::none_of(value.begin(), value.end(), unsafe) && !name.contains(':');
 }
 
 // The request line and header fields, with the framing this exchange uses.
@@ -79,6 +88,14 @@ PlainReply::PlainReply(const QNetworkRequest &request, const QByteArray &method,
     QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 
     const QUrl url = request.url();
+    const QList<QByteArray> names = request.rawHeaderList();
+    if (!std::all_of(names.begin(), names.end(), [&](const QByteArray &name) {
+            return isWritableHeader(name, request.rawHeader(name));
+        })) {
+        // Nothing is sent; the caller hears of it once it listens.
+        QMetaObject::invokeMethod(this, [this] { fail(ProtocolInvalidOperationError); }, Qt::QueuedConnection);
+        return;
+    }
     const bool secure = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
     // Over TLS the socket writes what waits before it reads what came in, and
     // a server that refused an upload and closed under it resets the
@@ -94,12 +111,12 @@ PlainReply::PlainReply(const QNetworkRequest &request, const QByteArray &method,
         // Its own bytesWritten counts bytes encrypted, not bytes gone.
         connect(tls, &QSslSocket::encryptedBytesWritten, this, &PlainReply::feedBody);
         m_socket = tls;
-        tls->connectToHostEncrypted(url.host(), quint16(url.port(443)));
     } else {
         m_socket = new QTcpSocket(this);
         connect(m_socket, &QTcpSocket::connected, this, &PlainReply::send);
-        m_socket->connectToHost(url.host(), quint16(url.port(80)));
     }
+    // Taken only where no proxy applies (reachesDirectly): the socket must not look for one of its own.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
     // The socket holds little; the rest waits in the kernel until the answer is taken.
     m_socket->setReadBufferSize(kPiece);
     connect(m_socket, &QTcpSocket::readyRead, this, &PlainReply::readSocket);
@@ -123,6 +140,10 @@ PlainReply::PlainReply(const QNetworkRequest &request, const QByteArray &method,
     });
     // Both can come from inside a read; the bytes read must be parsed first.
     connect(m_socket, &QTcpSocket::disconnected, this, &PlainReply::closed, Qt::QueuedConnection);
+    if (auto *tls = qobject_cast<QSslSocket *>(m_socket.data()))
+        tls->connectToHostEncrypted(url.host(), quint16(url.port(443)));
+    else
+        m_socket->connectToHost(url.host(), quint16(url.port(80)));
 }
 
 PlainReply::~PlainReply()
@@ -374,9 +395,23 @@ qint64 PlainReply::bytesAvailable() const
     return m_answer.size() + QIODevice::bytesAvailable();
 }
 
+bool reachesDirectly(const QNetworkAccessManager *network, const QUrl &url)
+{
+    // The order in which Qt's stack asks.
+    const QNetworkProxyQuery query(url);
+    QList<QNetworkProxy> proxies;
+    if (network && network->proxyFactory())
+        proxies = network->proxyFactory()->queryProxy(query);
+    else if (network && network->proxy().type() != QNetworkProxy::DefaultProxy)
+        proxies = {network->proxy()};
+    else
+        proxies = QNetworkProxyFactory::proxyForQuery(query);
+    return proxies.isEmpty() || proxies.first().type() == QNetworkProxy::NoProxy;
+}
+
 QNetworkReply *Network::createRequest(Operation op, const QNetworkRequest &request, QIODevice *outgoingData)
 {
-    if (!request.attribute(ownExchange).toBool())
+    if (!request.attribute(ownExchange).toBool() || !reachesDirectly(this, request.url()))
         return QNetworkAccessManager::createRequest(op, request, outgoingData);
     QByteArray method;
     switch (op) {

@@ -66,8 +66,14 @@ private:
     qint64 m_received = 0;
 };
 
+// True when `network` reaches `url` without a proxy: neither its own proxy or
+// proxy factory nor the application's or the system's settings name one. A
+// PlainReply connects directly, so it serves only such requests; the others
+// stay on Qt's stack, which speaks to the proxy the user configured.
+bool reachesDirectly(const QNetworkAccessManager *network, const QUrl &url);
+
 // The client's network: Qt's, except that a request marked `ownExchange`
-// (one that streams an upload) goes over a PlainReply.
+// (one that streams an upload) goes over a PlainReply when no proxy applies.
 class Network final : public QNetworkAccessManager {
     Q_OBJECT
 public:

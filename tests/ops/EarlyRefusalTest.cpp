@@ -17,6 +17,7 @@
 #include "design/L10n.h"
 
 #include <QBuffer>
+#include <QNetworkProxy>
 #include <QNetworkAccessManager>
 #include <QSslConfiguration>
 #include <gtest/gtest.h>
@@ -243,4 +244,101 @@ TEST_F(EarlyRefusal, AWholeBodyRefusedOnItsHeadIsTheRefusalToo)
     EXPECT_EQ(front->requests(QStringLiteral("/api/plan/drafts")), 1);
     // Not a file: the plain refusal's words.
     EXPECT_EQ(shown(refused, AppLanguage::en), refusedWithoutReason(413));
+}
+
+namespace {
+
+// A factory as a desktop's proxy settings would give: one proxy for every address.
+class OneProxy final : public QNetworkProxyFactory {
+public:
+    explicit OneProxy(QNetworkProxy proxy) : m_proxy(std::move(proxy)) {}
+    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &) override { return {m_proxy}; }
+
+private:
+    QNetworkProxy m_proxy;
+};
+
+} // namespace
+
+TEST_F(EarlyRefusal, AStreamedUploadGoesThroughTheProxyTheUserConfigured)
+{
+    Standin::Recorder proxy;
+    Standin::Recorder target;
+    ASSERT_NE(proxy.start(), 0);
+    ASSERT_NE(target.start(), 0);
+    const QNetworkProxy viaProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), QUrl(proxy.origin()).port());
+    const QByteArray bytes(512 * 1024, 'p');
+
+    // Qt never asks the application's proxy about a loopback address; this
+    // host only the proxy can reach.
+    const QUrl remote(QStringLiteral("http://uploads.example.invalid/bytes"));
+
+    // Sends one streamed upload and tells how it was answered.
+    const auto put = [&](HttpCall::Network &network, const QUrl &url) {
+        QBuffer body;
+        body.setData(bytes);
+        EXPECT_TRUE(body.open(QIODevice::ReadOnly));
+        QNetworkRequest request(url);
+        request.setAttribute(HttpCall::Network::ownExchange, true);
+        std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(request, "PUT", &body));
+        EXPECT_TRUE(zktest::spinUntil([&] { return reply->isFinished(); }));
+        return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    };
+
+    struct Setting {
+        const char *name;
+        std::function<void(HttpCall::Network &)> apply;
+    };
+    const Setting settings[] = {
+        {"the network's own proxy", [&](HttpCall::Network &n) { n.setProxy(viaProxy); }},
+        {"the network's proxy factory", [&](HttpCall::Network &n) { n.setProxyFactory(new OneProxy(viaProxy)); }},
+        {"the application's proxy", [&](HttpCall::Network &) { QNetworkProxy::setApplicationProxy(viaProxy); }},
+    };
+    int throughProxy = 0;
+    for (const Setting &setting : settings) {
+        SCOPED_TRACE(setting.name);
+        HttpCall::Network network;
+        setting.apply(network);
+        EXPECT_FALSE(HttpCall::reachesDirectly(&network, remote));
+        EXPECT_EQ(put(network, remote), 200);
+        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::DefaultProxy));
+        ASSERT_EQ(proxy.seen().size(), ++throughProxy);
+        EXPECT_EQ(proxy.seen().last().method, "PUT");
+        EXPECT_EQ(proxy.seen().last().body, bytes);
+        EXPECT_EQ(proxy.seen().last().header("host"), "uploads.example.invalid");
+    }
+
+    // Without one, the client's own exchange goes straight to the target.
+    HttpCall::Network direct;
+    EXPECT_TRUE(HttpCall::reachesDirectly(&direct, QUrl(target.origin())));
+    EXPECT_EQ(put(direct, QUrl(target.origin() + QStringLiteral("/bytes"))), 200);
+    EXPECT_EQ(target.connections(), 1);
+    ASSERT_EQ(target.seen().size(), 1);
+    EXPECT_EQ(target.seen().first().body, bytes);
+    EXPECT_EQ(proxy.seen().size(), throughProxy);
+}
+
+TEST_F(EarlyRefusal, AHeaderThatWouldSplitTheRequestIsNeverSent)
+{
+    Standin::Recorder target;
+    ASSERT_NE(target.start(), 0);
+    const QList<QPair<QByteArray, QByteArray>> unsafe{{"Content-Type", "video/mp4\r\nX-Injected: yes"},
+                                                     {"Content-Type", QByteArray("video/mp4\0x", 11)},
+                                                     {"X-Name\r\nX-Injected", "yes"},
+                                                     {"X-Name: x", "yes"}};
+    for (const auto &[name, value] : unsafe) {
+        SCOPED_TRACE(name.toStdString());
+        QBuffer body;
+        body.setData(QByteArray(64 * 1024, 'h'));
+        ASSERT_TRUE(body.open(QIODevice::ReadOnly));
+        HttpCall::Network network;
+        QNetworkRequest request(QUrl(target.origin() + QStringLiteral("/bytes")));
+        request.setAttribute(HttpCall::Network::ownExchange, true);
+        request.setRawHeader(name, value);
+        std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(request, "PUT", &body));
+        ASSERT_TRUE(zktest::spinUntil([&] { return reply->isFinished(); }));
+        EXPECT_EQ(reply->error(), QNetworkReply::ProtocolInvalidOperationError);
+        EXPECT_EQ(body.pos(), 0);
+    }
+    EXPECT_EQ(target.connections(), 0);
 }

@@ -69,6 +69,10 @@ QByteArray contentTypeHeader(const QByteArray &boundary);
 // any letter case) and a host.
 bool isUsableUploadAddress(const QString &address);
 
+// True for a content type the service may hand out for the transfer: printable
+// ASCII only, so it cannot end its header line and start another.
+bool isUsableContentType(const QString &contentType);
+
 // A read-only, seekable device that yields head, then the inner device's bytes,
 // then tail, without holding the inner bytes in memory. Its size is known up
 // front, so the request carries a Content-Length and can be rewound.

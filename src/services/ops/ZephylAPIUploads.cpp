@@ -91,7 +91,7 @@ QCoro::Task<QString> ZephylAPI::uploadInstagramMediaDirectly(MediaSource source,
     const qint64 size = source.size();
     const RequestSpec intent(path, "POST", intentBody(contentType, size), true);
     const DirectTarget target = co_await send<DirectTarget>(intent, nullptr, &sent);
-    if (!MediaUpload::isUsableUploadAddress(target.url))
+    if (!MediaUpload::isUsableUploadAddress(target.url) || !MediaUpload::isUsableContentType(target.contentType))
         throw APIError::invalidResponse();
 
     std::unique_ptr<QIODevice> device = source.open();
