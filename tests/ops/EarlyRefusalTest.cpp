@@ -230,6 +230,20 @@ TEST_F(EarlyRefusal, AnUploadWhoseGoAheadIsRefusedGoesOnceMoreWithoutAsking)
     EXPECT_EQ(ops().media.begin()->size, file.size());
 }
 
+TEST_F(EarlyRefusal, AnExpectationRefusedAfterTheBodyBeganIsNotSentAgain)
+{
+    // The go-ahead never came, so the body went after a while; a 417 then is
+    // the answer, since the server may already hold some of it.
+    const QByteArray file(4 * 1024 * 1024, 'v');
+    storage->add({Switch::Kind::refuseExpectationLate, "PUT", kUploadAddress, 1, 1});
+    const Ending refused = upload(file);
+    EXPECT_EQ(refused.api, APIError::rejected(QStringLiteral("media_upload_failed")))
+        << "network " << int(refused.network.value_or(NetworkError::Code::other));
+    EXPECT_EQ(storage->requestsUnder(kUploadAddress), 1);
+    EXPECT_EQ(confirmations(), 0);
+    EXPECT_TRUE(ops().media.isEmpty());
+}
+
 TEST_F(EarlyRefusal, AWholeBodyRefusedOnItsHeadIsTheRefusalToo)
 {
     // A small body the stack sends in one go, then reads the answer.

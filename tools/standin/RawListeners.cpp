@@ -143,7 +143,8 @@ struct Front::Link {
                     state = In::ignore;
                     continue;
                 }
-                if (sw && (sw->kind == Kind::refuseMidUpload || sw->kind == Kind::resetMidUpload)) {
+                if (sw && (sw->kind == Kind::refuseMidUpload || sw->kind == Kind::resetMidUpload ||
+                           sw->kind == Kind::refuseExpectationLate)) {
                     swallowing = sw;
                     swallowed = 0;
                     swallowTotal = parsed->length;
@@ -182,7 +183,10 @@ struct Front::Link {
                 in.clear();
                 if (swallowed < std::min(swallowing->afterBytes, swallowTotal))
                     return;
-                if (swallowing->kind == Kind::refuseMidUpload) {
+                if (swallowing->kind == Kind::refuseExpectationLate) {
+                    client->write("HTTP/1.1 417 Expectation Failed\r\nContent-Length: 0\r\n\r\n");
+                    client->flush();
+                } else if (swallowing->kind == Kind::refuseMidUpload) {
                     const QByteArray body = R"({"code":"payload_too_large"})";
                     client->write("HTTP/1.1 413 Payload Too Large\r\nContent-Type: application/json\r\nConnection: close\r\n"
                                   "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);

@@ -38,6 +38,10 @@ public:
             // An old proxy: "417 Expectation Failed" to a request that expects
             // "100 Continue"; one without the expectation passes.
             refuseExpectation,
+            // A server that lets "100 Continue" wait, takes `afterBytes` of the
+            // body that came anyway, then answers "417 Expectation Failed" and
+            // reads on.
+            refuseExpectationLate,
             resetAfterAnswer,// the stand-in does the work and answers; the client gets a reset instead
             earlyHints,      // a "103 Early Hints" goes out before the stand-in's answer
             endlessBody,     // a 200 whose chunked body never ends
