@@ -20,6 +20,7 @@
 #include <QNetworkProxy>
 #include <QNetworkAccessManager>
 #include <QSslConfiguration>
+#include <QSslServer>
 #include <gtest/gtest.h>
 
 using APIError = ZephylAPI::APIError;
@@ -355,4 +356,46 @@ TEST_F(EarlyRefusal, AHeaderThatWouldSplitTheRequestIsNeverSent)
         EXPECT_EQ(body.pos(), 0);
     }
     EXPECT_EQ(target.connections(), 0);
+}
+
+TEST_F(EarlyRefusal, TheClientsOwnExchangeChecksTheNameTheCertificateIsFor)
+{
+    // A TLS host on every loopback address with the stand-in's certificate,
+    // which names 127.0.0.1 and localhost only; it refuses whatever it reads.
+    QSslServer host;
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(Standin::certificate());
+    tls.setPrivateKey(Standin::certificateKey());
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone); // the host asks nothing of its clients
+    host.setSslConfiguration(tls);
+    int heads = 0;
+    QObject::connect(&host, &QTcpServer::pendingConnectionAvailable, [&] {
+        while (QTcpSocket *socket = host.nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, &heads] {
+                if (!socket->readAll().contains("\r\n\r\n"))
+                    return;
+                ++heads;
+                socket->write("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\n\r\n");
+            });
+        }
+    });
+    ASSERT_TRUE(host.listen(QHostAddress::AnyIPv4, 0));
+
+    const auto put = [&](const QString &address) {
+        QBuffer body;
+        body.setData(QByteArray(256 * 1024, 'n'));
+        EXPECT_TRUE(body.open(QIODevice::ReadOnly));
+        HttpCall::Network network;
+        QNetworkRequest request(QUrl(QStringLiteral("https://%1:%2/bytes").arg(address).arg(host.serverPort())));
+        request.setAttribute(HttpCall::Network::ownExchange, true);
+        std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(request, "PUT", &body));
+        EXPECT_TRUE(zktest::spinUntil([&] { return reply->isFinished(); }));
+        return std::make_pair(reply->error(), reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
+    };
+    // Another loopback address reaches the same host, under a name its certificate does not hold.
+    EXPECT_EQ(put(QStringLiteral("127.0.0.2")).first, QNetworkReply::SslHandshakeFailedError);
+    EXPECT_EQ(heads, 0) << "the request went to a host that is not the one named";
+    // The name it holds: the exchange goes on, and the refusal is read.
+    EXPECT_EQ(put(QStringLiteral("127.0.0.1")), std::make_pair(QNetworkReply::NoError, 413));
+    EXPECT_EQ(heads, 1);
 }
