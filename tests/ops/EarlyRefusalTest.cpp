@@ -57,12 +57,7 @@ protected:
         ops().uploadOrigin = storage->origin();
         server.addAccount(kEmail, kPassword, QStringLiteral("Kitty"));
         keychain = KeychainStore::inMemory();
-        ZephylAPI::Setup setup;
-        setup.baseURL = QUrl(front->origin());
-        setup.clock = &clock;
-        setup.keychain = keychain.get();
-        api = std::make_unique<ZephylAPI>(setup);
-        opstest::run(api->signInWithEmail(kEmail, kPassword));
+        api = opstest::signedInClient(QUrl(front->origin()), clock, *keychain, kEmail, kPassword);
         server.clearSeen();
     }
 

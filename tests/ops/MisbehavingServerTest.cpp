@@ -65,12 +65,7 @@ protected:
         ASSERT_NE(elsewhere.start(), 0);
         server.addAccount(kEmail, kPassword, QStringLiteral("Kitty"));
         keychain = KeychainStore::inMemory();
-        ZephylAPI::Setup setup;
-        setup.baseURL = QUrl(front->origin());
-        setup.clock = &clock;
-        setup.keychain = keychain.get();
-        api = std::make_unique<ZephylAPI>(setup);
-        opstest::run(api->signInWithEmail(kEmail, kPassword));
+        api = opstest::signedInClient(QUrl(front->origin()), clock, *keychain, kEmail, kPassword);
         server.clearSeen();
     }
 

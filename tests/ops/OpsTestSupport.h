@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include <exception>
+#include <memory>
 #include <optional>
 
 namespace opstest {
@@ -116,6 +117,20 @@ zktest::Outcome<T> settleOnWire(QCoro::Task<T> task, FakeClock &clock)
     if (!out->done)
         ADD_FAILURE() << "the call did not end";
     return *out;
+}
+
+// A client of the service at `origin` on the test's clock, signed in with the
+// given account.
+inline std::unique_ptr<ZephylAPI> signedInClient(const QUrl &origin, Clock &clock, KeychainStore &keychain,
+                                                 const QString &email, const QString &password)
+{
+    ZephylAPI::Setup setup;
+    setup.baseURL = origin;
+    setup.clock = &clock;
+    setup.keychain = &keychain;
+    auto api = std::make_unique<ZephylAPI>(setup);
+    run(api->signInWithEmail(email, password));
+    return api;
 }
 
 } // namespace opstest
