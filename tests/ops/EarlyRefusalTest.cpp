@@ -11,6 +11,7 @@
 #include "support/TestSupport.h"
 
 #include "app/AppModel.h"
+#include "services/AsyncSupport.h"
 #include "services/HttpCall.h"
 #include "services/PlainReply.h"
 #include "services/ZephylAPI.h"
@@ -21,6 +22,8 @@
 #include <QNetworkAccessManager>
 #include <QSslConfiguration>
 #include <QSslServer>
+#include <QTcpServer>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using APIError = ZephylAPI::APIError;
@@ -393,4 +396,66 @@ TEST_F(EarlyRefusal, TheClientsOwnExchangeChecksTheNameTheCertificateIsFor)
     // The name it holds: the exchange goes on, and the refusal is read.
     EXPECT_EQ(put(QStringLiteral("127.0.0.1")), std::make_pair(QNetworkReply::NoError, 413));
     EXPECT_EQ(heads, 1);
+}
+
+TEST_F(EarlyRefusal, AStalledUploadOverTheOwnExchangeEndsOnItsIdleTimeOrWhenCancelled)
+{
+    // A host that takes the connection and never reads: the body stalls once
+    // the kernel's buffers are full.
+    QTcpServer host;
+    QList<QPointer<QTcpSocket>> peers;
+    // Set while a round cancels its request once the request's first bytes are in.
+    Async::Abort *cancelOnArrival = nullptr;
+    QObject::connect(&host, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket *socket = host.nextPendingConnection()) {
+            socket->setReadBufferSize(1);
+            peers << socket;
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [&cancelOnArrival] {
+                if (auto *abort = std::exchange(cancelOnArrival, nullptr))
+                    QTimer::singleShot(0, [abort] { abort->cancel(); });
+            });
+        }
+    });
+    ASSERT_TRUE(host.listen(QHostAddress::LocalHost, 0));
+    const QByteArray bytes(24 * 1024 * 1024, 's');
+
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "idle");
+        QBuffer body;
+        body.setData(bytes);
+        ASSERT_TRUE(body.open(QIODevice::ReadOnly));
+        HttpCall::Network network;
+        QObject context;
+        Async::Abort abort;
+        HttpCall::Request request;
+        request.url = QUrl(QStringLiteral("http://127.0.0.1:%1/bytes").arg(host.serverPort()));
+        request.method = "PUT";
+        request.bodyDevice = &body;
+        request.timeout = std::chrono::minutes(10);
+        // Cancelled mid-body, long before any time-out.
+        request.idleTimeout = cancel ? std::chrono::minutes(10) : std::chrono::minutes(0) + std::chrono::seconds(30);
+        if (cancel)
+            cancelOnArrival = &abort;
+        const double started = clock.uptime();
+        std::optional<NetworkError::Code> ended;
+        try {
+            opstest::drive(HttpCall::perform(&network, clock, &context, request, &abort), clock);
+        } catch (const NetworkError &error) {
+            ended = error.code();
+        }
+        EXPECT_EQ(ended, cancel ? NetworkError::Code::cancelled : NetworkError::Code::timedOut);
+        if (!cancel) {
+            EXPECT_GE(clock.uptime() - started, 30.0);
+        }
+        EXPECT_LT(body.pos(), bytes.size()) << "the whole body went to a host that reads nothing";
+        // The connection is let go, not left open.
+        ASSERT_EQ(peers.size(), cancel ? 2 : 1);
+        QPointer<QTcpSocket> peer = peers.last();
+        ASSERT_TRUE(peer);
+        peer->setReadBufferSize(0);
+        EXPECT_TRUE(zktest::spinUntil([&] {
+            peer->readAll();
+            return peer->state() == QAbstractSocket::UnconnectedState;
+        }));
+    }
 }
