@@ -94,6 +94,7 @@ QString AppModel::messageForCode(const QString &code)
         {{"publication_not_found"}, [] { return L10n::t("The publication was not found on the server."); }},
         {{"feed_unavailable"}, [] { return L10n::t("The Instagram feed is not available right now."); }},
         {{"direct_upload_unavailable"}, [] { return L10n::t("Large uploads are not available on this deployment."); }},
+        {{"payload_too_large"}, [] { return L10n::t("This file is too large for the server to take."); }},
     };
     for (const Row &row : rows) {
         for (const char *known : row.codes) {

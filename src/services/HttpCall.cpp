@@ -152,6 +152,11 @@ QNetworkRequest networkRequest(const Request &request)
     // Qt would carry every header, a bearer token included, to wherever a
     // redirect points; redirects are decided below instead.
     qreq.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // Qt's reader does not look at the connection while it writes a body, so
+    // a refusal sent before an upload is read (a proxy's 413) is lost when the
+    // server closes under it; the client's network sends those itself.
+    if (request.bodyDevice)
+        qreq.setAttribute(Network::ownExchange, true);
     return qreq;
 }
 
@@ -175,6 +180,8 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
     int redirects = 0;
     // After the stack ended on an interim answer: asked again over an exchange that reads past them.
     bool plain = false;
+    // After a server refused the "100 Continue" expectation (417): sent again without it.
+    bool noExpectation = false;
 
     for (;;) {
         if (abort && abort->cancelled())
@@ -184,6 +191,8 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             throw ServiceNetworkError(ServiceNetworkError::Code::timedOut);
 
         QNetworkRequest qreq = networkRequest(request);
+        if (noExpectation)
+            qreq.setAttribute(Network::withoutExpectation, true);
         std::unique_ptr<OnceBody> once;
         QNetworkReply *reply = nullptr;
         if (request.bodyDevice)
@@ -294,6 +303,16 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             continue;
         }
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        // The server refused the request before reading all of its body and
+        // closed under the rest: its status is the answer. The close may cut
+        // its page short, and only a whole body is worth reading.
+        const bool refusedBody = hasBody && status.isValid() && status.toInt() >= 400;
+        bool declaredKnown = false;
+        const qint64 declared = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&declaredKnown);
+        const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+        const bool cutShort = declaredKnown && answer.size() < declared && (encoding.isEmpty() || encoding == "identity");
+        if (refusedBody && (isConnectionFailure(error) || error == QNetworkReply::ContentReSendError || cutShort))
+            co_return Response{status.toInt(), cutShort || !declaredKnown ? QByteArray() : std::move(answer)};
         if (isConnectionFailure(error) || (!status.isValid() && error != QNetworkReply::NoError))
             throw networkError(error);
         if (!status.isValid())
@@ -303,7 +322,8 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
         if (code >= 100 && code <= 199) {
             // An interim answer that Qt took for the last one; the real answer
             // behind it is gone. Only a request safe to repeat is asked again.
-            if (repeatable && !plain) {
+            // That exchange connects directly: not where a proxy is configured.
+            if (repeatable && !plain && reachesDirectly(network, request.url)) {
                 plain = true;
                 continue;
             }
@@ -313,12 +333,13 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
         // declared length as if it were whole; half an answer is a lost
         // connection, not a body to decode. (A compressed body's length is
         // not its length once the stack has unpacked it.)
-        bool declaredKnown = false;
-        const qint64 declared = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&declaredKnown);
-        const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-        if (declaredKnown && answer.size() < declared && (encoding.isEmpty() || encoding == "identity") &&
-            request.method != "HEAD" && code >= 200 && code != 204 && code != 304)
+        if (cutShort && request.method != "HEAD" && code >= 200 && code != 204 && code != 304)
             throw ServiceNetworkError(ServiceNetworkError::Code::connectionLost);
+        // The expectation, not the request, was refused; none of the body went.
+        if (code == 417 && !noExpectation && reply->attribute(Network::expectedContinue).toBool()) {
+            noExpectation = true;
+            continue;
+        }
         if (code >= 300 && code <= 399) {
             const QUrl location = QUrl::fromEncoded(reply->rawHeader("Location"), QUrl::StrictMode);
             const QUrl target = request.url.resolved(location);

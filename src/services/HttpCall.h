@@ -92,10 +92,21 @@ bool isRepeatable(const Request &request);
 //     request is aborted the moment it passes the limit;
 //   - take half an answer for a whole one: a body shorter than its declared
 //     length ends with connectionLost;
+//   - lose a refusal: a server that answers a request with a body with a 4xx
+//     or 5xx before reading all of it, and closes under the rest (a proxy's
+//     413), has answered; that status is the result (with no body when the
+//     close cut it short). Over the client's network (Network) a streamed
+//     body goes, where no proxy applies, over its own exchange (PlainReply;
+//     through a configured proxy Qt's stack carries it), which reads while it
+//     sends, stops sending once refused, and over TLS sends the body only
+//     after "100 Continue" (or a second without an answer); a close with no
+//     status line is still connectionLost;
 //   - take an interim (1xx) answer as final: Qt's HTTP/1 reader ends on one and
 //     drops the real answer behind it, so a repeatable request is asked again
 //     over an exchange of the client's own that reads past interim answers
-//     (PlainReply), and any other ends with connectionLost.
+//     (PlainReply) where no proxy applies, and any other ends with connectionLost;
+//   - write a header line that a CR, LF or NUL in a name or value would split
+//     (PlainReply fails the request with nothing sent).
 QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObject *context, Request request,
                               Async::Abort *abort = nullptr);
 

@@ -1,8 +1,10 @@
 #include "services/PlainReply.h"
 
+#include <QNetworkProxy>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +15,8 @@ namespace {
 
 constexpr qint64 kPiece = 64 * 1024;
 constexpr qsizetype kLongestLine = 64 * 1024; // a status, header or chunk-size line
+// How long a body waits for "100 Continue" before it goes anyway.
+constexpr std::chrono::milliseconds kContinueWait{1000};
 
 QNetworkReply::NetworkError socketError(QAbstractSocket::SocketError error)
 {
@@ -30,8 +34,17 @@ QNetworkReply::NetworkError socketError(QAbstractSocket::SocketError error)
     }
 }
 
+// A header line that a name or value could end early, or double, is never written.
+bool isWritableHeader(const QByteArray &name, const QByteArray &value)
+{
+    const auto unsafe = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
+    return !name.isEmpty() && std::none_of(name.begin(), name.end(), unsafe) &&
+           std::none_of(value.begin(), value.end(), unsafe) && !name.contains(':');
+}
+
 // The request line and header fields, with the framing this exchange uses.
-QByteArray requestHead(const QNetworkRequest &request, const QByteArray &method, qint64 bodySize, bool hasBody)
+QByteArray requestHead(const QNetworkRequest &request, const QByteArray &method, qint64 bodySize, bool hasBody,
+                       bool expectContinue)
 {
     const QUrl url = request.url();
     QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
@@ -48,12 +61,15 @@ QByteArray requestHead(const QNetworkRequest &request, const QByteArray &method,
     QByteArray head = method + ' ' + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
     for (const QByteArray &name : request.rawHeaderList()) {
         const QByteArray lower = name.toLower();
-        if (lower == "host" || lower == "content-length" || lower == "connection" || lower == "transfer-encoding")
+        if (lower == "host" || lower == "content-length" || lower == "connection" || lower == "transfer-encoding" ||
+            lower == "expect")
             continue;
         head += name + ": " + request.rawHeader(name) + "\r\n";
     }
     if (hasBody)
         head += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
+    if (expectContinue)
+        head += "Expect: 100-continue\r\n";
     head += "Connection: close\r\n\r\n";
     return head;
 }
@@ -72,7 +88,19 @@ PlainReply::PlainReply(const QNetworkRequest &request, const QByteArray &method,
     QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 
     const QUrl url = request.url();
+    const QList<QByteArray> names = request.rawHeaderList();
+    if (!std::all_of(names.begin(), names.end(), [&](const QByteArray &name) {
+            return isWritableHeader(name, request.rawHeader(name));
+        })) {
+        // Nothing is sent; the caller hears of it once it listens.
+        QMetaObject::invokeMethod(this, [this] { fail(ProtocolInvalidOperationError); }, Qt::QueuedConnection);
+        return;
+    }
     const bool secure = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    // Over TLS the socket writes what waits before it reads what came in, and
+    // a server that refused an upload and closed under it resets the
+    // connection, taking its unread answer along: the body waits for a go-ahead.
+    m_awaitingContinue = secure && device && m_bodySize > 0 && !request.attribute(Network::withoutExpectation).toBool();
     if (secure) {
         auto *tls = new QSslSocket(this);
         QSslConfiguration config = request.sslConfiguration();
@@ -80,26 +108,42 @@ PlainReply::PlainReply(const QNetworkRequest &request, const QByteArray &method,
         tls->setSslConfiguration(config);
         tls->setPeerVerifyName(url.host());
         connect(tls, &QSslSocket::encrypted, this, &PlainReply::send);
+        // Its own bytesWritten counts bytes encrypted, not bytes gone.
+        connect(tls, &QSslSocket::encryptedBytesWritten, this, &PlainReply::feedBody);
         m_socket = tls;
-        tls->connectToHostEncrypted(url.host(), quint16(url.port(443)));
     } else {
         m_socket = new QTcpSocket(this);
         connect(m_socket, &QTcpSocket::connected, this, &PlainReply::send);
-        m_socket->connectToHost(url.host(), quint16(url.port(80)));
     }
+    // Taken only where no proxy applies (reachesDirectly): the socket must not look for one of its own.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
     // The socket holds little; the rest waits in the kernel until the answer is taken.
     m_socket->setReadBufferSize(kPiece);
     connect(m_socket, &QTcpSocket::readyRead, this, &PlainReply::readSocket);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &PlainReply::feedBody);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         // The peer's end comes as an error before the bytes that preceded it are read.
-        if (error == QAbstractSocket::RemoteHostClosedError)
+        if (error == QAbstractSocket::RemoteHostClosedError) {
             QMetaObject::invokeMethod(this, &PlainReply::closed, Qt::QueuedConnection);
-        else
-            fail(socketError(error));
+            return;
+        }
+        // What the server said before the failure still counts (a refusal read
+        // while the body was going out); the socket is closed after this.
+        if (m_socket && m_stage != Stage::done) {
+            m_in += m_socket->readAll();
+            if (parse() && m_stage == Stage::done) {
+                finish();
+                return;
+            }
+        }
+        fail(socketError(error));
     });
     // Both can come from inside a read; the bytes read must be parsed first.
     connect(m_socket, &QTcpSocket::disconnected, this, &PlainReply::closed, Qt::QueuedConnection);
+    if (auto *tls = qobject_cast<QSslSocket *>(m_socket.data()))
+        tls->connectToHostEncrypted(url.host(), quint16(url.port(443)));
+    else
+        m_socket->connectToHost(url.host(), quint16(url.port(80)));
 }
 
 PlainReply::~PlainReply()
@@ -111,16 +155,30 @@ PlainReply::~PlainReply()
 void PlainReply::send()
 {
     const bool hasBody = m_device || !m_body.isEmpty() || m_method == "POST" || m_method == "PUT" || m_method == "PATCH";
-    m_socket->write(requestHead(request(), m_method, m_bodySize, hasBody));
+    m_socket->write(requestHead(request(), m_method, m_bodySize, hasBody, m_awaitingContinue));
+    m_headSent = true;
     Q_EMIT requestSent();
+    if (m_awaitingContinue) {
+        // A server that does not answer the expectation gets the body anyway.
+        QTimer::singleShot(kContinueWait, this, [this] {
+            m_awaitingContinue = false;
+            feedBody();
+        });
+        return;
+    }
     feedBody();
 }
 
 void PlainReply::feedBody()
 {
-    if (!m_socket || m_stage == Stage::done)
+    // A server that refused (or moved) the request before reading its body
+    // will not read the rest; sending it on only makes it reset the connection.
+    if (!m_socket || !m_headSent || m_awaitingContinue || m_stage == Stage::done || m_status >= 300 || m_answered)
         return;
-    while (m_bodySent < m_bodySize && m_socket->bytesToWrite() < 2 * kPiece) {
+    auto *tls = qobject_cast<QSslSocket *>(m_socket.data());
+    // What waits to go out, encrypted or not: a body is held two pieces at a time.
+    const auto waiting = [this, tls] { return m_socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0); };
+    while (m_bodySent < m_bodySize && waiting() < 2 * kPiece) {
         QByteArray piece;
         if (m_device) {
             piece = m_device->read(std::min(kPiece, m_bodySize - m_bodySent));
@@ -209,6 +267,10 @@ bool PlainReply::parse()
                     m_headers.push_back({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
                 } else if (m_status >= 100 && m_status <= 199 && m_status != 101) {
                     m_stage = Stage::status; // an interim answer: the final one follows
+                    if (m_status == 100 && m_awaitingContinue) {
+                        m_awaitingContinue = false;
+                        QMetaObject::invokeMethod(this, &PlainReply::feedBody, Qt::QueuedConnection);
+                    }
                 } else {
                     startBody();
                 }
@@ -270,6 +332,11 @@ bool PlainReply::parseStatus(const QByteArray &line)
 
 void PlainReply::startBody()
 {
+    // Answered before the go-ahead: the body is not wanted.
+    if (m_awaitingContinue) {
+        m_answered = true;
+        setAttribute(Network::expectedContinue, true);
+    }
     setAttribute(QNetworkRequest::HttpStatusCodeAttribute, m_status);
     bool chunked = false;
     std::optional<qint64> length;
@@ -326,6 +393,34 @@ void PlainReply::abort()
 qint64 PlainReply::bytesAvailable() const
 {
     return m_answer.size() + QIODevice::bytesAvailable();
+}
+
+bool reachesDirectly(const QNetworkAccessManager *network, const QUrl &url)
+{
+    // The order in which Qt's stack asks.
+    const QNetworkProxyQuery query(url);
+    QList<QNetworkProxy> proxies;
+    if (network && network->proxyFactory())
+        proxies = network->proxyFactory()->queryProxy(query);
+    else if (network && network->proxy().type() != QNetworkProxy::DefaultProxy)
+        proxies = {network->proxy()};
+    else
+        proxies = QNetworkProxyFactory::proxyForQuery(query);
+    return proxies.isEmpty() || proxies.first().type() == QNetworkProxy::NoProxy;
+}
+
+QNetworkReply *Network::createRequest(Operation op, const QNetworkRequest &request, QIODevice *outgoingData)
+{
+    if (!request.attribute(ownExchange).toBool() || !reachesDirectly(this, request.url()))
+        return QNetworkAccessManager::createRequest(op, request, outgoingData);
+    QByteArray method;
+    switch (op) {
+    case PutOperation: method = "PUT"; break;
+    case PostOperation: method = "POST"; break;
+    case CustomOperation: method = request.attribute(QNetworkRequest::CustomVerbAttribute).toByteArray(); break;
+    default: return QNetworkAccessManager::createRequest(op, request, outgoingData);
+    }
+    return new PlainReply(request, method, QByteArray(), outgoingData, this);
 }
 
 qint64 PlainReply::readData(char *data, qint64 maxSize)

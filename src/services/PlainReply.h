@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPair>
 #include <QPointer>
@@ -14,7 +15,9 @@ namespace HttpCall {
 // by the client itself: interim (1xx) answers are passed over to the final one.
 // Qt's own HTTP/1 reader ends a request on an interim answer other than 100 and
 // drops the final answer behind it; the request core asks again through this
-// when that happened. Follows no redirect, sends nothing twice, and reads the
+// when that happened, and the client's network sends streamed bodies through
+// it: it reads the answer while the body goes out and stops sending once the
+// server refused. Follows no redirect, sends nothing twice, and reads the
 // socket only as fast as the answer is taken.
 class PlainReply final : public QNetworkReply {
     Q_OBJECT
@@ -50,6 +53,9 @@ private:
     QIODevice *m_device = nullptr;
     qint64 m_bodySize = 0;
     qint64 m_bodySent = 0;
+    bool m_headSent = false; // the handshake writes too; the body follows the head
+    bool m_awaitingContinue = false; // the body waits for "100 Continue" (or a while)
+    bool m_answered = false;         // a final answer came before the go-ahead
 
     QByteArray m_in;     // read from the socket, not yet parsed
     QByteArray m_answer; // the answer's body, not yet taken
@@ -58,6 +64,28 @@ private:
     QList<QPair<QByteArray, QByteArray>> m_headers;
     qint64 m_left = 0;
     qint64 m_received = 0;
+};
+
+// True when `network` reaches `url` without a proxy: neither its own proxy or
+// proxy factory nor the application's or the system's settings name one. A
+// PlainReply connects directly, so it serves only such requests; the others
+// stay on Qt's stack, which speaks to the proxy the user configured.
+bool reachesDirectly(const QNetworkAccessManager *network, const QUrl &url);
+
+// The client's network: Qt's, except that a request marked `ownExchange`
+// (one that streams an upload) goes over a PlainReply when no proxy applies.
+class Network final : public QNetworkAccessManager {
+    Q_OBJECT
+public:
+    using QNetworkAccessManager::QNetworkAccessManager;
+    static constexpr QNetworkRequest::Attribute ownExchange = QNetworkRequest::User;
+    // On a request: send the body without waiting for "100 Continue".
+    static constexpr QNetworkRequest::Attribute withoutExpectation = QNetworkRequest::Attribute(QNetworkRequest::User + 1);
+    // On a reply: the request asked for "100 Continue" and its body had not gone when the answer came.
+    static constexpr QNetworkRequest::Attribute expectedContinue = QNetworkRequest::Attribute(QNetworkRequest::User + 2);
+
+protected:
+    QNetworkReply *createRequest(Operation op, const QNetworkRequest &request, QIODevice *outgoingData) override;
 };
 
 } // namespace HttpCall

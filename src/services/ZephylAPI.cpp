@@ -1,6 +1,7 @@
 #include "services/ZephylAPI_p.h"
 
 #include "base/Clock.h"
+#include "services/PlainReply.h"
 #include "services/ServiceOrigin.h"
 
 #include <QNetworkAccessManager>
@@ -34,7 +35,7 @@ ZephylAPI::ZephylAPI(Setup setup, QObject *parent)
       m_keychainLock(std::make_unique<Async::Lock>(this))
 {
     if (!m_network) {
-        m_network = new QNetworkAccessManager(this);
+        m_network = new HttpCall::Network(this);
         m_network->setCookieJar(new NoCookies(m_network));
     }
 }

@@ -445,6 +445,16 @@ TEST_F(Publish, AFailedUploadStopsEverythingAndSaysWhy)
     EXPECT_FALSE(m->publishing());
     EXPECT_TRUE(h.events.isEmpty());
 
+    // A file larger than the server takes is named as such, and nothing after it runs.
+    service.uploads.clear();
+    service.calls.clear();
+    service.failUpload = 1;
+    service.uploadFailure = std::make_exception_ptr(APIError::rejected(QStringLiteral("payload_too_large")));
+    const PublishOutcome tooLarge = run(submission(2));
+    EXPECT_EQ(tooLarge, PublishOutcome::failed(QStringLiteral("This file is too large for the server to take.")));
+    EXPECT_EQ(service.calls, QStringList({"uploadInstagramMedia"}));
+    EXPECT_TRUE(h.events.isEmpty());
+
     // An expired session ends the session too.
     service.uploads.clear();
     service.failUpload = 1;

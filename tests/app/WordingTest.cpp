@@ -40,6 +40,8 @@ TEST(ErrorWording, ServerCodesAreComparedExactly)
         {"publication_not_found", "The publication was not found on the server."},
         {"feed_unavailable", "The Instagram feed is not available right now."},
         {"direct_upload_unavailable", "Large uploads are not available on this deployment."},
+        // An upload larger than the server (or a size limit before it) takes.
+        {"payload_too_large", "This file is too large for the server to take."},
         // Anything else: the host name and the code in words.
         {"Rate_limited", "sorvane.app answered: Rate limited"},
         {"thread_locked", "sorvane.app answered: thread locked"},

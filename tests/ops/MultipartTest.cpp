@@ -5,6 +5,8 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -119,6 +121,12 @@ TEST(Multipart, DirectThresholdAndUploadAddresses)
     EXPECT_FALSE(isUsableUploadAddress(QStringLiteral("/relative/put")));
     EXPECT_FALSE(isUsableUploadAddress(QStringLiteral("not a url")));
     EXPECT_FALSE(isUsableUploadAddress(QString()));
+
+    EXPECT_TRUE(isUsableContentType(QStringLiteral("video/mp4")));
+    EXPECT_TRUE(isUsableContentType(QStringLiteral("image/jpeg; charset=binary")));
+    EXPECT_FALSE(isUsableContentType(QStringLiteral("video/mp4\r\nX-Injected: yes")));
+    EXPECT_FALSE(isUsableContentType(QStringLiteral("video/mp4\n")));
+    EXPECT_FALSE(isUsableContentType(QString::fromUtf8("vidéo/mp4")));
 }
 
 // ---- The upload's roads, against a scripted network in virtual time
@@ -221,6 +229,37 @@ TEST_F(UploadRoads, OnlyATwoHundredTransferIsConfirmed)
     EXPECT_EQ(upload(4'000'000)->value, QStringLiteral("m-direct"));
     ASSERT_EQ(net.sentTo(kDirect).size(), 2);
     EXPECT_EQ(net.sentTo(kDirect)[1].json(), (QJsonObject{{"ticket", "t1"}}));
+}
+
+TEST_F(UploadRoads, ATransferAnsweredFourThirteenIsTooLargeAndNotConfirmed)
+{
+    for (const Scripted &answer : {Scripted::json(413, "<html>413 Request Entity Too Large</html>"),
+                                   Scripted::json(413, "{\"code\":\"media_upload_failed\"}")}) {
+        net.sent.clear();
+        scriptDirect(answer);
+        EXPECT_EQ(upload(4'000'000)->errorAs<APIError>(), APIError::rejected(QStringLiteral("payload_too_large")));
+        EXPECT_EQ(net.sentTo(kDirect).size(), 1) << "a refused transfer was confirmed";
+        EXPECT_EQ(net.sentTo(kMultipart).size(), 0);
+    }
+}
+
+TEST_F(UploadRoads, ATransferTypeThatWouldSplitItsHeaderIsAnUnusableAnswer)
+{
+    for (const char *type : {"video/mp4\r\nAuthorization: Bearer x", "video/mp4\nX: y", "video/mp4\x7f"}) {
+        SCOPED_TRACE(type);
+        net.sent.clear();
+        const QByteArray target = QJsonDocument(QJsonObject{
+            {"upload", QJsonObject{{"url", "https://uploads.example.com/put/t1"}, {"contentType", QString::fromUtf8(type)},
+                                   {"ticket", "t1"}}}}).toJson(QJsonDocument::Compact);
+        net.setScript([target](const Sent &s) {
+            if (s.url.path() == kDirect && s.method == "POST")
+                return Scripted::json(200, target);
+            return Scripted::json(200, R"({"media":{"id":"m"}})");
+        });
+        EXPECT_EQ(upload(4'000'000)->errorAs<APIError>(), APIError::invalidResponse());
+        EXPECT_EQ(transfers().size(), 0);
+        EXPECT_EQ(net.sent.size(), 1); // the intent, and nothing after it
+    }
 }
 
 TEST_F(UploadRoads, OneRenewalWhateverTheRoadAndNoFallbackAfterIt)

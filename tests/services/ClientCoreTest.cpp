@@ -373,6 +373,46 @@ TEST_F(ClientCore, OnlyAFailureBeforeAnythingWentOutWaitsForTheNetwork)
     }
 }
 
+TEST_F(ClientCore, ARefusalThatCameBeforeTheConnectionClosedIsTheAnswer)
+{
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);
+    // What Qt reports when a server refused a body on its head and closed under the rest.
+    auto closedAfter = [](int status, QByteArray body, qint64 declared) {
+        Scripted s = Scripted::failure(QNetworkReply::RemoteHostClosedError);
+        s.sentFirst = true;
+        s.answeredFirst = true;
+        s.status = status;
+        s.body = std::move(body);
+        s.headers = {{"Content-Length", QByteArray::number(declared)}};
+        return s;
+    };
+    auto post = [&](Scripted answer) {
+        net.sent.clear();
+        net.setScript([answer](const Sent &) { return answer; });
+        return run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/instagram/media"), "POST",
+                                                           QJsonObject{}, true));
+    };
+    const QByteArray page = "<html><head><title>413 Request Entity Too Large</title></head></html>";
+    // A page cut short by the close: the status stands, the body is not read.
+    EXPECT_EQ(post(closedAfter(413, page.left(20), page.size()))->errorAs<APIError>(), APIError::serverRefused(413));
+    EXPECT_EQ(net.sent.size(), 1);
+    // A whole answer is read for its code.
+    const QByteArray limited = R"({"code":"rate_limited"})";
+    EXPECT_EQ(post(closedAfter(429, limited, limited.size()))->errorAs<APIError>(),
+              APIError::rejected(QStringLiteral("rate_limited")));
+    EXPECT_EQ(net.sent.size(), 1);
+    // A success cut short is no success.
+    const auto half = post(closedAfter(200, "{\"ok\"", 11));
+    ASSERT_TRUE(half->errorAs<NetworkError>());
+    EXPECT_EQ(half->errorAs<NetworkError>()->code(), NetworkError::Code::connectionLost);
+
+    // Without a body nothing was refused before it was read: a closed read is lost.
+    net.setScript([&](const Sent &) { return closedAfter(413, page.left(20), page.size()); });
+    const auto read = run(me());
+    ASSERT_TRUE(read->errorAs<NetworkError>());
+    EXPECT_EQ(read->errorAs<NetworkError>()->code(), NetworkError::Code::connectionLost);
+}
+
 TEST_F(ClientCore, OnlyWhatIsSafeToRepeatCanBeSentAgainByTheStack)
 {
     ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);

@@ -53,6 +53,14 @@ private:
             return;
         if (m_answer.sentFirst)
             Q_EMIT requestSent();
+        if (m_answer.error && m_answer.answeredFirst) {
+            setAttribute(QNetworkRequest::HttpStatusCodeAttribute, m_answer.status);
+            m_data = m_answer.body;
+            for (const auto &[name, value] : m_answer.headers)
+                setRawHeader(name, value);
+            Q_EMIT metaDataChanged();
+            Q_EMIT readyRead();
+        }
         if (m_answer.error) {
             setError(*m_answer.error, QStringLiteral("scripted failure"));
             setFinished(true);

@@ -35,6 +35,7 @@ struct Scripted {
     bool hang = false;                                 // never answers (until aborted)
     bool notHttp = false;                              // finishes without an HTTP status
     bool sentFirst = false;                            // the request went out before the failure
+    bool answeredFirst = false;                        // the status, headers and body came before the failure
     QList<QPair<QByteArray, QByteArray>> headers;      // answer header fields
 
     static Scripted json(int status, const QByteArray &body)

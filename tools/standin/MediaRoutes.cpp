@@ -97,7 +97,7 @@ void addMediaRoutes(Server &server, Operations &ops)
         t.contentType = intent.value("contentType").toString().toLower();
         t.byteSize = qint64(intent.value("byteSize").toDouble());
         ops.tickets.insert(ticket, t);
-        QString origin = ops.secure->origin();
+        QString origin = ops.uploadOrigin.isEmpty() ? ops.secure->origin() : ops.uploadOrigin;
         if (ops.plainHttpUploadAddress)
             origin.replace(0, 5, QStringLiteral("http"));
         return Answer::json(200, QJsonObject{{"upload", QJsonObject{{"url", origin + "/upload/" + ticket},

@@ -108,6 +108,8 @@ public:
     // this status to the same path at "localhost", another origin of the same host.
     int transferRedirectStatus = 0;
     bool plainHttpUploadAddress = false; // hand out an http address (the client must refuse it)
+    // Hand out addresses on this origin instead (a front before the upload host).
+    QString uploadOrigin;
 
     // ---- Publications
     struct Publication {

@@ -1,7 +1,12 @@
 #include "RawListeners.h"
 
 #include <QHostAddress>
+#include <QSslConfiguration>
+#include <QSslServer>
+#include <QSslSocket>
 #include <QTcpSocket>
+
+#include "Certificate.h"
 
 #include <sys/socket.h>
 
@@ -132,13 +137,31 @@ struct Front::Link {
                     state = In::ignore;
                     continue;
                 }
-                if (sw && (sw->kind == Kind::refuseMidUpload || sw->kind == Kind::resetMidUpload)) {
+                if (sw && (sw->kind == Kind::refuseBeforeBody || sw->kind == Kind::refuseCutBeforeBody ||
+                           sw->kind == Kind::dropBeforeBody)) {
+                    refuseAtOnce(sw->kind);
+                    state = In::ignore;
+                    continue;
+                }
+                if (sw && (sw->kind == Kind::refuseMidUpload || sw->kind == Kind::resetMidUpload ||
+                           sw->kind == Kind::refuseExpectationLate)) {
                     swallowing = sw;
                     swallowed = 0;
                     swallowTotal = parsed->length;
                     state = In::swallow;
                     continue;
                 }
+                const bool expects = parsed->headers.value("expect").toLower() == "100-continue";
+                if (sw && sw->kind == Kind::refuseExpectation && expects) {
+                    client->write("HTTP/1.1 417 Expectation Failed\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+                    client->flush();
+                    client->close();
+                    state = In::ignore;
+                    continue;
+                }
+                // As a proxy does, it gives the go-ahead for a body itself.
+                if (parsed->length > 0 && expects)
+                    client->write("HTTP/1.1 100 Continue\r\n\r\n");
                 backend->write(head);
                 owed.push_back(sw ? std::optional<Kind>(sw->kind) : std::nullopt);
                 bodyLeft = parsed->length;
@@ -160,7 +183,10 @@ struct Front::Link {
                 in.clear();
                 if (swallowed < std::min(swallowing->afterBytes, swallowTotal))
                     return;
-                if (swallowing->kind == Kind::refuseMidUpload) {
+                if (swallowing->kind == Kind::refuseExpectationLate) {
+                    client->write("HTTP/1.1 417 Expectation Failed\r\nContent-Length: 0\r\n\r\n");
+                    client->flush();
+                } else if (swallowing->kind == Kind::refuseMidUpload) {
                     const QByteArray body = R"({"code":"payload_too_large"})";
                     client->write("HTTP/1.1 413 Payload Too Large\r\nContent-Type: application/json\r\nConnection: close\r\n"
                                   "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
@@ -177,6 +203,24 @@ struct Front::Link {
                 return;
             }
         }
+    }
+
+    // What a proxy with a size limit does on the head alone; the body is
+    // never read, so the close leaves it unread and the kernel resets.
+    void refuseAtOnce(Kind kind)
+    {
+        if (kind == Kind::dropBeforeBody) {
+            reset(client);
+            return;
+        }
+        const QByteArray page = Front::refusalPage();
+        const bool cut = kind == Kind::refuseCutBeforeBody;
+        const qint64 declared = cut ? page.size() + 4096 : page.size();
+        client->write("HTTP/1.1 413 Request Entity Too Large\r\nServer: nginx\r\nContent-Type: text/html\r\n"
+                      "Connection: close\r\nContent-Length: " + QByteArray::number(declared) + "\r\n\r\n" +
+                      (cut ? page.left(page.size() / 2) : page));
+        client->flush();
+        client->close();
     }
 
     void fromBackend()
@@ -242,37 +286,48 @@ struct Front::Link {
     }
 };
 
-Front::Front(quint16 backendPort, QObject *parent) : QObject(parent), m_backend(backendPort)
+Front::Front(quint16 backendPort, QObject *parent) : QObject(parent), m_backend(backendPort) {}
+
+void Front::accept(QTcpSocket *client)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *client = m_server.nextPendingConnection()) {
-            auto link = std::make_shared<Link>();
-            Link *l = link.get();
-            l->front = this;
-            l->client = client;
-            l->backend = new QTcpSocket(this);
-            l->backend->connectToHost(QHostAddress::LocalHost, m_backend);
-            connect(client, &QTcpSocket::readyRead, this, [l] { l->fromClient(); });
-            connect(client, &QTcpSocket::bytesWritten, this, [l] {
-                if (l->endless)
-                    l->pump();
-            });
-            connect(client, &QTcpSocket::disconnected, this, [this, l] {
-                if (l->endless)
-                    ++m_endlessClosed;
-                if (l->backend)
-                    l->backend->abort();
-                l->client->deleteLater();
-            });
-            connect(l->backend, &QTcpSocket::readyRead, this, [l] { l->fromBackend(); });
-            m_links.push_back(std::move(link));
-        }
+    auto link = std::make_shared<Link>();
+    Link *l = link.get();
+    l->front = this;
+    l->client = client;
+    if (m_secure) {
+        auto *tls = new QSslSocket(this);
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setPeerVerifyMode(QSslSocket::VerifyNone); // our own upload host, on this machine
+        tls->setSslConfiguration(config);
+        l->backend = tls;
+        tls->connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_backend);
+    } else {
+        l->backend = new QTcpSocket(this);
+        l->backend->connectToHost(QHostAddress::LocalHost, m_backend);
+    }
+    connect(client, &QTcpSocket::readyRead, this, [l] { l->fromClient(); });
+    connect(client, &QTcpSocket::bytesWritten, this, [l] {
+        if (l->endless)
+            l->pump();
     });
+    connect(client, &QTcpSocket::disconnected, this, [this, l] {
+        if (l->endless)
+            ++m_endlessClosed;
+        if (l->backend)
+            l->backend->abort();
+        l->client->deleteLater();
+    });
+    connect(l->backend, &QTcpSocket::readyRead, this, [l] { l->fromBackend(); });
+    m_links.push_back(std::move(link));
+    // A secure client may have sent its head along with the end of the handshake.
+    if (client->bytesAvailable() > 0)
+        l->fromClient();
 }
 
 Front::~Front()
 {
-    m_server.close();
+    if (m_server)
+        m_server->close();
     for (const auto &link : m_links) {
         if (link->client)
             link->client->disconnect(this);
@@ -283,15 +338,43 @@ Front::~Front()
 
 quint16 Front::start()
 {
-    return m_server.listen(QHostAddress::LocalHost, 0) ? m_server.serverPort() : 0;
+    if (m_secure) {
+        auto tls = std::make_unique<QSslServer>();
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setLocalCertificate(certificate());
+        config.setPrivateKey(certificateKey());
+        config.setPeerVerifyMode(QSslSocket::VerifyNone);
+        tls->setSslConfiguration(config);
+        m_server = std::move(tls);
+    } else {
+        m_server = std::make_unique<QTcpServer>();
+    }
+    // Secure connections are pending only once their handshake is done.
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, [this] {
+        while (QTcpSocket *client = m_server->nextPendingConnection())
+            accept(client);
+    });
+    return m_server->listen(QHostAddress::LocalHost, 0) ? m_server->serverPort() : 0;
 }
 
-QString Front::origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
+QString Front::origin() const
+{
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(m_secure ? QStringLiteral("https") : QStringLiteral("http"))
+        .arg(m_server ? m_server->serverPort() : 0);
+}
+
+QByteArray Front::refusalPage()
+{
+    return "<html>\r\n<head><title>413 Request Entity Too Large</title></head>\r\n<body>\r\n"
+           "<center><h1>413 Request Entity Too Large</h1></center>\r\n<hr><center>nginx</center>\r\n</body>\r\n</html>\r\n";
+}
 
 std::optional<Front::Switch> Front::take(const QByteArray &method, const QString &path)
 {
     for (auto it = m_switches.begin(); it != m_switches.end(); ++it) {
-        if (it->path != path || (!it->method.isEmpty() && it->method != method))
+        const bool under = it->path.endsWith(QLatin1Char('/')) && path.startsWith(it->path);
+        if ((it->path != path && !under) || (!it->method.isEmpty() && it->method != method))
             continue;
         Switch s = *it;
         if (it->times > 0 && --it->times == 0)
@@ -299,6 +382,16 @@ std::optional<Front::Switch> Front::take(const QByteArray &method, const QString
         return s;
     }
     return std::nullopt;
+}
+
+int Front::requestsUnder(const QString &prefix) const
+{
+    int n = 0;
+    for (auto it = m_requests.begin(); it != m_requests.end(); ++it) {
+        if (it.key().startsWith(prefix))
+            n += it.value();
+    }
+    return n;
 }
 
 Recorder::Recorder(QObject *parent) : QObject(parent)

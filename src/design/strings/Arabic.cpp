@@ -421,4 +421,5 @@ const StringLists::List StringLists::arabic = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "تعذّر تحميل الصفحة من " ZEPHYL_SERVICE_DOMAIN "."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "كل منشور وجبة؛ ويُقرأ عدد بطاقة الخطة أيضًا، فيُحتسب المنشور من الهاتف."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "هذه النسخة لا تحدّث نفسها. تصل الإصدارات الجديدة بالطريقة نفسها التي ثُبّتت بها."},
+    {"This file is too large for the server to take.", "هذا الملف أكبر من أن يقبله الخادم."},
 }};

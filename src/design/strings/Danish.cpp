@@ -421,4 +421,5 @@ const StringLists::List StringLists::danish = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Siden fra " ZEPHYL_SERVICE_DOMAIN " kunne ikke indlæses."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Hver udgivelse er et måltid; tallet på plankortet læses også, så et opslag fra telefonen tæller."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Denne kopi opdaterer ikke sig selv. Nye versioner kommer ad samme vej, som den blev installeret."},
+    {"This file is too large for the server to take.", "Denne fil er for stor til, at serveren kan tage imod den."},
 }};

@@ -421,4 +421,5 @@ const StringLists::List StringLists::dutch = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "De pagina van " ZEPHYL_SERVICE_DOMAIN " kon niet worden geladen."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Elke publicatie is een maaltijd; ook de teller op de plankaart wordt gelezen, dus een post vanaf de telefoon telt mee."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Deze kopie werkt zichzelf niet bij. Nieuwe versies komen langs dezelfde weg als de installatie."},
+    {"This file is too large for the server to take.", "Dit bestand is te groot om door de server te worden aangenomen."},
 }};

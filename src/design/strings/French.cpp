@@ -421,4 +421,5 @@ const StringLists::List StringLists::french = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "La page de " ZEPHYL_SERVICE_DOMAIN " n’a pas pu être chargée."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Chaque publication est un repas ; le compteur de la carte du plan est lu aussi, donc une publication depuis le téléphone compte."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Cette copie ne se met pas à jour d’elle-même. Les nouvelles versions arrivent par le même moyen que son installation."},
+    {"This file is too large for the server to take.", "Ce fichier est trop volumineux pour être accepté par le serveur."},
 }};

@@ -421,4 +421,5 @@ const StringLists::List StringLists::german = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Die Seite von " ZEPHYL_SERVICE_DOMAIN " konnte nicht geladen werden."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Jede Veröffentlichung ist eine Mahlzeit; auch die Zahl auf der Plankarte wird gelesen, also zählt ein Beitrag vom Handy mit."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Diese Kopie aktualisiert sich nicht selbst. Neue Versionen kommen auf dem Weg, auf dem sie installiert wurde."},
+    {"This file is too large for the server to take.", "Diese Datei ist zu groß, um vom Server angenommen zu werden."},
 }};

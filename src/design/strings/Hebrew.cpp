@@ -421,4 +421,5 @@ const StringLists::List StringLists::hebrew = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "לא ניתן היה לטעון את הדף מ-" ZEPHYL_SERVICE_DOMAIN "."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "כל פרסום הוא ארוחה; גם המונה בכרטיס התוכנית נקרא, כך שפוסט מהטלפון נחשב."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "העותק הזה לא מתעדכן בעצמו. גרסאות חדשות מגיעות באותה דרך שבה הוא הותקן."},
+    {"This file is too large for the server to take.", "הקובץ הזה גדול מדי מכדי שהשרת יקבל אותו."},
 }};

@@ -421,4 +421,5 @@ const StringLists::List StringLists::italian = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Non è stato possibile caricare la pagina di " ZEPHYL_SERVICE_DOMAIN "."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Ogni pubblicazione è un pasto; viene letto anche il conteggio della scheda del piano, quindi conta anche un post dal telefono."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Questa copia non si aggiorna da sola. Le nuove versioni arrivano per la stessa via con cui è stata installata."},
+    {"This file is too large for the server to take.", "Questo file è troppo grande perché il server lo accetti."},
 }};

@@ -421,4 +421,5 @@ const StringLists::List StringLists::norwegian = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Siden fra " ZEPHYL_SERVICE_DOMAIN " kunne ikke lastes inn."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Hver publisering er et måltid; tallet på plankortet leses også, så et innlegg fra telefonen teller."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Denne kopien oppdaterer seg ikke selv. Nye versjoner kommer samme vei som den ble installert."},
+    {"This file is too large for the server to take.", "Denne filen er for stor til at serveren kan ta imot den."},
 }};

@@ -421,4 +421,5 @@ const StringLists::List StringLists::portuguese = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Não foi possível carregar a página de " ZEPHYL_SERVICE_DOMAIN "."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Cada publicação é uma refeição; a contagem do cartão do plano também é lida, por isso uma publicação feita no telefone conta."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Esta cópia não se atualiza sozinha. As novas versões chegam pelo mesmo caminho da instalação."},
+    {"This file is too large for the server to take.", "Este arquivo é grande demais para o servidor aceitar."},
 }};

@@ -421,4 +421,5 @@ const StringLists::List StringLists::russian = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Не удалось загрузить страницу " ZEPHYL_SERVICE_DOMAIN "."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Каждая публикация — это еда; счётчик на карточке плана тоже учитывается, так что пост с телефона засчитывается."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Эта копия не обновляется сама. Новые версии приходят тем же путём, что и при установке."},
+    {"This file is too large for the server to take.", "Этот файл слишком большой: сервер не может его принять."},
 }};

@@ -421,4 +421,5 @@ const StringLists::List StringLists::spanish = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "No se pudo cargar la página de " ZEPHYL_SERVICE_DOMAIN "."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Cada publicación es una comida; también se lee el contador de la tarjeta del plan, así que una publicación desde el teléfono cuenta."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Esta copia no se actualiza sola. Las versiones nuevas llegan por la misma vía con la que se instaló."},
+    {"This file is too large for the server to take.", "Este archivo es demasiado grande para que el servidor lo acepte."},
 }};

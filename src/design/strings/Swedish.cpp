@@ -421,4 +421,5 @@ const StringLists::List StringLists::swedish = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", "Sidan från " ZEPHYL_SERVICE_DOMAIN " kunde inte läsas in."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Varje publicering är en måltid; antalet på plankortet läses också, så ett inlägg från telefonen räknas."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Den här kopian uppdaterar sig inte själv. Nya versioner kommer samma väg som den installerades."},
+    {"This file is too large for the server to take.", "Den här filen är för stor för att servern ska kunna ta emot den."},
 }};

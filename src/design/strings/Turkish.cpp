@@ -421,4 +421,5 @@ const StringLists::List StringLists::turkish = {{
     {"The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.", ZEPHYL_SERVICE_DOMAIN " sayfası yüklenemedi."},
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Her paylaşım bir öğündür; plan kartındaki sayı da okunur, yani telefondan yapılan bir gönderi de sayılır."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Bu kopya kendini güncellemiyor. Yeni sürümler, kurulduğu yoldan gelir."},
+    {"This file is too large for the server to take.", "Bu dosya, sunucunun kabul edemeyeceği kadar büyük."},
 }};

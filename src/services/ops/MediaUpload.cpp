@@ -117,6 +117,12 @@ bool isUsableUploadAddress(const QString &address)
            !url.host().isEmpty();
 }
 
+bool isUsableContentType(const QString &contentType)
+{
+    return std::all_of(contentType.begin(), contentType.end(),
+                       [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7f; });
+}
+
 MultipartDevice::MultipartDevice(QByteArray head, std::unique_ptr<QIODevice> inner, qint64 innerSize,
                                  QByteArray tail, QObject *parent)
     : QIODevice(parent), m_head(std::move(head)), m_inner(std::move(inner)), m_innerSize(std::max<qint64>(0, innerSize)),

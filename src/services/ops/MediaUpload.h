@@ -17,6 +17,10 @@ inline constexpr const char *multipartPath = "/api/instagram/media";
 inline constexpr const char *directPath = "/api/instagram/media/direct";
 inline constexpr const char *directUnavailableCode = "direct_upload_unavailable";
 inline constexpr const char *transferFailedCode = "media_upload_failed";
+// The service's code for a body larger than it takes; an upload answered 413
+// without a code of its own (a proxy's page, or the upload host) reports it too.
+inline constexpr const char *tooLargeCode = "payload_too_large";
+inline constexpr int tooLargeStatus = 413;
 
 inline bool goesDirect(qint64 byteSize) { return byteSize > directThreshold; }
 
@@ -64,6 +68,10 @@ QByteArray contentTypeHeader(const QByteArray &boundary);
 // True for an address the bytes may be sent to: a URL with the https scheme (in
 // any letter case) and a host.
 bool isUsableUploadAddress(const QString &address);
+
+// True for a content type the service may hand out for the transfer: printable
+// ASCII only, so it cannot end its header line and start another.
+bool isUsableContentType(const QString &contentType);
 
 // A read-only, seekable device that yields head, then the inner device's bytes,
 // then tail, without holding the inner bytes in memory. Its size is known up

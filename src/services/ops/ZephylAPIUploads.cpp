@@ -91,7 +91,7 @@ QCoro::Task<QString> ZephylAPI::uploadInstagramMediaDirectly(MediaSource source,
     const qint64 size = source.size();
     const RequestSpec intent(path, "POST", intentBody(contentType, size), true);
     const DirectTarget target = co_await send<DirectTarget>(intent, nullptr, &sent);
-    if (!MediaUpload::isUsableUploadAddress(target.url))
+    if (!MediaUpload::isUsableUploadAddress(target.url) || !MediaUpload::isUsableContentType(target.contentType))
         throw APIError::invalidResponse();
 
     std::unique_ptr<QIODevice> device = source.open();
@@ -121,6 +121,8 @@ QCoro::Task<QString> ZephylAPI::uploadInstagramMediaDirectly(MediaSource source,
     } catch (const APIError &) { // not an HTTP answer
         throw failed;
     }
+    if (answer.status == MediaUpload::tooLargeStatus)
+        throw APIError::rejected(QString::fromLatin1(MediaUpload::tooLargeCode));
     if (answer.status < 200 || answer.status > 299)
         throw failed;
 
@@ -149,5 +151,14 @@ QCoro::Task<QString> ZephylAPI::upload(QString path, MediaSource source, QString
     request.timeout = requestTimeout;
     request.idleTimeout = sessionIdleTimeout;
     HttpCall::Response answer = co_await HttpCall::perform(m_network, clock(), this, std::move(request));
-    co_return checkAnswer<MediaIdResponse>(answer.status, std::move(answer.body)).id;
+    QString id;
+    try {
+        id = checkAnswer<MediaIdResponse>(answer.status, std::move(answer.body)).id;
+    } catch (const APIError &error) {
+        // A size limit in front of the service answers with a page, not a code.
+        if (error.kind() == APIError::Kind::serverRefused && error.status() == MediaUpload::tooLargeStatus)
+            throw APIError::rejected(QString::fromLatin1(MediaUpload::tooLargeCode));
+        throw;
+    }
+    co_return id;
 }
