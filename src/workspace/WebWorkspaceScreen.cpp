@@ -14,6 +14,7 @@
 #include "design/PressAnimator.h"
 #include "design/ServiceDomain.h"
 #include "design/TextBlock.h"
+#include "design/TextDirection.h"
 #include "web/WebWorkspace.h"
 #include "workspace/InWindowCatLayer.h"
 
@@ -315,7 +316,12 @@ protected:
         p.fillPath(shape, PaletteColors::color(ZephylPalette::Color::surface));
         p.setFont(DesignFonts::rounded(13, DesignFonts::Weight::medium));
         p.setPen(PaletteColors::color(ZephylPalette::Color::text));
-        p.drawText(box.adjusted(14, 10, -14, -10), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, m_text);
+        // The line reads in its own direction (an English line in an Arabic
+        // window keeps its full stop at its end), set at the window's leading side.
+        p.setLayoutDirection(textDirection(m_text));
+        const Qt::Alignment side = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+        p.drawText(box.adjusted(14, 10, -14, -10), int(side | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextWordWrap),
+                   m_text);
     }
 
 private:

@@ -551,6 +551,30 @@ TEST_F(ScreenTest, AtRestNoSceneKeepsATimerGoing)
     for (QWidget *scene : {screen->peekingCat(), screen->signInCompany(), screen->waitingScene(),
                            static_cast<QWidget *>(screen->catLayer())})
         EXPECT_EQ(runningTimers(scene), 0) << "the workspace at rest, a cat peeking in";
+
+    // An English line in a right-to-left window keeps its full stop at its end:
+    // the rightmost ink of the words is the stop, low on the line, not the
+    // arm of the "y" it would otherwise follow.
+    QWidget *peek = screen->peekingCat();
+    const Qt::LayoutDirection before = QGuiApplication::layoutDirection();
+    QGuiApplication::setLayoutDirection(Qt::RightToLeft);
+    peek->setLayoutDirection(Qt::RightToLeft);
+    const QImage drawn = peek->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    QGuiApplication::setLayoutDirection(before);
+    // The bubble is above the 62-point figure and its tail.
+    const int rows = int((peek->height() - 62 - 12) * drawn.devicePixelRatio());
+    QRect words;
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            if (qAlpha(drawn.pixel(x, y)) > 200 && qGray(drawn.pixel(x, y)) < 100)
+                words |= QRect(x, y, 1, 1);
+    ASSERT_GT(words.height(), 8) << "the words are drawn";
+    int top = words.bottom();
+    for (int x = words.right() - 1; x <= words.right(); ++x)
+        for (int y = words.top(); y <= words.bottom(); ++y)
+            if (qAlpha(drawn.pixel(x, y)) > 200 && qGray(drawn.pixel(x, y)) < 100)
+                top = std::min(top, y);
+    EXPECT_GT(top - words.top(), 0.5 * words.height()) << "the full stop ends the line";
 }
 
 // Changes that come while no one sees the screen move nothing; shown, it is
