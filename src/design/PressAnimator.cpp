@@ -56,7 +56,9 @@ void PressAnimator::setPressed(bool pressed) { setPressed(pressed, m_timing); }
 void PressAnimator::setPressed(bool pressed, const AnimationTiming &timing)
 {
     const double target = pressed ? 1.0 : 0.0;
-    if (target == m_target)
+    // An immediate change also ends one already under way to the same state.
+    const bool settle = timing.seconds <= 0.0 && m_timer;
+    if (target == m_target && !settle)
         return;
     // A change in mid-flight starts from where the value is now.
     m_from = value();

@@ -39,6 +39,7 @@ public:
 
     void setPressed(bool pressed);
     // This change only runs with `timing`; later ones go back to the animator's own.
+    // An immediate timing also ends a change still under way to the same state.
     void setPressed(bool pressed, const AnimationTiming &timing);
     bool pressed() const { return m_target > 0.5; }
     // The eased progress now: 0 released, 1 pressed.

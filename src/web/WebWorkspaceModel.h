@@ -81,6 +81,9 @@ public:
     bool composerOpen() const { return m_composerOpen; }
     const std::optional<Moment> &moment() const { return m_moment; }
     bool workspaceReady() const { return m_workspaceReady; }
+    // When the workspace page is due to count as usable (its commit's fallback,
+    // or soon after it reported its state); none while nothing is due.
+    const std::optional<QDateTime> &readyDue() const { return m_readyDue; }
     InWindowCatStage &stage() const { return *m_stage; }
     // Whether the cat is inside the web window: on the stage, perched, or speaking
     // a moment line.

@@ -93,9 +93,6 @@ InWindowCatLayer::InWindowCatLayer(InWindowCatStage *stage, QWidget *parent)
     });
     m_figure->shownChanged = [this] { update(); };
     if (m_stage) {
-        for (auto signal : {&InWindowCatStage::actorChanged, &InWindowCatStage::perchChanged,
-                            &InWindowCatStage::perchedChanged, &InWindowCatStage::captionChanged})
-            connect(m_stage, signal, this, &InWindowCatLayer::stageChanged);
         connect(m_stage, &InWindowCatStage::perchedChanged, this, [this] {
             const double now = Clock::shared().uptime();
             m_perchedSince = m_stage->perched() ? now : -1;
@@ -109,6 +106,10 @@ InWindowCatLayer::InWindowCatLayer(InWindowCatStage *stage, QWidget *parent)
             m_leftSince = m_leaving ? now : -1;
             m_captionSince = m_stage->caption() ? now : -1;
         });
+        // After the fades above have their start, so the frames run for them.
+        for (auto signal : {&InWindowCatStage::actorChanged, &InWindowCatStage::perchChanged,
+                            &InWindowCatStage::perchedChanged, &InWindowCatStage::captionChanged})
+            connect(m_stage, signal, this, &InWindowCatLayer::stageChanged);
     }
     setVariant(m_variant);
 }
@@ -125,7 +126,8 @@ void InWindowCatLayer::setVariant(const CompanionVariant &variant)
         };
         m_stage->canPerch = [self] { return self && sittingClip(self->m_variant).has_value(); };
     }
-    update();
+    // A sitting cat of the new look may be a film.
+    stageChanged();
 }
 
 std::optional<QImage> InWindowCatLayer::image(InWindowCatStage::Look look, const CompanionVariant &variant)
@@ -241,17 +243,22 @@ bool InWindowCatLayer::animating() const
                         (m_captionSince >= 0 && now < m_captionSince + kFade) ||
                         (m_leftSince >= 0 && now < m_leftSince + kFade) ||
                         (m_unperchedSince >= 0 && now < m_unperchedSince + kFade);
-    // The sitting cat is a film: it keeps playing.
+    // The sitting cat is a film: it keeps playing. A figure standing still is a
+    // picture: the stage's next change repaints it.
     const bool sitting = m_stage->perched() && m_stage->perch() && sittingClip(m_variant);
-    return moving || fading || sitting || m_stage->actor();
+    return moving || fading || sitting;
 }
 
 void InWindowCatLayer::stageChanged()
 {
     update();
-    if (animating() && !m_frames.isActive())
+    if (isVisible() && animating() && !m_frames.isActive())
         m_frames.start();
 }
+
+void InWindowCatLayer::showEvent(QShowEvent *) { stageChanged(); }
+
+void InWindowCatLayer::hideEvent(QHideEvent *) { m_frames.stop(); }
 
 void InWindowCatLayer::paintEvent(QPaintEvent *)
 {

@@ -51,6 +51,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void stageChanged();
@@ -61,7 +63,7 @@ private:
     QPointer<InWindowCatStage> m_stage;
     CompanionVariant m_variant;
     std::unique_ptr<FilmedFigure> m_figure;
-    QTimer m_frames;
+    QTimer m_frames{this};
     // The fades of the sitting cat and the caption, on the clock's uptime.
     double m_perchedSince = -1;
     double m_captionSince = -1;

@@ -247,8 +247,12 @@ void DayCell::paintEvent(QPaintEvent *)
     painter.drawText(circle, Qt::AlignCenter, locale.toString(m_date.day()));
 
     if (m_hasEntries) {
+        // The dot alone says the day has something planned: it must stand out
+        // from the strip by 3:1, which the accent does only in the dark appearance.
         painter.setPen(Qt::NoPen);
-        painter.setBrush(PaletteColors::color(Color::accent));
+        painter.setBrush(PaletteColors::color(
+            ZephylPalette::legibleOn(Color::accent, Color::surfaceSoft, appearance, ZephylPalette::kShapeContrast),
+            appearance));
         painter.drawEllipse(QRectF(width() / 2.0 - 2.5, circle.bottom() + 6, 5, 5));
     }
     if (hasFocus()) {

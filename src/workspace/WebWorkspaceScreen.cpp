@@ -14,6 +14,7 @@
 #include "design/PressAnimator.h"
 #include "design/ServiceDomain.h"
 #include "design/TextBlock.h"
+#include "design/TextDirection.h"
 #include "web/WebWorkspace.h"
 #include "workspace/InWindowCatLayer.h"
 
@@ -100,9 +101,16 @@ public:
     }
     void setVariant(const CompanionVariant &variant) { m_variant = variant; }
     void restart() { m_began = Clock::shared().uptime(); }
+    double walked() const { return Clock::shared().uptime() - m_began; }
 
 protected:
-    void showEvent(QShowEvent *) override { m_frames.start(); }
+    // Each time it is shown, the window's first showing included, the walk
+    // starts from the left: it was not seen while hidden.
+    void showEvent(QShowEvent *) override
+    {
+        restart();
+        m_frames.start();
+    }
     void hideEvent(QHideEvent *) override { m_frames.stop(); }
     void paintEvent(QPaintEvent *) override
     {
@@ -199,7 +207,7 @@ private:
     double m_began;
     CompanionVariant m_variant = CompanionVariant::drawn();
     FilmedFigure m_film;
-    QTimer m_frames;
+    QTimer m_frames{this};
 };
 
 // A wrapping label as tall as its lines at its width.
@@ -255,8 +263,13 @@ public:
         setAttribute(Qt::WA_NoSystemBackground);
         m_frames.setInterval(33);
         connect(&m_frames, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+        m_film.shownChanged = [this] { update(); };
     }
-    void setVariant(const CompanionVariant &variant) { m_variant = variant; }
+    void setVariant(const CompanionVariant &variant)
+    {
+        m_variant = variant;
+        playFrames();
+    }
     void setText(const QString &text) { m_text = text; }
     std::optional<CompanionClip> clip() const
     {
@@ -276,7 +289,7 @@ public:
     }
 
 protected:
-    void showEvent(QShowEvent *) override { m_frames.start(); }
+    void showEvent(QShowEvent *) override { playFrames(); }
     void hideEvent(QHideEvent *) override { m_frames.stop(); }
     void paintEvent(QPaintEvent *) override
     {
@@ -303,15 +316,30 @@ protected:
         p.fillPath(shape, PaletteColors::color(ZephylPalette::Color::surface));
         p.setFont(DesignFonts::rounded(13, DesignFonts::Weight::medium));
         p.setPen(PaletteColors::color(ZephylPalette::Color::text));
-        p.drawText(box.adjusted(14, 10, -14, -10), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, m_text);
+        // The line reads in its own direction (an English line in an Arabic
+        // window keeps its full stop at its end), set at the window's leading side.
+        p.setLayoutDirection(textDirection(m_text));
+        const Qt::Alignment side = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+        p.drawText(box.adjusted(14, 10, -14, -10), int(side | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextWordWrap),
+                   m_text);
     }
 
 private:
+    // A film needs its frames; the drawn figure here holds one pose and is
+    // painted again only when something changes.
+    void playFrames()
+    {
+        if (isVisible() && clip())
+            m_frames.start();
+        else
+            m_frames.stop();
+    }
+
     CompanionState m_state;
     CompanionVariant m_variant = CompanionVariant::drawn();
     QString m_text;
     FilmedFigure m_film;
-    QTimer m_frames;
+    QTimer m_frames{this};
 };
 
 // The children of one type (these classes have no meta-object of their own,
@@ -456,10 +484,14 @@ WebWorkspaceScreen::WebWorkspaceScreen(WebWorkspace *web, QWidget *parent)
     });
 
     if (m_web) {
-        // Each of the three changes moves what it changes with its own timing.
-        connect(m_web, &WebWorkspaceModel::phaseChanged, this, [this] { refresh(phaseTiming()); });
-        connect(m_web, &WebWorkspaceModel::workspaceReadyChanged, this, [this] { refresh(readyTiming()); });
-        connect(m_web, &WebWorkspaceModel::momentChanged, this, [this] { refresh(momentTiming()); });
+        // Each of the three changes moves what it changes with its own timing;
+        // a screen no one sees moves nothing and is found as things stand.
+        const auto seen = [this](const AnimationTiming &timing) {
+            return isVisible() ? timing : AnimationTiming::immediate();
+        };
+        connect(m_web, &WebWorkspaceModel::phaseChanged, this, [this, seen] { refresh(seen(phaseTiming())); });
+        connect(m_web, &WebWorkspaceModel::workspaceReadyChanged, this, [this, seen] { refresh(seen(readyTiming())); });
+        connect(m_web, &WebWorkspaceModel::momentChanged, this, [this, seen] { refresh(seen(momentTiming())); });
         adoptWebView();
     }
     AppearanceService::repaintOnChange(this);
@@ -593,6 +625,8 @@ QWidget *WebWorkspaceScreen::makePeek()
     new Presence(peek, Presence::Way::rise);
     return peek;
 }
+
+double WebWorkspaceScreen::waitedSeconds() const { return static_cast<WebWait *>(m_wait)->walked(); }
 
 double WebWorkspaceScreen::pageOpacity() const { return 1.0 - Presence::of(m_veil)->value(); }
 

@@ -61,6 +61,8 @@ public:
     double pageOpacity() const;
     // Whether a layer is still coming or going.
     bool animating() const;
+    // How long the waiting scene's cat has walked, in seconds.
+    double waitedSeconds() const;
     InWindowCatLayer *catLayer() const { return m_layer; }
     StyledButton *retryButton() const { return m_retry; }
     QLabel *failureMessage() const { return m_failureMessage; }

@@ -12,6 +12,7 @@
 #include "design/GrowingTextField.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
+#include "design/Legibility.h"
 #include "design/Controls.h"
 #include "design/NoticeBanner.h"
 #include "design/PaletteColors.h"
@@ -394,20 +395,39 @@ TEST_F(Components, ToneWordsReadOnTheirSoftFills)
     expectColorNear(fullestInk(render(banner, QColor(0x232323)), QColor(0x232323)), QColor(0xC9C9C4), 12);
 }
 
-// Off, a switch is edged in the muted colour (its track alone is 1.4:1 on a
-// card); on, the accent track stands out by itself and has no edge.
+// Off, a switch is edged by a hairline of the text colour (its track alone is
+// 1.4:1 on a card) that reaches 3:1 on every ground a switch sits on, and no
+// harder than the muted colour would ring it; on, the accent track stands out
+// by itself and has no edge.
 TEST_F(Components, AnOffSwitchIsEdgedWhereItsTrackWouldVanish)
 {
-    for (const auto &[theme, card, muted, accent] :
-         {std::tuple{AppTheme::light, QColor(0xFFFEFC), QColor(0x6B6A63), QColor(0xC08A26)},
-          std::tuple{AppTheme::dark, QColor(0x1A1A1A), QColor(0xA9A9A5), QColor(0xE0B45C)}}) {
-        AppearanceService::shared().setTheme(theme);
-        ToggleSwitch toggle;
-        toggle.resize(toggle.sizeHint());
-        const QPoint top(toggle.width() / 2, 2);
-        expectColorNear(render(toggle, card).pixelColor(top), muted, 6);
-        toggle.setOn(true);
-        expectColorNear(render(toggle, card).pixelColor(top), accent, 6);
+    struct Case {
+        AppTheme theme;
+        std::vector<QColor> grounds; // surface, background, surfaceSoft, milk, warmPaper, canvas
+        QColor muted, accent;
+    };
+    const Case cases[] = {
+        {AppTheme::light,
+         {QColor(0xFFFEFC), QColor(0xF6F5F2), QColor(0xEEECE6), QColor(0xFBF6EC), QColor(0xF1EBDD), QColor(0xE9E8E4)},
+         QColor(0x6B6A63), QColor(0xC08A26)},
+        {AppTheme::dark,
+         {QColor(0x1A1A1A), QColor(0x0B0B0B), QColor(0x242424), QColor(0x201D18), QColor(0x232323), QColor(Qt::black)},
+         QColor(0xA9A9A5), QColor(0xE0B45C)},
+    };
+    for (const Case &c : cases) {
+        AppearanceService::shared().setTheme(c.theme);
+        for (const QColor &card : c.grounds) {
+            ToggleSwitch toggle;
+            toggle.resize(toggle.sizeHint());
+            const QPoint top(toggle.width() / 2, 2);
+            const QRgb edge = render(toggle, card).pixel(top);
+            const double ratio = ZephylPalette::contrastRatio(edge & 0xFFFFFF, card.rgb() & 0xFFFFFF);
+            EXPECT_GE(ratio, 3.0) << qPrintable(card.name());
+            EXPECT_LT(ratio, ZephylPalette::contrastRatio(c.muted.rgb() & 0xFFFFFF, card.rgb() & 0xFFFFFF))
+                << qPrintable(card.name()) << ": softer than a muted ring";
+            toggle.setOn(true);
+            expectColorNear(render(toggle, card).pixelColor(top), c.accent, 6);
+        }
     }
 }
 
@@ -562,6 +582,21 @@ TEST_F(Components, AnAnimatorChangeCarriesItsOwnTiming)
     animator.setPressed(true, AnimationTiming::immediate());
     EXPECT_FALSE(animator.running());
     EXPECT_EQ(animator.value(), 1.0);
+
+    // Asked again for the state it is already going to, with no time to take,
+    // it is there at once rather than finishing on its own time.
+    animator.setPressed(false);
+    clock.advance(100ms);
+    ASSERT_TRUE(animator.running());
+    animator.setPressed(false, AnimationTiming::immediate());
+    EXPECT_FALSE(animator.running());
+    EXPECT_EQ(animator.value(), 0.0);
+    animator.setPressed(true);
+    animator.setPressed(true, AnimationTiming::easeOut(0.22));
+    clock.advance(100ms);
+    EXPECT_NEAR(animator.value(), zktest::referenceEaseOut(0.2), 1e-3) << "the same state again keeps its course";
+    clock.advance(400ms);
+    ASSERT_FALSE(animator.running());
 
     // A spring's timing runs until the spring settles, overshooting on the way.
     const SpringAnimation spring{0.55, 0.82, 0};

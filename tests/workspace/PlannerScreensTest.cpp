@@ -475,6 +475,33 @@ TEST_F(PlannerTest, TodaysDateReadsOnTheStripInBothAppearances)
     AppearanceService::shared().setTheme(AppTheme::light);
 }
 
+// A day's dot is the only sign that it holds something: on the light strip,
+// where the accent stands at 2.6:1, it is drawn in the text colour; in the
+// dark appearance it keeps the accent.
+TEST_F(PlannerTest, ADaysDotStandsOutFromTheStripInBothAppearances)
+{
+    const QDate day(2025, 6, 12);
+    auto dot = [&](AppTheme theme, QColor strip) {
+        AppearanceService::shared().setTheme(theme);
+        DayCell cell(day, false, false, true);
+        cell.resize(cell.sizeHint());
+        QImage image(cell.size(), QImage::Format_RGB32);
+        image.fill(strip);
+        cell.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        // The dot's middle: 5 points under the 38-point circle, 6 below it.
+        return image.pixelColor(image.width() / 2, image.height() - 3);
+    };
+    const QColor light = dot(AppTheme::light, QColor(0xEEECE6));
+    EXPECT_NEAR(light.red(), 0x20, 12) << light.name().toStdString();
+    EXPECT_NEAR(light.green(), 0x1F, 12);
+    EXPECT_NEAR(light.blue(), 0x1C, 12);
+    const QColor dark = dot(AppTheme::dark, QColor(0x242424));
+    EXPECT_NEAR(dark.red(), 0xE0, 12) << dark.name().toStdString();
+    EXPECT_NEAR(dark.green(), 0xB4, 12);
+    EXPECT_NEAR(dark.blue(), 0x5C, 12);
+    AppearanceService::shared().setTheme(AppTheme::light);
+}
+
 TEST_F(PlannerTest, WeeksWithAClockChangeKeepSevenDaysFromMonday)
 {
     // Also run under TZ=Europe/Berlin and TZ=America/New_York: each of these

@@ -7,7 +7,9 @@
 #include "base/Clock.h"
 #include "base/DefaultsStore.h"
 #include "companion/CompanionLibrary.h"
+#include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
+#include "design/L10n.h"
 #include "web/WebWorkspace.h"
 #include "support/TestSupport.h"
 #include "support/WebEngineSupport.h"
@@ -22,6 +24,7 @@
 #include <QScreen>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cmath>
 #include <QTest>
@@ -53,6 +56,15 @@ void keep(QWidget *screen, const char *name)
     shot.save(folder + u'/' + QString::fromLatin1(name) + QStringLiteral(".png"));
 }
 
+// The frame timers of a scene that are running now.
+int runningTimers(const QWidget *scene)
+{
+    int running = 0;
+    for (const QTimer *timer : scene->findChildren<QTimer *>())
+        running += timer->isActive();
+    return running;
+}
+
 class ScreenTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -65,6 +77,14 @@ protected:
         options.storageName = QStringLiteral("screen-test-%1").arg(++n);
         options.trustedCertificate = Standin::certificate();
         web = std::make_unique<WebWorkspace>(QUrl(Standin::secureOrigin(server)), options);
+        // For the pictures: ZK_SCREEN_LOOK=dark or arabic shows the screen so.
+        const QString look = qEnvironmentVariable("ZK_SCREEN_LOOK");
+        if (look == QLatin1String("dark"))
+            AppearanceService::shared().setTheme(AppTheme::dark);
+        if (look == QLatin1String("arabic")) {
+            L10n::setPreference(AppLanguage::ar);
+            QGuiApplication::setLayoutDirection(L10n::layoutDirection());
+        }
         screen = std::make_unique<WebWorkspaceScreen>(web.get());
         screen->resize(1100, 720);
         screen->show();
@@ -354,7 +374,7 @@ protected:
         web->start();
         ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
         signIn();
-        settleUntil([&] { return web->workspaceReady(); });
+        settleUntilReady();
         ASSERT_TRUE(web->workspaceReady());
         // The welcome line, if it comes, has come and gone.
         clock.advance(8000ms);
@@ -363,6 +383,15 @@ protected:
     }
     // Moves virtual time from one due timer to the next until `done`, so the
     // change that makes it true happens exactly now.
+    // The workspace page's commit or its report, which come in real time, make
+    // its readiness due; virtual time then brings it. Other timers (the page's
+    // own, the greeting) would otherwise carry the clock past a page that has
+    // not yet arrived.
+    void settleUntilReady()
+    {
+        ASSERT_TRUE(zktest::spinUntil([&] { return web->workspaceReady() || web->readyDue().has_value(); }));
+        settleUntil([&] { return web->workspaceReady(); });
+    }
     void settleUntil(const std::function<bool()> &done)
     {
         for (int i = 0; i < 100000 && !done(); ++i) {
@@ -431,7 +460,7 @@ TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
     EXPECT_EQ(opacity(screen->waitingScene()), 1.0);
     EXPECT_FALSE(screen->catLayer()->isVisible());
 
-    settleUntil([&] { return web->workspaceReady(); });
+    settleUntilReady();
     ASSERT_TRUE(web->workspaceReady());
     EXPECT_EQ(screen->pageOpacity(), 0.0);
     EXPECT_EQ(opacity(screen->waitingScene()), 1.0);
@@ -511,6 +540,96 @@ TEST_F(AnimatedScreenTest, AMomentRisesOnItsSpringAndTheNextTakesItsPlace)
     clock.advance(1000ms);
     EXPECT_FALSE(leaving && leaving->isVisible());
     EXPECT_FALSE(screen->animating());
+}
+
+// A screen at rest costs nothing: the drawn cat beside the sign-in page and
+// the drawn cat peeking in hold one pose and are painted once, not thirty
+// times a second, and no scene keeps a timer going.
+TEST_F(ScreenTest, AtRestNoSceneKeepsATimerGoing)
+{
+    screen->setCompanionEnabled(false);
+    screen->setVariant(CompanionVariant::drawn());
+    EXPECT_EQ(runningTimers(screen->waitingScene()), 1) << "the walk is drawn while it waits";
+    web->start();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    ASSERT_TRUE(zktest::spinUntil([&] { return !screen->animating(); }));
+    ASSERT_TRUE(screen->signInCompany()->isVisible());
+    for (QWidget *scene : {screen->signInCompany(), screen->waitingScene(), static_cast<QWidget *>(screen->catLayer())})
+        EXPECT_EQ(runningTimers(scene), 0) << "the sign-in page at rest";
+
+    signIn();
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->workspaceReady(); }));
+    web->showMoment(QStringLiteral("Welcome back, Kitty."), std::nullopt);
+    ASSERT_TRUE(zktest::spinUntil([&] { return !screen->animating(); }));
+    ASSERT_TRUE(screen->peekingCat()->isVisible());
+    for (QWidget *scene : {screen->peekingCat(), screen->signInCompany(), screen->waitingScene(),
+                           static_cast<QWidget *>(screen->catLayer())})
+        EXPECT_EQ(runningTimers(scene), 0) << "the workspace at rest, a cat peeking in";
+
+    // An English line in a right-to-left window keeps its full stop at its end:
+    // the rightmost ink of the words is the stop, low on the line, not the
+    // arm of the "y" it would otherwise follow.
+    QWidget *peek = screen->peekingCat();
+    const Qt::LayoutDirection before = QGuiApplication::layoutDirection();
+    QGuiApplication::setLayoutDirection(Qt::RightToLeft);
+    peek->setLayoutDirection(Qt::RightToLeft);
+    const QImage drawn = peek->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    QGuiApplication::setLayoutDirection(before);
+    // The bubble is above the 62-point figure and its tail.
+    const int rows = int((peek->height() - 62 - 12) * drawn.devicePixelRatio());
+    QRect words;
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            if (qAlpha(drawn.pixel(x, y)) > 200 && qGray(drawn.pixel(x, y)) < 100)
+                words |= QRect(x, y, 1, 1);
+    ASSERT_GT(words.height(), 8) << "the words are drawn";
+    int top = words.bottom();
+    for (int x = words.right() - 1; x <= words.right(); ++x)
+        for (int y = words.top(); y <= words.bottom(); ++y)
+            if (qAlpha(drawn.pixel(x, y)) > 200 && qGray(drawn.pixel(x, y)) < 100)
+                top = std::min(top, y);
+    EXPECT_GT(top - words.top(), 0.5 * words.height()) << "the full stop ends the line";
+}
+
+// Changes that come while no one sees the screen move nothing; shown, it is
+// where things stand at once, without finishing fades nobody saw begin.
+TEST_F(AnimatedScreenTest, AHiddenScreenMovesNothingAndShowsWhereThingsStand)
+{
+    screen->hide();
+    DefaultsStore::shared().setBool(QStringLiteral("zephyl.mac.rehearse.oldWebKit"), true);
+    web->start();
+    DefaultsStore::shared().remove(QStringLiteral("zephyl.mac.rehearse.oldWebKit"));
+    ASSERT_EQ(web->phase(), Phase::outdated());
+    EXPECT_FALSE(screen->animating()) << "no timer runs for a hidden screen";
+
+    screen->show();
+    EXPECT_FALSE(screen->animating());
+    EXPECT_TRUE(screen->outdatedScene()->isVisible());
+    EXPECT_FALSE(screen->outdatedScene()->graphicsEffect()) << "fully there";
+    EXPECT_FALSE(screen->waitingScene()->isVisible());
+    keep(screen.get(), "shown-again");
+}
+
+// The waiting cat starts its walk from the left each time the screen is
+// shown, the window's first showing included, not from when it was made.
+TEST_F(AnimatedScreenTest, TheWalkStartsOverEachTimeTheScreenIsShown)
+{
+    ASSERT_TRUE(screen->isWaiting());
+    clock.advance(1600ms);
+    EXPECT_NEAR(screen->waitedSeconds(), 1.6, 1e-6);
+    screen->hide();
+    clock.advance(4000ms);
+    screen->show();
+    EXPECT_EQ(screen->waitedSeconds(), 0.0) << "not four seconds into a walk no one saw";
+    clock.advance(800ms);
+    EXPECT_NEAR(screen->waitedSeconds(), 0.8, 1e-6);
+
+    auto fresh = std::make_unique<WebWorkspaceScreen>(web.get());
+    clock.advance(3000ms);
+    fresh->resize(1100, 720);
+    fresh->show();
+    EXPECT_TRUE(fresh->waitingScene()->isVisible());
+    EXPECT_EQ(fresh->waitedSeconds(), 0.0) << "made three seconds before it was first shown";
 }
 
 // The walk slows and never arrives; the prints fade in behind the cat and pale.
@@ -611,6 +730,53 @@ TEST(CatLayerCaption, TheSittingCatFadesOutWhereItSat)
         EXPECT_LT(half, sitting * 3 / 4);
         clock.advance(150ms);
         EXPECT_EQ(inked(), 0) << "gone after the fade";
+    }
+    Clock::setShared(nullptr);
+}
+
+// The layer draws frames only while something moves, fades or plays: a mood
+// pose standing still is a picture, and a hidden layer draws nothing.
+TEST(CatLayerFrames, TheLayerTicksOnlyWhileSomethingMoves)
+{
+    const CompanionVariant ginger = CompanionLibrary::variant(QStringLiteral("ginger"));
+    if (ginger.id != QStringLiteral("ginger"))
+        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
+    FakeClock clock;
+    Clock::setShared(&clock);
+    {
+        InWindowCatStage stage;
+        InWindowCatLayer layer(&stage);
+        layer.setVariant(ginger);
+        layer.resize(1000, 700);
+        layer.show();
+        EXPECT_EQ(runningTimers(&layer), 0) << "an empty stage";
+
+        stage.show(InWindowCatStage::Look::happy, QSizeF(1000, 700), 5);
+        clock.advance(200ms);
+        EXPECT_EQ(runningTimers(&layer), 1) << "rising";
+        clock.advance(800ms);
+        ASSERT_TRUE(stage.actor()) << "the pose holds for five seconds";
+        EXPECT_TRUE(zktest::spinUntil([&] { return runningTimers(&layer) == 0; }, 3s)) << "standing still";
+
+        ASSERT_TRUE(stage.say(QStringLiteral("Nicely done."), 2));
+        EXPECT_EQ(runningTimers(&layer), 1) << "the words fade in";
+        clock.advance(250ms);
+        EXPECT_TRUE(zktest::spinUntil([&] { return runningTimers(&layer) == 0; }, 3s)) << "the words are in";
+        clock.advance(1750ms);
+        ASSERT_FALSE(stage.caption()) << "their two seconds are up";
+        EXPECT_EQ(runningTimers(&layer), 1) << "the words fade out";
+        clock.advance(250ms);
+        EXPECT_TRUE(zktest::spinUntil([&] { return runningTimers(&layer) == 0; }, 3s)) << "the words are gone";
+
+        stage.clear();
+        stage.composerOpened(std::nullopt, QRectF(100, 200, 600, 400), QSizeF(1000, 700));
+        clock.advance(1000ms);
+        ASSERT_TRUE(stage.perched());
+        EXPECT_EQ(runningTimers(&layer), 1) << "the sitting cat is a film";
+        layer.hide();
+        EXPECT_EQ(runningTimers(&layer), 0) << "hidden, it plays to no one";
+        layer.show();
+        EXPECT_EQ(runningTimers(&layer), 1);
     }
     Clock::setShared(nullptr);
 }
