@@ -137,6 +137,9 @@ TEST_F(AskPanelX11, ADragByTheBackgroundIsToldFrameByFrame)
     // The card's margin, left of the portrait: the panel's own background.
     const QPoint grip = ask.panel()->mapToGlobal(QPoint(8, ask.panel()->height() / 2));
     pointAt(grip);
+    // The press must land on the panel where the X server has put it, which a
+    // busy window manager may do a moment after the toolkit thinks it is there.
+    ASSERT_TRUE(zktest::spinUntil([&] { return ask.panel()->underMouse(); }));
     xdotool({"mousedown", "1"});
     for (int step = 1; step <= 6; ++step) {
         // Not --sync: the panel moves under the pointer, which xdotool reads as not having moved.
