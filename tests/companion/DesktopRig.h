@@ -121,6 +121,18 @@ OtherApp &otherApp()
     return app;
 }
 
+// Counts the mouse releases the application receives, so a test can let a
+// click arrive in real time while virtual time (and so the cat) holds still.
+struct ReleaseCounter final : QObject {
+    int count = 0;
+    ReleaseCounter() { qApp->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == QEvent::MouseButtonRelease;
+        return false;
+    }
+};
+
 struct DesktopRig {
     FakeClock clock;
     CompanionController cat{clock};
