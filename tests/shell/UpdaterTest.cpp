@@ -354,6 +354,38 @@ TEST_F(UpdaterTest, AFailedStartUpCheckIsFollowedByTheHourlyOne)
     EXPECT_EQ(prompt.shown[0].build, QStringLiteral("2"));
 }
 
+// A last check dated ahead of the clock (written while it ran fast) lets the
+// start-up check through; that check, fetched or refused before any fetch,
+// dates itself now, so the minute ticks that follow do not check again.
+TEST_F(UpdaterTest, ALastCheckDatedAheadIsFollowedByOneCheckNotOneAMinute)
+{
+    const qint64 reference = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+    for (const QString &feed : {QString(), QString("http://127.0.0.1:9/updates/appcast.xml")}) {
+        SCOPED_TRACE(feed.isEmpty() ? "the built-in feed" : "a plain-http feed in the settings");
+        DefaultsStore defaults;
+        FakeClock clock;
+        defaults.setNumber("zephyl.mac.update.lastCheckedAt",
+                           (clock.now().addDays(30).toMSecsSinceEpoch() - reference) / 1000.0);
+        if (!feed.isEmpty())
+            defaults.setString("zephyl.mac.rehearse.feed", feed);
+        auto c = config();
+        c.clock = &clock;
+        c.defaults = &defaults;
+        UpdateEngine engine(c, &driver);
+        FakePrompt prompt;
+        Updates updates(engine, prompt, Updates::Environment{[] { return true; }, [] { return QStringLiteral("1"); }},
+                        &defaults, &clock);
+        QSignalSpy ended(&engine, &UpdateEngine::cycleEnded);
+        const int fetchedBefore = server.count("/updates/appcast.xml");
+        updates.start();
+        ASSERT_TRUE(zktest::spinUntil([&] { return ended.size() == 1; }));
+        EXPECT_EQ(engine.lastUpdateCheckDate(), clock.now()) << "the date ahead is replaced by the check's own";
+        advanceVirtual(clock, 600); // ten minute ticks
+        EXPECT_EQ(ended.size(), 1);
+        EXPECT_EQ(server.count("/updates/appcast.xml") - fetchedBefore, feed.isEmpty() ? 1 : 0);
+    }
+}
+
 // The feed address in the settings can be written by any program: a plain-http
 // one is not even fetched, and an https one is only as good as its signatures.
 TEST_F(UpdaterTest, FeedAddressFromTheSettingsMustBeHttps)
