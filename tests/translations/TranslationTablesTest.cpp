@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QThread>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -279,6 +280,27 @@ TEST(TranslationTables, SampleRowsStandAsGiven)
         EXPECT_EQ(built->value(s(sample.key)).toUtf8().toStdString(), std::string(sample.value))
             << sample.table << ": " << sample.key;
     }
+}
+
+// The order of a sentence's values is the key's, and nothing in a table shows
+// it kept: every sentence carrying more than one value stands as a sample row
+// in every table, so two of its numbers trading places is seen.
+TEST(TranslationTables, EverySentenceWithSeveralValuesIsASampleRowInEveryTable)
+{
+    static const QRegularExpression placeholder(QStringLiteral("%[d@]"));
+    int sentences = 0;
+    for (const char *key : kKeys) {
+        if (s(key).count(placeholder) < 2)
+            continue;
+        ++sentences;
+        for (const auto &table : kTables) {
+            const bool sampled = std::any_of(std::begin(kSamples), std::end(kSamples), [&](const Sample &sample) {
+                return qstrcmp(sample.table, table.name) == 0 && qstrcmp(sample.key, key) == 0;
+            });
+            EXPECT_TRUE(sampled) << table.name << ": " << key;
+        }
+    }
+    EXPECT_EQ(sentences, 3) << "Uploading %d of %d…, Found %d: %@…, %d minutes of focus done. Take %d minutes.";
 }
 
 TEST(TranslationTables, NoTableHoldsAnotherLanguagesText)
