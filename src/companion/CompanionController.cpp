@@ -266,14 +266,22 @@ const CompanionScreen *CompanionController::activeScreen(const std::vector<Compa
     return &screens.front();
 }
 
-std::optional<Ledge> CompanionController::homeLedge() const
+QWidget *CompanionController::homeWindowOnScreen() const
 {
     QWidget *window = homeWindow ? homeWindow() : nullptr;
     if (!window || !window->isVisible() || window->isMinimized())
-        return std::nullopt;
+        return nullptr;
     // A window manager unmaps a window it moves to another desktop, and a minimised
     // one before the widget hears of its state: neither is on screen to stand on.
     if (const QWindow *handle = window->windowHandle(); handle && !handle->isExposed())
+        return nullptr;
+    return window;
+}
+
+std::optional<Ledge> CompanionController::homeLedge() const
+{
+    QWidget *window = homeWindowOnScreen();
+    if (!window)
         return std::nullopt;
     const std::vector<CompanionScreen> screens = m_desktop->screens();
     if (screens.empty())
@@ -363,10 +371,9 @@ void CompanionController::tick()
     world.perch = perchLedge;
     world.nest = nestLedge;
     world.home = home;
-    if (home) {
-        if (QWidget *window = homeWindow ? homeWindow() : nullptr)
-            world.homeFrame = m_desktop->toCat(QRectF(window->frameGeometry()));
-    }
+    // Also a window too tall or narrow to stand on: a spot on its face travels with it.
+    if (QWidget *window = homeWindowOnScreen())
+        world.homeFrame = m_desktop->toCat(QRectF(window->frameGeometry()));
     world.ceilingY = geo::maxY(activeCopy.visibleFrame);
     world.cursor = pointer;
     world.idleSeconds = m_idleSeconds;

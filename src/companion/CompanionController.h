@@ -105,6 +105,8 @@ Q_SIGNALS:
     void arrived(const CompanionGoal &goal);
 
 private:
+    // The workspace window when it is on screen here: shown, not minimised, mapped.
+    QWidget *homeWindowOnScreen() const;
     void buildPanels();
     void clearPanels();
     void followCompositor();

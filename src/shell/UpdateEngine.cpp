@@ -152,6 +152,10 @@ QCoro::Task<> UpdateEngine::cycle(bool userInitiated)
         end(UpdateError::disabled, m_userAsked);
         co_return;
     }
+    // Dated as it begins: a check that ends before any fetch (a feed refused
+    // below) still counts, or a date ahead of the clock would let one through
+    // every minute.
+    defaults().setNumber(kLastCheck, (clock().now().toMSecsSinceEpoch() - kReferenceMs) / 1000.0);
     // The feed address in the settings can be written by any local program: it
     // is taken only over https, and nothing it offers is installed unless the
     // archive is signed with the key built into the application.
@@ -174,7 +178,6 @@ QCoro::Task<> UpdateEngine::cycle(bool userInitiated)
     const bool fetched = co_await fetch(m_network, feed, m_config.extraCertificates, Appcast::kMaximumFeedBytes, collect);
     if (!self)
         co_return;
-    defaults().setNumber(kLastCheck, (clock().now().toMSecsSinceEpoch() - kReferenceMs) / 1000.0);
     if (!fetched) {
         end(UpdateError::network, m_userAsked);
         co_return;

@@ -412,6 +412,8 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
         EXPECT_EQ(outcome.kind, c.kind) << c.what;
         EXPECT_EQ(outcome.message, QString::fromUtf8(c.message)) << c.what;
         EXPECT_EQ(service.calls.contains(QStringLiteral("existingInstagramPublication")), c.looksUp) << c.what;
+        // The look-up only reads: one creation went out, whatever it found.
+        EXPECT_EQ(service.calls.count(QStringLiteral("createInstagramPublication")), 1) << c.what;
         if (c.looksUp) {
             EXPECT_EQ(service.lookedUp, QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF")) << c.what;
         }

@@ -504,6 +504,53 @@ TEST(CompanionController, TheWorkspaceWindowIsHomeOnlyWhenTheCatFitsOnIt)
     EXPECT_FALSE(rig.cat->homeLedge()) << "a hidden window is no home";
 }
 
+// A cat left on the face of the workspace window travels with it, also when
+// the window is too tall for the cat to stand on its top; a window not on
+// screen carries nothing.
+TEST(CompanionController, ASpotOnTheWorkspaceWindowTravelsWithItWhereverItsTopIs)
+{
+    Rig rig; // a 1280 x 800 screen
+    QWidget home;
+    rig.cat->homeWindow = [&home] { return &home; };
+    home.setGeometry(100, 60, 600, 600);
+    home.show();
+    ASSERT_TRUE(zktest::spinUntil([&] { return home.windowHandle()->isExposed(); }));
+    ASSERT_FALSE(rig.cat->homeLedge()) << "no room for the cat above its top";
+    rig.cat->start();
+    rig.run(0.3);
+
+    // Left mid-window, idling there for long: y-up, the frame's origin is its bottom left.
+    const QRect f = home.frameGeometry();
+    const QPointF origin(f.x(), 800 - (f.y() + f.height()));
+    const QPointF spot = origin + QPointF(300, 160);
+    CompanionBrain &b = rig.cat->brain();
+    b.goal.reset();
+    b.landing.reset();
+    b.targetX.reset();
+    b.velocity = {};
+    b.support = CompanionBrain::Support::onSpot();
+    b.pose.state = S::idle;
+    b.pose.position = spot;
+    b.stateTime = 0;
+    b.stateDuration = 1000;
+    b.restSpot = spot;
+    b.restOffsetInHome = QPointF(300, 160);
+    rig.run(0.3);
+    ASSERT_EQ(b.pose.position, spot);
+
+    home.move(home.pos() + QPoint(50, 20)); // right and down on screen
+    ASSERT_TRUE(zktest::spinUntil([&] { return home.frameGeometry().topLeft() == f.topLeft() + QPoint(50, 20); }));
+    rig.run(0.3);
+    EXPECT_EQ(b.pose.position, spot + QPointF(50, -20)) << "the spot moved with the window";
+    EXPECT_EQ(b.restSpot, spot + QPointF(50, -20));
+
+    home.showMinimized();
+    rig.run(0.3);
+    home.move(home.pos() + QPoint(100, 0));
+    rig.run(0.3);
+    EXPECT_EQ(b.pose.position, spot + QPointF(50, -20)) << "a minimised window carries nothing";
+}
+
 TEST(CanvasScene, BubblePlacementKeepsToTheScreenAndPointsAtTheCat)
 {
     const QRectF screen(0, 0, 1280, 800);

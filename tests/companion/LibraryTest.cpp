@@ -122,7 +122,11 @@ TEST(CompanionLibrary, ManifestsDecodeStrictlyAndUnsafeOnesAreSkipped)
         {"empty file name", manifest("x", QByteArray(good).replace("a.webp", "") + "}}"), false},
         // Numbers that divide or size a clip.
         {"zero pixel width", manifest("x", QByteArray(good).replace("200", "0") + "}}"), false},
+        {"zero pixel height", manifest("x", QByteArray(good).replace("100", "0") + "}}"), false},
+        {"negative pixel width", manifest("x", QByteArray(good).replace("200", "-200") + "}}"), false},
         {"negative pixel height", manifest("x", QByteArray(good).replace("100", "-100") + "}}"), false},
+        {"absurd pixel height", manifest("x", QByteArray(good).replace("100", "1e9") + "}}"), false},
+        {"negative drawn height", manifest("x", QByteArray(good).replace("80", "-80") + "}}"), false},
         {"absurd pixel width", manifest("x", QByteArray(good).replace("200", "1e9") + "}}"), false},
         {"zero drawn height", manifest("x", QByteArray(good).replace("80", "0") + "}}"), false},
         {"zero rate", manifest("x", good + R"(, "rate": 0}})"), false},

@@ -73,6 +73,14 @@ TEST(CatWellbeing, NudgeAndYawnKeepToTheirHoursAndGaps)
     EXPECT_FALSE(w.wantsToYawn(at(4, 4, 59), utc)); // 5 h 59 min later
     w.lastYawnAt = at(3, 20, 59);
     EXPECT_TRUE(w.wantsToYawn(at(4, 4, 59), utc)); // exactly 8 h
+
+    // The late hour is the calendar's too: 22:30 UTC is 23:30 in Berlin in
+    // March, and 03:30 UTC is 05:30 there in the summer week of the change.
+    w.lastYawnAt.reset();
+    const QTimeZone berlin("Europe/Berlin");
+    EXPECT_TRUE(w.wantsToYawn(at(10, 22, 30), berlin));
+    EXPECT_FALSE(w.wantsToYawn(at(30, 3, 30), berlin));
+    EXPECT_TRUE(w.wantsToYawn(at(30, 3, 30), utc));
 }
 
 TEST(CatWellbeing, RecordRoundTripsThroughTheDefaultsStoreAndBadRecordsReadAsFresh)

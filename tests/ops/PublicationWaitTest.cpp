@@ -1,6 +1,7 @@
 #include "services/ops/Publications.h"
 
 #include <QJsonDocument>
+#include <QTimeZone>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -149,6 +150,11 @@ TEST(PublicationRequestBody, KeysAndOptionalFields)
     QJsonObject o = r.toJson();
     EXPECT_EQ(o.value(QStringLiteral("confirm")), QJsonValue(true));
     EXPECT_EQ(o.value(QStringLiteral("scheduledAt")).toString(), QStringLiteral("2025-06-15T15:06:40Z"));
+    // The same instant given in another zone goes out the same, in UTC.
+    EXPECT_EQ(Publications::internetDateTime(QDateTime(QDate(2025, 6, 15), QTime(17, 6, 40), QTimeZone("Europe/Berlin"))),
+              QStringLiteral("2025-06-15T15:06:40Z"));
+    EXPECT_EQ(Publications::internetDateTime(QDateTime(QDate(2025, 6, 15), QTime(20, 36, 40), QTimeZone(5 * 3600 + 1800))),
+              QStringLiteral("2025-06-15T15:06:40Z"));
     EXPECT_FALSE(o.contains(QStringLiteral("coverMediaId")));
     EXPECT_FALSE(o.contains(QStringLiteral("thumbOffsetMs")));
     EXPECT_EQ(o.keys().size(), 12);

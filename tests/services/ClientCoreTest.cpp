@@ -309,6 +309,52 @@ TEST_F(ClientCore, TimeOutsRunOnTheClock)
     EXPECT_LT(patient->virtualElapsed, 91s);
 }
 
+// A slow transfer is not a silent one: each sign of bytes moving, up or down,
+// holds the silence time-out off; only the request's own time-out, or silence
+// after the last of them, ends it.
+TEST_F(ClientCore, ProgressOnASlowTransferHoldsTheSilenceTimeOutOff)
+{
+    ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);
+    net.setScript([](const Sent &) { return Scripted::silence(); });
+    for (const bool upward : {false, true}) {
+        SCOPED_TRACE(upward ? "bytes going up" : "bytes coming down");
+        // Every 20 s from the request's start, a few more bytes move on each
+        // open exchange, `times` times.
+        auto trickle = [&](int times) {
+            auto ticks = std::make_shared<int>(0);
+            return clock.every(20s, [this, upward, times, ticks] {
+                if (++*ticks > times)
+                    return;
+                for (QNetworkReply *reply : net.findChildren<QNetworkReply *>()) {
+                    if (reply->isFinished())
+                        continue;
+                    if (upward)
+                        Q_EMIT reply->uploadProgress(*ticks * 1024, 1 << 20);
+                    else
+                        Q_EMIT reply->downloadProgress(*ticks * 1024, 1 << 20);
+                }
+            });
+        };
+
+        // Bytes at 20, 40, 60 and 80 s: only the 90 s of the request end it.
+        auto four = trickle(4);
+        auto moving = run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/instagram/publications"),
+                                                                  "POST", QJsonObject{}, true, QStringLiteral("k"), 90s));
+        four.reset();
+        EXPECT_EQ(moving->errorAs<NetworkError>()->code(), NetworkError::Code::timedOut);
+        EXPECT_GE(moving->virtualElapsed, 90s);
+        EXPECT_LT(moving->virtualElapsed, 91s);
+
+        // Bytes at 20 s only: 30 s of silence after them end it, at 50 s.
+        auto one = trickle(1);
+        auto stalled = run(me());
+        EXPECT_EQ(stalled->errorAs<NetworkError>()->code(), NetworkError::Code::timedOut);
+        EXPECT_GE(stalled->virtualElapsed, 50s);
+        EXPECT_LT(stalled->virtualElapsed, 51s);
+        EXPECT_EQ(net.openReplies(), 0);
+    }
+}
+
 TEST_F(ClientCore, NoNetworkMeansWaitingAndRetryingUntilTheRequestsOwnTimeOut)
 {
     ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("a")))->done);

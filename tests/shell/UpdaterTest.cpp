@@ -76,6 +76,25 @@ public:
     }
 };
 
+// The updater under the application's schedule, on virtual time.
+struct Scheduled {
+    Scheduled(UpdateEngine::Config c, UpdateEngine::UserDriver *driver, DefaultsStore &store, FakeClock &clock)
+        : engine(on(std::move(c), store, clock), driver),
+          updates(engine, prompt, Updates::Environment{[] { return true; }, [] { return QStringLiteral("1"); }}, &store,
+                  &clock)
+    {
+    }
+    static UpdateEngine::Config on(UpdateEngine::Config c, DefaultsStore &store, FakeClock &clock)
+    {
+        c.clock = &clock;
+        c.defaults = &store;
+        return c;
+    }
+    UpdateEngine engine;
+    FakePrompt prompt;
+    Updates updates;
+};
+
 class UpdaterTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -330,12 +349,10 @@ TEST_F(UpdaterTest, AFailedStartUpCheckIsFollowedByTheHourlyOne)
     offer("2", "1.1", archive, ArchiveMaker::sign(archive, keys));
     server.addFault({Standin::Fault::Kind::serverError, "/updates/appcast.xml", 503, std::nullopt, 0, 1});
     FakeClock clock;
-    auto c = config();
-    c.clock = &clock;
-    UpdateEngine engine(c, &driver);
-    FakePrompt prompt;
-    Updates updates(engine, prompt, Updates::Environment{[] { return true; }, [] { return QStringLiteral("1"); }},
-                    &store, &clock);
+    Scheduled scheduled(config(), &driver, store, clock);
+    UpdateEngine &engine = scheduled.engine;
+    Updates &updates = scheduled.updates;
+    FakePrompt &prompt = scheduled.prompt;
     QSignalSpy ended(&engine, &UpdateEngine::cycleEnded);
     updates.start();
     ASSERT_TRUE(zktest::spinUntil([&] { return ended.size() == 1; }));
@@ -352,6 +369,33 @@ TEST_F(UpdaterTest, AFailedStartUpCheckIsFollowedByTheHourlyOne)
     EXPECT_EQ(updates.readyVersion(), QStringLiteral("1.1"));
     ASSERT_EQ(prompt.shown.size(), 1);
     EXPECT_EQ(prompt.shown[0].build, QStringLiteral("2"));
+}
+
+// A last check dated ahead of the clock (written while it ran fast) lets the
+// start-up check through; that check, fetched or refused before any fetch,
+// dates itself now, so the minute ticks that follow do not check again.
+TEST_F(UpdaterTest, ALastCheckDatedAheadIsFollowedByOneCheckNotOneAMinute)
+{
+    const qint64 reference = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+    for (const QString &feed : {QString(), QString("http://127.0.0.1:9/updates/appcast.xml")}) {
+        SCOPED_TRACE(feed.isEmpty() ? "the built-in feed" : "a plain-http feed in the settings");
+        DefaultsStore defaults;
+        FakeClock clock;
+        defaults.setNumber("zephyl.mac.update.lastCheckedAt",
+                           (clock.now().addDays(30).toMSecsSinceEpoch() - reference) / 1000.0);
+        if (!feed.isEmpty())
+            defaults.setString("zephyl.mac.rehearse.feed", feed);
+        Scheduled scheduled(config(), &driver, defaults, clock);
+        UpdateEngine &engine = scheduled.engine;
+        QSignalSpy ended(&engine, &UpdateEngine::cycleEnded);
+        const int fetchedBefore = server.count("/updates/appcast.xml");
+        scheduled.updates.start();
+        ASSERT_TRUE(zktest::spinUntil([&] { return ended.size() == 1; }));
+        EXPECT_EQ(engine.lastUpdateCheckDate(), clock.now()) << "the date ahead is replaced by the check's own";
+        advanceVirtual(clock, 600); // ten minute ticks
+        EXPECT_EQ(ended.size(), 1);
+        EXPECT_EQ(server.count("/updates/appcast.xml") - fetchedBefore, feed.isEmpty() ? 1 : 0);
+    }
 }
 
 // The feed address in the settings can be written by any program: a plain-http

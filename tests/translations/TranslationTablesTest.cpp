@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QThread>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -281,6 +282,27 @@ TEST(TranslationTables, SampleRowsStandAsGiven)
     }
 }
 
+// The order of a sentence's values is the key's, and nothing in a table shows
+// it kept: every sentence carrying more than one value stands as a sample row
+// in every table, so two of its numbers trading places is seen.
+TEST(TranslationTables, EverySentenceWithSeveralValuesIsASampleRowInEveryTable)
+{
+    static const QRegularExpression placeholder(QStringLiteral("%[d@]"));
+    int sentences = 0;
+    for (const char *key : kKeys) {
+        if (s(key).count(placeholder) < 2)
+            continue;
+        ++sentences;
+        for (const auto &table : kTables) {
+            const bool sampled = std::any_of(std::begin(kSamples), std::end(kSamples), [&](const Sample &sample) {
+                return qstrcmp(sample.table, table.name) == 0 && qstrcmp(sample.key, key) == 0;
+            });
+            EXPECT_TRUE(sampled) << table.name << ": " << key;
+        }
+    }
+    EXPECT_EQ(sentences, 3) << "Uploading %d of %d…, Found %d: %@…, %d minutes of focus done. Take %d minutes.";
+}
+
 TEST(TranslationTables, NoTableHoldsAnotherLanguagesText)
 {
     // Neighbouring languages share some words, never most of their sentences.
@@ -298,6 +320,40 @@ TEST(TranslationTables, NoTableHoldsAnotherLanguagesText)
                 shared += va == vb && va != key;
             }
             EXPECT_LT(shared * 10, compared) << a.name << " and " << b.name << " share " << shared << " of " << compared;
+        }
+    }
+}
+
+// One row copied from another table is as wrong as a whole table: a sentence
+// stands word for word in two tables only where Norwegian and Danish agree.
+TEST(TranslationTables, NoRowHoldsAnotherTablesSentence)
+{
+    const QSet<QString> norwegianAsDanish = {
+        "Start focus (%d min)",
+        "Handing over to Instagram…",
+        "The audio name is over 100 characters.",
+        "%@ is not a JPEG, PNG, HEIC, MP4 or MOV file.",
+        "%@ could not be converted to MP4.",
+        "Write to the assistant…",
+        "Show the cat on the desktop",
+        "Walk on other windows",
+        "I already have an account",
+        "How the cat is doing",
+        "That's a meal. Purr.",
+    };
+    for (const auto &a : kTables) {
+        for (const auto &b : kTables) {
+            if (&a >= &b)
+                continue;
+            const bool neighbours = qstrcmp(a.name, "norwegian") == 0 && qstrcmp(b.name, "danish") == 0;
+            for (size_t i = 0; i < a.list->size() && i < b.list->size(); ++i) {
+                const QString key = s((*a.list)[i].key);
+                const QString va = s((*a.list)[i].value), vb = s((*b.list)[i].value);
+                if (key.size() < 20 || va != vb || va == key)
+                    continue; // short labels and names may well agree
+                EXPECT_TRUE(neighbours && norwegianAsDanish.contains(key))
+                    << a.name << " and " << b.name << " both read \"" << va.toStdString() << "\"";
+            }
         }
     }
 }
