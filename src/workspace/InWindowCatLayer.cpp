@@ -84,13 +84,14 @@ InWindowCatLayer::InWindowCatLayer(InWindowCatStage *stage, QWidget *parent)
     setAttribute(Qt::WA_NoSystemBackground);
     setAttribute(Qt::WA_TranslucentBackground);
     setFocusPolicy(Qt::NoFocus);
-    m_frames.setInterval(16);
     connect(&m_frames, &QTimer::timeout, this, [this] {
         update();
-        if (!animating())
-            m_frames.stop();
+        schedule();
     });
-    m_figure->shownChanged = [this] { update(); };
+    m_figure->shownChanged = [this] {
+        update();
+        schedule();
+    };
     if (m_stage) {
         for (auto signal : {&InWindowCatStage::actorChanged, &InWindowCatStage::perchChanged,
                             &InWindowCatStage::perchedChanged, &InWindowCatStage::captionChanged})
@@ -229,10 +230,10 @@ std::pair<double, double> InWindowCatLayer::drawnProgressAndOpacity() const
     return {progress, opacity};
 }
 
-bool InWindowCatLayer::animating() const
+std::optional<int> InWindowCatLayer::nextFrameMs() const
 {
     if (!m_stage)
-        return false;
+        return std::nullopt;
     const double now = Clock::shared().uptime();
     const bool moving = m_stage->actor() && m_stage->motion() &&
                         now < m_stage->motion()->began + m_stage->motion()->duration;
@@ -240,16 +241,34 @@ bool InWindowCatLayer::animating() const
                         (m_captionSince >= 0 && now < m_captionSince + kFade) ||
                         (m_leftSince >= 0 && now < m_leftSince + kFade) ||
                         (m_unperchedSince >= 0 && now < m_unperchedSince + kFade);
-    // The sitting cat is a film: it keeps playing.
-    const bool sitting = m_stage->perched() && m_stage->perch() && sittingClip(m_variant);
-    return moving || fading || sitting || m_stage->actor();
+    if (moving || fading || m_stage->actor())
+        return 16;
+    // A cat that only sits is a film: redrawn when its next picture is due, not
+    // at the display's pace (the whole window is composed again each time).
+    if (m_stage->perched() && m_stage->perch() && sittingClip(m_variant)) {
+        if (const auto wait = m_figure->secondsToNextFrame())
+            return std::max(1, int(std::lround(*wait * 1000)));
+    }
+    return std::nullopt;
 }
+
+void InWindowCatLayer::schedule()
+{
+    const auto next = isVisible() ? nextFrameMs() : std::nullopt;
+    if (!next)
+        m_frames.stop();
+    else if (!m_frames.isActive() || m_frames.interval() != *next)
+        m_frames.start(*next);
+}
+
+void InWindowCatLayer::showEvent(QShowEvent *) { schedule(); }
+
+void InWindowCatLayer::hideEvent(QHideEvent *) { m_frames.stop(); }
 
 void InWindowCatLayer::stageChanged()
 {
     update();
-    if (animating() && !m_frames.isActive())
-        m_frames.start();
+    schedule();
 }
 
 void InWindowCatLayer::paintEvent(QPaintEvent *)

@@ -46,17 +46,24 @@ public:
     // The frame of the visible cat that the caption goes beside; none when no
     // cat can be drawn.
     std::optional<QRectF> catFrame() const;
+    // The layer's own redraw clock, for tests: running only while something on it moves.
+    const QTimer &frameClock() const { return m_frames; }
     // The bubble's size for a text.
     static QSizeF bubbleSize(const QString &text);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void stageChanged();
     // The drawn value of the actor's progress and opacity, eased in time.
     std::pair<double, double> drawnProgressAndOpacity() const;
-    bool animating() const;
+    // Milliseconds until the layer must be drawn again by itself; none while
+    // nothing on it moves.
+    std::optional<int> nextFrameMs() const;
+    void schedule();
 
     QPointer<InWindowCatStage> m_stage;
     CompanionVariant m_variant;

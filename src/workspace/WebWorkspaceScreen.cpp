@@ -251,11 +251,22 @@ public:
     {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_NoSystemBackground);
-        m_frames.setInterval(33);
-        connect(&m_frames, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+        // A child, so the scene's only clock can be seen from outside.
+        m_frames->setSingleShot(true);
+        connect(m_frames, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+        m_film.shownChanged = [this] { update(); };
     }
-    void setVariant(const CompanionVariant &variant) { m_variant = variant; }
-    void setText(const QString &text) { m_text = text; }
+    ~CatCorner() override { m_film.shownChanged = nullptr; }
+    void setVariant(const CompanionVariant &variant)
+    {
+        m_variant = variant;
+        update();
+    }
+    void setText(const QString &text)
+    {
+        m_text = text;
+        update();
+    }
     std::optional<CompanionClip> clip() const
     {
         return m_variant.folder ? m_variant.clip(m_state) : std::nullopt;
@@ -274,9 +285,18 @@ public:
     }
 
 protected:
-    void showEvent(QShowEvent *) override { m_frames.start(); }
-    void hideEvent(QHideEvent *) override { m_frames.stop(); }
+    void hideEvent(QHideEvent *) override { m_frames->stop(); }
     void paintEvent(QPaintEvent *) override
+    {
+        paintCat();
+        // The next picture of the clip, when it is due; nothing else moves.
+        m_frames->stop();
+        if (const auto wait = clip() ? m_film.secondsToNextFrame() : std::nullopt; wait && isVisible())
+            m_frames->start(std::max(1, int(std::lround(*wait * 1000))));
+    }
+
+private:
+    void paintCat()
     {
         QPainter p(this);
         p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
@@ -304,12 +324,11 @@ protected:
         p.drawText(box.adjusted(14, 10, -14, -10), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, m_text);
     }
 
-private:
     CompanionState m_state;
     CompanionVariant m_variant = CompanionVariant::drawn();
     QString m_text;
     FilmedFigure m_film;
-    QTimer m_frames;
+    QTimer *m_frames = new QTimer(this);
 };
 
 } // namespace
