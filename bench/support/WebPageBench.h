@@ -46,7 +46,7 @@ inline qint64 descendantsRssKB()
 
 // A signed-in session for `userId` in a web profile, as the page's own sign-in
 // leaves it.
-inline void signIn(Standin::Server &server, const QUrl &origin, const QString &userId, QWebEngineProfile *profile)
+inline QNetworkCookie sessionCookie(Standin::Server &server, const QString &userId)
 {
     const QString token = server.state().newToken(QStringLiteral("web-session"));
     server.state().accessTokens.insert(token, userId);
@@ -55,6 +55,12 @@ inline void signIn(Standin::Server &server, const QUrl &origin, const QString &u
     cookie.setSecure(true);
     cookie.setHttpOnly(true);
     cookie.setExpirationDate(QDateTime::currentDateTimeUtc().addDays(30));
+    return cookie;
+}
+
+inline void signIn(Standin::Server &server, const QUrl &origin, const QString &userId, QWebEngineProfile *profile)
+{
+    const QNetworkCookie cookie = sessionCookie(server, userId);
     bool seen = false;
     auto connection = QObject::connect(profile->cookieStore(), &QWebEngineCookieStore::cookieAdded,
                                        [&](const QNetworkCookie &c) { seen = seen || c.name() == cookie.name(); });
