@@ -26,6 +26,7 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include <xcb/xcb.h>
@@ -35,7 +36,21 @@
 namespace restbench {
 namespace {
 
-using webbench::spinUntil;
+// Waits for `done`, looking every 20 ms and sleeping in between: the wait is
+// no work of the process being weighed.
+bool spinUntil(const std::function<bool()> &done, int limitMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limitMs)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
 
 // The process tree's CPU time by process, and the main thread's switches.
 struct Sample {
