@@ -5,19 +5,17 @@
 // processes below it, and a signed-in page session at the stand-in.
 
 #include "StandinServer.h"
+#include "support/ProcStatus.h"
 #include "web/WebWorkspace.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QNetworkCookie>
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <functional>
 
 namespace webbench {
@@ -34,59 +32,21 @@ inline bool spinUntil(const std::function<bool()> &done, int limitMs = 30000)
     return true;
 }
 
-// VmRSS in kilobytes, and the parent id, from /proc.
-inline qint64 rssKB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return 0;
-}
-
-inline qint64 parentOf(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() : -1;
-}
+// VmRSS in kilobytes.
+inline qint64 rssKB(qint64 pid) { return std::max<qint64>(benchsupport::status("VmRSS:", pid), 0); }
 
 // Every process descended from this one: the engine's zygote and page processes.
 inline qint64 descendantsRssKB()
 {
-    QList<qint64> family{qint64(getpid())};
     qint64 total = 0;
-    bool grew = true;
-    QList<qint64> all;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool ok = false;
-        const qint64 pid = entry.toLongLong(&ok);
-        if (ok)
-            all << pid;
-    }
-    while (grew) {
-        grew = false;
-        for (qint64 pid : all) {
-            if (!family.contains(pid) && family.contains(parentOf(pid))) {
-                family << pid;
-                total += rssKB(pid);
-                grew = true;
-            }
-        }
-    }
+    for (qint64 pid : benchsupport::descendants())
+        total += rssKB(pid);
     return total;
 }
 
-// A signed-in session for `userId` in the web workspace's profile, as the
-// page's own sign-in leaves it.
-inline void signIn(Standin::Server &server, const QUrl &origin, const QString &userId, WebWorkspace &web)
+// A signed-in session for `userId` in a web profile, as the page's own sign-in
+// leaves it.
+inline QNetworkCookie sessionCookie(Standin::Server &server, const QString &userId)
 {
     const QString token = server.state().newToken(QStringLiteral("web-session"));
     server.state().accessTokens.insert(token, userId);
@@ -95,12 +55,23 @@ inline void signIn(Standin::Server &server, const QUrl &origin, const QString &u
     cookie.setSecure(true);
     cookie.setHttpOnly(true);
     cookie.setExpirationDate(QDateTime::currentDateTimeUtc().addDays(30));
+    return cookie;
+}
+
+inline void signIn(Standin::Server &server, const QUrl &origin, const QString &userId, QWebEngineProfile *profile)
+{
+    const QNetworkCookie cookie = sessionCookie(server, userId);
     bool seen = false;
-    auto connection = QObject::connect(web.profile()->cookieStore(), &QWebEngineCookieStore::cookieAdded,
+    auto connection = QObject::connect(profile->cookieStore(), &QWebEngineCookieStore::cookieAdded,
                                        [&](const QNetworkCookie &c) { seen = seen || c.name() == cookie.name(); });
-    web.profile()->cookieStore()->setCookie(cookie, origin);
+    profile->cookieStore()->setCookie(cookie, origin);
     spinUntil([&] { return seen; });
     QObject::disconnect(connection);
+}
+
+inline void signIn(Standin::Server &server, const QUrl &origin, const QString &userId, WebWorkspace &web)
+{
+    signIn(server, origin, userId, web.profile());
 }
 
 } // namespace webbench

@@ -23,6 +23,12 @@ std::chrono::milliseconds seconds(double s)
 }
 
 const QString kGreetedAt = QStringLiteral("zephyl.mac.greetedAt");
+
+// Without input for this long the user counts as away.
+constexpr double kAwaySeconds = 180.0;
+// How often the watcher looks while only polling can tell: for the first
+// look, and while the user is away, for their return.
+constexpr std::chrono::milliseconds kAttentionPoll = 2s;
 } // namespace
 
 WebWorkspaceModel::WebWorkspaceModel(std::optional<QUrl> baseURL, InWindowCatStage *stage, QObject *parent)
@@ -39,8 +45,10 @@ WebWorkspaceModel::WebWorkspaceModel(std::optional<QUrl> baseURL, InWindowCatSta
     };
     connect(m_stage, &InWindowCatStage::actorChanged, this, &WebWorkspaceModel::refreshCatInside);
     connect(m_stage, &InWindowCatStage::perchChanged, this, &WebWorkspaceModel::refreshCatInside);
-    // The attention watcher: the view adds the application's activation changes.
-    m_attention = Clock::shared().every(2s, [this] { updateCalm(false); });
+    // The attention watcher's first look; from then on it wakes only when the
+    // calm state can change (see armAttention). The view adds the application's
+    // activation changes.
+    m_attention = Clock::shared().after(kAttentionPoll, [this] { updateCalm(false); });
 }
 
 WebWorkspaceModel::~WebWorkspaceModel()
@@ -213,11 +221,31 @@ void WebWorkspaceModel::preserveUnsentText(std::function<void()> completion)
 
 void WebWorkspaceModel::updateCalm(bool force)
 {
-    const bool calm = secondsSinceInput() > 180.0 || !applicationActive();
+    const double idle = secondsSinceInput();
+    const bool active = applicationActive();
+    const bool calm = idle > kAwaySeconds || !active;
+    armAttention(idle, active);
     if (!force && m_calm == calm)
         return;
     m_calm = calm;
     runScript(bridgeCall(QStringLiteral("setCalm(") + QLatin1String(calm ? "true" : "false") + u')'));
+}
+
+void WebWorkspaceModel::armAttention(double idle, bool active)
+{
+    // A page at rest costs nothing: no timer runs while the calm state cannot
+    // change by itself. In the background, only the application's activation
+    // changes it, and that arrives as an event. In front, the idle time grows
+    // until it passes the limit, and that moment is known in advance: one look
+    // then (input in between only moves it later). Only the user's return
+    // after an absence has no event of its own, so that is polled.
+    const auto look = [this] { updateCalm(false); };
+    if (!active)
+        m_attention.reset();
+    else if (idle > kAwaySeconds)
+        m_attention = Clock::shared().after(kAttentionPoll, look);
+    else
+        m_attention = Clock::shared().after(seconds(kAwaySeconds - idle) + 100ms, look);
 }
 
 bool WebWorkspaceModel::greetingDue(const QDateTime &now)

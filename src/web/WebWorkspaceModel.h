@@ -134,8 +134,11 @@ public:
     void contentProcessEnded();
 
     // The calm state of the page: no input for three minutes, or the application
-    // in the background. Sent only on change unless forced.
+    // in the background. Sent only on change unless forced. The view calls it
+    // when the application's activation changes.
     void updateCalm(bool force);
+    // Whether the attention watcher waits for its next look.
+    bool attentionArmed() const { return bool(m_attention); }
 
     // The script texts the application runs in the page.
     static QString bridgeCall(const QString &call);
@@ -186,6 +189,8 @@ private:
     void handleState(const PageMessage::State &message);
     void handlePublication(const PageMessage::Publication &message);
     void play(const PageMessage::Scene &scene);
+    // Sets the watcher's next look for the given idle time and activation.
+    void armAttention(double idle, bool active);
 
     QUrl m_baseURL;
     Phase m_phase = Phase::loading();

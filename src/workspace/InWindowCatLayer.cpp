@@ -85,13 +85,14 @@ InWindowCatLayer::InWindowCatLayer(InWindowCatStage *stage, QWidget *parent)
     setAttribute(Qt::WA_NoSystemBackground);
     setAttribute(Qt::WA_TranslucentBackground);
     setFocusPolicy(Qt::NoFocus);
-    m_frames.setInterval(16);
     connect(&m_frames, &QTimer::timeout, this, [this] {
         update();
-        if (!animating())
-            m_frames.stop();
+        schedule();
     });
-    m_figure->shownChanged = [this] { update(); };
+    m_figure->shownChanged = [this] {
+        update();
+        schedule();
+    };
     if (m_stage) {
         connect(m_stage, &InWindowCatStage::perchedChanged, this, [this] {
             const double now = Clock::shared().uptime();
@@ -232,10 +233,10 @@ std::pair<double, double> InWindowCatLayer::drawnProgressAndOpacity() const
     return {progress, opacity};
 }
 
-bool InWindowCatLayer::animating() const
+std::optional<int> InWindowCatLayer::nextFrameMs() const
 {
     if (!m_stage)
-        return false;
+        return std::nullopt;
     const double now = Clock::shared().uptime();
     const bool moving = m_stage->actor() && m_stage->motion() &&
                         now < m_stage->motion()->began + m_stage->motion()->duration;
@@ -243,17 +244,31 @@ bool InWindowCatLayer::animating() const
                         (m_captionSince >= 0 && now < m_captionSince + kFade) ||
                         (m_leftSince >= 0 && now < m_leftSince + kFade) ||
                         (m_unperchedSince >= 0 && now < m_unperchedSince + kFade);
-    // The sitting cat is a film: it keeps playing. A figure standing still is a
-    // picture: the stage's next change repaints it.
-    const bool sitting = m_stage->perched() && m_stage->perch() && sittingClip(m_variant);
-    return moving || fading || sitting;
+    if (moving || fading)
+        return 16;
+    // A cat that only sits is a film: redrawn when its next picture is due, not
+    // at the display's pace (the whole window is composed again each time). A
+    // figure standing still is a picture: the stage's next change repaints it.
+    if (m_stage->perched() && m_stage->perch() && sittingClip(m_variant)) {
+        if (const auto wait = m_figure->secondsToNextFrame())
+            return std::max(1, int(std::lround(*wait * 1000)));
+    }
+    return std::nullopt;
 }
 
 void InWindowCatLayer::stageChanged()
 {
     update();
-    if (isVisible() && animating() && !m_frames.isActive())
-        m_frames.start();
+    schedule();
+}
+
+void InWindowCatLayer::schedule()
+{
+    const auto next = isVisible() ? nextFrameMs() : std::nullopt;
+    if (!next)
+        m_frames.stop();
+    else if (!m_frames.isActive() || m_frames.interval() != *next)
+        m_frames.start(*next);
 }
 
 void InWindowCatLayer::showEvent(QShowEvent *) { stageChanged(); }

@@ -49,6 +49,9 @@ public:
     // The bubble's size for a text.
     static QSizeF bubbleSize(const QString &text);
 
+    // The layer's own redraw clock, for tests: running only while something on it moves.
+    const QTimer &frameClock() const { return m_frames; }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -58,7 +61,10 @@ private:
     void stageChanged();
     // The drawn value of the actor's progress and opacity, eased in time.
     std::pair<double, double> drawnProgressAndOpacity() const;
-    bool animating() const;
+    // Milliseconds until the layer must be drawn again by itself; none while
+    // nothing on it moves.
+    std::optional<int> nextFrameMs() const;
+    void schedule();
 
     QPointer<InWindowCatStage> m_stage;
     CompanionVariant m_variant;

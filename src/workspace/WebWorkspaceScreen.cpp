@@ -261,16 +261,22 @@ public:
     {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_NoSystemBackground);
-        m_frames.setInterval(33);
-        connect(&m_frames, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+        // A child, so the scene's only clock can be seen from outside.
+        m_frames->setSingleShot(true);
+        connect(m_frames, &QTimer::timeout, this, qOverload<>(&QWidget::update));
         m_film.shownChanged = [this] { update(); };
     }
+    ~CatCorner() override { m_film.shownChanged = nullptr; }
     void setVariant(const CompanionVariant &variant)
     {
         m_variant = variant;
-        playFrames();
+        update();
     }
-    void setText(const QString &text) { m_text = text; }
+    void setText(const QString &text)
+    {
+        m_text = text;
+        update();
+    }
     std::optional<CompanionClip> clip() const
     {
         return m_variant.folder ? m_variant.clip(m_state) : std::nullopt;
@@ -289,9 +295,18 @@ public:
     }
 
 protected:
-    void showEvent(QShowEvent *) override { playFrames(); }
-    void hideEvent(QHideEvent *) override { m_frames.stop(); }
+    void hideEvent(QHideEvent *) override { m_frames->stop(); }
     void paintEvent(QPaintEvent *) override
+    {
+        paintCat();
+        // The next picture of the clip, when it is due; nothing else moves.
+        m_frames->stop();
+        if (const auto wait = clip() ? m_film.secondsToNextFrame() : std::nullopt; wait && isVisible())
+            m_frames->start(std::max(1, int(std::lround(*wait * 1000))));
+    }
+
+private:
+    void paintCat()
     {
         QPainter p(this);
         p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
@@ -324,22 +339,11 @@ protected:
                    m_text);
     }
 
-private:
-    // A film needs its frames; the drawn figure here holds one pose and is
-    // painted again only when something changes.
-    void playFrames()
-    {
-        if (isVisible() && clip())
-            m_frames.start();
-        else
-            m_frames.stop();
-    }
-
     CompanionState m_state;
     CompanionVariant m_variant = CompanionVariant::drawn();
     QString m_text;
     FilmedFigure m_film;
-    QTimer m_frames{this};
+    QTimer *m_frames = new QTimer(this);
 };
 
 // The children of one type (these classes have no meta-object of their own,

@@ -522,6 +522,28 @@ TEST_F(WebEngineTest, CtrlWheelNeverMagnifiesThePage)
     EXPECT_EQ(evaluate(web->page(), QStringLiteral("window.devicePixelRatio")).toDouble(), 1.0);
 }
 
+// The background, where no timer of the watcher runs, is the model's test: this
+// display cannot take the application out of the front.
+TEST_F(WebEngineTest, TheAttentionWatcherLeavesThePageAloneAtRest)
+{
+    useFakeClock();
+    signIn();
+    ASSERT_TRUE(waitForPageScript(QStringLiteral("workspace")));
+    ASSERT_TRUE(zktest::spinUntil([] { return QGuiApplication::applicationState() == Qt::ApplicationActive; }, 10s));
+    ASSERT_TRUE(zktest::spinUntil(
+        [&] { return evaluate(web->page(), QStringLiteral("window.__zephylMac.state().calm")) == QVariant(false); }, 10s));
+    EXPECT_TRUE(web->attentionArmed()) << "it waits for the moment the user could be away";
+    evaluate(web->page(), QStringLiteral("window.zkCalm = 0; addEventListener('zephylmac:calm', () => zkCalm++); true"));
+    // Three minutes of a user reading: the watcher has not touched the page.
+    for (int minute = 0; minute < 3; ++minute) {
+        clock->advance(60s);
+        QTest::qWait(100);
+    }
+    EXPECT_EQ(evaluate(web->page(), QStringLiteral("zkCalm")).toInt(), 0);
+    EXPECT_EQ(evaluate(web->page(), QStringLiteral("window.__zephylMac.state().calm")), QVariant(false));
+    EXPECT_TRUE(web->attentionArmed());
+}
+
 TEST_F(WebEngineTest, AnUnreachableServiceIsWordedAsNoConnection)
 {
     // A port nobody listens on: the connection is refused.

@@ -45,6 +45,9 @@ public:
     bool holdCookies = false;
     QList<std::function<void(const QList<QNetworkCookie> &)>> heldAnswers;
     double idle = 0;
+    // When set, the idle time grows with the clock from this uptime on, as the
+    // desktop's own count does.
+    std::optional<double> lastInput;
     bool active = true;
 
     void post(const char *json, const QString &host = QStringLiteral("www.sorvane.app"))
@@ -73,7 +76,7 @@ protected:
             answer(cookies);
     }
     bool applicationActive() const override { return active; }
-    double secondsSinceInput() const override { return idle; }
+    double secondsSinceInput() const override { return lastInput ? Clock::shared().uptime() - *lastInput : idle; }
 };
 
 class WebWorkspaceModelTest : public ::testing::Test {
@@ -344,7 +347,7 @@ TEST_F(WebWorkspaceModelTest, CalmIsSentOnChangeAndLinesWaitForReadiness)
     clock.advance(2s);
     EXPECT_EQ(count(QStringLiteral("setCalm(")), 1);
     web->idle = 181;
-    clock.advance(2s);
+    clock.advance(179s); // the watcher looks when three minutes without input could have passed
     EXPECT_EQ(count(QStringLiteral("setCalm(true)")), 1);
 
     store.setNumber(QStringLiteral("zephyl.mac.greetedAt"), clock.nowSeconds()); // greeted an hour ago
@@ -365,6 +368,51 @@ TEST_F(WebWorkspaceModelTest, CalmIsSentOnChangeAndLinesWaitForReadiness)
     web->contentProcessEnded();
     EXPECT_EQ(web->phase(), Phase::loading());
     EXPECT_FALSE(web->workspaceReady());
+}
+
+TEST_F(WebWorkspaceModelTest, TheAttentionWatcherSleepsAtRestAndWakesOnlyWhenCalmCanChange)
+{
+    web->lastInput = 0;
+    clock.advance(2s);
+    EXPECT_EQ(web->scripts, QStringList{QStringLiteral("window.__zephylMac && window.__zephylMac.setCalm(false)")})
+        << "the first look sends the state";
+    // At rest in front: one look, due when three minutes without input end.
+    ASSERT_EQ(clock.pending(), 1u);
+    EXPECT_EQ(clock.msUntilNext(), std::optional<qint64>(178'100));
+    clock.advance(60s);
+    EXPECT_EQ(web->scripts.size(), 1) << "nothing reaches the page while nothing changes";
+
+    web->lastInput = 50; // the user touched the mouse at 50 s
+    clock.advance(121s);  // 183 s: past the first due time, the user was here since
+    EXPECT_EQ(count(QStringLiteral("setCalm(")), 1);
+    EXPECT_EQ(clock.msUntilNext(), std::optional<qint64>(47'100)) << "the look moves to three minutes after the input";
+    clock.advance(47'099ms);
+    EXPECT_EQ(count(QStringLiteral("setCalm(true)")), 0);
+    clock.advance(1ms);
+    EXPECT_EQ(count(QStringLiteral("setCalm(true)")), 1) << "away for three minutes";
+
+    // Away, only a look now and then tells when the user is back.
+    clock.advance(10s);
+    EXPECT_EQ(count(QStringLiteral("setCalm(")), 2);
+    web->lastInput = clock.uptime() - 0.5;
+    clock.advance(2s);
+    EXPECT_EQ(count(QStringLiteral("setCalm(false)")), 2) << "back within one look";
+    EXPECT_EQ(clock.msUntilNext(), std::optional<qint64>(180'100 - 2'500));
+
+    // In the background no timer runs: the activation change is an event.
+    web->active = false;
+    web->updateCalm(false);
+    EXPECT_EQ(count(QStringLiteral("setCalm(true)")), 2);
+    EXPECT_FALSE(web->attentionArmed());
+    EXPECT_EQ(clock.pending(), 0u);
+    clock.advance(3600s);
+    EXPECT_EQ(count(QStringLiteral("setCalm(")), 4);
+    web->active = true;
+    web->lastInput = clock.uptime();
+    web->updateCalm(false);
+    EXPECT_EQ(count(QStringLiteral("setCalm(false)")), 3) << "in front again";
+    EXPECT_TRUE(web->attentionArmed());
+    EXPECT_EQ(clock.msUntilNext(), std::optional<qint64>(180'100));
 }
 
 TEST_F(WebWorkspaceModelTest, APageThatNeverAnswersFailsAfterSixtySeconds)

@@ -205,6 +205,10 @@ TEST_F(ScreenTest, TheCatPerchesOnTheComposerWhenThePageSaysSo)
     EXPECT_NEAR(cat->bottom(), sheet.top(), 0.5) << "the paws on the sheet's top edge";
     EXPECT_NEAR(cat->center().x(), InWindowCatStage::sittingPoint(sheet).x(), 0.5);
     EXPECT_TRUE(web->catInside());
+    // Once it has faded in, the sitting cat is redrawn at its film's pace, not the display's.
+    const QTimer &frames = screen->catLayer()->frameClock();
+    EXPECT_TRUE(zktest::spinUntil([&] { return frames.isActive() && frames.interval() > 16; }, 10s))
+        << "redrawn every " << frames.interval() << " ms";
     EXPECT_TRUE(web->say(QStringLiteral("I'll watch what you write."), 3));
     keep(screen.get(), "perched");
 
@@ -212,6 +216,58 @@ TEST_F(ScreenTest, TheCatPerchesOnTheComposerWhenThePageSaysSo)
     QWidget *under = screen->childAt(cat->center().toPoint());
     ASSERT_TRUE(under);
     EXPECT_TRUE(web->webView()->isAncestorOf(under) || under == web->webView());
+}
+
+// Counts the paint events a widget receives.
+class PaintCount final : public QObject {
+public:
+    explicit PaintCount(QWidget *widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+TEST_F(ScreenTest, TheCatBesideThePageRedrawsOnlyWhileItsFilmPlays)
+{
+    const CompanionVariant ginger = CompanionLibrary::variant(QStringLiteral("ginger"));
+    if (ginger.id != QStringLiteral("ginger"))
+        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
+    screen->setVariant(CompanionVariant::drawn());
+    screen->setCompanionEnabled(false);
+    web->start();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    QWidget *company = screen->signInCompany();
+    ASSERT_TRUE(company->isVisible());
+    auto *frames = company->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_TRUE(frames);
+    PaintCount count(company);
+    company->update();
+    ASSERT_TRUE(zktest::spinUntil([&] { return count.paints > 0; }, 10s));
+    EXPECT_FALSE(frames->isActive()) << "a drawn cat holds still: nothing is redrawn while the user reads";
+
+    screen->setVariant(ginger);
+    ASSERT_TRUE(zktest::spinUntil([&] { return frames->isActive(); }, 20s)) << "the filmed look plays its clip";
+    EXPECT_TRUE(frames->isSingleShot());
+    EXPECT_GT(frames->interval(), 0);
+    EXPECT_LE(frames->interval(), 1000) << "the next picture of a looping clip";
+    const int before = count.paints;
+    EXPECT_TRUE(zktest::spinUntil([&] { return count.paints >= before + 3; }, 10s)) << "and redraws as they fall due";
+
+    screen->setCompanionEnabled(true);
+    EXPECT_FALSE(company->isVisible());
+    EXPECT_FALSE(frames->isActive()) << "hidden, it asks for nothing";
+
+    // Back to the drawn look, the film it no longer shows does not tick on.
+    screen->setVariant(CompanionVariant::drawn());
+    screen->setCompanionEnabled(false);
+    const int shown = count.paints;
+    ASSERT_TRUE(zktest::spinUntil([&] { return count.paints > shown; }, 10s));
+    EXPECT_FALSE(frames->isActive());
 }
 
 TEST_F(ScreenTest, AFailureShowsItsWordsAndTryAgainWaitsThenReloads)
@@ -772,7 +828,9 @@ TEST(CatLayerFrames, TheLayerTicksOnlyWhileSomethingMoves)
         stage.composerOpened(std::nullopt, QRectF(100, 200, 600, 400), QSizeF(1000, 700));
         clock.advance(1000ms);
         ASSERT_TRUE(stage.perched());
-        EXPECT_EQ(runningTimers(&layer), 1) << "the sitting cat is a film";
+        // Its clip is read in the background: paced by its frames once it shows.
+        EXPECT_TRUE(zktest::spinUntil([&] { return runningTimers(&layer) == 1 && layer.frameClock().interval() > 16; }, 10s))
+            << "the sitting cat is a film, played at its own pace, not the display's";
         layer.hide();
         EXPECT_EQ(runningTimers(&layer), 0) << "hidden, it plays to no one";
         layer.show();
