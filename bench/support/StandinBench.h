@@ -87,9 +87,7 @@ public:
             return false;
         }
         port = quint16(m_child.readLine().trimmed().toUInt());
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.addCaCertificates({Standin::certificate()});
-        QSslConfiguration::setDefaultConfiguration(tls);
+        Standin::trustCertificate();
         ZephylAPI::Setup setup;
         setup.baseURL = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port));
         setup.keychain = m_keychain.get();

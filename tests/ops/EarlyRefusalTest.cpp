@@ -44,9 +44,7 @@ protected:
     static void SetUpTestSuite()
     {
         // The upload host and the front before it present the stand-in's certificate.
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.addCaCertificates({Standin::certificate()});
-        QSslConfiguration::setDefaultConfiguration(tls);
+        Standin::trustCertificate();
     }
 
     void SetUp() override

@@ -66,9 +66,7 @@ protected:
     static void SetUpTestSuite()
     {
         // The stand-in's https host presents its own certificate.
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.addCaCertificates({Standin::certificate()});
-        QSslConfiguration::setDefaultConfiguration(tls);
+        Standin::trustCertificate();
     }
 
     void SetUp() override

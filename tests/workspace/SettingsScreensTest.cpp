@@ -360,9 +360,7 @@ TEST(ProfilePictureTest, DecodingStaysWithinItsLimits)
 
 TEST(ProfilePictureTest, FetchesOverHttpsAndStopsAtTheSizeLimit)
 {
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.addCaCertificates({Standin::certificate()});
-    QSslConfiguration::setDefaultConfiguration(tls);
+    Standin::trustCertificate();
     Standin::Server secure;
     ASSERT_NE(Standin::startSecure(secure), 0);
     Standin::Server plain;

@@ -3,6 +3,8 @@
 
 #include "Certificate.h"
 
+#include <QSslConfiguration>
+
 namespace Standin {
 
 QSslCertificate certificate()
@@ -29,6 +31,13 @@ HfrYjDo7TBbLSZlwpEViN1MTgR+hRANCAAQAvKiTJB3BC0h9X3a319eOuqY09Nmw
 F4nzUzCmjo9PkDXW7JjBmelZN2zU79v/51SQDUTOj9JaQhddfAJH6AXO
 -----END PRIVATE KEY-----
 )PEM"), QSsl::Ec, QSsl::Pem);
+}
+
+void trustCertificate()
+{
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.addCaCertificates({certificate()});
+    QSslConfiguration::setDefaultConfiguration(tls);
 }
 
 } // namespace Standin

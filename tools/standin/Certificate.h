@@ -12,5 +12,8 @@ namespace Standin {
 // workspace takes it as its trusted certificate).
 QSslCertificate certificate();
 QSslKey certificateKey();
+// Makes this process's TLS trust the certificate from now on (tests, tools and
+// benchmarks that talk to the stand-in over https).
+void trustCertificate();
 
 } // namespace Standin
