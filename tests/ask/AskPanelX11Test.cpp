@@ -9,7 +9,7 @@
 #include "ask/AskPanelController.h"
 #include "design/GrowingTextField.h"
 #include "design/FloatingPanel.h"
-#include "platform/X11.h"
+#include "support/X11TestSupport.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -20,9 +20,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-
-#include <xcb/xcb.h>
 
 using namespace asktest;
 
@@ -129,18 +126,6 @@ TEST_F(AskPanelX11, ShownWithTheKeyboardEscapeClosesIt)
     EXPECT_EQ(flows.model().askInput(), QStringLiteral("hi"));
 }
 
-// Where the X server has the window's top-left corner, in root pixels.
-QPoint serverOrigin(const QWidget *widget)
-{
-    xcb_connection_t *c = X11::connection();
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    xcb_translate_coordinates_reply_t *r =
-        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, xcb_window_t(widget->winId()), root, 0, 0), nullptr);
-    const QPoint at = r ? QPoint(r->dst_x, r->dst_y) : QPoint(-1, -1);
-    std::free(r);
-    return at;
-}
-
 TEST_F(AskPanelX11, ADragByTheBackgroundIsToldFrameByFrame)
 {
     pointAt(QPoint(640, 200));
@@ -150,8 +135,8 @@ TEST_F(AskPanelX11, ADragByTheBackgroundIsToldFrameByFrame)
 
     // A busy window manager puts the panel where it goes a moment after the
     // toolkit thinks it is there: the press waits until both agree.
-    ASSERT_TRUE(zktest::spinUntil([&] { return serverOrigin(ask.panel()) == ask.panel()->mapToGlobal(QPoint(0, 0)); }))
-        << "the server has the panel at " << serverOrigin(ask.panel()).x() << "," << serverOrigin(ask.panel()).y();
+    ASSERT_TRUE(zktest::spinUntil([&] { return zktest::serverOrigin(ask.panel()) == ask.panel()->mapToGlobal(QPoint(0, 0)); }))
+        << "the server has the panel at " << zktest::serverOrigin(ask.panel()).x() << "," << zktest::serverOrigin(ask.panel()).y();
     const QRectF start = ask.frame();
     frames.clear();
     // The card's margin, left of the portrait: the panel's own background.

@@ -31,11 +31,16 @@ TEST(FocusTimerPanelX11, ADragWithThePointerMovesThePanelAndReportsEachFrameYUp)
     FloatingPanel *panel = timer.panel();
     ASSERT_TRUE(spinUntil([&] { return panel->windowHandle()->isExposed(); }));
 
-    // Bottom right of the work area, in Qt's points.
+    // Bottom right of the work area, in Qt's points, once the window manager
+    // has it there (a busy one may confirm the place more than once).
     const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_EQ(panel->geometry(), QRect(work.right() + 1 - 148 - 56, work.bottom() + 1 - 2 - 88, 148, 88));
-    ASSERT_EQ(frames.size(), 1);
-    const QRectF shown = frames.front();
+    const QRect corner(work.right() + 1 - 148 - 56, work.bottom() + 1 - 2 - 88, 148, 88);
+    EXPECT_TRUE(spinUntil([&] { return panel->geometry() == corner && serverOrigin(panel) == corner.topLeft(); }))
+        << "at " << panel->geometry().x() << "," << panel->geometry().y();
+    ASSERT_FALSE(frames.isEmpty());
+    const QRectF shown = frames.back();
+    for (const QRectF &f : frames)
+        EXPECT_TRUE(sameRect(f, shown)) << "told of no other place";
     EXPECT_TRUE(sameRect(shown, timer.frame()));
     EXPECT_EQ(timer.ledge()->windowNumber, int(panel->winId()));
 
@@ -46,7 +51,7 @@ TEST(FocusTimerPanelX11, ADragWithThePointerMovesThePanelAndReportsEachFrameYUp)
         pointAt(grip + QPoint(-20 * i, -10 * i));
     ASSERT_TRUE(spinUntil([&] { return panel->pos() == grip + QPoint(-100, -50) - QPoint(20, 10); }));
     xdotool({"mouseup", "1"});
-    ASSERT_TRUE(spinUntil([&] { return frames.size() >= 2 && sameRect(frames.back(), timer.frame()); }));
+    ASSERT_TRUE(spinUntil([&] { return !sameRect(frames.back(), shown) && sameRect(frames.back(), timer.frame()); }));
     // Up the screen is up for the cat.
     EXPECT_EQ(frames.back().x(), shown.x() - 100);
     EXPECT_EQ(frames.back().y(), shown.y() + 50);

@@ -39,6 +39,19 @@ inline xcb_atom_t atom(const char *name)
     return a;
 }
 
+// Where the X server has a window's top-left corner, in root pixels: a busy
+// window manager puts a window there a moment after the toolkit thinks it is.
+inline QPoint serverOrigin(const QWidget *widget)
+{
+    xcb_connection_t *c = X11::connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_translate_coordinates_reply_t *r =
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, xcb_window_t(widget->winId()), root, 0, 0), nullptr);
+    const QPoint at = r ? QPoint(r->dst_x, r->dst_y) : QPoint(-1, -1);
+    std::free(r);
+    return at;
+}
+
 inline std::vector<uint32_t> property32(xcb_window_t w, const char *name)
 {
     xcb_connection_t *c = X11::connection();
