@@ -709,134 +709,120 @@ TEST(WebWaitWalk, TheCurveAndThePrintsAtTheStartAndAfterTenSeconds)
     EXPECT_NEAR(WebWaitWalk::printOpacity(0, 57), 0.3 * (1 - 0.45 * 42.0 / 380), 1e-9);
 }
 
-// The words beside the in-window cat leave with the fade they came in with.
-TEST(CatLayerCaption, TheWordsFadeOutWhereTheyWere)
-{
-    const CompanionVariant ginger = CompanionLibrary::variant(QStringLiteral("ginger"));
-    if (ginger.id != QStringLiteral("ginger"))
-        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
-    FakeClock clock;
-    Clock::setShared(&clock);
+// A layer of the filmed ginger look on a stage of a 1000 x 700 page, on virtual time.
+class GingerLayer : public ::testing::Test {
+protected:
+    void SetUp() override
     {
-        InWindowCatStage stage;
-        InWindowCatLayer layer(&stage);
+        if (ginger.id != QStringLiteral("ginger"))
+            GTEST_SKIP() << "the build's filmed looks are not in the bundle";
         layer.setVariant(ginger);
         layer.resize(1000, 700);
-        const QSizeF page(1000, 700);
-        stage.show(InWindowCatStage::Look::happy, page, 10);
-        clock.advance(1000ms);
-        // Pixels that differ from the picture without words.
-        auto drawn = [&] { return layer.grab().toImage().convertToFormat(QImage::Format_ARGB32); };
-        const QImage cat = drawn();
-        ASSERT_TRUE(stage.say(QStringLiteral("Nicely done."), 2));
-        clock.advance(500ms);
-        const QImage full = drawn();
-        auto weight = [&](const QImage &image) {
-            qint64 sum = 0;
-            for (int y = 0; y < image.height(); ++y)
-                for (int x = 0; x < image.width(); ++x)
-                    sum += std::abs(qAlpha(image.pixel(x, y)) - qAlpha(cat.pixel(x, y)));
-            return sum;
-        };
-        ASSERT_GT(weight(full), 20000) << "the bubble shows";
-        clock.advance(1500ms); // the caption's time is up
-        ASSERT_FALSE(stage.caption());
-        clock.advance(100ms);
-        const qint64 half = weight(drawn());
-        EXPECT_GT(half, weight(full) / 4) << "still fading";
-        EXPECT_LT(half, weight(full) * 3 / 4);
-        clock.advance(150ms);
-        EXPECT_LT(weight(drawn()), weight(full) / 50) << "gone after the fade";
     }
-    Clock::setShared(nullptr);
+    struct SharedClock {
+        FakeClock clock;
+        SharedClock() { Clock::setShared(&clock); }
+        ~SharedClock() { Clock::setShared(nullptr); }
+    };
+    const CompanionVariant ginger = CompanionLibrary::variant(QStringLiteral("ginger"));
+    SharedClock shared;
+    FakeClock &clock = shared.clock;
+    InWindowCatStage stage;
+    InWindowCatLayer layer{&stage};
+};
+
+// The words beside the in-window cat leave with the fade they came in with.
+TEST_F(GingerLayer, TheWordsFadeOutWhereTheyWere)
+{
+    const QSizeF page(1000, 700);
+    stage.show(InWindowCatStage::Look::happy, page, 10);
+    clock.advance(1000ms);
+    // Pixels that differ from the picture without words.
+    auto drawn = [&] { return layer.grab().toImage().convertToFormat(QImage::Format_ARGB32); };
+    const QImage cat = drawn();
+    ASSERT_TRUE(stage.say(QStringLiteral("Nicely done."), 2));
+    clock.advance(500ms);
+    const QImage full = drawn();
+    auto weight = [&](const QImage &image) {
+        qint64 sum = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                sum += std::abs(qAlpha(image.pixel(x, y)) - qAlpha(cat.pixel(x, y)));
+        return sum;
+    };
+    ASSERT_GT(weight(full), 20000) << "the bubble shows";
+    clock.advance(1500ms); // the caption's time is up
+    ASSERT_FALSE(stage.caption());
+    clock.advance(100ms);
+    const qint64 half = weight(drawn());
+    EXPECT_GT(half, weight(full) / 4) << "still fading";
+    EXPECT_LT(half, weight(full) * 3 / 4);
+    clock.advance(150ms);
+    EXPECT_LT(weight(drawn()), weight(full) / 50) << "gone after the fade";
 }
 
 // The cat sitting on the composer fades where it sat when it is taken away.
-TEST(CatLayerCaption, TheSittingCatFadesOutWhereItSat)
+TEST_F(GingerLayer, TheSittingCatFadesOutWhereItSat)
 {
-    const CompanionVariant ginger = CompanionLibrary::variant(QStringLiteral("ginger"));
-    if (ginger.id != QStringLiteral("ginger"))
-        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
-    FakeClock clock;
-    Clock::setShared(&clock);
-    {
-        InWindowCatStage stage;
-        InWindowCatLayer layer(&stage);
-        layer.setVariant(ginger);
-        layer.resize(1000, 700);
-        auto inked = [&] {
-            const QImage image = layer.grab().toImage().convertToFormat(QImage::Format_ARGB32);
-            qint64 sum = 0;
-            for (int y = 0; y < image.height(); ++y)
-                for (int x = 0; x < image.width(); ++x)
-                    sum += qAlpha(image.pixel(x, y));
-            return sum;
-        };
-        stage.composerOpened(std::nullopt, QRectF(100, 200, 600, 400), QSizeF(1000, 700));
-        clock.advance(1000ms);
-        ASSERT_TRUE(stage.perched());
-        // The film shows its first frame when the player has one.
-        ASSERT_TRUE(zktest::spinUntil([&] { return inked() > 100000; }));
-        const qint64 sitting = inked();
-        ASSERT_GT(sitting, 100000) << "the cat sits";
-        stage.clear();
-        clock.advance(100ms);
-        const qint64 half = inked();
-        EXPECT_GT(half, sitting / 4) << "still fading";
-        EXPECT_LT(half, sitting * 3 / 4);
-        clock.advance(150ms);
-        EXPECT_EQ(inked(), 0) << "gone after the fade";
-    }
-    Clock::setShared(nullptr);
+    auto inked = [&] {
+        const QImage image = layer.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        qint64 sum = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                sum += qAlpha(image.pixel(x, y));
+        return sum;
+    };
+    stage.composerOpened(std::nullopt, QRectF(100, 200, 600, 400), QSizeF(1000, 700));
+    clock.advance(1000ms);
+    ASSERT_TRUE(stage.perched());
+    // The film shows its first frame when the player has one.
+    ASSERT_TRUE(zktest::spinUntil([&] { return inked() > 100000; }));
+    const qint64 sitting = inked();
+    ASSERT_GT(sitting, 100000) << "the cat sits";
+    stage.clear();
+    clock.advance(100ms);
+    const qint64 half = inked();
+    EXPECT_GT(half, sitting / 4) << "still fading";
+    EXPECT_LT(half, sitting * 3 / 4);
+    clock.advance(150ms);
+    EXPECT_EQ(inked(), 0) << "gone after the fade";
 }
 
 // The layer draws frames only while something moves, fades or plays: a mood
 // pose standing still is a picture, and a hidden layer draws nothing.
-TEST(CatLayerFrames, TheLayerTicksOnlyWhileSomethingMoves)
+TEST_F(GingerLayer, TicksOnlyWhileSomethingMoves)
 {
-    const CompanionVariant ginger = CompanionLibrary::variant(QStringLiteral("ginger"));
-    if (ginger.id != QStringLiteral("ginger"))
-        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
-    FakeClock clock;
-    Clock::setShared(&clock);
-    {
-        InWindowCatStage stage;
-        InWindowCatLayer layer(&stage);
-        layer.setVariant(ginger);
-        layer.resize(1000, 700);
-        layer.show();
-        EXPECT_EQ(runningTimers(&layer), 0) << "an empty stage";
+    layer.show();
+    EXPECT_EQ(runningTimers(&layer), 0) << "an empty stage";
 
-        stage.show(InWindowCatStage::Look::happy, QSizeF(1000, 700), 5);
-        clock.advance(200ms);
-        EXPECT_EQ(runningTimers(&layer), 1) << "rising";
-        clock.advance(800ms);
-        ASSERT_TRUE(stage.actor()) << "the pose holds for five seconds";
-        EXPECT_TRUE(zktest::spinUntil([&] { return runningTimers(&layer) == 0; }, 3s)) << "standing still";
+    stage.show(InWindowCatStage::Look::happy, QSizeF(1000, 700), 5);
+    clock.advance(200ms);
+    EXPECT_EQ(runningTimers(&layer), 1) << "rising";
+    clock.advance(800ms);
+    ASSERT_TRUE(stage.actor()) << "the pose holds for five seconds";
+    EXPECT_TRUE(zktest::spinUntil([&] { return runningTimers(&layer) == 0; }, 3s)) << "standing still";
 
-        ASSERT_TRUE(stage.say(QStringLiteral("Nicely done."), 2));
-        EXPECT_EQ(runningTimers(&layer), 1) << "the words fade in";
-        clock.advance(250ms);
-        EXPECT_TRUE(zktest::spinUntil([&] { return runningTimers(&layer) == 0; }, 3s)) << "the words are in";
-        clock.advance(1750ms);
-        ASSERT_FALSE(stage.caption()) << "their two seconds are up";
-        EXPECT_EQ(runningTimers(&layer), 1) << "the words fade out";
-        clock.advance(250ms);
-        EXPECT_TRUE(zktest::spinUntil([&] { return runningTimers(&layer) == 0; }, 3s)) << "the words are gone";
+    ASSERT_TRUE(stage.say(QStringLiteral("Nicely done."), 2));
+    EXPECT_EQ(runningTimers(&layer), 1) << "the words fade in";
+    clock.advance(250ms);
+    EXPECT_TRUE(zktest::spinUntil([&] { return runningTimers(&layer) == 0; }, 3s)) << "the words are in";
+    clock.advance(1750ms);
+    ASSERT_FALSE(stage.caption()) << "their two seconds are up";
+    EXPECT_EQ(runningTimers(&layer), 1) << "the words fade out";
+    clock.advance(250ms);
+    EXPECT_TRUE(zktest::spinUntil([&] { return runningTimers(&layer) == 0; }, 3s)) << "the words are gone";
 
-        stage.clear();
-        stage.composerOpened(std::nullopt, QRectF(100, 200, 600, 400), QSizeF(1000, 700));
-        clock.advance(1000ms);
-        ASSERT_TRUE(stage.perched());
-        // Its clip is read in the background: paced by its frames once it shows.
-        EXPECT_TRUE(zktest::spinUntil([&] { return runningTimers(&layer) == 1 && layer.frameClock().interval() > 16; }, 10s))
-            << "the sitting cat is a film, played at its own pace, not the display's";
-        layer.hide();
-        EXPECT_EQ(runningTimers(&layer), 0) << "hidden, it plays to no one";
-        layer.show();
-        EXPECT_EQ(runningTimers(&layer), 1);
-    }
-    Clock::setShared(nullptr);
+    stage.clear();
+    stage.composerOpened(std::nullopt, QRectF(100, 200, 600, 400), QSizeF(1000, 700));
+    clock.advance(1000ms);
+    ASSERT_TRUE(stage.perched());
+    // Its clip is read in the background: paced by its frames once it shows.
+    EXPECT_TRUE(zktest::spinUntil([&] { return runningTimers(&layer) == 1 && layer.frameClock().interval() > 16; }, 10s))
+        << "the sitting cat is a film, played at its own pace, not the display's";
+    layer.hide();
+    EXPECT_EQ(runningTimers(&layer), 0) << "hidden, it plays to no one";
+    layer.show();
+    EXPECT_EQ(runningTimers(&layer), 1);
 }
 
 // The figure's path and the caption's place, with the numbers of the layer.
