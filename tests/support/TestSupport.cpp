@@ -3,8 +3,45 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
 
 namespace zktest {
+
+namespace detail {
+
+void Waiter::finish()
+{
+    done = true;
+    if (loop)
+        loop->quit();
+}
+
+bool waitUntilDone(Waiter &waiter, std::chrono::milliseconds limit)
+{
+    if (waiter.done)
+        return true;
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(limit);
+    waiter.loop = &loop;
+    loop.exec();
+    waiter.loop = nullptr;
+    return waiter.done;
+}
+
+void gaveUp(const char *what, std::chrono::milliseconds limit, const std::source_location &where)
+{
+    const std::string message = "gave up after " + QString::number(limit.count() / 1000.0).toStdString() +
+                                " s waiting for " + (what ? std::string(what) : std::string("the task awaited here"));
+    ADD_FAILURE_AT(where.file_name(), int(where.line())) << message;
+    throw GaveUp(message);
+}
+
+} // namespace detail
 
 bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
 {
