@@ -197,6 +197,16 @@ TEST_F(Composer, TheAudioNameLimitHoldsForReelsAloneWhichShowTheField)
     EXPECT_EQ(state->validationMessage(), std::nullopt);
     state->setAudioName(letters(101));
     EXPECT_EQ(state->validationMessage(), QStringLiteral("The audio name is over 100 characters."));
+    // Counted in characters as the user sees them: 100 emoji (200 UTF-16 units,
+    // the flag 400) pass; one more fails.
+    const QString cat = QStringLiteral("🐈");
+    const QString flag = QStringLiteral("🏴󠁧󠁢󠁷󠁬󠁳󠁿");
+    for (const QString &one : {cat, flag}) {
+        state->setAudioName(one.repeated(100));
+        EXPECT_EQ(state->validationMessage(), std::nullopt) << one.size();
+        state->setAudioName(one.repeated(101));
+        EXPECT_EQ(state->validationMessage(), QStringLiteral("The audio name is over 100 characters.")) << one.size();
+    }
     // The other formats hide the field and send no audio name: it must not block them.
     state->setFormat(PublishFormat::feed);
     state->setMedia({picture()});

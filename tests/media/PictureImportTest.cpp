@@ -120,6 +120,15 @@ TEST_F(PictureImport, JpegGoesUpUnchangedExactlyAtTheByteAndSideBoundsAndIsReenc
     EXPECT_NE(scaled.data.bytes(), original);
     EXPECT_EQ(scaled.pixelSize, QSizeF(63, 47)); // 48 * 63 / 64 = 47.25
     EXPECT_EQ(decoded(scaled.data.bytes()).size(), QSize(63, 47));
+    // Halves are rounded away from zero, never cut: 48 * 62 / 64 = 46.5, and
+    // the thumbnail of that, 47 * 31 / 62 = 23.5.
+    limits.longestImageSide = 62;
+    limits.thumbnailSide = 31;
+    const ImportedMedia half = imported(file);
+    EXPECT_EQ(half.pixelSize, QSizeF(62, 47));
+    EXPECT_EQ(decoded(half.data.bytes()).size(), QSize(62, 47));
+    ASSERT_TRUE(half.thumbnail.has_value());
+    EXPECT_EQ(QSize(half.thumbnail->width, half.thumbnail->height), QSize(31, 24));
 
     EXPECT_NE(imported(file).id, imported(file).id); // two imports, two items
 }
@@ -198,6 +207,15 @@ TEST_F(PictureImport, QualitiesRunDownToHalfThenThePictureIsTooLarge)
     const ImportedMedia fits = imported(file);
     EXPECT_LE(fits.data.size(), limits.largestImageBytes);
     EXPECT_GT(fits.data.size(), at50.size() - 1);
+
+    // Exactly the largest size fits, at the first quality and at the last, 0.5;
+    // a limit one byte below what 0.5 makes refuses the picture.
+    limits.largestImageBytes = at90.size();
+    EXPECT_EQ(imported(file).data.size(), at90.size()) << "kept at 0.9";
+    limits.largestImageBytes = at50.size();
+    EXPECT_EQ(imported(file).data.size(), at50.size()) << "encoded down to 0.5";
+    limits.largestImageBytes = at50.size() - 1;
+    EXPECT_EQ(refused(file).kind(), MediaImportError::Kind::imageTooLarge);
 }
 
 TEST_F(PictureImport, HeicIsDecodedAndConverted)
@@ -242,7 +260,13 @@ TEST_F(PictureImport, DamagedEmptyAndHostilePicturesAreRefusedInWords)
     const MediaImportError exploded = refused(write(QStringLiteral("bomb.png"), bomb));
     EXPECT_EQ(exploded.kind(), MediaImportError::Kind::unreadable);
 
-    // The file's size is checked before it is read.
+    // The file's size is checked before it is read; exactly the bounds pass.
+    limits.largestPictureFileBytes = jpeg.size();
+    limits.largestDecodedPixels = 120 * 90;
+    EXPECT_EQ(imported(path(QStringLiteral("whole.jpg"))).pixelSize, QSizeF(120, 90));
+    limits.largestDecodedPixels = 120 * 90 - 1;
+    EXPECT_EQ(refused(path(QStringLiteral("whole.jpg"))).kind(), MediaImportError::Kind::unreadable);
+    limits.largestDecodedPixels = 120 * 90;
     limits.largestPictureFileBytes = jpeg.size() - 1;
     EXPECT_EQ(refused(path(QStringLiteral("whole.jpg"))).kind(), MediaImportError::Kind::unreadable);
 }
