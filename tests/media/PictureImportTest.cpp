@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QColor>
+#include <QFileInfo>
 #include <QUuid>
 #include <QPainter>
 #include <QtEndian>
@@ -73,6 +74,24 @@ QImage halves(int width, int height, bool sideBySide)
     QPainter painter(&image);
     painter.fillRect(sideBySide ? QRect(0, 0, width / 2, height) : QRect(0, 0, width, height / 2), Qt::red);
     return image;
+}
+
+// `jpeg` grown to exactly `size` bytes by comment segments after its start marker.
+QByteArray paddedTo(const QByteArray &jpeg, qint64 size)
+{
+    QByteArray out = jpeg.left(2);
+    for (qint64 missing = size - jpeg.size(); missing > 0;) {
+        // A segment: its marker, a length field and at most 65533 bytes; never
+        // leave fewer bytes than one segment takes.
+        qint64 chunk = std::min<qint64>(65537, missing);
+        if (missing - chunk > 0 && missing - chunk < 4)
+            chunk -= 4;
+        const qint64 body = chunk - 4;
+        out.append("\xFF\xFE", 2).append(char((body + 2) >> 8)).append(char((body + 2) & 0xff));
+        out.append(QByteArray(body, 'z'));
+        missing -= chunk;
+    }
+    return out + jpeg.mid(2);
 }
 
 // What was uploaded for halves(..., true): its size, red on the left and blue
@@ -145,6 +164,19 @@ TEST_F(PictureImport, LargePictureIsScaledTo2160WithA480Thumbnail)
     const ImportedMedia small = imported(writeImage(QStringLiteral("small.png"), halves(300, 200, true), "png"));
     ASSERT_TRUE(small.thumbnail.has_value());
     EXPECT_EQ(QSize(small.thumbnail->width, small.thumbnail->height), QSize(300, 200));
+
+    // A JPEG of 2160 px and exactly 8,388,608 bytes goes up byte for byte; one
+    // byte more and its pixels alone are encoded again, at 0.9: the comments
+    // that filled it stay behind.
+    const QByteArray strip = readFile(writeImage(QStringLiteral("strip.jpg"), halves(2160, 16, true), "jpeg", 90));
+    const QString exact = write(QStringLiteral("exact.jpg"), paddedTo(strip, 8'388'608));
+    ASSERT_EQ(QFileInfo(exact).size(), 8'388'608);
+    EXPECT_EQ(imported(exact).data.bytes(), readFile(exact));
+    const QString over = write(QStringLiteral("over.jpg"), paddedTo(strip, 8'388'609));
+    ASSERT_EQ(QFileInfo(over).size(), 8'388'609);
+    const ImportedMedia encoded = imported(over);
+    EXPECT_EQ(encoded.pixelSize, QSizeF(2160, 16));
+    EXPECT_EQ(encoded.data.bytes(), MediaImport::jpegData(MediaImport::opaqueOnWhite(decoded(strip)), 90));
 }
 
 TEST_F(PictureImport, TheBytesDecideWhatIsAJpegNotTheName)

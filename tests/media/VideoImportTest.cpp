@@ -167,6 +167,13 @@ TEST_F(VideoImport, LengthBoundIs900SecondsInclusive)
 
 TEST_F(VideoImport, SizeBoundAppliesToWhatWouldBeUploaded)
 {
+    // The bounds moved below, as published: 314,572,800 bytes, 900 s, a poster
+    // inside 1080 px.
+    const MediaImporter::Limits published;
+    EXPECT_EQ(published.largestVideoBytes, 314'572'800);
+    EXPECT_EQ(published.longestVideoSeconds, 900.0);
+    EXPECT_EQ(published.posterSide, 1080);
+
     const QString file = clip(QStringLiteral("sized.mp4"), testSource(1) + h264());
     const qint64 size = QFileInfo(file).size();
     limits.largestVideoBytes = size;
