@@ -115,21 +115,7 @@ private:
     std::vector<xcb_window_t> m_open;
 };
 
-// Runs a desktop tool to its end, 20 s at most; its exit code, or -1 when it
-// did not start or end in time (then it is killed).
-inline int runTool(const QString &program, const QStringList &args)
-{
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForStarted(20000))
-        return -1;
-    if (!process.waitForFinished(20000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return -1;
-    }
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-}
+using zktest::runTool;
 
 void xdotool(const QStringList &args)
 {

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QProcess>
 #include <QThread>
 #include <QTimer>
 
@@ -42,6 +43,20 @@ void gaveUp(const char *what, std::chrono::milliseconds limit, const std::source
 }
 
 } // namespace detail
+
+int runTool(const QString &program, const QStringList &args)
+{
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForStarted(20000))
+        return -1;
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return -1;
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
 
 bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
 {

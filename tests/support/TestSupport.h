@@ -2,6 +2,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QEventLoop>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -83,6 +84,11 @@ T run(QCoro::Task<T> &&task, const char *what = nullptr, std::chrono::millisecon
     if constexpr (!std::is_void_v<T>)
         return std::move(*state->value);
 }
+
+// Runs a desktop tool (xdotool, xsetroot...) to its end, 20 s at most: its exit
+// code, or -1 when it did not start, crashed or did not end in time (then it is
+// killed).
+int runTool(const QString &program, const QStringList &args);
 
 // Spins the event loop until `done` holds or `limit` passes; false on time-out.
 // The default is generous: a loaded two-core machine starts web pages slowly,
