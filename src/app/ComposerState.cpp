@@ -123,8 +123,8 @@ std::optional<QString> ComposerState::validationMessage() const
         return L10n::t("Instagram allows up to 30 hashtags.");
     if (m_format != PublishFormat::story && collaborators().size() > kCollaboratorLimit)
         return L10n::t("Up to three collaborators.");
-    // Only a reel shows the field and sends the name; a hidden value must not block another format.
-    if (m_format == PublishFormat::reel && Text::graphemeCount(m_audioName) > kAudioNameLimit)
+    // For every format, though only a reel shows the field and sends the name.
+    if (Text::graphemeCount(m_audioName) > kAudioNameLimit)
         return L10n::t("The audio name is over 100 characters.");
     if (m_scheduleLater && m_scheduledAt < m_clock.now().addSecs(kScheduleLeadSeconds))
         return L10n::t("Choose a time at least five minutes from now.");

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <mutex>
 
 namespace {
@@ -21,7 +22,9 @@ constexpr qint64 kMaxManifestBytes = 256 * 1024;
 constexpr double kMaxPixels = 4096;   // a clip frame's side
 constexpr double kMaxPoints = 2000;   // a figure's side on screen
 constexpr double kMaxWalkSpeed = 2000;
-constexpr double kMinRate = 1.0 / 16, kMaxRate = 16;
+// A rate is any number a 32-bit float holds; the player plays one of 0 or below
+// at the clip's own speed.
+constexpr double kMaxRate = std::numeric_limits<float>::max();
 
 // A strict reader of one JSON object: a required key that is missing or of
 // another type, or a number outside its range, fails the whole manifest.
@@ -87,15 +90,15 @@ std::optional<CompanionClip> decodeClip(const QJsonObject &object)
     clip.file = f.string("file");
     if (!CompanionClip::isPlainFileName(clip.file))
         return std::nullopt;
-    // Sizes and rates divide the placement and the playback: zero, negative or
-    // absurd values would divide by nothing or ask for gigantic frames.
+    // Sizes divide the placement: zero, negative or absurd values would divide
+    // by nothing or ask for gigantic frames.
     clip.height = f.number("height", 1, kMaxPoints);
     clip.pixelWidth = f.number("pixelWidth", 1, kMaxPixels);
     clip.pixelHeight = f.number("pixelHeight", 1, kMaxPixels);
     clip.floor = f.number("floor", -kHuge, kHuge);
     clip.facing = f.number("facing", -kHuge, kHuge);
     clip.sink = f.optionalNumber("sink", -kHuge, kHuge);
-    if (const auto rate = f.optionalNumber("rate", kMinRate, kMaxRate))
+    if (const auto rate = f.optionalNumber("rate", -kMaxRate, kMaxRate))
         clip.rate = float(*rate);
     if (const auto prop = f.optionalObject("prop")) {
         Fields p(*prop);

@@ -186,11 +186,15 @@ QList<QPair<QString, QString>> ComposerConfirmationSheet::lines() const
 void ComposerConfirmationSheet::refresh()
 {
     const bool later = m_state.scheduleLater();
+    Shown shown{later, lines(), CaptionComposer::caption(m_state.caption(), m_state.hashtags())};
+    if (m_shown == shown)
+        return;
+    m_shown = shown;
     m_title->setText(later ? L10n::t("Schedule this publication?") : L10n::t("Publish this now?"));
     m_confirm->setText(later ? L10n::t("Confirm and schedule") : L10n::t("Confirm and publish"));
     clearLayout(m_summary);
     QWidget *summary = m_summary->parentWidget();
-    for (const auto &[label, value] : lines()) {
+    for (const auto &[label, value] : shown.lines) {
         auto *row = new QWidget(summary);
         auto *line = new QHBoxLayout(row);
         line->setContentsMargins(0, 0, 0, 0);
@@ -203,7 +207,7 @@ void ComposerConfirmationSheet::refresh()
         m_summary->addWidget(row);
         row->show(); // now, so the card is measured with it
     }
-    const QString composed = CaptionComposer::caption(m_state.caption(), m_state.hashtags());
+    const QString &composed = shown.caption;
     m_preview->setText(composed);
     // The user's own words read in their own direction, whatever the interface's.
     m_preview->setLayoutDirection(composed.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);

@@ -154,6 +154,15 @@ private:
     TextBlock *m_preview;
     StyledButton *m_back;
     StyledButton *m_confirm;
+    // What the sheet shows now: the composer refreshes it every second, and it
+    // is built again only when this changes.
+    struct Shown {
+        bool later = false;
+        QList<QPair<QString, QString>> lines;
+        QString caption;
+        friend bool operator==(const Shown &, const Shown &) = default;
+    };
+    std::optional<Shown> m_shown;
 };
 
 // Over the content while a post is handed over: the progress, its step and

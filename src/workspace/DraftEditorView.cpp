@@ -393,8 +393,8 @@ QCoro::Task<> DraftEditorView::runAttach(QString path)
     } else {
         m_draft.mediaId = mediaId;
         m_draft.posterMediaId = posterId;
-        // The service's preview shows the former media; it goes with them.
-        m_draft.preview.reset();
+        // The service's preview stays until the service has the new media; the
+        // new thumbnail, when there is one, shows in front of it meanwhile.
         m_attachedThumbnail = media->thumbnail ? MediaImporter::thumbnailImage(*media->thumbnail) : QImage();
         if (media->kind == ImportedMedia::Kind::video && m_format != PublishFormat::reel &&
             m_format != PublishFormat::story)
@@ -447,6 +447,8 @@ void DraftEditorView::runSave(const ZephylWire::PlanDraft &copy)
         std::find_if(drafts.begin(), drafts.end(), [&](const ZephylWire::PlanDraft &d) { return d.id == copy.id; });
     if (at != drafts.end())
         *at = copy;
+    else if (m_deletedAt)
+        drafts.insert(std::min(*m_deletedAt, drafts.size()), copy);
     else
         drafts.append(copy);
     model.setPlanDrafts(std::move(drafts));
@@ -485,6 +487,11 @@ void DraftEditorView::requestDelete()
 
 void DraftEditorView::confirmDelete()
 {
+    const QList<ZephylWire::PlanDraft> &drafts = m_model.planDrafts();
+    const auto at =
+        std::find_if(drafts.begin(), drafts.end(), [this](const ZephylWire::PlanDraft &d) { return d.id == m_draft.id; });
+    if (at != drafts.end())
+        m_deletedAt = at - drafts.begin();
     PlannerKit::removeDrafts(m_model, m_draft.id);
     saveAndClose();
 }

@@ -143,6 +143,9 @@ private:
     std::optional<QString> m_problem;
     bool m_isNew;
     bool m_saving = false;
+    // Where the draft stood when a delete took it out, so that saving it after
+    // a delete the service never got puts it back in its place.
+    std::optional<qsizetype> m_deletedAt;
 
     TextBlock *m_header = nullptr;
     StyledButton *m_cancelButton = nullptr;

@@ -83,7 +83,7 @@ TEST_F(ComposerLive, ACarouselThenAReelArePublishedThroughTheComposer)
     state->setCollaboratorsText(QStringLiteral("@north"));
     ASSERT_TRUE(ComposerActions::footer(model(), *state).publish);
     state->setConfirming(true);
-    flowtest::finish(ComposerActions::confirm(model(), *state));
+    flowtest::finish(ComposerActions::confirm(model(), *state), "the carousel's publication");
 
     ASSERT_TRUE(state->outcome());
     ASSERT_EQ(state->outcome()->kind, PublishOutcome::Kind::published) << state->outcome()->message.toStdString();
@@ -112,7 +112,7 @@ TEST_F(ComposerLive, ACarouselThenAReelArePublishedThroughTheComposer)
     state->setShareToFeed(false);
     state->setCaption(QStringLiteral("Dusk"));
     state->setConfirming(true);
-    flowtest::finish(ComposerActions::confirm(model(), *state));
+    flowtest::finish(ComposerActions::confirm(model(), *state), "the reel's publication");
 
     ASSERT_TRUE(state->outcome());
     ASSERT_EQ(state->outcome()->kind, PublishOutcome::Kind::published) << state->outcome()->message.toStdString();
@@ -135,13 +135,13 @@ TEST_F(ComposerLive, AServerDraftDoesNotStandInForThePublicationThatFollows)
     importer.add(QStringLiteral("a.jpg"), named(picture(), QStringLiteral("a.jpg"), QByteArray(1500, 'a')));
     flowtest::finish(state->addFiles({file("a.jpg")}));
     state->setCaption(QStringLiteral("First draft, then the real thing"));
-    flowtest::finish(ComposerActions::saveDraft(model(), *state));
+    flowtest::finish(ComposerActions::saveDraft(model(), *state), "the server draft");
     ASSERT_TRUE(state->outcome());
     EXPECT_EQ(state->outcome()->kind, PublishOutcome::Kind::draftSaved);
 
     state->setOutcome(std::nullopt);
     state->setConfirming(true);
-    flowtest::finish(ComposerActions::confirm(model(), *state));
+    flowtest::finish(ComposerActions::confirm(model(), *state), "the publication after the draft");
     ASSERT_TRUE(state->outcome());
     // Under one key the service would have answered with the stored draft.
     EXPECT_EQ(state->outcome()->kind, PublishOutcome::Kind::published) << state->outcome()->message.toStdString();
@@ -157,7 +157,7 @@ TEST_F(ComposerLive, SaveToPlanStoresTheDraftWithItsFirstItemOnTheService)
     state->setFormat(PublishFormat::carousel);
     flowtest::finish(state->addFiles({file("a.jpg"), file("b.jpg")}));
     state->setCaption(QStringLiteral("Plan me\nsecond line"));
-    EXPECT_TRUE(flowtest::finish(ComposerActions::saveToPlan(model(), *state)));
+    EXPECT_TRUE(flowtest::finish(ComposerActions::saveToPlan(model(), *state), "the save to the plan"));
     EXPECT_FALSE(model().composerPresented());
     const QJsonArray stored = ops().drafts.value(live.server.state().accounts.value(kEmail).userId);
     ASSERT_EQ(stored.size(), 1);

@@ -189,21 +189,41 @@ TEST_F(Composer, CollaboratorsAreParsedAndLimitedExceptForAStory)
     EXPECT_TRUE(state->submission(false).collaborators.isEmpty());
 }
 
-TEST_F(Composer, TheAudioNameLimitHoldsForReelsAloneWhichShowTheField)
+TEST_F(Composer, TheAudioNameLimitHoldsForEveryFormatThoughOnlyAReelSendsTheName)
 {
+    const QString tooLong = QStringLiteral("The audio name is over 100 characters.");
     state->setFormat(PublishFormat::reel);
     state->setMedia({video(12)});
     state->setAudioName(letters(100));
     EXPECT_EQ(state->validationMessage(), std::nullopt);
     state->setAudioName(letters(101));
-    EXPECT_EQ(state->validationMessage(), QStringLiteral("The audio name is over 100 characters."));
-    // The other formats hide the field and send no audio name: it must not block them.
-    state->setFormat(PublishFormat::feed);
-    state->setMedia({picture()});
-    EXPECT_EQ(state->validationMessage(), std::nullopt);
-    EXPECT_TRUE(state->submission(false).audioName.isEmpty());
-    state->setFormat(PublishFormat::story);
-    EXPECT_EQ(state->validationMessage(), std::nullopt);
+    EXPECT_EQ(state->validationMessage(), tooLong);
+    // Counted in characters as the user sees them: 100 emoji (200 UTF-16 units;
+    // the flag is 14 units) pass; one more fails.
+    const QString cat = QStringLiteral("🐈");
+    const QString flag = QStringLiteral("🏴󠁧󠁢󠁷󠁬󠁳󠁿");
+    for (const QString &one : {cat, flag}) {
+        state->setAudioName(one.repeated(100));
+        EXPECT_EQ(state->validationMessage(), std::nullopt) << one.size();
+        state->setAudioName(one.repeated(101));
+        EXPECT_EQ(state->validationMessage(), tooLong) << one.size();
+    }
+    // The other formats hide the field and send no audio name, and the limit
+    // still holds for them.
+    const std::pair<PublishFormat, QList<ImportedMedia>> others[] = {
+        {PublishFormat::feed, {picture()}},
+        {PublishFormat::story, {picture()}},
+        {PublishFormat::carousel, {picture(), picture()}},
+    };
+    for (const auto &[format, media] : others) {
+        state->setFormat(format);
+        state->setMedia(media);
+        state->setAudioName(letters(101));
+        EXPECT_EQ(state->validationMessage(), tooLong) << int(format);
+        EXPECT_TRUE(state->submission(false).audioName.isEmpty()) << int(format);
+        state->setAudioName(letters(100));
+        EXPECT_EQ(state->validationMessage(), std::nullopt) << int(format);
+    }
 }
 
 TEST_F(Composer, AScheduledTimeNeedsFiveMinutesAndLosesThemAsTheClockRuns)

@@ -265,11 +265,14 @@ struct Flows {
     apptest::Harness h;
 };
 
-// Waits (on the event loop) for the flow to end and hands back its result.
+// Waits (on the event loop) for the flow to end and hands back its result; a
+// flow that has not ended within the wait's limit fails the case where it was
+// awaited, naming `what` when given.
 template <typename T>
-T finish(QCoro::Task<T> &&task)
+T finish(QCoro::Task<T> &&task, const char *what = nullptr,
+         std::source_location where = std::source_location::current())
 {
-    return zktest::run(std::move(task));
+    return zktest::run(std::move(task), what, zktest::kWaitLimit, where);
 }
 
 // The browser sign-in, scripted: what each run was asked, and how it ends.

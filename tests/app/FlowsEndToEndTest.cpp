@@ -113,8 +113,11 @@ TEST_F(FlowsLive, SignInLoadsTheAccountAndTheFeedPagesToItsEnd)
     EXPECT_TRUE(m.feedHasMore());
     EXPECT_EQ(m.inputOwner(), kEmail);
 
-    while (m.feedHasMore())
-        finish(m.loadFeed(false));
+    // 23 posts, ten a page: three pages, and never more.
+    for (int page = 1; m.feedHasMore(); ++page) {
+        ASSERT_LT(page, 3) << "the feed still has more after page " << page;
+        finish(m.loadFeed(false), "the feed's next page");
+    }
     EXPECT_EQ(m.feedItems().size(), 23);
     EXPECT_EQ(m.feedItems().last().id, QStringLiteral("media-023"));
     EXPECT_EQ(m.feedStatus(), FeedStatus::synced());
@@ -252,7 +255,7 @@ TEST_F(FlowsLive, ABurstOfPlanEditsIsTwoWritesAndAFailedWriteKeepsTheEdits)
         burst.push_back(m.savePlan());
     }
     for (auto &t : burst)
-        finish(std::move(t));
+        finish(std::move(t), "a save of the burst");
     ASSERT_TRUE(zktest::spinUntil([&] { return !m.planSaving(); }));
     EXPECT_EQ(server.count(QStringLiteral("/api/plan/drafts")), 2);
     const QJsonArray stored = storedDrafts();
@@ -265,12 +268,12 @@ TEST_F(FlowsLive, ABurstOfPlanEditsIsTwoWritesAndAFailedWriteKeepsTheEdits)
     QList<Draft> edited = m.planDrafts();
     edited[0].title = QStringLiteral("kept through a failure");
     m.setPlanDrafts(edited);
-    finish(m.savePlan());
+    finish(m.savePlan(), "the plan's failed save");
     EXPECT_TRUE(m.planUnsaved());
     EXPECT_EQ(m.planDrafts()[0].title, QStringLiteral("kept through a failure"));
     EXPECT_TRUE(m.notice()->text.endsWith(QStringLiteral("Plan changes are kept here but not saved yet.")));
     EXPECT_EQ(storedDrafts().at(0).toObject().value("title").toString(), QStringLiteral("edit 40"));
-    finish(m.savePlan());
+    finish(m.savePlan(), "the plan's save");
     EXPECT_FALSE(m.planUnsaved());
     EXPECT_EQ(storedDrafts().at(0).toObject().value("title").toString(), QStringLiteral("kept through a failure"));
 }

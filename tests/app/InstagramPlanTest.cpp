@@ -181,7 +181,7 @@ TEST(PlanDrafts, MovesPastEitherEndAndUnknownIdsSendNothing)
         AppModel &m = f.model();
         m.setSession(SessionState::signedIn);
         m.setPlanDrafts({draft(1), draft(2), draft(3), draft(4), draft(5, 7, true)});
-        finish(m.moveDraft(c.id, c.offset));
+        finish(m.moveDraft(c.id, c.offset), "the move and its save");
         QList<std::optional<qint64>> gridSlots;
         for (const auto &d : m.planDrafts())
             gridSlots << d.gridSlot;
@@ -196,11 +196,11 @@ TEST(PlanDrafts, MovesPastEitherEndAndUnknownIdsSendNothing)
     AppModel &m = f.model();
     m.setSession(SessionState::signedIn);
     m.setPlanDrafts({draft(1)});
-    finish(m.setDraftHidden(2, true));
+    finish(m.setDraftHidden(2, true), "the hiding and its save");
     EXPECT_TRUE(f.service.savedPlans.isEmpty());
-    finish(m.setDraftHidden(1, false));
+    finish(m.setDraftHidden(1, false), "the showing and its save");
     EXPECT_EQ(f.service.savedPlans.size(), 1) << "setting the value it already had still saves";
-    finish(m.setDraftHidden(1, true));
+    finish(m.setDraftHidden(1, true), "the hiding and its save");
     EXPECT_TRUE(f.service.savedPlans.last().first().hiddenFromGrid);
 }
 
@@ -221,8 +221,8 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
     auto hiding = m.setDraftHidden(3, true);
     f.service.release("savePlanDrafts",
                       Reply::error(NetworkError(NetworkError::Code::cannotConnectToHost)));
-    finish(std::move(moving));
-    finish(std::move(hiding));
+    finish(std::move(moving), "the move's failed save");
+    finish(std::move(hiding), "the hiding's save, queued behind the move's");
 
     EXPECT_EQ(f.service.savedPlans.size(), 1) << "the failure ends the round; nothing is retried behind the user's back";
     EXPECT_EQ(f.service.count("planDrafts"), 0) << "the server's list is not fetched over the edits";
@@ -238,12 +238,12 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
     EXPECT_EQ(m.notice()->tone, AppNotice::Tone::attention);
 
     // A reload of the plan meanwhile does not undo them either.
-    finish(m.loadPlan());
+    finish(m.loadPlan(), "the plan's load");
     EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1, 2, 3}));
 
     // The next save sends everything that was kept.
     f.service.held.clear();
-    finish(m.savePlan());
+    finish(m.savePlan(), "the plan's save");
     EXPECT_FALSE(m.planUnsaved());
     EXPECT_EQ(f.service.savedPlans.last(), m.planDrafts());
 }
@@ -271,9 +271,9 @@ TEST(PlanDrafts, SavesRunOneAtATimeAndABurstOfEditsBecomesOneMoreSave)
     EXPECT_EQ(f.service.savedPlans.last(), final) << "the second save carries the latest list";
     EXPECT_FALSE(burst.front().isReady()) << "a save that joined the running one returns once its edits are written";
     f.service.release("savePlanDrafts");
-    finish(std::move(first));
+    finish(std::move(first), "the first save");
     for (auto &t : burst)
-        finish(std::move(t));
+        finish(std::move(t), "a save of the burst");
     EXPECT_EQ(f.service.savedPlans.size(), 2);
     EXPECT_EQ(savingSeen, (QList<bool>{true, false}));
     EXPECT_FALSE(m.planUnsaved());
@@ -282,9 +282,9 @@ TEST(PlanDrafts, SavesRunOneAtATimeAndABurstOfEditsBecomesOneMoreSave)
     f.service.held = {QStringLiteral("planDrafts")};
     auto loading = m.loadPlan();
     m.setPlanDrafts({draft(42)});
-    finish(m.savePlan());
+    finish(m.savePlan(), "the plan's save");
     f.service.release("planDrafts", Reply::of(QList<Draft>{draft(1)}));
-    finish(std::move(loading));
+    finish(std::move(loading), "the plan's load");
     EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{42}));
 }
 
@@ -337,7 +337,7 @@ TEST(PlanDrafts, ASaveWhileSignedOutKeepsTheEditAndSaysItIsNotSaved)
     AppModel &m = f.model();
     m.setSession(SessionState::signedOut);
     m.setPlanDrafts({draft(1), draft(2)});
-    finish(m.moveDraft(1, +1));
+    finish(m.moveDraft(1, +1), "the move while signed out");
     EXPECT_TRUE(f.service.savedPlans.isEmpty());
     EXPECT_EQ(ids(m.gridDrafts()), (QList<qint64>{2, 1}));
     EXPECT_TRUE(m.planUnsaved());
@@ -352,7 +352,7 @@ TEST(PlanDrafts, ASessionFailureWhileSavingEndsTheSession)
     m.setSession(SessionState::signedIn);
     m.setPlanDrafts({draft(1)});
     f.service.failures["savePlanDrafts"] = std::make_exception_ptr(APIError::unauthorized());
-    finish(m.savePlan());
+    finish(m.savePlan(), "the plan's save");
     ASSERT_TRUE(zktest::spinUntil([&] { return m.session() == SessionState::signedOut; }));
     EXPECT_EQ(m.notice()->text, QStringLiteral("Your session has expired. Sign in again."));
     EXPECT_TRUE(m.planDrafts().isEmpty());

@@ -184,10 +184,24 @@ protected:
         auto running = wrapper(std::move(task), result, error);
         QTimer wake; // bounds each wait for events
         wake.start(20);
-        QElapsedTimer stuck;
+        QElapsedTimer stuck, whole;
         stuck.start();
+        whole.start();
+        const QDateTime began = h.clock.now();
         Drain drain;
         while (!result && !error) {
+            // A publication ends within minutes of virtual time (a creation's 90 s,
+            // eight looks 1.6 s apart); one that keeps time moving for an hour, or
+            // the machine busy for two minutes, lost its way.
+            if (began.secsTo(h.clock.now()) > 3600 || whole.elapsed() > 120'000) {
+                std::string calls;
+                for (const auto &request : network.inFlight)
+                    calls += " " + request.method.toStdString() + " " + request.path.toStdString();
+                throw std::runtime_error("the publication never ended: " +
+                                         std::to_string(began.secsTo(h.clock.now())) + " s of virtual time, " +
+                                         std::to_string(whole.elapsed() / 1000) + " s of real time; on the wire:" +
+                                         (calls.empty() ? std::string(" nothing") : calls));
+            }
             // Until a whole pass brings nothing new from the network: an answer
             // that arrived during a pass has its waiter woken in the next.
             for (quint64 before = ~quint64(0); before != network.activity;) {
@@ -204,7 +218,7 @@ protected:
                 }
             }
             if (stuck.elapsed() > 30'000)
-                throw std::runtime_error("the run stopped moving");
+                throw std::runtime_error("the publication stopped moving: nothing due in virtual time for 30 s");
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
         if (error)

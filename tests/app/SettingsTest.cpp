@@ -140,6 +140,12 @@ TEST(AppModelSettings, StoredValuesAreReadStrictlyByType)
         {"zephyl.mac.workspace.native", 1, web, false},
         {"zephyl.mac.workspace.native", "YES", web, false},
         {"zephyl.mac.workspace.native", "no", web, true},
+        {"zephyl.mac.workspace.native", "0", web, true},
+        {"zephyl.mac.workspace.native", 0, web, true},
+        {"zephyl.mac.workspace.native", "", web, true},
+        {"zephyl.mac.workspace.native", "false", web, true},
+        {"zephyl.mac.workspace.native", "9", web, false},
+        {"zephyl.mac.workspace.native", " true", web, false},
     };
     for (const Case &c : cases) {
         Harness h;

@@ -27,7 +27,7 @@ namespace {
 
 void xdotool(const QStringList &args)
 {
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(' ').toStdString();
+    ASSERT_EQ(zktest::runTool(QStringLiteral("xdotool"), args), 0) << args.join(' ').toStdString();
 }
 
 // The X server's input focus, as the window manager left it.

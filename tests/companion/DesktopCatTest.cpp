@@ -44,11 +44,11 @@ TEST(DesktopCat, AWindowPlacedInFrontCutsTheLedge)
 {
     DesktopRig rig;
     const xcb_window_t back = rig.other.open("Plan", QRect(200, 300, 800, 300));
-    ASSERT_TRUE(rig.frameUntil([&] { return rig.ledgesOf(back).size() == 1; }));
+    ASSERT_TRUE(rig.ledgesUntil(back, "one ledge of the back window", [](const auto &l) { return l.size() == 1; }));
     const xcb_window_t front = rig.other.open("Inbox", QRect(450, 200, 200, 300));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(front).empty(); }));
+    ASSERT_TRUE(rig.ledgesUntil(front, "ledge of the front window", [](const auto &l) { return !l.empty(); }));
     rig.other.raise(front);
-    ASSERT_TRUE(rig.frameUntil([&] { return rig.ledgesOf(back).size() == 2; })) << [&] {
+    ASSERT_TRUE(rig.frameUntil([&] { return rig.ledgesOf(back).size() == 2; }, DesktopRig::kLedgeLimit)) << [&] {
         std::string out;
         for (const Ledge &l : rig.cat.ledges())
             out += std::to_string(l.windowNumber) + ": " + std::to_string(l.minX) + "..." + std::to_string(l.maxX) +
@@ -85,7 +85,7 @@ TEST(DesktopCat, ClicksReachTheWindowBeneathExceptOnTheCat)
     DesktopRig rig;
     // A window under the whole lower half of the screen, where the cat sits on the floor.
     const xcb_window_t under = rig.other.open("Under", QRect(0, 400, 1280, 400));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(under).empty(); }));
+    ASSERT_TRUE(rig.ledgesUntil(under, "ledge of the window beneath", [](const auto &l) { return !l.empty(); }));
     int clicks = 0;
     rig.cat.onClick = [&] { ++clicks; };
     CompanionPanel *panel = rig.cat.panels().front();
@@ -193,7 +193,7 @@ TEST(DesktopCat, TheWorkspaceWindowIsHomeOnlyWhileItShowsOnThisDesktop)
     // A second desktop where the window manager keeps desktops (twm keeps none).
     const int desktops = desktopCount();
     auto setDesktops = [](int n) {
-        QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("set_num_desktops"), QString::number(n)});
+        runTool(QStringLiteral("xdotool"), {QStringLiteral("set_num_desktops"), QString::number(n)});
     };
     if (desktops == 1)
         setDesktops(2);

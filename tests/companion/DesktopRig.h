@@ -24,6 +24,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <string>
 
 namespace {
 
@@ -65,13 +66,14 @@ public:
         for (xcb_window_t w : m_open)
             xcb_destroy_window(m_c, w);
         xcb_flush(m_c);
-        zktest::spinUntil([&] {
+        const bool gone = zktest::spinUntil([&] {
             for (const X11::ClientWindow &w : X11::readClientWindows()) {
                 if (std::find(m_open.begin(), m_open.end(), w.id) != m_open.end())
                     return false;
             }
             return true;
-        });
+        }, std::chrono::seconds(10));
+        EXPECT_TRUE(gone) << "the window manager still lists this case's closed windows after 10 s";
         m_open.clear();
         m_presses.clear();
     }
@@ -113,7 +115,12 @@ private:
     std::vector<xcb_window_t> m_open;
 };
 
-void xdotool(const QStringList &args) { ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(' ').toStdString(); }
+using zktest::runTool;
+
+void xdotool(const QStringList &args)
+{
+    ASSERT_EQ(runTool(QStringLiteral("xdotool"), args), 0) << "xdotool " << args.join(' ').toStdString();
+}
 
 OtherApp &otherApp()
 {
@@ -145,13 +152,42 @@ struct DesktopRig {
         cat.start();
     }
     ~DesktopRig() { other.closeAll(); }
-    // Steps frames until `done`, the real X server answering in between.
-    bool frameUntil(const std::function<bool()> &done)
+    // How long a window's ledge may take to show: the window manager frames the
+    // window and the cat reads the windows again, a fraction of a second, a few
+    // seconds on a loaded machine. Shorter than other waits, so a suite whose
+    // ledges fail still ends case by case, each with its message.
+    static constexpr std::chrono::milliseconds kLedgeLimit = std::chrono::seconds(15);
+
+    // Steps frames until `done`, the real X server answering in between; false
+    // once `limit` has passed.
+    bool frameUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = zktest::kWaitLimit)
     {
         return zktest::spinUntil([&] {
             clock.advance(34ms);
             return done();
-        });
+        }, limit);
+    }
+    // Steps frames until window `w` has ledges that `fit`, within kLedgeLimit;
+    // a failure names `what` and tells where the window and its ledges were.
+    ::testing::AssertionResult ledgesUntil(xcb_window_t w, const char *what,
+                                           const std::function<bool(const std::vector<Ledge> &)> &fit)
+    {
+        if (frameUntil([&] { return fit(ledgesOf(w)); }, kLedgeLimit))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "no " << what << " within " << kLedgeLimit.count() / 1000 << " s: "
+                                             << describe(w);
+    }
+    // The window's frame and ledges, and how many ledges the cat knows in all.
+    std::string describe(xcb_window_t w) const
+    {
+        const auto n = [](double v) { return QString::number(v).toStdString(); };
+        const QRect f = other.frame(w);
+        std::string out = "window " + std::to_string(w) + " framed at " + n(f.x()) + "," + n(f.y()) + " " +
+                          n(f.width()) + "x" + n(f.height()) + " (its top at y " + n(screenHeight - f.y()) +
+                          " up), its ledges:";
+        for (const Ledge &l : ledgesOf(w))
+            out += " " + n(l.minX) + "..." + n(l.maxX) + " at " + n(l.y);
+        return out + (ledgesOf(w).empty() ? " none; " : "; ") + std::to_string(cat.ledges().size()) + " ledges in all";
     }
     std::vector<Ledge> ledgesOf(xcb_window_t w) const
     {
@@ -165,6 +201,8 @@ struct DesktopRig {
     // The window's first ledge once the window manager has placed its frame
     // near where it was asked (a busy one lists the window a moment before) and
     // the cat has read it there.
+    // None, and the failure recorded with what was seen, when it does not come
+    // within kLedgeLimit.
     std::optional<Ledge> placedLedge(xcb_window_t w, QPoint asked)
     {
         std::optional<Ledge> found;
@@ -176,7 +214,10 @@ struct DesktopRig {
                 return false;
             found = l.front();
             return true;
-        });
+        }, kLedgeLimit);
+        if (!found)
+            ADD_FAILURE() << "no ledge on the top of the window asked at " << asked.x() << "," << asked.y()
+                          << " within " << kLedgeLimit.count() / 1000 << " s: " << describe(w);
         return found;
     }
     // The cat's middle in root pixels.

@@ -116,7 +116,7 @@ TEST(DesktopCatWithoutCompositor, LivesInAWindowCutToItsDrawingAndTheDesktopStay
 {
     if (compositorSession())
         GTEST_SKIP() << "runs in a session without a compositing manager";
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xsetroot"), {"-solid", "#3a6ea5"}), 0);
+    ASSERT_EQ(runTool(QStringLiteral("xsetroot"), {"-solid", "#3a6ea5"}), 0);
     DesktopRig rig;
     const xcb_window_t notes = rig.other.open("Notes", QRect(80, 300, 520, 300));
     const xcb_window_t plan = rig.other.open("Plan", QRect(640, 420, 560, 300));
@@ -179,7 +179,7 @@ TEST(DesktopCatWithoutCompositor, FollowsACompositorThatStartsAndQuits)
         GTEST_SKIP() << "runs in a session with a window manager and no compositing manager";
     DesktopRig rig;
     const xcb_window_t w = rig.other.open("Below", QRect(100, 200, 900, 500));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(w).empty(); }));
+    ASSERT_TRUE(rig.ledgesUntil(w, "ledge of the window", [](const auto &l) { return !l.empty(); }));
     ASSERT_EQ(rig.cat.presentation(), CompanionController::Presentation::catWindow);
     const int screens = int(QGuiApplication::screens().size());
 
@@ -193,7 +193,8 @@ TEST(DesktopCatWithoutCompositor, FollowsACompositorThatStartsAndQuits)
     ASSERT_EQ(int(rig.cat.panels().size()), screens);
     EXPECT_EQ(rig.cat.panels().front()->kind(), CompanionPanel::Kind::screenLayer);
     EXPECT_EQ(rig.cat.panels().front()->geometry(), QGuiApplication::primaryScreen()->geometry());
-    rig.frameUntil([&] { return rig.cat.panels().front()->frame().scene.catShown; });
+    ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.panels().front()->frame().scene.catShown; }))
+        << "the cat on the screen's layer";
 
     compositor.process.terminate();
     ASSERT_TRUE(compositor.process.waitForFinished(5000));
@@ -215,14 +216,14 @@ TEST(DesktopCatXfwm4, FollowsTheWindowManagersCompositorTurnedOffAndOn)
 {
     if (session() != QLatin1String("xfwm4") || !compositorSession())
         GTEST_SKIP() << "runs under xfwm4 with its compositor";
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xsetroot"), {"-solid", "#3a6ea5"}), 0);
+    ASSERT_EQ(runTool(QStringLiteral("xsetroot"), {"-solid", "#3a6ea5"}), 0);
     auto compositing = [](bool on) {
-        return QProcess::execute(QStringLiteral("xfconf-query"), {"-c", "xfwm4", "-p", "/general/use_compositing", "-n",
+        return runTool(QStringLiteral("xfconf-query"), {"-c", "xfwm4", "-p", "/general/use_compositing", "-n",
                                                                   "-t", "bool", "-s", on ? "true" : "false"});
     };
     DesktopRig rig;
     const xcb_window_t w = rig.other.open("Editor", QRect(120, 260, 900, 400));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(w).empty(); }));
+    ASSERT_TRUE(rig.ledgesUntil(w, "ledge of the window", [](const auto &l) { return !l.empty(); }));
     ASSERT_EQ(rig.cat.presentation(), CompanionController::Presentation::screenLayers);
 
     // As a user turns it off in the window manager's settings.
@@ -243,7 +244,8 @@ TEST(DesktopCatXfwm4, FollowsTheWindowManagersCompositorTurnedOffAndOn)
     ASSERT_TRUE(zktest::spinUntil([&] {
         return rig.cat.presentation() == CompanionController::Presentation::screenLayers;
     }));
-    rig.frameUntil([&] { return rig.cat.panels().front()->frame().bubbleOpacity >= 1; });
+    ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.panels().front()->frame().bubbleOpacity >= 1; }))
+        << "the bubble shown whole on the screen's layer";
     ASSERT_TRUE(drawnOnScreen(*rig.cat.panels().front(), QStringLiteral("compositing-on"), shot));
 }
 
@@ -254,7 +256,7 @@ TEST(DesktopCatGtk, StandsOnTheVisibleEdgeOfAWindowThatDrawsItsOwnFrame)
     DesktopRig rig;
     // Behind the GTK window, its top 12 px above the header bar: inside GTK's margin.
     const xcb_window_t behind = rig.other.open("Behind", QRect(100, 248, 1000, 300));
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(behind).empty(); }));
+    ASSERT_TRUE(rig.ledgesUntil(behind, "ledge of the window behind", [](const auto &l) { return !l.empty(); }));
     ProcessGuard gtk;
     gtk.process.start(QStringLiteral("/usr/bin/python3"),
                       {QStringLiteral(ZK_HEADERBAR_SCRIPT), QStringLiteral("Header bar"), "300", "260", "560", "300"});
@@ -284,16 +286,15 @@ TEST(DesktopCatGtk, StandsOnTheVisibleEdgeOfAWindowThatDrawsItsOwnFrame)
     EXPECT_GT(client.geometry.width(), visible.width());
     EXPECT_LT(client.geometry.top(), visible.top());
 
-    ASSERT_TRUE(rig.frameUntil([&] {
-        const auto l = rig.ledgesOf(id);
+    ASSERT_TRUE(rig.ledgesUntil(id, "ledge on the header bar's top", [&](const auto &l) {
         return !l.empty() && l.front().y == rig.screenHeight - visible.top();
-    })) << "the ledge lies on the header bar's top, " << visible.top() << " px down";
+    })) << "the header bar's top is " << visible.top() << " px down";
     const Ledge ledge = rig.ledgesOf(id).front();
     EXPECT_EQ(ledge.minX, visible.left());
     EXPECT_EQ(ledge.maxX, visible.left() + visible.width());
 
     // The window behind, whose top edge lies in the invisible margin, is not cut by it.
-    ASSERT_TRUE(rig.frameUntil([&] { return !rig.ledgesOf(behind).empty(); }));
+    ASSERT_TRUE(rig.ledgesUntil(behind, "ledge of the window behind", [](const auto &l) { return !l.empty(); }));
     const QRect behindFrame = rig.other.frame(behind);
     ASSERT_GT(behindFrame.top(), client.geometry.top()) << "the back window's top lies in the margin";
     ASSERT_LT(behindFrame.top(), visible.top());

@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QThreadPool>
 
+#include <cmath>
 #include <map>
 
 namespace {
@@ -38,6 +39,12 @@ public:
         return ready ? image : QImage();
     }
     std::optional<double> secondsToNextFrame() const override { return std::nullopt; }
+    qint64 memoryBytes() const override { return holds; }
+    void releaseMemory() override
+    {
+        holds = 0;
+        ++releases;
+    }
     void becomeReady()
     {
         ready = true;
@@ -49,6 +56,8 @@ public:
     bool playing = false;
     double rate = 0;
     int restarts = 0;
+    qint64 holds = 0; // decoded bytes it claims to keep
+    int releases = 0;
 };
 
 class FakeSource final : public ClipSource {
@@ -135,6 +144,25 @@ TEST(FilmedFigure, ANewClipShowsOnlyOnceReadyAndAMissingOneNeverReplacesTheShown
     EXPECT_FALSE((*source)["idle.webp"].playing);
     EXPECT_EQ(changes, 2);
     EXPECT_EQ(source->opened, 2) << "reels stay once made";
+
+    // Hidden reels keep their frames within the budget; past it, the reel hidden
+    // longest lets go first, and no more reels than it takes.
+    const qint64 third = FilmedFigure::kHiddenBudgetBytes / 3 + 1;
+    source->readyAtOnce = {QStringLiteral("a.webp"), QStringLiteral("b.webp")};
+    (*source)["idle.webp"].holds = third;
+    (*source)["walk.webp"].holds = third;
+    figure.show(clip("a.webp"), false, 0, false); // hidden: idle, walk
+    (*source)["a.webp"].holds = third;
+    EXPECT_EQ((*source)["idle.webp"].releases + (*source)["walk.webp"].releases, 0) << "within the budget";
+    figure.show(clip("b.webp"), false, 0, false); // hidden: idle, walk, a
+    EXPECT_EQ((*source)["idle.webp"].releases, 1) << "hidden longest";
+    EXPECT_EQ((*source)["walk.webp"].releases + (*source)["a.webp"].releases, 0);
+    (*source)["b.webp"].holds = third;
+    figure.show(clip("idle.webp", 1.5f), false, 0, false); // hidden: walk, a, b
+    (*source)["idle.webp"].holds = third;
+    EXPECT_EQ((*source)["walk.webp"].releases, 1) << "now hidden longest";
+    EXPECT_EQ((*source)["a.webp"].releases + (*source)["b.webp"].releases, 0);
+    EXPECT_EQ((*source)["idle.webp"].releases, 1) << "the shown reel keeps its frames";
 }
 
 TEST(FilmedFigure, OnlyTheLastWishIsRevealedAndPausingHoldsTheFirstFrame)
@@ -381,6 +409,35 @@ TEST(WebPClips, PlayLoopingOnTheClockWithTheirAlphaAndTheirOwnFrameTimes)
     EXPECT_EQ(colourAt(0.04), QColor(Qt::blue)); // 0.25 + 0.08 = 0.33
     player->restart();
     EXPECT_EQ(colourAt(0), QColor(Qt::red));
+
+    // A rate of 0 or below, or none at all, plays the clip at its own speed.
+    for (double rate : {0.0, -2.0, std::nan("")}) {
+        player->pause();
+        player->restart();
+        player->play(rate);
+        EXPECT_EQ(colourAt(0.15), QColor(Qt::green)) << rate;
+        ASSERT_TRUE(player->secondsToNextFrame()) << rate;
+        EXPECT_NEAR(*player->secondsToNextFrame(), 0.15, 1e-9) << rate;
+    }
+
+    // A frame of 10 ms or less shows for a tenth of a second; 11 ms is its own.
+    writeFile(QStringLiteral("quick.webp"),
+              AnimatedWebP::encode({{solid(QSize(24, 16), Qt::red), 10},
+                                    {solid(QSize(24, 16), Qt::green), 11},
+                                    {solid(QSize(24, 16), Qt::blue), 1}}));
+    auto quick = source.open(fixtureDir() + QStringLiteral("/quick.webp"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return quick->isReady(); })) << "quick.webp never became ready";
+    quick->restart();
+    quick->play(1);
+    auto quickAt = [&](double seconds) {
+        clock.advanceSeconds(seconds);
+        return quick->currentFrame().pixelColor(12, 8);
+    };
+    EXPECT_EQ(quickAt(0.099), QColor(Qt::red));
+    EXPECT_EQ(quickAt(0.002), QColor(Qt::green)); // 0.101
+    EXPECT_EQ(quickAt(0.011), QColor(Qt::blue));  // 0.112
+    EXPECT_EQ(quickAt(0.097), QColor(Qt::blue));  // 0.209
+    EXPECT_EQ(quickAt(0.003), QColor(Qt::red));   // 0.212: round again after 0.211
 
     // Let go of, its frames are made again when it is asked to play.
     player->releaseMemory();

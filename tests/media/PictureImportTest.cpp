@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QColor>
+#include <QFileInfo>
 #include <QUuid>
 #include <QPainter>
 #include <QtEndian>
@@ -75,6 +76,24 @@ QImage halves(int width, int height, bool sideBySide)
     return image;
 }
 
+// `jpeg` grown to exactly `size` bytes by comment segments after its start marker.
+QByteArray paddedTo(const QByteArray &jpeg, qint64 size)
+{
+    QByteArray out = jpeg.left(2);
+    for (qint64 missing = size - jpeg.size(); missing > 0;) {
+        // A segment: its marker, a length field and at most 65533 bytes; never
+        // leave fewer bytes than one segment takes.
+        qint64 chunk = std::min<qint64>(65537, missing);
+        if (missing - chunk > 0 && missing - chunk < 4)
+            chunk -= 4;
+        const qint64 body = chunk - 4;
+        out.append("\xFF\xFE", 2).append(char((body + 2) >> 8)).append(char((body + 2) & 0xff));
+        out.append(QByteArray(body, 'z'));
+        missing -= chunk;
+    }
+    return out + jpeg.mid(2);
+}
+
 // What was uploaded for halves(..., true): its size, red on the left and blue
 // on the right, in the picture and its thumbnail.
 void expectRedThenBlue(const ImportedMedia &media, QSize size, QSize thumbnail)
@@ -120,6 +139,15 @@ TEST_F(PictureImport, JpegGoesUpUnchangedExactlyAtTheByteAndSideBoundsAndIsReenc
     EXPECT_NE(scaled.data.bytes(), original);
     EXPECT_EQ(scaled.pixelSize, QSizeF(63, 47)); // 48 * 63 / 64 = 47.25
     EXPECT_EQ(decoded(scaled.data.bytes()).size(), QSize(63, 47));
+    // Halves are rounded away from zero, never cut: 48 * 62 / 64 = 46.5, and
+    // the thumbnail of that, 47 * 31 / 62 = 23.5.
+    limits.longestImageSide = 62;
+    limits.thumbnailSide = 31;
+    const ImportedMedia half = imported(file);
+    EXPECT_EQ(half.pixelSize, QSizeF(62, 47));
+    EXPECT_EQ(decoded(half.data.bytes()).size(), QSize(62, 47));
+    ASSERT_TRUE(half.thumbnail.has_value());
+    EXPECT_EQ(QSize(half.thumbnail->width, half.thumbnail->height), QSize(31, 24));
 
     EXPECT_NE(imported(file).id, imported(file).id); // two imports, two items
 }
@@ -136,6 +164,19 @@ TEST_F(PictureImport, LargePictureIsScaledTo2160WithA480Thumbnail)
     const ImportedMedia small = imported(writeImage(QStringLiteral("small.png"), halves(300, 200, true), "png"));
     ASSERT_TRUE(small.thumbnail.has_value());
     EXPECT_EQ(QSize(small.thumbnail->width, small.thumbnail->height), QSize(300, 200));
+
+    // A JPEG of 2160 px and exactly 8,388,608 bytes goes up byte for byte; one
+    // byte more and its pixels alone are encoded again, at 0.9: the comments
+    // that filled it stay behind.
+    const QByteArray strip = readFile(writeImage(QStringLiteral("strip.jpg"), halves(2160, 16, true), "jpeg", 90));
+    const QString exact = write(QStringLiteral("exact.jpg"), paddedTo(strip, 8'388'608));
+    ASSERT_EQ(QFileInfo(exact).size(), 8'388'608);
+    EXPECT_EQ(imported(exact).data.bytes(), readFile(exact));
+    const QString over = write(QStringLiteral("over.jpg"), paddedTo(strip, 8'388'609));
+    ASSERT_EQ(QFileInfo(over).size(), 8'388'609);
+    const ImportedMedia encoded = imported(over);
+    EXPECT_EQ(encoded.pixelSize, QSizeF(2160, 16));
+    EXPECT_EQ(encoded.data.bytes(), MediaImport::jpegData(MediaImport::opaqueOnWhite(decoded(strip)), 90));
 }
 
 TEST_F(PictureImport, TheBytesDecideWhatIsAJpegNotTheName)
@@ -198,6 +239,15 @@ TEST_F(PictureImport, QualitiesRunDownToHalfThenThePictureIsTooLarge)
     const ImportedMedia fits = imported(file);
     EXPECT_LE(fits.data.size(), limits.largestImageBytes);
     EXPECT_GT(fits.data.size(), at50.size() - 1);
+
+    // Exactly the largest size fits, at the first quality and at the last, 0.5;
+    // a limit one byte below what 0.5 makes refuses the picture.
+    limits.largestImageBytes = at90.size();
+    EXPECT_EQ(imported(file).data.size(), at90.size()) << "kept at 0.9";
+    limits.largestImageBytes = at50.size();
+    EXPECT_EQ(imported(file).data.size(), at50.size()) << "encoded down to 0.5";
+    limits.largestImageBytes = at50.size() - 1;
+    EXPECT_EQ(refused(file).kind(), MediaImportError::Kind::imageTooLarge);
 }
 
 TEST_F(PictureImport, HeicIsDecodedAndConverted)
@@ -242,7 +292,13 @@ TEST_F(PictureImport, DamagedEmptyAndHostilePicturesAreRefusedInWords)
     const MediaImportError exploded = refused(write(QStringLiteral("bomb.png"), bomb));
     EXPECT_EQ(exploded.kind(), MediaImportError::Kind::unreadable);
 
-    // The file's size is checked before it is read.
+    // The file's size is checked before it is read; exactly the bounds pass.
+    limits.largestPictureFileBytes = jpeg.size();
+    limits.largestDecodedPixels = 120 * 90;
+    EXPECT_EQ(imported(path(QStringLiteral("whole.jpg"))).pixelSize, QSizeF(120, 90));
+    limits.largestDecodedPixels = 120 * 90 - 1;
+    EXPECT_EQ(refused(path(QStringLiteral("whole.jpg"))).kind(), MediaImportError::Kind::unreadable);
+    limits.largestDecodedPixels = 120 * 90;
     limits.largestPictureFileBytes = jpeg.size() - 1;
     EXPECT_EQ(refused(path(QStringLiteral("whole.jpg"))).kind(), MediaImportError::Kind::unreadable);
 }

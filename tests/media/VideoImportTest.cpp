@@ -66,9 +66,43 @@ TEST_F(VideoImport, Mpeg4WithAvc1OrHvc1GoesUpUnchanged)
     const QString hvc = clip(QStringLiteral("hvc.mp4"), testSource(1) + hevc("hvc1"));
     EXPECT_EQ(imported(hvc).data.readAll(), readFile(hvc));
 
+    // What goes up is the size checked at import: a file that grows afterwards
+    // (or while it is imported) is sent only as far as that size.
+    const QByteArray original = readFile(avc);
+    const auto grow = [](const QString &path) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(QByteArray(4096, 'g'));
+    };
+    grow(avc);
+    // Read as a sender streams it: piece by piece until the reader has no more.
+    const auto sent = [](const ImportedMedia &m) {
+        QByteArray out;
+        const std::unique_ptr<QIODevice> reader = m.data.source().open();
+        char piece[1000];
+        for (qint64 n; reader && (n = reader->read(piece, sizeof piece)) > 0;)
+            out.append(piece, n);
+        return out;
+    };
+    EXPECT_EQ(media.data.source().size(), original.size());
+    EXPECT_EQ(sent(media), original);
+    EXPECT_EQ(media.data.open()->readAll(), original);
+    const QString growing = write(QStringLiteral("growing.mp4"), original);
+    limits.afterOpen = grow;
+    const ImportedMedia grown = imported(growing);
+    limits.afterOpen = nullptr;
+    EXPECT_EQ(grown.data.size(), original.size());
+    EXPECT_EQ(sent(grown), original);
+
     // Taken from the descriptor opened at import: the original may go at once.
     ASSERT_TRUE(QFile::remove(avc));
     EXPECT_EQ(media.data.size(), media.data.readAll().size());
+
+    // The poster's sides are rounded, halves away from zero: 48 * 62 / 64 = 46.5.
+    limits.posterSide = 62;
+    const ImportedMedia small = imported(hvc);
+    ASSERT_TRUE(small.thumbnail.has_value());
+    EXPECT_EQ(QSize(small.thumbnail->width, small.thumbnail->height), QSize(62, 47));
 }
 
 TEST_F(VideoImport, OtherCodecsAndContainersAreConvertedToH264Mp4WithTheMoovFirst)
@@ -133,6 +167,13 @@ TEST_F(VideoImport, LengthBoundIs900SecondsInclusive)
 
 TEST_F(VideoImport, SizeBoundAppliesToWhatWouldBeUploaded)
 {
+    // The bounds moved below, as published: 314,572,800 bytes, 900 s, a poster
+    // inside 1080 px.
+    const MediaImporter::Limits published;
+    EXPECT_EQ(published.largestVideoBytes, 314'572'800);
+    EXPECT_EQ(published.longestVideoSeconds, 900.0);
+    EXPECT_EQ(published.posterSide, 1080);
+
     const QString file = clip(QStringLiteral("sized.mp4"), testSource(1) + h264());
     const qint64 size = QFileInfo(file).size();
     limits.largestVideoBytes = size;
@@ -194,17 +235,22 @@ TEST_F(VideoImport, QuarterTurnedClipHasAnUprightPosterAndDisplayedSize)
 
 TEST_F(VideoImport, PosterIsTakenAtHalfASecondOrHalfTheClip)
 {
-    // Red for the first 0.25 s, then blue: a 0.6 s clip's poster (0.3 s) and a
-    // 10 s clip's (0.5 s) are both blue; the first frame would be red.
-    const auto colours = [](double seconds) {
+    // Red for the first 0.25 s, blue until `blueEnds`, then green: a 0.6 s clip's
+    // poster (0.3 s) and a 10 s clip's (0.5 s) are both blue; the first frame
+    // would be red, a frame from either clip's middle, or at 0.5 s of the short
+    // one, green.
+    const auto colours = [](double seconds, double blueEnds) {
         return QStringList{"-filter_complex",
                            QStringLiteral("color=red:size=32x32:rate=20:duration=0.25[a];"
-                                          "color=blue:size=32x32:rate=20:duration=%1[b];[a][b]concat,format=yuv420p")
-                               .arg(seconds - 0.25),
+                                          "color=blue:size=32x32:rate=20:duration=%1[b];"
+                                          "color=green:size=32x32:rate=20:duration=%2[c];[a][b][c]concat=n=3,format=yuv420p")
+                               .arg(blueEnds - 0.25)
+                               .arg(seconds - blueEnds),
                            "-c:v", "libx264", "-preset", "ultrafast", "-g", "100"};
     };
-    for (double seconds : {0.6, 10.0}) {
-        const ImportedMedia media = imported(clip(QStringLiteral("poster%1.mp4").arg(seconds), colours(seconds)));
+    for (const auto &[seconds, blueEnds] : {std::pair{0.6, 0.4}, std::pair{10.0, 1.0}}) {
+        const ImportedMedia media =
+            imported(clip(QStringLiteral("poster%1.mp4").arg(seconds), colours(seconds, blueEnds)));
         ASSERT_TRUE(media.thumbnail.has_value()) << seconds;
         EXPECT_TRUE(isBluish(pictureOf(*media.thumbnail).pixel(16, 16))) << seconds;
     }
@@ -252,9 +298,11 @@ TEST_F(VideoImport, DamagedEmptyAndTracklessVideosAreRefusedInWords)
     EXPECT_EQ(refused(write(QStringLiteral("fastcut.mov"), fast.left(fast.size() * 2 / 3))).kind(),
               MediaImportError::Kind::unreadable);
 
+    const QString wide = clip(QStringLiteral("wide.mp4"), testSource(1) + h264());
+    limits.largestVideoPixels = 64 * 48;
+    EXPECT_EQ(imported(wide).pixelSize, QSizeF(64, 48));
     limits.largestVideoPixels = 64 * 48 - 1;
-    EXPECT_EQ(refused(clip(QStringLiteral("wide.mp4"), testSource(1) + h264())).kind(),
-              MediaImportError::Kind::unreadable);
+    EXPECT_EQ(refused(wide).kind(), MediaImportError::Kind::unreadable);
 }
 
 TEST_F(VideoImport, AFileThatVanishesOrShrinksMidImport)

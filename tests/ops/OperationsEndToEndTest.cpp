@@ -11,6 +11,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSslCertificate>
@@ -486,6 +488,24 @@ TEST_F(Operations, ThreadOperationsRunOneAtATimeAndDeleteOnlyTheSelectedThread)
     EXPECT_EQ(apiError([&] { opstest::run(api->deleteAssistantThread(QStringLiteral("thread-gone"))); }),
               APIError::rejected(QStringLiteral("thread_not_found")));
     EXPECT_EQ(server.seen(QStringLiteral("/api/assistant/thread")).size(), 1);
+
+    // A selection that leaves another thread active (another device chose it
+    // meanwhile) sends no DELETE either: it would remove that other conversation.
+    opstest::run(api->createAssistantThread(QStringLiteral("Third")));
+    const QString third = *opstest::run(api->assistantThreadStore()).activeThreadId;
+    const auto elsewhere = std::make_shared<bool>(true);
+    server.addAdapter([elsewhere, third](Standin::Seen &seen) {
+        if (*elsewhere && seen.method == "PATCH" && seen.path == QLatin1String("/api/assistant/thread"))
+            seen.body = QJsonDocument(QJsonObject{{"activeThreadId", third}}).toJson();
+    });
+    server.clearSeen();
+    EXPECT_EQ(apiError([&] { opstest::run(api->deleteAssistantThread(second)); }),
+              APIError::rejected(QStringLiteral("assistant_thread_not_active")));
+    *elsewhere = false;
+    const auto thread = server.seen(QStringLiteral("/api/assistant/thread"));
+    ASSERT_EQ(thread.size(), 1);
+    EXPECT_EQ(thread[0].method, "PATCH");
+    EXPECT_EQ(opstest::run(api->assistantThreadStore()).threads.size(), 2) << "both conversations stay";
 
     // Saving and asking.
     const ChatMessage question{QStringLiteral("m1"), ChatMessage::Author::user, QStringLiteral("plan my week"), 1000, {}, {}};

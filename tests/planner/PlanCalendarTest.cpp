@@ -135,6 +135,8 @@ TEST_F(PlanCalendarTest, InternetDateTimesAreReadStrictly)
         {"2025-03-14T11:30:00.250+02:00", nineThirty.addMSecs(250)},
         {"2025-03-14T04:30:00-05:00", nineThirty},
         {"2025-03-14T09:30:00.123456789Z", nineThirty.addMSecs(123)},
+        {"2025-03-14T09:30:00.25Z", nineThirty.addMSecs(250)},
+        {"2025-03-14T10:30:00.5+01:00", nineThirty.addMSecs(500)},
         {"2025-03-14t09:30:00z", nineThirty},
         {"2016-12-31T23:59:60Z", QDateTime(QDate(2017, 1, 1), QTime(0, 0), utc)},
         {"2025-03-14", std::nullopt},

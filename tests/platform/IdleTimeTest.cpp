@@ -15,8 +15,8 @@ TEST(X11IdleTime, GrowsWhileIdleAndResetsOnPointerMotion)
         return idle && *idle >= 0.3;
     })) << "the idle time never grew";
 
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {"mousemove", "10", "10"}), 0);
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {"mousemove", "20", "30"}), 0);
+    ASSERT_EQ(zktest::runTool(QStringLiteral("xdotool"), {"mousemove", "10", "10"}), 0);
+    ASSERT_EQ(zktest::runTool(QStringLiteral("xdotool"), {"mousemove", "20", "30"}), 0);
     const auto after = IdleTime::system().secondsSinceInput();
     ASSERT_TRUE(after.has_value());
     EXPECT_LT(*after, *idle);

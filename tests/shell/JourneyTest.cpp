@@ -89,7 +89,7 @@ struct Application {
 
 int xdotool(const QStringList &arguments)
 {
-    return QProcess::execute(QStringLiteral("xdotool"), arguments);
+    return zktest::runTool(QStringLiteral("xdotool"), arguments);
 }
 
 void type(const QString &text) { xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), text}); }
@@ -203,9 +203,9 @@ TEST(Journey, StartSignInCatOnAWindowAskPlanPublishAndTheCatSaysSo)
             // The cat takes the pointer once a frame has seen it over the cat.
             app.saw(QStringLiteral("trace: cat: takes the pointer"), std::chrono::seconds(10), beforeHover);
             if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))
-                QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
-                                                             qEnvironmentVariable("ZK_JOURNEY_SHOTS") +
-                                                                 QStringLiteral("/drag-%1.png").arg(attempt)});
+                zktest::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                           qEnvironmentVariable("ZK_JOURNEY_SHOTS") +
+                                                               QStringLiteral("/drag-%1.png").arg(attempt)});
             xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
             for (int i = 1; i <= 10; ++i)
                 moveTo(grip + (target - grip) * i / 10);

@@ -60,9 +60,15 @@ TEST_F(UpdatePolicyTest, ChecksAtStartThenAtMostHourlyWhenDue)
     updater.lastCheck = clock.now().addDays(30);
     advanceVirtual(clock, 60);
     EXPECT_EQ(updater.background, 4);
+    // Never checked yet (no date at all): due at the next tick and on activation.
+    updater.lastCheck.reset();
+    advanceVirtual(clock, 60);
+    EXPECT_EQ(updater.background, 5);
+    updates->applicationBecameActive();
+    EXPECT_EQ(updater.background, 6);
     updater.automatic = false;
     advanceVirtual(clock, 7200);
-    EXPECT_EQ(updater.background, 4);
+    EXPECT_EQ(updater.background, 6);
 }
 
 TEST_F(UpdatePolicyTest, OncePerBuildPerDay)

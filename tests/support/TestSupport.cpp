@@ -2,9 +2,61 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QProcess>
 #include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
 
 namespace zktest {
+
+namespace detail {
+
+void Waiter::finish()
+{
+    done = true;
+    if (loop)
+        loop->quit();
+}
+
+bool waitUntilDone(Waiter &waiter, std::chrono::milliseconds limit)
+{
+    if (waiter.done)
+        return true;
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(limit);
+    waiter.loop = &loop;
+    loop.exec();
+    waiter.loop = nullptr;
+    return waiter.done;
+}
+
+void gaveUp(const char *what, std::chrono::milliseconds limit, const std::source_location &where)
+{
+    const std::string message = "gave up after " + QString::number(limit.count() / 1000.0).toStdString() +
+                                " s waiting for " + (what ? std::string(what) : std::string("the task awaited here"));
+    ADD_FAILURE_AT(where.file_name(), int(where.line())) << message;
+    throw GaveUp(message);
+}
+
+} // namespace detail
+
+int runTool(const QString &program, const QStringList &args)
+{
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForStarted(20000))
+        return -1;
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return -1;
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
 
 bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
 {

@@ -4,6 +4,7 @@
 // straight from the server, and a window of the test that holds the keyboard.
 
 #include "platform/X11.h"
+#include "support/TestSupport.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -24,7 +25,7 @@ namespace zktest {
 
 inline void xdotool(const QStringList &args)
 {
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(' ').toStdString();
+    ASSERT_EQ(runTool(QStringLiteral("xdotool"), args), 0) << args.join(' ').toStdString();
 }
 
 inline void pointAt(QPoint p) { xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}); }

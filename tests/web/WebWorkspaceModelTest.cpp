@@ -181,6 +181,14 @@ TEST_F(WebWorkspaceModelTest, SessionMessagesMovePhaseAndReportTheAccountOnce)
     web->post(R"({"type":"session","signedIn":false,"path":"/instagram"})");
     EXPECT_EQ(web->phase(), Phase::loading());
     EXPECT_EQ(reported.size(), 2);
+
+    // Signed out on the page's root: the old account's workspace goes too.
+    web->post(R"({"type":"session","signedIn":true,"path":"/instagram","email":"a@b.c","displayName":"A"})");
+    ASSERT_EQ(web->phase(), Phase::workspace());
+    web->post(R"({"type":"session","signedIn":false,"path":"/"})");
+    EXPECT_EQ(web->phase(), Phase::loading());
+    EXPECT_EQ(reported.size(), 4);
+    EXPECT_FALSE(reported.last().has_value());
 }
 
 TEST_F(WebWorkspaceModelTest, GreetingUsesTheFirstWordAndAMomentLastsFiveSeconds)

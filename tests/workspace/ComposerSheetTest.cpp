@@ -17,6 +17,9 @@
 #include <QMimeData>
 #include <QTimeZone>
 #include <QPlainTextEdit>
+#include <QPointer>
+
+#include <algorithm>
 
 using namespace flowtest;
 using namespace screentest;
@@ -214,6 +217,30 @@ TEST_F(SheetTest, TheConfirmationSummarisesAndBackOrEscapeOnlyClosesIt)
     EXPECT_EQ(sheet->preview()->text(), QStringLiteral("Dusk\n\n#cat"));
     EXPECT_EQ(sheet->preview()->maxLines(), 6);
     EXPECT_EQ(sheet->confirmButton()->text(), QStringLiteral("Confirm and publish"));
+
+    // The composer refreshes every second; what the sheet shows is made once and
+    // made again only when it changes.
+    const auto shownTexts = [&] {
+        QStringList out;
+        for (QString text : texts(sheet->card()))
+            out << text.remove(QChar(0x202A)).remove(QChar(0x202C)).remove(QChar(0x200E));
+        return out;
+    };
+    QList<QPointer<TextBlock>> blocks;
+    for (TextBlock *block : sheet->card()->findChildren<TextBlock *>())
+        blocks << block;
+    for (int second = 0; second < 5; ++second) {
+        flows.h.clock.advance(std::chrono::seconds(1));
+        settle();
+    }
+    EXPECT_EQ(std::count_if(blocks.begin(), blocks.end(), [](const auto &b) { return b.isNull(); }), 0)
+        << "nothing was made again";
+    EXPECT_EQ(sheet->card()->findChildren<TextBlock *>().size(), blocks.size());
+    EXPECT_EQ(shownTexts().count(QStringLiteral("No")), 1);
+    state().setShareToFeed(true);
+    settle();
+    EXPECT_EQ(shownTexts().count(QStringLiteral("No")), 0) << shownTexts().join(u'|').toStdString();
+    EXPECT_EQ(shownTexts().count(QStringLiteral("Yes")), 2);
 
     state().setScheduleLater(true);
     settle();

@@ -738,16 +738,23 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     EXPECT_EQ(*view->problem(), QStringLiteral("Plan changes are kept here but not saved yet."));
     EXPECT_TRUE(view->problemText()->isVisibleTo(view));
 
-    // A failed delete keeps it open too; once the service answers, it closes.
+    // A failed delete keeps it open too; saved after it, the draft goes back to
+    // its place; once the service answers, the sheet closes.
+    model().setPlanDrafts({planDraft(0, QStringLiteral("zero")), model().planDrafts().first(),
+                           planDraft(2, QStringLiteral("two"))});
     view->confirmDelete();
     settle();
     EXPECT_EQ(closed, 0);
+    ASSERT_EQ(model().planDrafts().size(), 2) << "the delete stays, unsaved";
     flows.service.failures.clear();
     view->save();
     settle();
     EXPECT_EQ(closed, 1);
     EXPECT_FALSE(model().planUnsaved());
-    EXPECT_EQ(flows.service.savedPlans.last().size(), 1);
+    const QList<PlanDraft> saved = flows.service.savedPlans.last();
+    ASSERT_EQ(saved.size(), 3);
+    EXPECT_EQ(saved.at(1).id, 1) << "back in its place";
+    EXPECT_EQ(saved.at(1).title, QStringLiteral("before and after"));
 }
 
 TEST_F(PlannerTest, DeleteAsksAndRemovesEveryDraftWithTheId)
@@ -852,8 +859,8 @@ TEST_F(PlannerTest, AttachUploadsAtOnceAndKeepsFormerMediaOnEveryFailure)
     EXPECT_TRUE(view->saveButton()->isEnabled());
     EXPECT_EQ(view->draft().mediaId, QStringLiteral("new-picture"));
     EXPECT_EQ(view->draft().posterMediaId, std::nullopt) << "a picture clears the former poster";
-    EXPECT_EQ(view->draft().preview, std::nullopt) << "the former preview goes with the former media";
-    EXPECT_EQ(view->previewImage().size(), QSize(2, 3)) << "the new thumbnail shows";
+    EXPECT_EQ(view->draft().preview, held.preview) << "the service's preview stays until the new media is saved";
+    EXPECT_EQ(view->previewImage().size(), QSize(2, 3)) << "the new thumbnail shows in front of it";
     EXPECT_EQ(view->format(), PublishFormat::feed);
     flows.service.held.clear();
 
@@ -873,8 +880,13 @@ TEST_F(PlannerTest, AttachUploadsAtOnceAndKeepsFormerMediaOnEveryFailure)
     settle();
     EXPECT_EQ(view->format(), PublishFormat::story);
     EXPECT_EQ(view->draft().posterMediaId, std::nullopt) << "a video without a poster frame";
-    EXPECT_TRUE(view->previewImage().isNull()) << "no thumbnail and no preview: the placeholder";
+    EXPECT_EQ(view->draft().preview, held.preview);
+    EXPECT_TRUE(view->attachedThumbnail().isNull()) << "no thumbnail: the preview's picture, or the placeholder";
     EXPECT_TRUE(flows.service.savedPlans.isEmpty()) << "an attach writes nothing to the plan";
+    view->save();
+    settle();
+    EXPECT_EQ(model().planDrafts().first().mediaId, QStringLiteral("v3"));
+    EXPECT_EQ(model().planDrafts().first().preview, held.preview) << "saved as the sheet holds it";
 
     // Remove, then save: no media ids and no preview.
     model().setPlanDrafts({held});
@@ -909,7 +921,7 @@ TEST_F(PlannerTest, AttachThroughTheMediaImporter)
     EXPECT_EQ(view->problem(), std::nullopt);
     EXPECT_EQ(view->draft().mediaId, QStringLiteral("uploaded-1"));
     EXPECT_EQ(view->draft().posterMediaId, std::nullopt);
-    EXPECT_EQ(view->draft().preview, std::nullopt);
+    EXPECT_EQ(view->draft().preview, held.preview);
     EXPECT_EQ(view->format(), PublishFormat::story);
     EXPECT_EQ(qMax(view->previewImage().width(), view->previewImage().height()), 480) << "the importer's thumbnail";
 

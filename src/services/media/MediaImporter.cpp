@@ -157,12 +157,25 @@ MediaThumbnail thumbnailOf(const QImage &image)
 
 std::optional<QByteArray> jpegData(const QImage &image, int quality)
 {
+    if (image.isNull())
+        return std::nullopt;
+    // Only the pixels go up: the writer would carry the source file's texts (a
+    // JPEG's comments, a PNG's text chunks) into the upload as comments.
+    QImage pixels = image;
+    if (!image.textKeys().isEmpty()) {
+        pixels = QImage(image.constBits(), image.width(), image.height(), image.bytesPerLine(), image.format());
+        pixels.setColorTable(image.colorTable());
+        pixels = pixels.copy();
+        pixels.setColorSpace(image.colorSpace());
+        pixels.setDotsPerMeterX(image.dotsPerMeterX());
+        pixels.setDotsPerMeterY(image.dotsPerMeterY());
+    }
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "jpeg");
     writer.setQuality(quality);
-    if (image.isNull() || !writer.write(image) || bytes.isEmpty())
+    if (pixels.isNull() || !writer.write(pixels) || bytes.isEmpty())
         return std::nullopt;
     return bytes;
 }
