@@ -101,9 +101,9 @@ struct Service {
     QString info;
     QString certificate;
 
-    Service()
+    explicit Service(const QString &email = QStringLiteral("kitty@example.com"))
     {
-        server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
+        server.addAccount(email, QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
         if (Standin::startSecure(server) == 0)
             return;
         server.setProviderURL(Standin::secureOrigin(server));
@@ -378,24 +378,11 @@ TEST(Journey, TheNativeWorkspaceOverHttpsSignsInWithGoogleConnectsInstagramAndEn
 {
     // The native workspace against the https stand-in, as `scripts/run` starts
     // it: the service client and the sign-in window trust its certificate.
-    Standin::Server server;
+    // An account of its own: nothing of the earlier cases' accounts comes back.
     const QString email = QStringLiteral("tabby@example.com");
-    server.addAccount(email, QStringLiteral("purr-purr-purr"), QStringLiteral("Tabby"));
-    ASSERT_NE(Standin::startSecure(server), 0) << "the stand-in cannot listen";
-    server.setProviderURL(Standin::secureOrigin(server));
-    const QString dir = zktest::tempDir();
-    const QString certificate = dir + QStringLiteral("/standin.pem");
-    const QString info = dir + QStringLiteral("/info.json");
-    {
-        QFile pem(certificate);
-        ASSERT_TRUE(pem.open(QIODevice::WriteOnly));
-        pem.write(Standin::certificate().toPem());
-        QFile file(info);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("{\"SORVANE_API_BASE_URL\": \"%1\", \"version\": \"dev\"}")
-                       .arg(Standin::secureOrigin(server))
-                       .toUtf8());
-    }
+    Service service(email);
+    ASSERT_FALSE(service.info.isEmpty()) << "the stand-in cannot listen";
+    Standin::Server &server = service.server;
     const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
     QDir().mkpath(config);
     {
@@ -411,7 +398,7 @@ TEST(Journey, TheNativeWorkspaceOverHttpsSignsInWithGoogleConnectsInstagramAndEn
                                                        qEnvironmentVariable("ZK_JOURNEY_SHOTS") + u'/' + name + ".png"});
     };
 
-    Application app(info, certificate);
+    Application app(service.info, service.certificate);
     // Tab through the window until the button named has the keyboard.
     const auto focusOn = [&](const QString &label) -> testing::AssertionResult {
         for (int press = 0; press < 40; ++press) {
