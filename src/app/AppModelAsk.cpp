@@ -8,6 +8,7 @@
 #include "base/DefaultsStore.h"
 #include "companion/CatLookGuess.h"
 #include "design/L10n.h"
+#include "services/ServiceErrors.h"
 
 namespace {
 
@@ -60,11 +61,18 @@ QCoro::Task<> AppModel::ask(QString question)
             history.append(std::move(m));
         }
         std::optional<ZephylWire::AssistantReply> answered;
+        // What the service said when it answered with a refusal; none when it
+        // could not be reached at all.
+        std::optional<QString> refusal;
         try {
             const ServiceClient::Persona persona = ServiceClient::Persona::kitty(m_companionName);
             answered = co_await m_api->assistant(question, history, persona);
+        } catch (const ServiceAPIError &) {
+            refusal = describe(std::current_exception());
+        } catch (const ServiceDecodingError &) {
+            refusal = describe(std::make_exception_ptr(ServiceAPIError::invalidResponse()));
         } catch (...) {
-            // Any failure, an expired session included, gets the one line below.
+            // No answer came: the line below.
         }
         if (!guard.alive())
             co_return; // the conversation went with the account
@@ -74,7 +82,8 @@ QCoro::Task<> AppModel::ask(QString question)
                 reply.actions.append(AskAction::serverAction(newID(), action.label, action));
             reply.look = CatLooks::guess(answered->message);
         } else {
-            reply.text = L10n::t("I couldn't reach Zephyl just now. Try me again in a moment.");
+            // The session's end is not acted on here; the user is only told.
+            reply.text = refusal.value_or(L10n::t("I couldn't reach Zephyl just now. Try me again in a moment."));
             reply.look = CatLook::concerned;
         }
     }

@@ -191,6 +191,8 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             throw ServiceNetworkError(ServiceNetworkError::Code::timedOut);
 
         QNetworkRequest qreq = networkRequest(request);
+        if (const auto *own = qobject_cast<const Network *>(network))
+            own->applyTrust(qreq);
         if (noExpectation)
             qreq.setAttribute(Network::withoutExpectation, true);
         std::unique_ptr<OnceBody> once;

@@ -1,5 +1,7 @@
 #include "services/PlainReply.h"
 
+#include "services/ServiceOrigin.h"
+
 #include <QNetworkProxy>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -407,6 +409,17 @@ bool reachesDirectly(const QNetworkAccessManager *network, const QUrl &url)
     else
         proxies = QNetworkProxyFactory::proxyForQuery(query);
     return proxies.isEmpty() || proxies.first().type() == QNetworkProxy::NoProxy;
+}
+
+void Network::applyTrust(QNetworkRequest &request) const
+{
+    const QUrl url = request.url();
+    if (!m_loopbackCertificate || url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0 ||
+        !ServiceOrigin::isLoopback(url))
+        return;
+    QSslConfiguration config = request.sslConfiguration();
+    config.addCaCertificate(*m_loopbackCertificate);
+    request.setSslConfiguration(config);
 }
 
 QNetworkReply *Network::createRequest(Operation op, const QNetworkRequest &request, QIODevice *outgoingData)

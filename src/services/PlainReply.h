@@ -6,6 +6,9 @@
 #include <QNetworkReply>
 #include <QPair>
 #include <QPointer>
+#include <QSslCertificate>
+
+#include <optional>
 
 class QTcpSocket;
 
@@ -84,8 +87,17 @@ public:
     // On a reply: the request asked for "100 Continue" and its body had not gone when the answer came.
     static constexpr QNetworkRequest::Attribute expectedContinue = QNetworkRequest::Attribute(QNetworkRequest::User + 2);
 
+    // A certificate trusted besides the system's, and only for https requests
+    // to this machine (a local stand-in service). None by default.
+    void trustOnLoopback(std::optional<QSslCertificate> certificate) { m_loopbackCertificate = std::move(certificate); }
+    // Adds that trust to a request bound for a loopback https address.
+    void applyTrust(QNetworkRequest &request) const;
+
 protected:
     QNetworkReply *createRequest(Operation op, const QNetworkRequest &request, QIODevice *outgoingData) override;
+
+private:
+    std::optional<QSslCertificate> m_loopbackCertificate;
 };
 
 } // namespace HttpCall

@@ -18,11 +18,16 @@ std::optional<QUrl> usable(const QString &configured)
     if (scheme == QLatin1String("https"))
         return url;
     if (scheme == QLatin1String("http")) {
-        const QString host = url.host();
-        if (host == QLatin1String("localhost") || QHostAddress(host).isLoopback())
+        if (isLoopback(url))
             return url;
     }
     return std::nullopt;
+}
+
+bool isLoopback(const QUrl &url)
+{
+    const QString host = url.host();
+    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
 }
 
 QUrl resolve(const std::optional<QUrl> &given)

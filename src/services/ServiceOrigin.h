@@ -18,6 +18,10 @@ QUrl builtIn();
 // clear. Anything else, an address without a scheme ("//host") included, is none.
 std::optional<QUrl> usable(const QString &configured);
 
+// True when the URL's host is this machine ("localhost", 127.0.0.0/8, ::1):
+// the only hosts where a local stand-in's own certificate may be trusted.
+bool isLoopback(const QUrl &url);
+
 // The address to use: the given one, else the bundle's usable
 // "SORVANE_API_BASE_URL", else the built-in origin.
 QUrl resolve(const std::optional<QUrl> &given = std::nullopt);

@@ -6,8 +6,9 @@
 
 #include "base/Clock.h"
 #include "design/L10n.h"
+#include "services/ServiceOrigin.h"
 
-#include <QHostAddress>
+#include <QNetworkReply>
 #include <QStringDecoder>
 #include <QUrlQuery>
 
@@ -39,9 +40,7 @@ QUrl providerURL(const QString &projectURL, const QString &path, const std::opti
     if (!url.isValid() || url.isRelative() || url.host().isEmpty())
         throw APIError::invalidResponse();
     const QString scheme = url.scheme().toLower();
-    const QString host = url.host();
-    const bool loopback = host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
-    if (scheme != QLatin1String("https") && !(scheme == QLatin1String("http") && loopback))
+    if (scheme != QLatin1String("https") && !(scheme == QLatin1String("http") && ServiceOrigin::isLoopback(url)))
         throw APIError::invalidResponse();
     url.setPath(path);
     QUrlQuery query;
@@ -55,6 +54,20 @@ QUrl providerURL(const QString &projectURL, const QString &path, const std::opti
 }
 
 bool isSuccess(int status) { return status >= 200 && status <= 299; }
+
+// Failures that mean no answer came from the service: the connection was
+// refused or dropped, the host or a route to it was not found in time.
+bool unreachable(const ServiceNetworkError &error)
+{
+    using Code = ServiceNetworkError::Code;
+    switch (error.code()) {
+    case Code::cannotConnectToHost:
+    case Code::connectionLost:
+    case Code::timedOut: return true;
+    case Code::other: return error.qtError() == QNetworkReply::HostNotFoundError;
+    default: return false;
+    }
+}
 
 } // namespace
 
@@ -225,6 +238,10 @@ QCoro::Task<> ZephylAPI::runRestoreCheck(std::optional<QString> stored, std::sha
         try {
             co_await refreshShared(race.get());
             outcome = RestoreOutcome::signedIn;
+        } catch (const NetworkError &e) {
+            // A service that cannot be reached at all gave no answer, as a
+            // silent one does: a stored session goes on unconfirmed.
+            outcome = stored && unreachable(e) ? RestoreOutcome::unverified : RestoreOutcome::signedOut;
         } catch (...) {
             outcome = RestoreOutcome::signedOut;
         }

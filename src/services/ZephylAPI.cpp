@@ -42,6 +42,12 @@ ZephylAPI::ZephylAPI(Setup setup, QObject *parent)
 
 ZephylAPI::~ZephylAPI() = default;
 
+void ZephylAPI::trustOnLoopback(const QSslCertificate &certificate)
+{
+    if (auto *own = qobject_cast<HttpCall::Network *>(m_network))
+        own->trustOnLoopback(certificate);
+}
+
 ZephylAPI &ZephylAPI::shared()
 {
     static ZephylAPI *client = new ZephylAPI();
@@ -181,7 +187,13 @@ QCoro::Task<> ZephylAPI::runRefresh(std::shared_ptr<RefreshFlight> flight)
         const QJsonObject body = ZephylWire::RefreshRequest{*refreshToken, deviceLabel}.toJson();
         RequestSpec spec(QStringLiteral("/api/v1/auth/refresh"), "POST", body);
         spec.answerLimit = HttpCall::AnswerLimit::session;
-        AuthSession session = co_await send<AuthSession>(spec, &flight->abort);
+        HttpCall::Response answer = co_await sendRaw(spec, &flight->abort);
+        // A refresh token the service no longer honours (it forgot its
+        // sessions, or the token was used or revoked) cannot be renewed by any
+        // later call: the session is over, whatever code the refusal carries.
+        if (answer.status == 401 || answer.status == 400)
+            throw APIError::sessionExpired();
+        AuthSession session = checkAnswer<AuthSession>(answer.status, std::move(answer.body));
         // An answer that came in is kept even if nobody waits for it any more.
         co_await persist(session);
         flight->result->set(std::move(session));

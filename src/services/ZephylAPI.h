@@ -13,6 +13,7 @@
 #include <QCoro/QCoroTask>
 #include <QJsonObject>
 #include <QObject>
+#include <QSslCertificate>
 #include <QUrl>
 
 #include <chrono>
@@ -121,6 +122,11 @@ public:
     // Hands the client a road for its authenticated calls (the web workspace's
     // page). Called once at start-up; the transport must outlive the client.
     void useWebSession(WebTransport *transport) { m_web = transport; }
+
+    // Accepts `certificate` besides the system's trust for https addresses on
+    // this machine only (a local stand-in service, as the web view does). Only
+    // for the client's own network; an injected one is left as it is.
+    void trustOnLoopback(const QSslCertificate &certificate);
 
     // ---- Session
     // The start-up check of the stored session; never fails, answers within 20 s.

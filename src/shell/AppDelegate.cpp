@@ -3,6 +3,8 @@
 #include "base/DefaultsStore.h"
 #include "focus/X11WindowSource.h"
 #include "platform/FreedesktopNotifications.h"
+#include "services/ZephylAPI.h"
+#include "services/auth/WebAuthDialog.h"
 #include "shell/AppIcon.h"
 #include "shell/DeveloperService.h"
 #include "shell/LoginItem.h"
@@ -15,15 +17,17 @@
 #include <QApplication>
 #include <QTextStream>
 
-DesktopServices::DesktopServices()
+DesktopServices::DesktopServices(std::optional<QSslCertificate> trustedOnLoopback)
     : m_windows(std::make_unique<X11WindowSource>()), m_notifications(std::make_unique<FreedesktopNotifications>())
 {
     WindowSource::setSystem(m_windows.get());
     UserNotifications::setSystem(m_notifications.get());
+    WebAuthDialogSession::install(std::move(trustedOnLoopback));
 }
 
 DesktopServices::~DesktopServices()
 {
+    WebAuthSession::setFactory({});
     WindowSource::setSystem(nullptr);
     UserNotifications::setSystem(nullptr);
 }
@@ -51,8 +55,14 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &links)
         Home::setOpensAtLogin(true);
 
     QApplication::setWindowIcon(AppIcon::icon());
+    // Running against the local stand-in over https: its certificate, named by
+    // the developer's environment, is accepted for loopback addresses only, by
+    // the web view, the sign-in dialog and the service client alike.
+    const std::optional<QSslCertificate> standin = DeveloperService::trustedCertificate();
+    if (standin)
+        ZephylAPI::shared().trustOnLoopback(*standin);
     // Before the state object exists, so its flows find them.
-    m_services = std::make_unique<DesktopServices>();
+    m_services = std::make_unique<DesktopServices>(standin);
 
     m_prompt = std::make_unique<UpdatePromptController>();
     m_updateWindows = std::make_unique<UpdateWindows>();
@@ -69,9 +79,7 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &links)
 
     Runtime::Parts parts;
     parts.updates = m_updates.get();
-    // Running against the local stand-in over https: its certificate, named by
-    // the developer's environment, is accepted for loopback addresses only.
-    parts.webTrustedCertificate = DeveloperService::trustedCertificate();
+    parts.webTrustedCertificate = standin;
     m_runtime = std::make_unique<Runtime>(std::move(parts));
     Runtime::setShared(m_runtime.get());
     if (RuntimeTrace::wanted())

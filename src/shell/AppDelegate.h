@@ -2,9 +2,11 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSslCertificate>
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class Runtime;
 class SingleInstance;
@@ -15,11 +17,13 @@ class UpdatePromptController;
 class Updates;
 class UpdateWindows;
 
-// The session's window list (to tuck feeds away) and its notification server,
-// the state object's own while this lives; without it they do nothing.
+// The session's window list (to tuck feeds away), its notification server and
+// the browser sign-in dialog, the state object's own while this lives; without
+// it they do nothing (a sign-in cannot start). `trustedOnLoopback`: a local
+// stand-in's certificate, accepted by the sign-in dialog on loopback addresses.
 class DesktopServices final {
 public:
-    DesktopServices();
+    explicit DesktopServices(std::optional<QSslCertificate> trustedOnLoopback = std::nullopt);
     ~DesktopServices();
     DesktopServices(const DesktopServices &) = delete;
     DesktopServices &operator=(const DesktopServices &) = delete;

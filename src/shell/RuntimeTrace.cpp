@@ -9,6 +9,7 @@
 #include "shell/StatusMenuController.h"
 #include "workspace/CompanionSettingsWindow.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -49,6 +50,14 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
     auto unsent = [this, &model] {
         line(QStringLiteral("unsent: ask %1, assistant %2").arg(model.askInput().size()).arg(model.assistantDraft().size()));
     };
+    connect(&model, &AppModel::noticeChanged, this, [this, &model] {
+        if (model.notice())
+            line(QStringLiteral("notice: ") + model.notice()->text);
+    });
+    connect(&model, &AppModel::instagramChanged, this, [this, &model] {
+        line(model.instagram() ? QStringLiteral("instagram: @") + model.instagram()->username
+                               : QStringLiteral("instagram: none"));
+    });
     connect(&model, &AppModel::askInputChanged, this, unsent);
     connect(&model, &AppModel::assistantDraftChanged, this, unsent);
     if (WebWorkspace *web = runtime.web()) {
@@ -76,6 +85,9 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
         const WebWorkspace *web = m_runtime.web();
         const bool page = web && web->webView() && (web->webView() == now || web->webView()->isAncestorOf(now));
         line(QStringLiteral("keyboard: ") + (page ? QStringLiteral("page") : now->window()->windowTitle()));
+        // Which button a key press would press.
+        if (const auto *button = qobject_cast<const QAbstractButton *>(now))
+            line(QStringLiteral("focus on: ") + button->text());
     });
     // Start-up moments, looked for often until both are seen.
     auto *early = new QTimer(this);

@@ -5,6 +5,7 @@
 #include "design/L10n.h"
 #include "design/ServiceDomain.h"
 #include "services/AsyncSupport.h"
+#include "services/ServiceOrigin.h"
 #include "web/BootScript.h"
 #include "web/ProfileCookies.h"
 #include "web/WebPopup.h"
@@ -483,9 +484,7 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
             });
     connect(m_page, &QWebEnginePage::certificateError, this, [this](const QWebEngineCertificateError &error) {
         QWebEngineCertificateError e = error;
-        const QString host = e.url().host();
-        const bool loopback = host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost");
-        if (loopback && m_options.trustedCertificate && !e.certificateChain().isEmpty() &&
+        if (ServiceOrigin::isLoopback(e.url()) && m_options.trustedCertificate && !e.certificateChain().isEmpty() &&
             e.certificateChain().first() == *m_options.trustedCertificate)
             e.acceptCertificate();
         else

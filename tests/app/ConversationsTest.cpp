@@ -296,18 +296,39 @@ TEST(Ask, TheAssistantHearsTheConversationBeforeTheQuestionAndAFailureIsOneConce
     EXPECT_NE(sent.last().text, QStringLiteral("question 13"));
     EXPECT_EQ(f.service.personas.last(), ServiceClient::Persona::kitty(QStringLiteral("Miso")));
 
-    f.service.failures["assistant"] = std::make_exception_ptr(APIError::sessionExpired());
-    finish(m.ask(QStringLiteral("still there?")));
-    EXPECT_EQ(m.askReply()->text, QStringLiteral("I couldn't reach Zephyl just now. Try me again in a moment."));
-    EXPECT_EQ(m.askReply()->look, CatLook::concerned);
-    EXPECT_EQ(m.session(), SessionState::signedIn) << "the ask panel does not end the session";
-    EXPECT_EQ(m.notice(), std::nullopt);
-    EXPECT_EQ(f.service.count("logout"), 0);
+    // A service that answered is quoted; only a service out of reach is "couldn't reach".
+    const struct {
+        std::exception_ptr failure;
+        const char *said;
+    } failures[] = {
+        {std::make_exception_ptr(APIError::sessionExpired()), "Your session has expired. Sign in again."},
+        {std::make_exception_ptr(APIError::unauthorized()), "Your session has expired. Sign in again."},
+        {std::make_exception_ptr(APIError::rejected(QStringLiteral("assistant_not_configured"))),
+         "The assistant is not configured on the server right now."},
+        {std::make_exception_ptr(APIError::serverRefused(503)),
+         "sorvane.app refused the request (HTTP 503) without a reason."},
+        {std::make_exception_ptr(ZephylAPI::DecodingError(ZephylAPI::DecodingError::Kind::keyNotFound,
+                                                          QStringLiteral("message"), QStringLiteral("missing"))),
+         "sorvane.app answered in a shape this build does not understand."},
+        {std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost)),
+         "I couldn't reach Zephyl just now. Try me again in a moment."},
+        {std::make_exception_ptr(NetworkError(NetworkError::Code::timedOut)),
+         "I couldn't reach Zephyl just now. Try me again in a moment."},
+    };
+    for (const auto &row : failures) {
+        f.service.failures["assistant"] = row.failure;
+        finish(m.ask(QStringLiteral("still there?")));
+        EXPECT_EQ(m.askReply()->text, QString::fromUtf8(row.said));
+        EXPECT_EQ(m.askReply()->look, CatLook::concerned);
+        EXPECT_EQ(m.session(), SessionState::signedIn) << "the ask panel does not end the session";
+        EXPECT_EQ(m.notice(), std::nullopt);
+        EXPECT_EQ(f.service.count("logout"), 0);
+    }
 
     f.service.failures.clear();
     for (int i = 0; i < 30; ++i)
         finish(m.ask(QStringLiteral("more %1").arg(i)));
-    EXPECT_EQ(m.catChat().size(), 92);
+    EXPECT_EQ(m.catChat().size(), 104);
     const QList<CatChatLine> kept = CatChatLine::load(f.h.store);
     ASSERT_EQ(kept.size(), 40);
     EXPECT_EQ(kept.last().id, m.catChat().last().id);

@@ -6,6 +6,7 @@
 
 #include "../ops/OpsTestSupport.h"
 #include "StandinServer.h"
+#include "WebApp.h"
 #include "support/TestSupport.h"
 
 #include "services/ZephylAPI.h"
@@ -115,6 +116,38 @@ TEST_F(WebAuthDialogTest, CallbackByScriptOrByRedirectEndsTheSessionWithItsURL)
         const auto token = GoogleSignInService::accessToken(*ended.url);
         ASSERT_TRUE(token);
         EXPECT_TRUE(server.state().providerTokens.contains(*token));
+    }
+}
+
+TEST_F(WebAuthDialogTest, OverHttpsOnlyTheTrustedStandinCertificateIsAccepted)
+{
+    Standin::Server secure;
+    secure.addAccount(kEmail, QStringLiteral("meow-meow-meow"));
+    ASSERT_NE(Standin::startSecure(secure), 0);
+    const QUrl callback(Standin::secureOrigin(secure) +
+                        QStringLiteral("/auth/v1/callback?account=kitty%40example.com&redirect_to=sorvane%3A%2F%2Fauth-google"));
+    {
+        // As the application installs it with the stand-in's certificate named.
+        WebAuthDialogSession session({}, Standin::certificate());
+        const Ended ended = runSession(session, callback, true);
+        ASSERT_TRUE(ended.url);
+        const auto token = GoogleSignInService::accessToken(*ended.url);
+        ASSERT_TRUE(token);
+        EXPECT_TRUE(secure.state().providerTokens.contains(*token));
+    }
+    {
+        // Without it the engine refuses the page; the user can only close the window.
+        WebAuthDialogSession session({});
+        bool refused = false;
+        const Ended ended = runSession(session, callback, true, [&refused](WebAuthDialog *dialog) {
+            QObject::connect(dialog->view(), &QWebEngineView::loadFinished, dialog, [dialog, &refused](bool ok) {
+                refused = !ok;
+                dialog->close();
+            });
+        });
+        EXPECT_TRUE(refused);
+        EXPECT_FALSE(ended.url);
+        EXPECT_EQ(secure.count(QStringLiteral("/auth/v1/callback")), 1) << "only the trusted run reached the page";
     }
 }
 

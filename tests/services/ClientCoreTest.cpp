@@ -239,14 +239,31 @@ TEST_F(ClientCore, OneRefreshAndOneFinalRepeatAfterUnauthorized)
 TEST_F(ClientCore, ARefusedRefreshIsTheCallersErrorAndKeepsTheStoredSession)
 {
     ASSERT_TRUE(run(Access::persist(api, zktest::sampleSession("old")))->done);
-    net.setScript([](const Sent &s) {
-        if (s.url.path() == kRefresh)
-            return Scripted::json(401, "{\"code\":\"refresh_token_reused\"}");
-        return Scripted::json(401, "{\"code\":\"session_expired\"}");
-    });
-    EXPECT_EQ(run(me())->errorAs<APIError>(), APIError::rejected("refresh_token_reused"));
-    EXPECT_EQ(stored(KeychainStore::refreshTokenAccount), QStringLiteral("refresh-old"));
-    EXPECT_EQ(stored(KeychainStore::accessTokenAccount), QStringLiteral("access-old"));
+    // A refresh token the service no longer honours (401, or 400, whatever the
+    // code) ends the session; other refusals keep the answer check's words.
+    const struct {
+        Scripted refresh;
+        APIError expected;
+    } rows[] = {
+        {Scripted::json(401, "{\"code\":\"refresh_token_reused\"}"), APIError::sessionExpired()},
+        {Scripted::json(401, "{\"code\":\"refresh_token_invalid\"}"), APIError::sessionExpired()},
+        {Scripted::json(401, {}), APIError::sessionExpired()},
+        {Scripted::json(400, "{\"code\":\"invalid_request\"}"), APIError::sessionExpired()},
+        {Scripted::json(400, "<html>bad request</html>"), APIError::sessionExpired()},
+        {Scripted::json(403, {}), APIError::serverRefused(403)},
+        {Scripted::json(500, "{\"code\":\"maintenance\"}"), APIError::rejected("maintenance")},
+    };
+    for (const auto &row : rows) {
+        net.setScript([&](const Sent &s) {
+            if (s.url.path() == kRefresh)
+                return row.refresh;
+            return Scripted::json(401, "{\"code\":\"session_expired\"}");
+        });
+        EXPECT_EQ(run(me())->errorAs<APIError>(), row.expected);
+        // The client forgets nothing by itself: ending the session is the application's decision.
+        EXPECT_EQ(stored(KeychainStore::refreshTokenAccount), QStringLiteral("refresh-old"));
+        EXPECT_EQ(stored(KeychainStore::accessTokenAccount), QStringLiteral("access-old"));
+    }
 }
 
 TEST_F(ClientCore, WithTheWebRoadUnauthorizedIsFinal)

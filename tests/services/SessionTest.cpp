@@ -283,6 +283,13 @@ TEST_F(Session, RestoreConfirmsOrRenewsTheStoredSession)
     service = [](const Sent &) { return Scripted::json(500, {}); };
     EXPECT_EQ(run(api.restoreSession())->value, Restore::signedOut);
     EXPECT_TRUE(stored(KeychainStore::refreshTokenAccount).has_value());
+    // The refresh token refused as unknown (a service that forgot its sessions): signed out.
+    service = [](const Sent &s) {
+        return s.url.path() == kRefresh ? Scripted::json(401, "{\"code\":\"refresh_token_invalid\"}")
+                                        : Scripted::json(401, "{\"code\":\"unauthorized\"}");
+    };
+    EXPECT_EQ(run(api.restoreSession())->value, Restore::signedOut);
+    EXPECT_TRUE(stored(KeychainStore::refreshTokenAccount).has_value());
 }
 
 TEST_F(Session, RestoreWithOnlyARefreshTokenRenewsWithoutALookup)
@@ -327,6 +334,17 @@ TEST_F(Session, RestoreOfflineGivesUpAfterTwentySeconds)
     put(KeychainStore::accessTokenAccount, QStringLiteral("stored"));
     EXPECT_EQ(run(api.restoreSession())->value, Restore::unverified);
     EXPECT_EQ(net.openReplies(), 0);
+
+    // A service that cannot be reached at all (the connection refused at once)
+    // gave no answer either: unconfirmed without waiting, never signed out;
+    // with only a refresh token, signed out.
+    service = [](const Sent &) { return Scripted::failure(QNetworkReply::ConnectionRefusedError); };
+    auto refused = run(api.restoreSession());
+    EXPECT_EQ(refused->value, Restore::unverified);
+    EXPECT_LT(refused->virtualElapsed, 1s);
+    primary().items.remove(KeychainStore::service + QStringLiteral("/access-token"));
+    EXPECT_EQ(run(api.restoreSession())->value, Restore::signedOut);
+    EXPECT_EQ(stored(KeychainStore::refreshTokenAccount), QStringLiteral("r-stored"));
 }
 
 TEST_F(Session, CurrentUserAndLogout)

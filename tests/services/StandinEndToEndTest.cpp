@@ -2,9 +2,12 @@
 
 #include "ServiceTestSupport.h"
 #include "StandinServer.h"
+#include "WebApp.h"
+#include "services/PlainReply.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 using namespace std::chrono_literals;
@@ -87,6 +90,61 @@ TEST_F(EndToEnd, RefreshAfterUnauthorizedAndRotation)
     api = makeClient();
     EXPECT_EQ(zktest::settle(api->restoreSession())->value, ZephylAPI::RestoreOutcome::signedIn);
     EXPECT_EQ(server.count(kRefresh), 2);
+
+    // The service restarted and forgot its sessions: the refresh is refused as
+    // unknown, and that is the session's end, not a refusal to word.
+    server.forgetSessions();
+    EXPECT_EQ(zktest::settle(me())->errorAs<APIError>(), APIError::sessionExpired());
+    EXPECT_EQ(server.count(kRefresh), 3);
+    EXPECT_EQ(zktest::settle(api->restoreSession())->value, ZephylAPI::RestoreOutcome::signedOut);
+
+    // A service that is not there at all: a stored session starts unconfirmed.
+    signIn();
+    for (QTcpServer *listener : server.servers())
+        listener->close();
+    api = makeClient();
+    EXPECT_EQ(zktest::settle(api->restoreSession())->value, ZephylAPI::RestoreOutcome::unverified);
+    EXPECT_EQ(api->accessToken(), stored(KeychainStore::accessTokenAccount));
+}
+
+TEST(StandinOverHttps, TheStandinsCertificateIsTrustedOnLoopbackOnly)
+{
+    Standin::Server server;
+    server.addAccount(kEmail, kPassword);
+    ASSERT_NE(Standin::startSecure(server), 0);
+    server.setProviderURL(Standin::secureOrigin(server));
+    FakeClock clock;
+    auto keychain = KeychainStore::inMemory();
+    {
+        // The system does not know the stand-in's certificate.
+        ZephylAPI untrusting(ZephylAPI::Setup{QUrl(Standin::secureOrigin(server)), nullptr, &clock, keychain.get()});
+        EXPECT_EQ(zktest::settle(untrusting.signInWithEmail(kEmail, kPassword))->errorAs<NetworkError>()->code(),
+                  NetworkError::Code::secureConnectionFailed);
+    }
+    ZephylAPI api(ZephylAPI::Setup{QUrl(Standin::secureOrigin(server)), nullptr, &clock, keychain.get()});
+    api.trustOnLoopback(Standin::certificate());
+    const auto session = zktest::settle(api.signInWithEmail(kEmail, kPassword));
+    ASSERT_TRUE(session->value);
+    EXPECT_EQ(session->value->user.email, kEmail);
+    EXPECT_EQ(server.count(QStringLiteral("/auth/v1/token")), 1) << "the provider's address is trusted the same way";
+
+    // The rule itself: https to this machine only.
+    HttpCall::Network network;
+    network.trustOnLoopback(Standin::certificate());
+    const auto trusts = [&](const char *address) {
+        QNetworkRequest request{QUrl(QString::fromLatin1(address))};
+        network.applyTrust(request);
+        return request.sslConfiguration().caCertificates().contains(Standin::certificate());
+    };
+    EXPECT_TRUE(trusts("https://127.0.0.1:8443/api/v1/me"));
+    EXPECT_TRUE(trusts("https://localhost/"));
+    EXPECT_TRUE(trusts("https://127.0.0.2/"));
+    EXPECT_TRUE(trusts("https://[::1]:9/"));
+    EXPECT_FALSE(trusts("https://sorvane.app/api/v1/me"));
+    EXPECT_FALSE(trusts("https://127.0.0.1.example.com/"));
+    EXPECT_FALSE(trusts("https://localhost.example.com/"));
+    EXPECT_FALSE(trusts("https://10.0.0.1/"));
+    EXPECT_FALSE(trusts("http://127.0.0.1/"));
 }
 
 TEST_F(EndToEnd, ConcurrentUnauthorizedCallsRefreshOnce)

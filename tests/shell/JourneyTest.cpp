@@ -101,9 +101,9 @@ struct Service {
     QString info;
     QString certificate;
 
-    Service()
+    explicit Service(const QString &email = QStringLiteral("kitty@example.com"))
     {
-        server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
+        server.addAccount(email, QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
         if (Standin::startSecure(server) == 0)
             return;
         server.setProviderURL(Standin::secureOrigin(server));
@@ -371,5 +371,142 @@ TEST(Journey, NothingTypedIsLostWhenTheApplicationIsKilled)
         ASSERT_TRUE(again.saw(QStringLiteral("trace: signed in: kitty@example.com"), std::chrono::seconds(90)))
             << again.trace.toStdString();
         ASSERT_TRUE(again.saw(bothTyped)) << again.trace.toStdString();
+    }
+}
+
+TEST(Journey, TheNativeWorkspaceOverHttpsSignsInWithGoogleConnectsInstagramAndEndsAForgottenSession)
+{
+    // The native workspace against the https stand-in, as `scripts/run` starts
+    // it: the service client and the sign-in window trust its certificate.
+    // An account of its own: nothing of the earlier cases' accounts comes back.
+    const QString email = QStringLiteral("tabby@example.com");
+    Service service(email);
+    ASSERT_FALSE(service.info.isEmpty()) << "the stand-in cannot listen";
+    Standin::Server &server = service.server;
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
+    QDir().mkpath(config);
+    {
+        QFile defaults(config + QStringLiteral("/defaults.json"));
+        ASSERT_TRUE(defaults.open(QIODevice::WriteOnly));
+        defaults.write("{\"zephyl.mac.workspace.native\": true}");
+    }
+    const QString draft = QStringLiteral("a caption idea for Sunday");
+    const QString kept = QStringLiteral("unsent: ask 0, assistant %1").arg(draft.size());
+    const auto shot = [](const QString &name) {
+        if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))
+            zktest::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                       qEnvironmentVariable("ZK_JOURNEY_SHOTS") + u'/' + name + ".png"});
+    };
+
+    Application app(service.info, service.certificate);
+    // Tab through the window until the button named has the keyboard.
+    const auto focusOn = [&](const QString &label) -> testing::AssertionResult {
+        for (int press = 0; press < 40; ++press) {
+            const qsizetype mark = app.mark();
+            key(QStringLiteral("Tab"));
+            if (!app.saw(QStringLiteral("trace: keyboard: "), std::chrono::seconds(5), mark))
+                continue;
+            if (app.saw(QStringLiteral("trace: focus on: ") + label + u'\n', std::chrono::seconds(1), mark))
+                return testing::AssertionSuccess();
+        }
+        return testing::AssertionFailure() << "no button \"" << label.toStdString() << "\" took the keyboard";
+    };
+    // The workspace window in front, holding the keyboard.
+    const auto toWorkspace = [&] {
+        xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^Zephyl$"),
+                 QStringLiteral("windowactivate")});
+        return app.keyboardIn(QStringLiteral("Zephyl"));
+    };
+    // "Continue with Google", then the provider's chooser, whose first account has the keyboard.
+    const auto signInWithGoogle = [&] {
+        const qsizetype mark = app.mark();
+        ASSERT_TRUE(focusOn(QStringLiteral("Continue with Google"))) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Sign in"))) << app.trace.toStdString();
+        shot(QStringLiteral("native-google"));
+        const QString signedIn = QStringLiteral("trace: signed in: ") + email;
+        // Return picks the account once the chooser has loaded; keys go only
+        // while the sign-in window has them.
+        for (int press = 0; press < 20 && !app.saw(signedIn, std::chrono::seconds(3), mark); ++press) {
+            if (app.trace.lastIndexOf(QStringLiteral("trace: keyboard: Sign in")) <
+                app.trace.lastIndexOf(QStringLiteral("trace: keyboard: ")))
+                continue;
+            key(QStringLiteral("Return"));
+        }
+        ASSERT_TRUE(app.saw(signedIn, std::chrono::seconds(30), mark)) << app.trace.toStdString();
+    };
+    const auto ask = [&](const QString &command) {
+        // Alt+Space puts a panel still open away first; then it comes with the keyboard.
+        if (app.trace.lastIndexOf(QStringLiteral("trace: ask panel: shown")) >
+            app.trace.lastIndexOf(QStringLiteral("trace: ask panel: hidden"))) {
+            const qsizetype before = app.mark();
+            key(QStringLiteral("alt+space"));
+            ASSERT_TRUE(app.saw(QStringLiteral("trace: ask panel: hidden"), std::chrono::seconds(60), before))
+                << app.trace.toStdString();
+        }
+        const qsizetype mark = app.mark();
+        key(QStringLiteral("alt+space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: ask panel: shown"), std::chrono::seconds(60), mark))
+            << app.trace.toStdString();
+        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Ask the cat"))) << app.trace.toStdString();
+        type(command);
+        key(QStringLiteral("Return"));
+    };
+    const auto lastUnsent = [&] {
+        const qsizetype at = app.trace.lastIndexOf(QStringLiteral("trace: unsent: "));
+        return at < 0 ? QString() : app.trace.mid(at + 7).section(u'\n', 0, 0);
+    };
+
+    {
+        Step step("it starts on the sign-in form, the service reached over https");
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: started"))) << app.trace.toStdString();
+        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
+        EXPECT_FALSE(app.trace.contains(QStringLiteral("secure connection"))) << app.trace.toStdString();
+    }
+    {
+        Step step("\"Continue with Google\" signs in in the sign-in window");
+        ASSERT_NO_FATAL_FAILURE(signInWithGoogle());
+        EXPECT_EQ(server.count(QStringLiteral("/api/v1/auth/supabase/exchange")), 1);
+        // The workspace opens on the conversation, its field ready for writing.
+        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
+        type(draft);
+        ASSERT_TRUE(app.saw(kept)) << app.trace.toStdString();
+    }
+    {
+        Step step("\"Connect Instagram\" on the profile connects the account");
+        ASSERT_NO_FATAL_FAILURE(ask(QStringLiteral("open settings")));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: surface: profile"))) << app.trace.toStdString();
+        ASSERT_TRUE(toWorkspace()) << app.trace.toStdString();
+        ASSERT_TRUE(focusOn(QStringLiteral("Connect Instagram"))) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: instagram: @kitty.studio"))) << app.trace.toStdString();
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: notice: Connected as @kitty.studio"))) << app.trace.toStdString();
+        // The feed of the account is loaded last.
+        ASSERT_TRUE(zktest::spinUntil([&] { return server.count(QStringLiteral("/api/social/feed")) > 0; }));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: say: @kitty.studio is connected."))) << app.trace.toStdString();
+        shot(QStringLiteral("native-profile-connected"));
+    }
+    {
+        Step step("the service forgets its sessions: the next call ends the session, the draft stays");
+        server.forgetSessions();
+        const qsizetype mark = app.mark();
+        ASSERT_NO_FATAL_FAILURE(ask(QStringLiteral("open plan")));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: signed out"), std::chrono::seconds(60), mark)) << app.trace.toStdString();
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: notice: Your session has expired. Sign in again."),
+                            std::chrono::seconds(60), mark))
+            << app.trace.toStdString();
+        EXPECT_FALSE(app.trace.indexOf(QStringLiteral("refresh token"), mark) >= 0) << app.trace.toStdString();
+        EXPECT_EQ(lastUnsent(), kept) << app.trace.toStdString();
+        shot(QStringLiteral("native-expired"));
+    }
+    {
+        Step step("signing in again brings the draft back");
+        key(QStringLiteral("Escape"));
+        ASSERT_TRUE(toWorkspace()) << app.trace.toStdString();
+        const qsizetype mark = app.mark();
+        ASSERT_NO_FATAL_FAILURE(signInWithGoogle());
+        EXPECT_TRUE(app.saw(QStringLiteral("trace: instagram: @kitty.studio"), std::chrono::seconds(60), mark))
+            << app.trace.toStdString();
+        EXPECT_EQ(lastUnsent(), kept) << app.trace.toStdString();
     }
 }

@@ -18,6 +18,7 @@
 #include "focus/FocusGuard.h"
 #include "platform/X11WindowList.h"
 #include "platform/FreedesktopNotifications.h"
+#include "services/auth/WebAuthDialog.h"
 #include "shell/AppDelegate.h"
 #include "shell/FocusTimerController.h"
 #include "shell/Runtime.h"
@@ -533,8 +534,11 @@ TEST(Runtime, TheUpdatersHooks)
 TEST(Runtime, TheApplicationInstallsTheSessionsWindowsAndNotifications)
 {
     EXPECT_FALSE(WindowSource::system().trusted()) << "nothing installed: no windows to tuck away";
+    const auto browserSignIn = [] { return dynamic_cast<WebAuthDialogSession *>(WebAuthSession::make({}).get()) != nullptr; };
+    EXPECT_FALSE(browserSignIn()) << "nothing installed: a browser sign-in cannot start";
     {
         DesktopServices services;
+        EXPECT_TRUE(browserSignIn()) << "Google sign-in and the Instagram connection run in the sign-in dialog";
         EXPECT_TRUE(WindowSource::system().trusted()) << "an X11 session is all the trust tucking away needs";
         EXPECT_NE(dynamic_cast<FreedesktopNotifications *>(&UserNotifications::system()), nullptr);
         // A state object of the application's kind (no windows of its own) finds them.
@@ -549,6 +553,7 @@ TEST(Runtime, TheApplicationInstallsTheSessionsWindowsAndNotifications)
     }
     EXPECT_FALSE(WindowSource::system().trusted());
     EXPECT_EQ(dynamic_cast<FreedesktopNotifications *>(&UserNotifications::system()), nullptr);
+    EXPECT_FALSE(browserSignIn());
 }
 
 TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWindowGoes)

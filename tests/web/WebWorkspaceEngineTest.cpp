@@ -7,6 +7,7 @@
 #include "base/Clock.h"
 #include "design/L10n.h"
 #include "services/KeychainStore.h"
+#include "services/ChatModels.h"
 #include "services/ZephylAPI.h"
 #include "web/ProfileCookies.h"
 #include "web/WebPopup.h"
@@ -275,6 +276,16 @@ TEST_F(WebEngineTest, FetchThroughThePageCarriesTheCookieAndTheDirectRoadNone)
                                                   QByteArray("{\"a\":1}"), {{QStringLiteral("Content-Type"), QStringLiteral("application/json")}}));
     EXPECT_EQ(missing.status, 404);
     EXPECT_EQ(server.seen(QStringLiteral("/api/v1/none")).last().body, QByteArray("{\"a\":1}"));
+
+    // The service forgot the page's session: its refusal comes back as its
+    // answer, which the ask panel puts into words, not as an unreachable road.
+    server.forgetSessions();
+    try {
+        settle(viaPage.assistant(QStringLiteral("still there?"), {}, ZephylAPI::Persona::kitty(QStringLiteral("Miso"))));
+        ADD_FAILURE() << "expected the service's refusal";
+    } catch (const ZephylAPI::APIError &e) {
+        EXPECT_EQ(e, ZephylAPI::APIError::unauthorized());
+    }
 
     ZephylAPI direct(setup);
     settle(direct.signInWithEmail(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow")));

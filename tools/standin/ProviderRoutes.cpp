@@ -95,7 +95,9 @@ void addProviderRoutes(Server &server)
                         .arg(htmlEscaped(pick.toString(QUrl::FullyEncoded)), htmlEscaped(account.email));
         }
         const QString page = QStringLiteral("<!doctype html><meta charset=\"utf-8\"><title>Sign in with Google</title>"
-                                            "<h1>Choose an account</h1><ul id=\"accounts\">%1</ul>")
+                                            "<h1>Choose an account</h1><ul id=\"accounts\">%1</ul>"
+                                            // The first account takes the keyboard, as a chooser's does.
+                                            "<script>document.querySelector('#accounts a')?.focus()</script>")
                                  .arg(list);
         return Answer(200, page.toUtf8(), "text/html; charset=utf-8");
     });

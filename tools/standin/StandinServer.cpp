@@ -148,6 +148,12 @@ void Server::expireAccessTokens()
     m_state.accessFamilies.clear();
 }
 
+void Server::forgetSessions()
+{
+    expireAccessTokens();
+    m_state.refreshTokens.clear();
+}
+
 QList<Seen> Server::seen(const QString &path) const
 {
     if (path.isEmpty())
@@ -381,6 +387,10 @@ void Server::registerAdminRoutes()
     });
     route("POST", QStringLiteral("/__standin/expire-access-tokens"), [this](const Seen &) {
         expireAccessTokens();
+        return Answer::json(200, QJsonObject{{"ok", true}});
+    });
+    route("POST", QStringLiteral("/__standin/forget-sessions"), [this](const Seen &) {
+        forgetSessions();
         return Answer::json(200, QJsonObject{{"ok", true}});
     });
 }

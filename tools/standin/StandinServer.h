@@ -139,6 +139,9 @@ public:
     QString providerURL() const;
     // Makes every access token handed out so far invalid (as if they had expired).
     void expireAccessTokens();
+    // Forgets every session, refresh tokens included, as a service restarted
+    // without its session store does.
+    void forgetSessions();
     // Answers held by a `hang` fault are released (answered normally): those of
     // one path, or all.
     void releaseHeld(const QString &path = QString());

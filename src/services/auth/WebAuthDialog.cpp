@@ -1,11 +1,13 @@
 #include "services/auth/WebAuthDialog.h"
 
 #include "design/L10n.h"
+#include "services/ServiceOrigin.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QCoro/QCoroSignal>
 #include <QVBoxLayout>
+#include <QWebEngineCertificateError>
 #include <QWebEnginePage>
 #include <QDir>
 #include <QFile>
@@ -83,7 +85,16 @@ WebAuthDialog::WebAuthDialog(QString callbackScheme, bool ephemeral, QWidget *pa
     if (!QWebEngineUrlScheme::schemeByName(m_scheme.toUtf8()).name().isEmpty())
         m_profile->installUrlSchemeHandler(m_scheme.toUtf8(), new CallbackSchemeHandler(this));
     m_view = new QWebEngineView(this);
-    m_view->setPage(new WebAuthPage(m_profile, this));
+    auto *page = new WebAuthPage(m_profile, this);
+    m_view->setPage(page);
+    connect(page, &QWebEnginePage::certificateError, this, [this](const QWebEngineCertificateError &error) {
+        QWebEngineCertificateError e = error;
+        if (m_trusted && ServiceOrigin::isLoopback(e.url()) && !e.certificateChain().isEmpty() &&
+            e.certificateChain().first() == *m_trusted)
+            e.acceptCertificate();
+        else
+            e.rejectCertificate();
+    });
     // A page that leaves for an unknown scheme is handed to the desktop's URL
     // opener rather than to the page's navigation: while this window is open,
     // the callback scheme's opener is this window.
@@ -139,8 +150,9 @@ void WebAuthDialog::done(int result)
     Q_EMIT ended(m_callback);
 }
 
-WebAuthDialogSession::WebAuthDialogSession(AnchorProvider anchorProvider)
-    : m_anchorProvider(std::move(anchorProvider))
+WebAuthDialogSession::WebAuthDialogSession(AnchorProvider anchorProvider,
+                                           std::optional<QSslCertificate> trustedOnLoopback)
+    : m_anchorProvider(std::move(anchorProvider)), m_trusted(std::move(trustedOnLoopback))
 {
 }
 
@@ -160,6 +172,7 @@ QCoro::Task<QUrl> WebAuthDialogSession::run(QUrl url, QString callbackScheme, bo
     delete m_dialog.data();
     auto *dialog = new WebAuthDialog(std::move(callbackScheme), ephemeral, anchor);
     m_dialog = dialog;
+    dialog->trustOnLoopback(m_trusted);
     QPointer<WebAuthDialog> guard(dialog);
     dialog->start(url);
     const std::optional<QUrl> ended = co_await qCoro(dialog, &WebAuthDialog::ended, std::chrono::milliseconds(-1));
@@ -171,8 +184,9 @@ QCoro::Task<QUrl> WebAuthDialogSession::run(QUrl url, QString callbackScheme, bo
     co_return callback;
 }
 
-void WebAuthDialogSession::install()
+void WebAuthDialogSession::install(std::optional<QSslCertificate> trustedOnLoopback)
 {
-    WebAuthSession::setFactory(
-        [](AnchorProvider anchor) { return std::make_unique<WebAuthDialogSession>(std::move(anchor)); });
+    WebAuthSession::setFactory([trusted = std::move(trustedOnLoopback)](AnchorProvider anchor) {
+        return std::make_unique<WebAuthDialogSession>(std::move(anchor), trusted);
+    });
 }

@@ -4,7 +4,10 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QSslCertificate>
 #include <QUrl>
+
+#include <optional>
 
 class QWebEngineProfile;
 class QWebEngineView;
@@ -26,6 +29,10 @@ public:
     // click. Must run before the QApplication is made (WebSchemes::registerAll);
     // a later call is too late once any web view exists.
     static void registerCallbackScheme(const QByteArray &scheme = QByteArrayLiteral("sorvane"));
+
+    // Accepts `certificate` besides the system's trust, for loopback addresses
+    // only (a local stand-in service), as the workspace's web view does.
+    void trustOnLoopback(std::optional<QSslCertificate> certificate) { m_trusted = std::move(certificate); }
 
     void start(const QUrl &url);
     QUrl callbackURL() const { return m_callback; }
@@ -50,6 +57,7 @@ private:
     QWebEngineProfile *m_profile = nullptr;
     QWebEngineView *m_view = nullptr;
     QUrl m_callback;
+    std::optional<QSslCertificate> m_trusted;
     bool m_ended = false;
     bool m_closing = false;
 };
@@ -57,7 +65,8 @@ private:
 // Runs sign-ins in a WebAuthDialog; installed as the session factory by the application.
 class WebAuthDialogSession final : public WebAuthSession {
 public:
-    explicit WebAuthDialogSession(AnchorProvider anchorProvider);
+    explicit WebAuthDialogSession(AnchorProvider anchorProvider,
+                                  std::optional<QSslCertificate> trustedOnLoopback = std::nullopt);
     ~WebAuthDialogSession() override;
 
     QCoro::Task<QUrl> run(QUrl url, QString callbackScheme, bool ephemeral) override;
@@ -65,9 +74,12 @@ public:
     // The dialog of the running sign-in, if any (for tests and for raising it).
     WebAuthDialog *dialog() const { return m_dialog; }
 
-    static void install();
+    // Makes every browser sign-in of the application run in a dialog; the
+    // certificate, when given, is trusted on loopback addresses only.
+    static void install(std::optional<QSslCertificate> trustedOnLoopback = std::nullopt);
 
 private:
     AnchorProvider m_anchorProvider;
+    std::optional<QSslCertificate> m_trusted;
     QPointer<WebAuthDialog> m_dialog;
 };
