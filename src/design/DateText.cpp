@@ -7,6 +7,8 @@
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
+#include <QLocale>
+
 #include <memory>
 
 namespace {
@@ -44,9 +46,8 @@ icu::UnicodeString bestPattern(const icu::Locale &locale, const char *skeleton)
     return U_FAILURE(status) ? icu::UnicodeString(skeleton) : pattern;
 }
 
-QString formatted(const char *skeleton, const QDateTime &at, const QTimeZone &zone)
+QString formatted(const icu::Locale &locale, const char *skeleton, const QDateTime &at, const QTimeZone &zone)
 {
-    const icu::Locale locale = icuLocale();
     UErrorCode status = U_ZERO_ERROR;
     icu::SimpleDateFormat format(bestPattern(locale, skeleton), locale, status);
     if (U_FAILURE(status))
@@ -58,49 +59,26 @@ QString formatted(const char *skeleton, const QDateTime &at, const QTimeZone &zo
     return qtText(out);
 }
 
+QString formatted(const char *skeleton, const QDateTime &at, const QTimeZone &zone)
+{
+    return formatted(icuLocale(), skeleton, at, zone);
+}
+
 // A calendar day, formatted at its noon in UTC: no zone can move it to another day.
-QString formattedDay(const char *skeleton, const QDate &day)
+QString formattedDay(const icu::Locale &locale, const char *skeleton, const QDate &day)
 {
-    return formatted(skeleton, QDateTime(day, QTime(12, 0), QTimeZone::utc()), QTimeZone::utc());
+    return formatted(locale, skeleton, QDateTime(day, QTime(12, 0), QTimeZone::utc()), QTimeZone::utc());
 }
 
-} // namespace
+QString formattedDay(const char *skeleton, const QDate &day) { return formattedDay(icuLocale(), skeleton, day); }
 
-namespace DateText {
+// A locale named by Qt ("en_GB", "pt_BR"; "C" is ICU's root) as ICU knows it.
+icu::Locale icuLocale(const QLocale &locale) { return icu::Locale(locale.name().toLatin1().constData()); }
 
-QString isolated(const QString &text)
+// ICU's pattern letters in Qt's notation: the same fields, the same literals
+// (both quote with apostrophes).
+QString qtPattern(const QString &pattern)
 {
-    if (text.isEmpty() || L10n::layoutDirection() != Qt::RightToLeft)
-        return text;
-    return QChar(0x2068) + text + QChar(0x2069);
-}
-
-QString dateTime(const QDateTime &at, const QTimeZone &zone) { return isolated(formatted("yMMMdjmm", at, zone)); }
-
-QString date(const QDateTime &at, const QTimeZone &zone) { return isolated(formatted("yMMMd", at, zone)); }
-
-QString dayMonth(const QDate &day) { return isolated(formattedDay("MMMd", day)); }
-
-QString weekTitle(const QDate &first, const QDate &last)
-{
-    return dayMonth(first) + QStringLiteral(" \u2013 ") + dayMonth(last);
-}
-
-QString weekdayShort(const QDate &day)
-{
-    const QString name = formattedDay("EEE", day);
-    return isolated(L10n::locale().toUpper(name));
-}
-
-QString dayNumber(const QDate &day) { return isolated(formattedDay("d", day)); }
-
-QString dayHeading(const QDate &day) { return isolated(formattedDay("MMMMEEEEd", day)); }
-
-QString editorFormat()
-{
-    // ICU's pattern letters in Qt's notation: the same fields, the same
-    // literals (both quote with apostrophes).
-    const QString pattern = qtText(bestPattern(icuLocale(), "yMMMdjmm"));
     QString out;
     for (qsizetype i = 0; i < pattern.size();) {
         const QChar c = pattern.at(i);
@@ -139,6 +117,56 @@ QString editorFormat()
         i += run;
     }
     return out;
+}
+
+} // namespace
+
+namespace DateText {
+
+QString isolated(const QString &text)
+{
+    if (text.isEmpty() || L10n::layoutDirection() != Qt::RightToLeft)
+        return text;
+    return QChar(0x2068) + text + QChar(0x2069);
+}
+
+QString dateTime(const QDateTime &at, const QTimeZone &zone) { return isolated(formatted("yMMMdjmm", at, zone)); }
+
+QString date(const QDateTime &at, const QTimeZone &zone) { return isolated(formatted("yMMMd", at, zone)); }
+
+QString dayMonth(const QDate &day) { return isolated(formattedDay("MMMd", day)); }
+
+QString weekTitle(const QDate &first, const QDate &last)
+{
+    return dayMonth(first) + QStringLiteral(" \u2013 ") + dayMonth(last);
+}
+
+QString weekdayShort(const QDate &day)
+{
+    const QString name = formattedDay("EEE", day);
+    return isolated(L10n::locale().toUpper(name));
+}
+
+QString dayNumber(const QDate &day) { return isolated(formattedDay("d", day)); }
+
+QString dayHeading(const QDate &day) { return isolated(formattedDay("MMMMEEEEd", day)); }
+
+QString editorFormat() { return qtPattern(qtText(bestPattern(icuLocale(), "yMMMdjmm"))); }
+
+QString dateTime(const QDateTime &at, const QTimeZone &zone, const QLocale &locale)
+{
+    return formatted(icuLocale(locale), "yMMMdjmm", at, zone);
+}
+
+QString weekTitle(const QDate &first, const QDate &last, const QLocale &locale)
+{
+    const icu::Locale icu = icuLocale(locale);
+    return formattedDay(icu, "MMMd", first) + QStringLiteral(" \u2013 ") + formattedDay(icu, "MMMd", last);
+}
+
+QString pattern(const char *skeleton, const QLocale &locale)
+{
+    return qtPattern(qtText(bestPattern(icuLocale(locale), skeleton)));
 }
 
 } // namespace DateText

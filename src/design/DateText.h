@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QLocale>
 #include <QString>
 #include <QTimeZone>
 
@@ -31,6 +32,14 @@ QString dayHeading(const QDate &day);
 // The display format of a date-and-time field that matches dateTime(), in
 // QDateTimeEdit's notation; the field's locale is L10n::locale().
 QString editorFormat();
+
+// The same texts for a given locale, not isolated: for what is not shown as it
+// stands (a field's format, a title laid out by its caller).
+QString dateTime(const QDateTime &at, const QTimeZone &zone, const QLocale &locale);
+QString weekTitle(const QDate &first, const QDate &last, const QLocale &locale);
+// The locale's own pattern for a set of ICU fields ("yMMMd", "jmm"), in Qt's
+// notation for QLocale::toString and QDateTimeEdit.
+QString pattern(const char *skeleton, const QLocale &locale);
 
 // `text` between FIRST STRONG ISOLATE and POP DIRECTIONAL ISOLATE when the
 // language in use is written right to left; unchanged otherwise.

@@ -407,7 +407,7 @@ TEST(TranslationTables, EveryRowIsWrittenInItsTablesLanguage)
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
     // Danish spellings in Norwegian text and Norwegian ones in Danish text.
     static const QRegularExpression danish(QString::fromUtf8(
-        R"re((?<!\w)(af|efter|nu|mig|dig|sig|hvad|bliver|blev|igen|meget|noget|nogle|endnu|måske|tilbage|ud|op|)re"
+        R"re((?<!\w)(af|efter|nu|hvornår|mig|dig|sig|hvad|bliver|blev|igen|meget|noget|nogle|endnu|måske|tilbage|ud|op|)re"
         R"re(hjælp|billede|billeder|fejl|uge|kat|vælg|gem|gemt|gemmes|åbn|åbnes|åben|sådan|spørg|tjek|lige)(?!\w))re"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
     static const QRegularExpression norwegian(QString::fromUtf8(
@@ -474,6 +474,7 @@ TEST(TranslationTables, EveryRowIsWrittenInItsTablesLanguage)
     EXPECT_TRUE(QStringLiteral("Impossibile. Try again in a moment.").contains(english));
     EXPECT_TRUE(QString::fromUtf8("Prøv igen om lidt.").contains(danish));
     EXPECT_TRUE(QString::fromUtf8("Velg et bilde").contains(norwegian));
+    EXPECT_TRUE(QString::fromUtf8("Hvornår").contains(danish));
     EXPECT_FALSE(QString::fromUtf8("Prøv igjen om litt.").contains(danish));
     EXPECT_FALSE(QString::fromUtf8("Prøv igen om lidt.").contains(norwegian));
 }
