@@ -1,6 +1,7 @@
 // The care tick: break reminders, hunger and the late hour; meals; notifications.
 #include "app/AppModel.h"
 
+#include "design/DateText.h"
 #include "design/L10n.h"
 #include "platform/UserNotifications.h"
 
@@ -12,22 +13,6 @@ namespace {
 // Beyond this the user is away and a late-night remark would go unheard.
 constexpr double kLateNightIdleLimit = 120;
 
-// The locale's date without the weekday and with short month names: the long
-// form cut down ("MMMM d, yyyy" for English), so each language keeps its order.
-QString abbreviatedDateFormat(const QLocale &locale)
-{
-    QString format = locale.dateFormat(QLocale::LongFormat);
-    // The weekday with the separators that tie it to the rest, on either side.
-    static const QRegularExpression weekday(QStringLiteral(R"([\s,،.]*dddd[\s,،.]*)"));
-    const auto m = weekday.match(format);
-    if (m.hasMatch()) {
-        const bool atStart = m.capturedStart() == 0;
-        const bool atEnd = m.capturedEnd() == format.size();
-        format.replace(m.capturedStart(), m.capturedLength(), atStart || atEnd ? QString() : QStringLiteral(" "));
-    }
-    format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
-    return format.trimmed();
-}
 } // namespace
 
 void AppModel::careTick(double idleSeconds, const QDateTime &now)
@@ -76,8 +61,7 @@ QStringList AppModel::breakWords()
 QString AppModel::spoken(const QDateTime &date)
 {
     // In the user's own time zone, read afresh on every call.
-    const QLocale locale = L10n::locale();
-    return locale.toString(date.toTimeZone(QTimeZone::systemTimeZone()).date(), abbreviatedDateFormat(locale));
+    return DateText::date(date, QTimeZone::systemTimeZone());
 }
 
 void AppModel::notify(const QString &title, const QString &body) { notifications().post(title, body); }

@@ -3,10 +3,12 @@
 
 #include "design/L10n.h"
 #include "design/ServiceDomain.h"
+#include "services/KeychainStore.h"
 #include "services/ServiceErrors.h"
 #include "services/auth/GoogleSignInService.h"
 #include "services/auth/InstagramConnectionService.h"
 #include "services/media/ImportedMedia.h"
+#include "web/WebTransportError.h"
 
 #include <QNetworkReply>
 
@@ -102,15 +104,18 @@ QString AppModel::messageForCode(const QString &code)
                 return row.sentence();
         }
     }
-    QString words = code;
-    words.replace(QLatin1Char('_'), QLatin1Char(' '));
-    return L10n::tf(ZEPHYL_SERVICE_DOMAIN " answered: %@", words);
+    // A code this version does not know says only that the service said no:
+    // its words are the service's identifiers, not a sentence for the user.
+    return L10n::t(ZEPHYL_SERVICE_DOMAIN " turned the request down.");
 }
 
 QString AppModel::describe(const std::exception_ptr &error)
 {
+    // Every failure becomes one of the sentences of the tables: never an
+    // exception's own text, a type name, a code or a transport's English detail.
     if (!error)
         return {};
+    const auto tryAgain = [] { return L10n::t("Something went wrong. Try again."); };
     try {
         std::rethrow_exception(error);
     } catch (const MediaImportError &e) {
@@ -118,16 +123,45 @@ QString AppModel::describe(const std::exception_ptr &error)
     } catch (const ServiceNetworkError &e) {
         if (isUnreachable(e))
             return L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now.");
-        if (e.code() == ServiceNetworkError::Code::timedOut)
-            return L10n::t(ZEPHYL_SERVICE_DOMAIN " took too long to answer.");
-        return L10n::tf("Network problem: %@", QString::fromUtf8(e.what()));
+        switch (e.code()) {
+        case ServiceNetworkError::Code::timedOut: return L10n::t(ZEPHYL_SERVICE_DOMAIN " took too long to answer.");
+        case ServiceNetworkError::Code::cancelled: return L10n::t("The request was stopped before it finished.");
+        case ServiceNetworkError::Code::secureConnectionFailed:
+            return L10n::t("A secure connection to " ZEPHYL_SERVICE_DOMAIN " could not be made.");
+        case ServiceNetworkError::Code::dataLengthExceedsMaximum:
+        case ServiceNetworkError::Code::badURL:
+            return L10n::t(ZEPHYL_SERVICE_DOMAIN " answered in a shape this build does not understand.");
+        default: break;
+        }
+        return L10n::t("The connection to " ZEPHYL_SERVICE_DOMAIN " broke off. Try again.");
     } catch (const ServiceAPIError &e) {
         return describeAPIError(e);
-    } catch (const std::exception &e) {
-        // Keychain, web transport, web sign-in and decoding failures: their own description.
-        return QString::fromUtf8(e.what());
+    } catch (const ServiceDecodingError &) {
+        return L10n::t(ZEPHYL_SERVICE_DOMAIN " answered in a shape this build does not understand.");
+    } catch (const WebTransportError &e) {
+        if (e.kind() == WebTransportError::Kind::notReady)
+            return L10n::t("The workspace page is not ready yet. Try again in a moment.");
+        return L10n::t(ZEPHYL_SERVICE_DOMAIN " answered in a shape this build does not understand.");
+    } catch (const WebScriptError &) {
+        // The page's own fetch failed: its engine's words are English and say
+        // no more than that the exchange did not complete.
+        return L10n::t("The connection to " ZEPHYL_SERVICE_DOMAIN " broke off. Try again.");
+    } catch (const WebAuthSession::Failure &e) {
+        if (e.kind() == WebAuthSession::Failure::Kind::couldNotStart)
+            return L10n::t("The sign-in window could not open.");
+        return L10n::t("The sign-in did not finish. Try again.");
+    } catch (const GoogleSignInService::SignInError &e) {
+        if (e.kind() == GoogleSignInService::SignInError::Kind::unavailable)
+            return L10n::t("The sign-in window could not open.");
+        return L10n::t("The sign-in did not finish. Try again.");
+    } catch (const InstagramConnectionService::ConnectionError &e) {
+        if (e.kind() == InstagramConnectionService::ConnectionError::Kind::invalidAuthorizationURL)
+            return L10n::t("The sign-in window could not open.");
+        return L10n::t("The sign-in did not finish. Try again.");
+    } catch (const KeychainStore::KeychainError &) {
+        return L10n::t("Your sign-in could not be kept on this computer.");
     } catch (...) {
-        return QStringLiteral("unknown error");
+        return tryAgain();
     }
 }
 

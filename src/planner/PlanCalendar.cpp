@@ -1,10 +1,10 @@
 #include "planner/PlanCalendar.h"
 
+#include "design/DateText.h"
 #include "design/L10n.h"
 #include "services/Json.h"
 
 #include <QCollator>
-#include <QRegularExpression>
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
@@ -98,63 +98,6 @@ PlanEntry fromPublication(const ZephylWire::Publication &p, qint64 nowMs, Prepar
 bool isAsciiDigits(QStringView s)
 {
     return std::all_of(s.begin(), s.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-}
-
-// Day and weekday fields are kept; the year, and the literal text that only
-// serves it, go.
-struct Token {
-    QString text;
-    bool field = false;
-    QChar letter;
-};
-
-std::vector<Token> tokenize(const QString &format)
-{
-    std::vector<Token> tokens;
-    for (qsizetype i = 0; i < format.size();) {
-        const QChar c = format[i];
-        if (c == u'\'') { // a quoted literal, '' being a quote
-            qsizetype j = i + 1;
-            QString literal = QStringLiteral("'");
-            while (j < format.size()) {
-                literal += format[j];
-                if (format[j] == u'\'') {
-                    if (j + 1 < format.size() && format[j + 1] == u'\'') {
-                        literal += format[++j];
-                    } else {
-                        ++j;
-                        break;
-                    }
-                }
-                ++j;
-            }
-            if (!tokens.empty() && !tokens.back().field)
-                tokens.back().text += literal;
-            else
-                tokens.push_back({literal, false, {}});
-            i = j;
-        } else if (QStringLiteral("dMyhHmsaApPtz").contains(c)) {
-            qsizetype j = i;
-            while (j < format.size() && format[j] == c)
-                ++j;
-            tokens.push_back({format.mid(i, j - i), true, c});
-            i = j;
-        } else {
-            if (!tokens.empty() && !tokens.back().field)
-                tokens.back().text += c;
-            else
-                tokens.push_back({QString(c), false, {}});
-            ++i;
-        }
-    }
-    return tokens;
-}
-
-bool hasLetters(const QString &literal)
-{
-    QString bare = literal;
-    bare.remove(u'\'');
-    return std::any_of(bare.begin(), bare.end(), [](QChar c) { return c.isLetter(); });
 }
 
 } // namespace
@@ -265,78 +208,25 @@ std::vector<QDate> days(const QDateTime &weekStart, const QTimeZone &zone)
     return out;
 }
 
-namespace {
-QString reducedFormat(const QLocale &locale, bool withYear, bool withWeekday, QLocale::FormatType monthStyle)
-{
-    std::vector<Token> tokens = tokenize(locale.dateFormat(QLocale::LongFormat));
-    auto drop = [&](auto isDropped) {
-        for (size_t i = 0; i < tokens.size();) {
-            if (!tokens[i].field || !isDropped(tokens[i])) {
-                ++i;
-                continue;
-            }
-            // The literal after a leading field, or at the very end, belongs to it
-            // ("yyyy年", "yyyy 'г'."); so does the one before it when it is a bare
-            // separator (", ") or a spaced word (" 'de' "), but not a suffix of
-            // the field before ("d日").
-            const bool first = i == 0;
-            const bool nextIsLastLiteral = i + 2 == tokens.size() && !tokens[i + 1].field;
-            size_t from = i, to = i + 1;
-            if (i + 1 < tokens.size() && !tokens[i + 1].field && (first || nextIsLastLiteral))
-                to = i + 2;
-            if (!first && !tokens[i - 1].field &&
-                (!hasLetters(tokens[i - 1].text) || tokens[i - 1].text.front().isSpace()))
-                from = i - 1;
-            tokens.erase(tokens.begin() + qsizetype(from), tokens.begin() + qsizetype(to));
-            i = from;
-        }
-    };
-    if (!withYear)
-        drop([](const Token &t) { return t.letter == u'y'; });
-    if (!withWeekday)
-        drop([](const Token &t) { return t.letter == u'd' && t.text.size() >= 3; });
-    QString out;
-    for (const Token &t : tokens) {
-        if (t.field && t.letter == u'M' && t.text.size() >= 3)
-            out += monthStyle == QLocale::LongFormat ? QStringLiteral("MMMM") : QStringLiteral("MMM");
-        else
-            out += t.text;
-    }
-    return out.trimmed();
-}
-} // namespace
-
 QString dayMonthFormat(const QLocale &locale, bool withWeekday, QLocale::FormatType monthStyle)
 {
-    return reducedFormat(locale, false, withWeekday, monthStyle);
+    const bool longMonth = monthStyle == QLocale::LongFormat;
+    return DateText::pattern(withWeekday ? (longMonth ? "MMMMEEEEd" : "MMMEEEEd") : (longMonth ? "MMMMd" : "MMMd"),
+                             locale);
 }
 
-QString abbreviatedDateFormat(const QLocale &locale)
-{
-    return reducedFormat(locale, true, false, QLocale::ShortFormat);
-}
+QString abbreviatedDateFormat(const QLocale &locale) { return DateText::pattern("yMMMd", locale); }
 
-QString shortTimeFormat(const QLocale &locale)
-{
-    // Some locales' short form still carries seconds; the shortened style has none.
-    QString format = locale.timeFormat(QLocale::ShortFormat);
-    static const QRegularExpression seconds(QStringLiteral("[:.]ss?"));
-    format.remove(seconds);
-    return format;
-}
+QString shortTimeFormat(const QLocale &locale) { return DateText::pattern("jmm", locale); }
 
 QString abbreviatedDateTime(const QDateTime &time, const QLocale &locale, const QTimeZone &zone)
 {
-    const QDateTime local = time.toTimeZone(zone);
-    return locale.toString(local, abbreviatedDateFormat(locale) + QLatin1Char(' ') + shortTimeFormat(locale));
+    return DateText::dateTime(time, zone, locale);
 }
 
 QString weekTitle(const std::vector<QDate> &days, const QLocale &locale)
 {
-    if (days.empty())
-        return {};
-    const QString format = dayMonthFormat(locale, false, QLocale::ShortFormat);
-    return locale.toString(days.front(), format) + QStringLiteral(" \u2013 ") + locale.toString(days.back(), format);
+    return days.empty() ? QString() : DateText::weekTitle(days.front(), days.back(), locale);
 }
 
 ZephylWire::PlanDraft newDraft(const QDate &selectedDay, const QDateTime &now, qint64 id, const QTimeZone &zone)

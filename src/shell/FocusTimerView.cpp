@@ -123,6 +123,12 @@ FocusTimerView::FocusTimerView(AppModel &model, bool compact, QWidget *parent)
     connect(m_fade, &PressAnimator::changed, this, [this] { setControlsOpacity(m_fade->value()); });
 
     connect(&m_model, &AppModel::focusChanged, this, [this] { focusChanged(); });
+    // A language change while the clock shows: its direction and words follow.
+    connect(&m_model, &AppModel::languageChanged, this, [this] {
+        setLayoutDirection(L10n::layoutDirection());
+        m_endButton->setToolTip(L10n::t("End the session"));
+        focusChanged();
+    });
     placeControls();
     focusChanged();
 }
@@ -241,6 +247,10 @@ void FocusTimerView::placeControls()
     const int left = int(std::lround(c.center().x() - rowWidth / 2.0));
     const int top = int(std::lround(c.bottom() - kControlsAboveBottom - kControlHeight));
     // Pause leads the row: on the right in a right-to-left layout.
+    // A change of direction can arrive before the controls exist (the view takes
+    // the language's direction as it is made).
+    if (!m_pauseButton || !m_endButton)
+        return;
     const bool rtl = layoutDirection() == Qt::RightToLeft;
     m_pauseButton->move(rtl ? left + kControlWidth + kControlSpacing : left, top);
     m_endButton->move(rtl ? left : left + kControlWidth + kControlSpacing, top);

@@ -209,6 +209,11 @@ void Runtime::wire()
             self->setNest(frame);
     };
 
+    // Windows made after a change of language, and every one that does not set
+    // its own, take the new language's direction.
+    connect(m_model, &AppModel::languageChanged, this,
+            [] { QApplication::setLayoutDirection(L10n::layoutDirection()); });
+
     if (m_web)
         wireWeb();
     // The window's coming into and out of view moves the desktop cat aside or back.

@@ -4,6 +4,7 @@
 #include "app/AppModel.h"
 #include "ask/AskPanelController.h"
 #include "companion/CompanionController.h"
+#include "design/DateText.h"
 #include "design/L10n.h"
 #include "web/WebWorkspace.h"
 #include "shell/GuidedTour.h"
@@ -15,13 +16,10 @@
 namespace {
 
 // "Scheduled for %@.": the date abbreviated and the time shortened, in the
-// interface language and the system's zone.
+// interface language and the system's zone, as the plan and the composer write it.
 QString scheduledLine(qint64 milliseconds)
 {
-    const QDateTime when = QDateTime::fromMSecsSinceEpoch(milliseconds, QTimeZone::utc()).toTimeZone(QTimeZone::systemTimeZone());
-    const QString written =
-        AppModel::spoken(when) + QLatin1Char(' ') + L10n::locale().toString(when.time(), QLocale::ShortFormat);
-    return L10n::tf("Scheduled for %@.", written);
+    return L10n::tf("Scheduled for %@.", DateText::dateTime(QDateTime::fromMSecsSinceEpoch(milliseconds, QTimeZone::utc())));
 }
 
 } // namespace

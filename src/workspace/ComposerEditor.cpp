@@ -4,6 +4,7 @@
 #include "app/CaptionComposer.h"
 #include "app/ComposerState.h"
 #include "base/Clock.h"
+#include "design/DateText.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
@@ -418,8 +419,9 @@ QWidget *ComposerEditor::buildForm()
     // right-to-left when it takes its format reverses the fields for good
     // (minutes before hours).
     m_date->setLayoutDirection(Qt::LeftToRight);
-    m_date->setDisplayFormat(QLocale::system().dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') +
-                             QLocale::system().timeFormat(QLocale::ShortFormat).remove(QStringLiteral(":ss")));
+    // The same date as the confirmation and the plan show, in the language in use.
+    m_date->setLocale(L10n::locale());
+    m_date->setDisplayFormat(DateText::editorFormat());
     m_date->setTimeSpec(Qt::LocalTime);
     m_date->setFixedHeight(30);
     connect(m_date, &QDateTimeEdit::dateTimeChanged, this,

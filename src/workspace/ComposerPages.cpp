@@ -2,6 +2,7 @@
 #include "app/AppModel.h"
 #include "app/CaptionComposer.h"
 #include "app/ComposerState.h"
+#include "design/DateText.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/Icons.h"
@@ -23,20 +24,6 @@
 using ZephylPalette::Color;
 
 namespace {
-
-// A date as "Jun 11, 2025, 14:05": the locale's long date with the weekday left
-// out and the month abbreviated, then its short time; the system's locale and zone.
-QString abbreviatedDateTime(const QDateTime &at)
-{
-    const QLocale locale = QLocale::system();
-    QString format = locale.dateFormat(QLocale::LongFormat);
-    static const QRegularExpression weekday(QStringLiteral("d{4}[,.]?\\s*"));
-    format.remove(weekday);
-    format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
-    const QDateTime local = at.toLocalTime();
-    return locale.toString(local.date(), format.trimmed()) + QStringLiteral(", ") +
-           locale.toString(local.time(), locale.timeFormat(QLocale::ShortFormat).remove(QStringLiteral(":ss")));
-}
 
 // A card in the sheet's background colour with a hairline, casting a soft shadow.
 class SheetCard final : public QWidget {
@@ -167,7 +154,7 @@ QList<QPair<QString, QString>> ComposerConfirmationSheet::lines() const
     out.append({L10n::t("Format"), PublishFormats::label(format)});
     out.append({L10n::t("Media"), L10n::tf("%d item(s)", int(m_state.media().size()))});
     out.append({L10n::t("Account"), m_username ? handle(*m_username) : L10n::t("not connected")});
-    out.append({L10n::t("When"), m_state.scheduleLater() ? abbreviatedDateTime(m_state.scheduledAt()) : L10n::t("Now")});
+    out.append({L10n::t("When"), m_state.scheduleLater() ? DateText::dateTime(m_state.scheduledAt()) : L10n::t("Now")});
     if (format == PublishFormat::reel) {
         out.append({L10n::t("Profile grid"), m_state.shareToFeed() ? L10n::t("Yes") : L10n::t("No")});
         if (m_state.trialEnabled())
@@ -297,7 +284,7 @@ QString ComposerOutcomeView::detailFor(const PublishOutcome &outcome)
         return L10n::t("Instagram confirmed the publication. It is in the plan and, shortly, in the grid.");
     case PublishOutcome::Kind::scheduled: {
         const std::optional<qint64> at = outcome.publication ? outcome.publication->scheduledAt : std::nullopt;
-        const QString time = at ? abbreviatedDateTime(QDateTime::fromMSecsSinceEpoch(*at, Qt::UTC)) : QString();
+        const QString time = at ? DateText::dateTime(QDateTime::fromMSecsSinceEpoch(*at, Qt::UTC)) : QString();
         return L10n::tf("The server publishes it at %@. You can close Zephyl; it does not depend on this computer being "
                         "awake.",
                         time);

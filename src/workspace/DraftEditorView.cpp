@@ -2,6 +2,7 @@
 
 #include "app/AppModel.h"
 #include "app/ServiceClient.h"
+#include "design/DateText.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
@@ -195,13 +196,12 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_datePicker = new QDateTimeEdit(this);
     m_datePicker->setTimeSpec(Qt::LocalTime);
     m_datePicker->setCalendarPopup(true);
-    const QLocale locale = PlannerKit::systemLocale();
-    m_datePicker->setLocale(locale);
-    // The date reads in the system locale's direction, not the interface's: in
-    // an Arabic window an English date would otherwise come out back to front.
-    m_datePicker->setLayoutDirection(locale.textDirection());
-    m_datePicker->setDisplayFormat(locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') +
-                                   PlanCalendar::shortTimeFormat(locale));
+    // The date as the plan row shows it, in the language in use; its fields
+    // stay in the order they are typed (a right-to-left picker that takes its
+    // format reverses them for good).
+    m_datePicker->setLocale(L10n::locale());
+    m_datePicker->setLayoutDirection(Qt::LeftToRight);
+    m_datePicker->setDisplayFormat(DateText::editorFormat());
     m_datePicker->setDateTime(m_date.toLocalTime());
     m_datePicker->setEnabled(m_hasDate);
     connect(m_plannedBox, &QCheckBox::toggled, this, [this](bool on) {

@@ -5,6 +5,7 @@
 #include "design/ButtonStyles.h"
 #include "design/DesignFonts.h"
 #include "design/Icons.h"
+#include "design/DateText.h"
 #include "design/L10n.h"
 #include "design/Legibility.h"
 #include "design/PaletteColors.h"
@@ -106,11 +107,11 @@ PlanRow::PlanRow(const PlanEntry &entry, QWidget *parent) : QWidget(parent), m_e
     AppearanceService::repaintOnChange(this);
 }
 
-QString PlanRow::subtitle(const PlanEntry &entry, const QLocale &locale)
+QString PlanRow::subtitle(const PlanEntry &entry)
 {
     QStringList parts{PublishFormats::label(entry.format)};
     if (entry.date)
-        parts << PlannerKit::inLocaleDirection(PlanCalendar::abbreviatedDateTime(*entry.date, locale));
+        parts << DateText::dateTime(*entry.date);
     if (entry.state.kind() == PlanEntry::State::Kind::failed && !entry.state.error().isEmpty()) {
         QString reason = PlannerKit::shownText(entry.state.error());
         parts << reason.replace(u'_', u' ');
@@ -176,7 +177,7 @@ DayCell::DayCell(const QDate &date, bool selected, bool today, bool hasEntries, 
 {
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setAccessibleName(PlannerKit::systemLocale().toString(date, QLocale::LongFormat));
+    setAccessibleName(DateText::dayHeading(date));
     setFocusPolicy(Qt::TabFocus);
     AppearanceService::repaintOnChange(this);
 }
@@ -215,7 +216,6 @@ void DayCell::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QLocale locale = PlannerKit::systemLocale();
     const QFont weekdayFont = DesignFonts::tracked(DesignFonts::system(10, DesignFonts::Weight::semibold),
                                                    L10n::languageTracking(0.6));
     const int line = QFontMetrics(weekdayFont).height();
@@ -224,7 +224,7 @@ void DayCell::paintEvent(QPaintEvent *)
     painter.setFont(weekdayFont);
     painter.setPen(PaletteColors::color(weekdayColor()));
     painter.drawText(QRectF(0, top, width(), line), Qt::AlignCenter,
-                     locale.dayName(m_date.dayOfWeek(), QLocale::ShortFormat).toUpper());
+                     DateText::weekdayShort(m_date));
 
     const QRectF circle((width() - 38) / 2.0, top + line + 6, 38, 38);
     if (m_selected) {
@@ -244,7 +244,7 @@ void DayCell::paintEvent(QPaintEvent *)
     }
     painter.setFont(DesignFonts::rounded(16, DesignFonts::Weight::semibold));
     painter.setPen(PaletteColors::color(number, appearance));
-    painter.drawText(circle, Qt::AlignCenter, locale.toString(m_date.day()));
+    painter.drawText(circle, Qt::AlignCenter, DateText::dayNumber(m_date));
 
     if (m_hasEntries) {
         // The dot alone says the day has something planned: it must stand out
@@ -301,7 +301,11 @@ std::vector<PlanEntry> PlanView::entries() const
                                  PlannerKit::systemLocale());
 }
 
-QString PlanView::weekTitle() const { return PlanCalendar::weekTitle(days(), PlannerKit::systemLocale()); }
+QString PlanView::weekTitle() const
+{
+    const std::vector<QDate> shown = days();
+    return shown.empty() ? QString() : DateText::weekTitle(shown.front(), shown.back());
+}
 
 void PlanView::setWeekOffset(int offset)
 {
@@ -436,7 +440,7 @@ QWidget *PlanView::weekStrip(const std::vector<PlanEntry> &all, QWidget *parent)
     previous->setAccessibleName(QStringLiteral("previous-week"));
     connect(previous, &QPushButton::clicked, this, [this] { setWeekOffset(m_weekOffset - 1); });
     navigation->addWidget(previous, 0, Qt::AlignVCenter);
-    auto *title = text(PlannerKit::inLocaleDirection(weekTitle()), 13, DesignFonts::Weight::semibold, Color::text, strip);
+    auto *title = text(weekTitle(), 13, DesignFonts::Weight::semibold, Color::text, strip);
     title->setObjectName(QStringLiteral("weekTitle"));
     title->setCentered(true);
     navigation->addWidget(title, 1, Qt::AlignVCenter);
@@ -502,9 +506,7 @@ QWidget *PlanView::build()
     if (!attention.empty())
         column->addWidget(section(L10n::t("Needs attention"), list(attention, body), body));
 
-    const QLocale locale = PlannerKit::systemLocale();
-    const QString dayTitle =
-        locale.toString(m_selectedDay, PlanCalendar::dayMonthFormat(locale, true, QLocale::LongFormat));
+    const QString dayTitle = DateText::dayHeading(m_selectedDay);
     const std::vector<PlanEntry> onDay = PlanCalendar::entriesOn(all, m_selectedDay, zone());
     QWidget *dayContent = nullptr;
     if (onDay.empty()) {
@@ -518,7 +520,7 @@ QWidget *PlanView::build()
     } else {
         dayContent = list(onDay, body);
     }
-    column->addWidget(section(PlannerKit::inLocaleDirection(dayTitle), dayContent, body));
+    column->addWidget(section(dayTitle, dayContent, body));
 
     const std::vector<PlanEntry> undated = PlanCalendar::undated(all);
     if (!undated.empty())

@@ -33,9 +33,9 @@ public:
     StatusPill *pill() const { return m_pill; }
 
     // The format's label, the date (abbreviated, with its short time, in the
-    // system's locale and zone) and a failure's reason with "_" read as spaces,
+    // language in use and the system's zone) and a failure's reason with "_" read as spaces,
     // joined by " · ".
-    static QString subtitle(const PlanEntry &entry, const QLocale &locale = QLocale::system());
+    static QString subtitle(const PlanEntry &entry);
     // The pill's words (translated) and tone for a state.
     static QString pillText(const PlanEntry::State &state);
     static PillTone pillTone(const PlanEntry::State &state);

@@ -74,13 +74,6 @@ QString shownText(const QString &text, qsizetype limit)
 
 QLocale systemLocale() { return QLocale::system(); }
 
-QString inLocaleDirection(const QString &text)
-{
-    // An embedding (LRE or RLE ... PDF): the line's own direction stays as it is.
-    const QChar open = systemLocale().textDirection() == Qt::RightToLeft ? QChar(0x202B) : QChar(0x202A);
-    return open + text + QChar(0x202C);
-}
-
 QAbstractButton *findButton(const QWidget *root, const QString &label)
 {
     if (!root)

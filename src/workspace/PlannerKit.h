@@ -47,12 +47,9 @@ void removeDrafts(AppModel &model, qint64 id);
 // At most `limit` UTF-16 units of `text`, not splitting a surrogate pair: a
 // title shown on one line needs no more, however long the stored one is.
 QString shownText(const QString &text, qsizetype limit = 400);
-// The system locale's way of writing a date: the planner's dates follow the
-// system, not the interface language.
+// The user's own locale, whose rules order the plan's undated titles (its
+// dates are written in the interface language, see DateText).
 QLocale systemLocale();
-// Text the system locale wrote (dates), held in that locale's direction, so
-// it reads the same inside a line of the other direction.
-QString inLocaleDirection(const QString &text);
 // The button below `root` whose text or accessible name is `label`, else null.
 QAbstractButton *findButton(const QWidget *root, const QString &label);
 // A column without margins on `box`, `spacing` apart.

@@ -176,7 +176,7 @@ TEST(GoogleSignIn, TheBrowserStepsOutcomes)
         {"exchange refused", provider, WebScript::End::callback,
          QStringLiteral("sorvane://auth-google#access_token=t"),
          std::make_exception_ptr(APIError::rejected(QStringLiteral("provider_token_invalid"))), false,
-         QStringLiteral("sorvane.app answered: provider token invalid"), {"t"}},
+         QStringLiteral("sorvane.app turned the request down."), {"t"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

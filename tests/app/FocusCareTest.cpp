@@ -343,7 +343,7 @@ TEST(CareTick, TheSpokenDateIsTheUsersOwnDay)
     EXPECT_EQ(AppModel::spoken(local(3, 1, 0, 30)), QStringLiteral("Mar 1, 2026"));
     EXPECT_EQ(AppModel::spoken(local(12, 31, 23, 59)), QStringLiteral("Dec 31, 2026"));
     L10n::setPreference(AppLanguage::ru);
-    EXPECT_EQ(AppModel::spoken(local(3, 1, 0, 30)), QStringLiteral("1 мар. 2026 г."));
+    EXPECT_EQ(AppModel::spoken(local(3, 1, 0, 30)), QStringLiteral("1 мар. 2026\u202Fг."));
     L10n::setPreference(AppLanguage::de);
     EXPECT_EQ(AppModel::spoken(local(3, 1, 0, 30)), QStringLiteral("1. März 2026"));
 }

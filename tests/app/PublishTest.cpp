@@ -388,7 +388,7 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
         {"the page's fetch failed, found", std::make_exception_ptr(std::runtime_error("Failed to fetch")),
          publication("published"), nullptr, true, Kind::published, ""},
         {"the page's fetch failed, unknown to the service", std::make_exception_ptr(std::runtime_error("Failed to fetch")),
-         std::nullopt, nullptr, true, Kind::failed, "Failed to fetch"},
+         std::nullopt, nullptr, true, Kind::failed, "Something went wrong. Try again."},
         // Refusals and connections that never opened prove nothing was made.
         {"refused with a code", std::make_exception_ptr(APIError::rejected(QStringLiteral("caption_too_long"))),
          publication("published"), nullptr, false, Kind::failed, "The caption is over 2,200 characters."},
@@ -398,7 +398,7 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
          publication("published"), nullptr, false, Kind::failed, "No connection to sorvane.app right now."},
         {"no secure connection", std::make_exception_ptr(NetworkError(NetworkError::Code::secureConnectionFailed)),
          publication("published"), nullptr, false, Kind::failed,
-         "Network problem: a secure connection could not be made"},
+         "A secure connection to sorvane.app could not be made."},
     };
     for (const Case &c : cases) {
         service.calls.clear();

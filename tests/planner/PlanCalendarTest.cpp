@@ -453,15 +453,15 @@ TEST_F(PlanCalendarTest, RowDatesAreAbbreviatedWithAShortTime)
 {
     const QDateTime at(QDate(2025, 3, 14), QTime(9, 30, 45), berlin);
     const QString us = PlanCalendar::abbreviatedDateTime(at, QLocale(QLocale::English, QLocale::UnitedStates), berlin);
-    EXPECT_TRUE(us.startsWith(QStringLiteral("Mar 14, 2025 9:30"))) << us.toStdString();
+    EXPECT_TRUE(us.startsWith(QStringLiteral("Mar 14, 2025, 9:30"))) << us.toStdString();
     EXPECT_TRUE(us.endsWith(QStringLiteral("AM"))) << us.toStdString();
     EXPECT_EQ(PlanCalendar::abbreviatedDateTime(at, QLocale(QLocale::English, QLocale::UnitedKingdom), berlin),
-              QStringLiteral("14 Mar 2025 09:30"));
+              QStringLiteral("14 Mar 2025, 09:30"));
     EXPECT_EQ(PlanCalendar::abbreviatedDateTime(at, QLocale(QLocale::German, QLocale::Germany), berlin),
-              QStringLiteral("14. März 2025 09:30"));
+              QStringLiteral("14. März 2025, 09:30"));
     // The same instant in another zone is another wall-clock time, and in a
     // locale whose short time carries seconds they are dropped.
-    EXPECT_EQ(PlanCalendar::abbreviatedDateTime(at, QLocale::c(), newYork), QStringLiteral("14 Mar 2025 04:30"));
+    EXPECT_EQ(PlanCalendar::abbreviatedDateTime(at, QLocale::c(), newYork), QStringLiteral("Mar 14, 2025, 04:30"));
     for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
                                   QLocale(QLocale::Japanese, QLocale::Japan), QLocale(QLocale::Arabic, QLocale::Egypt)})
         EXPECT_FALSE(PlanCalendar::shortTimeFormat(locale).contains(u's')) << locale.name().toStdString();

@@ -348,3 +348,30 @@ TEST(FocusTimerPanel, WithoutAScreenTheClockStillShows)
     EXPECT_EQ(timer.panel()->size(), QSize(86, 46));
     timer.hide();
 }
+
+// The clock made in a right-to-left language in an application laid out left
+// to right (the language chosen while it runs), then the language changed
+// while it shows: it is made without a fault, mirrors, and follows the change.
+TEST(FocusTimerPanel, TheClockFollowsALanguageChangeWhileItShows)
+{
+    VirtualTime time;
+    TimerRig rig;
+    ASSERT_EQ(QApplication::layoutDirection(), Qt::LeftToRight);
+    rig.model.setLanguage(AppLanguage::ar);
+    rig.model.startFocus(25);
+    rig.timer.show(false);
+    FocusTimerView *view = rig.view();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->layoutDirection(), Qt::RightToLeft);
+    // Pause leads the row: on the right.
+    EXPECT_EQ(view->pauseButton()->geometry(), QRect(77, 48, 30, 22));
+    EXPECT_EQ(view->endButton()->geometry(), QRect(41, 48, 30, 22));
+    EXPECT_NE(view->endButton()->toolTip(), QStringLiteral("End the session"));
+
+    rig.model.setLanguage(AppLanguage::en);
+    EXPECT_EQ(rig.view(), view);
+    EXPECT_EQ(view->layoutDirection(), Qt::LeftToRight);
+    EXPECT_EQ(view->pauseButton()->geometry(), QRect(41, 48, 30, 22));
+    EXPECT_EQ(view->endButton()->toolTip(), QStringLiteral("End the session"));
+    EXPECT_EQ(view->pauseButton()->toolTip(), QStringLiteral("Pause"));
+}

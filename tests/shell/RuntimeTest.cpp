@@ -214,9 +214,9 @@ TEST(Runtime, PublishedAndScheduledLinesAndGoals)
     // to summer time on 29 March 2026 at 01:00 UTC.
     LanguageGuard english(AppLanguage::en);
     c.raise(AppEvent::scheduled(publication(std::nullopt, 1'774'661'400'000))); // 2026-03-28 01:30 UTC
-    EXPECT_EQ(c.spoken.last().text, QStringLiteral("Scheduled for Mar 28, 2026 2:30 AM."));
+    EXPECT_EQ(c.spoken.last().text, QStringLiteral("Scheduled for Mar 28, 2026, 2:30\u202FAM."));
     c.raise(AppEvent::scheduled(publication(std::nullopt, 1'774'747'800'000))); // 2026-03-29 01:30 UTC
-    EXPECT_EQ(c.spoken.last().text, QStringLiteral("Scheduled for Mar 29, 2026 3:30 AM."));
+    EXPECT_EQ(c.spoken.last().text, QStringLiteral("Scheduled for Mar 29, 2026, 3:30\u202FAM."));
 }
 
 TEST(Runtime, CareLinesGoThroughTheGovernorAndBreakTimeAlwaysStretches)

@@ -128,6 +128,19 @@ QStringList placeholders(const QString &text)
     return found;
 }
 
+// Host names as a sentence shows them: dotted words ending in letters, not a
+// number ("2.200") nor a file name's value ("%@").
+QStringList hostNames(const QString &text)
+{
+    static const QRegularExpression host(
+        QStringLiteral(R"re((?<![A-Za-z0-9.@])[A-Za-z0-9][A-Za-z0-9-]*(?:\.[A-Za-z0-9-]+)*\.[A-Za-z]{2,}(?![\w-]))re"));
+    QStringList found;
+    for (auto it = host.globalMatch(text); it.hasNext();)
+        found << it.next().captured(0);
+    found.sort();
+    return found;
+}
+
 const QStringList kProtected = {"Zephyl", "Instagram", "Reel", "Qt WebEngine", "X11", "iPhone", "Supabase", "Google",
                                 "TikTok", "YouTube", "JPEG", "PNG", "HEIC", "MP4", "MOV", ZEPHYL_SERVICE_DOMAIN};
 
@@ -174,6 +187,12 @@ TEST(TranslationTables, PlaceholdersProtectedNamesAndTheDomain)
             if (key.contains(QStringLiteral(ZEPHYL_SERVICE_DOMAIN))) {
                 EXPECT_EQ(value.count(QStringLiteral(ZEPHYL_SERVICE_DOMAIN)), 1) << pair.value;
             }
+            // Every host name a row shows is the one its key shows, and that is
+            // the service's own: one table pointing users at another address
+            // (or at the service's with a label more or less) is found.
+            EXPECT_EQ(hostNames(value), hostNames(key)) << pair.key << " -> " << pair.value;
+            for (const QString &host : hostNames(key))
+                EXPECT_EQ(host, QStringLiteral("sorvane.app")) << pair.key;
             EXPECT_FALSE(value.trimmed().isEmpty()) << pair.key;
         }
     }
@@ -356,6 +375,108 @@ TEST(TranslationTables, NoRowHoldsAnotherTablesSentence)
             }
         }
     }
+}
+
+// Each row is written in its table's language: not left in English (its own
+// key, another key, or English words in a sentence), in no other script or
+// alphabet, and Norwegian and Danish, so close to each other, each in its own
+// spelling.
+TEST(TranslationTables, EveryRowIsWrittenInItsTablesLanguage)
+{
+    // The rows a language writes as English does: names of things and shared words.
+    const QHash<QString, QSet<QString>> sameAsKey = {
+        {"danish", {"Send", "Plan", "Browser", "Cover", "Format", "Hashtags", "Start", "System", "Offline", "Version",
+                    "OK", "Temperament", "%d min"}},
+        {"dutch", {"Post", "Focus", "Browser", "Media", "Hashtags", "Later", "Account", "Scan", "Start", "Offline", "OK",
+                   "Temperament", "Open in Zephyl", "Open Zephyl", "Start focus (%d min)", "%d min", "Open %@"}},
+        {"french", {"Assistant", "Post", "Conversations", "Conversation", "Format", "Hashtags", "Confirmation",
+                    "Version", "OK", "%d min"}},
+        {"german", {"Plan", "Browser", "Format", "Hashtags", "Name", "System", "Offline", "Version", "OK",
+                    "Temperament", "Hashtags, optional"}},
+        {"italian", {"Post", "Browser", "Media", "Account", "No", "Offline", "Email", "Password", "OK", "%d min"}},
+        {"norwegian", {"Send", "Plan", "Format", "Start", "System", "OK", "Temperament", "%d min"}},
+        {"portuguese", {"Post", "Hashtags", "Offline", "OK", "%d min"}},
+        {"spanish", {"Plan", "Post", "Hashtags", "No", "OK", "%d min"}},
+        {"swedish", {"Plan", "Media", "Format", "System", "Offline", "Version", "OK", "Temperament", "%d min"}},
+        {"turkish", {"Plan"}},
+    };
+    // Words no other of these languages writes; names are taken out first.
+    static const QRegularExpression english(QStringLiteral(
+        R"re(\b(the|and|your|you|with|this|could|would|been|has|what|when|which|should|from|into|while|there|are|)re"
+        R"re(again|try|not|yet|only|nothing|something|every|our|don't|can't|I'll|I'm|it's|that)\b)re"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    // Danish spellings in Norwegian text and Norwegian ones in Danish text.
+    static const QRegularExpression danish(QString::fromUtf8(
+        R"re((?<!\w)(af|efter|nu|hvornår|mig|dig|sig|hvad|bliver|blev|igen|meget|noget|nogle|endnu|måske|tilbage|ud|op|)re"
+        R"re(hjælp|billede|billeder|fejl|uge|kat|vælg|gem|gemt|gemmes|åbn|åbnes|åben|sådan|spørg|tjek|lige)(?!\w))re"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression norwegian(QString::fromUtf8(
+        R"re((?<!\w)(av|etter|nå|meg|deg|seg|hva|blir|ble|igjen|mye|noe|noen|ennå|kanskje|tilbake|ut|opp|hjelp|)re"
+        R"re(bilde|bilder|feil|uke|katt|velg|lagre|lagres|åpne|åpnes|åpen|slik|sjekk)(?!\w))re"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    // Letters beyond A to Z that each Latin-script language writes.
+    const QHash<QString, QString> alphabet = {
+        {"german", "äöüßÄÖÜ"},
+        {"french", "àâæçéèêëîïôœùûüÿÀÂÆÇÉÈÊËÎÏÔŒÙÛÜŸ"},
+        {"spanish", "áéíóúüñÁÉÍÓÚÜÑ"},
+        {"portuguese", "áâãàçéêíóôõúÁÂÃÀÇÉÊÍÓÔÕÚ"},
+        {"italian", "àèéìíîòóùúÀÈÉÌÍÎÒÓÙÚ"},
+        {"turkish", "çğıöşüâîûÇĞİÖŞÜÂÎÛ"},
+        {"norwegian", "æøåéÆØÅÉ"},
+        {"swedish", "åäöéÅÄÖÉ"},
+        {"danish", "æøåéÆØÅÉ"},
+        {"dutch", "ëéèïöüáóúíËÉÈÏÖÜÁÓ"},
+    };
+    QSet<QString> keys;
+    for (const char *k : kKeys)
+        keys.insert(s(k));
+    for (const auto &table : kTables) {
+        SCOPED_TRACE(table.name);
+        const QString name = QString::fromLatin1(table.name);
+        const bool latin = alphabet.contains(name);
+        for (const StringPair &pair : *table.list) {
+            if (!pair.key)
+                break;
+            const QString key = s(pair.key), value = s(pair.value);
+            if (value == key) {
+                EXPECT_TRUE(sameAsKey.value(name).contains(key)) << "left in English: " << pair.key;
+            } else if (keys.contains(value)) {
+                // Another row's English sentence; single words ("Pause") are shared.
+                EXPECT_LT(value.count(u' '), 2) << "English: " << pair.key << " -> " << pair.value;
+            }
+            QString words = value;
+            for (const QString &kept : kProtected)
+                words.remove(kept);
+            EXPECT_FALSE(words.contains(english)) << "English in " << pair.value;
+            if (table.language == AppLanguage::nb)
+                EXPECT_FALSE(words.contains(danish)) << "Danish in " << pair.value;
+            if (table.language == AppLanguage::da)
+                EXPECT_FALSE(words.contains(norwegian)) << "Norwegian in " << pair.value;
+            for (const QChar c : words) {
+                if (!c.isLetter() || c.unicode() < 0x80)
+                    continue;
+                const QChar::Script script = c.script();
+                if (latin) {
+                    EXPECT_TRUE(alphabet.value(name).contains(c))
+                        << "'" << QString(c).toStdString() << "' is not of this alphabet: " << pair.value;
+                } else {
+                    const QChar::Script own = table.language == AppLanguage::ru   ? QChar::Script_Cyrillic
+                                              : table.language == AppLanguage::ar ? QChar::Script_Arabic
+                                                                                  : QChar::Script_Hebrew;
+                    EXPECT_TRUE(script == own || script == QChar::Script_Latin || script == QChar::Script_Common ||
+                                script == QChar::Script_Inherited)
+                        << "another script in " << pair.value;
+                }
+            }
+        }
+    }
+    // The rules find what they must.
+    EXPECT_TRUE(QStringLiteral("Impossibile. Try again in a moment.").contains(english));
+    EXPECT_TRUE(QString::fromUtf8("Prøv igen om lidt.").contains(danish));
+    EXPECT_TRUE(QString::fromUtf8("Velg et bilde").contains(norwegian));
+    EXPECT_TRUE(QString::fromUtf8("Hvornår").contains(danish));
+    EXPECT_FALSE(QString::fromUtf8("Prøv igjen om litt.").contains(danish));
+    EXPECT_FALSE(QString::fromUtf8("Prøv igen om lidt.").contains(norwegian));
 }
 
 TEST(TranslationTables, BuiltOnceWhenAskedFromSeveralThreads)

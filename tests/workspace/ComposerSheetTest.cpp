@@ -7,6 +7,7 @@
 #include "app/ComposerTestSupport.h"
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
+#include "design/DateText.h"
 #include "design/L10n.h"
 #include "workspace/ComposerParts.h"
 #include "workspace/ComposerView.h"
@@ -349,7 +350,15 @@ TEST_F(SheetTest, AScheduledOutcomeNamesTheLocalTimeAcrossTheClockChange)
     settle();
     const QString summer = view()->outcomePage()->detail()->text();
     EXPECT_TRUE(summer.contains(QStringLiteral("3:30"))) << summer.toStdString();
-    EXPECT_TRUE(summer.startsWith(QStringLiteral("The server publishes it at ")));
+    EXPECT_TRUE(summer.startsWith(QStringLiteral("The server publishes it at Mar 29, 2026, 3:30\u202FAM.")))
+        << summer.toStdString();
+    // In the language in use, not the system's, as the plan row writes it.
+    L10n::setPreference(AppLanguage::de);
+    state().setOutcome(PublishOutcome::scheduled(before));
+    settle();
+    const QString german = view()->outcomePage()->detail()->text();
+    L10n::setPreference(AppLanguage::en);
+    EXPECT_TRUE(german.contains(QString::fromUtf8("29. März 2026, 01:30"))) << german.toStdString();
 }
 
 TEST_F(SheetTest, DroppedFilesArriveAndOtherDataIsRefused)
@@ -500,7 +509,10 @@ TEST_F(SheetTest, InArabicTheDatePickerKeepsItsFieldsInTheOrderTheyAreRead)
     QDateTimeEdit *picker = view()->editor()->datePicker();
     const QString shown = picker->text();
     const QString wanted = picker->locale().toString(picker->dateTime(), picker->displayFormat());
+    // The language's date, as the confirmation and the plan write it, not the system's.
+    const QString written = QString(DateText::dateTime(picker->dateTime())).remove(QChar(0x2068)).remove(QChar(0x2069));
     QApplication::setLayoutDirection(was);
+    EXPECT_EQ(shown, written);
     // Not the fields turned round (minutes before hours, the year before the day).
     EXPECT_EQ(shown, wanted);
     EXPECT_NE(picker->sectionAt(0), QDateTimeEdit::MinuteSection);

@@ -10,6 +10,7 @@
 #include "design/AppearanceService.h"
 #include "design/Controls.h"
 #include "design/EmptyStateCard.h"
+#include "design/DateText.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
 #include "design/StatusPill.h"
@@ -206,23 +207,22 @@ private:
 
 TEST_F(PlannerTest, RowSubtitlesPillsAndTheFormatsNames)
 {
-    const QLocale us(QLocale::English, QLocale::UnitedStates);
     PlanEntry undated;
     undated.format = PublishFormat::carousel;
-    EXPECT_EQ(PlanRow::subtitle(undated, us), QStringLiteral("Carousel"));
+    EXPECT_EQ(PlanRow::subtitle(undated), QStringLiteral("Carousel"));
 
     PlanEntry failed;
     failed.format = PublishFormat::feed;
     failed.date = QDateTime(QDate(2025, 3, 14), QTime(9, 30), QTimeZone::systemTimeZone());
     failed.state = PlanEntry::State::failed(QString());
-    const QString dated = PlanRow::subtitle(failed, us);
+    const QString dated = PlanRow::subtitle(failed);
     EXPECT_TRUE(dated.startsWith(QStringLiteral("Post \u00B7 "))) << dated.toStdString();
     EXPECT_TRUE(dated.contains(QStringLiteral("Mar 14, 2025"))) << dated.toStdString();
     EXPECT_TRUE(dated.contains(QStringLiteral("9:30"))) << dated.toStdString();
     EXPECT_FALSE(dated.contains(QStringLiteral(":00 "))) << "the shortened time has no seconds";
     EXPECT_EQ(dated.count(QStringLiteral(" \u00B7 ")), 1) << "an empty reason adds nothing";
     failed.state = PlanEntry::State::failed(QStringLiteral("media_rejected_by_instagram"));
-    EXPECT_TRUE(PlanRow::subtitle(failed, us).endsWith(QStringLiteral(" \u00B7 media rejected by instagram")));
+    EXPECT_TRUE(PlanRow::subtitle(failed).endsWith(QStringLiteral(" \u00B7 media rejected by instagram")));
 
     struct Case {
         PlanEntry::State state;
@@ -246,13 +246,13 @@ TEST_F(PlannerTest, RowSubtitlesPillsAndTheFormatsNames)
     model().setLanguage(AppLanguage::de);
     PlanEntry reel;
     reel.format = PublishFormat::reel;
-    EXPECT_EQ(PlanRow::subtitle(reel, us), QStringLiteral("Reel"));
+    EXPECT_EQ(PlanRow::subtitle(reel), QStringLiteral("Reel"));
     reel.format = PublishFormat::story;
-    EXPECT_EQ(PlanRow::subtitle(reel, us), QStringLiteral("Story"));
+    EXPECT_EQ(PlanRow::subtitle(reel), QStringLiteral("Story"));
     reel.format = PublishFormat::feed;
-    EXPECT_EQ(PlanRow::subtitle(reel, us), QStringLiteral("Beitrag"));
+    EXPECT_EQ(PlanRow::subtitle(reel), QStringLiteral("Beitrag"));
     reel.format = PublishFormat::carousel;
-    EXPECT_EQ(PlanRow::subtitle(reel, us), QStringLiteral("Karussell"));
+    EXPECT_EQ(PlanRow::subtitle(reel), QStringLiteral("Karussell"));
     EXPECT_EQ(PlanRow::pillText(PlanEntry::State::draft()), QStringLiteral("Entwurf"));
 }
 
@@ -332,11 +332,8 @@ TEST_F(PlannerTest, DeleteDraftRemovesEveryDraftWithItsIdAndSaves)
 
 TEST_F(PlannerTest, EmptyPlanShowsTheDayAndNothingElse)
 {
-    const QLocale locale = QLocale::system();
-    const QString day = locale.toString(plan()->selectedDay(),
-                                        PlanCalendar::dayMonthFormat(locale, true, QLocale::LongFormat));
     ASSERT_EQ(plan()->sectionTitles().size(), 1);
-    EXPECT_TRUE(plan()->sectionTitles().first().contains(day));
+    EXPECT_EQ(plan()->sectionTitles().first(), DateText::dayHeading(plan()->selectedDay()));
     EXPECT_TRUE(texts(plan()).contains(QStringLiteral(
         "Nothing planned for this day. Zephyl publishes nothing without your confirmation.")));
     EXPECT_EQ(plan()->selectedDay(), now().date());
@@ -659,15 +656,16 @@ TEST_F(PlannerTest, EditorStartsFromTheDraft)
     EXPECT_EQ(dated->savedCopy().scheduledAt, QStringLiteral("2026-03-02T09:30:00Z"));
 }
 
-TEST_F(PlannerTest, EditorDateReadsInTheSystemLocaleAndTheCaptionSitsInARoundedBox)
+TEST_F(PlannerTest, EditorDateReadsInTheLanguageInUseAndTheCaptionSitsInARoundedBox)
 {
-    // An Arabic window: the dates are still the system locale's, written in its direction.
+    // An Arabic window: the date is the language's, its fields in the order they are typed.
+    model().setLanguage(AppLanguage::ar);
     host.window->setLayoutDirection(Qt::RightToLeft);
     DraftEditorView *view = editor(planDraft(1, QStringLiteral("t"), QStringLiteral("2026-03-02T09:30:00Z")));
-    const QLocale system = QLocale::system();
     EXPECT_EQ(view->layoutDirection(), Qt::RightToLeft);
-    EXPECT_EQ(view->datePicker()->locale(), system);
-    EXPECT_EQ(view->datePicker()->layoutDirection(), system.textDirection());
+    EXPECT_EQ(view->datePicker()->locale(), L10n::locale());
+    EXPECT_EQ(view->datePicker()->displayFormat(), DateText::editorFormat());
+    EXPECT_EQ(view->datePicker()->layoutDirection(), Qt::LeftToRight);
     EXPECT_EQ(view->datePicker()->dateTime(), QDateTime(QDate(2026, 3, 2), QTime(9, 30), QTimeZone::utc()));
 
     // The caption's box is rounded: its corner shows the sheet's background, its
@@ -684,6 +682,7 @@ TEST_F(PlannerTest, EditorDateReadsInTheSystemLocaleAndTheCaptionSitsInARoundedB
     EXPECT_GE(editorArea.top(), 3);
     EXPECT_LE(editorArea.right(), box.width() - 4);
     EXPECT_EQ(editorArea.height(), 120);
+    model().setLanguage(AppLanguage::en);
 }
 
 TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
@@ -1312,4 +1311,56 @@ TEST_F(PlannerTest, OnlyTheTilesOnScreenFetchTheirPictures)
         }
     }
     EXPECT_GT(shown, 0) << "the end of the screen shows the last posts, not blank space";
+}
+
+// The plan's dates in the language in use, whatever the system's locale, in the
+// user's zone across a change of the clocks (the week of 29 March 2026 holds
+// Berlin's; the suite also runs under Berlin and New York): the week's title,
+// the day's heading, the weekday and a row's scheduled time. In right-to-left
+// languages each date is one isolated run, so it cannot be read back to front.
+TEST_F(PlannerTest, DatesFollowTheLanguageInUseAndStayWholeInRightToLeftText)
+{
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    flows.h.clock.setNow(QDateTime(QDate(2026, 3, 25), QTime(10, 0), zone));
+    setPlan({planDraft(1, QStringLiteral("After the change"), utc(QDateTime(QDate(2026, 3, 29), QTime(13, 32), zone)))});
+    plan()->showToday();
+    settle();
+    for (DayCell *cell : plan()->dayCells()) {
+        if (cell->date() == QDate(2026, 3, 29))
+            click(cell);
+    }
+    const QString fsi(QChar(0x2068)), pdi(QChar(0x2069));
+    struct Case {
+        AppLanguage language;
+        QString week, day, weekday, time;
+    };
+    const Case cases[] = {
+        {AppLanguage::en, "Mar 23 \u2013 Mar 29", "Sunday, March 29", "MON", "Mar 29, 2026, 1:32\u202FPM"},
+        {AppLanguage::de, "23. M\u00E4rz \u2013 29. M\u00E4rz", "Sonntag, 29. M\u00E4rz", "MO",
+         "29. M\u00E4rz 2026, 13:32"},
+        {AppLanguage::ar, fsi + "23 مارس" + pdi + " \u2013 " + fsi + "29 مارس" + pdi, fsi + "الأحد، 29 مارس" + pdi,
+         fsi + "الاثنين" + pdi, fsi + "29 مارس 2026، 1:32 م" + pdi},
+        {AppLanguage::he, fsi + "23 במרץ" + pdi + " \u2013 " + fsi + "29 במרץ" + pdi,
+         fsi + "יום ראשון, 29 במרץ" + pdi, fsi + "יום ב׳" + pdi, fsi + "29 במרץ 2026, 13:32" + pdi},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(AppLanguages::rawValue(c.language).toStdString());
+        model().setLanguage(c.language);
+        settle();
+        EXPECT_EQ(plan()->weekTitle(), c.week);
+        ASSERT_FALSE(plan()->sectionTitles().isEmpty());
+        EXPECT_EQ(plan()->sectionTitles().first(), c.day);
+        EXPECT_EQ(plan()->dayCells().first()->accessibleName(), DateText::dayHeading(QDate(2026, 3, 23)));
+        EXPECT_EQ(DateText::weekdayShort(QDate(2026, 3, 23)), c.weekday);
+        ASSERT_EQ(plan()->rows().size(), 1);
+        const PlanEntry &entry = plan()->rows().first()->entry();
+        EXPECT_EQ(PlanRow::subtitle(entry), PublishFormats::label(entry.format) + QStringLiteral(" \u00B7 ") + c.time);
+        // The composer's confirmation, the cat's line and the draft editor's field write the same.
+        EXPECT_EQ(DateText::dateTime(*entry.date), c.time);
+        EXPECT_EQ(QLocale(L10n::locale()).toString(QDateTime(QDate(2026, 3, 29), QTime(13, 32), zone),
+                                                   DateText::editorFormat()),
+                  QString(c.time).remove(fsi).remove(pdi))
+            << DateText::editorFormat().toStdString();
+    }
+    model().setLanguage(AppLanguage::en);
 }
