@@ -35,6 +35,8 @@ QCoro::Task<> AppModel::ask(QString question)
     QList<CatChatLine> lines = earlier;
     lines.append(CatChatLine{QUuid::createUuid(), true, question, CatLook::neutral, {}});
     setCatChat(std::move(lines));
+    // The question is kept at once: an end before the answer does not lose it.
+    storeCatChat();
     setAskQuestion(question);
     setAskReply(std::nullopt);
     setAskBusy(true);
@@ -84,7 +86,7 @@ QCoro::Task<> AppModel::ask(QString question)
     answeredLines.append(CatChatLine{QUuid::createUuid(), false, reply.text, reply.look, reply.actions});
     setCatChat(std::move(answeredLines));
     setAskBusy(false);
-    CatChatLine::save(m_catChat, *m_defaults);
+    storeCatChat();
 }
 
 QCoro::Task<AskReply> AppModel::answer(const AskIntent &intent)
