@@ -376,8 +376,17 @@ void AppModel::restoreUnsentText(const QString &owner)
             texts.ask = m_askInput;
     }
     m_inputOwner = lowered;
-    setAssistantDraft(texts.assistant);
-    setAskInput(texts.ask);
+    // Both texts are written as one record before either is told: a record with
+    // one of them restored and the other still empty would lose it to a kill.
+    const bool assistantChanged = m_assistantDraft != texts.assistant;
+    const bool askChanged = m_askInput != texts.ask;
+    m_assistantDraft = texts.assistant;
+    m_askInput = texts.ask;
+    saveUnsentText();
+    if (assistantChanged)
+        Q_EMIT assistantDraftChanged();
+    if (askChanged)
+        Q_EMIT askInputChanged();
 }
 
 void AppModel::forgetUnsentText()

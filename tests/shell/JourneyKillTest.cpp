@@ -8,6 +8,7 @@
 #include "StandinServer.h"
 #include "app/UnsentTextStore.h"
 #include "base/DefaultsStore.h"
+#include "base/RecordStore.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -128,24 +129,32 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
         // Every character told as taken before the last kill is back, for this
         // account: at most the keystroke the kill cut off between its write and
         // its trace line comes on top, and nothing that was never typed.
+        // (Empty texts restored change nothing, and the trace tells nothing then.)
+        const auto told = [&] {
+            return app.unsent(app.trace.indexOf(QStringLiteral("trace: signed in"))).value_or(std::pair(0, 0));
+        };
+        ASSERT_TRUE(zktest::spinUntil([&] { return told().first >= taken.first && told().second >= taken.second; }))
+            << "told as taken: ask " << taken.first << ", assistant " << taken.second << "\n" << app.trace.toStdString();
         DefaultsStore settings(config + QStringLiteral("/defaults.json"));
         const UnsentTextStore::Text stored = UnsentTextStore(settings).load(kitty);
         const std::pair<int, int> restored(int(stored.ask.size()), int(stored.assistant.size()));
-        EXPECT_GE(restored.first, taken.first);
-        EXPECT_GE(restored.second, taken.second);
+        EXPECT_EQ(told(), restored);
         EXPECT_LE(restored.first + restored.second, taken.first + taken.second + 1);
         static const QRegularExpression typed(QStringLiteral("^[a-t ]*$"));
         EXPECT_TRUE(typed.match(stored.ask).hasMatch() && typed.match(stored.assistant).hasMatch());
-        ASSERT_TRUE(zktest::spinUntil([&] { return app.unsent(app.trace.indexOf(QStringLiteral("trace: signed in"))) == restored; }))
-            << "on disk: ask " << restored.first << ", assistant " << restored.second << "\n" << app.trace.toStdString();
         taken = restored;
         if (round > rounds)
             break;
 
         if (ask) {
-            const qsizetype mark = app.trace.size();
-            key(QStringLiteral("alt+space"));
-            ASSERT_TRUE(app.saw(QStringLiteral("trace: ask panel: shown"), mark)) << app.trace.toStdString();
+            // A press the window manager took while the window was still arriving is pressed again.
+            bool shown = false;
+            for (int press = 0; press < 3 && !shown; ++press) {
+                const qsizetype mark = app.trace.size();
+                key(QStringLiteral("alt+space"));
+                shown = app.saw(QStringLiteral("trace: ask panel: shown"), mark, std::chrono::seconds(10));
+            }
+            ASSERT_TRUE(shown) << app.trace.toStdString();
             ASSERT_TRUE(app.keyboardIn(QStringLiteral("Ask the cat"))) << app.trace.toStdString();
         } else {
             ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
@@ -164,11 +173,18 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
         app.kill();
         typing.kill();
         typing.waitForFinished(5000);
+        // A key the typing was holding when it was stopped is let go.
+        zktest::runTool(QStringLiteral("xdotool"), QStringList{QStringLiteral("keyup")} + text.split(QString(), Qt::SkipEmptyParts).replaceInStrings(QStringLiteral(" "), QStringLiteral("space")));
         if (const auto last = app.unsent(mark))
             taken = *last;
+        if (qEnvironmentVariableIsSet("ZK_KILL_DEBUG")) {
+            DefaultsStore s(config + QStringLiteral("/defaults.json"));
+            const auto t = UnsentTextStore(s).load(kitty);
+            std::printf("after kill: trace %d/%d disk %d/%d\n%s\n", taken.first, taken.second, int(t.ask.size()), int(t.assistant.size()), qPrintable(app.trace.mid(mark)));
+        }
     }
     // Nobody else's record was ever written.
     DefaultsStore settings(config + QStringLiteral("/defaults.json"));
     EXPECT_EQ(QDir(config + QStringLiteral("/records")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
-              QStringList{kitty});
+              QStringList{RecordStore::folderName(kitty)});
 }
