@@ -8,6 +8,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <filesystem>
 #include <QUrl>
 
 namespace {
@@ -125,10 +128,30 @@ bool RecordStore::write(const QString &name, const QString &owner, const QByteAr
     }
     const QString target = path(name, key);
     QDir().mkpath(QFileInfo(target).absolutePath());
-    QSaveFile file(target);
-    // Replaced whole or not at all.
-    file.setDirectWriteFallback(false);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    return replaceFile(target, bytes);
+}
+
+bool RecordStore::replaceFile(const QString &target, const QByteArray &bytes)
+{
+    // Replaced whole or not at all: written beside it, then renamed over it. No
+    // sync to the disk on every keystroke (that would cost the typing
+    // milliseconds): a killed process leaves what it wrote with the system, and
+    // a rename over a file is flushed with its contents by the file systems in use.
+    QTemporaryFile file(target + QStringLiteral(".XXXXXX"));
+    file.setAutoRemove(false);
+    if (!file.open())
+        return false;
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    const QString temporary = file.fileName();
+    file.close();
+    std::error_code error;
+    if (written)
+        std::filesystem::rename(temporary.toStdString(), target.toStdString(), error);
+    if (!written || error) {
+        QFile::remove(temporary);
+        return false;
+    }
+    return true;
 }
 
 void RecordStore::remove(const QString &name, const QString &owner)

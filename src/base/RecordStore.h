@@ -42,6 +42,9 @@ public:
     // A stored record that cannot be read counts as absent; only the log says so.
     static void unreadable(const QString &name, const QString &owner);
 
+    // Writes the file anew: a reader finds the old bytes or the new ones, never a mixture.
+    static bool replaceFile(const QString &path, const QByteArray &bytes);
+
     // The folder name of an owner: readable, and never a path of its own.
     static QString folderName(const QString &owner);
 
