@@ -71,6 +71,7 @@ QCoro::Task<> AppModel::ask(QString question)
         if (!guard.alive())
             co_return; // the conversation went with the account
         if (answered) {
+            serviceAnswered();
             reply.text = answered->message;
             for (const auto &action : answered->actions)
                 reply.actions.append(AskAction::serverAction(newID(), action.label, action));

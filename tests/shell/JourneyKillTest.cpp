@@ -177,14 +177,8 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
         zktest::runTool(QStringLiteral("xdotool"), QStringList{QStringLiteral("keyup")} + text.split(QString(), Qt::SkipEmptyParts).replaceInStrings(QStringLiteral(" "), QStringLiteral("space")));
         if (const auto last = app.unsent(mark))
             taken = *last;
-        if (qEnvironmentVariableIsSet("ZK_KILL_DEBUG")) {
-            DefaultsStore s(config + QStringLiteral("/defaults.json"));
-            const auto t = UnsentTextStore(s).load(kitty);
-            std::printf("after kill: trace %d/%d disk %d/%d\n%s\n", taken.first, taken.second, int(t.ask.size()), int(t.assistant.size()), qPrintable(app.trace.mid(mark)));
-        }
     }
     // Nobody else's record was ever written.
-    DefaultsStore settings(config + QStringLiteral("/defaults.json"));
     EXPECT_EQ(QDir(config + QStringLiteral("/records")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
               QStringList{RecordStore::folderName(kitty)});
 }
