@@ -3,9 +3,13 @@
 #include "app/ServiceClient.h"
 #include "app/SummaryObservations.h"
 #include "base/DefaultsStore.h"
+#include "base/RecordStore.h"
 #include "companion/CompanionLibrary.h"
 #include "design/L10n.h"
 #include "platform/UserNotifications.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <climits>
@@ -63,8 +67,9 @@ AppModel::AppModel(Environment environment, QObject *parent)
       m_clock(environment.clock),
       m_notifications(environment.notifications),
       m_windows(environment.windows),
-      m_unsentText(*m_defaults),
-      m_unsavedPlan(*m_defaults)
+      m_records(&RecordStore::of(*m_defaults)),
+      m_unsentText(*m_records),
+      m_unsavedPlan(*m_records)
 {
     if (environment.api) {
         m_api = environment.api;
@@ -73,8 +78,9 @@ AppModel::AppModel(Environment environment, QObject *parent)
         m_api = m_ownedApi.get();
     }
     // The initial values: nothing here writes back or raises an event.
+    moveSingleRecords();
     const DefaultsStore &d = *m_defaults;
-    m_catChat = CatChatLine::load(d);
+    // The ask conversation belongs to an account: it is loaded once the account is known.
     m_accessibilityTrusted = windows().trusted();
     m_focusLastTick = clock().now();
 
@@ -333,16 +339,24 @@ void AppModel::setCatRemindersEnabled(bool value)
 
 // ---- Unsent text
 
+// The text is on disk before anyone hears of the change: what the application
+// says it has taken survives the process.
 void AppModel::setAssistantDraft(QString value)
 {
-    assign(m_assistantDraft, std::move(value), &AppModel::assistantDraftChanged);
+    const bool changed = m_assistantDraft != value;
+    m_assistantDraft = std::move(value);
     saveUnsentText();
+    if (changed)
+        Q_EMIT assistantDraftChanged();
 }
 
 void AppModel::setAskInput(QString value)
 {
-    assign(m_askInput, std::move(value), &AppModel::askInputChanged);
+    const bool changed = m_askInput != value;
+    m_askInput = std::move(value);
     saveUnsentText();
+    if (changed)
+        Q_EMIT askInputChanged();
 }
 
 void AppModel::saveUnsentText() { m_unsentText.save(m_inputOwner, {m_assistantDraft, m_askInput}); }
@@ -362,18 +376,60 @@ void AppModel::restoreUnsentText(const QString &owner)
             texts.ask = m_askInput;
     }
     m_inputOwner = lowered;
-    setAssistantDraft(texts.assistant);
-    setAskInput(texts.ask);
+    // Both texts are written as one record before either is told: a record with
+    // one of them restored and the other still empty would lose it to a kill.
+    const bool assistantChanged = m_assistantDraft != texts.assistant;
+    const bool askChanged = m_askInput != texts.ask;
+    m_assistantDraft = texts.assistant;
+    m_askInput = texts.ask;
+    saveUnsentText();
+    if (assistantChanged)
+        Q_EMIT assistantDraftChanged();
+    if (askChanged)
+        Q_EMIT askInputChanged();
 }
 
 void AppModel::forgetUnsentText()
 {
-    m_unsentText.remove();
+    m_unsentText.remove(m_inputOwner);
     m_inputOwner.clear();
     // Text typed while nobody is known goes to the next owner; what the departed
     // account typed must not be taken for it.
     setAssistantDraft(QString());
     setAskInput(QString());
+}
+
+void AppModel::moveSingleRecords()
+{
+    // Older versions kept one record of each kind for the whole computer, in the
+    // settings file; each goes to the account it names. The ask conversation
+    // named nobody: it goes with the unsent text's account, the last one that
+    // typed here, or nowhere.
+    DefaultsStore &d = *m_defaults;
+    const QString unsentKey = QLatin1String(UnsentTextStore::kDefaultsKey);
+    const QString planKey = QLatin1String(UnsavedPlanStore::kDefaultsKey);
+    const QString chatKey = QLatin1String(CatChatLine::kDefaultsKey);
+    if (!d.contains(unsentKey) && !d.contains(planKey) && !d.contains(chatKey))
+        return;
+    const auto ownerIn = [](const std::optional<QByteArray> &data) {
+        const QJsonValue owner = data ? QJsonDocument::fromJson(*data).object().value(QLatin1String("owner")) : QJsonValue();
+        return owner.isString() ? owner.toString().toLower() : QString();
+    };
+    const QString typist = ownerIn(d.data(unsentKey));
+    if (const auto data = d.data(unsentKey); data && !typist.isEmpty() &&
+                                             !m_records->read(QLatin1String(UnsentTextStore::kRecordName), typist))
+        m_records->write(QLatin1String(UnsentTextStore::kRecordName), typist, *data);
+    if (const auto data = d.data(planKey)) {
+        const QString owner = ownerIn(data);
+        if (!owner.isEmpty() && !m_records->read(QLatin1String(UnsavedPlanStore::kRecordName), owner))
+            m_records->write(QLatin1String(UnsavedPlanStore::kRecordName), owner, *data);
+    }
+    if (const auto data = d.data(chatKey); data && !typist.isEmpty() &&
+                                           !m_records->read(QLatin1String(CatChatLine::kRecordName), typist))
+        m_records->write(QLatin1String(CatChatLine::kRecordName), typist, *data);
+    d.remove(unsentKey);
+    d.remove(planKey);
+    d.remove(chatKey);
 }
 
 // ---- Summary

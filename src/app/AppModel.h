@@ -35,6 +35,7 @@
 #include <vector>
 
 class DefaultsStore;
+class RecordStore;
 class ServiceClient;
 struct AskIntent;
 class UserNotifications;
@@ -376,6 +377,10 @@ public:
     QCoro::Task<> setDraftHidden(qint64 id, bool hidden);
     // Local plan changes the service has not taken yet.
     bool planUnsaved() const { return m_planUnsaved; }
+    // An unsaved plan is sent again when the service answers again: at the next
+    // call that succeeds, or after these waits, each twice the last, up to the longest.
+    static constexpr std::chrono::milliseconds kPlanRetryFirst{5000};
+    static constexpr std::chrono::milliseconds kPlanRetryLongest{300000};
 
     // ---- Assistant
     // Takes a thread store from the service. While a reply is awaited only the
@@ -449,6 +454,8 @@ private:
     bool assign(T &field, T value, void (AppModel::*changed)());
     void raise(const AppEvent &event);
     void saveUnsentText();
+    // Moves the single records older versions kept in the settings to their accounts.
+    void moveSingleRecords();
     void notify(const QString &title, const QString &body);
     UserNotifications &notifications() const;
     void tickFocus();
@@ -467,8 +474,13 @@ private:
     // Drops every account-bound value and every result still on its way for it.
     // The unsent text is left alone.
     void clearAccountData();
-    // The ask conversation emptied and its record removed; the input is kept.
+    // The ask conversation emptied and its owner's record removed; the input is kept.
     void clearCatConversation();
+    // The owner's ask conversation: the one it left in memory (an expiry, a page
+    // that reloaded), else its stored lines. Nothing for an empty owner.
+    void restoreCatChat(const QString &owner);
+    // Stores the conversation for its owner; nothing while nobody is known.
+    void storeCatChat();
     void setPlanUnsaved(bool value);
     void showSurface(Surface surface);
     QCoro::Task<AskReply> answer(const AskIntent &intent);
@@ -492,6 +504,26 @@ private:
     std::vector<std::function<void()>> m_planSaveWaiters;
     void releasePlanSaveWaiters();
     quint64 m_planEdits = 0;
+    // The service's list the plan in memory was edited from.
+    QList<ZephylWire::PlanDraft> m_planBase;
+    // The service refused the unsaved plan for what it holds: not sent again by itself.
+    bool m_planRefused = false;
+    std::unique_ptr<Clock::Timer> m_planRetry;
+    std::chrono::milliseconds m_planRetryDelay = kPlanRetryFirst;
+    void keepUnsavedPlan(const QList<ZephylWire::PlanDraft> &drafts);
+    void schedulePlanRetry();
+    // A call to the service succeeded: an unsaved plan goes again.
+    void serviceAnswered();
+    // Sends the unsaved plan again, unless the service refused it.
+    void resendPlan();
+    // The account whose ask conversation is in memory (lower-cased), and the
+    // conversation an account left in memory when its session ended.
+    QString m_chatOwner;
+    struct LeftChat {
+        QString owner;
+        QList<CatChatLine> lines;
+    };
+    std::optional<LeftChat> m_leftChat;
     quint64 m_feedGeneration = 0;
 
     // ---- Tucking
@@ -509,6 +541,7 @@ private:
     std::unique_ptr<ServiceClient> m_ownedApi;
     ServiceClient *m_api = nullptr;
     DefaultsStore *m_defaults = nullptr;
+    RecordStore *m_records = nullptr;
     Clock *m_clock = nullptr;
     UserNotifications *m_notifications = nullptr;
     WindowSource *m_windows = nullptr;

@@ -146,6 +146,8 @@ QCoro::Task<> AppModel::finishSignIn()
 
 QCoro::Task<> AppModel::signOut()
 {
+    // Signing out forgets what the account kept here; another account's records stay.
+    const QString chatOwner = m_chatOwner;
     forgetUnsentText();
     const QPointer<AppModel> self(this);
     co_await m_api->logout();
@@ -156,6 +158,9 @@ QCoro::Task<> AppModel::signOut()
     clearAccountData();
     setAssistantDraft(QString());
     newCatChat();
+    CatChatLine::save({}, *m_records, chatOwner);
+    if (m_leftChat && m_leftChat->owner == chatOwner)
+        m_leftChat.reset();
     setSession(SessionState::signedOut);
 }
 

@@ -36,6 +36,8 @@ QCoro::Task<> AppModel::ask(QString question)
     QList<CatChatLine> lines = earlier;
     lines.append(CatChatLine{QUuid::createUuid(), true, question, CatLook::neutral, {}});
     setCatChat(std::move(lines));
+    // The question is kept at once: an end before the answer does not lose it.
+    storeCatChat();
     setAskQuestion(question);
     setAskReply(std::nullopt);
     setAskBusy(true);
@@ -77,6 +79,7 @@ QCoro::Task<> AppModel::ask(QString question)
         if (!guard.alive())
             co_return; // the conversation went with the account
         if (answered) {
+            serviceAnswered();
             reply.text = answered->message;
             for (const auto &action : answered->actions)
                 reply.actions.append(AskAction::serverAction(newID(), action.label, action));
@@ -93,7 +96,7 @@ QCoro::Task<> AppModel::ask(QString question)
     answeredLines.append(CatChatLine{QUuid::createUuid(), false, reply.text, reply.look, reply.actions});
     setCatChat(std::move(answeredLines));
     setAskBusy(false);
-    CatChatLine::save(m_catChat, *m_defaults);
+    storeCatChat();
 }
 
 QCoro::Task<AskReply> AppModel::answer(const AskIntent &intent)

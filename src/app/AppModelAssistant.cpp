@@ -82,6 +82,7 @@ QCoro::Task<std::optional<ChatMessage>> AppModel::send(QString text)
         co_return std::nullopt;
     }
 
+    serviceAnswered();
     const ChatMessage answer = ChatMessage::fromAssistant(reply->message, reply->actions, clock());
     QList<ChatMessage> conversation = m_messages;
     conversation.append(answer);

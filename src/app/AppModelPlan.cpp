@@ -5,8 +5,31 @@
 #include "app/ServiceClient.h"
 #include "design/L10n.h"
 #include "services/AsyncSupport.h"
+#include "services/ServiceErrors.h"
 
 #include <algorithm>
+
+namespace {
+
+// The service refused the list for what it holds (not the session, not a passing
+// trouble): sending it unchanged again would be refused again.
+bool refusedForContent(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const ServiceAPIError &e) {
+        switch (e.kind()) {
+        case ServiceAPIError::Kind::rejected: return true;
+        case ServiceAPIError::Kind::serverRefused:
+            return e.status() >= 400 && e.status() < 500 && e.status() != 408 && e.status() != 429;
+        default: return false;
+        }
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
 
 qint64 AppModel::nextDraftID() const
 {
@@ -84,8 +107,10 @@ void AppModel::setPlanUnsaved(bool value)
 
 QCoro::Task<> AppModel::savePlan()
 {
-    // Whatever the list holds now must reach the service, after any save under way.
+    // Whatever the list holds now must reach the service, after any save under way;
+    // a list the service refused goes again with the user's change.
     ++m_planEdits;
+    m_planRefused = false;
     if (m_session != SessionState::signedIn) {
         // Nobody to save for: the edit stays here, and the user hears it is not saved.
         setPlanUnsaved(true);
@@ -111,7 +136,7 @@ QCoro::Task<> AppModel::savePlan()
         m_planSaveWanted = false;
         // Kept until the service has it, so an end mid-way loses nothing.
         const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
-        m_unsavedPlan.save(owner, sending);
+        m_unsavedPlan.save(owner, {sending, m_planBase, false});
         try {
             co_await m_api->savePlanDrafts(sending);
         } catch (...) {
@@ -121,6 +146,7 @@ QCoro::Task<> AppModel::savePlan()
             co_return; // the account went; its plan went with it
         if (error)
             break;
+        m_planBase = sending;
     }
     m_planSaverRunning = false;
     m_planSaveWanted = false;
@@ -133,14 +159,47 @@ QCoro::Task<> AppModel::savePlan()
             setNotice(AppNotice::make(describe(error) + QLatin1Char(' ') +
                                           L10n::t("Plan changes are kept here but not saved yet."),
                                       AppNotice::Tone::attention));
+            if (refusedForContent(error)) {
+                // Said once: the same list would be refused again at every start.
+                m_planRefused = true;
+                m_unsavedPlan.save(owner, {m_planDrafts, m_planBase, true});
+            } else {
+                schedulePlanRetry();
+            }
         }
     } else {
         setPlanUnsaved(false);
+        m_planRetry.reset();
+        m_planRetryDelay = kPlanRetryFirst;
         m_unsavedPlan.remove(owner);
     }
     rebuildObservations();
     setPlanSaving(false);
     releasePlanSaveWaiters();
+}
+
+void AppModel::schedulePlanRetry()
+{
+    const auto delay = m_planRetryDelay;
+    m_planRetryDelay = std::min(m_planRetryDelay * 2, kPlanRetryLongest);
+    m_planRetry = clock().after(delay, [this] {
+        m_planRetry.reset();
+        resendPlan();
+    });
+}
+
+void AppModel::serviceAnswered()
+{
+    if (m_planUnsaved && !m_planSaverRunning)
+        resendPlan();
+}
+
+void AppModel::resendPlan()
+{
+    if (!m_planUnsaved || m_planRefused || m_planSaverRunning || m_session != SessionState::signedIn)
+        return;
+    m_planRetry.reset();
+    [](AppModel *model) -> QCoro::Task<> { co_await model->savePlan(); }(this);
 }
 
 void AppModel::releasePlanSaveWaiters()

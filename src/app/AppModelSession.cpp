@@ -2,6 +2,7 @@
 // report, then the account's data, each load on its own too.
 #include "app/AppModel.h"
 
+#include "app/PlanMerge.h"
 #include "app/ServiceClient.h"
 #include "design/L10n.h"
 #include "base/DefaultsStore.h"
@@ -89,6 +90,10 @@ void AppModel::clearAccountData()
     setPlanDrafts({});
     setPublications({});
     setPlanUnsaved(false);
+    m_planBase.clear();
+    m_planRefused = false;
+    m_planRetry.reset();
+    m_planRetryDelay = kPlanRetryFirst;
     setPlanLoading(false);
     setPlanSaving(false);
 
@@ -97,7 +102,13 @@ void AppModel::clearAccountData()
     setMessages({});
     setAssistantBusy(false);
 
-    clearCatConversation();
+    // The conversation stays its owner's, stored and in memory, for when the account comes back.
+    if (!m_chatOwner.isEmpty())
+        m_leftChat = LeftChat{m_chatOwner, m_catChat};
+    m_chatOwner.clear();
+    setCatChat({});
+    setAskReply(std::nullopt);
+    setAskQuestion(std::nullopt);
     setAskBusy(false);
     setObservations({});
 }
@@ -107,8 +118,26 @@ void AppModel::clearCatConversation()
     setCatChat({});
     setAskReply(std::nullopt);
     setAskQuestion(std::nullopt);
-    CatChatLine::save({}, *m_defaults);
+    CatChatLine::save({}, *m_records, m_chatOwner);
 }
+
+void AppModel::restoreCatChat(const QString &owner)
+{
+    const QString lowered = owner.toLower();
+    if (lowered.isEmpty() || lowered == m_chatOwner)
+        return;
+    QList<CatChatLine> lines;
+    if (m_leftChat && m_leftChat->owner == lowered) {
+        lines = m_leftChat->lines; // with every line and chip it had in memory
+        m_leftChat.reset();
+    } else {
+        lines = CatChatLine::load(*m_records, lowered);
+    }
+    m_chatOwner = lowered;
+    setCatChat(std::move(lines));
+}
+
+void AppModel::storeCatChat() { CatChatLine::save(m_catChat, *m_records, m_chatOwner); }
 
 QCoro::Task<> AppModel::bootstrap()
 {
@@ -152,6 +181,7 @@ QCoro::Task<> AppModel::loadAfterSignIn()
         adoptIdentity(account->email);
         setUser(account);
         restoreUnsentText(account->email);
+        restoreCatChat(account->email);
         setSessionUnverified(false);
     } else {
         setUser(std::nullopt);
@@ -181,6 +211,7 @@ void AppModel::webAccountChanged(const std::optional<WebAccount> &account)
         adoptIdentity(email.isEmpty() ? kUnknownIdentity : email);
         // An empty owner shows no one's unsent text and keeps the stored record as it is.
         restoreUnsentText(email);
+        restoreCatChat(email);
         setUser(ZephylWire::User{email, email, name.isEmpty() ? std::nullopt : std::optional<QString>(name),
                                  QStringLiteral("member")});
         setSessionUnverified(false);
@@ -228,9 +259,10 @@ QCoro::Task<> AppModel::loadThreads()
     }
     if (!guard.alive())
         co_return;
-    if (store)
+    if (store) {
         apply(*store);
-    else if (isSessionFailure(error))
+        serviceAnswered();
+    } else if (isSessionFailure(error))
         co_await expireSession();
 }
 
@@ -259,19 +291,35 @@ QCoro::Task<> AppModel::loadPlan()
     // Local changes made since the load began, or not yet taken by the service,
     // are newer than what it answered.
     const bool untouched = editsBefore == m_planEdits && !m_planUnsaved && !m_planSaverRunning;
-    // A save the service never confirmed (the application ended, the connection
-    // failed) is newer than its answer: it is shown as unsaved and sent again.
+    // A save the service never took (the application ended, the connection
+    // failed, the service refused it) is newer than its answer where it differs
+    // from the list it was edited from; the service's own changes since stay.
     const auto kept = untouched && drafts ? m_unsavedPlan.load(m_accountIdentity) : std::nullopt;
-    if (kept && *kept != *drafts) {
-        setPlanDrafts(*kept);
-        setPlanUnsaved(true);
-        setNotice(AppNotice::make(L10n::t("Plan changes are kept here but not saved yet."), AppNotice::Tone::attention));
-        [](AppModel *model) -> QCoro::Task<> { co_await model->savePlan(); }(this);
-    } else if (drafts && untouched) {
-        if (kept)
+    if (drafts && untouched) {
+        QList<ZephylWire::PlanDraft> plan = *drafts;
+        if (kept) {
+            plan = PlanMerge::sameList(kept->base, *drafts)
+                       ? kept->drafts
+                       : PlanMerge::merge(kept->base, kept->drafts, *drafts, clock().now().toMSecsSinceEpoch());
+        }
+        m_planBase = *drafts;
+        setPlanDrafts(plan);
+        if (kept && !PlanMerge::sameList(plan, *drafts)) {
+            setPlanUnsaved(true);
+            m_planRefused = kept->refused;
+            m_unsavedPlan.save(m_accountIdentity, {plan, m_planBase, m_planRefused});
+            if (!m_planRefused) {
+                // A refused one was said when it was refused; it waits for the user's next change.
+                setNotice(AppNotice::make(L10n::t("Plan changes are kept here but not saved yet."),
+                                          AppNotice::Tone::attention));
+                resendPlan();
+            }
+        } else if (kept) {
             m_unsavedPlan.remove(m_accountIdentity);
-        setPlanDrafts(*drafts);
+        }
     }
+    if (drafts)
+        serviceAnswered();
     try {
         auto publications = co_await m_api->instagramPublications();
         if (!guard.alive())
@@ -294,6 +342,7 @@ QCoro::Task<> AppModel::loadInstagram()
         if (!guard.alive())
             co_return;
         setInstagram(std::move(profile));
+        serviceAnswered();
     } catch (...) {
         error = std::current_exception();
     }
@@ -332,6 +381,7 @@ QCoro::Task<> AppModel::loadFeed(bool reset)
     if (!guard.alive() || generation != m_feedGeneration)
         co_return;
     if (page) {
+        serviceAnswered();
         using Status = ZephylWire::InstagramFeedResponse::Status;
         switch (page->status) {
         case Status::synced: {

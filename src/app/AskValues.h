@@ -9,8 +9,10 @@
 #include <QUuid>
 
 #include <cstdint>
+#include <optional>
 
 class DefaultsStore;
+class RecordStore;
 
 // One chip under an answer of the cat. Only the payload field of `kind` is
 // meaningful; the others keep their defaults, so equality compares like with like.
@@ -82,6 +84,15 @@ struct CatChatLine {
     static QList<CatChatLine> load(const DefaultsStore &defaults);
     // Keeps the last 40 lines; an empty list removes the record.
     static void save(const QList<CatChatLine> &lines, DefaultsStore &defaults);
+
+    // The same, as the record of one account (the conversation is its owner's:
+    // another account never sees it nor sends it as history).
+    static constexpr const char *kRecordName = "ask-conversation";
+    static QList<CatChatLine> load(const RecordStore &records, const QString &owner);
+    static void save(const QList<CatChatLine> &lines, RecordStore &records, const QString &owner);
+    // The stored form; decoding never throws, and what it cannot read is the empty list.
+    static QByteArray encode(const QList<CatChatLine> &lines);
+    static std::optional<QList<CatChatLine>> decode(const QByteArray &bytes);
 
     friend bool operator==(const CatChatLine &, const CatChatLine &) = default;
 };

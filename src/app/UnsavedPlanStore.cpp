@@ -1,53 +1,116 @@
 #include "app/UnsavedPlanStore.h"
 
 #include "base/DefaultsStore.h"
+#include "base/RecordStore.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
+
 namespace {
-QString key() { return QString::fromLatin1(UnsavedPlanStore::kDefaultsKey); }
-} // namespace
 
-UnsavedPlanStore::UnsavedPlanStore(DefaultsStore &defaults) : m_defaults(&defaults) {}
-
-void UnsavedPlanStore::save(const QString &owner, const QList<ZephylWire::PlanDraft> &drafts)
+QJsonArray listJson(const QList<ZephylWire::PlanDraft> &drafts)
 {
-    if (owner.isEmpty())
-        return;
     QJsonArray list;
     for (const auto &draft : drafts)
         list.append(draft.toJson());
-    const QJsonObject record{{QStringLiteral("owner"), owner.toLower()}, {QStringLiteral("drafts"), list}};
-    m_defaults->setData(key(), QJsonDocument(record).toJson(QJsonDocument::Compact));
+    return list;
 }
 
-std::optional<QList<ZephylWire::PlanDraft>> UnsavedPlanStore::load(const QString &owner) const
+bool wholeNumber(const QJsonValue &v)
 {
-    if (owner.isEmpty())
-        return std::nullopt;
-    const auto data = m_defaults->data(key());
-    if (!data)
-        return std::nullopt;
-    const QJsonObject record = QJsonDocument::fromJson(*data).object();
-    const QJsonValue drafts = record.value(QStringLiteral("drafts"));
-    if (record.value(QStringLiteral("owner")).toString() != owner.toLower() || !drafts.isArray())
+    if (!v.isDouble())
+        return false;
+    const double d = v.toDouble();
+    return std::isfinite(d) && std::trunc(d) == d && std::fabs(d) <= 9.007199254740992e15;
+}
+
+std::optional<QList<ZephylWire::PlanDraft>> readList(const QJsonValue &value)
+{
+    if (!value.isArray())
         return std::nullopt;
     QList<ZephylWire::PlanDraft> out;
-    for (const QJsonValue &value : drafts.toArray()) {
-        // A draft without a usable id is not a draft; the whole record is then suspect.
-        if (!value.isObject() || !value.toObject().value(QStringLiteral("id")).isDouble())
+    for (const QJsonValue &item : value.toArray()) {
+        auto draft = UnsavedPlanStore::readDraft(item);
+        if (!draft)
             return std::nullopt;
-        out.append(ZephylWire::PlanDraft::fromJson(value));
+        out.append(std::move(*draft));
     }
     return out;
 }
 
-void UnsavedPlanStore::remove(const QString &owner)
+} // namespace
+
+UnsavedPlanStore::UnsavedPlanStore(RecordStore &records) : m_records(&records) {}
+
+UnsavedPlanStore::UnsavedPlanStore(DefaultsStore &defaults) : m_records(&RecordStore::of(defaults)) {}
+
+std::optional<ZephylWire::PlanDraft> UnsavedPlanStore::readDraft(const QJsonValue &value)
 {
-    const auto data = m_defaults->data(key());
-    if (data && !owner.isEmpty() &&
-        QJsonDocument::fromJson(*data).object().value(QStringLiteral("owner")).toString() == owner.toLower())
-        m_defaults->remove(key());
+    if (!value.isObject())
+        return std::nullopt;
+    const QJsonObject o = value.toObject();
+    const auto isText = [&](const char *key) { return o.value(QLatin1String(key)).isString(); };
+    const auto optional = [&](const char *key, auto check) {
+        return !o.contains(QLatin1String(key)) || check(o.value(QLatin1String(key)));
+    };
+    if (!wholeNumber(o.value(QLatin1String("id"))) || !isText("title") || !isText("caption") || !isText("hashtags") ||
+        !isText("format") || !isText("scheduledAt") || !o.value(QLatin1String("hiddenFromGrid")).isBool() ||
+        !optional("gridSlot", wholeNumber) || !optional("mediaId", [](const QJsonValue &v) { return v.isString(); }) ||
+        !optional("posterMediaId", [](const QJsonValue &v) { return v.isString(); }))
+        return std::nullopt;
+    try {
+        return ZephylWire::PlanDraft::fromJson(o);
+    } catch (...) {
+        return std::nullopt;
+    }
 }
+
+QByteArray UnsavedPlanStore::encode(const QString &owner, const Kept &kept)
+{
+    QJsonObject record{{QStringLiteral("owner"), owner.toLower()},
+                       {QStringLiteral("drafts"), listJson(kept.drafts)},
+                       {QStringLiteral("base"), listJson(kept.base)}};
+    if (kept.refused)
+        record.insert(QStringLiteral("refused"), true);
+    return QJsonDocument(record).toJson(QJsonDocument::Compact);
+}
+
+std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::decode(const QByteArray &bytes, const QString &owner)
+{
+    QJsonParseError error{};
+    const QJsonObject record = QJsonDocument::fromJson(bytes, &error).object();
+    const QJsonValue storedOwner = record.value(QLatin1String("owner"));
+    auto drafts = readList(record.value(QLatin1String("drafts")));
+    // Older records kept no base: one that holds nothing makes every difference a change of both sides.
+    const QJsonValue baseValue = record.value(QLatin1String("base"));
+    auto base = baseValue.isUndefined() ? std::optional(QList<ZephylWire::PlanDraft>()) : readList(baseValue);
+    const QJsonValue refused = record.value(QLatin1String("refused"));
+    if (error.error != QJsonParseError::NoError || !storedOwner.isString() || !drafts || !base ||
+        !(refused.isUndefined() || refused.isBool())) {
+        RecordStore::unreadable(QLatin1String(kRecordName), owner);
+        return std::nullopt;
+    }
+    if (storedOwner.toString() != owner.toLower())
+        return std::nullopt;
+    return Kept{std::move(*drafts), std::move(*base), refused.toBool(false)};
+}
+
+void UnsavedPlanStore::save(const QString &owner, const Kept &kept)
+{
+    if (owner.isEmpty())
+        return;
+    m_records->write(QLatin1String(kRecordName), owner, encode(owner, kept));
+}
+
+std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::load(const QString &owner) const
+{
+    if (owner.isEmpty())
+        return std::nullopt;
+    const auto bytes = m_records->read(QLatin1String(kRecordName), owner);
+    return bytes ? decode(*bytes, owner) : std::nullopt;
+}
+
+void UnsavedPlanStore::remove(const QString &owner) { m_records->remove(QLatin1String(kRecordName), owner); }

@@ -2,30 +2,53 @@
 
 #include "services/WireModels.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
 #include <optional>
 
 class DefaultsStore;
+class RecordStore;
 
 // The plan as last sent, kept until the service has taken it: a save cut short
 // (the application ended, the connection failed) is found again after a
-// restart and offered to the same account, never to another one.
+// restart and offered to the same account, never to another one. Each account
+// keeps its own (the last few accounts).
 class UnsavedPlanStore {
 public:
+    // Where older versions kept the one record of the computer, in the settings.
     static constexpr const char *kDefaultsKey = "zephyl.mac.unsavedPlan.v1";
+    static constexpr const char *kRecordName = "kept-plan";
 
+    struct Kept {
+        // The list as edited here.
+        QList<ZephylWire::PlanDraft> drafts;
+        // The service's list the edits were made from: what the service holds
+        // later is compared with it, so its own changes meanwhile are not undone.
+        QList<ZephylWire::PlanDraft> base;
+        // The service refused this list for what it holds: it is not sent again
+        // by itself, only with the user's next change.
+        bool refused = false;
+        friend bool operator==(const Kept &, const Kept &) = default;
+    };
+
+    explicit UnsavedPlanStore(RecordStore &records);
     explicit UnsavedPlanStore(DefaultsStore &defaults);
 
-    // Replaces the record; nothing happens for an empty owner.
-    void save(const QString &owner, const QList<ZephylWire::PlanDraft> &drafts);
-    // The kept list when it belongs to the owner; none otherwise, or when the
-    // record does not decode.
-    std::optional<QList<ZephylWire::PlanDraft>> load(const QString &owner) const;
-    // Forgets the record when it belongs to the owner.
+    // Replaces the owner's record; nothing happens for an empty owner.
+    void save(const QString &owner, const Kept &kept);
+    // The owner's record; none when there is none or it cannot be read whole
+    // (a damaged record is never restored in part).
+    std::optional<Kept> load(const QString &owner) const;
     void remove(const QString &owner);
 
+    static QByteArray encode(const QString &owner, const Kept &kept);
+    // Never throws: what cannot be read is none, said in the log only.
+    static std::optional<Kept> decode(const QByteArray &bytes, const QString &owner);
+    // A draft as this store writes it, every field of its type; none otherwise.
+    static std::optional<ZephylWire::PlanDraft> readDraft(const QJsonValue &value);
+
 private:
-    DefaultsStore *m_defaults;
+    RecordStore *m_records;
 };

@@ -3,10 +3,13 @@
 #include <QString>
 
 class DefaultsStore;
+class RecordStore;
 
 // Text typed but not sent, in the assistant's input and in the ask panel, kept
-// across restarts for one account at a time. The record is tagged with its
-// owner (a lower-cased e-mail address), so another account never sees it.
+// across restarts for each account apart (the last few accounts). Each record
+// is tagged with its owner (a lower-cased e-mail address), so another account
+// never sees it, and lives in a small file of its own: a keystroke rewrites
+// only that, never the settings.
 class UnsentTextStore {
 public:
     struct Text {
@@ -17,25 +20,32 @@ public:
         friend bool operator==(const Text &, const Text &) = default;
     };
 
+    // Where older versions kept the one record of the computer, in the settings.
     static constexpr const char *kDefaultsKey = "zephyl.mac.unsentText.v1";
+    static constexpr const char *kRecordName = "unsent-text";
     // Each text is kept up to this many user-perceived characters.
     static constexpr qsizetype kMaxCharacters = 6000;
 
-    UnsentTextStore(DefaultsStore &defaults, QString key = QString::fromLatin1(kDefaultsKey));
+    explicit UnsentTextStore(RecordStore &records);
+    // The records kept beside those settings.
+    explicit UnsentTextStore(DefaultsStore &defaults);
 
-    // Replaces the stored record; nothing happens for an empty owner.
+    // Replaces the owner's record; nothing happens for an empty owner.
     void save(const QString &owner, const Text &text);
-    // The stored texts when they belong to the owner, else two empty texts.
-    // A record that does not decode counts as absent.
+    // The owner's stored texts, else two empty texts. A record that cannot be
+    // read counts as absent (and is said in the log only).
     Text load(const QString &owner) const;
-    // Forgets the stored record.
-    void remove();
+    // Forgets the owner's record.
+    void remove(const QString &owner);
+
+    // The record as stored, and the reading of stored bytes for an owner.
+    static QByteArray encode(const QString &owner, const Text &text);
+    static Text decode(const QByteArray &bytes, const QString &owner);
 
     // The first `limit` grapheme clusters of the text: an emoji sequence or a
     // letter with its marks is never split.
     static QString prefix(const QString &text, qsizetype limit);
 
 private:
-    DefaultsStore *m_defaults;
-    QString m_key;
+    RecordStore *m_records;
 };

@@ -58,6 +58,7 @@ void DefaultsStore::load()
         m_setAside = stem + QLatin1Char('-') + QString::number(n);
     if (!QFile::rename(m_path, m_setAside))
         m_setAside.clear();
+    qWarning("The settings file could not be read; the settings start from their defaults.");
 }
 
 void DefaultsStore::write()

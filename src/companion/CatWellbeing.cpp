@@ -50,6 +50,8 @@ CatWellbeing CatWellbeing::load(const DefaultsStore &defaults, const QDateTime &
     if (const auto data = defaults.data(QLatin1String(kDefaultsKey))) {
         if (auto record = decode(*data))
             return *record;
+        // A record that cannot be read counts as absent; only the log says so.
+        qWarning("The stored cat wellbeing record could not be read; it counts as absent.");
     }
     CatWellbeing fresh;
     fresh.firstSeenAt = now;

@@ -272,6 +272,7 @@ PlanView::PlanView(AppModel &model, QWidget *parent) : Screen(model, parent)
     connect(&model, &AppModel::planDraftsChanged, this, &Screen::rebuildSoon);
     connect(&model, &AppModel::publicationsChanged, this, &Screen::rebuildSoon);
     connect(&model, &AppModel::planLoadingChanged, this, &Screen::rebuildSoon);
+    connect(&model, &AppModel::planUnsavedChanged, this, &Screen::rebuildSoon);
 }
 
 PlanView::~PlanView()
@@ -498,6 +499,12 @@ QWidget *PlanView::build()
     connect(newPublication, &QPushButton::clicked, this, [&model] { model.openComposer(std::nullopt); });
     headerRow->addWidget(newPublication, 0, Qt::AlignBottom);
     column->addWidget(header);
+    // For as long as the service has not taken the plan, not only a passing notice.
+    if (model.planUnsaved()) {
+        auto *unsaved = new StatusPill(L10n::t("Plan changes are kept here but not saved yet."), PillTone::attention, body);
+        unsaved->setObjectName(QStringLiteral("planUnsaved"));
+        column->addWidget(leading(unsaved, body));
+    }
 
     const std::vector<PlanEntry> all = entries();
     column->addWidget(weekStrip(all, body));

@@ -258,6 +258,8 @@ TEST(SignOut, StopsTheRoundForgetsTheAccountAndItsUnsentText)
     EXPECT_EQ(m.assistantDraft(), QString());
     EXPECT_EQ(m.inputOwner(), QString());
     EXPECT_FALSE(f.h.store.contains(QString::fromLatin1(UnsentTextStore::kDefaultsKey)));
+    EXPECT_EQ(UnsentTextStore(f.h.store).load(QStringLiteral("kitty@example.com")), UnsentTextStore::Text{})
+        << "the account's record is forgotten";
     EXPECT_EQ(f.service.count("logout"), 1);
     EXPECT_TRUE(f.h.kinds().contains(AppEvent::Kind::focusEnded));
 }

@@ -3,6 +3,7 @@
 #include "AppTestSupport.h"
 
 #include "app/AskValues.h"
+#include "base/RecordStore.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -124,17 +125,25 @@ TEST(CatChat, ADamagedRecordLoadsAsAnEmptyConversation)
     }
 }
 
-TEST(CatChat, TheModelStartsWithTheStoredConversation)
+TEST(CatChat, TheModelShowsTheStoredConversationOnlyToItsOwnAccount)
 {
     LanguageGuard language;
     Harness h;
-    CatChatLine::save(lines(3), h.store);
-    EXPECT_EQ(h.make().catChat().size(), 3);
+    CatChatLine::save(lines(3), RecordStore::of(h.store), QStringLiteral("kitty@example.com"));
+    AppModel &m = h.make();
+    EXPECT_TRUE(m.catChat().isEmpty()) << "nobody is known yet";
+    m.webAccountChanged(AppModel::WebAccount{QStringLiteral("dog@example.com"), QString()});
+    EXPECT_TRUE(m.catChat().isEmpty()) << "another account never sees it";
+    m.webAccountChanged(AppModel::WebAccount{QStringLiteral("Kitty@Example.com"), QString()});
+    EXPECT_EQ(m.catChat().size(), 3);
 
     Harness damaged;
     damaged.store.setString(kKey, QStringLiteral("a string, not data"));
-    AppModel &m = damaged.make();
-    EXPECT_TRUE(m.catChat().isEmpty());
-    m.setAskInput(QStringLiteral("still works"));
-    EXPECT_EQ(m.askInput(), QStringLiteral("still works"));
+    RecordStore::of(damaged.store).write(QLatin1String(CatChatLine::kRecordName), QStringLiteral("kitty@example.com"),
+                                         "[{\"id\":1}]");
+    AppModel &d = damaged.make();
+    d.webAccountChanged(AppModel::WebAccount{QStringLiteral("kitty@example.com"), QString()});
+    EXPECT_TRUE(d.catChat().isEmpty());
+    d.setAskInput(QStringLiteral("still works"));
+    EXPECT_EQ(d.askInput(), QStringLiteral("still works"));
 }

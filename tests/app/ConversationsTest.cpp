@@ -3,6 +3,8 @@
 
 #include "FlowTestSupport.h"
 
+#include "base/RecordStore.h"
+
 #include "base/DefaultsStore.h"
 
 #include <gtest/gtest.h>
@@ -227,7 +229,9 @@ TEST(Ask, AQuestionWhileOneIsAnsweredChangesNothing)
 {
     Flows f;
     AppModel &m = f.model();
-    m.setSession(SessionState::signedIn);
+    f.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+    finish(m.finishSignIn());
+    const auto stored = [&] { return CatChatLine::load(RecordStore::of(f.h.store), QStringLiteral("kitty@example.com")); };
     f.service.held << QStringLiteral("assistant");
     auto asking = m.ask(QStringLiteral("what is good today?"));
     EXPECT_TRUE(m.askBusy());
@@ -238,6 +242,7 @@ TEST(Ask, AQuestionWhileOneIsAnsweredChangesNothing)
     EXPECT_EQ(m.catChat(), during);
     EXPECT_EQ(m.askQuestion(), QStringLiteral("what is good today?"));
     EXPECT_FALSE(f.h.store.contains(QString::fromLatin1(CatChatLine::kDefaultsKey)));
+    EXPECT_EQ(stored().size(), 1) << "the question is kept before its answer comes";
     EXPECT_EQ(f.service.count("assistant"), 1);
 
     f.service.release("assistant", Reply::of(reply(QStringLiteral("Did it go out?"))));
@@ -246,7 +251,7 @@ TEST(Ask, AQuestionWhileOneIsAnsweredChangesNothing)
     EXPECT_EQ(m.askReply()->look, CatLook::curious);
     EXPECT_TRUE(m.askReply()->actions.isEmpty());
     EXPECT_EQ(m.catChat().size(), 2);
-    EXPECT_EQ(CatChatLine::load(f.h.store).size(), 2);
+    EXPECT_EQ(stored().size(), 2);
     EXPECT_EQ(f.service.personas.first(), ServiceClient::Persona::kitty(QString()));
 }
 
@@ -281,7 +286,8 @@ TEST(Ask, TheAssistantHearsTheConversationBeforeTheQuestionAndAFailureIsOneConce
 {
     Flows f;
     AppModel &m = f.model();
-    m.setSession(SessionState::signedIn);
+    f.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+    finish(m.finishSignIn());
     m.setCompanionName(QStringLiteral("Miso"));
     finish(m.ask(QStringLiteral("first question")));
     EXPECT_TRUE(f.service.histories.first().isEmpty());
@@ -329,7 +335,7 @@ TEST(Ask, TheAssistantHearsTheConversationBeforeTheQuestionAndAFailureIsOneConce
     for (int i = 0; i < 30; ++i)
         finish(m.ask(QStringLiteral("more %1").arg(i)));
     EXPECT_EQ(m.catChat().size(), 104);
-    const QList<CatChatLine> kept = CatChatLine::load(f.h.store);
+    const QList<CatChatLine> kept = CatChatLine::load(RecordStore::of(f.h.store), QStringLiteral("Kitty@example.com"));
     ASSERT_EQ(kept.size(), 40);
     EXPECT_EQ(kept.last().id, m.catChat().last().id);
 }

@@ -4,6 +4,8 @@
 #include "FlowTestSupport.h"
 #include "LiveSupport.h"
 
+#include "base/RecordStore.h"
+
 #include <QCoro/QCoroNetworkReply>
 #include <QJsonArray>
 #include <QNetworkAccessManager>
@@ -215,7 +217,7 @@ TEST_F(FlowsLive, TheAskPanelSendsTheLastSixteenLinesInTheCatsVoice)
     EXPECT_EQ(body.value("persona").toString(), QStringLiteral("kitty"));
     EXPECT_EQ(body.value("catName").toString(), QStringLiteral("Miso"));
     EXPECT_TRUE(m.askReply()->text.startsWith(QStringLiteral("Miso here.")));
-    EXPECT_EQ(CatChatLine::load(h.store).size(), 40);
+    EXPECT_EQ(CatChatLine::load(RecordStore::of(h.store), kEmail).size(), 40);
 }
 
 TEST_F(FlowsLive, AnAssistantExchangeIsStoredInItsThread)

@@ -3,6 +3,8 @@
 
 #include "FlowTestSupport.h"
 
+#include "base/RecordStore.h"
+
 #include <gtest/gtest.h>
 
 using namespace flowtest;
@@ -224,7 +226,7 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
     finish(std::move(moving), "the move's failed save");
     finish(std::move(hiding), "the hiding's save, queued behind the move's");
 
-    EXPECT_EQ(f.service.savedPlans.size(), 1) << "the failure ends the round; nothing is retried behind the user's back";
+    EXPECT_EQ(f.service.savedPlans.size(), 1) << "the failure ends the round; the next try waits for the service";
     EXPECT_EQ(f.service.count("planDrafts"), 0) << "the server's list is not fetched over the edits";
     EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1, 2, 3}));
     EXPECT_EQ(m.planDrafts()[2].title, QStringLiteral("Written meanwhile"));
@@ -237,9 +239,14 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
                                                "not saved yet."));
     EXPECT_EQ(m.notice()->tone, AppNotice::Tone::attention);
 
-    // A reload of the plan meanwhile does not undo them either.
+    // A reload of the plan meanwhile does not undo them either; the service
+    // answered, so they go again at once.
     finish(m.loadPlan(), "the plan's load");
     EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1, 2, 3}));
+    ASSERT_EQ(f.service.waiting("savePlanDrafts"), 1);
+    EXPECT_EQ(f.service.savedPlans.last(), m.planDrafts());
+    f.service.release("savePlanDrafts");
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m.planSaving(); }));
 
     // The next save sends everything that was kept.
     f.service.held.clear();
@@ -357,4 +364,191 @@ TEST(PlanDrafts, ASessionFailureWhileSavingEndsTheSession)
     EXPECT_EQ(m.notice()->text, QStringLiteral("Your session has expired. Sign in again."));
     EXPECT_TRUE(m.planDrafts().isEmpty());
     EXPECT_EQ(f.service.count("logout"), 1);
+}
+
+namespace {
+
+Draft titled(qint64 id, const char *title)
+{
+    Draft d = draft(id);
+    d.title = QString::fromUtf8(title);
+    return d;
+}
+
+// A native start of kitty's account over a service that holds `server`.
+void startKitty(Flows &f, const QList<Draft> &server, const QString &email = QStringLiteral("kitty@example.com"))
+{
+    f.service.results["restoreSession"] = ServiceClient::RestoreOutcome::signedIn;
+    f.service.results["currentUser"] = user(email);
+    f.service.results["planDrafts"] = server;
+    finish(f.model().bootstrap(), "the start");
+}
+
+} // namespace
+
+TEST(PlanDrafts, AKeptPlanMeetsWhatTheServiceHoldsNowDraftByDraft)
+{
+    const QList<Draft> base = {titled(1, "one"), titled(2, "two"), titled(3, "three"), titled(5, "five")};
+    const QList<Draft> ours = {titled(1, "edited here, save cut short"), titled(2, "two"), titled(5, "five ours"),
+                               titled(4, "added here")};
+    const QList<Draft> server = {titled(1, "one"), titled(2, "new draft written elsewhere"), titled(3, "three"),
+                                 titled(5, "five theirs"), titled(6, "added there")};
+    struct Case {
+        const char *name;
+        QList<Draft> base;
+        QList<Draft> server;
+        QList<Draft> sent;
+    };
+    Draft copy = titled(0, "five ours");
+    const Case cases[] = {
+        {"the service's list is still the base: ours goes as it is", base, base, ours},
+        {"the service changed meanwhile: changed only here is ours, deleted here goes, changed only there and added "
+         "there stay, changed on both keeps theirs and ours beside it",
+         base, server,
+         {titled(1, "edited here, save cut short"), titled(2, "new draft written elsewhere"), titled(5, "five theirs"),
+          titled(6, "added there"), titled(4, "added here"), copy}},
+        {"a record of an older version, without its base: nothing either side holds is lost", {}, server,
+         {titled(1, "one"), titled(2, "new draft written elsewhere"), titled(3, "three"), titled(5, "five theirs"),
+          titled(6, "added there"), titled(4, "added here"), titled(0, "edited here, save cut short"), titled(0, "two"),
+          copy}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Flows f;
+        UnsavedPlanStore(f.h.store).save(QStringLiteral("kitty@example.com"), {ours, c.base, false});
+        // The account comes back written in other letters: still its plan.
+        startKitty(f, c.server, QStringLiteral("Kitty@Example.COM"));
+        ASSERT_TRUE(zktest::spinUntil([&] { return !f.service.savedPlans.isEmpty() && !f.model().planSaving(); }));
+        const QList<Draft> sent = f.service.savedPlans.last();
+        ASSERT_EQ(sent.size(), c.sent.size()) << ids(sent).size();
+        for (qsizetype i = 0; i < sent.size(); ++i) {
+            EXPECT_EQ(sent[i].title, c.sent[i].title) << i;
+            if (c.sent[i].id != 0)
+                EXPECT_EQ(sent[i].id, c.sent[i].id) << i;
+            else
+                EXPECT_GE(sent[i].id, f.h.clock.now().toMSecsSinceEpoch()) << "a new draft's id, " << i;
+        }
+        EXPECT_EQ(f.model().planDrafts(), sent);
+        EXPECT_FALSE(f.model().planUnsaved());
+        EXPECT_EQ(UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com")), std::nullopt) << "taken";
+    }
+}
+
+TEST(PlanDrafts, ARefusedSaveIsSaidOnceAndWaitsForTheUsersNextChange)
+{
+    Flows f;
+    startKitty(f, {draft(1)});
+    AppModel &m = f.model();
+    f.service.failures["savePlanDrafts"] = std::make_exception_ptr(APIError::serverRefused(422));
+    m.setPlanDrafts({titled(1, "too long a title")});
+    finish(m.savePlan(), "the refused save");
+    ASSERT_TRUE(m.notice());
+    EXPECT_TRUE(m.notice()->text.endsWith(QStringLiteral("Plan changes are kept here but not saved yet.")));
+    EXPECT_TRUE(m.planUnsaved());
+    const auto kept = UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com"));
+    ASSERT_TRUE(kept);
+    EXPECT_TRUE(kept->refused);
+    EXPECT_EQ(kept->base, QList<Draft>{draft(1)});
+    // Neither time nor the service's next answer sends the same list again.
+    f.h.clock.advance(AppModel::kPlanRetryLongest * 2);
+    finish(m.loadThreads(), "a call that succeeds");
+    EXPECT_EQ(f.service.count("savePlanDrafts"), 1);
+
+    // A restart: shown unsaved, neither sent nor said again.
+    f.h.make(&f.service);
+    startKitty(f, {draft(1)});
+    EXPECT_EQ(f.model().planDrafts(), QList<Draft>{titled(1, "too long a title")});
+    EXPECT_TRUE(f.model().planUnsaved());
+    EXPECT_EQ(f.model().notice(), std::nullopt);
+    EXPECT_EQ(f.service.count("savePlanDrafts"), 1);
+
+    // The user's next change goes, and is taken.
+    f.service.failures.remove("savePlanDrafts");
+    f.model().setPlanDrafts({titled(1, "short")});
+    finish(f.model().savePlan(), "the next save");
+    EXPECT_FALSE(f.model().planUnsaved());
+    EXPECT_EQ(UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com")), std::nullopt);
+}
+
+TEST(PlanDrafts, AnUnsavedPlanGoesAgainWhenTheServiceAnswersAgain)
+{
+    Flows f;
+    startKitty(f, {draft(1)});
+    AppModel &m = f.model();
+    f.service.failures["savePlanDrafts"] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    m.setPlanDrafts({titled(1, "offline edit")});
+    finish(m.savePlan(), "the failed save");
+    ASSERT_TRUE(m.planUnsaved());
+    // Waits of 5, 10, 20 … seconds, up to five minutes.
+    const int expected[] = {5, 10, 20, 40, 80, 160, 300, 300};
+    for (int seconds : expected) {
+        const int before = f.service.count("savePlanDrafts");
+        f.h.clock.advance(std::chrono::seconds(seconds) - std::chrono::milliseconds(1));
+        EXPECT_EQ(f.service.count("savePlanDrafts"), before) << seconds;
+        f.h.clock.advance(std::chrono::milliseconds(1));
+        ASSERT_TRUE(zktest::spinUntil([&] { return f.service.count("savePlanDrafts") == before + 1 && !m.planSaving(); }))
+            << seconds;
+    }
+    EXPECT_TRUE(m.planUnsaved());
+    // The service answers another call (a question to the cat): the plan goes at once, and is taken.
+    f.service.failures.remove("savePlanDrafts");
+    finish(m.ask(QStringLiteral("are you there?")), "a call that succeeds");
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m.planUnsaved() && !m.planSaving(); }));
+    EXPECT_EQ(f.service.savedPlans.last(), QList<Draft>{titled(1, "offline edit")});
+    const int sent = f.service.count("savePlanDrafts");
+    f.h.clock.advance(AppModel::kPlanRetryLongest * 2);
+    EXPECT_EQ(f.service.count("savePlanDrafts"), sent) << "nothing left to send";
+}
+
+TEST(PlanDrafts, AKeptPlanThatCannotBeReadCountsAsAbsentAndTheLoadsGoOn)
+{
+    const QByteArray good = R"({"id":1,"title":"kept","caption":"","hashtags":"","format":"post","scheduledAt":"","hiddenFromGrid":false})";
+    const QByteArray records[] = {
+        R"({"owner":"kitty@example.com","drafts":[{"id":1.5,"title":"a","caption":"","hashtags":"","format":"post","scheduledAt":"","hiddenFromGrid":false}]})",
+        R"({"owner":"kitty@example.com","drafts":[)" + good + R"(,{"id":2,"title":7,"caption":"","hashtags":"","format":"post","scheduledAt":"","hiddenFromGrid":false}]})",
+        R"({"owner":"kitty@example.com","drafts":[)" + good + R"(,{"id":2}]})",
+        R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"base":[{"id":"1"}]})",
+        R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"refused":"yes"})",
+        R"({"owner":"kitty@example.com","drafts":[)" + good + R"(,{"id":1e300,"title":"","caption":"","hashtags":"","format":"post","scheduledAt":"","hiddenFromGrid":false}]})",
+        R"({"owner":"kitty@example.com","drafts":{}})",
+        R"({"drafts":[)" + good + "]}",
+        "[]",
+        "not json at all",
+        QByteArray("\0\xff", 2),
+    };
+    for (const QByteArray &record : records) {
+        SCOPED_TRACE(record.constData());
+        Flows f;
+        RecordStore::of(f.h.store).write(QLatin1String(UnsavedPlanStore::kRecordName), QStringLiteral("kitty@example.com"),
+                                         record);
+        startKitty(f, {draft(7)});
+        EXPECT_FALSE(f.model().planLoading());
+        EXPECT_EQ(ids(f.model().planDrafts()), QList<qint64>{7});
+        EXPECT_FALSE(f.model().planUnsaved());
+        EXPECT_EQ(f.service.count("savePlanDrafts"), 0);
+        EXPECT_EQ(f.service.count("assistantThreadStore"), 1) << "the loads after the plan still run";
+        EXPECT_EQ(f.service.count("instagramFeed"), 1);
+    }
+    // The same record whole is restored.
+    Flows f;
+    RecordStore::of(f.h.store).write(QLatin1String(UnsavedPlanStore::kRecordName), QStringLiteral("kitty@example.com"),
+                                     R"({"owner":"kitty@example.com","drafts":[)" + good + "]}");
+    startKitty(f, {draft(7)});
+    ASSERT_TRUE(zktest::spinUntil([&] { return !f.service.savedPlans.isEmpty(); }));
+    EXPECT_TRUE(f.service.savedPlans.last().contains(titled(1, "kept")));
+}
+
+TEST(PlanDrafts, EachAccountKeepsItsOwnUnsavedPlan)
+{
+    Flows f;
+    UnsavedPlanStore kept(f.h.store);
+    kept.save(QStringLiteral("Kitty@Example.com"), {{titled(1, "kitty's")}, {}, false});
+    kept.save(QStringLiteral("dog@example.com"), {{titled(2, "dog's")}, {}, false});
+    // The dog's save is taken: the cat's kept plan stays.
+    startKitty(f, {}, QStringLiteral("dog@example.com"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return !f.service.savedPlans.isEmpty() && !f.model().planSaving(); }));
+    EXPECT_EQ(f.service.savedPlans.last(), QList<Draft>{titled(2, "dog's")});
+    EXPECT_EQ(kept.load(QStringLiteral("dog@example.com")), std::nullopt);
+    ASSERT_TRUE(kept.load(QStringLiteral("KITTY@example.com")));
+    EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com"))->drafts, QList<Draft>{titled(1, "kitty's")});
 }

@@ -6,6 +6,7 @@
 
 #include "app/UnsentTextStore.h"
 #include "base/DefaultsStore.h"
+#include "base/RecordStore.h"
 
 #include <gtest/gtest.h>
 
@@ -235,6 +236,9 @@ TEST(WebAccount, AnotherAccountFindsNothingOfThePreviousOneInMemory)
     EXPECT_EQ(m.activeThreadID(), std::nullopt);
     EXPECT_TRUE(m.catChat().isEmpty());
     EXPECT_EQ(CatChatLine::load(f.h.store), QList<CatChatLine>());
+    EXPECT_TRUE(CatChatLine::load(RecordStore::of(f.h.store), QStringLiteral("b@example.com")).isEmpty());
+    EXPECT_EQ(CatChatLine::load(RecordStore::of(f.h.store), QStringLiteral("a@example.com")).size(), 2)
+        << "A's conversation stays A's";
     EXPECT_EQ(m.instagram(), std::nullopt);
     EXPECT_FALSE(m.planSaving());
     EXPECT_EQ(m.user()->email, QStringLiteral("b@example.com"));
@@ -334,6 +338,49 @@ TEST(SessionExpiry, TheExpiredAccountsDataGoesButItsUnsentTextStays)
     EXPECT_EQ(finish(std::move(sending)), std::nullopt);
     EXPECT_TRUE(m.messages().isEmpty()) << "the old account's reply does not land in the signed-out state";
     EXPECT_EQ(f.service.count("saveAssistantThread"), 0);
+}
+
+TEST(SessionExpiry, TheAskConversationStaysWithItsAccountAndNeverReachesAnother)
+{
+    Flows f;
+    f.service.results["restoreSession"] = Outcome::signedIn;
+    f.service.results["currentUser"] = user(QStringLiteral("a@example.com"));
+    finish(f.model().bootstrap());
+    f.service.results["assistant"] = ZephylWire::AssistantReply{QStringLiteral("Post on Friday."), {}};
+    finish(f.model().ask(QStringLiteral("when should I post?")));
+    ASSERT_EQ(f.model().catChat().size(), 2);
+    const QList<CatChatLine> asked = f.model().catChat();
+
+    // The session expires: the lines leave the screen, not the account.
+    finish(f.model().expireSession());
+    EXPECT_TRUE(f.model().catChat().isEmpty());
+    EXPECT_EQ(CatChatLine::load(RecordStore::of(f.h.store), QStringLiteral("a@example.com")).size(), 2);
+
+    // B signs in on the same computer: sees none of A's lines and sends none as history.
+    f.service.results["currentUser"] = user(QStringLiteral("b@example.com"));
+    finish(f.model().finishSignIn());
+    EXPECT_TRUE(f.model().catChat().isEmpty());
+    finish(f.model().ask(QStringLiteral("hello?")));
+    EXPECT_TRUE(f.service.histories.last().isEmpty());
+    finish(f.model().signOut());
+
+    // A comes back: the conversation as it was, chips included.
+    f.service.results["currentUser"] = user(QStringLiteral("A@example.com"));
+    finish(f.model().finishSignIn());
+    EXPECT_EQ(f.model().catChat(), asked);
+
+    // A restart in which A's stored session cannot be confirmed starts signed
+    // out: nobody's lines are shown, and B, signing in, gets none of A's.
+    f.h.make(&f.service);
+    f.service.results["restoreSession"] = Outcome::signedOut;
+    finish(f.model().bootstrap());
+    EXPECT_TRUE(f.model().catChat().isEmpty());
+    f.service.results["currentUser"] = user(QStringLiteral("b@example.com"));
+    finish(f.model().finishSignIn());
+    EXPECT_TRUE(f.model().catChat().isEmpty());
+    finish(f.model().ask(QStringLiteral("and now?")));
+    EXPECT_TRUE(f.service.histories.last().isEmpty());
+    EXPECT_EQ(CatChatLine::load(RecordStore::of(f.h.store), QStringLiteral("a@example.com")).size(), 2);
 }
 
 TEST(Feed, EachStatusOfAPageLeavesTheGridAsTheUserExpects)

@@ -4,6 +4,11 @@
 #include "AppTestSupport.h"
 
 #include "app/UnsentTextStore.h"
+#include "base/RecordStore.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -349,30 +354,35 @@ TEST(UnsentText, TextTypedBeforeTheOwnerIsKnownIsKeptAndSavedUnderTheOwner)
     m.restoreUnsentText(QStringLiteral("KITTY@example.com"));
     EXPECT_EQ(m.askInput(), QStringLiteral("edited"));
 
-    // Another account: its own (empty) texts, and its record replaces the first.
+    // Another account: its own (empty) texts, and its own record beside the first's.
     m.restoreUnsentText(QStringLiteral("dog@example.com"));
     EXPECT_EQ(m.askInput(), QString());
     EXPECT_EQ(m.assistantDraft(), QString());
     m.setAskInput(QStringLiteral("woof"));
     EXPECT_EQ(stored(h.store, QStringLiteral("dog@example.com")).ask, QStringLiteral("woof"));
-    EXPECT_EQ(stored(h.store, QStringLiteral("kitty@example.com")), UnsentTextStore::Text{});
+    EXPECT_EQ(stored(h.store, QStringLiteral("kitty@example.com")),
+              (UnsentTextStore::Text{QStringLiteral("older draft"), QStringLiteral("edited")}))
+        << "the dog's first keystroke leaves the cat's text alone";
 
     // Signed out: the record, the owner and the inputs go; text typed now stays
     // in memory only, and goes to the next account, which never sees the last one's.
     m.forgetUnsentText();
-    EXPECT_FALSE(h.store.contains(QStringLiteral("zephyl.mac.unsentText.v1")));
+    EXPECT_EQ(RecordStore::of(h.store).read(QLatin1String(UnsentTextStore::kRecordName), QStringLiteral("dog@example.com")),
+              std::nullopt);
+    EXPECT_EQ(stored(h.store, QStringLiteral("kitty@example.com")).ask, QStringLiteral("edited"));
     EXPECT_EQ(m.askInput(), QString());
     m.setAssistantDraft(QStringLiteral("nobody's"));
-    EXPECT_FALSE(h.store.contains(QStringLiteral("zephyl.mac.unsentText.v1")));
+    EXPECT_EQ(RecordStore::of(h.store).read(QLatin1String(UnsentTextStore::kRecordName), QString()), std::nullopt);
     m.restoreUnsentText(QStringLiteral("cat@example.com"));
     EXPECT_EQ(m.assistantDraft(), QStringLiteral("nobody's"));
     EXPECT_EQ(m.askInput(), QString()) << "not the text the last account typed";
 }
 
-TEST(UnsentText, StoreKeepsOneOwnersRecordAndRefusesDamagedOnes)
+TEST(UnsentText, StoreKeepsEachOwnersRecordApartAndRefusesDamagedOnes)
 {
     DefaultsStore store;
     UnsentTextStore texts(store);
+    RecordStore &records = RecordStore::of(store);
     texts.save(QStringLiteral("Me@Example.com"), {QStringLiteral("a"), QStringLiteral("b")});
     EXPECT_EQ(texts.load(QStringLiteral("me@example.com")), (UnsentTextStore::Text{QStringLiteral("a"), QStringLiteral("b")}));
     EXPECT_EQ(texts.load(QStringLiteral("other@example.com")), UnsentTextStore::Text{});
@@ -381,11 +391,13 @@ TEST(UnsentText, StoreKeepsOneOwnersRecordAndRefusesDamagedOnes)
     texts.save(QString(), {QStringLiteral("x"), QStringLiteral("y")});
     EXPECT_EQ(texts.load(QStringLiteral("me@example.com")).ask, QStringLiteral("b")) << "an empty owner changes nothing";
 
-    // The stored form, written out: {"owner", "text": {"assistant", "ask"}}.
-    const QString key = QStringLiteral("zephyl.mac.unsentText.v1");
-    const QJsonObject saved = QJsonDocument::fromJson(*store.data(key)).object();
+    // The stored form, written out: {"owner", "text": {"assistant", "ask"}}, and nothing in the settings.
+    const QString name = QStringLiteral("unsent-text");
+    const QString me = QStringLiteral("me@example.com");
+    const QJsonObject saved = QJsonDocument::fromJson(*records.read(name, me)).object();
     EXPECT_EQ(saved, (QJsonObject{{"owner", "me@example.com"}, {"text", QJsonObject{{"assistant", "a"}, {"ask", "b"}}}}));
-    store.setData(key, R"({"owner":"me@example.com","text":{"assistant":"kept","ask":"asked"}})");
+    EXPECT_FALSE(store.contains(QStringLiteral("zephyl.mac.unsentText.v1")));
+    records.write(name, me, R"({"owner":"me@example.com","text":{"assistant":"kept","ask":"asked"}})");
     EXPECT_EQ(texts.load(QStringLiteral("ME@example.com")),
               (UnsentTextStore::Text{QStringLiteral("kept"), QStringLiteral("asked")}));
 
@@ -394,14 +406,77 @@ TEST(UnsentText, StoreKeepsOneOwnersRecordAndRefusesDamagedOnes)
         R"({"owner":"me@example.com","text":{"assistant":"a","ask":7}})",
         R"({"owner":"me@example.com"})",
         R"(["me@example.com"])",
+        R"({"owner":"someone@else.org","text":{"assistant":"a","ask":"b"}})",
         "not json",
+        "",
     };
     for (const QByteArray &data : damaged) {
-        store.setData(key, data);
+        records.write(name, me, data);
         EXPECT_EQ(texts.load(QStringLiteral("me@example.com")), UnsentTextStore::Text{}) << data.constData();
     }
-    store.setString(key, QStringLiteral("text instead of data"));
-    EXPECT_EQ(texts.load(QStringLiteral("me@example.com")), UnsentTextStore::Text{});
+
+    // Five accounts are kept; a sixth drops the one written longest ago.
+    for (const char *owner : {"a@x.org", "b@x.org", "c@x.org", "d@x.org", "me@example.com", "e@x.org"})
+        texts.save(QString::fromLatin1(owner), {QString::fromLatin1(owner), QString()});
+    EXPECT_EQ(records.owners(), (QStringList{"e@x.org", "me@example.com", "d@x.org", "c@x.org", "b@x.org"}));
+    EXPECT_EQ(texts.load(QStringLiteral("a@x.org")), UnsentTextStore::Text{});
+    EXPECT_EQ(texts.load(QStringLiteral("b@x.org")).assistant, QStringLiteral("b@x.org"));
+}
+
+TEST(UnsentText, AKeystrokeWritesItsOwnSmallFileAndNeverTheSettings)
+{
+    const QString dir = zktest::tempDir();
+    const QString settings = dir + QStringLiteral("/zephyl-kitty/defaults.json");
+    const QString owner = QStringLiteral("../Kitty@Example.com");
+    const auto bytes = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    {
+        DefaultsStore store(settings);
+        store.setString(QStringLiteral("zephyl.mac.companion.name"), QStringLiteral("Miso"));
+        const QByteArray before = bytes(settings);
+        UnsentTextStore texts(store);
+        QSignalSpy writes(&store, &DefaultsStore::changed);
+        for (int i = 1; i <= 20; ++i)
+            texts.save(owner, {QString(i, QLatin1Char('a')), QStringLiteral("ask")});
+        EXPECT_EQ(writes.count(), 0);
+        EXPECT_EQ(bytes(settings), before);
+    }
+    // On disk beside the settings, in a folder of the account's own that no
+    // address can lead out of, and read back by a later start.
+    const QString folder = dir + QStringLiteral("/zephyl-kitty/records/%2E%2E%2Fkitty@example%2Ecom");
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/unsent-text.json")));
+    EXPECT_EQ(QDir(dir + QStringLiteral("/zephyl-kitty")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("records")});
+    DefaultsStore again(settings);
+    EXPECT_EQ(again.string(QStringLiteral("zephyl.mac.companion.name")), QStringLiteral("Miso"));
+    EXPECT_EQ(UnsentTextStore(again).load(owner), (UnsentTextStore::Text{QString(20, QLatin1Char('a')), QStringLiteral("ask")}));
+    EXPECT_EQ(RecordStore::of(again).owners(), QStringList{owner.toLower()});
+}
+
+TEST(UnsentText, SingleRecordsOfAnOlderVersionMoveToTheirAccounts)
+{
+    LanguageGuard language;
+    Harness h;
+    h.store.setData(QStringLiteral("zephyl.mac.unsentText.v1"),
+                    R"({"owner":"kitty@example.com","text":{"assistant":"old draft","ask":"old question"}})");
+    h.store.setData(QStringLiteral("zephyl.mac.unsavedPlan.v1"),
+                    R"({"owner":"dog@example.com","drafts":[{"id":3,"title":"kept","caption":"","hashtags":"","format":"post","scheduledAt":"","hiddenFromGrid":false}]})");
+    h.store.setData(QStringLiteral("zephyl.mac.catChat"),
+                    R"([{"id":"00000000-0000-0000-0000-000000000001","mine":true,"text":"hello","look":"neutral"}])");
+    AppModel &m = h.make();
+    EXPECT_TRUE(m.catChat().isEmpty()) << "nobody is known yet";
+    EXPECT_FALSE(h.store.contains(QStringLiteral("zephyl.mac.unsentText.v1")));
+    EXPECT_FALSE(h.store.contains(QStringLiteral("zephyl.mac.unsavedPlan.v1")));
+    EXPECT_FALSE(h.store.contains(QStringLiteral("zephyl.mac.catChat")));
+    EXPECT_EQ(UnsentTextStore(h.store).load(QStringLiteral("kitty@example.com")).ask, QStringLiteral("old question"));
+    const auto plan = UnsavedPlanStore(h.store).load(QStringLiteral("dog@example.com"));
+    ASSERT_TRUE(plan);
+    EXPECT_EQ(plan->drafts.size(), 1);
+    EXPECT_EQ(plan->base, QList<ZephylWire::PlanDraft>()) << "an older record knew no base";
+    EXPECT_EQ(CatChatLine::load(RecordStore::of(h.store), QStringLiteral("kitty@example.com")).size(), 1);
+    EXPECT_TRUE(CatChatLine::load(RecordStore::of(h.store), QStringLiteral("dog@example.com")).isEmpty());
 }
 
 TEST(UnsentText, TextsAreCutAt6000CharactersAsTheUserSeesThem)

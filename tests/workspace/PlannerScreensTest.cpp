@@ -736,6 +736,13 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     ASSERT_TRUE(view->problem());
     EXPECT_EQ(*view->problem(), QStringLiteral("Plan changes are kept here but not saved yet."));
     EXPECT_TRUE(view->problemText()->isVisibleTo(view));
+    // The plan says so too, for as long as it is not saved.
+    const auto unsavedPill = [&] {
+        settle();
+        auto *pill = plan()->content() ? plan()->content()->findChild<StatusPill *>(QStringLiteral("planUnsaved")) : nullptr;
+        return pill && pill->isVisibleTo(plan()) ? pill->text() : QString();
+    };
+    EXPECT_EQ(unsavedPill(), QStringLiteral("Plan changes are kept here but not saved yet."));
 
     // A failed delete keeps it open too; saved after it, the draft goes back to
     // its place; once the service answers, the sheet closes.
@@ -750,6 +757,7 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     settle();
     EXPECT_EQ(closed, 1);
     EXPECT_FALSE(model().planUnsaved());
+    EXPECT_EQ(unsavedPill(), QString());
     const QList<PlanDraft> saved = flows.service.savedPlans.last();
     ASSERT_EQ(saved.size(), 3);
     EXPECT_EQ(saved.at(1).id, 1) << "back in its place";
