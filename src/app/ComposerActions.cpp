@@ -132,6 +132,9 @@ QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state)
         if (failure) {
             state.setImportProblem(AppModel::describe(failure));
             state.setSavingToPlan(false);
+            // A session the service ended ends here as everywhere; the sheet and its caption stay.
+            if (AppModel::isSessionFailure(failure))
+                model.expireSession();
             co_return false;
         }
     }

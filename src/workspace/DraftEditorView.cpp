@@ -390,6 +390,9 @@ QCoro::Task<> DraftEditorView::runAttach(QString path)
         co_return;
     if (error) {
         m_problem = AppModel::describe(error);
+        // A session the service ended ends here as everywhere.
+        if (AppModel::isSessionFailure(error))
+            model.expireSession();
     } else {
         m_draft.mediaId = mediaId;
         m_draft.posterMediaId = posterId;

@@ -24,14 +24,14 @@ public:
     QStringList uploaded;
     QStringList keys;
     QList<PublicationRequest> requests;
-    bool failUpload = false;
+    std::exception_ptr uploadFailure; // what every upload throws, when set
 
     using FakeServiceClient::uploadInstagramMedia;
     QCoro::Task<QString> uploadInstagramMedia(MediaSource, QString, QString fileName) override
     {
         calls << QStringLiteral("uploadInstagramMedia");
-        if (failUpload)
-            throw ServiceNetworkError(ServiceNetworkError::Code::cannotConnectToHost);
+        if (uploadFailure)
+            std::rethrow_exception(uploadFailure);
         uploaded << fileName;
         co_return QStringLiteral("id-") + fileName;
     }
@@ -672,13 +672,27 @@ TEST_F(Composer, AFailedUploadKeepsTheSheetAndThePlanAsTheyWere)
 {
     model->setComposerPresented(true);
     state->setMedia({picture()});
-    service.failUpload = true;
+    state->setCaption(QStringLiteral("Morning light"));
+    service.uploadFailure = std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::cannotConnectToHost));
     EXPECT_FALSE(zktest::run(ComposerActions::saveToPlan(*model, *state)));
     EXPECT_TRUE(model->planDrafts().isEmpty());
     EXPECT_TRUE(model->composerPresented());
     EXPECT_FALSE(state->savingToPlan());
     EXPECT_EQ(state->importProblem(),
               AppModel::describe(ServiceNetworkError(ServiceNetworkError::Code::cannotConnectToHost)));
+    EXPECT_EQ(state->media().size(), 1);
+    EXPECT_EQ(model->session(), SessionState::signedIn) << "no connection is not the session's end";
+
+    // The service refused the session's renewal: signed out as by any other
+    // call, the sheet and what was typed in it kept for after the sign-in.
+    service.uploadFailure = std::make_exception_ptr(ServiceAPIError::sessionExpired());
+    EXPECT_FALSE(zktest::run(ComposerActions::saveToPlan(*model, *state)));
+    EXPECT_EQ(model->session(), SessionState::signedOut);
+    ASSERT_TRUE(model->notice());
+    EXPECT_EQ(model->notice()->text, QStringLiteral("Your session has expired. Sign in again."));
+    EXPECT_EQ(service.calls.count(QStringLiteral("logout")), 1);
+    EXPECT_TRUE(model->composerPresented());
+    EXPECT_EQ(state->caption(), QStringLiteral("Morning light"));
     EXPECT_EQ(state->media().size(), 1);
 }
 

@@ -11,6 +11,8 @@
 
 #include "services/ZephylAPI.h"
 
+#include <QNetworkInterface>
+#include <QSslServer>
 #include <QWebEnginePage>
 #include <QFileInfo>
 #include <QWebEngineProfile>
@@ -148,6 +150,53 @@ TEST_F(WebAuthDialogTest, OverHttpsOnlyTheTrustedStandinCertificateIsAccepted)
         EXPECT_TRUE(refused);
         EXPECT_FALSE(ended.url);
         EXPECT_EQ(secure.count(QStringLiteral("/auth/v1/callback")), 1) << "only the trusted run reached the page";
+    }
+    {
+        // The same certificate served from an address that is not loopback
+        // (this machine's own network address) is refused even when trusted:
+        // its key is public, so anywhere else it proves nothing.
+        QHostAddress outside;
+        for (const QHostAddress &a : QNetworkInterface::allAddresses()) {
+            if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback() && !a.isLinkLocal()) {
+                outside = a;
+                break;
+            }
+        }
+        if (outside.isNull())
+            GTEST_SKIP() << "this machine has no address besides loopback";
+        QSslServer impostor;
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificate(Standin::certificate());
+        tls.setPrivateKey(Standin::certificateKey());
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        impostor.setSslConfiguration(tls);
+        int asked = 0;
+        QObject::connect(&impostor, &QTcpServer::pendingConnectionAvailable, &impostor, [&] {
+            while (QTcpSocket *client = impostor.nextPendingConnection()) {
+                QObject::connect(client, &QTcpSocket::readyRead, client, [client, &asked] {
+                    if (!client->readAll().contains("\r\n\r\n"))
+                        return;
+                    ++asked;
+                    client->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 15\r\n"
+                                  "Connection: close\r\n\r\n<title>x</title>");
+                    client->disconnectFromHost();
+                });
+            }
+        });
+        ASSERT_TRUE(impostor.listen(outside, 0));
+        QUrl elsewhere(QStringLiteral("https://host/auth/v1/callback"));
+        elsewhere.setHost(outside.toString());
+        elsewhere.setPort(impostor.serverPort());
+        WebAuthDialogSession session({}, Standin::certificate());
+        std::optional<bool> loaded;
+        runSession(session, elsewhere, true, [&loaded](WebAuthDialog *dialog) {
+            QObject::connect(dialog->view(), &QWebEngineView::loadFinished, dialog, [dialog, &loaded](bool ok) {
+                loaded = ok;
+                dialog->close();
+            });
+        });
+        EXPECT_EQ(loaded, false);
+        EXPECT_EQ(asked, 0) << "the page was asked for over a connection the engine should have refused";
     }
 }
 

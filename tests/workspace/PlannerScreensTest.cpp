@@ -905,6 +905,19 @@ TEST_F(PlannerTest, AttachUploadsAtOnceAndKeepsFormerMediaOnEveryFailure)
     EXPECT_EQ(stored.mediaId, std::nullopt);
     EXPECT_EQ(stored.posterMediaId, std::nullopt);
     EXPECT_EQ(stored.preview, std::nullopt);
+    EXPECT_EQ(model().session(), SessionState::signedIn) << "no connection is not the session's end";
+
+    // The service refused the session's renewal: the user is signed out as by
+    // any other call, not left signed in reading "expired" in the sheet.
+    media->imported = picture();
+    flows.service.failures["uploadInstagramMedia"] = std::make_exception_ptr(APIError::sessionExpired());
+    view->attachMedia();
+    settle();
+    EXPECT_EQ(view->problem(), QStringLiteral("Your session has expired. Sign in again."));
+    EXPECT_EQ(model().session(), SessionState::signedOut);
+    ASSERT_TRUE(model().notice());
+    EXPECT_EQ(model().notice()->text, QStringLiteral("Your session has expired. Sign in again."));
+    EXPECT_EQ(flows.service.count("logout"), 1);
 }
 
 TEST_F(PlannerTest, AttachThroughTheMediaImporter)
