@@ -34,6 +34,9 @@ public:
     // coordinates); `paused` holds the film still.
     virtual void paint(QPainter &painter, const CompanionVariant &variant, const FilmedPlacement &placement,
                        const QRectF &frame, bool paused) = 0;
+    // Which of the film's pictures a paint would show now: the same value while
+    // the film holds a frame. 0 when unknown (every paint may differ).
+    virtual qint64 pictureShown() { return 0; }
 };
 
 // Where one screen's canvas puts the cat and its bubble. Pure geometry: the

@@ -441,6 +441,8 @@ void CompanionController::present(const std::vector<CompanionScreen> &screens)
         frame.scene = CanvasScene::layout(screen.frame, screen.frame.size(), frame.pose, variant,
                                           m_viewModel.nestFrame(), !m_bubbleText.isEmpty());
         frame.filmPlaying = frame.scene.filmed.has_value() && !frame.paused;
+        if (frame.filmPlaying && m_filmedPainter)
+            frame.filmPicture = m_filmedPainter->pictureShown();
         panel->present(frame);
     }
 }

@@ -121,7 +121,7 @@ void CompanionPanel::present(const Frame &next)
     const bool unchanged = m_presented && sameScene(m_frame.scene, next.scene) && m_frame.pose == next.pose &&
                            m_frame.variant == next.variant && m_frame.bubbleText == next.bubbleText &&
                            m_frame.bubbleOpacity == next.bubbleOpacity && m_frame.paused == next.paused &&
-                           !next.filmPlaying;
+                           (!next.filmPlaying || (next.filmPicture != 0 && next.filmPicture == m_frame.filmPicture));
     if (unchanged) {
         m_lastDirty = QRegion();
         return;

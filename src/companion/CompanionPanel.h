@@ -55,6 +55,9 @@ public:
         double bubbleOpacity = 0;
         bool paused = false;
         bool filmPlaying = false; // a running film changes without a new pose
+        // The film's picture due now (FilmedFigurePainter::pictureShown): a
+        // playing film is drawn again only when it is another, or unknown (0).
+        qint64 filmPicture = 0;
     };
     void present(const Frame &frame);
     const Frame &frame() const { return m_frame; }

@@ -200,6 +200,14 @@ void FilmedFigure::draw(QPainter &painter, const CompanionVariant &look, const C
     paint(painter, frame);
 }
 
+qint64 FilmedFigure::pictureShown()
+{
+    if (!m_showing)
+        return 0;
+    const auto found = m_reels.find(*m_showing);
+    return found == m_reels.end() ? 0 : found->second.player->currentFrame().cacheKey();
+}
+
 std::optional<double> FilmedFigure::secondsToNextFrame() const
 {
     if (!m_showing)

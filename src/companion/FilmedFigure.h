@@ -49,6 +49,8 @@ public:
     // reel is shown.
     void paint(QPainter &painter, const QRectF &frame);
     bool hasPicture() const { return m_showing.has_value(); }
+    // The shown reel's current picture (its image's cache key); 0 while none is shown.
+    qint64 pictureShown();
     // Seconds until the shown picture changes; none while it holds still.
     std::optional<double> secondsToNextFrame() const;
 

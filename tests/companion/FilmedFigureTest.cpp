@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "companion/FilmedFigure.h"
+#include "companion/CompanionPanel.h"
 #include "companion/FilmedPainter.h"
 #include "companion/LookPicture.h"
 #include "support/TestSupport.h"
@@ -559,4 +560,41 @@ TEST(FilmedPainter, AHeldClipThatBecomesReadyLaterAsksThePanelsToPaintAgain)
     (*source)["sleep.webp"].becomeReady();
     EXPECT_EQ(painter.figure().showing(), QStringLiteral("sleep.webp"));
     EXPECT_EQ(repaints, afterFirst + 1);
+}
+
+TEST(FilmedPainter, APlayingFilmIsDrawnAgainOnlyWhenItsPictureChanges)
+{
+    // A cat that sits still draws its film's own frames (a tenth, a fifth and
+    // three tenths of a second here), not a frame for every tick between them.
+    writeFile(QStringLiteral("three.webp"), threeColours());
+    FakeClock clock;
+    auto painter = std::make_shared<FilmedPainter>(std::make_shared<WebPClipSource>(&clock));
+    const CompanionScreen screen{QRectF(0, 0, 400, 300), QRectF(0, 0, 400, 300), nullptr};
+    CompanionPanel panel(screen, QRect(0, 0, 1, 1), CompanionPanel::Kind::catWindow);
+    panel.setFilmedPainter(painter);
+    CompanionClip three = clip("three.webp");
+    three.height = 16;
+    three.pixelWidth = 24;
+    three.pixelHeight = 16;
+    CompanionPanel::Frame frame;
+    frame.variant = look("tabby", fixtureDir());
+    frame.scene.catShown = true;
+    frame.scene.figureFrame = QRectF(188, 142, 24, 16);
+    frame.scene.filmed = FilmedPlacement{three, QPointF(200, 150), false, 0};
+    frame.filmPlaying = true;
+    const auto present = [&] {
+        frame.filmPicture = painter->pictureShown();
+        panel.present(frame);
+        return !panel.lastDirty().isEmpty();
+    };
+    present();
+    ASSERT_TRUE(zktest::spinUntil([&] { return painter->figure().hasPicture(); })) << "the clip never became ready";
+    EXPECT_TRUE(present()) << "its first picture";
+    int drawn = 0;
+    for (int tick = 0; tick < 19; ++tick) { // 0.63 s of 30 Hz ticks: round the film and back to red
+        clock.advance(std::chrono::milliseconds(1000 / 30));
+        drawn += present();
+    }
+    EXPECT_EQ(drawn, 3) << "green, blue and red again, each once";
+    EXPECT_FALSE(panel.shape().empty()) << "the picture is on the window";
 }
