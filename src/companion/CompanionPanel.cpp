@@ -141,6 +141,21 @@ void CompanionPanel::present(const Frame &next)
         update(dirty);
 }
 
+void CompanionPanel::repaintFigure()
+{
+    if (!m_presented)
+        return;
+    if (m_kind == Kind::catWindow) {
+        // Its picture is made here, not in its paint: painting alone would show the old one.
+        presentWindow();
+        return;
+    }
+    const QRegion dirty = reach(m_frame) & rect();
+    m_lastDirty = dirty;
+    if (!dirty.isEmpty())
+        update(dirty);
+}
+
 void CompanionPanel::presentWindow()
 {
     const QRect bounds = reach(m_frame).boundingRect();

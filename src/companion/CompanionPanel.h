@@ -61,6 +61,9 @@ public:
     };
     void present(const Frame &frame);
     const Frame &frame() const { return m_frame; }
+    // Draws the frame again as it is: a film whose picture arrived after the
+    // frame was presented (a held clip shows nothing until then).
+    void repaintFigure();
 
     // The parts of the panel (its own points) that take the mouse; applied only
     // when they differ from the last ones.
