@@ -188,11 +188,12 @@ void CompanionPanel::presentWindow()
     // Those at least half covered are shown in their own colour (a shadow's faint
     // pixels are left out), so the edges stay crisp rather than turn dark.
     std::vector<QRect> shape;
-    for (int y = 0; y < image.height(); ++y) {
+    const int width = image.width(), height = image.height();
+    for (int y = 0; y < height; ++y) {
         auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
         int runStart = -1;
-        for (int x = 0; x <= image.width(); ++x) {
-            const bool in = x < image.width() && qAlpha(row[x]) >= 128;
+        for (int x = 0; x <= width; ++x) {
+            const bool in = x < width && qAlpha(row[x]) >= 128;
             if (in) {
                 row[x] = qUnpremultiply(row[x]) | 0xff000000u;
                 if (runStart < 0)

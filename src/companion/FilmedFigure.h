@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 class QPainter;
 
@@ -70,7 +71,11 @@ private:
         bool mirrored = false;
         double tilt = 0;
         quint64 lastShown = 0;
+        // Its frames made once at the size on screen (and mirrored), keyed by
+        // frame, width, height and mirroring: a walk blits them, not resamples.
+        std::map<std::tuple<qint64, int, int, bool>, QImage> fitted;
     };
+    static constexpr size_t kFittedLimit = 96;
 
     Reel *reelFor(const CompanionClip &clip);
     void reveal(const QString &file);

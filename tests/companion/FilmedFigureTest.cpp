@@ -263,14 +263,20 @@ public:
     void play(double) override {}
     void pause() override {}
     bool isPlaying() const override { return true; }
+    // One frame, the same image each time, as a player that keeps its frames gives.
     QImage currentFrame() override
     {
-        QImage image(80, 80, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::blue);
-        QPainter(&image).fillRect(0, 0, 40, 40, Qt::red); // top left
-        return image;
+        if (m_frame.isNull()) {
+            m_frame = QImage(80, 80, QImage::Format_ARGB32_Premultiplied);
+            m_frame.fill(Qt::blue);
+            QPainter(&m_frame).fillRect(0, 0, 40, 40, Qt::red); // top left
+        }
+        return m_frame;
     }
     std::optional<double> secondsToNextFrame() const override { return std::nullopt; }
+
+private:
+    QImage m_frame;
 };
 
 class MarkedSource final : public ClipSource {
@@ -290,8 +296,10 @@ TEST(FilmedFigure, PaintsMirroredAndTiltedAboutTheCentreAndFitsTheFrame)
         QPoint red;
     };
     // Tilt turns counter-clockwise on screen; a mirrored picture is turned first.
-    for (const Case &c : {Case{false, 0, {20, 20}}, Case{true, 0, {80, 20}}, Case{false, 90, {20, 80}},
-                          Case{true, 90, {80, 80}}, Case{false, -90, {80, 20}}}) {
+    // The same frame fitted to the frame's size is made once each way round.
+    for (const Case &c : {Case{false, 0, {20, 20}}, Case{true, 0, {80, 20}}, Case{false, 0, {20, 20}},
+                          Case{false, 90, {20, 80}}, Case{true, 90, {80, 80}}, Case{false, -90, {80, 20}},
+                          Case{true, 0, {80, 20}}}) {
         figure.show(clip("idle.webp"), c.mirrored, c.tilt, false);
         const QImage image = painted(figure);
         EXPECT_EQ(image.pixelColor(c.red), QColor(Qt::red)) << c.mirrored << " " << c.tilt;
