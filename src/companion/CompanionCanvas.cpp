@@ -150,6 +150,78 @@ QRect CanvasPainter::bubbleReach(const CanvasScene &scene, const QString &text)
     return outward(scene.bubble->rectFor(bubbleSize(text, scene.bubble->tailEdge)), kBubbleReach);
 }
 
+namespace {
+
+// Steps of the drawn figure's continuous pose parts: a phase step is a 32nd of
+// a cycle, under a third of a frame at the quickest gait.
+constexpr double kPhaseSteps = 32;
+constexpr double kProgressSteps = 32;
+constexpr double kGazeSteps = 8;
+
+} // namespace
+
+CanvasPainter::PoseKey CanvasPainter::keyOf(const CompanionPose &pose)
+{
+    const auto step = [](double v, double steps, double lo, double hi) {
+        return std::isfinite(v) ? int(std::lround(std::clamp(v, lo, hi) * steps)) : 0;
+    };
+    PoseKey key;
+    key.state = int(pose.state);
+    key.left = pose.facing < 0;
+    key.phase = step(pose.phase, kPhaseSteps, 0, 1) % int(kPhaseSteps);
+    key.progress = step(pose.progress, kProgressSteps, 0, 1);
+    key.blink = pose.blink;
+    key.gazeX = step(pose.gaze.x(), kGazeSteps, -1, 1);
+    key.gazeY = step(pose.gaze.y(), kGazeSteps, -1, 1);
+    key.band = pose.verticalSpeed > 40 ? 1 : pose.verticalSpeed < -40 ? -1 : 0;
+    return key;
+}
+
+CompanionPose CanvasPainter::drawnPose(const CompanionPose &pose, const PoseKey &key)
+{
+    CompanionPose drawn = pose;
+    drawn.position = QPointF();
+    drawn.facing = key.left ? -1 : 1;
+    drawn.phase = key.phase / kPhaseSteps;
+    drawn.progress = key.progress / kProgressSteps;
+    drawn.gaze = QPointF(key.gazeX / kGazeSteps, key.gazeY / kGazeSteps);
+    drawn.verticalSpeed = key.band * 100.0;
+    return drawn;
+}
+
+void CanvasPainter::paintDrawn(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose)
+{
+    CompanionFigure figure;
+    figure.marks = PaletteColors::color(ZephylPalette::Color::settled);
+    // Other programs' windows lie behind the desktop cat, dark ones too,
+    // whatever our appearance: it keeps its rim in both.
+    figure.rim = CompanionFigure::darkGroundRim();
+    if (m_cachedMarks != *figure.marks) {
+        m_pictures.clear();
+        m_cachedMarks = *figure.marks;
+    }
+    const PoseKey key = keyOf(pose);
+    figure.pose = drawnPose(pose, key);
+    auto [at, made] = m_pictures.try_emplace(key);
+    at->second.used = ++m_uses;
+    if (made && int(m_pictures.size()) > kPictureLimit) {
+        auto oldest = m_pictures.begin();
+        for (auto it = m_pictures.begin(); it != m_pictures.end(); ++it) {
+            if (it->second.used < oldest->second.used)
+                oldest = it;
+        }
+        m_pictures.erase(oldest);
+    }
+    // On whole points, so a picture made once is blitted again wherever the cat
+    // walks, not blurred anew for each sub-pixel offset.
+    painter.save();
+    painter.translate(std::round(scene.figureFrame.left()), std::round(scene.figureFrame.top()));
+    if (!at->second.cache.isValid())
+        ++m_painted;
+    figure.paint(painter, &at->second.cache);
+    painter.restore();
+}
+
 void CanvasPainter::paint(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose,
                           const CompanionVariant &variant, const QString &bubbleText, double bubbleOpacity,
                           bool paused, const QRect &dirty)
@@ -160,20 +232,7 @@ void CanvasPainter::paint(QPainter &painter, const CanvasScene &scene, const Com
         if (scene.filmed && m_filmed) {
             m_filmed->paint(painter, variant, *scene.filmed, scene.figureFrame, paused);
         } else if (!scene.filmed) {
-            CompanionFigure figure(pose);
-            figure.marks = PaletteColors::color(ZephylPalette::Color::settled);
-            // Other programs' windows lie behind the desktop cat, dark ones too,
-            // whatever our appearance: it keeps its rim in both.
-            figure.rim = CompanionFigure::darkGroundRim();
-            if (!m_cachedPose || !(*m_cachedPose == pose) || m_cachedMarks != *figure.marks) {
-                m_figureCache.invalidate();
-                m_cachedPose = pose;
-                m_cachedMarks = *figure.marks;
-            }
-            painter.save();
-            painter.translate(scene.figureFrame.topLeft());
-            figure.paint(painter, &m_figureCache);
-            painter.restore();
+            paintDrawn(painter, scene, pose);
         }
     }
     if (scene.bubble && !bubbleText.isEmpty() && bubbleOpacity > 0 && bubbleReach(scene, bubbleText).intersects(dirty)) {

@@ -10,6 +10,7 @@
 #include <QRectF>
 #include <QSizeF>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -33,6 +34,9 @@ public:
     // coordinates); `paused` holds the film still.
     virtual void paint(QPainter &painter, const CompanionVariant &variant, const FilmedPlacement &placement,
                        const QRectF &frame, bool paused) = 0;
+    // Which of the film's pictures a paint would show now: the same value while
+    // the film holds a frame. 0 when unknown (every paint may differ).
+    virtual qint64 pictureShown() { return 0; }
 };
 
 // Where one screen's canvas puts the cat and its bubble. Pure geometry: the
@@ -93,9 +97,37 @@ public:
     static QRect bubbleReach(const CanvasScene &scene, const QString &text);
     static QSizeF bubbleSize(const QString &text, BubbleShape::Edge edge);
 
+    // How many finished pictures of the drawn figure are kept at most.
+    static constexpr int kPictureLimit = 72;
+    int pictureCount() const { return int(m_pictures.size()); }
+    // Pictures painted so far (each a path drawing and its blurs).
+    int picturesPainted() const { return m_painted; }
+
 private:
+    // The drawn figure as it is drawn: its pose with the continuous parts
+    // (phase, progress, gaze) in steps too fine to see. Walking, sleeping or
+    // sitting, the cat goes round the same few dozen pictures.
+    struct PoseKey {
+        int state = 0;
+        bool left = false;
+        int phase = 0;
+        int progress = 0;
+        bool blink = false;
+        int gazeX = 0, gazeY = 0;
+        int band = 0;
+        auto operator<=>(const PoseKey &) const = default;
+    };
+    struct Picture {
+        ShadowPainter::Cache cache;
+        quint64 used = 0;
+    };
+    static PoseKey keyOf(const CompanionPose &pose);
+    static CompanionPose drawnPose(const CompanionPose &pose, const PoseKey &key);
+    void paintDrawn(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose);
+
     std::shared_ptr<FilmedFigurePainter> m_filmed;
-    ShadowPainter::Cache m_figureCache;
-    std::optional<CompanionPose> m_cachedPose;
+    std::map<PoseKey, Picture> m_pictures;
+    quint64 m_uses = 0;
+    int m_painted = 0;
     QColor m_cachedMarks;
 };

@@ -441,6 +441,8 @@ void CompanionController::present(const std::vector<CompanionScreen> &screens)
         frame.scene = CanvasScene::layout(screen.frame, screen.frame.size(), frame.pose, variant,
                                           m_viewModel.nestFrame(), !m_bubbleText.isEmpty());
         frame.filmPlaying = frame.scene.filmed.has_value() && !frame.paused;
+        if (frame.filmPlaying && m_filmedPainter)
+            frame.filmPicture = m_filmedPainter->pictureShown();
         panel->present(frame);
     }
 }
@@ -453,7 +455,6 @@ void CompanionController::updateInput(const std::optional<QPointF> &pointer)
     for (CompanionPanel *panel : m_panels) {
         std::vector<QRect> rects;
         const QPoint origin = panel->geometry().topLeft();
-        const QPoint canvas = panel->canvasOrigin();
         auto local = [&](const QRectF &cat) { return m_desktop->toQt(cat).toAlignedRect().translated(-origin); };
         const bool pressable = clickOpensAsk && !m_aside && active && sameRect(panel->screen().frame, active->frame);
         panel->setCatAccessibilityFrame(pressable ? std::optional<QRect>(m_desktop->toQt(hit.rect).toAlignedRect())
@@ -461,24 +462,14 @@ void CompanionController::updateInput(const std::optional<QPointF> &pointer)
         if (m_dragging) {
             // The drag goes on over every screen.
             rects.push_back(panel->rect());
-        } else if (pressable) {
-            const CanvasScene &scene = panel->frame().scene;
-            std::optional<QRectF> bubble;
-            if (scene.bubble && !m_bubbleText.isEmpty()) {
-                const QRectF r =
-                    scene.bubble->rectFor(CanvasPainter::bubbleSize(m_bubbleText, scene.bubble->tailEdge));
-                bubble = m_desktop->toCat(r.translated(canvas));
-            }
-            const bool over = pointer && (hit.contains(*pointer) || (bubble && bubble->contains(*pointer)));
-            if (over) {
-                QRegion region(local(hit.rect));
-                if (hit.excluded)
-                    region -= local(*hit.excluded);
-                if (bubble)
-                    region += local(*bubble);
-                for (const QRect &r : region)
-                    rects.push_back(r);
-            }
+        } else if (pressable && pointer && hit.contains(*pointer)) {
+            // Only the cat takes the mouse: a click on its bubble goes to the
+            // window beneath, as anywhere else off the cat.
+            QRegion region(local(hit.rect));
+            if (hit.excluded)
+                region -= local(*hit.excluded);
+            for (const QRect &r : region)
+                rects.push_back(r);
         }
         panel->setInteractive(rects);
     }

@@ -121,7 +121,7 @@ void CompanionPanel::present(const Frame &next)
     const bool unchanged = m_presented && sameScene(m_frame.scene, next.scene) && m_frame.pose == next.pose &&
                            m_frame.variant == next.variant && m_frame.bubbleText == next.bubbleText &&
                            m_frame.bubbleOpacity == next.bubbleOpacity && m_frame.paused == next.paused &&
-                           !next.filmPlaying;
+                           (!next.filmPlaying || (next.filmPicture != 0 && next.filmPicture == m_frame.filmPicture));
     if (unchanged) {
         m_lastDirty = QRegion();
         return;
@@ -136,6 +136,21 @@ void CompanionPanel::present(const Frame &next)
         return;
     }
     dirty &= rect();
+    m_lastDirty = dirty;
+    if (!dirty.isEmpty())
+        update(dirty);
+}
+
+void CompanionPanel::repaintFigure()
+{
+    if (!m_presented)
+        return;
+    if (m_kind == Kind::catWindow) {
+        // Its picture is made here, not in its paint: painting alone would show the old one.
+        presentWindow();
+        return;
+    }
+    const QRegion dirty = reach(m_frame) & rect();
     m_lastDirty = dirty;
     if (!dirty.isEmpty())
         update(dirty);
@@ -173,11 +188,12 @@ void CompanionPanel::presentWindow()
     // Those at least half covered are shown in their own colour (a shadow's faint
     // pixels are left out), so the edges stay crisp rather than turn dark.
     std::vector<QRect> shape;
-    for (int y = 0; y < image.height(); ++y) {
+    const int width = image.width(), height = image.height();
+    for (int y = 0; y < height; ++y) {
         auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
         int runStart = -1;
-        for (int x = 0; x <= image.width(); ++x) {
-            const bool in = x < image.width() && qAlpha(row[x]) >= 128;
+        for (int x = 0; x <= width; ++x) {
+            const bool in = x < width && qAlpha(row[x]) >= 128;
             if (in) {
                 row[x] = qUnpremultiply(row[x]) | 0xff000000u;
                 if (runStart < 0)

@@ -55,9 +55,15 @@ public:
         double bubbleOpacity = 0;
         bool paused = false;
         bool filmPlaying = false; // a running film changes without a new pose
+        // The film's picture due now (FilmedFigurePainter::pictureShown): a
+        // playing film is drawn again only when it is another, or unknown (0).
+        qint64 filmPicture = 0;
     };
     void present(const Frame &frame);
     const Frame &frame() const { return m_frame; }
+    // Draws the frame again as it is: a film whose picture arrived after the
+    // frame was presented (a held clip shows nothing until then).
+    void repaintFigure();
 
     // The parts of the panel (its own points) that take the mouse; applied only
     // when they differ from the last ones.

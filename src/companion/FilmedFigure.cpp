@@ -106,6 +106,7 @@ void FilmedFigure::reveal(const QString &file)
         if (old != m_reels.end()) {
             old->second.visible = false;
             old->second.player->pause();
+            old->second.fitted.clear(); // only the shown clip keeps its frames at screen size
         }
     }
     reel.visible = true;
@@ -153,7 +154,7 @@ void FilmedFigure::paint(QPainter &painter, const QRectF &frame)
     const auto found = m_reels.find(*m_showing);
     if (found == m_reels.end())
         return;
-    const Reel &reel = found->second;
+    Reel &reel = found->second;
     const QImage image = reel.player->currentFrame();
     if (image.isNull() || frame.isEmpty())
         return;
@@ -174,6 +175,31 @@ void FilmedFigure::paint(QPainter &painter, const QRectF &frame)
             painter.save();
             painter.resetTransform();
             painter.drawImage(QPointF(std::round(pixels.x()), std::round(pixels.y())) / dpr, shown);
+            painter.restore();
+            return;
+        }
+        // A clip made for another scale: each of its frames is resampled once to
+        // the size on screen and kept, then copied at a whole pixel like above.
+        const QSize wanted(int(std::lround(pixels.width())), int(std::lround(pixels.height())));
+        if (wanted.width() > 0 && wanted.height() > 0 && wanted.width() <= 4 * image.width() &&
+            wanted.height() <= 4 * image.height()) {
+            const auto key = std::make_tuple(image.cacheKey(), wanted.width(), wanted.height(), reel.mirrored);
+            auto at = reel.fitted.find(key);
+            if (at == reel.fitted.end()) {
+                if (reel.fitted.size() >= kFittedLimit)
+                    reel.fitted.clear(); // another size or a clip longer than kept: begin again
+                QImage fitted = image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                if (reel.mirrored)
+                    fitted = fitted.mirrored(true, false);
+                at = reel.fitted.emplace(key, std::move(fitted)).first;
+            }
+            QImage shown = at->second;
+            const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+            shown.setDevicePixelRatio(dpr);
+            const QPointF corner = pixels.center() - QPointF(wanted.width(), wanted.height()) / 2;
+            painter.save();
+            painter.resetTransform();
+            painter.drawImage(QPointF(std::round(corner.x()), std::round(corner.y())) / dpr, shown);
             painter.restore();
             return;
         }
@@ -198,6 +224,14 @@ void FilmedFigure::draw(QPainter &painter, const CompanionVariant &look, const C
     load(look);
     show(clip, mirrored, tilt, paused);
     paint(painter, frame);
+}
+
+qint64 FilmedFigure::pictureShown()
+{
+    if (!m_showing)
+        return 0;
+    const auto found = m_reels.find(*m_showing);
+    return found == m_reels.end() ? 0 : found->second.player->currentFrame().cacheKey();
 }
 
 std::optional<double> FilmedFigure::secondsToNextFrame() const

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 class QPainter;
 
@@ -49,6 +50,8 @@ public:
     // reel is shown.
     void paint(QPainter &painter, const QRectF &frame);
     bool hasPicture() const { return m_showing.has_value(); }
+    // The shown reel's current picture (its image's cache key); 0 while none is shown.
+    qint64 pictureShown();
     // Seconds until the shown picture changes; none while it holds still.
     std::optional<double> secondsToNextFrame() const;
 
@@ -68,7 +71,11 @@ private:
         bool mirrored = false;
         double tilt = 0;
         quint64 lastShown = 0;
+        // Its frames made once at the size on screen (and mirrored), keyed by
+        // frame, width, height and mirroring: a walk blits them, not resamples.
+        std::map<std::tuple<qint64, int, int, bool>, QImage> fitted;
     };
+    static constexpr size_t kFittedLimit = 96;
 
     Reel *reelFor(const CompanionClip &clip);
     void reveal(const QString &file);

@@ -26,6 +26,8 @@ public:
         m_figure.draw(painter, variant, placement.clip, frame, placement.mirrored, placement.tilt, paused);
     }
 
+    qint64 pictureShown() override { return m_figure.pictureShown(); }
+
     FilmedFigure &figure() { return m_figure; }
 
 private:

@@ -56,7 +56,7 @@ Runtime::Runtime(Parts parts, QObject *parent)
     auto filmed = std::make_shared<FilmedPainter>();
     filmed->repaint = [cat = m_companion.get()] {
         for (CompanionPanel *panel : cat->panels())
-            panel->update();
+            panel->repaintFigure();
     };
     m_companion->setFilmedPainter(filmed);
     if (m_model->usesWebWorkspace()) {

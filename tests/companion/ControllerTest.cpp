@@ -7,11 +7,13 @@
 #include "companion/CompanionController.h"
 #include "companion/CompanionPanel.h"
 #include "companion/WindowTopology.h"
+#include "design/PaletteColors.h"
 #include "support/TestSupport.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QWidget>
 #include <QWindow>
 
@@ -607,6 +609,63 @@ TEST(CanvasScene, TheCatIsDrawnOnANeighbouringScreenWithinSixtyPoints)
     const CanvasScene scene = CanvasScene::layout(right, right.size(), pose, CompanionVariant::drawn(), std::nullopt, false);
     EXPECT_DOUBLE_EQ(scene.local.x(), -30);
     EXPECT_DOUBLE_EQ(scene.local.y(), 668);
+}
+
+TEST(CanvasPainter, TheDrawnCatWalksAndSleepsOnPicturesPaintedOnce)
+{
+    const QRectF screen(0, 0, 1280, 800);
+    const auto canvasOf = [&](CanvasPainter &painter, const CompanionPose &pose) {
+        QImage image(1280, 800, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        const CanvasScene scene = CanvasScene::layout(screen, screen.size(), pose, CompanionVariant::drawn(), std::nullopt, false);
+        painter.paint(p, scene, pose, CompanionVariant::drawn(), QString(), 0, false, CanvasPainter::figureReach(scene));
+        return image;
+    };
+    struct Gait {
+        S state;
+        double rate, speed, seconds;
+    };
+    // A walk both ways at 2.1 steps a second, grooming, and a sleep at 4 frames a second.
+    for (const Gait &g : {Gait{S::walk, 2.1, 68, 20}, Gait{S::groom, 1.4, 0, 10}, Gait{S::sleep, 0.32, 0, 30}}) {
+        CanvasPainter painter;
+        CompanionPose pose;
+        pose.state = g.state;
+        pose.position = QPointF(300.37, 0);
+        const double dt = g.state == S::sleep ? 0.25 : 1.0 / 30;
+        int frames = 0;
+        for (double t = 0; t < g.seconds; t += dt, ++frames) {
+            pose.phase = std::fmod(pose.phase + dt * g.rate, 1.0);
+            pose.facing = std::fmod(t, 8) < 4 ? 1 : -1;
+            pose.position.rx() += pose.facing * g.speed * dt;
+            canvasOf(painter, pose);
+        }
+        // Each way a picture per 32nd of a cycle, made once and blitted again.
+        EXPECT_LE(painter.picturesPainted(), 2 * 32) << int(g.state) << ": " << frames << " frames";
+        EXPECT_GT(painter.picturesPainted(), 8) << int(g.state);
+        EXPECT_LE(painter.pictureCount(), CanvasPainter::kPictureLimit);
+        // A picture blitted again is the one a fresh painter makes there, and
+        // the figure itself drawn at the same whole point.
+        pose.phase = 5.0 / 32;
+        pose.position = QPointF(612, 140);
+        pose.facing = -1;
+        const QImage again = canvasOf(painter, pose);
+        CanvasPainter fresh;
+        EXPECT_EQ(again, canvasOf(fresh, pose)) << int(g.state);
+        QImage direct(1280, 800, QImage::Format_ARGB32_Premultiplied);
+        direct.fill(Qt::transparent);
+        {
+            QPainter p(&direct);
+            p.setRenderHint(QPainter::Antialiasing);
+            CompanionFigure figure(pose);
+            figure.marks = PaletteColors::color(ZephylPalette::Color::settled);
+            figure.rim = CompanionFigure::darkGroundRim();
+            p.translate(612 - CompanionFigure::kWidth / 2, 800 - 140 - CompanionFigure::kHeight);
+            figure.paint(p);
+        }
+        EXPECT_EQ(again, direct) << int(g.state);
+    }
 }
 
 TEST(CanvasScene, FilmedClipsSitOnTheFeetMirrorAndTiltByTheirRules)

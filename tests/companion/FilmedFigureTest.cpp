@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "companion/FilmedFigure.h"
+#include "companion/CompanionPanel.h"
 #include "companion/FilmedPainter.h"
 #include "companion/LookPicture.h"
 #include "support/TestSupport.h"
@@ -262,14 +263,20 @@ public:
     void play(double) override {}
     void pause() override {}
     bool isPlaying() const override { return true; }
+    // One frame, the same image each time, as a player that keeps its frames gives.
     QImage currentFrame() override
     {
-        QImage image(80, 80, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::blue);
-        QPainter(&image).fillRect(0, 0, 40, 40, Qt::red); // top left
-        return image;
+        if (m_frame.isNull()) {
+            m_frame = QImage(80, 80, QImage::Format_ARGB32_Premultiplied);
+            m_frame.fill(Qt::blue);
+            QPainter(&m_frame).fillRect(0, 0, 40, 40, Qt::red); // top left
+        }
+        return m_frame;
     }
     std::optional<double> secondsToNextFrame() const override { return std::nullopt; }
+
+private:
+    QImage m_frame;
 };
 
 class MarkedSource final : public ClipSource {
@@ -289,8 +296,10 @@ TEST(FilmedFigure, PaintsMirroredAndTiltedAboutTheCentreAndFitsTheFrame)
         QPoint red;
     };
     // Tilt turns counter-clockwise on screen; a mirrored picture is turned first.
-    for (const Case &c : {Case{false, 0, {20, 20}}, Case{true, 0, {80, 20}}, Case{false, 90, {20, 80}},
-                          Case{true, 90, {80, 80}}, Case{false, -90, {80, 20}}}) {
+    // The same frame fitted to the frame's size is made once each way round.
+    for (const Case &c : {Case{false, 0, {20, 20}}, Case{true, 0, {80, 20}}, Case{false, 0, {20, 20}},
+                          Case{false, 90, {20, 80}}, Case{true, 90, {80, 80}}, Case{false, -90, {80, 20}},
+                          Case{true, 0, {80, 20}}}) {
         figure.show(clip("idle.webp"), c.mirrored, c.tilt, false);
         const QImage image = painted(figure);
         EXPECT_EQ(image.pixelColor(c.red), QColor(Qt::red)) << c.mirrored << " " << c.tilt;
@@ -559,4 +568,45 @@ TEST(FilmedPainter, AHeldClipThatBecomesReadyLaterAsksThePanelsToPaintAgain)
     (*source)["sleep.webp"].becomeReady();
     EXPECT_EQ(painter.figure().showing(), QStringLiteral("sleep.webp"));
     EXPECT_EQ(repaints, afterFirst + 1);
+}
+
+TEST(FilmedPainter, APlayingFilmIsDrawnAgainOnlyWhenItsPictureChanges)
+{
+    // A cat that sits still draws its film's own frames (a tenth, a fifth and
+    // three tenths of a second here), not a frame for every tick between them.
+    writeFile(QStringLiteral("three.webp"), threeColours());
+    FakeClock clock;
+    auto painter = std::make_shared<FilmedPainter>(std::make_shared<WebPClipSource>(&clock));
+    const CompanionScreen screen{QRectF(0, 0, 400, 300), QRectF(0, 0, 400, 300), nullptr};
+    CompanionPanel panel(screen, QRect(0, 0, 1, 1), CompanionPanel::Kind::catWindow);
+    panel.setFilmedPainter(painter);
+    CompanionClip three = clip("three.webp");
+    three.height = 16;
+    three.pixelWidth = 24;
+    three.pixelHeight = 16;
+    CompanionPanel::Frame frame;
+    frame.variant = look("tabby", fixtureDir());
+    frame.scene.catShown = true;
+    frame.scene.figureFrame = QRectF(188, 142, 24, 16);
+    frame.scene.filmed = FilmedPlacement{three, QPointF(200, 150), false, 0};
+    frame.filmPlaying = true;
+    const auto present = [&] {
+        frame.filmPicture = painter->pictureShown();
+        panel.present(frame);
+        return !panel.lastDirty().isEmpty();
+    };
+    painter->repaint = [&] { panel.repaintFigure(); };
+    present();
+    EXPECT_TRUE(panel.shape().empty()) << "nothing to show before the clip is ready";
+    ASSERT_TRUE(zktest::spinUntil([&] { return painter->figure().hasPicture(); })) << "the clip never became ready";
+    // Without a compositor the window's picture is made when presented: the
+    // clip that became ready is on it at once, even held still.
+    EXPECT_FALSE(panel.shape().empty()) << "the ready clip is not on the cat's window";
+    present();
+    int drawn = 0;
+    for (int tick = 0; tick < 19; ++tick) { // 0.63 s of 30 Hz ticks: round the film and back to red
+        clock.advance(std::chrono::milliseconds(1000 / 30));
+        drawn += present();
+    }
+    EXPECT_EQ(drawn, 3) << "green, blue and red again, each once";
 }

@@ -18,6 +18,9 @@
 #include <QFile>
 #include <QPoint>
 #include <QProcess>
+#include <QScreen>
+#include <QImage>
+#include <QGuiApplication>
 #include <QTest>
 #include <QWindow>
 #include <QWidget>
@@ -122,6 +125,23 @@ struct Service {
     }
 };
 
+// Pixels of the default look's ginger fur (not the drawn cat's ink, nor its
+// amber eyes) the X screen shows within `area`.
+int gingerFurOnScreen(const QRect &area)
+{
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect inside = area.intersected(shot.rect());
+    int fur = 0;
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            const QRgb p = shot.pixel(x, y);
+            const int r = qRed(p), g = qGreen(p), b = qBlue(p);
+            fur += r >= 150 && r <= 235 && g >= 70 && g <= 130 && b <= 90 && r - g >= 50;
+        }
+    }
+    return fur;
+}
+
 void signIn(Application &app)
 {
     ASSERT_TRUE(app.saw(QStringLiteral("trace: page: signIn"), std::chrono::seconds(90))) << app.trace.toStdString();
@@ -213,6 +233,21 @@ TEST(Journey, StartSignInCatOnAWindowAskPlanPublishAndTheCatSaysSo)
             app.saw(id, std::chrono::seconds(10));
         }
         ASSERT_TRUE(app.trace.contains(id)) << app.trace.toStdString();
+    }
+    {
+        Step step("the default look shows its filmed fur on the screen");
+        // Where the cat was told to be last; it may walk on, so the screen is
+        // read again until its fur is seen there.
+        int fur = 0;
+        QString at;
+        const bool seen = zktest::spinUntil([&] {
+            const qsizetype from = app.trace.lastIndexOf(QStringLiteral("trace: cat at: "));
+            at = app.trace.mid(from + 15).section(u'\n', 0, 0);
+            const QPoint centre(at.section(u',', 0, 0).toInt(), at.section(u',', 1, 1).toInt());
+            fur = gingerFurOnScreen(QRect(centre - QPoint(140, 140), QSize(280, 280)));
+            return fur >= 300;
+        }, std::chrono::seconds(30));
+        EXPECT_TRUE(seen) << fur << " pixels of ginger fur around the cat at " << at.toStdString();
     }
     {
         Step step("Alt+Space opens the ask panel");

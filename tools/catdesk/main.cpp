@@ -180,7 +180,7 @@ int main(int argc, char **argv)
         auto filmed = std::make_shared<FilmedPainter>();
         filmed->repaint = [&cat] {
             for (CompanionPanel *panel : cat.panels())
-                panel->update();
+                panel->repaintFigure();
         };
         cat.setFilmedPainter(filmed);
         cat.setVariant(CompanionLibrary::variant(parser.value("look")));
