@@ -533,6 +533,58 @@ TEST_F(WebEngineTest, CtrlWheelNeverMagnifiesThePage)
 
 // The background, where no timer of the watcher runs, is the model's test: this
 // display cannot take the application out of the front.
+TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
+{
+    signIn();
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->workspaceReady(); }));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("overview"); }));
+    web->setRestDelay(200ms);
+    // Nothing typed into it by the user: its document is let go, its renderer freed.
+    const qint64 renderer = web->page()->renderProcessPid();
+    ASSERT_GT(renderer, 0);
+    web->webView()->hide();
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->resting(); }, 20s)) << "a hidden page rests";
+    EXPECT_EQ(web->page()->lifecycleState(), QWebEnginePage::LifecycleState::Discarded);
+    EXPECT_TRUE(zktest::spinUntil([&] { return renderer <= 0 || ::kill(pid_t(renderer), 0) != 0; }, 10s))
+        << "the page's renderer process ended";
+
+    // What the page is told while it rests waits for it, in order.
+    web->show(Surface::grid);
+    web->show(Surface::plan);
+    EXPECT_TRUE(web->resting()) << "telling the page something does not wake it";
+    EXPECT_FALSE(web->say(QStringLiteral("Meow."), 3)) << "no line goes into a page that is not there";
+
+    // A call of the service client brings the page back and is answered by it.
+    server.clearSeen();
+    const auto me = settle(web->perform(QStringLiteral("/api/v1/me"), QStringLiteral("GET"), std::nullopt, {}));
+    EXPECT_EQ(me.status, 200);
+    EXPECT_TRUE(me.body.contains("kitty@example.com")) << me.body.constData();
+    ASSERT_FALSE(server.seen(QStringLiteral("/api/v1/me")).isEmpty());
+    EXPECT_TRUE(server.seen(QStringLiteral("/api/v1/me")).last().header("cookie").contains("__Host-zephyl_session="));
+    EXPECT_EQ(web->phase(), Phase::workspace());
+    EXPECT_TRUE(zktest::spinUntil([&] { return web->resting(); }, 20s)) << "once answered, the hidden page rests again";
+
+    // Its window shows again: the page is back, usable, on the screen last asked for.
+    web->webView()->show();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !web->resting() && web->workspaceReady(); }, 30s));
+    EXPECT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("planner"); }))
+        << "the page was told of the screens while it rested; now " << web->screen().toStdString();
+    EXPECT_EQ(web->page()->url().path(), QStringLiteral("/instagram"));
+    // The page's messages and the cat in the window work as before.
+    web->show(Surface::assistant);
+    EXPECT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("assistant"); }));
+    // (Every look drawable, as the window's cat layer answers for the figure.)
+    web->stage().canDraw = [](InWindowCatStage::Look) { return true; };
+    web->peek(InWindowCatStage::Look::happy, 5);
+    EXPECT_TRUE(zktest::spinUntil([&] { return web->catInside(); })) << "the in-window cat steps in";
+    EXPECT_TRUE(web->say(QStringLiteral("Meow."), 3));
+    const auto again = settle(web->perform(QStringLiteral("/api/v1/me"), QStringLiteral("GET"), std::nullopt, {}));
+    EXPECT_EQ(again.status, 200);
+    // Shown, it never rests.
+    QTest::qWait(600);
+    EXPECT_FALSE(web->resting());
+}
+
 TEST_F(WebEngineTest, TheAttentionWatcherLeavesThePageAloneAtRest)
 {
     useFakeClock();
