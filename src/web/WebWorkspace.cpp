@@ -52,6 +52,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <malloc.h>
+
 namespace {
 
 const QByteArray kScheme = QByteArrayLiteral("zephyl-bridge");
@@ -63,6 +65,8 @@ constexpr qsizetype kMaxMessageURL = 256 * 1024;
 constexpr std::chrono::milliseconds kRestDelay = std::chrono::seconds(60);
 // How long a call waits for a discarded page to load its document again.
 constexpr std::chrono::milliseconds kRevivalLimit = std::chrono::seconds(60);
+// When the memory a discarded document held is handed back to the system.
+constexpr std::chrono::milliseconds kTrimDelay = std::chrono::seconds(5);
 // Scripts kept for a resting page: the latest of each, a few at most.
 constexpr qsizetype kKeptScripts = 16;
 
@@ -534,7 +538,7 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
         // one loads its document again, and is not usable until it reports.
         if (std::exchange(m_discarded, false)) {
             m_reviving = true;
-            setWorkspaceReady(false);
+            awaitReadyAgain();
             QTimer::singleShot(kRevivalLimit, this, [this] {
                 m_reviving = false;
                 releaseRevivalWaiters();
@@ -744,6 +748,9 @@ void WebWorkspace::rest()
     if (m_page->recommendedState() == QWebEnginePage::LifecycleState::Discarded) {
         m_discarded = true;
         m_page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
+        // What the page's document held on this side is freed in the next
+        // moments; the allocator keeps freed pages unless asked to return them.
+        QTimer::singleShot(kTrimDelay, this, [] { malloc_trim(0); });
     }
 }
 
