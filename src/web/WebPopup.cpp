@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -11,6 +12,9 @@
 namespace {
 constexpr int kWidth = 640;
 constexpr int kHeight = 760;
+// How long the window manager may take to frame the window before a centring
+// would come too late (the user may have moved it).
+constexpr int kFrameWaitMs = 3000;
 } // namespace
 
 WebPopup::WebPopup(QWebEnginePage *page, const QString &title, std::function<void(WebPopup *)> onClose, QObject *parent)
@@ -41,15 +45,38 @@ WebPopup::~WebPopup()
     }
 }
 
+namespace {
+// The window manager's decoration around a window's content: none until it framed it.
+QMargins frameOf(const QWidget *window)
+{
+    const QRect frame = window->frameGeometry();
+    const QRect content = window->geometry();
+    return {content.left() - frame.left(), content.top() - frame.top(), frame.right() - content.right(),
+            frame.bottom() - content.bottom()};
+}
+
+bool framed(const QWidget *window) { return !frameOf(window).isNull(); }
+} // namespace
+
 void WebPopup::place(QWidget *over)
 {
     QRect area;
-    if (over)
+    QMargins frame;
+    if (over) {
         area = over->frameGeometry();
-    else if (QScreen *screen = QGuiApplication::primaryScreen())
+        frame = frameOf(over);
+    } else if (QScreen *screen = QGuiApplication::primaryScreen()) {
         area = screen->availableGeometry();
-    if (area.isValid())
-        m_window->move(area.center() - QPoint(kWidth / 2, kHeight / 2));
+    }
+    if (area.isValid()) {
+        // Before its first show a window's position is its frame's: the frame
+        // is centred, not the content, or the title bar pushes it down.
+        QRect target(QPoint(), QSize(kWidth, kHeight).grownBy(frame));
+        target.moveCenter(area.center());
+        m_centre = target.center();
+        m_window->move(target.topLeft());
+        QTimer::singleShot(kFrameWaitMs, this, [this] { m_centre.reset(); });
+    }
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
@@ -63,6 +90,16 @@ void WebPopup::close()
 
 bool WebPopup::eventFilter(QObject *watched, QEvent *event)
 {
+    // The first frame the window manager gives may differ from the one of the
+    // window it opened over: once known, the frame is centred again.
+    if (watched == m_window && m_centre &&
+        (event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::Show) &&
+        framed(m_window)) {
+        const QPoint off = *m_centre - m_window->frameGeometry().center();
+        m_centre.reset();
+        if (!off.isNull())
+            m_window->move(m_window->pos() + off);
+    }
     if (watched == m_window && event->type() == QEvent::Close && !m_closed) {
         m_closed = true;
         if (m_onClose)

@@ -3,7 +3,10 @@
 #include <QObject>
 #include <QPointer>
 
+#include <QPoint>
+
 #include <functional>
+#include <optional>
 
 class QWebEnginePage;
 class QWebEngineView;
@@ -21,7 +24,10 @@ public:
 
     QWebEngineView *webView() const { return m_view; }
     QWidget *window() const { return m_window; }
-    // Centres the window on `over`, or on its screen when there is none.
+    // Centres the framed window on `over`'s frame, or on the screen when there
+    // is none. The window manager's frame is only known once it has mapped the
+    // window: the frame of `over` stands in until then, and the window is put
+    // right once when its own frame arrives.
     void place(QWidget *over);
     void close();
 
@@ -32,4 +38,6 @@ private:
     QWebEngineView *m_view = nullptr;
     std::function<void(WebPopup *)> m_onClose;
     bool m_closed = false;
+    // Where the frame's centre belongs while the first frame is awaited.
+    std::optional<QPoint> m_centre;
 };

@@ -53,12 +53,23 @@
 #include <algorithm>
 #include <cmath>
 
+#include <malloc.h>
+
 namespace {
 
 const QByteArray kScheme = QByteArrayLiteral("zephyl-bridge");
 const QString kMovedOn = QStringLiteral("The page moved on before the answer arrived.");
 // Longer messages are not the page's small state reports; they are dropped.
 constexpr qsizetype kMaxMessageURL = 256 * 1024;
+// How long a closed window's page stays as it is before it rests: a window
+// closed and opened again soon finds its page untouched.
+constexpr std::chrono::milliseconds kRestDelay = std::chrono::seconds(60);
+// How long a call waits for a discarded page to load its document again.
+constexpr std::chrono::milliseconds kRevivalLimit = std::chrono::seconds(60);
+// When the memory a discarded document held is handed back to the system.
+constexpr std::chrono::milliseconds kTrimDelay = std::chrono::seconds(5);
+// Scripts kept for a resting page: the latest of each, a few at most.
+constexpr qsizetype kKeptScripts = 16;
 
 QString json(const QJsonValue &value)
 {
@@ -472,6 +483,8 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this](auto, int) {
         failAllFetches(QStringLiteral("The page's process ended."));
         releaseScriptWaiters();
+        m_reviving = false;
+        releaseRevivalWaiters();
         QTimer::singleShot(0, this, [this] { contentProcessEnded(); });
     });
     connect(m_page, &QWebEnginePage::featurePermissionRequested, this,
@@ -500,6 +513,47 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     m_view->setContextMenuPolicy(Qt::NoContextMenu);
     new NoMagnification(m_view);
 
+    // The engine stops drawing a hidden page by itself; what it holds beyond
+    // that is given back once the page has been hidden for a while.
+    m_restTimer = new QTimer(this);
+    m_restTimer->setSingleShot(true);
+    m_restTimer->setInterval(kRestDelay);
+    connect(m_restTimer, &QTimer::timeout, this, &WebWorkspace::rest);
+    connect(m_page, &QWebEnginePage::visibleChanged, this, [this](bool visible) {
+        if (visible) {
+            m_restTimer->stop();
+            wake();
+        } else {
+            restSoon();
+        }
+    });
+    connect(m_page, &QWebEnginePage::lifecycleStateChanged, this, [this](QWebEnginePage::LifecycleState state) {
+        if (state != QWebEnginePage::LifecycleState::Active) {
+            if (state == QWebEnginePage::LifecycleState::Frozen)
+                emit restingChanged(true);
+            return;
+        }
+        // Shown again, the engine makes the page active itself: a discarded
+        // one loads its document again, and is not usable until it reports.
+        if (std::exchange(m_discarded, false)) {
+            m_reviving = true;
+            awaitReadyAgain();
+            QTimer::singleShot(kRevivalLimit, this, [this] {
+                m_reviving = false;
+                releaseRevivalWaiters();
+            });
+        } else {
+            runKeptScripts();
+        }
+        emit restingChanged(false);
+        if (!m_page->isVisible())
+            restSoon();
+    });
+    connect(this, &WebWorkspaceModel::workspaceReadyChanged, this, [this] {
+        if (workspaceReady() && !m_reviving)
+            runKeptScripts();
+    });
+
     openExternally = [](const QUrl &url) { QDesktopServices::openUrl(url); };
     alert = [this](const QString &message) {
         QMessageBox box(QMessageBox::NoIcon, QString(), message, QMessageBox::Ok, m_view ? m_view->window() : nullptr);
@@ -527,6 +581,7 @@ WebWorkspace::~WebWorkspace()
     lastCookies().insert(m_storagePath, m_cookies);
     failAllFetches(QStringLiteral("The web workspace closed."));
     releaseScriptWaiters();
+    releaseRevivalWaiters();
     // Pages go before their profile: the open pop-ups, and those closed whose
     // deletion still waits for the event loop.
     m_popups.clear();
@@ -589,6 +644,24 @@ void WebWorkspace::runScript(const QString &script, std::function<void()> done)
             done();
         return;
     }
+    // A resting page is not woken to be told something: what it is told is
+    // kept and told once it is back. One whose answer is awaited is woken
+    // when frozen; a discarded page holds nothing to answer for (the engine
+    // keeps a page with typed text), so its caller goes on at once.
+    if (resting() || m_reviving) {
+        if (!done) {
+            m_keptScripts.removeAll(script);
+            m_keptScripts.append(script);
+            while (m_keptScripts.size() > kKeptScripts)
+                m_keptScripts.removeFirst();
+            return;
+        }
+        if (m_discarded || m_reviving) {
+            QTimer::singleShot(0, this, [done = std::move(done)] { done(); });
+            return;
+        }
+        wake();
+    }
     if (!done) {
         m_page->runJavaScript(script, QWebEngineScript::MainWorld);
         return;
@@ -627,6 +700,79 @@ bool WebWorkspace::applicationActive() const
 }
 
 double WebWorkspace::secondsSinceInput() const { return CompanionController::secondsSinceInput(); }
+
+// ---- Rest
+
+void WebWorkspace::setRestDelay(std::chrono::milliseconds delay)
+{
+    m_restTimer->setInterval(delay);
+    if (m_restTimer->isActive())
+        m_restTimer->start();
+}
+
+bool WebWorkspace::resting() const
+{
+    return m_page && m_page->lifecycleState() != QWebEnginePage::LifecycleState::Active;
+}
+
+void WebWorkspace::restSoon()
+{
+    if (m_page && !m_page->isVisible() && !resting())
+        m_restTimer->start();
+}
+
+bool WebWorkspace::mayRest() const
+{
+    if (!m_page || m_page->isVisible() || m_reviving)
+        return false;
+    // The page is at work for the application or the user.
+    if (!m_fetches.isEmpty() || !m_scriptWaiters.isEmpty() || !m_popups.isEmpty() || composerOpen() || demoing)
+        return false;
+    const auto kind = phase().kind;
+    return kind == Phase::Kind::workspace || kind == Phase::Kind::signIn;
+}
+
+void WebWorkspace::rest()
+{
+    if (!m_page || m_page->isVisible() || resting())
+        return;
+    // The engine knows what a page would lose: typed text keeps it frozen
+    // rather than discarded, sound or a capture keeps it active.
+    if (!mayRest() || m_page->recommendedState() == QWebEnginePage::LifecycleState::Active) {
+        restSoon();
+        return;
+    }
+    // The engine recommends discarding only a page that is frozen already.
+    m_page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
+    if (m_page->recommendedState() == QWebEnginePage::LifecycleState::Discarded) {
+        m_discarded = true;
+        m_page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
+        // What the page's document held on this side is freed in the next
+        // moments; the allocator keeps freed pages unless asked to return them.
+        QTimer::singleShot(kTrimDelay, this, [] { malloc_trim(0); });
+    }
+}
+
+bool WebWorkspace::wake()
+{
+    if (!resting())
+        return false;
+    const bool discarded = m_discarded;
+    m_page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+    return discarded;
+}
+
+void WebWorkspace::runKeptScripts()
+{
+    for (const QString &script : std::exchange(m_keptScripts, {}))
+        runScript(script, {});
+}
+
+void WebWorkspace::releaseRevivalWaiters()
+{
+    for (const auto &fire : std::exchange(m_revivalWaiters, {}))
+        fire();
+}
 
 // ---- Navigation, windows, loads
 
@@ -701,6 +847,8 @@ void WebWorkspace::noteCommit(const QString &document, const QUrl &url)
         m_retiredDocuments.insert(m_document);
     }
     m_document = document;
+    if (std::exchange(m_reviving, false))
+        releaseRevivalWaiters();
     // Fetches of the document that was left never answer. Those whose script
     // has not reported where it ran are asked for in the new document: a
     // script the engine sent to the old one may never report back at all.
@@ -756,6 +904,8 @@ void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode)
                 return;
             failAllFetches(kMovedOn);
             releaseScriptWaiters();
+            m_reviving = false;
+            releaseRevivalWaiters();
             m_failedLoad = true;
             loadFailed(errorCode, describeLoadFailure(errorDomain, errorCode));
             return;
@@ -796,6 +946,16 @@ QCoro::Task<WebTransport::Response> WebWorkspace::perform(QString path, QString 
     // Every answer, a refusal included, arrives through the event loop: callers
     // never see this road finish inside their own call.
     auto pending = std::make_shared<PendingFetch>(QCoreApplication::instance());
+    // A resting page is brought back for the call; a discarded one first
+    // loads its document again, and the fetch runs in that.
+    if (wake() || m_reviving) {
+        QPointer<WebWorkspace> self(this);
+        auto revived = std::make_shared<Async::Trigger>(QCoreApplication::instance());
+        m_revivalWaiters.append(revived->firer());
+        co_await *revived;
+        if (!self)
+            throw WebTransportError(WebTransportError::Kind::notReady);
+    }
     const QUrl current = m_page ? m_page->url() : QUrl();
     if (current.isEmpty() || current.host().isEmpty() || !isZephyl(current.host())) {
         pending->error = std::make_exception_ptr(WebTransportError(WebTransportError::Kind::notReady));

@@ -11,10 +11,12 @@
 #include <QSslCertificate>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 
+class QTimer;
 class QWebEngineProfile;
 class QWebEngineView;
 class QWebEnginePage;
@@ -52,6 +54,14 @@ public:
     QWebEngineProfile *profile() const { return m_profile; }
     const QList<WebPopup *> &popups() const { return m_popups; }
 
+    // A page whose window is closed rests once it has been hidden for
+    // `restDelay`: frozen, or its document discarded and its renderer freed
+    // where the engine allows that (nothing typed into it, nothing playing),
+    // never while a call of ours, a pop-up or the page's composer is open. It
+    // comes back when its window shows again or a call needs it.
+    void setRestDelay(std::chrono::milliseconds delay);
+    bool resting() const;
+
     // The page's fetch, carrying its session cookie.
     QCoro::Task<Response> perform(QString path, QString method, std::optional<QByteArray> body,
                                   QMap<QString, QString> headers) override;
@@ -65,6 +75,8 @@ public:
 
 signals:
     void popupsChanged();
+    // The page rested (true) or came back (false).
+    void restingChanged(bool resting);
 
 protected:
     bool hasPageURL() const override;
@@ -97,6 +109,14 @@ private:
     void failAllFetches(const QString &why);
     void releaseScriptWaiters();
     void installScripts(QWebEnginePage *page, bool withFetchPort);
+    void restSoon();
+    void rest();
+    // Brings a resting page back; true when its document must load again.
+    bool wake();
+    bool mayRest() const;
+    void runKeptScripts();
+    // Ends the waits for a page that comes back, when its document exists or failed.
+    void releaseRevivalWaiters();
 
     Options m_options;
     QString m_bootScript;
@@ -122,4 +142,11 @@ private:
     bool m_failedLoad = false;
     // Completions of scripts still running in the page.
     QList<std::shared_ptr<std::function<void()>>> m_scriptWaiters;
+    QTimer *m_restTimer = nullptr;
+    // A discarded page loads its document again: calls wait for it, and the
+    // scripts that only tell the page something wait until it is usable.
+    bool m_discarded = false;
+    bool m_reviving = false;
+    QList<std::function<void()>> m_revivalWaiters;
+    QStringList m_keptScripts;
 };

@@ -466,6 +466,13 @@ void WebWorkspaceModel::setWorkspaceReady(bool ready)
     emit workspaceReadyChanged();
 }
 
+void WebWorkspaceModel::awaitReadyAgain()
+{
+    setWorkspaceReady(false);
+    m_readyDue.reset();
+    m_readyFallback.reset();
+}
+
 void WebWorkspaceModel::setAccount(const std::optional<Account> &account)
 {
     m_account = account;

@@ -176,6 +176,9 @@ protected:
 
     void setPhase(const Phase &phase);
     void setWorkspaceReady(bool ready);
+    // The page loads its document again in place: it is usable again only
+    // once it reports, as after an entry.
+    void awaitReadyAgain();
     // No timer of the model fires after this; for an owner that goes.
     void stopTimers();
     void markWorkspaceReady(double seconds);
