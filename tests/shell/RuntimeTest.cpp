@@ -705,6 +705,8 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     model.raiseEvent(AppEvent::lateNight(QStringLiteral("It's late.")));
     EXPECT_EQ(spoken.size(), said) << "the governor's gap holds the next remark";
     runtime->governor() = SpeechGovernor{};
+    EXPECT_FALSE(runtime->momentUnasked(QStringLiteral("Nobody sees this."), std::nullopt));
+    EXPECT_FALSE(runtime->governor().lastSpokeAt.has_value()) << "a remark shown nowhere is not charged";
     ASSERT_TRUE(zktest::spinUntil([&] {
         return zktest::evaluate(web->page(), QStringLiteral("!!(window.standin && window.standin.kind === 'signin')")).toBool();
     }));
