@@ -36,10 +36,10 @@ void CommandMenu::rebuild()
             action->setShortcut(QKeySequence(entry.shortcut, QKeySequence::PortableText));
             // The tray's menu belongs to no window: its keys are shown for reading,
             // and no key of the open menu may fire one twice. The window's keys
-            // work while it is active, but for one another part of the
-            // application answers.
+            // work in every window of the application (Ctrl+Q from the settings
+            // window too), but for one another part of the application answers.
             action->setShortcutContext(m_place == StatusMenu::Place::window && !entry.keyShownOnly
-                                           ? Qt::WindowShortcut
+                                           ? Qt::ApplicationShortcut
                                            : Qt::WidgetShortcut);
         }
         action->setCheckable(entry.checkable);

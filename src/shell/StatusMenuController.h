@@ -48,7 +48,7 @@ public:
 
     // The workspace window's menu bar: one menu named after the application with
     // the tray's commands, where a desktop without a tray host still reaches them;
-    // Ctrl+, and Ctrl+Q work while the window is active.
+    // Ctrl+, and Ctrl+Q work while any window of the application is active.
     static QMenuBar *makeMenuBar(QWidget *window, std::function<StatusMenu::State()> state,
                                  std::function<void(StatusMenu::Command)> run);
 
