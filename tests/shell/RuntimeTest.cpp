@@ -38,6 +38,7 @@
 #include <QMenuBar>
 #include <QSystemTrayIcon>
 #include <QWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -118,11 +119,36 @@ struct Coordinator {
             return;
         const auto id = uint32_t(w->winId());
         w->hide();
-        zktest::spinUntil([&] {
+        ASSERT_TRUE(zktest::spinUntil([&] {
             const auto clients = X11::readClientWindows(0);
             return !runtime->workspaceInView() &&
                    std::none_of(clients.begin(), clients.end(), [&](const X11::ClientWindow &c) { return c.id == id; });
-        });
+        })) << "the window manager still keeps the closed window: " << whyOutOfView();
+    }
+    // Shown again, and in view once the window manager has it back.
+    void showWorkspaceAndWait()
+    {
+        runtime->showWorkspace();
+        ASSERT_TRUE(zktest::spinUntil([&] { return runtime->workspaceInView(); })) << whyOutOfView();
+    }
+    // What keeps the window out of view, for a failure's message.
+    std::string whyOutOfView()
+    {
+        QWidget *w = runtime->workspace().window();
+        if (!w)
+            return "no window";
+        const auto clients = X11::readClientWindows(0);
+        const auto self = std::find_if(clients.begin(), clients.end(),
+                                       [&](const X11::ClientWindow &c) { return c.id == uint32_t(w->winId()); });
+        return QStringLiteral("visible %1, minimised %2, exposed %3, managed %4, hidden there %5, on this desktop %6, windows above %7")
+            .arg(w->isVisible())
+            .arg(w->isMinimized())
+            .arg(w->windowHandle() && w->windowHandle()->isExposed())
+            .arg(self != clients.end())
+            .arg(self != clients.end() && self->hidden())
+            .arg(self != clients.end() && self->onCurrentDesktop)
+            .arg(self != clients.end() ? int(std::distance(self, clients.end()) - 1) : -1)
+            .toStdString();
     }
 };
 
@@ -255,8 +281,7 @@ TEST(Runtime, CareLinesGoThroughTheGovernorAndBreakTimeAlwaysStretches)
 
     // With no cat drawn in the native window, an in-view window leaves the
     // remark to the desktop cat.
-    c.runtime->showWorkspace();
-    ASSERT_TRUE(zktest::spinUntil([&] { return c.runtime->workspaceInView(); }));
+    c.showWorkspaceAndWait();
     c.h.clock.advanceSeconds(91);
     c.raise(AppEvent::catHungry(QStringLiteral("Still hungry.")));
     EXPECT_EQ(c.spoken.last(), (Spoken{QStringLiteral("Still hungry."), false}));
