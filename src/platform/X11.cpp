@@ -91,36 +91,42 @@ void setBoundingShape(unsigned int window, const std::optional<std::vector<QRect
 
 namespace {
 
-// The compositing manager's selection for the default screen, interned once per connection.
-xcb_atom_t compositorSelection(xcb_connection_t *c)
+// A selection of the default screen ("_NET_WM_CM_S0", "_NET_SYSTEM_TRAY_S0"),
+// interned once per connection.
+xcb_atom_t screenSelection(xcb_connection_t *c, const std::string &prefix)
 {
     static xcb_connection_t *owner = nullptr;
-    static xcb_atom_t atom = XCB_ATOM_NONE;
-    if (owner == c)
-        return atom;
+    static std::map<std::string, xcb_atom_t> atoms;
+    if (owner != c) {
+        atoms.clear();
+        owner = c;
+    }
+    if (const auto found = atoms.find(prefix); found != atoms.end())
+        return found->second;
     int display = 0, screen = 0;
     char *host = nullptr;
     if (xcb_parse_display(nullptr, &host, &display, &screen))
         std::free(host);
-    const std::string name = "_NET_WM_CM_S" + std::to_string(screen);
+    const std::string name = prefix + std::to_string(screen);
     xcb_intern_atom_reply_t *reply =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.c_str()), nullptr);
     if (!reply)
         return XCB_ATOM_NONE;
-    atom = reply->atom;
-    owner = c;
+    const xcb_atom_t atom = reply->atom;
     std::free(reply);
+    atoms.emplace(prefix, atom);
     return atom;
 }
 
-} // namespace
+const std::string kCompositor = "_NET_WM_CM_S";
+const std::string kTray = "_NET_SYSTEM_TRAY_S";
 
-bool compositorRunning()
+bool owned(const std::string &prefix)
 {
     xcb_connection_t *c = connection();
     if (!c)
         return false;
-    const xcb_atom_t atom = compositorSelection(c);
+    const xcb_atom_t atom = screenSelection(c, prefix);
     if (atom == XCB_ATOM_NONE)
         return false;
     xcb_get_selection_owner_reply_t *owner =
@@ -130,16 +136,18 @@ bool compositorRunning()
     return running;
 }
 
+} // namespace
+
+bool compositorRunning() { return owned(kCompositor); }
+bool trayHostPresent() { return owned(kTray); }
+
 namespace {
 
-// Hears the XFixes selection-owner events of the compositor's selection on Qt's
+// Hears the XFixes selection-owner events of the watched selections on Qt's
 // own connection, before Qt looks at them (it ignores selections it did not ask for).
-class CompositorWatch final : public QAbstractNativeEventFilter {
+class SelectionWatch final : public QAbstractNativeEventFilter {
 public:
-    CompositorWatch(uint8_t eventBase, xcb_atom_t selection)
-        : m_event(uint8_t(eventBase + XCB_XFIXES_SELECTION_NOTIFY)), m_selection(selection)
-    {
-    }
+    explicit SelectionWatch(uint8_t eventBase) : m_event(uint8_t(eventBase + XCB_XFIXES_SELECTION_NOTIFY)) {}
     bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
     {
         if (type != "xcb_generic_event_t")
@@ -148,44 +156,49 @@ public:
         if ((event->response_type & 0x7f) != m_event)
             return false;
         auto *notify = reinterpret_cast<xcb_xfixes_selection_notify_event_t *>(event);
-        if (notify->selection != m_selection)
-            return false;
         // A copy: a callback may unwatch.
-        const auto callbacks = listeners;
-        for (const auto &[id, changed] : callbacks)
+        std::vector<std::function<void()>> callbacks;
+        for (const auto &[id, listener] : listeners) {
+            if (listener.first == notify->selection)
+                callbacks.push_back(listener.second);
+        }
+        for (const auto &changed : callbacks)
             changed();
         return false;
     }
-    std::map<int, std::function<void()>> listeners;
+    std::map<int, std::pair<xcb_atom_t, std::function<void()>>> listeners;
+    std::vector<xcb_atom_t> selected;
 
 private:
     uint8_t m_event;
-    xcb_atom_t m_selection;
 };
 
-CompositorWatch *g_watch = nullptr;
+SelectionWatch *g_watch = nullptr;
 xcb_connection_t *g_watchConnection = nullptr;
 int g_nextWatch = 1;
 
-} // namespace
-
-int watchCompositor(std::function<void()> changed)
+int watchSelection(const std::string &prefix, std::function<void()> changed)
 {
     xcb_connection_t *c = connection();
     if (!c || !qApp || !changed)
         return 0;
+    const xcb_atom_t selection = screenSelection(c, prefix);
+    if (selection == XCB_ATOM_NONE)
+        return 0;
     if (!g_watch || g_watchConnection != c) {
         const xcb_query_extension_reply_t *ext = xcb_get_extension_data(c, &xcb_xfixes_id);
-        const xcb_atom_t selection = compositorSelection(c);
-        if (!ext || !ext->present || selection == XCB_ATOM_NONE)
+        if (!ext || !ext->present)
             return 0;
         // Qt negotiates the XFixes version on this connection itself; asking
         // again is harmless and keeps this independent of it.
         std::free(xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 5, 0), nullptr));
         // Kept for the life of the process; another application object's connection gets its own.
-        g_watch = new CompositorWatch(ext->first_event, selection);
+        g_watch = new SelectionWatch(ext->first_event);
         g_watchConnection = c;
         qApp->installNativeEventFilter(g_watch);
+    }
+    if (std::find(g_watch->selected.begin(), g_watch->selected.end(), selection) == g_watch->selected.end()) {
+        g_watch->selected.push_back(selection);
         xcb_xfixes_select_selection_input(c, rootWindow(), selection,
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
                                               XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
@@ -193,15 +206,22 @@ int watchCompositor(std::function<void()> changed)
         xcb_flush(c);
     }
     const int id = g_nextWatch++;
-    g_watch->listeners.emplace(id, std::move(changed));
+    g_watch->listeners.emplace(id, std::make_pair(selection, std::move(changed)));
     return id;
 }
 
-void unwatchCompositor(int watch)
+void unwatchSelection(int watch)
 {
     if (g_watch)
         g_watch->listeners.erase(watch);
 }
+
+} // namespace
+
+int watchCompositor(std::function<void()> changed) { return watchSelection(kCompositor, std::move(changed)); }
+void unwatchCompositor(int watch) { unwatchSelection(watch); }
+int watchTrayHost(std::function<void()> changed) { return watchSelection(kTray, std::move(changed)); }
+void unwatchTrayHost(int watch) { unwatchSelection(watch); }
 
 std::vector<unsigned int> stackingOrder()
 {

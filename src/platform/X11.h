@@ -32,6 +32,12 @@ bool compositorRunning();
 // returns 0 without it (or without X), else a number for unwatchCompositor.
 int watchCompositor(std::function<void()> changed);
 void unwatchCompositor(int watch);
+// A tray host (a panel's notification area, trayer, stalonetray) owns the
+// screen's _NET_SYSTEM_TRAY_S<n> selection while it runs.
+bool trayHostPresent();
+// As watchCompositor, for that selection: a tray host comes, goes or is replaced.
+int watchTrayHost(std::function<void()> changed);
+void unwatchTrayHost(int watch);
 // Keeps `ours` (override-redirect top-levels of this application) above every
 // managed window: when a window the window manager placed is stacked above one
 // of them, they are restacked just above the topmost such window. Menus and

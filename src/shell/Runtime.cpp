@@ -13,6 +13,7 @@
 #include "companion/FilmedPainter.h"
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
+#include "platform/X11.h"
 #include "shell/FocusTimerController.h"
 #include "services/ZephylAPI.h"
 #include "web/WebWorkspace.h"
@@ -23,6 +24,7 @@
 #include "workspace/WorkspaceWindowController.h"
 
 #include <QApplication>
+#include <QMenuBar>
 #include <QPointer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -84,6 +86,7 @@ Runtime::~Runtime()
     // The updater's hooks stay: without the coordinator they answer "busy", so
     // nothing restarts under a quitting application, and keep no window.
     m_hotKey.reset();
+    X11::unwatchTrayHost(m_trayWatch);
     m_statusMenu.reset();
     m_ask.reset();
     m_timer.reset();
@@ -131,17 +134,17 @@ void Runtime::start()
     m_started = true;
     applyTheme();
     wire();
-    if (m_parts.trayIcon)
-        m_statusMenu = std::make_unique<StatusMenuController>(
-            [this] {
-                StatusMenu::State state;
-                if (Updates *updates = m_parts.updates)
-                    state.readyVersion = updates->readyVersion();
-                state.focus = m_model->focus();
-                state.companionEnabled = m_model->companionEnabled();
-                return state;
-            },
-            [this](StatusMenu::Command command) { trayCommand(int(command)); });
+    if (m_parts.trayIcon) {
+        m_statusMenu = std::make_unique<StatusMenuController>([this] { return menuState(); },
+                                                              [this](StatusMenu::Command c) { menuCommand(c); });
+        // The workspace window, shown at start, carries the same commands where
+        // no tray host runs; one that goes away later must not leave them closed.
+        QPointer<Runtime> self(this);
+        m_trayWatch = X11::watchTrayHost([self] {
+            if (self)
+                self->followTrayHost();
+        });
+    }
     if (m_parts.hotKey) {
         QPointer<Runtime> self(this);
         m_hotKey = std::make_unique<GlobalHotKey>([self] {
@@ -220,6 +223,16 @@ void Runtime::wire()
     m_workspace->onViewChange = [self] {
         if (self)
             self->refreshAside();
+    };
+    m_workspace->makeMenuBar = [self](QWidget *window) -> QMenuBar * {
+        if (!self)
+            return nullptr;
+        return StatusMenuController::makeMenuBar(
+            window, [self] { return self ? self->menuState() : StatusMenu::State{}; },
+            [self](StatusMenu::Command c) {
+                if (self)
+                    self->menuCommand(c);
+            });
     };
 }
 
@@ -373,10 +386,20 @@ void Runtime::showCompanionSettings()
     companionSettings().show();
 }
 
-void Runtime::trayCommand(int raw)
+StatusMenu::State Runtime::menuState() const
+{
+    StatusMenu::State state;
+    if (Updates *updates = m_parts.updates)
+        state.readyVersion = updates->readyVersion();
+    state.focus = m_model->focus();
+    state.companionEnabled = m_model->companionEnabled();
+    return state;
+}
+
+void Runtime::menuCommand(StatusMenu::Command command)
 {
     using C = StatusMenu::Command;
-    switch (C(raw)) {
+    switch (command) {
     case C::installUpdate:
     case C::checkForUpdates:
         if (m_parts.updates)
@@ -413,6 +436,15 @@ void Runtime::trayCommand(int raw)
     }
 }
 
+// The tray host went away while the workspace window was closed: the window
+// comes back, the one place left that carries the commands.
+void Runtime::followTrayHost()
+{
+    QWidget *window = m_workspace->window();
+    if (!X11::trayHostPresent() && !(window && window->isVisible()))
+        showWindowAndActivate();
+}
+
 void Runtime::runDemo() { m_tour->start(); }
 
 // ---- Speech
@@ -441,13 +473,20 @@ void Runtime::governedDesktopSpeech(const QString &text, double seconds)
         desktopSay(text, seconds);
 }
 
+bool Runtime::catInWindow() const
+{
+    return workspaceInView() && m_web && m_web->phase().kind == WebWorkspaceModel::Phase::Kind::workspace;
+}
+
 bool Runtime::momentUnasked(const QString &text, std::optional<InWindowCatStage::Look> look)
 {
-    if (!m_web || m_web->stage().perch())
+    // Only the signed-in page draws the cat: a remark is charged and told only where it shows.
+    if (!m_web || m_web->phase().kind != WebWorkspaceModel::Phase::Kind::workspace || m_web->stage().perch())
         return false;
     if (!m_governor.allows(text, clock().now()))
         return false;
-    m_web->showMoment(text, look);
+    if (!m_web->showMoment(text, look))
+        return false;
     Q_EMIT spoke(text, true);
     return true;
 }
@@ -510,8 +549,8 @@ void Runtime::reactToPublication(const QString &status)
         m_governor.lastSpokeAt = clock().now();
         if (m_web) {
             const QString text = L10n::t("That one did not go through. The plan says why.");
-            m_web->showMoment(text, InWindowCatStage::Look::concerned);
-            Q_EMIT spoke(text, true);
+            if (m_web->showMoment(text, InWindowCatStage::Look::concerned))
+                Q_EMIT spoke(text, true);
         }
     }
 }
@@ -586,7 +625,13 @@ void Runtime::runComposerScript(const QString &script)
 
 bool Runtime::companionRunning() const { return m_companion->isRunning(); }
 void Runtime::startCompanion() { m_companion->start(); }
-void Runtime::stopCompanion() { m_companion->stop(); }
+// The tour's cat leaves as the tour ends, unless the user switched the companion
+// on meanwhile: the setting stays as the user left it.
+void Runtime::stopCompanion()
+{
+    if (!m_model->companionEnabled())
+        m_companion->stop();
+}
 bool Runtime::pageInWorkspace() const
 {
     return m_web && m_web->phase().kind == WebWorkspaceModel::Phase::Kind::workspace;

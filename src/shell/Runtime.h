@@ -6,6 +6,7 @@
 #include "companion/SpeechGovernor.h"
 #include "services/Surface.h"
 #include "shell/GuidedTour.h"
+#include "shell/StatusMenuModel.h"
 #include "web/InWindowCatStage.h"
 
 #include <QObject>
@@ -108,6 +109,9 @@ public:
     // cat sits somewhere in the page, the governor refuses it, or no cat is drawn
     // in the window.
     bool momentUnasked(const QString &text, std::optional<InWindowCatStage::Look> look);
+    // The window is in view and its page draws the cat (the signed-in web page;
+    // the native screens and the page's sign-in, loading and failure draw none).
+    bool catInWindow() const;
     void applyTheme();
     void applyCompanionPreferences();
 
@@ -133,7 +137,10 @@ private:
     void showFocusTimer();
     void hideFocusTimer();
     void runComposerScript(const QString &script);
-    void trayCommand(int command);
+    // The tray's menu and the window's menu bar read and run the same commands.
+    StatusMenu::State menuState() const;
+    void menuCommand(StatusMenu::Command command);
+    void followTrayHost();
 
     // ---- TourHost
     bool companionRunning() const override;
@@ -172,6 +179,7 @@ private:
     std::unique_ptr<Clock::Timer> m_greeting;
     std::unique_ptr<Clock::Timer> m_coverWatch;
     bool m_seenInView = false;
+    int m_trayWatch = 0;
     SpeechGovernor m_governor;
     bool m_started = false;
     bool m_catIsInside = false;

@@ -24,8 +24,9 @@ QString scheduledLine(qint64 milliseconds)
 
 } // namespace
 
-// The native workspace draws no cat inside its window, so the lines meant for
-// that cat go to the desktop cat there, as when the window is out of view.
+// The native workspace, and the web page before it shows the signed-in
+// workspace, draw no cat inside the window, so the lines meant for that cat go
+// to the desktop cat there, as when the window is out of view.
 void Runtime::handle(const AppEvent &event)
 {
     using K = AppEvent::Kind;
@@ -56,7 +57,7 @@ void Runtime::handle(const AppEvent &event)
         break;
     case K::catFed:
         cat.hungry = false;
-        if (workspaceInView() && m_web) {
+        if (catInWindow()) {
             momentUnasked(event.text, InWindowCatStage::Look::happy);
         } else {
             cat.request(CompanionGoal::celebrate());
@@ -64,7 +65,7 @@ void Runtime::handle(const AppEvent &event)
         }
         break;
     case K::catHungry:
-        if (workspaceInView() && m_web)
+        if (catInWindow())
             momentUnasked(event.text, std::nullopt);
         else
             governedDesktopSpeech(event.text, 9);
@@ -74,7 +75,7 @@ void Runtime::handle(const AppEvent &event)
         governedDesktopSpeech(event.text, 8);
         break;
     case K::lateNight:
-        if (workspaceInView() && m_web)
+        if (catInWindow())
             momentUnasked(event.text, InWindowCatStage::Look::sleepy);
         else
             governedDesktopSpeech(event.text, 6);

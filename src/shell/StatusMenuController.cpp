@@ -8,25 +8,64 @@
 #include <QIcon>
 #include <QKeySequence>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 
+CommandMenu::CommandMenu(QMenu &menu, StatusMenu::Place place, std::function<StatusMenu::State()> state,
+                         std::function<void(StatusMenu::Command)> run)
+    : QObject(&menu), m_menu(menu), m_place(place), m_state(std::move(state)), m_run(std::move(run))
+{
+    connect(&m_menu, &QMenu::aboutToShow, this, &CommandMenu::rebuild);
+    // Built once at once too, so the keys work before the menu first opens.
+    rebuild();
+}
+
+void CommandMenu::rebuild()
+{
+    m_menu.clear();
+    for (const StatusMenu::Entry &entry : StatusMenu::entries(m_state(), m_place)) {
+        if (entry.separator) {
+            m_menu.addSeparator();
+            continue;
+        }
+        // No title has a mnemonic: an "&" (in a version from the feed, say) is shown as it is.
+        QAction *action = m_menu.addAction(QString(entry.title).replace(u'&', QStringLiteral("&&")));
+        if (!entry.shortcut.isEmpty()) {
+            action->setShortcut(QKeySequence(entry.shortcut, QKeySequence::PortableText));
+            // The tray's menu belongs to no window: its keys are shown for reading,
+            // and no key of the open menu may fire one twice. The window's keys
+            // work in every window of the application (Ctrl+Q from the settings
+            // window too), but for one another part of the application answers.
+            action->setShortcutContext(m_place == StatusMenu::Place::window && !entry.keyShownOnly
+                                           ? Qt::ApplicationShortcut
+                                           : Qt::WidgetShortcut);
+        }
+        action->setCheckable(entry.checkable);
+        action->setChecked(entry.checked);
+        const auto command = *entry.command;
+        // Queued: the menu closes before a window opens or the application quits.
+        connect(action, &QAction::triggered, this, [this, command] {
+            QMetaObject::invokeMethod(this, [this, command] { m_run(command); }, Qt::QueuedConnection);
+        });
+    }
+}
+
 StatusMenuController::StatusMenuController(std::function<StatusMenu::State()> state,
                                            std::function<void(StatusMenu::Command)> run, QObject *parent)
-    : QObject(parent), m_state(std::move(state)), m_run(std::move(run)), m_menu(std::make_unique<QMenu>()),
-      m_item(std::make_unique<QSystemTrayIcon>())
+    : QObject(parent), m_menu(std::make_unique<QMenu>()), m_item(std::make_unique<QSystemTrayIcon>())
 {
+    new CommandMenu(*m_menu, StatusMenu::Place::tray, std::move(state), std::move(run));
     m_item->setIcon(icon());
     m_item->setToolTip(QStringLiteral("Zephyl Kitty"));
     m_item->setContextMenu(m_menu.get());
-    connect(m_menu.get(), &QMenu::aboutToShow, this, &StatusMenuController::rebuild);
     // A plain click opens the same menu, as the status item does.
     connect(m_item.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger && !m_menu->isVisible())
             m_menu->popup(QCursor::pos());
     });
-    rebuild();
+    // Shown even with no tray host yet: the icon appears when one starts.
     m_item->show();
 }
 
@@ -55,27 +94,12 @@ QIcon StatusMenuController::icon()
     return icon;
 }
 
-void StatusMenuController::rebuild()
+QMenuBar *StatusMenuController::makeMenuBar(QWidget *window, std::function<StatusMenu::State()> state,
+                                            std::function<void(StatusMenu::Command)> run)
 {
-    m_menu->clear();
-    for (const StatusMenu::Entry &entry : StatusMenu::entries(m_state())) {
-        if (entry.separator) {
-            m_menu->addSeparator();
-            continue;
-        }
-        // No title has a mnemonic: an "&" (in a version from the feed, say) is shown as it is.
-        QAction *action = m_menu->addAction(QString(entry.title).replace(u'&', QStringLiteral("&&")));
-        if (!entry.shortcut.isEmpty()) {
-            action->setShortcut(QKeySequence(entry.shortcut, QKeySequence::PortableText));
-            // Shown for reading: no key of the menu itself may fire it twice.
-            action->setShortcutContext(Qt::WidgetShortcut);
-        }
-        action->setCheckable(entry.checkable);
-        action->setChecked(entry.checked);
-        const auto command = *entry.command;
-        // Queued: the menu closes before a window opens or the application quits.
-        connect(action, &QAction::triggered, this, [this, command] {
-            QMetaObject::invokeMethod(this, [this, command] { m_run(command); }, Qt::QueuedConnection);
-        });
-    }
+    auto *bar = new QMenuBar(window);
+    // The product's name, as the tray's tooltip has it; Alt+Z opens it.
+    QMenu *menu = bar->addMenu(QStringLiteral("&Zephyl Kitty"));
+    new CommandMenu(*menu, StatusMenu::Place::window, std::move(state), std::move(run));
+    return bar;
 }

@@ -8,10 +8,30 @@
 #include <memory>
 
 class QMenu;
+class QMenuBar;
 class QSystemTrayIcon;
+class QWidget;
 
-// The tray icon and its menu. The menu is built afresh from `state()` each
-// time it opens, and never changes while it is open.
+// Fills a menu with the application's commands: afresh from `state()` each time
+// it opens (it never changes while open), each command handed to `run` once the
+// menu has closed. The tray's menu and the workspace window's menu bar are two
+// of these over the same state and the same commands.
+class CommandMenu final : public QObject {
+    Q_OBJECT
+public:
+    CommandMenu(QMenu &menu, StatusMenu::Place place, std::function<StatusMenu::State()> state,
+                std::function<void(StatusMenu::Command)> run);
+
+private:
+    void rebuild();
+
+    QMenu &m_menu;
+    StatusMenu::Place m_place;
+    std::function<StatusMenu::State()> m_state;
+    std::function<void(StatusMenu::Command)> m_run;
+};
+
+// The tray icon and its menu.
 class StatusMenuController final : public QObject {
     Q_OBJECT
 public:
@@ -26,11 +46,13 @@ public:
     // icon when the set has neither the cat nor the paw.
     static QIcon icon();
 
-private:
-    void rebuild();
+    // The workspace window's menu bar: one menu named after the application with
+    // the tray's commands, where a desktop without a tray host still reaches them;
+    // Ctrl+, and Ctrl+Q work while any window of the application is active.
+    static QMenuBar *makeMenuBar(QWidget *window, std::function<StatusMenu::State()> state,
+                                 std::function<void(StatusMenu::Command)> run);
 
-    std::function<StatusMenu::State()> m_state;
-    std::function<void(StatusMenu::Command)> m_run;
+private:
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_item;
 };

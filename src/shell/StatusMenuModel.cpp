@@ -11,7 +11,7 @@ Entry item(QString title, Command command, QString shortcut = {})
 }
 } // namespace
 
-std::vector<Entry> entries(const State &state)
+std::vector<Entry> entries(const State &state, Place place)
 {
     std::vector<Entry> out;
     if (state.readyVersion) {
@@ -19,8 +19,11 @@ std::vector<Entry> entries(const State &state)
         out.push_back(Entry::line());
     }
     // Shown only: the global hot key does the work.
-    out.push_back(item(L10n::t("Ask the cat"), Command::askTheCat, QStringLiteral("Alt+Space")));
-    out.push_back(item(L10n::t("Open Zephyl"), Command::openZephyl));
+    Entry ask = item(L10n::t("Ask the cat"), Command::askTheCat, QStringLiteral("Alt+Space"));
+    ask.keyShownOnly = true;
+    out.push_back(ask);
+    if (place == Place::tray)
+        out.push_back(item(L10n::t("Open Zephyl"), Command::openZephyl));
     out.push_back(Entry::line());
     if (state.focus.phase.kind == FocusSession::Phase::Kind::idle)
         out.push_back(item(L10n::tf("Start focus (%d min)", state.focus.workMinutes), Command::startFocus));
@@ -32,7 +35,7 @@ std::vector<Entry> entries(const State &state)
     companion.checkable = true;
     companion.checked = state.companionEnabled;
     out.push_back(companion);
-    out.push_back(item(L10n::t("Your cat…"), Command::yourCat));
+    out.push_back(item(L10n::t("Your cat…"), Command::yourCat, place == Place::window ? QStringLiteral("Ctrl+,") : QString()));
     out.push_back(item(L10n::t("Show what the cat does"), Command::showDemo));
     out.push_back(item(L10n::t("Check for Updates…"), Command::checkForUpdates));
     out.push_back(Entry::line());

@@ -40,10 +40,18 @@ struct Entry {
     QString shortcut;
     bool checkable = false;
     bool checked = false;
+    // The key is another's (the global hot key's): shown beside the title, never
+    // taken by the menu.
+    bool keyShownOnly = false;
 
     static Entry line() { return {true, {}, std::nullopt, {}, false, false}; }
 };
 
-std::vector<Entry> entries(const State &state);
+// Where the commands are offered: the tray's menu, or the workspace window's
+// menu bar, which carries them where no tray host runs. The window's menu leaves
+// out "Open Zephyl" (it is that window) and gives "Your cat…" its Ctrl+, key.
+enum class Place { tray, window };
+
+std::vector<Entry> entries(const State &state, Place place = Place::tray);
 
 } // namespace StatusMenu

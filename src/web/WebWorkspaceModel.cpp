@@ -159,16 +159,16 @@ bool WebWorkspaceModel::say(const QString &text, double secs)
     return false;
 }
 
-void WebWorkspaceModel::showMoment(const QString &text, std::optional<InWindowCatStage::Look> look)
+bool WebWorkspaceModel::showMoment(const QString &text, std::optional<InWindowCatStage::Look> look)
 {
     if (m_phase.kind != Phase::Kind::workspace)
-        return;
+        return false;
     if (m_stage->occupied() && m_stage->say(text, 5.5))
-        return;
+        return true;
     if (look && m_workspaceReady) {
         m_stage->show(*look, pageSize(), 5.0);
         m_stage->say(text, 5.5);
-        return;
+        return true;
     }
     m_momentTimer.reset();
     const Moment moment{QUuid::createUuid(), text};
@@ -177,6 +177,7 @@ void WebWorkspaceModel::showMoment(const QString &text, std::optional<InWindowCa
         if (m_moment == moment)
             setMoment(std::nullopt);
     });
+    return true;
 }
 
 void WebWorkspaceModel::show(Surface surface)

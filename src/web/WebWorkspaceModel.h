@@ -110,7 +110,8 @@ public:
     // A line of the cat inside the web window; false means the desktop cat must say it.
     bool say(const QString &text, double seconds);
     // An unprompted line, with an optional pose.
-    void showMoment(const QString &text, std::optional<InWindowCatStage::Look> look);
+    // False, showing nothing, while the page is not the signed-in workspace.
+    bool showMoment(const QString &text, std::optional<InWindowCatStage::Look> look);
     // Makes the page switch to one of its screens; dropped outside the workspace.
     void show(Surface surface);
     void peek(InWindowCatStage::Look look, double seconds);

@@ -12,6 +12,7 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QMenuBar>
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
@@ -54,7 +55,9 @@ bool elsewhereOrCovered(const QWidget &window)
                                    [id = uint32_t(window.winId())](const X11::ClientWindow &w) { return w.id == id; });
     if (self == clients.end())
         return false;
-    if (!self->onCurrentDesktop)
+    // The window manager's word comes before the toolkit hears of it: minimised
+    // there, or on another desktop, the window is out of view.
+    if (!self->onCurrentDesktop || self->hidden())
         return true;
     QRegion uncovered(self->outerFrame());
     for (auto above = std::next(self); above != clients.end(); ++above) {
@@ -124,6 +127,10 @@ void WorkspaceWindowController::make(AppModel &model, WebWorkspaceModel *web)
     auto *layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    if (makeMenuBar) {
+        if (QMenuBar *bar = makeMenuBar(window))
+            layout->setMenuBar(bar);
+    }
     if (web)
         layout->addWidget(makeWebContent(*web, model));
     else

@@ -9,6 +9,7 @@
 
 class AppModel;
 class DefaultsStore;
+class QMenuBar;
 class QWidget;
 class WebWorkspaceModel;
 
@@ -37,6 +38,8 @@ public:
     // Told whenever inView() may have changed through the window's own events
     // (another window covering it sends none).
     std::function<void()> onViewChange;
+    // The window's menu bar, asked for once as the window is made.
+    std::function<QMenuBar *(QWidget *window)> makeMenuBar;
 
     // The frame a new window gets inside a screen's free area `visible` (Qt's
     // coordinates, y down): as large as the kind allows, at least 600 high,

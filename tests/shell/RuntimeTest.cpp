@@ -6,9 +6,11 @@
 
 #include "../app/AppTestSupport.h"
 #include "UpdateFakes.h"
+#include "VirtualTime.h"
 #include "WebApp.h"
 #include "support/TestSupport.h"
 #include "support/WebEngineSupport.h"
+#include "support/X11TestSupport.h"
 
 #include "ask/AskPanelController.h"
 #include "ask/GlobalHotKey.h"
@@ -34,8 +36,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QMenuBar>
 #include <QSystemTrayIcon>
 #include <QWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -116,11 +120,36 @@ struct Coordinator {
             return;
         const auto id = uint32_t(w->winId());
         w->hide();
-        zktest::spinUntil([&] {
+        ASSERT_TRUE(zktest::spinUntil([&] {
             const auto clients = X11::readClientWindows(0);
             return !runtime->workspaceInView() &&
                    std::none_of(clients.begin(), clients.end(), [&](const X11::ClientWindow &c) { return c.id == id; });
-        });
+        })) << "the window manager still keeps the closed window: " << whyOutOfView();
+    }
+    // Shown again, and in view once the window manager has it back.
+    void showWorkspaceAndWait()
+    {
+        runtime->showWorkspace();
+        ASSERT_TRUE(zktest::spinUntil([&] { return runtime->workspaceInView(); })) << whyOutOfView();
+    }
+    // What keeps the window out of view, for a failure's message.
+    std::string whyOutOfView()
+    {
+        QWidget *w = runtime->workspace().window();
+        if (!w)
+            return "no window";
+        const auto clients = X11::readClientWindows(0);
+        const auto self = std::find_if(clients.begin(), clients.end(),
+                                       [&](const X11::ClientWindow &c) { return c.id == uint32_t(w->winId()); });
+        return QStringLiteral("visible %1, minimised %2, exposed %3, managed %4, hidden there %5, on this desktop %6, windows above %7")
+            .arg(w->isVisible())
+            .arg(w->isMinimized())
+            .arg(w->windowHandle() && w->windowHandle()->isExposed())
+            .arg(self != clients.end())
+            .arg(self != clients.end() && self->hidden())
+            .arg(self != clients.end() && self->onCurrentDesktop)
+            .arg(self != clients.end() ? int(std::distance(self, clients.end()) - 1) : -1)
+            .toStdString();
     }
 };
 
@@ -224,16 +253,19 @@ TEST(Runtime, CareLinesGoThroughTheGovernorAndBreakTimeAlwaysStretches)
     Coordinator c;
     c.hideWorkspace();
     c.settle();
+    c.cat().hungry = true;
     c.raise(AppEvent::catFed(QStringLiteral("Thanks for the meal.")));
     EXPECT_TRUE(c.asked(CompanionGoal::Kind::celebrate));
     EXPECT_EQ(c.spoken.last().text, QStringLiteral("Thanks for the meal."));
-    EXPECT_FALSE(c.cat().hungry);
+    EXPECT_FALSE(c.cat().hungry) << "a fed cat is no longer hungry";
 
-    // Within the governor's gap the next remark is not said, but the stretch comes.
+    // Within the governor's gap the next remarks are not said, but the stretch comes.
     c.settle();
     const int before = c.spoken.size();
     c.raise(AppEvent::breakTime(QStringLiteral("Time to stretch.")));
     EXPECT_TRUE(c.asked(CompanionGoal::Kind::stretch));
+    c.raise(AppEvent::catHungry(QStringLiteral("I'm hungry.")));
+    c.raise(AppEvent::lateNight(QStringLiteral("It's late.")));
     EXPECT_EQ(c.spoken.size(), before);
 
     c.h.clock.advanceSeconds(91);
@@ -250,8 +282,7 @@ TEST(Runtime, CareLinesGoThroughTheGovernorAndBreakTimeAlwaysStretches)
 
     // With no cat drawn in the native window, an in-view window leaves the
     // remark to the desktop cat.
-    c.runtime->showWorkspace();
-    ASSERT_TRUE(zktest::spinUntil([&] { return c.runtime->workspaceInView(); }));
+    c.showWorkspaceAndWait();
     c.h.clock.advanceSeconds(91);
     c.raise(AppEvent::catHungry(QStringLiteral("Still hungry.")));
     EXPECT_EQ(c.spoken.last(), (Spoken{QStringLiteral("Still hungry."), false}));
@@ -322,6 +353,22 @@ TEST(Runtime, SettingsThemeCompanionSwitchAndComposer)
     c.model().setCompanionEnabled(true);
     EXPECT_TRUE(c.cat().isRunning());
 
+    // The tour brings a switched-off cat for itself and takes it away at its
+    // end; switched on by the user meanwhile, the cat stays.
+    for (const bool switchedOn : {false, true}) {
+        SCOPED_TRACE(switchedOn ? "switched on during the tour" : "left off");
+        c.model().setCompanionEnabled(false);
+        c.runtime->runDemo();
+        EXPECT_TRUE(c.cat().isRunning());
+        advanceVirtual(c.h.clock, 30);
+        if (switchedOn)
+            c.model().setCompanionEnabled(true);
+        advanceVirtual(c.h.clock, 60);
+        ASSERT_FALSE(c.runtime->tour().running());
+        EXPECT_EQ(c.model().companionEnabled(), switchedOn);
+        EXPECT_EQ(c.cat().isRunning(), switchedOn);
+    }
+
     c.model().setCompanionWanders(true);
     c.model().setCompanionTemper(CompanionTemper::lively);
     EXPECT_TRUE(c.cat().wanders);
@@ -333,62 +380,147 @@ TEST(Runtime, SettingsThemeCompanionSwitchAndComposer)
     EXPECT_TRUE(c.runtime->workspace().window()->isVisible()) << "the native composer comes with its window";
 }
 
-TEST(Runtime, EveryTrayCommand)
+// The tray's menu and the workspace window's menu bar carry the same commands
+// and do the same with each; the window's menu leaves out "Open Zephyl" and
+// gives "Your cat…" its Ctrl+,.
+TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
 {
     Coordinator c;
-    StatusMenuController *menu = c.runtime->statusMenu();
-    ASSERT_NE(menu, nullptr);
-    auto trigger = [&](const QString &title) {
-        Q_EMIT menu->menu()->aboutToShow();
-        for (QAction *action : menu->menu()->actions()) {
-            if (action->text() == title) {
-                action->trigger();
-                // The menu hands its commands on once it has closed.
-                QCoreApplication::sendPostedEvents();
-                QCoreApplication::processEvents();
-                return true;
-            }
-        }
-        return false;
+    StatusMenuController *tray = c.runtime->statusMenu();
+    ASSERT_NE(tray, nullptr);
+    QMenuBar *bar = c.runtime->workspace().window()->findChild<QMenuBar *>();
+    ASSERT_NE(bar, nullptr);
+    ASSERT_EQ(bar->actions().size(), 1);
+    EXPECT_EQ(bar->actions().first()->text(), QStringLiteral("&Zephyl Kitty"));
+    QMenu *windowMenu = bar->actions().first()->menu();
+    ASSERT_NE(windowMenu, nullptr);
+    auto titles = [](QMenu *menu) {
+        Q_EMIT menu->aboutToShow();
+        QStringList out;
+        for (const QAction *a : menu->actions())
+            out << (a->isSeparator() ? QStringLiteral("---") : a->text() + QLatin1Char('|') + a->shortcut().toString());
+        return out;
     };
-    ASSERT_TRUE(trigger(QStringLiteral("Ask the cat")));
-    EXPECT_TRUE(c.runtime->ask().isVisible());
-    ASSERT_TRUE(trigger(QStringLiteral("Ask the cat")));
-    EXPECT_FALSE(c.runtime->ask().isVisible());
+    const QStringList both{QStringLiteral("Ask the cat|Alt+Space"),  QStringLiteral("---"),
+                           QStringLiteral("Start focus (25 min)|"), QStringLiteral("New publication|"),
+                           QStringLiteral("---"),                   QStringLiteral("Show the companion|"),
+                           QStringLiteral("Your cat…|"),            QStringLiteral("Show what the cat does|"),
+                           QStringLiteral("Check for Updates…|"),   QStringLiteral("---"),
+                           QStringLiteral("Quit Zephyl Kitty|Ctrl+Q")};
+    QStringList trayTitles = both, windowTitles = both;
+    trayTitles.insert(1, QStringLiteral("Open Zephyl|"));
+    windowTitles[6] = QStringLiteral("Your cat…|Ctrl+,");
+    EXPECT_EQ(titles(tray->menu()), trayTitles);
+    EXPECT_EQ(titles(windowMenu), windowTitles);
 
+    for (QMenu *menu : {tray->menu(), windowMenu}) {
+        SCOPED_TRACE(menu == windowMenu ? "the window's menu bar" : "the tray");
+        auto trigger = [&](const QString &title) {
+            Q_EMIT menu->aboutToShow();
+            for (QAction *action : menu->actions()) {
+                if (action->text() == title) {
+                    action->trigger();
+                    // The menu hands its commands on once it has closed.
+                    QCoreApplication::sendPostedEvents();
+                    QCoreApplication::processEvents();
+                    return true;
+                }
+            }
+            return false;
+        };
+        ASSERT_TRUE(trigger(QStringLiteral("Ask the cat")));
+        EXPECT_TRUE(c.runtime->ask().isVisible());
+        ASSERT_TRUE(trigger(QStringLiteral("Ask the cat")));
+        EXPECT_FALSE(c.runtime->ask().isVisible());
+
+        if (menu == tray->menu()) {
+            c.hideWorkspace();
+            ASSERT_TRUE(trigger(QStringLiteral("Open Zephyl")));
+            EXPECT_TRUE(c.runtime->workspace().window()->isVisible());
+        }
+
+        ASSERT_TRUE(trigger(QStringLiteral("Start focus (25 min)")));
+        EXPECT_TRUE(c.model().focus().isRunning());
+        ASSERT_TRUE(trigger(QStringLiteral("End focus session")));
+        EXPECT_FALSE(c.model().focus().isRunning());
+
+        ASSERT_TRUE(trigger(QStringLiteral("New publication")));
+        EXPECT_TRUE(c.model().composerPresented());
+        // The sheet itself stands in the workspace window, not only the flag.
+        EXPECT_TRUE(zktest::spinUntil([&] {
+            const auto composers = c.runtime->workspace().window()->findChildren<ComposerView *>();
+            return std::any_of(composers.begin(), composers.end(), [](const ComposerView *v) { return v->isVisible(); });
+        }));
+        c.model().setComposerPresented(false);
+
+        ASSERT_TRUE(trigger(QStringLiteral("Show the companion")));
+        EXPECT_FALSE(c.model().companionEnabled());
+        EXPECT_FALSE(c.cat().isRunning());
+        auto switchShown = [&] {
+            Q_EMIT menu->aboutToShow();
+            for (const QAction *a : menu->actions())
+                if (a->text() == QStringLiteral("Show the companion"))
+                    return a->isCheckable() && a->isChecked();
+            return false;
+        };
+        EXPECT_FALSE(switchShown());
+        ASSERT_TRUE(trigger(QStringLiteral("Show the companion")));
+        EXPECT_TRUE(c.cat().isRunning());
+        EXPECT_TRUE(switchShown());
+
+        ASSERT_TRUE(trigger(QStringLiteral("Your cat…")));
+        ASSERT_NE(c.runtime->companionSettings().window(), nullptr);
+        EXPECT_TRUE(c.runtime->companionSettings().window()->isVisible());
+        c.runtime->companionSettings().window()->close();
+
+        ASSERT_TRUE(trigger(QStringLiteral("Show what the cat does")));
+        EXPECT_TRUE(c.runtime->tour().running());
+        EXPECT_EQ(c.spoken.last().text, QStringLiteral("Hi! Let me show you what I can do."));
+        c.runtime->tour().cancel();
+        ASSERT_TRUE(zktest::spinUntil([&] { return !c.runtime->tour().running(); }));
+        c.spoken.clear();
+    }
+
+    // The window's keys work through the X server while it is active: Ctrl+,
+    // brings the companion settings window (Quit's Ctrl+Q is pressed on the
+    // application itself, in the shell's desktop test).
+    c.runtime->showWorkspace();
+    QWidget *window = c.runtime->workspace().window();
+    ASSERT_TRUE(zktest::spinUntil([&] { return QApplication::activeWindow() == window; }));
+    zktest::xdotool({QStringLiteral("key"), QStringLiteral("ctrl+comma")});
+    EXPECT_TRUE(zktest::spinUntil([&] { return c.runtime->companionSettings().window()->isVisible(); }));
+    // Alt+Z opens the menu from the keyboard.
+    c.runtime->showWorkspace();
+    ASSERT_TRUE(zktest::spinUntil([&] { return QApplication::activeWindow() == window; }));
+    zktest::xdotool({QStringLiteral("key"), QStringLiteral("alt+z")});
+    EXPECT_TRUE(zktest::spinUntil([&] { return windowMenu->isVisible(); }));
+    windowMenu->hide();
+}
+
+// In a session without a tray host the workspace window, shown at start,
+// carries the commands; a tray host that comes later gets the icon, and one
+// that goes while the window is closed brings the window back.
+TEST(Runtime, WithoutATrayHostTheWindowCarriesTheCommandsAndATrayHostIsFollowed)
+{
+    ASSERT_FALSE(X11::trayHostPresent()) << "this test's session starts without a tray host";
+    EXPECT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    Coordinator c;
+    QWidget *window = c.runtime->workspace().window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_NE(window->findChild<QMenuBar *>(), nullptr);
+    StatusMenuController *tray = c.runtime->statusMenu();
+    ASSERT_NE(tray, nullptr);
+
+    zktest::TrayHost host;
+    ASSERT_TRUE(host.start());
+    EXPECT_TRUE(zktest::spinUntil([&] { return tray->item()->geometry().isValid(); })) << "the icon goes into the new tray";
     c.hideWorkspace();
-    ASSERT_TRUE(trigger(QStringLiteral("Open Zephyl")));
-    EXPECT_TRUE(c.runtime->workspace().window()->isVisible());
+    ASSERT_FALSE(window->isVisible());
 
-    ASSERT_TRUE(trigger(QStringLiteral("Start focus (25 min)")));
-    EXPECT_TRUE(c.model().focus().isRunning());
-    ASSERT_TRUE(trigger(QStringLiteral("End focus session")));
-    EXPECT_FALSE(c.model().focus().isRunning());
-
-    ASSERT_TRUE(trigger(QStringLiteral("New publication")));
-    EXPECT_TRUE(c.model().composerPresented());
-    // The sheet itself stands in the workspace window, not only the flag.
-    QCoreApplication::processEvents();
-    const auto *composer = c.runtime->workspace().window()->findChild<ComposerView *>();
-    ASSERT_NE(composer, nullptr);
-    EXPECT_TRUE(composer->isVisible());
-    c.model().setComposerPresented(false);
-
-    ASSERT_TRUE(trigger(QStringLiteral("Show the companion")));
-    EXPECT_FALSE(c.model().companionEnabled());
-    EXPECT_FALSE(c.cat().isRunning());
-    ASSERT_TRUE(trigger(QStringLiteral("Show the companion")));
-    EXPECT_TRUE(c.cat().isRunning());
-
-    ASSERT_TRUE(trigger(QStringLiteral("Your cat…")));
-    ASSERT_NE(c.runtime->companionSettings().window(), nullptr);
-    EXPECT_TRUE(c.runtime->companionSettings().window()->isVisible());
-
-    ASSERT_TRUE(trigger(QStringLiteral("Show what the cat does")));
-    EXPECT_TRUE(c.runtime->tour().running());
-    EXPECT_EQ(c.spoken.last().text, QStringLiteral("Hi! Let me show you what I can do."));
-    c.runtime->tour().cancel();
-    ASSERT_TRUE(zktest::spinUntil([&] { return !c.runtime->tour().running(); }));
+    // With a tray the closed window stays closed; once the tray has gone it comes back.
+    ASSERT_TRUE(host.stop());
+    EXPECT_TRUE(zktest::spinUntil([&] { return window->isVisible() && c.runtime->workspaceInView(); }));
 }
 
 TEST(Runtime, LinksReachTheStateAndItsEvents)
@@ -589,6 +721,22 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     // Signed in through the page, as a user does.
     using Phase = WebWorkspaceModel::Phase;
     ASSERT_TRUE(zktest::spinUntil([&] { return web->phase().kind == Phase::Kind::signIn; }, std::chrono::seconds(60)));
+
+    // The sign-in page draws no cat: a remark meant for the cat in the window is
+    // said by the desktop cat, as in the native workspace, and charged once.
+    ASSERT_TRUE(zktest::spinUntil([&] { return runtime->workspaceInView(); }));
+    runtime->governor() = SpeechGovernor{};
+    const QString hungry = QStringLiteral("Still nothing to eat.");
+    model.raiseEvent(AppEvent::catHungry(hungry));
+    ASSERT_FALSE(spoken.isEmpty());
+    EXPECT_EQ(spoken.last(), (Spoken{hungry, false}));
+    EXPECT_EQ(runtime->companion().viewModel().bubble().value_or(QString()), hungry);
+    const int said = spoken.size();
+    model.raiseEvent(AppEvent::lateNight(QStringLiteral("It's late.")));
+    EXPECT_EQ(spoken.size(), said) << "the governor's gap holds the next remark";
+    runtime->governor() = SpeechGovernor{};
+    EXPECT_FALSE(runtime->momentUnasked(QStringLiteral("Nobody sees this."), std::nullopt));
+    EXPECT_FALSE(runtime->governor().lastSpokeAt.has_value()) << "a remark shown nowhere is not charged";
     ASSERT_TRUE(zktest::spinUntil([&] {
         return zktest::evaluate(web->page(), QStringLiteral("!!(window.standin && window.standin.kind === 'signin')")).toBool();
     }));
@@ -610,6 +758,13 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     ASSERT_FALSE(spoken.isEmpty());
     EXPECT_EQ(spoken.last(), (Spoken{line, true}));
     EXPECT_NE(cat.viewModel().bubble().value_or(QString()), line);
+    // A remark while the window is in view goes to the page; a fed cat is no longer hungry.
+    cat.hungry = true;
+    runtime->governor() = SpeechGovernor{};
+    model.raiseEvent(AppEvent::catFed(QStringLiteral("Thanks for the meal.")));
+    EXPECT_EQ(spoken.last(), (Spoken{QStringLiteral("Thanks for the meal."), true}));
+    EXPECT_FALSE(cat.hungry);
+    runtime->say(line, 6);
 
     // The window is minimised: half a second later the desktop cat is back and
     // finishes the page's caption.
@@ -620,6 +775,10 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     EXPECT_GE(gone.elapsed(), 450);
     EXPECT_EQ(spoken.last(), (Spoken{line, false}));
     EXPECT_EQ(cat.viewModel().bubble().value_or(QString()), line);
+    // Out of view, a remark is the desktop cat's, not the page's.
+    runtime->governor() = SpeechGovernor{};
+    model.raiseEvent(AppEvent::catHungry(QStringLiteral("Still hungry.")));
+    EXPECT_EQ(spoken.last(), (Spoken{QStringLiteral("Still hungry."), false}));
 
     // Back in view with the cat still in the page: aside again.
     runtime->showWorkspace(std::nullopt);

@@ -1,16 +1,19 @@
-// The shell on a desktop with a window manager, a tray and a session bus: the
-// real executable's single instance, the tray icon and its menu, and the
-// update prompt.
+// The shell on a desktop with a window manager and a session bus, without a
+// tray host until a test starts one: the real executable's single instance and
+// its menu bar, the tray icon and its menu, and the update prompt.
 #include <gtest/gtest.h>
 
 #include "design/L10n.h"
 #include "shell/SingleInstance.h"
 #include "shell/StatusMenuController.h"
 #include "shell/UpdatePrompt.h"
-#include "support/TestSupport.h"
+#include "platform/X11WindowList.h"
+#include "support/X11TestSupport.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocalSocket>
@@ -116,6 +119,8 @@ TEST(ShellInstance, OneApplicationAStaleSocketIsTakenOverAndAHungOneIsNotWaitedF
 TEST(ShellTray, IconInTheTrayAndAMenuBuiltWhenItOpens)
 {
     L10n::setPreference(AppLanguage::en);
+    zktest::TrayHost host;
+    ASSERT_TRUE(host.start());
     ASSERT_TRUE(zktest::spinUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
     StatusMenu::State state;
     std::vector<StatusMenu::Command> ran;
@@ -159,6 +164,54 @@ TEST(ShellTray, IconInTheTrayAndAMenuBuiltWhenItOpens)
     ASSERT_TRUE(zktest::spinUntil([&] { return !ran.empty(); }));
     EXPECT_EQ(ran, std::vector<StatusMenu::Command>{StatusMenu::Command::showDemo});
     controller.menu()->hide();
+}
+
+// The application on a desktop without a tray host: its workspace window is
+// there from the start, and the keys of its menu bar reach the commands, Ctrl+,
+// the companion settings and Ctrl+Q the end of the application.
+TEST(ShellMenuBar, WithoutATrayHostTheWindowsKeysReachTheCommands)
+{
+    ASSERT_FALSE(X11::trayHostPresent()) << "this test's session starts without a tray host";
+    // The native workspace: nothing to load from the service.
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
+    ASSERT_TRUE(QDir().mkpath(config));
+    QFile defaults(config + QStringLiteral("/defaults.json"));
+    ASSERT_TRUE(defaults.open(QIODevice::WriteOnly));
+    defaults.write(R"({"zephyl.mac.workspace.native": true, "zephyl.mac.language": "en"})");
+    defaults.close();
+    qputenv("ZEPHYL_TRACE", "1");
+    App app;
+    qunsetenv("ZEPHYL_TRACE");
+    QByteArray trace;
+    auto traced = [&](const char *line) {
+        return zktest::spinUntil([&] {
+            trace += app.process.readAllStandardError();
+            return trace.contains(QByteArray("trace: ") + line + '\n') || app.ended();
+        }, std::chrono::seconds(60)) && !app.ended();
+    };
+    auto workspaceWindow = [&]() -> uint32_t {
+        for (const X11::ClientWindow &w : X11::readClientWindows(X11::fieldTitle))
+            if (w.pid == uint32_t(app.process.processId()) && w.title.startsWith(QStringLiteral("Zephyl \u2014")) && w.viewable)
+                return w.id;
+        return 0;
+    };
+    ASSERT_TRUE(traced("started")) << trace.toStdString();
+    ASSERT_TRUE(zktest::spinUntil([&] { return workspaceWindow() != 0; })) << "the workspace window shows at start";
+    const QString window = QString::number(workspaceWindow());
+
+    zktest::xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
+    ASSERT_TRUE(traced("keyboard: Zephyl")) << trace.toStdString();
+    zktest::xdotool({QStringLiteral("key"), QStringLiteral("ctrl+comma")});
+    EXPECT_TRUE(traced("companion settings: shown")) << trace.toStdString();
+
+    trace.clear();
+    zktest::xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
+    ASSERT_TRUE(traced("keyboard: Zephyl")) << trace.toStdString();
+    zktest::xdotool({QStringLiteral("key"), QStringLiteral("ctrl+q")});
+    ASSERT_TRUE(zktest::spinUntil([&] { return app.ended(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(app.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.process.exitCode(), 0);
+    defaults.remove();
 }
 
 TEST(ShellUpdatePrompt, StandAloneOrSheetPlainNotesAndItsKeys)

@@ -101,4 +101,34 @@ struct Typist {
     bool active() const { return QApplication::activeWindow() == &window; }
 };
 
+// A tray host for a session that starts without one: trayer, as the rig runs it
+// with --tray, started and stopped by the test itself.
+class TrayHost {
+public:
+    // Started and owning the tray selection, or failed.
+    bool start()
+    {
+        m_trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                                                  QStringLiteral("right"), QStringLiteral("--widthtype"),
+                                                  QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("24")});
+        return m_trayer.waitForStarted(10000) && spinUntil([] { return X11::trayHostPresent(); }, std::chrono::seconds(20));
+    }
+    // Ended, and its selection gone with it.
+    bool stop()
+    {
+        if (m_trayer.state() != QProcess::NotRunning) {
+            m_trayer.terminate();
+            if (!m_trayer.waitForFinished(10000)) {
+                m_trayer.kill();
+                m_trayer.waitForFinished(10000);
+            }
+        }
+        return spinUntil([] { return !X11::trayHostPresent(); }, std::chrono::seconds(20));
+    }
+    ~TrayHost() { stop(); }
+
+private:
+    QProcess m_trayer;
+};
+
 } // namespace zktest

@@ -1,22 +1,40 @@
 // The workspace window on a real X server with a window manager: made once,
 // brought back after closing with its frame, its frame kept between runs, in
-// view only while shown and not minimised, never smaller than 960 x 600.
+// view only while shown, not minimised, on this desktop and not covered, never
+// smaller than 960 x 600.
 
 #include "app/FlowTestSupport.h"
+#include "support/X11TestSupport.h"
 
 #include "base/DefaultsStore.h"
 #include "workspace/WorkspaceRootView.h"
 #include "workspace/WorkspaceWindowController.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QWidget>
 #include <QWindow>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 using namespace flowtest;
 
 namespace {
 bool waitFor(const std::function<bool()> &done) { return zktest::spinUntil(done, std::chrono::seconds(20)); }
+// Waits for what the X server says without handling any event of this process,
+// so the toolkit's own idea of the window stays as it was.
+bool onServer(const std::function<bool()> &done)
+{
+    QDeadlineTimer deadline(std::chrono::seconds(20));
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(5);
+    }
+    return true;
+}
 } // namespace
 
 TEST(WorkspaceWindowX11, MadeOnceAndShownAgainAfterClosing)
@@ -53,10 +71,55 @@ TEST(WorkspaceWindowX11, MadeOnceAndShownAgainAfterClosing)
     ASSERT_TRUE(waitFor([&] { return controller.inView(); }));
     EXPECT_EQ(window->geometry().size(), frame.size());
 
+    // Minimised here: out of view at once, before the window manager has acted
+    // (it is held still meanwhile).
+    const pid_t wm = pid_t(qEnvironmentVariableIntValue("ZK_XSESSION_WM_PID"));
+    ASSERT_GT(wm, 0) << "the rig names its window manager";
+    ::kill(wm, SIGSTOP);
     window->showMinimized();
+    const bool outAtOnce = !controller.inView();
+    ::kill(wm, SIGCONT);
+    EXPECT_TRUE(outAtOnce);
     ASSERT_TRUE(waitFor([&] { return !controller.inView(); }));
     controller.show(flows.model(), nullptr);
+    ASSERT_TRUE(waitFor([&] { return controller.inView(); }));
+
+    // Minimised, or sent to another desktop, by the window manager: out of view
+    // as soon as the window manager says so, before this process has heard of it
+    // (no event of ours is handled while the server is asked).
+    const auto id = uint32_t(window->winId());
+    const QString number = QString::number(id);
+    zktest::xdotool({QStringLiteral("windowminimize"), number});
+    ASSERT_TRUE(onServer([&] { return zktest::contains(zktest::property32(id, "_NET_WM_STATE"), zktest::atom("_NET_WM_STATE_HIDDEN")); }));
+    EXPECT_FALSE(controller.inView()) << "minimised by the window manager";
+    controller.show(flows.model(), nullptr);
+    ASSERT_TRUE(waitFor([&] { return controller.inView(); }));
+
+    zktest::xdotool({QStringLiteral("set_num_desktops"), QStringLiteral("2")});
+    ASSERT_TRUE(waitFor([] { return zktest::property32(X11::rootWindow(), "_NET_NUMBER_OF_DESKTOPS") == std::vector<uint32_t>{2}; }));
+    ASSERT_TRUE(waitFor([&] { return controller.inView(); }));
+    zktest::xdotool({QStringLiteral("set_desktop_for_window"), number, QStringLiteral("1")});
+    ASSERT_TRUE(onServer([&] { return zktest::property32(id, "_NET_WM_DESKTOP") == std::vector<uint32_t>{1}; }));
+    EXPECT_FALSE(controller.inView()) << "on another desktop";
+    zktest::xdotool({QStringLiteral("set_desktop_for_window"), number, QStringLiteral("0")});
     EXPECT_TRUE(waitFor([&] { return controller.inView(); }));
+    zktest::xdotool({QStringLiteral("set_num_desktops"), QStringLiteral("1")});
+
+    // Two windows that each cover half of it cover it together; either alone does not.
+    const QRect outer = window->frameGeometry();
+    QWidget left, right;
+    for (QWidget *half : {&left, &right}) {
+        half->setWindowFlag(Qt::FramelessWindowHint);
+        half->setAutoFillBackground(true);
+    }
+    left.setGeometry(outer.x() - 10, outer.y() - 10, outer.width() / 2 + 20, outer.height() + 20);
+    right.setGeometry(outer.x() + outer.width() / 2 - 10, outer.y() - 10, outer.width() - outer.width() / 2 + 20,
+                      outer.height() + 20);
+    left.show();
+    right.show();
+    EXPECT_TRUE(waitFor([&] { return !controller.inView(); })) << "covered by two windows together";
+    right.hide();
+    EXPECT_TRUE(waitFor([&] { return controller.inView(); })) << "half of it still shows";
 }
 
 TEST(WorkspaceWindowX11, AFrameFromAnEarlierRunReplacesTheComputedOne)
