@@ -335,6 +335,9 @@ void Runtime::greetAfterMoving()
 
 void Runtime::showWindowAndActivate()
 {
+    // The window takes the keyboard: the ask panel would stand over what it
+    // just opened and no longer hear Escape, so it goes away.
+    hideAsk();
     m_workspace->show(*m_model, m_web.get());
     m_model->anchorWindow = [w = QPointer<QWidget>(m_workspace->window())]() -> QWidget * { return w.data(); };
 }
