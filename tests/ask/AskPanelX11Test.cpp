@@ -289,6 +289,20 @@ TEST_F(AskPanelX11, ADragByTheBackgroundIsToldFrameByFrame)
     EXPECT_EQ(frames.last(), ask.frame());
     EXPECT_EQ(ask.ledge()->y, ask.frame().y() + ask.frame().height());
     EXPECT_TRUE(calls == QStringList{"shown"});
+
+    // Hidden, a move of its window (another client's, the window manager's)
+    // reaches the toolkit but is not told: the cat would sit on nothing.
+    ask.hide();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !mapped(); }));
+    frames.clear();
+    const QPoint away = ask.panel()->pos() + QPoint(-120, 90);
+    xdotool({"windowmove", QString::number(ask.panel()->winId()), QString::number(away.x()), QString::number(away.y())});
+    ASSERT_TRUE(zktest::spinUntil([&] { return ask.panel()->pos() == away; }))
+        << "the toolkit has the panel at " << ask.panel()->pos().x() << "," << ask.panel()->pos().y();
+    settle();
+    EXPECT_TRUE(frames.isEmpty()) << "told " << frames.size() << " frames of a hidden panel";
+    EXPECT_FALSE(ask.ledge());
+    EXPECT_EQ(calls, (QStringList{"shown", "hidden"}));
 }
 
 // On a Xinerama desktop of a 1280 x 800 monitor and a 1024 x 768 one to its right.
