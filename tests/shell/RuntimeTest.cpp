@@ -34,6 +34,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QWindow>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QWidget>
@@ -320,6 +322,21 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
     EXPECT_FALSE(ask.panel()->isVisible());
     EXPECT_FALSE(c.cat().perchLedge.has_value());
     EXPECT_EQ(c.model().catChat().size(), lines + 2) << "the answer is still in the conversation";
+    EXPECT_TRUE(zktest::spinUntil([&] {
+        return QGuiApplication::focusWindow() == c.runtime->workspace().window()->windowHandle();
+    })) << "the keyboard is not in the workspace window";
+
+    // As a link asks: shown with the keyboard and asked at once, before the
+    // panel is even on screen; the keyboard still ends in the window.
+    c.hideWorkspace();
+    c.raise(AppEvent::of(AppEvent::Kind::askRequested));
+    c.model().ask(QStringLiteral("open grid"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return c.runtime->workspaceInView(); }));
+    EXPECT_FALSE(ask.isVisible());
+    EXPECT_TRUE(zktest::spinUntil([&] {
+        return QGuiApplication::focusWindow() == c.runtime->workspace().window()->windowHandle() &&
+               !ask.panel()->windowHandle()->isExposed();
+    })) << "the keyboard is not in the workspace window";
 }
 
 TEST(Runtime, SettingsThemeCompanionSwitchAndComposer)
