@@ -367,6 +367,14 @@ AskBarView::AskBarView(AppModel &model, AskPanelBridge &bridge, QWidget *parent)
     m_historyContent->setAutoFillBackground(false); // setWidget turned it on: the card shows through
     m_historyContent->installEventFilter(this);
     m_conversation->addWidget(m_history);
+    // The list, its content and the panel around them take their new sizes a
+    // moment after the scroll asked for (the window system answers a resize
+    // later): until the user scrolls, each new range scrolls to the end again.
+    connect(m_history->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
+        if (m_pinned)
+            scrollToEnd();
+    });
+    connect(m_history->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { m_pinned = false; });
 
     column->addWidget(buildComposer());
 
@@ -765,6 +773,7 @@ void AskBarView::measureHistory()
 
 void AskBarView::scheduleScrollToEnd()
 {
+    m_pinned = true;
     if (m_scrollPending)
         return;
     m_scrollPending = true;

@@ -199,6 +199,8 @@ private:
     int m_historyHeight = 0;
     qsizetype m_shownLines = -1;
     bool m_scrollPending = false;
+    // The newest row is kept at the bottom of the list until the user scrolls.
+    bool m_pinned = false;
     bool m_reportPending = false;
     bool m_measurePending = false;
     QSize m_reported;

@@ -187,6 +187,13 @@ void AskPanelController::follow(QSizeF size)
 
 void AskPanelController::setFrame(const QRectF &frame)
 {
+    m_placed = frame;
+    m_insisted = false;
+    apply(frame);
+}
+
+void AskPanelController::apply(const QRectF &frame)
+{
     const QRectF qt = m_desktop->toQt(frame);
     m_placing = true;
     m_panel->setGeometry(QRect(int(std::lround(qt.x())), int(std::lround(qt.y())), int(std::lround(qt.width())),
@@ -208,6 +215,19 @@ void AskPanelController::followPanel()
     if (m_placing || !isVisible() || !m_panel->isVisible())
         return;
     const QRectF now = frame();
+    // A size the panel was not given is a window manager's late word on the
+    // size the window was mapped with: the card's size and the placed bottom
+    // edge stand (asked again once, so a manager that insists is not fought).
+    if (m_placed && (std::abs(now.width() - m_placed->width()) > 0.5 ||
+                     std::abs(now.height() - m_placed->height()) > 0.5)) {
+        if (!m_insisted) {
+            m_insisted = true;
+            apply(*m_placed);
+            return;
+        }
+    }
+    // Dragged, or put right: this is where the panel stands now.
+    m_placed = now;
     if (!m_reported || *m_reported != now)
         report(now);
 }

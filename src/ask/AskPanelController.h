@@ -71,7 +71,9 @@ private:
     void followPanel();
     // The view's measured size: the panel follows it, keeping its bottom-left corner.
     void follow(QSizeF size);
+    // Places the panel and keeps the frame as the one it should have.
     void setFrame(const QRectF &frame);
+    void apply(const QRectF &frame);
     void report(const QRectF &frame);
 
     std::unique_ptr<AskPanelBridge> m_bridge;
@@ -81,4 +83,8 @@ private:
     std::unique_ptr<CompanionDesktop> m_desktop;
     bool m_placing = false;
     std::optional<QRectF> m_reported;
+    // The frame last given to the panel, and whether a size the window system
+    // reported against it has been put right already.
+    std::optional<QRectF> m_placed;
+    bool m_insisted = false;
 };

@@ -4,6 +4,7 @@
 #include "app/CareTimer.h"
 #include "app/ServiceClient.h"
 #include "ask/AskPanelController.h"
+#include "design/FloatingPanel.h"
 #include "ask/GlobalHotKey.h"
 #include "base/DefaultsStore.h"
 #include "companion/CompanionController.h"
@@ -207,6 +208,15 @@ void Runtime::wire()
         if (self && self->ask().isVisible())
             self->setPerch(self->ask().ledge());
     };
+    // The panel's own activation can still be on its way to the window manager
+    // when a command that opens a screen puts it away: a keyboard that lands on
+    // the hidden panel goes on to the workspace window now in front.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *focus) {
+        QWidget *window = m_workspace->window();
+        if (focus && m_ask && !m_ask->isVisible() && focus == m_ask->panel()->windowHandle() && window &&
+            window->isVisible())
+            window->activateWindow();
+    });
     timer().onFrameChange = [self](const QRectF &frame) {
         if (self && self->timer().isVisible())
             self->setNest(frame);
@@ -353,6 +363,9 @@ void Runtime::greetAfterMoving()
 
 void Runtime::showWindowAndActivate()
 {
+    // The window takes the keyboard: the ask panel would stand over what it
+    // just opened and no longer hear Escape, so it goes away.
+    hideAsk();
     m_workspace->show(*m_model, m_web.get());
     m_model->anchorWindow = [w = QPointer<QWidget>(m_workspace->window())]() -> QWidget * { return w.data(); };
 }

@@ -11,9 +11,13 @@
 #include "design/FloatingPanel.h"
 #include "support/X11TestSupport.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QScreen>
+#include <QScrollArea>
 #include <QWidget>
 #include <QWindow>
 
@@ -57,6 +61,30 @@ void pointAt(QPoint p)
 }
 
 bool twoScreens() { return qEnvironmentVariableIsSet("ZK_TEST_TWO_SCREENS"); }
+
+QString text(QRect r) { return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()); }
+
+// Once the window manager has taken the panel in, the X server has it centred on
+// `visible` (a monitor's visible area, y down), its bottom edge 118 above that
+// area's bottom, at the card's height; the toolkit and the last frame told agree.
+void expectPlaced(const AskPanelController &ask, QRect visible, const QList<QRectF> &told)
+{
+    const auto expected = [&] {
+        const int height = ask.view()->idealSize().height();
+        return QRect(visible.x() + (visible.width() - 680) / 2, visible.bottom() + 1 - 118 - height, 680, height);
+    };
+    const QWidget *panel = ask.panel();
+    const bool placed = zktest::spinUntil([&] {
+        return panel->windowHandle() && panel->windowHandle()->isExposed() && managed(panel->winId()) &&
+               zktest::serverFrame(panel) == expected();
+    }, std::chrono::seconds(10));
+    EXPECT_TRUE(placed) << "the server has the panel at " << text(zktest::serverFrame(panel)).toStdString()
+                        << ", not at " << text(expected()).toStdString();
+    EXPECT_EQ(panel->geometry(), expected());
+    ASSERT_FALSE(told.isEmpty());
+    EXPECT_EQ(told.last(), ask.frame());
+    EXPECT_EQ(ask.ledge()->y, ask.frame().y() + ask.frame().height());
+}
 
 class AskPanelX11 : public ::testing::Test {
 protected:
@@ -110,6 +138,110 @@ TEST_F(AskPanelX11, ShownWithoutTheKeyboardItLeavesFocusAloneUntilClicked)
         << flows.model().askInput().toStdString();
 }
 
+// Counts the synthetic ConfigureNotify events the X server hands the application for a window.
+struct Notices final : QAbstractNativeEventFilter {
+    xcb_window_t window;
+    int seen = 0;
+    explicit Notices(const QWidget *w) : window(xcb_window_t(w->winId()))
+    {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~Notices() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        const auto *e = static_cast<const xcb_generic_event_t *>(message);
+        if (type == "xcb_generic_event_t" && e->response_type == (XCB_CONFIGURE_NOTIFY | 0x80) &&
+            static_cast<const xcb_configure_notify_event_t *>(message)->window == window)
+            ++seen;
+        return false;
+    }
+};
+
+TEST_F(AskPanelX11, TheFirstShowSitsWhereLaterShowsDoOnceTheWindowManagerHasPlacedIt)
+{
+    // The conversation kept from last time comes after the panel was made, as
+    // at start: the card grows while the panel has never been shown.
+    const double made = ask.frame().height();
+    flows.model().setCatChat({line(true, QStringLiteral("Are you there?")),
+                              line(false, QStringLiteral("Always. What shall we do today?"))});
+    ASSERT_TRUE(zktest::spinUntil([&] { return ask.frame().height() != made; }));
+    const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
+    pointAt(QPoint(640, 200));
+    ask.show(true);
+    expectPlaced(ask, visible, frames);
+
+    // A window manager's late word on the size the window was mapped with
+    // (the one it was made with) neither shrinks the panel nor lifts its bottom.
+    const QRect placed = ask.panel()->geometry();
+    {
+        Notices notices(ask.panel());
+        zktest::tellConfigured(ask.panel(), QRect(placed.topLeft(), QSize(680, AskPanelController::kHeight)));
+        ASSERT_TRUE(zktest::spinUntil([&] { return notices.seen > 0; }));
+        settle();
+    }
+    EXPECT_EQ(ask.panel()->geometry(), placed);
+    expectPlaced(ask, visible, frames);
+    for (const QRectF &frame : std::as_const(frames))
+        EXPECT_EQ(frame.height(), placed.height()) << "a frame of the wrong size was told";
+    ask.hide();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !mapped(); }));
+    ask.show(false);
+    expectPlaced(ask, visible, frames);
+}
+
+// Wholly inside the list's visible part, and that part wholly on the panel.
+bool inView(const AskPanelController &ask, const QWidget *row)
+{
+    const QWidget *viewport = ask.view()->history()->viewport();
+    const QRect onViewport(row->mapTo(viewport, QPoint(0, 0)), row->size());
+    const QRect viewportOnPanel(viewport->mapTo(ask.panel(), QPoint(0, 0)), viewport->size());
+    return row->isVisible() && viewport->rect().contains(onViewport) && ask.panel()->rect().contains(viewportOnPanel) &&
+           zktest::serverFrame(ask.panel()).size() == ask.panel()->size();
+}
+
+TEST_F(AskPanelX11, TheNewestLineIsInViewAfterEveryAnswerAndEveryShow)
+{
+    QList<CatChatLine> lines;
+    for (int i = 0; i < 5; ++i)
+        lines << line(i % 2 == 0, QStringLiteral("An earlier line of the conversation, number %1.").arg(i));
+    flows.model().setCatChat(lines);
+    pointAt(QPoint(640, 200));
+    ask.show(true);
+    expectPlaced(ask, QGuiApplication::primaryScreen()->availableGeometry(), frames);
+    const auto newest = [&]() -> const QWidget * {
+        AskBarView *bar = ask.view();
+        if (bar->typingRow())
+            return bar->typingRow();
+        if (bar->actionRow())
+            return bar->actionRow();
+        return bar->bubbles().isEmpty() ? nullptr : bar->bubbles().last();
+    };
+    const auto newestInView = [&] { return newest() && inView(ask, newest()); };
+    const auto limit = std::chrono::seconds(10);
+
+    // Typed commands answered at once, each reply taller than the last; the
+    // panel grows on the X server a moment after the list has scrolled.
+    for (const QString &command : {QStringLiteral("focus 25"), QStringLiteral("hide instagram"), QStringLiteral("stop focus"),
+                                   QStringLiteral("focus 45 min"), QStringLiteral("end focus")}) {
+        const qsizetype before = flows.model().catChat().size();
+        flows.model().ask(command);
+        ASSERT_TRUE(zktest::spinUntil([&] { return flows.model().catChat().size() == before + 2 && !flows.model().askBusy(); }));
+        EXPECT_TRUE(zktest::spinUntil(newestInView, limit)) << "after \"" << command.toStdString() << "\"";
+    }
+
+    // A reply that comes while the panel is away is in view when it shows again.
+    ask.hide();
+    lines = flows.model().catChat();
+    for (int i = 0; i < 12; ++i)
+        lines << line(i % 2 == 1, QStringLiteral("A later line that came while the panel was away, number %1.").arg(i));
+    flows.model().setCatChat(lines);
+    settle();
+    ask.show(true);
+    EXPECT_TRUE(zktest::spinUntil(newestInView, limit)) << "after showing again";
+    EXPECT_EQ(ask.view()->history()->height(), AskBarView::kMaxHistory);
+    flows.model().stopFocus();
+}
+
 TEST_F(AskPanelX11, ShownWithTheKeyboardEscapeClosesIt)
 {
     pointAt(QPoint(640, 200));
@@ -158,6 +290,20 @@ TEST_F(AskPanelX11, ADragByTheBackgroundIsToldFrameByFrame)
     EXPECT_EQ(frames.last(), ask.frame());
     EXPECT_EQ(ask.ledge()->y, ask.frame().y() + ask.frame().height());
     EXPECT_TRUE(calls == QStringList{"shown"});
+
+    // Hidden, a move of its window (another client's, the window manager's)
+    // reaches the toolkit but is not told: the cat would sit on nothing.
+    ask.hide();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !mapped(); }));
+    frames.clear();
+    const QPoint away = ask.panel()->pos() + QPoint(-120, 90);
+    xdotool({"windowmove", QString::number(ask.panel()->winId()), QString::number(away.x()), QString::number(away.y())});
+    ASSERT_TRUE(zktest::spinUntil([&] { return ask.panel()->pos() == away; }))
+        << "the toolkit has the panel at " << ask.panel()->pos().x() << "," << ask.panel()->pos().y();
+    settle();
+    EXPECT_TRUE(frames.isEmpty()) << "told " << frames.size() << " frames of a hidden panel";
+    EXPECT_FALSE(ask.ledge());
+    EXPECT_EQ(calls, (QStringList{"shown", "hidden"}));
 }
 
 // On a Xinerama desktop of a 1280 x 800 monitor and a 1024 x 768 one to its right.
@@ -167,11 +313,12 @@ TEST(AskPanelTwoScreens, OpensOnTheMonitorUnderThePointer)
         GTEST_SKIP() << "needs the two-monitor session";
     flowtest::Flows flows;
     AskPanelController ask(flows.model());
+    QList<QRectF> frames;
+    ask.onFrameChange = [&](const QRectF &frame) { frames << frame; };
+    // The first show, on the second monitor, read from the server once placed.
     pointAt(QPoint(1280 + 300, 300));
     ask.show(true);
-    ASSERT_TRUE(zktest::spinUntil([&] {
-        return ask.panel()->windowHandle() && ask.panel()->windowHandle()->isExposed();
-    }));
+    expectPlaced(ask, QRect(1280, 0, 1024, 768), frames);
     const QRectF frame = ask.frame();
     // Centred on the second monitor; its bottom edge 118 above that monitor's bottom
     // (y up from the bottom of the primary one: the second ends 32 higher).

@@ -11,6 +11,7 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QThread>
 #include <QWindow>
 
@@ -92,6 +93,18 @@ struct RawPresses final : QAbstractNativeEventFilter {
         if (type == "xcb_generic_event_t" && (e->response_type & 0x7F) == XCB_KEY_PRESS &&
             static_cast<const xcb_key_press_event_t *>(message)->detail == spaceKeycode(X11::connection()))
             ++count;
+        return false;
+    }
+};
+
+// Presses of Space that reach a widget, with their modifiers.
+struct SpacePresses final : QObject {
+    QList<Qt::KeyboardModifiers> seen;
+    explicit SpacePresses(QWidget *w) { w->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Space)
+            seen << static_cast<QKeyEvent *>(event)->modifiers();
         return false;
     }
 };
@@ -179,12 +192,27 @@ TEST(GlobalHotKeyX11, AHeldKeyCallsOnceAndLockKeysDoNotTurnItOff)
     EXPECT_TRUE(spinUntil([&] { return calls == 5; }, std::chrono::seconds(5))) << "with Num Lock";
     xdotool({"key", "Num_Lock"});
 
-    // Other combinations are not the hot key.
-    xdotool({"key", "ctrl+alt+space"});
+    // Other combinations are not the hot key: each goes on to the window with
+    // the keyboard, and the panel's callback does not run.
+    SpacePresses field(typist.field);
+    const std::pair<const char *, Qt::KeyboardModifiers> others[] = {
+        {"ctrl+alt+space", Qt::ControlModifier | Qt::AltModifier},
+        {"shift+alt+space", Qt::ShiftModifier | Qt::AltModifier},
+        {"ctrl+shift+alt+space", Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier}};
+    for (const auto &[combo, modifiers] : others) {
+        const qsizetype before = field.seen.size();
+        xdotool({"key", combo});
+        ASSERT_TRUE(spinUntil([&] { return field.seen.size() > before; }, std::chrono::seconds(5)))
+            << combo << " did not reach the window with the keyboard";
+        settle();
+        EXPECT_EQ(field.seen.last(), modifiers) << combo;
+        EXPECT_EQ(calls, 5) << combo;
+    }
     xdotool({"key", "alt+space"});
     ASSERT_TRUE(spinUntil([&] { return calls >= 6; }));
     settle();
     EXPECT_EQ(calls, 6);
+    EXPECT_EQ(field.seen.size(), 3) << "Alt+Space alone is the hot key's";
 }
 
 TEST(GlobalHotKeyX11, AKeyAnotherClientHoldsIsNotRegisteredAndSaysSoOnce)
@@ -259,4 +287,23 @@ TEST(GlobalHotKeyX11, AFilteredPressRunsTheCallbackLater)
     key.nativeEventFilter("xcb_generic_event_t", &press, nullptr);
     QApplication::processEvents();
     EXPECT_EQ(calls, 1);
+    // With Ctrl or Shift (or the other modifiers) besides Alt it is another key, left to others.
+    for (uint16_t extra : {uint16_t(XCB_MOD_MASK_CONTROL), uint16_t(XCB_MOD_MASK_SHIFT), uint16_t(XCB_MOD_MASK_4),
+                           uint16_t(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT)}) {
+        xcb_key_release_event_t up = press;
+        up.response_type = XCB_KEY_RELEASE;
+        up.time = press.time += 2000;
+        key.nativeEventFilter("xcb_generic_event_t", &up, nullptr);
+        press.time += 2000;
+        press.state = uint16_t(XCB_MOD_MASK_1 | extra);
+        EXPECT_FALSE(key.nativeEventFilter("xcb_generic_event_t", &press, nullptr)) << extra;
+        QApplication::processEvents();
+        EXPECT_EQ(calls, 1) << extra;
+    }
+    // And Alt alone after them still is.
+    press.time += 2000;
+    press.state = XCB_MOD_MASK_1;
+    EXPECT_TRUE(key.nativeEventFilter("xcb_generic_event_t", &press, nullptr));
+    QApplication::processEvents();
+    EXPECT_EQ(calls, 2);
 }

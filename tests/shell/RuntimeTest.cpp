@@ -12,11 +12,13 @@
 #include "support/WebEngineSupport.h"
 #include "support/X11TestSupport.h"
 
+#include "ask/AskPanelBridge.h"
 #include "ask/AskPanelController.h"
 #include "ask/GlobalHotKey.h"
 #include "companion/CompanionController.h"
 #include "companion/CompanionDesktop.h"
 #include "companion/CompanionLibrary.h"
+#include "design/FloatingPanel.h"
 #include "focus/FocusGuard.h"
 #include "platform/X11WindowList.h"
 #include "platform/FreedesktopNotifications.h"
@@ -35,6 +37,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSystemTrayIcon>
@@ -325,6 +329,46 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
     EXPECT_FALSE(ask.isVisible());
     EXPECT_FALSE(c.cat().perchLedge.has_value());
     EXPECT_FALSE(c.model().askQuestion().has_value()) << "a hidden panel forgets the question";
+
+    // Hidden, a panel that grows (a reply coming after it closed) or is moved
+    // lends the cat nothing: there is no panel to sit on.
+    const QRectF hidden = ask.frame();
+    ask.bridge().sizeChanged(QSizeF(680, hidden.height() + 60));
+    EXPECT_EQ(ask.frame().height(), hidden.height() + 60);
+    ask.panel()->move(ask.panel()->pos() + QPoint(40, -30));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(c.cat().perchLedge.has_value());
+    EXPECT_FALSE(ask.panel()->isVisible());
+    const qsizetype lines = c.model().catChat().size();
+
+    // A typed command that shows a workspace screen puts the panel away, so it
+    // covers nothing and the window has the keyboard; the cat leaves its edge.
+    c.raise(AppEvent::of(AppEvent::Kind::askRequested));
+    ASSERT_TRUE(ask.isVisible());
+    EXPECT_EQ(c.cat().perchLedge, ask.ledge());
+    c.hideWorkspace();
+    c.model().ask(QStringLiteral("open plan"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return c.runtime->workspaceInView(); }));
+    EXPECT_EQ(c.model().surface(), Surface::plan);
+    EXPECT_FALSE(ask.isVisible());
+    EXPECT_FALSE(ask.panel()->isVisible());
+    EXPECT_FALSE(c.cat().perchLedge.has_value());
+    EXPECT_EQ(c.model().catChat().size(), lines + 2) << "the answer is still in the conversation";
+    EXPECT_TRUE(zktest::spinUntil([&] {
+        return QGuiApplication::focusWindow() == c.runtime->workspace().window()->windowHandle();
+    })) << "the keyboard is not in the workspace window";
+
+    // As a link asks: shown with the keyboard and asked at once, before the
+    // panel is even on screen; the keyboard still ends in the window.
+    c.hideWorkspace();
+    c.raise(AppEvent::of(AppEvent::Kind::askRequested));
+    c.model().ask(QStringLiteral("open grid"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return c.runtime->workspaceInView(); }));
+    EXPECT_FALSE(ask.isVisible());
+    EXPECT_TRUE(zktest::spinUntil([&] {
+        return QGuiApplication::focusWindow() == c.runtime->workspace().window()->windowHandle() &&
+               !ask.panel()->windowHandle()->isExposed();
+    })) << "the keyboard is not in the workspace window";
 }
 
 TEST(Runtime, SettingsThemeCompanionSwitchAndComposer)

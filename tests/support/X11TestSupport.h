@@ -53,6 +53,35 @@ inline QPoint serverOrigin(const QWidget *widget)
     return at;
 }
 
+// The window's own rectangle as the X server has it, in root pixels: where the
+// window manager finally put it and at the size it last agreed to.
+inline QRect serverFrame(const QWidget *widget)
+{
+    xcb_connection_t *c = X11::connection();
+    xcb_get_geometry_reply_t *g =
+        xcb_get_geometry_reply(c, xcb_get_geometry(c, xcb_window_t(widget->winId())), nullptr);
+    const QSize size = g ? QSize(g->width, g->height) : QSize();
+    std::free(g);
+    return QRect(serverOrigin(widget), size);
+}
+
+// What a reparenting window manager sends a client about its window: a
+// synthetic ConfigureNotify with the frame in root pixels, here a stale one.
+inline void tellConfigured(const QWidget *widget, QRect frame)
+{
+    xcb_connection_t *c = X11::connection();
+    xcb_configure_notify_event_t event{};
+    event.response_type = XCB_CONFIGURE_NOTIFY;
+    event.event = event.window = xcb_window_t(widget->winId());
+    event.above_sibling = XCB_NONE;
+    event.x = int16_t(frame.x());
+    event.y = int16_t(frame.y());
+    event.width = uint16_t(frame.width());
+    event.height = uint16_t(frame.height());
+    xcb_send_event(c, 0, event.window, XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char *>(&event));
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
 inline std::vector<uint32_t> property32(xcb_window_t w, const char *name)
 {
     xcb_connection_t *c = X11::connection();
