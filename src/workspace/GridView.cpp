@@ -274,6 +274,9 @@ void GridView::editDraft(const ZephylWire::PlanDraft &draft)
 
 void GridView::resumeDraftEdit()
 {
+    // Only the screen on show takes it, not one of a branch on its way out.
+    if (!isVisibleTo(window()))
+        return;
     if (const auto edit = model().takeReturnedDraftEdit(Surface::grid)) {
         editDraft(edit->draft);
         editor()->restore(*edit);

@@ -358,6 +358,9 @@ void PlanView::openEditor(const ZephylWire::PlanDraft &draft, bool isNew)
 
 void PlanView::resumeDraftEdit()
 {
+    // Only the screen on show takes it, not one of a branch on its way out.
+    if (!isVisibleTo(window()))
+        return;
     if (const auto edit = model().takeReturnedDraftEdit(Surface::plan)) {
         openEditor(edit->draft, edit->isNew);
         editor()->restore(*edit);

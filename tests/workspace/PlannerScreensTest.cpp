@@ -831,6 +831,26 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     settle();
     EXPECT_EQ(flows.service.savedPlans.last().at(1), written);
     EXPECT_EQ(planScreen()->editor(), nullptr);
+
+    // A sheet left open on the grid comes back on the grid, there only, even
+    // while the branch the expiry closed is still on its way out.
+    flows.service.results["planDrafts"] = model().planDrafts();
+    model().setSurface(Surface::grid);
+    settle();
+    auto *gridScreen = qobject_cast<GridView *>(qobject_cast<WorkspaceSplitView *>(root->branch())->detail());
+    ASSERT_NE(gridScreen, nullptr);
+    gridScreen->editDraft(model().planDrafts().at(2));
+    gridScreen->editor()->hiddenBox()->click();
+    finish(model().expireSession());
+    model().setSurface(Surface::plan);
+    finish(model().finishSignIn());
+    settle();
+    EXPECT_EQ(model().surface(), Surface::grid);
+    gridScreen = qobject_cast<GridView *>(qobject_cast<WorkspaceSplitView *>(root->branch())->detail());
+    ASSERT_NE(gridScreen, nullptr);
+    ASSERT_NE(gridScreen->editor(), nullptr);
+    EXPECT_EQ(gridScreen->editor()->draft().id, 2);
+    EXPECT_TRUE(gridScreen->editor()->draft().hiddenFromGrid);
 }
 
 TEST_F(PlannerTest, DeleteAsksAndRemovesEveryDraftWithTheId)
