@@ -69,7 +69,8 @@ AppModel::AppModel(Environment environment, QObject *parent)
       m_windows(environment.windows),
       m_records(&RecordStore::of(*m_defaults)),
       m_unsentText(*m_records),
-      m_unsavedPlan(*m_records)
+      m_unsavedPlan(*m_records),
+      m_draftEdits(*m_records)
 {
     if (environment.api) {
         m_api = environment.api;

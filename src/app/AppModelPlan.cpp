@@ -207,3 +207,29 @@ void AppModel::releasePlanSaveWaiters()
     for (auto &settled : std::exchange(m_planSaveWaiters, {}))
         settled();
 }
+
+// ---- A draft editor open when the session expires
+
+void AppModel::keepDraftEdit(const KeptDraftEdit &edit) { m_draftEdits.save(m_accountIdentity, edit); }
+
+void AppModel::returnDraftEdit()
+{
+    if (m_usesWebWorkspace || m_session != SessionState::signedIn || m_returnedDraftEdit)
+        return;
+    auto edit = m_draftEdits.load(m_accountIdentity);
+    if (!edit)
+        return;
+    m_returnedDraftEdit = std::move(edit);
+    setSurface(m_returnedDraftEdit->surface);
+    Q_EMIT draftEditReturned();
+}
+
+std::optional<KeptDraftEdit> AppModel::takeReturnedDraftEdit(Surface surface)
+{
+    if (!m_returnedDraftEdit || m_returnedDraftEdit->surface != surface)
+        return std::nullopt;
+    std::optional<KeptDraftEdit> edit = std::move(m_returnedDraftEdit);
+    m_returnedDraftEdit.reset();
+    m_draftEdits.remove(m_accountIdentity);
+    return edit;
+}

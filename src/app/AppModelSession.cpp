@@ -96,6 +96,7 @@ void AppModel::clearAccountData()
     m_planRetryDelay = kPlanRetryFirst;
     setPlanLoading(false);
     setPlanSaving(false);
+    m_returnedDraftEdit.reset();
 
     setThreads({});
     setActiveThreadID(std::nullopt);
@@ -318,8 +319,10 @@ QCoro::Task<> AppModel::loadPlan()
             m_unsavedPlan.remove(m_accountIdentity);
         }
     }
-    if (drafts)
+    if (drafts) {
         serviceAnswered();
+        returnDraftEdit();
+    }
     try {
         auto publications = co_await m_api->instagramPublications();
         if (!guard.alive())
