@@ -540,15 +540,37 @@ TEST(PlanDrafts, AKeptPlanThatCannotBeReadCountsAsAbsentAndTheLoadsGoOn)
 
 TEST(PlanDrafts, EachAccountKeepsItsOwnUnsavedPlan)
 {
-    Flows f;
-    UnsavedPlanStore kept(f.h.store);
-    kept.save(QStringLiteral("Kitty@Example.com"), {{titled(1, "kitty's")}, {}, false});
-    kept.save(QStringLiteral("dog@example.com"), {{titled(2, "dog's")}, {}, false});
-    // The dog's save is taken: the cat's kept plan stays.
-    startKitty(f, {}, QStringLiteral("dog@example.com"));
-    ASSERT_TRUE(zktest::spinUntil([&] { return !f.service.savedPlans.isEmpty() && !f.model().planSaving(); }));
-    EXPECT_EQ(f.service.savedPlans.last(), QList<Draft>{titled(2, "dog's")});
-    EXPECT_EQ(kept.load(QStringLiteral("dog@example.com")), std::nullopt);
-    ASSERT_TRUE(kept.load(QStringLiteral("KITTY@example.com")));
-    EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com"))->drafts, QList<Draft>{titled(1, "kitty's")});
+    for (const bool onDisk : {false, true}) {
+        SCOPED_TRACE(onDisk ? "records in files" : "records in memory");
+        Flows f;
+        if (onDisk) {
+            // The records in files of their own, as the application keeps them.
+            f.h.model.reset();
+            delete &RecordStore::of(f.h.store);
+            new RecordStore(zktest::tempDir() + QStringLiteral("/records"), &f.h.store);
+            f.h.make(&f.service);
+        }
+        UnsavedPlanStore kept(f.h.store);
+        kept.save(QStringLiteral("Kitty@Example.com"), {{titled(1, "kitty's")}, {}, false});
+        kept.save(QStringLiteral("dog@example.com"), {{titled(2, "dog's")}, {}, false});
+        // The dog's save is taken, at the start and after an edit: the cat's kept plan stays.
+        startKitty(f, {}, QStringLiteral("dog@example.com"));
+        ASSERT_TRUE(zktest::spinUntil([&] { return !f.service.savedPlans.isEmpty() && !f.model().planSaving(); }));
+        EXPECT_EQ(f.service.savedPlans.last(), QList<Draft>{titled(2, "dog's")});
+        f.model().setPlanDrafts({titled(2, "dog's, edited")});
+        finish(f.model().savePlan(), "the dog's save");
+        EXPECT_FALSE(f.model().planUnsaved());
+        EXPECT_EQ(kept.load(QStringLiteral("dog@example.com")), std::nullopt);
+        ASSERT_TRUE(kept.load(QStringLiteral("KITTY@example.com")));
+        EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com"))->drafts, QList<Draft>{titled(1, "kitty's")});
+
+        // The cat comes back after the dog signed out: its own plan goes.
+        finish(f.model().signOut());
+        f.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+        f.service.results["planDrafts"] = QList<Draft>{};
+        finish(f.model().finishSignIn(), "the cat's sign-in");
+        ASSERT_TRUE(zktest::spinUntil([&] { return !f.model().planSaving() && !f.model().planUnsaved(); }));
+        EXPECT_EQ(f.service.savedPlans.last(), QList<Draft>{titled(1, "kitty's")});
+        EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com")), std::nullopt);
+    }
 }
