@@ -522,6 +522,10 @@ private:
     quint64 m_planEdits = 0;
     // The service's list the plan in memory was edited from.
     QList<ZephylWire::PlanDraft> m_planBase;
+    // Whether that list was read from the service for this account: until it
+    // was, a save reads it first and meets it draft by draft, so drafts the
+    // service holds (and a plan kept from before) are never written over.
+    bool m_planBaseRead = false;
     // The service refused the unsaved plan for what it holds: not sent again by itself.
     bool m_planRefused = false;
     std::unique_ptr<Clock::Timer> m_planRetry;

@@ -2,6 +2,7 @@
 // and writing the whole plan back.
 #include "app/AppModel.h"
 
+#include "app/PlanMerge.h"
 #include "app/ServiceClient.h"
 #include "design/L10n.h"
 #include "services/AsyncSupport.h"
@@ -135,8 +136,26 @@ QCoro::Task<> AppModel::savePlan()
     while (m_planSaveWanted) {
         m_planSaveWanted = false;
         // Kept until the service has it, so an end mid-way loses nothing.
+        m_unsavedPlan.save(owner, {m_planDrafts, m_planBase, false});
+        if (!m_planBaseRead) {
+            // Edited without the service's list at hand: met with it first.
+            std::optional<QList<ZephylWire::PlanDraft>> server;
+            try {
+                server = co_await m_api->planDrafts();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            if (!guard.alive())
+                co_return;
+            if (error)
+                break;
+            if (!PlanMerge::sameList(m_planBase, *server))
+                setPlanDrafts(PlanMerge::merge(m_planBase, m_planDrafts, *server, clock().now().toMSecsSinceEpoch()));
+            m_planBase = *server;
+            m_planBaseRead = true;
+            m_unsavedPlan.save(owner, {m_planDrafts, m_planBase, false});
+        }
         const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
-        m_unsavedPlan.save(owner, {sending, m_planBase, false});
         try {
             co_await m_api->savePlanDrafts(sending);
         } catch (...) {

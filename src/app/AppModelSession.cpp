@@ -91,6 +91,7 @@ void AppModel::clearAccountData()
     setPublications({});
     setPlanUnsaved(false);
     m_planBase.clear();
+    m_planBaseRead = false;
     m_planRefused = false;
     m_planRetry.reset();
     m_planRetryDelay = kPlanRetryFirst;
@@ -304,6 +305,7 @@ QCoro::Task<> AppModel::loadPlan()
                        : PlanMerge::merge(kept->base, kept->drafts, *drafts, clock().now().toMSecsSinceEpoch());
         }
         m_planBase = *drafts;
+        m_planBaseRead = true;
         setPlanDrafts(plan);
         if (kept && !PlanMerge::sameList(plan, *drafts)) {
             setPlanUnsaved(true);
@@ -317,6 +319,18 @@ QCoro::Task<> AppModel::loadPlan()
             }
         } else if (kept) {
             m_unsavedPlan.remove(m_accountIdentity);
+        }
+    }
+    if (!drafts && untouched && !m_planBaseRead) {
+        // The service's list could not be read: a plan kept from before is
+        // shown as not saved yet, and goes once the service's list is read.
+        if (const auto kept = m_unsavedPlan.load(m_accountIdentity)) {
+            m_planBase = kept->base;
+            m_planRefused = kept->refused;
+            setPlanDrafts(kept->drafts);
+            setPlanUnsaved(true);
+            if (!m_planRefused)
+                schedulePlanRetry();
         }
     }
     if (drafts) {
