@@ -457,6 +457,24 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
     EXPECT_EQ(titles(tray->menu()), trayTitles);
     EXPECT_EQ(titles(windowMenu), windowTitles);
 
+    // Another language, chosen while the application runs, is in both menus the
+    // next time they open; the keys stay.
+    c.model().setLanguage(AppLanguage::de);
+    const QStringList german{QStringLiteral("Frag die Katze|Alt+Space"),
+                             QStringLiteral("---"),
+                             QStringLiteral("Fokus starten (25 Min.)|"),
+                             QStringLiteral("Neue Veröffentlichung|"),
+                             QStringLiteral("---"),
+                             QStringLiteral("Begleiter anzeigen|"),
+                             QStringLiteral("Deine Katze …|Ctrl+,"),
+                             QStringLiteral("Zeigen, was die Katze kann|"),
+                             QStringLiteral("Nach Updates suchen …|"),
+                             QStringLiteral("---"),
+                             QStringLiteral("Zephyl Kitty beenden|Ctrl+Q")};
+    EXPECT_EQ(titles(windowMenu), german);
+    EXPECT_EQ(titles(tray->menu()).at(1), QStringLiteral("Zephyl öffnen|"));
+    c.model().setLanguage(AppLanguage::en);
+
     for (QMenu *menu : {tray->menu(), windowMenu}) {
         SCOPED_TRACE(menu == windowMenu ? "the window's menu bar" : "the tray");
         auto trigger = [&](const QString &title) {

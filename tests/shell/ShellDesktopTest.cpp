@@ -168,7 +168,10 @@ TEST(ShellTray, IconInTheTrayAndAMenuBuiltWhenItOpens)
 
 // The application on a desktop without a tray host: its workspace window is
 // there from the start, and the keys of its menu bar reach the commands, Ctrl+,
-// the companion settings and Ctrl+Q the end of the application.
+// the companion settings and Ctrl+Q the end of the application. Closed as the
+// window manager closes it, with the cat switched off, the application runs on
+// with nothing on screen: starting it again, as its desktop entry does, brings
+// the window back.
 TEST(ShellMenuBar, WithoutATrayHostTheWindowsKeysReachTheCommands)
 {
     ASSERT_FALSE(X11::trayHostPresent()) << "this test's session starts without a tray host";
@@ -177,7 +180,8 @@ TEST(ShellMenuBar, WithoutATrayHostTheWindowsKeysReachTheCommands)
     ASSERT_TRUE(QDir().mkpath(config));
     QFile defaults(config + QStringLiteral("/defaults.json"));
     ASSERT_TRUE(defaults.open(QIODevice::WriteOnly));
-    defaults.write(R"({"zephyl.mac.workspace.native": true, "zephyl.mac.language": "en"})");
+    defaults.write(
+        R"({"zephyl.mac.workspace.native": true, "zephyl.mac.language": "en", "zephyl.mac.companion.enabled": false})");
     defaults.close();
     qputenv("ZEPHYL_TRACE", "1");
     App app;
@@ -197,12 +201,21 @@ TEST(ShellMenuBar, WithoutATrayHostTheWindowsKeysReachTheCommands)
     };
     ASSERT_TRUE(traced("started")) << trace.toStdString();
     ASSERT_TRUE(zktest::spinUntil([&] { return workspaceWindow() != 0; })) << "the workspace window shows at start";
-    const QString window = QString::number(workspaceWindow());
+    QString window = QString::number(workspaceWindow());
 
     zktest::xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
     ASSERT_TRUE(traced("keyboard: Zephyl")) << trace.toStdString();
     zktest::xdotool({QStringLiteral("key"), QStringLiteral("ctrl+comma")});
     EXPECT_TRUE(traced("companion settings: shown")) << trace.toStdString();
+
+    ASSERT_EQ(QProcess::execute(QStringLiteral(ZK_XCLOSE_BIN), {window, QStringLiteral("30")}), 0);
+    EXPECT_EQ(workspaceWindow(), 0u);
+    EXPECT_FALSE(app.ended()) << "closing the window leaves the application running";
+    App again;
+    ASSERT_TRUE(zktest::spinUntil([&] { return again.ended(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(again.process.exitCode(), 0) << "the second start hands over to the running one";
+    ASSERT_TRUE(zktest::spinUntil([&] { return workspaceWindow() != 0; })) << "the window is back";
+    window = QString::number(workspaceWindow());
 
     trace.clear();
     zktest::xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
