@@ -78,6 +78,27 @@ CompanionPanel::CompanionPanel(const CompanionScreen &screen, const QRect &qtGeo
     applyInputShape();
     // Nothing of a cat window shows until there is a drawing to show.
     applyShape();
+    trustMoves();
+}
+
+CompanionPanel::~CompanionPanel()
+{
+    if (m_trusted)
+        X11::forgetMoveNotices(m_trusted);
+}
+
+void CompanionPanel::trustMoves()
+{
+    // A cat window follows the walking cat, moved up to every frame.
+    if (m_kind != Kind::catWindow || !X11::available())
+        return;
+    const auto window = static_cast<unsigned int>(winId());
+    if (window == m_trusted)
+        return;
+    if (m_trusted)
+        X11::forgetMoveNotices(m_trusted);
+    m_trusted = window;
+    X11::trustMoveNotices(window);
 }
 
 void CompanionPanel::placeOn(const CompanionScreen &screen, QPoint canvasOrigin)
@@ -270,6 +291,7 @@ bool CompanionPanel::event(QEvent *event)
     if (event->type() == QEvent::WinIdChange || event->type() == QEvent::Show) {
         applyInputShape();
         applyShape();
+        trustMoves();
     }
     return QWidget::event(event);
 }

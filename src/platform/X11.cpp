@@ -47,6 +47,7 @@ bool available() { return connection() != nullptr; }
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 
@@ -201,6 +202,50 @@ void unwatchCompositor(int watch)
 {
     if (g_watch)
         g_watch->listeners.erase(watch);
+}
+
+namespace {
+
+// Marks the server's configure notices of the listed windows as sent ones, the
+// kind whose position Qt takes as given.
+class MoveNoticeTrust final : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        auto *event = static_cast<xcb_generic_event_t *>(message);
+        if (event->response_type != XCB_CONFIGURE_NOTIFY)
+            return false;
+        auto *notice = reinterpret_cast<xcb_configure_notify_event_t *>(event);
+        // Only the window's own notice (not its parent's) of a window no window manager frames.
+        if (notice->event == notice->window && notice->override_redirect && windows.count(notice->window))
+            event->response_type |= 0x80;
+        return false;
+    }
+    std::set<unsigned int> windows;
+};
+
+MoveNoticeTrust *g_trust = nullptr;
+
+} // namespace
+
+void trustMoveNotices(unsigned int window)
+{
+    if (!window || !qApp || !connection())
+        return;
+    if (!g_trust) {
+        // Kept for the life of the process.
+        g_trust = new MoveNoticeTrust;
+        qApp->installNativeEventFilter(g_trust);
+    }
+    g_trust->windows.insert(window);
+}
+
+void forgetMoveNotices(unsigned int window)
+{
+    if (g_trust)
+        g_trust->windows.erase(window);
 }
 
 std::vector<unsigned int> stackingOrder()

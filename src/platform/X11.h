@@ -53,4 +53,11 @@ std::optional<QPoint> pointerAhead();
 // window is unmapped (they are read when it is mapped) and sent as requests
 // to the window manager once it is managed.
 void markFloating(unsigned int window);
+// Each time the server says a top-level window moved, Qt asks it again where the
+// window is and waits for the answer (a window manager may have put it in a
+// frame). An override-redirect window of ours lies on the root itself, so the
+// notice's position is already the answer: for `window` Qt takes it as it is,
+// and a window that moves every frame costs no wait per frame.
+void trustMoveNotices(unsigned int window);
+void forgetMoveNotices(unsigned int window);
 } // namespace X11

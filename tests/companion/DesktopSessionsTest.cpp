@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QImage>
+#include <QMoveEvent>
+#include <QWindow>
 #include <QPainter>
 
 namespace {
@@ -110,6 +112,18 @@ struct ProcessGuard {
     }
 };
 
+// The positions a native window is told it moved to, in order.
+struct MoveRecorder final : QObject {
+    std::vector<QPoint> seen;
+    explicit MoveRecorder(QWindow *window) { window->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Move)
+            seen.push_back(static_cast<QMoveEvent *>(event)->pos());
+        return false;
+    }
+};
+
 } // namespace
 
 TEST(DesktopCatWithoutCompositor, LivesInAWindowCutToItsDrawingAndTheDesktopStaysVisible)
@@ -171,6 +185,23 @@ TEST(DesktopCatWithoutCompositor, LivesInAWindowCutToItsDrawingAndTheDesktopStay
     }
     ASSERT_GT(beside, 100);
     EXPECT_EQ(black, 0);
+
+    // The window follows the walking cat, a move up to every frame: where the
+    // server says it went is taken as said, not asked again with a wait each
+    // time. Two moves made before the application reads their notices reach it
+    // as two places, not the last one twice (Qt would merge queued notices of
+    // one window, hiding which way each was read: not here).
+    QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
+    const auto id = xcb_window_t(window->winId());
+    const QPoint first = g.topLeft() + QPoint(40, 0), second = g.topLeft() + QPoint(80, 10);
+    MoveRecorder moves(window->windowHandle());
+    rig.other.move(id, first);
+    rig.other.move(id, second);
+    ASSERT_EQ(rig.other.frame(id).topLeft(), second); // an answer: the server made both moves
+    const bool moved = zktest::spinUntil([&] { return window->pos() == second; });
+    QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, true);
+    ASSERT_TRUE(moved) << "the window's move to " << second.x() << "," << second.y() << " never reached it";
+    EXPECT_EQ(moves.seen, (std::vector<QPoint>{first, second}));
 }
 
 TEST(DesktopCatWithoutCompositor, FollowsACompositorThatStartsAndQuits)
