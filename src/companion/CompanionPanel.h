@@ -87,7 +87,7 @@ protected:
 
 private:
     void applyInputShape();
-    void applyShape();
+    unsigned int applyShape(); // the request's sequence number, 0 when none was sent
     void trustMoves();
     QRegion reach(const Frame &f) const;
     void presentWindow();
@@ -106,4 +106,6 @@ private:
     CanvasPainter m_painter;
     // The native window whose move notices are taken as they are (a cat window's).
     unsigned int m_trusted = 0;
+    // Where the cat window was last put (Qt learns a move from the server's notice).
+    QRect m_placed;
 };
