@@ -47,7 +47,6 @@ bool available() { return connection() != nullptr; }
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <set>
 #include <memory>
 #include <string>
 
@@ -254,16 +253,19 @@ public:
 };
 
 OwnWindowNotices *g_own = nullptr;
+xcb_connection_t *g_ownConnection = nullptr;
 
 } // namespace
 
 void trustMoveNotices(unsigned int window)
 {
-    if (!window || !qApp || !connection())
+    xcb_connection_t *c = connection();
+    if (!window || !qApp || !c)
         return;
-    if (!g_own) {
-        // Kept for the life of the process.
+    if (!g_own || g_ownConnection != c) {
+        // Kept for the life of the process; another application object's connection gets its own.
         g_own = new OwnWindowNotices;
+        g_ownConnection = c;
         qApp->installNativeEventFilter(g_own);
     }
     g_own->windows[window];
