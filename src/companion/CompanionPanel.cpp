@@ -78,14 +78,37 @@ CompanionPanel::CompanionPanel(const CompanionScreen &screen, const QRect &qtGeo
     applyInputShape();
     // Nothing of a cat window shows until there is a drawing to show.
     applyShape();
+    trustMoves();
+}
+
+CompanionPanel::~CompanionPanel()
+{
+    if (m_trusted)
+        X11::forgetMoveNotices(m_trusted);
+}
+
+void CompanionPanel::trustMoves()
+{
+    // A cat window follows the walking cat, moved up to every frame.
+    if (m_kind != Kind::catWindow || !X11::available())
+        return;
+    const auto window = static_cast<unsigned int>(winId());
+    if (window == m_trusted)
+        return;
+    if (m_trusted)
+        X11::forgetMoveNotices(m_trusted);
+    m_trusted = window;
+    X11::trustMoveNotices(window);
 }
 
 void CompanionPanel::placeOn(const CompanionScreen &screen, QPoint canvasOrigin)
 {
     if (m_kind != Kind::catWindow)
         return;
-    if (screen.screen && screen.screen != m_screen.screen)
+    if (screen.screen && screen.screen != m_screen.screen) {
         setScreen(screen.screen);
+        m_placed = QRect(); // Qt may have placed the window on that screen itself
+    }
     m_screen = screen;
     if (canvasOrigin != m_canvasOrigin) {
         m_canvasOrigin = canvasOrigin;
@@ -158,7 +181,13 @@ void CompanionPanel::repaintFigure()
 
 void CompanionPanel::presentWindow()
 {
-    const QRect bounds = reach(m_frame).boundingRect();
+    QRect bounds = reach(m_frame).boundingRect();
+    // A cat between pixels reaches a pixel further some frames than others: the
+    // window keeps its size over such a pixel, so that a walk only moves it.
+    if (!bounds.isEmpty() && m_placed.isValid() && bounds.width() <= m_placed.width() &&
+        bounds.height() <= m_placed.height() && m_placed.width() - bounds.width() <= 1 &&
+        m_placed.height() - bounds.height() <= 1)
+        bounds.setSize(m_placed.size());
     if (bounds.isEmpty()) {
         m_image = QImage();
         m_lastDirty = QRegion();
@@ -210,13 +239,26 @@ void CompanionPanel::presentWindow()
         }
     }
     m_image = std::move(image);
+    // The requests below may lay parts of the window open; the whole window is
+    // sent again right after them, so the server's exposures need no answer.
+    std::vector<unsigned int> repainted;
     const QRect target = bounds.translated(m_canvasOrigin);
-    if (geometry() != target)
-        setGeometry(target);
+    if (target != m_placed) {
+        // A walking cat's window keeps its size and moves every frame: moved
+        // with a request of its own (at one pixel a point, where Qt's points and
+        // the server's pixels agree); anything else goes through Qt.
+        if (m_placed.isValid() && target.size() == m_placed.size() && ratio == 1.0 && X11::available())
+            repainted.push_back(X11::moveWindow(static_cast<unsigned int>(winId()), target.topLeft()));
+        else
+            setGeometry(target);
+        m_placed = target;
+    }
     if (shape != m_shape) {
         m_shape = std::move(shape);
-        applyShape();
+        repainted.push_back(applyShape());
     }
+    if (m_trusted)
+        X11::repaintFollows(m_trusted, repainted);
     m_lastDirty = QRegion(bounds);
     update();
 }
@@ -256,11 +298,11 @@ void CompanionPanel::applyInputShape()
     X11::setInputShape(static_cast<unsigned int>(winId()), pixels);
 }
 
-void CompanionPanel::applyShape()
+unsigned int CompanionPanel::applyShape()
 {
     if (m_kind != Kind::catWindow || !X11::available())
-        return;
-    X11::setBoundingShape(static_cast<unsigned int>(winId()), m_shape);
+        return 0;
+    return X11::setBoundingShape(static_cast<unsigned int>(winId()), m_shape);
 }
 
 bool CompanionPanel::event(QEvent *event)
@@ -270,6 +312,9 @@ bool CompanionPanel::event(QEvent *event)
     if (event->type() == QEvent::WinIdChange || event->type() == QEvent::Show) {
         applyInputShape();
         applyShape();
+        trustMoves();
+        if (event->type() == QEvent::WinIdChange)
+            m_placed = QRect();
     }
     return QWidget::event(event);
 }

@@ -24,6 +24,7 @@ public:
     enum class Kind { screenLayer, catWindow };
 
     explicit CompanionPanel(const CompanionScreen &screen, const QRect &qtGeometry, Kind kind = Kind::screenLayer);
+    ~CompanionPanel() override;
 
     Kind kind() const { return m_kind; }
     // The screen whose canvas the frame is laid out on; a cat window moves to
@@ -86,7 +87,8 @@ protected:
 
 private:
     void applyInputShape();
-    void applyShape();
+    unsigned int applyShape(); // the request's sequence number, 0 when none was sent
+    void trustMoves();
     QRegion reach(const Frame &f) const;
     void presentWindow();
 
@@ -102,4 +104,8 @@ private:
     std::vector<QRect> m_interactive;
     std::optional<QRect> m_catFrame;
     CanvasPainter m_painter;
+    // The native window whose move notices are taken as they are (a cat window's).
+    unsigned int m_trusted = 0;
+    // Where the cat window was last put (Qt learns a move from the server's notice).
+    QRect m_placed;
 };

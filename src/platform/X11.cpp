@@ -55,11 +55,11 @@ namespace X11 {
 namespace {
 
 // Sets one kind of the window's shape to `rects` (window pixels, clamped to X's 16 bits).
-void setShape(unsigned int window, xcb_shape_kind_t kind, const std::vector<QRect> &rects)
+unsigned int setShape(unsigned int window, xcb_shape_kind_t kind, const std::vector<QRect> &rects)
 {
     xcb_connection_t *c = connection();
     if (!c || !window)
-        return;
+        return 0;
     std::vector<xcb_rectangle_t> list;
     list.reserve(rects.size());
     for (const QRect &r : rects) {
@@ -69,24 +69,36 @@ void setShape(unsigned int window, xcb_shape_kind_t kind, const std::vector<QRec
         auto clampU16 = [](int v) { return uint16_t(std::clamp(v, 0, 65535)); };
         list.push_back({clamp16(r.x()), clamp16(r.y()), clampU16(r.width()), clampU16(r.height())});
     }
-    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, kind, XCB_CLIP_ORDERING_UNSORTED, window, 0, 0, uint32_t(list.size()),
-                         list.data());
+    const xcb_void_cookie_t sent = xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, kind, XCB_CLIP_ORDERING_UNSORTED, window,
+                                                        0, 0, uint32_t(list.size()), list.data());
     xcb_flush(c);
+    return sent.sequence;
 }
 
 } // namespace
 
 void setInputShape(unsigned int window, const std::vector<QRect> &rects) { setShape(window, XCB_SHAPE_SK_INPUT, rects); }
 
-void setBoundingShape(unsigned int window, const std::optional<std::vector<QRect>> &rects)
+unsigned int setBoundingShape(unsigned int window, const std::optional<std::vector<QRect>> &rects)
 {
     xcb_connection_t *c = connection();
-    if (rects) {
-        setShape(window, XCB_SHAPE_SK_BOUNDING, *rects);
-    } else if (c && window) {
-        xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, window, 0, 0, XCB_NONE);
-        xcb_flush(c);
-    }
+    if (rects)
+        return setShape(window, XCB_SHAPE_SK_BOUNDING, *rects);
+    if (!c || !window)
+        return 0;
+    const xcb_void_cookie_t sent = xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, window, 0, 0, XCB_NONE);
+    xcb_flush(c);
+    return sent.sequence;
+}
+
+unsigned int moveWindow(unsigned int window, QPoint to)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !window)
+        return 0;
+    // X's coordinates are 16 bits.
+    const uint32_t values[] = {uint32_t(std::clamp(to.x(), -32768, 32767)), uint32_t(std::clamp(to.y(), -32768, 32767))};
+    return xcb_configure_window(c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values).sequence;
 }
 
 namespace {
@@ -222,6 +234,86 @@ int watchCompositor(std::function<void()> changed) { return watchSelection(kComp
 void unwatchCompositor(int watch) { unwatchSelection(watch); }
 int watchTrayHost(std::function<void()> changed) { return watchSelection(kTray, std::move(changed)); }
 void unwatchTrayHost(int watch) { unwatchSelection(watch); }
+
+namespace {
+
+// Marks the server's configure notices of the listed windows as sent ones, the
+// kind whose position Qt takes as given, and drops their exposures that a
+// repaint answers anyway.
+class OwnWindowNotices final : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        auto *event = static_cast<xcb_generic_event_t *>(message);
+        if (event->response_type == XCB_CONFIGURE_NOTIFY) {
+            auto *notice = reinterpret_cast<xcb_configure_notify_event_t *>(event);
+            // Only the window's own notice (not its parent's) of a window no window manager frames.
+            if (notice->event == notice->window && notice->override_redirect && windows.count(notice->window))
+                event->response_type |= 0x80;
+        } else if ((event->response_type & 0x7f) == XCB_EXPOSE) {
+            // An event carries the (low 16 bits of the) sequence number of the
+            // last request of ours the server had begun when it made the event.
+            const auto *exposed = reinterpret_cast<xcb_expose_event_t *>(event);
+            const auto it = windows.find(exposed->window);
+            if (it != windows.end()) {
+                std::vector<uint16_t> &answered = it->second;
+                if (std::find(answered.begin(), answered.end(), event->sequence) != answered.end())
+                    return true;
+                // Events come in order: the server is past those requests, and a
+                // number met again 65536 requests on means something else.
+                answered.clear();
+            }
+        }
+        return false;
+    }
+    // Each window with the sequence numbers whose exposures a repaint answers.
+    std::map<unsigned int, std::vector<uint16_t>> windows;
+};
+
+OwnWindowNotices *g_own = nullptr;
+xcb_connection_t *g_ownConnection = nullptr;
+
+} // namespace
+
+void trustMoveNotices(unsigned int window)
+{
+    xcb_connection_t *c = connection();
+    if (!window || !qApp || !c)
+        return;
+    if (!g_own || g_ownConnection != c) {
+        // Kept for the life of the process; another application object's connection gets its own.
+        g_own = new OwnWindowNotices;
+        g_ownConnection = c;
+        qApp->installNativeEventFilter(g_own);
+    }
+    g_own->windows[window];
+}
+
+void repaintFollows(unsigned int window, const std::vector<unsigned int> &sequences)
+{
+    if (!g_own)
+        return;
+    const auto it = g_own->windows.find(window);
+    if (it == g_own->windows.end())
+        return;
+    std::vector<uint16_t> &answered = it->second;
+    for (unsigned int s : sequences) {
+        if (s)
+            answered.push_back(uint16_t(s));
+    }
+    // Frames come quicker than their exposures at times; a few are enough.
+    constexpr size_t kKept = 16;
+    if (answered.size() > kKept)
+        answered.erase(answered.begin(), answered.end() - kKept);
+}
+
+void forgetMoveNotices(unsigned int window)
+{
+    if (g_own)
+        g_own->windows.erase(window);
+}
 
 std::vector<unsigned int> stackingOrder()
 {

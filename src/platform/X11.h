@@ -23,7 +23,13 @@ void setInputShape(unsigned int window, const std::vector<QRect> &rects);
 // Sets the window's bounding shape: only `rects` (window pixels) of it are
 // drawn, everything else shows what lies beneath, with or without a compositor.
 // An empty list makes the window invisible; nullopt gives back the full window.
-void setBoundingShape(unsigned int window, const std::optional<std::vector<QRect>> &rects);
+// Returns the request's sequence number (0 without a connection).
+unsigned int setBoundingShape(unsigned int window, const std::optional<std::vector<QRect>> &rects);
+// Moves the top-level `window` to `to` (root pixels) with one request of its
+// own: Qt would write the window's size hints again with every move. Qt learns
+// the place from the server's notice. Returns the request's sequence number (0
+// without a connection).
+unsigned int moveWindow(unsigned int window, QPoint to);
 // A compositing manager owns the screen's _NET_WM_CM_S<n> selection: without one,
 // translucent windows show black where they are transparent.
 bool compositorRunning();
@@ -59,4 +65,17 @@ std::optional<QPoint> pointerAhead();
 // window is unmapped (they are read when it is mapped) and sent as requests
 // to the window manager once it is managed.
 void markFloating(unsigned int window);
+// Each time the server says a top-level window moved, Qt asks it again where the
+// window is and waits for the answer (a window manager may have put it in a
+// frame). An override-redirect window of ours lies on the root itself, so the
+// notice's position is already the answer: for `window` Qt takes it as it is,
+// and a window that moves every frame costs no wait per frame.
+void trustMoveNotices(unsigned int window);
+void forgetMoveNotices(unsigned int window);
+// The server exposes a window's parts that a move or a new shape of it laid
+// open. When the caller repaints and sends the whole window right after those
+// requests (`sequences`), Qt need not send the exposed parts a second time: those
+// exposures of `window` (one of trustMoveNotices') are dropped, until one of
+// the window's exposures comes from anything else.
+void repaintFollows(unsigned int window, const std::vector<unsigned int> &sequences);
 } // namespace X11

@@ -5,9 +5,14 @@
 // screenshot in ZK_SHOTS_DIR.
 #include "DesktopRig.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QDir>
 #include <QImage>
+#include <QMoveEvent>
 #include <QPainter>
+#include <QWindow>
+
+#include <optional>
 
 namespace {
 
@@ -110,6 +115,36 @@ struct ProcessGuard {
     }
 };
 
+// What a native window is told: the places it moved to, in order, and how
+// often it was exposed; and how often its size hints were written.
+struct WindowEvents final : QObject, QAbstractNativeEventFilter {
+    QWindow *window;
+    std::vector<QPoint> moves;
+    int exposes = 0, sizeHints = 0;
+    explicit WindowEvents(QWindow *w) : window(w)
+    {
+        w->installEventFilter(this);
+        qApp->installNativeEventFilter(this);
+    }
+    ~WindowEvents() override { qApp->removeNativeEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Move)
+            moves.push_back(static_cast<QMoveEvent *>(event)->pos());
+        exposes += event->type() == QEvent::Expose;
+        return false;
+    }
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        auto *event = static_cast<xcb_generic_event_t *>(message);
+        if (type == "xcb_generic_event_t" && (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
+            const auto *notice = reinterpret_cast<xcb_property_notify_event_t *>(event);
+            sizeHints += notice->window == window->winId() && notice->atom == XCB_ATOM_WM_NORMAL_HINTS;
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 TEST(DesktopCatWithoutCompositor, LivesInAWindowCutToItsDrawingAndTheDesktopStaysVisible)
@@ -131,8 +166,18 @@ TEST(DesktopCatWithoutCompositor, LivesInAWindowCutToItsDrawingAndTheDesktopStay
     const Ledge ledge = rig.ledgesOf(plan).front();
     bool arrived = false;
     rig.cat.onArrived = [&](const CompanionGoal &) { arrived = true; };
+    std::optional<WindowEvents> walk(window->windowHandle());
     rig.cat.request(CompanionGoal::visit(ledge));
     ASSERT_TRUE(rig.frameUntil([&] { return arrived; }));
+    X11::compositorRunning(); // a round trip: every notice of the walk is on its way
+    rig.frameUntil([] { return true; });
+    // On the way its window moved frame after frame, each time without writing
+    // its size hints (only a change of size does), and what each move or new
+    // outline laid open was not sent twice (the frame's repaint sends it).
+    ASSERT_GE(walk->moves.size(), 8u);
+    EXPECT_LE(4 * walk->sizeHints, int(walk->moves.size()));
+    EXPECT_LE(4 * walk->exposes, int(walk->moves.size()));
+    walk.reset();
     rig.cat.say(QStringLiteral("Published. Link is in the plan."), 60);
     ASSERT_TRUE(rig.frameUntil([&] { return window->frame().bubbleOpacity >= 1; }));
     rig.frameUntil([] { return true; });
@@ -171,6 +216,23 @@ TEST(DesktopCatWithoutCompositor, LivesInAWindowCutToItsDrawingAndTheDesktopStay
     }
     ASSERT_GT(beside, 100);
     EXPECT_EQ(black, 0);
+
+    // The window follows the walking cat, a move up to every frame: where the
+    // server says it went is taken as said, not asked again with a wait each
+    // time. Two moves made before the application reads their notices reach it
+    // as two places, not the last one twice (Qt would merge queued notices of
+    // one window, hiding which way each was read: not here).
+    QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
+    const auto id = xcb_window_t(window->winId());
+    const QPoint first = g.topLeft() + QPoint(40, 0), second = g.topLeft() + QPoint(80, 10);
+    WindowEvents moves(window->windowHandle());
+    rig.other.move(id, first);
+    rig.other.move(id, second);
+    ASSERT_EQ(rig.other.frame(id).topLeft(), second); // an answer: the server made both moves
+    const bool moved = zktest::spinUntil([&] { return window->pos() == second; });
+    QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, true);
+    ASSERT_TRUE(moved) << "the window's move to " << second.x() << "," << second.y() << " never reached it";
+    EXPECT_EQ(moves.moves, (std::vector<QPoint>{first, second}));
 }
 
 TEST(DesktopCatWithoutCompositor, FollowsACompositorThatStartsAndQuits)
