@@ -15,6 +15,7 @@ StatusPill::StatusPill(const QString &text, PillTone tone, QWidget *parent)
 {
     setContentsMargins(9, 4, 9, 4);
     setCentered(true);
+    setBalanced(true);
     setBackground(fillColor(tone), 11);
     setPreferredWidth(240);
     QSizePolicy policy(QSizePolicy::Maximum, QSizePolicy::Minimum);

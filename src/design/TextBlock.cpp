@@ -11,6 +11,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegularExpression>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -83,6 +84,13 @@ void TextBlock::setCentered(bool centered)
     update();
 }
 
+void TextBlock::setBalanced(bool balanced)
+{
+    m_balanced = balanced;
+    updateGeometry();
+    update();
+}
+
 void TextBlock::setBackground(std::optional<ZephylPalette::Color> fill, double radius)
 {
     m_fill = fill;
@@ -137,7 +145,32 @@ QStringList TextBlock::layoutLines(const QString &text, const QFont &font, doubl
 
 QStringList TextBlock::visibleLines() const
 {
-    return layoutLines(m_text, font(), contentsRect().width(), m_maxLines, layoutDirection());
+    return layoutLines(m_text, font(), breakWidth(contentsRect().width()), m_maxLines, layoutDirection());
+}
+
+double TextBlock::breakWidth(double width) const
+{
+    if (!m_balanced || m_maxLines > 0 || width <= 1)
+        return width;
+    const auto count = [&](double w) { return layoutLines(m_text, font(), w, 0, layoutDirection()).size(); };
+    const auto lines = count(width);
+    if (lines < 2)
+        return width;
+    // The narrowest whole width that keeps the same number of lines, never
+    // narrower than a word, so no word is broken that was whole.
+    const QFontMetricsF metrics(font());
+    double widestWord = 1;
+    for (const QString &word : m_text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
+        widestWord = std::max(widestWord, metrics.horizontalAdvance(word));
+    int low = std::min(int(std::ceil(widestWord)), int(std::floor(width))), high = int(std::floor(width));
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        if (count(mid) <= lines)
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    return std::min<double>(width, high);
 }
 
 double TextBlock::lineHeight() const
@@ -163,7 +196,7 @@ double TextBlock::naturalWidth() const
 QSize TextBlock::sizeHint() const
 {
     const QMargins m = contentsMargins();
-    const int width = int(std::min<double>(naturalWidth(), m_preferredWidth));
+    const int width = int(std::ceil(breakWidth(std::min<double>(naturalWidth(), m_preferredWidth))));
     return {width + m.left() + m.right(), heightForWidth(width + m.left() + m.right())};
 }
 
@@ -202,7 +235,7 @@ void TextBlock::paintEvent(QPaintEvent *)
         m_fill ? ZephylPalette::legibleOn(m_color, *m_fill, AppearanceService::shared().appearance()) : m_color;
     painter.setPen(PaletteColors::color(ink));
     auto draw = [&](const QString &text, double opacity) {
-        const QStringList lines = layoutLines(text, font(), area.width(), m_maxLines, layoutDirection());
+        const QStringList lines = layoutLines(text, font(), breakWidth(area.width()), m_maxLines, layoutDirection());
         // Centre the block vertically when the widget is taller than the text.
         double y = area.top() + std::max(0.0, (area.height() - linesHeight(int(lines.size()))) / 2.0);
         painter.setOpacity(opacity);

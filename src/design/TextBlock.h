@@ -28,6 +28,9 @@ public:
     void setMaxLines(int lines);
     void setLineSpacing(double extra);
     void setCentered(bool centered);
+    // Text that must wrap is laid out as narrow as its line count allows, so
+    // its lines come out about even rather than one word left alone on the last.
+    void setBalanced(bool balanced);
     void setBackground(std::optional<ZephylPalette::Color> fill, double radius);
     // The width a wrapping block asks for before a layout narrows it.
     void setPreferredWidth(int width);
@@ -57,12 +60,15 @@ private:
     double lineHeight() const;
     double linesHeight(int count) const;
     double naturalWidth() const;
+    // The width lines are broken at inside `width`: narrower when balanced.
+    double breakWidth(double width) const;
 
     QString m_text;
     ZephylPalette::Color m_color;
     int m_maxLines = 0;
     double m_lineSpacing = 0;
     bool m_centered = false;
+    bool m_balanced = false;
     std::optional<ZephylPalette::Color> m_fill;
     double m_radius = 0;
     int m_preferredWidth = 360;

@@ -516,6 +516,8 @@ QWidget *PlanView::build()
     if (model.planUnsaved()) {
         auto *unsaved = new StatusPill(L10n::t("Plan changes are kept here but not saved yet."), PillTone::attention, body);
         unsaved->setObjectName(QStringLiteral("planUnsaved"));
+        // A sentence, not a state word: one line wherever the column has room for it.
+        unsaved->setPreferredWidth(920);
         column->addWidget(leading(unsaved, body));
     }
 

@@ -15,6 +15,8 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using ZephylPalette::Color;
 
 namespace {
@@ -99,6 +101,8 @@ WorkspaceRootView::WorkspaceRootView(AppModel &model, QWidget *parent) : QWidget
     AppearanceService::repaintOnChange(this);
 
     connect(&model, &AppModel::sessionChanged, this, &WorkspaceRootView::showBranch);
+    connect(&model, &AppModel::sessionChanged, this, &WorkspaceRootView::followAccount);
+    connect(&model, &AppModel::userChanged, this, &WorkspaceRootView::followAccount);
     connect(&model, &AppModel::composerPresentedChanged, this, &WorkspaceRootView::followComposer);
     connect(&model, &AppModel::themeChanged, this, &WorkspaceRootView::applyTheme);
     connect(&model, &AppModel::languageChanged, this, &WorkspaceRootView::applyDirection);
@@ -148,13 +152,77 @@ void WorkspaceRootView::followComposer()
         m_sheet->hide();
         m_sheet->deleteLater();
         m_sheet = nullptr;
+        m_sheetOwner.clear();
         return;
     }
     m_sheet = new ComposerSheet(m_model, this);
+    m_sheetOwner = m_model.session() == SessionState::signedIn && m_model.user() ? m_model.user()->email.toLower()
+                                                                                 : QString();
     m_sheet->place();
     m_sheet->show();
     m_sheet->raise();
     m_sheet->setFocus();
+}
+
+namespace {
+constexpr qsizetype kKeptSheets = 3;
+
+// Later, as an import it started may still be reporting to it.
+void forget(const QPointer<ComposerSheet> &sheet)
+{
+    if (sheet)
+        sheet->deleteLater();
+}
+}
+
+void WorkspaceRootView::followAccount()
+{
+    // Over the sign-in form the sheet stays, with what was typed, for whoever signs in next.
+    if (m_model.session() != SessionState::signedIn)
+        return;
+    const QString account = m_model.user() ? m_model.user()->email.toLower() : QString();
+    // While the account is still being looked up it may be another: the post is not shown to it.
+    if (m_sheet && !m_sheetOwner.isEmpty() && m_sheetOwner != account)
+        keepSheetAside();
+    if (account.isEmpty())
+        return;
+    if (m_sheet) {
+        if (m_sheetOwner.isEmpty())
+            m_sheetOwner = account;
+        return;
+    }
+    const auto kept = std::find_if(m_keptSheets.begin(), m_keptSheets.end(),
+                                   [&](const auto &entry) { return entry.first == account; });
+    if (kept == m_keptSheets.end())
+        return;
+    QPointer<ComposerSheet> sheet = kept->second;
+    m_keptSheets.erase(kept);
+    if (!sheet)
+        return;
+    m_sheet = sheet;
+    m_sheetOwner = account;
+    m_sheet->place();
+    m_sheet->show();
+    m_sheet->raise();
+    m_sheet->setFocus();
+    m_model.setComposerPresented(true);
+}
+
+void WorkspaceRootView::keepSheetAside()
+{
+    ComposerSheet *sheet = std::exchange(m_sheet, nullptr);
+    const QString owner = std::exchange(m_sheetOwner, QString());
+    sheet->hide();
+    for (qsizetype i = 0; i < m_keptSheets.size(); ++i) {
+        if (m_keptSheets.at(i).first == owner) {
+            forget(m_keptSheets.takeAt(i).second);
+            break;
+        }
+    }
+    m_keptSheets.append({owner, sheet});
+    while (m_keptSheets.size() > kKeptSheets)
+        forget(m_keptSheets.takeFirst().second);
+    m_model.setComposerPresented(false);
 }
 
 void WorkspaceRootView::paintEvent(QPaintEvent *)

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QPointer>
+#include <QString>
+
+#include <utility>
 #include <QWidget>
 
 class AppModel;
@@ -12,7 +16,9 @@ class ComposerSheet;
 // what is true of the whole window: at least 960 x 600, the palette's
 // background, the theme chosen in the settings, the reading direction of the
 // interface language (all taking effect at once) and the composer sheet, which
-// may be presented over any of the three.
+// may be presented over any of the three. The sheet holds one account's post: it
+// stays over the sign-in form after an expiry, goes aside when another account
+// signs in under it and comes back when its own account does.
 class WorkspaceRootView final : public QWidget {
     Q_OBJECT
 public:
@@ -31,10 +37,17 @@ protected:
 private:
     void showBranch();
     void followComposer();
+    void followAccount();
+    // The open sheet put aside for its owner; the composer reads as closed.
+    void keepSheetAside();
     void applyTheme();
     void applyDirection();
 
     AppModel &m_model;
     QPointer<QWidget> m_branch;
     QPointer<ComposerSheet> m_sheet;
+    // The account the open sheet's post belongs to; empty until one is known.
+    QString m_sheetOwner;
+    // Sheets other accounts left under a sign-in, by owner, oldest first (a few at most).
+    QList<std::pair<QString, QPointer<ComposerSheet>>> m_keptSheets;
 };

@@ -749,6 +749,25 @@ TEST_F(Components, PillColoursFollowToneAndLongTextWraps)
     // Wrapped, never cut: every letter is still there, no ellipsis.
     const auto letters = [](QString s) { return s.remove(QRegularExpression(QStringLiteral("\\s"))); };
     EXPECT_EQ(letters(pill.visibleLines().join(QString())), letters(text));
+
+    // Where it must wrap, the lines come out about even: no word left alone on
+    // the last line, and the pill asks only for the width its lines take.
+    const QString sentence = QStringLiteral("Plan changes are kept here but not saved yet.");
+    StatusPill wide(sentence, PillTone::attention);
+    const QFontMetricsF metrics(wide.font());
+    wide.setPreferredWidth(2000);
+    const int full = wide.sizeHint().width() - 18;
+    const QStringList greedy = TextBlock::layoutLines(sentence, wide.font(), full - 12, 0, Qt::LeftToRight);
+    ASSERT_EQ(greedy.size(), 2);
+    ASSERT_EQ(greedy.last(), QStringLiteral("yet."));
+    wide.resize(full - 12 + 18, wide.heightForWidth(full - 12 + 18));
+    const QStringList even = wide.visibleLines();
+    ASSERT_EQ(even.size(), 2);
+    EXPECT_LT(std::abs(metrics.horizontalAdvance(even.first()) - metrics.horizontalAdvance(even.last())),
+              metrics.horizontalAdvance(QStringLiteral("kept here")));
+    wide.setPreferredWidth(full - 12);
+    EXPECT_LT(wide.sizeHint().width(), full - 12 + 18 - metrics.horizontalAdvance(QStringLiteral("kept")));
+    EXPECT_EQ(wide.sizeHint().height(), wide.heightForWidth(full - 12 + 18));
 }
 
 TEST_F(Components, SettingRowDetailIsOptionalAndWraps)

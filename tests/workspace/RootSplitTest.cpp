@@ -2,10 +2,13 @@
 
 #include "ScreensTestSupport.h"
 
+#include "app/ComposerTestSupport.h"
+
 #include "design/Controls.h"
 #include "design/L10n.h"
 #include "design/NoticeBanner.h"
 #include "workspace/AssistantView.h"
+#include "workspace/ComposerView.h"
 #include "workspace/ProfileView.h"
 #include "workspace/SignInView.h"
 #include "workspace/SummaryView.h"
@@ -13,6 +16,7 @@
 #include "workspace/WorkspaceSplitView.h"
 #include "workspace/WorkspaceWindowController.h"
 
+#include <QPointer>
 #include <QSplitter>
 
 using namespace flowtest;
@@ -87,6 +91,63 @@ TEST_F(RootTest, TheComposerSheetCanCoverAnyBranchAndEscapeDismissesIt)
     key(sheet, Qt::Key_Escape);
     EXPECT_FALSE(model().composerPresented());
     EXPECT_EQ(root()->composerSheet(), nullptr);
+
+    // An expiry leaves the sheet over the sign-in form with what was typed in
+    // it. The post is its account's: another account signing in never sees it,
+    // not even while it is being looked up; its own account finds it again.
+    flows.service.results["currentUser"] = user(QStringLiteral("a@example.com"));
+    finish(model().finishSignIn());
+    model().setComposerPresented(true);
+    settle();
+    QPointer<QWidget> typed = root()->composerSheet();
+    ASSERT_NE(typed, nullptr);
+    ComposerState &state = typed->findChild<ComposerView *>()->state();
+    state.setCaption(QStringLiteral("Only for a"));
+    state.setMedia({composertest::picture()});
+    finish(model().expireSession());
+    settle();
+    ASSERT_NE(qobject_cast<SignInView *>(root()->branch()), nullptr);
+    EXPECT_EQ(root()->composerSheet(), typed.data());
+    EXPECT_TRUE(typed->isVisible());
+
+    flows.service.results["currentUser"] = user(QStringLiteral("b@example.com"));
+    flows.service.held.insert(QStringLiteral("currentUser"));
+    auto signingIn = model().finishSignIn();
+    ASSERT_TRUE(zktest::spinUntil([&] { return flows.service.waiting("currentUser") == 1; }));
+    settle();
+    EXPECT_EQ(root()->composerSheet(), nullptr) << "the account is not known yet";
+    EXPECT_FALSE(typed->isVisible());
+    flows.service.held.clear();
+    flows.service.release("currentUser");
+    finish(std::move(signingIn));
+    settle();
+    ASSERT_TRUE(model().user());
+    EXPECT_EQ(model().user()->email, QStringLiteral("b@example.com"));
+    EXPECT_EQ(root()->composerSheet(), nullptr) << "not another account's";
+    EXPECT_FALSE(model().composerPresented());
+    ASSERT_NE(typed, nullptr);
+    EXPECT_FALSE(typed->isVisible());
+    model().setComposerPresented(true);
+    settle();
+    ASSERT_NE(root()->composerSheet(), nullptr);
+    EXPECT_NE(root()->composerSheet(), typed.data());
+    EXPECT_EQ(root()->composerSheet()->findChild<ComposerView *>()->state().caption(), QString());
+    EXPECT_TRUE(root()->composerSheet()->findChild<ComposerView *>()->state().media().isEmpty());
+    key(root()->composerSheet(), Qt::Key_Escape);
+    finish(model().signOut());
+    settle();
+
+    flows.service.results["currentUser"] = user(QStringLiteral("A@example.com"));
+    finish(model().finishSignIn());
+    settle();
+    EXPECT_EQ(root()->composerSheet(), typed.data()) << "back for its own account";
+    EXPECT_TRUE(model().composerPresented());
+    ASSERT_NE(typed, nullptr);
+    EXPECT_TRUE(typed->isVisible());
+    EXPECT_EQ(state.caption(), QStringLiteral("Only for a"));
+    EXPECT_EQ(state.media().size(), 1);
+    key(typed, Qt::Key_Escape);
+    EXPECT_FALSE(model().composerPresented());
 }
 
 TEST_F(RootTest, ThemeAndReadingDirectionFollowTheSettingsAtOnce)
