@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 
 using namespace asktest;
 
@@ -157,6 +158,19 @@ struct Notices final : QAbstractNativeEventFilter {
     }
 };
 
+// The panel's frame on the X server when its window is first exposed.
+struct FirstExposure final : QObject {
+    const QWidget *panel;
+    std::optional<QRect> frame;
+    explicit FirstExposure(const QWidget *w) : panel(w) { w->windowHandle()->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && !frame && panel->windowHandle()->isExposed())
+            frame = zktest::serverFrame(panel);
+        return false;
+    }
+};
+
 TEST_F(AskPanelX11, TheFirstShowSitsWhereLaterShowsDoOnceTheWindowManagerHasPlacedIt)
 {
     // The conversation kept from last time comes after the panel was made, as
@@ -185,8 +199,22 @@ TEST_F(AskPanelX11, TheFirstShowSitsWhereLaterShowsDoOnceTheWindowManagerHasPlac
         EXPECT_EQ(frame.height(), placed.height()) << "a frame of the wrong size was told";
     ask.hide();
     ASSERT_TRUE(zktest::spinUntil([&] { return !mapped(); }));
+
+    // A reply that comes while the panel is away: the panel takes the card's
+    // new height silently and shows at it from its first frame on the server.
+    const qsizetype told = frames.size();
+    QList<CatChatLine> lines = flows.model().catChat();
+    lines << line(true, QStringLiteral("focus 25")) << line(false, QStringLiteral("I'll sit right here for 25 minutes."));
+    flows.model().setCatChat(lines);
+    ASSERT_TRUE(zktest::spinUntil([&] { return ask.frame().height() > placed.height(); }))
+        << "the hidden panel did not follow the conversation";
+    EXPECT_TRUE(zktest::spinUntil([&] { return ask.panel()->height() == ask.view()->idealSize().height(); }));
+    EXPECT_EQ(frames.size(), told) << "a hidden panel's growth was told";
+    FirstExposure first(ask.panel());
     ask.show(false);
     expectPlaced(ask, visible, frames);
+    ASSERT_TRUE(first.frame.has_value());
+    EXPECT_EQ(first.frame->size(), ask.panel()->size()) << "the panel changed size after it first showed";
 }
 
 // Wholly inside the list's visible part, and that part wholly on the panel.

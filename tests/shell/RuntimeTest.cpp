@@ -357,6 +357,20 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
     EXPECT_TRUE(zktest::spinUntil([&] {
         return QGuiApplication::focusWindow() == c.runtime->workspace().window()->windowHandle();
     })) << "the keyboard is not in the workspace window";
+    // The panel's own activation arriving after it was put away (a window
+    // manager that took its map request late): the keyboard goes on to the
+    // window in front, on the server too.
+    {
+        QWidget *window = c.runtime->workspace().window();
+        const QString panel = QString::number(ask.panel()->winId());
+        zktest::xdotool({"windowmap", "--sync", panel});
+        zktest::xdotool({"windowfocus", "--sync", panel});
+        EXPECT_TRUE(zktest::spinUntil([&] {
+            return QGuiApplication::focusWindow() == window->windowHandle() &&
+                   zktest::inputFocus() == window->winId();
+        })) << "the keyboard stayed in the hidden panel";
+        EXPECT_FALSE(ask.isVisible());
+    }
 
     // As a link asks: shown with the keyboard and asked at once, before the
     // panel is even on screen; the keyboard still ends in the window.
