@@ -1,9 +1,10 @@
 // Every record the application keeps between runs, read from whatever bytes a
 // damaged disk, an older version or a hand edit may leave: the readers never
 // throw, never crash, and what they accept is written back the same way. The
-// first byte chooses the record; the kept plan's drafts are also merged with
-// what a service might hold.
+// first byte chooses the record (a draft editor left open by an expiry among
+// them); the kept plan's drafts are also merged with what a service might hold.
 #include "app/AskValues.h"
+#include "app/DraftEditStore.h"
 #include "app/PlanMerge.h"
 #include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const QByteArray bytes(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     try {
-        switch (data[0] % 4) {
+        switch (data[0] % 5) {
         case 0: {
             const auto text = UnsentTextStore::decode(bytes, kOwner);
             if (!text.isEmpty() && UnsentTextStore::decode(UnsentTextStore::encode(kOwner, text), kOwner) != text)
@@ -72,6 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 3:
             if (const auto record = CatWellbeing::decode(bytes))
                 (void)record->encode();
+            break;
+        case 4:
+            if (const auto edit = DraftEditStore::decode(bytes, kOwner);
+                edit && DraftEditStore::decode(DraftEditStore::encode(kOwner, *edit), kOwner) != edit)
+                std::abort();
             break;
         }
     } catch (...) {

@@ -96,7 +96,7 @@ void idle(int ms)
     loop.exec();
 }
 
-void print(Kind kind, const Rest &rest)
+void print(Kind kind, const Rest &rest, double loadMs, double usableMs)
 {
     QJsonObject byKind;
     for (auto it = rest.cpuMsByKind.cbegin(); it != rest.cpuMsByKind.cend(); ++it)
@@ -105,7 +105,9 @@ void print(Kind kind, const Rest &rest)
                            {QStringLiteral("cpuMs"), rest.cpuMs},
                            {QStringLiteral("byKind"), byKind},
                            {QStringLiteral("wakeups"), rest.wakeups},
-                           {QStringLiteral("preemptions"), rest.preemptions}};
+                           {QStringLiteral("preemptions"), rest.preemptions},
+                           {QStringLiteral("loadMs"), loadMs},
+                           {QStringLiteral("usableMs"), usableMs}};
     std::printf("rest %s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
 }
@@ -178,6 +180,8 @@ int runAlone(Kind kind, double seconds, Start from)
     std::unique_ptr<QWebEngineProfile> profile;
     std::unique_ptr<QWebEnginePage> page;
     bool settled = false;
+    QElapsedTimer sinceStart;
+    double loadMs = 0, usableMs = 0;
     // The account the bare page shows, asked one question at a time.
     QString who;
     bool asked = false;
@@ -197,13 +201,20 @@ int runAlone(Kind kind, double seconds, Start from)
         screen->setVariant(CompanionLibrary::variant(CompanionLibrary::selectedVariantID()));
         layout->addWidget(screen);
         window.show();
+        QObject::connect(web->page(), &QWebEnginePage::loadFinished, [&](bool ok) {
+            if (ok && loadMs == 0)
+                loadMs = sinceStart.nsecsElapsed() / 1e6;
+        });
+        sinceStart.start();
         web->start();
         QElapsedTimer sinceReady;
         settled = spinUntil([&] {
             if (web->phase().kind != WebWorkspaceModel::Phase::Kind::workspace || !web->workspaceReady())
                 return false;
-            if (!sinceReady.isValid())
+            if (!sinceReady.isValid()) {
                 sinceReady.start();
+                usableMs = sinceStart.nsecsElapsed() / 1e6;
+            }
             if (from == Start::ready)
                 return true;
             // The welcome line comes 2.5 s after the session and stays 5 s.
@@ -224,7 +235,12 @@ int runAlone(Kind kind, double seconds, Start from)
         layout->addWidget(view);
         window.show();
         bool loaded = false;
-        QObject::connect(page.get(), &QWebEnginePage::loadFinished, [&](bool ok) { loaded = ok; });
+        QObject::connect(page.get(), &QWebEnginePage::loadFinished, [&](bool ok) {
+            loaded = ok;
+            if (ok && loadMs == 0)
+                loadMs = sinceStart.nsecsElapsed() / 1e6;
+        });
+        sinceStart.start();
         page->load(origin.resolved(QUrl(QStringLiteral("/instagram"))));
         settled = spinUntil([&] {
             if (loaded && !asked) {
@@ -235,7 +251,10 @@ int runAlone(Kind kind, double seconds, Start from)
                                         asked = false;
                                     });
             }
-            return who == QLatin1String("kitty@example.com");
+            if (who != QLatin1String("kitty@example.com"))
+                return false;
+            usableMs = sinceStart.nsecsElapsed() / 1e6;
+            return true;
         }, 60000);
     }
     if (!settled) {
@@ -249,7 +268,7 @@ int runAlone(Kind kind, double seconds, Start from)
     const Sample before = sample();
     idle(int(seconds * 1000));
     const Sample after = sample();
-    print(kind, between(before, after));
+    print(kind, between(before, after), loadMs, usableMs);
 
     // The view goes before its page, the page before its profile.
     delete layout->takeAt(0)->widget();
@@ -274,6 +293,8 @@ std::optional<Rest> parse(const QByteArray &output)
             rest.cpuMsByKind.insert(it.key(), it.value().toDouble());
         rest.wakeups = o.value(QLatin1String("wakeups")).toInteger();
         rest.preemptions = o.value(QLatin1String("preemptions")).toInteger();
+        rest.loadMs = o.value(QLatin1String("loadMs")).toDouble();
+        rest.usableMs = o.value(QLatin1String("usableMs")).toDouble();
         return rest;
     }
     return std::nullopt;

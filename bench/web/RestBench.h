@@ -23,6 +23,11 @@ struct Rest {
     QHash<QString, double> cpuMsByKind;
     qint64 wakeups = 0;     // voluntary context switches of the main thread
     qint64 preemptions = 0; // involuntary ones
+    // From the start of the load to the page's own load finishing (the same
+    // engine signal on both sides), and to the page being usable (the
+    // workspace's readiness; the bare page showing the account).
+    double loadMs = 0;
+    double usableMs = 0;
 };
 
 std::optional<Kind> kindNamed(const QString &name);

@@ -168,14 +168,17 @@ void RestBesideBareView(benchmark::State &state)
         }
     }
     const auto figures = [&](restbench::Kind kind) {
-        QList<double> cpu, wakeups, renderer, browser;
+        QList<double> cpu, wakeups, renderer, browser, load, usable;
         for (const restbench::Rest &r : runs[kind]) {
+            load << r.loadMs;
+            usable << r.usableMs;
             cpu << r.cpuMs;
             wakeups << double(r.wakeups);
             renderer << r.cpuMsByKind.value(QStringLiteral("renderer"));
             browser << r.cpuMsByKind.value(QStringLiteral("browser"));
         }
-        return std::array<double, 4>{median(cpu), median(wakeups), median(renderer), median(browser)};
+        return std::array<double, 6>{median(cpu),     median(wakeups), median(renderer),
+                                     median(browser), median(load),    median(usable)};
     };
     const auto ws = figures(restbench::Kind::workspace);
     const auto bare = figures(restbench::Kind::bare);
@@ -188,11 +191,17 @@ void RestBesideBareView(benchmark::State &state)
     state.counters["bare_renderer_ms"] = bare[2];
     state.counters["workspace_browser_ms"] = ws[3];
     state.counters["bare_browser_ms"] = bare[3];
+    // The signed-in page's load beside the bare view's, and the time until it is usable.
+    state.counters["workspace_load_ms"] = ws[4];
+    state.counters["bare_load_ms"] = bare[4];
+    state.counters["load_ratio"] = bare[4] > 0 ? ws[4] / bare[4] : 0;
+    state.counters["workspace_usable_ms"] = ws[5];
+    state.counters["bare_usable_ms"] = bare[5];
     for (restbench::Kind kind : {restbench::Kind::workspace, restbench::Kind::bare}) {
         std::fprintf(stderr, "%-9s", qPrintable(restbench::kindName(kind)));
         for (const restbench::Rest &r : runs[kind]) {
-            std::fprintf(stderr, "  %6.1f ms (renderer %5.1f) %3lld wake-ups", r.cpuMs,
-                         r.cpuMsByKind.value(QStringLiteral("renderer")), static_cast<long long>(r.wakeups));
+            std::fprintf(stderr, "  %6.1f ms (renderer %5.1f) %3lld wake-ups load %5.0f ms", r.cpuMs,
+                         r.cpuMsByKind.value(QStringLiteral("renderer")), static_cast<long long>(r.wakeups), r.loadMs);
         }
         std::fprintf(stderr, "\n");
     }

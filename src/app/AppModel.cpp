@@ -64,12 +64,13 @@ constexpr qint64 kMaxBreakMinutes = 7 * 24 * 60;
 AppModel::AppModel(Environment environment, QObject *parent)
     : QObject(parent),
       m_defaults(environment.defaults ? environment.defaults : &DefaultsStore::shared()),
+      m_records(&RecordStore::of(*m_defaults)),
       m_clock(environment.clock),
       m_notifications(environment.notifications),
       m_windows(environment.windows),
-      m_records(&RecordStore::of(*m_defaults)),
       m_unsentText(*m_records),
-      m_unsavedPlan(*m_records)
+      m_unsavedPlan(*m_records),
+      m_draftEdits(*m_records)
 {
     if (environment.api) {
         m_api = environment.api;

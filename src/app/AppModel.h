@@ -4,6 +4,7 @@
 #include "app/AppValues.h"
 #include "app/AskValues.h"
 #include "app/ComposerSubmission.h"
+#include "app/DraftEditStore.h"
 #include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
 #include "base/CancelToken.h"
@@ -356,6 +357,14 @@ public:
     // The service no longer accepts the session: signed out, account data cleared, one notice.
     QCoro::Task<> expireSession();
 
+    // ---- A draft editor open when the session expires
+    // Keeps the editor's unsaved work for the account signed in now (an editor
+    // does so on sessionExpiring); nothing when no account is known.
+    void keepDraftEdit(const KeptDraftEdit &edit);
+    // The editor the signed-in account left open when its session expired, for
+    // the screen it was on, handed out once (draftEditReturned says when).
+    std::optional<KeptDraftEdit> takeReturnedDraftEdit(Surface surface);
+
     // ---- Links
     // A "sorvane:" link as received (any text); returns at once.
     void handleURL(const QString &raw);
@@ -400,6 +409,11 @@ public:
 
 Q_SIGNALS:
     void sessionChanged();
+    // The service ended the session; the account's data is about to go. An
+    // open draft editor hands its unsaved work over (keepDraftEdit).
+    void sessionExpiring();
+    // The account came back to a draft editor it left open: its screen takes it.
+    void draftEditReturned();
     void userChanged();
     void sessionUnverifiedChanged();
     void signInBusyChanged();
@@ -474,6 +488,8 @@ private:
     // Drops every account-bound value and every result still on its way for it.
     // The unsent text is left alone.
     void clearAccountData();
+    // After the plan has loaded: reopens the editor this account left open, if any.
+    void returnDraftEdit();
     // The ask conversation emptied and its owner's record removed; the input is kept.
     void clearCatConversation();
     // The owner's ask conversation: the one it left in memory (an expiry, a page
@@ -506,6 +522,10 @@ private:
     quint64 m_planEdits = 0;
     // The service's list the plan in memory was edited from.
     QList<ZephylWire::PlanDraft> m_planBase;
+    // Whether that list was read from the service for this account: until it
+    // was, a save reads it first and meets it draft by draft, so drafts the
+    // service holds (and a plan kept from before) are never written over.
+    bool m_planBaseRead = false;
     // The service refused the unsaved plan for what it holds: not sent again by itself.
     bool m_planRefused = false;
     std::unique_ptr<Clock::Timer> m_planRetry;
@@ -604,6 +624,9 @@ private:
     UnsentTextStore m_unsentText;
     // The plan as last sent, until the service has taken it.
     UnsavedPlanStore m_unsavedPlan;
+    // Draft editors left open by an expiry, per account; the one offered to the account now.
+    DraftEditStore m_draftEdits;
+    std::optional<KeptDraftEdit> m_returnedDraftEdit;
     QString m_inputOwner;
 
     AppLanguage m_language = AppLanguage::system;

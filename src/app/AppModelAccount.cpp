@@ -149,6 +149,7 @@ QCoro::Task<> AppModel::signOut()
     // Signing out forgets what the account kept here; another account's records stay.
     const QString chatOwner = m_chatOwner;
     forgetUnsentText();
+    m_draftEdits.remove(m_accountIdentity);
     const QPointer<AppModel> self(this);
     co_await m_api->logout();
     if (!self)
@@ -184,6 +185,8 @@ QCoro::Task<> AppModel::expireSession()
     if (!self)
         co_return;
     m_expiry.reset();
+    // While the account is still known, so what an open editor holds is kept as its own.
+    Q_EMIT sessionExpiring();
     setSession(SessionState::signedOut);
     setUser(std::nullopt);
     // The next account must find nothing of this one (the unsent text stays its owner's).

@@ -2,6 +2,7 @@
 // and writing the whole plan back.
 #include "app/AppModel.h"
 
+#include "app/PlanMerge.h"
 #include "app/ServiceClient.h"
 #include "design/L10n.h"
 #include "services/AsyncSupport.h"
@@ -135,8 +136,26 @@ QCoro::Task<> AppModel::savePlan()
     while (m_planSaveWanted) {
         m_planSaveWanted = false;
         // Kept until the service has it, so an end mid-way loses nothing.
+        m_unsavedPlan.save(owner, {m_planDrafts, m_planBase, false});
+        if (!m_planBaseRead) {
+            // Edited without the service's list at hand: met with it first.
+            std::optional<QList<ZephylWire::PlanDraft>> server;
+            try {
+                server = co_await m_api->planDrafts();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            if (!guard.alive())
+                co_return;
+            if (error)
+                break;
+            if (!PlanMerge::sameList(m_planBase, *server))
+                setPlanDrafts(PlanMerge::merge(m_planBase, m_planDrafts, *server, clock().now().toMSecsSinceEpoch()));
+            m_planBase = *server;
+            m_planBaseRead = true;
+            m_unsavedPlan.save(owner, {m_planDrafts, m_planBase, false});
+        }
         const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
-        m_unsavedPlan.save(owner, {sending, m_planBase, false});
         try {
             co_await m_api->savePlanDrafts(sending);
         } catch (...) {
@@ -206,4 +225,30 @@ void AppModel::releasePlanSaveWaiters()
 {
     for (auto &settled : std::exchange(m_planSaveWaiters, {}))
         settled();
+}
+
+// ---- A draft editor open when the session expires
+
+void AppModel::keepDraftEdit(const KeptDraftEdit &edit) { m_draftEdits.save(m_accountIdentity, edit); }
+
+void AppModel::returnDraftEdit()
+{
+    if (m_usesWebWorkspace || m_session != SessionState::signedIn || m_returnedDraftEdit)
+        return;
+    auto edit = m_draftEdits.load(m_accountIdentity);
+    if (!edit)
+        return;
+    m_returnedDraftEdit = std::move(edit);
+    setSurface(m_returnedDraftEdit->surface);
+    Q_EMIT draftEditReturned();
+}
+
+std::optional<KeptDraftEdit> AppModel::takeReturnedDraftEdit(Surface surface)
+{
+    if (!m_returnedDraftEdit || m_returnedDraftEdit->surface != surface)
+        return std::nullopt;
+    std::optional<KeptDraftEdit> edit = std::move(m_returnedDraftEdit);
+    m_returnedDraftEdit.reset();
+    m_draftEdits.remove(m_accountIdentity);
+    return edit;
 }

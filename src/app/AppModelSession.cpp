@@ -91,11 +91,13 @@ void AppModel::clearAccountData()
     setPublications({});
     setPlanUnsaved(false);
     m_planBase.clear();
+    m_planBaseRead = false;
     m_planRefused = false;
     m_planRetry.reset();
     m_planRetryDelay = kPlanRetryFirst;
     setPlanLoading(false);
     setPlanSaving(false);
+    m_returnedDraftEdit.reset();
 
     setThreads({});
     setActiveThreadID(std::nullopt);
@@ -303,6 +305,7 @@ QCoro::Task<> AppModel::loadPlan()
                        : PlanMerge::merge(kept->base, kept->drafts, *drafts, clock().now().toMSecsSinceEpoch());
         }
         m_planBase = *drafts;
+        m_planBaseRead = true;
         setPlanDrafts(plan);
         if (kept && !PlanMerge::sameList(plan, *drafts)) {
             setPlanUnsaved(true);
@@ -318,8 +321,22 @@ QCoro::Task<> AppModel::loadPlan()
             m_unsavedPlan.remove(m_accountIdentity);
         }
     }
-    if (drafts)
+    if (!drafts && untouched && !m_planBaseRead) {
+        // The service's list could not be read: a plan kept from before is
+        // shown as not saved yet, and goes once the service's list is read.
+        if (const auto kept = m_unsavedPlan.load(m_accountIdentity)) {
+            m_planBase = kept->base;
+            m_planRefused = kept->refused;
+            setPlanDrafts(kept->drafts);
+            setPlanUnsaved(true);
+            if (!m_planRefused)
+                schedulePlanRetry();
+        }
+    }
+    if (drafts) {
         serviceAnswered();
+        returnDraftEdit();
+    }
     try {
         auto publications = co_await m_api->instagramPublications();
         if (!guard.alive())

@@ -2,6 +2,7 @@
 
 #include "base/DefaultsStore.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -41,8 +42,14 @@ void RecordStore::unreadable(const QString &name, const QString &owner)
 
 QString RecordStore::folderName(const QString &owner)
 {
-    // Dots too, so "." and ".." name no folder of their own; '/' is always encoded.
-    return QString::fromLatin1(QUrl::toPercentEncoding(owner.toLower(), "@", "."));
+    // Dots too, so "." and ".." name no folder of their own; '/' and NUL are always encoded.
+    const QString lowered = owner.toLower();
+    const QByteArray encoded = QUrl::toPercentEncoding(lowered, "@", ".");
+    if (encoded.size() <= kLongestFolderName)
+        return QString::fromLatin1(encoded);
+    // Too long for a file name: named by its digest, after a '#' that no encoded
+    // address holds, so no address can name this folder as its own.
+    return u'#' + QString::fromLatin1(QCryptographicHash::hash(lowered.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
 QString RecordStore::path(const QString &name, const QString &owner) const
@@ -57,9 +64,13 @@ void RecordStore::loadOwners()
     QFile file(m_directory + u'/' + kOwnersFile);
     if (file.open(QIODevice::ReadOnly)) {
         const QJsonArray list = QJsonDocument::fromJson(file.readAll()).array();
+        // Taken as the list is written, whatever was put there: lower-cased, and
+        // no more than are kept, so the account that writes next is never
+        // mistaken for an older one and its records dropped.
         for (const QJsonValue &v : list) {
-            if (v.isString() && !v.toString().isEmpty() && !m_owners.contains(v.toString()))
-                m_owners << v.toString();
+            const QString owner = v.toString().toLower();
+            if (!owner.isEmpty() && !m_owners.contains(owner) && m_owners.size() < kAccountsKept)
+                m_owners << owner;
         }
     }
     // Folders the list does not name (it was lost or damaged) still belong to someone.

@@ -21,6 +21,8 @@ class RecordStore : public QObject {
     Q_OBJECT
 public:
     static constexpr int kAccountsKept = 5;
+    // Longer folder names are refused by some file systems (255 bytes on most, fewer on some).
+    static constexpr int kLongestFolderName = 128;
 
     // An empty directory keeps everything in memory (tests).
     explicit RecordStore(QString directory = {}, QObject *parent = nullptr);

@@ -11,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLineEdit>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QSystemTrayIcon>
@@ -60,6 +61,21 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
     });
     connect(&model, &AppModel::askInputChanged, this, unsent);
     connect(&model, &AppModel::assistantDraftChanged, this, unsent);
+    // How many drafts the plan holds and whether the service has them, never what they say.
+    auto plan = [this, &model] {
+        QString state = QStringLiteral("plan: %1 drafts").arg(model.planDrafts().size());
+        if (model.planLoading())
+            state += QStringLiteral(", loading");
+        if (model.planSaving())
+            state += QStringLiteral(", saving");
+        if (model.planUnsaved())
+            state += QStringLiteral(", unsaved");
+        line(state);
+    };
+    connect(&model, &AppModel::planDraftsChanged, this, plan);
+    connect(&model, &AppModel::planLoadingChanged, this, plan);
+    connect(&model, &AppModel::planSavingChanged, this, plan);
+    connect(&model, &AppModel::planUnsavedChanged, this, plan);
     if (WebWorkspace *web = runtime.web()) {
         connect(web, &WebWorkspaceModel::phaseChanged, this,
                 [this, web] { line(QStringLiteral("page: ") + phaseWord(web->phase())); });
@@ -84,10 +100,14 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
         }
         const WebWorkspace *web = m_runtime.web();
         const bool page = web && web->webView() && (web->webView() == now || web->webView()->isAncestorOf(now));
-        line(QStringLiteral("keyboard: ") + (page ? QStringLiteral("page") : now->window()->windowTitle()));
-        // Which button a key press would press.
+        QString told = QStringLiteral("keyboard: ") + (page ? QStringLiteral("page") : now->window()->windowTitle());
+        // Which button a key press would press, or which field typing goes to
+        // (by the words it shows when empty), told in the same write.
         if (const auto *button = qobject_cast<const QAbstractButton *>(now))
-            line(QStringLiteral("focus on: ") + button->text());
+            told += QStringLiteral("\ntrace: focus on: ") + button->text();
+        if (const auto *field = qobject_cast<const QLineEdit *>(now))
+            told += QStringLiteral("\ntrace: focus in field: ") + field->placeholderText();
+        line(told);
     });
     // Start-up moments, looked for often until both are seen.
     auto *early = new QTimer(this);

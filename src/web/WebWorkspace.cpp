@@ -519,6 +519,15 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     m_restTimer->setSingleShot(true);
     m_restTimer->setInterval(kRestDelay);
     connect(m_restTimer, &QTimer::timeout, this, &WebWorkspace::rest);
+    // One limit per revival: an earlier one's must not cut a later one short.
+    m_revivalLimit = new QTimer(this);
+    m_revivalLimit->setSingleShot(true);
+    m_revivalLimit->setInterval(kRevivalLimit);
+    connect(m_revivalLimit, &QTimer::timeout, this, [this] {
+        m_reviving = false;
+        releaseRevivalWaiters();
+        restSoon();
+    });
     connect(m_page, &QWebEnginePage::visibleChanged, this, [this](bool visible) {
         if (visible) {
             m_restTimer->stop();
@@ -538,10 +547,7 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
         if (std::exchange(m_discarded, false)) {
             m_reviving = true;
             awaitReadyAgain();
-            QTimer::singleShot(kRevivalLimit, this, [this] {
-                m_reviving = false;
-                releaseRevivalWaiters();
-            });
+            m_revivalLimit->start();
         } else {
             runKeptScripts();
         }
@@ -650,10 +656,7 @@ void WebWorkspace::runScript(const QString &script, std::function<void()> done)
     // keeps a page with typed text), so its caller goes on at once.
     if (resting() || m_reviving) {
         if (!done) {
-            m_keptScripts.removeAll(script);
-            m_keptScripts.append(script);
-            while (m_keptScripts.size() > kKeptScripts)
-                m_keptScripts.removeFirst();
+            keepScript(script);
             return;
         }
         if (m_discarded || m_reviving) {
@@ -728,6 +731,12 @@ bool WebWorkspace::mayRest() const
     // The page is at work for the application or the user.
     if (!m_fetches.isEmpty() || !m_scriptWaiters.isEmpty() || !m_popups.isEmpty() || composerOpen() || demoing)
         return false;
+    // Its outcome reaches the cat only through the page's own watch.
+    if (watchingPublication())
+        return false;
+    // What it was told while it rested is not delivered yet.
+    if (!m_keptScripts.isEmpty())
+        return false;
     const auto kind = phase().kind;
     return kind == Phase::Kind::workspace || kind == Phase::Kind::signIn;
 }
@@ -746,6 +755,11 @@ void WebWorkspace::rest()
     m_page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
     if (m_page->recommendedState() == QWebEnginePage::LifecycleState::Discarded) {
         m_discarded = true;
+        // Its document loads again at its address, which need not name the
+        // screen it showed: it is asked for that screen again once usable,
+        // unless another is asked for meanwhile.
+        if (const QString back = screenScript(screen()); !back.isEmpty())
+            keepScript(back, false);
         m_page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
         // What the page's document held on this side is freed in the next
         // moments; the allocator keeps freed pages unless asked to return them.
@@ -762,6 +776,21 @@ bool WebWorkspace::wake()
     return discarded;
 }
 
+void WebWorkspace::keepScript(const QString &script, bool replace)
+{
+    // Only the latest of each kind matters (the focus round's countdown, the
+    // screen asked for): a countdown ticking for an hour must not push the
+    // screen the user asked for out of the list.
+    const QStringView kind = QStringView(script).left(script.indexOf(u'('));
+    const auto sameKind = [&](const QString &kept) { return QStringView(kept).left(kept.indexOf(u'(')) == kind; };
+    if (!replace && std::any_of(m_keptScripts.cbegin(), m_keptScripts.cend(), sameKind))
+        return;
+    m_keptScripts.removeIf(sameKind);
+    m_keptScripts.append(script);
+    while (m_keptScripts.size() > kKeptScripts)
+        m_keptScripts.removeFirst();
+}
+
 void WebWorkspace::runKeptScripts()
 {
     for (const QString &script : std::exchange(m_keptScripts, {}))
@@ -770,6 +799,8 @@ void WebWorkspace::runKeptScripts()
 
 void WebWorkspace::releaseRevivalWaiters()
 {
+    if (m_revivalLimit)
+        m_revivalLimit->stop();
     for (const auto &fire : std::exchange(m_revivalWaiters, {}))
         fire();
 }

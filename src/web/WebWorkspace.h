@@ -115,6 +115,9 @@ private:
     bool wake();
     bool mayRest() const;
     void runKeptScripts();
+    // Keeps a script for a resting page: the latest of its kind, or the one
+    // kept already when not `replace`.
+    void keepScript(const QString &script, bool replace = true);
     // Ends the waits for a page that comes back, when its document exists or failed.
     void releaseRevivalWaiters();
 
@@ -143,6 +146,7 @@ private:
     // Completions of scripts still running in the page.
     QList<std::shared_ptr<std::function<void()>>> m_scriptWaiters;
     QTimer *m_restTimer = nullptr;
+    QTimer *m_revivalLimit = nullptr;
     // A discarded page loads its document again: calls wait for it, and the
     // scripts that only tell the page something wait until it is usable.
     bool m_discarded = false;

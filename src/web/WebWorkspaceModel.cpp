@@ -29,6 +29,8 @@ constexpr double kAwaySeconds = 180.0;
 // How often the watcher looks while only polling can tell: for the first
 // look, and while the user is away, for their return.
 constexpr std::chrono::milliseconds kAttentionPoll = 2s;
+// How long a publication reported under way keeps the page watching it.
+constexpr std::chrono::seconds kPublicationWatch = 15min;
 } // namespace
 
 WebWorkspaceModel::WebWorkspaceModel(std::optional<QUrl> baseURL, InWindowCatStage *stage, QObject *parent)
@@ -192,8 +194,23 @@ void WebWorkspaceModel::show(Surface surface)
     case Surface::grid: name = "studio"; break;
     case Surface::profile: name = "profile"; break;
     }
-    runScript(QStringLiteral("document.querySelector('[data-navfor=\"") + QLatin1String(name) +
-              QStringLiteral("\"]')?.click()"));
+    runScript(screenScript(QLatin1String(name)));
+}
+
+QString WebWorkspaceModel::screenScript(const QString &screen)
+{
+    static const QStringList screens{QStringLiteral("overview"), QStringLiteral("planner"), QStringLiteral("assistant"),
+                                     QStringLiteral("studio"), QStringLiteral("profile")};
+    if (!screens.contains(screen))
+        return {};
+    return QStringLiteral("document.querySelector('[data-navfor=\"") + screen + QStringLiteral("\"]')?.click()");
+}
+
+bool WebWorkspaceModel::watchingPublication() const
+{
+    const QDateTime now = Clock::shared().now();
+    return std::any_of(m_publicationsUnderWay.cbegin(), m_publicationsUnderWay.cend(),
+                       [&](const QDateTime &reported) { return reported.secsTo(now) < kPublicationWatch.count(); });
 }
 
 void WebWorkspaceModel::peek(InWindowCatStage::Look look, double secs)
@@ -356,6 +373,13 @@ void WebWorkspaceModel::handlePublication(const PageMessage::Publication &m)
     if (seen != m_seenPublications.constEnd() && *seen == m.status)
         return;
     m_seenPublications.insert(m.id, m.status);
+    static const QStringList underWay{QStringLiteral("creating"),   QStringLiteral("reconciling"),
+                                      QStringLiteral("waiting"),    QStringLiteral("publishing"),
+                                      QStringLiteral("processing"), QStringLiteral("uploading")};
+    if (underWay.contains(m.status))
+        m_publicationsUnderWay.insert(m.id, Clock::shared().now());
+    else
+        m_publicationsUnderWay.remove(m.id);
     if (onPublication)
         onPublication(PublicationEvent{m.id, m.status, m.platformURL, m.scheduledAt});
 }

@@ -180,6 +180,12 @@ protected:
     // The page loads its document again in place: it is usable again only
     // once it reports, as after an entry.
     void awaitReadyAgain();
+    // The script that asks the page for one of its screens by the name it
+    // reports ("planner"); empty for a name that is not one of them.
+    static QString screenScript(const QString &screen);
+    // A publication the page last reported as under way: the page is watching
+    // it for its outcome (for a while at most, should it never tell).
+    bool watchingPublication() const;
     // No timer of the model fires after this; for an owner that goes.
     void stopTimers();
     void markWorkspaceReady(double seconds);
@@ -212,6 +218,8 @@ private:
     std::unique_ptr<Clock::Timer> m_attention;
     InWindowCatStage *m_stage;
     QHash<QString, QString> m_seenPublications;
+    // When each publication under way was last reported.
+    QHash<QString, QDateTime> m_publicationsUnderWay;
     bool m_greeted = false;
     QString m_focusScript;
     std::optional<bool> m_calm;

@@ -22,6 +22,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
 #include <QTimeZone>
 
 using ZephylPalette::Color;
@@ -301,6 +302,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
         update();
     });
     connect(this, &DraftEditorView::stateChanged, this, &DraftEditorView::sync);
+    connect(this, &DraftEditorView::closeRequested, this, [this] { m_closed = true; });
     sync();
 }
 
@@ -413,6 +415,35 @@ void DraftEditorView::removeMedia()
     m_draft.posterMediaId.reset();
     m_draft.preview.reset();
     m_attachedThumbnail = QImage();
+    Q_EMIT stateChanged();
+}
+
+KeptDraftEdit DraftEditorView::keptEdit(Surface surface) const
+{
+    return KeptDraftEdit{m_draft, m_isNew, m_format, m_date, m_hasDate, surface};
+}
+
+void DraftEditorView::keepOnExpiry(Surface surface)
+{
+    connect(&m_model, &AppModel::sessionExpiring, this, [this, surface] {
+        if (!m_closed)
+            m_model.keepDraftEdit(keptEdit(surface));
+    });
+}
+
+void DraftEditorView::restore(const KeptDraftEdit &edit)
+{
+    m_format = edit.format;
+    m_date = edit.date;
+    m_hasDate = edit.hasDate;
+    {
+        // The picker shows minutes; the time kept is the one taken back, whole.
+        const QSignalBlocker blockBox(m_plannedBox);
+        const QSignalBlocker blockPicker(m_datePicker);
+        m_plannedBox->setChecked(m_hasDate);
+        m_datePicker->setDateTime(m_date.toLocalTime());
+        m_datePicker->setEnabled(m_hasDate);
+    }
     Q_EMIT stateChanged();
 }
 

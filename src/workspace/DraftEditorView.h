@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DraftEditStore.h"
 #include "app/PublishFormat.h"
 #include "services/WireModels.h"
 #include "services/media/ImportedMedia.h"
@@ -86,6 +87,16 @@ public:
     void confirmDelete();
     void cancel();
 
+    // ---- Across a session's end
+    // What the sheet holds now, unsaved, as kept for the account.
+    KeptDraftEdit keptEdit(Surface surface) const;
+    // When the service ends the session while the sheet is open, its work is
+    // kept for the account, to come back on `surface` when the account signs in again.
+    void keepOnExpiry(Surface surface);
+    // Takes up kept work: the format, the planned time and whether it is ticked
+    // (the draft's own fields come with the draft the sheet was made with).
+    void restore(const KeptDraftEdit &edit);
+
     // The draft as "Save draft" writes it: the plan word of the format, the
     // planned time in UTC with whole seconds and "Z" (or "" without one), the
     // title trimmed; everything else as the working copy holds it.
@@ -143,6 +154,8 @@ private:
     std::optional<QString> m_problem;
     bool m_isNew;
     bool m_saving = false;
+    // The sheet asked to close: what it holds is no longer anyone's work.
+    bool m_closed = false;
     // Where the draft stood when a delete took it out, so that saving it after
     // a delete the service never got puts it back in its place.
     std::optional<qsizetype> m_deletedAt;

@@ -228,6 +228,7 @@ GridView::GridView(AppModel &model, QWidget *parent) : Screen(model, parent)
     for (auto signal : {&AppModel::planDraftsChanged, &AppModel::feedItemsChanged, &AppModel::feedStatusChanged,
                         &AppModel::feedHasMoreChanged, &AppModel::instagramChanged})
         connect(&model, signal, this, &Screen::rebuildSoon);
+    connect(&model, &AppModel::draftEditReturned, this, &GridView::resumeDraftEdit);
 }
 
 GridView::~GridView()
@@ -266,8 +267,20 @@ void GridView::editDraft(const ZephylWire::PlanDraft &draft)
     if (m_sheet)
         m_sheet->dismiss();
     auto *editor = new DraftEditorView(model(), draft, false);
+    editor->keepOnExpiry(Surface::grid);
     m_sheet = new SheetLayer(editor, this);
     connect(editor, &DraftEditorView::closeRequested, m_sheet, &SheetLayer::dismiss);
+}
+
+void GridView::resumeDraftEdit()
+{
+    // Only the screen on show takes it, not one of a branch on its way out.
+    if (!isVisibleTo(window()))
+        return;
+    if (const auto edit = model().takeReturnedDraftEdit(Surface::grid)) {
+        editDraft(edit->draft);
+        editor()->restore(*edit);
+    }
 }
 
 DraftEditorView *GridView::editor() const

@@ -90,6 +90,8 @@ public:
     static std::optional<QString> feedNote(const FeedStatus &status, bool noItems);
 
     void editDraft(const ZephylWire::PlanDraft &draft);
+    // Reopens the editor the account left open here when its session expired.
+    void resumeDraftEdit();
     DraftEditorView *editor() const;
     QMenu *menuFor(const ZephylWire::PlanDraft &draft, QWidget *parent);
     // A click on a post: its Instagram address, when it has one, goes to the desktop.

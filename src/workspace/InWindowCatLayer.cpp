@@ -256,6 +256,11 @@ std::optional<int> InWindowCatLayer::nextFrameMs() const
     return std::nullopt;
 }
 
+bool InWindowCatLayer::blank() const
+{
+    return !m_stage || (!m_stage->actor() && !m_stage->perch() && !m_stage->caption() && !nextFrameMs());
+}
+
 void InWindowCatLayer::stageChanged()
 {
     update();

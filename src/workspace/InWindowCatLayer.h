@@ -49,6 +49,9 @@ public:
     // The bubble's size for a text.
     static QSizeF bubbleSize(const QString &text);
 
+    // Nothing on the layer: no cat, no caption, nothing fading out.
+    bool blank() const;
+
     // The layer's own redraw clock, for tests: running only while something on it moves.
     const QTimer &frameClock() const { return m_frames; }
 

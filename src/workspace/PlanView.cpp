@@ -273,6 +273,7 @@ PlanView::PlanView(AppModel &model, QWidget *parent) : Screen(model, parent)
     connect(&model, &AppModel::publicationsChanged, this, &Screen::rebuildSoon);
     connect(&model, &AppModel::planLoadingChanged, this, &Screen::rebuildSoon);
     connect(&model, &AppModel::planUnsavedChanged, this, &Screen::rebuildSoon);
+    connect(&model, &AppModel::draftEditReturned, this, &PlanView::resumeDraftEdit);
 }
 
 PlanView::~PlanView()
@@ -350,8 +351,20 @@ void PlanView::openEditor(const ZephylWire::PlanDraft &draft, bool isNew)
     if (m_sheet)
         m_sheet->dismiss();
     auto *editor = new DraftEditorView(model(), draft, isNew);
+    editor->keepOnExpiry(Surface::plan);
     m_sheet = new SheetLayer(editor, this);
     connect(editor, &DraftEditorView::closeRequested, m_sheet, &SheetLayer::dismiss);
+}
+
+void PlanView::resumeDraftEdit()
+{
+    // Only the screen on show takes it, not one of a branch on its way out.
+    if (!isVisibleTo(window()))
+        return;
+    if (const auto edit = model().takeReturnedDraftEdit(Surface::plan)) {
+        openEditor(edit->draft, edit->isNew);
+        editor()->restore(*edit);
+    }
 }
 
 void PlanView::activate(const PlanEntry &entry)

@@ -117,6 +117,8 @@ public:
     // Opens the draft editor for a draft of the plan, or for a new one.
     void editDraft(const ZephylWire::PlanDraft &draft);
     void createDraft();
+    // Reopens the editor the account left open here when its session expired.
+    void resumeDraftEdit();
     // The editor open in the sheet, else null.
     DraftEditorView *editor() const;
 

@@ -115,24 +115,21 @@ protected:
     void paintEvent(QPaintEvent *) override
     {
         const Appearance a = appearance();
+        const bool dark = a == Appearance::dark;
         QPainter p(this);
         p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-        p.fillRect(rect(), paper(a));
-        const bool dark = a == Appearance::dark;
-        const struct { QColor c; double light, dark, cx, cy, r; } glows[] = {
-            {QColor(255, 214, 107), 0.5, 0.12, 0.08, 0.06, 360},
-            {QColor(255, 201, 219), 0.55, 0.1, 0.96, 0.96, 420},
-            {QColor(182, 234, 208), 0.4, 0.08, 0.98, 0.04, 320},
-        };
-        for (const auto &g : glows) {
-            QRadialGradient gradient(QPointF(width() * g.cx, height() * g.cy), g.r);
-            QColor c = g.c;
-            c.setAlphaF(dark ? g.dark : g.light);
-            gradient.setColorAt(0, c);
-            c.setAlphaF(0);
-            gradient.setColorAt(1, c);
-            p.fillRect(rect(), gradient);
+        // The paper and its glows stay as they are while the cat walks: made
+        // once per size and appearance, then copied at every frame.
+        const qreal ratio = devicePixelRatioF();
+        if (m_ground.size() != size() * ratio || m_groundDark != dark) {
+            m_ground = QPixmap(size() * ratio);
+            m_ground.setDevicePixelRatio(ratio);
+            m_groundDark = dark;
+            QPainter g(&m_ground);
+            g.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+            paintGround(g, a);
         }
+        p.drawPixmap(0, 0, m_ground);
 
         const QFont titleFont = DesignFonts::rounded(28, DesignFonts::Weight::heavy);
         const QFont statusFont = DesignFonts::rounded(14, DesignFonts::Weight::semibold);
@@ -204,10 +201,32 @@ protected:
     }
 
 private:
+    void paintGround(QPainter &p, Appearance a) const
+    {
+        p.fillRect(rect(), paper(a));
+        const bool dark = a == Appearance::dark;
+        const struct { QColor c; double light, dark, cx, cy, r; } glows[] = {
+            {QColor(255, 214, 107), 0.5, 0.12, 0.08, 0.06, 360},
+            {QColor(255, 201, 219), 0.55, 0.1, 0.96, 0.96, 420},
+            {QColor(182, 234, 208), 0.4, 0.08, 0.98, 0.04, 320},
+        };
+        for (const auto &g : glows) {
+            QRadialGradient gradient(QPointF(width() * g.cx, height() * g.cy), g.r);
+            QColor c = g.c;
+            c.setAlphaF(dark ? g.dark : g.light);
+            gradient.setColorAt(0, c);
+            c.setAlphaF(0);
+            gradient.setColorAt(1, c);
+            p.fillRect(rect(), gradient);
+        }
+    }
+
     double m_began;
     CompanionVariant m_variant = CompanionVariant::drawn();
     FilmedFigure m_film;
     QTimer m_frames{this};
+    QPixmap m_ground;
+    bool m_groundDark = false;
 };
 
 // A wrapping label as tall as its lines at its width.
@@ -380,6 +399,9 @@ public:
     }
 
     void set(bool shown, const AnimationTiming &timing) { m_motion->setPressed(shown, timing); }
+    // Whether the layer draws nothing now: fading it would change no pixel,
+    // only redraw the window's whole size off screen at every frame.
+    std::function<bool()> blank;
     bool shown() const { return m_motion->pressed(); }
     bool moving() const { return m_motion->running(); }
     double value() const { return m_motion->value(); }
@@ -404,7 +426,7 @@ private:
         const bool present = m_motion->pressed() || m_motion->running();
         if (m_way == Way::rise) {
             m_layer->setGeometry(m_rest.translated(0, int(std::lround((1 - v) * m_distance))));
-        } else if (present && (m_motion->running() || v < 1)) {
+        } else if (present && (m_motion->running() || v < 1) && !(blank && blank())) {
             auto *effect = qobject_cast<QGraphicsOpacityEffect *>(m_layer->graphicsEffect());
             if (!effect) {
                 effect = new QGraphicsOpacityEffect(m_layer);
@@ -456,6 +478,7 @@ WebWorkspaceScreen::WebWorkspaceScreen(WebWorkspace *web, QWidget *parent)
     new Presence(m_veil, Presence::Way::fade);
     m_layer = new InWindowCatLayer(web ? &web->stage() : nullptr, this);
     new Presence(m_layer, Presence::Way::fade);
+    Presence::of(m_layer)->blank = [layer = m_layer] { return layer->blank(); };
     m_company = new CatCorner(CompanionState::idle, this);
     new Presence(m_company, Presence::Way::fade);
     m_peek = makePeek();

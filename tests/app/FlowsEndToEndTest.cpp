@@ -4,6 +4,8 @@
 #include "FlowTestSupport.h"
 #include "LiveSupport.h"
 
+#include "app/UnsavedPlanStore.h"
+#include "app/UnsentTextStore.h"
 #include "base/RecordStore.h"
 
 #include <QCoro/QCoroNetworkReply>
@@ -142,6 +144,22 @@ TEST_F(FlowsLive, ASessionTheServiceGaveUpEndsOnceAndNothingMoreIsAsked)
 {
     AppModel &m = model();
     signIn();
+    // The account has a conversation with the cat, text not sent yet, and a
+    // plan change the service has not taken.
+    finish(m.ask(QStringLiteral("when should I post?")), "the question");
+    ASSERT_EQ(m.catChat().size(), 2);
+    const QList<CatChatLine> asked = m.catChat();
+    m.setAskInput(QStringLiteral("and what about"));
+    m.setAssistantDraft(QStringLiteral("a caption for"));
+    server.addFault({Standin::Fault::Kind::serverError, QStringLiteral("/api/plan/drafts"), 503, std::nullopt, 0, -1});
+    ZephylWire::PlanDraft kept;
+    kept.id = 7;
+    kept.title = QStringLiteral("kept for kitty");
+    kept.format = QStringLiteral("post");
+    m.setPlanDrafts({kept});
+    finish(m.savePlan(), "the save the service fails");
+    ASSERT_TRUE(m.planUnsaved());
+    server.clearFaults();
     // The service no longer takes the access token, nor renews it.
     server.expireAccessTokens();
     server.addFault({Standin::Fault::Kind::unauthorized, QStringLiteral("/api/v1/auth/refresh"), 401, std::nullopt, 0, -1});
@@ -157,6 +175,48 @@ TEST_F(FlowsLive, ASessionTheServiceGaveUpEndsOnceAndNothingMoreIsAsked)
     EXPECT_EQ(server.count(QStringLiteral("/api/v1/auth/logout")), 1);
     EXPECT_TRUE(m.planDrafts().isEmpty());
     EXPECT_EQ(api->accessToken(), std::nullopt) << "the stored session is gone";
+
+    // Nothing typed is lost; the conversation and the kept plan stay the account's own.
+    EXPECT_EQ(m.askInput(), QStringLiteral("and what about"));
+    EXPECT_EQ(m.assistantDraft(), QStringLiteral("a caption for"));
+    EXPECT_TRUE(m.catChat().isEmpty());
+    EXPECT_EQ(CatChatLine::load(RecordStore::of(h.store), kEmail).size(), 2);
+    EXPECT_EQ(UnsentTextStore(h.store).load(kEmail),
+              (UnsentTextStore::Text{QStringLiteral("a caption for"), QStringLiteral("and what about")}));
+    ASSERT_TRUE(UnsavedPlanStore(h.store).load(kEmail));
+    server.clearFaults();
+
+    // Another account signs in next: it sees none of it and sends none of it.
+    const QString dog = QStringLiteral("dog@example.com");
+    server.addAccount(dog, kPassword, QStringLiteral("Dog"));
+    server.clearSeen();
+    ASSERT_TRUE(finish(m.signIn(dog, kPassword)));
+    EXPECT_TRUE(m.catChat().isEmpty());
+    EXPECT_EQ(m.askInput(), QString());
+    EXPECT_EQ(m.assistantDraft(), QString());
+    EXPECT_TRUE(m.planDrafts().isEmpty());
+    EXPECT_FALSE(m.planUnsaved());
+    finish(m.ask(QStringLiteral("hello?")), "the other account's question");
+    ASSERT_EQ(server.count(QStringLiteral("/api/assistant")), 1);
+    EXPECT_EQ(server.seen(QStringLiteral("/api/assistant")).first().json().value("history").toArray().size(), 0);
+    EXPECT_EQ(server.count(QStringLiteral("/api/plan/drafts")), 1) << "loaded, never written";
+    EXPECT_TRUE(ops().drafts.value(server.state().accounts.value(dog).userId).isEmpty());
+    finish(m.signOut());
+
+    // The account signs in again: its conversation, its text and its plan come back.
+    signIn();
+    // (Stored lines keep no chips.)
+    ASSERT_EQ(m.catChat().size(), asked.size());
+    for (qsizetype i = 0; i < asked.size(); ++i) {
+        EXPECT_EQ(m.catChat()[i].id, asked[i].id);
+        EXPECT_EQ(m.catChat()[i].text, asked[i].text);
+    }
+    EXPECT_EQ(m.askInput(), QStringLiteral("and what about"));
+    EXPECT_EQ(m.assistantDraft(), QStringLiteral("a caption for"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m.planUnsaved() && !m.planSaving(); }));
+    ASSERT_EQ(storedDrafts().size(), 1);
+    EXPECT_EQ(storedDrafts().first().toObject().value("title").toString(), QStringLiteral("kept for kitty"));
+    EXPECT_EQ(UnsavedPlanStore(h.store).load(kEmail), std::nullopt);
 }
 
 TEST_F(FlowsLive, GoogleSignInThroughTheProvidersPages)

@@ -211,7 +211,8 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
     Flows f;
     AppModel &m = f.model();
     m.setSession(SessionState::signedIn);
-    m.setPlanDrafts({draft(1), draft(2), draft(3)});
+    f.service.results["planDrafts"] = QList<Draft>{draft(1), draft(2), draft(3)};
+    finish(m.loadPlan(), "the first load");
     f.service.results["planDrafts"] = QList<Draft>{draft(1)}; // what the server holds
     f.service.held << QStringLiteral("savePlanDrafts");
 
@@ -227,7 +228,7 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
     finish(std::move(hiding), "the hiding's save, queued behind the move's");
 
     EXPECT_EQ(f.service.savedPlans.size(), 1) << "the failure ends the round; the next try waits for the service";
-    EXPECT_EQ(f.service.count("planDrafts"), 0) << "the server's list is not fetched over the edits";
+    EXPECT_EQ(f.service.count("planDrafts"), 1) << "the server's list is not fetched over the edits";
     EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1, 2, 3}));
     EXPECT_EQ(m.planDrafts()[2].title, QStringLiteral("Written meanwhile"));
     EXPECT_TRUE(m.planDrafts()[2].hiddenFromGrid);
@@ -434,6 +435,39 @@ TEST(PlanDrafts, AKeptPlanMeetsWhatTheServiceHoldsNowDraftByDraft)
     }
 }
 
+TEST(PlanDrafts, AKeptPlanIsShownWhenTheServicesListCannotBeReadAndAnEditThenLosesNothing)
+{
+    const QList<Draft> base = {titled(1, "one"), titled(2, "two")};
+    const QList<Draft> ours = {titled(1, "edited here"), titled(2, "two")};
+    Flows f;
+    UnsavedPlanStore(f.h.store).save(QStringLiteral("kitty@example.com"), {ours, base, false});
+    f.service.failures["planDrafts"] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    startKitty(f, {});
+    AppModel &m = f.model();
+    EXPECT_EQ(m.planDrafts(), ours) << "the kept plan, shown";
+    EXPECT_TRUE(m.planUnsaved());
+    EXPECT_FALSE(m.planLoading());
+
+    // An edit while the list still cannot be read keeps the kept drafts.
+    f.service.failures["savePlanDrafts"] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    m.setPlanDrafts(ours + QList<Draft>{titled(3, "added offline")});
+    finish(m.savePlan(), "the save while offline");
+    const auto kept = UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com"));
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->drafts.size(), 3);
+    EXPECT_EQ(kept->base, base);
+    EXPECT_EQ(f.service.count("savePlanDrafts"), 0) << "nothing written over a list never read";
+
+    // The service answers again, holding a draft written elsewhere meanwhile: it stays.
+    f.service.failures.clear();
+    f.service.results["planDrafts"] = base + QList<Draft>{titled(4, "written elsewhere")};
+    f.h.clock.advance(AppModel::kPlanRetryLongest);
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m.planUnsaved() && !m.planSaving(); }));
+    EXPECT_EQ(f.service.savedPlans.last(), (QList<Draft>{titled(1, "edited here"), titled(2, "two"),
+                                                         titled(4, "written elsewhere"), titled(3, "added offline")}));
+    EXPECT_EQ(UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com")), std::nullopt);
+}
+
 TEST(PlanDrafts, ARefusedSaveIsSaidOnceAndWaitsForTheUsersNextChange)
 {
     Flows f;
@@ -540,15 +574,37 @@ TEST(PlanDrafts, AKeptPlanThatCannotBeReadCountsAsAbsentAndTheLoadsGoOn)
 
 TEST(PlanDrafts, EachAccountKeepsItsOwnUnsavedPlan)
 {
-    Flows f;
-    UnsavedPlanStore kept(f.h.store);
-    kept.save(QStringLiteral("Kitty@Example.com"), {{titled(1, "kitty's")}, {}, false});
-    kept.save(QStringLiteral("dog@example.com"), {{titled(2, "dog's")}, {}, false});
-    // The dog's save is taken: the cat's kept plan stays.
-    startKitty(f, {}, QStringLiteral("dog@example.com"));
-    ASSERT_TRUE(zktest::spinUntil([&] { return !f.service.savedPlans.isEmpty() && !f.model().planSaving(); }));
-    EXPECT_EQ(f.service.savedPlans.last(), QList<Draft>{titled(2, "dog's")});
-    EXPECT_EQ(kept.load(QStringLiteral("dog@example.com")), std::nullopt);
-    ASSERT_TRUE(kept.load(QStringLiteral("KITTY@example.com")));
-    EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com"))->drafts, QList<Draft>{titled(1, "kitty's")});
+    for (const bool onDisk : {false, true}) {
+        SCOPED_TRACE(onDisk ? "records in files" : "records in memory");
+        Flows f;
+        if (onDisk) {
+            // The records in files of their own, as the application keeps them.
+            f.h.model.reset();
+            delete &RecordStore::of(f.h.store);
+            new RecordStore(zktest::tempDir() + QStringLiteral("/records"), &f.h.store);
+            f.h.make(&f.service);
+        }
+        UnsavedPlanStore kept(f.h.store);
+        kept.save(QStringLiteral("Kitty@Example.com"), {{titled(1, "kitty's")}, {}, false});
+        kept.save(QStringLiteral("dog@example.com"), {{titled(2, "dog's")}, {}, false});
+        // The dog's save is taken, at the start and after an edit: the cat's kept plan stays.
+        startKitty(f, {}, QStringLiteral("dog@example.com"));
+        ASSERT_TRUE(zktest::spinUntil([&] { return !f.service.savedPlans.isEmpty() && !f.model().planSaving(); }));
+        EXPECT_EQ(f.service.savedPlans.last(), QList<Draft>{titled(2, "dog's")});
+        f.model().setPlanDrafts({titled(2, "dog's, edited")});
+        finish(f.model().savePlan(), "the dog's save");
+        EXPECT_FALSE(f.model().planUnsaved());
+        EXPECT_EQ(kept.load(QStringLiteral("dog@example.com")), std::nullopt);
+        ASSERT_TRUE(kept.load(QStringLiteral("KITTY@example.com")));
+        EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com"))->drafts, QList<Draft>{titled(1, "kitty's")});
+
+        // The cat comes back after the dog signed out: its own plan goes.
+        finish(f.model().signOut());
+        f.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+        f.service.results["planDrafts"] = QList<Draft>{};
+        finish(f.model().finishSignIn(), "the cat's sign-in");
+        ASSERT_TRUE(zktest::spinUntil([&] { return !f.model().planSaving() && !f.model().planUnsaved(); }));
+        EXPECT_EQ(f.service.savedPlans.last(), QList<Draft>{titled(1, "kitty's")});
+        EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com")), std::nullopt);
+    }
 }

@@ -453,6 +453,81 @@ TEST(UnsentText, AKeystrokeWritesItsOwnSmallFileAndNeverTheSettings)
     EXPECT_EQ(again.string(QStringLiteral("zephyl.mac.companion.name")), QStringLiteral("Miso"));
     EXPECT_EQ(UnsentTextStore(again).load(owner), (UnsentTextStore::Text{QString(20, QLatin1Char('a')), QStringLiteral("ask")}));
     EXPECT_EQ(RecordStore::of(again).owners(), QStringList{owner.toLower()});
+
+    // Whatever the address, its records stay inside the records folder, each
+    // in a folder of its own that the system can make, and are read back.
+    const QString records = dir + QStringLiteral("/zephyl-kitty/records");
+    const QString hostile[] = {
+        QStringLiteral("a/b@example.com"),
+        QStringLiteral(".."),
+        QStringLiteral("."),
+        QStringLiteral("/etc/passwd"),
+        QString::fromUtf16(u"nul\0inside@example.com", 23),
+        QString(300, QLatin1Char('l')) + QStringLiteral("@example.com"),
+        QString(120, QChar(0x0436)) + QStringLiteral("@example.com"),
+        QString(60, QLatin1Char('.')),
+    };
+    for (const QString &address : hostile) {
+        SCOPED_TRACE(address.left(40).toStdString());
+        RecordStore store(records);
+        ASSERT_TRUE(store.write(QStringLiteral("unsent-text"), address, "kept"));
+        EXPECT_EQ(RecordStore(records).read(QStringLiteral("unsent-text"), address), QByteArray("kept"));
+        EXPECT_EQ(store.read(QStringLiteral("unsent-text"), address + u'x'), std::nullopt);
+        const QString folder = RecordStore::folderName(address);
+        EXPECT_FALSE(folder.contains(u'/') || folder.contains(QChar(0)) || folder == QLatin1String(".") ||
+                     folder == QLatin1String(".."));
+        EXPECT_LE(folder.toUtf8().size(), 255);
+        EXPECT_TRUE(QFile::exists(records + u'/' + folder + QStringLiteral("/unsent-text.json")));
+    }
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("zephyl-kitty")});
+    EXPECT_EQ(QDir(dir + QStringLiteral("/zephyl-kitty")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              (QStringList{QStringLiteral("defaults.json"), QStringLiteral("records")}));
+}
+
+TEST(UnsentText, AnAccountsListThatCannotBeReadCountsAsAbsent)
+{
+    const QString dir = zktest::tempDir() + QStringLiteral("/records");
+    const auto write = [&](const QString &name, const QByteArray &bytes) {
+        QDir().mkpath(dir);
+        QFile file(dir + u'/' + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    };
+    const QString kitty = QStringLiteral("kitty@example.com");
+    const QByteArray lists[] = {
+        "not json",
+        QByteArray("\0\xff\xfe", 3),
+        R"({"kitty@example.com": true})",
+        R"([1, null, {}, ""])",
+        // Written by hand, in other letters, and far too long: the account that
+        // writes is never taken for an older one and its records dropped.
+        R"(["a@x.org", "b@x.org", "c@x.org", "d@x.org", "KITTY@example.com", "e@x.org", "f@x.org", "g@x.org"])",
+    };
+    for (const QByteArray &list : lists) {
+        SCOPED_TRACE(list.constData());
+        QDir(dir).removeRecursively();
+        ASSERT_TRUE(RecordStore(dir).write(QStringLiteral("kept-plan"), kitty, "plan"));
+        write(QStringLiteral("accounts.json"), list);
+        {
+            RecordStore store(dir);
+            ASSERT_TRUE(store.write(QStringLiteral("unsent-text"), kitty, "text"));
+            EXPECT_EQ(store.read(QStringLiteral("kept-plan"), kitty), QByteArray("plan"));
+            EXPECT_EQ(store.owners().front(), kitty);
+            EXPECT_LE(store.owners().size(), RecordStore::kAccountsKept);
+        }
+        RecordStore again(dir);
+        EXPECT_EQ(again.owners().front(), kitty) << "the list is written anew";
+        EXPECT_EQ(again.read(QStringLiteral("kept-plan"), kitty), QByteArray("plan"));
+    }
+    // A list that is no file at all: the records are still found by their folders.
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir + QStringLiteral("/accounts.json"));
+    {
+        RecordStore store(dir);
+        EXPECT_TRUE(store.write(QStringLiteral("unsent-text"), kitty, "text"));
+    }
+    EXPECT_EQ(RecordStore(dir).owners(), QStringList{kitty});
+    EXPECT_EQ(RecordStore(dir).read(QStringLiteral("unsent-text"), kitty), QByteArray("text"));
 }
 
 TEST(UnsentText, SingleRecordsOfAnOlderVersionMoveToTheirAccounts)

@@ -1,18 +1,28 @@
 // The application killed (SIGKILL) at random moments while the user types in
-// the ask panel and in the assistant, and started again after each: every
-// character it had taken, as its trace counted them, is back, for the account
-// that typed them. ZK_KILL_ROUNDS (20 unless told) rounds; ZK_KILL_SEED repeats a run.
-// The moment of each kill is a random number of keystrokes into the typing,
-// taken as soon as the trace counts them.
+// the ask panel and in the assistant, or writes a new plan draft and saves it,
+// and started again after each: every character it had taken, as its trace
+// counted them, is back, for the account that typed them, and the plan the
+// service holds once the application has settled is the plan before the draft
+// or the plan with the whole draft, never anything between. ZK_KILL_ROUNDS (20
+// unless told) rounds; ZK_KILL_SEED repeats a run.
+// The moment of each kill while typing text is a random number of keystrokes,
+// taken as soon as the trace counts them; a draft is killed while its title is
+// typed, right after "Save draft", once the service has the request (which it
+// may hold unanswered, or store and then cut off), or once the plan said saved or unsaved.
 
+#include "OperationRoutes.h"
 #include "StandinServer.h"
+#include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
 #include "base/DefaultsStore.h"
 #include "base/RecordStore.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -55,6 +65,53 @@ struct Application {
         }
         return last;
     }
+    // The button or field that has the keyboard, as the last move of the keyboard told.
+    QString focused() const
+    {
+        const qsizetype at = trace.lastIndexOf(QStringLiteral("trace: keyboard: "));
+        const qsizetype end = at < 0 ? -1 : trace.indexOf(u'\n', at);
+        if (end < 0)
+            return {};
+        const QString next = trace.mid(end + 1).section(u'\n', 0, 0);
+        for (const QString &prefix : {QStringLiteral("trace: focus on: "), QStringLiteral("trace: focus in field: ")}) {
+            if (next.startsWith(prefix))
+                return next.mid(prefix.size());
+        }
+        return {};
+    }
+    // Tab (or Shift+Tab) through the window, one move at a time, until the
+    // button or field of that label has the keyboard.
+    testing::AssertionResult focus(const QString &label, bool backward)
+    {
+        for (int press = 0; press < 80; ++press) {
+            if (focused() == label)
+                return testing::AssertionSuccess();
+            const qsizetype moves = trace.count(QStringLiteral("trace: keyboard: "));
+            zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), backward ? QStringLiteral("shift+Tab") : QStringLiteral("Tab")});
+            if (!zktest::spinUntil([&] { return trace.count(QStringLiteral("trace: keyboard: ")) > moves; },
+                                   std::chrono::seconds(10)))
+                return testing::AssertionFailure() << "a Tab moved the keyboard nowhere, before \"" << label.toStdString() << '"';
+        }
+        return testing::AssertionFailure() << "\"" << label.toStdString() << "\" never took the keyboard";
+    }
+    // The last state of the plan told after `from`: its number of drafts and
+    // whether it is loading, saving or unsaved.
+    std::optional<QString> plan(qsizetype from) const
+    {
+        const qsizetype at = trace.lastIndexOf(QStringLiteral("trace: plan: "));
+        if (at < from || at < 0)
+            return std::nullopt;
+        return trace.mid(at + 13).section(u'\n', 0, 0);
+    }
+    // The plan loaded after `from`, and neither loading nor saving nor unsaved since.
+    bool planSettled(qsizetype from, std::chrono::seconds limit = std::chrono::seconds(60))
+    {
+        return zktest::spinUntil([&] {
+            const qsizetype loading = trace.indexOf(QStringLiteral(", loading"), from);
+            const auto last = plan(from);
+            return loading >= 0 && last && !last->contains(u',') && trace.lastIndexOf(QStringLiteral("trace: plan: ")) > loading;
+        }, limit);
+    }
     bool keyboardIn(const QString &where)
     {
         const QString prefix = QStringLiteral("trace: keyboard: ");
@@ -73,6 +130,22 @@ struct Application {
 };
 
 void key(const QString &keys) { zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), keys}); }
+
+QStringList titles(const QJsonArray &drafts)
+{
+    QStringList out;
+    for (const QJsonValue &draft : drafts)
+        out << draft.toObject().value(QStringLiteral("title")).toString();
+    return out;
+}
+
+// Lets go of the keys a typing was holding when it was stopped.
+void letGo(const QString &text)
+{
+    zktest::runTool(QStringLiteral("xdotool"),
+                    QStringList{QStringLiteral("keyup")} +
+                        text.split(QString(), Qt::SkipEmptyParts).replaceInStrings(QStringLiteral(" "), QStringLiteral("space")));
+}
 
 } // namespace
 
@@ -105,6 +178,14 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
     }
 
     std::pair<int, int> taken{0, 0};
+    // The plan's drafts, by title, as the service holds them; the plan with a
+    // draft whose saving was cut short; and whether the save reached the service.
+    Standin::Operations &operations = Standin::operations(server);
+    const QString userId = server.state().accounts.value(kitty).userId;
+    const auto served = [&] { return titles(operations.drafts.value(userId)); };
+    QStringList plan;
+    std::optional<QStringList> cutShort;
+    bool reached = false;
     {
         SCOPED_TRACE("the first start signs in with the form");
         Application app(info);
@@ -118,14 +199,36 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
     }
 
     for (int round = 1; round <= rounds + 1; ++round) {
-        const bool ask = random() % 2 == 0;
+        enum Where { askPanel, assistant, draft };
+        const auto where = Where(random() % 3);
+        const bool ask = where == askPanel;
         const int keystrokes = 1 + int(random() % 12);
-        std::printf("round %d: %s, killed %d keystrokes in\n", round, ask ? "ask panel" : "assistant", keystrokes);
+        if (round <= rounds && where != draft)
+            std::printf("round %d: %s, killed %d keystrokes in\n", round, ask ? "ask panel" : "assistant", keystrokes);
         std::fflush(stdout);
         SCOPED_TRACE(testing::Message() << "round " << round << " of ZK_KILL_SEED=" << seed);
         Application app(info);
         ASSERT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + kitty, 0, std::chrono::seconds(90)))
             << app.trace.toStdString();
+        {
+            // The plan as it was, or with the whole draft whose saving was cut
+            // short; that one for certain once its request reached the service.
+            const qsizetype signedIn = app.trace.indexOf(QStringLiteral("trace: signed in"));
+            ASSERT_TRUE(app.planSettled(signedIn)) << app.trace.toStdString();
+            const QStringList now = served();
+            const auto shown = [](const QStringList &titles) { return titles.join(QStringLiteral(" | ")).toStdString(); };
+            if (reached) {
+                EXPECT_EQ(shown(now), shown(*cutShort)) << "the saved draft is lost";
+            } else if (now != plan) {
+                EXPECT_EQ(shown(now), shown(cutShort.value_or(plan))) << "before: " << shown(plan);
+            }
+            EXPECT_EQ(*app.plan(signedIn), QStringLiteral("%1 drafts").arg(now.size())) << "the plan on screen";
+            DefaultsStore settings(config + QStringLiteral("/defaults.json"));
+            EXPECT_EQ(UnsavedPlanStore(settings).load(kitty), std::nullopt) << "the service has taken the kept plan";
+            plan = now;
+            cutShort.reset();
+            reached = false;
+        }
         // Every character told as taken before the last kill is back, for this
         // account: at most the keystroke the kill cut off between its write and
         // its trace line comes on top, and nothing that was never typed.
@@ -145,6 +248,75 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
         taken = restored;
         if (round > rounds)
             break;
+
+        if (where == draft) {
+            // A new draft on the plan screen, reached by Tab and Space as a keyboard user does.
+            enum Moment { typingTitle, savePressed, requestReached, planTold };
+            enum Service { answers, holds, storesThenCuts };
+            const auto moment = Moment(random() % 4);
+            const auto service = Service(random() % 3);
+            const int letters = 1 + int(random() % 12);
+            const int typingMs = int(random() % (letters * 30));
+            static const char *const moments[] = {"while its title is typed", "right after Save draft",
+                                                  "once the service has the request", "once the plan told saved or unsaved"};
+            static const char *const services[] = {"answers", "holds the request", "stores it and cuts the answer off"};
+            std::printf("round %d: plan draft, killed %s (the service %s)\n", round, moments[moment],
+                        moment == typingTitle ? "is not asked" : services[service]);
+            std::fflush(stdout);
+            ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
+            ASSERT_TRUE(app.focus(QStringLiteral("Plan"), true)) << app.trace.toStdString();
+            qsizetype mark = app.trace.size();
+            key(QStringLiteral("space"));
+            ASSERT_TRUE(app.saw(QStringLiteral("trace: surface: plan"), mark)) << app.trace.toStdString();
+            // Its rows are built anew once the plan has loaded; the keyboard moves after that.
+            ASSERT_TRUE(app.planSettled(mark)) << app.trace.toStdString();
+            ASSERT_TRUE(app.focus(QStringLiteral("New draft"), false)) << app.trace.toStdString();
+            key(QStringLiteral("space"));
+            ASSERT_TRUE(app.focus(QStringLiteral("Working title"), false)) << app.trace.toStdString();
+            const QString title = QStringLiteral("draft %1 ").arg(round) + QStringLiteral("abcdefghijklmnopqrst").left(letters);
+            QProcess typing;
+            typing.start(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), title});
+            if (moment == typingTitle) {
+                // A moment somewhere in the typing: nothing is saved yet, whatever it is.
+                QElapsedTimer typed;
+                typed.start();
+                zktest::spinUntil([&] { return typed.elapsed() >= typingMs; }, std::chrono::milliseconds(typingMs + 1000));
+                app.kill();
+                typing.kill();
+                typing.waitForFinished(5000);
+                letGo(title);
+                continue;
+            }
+            ASSERT_TRUE(typing.waitForFinished(30000));
+            // Back past the format and "Cancel" to the sheet's last button: forward, the caption takes the Tab.
+            ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
+            const QString path = QStringLiteral("/api/plan/drafts");
+            if (service == holds)
+                server.addFault({Standin::Fault::Kind::hang, path, 500, std::nullopt, 0, 1});
+            else if (service == storesThenCuts)
+                server.addFault({Standin::Fault::Kind::drop, path, 500, std::nullopt, 0, 1});
+            const auto puts = [&] {
+                int n = 0;
+                for (const Standin::Seen &seen : server.seen(path))
+                    n += seen.method == "PUT" && seen.body.contains(title.toUtf8());
+                return n;
+            };
+            mark = app.trace.size();
+            key(QStringLiteral("space"));
+            if (moment == requestReached || (moment == planTold && service == holds)) {
+                ASSERT_TRUE(zktest::spinUntil([&] { return puts() > 0; }, std::chrono::seconds(30))) << app.trace.toStdString();
+            } else if (moment == planTold) {
+                ASSERT_TRUE(zktest::spinUntil([&] {
+                    const auto told = app.plan(mark);
+                    return told && !told->contains(QStringLiteral("saving")) && puts() > 0;
+                }, std::chrono::seconds(30))) << app.trace.toStdString();
+            }
+            app.kill();
+            server.clearFaults();
+            cutShort = plan + QStringList{title};
+            reached = puts() > 0;
+            continue;
+        }
 
         if (ask) {
             // A press the window manager took while the window was still arriving is pressed again.
@@ -174,7 +346,7 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
         typing.kill();
         typing.waitForFinished(5000);
         // A key the typing was holding when it was stopped is let go.
-        zktest::runTool(QStringLiteral("xdotool"), QStringList{QStringLiteral("keyup")} + text.split(QString(), Qt::SkipEmptyParts).replaceInStrings(QStringLiteral(" "), QStringLiteral("space")));
+        letGo(text);
         if (const auto last = app.unsent(mark))
             taken = *last;
     }

@@ -549,6 +549,9 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
     signIn();
     ASSERT_TRUE(zktest::spinUntil([&] { return web->workspaceReady(); }));
     ASSERT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("overview"); }));
+    // The user goes to a screen of the page's own, which its address does not name.
+    evaluate(web->page(), QStringLiteral("document.querySelector('[data-navfor=\"studio\"]').click(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("studio"); }));
     web->setRestDelay(200ms);
     // Nothing typed into it by the user: its document is let go, its renderer freed.
     const qint64 renderer = web->page()->renderProcessPid();
@@ -559,9 +562,12 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
     EXPECT_TRUE(zktest::spinUntil([&] { return renderer <= 0 || ::kill(pid_t(renderer), 0) != 0; }, 10s))
         << "the page's renderer process ended";
 
-    // What the page is told while it rests waits for it, in order.
+    // What the page is told while it rests waits for it: the latest of each
+    // kind, however long a focus round's countdown ticks meanwhile.
     web->show(Surface::grid);
     web->show(Surface::plan);
+    for (int second = 59; second >= 20; --second)
+        web->updateFocus(true, false, QStringLiteral("24:%1").arg(second), 25);
     EXPECT_TRUE(web->resting()) << "telling the page something does not wake it";
     EXPECT_FALSE(web->say(QStringLiteral("Meow."), 3)) << "no line goes into a page that is not there";
 
@@ -573,13 +579,20 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
     ASSERT_FALSE(server.seen(QStringLiteral("/api/v1/me")).isEmpty());
     EXPECT_TRUE(server.seen(QStringLiteral("/api/v1/me")).last().header("cookie").contains("__Host-zephyl_session="));
     EXPECT_EQ(web->phase(), Phase::workspace());
+    EXPECT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("planner"); }))
+        << "the screen asked for while it rested; now " << web->screen().toStdString();
+    EXPECT_TRUE(zktest::spinUntil([&] {
+        return evaluate(web->page(), QStringLiteral("window.__zephylMac.state().focus.display")).toString() ==
+               QStringLiteral("24:20");
+    })) << "the countdown's latest second";
     EXPECT_TRUE(zktest::spinUntil([&] { return web->resting(); }, 20s)) << "once answered, the hidden page rests again";
+    EXPECT_EQ(web->page()->lifecycleState(), QWebEnginePage::LifecycleState::Discarded);
 
     // Its window shows again: the page is back, usable, on the screen last asked for.
     web->webView()->show();
     ASSERT_TRUE(zktest::spinUntil([&] { return !web->resting() && web->workspaceReady(); }, 30s));
     EXPECT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("planner"); }))
-        << "the page was told of the screens while it rested; now " << web->screen().toStdString();
+        << "the page comes back on the screen it left; now " << web->screen().toStdString();
     EXPECT_EQ(web->page()->url().path(), QStringLiteral("/instagram"));
     // The page's messages and the cat in the window work as before.
     web->show(Surface::assistant);
@@ -594,6 +607,19 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
     // Shown, it never rests.
     QTest::qWait(600);
     EXPECT_FALSE(web->resting());
+
+    // Hidden while a publication it reported is under way, it stays awake to
+    // see the outcome, and rests once that is told.
+    const auto post = [&](const QString &status) {
+        evaluate(web->page(), QStringLiteral("window.webkit.messageHandlers.zephyl.postMessage({type: 'publication', "
+                                             "id: 'pub-rest', status: '%1'}); true").arg(status));
+    };
+    post(QStringLiteral("processing"));
+    web->webView()->hide();
+    QTest::qWait(1500);
+    EXPECT_FALSE(web->resting()) << "a page watching a publication rests";
+    post(QStringLiteral("published"));
+    EXPECT_TRUE(zktest::spinUntil([&] { return web->resting(); }, 20s));
 }
 
 TEST_F(WebEngineTest, TheAttentionWatcherLeavesThePageAloneAtRest)

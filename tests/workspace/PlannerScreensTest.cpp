@@ -7,6 +7,8 @@
 #include "StandinServer.h"
 #include "WebApp.h"
 
+#include "app/DraftEditStore.h"
+#include "base/RecordStore.h"
 #include "design/AppearanceService.h"
 #include "design/Controls.h"
 #include "design/EmptyStateCard.h"
@@ -19,6 +21,9 @@
 #include "workspace/PlanView.h"
 #include "workspace/PlannerKit.h"
 #include "workspace/ProfilePicture.h"
+#include "workspace/SignInView.h"
+#include "workspace/WorkspaceRootView.h"
+#include "workspace/WorkspaceSplitView.h"
 
 #include <QBuffer>
 #include <QCheckBox>
@@ -29,6 +34,8 @@
 #include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTimeZone>
+
+#include <utility>
 
 using namespace flowtest;
 using namespace screentest;
@@ -180,6 +187,8 @@ protected:
         settle();
         return view;
     }
+    // The plan screen goes, as the workspace's branch does at a sign-out.
+    void closePlan() { delete std::exchange(m_plan, nullptr); }
     PlanRow *rowOf(const QString &id)
     {
         for (PlanRow *row : plan()->rows()) {
@@ -762,6 +771,86 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     ASSERT_EQ(saved.size(), 3);
     EXPECT_EQ(saved.at(1).id, 1) << "back in its place";
     EXPECT_EQ(saved.at(1).title, QStringLiteral("before and after"));
+
+    // The service ends the session while the sheet is open in the workspace:
+    // the plan screen goes with the signed-in branch, the edits stay the
+    // account's. Another account never sees them; the same one finds the sheet
+    // as it left it.
+    closePlan();
+    delete view;
+    flows.service.results["planDrafts"] = saved;
+    flows.service.results["currentUser"] = user(QStringLiteral("a@example.com"));
+    finish(model().finishSignIn());
+    model().setSurface(Surface::plan);
+    Host workspace;
+    auto *root = workspace.show(new WorkspaceRootView(model()));
+    const auto planScreen = [&] {
+        auto *split = qobject_cast<WorkspaceSplitView *>(root->branch());
+        return split ? qobject_cast<PlanView *>(split->detail()) : nullptr;
+    };
+    ASSERT_NE(planScreen(), nullptr);
+    planScreen()->editDraft(saved.at(1));
+    DraftEditorView *left = planScreen()->editor();
+    ASSERT_NE(left, nullptr);
+    left->titleField()->end(false);
+    QTest::keyClicks(left->titleField(), QStringLiteral(", then more"));
+    left->captionEditor()->setPlainText(QStringLiteral("Typed, never saved"));
+    left->formatPicker()->chosen(0);
+    left->plannedBox()->click();
+    const KeptDraftEdit typed = left->keptEdit(Surface::plan);
+    finish(model().expireSession());
+    settle();
+    ASSERT_NE(qobject_cast<SignInView *>(root->branch()), nullptr);
+    EXPECT_TRUE(workspace.window->findChildren<DraftEditorView *>().isEmpty());
+    DraftEditStore kept(RecordStore::of(flows.h.store));
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")), typed) << "kept on disk for a quit before the sign-in";
+
+    flows.service.results["currentUser"] = user(QStringLiteral("b@example.com"));
+    finish(model().finishSignIn());
+    settle();
+    EXPECT_TRUE(workspace.window->findChildren<DraftEditorView *>().isEmpty()) << "not another account's";
+    finish(model().signOut());
+    settle();
+
+    flows.service.results["currentUser"] = user(QStringLiteral("A@example.com"));
+    finish(model().finishSignIn());
+    settle();
+    ASSERT_NE(planScreen(), nullptr);
+    DraftEditorView *back = planScreen()->editor();
+    ASSERT_NE(back, nullptr) << "the sheet is open again";
+    EXPECT_EQ(back->keptEdit(Surface::plan), typed);
+    EXPECT_EQ(back->titleField()->text(), QStringLiteral("before and after, then more"));
+    EXPECT_EQ(back->captionEditor()->toPlainText(), QStringLiteral("Typed, never saved"));
+    EXPECT_EQ(back->format(), PublishFormat::reel);
+    EXPECT_TRUE(back->plannedBox()->isChecked());
+    EXPECT_EQ(back->datePicker()->dateTime(), typed.date.toLocalTime());
+    EXPECT_EQ(back->headerText()->text(), QStringLiteral("Edit draft"));
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")), std::nullopt) << "handed back once";
+    const PlanDraft written = back->savedCopy();
+    back->save();
+    settle();
+    EXPECT_EQ(flows.service.savedPlans.last().at(1), written);
+    EXPECT_EQ(planScreen()->editor(), nullptr);
+
+    // A sheet left open on the grid comes back on the grid, there only, even
+    // while the branch the expiry closed is still on its way out.
+    flows.service.results["planDrafts"] = model().planDrafts();
+    model().setSurface(Surface::grid);
+    settle();
+    auto *gridScreen = qobject_cast<GridView *>(qobject_cast<WorkspaceSplitView *>(root->branch())->detail());
+    ASSERT_NE(gridScreen, nullptr);
+    gridScreen->editDraft(model().planDrafts().at(2));
+    gridScreen->editor()->hiddenBox()->click();
+    finish(model().expireSession());
+    model().setSurface(Surface::plan);
+    finish(model().finishSignIn());
+    settle();
+    EXPECT_EQ(model().surface(), Surface::grid);
+    gridScreen = qobject_cast<GridView *>(qobject_cast<WorkspaceSplitView *>(root->branch())->detail());
+    ASSERT_NE(gridScreen, nullptr);
+    ASSERT_NE(gridScreen->editor(), nullptr);
+    EXPECT_EQ(gridScreen->editor()->draft().id, 2);
+    EXPECT_TRUE(gridScreen->editor()->draft().hiddenFromGrid);
 }
 
 TEST_F(PlannerTest, DeleteAsksAndRemovesEveryDraftWithTheId)
