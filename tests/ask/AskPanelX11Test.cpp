@@ -158,6 +158,29 @@ struct Notices final : QAbstractNativeEventFilter {
     }
 };
 
+// A window manager that keeps a window at its own size: whatever notice says
+// the window has another size is answered with a synthetic one of its size.
+struct KeepsItsOwnSize final : QAbstractNativeEventFilter {
+    const QWidget *panel;
+    QSize size;
+    int refused = 0;
+    KeepsItsOwnSize(const QWidget *w, QSize s) : panel(w), size(s)
+    {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~KeepsItsOwnSize() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        const auto *e = static_cast<const xcb_configure_notify_event_t *>(message);
+        if (type != "xcb_generic_event_t" || (e->response_type & 0x7f) != XCB_CONFIGURE_NOTIFY ||
+            e->window != xcb_window_t(panel->winId()) || QSize(e->width, e->height) == size)
+            return false;
+        ++refused;
+        zktest::tellConfigured(panel, QRect(zktest::serverOrigin(panel), size));
+        return true;
+    }
+};
+
 // The panel's frame on the X server when its window is first exposed.
 struct FirstExposure final : QObject {
     const QWidget *panel;
@@ -185,18 +208,44 @@ TEST_F(AskPanelX11, TheFirstShowSitsWhereLaterShowsDoOnceTheWindowManagerHasPlac
     expectPlaced(ask, visible, frames);
 
     // A window manager's late word on the size the window was mapped with
-    // (the one it was made with) neither shrinks the panel nor lifts its bottom.
+    // (the one it was made with) neither shrinks the panel nor lifts its bottom,
+    // also when it comes twice before the panel's correction is answered, as
+    // from xfwm4: the second is as stale as the first.
     const QRect placed = ask.panel()->geometry();
-    {
+    const QRect wmSize(placed.topLeft(), QSize(680, AskPanelController::kHeight));
+    // The second comes once the correction has been answered.
+    const auto answered = [&] {
+        return ask.panel()->geometry() == placed && ask.panel()->windowHandle()->geometry() == placed;
+    };
+    for (int stale : {1, 2}) {
         Notices notices(ask.panel());
-        zktest::tellConfigured(ask.panel(), QRect(placed.topLeft(), QSize(680, AskPanelController::kHeight)));
-        ASSERT_TRUE(zktest::spinUntil([&] { return notices.seen > 0; }));
-        settle();
+        for (int i = 0; i < stale; ++i) {
+            zktest::tellConfigured(ask.panel(), wmSize);
+            ASSERT_TRUE(zktest::spinUntil([&] { return notices.seen > i; }));
+            EXPECT_TRUE(zktest::spinUntil(answered))
+                << stale << " stale notices left the panel at " << text(ask.panel()->geometry()).toStdString();
+        }
+        expectPlaced(ask, visible, frames);
+        for (const QRectF &frame : std::as_const(frames))
+            EXPECT_EQ(frame.height(), placed.height()) << "a frame of the wrong size was told after " << stale;
     }
-    EXPECT_EQ(ask.panel()->geometry(), placed);
-    expectPlaced(ask, visible, frames);
-    for (const QRectF &frame : std::as_const(frames))
-        EXPECT_EQ(frame.height(), placed.height()) << "a frame of the wrong size was told";
+
+    // A window manager that answers the correction with its own size again
+    // has it: the panel is not fought over, and the cat is told the frame it has.
+    {
+        KeepsItsOwnSize manager(ask.panel(), wmSize.size());
+        zktest::tellConfigured(ask.panel(), wmSize);
+        EXPECT_TRUE(zktest::spinUntil([&] { return !frames.isEmpty() && frames.last().height() == wmSize.height(); },
+                                      std::chrono::seconds(10)))
+            << "the size the window manager keeps was never told";
+        const int answered = manager.refused;
+        settle();
+        EXPECT_GE(answered, 1) << "the panel did not ask for its own size once";
+        EXPECT_LE(answered, 2) << "the panel fought the window manager";
+        EXPECT_EQ(ask.panel()->size(), wmSize.size());
+        EXPECT_EQ(frames.last(), ask.frame());
+        EXPECT_EQ(ask.ledge()->y, ask.frame().y() + ask.frame().height());
+    }
     ask.hide();
     ASSERT_TRUE(zktest::spinUntil([&] { return !mapped(); }));
 
