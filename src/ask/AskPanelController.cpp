@@ -16,7 +16,9 @@
 
 #include <cmath>
 
-#include <xcb/xproto.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -270,19 +272,34 @@ void AskPanelController::yield()
     if (!m_correcting)
         return;
     m_correcting = false;
-    if (!isVisible() || !m_panel->isVisible())
+    if (!isVisible() || !m_panel->isVisible() || !m_placed)
         return;
-    // The window manager's size, which the widget may not have taken while the correction was out.
-    QWindow *window = m_panel->windowHandle();
-    const QRectF now = window ? m_desktop->toCat(QRectF(window->geometry())) : frame();
-    if (window && m_panel->geometry() != window->geometry()) {
-        m_placing = true;
-        m_panel->setGeometry(window->geometry());
-        m_placing = false;
+    // The window's size on the server settles it: a manager that insists has
+    // its size there; otherwise what came meanwhile was stale (some managers
+    // say nothing when a request changes nothing) and the placed frame stands.
+    QSize server = m_panel->size();
+    if (X11::available()) {
+        xcb_connection_t *c = X11::connection();
+        if (xcb_get_geometry_reply_t *g =
+                xcb_get_geometry_reply(c, xcb_get_geometry(c, xcb_window_t(m_panel->winId())), nullptr)) {
+            server = QSize(g->width, g->height);
+            std::free(g);
+        }
     }
-    m_placed = now;
-    if (!m_reported || *m_reported != now)
-        report(now);
+    const QRectF placed = *m_placed;
+    if (server == m_desktop->toQt(placed).size().toSize()) {
+        apply(placed);
+    } else {
+        // The bottom edge where the window manager has it.
+        QRect kept = m_panel->geometry();
+        kept.setSize(server);
+        m_placing = true;
+        m_panel->setGeometry(kept);
+        m_placing = false;
+        m_placed = frame();
+    }
+    if (!m_reported || *m_reported != *m_placed)
+        report(*m_placed);
 }
 
 void AskPanelController::followPanel()

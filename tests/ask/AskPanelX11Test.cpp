@@ -159,7 +159,7 @@ struct Notices final : QAbstractNativeEventFilter {
 };
 
 // A window manager that keeps a window at its own size: whatever notice says
-// the window has another size is answered with a synthetic one of its size.
+// the window has another size is answered by putting it back at its size.
 struct KeepsItsOwnSize final : QAbstractNativeEventFilter {
     const QWidget *panel;
     QSize size;
@@ -176,7 +176,10 @@ struct KeepsItsOwnSize final : QAbstractNativeEventFilter {
             e->window != xcb_window_t(panel->winId()) || QSize(e->width, e->height) == size)
             return false;
         ++refused;
-        zktest::tellConfigured(panel, QRect(zktest::serverOrigin(panel), size));
+        xcb_connection_t *c = X11::connection();
+        const uint32_t values[] = {uint32_t(size.width()), uint32_t(size.height())};
+        xcb_configure_window(c, e->window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
+        xcb_flush(c);
         return true;
     }
 };
