@@ -59,4 +59,8 @@ std::optional<QPoint> pointerAhead();
 // window is unmapped (they are read when it is mapped) and sent as requests
 // to the window manager once it is managed.
 void markFloating(unsigned int window);
+// Takes `window` off the screen on the server, as a client withdraws it
+// (unmap, and the synthetic UnmapNotify a window manager waits for), also when
+// the toolkit already counts it hidden.
+void withdraw(unsigned int window);
 } // namespace X11

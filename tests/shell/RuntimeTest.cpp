@@ -370,6 +370,15 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
                    zktest::inputFocus() == window->winId();
         })) << "the keyboard stayed in the hidden panel";
         EXPECT_FALSE(ask.isVisible());
+        // ...and the hidden panel's window is off the screen again, not left over the window.
+        EXPECT_TRUE(zktest::spinUntil([&] {
+            xcb_connection_t *x = X11::connection();
+            xcb_get_window_attributes_reply_t *a = xcb_get_window_attributes_reply(
+                x, xcb_get_window_attributes(x, xcb_window_t(ask.panel()->winId())), nullptr);
+            const bool viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(a);
+            return !viewable;
+        })) << "the hidden panel's window is still mapped on the server";
     }
 
     // As a link asks: shown with the keyboard and asked at once, before the
