@@ -5,12 +5,20 @@
 #include "ask/AskPanelBridge.h"
 #include "design/L10n.h"
 #include "design/FloatingPanel.h"
+#include "platform/X11.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QWindow>
 
 #include <cmath>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -53,6 +61,33 @@ bool holds(const QRectF &frame, const QPointF &p)
 
 } // namespace
 
+// Every ConfigureNotify, real or sent by the window manager, for one window.
+class AskPanelController::ConfigureNotices final : public QAbstractNativeEventFilter {
+public:
+    ConfigureNotices(unsigned window, std::function<void(QSize)> seen) : m_window(window), m_seen(std::move(seen))
+    {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~ConfigureNotices() override
+    {
+        if (QCoreApplication::instance())
+            QCoreApplication::instance()->removeNativeEventFilter(this);
+    }
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        const auto *e = static_cast<const xcb_configure_notify_event_t *>(message);
+        if ((e->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY && e->window == m_window)
+            m_seen(QSize(e->width, e->height));
+        return false;
+    }
+
+private:
+    unsigned m_window;
+    std::function<void(QSize)> m_seen;
+};
+
 AskPanelController::AskPanelController(AppModel &model, QObject *parent)
     : QObject(parent), m_bridge(std::make_unique<AskPanelBridge>()),
       m_panel(std::make_unique<FloatingPanel>(QSize(kWidth, kHeight), true)), m_model(model),
@@ -62,6 +97,18 @@ AskPanelController::AskPanelController(AppModel &model, QObject *parent)
     m_view = new AskBarView(model, *m_bridge);
     m_panel->setContentView(m_view);
     connect(m_panel.get(), &FloatingPanel::frameChanged, this, &AskPanelController::followPanel);
+    m_answerWait.setSingleShot(true);
+    m_answerWait.setInterval(kAnswerWaitMs);
+    connect(&m_answerWait, &QTimer::timeout, this, &AskPanelController::yield);
+    // The correction's answer is the window system's notice of the placed
+    // size; the toolkit takes the size it asked for before that notice comes.
+    if (X11::available())
+        m_notices = std::make_unique<ConfigureNotices>(unsigned(m_panel->winId()), [this](QSize size) {
+            if (m_correcting && m_placed && size == m_desktop->toQt(*m_placed).size().toSize()) {
+                m_correcting = false;
+                m_answerWait.stop();
+            }
+        });
 
     QPointer<AskPanelController> self(this);
     m_bridge->close = [self] {
@@ -78,6 +125,7 @@ AskPanelController::AskPanelController(AppModel &model, QObject *parent)
 
 AskPanelController::~AskPanelController()
 {
+    m_notices.reset();
     disconnect(m_panel.get(), nullptr, this, nullptr);
     // The view's last words go nowhere.
     m_bridge->close = [] {};
@@ -144,6 +192,8 @@ void AskPanelController::hide()
     if (!m_bridge->visible())
         return;
     m_panel->hide();
+    m_correcting = false;
+    m_answerWait.stop();
     m_bridge->setVisible(false);
     m_reported.reset();
     if (onVisibilityChange)
@@ -175,7 +225,8 @@ void AskPanelController::follow(QSizeF size)
 {
     if (size.width() <= 0 || size.height() <= 0)
         return;
-    const QRectF f = frame();
+    // While a correction is out the toolkit may hold a stale size: the placed frame is the panel's.
+    const QRectF f = m_correcting && m_placed ? *m_placed : frame();
     if (std::abs(f.height() - size.height()) <= 0.5 && std::abs(f.width() - size.width()) <= 0.5)
         return;
     // The bottom-left corner stays: a longer conversation grows the panel upwards.
@@ -188,7 +239,8 @@ void AskPanelController::follow(QSizeF size)
 void AskPanelController::setFrame(const QRectF &frame)
 {
     m_placed = frame;
-    m_insisted = false;
+    m_correcting = false;
+    m_answerWait.stop();
     apply(frame);
 }
 
@@ -208,6 +260,48 @@ void AskPanelController::report(const QRectF &frame)
         onFrameChange(frame);
 }
 
+void AskPanelController::correct()
+{
+    m_correcting = true;
+    m_answerWait.start();
+    apply(*m_placed);
+}
+
+void AskPanelController::yield()
+{
+    if (!m_correcting)
+        return;
+    m_correcting = false;
+    if (!isVisible() || !m_panel->isVisible() || !m_placed)
+        return;
+    // The window's size on the server settles it: a manager that insists has
+    // its size there; otherwise what came meanwhile was stale (some managers
+    // say nothing when a request changes nothing) and the placed frame stands.
+    QSize server = m_panel->size();
+    if (X11::available()) {
+        xcb_connection_t *c = X11::connection();
+        if (xcb_get_geometry_reply_t *g =
+                xcb_get_geometry_reply(c, xcb_get_geometry(c, xcb_window_t(m_panel->winId())), nullptr)) {
+            server = QSize(g->width, g->height);
+            std::free(g);
+        }
+    }
+    const QRectF placed = *m_placed;
+    if (server == m_desktop->toQt(placed).size().toSize()) {
+        apply(placed);
+    } else {
+        // The bottom edge where the window manager has it.
+        QRect kept = m_panel->geometry();
+        kept.setSize(server);
+        m_placing = true;
+        m_panel->setGeometry(kept);
+        m_placing = false;
+        m_placed = frame();
+    }
+    if (!m_reported || *m_reported != *m_placed)
+        report(*m_placed);
+}
+
 void AskPanelController::followPanel()
 {
     // A move the controller did not make (the user's drag, the window
@@ -215,18 +309,20 @@ void AskPanelController::followPanel()
     if (m_placing || !isVisible() || !m_panel->isVisible())
         return;
     const QRectF now = frame();
-    // A size the panel was not given is a window manager's late word on the
-    // size the window was mapped with: the card's size and the placed bottom
-    // edge stand (asked again once, so a manager that insists is not fought).
-    if (m_placed && (std::abs(now.width() - m_placed->width()) > 0.5 ||
-                     std::abs(now.height() - m_placed->height()) > 0.5)) {
-        if (!m_insisted) {
-            m_insisted = true;
-            apply(*m_placed);
-            return;
-        }
+    const bool placedSize = m_placed && std::abs(now.width() - m_placed->width()) <= 0.5 &&
+                            std::abs(now.height() - m_placed->height()) <= 0.5;
+    if (!placedSize && m_placed) {
+        // A size the panel was not given is a window manager's late word on an
+        // earlier request (xfwm4 answers the size the window was mapped with,
+        // sometimes twice): the card's size and the placed bottom edge stand.
+        // It is asked for once; what comes before the answer is stale, and a
+        // manager that keeps its own size past the wait has it (see yield).
+        if (!m_correcting)
+            correct();
+        return;
     }
-    // Dragged, or put right: this is where the panel stands now.
+    // Dragged, or put right: this is where the panel stands now (a correction
+    // still out is over only on the window system's answer).
     m_placed = now;
     if (!m_reported || *m_reported != now)
         report(now);

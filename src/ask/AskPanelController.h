@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QRectF>
 #include <QSizeF>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -31,6 +32,9 @@ public:
     static constexpr double kLift = 118;
     // The perch stays this far in from either end of the top edge.
     static constexpr double kPerchInset = 28;
+    // How long a window manager has to answer a correction before its own
+    // size is taken as one it insists on.
+    static constexpr int kAnswerWaitMs = 3000;
 
     explicit AskPanelController(AppModel &model, QObject *parent = nullptr);
     ~AskPanelController() override;
@@ -83,8 +87,18 @@ private:
     std::unique_ptr<CompanionDesktop> m_desktop;
     bool m_placing = false;
     std::optional<QRectF> m_reported;
-    // The frame last given to the panel, and whether a size the window system
-    // reported against it has been put right already.
+    // Asks the window system for the placed frame again, once per size it reports against it.
+    void correct();
+    // The window manager kept its own size through a correction: that size stands.
+    void yield();
+
+    // The frame last given to the panel.
     std::optional<QRectF> m_placed;
-    bool m_insisted = false;
+    // A correction was asked for and not yet answered with the placed size: a
+    // size reported meanwhile answers an earlier request (a window manager
+    // replies to each in turn), unless it still stands when the wait is over.
+    bool m_correcting = false;
+    QTimer m_answerWait;
+    class ConfigureNotices;
+    std::unique_ptr<ConfigureNotices> m_notices;
 };

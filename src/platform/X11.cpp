@@ -509,3 +509,23 @@ void markFloating(unsigned int window)
 }
 
 } // namespace X11
+
+namespace X11 {
+
+void withdraw(unsigned int window)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !window)
+        return;
+    xcb_unmap_window(c, window);
+    xcb_unmap_notify_event_t event{};
+    event.response_type = XCB_UNMAP_NOTIFY;
+    event.event = rootWindow();
+    event.window = window;
+    event.from_configure = 0;
+    xcb_send_event(c, 0, rootWindow(), XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&event));
+    xcb_flush(c);
+}
+
+} // namespace X11

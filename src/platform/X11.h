@@ -78,4 +78,8 @@ void forgetMoveNotices(unsigned int window);
 // exposures of `window` (one of trustMoveNotices') are dropped, until one of
 // the window's exposures comes from anything else.
 void repaintFollows(unsigned int window, const std::vector<unsigned int> &sequences);
+// Takes `window` off the screen on the server, as a client withdraws it
+// (unmap, and the synthetic UnmapNotify a window manager waits for), also when
+// the toolkit already counts it hidden.
+void withdraw(unsigned int window);
 } // namespace X11

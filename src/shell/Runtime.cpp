@@ -210,11 +210,15 @@ void Runtime::wire()
     };
     // The panel's own activation can still be on its way to the window manager
     // when a command that opens a screen puts it away: a keyboard that lands on
-    // the hidden panel goes on to the workspace window now in front.
+    // the hidden panel goes on to the workspace window now in front. A panel
+    // the window manager mapped that late is taken off the screen again.
     connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *focus) {
         QWidget *window = m_workspace->window();
-        if (focus && m_ask && !m_ask->isVisible() && focus == m_ask->panel()->windowHandle() && window &&
-            window->isVisible())
+        if (!focus || !m_ask || m_ask->isVisible() || focus != m_ask->panel()->windowHandle())
+            return;
+        if (!m_ask->panel()->isVisible() && X11::available())
+            X11::withdraw(unsigned(m_ask->panel()->winId()));
+        if (window && window->isVisible())
             window->activateWindow();
     });
     timer().onFrameChange = [self](const QRectF &frame) {

@@ -357,6 +357,29 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
     EXPECT_TRUE(zktest::spinUntil([&] {
         return QGuiApplication::focusWindow() == c.runtime->workspace().window()->windowHandle();
     })) << "the keyboard is not in the workspace window";
+    // The panel's own activation arriving after it was put away (a window
+    // manager that took its map request late): the keyboard goes on to the
+    // window in front, on the server too.
+    {
+        QWidget *window = c.runtime->workspace().window();
+        const QString panel = QString::number(ask.panel()->winId());
+        zktest::xdotool({"windowmap", "--sync", panel});
+        zktest::xdotool({"windowfocus", "--sync", panel});
+        EXPECT_TRUE(zktest::spinUntil([&] {
+            return QGuiApplication::focusWindow() == window->windowHandle() &&
+                   zktest::inputFocus() == window->winId();
+        })) << "the keyboard stayed in the hidden panel";
+        EXPECT_FALSE(ask.isVisible());
+        // ...and the hidden panel's window is off the screen again, not left over the window.
+        EXPECT_TRUE(zktest::spinUntil([&] {
+            xcb_connection_t *x = X11::connection();
+            xcb_get_window_attributes_reply_t *a = xcb_get_window_attributes_reply(
+                x, xcb_get_window_attributes(x, xcb_window_t(ask.panel()->winId())), nullptr);
+            const bool viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(a);
+            return !viewable;
+        })) << "the hidden panel's window is still mapped on the server";
+    }
 
     // As a link asks: shown with the keyboard and asked at once, before the
     // panel is even on screen; the keyboard still ends in the window.

@@ -40,6 +40,16 @@ inline xcb_atom_t atom(const char *name)
     return a;
 }
 
+// The window that holds the X server's input focus, as the window manager left it.
+inline quint64 inputFocus()
+{
+    xcb_connection_t *c = X11::connection();
+    xcb_get_input_focus_reply_t *r = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+    const quint64 focus = r ? r->focus : 0;
+    std::free(r);
+    return focus;
+}
+
 // Where the X server has a window's top-left corner, in root pixels: a busy
 // window manager puts a window there a moment after the toolkit thinks it is.
 inline QPoint serverOrigin(const QWidget *widget)
