@@ -878,8 +878,14 @@ void WebWorkspace::noteCommit(const QString &document, const QUrl &url)
         m_retiredDocuments.insert(m_document);
     }
     m_document = document;
-    if (std::exchange(m_reviving, false))
+    if (std::exchange(m_reviving, false)) {
         releaseRevivalWaiters();
+        // The new document's own report that it is ready travels apart from
+        // this note and may have come first: what it was told while it
+        // rested is told now, or it would wait for the next rest and wake.
+        if (workspaceReady())
+            runKeptScripts();
+    }
     // Fetches of the document that was left never answer. Those whose script
     // has not reported where it ran are asked for in the new document: a
     // script the engine sent to the old one may never report back at all.

@@ -572,6 +572,9 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
     EXPECT_FALSE(web->say(QStringLiteral("Meow."), 3)) << "no line goes into a page that is not there";
 
     // A call of the service client brings the page back and is answered by it.
+    // It then stays awake for the usual while, long enough to be looked at
+    // however slowly this machine runs the checks below.
+    web->setRestDelay(60s);
     server.clearSeen();
     const auto me = settle(web->perform(QStringLiteral("/api/v1/me"), QStringLiteral("GET"), std::nullopt, {}));
     EXPECT_EQ(me.status, 200);
@@ -585,6 +588,8 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
         return evaluate(web->page(), QStringLiteral("window.__zephylMac.state().focus.display")).toString() ==
                QStringLiteral("24:20");
     })) << "the countdown's latest second";
+    EXPECT_FALSE(web->resting());
+    web->setRestDelay(200ms);
     EXPECT_TRUE(zktest::spinUntil([&] { return web->resting(); }, 20s)) << "once answered, the hidden page rests again";
     EXPECT_EQ(web->page()->lifecycleState(), QWebEnginePage::LifecycleState::Discarded);
 
