@@ -16,6 +16,7 @@
 #include "app/UnsentTextStore.h"
 #include "base/DefaultsStore.h"
 #include "base/RecordStore.h"
+#include "support/AppSetup.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -162,20 +163,10 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
     const QString kitty = QStringLiteral("kitty@example.com");
     server.addAccount(kitty, QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
     ASSERT_NE(server.start(0), 0) << "the stand-in cannot listen";
-    const QString dir = zktest::tempDir();
-    const QString info = dir + QStringLiteral("/info.json");
-    {
-        QFile file(info);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("{\"SORVANE_API_BASE_URL\": \"%1\", \"version\": \"dev\"}").arg(server.origin()).toUtf8());
-    }
+    const QString info = zktest::writeServiceInfo(server.origin());
+    ASSERT_FALSE(info.isEmpty());
+    ASSERT_TRUE(zktest::chooseNativeWorkspace());
     const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
-    QDir().mkpath(config);
-    {
-        QFile defaults(config + QStringLiteral("/defaults.json"));
-        ASSERT_TRUE(defaults.open(QIODevice::WriteOnly));
-        defaults.write("{\"zephyl.mac.workspace.native\": true}");
-    }
 
     std::pair<int, int> taken{0, 0};
     // The plan's drafts, by title, as the service holds them; the plan with a

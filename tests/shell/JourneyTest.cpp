@@ -11,6 +11,7 @@
 #include "WebApp.h"
 #include "app/UnsentTextStore.h"
 #include "base/DefaultsStore.h"
+#include "support/AppSetup.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -116,12 +117,7 @@ struct Service {
         pem.open(QIODevice::WriteOnly);
         pem.write(Standin::certificate().toPem());
         pem.close();
-        info = dir + QStringLiteral("/info.json");
-        QFile file(info);
-        file.open(QIODevice::WriteOnly);
-        file.write(QStringLiteral("{\"SORVANE_API_BASE_URL\": \"%1\", \"version\": \"dev\"}")
-                       .arg(Standin::secureOrigin(server))
-                       .toUtf8());
+        info = zktest::writeServiceInfo(Standin::secureOrigin(server));
     }
 };
 
@@ -359,20 +355,10 @@ TEST(Journey, NothingTypedIsLostWhenTheApplicationIsKilled)
     Standin::Server server;
     server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty"));
     ASSERT_NE(server.start(0), 0) << "the stand-in cannot listen";
-    const QString dir = zktest::tempDir();
-    const QString info = dir + QStringLiteral("/info.json");
-    {
-        QFile file(info);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("{\"SORVANE_API_BASE_URL\": \"%1\", \"version\": \"dev\"}").arg(server.origin()).toUtf8());
-    }
+    const QString info = zktest::writeServiceInfo(server.origin());
+    ASSERT_FALSE(info.isEmpty());
+    ASSERT_TRUE(zktest::chooseNativeWorkspace());
     const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
-    QDir().mkpath(config);
-    {
-        QFile defaults(config + QStringLiteral("/defaults.json"));
-        ASSERT_TRUE(defaults.open(QIODevice::WriteOnly));
-        defaults.write("{\"zephyl.mac.workspace.native\": true}");
-    }
     const QString askText = QStringLiteral("half a thought about Friday");
     const QString assistantText = QStringLiteral("a draft for the assistant");
     const QString bothTyped = QStringLiteral("unsent: ask %1, assistant %2").arg(askText.size()).arg(assistantText.size());
@@ -430,13 +416,7 @@ TEST(Journey, TheNativeWorkspaceOverHttpsSignsInWithGoogleConnectsInstagramAndEn
     Service service(email);
     ASSERT_FALSE(service.info.isEmpty()) << "the stand-in cannot listen";
     Standin::Server &server = service.server;
-    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
-    QDir().mkpath(config);
-    {
-        QFile defaults(config + QStringLiteral("/defaults.json"));
-        ASSERT_TRUE(defaults.open(QIODevice::WriteOnly));
-        defaults.write("{\"zephyl.mac.workspace.native\": true}");
-    }
+    ASSERT_TRUE(zktest::chooseNativeWorkspace());
     const QString draft = QStringLiteral("a caption idea for Sunday");
     const QString kept = QStringLiteral("unsent: ask 0, assistant %1").arg(draft.size());
     const auto shot = [](const QString &name) {
