@@ -5,13 +5,17 @@
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
 #include "design/NoticeBanner.h"
+#include "design/PressAnimator.h"
 #include "design/TextBlock.h"
 #include "shell/FocusTimerView.h"
 #include "workspace/CompanionSettingsWindow.h"
 #include "workspace/PlanView.h"
 #include "workspace/ScreenKit.h"
 
+#include <QAbstractAnimation>
 #include <QAbstractButton>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QAction>
 #include <QHash>
 #include <QLabel>
@@ -362,8 +366,30 @@ QStringList shortfalls(QWidget &window, const QImage &image)
     return found;
 }
 
+// A slide or fade still under way is not the screen the user reads: the
+// window is measured once what it started has finished, and its layouts have run.
+static void settle(QWidget &window)
+{
+    const auto moving = [&] {
+        for (const QAbstractAnimation *a : window.findChildren<QAbstractAnimation *>())
+            if (a->state() == QAbstractAnimation::Running && a->totalDuration() >= 0)
+                return true;
+        for (const PressAnimator *a : window.findChildren<PressAnimator *>())
+            if (a->running())
+                return true;
+        return false;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    } while (moving() && waited.elapsed() < 5000);
+}
+
 QStringList measure(QWidget &window, const QString &where, std::optional<QColor> desk)
 {
+    settle(window);
     QStringList out;
     for (const QString &line : shortfalls(window, picture(window, desk)))
         out << where + QStringLiteral(": ") + line;
