@@ -1,5 +1,6 @@
 #include "shell/StatusMenuController.h"
 
+#include "design/Controls.h"
 #include "design/Icons.h"
 #include "design/PaletteColors.h"
 
@@ -66,6 +67,7 @@ StatusMenuController::StatusMenuController(std::function<StatusMenu::State()> st
     : QObject(parent), m_menu(std::make_unique<ShortcutMenu>()), m_item(std::make_unique<QSystemTrayIcon>())
 {
     new CommandMenu(*m_menu, StatusMenu::Place::tray, std::move(state), std::move(run));
+    MenuColors::follow(m_menu.get());
     m_item->setIcon(icon());
     m_item->setToolTip(QStringLiteral("Zephyl Kitty"));
     m_item->setContextMenu(m_menu.get());
@@ -110,6 +112,9 @@ QMenuBar *StatusMenuController::makeMenuBar(QWidget *window, std::function<Statu
     // The product's name, as the tray's tooltip has it; Alt+Z opens it.
     auto *menu = new ShortcutMenu(QStringLiteral("&Zephyl Kitty"), bar);
     bar->addMenu(menu);
+    // On the window's own ground, as the rest of the window.
+    MenuColors::follow(bar, ZephylPalette::Color::background);
+    MenuColors::follow(menu);
     new CommandMenu(*menu, StatusMenu::Place::window, std::move(state), std::move(run));
     return bar;
 }
