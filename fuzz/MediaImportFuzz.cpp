@@ -4,6 +4,7 @@
 // clang (ZK_FUZZ), or as a standalone driver that runs each file or folder given.
 
 #include "services/media/MediaImporter.h"
+#include "CorpusRun.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -75,25 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 // Standalone: every file named, and every file in every folder named, once.
 int main(int argc, char **argv)
 {
-    int runs = 0;
-    for (int i = 1; i < argc; ++i) {
-        QStringList files;
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (QFileInfo(arg).isDir())
-            for (const QFileInfo &info : QDir(arg).entryInfoList(QDir::Files, QDir::Name))
-                files << info.filePath();
-        else
-            files << arg;
-        for (const QString &name : files) {
-            QFile file(name);
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            const QByteArray bytes = file.readAll();
-            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
-            ++runs;
-        }
-    }
-    std::printf("ran %d inputs\n", runs);
-    return runs > 0 ? 0 : 1;
+    return CorpusRun::main(argc, argv, [](const QByteArray &bytes) {
+        CorpusRun::test(bytes);
+        return 1;
+    });
 }
 #endif

@@ -9,16 +9,13 @@
 #include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
 #include "companion/CatWellbeing.h"
+#include "CorpusRun.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -87,14 +84,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 }
 
 #ifndef ZK_LIBFUZZER
-// Standalone: every file named, and every file in every folder named, once,
-// then each again in a few hundred deterministic mutations (bytes flipped,
-// cut short, repeated), so the corpus run stays within a few seconds.
+// Standalone: every seed once, then again in a few hundred deterministic
+// mutations (bytes flipped, cut short, repeated), so the corpus run stays
+// within a few seconds.
 int main(int argc, char **argv)
 {
     // The readers say in the log what they pass over: thousands of times here.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    int runs = 0;
     std::uint64_t state = 0x9E3779B97F4A7C15ULL;
     const auto next = [&state] {
         state += 0x9E3779B97F4A7C15ULL;
@@ -103,38 +99,22 @@ int main(int argc, char **argv)
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
         return z ^ (z >> 31);
     };
-    const auto run = [&](const QByteArray &input) {
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.constData()), size_t(input.size()));
-        ++runs;
-    };
-    for (int i = 1; i < argc; ++i) {
-        QStringList files;
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (QFileInfo(arg).isDir())
-            for (const QFileInfo &info : QDir(arg).entryInfoList(QDir::Files, QDir::Name))
-                files << info.filePath();
-        else
-            files << arg;
-        for (const QString &name : files) {
-            QFile file(name);
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            const QByteArray seed = file.readAll();
-            run(seed);
-            for (int m = 0; m < 400 && seed.size() > 1; ++m) {
-                QByteArray input = seed;
-                const qsizetype at = 1 + qsizetype(next() % std::uint64_t(seed.size() - 1));
-                switch (next() % 4) {
-                case 0: input[at] = char(input[at] ^ char(1 << (next() % 8))); break;
-                case 1: input.truncate(at); break;
-                case 2: input.insert(at, input.mid(at, qsizetype(next() % 16))); break;
-                case 3: input[at] = "{}[]\",:0.5e-\\"[next() % 13]; break;
-                }
-                run(input);
+    return CorpusRun::main(argc, argv, [&](const QByteArray &seed) {
+        CorpusRun::test(seed);
+        int runs = 1;
+        for (int m = 0; m < 400 && seed.size() > 1; ++m) {
+            QByteArray input = seed;
+            const qsizetype at = 1 + qsizetype(next() % std::uint64_t(seed.size() - 1));
+            switch (next() % 4) {
+            case 0: input[at] = char(input[at] ^ char(1 << (next() % 8))); break;
+            case 1: input.truncate(at); break;
+            case 2: input.insert(at, input.mid(at, qsizetype(next() % 16))); break;
+            case 3: input[at] = "{}[]\",:0.5e-\\"[next() % 13]; break;
             }
+            CorpusRun::test(input);
+            ++runs;
         }
-    }
-    std::printf("ran %d inputs\n", runs);
-    return runs > 0 ? 0 : 1;
+        return runs;
+    });
 }
 #endif

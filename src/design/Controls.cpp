@@ -372,6 +372,30 @@ void Stepper::sync()
     m_down->setEnabled(m_value > m_minimum);
 }
 
+// ---- MenuColors
+
+QPalette MenuColors::applied(QPalette p, Color ground)
+{
+    const QColor back = PaletteColors::color(ground);
+    const QColor text = PaletteColors::color(Color::text);
+    p.setColor(QPalette::Base, back);
+    p.setColor(QPalette::Window, back);
+    for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        p.setColor(role, text);
+    // The soft accent under the text: the light accent under light text reads
+    // poorly (under 3:1).
+    p.setColor(QPalette::Highlight, PaletteColors::color(Color::accentSoft));
+    p.setColor(QPalette::HighlightedText, text);
+    return p;
+}
+
+void MenuColors::follow(QWidget *widget, Color ground)
+{
+    const auto apply = [widget, ground] { widget->setPalette(applied(widget->palette(), ground)); };
+    apply();
+    QObject::connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, widget, apply);
+}
+
 // ---- MenuPicker
 
 MenuPicker::MenuPicker(const QStringList &choices, int width, QWidget *parent) : QComboBox(parent)
@@ -393,14 +417,7 @@ void MenuPicker::setCurrent(int index)
 
 void MenuPicker::applyColors()
 {
-    QPalette p = palette();
-    p.setColor(QPalette::Base, PaletteColors::color(Color::surface));
-    p.setColor(QPalette::Window, PaletteColors::color(Color::surface));
-    p.setColor(QPalette::Text, PaletteColors::color(Color::text));
-    p.setColor(QPalette::WindowText, PaletteColors::color(Color::text));
-    p.setColor(QPalette::ButtonText, PaletteColors::color(Color::text));
-    p.setColor(QPalette::Highlight, PaletteColors::color(Color::accent));
-    p.setColor(QPalette::HighlightedText, PaletteColors::color(Color::onAccent));
+    const QPalette p = MenuColors::applied(palette());
     setPalette(p);
     view()->setPalette(p);
     update();

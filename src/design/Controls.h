@@ -22,6 +22,16 @@ void track(QWidget *widget);
 bool shown(const QWidget *widget);
 } // namespace FocusRing
 
+// Menus (a menu picker's list, a menu bar, its menus, the tray's menu) in the
+// palette's colours rather than the toolkit's light ones.
+namespace MenuColors {
+// `palette` with `ground` behind the items, the palette's text on it and the
+// soft accent under the pointer, for the current appearance.
+QPalette applied(QPalette palette, ZephylPalette::Color ground = ZephylPalette::Color::surface);
+// Gives `widget` those colours now and again whenever the appearance changes.
+void follow(QWidget *widget, ZephylPalette::Color ground = ZephylPalette::Color::surface);
+} // namespace MenuColors
+
 // An on/off switch with no visible label (its name is for assistive technology).
 class ToggleSwitch final : public QAbstractButton {
     Q_OBJECT

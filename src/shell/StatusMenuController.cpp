@@ -1,5 +1,6 @@
 #include "shell/StatusMenuController.h"
 
+#include "design/Controls.h"
 #include "design/Icons.h"
 #include "design/PaletteColors.h"
 
@@ -11,7 +12,16 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyleOptionMenuItem>
 #include <QSystemTrayIcon>
+
+void ShortcutMenu::initStyleOption(QStyleOptionMenuItem *option, const QAction *action) const
+{
+    QMenu::initStyleOption(option, action);
+    // The menu hands the style "title<Tab>key"; the key goes in a left-to-right isolate.
+    if (const qsizetype tab = option->text.indexOf(u'\t'); tab >= 0)
+        option->text = option->text.left(tab + 1) + QChar(0x2066) + option->text.mid(tab + 1) + QChar(0x2069);
+}
 
 CommandMenu::CommandMenu(QMenu &menu, StatusMenu::Place place, std::function<StatusMenu::State()> state,
                          std::function<void(StatusMenu::Command)> run)
@@ -54,9 +64,10 @@ void CommandMenu::rebuild()
 
 StatusMenuController::StatusMenuController(std::function<StatusMenu::State()> state,
                                            std::function<void(StatusMenu::Command)> run, QObject *parent)
-    : QObject(parent), m_menu(std::make_unique<QMenu>()), m_item(std::make_unique<QSystemTrayIcon>())
+    : QObject(parent), m_menu(std::make_unique<ShortcutMenu>()), m_item(std::make_unique<QSystemTrayIcon>())
 {
     new CommandMenu(*m_menu, StatusMenu::Place::tray, std::move(state), std::move(run));
+    MenuColors::follow(m_menu.get());
     m_item->setIcon(icon());
     m_item->setToolTip(QStringLiteral("Zephyl Kitty"));
     m_item->setContextMenu(m_menu.get());
@@ -99,7 +110,11 @@ QMenuBar *StatusMenuController::makeMenuBar(QWidget *window, std::function<Statu
 {
     auto *bar = new QMenuBar(window);
     // The product's name, as the tray's tooltip has it; Alt+Z opens it.
-    QMenu *menu = bar->addMenu(QStringLiteral("&Zephyl Kitty"));
+    auto *menu = new ShortcutMenu(QStringLiteral("&Zephyl Kitty"), bar);
+    bar->addMenu(menu);
+    // On the window's own ground, as the rest of the window.
+    MenuColors::follow(bar, ZephylPalette::Color::background);
+    MenuColors::follow(menu);
     new CommandMenu(*menu, StatusMenu::Place::window, std::move(state), std::move(run));
     return bar;
 }

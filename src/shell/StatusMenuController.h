@@ -2,15 +2,25 @@
 
 #include "shell/StatusMenuModel.h"
 
+#include <QMenu>
 #include <QObject>
 
 #include <functional>
 #include <memory>
 
-class QMenu;
 class QMenuBar;
 class QSystemTrayIcon;
 class QWidget;
+
+// A menu whose keys read as they are typed in a right-to-left layout too: laid
+// out as part of an Arabic or Hebrew line, "Ctrl+," would be drawn as ",+Ctrl".
+class ShortcutMenu final : public QMenu {
+public:
+    using QMenu::QMenu;
+
+protected:
+    void initStyleOption(QStyleOptionMenuItem *option, const QAction *action) const override;
+};
 
 // Fills a menu with the application's commands: afresh from `state()` each time
 // it opens (it never changes while open), each command handed to `run` once the

@@ -4,6 +4,7 @@
 #include "companion/ShadowPainter.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
+#include "design/Controls.h"
 #include "design/DesignFonts.h"
 #include "design/EmptyStateCard.h"
 #include "design/Icons.h"
@@ -291,6 +292,7 @@ DraftEditorView *GridView::editor() const
 QMenu *GridView::menuFor(const ZephylWire::PlanDraft &draft, QWidget *parent)
 {
     auto *menu = new QMenu(parent);
+    MenuColors::follow(menu);
     AppModel &model = this->model();
     const qint64 id = draft.id;
     // Every entry is always offered; moves past either end are ignored by the model.

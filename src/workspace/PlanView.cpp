@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
+#include "design/Controls.h"
 #include "design/DesignFonts.h"
 #include "design/Icons.h"
 #include "design/DateText.h"
@@ -377,6 +378,7 @@ void PlanView::activate(const PlanEntry &entry)
 QMenu *PlanView::menuFor(const PlanEntry &entry, QWidget *parent)
 {
     auto *menu = new QMenu(parent);
+    MenuColors::follow(menu);
     AppModel &model = this->model();
     if (entry.draft) {
         const ZephylWire::PlanDraft draft = *entry.draft;

@@ -26,6 +26,7 @@
 #include <QTextEdit>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 
 namespace contrastcheck {
@@ -394,6 +395,16 @@ QStringList measure(QWidget &window, const QString &where, std::optional<QColor>
     for (const QString &line : shortfalls(window, picture(window, desk)))
         out << where + QStringLiteral(": ") + line;
     return out;
+}
+
+QStringList measureGround(QWidget &widget, QRgb expected, const QString &where)
+{
+    const QRgb ground = commonest(picture(widget), widget.rect());
+    const int off = std::max({std::abs(qRed(ground) - qRed(expected)), std::abs(qGreen(ground) - qGreen(expected)),
+                              std::abs(qBlue(ground) - qBlue(expected))});
+    if (off <= 4)
+        return {};
+    return {QStringLiteral("%1: ground %2, not %3").arg(where, hex(ground), hex(expected))};
 }
 
 QStringList measureMenu(QMenu &menu, const QString &where)

@@ -29,6 +29,9 @@ std::optional<QString> catShortfall(const QImage &image, const QRect &area, cons
 QStringList shortfalls(QWidget &window, const QImage &image);
 // `where: shortfall` lines for the window's picture.
 QStringList measure(QWidget &window, const QString &where, std::optional<QColor> desk = std::nullopt);
+// A shortfall when most of the widget is drawn in another colour than
+// `expected`, more than a shade away (a style lifts a menu's ground a little).
+QStringList measureGround(QWidget &widget, QRgb expected, const QString &where);
 // A menu's enabled entries, each against the ground it is drawn on.
 QStringList measureMenu(QMenu &menu, const QString &where);
 

@@ -1,7 +1,8 @@
-// Every native screen, the companion settings window and the web workspace's
-// own scenes, in light and dark, measured from their pixels as WCAG 2.1 asks:
-// text against its ground at least 4.5:1 (3:1 when large), buttons' fill or
-// outline and the drawn cat's edge against what is behind them at least 3:1.
+// Every native screen (a draft's menu on the plan and the grid too), the
+// companion settings window and the web workspace's own scenes, in light and
+// dark, measured from their pixels as WCAG 2.1 asks: text against its ground
+// at least 4.5:1 (3:1 when large), buttons' fill or outline and the drawn
+// cat's edge against what is behind them at least 3:1.
 #include <gtest/gtest.h>
 
 #include "ContrastMeasure.h"
@@ -11,12 +12,16 @@
 #include "design/ButtonStyles.h"
 #include "support/TestSupport.h"
 #include "web/WebWorkspace.h"
+#include "workspace/GridView.h"
+#include "workspace/PlanView.h"
 #include "workspace/WebWorkspaceScreen.h"
 
 #include <QLabel>
 #include <QMenu>
 #include <QTcpServer>
 #include <QWidget>
+
+#include <memory>
 
 using contrastcheck::contrast;
 using contrastcheck::measure;
@@ -78,7 +83,29 @@ TEST(Contrast, EveryNativeScreenInLightAndDark)
         {{"light", AppLanguage::en, AppTheme::light}, {"dark", AppLanguage::en, AppTheme::dark}},
         [&](QWidget &window, const QString &variant, const QString &name) {
             ++states;
-            found << measure(window, variant + u'/' + name);
+            const QString where = variant + u'/' + name;
+            found << measure(window, where);
+            // A draft's menu, on the plan and on the grid, an entry under the pointer.
+            std::unique_ptr<QMenu> menu;
+            if (auto *plan = window.findChild<PlanView *>(); plan && name == QLatin1String("plan")) {
+                for (PlanRow *row : plan->rows())
+                    if (row->entry().draft && !menu)
+                        menu.reset(plan->menuFor(row->entry(), plan));
+            } else if (auto *grid = window.findChild<GridView *>(); grid && name == QLatin1String("grid")) {
+                if (const auto *tile = grid->findChild<DraftTile *>())
+                    menu.reset(grid->menuFor(tile->draft(), grid));
+            } else {
+                return true;
+            }
+            if (!menu) {
+                found << where + QStringLiteral(": no draft's menu");
+                return true;
+            }
+            menu->adjustSize();
+            menu->setActiveAction(menu->actions().first());
+            found << contrastcheck::measureMenu(*menu, where + QStringLiteral(" menu"));
+            found << contrastcheck::measureGround(*menu, variant == QLatin1String("dark") ? 0x1A1A1A : 0xFFFEFC,
+                                                  where + QStringLiteral(" menu"));
             return true;
         });
     EXPECT_EQ(failures, 0);

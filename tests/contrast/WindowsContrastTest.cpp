@@ -1,7 +1,7 @@
 // The windows outside the workspace, in light and dark, measured from their
-// pixels: the ask panel, the focus clock and its menu, the tray menu, the
-// update prompt and the updater's messages, the confirmation dialog and the
-// cat's speech bubble.
+// pixels: the ask panel, the focus clock and its menu, the tray menu and the
+// window's menu bar, the update prompt and the updater's messages, the
+// confirmation dialog and the cat's speech bubble.
 #include <gtest/gtest.h>
 
 #include "ContrastMeasure.h"
@@ -25,6 +25,7 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -33,6 +34,7 @@
 #include <algorithm>
 
 using contrastcheck::measure;
+using contrastcheck::measureGround;
 using contrastcheck::measureMenu;
 using namespace std::chrono_literals;
 
@@ -179,21 +181,41 @@ TEST_F(WindowsContrast, TheFocusClockAndItsMenu)
     EXPECT_TRUE(found.isEmpty()) << found.join(u'\n').toStdString();
 }
 
-TEST_F(WindowsContrast, TheTrayMenu)
+// The tray's menu and the workspace window's menu bar with its menu, an entry
+// under the pointer among them, on the appearance's own grounds: the bar made
+// in the light appearance turns dark with it.
+TEST_F(WindowsContrast, TheTrayMenuAndTheWindowsMenuBar)
 {
     QStringList found;
-    for (const Look &look : kLooks) {
+    QWidget window;
+    QMenuBar *bar = StatusMenuController::makeMenuBar(
+        &window, [] { return StatusMenu::State{}; }, [](StatusMenu::Command) {});
+    QMenu *windowMenu = bar->actions().first()->menu();
+    const struct {
+        QRgb menu, bar;
+    } grounds[] = {{0xFFFEFC, 0xF6F5F2}, {0x1A1A1A, 0x0B0B0B}};
+    for (std::size_t i = 0; i < std::size(kLooks); ++i) {
+        const Look &look = kLooks[i];
         use(look);
+        const QString name = QString::fromLatin1(look.name);
+        const auto measured = [&](QMenu &menu, const QString &where) {
+            emit menu.aboutToShow();
+            menu.adjustSize();
+            menu.setActiveAction(menu.actions().first());
+            found << measureMenu(menu, where);
+            found << measureGround(menu, grounds[i].menu, where);
+        };
         for (bool ready : {false, true}) {
             StatusMenu::State state;
             if (ready)
                 state.readyVersion = QStringLiteral("1.2");
             StatusMenuController tray([state] { return state; }, [](StatusMenu::Command) {});
-            emit tray.menu()->aboutToShow();
-            tray.menu()->adjustSize();
+            measured(*tray.menu(), name + QStringLiteral("/tray"));
             EXPECT_GT(tray.menu()->actions().size(), 3);
-            found << measureMenu(*tray.menu(), QString::fromLatin1(look.name) + QStringLiteral("/tray"));
         }
+        measured(*windowMenu, name + QStringLiteral("/window menu"));
+        bar->resize(bar->sizeHint());
+        found << measureGround(*bar, grounds[i].bar, name + QStringLiteral("/menu bar"));
     }
     EXPECT_TRUE(found.isEmpty()) << found.join(u'\n').toStdString();
 }

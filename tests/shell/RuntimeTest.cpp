@@ -41,6 +41,9 @@
 #include <QWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QStyleOptionMenuItem>
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <QWindow>
@@ -61,6 +64,32 @@ public:
     double secondsSinceInput() const override { return 0; }
     std::vector<WindowInfo> windows(const std::set<quint32> &, double) const override { return {}; }
 };
+
+// Keeps the text of every menu item a menu hands its style to draw.
+class DrawnMenuItems final : public QProxyStyle {
+public:
+    mutable QStringList texts;
+    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget) const override
+    {
+        if (const auto *item = qstyleoption_cast<const QStyleOptionMenuItem *>(option); item && element == CE_MenuItem)
+            texts << item->text;
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
+};
+
+// A key as a painter draws it from the left edge of a line of `direction`.
+QImage drawnKey(const QString &key, const QFont &font, Qt::LayoutDirection direction)
+{
+    QImage image(240, 40, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setLayoutDirection(direction);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(image.rect(), Qt::AlignLeft | Qt::AlignAbsolute | Qt::AlignVCenter, key);
+    return image;
+}
 
 struct Spoken {
     QString text;
@@ -496,6 +525,29 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
                              QStringLiteral("Zephyl Kitty beenden|Ctrl+Q")};
     EXPECT_EQ(titles(windowMenu), german);
     EXPECT_EQ(titles(tray->menu()).at(1), QStringLiteral("Zephyl öffnen|"));
+
+    // In a right-to-left language the keys read as they are typed: "Ctrl+,"
+    // drawn as part of an Arabic line came out as ",+Ctrl".
+    c.model().setLanguage(AppLanguage::ar);
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    for (QMenu *menu : {tray->menu(), windowMenu}) {
+        SCOPED_TRACE(menu == windowMenu ? "the window's menu bar" : "the tray");
+        DrawnMenuItems drawn;
+        menu->setStyle(&drawn);
+        Q_EMIT menu->aboutToShow();
+        menu->adjustSize();
+        (void)menu->grab();
+        menu->setStyle(nullptr);
+        QStringList keys;
+        for (const QString &text : drawn.texts)
+            if (text.contains(u'\t'))
+                keys << text.section(u'\t', 1);
+        ASSERT_EQ(keys.size(), menu == windowMenu ? 3 : 2) << drawn.texts.join(u'|').toStdString();
+        for (const QString &key : keys)
+            EXPECT_TRUE(drawnKey(key, menu->font(), Qt::RightToLeft) == drawnKey(key, menu->font(), Qt::LeftToRight))
+                << key.toStdString() << " is drawn otherwise in a right-to-left line";
+    }
+    QApplication::setLayoutDirection(Qt::LeftToRight);
     c.model().setLanguage(AppLanguage::en);
 
     for (QMenu *menu : {tray->menu(), windowMenu}) {
