@@ -454,7 +454,7 @@ void CompanionController::updateInput(const std::optional<QPointF> &pointer)
     const CompanionScreen *active = activeScreen(screens);
     for (CompanionPanel *panel : m_panels) {
         std::vector<QRect> rects;
-        const QPoint origin = panel->geometry().topLeft();
+        const QPoint origin = panel->placement().topLeft();
         auto local = [&](const QRectF &cat) { return m_desktop->toQt(cat).toAlignedRect().translated(-origin); };
         const bool pressable = clickOpensAsk && !m_aside && active && sameRect(panel->screen().frame, active->frame);
         panel->setCatAccessibilityFrame(pressable ? std::optional<QRect>(m_desktop->toQt(hit.rect).toAlignedRect())

@@ -7,8 +7,14 @@
 #include <QWidget>
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <vector>
+
+namespace X11 {
+class PictureWindow;
+}
 
 // A window of the desktop cat: frameless, above other windows and outside the
 // window manager's care. Clicks pass through it except on the rectangles the
@@ -34,6 +40,9 @@ public:
     // corner, or the cat window's screen's.
     QPoint canvasOrigin() const { return m_canvasOrigin; }
     void placeOn(const CompanionScreen &screen, QPoint canvasOrigin);
+    // Where the window lies now (Qt's global points): a cat window's last
+    // place, which Qt learns late or not at all while the cat walks.
+    QRect placement() const { return m_placed.isValid() ? m_placed : geometry(); }
 
     // Mouse callbacks with the pointer in Qt's global points.
     std::function<void(QPointF)> onMouseDown, onMouseDragged, onMouseUp;
@@ -78,6 +87,15 @@ public:
     // A cat window's bounding shape (its own pixels): where the drawing is.
     const std::vector<QRect> &shape() const { return m_shape; }
 
+    // A cat window on an X server keeps the pictures of the figure and the
+    // bubble there, each sent once, and draws a frame from them.
+    bool picturesOnServer() const;
+    // Pictures held there now, and how many were ever sent.
+    int picturesKept() const { return int(m_kept.size()); }
+    int picturesSent() const { return m_sent; }
+    // What the server-held pictures of one window may take at most.
+    static constexpr qint64 kPictureBudgetBytes = 6 * 1024 * 1024;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -91,6 +109,22 @@ private:
     void trustMoves();
     QRegion reach(const Frame &f) const;
     void presentWindow();
+    // The window's pixels composed here, and its shape, for `bounds` (canvas points).
+    QImage composeWindow(const QRect &bounds, std::vector<QRect> *shape);
+    // Without a compositor a pixel shows whole or not at all: keeps the pixels
+    // at least half covered, opaque, and lists them as rectangles.
+    static std::vector<QRect> cutToShape(QImage &image);
+    struct Kept {
+        unsigned int picture = 0;
+        QSize size;
+        std::vector<QRect> shape; // its own pixels
+        qint64 bytes = 0;
+        quint64 used = 0;
+    };
+    // The picture of `piece` on the server, sent now when it is not there yet;
+    // one not worth keeping is made into `once`.
+    const Kept *pictureOf(const CanvasPainter::Piece &piece, bool figure, Kept &once);
+    void dropPictures();
 
     Kind m_kind;
     CompanionScreen m_screen;
@@ -108,4 +142,10 @@ private:
     unsigned int m_trusted = 0;
     // Where the cat window was last put (Qt learns a move from the server's notice).
     QRect m_placed;
+    std::unique_ptr<X11::PictureWindow> m_server;
+    std::map<QByteArray, Kept> m_kept;
+    qint64 m_keptBytes = 0;
+    quint64 m_uses = 0;
+    int m_sent = 0;
+    QString m_keptLook;
 };

@@ -91,15 +91,6 @@ unsigned int setBoundingShape(unsigned int window, const std::optional<std::vect
     return sent.sequence;
 }
 
-unsigned int moveWindow(unsigned int window, QPoint to)
-{
-    xcb_connection_t *c = connection();
-    if (!c || !window)
-        return 0;
-    // X's coordinates are 16 bits.
-    const uint32_t values[] = {uint32_t(std::clamp(to.x(), -32768, 32767)), uint32_t(std::clamp(to.y(), -32768, 32767))};
-    return xcb_configure_window(c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values).sequence;
-}
 
 namespace {
 
@@ -250,15 +241,26 @@ public:
         if (event->response_type == XCB_CONFIGURE_NOTIFY) {
             auto *notice = reinterpret_cast<xcb_configure_notify_event_t *>(event);
             // Only the window's own notice (not its parent's) of a window no window manager frames.
-            if (notice->event == notice->window && notice->override_redirect && windows.count(notice->window))
+            const auto it = windows.find(notice->window);
+            if (notice->event == notice->window && notice->override_redirect && it != windows.end()) {
+                // Our own move, told back: the caller knows where the window is.
+                std::vector<QRect> &moves = it->second.moves;
+                const QRect at(notice->x, notice->y, notice->width, notice->height);
+                const auto own = std::find(moves.begin(), moves.end(), at);
+                if (own != moves.end()) {
+                    moves.erase(moves.begin(), own + 1);
+                    return true;
+                }
+                moves.clear(); // moved by something else: Qt hears of it
                 event->response_type |= 0x80;
+            }
         } else if ((event->response_type & 0x7f) == XCB_EXPOSE) {
             // An event carries the (low 16 bits of the) sequence number of the
             // last request of ours the server had begun when it made the event.
             const auto *exposed = reinterpret_cast<xcb_expose_event_t *>(event);
             const auto it = windows.find(exposed->window);
             if (it != windows.end()) {
-                std::vector<uint16_t> &answered = it->second;
+                std::vector<uint16_t> &answered = it->second.answered;
                 if (std::find(answered.begin(), answered.end(), event->sequence) != answered.end())
                     return true;
                 // Events come in order: the server is past those requests, and a
@@ -268,8 +270,13 @@ public:
         }
         return false;
     }
-    // Each window with the sequence numbers whose exposures a repaint answers.
-    std::map<unsigned int, std::vector<uint16_t>> windows;
+    struct Own {
+        // The sequence numbers whose exposures a repaint answers.
+        std::vector<uint16_t> answered;
+        // Where our own moves put the window, oldest first, until their notices come.
+        std::vector<QRect> moves;
+    };
+    std::map<unsigned int, Own> windows;
 };
 
 OwnWindowNotices *g_own = nullptr;
@@ -298,7 +305,7 @@ void repaintFollows(unsigned int window, const std::vector<unsigned int> &sequen
     const auto it = g_own->windows.find(window);
     if (it == g_own->windows.end())
         return;
-    std::vector<uint16_t> &answered = it->second;
+    std::vector<uint16_t> &answered = it->second.answered;
     for (unsigned int s : sequences) {
         if (s)
             answered.push_back(uint16_t(s));
@@ -307,6 +314,27 @@ void repaintFollows(unsigned int window, const std::vector<unsigned int> &sequen
     constexpr size_t kKept = 16;
     if (answered.size() > kKept)
         answered.erase(answered.begin(), answered.end() - kKept);
+}
+
+unsigned int moveWindow(unsigned int window, const QRect &to)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !window)
+        return 0;
+    // X's coordinates are 16 bits.
+    const uint32_t values[] = {uint32_t(std::clamp(to.x(), -32768, 32767)), uint32_t(std::clamp(to.y(), -32768, 32767))};
+    if (g_own && g_ownConnection == c) {
+        const auto it = g_own->windows.find(window);
+        if (it != g_own->windows.end()) {
+            std::vector<QRect> &moves = it->second.moves;
+            moves.push_back(to);
+            // Notices lost to a window's other changes are not waited for for ever.
+            constexpr size_t kKept = 16;
+            if (moves.size() > kKept)
+                moves.erase(moves.begin(), moves.end() - kKept);
+        }
+    }
+    return xcb_configure_window(c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values).sequence;
 }
 
 void forgetMoveNotices(unsigned int window)

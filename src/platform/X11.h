@@ -25,11 +25,14 @@ void setInputShape(unsigned int window, const std::vector<QRect> &rects);
 // An empty list makes the window invisible; nullopt gives back the full window.
 // Returns the request's sequence number (0 without a connection).
 unsigned int setBoundingShape(unsigned int window, const std::optional<std::vector<QRect>> &rects);
-// Moves the top-level `window` to `to` (root pixels) with one request of its
-// own: Qt would write the window's size hints again with every move. Qt learns
-// the place from the server's notice. Returns the request's sequence number (0
-// without a connection).
-unsigned int moveWindow(unsigned int window, QPoint to);
+// Moves the top-level `window` to `to`'s corner (root pixels; `to` is where the
+// window then lies) with one request of its own: Qt would write the window's
+// size hints again with every move. For a window of trustMoveNotices' the
+// server's notice of that very move is not passed on to Qt, which would ask the
+// server for the window's frame (four round trips) at each: Qt's idea of the
+// window's place then lags behind the walk (the caller keeps the place).
+// Returns the request's sequence number (0 without a connection).
+unsigned int moveWindow(unsigned int window, const QRect &to);
 // A compositing manager owns the screen's _NET_WM_CM_S<n> selection: without one,
 // translucent windows show black where they are transparent.
 bool compositorRunning();

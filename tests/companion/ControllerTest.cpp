@@ -839,10 +839,16 @@ TEST(CompanionController, WithoutACompositorOneWindowFollowsTheCatAndTheLayersCo
     ASSERT_EQ(rig.cat->panels().size(), 1u);
     CompanionPanel *window = rig.cat->panels().front();
     EXPECT_EQ(window->kind(), CompanionPanel::Kind::catWindow);
-    // As big as the cat and its bubble, where they are.
+    // As big as the pictures of the cat and its bubble, where they are, and
+    // holding all either may touch.
     const CanvasScene &scene = window->frame().scene;
-    const QRect reach = CanvasPainter::figureReach(scene).united(CanvasPainter::bubbleReach(scene, "Hello"));
-    EXPECT_EQ(window->geometry(), reach);
+    const QRect pictures = CanvasPainter::figureRect(scene).united(CanvasPainter::bubbleRect(scene, "Hello"));
+    EXPECT_EQ(window->geometry(), pictures);
+    const double paws = CompanionFigure::kOverflow;
+    EXPECT_TRUE(pictures.contains(scene.figureFrame.adjusted(-paws, -paws, paws, paws).toAlignedRect()));
+    ASSERT_TRUE(scene.bubble);
+    const QRectF bubble = scene.bubble->rectFor(CanvasPainter::bubbleSize("Hello", scene.bubble->tailEdge));
+    EXPECT_TRUE(pictures.contains(bubble.toAlignedRect()));
     EXPECT_FALSE(window->shape().empty());
     for (const QRect &r : window->shape())
         EXPECT_TRUE(QRect(QPoint(0, 0), window->geometry().size()).contains(r));
