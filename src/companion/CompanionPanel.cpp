@@ -54,10 +54,10 @@ QAccessibleInterface *catAccessible(const QString &className, QObject *object)
 
 } // namespace
 
-CompanionPanel::CompanionPanel(const CompanionScreen &screen, const QRect &qtGeometry, Kind kind)
+CompanionPanel::CompanionPanel(const CompanionScreen &screen, const QRect &qtGeometry, Kind kind, bool translucent)
     : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint |
                            Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint),
-      m_kind(kind), m_screen(screen), m_canvasOrigin(qtGeometry.topLeft())
+      m_kind(kind), m_translucent(translucent), m_screen(screen), m_canvasOrigin(qtGeometry.topLeft())
 {
     static const bool factory = [] {
         QAccessible::installFactory(catAccessible);
@@ -233,9 +233,11 @@ QImage CompanionPanel::composeWindow(const QRect &bounds, std::vector<QRect> *sh
                         m_frame.bubbleOpacity, m_frame.paused, bounds);
     }
     // Without a compositor nothing blends: a pixel is shown whole or not at all.
-    std::vector<QRect> cut = cutToShape(image);
-    if (shape)
-        *shape = std::move(cut);
+    if (!translucent()) {
+        std::vector<QRect> cut = cutToShape(image);
+        if (shape)
+            *shape = std::move(cut);
+    }
     return image;
 }
 
@@ -273,7 +275,8 @@ const CompanionPanel::Kept *CompanionPanel::pictureOf(const CanvasPainter::Piece
             CanvasPainter::paintBubble(painter, m_frame.scene, m_frame.bubbleText, m_frame.bubbleOpacity);
     }
     Kept kept;
-    kept.shape = cutToShape(image);
+    if (!translucent())
+        kept.shape = cutToShape(image);
     kept.size = image.size();
     kept.bytes = qint64(image.sizeInBytes());
     kept.used = ++m_uses;
@@ -340,12 +343,15 @@ void CompanionPanel::presentWindow()
     if (bounds.isEmpty()) {
         m_image = QImage();
         m_lastDirty = QRegion();
-        if (!m_shape.empty()) {
+        if (!m_shape.empty() || !m_blank) {
             m_shape.clear();
+            m_blank = true;
             applyShape();
         }
         return;
     }
+    const bool wasBlank = m_blank;
+    m_blank = false;
 
     std::vector<QRect> shape;
     std::vector<X11::PictureWindow::Placed> placed;
@@ -362,8 +368,10 @@ void CompanionPanel::presentWindow()
                 transient.push_back(once.picture);
             const QPoint at = piece.rect.topLeft() - bounds.topLeft();
             placed.push_back({kept->picture, at, kept->size});
-            for (const QRect &r : kept->shape)
-                shape.push_back(r.translated(at));
+            if (!translucent()) {
+                for (const QRect &r : kept->shape)
+                    shape.push_back(r.translated(at));
+            }
         }
         m_image = QImage();
     } else {
@@ -387,7 +395,7 @@ void CompanionPanel::presentWindow()
             setGeometry(target);
         m_placed = target;
     }
-    if (shape != m_shape) {
+    if (shape != m_shape || (translucent() && wasBlank)) {
         m_shape = std::move(shape);
         repainted.push_back(applyShape());
     }
@@ -449,6 +457,8 @@ unsigned int CompanionPanel::applyShape()
 {
     if (m_kind != Kind::catWindow || !X11::available())
         return 0;
+    if (translucent() && !m_blank)
+        return X11::setBoundingShape(static_cast<unsigned int>(winId()), std::nullopt); // the whole window blends
     return X11::setBoundingShape(static_cast<unsigned int>(winId()), m_shape);
 }
 

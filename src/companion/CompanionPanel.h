@@ -21,18 +21,23 @@ class PictureWindow;
 // controller makes interactive (the X input shape).
 //
 // A screen layer covers one screen and is translucent: it needs a compositing
-// manager. Without one, a single cat window as big as the cat and its bubble
-// follows the cat over the screens, cut to the drawing by its bounding shape so
-// that the desktop around the cat shows through.
+// manager. A cat window is as big as the cat and its bubble and follows the cat
+// over the screens: translucent where a compositing manager blends it with what
+// lies beneath, else cut to the drawing by its bounding shape so that the
+// desktop around the cat shows through.
 class CompanionPanel final : public QWidget {
     Q_OBJECT
 public:
     enum class Kind { screenLayer, catWindow };
 
-    explicit CompanionPanel(const CompanionScreen &screen, const QRect &qtGeometry, Kind kind = Kind::screenLayer);
+    explicit CompanionPanel(const CompanionScreen &screen, const QRect &qtGeometry, Kind kind = Kind::screenLayer,
+                            bool translucent = false);
     ~CompanionPanel() override;
 
     Kind kind() const { return m_kind; }
+    // Blended with what lies beneath (a screen layer, or a cat window under a
+    // compositing manager); else cut to its drawing.
+    bool translucent() const { return m_kind == Kind::screenLayer || m_translucent; }
     // The screen whose canvas the frame is laid out on; a cat window moves to
     // the cat's screen with placeOn().
     const CompanionScreen &screen() const { return m_screen; }
@@ -127,6 +132,9 @@ private:
     void dropPictures();
 
     Kind m_kind;
+    bool m_translucent = false;
+    // A translucent cat window with nothing to show is cut to nothing.
+    bool m_blank = true;
     CompanionScreen m_screen;
     QPoint m_canvasOrigin;
     // The cat window's drawing, opaque where the shape lets it show.

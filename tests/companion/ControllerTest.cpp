@@ -100,11 +100,13 @@ void send(QWidget *panel, QEvent::Type type, QPointF local, Qt::MouseButtons but
     QApplication::sendEvent(panel, &event);
 }
 
-// A cat's point (y up) in a panel's own coordinates.
+// A cat's point (y up) in a panel's own coordinates: on its screen's canvas,
+// less where the window lies on it.
 QPointF inPanel(const CompanionPanel *panel, QPointF cat)
 {
     const QRectF f = panel->screen().frame;
-    return QPointF(cat.x() - f.left(), f.height() - (cat.y() - geo::minY(f)));
+    const QPointF canvas(cat.x() - f.left(), f.height() - (cat.y() - geo::minY(f)));
+    return canvas + QPointF(panel->canvasOrigin() - panel->placement().topLeft());
 }
 
 } // namespace
@@ -235,14 +237,21 @@ TEST(CompanionController, ScreensAddedRemovedOrGoneMidFrameKeepTheLoopRunning)
     rig.run(0.5);
     ASSERT_EQ(rig.cat->panels().size(), 1u);
 
-    // A second screen to the right: the next frame has a panel for it and reads the window tops at once.
+    // A second screen to the right: the next frame builds the cat's window
+    // anew and reads the window tops at once; put there, the cat is drawn on it.
     const int reads = rig.cat->topologyReads();
+    CompanionPanel *before = rig.cat->panels().front();
     rig.desktop->changeScreens({rig.desktop->screenList[0], {QRectF(1280, 32, 1024, 768), QRectF(1280, 32, 1024, 768), nullptr}});
     rig.clock.advance(34ms);
     QCoreApplication::processEvents();
-    ASSERT_EQ(rig.cat->panels().size(), 2u);
+    ASSERT_EQ(rig.cat->panels().size(), 1u);
+    EXPECT_NE(rig.cat->panels().front(), before);
     EXPECT_EQ(rig.cat->topologyReads(), reads + 1);
-    EXPECT_EQ(rig.cat->panels()[1]->geometry(), QRect(1280, 0, 1024, 768));
+    rig.cat->brain().pose.position = QPointF(1700, 300);
+    rig.cat->brain().support = CompanionBrain::Support::nothing();
+    rig.run(2);
+    EXPECT_EQ(rig.cat->panels().front()->screen().frame, QRectF(1280, 32, 1024, 768));
+    EXPECT_TRUE(rig.cat->panels().front()->placement().contains(QPoint(1700, 800 - 40))) << "over the cat";
 
     // The screen the cat is on vanishes in the middle of a frame, then every screen does.
     rig.desktop->duringFrame = [&] { rig.desktop->changeScreens({}); };
@@ -379,7 +388,8 @@ TEST(CompanionController, ClicksPassThroughExceptOnTheCatUnderThePointer)
     rig.run(0.1);
     ASSERT_EQ(panel->interactive().size(), 1u);
     const QRectF expected(hit.rect.left(), 800 - geo::maxY(hit.rect), hit.rect.width(), hit.rect.height());
-    EXPECT_EQ(panel->interactive().front(), expected.toAlignedRect());
+    // In the window's own pixels, wherever the window lies.
+    EXPECT_EQ(panel->interactive().front(), expected.toAlignedRect().translated(-panel->placement().topLeft()));
 
     rig.desktop->pointerAt = hit.rect.center() + QPointF(300, 0);
     rig.run(0.1);
@@ -835,7 +845,7 @@ TEST(CompanionController, WithoutACompositorOneWindowFollowsTheCatAndTheLayersCo
     rig.cat->start();
     rig.cat->say(QStringLiteral("Hello"), 60);
     rig.run(0.5);
-    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::catWindow);
+    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::shapedWindow);
     ASSERT_EQ(rig.cat->panels().size(), 1u);
     CompanionPanel *window = rig.cat->panels().front();
     EXPECT_EQ(window->kind(), CompanionPanel::Kind::catWindow);
@@ -868,21 +878,31 @@ TEST(CompanionController, WithoutACompositorOneWindowFollowsTheCatAndTheLayersCo
     rig.cat->setAside(false);
     EXPECT_TRUE(window->isVisible());
 
-    // A compositor starts: the layers come back, one per screen.
+    // A compositor starts: one window still, blended whole with the desktop
+    // (no shape), where the cat is; put aside, it fades rather than vanishes.
     rig.desktop->composited = true;
     ASSERT_TRUE(rig.desktop->onCompositingChanged);
     rig.desktop->onCompositingChanged();
     QCoreApplication::processEvents();
-    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::screenLayers);
-    ASSERT_EQ(rig.cat->panels().size(), 2u);
-    EXPECT_EQ(rig.cat->panels()[0]->kind(), CompanionPanel::Kind::screenLayer);
-    EXPECT_EQ(rig.cat->panels()[1]->geometry(), QRect(1280, 32, 1024, 768));
-    EXPECT_TRUE(rig.cat->panels()[1]->frame().scene.catShown);
+    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::translucentWindow);
+    ASSERT_EQ(rig.cat->panels().size(), 1u);
+    CompanionPanel *blended = rig.cat->panels().front();
+    EXPECT_EQ(blended->kind(), CompanionPanel::Kind::catWindow);
+    EXPECT_TRUE(blended->translucent());
+    rig.run(0.2);
+    EXPECT_TRUE(blended->frame().scene.catShown);
+    EXPECT_TRUE(blended->shape().empty());
+    EXPECT_TRUE(blended->geometry().contains(QPoint(1700, 800 - 40))) << "over the cat on the second screen";
+    rig.cat->setAside(true);
+    EXPECT_TRUE(blended->isVisible());
+    EXPECT_TRUE(zktest::spinUntil([&] { return blended->windowOpacity() == 0.0; }));
+    rig.cat->setAside(false);
+    EXPECT_TRUE(zktest::spinUntil([&] { return blended->windowOpacity() == 1.0; }));
 
     // It quits without a word: the next read of the windows notices.
     rig.desktop->composited = false;
     rig.run(1.2);
-    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::catWindow);
+    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::shapedWindow);
     EXPECT_EQ(rig.cat->panels().size(), 1u);
 
     // Every read of the windows keeps the cat's windows above the others.

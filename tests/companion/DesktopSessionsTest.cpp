@@ -162,18 +162,24 @@ TEST(DesktopCatWithoutCompositor, LivesInAWindowCutToItsDrawingAndTheDesktopStay
     const xcb_window_t plan = rig.other.open("Plan", QRect(640, 420, 560, 300));
     ASSERT_TRUE(rig.placedLedge(notes, QPoint(80, 300)));
     ASSERT_TRUE(rig.placedLedge(plan, QPoint(640, 420)));
-    ASSERT_EQ(rig.cat.presentation(), CompanionController::Presentation::catWindow);
+    ASSERT_EQ(rig.cat.presentation(), CompanionController::Presentation::shapedWindow);
     ASSERT_EQ(rig.cat.panels().size(), 1u);
     CompanionPanel *window = rig.cat.panels().front();
     EXPECT_EQ(window->kind(), CompanionPanel::Kind::catWindow);
+    EXPECT_FALSE(window->translucent());
 
     // The cat on the plan window, speaking.
     const Ledge ledge = rig.ledgesOf(plan).front();
     bool arrived = false;
     rig.cat.onArrived = [&](const CompanionGoal &) { arrived = true; };
     std::optional<WindowEvents> walk(window->windowHandle());
+    const int framesBefore = rig.cat.framesRun();
     rig.cat.request(CompanionGoal::visit(ledge));
     ASSERT_TRUE(rig.frameUntil([&] { return arrived; }));
+    // Drawn on the server from pictures sent there, never more than one a frame.
+    EXPECT_TRUE(window->picturesOnServer());
+    EXPECT_GT(window->picturesKept(), 0);
+    EXPECT_LE(window->picturesSent(), rig.cat.framesRun() - framesBefore + 2);
     X11::compositorRunning(); // a round trip: every notice of the walk is on its way
     rig.frameUntil([] { return true; });
     // On the way its window moved frame after frame, each time without writing
@@ -251,26 +257,33 @@ TEST(DesktopCatWithoutCompositor, FollowsACompositorThatStartsAndQuits)
     DesktopRig rig;
     const xcb_window_t w = rig.other.open("Below", QRect(100, 200, 900, 500));
     ASSERT_TRUE(rig.ledgesUntil(w, "ledge of the window", [](const auto &l) { return !l.empty(); }));
-    ASSERT_EQ(rig.cat.presentation(), CompanionController::Presentation::catWindow);
-    const int screens = int(QGuiApplication::screens().size());
+    ASSERT_EQ(rig.cat.presentation(), CompanionController::Presentation::shapedWindow);
 
     // No frame runs while the compositor comes and goes: the change is heard, not polled.
     ProcessGuard compositor;
     compositor.process.start(QStringLiteral("xcompmgr"), {});
     ASSERT_TRUE(compositor.process.waitForStarted());
     ASSERT_TRUE(zktest::spinUntil([&] {
-        return rig.cat.presentation() == CompanionController::Presentation::screenLayers;
+        return rig.cat.presentation() == CompanionController::Presentation::translucentWindow;
     }));
-    ASSERT_EQ(int(rig.cat.panels().size()), screens);
-    EXPECT_EQ(rig.cat.panels().front()->kind(), CompanionPanel::Kind::screenLayer);
-    EXPECT_EQ(rig.cat.panels().front()->geometry(), QGuiApplication::primaryScreen()->geometry());
-    ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.panels().front()->frame().scene.catShown; }))
-        << "the cat on the screen's layer";
+    // Still one small window with the cat, now blended whole with the desktop
+    // (its soft shadow shows), not cut to the drawing.
+    ASSERT_EQ(rig.cat.panels().size(), 1u);
+    CompanionPanel *blended = rig.cat.panels().front();
+    EXPECT_TRUE(blended->translucent());
+    rig.cat.say(QStringLiteral("Blended."), 60);
+    ASSERT_TRUE(rig.frameUntil([&] { return blended->frame().bubbleOpacity >= 1; })) << "the cat and its bubble";
+    rig.frameUntil([] { return true; });
+    EXPECT_TRUE(blended->shape().empty());
+    EXPECT_LT(blended->placement().width() * blended->placement().height(),
+              QGuiApplication::primaryScreen()->geometry().width() * QGuiApplication::primaryScreen()->geometry().height() / 10);
+    QImage blendedShot;
+    ASSERT_TRUE(drawnOnScreen(*blended, QStringLiteral("with-compositor"), blendedShot));
 
     compositor.process.terminate();
     ASSERT_TRUE(compositor.process.waitForFinished(5000));
     ASSERT_TRUE(zktest::spinUntil([&] {
-        return rig.cat.presentation() == CompanionController::Presentation::catWindow;
+        return rig.cat.presentation() == CompanionController::Presentation::shapedWindow;
     }));
     ASSERT_EQ(rig.cat.panels().size(), 1u);
     ASSERT_TRUE(rig.frameUntil([&] { return !rig.cat.panels().front()->shape().empty(); }));
@@ -295,12 +308,12 @@ TEST(DesktopCatXfwm4, FollowsTheWindowManagersCompositorTurnedOffAndOn)
     DesktopRig rig;
     const xcb_window_t w = rig.other.open("Editor", QRect(120, 260, 900, 400));
     ASSERT_TRUE(rig.ledgesUntil(w, "ledge of the window", [](const auto &l) { return !l.empty(); }));
-    ASSERT_EQ(rig.cat.presentation(), CompanionController::Presentation::screenLayers);
+    ASSERT_EQ(rig.cat.presentation(), CompanionController::Presentation::translucentWindow);
 
     // As a user turns it off in the window manager's settings.
     ASSERT_EQ(compositing(false), 0);
     ASSERT_TRUE(zktest::spinUntil([&] {
-        return rig.cat.presentation() == CompanionController::Presentation::catWindow;
+        return rig.cat.presentation() == CompanionController::Presentation::shapedWindow;
     }));
     rig.cat.say(QStringLiteral("Still here."), 60);
     ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.panels().front()->frame().bubbleOpacity >= 1; }));
@@ -313,10 +326,10 @@ TEST(DesktopCatXfwm4, FollowsTheWindowManagersCompositorTurnedOffAndOn)
     // And on again.
     ASSERT_EQ(compositing(true), 0);
     ASSERT_TRUE(zktest::spinUntil([&] {
-        return rig.cat.presentation() == CompanionController::Presentation::screenLayers;
+        return rig.cat.presentation() == CompanionController::Presentation::translucentWindow;
     }));
     ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.panels().front()->frame().bubbleOpacity >= 1; }))
-        << "the bubble shown whole on the screen's layer";
+        << "the bubble shown whole in the blended window";
     ASSERT_TRUE(drawnOnScreen(*rig.cat.panels().front(), QStringLiteral("compositing-on"), shot));
 }
 
