@@ -606,6 +606,61 @@ TEST(CanvasScene, BubblePlacementKeepsToTheScreenAndPointsAtTheCat)
         158);
 }
 
+TEST(CanvasScene, PicturesOfThePartsServeWhereverThePartGoesAndOnlyForWhatTheyShow)
+{
+    const QRectF screen(0, 0, 1280, 800);
+    CanvasPainter painter;
+    auto pieceAt = [&](CompanionPose pose, QPointF at) {
+        pose.position = at;
+        const CanvasScene scene = CanvasScene::layout(screen, screen.size(), pose, CompanionVariant::drawn(),
+                                                      std::nullopt, true);
+        return std::make_pair(painter.figurePiece(scene, pose, CompanionVariant::drawn(), false),
+                              CanvasPainter::bubblePiece(scene, QStringLiteral("Hello"), 1));
+    };
+    CompanionPose walk;
+    walk.state = S::walk;
+    walk.phase = 0.25;
+    walk.progress = 0.1;
+    // The same pose elsewhere, between pixels too: the same picture, moved by whole pixels.
+    const auto [a, bubbleA] = pieceAt(walk, QPointF(300, 200));
+    const auto [b, bubbleB] = pieceAt(walk, QPointF(417.4, 260.3));
+    ASSERT_FALSE(a.key.isEmpty());
+    EXPECT_FALSE(a.blank);
+    EXPECT_EQ(a.key, b.key);
+    EXPECT_EQ(a.rect.size(), b.rect.size());
+    EXPECT_EQ(bubbleA.key, bubbleB.key);
+    EXPECT_EQ(bubbleA.rect.size(), bubbleB.rect.size());
+    // A walk is not drawn by its progress: a walk's pictures repeat with its gait.
+    CompanionPose later = walk;
+    later.progress = 0.9;
+    EXPECT_EQ(pieceAt(later, QPointF(300, 200)).first.key, a.key);
+    // Another step of the gait, the other way, a blink, or a pounce's progress is another picture.
+    CompanionPose step = walk, turned = walk, blink = walk, pounce = walk, pounceLater = walk;
+    step.phase = 0.5;
+    turned.facing = -1;
+    blink.blink = true;
+    pounce.state = pounceLater.state = S::pounce;
+    pounceLater.progress = 0.9;
+    for (const CompanionPose &other : {step, turned, blink, pounce})
+        EXPECT_NE(pieceAt(other, QPointF(300, 200)).first.key, a.key) << int(other.state) << " " << other.phase;
+    EXPECT_NE(pieceAt(pounce, QPointF(300, 200)).first.key, pieceAt(pounceLater, QPointF(300, 200)).first.key);
+    // The bubble's picture changes with its text and while it fades.
+    CompanionPose idle;
+    idle.position = QPointF(300, 200);
+    const CanvasScene scene = CanvasScene::layout(screen, screen.size(), idle, CompanionVariant::drawn(), std::nullopt,
+                                                  true);
+    const QByteArray shown = CanvasPainter::bubblePiece(scene, QStringLiteral("Hello"), 1).key;
+    EXPECT_NE(CanvasPainter::bubblePiece(scene, QStringLiteral("Hullo"), 1).key, shown);
+    EXPECT_NE(CanvasPainter::bubblePiece(scene, QStringLiteral("Hello"), 0.5).key, shown);
+    EXPECT_TRUE(CanvasPainter::bubblePiece(scene, QStringLiteral("Hello"), 0).blank);
+    // Each picture holds all its part may touch.
+    const double paws = CompanionFigure::kOverflow;
+    EXPECT_TRUE(CanvasPainter::figureRect(scene).contains(
+        scene.figureFrame.adjusted(-paws, -paws, paws, paws).toAlignedRect()));
+    const QRectF bubble = scene.bubble->rectFor(CanvasPainter::bubbleSize(QStringLiteral("Hello"), scene.bubble->tailEdge));
+    EXPECT_TRUE(CanvasPainter::bubbleRect(scene, QStringLiteral("Hello")).contains(bubble.toAlignedRect()));
+}
+
 TEST(CanvasScene, TheCatIsDrawnOnANeighbouringScreenWithinSixtyPoints)
 {
     const QRectF right(1280, 0, 1024, 768);
