@@ -243,6 +243,13 @@ QImage CompanionPanel::composeWindow(const QRect &bounds, std::vector<QRect> *sh
 
 bool CompanionPanel::picturesOnServer() const { return m_server && m_server->usable(); }
 
+double CompanionPanel::bubbleDrawnOpacity() const
+{
+    // Blended, a fading bubble is its whole picture laid through a mask; cut to
+    // its shape, a pixel's part in the fade decides whether it shows at all.
+    return translucent() && m_frame.bubbleOpacity > 0 ? 1.0 : m_frame.bubbleOpacity;
+}
+
 void CompanionPanel::dropPictures()
 {
     for (const auto &[key, kept] : m_kept) {
@@ -272,7 +279,7 @@ const CompanionPanel::Kept *CompanionPanel::pictureOf(const CanvasPainter::Piece
         if (figure)
             m_painter.paintFigure(painter, m_frame.scene, m_frame.pose, m_frame.variant, m_frame.paused);
         else
-            CanvasPainter::paintBubble(painter, m_frame.scene, m_frame.bubbleText, m_frame.bubbleOpacity);
+            CanvasPainter::paintBubble(painter, m_frame.scene, m_frame.bubbleText, bubbleDrawnOpacity());
     }
     Kept kept;
     if (!translucent())
@@ -304,14 +311,27 @@ const CompanionPanel::Kept *CompanionPanel::pictureOf(const CanvasPainter::Piece
     return &m_kept.emplace(piece.key, std::move(kept)).first->second;
 }
 
+void CompanionPanel::followDisplaced()
+{
+    if (m_kind != Kind::catWindow || !m_trusted || !X11::takeDisplaced(m_trusted))
+        return;
+    // The window goes with the cat: one moved by another program goes back over
+    // it at once, also while the cat holds still, and Qt is told where it is.
+    if (m_placed.isValid() && devicePixelRatioF() == 1.0)
+        X11::moveWindow(m_trusted, m_placed, true);
+}
+
 void CompanionPanel::presentWindow()
 {
+    followDisplaced();
     const double ratio = devicePixelRatioF() > 0 ? devicePixelRatioF() : 1.0;
     if (X11::available() && ratio == 1.0 && (!m_server || m_server->window() != static_cast<unsigned int>(winId()))) {
         dropPictures();
         m_server = std::make_unique<X11::PictureWindow>(static_cast<unsigned int>(winId()));
     }
     const bool onServer = picturesOnServer() && ratio == 1.0;
+    if (!onServer && !m_kept.empty())
+        dropPictures(); // drawn here at this scale: they would only hold the server's memory
     if (onServer && m_frame.variant.id != m_keptLook) {
         // Another look: none of the pictures kept will be asked for again.
         dropPictures();
@@ -326,7 +346,7 @@ void CompanionPanel::presentWindow()
                                      : CanvasPainter::Piece{CanvasPainter::figureRect(m_frame.scene), {}, false},
                             true);
         if (m_frame.bubbleOpacity > 0)
-            pieces.emplace_back(CanvasPainter::bubblePiece(m_frame.scene, m_frame.bubbleText, m_frame.bubbleOpacity),
+            pieces.emplace_back(CanvasPainter::bubblePiece(m_frame.scene, m_frame.bubbleText, bubbleDrawnOpacity()),
                                 false);
     }
     QRect bounds;
@@ -367,7 +387,7 @@ void CompanionPanel::presentWindow()
             if (kept == &once)
                 transient.push_back(once.picture);
             const QPoint at = piece.rect.topLeft() - bounds.topLeft();
-            placed.push_back({kept->picture, at, kept->size});
+            placed.push_back({kept->picture, at, kept->size, figure ? 1.0 : m_frame.bubbleOpacity / bubbleDrawnOpacity()});
             if (!translucent()) {
                 for (const QRect &r : kept->shape)
                     shape.push_back(r.translated(at));
@@ -389,10 +409,13 @@ void CompanionPanel::presentWindow()
         // where it is going, it would not send it there.
         const bool byRequest = ratio == 1.0 && X11::available() &&
                                ((m_placed.isValid() && target.size() == m_placed.size()) || geometry() == target);
-        if (byRequest)
+        if (byRequest) {
             repainted.push_back(X11::moveWindow(static_cast<unsigned int>(winId()), target));
-        else
+        } else {
+            if (ratio == 1.0 && X11::available())
+                X11::qtMoves(static_cast<unsigned int>(winId()), target.topLeft());
             setGeometry(target);
+        }
         m_placed = target;
     }
     if (shape != m_shape || (translucent() && wasBlank)) {
@@ -466,6 +489,8 @@ bool CompanionPanel::event(QEvent *event)
 {
     // A new native window, or one the server maps again, starts with a full
     // input shape: set ours again.
+    if (event->type() == QEvent::Move)
+        followDisplaced();
     if (event->type() == QEvent::WinIdChange || event->type() == QEvent::Show) {
         applyInputShape();
         applyShape();

@@ -114,6 +114,7 @@ private:
     void trustMoves();
     QRegion reach(const Frame &f) const;
     void presentWindow();
+    void followDisplaced();
     // The window's pixels composed here, and its shape, for `bounds` (canvas points).
     QImage composeWindow(const QRect &bounds, std::vector<QRect> *shape);
     // Without a compositor a pixel shows whole or not at all: keeps the pixels
@@ -130,6 +131,8 @@ private:
     // one not worth keeping is made into `once`.
     const Kept *pictureOf(const CanvasPainter::Piece &piece, bool figure, Kept &once);
     void dropPictures();
+    // The bubble's opacity in its picture on the server.
+    double bubbleDrawnOpacity() const;
 
     Kind m_kind;
     bool m_translucent = false;

@@ -5,6 +5,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace X11 {
 
@@ -243,15 +244,21 @@ public:
             // Only the window's own notice (not its parent's) of a window no window manager frames.
             const auto it = windows.find(notice->window);
             if (notice->event == notice->window && notice->override_redirect && it != windows.end()) {
-                // Our own move, told back: the caller knows where the window is.
-                std::vector<QRect> &moves = it->second.moves;
-                const QRect at(notice->x, notice->y, notice->width, notice->height);
-                const auto own = std::find(moves.begin(), moves.end(), at);
+                // One of our own moves, told back? A move's notice carries that
+                // very request's number; a move Qt made, only its place.
+                std::vector<Expected> &moves = it->second.moves;
+                const QPoint at(notice->x, notice->y);
+                const auto own = std::find_if(moves.begin(), moves.end(), [&](const Expected &e) {
+                    return e.at == at && (!e.sequence || *e.sequence == notice->sequence);
+                });
                 if (own != moves.end()) {
+                    const bool tell = own->tell;
                     moves.erase(moves.begin(), own + 1);
-                    return true;
+                    if (!tell)
+                        return true; // the caller knows where the window is
+                } else {
+                    it->second.displaced = true; // moved by another program
                 }
-                moves.clear(); // moved by something else: Qt hears of it
                 event->response_type |= 0x80;
             }
         } else if ((event->response_type & 0x7f) == XCB_EXPOSE) {
@@ -270,11 +277,18 @@ public:
         }
         return false;
     }
+    struct Expected {
+        QPoint at;
+        std::optional<uint16_t> sequence; // none: a move Qt makes, whose number is not known here
+        bool tell = false;                // Qt is told of it
+    };
     struct Own {
         // The sequence numbers whose exposures a repaint answers.
         std::vector<uint16_t> answered;
         // Where our own moves put the window, oldest first, until their notices come.
-        std::vector<QRect> moves;
+        std::vector<Expected> moves;
+        // Moved by something else since last asked.
+        bool displaced = false;
     };
     std::map<unsigned int, Own> windows;
 };
@@ -316,25 +330,52 @@ void repaintFollows(unsigned int window, const std::vector<unsigned int> &sequen
         answered.erase(answered.begin(), answered.end() - kKept);
 }
 
-unsigned int moveWindow(unsigned int window, const QRect &to)
+namespace {
+
+void expect(unsigned int window, QPoint at, std::optional<uint16_t> sequence, bool tell)
+{
+    if (!g_own || g_ownConnection != connection())
+        return;
+    const auto it = g_own->windows.find(window);
+    if (it == g_own->windows.end())
+        return;
+    std::vector<OwnWindowNotices::Expected> &moves = it->second.moves;
+    moves.push_back({at, sequence, tell});
+    // Notices that never come (a move to where the window already is) are not waited for for ever.
+    constexpr size_t kKept = 16;
+    if (moves.size() > kKept)
+        moves.erase(moves.begin(), moves.end() - kKept);
+}
+
+} // namespace
+
+unsigned int moveWindow(unsigned int window, const QRect &to, bool tellQt)
 {
     xcb_connection_t *c = connection();
     if (!c || !window)
         return 0;
     // X's coordinates are 16 bits.
-    const uint32_t values[] = {uint32_t(std::clamp(to.x(), -32768, 32767)), uint32_t(std::clamp(to.y(), -32768, 32767))};
-    if (g_own && g_ownConnection == c) {
-        const auto it = g_own->windows.find(window);
-        if (it != g_own->windows.end()) {
-            std::vector<QRect> &moves = it->second.moves;
-            moves.push_back(to);
-            // Notices lost to a window's other changes are not waited for for ever.
-            constexpr size_t kKept = 16;
-            if (moves.size() > kKept)
-                moves.erase(moves.begin(), moves.end() - kKept);
-        }
-    }
-    return xcb_configure_window(c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values).sequence;
+    const QPoint at(std::clamp(to.x(), -32768, 32767), std::clamp(to.y(), -32768, 32767));
+    const uint32_t values[] = {uint32_t(at.x()), uint32_t(at.y())};
+    const unsigned int sequence = xcb_configure_window(c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values).sequence;
+    expect(window, at, uint16_t(sequence), tellQt);
+    return sequence;
+}
+
+void qtMoves(unsigned int window, QPoint to)
+{
+    expect(window, to, std::nullopt, true);
+}
+
+bool takeDisplaced(unsigned int window)
+{
+    if (!g_own)
+        return false;
+    const auto it = g_own->windows.find(window);
+    if (it == g_own->windows.end() || !it->second.displaced)
+        return false;
+    it->second.displaced = false;
+    return true;
 }
 
 void forgetMoveNotices(unsigned int window)

@@ -8,6 +8,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace X11 {
@@ -25,6 +26,13 @@ xcb_render_pictformat_t argbFormat(xcb_connection_t *c)
     format = 0;
     const xcb_query_extension_reply_t *ext = xcb_get_extension_data(c, &xcb_render_id);
     if (!ext || !ext->present)
+        return format;
+    // Solid fills (a fading part's mask) came with 0.10.
+    xcb_render_query_version_reply_t *version = xcb_render_query_version_reply(
+        c, xcb_render_query_version(c, XCB_RENDER_MAJOR_VERSION, XCB_RENDER_MINOR_VERSION), nullptr);
+    const bool recent = version && (version->major_version > 0 || version->minor_version >= 10);
+    std::free(version);
+    if (!recent)
         return format;
     xcb_render_query_pict_formats_reply_t *reply =
         xcb_render_query_pict_formats_reply(c, xcb_render_query_pict_formats(c), nullptr);
@@ -144,12 +152,21 @@ unsigned int PictureWindow::present(QSize size, const std::vector<Placed> &parts
     const xcb_rectangle_t all{0, 0, uint16_t(size.width()), uint16_t(size.height())};
     xcb_render_fill_rectangles(c, XCB_RENDER_PICT_OP_SRC, m_backPicture, clear, 1, &all);
     for (const Placed &p : parts) {
-        if (!p.picture)
+        if (!p.picture || p.opacity <= 0)
             continue;
-        xcb_render_composite(c, XCB_RENDER_PICT_OP_OVER, p.picture, XCB_NONE, m_backPicture, 0, 0, 0, 0,
+        // A fading part is laid through a mask of one alpha: the same picture serves the whole fade.
+        xcb_render_picture_t mask = XCB_NONE;
+        if (p.opacity < 1) {
+            mask = xcb_generate_id(c);
+            const auto alpha = uint16_t(std::lround(std::clamp(p.opacity, 0.0, 1.0) * 0xffff));
+            xcb_render_create_solid_fill(c, mask, xcb_render_color_t{0, 0, 0, alpha});
+        }
+        xcb_render_composite(c, XCB_RENDER_PICT_OP_OVER, p.picture, mask, m_backPicture, 0, 0, 0, 0,
                              int16_t(std::clamp(p.at.x(), -32768, 32767)), int16_t(std::clamp(p.at.y(), -32768, 32767)),
                              uint16_t(std::clamp(p.size.width(), 0, 65535)),
                              uint16_t(std::clamp(p.size.height(), 0, 65535)));
+        if (mask != XCB_NONE)
+            xcb_render_free_picture(c, mask);
     }
     const xcb_void_cookie_t copy =
         xcb_copy_area(c, m_back, m_window, m_gc, 0, 0, 0, 0, uint16_t(size.width()), uint16_t(size.height()));

@@ -31,6 +31,7 @@ public:
         unsigned int picture = 0;
         QPoint at;  // window pixels
         QSize size; // the picture's size
+        double opacity = 1; // laid over at this share of its own alpha
     };
     // Draws the window's `size` pixels anew: transparent, then each picture
     // over what lies before it, shown in the window at once (no half-drawn
@@ -39,7 +40,7 @@ public:
     // Shows the last frame again over `area` (window pixels), for exposures.
     void repaint(const QRect &area);
 
-    // Pictures held on the server now, and their bytes.
+    // Pictures held on the server now.
     int pictureCount() const { return m_count; }
 
 private:
