@@ -243,6 +243,14 @@ QImage CompanionPanel::composeWindow(const QRect &bounds, std::vector<QRect> *sh
 
 bool CompanionPanel::picturesOnServer() const { return m_server && m_server->usable(); }
 
+std::vector<unsigned int> CompanionPanel::picturesHeld() const
+{
+    std::vector<unsigned int> held;
+    for (const auto &[key, kept] : m_kept)
+        held.push_back(kept.picture);
+    return held;
+}
+
 double CompanionPanel::bubbleDrawnOpacity() const
 {
     // Blended, a fading bubble is its whole picture laid through a mask; cut to

@@ -97,6 +97,7 @@ public:
     bool picturesOnServer() const;
     // Pictures held there now, and how many were ever sent.
     int picturesKept() const { return int(m_kept.size()); }
+    std::vector<unsigned int> picturesHeld() const;
     int picturesSent() const { return m_sent; }
     // What the server-held pictures of one window may take at most.
     static constexpr qint64 kPictureBudgetBytes = 6 * 1024 * 1024;

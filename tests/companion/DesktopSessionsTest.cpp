@@ -12,6 +12,8 @@
 #include <QPainter>
 #include <QWindow>
 
+#include <xcb/render.h>
+
 #include <optional>
 
 namespace {
@@ -265,6 +267,11 @@ TEST(DesktopCatWithoutCompositor, FollowsACompositorThatStartsAndQuits)
     const xcb_window_t w = rig.other.open("Below", QRect(100, 200, 900, 500));
     ASSERT_TRUE(rig.ledgesUntil(w, "ledge of the window", [](const auto &l) { return !l.empty(); }));
     ASSERT_EQ(rig.cat.presentation(), CompanionController::Presentation::shapedWindow);
+    // The cat's pictures on the server, to see them freed with their window.
+    rig.cat.say(QStringLiteral("Shaped."), 60);
+    ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.panels().front()->frame().bubbleOpacity >= 1; }));
+    const std::vector<unsigned int> held = rig.cat.panels().front()->picturesHeld();
+    ASSERT_GE(held.size(), 2u) << "the figure and the bubble";
 
     // No frame runs while the compositor comes and goes: the change is heard, not polled.
     ProcessGuard compositor;
@@ -286,6 +293,15 @@ TEST(DesktopCatWithoutCompositor, FollowsACompositorThatStartsAndQuits)
               QGuiApplication::primaryScreen()->geometry().width() * QGuiApplication::primaryScreen()->geometry().height() / 10);
     QImage blendedShot;
     ASSERT_TRUE(drawnOnScreen(*blended, QStringLiteral("with-compositor"), blendedShot));
+    EXPECT_TRUE(blended->picturesOnServer());
+    EXPECT_FALSE(blended->picturesHeld().empty());
+    // The shaped window's pictures went with it: the server knows them no more.
+    for (const unsigned int picture : held) {
+        xcb_generic_error_t *error =
+            xcb_request_check(X11::connection(), xcb_render_change_picture_checked(X11::connection(), picture, 0, nullptr));
+        EXPECT_TRUE(error) << "picture " << picture << " still held on the server";
+        std::free(error);
+    }
 
     compositor.process.terminate();
     ASSERT_TRUE(compositor.process.waitForFinished(5000));
