@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QMoveEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QWindow>
 
 #include <xcb/render.h>
@@ -270,7 +271,8 @@ TEST(DesktopCatWithoutCompositor, FollowsACompositorThatStartsAndQuits)
     // The cat's pictures on the server, to see them freed with their window.
     rig.cat.say(QStringLiteral("Shaped."), 60);
     ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.panels().front()->frame().bubbleOpacity >= 1; }));
-    const std::vector<unsigned int> held = rig.cat.panels().front()->picturesHeld();
+    const QPointer<CompanionPanel> shaped = rig.cat.panels().front();
+    const std::vector<unsigned int> held = shaped->picturesHeld();
     ASSERT_GE(held.size(), 2u) << "the figure and the bubble";
 
     // No frame runs while the compositor comes and goes: the change is heard, not polled.
@@ -295,7 +297,12 @@ TEST(DesktopCatWithoutCompositor, FollowsACompositorThatStartsAndQuits)
     ASSERT_TRUE(drawnOnScreen(*blended, QStringLiteral("with-compositor"), blendedShot));
     EXPECT_TRUE(blended->picturesOnServer());
     EXPECT_FALSE(blended->picturesHeld().empty());
-    // The shaped window's pictures went with it: the server knows them no more.
+    // The shaped window's pictures went with it (deleted once no callback of
+    // its can be running): the server knows them no more.
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return shaped.isNull();
+    })) << "the shaped window was never deleted";
     for (const unsigned int picture : held) {
         xcb_generic_error_t *error =
             xcb_request_check(X11::connection(), xcb_render_change_picture_checked(X11::connection(), picture, 0, nullptr));
