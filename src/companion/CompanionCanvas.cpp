@@ -156,7 +156,8 @@ namespace {
 // a cycle, under a third of a frame at the quickest gait.
 constexpr double kPhaseSteps = 32;
 constexpr double kProgressSteps = 32;
-constexpr double kGazeSteps = 8;
+// A pupil moves 1.4 points at most: steps of 0.7 point are as fine as shows.
+constexpr double kGazeSteps = 2;
 
 } // namespace
 
@@ -169,7 +170,10 @@ CanvasPainter::PoseKey CanvasPainter::keyOf(const CompanionPose &pose)
     key.state = int(pose.state);
     key.left = pose.facing < 0;
     key.phase = step(pose.phase, kPhaseSteps, 0, 1) % int(kPhaseSteps);
-    key.progress = step(pose.progress, kProgressSteps, 0, 1);
+    // Only a pounce and a stretch are drawn by their progress: a walk keeps no
+    // more pictures than its gait has.
+    const bool byProgress = pose.state == CompanionState::pounce || pose.state == CompanionState::stretch;
+    key.progress = byProgress ? step(pose.progress, kProgressSteps, 0, 1) : 0;
     key.blink = pose.blink;
     key.gazeX = step(pose.gaze.x(), kGazeSteps, -1, 1);
     key.gazeY = step(pose.gaze.y(), kGazeSteps, -1, 1);
@@ -222,27 +226,142 @@ void CanvasPainter::paintDrawn(QPainter &painter, const CanvasScene &scene, cons
     painter.restore();
 }
 
+void CanvasPainter::paintFigure(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose,
+                                const CompanionVariant &variant, bool paused)
+{
+    if (!scene.catShown)
+        return;
+    if (scene.filmed && m_filmed)
+        m_filmed->paint(painter, variant, *scene.filmed, scene.figureFrame, paused);
+    else if (!scene.filmed)
+        paintDrawn(painter, scene, pose);
+}
+
+void CanvasPainter::paintBubble(QPainter &painter, const CanvasScene &scene, const QString &text, double opacity)
+{
+    if (!scene.catShown || !scene.bubble || text.isEmpty() || opacity <= 0)
+        return;
+    const SpeechBubble bubble{text, scene.bubble->tailOffset, scene.bubble->tailEdge, CanvasScene::kBubbleTail};
+    const QRectF rect = scene.bubble->rectFor(bubble.size());
+    painter.save();
+    painter.setOpacity(std::clamp(opacity, 0.0, 1.0));
+    painter.translate(rect.topLeft());
+    bubble.paint(painter);
+    painter.restore();
+}
+
 void CanvasPainter::paint(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose,
                           const CompanionVariant &variant, const QString &bubbleText, double bubbleOpacity,
                           bool paused, const QRect &dirty)
 {
     if (!scene.catShown)
         return;
-    if (figureReach(scene).intersects(dirty)) {
-        if (scene.filmed && m_filmed) {
-            m_filmed->paint(painter, variant, *scene.filmed, scene.figureFrame, paused);
-        } else if (!scene.filmed) {
-            paintDrawn(painter, scene, pose);
-        }
+    if (figureReach(scene).intersects(dirty))
+        paintFigure(painter, scene, pose, variant, paused);
+    if (bubbleReach(scene, bubbleText).intersects(dirty))
+        paintBubble(painter, scene, bubbleText, bubbleOpacity);
+}
+
+namespace {
+
+// How far a figure's picture reaches past its frame: the drawn figure's paws,
+// rim and shadows; a film's corners as far as a tilt may swing them.
+int figureMargin(const CanvasScene &scene)
+{
+    if (scene.filmed)
+        return int(std::ceil(0.25 * std::max(scene.figureFrame.width(), scene.figureFrame.height()))) + 2;
+    return kFigureReach;
+}
+
+bool finiteRect(const QRectF &r)
+{
+    return std::isfinite(r.x()) && std::isfinite(r.y()) && std::isfinite(r.width()) && std::isfinite(r.height()) &&
+           std::abs(r.x()) < 1e6 && std::abs(r.y()) < 1e6 && r.width() < 1e5 && r.height() < 1e5;
+}
+
+template <typename T>
+void append(QByteArray &key, T value)
+{
+    key.append(reinterpret_cast<const char *>(&value), sizeof value);
+}
+
+} // namespace
+
+QRect CanvasPainter::figureRect(const CanvasScene &scene)
+{
+    if (!scene.catShown || !finiteRect(scene.figureFrame))
+        return {};
+    // Both kinds of figure are drawn from the frame's corner rounded to a
+    // pixel: the picture moves with it whole.
+    const int m = figureMargin(scene);
+    const QRectF f = scene.figureFrame;
+    return QRect(int(std::lround(f.left())) - m, int(std::lround(f.top())) - m, int(std::ceil(f.width())) + 2 * m,
+                 int(std::ceil(f.height())) + 2 * m);
+}
+
+QRect CanvasPainter::bubbleRect(const CanvasScene &scene, const QString &text)
+{
+    if (!scene.catShown || !scene.bubble || text.isEmpty())
+        return {};
+    const QRectF r = scene.bubble->rectFor(bubbleSize(text, scene.bubble->tailEdge));
+    if (!finiteRect(r))
+        return {};
+    // rectFor puts the bubble on whole points.
+    return QRect(int(std::lround(r.left())) - kBubbleReach, int(std::lround(r.top())) - kBubbleReach,
+                 int(std::ceil(r.width())) + 2 * kBubbleReach, int(std::ceil(r.height())) + 2 * kBubbleReach);
+}
+
+CanvasPainter::Piece CanvasPainter::figurePiece(const CanvasScene &scene, const CompanionPose &pose,
+                                                const CompanionVariant &variant, bool paused)
+{
+    Piece piece;
+    piece.rect = figureRect(scene);
+    if (piece.rect.isEmpty()) {
+        piece.blank = true;
+        return piece;
     }
-    if (scene.bubble && !bubbleText.isEmpty() && bubbleOpacity > 0 && bubbleReach(scene, bubbleText).intersects(dirty)) {
-        const SpeechBubble bubble{bubbleText, scene.bubble->tailOffset, scene.bubble->tailEdge,
-                                  CanvasScene::kBubbleTail};
-        const QRectF rect = scene.bubble->rectFor(bubble.size());
-        painter.save();
-        painter.setOpacity(std::clamp(bubbleOpacity, 0.0, 1.0));
-        painter.translate(rect.topLeft());
-        bubble.paint(painter);
-        painter.restore();
+    const QSize size(int(std::lround(scene.figureFrame.width() * 8)), int(std::lround(scene.figureFrame.height() * 8)));
+    if (!scene.filmed) {
+        const PoseKey k = keyOf(pose);
+        piece.key = "drawn";
+        for (const int v : {k.state, int(k.left), k.phase, k.progress, int(k.blink), k.gazeX, k.gazeY, k.band})
+            append(piece.key, v);
+        append(piece.key, PaletteColors::color(ZephylPalette::Color::settled).rgba());
+        return piece;
     }
+    if (!m_filmed) {
+        piece.blank = true;
+        return piece;
+    }
+    const FilmedPlacement &placed = *scene.filmed;
+    m_filmed->prepare(variant, placed, paused);
+    const qint64 picture = m_filmed->pictureShown();
+    if (picture == 0) {
+        piece.blank = true; // nothing shown yet
+        return piece;
+    }
+    if (placed.tilt != 0)
+        return piece; // turned between pixels: a new picture every frame, not kept
+    piece.key = "filmed";
+    append(piece.key, picture);
+    append(piece.key, placed.mirrored);
+    append(piece.key, size.width());
+    append(piece.key, size.height());
+    return piece;
+}
+
+CanvasPainter::Piece CanvasPainter::bubblePiece(const CanvasScene &scene, const QString &text, double opacity)
+{
+    Piece piece;
+    piece.rect = bubbleRect(scene, text);
+    if (piece.rect.isEmpty() || opacity <= 0) {
+        piece.blank = true;
+        return piece;
+    }
+    piece.key = "bubble";
+    append(piece.key, int(scene.bubble->tailEdge));
+    append(piece.key, qint64(std::llround(std::clamp(scene.bubble->tailOffset, -1e6, 1e6) * 8)));
+    append(piece.key, int(std::lround(std::clamp(opacity, 0.0, 1.0) * 255)));
+    piece.key.append(text.toUtf8());
+    return piece;
 }

@@ -5,6 +5,7 @@
 #include "companion/ShadowPainter.h"
 #include "companion/SpeechBubble.h"
 
+#include <QByteArray>
 #include <QPointF>
 #include <QRect>
 #include <QRectF>
@@ -37,6 +38,14 @@ public:
     // Which of the film's pictures a paint would show now: the same value while
     // the film holds a frame. 0 when unknown (every paint may differ).
     virtual qint64 pictureShown() { return 0; }
+    // Readies what paint() would show (the look, the clip, playing or held)
+    // without painting, so that pictureShown() answers for this placement.
+    virtual void prepare(const CompanionVariant &variant, const FilmedPlacement &placement, bool paused)
+    {
+        (void)variant;
+        (void)placement;
+        (void)paused;
+    }
 };
 
 // Where one screen's canvas puts the cat and its bubble. Pure geometry: the
@@ -96,6 +105,26 @@ public:
     static QRect figureReach(const CanvasScene &scene);
     static QRect bubbleReach(const CanvasScene &scene, const QString &text);
     static QSizeF bubbleSize(const QString &text, BubbleShape::Edge edge);
+
+    // One part of the scene as a picture of its own, the figure or the bubble:
+    // the canvas pixels it covers (on whole pixels, so the same picture serves
+    // wherever the part goes) and what tells it apart from every other picture
+    // of that part. The same key means the same pixels; an empty key, a picture
+    // not worth keeping (a tilted film between pixels). `blank`: nothing to draw.
+    struct Piece {
+        QRect rect;
+        QByteArray key;
+        bool blank = false;
+    };
+    static QRect figureRect(const CanvasScene &scene);
+    static QRect bubbleRect(const CanvasScene &scene, const QString &text);
+    Piece figurePiece(const CanvasScene &scene, const CompanionPose &pose, const CompanionVariant &variant,
+                      bool paused);
+    static Piece bubblePiece(const CanvasScene &scene, const QString &text, double opacity);
+    // Paints only that part, in canvas coordinates.
+    void paintFigure(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose,
+                     const CompanionVariant &variant, bool paused);
+    static void paintBubble(QPainter &painter, const CanvasScene &scene, const QString &text, double opacity);
 
     // How many finished pictures of the drawn figure are kept at most.
     static constexpr int kPictureLimit = 72;

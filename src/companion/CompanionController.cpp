@@ -145,7 +145,7 @@ void CompanionController::setAside(bool aside)
         return;
     m_aside = aside;
     for (CompanionPanel *panel : m_panels) {
-        if (panel->kind() == CompanionPanel::Kind::catWindow) {
+        if (!panel->translucent()) {
             // Without a compositor a window's opacity means nothing: it goes and comes at once.
             panel->setVisible(!aside);
             if (!aside)
@@ -192,7 +192,7 @@ void CompanionController::clearPanels()
 
 void CompanionController::followCompositor()
 {
-    if (!m_timer || m_desktop->compositing() != m_catWindow)
+    if (!m_timer || m_desktop->compositing() == m_composited)
         return;
     // The window that held the pointer goes: a drag under way ends where the cat is.
     if (m_dragging)
@@ -208,17 +208,16 @@ void CompanionController::buildPanels()
 {
     clearPanels();
     m_screensChanged = false;
-    m_catWindow = !m_desktop->compositing();
+    m_composited = m_desktop->compositing();
     const std::vector<CompanionScreen> all = m_desktop->screens();
-    std::vector<CompanionScreen> screens = all;
-    if (m_catWindow && !all.empty())
+    std::vector<CompanionScreen> screens;
+    if (!all.empty())
         screens.assign(1, *activeScreen(all)); // one window, wherever the cat is
     QPointer<CompanionController> self(this);
     for (const CompanionScreen &screen : screens) {
         const QRect full = m_desktop->toQt(screen.frame).toAlignedRect();
-        const QRect geometry = m_catWindow ? QRect(full.topLeft(), QSize(1, 1)) : full;
-        auto *panel = new CompanionPanel(
-            screen, geometry, m_catWindow ? CompanionPanel::Kind::catWindow : CompanionPanel::Kind::screenLayer);
+        auto *panel = new CompanionPanel(screen, QRect(full.topLeft(), QSize(1, 1)), CompanionPanel::Kind::catWindow,
+                                         m_composited);
         panel->setFilmedPainter(m_filmedPainter);
         panel->onMouseDown = [self](QPointF p) {
             if (self)
@@ -239,11 +238,10 @@ void CompanionController::buildPanels()
             Q_EMIT self->clicked();
             return true;
         };
-        if (m_catWindow) {
-            if (!m_aside)
-                panel->show();
-        } else {
+        if (m_composited) {
             panel->setWindowOpacity(m_aside ? 0.0 : 1.0);
+            panel->show();
+        } else if (!m_aside) {
             panel->show();
         }
         if (X11::available())
@@ -321,7 +319,7 @@ void CompanionController::refreshTopology()
     // windows kept above) would hide the cat and its bubble.
     m_desktop->keepAbove(std::vector<quint32>(own.begin(), own.end()));
     // A compositor whose start or end was not heard of is noticed here.
-    if (m_desktop->compositing() == m_catWindow)
+    if (m_desktop->compositing() != m_composited)
         followCompositor();
 }
 
@@ -454,7 +452,7 @@ void CompanionController::updateInput(const std::optional<QPointF> &pointer)
     const CompanionScreen *active = activeScreen(screens);
     for (CompanionPanel *panel : m_panels) {
         std::vector<QRect> rects;
-        const QPoint origin = panel->geometry().topLeft();
+        const QPoint origin = panel->placement().topLeft();
         auto local = [&](const QRectF &cat) { return m_desktop->toQt(cat).toAlignedRect().translated(-origin); };
         const bool pressable = clickOpensAsk && !m_aside && active && sameRect(panel->screen().frame, active->frame);
         panel->setCatAccessibilityFrame(pressable ? std::optional<QRect>(m_desktop->toQt(hit.rect).toAlignedRect())

@@ -81,11 +81,15 @@ public:
     // Draws filmed looks; without one every look is drawn as the drawn cat.
     void setFilmedPainter(std::shared_ptr<FilmedFigurePainter> painter);
 
-    // How the cat is shown: a translucent layer over each screen while a
-    // compositing manager runs, else one window cut to the cat and its bubble.
-    // Follows the compositor as it starts and quits.
-    enum class Presentation { screenLayers, catWindow };
-    Presentation presentation() const { return m_catWindow ? Presentation::catWindow : Presentation::screenLayers; }
+    // How the cat is shown: one small window that follows the cat over the
+    // screens, as big as the cat and its bubble; translucent while a compositing
+    // manager runs, else cut to the drawing. Follows the compositor as it
+    // starts and quits.
+    enum class Presentation { translucentWindow, shapedWindow };
+    Presentation presentation() const
+    {
+        return m_composited ? Presentation::translucentWindow : Presentation::shapedWindow;
+    }
 
     // What the frame loop and the panels work from, for tools and checks.
     const std::vector<CompanionPanel *> &panels() const { return m_panels; }
@@ -140,7 +144,7 @@ private:
     QPointF m_dragOffset;
     std::unique_ptr<Clock::Timer> m_bubbleTimer;
     bool m_screensChanged = false;
-    bool m_catWindow = false;
+    bool m_composited = true;
     CompanionVariant m_variant = CompanionVariant::drawn();
     std::optional<QRectF> m_nestFrame;
     bool m_aside = false;

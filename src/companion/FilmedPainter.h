@@ -28,6 +28,12 @@ public:
 
     qint64 pictureShown() override { return m_figure.pictureShown(); }
 
+    void prepare(const CompanionVariant &variant, const FilmedPlacement &placement, bool paused) override
+    {
+        m_figure.load(variant);
+        m_figure.show(placement.clip, placement.mirrored, placement.tilt, paused);
+    }
+
     FilmedFigure &figure() { return m_figure; }
 
 private:

@@ -5,6 +5,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace X11 {
 
@@ -91,15 +92,6 @@ unsigned int setBoundingShape(unsigned int window, const std::optional<std::vect
     return sent.sequence;
 }
 
-unsigned int moveWindow(unsigned int window, QPoint to)
-{
-    xcb_connection_t *c = connection();
-    if (!c || !window)
-        return 0;
-    // X's coordinates are 16 bits.
-    const uint32_t values[] = {uint32_t(std::clamp(to.x(), -32768, 32767)), uint32_t(std::clamp(to.y(), -32768, 32767))};
-    return xcb_configure_window(c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values).sequence;
-}
 
 namespace {
 
@@ -250,15 +242,32 @@ public:
         if (event->response_type == XCB_CONFIGURE_NOTIFY) {
             auto *notice = reinterpret_cast<xcb_configure_notify_event_t *>(event);
             // Only the window's own notice (not its parent's) of a window no window manager frames.
-            if (notice->event == notice->window && notice->override_redirect && windows.count(notice->window))
+            const auto it = windows.find(notice->window);
+            if (notice->event == notice->window && notice->override_redirect && it != windows.end()) {
+                // One of our own moves, told back? A move's notice carries that
+                // very request's number; a move Qt made, only its place.
+                std::vector<Expected> &moves = it->second.moves;
+                const QPoint at(notice->x, notice->y);
+                const auto own = std::find_if(moves.begin(), moves.end(), [&](const Expected &e) {
+                    return e.at == at && (!e.sequence || *e.sequence == notice->sequence);
+                });
+                if (own != moves.end()) {
+                    const bool tell = own->tell;
+                    moves.erase(moves.begin(), own + 1);
+                    if (!tell)
+                        return true; // the caller knows where the window is
+                } else {
+                    it->second.displaced = true; // moved by another program
+                }
                 event->response_type |= 0x80;
+            }
         } else if ((event->response_type & 0x7f) == XCB_EXPOSE) {
             // An event carries the (low 16 bits of the) sequence number of the
             // last request of ours the server had begun when it made the event.
             const auto *exposed = reinterpret_cast<xcb_expose_event_t *>(event);
             const auto it = windows.find(exposed->window);
             if (it != windows.end()) {
-                std::vector<uint16_t> &answered = it->second;
+                std::vector<uint16_t> &answered = it->second.answered;
                 if (std::find(answered.begin(), answered.end(), event->sequence) != answered.end())
                     return true;
                 // Events come in order: the server is past those requests, and a
@@ -268,8 +277,20 @@ public:
         }
         return false;
     }
-    // Each window with the sequence numbers whose exposures a repaint answers.
-    std::map<unsigned int, std::vector<uint16_t>> windows;
+    struct Expected {
+        QPoint at;
+        std::optional<uint16_t> sequence; // none: a move Qt makes, whose number is not known here
+        bool tell = false;                // Qt is told of it
+    };
+    struct Own {
+        // The sequence numbers whose exposures a repaint answers.
+        std::vector<uint16_t> answered;
+        // Where our own moves put the window, oldest first, until their notices come.
+        std::vector<Expected> moves;
+        // Moved by something else since last asked.
+        bool displaced = false;
+    };
+    std::map<unsigned int, Own> windows;
 };
 
 OwnWindowNotices *g_own = nullptr;
@@ -298,7 +319,7 @@ void repaintFollows(unsigned int window, const std::vector<unsigned int> &sequen
     const auto it = g_own->windows.find(window);
     if (it == g_own->windows.end())
         return;
-    std::vector<uint16_t> &answered = it->second;
+    std::vector<uint16_t> &answered = it->second.answered;
     for (unsigned int s : sequences) {
         if (s)
             answered.push_back(uint16_t(s));
@@ -307,6 +328,54 @@ void repaintFollows(unsigned int window, const std::vector<unsigned int> &sequen
     constexpr size_t kKept = 16;
     if (answered.size() > kKept)
         answered.erase(answered.begin(), answered.end() - kKept);
+}
+
+namespace {
+
+void expect(unsigned int window, QPoint at, std::optional<uint16_t> sequence, bool tell)
+{
+    if (!g_own || g_ownConnection != connection())
+        return;
+    const auto it = g_own->windows.find(window);
+    if (it == g_own->windows.end())
+        return;
+    std::vector<OwnWindowNotices::Expected> &moves = it->second.moves;
+    moves.push_back({at, sequence, tell});
+    // Notices that never come (a move to where the window already is) are not waited for for ever.
+    constexpr size_t kKept = 16;
+    if (moves.size() > kKept)
+        moves.erase(moves.begin(), moves.end() - kKept);
+}
+
+} // namespace
+
+unsigned int moveWindow(unsigned int window, const QRect &to, bool tellQt)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !window)
+        return 0;
+    // X's coordinates are 16 bits.
+    const QPoint at(std::clamp(to.x(), -32768, 32767), std::clamp(to.y(), -32768, 32767));
+    const uint32_t values[] = {uint32_t(at.x()), uint32_t(at.y())};
+    const unsigned int sequence = xcb_configure_window(c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values).sequence;
+    expect(window, at, uint16_t(sequence), tellQt);
+    return sequence;
+}
+
+void qtMoves(unsigned int window, QPoint to)
+{
+    expect(window, to, std::nullopt, true);
+}
+
+bool takeDisplaced(unsigned int window)
+{
+    if (!g_own)
+        return false;
+    const auto it = g_own->windows.find(window);
+    if (it == g_own->windows.end() || !it->second.displaced)
+        return false;
+    it->second.displaced = false;
+    return true;
 }
 
 void forgetMoveNotices(unsigned int window)

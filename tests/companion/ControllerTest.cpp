@@ -100,11 +100,13 @@ void send(QWidget *panel, QEvent::Type type, QPointF local, Qt::MouseButtons but
     QApplication::sendEvent(panel, &event);
 }
 
-// A cat's point (y up) in a panel's own coordinates.
+// A cat's point (y up) in a panel's own coordinates: on its screen's canvas,
+// less where the window lies on it.
 QPointF inPanel(const CompanionPanel *panel, QPointF cat)
 {
     const QRectF f = panel->screen().frame;
-    return QPointF(cat.x() - f.left(), f.height() - (cat.y() - geo::minY(f)));
+    const QPointF canvas(cat.x() - f.left(), f.height() - (cat.y() - geo::minY(f)));
+    return canvas + QPointF(panel->canvasOrigin() - panel->placement().topLeft());
 }
 
 } // namespace
@@ -235,14 +237,21 @@ TEST(CompanionController, ScreensAddedRemovedOrGoneMidFrameKeepTheLoopRunning)
     rig.run(0.5);
     ASSERT_EQ(rig.cat->panels().size(), 1u);
 
-    // A second screen to the right: the next frame has a panel for it and reads the window tops at once.
+    // A second screen to the right: the next frame builds the cat's window
+    // anew and reads the window tops at once; put there, the cat is drawn on it.
     const int reads = rig.cat->topologyReads();
+    CompanionPanel *before = rig.cat->panels().front();
     rig.desktop->changeScreens({rig.desktop->screenList[0], {QRectF(1280, 32, 1024, 768), QRectF(1280, 32, 1024, 768), nullptr}});
     rig.clock.advance(34ms);
     QCoreApplication::processEvents();
-    ASSERT_EQ(rig.cat->panels().size(), 2u);
+    ASSERT_EQ(rig.cat->panels().size(), 1u);
+    EXPECT_NE(rig.cat->panels().front(), before);
     EXPECT_EQ(rig.cat->topologyReads(), reads + 1);
-    EXPECT_EQ(rig.cat->panels()[1]->geometry(), QRect(1280, 0, 1024, 768));
+    rig.cat->brain().pose.position = QPointF(1700, 300);
+    rig.cat->brain().support = CompanionBrain::Support::nothing();
+    rig.run(2);
+    EXPECT_EQ(rig.cat->panels().front()->screen().frame, QRectF(1280, 32, 1024, 768));
+    EXPECT_TRUE(rig.cat->panels().front()->placement().contains(QPoint(1700, 800 - 40))) << "over the cat";
 
     // The screen the cat is on vanishes in the middle of a frame, then every screen does.
     rig.desktop->duringFrame = [&] { rig.desktop->changeScreens({}); };
@@ -379,7 +388,8 @@ TEST(CompanionController, ClicksPassThroughExceptOnTheCatUnderThePointer)
     rig.run(0.1);
     ASSERT_EQ(panel->interactive().size(), 1u);
     const QRectF expected(hit.rect.left(), 800 - geo::maxY(hit.rect), hit.rect.width(), hit.rect.height());
-    EXPECT_EQ(panel->interactive().front(), expected.toAlignedRect());
+    // In the window's own pixels, wherever the window lies.
+    EXPECT_EQ(panel->interactive().front(), expected.toAlignedRect().translated(-panel->placement().topLeft()));
 
     rig.desktop->pointerAt = hit.rect.center() + QPointF(300, 0);
     rig.run(0.1);
@@ -594,6 +604,61 @@ TEST(CanvasScene, BubblePlacementKeepsToTheScreenAndPointsAtTheCat)
     EXPECT_DOUBLE_EQ(
         CanvasScene::layout(QRectF(0, 0, 200, 800), QSizeF(200, 800), pose, drawn, std::nullopt, true).bubble->frame.center().x(),
         158);
+}
+
+TEST(CanvasScene, PicturesOfThePartsServeWhereverThePartGoesAndOnlyForWhatTheyShow)
+{
+    const QRectF screen(0, 0, 1280, 800);
+    CanvasPainter painter;
+    auto pieceAt = [&](CompanionPose pose, QPointF at) {
+        pose.position = at;
+        const CanvasScene scene = CanvasScene::layout(screen, screen.size(), pose, CompanionVariant::drawn(),
+                                                      std::nullopt, true);
+        return std::make_pair(painter.figurePiece(scene, pose, CompanionVariant::drawn(), false),
+                              CanvasPainter::bubblePiece(scene, QStringLiteral("Hello"), 1));
+    };
+    CompanionPose walk;
+    walk.state = S::walk;
+    walk.phase = 0.25;
+    walk.progress = 0.1;
+    // The same pose elsewhere, between pixels too: the same picture, moved by whole pixels.
+    const auto [a, bubbleA] = pieceAt(walk, QPointF(300, 200));
+    const auto [b, bubbleB] = pieceAt(walk, QPointF(417.4, 260.3));
+    ASSERT_FALSE(a.key.isEmpty());
+    EXPECT_FALSE(a.blank);
+    EXPECT_EQ(a.key, b.key);
+    EXPECT_EQ(a.rect.size(), b.rect.size());
+    EXPECT_EQ(bubbleA.key, bubbleB.key);
+    EXPECT_EQ(bubbleA.rect.size(), bubbleB.rect.size());
+    // A walk is not drawn by its progress: a walk's pictures repeat with its gait.
+    CompanionPose later = walk;
+    later.progress = 0.9;
+    EXPECT_EQ(pieceAt(later, QPointF(300, 200)).first.key, a.key);
+    // Another step of the gait, the other way, a blink, or a pounce's progress is another picture.
+    CompanionPose step = walk, turned = walk, blink = walk, pounce = walk, pounceLater = walk;
+    step.phase = 0.5;
+    turned.facing = -1;
+    blink.blink = true;
+    pounce.state = pounceLater.state = S::pounce;
+    pounceLater.progress = 0.9;
+    for (const CompanionPose &other : {step, turned, blink, pounce})
+        EXPECT_NE(pieceAt(other, QPointF(300, 200)).first.key, a.key) << int(other.state) << " " << other.phase;
+    EXPECT_NE(pieceAt(pounce, QPointF(300, 200)).first.key, pieceAt(pounceLater, QPointF(300, 200)).first.key);
+    // The bubble's picture changes with its text and while it fades.
+    CompanionPose idle;
+    idle.position = QPointF(300, 200);
+    const CanvasScene scene = CanvasScene::layout(screen, screen.size(), idle, CompanionVariant::drawn(), std::nullopt,
+                                                  true);
+    const QByteArray shown = CanvasPainter::bubblePiece(scene, QStringLiteral("Hello"), 1).key;
+    EXPECT_NE(CanvasPainter::bubblePiece(scene, QStringLiteral("Hullo"), 1).key, shown);
+    EXPECT_NE(CanvasPainter::bubblePiece(scene, QStringLiteral("Hello"), 0.5).key, shown);
+    EXPECT_TRUE(CanvasPainter::bubblePiece(scene, QStringLiteral("Hello"), 0).blank);
+    // Each picture holds all its part may touch.
+    const double paws = CompanionFigure::kOverflow;
+    EXPECT_TRUE(CanvasPainter::figureRect(scene).contains(
+        scene.figureFrame.adjusted(-paws, -paws, paws, paws).toAlignedRect()));
+    const QRectF bubble = scene.bubble->rectFor(CanvasPainter::bubbleSize(QStringLiteral("Hello"), scene.bubble->tailEdge));
+    EXPECT_TRUE(CanvasPainter::bubbleRect(scene, QStringLiteral("Hello")).contains(bubble.toAlignedRect()));
 }
 
 TEST(CanvasScene, TheCatIsDrawnOnANeighbouringScreenWithinSixtyPoints)
@@ -835,14 +900,20 @@ TEST(CompanionController, WithoutACompositorOneWindowFollowsTheCatAndTheLayersCo
     rig.cat->start();
     rig.cat->say(QStringLiteral("Hello"), 60);
     rig.run(0.5);
-    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::catWindow);
+    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::shapedWindow);
     ASSERT_EQ(rig.cat->panels().size(), 1u);
     CompanionPanel *window = rig.cat->panels().front();
     EXPECT_EQ(window->kind(), CompanionPanel::Kind::catWindow);
-    // As big as the cat and its bubble, where they are.
+    // As big as the pictures of the cat and its bubble, where they are, and
+    // holding all either may touch.
     const CanvasScene &scene = window->frame().scene;
-    const QRect reach = CanvasPainter::figureReach(scene).united(CanvasPainter::bubbleReach(scene, "Hello"));
-    EXPECT_EQ(window->geometry(), reach);
+    const QRect pictures = CanvasPainter::figureRect(scene).united(CanvasPainter::bubbleRect(scene, "Hello"));
+    EXPECT_EQ(window->geometry(), pictures);
+    const double paws = CompanionFigure::kOverflow;
+    EXPECT_TRUE(pictures.contains(scene.figureFrame.adjusted(-paws, -paws, paws, paws).toAlignedRect()));
+    ASSERT_TRUE(scene.bubble);
+    const QRectF bubble = scene.bubble->rectFor(CanvasPainter::bubbleSize("Hello", scene.bubble->tailEdge));
+    EXPECT_TRUE(pictures.contains(bubble.toAlignedRect()));
     EXPECT_FALSE(window->shape().empty());
     for (const QRect &r : window->shape())
         EXPECT_TRUE(QRect(QPoint(0, 0), window->geometry().size()).contains(r));
@@ -862,21 +933,31 @@ TEST(CompanionController, WithoutACompositorOneWindowFollowsTheCatAndTheLayersCo
     rig.cat->setAside(false);
     EXPECT_TRUE(window->isVisible());
 
-    // A compositor starts: the layers come back, one per screen.
+    // A compositor starts: one window still, blended whole with the desktop
+    // (no shape), where the cat is; put aside, it fades rather than vanishes.
     rig.desktop->composited = true;
     ASSERT_TRUE(rig.desktop->onCompositingChanged);
     rig.desktop->onCompositingChanged();
     QCoreApplication::processEvents();
-    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::screenLayers);
-    ASSERT_EQ(rig.cat->panels().size(), 2u);
-    EXPECT_EQ(rig.cat->panels()[0]->kind(), CompanionPanel::Kind::screenLayer);
-    EXPECT_EQ(rig.cat->panels()[1]->geometry(), QRect(1280, 32, 1024, 768));
-    EXPECT_TRUE(rig.cat->panels()[1]->frame().scene.catShown);
+    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::translucentWindow);
+    ASSERT_EQ(rig.cat->panels().size(), 1u);
+    CompanionPanel *blended = rig.cat->panels().front();
+    EXPECT_EQ(blended->kind(), CompanionPanel::Kind::catWindow);
+    EXPECT_TRUE(blended->translucent());
+    rig.run(0.2);
+    EXPECT_TRUE(blended->frame().scene.catShown);
+    EXPECT_TRUE(blended->shape().empty());
+    EXPECT_TRUE(blended->geometry().contains(QPoint(1700, 800 - 40))) << "over the cat on the second screen";
+    rig.cat->setAside(true);
+    EXPECT_TRUE(blended->isVisible());
+    EXPECT_TRUE(zktest::spinUntil([&] { return blended->windowOpacity() == 0.0; }));
+    rig.cat->setAside(false);
+    EXPECT_TRUE(zktest::spinUntil([&] { return blended->windowOpacity() == 1.0; }));
 
     // It quits without a word: the next read of the windows notices.
     rig.desktop->composited = false;
     rig.run(1.2);
-    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::catWindow);
+    ASSERT_EQ(rig.cat->presentation(), CompanionController::Presentation::shapedWindow);
     EXPECT_EQ(rig.cat->panels().size(), 1u);
 
     // Every read of the windows keeps the cat's windows above the others.

@@ -235,7 +235,7 @@ struct DesktopRig {
         const CompanionPanel *panel = cat.panels().front();
         if (panel->kind() != CompanionPanel::Kind::catWindow || panel->shape().empty())
             return middle;
-        const QPoint local = middle - panel->geometry().topLeft();
+        const QPoint local = middle - panel->placement().topLeft();
         QPoint best;
         int bestDistance = std::numeric_limits<int>::max();
         for (const QRect &r : panel->shape()) {
@@ -246,7 +246,7 @@ struct DesktopRig {
                 best = p;
             }
         }
-        return best + panel->geometry().topLeft();
+        return best + panel->placement().topLeft();
     }
     void pointAt(QPoint p)
     {
