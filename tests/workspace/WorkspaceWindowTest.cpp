@@ -17,7 +17,12 @@
 
 #include <gtest/gtest.h>
 
+#include <xcb/xcb.h>
+#include <xcb/xcbext.h>
+
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 using namespace flowtest;
 
@@ -34,6 +39,36 @@ bool onServer(const std::function<bool()> &done)
         QThread::msleep(5);
     }
     return true;
+}
+
+// Stops the window manager at a moment it holds no grab of the server: stopped
+// inside one, it would leave every client of the server waiting for ever.
+bool stopWindowManager(pid_t wm)
+{
+    xcb_connection_t *c = X11::connection();
+    QDeadlineTimer deadline(std::chrono::seconds(20));
+    while (!deadline.hasExpired()) {
+        ::kill(wm, SIGSTOP);
+        QThread::msleep(10); // what it wrote before it stopped reaches the server first
+        const unsigned int asked = xcb_get_input_focus(c).sequence;
+        xcb_flush(c);
+        QDeadlineTimer answer(std::chrono::milliseconds(300));
+        while (!answer.hasExpired()) {
+            void *reply = nullptr;
+            xcb_generic_error_t *error = nullptr;
+            if (xcb_poll_for_reply(c, asked, &reply, &error)) {
+                std::free(reply);
+                std::free(error);
+                return true;
+            }
+            QThread::msleep(2);
+        }
+        xcb_discard_reply(c, asked);
+        std::fprintf(stderr, "the window manager was stopped holding the server; it goes on and is stopped again\n");
+        ::kill(wm, SIGCONT);
+        QThread::msleep(20);
+    }
+    return false;
 }
 } // namespace
 
@@ -75,7 +110,7 @@ TEST(WorkspaceWindowX11, MadeOnceAndShownAgainAfterClosing)
     // (it is held still meanwhile).
     const pid_t wm = pid_t(qEnvironmentVariableIntValue("ZK_XSESSION_WM_PID"));
     ASSERT_GT(wm, 0) << "the rig names its window manager";
-    ::kill(wm, SIGSTOP);
+    ASSERT_TRUE(stopWindowManager(wm)) << "the window manager kept the server grabbed";
     window->showMinimized();
     const bool outAtOnce = !controller.inView();
     ::kill(wm, SIGCONT);
