@@ -30,6 +30,10 @@ unsigned int setBoundingShape(unsigned int window, const std::optional<std::vect
 // the place from the server's notice. Returns the request's sequence number (0
 // without a connection).
 unsigned int moveWindow(unsigned int window, QPoint to);
+// Where the server has the top-level `window`'s origin, in root pixels (inside
+// a window manager's frame, where the frame puts it); none without a connection
+// or once the window is gone. Asks the server and waits for its answer.
+std::optional<QPoint> rootPosition(unsigned int window);
 // A compositing manager owns the screen's _NET_WM_CM_S<n> selection: without one,
 // translucent windows show black where they are transparent.
 bool compositorRunning();
