@@ -81,16 +81,23 @@ struct Application {
         return {};
     }
     // Tab (or Shift+Tab) through the window, one move at a time, until the
-    // button or field of that label has the keyboard.
+    // button or field of that label has the keyboard. Each Tab is done with
+    // once the window tells of its release: where it left the keyboard is told
+    // by then, also when the keyboard moved meanwhile on its own (a sheet that
+    // takes it as it opens), which a count of moves alone would take for the
+    // Tab's and so read every later place one Tab late.
     testing::AssertionResult focus(const QString &label, bool backward)
     {
+        const auto count = [this](const char *line) { return trace.count(QLatin1String(line)); };
         for (int press = 0; press < 80; ++press) {
             if (focused() == label)
                 return testing::AssertionSuccess();
-            const qsizetype moves = trace.count(QStringLiteral("trace: keyboard: "));
+            const qsizetype moves = count("trace: keyboard: ");
+            const qsizetype released = count("trace: key up: ");
             zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), backward ? QStringLiteral("shift+Tab") : QStringLiteral("Tab")});
-            if (!zktest::spinUntil([&] { return trace.count(QStringLiteral("trace: keyboard: ")) > moves; },
-                                   std::chrono::seconds(10)))
+            if (!zktest::spinUntil([&] { return count("trace: key up: ") > released; }, std::chrono::seconds(10)))
+                return testing::AssertionFailure() << "a Tab never reached the window, before \"" << label.toStdString() << '"';
+            if (count("trace: keyboard: ") == moves)
                 return testing::AssertionFailure() << "a Tab moved the keyboard nowhere, before \"" << label.toStdString() << '"';
         }
         return testing::AssertionFailure() << "\"" << label.toStdString() << "\" never took the keyboard";
