@@ -18,6 +18,7 @@
 #include "base/RecordStore.h"
 #include "support/AppSetup.h"
 #include "support/TestSupport.h"
+#include "support/X11TestSupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -120,13 +121,24 @@ struct Application {
             return loading >= 0 && last && !last->contains(u',') && trace.lastIndexOf(QStringLiteral("trace: plan: ")) > loading;
         }, limit);
     }
+    // The application says its keyboard is in that window, and the X server
+    // has it there: keys go where the server has the keyboard, which on a busy
+    // machine can be a moment after the toolkit counts the window active.
     bool keyboardIn(const QString &where)
     {
         const QString prefix = QStringLiteral("trace: keyboard: ");
         return zktest::spinUntil([&] {
             const qsizetype at = trace.lastIndexOf(prefix);
-            return at >= 0 && trace.mid(at + prefix.size()).section(u'\n', 0, 0) == where;
+            return at >= 0 && trace.mid(at + prefix.size()).section(u'\n', 0, 0) == where && serverKeyboardHere();
         }, std::chrono::seconds(30));
+    }
+    bool serverKeyboardHere() const
+    {
+        const quint64 focus = zktest::inputFocus();
+        if (focus <= XCB_INPUT_FOCUS_POINTER_ROOT)
+            return false;
+        const std::vector<uint32_t> pid = zktest::property32(xcb_window_t(focus), "_NET_WM_PID");
+        return !pid.empty() && qint64(pid.front()) == process.processId();
     }
     void kill()
     {
