@@ -66,6 +66,7 @@ bool FloatingPanel::eventFilter(QObject *watched, QEvent *event)
         // quick hide and show can have it drop what was written before the map.
         m_markWhenMapped = false;
         markFloatingForWindowManager();
+        Q_EMIT mapped();
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -96,6 +97,15 @@ void FloatingPanel::showEvent(QShowEvent *event)
     // Written before the window is mapped, so the states are there when the window manager first sees it.
     markFloatingForWindowManager();
     m_markWhenMapped = true;
+}
+
+void FloatingPanel::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    // A hidden window loses the pointer: a drag it was in ends here, and the
+    // next show's moves are not the hand's.
+    m_pressGlobal.reset();
+    m_dragging = false;
 }
 
 void FloatingPanel::markFloatingForWindowManager()

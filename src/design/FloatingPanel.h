@@ -25,12 +25,18 @@ public:
     void setContentView(QWidget *view);
     QWidget *contentView() const { return m_content; }
 
+    // Whether the user is dragging the panel by its background: its moves now are the hand's.
+    bool dragging() const { return m_dragging; }
+
     // Brings the panel to the front without activating it.
     void orderFront();
 
 Q_SIGNALS:
     // The panel's frame changed place or size (a drag, or a move in code).
     void frameChanged();
+    // The window manager has put the panel on the screen after a show (its
+    // first exposure since then).
+    void mapped();
     // A left press and release on the background that did not turn into a drag,
     // at the point in panel coordinates.
     void backgroundClicked(QPoint at);
@@ -38,6 +44,7 @@ Q_SIGNALS:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;

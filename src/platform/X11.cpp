@@ -93,6 +93,20 @@ unsigned int setBoundingShape(unsigned int window, const std::optional<std::vect
 }
 
 
+std::optional<QPoint> rootPosition(unsigned int window)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !window)
+        return std::nullopt;
+    xcb_translate_coordinates_reply_t *r =
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, rootWindow(), 0, 0), nullptr);
+    if (!r)
+        return std::nullopt;
+    const QPoint at(r->dst_x, r->dst_y);
+    std::free(r);
+    return at;
+}
+
 namespace {
 
 // A selection of the default screen ("_NET_WM_CM_S0", "_NET_SYSTEM_TRAY_S0"),

@@ -40,6 +40,10 @@ void qtMoves(unsigned int window, QPoint to);
 // Whether another program moved `window` (one of trustMoveNotices') since
 // last asked; Qt is told of such moves.
 bool takeDisplaced(unsigned int window);
+// Where the server has the top-level `window`'s origin, in root pixels (inside
+// a window manager's frame, where the frame puts it); none without a connection
+// or once the window is gone. Asks the server and waits for its answer.
+std::optional<QPoint> rootPosition(unsigned int window);
 // A compositing manager owns the screen's _NET_WM_CM_S<n> selection: without one,
 // translucent windows show black where they are transparent.
 bool compositorRunning();

@@ -4,7 +4,10 @@
 #include "companion/CompanionDesktop.h"
 #include "design/FloatingPanel.h"
 #include "design/L10n.h"
+#include "platform/X11.h"
 #include "shell/FocusTimerView.h"
+
+#include <cmath>
 
 namespace {
 // In from the right edge of the work area, and up from its bottom.
@@ -28,6 +31,14 @@ FocusTimerController::FocusTimerController(AppModel &model, std::unique_ptr<Comp
 {
     m_panel->setWindowTitle(L10n::t("Focus"));
     connect(m_panel.get(), &FloatingPanel::frameChanged, this, [this] { panelFrameChanged(); });
+    m_settling.setSingleShot(true);
+    m_settling.setInterval(kSettleMs);
+    connect(&m_settling, &QTimer::timeout, this, [this] { settle(); });
+    // A window manager places a window before it maps it, however long it took to get to it.
+    connect(m_panel.get(), &FloatingPanel::mapped, this, [this] {
+        if (m_settling.isActive())
+            m_settling.start();
+    });
     connect(m_panel.get(), &FloatingPanel::backgroundClicked, this, [this](QPoint at) {
         if (m_view)
             m_view->tap(m_view->mapFrom(m_panel.get(), at));
@@ -69,19 +80,26 @@ void FocusTimerController::show(bool compact)
     } else {
         m_panel->resize(size);
     }
+    m_placed = m_panel->geometry();
+    // Without a window manager (offscreen) nothing else places the panel.
+    if (X11::available())
+        m_settling.start();
     m_panel->orderFront();
-    m_reported = frame();
-    if (onFrameChange)
-        onFrameChange(*m_reported);
+    report(frame());
 }
 
 void FocusTimerController::hide()
 {
+    m_settling.stop();
     m_panel->hide();
     m_reported.reset();
 }
 
-QRectF FocusTimerController::frame() const { return m_desktop->toCat(QRectF(m_panel->geometry())); }
+QRectF FocusTimerController::frame() const
+{
+    // While the server settles the place, the one given is the panel's (and the one told).
+    return m_desktop->toCat(QRectF(m_settling.isActive() ? m_placed : m_panel->geometry()));
+}
 
 std::optional<Ledge> FocusTimerController::ledge() const
 {
@@ -100,15 +118,59 @@ std::optional<Ledge> FocusTimerController::sideLedge() const
     return Ledge{f.x() - kSideLedgeFar, f.x() - kSideLedgeNear, geo::minY(f), int(m_panel->winId()), std::nullopt};
 }
 
+void FocusTimerController::report(const QRectF &frame)
+{
+    m_reported = frame;
+    if (onFrameChange)
+        onFrameChange(frame);
+}
+
+std::optional<QRect> FocusTimerController::serverGeometry() const
+{
+    const std::optional<QPoint> at = X11::rootPosition(static_cast<unsigned int>(m_panel->winId()));
+    if (!at)
+        return std::nullopt;
+    const double ratio = m_panel->devicePixelRatioF();
+    return QRect(QPoint(int(std::lround(at->x() / ratio)), int(std::lround(at->y() / ratio))), m_panel->size());
+}
+
 void FocusTimerController::panelFrameChanged()
 {
     // Placing a hidden panel is not a move the cat must follow.
+    if (!isVisible() || m_placing)
+        return;
+    if (m_settling.isActive()) {
+        if (!m_panel->dragging()) {
+            // Another place before the server has settled ours: a window
+            // manager's first placement, or a late notice of an earlier place.
+            // When the server already has ours, the notice was stale and the
+            // toolkit is put right; otherwise the wait's end decides.
+            if (m_panel->geometry() != m_placed && serverGeometry() == m_placed) {
+                m_placing = true;
+                m_panel->setGeometry(m_placed);
+                m_placing = false;
+            }
+            return;
+        }
+        m_settling.stop();
+    }
+    const QRectF f = frame();
+    if (!m_reported || *m_reported != f)
+        report(f);
+}
+
+void FocusTimerController::settle()
+{
     if (!isVisible())
         return;
+    // The server's word: the place given, or one the window manager insists on.
+    const QRect server = serverGeometry().value_or(m_panel->geometry());
+    if (server != m_panel->geometry()) {
+        m_placing = true;
+        m_panel->setGeometry(server);
+        m_placing = false;
+    }
     const QRectF f = frame();
-    if (m_reported && *m_reported == f)
-        return;
-    m_reported = f;
-    if (onFrameChange)
-        onFrameChange(f);
+    if (!m_reported || *m_reported != f)
+        report(f);
 }

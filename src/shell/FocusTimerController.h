@@ -3,8 +3,10 @@
 #include "companion/Ledge.h"
 
 #include <QObject>
+#include <QRect>
 #include <QRectF>
 #include <QSize>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -19,6 +21,12 @@ class FocusTimerView;
 // primary screen while a focus round runs. It lends the desktop cat a ledge on
 // its top edge, or one beside it, and reports where it is whenever it is shown
 // or dragged. Geometry given out is in the cat's y-up points.
+//
+// On X11 a window manager may first put a new window somewhere of its own, and
+// a notice of an earlier place may come late: from a show until kSettleMs after
+// the window manager has mapped the panel, the place it was given stands and no
+// other is told; then the place the server has settles it (one the window
+// manager insists on is told then). The user's drag ends that wait at once.
 class FocusTimerController final : public QObject {
     Q_OBJECT
 
@@ -50,9 +58,15 @@ public:
 
     static QSize sizeFor(bool compact);
 
+    static constexpr int kSettleMs = 3000;
+
 private:
     void install(bool compact);
     void panelFrameChanged();
+    void settle();
+    // The panel's place on the server, in Qt's points; none without X11.
+    std::optional<QRect> serverGeometry() const;
+    void report(const QRectF &frame);
 
     AppModel &m_model;
     std::unique_ptr<CompanionDesktop> m_desktop;
@@ -62,4 +76,9 @@ private:
     bool m_installed = false;
     // The last frame reported, so a window manager's repeat of the same place is not.
     std::optional<QRectF> m_reported;
+    // The place the last show gave the panel (Qt's points), and the wait for the server to settle it.
+    QRect m_placed;
+    QTimer m_settling;
+    // A place the controller puts right itself is not a move to tell.
+    bool m_placing = false;
 };

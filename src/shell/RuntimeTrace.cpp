@@ -11,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -109,6 +110,7 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
             told += QStringLiteral("\ntrace: focus in field: ") + field->placeholderText();
         line(told);
     });
+    qApp->installEventFilter(this);
     // Start-up moments, looked for often until both are seen.
     auto *early = new QTimer(this);
     early->setInterval(5);
@@ -188,6 +190,22 @@ void RuntimeTrace::watchCat()
         m_askShown = shown;
         line(shown ? QStringLiteral("ask panel: shown") : QStringLiteral("ask panel: hidden"));
     }
+}
+
+bool RuntimeTrace::eventFilter(QObject *watched, QEvent *event)
+{
+    // A Tab let go in a window: its press, and the move of the keyboard it
+    // made if any, were taken before, so a test that steps through a window one
+    // Tab at a time knows where each one left the keyboard. Told once per key,
+    // as the window gets it (the widgets it is handed on to are not told).
+    if (event->type() == QEvent::KeyRelease && watched->isWindowType()) {
+        const auto *key = static_cast<const QKeyEvent *>(event);
+        if (!key->isAutoRepeat() && key->key() == Qt::Key_Tab)
+            line(QStringLiteral("key up: Tab"));
+        else if (!key->isAutoRepeat() && key->key() == Qt::Key_Backtab)
+            line(QStringLiteral("key up: Backtab"));
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void RuntimeTrace::line(const QString &text)

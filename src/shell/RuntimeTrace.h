@@ -9,14 +9,17 @@ class Runtime;
 
 // With ZEPHYL_TRACE set, the application writes what a user would see happen
 // to standard error, one "trace: ..." line each: the page's phase, the signed-in
-// account, the surface, the ask panel, where the keyboard is, where the cat stands,
-// what it says. End-to-
-// end tests read these lines; nothing private (no token, no typed text) is written.
+// account, the surface, the ask panel, where the keyboard is (and each Tab a
+// window has taken), where the cat stands, what it says. End-to-end tests read
+// these lines; nothing private (no token, no typed text) is written.
 class RuntimeTrace final : public QObject {
     Q_OBJECT
 public:
     explicit RuntimeTrace(Runtime &runtime, QObject *parent = nullptr);
     static bool wanted();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void line(const QString &text);

@@ -140,25 +140,6 @@ TEST_F(AskPanelX11, ShownWithoutTheKeyboardItLeavesFocusAloneUntilClicked)
         << flows.model().askInput().toStdString();
 }
 
-// Counts the synthetic ConfigureNotify events the X server hands the application for a window.
-struct Notices final : QAbstractNativeEventFilter {
-    xcb_window_t window;
-    int seen = 0;
-    explicit Notices(const QWidget *w) : window(xcb_window_t(w->winId()))
-    {
-        QCoreApplication::instance()->installNativeEventFilter(this);
-    }
-    ~Notices() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
-    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
-    {
-        const auto *e = static_cast<const xcb_generic_event_t *>(message);
-        if (type == "xcb_generic_event_t" && e->response_type == (XCB_CONFIGURE_NOTIFY | 0x80) &&
-            static_cast<const xcb_configure_notify_event_t *>(message)->window == window)
-            ++seen;
-        return false;
-    }
-};
-
 // A window manager that keeps a window at its own size: whatever notice says
 // the window has another size is answered by putting it back at its size.
 struct KeepsItsOwnSize final : QAbstractNativeEventFilter {
@@ -225,7 +206,7 @@ TEST_F(AskPanelX11, TheFirstShowSitsWhereLaterShowsDoOnceTheWindowManagerHasPlac
     // need not answer a request that changes nothing on the server).
     const auto answered = [&] { return ask.panel()->geometry() == placed && zktest::serverFrame(ask.panel()) == placed; };
     for (int stale : {1, 2}) {
-        Notices notices(ask.panel());
+        zktest::SentNotices notices(ask.panel());
         for (int i = 0; i < stale; ++i) {
             zktest::tellConfigured(ask.panel(), wmSize);
             ASSERT_TRUE(zktest::spinUntil([&] { return notices.seen > i; }));

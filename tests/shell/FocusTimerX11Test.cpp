@@ -30,6 +30,14 @@ TEST(FocusTimerPanelX11, ADragWithThePointerMovesThePanelAndReportsEachFrameYUp)
     timer.show(false);
     FloatingPanel *panel = timer.panel();
     ASSERT_TRUE(spinUntil([&] { return panel->windowHandle()->isExposed(); }));
+    // A late notice of the place openbox's new frame first stands at (the top
+    // left), as a busy window manager's or the toolkit's own reading of it
+    // comes: no place for the cat, and the panel stays where it was put.
+    {
+        SentNotices notices(panel);
+        tellConfigured(panel, QRect(0, 0, 148, 88));
+        ASSERT_TRUE(spinUntil([&] { return notices.seen > 0; }));
+    }
 
     // Bottom right of the work area, in Qt's points, once the window manager
     // has it there (a busy one may confirm the place more than once).
@@ -37,10 +45,13 @@ TEST(FocusTimerPanelX11, ADragWithThePointerMovesThePanelAndReportsEachFrameYUp)
     const QRect corner(work.right() + 1 - 148 - 56, work.bottom() + 1 - 2 - 88, 148, 88);
     EXPECT_TRUE(spinUntil([&] { return panel->geometry() == corner && serverOrigin(panel) == corner.topLeft(); }))
         << "at " << panel->geometry().x() << "," << panel->geometry().y();
+    const auto place = [](const QRectF &f) {
+        return testing::Message() << f.x() << "," << f.y() << " " << f.width() << "x" << f.height();
+    };
     ASSERT_FALSE(frames.isEmpty());
     const QRectF shown = frames.back();
     for (const QRectF &f : frames)
-        EXPECT_TRUE(sameRect(f, shown)) << "told of no other place";
+        EXPECT_TRUE(sameRect(f, shown)) << "told of no other place, but of " << place(f) << " before " << place(shown);
     EXPECT_TRUE(sameRect(shown, timer.frame()));
     EXPECT_EQ(timer.ledge()->windowNumber, int(panel->winId()));
 
@@ -59,6 +70,26 @@ TEST(FocusTimerPanelX11, ADragWithThePointerMovesThePanelAndReportsEachFrameYUp)
     EXPECT_EQ(model.focus().phase, FocusSession::Phase::working()) << "a drag is not a tap";
     timer.hide();
     EXPECT_FALSE(timer.ledge());
+
+    // Shown again in its corner, and put elsewhere by another client as a
+    // window manager that insists on its own place: the cat is told the corner
+    // and then that place (once the server has kept it), and nothing between.
+    frames.clear();
+    timer.show(false);
+    ASSERT_TRUE(spinUntil([&] { return panel->windowHandle()->isExposed() && serverOrigin(panel) == corner.topLeft(); }));
+    const QString window = QString::number(panel->winId());
+    xdotool({"windowmove", window, "300", "200"});
+    ASSERT_TRUE(spinUntil([&] { return serverOrigin(panel) == QPoint(300, 200); }));
+    ASSERT_TRUE(spinUntil([&] { return !frames.isEmpty() && !sameRect(frames.back(), shown); },
+                          std::chrono::milliseconds(FocusTimerController::kSettleMs * 4)))
+        << "the place the window manager keeps was never told";
+    ASSERT_EQ(frames.size(), 2) << "told of " << place(frames.back());
+    EXPECT_TRUE(sameRect(frames.front(), shown));
+    EXPECT_EQ(frames.back().x(), 300);
+    EXPECT_EQ(frames.back().y(), shown.y() + corner.y() - 200) << "y up";
+    EXPECT_TRUE(sameRect(frames.back(), timer.frame()));
+    EXPECT_EQ(panel->pos(), QPoint(300, 200));
+    timer.hide();
 }
 
 namespace {

@@ -18,6 +18,7 @@
 #include "base/RecordStore.h"
 #include "support/AppSetup.h"
 #include "support/TestSupport.h"
+#include "support/X11TestSupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -81,16 +82,23 @@ struct Application {
         return {};
     }
     // Tab (or Shift+Tab) through the window, one move at a time, until the
-    // button or field of that label has the keyboard.
+    // button or field of that label has the keyboard. Each Tab is done with
+    // once the window tells of its release: where it left the keyboard is told
+    // by then, also when the keyboard moved meanwhile on its own (a sheet that
+    // takes it as it opens), which a count of moves alone would take for the
+    // Tab's and so read every later place one Tab late.
     testing::AssertionResult focus(const QString &label, bool backward)
     {
+        const auto count = [this](const char *line) { return trace.count(QLatin1String(line)); };
         for (int press = 0; press < 80; ++press) {
             if (focused() == label)
                 return testing::AssertionSuccess();
-            const qsizetype moves = trace.count(QStringLiteral("trace: keyboard: "));
+            const qsizetype moves = count("trace: keyboard: ");
+            const qsizetype released = count("trace: key up: ");
             zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), backward ? QStringLiteral("shift+Tab") : QStringLiteral("Tab")});
-            if (!zktest::spinUntil([&] { return trace.count(QStringLiteral("trace: keyboard: ")) > moves; },
-                                   std::chrono::seconds(10)))
+            if (!zktest::spinUntil([&] { return count("trace: key up: ") > released; }, std::chrono::seconds(10)))
+                return testing::AssertionFailure() << "a Tab never reached the window, before \"" << label.toStdString() << '"';
+            if (count("trace: keyboard: ") == moves)
                 return testing::AssertionFailure() << "a Tab moved the keyboard nowhere, before \"" << label.toStdString() << '"';
         }
         return testing::AssertionFailure() << "\"" << label.toStdString() << "\" never took the keyboard";
@@ -113,13 +121,24 @@ struct Application {
             return loading >= 0 && last && !last->contains(u',') && trace.lastIndexOf(QStringLiteral("trace: plan: ")) > loading;
         }, limit);
     }
+    // The application says its keyboard is in that window, and the X server
+    // has it there: keys go where the server has the keyboard, which on a busy
+    // machine can be a moment after the toolkit counts the window active.
     bool keyboardIn(const QString &where)
     {
         const QString prefix = QStringLiteral("trace: keyboard: ");
         return zktest::spinUntil([&] {
             const qsizetype at = trace.lastIndexOf(prefix);
-            return at >= 0 && trace.mid(at + prefix.size()).section(u'\n', 0, 0) == where;
+            return at >= 0 && trace.mid(at + prefix.size()).section(u'\n', 0, 0) == where && serverKeyboardHere();
         }, std::chrono::seconds(30));
+    }
+    bool serverKeyboardHere() const
+    {
+        const quint64 focus = zktest::inputFocus();
+        if (focus <= XCB_INPUT_FOCUS_POINTER_ROOT)
+            return false;
+        const std::vector<uint32_t> pid = zktest::property32(xcb_window_t(focus), "_NET_WM_PID");
+        return !pid.empty() && qint64(pid.front()) == process.processId();
     }
     void kill()
     {

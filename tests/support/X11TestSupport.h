@@ -6,7 +6,9 @@
 #include "platform/X11.h"
 #include "support/TestSupport.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QProcess>
 #include <QStringList>
@@ -91,6 +93,26 @@ inline void tellConfigured(const QWidget *widget, QRect frame)
     xcb_send_event(c, 0, event.window, XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char *>(&event));
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 }
+
+// Counts the synthetic ConfigureNotify events the X server hands the
+// application for a window, as the application takes them.
+struct SentNotices final : QAbstractNativeEventFilter {
+    xcb_window_t window;
+    int seen = 0;
+    explicit SentNotices(const QWidget *w) : window(xcb_window_t(w->winId()))
+    {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~SentNotices() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        const auto *e = static_cast<const xcb_generic_event_t *>(message);
+        if (type == "xcb_generic_event_t" && e->response_type == (XCB_CONFIGURE_NOTIFY | 0x80) &&
+            static_cast<const xcb_configure_notify_event_t *>(message)->window == window)
+            ++seen;
+        return false;
+    }
+};
 
 inline std::vector<uint32_t> property32(xcb_window_t w, const char *name)
 {
