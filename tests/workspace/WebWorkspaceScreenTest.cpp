@@ -20,6 +20,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
+#include <QRasterWindow>
 #include <QFile>
 #include <QScreen>
 #include <QTcpServer>
@@ -55,6 +56,18 @@ void keep(QWidget *screen, const char *name)
                              : screen->grab();
     shot.save(folder + u'/' + QString::fromLatin1(name) + QStringLiteral(".png"));
 }
+
+// How many events of one type an object got since this was made.
+struct EventCount : QObject {
+    EventCount(QObject *watched, QEvent::Type type) : type(type) { watched->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == type;
+        return false;
+    }
+    QEvent::Type type;
+    int count = 0;
+};
 
 // The frame timers of a scene that are running now.
 int runningTimers(const QWidget *scene)
@@ -516,6 +529,24 @@ TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
     EXPECT_EQ(opacity(screen->waitingScene()), 1.0);
     EXPECT_FALSE(screen->catLayer()->isVisible());
 
+    // Over the drawn page the walk goes on in a window of its own: the scene
+    // around it, and the window the page is composed into, are not drawn
+    // again for it; on the screen it is the scene as the scene draws itself.
+    const auto walkWindow = [&]() -> QWindow * {
+        for (QWindow *window : QGuiApplication::allWindows())
+            if (qobject_cast<QRasterWindow *>(window) && window->parent() == screen->windowHandle() &&
+                window->isVisible())
+                return window;
+        return nullptr;
+    };
+    ASSERT_TRUE(zktest::spinUntil([&] { return walkWindow(); })) << "the walk in a window of its own";
+    EventCount sceneDrawn(screen->waitingScene(), QEvent::Paint), walkDrawn(walkWindow(), QEvent::UpdateRequest);
+    ASSERT_TRUE(zktest::spinUntil([&] { return walkDrawn.count >= 10; }));
+    EXPECT_EQ(sceneDrawn.count, 0) << "only the strip is drawn again";
+    const QImage shown = QGuiApplication::primaryScreen()->grabWindow(screen->winId()).toImage();
+    const QImage drawn = screen->waitingScene()->grab().toImage();
+    EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32), drawn.convertToFormat(QImage::Format_RGB32));
+
     settleUntilReady();
     ASSERT_TRUE(web->workspaceReady());
     EXPECT_EQ(screen->pageOpacity(), 0.0);
@@ -527,6 +558,7 @@ TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
 
     // Nine frames of 16 ms in: the frame nearest half-way.
     clock.advance(144ms);
+    EXPECT_FALSE(walkWindow()) << "fading, the scene is drawn as one";
     const double half = zktest::referenceEaseOut(144.0 / 300);
     EXPECT_NEAR(opacity(screen->waitingScene()), 1 - half, 0.005);
     EXPECT_FALSE(screen->catLayer()->graphicsEffect()) << "an empty layer is not faded";
