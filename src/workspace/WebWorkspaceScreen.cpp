@@ -199,7 +199,7 @@ private:
             placeWalk();
             m_walk->show();
         }
-        m_walkWindow->requestUpdate();
+        m_walkWindow->update();
     }
     static QFont statusFont() { return DesignFonts::rounded(14, DesignFonts::Weight::semibold); }
     static QString status() { return L10n::t("Opening Zephyl…"); }
@@ -221,15 +221,25 @@ private:
         }
         return std::nullopt;
     }
-    // What a frame of the walk may change: the strip, and as far beyond its
-    // ends as the cat reaches (most of it is left of the strip at the start).
+    // Where the cat is drawn once it has walked `walked` points.
+    QRectF catFrame(const QRectF &strip, double walked) const
+    {
+        if (const auto clip = walkClip()) {
+            const double w = clip->pixelWidth * 72 / std::max(clip->pixelHeight, 1.0);
+            return QRectF(strip.left() + walked - 0.62 * w, strip.bottom() - 72 + (1 - clip->floor) * 72 - kBaseline, w,
+                          72);
+        }
+        return QRectF(strip.left() + walked - 60, strip.bottom() - 62 + 4 - kBaseline, 84, 62);
+    }
+    // What a frame of the walk may change: the strip, and wherever the cat is
+    // drawn from one end to the other (most of it is left of the strip at the
+    // start; a film's frame may reach below it), with room for what a drawn
+    // figure puts past its frame.
     QRect walkRect() const
     {
-        double reach = 84;
-        if (const auto clip = walkClip())
-            reach = std::max(reach, clip->pixelWidth * 72 / std::max(clip->pixelHeight, 1.0));
-        const double margin = std::ceil(reach) + 8;
-        return strip().adjusted(-margin, 0, margin, 0).toAlignedRect() & rect();
+        const QRectF strip = this->strip();
+        const QRectF reach = strip | catFrame(strip, 0) | catFrame(strip, kTrack);
+        return reach.adjusted(-8, -8, 8, 8).toAlignedRect() & rect();
     }
     void placeWalk()
     {
@@ -319,13 +329,11 @@ private:
             p.restore();
         }
         if (const auto clip = walkClip()) {
-            const double w = clip->pixelWidth * 72 / std::max(clip->pixelHeight, 1.0);
-            const QRectF frame(strip.left() + f - 0.62 * w, strip.bottom() - 72 + (1 - clip->floor) * 72 - kBaseline, w, 72);
-            m_film.draw(p, m_variant, *clip, frame, clip->facing < 0, 0, false);
+            m_film.draw(p, m_variant, *clip, catFrame(strip, f), clip->facing < 0, 0, false);
         } else {
             CompanionPose pose;
             pose.state = CompanionState::walk;
-            CompanionFigure(pose).paint(p, QRectF(strip.left() + f - 60, strip.bottom() - 62 + 4 - kBaseline, 84, 62));
+            CompanionFigure(pose).paint(p, catFrame(strip, f));
         }
     }
 
