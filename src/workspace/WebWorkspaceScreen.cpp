@@ -546,6 +546,9 @@ public:
     // Told after each step whether the layer is there and drawn plainly (no
     // fade under way).
     std::function<void(bool plain)> plainly;
+    // A layer that draws itself at the opacity it is given, so fading it
+    // draws nothing off screen first.
+    std::function<void(double opacity)> fadesItself;
     bool shown() const { return m_motion->pressed(); }
     bool moving() const { return m_motion->running(); }
     double value() const { return m_motion->value(); }
@@ -570,6 +573,8 @@ private:
         const bool present = m_motion->pressed() || m_motion->running();
         if (m_way == Way::rise) {
             m_layer->setGeometry(m_rest.translated(0, int(std::lround((1 - v) * m_distance))));
+        } else if (fadesItself) {
+            fadesItself(present ? std::clamp(v, 0.0, 1.0) : 0.0);
         } else if (present && (m_motion->running() || v < 1) && !(blank && blank())) {
             auto *effect = qobject_cast<QGraphicsOpacityEffect *>(m_layer->graphicsEffect());
             if (!effect) {
@@ -603,9 +608,24 @@ private:
 class PageVeil final : public QWidget {
 public:
     explicit PageVeil(QWidget *parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+    void setOpacity(double opacity)
+    {
+        if (opacity == m_opacity)
+            return;
+        m_opacity = opacity;
+        update();
+    }
 
 protected:
-    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), paper(appearance())); }
+    void paintEvent(QPaintEvent *) override
+    {
+        QColor color = paper(appearance());
+        color.setAlphaF(m_opacity);
+        QPainter(this).fillRect(rect(), color);
+    }
+
+private:
+    double m_opacity = 1;
 };
 
 // The three timings of the screen's changes.
@@ -622,6 +642,9 @@ WebWorkspaceScreen::WebWorkspaceScreen(WebWorkspace *web, QWidget *parent)
     m_host = new QWidget(this);
     m_veil = new PageVeil(this);
     new Presence(m_veil, Presence::Way::fade);
+    Presence::of(m_veil)->fadesItself = [veil = static_cast<PageVeil *>(m_veil)](double opacity) {
+        veil->setOpacity(opacity);
+    };
     m_layer = new InWindowCatLayer(web ? &web->stage() : nullptr, this);
     new Presence(m_layer, Presence::Way::fade);
     Presence::of(m_layer)->blank = [layer = m_layer] { return layer->blank(); };
