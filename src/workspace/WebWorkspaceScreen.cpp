@@ -174,8 +174,10 @@ protected:
 
 private:
     // The next frame of the walk: in the strip's own window once the
-    // workspace window is composed as a whole (it is not before the page
-    // first draws, and is made again then); drawn in the scene otherwise.
+    // workspace window is composed as a whole, which it is from the moment
+    // the page first draws into it (the window is made anew then, and a
+    // window of ours inside the old one would go with it); drawn in the scene
+    // otherwise.
     // While the scene fades, each step of the fade draws it whole, the walk
     // included: a frame of its own between them would compose the window
     // once more.
