@@ -17,6 +17,7 @@
 
 #include "RestBench.h"
 #include "WebApp.h"
+#include "web/WebSchemes.h"
 #include "web/WebWorkspace.h"
 #include "support/WebPageBench.h"
 
@@ -217,7 +218,8 @@ BENCHMARK(RestBesideBareView)
 
 int main(int argc, char **argv)
 {
-    WebWorkspace::registerSchemes();
+    // As the application starts the engine: its schemes and its switches.
+    WebSchemes::registerAll();
     QApplication app(argc, argv);
     if (argc >= 3 && qstrcmp(argv[1], "--rest") == 0) {
         const auto kind = restbench::kindNamed(QString::fromLocal8Bit(argv[2]));

@@ -78,4 +78,10 @@ std::optional<int> engineMajor(const QString &version);
 // Major versions older than this cannot run the service's page.
 inline constexpr int minimumEngineMajor = 100;
 
+// The engine's switches (QTWEBENGINE_CHROMIUM_FLAGS): the `given` ones with the
+// engine features this application turns on added to the list the given
+// switches enable, if any (a second list would replace it). A feature the
+// given switches name already is left as they say.
+QByteArray engineSwitches(const QByteArray &given);
+
 } // namespace WebRules

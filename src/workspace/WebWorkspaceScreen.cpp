@@ -21,6 +21,8 @@
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPaintEvent>
+#include <QRasterWindow>
 #include <QPainter>
 #include <QPainterPath>
 #include <QProcess>
@@ -88,8 +90,36 @@ double WebWaitWalk::printOpacity(int index, double walked, double track, double 
 
 namespace {
 
+// A window of its own inside a widget, drawn by its owner: what it draws
+// reaches the screen by itself, without the rest of the widget's window. It
+// takes no input; the widgets under it get the clicks.
+class OwnWindow final : public QRasterWindow {
+public:
+    explicit OwnWindow(std::function<void(QPainter &)> paint) : m_paint(std::move(paint))
+    {
+        setFlag(Qt::WindowTransparentForInput);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        m_paint(p);
+    }
+
+private:
+    std::function<void(QPainter &)> m_paint;
+};
+
 // The waiting scene: the name, a strip where the cat walks leaving paw prints,
 // and "Opening Zephyl…". The walk slows and never reaches the end.
+//
+// Only the strip changes from frame to frame. While the scene is shown
+// plainly (no fade under way) the strip is drawn in a window of its own: the
+// page under the scene draws into the workspace window's surface, which is
+// composed again as a whole whenever any part of it changes, and where that
+// is done by the processor, sixty compositions a second take the time the
+// page needs to load. Fading, the scene is drawn as one, the strip included.
 class WebWait final : public QWidget {
 public:
     static constexpr double kTrack = 380, kStage = 104, kBaseline = 20, kStep = 30;
@@ -97,11 +127,27 @@ public:
     WebWait(QWidget *parent) : QWidget(parent), m_began(Clock::shared().uptime())
     {
         m_frames.setInterval(16);
-        connect(&m_frames, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+        connect(&m_frames, &QTimer::timeout, this, &WebWait::frame);
     }
-    void setVariant(const CompanionVariant &variant) { m_variant = variant; }
+    void setVariant(const CompanionVariant &variant)
+    {
+        m_variant = variant;
+        placeWalk();
+    }
     void restart() { m_began = Clock::shared().uptime(); }
     double walked() const { return Clock::shared().uptime() - m_began; }
+    // Whether the scene is shown plainly, without a fade under way.
+    void setPlain(bool plain)
+    {
+        m_plain = plain;
+        if (plain || !m_walk || m_walk->isHidden())
+            return;
+        // The window's own surface gets the strip as it is now before the
+        // strip's window goes, so no older frame shows in between.
+        if (isVisible())
+            repaint(walkRect());
+        m_walk->hide();
+    }
 
 protected:
     // Each time it is shown, the window's first showing included, the walk
@@ -112,35 +158,124 @@ protected:
         m_frames.start();
     }
     void hideEvent(QHideEvent *) override { m_frames.stop(); }
-    void paintEvent(QPaintEvent *) override
+    void resizeEvent(QResizeEvent *) override { placeWalk(); }
+    void paintEvent(QPaintEvent *event) override
+    {
+        QPainter p(this);
+        const QRect area = event->rect();
+        const QPixmap &ground = still();
+        const qreal ratio = ground.devicePixelRatio();
+        p.drawPixmap(area, ground, QRectF(area.topLeft() * ratio, area.size() * ratio));
+        if (area.intersects(walkRect())) {
+            p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+            paintWalk(p);
+        }
+    }
+
+private:
+    // The next frame of the walk: in the strip's own window once the
+    // workspace window is composed as a whole, which it is from the moment
+    // the page first draws into it (the window is made anew then, and a
+    // window of ours inside the old one would go with it); drawn in the scene
+    // otherwise.
+    // While the scene fades, each step of the fade draws it whole, the walk
+    // included: a frame of its own between them would compose the window
+    // once more.
+    void frame()
+    {
+        if (graphicsEffect())
+            return;
+        const QWindow *composed = window()->windowHandle();
+        if (!m_plain || !composed || composed->surfaceType() == QSurface::RasterSurface) {
+            update(walkRect());
+            return;
+        }
+        if (!m_walkWindow) {
+            delete m_walk;
+            m_walkWindow = new OwnWindow([this](QPainter &p) { paintWalkWindow(p); });
+            m_walk = QWidget::createWindowContainer(m_walkWindow, this);
+            m_walk->setFocusPolicy(Qt::NoFocus);
+            m_walk->setAttribute(Qt::WA_TransparentForMouseEvents);
+        }
+        if (m_walk->isHidden()) {
+            placeWalk();
+            m_walk->show();
+        }
+        m_walkWindow->update();
+    }
+    static QFont statusFont() { return DesignFonts::rounded(14, DesignFonts::Weight::semibold); }
+    static QString status() { return L10n::t("Opening Zephyl…"); }
+    // The strip, centred between the name above it and the status below.
+    QRectF strip() const
+    {
+        const double statusHeight = DesignFonts::lineExtent(statusFont(), status()).height();
+        const double total = 56 + 18 + kStage + 18 + statusHeight;
+        return QRectF((width() - kTrack) / 2, (height() - total) / 2 + 56 + 18, kTrack, kStage);
+    }
+    std::optional<CompanionClip> walkClip() const
+    {
+        if (!m_variant.folder)
+            return std::nullopt;
+        for (const char *name : {"walk", "run"}) {
+            const auto found = m_variant.clips.find(QString::fromLatin1(name));
+            if (found != m_variant.clips.end())
+                return found->second;
+        }
+        return std::nullopt;
+    }
+    // Where the cat is drawn once it has walked `walked` points.
+    QRectF catFrame(const QRectF &strip, double walked) const
+    {
+        if (const auto clip = walkClip()) {
+            const double w = clip->pixelWidth * 72 / std::max(clip->pixelHeight, 1.0);
+            return QRectF(strip.left() + walked - 0.62 * w, strip.bottom() - 72 + (1 - clip->floor) * 72 - kBaseline, w,
+                          72);
+        }
+        return QRectF(strip.left() + walked - 60, strip.bottom() - 62 + 4 - kBaseline, 84, 62);
+    }
+    // What a frame of the walk may change: the strip, and wherever the cat is
+    // drawn from one end to the other (most of it is left of the strip at the
+    // start; a film's frame may reach below it), with room for what a drawn
+    // figure puts past its frame.
+    QRect walkRect() const
+    {
+        const QRectF strip = this->strip();
+        const QRectF reach = strip | catFrame(strip, 0) | catFrame(strip, kTrack);
+        return reach.adjusted(-8, -8, 8, 8).toAlignedRect() & rect();
+    }
+    void placeWalk()
+    {
+        if (m_walk)
+            m_walk->setGeometry(walkRect());
+    }
+
+    // The paper, its glows, the name and the status stay as they are while the
+    // cat walks: drawn once per size, look and language, then copied.
+    const QPixmap &still()
     {
         const Appearance a = appearance();
         const bool dark = a == Appearance::dark;
-        QPainter p(this);
-        p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-        // The paper and its glows stay as they are while the cat walks: made
-        // once per size and appearance, then copied at every frame.
         const qreal ratio = devicePixelRatioF();
-        if (m_ground.size() != size() * ratio || m_groundDark != dark) {
-            m_ground = QPixmap(size() * ratio);
-            m_ground.setDevicePixelRatio(ratio);
-            m_groundDark = dark;
-            QPainter g(&m_ground);
-            g.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-            paintGround(g, a);
-        }
-        p.drawPixmap(0, 0, m_ground);
+        const QIcon icon = QGuiApplication::windowIcon();
+        const QString words = status();
+        if (m_still.size() == size() * ratio && m_stillDark == dark && m_stillWords == words &&
+            m_stillIcon == icon.cacheKey())
+            return m_still;
+        m_still = QPixmap(size() * ratio);
+        m_still.setDevicePixelRatio(ratio);
+        m_stillDark = dark;
+        m_stillWords = words;
+        m_stillIcon = icon.cacheKey();
+        QPainter p(&m_still);
+        p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+        paintGround(p, a);
 
         const QFont titleFont = DesignFonts::rounded(28, DesignFonts::Weight::heavy);
-        const QFont statusFont = DesignFonts::rounded(14, DesignFonts::Weight::semibold);
         const QString name = QStringLiteral("Zephyl Kitty");
-        const QString status = L10n::t("Opening Zephyl…");
-        const QIcon icon = QGuiApplication::windowIcon();
         const double nameWidth = DesignFonts::lineExtent(titleFont, name).width();
         const double rowWidth = nameWidth + (icon.isNull() ? 0 : 56 + 12);
-        const double statusHeight = DesignFonts::lineExtent(statusFont, status).height();
-        const double total = 56 + 18 + kStage + 18 + statusHeight;
-        double y = (height() - total) / 2;
+        const QRectF walk = strip();
+        const double y = walk.top() - 18 - 56;
 
         // The name, with the application's icon when it has one.
         double x = (width() - rowWidth) / 2;
@@ -154,12 +289,32 @@ protected:
         p.setFont(titleFont);
         p.setPen(ink(a));
         p.drawText(QRectF(x, y, nameWidth + 2, 56), Qt::AlignVCenter | Qt::AlignLeft, name);
-        y += 56 + 18;
 
-        // The strip: prints behind, the cat in front.
-        const double t = Clock::shared().uptime() - m_began;
-        const double f = WebWaitWalk::progress(t) * kTrack;
-        const QRectF strip((width() - kTrack) / 2, y, kTrack, kStage);
+        const double statusHeight = DesignFonts::lineExtent(statusFont(), words).height();
+        p.setFont(statusFont());
+        p.setPen(muted(a));
+        p.drawText(QRectF(0, walk.bottom() + 18, width(), statusHeight), Qt::AlignCenter, words);
+        return m_still;
+    }
+
+    // The strip's window: the still part behind it, then the walk.
+    void paintWalkWindow(QPainter &p)
+    {
+        const QRect area = m_walk ? m_walk->geometry() : walkRect();
+        const QPixmap &ground = still();
+        const qreal ratio = ground.devicePixelRatio();
+        p.drawPixmap(QRect(QPoint(0, 0), area.size()), ground, QRectF(area.topLeft() * ratio, area.size() * ratio));
+        p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+        p.translate(-area.topLeft());
+        paintWalk(p);
+    }
+
+    // The prints behind, the cat in front.
+    void paintWalk(QPainter &p)
+    {
+        const Appearance a = appearance();
+        const double f = WebWaitWalk::progress(walked()) * kTrack;
+        const QRectF strip = this->strip();
         const int prints = int(kTrack / kStep);
         for (int i = 0; i < prints; ++i) {
             const double strength = WebWaitWalk::printOpacity(i, f);
@@ -175,32 +330,15 @@ protected:
             p.fillPath(pawPrint(QRectF(-7.5, -7.5, 15, 15)), c);
             p.restore();
         }
-        std::optional<CompanionClip> clip;
-        if (m_variant.folder) {
-            const auto walk = m_variant.clips.find(QStringLiteral("walk"));
-            const auto run = m_variant.clips.find(QStringLiteral("run"));
-            if (walk != m_variant.clips.end())
-                clip = walk->second;
-            else if (run != m_variant.clips.end())
-                clip = run->second;
-        }
-        if (clip) {
-            const double w = clip->pixelWidth * 72 / std::max(clip->pixelHeight, 1.0);
-            const QRectF frame(strip.left() + f - 0.62 * w, strip.bottom() - 72 + (1 - clip->floor) * 72 - kBaseline, w, 72);
-            m_film.draw(p, m_variant, *clip, frame, clip->facing < 0, 0, false);
+        if (const auto clip = walkClip()) {
+            m_film.draw(p, m_variant, *clip, catFrame(strip, f), clip->facing < 0, 0, false);
         } else {
             CompanionPose pose;
             pose.state = CompanionState::walk;
-            CompanionFigure(pose).paint(p, QRectF(strip.left() + f - 60, strip.bottom() - 62 + 4 - kBaseline, 84, 62));
+            CompanionFigure(pose).paint(p, catFrame(strip, f));
         }
-        y += kStage + 18;
-
-        p.setFont(statusFont);
-        p.setPen(muted(a));
-        p.drawText(QRectF(0, y, width(), statusHeight), Qt::AlignCenter, status);
     }
 
-private:
     void paintGround(QPainter &p, Appearance a) const
     {
         p.fillRect(rect(), paper(a));
@@ -225,8 +363,13 @@ private:
     CompanionVariant m_variant = CompanionVariant::drawn();
     FilmedFigure m_film;
     QTimer m_frames{this};
-    QPixmap m_ground;
-    bool m_groundDark = false;
+    bool m_plain = false;
+    QPointer<OwnWindow> m_walkWindow;
+    QPointer<QWidget> m_walk;
+    QPixmap m_still;
+    bool m_stillDark = false;
+    QString m_stillWords;
+    qint64 m_stillIcon = 0;
 };
 
 // A wrapping label as tall as its lines at its width.
@@ -402,6 +545,12 @@ public:
     // Whether the layer draws nothing now: fading it would change no pixel,
     // only redraw the window's whole size off screen at every frame.
     std::function<bool()> blank;
+    // Told after each step whether the layer is there and drawn plainly (no
+    // fade under way).
+    std::function<void(bool plain)> plainly;
+    // A layer that draws itself at the opacity it is given, so fading it
+    // draws nothing off screen first.
+    std::function<void(double opacity)> fadesItself;
     bool shown() const { return m_motion->pressed(); }
     bool moving() const { return m_motion->running(); }
     double value() const { return m_motion->value(); }
@@ -426,6 +575,8 @@ private:
         const bool present = m_motion->pressed() || m_motion->running();
         if (m_way == Way::rise) {
             m_layer->setGeometry(m_rest.translated(0, int(std::lround((1 - v) * m_distance))));
+        } else if (fadesItself) {
+            fadesItself(present ? std::clamp(v, 0.0, 1.0) : 0.0);
         } else if (present && (m_motion->running() || v < 1) && !(blank && blank())) {
             auto *effect = qobject_cast<QGraphicsOpacityEffect *>(m_layer->graphicsEffect());
             if (!effect) {
@@ -439,6 +590,8 @@ private:
         }
         m_layer->setAttribute(Qt::WA_TransparentForMouseEvents, m_passive || !m_motion->pressed());
         m_layer->setVisible(present);
+        if (plainly)
+            plainly(present && !m_layer->graphicsEffect());
         if (!present && m_retired)
             m_layer->deleteLater();
     }
@@ -457,9 +610,24 @@ private:
 class PageVeil final : public QWidget {
 public:
     explicit PageVeil(QWidget *parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+    void setOpacity(double opacity)
+    {
+        if (opacity == m_opacity)
+            return;
+        m_opacity = opacity;
+        update();
+    }
 
 protected:
-    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), paper(appearance())); }
+    void paintEvent(QPaintEvent *) override
+    {
+        QColor color = paper(appearance());
+        color.setAlphaF(m_opacity);
+        QPainter(this).fillRect(rect(), color);
+    }
+
+private:
+    double m_opacity = 1;
 };
 
 // The three timings of the screen's changes.
@@ -476,6 +644,9 @@ WebWorkspaceScreen::WebWorkspaceScreen(WebWorkspace *web, QWidget *parent)
     m_host = new QWidget(this);
     m_veil = new PageVeil(this);
     new Presence(m_veil, Presence::Way::fade);
+    Presence::of(m_veil)->fadesItself = [veil = static_cast<PageVeil *>(m_veil)](double opacity) {
+        veil->setOpacity(opacity);
+    };
     m_layer = new InWindowCatLayer(web ? &web->stage() : nullptr, this);
     new Presence(m_layer, Presence::Way::fade);
     Presence::of(m_layer)->blank = [layer = m_layer] { return layer->blank(); };
@@ -484,6 +655,7 @@ WebWorkspaceScreen::WebWorkspaceScreen(WebWorkspace *web, QWidget *parent)
     m_peek = makePeek();
     m_wait = new WebWait(this);
     new Presence(m_wait, Presence::Way::fade);
+    Presence::of(m_wait)->plainly = [wait = static_cast<WebWait *>(m_wait)](bool plain) { wait->setPlain(plain); };
 
     m_failure = groundScene(this, &m_failurePicture, &m_failureTitle, &m_failureMessage, &m_retry, L10n::t("Try again"));
     m_failureTitle->setText(L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now."));

@@ -145,6 +145,21 @@ TEST(WebRules, CommitsPermissionsAndFailures)
     EXPECT_EQ(engineMajor(QStringLiteral("1000")), 1000);
     EXPECT_EQ(engineMajor(QString()), std::nullopt);
     EXPECT_EQ(engineMajor(QStringLiteral("v102")), std::nullopt);
+
+    // The engine's switches: the user's own kept, one list of features to enable.
+    const std::pair<const char *, const char *> switches[] = {
+        {"", "--enable-features=UseSnappyForParkableStrings"},
+        {"  --disable-gpu ", "--disable-gpu --enable-features=UseSnappyForParkableStrings"},
+        {"--enable-features=A,B --x", "--enable-features=A,B,UseSnappyForParkableStrings --x"},
+        {"--enable-features=A --enable-features=B", "--enable-features=A --enable-features=B,UseSnappyForParkableStrings"},
+        {"--enable-features=", "--enable-features=UseSnappyForParkableStrings"},
+        {"--disable-features=Foo,UseSnappyForParkableStrings", "--disable-features=Foo,UseSnappyForParkableStrings"},
+        {"--enable-features=UseSnappyForParkableStrings", "--enable-features=UseSnappyForParkableStrings"},
+        {"--enable-features=UseSnappyForParkableStringsToo",
+         "--enable-features=UseSnappyForParkableStringsToo,UseSnappyForParkableStrings"},
+    };
+    for (const auto &[given, want] : switches)
+        EXPECT_EQ(engineSwitches(given), QByteArray(want)) << given;
 }
 
 // The page and the client take the configured address by one rule, so they

@@ -187,6 +187,8 @@ TEST_F(WebEngineTest, BootScriptRunsFirstAndMessagesMovePhaseAndReportTheAccount
     EXPECT_EQ(evaluate(web->page(), QStringLiteral("document.documentElement.dataset.bridgeAtStart")).toString(),
               QStringLiteral("object:object"))
         << "the bridge and its configuration exist before the page's first script";
+    EXPECT_TRUE(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").contains("UseSnappyForParkableStrings"))
+        << "the engine started with the application's switches";
     EXPECT_EQ(web->account()->email, QStringLiteral("kitty@example.com"));
     EXPECT_EQ(web->account()->displayName, QStringLiteral("Kitty Cat"));
     ASSERT_EQ(reported.size(), 1);

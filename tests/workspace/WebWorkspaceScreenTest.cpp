@@ -20,6 +20,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
+#include <QRasterWindow>
 #include <QFile>
 #include <QScreen>
 #include <QTcpServer>
@@ -55,6 +56,18 @@ void keep(QWidget *screen, const char *name)
                              : screen->grab();
     shot.save(folder + u'/' + QString::fromLatin1(name) + QStringLiteral(".png"));
 }
+
+// How many events of one type an object got since this was made.
+struct EventCount : QObject {
+    EventCount(QObject *watched, QEvent::Type type) : type(type) { watched->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == type;
+        return false;
+    }
+    QEvent::Type type;
+    int count = 0;
+};
 
 // The frame timers of a scene that are running now.
 int runningTimers(const QWidget *scene)
@@ -516,6 +529,29 @@ TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
     EXPECT_EQ(opacity(screen->waitingScene()), 1.0);
     EXPECT_FALSE(screen->catLayer()->isVisible());
 
+    // Over the drawn page the walk goes on in a window of its own: the scene
+    // around it, and the window the page is composed into, are not drawn
+    // again for it; on the screen it is the scene as the scene draws itself.
+    const auto walkWindow = [&]() -> QWindow * {
+        for (QWindow *window : QGuiApplication::allWindows())
+            if (qobject_cast<QRasterWindow *>(window) && window->parent() == screen->windowHandle() &&
+                window->isVisible())
+                return window;
+        return nullptr;
+    };
+    ASSERT_TRUE(zktest::spinUntil([&] { return walkWindow(); })) << "the walk in a window of its own";
+    const auto shown = [&] {
+        return QGuiApplication::primaryScreen()->grabWindow(screen->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const auto drawn = [&] { return screen->waitingScene()->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    ASSERT_TRUE(zktest::spinUntil([&] { return shown() == drawn(); })) << "the scene as it draws itself";
+    const QImage before = shown();
+    EventCount sceneDrawn(screen->waitingScene(), QEvent::Paint);
+    clock.advance(100ms);
+    EXPECT_TRUE(zktest::spinUntil([&] { return shown() != before; })) << "the cat walks on";
+    EXPECT_EQ(sceneDrawn.count, 0) << "only the strip is drawn again";
+    EXPECT_TRUE(zktest::spinUntil([&] { return shown() == drawn(); })) << "where the scene would draw it";
+
     settleUntilReady();
     ASSERT_TRUE(web->workspaceReady());
     EXPECT_EQ(screen->pageOpacity(), 0.0);
@@ -527,6 +563,7 @@ TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
 
     // Nine frames of 16 ms in: the frame nearest half-way.
     clock.advance(144ms);
+    EXPECT_FALSE(walkWindow()) << "fading, the scene is drawn as one";
     const double half = zktest::referenceEaseOut(144.0 / 300);
     EXPECT_NEAR(opacity(screen->waitingScene()), 1 - half, 0.005);
     EXPECT_FALSE(screen->catLayer()->graphicsEffect()) << "an empty layer is not faded";
