@@ -15,6 +15,7 @@
 
 #include <xcb/render.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -255,7 +256,12 @@ TEST(DesktopCatWithoutCompositor, LivesInAWindowCutToItsDrawingAndTheDesktopStay
     ASSERT_TRUE(back) << "the window moved away by another program never came back over the cat; Qt saw "
                       << moves.moves.size() << " moves, the server has it at " << rig.other.frame(id).x() << ","
                       << rig.other.frame(id).y();
-    EXPECT_EQ(std::vector<QPoint>(moves.moves.begin(), moves.moves.begin() + 2), (std::vector<QPoint>{first, second}));
+    // Each place in the order it came; on a busy machine the window may already
+    // have gone back once between the two.
+    ASSERT_FALSE(moves.moves.empty());
+    EXPECT_EQ(moves.moves.front(), first);
+    const auto seenSecond = std::find(moves.moves.begin() + 1, moves.moves.end(), second);
+    EXPECT_NE(seenSecond, moves.moves.end()) << "the second place reached Qt too";
     EXPECT_EQ(moves.moves.back(), placed.topLeft());
     EXPECT_EQ(window->placement(), placed);
 }

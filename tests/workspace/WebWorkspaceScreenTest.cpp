@@ -545,11 +545,15 @@ TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
     };
     const auto drawn = [&] { return screen->waitingScene()->grab().toImage().convertToFormat(QImage::Format_RGB32); };
     ASSERT_TRUE(zktest::spinUntil([&] { return shown() == drawn(); })) << "the scene as it draws itself";
-    const QImage before = shown();
+    // Three steps of the walk; drawn in the scene, each would draw it again. A
+    // late exposure of the window (a busy machine) may draw it once.
     EventCount sceneDrawn(screen->waitingScene(), QEvent::Paint);
-    clock.advance(100ms);
-    EXPECT_TRUE(zktest::spinUntil([&] { return shown() != before; })) << "the cat walks on";
-    EXPECT_EQ(sceneDrawn.count, 0) << "only the strip is drawn again";
+    for (int step = 0; step < 3; ++step) {
+        const QImage before = shown();
+        clock.advance(100ms);
+        EXPECT_TRUE(zktest::spinUntil([&] { return shown() != before; })) << "the cat walks on";
+    }
+    EXPECT_LE(sceneDrawn.count, 1) << "only the strip is drawn again";
     EXPECT_TRUE(zktest::spinUntil([&] { return shown() == drawn(); })) << "where the scene would draw it";
 
     settleUntilReady();
