@@ -483,8 +483,7 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this](auto, int) {
         failAllFetches(QStringLiteral("The page's process ended."));
         releaseScriptWaiters();
-        m_reviving = false;
-        releaseRevivalWaiters();
+        endRevival(false);
         QTimer::singleShot(0, this, [this] { contentProcessEnded(); });
     });
     connect(m_page, &QWebEnginePage::featurePermissionRequested, this,
@@ -519,15 +518,6 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     m_restTimer->setSingleShot(true);
     m_restTimer->setInterval(kRestDelay);
     connect(m_restTimer, &QTimer::timeout, this, &WebWorkspace::rest);
-    // One limit per revival: an earlier one's must not cut a later one short.
-    m_revivalLimit = new QTimer(this);
-    m_revivalLimit->setSingleShot(true);
-    m_revivalLimit->setInterval(kRevivalLimit);
-    connect(m_revivalLimit, &QTimer::timeout, this, [this] {
-        m_reviving = false;
-        releaseRevivalWaiters();
-        restSoon();
-    });
     connect(m_page, &QWebEnginePage::visibleChanged, this, [this](bool visible) {
         if (visible) {
             m_restTimer->stop();
@@ -547,7 +537,11 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
         if (std::exchange(m_discarded, false)) {
             m_reviving = true;
             awaitReadyAgain();
-            m_revivalLimit->start();
+            // One limit per revival: an earlier one's must not cut a later one short.
+            m_revivalLimit = Clock::shared().after(kRevivalLimit, [this] {
+                endRevival(false);
+                restSoon();
+            });
         } else {
             runKeptScripts();
         }
@@ -587,7 +581,8 @@ WebWorkspace::~WebWorkspace()
     lastCookies().insert(m_storagePath, m_cookies);
     failAllFetches(QStringLiteral("The web workspace closed."));
     releaseScriptWaiters();
-    releaseRevivalWaiters();
+    m_shownForRevival = false;
+    endRevival(false);
     // Pages go before their profile: the open pop-ups, and those closed whose
     // deletion still waits for the event loop.
     m_popups.clear();
@@ -772,7 +767,17 @@ bool WebWorkspace::wake()
     if (!resting())
         return false;
     const bool discarded = m_discarded;
-    m_page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+    if (discarded && !m_page->isVisible()) {
+        // The engine may leave the new renderer of a discarded page it thinks
+        // hidden unstarted for many seconds, and a reload does not hurry it; a
+        // page it is shown comes back at once. So the engine alone is shown
+        // the page (which makes it active) until its document exists; its
+        // window stays closed.
+        m_shownForRevival = true;
+        m_page->setVisible(true);
+    } else {
+        m_page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+    }
     return discarded;
 }
 
@@ -797,12 +802,30 @@ void WebWorkspace::runKeptScripts()
         runScript(script, {});
 }
 
-void WebWorkspace::releaseRevivalWaiters()
+void WebWorkspace::endRevival(bool revived)
 {
-    if (m_revivalLimit)
-        m_revivalLimit->stop();
+    m_reviving = false;
+    m_revivalLimit.reset();
+    if (std::exchange(m_shownForRevival, false) && m_page && !(m_view && m_view->isVisible()))
+        m_page->setVisible(false);
     for (const auto &fire : std::exchange(m_revivalWaiters, {}))
-        fire();
+        fire(revived);
+}
+
+void WebWorkspace::confirmRevival()
+{
+    // The new document's note travels on the channel, which the engine
+    // attaches to each document anew: should the note be lost, the document
+    // that finished loading names itself when asked.
+    QPointer<WebWorkspace> self(this);
+    m_page->runJavaScript(QStringLiteral("[window.__zephylMacDocument, location.href]"),
+                          QWebEngineScript::ApplicationWorld, [self](const QVariant &answer) {
+                              const QVariantList named = answer.toList();
+                              if (!self || !self->m_reviving || named.size() != 2 ||
+                                  named[0].typeId() != QMetaType::QString)
+                                  return;
+                              self->noteCommit(named[0].toString(), QUrl(named[1].toString()));
+                          });
 }
 
 // ---- Navigation, windows, loads
@@ -878,12 +901,17 @@ void WebWorkspace::noteCommit(const QString &document, const QUrl &url)
         m_retiredDocuments.insert(m_document);
     }
     m_document = document;
-    if (std::exchange(m_reviving, false)) {
-        releaseRevivalWaiters();
-        // The new document's own report that it is ready travels apart from
-        // this note and may have come first: what it was told while it
+    // The engine's blank and error documents are no answer of the service.
+    const QString scheme = url.scheme();
+    const bool served = scheme == QLatin1String("https") || scheme == QLatin1String("http");
+    if (m_reviving) {
+        // A page whose document failed to load again shows the engine's
+        // failure page, whose note comes before the failure: it did not come
+        // back. The new document's own report that it is ready travels apart
+        // from this note and may have come first: what it was told while it
         // rested is told now, or it would wait for the next rest and wake.
-        if (workspaceReady())
+        endRevival(served);
+        if (served && workspaceReady())
             runKeptScripts();
     }
     // Fetches of the document that was left never answer. Those whose script
@@ -911,11 +939,9 @@ void WebWorkspace::noteCommit(const QString &document, const QUrl &url)
         });
     }
     releaseScriptWaiters();
-    // The engine's blank and error documents are no answer of the service; nor
-    // is the beginning of an answer that then broke off, whose note may come
-    // after the failure.
-    const QString scheme = url.scheme();
-    if (!m_failedLoad && (scheme == QLatin1String("https") || scheme == QLatin1String("http")))
+    // Nor is the beginning of an answer that then broke off, whose note may
+    // come after the failure.
+    if (!m_failedLoad && served)
         pageCommitted(url);
 }
 
@@ -926,6 +952,8 @@ void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode)
     case QWebEngineLoadingInfo::LoadStoppedStatus:
         return;
     case QWebEngineLoadingInfo::LoadSucceededStatus:
+        if (m_reviving)
+            confirmRevival();
         break;
     case QWebEngineLoadingInfo::LoadFailedStatus: {
         const auto domain = QWebEngineLoadingInfo::ErrorDomain(errorDomain);
@@ -941,8 +969,7 @@ void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode)
                 return;
             failAllFetches(kMovedOn);
             releaseScriptWaiters();
-            m_reviving = false;
-            releaseRevivalWaiters();
+            endRevival(false);
             m_failedLoad = true;
             loadFailed(errorCode, describeLoadFailure(errorDomain, errorCode));
             return;
@@ -988,9 +1015,15 @@ QCoro::Task<WebTransport::Response> WebWorkspace::perform(QString path, QString 
     if (wake() || m_reviving) {
         QPointer<WebWorkspace> self(this);
         auto revived = std::make_shared<Async::Trigger>(QCoreApplication::instance());
-        m_revivalWaiters.append(revived->firer());
+        auto back = std::make_shared<bool>(false);
+        m_revivalWaiters.append([fire = revived->firer(), back](bool document) {
+            *back = document;
+            fire();
+        });
         co_await *revived;
-        if (!self)
+        // A page that did not come back has no document to run the fetch in:
+        // its script would wait for a renderer that is not there.
+        if (!self || !*back)
             throw WebTransportError(WebTransportError::Kind::notReady);
     }
     const QUrl current = m_page ? m_page->url() : QUrl();

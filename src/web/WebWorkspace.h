@@ -118,8 +118,11 @@ private:
     // Keeps a script for a resting page: the latest of its kind, or the one
     // kept already when not `replace`.
     void keepScript(const QString &script, bool replace = true);
-    // Ends the waits for a page that comes back, when its document exists or failed.
-    void releaseRevivalWaiters();
+    // Ends the waits for a page that comes back: with its new document, or
+    // without one (its load failed, its process ended, the limit passed).
+    void endRevival(bool revived);
+    // Asks a revived page's finished document for its name.
+    void confirmRevival();
 
     Options m_options;
     QString m_bootScript;
@@ -146,11 +149,13 @@ private:
     // Completions of scripts still running in the page.
     QList<std::shared_ptr<std::function<void()>>> m_scriptWaiters;
     QTimer *m_restTimer = nullptr;
-    QTimer *m_revivalLimit = nullptr;
+    std::unique_ptr<Clock::Timer> m_revivalLimit;
     // A discarded page loads its document again: calls wait for it, and the
     // scripts that only tell the page something wait until it is usable.
     bool m_discarded = false;
     bool m_reviving = false;
-    QList<std::function<void()>> m_revivalWaiters;
+    // The engine is shown the page while it comes back for a call.
+    bool m_shownForRevival = false;
+    QList<std::function<void(bool)>> m_revivalWaiters;
     QStringList m_keptScripts;
 };

@@ -573,10 +573,22 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
 
     // A call of the service client brings the page back and is answered by it.
     // It then stays awake for the usual while, long enough to be looked at
-    // however slowly this machine runs the checks below.
+    // however slowly this machine runs the checks below. While its document
+    // loads again the engine is shown the page, as a hidden one's renderer may
+    // be left unstarted for long; its window stays closed.
     web->setRestDelay(60s);
     server.clearSeen();
-    const auto me = settle(web->perform(QStringLiteral("/api/v1/me"), QStringLiteral("GET"), std::nullopt, {}));
+    server.addFault({Standin::Fault::Kind::hang, QStringLiteral("/instagram"), 0, std::nullopt, 0, 1});
+    auto call = std::make_shared<Settled<WebTransport::Response>>();
+    capture(web->perform(QStringLiteral("/api/v1/me"), QStringLiteral("GET"), std::nullopt, {}), call);
+    ASSERT_TRUE(zktest::spinUntil([&] { return server.count(QStringLiteral("/instagram")) == 1; }));
+    EXPECT_TRUE(web->page()->isVisible());
+    EXPECT_FALSE(web->webView()->isVisible());
+    server.releaseHeld(QStringLiteral("/instagram"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return call->done; }, 30s));
+    ASSERT_FALSE(call->error) << "the call failed";
+    const auto me = *call->value;
+    EXPECT_FALSE(web->page()->isVisible()) << "back, the page is hidden from the engine again";
     EXPECT_EQ(me.status, 200);
     EXPECT_TRUE(me.body.contains("kitty@example.com")) << me.body.constData();
     ASSERT_FALSE(server.seen(QStringLiteral("/api/v1/me")).isEmpty());
@@ -625,6 +637,62 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
     EXPECT_FALSE(web->resting()) << "a page watching a publication rests";
     post(QStringLiteral("published"));
     EXPECT_TRUE(zktest::spinUntil([&] { return web->resting(); }, 20s));
+}
+
+TEST_F(WebEngineTest, ACallThroughADiscardedPageThatCannotComeBackFailsAsNotReady)
+{
+    useFakeClock();
+    signIn();
+    ASSERT_TRUE(waitForPageScript(QStringLiteral("workspace")));
+    web->setRestDelay(200ms);
+    const auto discard = [&] {
+        web->webView()->hide();
+        return zktest::spinUntil([&] {
+            return web->page()->lifecycleState() == QWebEnginePage::LifecycleState::Discarded;
+        }, 20s);
+    };
+    const auto failsUnsent = [&](const std::shared_ptr<Settled<WebTransport::Response>> &call) {
+        ASSERT_TRUE(zktest::spinUntil([&] { return call->done; }));
+        try {
+            std::rethrow_exception(call->error);
+        } catch (const WebTransportError &e) {
+            EXPECT_EQ(e.kind(), WebTransportError::Kind::notReady);
+        } catch (...) {
+            ADD_FAILURE() << "expected notReady";
+        }
+        EXPECT_EQ(server.count(QStringLiteral("/api/v1/me")), 0) << "nothing was sent";
+        EXPECT_FALSE(web->page()->isVisible()) << "the engine is shown the page no longer";
+    };
+
+    // Its document fails to load again: the call fails at once, and is not
+    // run in the failure page.
+    ASSERT_TRUE(discard());
+    server.clearSeen();
+    server.addFault({Standin::Fault::Kind::cutHead, QStringLiteral("/instagram"), 500, std::nullopt, 0, -1});
+    auto call = std::make_shared<Settled<WebTransport::Response>>();
+    capture(web->perform(QStringLiteral("/api/v1/me"), QStringLiteral("GET"), std::nullopt, {}), call);
+    failsUnsent(call);
+    server.clearFaults();
+    web->retry();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::workspace));
+    ASSERT_TRUE(waitForPageScript(QStringLiteral("workspace")));
+    clock->advance(6s);
+    ASSERT_TRUE(web->workspaceReady()) << "what it was told while it rested is told, so it may rest again";
+
+    // The service never answers: the call fails at the revival's limit, not
+    // later in a page without a document.
+    ASSERT_TRUE(discard());
+    server.clearSeen();
+    server.addFault({Standin::Fault::Kind::hang, QStringLiteral("/instagram"), 0, std::nullopt, 0, 1});
+    call = std::make_shared<Settled<WebTransport::Response>>();
+    capture(web->perform(QStringLiteral("/api/v1/me"), QStringLiteral("GET"), std::nullopt, {}), call);
+    ASSERT_TRUE(zktest::spinUntil([&] { return server.count(QStringLiteral("/instagram")) == 1; }));
+    clock->advance(59s);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(call->done);
+    clock->advance(1s);
+    failsUnsent(call);
+    server.releaseHeld(QStringLiteral("/instagram"));
 }
 
 TEST_F(WebEngineTest, TheAttentionWatcherLeavesThePageAloneAtRest)
