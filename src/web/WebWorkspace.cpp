@@ -53,8 +53,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include <malloc.h>
-
 namespace {
 
 const QByteArray kScheme = QByteArrayLiteral("zephyl-bridge");
@@ -64,10 +62,6 @@ constexpr qsizetype kMaxMessageURL = 256 * 1024;
 // How long a closed window's page stays as it is before it rests: a window
 // closed and opened again soon finds its page untouched.
 constexpr std::chrono::milliseconds kRestDelay = std::chrono::seconds(60);
-// How long a call waits for a discarded page to load its document again.
-constexpr std::chrono::milliseconds kRevivalLimit = std::chrono::seconds(60);
-// When the memory a discarded document held is handed back to the system.
-constexpr std::chrono::milliseconds kTrimDelay = std::chrono::seconds(5);
 // Scripts kept for a resting page: the latest of each, a few at most.
 constexpr qsizetype kKeptScripts = 16;
 
@@ -483,7 +477,6 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this](auto, int) {
         failAllFetches(QStringLiteral("The page's process ended."));
         releaseScriptWaiters();
-        endRevival(false);
         QTimer::singleShot(0, this, [this] { contentProcessEnded(); });
     });
     connect(m_page, &QWebEnginePage::featurePermissionRequested, this,
@@ -532,25 +525,14 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
                 emit restingChanged(true);
             return;
         }
-        // Shown again, the engine makes the page active itself: a discarded
-        // one loads its document again, and is not usable until it reports.
-        if (std::exchange(m_discarded, false)) {
-            m_reviving = true;
-            awaitReadyAgain();
-            // One limit per revival: an earlier one's must not cut a later one short.
-            m_revivalLimit = Clock::shared().after(kRevivalLimit, [this] {
-                endRevival(false);
-                restSoon();
-            });
-        } else {
-            runKeptScripts();
-        }
+        // Shown again, the engine makes the page active itself.
+        runKeptScripts();
         emit restingChanged(false);
         if (!m_page->isVisible())
             restSoon();
     });
     connect(this, &WebWorkspaceModel::workspaceReadyChanged, this, [this] {
-        if (workspaceReady() && !m_reviving)
+        if (workspaceReady())
             runKeptScripts();
     });
 
@@ -581,8 +563,6 @@ WebWorkspace::~WebWorkspace()
     lastCookies().insert(m_storagePath, m_cookies);
     failAllFetches(QStringLiteral("The web workspace closed."));
     releaseScriptWaiters();
-    m_shownForRevival = false;
-    endRevival(false);
     // Pages go before their profile: the open pop-ups, and those closed whose
     // deletion still waits for the event loop.
     m_popups.clear();
@@ -646,16 +626,10 @@ void WebWorkspace::runScript(const QString &script, std::function<void()> done)
         return;
     }
     // A resting page is not woken to be told something: what it is told is
-    // kept and told once it is back. One whose answer is awaited is woken
-    // when frozen; a discarded page holds nothing to answer for (the engine
-    // keeps a page with typed text), so its caller goes on at once.
-    if (resting() || m_reviving) {
+    // kept and told once it is back. One whose answer is awaited is woken.
+    if (resting()) {
         if (!done) {
             keepScript(script);
-            return;
-        }
-        if (m_discarded || m_reviving) {
-            QTimer::singleShot(0, this, [done = std::move(done)] { done(); });
             return;
         }
         wake();
@@ -721,7 +695,7 @@ void WebWorkspace::restSoon()
 
 bool WebWorkspace::mayRest() const
 {
-    if (!m_page || m_page->isVisible() || m_reviving)
+    if (!m_page || m_page->isVisible())
         return false;
     // The page is at work for the application or the user.
     if (!m_fetches.isEmpty() || !m_scriptWaiters.isEmpty() || !m_popups.isEmpty() || composerOpen() || demoing)
@@ -740,56 +714,32 @@ void WebWorkspace::rest()
 {
     if (!m_page || m_page->isVisible() || resting())
         return;
-    // The engine knows what a page would lose: typed text keeps it frozen
-    // rather than discarded, sound or a capture keeps it active.
+    // The engine knows what a page would lose: sound or a capture keeps it
+    // active. A rested page is frozen, never discarded: a discarded one needs
+    // a new renderer to come back, and on a busy machine the engine can leave
+    // that unstarted for a minute, a reload not hurrying it, so a call through
+    // it would wait for nothing. The frozen page keeps its renderer and
+    // document and is back at once.
     if (!mayRest() || m_page->recommendedState() == QWebEnginePage::LifecycleState::Active) {
         restSoon();
         return;
     }
-    // The engine recommends discarding only a page that is frozen already.
     m_page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
-    if (m_page->recommendedState() == QWebEnginePage::LifecycleState::Discarded) {
-        m_discarded = true;
-        // Its document loads again at its address, which need not name the
-        // screen it showed: it is asked for that screen again once usable,
-        // unless another is asked for meanwhile.
-        if (const QString back = screenScript(screen()); !back.isEmpty())
-            keepScript(back, false);
-        m_page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
-        // What the page's document held on this side is freed in the next
-        // moments; the allocator keeps freed pages unless asked to return them.
-        QTimer::singleShot(kTrimDelay, this, [] { malloc_trim(0); });
-    }
 }
 
-bool WebWorkspace::wake()
+void WebWorkspace::wake()
 {
-    if (!resting())
-        return false;
-    const bool discarded = m_discarded;
-    if (discarded && !m_page->isVisible()) {
-        // The engine may leave the new renderer of a discarded page it thinks
-        // hidden unstarted for many seconds, and a reload does not hurry it; a
-        // page it is shown comes back at once. So the engine alone is shown
-        // the page (which makes it active) until its document exists; its
-        // window stays closed.
-        m_shownForRevival = true;
-        m_page->setVisible(true);
-    } else {
+    if (resting())
         m_page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
-    }
-    return discarded;
 }
 
-void WebWorkspace::keepScript(const QString &script, bool replace)
+void WebWorkspace::keepScript(const QString &script)
 {
     // Only the latest of each kind matters (the focus round's countdown, the
     // screen asked for): a countdown ticking for an hour must not push the
     // screen the user asked for out of the list.
     const QStringView kind = QStringView(script).left(script.indexOf(u'('));
     const auto sameKind = [&](const QString &kept) { return QStringView(kept).left(kept.indexOf(u'(')) == kind; };
-    if (!replace && std::any_of(m_keptScripts.cbegin(), m_keptScripts.cend(), sameKind))
-        return;
     m_keptScripts.removeIf(sameKind);
     m_keptScripts.append(script);
     while (m_keptScripts.size() > kKeptScripts)
@@ -800,32 +750,6 @@ void WebWorkspace::runKeptScripts()
 {
     for (const QString &script : std::exchange(m_keptScripts, {}))
         runScript(script, {});
-}
-
-void WebWorkspace::endRevival(bool revived)
-{
-    m_reviving = false;
-    m_revivalLimit.reset();
-    if (std::exchange(m_shownForRevival, false) && m_page && !(m_view && m_view->isVisible()))
-        m_page->setVisible(false);
-    for (const auto &fire : std::exchange(m_revivalWaiters, {}))
-        fire(revived);
-}
-
-void WebWorkspace::confirmRevival()
-{
-    // The new document's note travels on the channel, which the engine
-    // attaches to each document anew: should the note be lost, the document
-    // that finished loading names itself when asked.
-    QPointer<WebWorkspace> self(this);
-    m_page->runJavaScript(QStringLiteral("[window.__zephylMacDocument, location.href]"),
-                          QWebEngineScript::ApplicationWorld, [self](const QVariant &answer) {
-                              const QVariantList named = answer.toList();
-                              if (!self || !self->m_reviving || named.size() != 2 ||
-                                  named[0].typeId() != QMetaType::QString)
-                                  return;
-                              self->noteCommit(named[0].toString(), QUrl(named[1].toString()));
-                          });
 }
 
 // ---- Navigation, windows, loads
@@ -901,19 +825,6 @@ void WebWorkspace::noteCommit(const QString &document, const QUrl &url)
         m_retiredDocuments.insert(m_document);
     }
     m_document = document;
-    // The engine's blank and error documents are no answer of the service.
-    const QString scheme = url.scheme();
-    const bool served = scheme == QLatin1String("https") || scheme == QLatin1String("http");
-    if (m_reviving) {
-        // A page whose document failed to load again shows the engine's
-        // failure page, whose note comes before the failure: it did not come
-        // back. The new document's own report that it is ready travels apart
-        // from this note and may have come first: what it was told while it
-        // rested is told now, or it would wait for the next rest and wake.
-        endRevival(served);
-        if (served && workspaceReady())
-            runKeptScripts();
-    }
     // Fetches of the document that was left never answer. Those whose script
     // has not reported where it ran are asked for in the new document: a
     // script the engine sent to the old one may never report back at all.
@@ -939,9 +850,11 @@ void WebWorkspace::noteCommit(const QString &document, const QUrl &url)
         });
     }
     releaseScriptWaiters();
-    // Nor is the beginning of an answer that then broke off, whose note may
-    // come after the failure.
-    if (!m_failedLoad && served)
+    // The engine's blank and error documents are no answer of the service; nor
+    // is the beginning of an answer that then broke off, whose note may come
+    // after the failure.
+    const QString scheme = url.scheme();
+    if (!m_failedLoad && (scheme == QLatin1String("https") || scheme == QLatin1String("http")))
         pageCommitted(url);
 }
 
@@ -952,8 +865,6 @@ void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode)
     case QWebEngineLoadingInfo::LoadStoppedStatus:
         return;
     case QWebEngineLoadingInfo::LoadSucceededStatus:
-        if (m_reviving)
-            confirmRevival();
         break;
     case QWebEngineLoadingInfo::LoadFailedStatus: {
         const auto domain = QWebEngineLoadingInfo::ErrorDomain(errorDomain);
@@ -969,7 +880,6 @@ void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode)
                 return;
             failAllFetches(kMovedOn);
             releaseScriptWaiters();
-            endRevival(false);
             m_failedLoad = true;
             loadFailed(errorCode, describeLoadFailure(errorDomain, errorCode));
             return;
@@ -1010,22 +920,8 @@ QCoro::Task<WebTransport::Response> WebWorkspace::perform(QString path, QString 
     // Every answer, a refusal included, arrives through the event loop: callers
     // never see this road finish inside their own call.
     auto pending = std::make_shared<PendingFetch>(QCoreApplication::instance());
-    // A resting page is brought back for the call; a discarded one first
-    // loads its document again, and the fetch runs in that.
-    if (wake() || m_reviving) {
-        QPointer<WebWorkspace> self(this);
-        auto revived = std::make_shared<Async::Trigger>(QCoreApplication::instance());
-        auto back = std::make_shared<bool>(false);
-        m_revivalWaiters.append([fire = revived->firer(), back](bool document) {
-            *back = document;
-            fire();
-        });
-        co_await *revived;
-        // A page that did not come back has no document to run the fetch in:
-        // its script would wait for a renderer that is not there.
-        if (!self || !*back)
-            throw WebTransportError(WebTransportError::Kind::notReady);
-    }
+    // A resting page is brought back for the call.
+    wake();
     const QUrl current = m_page ? m_page->url() : QUrl();
     if (current.isEmpty() || current.host().isEmpty() || !isZephyl(current.host())) {
         pending->error = std::make_exception_ptr(WebTransportError(WebTransportError::Kind::notReady));
