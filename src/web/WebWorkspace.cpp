@@ -53,8 +53,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include <malloc.h>
-
 namespace {
 
 const QByteArray kScheme = QByteArrayLiteral("zephyl-bridge");
@@ -64,10 +62,6 @@ constexpr qsizetype kMaxMessageURL = 256 * 1024;
 // How long a closed window's page stays as it is before it rests: a window
 // closed and opened again soon finds its page untouched.
 constexpr std::chrono::milliseconds kRestDelay = std::chrono::seconds(60);
-// How long a call waits for a discarded page to load its document again.
-constexpr std::chrono::milliseconds kRevivalLimit = std::chrono::seconds(60);
-// When the memory a discarded document held is handed back to the system.
-constexpr std::chrono::milliseconds kTrimDelay = std::chrono::seconds(5);
 // Scripts kept for a resting page: the latest of each, a few at most.
 constexpr qsizetype kKeptScripts = 16;
 
@@ -483,8 +477,6 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this](auto, int) {
         failAllFetches(QStringLiteral("The page's process ended."));
         releaseScriptWaiters();
-        m_reviving = false;
-        releaseRevivalWaiters();
         QTimer::singleShot(0, this, [this] { contentProcessEnded(); });
     });
     connect(m_page, &QWebEnginePage::featurePermissionRequested, this,
@@ -519,15 +511,6 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     m_restTimer->setSingleShot(true);
     m_restTimer->setInterval(kRestDelay);
     connect(m_restTimer, &QTimer::timeout, this, &WebWorkspace::rest);
-    // One limit per revival: an earlier one's must not cut a later one short.
-    m_revivalLimit = new QTimer(this);
-    m_revivalLimit->setSingleShot(true);
-    m_revivalLimit->setInterval(kRevivalLimit);
-    connect(m_revivalLimit, &QTimer::timeout, this, [this] {
-        m_reviving = false;
-        releaseRevivalWaiters();
-        restSoon();
-    });
     connect(m_page, &QWebEnginePage::visibleChanged, this, [this](bool visible) {
         if (visible) {
             m_restTimer->stop();
@@ -542,21 +525,14 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
                 emit restingChanged(true);
             return;
         }
-        // Shown again, the engine makes the page active itself: a discarded
-        // one loads its document again, and is not usable until it reports.
-        if (std::exchange(m_discarded, false)) {
-            m_reviving = true;
-            awaitReadyAgain();
-            m_revivalLimit->start();
-        } else {
-            runKeptScripts();
-        }
+        // Shown again, the engine makes the page active itself.
+        runKeptScripts();
         emit restingChanged(false);
         if (!m_page->isVisible())
             restSoon();
     });
     connect(this, &WebWorkspaceModel::workspaceReadyChanged, this, [this] {
-        if (workspaceReady() && !m_reviving)
+        if (workspaceReady())
             runKeptScripts();
     });
 
@@ -587,7 +563,6 @@ WebWorkspace::~WebWorkspace()
     lastCookies().insert(m_storagePath, m_cookies);
     failAllFetches(QStringLiteral("The web workspace closed."));
     releaseScriptWaiters();
-    releaseRevivalWaiters();
     // Pages go before their profile: the open pop-ups, and those closed whose
     // deletion still waits for the event loop.
     m_popups.clear();
@@ -651,16 +626,10 @@ void WebWorkspace::runScript(const QString &script, std::function<void()> done)
         return;
     }
     // A resting page is not woken to be told something: what it is told is
-    // kept and told once it is back. One whose answer is awaited is woken
-    // when frozen; a discarded page holds nothing to answer for (the engine
-    // keeps a page with typed text), so its caller goes on at once.
-    if (resting() || m_reviving) {
+    // kept and told once it is back. One whose answer is awaited is woken.
+    if (resting()) {
         if (!done) {
             keepScript(script);
-            return;
-        }
-        if (m_discarded || m_reviving) {
-            QTimer::singleShot(0, this, [done = std::move(done)] { done(); });
             return;
         }
         wake();
@@ -726,7 +695,7 @@ void WebWorkspace::restSoon()
 
 bool WebWorkspace::mayRest() const
 {
-    if (!m_page || m_page->isVisible() || m_reviving)
+    if (!m_page || m_page->isVisible())
         return false;
     // The page is at work for the application or the user.
     if (!m_fetches.isEmpty() || !m_scriptWaiters.isEmpty() || !m_popups.isEmpty() || composerOpen() || demoing)
@@ -745,46 +714,32 @@ void WebWorkspace::rest()
 {
     if (!m_page || m_page->isVisible() || resting())
         return;
-    // The engine knows what a page would lose: typed text keeps it frozen
-    // rather than discarded, sound or a capture keeps it active.
+    // The engine knows what a page would lose: sound or a capture keeps it
+    // active. A rested page is frozen, never discarded: a discarded one needs
+    // a new renderer to come back, and on a busy machine the engine can leave
+    // that unstarted for a minute, a reload not hurrying it, so a call through
+    // it would wait for nothing. The frozen page keeps its renderer and
+    // document and is back at once.
     if (!mayRest() || m_page->recommendedState() == QWebEnginePage::LifecycleState::Active) {
         restSoon();
         return;
     }
-    // The engine recommends discarding only a page that is frozen already.
     m_page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
-    if (m_page->recommendedState() == QWebEnginePage::LifecycleState::Discarded) {
-        m_discarded = true;
-        // Its document loads again at its address, which need not name the
-        // screen it showed: it is asked for that screen again once usable,
-        // unless another is asked for meanwhile.
-        if (const QString back = screenScript(screen()); !back.isEmpty())
-            keepScript(back, false);
-        m_page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
-        // What the page's document held on this side is freed in the next
-        // moments; the allocator keeps freed pages unless asked to return them.
-        QTimer::singleShot(kTrimDelay, this, [] { malloc_trim(0); });
-    }
 }
 
-bool WebWorkspace::wake()
+void WebWorkspace::wake()
 {
-    if (!resting())
-        return false;
-    const bool discarded = m_discarded;
-    m_page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
-    return discarded;
+    if (resting())
+        m_page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
 }
 
-void WebWorkspace::keepScript(const QString &script, bool replace)
+void WebWorkspace::keepScript(const QString &script)
 {
     // Only the latest of each kind matters (the focus round's countdown, the
     // screen asked for): a countdown ticking for an hour must not push the
     // screen the user asked for out of the list.
     const QStringView kind = QStringView(script).left(script.indexOf(u'('));
     const auto sameKind = [&](const QString &kept) { return QStringView(kept).left(kept.indexOf(u'(')) == kind; };
-    if (!replace && std::any_of(m_keptScripts.cbegin(), m_keptScripts.cend(), sameKind))
-        return;
     m_keptScripts.removeIf(sameKind);
     m_keptScripts.append(script);
     while (m_keptScripts.size() > kKeptScripts)
@@ -795,14 +750,6 @@ void WebWorkspace::runKeptScripts()
 {
     for (const QString &script : std::exchange(m_keptScripts, {}))
         runScript(script, {});
-}
-
-void WebWorkspace::releaseRevivalWaiters()
-{
-    if (m_revivalLimit)
-        m_revivalLimit->stop();
-    for (const auto &fire : std::exchange(m_revivalWaiters, {}))
-        fire();
 }
 
 // ---- Navigation, windows, loads
@@ -878,14 +825,6 @@ void WebWorkspace::noteCommit(const QString &document, const QUrl &url)
         m_retiredDocuments.insert(m_document);
     }
     m_document = document;
-    if (std::exchange(m_reviving, false)) {
-        releaseRevivalWaiters();
-        // The new document's own report that it is ready travels apart from
-        // this note and may have come first: what it was told while it
-        // rested is told now, or it would wait for the next rest and wake.
-        if (workspaceReady())
-            runKeptScripts();
-    }
     // Fetches of the document that was left never answer. Those whose script
     // has not reported where it ran are asked for in the new document: a
     // script the engine sent to the old one may never report back at all.
@@ -941,8 +880,6 @@ void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode)
                 return;
             failAllFetches(kMovedOn);
             releaseScriptWaiters();
-            m_reviving = false;
-            releaseRevivalWaiters();
             m_failedLoad = true;
             loadFailed(errorCode, describeLoadFailure(errorDomain, errorCode));
             return;
@@ -983,16 +920,8 @@ QCoro::Task<WebTransport::Response> WebWorkspace::perform(QString path, QString 
     // Every answer, a refusal included, arrives through the event loop: callers
     // never see this road finish inside their own call.
     auto pending = std::make_shared<PendingFetch>(QCoreApplication::instance());
-    // A resting page is brought back for the call; a discarded one first
-    // loads its document again, and the fetch runs in that.
-    if (wake() || m_reviving) {
-        QPointer<WebWorkspace> self(this);
-        auto revived = std::make_shared<Async::Trigger>(QCoreApplication::instance());
-        m_revivalWaiters.append(revived->firer());
-        co_await *revived;
-        if (!self)
-            throw WebTransportError(WebTransportError::Kind::notReady);
-    }
+    // A resting page is brought back for the call.
+    wake();
     const QUrl current = m_page ? m_page->url() : QUrl();
     if (current.isEmpty() || current.host().isEmpty() || !isZephyl(current.host())) {
         pending->error = std::make_exception_ptr(WebTransportError(WebTransportError::Kind::notReady));

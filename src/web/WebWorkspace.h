@@ -55,10 +55,10 @@ public:
     const QList<WebPopup *> &popups() const { return m_popups; }
 
     // A page whose window is closed rests once it has been hidden for
-    // `restDelay`: frozen, or its document discarded and its renderer freed
-    // where the engine allows that (nothing typed into it, nothing playing),
+    // `restDelay`: frozen where the engine allows that (nothing playing),
     // never while a call of ours, a pop-up or the page's composer is open. It
-    // comes back when its window shows again or a call needs it.
+    // keeps its renderer and document, and comes back at once when its window
+    // shows again or a call needs it.
     void setRestDelay(std::chrono::milliseconds delay);
     bool resting() const;
 
@@ -111,15 +111,12 @@ private:
     void installScripts(QWebEnginePage *page, bool withFetchPort);
     void restSoon();
     void rest();
-    // Brings a resting page back; true when its document must load again.
-    bool wake();
+    // Brings a resting page back.
+    void wake();
     bool mayRest() const;
     void runKeptScripts();
-    // Keeps a script for a resting page: the latest of its kind, or the one
-    // kept already when not `replace`.
-    void keepScript(const QString &script, bool replace = true);
-    // Ends the waits for a page that comes back, when its document exists or failed.
-    void releaseRevivalWaiters();
+    // Keeps a script for a resting page: the latest of its kind.
+    void keepScript(const QString &script);
 
     Options m_options;
     QString m_bootScript;
@@ -146,11 +143,5 @@ private:
     // Completions of scripts still running in the page.
     QList<std::shared_ptr<std::function<void()>>> m_scriptWaiters;
     QTimer *m_restTimer = nullptr;
-    QTimer *m_revivalLimit = nullptr;
-    // A discarded page loads its document again: calls wait for it, and the
-    // scripts that only tell the page something wait until it is usable.
-    bool m_discarded = false;
-    bool m_reviving = false;
-    QList<std::function<void()>> m_revivalWaiters;
     QStringList m_keptScripts;
 };

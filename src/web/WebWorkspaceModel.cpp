@@ -491,13 +491,6 @@ void WebWorkspaceModel::setWorkspaceReady(bool ready)
     emit workspaceReadyChanged();
 }
 
-void WebWorkspaceModel::awaitReadyAgain()
-{
-    setWorkspaceReady(false);
-    m_readyDue.reset();
-    m_readyFallback.reset();
-}
-
 void WebWorkspaceModel::setAccount(const std::optional<Account> &account)
 {
     m_account = account;

@@ -177,9 +177,6 @@ protected:
 
     void setPhase(const Phase &phase);
     void setWorkspaceReady(bool ready);
-    // The page loads its document again in place: it is usable again only
-    // once it reports, as after an entry.
-    void awaitReadyAgain();
     // The script that asks the page for one of its screens by the name it
     // reports ("planner"); empty for a name that is not one of them.
     static QString screenScript(const QString &screen);
