@@ -174,12 +174,16 @@ CanvasPainter::PoseKey CanvasPainter::keyOf(const CompanionPose &pose)
     // more pictures than its gait has.
     const bool byProgress = pose.state == CompanionState::pounce || pose.state == CompanionState::stretch;
     key.progress = byProgress ? step(pose.progress, kProgressSteps, 0, 1) : 0;
-    key.blink = pose.blink;
-    key.gazeX = step(pose.gaze.x(), kGazeSteps, -1, 1);
-    key.gazeY = step(pose.gaze.y(), kGazeSteps, -1, 1);
+    // Asleep the eyes are closed slits: neither a blink nor the gaze shows.
+    const bool eyesOpen = pose.state != CompanionState::sleep;
+    key.blink = eyesOpen && pose.blink;
+    key.gazeX = eyesOpen ? step(pose.gaze.x(), kGazeSteps, -1, 1) : 0;
+    key.gazeY = eyesOpen ? step(pose.gaze.y(), kGazeSteps, -1, 1) : 0;
     key.band = pose.verticalSpeed > 40 ? 1 : pose.verticalSpeed < -40 ? -1 : 0;
     return key;
 }
+
+bool CanvasPainter::sameDrawing(const CompanionPose &a, const CompanionPose &b) { return keyOf(a) == keyOf(b); }
 
 CompanionPose CanvasPainter::drawnPose(const CompanionPose &pose, const PoseKey &key)
 {

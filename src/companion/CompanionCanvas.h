@@ -126,6 +126,9 @@ public:
                      const CompanionVariant &variant, bool paused);
     static void paintBubble(QPainter &painter, const CanvasScene &scene, const QString &text, double opacity);
 
+    // Whether the drawn figure shows the two poses as the same picture.
+    static bool sameDrawing(const CompanionPose &a, const CompanionPose &b);
+
     // How many finished pictures of the drawn figure are kept at most.
     static constexpr int kPictureLimit = 72;
     int pictureCount() const { return int(m_pictures.size()); }

@@ -356,12 +356,21 @@ void CompanionController::tick()
         refreshTopology();
     }
     m_idleAge += dt;
+    bool idleRead = false;
     if (m_idleAge >= 0.5 - 0.015) {
         m_idleAge = 0;
         m_idleSeconds = m_desktop->secondsSinceInput();
+        idleRead = true;
     }
 
-    const std::optional<QPointF> pointer = m_desktop->pointer();
+    // Asleep with the user away, only the user's input moves the pointer, and
+    // the idle time tells of that: the pointer is asked along with it, not at
+    // every frame (each question is an answer from the X server to wake for).
+    if (!m_viewModel.filmPaused() || m_dragging || idleRead || !m_pointerRead) {
+        m_pointer = m_desktop->pointer();
+        m_pointerRead = true;
+    }
+    const std::optional<QPointF> pointer = m_pointer;
     CompanionWorld world(activeCopy.frame, geo::minY(activeCopy.visibleFrame));
     if (visitLedge)
         world.ledges.push_back(*visitLedge);

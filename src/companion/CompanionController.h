@@ -138,6 +138,8 @@ private:
     double m_topologyAge = 1.0;
     double m_idleSeconds = 0;
     double m_idleAge = 1.0;
+    std::optional<QPointF> m_pointer;
+    bool m_pointerRead = false;
     std::vector<Ledge> m_ledges;
     std::optional<QPointF> m_pressPoint;
     bool m_dragging = false;

@@ -36,8 +36,10 @@ public:
     mutable std::function<void()> duringFrame;
 
     std::vector<CompanionScreen> screens() const override { return screenList; }
+    mutable int pointerReads = 0;
     std::optional<QPointF> pointer() const override
     {
+        ++pointerReads;
         if (duringFrame) {
             auto f = std::move(duringFrame);
             duringFrame = nullptr;
@@ -138,9 +140,12 @@ TEST(CompanionController, FramesRunAt30HzAndAt4HzWhileTheCatSleepsWithTheUserAwa
     EXPECT_TRUE(rig.cat->viewModel().filmPaused());
     EXPECT_EQ(rig.cat->frameInterval(), 250ms);
     const int frames = rig.cat->framesRun(), reads = rig.cat->topologyReads();
+    const int pointerReads = rig.desktop->pointerReads;
     rig.run(10);
     EXPECT_NEAR(rig.cat->framesRun() - frames, 40, 1);
     EXPECT_NEAR(rig.cat->topologyReads() - reads, 2, 1);
+    // Nothing but the user's input moves the pointer: it is asked with the idle time, twice a second.
+    EXPECT_NEAR(rig.desktop->pointerReads - pointerReads, 20, 1);
 
     // Frames closer than 0.25 s to the last one are skipped while paused.
     rig.clock.advance(100ms);
@@ -161,6 +166,33 @@ TEST(CompanionController, FramesRunAt30HzAndAt4HzWhileTheCatSleepsWithTheUserAwa
     rig.run(1);
     EXPECT_FALSE(rig.cat->viewModel().filmPaused());
     EXPECT_EQ(rig.cat->frameInterval(), 33ms);
+    // And the pointer is asked at every frame again.
+    const int awakeFrames = rig.cat->framesRun(), awakeReads = rig.desktop->pointerReads;
+    rig.run(1);
+    EXPECT_EQ(rig.desktop->pointerReads - awakeReads, rig.cat->framesRun() - awakeFrames);
+}
+
+TEST(CompanionController, ASleepingOrSittingCatIsDrawnOnlyWhenItsPictureChanges)
+{
+    // The user at the desk: frames at 30 Hz, the breath and the sleep marks
+    // go round their cycle in about three seconds, in 32 pictures.
+    Rig rig;
+    rig.cat->start();
+    rig.run(0.5);
+    rig.cat->request(CompanionGoal::nap());
+    rig.run(1);
+    ASSERT_EQ(rig.cat->brain().pose.state, S::sleep);
+    ASSERT_EQ(rig.cat->frameInterval(), 33ms);
+    CompanionPanel *panel = rig.cat->panels().front();
+    int frames = 0, drawn = 0;
+    for (int i = 0; i < 94; ++i) {
+        rig.clock.advance(34ms);
+        ++frames;
+        drawn += !panel->lastDirty().isEmpty();
+    }
+    ASSERT_EQ(rig.cat->brain().pose.state, S::sleep);
+    EXPECT_GE(drawn, 20) << "the breath and the marks still move";
+    EXPECT_LE(drawn, 34) << frames << " frames";
 }
 
 TEST(CompanionController, TheCatKeepsTheLocalHourThroughTheNightTheClocksGoForward)
@@ -644,6 +676,21 @@ TEST(CanvasScene, PicturesOfThePartsServeWhereverThePartGoesAndOnlyForWhatTheySh
     for (const CompanionPose &other : {step, turned, blink, pounce})
         EXPECT_NE(pieceAt(other, QPointF(300, 200)).first.key, a.key) << int(other.state) << " " << other.phase;
     EXPECT_NE(pieceAt(pounce, QPointF(300, 200)).first.key, pieceAt(pounceLater, QPointF(300, 200)).first.key);
+    EXPECT_FALSE(CanvasPainter::sameDrawing(walk, blink));
+    EXPECT_TRUE(CanvasPainter::sameDrawing(walk, later));
+    // Asleep the eyes are closed: a blink or a gaze makes no other picture, a breath does.
+    CompanionPose asleep;
+    asleep.state = S::sleep;
+    asleep.phase = 0.4;
+    CompanionPose blinking = asleep, looking = asleep, breathing = asleep;
+    blinking.blink = true;
+    looking.gaze = QPointF(1, -1);
+    breathing.phase = 0.5;
+    const QByteArray sleeping = pieceAt(asleep, QPointF(300, 200)).first.key;
+    EXPECT_EQ(pieceAt(blinking, QPointF(300, 200)).first.key, sleeping);
+    EXPECT_EQ(pieceAt(looking, QPointF(300, 200)).first.key, sleeping);
+    EXPECT_TRUE(CanvasPainter::sameDrawing(asleep, blinking));
+    EXPECT_FALSE(CanvasPainter::sameDrawing(asleep, breathing));
     // The bubble's picture changes with its text and while it fades.
     CompanionPose idle;
     idle.position = QPointF(300, 200);
