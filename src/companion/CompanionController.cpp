@@ -356,17 +356,18 @@ void CompanionController::tick()
         refreshTopology();
     }
     m_idleAge += dt;
-    bool idleRead = false;
+    bool input = false;
     if (m_idleAge >= 0.5 - 0.015) {
         m_idleAge = 0;
+        const double before = m_idleSeconds;
         m_idleSeconds = m_desktop->secondsSinceInput();
-        idleRead = true;
+        input = m_idleSeconds < before;
     }
 
-    // Asleep with the user away, only the user's input moves the pointer, and
-    // the idle time tells of that: the pointer is asked along with it, not at
-    // every frame (each question is an answer from the X server to wake for).
-    if (!m_viewModel.filmPaused() || m_dragging || idleRead || !m_pointerRead) {
+    // Asleep with the user away, nothing but the user's input moves the
+    // pointer, and the idle time tells of input: the pointer is asked again
+    // only then, not at every frame (each answer is a wake-up).
+    if (!m_viewModel.filmPaused() || m_dragging || input || !m_pointerRead) {
         m_pointer = m_desktop->pointer();
         m_pointerRead = true;
     }
