@@ -197,6 +197,25 @@ CompanionPose CanvasPainter::drawnPose(const CompanionPose &pose, const PoseKey 
     return drawn;
 }
 
+void CanvasPainter::setPictureLimit(int limit)
+{
+    m_limit = std::clamp(limit, 1, kPictureLimit);
+    dropOldest();
+}
+
+void CanvasPainter::dropOldest()
+{
+    // The least recently used go first.
+    while (int(m_pictures.size()) > m_limit) {
+        auto oldest = m_pictures.begin();
+        for (auto it = m_pictures.begin(); it != m_pictures.end(); ++it) {
+            if (it->second.used < oldest->second.used)
+                oldest = it;
+        }
+        m_pictures.erase(oldest);
+    }
+}
+
 void CanvasPainter::paintDrawn(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose)
 {
     CompanionFigure figure;
@@ -212,14 +231,8 @@ void CanvasPainter::paintDrawn(QPainter &painter, const CanvasScene &scene, cons
     figure.pose = drawnPose(pose, key);
     auto [at, made] = m_pictures.try_emplace(key);
     at->second.used = ++m_uses;
-    if (made && int(m_pictures.size()) > kPictureLimit) {
-        auto oldest = m_pictures.begin();
-        for (auto it = m_pictures.begin(); it != m_pictures.end(); ++it) {
-            if (it->second.used < oldest->second.used)
-                oldest = it;
-        }
-        m_pictures.erase(oldest);
-    }
+    if (made)
+        dropOldest();
     // On whole points, so a picture made once is blitted again wherever the cat
     // walks, not blurred anew for each sub-pixel offset.
     painter.save();

@@ -129,8 +129,10 @@ public:
     // Whether the drawn figure shows the two poses as the same picture.
     static bool sameDrawing(const CompanionPose &a, const CompanionPose &b);
 
-    // How many finished pictures of the drawn figure are kept at most.
+    // How many finished pictures of the drawn figure are kept at most: here,
+    // or (setPictureLimit) fewer where another keeps them, as an X server does.
     static constexpr int kPictureLimit = 72;
+    void setPictureLimit(int limit);
     int pictureCount() const { return int(m_pictures.size()); }
     // Pictures painted so far (each a path drawing and its blurs).
     int picturesPainted() const { return m_painted; }
@@ -156,10 +158,12 @@ private:
     static PoseKey keyOf(const CompanionPose &pose);
     static CompanionPose drawnPose(const CompanionPose &pose, const PoseKey &key);
     void paintDrawn(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose);
+    void dropOldest();
 
     std::shared_ptr<FilmedFigurePainter> m_filmed;
     std::map<PoseKey, Picture> m_pictures;
     quint64 m_uses = 0;
+    int m_limit = kPictureLimit;
     int m_painted = 0;
     QColor m_cachedMarks;
 };

@@ -342,6 +342,9 @@ void CompanionPanel::presentWindow()
         m_server = std::make_unique<X11::PictureWindow>(static_cast<unsigned int>(winId()));
     }
     const bool onServer = picturesOnServer() && ratio == 1.0;
+    // The server keeps the pictures sent: here a figure's picture is only
+    // painted to be sent, or for the rare exposure Qt answers.
+    m_painter.setPictureLimit(onServer ? kFigurePicturesBesideServer : CanvasPainter::kPictureLimit);
     if (!onServer && !m_kept.empty())
         dropPictures(); // drawn here at this scale: they would only hold the server's memory
     if (onServer && m_frame.variant.id != m_keptLook) {

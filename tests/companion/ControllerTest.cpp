@@ -766,6 +766,13 @@ TEST(CanvasPainter, TheDrawnCatWalksAndSleepsOnPicturesPaintedOnce)
         EXPECT_LE(painter.picturesPainted(), 2 * 32) << int(g.state) << ": " << frames << " frames";
         EXPECT_GT(painter.picturesPainted(), 8) << int(g.state);
         EXPECT_LE(painter.pictureCount(), CanvasPainter::kPictureLimit);
+        // Fewer kept, the oldest go first and those left are painted no more.
+        painter.setPictureLimit(4);
+        EXPECT_EQ(painter.pictureCount(), 4);
+        const int painted = painter.picturesPainted();
+        canvasOf(painter, pose);
+        EXPECT_EQ(painter.picturesPainted(), painted) << "the last picture is kept";
+        painter.setPictureLimit(CanvasPainter::kPictureLimit);
         // A picture blitted again is the one a fresh painter makes there, and
         // the figure itself drawn at the same whole point.
         pose.phase = 5.0 / 32;
