@@ -40,7 +40,17 @@ CompanionController::CompanionController(Clock &clock, std::unique_ptr<Companion
     const auto seed = std::uint64_t(std::max<qint64>(0, m_clock.now().toMSecsSinceEpoch()));
     m_brain = CompanionBrain::start(seed, QPointF(area.left() + 0.68 * area.width(), geo::minY(area)));
     m_lastTick = m_clock.uptime();
-    hour = [this] { return m_clock.now().toLocalTime().time().hour(); };
+    hour = [this] {
+        // Asked at every frame; the local hour changes only on a whole minute,
+        // and each reading looks at the system's zone again.
+        const QDateTime now = m_clock.now();
+        const qint64 minute = now.toSecsSinceEpoch() / 60 - (now.toSecsSinceEpoch() % 60 < 0);
+        if (minute != m_hourMinute) {
+            m_hourMinute = minute;
+            m_localHour = now.toLocalTime().time().hour();
+        }
+        return m_localHour;
+    };
     m_desktop->onScreensChanged = [this] { m_screensChanged = true; };
     // Heard from the X server's event loop: the windows are swapped once it has returned.
     m_desktop->onCompositingChanged = [this] {

@@ -215,13 +215,16 @@ TEST(CompanionController, TheCatKeepsTheLocalHourThroughTheNightTheClocksGoForwa
     CompanionController cat(clock, std::make_unique<FakeDesktop>());
     ASSERT_TRUE(cat.hour);
     struct Row {
-        int hoursOn, utcHour, berlinHour;
+        int secondsOn, utcHour, berlinHour;
     };
-    // 00:30 UTC is 01:30 CET; 01:30 UTC is 03:30 CEST; 22:30 UTC is 00:30 the next day.
-    const Row rows[] = {{0, 0, 1}, {1, 1, 3}, {22, 22, 0}};
+    // 00:30 UTC is 01:30 CET; 00:59:59 UTC still 01:59:59 CET, one second on
+    // 03:00 CEST; 01:30 UTC is 03:30 CEST; 22:30 UTC is 00:30 the next day;
+    // and back to 01:30 CET.
+    const Row rows[] = {{0, 0, 1},     {1799, 0, 1},         {1800, 1, 3}, {1801, 1, 3},
+                        {3600, 1, 3}, {22 * 3600, 22, 0}, {0, 0, 1}};
     for (const Row &row : rows) {
-        clock.setNow(QDateTime(QDate(2026, 3, 29), QTime(0, 30), Qt::UTC).addSecs(row.hoursOn * 3600));
-        EXPECT_EQ(cat.hour(), berlin ? row.berlinHour : row.utcHour) << row.hoursOn << " hours on";
+        clock.setNow(QDateTime(QDate(2026, 3, 29), QTime(0, 30), Qt::UTC).addSecs(row.secondsOn));
+        EXPECT_EQ(cat.hour(), berlin ? row.berlinHour : row.utcHour) << row.secondsOn << " seconds on";
     }
 }
 
