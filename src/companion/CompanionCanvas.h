@@ -126,8 +126,9 @@ public:
                      const CompanionVariant &variant, bool paused);
     static void paintBubble(QPainter &painter, const CanvasScene &scene, const QString &text, double opacity);
 
-    // Whether the drawn figure shows the two poses as the same picture.
-    static bool sameDrawing(const CompanionPose &a, const CompanionPose &b);
+    // Whether the drawn figure shows the two poses as the same picture
+    // (`paused`: the cat sleeps with the user away).
+    static bool sameDrawing(const CompanionPose &a, const CompanionPose &b, bool paused = false);
 
     // How many finished pictures of the drawn figure are kept at most: here,
     // or (setPictureLimit) fewer where another keeps them, as an X server does.
@@ -145,6 +146,7 @@ private:
         int state = 0;
         bool left = false;
         int phase = 0;
+        int phaseSteps = 0;
         int progress = 0;
         bool blink = false;
         int gazeX = 0, gazeY = 0;
@@ -155,9 +157,9 @@ private:
         ShadowPainter::Cache cache;
         quint64 used = 0;
     };
-    static PoseKey keyOf(const CompanionPose &pose);
+    static PoseKey keyOf(const CompanionPose &pose, bool paused);
     static CompanionPose drawnPose(const CompanionPose &pose, const PoseKey &key);
-    void paintDrawn(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose);
+    void paintDrawn(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose, bool paused);
     void dropOldest();
 
     std::shared_ptr<FilmedFigurePainter> m_filmed;

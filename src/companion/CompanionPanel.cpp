@@ -146,7 +146,7 @@ void CompanionPanel::present(const Frame &next)
     // The drawn figure changes its picture a few times a second while it
     // breathes or sits: the frames between are the same picture again.
     const bool samePose = next.scene.filmed ? m_frame.pose == next.pose
-                                            : CanvasPainter::sameDrawing(m_frame.pose, next.pose);
+                                            : CanvasPainter::sameDrawing(m_frame.pose, next.pose, next.paused);
     const bool unchanged = m_presented && sameScene(m_frame.scene, next.scene) && samePose &&
                            m_frame.variant == next.variant && m_frame.bubbleText == next.bubbleText &&
                            m_frame.bubbleOpacity == next.bubbleOpacity && m_frame.paused == next.paused &&
