@@ -218,6 +218,10 @@ void CompanionController::buildPanels()
 {
     clearPanels();
     m_screensChanged = false;
+    // The screens or the windows changed without the user's input, and the
+    // pointer may have been moved with them (off a screen that went away):
+    // the next frame asks where it is, asleep or not.
+    m_pointerRead = false;
     m_composited = m_desktop->compositing();
     const std::vector<CompanionScreen> all = m_desktop->screens();
     std::vector<CompanionScreen> screens;

@@ -47,7 +47,12 @@ public:
         }
         return pointerAt;
     }
-    double secondsSinceInput() const override { return idle; }
+    mutable int idleReads = 0;
+    double secondsSinceInput() const override
+    {
+        ++idleReads;
+        return idle;
+    }
     std::vector<WindowInfo> windows(const std::set<quint32> &, double) const override
     {
         ++windowReads;
@@ -146,6 +151,21 @@ TEST(CompanionController, FramesRunAt30HzAndAt4HzWhileTheCatSleepsWithTheUserAwa
     EXPECT_NEAR(rig.cat->topologyReads() - reads, 2, 1);
     // Nothing but the user's input moves the pointer, and the idle time tells of none.
     EXPECT_EQ(rig.desktop->pointerReads - pointerReads, 0);
+    // A screen plugged in or taken away may move the pointer without input
+    // (and the panels are built anew): the next frame asks again.
+    const auto screensChangeAsleep = [&](std::vector<CompanionScreen> list) {
+        const int readsBefore = rig.desktop->pointerReads, framesBefore = rig.cat->framesRun();
+        rig.desktop->changeScreens(std::move(list));
+        for (int i = 0; i < 100 && rig.cat->framesRun() == framesBefore; ++i)
+            rig.clock.advance(10ms);
+        EXPECT_EQ(rig.desktop->pointerReads - readsBefore, 1);
+        EXPECT_TRUE(rig.cat->viewModel().filmPaused());
+        rig.run(1);
+        EXPECT_EQ(rig.desktop->pointerReads - readsBefore, 1) << "and then no more";
+    };
+    const CompanionScreen primary = rig.desktop->screenList[0];
+    screensChangeAsleep({primary, {QRectF(1280, 0, 1024, 768), QRectF(1280, 0, 1024, 768), nullptr}});
+    screensChangeAsleep({primary});
 
     // Frames closer than 0.25 s to the last one are skipped while paused.
     rig.clock.advance(100ms);
@@ -166,12 +186,20 @@ TEST(CompanionController, FramesRunAt30HzAndAt4HzWhileTheCatSleepsWithTheUserAwa
     rig.cat->request(CompanionGoal::nap());
     rig.run(1);
     ASSERT_TRUE(rig.cat->viewModel().filmPaused());
+    // The worst case: input just after an idle reading waits for the next one,
+    // half a second later, as the idle time is read at every pace.
+    const int idleReads = rig.desktop->idleReads;
+    for (int i = 0; i < 100 && rig.desktop->idleReads == idleReads; ++i)
+        rig.clock.advance(10ms);
+    ASSERT_GT(rig.desktop->idleReads, idleReads);
     const int asleepReads = rig.desktop->pointerReads;
     rig.desktop->idle = 0;
+    const double inputAt = rig.clock.uptime();
     for (int i = 0; i < 100 && rig.desktop->pointerReads == asleepReads && rig.cat->viewModel().filmPaused(); ++i)
         rig.clock.advance(10ms);
     EXPECT_GT(rig.desktop->pointerReads, asleepReads);
     EXPECT_FALSE(rig.cat->viewModel().filmPaused()) << "the same frame woke the loop";
+    EXPECT_LE(rig.clock.uptime() - inputAt, 0.5 + 0.011) << "no frame later than the idle reading";
     rig.run(1);
     EXPECT_FALSE(rig.cat->viewModel().filmPaused());
     EXPECT_EQ(rig.cat->frameInterval(), 33ms);
@@ -225,6 +253,16 @@ TEST(CompanionController, TheCatKeepsTheLocalHourThroughTheNightTheClocksGoForwa
     for (const Row &row : rows) {
         clock.setNow(QDateTime(QDate(2026, 3, 29), QTime(0, 30), Qt::UTC).addSecs(row.secondsOn));
         EXPECT_EQ(cat.hour(), berlin ? row.berlinHour : row.utcHour) << row.secondsOn << " seconds on";
+    }
+    // And back on 25 October 2026 at 01:00 UTC, 03:00 CEST becoming 02:00 CET:
+    // 00:00 UTC is 02:00 CEST, 01:30 UTC 02:30 CET, 02:00 UTC 03:00 CET. Then a
+    // clock set back by hand an hour (02:00 CET), and a machine resumed the
+    // next day in the middle of a minute (11:30:30 CET).
+    const Row autumn[] = {{0, 0, 2},    {3599, 0, 2}, {5400, 1, 2},
+                          {7200, 2, 3}, {3600, 1, 2}, {86400 + 10 * 3600 + 1830, 10, 11}};
+    for (const Row &row : autumn) {
+        clock.setNow(QDateTime(QDate(2026, 10, 25), QTime(0, 0), Qt::UTC).addSecs(row.secondsOn));
+        EXPECT_EQ(cat.hour(), berlin ? row.berlinHour : row.utcHour) << row.secondsOn << " seconds on in October";
     }
 }
 
