@@ -230,6 +230,23 @@ TEST(CompanionController, ASleepingOrSittingCatIsDrawnOnlyWhenItsPictureChanges)
     ASSERT_EQ(rig.cat->brain().pose.state, S::sleep);
     EXPECT_GE(drawn, 20) << "the breath and the marks still move";
     EXPECT_LE(drawn, 34) << frames << " frames";
+
+    // Sitting on the ask panel the tail sways a cycle in 2.5 s, in 32 pictures
+    // (and a blink or two): not every frame is another picture.
+    rig.cat->perchLedge = Ledge{500, 760, 300};
+    for (int i = 0; i < 600 && rig.cat->brain().pose.state != S::perch; ++i)
+        rig.clock.advance(34ms);
+    ASSERT_EQ(rig.cat->brain().pose.state, S::perch);
+    rig.run(0.5);
+    frames = drawn = 0;
+    for (int i = 0; i < 94; ++i) {
+        rig.clock.advance(34ms);
+        ++frames;
+        drawn += !panel->lastDirty().isEmpty();
+    }
+    ASSERT_EQ(rig.cat->brain().pose.state, S::perch);
+    EXPECT_GE(drawn, 30) << "the tail still sways";
+    EXPECT_LE(drawn, 50) << frames << " frames";
 }
 
 TEST(CompanionController, TheCatKeepsTheLocalHourThroughTheNightTheClocksGoForward)
