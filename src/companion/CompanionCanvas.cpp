@@ -155,13 +155,16 @@ namespace {
 // Steps of the drawn figure's continuous pose parts: a phase step is a 32nd of
 // a cycle, under a third of a frame at the quickest gait.
 constexpr double kPhaseSteps = 32;
+// Asleep with the user away frames come four times a second: the breath and
+// the sleep marks are shown in as many poses as those frames show of a cycle.
+constexpr double kPausedSleepSteps = 12;
 constexpr double kProgressSteps = 32;
 // A pupil moves 1.4 points at most: steps of 0.7 point are as fine as shows.
 constexpr double kGazeSteps = 2;
 
 } // namespace
 
-CanvasPainter::PoseKey CanvasPainter::keyOf(const CompanionPose &pose)
+CanvasPainter::PoseKey CanvasPainter::keyOf(const CompanionPose &pose, bool paused)
 {
     const auto step = [](double v, double steps, double lo, double hi) {
         return std::isfinite(v) ? int(std::lround(std::clamp(v, lo, hi) * steps)) : 0;
@@ -169,16 +172,25 @@ CanvasPainter::PoseKey CanvasPainter::keyOf(const CompanionPose &pose)
     PoseKey key;
     key.state = int(pose.state);
     key.left = pose.facing < 0;
-    key.phase = step(pose.phase, kPhaseSteps, 0, 1) % int(kPhaseSteps);
+    const double steps = paused && pose.state == CompanionState::sleep ? kPausedSleepSteps : kPhaseSteps;
+    key.phaseSteps = int(steps);
+    key.phase = step(pose.phase, steps, 0, 1) % key.phaseSteps;
     // Only a pounce and a stretch are drawn by their progress: a walk keeps no
     // more pictures than its gait has.
     const bool byProgress = pose.state == CompanionState::pounce || pose.state == CompanionState::stretch;
     key.progress = byProgress ? step(pose.progress, kProgressSteps, 0, 1) : 0;
-    key.blink = pose.blink;
-    key.gazeX = step(pose.gaze.x(), kGazeSteps, -1, 1);
-    key.gazeY = step(pose.gaze.y(), kGazeSteps, -1, 1);
+    // Asleep the eyes are closed slits: neither a blink nor the gaze shows.
+    const bool eyesOpen = pose.state != CompanionState::sleep;
+    key.blink = eyesOpen && pose.blink;
+    key.gazeX = eyesOpen ? step(pose.gaze.x(), kGazeSteps, -1, 1) : 0;
+    key.gazeY = eyesOpen ? step(pose.gaze.y(), kGazeSteps, -1, 1) : 0;
     key.band = pose.verticalSpeed > 40 ? 1 : pose.verticalSpeed < -40 ? -1 : 0;
     return key;
+}
+
+bool CanvasPainter::sameDrawing(const CompanionPose &a, const CompanionPose &b, bool paused)
+{
+    return keyOf(a, paused) == keyOf(b, paused);
 }
 
 CompanionPose CanvasPainter::drawnPose(const CompanionPose &pose, const PoseKey &key)
@@ -186,14 +198,33 @@ CompanionPose CanvasPainter::drawnPose(const CompanionPose &pose, const PoseKey 
     CompanionPose drawn = pose;
     drawn.position = QPointF();
     drawn.facing = key.left ? -1 : 1;
-    drawn.phase = key.phase / kPhaseSteps;
+    drawn.phase = double(key.phase) / key.phaseSteps;
     drawn.progress = key.progress / kProgressSteps;
     drawn.gaze = QPointF(key.gazeX / kGazeSteps, key.gazeY / kGazeSteps);
     drawn.verticalSpeed = key.band * 100.0;
     return drawn;
 }
 
-void CanvasPainter::paintDrawn(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose)
+void CanvasPainter::setPictureLimit(int limit)
+{
+    m_limit = std::clamp(limit, 1, kPictureLimit);
+    dropOldest();
+}
+
+void CanvasPainter::dropOldest()
+{
+    // The least recently used go first.
+    while (int(m_pictures.size()) > m_limit) {
+        auto oldest = m_pictures.begin();
+        for (auto it = m_pictures.begin(); it != m_pictures.end(); ++it) {
+            if (it->second.used < oldest->second.used)
+                oldest = it;
+        }
+        m_pictures.erase(oldest);
+    }
+}
+
+void CanvasPainter::paintDrawn(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose, bool paused)
 {
     CompanionFigure figure;
     figure.marks = PaletteColors::color(ZephylPalette::Color::settled);
@@ -204,18 +235,12 @@ void CanvasPainter::paintDrawn(QPainter &painter, const CanvasScene &scene, cons
         m_pictures.clear();
         m_cachedMarks = *figure.marks;
     }
-    const PoseKey key = keyOf(pose);
+    const PoseKey key = keyOf(pose, paused);
     figure.pose = drawnPose(pose, key);
     auto [at, made] = m_pictures.try_emplace(key);
     at->second.used = ++m_uses;
-    if (made && int(m_pictures.size()) > kPictureLimit) {
-        auto oldest = m_pictures.begin();
-        for (auto it = m_pictures.begin(); it != m_pictures.end(); ++it) {
-            if (it->second.used < oldest->second.used)
-                oldest = it;
-        }
-        m_pictures.erase(oldest);
-    }
+    if (made)
+        dropOldest();
     // On whole points, so a picture made once is blitted again wherever the cat
     // walks, not blurred anew for each sub-pixel offset.
     painter.save();
@@ -234,7 +259,7 @@ void CanvasPainter::paintFigure(QPainter &painter, const CanvasScene &scene, con
     if (scene.filmed && m_filmed)
         m_filmed->paint(painter, variant, *scene.filmed, scene.figureFrame, paused);
     else if (!scene.filmed)
-        paintDrawn(painter, scene, pose);
+        paintDrawn(painter, scene, pose, paused);
 }
 
 void CanvasPainter::paintBubble(QPainter &painter, const CanvasScene &scene, const QString &text, double opacity)
@@ -322,9 +347,10 @@ CanvasPainter::Piece CanvasPainter::figurePiece(const CanvasScene &scene, const 
     }
     const QSize size(int(std::lround(scene.figureFrame.width() * 8)), int(std::lround(scene.figureFrame.height() * 8)));
     if (!scene.filmed) {
-        const PoseKey k = keyOf(pose);
+        const PoseKey k = keyOf(pose, paused);
         piece.key = "drawn";
-        for (const int v : {k.state, int(k.left), k.phase, k.progress, int(k.blink), k.gazeX, k.gazeY, k.band})
+        for (const int v : {k.state, int(k.left), k.phase, k.phaseSteps, k.progress, int(k.blink), k.gazeX, k.gazeY,
+                            k.band})
             append(piece.key, v);
         append(piece.key, PaletteColors::color(ZephylPalette::Color::settled).rgba());
         return piece;

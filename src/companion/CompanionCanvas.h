@@ -126,8 +126,14 @@ public:
                      const CompanionVariant &variant, bool paused);
     static void paintBubble(QPainter &painter, const CanvasScene &scene, const QString &text, double opacity);
 
-    // How many finished pictures of the drawn figure are kept at most.
+    // Whether the drawn figure shows the two poses as the same picture
+    // (`paused`: the cat sleeps with the user away).
+    static bool sameDrawing(const CompanionPose &a, const CompanionPose &b, bool paused = false);
+
+    // How many finished pictures of the drawn figure are kept at most: here,
+    // or (setPictureLimit) fewer where another keeps them, as an X server does.
     static constexpr int kPictureLimit = 72;
+    void setPictureLimit(int limit);
     int pictureCount() const { return int(m_pictures.size()); }
     // Pictures painted so far (each a path drawing and its blurs).
     int picturesPainted() const { return m_painted; }
@@ -140,6 +146,7 @@ private:
         int state = 0;
         bool left = false;
         int phase = 0;
+        int phaseSteps = 0;
         int progress = 0;
         bool blink = false;
         int gazeX = 0, gazeY = 0;
@@ -150,13 +157,15 @@ private:
         ShadowPainter::Cache cache;
         quint64 used = 0;
     };
-    static PoseKey keyOf(const CompanionPose &pose);
+    static PoseKey keyOf(const CompanionPose &pose, bool paused);
     static CompanionPose drawnPose(const CompanionPose &pose, const PoseKey &key);
-    void paintDrawn(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose);
+    void paintDrawn(QPainter &painter, const CanvasScene &scene, const CompanionPose &pose, bool paused);
+    void dropOldest();
 
     std::shared_ptr<FilmedFigurePainter> m_filmed;
     std::map<PoseKey, Picture> m_pictures;
     quint64 m_uses = 0;
+    int m_limit = kPictureLimit;
     int m_painted = 0;
     QColor m_cachedMarks;
 };

@@ -40,7 +40,17 @@ CompanionController::CompanionController(Clock &clock, std::unique_ptr<Companion
     const auto seed = std::uint64_t(std::max<qint64>(0, m_clock.now().toMSecsSinceEpoch()));
     m_brain = CompanionBrain::start(seed, QPointF(area.left() + 0.68 * area.width(), geo::minY(area)));
     m_lastTick = m_clock.uptime();
-    hour = [this] { return m_clock.now().toLocalTime().time().hour(); };
+    hour = [this] {
+        // Asked at every frame; the local hour changes only on a whole minute,
+        // and each reading looks at the system's zone again.
+        const QDateTime now = m_clock.now();
+        const qint64 minute = now.toSecsSinceEpoch() / 60 - (now.toSecsSinceEpoch() % 60 < 0);
+        if (minute != m_hourMinute) {
+            m_hourMinute = minute;
+            m_localHour = now.toLocalTime().time().hour();
+        }
+        return m_localHour;
+    };
     m_desktop->onScreensChanged = [this] { m_screensChanged = true; };
     // Heard from the X server's event loop: the windows are swapped once it has returned.
     m_desktop->onCompositingChanged = [this] {
@@ -208,6 +218,10 @@ void CompanionController::buildPanels()
 {
     clearPanels();
     m_screensChanged = false;
+    // The screens or the windows changed without the user's input, and the
+    // pointer may have been moved with them (off a screen that went away):
+    // the next frame asks where it is, asleep or not.
+    m_pointerRead = false;
     m_composited = m_desktop->compositing();
     const std::vector<CompanionScreen> all = m_desktop->screens();
     std::vector<CompanionScreen> screens;
@@ -356,12 +370,22 @@ void CompanionController::tick()
         refreshTopology();
     }
     m_idleAge += dt;
+    bool input = false;
     if (m_idleAge >= 0.5 - 0.015) {
         m_idleAge = 0;
+        const double before = m_idleSeconds;
         m_idleSeconds = m_desktop->secondsSinceInput();
+        input = m_idleSeconds < before;
     }
 
-    const std::optional<QPointF> pointer = m_desktop->pointer();
+    // Asleep with the user away, nothing but the user's input moves the
+    // pointer, and the idle time tells of input: the pointer is asked again
+    // only then, not at every frame (each answer is a wake-up).
+    if (!m_viewModel.filmPaused() || m_dragging || input || !m_pointerRead) {
+        m_pointer = m_desktop->pointer();
+        m_pointerRead = true;
+    }
+    const std::optional<QPointF> pointer = m_pointer;
     CompanionWorld world(activeCopy.frame, geo::minY(activeCopy.visibleFrame));
     if (visitLedge)
         world.ledges.push_back(*visitLedge);

@@ -10,6 +10,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -138,6 +139,10 @@ private:
     double m_topologyAge = 1.0;
     double m_idleSeconds = 0;
     double m_idleAge = 1.0;
+    std::optional<QPointF> m_pointer;
+    qint64 m_hourMinute = std::numeric_limits<qint64>::min();
+    int m_localHour = 12;
+    bool m_pointerRead = false;
     std::vector<Ledge> m_ledges;
     std::optional<QPointF> m_pressPoint;
     bool m_dragging = false;

@@ -143,7 +143,11 @@ void CompanionPanel::present(const Frame &next)
                (!a.filmed || (a.filmed->mirrored == b.filmed->mirrored && a.filmed->tilt == b.filmed->tilt &&
                               a.filmed->clip == b.filmed->clip));
     };
-    const bool unchanged = m_presented && sameScene(m_frame.scene, next.scene) && m_frame.pose == next.pose &&
+    // The drawn figure changes its picture a few times a second while it
+    // breathes or sits: the frames between are the same picture again.
+    const bool samePose = next.scene.filmed ? m_frame.pose == next.pose
+                                            : CanvasPainter::sameDrawing(m_frame.pose, next.pose, next.paused);
+    const bool unchanged = m_presented && sameScene(m_frame.scene, next.scene) && samePose &&
                            m_frame.variant == next.variant && m_frame.bubbleText == next.bubbleText &&
                            m_frame.bubbleOpacity == next.bubbleOpacity && m_frame.paused == next.paused &&
                            (!next.filmPlaying || (next.filmPicture != 0 && next.filmPicture == m_frame.filmPicture));
@@ -338,6 +342,9 @@ void CompanionPanel::presentWindow()
         m_server = std::make_unique<X11::PictureWindow>(static_cast<unsigned int>(winId()));
     }
     const bool onServer = picturesOnServer() && ratio == 1.0;
+    // The server keeps the pictures sent: here a figure's picture is only
+    // painted to be sent, or for the rare exposure Qt answers.
+    m_painter.setPictureLimit(onServer ? kFigurePicturesBesideServer : CanvasPainter::kPictureLimit);
     if (!onServer && !m_kept.empty())
         dropPictures(); // drawn here at this scale: they would only hold the server's memory
     if (onServer && m_frame.variant.id != m_keptLook) {

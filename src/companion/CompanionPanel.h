@@ -99,6 +99,10 @@ public:
     int picturesKept() const { return int(m_kept.size()); }
     std::vector<unsigned int> picturesHeld() const;
     int picturesSent() const { return m_sent; }
+    // Pictures of the drawn figure kept in this process: a few while the
+    // server keeps them all.
+    int figurePicturesHere() const { return m_painter.pictureCount(); }
+    static constexpr int kFigurePicturesBesideServer = 4;
     // What the server-held pictures of one window may take at most.
     static constexpr qint64 kPictureBudgetBytes = 6 * 1024 * 1024;
 

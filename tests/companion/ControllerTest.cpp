@@ -36,8 +36,10 @@ public:
     mutable std::function<void()> duringFrame;
 
     std::vector<CompanionScreen> screens() const override { return screenList; }
+    mutable int pointerReads = 0;
     std::optional<QPointF> pointer() const override
     {
+        ++pointerReads;
         if (duringFrame) {
             auto f = std::move(duringFrame);
             duringFrame = nullptr;
@@ -45,7 +47,12 @@ public:
         }
         return pointerAt;
     }
-    double secondsSinceInput() const override { return idle; }
+    mutable int idleReads = 0;
+    double secondsSinceInput() const override
+    {
+        ++idleReads;
+        return idle;
+    }
     std::vector<WindowInfo> windows(const std::set<quint32> &, double) const override
     {
         ++windowReads;
@@ -138,9 +145,27 @@ TEST(CompanionController, FramesRunAt30HzAndAt4HzWhileTheCatSleepsWithTheUserAwa
     EXPECT_TRUE(rig.cat->viewModel().filmPaused());
     EXPECT_EQ(rig.cat->frameInterval(), 250ms);
     const int frames = rig.cat->framesRun(), reads = rig.cat->topologyReads();
+    const int pointerReads = rig.desktop->pointerReads;
     rig.run(10);
     EXPECT_NEAR(rig.cat->framesRun() - frames, 40, 1);
     EXPECT_NEAR(rig.cat->topologyReads() - reads, 2, 1);
+    // Nothing but the user's input moves the pointer, and the idle time tells of none.
+    EXPECT_EQ(rig.desktop->pointerReads - pointerReads, 0);
+    // A screen plugged in or taken away may move the pointer without input
+    // (and the panels are built anew): the next frame asks again.
+    const auto screensChangeAsleep = [&](std::vector<CompanionScreen> list) {
+        const int readsBefore = rig.desktop->pointerReads, framesBefore = rig.cat->framesRun();
+        rig.desktop->changeScreens(std::move(list));
+        for (int i = 0; i < 100 && rig.cat->framesRun() == framesBefore; ++i)
+            rig.clock.advance(10ms);
+        EXPECT_EQ(rig.desktop->pointerReads - readsBefore, 1);
+        EXPECT_TRUE(rig.cat->viewModel().filmPaused());
+        rig.run(1);
+        EXPECT_EQ(rig.desktop->pointerReads - readsBefore, 1) << "and then no more";
+    };
+    const CompanionScreen primary = rig.desktop->screenList[0];
+    screensChangeAsleep({primary, {QRectF(1280, 0, 1024, 768), QRectF(1280, 0, 1024, 768), nullptr}});
+    screensChangeAsleep({primary});
 
     // Frames closer than 0.25 s to the last one are skipped while paused.
     rig.clock.advance(100ms);
@@ -156,11 +181,72 @@ TEST(CompanionController, FramesRunAt30HzAndAt4HzWhileTheCatSleepsWithTheUserAwa
     EXPECT_FALSE(rig.cat->viewModel().filmPaused());
     EXPECT_EQ(rig.cat->frameInterval(), 33ms);
 
-    // The user is back: the next idle reading wakes the loop to full speed.
+    // The user is back: the next idle reading wakes the loop to full speed,
+    // and its frame asks where the pointer is.
+    rig.cat->request(CompanionGoal::nap());
+    rig.run(1);
+    ASSERT_TRUE(rig.cat->viewModel().filmPaused());
+    // The worst case: input just after an idle reading waits for the next one,
+    // half a second later, as the idle time is read at every pace.
+    const int idleReads = rig.desktop->idleReads;
+    for (int i = 0; i < 100 && rig.desktop->idleReads == idleReads; ++i)
+        rig.clock.advance(10ms);
+    ASSERT_GT(rig.desktop->idleReads, idleReads);
+    const int asleepReads = rig.desktop->pointerReads;
     rig.desktop->idle = 0;
+    const double inputAt = rig.clock.uptime();
+    for (int i = 0; i < 100 && rig.desktop->pointerReads == asleepReads && rig.cat->viewModel().filmPaused(); ++i)
+        rig.clock.advance(10ms);
+    EXPECT_GT(rig.desktop->pointerReads, asleepReads);
+    EXPECT_FALSE(rig.cat->viewModel().filmPaused()) << "the same frame woke the loop";
+    EXPECT_LE(rig.clock.uptime() - inputAt, 0.5 + 0.011) << "no frame later than the idle reading";
     rig.run(1);
     EXPECT_FALSE(rig.cat->viewModel().filmPaused());
     EXPECT_EQ(rig.cat->frameInterval(), 33ms);
+    // And the pointer is asked at every frame again.
+    const int awakeFrames = rig.cat->framesRun(), awakeReads = rig.desktop->pointerReads;
+    rig.run(1);
+    EXPECT_EQ(rig.desktop->pointerReads - awakeReads, rig.cat->framesRun() - awakeFrames);
+}
+
+TEST(CompanionController, ASleepingOrSittingCatIsDrawnOnlyWhenItsPictureChanges)
+{
+    // The user at the desk: frames at 30 Hz, the breath and the sleep marks
+    // go round their cycle in about three seconds, in 32 pictures.
+    Rig rig;
+    rig.cat->start();
+    rig.run(0.5);
+    rig.cat->request(CompanionGoal::nap());
+    rig.run(1);
+    ASSERT_EQ(rig.cat->brain().pose.state, S::sleep);
+    ASSERT_EQ(rig.cat->frameInterval(), 33ms);
+    CompanionPanel *panel = rig.cat->panels().front();
+    int frames = 0, drawn = 0;
+    for (int i = 0; i < 94; ++i) {
+        rig.clock.advance(34ms);
+        ++frames;
+        drawn += !panel->lastDirty().isEmpty();
+    }
+    ASSERT_EQ(rig.cat->brain().pose.state, S::sleep);
+    EXPECT_GE(drawn, 20) << "the breath and the marks still move";
+    EXPECT_LE(drawn, 34) << frames << " frames";
+
+    // Sitting on the ask panel the tail sways a cycle in 2.5 s, in 32 pictures
+    // (and a blink or two): not every frame is another picture.
+    rig.cat->perchLedge = Ledge{500, 760, 300};
+    for (int i = 0; i < 600 && rig.cat->brain().pose.state != S::perch; ++i)
+        rig.clock.advance(34ms);
+    ASSERT_EQ(rig.cat->brain().pose.state, S::perch);
+    rig.run(0.5);
+    frames = drawn = 0;
+    for (int i = 0; i < 94; ++i) {
+        rig.clock.advance(34ms);
+        ++frames;
+        drawn += !panel->lastDirty().isEmpty();
+    }
+    ASSERT_EQ(rig.cat->brain().pose.state, S::perch);
+    EXPECT_GE(drawn, 30) << "the tail still sways";
+    EXPECT_LE(drawn, 50) << frames << " frames";
 }
 
 TEST(CompanionController, TheCatKeepsTheLocalHourThroughTheNightTheClocksGoForward)
@@ -174,13 +260,26 @@ TEST(CompanionController, TheCatKeepsTheLocalHourThroughTheNightTheClocksGoForwa
     CompanionController cat(clock, std::make_unique<FakeDesktop>());
     ASSERT_TRUE(cat.hour);
     struct Row {
-        int hoursOn, utcHour, berlinHour;
+        int secondsOn, utcHour, berlinHour;
     };
-    // 00:30 UTC is 01:30 CET; 01:30 UTC is 03:30 CEST; 22:30 UTC is 00:30 the next day.
-    const Row rows[] = {{0, 0, 1}, {1, 1, 3}, {22, 22, 0}};
+    // 00:30 UTC is 01:30 CET; 00:59:59 UTC still 01:59:59 CET, one second on
+    // 03:00 CEST; 01:30 UTC is 03:30 CEST; 22:30 UTC is 00:30 the next day;
+    // and back to 01:30 CET.
+    const Row rows[] = {{0, 0, 1},     {1799, 0, 1},         {1800, 1, 3}, {1801, 1, 3},
+                        {3600, 1, 3}, {22 * 3600, 22, 0}, {0, 0, 1}};
     for (const Row &row : rows) {
-        clock.setNow(QDateTime(QDate(2026, 3, 29), QTime(0, 30), Qt::UTC).addSecs(row.hoursOn * 3600));
-        EXPECT_EQ(cat.hour(), berlin ? row.berlinHour : row.utcHour) << row.hoursOn << " hours on";
+        clock.setNow(QDateTime(QDate(2026, 3, 29), QTime(0, 30), Qt::UTC).addSecs(row.secondsOn));
+        EXPECT_EQ(cat.hour(), berlin ? row.berlinHour : row.utcHour) << row.secondsOn << " seconds on";
+    }
+    // And back on 25 October 2026 at 01:00 UTC, 03:00 CEST becoming 02:00 CET:
+    // 00:00 UTC is 02:00 CEST, 01:30 UTC 02:30 CET, 02:00 UTC 03:00 CET. Then a
+    // clock set back by hand an hour (02:00 CET), and a machine resumed the
+    // next day in the middle of a minute (11:30:30 CET).
+    const Row autumn[] = {{0, 0, 2},    {3599, 0, 2}, {5400, 1, 2},
+                          {7200, 2, 3}, {3600, 1, 2}, {86400 + 10 * 3600 + 1830, 10, 11}};
+    for (const Row &row : autumn) {
+        clock.setNow(QDateTime(QDate(2026, 10, 25), QTime(0, 0), Qt::UTC).addSecs(row.secondsOn));
+        EXPECT_EQ(cat.hour(), berlin ? row.berlinHour : row.utcHour) << row.secondsOn << " seconds on in October";
     }
 }
 
@@ -644,6 +743,21 @@ TEST(CanvasScene, PicturesOfThePartsServeWhereverThePartGoesAndOnlyForWhatTheySh
     for (const CompanionPose &other : {step, turned, blink, pounce})
         EXPECT_NE(pieceAt(other, QPointF(300, 200)).first.key, a.key) << int(other.state) << " " << other.phase;
     EXPECT_NE(pieceAt(pounce, QPointF(300, 200)).first.key, pieceAt(pounceLater, QPointF(300, 200)).first.key);
+    EXPECT_FALSE(CanvasPainter::sameDrawing(walk, blink));
+    EXPECT_TRUE(CanvasPainter::sameDrawing(walk, later));
+    // Asleep the eyes are closed: a blink or a gaze makes no other picture, a breath does.
+    CompanionPose asleep;
+    asleep.state = S::sleep;
+    asleep.phase = 0.4;
+    CompanionPose blinking = asleep, looking = asleep, breathing = asleep;
+    blinking.blink = true;
+    looking.gaze = QPointF(1, -1);
+    breathing.phase = 0.5;
+    const QByteArray sleeping = pieceAt(asleep, QPointF(300, 200)).first.key;
+    EXPECT_EQ(pieceAt(blinking, QPointF(300, 200)).first.key, sleeping);
+    EXPECT_EQ(pieceAt(looking, QPointF(300, 200)).first.key, sleeping);
+    EXPECT_TRUE(CanvasPainter::sameDrawing(asleep, blinking));
+    EXPECT_FALSE(CanvasPainter::sameDrawing(asleep, breathing));
     // The bubble's picture changes with its text and while it fades.
     CompanionPose idle;
     idle.position = QPointF(300, 200);
@@ -679,21 +793,25 @@ TEST(CanvasScene, TheCatIsDrawnOnANeighbouringScreenWithinSixtyPoints)
 TEST(CanvasPainter, TheDrawnCatWalksAndSleepsOnPicturesPaintedOnce)
 {
     const QRectF screen(0, 0, 1280, 800);
-    const auto canvasOf = [&](CanvasPainter &painter, const CompanionPose &pose) {
+    const auto canvasOf = [&](CanvasPainter &painter, const CompanionPose &pose, bool paused = false) {
         QImage image(1280, 800, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
         const CanvasScene scene = CanvasScene::layout(screen, screen.size(), pose, CompanionVariant::drawn(), std::nullopt, false);
-        painter.paint(p, scene, pose, CompanionVariant::drawn(), QString(), 0, false, CanvasPainter::figureReach(scene));
+        painter.paint(p, scene, pose, CompanionVariant::drawn(), QString(), 0, paused, CanvasPainter::figureReach(scene));
         return image;
     };
     struct Gait {
         S state;
         double rate, speed, seconds;
+        bool paused = false;
+        int pictures = 32; // each way
     };
-    // A walk both ways at 2.1 steps a second, grooming, and a sleep at 4 frames a second.
-    for (const Gait &g : {Gait{S::walk, 2.1, 68, 20}, Gait{S::groom, 1.4, 0, 10}, Gait{S::sleep, 0.32, 0, 30}}) {
+    // A walk both ways at 2.1 steps a second, grooming, and a sleep at 4 frames
+    // a second, with the user away in the dozen poses those frames show.
+    for (const Gait &g : {Gait{S::walk, 2.1, 68, 20}, Gait{S::groom, 1.4, 0, 10}, Gait{S::sleep, 0.32, 0, 30},
+                          Gait{S::sleep, 0.32, 0, 30, true, 12}}) {
         CanvasPainter painter;
         CompanionPose pose;
         pose.state = g.state;
@@ -704,20 +822,27 @@ TEST(CanvasPainter, TheDrawnCatWalksAndSleepsOnPicturesPaintedOnce)
             pose.phase = std::fmod(pose.phase + dt * g.rate, 1.0);
             pose.facing = std::fmod(t, 8) < 4 ? 1 : -1;
             pose.position.rx() += pose.facing * g.speed * dt;
-            canvasOf(painter, pose);
+            canvasOf(painter, pose, g.paused);
         }
-        // Each way a picture per 32nd of a cycle, made once and blitted again.
-        EXPECT_LE(painter.picturesPainted(), 2 * 32) << int(g.state) << ": " << frames << " frames";
-        EXPECT_GT(painter.picturesPainted(), 8) << int(g.state);
+        // Each way a picture per 32nd (or 12th) of a cycle, made once and blitted again.
+        EXPECT_LE(painter.picturesPainted(), 2 * g.pictures) << int(g.state) << ": " << frames << " frames";
+        EXPECT_GT(painter.picturesPainted(), g.pictures / 2) << int(g.state);
         EXPECT_LE(painter.pictureCount(), CanvasPainter::kPictureLimit);
+        // Fewer kept, the oldest go first and those left are painted no more.
+        painter.setPictureLimit(4);
+        EXPECT_EQ(painter.pictureCount(), 4);
+        const int painted = painter.picturesPainted();
+        canvasOf(painter, pose, g.paused);
+        EXPECT_EQ(painter.picturesPainted(), painted) << "the last picture is kept";
+        painter.setPictureLimit(CanvasPainter::kPictureLimit);
         // A picture blitted again is the one a fresh painter makes there, and
         // the figure itself drawn at the same whole point.
-        pose.phase = 5.0 / 32;
+        pose.phase = g.paused ? 2.0 / 12 : 5.0 / 32;
         pose.position = QPointF(612, 140);
         pose.facing = -1;
-        const QImage again = canvasOf(painter, pose);
+        const QImage again = canvasOf(painter, pose, g.paused);
         CanvasPainter fresh;
-        EXPECT_EQ(again, canvasOf(fresh, pose)) << int(g.state);
+        EXPECT_EQ(again, canvasOf(fresh, pose, g.paused)) << int(g.state);
         QImage direct(1280, 800, QImage::Format_ARGB32_Premultiplied);
         direct.fill(Qt::transparent);
         {

@@ -184,6 +184,9 @@ TEST(DesktopCatWithoutCompositor, LivesInAWindowCutToItsDrawingAndTheDesktopStay
     EXPECT_TRUE(window->picturesOnServer());
     EXPECT_GT(window->picturesKept(), 0);
     EXPECT_LE(window->picturesSent(), rig.cat.framesRun() - framesBefore + 2);
+    // The pictures sent there are not all kept here as well.
+    EXPECT_GE(window->figurePicturesHere(), 1);
+    EXPECT_LE(window->figurePicturesHere(), CompanionPanel::kFigurePicturesBesideServer);
     X11::compositorRunning(); // a round trip: every notice of the walk is on its way
     rig.frameUntil([] { return true; });
     // On the way its window moved frame after frame, each time without writing
