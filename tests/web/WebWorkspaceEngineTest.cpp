@@ -19,6 +19,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QProcess>
@@ -44,6 +45,24 @@ using Phase = WebWorkspaceModel::Phase;
 namespace {
 
 using zktest::evaluate;
+
+// The command lines of the zygotes the engine started from this process.
+QByteArrayList engineZygotes()
+{
+    QByteArrayList zygotes;
+    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid)), cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly) || !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold spaces.
+        const QByteArray text = stat.readAll();
+        const QByteArray line = cmdline.readAll().replace('\0', ' ');
+        if (text.mid(text.lastIndexOf(')') + 2).split(' ').value(1) == self && line.contains("--type=zygote"))
+            zygotes << line;
+    }
+    return zygotes;
+}
 
 // Runs a task to its end and keeps its value or what it threw (QCoro's waitFor
 // never returns from a task that throws).
@@ -189,6 +208,11 @@ TEST_F(WebEngineTest, BootScriptRunsFirstAndMessagesMovePhaseAndReportTheAccount
         << "the bridge and its configuration exist before the page's first script";
     EXPECT_TRUE(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").contains("UseSnappyForParkableStrings"))
         << "the engine started with the application's switches";
+    // One zygote, the sandboxed one the renderer comes from; the engine's idle
+    // unsandboxed second one is not started.
+    const QByteArrayList zygotes = engineZygotes();
+    ASSERT_EQ(zygotes.size(), 1);
+    EXPECT_FALSE(zygotes.first().contains("--no-zygote-sandbox")) << zygotes.first().constData();
     EXPECT_EQ(web->account()->email, QStringLiteral("kitty@example.com"));
     EXPECT_EQ(web->account()->displayName, QStringLiteral("Kitty Cat"));
     ASSERT_EQ(reported.size(), 1);
