@@ -579,6 +579,8 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
     evaluate(web->page(), QStringLiteral("document.querySelector('[data-navfor=\"studio\"]').click(); true"));
     ASSERT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("studio"); }));
     web->setRestDelay(200ms);
+    int givenBack = 0;
+    web->giveBackMemory = [&] { ++givenBack; };
     // It is frozen, never discarded: it keeps its renderer and document, so
     // that nothing has to start again when it is needed.
     const qint64 renderer = web->page()->renderProcessPid();
@@ -587,6 +589,7 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
     ASSERT_TRUE(zktest::spinUntil([&] { return web->resting(); }, 20s)) << "a hidden page rests";
     EXPECT_EQ(web->page()->lifecycleState(), QWebEnginePage::LifecycleState::Frozen);
     EXPECT_EQ(web->page()->renderProcessPid(), renderer);
+    EXPECT_TRUE(zktest::spinUntil([&] { return givenBack == 1; })) << "resting hands the spare heap back, once";
 
     // What the page is told while it rests waits for it: the latest of each
     // kind, however long a focus round's countdown ticks meanwhile.
@@ -621,6 +624,7 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
     web->setRestDelay(200ms);
     EXPECT_TRUE(zktest::spinUntil([&] { return web->resting(); }, 20s)) << "once answered, the hidden page rests again";
     EXPECT_EQ(web->page()->lifecycleState(), QWebEnginePage::LifecycleState::Frozen);
+    EXPECT_TRUE(zktest::spinUntil([&] { return givenBack == 2; })) << "and hands back again what the call took";
 
     // Its window shows again: the page is back, usable, on the screen last asked for.
     web->webView()->show();
