@@ -202,6 +202,15 @@ QByteArray engineSwitches(const QByteArray &given)
             word += (word.size() > enable.size() ? "," : "") + feature;
         }
     }
+    // Besides the sandboxed zygote the page's renderer comes from, the engine
+    // keeps a second, unsandboxed one for helpers that set up their own
+    // sandbox once forked. It sat idle: the page's audio helper is started
+    // directly either way, and any such helper would be too, a little slower,
+    // with the same sandbox. Without it the engine's processes take about
+    // 50 MB less resident memory, 10 MB of it their own.
+    const QByteArray noSpareZygote = QByteArrayLiteral("--no-unsandboxed-zygote");
+    if (!words.contains(noSpareZygote))
+        words.append(noSpareZygote);
     return words.join(' ');
 }
 

@@ -81,7 +81,8 @@ inline constexpr int minimumEngineMajor = 100;
 // The engine's switches (QTWEBENGINE_CHROMIUM_FLAGS): the `given` ones with the
 // engine features this application turns on added to the list the given
 // switches enable, if any (a second list would replace it). A feature the
-// given switches name already is left as they say.
+// given switches name already is left as they say. The engine's idle second
+// zygote is left out.
 QByteArray engineSwitches(const QByteArray &given);
 
 } // namespace WebRules

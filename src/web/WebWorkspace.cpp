@@ -52,6 +52,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -521,8 +525,13 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     });
     connect(m_page, &QWebEnginePage::lifecycleStateChanged, this, [this](QWebEnginePage::LifecycleState state) {
         if (state != QWebEnginePage::LifecycleState::Active) {
-            if (state == QWebEnginePage::LifecycleState::Frozen)
+            if (state == QWebEnginePage::LifecycleState::Frozen) {
                 emit restingChanged(true);
+                // What the hidden page's drawing and loads held has been freed
+                // in this process by now, but the allocator keeps it until told.
+                if (giveBackMemory)
+                    giveBackMemory();
+            }
             return;
         }
         // Shown again, the engine makes the page active itself.
@@ -537,6 +546,11 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     });
 
     openExternally = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    giveBackMemory = [] {
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    };
     alert = [this](const QString &message) {
         QMessageBox box(QMessageBox::NoIcon, QString(), message, QMessageBox::Ok, m_view ? m_view->window() : nullptr);
         box.setTextFormat(Qt::PlainText);

@@ -72,6 +72,9 @@ public:
     // The page's dialogs; replaceable for tests.
     std::function<void(const QString &message)> alert;
     std::function<bool(const QString &message)> confirm;
+    // Hands the heap the application no longer uses back to the system, once
+    // the page rests; replaceable so tests see when it runs.
+    std::function<void()> giveBackMemory;
 
 signals:
     void popupsChanged();

@@ -148,15 +148,20 @@ TEST(WebRules, CommitsPermissionsAndFailures)
 
     // The engine's switches: the user's own kept, one list of features to enable.
     const std::pair<const char *, const char *> switches[] = {
-        {"", "--enable-features=UseSnappyForParkableStrings"},
-        {"  --disable-gpu ", "--disable-gpu --enable-features=UseSnappyForParkableStrings"},
-        {"--enable-features=A,B --x", "--enable-features=A,B,UseSnappyForParkableStrings --x"},
-        {"--enable-features=A --enable-features=B", "--enable-features=A --enable-features=B,UseSnappyForParkableStrings"},
-        {"--enable-features=", "--enable-features=UseSnappyForParkableStrings"},
-        {"--disable-features=Foo,UseSnappyForParkableStrings", "--disable-features=Foo,UseSnappyForParkableStrings"},
-        {"--enable-features=UseSnappyForParkableStrings", "--enable-features=UseSnappyForParkableStrings"},
+        {"", "--enable-features=UseSnappyForParkableStrings --no-unsandboxed-zygote"},
+        {"  --disable-gpu ", "--disable-gpu --enable-features=UseSnappyForParkableStrings --no-unsandboxed-zygote"},
+        {"--enable-features=A,B --x", "--enable-features=A,B,UseSnappyForParkableStrings --x --no-unsandboxed-zygote"},
+        {"--enable-features=A --enable-features=B",
+         "--enable-features=A --enable-features=B,UseSnappyForParkableStrings --no-unsandboxed-zygote"},
+        {"--enable-features=", "--enable-features=UseSnappyForParkableStrings --no-unsandboxed-zygote"},
+        {"--disable-features=Foo,UseSnappyForParkableStrings",
+         "--disable-features=Foo,UseSnappyForParkableStrings --no-unsandboxed-zygote"},
+        {"--enable-features=UseSnappyForParkableStrings",
+         "--enable-features=UseSnappyForParkableStrings --no-unsandboxed-zygote"},
         {"--enable-features=UseSnappyForParkableStringsToo",
-         "--enable-features=UseSnappyForParkableStringsToo,UseSnappyForParkableStrings"},
+         "--enable-features=UseSnappyForParkableStringsToo,UseSnappyForParkableStrings --no-unsandboxed-zygote"},
+        // The idle second zygote is left out once, whoever asked first.
+        {"--no-unsandboxed-zygote --x", "--no-unsandboxed-zygote --x --enable-features=UseSnappyForParkableStrings"},
     };
     for (const auto &[given, want] : switches)
         EXPECT_EQ(engineSwitches(given), QByteArray(want)) << given;

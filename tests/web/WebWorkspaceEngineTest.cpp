@@ -19,6 +19,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QProcess>
@@ -44,6 +45,24 @@ using Phase = WebWorkspaceModel::Phase;
 namespace {
 
 using zktest::evaluate;
+
+// The command lines of the zygotes the engine started from this process.
+QByteArrayList engineZygotes()
+{
+    QByteArrayList zygotes;
+    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid)), cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly) || !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold spaces.
+        const QByteArray text = stat.readAll();
+        const QByteArray line = cmdline.readAll().replace('\0', ' ');
+        if (text.mid(text.lastIndexOf(')') + 2).split(' ').value(1) == self && line.contains("--type=zygote"))
+            zygotes << line;
+    }
+    return zygotes;
+}
 
 // Runs a task to its end and keeps its value or what it threw (QCoro's waitFor
 // never returns from a task that throws).
@@ -189,6 +208,11 @@ TEST_F(WebEngineTest, BootScriptRunsFirstAndMessagesMovePhaseAndReportTheAccount
         << "the bridge and its configuration exist before the page's first script";
     EXPECT_TRUE(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").contains("UseSnappyForParkableStrings"))
         << "the engine started with the application's switches";
+    // One zygote, the sandboxed one the renderer comes from; the engine's idle
+    // unsandboxed second one is not started.
+    const QByteArrayList zygotes = engineZygotes();
+    ASSERT_EQ(zygotes.size(), 1);
+    EXPECT_FALSE(zygotes.first().contains("--no-zygote-sandbox")) << zygotes.first().constData();
     EXPECT_EQ(web->account()->email, QStringLiteral("kitty@example.com"));
     EXPECT_EQ(web->account()->displayName, QStringLiteral("Kitty Cat"));
     ASSERT_EQ(reported.size(), 1);
@@ -555,6 +579,8 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
     evaluate(web->page(), QStringLiteral("document.querySelector('[data-navfor=\"studio\"]').click(); true"));
     ASSERT_TRUE(zktest::spinUntil([&] { return web->screen() == QStringLiteral("studio"); }));
     web->setRestDelay(200ms);
+    int givenBack = 0;
+    web->giveBackMemory = [&] { ++givenBack; };
     // It is frozen, never discarded: it keeps its renderer and document, so
     // that nothing has to start again when it is needed.
     const qint64 renderer = web->page()->renderProcessPid();
@@ -563,6 +589,7 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
     ASSERT_TRUE(zktest::spinUntil([&] { return web->resting(); }, 20s)) << "a hidden page rests";
     EXPECT_EQ(web->page()->lifecycleState(), QWebEnginePage::LifecycleState::Frozen);
     EXPECT_EQ(web->page()->renderProcessPid(), renderer);
+    EXPECT_TRUE(zktest::spinUntil([&] { return givenBack == 1; })) << "resting hands the spare heap back, once";
 
     // What the page is told while it rests waits for it: the latest of each
     // kind, however long a focus round's countdown ticks meanwhile.
@@ -597,6 +624,7 @@ TEST_F(WebEngineTest, AHiddenPageRestsAndComesBackForACallAndItsWindow)
     web->setRestDelay(200ms);
     EXPECT_TRUE(zktest::spinUntil([&] { return web->resting(); }, 20s)) << "once answered, the hidden page rests again";
     EXPECT_EQ(web->page()->lifecycleState(), QWebEnginePage::LifecycleState::Frozen);
+    EXPECT_TRUE(zktest::spinUntil([&] { return givenBack == 2; })) << "and hands back again what the call took";
 
     // Its window shows again: the page is back, usable, on the screen last asked for.
     web->webView()->show();
