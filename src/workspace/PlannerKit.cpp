@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "design/AppearanceService.h"
 #include "design/ZephylSurface.h"
+#include "workspace/KeyboardHold.h"
 #include "workspace/ProfilePicture.h"
 
 #include <QAbstractButton>
@@ -100,6 +101,7 @@ QVBoxLayout *bareColumn(QWidget *box, int spacing)
 SheetLayer::SheetLayer(QWidget *content, QWidget *owner) : QWidget(owner->window()), m_content(content)
 {
     setFocusPolicy(Qt::StrongFocus);
+    m_hold = new KeyboardHold(this);
     auto *card = new ZephylSurface(16, true, this);
     m_card = card;
     auto *inside = new QVBoxLayout(card);
@@ -151,6 +153,11 @@ void SheetLayer::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), QColor(0, 0, 0, AppearanceService::shared().appearance() == Appearance::dark ? 110 : 60));
+}
+
+bool SheetLayer::focusNextPrevChild(bool next)
+{
+    return isVisible() ? m_hold->cycle(next) : QWidget::focusNextPrevChild(next);
 }
 
 void SheetLayer::keyPressEvent(QKeyEvent *event)

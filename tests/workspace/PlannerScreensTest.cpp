@@ -593,6 +593,30 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
     EXPECT_EQ(d.format, QStringLiteral("post"));
     EXPECT_EQ(d.id, clock.now().toMSecsSinceEpoch()) << "an empty plan's next id is the time";
 
+    // Opened from the keyboard, the sheet keeps it: Shift+Tab and Tab go round
+    // its own controls past either end, never to the screen dimmed behind it,
+    // and a focus handed behind it comes back; Escape returns it to "New draft".
+    QAbstractButton *opener = plan()->button(QStringLiteral("New draft"));
+    opener->setFocus(Qt::TabFocusReason);
+    key(opener, Qt::Key_Space);
+    ASSERT_NE(plan()->editor(), nullptr);
+    const auto press = [&](Qt::Key k) {
+        key(QApplication::focusWidget(), k);
+        return QApplication::focusWidget();
+    };
+    QWidget *at = nullptr;
+    for (int i = 0; i < 40 && at != plan()->editor()->cancelButton(); ++i) {
+        at = press(Qt::Key_Backtab);
+        ASSERT_TRUE(plan()->editor()->isAncestorOf(at)) << "Shift+Tab " << i << " left the sheet for " << at->metaObject()->className();
+    }
+    EXPECT_EQ(press(Qt::Key_Backtab), plan()->editor()->saveButton()) << "round from the first control to the last";
+    EXPECT_EQ(press(Qt::Key_Tab), plan()->editor()->cancelButton()) << "and from the last to the first";
+    plan()->button(QStringLiteral("New publication"))->setFocus(Qt::OtherFocusReason);
+    EXPECT_EQ(QApplication::focusWidget(), plan()->editor()->cancelButton()) << "back where it was";
+    press(Qt::Key_Escape);
+    EXPECT_EQ(plan()->editor(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), opener);
+
     click(plan()->button(QStringLiteral("New draft")));
     DraftEditorView *editor = plan()->editor();
     ASSERT_NE(editor, nullptr);
@@ -604,6 +628,7 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
     settle();
     ASSERT_EQ(model().planDrafts().size(), 1);
     EXPECT_EQ(plan()->editor(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), plan()->button(QStringLiteral("New draft"))) << "the screen built anew has it";
 
     click(plan()->button(QStringLiteral("New publication")));
     EXPECT_TRUE(model().composerPresented());
