@@ -115,7 +115,14 @@ void KeyboardHold::release()
     QWidget *focus = QApplication::focusWidget();
     if (!focus || !m_layer->isAncestorOf(focus))
         return;
-    if (QWidget *back = returnPlace())
+    QWidget *back = returnPlace();
+    // Else the layer it shows on, when that holds the keyboard too: a composer
+    // whose buttons are all held while it publishes.
+    for (const KeyboardHold *outer : std::as_const(engaged())) {
+        if (!back && outer->m_layer->isAncestorOf(m_layer) && outer->m_layer->isVisible())
+            back = outer->m_layer;
+    }
+    if (back)
         back->setFocus(Qt::OtherFocusReason);
 }
 

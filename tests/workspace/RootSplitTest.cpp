@@ -109,6 +109,12 @@ TEST_F(RootTest, TheComposerSheetCanCoverAnyBranchAndEscapeDismissesIt)
     ASSERT_NE(qobject_cast<SignInView *>(root()->branch()), nullptr);
     EXPECT_EQ(root()->composerSheet(), typed.data());
     EXPECT_TRUE(typed->isVisible());
+    // The form under it does not take the keyboard, nor does Tab or Shift+Tab reach it.
+    EXPECT_TRUE(typed->isAncestorOf(QApplication::focusWidget()));
+    for (Qt::Key k : {Qt::Key_Backtab, Qt::Key_Backtab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab}) {
+        key(QApplication::focusWidget(), k);
+        ASSERT_TRUE(typed->isAncestorOf(QApplication::focusWidget())) << k << " left the sheet";
+    }
 
     flows.service.results["currentUser"] = user(QStringLiteral("b@example.com"));
     flows.service.held.insert(QStringLiteral("currentUser"));
