@@ -1,6 +1,7 @@
 #include "design/ButtonStyles.h"
 
 #include "design/AppearanceService.h"
+#include "design/Controls.h"
 #include "design/Icons.h"
 #include "design/Legibility.h"
 #include "design/PaletteColors.h"
@@ -141,6 +142,7 @@ StyledButton::StyledButton(const QString &text, const ButtonStyle &style, QWidge
     connect(m_press, &PressAnimator::changed, this, qOverload<>(&QWidget::update));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     AppearanceService::repaintOnChange(this);
+    FocusRing::track(this);
 }
 
 void StyledButton::setButtonStyle(const ButtonStyle &style)
@@ -201,6 +203,15 @@ void StyledButton::paintEvent(QPaintEvent *)
     QPainter painter(this);
     m_style.paint(painter, QRectF(rect()), text(), m_symbol, isEnabled(), pressProgress(), drawnAppearance(),
                   layoutDirection());
+    // Where the keyboard is, once it is moved by Tab.
+    if (FocusRing::shown(this)) {
+        QColor ring = PaletteColors::color(ZephylPalette::Color::accent, drawnAppearance());
+        ring.setAlphaF(0.6f);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(ring, 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(m_style.shape(QRectF(rect()).adjusted(1, 1, -1, -1)));
+    }
 }
 
 void StyledButton::setFixedAppearance(std::optional<Appearance> appearance)

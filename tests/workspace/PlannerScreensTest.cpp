@@ -610,7 +610,9 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
         ASSERT_TRUE(plan()->editor()->isAncestorOf(at)) << "Shift+Tab " << i << " left the sheet for " << at->metaObject()->className();
     }
     EXPECT_EQ(press(Qt::Key_Backtab), plan()->editor()->saveButton()) << "round from the first control to the last";
+    const QImage ringed = plan()->editor()->saveButton()->grab().toImage();
     EXPECT_EQ(press(Qt::Key_Tab), plan()->editor()->cancelButton()) << "and from the last to the first";
+    EXPECT_NE(plan()->editor()->saveButton()->grab().toImage(), ringed) << "the keyboard's place is drawn";
     plan()->button(QStringLiteral("New publication"))->setFocus(Qt::OtherFocusReason);
     EXPECT_EQ(QApplication::focusWidget(), plan()->editor()->cancelButton()) << "back where it was";
     press(Qt::Key_Escape);
