@@ -9,6 +9,8 @@
 #include "design/NoticeBanner.h"
 #include "workspace/AssistantView.h"
 #include "workspace/ComposerView.h"
+#include "workspace/PlanView.h"
+#include "workspace/PlannerKit.h"
 #include "workspace/ProfileView.h"
 #include "workspace/SignInView.h"
 #include "workspace/SummaryView.h"
@@ -154,6 +156,25 @@ TEST_F(RootTest, TheComposerSheetCanCoverAnyBranchAndEscapeDismissesIt)
     EXPECT_EQ(state.media().size(), 1);
     key(typed, Qt::Key_Escape);
     EXPECT_FALSE(model().composerPresented());
+
+    // A composer opened (from the ask panel) while the plan's draft sheet shows
+    // comes under that sheet: the keyboard stays on the one on top, without the
+    // two taking it from each other, and goes to the composer once that one closes.
+    model().setSurface(Surface::plan);
+    settle();
+    auto *plan = qobject_cast<PlanView *>(split()->detail());
+    ASSERT_NE(plan, nullptr);
+    plan->createDraft();
+    settle();
+    model().openComposer(std::nullopt);
+    settle();
+    auto *draftSheet = host.window->findChild<SheetLayer *>();
+    ASSERT_NE(draftSheet, nullptr);
+    ASSERT_NE(root()->composerSheet(), nullptr);
+    EXPECT_TRUE(draftSheet->isAncestorOf(QApplication::focusWidget()));
+    key(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_EQ(plan->editor(), nullptr);
+    EXPECT_TRUE(root()->composerSheet()->isAncestorOf(QApplication::focusWidget()));
 }
 
 TEST_F(RootTest, ThemeAndReadingDirectionFollowTheSettingsAtOnce)
