@@ -574,6 +574,16 @@ TEST_F(PlannerTest, TheWholeRowAndTheWholeTileAnswerAClick)
     settle();
     ASSERT_NE(grid()->editor(), nullptr) << "the \"Draft\" badge is part of the tile";
     EXPECT_EQ(grid()->editor()->draft().id, 3);
+    // The grid's sheet keeps the keyboard as the plan's does: round its own
+    // controls, never to the grid or the plan behind it.
+    key(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), grid()->editor()->saveButton());
+    key(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), grid()->editor()->cancelButton());
+    for (int i = 0; i < 12; ++i) {
+        key(QApplication::focusWidget(), Qt::Key_Backtab);
+        ASSERT_TRUE(grid()->editor()->isAncestorOf(QApplication::focusWidget())) << "Shift+Tab " << i;
+    }
 }
 
 TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
