@@ -82,8 +82,10 @@ bool KeyboardHold::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_layer && event->type() == QEvent::Show)
         engage();
-    // Before the toolkit moves a keyboard it finds hidden on to the next control in the window.
-    if (watched == m_layer && event->type() == QEvent::Hide)
+    // Before the toolkit moves a keyboard it finds hidden on to the next control
+    // in the window. Only the layer's own hiding counts: with its window hidden
+    // or minimised it still stands over the screen for when the window comes back.
+    if (watched == m_layer && event->type() == QEvent::Hide && m_layer->isHidden())
         release();
     return QObject::eventFilter(watched, event);
 }
