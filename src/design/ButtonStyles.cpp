@@ -203,10 +203,16 @@ void StyledButton::paintEvent(QPaintEvent *)
     QPainter painter(this);
     m_style.paint(painter, QRectF(rect()), text(), m_symbol, isEnabled(), pressProgress(), drawnAppearance(),
                   layoutDirection());
-    // Where the keyboard is, once it is moved by Tab.
+    // Where the keyboard is, once it is moved by Tab: in the accent where that
+    // stands out from the fill it is drawn on, else in the label's colour
+    // (the accent vanishes on the dark appearance's white primary fill).
     if (FocusRing::shown(this)) {
-        QColor ring = PaletteColors::color(ZephylPalette::Color::accent, drawnAppearance());
-        ring.setAlphaF(0.6f);
+        const Appearance look = drawnAppearance();
+        const QColor accent = PaletteColors::color(Color::accent, look);
+        const QColor fill = PaletteColors::color(m_style.fill, look);
+        const bool stands = ZephylPalette::contrastRatio(accent.rgb() & 0xFFFFFFu, fill.rgb() & 0xFFFFFFu) >=
+                            ZephylPalette::kShapeContrast;
+        const QColor ring = stands ? accent : PaletteColors::color(m_style.drawnLabel(look, false), look);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(ring, 2));
         painter.setBrush(Qt::NoBrush);

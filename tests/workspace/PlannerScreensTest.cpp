@@ -30,11 +30,13 @@
 #include <QDateTimeEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTimeZone>
 
+#include <cmath>
 #include <utility>
 
 using namespace flowtest;
@@ -620,9 +622,50 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
         ASSERT_TRUE(plan()->editor()->isAncestorOf(at)) << "Shift+Tab " << i << " left the sheet for " << at->metaObject()->className();
     }
     EXPECT_EQ(press(Qt::Key_Backtab), plan()->editor()->saveButton()) << "round from the first control to the last";
+    // The ring stands 3:1 out from the fill it is drawn on, light and dark,
+    // on the primary button and on a quiet one.
+    const auto ringContrast = [](QWidget *button) {
+        const auto luminance = [](QRgb c) {
+            double sum = 0;
+            for (auto [value, weight] : {std::pair(qRed(c), 0.2126), std::pair(qGreen(c), 0.7152), std::pair(qBlue(c), 0.0722)}) {
+                const double v = value / 255.0;
+                sum += weight * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+            }
+            return sum;
+        };
+        double least = 21;
+        for (AppTheme theme : {AppTheme::light, AppTheme::dark}) {
+            AppearanceService::shared().setTheme(theme);
+            const QImage image = button->grab().toImage();
+            const int y = image.height() / 2;
+            const double fill = luminance(image.pixel(8, y));
+            double ring = 1;
+            for (int x = 0; x <= 3; ++x) {
+                const double l = luminance(image.pixel(x, y));
+                ring = std::max(ring, (std::max(l, fill) + 0.05) / (std::min(l, fill) + 0.05));
+            }
+            least = std::min(least, ring);
+        }
+        AppearanceService::shared().setTheme(AppTheme::light);
+        return least;
+    };
+    EXPECT_GE(ringContrast(plan()->editor()->saveButton()), 3.0);
     const QImage ringed = plan()->editor()->saveButton()->grab().toImage();
     EXPECT_EQ(press(Qt::Key_Tab), plan()->editor()->cancelButton()) << "and from the last to the first";
     EXPECT_NE(plan()->editor()->saveButton()->grab().toImage(), ringed) << "the keyboard's place is drawn";
+    EXPECT_GE(ringContrast(plan()->editor()->cancelButton()), 3.0);
+    // Forward, the caption is passed as any field is: Tab moves on and types nothing.
+    QPlainTextEdit *caption = plan()->editor()->captionEditor();
+    for (int i = 0; i < 30 && at != plan()->editor()->saveButton(); ++i) {
+        at = press(Qt::Key_Tab);
+        ASSERT_TRUE(plan()->editor()->isAncestorOf(at)) << "Tab " << i;
+    }
+    EXPECT_EQ(at, plan()->editor()->saveButton()) << "Tab got past the caption";
+    caption->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(press(Qt::Key_Tab), plan()->editor()->hashtagsField());
+    EXPECT_EQ(press(Qt::Key_Backtab), caption);
+    EXPECT_TRUE(caption->toPlainText().isEmpty());
+    plan()->editor()->cancelButton()->setFocus(Qt::TabFocusReason);
     plan()->button(QStringLiteral("New publication"))->setFocus(Qt::OtherFocusReason);
     EXPECT_EQ(QApplication::focusWidget(), plan()->editor()->cancelButton()) << "back where it was";
     press(Qt::Key_Escape);
