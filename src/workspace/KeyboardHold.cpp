@@ -11,8 +11,10 @@ namespace {
 
 QList<KeyboardHold *> &engaged()
 {
-    static QList<KeyboardHold *> holds;
-    return holds;
+    // Kept to the end: a window torn down after static objects are gone still
+    // takes its layers' holds off the list.
+    static auto *holds = new QList<KeyboardHold *>;
+    return *holds;
 }
 
 // The words a control is known by: a button's text, a field's placeholder,

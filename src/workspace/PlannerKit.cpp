@@ -14,6 +14,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPainter>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -113,7 +114,13 @@ SheetLayer::SheetLayer(QWidget *content, QWidget *owner) : QWidget(owner->window
     // The sheet belongs to the screen that opened it.
     connect(owner, &QObject::destroyed, this, [this] {
         m_closed = true;
-        deleteLater();
+        // Hidden first, so the keyboard stays in the window rather than going
+        // with the sheet; once the screen's teardown is over, as the keyboard's
+        // way back looks through the window.
+        QTimer::singleShot(0, this, [this] {
+            hide();
+            deleteLater();
+        });
     });
     place();
     show();

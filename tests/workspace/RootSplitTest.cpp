@@ -175,6 +175,21 @@ TEST_F(RootTest, TheComposerSheetCanCoverAnyBranchAndEscapeDismissesIt)
     key(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_EQ(plan->editor(), nullptr);
     EXPECT_TRUE(root()->composerSheet()->isAncestorOf(QApplication::focusWidget()));
+
+    // A draft sheet that goes with its screen (the ask panel opening the grid)
+    // leaves the keyboard in the window, not with the sheet as it is deleted.
+    key(QApplication::focusWidget(), Qt::Key_Escape);
+    ASSERT_FALSE(model().composerPresented());
+    plan->createDraft();
+    settle();
+    QPointer<SheetLayer> gone = host.window->findChild<SheetLayer *>();
+    ASSERT_NE(gone, nullptr);
+    ASSERT_TRUE(gone->isAncestorOf(QApplication::focusWidget()));
+    model().setSurface(Surface::grid);
+    settle();
+    EXPECT_TRUE(gone.isNull());
+    ASSERT_NE(QApplication::focusWidget(), nullptr) << "the keyboard went with the sheet";
+    EXPECT_EQ(QApplication::focusWidget()->window(), host.window.get());
 }
 
 TEST_F(RootTest, ThemeAndReadingDirectionFollowTheSettingsAtOnce)
