@@ -7,6 +7,8 @@
 #include <QScrollArea>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace {
 
 QList<KeyboardHold *> &engaged()
@@ -35,16 +37,24 @@ bool takesTab(const QWidget *w)
     return (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && !w->focusProxy() && w->isVisible() && w->isEnabled();
 }
 
-// The first control below `within`, outside `apart`, of that kind and name.
-QWidget *named(const QString &kind, const QString &label, const QWidget *within, const QWidget *apart = nullptr)
+// The controls below `within`, outside `apart`, of that kind and name, in the
+// order they were made.
+QList<QWidget *> alike(const QString &kind, const QString &label, const QWidget *within, const QWidget *apart = nullptr)
 {
+    QList<QWidget *> out;
     if (label.isEmpty())
-        return nullptr;
+        return out;
     for (QWidget *w : within->findChildren<QWidget *>()) {
         if (takesTab(w) && (!apart || !apart->isAncestorOf(w)) && kindOf(w) == kind && labelOf(w) == label)
-            return w;
+            out.append(w);
     }
-    return nullptr;
+    return out;
+}
+
+QWidget *named(const QString &kind, const QString &label, const QWidget *within, const QWidget *apart = nullptr)
+{
+    const QList<QWidget *> found = alike(kind, label, within, apart);
+    return found.isEmpty() ? nullptr : found.first();
 }
 
 // Whether `a` is drawn over `b`: of the two children of their nearest common
@@ -146,9 +156,14 @@ QWidget *KeyboardHold::returnPlace() const
     return nullptr;
 }
 
-QWidget *KeyboardHold::sameControl(const QWidget *like, const QWidget *within)
+QWidget *KeyboardHold::sameControl(const QWidget *like, const QWidget *within, const QWidget *was)
 {
-    return named(kindOf(like), labelOf(like), within);
+    const QList<QWidget *> found = alike(kindOf(like), labelOf(like), within);
+    if (found.isEmpty())
+        return nullptr;
+    // The one at the same place among its namesakes (a list's "Show" buttons), or the last.
+    const qsizetype at = was ? alike(kindOf(like), labelOf(like), was).indexOf(const_cast<QWidget *>(like)) : 0;
+    return found.at(std::clamp<qsizetype>(at, 0, found.size() - 1));
 }
 
 bool KeyboardHold::onTop() const

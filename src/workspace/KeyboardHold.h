@@ -26,8 +26,9 @@ public:
 
     // The control below `within` that can take the keyboard and is of the same
     // kind and name as `like` (a button's text, a field's placeholder, else the
-    // accessible name), else null; one without a name has no counterpart.
-    static QWidget *sameControl(const QWidget *like, const QWidget *within);
+    // accessible name), else null; one without a name has no counterpart. With
+    // several, the one at `like`'s place among its namesakes below `was`.
+    static QWidget *sameControl(const QWidget *like, const QWidget *within, const QWidget *was = nullptr);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -681,7 +681,7 @@ void Screen::populate()
     QWidget *focus = QApplication::focusWidget();
     if (m_content && m_content->isAncestorOf(focus) && isVisible()) {
         next->show();
-        if (QWidget *same = KeyboardHold::sameControl(focus, next))
+        if (QWidget *same = KeyboardHold::sameControl(focus, next, m_content))
             same->setFocus(Qt::OtherFocusReason);
     }
     if (m_content) {

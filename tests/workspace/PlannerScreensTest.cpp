@@ -1226,6 +1226,32 @@ TEST_F(PlannerTest, GridOrderMovesHidingAndPaging)
     click(grid()->button(QStringLiteral("Show")));
     EXPECT_EQ(order(), (QStringList{"a", "c", "b", "f1", "f2"}));
     EXPECT_TRUE(grid()->hiddenTitles().isEmpty());
+    // Shown from the keyboard, the keyboard keeps its place in the list built
+    // anew: on the next draft's "Show", not on the first one.
+    for (const PlanDraft *d : {&a, &b, &c})
+        action(grid()->menuFor(*d, grid()), QStringLiteral("Hide from grid"))->trigger();
+    settle();
+    const auto shows = [&] {
+        QList<QAbstractButton *> out;
+        for (QAbstractButton *button : grid()->content()->findChildren<QAbstractButton *>())
+            if (button->text() == QStringLiteral("Show"))
+                out << button;
+        return out;
+    };
+    ASSERT_EQ(shows().size(), 3);
+    const auto titleBy = [](QWidget *button) {
+        return button ? button->parentWidget()->findChild<TextBlock *>(QStringLiteral("hiddenTitle"))->text() : QString();
+    };
+    const QStringList listed = grid()->hiddenTitles();
+    ASSERT_EQ(titleBy(shows().at(1)), listed.at(1));
+    shows().at(1)->setFocus(Qt::TabFocusReason);
+    key(shows().at(1), Qt::Key_Space);
+    settle();
+    EXPECT_EQ(grid()->hiddenTitles(), (QStringList{listed.at(0), listed.at(2)}));
+    EXPECT_EQ(titleBy(QApplication::focusWidget()), listed.at(2));
+    click(shows().at(1));
+    click(shows().at(0));
+    EXPECT_EQ(order(), (QStringList{"a", "c", "b", "f1", "f2"}));
 
     // Clicks: a draft opens the editor; a post opens its Instagram address, or nothing.
     QList<GridTile *> tiles = grid()->tiles();
