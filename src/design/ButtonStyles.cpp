@@ -48,6 +48,15 @@ ZephylPalette::Color ButtonStyle::drawnLabel(Appearance appearance, bool symbolO
                                     symbolOnly ? ZephylPalette::kShapeContrast : ZephylPalette::kTextContrast);
 }
 
+QColor ButtonStyle::focusRing(Appearance appearance) const
+{
+    const QColor accent = PaletteColors::color(Color::accent, appearance);
+    const QColor ground = PaletteColors::color(fill, appearance);
+    if (ZephylPalette::contrastRatio(accent.rgb() & 0xFFFFFFu, ground.rgb() & 0xFFFFFFu) >= ZephylPalette::kShapeContrast)
+        return accent;
+    return PaletteColors::color(drawnLabel(appearance, false), appearance);
+}
+
 void ButtonStyle::paint(QPainter &painter, const QRectF &rect, const QString &text, const QString &symbol,
                         bool enabled, double pressed, Appearance appearance, Qt::LayoutDirection direction) const
 {
@@ -203,16 +212,9 @@ void StyledButton::paintEvent(QPaintEvent *)
     QPainter painter(this);
     m_style.paint(painter, QRectF(rect()), text(), m_symbol, isEnabled(), pressProgress(), drawnAppearance(),
                   layoutDirection());
-    // Where the keyboard is, once it is moved by Tab: in the accent where that
-    // stands out from the fill it is drawn on, else in the label's colour
-    // (the accent vanishes on the dark appearance's white primary fill).
+    // Where the keyboard is, once it is moved by Tab.
     if (FocusRing::shown(this)) {
-        const Appearance look = drawnAppearance();
-        const QColor accent = PaletteColors::color(Color::accent, look);
-        const QColor fill = PaletteColors::color(m_style.fill, look);
-        const bool stands = ZephylPalette::contrastRatio(accent.rgb() & 0xFFFFFFu, fill.rgb() & 0xFFFFFFu) >=
-                            ZephylPalette::kShapeContrast;
-        const QColor ring = stands ? accent : PaletteColors::color(m_style.drawnLabel(look, false), look);
+        const QColor ring = m_style.focusRing(drawnAppearance());
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(ring, 2));
         painter.setBrush(Qt::NoBrush);

@@ -290,10 +290,8 @@ void RowButton::paintEvent(QPaintEvent *)
         painter.drawText(QRectF(x, r.top(), hintWidth, r.height()), int(Qt::AlignCenter | Qt::TextSingleLine), m_hint);
     }
     if (FocusRing::shown(this)) {
-        QColor ring = PaletteColors::color(Color::accent, appearance);
-        ring.setAlphaF(0.45f);
         painter.setOpacity(1);
-        painter.setPen(QPen(ring, 2));
+        painter.setPen(QPen(m_style.focusRing(appearance), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(m_style.shape(r.adjusted(1, 1, -1, -1)));
     }

@@ -671,6 +671,15 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
     press(Qt::Key_Escape);
     EXPECT_EQ(plan()->editor(), nullptr);
     EXPECT_EQ(QApplication::focusWidget(), opener);
+    // A row's button (the sidebar's "New publication") draws the same ring.
+    RowButton row(QStringLiteral("New publication"), PrimaryButtonStyle(false), plan());
+    row.setGeometry(0, 0, 200, 42);
+    row.show();
+    key(opener, Qt::Key_Tab);
+    row.setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(row.hasFocus());
+    EXPECT_GE(ringContrast(&row), 3.0);
+    opener->setFocus(Qt::TabFocusReason);
 
     click(plan()->button(QStringLiteral("New draft")));
     DraftEditorView *editor = plan()->editor();
