@@ -2,7 +2,8 @@
 // https host on 127.0.0.1): the time of each frame while scrolling through it,
 // first while the pictures arrive and then with all of them in memory, and the
 // resident memory of the process before the grid, with the grid built, and
-// with every tile's picture loaded.
+// with every tile's picture loaded; and a Tab press in a draft's sheet over it,
+// which goes round the sheet's own controls in the window's Tab order.
 // Usage: QT_QPA_PLATFORM=offscreen build/bench/planner_grid_bench
 #include "Certificate.h"
 #include "StandinServer.h"
@@ -14,6 +15,7 @@
 #include "design/AppearanceService.h"
 #include "services/KeychainStore.h"
 #include "services/ZephylAPI.h"
+#include "workspace/DraftEditorView.h"
 #include "workspace/GridView.h"
 #include "workspace/PlanView.h"
 #include "workspace/PlannerKit.h"
@@ -22,6 +24,7 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -220,6 +223,21 @@ int main(int argc, char **argv)
     breathe(100);
     const double loaded = rssMB();
     const Frames warm = scrollThrough(window, *area, 0);
+    QElapsedTimer timer;
+
+    // Tab in a draft's sheet over the whole grid.
+    grid->editDraft(drafts.first());
+    breathe(50);
+    const int widgets = int(window.findChildren<QWidget *>().size());
+    std::vector<double> tabs;
+    for (int i = 0; i < 200 && grid->editor(); ++i) {
+        QWidget *at = window.focusWidget() ? window.focusWidget() : static_cast<QWidget *>(grid->editor());
+        QKeyEvent press(QEvent::KeyPress, i % 4 == 3 ? Qt::Key_Backtab : Qt::Key_Tab, Qt::NoModifier);
+        timer.start();
+        QApplication::sendEvent(at, &press);
+        tabs.push_back(double(timer.nsecsElapsed()) / 1e3);
+    }
+    std::sort(tabs.begin(), tabs.end());
 
     // The plan screen over 1000 drafts and 1000 publications: building it, as
     // every change of the plan does.
@@ -248,7 +266,6 @@ int main(int argc, char **argv)
     layout->addWidget(plan);
     breathe(100);
     std::vector<double> builds;
-    QElapsedTimer timer;
     for (int i = 0; i < 10; ++i) {
         timer.start();
         plan->rebuild();
@@ -266,6 +283,10 @@ int main(int argc, char **argv)
         << QString::number(double(PictureCache::shared().cachedBytes()) / 1048576.0, 'f', 1) << " MB decoded\n";
     out << "scroll while pictures arrive: " << cold.summary() << "\n";
     out << "scroll with every picture loaded: " << warm.summary() << "\n";
+    if (!tabs.empty())
+        out << "Tab in a draft's sheet over the grid (" << widgets << " widgets in the window): " << tabs.size()
+            << " presses, median " << QString::number(tabs[tabs.size() / 2], 'f', 1) << " us, max "
+            << QString::number(tabs.back(), 'f', 1) << " us\n";
     out << "resident memory: before the grid " << QString::number(before, 'f', 1) << " MB, grid built "
         << QString::number(built, 'f', 1) << " MB, every picture loaded " << QString::number(loaded, 'f', 1)
         << " MB\n";

@@ -1,6 +1,7 @@
 #include "design/ButtonStyles.h"
 
 #include "design/AppearanceService.h"
+#include "design/Controls.h"
 #include "design/Icons.h"
 #include "design/Legibility.h"
 #include "design/PaletteColors.h"
@@ -45,6 +46,15 @@ ZephylPalette::Color ButtonStyle::drawnLabel(Appearance appearance, bool symbolO
 {
     return ZephylPalette::legibleOn(labelColor, fill, appearance,
                                     symbolOnly ? ZephylPalette::kShapeContrast : ZephylPalette::kTextContrast);
+}
+
+QColor ButtonStyle::focusRing(Appearance appearance) const
+{
+    const QColor accent = PaletteColors::color(Color::accent, appearance);
+    const QColor ground = PaletteColors::color(fill, appearance);
+    if (ZephylPalette::contrastRatio(accent.rgb() & 0xFFFFFFu, ground.rgb() & 0xFFFFFFu) >= ZephylPalette::kShapeContrast)
+        return accent;
+    return PaletteColors::color(drawnLabel(appearance, false), appearance);
 }
 
 void ButtonStyle::paint(QPainter &painter, const QRectF &rect, const QString &text, const QString &symbol,
@@ -141,6 +151,7 @@ StyledButton::StyledButton(const QString &text, const ButtonStyle &style, QWidge
     connect(m_press, &PressAnimator::changed, this, qOverload<>(&QWidget::update));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     AppearanceService::repaintOnChange(this);
+    FocusRing::track(this);
 }
 
 void StyledButton::setButtonStyle(const ButtonStyle &style)
@@ -201,6 +212,14 @@ void StyledButton::paintEvent(QPaintEvent *)
     QPainter painter(this);
     m_style.paint(painter, QRectF(rect()), text(), m_symbol, isEnabled(), pressProgress(), drawnAppearance(),
                   layoutDirection());
+    // Where the keyboard is, once it is moved by Tab.
+    if (FocusRing::shown(this)) {
+        const QColor ring = m_style.focusRing(drawnAppearance());
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(ring, 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(m_style.shape(QRectF(rect()).adjusted(1, 1, -1, -1)));
+    }
 }
 
 void StyledButton::setFixedAppearance(std::optional<Appearance> appearance)

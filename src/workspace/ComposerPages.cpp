@@ -14,6 +14,7 @@
 #include "services/WireModels.h"
 #include "workspace/ComposerParts.h"
 #include "workspace/ComposerView.h"
+#include "workspace/KeyboardHold.h"
 #include "workspace/ScreenKit.h"
 
 #include <QHBoxLayout>
@@ -115,6 +116,7 @@ ComposerConfirmationSheet::ComposerConfirmationSheet(ComposerState &state, std::
     : QWidget(parent), m_state(state), m_username(std::move(username))
 {
     setFocusPolicy(Qt::StrongFocus);
+    m_hold = new KeyboardHold(this);
     AppearanceService::repaintOnChange(this);
     m_card = new SheetCard(14, this);
     auto *column = new QVBoxLayout(m_card);
@@ -207,6 +209,11 @@ void ComposerConfirmationSheet::resizeEvent(QResizeEvent *)
     const int width = std::min(480, this->width() - 40);
     const int wanted = std::max(m_card->layout()->totalHeightForWidth(width), m_card->minimumSizeHint().height());
     m_card->setGeometry((this->width() - width) / 2, 24, width, std::min(wanted, this->height() - 48));
+}
+
+bool ComposerConfirmationSheet::focusNextPrevChild(bool next)
+{
+    return isVisible() ? m_hold->cycle(next) : QWidget::focusNextPrevChild(next);
 }
 
 void ComposerConfirmationSheet::paintEvent(QPaintEvent *)

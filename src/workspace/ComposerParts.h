@@ -14,6 +14,7 @@
 class AppModel;
 class ComposerState;
 class ComposerView;
+class KeyboardHold;
 class QAbstractButton;
 class QCheckBox;
 class QDateTimeEdit;
@@ -121,7 +122,8 @@ private:
 };
 
 // The explicit confirmation before anything goes to Instagram: what, through
-// which account and when, the caption as it will be sent, "Back" and the confirm button.
+// which account and when, the caption as it will be sent, "Back" and the confirm
+// button. It keeps the keyboard while it shows over the composer.
 class ComposerConfirmationSheet final : public QWidget {
     Q_OBJECT
 public:
@@ -144,9 +146,11 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *) override {}
     void resizeEvent(QResizeEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     ComposerState &m_state;
+    KeyboardHold *m_hold;
     std::optional<QString> m_username;
     QWidget *m_card;
     TextBlock *m_title;

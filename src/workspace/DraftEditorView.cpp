@@ -235,6 +235,8 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_captionEditor->setPlainText(PlannerKit::shownText(draft.caption, kShownCaption));
     m_captionEditor->setObjectName(QStringLiteral("caption"));
     m_captionEditor->setStyleSheet(QString());
+    // A caption has no use for a tab character: Tab moves on, as in every other field.
+    m_captionEditor->setTabChangesFocus(true);
     connect(m_captionEditor, &QPlainTextEdit::textChanged, this,
             [this] { m_draft.caption = m_captionEditor->toPlainText(); });
     captionInside->addWidget(m_captionEditor);

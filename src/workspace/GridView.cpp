@@ -232,11 +232,8 @@ GridView::GridView(AppModel &model, QWidget *parent) : Screen(model, parent)
     connect(&model, &AppModel::draftEditReturned, this, &GridView::resumeDraftEdit);
 }
 
-GridView::~GridView()
-{
-    if (m_sheet)
-        m_sheet->deleteLater();
-}
+// An open sheet goes once this screen has gone (SheetLayer follows its owner).
+GridView::~GridView() = default;
 
 void GridView::showEvent(QShowEvent *event)
 {

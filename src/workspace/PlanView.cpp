@@ -277,11 +277,8 @@ PlanView::PlanView(AppModel &model, QWidget *parent) : Screen(model, parent)
     connect(&model, &AppModel::draftEditReturned, this, &PlanView::resumeDraftEdit);
 }
 
-PlanView::~PlanView()
-{
-    if (m_sheet)
-        m_sheet->deleteLater();
-}
+// An open sheet goes once this screen has gone (SheetLayer follows its owner).
+PlanView::~PlanView() = default;
 
 void PlanView::showEvent(QShowEvent *event)
 {

@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "design/AppearanceService.h"
 #include "design/ZephylSurface.h"
+#include "workspace/KeyboardHold.h"
 #include "workspace/ProfilePicture.h"
 
 #include <QAbstractButton>
@@ -13,6 +14,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPainter>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -100,6 +102,7 @@ QVBoxLayout *bareColumn(QWidget *box, int spacing)
 SheetLayer::SheetLayer(QWidget *content, QWidget *owner) : QWidget(owner->window()), m_content(content)
 {
     setFocusPolicy(Qt::StrongFocus);
+    m_hold = new KeyboardHold(this);
     auto *card = new ZephylSurface(16, true, this);
     m_card = card;
     auto *inside = new QVBoxLayout(card);
@@ -111,7 +114,13 @@ SheetLayer::SheetLayer(QWidget *content, QWidget *owner) : QWidget(owner->window
     // The sheet belongs to the screen that opened it.
     connect(owner, &QObject::destroyed, this, [this] {
         m_closed = true;
-        deleteLater();
+        // Hidden first, so the keyboard stays in the window rather than going
+        // with the sheet; once the screen's teardown is over, as the keyboard's
+        // way back looks through the window.
+        QTimer::singleShot(0, this, [this] {
+            hide();
+            deleteLater();
+        });
     });
     place();
     show();
@@ -151,6 +160,11 @@ void SheetLayer::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), QColor(0, 0, 0, AppearanceService::shared().appearance() == Appearance::dark ? 110 : 60));
+}
+
+bool SheetLayer::focusNextPrevChild(bool next)
+{
+    return isVisible() ? m_hold->cycle(next) : QWidget::focusNextPrevChild(next);
 }
 
 void SheetLayer::keyPressEvent(QKeyEvent *event)

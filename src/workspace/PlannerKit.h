@@ -19,6 +19,7 @@
 #include <optional>
 
 class AppModel;
+class KeyboardHold;
 class QAbstractButton;
 class QNetworkAccessManager;
 class QVBoxLayout;
@@ -59,8 +60,9 @@ QVBoxLayout *bareColumn(QWidget *box, int spacing);
 
 // A sheet: a dimmed layer over the whole window holding one card near its top.
 // Escape, or the card's content emitting `closeRequested`, closes it. The layer
-// takes every click, so the window beneath waits while it is up. It deletes
-// itself when closed or when its owner goes.
+// takes every click and keeps the keyboard, so the window beneath waits while it
+// is up; once closed, the keyboard goes back to where it was. It deletes itself
+// when closed or when its owner goes.
 class SheetLayer final : public QWidget {
     Q_OBJECT
 public:
@@ -76,11 +78,13 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *) override {}
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void place();
     QWidget *m_card;
     QWidget *m_content;
+    KeyboardHold *m_hold;
     bool m_closed = false;
 };
 

@@ -10,6 +10,7 @@
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
 #include "design/ZephylSurface.h"
+#include "workspace/KeyboardHold.h"
 
 #include <QEvent>
 #include <QFontMetricsF>
@@ -289,10 +290,8 @@ void RowButton::paintEvent(QPaintEvent *)
         painter.drawText(QRectF(x, r.top(), hintWidth, r.height()), int(Qt::AlignCenter | Qt::TextSingleLine), m_hint);
     }
     if (FocusRing::shown(this)) {
-        QColor ring = PaletteColors::color(Color::accent, appearance);
-        ring.setAlphaF(0.45f);
         painter.setOpacity(1);
-        painter.setPen(QPen(ring, 2));
+        painter.setPen(QPen(m_style.focusRing(appearance), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(m_style.shape(r.adjusted(1, 1, -1, -1)));
     }
@@ -674,12 +673,20 @@ Screen::Screen(AppModel &model, QWidget *parent) : QWidget(parent), m_model(mode
 void Screen::populate()
 {
     QWidget *next = build();
+    layout()->addWidget(next);
+    // The keyboard stays on the same control of the content built anew, rather
+    // than going on to wherever the window's Tab order leads from a hidden one.
+    QWidget *focus = QApplication::focusWidget();
+    if (m_content && m_content->isAncestorOf(focus) && isVisible()) {
+        next->show();
+        if (QWidget *same = KeyboardHold::sameControl(focus, next, m_content))
+            same->setFocus(Qt::OtherFocusReason);
+    }
     if (m_content) {
         m_content->hide();
         m_content->deleteLater();
     }
     m_content = next;
-    layout()->addWidget(next);
 }
 
 void Screen::rebuildSoon()

@@ -7,6 +7,7 @@
 #include "design/TextBlock.h"
 #include "design/ZephylSurface.h"
 #include "workspace/ComposerView.h"
+#include "workspace/KeyboardHold.h"
 #include "workspace/ScreenKit.h"
 #include "workspace/SignInView.h"
 #include "workspace/WorkspaceSplitView.h"
@@ -46,12 +47,13 @@ protected:
 
 // The composer sheet: a dimmed layer over the whole window with the composer on
 // a card near its top. Escape dismisses it, as a sheet is dismissed, unless the
-// composer is handing a post over.
+// composer is handing a post over. It keeps the keyboard while it shows.
 class ComposerSheet final : public QWidget {
 public:
     ComposerSheet(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
     {
         setFocusPolicy(Qt::StrongFocus);
+        m_hold = new KeyboardHold(this);
         m_card = new ZephylSurface(16, true, this);
         auto *inside = new QVBoxLayout(m_card);
         inside->setContentsMargins(0, 0, 0, 0);
@@ -85,9 +87,14 @@ protected:
     }
     // The layer takes every click, so the window beneath waits while the sheet is up.
     void mousePressEvent(QMouseEvent *) override {}
+    bool focusNextPrevChild(bool next) override
+    {
+        return isVisible() ? m_hold->cycle(next) : QWidget::focusNextPrevChild(next);
+    }
 
 private:
     AppModel &m_model;
+    KeyboardHold *m_hold;
     ZephylSurface *m_card;
     ComposerView *m_composer;
 };

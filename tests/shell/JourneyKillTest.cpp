@@ -298,7 +298,7 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
                 continue;
             }
             ASSERT_TRUE(typing.waitForFinished(30000));
-            // Back past the format and "Cancel" to the sheet's last button: forward, the caption takes the Tab.
+            // Back past the format and "Cancel" to the sheet's last button, the shorter way round.
             ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
             const QString path = QStringLiteral("/api/plan/drafts");
             if (service == holds)

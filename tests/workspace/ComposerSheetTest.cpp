@@ -248,13 +248,23 @@ TEST_F(SheetTest, TheConfirmationSummarisesAndBackOrEscapeOnlyClosesIt)
     EXPECT_EQ(sheet->title()->text(), QStringLiteral("Schedule this publication?"));
     EXPECT_EQ(sheet->confirmButton()->text(), QStringLiteral("Confirm and schedule"));
 
+    // The keyboard goes round its two buttons, never to the composer dimmed behind it.
+    EXPECT_EQ(QApplication::focusWidget(), sheet->confirmButton());
+    for (auto [k, want] : {std::pair(Qt::Key_Tab, sheet->backButton()), std::pair(Qt::Key_Tab, sheet->confirmButton()),
+                           std::pair(Qt::Key_Backtab, sheet->backButton()), std::pair(Qt::Key_Backtab, sheet->confirmButton())}) {
+        key(QApplication::focusWidget(), k);
+        EXPECT_EQ(QApplication::focusWidget(), want) << k;
+    }
     key(view(), Qt::Key_Escape);
     EXPECT_FALSE(state().confirming());
     EXPECT_TRUE(model().composerPresented());
-    state().setConfirming(true);
-    settle();
+    // Opened from the keyboard, it gives the keyboard back to its button.
+    view()->publishButton()->setFocus(Qt::TabFocusReason);
+    key(view()->publishButton(), Qt::Key_Space);
+    ASSERT_NE(view()->confirmation(), nullptr);
     click(view()->confirmation()->backButton());
     EXPECT_FALSE(state().confirming());
+    EXPECT_EQ(QApplication::focusWidget(), view()->publishButton());
     EXPECT_EQ(flows.service.count("createInstagramPublication"), 0);
 }
 

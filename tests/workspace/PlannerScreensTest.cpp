@@ -30,11 +30,13 @@
 #include <QDateTimeEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTimeZone>
 
+#include <cmath>
 #include <utility>
 
 using namespace flowtest;
@@ -574,6 +576,16 @@ TEST_F(PlannerTest, TheWholeRowAndTheWholeTileAnswerAClick)
     settle();
     ASSERT_NE(grid()->editor(), nullptr) << "the \"Draft\" badge is part of the tile";
     EXPECT_EQ(grid()->editor()->draft().id, 3);
+    // The grid's sheet keeps the keyboard as the plan's does: round its own
+    // controls, never to the grid or the plan behind it.
+    key(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), grid()->editor()->saveButton());
+    key(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), grid()->editor()->cancelButton());
+    for (int i = 0; i < 12; ++i) {
+        key(QApplication::focusWidget(), Qt::Key_Backtab);
+        ASSERT_TRUE(grid()->editor()->isAncestorOf(QApplication::focusWidget())) << "Shift+Tab " << i;
+    }
 }
 
 TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
@@ -593,6 +605,82 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
     EXPECT_EQ(d.format, QStringLiteral("post"));
     EXPECT_EQ(d.id, clock.now().toMSecsSinceEpoch()) << "an empty plan's next id is the time";
 
+    // Opened from the keyboard, the sheet keeps it: Shift+Tab and Tab go round
+    // its own controls past either end, never to the screen dimmed behind it,
+    // and a focus handed behind it comes back; Escape returns it to "New draft".
+    QAbstractButton *opener = plan()->button(QStringLiteral("New draft"));
+    opener->setFocus(Qt::TabFocusReason);
+    key(opener, Qt::Key_Space);
+    ASSERT_NE(plan()->editor(), nullptr);
+    const auto press = [&](Qt::Key k) {
+        key(QApplication::focusWidget(), k);
+        return QApplication::focusWidget();
+    };
+    QWidget *at = nullptr;
+    for (int i = 0; i < 40 && at != plan()->editor()->cancelButton(); ++i) {
+        at = press(Qt::Key_Backtab);
+        ASSERT_TRUE(plan()->editor()->isAncestorOf(at)) << "Shift+Tab " << i << " left the sheet for " << at->metaObject()->className();
+    }
+    EXPECT_EQ(press(Qt::Key_Backtab), plan()->editor()->saveButton()) << "round from the first control to the last";
+    // The ring stands 3:1 out from the fill it is drawn on, light and dark,
+    // on the primary button and on a quiet one.
+    const auto ringContrast = [](QWidget *button) {
+        const auto luminance = [](QRgb c) {
+            double sum = 0;
+            for (auto [value, weight] : {std::pair(qRed(c), 0.2126), std::pair(qGreen(c), 0.7152), std::pair(qBlue(c), 0.0722)}) {
+                const double v = value / 255.0;
+                sum += weight * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+            }
+            return sum;
+        };
+        double least = 21;
+        for (AppTheme theme : {AppTheme::light, AppTheme::dark}) {
+            AppearanceService::shared().setTheme(theme);
+            const QImage image = button->grab().toImage();
+            const int y = image.height() / 2;
+            const double fill = luminance(image.pixel(8, y));
+            double ring = 1;
+            for (int x = 0; x <= 3; ++x) {
+                const double l = luminance(image.pixel(x, y));
+                ring = std::max(ring, (std::max(l, fill) + 0.05) / (std::min(l, fill) + 0.05));
+            }
+            least = std::min(least, ring);
+        }
+        AppearanceService::shared().setTheme(AppTheme::light);
+        return least;
+    };
+    EXPECT_GE(ringContrast(plan()->editor()->saveButton()), 3.0);
+    const QImage ringed = plan()->editor()->saveButton()->grab().toImage();
+    EXPECT_EQ(press(Qt::Key_Tab), plan()->editor()->cancelButton()) << "and from the last to the first";
+    EXPECT_NE(plan()->editor()->saveButton()->grab().toImage(), ringed) << "the keyboard's place is drawn";
+    EXPECT_GE(ringContrast(plan()->editor()->cancelButton()), 3.0);
+    // Forward, the caption is passed as any field is: Tab moves on and types nothing.
+    QPlainTextEdit *caption = plan()->editor()->captionEditor();
+    for (int i = 0; i < 30 && at != plan()->editor()->saveButton(); ++i) {
+        at = press(Qt::Key_Tab);
+        ASSERT_TRUE(plan()->editor()->isAncestorOf(at)) << "Tab " << i;
+    }
+    EXPECT_EQ(at, plan()->editor()->saveButton()) << "Tab got past the caption";
+    caption->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(press(Qt::Key_Tab), plan()->editor()->hashtagsField());
+    EXPECT_EQ(press(Qt::Key_Backtab), caption);
+    EXPECT_TRUE(caption->toPlainText().isEmpty());
+    plan()->editor()->cancelButton()->setFocus(Qt::TabFocusReason);
+    plan()->button(QStringLiteral("New publication"))->setFocus(Qt::OtherFocusReason);
+    EXPECT_EQ(QApplication::focusWidget(), plan()->editor()->cancelButton()) << "back where it was";
+    press(Qt::Key_Escape);
+    EXPECT_EQ(plan()->editor(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), opener);
+    // A row's button (the sidebar's "New publication") draws the same ring.
+    RowButton row(QStringLiteral("New publication"), PrimaryButtonStyle(false), plan());
+    row.setGeometry(0, 0, 200, 42);
+    row.show();
+    key(opener, Qt::Key_Tab);
+    row.setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(row.hasFocus());
+    EXPECT_GE(ringContrast(&row), 3.0);
+    opener->setFocus(Qt::TabFocusReason);
+
     click(plan()->button(QStringLiteral("New draft")));
     DraftEditorView *editor = plan()->editor();
     ASSERT_NE(editor, nullptr);
@@ -604,6 +692,7 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
     settle();
     ASSERT_EQ(model().planDrafts().size(), 1);
     EXPECT_EQ(plan()->editor(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), plan()->button(QStringLiteral("New draft"))) << "the screen built anew has it";
 
     click(plan()->button(QStringLiteral("New publication")));
     EXPECT_TRUE(model().composerPresented());
@@ -1146,6 +1235,32 @@ TEST_F(PlannerTest, GridOrderMovesHidingAndPaging)
     click(grid()->button(QStringLiteral("Show")));
     EXPECT_EQ(order(), (QStringList{"a", "c", "b", "f1", "f2"}));
     EXPECT_TRUE(grid()->hiddenTitles().isEmpty());
+    // Shown from the keyboard, the keyboard keeps its place in the list built
+    // anew: on the next draft's "Show", not on the first one.
+    for (const PlanDraft *d : {&a, &b, &c})
+        action(grid()->menuFor(*d, grid()), QStringLiteral("Hide from grid"))->trigger();
+    settle();
+    const auto shows = [&] {
+        QList<QAbstractButton *> out;
+        for (QAbstractButton *button : grid()->content()->findChildren<QAbstractButton *>())
+            if (button->text() == QStringLiteral("Show"))
+                out << button;
+        return out;
+    };
+    ASSERT_EQ(shows().size(), 3);
+    const auto titleBy = [](QWidget *button) {
+        return button ? button->parentWidget()->findChild<TextBlock *>(QStringLiteral("hiddenTitle"))->text() : QString();
+    };
+    const QStringList listed = grid()->hiddenTitles();
+    ASSERT_EQ(titleBy(shows().at(1)), listed.at(1));
+    shows().at(1)->setFocus(Qt::TabFocusReason);
+    key(shows().at(1), Qt::Key_Space);
+    settle();
+    EXPECT_EQ(grid()->hiddenTitles(), (QStringList{listed.at(0), listed.at(2)}));
+    EXPECT_EQ(titleBy(QApplication::focusWidget()), listed.at(2));
+    click(shows().at(1));
+    click(shows().at(0));
+    EXPECT_EQ(order(), (QStringList{"a", "c", "b", "f1", "f2"}));
 
     // Clicks: a draft opens the editor; a post opens its Instagram address, or nothing.
     QList<GridTile *> tiles = grid()->tiles();

@@ -9,6 +9,8 @@
 #include "design/NoticeBanner.h"
 #include "workspace/AssistantView.h"
 #include "workspace/ComposerView.h"
+#include "workspace/PlanView.h"
+#include "workspace/PlannerKit.h"
 #include "workspace/ProfileView.h"
 #include "workspace/SignInView.h"
 #include "workspace/SummaryView.h"
@@ -109,6 +111,12 @@ TEST_F(RootTest, TheComposerSheetCanCoverAnyBranchAndEscapeDismissesIt)
     ASSERT_NE(qobject_cast<SignInView *>(root()->branch()), nullptr);
     EXPECT_EQ(root()->composerSheet(), typed.data());
     EXPECT_TRUE(typed->isVisible());
+    // The form under it does not take the keyboard, nor does Tab or Shift+Tab reach it.
+    EXPECT_TRUE(typed->isAncestorOf(QApplication::focusWidget()));
+    for (Qt::Key k : {Qt::Key_Backtab, Qt::Key_Backtab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab}) {
+        key(QApplication::focusWidget(), k);
+        ASSERT_TRUE(typed->isAncestorOf(QApplication::focusWidget())) << k << " left the sheet";
+    }
 
     flows.service.results["currentUser"] = user(QStringLiteral("b@example.com"));
     flows.service.held.insert(QStringLiteral("currentUser"));
@@ -148,6 +156,40 @@ TEST_F(RootTest, TheComposerSheetCanCoverAnyBranchAndEscapeDismissesIt)
     EXPECT_EQ(state.media().size(), 1);
     key(typed, Qt::Key_Escape);
     EXPECT_FALSE(model().composerPresented());
+
+    // A composer opened (from the ask panel) while the plan's draft sheet shows
+    // comes under that sheet: the keyboard stays on the one on top, without the
+    // two taking it from each other, and goes to the composer once that one closes.
+    model().setSurface(Surface::plan);
+    settle();
+    auto *plan = qobject_cast<PlanView *>(split()->detail());
+    ASSERT_NE(plan, nullptr);
+    plan->createDraft();
+    settle();
+    model().openComposer(std::nullopt);
+    settle();
+    auto *draftSheet = host.window->findChild<SheetLayer *>();
+    ASSERT_NE(draftSheet, nullptr);
+    ASSERT_NE(root()->composerSheet(), nullptr);
+    EXPECT_TRUE(draftSheet->isAncestorOf(QApplication::focusWidget()));
+    key(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_EQ(plan->editor(), nullptr);
+    EXPECT_TRUE(root()->composerSheet()->isAncestorOf(QApplication::focusWidget()));
+
+    // A draft sheet that goes with its screen (the ask panel opening the grid)
+    // leaves the keyboard in the window, not with the sheet as it is deleted.
+    key(QApplication::focusWidget(), Qt::Key_Escape);
+    ASSERT_FALSE(model().composerPresented());
+    plan->createDraft();
+    settle();
+    QPointer<SheetLayer> gone = host.window->findChild<SheetLayer *>();
+    ASSERT_NE(gone, nullptr);
+    ASSERT_TRUE(gone->isAncestorOf(QApplication::focusWidget()));
+    model().setSurface(Surface::grid);
+    settle();
+    EXPECT_TRUE(gone.isNull());
+    ASSERT_NE(QApplication::focusWidget(), nullptr) << "the keyboard went with the sheet";
+    EXPECT_EQ(QApplication::focusWidget()->window(), host.window.get());
 }
 
 TEST_F(RootTest, ThemeAndReadingDirectionFollowTheSettingsAtOnce)

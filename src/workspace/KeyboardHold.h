@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QWidget;
+
+// Keeps the keyboard on a layer drawn over the rest of its window (a sheet on
+// its dimmed layer) while the layer shows, as the layer already keeps the
+// mouse: Tab and Shift+Tab go round the layer's own controls, and a focus that
+// lands behind it (a screen taking the keyboard as it shows, a control under
+// the keyboard hidden or disabled) is brought back. Once the layer hides, the
+// keyboard goes back to the control that had it when the layer showed, or to
+// one of the same name when that screen was built anew meanwhile.
+// The layer hands its focusNextPrevChild to `cycle`.
+class KeyboardHold final : public QObject {
+public:
+    explicit KeyboardHold(QWidget *layer);
+    ~KeyboardHold() override;
+
+    // Moves the keyboard to the layer's next (or previous) control, round from
+    // the last to the first; true, as the keyboard stays on the layer either way.
+    bool cycle(bool next);
+
+    // The control below `within` that can take the keyboard and is of the same
+    // kind and name as `like` (a button's text, a field's placeholder, else the
+    // accessible name), else null; one without a name has no counterpart. With
+    // several, the one at `like`'s place among its namesakes below `was`.
+    static QWidget *sameControl(const QWidget *like, const QWidget *within, const QWidget *was = nullptr);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct Opener {
+        QPointer<QWidget> widget;
+        // What it is and is called, for its counterpart once it is gone.
+        QString kind;
+        QString label;
+    };
+    void engage();
+    void release();
+    void follow(QWidget *now);
+    bool onTop() const;
+    QList<QWidget *> controls() const;
+    QWidget *returnPlace() const;
+
+    QWidget *m_layer;
+    bool m_engaged = false;
+    // Where the keyboard was when the layer showed; when that was on another
+    // layer, that layer's own openers follow, nearest first.
+    QList<Opener> m_openers;
+    QPointer<QWidget> m_last;
+};
