@@ -43,7 +43,9 @@ FilmedFigure::Reel *FilmedFigure::reelFor(const CompanionClip &clip)
     auto player = m_source->open(*m_variant->folder + u'/' + clip.file);
     if (!player)
         return nullptr;
-    return &m_reels.emplace(clip.file, Reel{std::move(player)}).first->second;
+    Reel reel;
+    reel.player = std::move(player);
+    return &m_reels.emplace(clip.file, std::move(reel)).first->second;
 }
 
 void FilmedFigure::show(const CompanionClip &clip, bool mirrored, double tilt, bool paused)

@@ -23,11 +23,6 @@ icu::Locale icuLocale()
     return icu::Locale(AppLanguages::rawValue(language).toLatin1().constData());
 }
 
-icu::UnicodeString icuText(const QString &text)
-{
-    return icu::UnicodeString(reinterpret_cast<const UChar *>(text.utf16()), int32_t(text.size()));
-}
-
 QString qtText(const icu::UnicodeString &text)
 {
     return QString(reinterpret_cast<const QChar *>(text.getBuffer()), text.length());

@@ -233,7 +233,7 @@ TEST(CompanionController, ASleepingOrSittingCatIsDrawnOnlyWhenItsPictureChanges)
 
     // Sitting on the ask panel the tail sways a cycle in 2.5 s, in 32 pictures
     // (and a blink or two): not every frame is another picture.
-    rig.cat->perchLedge = Ledge{500, 760, 300};
+    rig.cat->perchLedge = Ledge{500, 760, 300, -1, std::nullopt};
     for (int i = 0; i < 600 && rig.cat->brain().pose.state != S::perch; ++i)
         rig.clock.advance(34ms);
     ASSERT_EQ(rig.cat->brain().pose.state, S::perch);

@@ -448,10 +448,12 @@ TEST(TranslationTables, EveryRowIsWrittenInItsTablesLanguage)
             for (const QString &kept : kProtected)
                 words.remove(kept);
             EXPECT_FALSE(words.contains(english)) << "English in " << pair.value;
-            if (table.language == AppLanguage::nb)
+            if (table.language == AppLanguage::nb) {
                 EXPECT_FALSE(words.contains(danish)) << "Danish in " << pair.value;
-            if (table.language == AppLanguage::da)
+            }
+            if (table.language == AppLanguage::da) {
                 EXPECT_FALSE(words.contains(norwegian)) << "Norwegian in " << pair.value;
+            }
             for (const QChar c : words) {
                 if (!c.isLetter() || c.unicode() < 0x80)
                     continue;
