@@ -50,11 +50,7 @@ ZephylPalette::Color ButtonStyle::drawnLabel(Appearance appearance, bool symbolO
 
 QColor ButtonStyle::focusRing(Appearance appearance) const
 {
-    const QColor accent = PaletteColors::color(Color::accent, appearance);
-    const QColor ground = PaletteColors::color(fill, appearance);
-    if (ZephylPalette::contrastRatio(accent.rgb() & 0xFFFFFFu, ground.rgb() & 0xFFFFFFu) >= ZephylPalette::kShapeContrast)
-        return accent;
-    return PaletteColors::color(drawnLabel(appearance, false), appearance);
+    return FocusRing::color(fill, drawnLabel(appearance, false), appearance);
 }
 
 void ButtonStyle::paint(QPainter &painter, const QRectF &rect, const QString &text, const QString &symbol,

@@ -3,6 +3,7 @@
 
 #include "design/AppearanceService.h"
 #include "design/Icons.h"
+#include "design/Legibility.h"
 #include "design/PaletteColors.h"
 
 #include <QAbstractItemView>
@@ -101,6 +102,21 @@ bool FocusRing::shown(const QWidget *widget)
     return widget->hasFocus() && widget->property(kKeyboardFocus).toBool();
 }
 
+QColor FocusRing::color(Color ground, Color label, Appearance appearance)
+{
+    const QColor accent = PaletteColors::color(Color::accent, appearance);
+    const QColor behind = PaletteColors::color(ground, appearance);
+    if (ZephylPalette::contrastRatio(accent.rgb() & 0xFFFFFFu, behind.rgb() & 0xFFFFFFu) >= ZephylPalette::kShapeContrast)
+        return accent;
+    return PaletteColors::color(ZephylPalette::legibleOn(label, ground, appearance, ZephylPalette::kShapeContrast),
+                                appearance);
+}
+
+QColor FocusRing::color(Color ground, Color label)
+{
+    return color(ground, label, AppearanceService::shared().appearance());
+}
+
 // ---- ToggleSwitch
 
 ToggleSwitch::ToggleSwitch(const QString &accessibleName, QWidget *parent) : QAbstractButton(parent)
@@ -155,7 +171,8 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     softShadow(painter, knobPath);
     painter.fillPath(knobPath, QColor(255, 255, 255));
     if (FocusRing::shown(this)) {
-        painter.setPen(QPen(faded(PaletteColors::color(Color::accent), 0.5), 2));
+        // The ring hugs the track: it has to stand out from the track's own colour.
+        painter.setPen(QPen(FocusRing::color(isChecked() ? Color::accent : Color::surfaceStrong, Color::text), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 1, -0.5, -1), track.height() / 2 + 1,
                                 track.height() / 2 + 1);
@@ -237,7 +254,7 @@ void SegmentedPicker::paintEvent(QPaintEvent *)
         painter.drawText(r, int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
     if (FocusRing::shown(this)) {
-        painter.setPen(QPen(faded(PaletteColors::color(Color::accent), 0.5), 2));
+        painter.setPen(QPen(FocusRing::color(Color::surfaceSoft, Color::text), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
     }

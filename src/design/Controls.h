@@ -20,6 +20,11 @@ namespace FocusRing {
 // Follows the widget's focus events from now on.
 void track(QWidget *widget);
 bool shown(const QWidget *widget);
+// The ring's colour on `ground`: the accent where it stands 3:1 out from it,
+// else the control's `label` colour (the strongest ink where that is fainter).
+QColor color(ZephylPalette::Color ground, ZephylPalette::Color label, Appearance appearance);
+// The same in the current appearance.
+QColor color(ZephylPalette::Color ground, ZephylPalette::Color label);
 } // namespace FocusRing
 
 // Menus (a menu picker's list, a menu bar, its menus, the tray's menu) in the

@@ -123,9 +123,7 @@ protected:
             painter.fillPath(fill, soft);
         }
         if (FocusRing::shown(this)) {
-            QColor ring = PaletteColors::color(Color::accent);
-            ring.setAlphaF(0.45f);
-            painter.setPen(QPen(ring, 2));
+            painter.setPen(QPen(FocusRing::color(m_active ? Color::surfaceSoft : Color::canvas, Color::text), 2));
             painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 10, 10);
         }
     }

@@ -336,9 +336,7 @@ void VariantCard::paintEvent(QPaintEvent *)
     painter.drawText(label, int(Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine),
                      QFontMetricsF(font).elidedText(text(), Qt::ElideRight, label.width()));
     if (FocusRing::shown(this)) {
-        QColor ring = PaletteColors::color(Color::accent);
-        ring.setAlphaF(0.45f);
-        painter.setPen(QPen(ring, 2));
+        painter.setPen(QPen(FocusRing::color(Color::warmPaper, Color::text), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(card.adjusted(2, 2, -2, -2), 18, 18);
     }

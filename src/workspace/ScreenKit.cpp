@@ -342,12 +342,12 @@ void PlainButton::paintEvent(QPaintEvent *)
         painter.drawText(QRectF(rect()), int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
     if (FocusRing::shown(this)) {
-        QColor ring = PaletteColors::color(Color::accent);
-        ring.setAlphaF(0.45f);
         painter.setOpacity(1);
-        painter.setPen(QPen(ring, 1.5));
+        // No fill of its own: the ring is chosen for the dimmest ground it is put on.
+        painter.setPen(QPen(FocusRing::color(Color::canvas, m_color), 1.5));
         painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5, 5);
+        // On whole pixels: a line straddling two reads half as strong.
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 5, 5);
     }
 }
 

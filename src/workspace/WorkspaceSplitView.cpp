@@ -85,10 +85,10 @@ protected:
                              Qt::TextSingleLine),
                          shown);
         if (FocusRing::shown(this)) {
-            QColor ring = PaletteColors::color(Color::accent);
-            ring.setAlphaF(0.45f);
             painter.setOpacity(1);
-            painter.setPen(QPen(ring, 2));
+            painter.setPen(QPen(FocusRing::color(m_selected ? Color::surfaceSoft : Color::canvas,
+                                                 m_selected ? Color::text : Color::muted),
+                                2));
             painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 10, 10);
         }
     }

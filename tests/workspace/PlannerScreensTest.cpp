@@ -16,10 +16,12 @@
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
 #include "design/StatusPill.h"
+#include "workspace/AssistantView.h"
 #include "workspace/DraftEditorView.h"
 #include "workspace/GridView.h"
 #include "workspace/PlanView.h"
 #include "workspace/PlannerKit.h"
+#include "workspace/ScreenKit.h"
 #include "workspace/ProfilePicture.h"
 #include "workspace/SignInView.h"
 #include "workspace/WorkspaceRootView.h"
@@ -679,6 +681,93 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
     row.setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(row.hasFocus());
     EXPECT_GE(ringContrast(&row), 3.0);
+    // The controls without a button style follow the same rule. Their ring is
+    // measured against the same pixels without the keyboard on the control, as
+    // the window draws them, so a ring over the ground around it counts too.
+    const auto ringOnGround = [](QWidget *control) {
+        const auto luminance = [](QRgb c) {
+            double sum = 0;
+            for (auto [value, weight] : {std::pair(qRed(c), 0.2126), std::pair(qGreen(c), 0.7152), std::pair(qBlue(c), 0.0722)}) {
+                const double v = value / 255.0;
+                sum += weight * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+            }
+            return sum;
+        };
+        const auto shot = [control] {
+            QWidget *window = control->window();
+            return window->grab(QRect(control->mapTo(window, QPoint()), control->size())).toImage();
+        };
+        double least = 21;
+        for (AppTheme theme : {AppTheme::light, AppTheme::dark}) {
+            AppearanceService::shared().setTheme(theme);
+            control->setFocus(Qt::TabFocusReason);
+            const QImage ringed = shot();
+            control->clearFocus();
+            const QImage bare = shot();
+            const int y = ringed.height() / 2;
+            double ring = 1;
+            for (int x = 0; x <= 3; ++x) {
+                const double a = luminance(ringed.pixel(x, y));
+                const double b = luminance(bare.pixel(x, y));
+                ring = std::max(ring, (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05));
+            }
+            least = std::min(least, ring);
+        }
+        AppearanceService::shared().setTheme(AppTheme::light);
+        return least;
+    };
+    ZephylWire::AssistantThreadSummary thread;
+    thread.id = QStringLiteral("t1");
+    thread.title = QStringLiteral("Captions for Sunday");
+    ZephylWire::AssistantThreadSummary other = thread;
+    other.id = QStringLiteral("t2");
+    ZephylWire::AssistantThreadStore threads;
+    threads.threads = {thread, other};
+    threads.activeThreadId = thread.id;
+    flows.service.results["assistantThreadStore"] = threads;
+    // On the window's ground, as the sidebar and the screens stand in it.
+    Backdrop ground(Color::background, 1.0, plan());
+    ground.setGeometry(plan()->rect());
+    ground.show();
+    ground.raise();
+    ToggleSwitch off(QStringLiteral("Reminders"), &ground);
+    ToggleSwitch on(QStringLiteral("Reminders"), &ground);
+    on.setOn(true);
+    SegmentedPicker picker({QStringLiteral("Post"), QStringLiteral("Reel")}, 160, &ground);
+    model().setSurface(Surface::plan);
+    WorkspaceSidebar side(model(), &ground);
+    side.setGeometry(0, 100, 260, 600);
+    AssistantView assistant(model(), &ground);
+    assistant.setGeometry(270, 100, 900, 600);
+    assistant.show();
+    side.show();
+    settle();
+    off.setGeometry(10, 10, 44, 26);
+    on.setGeometry(60, 10, 44, 26);
+    picker.setGeometry(110, 10, 160, 28);
+    off.show();
+    on.show();
+    picker.show();
+    ASSERT_EQ(assistant.threadRows().size(), 2);
+    const struct {
+        const char *name;
+        QWidget *control;
+    } controls[] = {
+        {"switch, off", &off},
+        {"switch, on", &on},
+        {"segmented picker", &picker},
+        {"sidebar item, chosen", side.row(Surface::plan)},
+        {"sidebar item", side.row(Surface::summary)},
+        {"conversation, open", assistant.threadRows().at(0)},
+        {"conversation", assistant.threadRows().at(1)},
+        {"new conversation", assistant.newThreadButton()},
+    };
+    key(opener, Qt::Key_Tab);
+    for (const auto &c : controls) {
+        ASSERT_NE(c.control, nullptr) << c.name;
+        c.control->setFocusPolicy(Qt::StrongFocus);
+        EXPECT_GE(ringOnGround(c.control), 3.0) << c.name;
+    }
     opener->setFocus(Qt::TabFocusReason);
 
     click(plan()->button(QStringLiteral("New draft")));
