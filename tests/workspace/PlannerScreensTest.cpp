@@ -624,17 +624,18 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
         ASSERT_TRUE(plan()->editor()->isAncestorOf(at)) << "Shift+Tab " << i << " left the sheet for " << at->metaObject()->className();
     }
     EXPECT_EQ(press(Qt::Key_Backtab), plan()->editor()->saveButton()) << "round from the first control to the last";
+    // Relative luminance, as contrast ratios are reckoned.
+    const auto luminance = [](QRgb c) {
+        double sum = 0;
+        for (auto [value, weight] : {std::pair(qRed(c), 0.2126), std::pair(qGreen(c), 0.7152), std::pair(qBlue(c), 0.0722)}) {
+            const double v = value / 255.0;
+            sum += weight * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+        }
+        return sum;
+    };
     // The ring stands 3:1 out from the fill it is drawn on, light and dark,
     // on the primary button and on a quiet one.
-    const auto ringContrast = [](QWidget *button) {
-        const auto luminance = [](QRgb c) {
-            double sum = 0;
-            for (auto [value, weight] : {std::pair(qRed(c), 0.2126), std::pair(qGreen(c), 0.7152), std::pair(qBlue(c), 0.0722)}) {
-                const double v = value / 255.0;
-                sum += weight * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
-            }
-            return sum;
-        };
+    const auto ringContrast = [&luminance](QWidget *button) {
         double least = 21;
         for (AppTheme theme : {AppTheme::light, AppTheme::dark}) {
             AppearanceService::shared().setTheme(theme);
@@ -684,15 +685,7 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
     // The controls without a button style follow the same rule. Their ring is
     // measured against the same pixels without the keyboard on the control, as
     // the window draws them, so a ring over the ground around it counts too.
-    const auto ringOnGround = [](QWidget *control) {
-        const auto luminance = [](QRgb c) {
-            double sum = 0;
-            for (auto [value, weight] : {std::pair(qRed(c), 0.2126), std::pair(qGreen(c), 0.7152), std::pair(qBlue(c), 0.0722)}) {
-                const double v = value / 255.0;
-                sum += weight * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
-            }
-            return sum;
-        };
+    const auto ringOnGround = [&luminance](QWidget *control) {
         const auto shot = [control] {
             QWidget *window = control->window();
             return window->grab(QRect(control->mapTo(window, QPoint()), control->size())).toImage();
