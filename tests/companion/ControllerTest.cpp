@@ -221,12 +221,16 @@ TEST(CompanionController, ASleepingOrSittingCatIsDrawnOnlyWhenItsPictureChanges)
     ASSERT_EQ(rig.cat->brain().pose.state, S::sleep);
     ASSERT_EQ(rig.cat->frameInterval(), 33ms);
     CompanionPanel *panel = rig.cat->panels().front();
-    int frames = 0, drawn = 0;
-    for (int i = 0; i < 94; ++i) {
-        rig.clock.advance(34ms);
-        ++frames;
-        drawn += !panel->lastDirty().isEmpty();
-    }
+    const int frames = 94; // about three seconds
+    const auto drawnFrames = [&] {
+        int drawn = 0;
+        for (int i = 0; i < frames; ++i) {
+            rig.clock.advance(34ms);
+            drawn += !panel->lastDirty().isEmpty();
+        }
+        return drawn;
+    };
+    int drawn = drawnFrames();
     ASSERT_EQ(rig.cat->brain().pose.state, S::sleep);
     EXPECT_GE(drawn, 20) << "the breath and the marks still move";
     EXPECT_LE(drawn, 34) << frames << " frames";
@@ -238,12 +242,7 @@ TEST(CompanionController, ASleepingOrSittingCatIsDrawnOnlyWhenItsPictureChanges)
         rig.clock.advance(34ms);
     ASSERT_EQ(rig.cat->brain().pose.state, S::perch);
     rig.run(0.5);
-    frames = drawn = 0;
-    for (int i = 0; i < 94; ++i) {
-        rig.clock.advance(34ms);
-        ++frames;
-        drawn += !panel->lastDirty().isEmpty();
-    }
+    drawn = drawnFrames();
     ASSERT_EQ(rig.cat->brain().pose.state, S::perch);
     EXPECT_GE(drawn, 30) << "the tail still sways";
     EXPECT_LE(drawn, 50) << frames << " frames";
