@@ -165,6 +165,24 @@ struct Coordinator {
         runtime->showWorkspace();
         ASSERT_TRUE(zktest::spinUntil([&] { return runtime->workspaceInView(); })) << whyOutOfView();
     }
+    // The window holds the keyboard in the toolkit and on the X server, where a
+    // key goes; if it never does, what holds it instead.
+    ::testing::AssertionResult keyboardComesTo(QWidget *window)
+    {
+        if (zktest::spinUntil([&] {
+                return QApplication::activeWindow() == window && zktest::inputFocus() == window->winId();
+            }))
+            return ::testing::AssertionSuccess();
+        const QWidget *active = QApplication::activeWindow();
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(X11::connection())).data->root;
+        const auto managerSays = zktest::property32(root, "_NET_ACTIVE_WINDOW");
+        return ::testing::AssertionFailure()
+               << "the keyboard never came to the window 0x" << std::hex << window->winId() << ": the toolkit's active window "
+               << (active ? active->metaObject()->className() + (" 0x" + QString::number(active->winId(), 16)).toStdString()
+                          : std::string("none"))
+               << ", the server's input focus 0x" << zktest::inputFocus() << ", the window manager's active window 0x"
+               << (managerSays.empty() ? 0u : managerSays.front()) << std::dec << "; " << whyOutOfView();
+    }
     // What keeps the window out of view, for a failure's message.
     std::string whyOutOfView()
     {
@@ -377,7 +395,7 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
     EXPECT_EQ(c.cat().perchLedge, ask.ledge());
     c.hideWorkspace();
     c.model().ask(QStringLiteral("open plan"));
-    ASSERT_TRUE(zktest::spinUntil([&] { return c.runtime->workspaceInView(); }));
+    ASSERT_TRUE(zktest::spinUntil([&] { return c.runtime->workspaceInView(); })) << c.whyOutOfView();
     EXPECT_EQ(c.model().surface(), Surface::plan);
     EXPECT_FALSE(ask.isVisible());
     EXPECT_FALSE(ask.panel()->isVisible());
@@ -415,7 +433,7 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
     c.hideWorkspace();
     c.raise(AppEvent::of(AppEvent::Kind::askRequested));
     c.model().ask(QStringLiteral("open grid"));
-    ASSERT_TRUE(zktest::spinUntil([&] { return c.runtime->workspaceInView(); }));
+    ASSERT_TRUE(zktest::spinUntil([&] { return c.runtime->workspaceInView(); })) << c.whyOutOfView();
     EXPECT_FALSE(ask.isVisible());
     EXPECT_TRUE(zktest::spinUntil([&] {
         return QGuiApplication::focusWindow() == c.runtime->workspace().window()->windowHandle() &&
@@ -625,9 +643,7 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
     QWidget *window = c.runtime->workspace().window();
     // A key goes where the server has the keyboard: on a busy machine that can
     // come a moment after the toolkit counts the window active.
-    ASSERT_TRUE(zktest::spinUntil([&] {
-        return QApplication::activeWindow() == window && zktest::inputFocus() == window->winId();
-    }));
+    ASSERT_TRUE(c.keyboardComesTo(window));
     zktest::xdotool({QStringLiteral("key"), QStringLiteral("ctrl+comma")});
     EXPECT_TRUE(zktest::spinUntil([&] { return c.runtime->companionSettings().window()->isVisible(); }));
     // The window manager gives the new window the keyboard when it gets to it;
@@ -638,9 +654,7 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
     c.runtime->showWorkspace();
     // A key goes where the server has the keyboard: on a busy machine that can
     // come a moment after the toolkit counts the window active.
-    ASSERT_TRUE(zktest::spinUntil([&] {
-        return QApplication::activeWindow() == window && zktest::inputFocus() == window->winId();
-    }));
+    ASSERT_TRUE(c.keyboardComesTo(window));
     zktest::xdotool({QStringLiteral("key"), QStringLiteral("alt+z")});
     EXPECT_TRUE(zktest::spinUntil([&] { return windowMenu->isVisible(); }));
     windowMenu->hide();
