@@ -166,22 +166,24 @@ struct Coordinator {
         ASSERT_TRUE(zktest::spinUntil([&] { return runtime->workspaceInView(); })) << whyOutOfView();
     }
     // The window holds the keyboard in the toolkit and on the X server, where a
-    // key goes; if it never does, what holds it instead.
+    // key goes (on a busy machine the server's word can come a moment after the
+    // toolkit counts the window active); if it never does, what holds it instead.
     ::testing::AssertionResult keyboardComesTo(QWidget *window)
     {
         if (zktest::spinUntil([&] {
                 return QApplication::activeWindow() == window && zktest::inputFocus() == window->winId();
             }))
             return ::testing::AssertionSuccess();
+        // A gtest message streams each piece anew: the ids are written in hex here.
+        const auto hex = [](quint64 id) { return "0x" + QString::number(id, 16).toStdString(); };
         const QWidget *active = QApplication::activeWindow();
         const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(X11::connection())).data->root;
         const auto managerSays = zktest::property32(root, "_NET_ACTIVE_WINDOW");
         return ::testing::AssertionFailure()
-               << "the keyboard never came to the window 0x" << std::hex << window->winId() << ": the toolkit's active window "
-               << (active ? active->metaObject()->className() + (" 0x" + QString::number(active->winId(), 16)).toStdString()
-                          : std::string("none"))
-               << ", the server's input focus 0x" << zktest::inputFocus() << ", the window manager's active window 0x"
-               << (managerSays.empty() ? 0u : managerSays.front()) << std::dec << "; " << whyOutOfView();
+               << "the keyboard never came to the window " << hex(window->winId()) << ": the toolkit's active window "
+               << (active ? active->metaObject()->className() + (" " + hex(active->winId())) : std::string("none"))
+               << ", the server's input focus " << hex(zktest::inputFocus()) << ", the window manager's active window "
+               << (managerSays.empty() ? std::string("none") : hex(managerSays.front())) << "; " << whyOutOfView();
     }
     // What keeps the window out of view, for a failure's message.
     std::string whyOutOfView()
@@ -641,8 +643,6 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
     // application itself, in the shell's desktop test).
     c.runtime->showWorkspace();
     QWidget *window = c.runtime->workspace().window();
-    // A key goes where the server has the keyboard: on a busy machine that can
-    // come a moment after the toolkit counts the window active.
     ASSERT_TRUE(c.keyboardComesTo(window));
     zktest::xdotool({QStringLiteral("key"), QStringLiteral("ctrl+comma")});
     EXPECT_TRUE(zktest::spinUntil([&] { return c.runtime->companionSettings().window()->isVisible(); }));
@@ -652,8 +652,6 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
                       std::chrono::seconds(5));
     // Alt+Z opens the menu from the keyboard.
     c.runtime->showWorkspace();
-    // A key goes where the server has the keyboard: on a busy machine that can
-    // come a moment after the toolkit counts the window active.
     ASSERT_TRUE(c.keyboardComesTo(window));
     zktest::xdotool({QStringLiteral("key"), QStringLiteral("alt+z")});
     EXPECT_TRUE(zktest::spinUntil([&] { return windowMenu->isVisible(); }));
