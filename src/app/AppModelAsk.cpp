@@ -33,8 +33,9 @@ QCoro::Task<> AppModel::ask(QString question)
     if (m_askBusy)
         co_return;
     const QList<CatChatLine> earlier = m_catChat;
+    const CatChatLine asked{QUuid::createUuid(), true, question, CatLook::neutral, {}};
     QList<CatChatLine> lines = earlier;
-    lines.append(CatChatLine{QUuid::createUuid(), true, question, CatLook::neutral, {}});
+    lines.append(asked);
     setCatChat(std::move(lines));
     // The question is kept at once: an end before the answer does not lose it.
     storeCatChat();
@@ -43,6 +44,8 @@ QCoro::Task<> AppModel::ask(QString question)
     setAskBusy(true);
 
     AskReply reply;
+    // The service no longer takes the session: it ends once the answer is kept.
+    bool sessionGone = false;
     if (const auto intent = AskIntent::detect(question)) {
         reply = co_await answer(*intent);
     } else if (m_session != SessionState::signedIn) {
@@ -71,6 +74,7 @@ QCoro::Task<> AppModel::ask(QString question)
             answered = co_await m_api->assistant(question, history, persona);
         } catch (const ServiceAPIError &) {
             refusal = describe(std::current_exception());
+            sessionGone = isSessionFailure(std::current_exception());
         } catch (const ServiceDecodingError &) {
             refusal = describe(std::make_exception_ptr(ServiceAPIError::invalidResponse()));
         } catch (...) {
@@ -85,16 +89,36 @@ QCoro::Task<> AppModel::ask(QString question)
                 reply.actions.append(AskAction::serverAction(newID(), action.label, action));
             reply.look = CatLooks::guess(answered->message);
         } else {
-            // The session's end is not acted on here; the user is only told.
+            // A gone session is said in the expiry's own words, with the way to the sign-in.
             reply.text = refusal.value_or(L10n::t("I couldn't reach Zephyl just now. Try me again in a moment."));
             reply.look = CatLook::concerned;
+            if (sessionGone)
+                reply.actions = {AskAction::openSurface(newID(), L10n::t("Open Zephyl"), Surface::profile)};
         }
     }
 
     setAskReply(reply);
+    const CatChatLine said{QUuid::createUuid(), false, reply.text, reply.look, reply.actions};
     QList<CatChatLine> answeredLines = m_catChat;
-    answeredLines.append(CatChatLine{QUuid::createUuid(), false, reply.text, reply.look, reply.actions});
+    answeredLines.append(said);
     setCatChat(std::move(answeredLines));
+    if (sessionGone) {
+        // Kept for the account first, as every expiry keeps its conversation;
+        // the panel stays busy until the session has ended.
+        storeCatChat();
+        const QPointer<AppModel> self(this);
+        co_await expireSession();
+        if (!self)
+            co_return;
+        // The conversation went with the account; this exchange stays in view, kept for nobody.
+        if (m_chatOwner.isEmpty() && m_session != SessionState::signedIn) {
+            setCatChat({asked, said});
+            setAskQuestion(question);
+            setAskReply(reply);
+        }
+        setAskBusy(false);
+        co_return;
+    }
     setAskBusy(false);
     storeCatChat();
 }

@@ -274,6 +274,8 @@ void Runtime::wireWeb()
         if (self)
             self->reactToPublication(event.status);
     };
+    // The page's session is the one the service ended: the page goes back to its sign-in.
+    connect(m_model, &AppModel::sessionExpiring, &web, &WebWorkspaceModel::returnToSignIn);
     web.onFocusToggle = [self] {
         if (!self)
             return;

@@ -132,6 +132,16 @@ void WebWorkspaceModel::retry()
     openEntry();
 }
 
+void WebWorkspaceModel::returnToSignIn()
+{
+    setAccount(std::nullopt);
+    QPointer<WebWorkspaceModel> self(this);
+    preserveUnsentText([self] {
+        if (self)
+            self->openEntry();
+    });
+}
+
 void WebWorkspaceModel::open(const QString &path)
 {
     const QUrl url = m_baseURL.resolved(QUrl(path));

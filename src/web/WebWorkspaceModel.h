@@ -106,6 +106,11 @@ public:
     void openEntry();
     // The failure page's retry.
     void retry();
+    // The service no longer takes the page's session: the page keeps its chat
+    // draft, then opens its entry again, where a forgotten session shows the
+    // sign-in. The account it reported is forgotten here, without a call, so
+    // the next account it reports is told as new.
+    void returnToSignIn();
 
     // A line of the cat inside the web window; false means the desktop cat must say it.
     bool say(const QString &text, double seconds);

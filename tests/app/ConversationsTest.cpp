@@ -3,6 +3,7 @@
 
 #include "FlowTestSupport.h"
 
+#include "app/UnsentTextStore.h"
 #include "base/RecordStore.h"
 
 #include "base/DefaultsStore.h"
@@ -303,12 +304,11 @@ TEST(Ask, TheAssistantHearsTheConversationBeforeTheQuestionAndAFailureIsOneConce
     EXPECT_EQ(f.service.personas.last(), ServiceClient::Persona::kitty(QStringLiteral("Miso")));
 
     // A service that answered is quoted; only a service out of reach is "couldn't reach".
+    // (A session it no longer takes ends: the case below.)
     const struct {
         std::exception_ptr failure;
         const char *said;
     } failures[] = {
-        {std::make_exception_ptr(APIError::sessionExpired()), "Your session has expired. Sign in again."},
-        {std::make_exception_ptr(APIError::unauthorized()), "Your session has expired. Sign in again."},
         {std::make_exception_ptr(APIError::rejected(QStringLiteral("assistant_not_configured"))),
          "The assistant is not configured on the server right now."},
         {std::make_exception_ptr(APIError::serverRefused(503)),
@@ -326,7 +326,7 @@ TEST(Ask, TheAssistantHearsTheConversationBeforeTheQuestionAndAFailureIsOneConce
         finish(m.ask(QStringLiteral("still there?")));
         EXPECT_EQ(m.askReply()->text, QString::fromUtf8(row.said));
         EXPECT_EQ(m.askReply()->look, CatLook::concerned);
-        EXPECT_EQ(m.session(), SessionState::signedIn) << "the ask panel does not end the session";
+        EXPECT_EQ(m.session(), SessionState::signedIn) << "the session goes on";
         EXPECT_EQ(m.notice(), std::nullopt);
         EXPECT_EQ(f.service.count("logout"), 0);
     }
@@ -334,10 +334,68 @@ TEST(Ask, TheAssistantHearsTheConversationBeforeTheQuestionAndAFailureIsOneConce
     f.service.failures.clear();
     for (int i = 0; i < 30; ++i)
         finish(m.ask(QStringLiteral("more %1").arg(i)));
-    EXPECT_EQ(m.catChat().size(), 104);
+    EXPECT_EQ(m.catChat().size(), 100);
     const QList<CatChatLine> kept = CatChatLine::load(RecordStore::of(f.h.store), QStringLiteral("Kitty@example.com"));
     ASSERT_EQ(kept.size(), 40);
     EXPECT_EQ(kept.last().id, m.catChat().last().id);
+}
+
+TEST(Ask, ASessionTheServiceNoLongerTakesEndsAndNothingTypedIsLost)
+{
+    const QString email = QStringLiteral("kitty@example.com");
+    const QString asked = QStringLiteral("how is my week?");
+    const QString expired = QStringLiteral("Your session has expired. Sign in again.");
+    const auto lines = [](const QList<CatChatLine> &chat) {
+        QStringList out;
+        for (const auto &line : chat)
+            out << line.text;
+        return out;
+    };
+    for (const bool native : {true, false}) {
+        SCOPED_TRACE(native ? "native workspace" : "web workspace");
+        Flows f(native);
+        AppModel &m = f.model();
+        const auto signIn = [&] {
+            if (native)
+                finish(m.finishSignIn());
+            else
+                m.webAccountChanged(AppModel::WebAccount{email, QStringLiteral("Kitty")});
+        };
+        f.service.results["currentUser"] = user(email);
+        signIn();
+        finish(m.ask(QStringLiteral("first question")));
+        m.setAskInput(QStringLiteral("half a thought"));
+        f.service.failures["assistant"] =
+            std::make_exception_ptr(native ? APIError::sessionExpired() : APIError::unauthorized());
+        f.service.held << QStringLiteral("logout");
+        auto asking = m.ask(asked);
+        finish(m.ask(QStringLiteral("and the week after?")));
+        EXPECT_EQ(f.service.count("assistant"), 2) << "busy until the session has ended";
+        f.service.release("logout");
+        finish(std::move(asking));
+
+        EXPECT_EQ(m.session(), SessionState::signedOut);
+        ASSERT_TRUE(m.notice());
+        EXPECT_EQ(m.notice()->text, expired);
+        ASSERT_TRUE(m.askReply());
+        EXPECT_EQ(m.askReply()->text, expired);
+        ASSERT_EQ(labels(m.askReply()->actions), QStringList{"Open Zephyl"});
+        // The exchange stays in view; the account keeps its conversation and its typing.
+        EXPECT_EQ(lines(m.catChat()), (QStringList{asked, expired}));
+        EXPECT_EQ(lines(CatChatLine::load(RecordStore::of(f.h.store), email)).mid(2), (QStringList{asked, expired}));
+        EXPECT_EQ(UnsentTextStore(f.h.store).load(email).ask, QStringLiteral("half a thought"));
+        m.performAsk(m.askReply()->actions.first());
+        EXPECT_EQ(m.surface(), Surface::profile);
+        finish(m.ask(QStringLiteral("still there?")));
+        EXPECT_EQ(f.service.count("assistant"), 2) << "nothing is asked once the session has ended";
+
+        if (!native) // the page, reloaded, reports nobody before its sign-in
+            m.webAccountChanged(std::nullopt);
+        f.service.failures.clear();
+        signIn();
+        EXPECT_EQ(lines(m.catChat()).mid(2), (QStringList{asked, expired}));
+        EXPECT_EQ(m.askInput(), QStringLiteral("half a thought"));
+    }
 }
 
 TEST(Ask, ChipsOfAReplyRunWhatTheySay)

@@ -9,7 +9,9 @@
 #include "Certificate.h"
 #include "StandinServer.h"
 #include "WebApp.h"
+#include "app/AskValues.h"
 #include "app/UnsentTextStore.h"
+#include "base/RecordStore.h"
 #include "base/DefaultsStore.h"
 #include "support/AppSetup.h"
 #include "support/TestSupport.h"
@@ -138,7 +140,7 @@ int gingerFurOnScreen(const QRect &area)
     return fur;
 }
 
-void signIn(Application &app)
+void signIn(Application &app, const QString &email = QStringLiteral("kitty@example.com"))
 {
     ASSERT_TRUE(app.saw(QStringLiteral("trace: page: signIn"), std::chrono::seconds(90))) << app.trace.toStdString();
     // The sign-in page is shown when committed and takes keys once loaded.
@@ -149,12 +151,34 @@ void signIn(Application &app)
     }, std::chrono::seconds(60))) << app.trace.toStdString();
     // The page's address field has the keyboard once the window holds it.
     ASSERT_TRUE(app.keyboardIn(QStringLiteral("page"))) << app.trace.toStdString();
-    type(QStringLiteral("kitty@example.com"));
+    const qsizetype typed = app.mark();
+    type(email);
     key(QStringLiteral("Tab"));
     type(QStringLiteral("meow-meow-meow"));
     key(QStringLiteral("Return"));
-    ASSERT_TRUE(app.saw(QStringLiteral("trace: page account: kitty@example.com"))) << app.trace.toStdString();
+    ASSERT_TRUE(app.saw(QStringLiteral("trace: page account: ") + email, std::chrono::seconds(60), typed))
+        << app.trace.toStdString();
     ASSERT_TRUE(app.saw(QStringLiteral("trace: page: workspace"))) << app.trace.toStdString();
+}
+
+// Alt+Space, the question typed into the ask panel, Return.
+void askTheCat(Application &app, const QString &question)
+{
+    // Alt+Space puts a panel still open away first; then it comes with the keyboard.
+    if (app.trace.lastIndexOf(QStringLiteral("trace: ask panel: shown")) >
+        app.trace.lastIndexOf(QStringLiteral("trace: ask panel: hidden"))) {
+        const qsizetype before = app.mark();
+        key(QStringLiteral("alt+space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: ask panel: hidden"), std::chrono::seconds(60), before))
+            << app.trace.toStdString();
+    }
+    const qsizetype mark = app.mark();
+    key(QStringLiteral("alt+space"));
+    ASSERT_TRUE(app.saw(QStringLiteral("trace: ask panel: shown"), std::chrono::seconds(60), mark))
+        << app.trace.toStdString();
+    ASSERT_TRUE(app.keyboardIn(QStringLiteral("Ask the cat"))) << app.trace.toStdString();
+    type(question);
+    key(QStringLiteral("Return"));
 }
 
 } // namespace
@@ -462,23 +486,7 @@ TEST(Journey, TheNativeWorkspaceOverHttpsSignsInWithGoogleConnectsInstagramAndEn
         }
         ASSERT_TRUE(app.saw(signedIn, std::chrono::seconds(30), mark)) << app.trace.toStdString();
     };
-    const auto ask = [&](const QString &command) {
-        // Alt+Space puts a panel still open away first; then it comes with the keyboard.
-        if (app.trace.lastIndexOf(QStringLiteral("trace: ask panel: shown")) >
-            app.trace.lastIndexOf(QStringLiteral("trace: ask panel: hidden"))) {
-            const qsizetype before = app.mark();
-            key(QStringLiteral("alt+space"));
-            ASSERT_TRUE(app.saw(QStringLiteral("trace: ask panel: hidden"), std::chrono::seconds(60), before))
-                << app.trace.toStdString();
-        }
-        const qsizetype mark = app.mark();
-        key(QStringLiteral("alt+space"));
-        ASSERT_TRUE(app.saw(QStringLiteral("trace: ask panel: shown"), std::chrono::seconds(60), mark))
-            << app.trace.toStdString();
-        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Ask the cat"))) << app.trace.toStdString();
-        type(command);
-        key(QStringLiteral("Return"));
-    };
+    const auto ask = [&](const QString &command) { askTheCat(app, command); };
     const auto lastUnsent = [&] {
         const qsizetype at = app.trace.lastIndexOf(QStringLiteral("trace: unsent: "));
         return at < 0 ? QString() : app.trace.mid(at + 7).section(u'\n', 0, 0);
@@ -535,5 +543,65 @@ TEST(Journey, TheNativeWorkspaceOverHttpsSignsInWithGoogleConnectsInstagramAndEn
         EXPECT_TRUE(app.saw(QStringLiteral("trace: instagram: @kitty.studio"), std::chrono::seconds(60), mark))
             << app.trace.toStdString();
         EXPECT_EQ(lastUnsent(), kept) << app.trace.toStdString();
+    }
+}
+
+TEST(Journey, TheWebWorkspaceEndsASessionTheServiceForgotWhenTheCatIsAsked)
+{
+    // An account of its own: the conversation read back is this case's alone.
+    const QString email = QStringLiteral("calico@example.com");
+    Service service(email);
+    ASSERT_FALSE(service.info.isEmpty()) << "the stand-in cannot listen";
+    ASSERT_TRUE(zktest::chooseWorkspace(false));
+    const QString question = QStringLiteral("how is my week looking");
+    const QString expired = QStringLiteral("Your session has expired. Sign in again.");
+    const auto conversation = [&] {
+        DefaultsStore stored(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty/defaults.json"));
+        QStringList lines;
+        for (const CatChatLine &line : CatChatLine::load(RecordStore::of(stored), email))
+            lines << line.text;
+        return lines;
+    };
+    const auto keptForTheAccount = [&] {
+        const QStringList lines = conversation();
+        return lines.mid(lines.size() - 2) == QStringList{question, expired};
+    };
+
+    Application app(service.info, service.certificate);
+    {
+        Step step("it signs in on the page");
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: started"))) << app.trace.toStdString();
+        const qsizetype mark = app.mark();
+        ASSERT_NO_FATAL_FAILURE(signIn(app, email));
+        // The loads after the sign-in end first: only the question meets the forgotten session.
+        ASSERT_TRUE(zktest::spinUntil([&] {
+            const qsizetype at = app.trace.lastIndexOf(QStringLiteral("trace: plan: "));
+            return at > mark && !app.trace.mid(at).section(u'\n', 0, 0).contains(QStringLiteral("loading"));
+        }, std::chrono::seconds(60))) << app.trace.toStdString();
+    }
+    {
+        Step step("the service forgets its sessions; a question in the ask panel ends the session");
+        service.server.forgetSessions();
+        const qsizetype mark = app.mark();
+        ASSERT_NO_FATAL_FAILURE(askTheCat(app, question));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: signed out"), std::chrono::seconds(60), mark)) << app.trace.toStdString();
+        EXPECT_TRUE(app.saw(QStringLiteral("trace: notice: ") + expired, std::chrono::seconds(60), mark))
+            << app.trace.toStdString();
+        EXPECT_TRUE(app.saw(QStringLiteral("trace: page: signIn"), std::chrono::seconds(60), mark))
+            << app.trace.toStdString();
+        EXPECT_EQ(service.server.count(QStringLiteral("/api/assistant")), 1);
+        // What was asked, and the cat's answer, are kept for the account.
+        EXPECT_TRUE(zktest::spinUntil(keptForTheAccount)) << conversation().join(u'|').toStdString();
+    }
+    {
+        Step step("signing in again on the page brings the account back with its conversation");
+        key(QStringLiteral("Escape"));
+        xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^Zephyl$"),
+                 QStringLiteral("windowactivate")});
+        const qsizetype mark = app.mark();
+        ASSERT_NO_FATAL_FAILURE(signIn(app, email));
+        EXPECT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + email, std::chrono::seconds(60), mark))
+            << app.trace.toStdString();
+        EXPECT_TRUE(keptForTheAccount()) << conversation().join(u'|').toStdString();
     }
 }

@@ -23,13 +23,16 @@ inline QString writeServiceInfo(const QString &origin)
     return info;
 }
 
-// The native workspace, chosen as a user does: the setting in this session's defaults.json.
-inline bool chooseNativeWorkspace()
+// The workspace, chosen as a user does: the setting in this session's defaults.json.
+inline bool chooseWorkspace(bool native)
 {
     const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
     QDir().mkpath(config);
     QFile defaults(config + QStringLiteral("/defaults.json"));
-    return defaults.open(QIODevice::WriteOnly) && defaults.write("{\"zephyl.mac.workspace.native\": true}") > 0;
+    const QByteArray setting = QByteArray("{\"zephyl.mac.workspace.native\": ") + (native ? "true" : "false") + '}';
+    return defaults.open(QIODevice::WriteOnly) && defaults.write(setting) > 0;
 }
+
+inline bool chooseNativeWorkspace() { return chooseWorkspace(true); }
 
 } // namespace zktest

@@ -44,6 +44,9 @@ public:
     QList<QNetworkCookie> cookies;
     bool holdCookies = false;
     QList<std::function<void(const QList<QNetworkCookie> &)>> heldAnswers;
+    // Scripts whose end is awaited end only when the test says.
+    bool holdScripts = false;
+    QList<std::function<void()>> heldScripts;
     double idle = 0;
     // When set, the idle time grows with the clock from this uptime on, as the
     // desktop's own count does.
@@ -64,7 +67,9 @@ protected:
     void runScript(const QString &script, std::function<void()> done) override
     {
         scripts << script;
-        if (done)
+        if (done && holdScripts)
+            heldScripts << done;
+        else if (done)
             done();
     }
     QSizeF pageSize() const override { return {800, 600}; }
@@ -189,6 +194,28 @@ TEST_F(WebWorkspaceModelTest, SessionMessagesMovePhaseAndReportTheAccountOnce)
     EXPECT_EQ(web->phase(), Phase::loading());
     EXPECT_EQ(reported.size(), 4);
     EXPECT_FALSE(reported.last().has_value());
+}
+
+TEST_F(WebWorkspaceModelTest, APageWhoseSessionEndedKeepsItsDraftThenOpensItsEntryAndTellsTheNextAccount)
+{
+    QList<std::optional<WebWorkspaceModel::Account>> reported;
+    web->onAccountChange = [&](const auto &a) { reported << a; };
+    web->start();
+    signIn();
+    const qsizetype loadsBefore = web->loads.size();
+    web->holdScripts = true;
+    web->returnToSignIn();
+    EXPECT_EQ(web->account(), std::nullopt);
+    EXPECT_EQ(web->scripts.last(), QStringLiteral("window.__zephylMac && window.__zephylMac.saveChatDraft()"));
+    EXPECT_EQ(web->loads.size(), loadsBefore) << "the chat draft is kept before the page goes";
+    ASSERT_EQ(web->heldScripts.size(), 1);
+    web->heldScripts.takeFirst()();
+    EXPECT_EQ(web->loads.size(), loadsBefore + 1);
+    EXPECT_EQ(web->phase(), Phase::loading());
+
+    web->post(R"({"type":"session","signedIn":false,"path":"/signin"})");
+    signIn();
+    EXPECT_EQ(reported.size(), 2) << "nobody is not told again; the same account, signed in again, is";
 }
 
 TEST_F(WebWorkspaceModelTest, GreetingUsesTheFirstWordAndAMomentLastsFiveSeconds)
