@@ -390,25 +390,24 @@ TEST_F(AskPanelX11, TheHeaderPortraitShowsTheFilmedHeadInItsCircle)
     // Every pixel of the circle, inside its hairline, is the clip's green head
     // box on the X server (the body under it is magenta, the ground paper).
     const CatHeadFilm *film = bar->headFilm();
-    const QRect circle = zktest::windowPixels(film, QRectF(0, 0, 44, 44));
-    const QPointF centre = QRectF(circle).center();
+    const QRect circle = zktest::pixels(film, QRectF(0, 0, 44, 44));
     const double radius = circle.width() / 2.0 - 3;
     int inside = 0, head = 0;
     QImage shown;
     const auto filled = [&] {
-        shown = zktest::serverPicture(film);
+        shown = zktest::onServer(film);
         inside = head = 0;
-        for (int y = circle.top(); y <= circle.bottom(); ++y)
-            for (int x = circle.left(); x <= circle.right(); ++x)
-                if (std::hypot(x + 0.5 - centre.x(), y + 0.5 - centre.y()) <= radius) {
+        for (int y = 0; y < circle.height(); ++y)
+            for (int x = 0; x < circle.width(); ++x)
+                if (std::hypot(x + 0.5 - circle.width() / 2.0, y + 0.5 - circle.height() / 2.0) <= radius) {
                     ++inside;
                     head += zktest::greenish(shown.pixel(x, y));
                 }
         return inside > 0 && head == inside;
     };
     EXPECT_TRUE(zktest::spinUntil(filled, std::chrono::seconds(10)))
-        << head << " of " << inside << " pixels of the circle at " << zktest::rectText(circle)
-        << " show the head; it shows at " << zktest::rectText(zktest::greenBox(shown, circle.adjusted(-80, -80, 80, 80)));
+        << head << " of " << inside << " pixels of the circle show the head; it shows at "
+        << zktest::rectText(zktest::greenBox(shown, shown.rect()));
 }
 
 // On a Xinerama desktop of a 1280 x 800 monitor and a 1024 x 768 one to its right.

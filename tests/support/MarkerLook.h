@@ -6,7 +6,7 @@
 // clip was drawn. Its "idle" clip is made at twice the size it is drawn (as
 // the bundled looks are), its "perch" and "walk" clips at the size drawn, so
 // both ways a frame is put on the screen are seen. With what the X server shows
-// of a window and where the green is in it.
+// of a widget and where the green is in it.
 
 #include "base/Bundle.h"
 #include "companion/CompanionLibrary.h"
@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 namespace zktest {
@@ -110,23 +111,22 @@ private:
     bool m_installed = false;
 };
 
-// What the X server shows of a widget's window (its own pixels, read back
-// through the server), at the window's device pixel ratio.
-inline QImage serverPicture(const QWidget *widget)
+// What the X server shows of a widget: its part of its window, read back
+// through the server.
+inline QImage onServer(const QWidget *widget)
 {
-    const QWidget *window = widget->window();
-    QImage image =
-        QGuiApplication::primaryScreen()->grabWindow(window->winId()).toImage().convertToFormat(QImage::Format_RGB32);
-    image.setDevicePixelRatio(window->devicePixelRatioF());
-    return image;
+    const QPoint at = widget->mapTo(widget->window(), QPoint(0, 0));
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(widget->window()->winId(), at.x(), at.y(), widget->width(), widget->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
 }
 
-// Where a rectangle of the widget is in its window's pixels.
-inline QRect windowPixels(const QWidget *widget, const QRectF &r)
+// A rectangle of a widget in the pixels of what the server shows of it.
+inline QRect pixels(const QWidget *widget, const QRectF &r)
 {
-    const double ratio = widget->window()->devicePixelRatioF();
-    const QPointF at = QPointF(widget->mapTo(widget->window(), QPoint(0, 0))) + r.topLeft();
-    return QRectF(at * ratio, r.size() * ratio).toAlignedRect();
+    const double k = widget->devicePixelRatioF();
+    return QRectF(r.topLeft() * k, r.size() * k).toAlignedRect();
 }
 
 // A pixel where the marker's green shows, at full strength or half faded over
@@ -145,17 +145,26 @@ inline QRect greenBox(const QImage &image, const QRect &area)
     return box;
 }
 
-// Each edge of `r` within `pixels` of the same edge of `expected`.
-inline bool near(const QRect &r, const QRect &expected, int pixels)
-{
-    return !r.isEmpty() && std::abs(r.left() - expected.left()) <= pixels &&
-           std::abs(r.right() - expected.right()) <= pixels && std::abs(r.top() - expected.top()) <= pixels &&
-           std::abs(r.bottom() - expected.bottom()) <= pixels;
-}
-
 inline std::string rectText(const QRect &r)
 {
     return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toStdString();
+}
+
+// Whether `picture` comes to show the green with each edge within `slack`
+// pixels of `expected` (in the picture's pixels); if not, where it showed.
+inline ::testing::AssertionResult greenShowsAt(const std::function<QImage()> &picture, const QRect &expected,
+                                               int slack)
+{
+    QRect seen;
+    const auto near = [&] {
+        seen = greenBox(picture(), expected.adjusted(-80, -80, 80, 80));
+        return !seen.isEmpty() && std::abs(seen.left() - expected.left()) <= slack &&
+               std::abs(seen.right() - expected.right()) <= slack && std::abs(seen.top() - expected.top()) <= slack &&
+               std::abs(seen.bottom() - expected.bottom()) <= slack;
+    };
+    if (spinUntil(near, std::chrono::seconds(10)))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the green shows at " << rectText(seen) << ", not at " << rectText(expected);
 }
 
 } // namespace zktest

@@ -54,11 +54,8 @@ void keep(QWidget *screen, const char *name)
         zktest::spinUntil([&] { return !web->animating(); });
     QTest::qWait(400);
     // On a display, what the screen shows; offscreen, the widgets' own drawing.
-    const QPoint at = screen->mapTo(screen->window(), QPoint(0, 0));
-    const QPixmap shot = QGuiApplication::platformName() == QLatin1String("xcb")
-                             ? QGuiApplication::primaryScreen()->grabWindow(screen->window()->winId(), at.x(), at.y(),
-                                                                            screen->width(), screen->height())
-                             : screen->grab();
+    const QImage shot = QGuiApplication::platformName() == QLatin1String("xcb") ? zktest::onServer(screen)
+                                                                                : screen->grab().toImage();
     shot.save(folder + u'/' + QString::fromLatin1(name) + QStringLiteral(".png"));
 }
 
@@ -174,12 +171,10 @@ TEST_F(ScreenTest, EachPhaseShowsItsSceneOverTheOneWebView)
     screen->setVariant(marker.variant());
     const bool rtl = screen->layoutDirection() == Qt::RightToLeft;
     const QRectF figure(rtl ? 44 : screen->width() - 44 - 80, screen->height() - 64 - 80, 80, 80);
-    const QRect head = zktest::windowPixels(screen.get(), QRectF(figure.x() + 20, figure.y() + 10, 40, 40));
-    QRect green;
-    EXPECT_TRUE(zktest::spinUntil([&] {
-        green = zktest::greenBox(zktest::serverPicture(screen.get()), head.adjusted(-160, -160, 160, 160));
-        return zktest::near(green, head, 1);
-    }, 10s)) << "the cat's head shows at " << zktest::rectText(green) << ", not at " << zktest::rectText(head);
+    const auto shown = [&] { return zktest::onServer(screen.get()); };
+    EXPECT_TRUE(zktest::greenShowsAt(
+        shown, zktest::pixels(screen.get(), QRectF(figure.x() + 20, figure.y() + 10, 40, 40)), 1))
+        << "the cat beside the sign-in page";
     screen->setVariant(CompanionVariant::drawn());
     screen->setCompanionEnabled(true);
     EXPECT_FALSE(screen->signInCompany()->isVisible());
@@ -216,11 +211,9 @@ TEST_F(ScreenTest, EachPhaseShowsItsSceneOverTheOneWebView)
     ASSERT_TRUE(zktest::spinUntil([&] { return !screen->animating(); }));
     const double stack = std::max(60.0, bubble.width());
     const double middle = rtl ? 96 + stack / 2 : screen->width() - 96 - stack / 2;
-    const QRect block = zktest::windowPixels(screen.get(), QRectF(middle - 15, screen->height() + 2 - 36, 30, 34));
-    EXPECT_TRUE(zktest::spinUntil([&] {
-        green = zktest::greenBox(zktest::serverPicture(screen.get()), block.adjusted(-160, -160, 160, 160));
-        return zktest::near(green, block, 1);
-    }, 10s)) << "the peeking cat shows at " << zktest::rectText(green) << ", not at " << zktest::rectText(block);
+    EXPECT_TRUE(zktest::greenShowsAt(
+        shown, zktest::pixels(screen.get(), QRectF(middle - 15, screen->height() + 2 - 36, 30, 34)), 1))
+        << "the cat peeking in";
     screen->setVariant(CompanionVariant::drawn());
 }
 
@@ -283,13 +276,9 @@ TEST_F(ScreenTest, TheCatPerchesOnTheComposerWhenThePageSaysSo)
     screen->setVariant(marker.variant());
     ASSERT_TRUE(web->stage().perched());
     const double x = InWindowCatStage::sittingPoint(sheet).x();
-    const QRect paws = zktest::windowPixels(screen->catLayer(), QRectF(x - 15, sheet.top() - 36, 30, 36));
-    QRect green;
-    EXPECT_TRUE(zktest::spinUntil([&] {
-        green = zktest::greenBox(zktest::serverPicture(screen.get()), paws.adjusted(-60, -60, 60, 60));
-        return zktest::near(green, paws, 2);
-    }, 10s)) << "the sitting cat shows at " << zktest::rectText(green) << ", its paws not on the sheet's top edge at "
-             << zktest::rectText(paws);
+    EXPECT_TRUE(zktest::greenShowsAt([&] { return zktest::onServer(screen->catLayer()); },
+                                     zktest::pixels(screen.get(), QRectF(x - 15, sheet.top() - 36, 30, 36)), 2))
+        << "the paws on the sheet's top edge";
 }
 
 // Counts the paint events a widget receives.
@@ -604,13 +593,7 @@ TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
         return nullptr;
     };
     ASSERT_TRUE(zktest::spinUntil([&] { return walkWindow(); })) << "the walk in a window of its own";
-    const auto shown = [&] {
-        const QPoint at = screen->mapTo(screen->window(), QPoint(0, 0));
-        return QGuiApplication::primaryScreen()
-            ->grabWindow(screen->window()->winId(), at.x(), at.y(), screen->width(), screen->height())
-            .toImage()
-            .convertToFormat(QImage::Format_RGB32);
-    };
+    const auto shown = [&] { return zktest::onServer(screen.get()); };
     const auto drawn = [&] { return screen->waitingScene()->grab().toImage().convertToFormat(QImage::Format_RGB32); };
     ASSERT_TRUE(zktest::spinUntil([&] { return shown() == drawn(); })) << "the scene as it draws itself";
     // Three steps of the walk; drawn in the scene, each would draw it again. A
@@ -640,11 +623,7 @@ TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
     // block on the X server where it is in the scene's own drawing.
     const QRect walking = zktest::greenBox(drawn(), drawn().rect());
     ASSERT_FALSE(walking.isEmpty()) << "the scene draws the walking cat";
-    QRect green;
-    EXPECT_TRUE(zktest::spinUntil([&] {
-        green = zktest::greenBox(shown(), walking.adjusted(-60, -60, 60, 60));
-        return zktest::near(green, walking, 1);
-    }, 10s)) << "the fading cat shows at " << zktest::rectText(green) << ", not at " << zktest::rectText(walking);
+    EXPECT_TRUE(zktest::greenShowsAt(shown, walking, 1)) << "the waiting cat fading out";
     const double half = zktest::referenceEaseOut(144.0 / 300);
     EXPECT_NEAR(opacity(screen->waitingScene()), 1 - half, 0.005);
     EXPECT_FALSE(screen->catLayer()->graphicsEffect()) << "an empty layer is not faded";
