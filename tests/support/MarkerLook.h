@@ -1,12 +1,13 @@
 #pragma once
 
 // A filmed look made for checking where a filmed cat lands on the screen: each
-// clip is one frame of clear ground with plain green blocks, the lowest ending
-// on the clip's paw line, so the green on the X server says exactly where the
-// clip was drawn. Its "idle" clip is made at twice the size it is drawn (as
-// the bundled looks are), its "perch" and "walk" clips at the size drawn, so
-// both ways a frame is put on the screen are seen. With what the X server shows
-// of a widget and where the green is in it.
+// clip is one frame of clear ground with a plain block down to its paw line,
+// green where a check looks for it (all of it, or the head box of "idle",
+// whose body under the head is magenta), so the green on the X server says
+// exactly where the clip was drawn. Its "idle" clip is made at twice the size
+// it is drawn (as the bundled looks are), its "perch" and "walk" clips at the
+// size drawn, so both ways a frame is put on the screen are seen. With what
+// the X server shows of a widget and where the green is in it.
 
 #include "base/Bundle.h"
 #include "companion/CompanionLibrary.h"
