@@ -1,8 +1,16 @@
 #include "companion/FilmedFigure.h"
 
+#include "companion/DevicePixels.h"
+
 #include <QPainter>
 
 #include <cmath>
+
+namespace {
+
+QPoint wholePixel(QPointF p) { return {int(std::lround(p.x())), int(std::lround(p.y()))}; }
+
+} // namespace
 
 FilmedFigure::FilmedFigure(std::shared_ptr<ClipSource> source) : m_source(std::move(source))
 {
@@ -171,13 +179,7 @@ void FilmedFigure::paint(QPainter &painter, const QRectF &frame)
     if (reel.tilt == 0 && device.type() <= QTransform::TxScale && device.m11() > 0 && device.m22() > 0) {
         const QRectF pixels = device.mapRect(target);
         if (std::abs(pixels.width() - image.width()) < 0.5 && std::abs(pixels.height() - image.height()) < 0.5) {
-            QImage shown = reel.mirrored ? image.mirrored(true, false) : image;
-            const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
-            shown.setDevicePixelRatio(dpr);
-            painter.save();
-            painter.resetTransform();
-            painter.drawImage(QPointF(std::round(pixels.x()), std::round(pixels.y())) / dpr, shown);
-            painter.restore();
+            DevicePixels::draw(painter, wholePixel(pixels.topLeft()), reel.mirrored ? image.mirrored(true, false) : image);
             return;
         }
         // A clip made for another scale: each of its frames is resampled once to
@@ -195,14 +197,8 @@ void FilmedFigure::paint(QPainter &painter, const QRectF &frame)
                     fitted = fitted.mirrored(true, false);
                 at = reel.fitted.emplace(key, std::move(fitted)).first;
             }
-            QImage shown = at->second;
-            const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
-            shown.setDevicePixelRatio(dpr);
-            const QPointF corner = pixels.center() - QPointF(wanted.width(), wanted.height()) / 2;
-            painter.save();
-            painter.resetTransform();
-            painter.drawImage(QPointF(std::round(corner.x()), std::round(corner.y())) / dpr, shown);
-            painter.restore();
+            DevicePixels::draw(painter, wholePixel(pixels.center() - QPointF(wanted.width(), wanted.height()) / 2),
+                               at->second);
             return;
         }
     }

@@ -1,5 +1,7 @@
 #include "companion/ShadowPainter.h"
 
+#include "companion/DevicePixels.h"
+
 #include <QImage>
 #include <QPaintDevice>
 
@@ -375,22 +377,7 @@ void paint(QPainter &painter, const QRectF &bounds, double overflow, std::initia
     QImage &result = *target;
 
     if (axisAligned) {
-        painter.save();
-        // Drawn in device pixels. What resetTransform() leaves is the device's own
-        // mapping (the pixel ratio, and the offset of a child widget painted into
-        // its window's backing store); that is undone too, or the image would
-        // land that offset away from where the drawing is.
-        painter.resetTransform();
-        painter.setWorldTransform(painter.deviceTransform().inverted());
-        result.setDevicePixelRatio(1);
-        // In bands of fewer than 96 rows: Qt's raster engine hands a blend of
-        // more spans to a thread pool, whose wake-ups cost more than the blit.
-        constexpr int kBand = 64;
-        for (int top = 0; top < result.height(); top += kBand) {
-            const int rows = std::min(kBand, result.height() - top);
-            painter.drawImage(QPointF(pixelOrigin + QPoint(0, top)), result, QRectF(0, top, result.width(), rows));
-        }
-        painter.restore();
+        DevicePixels::draw(painter, pixelOrigin, result);
     } else {
         painter.save();
         painter.setRenderHint(QPainter::SmoothPixmapTransform);

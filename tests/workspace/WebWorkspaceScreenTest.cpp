@@ -11,6 +11,7 @@
 #include "design/ButtonStyles.h"
 #include "design/L10n.h"
 #include "web/WebWorkspace.h"
+#include "support/MarkerLook.h"
 #include "support/TestSupport.h"
 #include "support/WebEngineSupport.h"
 #include "workspace/InWindowCatLayer.h"
@@ -19,6 +20,8 @@
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenuBar>
+#include <QVBoxLayout>
 #include <QPointer>
 #include <QRasterWindow>
 #include <QFile>
@@ -51,9 +54,8 @@ void keep(QWidget *screen, const char *name)
         zktest::spinUntil([&] { return !web->animating(); });
     QTest::qWait(400);
     // On a display, what the screen shows; offscreen, the widgets' own drawing.
-    const QPixmap shot = QGuiApplication::platformName() == QLatin1String("xcb")
-                             ? QGuiApplication::primaryScreen()->grabWindow(screen->winId())
-                             : screen->grab();
+    const QImage shot = QGuiApplication::platformName() == QLatin1String("xcb") ? zktest::onServer(screen)
+                                                                                : screen->grab().toImage();
     shot.save(folder + u'/' + QString::fromLatin1(name) + QStringLiteral(".png"));
 }
 
@@ -98,13 +100,23 @@ protected:
             L10n::setPreference(AppLanguage::ar);
             QGuiApplication::setLayoutDirection(L10n::layoutDirection());
         }
+        // In a window as the workspace window holds it: under the window's menu bar.
+        host = std::make_unique<QWidget>();
+        auto *column = new QVBoxLayout(host.get());
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(0);
+        auto *bar = new QMenuBar(host.get());
+        bar->addMenu(QStringLiteral("Zephyl Kitty"))->addAction(QStringLiteral("Quit Zephyl Kitty"));
+        column->setMenuBar(bar);
         screen = std::make_unique<WebWorkspaceScreen>(web.get());
-        screen->resize(1100, 720);
-        screen->show();
+        column->addWidget(screen.get());
+        host->resize(1100, 720 + bar->sizeHint().height());
+        host->show();
     }
     void TearDown() override
     {
         screen.reset();
+        host.reset();
         web.reset();
     }
     bool waitForPhase(Phase::Kind kind) { return zktest::spinUntil([&] { return web->phase().kind == kind; }); }
@@ -127,6 +139,7 @@ protected:
 
     Standin::Server server;
     std::unique_ptr<WebWorkspace> web;
+    std::unique_ptr<QWidget> host;
     std::unique_ptr<WebWorkspaceScreen> screen;
 };
 
@@ -150,6 +163,19 @@ TEST_F(ScreenTest, EachPhaseShowsItsSceneOverTheOneWebView)
     EXPECT_TRUE(screen->signInCompany()->isVisible()) << "the desktop cat is off: one sits beside the form";
     EXPECT_TRUE(screen->signInCompany()->testAttribute(Qt::WA_TransparentForMouseEvents));
     keep(screen.get(), "sign-in");
+
+    // A filmed cat there is drawn where its corner is in the window: on the X
+    // server, its clip's head box (40, 20, 80 of 160 pixels) in the 80-point
+    // figure 44 from the trailing edge and 64 from the bottom.
+    zktest::MarkerLook marker;
+    screen->setVariant(marker.variant());
+    const bool rtl = screen->layoutDirection() == Qt::RightToLeft;
+    const QRectF figure(rtl ? 44 : screen->width() - 44 - 80, screen->height() - 64 - 80, 80, 80);
+    const auto shown = [&] { return zktest::onServer(screen.get()); };
+    EXPECT_TRUE(zktest::greenShowsAt(
+        shown, zktest::pixels(screen.get(), QRectF(figure.x() + 20, figure.y() + 10, 40, 40)), 1))
+        << "the cat beside the sign-in page";
+    screen->setVariant(CompanionVariant::drawn());
     screen->setCompanionEnabled(true);
     EXPECT_FALSE(screen->signInCompany()->isVisible());
 
@@ -176,6 +202,19 @@ TEST_F(ScreenTest, EachPhaseShowsItsSceneOverTheOneWebView)
     EXPECT_EQ(peek.bottom(), screen->height() - 1);
     EXPECT_NEAR(peek.center().x() + 0.5 + bubble.width() / 2, screen->width() - 96, 1.5);
     keep(screen.get(), "peeking");
+
+    // A filmed cat peeking in stands under the middle of its bubble, its paw
+    // line 2 points below the window's bottom edge: on the X server, its
+    // perch clip's block (30 wide, 36 high down to the paw line) is cut by
+    // that edge.
+    screen->setVariant(marker.variant());
+    ASSERT_TRUE(zktest::spinUntil([&] { return !screen->animating(); }));
+    const double stack = std::max(60.0, bubble.width());
+    const double middle = rtl ? 96 + stack / 2 : screen->width() - 96 - stack / 2;
+    EXPECT_TRUE(zktest::greenShowsAt(
+        shown, zktest::pixels(screen.get(), QRectF(middle - 15, screen->height() + 2 - 36, 30, 34)), 1))
+        << "the cat peeking in";
+    screen->setVariant(CompanionVariant::drawn());
 }
 
 TEST_F(ScreenTest, TheCatPerchesOnTheComposerWhenThePageSaysSo)
@@ -229,6 +268,17 @@ TEST_F(ScreenTest, TheCatPerchesOnTheComposerWhenThePageSaysSo)
     QWidget *under = screen->childAt(cat->center().toPoint());
     ASSERT_TRUE(under);
     EXPECT_TRUE(web->webView()->isAncestorOf(under) || under == web->webView());
+
+    // On the X server too, below the window's menu bar: the perch clip's
+    // block (30 wide, 36 high down to its paw line) stands on the sheet's top
+    // edge at the sitting point.
+    zktest::MarkerLook marker;
+    screen->setVariant(marker.variant());
+    ASSERT_TRUE(web->stage().perched());
+    const double x = InWindowCatStage::sittingPoint(sheet).x();
+    EXPECT_TRUE(zktest::greenShowsAt([&] { return zktest::onServer(screen->catLayer()); },
+                                     zktest::pixels(screen.get(), QRectF(x - 15, sheet.top() - 36, 30, 36)), 2))
+        << "the paws on the sheet's top edge";
 }
 
 // Counts the paint events a widget receives.
@@ -510,6 +560,9 @@ TEST_F(AnimatedScreenTest, APhaseChangeFadesTheScenesOverTwentyTwoHundredths)
 // The ready workspace fades in over 0.3 s while the waiting scene fades out.
 TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
 {
+    // A filmed look whose walk is a green block, to find it on the screen.
+    zktest::MarkerLook marker;
+    screen->setVariant(marker.variant());
     web->start();
     ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
     clock.advance(300ms);
@@ -534,15 +587,13 @@ TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
     // again for it; on the screen it is the scene as the scene draws itself.
     const auto walkWindow = [&]() -> QWindow * {
         for (QWindow *window : QGuiApplication::allWindows())
-            if (qobject_cast<QRasterWindow *>(window) && window->parent() == screen->windowHandle() &&
+            if (qobject_cast<QRasterWindow *>(window) && window->parent() == screen->window()->windowHandle() &&
                 window->isVisible())
                 return window;
         return nullptr;
     };
     ASSERT_TRUE(zktest::spinUntil([&] { return walkWindow(); })) << "the walk in a window of its own";
-    const auto shown = [&] {
-        return QGuiApplication::primaryScreen()->grabWindow(screen->winId()).toImage().convertToFormat(QImage::Format_RGB32);
-    };
+    const auto shown = [&] { return zktest::onServer(screen.get()); };
     const auto drawn = [&] { return screen->waitingScene()->grab().toImage().convertToFormat(QImage::Format_RGB32); };
     ASSERT_TRUE(zktest::spinUntil([&] { return shown() == drawn(); })) << "the scene as it draws itself";
     // Three steps of the walk; drawn in the scene, each would draw it again. A
@@ -568,6 +619,11 @@ TEST_F(AnimatedScreenTest, TheReadyPageFadesInAsTheWaitFadesOutOverThreeTenths)
     // Nine frames of 16 ms in: the frame nearest half-way.
     clock.advance(144ms);
     EXPECT_FALSE(walkWindow()) << "fading, the scene is drawn as one";
+    // The walking cat with it, where the scene draws it: the marker's green
+    // block on the X server where it is in the scene's own drawing.
+    const QRect walking = zktest::greenBox(drawn(), drawn().rect());
+    ASSERT_FALSE(walking.isEmpty()) << "the scene draws the walking cat";
+    EXPECT_TRUE(zktest::greenShowsAt(shown, walking, 1)) << "the waiting cat fading out";
     const double half = zktest::referenceEaseOut(144.0 / 300);
     EXPECT_NEAR(opacity(screen->waitingScene()), 1 - half, 0.005);
     EXPECT_FALSE(screen->catLayer()->graphicsEffect()) << "an empty layer is not faded";
