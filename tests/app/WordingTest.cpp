@@ -6,10 +6,10 @@
 #include "design/StringLists.h"
 #include "services/KeychainStore.h"
 #include "services/ServiceErrors.h"
+#include "services/WebTransportError.h"
 #include "services/auth/GoogleSignInService.h"
 #include "services/auth/InstagramConnectionService.h"
 #include "services/media/ImportedMedia.h"
-#include "web/WebTransportError.h"
 
 #include <QNetworkReply>
 #include <QRegularExpression>
