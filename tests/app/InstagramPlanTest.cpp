@@ -435,6 +435,18 @@ TEST(PlanDrafts, AKeptPlanMeetsWhatTheServiceHoldsNowDraftByDraft)
     }
 }
 
+TEST(PlanDrafts, TwoDraftsTheServiceHoldsUnderOneIdBothStayBesideAnEditOfTheFirst)
+{
+    Flows f;
+    UnsavedPlanStore(f.h.store).save(QStringLiteral("kitty@example.com"), {{titled(1, "edited here")}, {titled(1, "one")}, false});
+    startKitty(f, {titled(1, "one"), titled(1, "twin")});
+    ASSERT_TRUE(zktest::spinUntil([&] { return !f.service.savedPlans.isEmpty() && !f.model().planSaving(); }));
+    QStringList sent;
+    for (const Draft &d : f.service.savedPlans.last())
+        sent << QStringLiteral("%1 %2").arg(d.id).arg(d.title);
+    EXPECT_EQ(sent, (QStringList{"1 edited here", "1 twin"}));
+}
+
 TEST(PlanDrafts, AKeptPlanIsShownWhenTheServicesListCannotBeReadAndAnEditThenLosesNothing)
 {
     const QList<Draft> base = {titled(1, "one"), titled(2, "two")};
