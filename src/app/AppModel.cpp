@@ -110,6 +110,11 @@ AppModel::AppModel(Environment environment, QObject *parent)
 
     L10n::setPreference(m_language);
     m_focus.workMinutes = m_focusMinutes;
+
+    connect(m_records, &RecordStore::writesChanged, this, &AppModel::followWrites);
+    connect(m_defaults, &DefaultsStore::writeProblemChanged, this, &AppModel::followWrites);
+    // Moving the older records may already have met a disk that takes nothing.
+    followWrites();
 }
 
 AppModel::AppModel() : AppModel(Environment{}) {}
@@ -364,7 +369,7 @@ void AppModel::saveUnsentText() { m_unsentText.save(m_inputOwner, {m_assistantDr
 
 void AppModel::restoreUnsentText(const QString &owner)
 {
-    const QString lowered = owner.toLower();
+    const QString lowered = RecordStore::ownerKey(owner);
     if (lowered == m_inputOwner)
         return;
     UnsentTextStore::Text texts = m_unsentText.load(lowered);
@@ -414,23 +419,55 @@ void AppModel::moveSingleRecords()
         return;
     const auto ownerIn = [](const std::optional<QByteArray> &data) {
         const QJsonValue owner = data ? QJsonDocument::fromJson(*data).object().value(QLatin1String("owner")) : QJsonValue();
-        return owner.isString() ? owner.toString().toLower() : QString();
+        return owner.isString() ? RecordStore::ownerKey(owner.toString()) : QString();
     };
+    // A record that could not be written yet stays in the settings too, for the next start.
+    bool moved = true;
     const QString typist = ownerIn(d.data(unsentKey));
     if (const auto data = d.data(unsentKey); data && !typist.isEmpty() &&
                                              !m_records->read(QLatin1String(UnsentTextStore::kRecordName), typist))
-        m_records->write(QLatin1String(UnsentTextStore::kRecordName), typist, *data);
+        moved &= m_records->write(QLatin1String(UnsentTextStore::kRecordName), typist, *data);
     if (const auto data = d.data(planKey)) {
         const QString owner = ownerIn(data);
         if (!owner.isEmpty() && !m_records->read(QLatin1String(UnsavedPlanStore::kRecordName), owner))
-            m_records->write(QLatin1String(UnsavedPlanStore::kRecordName), owner, *data);
+            moved &= m_records->write(QLatin1String(UnsavedPlanStore::kRecordName), owner, *data);
     }
     if (const auto data = d.data(chatKey); data && !typist.isEmpty() &&
                                            !m_records->read(QLatin1String(CatChatLine::kRecordName), typist))
-        m_records->write(QLatin1String(CatChatLine::kRecordName), typist, *data);
+        moved &= m_records->write(QLatin1String(CatChatLine::kRecordName), typist, *data);
+    if (!moved)
+        return;
     d.remove(unsentKey);
     d.remove(planKey);
     d.remove(chatKey);
+}
+
+// ---- Writes that fail
+
+void AppModel::followWrites()
+{
+    // The records are written again: settings that waited since the same trouble go too, and the reverse.
+    if (!m_records->writeProblem())
+        m_defaults->writeAgain();
+    if (!m_defaults->writeProblem())
+        m_records->writeAgain();
+    std::optional<FileWriteError> problem = m_records->writeProblem();
+    if (!problem)
+        problem = m_defaults->writeProblem();
+    // The plan's pill says whether it is kept.
+    if (m_planUnsaved)
+        Q_EMIT planUnsavedChanged();
+    if (problem == m_writeProblem)
+        return;
+    m_writeProblem = problem;
+    if (problem) {
+        // Once, not at every keystroke that meets the same trouble.
+        show(*problem);
+        m_writeNotice = m_notice ? m_notice->id : QUuid();
+    } else if (m_notice && m_notice->id == m_writeNotice) {
+        // Written again: the warning, if still shown, is no longer true.
+        setNotice(std::nullopt);
+    }
 }
 
 // ---- Summary

@@ -9,6 +9,7 @@
 #include "app/UnsentTextStore.h"
 #include "base/CancelToken.h"
 #include "base/Clock.h"
+#include "base/FileWrite.h"
 #include "companion/CatWellbeing.h"
 #include "companion/CompanionTypes.h"
 #include "design/AppLanguage.h"
@@ -386,6 +387,11 @@ public:
     QCoro::Task<> setDraftHidden(qint64 id, bool hidden);
     // Local plan changes the service has not taken yet.
     bool planUnsaved() const { return m_planUnsaved; }
+    // The plan as edited is written on this computer, so a restart finds it.
+    // Changes of it are told by planUnsavedChanged too.
+    bool planKept() const;
+    // What the user is told while the plan is unsaved: kept here, or not even that.
+    QString planUnsavedText() const;
     // An unsaved plan is sent again when the service answers again: at the next
     // call that succeeds, or after these waits, each twice the last, up to the longest.
     static constexpr std::chrono::milliseconds kPlanRetryFirst{5000};
@@ -468,6 +474,11 @@ private:
     bool assign(T &field, T value, void (AppModel::*changed)());
     void raise(const AppEvent &event);
     void saveUnsentText();
+    // A write of the settings or of a record failed, or all are written again:
+    // said once (and unsaid), and the plan's keeping told.
+    void followWrites();
+    std::optional<FileWriteError> m_writeProblem;
+    QUuid m_writeNotice;
     // Moves the single records older versions kept in the settings to their accounts.
     void moveSingleRecords();
     void notify(const QString &title, const QString &body);

@@ -1,15 +1,18 @@
 // Errors put into words: the one place that turns a failure into a sentence.
 #include "app/AppModel.h"
 
+#include "base/FileWrite.h"
+#include "design/DateText.h"
 #include "design/L10n.h"
 #include "design/ServiceDomain.h"
 #include "services/KeychainStore.h"
 #include "services/ServiceErrors.h"
+#include "services/WebTransportError.h"
 #include "services/auth/GoogleSignInService.h"
 #include "services/auth/InstagramConnectionService.h"
 #include "services/media/ImportedMedia.h"
-#include "web/WebTransportError.h"
 
+#include <QDir>
 #include <QNetworkReply>
 
 namespace {
@@ -46,6 +49,19 @@ QString describeAPIError(const ServiceAPIError &error)
     case Kind::sessionExpired: return L10n::t("Your session has expired. Sign in again.");
     }
     return {};
+}
+
+// A folder as the user finds it: under the home folder as "~/...", kept in one
+// piece in a right-to-left sentence.
+QString shownFolder(const QString &folder)
+{
+    const QString home = QDir::homePath();
+    QString shown = QDir::cleanPath(folder);
+    if (shown == home)
+        shown = QStringLiteral("~");
+    else if (shown.startsWith(home + u'/'))
+        shown = u'~' + shown.mid(home.size());
+    return DateText::isolated(shown);
 }
 
 } // namespace
@@ -160,6 +176,11 @@ QString AppModel::describe(const std::exception_ptr &error)
         return L10n::t("The sign-in did not finish. Try again.");
     } catch (const KeychainStore::KeychainError &) {
         return L10n::t("Your sign-in could not be kept on this computer.");
+    } catch (const FileWriteError &e) {
+        if (e.reason() == FileWriteError::Reason::diskFull)
+            return L10n::tf("The disk holding %@ is full, so changes are not kept on this computer for now.",
+                            shownFolder(e.folder()));
+        return L10n::tf("%@ is read-only, so changes are not kept on this computer for now.", shownFolder(e.folder()));
     } catch (...) {
         return tryAgain();
     }

@@ -115,7 +115,7 @@ QCoro::Task<> AppModel::savePlan()
     if (m_session != SessionState::signedIn) {
         // Nobody to save for: the edit stays here, and the user hears it is not saved.
         setPlanUnsaved(true);
-        setNotice(AppNotice::make(L10n::t("Plan changes are kept here but not saved yet."), AppNotice::Tone::attention));
+        setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
         co_return;
     }
     m_planSaveWanted = true;
@@ -175,9 +175,7 @@ QCoro::Task<> AppModel::savePlan()
         if (isSessionFailure(error)) {
             show(error);
         } else {
-            setNotice(AppNotice::make(describe(error) + QLatin1Char(' ') +
-                                          L10n::t("Plan changes are kept here but not saved yet."),
-                                      AppNotice::Tone::attention));
+            setNotice(AppNotice::make(describe(error) + QLatin1Char(' ') + planUnsavedText(), AppNotice::Tone::attention));
             if (refusedForContent(error)) {
                 // Said once: the same list would be refused again at every start.
                 m_planRefused = true;
@@ -195,6 +193,15 @@ QCoro::Task<> AppModel::savePlan()
     rebuildObservations();
     setPlanSaving(false);
     releasePlanSaveWaiters();
+}
+
+bool AppModel::planKept() const { return m_unsavedPlan.isKept(m_accountIdentity); }
+
+QString AppModel::planUnsavedText() const
+{
+    // "Here" is this computer: only a plan written on it survives a restart.
+    return planKept() ? L10n::t("Plan changes are kept here but not saved yet.")
+                      : L10n::t("Plan changes are not saved yet and could not be kept on this computer.");
 }
 
 void AppModel::schedulePlanRetry()

@@ -6,6 +6,7 @@
 #include "app/ServiceClient.h"
 #include "design/L10n.h"
 #include "base/DefaultsStore.h"
+#include "base/RecordStore.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ AppModel::FlowGuard AppModel::flowGuard() const
 
 void AppModel::adoptIdentity(const QString &email)
 {
-    const QString owner = email.toLower();
+    const QString owner = RecordStore::ownerKey(email);
     if (!m_accountIdentity.isEmpty() && owner != m_accountIdentity)
         clearAccountData();
     m_accountIdentity = owner;
@@ -125,7 +126,7 @@ void AppModel::clearCatConversation()
 
 void AppModel::restoreCatChat(const QString &owner)
 {
-    const QString lowered = owner.toLower();
+    const QString lowered = RecordStore::ownerKey(owner);
     if (lowered.isEmpty() || lowered == m_chatOwner)
         return;
     QList<CatChatLine> lines;
@@ -313,8 +314,7 @@ QCoro::Task<> AppModel::loadPlan()
             m_unsavedPlan.save(m_accountIdentity, {plan, m_planBase, m_planRefused});
             if (!m_planRefused) {
                 // A refused one was said when it was refused; it waits for the user's next change.
-                setNotice(AppNotice::make(L10n::t("Plan changes are kept here but not saved yet."),
-                                          AppNotice::Tone::attention));
+                setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
                 resendPlan();
             }
         } else if (kept) {

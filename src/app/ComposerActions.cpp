@@ -168,7 +168,7 @@ QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state)
     state.setSavingToPlan(false);
     if (!saved) {
         // The model has said why in its notice; the post stays here to try again.
-        state.setImportProblem(L10n::t("Plan changes are kept here but not saved yet."));
+        state.setImportProblem(model.planUnsavedText());
         co_return false;
     }
     model.setNotice(AppNotice::make(L10n::t("Saved to the plan."), AppNotice::Tone::settled));

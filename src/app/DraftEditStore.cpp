@@ -40,7 +40,7 @@ QByteArray DraftEditStore::encode(const QString &owner, const KeptDraftEdit &edi
     // The service's preview is never sent back, but the editor shows it until removed.
     if (edit.draft.preview)
         draft.insert(QStringLiteral("preview"), edit.draft.preview->toString());
-    const QJsonObject record{{QStringLiteral("owner"), owner.toLower()},
+    const QJsonObject record{{QStringLiteral("owner"), RecordStore::ownerKey(owner)},
                              {QStringLiteral("draft"), draft},
                              {QStringLiteral("isNew"), edit.isNew},
                              {QStringLiteral("format"), PublishFormats::planValue(edit.format)},
@@ -68,17 +68,17 @@ std::optional<KeptDraftEdit> DraftEditStore::decode(const QByteArray &bytes, con
         RecordStore::unreadable(QLatin1String(kRecordName), owner);
         return std::nullopt;
     }
-    if (storedOwner.toString() != owner.toLower())
+    if (storedOwner.toString() != RecordStore::ownerKey(owner))
         return std::nullopt;
     return KeptDraftEdit{*draft, isNew.toBool(), *format, QDateTime::fromMSecsSinceEpoch(*instant), hasDate.toBool(),
                          surface};
 }
 
-void DraftEditStore::save(const QString &owner, const KeptDraftEdit &edit)
+bool DraftEditStore::save(const QString &owner, const KeptDraftEdit &edit)
 {
     if (owner.isEmpty())
-        return;
-    m_records->write(QLatin1String(kRecordName), owner, encode(owner, edit));
+        return false;
+    return m_records->write(QLatin1String(kRecordName), owner, encode(owner, edit));
 }
 
 std::optional<KeptDraftEdit> DraftEditStore::load(const QString &owner) const

@@ -36,8 +36,9 @@ public:
 
     explicit DraftEditStore(RecordStore &records);
 
-    // Replaces the owner's record; nothing for an empty owner.
-    void save(const QString &owner, const KeptDraftEdit &edit);
+    // Replaces the owner's record; nothing for an empty owner. False when it
+    // could not be written: the store keeps it and tries again.
+    bool save(const QString &owner, const KeptDraftEdit &edit);
     // The owner's record; none when there is none or it cannot be read whole.
     std::optional<KeptDraftEdit> load(const QString &owner) const;
     void remove(const QString &owner);

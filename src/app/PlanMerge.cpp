@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace PlanMerge {
 
@@ -21,22 +22,34 @@ bool sameList(const QList<ZephylWire::PlanDraft> &a, const QList<ZephylWire::Pla
 }
 
 namespace {
-QHash<qint64, const ZephylWire::PlanDraft *> byId(const QList<ZephylWire::PlanDraft> &list)
+
+// A draft's place in matching: its id and which of the drafts under that id it
+// is. The service may hold two drafts under one id; each is met with the one at
+// the same place in the other lists, so neither is taken for the other or lost.
+using Key = std::pair<qint64, int>;
+
+// Numbers the drafts of a list under one id 0, 1, 2, ... in list order.
+struct Occurrences {
+    QHash<qint64, int> seen;
+    Key next(qint64 id) { return {id, seen[id]++}; }
+};
+
+QHash<Key, const ZephylWire::PlanDraft *> byKey(const QList<ZephylWire::PlanDraft> &list)
 {
-    QHash<qint64, const ZephylWire::PlanDraft *> out;
-    // The first of a repeated id is the one that counts.
-    for (auto it = list.crbegin(); it != list.crend(); ++it)
-        out[it->id] = &*it;
+    QHash<Key, const ZephylWire::PlanDraft *> out;
+    Occurrences occurrences;
+    for (const auto &draft : list)
+        out.insert(occurrences.next(draft.id), &draft);
     return out;
 }
+
 } // namespace
 
 QList<ZephylWire::PlanDraft> merge(const QList<ZephylWire::PlanDraft> &base, const QList<ZephylWire::PlanDraft> &ours,
                                    const QList<ZephylWire::PlanDraft> &theirs, qint64 now)
 {
-    const auto baseById = byId(base);
-    const auto oursById = byId(ours);
-    const auto theirsById = byId(theirs);
+    const auto baseByKey = byKey(base);
+    const auto oursByKey = byKey(ours);
 
     qint64 top = 0;
     for (const auto *list : {&base, &ours, &theirs})
@@ -53,13 +66,13 @@ QList<ZephylWire::PlanDraft> merge(const QList<ZephylWire::PlanDraft> &base, con
     };
 
     QList<ZephylWire::PlanDraft> out;
-    QSet<qint64> placed;
+    QSet<Key> placed;
+    Occurrences theirPlaces;
     for (const auto &their : theirs) {
-        if (placed.contains(their.id))
-            continue;
-        placed.insert(their.id);
-        const ZephylWire::PlanDraft *was = baseById.value(their.id);
-        const ZephylWire::PlanDraft *our = oursById.value(their.id);
+        const Key key = theirPlaces.next(their.id);
+        placed.insert(key);
+        const ZephylWire::PlanDraft *was = baseByKey.value(key);
+        const ZephylWire::PlanDraft *our = oursByKey.value(key);
         if (was) {
             const bool theyChanged = !sameDraft(their, *was);
             if (!our) {
@@ -83,11 +96,12 @@ QList<ZephylWire::PlanDraft> merge(const QList<ZephylWire::PlanDraft> &base, con
                 keepOursAsNew(*our);
         }
     }
+    Occurrences ourPlaces;
     for (const auto &our : ours) {
-        if (placed.contains(our.id))
+        const Key key = ourPlaces.next(our.id);
+        if (placed.contains(key))
             continue;
-        placed.insert(our.id);
-        const ZephylWire::PlanDraft *was = baseById.value(our.id);
+        const ZephylWire::PlanDraft *was = baseByKey.value(key);
         // Not on the service any more: deleted there, unless we changed it (or added it).
         if (!was || !sameDraft(our, *was))
             out.append(our);

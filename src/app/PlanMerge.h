@@ -5,7 +5,8 @@
 #include <QList>
 
 // Brings a plan edited here together with what the service holds now, given
-// the list both began from (the base). Drafts are matched by id:
+// the list both began from (the base). Drafts are matched by id (and, where
+// the service holds several under one id, by their order among those):
 // - changed or deleted only here: our change;
 // - added here: added;
 // - added, changed or deleted only on the service: as the service has it;

@@ -70,7 +70,7 @@ std::optional<ZephylWire::PlanDraft> UnsavedPlanStore::readDraft(const QJsonValu
 
 QByteArray UnsavedPlanStore::encode(const QString &owner, const Kept &kept)
 {
-    QJsonObject record{{QStringLiteral("owner"), owner.toLower()},
+    QJsonObject record{{QStringLiteral("owner"), RecordStore::ownerKey(owner)},
                        {QStringLiteral("drafts"), listJson(kept.drafts)},
                        {QStringLiteral("base"), listJson(kept.base)}};
     if (kept.refused)
@@ -93,16 +93,16 @@ std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::decode(const QByteArray 
         RecordStore::unreadable(QLatin1String(kRecordName), owner);
         return std::nullopt;
     }
-    if (storedOwner.toString() != owner.toLower())
+    if (storedOwner.toString() != RecordStore::ownerKey(owner))
         return std::nullopt;
     return Kept{std::move(*drafts), std::move(*base), refused.toBool(false)};
 }
 
-void UnsavedPlanStore::save(const QString &owner, const Kept &kept)
+bool UnsavedPlanStore::save(const QString &owner, const Kept &kept)
 {
     if (owner.isEmpty())
-        return;
-    m_records->write(QLatin1String(kRecordName), owner, encode(owner, kept));
+        return false;
+    return m_records->write(QLatin1String(kRecordName), owner, encode(owner, kept));
 }
 
 std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::load(const QString &owner) const
@@ -113,4 +113,9 @@ std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::load(const QString &owne
     return bytes ? decode(*bytes, owner) : std::nullopt;
 }
 
-void UnsavedPlanStore::remove(const QString &owner) { m_records->remove(QLatin1String(kRecordName), owner); }
+bool UnsavedPlanStore::remove(const QString &owner) { return m_records->remove(QLatin1String(kRecordName), owner); }
+
+bool UnsavedPlanStore::isKept(const QString &owner) const
+{
+    return m_records->holds(QLatin1String(kRecordName), owner);
+}

@@ -14,7 +14,7 @@ class RecordStore;
 // The plan as last sent, kept until the service has taken it: a save cut short
 // (the application ended, the connection failed) is found again after a
 // restart and offered to the same account, never to another one. Each account
-// keeps its own (the last few accounts).
+// keeps its own.
 class UnsavedPlanStore {
 public:
     // Where older versions kept the one record of the computer, in the settings.
@@ -36,12 +36,15 @@ public:
     explicit UnsavedPlanStore(RecordStore &records);
     explicit UnsavedPlanStore(DefaultsStore &defaults);
 
-    // Replaces the owner's record; nothing happens for an empty owner.
-    void save(const QString &owner, const Kept &kept);
+    // Replaces the owner's record; nothing happens for an empty owner. False
+    // when it could not be written: the store keeps it and tries again.
+    bool save(const QString &owner, const Kept &kept);
     // The owner's record; none when there is none or it cannot be read whole
     // (a damaged record is never restored in part).
     std::optional<Kept> load(const QString &owner) const;
-    void remove(const QString &owner);
+    bool remove(const QString &owner);
+    // The owner's record is written as last saved: a restart finds it.
+    bool isKept(const QString &owner) const;
 
     static QByteArray encode(const QString &owner, const Kept &kept);
     // Never throws: what cannot be read is none, said in the log only.

@@ -20,15 +20,18 @@ QByteArray UnsentTextStore::encode(const QString &owner, const Text &text)
 {
     const QJsonObject texts{{QStringLiteral("assistant"), prefix(text.assistant, kMaxCharacters)},
                             {QStringLiteral("ask"), prefix(text.ask, kMaxCharacters)}};
-    const QJsonObject record{{QStringLiteral("owner"), owner.toLower()}, {QStringLiteral("text"), texts}};
+    const QJsonObject record{{QStringLiteral("owner"), RecordStore::ownerKey(owner)}, {QStringLiteral("text"), texts}};
     return QJsonDocument(record).toJson(QJsonDocument::Compact);
 }
 
-void UnsentTextStore::save(const QString &owner, const Text &text)
+bool UnsentTextStore::save(const QString &owner, const Text &text)
 {
     if (owner.isEmpty())
-        return;
-    m_records->write(QLatin1String(kRecordName), owner, encode(owner, text));
+        return false;
+    // Nothing typed is nothing to keep: no record, and the account's folder goes with its last one.
+    if (text.isEmpty())
+        return remove(owner);
+    return m_records->write(QLatin1String(kRecordName), owner, encode(owner, text));
 }
 
 UnsentTextStore::Text UnsentTextStore::decode(const QByteArray &bytes, const QString &owner)
@@ -45,7 +48,7 @@ UnsentTextStore::Text UnsentTextStore::decode(const QByteArray &bytes, const QSt
         RecordStore::unreadable(QLatin1String(kRecordName), owner);
         return {};
     }
-    if (storedOwner.toString() != owner.toLower())
+    if (storedOwner.toString() != RecordStore::ownerKey(owner))
         return {};
     return {assistant.toString(), ask.toString()};
 }
@@ -58,4 +61,4 @@ UnsentTextStore::Text UnsentTextStore::load(const QString &owner) const
     return bytes ? decode(*bytes, owner) : Text{};
 }
 
-void UnsentTextStore::remove(const QString &owner) { m_records->remove(QLatin1String(kRecordName), owner); }
+bool UnsentTextStore::remove(const QString &owner) { return m_records->remove(QLatin1String(kRecordName), owner); }

@@ -6,8 +6,8 @@ class DefaultsStore;
 class RecordStore;
 
 // Text typed but not sent, in the assistant's input and in the ask panel, kept
-// across restarts for each account apart (the last few accounts). Each record
-// is tagged with its owner (a lower-cased e-mail address), so another account
+// across restarts for each account apart. Each record is tagged with its owner
+// (an e-mail address, as RecordStore::ownerKey keys it), so another account
 // never sees it, and lives in a small file of its own: a keystroke rewrites
 // only that, never the settings.
 class UnsentTextStore {
@@ -30,13 +30,15 @@ public:
     // The records kept beside those settings.
     explicit UnsentTextStore(DefaultsStore &defaults);
 
-    // Replaces the owner's record; nothing happens for an empty owner.
-    void save(const QString &owner, const Text &text);
+    // Replaces the owner's record (two empty texts leave none); nothing happens
+    // for an empty owner. False when it could not be written: the store keeps
+    // it and tries again with the next write.
+    bool save(const QString &owner, const Text &text);
     // The owner's stored texts, else two empty texts. A record that cannot be
     // read counts as absent (and is said in the log only).
     Text load(const QString &owner) const;
-    // Forgets the owner's record.
-    void remove(const QString &owner);
+    // Forgets the owner's record; false when it could not be removed yet.
+    bool remove(const QString &owner);
 
     // The record as stored, and the reading of stored bytes for an owner.
     static QByteArray encode(const QString &owner, const Text &text);

@@ -1,11 +1,9 @@
 #include "base/DefaultsStore.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cmath>
@@ -65,10 +63,23 @@ void DefaultsStore::write()
 {
     if (m_path.isEmpty())
         return;
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-    QSaveFile file(m_path);
-    m_lastWriteOk = file.open(QIODevice::WriteOnly) &&
-                    file.write(QJsonDocument(m_values).toJson(QJsonDocument::Indented)) >= 0 && file.commit();
+    const QString folder = QFileInfo(m_path).absolutePath();
+    int error = FileWrite::makeFolder(folder);
+    if (!error)
+        error = FileWrite::replace(m_path, QJsonDocument(m_values).toJson(QJsonDocument::Indented), true);
+    std::optional<FileWriteError> problem;
+    if (error)
+        problem = FileWriteError::fromErrno(error, folder);
+    if (problem == m_writeProblem)
+        return;
+    m_writeProblem = std::move(problem);
+    emit writeProblemChanged();
+}
+
+void DefaultsStore::writeAgain()
+{
+    if (m_writeProblem)
+        write();
 }
 
 std::optional<bool> DefaultsStore::boolValue(const QString &key) const

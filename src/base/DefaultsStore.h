@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/FileWrite.h"
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -45,11 +47,17 @@ public:
     QString filePath() const { return m_path; }
     // Where a corrupt file was moved at load, if it was.
     QString setAsidePath() const { return m_setAside; }
-    // False when the last write failed; the values stay in memory.
-    bool lastWriteSucceeded() const { return m_lastWriteOk; }
+    // False when the last write failed; the values stay in memory, and the
+    // next change (or writeAgain) writes them all.
+    bool lastWriteSucceeded() const { return !m_writeProblem; }
+    // Why the last write failed; none after one that succeeded.
+    const std::optional<FileWriteError> &writeProblem() const { return m_writeProblem; }
+    // Writes the values again when the last write failed.
+    void writeAgain();
 
 signals:
     void changed(const QString &key);
+    void writeProblemChanged();
 
 private:
     void load();
@@ -58,5 +66,5 @@ private:
     QString m_path;
     QString m_setAside;
     QJsonObject m_values;
-    bool m_lastWriteOk = true;
+    std::optional<FileWriteError> m_writeProblem;
 };

@@ -4,23 +4,19 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QSaveFile>
-#include <QTemporaryFile>
-
-#include <filesystem>
+#include <QSet>
 #include <QUrl>
 
-namespace {
-const QString kOwnersFile = QStringLiteral("accounts.json");
-} // namespace
+RecordStore::RecordStore(QString directory, QObject *parent) : QObject(parent), m_directory(std::move(directory)) {}
 
-RecordStore::RecordStore(QString directory, QObject *parent) : QObject(parent), m_directory(std::move(directory))
+RecordStore::~RecordStore()
 {
-    loadOwners();
+    // Nobody listens any more; what can be written now still is.
+    if (!m_waiting.isEmpty()) {
+        blockSignals(true);
+        flush(waitingKeys());
+    }
 }
 
 RecordStore &RecordStore::of(DefaultsStore &defaults)
@@ -40,16 +36,26 @@ void RecordStore::unreadable(const QString &name, const QString &owner)
     qWarning("A stored %s record could not be read; it counts as absent.", qPrintable(name));
 }
 
+QString RecordStore::ownerKey(const QString &address)
+{
+    QString key = address;
+    for (QChar &c : key) {
+        if (c >= u'A' && c <= u'Z')
+            c = QChar(c.unicode() + (u'a' - u'A'));
+    }
+    return key;
+}
+
 QString RecordStore::folderName(const QString &owner)
 {
     // Dots too, so "." and ".." name no folder of their own; '/' and NUL are always encoded.
-    const QString lowered = owner.toLower();
-    const QByteArray encoded = QUrl::toPercentEncoding(lowered, "@", ".");
+    const QString key = ownerKey(owner);
+    const QByteArray encoded = QUrl::toPercentEncoding(key, "@", ".");
     if (encoded.size() <= kLongestFolderName)
         return QString::fromLatin1(encoded);
     // Too long for a file name: named by its digest, after a '#' that no encoded
     // address holds, so no address can name this folder as its own.
-    return u'#' + QString::fromLatin1(QCryptographicHash::hash(lowered.toUtf8(), QCryptographicHash::Sha256).toHex());
+    return u'#' + QString::fromLatin1(QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
 QString RecordStore::path(const QString &name, const QString &owner) const
@@ -57,70 +63,40 @@ QString RecordStore::path(const QString &name, const QString &owner) const
     return m_directory + u'/' + folderName(owner) + u'/' + name + QStringLiteral(".json");
 }
 
-void RecordStore::loadOwners()
+QStringList RecordStore::owners() const
 {
-    if (m_directory.isEmpty())
-        return;
-    QFile file(m_directory + u'/' + kOwnersFile);
-    if (file.open(QIODevice::ReadOnly)) {
-        const QJsonArray list = QJsonDocument::fromJson(file.readAll()).array();
-        // Taken as the list is written, whatever was put there: lower-cased, and
-        // no more than are kept, so the account that writes next is never
-        // mistaken for an older one and its records dropped.
-        for (const QJsonValue &v : list) {
-            const QString owner = v.toString().toLower();
-            if (!owner.isEmpty() && !m_owners.contains(owner) && m_owners.size() < kAccountsKept)
-                m_owners << owner;
+    QStringList out;
+    if (m_directory.isEmpty()) {
+        for (auto it = m_memory.cbegin(); it != m_memory.cend(); ++it) {
+            if (!it->isEmpty())
+                out << it.key();
         }
+        out.sort();
+        return out;
     }
-    // Folders the list does not name (it was lost or damaged) still belong to someone.
     const auto folders = QDir(m_directory).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString &folder : folders) {
         const QString owner = QUrl::fromPercentEncoding(folder.toLatin1());
-        if (folderName(owner) == folder && !m_owners.contains(owner))
-            m_owners << owner;
+        if (folderName(owner) == folder)
+            out << owner;
     }
-}
-
-void RecordStore::writeOwners()
-{
-    if (m_directory.isEmpty())
-        return;
-    QDir().mkpath(m_directory);
-    QSaveFile file(m_directory + u'/' + kOwnersFile);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(QJsonDocument(QJsonArray::fromStringList(m_owners)).toJson(QJsonDocument::Compact));
-        file.commit();
-    }
-}
-
-void RecordStore::touch(const QString &owner)
-{
-    // Most keystrokes come from the account written last: the list stays as it is.
-    if (!m_owners.isEmpty() && m_owners.front() == owner)
-        return;
-    m_owners.removeAll(owner);
-    m_owners.prepend(owner);
-    while (m_owners.size() > kAccountsKept) {
-        const QString gone = m_owners.takeLast();
-        m_memory.remove(gone);
-        if (!m_directory.isEmpty())
-            QDir(m_directory + u'/' + folderName(gone)).removeRecursively();
-    }
-    writeOwners();
+    return out;
 }
 
 std::optional<QByteArray> RecordStore::read(const QString &name, const QString &owner) const
 {
     if (owner.isEmpty())
         return std::nullopt;
-    const QString key = owner.toLower();
+    const QString key = ownerKey(owner);
     if (m_directory.isEmpty()) {
         const auto records = m_memory.constFind(key);
         if (records == m_memory.cend() || !records->contains(name))
             return std::nullopt;
         return records->value(name);
     }
+    // What could not be written yet is newer than the file.
+    if (const auto waiting = m_waiting.constFind({key, name}); waiting != m_waiting.cend())
+        return *waiting;
     QFile file(path(name, key));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
@@ -131,49 +107,99 @@ bool RecordStore::write(const QString &name, const QString &owner, const QByteAr
 {
     if (owner.isEmpty())
         return false;
-    const QString key = owner.toLower();
-    touch(key);
+    const QString key = ownerKey(owner);
     if (m_directory.isEmpty()) {
         m_memory[key].insert(name, bytes);
         return true;
     }
-    const QString target = path(name, key);
-    QDir().mkpath(QFileInfo(target).absolutePath());
-    return replaceFile(target, bytes);
+    const QSet<Key> before = waitingKeys();
+    m_waiting.insert({key, name}, bytes);
+    flush(before);
+    return !m_waiting.contains({key, name});
 }
 
-bool RecordStore::replaceFile(const QString &target, const QByteArray &bytes)
-{
-    // Replaced whole or not at all: written beside it, then renamed over it. No
-    // sync to the disk on every keystroke (that would cost the typing
-    // milliseconds): a killed process leaves what it wrote with the system, and
-    // a rename over a file is flushed with its contents by the file systems in use.
-    QTemporaryFile file(target + QStringLiteral(".XXXXXX"));
-    file.setAutoRemove(false);
-    if (!file.open())
-        return false;
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    const QString temporary = file.fileName();
-    file.close();
-    std::error_code error;
-    if (written)
-        std::filesystem::rename(temporary.toStdString(), target.toStdString(), error);
-    if (!written || error) {
-        QFile::remove(temporary);
-        return false;
-    }
-    return true;
-}
-
-void RecordStore::remove(const QString &name, const QString &owner)
+bool RecordStore::remove(const QString &name, const QString &owner)
 {
     if (owner.isEmpty())
-        return;
-    const QString key = owner.toLower();
+        return true;
+    const QString key = ownerKey(owner);
     if (m_directory.isEmpty()) {
-        if (auto records = m_memory.find(key); records != m_memory.end())
+        if (auto records = m_memory.find(key); records != m_memory.end()) {
             records->remove(name);
-        return;
+            if (records->isEmpty())
+                m_memory.erase(records);
+        }
+        return true;
     }
-    QFile::remove(path(name, key));
+    const QSet<Key> before = waitingKeys();
+    m_waiting.insert({key, name}, std::nullopt);
+    flush(before);
+    return !m_waiting.contains({key, name});
+}
+
+bool RecordStore::holds(const QString &name, const QString &owner) const
+{
+    if (owner.isEmpty())
+        return false;
+    const QString key = ownerKey(owner);
+    if (m_directory.isEmpty())
+        return m_memory.value(key).contains(name);
+    return !m_waiting.contains({key, name}) && QFileInfo::exists(path(name, key));
+}
+
+void RecordStore::writeAgain()
+{
+    if (!m_waiting.isEmpty())
+        flush(waitingKeys());
+}
+
+int RecordStore::store(const Key &key, const std::optional<QByteArray> &bytes)
+{
+    const QString target = path(key.second, key.first);
+    const QString folder = m_directory + u'/' + folderName(key.first);
+    if (!bytes) {
+        const int error = FileWrite::remove(target);
+        // The account's folder goes with its last record.
+        if (!error)
+            QDir().rmdir(folder);
+        return error;
+    }
+    int error = FileWrite::makeFolder(folder);
+    if (!error)
+        error = FileWrite::replace(target, *bytes, false);
+    // The older record must not outlive the newer one that could not be
+    // written; and on a full disk its room may be just what the newer one needs.
+    if (error && QFileInfo::exists(target) && FileWrite::remove(target) == 0)
+        error = FileWrite::replace(target, *bytes, false);
+    return error;
+}
+
+QSet<RecordStore::Key> RecordStore::waitingKeys() const { return {m_waiting.keyBegin(), m_waiting.keyEnd()}; }
+
+void RecordStore::flush(const QSet<Key> &before)
+{
+    int failure = 0;
+    // Removals first: each frees room the writes may need.
+    for (const bool removals : {true, false}) {
+        for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+            if (it->has_value() == removals) {
+                ++it;
+                continue;
+            }
+            if (const int error = store(it.key(), *it)) {
+                failure = failure ? failure : error;
+                ++it;
+            } else {
+                it = m_waiting.erase(it);
+            }
+        }
+    }
+    std::optional<FileWriteError> problem;
+    // Named by the folder the user knows: the one that holds the settings and these records.
+    if (failure)
+        problem = FileWriteError::fromErrno(failure, QFileInfo(m_directory).absolutePath());
+    const bool changed = problem != m_problem || before != waitingKeys();
+    m_problem = std::move(problem);
+    if (changed)
+        Q_EMIT writesChanged();
 }

@@ -23,7 +23,8 @@ public:
     // Sends one request for `path` (relative to the service's origin, possibly
     // with a query) and returns the HTTP status and body bytes, whatever the
     // status. A failure of the transport itself is thrown with its own error
-    // type and reaches the client's callers unchanged. Called on the main thread.
+    // type (the page road's are in WebTransportError.h) and reaches the
+    // client's callers unchanged. Called on the main thread.
     virtual QCoro::Task<Response> perform(QString path, QString method, std::optional<QByteArray> body,
                                           QMap<QString, QString> headers) = 0;
 };

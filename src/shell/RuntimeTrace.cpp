@@ -70,7 +70,7 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
         if (model.planSaving())
             state += QStringLiteral(", saving");
         if (model.planUnsaved())
-            state += QStringLiteral(", unsaved");
+            state += model.planKept() ? QStringLiteral(", unsaved") : QStringLiteral(", unsaved, not kept");
         line(state);
     };
     connect(&model, &AppModel::planDraftsChanged, this, plan);

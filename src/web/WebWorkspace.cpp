@@ -6,11 +6,11 @@
 #include "design/ServiceDomain.h"
 #include "services/AsyncSupport.h"
 #include "services/ServiceOrigin.h"
+#include "services/WebTransportError.h"
 #include "web/BootScript.h"
 #include "web/ProfileCookies.h"
 #include "web/WebPopup.h"
 #include "web/WebRules.h"
-#include "web/WebTransportError.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -504,7 +504,7 @@ QCoro::Task<> DraftEditorView::saveAndClose()
         co_return;
     }
     // Kept open with the working copy: the user may try again.
-    m_problem = L10n::t("Plan changes are kept here but not saved yet.");
+    m_problem = m_model.planUnsavedText();
     Q_EMIT stateChanged();
 }
 

@@ -513,7 +513,7 @@ QWidget *PlanView::build()
     column->addWidget(header);
     // For as long as the service has not taken the plan, not only a passing notice.
     if (model.planUnsaved()) {
-        auto *unsaved = new StatusPill(L10n::t("Plan changes are kept here but not saved yet."), PillTone::attention, body);
+        auto *unsaved = new StatusPill(model.planUnsavedText(), PillTone::attention, body);
         unsaved->setObjectName(QStringLiteral("planUnsaved"));
         // A sentence, not a state word: one line wherever the column has room for it.
         unsaved->setPreferredWidth(920);

@@ -1,6 +1,7 @@
 #include "workspace/WorkspaceRootView.h"
 
 #include "app/AppModel.h"
+#include "base/RecordStore.h"
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
@@ -163,7 +164,7 @@ void WorkspaceRootView::followComposer()
         return;
     }
     m_sheet = new ComposerSheet(m_model, this);
-    m_sheetOwner = m_model.session() == SessionState::signedIn && m_model.user() ? m_model.user()->email.toLower()
+    m_sheetOwner = m_model.session() == SessionState::signedIn && m_model.user() ? RecordStore::ownerKey(m_model.user()->email)
                                                                                  : QString();
     m_sheet->place();
     m_sheet->show();
@@ -187,7 +188,7 @@ void WorkspaceRootView::followAccount()
     // Over the sign-in form the sheet stays, with what was typed, for whoever signs in next.
     if (m_model.session() != SessionState::signedIn)
         return;
-    const QString account = m_model.user() ? m_model.user()->email.toLower() : QString();
+    const QString account = m_model.user() ? RecordStore::ownerKey(m_model.user()->email) : QString();
     // While the account is still being looked up it may be another: the post is not shown to it.
     if (m_sheet && !m_sheetOwner.isEmpty() && m_sheetOwner != account)
         keepSheetAside();

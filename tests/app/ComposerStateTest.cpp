@@ -706,7 +706,9 @@ TEST_F(Composer, AFailedPlanSaveIsReportedAndTheSheetStaysForARetryOfTheSameDraf
     EXPECT_TRUE(model->composerPresented());
     EXPECT_FALSE(state->savingToPlan());
     EXPECT_EQ(state->caption(), QStringLiteral("Morning light"));
-    EXPECT_EQ(state->importProblem(), QStringLiteral("Plan changes are kept here but not saved yet."));
+    // This session names no account, so nothing can be kept on the computer for it either.
+    EXPECT_EQ(state->importProblem(),
+              QStringLiteral("Plan changes are not saved yet and could not be kept on this computer."));
     ASSERT_TRUE(model->notice());
     EXPECT_EQ(model->notice()->tone, AppNotice::Tone::attention);
     ASSERT_EQ(model->planDrafts().size(), 1);

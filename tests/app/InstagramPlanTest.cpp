@@ -3,8 +3,11 @@
 
 #include "FlowTestSupport.h"
 
+#include "app/UnsentTextStore.h"
 #include "base/RecordStore.h"
+#include "support/TestSupport.h"
 
+#include <QSignalSpy>
 #include <gtest/gtest.h>
 
 using namespace flowtest;
@@ -236,8 +239,9 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
     EXPECT_TRUE(m.planUnsaved());
     EXPECT_FALSE(m.planSaving());
     ASSERT_TRUE(m.notice());
-    EXPECT_EQ(m.notice()->text, QStringLiteral("No connection to sorvane.app right now. Plan changes are kept here but "
-                                               "not saved yet."));
+    // No account is named in this session, so nothing is kept on the computer either.
+    EXPECT_EQ(m.notice()->text, QStringLiteral("No connection to sorvane.app right now. Plan changes are not saved yet "
+                                               "and could not be kept on this computer."));
     EXPECT_EQ(m.notice()->tone, AppNotice::Tone::attention);
 
     // A reload of the plan meanwhile does not undo them either; the service
@@ -350,7 +354,8 @@ TEST(PlanDrafts, ASaveWhileSignedOutKeepsTheEditAndSaysItIsNotSaved)
     EXPECT_EQ(ids(m.gridDrafts()), (QList<qint64>{2, 1}));
     EXPECT_TRUE(m.planUnsaved());
     ASSERT_TRUE(m.notice().has_value());
-    EXPECT_EQ(m.notice()->text, QStringLiteral("Plan changes are kept here but not saved yet."));
+    // In memory only: with nobody signed in there is no account to keep it for on this computer.
+    EXPECT_EQ(m.notice()->text, QStringLiteral("Plan changes are not saved yet and could not be kept on this computer."));
 }
 
 TEST(PlanDrafts, ASessionFailureWhileSavingEndsTheSession)
@@ -433,6 +438,18 @@ TEST(PlanDrafts, AKeptPlanMeetsWhatTheServiceHoldsNowDraftByDraft)
         EXPECT_FALSE(f.model().planUnsaved());
         EXPECT_EQ(UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com")), std::nullopt) << "taken";
     }
+}
+
+TEST(PlanDrafts, TwoDraftsTheServiceHoldsUnderOneIdBothStayBesideAnEditOfTheFirst)
+{
+    Flows f;
+    UnsavedPlanStore(f.h.store).save(QStringLiteral("kitty@example.com"), {{titled(1, "edited here")}, {titled(1, "one")}, false});
+    startKitty(f, {titled(1, "one"), titled(1, "twin")});
+    ASSERT_TRUE(zktest::spinUntil([&] { return !f.service.savedPlans.isEmpty() && !f.model().planSaving(); }));
+    QStringList sent;
+    for (const Draft &d : f.service.savedPlans.last())
+        sent << QStringLiteral("%1 %2").arg(d.id).arg(d.title);
+    EXPECT_EQ(sent, (QStringList{"1 edited here", "1 twin"}));
 }
 
 TEST(PlanDrafts, AKeptPlanIsShownWhenTheServicesListCannotBeReadAndAnEditThenLosesNothing)
@@ -607,4 +624,56 @@ TEST(PlanDrafts, EachAccountKeepsItsOwnUnsavedPlan)
         EXPECT_EQ(f.service.savedPlans.last(), QList<Draft>{titled(1, "kitty's")});
         EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com")), std::nullopt);
     }
+}
+
+TEST(PlanDrafts, AWriteThatFailsIsSaidOnceThePlanIsNotCalledKeptAndTheNextChangeWritesIt)
+{
+    zktest::PrivateMount disk(64);
+    if (disk.path().isEmpty())
+        GTEST_SKIP() << "this machine does not let a test mount a file system of its own";
+    const QString folder = disk.path() + QStringLiteral("/zephyl-kitty");
+    const QString kitty = QStringLiteral("kitty@example.com");
+    Flows f;
+    // The records on the small disk, beside the settings as the application keeps them.
+    f.h.model.reset();
+    delete &RecordStore::of(f.h.store);
+    new RecordStore(folder + QStringLiteral("/records"), &f.h.store);
+    f.h.make(&f.service);
+    startKitty(f, {titled(1, "one")});
+    AppModel &m = f.model();
+    m.setAskInput(QStringLiteral("half a question"));
+
+    // The disk fills: the first keystroke that cannot be kept is said, in words; the next ones are not.
+    ASSERT_TRUE(disk.fill());
+    QSignalSpy notices(&m, &AppModel::noticeChanged);
+    m.setAskInput(QString(5000, u'q'));
+    m.setAskInput(QString(5001, u'q'));
+    ASSERT_TRUE(m.notice());
+    EXPECT_EQ(m.notice()->text,
+              QStringLiteral("The disk holding %1 is full, so changes are not kept on this computer for now.").arg(folder));
+    EXPECT_EQ(m.notice()->tone, AppNotice::Tone::attention);
+    EXPECT_EQ(notices.count(), 1);
+    // Room again: the next keystroke is written, and the warning goes.
+    ASSERT_TRUE(disk.unfill());
+    m.setAskInput(QString(5002, u'q'));
+    EXPECT_EQ(m.notice(), std::nullopt);
+    RecordStore restarted(folder + QStringLiteral("/records"));
+    EXPECT_EQ(UnsentTextStore(restarted).load(kitty).ask, QString(5002, u'q')) << "a restart finds the newest text";
+
+    // A plan edit the service cannot take meanwhile, on a full disk: not said to be kept here.
+    ASSERT_TRUE(disk.fill());
+    f.service.failures["savePlanDrafts"] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    m.setPlanDrafts({titled(1, "edited")});
+    finish(m.savePlan(), "the save on a full disk");
+    EXPECT_TRUE(m.planUnsaved());
+    EXPECT_FALSE(m.planKept());
+    EXPECT_EQ(m.notice()->text, QStringLiteral("No connection to sorvane.app right now. Plan changes are not saved yet "
+                                               "and could not be kept on this computer."));
+    // The next change after room came back writes it: now it is kept, and the plan's pill hears of it.
+    QSignalSpy pill(&m, &AppModel::planUnsavedChanged);
+    ASSERT_TRUE(disk.unfill());
+    m.setAskInput(QStringLiteral("more"));
+    EXPECT_TRUE(m.planKept());
+    EXPECT_GE(pill.count(), 1);
+    EXPECT_EQ(m.planUnsavedText(), QStringLiteral("Plan changes are kept here but not saved yet."));
 }

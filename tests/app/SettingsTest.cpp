@@ -3,12 +3,15 @@
 
 #include "AppTestSupport.h"
 
+#include "app/DraftEditStore.h"
+#include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
 #include "base/RecordStore.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -415,12 +418,100 @@ TEST(UnsentText, StoreKeepsEachOwnersRecordApartAndRefusesDamagedOnes)
         EXPECT_EQ(texts.load(QStringLiteral("me@example.com")), UnsentTextStore::Text{}) << data.constData();
     }
 
-    // Five accounts are kept; a sixth drops the one written longest ago.
+    // A sixth account pushes out nobody's text; an emptied one leaves no record.
     for (const char *owner : {"a@x.org", "b@x.org", "c@x.org", "d@x.org", "me@example.com", "e@x.org"})
         texts.save(QString::fromLatin1(owner), {QString::fromLatin1(owner), QString()});
-    EXPECT_EQ(records.owners(), (QStringList{"e@x.org", "me@example.com", "d@x.org", "c@x.org", "b@x.org"}));
-    EXPECT_EQ(texts.load(QStringLiteral("a@x.org")), UnsentTextStore::Text{});
-    EXPECT_EQ(texts.load(QStringLiteral("b@x.org")).assistant, QStringLiteral("b@x.org"));
+    EXPECT_EQ(texts.load(QStringLiteral("a@x.org")).assistant, QStringLiteral("a@x.org"));
+    texts.save(QStringLiteral("c@x.org"), {});
+    EXPECT_EQ(records.owners(), (QStringList{"a@x.org", "b@x.org", "d@x.org", "e@x.org", "me@example.com"}));
+}
+
+TEST(Records, SixAndMoreAccountsNeverPushOutWhatAnAccountHasNotSent)
+{
+    const QString dir = zktest::tempDir() + QStringLiteral("/many-accounts");
+    const QString first = QStringLiteral("first@example.com");
+    ZephylWire::PlanDraft draft;
+    draft.id = 7;
+    draft.title = QStringLiteral("never received by the service");
+    const KeptDraftEdit edit{draft, false, PublishFormat::feed, QDateTime::fromMSecsSinceEpoch(0), false, Surface::plan};
+    {
+        RecordStore records(dir);
+        UnsentTextStore texts(records);
+        // The account written longest ago holds all three kinds of unsent work.
+        texts.save(first, {QStringLiteral("half a question"), QString()});
+        UnsavedPlanStore(records).save(first, {{draft}, {}, false});
+        DraftEditStore(records).save(first, edit);
+        for (int i = 2; i <= 8; ++i)
+            texts.save(QStringLiteral("user%1@example.com").arg(i), {QStringLiteral("typed"), QString()});
+    }
+    RecordStore again(dir);
+    EXPECT_EQ(again.owners().size(), 8);
+    EXPECT_EQ(UnsentTextStore(again).load(first).assistant, QStringLiteral("half a question"));
+    ASSERT_TRUE(UnsavedPlanStore(again).load(first));
+    EXPECT_EQ(UnsavedPlanStore(again).load(first)->drafts, QList<ZephylWire::PlanDraft>{draft});
+    EXPECT_EQ(DraftEditStore(again).load(first), edit);
+    // What holds nothing is gone with its folder.
+    UnsentTextStore(again).save(QStringLiteral("user2@example.com"), {});
+    EXPECT_FALSE(QFileInfo::exists(dir + u'/' + RecordStore::folderName(QStringLiteral("user2@example.com"))));
+    EXPECT_EQ(again.owners().size(), 7);
+}
+
+TEST(Records, AWriteThatFailsIsKeptHereToldOnceAndWrittenByTheNextChange)
+{
+    zktest::PrivateMount disk(64);
+    if (disk.path().isEmpty())
+        GTEST_SKIP() << "this machine does not let a test mount a file system of its own";
+    const QString dir = disk.path() + QStringLiteral("/records");
+    const QString kitty = QStringLiteral("kitty@example.com"), name = QStringLiteral("unsent-text");
+    RecordStore store(dir);
+    QSignalSpy told(&store, &RecordStore::writesChanged);
+    ASSERT_TRUE(store.write(name, kitty, "older"));
+
+    // A full disk: newer typing (more than the older record's room) waits here, as typed.
+    ASSERT_TRUE(disk.fill());
+    const QByteArray newer(6000, 'n');
+    EXPECT_FALSE(store.write(name, kitty, newer));
+    EXPECT_FALSE(store.write(name, kitty, newer + '!'));
+    ASSERT_TRUE(store.writeProblem());
+    EXPECT_EQ(*store.writeProblem(), FileWriteError(FileWriteError::Reason::diskFull, disk.path()));
+    EXPECT_EQ(told.count(), 1) << "one trouble, however many keystrokes meet it";
+    EXPECT_EQ(store.read(name, kitty), newer + '!');
+    EXPECT_FALSE(store.holds(name, kitty));
+    EXPECT_EQ(RecordStore(dir).read(name, kitty), std::nullopt) << "a restart never brings back the older record";
+    // Room again: the next change writes what waited.
+    ASSERT_TRUE(disk.unfill());
+    EXPECT_TRUE(store.write(QStringLiteral("kept-plan"), kitty, "plan"));
+    EXPECT_EQ(store.writeProblem(), std::nullopt);
+    EXPECT_EQ(told.count(), 2);
+    EXPECT_EQ(RecordStore(dir).read(name, kitty), newer + '!');
+
+    // A read-only folder: said as such, and written once it can be.
+    ASSERT_TRUE(disk.setReadOnly(true));
+    EXPECT_FALSE(store.write(name, kitty, "while read-only"));
+    EXPECT_FALSE(store.remove(QStringLiteral("kept-plan"), kitty));
+    EXPECT_EQ(*store.writeProblem(), FileWriteError(FileWriteError::Reason::notWritable, disk.path()));
+    EXPECT_EQ(store.read(QStringLiteral("kept-plan"), kitty), std::nullopt);
+    ASSERT_TRUE(disk.setReadOnly(false));
+    store.writeAgain();
+    EXPECT_EQ(store.writeProblem(), std::nullopt);
+    EXPECT_EQ(RecordStore(dir).read(name, kitty), QByteArray("while read-only"));
+    EXPECT_EQ(RecordStore(dir).read(QStringLiteral("kept-plan"), kitty), std::nullopt);
+}
+
+TEST(Records, OnlyTheLettersAToZAreFoldedInAnAccountsKey)
+{
+    // An address the service gives in capitals keeps its folder of before.
+    EXPECT_EQ(RecordStore::folderName(QStringLiteral("Kitty@Example.COM")), QStringLiteral("kitty@example%2Ecom"));
+    // The Kelvin sign is not the letter k: that address never reads kitty's text.
+    const QString kelvin = QString::fromUtf16(u"\u212Aitty@example.com");
+    EXPECT_NE(RecordStore::folderName(kelvin), RecordStore::folderName(QStringLiteral("kitty@example.com")));
+    Harness h;
+    UnsentTextStore(h.store).save(QStringLiteral("kitty@example.com"), {QStringLiteral("kitty's draft"), QString()});
+    EXPECT_EQ(UnsentTextStore(h.store).load(kelvin), UnsentTextStore::Text{});
+    AppModel &m = h.make();
+    m.restoreUnsentText(kelvin);
+    EXPECT_EQ(m.assistantDraft(), QString());
+    EXPECT_EQ(m.inputOwner(), kelvin);
 }
 
 TEST(UnsentText, AKeystrokeWritesItsOwnSmallFileAndNeverTheSettings)
@@ -512,11 +603,10 @@ TEST(UnsentText, AnAccountsListThatCannotBeReadCountsAsAbsent)
             RecordStore store(dir);
             ASSERT_TRUE(store.write(QStringLiteral("unsent-text"), kitty, "text"));
             EXPECT_EQ(store.read(QStringLiteral("kept-plan"), kitty), QByteArray("plan"));
-            EXPECT_EQ(store.owners().front(), kitty);
-            EXPECT_LE(store.owners().size(), RecordStore::kAccountsKept);
+            EXPECT_EQ(store.owners(), QStringList{kitty});
         }
         RecordStore again(dir);
-        EXPECT_EQ(again.owners().front(), kitty) << "the list is written anew";
+        EXPECT_EQ(again.owners(), QStringList{kitty}) << "the accounts are those with records";
         EXPECT_EQ(again.read(QStringLiteral("kept-plan"), kitty), QByteArray("plan"));
     }
     // A list that is no file at all: the records are still found by their folders.

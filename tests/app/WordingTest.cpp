@@ -3,19 +3,22 @@
 #include "AppTestSupport.h"
 #include "support/TestSupport.h"
 
+#include "base/FileWrite.h"
 #include "design/StringLists.h"
 #include "services/KeychainStore.h"
 #include "services/ServiceErrors.h"
+#include "services/WebTransportError.h"
 #include "services/auth/GoogleSignInService.h"
 #include "services/auth/InstagramConnectionService.h"
 #include "services/media/ImportedMedia.h"
-#include "web/WebTransportError.h"
 
+#include <QDir>
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
 #include <stdexcept>
 
@@ -113,6 +116,35 @@ TEST(ErrorWording, EveryKindOfFailureHasItsSentence)
     };
     for (const Case &c : cases)
         EXPECT_EQ(AppModel::describe(c.error), QString::fromUtf8(c.sentence)) << c.sentence;
+}
+
+TEST(ErrorWording, AFileThatCannotBeWrittenNamesItsFolderAndWhyInTheUsersLanguage)
+{
+    const QString config = QDir::homePath() + QStringLiteral("/.config/zephyl-kitty");
+    const auto describe = [](int error, const QString &folder) {
+        return AppModel::describe(FileWriteError::fromErrno(error, folder));
+    };
+    {
+        LanguageGuard english(AppLanguage::en);
+        const QString full = QStringLiteral(
+            "The disk holding ~/.config/zephyl-kitty is full, so changes are not kept on this computer for now.");
+        EXPECT_EQ(describe(ENOSPC, config), full);
+        EXPECT_EQ(describe(EDQUOT, config + u'/'), full);
+        EXPECT_EQ(describe(EROFS, QStringLiteral("/srv/kitty")),
+                  QStringLiteral("/srv/kitty is read-only, so changes are not kept on this computer for now."));
+        EXPECT_EQ(describe(EACCES, config),
+                  QStringLiteral("~/.config/zephyl-kitty is read-only, so changes are not kept on this computer for now."));
+    }
+    {
+        LanguageGuard german(AppLanguage::de);
+        EXPECT_EQ(describe(ENOSPC, config), QString::fromUtf8("Der Datenträger mit ~/.config/zephyl-kitty ist voll, daher "
+                                                              "bleiben Änderungen vorerst nicht auf diesem Computer erhalten."));
+    }
+    // In a right-to-left sentence the folder stays one run, read left to right.
+    LanguageGuard arabic(AppLanguage::ar);
+    EXPECT_EQ(describe(EROFS, config),
+              QString::fromUtf8("المجلد \u2068~/.config/zephyl-kitty\u2069 للقراءة فقط، لذا لا تُحفظ التغييرات على هذا "
+                                "الكمبيوتر حاليًا."));
 }
 
 TEST(ErrorWording, OnlyTheGoneSessionEndsItAndOnlyCancellationsStaySilent)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/DefaultsStore.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -86,4 +87,30 @@ TEST(DefaultsStore, AFailedWriteKeepsTheValueInMemory)
     store.setString("zephyl.mac.language", "fr");
     EXPECT_FALSE(store.lastWriteSucceeded());
     EXPECT_EQ(store.string("zephyl.mac.language"), QString("fr"));
+}
+
+TEST(DefaultsStore, AWriteOnAFullOrReadOnlyDiskSaysWhyAndLeavesTheFileWhole)
+{
+    zktest::PrivateMount disk(64);
+    if (disk.path().isEmpty())
+        GTEST_SKIP() << "this machine does not let a test mount a file system of its own";
+    const QString folder = disk.path() + QStringLiteral("/zephyl-kitty");
+    const QString path = folder + QStringLiteral("/defaults.json");
+    DefaultsStore store(path);
+    store.setString("zephyl.mac.companion.name", "Miso");
+    QSignalSpy told(&store, &DefaultsStore::writeProblemChanged);
+    ASSERT_TRUE(disk.fill());
+    store.setString("zephyl.mac.companion.name", QString(6000, u'x'));
+    EXPECT_FALSE(store.lastWriteSucceeded());
+    EXPECT_EQ(store.writeProblem(), FileWriteError(FileWriteError::Reason::diskFull, folder));
+    EXPECT_EQ(DefaultsStore(path).string("zephyl.mac.companion.name"), QString("Miso")) << "the file as it was";
+    ASSERT_TRUE(disk.unfill());
+    store.writeAgain();
+    EXPECT_TRUE(store.lastWriteSucceeded());
+    EXPECT_EQ(told.count(), 2);
+    EXPECT_EQ(DefaultsStore(path).string("zephyl.mac.companion.name"), QString(6000, u'x'));
+    ASSERT_TRUE(disk.setReadOnly(true));
+    store.setBool("zephyl.mac.focus.guard", false);
+    EXPECT_EQ(store.writeProblem(), FileWriteError(FileWriteError::Reason::notWritable, folder));
+    ASSERT_TRUE(disk.setReadOnly(false));
 }

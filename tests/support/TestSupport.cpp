@@ -1,12 +1,21 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace zktest {
 
@@ -87,5 +96,58 @@ QString tempDir()
     static QTemporaryDir dir;
     return dir.path();
 }
+
+namespace {
+
+// This thread's own mount namespace, private, so no mount of the test reaches
+// the machine's; made once.
+bool privateMounts()
+{
+    static const bool made = ::unshare(CLONE_NEWNS) == 0 &&
+                             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return made;
+}
+
+QByteArray filler(const QString &mount) { return QFile::encodeName(mount + QStringLiteral("/.filler")); }
+
+} // namespace
+
+PrivateMount::PrivateMount(int kib)
+{
+    static int made = 0;
+    const QString point = tempDir() + QStringLiteral("/mount-%1").arg(++made);
+    const QByteArray options = "size=" + QByteArray::number(kib) + "k";
+    if (privateMounts() && QDir().mkpath(point) &&
+        ::mount("tmpfs", QFile::encodeName(point).constData(), "tmpfs", 0, options.constData()) == 0)
+        m_path = point;
+}
+
+PrivateMount::~PrivateMount()
+{
+    if (!m_path.isEmpty())
+        ::umount2(QFile::encodeName(m_path).constData(), MNT_DETACH);
+}
+
+bool PrivateMount::setReadOnly(bool readOnly)
+{
+    const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
+    return !m_path.isEmpty() && ::mount(nullptr, QFile::encodeName(m_path).constData(), nullptr, flags, nullptr) == 0;
+}
+
+bool PrivateMount::fill()
+{
+    const int fd = ::open(filler(m_path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    static const char block[512] = {};
+    ssize_t n = 0;
+    while ((n = ::write(fd, block, sizeof block)) > 0) {
+    }
+    const bool full = n < 0 && errno == ENOSPC;
+    ::close(fd);
+    return full;
+}
+
+bool PrivateMount::unfill() { return ::unlink(filler(m_path).constData()) == 0; }
 
 } // namespace zktest

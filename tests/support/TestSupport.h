@@ -102,4 +102,26 @@ double referenceEaseOut(double x);
 // A private folder that lives for the test.
 QString tempDir();
 
+// A small file system of the test's own: a tmpfs of `kib` KiB on a new folder,
+// mounted in a mount namespace of the calling thread's own, so nothing of it is
+// seen outside this test and it goes with it. path() is empty when this
+// machine does not let the test mount (no privilege): the caller skips.
+class PrivateMount {
+public:
+    explicit PrivateMount(int kib);
+    ~PrivateMount();
+    PrivateMount(const PrivateMount &) = delete;
+    PrivateMount &operator=(const PrivateMount &) = delete;
+
+    const QString &path() const { return m_path; }
+    // Remounts it read-only, or writable again.
+    bool setReadOnly(bool readOnly);
+    // Takes every byte still free with a file of its own, or gives them back.
+    bool fill();
+    bool unfill();
+
+private:
+    QString m_path;
+};
+
 } // namespace zktest

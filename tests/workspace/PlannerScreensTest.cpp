@@ -901,6 +901,9 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
 
 TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
 {
+    // An account the plan can be kept for on this computer.
+    flows.service.results["currentUser"] = user(QStringLiteral("a@example.com"));
+    finish(model().finishSignIn());
     model().setPlanDrafts({planDraft(1, QStringLiteral("before"))});
     flows.service.failures["savePlanDrafts"] =
         std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));

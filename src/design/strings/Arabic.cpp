@@ -431,4 +431,7 @@ const StringLists::List StringLists::arabic = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "كل منشور وجبة؛ ويُقرأ عدد بطاقة الخطة أيضًا، فيُحتسب المنشور من الهاتف."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "هذه النسخة لا تحدّث نفسها. تصل الإصدارات الجديدة بالطريقة نفسها التي ثُبّتت بها."},
     {"This file is too large for the server to take.", "هذا الملف أكبر من أن يقبله الخادم."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "لم تُحفظ تغييرات الخطة بعد، وتعذّر الاحتفاظ بها على هذا الكمبيوتر."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "القرص الذي يحوي %@ ممتلئ، لذا لا تُحفظ التغييرات على هذا الكمبيوتر حاليًا."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "المجلد %@ للقراءة فقط، لذا لا تُحفظ التغييرات على هذا الكمبيوتر حاليًا."},
 }};

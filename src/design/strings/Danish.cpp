@@ -431,4 +431,7 @@ const StringLists::List StringLists::danish = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Hver udgivelse er et måltid; tallet på plankortet læses også, så et opslag fra telefonen tæller."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Denne kopi opdaterer ikke sig selv. Nye versioner kommer ad samme vej, som den blev installeret."},
     {"This file is too large for the server to take.", "Denne fil er for stor til, at serveren kan tage imod den."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "Ændringerne i planen er ikke gemt endnu, og de kunne heller ikke bevares på denne computer."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "Disken med %@ er fuld, så ændringer bevares ikke på denne computer indtil videre."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "%@ er skrivebeskyttet, så ændringer bevares ikke på denne computer indtil videre."},
 }};

@@ -431,4 +431,7 @@ const StringLists::List StringLists::dutch = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Elke publicatie is een maaltijd; ook de teller op de plankaart wordt gelezen, dus een post vanaf de telefoon telt mee."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Deze kopie werkt zichzelf niet bij. Nieuwe versies komen langs dezelfde weg als de installatie."},
     {"This file is too large for the server to take.", "Dit bestand is te groot om door de server te worden aangenomen."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "De wijzigingen in de planning zijn nog niet opgeslagen en konden ook niet op deze computer worden bewaard."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "De schijf met %@ is vol, dus wijzigingen worden voorlopig niet op deze computer bewaard."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "%@ is alleen-lezen, dus wijzigingen worden voorlopig niet op deze computer bewaard."},
 }};

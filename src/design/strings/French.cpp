@@ -431,4 +431,7 @@ const StringLists::List StringLists::french = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Chaque publication est un repas ; le compteur de la carte du plan est lu aussi, donc une publication depuis le téléphone compte."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Cette copie ne se met pas à jour d’elle-même. Les nouvelles versions arrivent par le même moyen que son installation."},
     {"This file is too large for the server to take.", "Ce fichier est trop volumineux pour être accepté par le serveur."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "Les modifications du planning ne sont pas encore enregistrées et n’ont pas pu être conservées sur cet ordinateur."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "Le disque contenant %@ est plein, les modifications ne sont donc pas conservées sur cet ordinateur pour l’instant."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "%@ est en lecture seule, les modifications ne sont donc pas conservées sur cet ordinateur pour l’instant."},
 }};

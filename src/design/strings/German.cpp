@@ -431,4 +431,7 @@ const StringLists::List StringLists::german = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Jede Veröffentlichung ist eine Mahlzeit; auch die Zahl auf der Plankarte wird gelesen, also zählt ein Beitrag vom Handy mit."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Diese Kopie aktualisiert sich nicht selbst. Neue Versionen kommen auf dem Weg, auf dem sie installiert wurde."},
     {"This file is too large for the server to take.", "Diese Datei ist zu groß, um vom Server angenommen zu werden."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "Die Änderungen am Plan sind noch nicht gespeichert und konnten auch auf diesem Computer nicht erhalten bleiben."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "Der Datenträger mit %@ ist voll, daher bleiben Änderungen vorerst nicht auf diesem Computer erhalten."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "%@ ist schreibgeschützt, daher bleiben Änderungen vorerst nicht auf diesem Computer erhalten."},
 }};

@@ -431,4 +431,7 @@ const StringLists::List StringLists::hebrew = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "כל פרסום הוא ארוחה; גם המונה בכרטיס התוכנית נקרא, כך שפוסט מהטלפון נחשב."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "העותק הזה לא מתעדכן בעצמו. גרסאות חדשות מגיעות באותה דרך שבה הוא הותקן."},
     {"This file is too large for the server to take.", "הקובץ הזה גדול מדי מכדי שהשרת יקבל אותו."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "השינויים בתוכנית עדיין לא נשמרו, וגם לא ניתן היה לשמור אותם במחשב הזה."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "הדיסק שבו נמצאת התיקייה %@ מלא, ולכן השינויים לא נשמרים במחשב הזה בינתיים."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "התיקייה %@ מוגנת מפני כתיבה, ולכן השינויים לא נשמרים במחשב הזה בינתיים."},
 }};

@@ -431,4 +431,7 @@ const StringLists::List StringLists::italian = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Ogni pubblicazione è un pasto; viene letto anche il conteggio della scheda del piano, quindi conta anche un post dal telefono."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Questa copia non si aggiorna da sola. Le nuove versioni arrivano per la stessa via con cui è stata installata."},
     {"This file is too large for the server to take.", "Questo file è troppo grande perché il server lo accetti."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "Le modifiche al piano non sono ancora salvate e non è stato possibile conservarle su questo computer."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "Il disco con %@ è pieno, quindi per ora le modifiche non vengono conservate su questo computer."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "%@ è di sola lettura, quindi per ora le modifiche non vengono conservate su questo computer."},
 }};

@@ -431,4 +431,7 @@ const StringLists::List StringLists::norwegian = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Hver publisering er et måltid; tallet på plankortet leses også, så et innlegg fra telefonen teller."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Denne kopien oppdaterer seg ikke selv. Nye versjoner kommer samme vei som den ble installert."},
     {"This file is too large for the server to take.", "Denne filen er for stor til at serveren kan ta imot den."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "Endringene i planen er ikke lagret ennå, og de kunne heller ikke beholdes på denne datamaskinen."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "Disken med %@ er full, så endringer beholdes ikke på denne datamaskinen inntil videre."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "%@ er skrivebeskyttet, så endringer beholdes ikke på denne datamaskinen inntil videre."},
 }};

@@ -431,4 +431,7 @@ const StringLists::List StringLists::portuguese = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Cada publicação é uma refeição; a contagem do cartão do plano também é lida, por isso uma publicação feita no telefone conta."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Esta cópia não se atualiza sozinha. As novas versões chegam pelo mesmo caminho da instalação."},
     {"This file is too large for the server to take.", "Este arquivo é grande demais para o servidor aceitar."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "As alterações do plano ainda não foram salvas e não puderam ser guardadas neste computador."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "O disco com %@ está cheio, por isso as alterações não ficam guardadas neste computador por enquanto."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "%@ é somente leitura, por isso as alterações não ficam guardadas neste computador por enquanto."},
 }};

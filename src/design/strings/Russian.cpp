@@ -431,4 +431,7 @@ const StringLists::List StringLists::russian = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Каждая публикация — это еда; счётчик на карточке плана тоже учитывается, так что пост с телефона засчитывается."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Эта копия не обновляется сама. Новые версии приходят тем же путём, что и при установке."},
     {"This file is too large for the server to take.", "Этот файл слишком большой: сервер не может его принять."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "Изменения плана ещё не сохранены, и сохранить их на этом компьютере не удалось."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "Диск с папкой %@ заполнен, поэтому изменения пока не сохраняются на этом компьютере."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "Папка %@ доступна только для чтения, поэтому изменения пока не сохраняются на этом компьютере."},
 }};

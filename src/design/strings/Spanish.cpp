@@ -431,4 +431,7 @@ const StringLists::List StringLists::spanish = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Cada publicación es una comida; también se lee el contador de la tarjeta del plan, así que una publicación desde el teléfono cuenta."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Esta copia no se actualiza sola. Las versiones nuevas llegan por la misma vía con la que se instaló."},
     {"This file is too large for the server to take.", "Este archivo es demasiado grande para que el servidor lo acepte."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "Los cambios del plan aún no están guardados y no se pudieron conservar en este ordenador."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "El disco de %@ está lleno, así que por ahora los cambios no se conservan en este ordenador."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "%@ es de solo lectura, así que por ahora los cambios no se conservan en este ordenador."},
 }};

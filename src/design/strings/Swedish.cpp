@@ -431,4 +431,7 @@ const StringLists::List StringLists::swedish = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Varje publicering är en måltid; antalet på plankortet läses också, så ett inlägg från telefonen räknas."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Den här kopian uppdaterar sig inte själv. Nya versioner kommer samma väg som den installerades."},
     {"This file is too large for the server to take.", "Den här filen är för stor för att servern ska kunna ta emot den."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "Ändringarna i planen är inte sparade än och kunde inte heller behållas på den här datorn."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "Disken med %@ är full, så ändringar behålls inte på den här datorn tills vidare."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "%@ är skrivskyddad, så ändringar behålls inte på den här datorn tills vidare."},
 }};

@@ -431,4 +431,7 @@ const StringLists::List StringLists::turkish = {{
     {"Every publication is a meal; the plan card's count is read too, so a post from the phone counts.", "Her paylaşım bir öğündür; plan kartındaki sayı da okunur, yani telefondan yapılan bir gönderi de sayılır."},
     {"This copy doesn't update itself. New versions come the way it was installed.", "Bu kopya kendini güncellemiyor. Yeni sürümler, kurulduğu yoldan gelir."},
     {"This file is too large for the server to take.", "Bu dosya, sunucunun kabul edemeyeceği kadar büyük."},
+    {"Plan changes are not saved yet and could not be kept on this computer.", "Plan değişiklikleri henüz kaydedilmedi ve bu bilgisayarda da saklanamadı."},
+    {"The disk holding %@ is full, so changes are not kept on this computer for now.", "%@ klasörünün bulunduğu disk dolu, bu yüzden değişiklikler şimdilik bu bilgisayarda saklanmıyor."},
+    {"%@ is read-only, so changes are not kept on this computer for now.", "%@ salt okunur, bu yüzden değişiklikler şimdilik bu bilgisayarda saklanmıyor."},
 }};

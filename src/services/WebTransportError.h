@@ -4,8 +4,9 @@
 
 #include <exception>
 
-// Failures of the page's fetch road (WebWorkspace::TransportError): the page
-// shows nothing of the service, or its answer had another shape.
+// Failures of a WebTransport's road through the embedded page (the web
+// workspace throws them; the wording of errors reads them): the page shows
+// nothing of the service, or its answer had another shape.
 class WebTransportError final : public std::exception {
 public:
     enum class Kind {
