@@ -62,10 +62,11 @@ Footer footer(const AppModel &model, const ComposerState &state)
     const bool publishing = model.publishing().has_value() || state.sending();
     const bool valid = !state.validationMessage().has_value();
     Footer f;
-    // Closing would end the post's state, and with it a send or a save under way.
-    f.close = !publishing && !state.savingToPlan();
+    // Closing would end the post's state, and with it a send under way; a save
+    // to the plan goes on without the sheet.
+    f.close = !publishing;
     // The plan takes any post with words or a picture, but not while the same
-    // post is being handed to Instagram.
+    // post is being handed to Instagram: it would be sent once and planned again.
     f.saveToPlan = !state.savingToPlan() && !(state.caption().isEmpty() && state.media().isEmpty()) && !publishing;
     f.saveDraft = valid && !publishing;
     f.publish = valid && !publishing && model.instagramConnected();
@@ -172,7 +173,9 @@ QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state)
         co_return false;
     }
     model.setNotice(AppNotice::make(L10n::t("Saved to the plan."), AppNotice::Tone::settled));
-    model.setComposerPresented(false);
+    // Closed by the user meanwhile: a composer opened since is another post's.
+    if (!state.sheetClosed)
+        model.setComposerPresented(false);
     co_return true;
 }
 

@@ -94,6 +94,9 @@ public:
     bool appliedPrefill() const { return m_appliedPrefill; }
     // The plan draft an earlier save to the plan made, so a retry replaces it.
     std::optional<qint64> planDraftID;
+    // The sheet showing this post has closed; a save to the plan under way
+    // finishes without it.
+    bool sheetClosed = false;
 
     // Imports still running, files and covers alike.
     int runningImports() const { return m_runningImports; }

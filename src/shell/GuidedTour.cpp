@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <functional>
+#include <utility>
 #include <vector>
 
 struct GuidedTour::Run {
@@ -168,7 +169,7 @@ QCoro::Task<> GuidedTour::play(std::shared_ptr<Run> run, std::shared_ptr<Run> pr
             if (!co_await pause(run, 0.3))
                 co_return;
         }
-        host.say(L10n::t("If something doesn't go through, I'll tell you, and the Plan says why."), 7);
+        host.say(L10n::t("If something doesn't go through, I'll tell you, and the Plan says why."), 6);
         if (!co_await pause(run, 7))
             co_return;
 
@@ -187,15 +188,17 @@ QCoro::Task<> GuidedTour::play(std::shared_ptr<Run> run, std::shared_ptr<Run> pr
             host.hideFocusClock();
             run->timerShown = false;
         }
-        host.showAsk();
-        run->askShown = true;
+        // A panel the user opened is theirs: the tour neither shows nor hides it.
+        if (!host.askShowing()) {
+            host.showAsk();
+            run->askShown = true;
+        }
         host.say(L10n::t("Click me to talk, about anything. Alt+Space works too."), 7);
         if (!co_await pause(run, 8))
             co_return;
 
         // 11. The nap.
-        host.hideAsk();
-        run->askShown = false;
+        putAskBack(*run);
         host.requestGoal(CompanionGoal::nap());
         host.say(L10n::t("The rest of the time I nap. That matters too."), 6);
         if (!co_await pause(run, 7))
@@ -227,9 +230,13 @@ void GuidedTour::cleanup(Run &run)
         m_host.hideFocusClock();
         run.timerShown = false;
     }
-    if (run.askShown) {
-        m_host.hideAsk();
-        run.askShown = false;
-    }
+    putAskBack(run);
     m_host.setVisitLedge(std::nullopt);
+}
+
+void GuidedTour::putAskBack(Run &run)
+{
+    // Shown by the tour, but typed in since: the user has taken it up.
+    if (std::exchange(run.askShown, false) && m_host.askShowing() && !m_host.askHasKeyboard())
+        m_host.hideAsk();
 }

@@ -44,6 +44,9 @@ public:
     // The ask panel, shown without taking the keyboard, and hidden.
     virtual void showAsk() = 0;
     virtual void hideAsk() = 0;
+    // The ask panel is on screen; it holds the keyboard (the user took it up).
+    virtual bool askShowing() const = 0;
+    virtual bool askHasKeyboard() const = 0;
 };
 
 // The guided tour: about a minute of lines and moves that shows what the cat
@@ -73,6 +76,8 @@ private:
     QCoro::Task<> play(std::shared_ptr<Run> run, std::shared_ptr<Run> previous);
     QCoro::Task<bool> pause(std::shared_ptr<Run> run, double seconds);
     void cleanup(Run &run);
+    // Hides the ask panel the tour showed, unless the user has taken it up.
+    void putAskBack(Run &run);
     Clock &clock() const { return m_clock ? *m_clock : Clock::shared(); }
 
     TourHost &m_host;

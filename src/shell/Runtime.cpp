@@ -687,3 +687,5 @@ void Runtime::hideAsk()
     if (m_ask && m_ask->isVisible())
         m_ask->hide();
 }
+bool Runtime::askShowing() const { return m_ask && m_ask->isVisible(); }
+bool Runtime::askHasKeyboard() const { return askShowing() && m_ask->panel()->isActiveWindow(); }

@@ -159,6 +159,8 @@ private:
     void hideFocusClock() override;
     void showAsk() override;
     void hideAsk() override;
+    bool askShowing() const override;
+    bool askHasKeyboard() const override;
 
     Clock &clock() const { return *m_clock; }
 

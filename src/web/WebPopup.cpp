@@ -9,6 +9,9 @@
 #include <QWebEngineView>
 #include <QWidget>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 constexpr int kWidth = 640;
 constexpr int kHeight = 760;
@@ -56,30 +59,50 @@ QMargins frameOf(const QWidget *window)
 }
 
 bool framed(const QWidget *window) { return !frameOf(window).isNull(); }
+
+// The framed window's rectangle for a page of `content` in `frame`: centred on
+// `centre`, then moved (and, when the area is too small, made smaller) into
+// `area`; an empty area holds it nowhere.
+QRect framedPlace(QPoint centre, QSize content, const QMargins &frame, const QRect &area)
+{
+    // A work area too small for the whole window makes the page smaller.
+    if (!area.isEmpty())
+        content = content.boundedTo(area.size().shrunkBy(frame)).expandedTo(QSize(1, 1));
+    QRect target(QPoint(), content.grownBy(frame));
+    target.moveCenter(centre);
+    if (!area.isEmpty()) {
+        target.moveLeft(std::clamp(target.left(), area.left(), area.left() + area.width() - target.width()));
+        target.moveTop(std::clamp(target.top(), area.top(), area.top() + area.height() - target.height()));
+    }
+    return target;
+}
 } // namespace
 
 void WebPopup::place(QWidget *over)
 {
-    QRect area;
-    QMargins frame;
-    if (over) {
-        area = over->frameGeometry();
-        frame = frameOf(over);
-    } else if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        area = screen->availableGeometry();
-    }
-    if (area.isValid()) {
+    QScreen *screen = over ? over->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        m_area = screen->availableGeometry();
         // Before its first show a window's position is its frame's: the frame
         // is centred, not the content, or the title bar pushes it down.
-        QRect target(QPoint(), QSize(kWidth, kHeight).grownBy(frame));
-        target.moveCenter(area.center());
-        m_centre = target.center();
-        m_window->move(target.topLeft());
+        m_centre = over ? over->frameGeometry().center() : m_area.center();
+        fit(*m_centre, over ? frameOf(over) : QMargins());
         QTimer::singleShot(kFrameWaitMs, this, [this] { m_centre.reset(); });
     }
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
+}
+
+void WebPopup::fit(QPoint centre, const QMargins &frame)
+{
+    const QRect target = framedPlace(centre, QSize(kWidth, kHeight), frame, m_area);
+    const QSize content = target.size().shrunkBy(frame);
+    if (m_window->size() != content)
+        m_window->resize(content);
+    // Shown, a window moves by its frame; before that, its frame is where it goes.
+    m_window->move(m_window->isVisible() ? m_window->pos() + (target.topLeft() - m_window->frameGeometry().topLeft())
+                                         : target.topLeft());
 }
 
 void WebPopup::close()
@@ -91,14 +114,11 @@ void WebPopup::close()
 bool WebPopup::eventFilter(QObject *watched, QEvent *event)
 {
     // The first frame the window manager gives may differ from the one of the
-    // window it opened over: once known, the frame is centred again.
+    // window it opened over: once known, the window is placed again with it.
     if (watched == m_window && m_centre &&
         (event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::Show) &&
         framed(m_window)) {
-        const QPoint off = *m_centre - m_window->frameGeometry().center();
-        m_centre.reset();
-        if (!off.isNull())
-            m_window->move(m_window->pos() + off);
+        fit(*std::exchange(m_centre, std::nullopt), frameOf(m_window));
     }
     if (watched == m_window && event->type() == QEvent::Close && !m_closed) {
         m_closed = true;

@@ -290,7 +290,7 @@ QWidget *ComposerEditor::buildMediaColumn()
     kinds->setCentered(true);
     zoneRows->addWidget(kinds);
     auto *choose = new StyledButton(L10n::t("Choose files"), QuietButtonStyle(true), zone);
-    connect(choose, &QAbstractButton::clicked, this, [this] { m_view.pickFiles(); });
+    connect(choose, &QAbstractButton::clicked, this, [this, choose] { m_view.pickFiles(choose->text()); });
     zoneRows->addWidget(choose, 0, Qt::AlignHCenter);
     zoneRows->addStretch(1);
     pieces->addWidget(zone);
@@ -310,7 +310,7 @@ QWidget *ComposerEditor::buildMediaColumn()
     auto *actions = new QHBoxLayout;
     actions->setSpacing(8);
     m_add = new StyledButton(QString(), QuietButtonStyle(true), m_gridBox);
-    connect(m_add, &QAbstractButton::clicked, this, [this] { m_view.pickFiles(); });
+    connect(m_add, &QAbstractButton::clicked, this, [this] { m_view.pickFiles(m_add->text()); });
     actions->addWidget(m_add);
     m_spinner = new Spinner(m_gridBox);
     actions->addWidget(m_spinner);
@@ -346,7 +346,7 @@ QWidget *ComposerEditor::buildMediaColumn()
         if (m_state.cover())
             m_state.setCover(std::nullopt);
         else
-            m_view.pickCover();
+            m_view.pickCover(L10n::t("Cover")); // the row's name: its button only says "Choose"
     });
     coverLine->addWidget(m_coverButton, 0, Qt::AlignVCenter);
     pieces->addWidget(cover);

@@ -62,7 +62,9 @@ ComposerView::ComposerView(AppModel &model, QWidget *parent)
     if (!m_hooks.importFile)
         m_hooks.importFile = [](QUrl url) { return MediaImporter::importFile(std::move(url)); };
     if (!m_hooks.pickFiles)
-        m_hooks.pickFiles = [](bool multiple, QWidget *anchor) { return MediaImporter::pickFiles(multiple, anchor); };
+        m_hooks.pickFiles = [](bool multiple, const QString &title, QWidget *anchor) {
+            return MediaImporter::pickFiles(multiple, title, anchor);
+        };
     if (!m_hooks.openURL)
         m_hooks.openURL = [](const QUrl &url) { QDesktopServices::openUrl(url); };
     m_state = std::make_unique<ComposerState>(model.clock(), m_hooks.importFile);
@@ -95,6 +97,17 @@ ComposerView::~ComposerView()
     // The pieces work on the state: they go first.
     m_state->disconnect(this);
     qDeleteAll(findChildren<QWidget *>(Qt::FindDirectChildrenOnly));
+    // A save to the plan under way still puts the post into the plan; the
+    // post goes once it has ended (or with the model).
+    if (m_state->savingToPlan()) {
+        ComposerState *left = m_state.release();
+        left->sheetClosed = true;
+        left->setParent(&m_model);
+        connect(left, &ComposerState::changed, left, [left] {
+            if (!left->savingToPlan())
+                left->deleteLater();
+        });
+    }
 }
 
 void ComposerView::build()
@@ -315,23 +328,20 @@ bool ComposerView::requestDismiss()
         m_state->setConfirming(false);
         return false;
     }
-    // Nor while a save to the plan runs: it closes the sheet itself once saved.
-    if (!ComposerActions::footer(m_model, *m_state).close)
-        return false;
     m_model.setComposerPresented(false);
     return true;
 }
 
-void ComposerView::pickFiles()
+void ComposerView::pickFiles(const QString &title)
 {
-    const QList<QUrl> urls = m_hooks.pickFiles(m_state->format() == PublishFormat::carousel, window());
+    const QList<QUrl> urls = m_hooks.pickFiles(m_state->format() == PublishFormat::carousel, title, window());
     if (!urls.isEmpty())
         m_state->addFiles(urls);
 }
 
-void ComposerView::pickCover()
+void ComposerView::pickCover(const QString &title)
 {
-    const QList<QUrl> urls = m_hooks.pickFiles(false, window());
+    const QList<QUrl> urls = m_hooks.pickFiles(false, title, window());
     if (!urls.isEmpty())
         m_state->addCover(urls.first());
 }

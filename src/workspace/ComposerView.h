@@ -35,7 +35,7 @@ public:
     // tool put their own in.
     struct Hooks {
         ComposerState::ImportFile importFile;                       // else the media importer
-        std::function<QList<QUrl>(bool multiple, QWidget *)> pickFiles; // else the file chooser
+        std::function<QList<QUrl>(bool multiple, const QString &title, QWidget *)> pickFiles; // else the file chooser
         std::function<void(const QUrl &)> openURL;                  // else the desktop's handler
     };
     // The hooks every new sheet takes; empty members mean the application's own.
@@ -47,14 +47,16 @@ public:
     ComposerState &state() const { return *m_state; }
     AppModel &model() const { return m_model; }
 
-    // Closes the sheet, unless a post is being handed over or saved to the plan
-    // (false). With the confirmation showing, only the confirmation closes.
+    // Closes the sheet, unless a post is being handed over (false); a save to
+    // the plan under way goes on without it. With the confirmation showing,
+    // only the confirmation closes.
     bool requestDismiss();
     // Takes dropped files into the post; false when the data holds no local file.
     bool handleDrop(const QMimeData *data);
-    // The file chooser, then the import of what was chosen (several for a carousel).
-    void pickFiles();
-    void pickCover();
+    // The file chooser, titled with the words of the control that opened it,
+    // then the import of what was chosen (several for a carousel).
+    void pickFiles(const QString &title);
+    void pickCover(const QString &title);
     // Opens a post's address, only when it is an https address on Instagram.
     void openPost(const std::optional<QUrl> &url);
 

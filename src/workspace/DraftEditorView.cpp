@@ -113,11 +113,11 @@ void applyColors(QWidget *widget)
 
 } // namespace
 
-std::optional<QString> ImporterMediaSource::pickFile(QWidget *parent)
+std::optional<QString> ImporterMediaSource::pickFile(QWidget *parent, const QString &title)
 {
     if (picker)
         return picker(parent);
-    const QList<QUrl> files = MediaImporter::pickFiles(false, parent);
+    const QList<QUrl> files = MediaImporter::pickFiles(false, title, parent);
     if (files.isEmpty())
         return std::nullopt;
     return files.first().toLocalFile();
@@ -352,13 +352,26 @@ void DraftEditorView::attachMedia()
 {
     if (m_attaching)
         return;
-    const std::optional<QString> file = DraftMediaSource::system()->pickFile(this);
+    const std::optional<QString> file = DraftMediaSource::system()->pickFile(this, m_attachButton->text());
     if (!file)
         return; // cancelled: nothing changes, not even the problem
+    // The attach button is held while the file goes up: the keyboard waits on
+    // the sheet itself meanwhile, not on whatever control comes next in line
+    // (the sheet's first, "Cancel"), and goes back to the button afterwards.
+    m_keyboardParked = window()->focusWidget() == m_attachButton;
+    if (m_keyboardParked)
+        setFocus(Qt::OtherFocusReason);
     m_attaching = true;
     m_problem.reset();
     Q_EMIT stateChanged();
     runAttach(*file);
+}
+
+void DraftEditorView::unparkKeyboard()
+{
+    // Unless the user has taken the keyboard elsewhere meanwhile.
+    if (std::exchange(m_keyboardParked, false) && window()->focusWidget() == this && m_attachButton->isEnabled())
+        m_attachButton->setFocus(Qt::OtherFocusReason);
 }
 
 QCoro::Task<> DraftEditorView::runAttach(QString path)
@@ -409,6 +422,7 @@ QCoro::Task<> DraftEditorView::runAttach(QString path)
     }
     m_attaching = false;
     Q_EMIT stateChanged();
+    unparkKeyboard();
 }
 
 void DraftEditorView::removeMedia()

@@ -31,8 +31,8 @@ class TextBlock;
 class DraftMediaSource {
 public:
     virtual ~DraftMediaSource() = default;
-    // The file chosen, or none when the user cancelled.
-    virtual std::optional<QString> pickFile(QWidget *parent) = 0;
+    // The file chosen in a chooser titled `title`, or none when the user cancelled.
+    virtual std::optional<QString> pickFile(QWidget *parent, const QString &title) = 0;
     virtual QCoro::Task<ImportedMedia> importFile(QString path) = 0;
 
     // The application's own, over the media importer.
@@ -46,7 +46,7 @@ public:
 class ImporterMediaSource final : public DraftMediaSource {
 public:
     std::function<std::optional<QString>(QWidget *)> picker;
-    std::optional<QString> pickFile(QWidget *parent) override;
+    std::optional<QString> pickFile(QWidget *parent, const QString &title) override;
     QCoro::Task<ImportedMedia> importFile(QString path) override;
 };
 
@@ -136,6 +136,8 @@ protected:
 
 private:
     QCoro::Task<> runAttach(QString path);
+    // The keyboard back on the attach button, when the attach left it waiting on the sheet.
+    void unparkKeyboard();
     void runSave(const ZephylWire::PlanDraft &copy);
     // Saves the plan; closes once the service has it, else shows why it stays open.
     QCoro::Task<> saveAndClose();
@@ -154,6 +156,8 @@ private:
     std::optional<QString> m_problem;
     bool m_isNew;
     bool m_saving = false;
+    // The keyboard waits on the sheet while the attach it started runs.
+    bool m_keyboardParked = false;
     // The sheet asked to close: what it holds is no longer anyone's work.
     bool m_closed = false;
     // Where the draft stood when a delete took it out, so that saving it after

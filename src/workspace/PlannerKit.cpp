@@ -5,6 +5,7 @@
 #include "design/ZephylSurface.h"
 #include "workspace/KeyboardHold.h"
 #include "workspace/ProfilePicture.h"
+#include "workspace/ScreenKit.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>
@@ -14,6 +15,8 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
@@ -107,10 +110,13 @@ SheetLayer::SheetLayer(QWidget *content, QWidget *owner) : QWidget(owner->window
     m_card = card;
     auto *inside = new QVBoxLayout(card);
     inside->setContentsMargins(0, 0, 0, 0);
-    content->setParent(card);
-    inside->addWidget(content);
+    // A window too short for the content scrolls it, rather than squeezing its fields.
+    m_area = scrollArea(content, card);
+    m_area->setFocusPolicy(Qt::NoFocus); // the keyboard goes round the content's controls only
+    inside->addWidget(m_area);
     AppearanceService::repaintOnChange(this);
     parentWidget()->installEventFilter(this);
+    content->installEventFilter(this);
     // The sheet belongs to the screen that opened it.
     connect(owner, &QObject::destroyed, this, [this] {
         m_closed = true;
@@ -141,9 +147,13 @@ void SheetLayer::dismiss()
 void SheetLayer::place()
 {
     setGeometry(parentWidget()->rect());
-    const QSize wanted = m_card->sizeHint().expandedTo(m_card->minimumSizeHint());
-    const int w = std::min(wanted.width(), std::max(0, width() - 40));
-    const int h = std::min(wanted.height(), std::max(0, height() - 40));
+    const QSize wanted =
+        m_content->sizeHint().expandedTo(m_content->minimumSizeHint()).grownBy(m_card->contentsMargins());
+    const int room = std::max(0, height() - 40);
+    // Scrolled, the content keeps its width beside the scroll bar.
+    const int bar = wanted.height() > room ? m_area->verticalScrollBar()->sizeHint().width() : 0;
+    const int w = std::min(wanted.width() + bar, std::max(0, width() - 40));
+    const int h = std::min(wanted.height(), room);
     m_card->setGeometry((width() - w) / 2, 20, w, h);
 }
 
@@ -151,7 +161,8 @@ bool SheetLayer::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == parentWidget() && event->type() == QEvent::Resize)
         place();
-    if (watched == parentWidget() && event->type() == QEvent::LayoutRequest)
+    // The content grows or shrinks (a problem line shows): the card follows it.
+    if ((watched == parentWidget() || watched == m_content) && event->type() == QEvent::LayoutRequest)
         place();
     return QWidget::eventFilter(watched, event);
 }

@@ -22,6 +22,7 @@ class AppModel;
 class KeyboardHold;
 class QAbstractButton;
 class QNetworkAccessManager;
+class QScrollArea;
 class QVBoxLayout;
 class QNetworkReply;
 
@@ -58,8 +59,9 @@ QVBoxLayout *bareColumn(QWidget *box, int spacing);
 
 } // namespace PlannerKit
 
-// A sheet: a dimmed layer over the whole window holding one card near its top.
-// Escape, or the card's content emitting `closeRequested`, closes it. The layer
+// A sheet: a dimmed layer over the whole window holding one card near its top,
+// whose content scrolls when the window is too short for it. Escape, or the
+// card's content emitting `closeRequested`, closes it. The layer
 // takes every click and keeps the keyboard, so the window beneath waits while it
 // is up; once closed, the keyboard goes back to where it was. It deletes itself
 // when closed or when its owner goes.
@@ -83,6 +85,7 @@ protected:
 private:
     void place();
     QWidget *m_card;
+    QScrollArea *m_area;
     QWidget *m_content;
     KeyboardHold *m_hold;
     bool m_closed = false;

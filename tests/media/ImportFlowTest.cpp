@@ -70,20 +70,23 @@ TEST_F(ImportFlow, AConversionLeavesNothingInTheUsersTemporaryDirectory)
 TEST(MediaPicker, CancellingGivesNoFiles)
 {
     bool seen = false;
-    QTimer::singleShot(0, [&seen] {
+    QString title;
+    QTimer::singleShot(0, [&seen, &title] {
         // The chooser is modal: answer it from inside its own loop.
-        zktest::spinUntil([&seen] {
+        zktest::spinUntil([&seen, &title] {
             for (QWidget *w : QApplication::topLevelWidgets())
                 if (auto *dialog = qobject_cast<QFileDialog *>(w); dialog && dialog->isVisible()) {
                     seen = dialog->fileMode() == QFileDialog::ExistingFiles;
+                    title = dialog->windowTitle();
                     dialog->reject();
                     return true;
                 }
             return false;
         }, std::chrono::seconds(20));
     });
-    EXPECT_TRUE(MediaImporter::pickFiles(true).isEmpty());
+    EXPECT_TRUE(MediaImporter::pickFiles(true, QStringLiteral("Add more")).isEmpty());
     EXPECT_TRUE(seen);
+    EXPECT_EQ(title, QStringLiteral("Add more")) << "titled by what opened it";
     EXPECT_EQ(MediaImporter::allowedTypes(),
               QStringList({"image/jpeg", "image/png", "image/heic", "image/tiff", "video/mp4", "video/quicktime"}));
 }

@@ -443,6 +443,26 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
     })) << "the keyboard is not in the workspace window";
 }
 
+// The tour's nap puts away only an ask panel it showed and nobody took up.
+TEST(Runtime, TheTourLeavesTheUsersAskPanelOpen)
+{
+    Coordinator c;
+    AskPanelController &ask = c.runtime->ask();
+    const auto typingIn = [&] { return ask.isVisible() && ask.panel()->isActiveWindow(); };
+    for (const bool userOpened : {true, false}) {
+        c.runtime->runDemo();
+        advanceVirtual(c.h.clock, userOpened ? 30 : 35); // without the page: the panel at 34 s, the nap at 42 s
+        if (userOpened)
+            c.raise(AppEvent::of(AppEvent::Kind::askRequested));
+        else
+            ask.panel()->activateWindow(); // the user clicks into the panel the tour showed
+        ASSERT_TRUE(zktest::spinUntil(typingIn));
+        advanceVirtual(c.h.clock, 60);
+        EXPECT_TRUE(typingIn()) << (userOpened ? "opened by the user" : "typed in");
+        ask.hide();
+    }
+}
+
 TEST(Runtime, SettingsThemeCompanionSwitchAndComposer)
 {
     Coordinator c;

@@ -61,6 +61,8 @@ public:
     void hideFocusClock() override { clockShown = false, note("clock hidden"); }
     void showAsk() override { askShown = true, note("ask shown"); }
     void hideAsk() override { askShown = false, note("ask hidden"); }
+    bool askShowing() const override { return askShown; }
+    bool askHasKeyboard() const override { return false; }
 
     void note(const QString &what) { log << QStringLiteral("%1 %2").arg(m_clock.uptime(), 0, 'f', 1).arg(what); }
     void note(const char *what) { note(QString::fromLatin1(what)); }
@@ -100,7 +102,7 @@ TEST_F(GuidedTourTest, WithThePageAbout64Seconds)
         "25.9 peek happy 5.4s",
         "26.2 say 6s: When a post goes out, I'm glad. A post is a meal for me.",
         "32.7 peek concerned 5.4s",
-        "33.0 say 7s: If something doesn't go through, I'll tell you, and the Plan says why.",
+        "33.0 say 6s: If something doesn't go through, I'll tell you, and the Plan says why.",
         "40.0 clock shown",
         "40.0 say 7s: Start a focus round, and I lie by the clock until it's done. A job's a job.",
         "49.0 clock hidden",
@@ -134,7 +136,7 @@ TEST_F(GuidedTourTest, WithoutThePageOrWindowAndWithTheCompanionOff)
         "11.5 ledge none",
         "11.5 goal celebrate",
         "11.5 say 6s: When a post goes out, I'm glad. A post is a meal for me.",
-        "18.0 say 7s: If something doesn't go through, I'll tell you, and the Plan says why.",
+        "18.0 say 6s: If something doesn't go through, I'll tell you, and the Plan says why.",
         "25.0 clock shown",
         "25.0 say 7s: Start a focus round, and I lie by the clock until it's done. A job's a job.",
         "34.0 clock hidden",

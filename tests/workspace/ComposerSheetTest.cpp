@@ -33,7 +33,7 @@ protected:
     void SetUp() override
     {
         ComposerView::defaultHooks() = ComposerView::Hooks{
-            importer.function(), [this](bool multiple, QWidget *) {
+            importer.function(), [this](bool multiple, const QString &, QWidget *) {
                 pickedMultiple << multiple;
                 return picks;
             },
@@ -157,6 +157,26 @@ TEST_F(SheetTest, AConfirmedPostWaitingForAnImportShowsTheHandoverAndHoldsClose)
     EXPECT_EQ(view()->publishingOverlay(), nullptr);
     EXPECT_EQ(flows.service.count("createInstagramPublication"), 1);
     EXPECT_TRUE(view()->closeButton()->isEnabled());
+}
+
+// Closed during a save to the plan, the post still reaches the plan, and a
+// composer opened meanwhile stays open.
+TEST_F(SheetTest, ClosedDuringASaveToThePlanThePostStillReachesThePlan)
+{
+    state().setCaption(QStringLiteral("Morning"));
+    flows.service.held.insert(QStringLiteral("savePlanDrafts"));
+    click(view()->saveToPlanButton());
+    ASSERT_TRUE(state().savingToPlan());
+    const QPointer<ComposerState> closed = &state();
+    click(view()->closeButton());
+    EXPECT_FALSE(model().composerPresented());
+    model().setComposerPresented(true);
+    settle();
+    flows.service.release("savePlanDrafts", Reply{});
+    ASSERT_TRUE(zktest::spinUntil([&] { return !closed; }));
+    ASSERT_EQ(model().planDrafts().size(), 1);
+    EXPECT_EQ(model().notice()->text, QStringLiteral("Saved to the plan."));
+    EXPECT_TRUE(model().composerPresented());
 }
 
 TEST_F(SheetTest, TheFooterFollowsThePostAndTheConnection)

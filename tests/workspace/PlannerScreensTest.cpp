@@ -97,9 +97,11 @@ public:
     int picks = 0;
     int imports = 0;
 
-    std::optional<QString> pickFile(QWidget *) override
+    QString pickerTitle;
+    std::optional<QString> pickFile(QWidget *, const QString &title) override
     {
         ++picks;
+        pickerTitle = title;
         return picked;
     }
     QCoro::Task<ImportedMedia> importFile(QString) override
@@ -1181,6 +1183,38 @@ TEST_F(PlannerTest, AttachUploadsAtOnceAndKeepsFormerMediaOnEveryFailure)
     ASSERT_TRUE(model().notice());
     EXPECT_EQ(model().notice()->text, QStringLiteral("Your session has expired. Sign in again."));
     EXPECT_EQ(flows.service.count("logout"), 1);
+}
+
+// The default window on a 1280 x 800 screen is 636 high: the sheet scrolls
+// rather than squeezing the caption, and an attach leaves the keyboard on its button.
+TEST_F(PlannerTest, OnAShortWindowTheEditorScrollsAndTheKeyboardStaysOnAttach)
+{
+    host.window->resize(1180, 636);
+    setPlan({planDraft(1, QStringLiteral("short"))});
+    plan()->editDraft(model().planDrafts().first());
+    settle();
+    DraftEditorView *view = plan()->editor();
+    QWidget *shown = view->parentWidget();
+    EXPECT_EQ(view->captionBox()->height(), 132);
+    media->failure = std::make_exception_ptr(MediaImportError::unsupportedType(QStringLiteral("cat.xyz")));
+    click(view->attachButton());
+    EXPECT_EQ(media->pickerTitle, QStringLiteral("Attach media"));
+    ASSERT_TRUE(view->problemText()->isVisible());
+    EXPECT_EQ(view->captionBox()->height(), 132) << "with a problem line";
+    EXPECT_EQ(host.window->focusWidget(), view->attachButton()) << "after a failed attach";
+
+    media->failure = nullptr;
+    media->imported = picture();
+    flows.service.held << QStringLiteral("uploadInstagramMedia");
+    key(view->attachButton(), Qt::Key_Space);
+    EXPECT_NE(host.window->focusWidget(), view->cancelButton()) << "a key pressed meanwhile would close the sheet";
+    flows.service.release("uploadInstagramMedia", Reply::of(QStringLiteral("new-picture")));
+    settle();
+    EXPECT_EQ(host.window->focusWidget(), view->attachButton()) << "after an attach";
+    for (int i = 0; i < 20 && host.window->focusWidget() != view->saveButton(); ++i)
+        key(host.window->focusWidget(), Qt::Key_Tab);
+    EXPECT_TRUE(shown->rect().contains(QRect(view->saveButton()->mapTo(shown, QPoint()), view->saveButton()->size())))
+        << "Tab scrolls the last button into view";
 }
 
 TEST_F(PlannerTest, AttachThroughTheMediaImporter)

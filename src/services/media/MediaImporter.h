@@ -55,9 +55,10 @@ public:
     // The same work on the calling thread: for the importer's workers, fuzzing and benchmarks.
     static std::variant<ImportedMedia, MediaImportError> importNow(const QString &path, const Limits &limits = Limits());
 
-    // The modal file chooser of the composer and the draft editor: the chosen
-    // files in the dialog's order, none when cancelled. Main thread; desktop library only.
-    static QList<QUrl> pickFiles(bool allowsMultiple, QWidget *parent = nullptr);
+    // The modal file chooser of the composer and the draft editor, titled
+    // `title` (the words of the control that opened it): the chosen files in
+    // the dialog's order, none when cancelled. Main thread; desktop library only.
+    static QList<QUrl> pickFiles(bool allowsMultiple, const QString &title, QWidget *parent = nullptr);
 
     // The MIME types the chooser offers, in order: JPEG, PNG, HEIC, TIFF, MPEG-4, QuickTime.
     static const QStringList &allowedTypes();

@@ -9,7 +9,7 @@
 #include <QStandardPaths>
 #include <QMimeDatabase>
 
-QList<QUrl> MediaImporter::pickFiles(bool allowsMultiple, QWidget *parent)
+QList<QUrl> MediaImporter::pickFiles(bool allowsMultiple, const QString &title, QWidget *parent)
 {
     QFileDialog dialog(parent);
     dialog.setFileMode(allowsMultiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
@@ -19,8 +19,9 @@ QList<QUrl> MediaImporter::pickFiles(bool allowsMultiple, QWidget *parent)
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     dialog.setDirectory(QDir(pictures).exists() ? pictures : QDir::homePath());
     dialog.setLabelText(QFileDialog::Accept, L10n::t("Choose"));
+    dialog.setWindowTitle(title);
+    // The sentence on the kinds of file names the filter.
     const QString message = L10n::t("JPEG, PNG or HEIC pictures and MP4 or MOV videos.");
-    dialog.setWindowTitle(message);
     QStringList patterns;
     const QMimeDatabase db;
     for (const QString &type : allowedTypes())
