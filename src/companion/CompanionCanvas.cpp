@@ -77,13 +77,14 @@ CanvasScene CanvasScene::layout(const QRectF &screenFrame, const QSizeF &canvasS
 
     double top = ly - CompanionFigure::kHeight, bottom = ly, anchor = lx;
     const std::optional<CompanionClip> clip = variant.clip(pose.state);
+    const std::optional<QRectF> nestedRect = nestedClipRect(pose, variant, nestFrame);
     if (clip) {
         const double h = clip->height, w = clip->drawnWidth();
         FilmedPlacement placement{*clip, {}, false, 0};
         const bool nested = pose.state == CompanionState::nest;
-        if (const std::optional<QRectF> r = nestedClipRect(pose, variant, nestFrame)) {
-            placement.center = QPointF(r->center().x() - screenFrame.left(),
-                                       height - (geo::maxY(*r) - geo::minY(screenFrame)) + h / 2);
+        if (nestedRect) {
+            placement.center = QPointF(nestedRect->center().x() - screenFrame.left(),
+                                       height - (geo::maxY(*nestedRect) - geo::minY(screenFrame)) + h / 2);
         } else {
             placement.center = QPointF(lx, ly - clip->floor * h + h / 2 + clip->sink.value_or(0));
             if (!nested) {
@@ -118,8 +119,7 @@ CanvasScene CanvasScene::layout(const QRectF &screenFrame, const QSizeF &canvasS
         b.anchorX = anchor;
         b.tailOffset = anchor - bx;
         // The paws' line: the top of the timer for a nest drawn on it.
-        const std::optional<QRectF> nested = nestedClipRect(pose, variant, nestFrame);
-        const double ground = nested ? height - (geo::maxY(*nestFrame) - geo::minY(screenFrame)) : ly;
+        const double ground = nestedRect ? height - (geo::maxY(*nestFrame) - geo::minY(screenFrame)) : ly;
         scene.bubble = clearOf(b, keepClear, screenFrame, QSizeF(width, height),
                                bubbleSize.value_or(QSizeF(kBubbleWidth, kBubbleHeight)), scene.figureFrame, ground);
     }
@@ -139,24 +139,22 @@ CanvasScene::Bubble CanvasScene::clearOf(const Bubble &usual, const std::vector<
         const QRectF drawn = b.rectFor(size);
         return std::any_of(clear.begin(), clear.end(), [&](const QRectF &r) { return r.intersects(drawn); });
     };
-    // Above the cat it covers nothing it stands on; below, it may.
-    if (usual.tailEdge == BubbleShape::Edge::bottom || !covers(usual))
+    if (!covers(usual))
         return usual;
     const auto fits = [&](const Bubble &b) {
         const QRectF drawn = b.rectFor(size);
         return !covers(b) && drawn.left() >= 8 && drawn.top() >= 8 && drawn.right() <= canvasSize.width() - 8 &&
                drawn.bottom() <= canvasSize.height() - 8;
     };
-    // Beside: the bubble's near edge 4 points from `edge`, its bottom at
-    // `bottom` or its top at `top`. No tail: the bubble is level with the cat.
-    const auto beside = [&](bool right, double edge, std::optional<double> bottom, double top) {
+    // Beside, to the right of `edge` or to its left, 4 points away, with its
+    // bottom at `bottom` (rectFor aligns it to the frame's bottom). No tail:
+    // level with the cat, a tail would point at nothing.
+    const auto beside = [&](bool right, double edge, double bottom) {
         Bubble b = usual;
         b.tailEdge = right ? BubbleShape::Edge::leading : BubbleShape::Edge::trailing;
         b.tailOffset = 0;
         const double cx = right ? edge + 4 + size.width() / 2 : edge - 4 - size.width() / 2;
-        // Aligned to the frame's bottom (rectFor).
-        const double frameTop = (bottom ? *bottom : top + size.height()) - kBubbleHeight;
-        b.frame = QRectF(cx - kBubbleWidth / 2, frameTop, kBubbleWidth, kBubbleHeight);
+        b.frame = QRectF(cx - kBubbleWidth / 2, bottom - kBubbleHeight, kBubbleWidth, kBubbleHeight);
         return b;
     };
     // The roomier side of the screen first.
@@ -164,17 +162,19 @@ CanvasScene::Bubble CanvasScene::clearOf(const Bubble &usual, const std::vector<
     for (const bool right : {rightFirst, !rightFirst}) {
         // Level with the cat, just above the line its paws stand on (the
         // bubble is put on whole points).
-        const Bubble b = beside(right, right ? figure.right() : figure.left(), ground - 2, 0);
+        const Bubble b = beside(right, right ? figure.right() : figure.left(), ground - 2);
         if (fits(b))
             return b;
     }
-    // No room above what it stands on: beside that, level with the cat's head.
-    const QRectF below = usual.rectFor(size);
+    // No room there (a panel high on the screen): beside what the usual
+    // place covers, level with the cat's head, on the cat's side of it first.
+    const QRectF covered = usual.rectFor(size);
     for (const QRectF &r : clear) {
-        if (!r.intersects(below))
+        if (!r.intersects(covered))
             continue;
-        for (const bool right : {rightFirst, !rightFirst}) {
-            const Bubble b = beside(right, right ? r.right() : r.left(), std::nullopt, std::max(8.0, figure.top()));
+        const bool catsSide = usual.anchorX > r.center().x();
+        for (const bool right : {catsSide, !catsSide}) {
+            const Bubble b = beside(right, right ? r.right() : r.left(), std::max(8.0, figure.top()) + size.height());
             if (fits(b))
                 return b;
         }

@@ -78,8 +78,9 @@ struct CanvasScene {
     std::optional<Bubble> bubble;
 
     // `keepClear`: what the bubble must not cover (global points, y up), such as
-    // the panel the cat sits on; where the usual place below the cat would, the
-    // bubble goes beside it. `bubbleSize`: the bubble's own size, when known.
+    // the panel the cat sits on; where the usual place above or below the cat
+    // would, the bubble goes beside it. `bubbleSize`: the bubble's own size,
+    // when known.
     static CanvasScene layout(const QRectF &screenFrame, const QSizeF &canvasSize, const CompanionPose &pose,
                               const CompanionVariant &variant, const std::optional<QRectF> &nestFrame,
                               bool withBubble, const std::vector<QRectF> &keepClear = {},

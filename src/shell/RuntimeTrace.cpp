@@ -168,8 +168,8 @@ void RuntimeTrace::watchCat()
             line(QStringLiteral("cat at: %1,%2").arg(qRound(centre.x())).arg(qRound(centre.y())));
         }
     }
-    // Whether a press would reach the cat: its panels take the pointer only
-    // over the cat while the pointer is near it.
+    // Whether a press would reach the cat: its panels take the pointer over
+    // the cat while it may be pressed (not aside, clicking on).
     bool grips = false;
     for (const CompanionPanel *panel : cat.panels())
         grips = grips || !panel->interactive().empty();
