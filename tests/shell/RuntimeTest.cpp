@@ -787,8 +787,7 @@ TEST(Runtime, TheCatStaysWhereThePointerHoldsItFromTheClockAWindowAndThePanel)
         })) << "the cat's window at " << text(zktest::serverFrame(panel)) << ", placed at " << text(panel->placement());
         const QPoint grip = zktest::serverFrame(panel).center();
         zktest::pointAt(grip);
-        // The X server finds the cat's window under the pointer.
-        ASSERT_TRUE(frames([&] {
+        ASSERT_TRUE(frames([&] { // the X server finds the cat's window under the pointer
             xcb_connection_t *x = X11::connection();
             xcb_query_pointer_reply_t *r = xcb_query_pointer_reply(x, xcb_query_pointer(x, X11::rootWindow()), nullptr);
             const bool onCat = r && r->child == xcb_window_t(panel->winId());
@@ -796,8 +795,7 @@ TEST(Runtime, TheCatStaysWhereThePointerHoldsItFromTheClockAWindowAndThePanel)
             return onCat;
         }));
         zktest::xdotool({"mousedown", "1"});
-        // Dropped on the way out, also after a failed step: the cases after
-        // start with the button up.
+        // Dropped on the way out, also after a failed step.
         const std::shared_ptr<void> drop(nullptr, [](void *) { zktest::xdotool({"mouseup", "1"}); });
         for (int i = 1; i <= 6; ++i) {
             const QPoint p = grip + (to - grip) * i / 6;
@@ -818,13 +816,6 @@ TEST(Runtime, TheCatStaysWhereThePointerHoldsItFromTheClockAWindowAndThePanel)
         return !carried() && cat.brain().support.kind == CompanionBrain::Support::Kind::ledge &&
                cat.brain().support.ledge.windowNumber == int(home->winId());
     };
-    const auto where = [&] {
-        const CompanionBrain &b = cat.brain();
-        return "the cat in state " + std::to_string(int(b.pose.state)) + " at " + std::to_string(b.pose.position.x()) +
-               "," + std::to_string(b.pose.position.y()) + " on support " + std::to_string(int(b.support.kind)) +
-               " of window " + std::to_string(b.support.ledge.windowNumber) + "; the window " +
-               std::to_string(home->winId()) + " framed at " + text(home->frameGeometry());
-    };
     // The grip is the middle of the picture, 31 points above the paws: dropped
     // with them 20 points over the window's top, the cat lands there.
     const auto overHome = [&](int x) { return QPoint(x, home->frameGeometry().top() - 20 - 31); };
@@ -833,9 +824,9 @@ TEST(Runtime, TheCatStaysWhereThePointerHoldsItFromTheClockAWindowAndThePanel)
     ASSERT_TRUE(frames([&] { return cat.brain().pose.state == CompanionState::nest; }));
     // The round ends while the cat is held, so it stays where it is put.
     ASSERT_NO_FATAL_FAILURE(carry("from the clock", overHome(450), [&] { c.model().stopFocus(); }));
-    ASSERT_TRUE(frames(onHome)) << where();
+    ASSERT_TRUE(frames(onHome)) << "on support " << int(cat.brain().support.kind);
     ASSERT_NO_FATAL_FAILURE(carry("from a window's top", overHome(700)));
-    ASSERT_TRUE(frames(onHome)) << where();
+    ASSERT_TRUE(frames(onHome)) << "on support " << int(cat.brain().support.kind);
 
     c.raise(AppEvent::of(AppEvent::Kind::askRequested));
     AskPanelController &ask = c.runtime->ask();
