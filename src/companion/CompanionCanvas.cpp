@@ -32,6 +32,22 @@ bool tiltedState(CompanionState s)
     return s == CompanionState::jump || s == CompanionState::fall || s == CompanionState::carried;
 }
 
+// A filmed look's nest clip is drawn with its prop (the cushion) on the middle
+// of the focus timer's top edge, wherever the cat's position is: the clip's
+// rectangle in global points (y up), or none when the cat is drawn at its position.
+std::optional<QRectF> nestedClipRect(const CompanionPose &pose, const CompanionVariant &variant,
+                                     const std::optional<QRectF> &nestFrame)
+{
+    if (pose.state != CompanionState::nest || !nestFrame)
+        return std::nullopt;
+    const std::optional<CompanionClip> clip = variant.clip(CompanionState::nest);
+    if (!clip || !clip->prop)
+        return std::nullopt;
+    const double h = clip->height, w = clip->drawnWidth();
+    return QRectF(nestFrame->center().x() - clip->prop->centerX * w, geo::maxY(*nestFrame) - h + clip->prop->top * h, w,
+                  h);
+}
+
 } // namespace
 
 QRectF CanvasScene::Bubble::rectFor(const QSizeF &size) const
@@ -39,13 +55,14 @@ QRectF CanvasScene::Bubble::rectFor(const QSizeF &size) const
     // On whole points: a bubble that travels with a walking cat is then the same
     // finished image blitted again, not drawn and blurred anew every frame.
     const double left = std::round(frame.center().x() - size.width() / 2);
-    const double top = std::round(tailEdge == BubbleShape::Edge::bottom ? frame.bottom() - size.height() : frame.top());
+    const double top = std::round(tailEdge == BubbleShape::Edge::top ? frame.top() : frame.bottom() - size.height());
     return QRectF(left, top, size.width(), size.height());
 }
 
 CanvasScene CanvasScene::layout(const QRectF &screenFrame, const QSizeF &canvasSize, const CompanionPose &pose,
                                 const CompanionVariant &variant, const std::optional<QRectF> &nestFrame,
-                                bool withBubble)
+                                bool withBubble, const std::vector<QRectF> &keepClear,
+                                const std::optional<QSizeF> &bubbleSize)
 {
     CanvasScene scene;
     const double x = pose.position.x(), y = pose.position.y();
@@ -60,14 +77,14 @@ CanvasScene CanvasScene::layout(const QRectF &screenFrame, const QSizeF &canvasS
 
     double top = ly - CompanionFigure::kHeight, bottom = ly, anchor = lx;
     const std::optional<CompanionClip> clip = variant.clip(pose.state);
+    const std::optional<QRectF> nestedRect = nestedClipRect(pose, variant, nestFrame);
     if (clip) {
         const double h = clip->height, w = clip->drawnWidth();
         FilmedPlacement placement{*clip, {}, false, 0};
         const bool nested = pose.state == CompanionState::nest;
-        if (nested && clip->prop && nestFrame) {
-            placement.center = QPointF((nestFrame->center().x() - screenFrame.left()) - clip->prop->centerX * w + w / 2,
-                                       (height - (geo::maxY(*nestFrame) - geo::minY(screenFrame))) -
-                                           clip->prop->top * h + h / 2);
+        if (nestedRect) {
+            placement.center = QPointF(nestedRect->center().x() - screenFrame.left(),
+                                       height - (geo::maxY(*nestedRect) - geo::minY(screenFrame)) + h / 2);
         } else {
             placement.center = QPointF(lx, ly - clip->floor * h + h / 2 + clip->sink.value_or(0));
             if (!nested) {
@@ -101,28 +118,86 @@ CanvasScene CanvasScene::layout(const QRectF &screenFrame, const QSizeF &canvasS
         b.frame = QRectF(bx - kBubbleWidth / 2, cy - kBubbleHeight / 2, kBubbleWidth, kBubbleHeight);
         b.anchorX = anchor;
         b.tailOffset = anchor - bx;
-        scene.bubble = b;
+        // The paws' line: the top of the timer for a nest drawn on it.
+        const double ground = nestedRect ? height - (geo::maxY(*nestFrame) - geo::minY(screenFrame)) : ly;
+        scene.bubble = clearOf(b, keepClear, screenFrame, QSizeF(width, height),
+                               bubbleSize.value_or(QSizeF(kBubbleWidth, kBubbleHeight)), scene.figureFrame, ground);
     }
     return scene;
+}
+
+CanvasScene::Bubble CanvasScene::clearOf(const Bubble &usual, const std::vector<QRectF> &keepClear,
+                                         const QRectF &screenFrame, const QSizeF &canvasSize, const QSizeF &size,
+                                         const QRectF &figure, double ground)
+{
+    // The rectangles to keep clear, in the canvas's coordinates.
+    std::vector<QRectF> clear;
+    for (const QRectF &r : keepClear)
+        clear.emplace_back(r.left() - screenFrame.left(), canvasSize.height() - (geo::maxY(r) - geo::minY(screenFrame)),
+                           r.width(), r.height());
+    const auto covers = [&](const Bubble &b) {
+        const QRectF drawn = b.rectFor(size);
+        return std::any_of(clear.begin(), clear.end(), [&](const QRectF &r) { return r.intersects(drawn); });
+    };
+    if (!covers(usual))
+        return usual;
+    const auto fits = [&](const Bubble &b) {
+        const QRectF drawn = b.rectFor(size);
+        return !covers(b) && drawn.left() >= 8 && drawn.top() >= 8 && drawn.right() <= canvasSize.width() - 8 &&
+               drawn.bottom() <= canvasSize.height() - 8;
+    };
+    // Beside, to the right of `edge` or to its left, 4 points away, with its
+    // bottom at `bottom` (rectFor aligns it to the frame's bottom). No tail:
+    // level with the cat, a tail would point at nothing.
+    const auto beside = [&](bool right, double edge, double bottom) {
+        Bubble b = usual;
+        b.tailEdge = right ? BubbleShape::Edge::leading : BubbleShape::Edge::trailing;
+        b.tailOffset = 0;
+        const double cx = right ? edge + 4 + size.width() / 2 : edge - 4 - size.width() / 2;
+        b.frame = QRectF(cx - kBubbleWidth / 2, bottom - kBubbleHeight, kBubbleWidth, kBubbleHeight);
+        return b;
+    };
+    // The roomier side of the screen first.
+    const bool rightFirst = usual.anchorX < canvasSize.width() / 2;
+    for (const bool right : {rightFirst, !rightFirst}) {
+        // Level with the cat, just above the line its paws stand on (the
+        // bubble is put on whole points).
+        const Bubble b = beside(right, right ? figure.right() : figure.left(), ground - 2);
+        if (fits(b))
+            return b;
+    }
+    // No room there (a panel high on the screen): beside what the usual
+    // place covers, level with the cat's head, on the cat's side of it first.
+    const QRectF covered = usual.rectFor(size);
+    for (const QRectF &r : clear) {
+        if (!r.intersects(covered))
+            continue;
+        const bool catsSide = usual.anchorX > r.center().x();
+        for (const bool right : {catsSide, !catsSide}) {
+            const Bubble b = beside(right, right ? r.right() : r.left(), std::max(8.0, figure.top()) + size.height());
+            if (fits(b))
+                return b;
+        }
+    }
+    return usual;
 }
 
 CatHitArea CatHitArea::of(const CompanionPose &pose, const QSizeF &size, const CompanionVariant &variant,
                           const std::optional<QRectF> &nestFrame)
 {
     CatHitArea area;
-    if (pose.state == CompanionState::nest && nestFrame) {
-        const std::optional<CompanionClip> clip = variant.clip(CompanionState::nest);
-        if (clip && clip->prop) {
-            const double h = clip->height, w = clip->drawnWidth();
-            const QRectF r(nestFrame->center().x() - clip->prop->centerX * w,
-                           geo::maxY(*nestFrame) - h + clip->prop->top * h, w, h);
-            area.rect = r.adjusted(-6, -6, 6, 6);
-            area.excluded = nestFrame;
-            return area;
-        }
+    if (const std::optional<QRectF> r = nestedClipRect(pose, variant, nestFrame)) {
+        area.rect = r->adjusted(-6, -6, 6, 6);
+        area.excluded = nestFrame;
+        // Where the clip would stand had it been placed by its floor line: a
+        // drag from here keeps the cat where the pointer took hold of it.
+        const CompanionClip clip = *variant.clip(CompanionState::nest);
+        area.feet = QPointF(r->center().x(), geo::maxY(*r) - clip.floor * clip.height + clip.sink.value_or(0));
+        return area;
     }
     const double w = std::max(0.0, size.width()), h = std::max(0.0, size.height());
     area.rect = QRectF(pose.position.x() - w / 2, pose.position.y(), w, h).adjusted(-8, -8, 8, 8);
+    area.feet = pose.position;
     return area;
 }
 

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QPainter;
 
@@ -65,25 +66,39 @@ struct CanvasScene {
 
     struct Bubble {
         QRectF frame; // the 300 x 150 frame the bubble is aligned in
+        // Bottom: above the cat; top: below it; leading or trailing: beside it,
+        // right or left, with no tail.
         BubbleShape::Edge tailEdge = BubbleShape::Edge::bottom;
         double tailOffset = 0;
         double anchorX = 0;
-        // The bubble's own rectangle inside the frame, for a bubble of `size`.
+        // The bubble's own rectangle inside the frame, for a bubble of `size`:
+        // at the frame's top below the cat, else at its bottom.
         QRectF rectFor(const QSizeF &size) const;
     };
     std::optional<Bubble> bubble;
 
+    // `keepClear`: what the bubble must not cover (global points, y up), such as
+    // the panel the cat sits on; where the usual place above or below the cat
+    // would, the bubble goes beside it. `bubbleSize`: the bubble's own size,
+    // when known.
     static CanvasScene layout(const QRectF &screenFrame, const QSizeF &canvasSize, const CompanionPose &pose,
                               const CompanionVariant &variant, const std::optional<QRectF> &nestFrame,
-                              bool withBubble);
+                              bool withBubble, const std::vector<QRectF> &keepClear = {},
+                              const std::optional<QSizeF> &bubbleSize = std::nullopt);
+
+private:
+    static Bubble clearOf(const Bubble &usual, const std::vector<QRectF> &keepClear, const QRectF &screenFrame,
+                          const QSizeF &canvasSize, const QSizeF &size, const QRectF &figure, double ground);
 };
 
 // The cat's hit area in global points (y up): presses, the pointer test and the
-// accessibility frame use it. `inNestFrame` is the part that does not count for
-// presses (the focus timer panel stays clickable).
+// accessibility frame use it. `excluded` is the part that does not count for
+// presses (the focus timer panel stays clickable). `feet` is where the cat is
+// seen to stand: its position, but for a nest drawn on the focus timer.
 struct CatHitArea {
     QRectF rect;
     std::optional<QRectF> excluded;
+    QPointF feet;
     bool contains(const QPointF &p) const { return rect.contains(p) && !(excluded && excluded->contains(p)); }
 
     static CatHitArea of(const CompanionPose &pose, const QSizeF &size, const CompanionVariant &variant,

@@ -211,7 +211,7 @@ void CompanionController::followCompositor()
     m_dragging = false;
     buildPanels();
     present(m_desktop->screens());
-    updateInput(m_desktop->pointer());
+    updateInput();
 }
 
 void CompanionController::buildPanels()
@@ -432,7 +432,7 @@ void CompanionController::tick()
     }
 
     present(screens);
-    updateInput(pointer);
+    updateInput();
     schedule(m_viewModel.filmPaused() && !m_dragging ? kAsleepInterval : kAwakeInterval);
 }
 
@@ -450,6 +450,15 @@ void CompanionController::present(const std::vector<CompanionScreen> &screens)
         m_bubbleText.clear();
     const CompanionVariant variant = shownVariant();
     const CompanionScreen *active = activeScreen(screens);
+    // The bubble leaves the panels the cat sits on or by uncovered.
+    std::vector<QRectF> keepClear;
+    if (perchFrame)
+        keepClear.push_back(*perchFrame);
+    if (m_nestFrame)
+        keepClear.push_back(*m_nestFrame);
+    const std::optional<QSizeF> bubbleSize =
+        m_bubbleText.isEmpty() ? std::nullopt
+                               : std::optional(CanvasPainter::bubbleSize(m_bubbleText, BubbleShape::Edge::bottom));
     for (CompanionPanel *panel : m_panels) {
         if (panel->kind() == CompanionPanel::Kind::catWindow && active)
             panel->placeOn(*active, m_desktop->toQt(active->frame).toAlignedRect().topLeft());
@@ -461,7 +470,7 @@ void CompanionController::present(const std::vector<CompanionScreen> &screens)
         frame.bubbleOpacity = m_bubbleText.isEmpty() ? 0 : opacity;
         frame.paused = m_viewModel.filmPaused();
         frame.scene = CanvasScene::layout(screen.frame, screen.frame.size(), frame.pose, variant,
-                                          m_viewModel.nestFrame(), !m_bubbleText.isEmpty());
+                                          m_viewModel.nestFrame(), !m_bubbleText.isEmpty(), keepClear, bubbleSize);
         frame.filmPlaying = frame.scene.filmed.has_value() && !frame.paused;
         if (frame.filmPlaying && m_filmedPainter)
             frame.filmPicture = m_filmedPainter->pictureShown();
@@ -469,7 +478,7 @@ void CompanionController::present(const std::vector<CompanionScreen> &screens)
     }
 }
 
-void CompanionController::updateInput(const std::optional<QPointF> &pointer)
+void CompanionController::updateInput()
 {
     const CatHitArea hit = hitArea();
     const std::vector<CompanionScreen> screens = m_desktop->screens();
@@ -477,16 +486,25 @@ void CompanionController::updateInput(const std::optional<QPointF> &pointer)
     for (CompanionPanel *panel : m_panels) {
         std::vector<QRect> rects;
         const QPoint origin = panel->placement().topLeft();
-        auto local = [&](const QRectF &cat) { return m_desktop->toQt(cat).toAlignedRect().translated(-origin); };
+        // On whole pixels from the window's corner, at a size that holds: the
+        // shape is sent again only when the cat's area changes in the window,
+        // not at each step of a walk.
+        auto local = [&](const QRectF &cat) {
+            const QRectF r = m_desktop->toQt(cat).translated(-origin);
+            return QRect(QPoint(int(std::lround(r.left())), int(std::lround(r.top()))),
+                         QSize(int(std::ceil(r.width())), int(std::ceil(r.height()))));
+        };
         const bool pressable = clickOpensAsk && !m_aside && active && sameRect(panel->screen().frame, active->frame);
         panel->setCatAccessibilityFrame(pressable ? std::optional<QRect>(m_desktop->toQt(hit.rect).toAlignedRect())
                                                   : std::nullopt);
         if (m_dragging) {
             // The drag goes on over every screen.
             rects.push_back(panel->rect());
-        } else if (pressable && pointer && hit.contains(*pointer)) {
-            // Only the cat takes the mouse: a click on its bubble goes to the
-            // window beneath, as anywhere else off the cat.
+        } else if (pressable) {
+            // Only the cat takes the mouse, and always, not once a frame has
+            // seen the pointer over it: a press that comes with the pointer
+            // reaches it. A click on its bubble goes to the window beneath, as
+            // anywhere else off the cat.
             QRegion region(local(hit.rect));
             if (hit.excluded)
                 region -= local(*hit.excluded);
@@ -500,11 +518,14 @@ void CompanionController::updateInput(const std::optional<QPointF> &pointer)
 void CompanionController::mouseDown(QPointF qtGlobal)
 {
     const QPointF p = m_desktop->toCat(qtGlobal);
-    if (!clickOpensAsk || m_aside || !hitArea().contains(p))
+    const CatHitArea hit = hitArea();
+    if (!clickOpensAsk || m_aside || !hit.contains(p))
         return;
     m_pressPoint = p;
     m_dragging = false;
-    m_dragOffset = p - m_brain.pose.position;
+    // From where the cat is seen, which in a nest on the focus timer is not its
+    // position beside the timer: carried, it stays where it was taken hold of.
+    m_dragOffset = p - hit.feet;
 }
 
 void CompanionController::mouseDragged(QPointF qtGlobal)

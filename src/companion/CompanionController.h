@@ -68,6 +68,8 @@ public:
     std::optional<Ledge> visitLedge;
     std::optional<Ledge> perchLedge;
     std::optional<Ledge> nestLedge;
+    // The frame of the panel that lends the perch, which the bubble keeps clear of.
+    std::optional<QRectF> perchFrame;
 
     // A click on the cat; the brain's arrival at a goal.
     std::function<void()> onClick;
@@ -119,7 +121,7 @@ private:
     void refreshTopology();
     const CompanionScreen *activeScreen(const std::vector<CompanionScreen> &screens) const;
     void present(const std::vector<CompanionScreen> &screens);
-    void updateInput(const std::optional<QPointF> &pointer);
+    void updateInput();
     double bubbleOpacity() const;
     CompanionVariant shownVariant() const;
 

@@ -599,6 +599,7 @@ void Runtime::setPerch(const std::optional<Ledge> &ledge)
 {
     const bool had = m_companion->perchLedge.has_value();
     m_companion->perchLedge = ledge;
+    m_companion->perchFrame = ledge ? std::optional(ask().frame()) : std::nullopt;
     if (had != ledge.has_value())
         m_companion->holdStandingGoal();
 }

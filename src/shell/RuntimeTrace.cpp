@@ -160,18 +160,16 @@ void RuntimeTrace::watchCat()
     }
     if (cat.isRunning()) {
         // Where a pointer finds its body, in the screen's own coordinates, told
-        // again once it has gone some way.
-        const CompanionBrain &brain = cat.brain();
-        const QPointF feet = brain.pose.position;
-        const QRectF body(feet.x() - brain.size.width() / 2, feet.y(), brain.size.width(), brain.size.height());
-        const QPointF centre = cat.desktop().toQt(body).center();
+        // again once it has gone some way: the middle of its hit area, which a
+        // nest on the focus timer has on the timer, away from its position.
+        const QPointF centre = cat.desktop().toQt(cat.hitArea().rect).center();
         if (moved || (centre - m_catAt).manhattanLength() > 24) {
             m_catAt = centre;
             line(QStringLiteral("cat at: %1,%2").arg(qRound(centre.x())).arg(qRound(centre.y())));
         }
     }
-    // Whether a press would reach the cat: its panels take the pointer only
-    // over the cat while the pointer is near it.
+    // Whether a press would reach the cat: its panels take the pointer over
+    // the cat while it may be pressed (not aside, clicking on).
     bool grips = false;
     for (const CompanionPanel *panel : cat.panels())
         grips = grips || !panel->interactive().empty();

@@ -473,25 +473,23 @@ TEST(CompanionController, SixPointsIsAClickSevenADragThatEndsWhereTheCatIsDroppe
     }
 }
 
-TEST(CompanionController, ClicksPassThroughExceptOnTheCatUnderThePointer)
+TEST(CompanionController, ClicksPassThroughExceptOnTheCat)
 {
     Rig rig;
     rig.cat->start();
     rig.run(0.5);
     CompanionPanel *panel = rig.cat->panels().front();
-    EXPECT_TRUE(panel->interactive().empty()) << "no pointer: everything passes through";
-
     const CatHitArea hit = rig.cat->hitArea();
-    rig.desktop->pointerAt = hit.rect.center();
-    rig.run(0.1);
-    ASSERT_EQ(panel->interactive().size(), 1u);
     const QRectF expected(hit.rect.left(), 800 - geo::maxY(hit.rect), hit.rect.width(), hit.rect.height());
-    // In the window's own pixels, wherever the window lies.
-    EXPECT_EQ(panel->interactive().front(), expected.toAlignedRect().translated(-panel->placement().topLeft()));
-
-    rig.desktop->pointerAt = hit.rect.center() + QPointF(300, 0);
-    rig.run(0.1);
-    EXPECT_TRUE(panel->interactive().empty());
+    // The cat's area takes the mouse wherever the pointer is (no frame need see
+    // it there first), in the window's own pixels, wherever the window lies.
+    const std::vector<QRect> cat{expected.toRect().translated(-panel->placement().topLeft())};
+    for (const std::optional<QPointF> pointer : {std::optional<QPointF>(), std::optional(hit.rect.center()),
+                                                 std::optional(hit.rect.center() + QPointF(300, 0))}) {
+        rig.desktop->pointerAt = pointer;
+        rig.run(0.1);
+        EXPECT_EQ(panel->interactive(), cat);
+    }
 
     // For assistive technology the cat is one button "Ask the cat" over its hit area.
     int clicks = 0;
@@ -695,6 +693,28 @@ TEST(CanvasScene, BubblePlacementKeepsToTheScreenAndPointsAtTheCat)
         EXPECT_EQ(scene.bubble->tailEdge, c.edge) << c.feet.x() << "," << c.feet.y();
         EXPECT_DOUBLE_EQ(scene.bubble->tailOffset, c.tailOffset);
         EXPECT_EQ(scene.figureFrame, QRectF(c.feet.x() - 42, 800 - c.feet.y() - 62, 84, 62));
+    }
+    // On a panel near the top, below would cover the panel: beside the cat
+    // (the roomier side), over the panel's top; with no room there, beside the
+    // panel (the cat's side).
+    const QSizeF said = CanvasPainter::bubbleSize(QStringLiteral("Focus on."), BubbleShape::Edge::bottom);
+    for (const double panelTop : {700.0, 780.0}) {
+        const QRectF panel(300, panelTop - 400, 680, 400);
+        CompanionPose perched;
+        perched.state = S::perch;
+        perched.position = QPointF(420, panelTop);
+        const CanvasScene scene = CanvasScene::layout(screen, canvas, perched, drawn, std::nullopt, true, {panel}, said);
+        const QRectF bubble = scene.bubble->rectFor(said);
+        SCOPED_TRACE(panelTop);
+        EXPECT_FALSE(bubble.intersects(QRectF(300, 800 - panelTop, 680, 400))) << "over the panel";
+        EXPECT_TRUE(QRectF(8, 8, 1264, 784).contains(bubble)) << "off the screen";
+        if (panelTop == 700) {
+            EXPECT_EQ(scene.bubble->tailEdge, BubbleShape::Edge::leading);
+            EXPECT_DOUBLE_EQ(bubble.left(), 420 + 42 + 4);
+        } else {
+            EXPECT_EQ(scene.bubble->tailEdge, BubbleShape::Edge::trailing);
+            EXPECT_DOUBLE_EQ(bubble.right(), 300 - 4);
+        }
     }
     // A screen narrower than two insets keeps the middle at 158.
     CompanionPose pose;
@@ -903,6 +923,11 @@ TEST(CanvasScene, FilmedClipsSitOnTheFeetMirrorAndTiltByTheirRules)
     EXPECT_EQ(hit.rect, QRectF(680 - 50 - 6, 360 - 100 + 50 - 6, 212, 112));
     EXPECT_TRUE(hit.contains(QPointF(640, 395)));
     EXPECT_FALSE(hit.contains(QPointF(680, 330))) << "inside the timer panel";
+    // Picked up there, the cat is carried from where it is seen, not from its place beside the timer.
+    CompanionPose carried = pose;
+    carried.state = S::carried;
+    carried.position = hit.feet;
+    EXPECT_EQ(CanvasScene::layout(screen, screen.size(), carried, look, timer, false).figureFrame, scene.figureFrame);
 }
 
 TEST(WindowTopology, SnapshotKeepsTheUsersShownNormalWindowsFrontToBack)

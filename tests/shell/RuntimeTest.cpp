@@ -18,6 +18,7 @@
 #include "companion/CompanionController.h"
 #include "companion/CompanionDesktop.h"
 #include "companion/CompanionLibrary.h"
+#include "companion/CompanionPanel.h"
 #include "design/FloatingPanel.h"
 #include "focus/FocusGuard.h"
 #include "platform/X11WindowList.h"
@@ -104,8 +105,9 @@ struct Coordinator {
     std::unique_ptr<Runtime> runtime;
     QList<Spoken> spoken;
 
+    // The cat on the desktop described above unless given another (the session's own).
     explicit Coordinator(bool start = true, const std::function<void(DefaultsStore &)> &settings = {},
-                         Updates *updates = nullptr)
+                         Updates *updates = nullptr, std::unique_ptr<CompanionDesktop> desktop = nullptr)
     {
         h.store.setBool(QStringLiteral("zephyl.mac.workspace.native"), true);
         if (settings)
@@ -115,7 +117,7 @@ struct Coordinator {
         Runtime::Parts parts;
         parts.model = &model;
         parts.clock = &h.clock;
-        parts.desktop = std::make_unique<DescribedDesktop>();
+        parts.desktop = desktop ? std::move(desktop) : std::make_unique<DescribedDesktop>();
         parts.updates = updates;
         runtime = std::make_unique<Runtime>(std::move(parts));
         QObject::connect(runtime.get(), &Runtime::spoke,
@@ -770,6 +772,110 @@ TEST(Runtime, AFilmedLookLiesBesideTheFocusClockADrawnOneOnTop)
     EXPECT_EQ(*c.cat().nestLedge, *timer.ledge());
     c.model().stopFocus();
     EXPECT_FALSE(c.cat().nestLedge.has_value());
+}
+
+// The default filmed look on the session's own desktop, with a real pointer:
+// carried by xdotool from each place it sits, the cat is drawn where the
+// pointer took hold of it; and on the ask panel near the top of the screen, its
+// line leaves the panel uncovered.
+TEST(Runtime, TheCatStaysWhereThePointerHoldsItFromTheClockAWindowAndThePanel)
+{
+    if (CompanionLibrary::variant(QStringLiteral("ginger")).id != QStringLiteral("ginger"))
+        GTEST_SKIP() << "the build's filmed looks are not in the bundle";
+    using namespace std::chrono_literals;
+    Coordinator c(true, {}, nullptr, CompanionDesktop::system());
+    c.model().setCompanionVariantID(QStringLiteral("ginger"));
+    CompanionController &cat = c.cat();
+    const auto frames = [&](const std::function<bool()> &done) {
+        return zktest::spinUntil([&] {
+            c.h.clock.advance(34ms);
+            return done();
+        });
+    };
+    const auto text = [](QRect r) {
+        return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toStdString();
+    };
+    const auto carried = [&] { return cat.brain().pose.state == CompanionState::carried; };
+    // Taken hold of at the middle of its picture, carried to `to` in steps and dropped.
+    const auto carry = [&](const char *from, QPoint to, const std::function<void()> &beforeDrop = {}) {
+        SCOPED_TRACE(from);
+        CompanionPanel *panel = cat.panels().front();
+        // At rest, with no line beside it: the cat's window is its picture.
+        ASSERT_TRUE(frames([&] {
+            return panel->placement().isValid() && zktest::serverFrame(panel) == panel->placement() &&
+                   !panel->frame().scene.bubble;
+        })) << "the cat's window at " << text(zktest::serverFrame(panel)) << ", placed at " << text(panel->placement());
+        const QPoint grip = zktest::serverFrame(panel).center();
+        zktest::pointAt(grip);
+        ASSERT_TRUE(frames([&] { // the X server finds the cat's window under the pointer
+            xcb_connection_t *x = X11::connection();
+            xcb_query_pointer_reply_t *r = xcb_query_pointer_reply(x, xcb_query_pointer(x, X11::rootWindow()), nullptr);
+            const bool onCat = r && r->child == xcb_window_t(panel->winId());
+            std::free(r);
+            return onCat;
+        }));
+        zktest::xdotool({"mousedown", "1"});
+        // Dropped on the way out, also after a failed step.
+        const std::shared_ptr<void> drop(nullptr, [](void *) { zktest::xdotool({"mouseup", "1"}); });
+        for (int i = 1; i <= 6; ++i) {
+            const QPoint p = grip + (to - grip) * i / 6;
+            zktest::pointAt(p);
+            ASSERT_TRUE(frames([&] {
+                return carried() && (zktest::serverFrame(panel).center() - p).manhattanLength() <= 4;
+            })) << "step " << i << ": the pointer at " << p.x() << "," << p.y() << ", the cat drawn at "
+                << text(zktest::serverFrame(panel)) << (carried() ? ", carried" : ", not carried");
+        }
+        if (beforeDrop)
+            beforeDrop();
+    };
+
+    // The workspace window's top is a window top to stand on (the test's own
+    // windows are not: the cat leaves its own program's windows out).
+    QWidget *home = c.runtime->workspace().window();
+    const auto onHome = [&] {
+        return !carried() && cat.brain().support.kind == CompanionBrain::Support::Kind::ledge &&
+               cat.brain().support.ledge.windowNumber == int(home->winId());
+    };
+    // The grip is the middle of the picture, 31 points above the paws: dropped
+    // with them 20 points over the window's top, the cat lands there.
+    const auto overHome = [&](int x) { return QPoint(x, home->frameGeometry().top() - 20 - 31); };
+
+    c.model().startFocus(25);
+    ASSERT_TRUE(frames([&] { return cat.brain().pose.state == CompanionState::nest; }));
+    // The round ends while the cat is held, so it stays where it is put.
+    ASSERT_NO_FATAL_FAILURE(carry("from the clock", overHome(450), [&] { c.model().stopFocus(); }));
+    ASSERT_TRUE(frames(onHome)) << "on support " << int(cat.brain().support.kind);
+    ASSERT_NO_FATAL_FAILURE(carry("from a window's top", overHome(700)));
+    ASSERT_TRUE(frames(onHome)) << "on support " << int(cat.brain().support.kind);
+
+    c.raise(AppEvent::of(AppEvent::Kind::askRequested));
+    AskPanelController &ask = c.runtime->ask();
+    ASSERT_TRUE(ask.isVisible());
+    const auto perched = [&] { return cat.brain().pose.state == CompanionState::perch; };
+    ASSERT_TRUE(frames(perched));
+    ASSERT_NO_FATAL_FAILURE(carry("from the ask panel", zktest::serverFrame(ask.panel()).topLeft() + QPoint(200, -80)));
+
+    // The panel near the top (a long conversation, or moved there): the line
+    // goes where it covers none of it.
+    ask.panel()->move(ask.panel()->x(), 120);
+    ASSERT_TRUE(frames([&] {
+        return perched() && zktest::serverFrame(ask.panel()).top() == 120 && cat.perchLedge &&
+               cat.brain().pose.position.y() == cat.perchLedge->y;
+    }));
+    cat.say(QStringLiteral("I'll sit right here for 25 minutes."), 1e6);
+    CompanionPanel *panel = cat.panels().front();
+    ASSERT_TRUE(frames([&] {
+        return panel->frame().scene.bubble && panel->frame().bubbleOpacity == 1 &&
+               zktest::serverFrame(panel) == panel->placement();
+    }));
+    const CanvasScene::Bubble bubble = *panel->frame().scene.bubble;
+    const QRect said = bubble.rectFor(CanvasPainter::bubbleSize(panel->frame().bubbleText, bubble.tailEdge))
+                           .translated(panel->canvasOrigin())
+                           .toAlignedRect();
+    EXPECT_FALSE(said.intersects(zktest::serverFrame(ask.panel())))
+        << "the line at " << text(said) << " covers the panel at " << text(zktest::serverFrame(ask.panel()));
+    EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(said)) << "the line at " << text(said);
+    EXPECT_TRUE(zktest::serverFrame(panel).contains(said)) << "the cat's window holds its line";
 }
 
 TEST(Runtime, TheUpdatersHooks)
