@@ -876,6 +876,8 @@ void WebWorkspace::handleLoading(int status, int errorDomain, int errorCode)
 {
     switch (QWebEngineLoadingInfo::LoadStatus(status)) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
+        pageLoadStarted();
+        return;
     case QWebEngineLoadingInfo::LoadStoppedStatus:
         return;
     case QWebEngineLoadingInfo::LoadSucceededStatus:

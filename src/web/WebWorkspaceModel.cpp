@@ -315,10 +315,14 @@ void WebWorkspaceModel::handleSession(const PageMessage::Session &m)
     if (m.signedIn)
         reported = Account{m.email, m.displayName};
     if (reported != m_account) {
+        // Nobody, from the very page that reported the account: it signed out. A
+        // page loading anew reports nobody for a moment too, before its account.
+        m_signedOutInPage = !reported && m_pageSignedIn;
         setAccount(reported);
         if (onAccountChange)
             onAccountChange(reported);
     }
+    m_pageSignedIn = m.signedIn;
     if (m.path.startsWith(QLatin1String("/signin"))) {
         setPhase(Phase::signIn());
         return;
@@ -456,6 +460,8 @@ void WebWorkspaceModel::pageCommitted(const QUrl &url)
         break;
     }
 }
+
+void WebWorkspaceModel::pageLoadStarted() { m_pageSignedIn = false; }
 
 void WebWorkspaceModel::pageLoaded() { m_loadDeadline.reset(); }
 

@@ -88,6 +88,9 @@ public:
     // Whether the cat is inside the web window: on the stage, perched, or speaking
     // a moment line.
     bool catInside() const { return m_catInside; }
+    // Whether the last report of nobody came from the page that had reported the
+    // account signed in: the page's own sign-out, not a page that loads anew.
+    bool signedOutInPage() const { return m_signedOutInPage; }
 
     // Set by the runtime; each is called at most once per page message.
     std::function<void(const std::optional<Account> &)> onAccountChange;
@@ -128,6 +131,8 @@ public:
     void receive(const QJsonValue &body, const QString &senderHost);
 
     // What the view reports of its page.
+    // The main frame starts a load: what follows comes from a page anew.
+    void pageLoadStarted();
     void pageCommitted(const QUrl &url);
     // The main frame finished a load with a page (any HTTP status).
     void pageLoaded();
@@ -224,6 +229,9 @@ private:
     std::optional<QDateTime> m_lastComposerLeap;
     bool m_composerSceneShown = false;
     bool m_catInside = false;
+    // The page shown now reported a signed-in account (since its load started).
+    bool m_pageSignedIn = false;
+    bool m_signedOutInPage = false;
     bool m_started = false;
     quint64 m_entryGeneration = 0;
 };

@@ -189,6 +189,14 @@ TEST_F(WebWorkspaceModelTest, SessionMessagesMovePhaseAndReportTheAccountOnce)
     EXPECT_EQ(web->phase(), Phase::loading());
     EXPECT_EQ(reported.size(), 4);
     EXPECT_FALSE(reported.last().has_value());
+    EXPECT_TRUE(web->signedOutInPage()) << "nobody, from the page that had reported the account";
+
+    // A page loading anew reports nobody for a moment before its account: no sign-out.
+    web->post(R"({"type":"session","signedIn":true,"path":"/instagram","email":"a@b.c","displayName":"A"})");
+    web->pageLoadStarted();
+    web->post(R"({"type":"session","signedIn":false,"path":"/instagram"})");
+    EXPECT_EQ(reported.size(), 6);
+    EXPECT_FALSE(web->signedOutInPage());
 }
 
 TEST_F(WebWorkspaceModelTest, GreetingUsesTheFirstWordAndAMomentLastsFiveSeconds)
