@@ -279,7 +279,7 @@ bool WebWorkspaceModel::greetingDue(const QDateTime &now)
 
 // ---- Page messages
 
-void WebWorkspaceModel::receive(const QJsonValue &body, const QString &senderHost)
+void WebWorkspaceModel::receive(const QJsonValue &body, const QString &senderHost, const QString &page)
 {
     if (!isZephyl(senderHost)) {
         emit messageRefused(senderHost);
@@ -289,10 +289,10 @@ void WebWorkspaceModel::receive(const QJsonValue &body, const QString &senderHos
     if (!message)
         return;
     std::visit(
-        [this](const auto &m) {
+        [this, &page](const auto &m) {
             using T = std::decay_t<decltype(m)>;
             if constexpr (std::is_same_v<T, PageMessage::Session>) {
-                handleSession(m);
+                handleSession(m, page);
             } else if constexpr (std::is_same_v<T, PageMessage::State>) {
                 handleState(m);
             } else if constexpr (std::is_same_v<T, PageMessage::Focus>) {
@@ -309,7 +309,7 @@ void WebWorkspaceModel::receive(const QJsonValue &body, const QString &senderHos
         *message);
 }
 
-void WebWorkspaceModel::handleSession(const PageMessage::Session &m)
+void WebWorkspaceModel::handleSession(const PageMessage::Session &m, const QString &page)
 {
     std::optional<Account> reported;
     if (m.signedIn)
@@ -317,12 +317,12 @@ void WebWorkspaceModel::handleSession(const PageMessage::Session &m)
     if (reported != m_account) {
         // Nobody, from the very page that reported the account: it signed out. A
         // page loading anew reports nobody for a moment too, before its account.
-        m_signedOutInPage = !reported && m_pageSignedIn;
+        m_signedOutInPage = !reported && !page.isEmpty() && page == m_accountPage;
         setAccount(reported);
         if (onAccountChange)
             onAccountChange(reported);
     }
-    m_pageSignedIn = m.signedIn;
+    m_accountPage = m.signedIn ? page : QString();
     if (m.path.startsWith(QLatin1String("/signin"))) {
         setPhase(Phase::signIn());
         return;
@@ -460,8 +460,6 @@ void WebWorkspaceModel::pageCommitted(const QUrl &url)
         break;
     }
 }
-
-void WebWorkspaceModel::pageLoadStarted() { m_pageSignedIn = false; }
 
 void WebWorkspaceModel::pageLoaded() { m_loadDeadline.reset(); }
 
