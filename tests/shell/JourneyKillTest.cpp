@@ -382,9 +382,9 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
         if (const auto last = app.unsent(mark))
             taken = *last;
     }
-    // Nobody else's record was ever written.
-    EXPECT_EQ(QDir(config + QStringLiteral("/records")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
-              QStringList{RecordStore::folderName(kitty)});
+    // Nobody else's record was ever written (and none at all when nothing was typed).
+    for (const QString &folder : QDir(config + QStringLiteral("/records")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        EXPECT_EQ(folder, RecordStore::folderName(kitty));
 }
 
 // Signed in at home, the application is killed while a draft's save is still
