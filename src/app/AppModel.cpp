@@ -365,7 +365,16 @@ void AppModel::setAskInput(QString value)
         Q_EMIT askInputChanged();
 }
 
-void AppModel::saveUnsentText() { m_unsentText.save(m_inputOwner, {m_assistantDraft, m_askInput}); }
+void AppModel::saveUnsentText()
+{
+    // Only a change is written: showing an account's texts, or a view writing back
+    // what it shows, writes nothing (and signing in makes no record of its own).
+    const UnsentTextStore::Text text{m_assistantDraft, m_askInput};
+    if (m_inputOwner.isEmpty() || text == m_storedUnsent)
+        return;
+    m_unsentText.save(m_inputOwner, text);
+    m_storedUnsent = text;
+}
 
 void AppModel::restoreUnsentText(const QString &owner)
 {
@@ -373,6 +382,7 @@ void AppModel::restoreUnsentText(const QString &owner)
     if (lowered == m_inputOwner)
         return;
     UnsentTextStore::Text texts = m_unsentText.load(lowered);
+    m_storedUnsent = texts;
     // Text typed while nobody was known has no record yet; it is the newest the
     // user wrote, so it wins over the stored text and is saved under the owner.
     if (m_inputOwner.isEmpty()) {
@@ -399,6 +409,7 @@ void AppModel::forgetUnsentText()
 {
     m_unsentText.remove(m_inputOwner);
     m_inputOwner.clear();
+    m_storedUnsent = {};
     // Text typed while nobody is known goes to the next owner; what the departed
     // account typed must not be taken for it.
     setAssistantDraft(QString());

@@ -336,9 +336,18 @@ public:
     // Once at start: restores the stored session (native workspace) or waits for the page.
     QCoro::Task<> bootstrap();
     // The account, then the Instagram profile, plan, threads and first feed page, one after another.
-    QCoro::Task<> loadAfterSignIn();
+    // `kept`: the account kept with a restored session, taken (unconfirmed) when the
+    // service cannot say who is signed in; the loads then wait until it can.
+    QCoro::Task<> loadAfterSignIn(std::optional<ZephylWire::User> kept = std::nullopt);
     // The page's report of the signed-in account, or of nobody (web workspace only).
-    void webAccountChanged(const std::optional<WebAccount> &account);
+    // `signedOut`: the nobody is the page's own sign-out, not a page that loads anew;
+    // the account's unsent text and ask conversation are then forgotten.
+    void webAccountChanged(const std::optional<WebAccount> &account, bool signedOut = false);
+    // The page shows its sign-in: nobody is signed in there.
+    void webSignInShown();
+    // The page cannot be loaded: the account it last reported goes on, unconfirmed,
+    // until the page can say again (web workspace only).
+    void webPageUnavailable();
     // Empties the ask conversation and its input.
     void newCatChat();
     QCoro::Task<> loadInstagram();
@@ -494,8 +503,29 @@ private:
     };
     FlowGuard flowGuard() const;
     // Data of the account in memory belongs to `email` (lower-cased); another
-    // account's arrival clears it first.
+    // account's arrival clears it first. An empty address is an account the
+    // application cannot name: kept in memory only, and never taken for another.
     void adoptIdentity(const QString &email);
+    // The account in memory from now: its identity, user, unsent text and conversation.
+    void adoptAccount(const ZephylWire::User &account);
+    // The account signed in with the stored session or the page's, kept so that
+    // an offline start knows whose data to show; none when nobody is kept.
+    std::optional<ZephylWire::User> keptAccount() const;
+    void keepAccount(const std::optional<ZephylWire::User> &account);
+    // The account in memory was taken from what was kept and the service has not
+    // said yet that it is the one signed in: loads and plan saves wait for that.
+    bool accountUnconfirmed() const;
+    // Asks the service who is signed in; the same account is confirmed, another
+    // one replaces it (nothing of either lost). Tried again until it answers.
+    QCoro::Task<> verifyAccount();
+    void verifyAccountSoon();
+    void scheduleAccountCheck();
+    // The kept account taken, unconfirmed (offline).
+    void adoptKeptAccount(const ZephylWire::User &kept);
+    // The Instagram profile, plan, threads and first feed page, one after another.
+    QCoro::Task<> loadAccountData();
+    // The plan the account kept unsaved, shown while the service's cannot be read.
+    void showKeptPlan();
     // Drops every account-bound value and every result still on its way for it.
     // The unsent text is left alone.
     void clearAccountData();
@@ -520,6 +550,11 @@ private:
     struct GoogleCallbackWait;
     CancelSource m_accountFlows;
     QString m_accountIdentity;
+    // An account (named or not) is in memory.
+    bool m_accountAdopted = false;
+    bool m_verifyingAccount = false;
+    std::unique_ptr<Clock::Timer> m_accountCheck;
+    std::chrono::milliseconds m_accountCheckDelay{5000};
     // The expiry under way; a second one waits for it rather than signing out twice.
     std::shared_ptr<PendingExpiry> m_expiry;
     // A Google sign-in waiting for its callback: the dialog's or a link's token.
@@ -633,6 +668,9 @@ private:
     bool m_usesWebWorkspace = true;
     BreakClock m_breakClock;
     UnsentTextStore m_unsentText;
+    // What the current owner's record holds, as last read or written: an unchanged
+    // pair is not written again.
+    UnsentTextStore::Text m_storedUnsent;
     // The plan as last sent, until the service has taken it.
     UnsavedPlanStore m_unsavedPlan;
     // Draft editors left open by an expiry, per account; the one offered to the account now.

@@ -150,6 +150,7 @@ QCoro::Task<> AppModel::signOut()
     const QString chatOwner = m_chatOwner;
     forgetUnsentText();
     m_draftEdits.remove(m_accountIdentity);
+    keepAccount(std::nullopt);
     const QPointer<AppModel> self(this);
     co_await m_api->logout();
     if (!self)

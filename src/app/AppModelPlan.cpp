@@ -112,6 +112,15 @@ QCoro::Task<> AppModel::savePlan()
     // a list the service refused goes again with the user's change.
     ++m_planEdits;
     m_planRefused = false;
+    if (accountUnconfirmed()) {
+        // The service has not said yet who is signed in: kept for this account,
+        // sent once it has (verifyAccount loads the plan, which sends it).
+        m_unsavedPlan.save(m_accountIdentity, {m_planDrafts, m_planBase, false});
+        setPlanUnsaved(true);
+        setNotice(AppNotice::make(L10n::t("Plan changes are kept here but not saved yet."), AppNotice::Tone::attention));
+        verifyAccountSoon();
+        co_return;
+    }
     if (m_session != SessionState::signedIn) {
         // Nobody to save for: the edit stays here, and the user hears it is not saved.
         setPlanUnsaved(true);
@@ -216,6 +225,8 @@ void AppModel::schedulePlanRetry()
 
 void AppModel::serviceAnswered()
 {
+    if (accountUnconfirmed())
+        verifyAccountSoon();
     if (m_planUnsaved && !m_planSaverRunning)
         resendPlan();
 }

@@ -14,8 +14,14 @@ namespace {
 constexpr qsizetype kMaxEmailLength = 320;
 // A display name is shown in a line or two at most.
 constexpr qsizetype kMaxDisplayNameLength = 200;
-// The identity of a signed-in account whose address the page did not tell.
-const QString kUnknownIdentity = QStringLiteral("\n(unknown)");
+// The account signed in with the stored session (native workspace) or with the
+// page's (web workspace), kept so that a start without the service knows whose
+// unsent text, conversation and plan to show, and for whom to keep what is typed.
+const QString kKeptAccountKey = QStringLiteral("zephyl.mac.session.account");
+// Asking the service again who is signed in: first after this wait, then each
+// wait twice the last, up to the longest.
+constexpr std::chrono::milliseconds kAccountCheckFirst{5000};
+constexpr std::chrono::milliseconds kAccountCheckLongest{60000};
 
 // The page's e-mail address as an identity: trimmed, without spaces or control
 // characters inside, of a sane length; empty when it is none of that.
@@ -68,9 +74,60 @@ AppModel::FlowGuard AppModel::flowGuard() const
 void AppModel::adoptIdentity(const QString &email)
 {
     const QString owner = RecordStore::ownerKey(email);
-    if (!m_accountIdentity.isEmpty() && owner != m_accountIdentity)
+    // An account without a name is never taken for another one, nor another for it.
+    if (m_accountAdopted && (owner.isEmpty() || owner != m_accountIdentity)) {
+        const bool unnamedLeft = m_accountIdentity.isEmpty();
         clearAccountData();
+        // What an unnamed account typed was kept nowhere but here; it is nobody else's.
+        if (unnamedLeft) {
+            setAssistantDraft(QString());
+            setAskInput(QString());
+        }
+    }
     m_accountIdentity = owner;
+    m_accountAdopted = true;
+}
+
+void AppModel::adoptAccount(const ZephylWire::User &account)
+{
+    // Records are kept only under an address; an account without one lives in memory alone.
+    const QString email = usableEmail(account.email);
+    adoptIdentity(email);
+    setUser(account);
+    restoreUnsentText(email);
+    restoreCatChat(email);
+}
+
+std::optional<ZephylWire::User> AppModel::keptAccount() const
+{
+    const auto stored = m_defaults->object(kKeptAccountKey);
+    if (!stored)
+        return std::nullopt;
+    try {
+        ZephylWire::User account = ZephylWire::User::fromJson(*stored);
+        if (usableEmail(account.email).isEmpty())
+            return std::nullopt;
+        return account;
+    } catch (...) {
+        return std::nullopt; // a damaged entry names nobody
+    }
+}
+
+void AppModel::keepAccount(const std::optional<ZephylWire::User> &account)
+{
+    // Written only when it changes; an account without an address is not kept.
+    if (account && !usableEmail(account->email).isEmpty()) {
+        const QJsonObject value = account->toJson();
+        if (m_defaults->object(kKeptAccountKey) != value)
+            m_defaults->set(kKeptAccountKey, value);
+    } else if (m_defaults->contains(kKeptAccountKey)) {
+        m_defaults->remove(kKeptAccountKey);
+    }
+}
+
+bool AppModel::accountUnconfirmed() const
+{
+    return m_session == SessionState::signedIn && m_sessionUnverified && m_accountAdopted;
 }
 
 void AppModel::clearAccountData()
@@ -78,6 +135,10 @@ void AppModel::clearAccountData()
     // Loads, saves and replies still on their way belong to the account that goes.
     m_accountFlows.renew();
     m_accountIdentity.clear();
+    m_accountAdopted = false;
+    m_verifyingAccount = false;
+    m_accountCheck.reset();
+    m_accountCheckDelay = kAccountCheckFirst;
 
     setInstagram(std::nullopt);
     setFeedItems({});
@@ -156,21 +217,30 @@ QCoro::Task<> AppModel::bootstrap()
     case ServiceClient::RestoreOutcome::signedIn:
         setSessionUnverified(false);
         setSession(SessionState::signedIn);
-        co_await loadAfterSignIn();
+        co_await loadAfterSignIn(keptAccount());
         break;
     case ServiceClient::RestoreOutcome::unverified:
         setSessionUnverified(true);
         setSession(SessionState::signedIn);
-        co_await loadAfterSignIn();
+        co_await loadAfterSignIn(keptAccount());
         break;
     case ServiceClient::RestoreOutcome::signedOut:
+        // No session is stored any more: nobody's data is shown at the next start either.
+        keepAccount(std::nullopt);
         setSession(SessionState::signedOut);
         break;
     }
 }
 
-QCoro::Task<> AppModel::loadAfterSignIn()
+QCoro::Task<> AppModel::loadAfterSignIn(std::optional<ZephylWire::User> kept)
 {
+    if (kept && m_sessionUnverified && m_session == SessionState::signedIn) {
+        // The service did not answer (offline): the account kept with the session
+        // is shown at once, and the service asked who is signed in.
+        adoptKeptAccount(*kept);
+        co_await verifyAccount();
+        co_return;
+    }
     const QPointer<AppModel> self(this);
     std::optional<ZephylWire::User> account;
     try {
@@ -181,14 +251,34 @@ QCoro::Task<> AppModel::loadAfterSignIn()
     if (!self || m_session != SessionState::signedIn)
         co_return;
     if (account) {
-        adoptIdentity(account->email);
-        setUser(account);
-        restoreUnsentText(account->email);
-        restoreCatChat(account->email);
+        adoptAccount(*account);
         setSessionUnverified(false);
+        keepAccount(account);
+    } else if (kept) {
+        adoptKeptAccount(*kept);
+        scheduleAccountCheck();
+        co_return;
     } else {
         setUser(std::nullopt);
+        if (m_sessionUnverified)
+            scheduleAccountCheck(); // the account is taken once the service answers
     }
+    co_await loadAccountData();
+}
+
+void AppModel::adoptKeptAccount(const ZephylWire::User &kept)
+{
+    // Taken for now, so its unsent text, conversation and kept plan show and
+    // what is typed is kept for it; nothing is loaded or sent for it until the
+    // service has said it is the one signed in.
+    adoptAccount(kept);
+    setSessionUnverified(true);
+    showKeptPlan();
+    rebuildObservations();
+}
+
+QCoro::Task<> AppModel::loadAccountData()
+{
     const FlowGuard guard = flowGuard();
     co_await loadInstagram();
     if (!guard.alive())
@@ -202,21 +292,101 @@ QCoro::Task<> AppModel::loadAfterSignIn()
     co_await loadFeed(true);
 }
 
-void AppModel::webAccountChanged(const std::optional<WebAccount> &account)
+void AppModel::showKeptPlan()
+{
+    if (!m_planBaseRead && !m_planUnsaved) {
+        if (const auto kept = m_unsavedPlan.load(m_accountIdentity)) {
+            m_planBase = kept->base;
+            m_planRefused = kept->refused;
+            setPlanDrafts(kept->drafts);
+            setPlanUnsaved(true);
+        }
+    }
+}
+
+void AppModel::scheduleAccountCheck()
+{
+    if (m_usesWebWorkspace || m_accountCheck)
+        return;
+    const auto delay = m_accountCheckDelay;
+    m_accountCheckDelay = std::min(m_accountCheckDelay * 2, kAccountCheckLongest);
+    m_accountCheck = clock().after(delay, [this] {
+        m_accountCheck.reset();
+        verifyAccountSoon();
+    });
+}
+
+void AppModel::verifyAccountSoon()
+{
+    // In the web workspace the page says who is signed in, once it can be loaded.
+    if (m_usesWebWorkspace || m_verifyingAccount)
+        return;
+    [](AppModel *model) -> QCoro::Task<> { co_await model->verifyAccount(); }(this);
+}
+
+QCoro::Task<> AppModel::verifyAccount()
+{
+    if (m_usesWebWorkspace || m_verifyingAccount || m_session != SessionState::signedIn || !m_sessionUnverified)
+        co_return;
+    m_verifyingAccount = true;
+    m_accountCheck.reset();
+    const FlowGuard guard = flowGuard();
+    std::optional<ZephylWire::User> account;
+    std::exception_ptr error;
+    try {
+        account = co_await m_api->currentUser();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!guard.alive())
+        co_return;
+    if (!account && isSessionFailure(error)) {
+        // An access token that lapsed while offline is renewed; a session the
+        // service no longer knows ends (the unsent text stays its owner's).
+        const auto outcome = co_await m_api->restoreSession();
+        if (!guard.alive())
+            co_return;
+        if (outcome == ServiceClient::RestoreOutcome::signedOut) {
+            m_verifyingAccount = false;
+            co_await expireSession();
+            co_return;
+        }
+        if (outcome == ServiceClient::RestoreOutcome::signedIn) {
+            try {
+                account = co_await m_api->currentUser();
+            } catch (...) {
+            }
+            if (!guard.alive())
+                co_return;
+        }
+    }
+    m_verifyingAccount = false;
+    if (!account) {
+        scheduleAccountCheck();
+        co_return;
+    }
+    // The same account is confirmed; another one is an account change: what the
+    // first one typed and planned stays in its own records, the other's shows.
+    adoptAccount(*account);
+    setSessionUnverified(false);
+    keepAccount(account);
+    m_accountCheckDelay = kAccountCheckFirst;
+    co_await loadAccountData();
+}
+
+void AppModel::webAccountChanged(const std::optional<WebAccount> &account, bool signedOut)
 {
     if (!m_usesWebWorkspace)
         return;
     if (account) {
         const QString email = usableEmail(account->email);
         const QString name = usableDisplayName(account->displayName);
-        // Another account brings nothing of the last one. A report without a usable
-        // address is an account of its own that no later address can be.
-        adoptIdentity(email.isEmpty() ? kUnknownIdentity : email);
-        // An empty owner shows no one's unsent text and keeps the stored record as it is.
-        restoreUnsentText(email);
-        restoreCatChat(email);
-        setUser(ZephylWire::User{email, email, name.isEmpty() ? std::nullopt : std::optional<QString>(name),
-                                 QStringLiteral("member")});
+        // Another account brings nothing of the last one; a report without a
+        // usable address is an account of its own, kept in memory only.
+        const ZephylWire::User user{email, email, name.isEmpty() ? std::nullopt : std::optional<QString>(name),
+                                    QStringLiteral("member")};
+        adoptAccount(user);
+        keepAccount(user);
         setSessionUnverified(false);
         setSession(SessionState::signedIn);
         // Threads first: the page shows the plan itself.
@@ -228,18 +398,54 @@ void AppModel::webAccountChanged(const std::optional<WebAccount> &account)
         }(this);
         return;
     }
-    if (m_session == SessionState::signedOut)
+    const QString chatOwner = m_chatOwner;
+    if (signedOut) {
+        // The page signed the account out: what it kept here goes, as at the
+        // native sign-out (another account's records stay).
+        keepAccount(std::nullopt);
+        forgetUnsentText();
+    }
+    if (m_session != SessionState::signedOut) {
+        // Nobody signed in: a page reload reports this too, so the unsent text
+        // and its owner stay (only a sign-out forgets them).
+        setUser(std::nullopt);
+        clearAccountData();
+        // What is on screen belongs to the account that went: emptied in memory, and
+        // what is typed next waits for the next owner. The stored record stays.
+        m_inputOwner.clear();
+        m_storedUnsent = {};
+        setAssistantDraft(QString());
+        setAskInput(QString());
+        setSession(SessionState::signedOut);
+    }
+    if (signedOut) {
+        CatChatLine::save({}, *m_records, chatOwner);
+        if (m_leftChat && m_leftChat->owner == chatOwner)
+            m_leftChat.reset();
+    }
+}
+
+void AppModel::webSignInShown()
+{
+    if (!m_usesWebWorkspace)
         return;
-    // Nobody signed in: a page reload reports this too, so the unsent text and
-    // its owner stay (only an explicit sign-out forgets them).
-    setUser(std::nullopt);
-    clearAccountData();
-    // What is on screen belongs to the account that went: emptied in memory, and
-    // what is typed next waits for the next owner. The stored record stays.
-    m_inputOwner.clear();
-    setAssistantDraft(QString());
-    setAskInput(QString());
-    setSession(SessionState::signedOut);
+    // The page holds no session: no account is kept for an offline start. What
+    // the account typed stays its own, as after an expiry.
+    keepAccount(std::nullopt);
+    webAccountChanged(std::nullopt);
+}
+
+void AppModel::webPageUnavailable()
+{
+    if (!m_usesWebWorkspace || m_session == SessionState::signedIn)
+        return;
+    const auto kept = keptAccount();
+    if (!kept)
+        return;
+    // The page would say who is signed in, but cannot be loaded (offline): the
+    // account it last reported goes on unconfirmed until the page can say.
+    setSession(SessionState::signedIn);
+    adoptKeptAccount(*kept);
 }
 
 void AppModel::newCatChat()
@@ -252,6 +458,10 @@ QCoro::Task<> AppModel::loadThreads()
 {
     if (m_session != SessionState::signedIn)
         co_return;
+    if (accountUnconfirmed()) {
+        verifyAccountSoon(); // loads for the account once the service has named it
+        co_return;
+    }
     const FlowGuard guard = flowGuard();
     std::optional<ZephylWire::AssistantThreadStore> store;
     std::exception_ptr error;
@@ -273,6 +483,10 @@ QCoro::Task<> AppModel::loadPlan()
 {
     if (m_session != SessionState::signedIn)
         co_return;
+    if (accountUnconfirmed()) {
+        verifyAccountSoon();
+        co_return;
+    }
     const FlowGuard guard = flowGuard();
     const quint64 editsBefore = m_planEdits;
     setPlanLoading(true);
@@ -324,14 +538,9 @@ QCoro::Task<> AppModel::loadPlan()
     if (!drafts && untouched && !m_planBaseRead) {
         // The service's list could not be read: a plan kept from before is
         // shown as not saved yet, and goes once the service's list is read.
-        if (const auto kept = m_unsavedPlan.load(m_accountIdentity)) {
-            m_planBase = kept->base;
-            m_planRefused = kept->refused;
-            setPlanDrafts(kept->drafts);
-            setPlanUnsaved(true);
-            if (!m_planRefused)
-                schedulePlanRetry();
-        }
+        showKeptPlan();
+        if (m_planUnsaved && !m_planRefused)
+            schedulePlanRetry();
     }
     if (drafts) {
         serviceAnswered();
@@ -352,6 +561,10 @@ QCoro::Task<> AppModel::loadPlan()
 
 QCoro::Task<> AppModel::loadInstagram()
 {
+    if (accountUnconfirmed()) {
+        verifyAccountSoon();
+        co_return;
+    }
     const FlowGuard guard = flowGuard();
     std::exception_ptr error;
     try {
@@ -377,6 +590,10 @@ QCoro::Task<> AppModel::loadFeed(bool reset)
 {
     if (m_session != SessionState::signedIn)
         co_return;
+    if (accountUnconfirmed()) {
+        verifyAccountSoon();
+        co_return;
+    }
     if (reset) {
         feedCursor.reset();
     } else if (!m_feedHasMore || m_feedStatus.kind == FeedStatus::Kind::loading) {

@@ -254,14 +254,27 @@ void Runtime::wireWeb()
 {
     QPointer<Runtime> self(this);
     WebWorkspace &web = *m_web;
-    web.onAccountChange = [self](const std::optional<WebWorkspaceModel::Account> &account) {
+    // A page at its sign-in that reports nobody holds no session; a page that
+    // cannot load leaves the account it last reported signed in, unconfirmed.
+    const auto followPage = [self] {
+        if (!self)
+            return;
+        const auto kind = self->m_web->phase().kind;
+        if (kind == WebWorkspaceModel::Phase::Kind::failed)
+            self->m_model->webPageUnavailable();
+        else if (kind == WebWorkspaceModel::Phase::Kind::signIn && !self->m_web->account())
+            self->m_model->webSignInShown();
+    };
+    web.onAccountChange = [self, followPage](const std::optional<WebWorkspaceModel::Account> &account) {
         if (!self)
             return;
         std::optional<AppModel::WebAccount> value;
         if (account)
             value = AppModel::WebAccount{account->email, account->displayName};
-        self->m_model->webAccountChanged(value);
+        self->m_model->webAccountChanged(value, !account && self->m_web->signedOutInPage());
+        followPage();
     };
+    connect(&web, &WebWorkspaceModel::phaseChanged, this, followPage);
     web.onThemeChange = [self](AppTheme theme) {
         if (self && theme != self->m_model->theme())
             self->m_model->setTheme(theme);

@@ -80,17 +80,21 @@ QString json(const QJsonValue &value)
 // of the bridge scheme before postMessage returns, so messages keep their order
 // and none is lost to a navigation the page starts right after posting; the
 // engine stamps each request with the origin of the frame that made it, which
-// the application checks.
+// the application checks. Each message names the document that sent it, so a
+// page's own report is told from that of the page loaded after it.
 const char *kMessagePortScript = R"JS((function () {
   var XHR = window.XMLHttpRequest, open = XHR.prototype.open, send = XHR.prototype.send;
   var stringify = JSON.stringify, encode = encodeURIComponent;
+  var words = new Uint32Array(2);
+  crypto.getRandomValues(words);
+  var page = words[0].toString(36) + '-' + words[1].toString(36);
   var handler = Object.freeze({ postMessage: function (body) {
     var text;
     try { text = stringify(body); } catch (e) { return; }
     if (typeof text !== 'string') return;
     try {
       var request = new XHR();
-      open.call(request, 'GET', 'zephyl-bridge:message?m=' + encode(text), false);
+      open.call(request, 'GET', 'zephyl-bridge:message?p=' + page + '&m=' + encode(text), false);
       send.call(request);
     } catch (e) {}
   } });
@@ -313,7 +317,7 @@ public:
             const QString what = url.path();
             if (what == QLatin1String("message")) {
                 m_owner->deliverMessage(query.queryItemValue(QStringLiteral("m"), QUrl::FullyDecoded).toUtf8(),
-                                        job->initiator().host());
+                                        job->initiator().host(), query.queryItemValue(QStringLiteral("p")));
             } else if (what == QLatin1String("click")) {
                 m_owner->noteClick(query.queryItemValue(QStringLiteral("t")),
                                    QUrl(query.queryItemValue(QStringLiteral("u"), QUrl::FullyDecoded)));
@@ -917,13 +921,13 @@ QString WebWorkspace::describeLoadFailure(int errorDomain, int errorCode)
     return L10n::t("The page from " ZEPHYL_SERVICE_DOMAIN " could not be loaded.");
 }
 
-void WebWorkspace::deliverMessage(const QByteArray &text, const QString &senderHost)
+void WebWorkspace::deliverMessage(const QByteArray &text, const QString &senderHost, const QString &page)
 {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return;
-    receive(document.object(), senderHost);
+    receive(document.object(), senderHost, page);
 }
 
 // ---- The fetch road

@@ -106,7 +106,7 @@ private:
     static QString describeLoadFailure(int errorDomain, int errorCode);
     // The isolated world's note that the main frame's new document exists.
     void noteCommit(const QString &document, const QUrl &url);
-    void deliverMessage(const QByteArray &json, const QString &senderHost);
+    void deliverMessage(const QByteArray &json, const QString &senderHost, const QString &page);
     void noteClick(const QString &token, const QUrl &href);
     void finishFetch(const QString &id, std::optional<Response> response, std::exception_ptr error);
     void failAllFetches(const QString &why);

@@ -289,7 +289,7 @@ bool WebWorkspaceModel::greetingDue(const QDateTime &now)
 
 // ---- Page messages
 
-void WebWorkspaceModel::receive(const QJsonValue &body, const QString &senderHost)
+void WebWorkspaceModel::receive(const QJsonValue &body, const QString &senderHost, const QString &page)
 {
     if (!isZephyl(senderHost)) {
         emit messageRefused(senderHost);
@@ -299,10 +299,10 @@ void WebWorkspaceModel::receive(const QJsonValue &body, const QString &senderHos
     if (!message)
         return;
     std::visit(
-        [this](const auto &m) {
+        [this, &page](const auto &m) {
             using T = std::decay_t<decltype(m)>;
             if constexpr (std::is_same_v<T, PageMessage::Session>) {
-                handleSession(m);
+                handleSession(m, page);
             } else if constexpr (std::is_same_v<T, PageMessage::State>) {
                 handleState(m);
             } else if constexpr (std::is_same_v<T, PageMessage::Focus>) {
@@ -319,16 +319,20 @@ void WebWorkspaceModel::receive(const QJsonValue &body, const QString &senderHos
         *message);
 }
 
-void WebWorkspaceModel::handleSession(const PageMessage::Session &m)
+void WebWorkspaceModel::handleSession(const PageMessage::Session &m, const QString &page)
 {
     std::optional<Account> reported;
     if (m.signedIn)
         reported = Account{m.email, m.displayName};
     if (reported != m_account) {
+        // Nobody, from the very page that reported the account: it signed out. A
+        // page loading anew reports nobody for a moment too, before its account.
+        m_signedOutInPage = !reported && !page.isEmpty() && page == m_accountPage;
         setAccount(reported);
         if (onAccountChange)
             onAccountChange(reported);
     }
+    m_accountPage = m.signedIn ? page : QString();
     if (m.path.startsWith(QLatin1String("/signin"))) {
         setPhase(Phase::signIn());
         return;

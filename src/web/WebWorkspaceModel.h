@@ -88,6 +88,10 @@ public:
     // Whether the cat is inside the web window: on the stage, perched, or speaking
     // a moment line.
     bool catInside() const { return m_catInside; }
+    // Whether the last report of nobody came from the very page (document) that
+    // had reported the account signed in: its own sign-out, not a page that
+    // loads anew and says nobody for a moment before its account.
+    bool signedOutInPage() const { return m_signedOutInPage; }
 
     // Set by the runtime; each is called at most once per page message.
     std::function<void(const std::optional<Account> &)> onAccountChange;
@@ -129,8 +133,9 @@ public:
     // The six-hour rule of the welcome line; records the time when it answers true.
     static bool greetingDue(const QDateTime &now);
 
-    // One message from the page, with the host of the frame that sent it.
-    void receive(const QJsonValue &body, const QString &senderHost);
+    // One message from the page, with the host of the frame that sent it and
+    // the name of its document (empty when not known).
+    void receive(const QJsonValue &body, const QString &senderHost, const QString &page = {});
 
     // What the view reports of its page.
     void pageCommitted(const QUrl &url);
@@ -197,7 +202,7 @@ private:
     void setAccount(const std::optional<Account> &account);
     void setMoment(std::optional<Moment> moment);
     void refreshCatInside();
-    void handleSession(const PageMessage::Session &message);
+    void handleSession(const PageMessage::Session &message, const QString &page);
     void handleState(const PageMessage::State &message);
     void handlePublication(const PageMessage::Publication &message);
     void play(const PageMessage::Scene &scene);
@@ -229,6 +234,9 @@ private:
     std::optional<QDateTime> m_lastComposerLeap;
     bool m_composerSceneShown = false;
     bool m_catInside = false;
+    // The document that reported the account signed in last.
+    QString m_accountPage;
+    bool m_signedOutInPage = false;
     bool m_started = false;
     quint64 m_entryGeneration = 0;
 };

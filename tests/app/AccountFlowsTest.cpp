@@ -260,6 +260,7 @@ TEST(SignOut, StopsTheRoundForgetsTheAccountAndItsUnsentText)
     EXPECT_FALSE(f.h.store.contains(QString::fromLatin1(UnsentTextStore::kDefaultsKey)));
     EXPECT_EQ(UnsentTextStore(f.h.store).load(QStringLiteral("kitty@example.com")), UnsentTextStore::Text{})
         << "the account's record is forgotten";
+    EXPECT_FALSE(f.h.store.contains(QStringLiteral("zephyl.mac.session.account"))) << "nor kept for an offline start";
     EXPECT_EQ(f.service.count("logout"), 1);
     EXPECT_TRUE(f.h.kinds().contains(AppEvent::Kind::focusEnded));
 }

@@ -4,6 +4,7 @@
 
 #include "FlowTestSupport.h"
 
+#include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
 #include "base/DefaultsStore.h"
 #include "base/RecordStore.h"
@@ -103,6 +104,75 @@ TEST(SessionBootstrap, TheStoredSessionDecidesWhoIsSignedInAndWhatIsLoaded)
         EXPECT_EQ(m.notice(), std::nullopt) << "no load puts up a notice";
         if (c.hasUser) {
             EXPECT_EQ(m.inputOwner(), QStringLiteral("kitty@example.com"));
+        }
+    }
+}
+
+TEST(SessionBootstrap, AnOfflineStartKeepsTheSignedInAccountAndTheServiceConfirmsItOrNamesAnother)
+{
+    struct Case {
+        const char *name;
+        QString named; // whom the service names once it answers again
+    };
+    for (const Case c : {Case{"the same account", QStringLiteral("kitty@example.com")},
+                         Case{"another account", QStringLiteral("dog@example.com")}}) {
+        SCOPED_TRACE(c.name);
+        Flows f;
+        RecordStore &records = RecordStore::of(f.h.store);
+        f.service.results["restoreSession"] = Outcome::signedIn;
+        f.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+        finish(f.model().bootstrap());
+        f.model().setAskInput(QStringLiteral("half a thought"));
+        CatChatLine::save({CatChatLine{QUuid::createUuid(), true, QStringLiteral("hi"), CatLook::neutral, {}}},
+                          records, QStringLiteral("kitty@example.com"));
+        UnsavedPlanStore(records).save(QStringLiteral("kitty@example.com"), {{draft(1), draft(2)}, {draft(1)}, false});
+
+        // The next start finds the service silent.
+        f.h.make(&f.service);
+        AppModel &m = f.model();
+        f.service.calls.clear();
+        f.service.results["restoreSession"] = Outcome::unverified;
+        f.service.failures["currentUser"] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+        finish(m.bootstrap());
+        EXPECT_EQ(f.service.calls, (QStringList{"restoreSession", "currentUser"})) << "nothing is loaded for it yet";
+        EXPECT_TRUE(m.sessionUnverified());
+        ASSERT_TRUE(m.user());
+        EXPECT_EQ(m.user()->email, QStringLiteral("kitty@example.com"));
+        EXPECT_EQ(m.askInput(), QStringLiteral("half a thought"));
+        EXPECT_EQ(m.catChat().size(), 1);
+        EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1, 2}));
+        EXPECT_TRUE(m.planUnsaved());
+
+        // What is typed and planned now is kept for it, and nothing is sent.
+        m.setAskInput(QStringLiteral("half a thought, and more"));
+        m.setPlanDrafts({draft(1), draft(2), draft(3)});
+        finish(m.savePlan());
+        EXPECT_TRUE(f.service.savedPlans.isEmpty());
+        EXPECT_EQ(UnsentTextStore(records).load(QStringLiteral("kitty@example.com")).ask,
+                  QStringLiteral("half a thought, and more"));
+        EXPECT_EQ(ids(UnsavedPlanStore(records).load(QStringLiteral("kitty@example.com"))->drafts),
+                  (QList<qint64>{1, 2, 3}));
+
+        // The service answers again.
+        f.service.failures.remove("currentUser");
+        f.service.results["currentUser"] = user(c.named);
+        f.service.results["planDrafts"] = QList<Draft>{draft(1)};
+        f.h.clock.advance(std::chrono::minutes(1));
+        ASSERT_TRUE(zktest::spinUntil([&] { return !m.sessionUnverified() && !m.planLoading() && !m.planSaving(); }));
+        EXPECT_EQ(m.user()->email, c.named);
+        if (c.named == QStringLiteral("kitty@example.com")) {
+            ASSERT_EQ(f.service.savedPlans.size(), 1) << "the plan reaches the service once";
+            EXPECT_EQ(ids(f.service.savedPlans.first()), (QList<qint64>{1, 2, 3}));
+            EXPECT_EQ(m.askInput(), QStringLiteral("half a thought, and more"));
+        } else {
+            EXPECT_TRUE(f.service.savedPlans.isEmpty()) << "kitty's plan is never sent as the other account's";
+            EXPECT_EQ(m.askInput(), QString());
+            EXPECT_TRUE(m.catChat().isEmpty());
+            EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1}));
+            EXPECT_EQ(UnsentTextStore(records).load(QStringLiteral("kitty@example.com")).ask,
+                      QStringLiteral("half a thought, and more"));
+            EXPECT_EQ(ids(UnsavedPlanStore(records).load(QStringLiteral("kitty@example.com"))->drafts),
+                      (QList<qint64>{1, 2, 3}));
         }
     }
 }
@@ -304,6 +374,88 @@ TEST(WebAccount, ReportsOfAnyShapeNeverMixTwoAccounts)
                   QStringLiteral("typed by kitty"))
             << "kitty's own record stays for kitty";
     }
+}
+
+TEST(WebAccount, AccountsWithoutAnAddressKeepNothingOnDiskAndShareNothing)
+{
+    for (bool nobodyBetween : {false, true}) {
+        SCOPED_TRACE(nobodyBetween ? "a report of nobody between" : "one straight after the other");
+        Flows f(false);
+        AppModel &m = f.model();
+        f.service.results["planDrafts"] = QList<Draft>{draft(1)};
+        m.webAccountChanged(AppModel::WebAccount{QString(), QStringLiteral("X")});
+        ASSERT_TRUE(zktest::spinUntil([&] { return m.planDrafts().size() == 1 && !m.planLoading(); }));
+        // X's change cannot be saved; X types in the ask panel.
+        f.service.failures["savePlanDrafts"] = std::make_exception_ptr(NetworkError(NetworkError::Code::timedOut));
+        m.setPlanDrafts({draft(1), draft(2)});
+        finish(m.savePlan());
+        m.setAskInput(QStringLiteral("typed by x"));
+        EXPECT_TRUE(RecordStore::of(f.h.store).owners().isEmpty()) << "nothing is kept for an account without a name";
+
+        f.service.failures.remove("savePlanDrafts");
+        f.service.results["planDrafts"] = QList<Draft>{draft(7)};
+        f.service.savedPlans.clear();
+        if (nobodyBetween)
+            m.webAccountChanged(std::nullopt);
+        m.webAccountChanged(AppModel::WebAccount{QStringLiteral(" "), QStringLiteral("Y")});
+        ASSERT_TRUE(zktest::spinUntil([&] { return !m.planLoading() && !m.planSaving(); }));
+        EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{7}));
+        EXPECT_EQ(m.askInput(), QString());
+        for (const auto &saved : f.service.savedPlans)
+            EXPECT_FALSE(ids(saved).contains(2)) << "X's draft was sent as Y's";
+    }
+}
+
+TEST(SignIn, SigningInWritesNothingThatWasNotTyped)
+{
+    Flows f(false);
+    const RecordStore &records = RecordStore::of(f.h.store);
+    f.model().webAccountChanged(AppModel::WebAccount{QStringLiteral("a@example.com"), QString()});
+    f.model().setAskInput(QStringLiteral("typed by a"));
+    f.model().webAccountChanged(AppModel::WebAccount{QStringLiteral("b@example.com"), QString()});
+    f.model().setAskInput(QString()); // a view writing back its empty field
+    EXPECT_EQ(records.owners(), QStringList{QStringLiteral("a@example.com")}) << "b typed nothing";
+
+    Flows native;
+    native.service.results["restoreSession"] = Outcome::signedIn;
+    native.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+    finish(native.model().bootstrap());
+    EXPECT_TRUE(RecordStore::of(native.h.store).owners().isEmpty());
+}
+
+TEST(WebAccount, ThePagesSignOutForgetsTheAccountsTextAndConversationAndAnOfflineStartKeepsTheLastAccount)
+{
+    Flows f(false);
+    RecordStore &records = RecordStore::of(f.h.store);
+    const AppModel::WebAccount kitty{QStringLiteral("kitty@example.com"), QStringLiteral("Kitty")};
+    f.model().webAccountChanged(kitty);
+    f.model().setAskInput(QStringLiteral("half a thought"));
+    finish(f.model().ask(QStringLiteral("hello?")));
+
+    // The next start cannot load the page: the ask panel is kitty's, and keeps what is typed for her.
+    f.h.make(&f.service);
+    AppModel &m = f.model();
+    m.webPageUnavailable();
+    EXPECT_EQ(m.session(), SessionState::signedIn);
+    EXPECT_TRUE(m.sessionUnverified());
+    EXPECT_EQ(m.askInput(), QStringLiteral("half a thought"));
+    EXPECT_EQ(m.catChat().size(), 2);
+    m.setAskInput(QStringLiteral("half a thought, and more"));
+    EXPECT_EQ(UnsentTextStore(records).load(QStringLiteral("kitty@example.com")).ask,
+              QStringLiteral("half a thought, and more"));
+
+    // The page loads and reports her, then signs her out.
+    m.webAccountChanged(kitty);
+    EXPECT_FALSE(m.sessionUnverified());
+    m.webAccountChanged(std::nullopt, true);
+    EXPECT_EQ(UnsentTextStore(records).load(QStringLiteral("kitty@example.com")), UnsentTextStore::Text{});
+    EXPECT_TRUE(CatChatLine::load(records, QStringLiteral("kitty@example.com")).isEmpty());
+    m.webAccountChanged(kitty);
+    EXPECT_TRUE(m.catChat().isEmpty()) << "not even from memory";
+    m.webAccountChanged(std::nullopt, true);
+    f.h.make(&f.service);
+    f.model().webPageUnavailable();
+    EXPECT_EQ(f.model().session(), SessionState::restoring) << "nobody is kept after a sign-out";
 }
 
 TEST(SessionExpiry, TheExpiredAccountsDataGoesButItsUnsentTextStays)

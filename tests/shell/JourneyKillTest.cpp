@@ -27,9 +27,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -139,6 +141,43 @@ struct Application {
             return false;
         const std::vector<uint32_t> pid = zktest::property32(xcb_window_t(focus), "_NET_WM_PID");
         return !pid.empty() && qint64(pid.front()) == process.processId();
+    }
+    // The ask panel shown, with the keyboard; a press the window manager took
+    // while the window was still arriving is pressed again.
+    testing::AssertionResult openAsk()
+    {
+        bool shown = false;
+        for (int press = 0; press < 3 && !shown; ++press) {
+            const qsizetype mark = trace.size();
+            zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("alt+space")});
+            shown = saw(QStringLiteral("trace: ask panel: shown"), mark, std::chrono::seconds(10));
+        }
+        if (!shown || !keyboardIn(QStringLiteral("Ask the cat")))
+            return testing::AssertionFailure() << "the ask panel never took the keyboard\n" << trace.toStdString();
+        return testing::AssertionSuccess();
+    }
+    // A new draft's sheet on the plan screen, the keyboard in its title, reached
+    // by Tab and Space as a keyboard user does. `loads`: the screen's rows are
+    // built anew once the plan has loaded, and the keyboard moves after that.
+    testing::AssertionResult newDraft(bool loads)
+    {
+        const auto press = [](const char *keys) {
+            zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QString::fromLatin1(keys)});
+        };
+        if (!keyboardIn(QStringLiteral("Zephyl")))
+            return testing::AssertionFailure() << "the window never took the keyboard\n" << trace.toStdString();
+        if (auto found = focus(QStringLiteral("Plan"), true); !found)
+            return found << "\n" << trace.toStdString();
+        const qsizetype mark = trace.size();
+        press("space");
+        if (!saw(QStringLiteral("trace: surface: plan"), mark) || (loads && !planSettled(mark)))
+            return testing::AssertionFailure() << "the plan never showed\n" << trace.toStdString();
+        if (auto found = focus(QStringLiteral("New draft"), false); !found)
+            return found << "\n" << trace.toStdString();
+        press("space");
+        if (auto found = focus(QStringLiteral("Working title"), false); !found)
+            return found << "\n" << trace.toStdString();
+        return testing::AssertionSuccess();
     }
     void kill()
     {
@@ -273,16 +312,7 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
             std::printf("round %d: plan draft, killed %s (the service %s)\n", round, moments[moment],
                         moment == typingTitle ? "is not asked" : services[service]);
             std::fflush(stdout);
-            ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
-            ASSERT_TRUE(app.focus(QStringLiteral("Plan"), true)) << app.trace.toStdString();
-            qsizetype mark = app.trace.size();
-            key(QStringLiteral("space"));
-            ASSERT_TRUE(app.saw(QStringLiteral("trace: surface: plan"), mark)) << app.trace.toStdString();
-            // Its rows are built anew once the plan has loaded; the keyboard moves after that.
-            ASSERT_TRUE(app.planSettled(mark)) << app.trace.toStdString();
-            ASSERT_TRUE(app.focus(QStringLiteral("New draft"), false)) << app.trace.toStdString();
-            key(QStringLiteral("space"));
-            ASSERT_TRUE(app.focus(QStringLiteral("Working title"), false)) << app.trace.toStdString();
+            ASSERT_TRUE(app.newDraft(true));
             const QString title = QStringLiteral("draft %1 ").arg(round) + QStringLiteral("abcdefghijklmnopqrst").left(letters);
             QProcess typing;
             typing.start(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), title});
@@ -311,7 +341,7 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
                     n += seen.method == "PUT" && seen.body.contains(title.toUtf8());
                 return n;
             };
-            mark = app.trace.size();
+            const qsizetype mark = app.trace.size();
             key(QStringLiteral("space"));
             if (moment == requestReached || (moment == planTold && service == holds)) {
                 ASSERT_TRUE(zktest::spinUntil([&] { return puts() > 0; }, std::chrono::seconds(30))) << app.trace.toStdString();
@@ -329,15 +359,7 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
         }
 
         if (ask) {
-            // A press the window manager took while the window was still arriving is pressed again.
-            bool shown = false;
-            for (int press = 0; press < 3 && !shown; ++press) {
-                const qsizetype mark = app.trace.size();
-                key(QStringLiteral("alt+space"));
-                shown = app.saw(QStringLiteral("trace: ask panel: shown"), mark, std::chrono::seconds(10));
-            }
-            ASSERT_TRUE(shown) << app.trace.toStdString();
-            ASSERT_TRUE(app.keyboardIn(QStringLiteral("Ask the cat"))) << app.trace.toStdString();
+            ASSERT_TRUE(app.openAsk());
         } else {
             ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
         }
@@ -360,7 +382,101 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
         if (const auto last = app.unsent(mark))
             taken = *last;
     }
-    // Nobody else's record was ever written.
-    EXPECT_EQ(QDir(config + QStringLiteral("/records")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
-              QStringList{RecordStore::folderName(kitty)});
+    // Nobody else's record was ever written (and none at all when nothing was typed).
+    for (const QString &folder : QDir(config + QStringLiteral("/records")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        EXPECT_EQ(folder, RecordStore::folderName(kitty));
+}
+
+// Signed in at home, the application is killed while a draft's save is still
+// on its way and the ask panel holds text; started on a train, the service out
+// of reach, it is still the same account's; started at home again, all of it
+// is there and the plan reaches the service once.
+TEST(JourneyKill, AnOfflineStartShowsAndKeepsWhatTheSignedInAccountTypedAndPlanned)
+{
+    Standin::Server server;
+    const QString tom = QStringLiteral("tom@example.com");
+    server.addAccount(tom, QStringLiteral("purr-purr-purr"), QStringLiteral("Tom"));
+    const quint16 port = server.start(0);
+    ASSERT_NE(port, 0) << "the stand-in cannot listen";
+    const QString info = zktest::writeServiceInfo(server.origin());
+    ASSERT_TRUE(zktest::chooseNativeWorkspace());
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
+    const QString userId = server.state().accounts.value(tom).userId;
+    const auto served = [&] { return titles(Standin::operations(server).drafts.value(userId)); };
+    const QString path = QStringLiteral("/api/plan/drafts");
+    const auto puts = [&] {
+        const QList<Standin::Seen> seen = server.seen(path);
+        return int(std::count_if(seen.cbegin(), seen.cend(), [](const Standin::Seen &s) { return s.method == "PUT"; }));
+    };
+    const auto stored = [&] {
+        DefaultsStore settings(config + QStringLiteral("/defaults.json"));
+        const auto kept = UnsavedPlanStore(settings).load(tom);
+        QStringList planned;
+        for (const auto &draft : kept ? kept->drafts : QList<ZephylWire::PlanDraft>())
+            planned << draft.title;
+        return std::pair(UnsentTextStore(settings).load(tom).ask, planned);
+    };
+    const QString t1 = QStringLiteral("first idea"), t2 = QStringLiteral("second idea");
+    const QString home = QStringLiteral("at home "), train = QStringLiteral("on the train");
+    const auto type = [](const QString &text) {
+        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), text});
+    };
+    const auto addDraft = [&](Application &app, const QString &title, bool online) {
+        ASSERT_TRUE(app.newDraft(online));
+        type(title);
+        ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
+        if (online) // the service holds the save until the application is gone
+            server.addFault({Standin::Fault::Kind::hang, path, 500, std::nullopt, 0, 1});
+        key(QStringLiteral("space"));
+    };
+    const auto ask = [&](Application &app, const QString &text, qsizetype total) {
+        ASSERT_TRUE(app.openAsk());
+        type(text);
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: unsent: ask %1,").arg(total))) << app.trace.toStdString();
+    };
+    {
+        SCOPED_TRACE("at home: signed in, a draft on its way and text in the ask panel");
+        Application app(info);
+        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
+        type(tom);
+        key(QStringLiteral("Tab"));
+        type(QStringLiteral("purr-purr-purr"));
+        key(QStringLiteral("Return"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + tom)) << app.trace.toStdString();
+        ASSERT_NO_FATAL_FAILURE(addDraft(app, t1, true));
+        ASSERT_TRUE(zktest::spinUntil([&] { return puts() == 1; })) << app.trace.toStdString();
+        ASSERT_NO_FATAL_FAILURE(ask(app, home, home.size()));
+        ASSERT_TRUE(zktest::spinUntil([&] { return stored() == std::pair(home, QStringList{t1}); }));
+        app.kill();
+    }
+    for (QTcpServer *listener : server.servers())
+        listener->close();
+    server.clearFaults();
+    {
+        SCOPED_TRACE("on the train: the service out of reach");
+        Application app(info);
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + tom)) << app.trace.toStdString();
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: unsent: ask %1,").arg(home.size()))) << app.trace.toStdString();
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: plan: 1 drafts, unsaved"))) << app.trace.toStdString();
+        ASSERT_NO_FATAL_FAILURE(addDraft(app, t2, false));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: plan: 2 drafts, unsaved"))) << app.trace.toStdString();
+        ASSERT_NO_FATAL_FAILURE(ask(app, train, home.size() + train.size()));
+        ASSERT_TRUE(zktest::spinUntil([&] { return stored() == std::pair(home + train, QStringList{t1, t2}); }))
+            << stored().first.toStdString() << " / " << stored().second.join(u'|').toStdString();
+        app.kill();
+    }
+    ASSERT_EQ(server.start(port), port) << "the stand-in cannot listen again";
+    server.clearSeen();
+    {
+        SCOPED_TRACE("at home again");
+        Application app(info);
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + tom)) << app.trace.toStdString();
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: unsent: ask %1,").arg(home.size() + train.size())))
+            << app.trace.toStdString();
+        ASSERT_TRUE(app.planSettled(0)) << app.trace.toStdString();
+        EXPECT_EQ(served(), (QStringList{t1, t2}));
+        EXPECT_EQ(puts(), 1) << "the plan reaches the service once";
+        EXPECT_EQ(*app.plan(0), QStringLiteral("2 drafts"));
+        EXPECT_EQ(stored().second, QStringList()) << "the service has taken the kept plan";
+    }
 }

@@ -245,6 +245,31 @@ TEST_F(WebEngineTest, BootScriptRunsFirstAndMessagesMovePhaseAndReportTheAccount
                                                web->phase().kind == Phase::Kind::workspace; }));
 }
 
+TEST_F(WebEngineTest, OnlyThePageThatReportedTheAccountSignsItOut)
+{
+    QList<std::optional<WebWorkspaceModel::Account>> reported;
+    web->onAccountChange = [&](const auto &a) { reported << a; };
+    signIn();
+    // A page loading anew says nobody for a moment, before it has its account.
+    server.addFault({Standin::Fault::Kind::hang, QStringLiteral("/api/v1/me"), 0, std::nullopt, 0, 1});
+    evaluate(web->page(), QStringLiteral("window.leaving = true; location.reload(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        return evaluate(web->page(), QStringLiteral("!window.leaving && !!window.standin")).toBool();
+    }));
+    evaluate(web->page(), QStringLiteral("window.standin.post({type: 'session', signedIn: false, path: '/instagram'}); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return reported.size() == 2; }));
+    EXPECT_FALSE(web->signedOutInPage());
+    server.releaseHeld(QStringLiteral("/api/v1/me"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return reported.size() == 3 && web->account(); }));
+
+    // Moving inside the page, then its own sign-out.
+    evaluate(web->page(), QStringLiteral("location.hash = '#planner'; true"));
+    evaluate(web->page(), QStringLiteral("document.getElementById('signout').click(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return reported.size() == 4; }));
+    EXPECT_FALSE(reported.last().has_value());
+    EXPECT_TRUE(web->signedOutInPage());
+}
+
 TEST_F(WebEngineTest, MessagesPostedJustBeforeThePageLeavesAllArriveInOrder)
 {
     signIn();

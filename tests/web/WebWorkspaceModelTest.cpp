@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <tuple>
+
 using namespace std::chrono_literals;
 using Phase = WebWorkspaceModel::Phase;
 
@@ -194,6 +196,17 @@ TEST_F(WebWorkspaceModelTest, SessionMessagesMovePhaseAndReportTheAccountOnce)
     EXPECT_EQ(web->phase(), Phase::loading());
     EXPECT_EQ(reported.size(), 4);
     EXPECT_FALSE(reported.last().has_value());
+
+    // Nobody from the page that had reported the account is its sign-out; from
+    // a page loading anew, or one that never said, it is not.
+    for (const auto &[reporting, saying, signedOut] : {std::tuple("one", "one", true), std::tuple("one", "two", false),
+                                                        std::tuple("", "", false)}) {
+        web->receive(QJsonDocument::fromJson(R"({"type":"session","signedIn":true,"path":"/instagram","email":"a@b.c"})")
+                         .object(), QStringLiteral("sorvane.app"), QString::fromLatin1(reporting));
+        web->receive(QJsonDocument::fromJson(R"({"type":"session","signedIn":false,"path":"/instagram"})").object(),
+                     QStringLiteral("sorvane.app"), QString::fromLatin1(saying));
+        EXPECT_EQ(web->signedOutInPage(), signedOut) << reporting << " / " << saying;
+    }
 }
 
 TEST_F(WebWorkspaceModelTest, APageWhoseSessionEndedKeepsItsDraftThenOpensItsEntryAndTellsTheNextAccount)
