@@ -19,6 +19,8 @@ using ZephylPalette::Color;
 
 namespace {
 double mix(double from, double to, double t) { return from + (to - from) * std::clamp(t, 0.0, 1.0); }
+// What a squeezed button keeps of its padding either side.
+constexpr double kTightPadding = 8;
 } // namespace
 
 double ButtonStyle::opacity(bool enabled, double pressed) const
@@ -40,6 +42,18 @@ QPainterPath ButtonStyle::shape(const QRectF &rect) const
     QPainterPath path;
     path.addRoundedRect(rect, radius, radius);
     return path;
+}
+
+double ButtonStyle::paddingFor(double width, double content) const
+{
+    return std::clamp((width - content) / 2, std::min(kTightPadding, horizontalPadding), horizontalPadding);
+}
+
+QString ButtonStyle::shownLabel(const QRectF &rect, const QString &text) const
+{
+    const QFontMetricsF metrics(font());
+    const double room = rect.width() - 2 * paddingFor(rect.width(), metrics.horizontalAdvance(text));
+    return metrics.elidedText(text, Qt::ElideRight, room);
 }
 
 ZephylPalette::Color ButtonStyle::drawnLabel(Appearance appearance, bool symbolOnly) const
@@ -80,7 +94,6 @@ void ButtonStyle::paint(QPainter &painter, const QRectF &rect, const QString &te
 
     const bool symbolOnly = text.isEmpty() && !symbol.isEmpty();
     const QColor label = PaletteColors::color(drawnLabel(appearance, symbolOnly), appearance);
-    const QRectF labelRect = rect.adjusted(horizontalPadding, 0, -horizontalPadding, 0);
     if (symbolOnly) {
         const double box = Icons::boxForFontSize(fontSize);
         Icons::paint(painter, symbol, QRectF(rect.center().x() - box / 2, rect.center().y() - box / 2, box, box), label,
@@ -90,8 +103,8 @@ void ButtonStyle::paint(QPainter &painter, const QRectF &rect, const QString &te
         painter.setFont(f);
         painter.setPen(label);
         painter.setLayoutDirection(direction);
-        const QString shown = QFontMetricsF(f).elidedText(text, Qt::ElideRight, labelRect.width());
-        painter.drawText(labelRect, int(Qt::AlignCenter | Qt::TextSingleLine), shown);
+        const QString shown = shownLabel(rect, text);
+        painter.drawText(rect, int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
     painter.restore();
 }

@@ -37,6 +37,13 @@ struct ButtonStyle {
     double fillOpacity(double pressed) const;
     QFont font() const;
     QPainterPath shape(const QRectF &rect) const;
+    // The padding either side of a label `content` wide in a button `width`
+    // wide: the style's own, given up down to a few points where the button is
+    // given less than it asks for, so that its words stay whole.
+    double paddingFor(double width, double content) const;
+    // The label as it is drawn in `rect`: whole where it fits, else cut with an
+    // ellipsis.
+    QString shownLabel(const QRectF &rect, const QString &text) const;
     // The label's colour as drawn on the fill: `labelColor`, or the palette's
     // text where that would not read (4.5:1 for words, 3:1 for a symbol).
     ZephylPalette::Color drawnLabel(Appearance appearance, bool symbolOnly) const;
@@ -75,6 +82,9 @@ public:
     // application's: drawn in that appearance's values. Unset, it follows.
     void setFixedAppearance(std::optional<Appearance> appearance);
     Appearance drawnAppearance() const;
+
+    // The label as it is drawn at the button's width.
+    QString shownText() const { return m_style.shownLabel(QRectF(rect()), text()); }
 
     double pressProgress() const;
     double currentOpacity() const;

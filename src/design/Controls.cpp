@@ -2,7 +2,9 @@
 #include "design/TextDirection.h"
 
 #include "design/AppearanceService.h"
+#include "design/DateText.h"
 #include "design/Icons.h"
+#include "design/L10n.h"
 #include "design/Legibility.h"
 #include "design/PaletteColors.h"
 
@@ -203,12 +205,30 @@ QSize SegmentedPicker::sizeHint() const { return {m_width, 28}; }
 
 QRectF SegmentedPicker::segmentRect(int index) const
 {
-    const int count = std::max<int>(1, int(m_segments.size()));
+    const int count = int(m_segments.size());
+    if (index < 0 || index >= count)
+        return {};
+    // Equal shares while every label fits in one; otherwise each label its own
+    // width and an equal share of what is left, so a long word is not cut
+    // beside short ones.
     const double inner = width() - 4;
-    const double w = inner / count;
+    const QFontMetricsF metrics(DesignFonts::system(12.5, DesignFonts::Weight::semibold));
+    QList<double> widths;
+    double needed = 0;
+    bool equal = true;
+    for (const QString &segment : m_segments) {
+        widths << metrics.horizontalAdvance(segment) + kSegmentInset;
+        needed += widths.last();
+        equal = equal && widths.last() <= inner / count;
+    }
+    for (double &w : widths)
+        w = equal ? inner / count : w + (inner - needed) / count;
     // Segments read in the layout's direction.
-    const int slot = layoutDirection() == Qt::RightToLeft ? count - 1 - index : index;
-    return {2 + slot * w, 2, w, height() - 4.0};
+    const bool rtl = layoutDirection() == Qt::RightToLeft;
+    double x = 2;
+    for (int i = rtl ? count - 1 : 0; i != index; i += rtl ? -1 : 1)
+        x += widths[i];
+    return {x, 2, widths[index], height() - 4.0};
 }
 
 int SegmentedPicker::segmentAt(const QPoint &point) const
@@ -250,7 +270,7 @@ void SegmentedPicker::paintEvent(QPaintEvent *)
         painter.setFont(i == m_current ? chosenFont : font);
         painter.setPen(PaletteColors::color(i == m_current ? Color::text : Color::muted));
         const QString shown =
-            QFontMetricsF(painter.font()).elidedText(m_segments[i], Qt::ElideRight, r.width() - 8);
+            QFontMetricsF(painter.font()).elidedText(m_segments[i], Qt::ElideRight, r.width() - kSegmentInset);
         painter.drawText(r, int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
     if (FocusRing::shown(this)) {
@@ -519,4 +539,64 @@ void RoundedField::paintEvent(QPaintEvent *event)
         painter.drawPath(shape);
     }
     QLineEdit::paintEvent(event);
+}
+
+// ---- DateTimeField
+
+DateTimeField::DateTimeField(QWidget *parent) : QDateTimeEdit(parent)
+{
+    setCalendarPopup(true);
+    setTimeSpec(Qt::LocalTime);
+    applyLanguage();
+}
+
+void DateTimeField::applyLanguage()
+{
+    setLocale(L10n::locale());
+    setLayoutDirection(Qt::LeftToRight);
+    setDisplayFormat(DateText::editorFormat());
+    // Then the window's direction again: the text runs right to left in Arabic
+    // and Hebrew with its fields where the language puts them.
+    unsetLayoutDirection();
+}
+
+bool DateTimeField::event(QEvent *event)
+{
+    // A change of the application's direction makes the base take its format
+    // again in the new direction, turning it round; the language changed too.
+    if (event->type() == QEvent::ApplicationLayoutDirectionChange) {
+        applyLanguage();
+        return QAbstractSpinBox::event(event);
+    }
+    return QDateTimeEdit::event(event);
+}
+
+void DateTimeField::keyPressEvent(QKeyEvent *event)
+{
+    m_arrowStep = event->key() == Qt::Key_Left || event->key() == Qt::Key_Right;
+    QDateTimeEdit::keyPressEvent(event);
+    m_arrowStep = false;
+}
+
+void DateTimeField::focusInEvent(QFocusEvent *event)
+{
+    QDateTimeEdit::focusInEvent(event);
+    // The base starts a right-to-left field from its end; reading starts at its first field.
+    const Qt::FocusReason reason = event->reason();
+    if (isRightToLeft() && reason != Qt::MouseFocusReason && reason != Qt::PopupFocusReason &&
+        reason != Qt::ActiveWindowFocusReason)
+        setSelectedSection(sectionAt(reason == Qt::BacktabFocusReason ? sectionCount() - 1 : 0));
+}
+
+bool DateTimeField::focusNextPrevChild(bool next)
+{
+    // The base walks a right-to-left field's sections backwards, expecting them
+    // turned round; Tab goes on in reading order, then out of the field.
+    if (!isRightToLeft() || m_arrowStep)
+        return QDateTimeEdit::focusNextPrevChild(next);
+    const int index = currentSectionIndex() + (next ? 1 : -1);
+    if (index < 0 || index >= sectionCount())
+        return QAbstractSpinBox::focusNextPrevChild(next);
+    setSelectedSection(sectionAt(index));
+    return false;
 }

@@ -5,14 +5,16 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDateTimeEdit>
 #include <QLineEdit>
 #include <QStringList>
 #include <QWidget>
 
 // The few platform controls the screens use, drawn in the palette: a switch, a
-// segmented picker, a stepper, a menu picker and a rounded text field. Each
-// signals only what the user did; setting a value from code is silent, so a
-// control bound to the state object never writes back what it was just told.
+// segmented picker, a stepper, a menu picker, a rounded text field and a date
+// and time field. Each signals only what the user did; setting a value from
+// code is silent, so a control bound to the state object never writes back
+// what it was just told.
 
 // Focus rings show only for focus that came from the keyboard (Tab), as the
 // platform's do: a click or a window coming forward focuses without a ring.
@@ -86,6 +88,9 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // The room a label keeps from its segment's edges, together.
+    static constexpr double kSegmentInset = 8;
+
     QStringList m_segments;
     int m_current = -1;
     int m_width;
@@ -172,4 +177,29 @@ private:
     void applyColors();
 
     Look m_look;
+};
+
+// A date and time field in the language in use, written as the application
+// writes its dates, read in the window's direction. A date-time edit that is
+// right to left when it takes its format turns its fields round for good
+// (minutes before hours, the year before the day); this one keeps them in the
+// language's order, so an Arabic or Hebrew date reads right to left as the
+// plan's do, and Tab walks the fields in that order.
+class DateTimeField final : public QDateTimeEdit {
+    Q_OBJECT
+public:
+    explicit DateTimeField(QWidget *parent = nullptr);
+
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    // The language's locale and format, taken while laid out left to right.
+    void applyLanguage();
+
+    // A step made by Control and an arrow, which already goes to its side.
+    bool m_arrowStep = false;
 };

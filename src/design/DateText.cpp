@@ -41,31 +41,21 @@ icu::UnicodeString bestPattern(const icu::Locale &locale, const char *skeleton)
     return U_FAILURE(status) ? icu::UnicodeString(skeleton) : pattern;
 }
 
-QString formatted(const icu::Locale &locale, const char *skeleton, const QDateTime &at, const QTimeZone &zone)
+// A calendar day's weekday or number as ICU writes it (a weekday alone in its
+// stand-alone form: German "Mo", not "Mo."), at the day's noon in UTC: no zone
+// can move it to another day.
+QString formattedDay(const char *skeleton, const QDate &day)
 {
+    const icu::Locale locale = icuLocale();
     UErrorCode status = U_ZERO_ERROR;
     icu::SimpleDateFormat format(bestPattern(locale, skeleton), locale, status);
     if (U_FAILURE(status))
         return {};
-    const QByteArray zoneId = zone.isValid() ? zone.id() : QByteArrayLiteral("UTC");
-    format.adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zoneId.constData())));
+    format.adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString(u"UTC")));
     icu::UnicodeString out;
-    format.format(UDate(at.toMSecsSinceEpoch()), out);
+    format.format(UDate(QDateTime(day, QTime(12, 0), QTimeZone::utc()).toMSecsSinceEpoch()), out);
     return qtText(out);
 }
-
-QString formatted(const char *skeleton, const QDateTime &at, const QTimeZone &zone)
-{
-    return formatted(icuLocale(), skeleton, at, zone);
-}
-
-// A calendar day, formatted at its noon in UTC: no zone can move it to another day.
-QString formattedDay(const icu::Locale &locale, const char *skeleton, const QDate &day)
-{
-    return formatted(locale, skeleton, QDateTime(day, QTime(12, 0), QTimeZone::utc()), QTimeZone::utc());
-}
-
-QString formattedDay(const char *skeleton, const QDate &day) { return formattedDay(icuLocale(), skeleton, day); }
 
 // A locale named by Qt ("en_GB", "pt_BR"; "C" is ICU's root) as ICU knows it.
 icu::Locale icuLocale(const QLocale &locale) { return icu::Locale(locale.name().toLatin1().constData()); }
@@ -114,6 +104,33 @@ QString qtPattern(const QString &pattern)
     return out;
 }
 
+// A text that names a month, written with the names a date field shows and
+// reads back (the toolkit's locale data) in the language's own pattern (ICU's):
+// the two abbreviate some months differently (Dutch "dec" and "dec."), and a
+// field can only show the toolkit's.
+QString withMonth(const QLocale &names, const icu::Locale &patterns, const char *skeleton, const QDateTime &at,
+                  const QTimeZone &zone)
+{
+    return names.toString(at.toTimeZone(zone.isValid() ? zone : QTimeZone::utc()),
+                          qtPattern(qtText(bestPattern(patterns, skeleton))));
+}
+
+QString withMonth(const char *skeleton, const QDateTime &at, const QTimeZone &zone)
+{
+    return withMonth(L10n::locale(), icuLocale(), skeleton, at, zone);
+}
+
+// A calendar day that names its month, at its noon in UTC.
+QString dayWithMonth(const QLocale &names, const icu::Locale &patterns, const char *skeleton, const QDate &day)
+{
+    return withMonth(names, patterns, skeleton, QDateTime(day, QTime(12, 0), QTimeZone::utc()), QTimeZone::utc());
+}
+
+QString dayWithMonth(const char *skeleton, const QDate &day)
+{
+    return dayWithMonth(L10n::locale(), icuLocale(), skeleton, day);
+}
+
 } // namespace
 
 namespace DateText {
@@ -125,11 +142,11 @@ QString isolated(const QString &text)
     return QChar(0x2068) + text + QChar(0x2069);
 }
 
-QString dateTime(const QDateTime &at, const QTimeZone &zone) { return isolated(formatted("yMMMdjmm", at, zone)); }
+QString dateTime(const QDateTime &at, const QTimeZone &zone) { return isolated(withMonth("yMMMdjmm", at, zone)); }
 
-QString date(const QDateTime &at, const QTimeZone &zone) { return isolated(formatted("yMMMd", at, zone)); }
+QString date(const QDateTime &at, const QTimeZone &zone) { return isolated(withMonth("yMMMd", at, zone)); }
 
-QString dayMonth(const QDate &day) { return isolated(formattedDay("MMMd", day)); }
+QString dayMonth(const QDate &day) { return isolated(dayWithMonth("MMMd", day)); }
 
 QString weekTitle(const QDate &first, const QDate &last)
 {
@@ -144,19 +161,19 @@ QString weekdayShort(const QDate &day)
 
 QString dayNumber(const QDate &day) { return isolated(formattedDay("d", day)); }
 
-QString dayHeading(const QDate &day) { return isolated(formattedDay("MMMMEEEEd", day)); }
+QString dayHeading(const QDate &day) { return isolated(dayWithMonth("MMMMEEEEd", day)); }
 
 QString editorFormat() { return qtPattern(qtText(bestPattern(icuLocale(), "yMMMdjmm"))); }
 
 QString dateTime(const QDateTime &at, const QTimeZone &zone, const QLocale &locale)
 {
-    return formatted(icuLocale(locale), "yMMMdjmm", at, zone);
+    return withMonth(locale, icuLocale(locale), "yMMMdjmm", at, zone);
 }
 
 QString weekTitle(const QDate &first, const QDate &last, const QLocale &locale)
 {
     const icu::Locale icu = icuLocale(locale);
-    return formattedDay(icu, "MMMd", first) + QStringLiteral(" \u2013 ") + formattedDay(icu, "MMMd", last);
+    return dayWithMonth(locale, icu, "MMMd", first) + QStringLiteral(" \u2013 ") + dayWithMonth(locale, icu, "MMMd", last);
 }
 
 QString pattern(const char *skeleton, const QLocale &locale)

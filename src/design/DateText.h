@@ -10,7 +10,9 @@
 // the system's locale), in the user's time zone, each as one isolated run of
 // its own direction inside right-to-left text. One format per use, the same
 // on every screen: a planned or scheduled moment reads the same in the
-// composer, the plan, the draft editor and the cat's lines.
+// composer, the plan, the draft editor, their date fields and the cat's lines.
+// The order and punctuation are the language's own (ICU's patterns); a month's
+// name is the one a date field shows and reads back (Dutch "dec.").
 namespace DateText {
 
 // The abbreviated date with the shortened time ("Dec 7, 2026, 1:32 PM";

@@ -4,7 +4,6 @@
 #include "app/CaptionComposer.h"
 #include "app/ComposerState.h"
 #include "base/Clock.h"
-#include "design/DateText.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
@@ -413,16 +412,8 @@ QWidget *ComposerEditor::buildForm()
     m_when = new SegmentedPicker({L10n::t("Now"), L10n::t("Later")}, 180, when);
     connect(m_when, &SegmentedPicker::chosen, this, [this](int index) { m_state.setScheduleLater(index == 1); });
     whenRow->addWidget(m_when);
-    m_date = new QDateTimeEdit(when);
-    m_date->setCalendarPopup(true);
-    // Digits and fields in the order they are typed. First: a picker that is
-    // right-to-left when it takes its format reverses the fields for good
-    // (minutes before hours).
-    m_date->setLayoutDirection(Qt::LeftToRight);
     // The same date as the confirmation and the plan show, in the language in use.
-    m_date->setLocale(L10n::locale());
-    m_date->setDisplayFormat(DateText::editorFormat());
-    m_date->setTimeSpec(Qt::LocalTime);
+    m_date = new DateTimeField(when);
     m_date->setFixedHeight(30);
     connect(m_date, &QDateTimeEdit::dateTimeChanged, this,
             [this](const QDateTime &at) { m_state.setScheduledAt(at.toUTC()); });
@@ -554,6 +545,8 @@ void ComposerEditor::refresh()
     }
     m_coverThumbBox->parentWidget()->setVisible(s.cover().has_value());
     m_coverDetail->setText(s.cover() ? s.cover()->fileName : L10n::t("Instagram picks a frame unless you choose one."));
+    // A file name keeps to one line; the sentence in its place is read whole.
+    m_coverDetail->setMaxLines(s.cover() ? 1 : 0);
     m_coverButton->setText(s.cover() ? L10n::t("Remove") : L10n::t("Choose"));
 
     // Format, caption and hashtags.

@@ -160,7 +160,8 @@ void ComposerView::build()
     footerRow->addWidget(m_saveDraft);
     footerRow->addStretch(1);
     m_message = new TextBlock(QString(), DesignFonts::system(12.5, DesignFonts::Weight::regular), Color::muted, m_footer);
-    m_message->setMaxLines(1);
+    // Wrapped rather than cut: beside long buttons (French, German) even the
+    // first rule's sentence needs a second line.
     footerRow->addWidget(m_message);
     m_publish = new StyledButton(QString(), PrimaryButtonStyle(false), m_footer);
     // Only opens the confirmation; nothing goes out from here.

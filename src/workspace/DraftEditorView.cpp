@@ -2,7 +2,6 @@
 
 #include "app/AppModel.h"
 #include "app/ServiceClient.h"
-#include "design/DateText.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
@@ -194,15 +193,8 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_plannedBox = new QCheckBox(L10n::t("Planned for"), this);
     m_plannedBox->setChecked(m_hasDate);
     dateRow->addWidget(m_plannedBox);
-    m_datePicker = new QDateTimeEdit(this);
-    m_datePicker->setTimeSpec(Qt::LocalTime);
-    m_datePicker->setCalendarPopup(true);
-    // The date as the plan row shows it, in the language in use; its fields
-    // stay in the order they are typed (a right-to-left picker that takes its
-    // format reverses them for good).
-    m_datePicker->setLocale(L10n::locale());
-    m_datePicker->setLayoutDirection(Qt::LeftToRight);
-    m_datePicker->setDisplayFormat(DateText::editorFormat());
+    // The date as the plan row shows it, in the language in use.
+    m_datePicker = new DateTimeField(this);
     m_datePicker->setDateTime(m_date.toLocalTime());
     m_datePicker->setEnabled(m_hasDate);
     connect(m_plannedBox, &QCheckBox::toggled, this, [this](bool on) {

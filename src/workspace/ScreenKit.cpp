@@ -206,20 +206,49 @@ constexpr double kRowGap = 8;
 double symbolBox(double size, double fontSize) { return Icons::boxForFontSize(size > 0 ? size : fontSize); }
 } // namespace
 
-QSize RowButton::sizeHint() const
+double RowButton::contentWidth() const
 {
-    if (m_square > 0)
-        return {m_square, m_square};
-    const QFontMetricsF fm(m_style.font());
-    double content = text().isEmpty() ? 0 : fm.horizontalAdvance(text());
+    double content = text().isEmpty() ? 0 : QFontMetricsF(m_style.font()).horizontalAdvance(text());
     if (!m_symbol.isEmpty())
         content += symbolBox(m_symbolSize, m_style.fontSize) + (text().isEmpty() ? 0 : kRowGap);
     if (m_busy)
         content += 16 + kRowGap;
     if (!m_hint.isEmpty())
         content += QFontMetricsF(m_hintFont).horizontalAdvance(m_hint) + 2 * kRowGap;
-    const double width = std::ceil(content + 2 * m_style.horizontalPadding);
+    return content;
+}
+
+QSize RowButton::sizeHint() const
+{
+    if (m_square > 0)
+        return {m_square, m_square};
+    const double width = std::ceil(contentWidth() + 2 * m_style.horizontalPadding);
     return {int(std::max(width, m_style.height)), int(m_style.height)};
+}
+
+RowButton::Placement RowButton::placement(const QRectF &rect) const
+{
+    const double pad = m_style.paddingFor(rect.width(), contentWidth());
+    const QRectF inner = rect.adjusted(pad, 0, -pad, 0);
+    const double textWidth = text().isEmpty() ? 0 : QFontMetricsF(m_style.font()).horizontalAdvance(text());
+    double row = textWidth;
+    if (!m_symbol.isEmpty())
+        row += symbolBox(m_symbolSize, m_style.fontSize) + (text().isEmpty() ? 0 : kRowGap);
+    if (m_busy)
+        row += 16 + kRowGap;
+    const double hintWidth = m_hint.isEmpty() ? 0 : QFontMetricsF(m_hintFont).horizontalAdvance(m_hint);
+    // Centred without a hint; from the leading edge beside one.
+    const double start = m_hint.isEmpty() ? std::max(0.0, (inner.width() - row) / 2) : 0;
+    double at = start + (m_busy ? 16 + kRowGap : 0);
+    if (!m_symbol.isEmpty())
+        at += symbolBox(m_symbolSize, m_style.fontSize) + kRowGap;
+    const double room = std::max(0.0, inner.width() - at - (hintWidth > 0 ? hintWidth + kRowGap : 0));
+    return {inner, start, at, room};
+}
+
+QString RowButton::shownText() const
+{
+    return QFontMetricsF(m_style.font()).elidedText(text(), Qt::ElideRight, placement(QRectF(rect())).textRoom);
 }
 
 QSize RowButton::minimumSizeHint() const
@@ -247,41 +276,28 @@ void RowButton::paintEvent(QPaintEvent *)
     const QFontMetricsF fm(font);
     const bool rtl = layoutDirection() == Qt::RightToLeft;
     const double box = symbolBox(m_symbolSize, m_style.fontSize);
-    const double textWidth = text().isEmpty() ? 0 : fm.horizontalAdvance(text());
-    double row = textWidth;
-    if (!m_symbol.isEmpty())
-        row += box + (text().isEmpty() ? 0 : kRowGap);
-    if (m_busy)
-        row += 16 + kRowGap;
-    const QRectF inner = r.adjusted(m_style.horizontalPadding, 0, -m_style.horizontalPadding, 0);
-    double hintWidth = 0;
-    if (!m_hint.isEmpty())
-        hintWidth = QFontMetricsF(m_hintFont).horizontalAdvance(m_hint);
-
-    // Start of the row, measured from the leading edge of `inner`.
-    double start = m_hint.isEmpty() ? std::max(0.0, (inner.width() - row) / 2) : 0;
+    const Placement placed = placement(r);
+    const QRectF &inner = placed.inner;
+    const double hintWidth = m_hint.isEmpty() ? 0 : QFontMetricsF(m_hintFont).horizontalAdvance(m_hint);
     auto place = [&](double offset, double width) {
         return rtl ? inner.right() - offset - width : inner.left() + offset;
     };
-    double at = start;
+    double at = placed.start;
     const double cy = r.center().y();
     if (m_busy) {
         paintSpokes(painter, QPointF(place(at, 16) + 8, cy), 7, m_spin, label);
         at += 16 + kRowGap;
     }
-    if (!m_symbol.isEmpty()) {
+    if (!m_symbol.isEmpty())
         Icons::paint(painter, m_symbol, QRectF(place(at, box), cy - box / 2, box, box), label, layoutDirection());
-        at += box + kRowGap;
-    }
     if (!text().isEmpty()) {
-        const double room = std::max(0.0, inner.width() - at - (hintWidth > 0 ? hintWidth + kRowGap : 0));
-        const QString shown = fm.elidedText(text(), Qt::ElideRight, room);
-        const double w = std::min(textWidth, room);
+        const QString shown = fm.elidedText(text(), Qt::ElideRight, placed.textRoom);
+        const double w = std::min(fm.horizontalAdvance(text()), placed.textRoom);
         painter.setFont(font);
         painter.setPen(label);
         painter.setLayoutDirection(textDirection(shown));
-        painter.drawText(QRectF(place(at, w), r.top(), w, r.height()), int(Qt::AlignCenter | Qt::TextSingleLine),
-                         shown);
+        painter.drawText(QRectF(place(placed.textAt, w), r.top(), w, r.height()),
+                         int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
     if (!m_hint.isEmpty()) {
         painter.setFont(m_hintFont);

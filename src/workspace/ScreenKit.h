@@ -90,6 +90,9 @@ public:
     // A fixed square, for a symbol-only button.
     void setSquare(int side);
 
+    // The text as it is drawn at the button's width.
+    QString shownText() const;
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -98,6 +101,17 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    // Where the label's pieces go across a button `width` wide.
+    struct Placement {
+        QRectF inner;    // inside the padding
+        double start;    // of the row, from the inner leading edge
+        double textAt;   // of the text, likewise
+        double textRoom; // the text's width before it must be cut
+    };
+    // The row's width unpadded: spinner, symbol, text and hint with their gaps.
+    double contentWidth() const;
+    Placement placement(const QRectF &rect) const;
+
     ButtonStyle m_style;
     QString m_symbol;
     double m_symbolSize = 0;

@@ -50,7 +50,12 @@ public:
         update();
     }
     bool selected() const { return m_selected; }
-    QSize sizeHint() const override { return {200, 36}; }
+    // Wide enough for the title in its bolder, selected weight.
+    QSize sizeHint() const override
+    {
+        const QFont font = DesignFonts::system(13.5, DesignFonts::Weight::semibold);
+        return {int(std::ceil(QFontMetricsF(font).horizontalAdvance(text()))) + 2 * kInset + kTitleAt, 36};
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -66,7 +71,7 @@ protected:
             painter.setOpacity(0.7);
         const QColor ink = PaletteColors::color(m_selected ? Color::text : Color::muted);
         const bool rtl = layoutDirection() == Qt::RightToLeft;
-        const QRectF inner = QRectF(rect()).adjusted(12, 0, -12, 0);
+        const QRectF inner = QRectF(rect()).adjusted(kInset, 0, -kInset, 0);
         const double box = Icons::boxForFontSize(14);
         const QRectF iconSlot(rtl ? inner.right() - 20 : inner.left(), 0, 20, height());
         Icons::paint(painter, WorkspaceSidebar::rowSymbol(m_surface),
@@ -76,8 +81,8 @@ protected:
                                                                 : DesignFonts::Weight::medium);
         painter.setFont(font);
         painter.setPen(ink);
-        const QRectF words = rtl ? QRectF(inner.left(), 0, inner.width() - 31, height())
-                                 : QRectF(inner.left() + 31, 0, inner.width() - 31, height());
+        const QRectF words = rtl ? QRectF(inner.left(), 0, inner.width() - kTitleAt, height())
+                                 : QRectF(inner.left() + kTitleAt, 0, inner.width() - kTitleAt, height());
         const QString shown = QFontMetricsF(font).elidedText(text(), Qt::ElideRight, words.width());
         painter.setLayoutDirection(textDirection(shown));
         painter.drawText(words,
@@ -94,6 +99,11 @@ protected:
     }
 
 private:
+    // The label's padding either side, and where the title starts after the
+    // 20-point icon and its 11-point gap.
+    static constexpr int kInset = 12;
+    static constexpr int kTitleAt = 31;
+
     Surface m_surface;
     bool m_selected = false;
 };
@@ -141,8 +151,8 @@ WorkspaceSplitView::WorkspaceSplitView(AppModel &model, QWidget *parent) : QWidg
     m_splitter->setChildrenCollapsible(false);
     m_splitter->setHandleWidth(1);
     m_sidebar = new WorkspaceSidebar(model, m_splitter);
-    m_sidebar->setMinimumWidth(220);
-    m_sidebar->setMaximumWidth(290);
+    m_sidebar->setMinimumWidth(kSidebarMinimum);
+    m_sidebar->setMaximumWidth(kSidebarMaximum);
     m_stack = new Backdrop(Color::background, 1.0, m_splitter);
     auto *stackLayout = new QVBoxLayout(m_stack);
     stackLayout->setContentsMargins(0, 0, 0, 0);
@@ -151,9 +161,12 @@ WorkspaceSplitView::WorkspaceSplitView(AppModel &model, QWidget *parent) : QWidg
     m_splitter->addWidget(m_stack);
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
-    m_splitter->setSizes({244, 1000});
+    fitSidebar();
     layout->addWidget(m_splitter);
 
+    // After the sidebar has worded itself anew (its rebuild is queued first).
+    connect(&model, &AppModel::languageChanged, this,
+            [this] { QMetaObject::invokeMethod(this, &WorkspaceSplitView::fitSidebar, Qt::QueuedConnection); });
     connect(&model, &AppModel::surfaceChanged, this, &WorkspaceSplitView::showSurface);
     connect(&model, &AppModel::noticeChanged, this, &WorkspaceSplitView::followNotice);
     showSurface();
@@ -163,6 +176,14 @@ WorkspaceSplitView::WorkspaceSplitView(AppModel &model, QWidget *parent) : QWidg
 // Leaving the window (a sign-out, say) ends the banner's wait without clearing
 // the notice: it may be the very one that explains why the sign-in form shows.
 WorkspaceSplitView::~WorkspaceSplitView() = default;
+
+void WorkspaceSplitView::fitSidebar()
+{
+    // Its ideal width, or wider within its range where a language's words for
+    // the surfaces and the two buttons need it.
+    const int width = std::clamp(std::max(kSidebarIdeal, m_sidebar->widthForWords()), kSidebarMinimum, kSidebarMaximum);
+    m_splitter->setSizes({width, std::max(1, m_splitter->width() - width)});
+}
 
 QWidget *WorkspaceSplitView::makeScreen(Surface surface, AppModel &model, QWidget *parent)
 {
@@ -305,6 +326,19 @@ QString WorkspaceSidebar::instagramLineFor(const AppModel &model)
     if (const auto &profile = model.instagram())
         return handle(profile->username);
     return L10n::t("Instagram not connected");
+}
+
+int WorkspaceSidebar::widthForWords() const
+{
+    int width = 0;
+    // The rows sit 10 in from either edge, the buttons 18.
+    for (const QAbstractButton *row : m_rows)
+        width = std::max(width, row->sizeHint().width() + 20);
+    for (const RowButton *button : {m_newPublication, m_ask}) {
+        if (button)
+            width = std::max(width, button->sizeHint().width() + 36);
+    }
+    return width;
 }
 
 QAbstractButton *WorkspaceSidebar::row(Surface surface) const

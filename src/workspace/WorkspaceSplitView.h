@@ -38,6 +38,10 @@ public:
     static QWidget *makeScreen(Surface surface, AppModel &model, QWidget *parent);
     // How long a notice stays before it clears itself.
     static constexpr int kNoticeSeconds = 7;
+    // The sidebar's range of widths and the width it takes where its words fit.
+    static constexpr int kSidebarMinimum = 220;
+    static constexpr int kSidebarIdeal = 244;
+    static constexpr int kSidebarMaximum = 290;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -47,6 +51,7 @@ private:
     void showSurface();
     void followNotice();
     void placeBanner();
+    void fitSidebar();
 
     AppModel &m_model;
     QSplitter *m_splitter;
@@ -72,6 +77,9 @@ public:
     RowButton *askButton() const { return m_ask; }
     TextBlock *accountName() const { return m_account; }
     TextBlock *instagramLine() const { return m_instagram; }
+    // The width at which every surface's title and both buttons show their
+    // words whole.
+    int widthForWords() const;
 
     // The icon a surface's row shows: its symbol when the icon set has it, else
     // the older one.

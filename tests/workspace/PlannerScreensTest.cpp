@@ -840,15 +840,17 @@ TEST_F(PlannerTest, EditorStartsFromTheDraft)
 
 TEST_F(PlannerTest, EditorDateReadsInTheLanguageInUseAndTheCaptionSitsInARoundedBox)
 {
-    // An Arabic window: the date is the language's, its fields in the order they are typed.
+    // An Arabic window: the date is the language's and reads right to left, the
+    // day first and the hours before the minutes, as the plan's rows do.
     model().setLanguage(AppLanguage::ar);
     host.window->setLayoutDirection(Qt::RightToLeft);
     DraftEditorView *view = editor(planDraft(1, QStringLiteral("t"), QStringLiteral("2026-03-02T09:30:00Z")));
     EXPECT_EQ(view->layoutDirection(), Qt::RightToLeft);
     EXPECT_EQ(view->datePicker()->locale(), L10n::locale());
-    EXPECT_EQ(view->datePicker()->displayFormat(), DateText::editorFormat());
-    EXPECT_EQ(view->datePicker()->layoutDirection(), Qt::LeftToRight);
     EXPECT_EQ(view->datePicker()->dateTime(), QDateTime(QDate(2026, 3, 2), QTime(9, 30), QTimeZone::utc()));
+    view->datePicker()->setDateTime(QDateTime(QDate(2026, 12, 18), QTime(11, 58)));
+    EXPECT_EQ(fromTheRight(view->datePicker(), {"11", "58", "2026", QStringLiteral("ديسمبر"), "18"}),
+              (QStringList{"18", QStringLiteral("ديسمبر"), "2026", "58", "11", "▾"}));
 
     // The caption's box is rounded: its corner shows the sheet's background, its
     // inside the surface, and the editor stays clear of the corners.
@@ -1686,6 +1688,8 @@ TEST_F(PlannerTest, DatesFollowTheLanguageInUseAndStayWholeInRightToLeftText)
          fsi + "الاثنين" + pdi, fsi + "29 مارس 2026، 1:32 م" + pdi},
         {AppLanguage::he, fsi + "23 במרץ" + pdi + " \u2013 " + fsi + "29 במרץ" + pdi,
          fsi + "יום ראשון, 29 במרץ" + pdi, fsi + "יום ב׳" + pdi, fsi + "29 במרץ 2026, 13:32" + pdi},
+        // The month as the date field writes it, the same in every place.
+        {AppLanguage::nl, "23 mrt. \u2013 29 mrt.", "zondag 29 maart", "MA", "29 mrt. 2026 13:32"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(AppLanguages::rawValue(c.language).toStdString());
@@ -1705,6 +1709,15 @@ TEST_F(PlannerTest, DatesFollowTheLanguageInUseAndStayWholeInRightToLeftText)
                                                    DateText::editorFormat()),
                   QString(c.time).remove(fsi).remove(pdi))
             << DateText::editorFormat().toStdString();
+    }
+    // In every language the draft editor's field shows the row's date.
+    for (AppLanguage language : AppLanguages::spoken()) {
+        SCOPED_TRACE(AppLanguages::rawValue(language).toStdString());
+        model().setLanguage(language);
+        settle();
+        const PlanEntry &entry = plan()->rows().first()->entry();
+        std::unique_ptr<DraftEditorView> view(editor(*entry.draft));
+        EXPECT_EQ(view->datePicker()->text(), QString(DateText::dateTime(*entry.date)).remove(fsi).remove(pdi));
     }
     model().setLanguage(AppLanguage::en);
 }

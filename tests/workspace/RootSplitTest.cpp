@@ -9,6 +9,7 @@
 #include "design/NoticeBanner.h"
 #include "workspace/AssistantView.h"
 #include "workspace/ComposerView.h"
+#include "workspace/DraftEditorView.h"
 #include "workspace/PlanView.h"
 #include "workspace/PlannerKit.h"
 #include "workspace/ProfileView.h"
@@ -391,6 +392,11 @@ TEST_F(RootTest, TheSidebarKeepsItsWidthAndMirrorsInRightToLeft)
     signInAs("kitty@example.com");
     EXPECT_GE(split()->sidebar()->width(), 220);
     EXPECT_LE(split()->sidebar()->width(), 290);
+    // Wider, within its range, where a language's words need it: the buttons keep their padding.
+    model().setLanguage(AppLanguage::de);
+    settle();
+    for (RowButton *button : {split()->sidebar()->newPublicationButton(), split()->sidebar()->askButton()})
+        EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
     // Dragged far, the divider stops at the sidebar's widest.
     QWidget *handle = split()->splitter()->handle(1);
     QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(0, 10));
@@ -426,4 +432,79 @@ TEST(WorkspaceWindowSize, FitsTheScreensFreeArea)
         SCOPED_TRACE(testing::Message() << c.visible.width() << "x" << c.visible.height());
         EXPECT_EQ(WorkspaceWindowController::initialFrame(c.visible, c.kind), c.frame);
     }
+}
+
+// Every native screen in its states, in every language the application speaks,
+// at the window's size on a 1280 x 800 screen: no word is cut. The account's
+// own data is short, so that only the application's words are measured.
+TEST_F(RootTest, EveryScreenShowsItsWordsWholeInEveryLanguage)
+{
+    host.window->resize(1180, 636);
+    QList<ZephylWire::PlanDraft> drafts;
+    QList<ZephylWire::Publication> publications;
+    for (const char *format : {"reel", "story", "post", "carousel"}) {
+        const QDateTime at = model().clock().now().addDays(drafts.size());
+        ZephylWire::PlanDraft d;
+        d.id = drafts.size() + 1;
+        d.format = QString::fromLatin1(format);
+        d.scheduledAt = at.toUTC().toString(Qt::ISODate);
+        drafts << d;
+        ZephylWire::Publication p;
+        p.status = QStringList{"published", "failed", "processing", "scheduled"}.at(publications.size());
+        p.scheduledAt = at.toMSecsSinceEpoch();
+        publications << p;
+    }
+    flows.service.results["planDrafts"] = drafts; // what a load after signing in finds
+    flows.service.results["instagramPublications"] = publications;
+    ZephylWire::InstagramProfile profile;
+    profile.username = QStringLiteral("kitty");
+    QStringList cuts;
+    auto look = [&](const QString &state) {
+        settle();
+        for (const QString &cut : cutLabels(host.window.get()))
+            cuts << AppLanguages::rawValue(L10n::effectiveLanguage()) + QLatin1Char(' ') + state + ": " + cut;
+    };
+    for (AppLanguage language : AppLanguages::spoken()) {
+        model().setLanguage(language);
+        model().setComposerPresented(false);
+        model().setSession(SessionState::signedOut);
+        model().setSignInBusy(true);
+        look(QStringLiteral("sign-in"));
+        model().setSignInBusy(false);
+        qobject_cast<SignInView *>(root()->branch())->toggleMode();
+        look(QStringLiteral("create-account"));
+
+        signInAs(QStringLiteral("kitty@example.com"), QStringLiteral("Kitty"));
+        model().setAccessibilityTrusted(!model().accessibilityTrusted());
+        for (bool connected : {false, true}) {
+            model().setInstagram(connected ? std::optional(profile) : std::nullopt);
+            for (Surface surface : Surfaces::allCases) {
+                model().setSurface(surface);
+                look(Surfaces::title(surface));
+            }
+        }
+        model().setSurface(Surface::plan);
+        settle();
+        auto *plan = qobject_cast<PlanView *>(split()->detail());
+        const QList<PlanRow *> rows = plan->rows();
+        plan->activate((*std::find_if(rows.begin(), rows.end(), [](PlanRow *r) { return r->entry().draft.has_value(); }))
+                           ->entry());
+        look(QStringLiteral("draft editor"));
+        plan->editor()->cancel();
+
+        model().setComposerPresented(true);
+        ComposerState &state = root()->composerSheet()->findChild<ComposerView *>()->state();
+        look(QStringLiteral("composer"));
+        state.setFormat(PublishFormat::reel);
+        state.setMedia({composertest::video(12)});
+        state.setTrialEnabled(true);
+        state.setScheduleLater(true);
+        state.setMoreOptions(true);
+        state.setConfirming(true);
+        look(QStringLiteral("reel"));
+        state.setConfirming(false);
+        state.setOutcome(PublishOutcome::failed(L10n::t("Instagram took too long to process the media.")));
+        look(QStringLiteral("failed"));
+    }
+    EXPECT_EQ(cuts, QStringList());
 }

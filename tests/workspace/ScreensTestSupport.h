@@ -6,15 +6,23 @@
 #include "app/FlowTestSupport.h"
 
 #include "design/AppearanceService.h"
+#include "design/ButtonStyles.h"
+#include "design/Controls.h"
+#include "design/DesignFonts.h"
 #include "design/TextBlock.h"
+#include "workspace/ScreenKit.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDateTimeEdit>
+#include <QFontMetricsF>
+#include <QLineEdit>
 #include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace screentest {
@@ -80,6 +88,68 @@ inline QStringList texts(const QWidget *root)
         if (block->isVisibleTo(root))
             out << block->text();
     }
+    return out;
+}
+
+// The words under `root` that are shown cut, each as "what: its full text": a
+// text block with more lines than it may show or than its height holds, a
+// button that cuts its label or a check box narrower than its own, a segment's
+// label wider than the segment.
+inline QStringList cutLabels(const QWidget *root)
+{
+    QStringList out;
+    for (const QWidget *w : root->findChildren<QWidget *>()) {
+        if (!w->isVisibleTo(root) || w->width() <= 0)
+            continue;
+        const auto *styled = qobject_cast<const StyledButton *>(w);
+        const auto *row = qobject_cast<const RowButton *>(w);
+        if (const auto *block = qobject_cast<const TextBlock *>(w)) {
+            const qsizetype lines = TextBlock::layoutLines(block->text(), block->font(), block->contentsRect().width(),
+                                                           0, block->layoutDirection())
+                                        .size();
+            if ((block->maxLines() > 0 && lines > block->maxLines()) ||
+                block->height() + 1 < block->heightForWidth(block->width()))
+                out << QStringLiteral("text: ") + block->text();
+        } else if (styled || row) {
+            if ((styled ? styled->shownText() : row->shownText()) != static_cast<const QAbstractButton *>(w)->text())
+                out << QStringLiteral("button: ") + static_cast<const QAbstractButton *>(w)->text();
+        } else if (const auto *button = qobject_cast<const QAbstractButton *>(w)) {
+            if (!button->text().isEmpty() && button->sizeHint().width() > button->width())
+                out << QStringLiteral("button: ") + button->text();
+        } else if (const auto *segments = qobject_cast<const SegmentedPicker *>(w)) {
+            // Measured in the chosen segment's weight, the wider of the two.
+            const QFontMetricsF metrics(DesignFonts::system(12.5, DesignFonts::Weight::semibold));
+            for (int i = 0; i < segments->segments().size(); ++i) {
+                if (metrics.horizontalAdvance(segments->segments().at(i)) > segments->segmentRect(i).width() - 8)
+                    out << QStringLiteral("segment: ") + segments->segments().at(i);
+            }
+        }
+    }
+    return out;
+}
+
+// Words of a date field's text and its pop-up arrow ("▾") in the order they
+// stand from the field's right edge to its left, each word placed by where the
+// field draws the cursor in its middle.
+inline QStringList fromTheRight(QDateTimeEdit *field, const QStringList &words)
+{
+    auto *line = field->findChild<QLineEdit *>();
+    const QRect edit = line->geometry();
+    // The arrow takes the room beside the text.
+    QList<std::pair<double, QString>> placed{
+        {edit.left() > field->width() - edit.right() ? edit.left() / 2.0 : (edit.right() + field->width()) / 2.0,
+         QStringLiteral("▾")}};
+    for (const QString &word : words) {
+        const qsizetype at = line->text().indexOf(word);
+        if (at < 0)
+            return {QStringLiteral("no ") + word + QStringLiteral(" in ") + line->text()};
+        line->setCursorPosition(int(at + word.size() / 2));
+        placed.append({edit.left() + line->inputMethodQuery(Qt::ImCursorRectangle).toRectF().center().x(), word});
+    }
+    std::sort(placed.begin(), placed.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    QStringList out;
+    for (const auto &[x, word] : placed)
+        out << word;
     return out;
 }
 
