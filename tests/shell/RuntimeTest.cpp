@@ -12,6 +12,7 @@
 #include "support/WebEngineSupport.h"
 #include "support/X11TestSupport.h"
 
+#include "ask/AskBarView.h"
 #include "ask/AskPanelBridge.h"
 #include "ask/AskPanelController.h"
 #include "ask/GlobalHotKey.h"
@@ -876,6 +877,29 @@ TEST(Runtime, TheCatStaysWhereThePointerHoldsItFromTheClockAWindowAndThePanel)
         << "the line at " << text(said) << " covers the panel at " << text(zktest::serverFrame(ask.panel()));
     EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(said)) << "the line at " << text(said);
     EXPECT_TRUE(zktest::serverFrame(panel).contains(said)) << "the cat's window holds its line";
+
+    // Moved to the screen's top, the panel leaves the cat no room above it: the
+    // cat sits elsewhere, over none of its buttons, and comes back once it is lower.
+    ask.panel()->move(1280 - ask.panel()->width(), 120);
+    ASSERT_TRUE(frames([&] { return perched() && cat.perchLedge && cat.brain().pose.position.y() == cat.perchLedge->y; }));
+    cat.brain().pose.position.setX(1280); // at the panel's trailing end, over its buttons
+    ask.panel()->move(ask.panel()->x(), 30);
+    const auto away = [&] {
+        const CompanionState s = cat.brain().pose.state;
+        return zktest::serverFrame(ask.panel()).top() == 30 && s != CompanionState::jump &&
+               s != CompanionState::fall && cat.brain().support.kind != CompanionBrain::Support::Kind::perch;
+    };
+    const auto figure = [&] { return panel->frame().scene.figureFrame.translated(panel->canvasOrigin()).toAlignedRect(); };
+    EXPECT_TRUE(frames(away)) << "still on the panel, drawn at " << text(figure());
+    for (QWidget *button : {static_cast<QWidget *>(ask.view()->newConversationButton()),
+                            static_cast<QWidget *>(ask.view()->closeButton())}) {
+        if (!button->isVisible())
+            continue;
+        const QRect control(button->mapToGlobal(QPoint()), button->size());
+        EXPECT_FALSE(figure().intersects(control)) << "the cat at " << text(figure()) << " covers " << text(control);
+    }
+    ask.panel()->move(ask.panel()->x(), 120);
+    EXPECT_TRUE(frames([&] { return perched() && cat.brain().pose.position.y() == cat.perchLedge->y; }));
 }
 
 TEST(Runtime, TheUpdatersHooks)
