@@ -14,6 +14,7 @@
 #include "companion/FilmedPainter.h"
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
+#include "design/QtWords.h"
 #include "platform/X11.h"
 #include "shell/FocusTimerController.h"
 #include "services/ZephylAPI.h"
@@ -227,9 +228,11 @@ void Runtime::wire()
     };
 
     // Windows made after a change of language, and every one that does not set
-    // its own, take the new language's direction.
-    connect(m_model, &AppModel::languageChanged, this,
-            [] { QApplication::setLayoutDirection(L10n::layoutDirection()); });
+    // its own, take the new language's direction; Qt's own words follow too.
+    connect(m_model, &AppModel::languageChanged, this, [] {
+        QApplication::setLayoutDirection(L10n::layoutDirection());
+        QtWords::follow();
+    });
 
     if (m_web)
         wireWeb();

@@ -39,6 +39,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QGuiApplication>
 #include <QWindow>
 #include <QMenu>
@@ -552,6 +554,20 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
     EXPECT_EQ(titles(tray->menu()), trayTitles);
     EXPECT_EQ(titles(windowMenu), windowTitles);
 
+    // Qt's own words: a text field's menu, and a file chooser left open meanwhile.
+    QFileDialog chooser;
+    chooser.setOption(QFileDialog::DontUseNativeDialog);
+    const auto qtWords = [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+        QLineEdit field;
+        const std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+        const auto label = [&](QFileDialog::DialogLabel which) { return chooser.labelText(which); };
+        return QStringList{menu->actions().at(4)->text().section(u'\t', 0, 0), label(QFileDialog::LookIn),
+                           label(QFileDialog::FileName), label(QFileDialog::Reject)}
+            .join(u'|')
+            .toStdString();
+    };
+    EXPECT_EQ(qtWords(), "&Copy|Look in:|File &name:|Cancel");
     // Another language, chosen while the application runs, is in both menus the
     // next time they open; the keys stay.
     c.model().setLanguage(AppLanguage::de);
@@ -568,10 +584,13 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
                              QStringLiteral("Zephyl Kitty beenden|Ctrl+Q")};
     EXPECT_EQ(titles(windowMenu), german);
     EXPECT_EQ(titles(tray->menu()).at(1), QStringLiteral("Zephyl öffnen|"));
+    // Qt's own words too, in a file chooser left open and a text field's menu.
+    EXPECT_EQ(qtWords(), "&Kopieren|Suchen in:|Datei&name:|Abbrechen");
 
     // In a right-to-left language the keys read as they are typed: "Ctrl+,"
     // drawn as part of an Arabic line came out as ",+Ctrl".
     c.model().setLanguage(AppLanguage::ar);
+    EXPECT_EQ(qtWords(), "ا&نسخ|اعثر في:|ا&سم الملفّ:|ألغِ");
     QApplication::setLayoutDirection(Qt::RightToLeft);
     for (QMenu *menu : {tray->menu(), windowMenu}) {
         SCOPED_TRACE(menu == windowMenu ? "the window's menu bar" : "the tray");
@@ -592,6 +611,7 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
     }
     QApplication::setLayoutDirection(Qt::LeftToRight);
     c.model().setLanguage(AppLanguage::en);
+    EXPECT_EQ(qtWords(), "&Copy|Look in:|File &name:|Cancel");
 
     for (QMenu *menu : {tray->menu(), windowMenu}) {
         SCOPED_TRACE(menu == windowMenu ? "the window's menu bar" : "the tray");
