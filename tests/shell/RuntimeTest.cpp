@@ -13,6 +13,7 @@
 #include "support/X11TestSupport.h"
 
 #include "ask/AskBarView.h"
+#include "base/RecordStore.h"
 #include "ask/AskPanelBridge.h"
 #include "ask/AskPanelController.h"
 #include "ask/GlobalHotKey.h"
@@ -99,6 +100,7 @@ struct Spoken {
     QString text;
     bool inWindow = false;
     friend bool operator==(const Spoken &, const Spoken &) = default;
+    friend void PrintTo(const Spoken &s, std::ostream *os) { *os << s.text.toStdString() << (s.inWindow ? " (in the window)" : ""); }
 };
 
 // A coordinator over the native workspace (no web engine): the page's part is
@@ -1029,6 +1031,13 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty Cat"));
 
     Harness h;
+    // The records on a small disk of the test's own, where writes can fail.
+    zktest::PrivateMount disk(64);
+    const QString folder = disk.path() + QStringLiteral("/zephyl-kitty");
+    if (!disk.path().isEmpty()) {
+        delete &RecordStore::of(h.store);
+        new RecordStore(folder + QStringLiteral("/records"), &h.store);
+    }
     AppModel &model = h.make();
     model.setCompanionVariantID(QStringLiteral("ginger"));
     ASSERT_TRUE(model.usesWebWorkspace());
@@ -1044,7 +1053,20 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     QList<Spoken> spoken;
     QObject::connect(runtime.get(), &Runtime::spoke,
                      [&](const QString &text, bool inWindow) { spoken.append({text, inWindow}); });
+    // The web workspace has no notice banner: a write that fails is said by the
+    // cat, also one met before the start.
+    const QString full =
+        QStringLiteral("The disk holding %1 is full, so changes are not kept on this computer for now.").arg(folder);
+    if (!disk.path().isEmpty()) {
+        ASSERT_TRUE(disk.fill());
+        RecordStore::of(h.store).write(QStringLiteral("unsent-text"), QStringLiteral("x@example.com"), QByteArray(6000, 'x'));
+    }
     runtime->start();
+    if (!disk.path().isEmpty()) {
+        EXPECT_EQ(spoken.last(), (Spoken{full, false}));
+        ASSERT_TRUE(disk.unfill());
+        RecordStore::of(h.store).writeAgain();
+    }
     WebWorkspace *web = runtime->web();
     ASSERT_NE(web, nullptr);
     EXPECT_EQ(runtime->workspace().kind(), WorkspaceWindowController::Kind::web);
@@ -1089,6 +1111,17 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     ASSERT_FALSE(spoken.isEmpty());
     EXPECT_EQ(spoken.last(), (Spoken{line, true}));
     EXPECT_NE(cat.viewModel().bubble().value_or(QString()), line);
+    // Typing that cannot be kept is said where the cat is, once.
+    if (!disk.path().isEmpty()) {
+        ASSERT_TRUE(zktest::spinUntil([&] { return model.inputOwner() == QStringLiteral("kitty@example.com"); }));
+        ASSERT_TRUE(disk.fill());
+        const qsizetype before = spoken.size();
+        model.setAskInput(QString(5000, u'q'));
+        model.setAskInput(QString(5001, u'q'));
+        EXPECT_EQ(spoken.mid(before), (QList<Spoken>{{full, true}}));
+        ASSERT_TRUE(disk.unfill());
+        model.setAskInput(QString());
+    }
     // A remark while the window is in view goes to the page; a fed cat is no longer hungry.
     cat.hungry = true;
     runtime->governor() = SpeechGovernor{};
