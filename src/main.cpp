@@ -2,6 +2,7 @@
 #include "design/AppTheme.h"
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
+#include "design/QtWords.h"
 #include "web/WebSchemes.h"
 #include "shell/AppDelegate.h"
 #include "shell/QuitOnSignals.h"
@@ -51,6 +52,7 @@ int main(int argc, char **argv)
     const auto theme = AppThemes::fromRawValue(defaults.string(QStringLiteral("zephyl.mac.theme")).value_or(QString()));
     AppearanceService::shared().setTheme(theme.value_or(AppTheme::system));
     QApplication::setLayoutDirection(L10n::layoutDirection());
+    QtWords::follow();
 
     AppDelegate delegate(instance);
     delegate.applicationDidFinishLaunching(links);

@@ -401,6 +401,9 @@ public:
     bool planKept() const;
     // What the user is told while the plan is unsaved: kept here, or not even that.
     QString planUnsavedText() const;
+    // The trouble that keeps records or settings from being written (which
+    // folder, full or read-only), in words; none while writes succeed.
+    std::optional<QString> writeProblemText() const;
     // An unsaved plan is sent again when the service answers again: at the next
     // call that succeeds, or after these waits, each twice the last, up to the longest.
     static constexpr std::chrono::milliseconds kPlanRetryFirst{5000};
@@ -450,6 +453,7 @@ Q_SIGNALS:
     void composerPresentedChanged();
     void composerPrefillChanged();
     void noticeChanged();
+    void writeProblemChanged();
     void observationsChanged();
     void publishingChanged();
     void askInputChanged();

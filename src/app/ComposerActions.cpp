@@ -174,7 +174,10 @@ QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state)
     }
     model.setNotice(AppNotice::make(L10n::t("Saved to the plan."), AppNotice::Tone::settled));
     // Closed by the user meanwhile: a composer opened since is another post's.
-    if (!state.sheetClosed)
+    // A post being confirmed, sent or shown with its outcome keeps the sheet:
+    // closing it would hide how the publication went.
+    const bool goingOut = state.confirming() || state.sending() || model.publishing() || state.outcome();
+    if (!state.sheetClosed && !goingOut)
         model.setComposerPresented(false);
     co_return true;
 }

@@ -28,8 +28,9 @@ QCoro::Task<> confirm(AppModel &model, ComposerState &state);
 // Keeps the post on the service as a draft publication, under its own key.
 QCoro::Task<> saveDraft(AppModel &model, ComposerState &state);
 // Puts the post into the content plan with its first item uploaded. On success
-// it says so and closes the composer (true); on any failure the composer stays
-// open with the post, and the problem is shown under the media (false).
+// it says so and closes the composer (true), unless the same post is meanwhile
+// being confirmed, published or shown with its outcome; on any failure the
+// composer stays open with the post, and the problem is shown under the media (false).
 QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state);
 
 // A plan draft's title from a caption: its first non-empty line, trimmed of

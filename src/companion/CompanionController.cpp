@@ -172,7 +172,7 @@ void CompanionController::setAside(bool aside)
 void CompanionController::holdStandingGoal()
 {
     std::optional<CompanionGoal> wanted;
-    if (perchLedge)
+    if (roomyPerch())
         wanted = CompanionGoal::perch();
     else if (nestLedge)
         wanted = CompanionGoal::nest();
@@ -299,19 +299,32 @@ std::optional<Ledge> CompanionController::homeLedge() const
     if (screens.empty())
         return std::nullopt;
     const QRectF f = m_desktop->toCat(QRectF(window->frameGeometry()));
-    const CompanionScreen *own = nullptr;
-    for (const CompanionScreen &s : screens) {
-        if (s.frame.contains(f.center())) {
-            own = &s;
-            break;
-        }
-    }
-    if (!own)
-        own = activeScreen(screens);
-    const double top = geo::maxY(own->visibleFrame);
+    const double top = geo::maxY(screenHolding(screens, f.center()).visibleFrame);
     if (f.width() < m_brain.size.width() + 80 || geo::maxY(f) + m_brain.size.height() > top)
         return std::nullopt;
     return Ledge{f.left() + 18, f.right() - 18, geo::maxY(f), int(window->winId()), f.left()};
+}
+
+std::optional<Ledge> CompanionController::roomyPerch() const
+{
+    const std::vector<CompanionScreen> screens = m_desktop->screens();
+    if (!perchLedge || screens.empty())
+        return perchLedge;
+    // The panel's own screen, just under its top edge.
+    const QPointF under(perchLedge->midX(), perchLedge->y - 1);
+    if (perchLedge->y + m_brain.size.height() > geo::maxY(screenHolding(screens, under).visibleFrame))
+        return std::nullopt;
+    return perchLedge;
+}
+
+const CompanionScreen &CompanionController::screenHolding(const std::vector<CompanionScreen> &screens,
+                                                          const QPointF &point) const
+{
+    for (const CompanionScreen &s : screens) {
+        if (s.frame.contains(point))
+            return s;
+    }
+    return *activeScreen(screens);
 }
 
 CatHitArea CompanionController::hitArea() const
@@ -390,7 +403,8 @@ void CompanionController::tick()
     if (visitLedge)
         world.ledges.push_back(*visitLedge);
     world.ledges.insert(world.ledges.end(), m_ledges.begin(), m_ledges.end());
-    world.perch = perchLedge;
+    const std::optional<Ledge> perch = roomyPerch();
+    world.perch = perch;
     world.nest = nestLedge;
     world.home = home;
     // Also a window too tall or narrow to stand on: a spot on its face travels with it.
@@ -405,8 +419,12 @@ void CompanionController::tick()
     world.hungry = hungry;
     world.temper = temper;
 
-    if (!m_brain.goal && (perchLedge || nestLedge) && m_brain.pose.state != CompanionState::carried)
+    // Also when the panel lent as a perch gains or loses the room above it as it moves.
+    const bool carried = m_brain.pose.state == CompanionState::carried;
+    if (!carried && (perch.has_value() != m_perchRoomy || (!m_brain.goal && (perch || nestLedge)))) {
+        m_perchRoomy = perch.has_value();
         holdStandingGoal();
+    }
     const std::vector<CompanionSignal> happened = m_brain.tick(dt, world);
     m_viewModel.setFilmPaused(m_idleSeconds > 180 && m_brain.pose.state == CompanionState::sleep);
     for (const CompanionSignal &s : happened) {

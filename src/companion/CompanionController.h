@@ -98,6 +98,9 @@ public:
     const std::vector<CompanionPanel *> &panels() const { return m_panels; }
     const std::vector<Ledge> &ledges() const { return m_ledges; }
     std::optional<Ledge> homeLedge() const;
+    // The perch ledge while the cat fits between it and the top of its screen;
+    // pushed down from there, the cat would sit over the panel's controls.
+    std::optional<Ledge> roomyPerch() const;
     CatHitArea hitArea() const;
     // Frames run so far, and of them those that read the window tops.
     int framesRun() const { return m_framesRun; }
@@ -120,6 +123,8 @@ private:
     void schedule(std::chrono::milliseconds interval);
     void refreshTopology();
     const CompanionScreen *activeScreen(const std::vector<CompanionScreen> &screens) const;
+    // The screen whose frame holds `point`, else the active one; `screens` is not empty.
+    const CompanionScreen &screenHolding(const std::vector<CompanionScreen> &screens, const QPointF &point) const;
     void present(const std::vector<CompanionScreen> &screens);
     void updateInput();
     double bubbleOpacity() const;
@@ -148,6 +153,7 @@ private:
     std::vector<Ledge> m_ledges;
     std::optional<QPointF> m_pressPoint;
     bool m_dragging = false;
+    bool m_perchRoomy = false; // the perch had room above it at the last frame
     QPointF m_dragOffset;
     std::unique_ptr<Clock::Timer> m_bubbleTimer;
     bool m_screensChanged = false;

@@ -14,6 +14,7 @@
 #include "companion/FilmedPainter.h"
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
+#include "design/QtWords.h"
 #include "platform/X11.h"
 #include "shell/FocusTimerController.h"
 #include "services/ZephylAPI.h"
@@ -172,6 +173,9 @@ void Runtime::start()
     }(self);
     startCare();
     greetAfterMoving();
+    // Met while the state was read, before anything could say it.
+    if (m_web)
+        tellWriteProblem();
 }
 
 void Runtime::wire()
@@ -227,9 +231,11 @@ void Runtime::wire()
     };
 
     // Windows made after a change of language, and every one that does not set
-    // its own, take the new language's direction.
-    connect(m_model, &AppModel::languageChanged, this,
-            [] { QApplication::setLayoutDirection(L10n::layoutDirection()); });
+    // its own, take the new language's direction; Qt's own words follow too.
+    connect(m_model, &AppModel::languageChanged, this, [] {
+        QApplication::setLayoutDirection(L10n::layoutDirection());
+        QtWords::follow();
+    });
 
     if (m_web)
         wireWeb();
@@ -289,6 +295,7 @@ void Runtime::wireWeb()
     };
     // The page's session is the one the service ended: the page goes back to its sign-in.
     connect(m_model, &AppModel::sessionExpiring, &web, &WebWorkspaceModel::returnToSignIn);
+    connect(m_model, &AppModel::writeProblemChanged, this, &Runtime::tellWriteProblem);
     web.onFocusToggle = [self] {
         if (!self)
             return;
@@ -503,6 +510,15 @@ void Runtime::governedDesktopSpeech(const QString &text, double seconds)
         return;
     if (m_governor.allows(text, clock().now()))
         desktopSay(text, seconds);
+}
+
+// The web workspace shows no notice banner: records or settings that cannot be
+// written are said by the cat, once for each trouble, not at every keystroke.
+// An expired session needs no line: the ask panel says it and the page shows its sign-in.
+void Runtime::tellWriteProblem()
+{
+    if (const auto text = m_model->writeProblemText())
+        say(*text, 9);
 }
 
 bool Runtime::catInWindow() const

@@ -130,6 +130,7 @@ private:
     void followCover(bool inView);
     void reactToPublication(const QString &status);
     void governedDesktopSpeech(const QString &text, double seconds);
+    void tellWriteProblem();
     void showWindowAndActivate();
     void setNest(const std::optional<QRectF> &frame);
     void setPerch(const std::optional<Ledge> &ledge);

@@ -12,6 +12,8 @@
 #include "support/WebEngineSupport.h"
 #include "support/X11TestSupport.h"
 
+#include "ask/AskBarView.h"
+#include "base/RecordStore.h"
 #include "ask/AskPanelBridge.h"
 #include "ask/AskPanelController.h"
 #include "ask/GlobalHotKey.h"
@@ -38,6 +40,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QGuiApplication>
 #include <QWindow>
 #include <QMenu>
@@ -96,6 +100,7 @@ struct Spoken {
     QString text;
     bool inWindow = false;
     friend bool operator==(const Spoken &, const Spoken &) = default;
+    friend void PrintTo(const Spoken &s, std::ostream *os) { *os << s.text.toStdString() << (s.inWindow ? " (in the window)" : ""); }
 };
 
 // A coordinator over the native workspace (no web engine): the page's part is
@@ -551,6 +556,18 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
     EXPECT_EQ(titles(tray->menu()), trayTitles);
     EXPECT_EQ(titles(windowMenu), windowTitles);
 
+    // Qt's own words: a text field's menu, and a file chooser left open meanwhile.
+    QFileDialog chooser;
+    chooser.setOption(QFileDialog::DontUseNativeDialog);
+    const auto qtWords = [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+        QLineEdit field;
+        const QMenu *menu = field.createStandardContextMenu(); // the field's child
+        return (menu->actions().at(4)->text().section(u'\t', 0, 0) + u'|' + chooser.labelText(QFileDialog::LookIn) + u'|' +
+                chooser.labelText(QFileDialog::FileName) + u'|' + chooser.labelText(QFileDialog::Reject))
+            .toStdString();
+    };
+    EXPECT_EQ(qtWords(), "&Copy|Look in:|File &name:|Cancel");
     // Another language, chosen while the application runs, is in both menus the
     // next time they open; the keys stay.
     c.model().setLanguage(AppLanguage::de);
@@ -567,10 +584,12 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
                              QStringLiteral("Zephyl Kitty beenden|Ctrl+Q")};
     EXPECT_EQ(titles(windowMenu), german);
     EXPECT_EQ(titles(tray->menu()).at(1), QStringLiteral("Zephyl öffnen|"));
+    EXPECT_EQ(qtWords(), "&Kopieren|Suchen in:|Datei&name:|Abbrechen");
 
     // In a right-to-left language the keys read as they are typed: "Ctrl+,"
     // drawn as part of an Arabic line came out as ",+Ctrl".
     c.model().setLanguage(AppLanguage::ar);
+    EXPECT_EQ(qtWords(), "ا&نسخ|اعثر في:|ا&سم الملفّ:|ألغِ");
     QApplication::setLayoutDirection(Qt::RightToLeft);
     for (QMenu *menu : {tray->menu(), windowMenu}) {
         SCOPED_TRACE(menu == windowMenu ? "the window's menu bar" : "the tray");
@@ -591,6 +610,7 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
     }
     QApplication::setLayoutDirection(Qt::LeftToRight);
     c.model().setLanguage(AppLanguage::en);
+    EXPECT_EQ(qtWords(), "&Copy|Look in:|File &name:|Cancel");
 
     for (QMenu *menu : {tray->menu(), windowMenu}) {
         SCOPED_TRACE(menu == windowMenu ? "the window's menu bar" : "the tray");
@@ -876,6 +896,21 @@ TEST(Runtime, TheCatStaysWhereThePointerHoldsItFromTheClockAWindowAndThePanel)
         << "the line at " << text(said) << " covers the panel at " << text(zktest::serverFrame(ask.panel()));
     EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(said)) << "the line at " << text(said);
     EXPECT_TRUE(zktest::serverFrame(panel).contains(said)) << "the cat's window holds its line";
+
+    // At the screen's top the panel leaves the cat no room above it: the cat sits
+    // elsewhere, off the panel's buttons, and comes back once the panel is lower.
+    ask.panel()->move(1280 - ask.panel()->width(), 30);
+    cat.brain().pose.position.setX(1280); // over the Close button, were it to stay
+    const auto figure = [&] { return panel->frame().scene.figureFrame.translated(panel->canvasOrigin()).toAlignedRect(); };
+    EXPECT_TRUE(frames([&] {
+        const CompanionState s = cat.brain().pose.state;
+        return zktest::serverFrame(ask.panel()).top() == 30 && s != CompanionState::jump && s != CompanionState::fall &&
+               cat.brain().support.kind != CompanionBrain::Support::Kind::perch;
+    })) << "still on the panel, drawn at " << text(figure());
+    const QWidget *close = ask.view()->closeButton();
+    EXPECT_FALSE(figure().intersects(QRect(close->mapToGlobal(QPoint()), close->size()))) << text(figure());
+    ask.panel()->move(ask.panel()->x(), 120);
+    EXPECT_TRUE(frames(perched));
 }
 
 TEST(Runtime, TheUpdatersHooks)
@@ -985,6 +1020,13 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     server.addAccount(QStringLiteral("kitty@example.com"), QStringLiteral("meow-meow-meow"), QStringLiteral("Kitty Cat"));
 
     Harness h;
+    // The records on a small disk of the test's own, where writes can fail.
+    zktest::PrivateMount disk(64);
+    const QString folder = disk.path() + QStringLiteral("/zephyl-kitty");
+    if (!disk.path().isEmpty()) {
+        delete &RecordStore::of(h.store);
+        new RecordStore(folder + QStringLiteral("/records"), &h.store);
+    }
     AppModel &model = h.make();
     model.setCompanionVariantID(QStringLiteral("ginger"));
     ASSERT_TRUE(model.usesWebWorkspace());
@@ -1000,7 +1042,20 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     QList<Spoken> spoken;
     QObject::connect(runtime.get(), &Runtime::spoke,
                      [&](const QString &text, bool inWindow) { spoken.append({text, inWindow}); });
+    // The web workspace has no notice banner: a write that fails is said by the
+    // cat, also one met before the start.
+    const QString full =
+        QStringLiteral("The disk holding %1 is full, so changes are not kept on this computer for now.").arg(folder);
+    if (!disk.path().isEmpty()) {
+        ASSERT_TRUE(disk.fill());
+        RecordStore::of(h.store).write(QStringLiteral("unsent-text"), QStringLiteral("x@example.com"), QByteArray(6000, 'x'));
+    }
     runtime->start();
+    if (!disk.path().isEmpty()) {
+        EXPECT_EQ(spoken.last(), (Spoken{full, false}));
+        ASSERT_TRUE(disk.unfill());
+        RecordStore::of(h.store).writeAgain(); // written: the trouble is over
+    }
     WebWorkspace *web = runtime->web();
     ASSERT_NE(web, nullptr);
     EXPECT_EQ(runtime->workspace().kind(), WorkspaceWindowController::Kind::web);
@@ -1045,6 +1100,17 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     ASSERT_FALSE(spoken.isEmpty());
     EXPECT_EQ(spoken.last(), (Spoken{line, true}));
     EXPECT_NE(cat.viewModel().bubble().value_or(QString()), line);
+    // Typing that cannot be kept is said where the cat is, once.
+    if (!disk.path().isEmpty()) {
+        ASSERT_TRUE(zktest::spinUntil([&] { return model.inputOwner() == QStringLiteral("kitty@example.com"); }));
+        ASSERT_TRUE(disk.fill());
+        const qsizetype before = spoken.size();
+        model.setAskInput(QString(5000, u'q'));
+        model.setAskInput(QString(5001, u'q'));
+        EXPECT_EQ(spoken.mid(before), (QList<Spoken>{{full, true}}));
+        ASSERT_TRUE(disk.unfill());
+        model.setAskInput(QString());
+    }
     // A remark while the window is in view goes to the page; a fed cat is no longer hungry.
     cat.hungry = true;
     runtime->governor() = SpeechGovernor{};

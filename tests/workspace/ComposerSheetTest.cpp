@@ -179,6 +179,29 @@ TEST_F(SheetTest, ClosedDuringASaveToThePlanThePostStillReachesThePlan)
     EXPECT_TRUE(model().composerPresented());
 }
 
+// A save to the plan that ends while the confirmation is open, or while the
+// post is being published, leaves the sheet open for the outcome.
+TEST_F(SheetTest, ASaveToThePlanEndingWhileThePostGoesOutLeavesTheSheetOpen)
+{
+    state().setCaption(QStringLiteral("Morning"));
+    state().setMedia({picture()});
+    flows.service.held += {QStringLiteral("savePlanDrafts"), QStringLiteral("createInstagramPublication")};
+    for (const bool confirmed : {false, true}) {
+        click(view()->saveToPlanButton());
+        click(view()->publishButton());
+        if (confirmed)
+            click(view()->confirmation()->confirmButton());
+        const QPointer<ComposerState> post = &state();
+        flows.service.release("savePlanDrafts", Reply{});
+        ASSERT_TRUE(zktest::spinUntil([&] { return !post || !post->savingToPlan(); }));
+        ASSERT_TRUE(model().composerPresented()) << (confirmed ? "publishing" : "confirming");
+        if (!confirmed)
+            click(view()->confirmation()->backButton());
+    }
+    flows.service.release("createInstagramPublication", Reply::of(ZephylWire::Publication{}));
+    EXPECT_TRUE(zktest::spinUntil([&] { return model().composerPresented() && view()->outcomePage(); }));
+}
+
 TEST_F(SheetTest, TheFooterFollowsThePostAndTheConnection)
 {
     EXPECT_FALSE(view()->saveToPlanButton()->isEnabled());

@@ -1,0 +1,39 @@
+#include "design/QtWords.h"
+
+#include "design/L10n.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QPointer>
+#include <QTranslator>
+
+#include <optional>
+
+namespace QtWords {
+
+void follow()
+{
+    static QPointer<QTranslator> loaded;
+    static std::optional<AppLanguage> loadedFor;
+    const AppLanguage language = L10n::effectiveLanguage();
+    if (loadedFor == language)
+        return;
+    loadedFor = language;
+    if (loaded) {
+        QCoreApplication::removeTranslator(loaded);
+        delete loaded;
+    }
+    if (language == AppLanguage::en)
+        return;
+    // "qt" is the catalogue that gathers the modules' own (qtbase, qtmultimedia, ...).
+    auto *next = new QTranslator(QCoreApplication::instance());
+    if (next->load(L10n::locale(), QStringLiteral("qt"), QStringLiteral("_"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(next);
+        loaded = next;
+    } else {
+        delete next;
+    }
+}
+
+} // namespace QtWords
