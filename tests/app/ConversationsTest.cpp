@@ -389,8 +389,11 @@ TEST(Ask, ASessionTheServiceNoLongerTakesEndsAndNothingTypedIsLost)
         finish(m.ask(QStringLiteral("still there?")));
         EXPECT_EQ(f.service.count("assistant"), 2) << "nothing is asked once the session has ended";
 
-        if (!native) // the page, reloaded, reports nobody before its sign-in
+        if (!native) { // the page, reloaded, cannot load or reports nobody before its sign-in
+            m.webPageUnavailable();
+            EXPECT_EQ(m.session(), SessionState::signedOut) << "the ended session is not taken up again";
             m.webAccountChanged(std::nullopt);
+        }
         f.service.failures.clear();
         signIn();
         EXPECT_EQ(lines(m.catChat()).mid(2), (QStringList{asked, expired}));
