@@ -75,14 +75,14 @@ void AppModel::adoptIdentity(const QString &email)
 {
     const QString owner = RecordStore::ownerKey(email);
     // An account without a name is never taken for another one, nor another for it.
-    if (m_accountAdopted && (owner.isEmpty() || owner != m_accountIdentity)) {
-        const bool unnamedLeft = m_accountIdentity.isEmpty();
+    if (m_accountAdopted && (owner.isEmpty() || owner != m_accountIdentity))
         clearAccountData();
-        // What an unnamed account typed was kept nowhere but here; it is nobody else's.
-        if (unnamedLeft) {
-            setAssistantDraft(QString());
-            setAskInput(QString());
-        }
+    // Nor has it a conversation of its own: the one in view is nobody's (the
+    // exchange an ended session left in view, the signed-out panel's lines).
+    if (!m_accountAdopted && owner.isEmpty()) {
+        setCatChat({});
+        setAskReply(std::nullopt);
+        setAskQuestion(std::nullopt);
     }
     m_accountIdentity = owner;
     m_accountAdopted = true;
@@ -132,6 +132,11 @@ bool AppModel::accountUnconfirmed() const
 
 void AppModel::clearAccountData()
 {
+    // What an account without a name typed was kept nowhere but here; it is nobody else's.
+    if (m_accountAdopted && m_accountIdentity.isEmpty()) {
+        setAssistantDraft(QString());
+        setAskInput(QString());
+    }
     // Loads, saves and replies still on their way belong to the account that goes.
     m_accountFlows.renew();
     m_accountIdentity.clear();

@@ -378,8 +378,9 @@ TEST(WebAccount, ReportsOfAnyShapeNeverMixTwoAccounts)
 
 TEST(WebAccount, AccountsWithoutAnAddressKeepNothingOnDiskAndShareNothing)
 {
-    for (bool nobodyBetween : {false, true}) {
-        SCOPED_TRACE(nobodyBetween ? "a report of nobody between" : "one straight after the other");
+    // Between X and Y: nothing, a report of nobody, or the end of X's session in the ask panel.
+    for (const char *between : {"", "nobody", "expiry"}) {
+        SCOPED_TRACE(between);
         Flows f(false);
         AppModel &m = f.model();
         f.service.results["planDrafts"] = QList<Draft>{draft(1)};
@@ -395,12 +396,18 @@ TEST(WebAccount, AccountsWithoutAnAddressKeepNothingOnDiskAndShareNothing)
         f.service.failures.remove("savePlanDrafts");
         f.service.results["planDrafts"] = QList<Draft>{draft(7)};
         f.service.savedPlans.clear();
-        if (nobodyBetween)
+        if (between == std::string_view("nobody"))
             m.webAccountChanged(std::nullopt);
+        if (between == std::string_view("expiry")) {
+            f.service.failures["assistant"] = std::make_exception_ptr(APIError::unauthorized());
+            finish(m.ask(QStringLiteral("asked by x")));
+            f.service.failures.remove("assistant");
+        }
         m.webAccountChanged(AppModel::WebAccount{QStringLiteral(" "), QStringLiteral("Y")});
         ASSERT_TRUE(zktest::spinUntil([&] { return !m.planLoading() && !m.planSaving(); }));
         EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{7}));
         EXPECT_EQ(m.askInput(), QString());
+        EXPECT_TRUE(m.catChat().isEmpty());
         for (const auto &saved : f.service.savedPlans)
             EXPECT_FALSE(ids(saved).contains(2)) << "X's draft was sent as Y's";
     }
