@@ -403,7 +403,9 @@ void AppModel::webAccountChanged(const std::optional<WebAccount> &account, bool 
         }(this);
         return;
     }
-    const QString chatOwner = m_chatOwner;
+    // The account the page signed out: the one in memory, or the one whose
+    // session ended here while the page still held it.
+    const QString chatOwner = m_chatOwner.isEmpty() ? m_inputOwner : m_chatOwner;
     if (signedOut) {
         // The page signed the account out: what it kept here goes, as at the
         // native sign-out (another account's records stay).
@@ -427,6 +429,7 @@ void AppModel::webAccountChanged(const std::optional<WebAccount> &account, bool 
         CatChatLine::save({}, *m_records, chatOwner);
         if (m_leftChat && m_leftChat->owner == chatOwner)
             m_leftChat.reset();
+        clearCatConversation(); // what an ended session left in view goes too
     }
 }
 

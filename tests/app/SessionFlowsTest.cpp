@@ -463,6 +463,15 @@ TEST(WebAccount, ThePagesSignOutForgetsTheAccountsTextAndConversationAndAnOfflin
     f.h.make(&f.service);
     f.model().webPageUnavailable();
     EXPECT_EQ(f.model().session(), SessionState::restoring) << "nobody is kept after a sign-out";
+    // Back again; the service ends her session in the ask panel while the page
+    // still holds it, then the page signs her out.
+    AppModel &again = f.model();
+    again.webAccountChanged(kitty);
+    f.service.failures["assistant"] = std::make_exception_ptr(APIError::unauthorized());
+    finish(again.ask(QStringLiteral("still there?")));
+    again.webAccountChanged(std::nullopt, true);
+    EXPECT_TRUE(CatChatLine::load(records, QStringLiteral("kitty@example.com")).isEmpty());
+    EXPECT_TRUE(again.catChat().isEmpty());
 }
 
 TEST(SessionExpiry, TheExpiredAccountsDataGoesButItsUnsentTextStays)
