@@ -531,7 +531,7 @@ private:
     // The plan the account kept unsaved, shown while the service's cannot be read.
     void showKeptPlan();
     // Drops every account-bound value and every result still on its way for it.
-    // The unsent text is left alone.
+    // The unsent text is left alone, but for an account without a name's.
     void clearAccountData();
     // After the plan has loaded: reopens the editor this account left open, if any.
     void returnDraftEdit();

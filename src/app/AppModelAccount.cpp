@@ -188,6 +188,9 @@ QCoro::Task<> AppModel::expireSession()
     m_expiry.reset();
     // While the account is still known, so what an open editor holds is kept as its own.
     Q_EMIT sessionExpiring();
+    // No session is stored any more: a start (or a page) that cannot reach the
+    // service must not take this account up again.
+    keepAccount(std::nullopt);
     setSession(SessionState::signedOut);
     setUser(std::nullopt);
     // The next account must find nothing of this one (the unsent text stays its owner's).

@@ -117,7 +117,7 @@ QCoro::Task<> AppModel::savePlan()
         // sent once it has (verifyAccount loads the plan, which sends it).
         m_unsavedPlan.save(m_accountIdentity, {m_planDrafts, m_planBase, false});
         setPlanUnsaved(true);
-        setNotice(AppNotice::make(L10n::t("Plan changes are kept here but not saved yet."), AppNotice::Tone::attention));
+        setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
         verifyAccountSoon();
         co_return;
     }

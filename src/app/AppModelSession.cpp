@@ -75,14 +75,14 @@ void AppModel::adoptIdentity(const QString &email)
 {
     const QString owner = RecordStore::ownerKey(email);
     // An account without a name is never taken for another one, nor another for it.
-    if (m_accountAdopted && (owner.isEmpty() || owner != m_accountIdentity)) {
-        const bool unnamedLeft = m_accountIdentity.isEmpty();
+    if (m_accountAdopted && (owner.isEmpty() || owner != m_accountIdentity))
         clearAccountData();
-        // What an unnamed account typed was kept nowhere but here; it is nobody else's.
-        if (unnamedLeft) {
-            setAssistantDraft(QString());
-            setAskInput(QString());
-        }
+    // Nor has it a conversation of its own: the one in view is nobody's (the
+    // exchange an ended session left in view, the signed-out panel's lines).
+    if (!m_accountAdopted && owner.isEmpty()) {
+        setCatChat({});
+        setAskReply(std::nullopt);
+        setAskQuestion(std::nullopt);
     }
     m_accountIdentity = owner;
     m_accountAdopted = true;
@@ -132,6 +132,11 @@ bool AppModel::accountUnconfirmed() const
 
 void AppModel::clearAccountData()
 {
+    // What an account without a name typed was kept nowhere but here; it is nobody else's.
+    if (m_accountAdopted && m_accountIdentity.isEmpty()) {
+        setAssistantDraft(QString());
+        setAskInput(QString());
+    }
     // Loads, saves and replies still on their way belong to the account that goes.
     m_accountFlows.renew();
     m_accountIdentity.clear();
@@ -398,7 +403,9 @@ void AppModel::webAccountChanged(const std::optional<WebAccount> &account, bool 
         }(this);
         return;
     }
-    const QString chatOwner = m_chatOwner;
+    // The account the page signed out: the one in memory, or the one whose
+    // session ended here while the page still held it.
+    const QString chatOwner = m_chatOwner.isEmpty() ? m_inputOwner : m_chatOwner;
     if (signedOut) {
         // The page signed the account out: what it kept here goes, as at the
         // native sign-out (another account's records stay).
@@ -422,6 +429,7 @@ void AppModel::webAccountChanged(const std::optional<WebAccount> &account, bool 
         CatChatLine::save({}, *m_records, chatOwner);
         if (m_leftChat && m_leftChat->owner == chatOwner)
             m_leftChat.reset();
+        clearCatConversation(); // what an ended session left in view goes too
     }
 }
 

@@ -31,6 +31,9 @@ constexpr double kAwaySeconds = 180.0;
 constexpr std::chrono::milliseconds kAttentionPoll = 2s;
 // How long a publication reported under way keeps the page watching it.
 constexpr std::chrono::seconds kPublicationWatch = 15min;
+// A page sent back to its sign-in that is sent back again this soon, having come
+// back with the same account and without showing its sign-in, still holds its session.
+constexpr std::chrono::milliseconds kSentBackAgain = 5min;
 } // namespace
 
 WebWorkspaceModel::WebWorkspaceModel(std::optional<QUrl> baseURL, InWindowCatStage *stage, QObject *parent)
@@ -134,6 +137,13 @@ void WebWorkspaceModel::retry()
 
 void WebWorkspaceModel::returnToSignIn()
 {
+    // The service takes the page's session and refuses only the application's
+    // calls: another reload would bring the same account back, and so on without end.
+    const QDateTime now = Clock::shared().now();
+    if (m_account && m_account == m_sentBack && m_sentBackAt.msecsTo(now) < kSentBackAgain.count())
+        return;
+    m_sentBack = m_account;
+    m_sentBackAt = now;
     setAccount(std::nullopt);
     QPointer<WebWorkspaceModel> self(this);
     preserveUnsentText([self] {
@@ -491,6 +501,8 @@ void WebWorkspaceModel::contentProcessEnded()
 
 void WebWorkspaceModel::setPhase(const Phase &phase)
 {
+    if (phase.kind == Phase::Kind::signIn)
+        m_sentBack.reset(); // the page holds no session now
     if (m_phase == phase)
         return;
     m_phase = phase;

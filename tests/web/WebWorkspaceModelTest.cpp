@@ -229,6 +229,19 @@ TEST_F(WebWorkspaceModelTest, APageWhoseSessionEndedKeepsItsDraftThenOpensItsEnt
     web->post(R"({"type":"session","signedIn":false,"path":"/signin"})");
     signIn();
     EXPECT_EQ(reported.size(), 2) << "nobody is not told again; the same account, signed in again, is";
+
+    // Sent back, the page comes straight back with the same account: the service
+    // refuses only the application's calls. Sending it back again would repeat
+    // that without end; only a while later does it go back again.
+    web->returnToSignIn();
+    web->heldScripts.takeFirst()();
+    signIn();
+    web->returnToSignIn();
+    EXPECT_TRUE(web->heldScripts.isEmpty()) << "sent back again at once";
+    EXPECT_TRUE(web->account());
+    clock.advance(10min);
+    web->returnToSignIn();
+    EXPECT_EQ(web->heldScripts.size(), 1);
 }
 
 TEST_F(WebWorkspaceModelTest, GreetingUsesTheFirstWordAndAMomentLastsFiveSeconds)
