@@ -479,12 +479,6 @@ void AppModel::followWrites()
         // Written again: the warning, if still shown, is no longer true.
         setNotice(std::nullopt);
     }
-    Q_EMIT writeProblemChanged();
-}
-
-std::optional<QString> AppModel::writeProblemText() const
-{
-    return m_writeProblem ? std::optional(describe(*m_writeProblem)) : std::nullopt;
 }
 
 // ---- Summary

@@ -401,9 +401,8 @@ public:
     bool planKept() const;
     // What the user is told while the plan is unsaved: kept here, or not even that.
     QString planUnsavedText() const;
-    // The trouble that keeps records or settings from being written (which
-    // folder, full or read-only), in words; none while writes succeed.
-    std::optional<QString> writeProblemText() const;
+    // A desktop notification (the focus and care reminders, and notices with nowhere else to show).
+    void notify(const QString &title, const QString &body);
     // An unsaved plan is sent again when the service answers again: at the next
     // call that succeeds, or after these waits, each twice the last, up to the longest.
     static constexpr std::chrono::milliseconds kPlanRetryFirst{5000};
@@ -453,7 +452,6 @@ Q_SIGNALS:
     void composerPresentedChanged();
     void composerPrefillChanged();
     void noticeChanged();
-    void writeProblemChanged();
     void observationsChanged();
     void publishingChanged();
     void askInputChanged();
@@ -494,7 +492,6 @@ private:
     QUuid m_writeNotice;
     // Moves the single records older versions kept in the settings to their accounts.
     void moveSingleRecords();
-    void notify(const QString &title, const QString &body);
     UserNotifications &notifications() const;
     void tickFocus();
 

@@ -173,9 +173,9 @@ void Runtime::start()
     }(self);
     startCare();
     greetAfterMoving();
-    // Met while the state was read, before anything could say it.
+    // Met while the state was read (a disk that takes no writes), before anything could say it.
     if (m_web)
-        tellWriteProblem();
+        tellNotice();
 }
 
 void Runtime::wire()
@@ -295,7 +295,7 @@ void Runtime::wireWeb()
     };
     // The page's session is the one the service ended: the page goes back to its sign-in.
     connect(m_model, &AppModel::sessionExpiring, &web, &WebWorkspaceModel::returnToSignIn);
-    connect(m_model, &AppModel::writeProblemChanged, this, &Runtime::tellWriteProblem);
+    connect(m_model, &AppModel::noticeChanged, this, &Runtime::tellNotice);
     web.onFocusToggle = [self] {
         if (!self)
             return;
@@ -512,13 +512,26 @@ void Runtime::governedDesktopSpeech(const QString &text, double seconds)
         desktopSay(text, seconds);
 }
 
-// The web workspace shows no notice banner: records or settings that cannot be
-// written are said by the cat, once for each trouble, not at every keystroke.
-// An expired session needs no line: the ask panel says it and the page shows its sign-in.
-void Runtime::tellWriteProblem()
+// The web workspace shows no notice banner: what the native one would show
+// (records that cannot be written, an update's restart put off, an Instagram
+// link's outcome) is said by the cat, once per notice, or, with the cat
+// switched off, posted as a desktop notification. An expired session needs no
+// line: the ask panel says it and the page shows its sign-in.
+void Runtime::tellNotice()
 {
-    if (const auto text = m_model->writeProblemText())
-        say(*text, 9);
+    const std::optional<AppNotice> &notice = m_model->notice();
+    if (!notice || notice->id == m_toldNotice)
+        return;
+    m_toldNotice = notice->id;
+    if (notice->text == L10n::t("Your session has expired. Sign in again."))
+        return;
+    if (m_model->companionEnabled()) {
+        say(notice->text, 9);
+    } else if (m_web->say(notice->text, 9)) {
+        Q_EMIT spoke(notice->text, true);
+    } else {
+        m_model->notify(QStringLiteral("Zephyl Kitty"), notice->text);
+    }
 }
 
 bool Runtime::catInWindow() const

@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QSslCertificate>
 #include <QUrl>
+#include <QUuid>
 
 #include <functional>
 #include <memory>
@@ -130,7 +131,7 @@ private:
     void followCover(bool inView);
     void reactToPublication(const QString &status);
     void governedDesktopSpeech(const QString &text, double seconds);
-    void tellWriteProblem();
+    void tellNotice();
     void showWindowAndActivate();
     void setNest(const std::optional<QRectF> &frame);
     void setPerch(const std::optional<Ledge> &ledge);
@@ -184,6 +185,7 @@ private:
     bool m_seenInView = false;
     int m_trayWatch = 0;
     SpeechGovernor m_governor;
+    QUuid m_toldNotice; // the last notice the web workspace's cat said
     bool m_started = false;
     bool m_catIsInside = false;
 };

@@ -1111,6 +1111,22 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
         ASSERT_TRUE(disk.unfill());
         model.setAskInput(QString());
     }
+    // Any other notice too (an update's restart put off), and with the cat
+    // switched off, as a desktop notification; a lapsed session is the page's to show.
+    const QString putOff = QStringLiteral("Finish your current post or wait for the reply before restarting.");
+    model.setNotice(AppNotice::make(putOff, AppNotice::Tone::attention));
+    EXPECT_EQ(spoken.last(), (Spoken{putOff, true}));
+    web->stage().clear();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !web->catInside(); }));
+    model.setCompanionEnabled(false);
+    const qsizetype saidBefore = spoken.size(), postedBefore = h.notifications.posted.size();
+    model.setNotice(AppNotice::make(putOff, AppNotice::Tone::attention));
+    model.setNotice(AppNotice::make(QStringLiteral("Your session has expired. Sign in again."), AppNotice::Tone::attention));
+    EXPECT_EQ(spoken.size(), saidBefore);
+    EXPECT_EQ(h.notifications.posted.mid(postedBefore), (QList<Posted>{{QStringLiteral("Zephyl Kitty"), putOff}}));
+    model.setCompanionEnabled(true);
+    web->stage().show(InWindowCatStage::Look::happy, QSizeF(1000, 700), 30);
+    ASSERT_TRUE(zktest::spinUntil([&] { return cat.aside(); }));
     // A remark while the window is in view goes to the page; a fed cat is no longer hungry.
     cat.hungry = true;
     runtime->governor() = SpeechGovernor{};
