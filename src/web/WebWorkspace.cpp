@@ -8,6 +8,7 @@
 #include "services/ServiceOrigin.h"
 #include "web/BootScript.h"
 #include "web/ProfileCookies.h"
+#include "web/SessionCookieKeep.h"
 #include "web/WebPopup.h"
 #include "web/WebRules.h"
 #include "web/WebTransportError.h"
@@ -68,6 +69,8 @@ constexpr qsizetype kMaxMessageURL = 256 * 1024;
 constexpr std::chrono::milliseconds kRestDelay = std::chrono::seconds(60);
 // Scripts kept for a resting page: the latest of each, a few at most.
 constexpr qsizetype kKeptScripts = 16;
+// How long the first page waits for the kept session cookie to be back in the store.
+constexpr std::chrono::milliseconds kSessionGiveBackLimit = std::chrono::seconds(3);
 
 QString json(const QJsonValue &value)
 {
@@ -457,13 +460,18 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     m_messagePort = new MessagePort(this);
     m_profile->installUrlSchemeHandler(kScheme, m_messagePort);
 
+    // The session cookie is kept beside the engine's file, as owner-only as it.
+    m_sessionKeep = new SessionCookieKeep(
+        std::make_unique<FileSecretBackend>(storage + QStringLiteral("/Session cookie.json")), this->baseURL().host(), this);
     QWebEngineCookieStore *cookies = m_profile->cookieStore();
     connect(cookies, &QWebEngineCookieStore::cookieAdded, this, [this](const QNetworkCookie &cookie) {
         m_cookies.removeIf([&](const QNetworkCookie &c) { return c.hasSameIdentifier(cookie); });
         m_cookies.append(cookie);
+        m_sessionKeep->added(cookie);
     });
     connect(cookies, &QWebEngineCookieStore::cookieRemoved, this, [this](const QNetworkCookie &cookie) {
         m_cookies.removeIf([&](const QNetworkCookie &c) { return c.hasSameIdentifier(cookie); });
+        m_sessionKeep->removed(cookie);
     });
 
     m_page = new WorkspacePage(m_profile, this);
@@ -677,6 +685,37 @@ QSizeF WebWorkspace::pageSize() const { return m_view ? QSizeF(m_view->size()) :
 
 void WebWorkspace::fetchCookies(std::function<void(const QList<QNetworkCookie> &)> answer)
 {
+    if (std::exchange(m_sessionGivenBack, true))
+        answer(m_cookies);
+    else
+        giveBackSession(std::move(answer));
+}
+
+QCoro::Task<> WebWorkspace::giveBackSession(std::function<void(const QList<QNetworkCookie> &)> answer)
+{
+    // The first entry waits, within a limit, until the store holds the kept
+    // session cookie: the engine's file may not have it yet.
+    const QPointer<WebWorkspace> self(this);
+    const std::optional<QNetworkCookie> kept = co_await m_sessionKeep->load();
+    if (!self)
+        co_return;
+    if (kept && m_profile) {
+        Async::Trigger taken(this);
+        const auto take = taken.firer();
+        const auto watch = connect(m_profile->cookieStore(), &QWebEngineCookieStore::cookieAdded, this,
+                                   [kept, take](const QNetworkCookie &cookie) {
+                                       if (cookie.name() == kept->name() && cookie.value() == kept->value())
+                                           take();
+                                   });
+        QTimer::singleShot(kSessionGiveBackLimit, this, take);
+        QUrl origin = baseURL();
+        origin.setPath(QStringLiteral("/"));
+        m_profile->cookieStore()->setCookie(*kept, origin);
+        co_await taken;
+        if (!self)
+            co_return;
+        disconnect(watch);
+    }
     answer(m_cookies);
 }
 

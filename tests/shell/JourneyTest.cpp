@@ -349,6 +349,31 @@ TEST(Journey, EveryKindOfLinkFromARealSecondLaunch)
     }
 }
 
+TEST(Journey, ASignInOnThePageOutlivesAKillRightAfterIt)
+{
+    // The engine writes its cookie file half a minute after a change: the kill
+    // comes well before that.
+    Service service;
+    ASSERT_FALSE(service.info.isEmpty()) << "the stand-in cannot listen";
+    {
+        Step step("it signs in on its page and is killed at once");
+        Application app(service.info, service.certificate);
+        ASSERT_NO_FATAL_FAILURE(signIn(app));
+        app.kill();
+    }
+    {
+        Step step("the next start is signed in without the form");
+        Application again(service.info, service.certificate);
+        const QString account = QStringLiteral("trace: page account: kitty@example.com");
+        const QString form = QStringLiteral("trace: page: signIn");
+        ASSERT_TRUE(zktest::spinUntil([&] { return again.trace.contains(account) || again.trace.contains(form); },
+                                      std::chrono::seconds(90)))
+            << again.trace.toStdString();
+        EXPECT_FALSE(again.trace.contains(form)) << "the sign-in was lost\n" << again.trace.toStdString();
+        EXPECT_TRUE(again.saw(account)) << again.trace.toStdString();
+    }
+}
+
 TEST(Journey, NothingTypedIsLostWhenTheApplicationIsKilled)
 {
     // The native workspace, over the stand-in on loopback http.

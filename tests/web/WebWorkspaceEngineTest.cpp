@@ -244,6 +244,25 @@ TEST_F(WebEngineTest, BootScriptRunsFirstAndMessagesMovePhaseAndReportTheAccount
                                                web->phase().kind == Phase::Kind::workspace; }));
 }
 
+TEST_F(WebEngineTest, TheSessionCookieIsKeptOwnerOnlyAtOnceAndGoesWithThePagesSignOut)
+{
+    const QString path = web->profile()->persistentStoragePath() + QStringLiteral("/Session cookie.json");
+    const auto kept = [&] {
+        const auto read = QCoro::waitFor(FileSecretBackend(path).read(QStringLiteral("app.sorvane.creator.web"),
+                                                                      QStringLiteral("session-cookie")));
+        return read.status == SecretBackend::Status::ok ? read.data : QByteArray();
+    };
+    signIn();
+    ASSERT_TRUE(zktest::spinUntil([&] { return kept().startsWith("__Host-zephyl_session="); })) << kept().constData();
+    EXPECT_TRUE(kept().contains("HttpOnly"));
+    EXPECT_EQ(QFile::permissions(path) & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+              QFile::Permissions());
+
+    evaluate(web->page(), QStringLiteral("document.getElementById('signout').click(); true"));
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    EXPECT_TRUE(zktest::spinUntil([&] { return kept().isEmpty(); })) << "the page's sign-out drops the kept session";
+}
+
 TEST_F(WebEngineTest, MessagesPostedJustBeforeThePageLeavesAllArriveInOrder)
 {
     signIn();
