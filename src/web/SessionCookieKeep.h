@@ -31,9 +31,6 @@ public:
     // takes it back from the host's origin: a host-only cookie carries no domain.
     QCoro::Task<std::optional<QNetworkCookie>> load();
 
-    // Every report so far has reached the place.
-    bool settled() const { return !m_writing && !m_dirty; }
-
 private:
     void want(std::optional<QByteArray> raw);
     QCoro::Task<> writeOut();
