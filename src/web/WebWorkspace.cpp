@@ -19,7 +19,6 @@
 #include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
 #include <QJsonArray>
@@ -30,6 +29,7 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <QThread>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QUuid>
@@ -201,9 +201,11 @@ QHash<QString, QList<QNetworkCookie>> &lastCookies()
 }
 
 // The engine writes its cookie file from its own threads, in batches, the last
-// one when the profile goes; a process that ends at once loses it, and the user
-// is signed out at the next start. Wait, within a deadline, until the file
-// holds every live cookie the store last reported.
+// one when the profile goes; a process that ends at once loses it. Wait, within
+// a deadline, until the file holds every live cookie the store last reported.
+// The wait runs no event loop: the workspace goes while the application ends,
+// and nothing of the application may run on while its parts are being taken
+// down (a timer, a page call's caller).
 void awaitCookieFile(const QString &folder, const QList<QNetworkCookie> &cookies)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -222,10 +224,7 @@ void awaitCookieFile(const QString &folder, const QList<QNetworkCookie> &cookies
         });
         if (written || deadline.hasExpired())
             return;
-        // The engine's own teardown runs partly on this thread's loop.
-        QEventLoop loop;
-        QTimer::singleShot(25, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(25);
     }
 }
 
@@ -579,11 +578,16 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
 
 WebWorkspace::~WebWorkspace()
 {
-    // Nothing of ours runs while the engine is waited for below.
+    // Nothing of ours runs while the engine is waited for below. Calls through
+    // the page still on their way are left unanswered, as are answers that came
+    // in but were not handed over yet: the workspace goes only as the
+    // application ends, whose callers must not act on them (the service client
+    // would fall back on its own road, find no session there and end it) nor
+    // run on among parts already gone.
     stopTimers();
+    m_fetches.clear();
     QCoreApplication::removePostedEvents(this);
     lastCookies().insert(m_storagePath, m_cookies);
-    failAllFetches(QStringLiteral("The web workspace closed."));
     releaseScriptWaiters();
     // Pages go before their profile: the open pop-ups, and those closed whose
     // deletion still waits for the event loop.
@@ -970,9 +974,10 @@ void WebWorkspace::deliverMessage(const QByteArray &text, const QString &senderH
 QCoro::Task<WebTransport::Response> WebWorkspace::perform(QString path, QString method, std::optional<QByteArray> body,
                                                           QMap<QString, QString> headers)
 {
-    // Every answer, a refusal included, arrives through the event loop: callers
-    // never see this road finish inside their own call.
-    auto pending = std::make_shared<PendingFetch>(QCoreApplication::instance());
+    // An answer arrives through the event loop and by the workspace: a caller
+    // whose workspace is gone is never resumed. A refusal before anything is
+    // sent comes at once.
+    auto pending = std::make_shared<PendingFetch>(this);
     // A resting page is brought back for the call.
     wake();
     const QUrl current = m_page ? m_page->url() : QUrl();
@@ -995,8 +1000,6 @@ QCoro::Task<WebTransport::Response> WebWorkspace::perform(QString path, QString 
         headerObject.insert(it.key(), it.value());
 
     const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    // Resumed through the application object, so a workspace closing while a
-    // fetch runs still ends the wait.
     m_fetches.insert(id, pending);
     const QString script = QString::fromLatin1(kFetchScript)
                                .arg(json(id), json(path), json(method), json(headerObject), json(bodyText));
