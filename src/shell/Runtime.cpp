@@ -78,6 +78,12 @@ Runtime::~Runtime()
 {
     if (g_shared == this)
         g_shared = nullptr;
+    // Its parts go one by one below: what they signal meanwhile finds no
+    // coordinator to act on it.
+    disconnect(qApp, nullptr, this, nullptr);
+    disconnect(m_model, nullptr, this, nullptr);
+    if (m_web)
+        disconnect(m_web.get(), nullptr, this, nullptr);
     m_tour.reset();
     m_careTimer.reset();
     m_comingBack.reset();

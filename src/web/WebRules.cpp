@@ -21,7 +21,7 @@ bool isZephyl(const QUrl &baseURL, const QString &host)
     return host == base || host == bare || host == www + bare;
 }
 
-bool isLiveSession(const QNetworkCookie &cookie, const QString &host, const QDateTime &now)
+bool isSessionCookie(const QNetworkCookie &cookie, const QString &host)
 {
     if (cookie.name() != sessionCookieName)
         return false;
@@ -32,9 +32,12 @@ bool isLiveSession(const QNetworkCookie &cookie, const QString &host, const QDat
         domain.chop(1);
     // The cookie's own host, or a host below it; a look-alike such as
     // "notsorvane.app" does not end with ".sorvane.app".
-    if (host.isEmpty() || !(cookie.domain() == host || domain == host || domain.endsWith(u'.' + host)))
-        return false;
-    return cookie.isSessionCookie() || cookie.expirationDate() > now;
+    return !host.isEmpty() && (cookie.domain() == host || domain == host || domain.endsWith(u'.' + host));
+}
+
+bool isLiveSession(const QNetworkCookie &cookie, const QString &host, const QDateTime &now)
+{
+    return isSessionCookie(cookie, host) && (cookie.isSessionCookie() || cookie.expirationDate() > now);
 }
 
 QString entryPath(const QList<QNetworkCookie> &cookies, const QString &host, const QDateTime &now)

@@ -27,6 +27,8 @@ QUrl resolveBaseURL(const std::optional<QUrl> &given);
 // without "www.". Exact and case-sensitive, as hosts arrive already normalised.
 bool isZephyl(const QUrl &baseURL, const QString &host);
 
+// The service's session cookie for `host`, live or not.
+bool isSessionCookie(const QNetworkCookie &cookie, const QString &host);
 // A cookie that proves a signed-in session for `host`.
 bool isLiveSession(const QNetworkCookie &cookie, const QString &host, const QDateTime &now);
 // The page to open first: the workspace with a live session, else sign-in.

@@ -9,6 +9,7 @@
 #include "services/WebTransportError.h"
 #include "web/BootScript.h"
 #include "web/ProfileCookies.h"
+#include "web/SessionCookieKeep.h"
 #include "web/WebPopup.h"
 #include "web/WebRules.h"
 
@@ -18,7 +19,6 @@
 #include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
 #include <QJsonArray>
@@ -29,6 +29,7 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <QThread>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QUuid>
@@ -68,6 +69,8 @@ constexpr qsizetype kMaxMessageURL = 256 * 1024;
 constexpr std::chrono::milliseconds kRestDelay = std::chrono::seconds(60);
 // Scripts kept for a resting page: the latest of each, a few at most.
 constexpr qsizetype kKeptScripts = 16;
+// How long the first page waits for the kept session cookie to be back in the store.
+constexpr std::chrono::milliseconds kSessionGiveBackLimit = std::chrono::seconds(3);
 
 QString json(const QJsonValue &value)
 {
@@ -202,9 +205,11 @@ QHash<QString, QList<QNetworkCookie>> &lastCookies()
 }
 
 // The engine writes its cookie file from its own threads, in batches, the last
-// one when the profile goes; a process that ends at once loses it, and the user
-// is signed out at the next start. Wait, within a deadline, until the file
-// holds every live cookie the store last reported.
+// one when the profile goes; a process that ends at once loses it. Wait, within
+// a deadline, until the file holds every live cookie the store last reported.
+// The wait runs no event loop: the workspace goes while the application ends,
+// and nothing of the application may run on while its parts are being taken
+// down (a timer, a page call's caller).
 void awaitCookieFile(const QString &folder, const QList<QNetworkCookie> &cookies)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -223,10 +228,7 @@ void awaitCookieFile(const QString &folder, const QList<QNetworkCookie> &cookies
         });
         if (written || deadline.hasExpired())
             return;
-        // The engine's own teardown runs partly on this thread's loop.
-        QEventLoop loop;
-        QTimer::singleShot(25, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(25);
     }
 }
 
@@ -461,13 +463,18 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     m_messagePort = new MessagePort(this);
     m_profile->installUrlSchemeHandler(kScheme, m_messagePort);
 
+    // The session cookie is kept beside the engine's file, as owner-only as it.
+    m_sessionKeep = new SessionCookieKeep(
+        std::make_unique<FileSecretBackend>(storage + QStringLiteral("/Session cookie.json")), this->baseURL().host(), this);
     QWebEngineCookieStore *cookies = m_profile->cookieStore();
     connect(cookies, &QWebEngineCookieStore::cookieAdded, this, [this](const QNetworkCookie &cookie) {
         m_cookies.removeIf([&](const QNetworkCookie &c) { return c.hasSameIdentifier(cookie); });
         m_cookies.append(cookie);
+        m_sessionKeep->added(cookie);
     });
     connect(cookies, &QWebEngineCookieStore::cookieRemoved, this, [this](const QNetworkCookie &cookie) {
         m_cookies.removeIf([&](const QNetworkCookie &c) { return c.hasSameIdentifier(cookie); });
+        m_sessionKeep->removed(cookie);
     });
 
     m_page = new WorkspacePage(m_profile, this);
@@ -575,11 +582,16 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
 
 WebWorkspace::~WebWorkspace()
 {
-    // Nothing of ours runs while the engine is waited for below.
+    // Nothing of ours runs while the engine is waited for below. Calls through
+    // the page still on their way are left unanswered, as are answers that came
+    // in but were not handed over yet: the workspace goes only as the
+    // application ends, whose callers must not act on them (the service client
+    // would fall back on its own road, find no session there and end it) nor
+    // run on among parts already gone.
     stopTimers();
+    m_fetches.clear();
     QCoreApplication::removePostedEvents(this);
     lastCookies().insert(m_storagePath, m_cookies);
-    failAllFetches(QStringLiteral("The web workspace closed."));
     releaseScriptWaiters();
     // Pages go before their profile: the open pop-ups, and those closed whose
     // deletion still waits for the event loop.
@@ -681,6 +693,37 @@ QSizeF WebWorkspace::pageSize() const { return m_view ? QSizeF(m_view->size()) :
 
 void WebWorkspace::fetchCookies(std::function<void(const QList<QNetworkCookie> &)> answer)
 {
+    if (std::exchange(m_sessionGivenBack, true))
+        answer(m_cookies);
+    else
+        giveBackSession(std::move(answer));
+}
+
+QCoro::Task<> WebWorkspace::giveBackSession(std::function<void(const QList<QNetworkCookie> &)> answer)
+{
+    // The first entry waits, within a limit, until the store holds the kept
+    // session cookie: the engine's file may not have it yet.
+    const QPointer<WebWorkspace> self(this);
+    const std::optional<QNetworkCookie> kept = co_await m_sessionKeep->load();
+    if (!self)
+        co_return;
+    if (kept && m_profile) {
+        Async::Trigger taken(this);
+        const auto take = taken.firer();
+        const auto watch = connect(m_profile->cookieStore(), &QWebEngineCookieStore::cookieAdded, this,
+                                   [kept, take](const QNetworkCookie &cookie) {
+                                       if (cookie.name() == kept->name() && cookie.value() == kept->value())
+                                           take();
+                                   });
+        QTimer::singleShot(kSessionGiveBackLimit, this, take);
+        QUrl origin = baseURL();
+        origin.setPath(QStringLiteral("/"));
+        m_profile->cookieStore()->setCookie(*kept, origin);
+        co_await taken;
+        if (!self)
+            co_return;
+        disconnect(watch);
+    }
     answer(m_cookies);
 }
 
@@ -935,9 +978,10 @@ void WebWorkspace::deliverMessage(const QByteArray &text, const QString &senderH
 QCoro::Task<WebTransport::Response> WebWorkspace::perform(QString path, QString method, std::optional<QByteArray> body,
                                                           QMap<QString, QString> headers)
 {
-    // Every answer, a refusal included, arrives through the event loop: callers
-    // never see this road finish inside their own call.
-    auto pending = std::make_shared<PendingFetch>(QCoreApplication::instance());
+    // An answer arrives through the event loop and by the workspace: a caller
+    // whose workspace is gone is never resumed. A refusal before anything is
+    // sent comes at once.
+    auto pending = std::make_shared<PendingFetch>(this);
     // A resting page is brought back for the call.
     wake();
     const QUrl current = m_page ? m_page->url() : QUrl();
@@ -960,8 +1004,6 @@ QCoro::Task<WebTransport::Response> WebWorkspace::perform(QString path, QString 
         headerObject.insert(it.key(), it.value());
 
     const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    // Resumed through the application object, so a workspace closing while a
-    // fetch runs still ends the wait.
     m_fetches.insert(id, pending);
     const QString script = QString::fromLatin1(kFetchScript)
                                .arg(json(id), json(path), json(method), json(headerObject), json(bodyText));

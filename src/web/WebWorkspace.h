@@ -25,6 +25,7 @@ class WebPopup;
 class WorkspacePage;
 class MessagePort;
 class FetchPort;
+class SessionCookieKeep;
 
 // The service's web app in a web engine view: a persistent profile of its own,
 // the boot script and bridge, the page's messages (each with the origin of the
@@ -120,6 +121,7 @@ private:
     void runKeptScripts();
     // Keeps a script for a resting page: the latest of its kind.
     void keepScript(const QString &script);
+    QCoro::Task<> giveBackSession(std::function<void(const QList<QNetworkCookie> &)> answer);
 
     Options m_options;
     QString m_bootScript;
@@ -137,6 +139,8 @@ private:
     // store reports (it lists nothing it loads from disk).
     QList<QNetworkCookie> m_cookies;
     QString m_storagePath;
+    SessionCookieKeep *m_sessionKeep = nullptr;
+    bool m_sessionGivenBack = false;
     QHash<QString, std::shared_ptr<PendingFetch>> m_fetches;
     // The main frame's document as its isolated world names it, and those it replaced.
     QString m_document;

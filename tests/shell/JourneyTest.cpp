@@ -371,6 +371,67 @@ TEST(Journey, EveryKindOfLinkFromARealSecondLaunch)
     }
 }
 
+TEST(Journey, ASignInOnThePageOutlivesAKillRightAfterIt)
+{
+    // The engine writes its cookie file half a minute after a change: the kill comes well before.
+    Service service;
+    ASSERT_FALSE(service.info.isEmpty()) << "the stand-in cannot listen";
+    {
+        Application app(service.info, service.certificate);
+        ASSERT_NO_FATAL_FAILURE(signIn(app));
+        app.kill();
+    }
+    Application again(service.info, service.certificate);
+    const QString account = QStringLiteral("trace: page account: kitty@example.com");
+    const QString form = QStringLiteral("trace: page: signIn");
+    ASSERT_TRUE(zktest::spinUntil([&] { return again.trace.contains(account) || again.trace.contains(form); },
+                                  std::chrono::seconds(90))) << again.trace.toStdString();
+    EXPECT_FALSE(again.trace.contains(form)) << "the sign-in was lost\n" << again.trace.toStdString();
+}
+
+TEST(Journey, QuittingWhileCallsThroughThePageAreOnTheirWayEndsCleanlyAndActsOnNone)
+{
+    // By SIGTERM and by the Quit command in turns, each right after a sign-in on
+    // the page (the engine's cookie file is then behind), the service holding
+    // the application's call for the threads and, every other time, the cat on
+    // the composer's sheet. scripts/test runs it under the sanitizers too.
+    const int rounds = qEnvironmentVariableIsSet("ZK_QUIT_ROUNDS") ? qEnvironmentVariableIntValue("ZK_QUIT_ROUNDS") : 6;
+    Service service;
+    ASSERT_FALSE(service.info.isEmpty()) << "the stand-in cannot listen";
+    Standin::Fault hang;
+    hang.kind = Standin::Fault::Kind::hang;
+    hang.path = QStringLiteral("/api/assistant/thread");
+    service.server.addFault(hang);
+    for (int round = 1; round <= rounds && !HasFailure(); ++round) {
+        SCOPED_TRACE(testing::Message() << "round " << round << (round % 2 ? ", SIGTERM" : ", Quit"));
+        QDir(qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/zephyl-kitty/QtWebEngine")).removeRecursively();
+        Application app(service.info, service.certificate);
+        ASSERT_NO_FATAL_FAILURE(signIn(app));
+        ASSERT_TRUE(zktest::spinUntil([&] { return !service.server.withheld().isEmpty(); })) << "no call was held";
+        if (round % 4 < 2) {
+            key(QStringLiteral("alt+space"));
+            ASSERT_TRUE(app.keyboardIn(QStringLiteral("Ask the cat")));
+            type(QStringLiteral("new post"));
+            key(QStringLiteral("Return"));
+            ASSERT_TRUE(app.saw(QStringLiteral("trace: page composer: open"))) << app.trace.toStdString();
+        }
+        const qsizetype quit = app.mark();
+        if (round % 2) {
+            app.process.terminate();
+        } else {
+            ASSERT_TRUE(app.keyboardIn(QStringLiteral("page")));
+            key(QStringLiteral("ctrl+q"));
+        }
+        ASSERT_TRUE(zktest::spinUntil([&] { return app.process.state() == QProcess::NotRunning; }));
+        EXPECT_TRUE(app.process.exitStatus() == QProcess::NormalExit && app.process.exitCode() == 0) << app.trace.toStdString();
+        for (const char *finding : {"ERROR: AddressSanitizer", "runtime error:"})
+            EXPECT_FALSE(app.trace.contains(QLatin1String(finding))) << app.trace.toStdString();
+        // The unanswered call moves nothing once the quit began.
+        for (const char *moved : {"trace: signed out", "trace: notice: ", "trace: plan: "})
+            EXPECT_FALSE(app.trace.indexOf(QLatin1String(moved), quit) >= 0) << app.trace.mid(quit).toStdString();
+    }
+}
+
 TEST(Journey, NothingTypedIsLostWhenTheApplicationIsKilled)
 {
     // The native workspace, over the stand-in on loopback http.

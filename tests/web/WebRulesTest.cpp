@@ -3,6 +3,7 @@
 #include "base/Bundle.h"
 #include "services/ServiceOrigin.h"
 #include "services/ZephylAPI.h"
+#include "web/SessionCookieKeep.h"
 #include "web/WebRules.h"
 #include "support/TestSupport.h"
 
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QCoro/QCoroTask>
 
 using namespace WebRules;
 
@@ -68,6 +70,37 @@ TEST(WebRules, SessionCookieChoosesTheEntryPage)
                          cookie(sessionCookieName, host)},
                         host, now),
               workspace);
+}
+
+TEST(WebRules, TheSessionCookieIsKeptAsTheStoreReportsItAndGoesWithIt)
+{
+    const QString host = QStringLiteral("www.sorvane.app");
+    auto owned = std::make_unique<MemorySecretBackend>();
+    MemorySecretBackend &place = *owned;
+    SessionCookieKeep keep(std::move(owned), host);
+    const auto kept = [&] { return QCoro::waitFor(keep.load()).value_or(QNetworkCookie("none")); };
+    QNetworkCookie session = cookie(sessionCookieName, host);
+    session.setHttpOnly(true);
+    keep.added(cookie("other", host));
+    keep.added(cookie(sessionCookieName, QStringLiteral("example.com")));
+    EXPECT_TRUE(place.items.isEmpty()) << "only the host's session cookie is kept";
+
+    keep.removed(session); // an overwrite: the old one goes, the new one comes
+    keep.added(session);
+    EXPECT_TRUE(kept().isHttpOnly() && kept().value() == "v");
+    EXPECT_TRUE(kept().domain().isEmpty()) << "a host-only cookie goes back from the host's origin";
+    place.refuseWrites = -1;
+    session.setValue("newer");
+    keep.added(session);
+    EXPECT_EQ(kept().name(), "none") << "an older session never outlives a newer one that was not kept";
+    place.refuseWrites = 0;
+    keep.added(session);
+    keep.removed(session);
+    EXPECT_EQ(kept().name(), "none") << "the page's sign-out drops it";
+
+    session.setExpirationDate(QDateTime::currentDateTimeUtc().addSecs(-60));
+    place.items.insert(QStringLiteral("app.sorvane.creator.web/session-cookie"), session.toRawForm());
+    EXPECT_EQ(kept().name(), "none") << "an expired session is not given back";
 }
 
 TEST(WebRules, NavigationPolicyInOrder)

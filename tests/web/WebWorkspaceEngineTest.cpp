@@ -245,11 +245,20 @@ TEST_F(WebEngineTest, BootScriptRunsFirstAndMessagesMovePhaseAndReportTheAccount
                                                web->phase().kind == Phase::Kind::workspace; }));
 }
 
-TEST_F(WebEngineTest, OnlyThePageThatReportedTheAccountSignsItOut)
+// The session cookie is kept owner-only as soon as the page has it; only the
+// page that reported the account signs it out, which drops the kept cookie.
+TEST_F(WebEngineTest, OnlyThePageThatReportedTheAccountSignsItOutAndDropsItsKeptCookie)
 {
+    const QString path = web->profile()->persistentStoragePath() + QStringLiteral("/Session cookie.json");
+    const auto kept = [&] {
+        return QCoro::waitFor(FileSecretBackend(path).read(QStringLiteral("app.sorvane.creator.web"),
+                                                           QStringLiteral("session-cookie"))).data;
+    };
     QList<std::optional<WebWorkspaceModel::Account>> reported;
     web->onAccountChange = [&](const auto &a) { reported << a; };
     signIn();
+    ASSERT_TRUE(zktest::spinUntil([&] { return kept().startsWith("__Host-zephyl_session="); })) << kept().constData();
+    EXPECT_EQ(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
     // A page loading anew says nobody for a moment, before it has its account.
     server.addFault({Standin::Fault::Kind::hang, QStringLiteral("/api/v1/me"), 0, std::nullopt, 0, 1});
     evaluate(web->page(), QStringLiteral("window.leaving = true; location.reload(); true"));
@@ -268,6 +277,7 @@ TEST_F(WebEngineTest, OnlyThePageThatReportedTheAccountSignsItOut)
     ASSERT_TRUE(zktest::spinUntil([&] { return reported.size() == 4; }));
     EXPECT_FALSE(reported.last().has_value());
     EXPECT_TRUE(web->signedOutInPage());
+    EXPECT_TRUE(zktest::spinUntil([&] { return kept().isEmpty(); })) << "the page's sign-out drops the kept session";
 }
 
 TEST_F(WebEngineTest, MessagesPostedJustBeforeThePageLeavesAllArriveInOrder)
