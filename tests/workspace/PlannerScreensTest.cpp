@@ -1217,6 +1217,12 @@ TEST_F(PlannerTest, OnAShortWindowTheEditorScrollsAndTheKeyboardStaysOnAttach)
         key(host.window->focusWidget(), Qt::Key_Tab);
     EXPECT_TRUE(shown->rect().contains(QRect(view->saveButton()->mapTo(shown, QPoint()), view->saveButton()->size())))
         << "Tab scrolls the last button into view";
+
+    // The scroll bar stands on the sheet's own colour, not on a band of the card's.
+    QWidget *card = shown->parentWidget()->parentWidget();
+    const QRect inside = card->contentsRect();
+    EXPECT_EQ(QColor(card->grab().toImage().pixel(inside.right() - 9, inside.center().y())),
+              PaletteColors::color(Color::background));
 }
 
 TEST_F(PlannerTest, AttachThroughTheMediaImporter)
