@@ -64,37 +64,16 @@ public:
     std::vector<CompanionScreen> screens() const override
     {
         std::vector<CompanionScreen> out;
-        QList<QScreen *> list = QGuiApplication::screens();
-        QScreen *primary = QGuiApplication::primaryScreen();
-        if (primary && list.removeOne(primary))
-            list.prepend(primary);
-        if (list.isEmpty())
+        const std::vector<X11::Monitor> monitors = X11::monitors(m_heads);
+        if (monitors.empty())
             return out;
-        const QRect first = list.front()->geometry();
-        const double bottom = first.y() + first.height();
-        auto flip = [bottom](const QRect &r) {
+        // Turned over about the primary monitor's bottom edge.
+        const double bottom = monitors.front().frame.bottom();
+        auto flip = [bottom](const QRectF &r) {
             return QRectF(r.x(), bottom - r.y() - r.height(), r.width(), r.height());
         };
-        if (list.size() == 1 && m_heads.size() > 1) {
-            // A Xinerama desktop: one Qt screen over several monitors. Each
-            // monitor is a screen of the cat's; the work area narrows the first.
-            QScreen *only = list.front();
-            const double ratio = only->devicePixelRatio() > 0 ? only->devicePixelRatio() : 1.0;
-            const double headsBottom = m_heads.front().y() / ratio + m_heads.front().height() / ratio;
-            for (size_t i = 0; i < m_heads.size(); ++i) {
-                const QRect &h = m_heads[i];
-                const QRectF points(h.x() / ratio, h.y() / ratio, h.width() / ratio, h.height() / ratio);
-                const QRectF frame(points.x(), headsBottom - points.y() - points.height(), points.width(),
-                                   points.height());
-                QRectF visible = frame;
-                if (i == 0)
-                    visible = frame.intersected(flip(only->availableGeometry()));
-                out.push_back({frame, visible.isEmpty() ? frame : visible, only});
-            }
-            return out;
-        }
-        for (QScreen *s : list)
-            out.push_back({flip(s->geometry()), flip(s->availableGeometry()), s});
+        for (const X11::Monitor &m : monitors)
+            out.push_back({flip(m.frame), flip(m.available), m.screen});
         return out;
     }
 

@@ -1,6 +1,7 @@
 #include "platform/X11.h"
 
 #include <QGuiApplication>
+#include <QScreen>
 
 #include <xcb/xcb.h>
 
@@ -489,6 +490,30 @@ std::vector<QRect> xineramaHeads()
     if (heads.size() < 2)
         heads.clear();
     return heads;
+}
+
+std::vector<Monitor> monitors(const std::vector<QRect> &heads)
+{
+    std::vector<Monitor> out;
+    QList<QScreen *> list = QGuiApplication::screens();
+    QScreen *primary = QGuiApplication::primaryScreen();
+    if (primary && list.removeOne(primary))
+        list.prepend(primary);
+    if (list.size() == 1 && heads.size() > 1) {
+        // One Qt screen over several monitors: Qt's work area is the first's.
+        QScreen *only = list.front();
+        const double ratio = only->devicePixelRatio() > 0 ? only->devicePixelRatio() : 1.0;
+        for (size_t i = 0; i < heads.size(); ++i) {
+            const QRect &h = heads[i];
+            const QRectF frame(h.x() / ratio, h.y() / ratio, h.width() / ratio, h.height() / ratio);
+            const QRectF available = i == 0 ? frame.intersected(QRectF(only->availableGeometry())) : frame;
+            out.push_back({frame, available.isEmpty() ? frame : available, only});
+        }
+        return out;
+    }
+    for (QScreen *s : list)
+        out.push_back({QRectF(s->geometry()), QRectF(s->availableGeometry()), s});
+    return out;
 }
 
 } // namespace X11

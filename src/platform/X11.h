@@ -1,6 +1,7 @@
 #pragma once
 
 struct xcb_connection_t;
+class QScreen;
 
 // The X connection the application's windows live on, or none when the
 // application does not run on X11 (offscreen tests, Wayland).
@@ -11,6 +12,7 @@ bool available();
 } // namespace X11
 
 #include <QRect>
+#include <QRectF>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -70,6 +72,16 @@ std::vector<unsigned int> stackingOrder();
 // The monitors of a Xinerama desktop in root pixels, when Xinerama is active
 // with more than one; Qt itself sees such a desktop as a single screen.
 std::vector<QRect> xineramaHeads();
+// A monitor as the user sees it, in Qt's logical coordinates (y down): its
+// frame, the part the window manager leaves to windows, and Qt's screen there.
+struct Monitor {
+    QRectF frame;
+    QRectF available;
+    QScreen *screen = nullptr;
+};
+// Qt's screens, the primary first; on a Xinerama desktop of `heads`
+// (xineramaHeads()), each monitor, the work area narrowing the first.
+std::vector<Monitor> monitors(const std::vector<QRect> &heads);
 // The pointer in root pixels, asked one call ahead: each call takes the answer
 // to the previous call's question (long arrived at a frame's pace) and asks
 // again, so a frame never waits on the server. None without a connection.

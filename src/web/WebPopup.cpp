@@ -1,8 +1,8 @@
 #include "web/WebPopup.h"
 
+#include "platform/X11.h"
+
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
@@ -80,12 +80,16 @@ QRect framedPlace(QPoint centre, QSize content, const QMargins &frame, const QRe
 
 void WebPopup::place(QWidget *over)
 {
-    QScreen *screen = over ? over->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-        m_area = screen->availableGeometry();
+    const std::vector<X11::Monitor> monitors = X11::monitors(X11::xineramaHeads());
+    if (!monitors.empty()) {
         // Before its first show a window's position is its frame's: the frame
         // is centred, not the content, or the title bar pushes it down.
-        m_centre = over ? over->frameGeometry().center() : m_area.center();
+        m_centre = over ? over->frameGeometry().center() : monitors.front().available.center().toPoint();
+        // The monitor the window is on (a desktop Qt sees as one screen may
+        // have several), else the primary.
+        const auto on = std::find_if(monitors.begin(), monitors.end(),
+                                     [&](const X11::Monitor &m) { return m.frame.contains(QPointF(*m_centre)); });
+        m_area = (on != monitors.end() ? *on : monitors.front()).available.toAlignedRect();
         fit(*m_centre, over ? frameOf(over) : QMargins());
         QTimer::singleShot(kFrameWaitMs, this, [this] { m_centre.reset(); });
     }

@@ -26,9 +26,9 @@ public:
 
     QWebEngineView *webView() const { return m_view; }
     QWidget *window() const { return m_window; }
-    // Centres the framed window on `over`'s frame, or on the screen when there
-    // is none, as far as the screen's work area lets it: the whole framed
-    // window stays inside that area. The window manager's frame is only known
+    // Centres the framed window on `over`'s frame, or on the primary monitor
+    // when there is none, as far as the work area of that monitor lets it: the
+    // whole framed window stays inside that area. The window manager's frame is only known
     // once it has mapped the window: the frame of `over` stands in until then,
     // and the window is put right once when its own frame arrives.
     void place(QWidget *over);

@@ -2,6 +2,7 @@
 
 #include "app/AppModel.h"
 #include "design/AppearanceService.h"
+#include "design/PaletteColors.h"
 #include "design/ZephylSurface.h"
 #include "workspace/KeyboardHold.h"
 #include "workspace/ProfilePicture.h"
@@ -117,6 +118,7 @@ SheetLayer::SheetLayer(QWidget *content, QWidget *owner) : QWidget(owner->window
     AppearanceService::repaintOnChange(this);
     parentWidget()->installEventFilter(this);
     content->installEventFilter(this);
+    m_area->installEventFilter(this);
     // The sheet belongs to the screen that opened it.
     connect(owner, &QObject::destroyed, this, [this] {
         m_closed = true;
@@ -164,6 +166,10 @@ bool SheetLayer::eventFilter(QObject *watched, QEvent *event)
     // The content grows or shrinks (a problem line shows): the card follows it.
     if ((watched == parentWidget() || watched == m_content) && event->type() == QEvent::LayoutRequest)
         place();
+    // The scroll bar's column in the sheet's own colour, not the card's: the
+    // bar stands in the sheet rather than beside it.
+    if (watched == m_area && event->type() == QEvent::Paint)
+        QPainter(m_area).fillRect(m_area->rect(), PaletteColors::color(ZephylPalette::Color::background));
     return QWidget::eventFilter(watched, event);
 }
 

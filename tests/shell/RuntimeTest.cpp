@@ -812,9 +812,6 @@ TEST(Runtime, TheCatStaysWhereThePointerHoldsItFromTheClockAWindowAndThePanel)
             return done();
         });
     };
-    const auto text = [](QRect r) {
-        return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toStdString();
-    };
     const auto carried = [&] { return cat.brain().pose.state == CompanionState::carried; };
     // Taken hold of at the middle of its picture, carried to `to` in steps and dropped.
     const auto carry = [&](const char *from, QPoint to, const std::function<void()> &beforeDrop = {}) {
@@ -824,7 +821,8 @@ TEST(Runtime, TheCatStaysWhereThePointerHoldsItFromTheClockAWindowAndThePanel)
         ASSERT_TRUE(frames([&] {
             return panel->placement().isValid() && zktest::serverFrame(panel) == panel->placement() &&
                    !panel->frame().scene.bubble;
-        })) << "the cat's window at " << text(zktest::serverFrame(panel)) << ", placed at " << text(panel->placement());
+        })) << "the cat's window at " << zktest::rectText(zktest::serverFrame(panel)) << ", placed at "
+            << zktest::rectText(panel->placement());
         const QPoint grip = zktest::serverFrame(panel).center();
         zktest::pointAt(grip);
         ASSERT_TRUE(frames([&] { // the X server finds the cat's window under the pointer
@@ -843,7 +841,7 @@ TEST(Runtime, TheCatStaysWhereThePointerHoldsItFromTheClockAWindowAndThePanel)
             ASSERT_TRUE(frames([&] {
                 return carried() && (zktest::serverFrame(panel).center() - p).manhattanLength() <= 4;
             })) << "step " << i << ": the pointer at " << p.x() << "," << p.y() << ", the cat drawn at "
-                << text(zktest::serverFrame(panel)) << (carried() ? ", carried" : ", not carried");
+                << zktest::rectText(zktest::serverFrame(panel)) << (carried() ? ", carried" : ", not carried");
         }
         if (beforeDrop)
             beforeDrop();
@@ -893,8 +891,9 @@ TEST(Runtime, TheCatStaysWhereThePointerHoldsItFromTheClockAWindowAndThePanel)
                            .translated(panel->canvasOrigin())
                            .toAlignedRect();
     EXPECT_FALSE(said.intersects(zktest::serverFrame(ask.panel())))
-        << "the line at " << text(said) << " covers the panel at " << text(zktest::serverFrame(ask.panel()));
-    EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(said)) << "the line at " << text(said);
+        << "the line at " << zktest::rectText(said) << " covers the panel at "
+        << zktest::rectText(zktest::serverFrame(ask.panel()));
+    EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(said)) << "the line at " << zktest::rectText(said);
     EXPECT_TRUE(zktest::serverFrame(panel).contains(said)) << "the cat's window holds its line";
 
     // At the screen's top the panel leaves the cat no room above it: the cat sits
@@ -906,9 +905,9 @@ TEST(Runtime, TheCatStaysWhereThePointerHoldsItFromTheClockAWindowAndThePanel)
         const CompanionState s = cat.brain().pose.state;
         return zktest::serverFrame(ask.panel()).top() == 30 && s != CompanionState::jump && s != CompanionState::fall &&
                cat.brain().support.kind != CompanionBrain::Support::Kind::perch;
-    })) << "still on the panel, drawn at " << text(figure());
+    })) << "still on the panel, drawn at " << zktest::rectText(figure());
     const QWidget *close = ask.view()->closeButton();
-    EXPECT_FALSE(figure().intersects(QRect(close->mapToGlobal(QPoint()), close->size()))) << text(figure());
+    EXPECT_FALSE(figure().intersects(QRect(close->mapToGlobal(QPoint()), close->size()))) << zktest::rectText(figure());
     ask.panel()->move(ask.panel()->x(), 120);
     EXPECT_TRUE(frames(perched));
 }

@@ -1,13 +1,10 @@
 #pragma once
 
-// A filmed look made for checking where a filmed cat lands on the screen: each
-// clip is one frame of clear ground with a plain block down to its paw line,
-// green where a check looks for it (all of it, or the head box of "idle",
-// whose body under the head is magenta), so the green on the X server says
-// exactly where the clip was drawn. Its "idle" clip is made at twice the size
-// it is drawn (as the bundled looks are), its "perch" and "walk" clips at the
-// size drawn, so both ways a frame is put on the screen are seen. With what
-// the X server shows of a widget and where the green is in it.
+// A filmed look for finding where a filmed cat lands on the X server: each clip
+// is one frame of clear ground with a block green where a check looks for it
+// (the head box of "idle", whose body under it is magenta). "idle" is made at
+// twice the size it is drawn (as the bundled looks are), "perch" and "walk" at
+// the size drawn, so both ways a frame is put on the screen are seen.
 
 #include "base/Bundle.h"
 #include "companion/CompanionLibrary.h"
@@ -27,42 +24,25 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
-#include <string>
 
 namespace zktest {
 
 class MarkerLook {
 public:
-    static constexpr QRgb kGreen = 0xff00e000;
-    static constexpr QRgb kMagenta = 0xffe000e0;
-
     // A bundle folder of its own holding the look as Cats/marker.
     MarkerLook() : m_root(tempDir() + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces)), m_bundle(m_root)
     {
         QDir().mkpath(folder());
-        // Idle: 160 x 160 pixels drawn 80 high; the head box (40, 20, 80) green,
-        // the body under it magenta down to the paw line at 136 (0.85).
-        QImage idle(160, 160, QImage::Format_ARGB32);
-        idle.fill(Qt::transparent);
-        fill(idle, QRect(40, 20, 80, 80), kGreen);
-        fill(idle, QRect(40, 100, 80, 36), kMagenta);
-        save(idle, QStringLiteral("idle.webp"));
-        // Perch: 60 x 60 drawn 60 high, the block 30 wide down to the paw line at 48 (0.8).
-        QImage perch(60, 60, QImage::Format_ARGB32);
-        perch.fill(Qt::transparent);
-        fill(perch, QRect(15, 12, 30, 36), kGreen);
-        save(perch, QStringLiteral("perch.webp"));
-        // Walk: 72 x 72 drawn 72 high, the block 36 wide down to the paw line at 54 (0.75).
-        QImage walk(72, 72, QImage::Format_ARGB32);
-        walk.fill(Qt::transparent);
-        fill(walk, QRect(18, 18, 36, 36), kGreen);
-        save(walk, QStringLiteral("walk.webp"));
+        // Idle: 160 pixels drawn 80 high, paw line at 136 (0.85); perch: 60 drawn
+        // 60, paw line at 48 (0.8); walk: 72 drawn 72, paw line at 54 (0.75).
+        clip("idle.webp", 160, {{QRect(40, 20, 80, 80), 0xff00e000}, {QRect(40, 100, 80, 36), 0xffe000e0}});
+        clip("perch.webp", 60, {{QRect(15, 12, 30, 36), 0xff00e000}});
+        clip("walk.webp", 72, {{QRect(18, 18, 36, 36), 0xff00e000}});
         // The pose pictures of the cat in a window (a leap lands it on its perch): grey.
-        for (const char *pose : {"leap", "happy", "curious", "concerned", "sleepy", "sit"}) {
-            QImage picture(40, 40, QImage::Format_ARGB32);
-            picture.fill(QColor(120, 120, 120));
-            picture.save(folder() + u'/' + QLatin1String(pose) + QStringLiteral(".png"));
-        }
+        QImage grey(40, 40, QImage::Format_ARGB32);
+        grey.fill(QColor(120, 120, 120));
+        for (const char *pose : {"leap", "happy", "curious", "concerned", "sleepy", "sit"})
+            grey.save(folder() + u'/' + QLatin1String(pose) + QStringLiteral(".png"));
         QFile manifest(folder() + QStringLiteral("/manifest.json"));
         EXPECT_TRUE(manifest.open(QIODevice::WriteOnly));
         manifest.write(R"({"id": "marker", "name": {"en": "Marker"}, "walkSpeed": 60, "width": 84, "height": 62,
@@ -97,14 +77,15 @@ public:
     }
 
 private:
-    static void fill(QImage &image, const QRect &r, QRgb color)
+    void clip(const char *file, int side, std::initializer_list<std::pair<QRect, QRgb>> blocks) const
     {
+        QImage image(side, side, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
         QPainter p(&image);
-        p.fillRect(r, QColor::fromRgba(color));
-    }
-    void save(const QImage &image, const QString &name) const
-    {
-        EXPECT_TRUE(image.save(folder() + u'/' + name, "webp", 100)) << qPrintable(name);
+        for (const auto &[r, color] : blocks)
+            p.fillRect(r, QColor::fromRgba(color));
+        p.end();
+        EXPECT_TRUE(image.save(folder() + u'/' + QLatin1String(file), "webp", 100)) << file;
     }
 
     QString m_root;
@@ -112,8 +93,7 @@ private:
     bool m_installed = false;
 };
 
-// What the X server shows of a widget: its part of its window, read back
-// through the server.
+// What the X server shows of a widget: its part of its window.
 inline QImage onServer(const QWidget *widget)
 {
     const QPoint at = widget->mapTo(widget->window(), QPoint(0, 0));
@@ -130,8 +110,7 @@ inline QRect pixels(const QWidget *widget, const QRectF &r)
     return QRectF(r.topLeft() * k, r.size() * k).toAlignedRect();
 }
 
-// A pixel where the marker's green shows, at full strength or half faded over
-// anything that is not itself green.
+// The marker's green, at full strength or half faded over anything not green.
 inline bool greenish(QRgb c) { return qGreen(c) - std::max(qRed(c), qBlue(c)) > 60; }
 
 // The box around the green pixels inside `area` of a picture; empty when there are none.
@@ -146,13 +125,8 @@ inline QRect greenBox(const QImage &image, const QRect &area)
     return box;
 }
 
-inline std::string rectText(const QRect &r)
-{
-    return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toStdString();
-}
-
 // Whether `picture` comes to show the green with each edge within `slack`
-// pixels of `expected` (in the picture's pixels); if not, where it showed.
+// pixels of `expected`; if not, where it showed.
 inline ::testing::AssertionResult greenShowsAt(const std::function<QImage()> &picture, const QRect &expected,
                                                int slack)
 {
@@ -165,7 +139,8 @@ inline ::testing::AssertionResult greenShowsAt(const std::function<QImage()> &pi
     };
     if (spinUntil(near, std::chrono::seconds(10)))
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "the green shows at " << rectText(seen) << ", not at " << rectText(expected);
+    return ::testing::AssertionFailure() << "the green shows at " << rectText(seen) << ", not at "
+                                         << rectText(expected);
 }
 
 } // namespace zktest

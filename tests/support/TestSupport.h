@@ -2,12 +2,14 @@
 
 #include <QCoro/QCoroTask>
 #include <QEventLoop>
+#include <QRect>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <chrono>
 #include <memory>
 #include <source_location>
+#include <string>
 #include <stdexcept>
 #include <exception>
 #include <optional>
@@ -101,6 +103,12 @@ double referenceEaseOut(double x);
 
 // A private folder that lives for the test.
 QString tempDir();
+
+// "x,y wxh", for a failure message.
+inline std::string rectText(const QRect &r)
+{
+    return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toStdString();
+}
 
 // A small file system of the test's own: a tmpfs of `kib` KiB on a new folder,
 // mounted in a mount namespace of the calling thread's own, so nothing of it is

@@ -410,6 +410,28 @@ TEST_F(WebEngineTest, ConnectPopupOpensCentredAndClosesWithItsPage)
     EXPECT_TRUE(web->popups().isEmpty());
 }
 
+// On a desktop of two monitors that the toolkit sees as one screen, a pop-up
+// over a window on the second monitor opens there, centred across the window.
+TEST(WebPopupTwoScreens, OpensOnTheMonitorOfTheWindowItIsOver)
+{
+    if (!qEnvironmentVariableIsSet("ZK_TEST_TWO_SCREENS"))
+        GTEST_SKIP() << "needs the two-monitor session";
+    const auto framed = [](const QWidget *w) { return w->frameGeometry() != w->geometry(); };
+    QWidget window;
+    window.setGeometry(1280 + 150, 120, 700, 500);
+    window.show();
+    ASSERT_TRUE(zktest::spinUntil([&] { return framed(&window) && window.frameGeometry().left() > 1280; }, 20s));
+    WebPopup popup(new QWebEnginePage, QStringLiteral("Connect Instagram"), {});
+    popup.place(&window);
+    const QRect second(1280, 0, 1024, 768);
+    const auto frame = [&] { return popup.window()->frameGeometry(); };
+    EXPECT_TRUE(zktest::spinUntil([&] {
+        return framed(popup.window()) && second.contains(frame()) &&
+               std::abs(frame().center().x() - window.frameGeometry().center().x()) <= 2;
+    }, 20s)) << "the pop-up at " << frame().x() << "," << frame().y() << " " << frame().width() << "x"
+             << frame().height();
+}
+
 TEST_F(WebEngineTest, LinksLeaveOnlyWhenTheUserFollowsThem)
 {
     signIn();
