@@ -39,7 +39,8 @@ template <int I> void heldUntilExit(void *value)
     if (hold) {
         ++g_pending;
         waitFor([] { return g_exiting.load(); });
-        ++g_held;
+        if (g_exiting) // not let go early by the patience running out
+            ++g_held;
     }
     g_saved[I](value);
     if (hold)
@@ -52,7 +53,8 @@ template <int... I> Destructor slot(std::integer_sequence<int, I...>, int i)
     return all[i];
 }
 
-// Registered before any library's own exit handler, so it runs after them.
+// Registered at load, before OpenSSL registers its exit handler on first use,
+// so it runs after that one.
 void atTheEnd()
 {
     g_exiting = true;
