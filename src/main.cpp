@@ -3,6 +3,7 @@
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
 #include "design/QtWords.h"
+#include "services/TlsLibrary.h"
 #include "web/WebSchemes.h"
 #include "shell/AppDelegate.h"
 #include "shell/QuitOnSignals.h"
@@ -13,6 +14,7 @@
 
 int main(int argc, char **argv)
 {
+    TlsLibrary::leaveCleanupToTheSystem();
     WebSchemes::registerAll();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zephyl-kitty"));

@@ -147,6 +147,35 @@ TEST(StandinOverHttps, TheStandinsCertificateIsTrustedOnLoopbackOnly)
     EXPECT_FALSE(trusts("http://127.0.0.1/"));
 }
 
+// The clients above are deleted just before this process would end; their
+// network threads' TLS cleanup is held, in a child run of that case, until
+// the exit handlers have run. OpenSSL's own cleanup at exit used to free the
+// same state first: the process ended in a double free.
+TEST(StandinOverHttps, AProcessEndsCleanlyWhileItsNetworkThreadsFinishTheirTls)
+{
+#ifndef ZK_THREAD_END_AT_EXIT
+    GTEST_SKIP() << "the preloaded library is not built under the sanitizers";
+#else
+    if (qEnvironmentVariableIsSet("ZK_CHILD_RUN"))
+        GTEST_SKIP();
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZK_THREAD_END_AT_EXIT));
+    environment.insert(QStringLiteral("ZK_CHILD_RUN"), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=StandinOverHttps.TheStandinsCertificateIsTrustedOnLoopbackOnly")});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const std::string output = child.readAll().toStdString();
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output;
+    EXPECT_EQ(child.exitCode(), 0) << output;
+    // The held threads are what makes this a test of the end.
+    EXPECT_NE(output.find("thread-end-at-exit: held "), std::string::npos) << output;
+    EXPECT_EQ(output.find("thread-end-at-exit: held 0\n"), std::string::npos) << output;
+#endif
+}
+
 TEST_F(EndToEnd, ConcurrentUnauthorizedCallsRefreshOnce)
 {
     signIn();

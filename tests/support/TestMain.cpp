@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "services/TlsLibrary.h"
+
 #ifdef ZK_TEST_GUI
 #include "web/WebSchemes.h"
 
@@ -12,6 +14,7 @@ using App = QCoreApplication;
 
 int main(int argc, char **argv)
 {
+    TlsLibrary::leaveCleanupToTheSystem(); // as the application does
     ::testing::InitGoogleTest(&argc, argv);
 #ifdef ZK_TEST_GUI
     WebSchemes::registerAll();
