@@ -131,16 +131,10 @@ struct Application {
         const QString prefix = QStringLiteral("trace: keyboard: ");
         return zktest::spinUntil([&] {
             const qsizetype at = trace.lastIndexOf(prefix);
-            return at >= 0 && trace.mid(at + prefix.size()).section(u'\n', 0, 0) == where && serverKeyboardHere();
+            const auto server = zktest::serverKeyboard();
+            return at >= 0 && trace.mid(at + prefix.size()).section(u'\n', 0, 0) == where &&
+                   server.in(process.processId(), where);
         }, std::chrono::seconds(30));
-    }
-    bool serverKeyboardHere() const
-    {
-        const quint64 focus = zktest::inputFocus();
-        if (focus <= XCB_INPUT_FOCUS_POINTER_ROOT)
-            return false;
-        const std::vector<uint32_t> pid = zktest::property32(xcb_window_t(focus), "_NET_WM_PID");
-        return !pid.empty() && qint64(pid.front()) == process.processId();
     }
     // The ask panel shown, with the keyboard; a press the window manager took
     // while the window was still arriving is pressed again.

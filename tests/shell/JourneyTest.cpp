@@ -15,6 +15,7 @@
 #include "base/DefaultsStore.h"
 #include "support/AppSetup.h"
 #include "support/TestSupport.h"
+#include "support/X11TestSupport.h"
 
 #include <QDir>
 #include <cstring>
@@ -73,18 +74,27 @@ struct Application {
         return zktest::spinUntil([&] { return found() || process.state() == QProcess::NotRunning; }, limit) && found();
     }
     qsizetype mark() const { return trace.size(); }
-    // Keys typed go where the application last said the keyboard is; the
-    // window manager and the toolkit hand it over in their own time.
+    // The application says its keyboard is in that window (the page is in the
+    // window "Zephyl"), and the X server has it there: keys typed before the
+    // server moves it go to the window that had it, one lost letter turning
+    // "open plan" into a question.
     testing::AssertionResult keyboardIn(const QString &where)
     {
         const QString prefix = QStringLiteral("trace: keyboard: ");
+        const QString title = where == QStringLiteral("page") ? QStringLiteral("Zephyl") : where;
         const auto last = [&] {
             const qsizetype at = trace.lastIndexOf(prefix);
             return at < 0 ? QString() : trace.mid(at + prefix.size()).section(u'\n', 0, 0);
         };
-        if (zktest::spinUntil([&] { return last() == where; }, std::chrono::seconds(30)))
+        zktest::ServerKeyboard server;
+        if (zktest::spinUntil([&] {
+                server = zktest::serverKeyboard();
+                return last() == where && server.in(process.processId(), title);
+            }, std::chrono::seconds(30)))
             return testing::AssertionSuccess();
-        return testing::AssertionFailure() << "the keyboard is with \"" << last().toStdString() << "\"";
+        return testing::AssertionFailure() << "the application has the keyboard with \"" << last().toStdString()
+                                           << "\", the X server with \"" << server.title.toStdString() << "\" of process "
+                                           << server.pid << " (the application is " << process.processId() << ")";
     }
     void kill()
     {

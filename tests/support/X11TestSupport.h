@@ -128,6 +128,40 @@ inline std::vector<uint32_t> property32(xcb_window_t w, const char *name)
     return out;
 }
 
+// A window's UTF-8 text property (its _NET_WM_NAME), empty without one.
+inline QString textProperty(xcb_window_t w, const char *name)
+{
+    xcb_connection_t *c = X11::connection();
+    xcb_get_property_reply_t *r =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, atom(name), atom("UTF8_STRING"), 0, 1024), nullptr);
+    const QString text = r && r->format == 8
+        ? QString::fromUtf8(static_cast<const char *>(xcb_get_property_value(r)), xcb_get_property_value_length(r))
+        : QString();
+    std::free(r);
+    return text;
+}
+
+// Where the X server has the keyboard: the process and title of the window
+// with its input focus. Keys typed go there, which on a busy machine can be a
+// moment after the toolkit counts another window active.
+struct ServerKeyboard {
+    qint64 pid = 0;
+    QString title;
+    // The toolkit shows a title with the application's name after a dash.
+    bool in(qint64 process, const QString &window) const
+    {
+        return pid == process && (title == window || title.startsWith(window + QStringLiteral(" \u2014 ")));
+    }
+};
+inline ServerKeyboard serverKeyboard()
+{
+    const quint64 focus = inputFocus();
+    if (focus <= XCB_INPUT_FOCUS_POINTER_ROOT)
+        return {};
+    const std::vector<uint32_t> pid = property32(xcb_window_t(focus), "_NET_WM_PID");
+    return {pid.empty() ? 0 : qint64(pid.front()), textProperty(xcb_window_t(focus), "_NET_WM_NAME")};
+}
+
 inline QString atomNames(const std::vector<uint32_t> &values)
 {
     xcb_connection_t *c = X11::connection();
