@@ -193,7 +193,9 @@ struct Typist {
         window.activateWindow();
         field->setFocus();
     }
-    bool active() const { return QApplication::activeWindow() == &window; }
+    // Active for the toolkit and holding the server's input focus: keys typed
+    // before the server moves it go to the window that had it.
+    bool active() const { return QApplication::activeWindow() == &window && inputFocus() == window.winId(); }
 };
 
 // A tray host for a session that starts without one: trayer, as the rig runs it
