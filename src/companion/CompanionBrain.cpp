@@ -550,6 +550,19 @@ void CompanionBrain::resolveSupport(const CompanionWorld &world)
     case K::ledge: break;
     }
 
+    const std::optional<Ride> r = ride(world);
+    if (!r) {
+        leaveLostSupport(world);
+        return;
+    }
+    pose.position = QPointF(r->x, r->onto.y);
+    if (targetX)
+        *targetX += r->targetShift;
+    support = Support::onLedge(r->onto);
+}
+
+std::optional<CompanionBrain::Ride> CompanionBrain::ride(const CompanionWorld &world) const
+{
     const Ledge &current = support.ledge;
     const bool homeCase = world.home && world.home->windowNumber == current.windowNumber;
     const Ledge *first = nullptr;
@@ -563,38 +576,42 @@ void CompanionBrain::resolveSupport(const CompanionWorld &world)
             }
         }
     }
-    if (!first) {
-        leaveLostSupport(world);
-        return;
-    }
+    if (!first)
+        return std::nullopt;
+    // Measured on the window's own left edge: a piece's ends are where windows
+    // in front cut it, and those stay put when the window moves.
     auto ref = [](const Ledge &l) { return l.windowX ? *l.windowX : l.minX; };
     const double shift = ref(*first) - ref(current);
-    const double nx = pose.position.x() + shift;
-    auto follow = [&](const Ledge &p) {
+    const double x = pose.position.x();
+    const double nx = x + shift;
+    const bool moved = std::abs(shift) > 0.01;
+    auto follow = [&](const Ledge &p) -> std::optional<Ride> {
         if (!(p.minX - 6 <= nx && nx <= p.maxX + 6))
-            return false;
-        if (std::abs(shift) > 0.01) {
-            pose.position.setX(nx);
-            if (targetX)
-                *targetX += shift;
-        }
-        pose.position.setY(p.y);
-        support = Support::onLedge(p);
-        return true;
+            return std::nullopt;
+        return Ride{p, moved ? nx : x, moved ? shift : 0.0};
     };
     if (homeCase) {
-        if (follow(*world.home))
-            return;
-        const Ledge home = *world.home;
-        pose.position = QPointF(fitted(nx, home), home.y);
-        support = Support::onLedge(home);
-        return;
+        if (auto r = follow(*world.home))
+            return r;
+        return Ride{*world.home, fitted(nx, *world.home), 0.0};
     }
     for (const Ledge &l : world.ledges) {
-        if (l.windowNumber == current.windowNumber && follow(l))
-            return;
+        if (l.windowNumber == current.windowNumber) {
+            if (auto r = follow(l))
+                return r;
+        }
     }
-    leaveLostSupport(world);
+    return std::nullopt;
+}
+
+std::optional<double> CompanionBrain::riddenX(const CompanionWorld &world) const
+{
+    const auto s = pose.state;
+    if (support.kind != Support::Kind::ledge || s == CompanionState::jump || s == CompanionState::fall ||
+        s == CompanionState::carried)
+        return std::nullopt;
+    const std::optional<Ride> r = ride(world);
+    return r ? std::optional(r->x) : std::nullopt;
 }
 
 void CompanionBrain::leaveLostSupport(const CompanionWorld &world)

@@ -72,6 +72,10 @@ struct CompanionBrain {
     void pickUp();
     // Advances one frame; the signals of the frame in the order they arose.
     std::vector<CompanionSignal> tick(double dt, const CompanionWorld &world);
+    // Where the window top the cat stands on carries it in the next tick, before
+    // the cat is kept on its screen; none unless it stands on a window top that
+    // is still there. Only `ledges` and `home` of the world count.
+    std::optional<double> riddenX(const CompanionWorld &world) const;
 
 private:
     using Signals = std::vector<CompanionSignal>;
@@ -106,6 +110,14 @@ private:
     void pursueGoal(const CompanionWorld &world);
     std::pair<double, Support> supportBelow(double y, double x, const CompanionWorld &world) const;
     void resolveSupport(const CompanionWorld &world);
+    // The piece of the window top the cat stands on where that window is now,
+    // the cat's x on it, and how far a walk target moves along.
+    struct Ride {
+        Ledge onto;
+        double x;
+        double targetShift;
+    };
+    std::optional<Ride> ride(const CompanionWorld &world) const;
     void leaveLostSupport(const CompanionWorld &world);
     void settleWherePutDown(const CompanionWorld &world);
     void chooseIdleBehaviour(const CompanionWorld &world, Signals &out);

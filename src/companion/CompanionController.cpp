@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -25,6 +26,31 @@ QRectF startArea(const std::vector<CompanionScreen> &screens)
     if (screens.empty())
         return QRectF(0, 0, 1440, 900);
     return screens.front().visibleFrame;
+}
+
+// The first screen whose horizontal range holds x, if any.
+const CompanionScreen *screenAt(const std::vector<CompanionScreen> &screens, double x)
+{
+    for (const CompanionScreen &s : screens) {
+        if (x >= s.frame.left() && x <= s.frame.right())
+            return &s;
+    }
+    return nullptr;
+}
+
+// The screen whose horizontal range holds x, else the one nearest to it.
+const CompanionScreen &screenNearest(const std::vector<CompanionScreen> &screens, double x)
+{
+    const CompanionScreen *best = &screens.front();
+    double bestDistance = std::numeric_limits<double>::infinity();
+    for (const CompanionScreen &s : screens) {
+        const double d = std::max({s.frame.left() - x, x - s.frame.right(), 0.0});
+        if (d < bestDistance) {
+            best = &s;
+            bestDistance = d;
+        }
+    }
+    return *best;
 }
 
 int band(double verticalSpeed) { return verticalSpeed > 40 ? 1 : verticalSpeed < -40 ? -1 : 0; }
@@ -270,11 +296,8 @@ const CompanionScreen *CompanionController::activeScreen(const std::vector<Compa
 {
     if (screens.empty())
         return nullptr;
-    const double x = m_brain.pose.position.x();
-    for (const CompanionScreen &s : screens) {
-        if (x >= s.frame.left() && x <= s.frame.right())
-            return &s;
-    }
+    if (const CompanionScreen *s = screenAt(screens, m_brain.pose.position.x()))
+        return s;
     return &screens.front();
 }
 
@@ -367,7 +390,7 @@ void CompanionController::tick()
     const CompanionScreen *active = activeScreen(screens);
     if (!active)
         return; // no screen attached: nothing to stand on, the loop keeps going
-    const CompanionScreen activeCopy = *active;
+    CompanionScreen screen = *active;
     const std::optional<Ledge> home = homeLedge();
 
     const bool onLedge = m_brain.support.kind == CompanionBrain::Support::Kind::ledge;
@@ -399,7 +422,7 @@ void CompanionController::tick()
         m_pointerRead = true;
     }
     const std::optional<QPointF> pointer = m_pointer;
-    CompanionWorld world(activeCopy.frame, geo::minY(activeCopy.visibleFrame));
+    CompanionWorld world;
     if (visitLedge)
         world.ledges.push_back(*visitLedge);
     world.ledges.insert(world.ledges.end(), m_ledges.begin(), m_ledges.end());
@@ -410,7 +433,14 @@ void CompanionController::tick()
     // Also a window too tall or narrow to stand on: a spot on its face travels with it.
     if (QWidget *window = homeWindowOnScreen())
         world.homeFrame = m_desktop->toCat(QRectF(window->frameGeometry()));
-    world.ceilingY = geo::maxY(activeCopy.visibleFrame);
+    // A window moved onto another screen takes the cat standing on it along,
+    // as a drag does: this frame's screen is the one the window carries it to,
+    // or the nearest one where that is past every screen's edge.
+    if (const std::optional<double> x = m_brain.riddenX(world))
+        screen = screenNearest(screens, *x);
+    world.bounds = screen.frame;
+    world.floorY = geo::minY(screen.visibleFrame);
+    world.ceilingY = geo::maxY(screen.visibleFrame);
     world.cursor = pointer;
     world.idleSeconds = m_idleSeconds;
     world.walksOnWindows = walksOnWindows;

@@ -440,6 +440,28 @@ TEST(CompanionBrain, WindowMovingCarriesTheCatAndItsWalkTarget)
     b.tick(0, w);
     EXPECT_EQ(b.pose.position.x(), 450);
     EXPECT_EQ(b.support.ledge, w.ledges[0]);
+
+    // Where the screen's edge or a window in front clips the ledge, its end
+    // stays put as the window moves: the shift is the window's own.
+    struct Row {
+        const char *what;
+        Ledge before, after;
+        double x, carried;
+    };
+    const Row rows[] = {
+        {"clipped by the screen's left edge", {0, 500, 400, 1, -300}, {0, 540, 400, 1, -260}, 100, 140},
+        {"cut by a window in front", {500, 900, 400, 1, 300}, {500, 930, 400, 1, 330}, 600, 630},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        CompanionBrain c = restingCat(row.x);
+        c.pose.position = QPointF(row.x, 400);
+        c.support = CompanionBrain::Support::onLedge(row.before);
+        w.ledges = {row.after};
+        EXPECT_EQ(c.riddenX(w), row.carried);
+        c.tick(0, w);
+        EXPECT_EQ(c.pose.position.x(), row.carried);
+    }
 }
 
 TEST(CompanionBrain, FarTargetsAreWalkedTowardFirstNearOnesHoppedTo)

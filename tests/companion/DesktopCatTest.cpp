@@ -281,6 +281,82 @@ TEST(DesktopCatTwoScreens, TheCatsWindowGoesWithItOnEitherScreen)
     EXPECT_EQ(rig.other.frame(xcb_window_t(window->winId())), window->placement());
 }
 
+// The lowest row of the cat window's solid pixels, in root pixels; empty while it shows nothing.
+QRect drawnFeet(const CompanionPanel &panel)
+{
+    const QImage image = QGuiApplication::primaryScreen()->grabWindow(panel.winId()).toImage().convertToFormat(
+        QImage::Format_ARGB32);
+    for (int y = image.height() - 1; y >= 0; --y) {
+        QRect row;
+        for (int x = 0; x < image.width(); ++x) {
+            // Solid, and not the black of a window with nothing drawn yet.
+            if (qAlpha(image.pixel(x, y)) >= 250 && qGray(image.pixel(x, y)) > 24)
+                row |= QRect(x, y, 1, 1);
+        }
+        if (!row.isEmpty())
+            return row.translated(panel.placement().topLeft());
+    }
+    return {};
+}
+
+TEST(DesktopCatTwoScreens, AWindowMovedToTheOtherScreenTakesTheCatStandingOnItAlong)
+{
+    if (qgetenv("ZK_TEST_TWO_SCREENS") != "1")
+        GTEST_SKIP() << "runs in the two-screen session";
+    // Each row to its end, also when the other fails.
+    for (const bool isHome : {false, true}) [&] {
+        SCOPED_TRACE(isHome ? "the workspace window" : "another application's window");
+        DesktopRig rig;
+        QWidget home;
+        xcb_window_t w = 0;
+        if (isHome) {
+            home.setGeometry(700, 350, 500, 250);
+            home.show();
+            rig.cat.homeWindow = [&home] { return &home; };
+            w = xcb_window_t(home.winId());
+        } else {
+            w = rig.other.open("Notes", QRect(700, 350, 500, 250));
+            const std::optional<Ledge> ledge = rig.placedLedge(w, QPoint(700, 350));
+            ASSERT_TRUE(ledge);
+            rig.cat.request(CompanionGoal::visit(*ledge));
+        }
+        auto standsOnTop = [&](bool rightScreen) {
+            const CompanionBrain &b = rig.cat.brain();
+            return b.pose.state != CompanionState::jump && b.pose.state != CompanionState::fall &&
+                   b.support.kind == CompanionBrain::Support::Kind::ledge && b.support.ledge.windowNumber == int(w) &&
+                   b.pose.position.y() == rig.screenHeight - rig.other.frame(w).y() &&
+                   (b.pose.position.x() > 1280) == rightScreen;
+        };
+        ASSERT_TRUE(rig.frameUntil([&] { return standsOnTop(false); })) << rig.describe(w);
+
+        // The workspace window wholly onto the right screen; the other one mostly
+        // past that screen's far edge, and the cat's place on it with it.
+        xdotool({"windowmove", QString::number(w), isHome ? "1500" : "2200", "300"});
+        const auto where = [&] {
+            const QPointF p = rig.cat.brain().pose.position;
+            return "the cat at " + std::to_string(p.x()) + ", " + std::to_string(p.y()) + "; " + rig.describe(w);
+        };
+        ASSERT_TRUE(rig.frameUntil([&] { return standsOnTop(true); })) << where();
+        // And there it stays, its window on that screen, its drawn feet on the window's top edge.
+        for (int frame = 0; frame < 90; ++frame) {
+            rig.clock.advance(34ms);
+            QCoreApplication::processEvents();
+            ASSERT_TRUE(standsOnTop(true)) << "frame " << frame << ": " << where();
+        }
+        CompanionPanel *panel = rig.cat.panels().front();
+        EXPECT_EQ(panel->screen().frame.left(), 1280);
+        const QRect moved = rig.other.frame(w);
+        QRect feet;
+        ASSERT_TRUE(rig.frameUntil([&] {
+            feet = drawnFeet(*panel);
+            return !feet.isEmpty() && std::abs(feet.bottom() + 1 - moved.top()) <= 3;
+        })) << "feet drawn at row " << feet.bottom() << ", the window's top at " << moved.top();
+        // On the window, and on the right screen (1280 to 2304).
+        EXPECT_GE(feet.left(), std::max(moved.left(), 1280));
+        EXPECT_LE(feet.right(), std::min(moved.right(), 2303));
+    }();
+}
+
 TEST(DesktopCatWithoutWindowManager, NoWindowTopIsALedgeAndTheCatLivesOnTheScreensBottom)
 {
     if (qgetenv("ZK_TEST_NO_WM") != "1")
