@@ -27,12 +27,15 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QHostAddress>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <random>
 
 namespace {
@@ -199,6 +202,48 @@ void letGo(const QString &text)
                     QStringList{QStringLiteral("keyup")} +
                         text.split(QString(), Qt::SkipEmptyParts).replaceInStrings(QStringLiteral(" "), QStringLiteral("space")));
 }
+
+// The road between the application and the service, as a network that goes
+// away and comes back: bytes relayed both ways while open; cut, every
+// connection on it ends and new ones are refused, until it opens again on
+// the same port.
+class Relay final : public QObject {
+public:
+    explicit Relay(quint16 target) : m_target(target)
+    {
+        connect(&m_listener, &QTcpServer::newConnection, this, &Relay::accept);
+    }
+    quint16 open(quint16 port = 0)
+    {
+        return m_listener.listen(QHostAddress::LocalHost, port) ? m_listener.serverPort() : 0;
+    }
+    void cut()
+    {
+        m_listener.close();
+        for (QTcpSocket *socket : findChildren<QTcpSocket *>()) {
+            socket->abort();
+            socket->deleteLater();
+        }
+    }
+
+private:
+    void accept()
+    {
+        while (QTcpSocket *in = m_listener.nextPendingConnection()) {
+            in->setParent(this);
+            auto *out = new QTcpSocket(this);
+            // Written before the far end has connected, it goes once it has.
+            connect(in, &QTcpSocket::readyRead, out, [in, out] { out->write(in->readAll()); });
+            connect(out, &QTcpSocket::readyRead, in, [in, out] { in->write(out->readAll()); });
+            connect(in, &QTcpSocket::disconnected, out, &QTcpSocket::disconnectFromHost);
+            connect(out, &QTcpSocket::disconnected, in, &QTcpSocket::disconnectFromHost);
+            out->connectToHost(QHostAddress::LocalHost, m_target);
+        }
+    }
+
+    QTcpServer m_listener;
+    quint16 m_target;
+};
 
 } // namespace
 
@@ -474,3 +519,164 @@ TEST(JourneyKill, AnOfflineStartShowsAndKeepsWhatTheSignedInAccountTypedAndPlann
         EXPECT_EQ(stored().second, QStringList()) << "the service has taken the kept plan";
     }
 }
+
+// Signed in, the plan loaded, the connection goes while the application runs:
+// a draft written here meanwhile waits, the service takes changes from another
+// device (a draft added, one's caption edited, one deleted), and once the
+// connection is back both sides' changes are in the plan, whichever save goes
+// first: the one the plan's next showing sends, or one of a draft written here
+// after the connection came back.
+TEST(JourneyKill, OfflineInTheSameRunTheServicesChangesMeanwhileStayBesideTheDraftsWrittenHere)
+{
+    Standin::Server server;
+    const QString ginger = QStringLiteral("ginger@example.com");
+    server.addAccount(ginger, QStringLiteral("purr-purr-purr"), QStringLiteral("Ginger"));
+    ASSERT_NE(server.start(0), 0) << "the stand-in cannot listen";
+    Relay relay(server.port());
+    const quint16 port = relay.open();
+    ASSERT_NE(port, 0) << "the relay cannot listen";
+    const QString info = zktest::writeServiceInfo(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    ASSERT_TRUE(zktest::chooseNativeWorkspace());
+    const auto shot = [](const QString &name) {
+        if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))
+            zktest::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                       qEnvironmentVariable("ZK_JOURNEY_SHOTS") + u'/' + name + ".png"});
+    };
+
+    // The service's plan: six drafts; the other device works on it directly.
+    Standin::Operations &operations = Standin::operations(server);
+    const QString userId = server.state().accounts.value(ginger).userId;
+    const QStringList six = {QStringLiteral("Draft one"),  QStringLiteral("Draft two"),  QStringLiteral("Draft three"),
+                             QStringLiteral("Draft four"), QStringLiteral("Draft five"), QStringLiteral("Draft six")};
+    QJsonArray seeded;
+    for (qsizetype i = 0; i < six.size(); ++i)
+        seeded.append(QJsonObject{{"id", i + 1}, {"title", six[i]}, {"caption", QStringLiteral("Caption %1").arg(i + 1)},
+                                  {"hashtags", ""}, {"format", "post"}, {"scheduledAt", ""}});
+    operations.drafts.insert(userId, seeded);
+    const auto elsewhere = [&](const std::function<void(QJsonArray &)> &change) {
+        QJsonArray drafts = operations.drafts.value(userId);
+        change(drafts);
+        operations.drafts.insert(userId, drafts);
+    };
+    const auto captionOf = [&](qint64 id) {
+        for (const QJsonValue &d : operations.drafts.value(userId)) {
+            if (d.toObject().value("id").toInteger() == id)
+                return d.toObject().value("caption").toString();
+        }
+        return QString();
+    };
+    const auto served = [&] {
+        QStringList now = titles(operations.drafts.value(userId));
+        now.sort();
+        return now;
+    };
+    const auto sorted = [](QStringList list) {
+        list.sort();
+        return list;
+    };
+    const auto type = [](const QString &text) {
+        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), text});
+    };
+
+    Application app(info);
+    const auto show = [&](const QString &button, const QString &surface) {
+        const qsizetype mark = app.trace.size();
+        ASSERT_TRUE(app.focus(button, true)) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: surface: ") + surface, mark)) << app.trace.toStdString();
+    };
+    // A new draft's sheet with its title typed, the keyboard on "Save draft".
+    const auto writeDraft = [&](const QString &title) {
+        ASSERT_TRUE(app.focus(QStringLiteral("New draft"), false)) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.focus(QStringLiteral("Working title"), false)) << app.trace.toStdString();
+        type(title);
+        ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
+    };
+    // Saved while the connection is gone: kept, unsaved, the sheet left open; Escape puts it away.
+    const auto saveOffline = [&](int drafts) {
+        const qsizetype mark = app.trace.size();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: plan: %1 drafts, unsaved\n").arg(drafts), mark))
+            << app.trace.toStdString();
+        key(QStringLiteral("Escape"));
+    };
+    {
+        SCOPED_TRACE("signed in, the plan loaded");
+        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
+        type(ginger);
+        key(QStringLiteral("Tab"));
+        type(QStringLiteral("purr-purr-purr"));
+        key(QStringLiteral("Return"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + ginger)) << app.trace.toStdString();
+        ASSERT_TRUE(app.planSettled(0)) << app.trace.toStdString();
+        EXPECT_EQ(*app.plan(0), QStringLiteral("6 drafts"));
+        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
+        const qsizetype mark = app.trace.size();
+        ASSERT_NO_FATAL_FAILURE(show(QStringLiteral("Plan"), QStringLiteral("plan")));
+        ASSERT_TRUE(app.planSettled(mark)) << app.trace.toStdString();
+    }
+    {
+        SCOPED_TRACE("offline: a draft written here; on the phone one added, one edited, one deleted");
+        relay.cut();
+        ASSERT_NO_FATAL_FAILURE(writeDraft(QStringLiteral("Written offline")));
+        ASSERT_NO_FATAL_FAILURE(saveOffline(7));
+        elsewhere([](QJsonArray &drafts) {
+            QJsonObject third = drafts[2].toObject();
+            third.insert("caption", QStringLiteral("Caption written on the phone"));
+            drafts[2] = third;
+            drafts.removeAt(3);
+            drafts.append(QJsonObject{{"id", 1000}, {"title", "Added on the phone"}, {"caption", ""}, {"hashtags", ""},
+                                      {"format", "post"}, {"scheduledAt", ""}});
+        });
+        shot(QStringLiteral("planmeet-offline"));
+    }
+    {
+        SCOPED_TRACE("back online: the plan shown again");
+        ASSERT_EQ(relay.open(port), port) << "the relay cannot listen again";
+        ASSERT_NO_FATAL_FAILURE(show(QStringLiteral("Summary"), QStringLiteral("summary")));
+        const qsizetype mark = app.trace.size();
+        ASSERT_NO_FATAL_FAILURE(show(QStringLiteral("Plan"), QStringLiteral("plan")));
+        ASSERT_TRUE(app.planSettled(mark)) << app.trace.toStdString();
+        const QStringList expected = sorted({QStringLiteral("Draft one"), QStringLiteral("Draft two"),
+                                             QStringLiteral("Draft three"), QStringLiteral("Draft five"),
+                                             QStringLiteral("Draft six"), QStringLiteral("Added on the phone"),
+                                             QStringLiteral("Written offline")});
+        ASSERT_TRUE(zktest::spinUntil([&] { return served() == expected; }))
+            << served().join(u'|').toStdString() << "\n" << app.trace.toStdString();
+        EXPECT_EQ(captionOf(3), QStringLiteral("Caption written on the phone"));
+        EXPECT_EQ(*app.plan(mark), QStringLiteral("7 drafts"));
+        shot(QStringLiteral("planmeet-back"));
+    }
+    {
+        SCOPED_TRACE("offline again; back online, a draft written here is the first save");
+        relay.cut();
+        ASSERT_NO_FATAL_FAILURE(writeDraft(QStringLiteral("Written on the train")));
+        ASSERT_NO_FATAL_FAILURE(saveOffline(8));
+        elsewhere([](QJsonArray &drafts) {
+            QJsonObject fifth = drafts[3].toObject();
+            fifth.insert("caption", QStringLiteral("Caption written on the laptop"));
+            drafts[3] = fifth;
+            drafts.append(QJsonObject{{"id", 1001}, {"title", "Added on the laptop"}, {"caption", ""}, {"hashtags", ""},
+                                      {"format", "post"}, {"scheduledAt", ""}});
+        });
+        ASSERT_NO_FATAL_FAILURE(writeDraft(QStringLiteral("Written back home")));
+        ASSERT_EQ(relay.open(port), port) << "the relay cannot listen again";
+        const qsizetype mark = app.trace.size();
+        key(QStringLiteral("space"));
+        const QStringList expected =
+            sorted({QStringLiteral("Draft one"), QStringLiteral("Draft two"), QStringLiteral("Draft three"),
+                    QStringLiteral("Draft five"), QStringLiteral("Draft six"), QStringLiteral("Added on the phone"),
+                    QStringLiteral("Written offline"), QStringLiteral("Written on the train"),
+                    QStringLiteral("Added on the laptop"), QStringLiteral("Written back home")});
+        ASSERT_TRUE(zktest::spinUntil([&] {
+            const auto told = app.plan(mark);
+            return served() == expected && told && !told->contains(u',');
+        })) << served().join(u'|').toStdString() << "\n" << app.trace.toStdString();
+        EXPECT_EQ(captionOf(3), QStringLiteral("Caption written on the phone"));
+        EXPECT_EQ(captionOf(5), QStringLiteral("Caption written on the laptop"));
+        EXPECT_EQ(*app.plan(mark), QStringLiteral("10 drafts"));
+        shot(QStringLiteral("planmeet-home"));
+    }
+}
+
