@@ -176,6 +176,19 @@ struct Application {
             return found << "\n" << trace.toStdString();
         return testing::AssertionSuccess();
     }
+    // The sign-in form filled in from the keyboard, as a user does.
+    testing::AssertionResult signIn(const QString &email, const QString &password)
+    {
+        if (!keyboardIn(QStringLiteral("Zephyl")))
+            return testing::AssertionFailure() << "the window never took the keyboard\n" << trace.toStdString();
+        for (const QString &field : {email, password}) {
+            zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), field});
+            zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), field == email ? QStringLiteral("Tab") : QStringLiteral("Return")});
+        }
+        if (!saw(QStringLiteral("trace: signed in: ") + email))
+            return testing::AssertionFailure() << "never signed in\n" << trace.toStdString();
+        return testing::AssertionSuccess();
+    }
     void kill()
     {
         if (process.state() == QProcess::NotRunning)
@@ -476,12 +489,7 @@ TEST(JourneyKill, AnOfflineStartShowsAndKeepsWhatTheSignedInAccountTypedAndPlann
     {
         SCOPED_TRACE("at home: signed in, a draft on its way and text in the ask panel");
         Application app(info);
-        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
-        type(tom);
-        key(QStringLiteral("Tab"));
-        type(QStringLiteral("purr-purr-purr"));
-        key(QStringLiteral("Return"));
-        ASSERT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + tom)) << app.trace.toStdString();
+        ASSERT_TRUE(app.signIn(tom, QStringLiteral("purr-purr-purr")));
         ASSERT_NO_FATAL_FAILURE(addDraft(app, t1, true));
         ASSERT_TRUE(zktest::spinUntil([&] { return puts() == 1; })) << app.trace.toStdString();
         ASSERT_NO_FATAL_FAILURE(ask(app, home, home.size()));
@@ -611,12 +619,7 @@ TEST(JourneyKill, OfflineInTheSameRunTheServicesChangesMeanwhileStayBesideTheDra
     };
     {
         SCOPED_TRACE("signed in, the plan loaded");
-        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
-        type(ginger);
-        key(QStringLiteral("Tab"));
-        type(QStringLiteral("purr-purr-purr"));
-        key(QStringLiteral("Return"));
-        ASSERT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + ginger)) << app.trace.toStdString();
+        ASSERT_TRUE(app.signIn(ginger, QStringLiteral("purr-purr-purr")));
         ASSERT_TRUE(app.planSettled(0)) << app.trace.toStdString();
         EXPECT_EQ(*app.plan(0), QStringLiteral("6 drafts"));
         ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
