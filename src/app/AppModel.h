@@ -401,6 +401,10 @@ public:
     bool planKept() const;
     // What the user is told while the plan is unsaved: kept here, or not even that.
     QString planUnsavedText() const;
+    // The service's list has not been read for this account yet, and could not
+    // be (an offline start, a load that failed): the plan shows only what was
+    // kept on this computer, which is not the plan. Told by planUnavailableChanged.
+    bool planUnavailable() const { return m_planUnavailable; }
     // A desktop notification (the focus and care reminders, and notices with nowhere else to show).
     void notify(const QString &title, const QString &body);
     // An unsaved plan is sent again when the service answers again: at the next
@@ -478,6 +482,7 @@ Q_SIGNALS:
     void catRemindersEnabledChanged();
     // ---- Flows
     void planUnsavedChanged();
+    void planUnavailableChanged();
 
 private:
     // Stores the value; emits the change signal when it differs. True on a change.
@@ -569,10 +574,30 @@ private:
     quint64 m_planEdits = 0;
     // The service's list the plan in memory was edited from.
     QList<ZephylWire::PlanDraft> m_planBase;
-    // Whether that list was read from the service for this account: until it
-    // was, a save reads it first and meets it draft by draft, so drafts the
-    // service holds (and a plan kept from before) are never written over.
-    bool m_planBaseRead = false;
+    // The service's list was read for this account in this run.
+    bool m_planRead = false;
+    bool m_planUnavailable = false;
+    void setPlanUnavailable(bool value);
+    // The base is what the service held at the last exchange, and nothing has
+    // failed since. Until it is (a start, a failed call, an offline spell), a
+    // whole-list save reads the service's list first and meets it draft by
+    // draft, so what was written there meanwhile (on another device) and a plan
+    // kept from before are never written over.
+    bool m_planBaseCurrent = false;
+    // The last list sent that the service did not confirm: it may hold it.
+    std::optional<QList<ZephylWire::PlanDraft>> m_planSent;
+    // The plan once the service's current list is met: `ours`, edited here from
+    // `base`, merged into `server` draft by draft.
+    QList<ZephylWire::PlanDraft> metPlan(const QList<ZephylWire::PlanDraft> &base,
+                                         const QList<ZephylWire::PlanDraft> &ours,
+                                         const QList<ZephylWire::PlanDraft> &server) const;
+    // The service's list just read becomes the base.
+    void takePlanBase(const QList<ZephylWire::PlanDraft> &server);
+    // A call to the service failed (offline, or the service in trouble): its
+    // list may change unseen until a whole-list save has read it again.
+    void planOutOfTouch();
+    // The service holds the plan as it is here: nothing is kept or sent again.
+    void planTaken();
     // The service refused the unsaved plan for what it holds: not sent again by itself.
     bool m_planRefused = false;
     std::unique_ptr<Clock::Timer> m_planRetry;

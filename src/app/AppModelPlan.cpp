@@ -106,6 +106,45 @@ void AppModel::setPlanUnsaved(bool value)
     Q_EMIT planUnsavedChanged();
 }
 
+void AppModel::setPlanUnavailable(bool value)
+{
+    if (m_planUnavailable == value)
+        return;
+    m_planUnavailable = value;
+    Q_EMIT planUnavailableChanged();
+}
+
+QList<ZephylWire::PlanDraft> AppModel::metPlan(const QList<ZephylWire::PlanDraft> &base,
+                                               const QList<ZephylWire::PlanDraft> &ours,
+                                               const QList<ZephylWire::PlanDraft> &server) const
+{
+    // Unchanged there since; or it holds what was last sent, whose answer was
+    // lost: what was edited here since goes on top of it.
+    if (PlanMerge::sameList(base, server) || (m_planSent && PlanMerge::sameList(*m_planSent, server)))
+        return ours;
+    return PlanMerge::merge(base, ours, server, clock().now().toMSecsSinceEpoch());
+}
+
+void AppModel::takePlanBase(const QList<ZephylWire::PlanDraft> &server)
+{
+    m_planBase = server;
+    m_planSent.reset();
+    m_planBaseCurrent = true;
+    m_planRead = true;
+    setPlanUnavailable(false);
+}
+
+void AppModel::planOutOfTouch() { m_planBaseCurrent = false; }
+
+void AppModel::planTaken()
+{
+    setPlanUnsaved(false);
+    m_planRefused = false;
+    m_planRetry.reset();
+    m_planRetryDelay = kPlanRetryFirst;
+    m_unsavedPlan.remove(m_accountIdentity);
+}
+
 QCoro::Task<> AppModel::savePlan()
 {
     // Whatever the list holds now must reach the service, after any save under way;
@@ -146,8 +185,9 @@ QCoro::Task<> AppModel::savePlan()
         m_planSaveWanted = false;
         // Kept until the service has it, so an end mid-way loses nothing.
         m_unsavedPlan.save(owner, {m_planDrafts, m_planBase, false});
-        if (!m_planBaseRead) {
-            // Edited without the service's list at hand: met with it first.
+        if (!m_planBaseCurrent) {
+            // The service's list may have changed unseen: met first, so the
+            // whole list written holds what was written there too.
             std::optional<QList<ZephylWire::PlanDraft>> server;
             try {
                 server = co_await m_api->planDrafts();
@@ -158,10 +198,8 @@ QCoro::Task<> AppModel::savePlan()
                 co_return;
             if (error)
                 break;
-            if (!PlanMerge::sameList(m_planBase, *server))
-                setPlanDrafts(PlanMerge::merge(m_planBase, m_planDrafts, *server, clock().now().toMSecsSinceEpoch()));
-            m_planBase = *server;
-            m_planBaseRead = true;
+            setPlanDrafts(metPlan(m_planBase, m_planDrafts, *server));
+            takePlanBase(*server);
             m_unsavedPlan.save(owner, {m_planDrafts, m_planBase, false});
         }
         const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
@@ -172,14 +210,18 @@ QCoro::Task<> AppModel::savePlan()
         }
         if (!guard.alive())
             co_return; // the account went; its plan went with it
-        if (error)
+        if (error) {
+            m_planSent = sending;
             break;
+        }
         m_planBase = sending;
     }
     m_planSaverRunning = false;
     m_planSaveWanted = false;
     if (error) {
-        // The edits stay: the service's list would undo them, and those made meanwhile.
+        // The edits stay: the service's list would undo them, and those made
+        // meanwhile. The next save meets that list first.
+        planOutOfTouch();
         setPlanUnsaved(true);
         if (isSessionFailure(error)) {
             show(error);
@@ -194,10 +236,7 @@ QCoro::Task<> AppModel::savePlan()
             }
         }
     } else {
-        setPlanUnsaved(false);
-        m_planRetry.reset();
-        m_planRetryDelay = kPlanRetryFirst;
-        m_unsavedPlan.remove(owner);
+        planTaken();
     }
     rebuildObservations();
     setPlanSaving(false);

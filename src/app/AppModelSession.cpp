@@ -157,8 +157,11 @@ void AppModel::clearAccountData()
     setPlanDrafts({});
     setPublications({});
     setPlanUnsaved(false);
+    setPlanUnavailable(false);
     m_planBase.clear();
-    m_planBaseRead = false;
+    m_planRead = false;
+    m_planBaseCurrent = false;
+    m_planSent.reset();
     m_planRefused = false;
     m_planRetry.reset();
     m_planRetryDelay = kPlanRetryFirst;
@@ -299,7 +302,11 @@ QCoro::Task<> AppModel::loadAccountData()
 
 void AppModel::showKeptPlan()
 {
-    if (!m_planBaseRead && !m_planUnsaved) {
+    if (m_planRead)
+        return;
+    // Not the plan: what the service holds is not known yet.
+    setPlanUnavailable(true);
+    if (!m_planUnsaved) {
         if (const auto kept = m_unsavedPlan.load(m_accountIdentity)) {
             m_planBase = kept->base;
             m_planRefused = kept->refused;
@@ -483,8 +490,11 @@ QCoro::Task<> AppModel::loadThreads()
     if (store) {
         apply(*store);
         serviceAnswered();
-    } else if (isSessionFailure(error))
+    } else if (isSessionFailure(error)) {
         co_await expireSession();
+    } else {
+        planOutOfTouch();
+    }
 }
 
 QCoro::Task<> AppModel::loadPlan()
@@ -513,42 +523,46 @@ QCoro::Task<> AppModel::loadPlan()
             setPlanLoading(false);
         co_return;
     }
-    // Local changes made since the load began, or not yet taken by the service,
-    // are newer than what it answered.
-    const bool untouched = editsBefore == m_planEdits && !m_planUnsaved && !m_planSaverRunning;
-    // A save the service never took (the application ended, the connection
-    // failed, the service refused it) is newer than its answer where it differs
-    // from the list it was edited from; the service's own changes since stay.
-    const auto kept = untouched && drafts ? m_unsavedPlan.load(m_accountIdentity) : std::nullopt;
-    if (drafts && untouched) {
-        QList<ZephylWire::PlanDraft> plan = *drafts;
-        if (kept) {
-            plan = PlanMerge::sameList(kept->base, *drafts)
-                       ? kept->drafts
-                       : PlanMerge::merge(kept->base, kept->drafts, *drafts, clock().now().toMSecsSinceEpoch());
-        }
-        m_planBase = *drafts;
-        m_planBaseRead = true;
+    // A save that began meanwhile or is under way settles the list itself: the
+    // answer may be older than what it wrote.
+    const bool saveBetween = editsBefore != m_planEdits || m_planSaverRunning;
+    if (drafts && !saveBetween) {
+        // Edits the service has not taken, made in this run (a failed save, an
+        // offline spell) or kept from an earlier one (the application ended,
+        // the service refused them), are newer than its answer where they differ
+        // from the list they were made from; its own changes since stay.
+        const bool wasUnsaved = m_planUnsaved;
+        const auto local = wasUnsaved ? std::optional(UnsavedPlanStore::Kept{m_planDrafts, m_planBase, m_planRefused})
+                                      : m_unsavedPlan.load(m_accountIdentity);
+        const QList<ZephylWire::PlanDraft> plan = local ? metPlan(local->base, local->drafts, *drafts) : *drafts;
+        takePlanBase(*drafts);
         setPlanDrafts(plan);
-        if (kept && !PlanMerge::sameList(plan, *drafts)) {
+        if (local && !PlanMerge::sameList(plan, *drafts)) {
             setPlanUnsaved(true);
-            m_planRefused = kept->refused;
+            m_planRefused = local->refused;
             m_unsavedPlan.save(m_accountIdentity, {plan, m_planBase, m_planRefused});
             if (!m_planRefused) {
-                // A refused one was said when it was refused; it waits for the user's next change.
-                setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
+                // A refused one was said when it was refused; it waits for the
+                // user's next change. One of this run was said when it failed.
+                if (!wasUnsaved)
+                    setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
                 resendPlan();
             }
-        } else if (kept) {
-            m_unsavedPlan.remove(m_accountIdentity);
+        } else if (local) {
+            planTaken(); // the service holds it all already
         }
     }
-    if (!drafts && untouched && !m_planBaseRead) {
-        // The service's list could not be read: a plan kept from before is
-        // shown as not saved yet, and goes once the service's list is read.
-        showKeptPlan();
-        if (m_planUnsaved && !m_planRefused)
-            schedulePlanRetry();
+    if (!drafts) {
+        planOutOfTouch();
+        if (!m_planRead)
+            setPlanUnavailable(true);
+        if (!saveBetween && !m_planRead && !m_planUnsaved) {
+            // The service's list could not be read: a plan kept from before is
+            // shown as not saved yet, and goes once the service's list is read.
+            showKeptPlan();
+            if (m_planUnsaved && !m_planRefused)
+                schedulePlanRetry();
+        }
     }
     if (drafts) {
         serviceAnswered();
@@ -590,6 +604,8 @@ QCoro::Task<> AppModel::loadInstagram()
         co_await expireSession();
         if (!guard.alive())
             co_return;
+    } else if (error) {
+        planOutOfTouch();
     }
     rebuildObservations();
 }
@@ -651,6 +667,7 @@ QCoro::Task<> AppModel::loadFeed(bool reset)
         }
     } else {
         setFeedStatus(FeedStatus::unavailable(describe(error)));
+        planOutOfTouch();
         if (isSessionFailure(error)) {
             co_await expireSession();
             if (!guard.alive())

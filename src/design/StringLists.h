@@ -14,7 +14,7 @@ struct StringPair {
 };
 
 namespace StringLists {
-inline constexpr std::size_t keyCount = 433;
+inline constexpr std::size_t keyCount = 435;
 using List = std::array<StringPair, keyCount>;
 
 extern const List russian;

@@ -71,12 +71,15 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
             state += QStringLiteral(", saving");
         if (model.planUnsaved())
             state += model.planKept() ? QStringLiteral(", unsaved") : QStringLiteral(", unsaved, not kept");
+        if (model.planUnavailable())
+            state += QStringLiteral(", not loaded");
         line(state);
     };
     connect(&model, &AppModel::planDraftsChanged, this, plan);
     connect(&model, &AppModel::planLoadingChanged, this, plan);
     connect(&model, &AppModel::planSavingChanged, this, plan);
     connect(&model, &AppModel::planUnsavedChanged, this, plan);
+    connect(&model, &AppModel::planUnavailableChanged, this, plan);
     if (WebWorkspace *web = runtime.web()) {
         connect(web, &WebWorkspaceModel::phaseChanged, this,
                 [this, web] { line(QStringLiteral("page: ") + phaseWord(web->phase())); });

@@ -10,6 +10,7 @@
 #include "design/L10n.h"
 #include "design/Legibility.h"
 #include "design/PaletteColors.h"
+#include "design/ServiceDomain.h"
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
 #include "design/Titles.h"
@@ -274,6 +275,7 @@ PlanView::PlanView(AppModel &model, QWidget *parent) : Screen(model, parent)
     connect(&model, &AppModel::publicationsChanged, this, &Screen::rebuildSoon);
     connect(&model, &AppModel::planLoadingChanged, this, &Screen::rebuildSoon);
     connect(&model, &AppModel::planUnsavedChanged, this, &Screen::rebuildSoon);
+    connect(&model, &AppModel::planUnavailableChanged, this, &Screen::rebuildSoon);
     connect(&model, &AppModel::draftEditReturned, this, &PlanView::resumeDraftEdit);
 }
 
@@ -511,6 +513,15 @@ QWidget *PlanView::build()
     connect(newPublication, &QPushButton::clicked, this, [&model] { model.openComposer(std::nullopt); });
     headerRow->addWidget(newPublication, 0, Qt::AlignBottom);
     column->addWidget(header);
+    // Without the service's list there is no plan to show, only what this computer kept of it.
+    if (model.planUnavailable()) {
+        auto *unavailable = new StatusPill(
+            L10n::t("The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers."),
+            PillTone::attention, body);
+        unavailable->setObjectName(QStringLiteral("planUnavailable"));
+        unavailable->setPreferredWidth(920);
+        column->addWidget(leading(unavailable, body));
+    }
     // For as long as the service has not taken the plan, not only a passing notice.
     if (model.planUnsaved()) {
         auto *unsaved = new StatusPill(model.planUnsavedText(), PillTone::attention, body);
@@ -534,8 +545,11 @@ QWidget *PlanView::build()
         dayContent = new QWidget(body);
         auto *padded = new QVBoxLayout(dayContent);
         padded->setContentsMargins(0, 6, 0, 6);
-        auto *nothing = text(L10n::t("Nothing planned for this day. Zephyl publishes nothing without your confirmation."),
-                             13, DesignFonts::Weight::regular, Color::muted, dayContent);
+        auto *nothing =
+            text(model.planUnavailable()
+                     ? L10n::t("Nothing for this day until the plan has loaded.")
+                     : L10n::t("Nothing planned for this day. Zephyl publishes nothing without your confirmation."),
+                 13, DesignFonts::Weight::regular, Color::muted, dayContent);
         nothing->setObjectName(QStringLiteral("emptyDay"));
         padded->addWidget(nothing);
     } else {

@@ -374,6 +374,14 @@ TEST(PlanDrafts, ASessionFailureWhileSavingEndsTheSession)
 
 namespace {
 
+QStringList titles(const QList<Draft> &drafts)
+{
+    QStringList out;
+    for (const Draft &d : drafts)
+        out << d.title;
+    return out;
+}
+
 Draft titled(qint64 id, const char *title)
 {
     Draft d = draft(id);
@@ -394,11 +402,14 @@ void startKitty(Flows &f, const QList<Draft> &server, const QString &email = QSt
 
 TEST(PlanDrafts, AKeptPlanMeetsWhatTheServiceHoldsNowDraftByDraft)
 {
-    const QList<Draft> base = {titled(1, "one"), titled(2, "two"), titled(3, "three"), titled(5, "five")};
+    const QList<Draft> base = {titled(1, "one"),     titled(2, "two"),   titled(3, "three"), titled(5, "five"),
+                               titled(7, "seven"),   titled(8, "eight"), titled(9, "nine")};
     const QList<Draft> ours = {titled(1, "edited here, save cut short"), titled(2, "two"), titled(5, "five ours"),
-                               titled(4, "added here")};
-    const QList<Draft> server = {titled(1, "one"), titled(2, "new draft written elsewhere"), titled(3, "three"),
-                                 titled(5, "five theirs"), titled(6, "added there")};
+                               titled(4, "added here"), titled(7, "seven edited here"), titled(9, "nine, both")};
+    const QList<Draft> server = {titled(1, "one"),         titled(2, "new draft written elsewhere"),
+                                 titled(3, "three"),       titled(5, "five theirs"),
+                                 titled(6, "added there"), titled(8, "eight edited there"),
+                                 titled(9, "nine, both")};
     struct Case {
         const char *name;
         QList<Draft> base;
@@ -409,14 +420,16 @@ TEST(PlanDrafts, AKeptPlanMeetsWhatTheServiceHoldsNowDraftByDraft)
     const Case cases[] = {
         {"the service's list is still the base: ours goes as it is", base, base, ours},
         {"the service changed meanwhile: changed only here is ours, deleted here goes, changed only there and added "
-         "there stay, changed on both keeps theirs and ours beside it",
+         "there stay, changed on both keeps theirs and ours beside it, changed here and deleted there is ours, deleted "
+         "here and changed there is theirs, the same change on both sides is one draft",
          base, server,
          {titled(1, "edited here, save cut short"), titled(2, "new draft written elsewhere"), titled(5, "five theirs"),
-          titled(6, "added there"), titled(4, "added here"), copy}},
+          titled(6, "added there"), titled(8, "eight edited there"), titled(9, "nine, both"), titled(4, "added here"),
+          titled(7, "seven edited here"), copy}},
         {"a record of an older version, without its base: nothing either side holds is lost", {}, server,
          {titled(1, "one"), titled(2, "new draft written elsewhere"), titled(3, "three"), titled(5, "five theirs"),
-          titled(6, "added there"), titled(4, "added here"), titled(0, "edited here, save cut short"), titled(0, "two"),
-          copy}},
+          titled(6, "added there"), titled(8, "eight edited there"), titled(9, "nine, both"), titled(4, "added here"),
+          titled(7, "seven edited here"), titled(0, "edited here, save cut short"), titled(0, "two"), copy}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -549,6 +562,80 @@ TEST(PlanDrafts, AnUnsavedPlanGoesAgainWhenTheServiceAnswersAgain)
     const int sent = f.service.count("savePlanDrafts");
     f.h.clock.advance(AppModel::kPlanRetryLongest * 2);
     EXPECT_EQ(f.service.count("savePlanDrafts"), sent) << "nothing left to send";
+}
+
+TEST(PlanDrafts, BackInTouchWithTheServiceItsChangesMeanwhileStayBesideTheEditsMadeHere)
+{
+    const QList<Draft> loaded = {titled(1, "one"), titled(2, "two"), titled(3, "three"), titled(4, "four")};
+    // Meanwhile, on another device: the second draft edited, the third deleted, a fifth added.
+    const QList<Draft> there = {titled(1, "one"), titled(2, "two, edited there"), titled(4, "four"),
+                                titled(5, "added there")};
+    const auto offline = [](Flows &f) {
+        for (const char *call : {"planDrafts", "savePlanDrafts", "instagramFeed"})
+            f.service.failures[call] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    };
+    const auto editOffline = [](Flows &f) {
+        QList<Draft> edited = f.model().planDrafts();
+        edited[0].title = QStringLiteral("one, edited offline");
+        f.model().setPlanDrafts(edited);
+        finish(f.model().savePlan(), "the save offline");
+        ASSERT_TRUE(f.model().planUnsaved());
+    };
+    const auto editAgain = [](Flows &f) {
+        f.model().setPlanDrafts(f.model().planDrafts() + QList<Draft>{titled(6, "added back online")});
+        finish(f.model().savePlan(), "the edit's save");
+    };
+    const QList<Draft> merged = {titled(1, "one, edited offline"), titled(2, "two, edited there"), titled(4, "four"),
+                                 titled(5, "added there")};
+    struct Case {
+        const char *name;
+        std::function<void(Flows &)> offlineSpell;
+        std::function<void(Flows &)> backOnline;
+        QList<Draft> sent;
+    };
+    const Case cases[] = {
+        {"the plan shown again: its load meets the edits", editOffline,
+         [](Flows &f) { finish(f.model().loadPlan(), "the plan's load"); }, merged},
+        {"the save tried again by itself", editOffline,
+         [](Flows &f) { f.h.clock.advance(AppModel::kPlanRetryLongest); }, merged},
+        {"an edit here before the first save", editOffline, editAgain,
+         merged + QList<Draft>{titled(6, "added back online")}},
+        {"no plan edit offline, but the grid's feed failed to load: an edit here after",
+         [](Flows &f) { finish(f.model().loadFeed(true), "the feed's load"); }, editAgain,
+         there + QList<Draft>{titled(6, "added back online")}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Flows f;
+        startKitty(f, loaded);
+        AppModel &m = f.model();
+        const int savesBefore = f.service.count("savePlanDrafts");
+        offline(f);
+        ASSERT_NO_FATAL_FAILURE(c.offlineSpell(f));
+        f.service.results["planDrafts"] = there;
+        f.service.failures.clear();
+        c.backOnline(f);
+        ASSERT_TRUE(zktest::spinUntil([&] { return !m.planUnsaved() && !m.planSaving() && !m.planLoading(); }));
+        ASSERT_GT(f.service.count("savePlanDrafts"), savesBefore);
+        EXPECT_EQ(titles(f.service.savedPlans.last()), titles(c.sent));
+        EXPECT_EQ(f.service.savedPlans.last(), c.sent);
+        EXPECT_EQ(m.planDrafts(), c.sent);
+        EXPECT_EQ(UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com")), std::nullopt);
+    }
+
+    // A save the service took, its answer lost on the way back, then the same
+    // draft edited again: the service holds our first edit, not a change of its own.
+    Flows f;
+    startKitty(f, {titled(1, "one")});
+    AppModel &m = f.model();
+    f.service.failures["savePlanDrafts"] = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    m.setPlanDrafts({titled(1, "edited once")});
+    finish(m.savePlan(), "the save whose answer was lost");
+    f.service.failures.clear();
+    f.service.results["planDrafts"] = QList<Draft>{titled(1, "edited once")};
+    m.setPlanDrafts({titled(1, "edited twice")});
+    finish(m.savePlan(), "the next save");
+    EXPECT_EQ(titles(f.service.savedPlans.last()), QStringList{"edited twice"}) << "one draft, not two";
 }
 
 TEST(PlanDrafts, AKeptPlanThatCannotBeReadCountsAsAbsentAndTheLoadsGoOn)

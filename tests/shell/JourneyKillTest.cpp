@@ -27,12 +27,15 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QHostAddress>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <random>
 
 namespace {
@@ -173,6 +176,19 @@ struct Application {
             return found << "\n" << trace.toStdString();
         return testing::AssertionSuccess();
     }
+    // The sign-in form filled in from the keyboard, as a user does.
+    testing::AssertionResult signIn(const QString &email, const QString &password)
+    {
+        if (!keyboardIn(QStringLiteral("Zephyl")))
+            return testing::AssertionFailure() << "the window never took the keyboard\n" << trace.toStdString();
+        for (const QString &field : {email, password}) {
+            zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), field});
+            zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), field == email ? QStringLiteral("Tab") : QStringLiteral("Return")});
+        }
+        if (!saw(QStringLiteral("trace: signed in: ") + email))
+            return testing::AssertionFailure() << "never signed in\n" << trace.toStdString();
+        return testing::AssertionSuccess();
+    }
     void kill()
     {
         if (process.state() == QProcess::NotRunning)
@@ -199,6 +215,48 @@ void letGo(const QString &text)
                     QStringList{QStringLiteral("keyup")} +
                         text.split(QString(), Qt::SkipEmptyParts).replaceInStrings(QStringLiteral(" "), QStringLiteral("space")));
 }
+
+// The road between the application and the service, as a network that goes
+// away and comes back: bytes relayed both ways while open; cut, every
+// connection on it ends and new ones are refused, until it opens again on
+// the same port.
+class Relay final : public QObject {
+public:
+    explicit Relay(quint16 target) : m_target(target)
+    {
+        connect(&m_listener, &QTcpServer::newConnection, this, &Relay::accept);
+    }
+    quint16 open(quint16 port = 0)
+    {
+        return m_listener.listen(QHostAddress::LocalHost, port) ? m_listener.serverPort() : 0;
+    }
+    void cut()
+    {
+        m_listener.close();
+        for (QTcpSocket *socket : findChildren<QTcpSocket *>()) {
+            socket->abort();
+            socket->deleteLater();
+        }
+    }
+
+private:
+    void accept()
+    {
+        while (QTcpSocket *in = m_listener.nextPendingConnection()) {
+            in->setParent(this);
+            auto *out = new QTcpSocket(this);
+            // Written before the far end has connected, it goes once it has.
+            connect(in, &QTcpSocket::readyRead, out, [in, out] { out->write(in->readAll()); });
+            connect(out, &QTcpSocket::readyRead, in, [in, out] { in->write(out->readAll()); });
+            connect(in, &QTcpSocket::disconnected, out, &QTcpSocket::disconnectFromHost);
+            connect(out, &QTcpSocket::disconnected, in, &QTcpSocket::disconnectFromHost);
+            out->connectToHost(QHostAddress::LocalHost, m_target);
+        }
+    }
+
+    QTcpServer m_listener;
+    quint16 m_target;
+};
 
 } // namespace
 
@@ -431,12 +489,7 @@ TEST(JourneyKill, AnOfflineStartShowsAndKeepsWhatTheSignedInAccountTypedAndPlann
     {
         SCOPED_TRACE("at home: signed in, a draft on its way and text in the ask panel");
         Application app(info);
-        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
-        type(tom);
-        key(QStringLiteral("Tab"));
-        type(QStringLiteral("purr-purr-purr"));
-        key(QStringLiteral("Return"));
-        ASSERT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + tom)) << app.trace.toStdString();
+        ASSERT_TRUE(app.signIn(tom, QStringLiteral("purr-purr-purr")));
         ASSERT_NO_FATAL_FAILURE(addDraft(app, t1, true));
         ASSERT_TRUE(zktest::spinUntil([&] { return puts() == 1; })) << app.trace.toStdString();
         ASSERT_NO_FATAL_FAILURE(ask(app, home, home.size()));
@@ -474,3 +527,152 @@ TEST(JourneyKill, AnOfflineStartShowsAndKeepsWhatTheSignedInAccountTypedAndPlann
         EXPECT_EQ(stored().second, QStringList()) << "the service has taken the kept plan";
     }
 }
+
+// Signed in, the plan loaded, the connection goes while the application runs:
+// a draft written here meanwhile waits, the service takes changes from another
+// device (a draft added, one's caption edited, one deleted), and once the
+// connection is back both sides' changes are in the plan, whichever save goes
+// first: the one the plan's next showing sends, or one of a draft written here
+// after the connection came back.
+TEST(JourneyKill, OfflineInTheSameRunTheServicesChangesMeanwhileStayBesideTheDraftsWrittenHere)
+{
+    Standin::Server server;
+    const QString ginger = QStringLiteral("ginger@example.com");
+    server.addAccount(ginger, QStringLiteral("purr-purr-purr"), QStringLiteral("Ginger"));
+    ASSERT_NE(server.start(0), 0) << "the stand-in cannot listen";
+    Relay relay(server.port());
+    const quint16 port = relay.open();
+    ASSERT_NE(port, 0) << "the relay cannot listen";
+    const QString info = zktest::writeServiceInfo(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    ASSERT_TRUE(zktest::chooseNativeWorkspace());
+    const auto shot = [](const QString &name) {
+        if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))
+            zktest::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                       qEnvironmentVariable("ZK_JOURNEY_SHOTS") + u'/' + name + ".png"});
+    };
+
+    // The service's plan: six drafts; another device works on it directly.
+    Standin::Operations &operations = Standin::operations(server);
+    const QString userId = server.state().accounts.value(ginger).userId;
+    const auto draft = [](qint64 id, const QString &title, const QString &caption = QString()) {
+        return QJsonObject{{"id", id},         {"title", title},   {"caption", caption},
+                           {"hashtags", ""}, {"format", "post"}, {"scheduledAt", ""}};
+    };
+    QStringList plan = {QStringLiteral("Draft one"),  QStringLiteral("Draft two"),  QStringLiteral("Draft three"),
+                        QStringLiteral("Draft four"), QStringLiteral("Draft five"), QStringLiteral("Draft six")};
+    QJsonArray seeded;
+    for (qsizetype i = 0; i < plan.size(); ++i)
+        seeded.append(draft(i + 1, plan[i], QStringLiteral("Caption %1").arg(i + 1)));
+    operations.drafts.insert(userId, seeded);
+    // On the other device: one draft's caption edited, another deleted, one added.
+    const auto elsewhere = [&](qint64 edited, const QString &caption, std::optional<qint64> deleted,
+                               const QJsonObject &added) {
+        QJsonArray drafts;
+        for (const QJsonValue &value : operations.drafts.value(userId)) {
+            QJsonObject d = value.toObject();
+            if (d.value("id").toInteger() == deleted)
+                continue;
+            if (d.value("id").toInteger() == edited)
+                d.insert("caption", caption);
+            drafts.append(d);
+        }
+        drafts.append(added);
+        operations.drafts.insert(userId, drafts);
+    };
+    const auto captionOf = [&](qint64 id) {
+        for (const QJsonValue &d : operations.drafts.value(userId)) {
+            if (d.toObject().value("id").toInteger() == id)
+                return d.toObject().value("caption").toString();
+        }
+        return QString();
+    };
+    const auto sorted = [](QStringList list) {
+        list.sort();
+        return list;
+    };
+    const auto type = [](const QString &text) {
+        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), text});
+    };
+
+    Application app(info);
+    const auto show = [&](const QString &button, const QString &surface) {
+        const qsizetype mark = app.trace.size();
+        ASSERT_TRUE(app.focus(button, true)) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: surface: ") + surface, mark)) << app.trace.toStdString();
+    };
+    // A new draft's sheet with its title typed, the keyboard on "Save draft".
+    const auto writeDraft = [&](const QString &title) {
+        ASSERT_TRUE(app.focus(QStringLiteral("New draft"), false)) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.focus(QStringLiteral("Working title"), false)) << app.trace.toStdString();
+        type(title);
+        ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
+    };
+    // Saved while the connection is gone: kept, unsaved, the sheet left open; Escape puts it away.
+    const auto saveOffline = [&](int drafts) {
+        const qsizetype mark = app.trace.size();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: plan: %1 drafts, unsaved\n").arg(drafts), mark))
+            << app.trace.toStdString();
+        key(QStringLiteral("Escape"));
+    };
+    {
+        SCOPED_TRACE("signed in, the plan loaded");
+        ASSERT_TRUE(app.signIn(ginger, QStringLiteral("purr-purr-purr")));
+        ASSERT_TRUE(app.planSettled(0)) << app.trace.toStdString();
+        EXPECT_EQ(*app.plan(0), QStringLiteral("6 drafts"));
+        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
+        const qsizetype mark = app.trace.size();
+        ASSERT_NO_FATAL_FAILURE(show(QStringLiteral("Plan"), QStringLiteral("plan")));
+        ASSERT_TRUE(app.planSettled(mark)) << app.trace.toStdString();
+    }
+    // The service holds the plan expected (both sides' drafts, in any order), and the application has settled on it.
+    const auto bothSidesKept = [&](qsizetype mark) {
+        return testing::AssertionResult(zktest::spinUntil([&] {
+                   const auto told = app.plan(mark);
+                   return sorted(titles(operations.drafts.value(userId))) == sorted(plan) && told &&
+                          *told == QStringLiteral("%1 drafts").arg(plan.size());
+               }))
+               << titles(operations.drafts.value(userId)).join(u'|').toStdString() << "\n" << app.trace.toStdString();
+    };
+    {
+        SCOPED_TRACE("offline: a draft written here; on the phone one added, one edited, one deleted");
+        relay.cut();
+        ASSERT_NO_FATAL_FAILURE(writeDraft(QStringLiteral("Written offline")));
+        ASSERT_NO_FATAL_FAILURE(saveOffline(7));
+        elsewhere(3, QStringLiteral("Caption written on the phone"), 4, draft(1000, QStringLiteral("Added on the phone")));
+        plan.removeOne(QStringLiteral("Draft four"));
+        plan << QStringLiteral("Added on the phone") << QStringLiteral("Written offline");
+        shot(QStringLiteral("planmeet-offline"));
+    }
+    {
+        SCOPED_TRACE("back online: the plan shown again");
+        ASSERT_EQ(relay.open(port), port) << "the relay cannot listen again";
+        ASSERT_NO_FATAL_FAILURE(show(QStringLiteral("Summary"), QStringLiteral("summary")));
+        const qsizetype mark = app.trace.size();
+        ASSERT_NO_FATAL_FAILURE(show(QStringLiteral("Plan"), QStringLiteral("plan")));
+        EXPECT_TRUE(bothSidesKept(mark));
+        EXPECT_EQ(captionOf(3), QStringLiteral("Caption written on the phone"));
+        shot(QStringLiteral("planmeet-back"));
+    }
+    {
+        SCOPED_TRACE("offline again; back online, a draft written here is the first save");
+        relay.cut();
+        ASSERT_NO_FATAL_FAILURE(writeDraft(QStringLiteral("Written on the train")));
+        ASSERT_NO_FATAL_FAILURE(saveOffline(8));
+        elsewhere(5, QStringLiteral("Caption written on the laptop"), std::nullopt,
+                  draft(1001, QStringLiteral("Added on the laptop")));
+        ASSERT_NO_FATAL_FAILURE(writeDraft(QStringLiteral("Written back home")));
+        plan << QStringLiteral("Written on the train") << QStringLiteral("Added on the laptop")
+             << QStringLiteral("Written back home");
+        ASSERT_EQ(relay.open(port), port) << "the relay cannot listen again";
+        const qsizetype mark = app.trace.size();
+        key(QStringLiteral("space"));
+        EXPECT_TRUE(bothSidesKept(mark));
+        EXPECT_EQ(captionOf(3), QStringLiteral("Caption written on the phone"));
+        EXPECT_EQ(captionOf(5), QStringLiteral("Caption written on the laptop"));
+        shot(QStringLiteral("planmeet-home"));
+    }
+}
+

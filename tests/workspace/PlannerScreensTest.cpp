@@ -8,6 +8,7 @@
 #include "WebApp.h"
 
 #include "app/DraftEditStore.h"
+#include "app/UnsavedPlanStore.h"
 #include "base/RecordStore.h"
 #include "design/AppearanceService.h"
 #include "design/Controls.h"
@@ -355,6 +356,58 @@ TEST_F(PlannerTest, EmptyPlanShowsTheDayAndNothingElse)
     EXPECT_EQ(plan()->dayCells().size(), 7);
     EXPECT_TRUE(texts(plan()).contains(QStringLiteral("The week ahead")));
     EXPECT_EQ(flows.service.count("planDrafts"), 1) << "the plan is loaded when the screen shows";
+}
+
+TEST_F(PlannerTest, AnOfflineStartSaysThePlanIsNotLoadedYetAndShowsWhatWasKeptAsKept)
+{
+    const QString nothingPlanned =
+        QStringLiteral("Nothing planned for this day. Zephyl publishes nothing without your confirmation.");
+    const auto pill = [&](const char *name) {
+        settle();
+        auto *found = plan()->content() ? plan()->content()->findChild<StatusPill *>(QLatin1String(name)) : nullptr;
+        return found && found->isVisibleTo(plan()) ? found->text() : QString();
+    };
+    // Signed in here before, with a draft that never reached the service.
+    const QString account = QStringLiteral("a@example.com");
+    flows.service.results["restoreSession"] = ServiceClient::RestoreOutcome::signedIn;
+    flows.service.results["currentUser"] = user(account);
+    flows.service.results["planDrafts"] = QList<PlanDraft>{planDraft(1, QStringLiteral("one"))};
+    finish(model().bootstrap());
+    UnsavedPlanStore(RecordStore::of(flows.h.store))
+        .save(account, {{planDraft(1, QStringLiteral("one")), planDraft(2, QStringLiteral("kept here"))},
+                        {planDraft(1, QStringLiteral("one"))},
+                        false});
+
+    // Started again with the service out of reach.
+    flows.h.make(&flows.service);
+    flows.service.results["restoreSession"] = ServiceClient::RestoreOutcome::unverified;
+    flows.service.failures["currentUser"] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    finish(model().bootstrap());
+    ASSERT_TRUE(model().sessionUnverified());
+    EXPECT_EQ(pill("planUnavailable"),
+              QStringLiteral("The plan could not be loaded yet. It shows here once sorvane.app answers."));
+    EXPECT_EQ(pill("planUnsaved"), QStringLiteral("Plan changes are kept here but not saved yet."));
+    EXPECT_NE(rowOf(QStringLiteral("draft-2")), nullptr) << "what was kept is shown";
+    EXPECT_TRUE(texts(plan()).contains(QStringLiteral("Nothing for this day until the plan has loaded.")));
+    EXPECT_FALSE(texts(plan()).contains(nothingPlanned));
+
+    // The service answers: what was kept goes to it beside what it holds, and the day is empty for real.
+    flows.service.failures.clear();
+    flows.service.results["currentUser"] = user(account);
+    flows.service.results["planDrafts"] =
+        QList<PlanDraft>{planDraft(1, QStringLiteral("one")), planDraft(3, QStringLiteral("written elsewhere"))};
+    flows.h.clock.advance(std::chrono::minutes(1));
+    ASSERT_TRUE(zktest::spinUntil(
+        [&] { return !model().sessionUnverified() && !model().planLoading() && !model().planUnsaved(); }));
+    ASSERT_FALSE(flows.service.savedPlans.isEmpty());
+    QStringList sent;
+    for (const PlanDraft &d : flows.service.savedPlans.last())
+        sent << d.title;
+    EXPECT_EQ(sent, (QStringList{"one", "written elsewhere", "kept here"}));
+    EXPECT_EQ(pill("planUnavailable"), QString());
+    EXPECT_EQ(pill("planUnsaved"), QString());
+    EXPECT_NE(rowOf(QStringLiteral("draft-3")), nullptr);
+    EXPECT_TRUE(texts(plan()).contains(nothingPlanned));
 }
 
 TEST_F(PlannerTest, EachEntryIsListedInExactlyOnePlace)

@@ -434,4 +434,6 @@ const StringLists::List StringLists::arabic = {{
     {"Plan changes are not saved yet and could not be kept on this computer.", "لم تُحفظ تغييرات الخطة بعد، وتعذّر الاحتفاظ بها على هذا الكمبيوتر."},
     {"The disk holding %@ is full, so changes are not kept on this computer for now.", "القرص الذي يحوي %@ ممتلئ، لذا لا تُحفظ التغييرات على هذا الكمبيوتر حاليًا."},
     {"%@ is read-only, so changes are not kept on this computer for now.", "المجلد %@ للقراءة فقط، لذا لا تُحفظ التغييرات على هذا الكمبيوتر حاليًا."},
+    {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "تعذّر تحميل الخطة حتى الآن. ستظهر هنا عندما يستجيب " ZEPHYL_SERVICE_DOMAIN "."},
+    {"Nothing for this day until the plan has loaded.", "لا شيء لهذا اليوم إلى أن يتم تحميل الخطة."},
 }};

@@ -434,4 +434,6 @@ const StringLists::List StringLists::danish = {{
     {"Plan changes are not saved yet and could not be kept on this computer.", "Ændringerne i planen er ikke gemt endnu, og de kunne heller ikke bevares på denne computer."},
     {"The disk holding %@ is full, so changes are not kept on this computer for now.", "Disken med %@ er fuld, så ændringer bevares ikke på denne computer indtil videre."},
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ er skrivebeskyttet, så ændringer bevares ikke på denne computer indtil videre."},
+    {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Planen kunne ikke indlæses endnu. Den vises her, så snart " ZEPHYL_SERVICE_DOMAIN " svarer."},
+    {"Nothing for this day until the plan has loaded.", "Intet for denne dag, før planen er indlæst."},
 }};

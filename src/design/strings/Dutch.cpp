@@ -434,4 +434,6 @@ const StringLists::List StringLists::dutch = {{
     {"Plan changes are not saved yet and could not be kept on this computer.", "De wijzigingen in de planning zijn nog niet opgeslagen en konden ook niet op deze computer worden bewaard."},
     {"The disk holding %@ is full, so changes are not kept on this computer for now.", "De schijf met %@ is vol, dus wijzigingen worden voorlopig niet op deze computer bewaard."},
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ is alleen-lezen, dus wijzigingen worden voorlopig niet op deze computer bewaard."},
+    {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "De planning kon nog niet worden geladen. Ze verschijnt hier zodra " ZEPHYL_SERVICE_DOMAIN " antwoordt."},
+    {"Nothing for this day until the plan has loaded.", "Niets voor deze dag tot de planning is geladen."},
 }};

@@ -434,4 +434,6 @@ const StringLists::List StringLists::german = {{
     {"Plan changes are not saved yet and could not be kept on this computer.", "Die Änderungen am Plan sind noch nicht gespeichert und konnten auch auf diesem Computer nicht erhalten bleiben."},
     {"The disk holding %@ is full, so changes are not kept on this computer for now.", "Der Datenträger mit %@ ist voll, daher bleiben Änderungen vorerst nicht auf diesem Computer erhalten."},
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ ist schreibgeschützt, daher bleiben Änderungen vorerst nicht auf diesem Computer erhalten."},
+    {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Der Plan konnte noch nicht geladen werden. Er erscheint hier, sobald " ZEPHYL_SERVICE_DOMAIN " antwortet."},
+    {"Nothing for this day until the plan has loaded.", "Nichts für diesen Tag, bis der Plan geladen ist."},
 }};

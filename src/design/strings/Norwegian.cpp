@@ -434,4 +434,6 @@ const StringLists::List StringLists::norwegian = {{
     {"Plan changes are not saved yet and could not be kept on this computer.", "Endringene i planen er ikke lagret ennå, og de kunne heller ikke beholdes på denne datamaskinen."},
     {"The disk holding %@ is full, so changes are not kept on this computer for now.", "Disken med %@ er full, så endringer beholdes ikke på denne datamaskinen inntil videre."},
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ er skrivebeskyttet, så endringer beholdes ikke på denne datamaskinen inntil videre."},
+    {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Planen kunne ikke lastes inn ennå. Den vises her så snart " ZEPHYL_SERVICE_DOMAIN " svarer."},
+    {"Nothing for this day until the plan has loaded.", "Ingenting for denne dagen før planen er lastet inn."},
 }};

@@ -434,4 +434,6 @@ const StringLists::List StringLists::portuguese = {{
     {"Plan changes are not saved yet and could not be kept on this computer.", "As alterações do plano ainda não foram salvas e não puderam ser guardadas neste computador."},
     {"The disk holding %@ is full, so changes are not kept on this computer for now.", "O disco com %@ está cheio, por isso as alterações não ficam guardadas neste computador por enquanto."},
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ é somente leitura, por isso as alterações não ficam guardadas neste computador por enquanto."},
+    {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Ainda não foi possível carregar o plano. Ele aparece aqui assim que " ZEPHYL_SERVICE_DOMAIN " responder."},
+    {"Nothing for this day until the plan has loaded.", "Nada para este dia até o plano carregar."},
 }};

@@ -434,4 +434,6 @@ const StringLists::List StringLists::russian = {{
     {"Plan changes are not saved yet and could not be kept on this computer.", "Изменения плана ещё не сохранены, и сохранить их на этом компьютере не удалось."},
     {"The disk holding %@ is full, so changes are not kept on this computer for now.", "Диск с папкой %@ заполнен, поэтому изменения пока не сохраняются на этом компьютере."},
     {"%@ is read-only, so changes are not kept on this computer for now.", "Папка %@ доступна только для чтения, поэтому изменения пока не сохраняются на этом компьютере."},
+    {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "План пока не удалось загрузить. Он появится здесь, как только " ZEPHYL_SERVICE_DOMAIN " ответит."},
+    {"Nothing for this day until the plan has loaded.", "Пока план не загрузится, на этот день ничего нет."},
 }};

@@ -434,4 +434,6 @@ const StringLists::List StringLists::swedish = {{
     {"Plan changes are not saved yet and could not be kept on this computer.", "Ändringarna i planen är inte sparade än och kunde inte heller behållas på den här datorn."},
     {"The disk holding %@ is full, so changes are not kept on this computer for now.", "Disken med %@ är full, så ändringar behålls inte på den här datorn tills vidare."},
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ är skrivskyddad, så ändringar behålls inte på den här datorn tills vidare."},
+    {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Planen kunde inte läsas in än. Den visas här så snart " ZEPHYL_SERVICE_DOMAIN " svarar."},
+    {"Nothing for this day until the plan has loaded.", "Inget för den här dagen förrän planen har lästs in."},
 }};

@@ -434,4 +434,6 @@ const StringLists::List StringLists::turkish = {{
     {"Plan changes are not saved yet and could not be kept on this computer.", "Plan değişiklikleri henüz kaydedilmedi ve bu bilgisayarda da saklanamadı."},
     {"The disk holding %@ is full, so changes are not kept on this computer for now.", "%@ klasörünün bulunduğu disk dolu, bu yüzden değişiklikler şimdilik bu bilgisayarda saklanmıyor."},
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ salt okunur, bu yüzden değişiklikler şimdilik bu bilgisayarda saklanmıyor."},
+    {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Plan henüz yüklenemedi. " ZEPHYL_SERVICE_DOMAIN " yanıt verir vermez burada görünecek."},
+    {"Nothing for this day until the plan has loaded.", "Plan yüklenene kadar bu gün için bir şey yok."},
 }};
