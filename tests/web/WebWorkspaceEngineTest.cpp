@@ -280,6 +280,53 @@ TEST_F(WebEngineTest, OnlyThePageThatReportedTheAccountSignsItOutAndDropsItsKept
     EXPECT_TRUE(zktest::spinUntil([&] { return kept().isEmpty(); })) << "the page's sign-out drops the kept session";
 }
 
+// The service refuses the application's calls while it still takes the page's
+// session: sent back to its entry, the page comes straight back with the same
+// account. Sent back again, it is signed out on this side and opens at its
+// sign-in, where the application, signed out, and the page agree; the account
+// signed in there again is told as new.
+TEST_F(WebEngineTest, APageThatComesStraightBackWithTheRefusedAccountIsSignedOutHere)
+{
+    const QString path = web->profile()->persistentStoragePath() + QStringLiteral("/Session cookie.json");
+    const auto kept = [&] {
+        return QCoro::waitFor(FileSecretBackend(path).read(QStringLiteral("app.sorvane.creator.web"),
+                                                           QStringLiteral("session-cookie"))).data;
+    };
+    QList<std::optional<WebWorkspaceModel::Account>> reported;
+    web->onAccountChange = [&](const auto &a) { reported << a; };
+    signIn();
+    ASSERT_TRUE(zktest::spinUntil([&] { return kept().startsWith("__Host-zephyl_session="); }));
+    const QByteArray first = kept();
+
+    web->returnToSignIn();
+    ASSERT_TRUE(zktest::spinUntil([&] { return reported.size() == 2 && web->phase().kind == Phase::Kind::workspace; }))
+        << "the page still holds its session";
+    EXPECT_EQ(reported.last()->email, QStringLiteral("kitty@example.com"));
+
+    web->returnToSignIn();
+    EXPECT_EQ(web->account(), std::nullopt);
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    ASSERT_TRUE(waitForPageScript(QStringLiteral("signin")));
+    EXPECT_EQ(web->page()->url().path(), QStringLiteral("/signin"));
+    EXPECT_EQ(reported.size(), 2) << "nobody, already told by the application's own sign-out, is not told again";
+    EXPECT_TRUE(kept().isEmpty()) << "a restart does not take the session up again";
+    evaluate(web->page(), QStringLiteral("fetch('/api/v1/me', {credentials: 'same-origin'})"
+                                         ".then(r => window.meStatus = r.status); true"));
+    ASSERT_TRUE(zktest::spinUntil(
+        [&] { return evaluate(web->page(), QStringLiteral("window.meStatus || 0")).toInt() != 0; }));
+    EXPECT_EQ(evaluate(web->page(), QStringLiteral("window.meStatus")).toInt(), 401) << "the page holds no session";
+    // The sign-in page stays: nothing opens it again by itself.
+    EXPECT_FALSE(zktest::spinUntil([&] { return web->phase().kind != Phase::Kind::signIn; }, 1s));
+
+    evaluate(web->page(), QStringLiteral(
+        "var f = document.getElementById('signin'); f.email.value = 'kitty@example.com';"
+        "f.password.value = 'meow-meow-meow'; f.requestSubmit(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return reported.size() == 3 && web->phase().kind == Phase::Kind::workspace; }));
+    EXPECT_EQ(reported.last()->email, QStringLiteral("kitty@example.com"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return kept().startsWith("__Host-zephyl_session="); }));
+    EXPECT_NE(kept(), first) << "a new session";
+}
+
 TEST_F(WebEngineTest, MessagesPostedJustBeforeThePageLeavesAllArriveInOrder)
 {
     signIn();
