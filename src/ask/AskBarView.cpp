@@ -39,6 +39,9 @@ using ZephylPalette::Color;
 namespace {
 
 constexpr int kIndent = 38; // a 30-point face and 8 points of spacing
+// A list scrolled to within this of its end counts as following it (the
+// newest row sits above the list's own padding, not at its very end).
+constexpr int kEndSlack = 8;
 // What the conversation's changes move with.
 constexpr SpringAnimation kListSpring{0.34, 0.72, 0};
 // What a change between listening and thinking eases over.
@@ -369,12 +372,17 @@ AskBarView::AskBarView(AppModel &model, AskPanelBridge &bridge, QWidget *parent)
     m_conversation->addWidget(m_history);
     // The list, its content and the panel around them take their new sizes a
     // moment after the scroll asked for (the window system answers a resize
-    // later): until the user scrolls, each new range scrolls to the end again.
+    // later): while the list follows its end, each new range scrolls there again.
     connect(m_history->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
         if (m_pinned)
             scrollToEnd();
     });
-    connect(m_history->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { m_pinned = false; });
+    // Scrolled away from the end, the user reads: new lines leave the list where
+    // it is, until the user scrolls back down or asks again.
+    connect(m_history->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] {
+        const QScrollBar *bar = m_history->verticalScrollBar();
+        m_pinned = bar->sliderPosition() >= bar->maximum() - kEndSlack;
+    });
 
     column->addWidget(buildComposer());
 
@@ -716,8 +724,10 @@ void AskBarView::fillHistory()
 
     measureHistory();
     if (lines.size() != m_shownLines) {
+        // A list shown anew starts at its end; one the user scrolled away from stays.
+        if (m_shownLines < 0 || m_pinned)
+            scheduleScrollToEnd();
         m_shownLines = lines.size();
-        scheduleScrollToEnd();
     }
 }
 
@@ -728,7 +738,8 @@ void AskBarView::followBusy()
     static_cast<Dot *>(m_statusDot)->setBusy(busy);
     syncSendButton();
     fillConversation();
-    scheduleScrollToEnd();
+    if (m_pinned)
+        scheduleScrollToEnd();
 }
 
 bool AskBarView::canSend() const { return !m_model.askInput().trimmed().isEmpty() && !m_model.askBusy(); }
@@ -753,7 +764,9 @@ void AskBarView::send(const QString &text)
 {
     if (m_model.askBusy())
         return;
-    // The model's own flow; the view only follows catChat and askBusy.
+    // The model's own flow; the view only follows catChat and askBusy. The
+    // user's own question brings the list back to its end.
+    m_pinned = true;
     m_model.ask(text);
 }
 

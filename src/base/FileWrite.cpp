@@ -1,12 +1,14 @@
 #include "base/FileWrite.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -50,6 +52,30 @@ int makeFolder(const QString &path)
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(path).toStdString()), error);
     return error.value();
+}
+
+int makeOwnFolder(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkdir(name.constData(), 0700) == 0 || errno == EEXIST)
+        return 0;
+    if (errno != ENOENT)
+        return errno;
+    if (const int error = makeFolder(QFileInfo(path).path()))
+        return error;
+    return ::mkdir(name.constData(), 0700) == 0 || errno == EEXIST ? 0 : errno;
+}
+
+int restrictFolder(const QString &path)
+{
+    struct stat status;
+    const QByteArray name = QFile::encodeName(path);
+    if (::lstat(name.constData(), &status) != 0)
+        return errno == ENOENT ? 0 : errno;
+    // A link is not followed: what it points at is not this folder.
+    if (!S_ISDIR(status.st_mode) || (status.st_mode & 07777) == 0700)
+        return 0;
+    return ::chmod(name.constData(), 0700) == 0 ? 0 : errno;
 }
 
 int remove(const QString &path)

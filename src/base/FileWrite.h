@@ -43,6 +43,11 @@ namespace FileWrite {
 int replace(const QString &path, const QByteArray &bytes, bool durable);
 // The folder and those above it; 0 when it exists, else the error number.
 int makeFolder(const QString &path);
+// The same, the folder itself made for its owner alone (0700); those above it
+// as makeFolder makes them. An existing folder is left as it is.
+int makeOwnFolder(const QString &path);
+// Makes an existing folder its owner's alone (0700); 0 when it is (or is not there).
+int restrictFolder(const QString &path);
 // Removes the file; 0 when it is gone (or never was), else the error number.
 int remove(const QString &path);
 

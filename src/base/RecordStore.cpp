@@ -8,7 +8,17 @@
 #include <QSet>
 #include <QUrl>
 
-RecordStore::RecordStore(QString directory, QObject *parent) : QObject(parent), m_directory(std::move(directory)) {}
+RecordStore::RecordStore(QString directory, QObject *parent) : QObject(parent), m_directory(std::move(directory))
+{
+    if (m_directory.isEmpty())
+        return;
+    // The folders are named after the accounts' addresses: no other local user
+    // may list them. Those an earlier version left open are closed now.
+    FileWrite::restrictFolder(m_directory);
+    const auto folders = QDir(m_directory).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden);
+    for (const QString &folder : folders)
+        FileWrite::restrictFolder(m_directory + u'/' + folder);
+}
 
 RecordStore::~RecordStore()
 {
@@ -164,7 +174,9 @@ int RecordStore::store(const Key &key, const std::optional<QByteArray> &bytes)
             QDir().rmdir(folder);
         return error;
     }
-    int error = FileWrite::makeFolder(folder);
+    int error = FileWrite::makeOwnFolder(m_directory);
+    if (!error)
+        error = FileWrite::makeOwnFolder(folder);
     if (!error)
         error = FileWrite::replace(target, *bytes, false);
     // The older record must not outlive the newer one that could not be

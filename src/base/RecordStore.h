@@ -33,7 +33,9 @@ public:
     // Longer folder names are refused by some file systems (255 bytes on most, fewer on some).
     static constexpr int kLongestFolderName = 128;
 
-    // An empty directory keeps everything in memory (tests).
+    // An empty directory keeps everything in memory (tests). The directory and
+    // each account's folder in it are the owner's alone (0700): made so, and
+    // set so here when an earlier run left them open.
     explicit RecordStore(QString directory = {}, QObject *parent = nullptr);
     // A last try for what could not be written yet.
     ~RecordStore() override;

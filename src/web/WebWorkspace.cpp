@@ -69,7 +69,7 @@ constexpr qsizetype kMaxMessageURL = 256 * 1024;
 constexpr std::chrono::milliseconds kRestDelay = std::chrono::seconds(60);
 // Scripts kept for a resting page: the latest of each, a few at most.
 constexpr qsizetype kKeptScripts = 16;
-// How long the first page waits for the kept session cookie to be back in the store.
+// How long a page waits for the store to take the kept session cookie back, or to drop it.
 constexpr std::chrono::milliseconds kSessionGiveBackLimit = std::chrono::seconds(3);
 
 QString json(const QJsonValue &value)
@@ -725,6 +725,45 @@ QCoro::Task<> WebWorkspace::giveBackSession(std::function<void(const QList<QNetw
         disconnect(watch);
     }
     answer(m_cookies);
+}
+
+void WebWorkspace::forgetSession(std::function<void()> done) { dropSession(std::move(done)); }
+
+QCoro::Task<> WebWorkspace::dropSession(std::function<void()> done)
+{
+    const QString host = baseURL().host();
+    const auto isSession = [host](const QNetworkCookie &cookie) { return WebRules::isSessionCookie(cookie, host); };
+    const auto held = [this, isSession] { return std::any_of(m_cookies.cbegin(), m_cookies.cend(), isSession); };
+    if (m_profile && held()) {
+        // The page's next load must not carry it: wait, within a limit, until
+        // the store says it is gone.
+        const QPointer<WebWorkspace> self(this);
+        Async::Trigger gone(this);
+        const auto fire = gone.firer();
+        const auto watch = connect(m_profile->cookieStore(), &QWebEngineCookieStore::cookieRemoved, this,
+                                   [held, fire] {
+                                       if (!held())
+                                           fire();
+                                   });
+        QTimer::singleShot(kSessionGiveBackLimit, this, fire);
+        QUrl origin = baseURL();
+        origin.setPath(QStringLiteral("/"));
+        for (const QNetworkCookie &cookie : std::as_const(m_cookies)) {
+            if (isSession(cookie))
+                m_profile->cookieStore()->deleteCookie(cookie, origin);
+        }
+        co_await gone;
+        if (!self)
+            co_return;
+        disconnect(watch);
+        // Gone here whatever the store said: neither the entry page nor a restart takes it up.
+        for (const QNetworkCookie &cookie : std::as_const(m_cookies)) {
+            if (isSession(cookie))
+                m_sessionKeep->removed(cookie);
+        }
+        m_cookies.removeIf(isSession);
+    }
+    done();
 }
 
 bool WebWorkspace::applicationActive() const

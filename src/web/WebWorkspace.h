@@ -90,6 +90,7 @@ protected:
     void runScript(const QString &script, std::function<void()> done) override;
     QSizeF pageSize() const override;
     void fetchCookies(std::function<void(const QList<QNetworkCookie> &)> answer) override;
+    void forgetSession(std::function<void()> done) override;
     bool applicationActive() const override;
     double secondsSinceInput() const override;
 
@@ -122,6 +123,7 @@ private:
     // Keeps a script for a resting page: the latest of its kind.
     void keepScript(const QString &script);
     QCoro::Task<> giveBackSession(std::function<void(const QList<QNetworkCookie> &)> answer);
+    QCoro::Task<> dropSession(std::function<void()> done);
 
     Options m_options;
     QString m_bootScript;

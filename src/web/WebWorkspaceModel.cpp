@@ -138,17 +138,25 @@ void WebWorkspaceModel::retry()
 void WebWorkspaceModel::returnToSignIn()
 {
     // The service takes the page's session and refuses only the application's
-    // calls: another reload would bring the same account back, and so on without end.
+    // calls: another reload would bring the same account back, and so on without
+    // end, while the application has signed it out. The page is signed out too.
     const QDateTime now = Clock::shared().now();
-    if (m_account && m_account == m_sentBack && m_sentBackAt.msecsTo(now) < kSentBackAgain.count())
-        return;
+    const bool cameBack = m_account && m_account == m_sentBack && m_sentBackAt.msecsTo(now) < kSentBackAgain.count();
     m_sentBack = m_account;
     m_sentBackAt = now;
     setAccount(std::nullopt);
     QPointer<WebWorkspaceModel> self(this);
-    preserveUnsentText([self] {
-        if (self)
+    preserveUnsentText([self, cameBack] {
+        if (!self)
+            return;
+        if (!cameBack) {
             self->openEntry();
+            return;
+        }
+        self->forgetSession([self] {
+            if (self)
+                self->openEntry();
+        });
     });
 }
 

@@ -114,7 +114,9 @@ public:
     // draft, then opens its entry again, where a forgotten session shows the
     // sign-in. The account it reported is forgotten here, without a call, so
     // the next account it reports is told as new. A page that came straight
-    // back with the same account is left as it is: it still holds its session.
+    // back with the same account still holds a session the service takes from
+    // the page alone: opening it again would bring the account back without
+    // end, so its session cookie is dropped and it opens at its sign-in.
     void returnToSignIn();
 
     // A line of the cat inside the web window; false means the desktop cat must say it.
@@ -183,6 +185,9 @@ protected:
     virtual QSizeF pageSize() const = 0;
     // All cookies of the web profile, answered on the main thread.
     virtual void fetchCookies(std::function<void(const QList<QNetworkCookie> &)> answer) = 0;
+    // Drops the service's session cookie from the web profile, as the page's own
+    // sign-out does; `done` once the profile no longer holds it.
+    virtual void forgetSession(std::function<void()> done) = 0;
     virtual bool applicationActive() const = 0;
     virtual double secondsSinceInput() const = 0;
 

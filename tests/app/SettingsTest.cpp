@@ -17,6 +17,8 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace apptest;
 using Kind = AppEvent::Kind;
 
@@ -437,12 +439,28 @@ TEST(Records, SixAndMoreAccountsNeverPushOutWhatAnAccountHasNotSent)
         for (int i = 2; i <= 8; ++i)
             texts.save(QStringLiteral("user%1@example.com").arg(i), {QStringLiteral("typed"), QString()});
     }
+    // The folders name the accounts: their owner's alone, and made so again at
+    // a start that finds them open to everyone.
+    const auto mode = [](const QString &path) {
+        struct stat status {};
+        return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0u;
+    };
+    const QString firstFolder = dir + u'/' + RecordStore::folderName(first);
+    EXPECT_EQ(mode(dir), 0700u);
+    EXPECT_EQ(mode(firstFolder), 0700u);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(firstFolder).constData(), 0755), 0);
     RecordStore again(dir);
+    EXPECT_EQ(mode(dir), 0700u);
+    EXPECT_EQ(mode(firstFolder), 0700u);
     EXPECT_EQ(again.owners().size(), 8);
     EXPECT_EQ(UnsentTextStore(again).load(first).assistant, QStringLiteral("half a question"));
     // What holds nothing is gone with its folder.
     UnsentTextStore(again).save(QStringLiteral("user2@example.com"), {});
     EXPECT_FALSE(QFileInfo::exists(dir + u'/' + RecordStore::folderName(QStringLiteral("user2@example.com"))));
+    // Removing what was never written removes nothing and fails nothing.
+    EXPECT_TRUE(again.remove(QStringLiteral("kept-plan"), QStringLiteral("user2@example.com")));
+    EXPECT_EQ(again.writeProblem(), std::nullopt);
 }
 
 TEST(Records, AWriteThatFailsIsKeptHereAndARestartNeverFindsAnOlderRecord)
@@ -483,6 +501,9 @@ TEST(Records, OnlyTheLettersAToZAreFoldedInAnAccountsKey)
 {
     // An address the service gives in capitals keeps its folder of before.
     EXPECT_EQ(RecordStore::folderName(QStringLiteral("Kitty@Example.COM")), QStringLiteral("kitty@example%2Ecom"));
+    // Every letter from A to Z, and not the signs on either side of them.
+    EXPECT_EQ(RecordStore::ownerKey(QStringLiteral("@ABCDEFGHIJKLMNOPQRSTUVWXYZ[")),
+              QStringLiteral("@abcdefghijklmnopqrstuvwxyz["));
     // The Kelvin sign is not the letter k: that address never reads kitty's text.
     const QString kelvin = QString::fromUtf16(u"\u212Aitty@example.com");
     EXPECT_NE(RecordStore::folderName(kelvin), RecordStore::folderName(QStringLiteral("kitty@example.com")));

@@ -365,6 +365,30 @@ TEST_F(AskBarTest, ALongConversationScrollsAtItsLimitToTheNewestLine)
     EXPECT_EQ(newest->mapTo(viewport, QPoint(0, newest->height())).y(), viewport->height());
     EXPECT_EQ(scroll->value(), scroll->maximum() - 2);
 
+    // Scrolled up to read, the user keeps the place when more lines arrive;
+    // back down at the end, the list follows the newest line again.
+    scroll->triggerAction(QAbstractSlider::SliderPageStepSub);
+    const int reading = scroll->value();
+    ASSERT_LT(reading, scroll->maximum() - 100);
+    lines << line(false, QStringLiteral("Line number 30")) << line(true, QStringLiteral("Line number 31"));
+    model().setCatChat(lines);
+    settle();
+    EXPECT_EQ(scroll->value(), reading);
+    scroll->triggerAction(QAbstractSlider::SliderToMaximum);
+    lines << line(false, QStringLiteral("Line number 32"));
+    model().setCatChat(lines);
+    settle();
+    newest = bar.bubbles().last();
+    ASSERT_EQ(newest->text(), QStringLiteral("Line number 32"));
+    EXPECT_EQ(newest->mapTo(viewport, QPoint(0, newest->height())).y(), viewport->height());
+    // The user's own question brings it back to the end from anywhere.
+    scroll->triggerAction(QAbstractSlider::SliderPageStepSub);
+    bar.send(QStringLiteral("Let's focus for 25 minutes"));
+    settle();
+    const QWidget *answer = bar.actionRow() ? bar.actionRow() : bar.bubbles().last();
+    EXPECT_EQ(answer->mapTo(viewport, QPoint(0, answer->height())).y(), viewport->height());
+    model().stopFocus();
+
     // With chips under the last reply, the chips are what is scrolled to.
     lines << line(false, QStringLiteral("Shall we?"),
                   {AskAction::make(QStringLiteral("s"), QStringLiteral("Stop"), AskAction::Kind::stopFocus)});

@@ -71,6 +71,13 @@ TEST(WireModels, RequiredFieldsMustBePresentNonNullAndOfTheirType)
     badUser.insert("expiresIn", 900);
     badUser.insert("user", QJsonObject{{"userId", "u"}, {"email", "e"}});
     EXPECT_EQ(failure<ZephylAPI::AuthSession>(badUser)->key(), QStringLiteral("user.role"));
+    // How long the session lasts is no optional.
+    auto noExpiry = session;
+    noExpiry.remove("expiresIn");
+    const auto expiryMissing = failure<ZephylAPI::AuthSession>(noExpiry);
+    ASSERT_TRUE(expiryMissing) << "a session answer without expiresIn decoded";
+    EXPECT_EQ(expiryMissing->kind(), DecodingError::Kind::keyNotFound);
+    EXPECT_EQ(expiryMissing->key(), QStringLiteral("expiresIn"));
 
     // The assistant's actions must be sent, even empty.
     EXPECT_TRUE(failure<ZephylAPI::AssistantReply>(QJsonObject{{"message", "hi"}}));
@@ -117,6 +124,9 @@ TEST(FeedItem, IdsCaptionsAndCountsAreCleaned)
 
     // Limits count what a person sees as characters, not code units.
     const QString family = QStringLiteral("👨‍👩‍👧");
+    EXPECT_EQ(Item::fromJson(QJsonObject{{"id", QString(179, QLatin1Char('x')) + family + family}}).id,
+              QString(179, QLatin1Char('x')) + QStringLiteral("👨‍👩‍👧"))
+        << "the family at the cut is the 180th character, whole";
     QString caption;
     for (int i = 0; i < 3000; ++i)
         caption += family;

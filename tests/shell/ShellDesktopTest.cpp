@@ -168,10 +168,11 @@ TEST(ShellTray, IconInTheTrayAndAMenuBuiltWhenItOpens)
 
 // The application on a desktop without a tray host: its workspace window is
 // there from the start, and the keys of its menu bar reach the commands, Ctrl+,
-// the companion settings and Ctrl+Q the end of the application. Closed as the
-// window manager closes it, with the cat switched off, the application runs on
-// with nothing on screen: starting it again, as its desktop entry does, brings
-// the window back.
+// the companion settings and Ctrl+Q (pressed in the settings window: the keys
+// work in every window of the application) the end of the application. Closed
+// as the window manager closes it, with the cat switched off, the application
+// runs on with nothing on screen: starting it again, as its desktop entry does,
+// brings the window back.
 TEST(ShellMenuBar, WithoutATrayHostTheWindowsKeysReachTheCommands)
 {
     ASSERT_FALSE(X11::trayHostPresent()) << "this test's session starts without a tray host";
@@ -217,9 +218,12 @@ TEST(ShellMenuBar, WithoutATrayHostTheWindowsKeysReachTheCommands)
     ASSERT_TRUE(zktest::spinUntil([&] { return workspaceWindow() != 0; })) << "the window is back";
     window = QString::number(workspaceWindow());
 
+    // Ctrl+Q ends it from the companion settings window too.
     trace.clear();
     zktest::xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
     ASSERT_TRUE(traced("keyboard: Zephyl")) << trace.toStdString();
+    zktest::xdotool({QStringLiteral("key"), QStringLiteral("ctrl+comma")});
+    ASSERT_TRUE(traced("keyboard: Your cat")) << trace.toStdString();
     zktest::xdotool({QStringLiteral("key"), QStringLiteral("ctrl+q")});
     ASSERT_TRUE(zktest::spinUntil([&] { return app.ended(); }, std::chrono::seconds(60)));
     EXPECT_EQ(app.process.exitStatus(), QProcess::NormalExit);

@@ -22,6 +22,8 @@ public:
     bool demoing = false;
     bool clockShown = false;
     bool askShown = false;
+    // The user has typed into the ask panel.
+    bool keyboard = false;
     std::optional<Ledge> visitLedge;
     QStringList log;
 
@@ -62,7 +64,7 @@ public:
     void showAsk() override { askShown = true, note("ask shown"); }
     void hideAsk() override { askShown = false, note("ask hidden"); }
     bool askShowing() const override { return askShown; }
-    bool askHasKeyboard() const override { return false; }
+    bool askHasKeyboard() const override { return askShown && keyboard; }
 
     void note(const QString &what) { log << QStringLiteral("%1 %2").arg(m_clock.uptime(), 0, 'f', 1).arg(what); }
     void note(const char *what) { note(QString::fromLatin1(what)); }
@@ -197,7 +199,8 @@ TEST_F(GuidedTourTest, RestartWaitsForTheOldCleanupFirst)
     EXPECT_EQ(finished.size(), 4); // the tour cancelled before it began has nothing to clean up
 }
 
-TEST_F(GuidedTourTest, FocusRoundStartedByTheUserKeepsItsClock)
+// What the user started, opened or took up during the tour stays.
+TEST_F(GuidedTourTest, WhatTheUserStartedOpenedOrTookUpStays)
 {
     tour.start();
     advanceVirtual(clock, 41);
@@ -213,6 +216,24 @@ TEST_F(GuidedTourTest, FocusRoundStartedByTheUserKeepsItsClock)
     advanceVirtual(clock, 120);
     EXPECT_FALSE(host.log.join('\n').contains(QStringLiteral("clock shown")));
     EXPECT_FALSE(host.log.join('\n').contains(QStringLiteral("clock hidden")));
+
+    // An ask panel the user opened is theirs, with the keyboard or without it:
+    // the tour neither shows nor hides it.
+    host.log.clear();
+    host.askShown = true;
+    tour.start();
+    advanceVirtual(clock, 120);
+    EXPECT_TRUE(host.askShown);
+    EXPECT_FALSE(host.log.join('\n').contains(QStringLiteral("ask shown")));
+    EXPECT_FALSE(host.log.join('\n').contains(QStringLiteral("ask hidden")));
+    // One the tour showed and the user then typed into stays open too.
+    host.askShown = false;
+    tour.start();
+    advanceVirtual(clock, 50);
+    ASSERT_TRUE(host.askShown);
+    host.keyboard = true;
+    advanceVirtual(clock, 120);
+    EXPECT_TRUE(host.askShown);
 }
 
 TEST_F(GuidedTourTest, CancelledInTheLastPauseLeavesTheCompanionRunning)

@@ -344,10 +344,16 @@ TEST(TranslationTables, NoTableHoldsAnotherLanguagesText)
 }
 
 // One row copied from another table is as wrong as a whole table: a sentence
-// stands word for word in two tables only where Norwegian and Danish agree.
+// stands word for word in two tables only where Norwegian and Danish agree, and
+// of those two, so close to each other, a label too.
 TEST(TranslationTables, NoRowHoldsAnotherTablesSentence)
 {
     const QSet<QString> norwegianAsDanish = {
+        "Listening.", "Scheduled for %@.", "Scheduled.", "Assistant", "Profile", "Focus", "Break", "Preparing…",
+        "%@ is over 300 MB.", "Conversations", "New conversation", "Conversation", "Empty", "Composer", "Media",
+        "Remove", "%d items", "Later", "I decide", "Account", "Yes", "Trial Reel", "Prepare another", "Scheduled",
+        "Go to Profile", "Show", "Prepare %@", "Today", "Planned for", "Remove media", "Name", "Theme", "Light", "Dark",
+        "New account", "Discuss", "Calm", "Lively", "Drawn", "%d minutes", "The cat is hungry", "How are you?",
         "Start focus (%d min)",
         "Handing over to Instagram…",
         "The audio name is over 100 characters.",
@@ -368,7 +374,7 @@ TEST(TranslationTables, NoRowHoldsAnotherTablesSentence)
             for (size_t i = 0; i < a.list->size() && i < b.list->size(); ++i) {
                 const QString key = s((*a.list)[i].key);
                 const QString va = s((*a.list)[i].value), vb = s((*b.list)[i].value);
-                if (key.size() < 20 || va != vb || va == key)
+                if ((key.size() < 20 && !neighbours) || va != vb || va == key)
                     continue; // short labels and names may well agree
                 EXPECT_TRUE(neighbours && norwegianAsDanish.contains(key))
                     << a.name << " and " << b.name << " both read \"" << va.toStdString() << "\"";

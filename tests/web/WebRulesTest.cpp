@@ -87,6 +87,9 @@ TEST(WebRules, TheSessionCookieIsKeptAsTheStoreReportsItAndGoesWithIt)
 
     keep.removed(session); // an overwrite: the old one goes, the new one comes
     keep.added(session);
+    // The page dropping any other cookie, of the host or not, leaves the session.
+    keep.removed(cookie("other", host));
+    keep.removed(cookie(sessionCookieName, QStringLiteral("example.com")));
     EXPECT_TRUE(kept().isHttpOnly() && kept().value() == "v");
     EXPECT_TRUE(kept().domain().isEmpty()) << "a host-only cookie goes back from the host's origin";
     place.refuseWrites = -1;

@@ -191,7 +191,25 @@ protected:
         ASSERT_TRUE(zktest::spinUntil([&] { return web->account().has_value(); }));
     }
 
+    // The page's session cookie as kept beside the profile; empty when none is.
+    QString keptSessionPath() const
+    {
+        return web->profile()->persistentStoragePath() + QStringLiteral("/Session cookie.json");
+    }
+    QByteArray keptSession() const
+    {
+        return QCoro::waitFor(FileSecretBackend(keptSessionPath())
+                                  .read(QStringLiteral("app.sorvane.creator.web"), QStringLiteral("session-cookie")))
+            .data;
+    }
+    // Records every account the page reports from here on.
+    void recordAccounts()
+    {
+        web->onAccountChange = [this](const std::optional<WebWorkspaceModel::Account> &a) { reported << a; };
+    }
+
     Standin::Server server;
+    QList<std::optional<WebWorkspaceModel::Account>> reported;
     std::unique_ptr<FakeClock> clock;
     std::unique_ptr<WebWorkspace> web;
     QList<QUrl> handedOver;
@@ -201,8 +219,7 @@ protected:
 
 TEST_F(WebEngineTest, BootScriptRunsFirstAndMessagesMovePhaseAndReportTheAccount)
 {
-    QList<std::optional<WebWorkspaceModel::Account>> reported;
-    web->onAccountChange = [&](const auto &a) { reported << a; };
+    recordAccounts();
     signIn();
     EXPECT_EQ(evaluate(web->page(), QStringLiteral("document.documentElement.dataset.bridgeAtStart")).toString(),
               QStringLiteral("object:object"))
@@ -249,16 +266,11 @@ TEST_F(WebEngineTest, BootScriptRunsFirstAndMessagesMovePhaseAndReportTheAccount
 // page that reported the account signs it out, which drops the kept cookie.
 TEST_F(WebEngineTest, OnlyThePageThatReportedTheAccountSignsItOutAndDropsItsKeptCookie)
 {
-    const QString path = web->profile()->persistentStoragePath() + QStringLiteral("/Session cookie.json");
-    const auto kept = [&] {
-        return QCoro::waitFor(FileSecretBackend(path).read(QStringLiteral("app.sorvane.creator.web"),
-                                                           QStringLiteral("session-cookie"))).data;
-    };
-    QList<std::optional<WebWorkspaceModel::Account>> reported;
-    web->onAccountChange = [&](const auto &a) { reported << a; };
+    recordAccounts();
     signIn();
-    ASSERT_TRUE(zktest::spinUntil([&] { return kept().startsWith("__Host-zephyl_session="); })) << kept().constData();
-    EXPECT_EQ(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+    ASSERT_TRUE(zktest::spinUntil([&] { return keptSession().startsWith("__Host-zephyl_session="); }))
+        << keptSession().constData();
+    EXPECT_EQ(QFile::permissions(keptSessionPath()) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
     // A page loading anew says nobody for a moment, before it has its account.
     server.addFault({Standin::Fault::Kind::hang, QStringLiteral("/api/v1/me"), 0, std::nullopt, 0, 1});
     evaluate(web->page(), QStringLiteral("window.leaving = true; location.reload(); true"));
@@ -277,7 +289,48 @@ TEST_F(WebEngineTest, OnlyThePageThatReportedTheAccountSignsItOutAndDropsItsKept
     ASSERT_TRUE(zktest::spinUntil([&] { return reported.size() == 4; }));
     EXPECT_FALSE(reported.last().has_value());
     EXPECT_TRUE(web->signedOutInPage());
-    EXPECT_TRUE(zktest::spinUntil([&] { return kept().isEmpty(); })) << "the page's sign-out drops the kept session";
+    EXPECT_TRUE(zktest::spinUntil([&] { return keptSession().isEmpty(); })) << "the page's sign-out drops the kept session";
+}
+
+// The service refuses the application's calls while it still takes the page's
+// session: sent back to its entry, the page comes straight back with the same
+// account. Sent back again, it is signed out on this side and opens at its
+// sign-in, where the application, signed out, and the page agree; the account
+// signed in there again is told as new.
+TEST_F(WebEngineTest, APageThatComesStraightBackWithTheRefusedAccountIsSignedOutHere)
+{
+    recordAccounts();
+    signIn();
+    ASSERT_TRUE(zktest::spinUntil([&] { return keptSession().startsWith("__Host-zephyl_session="); }));
+    const QByteArray first = keptSession();
+
+    web->returnToSignIn();
+    ASSERT_TRUE(zktest::spinUntil([&] { return reported.size() == 2 && web->phase().kind == Phase::Kind::workspace; }))
+        << "the page still holds its session";
+    EXPECT_EQ(reported.last()->email, QStringLiteral("kitty@example.com"));
+
+    web->returnToSignIn();
+    EXPECT_EQ(web->account(), std::nullopt);
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    ASSERT_TRUE(waitForPageScript(QStringLiteral("signin")));
+    EXPECT_EQ(web->page()->url().path(), QStringLiteral("/signin"));
+    EXPECT_EQ(reported.size(), 2) << "nobody, already told by the application's own sign-out, is not told again";
+    EXPECT_TRUE(keptSession().isEmpty()) << "a restart does not take the session up again";
+    evaluate(web->page(), QStringLiteral("fetch('/api/v1/me', {credentials: 'same-origin'})"
+                                         ".then(r => window.meStatus = r.status); true"));
+    ASSERT_TRUE(zktest::spinUntil(
+        [&] { return evaluate(web->page(), QStringLiteral("window.meStatus || 0")).toInt() != 0; }));
+    EXPECT_EQ(evaluate(web->page(), QStringLiteral("window.meStatus")).toInt(), 401) << "the page holds no session";
+    // The sign-in page stays: nothing opens it again by itself.
+    EXPECT_FALSE(zktest::spinUntil([&] { return web->phase().kind != Phase::Kind::signIn; }, 1s));
+
+    evaluate(web->page(), QStringLiteral(
+        "var f = document.getElementById('signin'); f.email.value = 'kitty@example.com';"
+        "f.password.value = 'meow-meow-meow'; f.requestSubmit(); true"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return reported.size() == 3 && web->phase().kind == Phase::Kind::workspace; }));
+    EXPECT_EQ(reported.last()->email, QStringLiteral("kitty@example.com"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return keptSession().startsWith("__Host-zephyl_session="); }));
+    EXPECT_NE(keptSession(), first) << "a new session";
 }
 
 TEST_F(WebEngineTest, MessagesPostedJustBeforeThePageLeavesAllArriveInOrder)

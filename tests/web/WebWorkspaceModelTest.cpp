@@ -44,6 +44,7 @@ public:
     int stops = 0;
     QStringList scripts;
     QList<QNetworkCookie> cookies;
+    int forgotten = 0;
     bool holdCookies = false;
     QList<std::function<void(const QList<QNetworkCookie> &)>> heldAnswers;
     // Scripts whose end is awaited end only when the test says.
@@ -81,6 +82,12 @@ protected:
             heldAnswers << answer;
         else
             answer(cookies);
+    }
+    void forgetSession(std::function<void()> done) override
+    {
+        ++forgotten;
+        cookies.removeIf([](const QNetworkCookie &c) { return c.name() == "__Host-zephyl_session"; });
+        done();
     }
     bool applicationActive() const override { return active; }
     double secondsSinceInput() const override { return lastInput ? Clock::shared().uptime() - *lastInput : idle; }
@@ -231,17 +238,39 @@ TEST_F(WebWorkspaceModelTest, APageWhoseSessionEndedKeepsItsDraftThenOpensItsEnt
     EXPECT_EQ(reported.size(), 2) << "nobody is not told again; the same account, signed in again, is";
 
     // Sent back, the page comes straight back with the same account: the service
-    // refuses only the application's calls. Sending it back again would repeat
-    // that without end; only a while later does it go back again.
+    // refuses only the application's calls. Opening it again would repeat that
+    // without end: its session goes, and it opens at its sign-in, where the
+    // application's signed-out state and the page agree.
+    QNetworkCookie session("__Host-zephyl_session", "s");
+    session.setDomain(QStringLiteral("www.sorvane.app"));
+    web->cookies = {session};
+    web->returnToSignIn();
+    web->heldScripts.takeFirst()();
+    EXPECT_EQ(web->forgotten, 0) << "the first time the page only opens again";
+    EXPECT_EQ(web->loads.last().path(), QStringLiteral("/instagram"));
+    signIn();
+    web->returnToSignIn();
+    EXPECT_EQ(web->account(), std::nullopt) << "sent back again at once";
+    ASSERT_EQ(web->heldScripts.size(), 1) << "the chat draft is kept first";
+    web->heldScripts.takeFirst()();
+    EXPECT_EQ(web->forgotten, 1);
+    EXPECT_EQ(web->loads.last(), QUrl(QStringLiteral("https://www.sorvane.app/signin?return_to=%2Finstagram")));
+    web->post(R"({"type":"session","signedIn":false,"path":"/signin"})");
+    EXPECT_EQ(web->phase(), Phase::signIn());
+    // Signed in there again, the account is told again.
+    web->cookies = {session};
+    signIn();
+    EXPECT_EQ(reported.size(), 4);
+    EXPECT_EQ(reported.last(), (WebWorkspaceModel::Account{"ada@example.com", "Ada Lovelace"}));
+    // Only a page that came straight back loses its session: a while later it opens again.
     web->returnToSignIn();
     web->heldScripts.takeFirst()();
     signIn();
-    web->returnToSignIn();
-    EXPECT_TRUE(web->heldScripts.isEmpty()) << "sent back again at once";
-    EXPECT_TRUE(web->account());
     clock.advance(10min);
     web->returnToSignIn();
-    EXPECT_EQ(web->heldScripts.size(), 1);
+    web->heldScripts.takeFirst()();
+    EXPECT_EQ(web->forgotten, 1);
+    EXPECT_EQ(web->loads.last().path(), QStringLiteral("/instagram"));
 }
 
 TEST_F(WebWorkspaceModelTest, GreetingUsesTheFirstWordAndAMomentLastsFiveSeconds)
