@@ -346,7 +346,8 @@ AskBarView::AskBarView(AppModel &model, AskPanelBridge &bridge, QWidget *parent)
     column->setContentsMargins(18, 18, 18, 18);
     column->setSpacing(14);
     column->setSizeConstraint(QLayout::SetNoConstraint);
-    column->addWidget(buildHeader());
+    m_header = buildHeader();
+    column->addWidget(m_header);
     m_conversation = new QVBoxLayout;
     m_conversation->setContentsMargins(0, 0, 0, 0);
     m_conversation->setSpacing(0);
@@ -384,7 +385,8 @@ AskBarView::AskBarView(AppModel &model, AskPanelBridge &bridge, QWidget *parent)
         m_pinned = bar->sliderPosition() >= bar->maximum() - kEndSlack;
     });
 
-    column->addWidget(buildComposer());
+    m_composer = buildComposer();
+    column->addWidget(m_composer);
 
     // Escape closes the panel, wherever the keyboard is inside it.
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -407,6 +409,12 @@ AskBarView::AskBarView(AppModel &model, AskPanelBridge &bridge, QWidget *parent)
     });
     connect(&model, &AppModel::companionNameChanged, this, [this] { m_name->setText(catName()); });
     connect(&model, &AppModel::languageChanged, this, &AskBarView::retranslate);
+    // A panel placed on a shorter screen is told at once how tall the card may be.
+    connect(&bridge, &AskPanelBridge::roomChanged, this, [this] {
+        if (!m_history->isHidden())
+            measureHistory();
+        reportSize();
+    });
     connect(&bridge, &AskPanelBridge::visibleChanged, this, [this](bool visible) {
         if (m_film)
             m_film->setPaused(!visible);
@@ -770,17 +778,33 @@ void AskBarView::send(const QString &text)
     m_model.ask(text);
 }
 
+int AskBarView::historyCap() const
+{
+    const int room = m_bridge.room();
+    if (room <= 0)
+        return kMaxHistory;
+    // On a short screen the list gives up height before the card leaves the
+    // screen: it takes what the header and the composer leave of the room.
+    const auto height = [](const QWidget *w) {
+        return w->hasHeightForWidth() ? w->heightForWidth(kWidth - 36) : w->sizeHint().height();
+    };
+    const QMargins inset = layout()->contentsMargins();
+    const int rest = inset.top() + inset.bottom() + height(m_header) + height(m_composer) + 2 * layout()->spacing();
+    return std::clamp(room - rest, kMinHistory, kMaxHistory);
+}
+
 void AskBarView::measureHistory()
 {
     // The list spans the card inside its 18-point inset, shown or not yet.
     const int width = kWidth - 36;
     QLayout *rows = m_historyContent->layout();
     const int content = rows->hasHeightForWidth() ? rows->totalHeightForWidth(width) : rows->totalSizeHint().height();
-    if (content == m_historyHeight && m_history->height() == std::clamp(content, kMinHistory, kMaxHistory))
+    const int cap = historyCap();
+    if (content == m_historyHeight && m_history->height() == std::clamp(content, kMinHistory, cap))
         return;
     m_historyHeight = content;
-    m_history->setFixedHeight(std::clamp(content, kMinHistory, kMaxHistory));
-    m_history->setVerticalScrollBarPolicy(content > kMaxHistory ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    m_history->setFixedHeight(std::clamp(content, kMinHistory, cap));
+    m_history->setVerticalScrollBarPolicy(content > cap ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     scheduleReport();
 }
 
@@ -837,6 +861,9 @@ void AskBarView::scheduleReport()
 
 void AskBarView::reportSize()
 {
+    // A composer grown by a line leaves the list less room on a short screen.
+    if (m_bridge.room() > 0 && !m_history->isHidden())
+        measureHistory();
     const QSize size = idealSize();
     if (size == m_reported)
         return;

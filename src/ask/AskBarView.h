@@ -165,6 +165,8 @@ private:
     void followBusy();
     void syncSendButton();
     void syncNewChatButton();
+    // The list's tallest: 380, or less where the panel's screen has less room.
+    int historyCap() const;
     void measureHistory();
     void scheduleMeasure();
     void scheduleScrollToEnd();
@@ -175,6 +177,8 @@ private:
     AppModel &m_model;
     AskPanelBridge &m_bridge;
     QVBoxLayout *m_conversation = nullptr;
+    QWidget *m_header = nullptr;
+    QWidget *m_composer = nullptr;
     QHBoxLayout *m_portraitSlot = nullptr;
     QPointer<CatHeadFilm> m_film;
     QPointer<CatFace> m_face;

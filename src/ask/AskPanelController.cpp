@@ -171,9 +171,13 @@ void AskPanelController::show(bool takingKeyboard)
     const std::optional<std::size_t> target = targetScreen(screens, m_desktop->pointer());
     if (!target)
         return; // no screen to show on
-    const QRectF current = frame();
-    const QPointF corner = origin(screens[*target].visibleFrame, current.size());
-    setFrame(QRectF(corner, current.size()));
+    // The card learns the room it has on this screen first, so the panel is
+    // placed at the size it will keep there.
+    const QRectF area = screens[*target].visibleFrame;
+    m_area = area;
+    m_bridge->setRoom(int(std::floor(geo::maxY(area) - geo::minY(area) - kLift)));
+    const QSizeF size = m_placed ? m_placed->size() : frame().size();
+    setFrame(within(area, QRectF(origin(area, size), size)));
 
     m_placing = true;
     m_panel->orderFront();
@@ -229,11 +233,21 @@ void AskPanelController::follow(QSizeF size)
     const QRectF f = m_correcting && m_placed ? *m_placed : frame();
     if (std::abs(f.height() - size.height()) <= 0.5 && std::abs(f.width() - size.width()) <= 0.5)
         return;
-    // The bottom-left corner stays: a longer conversation grows the panel upwards.
-    const QRectF next(f.x(), geo::minY(f), size.width(), size.height());
+    // The bottom-left corner stays: a longer conversation grows the panel
+    // upwards, as far as the top of its screen's work area.
+    QRectF next(f.x(), geo::minY(f), size.width(), size.height());
+    if (m_area)
+        next = within(*m_area, next);
     setFrame(next);
     if (isVisible())
         report(next);
+}
+
+QRectF AskPanelController::within(const QRectF &area, QRectF frame)
+{
+    if (geo::maxY(frame) > geo::maxY(area))
+        frame.moveTop(std::max(geo::minY(area), geo::maxY(area) - frame.height())); // y up: the bottom edge
+    return frame;
 }
 
 void AskPanelController::setFrame(const QRectF &frame)

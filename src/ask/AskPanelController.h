@@ -70,6 +70,9 @@ public:
                                                    const std::optional<QPointF> &pointer);
     // The panel's bottom-left corner on a visible frame: centred, 118 points up.
     static QPointF origin(const QRectF &visibleFrame, const QSizeF &size);
+    // `frame` lowered as far as needed for its top edge to stay inside `area`
+    // (y up), never below the area's bottom.
+    static QRectF within(const QRectF &area, QRectF frame);
 
 private:
     void followPanel();
@@ -94,6 +97,8 @@ private:
 
     // The frame last given to the panel.
     std::optional<QRectF> m_placed;
+    // The work area of the screen the panel was last shown on.
+    std::optional<QRectF> m_area;
     // A correction was asked for and not yet answered with the placed size: a
     // size reported meanwhile answers an earlier request (a window manager
     // replies to each in turn), unless it still stands when the wait is over.

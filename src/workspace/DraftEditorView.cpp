@@ -272,23 +272,25 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     column->addWidget(m_problemText);
 
     // 9. Buttons
-    auto *buttons = new QHBoxLayout;
+    m_actions = new QWidget(this);
+    auto *buttons = new QHBoxLayout(m_actions);
+    buttons->setContentsMargins(0, 0, 0, 0);
     buttons->setSpacing(10);
     if (!isNew) {
         ButtonStyle destructive = QuietButtonStyle(false);
         destructive.labelColor = Color::attention;
-        m_deleteButton = new StyledButton(L10n::t("Delete"), destructive, this);
+        m_deleteButton = new StyledButton(L10n::t("Delete"), destructive, m_actions);
         connect(m_deleteButton, &QPushButton::clicked, this, &DraftEditorView::requestDelete);
         buttons->addWidget(m_deleteButton);
     }
     buttons->addStretch(1);
-    m_prepareButton = new StyledButton(L10n::t("Prepare publication"), QuietButtonStyle(false), this);
+    m_prepareButton = new StyledButton(L10n::t("Prepare publication"), QuietButtonStyle(false), m_actions);
     connect(m_prepareButton, &QPushButton::clicked, this, &DraftEditorView::preparePublication);
     buttons->addWidget(m_prepareButton);
-    m_saveButton = new StyledButton(L10n::t("Save draft"), PrimaryButtonStyle(false), this);
+    m_saveButton = new StyledButton(L10n::t("Save draft"), PrimaryButtonStyle(false), m_actions);
     connect(m_saveButton, &QPushButton::clicked, this, &DraftEditorView::save);
     buttons->addWidget(m_saveButton);
-    column->addLayout(buttons);
+    column->addWidget(m_actions);
 
     applyColors(this);
     connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, [this] {
@@ -300,7 +302,25 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     sync();
 }
 
-DraftEditorView::~DraftEditorView() = default;
+DraftEditorView::~DraftEditorView()
+{
+    // Taken into a sheet's footer, the buttons go with the editor.
+    if (m_actions && m_actions->parent() != this)
+        delete m_actions.data();
+}
+
+QWidget *DraftEditorView::takeActions()
+{
+    if (m_actions->parent() != this)
+        return m_actions;
+    auto *column = static_cast<QVBoxLayout *>(layout());
+    column->removeWidget(m_actions);
+    QMargins inset = column->contentsMargins();
+    inset.setBottom(0);
+    column->setContentsMargins(inset);
+    m_actions->setParent(nullptr);
+    return m_actions;
+}
 
 void DraftEditorView::sync()
 {

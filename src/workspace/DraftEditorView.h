@@ -102,6 +102,11 @@ public:
     // title trimmed; everything else as the working copy holds it.
     ZephylWire::PlanDraft savedCopy() const;
 
+    // The row of "Delete", "Prepare publication" and "Save draft", out of the
+    // editor's own column (which then ends at its last field), for a sheet to
+    // keep in view under the fields. It stays the editor's: it goes with it.
+    QWidget *takeActions();
+
     // ---- Widgets, for tests and the screenshots
     SegmentedPicker *formatPicker() const { return m_formatPicker; }
     RoundedField *titleField() const { return m_titleField; }
@@ -179,6 +184,7 @@ private:
     Spinner *m_progress = nullptr;
     QCheckBox *m_hiddenBox = nullptr;
     TextBlock *m_problemText = nullptr;
+    QPointer<QWidget> m_actions;
     StyledButton *m_deleteButton = nullptr;
     StyledButton *m_prepareButton = nullptr;
     StyledButton *m_saveButton = nullptr;

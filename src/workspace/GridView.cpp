@@ -266,7 +266,7 @@ void GridView::editDraft(const ZephylWire::PlanDraft &draft)
         m_sheet->dismiss();
     auto *editor = new DraftEditorView(model(), draft, false);
     editor->keepOnExpiry(Surface::grid);
-    m_sheet = new SheetLayer(editor, this);
+    m_sheet = new SheetLayer(editor, this, editor->takeActions());
     connect(editor, &DraftEditorView::closeRequested, m_sheet, &SheetLayer::dismiss);
 }
 

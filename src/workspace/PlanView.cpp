@@ -352,7 +352,7 @@ void PlanView::openEditor(const ZephylWire::PlanDraft &draft, bool isNew)
         m_sheet->dismiss();
     auto *editor = new DraftEditorView(model(), draft, isNew);
     editor->keepOnExpiry(Surface::plan);
-    m_sheet = new SheetLayer(editor, this);
+    m_sheet = new SheetLayer(editor, this, editor->takeActions());
     connect(editor, &DraftEditorView::closeRequested, m_sheet, &SheetLayer::dismiss);
 }
 

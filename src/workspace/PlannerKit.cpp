@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QDesktopServices>
 #include <QFutureWatcher>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -103,7 +104,8 @@ QVBoxLayout *bareColumn(QWidget *box, int spacing)
 
 // ---- SheetLayer
 
-SheetLayer::SheetLayer(QWidget *content, QWidget *owner) : QWidget(owner->window()), m_content(content)
+SheetLayer::SheetLayer(QWidget *content, QWidget *owner, QWidget *actions)
+    : QWidget(owner->window()), m_content(content)
 {
     setFocusPolicy(Qt::StrongFocus);
     m_hold = new KeyboardHold(this);
@@ -115,6 +117,20 @@ SheetLayer::SheetLayer(QWidget *content, QWidget *owner) : QWidget(owner->window
     m_area = scrollArea(content, card);
     m_area->setFocusPolicy(Qt::NoFocus); // the keyboard goes round the content's controls only
     inside->addWidget(m_area);
+    if (actions) {
+        // Under the scrolling content, with the content's own inset round them
+        // and its row spacing above: always in view, however short the window.
+        m_footer = new QWidget(card);
+        auto *row = new QHBoxLayout(m_footer);
+        row->setContentsMargins(24, 16, 24, 24);
+        row->setSpacing(0);
+        row->addWidget(actions, 1);
+        // Beside a scroll bar the buttons end where the fields do.
+        m_barGap = new QSpacerItem(0, 0, QSizePolicy::Fixed, QSizePolicy::Minimum);
+        row->addSpacerItem(m_barGap);
+        inside->addWidget(m_footer);
+        m_footer->installEventFilter(this);
+    }
     AppearanceService::repaintOnChange(this);
     parentWidget()->installEventFilter(this);
     content->installEventFilter(this);
@@ -149,11 +165,16 @@ void SheetLayer::dismiss()
 void SheetLayer::place()
 {
     setGeometry(parentWidget()->rect());
-    const QSize wanted =
-        m_content->sizeHint().expandedTo(m_content->minimumSizeHint()).grownBy(m_card->contentsMargins());
+    QSize wanted = m_content->sizeHint().expandedTo(m_content->minimumSizeHint()).grownBy(m_card->contentsMargins());
+    if (m_footer)
+        wanted.rheight() += m_footer->sizeHint().height();
     const int room = std::max(0, height() - 40);
     // Scrolled, the content keeps its width beside the scroll bar.
     const int bar = wanted.height() > room ? m_area->verticalScrollBar()->sizeHint().width() : 0;
+    if (m_barGap && m_barGap->sizeHint().width() != bar) {
+        m_barGap->changeSize(bar, 0, QSizePolicy::Fixed, QSizePolicy::Minimum);
+        m_footer->layout()->invalidate();
+    }
     const int w = std::min(wanted.width() + bar, std::max(0, width() - 40));
     const int h = std::min(wanted.height(), room);
     m_card->setGeometry((width() - w) / 2, 20, w, h);
@@ -167,9 +188,11 @@ bool SheetLayer::eventFilter(QObject *watched, QEvent *event)
     if ((watched == parentWidget() || watched == m_content) && event->type() == QEvent::LayoutRequest)
         place();
     // The scroll bar's column in the sheet's own colour, not the card's: the
-    // bar stands in the sheet rather than beside it.
-    if (watched == m_area && event->type() == QEvent::Paint)
-        QPainter(m_area).fillRect(m_area->rect(), PaletteColors::color(ZephylPalette::Color::background));
+    // bar stands in the sheet rather than beside it. The buttons under it too.
+    if ((watched == m_area || (m_footer && watched == m_footer)) && event->type() == QEvent::Paint) {
+        auto *painted = static_cast<QWidget *>(watched);
+        QPainter(painted).fillRect(painted->rect(), PaletteColors::color(ZephylPalette::Color::background));
+    }
     return QWidget::eventFilter(watched, event);
 }
 

@@ -23,6 +23,7 @@ class KeyboardHold;
 class QAbstractButton;
 class QNetworkAccessManager;
 class QScrollArea;
+class QSpacerItem;
 class QVBoxLayout;
 class QNetworkReply;
 
@@ -60,7 +61,8 @@ QVBoxLayout *bareColumn(QWidget *box, int spacing);
 } // namespace PlannerKit
 
 // A sheet: a dimmed layer over the whole window holding one card near its top,
-// whose content scrolls when the window is too short for it. Escape, or the
+// whose content scrolls when the window is too short for it; the content's
+// action buttons, when given, stay in view under it. Escape, or the
 // card's content emitting `closeRequested`, closes it. The layer
 // takes every click and keeps the keyboard, so the window beneath waits while it
 // is up; once closed, the keyboard goes back to where it was. It deletes itself
@@ -68,7 +70,7 @@ QVBoxLayout *bareColumn(QWidget *box, int spacing);
 class SheetLayer final : public QWidget {
     Q_OBJECT
 public:
-    SheetLayer(QWidget *content, QWidget *owner);
+    SheetLayer(QWidget *content, QWidget *owner, QWidget *actions = nullptr);
     QWidget *content() const { return m_content; }
     void dismiss();
 
@@ -87,6 +89,8 @@ private:
     QWidget *m_card;
     QScrollArea *m_area;
     QWidget *m_content;
+    QWidget *m_footer = nullptr;
+    QSpacerItem *m_barGap = nullptr;
     KeyboardHold *m_hold;
     bool m_closed = false;
 };

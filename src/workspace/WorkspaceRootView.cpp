@@ -44,6 +44,14 @@ protected:
         return scene;
     }
 };
+// The part of `widget` its ancestors leave in view, in its own coordinates.
+QRect partInView(const QWidget *widget)
+{
+    QRect shown = widget->rect();
+    for (const QWidget *up = widget->parentWidget(); up; up = up->isWindow() ? nullptr : up->parentWidget())
+        shown &= QRect(widget->mapFrom(up, QPoint(0, 0)), up->size());
+    return shown.isEmpty() ? widget->rect() : shown;
+}
 } // namespace
 
 // The composer sheet: a dimmed layer over the whole window with the composer on
@@ -61,15 +69,20 @@ public:
         m_composer = new ComposerView(model, m_card);
         inside->addWidget(m_composer);
         AppearanceService::repaintOnChange(this);
+        // Where the window scrolls the workspace (a screen smaller than it),
+        // the card follows the part of it in view.
+        for (QWidget *up = parent; up; up = up->isWindow() ? nullptr : up->parentWidget())
+            up->installEventFilter(this);
     }
 
     void place()
     {
         setGeometry(parentWidget()->rect());
+        const QRect shown = partInView(parentWidget());
         const QSize wanted = m_card->sizeHint().expandedTo(m_card->minimumSizeHint());
-        const int w = std::min(wanted.width(), width() - 40);
-        const int h = std::min(wanted.height(), height() - 40);
-        m_card->setGeometry((width() - w) / 2, 20, w, h);
+        const int w = std::min(wanted.width(), shown.width() - 40);
+        const int h = std::min(wanted.height(), shown.height() - 40);
+        m_card->setGeometry(shown.x() + (shown.width() - w) / 2, shown.y() + 20, w, h);
     }
 
 protected:
@@ -88,6 +101,12 @@ protected:
     }
     // The layer takes every click, so the window beneath waits while the sheet is up.
     void mousePressEvent(QMouseEvent *) override {}
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && isVisible())
+            place();
+        return QWidget::eventFilter(watched, event);
+    }
     bool focusNextPrevChild(bool next) override
     {
         return isVisible() ? m_hold->cycle(next) : QWidget::focusNextPrevChild(next);

@@ -10,12 +10,15 @@
 #include "workspace/WebWorkspaceScreen.h"
 #include "workspace/WorkspaceRootView.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -42,6 +45,50 @@ protected:
         painter.fillRect(rect(), PaletteColors::color(ZephylPalette::Color::background));
     }
 };
+// Holds the window's content at the size it is given, never under the content's
+// own minimum: in a window a short screen keeps smaller than that, the content
+// scrolls rather than being cut. It has no layout, so nothing in the content
+// makes it taller than the window for its width.
+class ContentHolder final : public QWidget {
+public:
+    explicit ContentHolder(QWidget *content) : m_content(content)
+    {
+        content->setParent(this);
+        content->show();
+    }
+    QSize minimumSizeHint() const override
+    {
+        return m_content ? m_content->minimumSize().expandedTo(m_content->minimumSizeHint()) : QSize();
+    }
+    QSize sizeHint() const override { return m_content ? m_content->sizeHint() : QSize(); }
+
+protected:
+    void resizeEvent(QResizeEvent *) override
+    {
+        if (m_content)
+            m_content->setGeometry(rect());
+    }
+
+private:
+    QPointer<QWidget> m_content;
+};
+
+QScrollArea *scrolling(QWidget *content, QWidget *window)
+{
+    QScrollArea *area = scrollArea(new ContentHolder(content), window);
+    // The keyboard goes to the content's controls (the page first), never to the scroller.
+    area->setFocusPolicy(Qt::NoFocus);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    area->horizontalScrollBar()->setStyle(area->verticalScrollBar()->style());
+    AppearanceService::repaintOnChange(area->horizontalScrollBar());
+    // A control that takes the keyboard is scrolled into view, where it fits.
+    QObject::connect(qApp, &QApplication::focusChanged, area, [area](QWidget *, QWidget *now) {
+        if (now && area->widget()->isAncestorOf(now) && now->height() <= area->viewport()->height())
+            area->ensureWidgetVisible(now, 0, 0);
+    });
+    return area;
+}
+
 // Whether the window manager shows the window on another desktop, or opaque
 // windows in front of it cover it wholly (a compositing manager keeps a covered
 // window exposed, so Qt cannot tell). Without a window list, or with the window
@@ -92,9 +139,11 @@ QRect WorkspaceWindowController::initialFrame(const QRect &visible, Kind kind)
     const int maxWidth = kind == Kind::web ? 1440 : 1180;
     const int maxHeight = kind == Kind::web ? 900 : 760;
     const int width = std::min(visible.width() - 40, maxWidth);
-    const int height = std::max(kMinimumHeight, std::min(visible.height() - 124 - 40, maxHeight));
+    // Never taller than the free area, nor above it, however short it is.
+    const int height =
+        std::min(std::max(kMinimumHeight, std::min(visible.height() - 124 - 40, maxHeight)), visible.height());
     const int x = visible.x() + (visible.width() - width) / 2;
-    const int y = std::min(visible.y() + 124, visible.y() + visible.height() - 8 - height);
+    const int y = std::max(visible.y(), std::min(visible.y() + 124, visible.y() + visible.height() - 8 - height));
     return {x, y, width, height};
 }
 
@@ -115,15 +164,55 @@ void WorkspaceWindowController::show(AppModel &model, WebWorkspaceModel *web)
 {
     if (!m_window)
         make(model, web);
+    if (!m_window->isVisible())
+        m_fitPending = true;
     bringForward(m_window);
+}
+
+QSize WorkspaceWindowController::minimumWithin(const QSize &room)
+{
+    return QSize(kMinimumWidth, kMinimumHeight).boundedTo(room);
+}
+
+void WorkspaceWindowController::bound(const QSize &room)
+{
+    // The window's least size is its content's with the menu bar above it.
+    const QMenuBar *bar = qobject_cast<QMenuBar *>(m_window ? m_window->layout()->menuBar() : nullptr);
+    const int menu = bar ? bar->sizeHint().height() : 0;
+    m_content->setMinimumSize(minimumWithin(room - QSize(0, menu)));
+}
+
+void WorkspaceWindowController::fitToWorkArea()
+{
+    // Once the window manager has framed the window, its frame (title bar
+    // included) is known: the window is brought inside the free area of its
+    // screen, smaller when that area is smaller than the window.
+    const QScreen *screen = m_window->screen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QRect outer = m_window->frameGeometry();
+    const QRect inner = m_window->geometry();
+    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                         outer.bottom() - inner.bottom());
+    const QSize room = area.size().shrunkBy(frame);
+    bound(room);
+    m_window->layout()->activate(); // the window's least size follows now, not after the resize
+    if (area.contains(outer))
+        return;
+    const QSize size = inner.size().boundedTo(room);
+    const QSize whole = size.grownBy(frame);
+    const int x = std::clamp(outer.x(), area.left(), area.left() + area.width() - whole.width());
+    const int y = std::clamp(outer.y(), area.top(), area.top() + area.height() - whole.height());
+    m_window->setGeometry(QRect(QPoint(x, y) + QPoint(frame.left(), frame.top()), size));
 }
 
 void WorkspaceWindowController::make(AppModel &model, WebWorkspaceModel *web)
 {
     m_kind = web ? Kind::web : Kind::native;
     auto *window = new WorkspaceWindow;
+    m_window = window;
     window->setWindowTitle(QStringLiteral("Zephyl"));
-    window->setMinimumSize(kMinimumWidth, kMinimumHeight);
     auto *layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -131,13 +220,15 @@ void WorkspaceWindowController::make(AppModel &model, WebWorkspaceModel *web)
         if (QMenuBar *bar = makeMenuBar(window))
             layout->setMenuBar(bar);
     }
-    if (web)
-        layout->addWidget(makeWebContent(*web, model));
-    else
-        layout->addWidget(new WorkspaceRootView(model, window));
+    // The native screens scroll inside the window when it is smaller than
+    // they are; the page scrolls itself (and is drawn by the engine, which a
+    // scroller around it would stop showing).
+    m_content = web ? makeWebContent(*web, model) : scrolling(new WorkspaceRootView(model, window), window);
+    layout->addWidget(m_content);
 
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QRect visible = screen ? screen->availableGeometry() : QRect(0, 0, 1440, 900);
+    bound(visible.size());
     const QRect frame = initialFrame(visible, m_kind);
     window->resize(frame.size());
     window->move(frame.topLeft());
@@ -147,9 +238,9 @@ void WorkspaceWindowController::make(AppModel &model, WebWorkspaceModel *web)
     m_restoring = false;
 
     window->installEventFilter(this);
-    m_window = window;
     // The native window exists now, so its exposure can be followed.
     window->winId();
+    m_fitPending = true;
     if (QWindow *handle = window->windowHandle()) {
         handle->installEventFilter(this);
         connect(handle, &QWindow::visibilityChanged, this, [this] {
@@ -172,9 +263,15 @@ bool WorkspaceWindowController::eventFilter(QObject *watched, QEvent *event)
         if (watched == m_window)
             saveFrame();
         [[fallthrough]];
+    case QEvent::Expose:
+        if (event->type() == QEvent::Expose && m_fitPending && m_window && watched == m_window->windowHandle() &&
+            m_window->windowHandle()->isExposed()) {
+            m_fitPending = false;
+            fitToWorkArea();
+        }
+        [[fallthrough]];
     case QEvent::Show:
     case QEvent::WindowStateChange:
-    case QEvent::Expose:
         if (onViewChange)
             onViewChange();
         break;

@@ -42,10 +42,15 @@ public:
     std::function<QMenuBar *(QWidget *window)> makeMenuBar;
 
     // The frame a new window gets inside a screen's free area `visible` (Qt's
-    // coordinates, y down): as large as the kind allows, at least 600 high,
-    // centred across, its top edge 124 below the top of the free area unless
-    // that would bring its bottom closer than 8 to the bottom of it.
+    // coordinates, y down): as large as the kind allows, at least 600 high
+    // where the area is, centred across, its top edge 124 below the top of the
+    // free area unless that would bring its bottom closer than 8 to the bottom
+    // of it, and never above the area.
     static QRect initialFrame(const QRect &visible, Kind kind);
+    // The smallest the window's content may be made: 960 x 600, or less where a
+    // screen's free area leaves only `room` for it (the native screens then
+    // scroll in the window, the page scrolls itself).
+    static QSize minimumWithin(const QSize &room);
     // The key its frame is kept under between runs.
     static QString frameKey(Kind kind);
     static constexpr int kMinimumWidth = 960;
@@ -60,12 +65,19 @@ protected:
 
 private:
     void make(AppModel &model, WebWorkspaceModel *web);
+    void fitToWorkArea();
+    // The content's least size where a screen's free area leaves `room` for the window.
+    void bound(const QSize &room);
     void saveFrameSoon();
     void saveFrame();
 
     DefaultsStore *m_defaults;
     QPointer<QWidget> m_window;
+    // The web workspace screen, or the scroller round the native screens.
+    QPointer<QWidget> m_content;
     Kind m_kind = Kind::native;
     bool m_saveQueued = false;
     bool m_restoring = false;
+    // Shown and not yet framed by the window manager: fitted once it is.
+    bool m_fitPending = false;
 };

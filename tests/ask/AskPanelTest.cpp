@@ -7,6 +7,9 @@
 #include "ask/AskPanelController.h"
 #include "design/FloatingPanel.h"
 
+#include <QScrollArea>
+#include <QScrollBar>
+
 #include <gtest/gtest.h>
 
 using namespace asktest;
@@ -211,6 +214,47 @@ TEST_F(AskPanelTest, TheCardsHeightBecomesThePanelsAndGrowsItUpwards)
     ASSERT_FALSE(seen.frames.isEmpty());
     EXPECT_EQ(seen.frames.last(), after);
     EXPECT_EQ(ask.view()->height(), int(after.height()));
+}
+
+// A monitor 560 high beside the others: the panel's bottom edge stays 118 up,
+// its top edge comes no higher than the screen's and the list scrolls instead.
+TEST_F(AskPanelTest, OnAShortScreenTheListGivesWayBeforeThePanelLeavesIt)
+{
+    QList<CatChatLine> lines;
+    for (int i = 0; i < 20; ++i)
+        lines << line(i % 2 == 0, QStringLiteral("Line %1 of a conversation that goes on for a while.").arg(i));
+    flows.model().setCatChat(lines);
+    desktop->at = QPointF(300, 300);
+    ask.show(false);
+    settle();
+    EXPECT_EQ(ask.view()->history()->height(), AskBarView::kMaxHistory);
+    const double tall = ask.frame().height();
+
+    desktop->list.push_back({QRectF(2304, 0, 1280, 560), QRectF(2304, 0, 1280, 560), nullptr});
+    desktop->at = QPointF(2500, 300);
+    ask.show(false);
+    settle();
+    const QScrollArea *list = ask.view()->history();
+    for (const char *asked : {"", "one\ntwo\nthree\nfour"}) {
+        // A question of several lines grows the composer: the list gives way again.
+        flows.model().setAskInput(QString::fromUtf8(asked));
+        settle();
+        SCOPED_TRACE(asked);
+        const QRectF frame = ask.frame();
+        EXPECT_EQ(frame.y(), 118);
+        EXPECT_EQ(frame.y() + frame.height(), 560);
+        EXPECT_EQ(seen.frames.last(), frame);
+        EXPECT_EQ(ask.view()->height(), 560 - 118);
+        EXPECT_LT(list->height(), AskBarView::kMaxHistory);
+        EXPECT_GT(list->verticalScrollBar()->maximum(), 0);
+    }
+
+    // Back on the tall screen the list has its 380 points again.
+    flows.model().setAskInput(QString());
+    desktop->at = QPointF(300, 300);
+    ask.show(false);
+    settle();
+    EXPECT_EQ(ask.frame(), QRectF(300, 158, 680, tall));
 }
 
 TEST_F(AskPanelTest, AMoveOfTheShownPanelIsToldSoThePerchFollows)

@@ -8,7 +8,9 @@
 #include "ask/AskBarView.h"
 #include "ask/AskPanelController.h"
 #include "ask/CatFace.h"
+#include "design/ButtonStyles.h"
 #include "design/GrowingTextField.h"
+#include "design/TextBlock.h"
 #include "design/FloatingPanel.h"
 #include "support/MarkerLook.h"
 #include "support/X11TestSupport.h"
@@ -20,6 +22,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QWidget>
 #include <QWindow>
 
@@ -64,6 +67,7 @@ void pointAt(QPoint p)
 }
 
 bool twoScreens() { return qEnvironmentVariableIsSet("ZK_TEST_TWO_SCREENS"); }
+bool shortScreen() { return qEnvironmentVariableIsSet("ZK_TEST_SHORT_SCREEN"); }
 
 QString text(QRect r) { return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()); }
 
@@ -94,7 +98,7 @@ class AskPanelX11 : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (twoScreens())
+        if (twoScreens() || shortScreen())
             GTEST_SKIP() << "one-screen cases";
         ask.onVisibilityChange = [this](bool visible) { calls << (visible ? "shown" : "hidden"); };
         ask.onFrameChange = [this](const QRectF &frame) { frames << frame; };
@@ -438,6 +442,56 @@ TEST(AskPanelTwoScreens, OpensOnTheMonitorUnderThePointer)
     ask.show(true);
     EXPECT_EQ(ask.frame().x(), 1280 + (1024 - 680) / 2);
     ask.hide();
+}
+
+// On a monitor 1280 x 560: question after question, the panel grows up to the
+// top of the screen and no further, its bottom edge 118 above the screen's;
+// from there the list scrolls, and the header (portrait, name, Close) stays on
+// the screen, as the X server has the panel.
+TEST(AskPanelShortScreen, GrowsToTheTopOfTheScreenAndThenTheListScrolls)
+{
+    if (!shortScreen())
+        GTEST_SKIP() << "needs the short screen";
+    flowtest::Flows flows;
+    AskPanelController ask(flows.model());
+    QList<QRectF> frames;
+    ask.onFrameChange = [&](const QRectF &frame) { frames << frame; };
+    pointAt(QPoint(640, 200));
+    ask.show(true);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_EQ(screen.height(), 560);
+    expectPlaced(ask, screen, frames);
+
+    AskBarView *bar = ask.view();
+    const auto onScreen = [&](const QWidget *w) {
+        const QRect server = zktest::serverFrame(ask.panel());
+        return screen.contains(QRect(server.topLeft() + w->mapTo(ask.panel(), QPoint(0, 0)), w->size()));
+    };
+    for (const QString &command : {QStringLiteral("focus 25"), QStringLiteral("hide instagram"), QStringLiteral("stop focus"),
+                                   QStringLiteral("focus 45 min"), QStringLiteral("end focus")}) {
+        const qsizetype before = flows.model().catChat().size();
+        flows.model().ask(command);
+        ASSERT_TRUE(zktest::spinUntil([&] { return flows.model().catChat().size() == before + 2 && !flows.model().askBusy(); }));
+        const auto settled = [&] {
+            const QRect server = zktest::serverFrame(ask.panel());
+            return server.size() == bar->idealSize() && server == ask.panel()->geometry() && bar->bubbles().size() == before + 2 &&
+                   inView(ask, bar->bubbles().last());
+        };
+        EXPECT_TRUE(zktest::spinUntil(settled, std::chrono::seconds(10))) << "after \"" << command.toStdString() << "\"";
+        const QRect server = zktest::serverFrame(ask.panel());
+        EXPECT_GE(server.top(), screen.top()) << "after \"" << command.toStdString() << "\"";
+        EXPECT_EQ(server.bottom() + 1, screen.bottom() + 1 - 118);
+        for (const QWidget *w : {static_cast<QWidget *>(bar->closeButton()), static_cast<QWidget *>(bar->nameText()),
+                                 static_cast<QWidget *>(bar->newConversationButton())})
+            EXPECT_TRUE(onScreen(w)) << "after \"" << command.toStdString() << "\"";
+    }
+    // The panel stands from 118 above the bottom to the top of the screen, and the list scrolls.
+    EXPECT_EQ(zktest::serverFrame(ask.panel()).top(), screen.top());
+    EXPECT_LT(bar->history()->height(), AskBarView::kMaxHistory);
+    EXPECT_GT(bar->history()->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(ask.ledge()->y, 560);
+    ask.hide();
+    flows.model().stopFocus();
 }
 
 } // namespace

@@ -641,7 +641,7 @@ TEST_F(PlannerTest, TheWholeRowAndTheWholeTileAnswerAClick)
     EXPECT_EQ(QApplication::focusWidget(), grid()->editor()->cancelButton());
     for (int i = 0; i < 12; ++i) {
         key(QApplication::focusWidget(), Qt::Key_Backtab);
-        ASSERT_TRUE(grid()->editor()->isAncestorOf(QApplication::focusWidget())) << "Shift+Tab " << i;
+        ASSERT_TRUE(sheetOf(grid()->editor())->isAncestorOf(QApplication::focusWidget())) << "Shift+Tab " << i;
     }
 }
 
@@ -676,7 +676,8 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
     QWidget *at = nullptr;
     for (int i = 0; i < 40 && at != plan()->editor()->cancelButton(); ++i) {
         at = press(Qt::Key_Backtab);
-        ASSERT_TRUE(plan()->editor()->isAncestorOf(at)) << "Shift+Tab " << i << " left the sheet for " << at->metaObject()->className();
+        ASSERT_TRUE(sheetOf(plan()->editor())->isAncestorOf(at))
+            << "Shift+Tab " << i << " left the sheet for " << at->metaObject()->className();
     }
     EXPECT_EQ(press(Qt::Key_Backtab), plan()->editor()->saveButton()) << "round from the first control to the last";
     // Relative luminance, as contrast ratios are reckoned.
@@ -716,7 +717,7 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
     QPlainTextEdit *caption = plan()->editor()->captionEditor();
     for (int i = 0; i < 30 && at != plan()->editor()->saveButton(); ++i) {
         at = press(Qt::Key_Tab);
-        ASSERT_TRUE(plan()->editor()->isAncestorOf(at)) << "Tab " << i;
+        ASSERT_TRUE(sheetOf(plan()->editor())->isAncestorOf(at)) << "Tab " << i;
     }
     EXPECT_EQ(at, plan()->editor()->saveButton()) << "Tab got past the caption";
     caption->setFocus(Qt::TabFocusReason);
@@ -1241,7 +1242,8 @@ TEST_F(PlannerTest, AttachUploadsAtOnceAndKeepsFormerMediaOnEveryFailure)
 }
 
 // The default window on a 1280 x 800 screen is 636 high: the sheet scrolls
-// rather than squeezing the caption, and an attach leaves the keyboard on its button.
+// rather than squeezing the caption, its buttons stay in view under the fields,
+// and an attach leaves the keyboard on its button.
 TEST_F(PlannerTest, OnAShortWindowTheEditorScrollsAndTheKeyboardStaysOnAttach)
 {
     host.window->resize(1180, 636);
@@ -1251,6 +1253,9 @@ TEST_F(PlannerTest, OnAShortWindowTheEditorScrollsAndTheKeyboardStaysOnAttach)
     DraftEditorView *view = plan()->editor();
     QWidget *shown = view->parentWidget();
     EXPECT_EQ(view->captionBox()->height(), 132);
+    ASSERT_GT(view->height(), shown->height()) << "the fields scroll";
+    for (const QWidget *button : {view->deleteButton(), view->prepareButton(), view->saveButton()})
+        EXPECT_TRUE(wholeInView(button)) << qPrintable(static_cast<const QAbstractButton *>(button)->text());
     media->failure = std::make_exception_ptr(MediaImportError::unsupportedType(QStringLiteral("cat.xyz")));
     click(view->attachButton());
     EXPECT_EQ(media->pickerTitle, QStringLiteral("Attach media"));
@@ -1266,10 +1271,12 @@ TEST_F(PlannerTest, OnAShortWindowTheEditorScrollsAndTheKeyboardStaysOnAttach)
     flows.service.release("uploadInstagramMedia", Reply::of(QStringLiteral("new-picture")));
     settle();
     EXPECT_EQ(host.window->focusWidget(), view->attachButton()) << "after an attach";
-    for (int i = 0; i < 20 && host.window->focusWidget() != view->saveButton(); ++i)
+    for (int i = 0; i < 20 && host.window->focusWidget() != view->hiddenBox(); ++i)
         key(host.window->focusWidget(), Qt::Key_Tab);
-    EXPECT_TRUE(shown->rect().contains(QRect(view->saveButton()->mapTo(shown, QPoint()), view->saveButton()->size())))
-        << "Tab scrolls the last button into view";
+    EXPECT_TRUE(wholeInView(view->hiddenBox())) << "Tab scrolls the last field into view";
+    key(host.window->focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(host.window->focusWidget(), view->deleteButton()) << "the buttons come after the fields";
+    EXPECT_TRUE(wholeInView(view->saveButton()));
 
     // The scroll bar stands on the sheet's own colour, not on a band of the card's.
     QWidget *card = shown->parentWidget()->parentWidget();

@@ -425,6 +425,9 @@ TEST(WorkspaceWindowSize, FitsTheScreensFreeArea)
         // Low: never under 600 high, its bottom kept 8 above the free area's.
         {{0, 0, 1280, 700}, K::native, {50, 92, 1180, 600}},
         {{0, 0, 1280, 700}, K::web, {20, 92, 1240, 600}},
+        // No higher than 600: the whole of it, from its top, never above it.
+        {{0, 0, 1024, 600}, K::native, {20, 0, 984, 600}},
+        {{0, 24, 1024, 536}, K::web, {20, 24, 984, 536}},
         // A free area below a top panel on a second screen.
         {{1920, 32, 2560, 1408}, K::web, {1920 + 560, 156, 1440, 900}},
     };

@@ -10,6 +10,7 @@
 #include "design/Controls.h"
 #include "design/DesignFonts.h"
 #include "design/TextBlock.h"
+#include "workspace/PlannerKit.h"
 #include "workspace/ScreenKit.h"
 
 #include <QAbstractButton>
@@ -63,6 +64,26 @@ inline void settle()
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
     }
+}
+
+// Wholly shown: inside each of its ancestors up to the window, none clipping it.
+inline bool wholeInView(const QWidget *w)
+{
+    const QRect r(w->mapTo(w->window(), QPoint()), w->size());
+    for (const QWidget *up = w->parentWidget(); up; up = up->isWindow() ? nullptr : up->parentWidget()) {
+        if (!QRect(up->mapTo(w->window(), QPoint()), up->size()).contains(r))
+            return false;
+    }
+    return w->isVisible();
+}
+
+// The sheet a screen shows `content` on (its buttons under it included).
+inline QWidget *sheetOf(QWidget *content)
+{
+    QWidget *up = content;
+    while (up && !qobject_cast<SheetLayer *>(up))
+        up = up->parentWidget();
+    return up;
 }
 
 // A top-level host of a workspace-sized window around one screen.

@@ -3,14 +3,21 @@
 // view only while shown, not minimised, on this desktop and not covered, never
 // smaller than 960 x 600.
 
-#include "app/FlowTestSupport.h"
+#include "ScreensTestSupport.h"
 #include "support/X11TestSupport.h"
 
 #include "base/DefaultsStore.h"
+#include "web/WebWorkspaceModel.h"
+#include "workspace/ComposerView.h"
+#include "workspace/WebWorkspaceScreen.h"
 #include "workspace/WorkspaceRootView.h"
 #include "workspace/WorkspaceWindowController.h"
 
 #include <QDeadlineTimer>
+#include <QMenuBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QThread>
 #include <QWidget>
 #include <QWindow>
@@ -72,8 +79,42 @@ bool stopWindowManager(pid_t wm)
 }
 } // namespace
 
+bool shortScreen() { return qEnvironmentVariableIsSet("ZK_TEST_SHORT_SCREEN"); }
+
+// A web workspace with no engine behind it: the web window's screen shows its
+// waiting scene, which is all its place in the window needs.
+class NoPage final : public WebWorkspaceModel {
+protected:
+    bool hasPageURL() const override { return false; }
+    std::optional<QString> engineVersion() const override { return std::nullopt; }
+    void loadURL(const QUrl &) override {}
+    void stopLoading() override {}
+    void runScript(const QString &, std::function<void()> done) override
+    {
+        if (done)
+            done();
+    }
+    QSizeF pageSize() const override { return {}; }
+    void fetchCookies(std::function<void(const QList<QNetworkCookie> &)> answer) override { answer({}); }
+    void forgetSession(std::function<void()> done) override { done(); }
+    bool applicationActive() const override { return true; }
+    double secondsSinceInput() const override { return 0; }
+};
+
+// The window with the window manager's frame round it, as the X server has them.
+QRect outerOnServer(const QWidget *window)
+{
+    const std::vector<uint32_t> extents = zktest::property32(uint32_t(window->winId()), "_NET_FRAME_EXTENTS");
+    if (extents.size() != 4)
+        return {};
+    return zktest::serverFrame(window).marginsAdded(
+        QMargins(int(extents[0]), int(extents[2]), int(extents[1]), int(extents[3])));
+}
+
 TEST(WorkspaceWindowX11, MadeOnceAndShownAgainAfterClosing)
 {
+    if (shortScreen())
+        GTEST_SKIP() << "cases for a 1280 x 800 screen";
     Flows flows;
     DefaultsStore frames;
     WorkspaceWindowController controller(&frames);
@@ -164,6 +205,8 @@ TEST(WorkspaceWindowX11, MadeOnceAndShownAgainAfterClosing)
 
 TEST(WorkspaceWindowX11, AFrameFromAnEarlierRunReplacesTheComputedOne)
 {
+    if (shortScreen())
+        GTEST_SKIP() << "cases for a 1280 x 800 screen";
     Flows flows;
     DefaultsStore frames;
     QRect kept;
@@ -185,4 +228,83 @@ TEST(WorkspaceWindowX11, AFrameFromAnEarlierRunReplacesTheComputedOne)
     ASSERT_TRUE(waitFor([&] { return second.inView(); }));
     EXPECT_EQ(second.window()->size(), kept.size());
     EXPECT_LE((second.window()->geometry().topLeft() - kept.topLeft()).manhattanLength(), 2);
+}
+
+// On a 1024 x 600 screen, shorter than the window's least size with its title
+// bar and menu bar: each kind of window opens wholly on the screen, title bar
+// included. The native screens, still 600 high, scroll in it down to their
+// bottom edge; the page's screen takes the window's height, the page scrolling
+// itself.
+TEST(WorkspaceWindowX11, OnAShortScreenTheWindowStaysOnItAndItsContentScrolls)
+{
+    if (!shortScreen())
+        GTEST_SKIP() << "needs the short screen";
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_EQ(screen, QRect(0, 0, 1024, 600));
+    for (const bool web : {false, true}) {
+        SCOPED_TRACE(web ? "web" : "native");
+        Flows flows(!web);
+        DefaultsStore frames;
+        NoPage page;
+        WorkspaceWindowController controller(&frames);
+        controller.makeMenuBar = [](QWidget *window) {
+            auto *bar = new QMenuBar(window);
+            bar->addMenu(QStringLiteral("Zephyl Kitty"));
+            return bar;
+        };
+        controller.show(flows.model(), web ? &page : nullptr);
+        QWidget *window = controller.window();
+        ASSERT_TRUE(waitFor([&] { return controller.inView() && !outerOnServer(window).isEmpty(); }));
+        EXPECT_TRUE(waitFor([&] { return screen.contains(outerOnServer(window)); }))
+            << "the window and its frame at " << zktest::rectText(outerOnServer(window));
+        EXPECT_EQ(zktest::serverFrame(window).size(), window->size());
+
+        QWidget *content = web ? static_cast<QWidget *>(window->findChild<WebWorkspaceScreen *>())
+                               : window->findChild<WorkspaceRootView *>();
+        ASSERT_NE(content, nullptr);
+        const auto bottom = [&] { return content->mapTo(window, QPoint(0, content->height())).y(); };
+        if (web) {
+            EXPECT_TRUE(waitFor([&] { return bottom() == window->height(); })) << "the page's screen ends with the window";
+            window->close();
+            continue;
+        }
+        EXPECT_EQ(content->height(), 600);
+        auto *scroller = window->findChild<QScrollArea *>(QString(), Qt::FindDirectChildrenOnly);
+        ASSERT_NE(scroller, nullptr);
+        QScrollBar *bar = scroller->verticalScrollBar();
+        ASSERT_TRUE(waitFor([&] { return bar->maximum() > 0; })) << "the content scrolls";
+        bar->setValue(bar->maximum());
+        EXPECT_EQ(bottom(), window->height()) << "scrolled to its end, its bottom edge shows";
+
+        // Signed in, on the assistant: a control below the fold that takes the
+        // keyboard is scrolled into view.
+        flows.model().setUser(user(QStringLiteral("kitty@example.com")));
+        flows.model().setSession(SessionState::signedIn);
+        flows.model().setSurface(Surface::assistant);
+        screentest::settle();
+        bar->setValue(0);
+        QWidget *lowest = nullptr;
+        const auto lowEdge = [&](const QWidget *w) { return w->mapTo(window, QPoint(0, w->height())).y(); };
+        for (QWidget *w : content->findChildren<QWidget *>()) {
+            if (w->isVisible() && (w->focusPolicy() & Qt::TabFocus) && (!lowest || lowEdge(w) > lowEdge(lowest)))
+                lowest = w;
+        }
+        ASSERT_NE(lowest, nullptr);
+        ASSERT_GT(lowEdge(lowest), window->height()) << "a control below the fold";
+        lowest->setFocus(Qt::TabFocusReason);
+        EXPECT_TRUE(waitFor([&] { return screentest::wholeInView(lowest); }))
+            << lowest->metaObject()->className() << " taking the keyboard";
+
+        // The composer's card keeps to the part of the workspace in view, its buttons too.
+        flows.model().setComposerPresented(true);
+        auto *root = static_cast<WorkspaceRootView *>(content);
+        ASSERT_TRUE(waitFor([&] { return root->composerSheet() && root->composerSheet()->isVisible(); }));
+        const auto *composer = root->composerSheet()->findChild<ComposerView *>();
+        for (const int at : {bar->maximum(), 0}) {
+            bar->setValue(at);
+            EXPECT_TRUE(waitFor([&] { return screentest::wholeInView(composer->publishButton()); })) << at;
+        }
+        flows.model().setComposerPresented(false);
+        window->close();
+    }
 }
