@@ -72,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 (void)record->encode();
             break;
         case 4:
-            if (const auto edit = DraftEditStore::decode(bytes, kOwner);
-                edit && DraftEditStore::decode(DraftEditStore::encode(kOwner, *edit), kOwner) != edit)
+            if (const auto edits = DraftEditStore::decode(bytes, kOwner);
+                !edits.isEmpty() && DraftEditStore::decode(DraftEditStore::encode(kOwner, edits), kOwner) != edits)
                 std::abort();
             break;
         }

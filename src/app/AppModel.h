@@ -367,10 +367,15 @@ public:
     // The service no longer accepts the session: signed out, account data cleared, one notice.
     QCoro::Task<> expireSession();
 
-    // ---- A draft editor open when the session expires
-    // Keeps the editor's unsaved work for the account signed in now (an editor
-    // does so on sessionExpiring); nothing when no account is known.
+    // ---- What draft editors hold and the plan does not
+    // Keeps an editor's unsaved work for the account signed in now, in place of
+    // what was kept for the same draft (an editor does so as the user types, and
+    // on sessionExpiring to reopen); nothing when no account is known.
     void keepDraftEdit(const KeptDraftEdit &edit);
+    // The editor of that draft is done with its work (saved, deleted or dropped).
+    void forgetDraftEdit(const KeptDraftEdit &edit);
+    // The work kept for the editor of that draft: any new draft's, or the one with that id at that place.
+    std::optional<KeptDraftEdit> keptDraftEdit(bool isNew, qint64 id, int place) const;
     // The editor the signed-in account left open when its session expired, for
     // the screen it was on, handed out once (draftEditReturned says when).
     std::optional<KeptDraftEdit> takeReturnedDraftEdit(Surface surface);
@@ -388,12 +393,16 @@ public:
     qint64 nextDraftID() const;
     // The visible drafts in grid order.
     QList<ZephylWire::PlanDraft> gridDrafts() const;
+    // Where each of them stands in planDrafts, in the same order.
+    QList<qsizetype> gridOrder() const;
     // Writes the whole plan. One save is in flight at a time: a call while one
     // runs is carried by it (the list is sent again once it ends). A failed save
     // keeps the local list, marks it unsaved and says so.
     QCoro::Task<> savePlan();
-    QCoro::Task<> moveDraft(qint64 id, int offset);
-    QCoro::Task<> setDraftHidden(qint64 id, bool hidden);
+    // The draft is the one with `id` at `place` among the drafts under that id
+    // (DraftPlace): the service may hold several under one id.
+    QCoro::Task<> moveDraft(qint64 id, int offset, int place = 0);
+    QCoro::Task<> setDraftHidden(qint64 id, bool hidden, int place = 0);
     // Local plan changes the service has not taken yet.
     bool planUnsaved() const { return m_planUnsaved; }
     // The plan as edited is written on this computer, so a restart finds it.

@@ -2,6 +2,7 @@
 // and writing the whole plan back.
 #include "app/AppModel.h"
 
+#include "app/DraftPlace.h"
 #include "app/PlanMerge.h"
 #include "app/ServiceClient.h"
 #include "design/L10n.h"
@@ -42,58 +43,64 @@ qint64 AppModel::nextDraftID() const
     return top < std::numeric_limits<qint64>::max() ? std::max(top + 1, now) : now;
 }
 
-QList<ZephylWire::PlanDraft> AppModel::gridDrafts() const
+QList<qsizetype> AppModel::gridOrder() const
 {
     struct Placed {
         qint64 key;
         qsizetype position;
-        const ZephylWire::PlanDraft *draft;
+        qsizetype index;
     };
     std::vector<Placed> placed;
-    for (const auto &draft : m_planDrafts) {
+    for (qsizetype i = 0; i < m_planDrafts.size(); ++i) {
+        const auto &draft = m_planDrafts[i];
         if (draft.hiddenFromGrid)
             continue;
         const auto position = qsizetype(placed.size());
-        placed.push_back({draft.gridSlot.value_or(position), position, &draft});
+        placed.push_back({draft.gridSlot.value_or(position), position, i});
     }
     std::sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &b) {
         return a.key != b.key ? a.key < b.key : a.position < b.position;
     });
-    QList<ZephylWire::PlanDraft> out;
+    QList<qsizetype> out;
     out.reserve(qsizetype(placed.size()));
     for (const auto &p : placed)
-        out.append(*p.draft);
+        out.append(p.index);
     return out;
 }
 
-QCoro::Task<> AppModel::moveDraft(qint64 id, int offset)
+QList<ZephylWire::PlanDraft> AppModel::gridDrafts() const
 {
-    QList<ZephylWire::PlanDraft> grid = gridDrafts();
-    const auto at = std::find_if(grid.cbegin(), grid.cend(), [id](const auto &d) { return d.id == id; });
-    if (at == grid.cend())
+    QList<ZephylWire::PlanDraft> out;
+    for (const qsizetype index : gridOrder())
+        out.append(m_planDrafts[index]);
+    return out;
+}
+
+QCoro::Task<> AppModel::moveDraft(qint64 id, int offset, int place)
+{
+    QList<qsizetype> grid = gridOrder();
+    const qsizetype index = grid.indexOf(DraftPlace::indexOf(m_planDrafts, id, place));
+    if (index < 0)
         co_return;
-    const qsizetype index = at - grid.cbegin();
     const qint64 target = qint64(index) + offset;
     if (target < 0 || target >= grid.size())
         co_return;
     grid.swapItemsAt(index, qsizetype(target));
+    // Numbered by where each stands in the plan, so two drafts under one id each get their own slot.
     QList<ZephylWire::PlanDraft> drafts = m_planDrafts;
-    for (qsizetype slot = 0; slot < grid.size(); ++slot) {
-        const auto it = std::find_if(drafts.begin(), drafts.end(), [&](const auto &d) { return d.id == grid[slot].id; });
-        if (it != drafts.end())
-            it->gridSlot = slot;
-    }
+    for (qsizetype slot = 0; slot < grid.size(); ++slot)
+        drafts[grid[slot]].gridSlot = slot;
     setPlanDrafts(std::move(drafts));
     co_await savePlan();
 }
 
-QCoro::Task<> AppModel::setDraftHidden(qint64 id, bool hidden)
+QCoro::Task<> AppModel::setDraftHidden(qint64 id, bool hidden, int place)
 {
-    QList<ZephylWire::PlanDraft> drafts = m_planDrafts;
-    const auto it = std::find_if(drafts.begin(), drafts.end(), [id](const auto &d) { return d.id == id; });
-    if (it == drafts.end())
+    const qsizetype index = DraftPlace::indexOf(m_planDrafts, id, place);
+    if (index < 0)
         co_return;
-    it->hiddenFromGrid = hidden;
+    QList<ZephylWire::PlanDraft> drafts = m_planDrafts;
+    drafts[index].hiddenFromGrid = hidden;
     setPlanDrafts(std::move(drafts));
     co_await savePlan();
 }
@@ -284,20 +291,35 @@ void AppModel::releasePlanSaveWaiters()
         settled();
 }
 
-// ---- A draft editor open when the session expires
+// ---- What draft editors hold and the plan does not
 
 void AppModel::keepDraftEdit(const KeptDraftEdit &edit) { m_draftEdits.save(m_accountIdentity, edit); }
+
+void AppModel::forgetDraftEdit(const KeptDraftEdit &edit) { m_draftEdits.remove(m_accountIdentity, edit); }
+
+std::optional<KeptDraftEdit> AppModel::keptDraftEdit(bool isNew, qint64 id, int place) const
+{
+    for (const KeptDraftEdit &edit : m_draftEdits.load(m_accountIdentity)) {
+        // A new draft the plan has taken since is not offered to the next new
+        // one: saving that would replace it.
+        if (edit.isFor(isNew, id, place) && !(isNew && DraftPlace::indexOf(m_planDrafts, edit.draft.id, 0) >= 0))
+            return edit;
+    }
+    return std::nullopt;
+}
 
 void AppModel::returnDraftEdit()
 {
     if (m_usesWebWorkspace || m_session != SessionState::signedIn || m_returnedDraftEdit)
         return;
-    auto edit = m_draftEdits.load(m_accountIdentity);
-    if (!edit)
-        return;
-    m_returnedDraftEdit = std::move(edit);
-    setSurface(m_returnedDraftEdit->surface);
-    Q_EMIT draftEditReturned();
+    for (const KeptDraftEdit &edit : m_draftEdits.load(m_accountIdentity)) {
+        if (edit.reopen) {
+            m_returnedDraftEdit = edit;
+            setSurface(edit.surface);
+            Q_EMIT draftEditReturned();
+            return;
+        }
+    }
 }
 
 std::optional<KeptDraftEdit> AppModel::takeReturnedDraftEdit(Surface surface)
@@ -306,6 +328,8 @@ std::optional<KeptDraftEdit> AppModel::takeReturnedDraftEdit(Surface surface)
         return std::nullopt;
     std::optional<KeptDraftEdit> edit = std::move(m_returnedDraftEdit);
     m_returnedDraftEdit.reset();
-    m_draftEdits.remove(m_accountIdentity);
+    // Reopened once; still kept, as every open editor's work is.
+    edit->reopen = false;
+    m_draftEdits.save(m_accountIdentity, *edit);
     return edit;
 }

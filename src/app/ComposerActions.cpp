@@ -34,8 +34,9 @@ QCoro::Task<bool> readyToSend(ComposerState &state, Alive alive)
 QCoro::Task<> send(AppModel &model, ComposerState &state, bool saveAsDraft)
 {
     // One at a time: a second press while the first waits for an import would
-    // send the post twice.
-    if (state.sending())
+    // send the post twice. Nor while it is being saved to the plan: it would be
+    // both planned and sent.
+    if (state.sending() || state.savingToPlan())
         co_return;
     const Alive alive{&model, &state};
     state.setSending(true);
@@ -68,8 +69,9 @@ Footer footer(const AppModel &model, const ComposerState &state)
     // The plan takes any post with words or a picture, but not while the same
     // post is being handed to Instagram: it would be sent once and planned again.
     f.saveToPlan = !state.savingToPlan() && !(state.caption().isEmpty() && state.media().isEmpty()) && !publishing;
-    f.saveDraft = valid && !publishing;
-    f.publish = valid && !publishing && model.instagramConnected();
+    // Nor is it handed over while it is being saved to the plan.
+    f.saveDraft = valid && !publishing && !state.savingToPlan();
+    f.publish = valid && !publishing && !state.savingToPlan() && model.instagramConnected();
     return f;
 }
 

@@ -3,10 +3,12 @@
 #include "app/UnsavedPlanStore.h"
 #include "base/RecordStore.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -30,63 +32,131 @@ std::optional<qint64> instantOf(const QJsonValue &value)
     return qint64(d);
 }
 
-} // namespace
-
-DraftEditStore::DraftEditStore(RecordStore &records) : m_records(&records) {}
-
-QByteArray DraftEditStore::encode(const QString &owner, const KeptDraftEdit &edit)
+QJsonObject editJson(const KeptDraftEdit &edit)
 {
     QJsonObject draft = edit.draft.toJson();
     // The service's preview is never sent back, but the editor shows it until removed.
     if (edit.draft.preview)
         draft.insert(QStringLiteral("preview"), edit.draft.preview->toString());
-    const QJsonObject record{{QStringLiteral("owner"), RecordStore::ownerKey(owner)},
-                             {QStringLiteral("draft"), draft},
-                             {QStringLiteral("isNew"), edit.isNew},
-                             {QStringLiteral("format"), PublishFormats::planValue(edit.format)},
-                             {QStringLiteral("date"), double(edit.date.toMSecsSinceEpoch())},
-                             {QStringLiteral("hasDate"), edit.hasDate},
-                             {QStringLiteral("surface"), Surfaces::rawValue(edit.surface)}};
+    QJsonObject out{{QStringLiteral("draft"), draft},
+                    {QStringLiteral("isNew"), edit.isNew},
+                    {QStringLiteral("format"), PublishFormats::planValue(edit.format)},
+                    {QStringLiteral("date"), double(edit.date.toMSecsSinceEpoch())},
+                    {QStringLiteral("hasDate"), edit.hasDate},
+                    {QStringLiteral("surface"), Surfaces::rawValue(edit.surface)},
+                    {QStringLiteral("place"), edit.place},
+                    {QStringLiteral("reopen"), edit.reopen}};
+    if (!edit.picture.isEmpty())
+        out.insert(QStringLiteral("picture"), QString::fromLatin1(edit.picture.toBase64()));
+    return out;
+}
+
+// `reopen` stands for a record that says nothing of it (one kept at a session's end).
+std::optional<KeptDraftEdit> readEdit(const QJsonObject &record, bool reopen)
+{
+    const auto draft = UnsavedPlanStore::readDraft(record.value(QLatin1String("draft")));
+    const auto format = formatOf(record.value(QLatin1String("format")));
+    const auto instant = instantOf(record.value(QLatin1String("date")));
+    const Surface surface =
+        Surfaces::fromRaw(record.value(QLatin1String("surface")).toString()).value_or(Surface::summary);
+    const QJsonValue isNew = record.value(QLatin1String("isNew"));
+    const QJsonValue hasDate = record.value(QLatin1String("hasDate"));
+    const QJsonValue place = record.value(QLatin1String("place")).isUndefined() ? QJsonValue(0)
+                                                                                 : record.value(QLatin1String("place"));
+    const QJsonValue again = record.value(QLatin1String("reopen")).isUndefined() ? QJsonValue(reopen)
+                                                                                 : record.value(QLatin1String("reopen"));
+    const QJsonValue picture = record.value(QLatin1String("picture"));
+    const auto pictureBytes = QByteArray::fromBase64Encoding(picture.toString().toLatin1(),
+                                                             QByteArray::AbortOnBase64DecodingErrors);
+    const bool wholePlace = place.isDouble() && place.toDouble() >= 0 &&
+                            place.toDouble() <= std::numeric_limits<int>::max() &&
+                            std::trunc(place.toDouble()) == place.toDouble();
+    // Only the two screens that edit drafts can take it back.
+    if (!draft || !format || !instant || !isNew.isBool() || !hasDate.isBool() || !again.isBool() || !wholePlace ||
+        (surface != Surface::plan && surface != Surface::grid) ||
+        !(picture.isUndefined() || (picture.isString() && pictureBytes)))
+        return std::nullopt;
+    return KeptDraftEdit{*draft,  isNew.toBool(),        *format, QDateTime::fromMSecsSinceEpoch(*instant),
+                         hasDate.toBool(), surface, int(place.toDouble()), pictureBytes.decoded, again.toBool()};
+}
+
+} // namespace
+
+DraftEditStore::DraftEditStore(RecordStore &records) : m_records(&records) {}
+
+QByteArray DraftEditStore::encode(const QString &owner, const QList<KeptDraftEdit> &edits)
+{
+    QJsonArray list;
+    for (const KeptDraftEdit &edit : edits)
+        list.append(editJson(edit));
+    const QJsonObject record{{QStringLiteral("owner"), RecordStore::ownerKey(owner)}, {QStringLiteral("edits"), list}};
     return QJsonDocument(record).toJson(QJsonDocument::Compact);
 }
 
-std::optional<KeptDraftEdit> DraftEditStore::decode(const QByteArray &bytes, const QString &owner)
+QList<KeptDraftEdit> DraftEditStore::decode(const QByteArray &bytes, const QString &owner)
 {
     QJsonParseError error{};
     const QJsonObject record = QJsonDocument::fromJson(bytes, &error).object();
     const QJsonValue storedOwner = record.value(QLatin1String("owner"));
-    const auto draft = UnsavedPlanStore::readDraft(record.value(QLatin1String("draft")));
-    const auto format = formatOf(record.value(QLatin1String("format")));
-    const auto instant = instantOf(record.value(QLatin1String("date")));
-    const QJsonValue surfaceValue = record.value(QLatin1String("surface"));
-    const Surface surface = Surfaces::fromRaw(surfaceValue.toString()).value_or(Surface::summary);
-    const QJsonValue isNew = record.value(QLatin1String("isNew"));
-    const QJsonValue hasDate = record.value(QLatin1String("hasDate"));
-    // Only the two screens that edit drafts can take it back.
-    if (error.error != QJsonParseError::NoError || !storedOwner.isString() || !draft || !format || !instant ||
-        !isNew.isBool() || !hasDate.isBool() || (surface != Surface::plan && surface != Surface::grid)) {
+    const QJsonValue list = record.value(QLatin1String("edits"));
+    QList<KeptDraftEdit> edits;
+    bool whole = error.error == QJsonParseError::NoError && storedOwner.isString();
+    if (whole && list.isArray()) {
+        for (const QJsonValue &value : list.toArray()) {
+            const auto edit = readEdit(value.toObject(), false);
+            whole = whole && value.isObject() && edit;
+            if (edit)
+                edits.append(*edit);
+        }
+    } else if (whole) {
+        const auto edit = readEdit(record, true);
+        whole = edit.has_value();
+        if (edit)
+            edits.append(*edit);
+    }
+    if (!whole) {
         RecordStore::unreadable(QLatin1String(kRecordName), owner);
-        return std::nullopt;
+        return {};
     }
     if (storedOwner.toString() != RecordStore::ownerKey(owner))
-        return std::nullopt;
-    return KeptDraftEdit{*draft, isNew.toBool(), *format, QDateTime::fromMSecsSinceEpoch(*instant), hasDate.toBool(),
-                         surface};
+        return {};
+    return edits;
+}
+
+bool DraftEditStore::write(const QString &owner, const QList<KeptDraftEdit> &edits)
+{
+    if (edits.isEmpty())
+        return m_records->remove(QLatin1String(kRecordName), owner);
+    return m_records->write(QLatin1String(kRecordName), owner, encode(owner, edits));
 }
 
 bool DraftEditStore::save(const QString &owner, const KeptDraftEdit &edit)
 {
     if (owner.isEmpty())
         return false;
-    return m_records->write(QLatin1String(kRecordName), owner, encode(owner, edit));
+    QList<KeptDraftEdit> edits = load(owner);
+    edits.removeIf([&](const KeptDraftEdit &kept) { return kept.sameDraft(edit); });
+    if (edit.reopen) {
+        for (KeptDraftEdit &kept : edits)
+            kept.reopen = false;
+    }
+    edits.append(edit);
+    return write(owner, edits);
 }
 
-std::optional<KeptDraftEdit> DraftEditStore::load(const QString &owner) const
+QList<KeptDraftEdit> DraftEditStore::load(const QString &owner) const
 {
     if (owner.isEmpty())
-        return std::nullopt;
+        return {};
     const auto bytes = m_records->read(QLatin1String(kRecordName), owner);
-    return bytes ? decode(*bytes, owner) : std::nullopt;
+    return bytes ? decode(*bytes, owner) : QList<KeptDraftEdit>();
+}
+
+void DraftEditStore::remove(const QString &owner, const KeptDraftEdit &edit)
+{
+    QList<KeptDraftEdit> edits = load(owner);
+    if (edits.removeIf([&](const KeptDraftEdit &kept) { return kept.sameDraft(edit); }) > 0)
+        write(owner, edits);
 }
 
 void DraftEditStore::remove(const QString &owner)

@@ -6,16 +6,19 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 
 #include <optional>
 
 class RecordStore;
 
-// A draft editor that was open, with its unsaved edits, when the service ended
-// the session under it. It is kept for the account that typed it (in memory and
-// on disk, so a quit before the next sign-in loses nothing either) and reopened
-// when that account signs in again; another account never sees it.
+// What a draft editor holds and the plan does not: the edits typed in it, kept
+// as they are typed for the account that typed them (in memory and on disk), so
+// that neither a kill nor a session's end loses them. Each is offered again when
+// that draft's editor next opens; one left open when the service ended the
+// session reopens by itself when the account signs in again. Another account
+// never sees them.
 struct KeptDraftEdit {
     // The working copy as the fields hold it.
     ZephylWire::PlanDraft draft;
@@ -26,6 +29,21 @@ struct KeptDraftEdit {
     bool hasDate = false;
     // The screen the editor was open on: the plan or the grid.
     Surface surface = Surface::plan;
+    // Which of the plan's drafts under its id it edits (DraftPlace).
+    int place = 0;
+    // The picture of a file attached in the editor, as its preview shows it
+    // (JPEG); empty when none was attached there.
+    QByteArray picture;
+    // Open when the session ended: it opens again at the next sign-in.
+    bool reopen = false;
+
+    // The edit of the editor of that draft: any new draft's, or the draft with
+    // that id at that place.
+    bool isFor(bool newDraft, qint64 id, int atPlace) const
+    {
+        return newDraft ? isNew : !isNew && draft.id == id && place == atPlace;
+    }
+    bool sameDraft(const KeptDraftEdit &other) const { return isFor(other.isNew, other.draft.id, other.place); }
 
     friend bool operator==(const KeptDraftEdit &, const KeptDraftEdit &) = default;
 };
@@ -36,17 +54,25 @@ public:
 
     explicit DraftEditStore(RecordStore &records);
 
-    // Replaces the owner's record; nothing for an empty owner. False when it
+    // Replaces the owner's edit of the same draft, or adds it; one to reopen is
+    // then the only one to reopen. Nothing for an empty owner. False when it
     // could not be written: the store keeps it and tries again.
     bool save(const QString &owner, const KeptDraftEdit &edit);
-    // The owner's record; none when there is none or it cannot be read whole.
-    std::optional<KeptDraftEdit> load(const QString &owner) const;
+    // The owner's edits, oldest first; none when there are none or the record
+    // cannot be read whole.
+    QList<KeptDraftEdit> load(const QString &owner) const;
+    // Forgets the owner's edit of the same draft as `edit`.
+    void remove(const QString &owner, const KeptDraftEdit &edit);
+    // Forgets all of the owner's edits.
     void remove(const QString &owner);
 
-    static QByteArray encode(const QString &owner, const KeptDraftEdit &edit);
-    // Never throws: what cannot be read is none, said in the log only.
-    static std::optional<KeptDraftEdit> decode(const QByteArray &bytes, const QString &owner);
+    static QByteArray encode(const QString &owner, const QList<KeptDraftEdit> &edits);
+    // Never throws: what cannot be read is none, said in the log only. A record
+    // of one edit alone, as kept at a session's end before edits were kept as
+    // typed, is that edit, to reopen.
+    static QList<KeptDraftEdit> decode(const QByteArray &bytes, const QString &owner);
 
 private:
+    bool write(const QString &owner, const QList<KeptDraftEdit> &edits);
     RecordStore *m_records;
 };

@@ -5,6 +5,7 @@
 #include "services/Json.h"
 
 #include <QCollator>
+#include <QHash>
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
@@ -116,8 +117,11 @@ std::vector<PlanEntry> entries(const QList<ZephylWire::PlanDraft> &drafts,
     std::vector<PlanEntry> list;
     list.reserve(size_t(drafts.size() + publications.size()));
     PrepareTitles prepareTitle;
-    for (const auto &d : drafts)
+    QHash<qint64, int> places;
+    for (const auto &d : drafts) {
         list.push_back(fromDraft(d, prepareTitle));
+        list.back().draftPlace = places[d.id]++;
+    }
     const qint64 nowMs = now.toMSecsSinceEpoch();
     for (const auto &p : publications) {
         if (p.status != QLatin1String("cancelled"))

@@ -51,6 +51,8 @@ struct PlanEntry {
     // Exactly one of the two is present.
     std::optional<ZephylWire::PlanDraft> draft;
     std::optional<ZephylWire::Publication> publication;
+    // A draft's place among the plan's drafts under its id (DraftPlace).
+    int draftPlace = 0;
 
     friend bool operator==(const PlanEntry &, const PlanEntry &) = default;
 };

@@ -8,16 +8,19 @@
 #include "shell/Runtime.h"
 #include "shell/StatusMenuController.h"
 #include "workspace/CompanionSettingsWindow.h"
+#include "workspace/PlanView.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -111,6 +114,8 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
             told += QStringLiteral("\ntrace: focus on: ") + button->text();
         if (const auto *field = qobject_cast<const QLineEdit *>(now))
             told += QStringLiteral("\ntrace: focus in field: ") + field->placeholderText();
+        if (const auto *field = qobject_cast<const QPlainTextEdit *>(now))
+            told += QStringLiteral("\ntrace: focus in field: ") + field->accessibleName();
         line(told);
     });
     qApp->installEventFilter(this);
@@ -134,6 +139,7 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
     m_poll = new QTimer(this);
     m_poll->setInterval(100);
     connect(m_poll, &QTimer::timeout, this, &RuntimeTrace::watchCat);
+    connect(m_poll, &QTimer::timeout, this, &RuntimeTrace::watchPlanRows);
     m_poll->start();
     line(QStringLiteral("started"));
 }
@@ -190,6 +196,36 @@ void RuntimeTrace::watchCat()
     if (shown != m_askShown) {
         m_askShown = shown;
         line(shown ? QStringLiteral("ask panel: shown") : QStringLiteral("ask panel: hidden"));
+    }
+}
+
+void RuntimeTrace::watchPlanRows()
+{
+    // Where a pointer finds each row of the plan on screen, top to bottom, in
+    // the screen's coordinates (never what a row says), told again whenever the
+    // rows are built anew: a press on a row on its way out is lost.
+    QList<const PlanRow *> rows;
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible())
+            continue;
+        for (const PlanRow *row : window->findChildren<PlanRow *>()) {
+            if (row->isVisible() && !row->visibleRegion().isEmpty())
+                rows << row;
+        }
+    }
+    const auto place = [](const PlanRow *row) { return row->mapToGlobal(row->visibleRegion().boundingRect().center()); };
+    std::sort(rows.begin(), rows.end(), [&](const PlanRow *a, const PlanRow *b) { return place(a).y() < place(b).y(); });
+    QStringList told;
+    for (const PlanRow *row : rows)
+        told << QStringLiteral("%1,%2").arg(place(row).x()).arg(place(row).y());
+    const QString said = told.join(u' ');
+    const bool rebuilt = rows.size() != m_planRows.size() ||
+                         !std::equal(rows.cbegin(), rows.cend(), m_planRows.cbegin(),
+                                     [](const PlanRow *now, const QPointer<const PlanRow> &was) { return now == was; });
+    if (said != m_planRowsSaid || rebuilt) {
+        m_planRowsSaid = said;
+        m_planRows = QList<QPointer<const PlanRow>>(rows.cbegin(), rows.cend());
+        line(QStringLiteral("plan rows: ") + said);
     }
 }
 

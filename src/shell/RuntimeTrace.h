@@ -1,16 +1,19 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QPointF>
+#include <QPointer>
 #include <QString>
 
+class PlanRow;
 class QTimer;
 class Runtime;
 
 // With ZEPHYL_TRACE set, the application writes what a user would see happen
 // to standard error, one "trace: ..." line each: the page's phase, the signed-in
 // account, the surface, the ask panel, where the keyboard is (and each Tab a
-// window has taken), where the cat stands, what it says. End-to-end tests read
+// window has taken), where the cat stands and the plan's rows are, what it says. End-to-end tests read
 // these lines; nothing private (no token, no typed text) is written.
 class RuntimeTrace final : public QObject {
     Q_OBJECT
@@ -24,6 +27,7 @@ protected:
 private:
     void line(const QString &text);
     void watchCat();
+    void watchPlanRows();
 
     Runtime &m_runtime;
     QTimer *m_poll = nullptr;
@@ -31,6 +35,8 @@ private:
     bool m_askShown = false;
     bool m_grips = false;
     QPointF m_catAt;
+    QList<QPointer<const PlanRow>> m_planRows;
+    QString m_planRowsSaid;
     bool m_settingsShown = false;
     bool m_firstFrame = false;
     bool m_trayShown = false;

@@ -1,6 +1,7 @@
 #include "workspace/DraftEditorView.h"
 
 #include "app/AppModel.h"
+#include "app/DraftPlace.h"
 #include "app/ServiceClient.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
@@ -14,6 +15,7 @@
 #include "workspace/PlannerKit.h"
 #include "workspace/ScreenKit.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QCoro/QCoroSignal>
 #include <QDateTimeEdit>
@@ -92,6 +94,23 @@ private:
     const DraftEditorView &m_editor;
 };
 
+// The attached file's picture to keep with the sheet's work: as large as the
+// preview draws it on a doubled screen, a few kilobytes.
+QByteArray keptPicture(const QImage &image)
+{
+    if (image.isNull())
+        return {};
+    const double scale = std::min(1.0, std::max(128.0 / image.width(), 160.0 / image.height()));
+    const QImage small = scale < 1.0 ? image.scaled(QSize(qRound(image.width() * scale), qRound(image.height() * scale)),
+                                                    Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                     : image;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    small.save(&buffer, "JPEG", 85);
+    return bytes;
+}
+
 void applyColors(QWidget *widget)
 {
     QPalette p = widget->palette();
@@ -137,9 +156,10 @@ std::shared_ptr<DraftMediaSource> DraftMediaSource::system()
 
 void DraftMediaSource::setSystem(std::shared_ptr<DraftMediaSource> source) { installedSource() = std::move(source); }
 
-DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &draft, bool isNew, QWidget *parent)
+DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &draft, bool isNew, int place,
+                                 QWidget *parent)
     : QWidget(parent), m_model(model), m_draft(draft), m_format(PublishFormats::fromPlanValue(draft.format)),
-      m_isNew(isNew)
+      m_isNew(isNew), m_place(place), m_inPlan(!isNew)
 {
     const auto planned =
         draft.scheduledAt.isEmpty() ? std::nullopt : PlanCalendar::parseInternetDateTime(draft.scheduledAt);
@@ -184,7 +204,10 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_titleField = new RoundedField(L10n::t("Working title"), look, this);
     m_titleField->setText(PlannerKit::shownText(draft.title, kShownTitle));
     m_titleField->setCursorPosition(0);
-    connect(m_titleField, &QLineEdit::textEdited, this, [this](const QString &t) { m_draft.title = t; });
+    connect(m_titleField, &QLineEdit::textEdited, this, [this](const QString &t) {
+        m_draft.title = t;
+        keep();
+    });
     column->addWidget(m_titleField);
 
     // 4. Planned for
@@ -226,11 +249,14 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_captionEditor->setFrameShape(QFrame::NoFrame);
     m_captionEditor->setPlainText(PlannerKit::shownText(draft.caption, kShownCaption));
     m_captionEditor->setObjectName(QStringLiteral("caption"));
+    m_captionEditor->setAccessibleName(L10n::t("Caption"));
     m_captionEditor->setStyleSheet(QString());
     // A caption has no use for a tab character: Tab moves on, as in every other field.
     m_captionEditor->setTabChangesFocus(true);
-    connect(m_captionEditor, &QPlainTextEdit::textChanged, this,
-            [this] { m_draft.caption = m_captionEditor->toPlainText(); });
+    connect(m_captionEditor, &QPlainTextEdit::textChanged, this, [this] {
+        m_draft.caption = m_captionEditor->toPlainText();
+        keep();
+    });
     captionInside->addWidget(m_captionEditor);
     captionColumn->addWidget(captionCase);
     column->addLayout(captionColumn);
@@ -238,7 +264,10 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     // 6. Hashtags
     m_hashtagsField = new RoundedField(L10n::t("Hashtags, optional"), look, this);
     m_hashtagsField->setText(PlannerKit::shownText(draft.hashtags, kShownTitle));
-    connect(m_hashtagsField, &QLineEdit::textEdited, this, [this](const QString &t) { m_draft.hashtags = t; });
+    connect(m_hashtagsField, &QLineEdit::textEdited, this, [this](const QString &t) {
+        m_draft.hashtags = t;
+        keep();
+    });
     column->addWidget(m_hashtagsField);
 
     // 7. Media
@@ -263,7 +292,10 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     mediaRow->addStretch(1);
     m_hiddenBox = new QCheckBox(L10n::t("Hide from grid"), this);
     m_hiddenBox->setChecked(draft.hiddenFromGrid);
-    connect(m_hiddenBox, &QCheckBox::toggled, this, [this](bool on) { m_draft.hiddenFromGrid = on; });
+    connect(m_hiddenBox, &QCheckBox::toggled, this, [this](bool on) {
+        m_draft.hiddenFromGrid = on;
+        keep();
+    });
     mediaRow->addWidget(m_hiddenBox, 0, Qt::AlignTop);
     column->addLayout(mediaRow);
 
@@ -298,7 +330,13 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
         update();
     });
     connect(this, &DraftEditorView::stateChanged, this, &DraftEditorView::sync);
-    connect(this, &DraftEditorView::closeRequested, this, [this] { m_closed = true; });
+    connect(this, &DraftEditorView::stateChanged, this, &DraftEditorView::keep);
+    connect(this, &DraftEditorView::closeRequested, this, [this] {
+        m_closed = true;
+        // Saved, deleted, handed on or dropped: nothing of it waits to be offered again.
+        if (m_keptOn)
+            m_model.forgetDraftEdit(keptEdit(*m_keptOn));
+    });
     sync();
 }
 
@@ -320,6 +358,16 @@ QWidget *DraftEditorView::takeActions()
     column->setContentsMargins(inset);
     m_actions->setParent(nullptr);
     return m_actions;
+}
+
+DraftEditorView *DraftEditorView::open(AppModel &model, const ZephylWire::PlanDraft &draft, bool isNew, int place,
+                                       Surface surface)
+{
+    auto *editor = new DraftEditorView(model, draft, isNew, place);
+    if (const auto kept = model.keptDraftEdit(isNew, draft.id, place))
+        editor->restore(*kept);
+    editor->keepAsTyped(surface);
+    return editor;
 }
 
 void DraftEditorView::sync()
@@ -428,6 +476,7 @@ QCoro::Task<> DraftEditorView::runAttach(QString path)
         // The service's preview stays until the service has the new media; the
         // new thumbnail, when there is one, shows in front of it meanwhile.
         m_attachedThumbnail = media->thumbnail ? MediaImporter::thumbnailImage(*media->thumbnail) : QImage();
+        m_picture = keptPicture(m_attachedThumbnail);
         if (media->kind == ImportedMedia::Kind::video && m_format != PublishFormat::reel &&
             m_format != PublishFormat::story)
             m_format = PublishFormat::reel;
@@ -443,35 +492,72 @@ void DraftEditorView::removeMedia()
     m_draft.posterMediaId.reset();
     m_draft.preview.reset();
     m_attachedThumbnail = QImage();
+    m_picture.clear();
     Q_EMIT stateChanged();
 }
 
 KeptDraftEdit DraftEditorView::keptEdit(Surface surface) const
 {
-    return KeptDraftEdit{m_draft, m_isNew, m_format, m_date, m_hasDate, surface};
+    // Once sent into the plan, a new draft is the plan's: kept as that draft's
+    // edit, not offered again to the next new draft (whose save would replace it).
+    return KeptDraftEdit{m_draft, m_isNew && !m_inPlan, m_format, m_date, m_hasDate, surface, m_place, m_picture, false};
 }
 
-void DraftEditorView::keepOnExpiry(Surface surface)
+void DraftEditorView::keepAsTyped(Surface surface)
 {
+    m_keptOn = surface;
+    if (!m_kept)
+        m_kept = keptEdit(surface);
     connect(&m_model, &AppModel::sessionExpiring, this, [this, surface] {
-        if (!m_closed)
-            m_model.keepDraftEdit(keptEdit(surface));
+        if (m_closed)
+            return;
+        KeptDraftEdit edit = keptEdit(surface);
+        edit.reopen = true;
+        m_model.keepDraftEdit(edit);
     });
+}
+
+void DraftEditorView::keep()
+{
+    // Only a change is written; opening a sheet writes nothing.
+    if (!m_keptOn || m_closed)
+        return;
+    const KeptDraftEdit edit = keptEdit(*m_keptOn);
+    if (m_kept && *m_kept == edit)
+        return;
+    m_model.keepDraftEdit(edit);
+    m_kept = edit;
 }
 
 void DraftEditorView::restore(const KeptDraftEdit &edit)
 {
+    m_draft = edit.draft;
     m_format = edit.format;
     m_date = edit.date;
     m_hasDate = edit.hasDate;
+    m_picture = edit.picture;
+    m_attachedThumbnail = QImage::fromData(edit.picture);
     {
-        // The picker shows minutes; the time kept is the one taken back, whole.
+        // Shown as kept, not typed again: nothing is written for it.
+        const QSignalBlocker blockTitle(m_titleField);
+        const QSignalBlocker blockCaption(m_captionEditor);
+        const QSignalBlocker blockHashtags(m_hashtagsField);
+        const QSignalBlocker blockHidden(m_hiddenBox);
         const QSignalBlocker blockBox(m_plannedBox);
         const QSignalBlocker blockPicker(m_datePicker);
+        m_titleField->setText(PlannerKit::shownText(m_draft.title, kShownTitle));
+        m_titleField->setCursorPosition(0);
+        m_captionEditor->setPlainText(PlannerKit::shownText(m_draft.caption, kShownCaption));
+        m_hashtagsField->setText(PlannerKit::shownText(m_draft.hashtags, kShownTitle));
+        m_hiddenBox->setChecked(m_draft.hiddenFromGrid);
+        // The picker shows minutes; the time kept is the one taken back, whole.
         m_plannedBox->setChecked(m_hasDate);
         m_datePicker->setDateTime(m_date.toLocalTime());
         m_datePicker->setEnabled(m_hasDate);
     }
+    KeptDraftEdit kept = edit;
+    kept.reopen = false;
+    m_kept = kept;
     Q_EMIT stateChanged();
 }
 
@@ -505,15 +591,23 @@ void DraftEditorView::runSave(const ZephylWire::PlanDraft &copy)
 {
     AppModel &model = m_model;
     QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
-    const auto at =
-        std::find_if(drafts.begin(), drafts.end(), [&](const ZephylWire::PlanDraft &d) { return d.id == copy.id; });
-    if (at != drafts.end())
-        *at = copy;
-    else if (m_deletedAt)
-        drafts.insert(std::min(*m_deletedAt, drafts.size()), copy);
-    else
-        drafts.append(copy);
+    // This draft, not another the service holds under its id; after a delete
+    // the service never got, it is no longer in the plan and goes back to its place.
+    qsizetype at = m_deletedAt ? -1 : DraftPlace::indexOf(drafts, copy.id, m_place);
+    if (at >= 0) {
+        drafts[at] = copy;
+    } else {
+        at = m_deletedAt ? std::min(*m_deletedAt, drafts.size()) : drafts.size();
+        drafts.insert(at, copy);
+        m_deletedAt.reset();
+    }
+    const int place = DraftPlace::at(drafts, at);
+    if ((place != m_place || !m_inPlan) && m_keptOn)
+        m_model.forgetDraftEdit(keptEdit(*m_keptOn));
+    m_place = place;
+    m_inPlan = true;
     model.setPlanDrafts(std::move(drafts));
+    keep();
     saveAndClose();
 }
 
@@ -549,12 +643,8 @@ void DraftEditorView::requestDelete()
 
 void DraftEditorView::confirmDelete()
 {
-    const QList<ZephylWire::PlanDraft> &drafts = m_model.planDrafts();
-    const auto at =
-        std::find_if(drafts.begin(), drafts.end(), [this](const ZephylWire::PlanDraft &d) { return d.id == m_draft.id; });
-    if (at != drafts.end())
-        m_deletedAt = at - drafts.begin();
-    PlannerKit::removeDrafts(m_model, m_draft.id);
+    if (const qsizetype at = PlannerKit::removeDraft(m_model, m_draft.id, m_place); at >= 0)
+        m_deletedAt = at;
     saveAndClose();
 }
 

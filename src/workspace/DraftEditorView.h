@@ -54,12 +54,19 @@ public:
 // caption, hashtags, media and whether the grid shows it. Edits stay in the
 // sheet's working copy until "Save draft"; the plan changes only through the
 // state object. When a save or a delete does not reach the service the sheet
-// stays open with what the user wrote, so nothing typed is lost.
+// stays open with what the user wrote, so nothing typed is lost. The draft is
+// the one with its id at `place` among the plan's drafts under that id
+// (DraftPlace), which is the one saved or deleted.
 class DraftEditorView final : public QWidget {
     Q_OBJECT
 public:
-    DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &draft, bool isNew, QWidget *parent = nullptr);
+    DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &draft, bool isNew, int place = 0,
+                    QWidget *parent = nullptr);
     ~DraftEditorView() override;
+    // The editor of a screen: what was kept of that draft's editor comes back
+    // in it, and what is typed in it is kept (keepAsTyped).
+    static DraftEditorView *open(AppModel &model, const ZephylWire::PlanDraft &draft, bool isNew, int place,
+                                 Surface surface);
 
     // ---- View state
     const ZephylWire::PlanDraft &draft() const { return m_draft; }
@@ -70,6 +77,7 @@ public:
     const QImage &attachedThumbnail() const { return m_attachedThumbnail; }
     const std::optional<QString> &problem() const { return m_problem; }
     bool isNew() const { return m_isNew; }
+    int place() const { return m_place; }
     bool saving() const { return m_saving; }
 
     // ---- Actions
@@ -82,19 +90,19 @@ public:
     void save();
     // The texts to the composer, unsaved; the sheet closes.
     void preparePublication();
-    // Asks first; the confirmed delete removes every draft with this id.
+    // Asks first; the confirmed delete removes this draft from the plan.
     void requestDelete();
     void confirmDelete();
     void cancel();
 
-    // ---- Across a session's end
+    // ---- Across a kill or a session's end
     // What the sheet holds now, unsaved, as kept for the account.
     KeptDraftEdit keptEdit(Surface surface) const;
-    // When the service ends the session while the sheet is open, its work is
-    // kept for the account, to come back on `surface` when the account signs in again.
-    void keepOnExpiry(Surface surface);
-    // Takes up kept work: the format, the planned time and whether it is ticked
-    // (the draft's own fields come with the draft the sheet was made with).
+    // Keeps the sheet's work for the account as it changes, until the sheet is
+    // done with it; when the service ends the session while it is open, it is
+    // kept to come back open on `surface` when the account signs in again.
+    void keepAsTyped(Surface surface);
+    // Takes up kept work: every field as it was kept, the attached picture too.
     void restore(const KeptDraftEdit &edit);
 
     // The draft as "Save draft" writes it: the plan word of the format, the
@@ -144,6 +152,8 @@ private:
     // The keyboard back on the attach button, when the attach left it waiting on the sheet.
     void unparkKeyboard();
     void runSave(const ZephylWire::PlanDraft &copy);
+    // Writes the sheet's work for the account when it changed.
+    void keep();
     // Saves the plan; closes once the service has it, else shows why it stays open.
     QCoro::Task<> saveAndClose();
     // Awaits the plan's save, including one already running that carries this
@@ -160,7 +170,15 @@ private:
     QImage m_attachedThumbnail;
     std::optional<QString> m_problem;
     bool m_isNew;
+    int m_place;
+    // The draft is the plan's: not new, or a save has put it there.
+    bool m_inPlan;
     bool m_saving = false;
+    // Where the work is kept as typed (keepAsTyped), and what was kept last.
+    std::optional<Surface> m_keptOn;
+    std::optional<KeptDraftEdit> m_kept;
+    // The attached file's picture as kept (KeptDraftEdit::picture).
+    QByteArray m_picture;
     // The keyboard waits on the sheet while the attach it started runs.
     bool m_keyboardParked = false;
     // The sheet asked to close: what it holds is no longer anyone's work.

@@ -1,6 +1,7 @@
 #include "workspace/GridView.h"
 
 #include "app/AppModel.h"
+#include "app/DraftPlace.h"
 #include "companion/ShadowPainter.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
@@ -260,14 +261,15 @@ std::optional<QString> GridView::feedNote(const FeedStatus &status, bool noItems
     return std::nullopt;
 }
 
-void GridView::editDraft(const ZephylWire::PlanDraft &draft)
+void GridView::editDraft(const ZephylWire::PlanDraft &draft, int place)
 {
     if (m_sheet)
         m_sheet->dismiss();
-    auto *editor = new DraftEditorView(model(), draft, false);
-    editor->keepOnExpiry(Surface::grid);
+    auto *editor = DraftEditorView::open(model(), draft, false, place, Surface::grid);
     m_sheet = new SheetLayer(editor, this, editor->takeActions());
     connect(editor, &DraftEditorView::closeRequested, m_sheet, &SheetLayer::dismiss);
+    // Escape drops the sheet's work as "Cancel" does.
+    connect(m_sheet, &SheetLayer::dismissed, editor, &DraftEditorView::cancel);
 }
 
 void GridView::resumeDraftEdit()
@@ -276,7 +278,7 @@ void GridView::resumeDraftEdit()
     if (!isVisibleTo(window()))
         return;
     if (const auto edit = model().takeReturnedDraftEdit(Surface::grid)) {
-        editDraft(edit->draft);
+        editDraft(edit->draft, edit->place);
         editor()->restore(*edit);
     }
 }
@@ -286,19 +288,22 @@ DraftEditorView *GridView::editor() const
     return m_sheet ? qobject_cast<DraftEditorView *>(m_sheet->content()) : nullptr;
 }
 
-QMenu *GridView::menuFor(const ZephylWire::PlanDraft &draft, QWidget *parent)
+QMenu *GridView::menuFor(const ZephylWire::PlanDraft &draft, QWidget *parent, int place)
 {
     auto *menu = new QMenu(parent);
     MenuColors::follow(menu);
     AppModel &model = this->model();
     const qint64 id = draft.id;
     // Every entry is always offered; moves past either end are ignored by the model.
-    connect(menu->addAction(L10n::t("Move earlier")), &QAction::triggered, &model, [&model, id] { model.moveDraft(id, -1); });
-    connect(menu->addAction(L10n::t("Move later")), &QAction::triggered, &model, [&model, id] { model.moveDraft(id, +1); });
+    connect(menu->addAction(L10n::t("Move earlier")), &QAction::triggered, &model,
+            [&model, id, place] { model.moveDraft(id, -1, place); });
+    connect(menu->addAction(L10n::t("Move later")), &QAction::triggered, &model,
+            [&model, id, place] { model.moveDraft(id, +1, place); });
     connect(menu->addAction(L10n::t("Hide from grid")), &QAction::triggered, &model,
-            [&model, id] { model.setDraftHidden(id, true); });
+            [&model, id, place] { model.setDraftHidden(id, true, place); });
     menu->addSeparator();
-    connect(menu->addAction(L10n::t("Edit draft")), &QAction::triggered, this, [this, draft] { editDraft(draft); });
+    connect(menu->addAction(L10n::t("Edit draft")), &QAction::triggered, this,
+            [this, draft, place] { editDraft(draft, place); });
     connect(menu->addAction(L10n::t("Prepare publication")), &QAction::triggered, &model,
             [&model, draft] { model.openComposer(PlannerKit::prefill(draft)); });
     return menu;
@@ -312,11 +317,14 @@ QWidget *GridView::grid(QWidget *parent)
     box->setObjectName(QStringLiteral("tileGrid"));
     box->setMaximumWidth(kGridWidth);
     auto *layout = new TileGridLayout(box);
-    for (const ZephylWire::PlanDraft &draft : model().gridDrafts()) {
+    const QList<ZephylWire::PlanDraft> &drafts = model().planDrafts();
+    for (const qsizetype index : model().gridOrder()) {
+        const ZephylWire::PlanDraft &draft = drafts[index];
+        const int place = DraftPlace::at(drafts, index);
         auto *tile = new DraftTile(draft, box);
-        connect(tile, &GridTile::clicked, this, [this, draft] { editDraft(draft); });
-        connect(tile, &GridTile::menuRequested, this, [this, draft, tile](const QPoint &at) {
-            QMenu *menu = menuFor(draft, tile);
+        connect(tile, &GridTile::clicked, this, [this, draft, place] { editDraft(draft, place); });
+        connect(tile, &GridTile::menuRequested, this, [this, draft, place, tile](const QPoint &at) {
+            QMenu *menu = menuFor(draft, tile, place);
             menu->setAttribute(Qt::WA_DeleteOnClose);
             menu->popup(at);
         });
@@ -330,14 +338,16 @@ QWidget *GridView::grid(QWidget *parent)
     return box;
 }
 
-QWidget *GridView::hiddenSection(const QList<ZephylWire::PlanDraft> &hidden, QWidget *parent)
+QWidget *GridView::hiddenSection(const QList<qsizetype> &hidden, QWidget *parent)
 {
     auto *box = new QWidget(parent);
     box->setMaximumWidth(kGridWidth);
     auto *column = PlannerKit::bareColumn(box, 8);
     column->addWidget(new Eyebrow(L10n::t("Hidden from grid"), box));
     AppModel &model = this->model();
-    for (const ZephylWire::PlanDraft &draft : hidden) {
+    const QList<ZephylWire::PlanDraft> &drafts = model.planDrafts();
+    for (const qsizetype index : hidden) {
+        const ZephylWire::PlanDraft &draft = drafts[index];
         auto *card = new ZephylSurface(12, false, box);
         auto *row = new QHBoxLayout(card);
         row->setContentsMargins(14, 8, 14, 8);
@@ -347,7 +357,8 @@ QWidget *GridView::hiddenSection(const QList<ZephylWire::PlanDraft> &hidden, QWi
         row->addWidget(title, 1, Qt::AlignVCenter);
         auto *show = new StyledButton(L10n::t("Show"), QuietButtonStyle(true), card);
         const qint64 id = draft.id;
-        connect(show, &QPushButton::clicked, &model, [&model, id] { model.setDraftHidden(id, false); });
+        const int place = DraftPlace::at(drafts, index);
+        connect(show, &QPushButton::clicked, &model, [&model, id, place] { model.setDraftHidden(id, false, place); });
         row->addWidget(show, 0, Qt::AlignVCenter);
         column->addWidget(card);
     }
@@ -397,10 +408,10 @@ QWidget *GridView::build()
             line->setObjectName(QStringLiteral("feedNote"));
             column->addWidget(line);
         }
-        QList<ZephylWire::PlanDraft> hidden;
-        for (const auto &draft : model.planDrafts()) {
-            if (draft.hiddenFromGrid)
-                hidden << draft;
+        QList<qsizetype> hidden;
+        for (qsizetype i = 0; i < model.planDrafts().size(); ++i) {
+            if (model.planDrafts()[i].hiddenFromGrid)
+                hidden << i;
         }
         if (!hidden.isEmpty())
             column->addWidget(hiddenSection(hidden, body));

@@ -89,11 +89,12 @@ public:
     // The line under the grid for the feed's state; none when there is nothing to say.
     static std::optional<QString> feedNote(const FeedStatus &status, bool noItems);
 
-    void editDraft(const ZephylWire::PlanDraft &draft);
+    // The draft is the one at `place` among the plan's drafts under its id (DraftPlace).
+    void editDraft(const ZephylWire::PlanDraft &draft, int place = 0);
     // Reopens the editor the account left open here when its session expired.
     void resumeDraftEdit();
     DraftEditorView *editor() const;
-    QMenu *menuFor(const ZephylWire::PlanDraft &draft, QWidget *parent);
+    QMenu *menuFor(const ZephylWire::PlanDraft &draft, QWidget *parent, int place = 0);
     // A click on a post: its Instagram address, when it has one, goes to the desktop.
     void openPost(const ZephylWire::InstagramFeedItem &item);
 
@@ -110,7 +111,8 @@ protected:
 
 private:
     QWidget *grid(QWidget *parent);
-    QWidget *hiddenSection(const QList<ZephylWire::PlanDraft> &hidden, QWidget *parent);
+    // `hidden`: where the hidden drafts stand in the plan.
+    QWidget *hiddenSection(const QList<qsizetype> &hidden, QWidget *parent);
 
     QPointer<SheetLayer> m_sheet;
     QPointer<QScrollArea> m_area;

@@ -337,23 +337,24 @@ ZephylWire::PlanDraft PlanView::newDraft() const
     return PlanCalendar::newDraft(m_selectedDay, model().clock().now(), model().nextDraftID(), zone());
 }
 
-void PlanView::editDraft(const ZephylWire::PlanDraft &draft) { openEditor(draft, false); }
+void PlanView::editDraft(const ZephylWire::PlanDraft &draft, int place) { openEditor(draft, false, place); }
 
-void PlanView::createDraft() { openEditor(newDraft(), true); }
+void PlanView::createDraft() { openEditor(newDraft(), true, 0); }
 
 DraftEditorView *PlanView::editor() const
 {
     return m_sheet ? qobject_cast<DraftEditorView *>(m_sheet->content()) : nullptr;
 }
 
-void PlanView::openEditor(const ZephylWire::PlanDraft &draft, bool isNew)
+void PlanView::openEditor(const ZephylWire::PlanDraft &draft, bool isNew, int place)
 {
     if (m_sheet)
         m_sheet->dismiss();
-    auto *editor = new DraftEditorView(model(), draft, isNew);
-    editor->keepOnExpiry(Surface::plan);
+    auto *editor = DraftEditorView::open(model(), draft, isNew, place, Surface::plan);
     m_sheet = new SheetLayer(editor, this, editor->takeActions());
     connect(editor, &DraftEditorView::closeRequested, m_sheet, &SheetLayer::dismiss);
+    // Escape drops the sheet's work as "Cancel" does.
+    connect(m_sheet, &SheetLayer::dismissed, editor, &DraftEditorView::cancel);
 }
 
 void PlanView::resumeDraftEdit()
@@ -362,7 +363,7 @@ void PlanView::resumeDraftEdit()
     if (!isVisibleTo(window()))
         return;
     if (const auto edit = model().takeReturnedDraftEdit(Surface::plan)) {
-        openEditor(edit->draft, edit->isNew);
+        openEditor(edit->draft, edit->isNew, edit->place);
         editor()->restore(*edit);
     }
 }
@@ -371,7 +372,7 @@ void PlanView::activate(const PlanEntry &entry)
 {
     // A publication has nothing to edit here.
     if (entry.draft)
-        editDraft(*entry.draft);
+        editDraft(*entry.draft, entry.draftPlace);
 }
 
 QMenu *PlanView::menuFor(const PlanEntry &entry, QWidget *parent)
@@ -381,15 +382,17 @@ QMenu *PlanView::menuFor(const PlanEntry &entry, QWidget *parent)
     AppModel &model = this->model();
     if (entry.draft) {
         const ZephylWire::PlanDraft draft = *entry.draft;
-        connect(menu->addAction(L10n::t("Edit draft")), &QAction::triggered, this, [this, draft] { editDraft(draft); });
+        const int place = entry.draftPlace;
+        connect(menu->addAction(L10n::t("Edit draft")), &QAction::triggered, this,
+                [this, draft, place] { editDraft(draft, place); });
         connect(menu->addAction(L10n::t("Prepare publication")), &QAction::triggered, this,
                 [&model, draft] { model.openComposer(PlannerKit::prefill(draft)); });
         menu->addSeparator();
         QAction *remove = menu->addAction(L10n::t("Delete draft"));
         remove->setProperty("destructive", true);
         const qint64 id = draft.id;
-        connect(remove, &QAction::triggered, &model, [&model, id] {
-            PlannerKit::removeDrafts(model, id);
+        connect(remove, &QAction::triggered, &model, [&model, id, place] {
+            PlannerKit::removeDraft(model, id, place);
             model.savePlan();
         });
     }

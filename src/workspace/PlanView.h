@@ -114,8 +114,9 @@ public:
     // The draft the "New draft" sheet edits: noon of the selected day, but
     // never less than an hour from now.
     ZephylWire::PlanDraft newDraft() const;
-    // Opens the draft editor for a draft of the plan, or for a new one.
-    void editDraft(const ZephylWire::PlanDraft &draft);
+    // Opens the draft editor for a draft of the plan (the one at `place` among
+    // the drafts under its id), or for a new one.
+    void editDraft(const ZephylWire::PlanDraft &draft, int place = 0);
     void createDraft();
     // Reopens the editor the account left open here when its session expired.
     void resumeDraftEdit();
@@ -143,7 +144,7 @@ private:
     QWidget *list(const std::vector<PlanEntry> &entries, QWidget *parent);
     QWidget *row(const PlanEntry &entry, QWidget *parent);
     QWidget *weekStrip(const std::vector<PlanEntry> &all, QWidget *parent);
-    void openEditor(const ZephylWire::PlanDraft &draft, bool isNew);
+    void openEditor(const ZephylWire::PlanDraft &draft, bool isNew, int place);
 
     int m_weekOffset = 0;
     QDate m_selectedDay;

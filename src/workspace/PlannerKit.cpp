@@ -1,6 +1,7 @@
 #include "workspace/PlannerKit.h"
 
 #include "app/AppModel.h"
+#include "app/DraftPlace.h"
 #include "design/AppearanceService.h"
 #include "design/PaletteColors.h"
 #include "design/ZephylSurface.h"
@@ -62,11 +63,15 @@ ComposerPrefill prefill(const ZephylWire::PlanDraft &draft)
     return ComposerPrefill{PublishFormats::fromPlanValue(draft.format), draft.title, draft.caption, draft.hashtags};
 }
 
-void removeDrafts(AppModel &model, qint64 id)
+qsizetype removeDraft(AppModel &model, qint64 id, int place)
 {
     QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
-    drafts.removeIf([id](const ZephylWire::PlanDraft &d) { return d.id == id; });
-    model.setPlanDrafts(std::move(drafts));
+    const qsizetype at = DraftPlace::indexOf(drafts, id, place);
+    if (at >= 0) {
+        drafts.removeAt(at);
+        model.setPlanDrafts(std::move(drafts));
+    }
+    return at;
 }
 
 QString shownText(const QString &text, qsizetype limit)

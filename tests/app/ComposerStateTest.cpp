@@ -419,21 +419,25 @@ TEST_F(Composer, PreparingAnotherRenewsBothKeysAndKeepsTheOptions)
     EXPECT_TRUE(state->moreOptions());
 }
 
-TEST_F(Composer, FooterButtonsFollowValidityPublishingAndTheConnection)
+TEST_F(Composer, FooterButtonsFollowValidityPublishingSavingToThePlanAndTheConnection)
 {
     struct Case {
-        bool valid, publishing, connected;
+        bool valid, publishing, connected, savingToPlan;
         ComposerActions::Footer want;
     };
     const Case cases[] = {
-        {true, false, true, {true, true, true, true}},
-        {true, false, false, {true, true, true, false}},
-        {false, false, true, {true, true, false, false}},
-        {false, false, false, {true, true, false, false}},
-        {true, true, true, {false, false, false, false}},
-        {false, true, false, {false, false, false, false}},
+        {true, false, true, false, {true, true, true, true}},
+        {true, false, false, false, {true, true, true, false}},
+        {false, false, true, false, {true, true, false, false}},
+        {false, false, false, false, {true, true, false, false}},
+        {true, true, true, false, {false, false, false, false}},
+        {false, true, false, false, {false, false, false, false}},
+        // Neither handed over nor kept as a server draft while it goes into the plan.
+        {true, false, true, true, {true, false, false, false}},
+        {true, false, false, true, {true, false, false, false}},
     };
     for (const Case &c : cases) {
+        state->setSavingToPlan(c.savingToPlan);
         state->setMedia(c.valid ? QList{picture()} : QList<ImportedMedia>{});
         state->setCaption(QStringLiteral("words")); // the plan takes it either way
         model->setPublishing(c.publishing ? std::optional(PublishProgress{QStringLiteral("Preparing…"), 0.05})
@@ -443,7 +447,7 @@ TEST_F(Composer, FooterButtonsFollowValidityPublishingAndTheConnection)
         else
             model->setInstagram(std::nullopt);
         EXPECT_EQ(ComposerActions::footer(*model, *state), c.want)
-            << c.valid << c.publishing << c.connected;
+            << c.valid << c.publishing << c.connected << c.savingToPlan;
     }
 }
 
@@ -579,7 +583,7 @@ TEST_F(Composer, CloseStaysFreeDuringASaveToThePlanWhichClosesTheSheetItself)
     EXPECT_FALSE(model->composerPresented());
 }
 
-TEST_F(Composer, SaveToPlanAndAServerDraftWaitForAnImportStillRunning)
+TEST_F(Composer, SaveToPlanWaitsForAnImportStillRunningAndNothingIsHandedOverMeanwhile)
 {
     model->setComposerPresented(true);
     state->setFormat(PublishFormat::carousel);
@@ -590,17 +594,24 @@ TEST_F(Composer, SaveToPlanAndAServerDraftWaitForAnImportStillRunning)
     importer.hold(QStringLiteral("late.jpg"));
     auto adding = state->addFiles({file("late.jpg")});
     auto saving = ComposerActions::saveToPlan(*model, *state);
+    // Pressed at once after "Save to plan": the post would be both planned and sent.
     auto drafting = ComposerActions::saveDraft(*model, *state);
+    state->setConfirming(true);
+    auto confirming = ComposerActions::confirm(*model, *state);
     QCoreApplication::processEvents();
     EXPECT_TRUE(state->savingToPlan());
+    EXPECT_FALSE(state->sending());
     EXPECT_TRUE(service.calls.isEmpty()) << service.calls.join(u',').toStdString();
     importer.release();
-    ASSERT_TRUE(zktest::spinUntil([&] { return state->outcome().has_value() && !state->savingToPlan(); }));
-    // The draft went out with both items; the plan took the first.
-    EXPECT_EQ(service.requests.size(), 1);
-    EXPECT_EQ(service.requests.first().mediaIds.size(), 2);
+    ASSERT_TRUE(zktest::spinUntil([&] { return !state->savingToPlan(); }));
+    QCoreApplication::processEvents();
+    // The plan took the first item; nothing was published or kept as a server draft.
+    EXPECT_EQ(service.uploaded, QStringList{QStringLiteral("photo.jpg")});
+    EXPECT_TRUE(service.requests.isEmpty());
+    EXPECT_FALSE(state->outcome());
     EXPECT_TRUE(service.calls.contains(QStringLiteral("savePlanDrafts")));
     EXPECT_EQ(model->notice()->text, QStringLiteral("Saved to the plan."));
+    EXPECT_FALSE(model->composerPresented());
 }
 
 TEST_F(Composer, AServerDraftAndAPublicationGoUnderKeysOfTheirOwn)

@@ -207,6 +207,26 @@ TEST(PlanDrafts, MovesPastEitherEndAndUnknownIdsSendNothing)
     EXPECT_EQ(f.service.savedPlans.size(), 1) << "setting the value it already had still saves";
     finish(m.setDraftHidden(1, true), "the hiding and its save");
     EXPECT_TRUE(f.service.savedPlans.last().first().hiddenFromGrid);
+
+    // Two drafts under one id: the one named by its place among them moves and
+    // hides, and each keeps a slot of its own; its twin stays where it was.
+    Draft second = draft(1);
+    second.title = QStringLiteral("twin");
+    m.setPlanDrafts({draft(1), draft(2), second, draft(3)});
+    finish(m.moveDraft(1, -1, 1), "the twin's move and its save");
+    QList<std::optional<qint64>> gridSlots;
+    for (const auto &d : m.planDrafts())
+        gridSlots << d.gridSlot;
+    EXPECT_EQ(gridSlots, (QList<std::optional<qint64>>{0, 2, 1, 3}));
+    EXPECT_EQ(m.gridDrafts().at(1).title, QStringLiteral("twin"));
+    finish(m.setDraftHidden(1, true, 1), "the twin's hiding and its save");
+    EXPECT_FALSE(m.planDrafts().at(0).hiddenFromGrid);
+    EXPECT_TRUE(m.planDrafts().at(2).hiddenFromGrid);
+    EXPECT_EQ(f.service.savedPlans.last(), m.planDrafts());
+    const qsizetype saves = f.service.savedPlans.size();
+    finish(m.setDraftHidden(1, true, 2), "no third draft under the id");
+    finish(m.moveDraft(1, +1, 2), "no third draft under the id");
+    EXPECT_EQ(f.service.savedPlans.size(), saves);
 }
 
 TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)

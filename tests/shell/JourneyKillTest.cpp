@@ -12,6 +12,7 @@
 
 #include "OperationRoutes.h"
 #include "StandinServer.h"
+#include "app/DraftEditStore.h"
 #include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
 #include "base/DefaultsStore.h"
@@ -153,25 +154,29 @@ struct Application {
             return testing::AssertionFailure() << "the ask panel never took the keyboard\n" << trace.toStdString();
         return testing::AssertionSuccess();
     }
-    // A new draft's sheet on the plan screen, the keyboard in its title, reached
-    // by Tab and Space as a keyboard user does. `loads`: the screen's rows are
-    // built anew once the plan has loaded, and the keyboard moves after that.
-    testing::AssertionResult newDraft(bool loads)
+    // The plan screen, reached by Tab and Space as a keyboard user does.
+    // `loads`: the screen's rows are built anew once the plan has loaded, and
+    // the keyboard moves after that.
+    testing::AssertionResult toPlan(bool loads)
     {
-        const auto press = [](const char *keys) {
-            zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QString::fromLatin1(keys)});
-        };
         if (!keyboardIn(QStringLiteral("Zephyl")))
             return testing::AssertionFailure() << "the window never took the keyboard\n" << trace.toStdString();
         if (auto found = focus(QStringLiteral("Plan"), true); !found)
             return found << "\n" << trace.toStdString();
         const qsizetype mark = trace.size();
-        press("space");
+        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("space")});
         if (!saw(QStringLiteral("trace: surface: plan"), mark) || (loads && !planSettled(mark)))
             return testing::AssertionFailure() << "the plan never showed\n" << trace.toStdString();
+        return testing::AssertionSuccess();
+    }
+    // A new draft's sheet on the plan screen, the keyboard in its title.
+    testing::AssertionResult newDraft(bool loads)
+    {
+        if (auto shown = toPlan(loads); !shown)
+            return shown;
         if (auto found = focus(QStringLiteral("New draft"), false); !found)
             return found << "\n" << trace.toStdString();
-        press("space");
+        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("space")});
         if (auto found = focus(QStringLiteral("Working title"), false); !found)
             return found << "\n" << trace.toStdString();
         return testing::AssertionSuccess();
@@ -188,6 +193,34 @@ struct Application {
         if (!saw(QStringLiteral("trace: signed in: ") + email))
             return testing::AssertionFailure() << "never signed in\n" << trace.toStdString();
         return testing::AssertionSuccess();
+    }
+    // A click on the plan's row `row` (0 the topmost on screen) once `rows` are
+    // shown, as built after the plan's last change, until the draft's sheet
+    // opens: a click that met the rows being built anew is lost, and made again.
+    testing::AssertionResult clickPlanRow(int row, int rows)
+    {
+        const QString prefix = QStringLiteral("trace: plan rows: ");
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            QStringList places;
+            const bool shown = zktest::spinUntil([&] {
+                const qsizetype at = trace.lastIndexOf(prefix);
+                if (at < trace.lastIndexOf(QStringLiteral("trace: plan: ")))
+                    return false;
+                places = at < 0 ? QStringList()
+                                : trace.mid(at + prefix.size()).section(u'\n', 0, 0).split(u' ', Qt::SkipEmptyParts);
+                return places.size() == rows;
+            }, std::chrono::seconds(30));
+            if (!shown)
+                return testing::AssertionFailure() << "the plan never showed " << rows << " rows\n" << trace.toStdString();
+            const QString place = places.at(row);
+            const qsizetype mark = trace.size();
+            zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), place.section(u',', 0, 0),
+                                                        place.section(u',', 1, 1), QStringLiteral("click"), QStringLiteral("1")});
+            // The sheet takes the keyboard as it opens.
+            if (saw(QStringLiteral("trace: keyboard: Zephyl"), mark, std::chrono::seconds(5)))
+                return testing::AssertionSuccess();
+        }
+        return testing::AssertionFailure() << "no sheet opened\n" << trace.toStdString();
     }
     void kill()
     {
@@ -291,12 +324,7 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
         SCOPED_TRACE("the first start signs in with the form");
         Application app(info);
         ASSERT_TRUE(app.saw(QStringLiteral("trace: started"))) << app.trace.toStdString();
-        ASSERT_TRUE(app.keyboardIn(QStringLiteral("Zephyl"))) << app.trace.toStdString();
-        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), kitty});
-        key(QStringLiteral("Tab"));
-        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("meow-meow-meow")});
-        key(QStringLiteral("Return"));
-        ASSERT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + kitty)) << app.trace.toStdString();
+        ASSERT_TRUE(app.signIn(kitty, QStringLiteral("meow-meow-meow")));
     }
 
     for (int round = 1; round <= rounds + 1; ++round) {
@@ -676,3 +704,69 @@ TEST(JourneyKill, OfflineInTheSameRunTheServicesChangesMeanwhileStayBesideTheDra
     }
 }
 
+// The service holds two drafts under one id. The second is opened from its row
+// and a caption is typed into it; the application is killed. Started again, the
+// same row's editor offers the caption, and saving it changes that draft alone:
+// the service then holds both, the first as it was.
+TEST(JourneyKill, ACaptionTypedBeforeAKillComesBackInItsDraftAndItsTwinStays)
+{
+    Standin::Server server;
+    const QString felix = QStringLiteral("felix@example.com");
+    server.addAccount(felix, QStringLiteral("whisk-whisk-whisk"), QStringLiteral("Felix"));
+    const QString userId = server.state().accounts.value(felix).userId;
+    const auto twin = [](const char *title, const char *caption) {
+        return QJsonObject{{"id", 1733580000000.0}, {"title", title},   {"caption", caption},
+                           {"hashtags", ""},        {"format", "post"}, {"scheduledAt", ""}};
+    };
+    Standin::operations(server).drafts.insert(userId, QJsonArray{twin("Twin one", "first words"), twin("Twin two", "second words")});
+    ASSERT_NE(server.start(0), 0) << "the stand-in cannot listen";
+    const QString info = zktest::writeServiceInfo(server.origin());
+    ASSERT_TRUE(zktest::chooseNativeWorkspace());
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
+    const QString typed = QStringLiteral("second words, then a few more");
+    const auto kept = [&] {
+        DefaultsStore settings(config + QStringLiteral("/defaults.json"));
+        QStringList captions;
+        for (const KeptDraftEdit &edit : DraftEditStore(RecordStore::of(settings)).load(felix))
+            captions << edit.draft.caption;
+        return captions;
+    };
+    const auto served = [&] {
+        QStringList out;
+        for (const QJsonValue &d : Standin::operations(server).drafts.value(userId))
+            out << QStringLiteral("%1 %2: %3")
+                       .arg(qint64(d[QStringLiteral("id")].toDouble()))
+                       .arg(d[QStringLiteral("title")].toString(), d[QStringLiteral("caption")].toString());
+        return out;
+    };
+    {
+        SCOPED_TRACE("signed in, the second twin's caption typed, killed");
+        Application app(info);
+        ASSERT_TRUE(app.signIn(felix, QStringLiteral("whisk-whisk-whisk")));
+        ASSERT_TRUE(app.toPlan(true));
+        // Undated, the two are listed by title: the second is the lower row.
+        ASSERT_TRUE(app.clickPlanRow(1, 2));
+        ASSERT_TRUE(app.focus(QStringLiteral("Caption"), false)) << app.trace.toStdString();
+        key(QStringLiteral("ctrl+End"));
+        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"),
+                                                    typed.mid(QStringLiteral("second words").size())});
+        ASSERT_TRUE(zktest::spinUntil([&] { return kept() == QStringList{typed}; }))
+            << kept().join(u'|').toStdString() << "\n" << app.trace.toStdString();
+        app.kill();
+    }
+    {
+        SCOPED_TRACE("started again, the same row's editor offers it, and it is saved alone");
+        Application app(info);
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + felix, 0, std::chrono::seconds(90)))
+            << app.trace.toStdString();
+        ASSERT_TRUE(app.toPlan(true));
+        ASSERT_TRUE(app.clickPlanRow(1, 2));
+        ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        const QString id = QStringLiteral("1733580000000");
+        const QStringList want{id + QStringLiteral(" Twin one: first words"), id + QStringLiteral(" Twin two: ") + typed};
+        ASSERT_TRUE(zktest::spinUntil([&] { return served() == want; }))
+            << served().join(u'|').toStdString() << "\n" << app.trace.toStdString();
+        EXPECT_TRUE(zktest::spinUntil([&] { return kept().isEmpty(); })) << "saved: nothing is left to offer";
+    }
+}

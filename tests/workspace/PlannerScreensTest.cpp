@@ -185,9 +185,9 @@ protected:
             m_grid = host.show(new GridView(model()));
         return m_grid;
     }
-    DraftEditorView *editor(const PlanDraft &d, bool isNew = false)
+    DraftEditorView *editor(const PlanDraft &d, bool isNew = false, int place = 0)
     {
-        auto *view = new DraftEditorView(model(), d, isNew, host.window.get());
+        auto *view = new DraftEditorView(model(), d, isNew, place, host.window.get());
         QObject::connect(view, &DraftEditorView::closeRequested, [this] { ++closed; });
         host.window->show();
         view->show();
@@ -327,21 +327,42 @@ TEST_F(PlannerTest, RowTapsAndMenus)
     EXPECT_EQ(opened.size(), 1);
 }
 
-TEST_F(PlannerTest, DeleteDraftRemovesEveryDraftWithItsIdAndSaves)
+TEST_F(PlannerTest, ADraftsRowActsOnThatDraftAloneBesideAnotherUnderItsId)
 {
-    setPlan({planDraft(1, QStringLiteral("a")), planDraft(2, QStringLiteral("twin")), planDraft(3),
-             planDraft(2, QStringLiteral("twin again"))});
-    PlanRow *row = rowOf(QStringLiteral("draft-2"));
-    ASSERT_NE(row, nullptr);
-    action(plan()->menuFor(row->entry(), plan()), QStringLiteral("Delete draft"))->trigger();
+    PlanDraft again = planDraft(2, QStringLiteral("twin again"));
+    again.caption = QStringLiteral("its own words");
+    setPlan({planDraft(1, QStringLiteral("a")), planDraft(2, QStringLiteral("twin")), planDraft(3), again});
+    const auto rowTitled = [&](const QString &title) -> PlanRow * {
+        for (PlanRow *row : plan()->rows()) {
+            if (row->entry().title == title)
+                return row;
+        }
+        return nullptr;
+    };
+    ASSERT_NE(rowTitled(QStringLiteral("twin again")), nullptr);
+    EXPECT_EQ(rowTitled(QStringLiteral("twin again"))->entry().draftPlace, 1);
+    action(plan()->menuFor(rowTitled(QStringLiteral("twin again"))->entry(), plan()), QStringLiteral("Prepare publication"))
+        ->trigger();
+    EXPECT_EQ(model().composerPrefill(), (ComposerPrefill{PublishFormat::feed, QStringLiteral("twin again"),
+                                                          QStringLiteral("its own words"), QString()}));
+    model().setComposerPresented(false);
+    QTest::mouseClick(rowTitled(QStringLiteral("twin again")), Qt::LeftButton, Qt::NoModifier, QPoint(4, 4));
     settle();
-    QList<qint64> left;
+    ASSERT_NE(plan()->editor(), nullptr);
+    EXPECT_EQ(plan()->editor()->place(), 1);
+    plan()->editor()->cancel();
+    settle();
+
+    action(plan()->menuFor(rowTitled(QStringLiteral("twin again"))->entry(), plan()), QStringLiteral("Delete draft"))
+        ->trigger();
+    settle();
+    QStringList left;
     for (const auto &d : model().planDrafts())
-        left << d.id;
-    EXPECT_EQ(left, (QList<qint64>{1, 3}));
+        left << QStringLiteral("%1 %2").arg(d.id).arg(d.title);
+    EXPECT_EQ(left, (QStringList{"1 a", "2 twin", "3 "})) << "its twin stays";
     ASSERT_EQ(flows.service.savedPlans.size(), 1);
     EXPECT_EQ(flows.service.savedPlans.last(), model().planDrafts());
-    EXPECT_EQ(rowOf(QStringLiteral("draft-2")), nullptr) << "the row goes with the draft";
+    EXPECT_EQ(rowTitled(QStringLiteral("twin again")), nullptr) << "the row goes with the draft";
 }
 
 // ---- The plan screen
@@ -955,6 +976,19 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     settle();
     EXPECT_EQ(model().planDrafts().last().id, 9);
     EXPECT_EQ(model().planDrafts().last().scheduledAt, QString());
+
+    // The second of two drafts under one id replaces itself, not the first.
+    PlanDraft twin = planDraft(2, QStringLiteral("twin"));
+    twin.caption = QStringLiteral("the twin's caption");
+    model().setPlanDrafts({planDraft(1, QStringLiteral("first")), twin, planDraft(2, QStringLiteral("twin two"))});
+    DraftEditorView *twinTwo = editor(planDraft(2, QStringLiteral("twin two")), false, 1);
+    twinTwo->captionEditor()->setPlainText(QStringLiteral("edited"));
+    twinTwo->save();
+    settle();
+    ASSERT_EQ(model().planDrafts().size(), 3);
+    EXPECT_EQ(model().planDrafts().at(1), twin);
+    EXPECT_EQ(model().planDrafts().at(2).caption, QStringLiteral("edited"));
+    EXPECT_EQ(flows.service.savedPlans.last(), model().planDrafts());
 }
 
 TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
@@ -1035,7 +1069,9 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     ASSERT_NE(qobject_cast<SignInView *>(root->branch()), nullptr);
     EXPECT_TRUE(workspace.window->findChildren<DraftEditorView *>().isEmpty());
     DraftEditStore kept(RecordStore::of(flows.h.store));
-    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")), typed) << "kept on disk for a quit before the sign-in";
+    KeptDraftEdit reopening = typed;
+    reopening.reopen = true;
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")), QList{reopening}) << "kept on disk for a quit before the sign-in";
 
     flows.service.results["currentUser"] = user(QStringLiteral("b@example.com"));
     finish(model().finishSignIn());
@@ -1057,12 +1093,58 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     EXPECT_TRUE(back->plannedBox()->isChecked());
     EXPECT_EQ(back->datePicker()->dateTime(), typed.date.toLocalTime());
     EXPECT_EQ(back->headerText()->text(), QStringLiteral("Edit draft"));
-    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")), std::nullopt) << "handed back once";
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")), QList{typed}) << "handed back once, and still kept";
     const PlanDraft written = back->savedCopy();
     back->save();
     settle();
     EXPECT_EQ(flows.service.savedPlans.last().at(1), written);
     EXPECT_EQ(planScreen()->editor(), nullptr);
+    EXPECT_TRUE(kept.load(QStringLiteral("a@example.com")).isEmpty()) << "saved: nothing left to offer";
+
+    // What is typed is kept as it is typed: a sheet that goes without being
+    // closed (the application killed) leaves it, and it is offered again when
+    // that draft's editor opens, not another's; Escape drops it.
+    planScreen()->editDraft(written);
+    planScreen()->editor()->captionEditor()->setPlainText(QStringLiteral("Typed before a kill"));
+    const KeptDraftEdit typing = planScreen()->editor()->keptEdit(Surface::plan);
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")), QList{typing});
+    model().setSurface(Surface::summary);
+    settle();
+    model().setSurface(Surface::plan);
+    settle();
+    ASSERT_NE(planScreen(), nullptr);
+    EXPECT_EQ(planScreen()->editor(), nullptr);
+    planScreen()->editDraft(model().planDrafts().at(0));
+    EXPECT_EQ(planScreen()->editor()->captionEditor()->toPlainText(), model().planDrafts().at(0).caption);
+    planScreen()->editor()->cancel();
+    planScreen()->editDraft(written);
+    EXPECT_EQ(planScreen()->editor()->captionEditor()->toPlainText(), QStringLiteral("Typed before a kill"));
+    EXPECT_EQ(planScreen()->editor()->keptEdit(Surface::plan), typing);
+    key(planScreen()->editor()->titleField(), Qt::Key_Escape);
+    EXPECT_TRUE(kept.load(QStringLiteral("a@example.com")).isEmpty());
+    // A new draft whose save went out is the plan's: a sheet gone after it
+    // leaves its edit to that draft, never to the next new one, whose save
+    // would then replace it.
+    flows.service.failures["savePlanDrafts"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    planScreen()->createDraft();
+    QTest::keyClicks(planScreen()->editor()->titleField(), QStringLiteral("Sent, then killed"));
+    planScreen()->editor()->save();
+    settle();
+    ASSERT_NE(planScreen()->editor(), nullptr) << "not saved yet: the sheet stays";
+    ASSERT_EQ(model().planDrafts().last().title, QStringLiteral("Sent, then killed"));
+    model().setSurface(Surface::summary);
+    settle();
+    model().setSurface(Surface::plan);
+    settle();
+    flows.service.failures.clear();
+    planScreen()->createDraft();
+    EXPECT_EQ(planScreen()->editor()->titleField()->text(), QString());
+    planScreen()->editor()->cancel();
+    planScreen()->editDraft(model().planDrafts().last(), 0);
+    EXPECT_EQ(planScreen()->editor()->headerText()->text(), QStringLiteral("Edit draft"));
+    EXPECT_EQ(planScreen()->editor()->keptEdit(Surface::plan), kept.load(QStringLiteral("a@example.com")).value(0));
+    planScreen()->editor()->cancel();
 
     // A sheet left open on the grid comes back on the grid, there only, even
     // while the branch the expiry closed is still on its way out.
@@ -1083,12 +1165,40 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     ASSERT_NE(gridScreen->editor(), nullptr);
     EXPECT_EQ(gridScreen->editor()->draft().id, 2);
     EXPECT_TRUE(gridScreen->editor()->draft().hiddenFromGrid);
+    gridScreen->editor()->cancel();
+
+    // A new draft's sheet comes back as a new draft, with the picture attached in it.
+    model().setSurface(Surface::plan);
+    settle();
+    media->imported = picture();
+    planScreen()->createDraft();
+    planScreen()->editor()->attachMedia();
+    settle();
+    const PlanDraft attached = planScreen()->editor()->draft();
+    ASSERT_TRUE(attached.mediaId);
+    finish(model().expireSession());
+    model().setSurface(Surface::grid);
+    finish(model().finishSignIn());
+    settle();
+    EXPECT_EQ(model().surface(), Surface::plan);
+    ASSERT_NE(planScreen(), nullptr);
+    DraftEditorView *fresh = planScreen()->editor();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_TRUE(fresh->isNew());
+    EXPECT_EQ(fresh->headerText()->text(), QStringLiteral("New draft"));
+    EXPECT_EQ(fresh->deleteButton(), nullptr);
+    EXPECT_EQ(fresh->draft(), attached);
+    EXPECT_EQ(fresh->attachButton()->text(), QStringLiteral("Replace media"));
+    EXPECT_EQ(fresh->previewImage().size(), QSize(2, 3)) << "its picture, not the placeholder";
+    fresh->save();
+    settle();
+    EXPECT_EQ(flows.service.savedPlans.last().last().id, attached.id) << "added to the plan as a new draft";
 }
 
-TEST_F(PlannerTest, DeleteAsksAndRemovesEveryDraftWithTheId)
+TEST_F(PlannerTest, DeleteAsksAndRemovesThatDraftAlone)
 {
     model().setPlanDrafts({planDraft(5, QStringLiteral("a")), planDraft(6), planDraft(5, QStringLiteral("b"))});
-    DraftEditorView *view = editor(planDraft(5, QStringLiteral("a")));
+    DraftEditorView *view = editor(planDraft(5, QStringLiteral("b")), false, 1);
     click(view->deleteButton());
     auto *dialog = host.window->findChild<ConfirmationDialog *>();
     ASSERT_NE(dialog, nullptr);
@@ -1098,8 +1208,9 @@ TEST_F(PlannerTest, DeleteAsksAndRemovesEveryDraftWithTheId)
     EXPECT_EQ(closed, 0);
     view->confirmDelete();
     settle();
-    ASSERT_EQ(model().planDrafts().size(), 1);
-    EXPECT_EQ(model().planDrafts().first().id, 6);
+    ASSERT_EQ(model().planDrafts().size(), 2);
+    EXPECT_EQ(model().planDrafts().first().title, QStringLiteral("a")) << "its twin stays";
+    EXPECT_EQ(model().planDrafts().last().id, 6);
     EXPECT_EQ(closed, 1);
 }
 
@@ -1461,6 +1572,27 @@ TEST_F(PlannerTest, GridOrderMovesHidingAndPaging)
     EXPECT_FALSE(grid()->editor()->isNew());
     grid()->editor()->cancel();
     settle();
+
+    // Two drafts under one id: each tile, menu and "Show" acts on its own draft.
+    PlanDraft twin = planDraft(1, QStringLiteral("a twin"));
+    model().setPlanDrafts({a, b, twin});
+    settle();
+    ASSERT_EQ(order(), (QStringList{"a", "b", "a twin", "f1", "f2"}));
+    QTest::mouseClick(grid()->tiles().at(2), Qt::LeftButton);
+    settle();
+    ASSERT_NE(grid()->editor(), nullptr);
+    EXPECT_EQ(grid()->editor()->place(), 1);
+    grid()->editor()->hiddenBox()->click();
+    grid()->editor()->save();
+    settle();
+    EXPECT_EQ(grid()->hiddenTitles(), QStringList{QStringLiteral("a twin")});
+    EXPECT_EQ(order(), (QStringList{"a", "b", "f1", "f2"}));
+    click(grid()->button(QStringLiteral("Show")));
+    EXPECT_EQ(order(), (QStringList{"a", "b", "a twin", "f1", "f2"}));
+    action(grid()->menuFor(twin, grid(), 1), QStringLiteral("Move earlier"))->trigger();
+    settle();
+    EXPECT_EQ(order(), (QStringList{"a", "a twin", "b", "f1", "f2"}));
+    EXPECT_EQ(model().planDrafts().at(0).title, QStringLiteral("a")) << "its twin stays first in the plan";
 
     // Paging and refreshing.
     ZephylWire::InstagramFeedResponse page;
