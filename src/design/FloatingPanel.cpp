@@ -60,12 +60,15 @@ FloatingPanel::FloatingPanel(QSize size, bool allowsKey, QWidget *parent)
 
 bool FloatingPanel::eventFilter(QObject *watched, QEvent *event)
 {
+    // Asked again of the window manager once it has mapped the window anew: a
+    // quick hide and show can have it drop what was written before the map,
+    // as it withdraws the window. An exposure of the earlier map can reach the
+    // panel after the new show, before the window manager has withdrawn the
+    // window, let alone mapped it again: only the server's word that the
+    // window is mapped ends the wait.
     if (event->type() == QEvent::Expose && m_markWhenMapped && watched == windowHandle() &&
-        windowHandle()->isExposed()) {
-        // Asked again of the window manager now that it manages the window: a
-        // quick hide and show can have it drop what was written before the map.
+        windowHandle()->isExposed() && markFloatingForWindowManager()) {
         m_markWhenMapped = false;
-        markFloatingForWindowManager();
         Q_EMIT mapped();
     }
     return QWidget::eventFilter(watched, event);
@@ -108,10 +111,10 @@ void FloatingPanel::hideEvent(QHideEvent *event)
     m_dragging = false;
 }
 
-void FloatingPanel::markFloatingForWindowManager()
+bool FloatingPanel::markFloatingForWindowManager()
 {
-    if (X11::available())
-        X11::markFloating(static_cast<unsigned int>(winId()));
+    // Without X there is no window manager to wait for.
+    return !X11::available() || X11::markFloating(static_cast<unsigned int>(winId()));
 }
 
 void FloatingPanel::moveEvent(QMoveEvent *event)

@@ -52,8 +52,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    // Sticky, out of the taskbar and pager, on all desktops: what Qt's flags do not say.
-    void markFloatingForWindowManager();
+    // Sticky, out of the taskbar and pager, on all desktops: what Qt's flags do
+    // not say. Whether the window manager was asked (the window is mapped).
+    bool markFloatingForWindowManager();
 
     bool m_allowsKey = false;
     QPointer<QWidget> m_content;

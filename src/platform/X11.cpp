@@ -566,11 +566,11 @@ bool isMapped(xcb_connection_t *c, xcb_window_t w)
 }
 } // namespace
 
-void markFloating(unsigned int window)
+bool markFloating(unsigned int window)
 {
     xcb_connection_t *c = connection();
     if (!c || !window)
-        return;
+        return false;
     const xcb_atom_t wmState = internAtom(c, "_NET_WM_STATE");
     const xcb_atom_t wmDesktop = internAtom(c, "_NET_WM_DESKTOP");
     const std::array<xcb_atom_t, 4> wanted{internAtom(c, "_NET_WM_STATE_STICKY"),
@@ -595,7 +595,7 @@ void markFloating(unsigned int window)
                             atoms.data());
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, wmDesktop, XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
         xcb_flush(c);
-        return;
+        return false;
     }
     // A managed window changes state only through requests to the window manager.
     auto send = [&](xcb_atom_t type, std::array<uint32_t, 5> data) {
@@ -614,6 +614,7 @@ void markFloating(unsigned int window)
     send(wmState, {add, wanted[2], wanted[3], sourceApplication, 0});
     send(wmDesktop, {allDesktops, sourceApplication, 0, 0, 0});
     xcb_flush(c);
+    return true;
 }
 
 } // namespace X11

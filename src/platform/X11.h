@@ -89,8 +89,9 @@ std::optional<QPoint> pointerAhead();
 // Asks the window manager to keep `window` on every desktop, above normal
 // windows and out of the taskbar and pager. Written as properties while the
 // window is unmapped (they are read when it is mapped) and sent as requests
-// to the window manager once it is managed.
-void markFloating(unsigned int window);
+// to the window manager once it is managed. Returns whether they were sent:
+// the server has the window mapped, so the window manager has taken it in.
+bool markFloating(unsigned int window);
 // Each time the server says a top-level window moved, Qt asks it again where the
 // window is and waits for the answer (a window manager may have put it in a
 // frame). An override-redirect window of ours lies on the root itself, so the
