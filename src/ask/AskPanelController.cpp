@@ -96,6 +96,7 @@ AskPanelController::AskPanelController(AppModel &model, QObject *parent)
     m_panel->setWindowTitle(L10n::t("Ask the cat"));
     m_view = new AskBarView(model, *m_bridge);
     m_panel->setContentView(m_view);
+    m_panel->setCornerRadius(AskBarView::kRadius);
     connect(m_panel.get(), &FloatingPanel::frameChanged, this, &AskPanelController::followPanel);
     m_answerWait.setSingleShot(true);
     m_answerWait.setInterval(kAnswerWaitMs);

@@ -6,6 +6,10 @@
 #include <QMouseEvent>
 #include <QWindow>
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 namespace {
 
 // Asks for the keyboard when the user presses anywhere in a panel that may have
@@ -25,6 +29,31 @@ protected:
 private:
     QWidget *m_panel;
 };
+
+// A rounded rectangle of `size` pixels with corners of `radius` pixels, row by
+// row: each pixel wholly inside it. A pixel the card only partly covers is
+// partly transparent, which without a compositor shows darkened; the card's
+// own colours make the edge. Rows of the same span are one rectangle.
+std::vector<QRect> roundedRows(QSize size, double radius)
+{
+    const int width = size.width(), height = size.height();
+    const double r = std::min({radius, width / 2.0, height / 2.0});
+    std::vector<QRect> rows;
+    for (int y = 0; y < height; ++y) {
+        // How far into a corner's height the row's outer edge lies, and how
+        // far in from the side the arc is there.
+        const double up = std::max({0.0, r - y, y + 1 - (height - r)});
+        const double inset = up > 0 ? r - std::sqrt(std::max(0.0, r * r - up * up)) : 0.0;
+        const int left = int(std::ceil(inset - 1e-9));
+        if (width - 2 * left <= 0)
+            continue;
+        if (!rows.empty() && rows.back().left() == left && rows.back().bottom() == y - 1)
+            rows.back().setBottom(y);
+        else
+            rows.emplace_back(left, y, width - 2 * left, 1);
+    }
+    return rows;
+}
 
 Qt::WindowFlags flagsFor(bool allowsKey)
 {
@@ -58,6 +87,8 @@ FloatingPanel::FloatingPanel(QSize size, bool allowsKey, QWidget *parent)
     }
 }
 
+FloatingPanel::~FloatingPanel() { X11::unwatchCompositor(m_compositorWatch); }
+
 bool FloatingPanel::eventFilter(QObject *watched, QEvent *event)
 {
     // Asked again of the window manager once it has mapped the window anew: a
@@ -72,6 +103,37 @@ bool FloatingPanel::eventFilter(QObject *watched, QEvent *event)
         Q_EMIT mapped();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool FloatingPanel::event(QEvent *event)
+{
+    // A new native window starts whole.
+    if (event->type() == QEvent::WinIdChange && m_cornerRadius > 0)
+        applyShape();
+    return QWidget::event(event);
+}
+
+void FloatingPanel::setCornerRadius(double radius)
+{
+    if (radius == m_cornerRadius)
+        return;
+    m_cornerRadius = radius;
+    if (m_cornerRadius > 0 && !m_compositorWatch)
+        m_compositorWatch = X11::watchCompositor([this] { applyShape(); });
+    applyShape();
+}
+
+void FloatingPanel::applyShape()
+{
+    if (!X11::available() || !testAttribute(Qt::WA_WState_Created))
+        return;
+    const auto window = static_cast<unsigned int>(winId());
+    if (m_cornerRadius <= 0 || X11::compositorRunning()) {
+        X11::setBoundingShape(window, std::nullopt);
+        return;
+    }
+    const double ratio = devicePixelRatioF() > 0 ? devicePixelRatioF() : 1.0;
+    X11::setBoundingShape(window, roundedRows((QSizeF(size()) * ratio).toSize(), m_cornerRadius * ratio));
 }
 
 void FloatingPanel::setContentView(QWidget *view)
@@ -128,6 +190,8 @@ void FloatingPanel::resizeEvent(QResizeEvent *event)
     QWidget::resizeEvent(event);
     if (m_content)
         m_content->setGeometry(rect());
+    if (m_cornerRadius > 0)
+        applyShape();
     Q_EMIT frameChanged();
 }
 

@@ -18,6 +18,7 @@ class FloatingPanel : public QWidget {
 
 public:
     FloatingPanel(QSize size, bool allowsKey, QWidget *parent = nullptr);
+    ~FloatingPanel() override;
 
     bool allowsKey() const { return m_allowsKey; }
 
@@ -31,6 +32,12 @@ public:
     // Brings the panel to the front without activating it.
     void orderFront();
 
+    // The content is a card with corners of `radius` points filling the panel.
+    // Without a compositing manager nothing of a window blends with what lies
+    // beneath, and its transparent corners would show black: the window is
+    // then cut to the card's pixels (those it wholly covers). 0 never cuts.
+    void setCornerRadius(double radius);
+
 Q_SIGNALS:
     // The panel's frame changed place or size (a drag, or a move in code).
     void frameChanged();
@@ -42,6 +49,7 @@ Q_SIGNALS:
     void backgroundClicked(QPoint at);
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
@@ -55,6 +63,8 @@ private:
     // Sticky, out of the taskbar and pager, on all desktops: what Qt's flags do
     // not say. Whether the window manager was asked (the window is mapped).
     bool markFloatingForWindowManager();
+    // Cut to the card while no compositing manager runs, whole while one does.
+    void applyShape();
 
     bool m_allowsKey = false;
     QPointer<QWidget> m_content;
@@ -63,4 +73,6 @@ private:
     QPoint m_pressTopLeft;
     bool m_dragging = false;
     bool m_markWhenMapped = false;
+    double m_cornerRadius = 0;
+    int m_compositorWatch = 0;
 };

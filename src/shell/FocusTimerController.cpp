@@ -62,6 +62,7 @@ void FocusTimerController::install(bool compact)
     m_compact = compact;
     m_view = new FocusTimerView(m_model, compact);
     m_panel->setContentView(m_view);
+    m_panel->setCornerRadius(FocusTimerView::metrics(compact).caseRadius);
 }
 
 void FocusTimerController::show(bool compact)

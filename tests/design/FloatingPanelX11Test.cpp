@@ -2,21 +2,29 @@
 // manager is told, who gets the keyboard, and moving it by its background.
 #include <gtest/gtest.h>
 
+#include "app/FlowTestSupport.h"
+#include "ask/AskPanelController.h"
 #include "design/FloatingPanel.h"
 #include "platform/X11.h"
+#include "shell/FocusTimerController.h"
 #include "support/TestSupport.h"
 #include "support/X11TestSupport.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QProcess>
+#include <QScreen>
+#include <QUuid>
 #include <QSignalSpy>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
 
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -186,4 +194,116 @@ TEST(FloatingPanelX11, DraggingTheBackgroundMovesThePanelAndReportsEachFrame)
     QApplication::processEvents();
     EXPECT_FALSE(panel.dragging());
     EXPECT_EQ(clicked.count(), 0);
+}
+
+namespace {
+
+// Long enough for a loaded machine to draw the panels.
+constexpr std::chrono::seconds kPixelWait(10);
+
+// The desktop's colour where nothing of ours lies.
+const QColor kDesktop(0x3a, 0x6e, 0xa5);
+
+QColor rootPixel(QPoint at)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(0, at.x(), at.y(), 1, 1).toImage().pixelColor(0, 0);
+}
+
+// Whether the X server has the window cut to a shape of its own.
+bool cutOnServer(const QWidget *panel)
+{
+    xcb_connection_t *c = X11::connection();
+    xcb_shape_query_extents_reply_t *r =
+        xcb_shape_query_extents_reply(c, xcb_shape_query_extents(c, xcb_window_t(panel->winId())), nullptr);
+    const bool cut = r && r->bounding_shaped;
+    std::free(r);
+    return cut;
+}
+
+// On the server, at each corner of the panel, the desktop shows outside the
+// rounded card of `radius` (on the diagonal too, not just at the corner pixel)
+// and the card's light face inside it, as at the middle of each edge.
+::testing::AssertionResult showsItsRoundedCard(const QWidget *panel, int radius)
+{
+    const QRect frame = serverFrame(panel);
+    // Where the arc crosses the corner's diagonal, in from the corner.
+    const double arc = radius - radius / std::sqrt(2.0);
+    const int out = int(arc * 0.6), in = int(std::ceil(arc)) + 3;
+    const auto light = [](QColor c) { return qGray(c.rgb()) > 0xB0; };
+    QStringList wrong;
+    const auto expect = [&](QPoint local, bool desktop) {
+        const QColor seen = rootPixel(frame.topLeft() + local);
+        if (desktop ? seen != kDesktop : !light(seen))
+            wrong << QStringLiteral("%1,%2 is %3").arg(local.x()).arg(local.y()).arg(seen.name());
+    };
+    const int right = frame.width() - 1, bottom = frame.height() - 1;
+    for (const QPoint corner : {QPoint(0, 0), QPoint(right, 0), QPoint(0, bottom), QPoint(right, bottom)}) {
+        const QPoint inward(corner.x() == 0 ? 1 : -1, corner.y() == 0 ? 1 : -1);
+        expect(corner, true);
+        expect(corner + inward * out, true);
+        expect(corner + inward * in, false);
+    }
+    for (const QPoint edge : {QPoint(frame.width() / 2, 1), QPoint(frame.width() / 2, bottom - 1),
+                              QPoint(1, frame.height() / 2), QPoint(right - 1, frame.height() / 2)})
+        expect(edge, false);
+    if (wrong.isEmpty())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "at " << frame.x() << "," << frame.y() << ": "
+                                         << wrong.join(QStringLiteral("; ")).toStdString();
+}
+
+} // namespace
+
+// Without a compositing manager nothing of a window blends with what lies
+// beneath: the transparent corners of the ask panel and of the focus timer
+// would show black. Each is cut to its rounded card there, as long as no
+// compositing manager runs.
+TEST(FloatingPanelWithoutCompositor, TheAskPanelAndTheFocusTimerAreCutToTheirRoundedCards)
+{
+    if (X11::compositorRunning())
+        GTEST_SKIP() << "runs in a session without a compositing manager";
+    ASSERT_EQ(runTool(QStringLiteral("xsetroot"), {"-solid", kDesktop.name()}), 0);
+    flowtest::Flows flows;
+    AppModel &model = flows.model();
+    model.startFocus(25);
+    FocusTimerController timer(model);
+    AskPanelController ask(model);
+    pointAt(QPoint(640, 300));
+    ask.show(false);
+    timer.show(false);
+    const auto settled = [](const QWidget *panel) {
+        return panel->windowHandle()->isExposed() && serverFrame(panel).size() == panel->size();
+    };
+    ASSERT_TRUE(spinUntil([&] { return settled(ask.panel()) && settled(timer.panel()); }));
+    EXPECT_TRUE(spinUntil([&] { return bool(showsItsRoundedCard(ask.panel(), 28)); }, kPixelWait))
+        << showsItsRoundedCard(ask.panel(), 28).message();
+    EXPECT_TRUE(spinUntil([&] { return bool(showsItsRoundedCard(timer.panel(), 26)); }, kPixelWait))
+        << showsItsRoundedCard(timer.panel(), 26).message();
+
+    // The compact clock, and the ask panel grown by a line of the conversation.
+    timer.hide();
+    timer.show(true);
+    ASSERT_TRUE(spinUntil([&] { return settled(timer.panel()) && timer.panel()->width() == 86; }));
+    EXPECT_TRUE(spinUntil([&] { return bool(showsItsRoundedCard(timer.panel(), 15)); }, kPixelWait))
+        << showsItsRoundedCard(timer.panel(), 15).message();
+    const int before = ask.panel()->height();
+    model.setCatChat({CatChatLine{QUuid::createUuid(), true, QStringLiteral("How are you?"), CatLook::neutral, {}},
+                      CatChatLine{QUuid::createUuid(), false, QStringLiteral("Purring along."), CatLook::happy, {}}});
+    ASSERT_TRUE(spinUntil([&] { return settled(ask.panel()) && ask.panel()->height() != before; }));
+    EXPECT_TRUE(spinUntil([&] { return bool(showsItsRoundedCard(ask.panel(), 28)); }, kPixelWait))
+        << showsItsRoundedCard(ask.panel(), 28).message();
+
+    // A compositing manager blends the whole window, its soft corners included;
+    // once it quits, the panels are cut again.
+    QProcess compositor;
+    compositor.start(QStringLiteral("xcompmgr"), {});
+    ASSERT_TRUE(compositor.waitForStarted());
+    EXPECT_TRUE(spinUntil([&] { return !cutOnServer(ask.panel()) && !cutOnServer(timer.panel()); }));
+    compositor.terminate();
+    ASSERT_TRUE(compositor.waitForFinished(5000));
+    EXPECT_TRUE(spinUntil([&] { return cutOnServer(ask.panel()) && cutOnServer(timer.panel()); }));
+    EXPECT_TRUE(spinUntil([&] { return bool(showsItsRoundedCard(timer.panel(), 15)); }, kPixelWait))
+        << showsItsRoundedCard(timer.panel(), 15).message();
+    ask.hide();
+    timer.hide();
 }
