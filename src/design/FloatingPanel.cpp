@@ -85,9 +85,20 @@ FloatingPanel::FloatingPanel(QSize size, bool allowsKey, QWidget *parent)
         if (allowsKey)
             window->installEventFilter(new ActivateOnPress(this));
     }
+    // Hidden and shown again quickly, the window manager can take the steps in
+    // an order that loses the last one: it lets the window go after mapping it,
+    // or maps it after it was hidden. Its notices tell when it has acted.
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(kQuietMs);
+    connect(&m_quiet, &QTimer::timeout, this, &FloatingPanel::keepInStepWithServer);
+    m_managingWatch = X11::watchManaging(static_cast<unsigned int>(winId()), [this] { m_quiet.start(); });
 }
 
-FloatingPanel::~FloatingPanel() { X11::unwatchCompositor(m_compositorWatch); }
+FloatingPanel::~FloatingPanel()
+{
+    X11::unwatchCompositor(m_compositorWatch);
+    X11::unwatchManaging(m_managingWatch);
+}
 
 bool FloatingPanel::eventFilter(QObject *watched, QEvent *event)
 {
@@ -171,6 +182,19 @@ void FloatingPanel::hideEvent(QHideEvent *event)
     // next show's moves are not the hand's.
     m_pressGlobal.reset();
     m_dragging = false;
+}
+
+void FloatingPanel::keepInStepWithServer()
+{
+    const auto window = static_cast<unsigned int>(winId());
+    if (isVisible() && X11::withdrawnOnServer(window)) {
+        // Written before the map, and asked for again once the window manager has mapped it.
+        m_markWhenMapped = true;
+        markFloatingForWindowManager();
+        X11::map(window);
+    } else if (!isVisible() && X11::mappedOnServer(window)) {
+        X11::withdraw(window);
+    }
 }
 
 bool FloatingPanel::markFloatingForWindowManager()

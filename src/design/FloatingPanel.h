@@ -3,6 +3,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QSize>
+#include <QTimer>
 #include <QWidget>
 
 #include <optional>
@@ -17,6 +18,10 @@ class FloatingPanel : public QWidget {
     Q_OBJECT
 
 public:
+    // How long the window manager's notices of the panel must have been quiet
+    // before the panel's place on the server is set right.
+    static constexpr int kQuietMs = 200;
+
     FloatingPanel(QSize size, bool allowsKey, QWidget *parent = nullptr);
     ~FloatingPanel() override;
 
@@ -65,6 +70,9 @@ private:
     bool markFloatingForWindowManager();
     // Cut to the card while no compositing manager runs, whole while one does.
     void applyShape();
+    // Once the window manager has had its last word: a shown panel it has let
+    // go is asked for again, a hidden one it has mapped is withdrawn again.
+    void keepInStepWithServer();
 
     bool m_allowsKey = false;
     QPointer<QWidget> m_content;
@@ -75,4 +83,6 @@ private:
     bool m_markWhenMapped = false;
     double m_cornerRadius = 0;
     int m_compositorWatch = 0;
+    int m_managingWatch = 0;
+    QTimer m_quiet;
 };
