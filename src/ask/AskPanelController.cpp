@@ -5,6 +5,7 @@
 #include "ask/AskPanelBridge.h"
 #include "design/L10n.h"
 #include "design/FloatingPanel.h"
+#include "design/WindowTitles.h"
 #include "platform/X11.h"
 
 #include <QAbstractNativeEventFilter>
@@ -93,9 +94,10 @@ AskPanelController::AskPanelController(AppModel &model, QObject *parent)
       m_panel(std::make_unique<FloatingPanel>(QSize(kWidth, kHeight), true)), m_model(model),
       m_desktop(std::make_unique<FreshPointerDesktop>())
 {
-    m_panel->setWindowTitle(L10n::t("Ask the cat"));
+    WindowTitles::set(m_panel.get(), [] { return L10n::t("Ask the cat"); });
     m_view = new AskBarView(model, *m_bridge);
     m_panel->setContentView(m_view);
+    m_panel->setCornerRadius(AskBarView::kRadius);
     connect(m_panel.get(), &FloatingPanel::frameChanged, this, &AskPanelController::followPanel);
     m_answerWait.setSingleShot(true);
     m_answerWait.setInterval(kAnswerWaitMs);

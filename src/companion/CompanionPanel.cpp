@@ -1,6 +1,7 @@
 #include "companion/CompanionPanel.h"
 
 #include "design/L10n.h"
+#include "design/WindowTitles.h"
 #include "platform/X11.h"
 #include "platform/X11Pictures.h"
 
@@ -68,7 +69,7 @@ CompanionPanel::CompanionPanel(const CompanionScreen &screen, const QRect &qtGeo
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_NoSystemBackground);
     setAttribute(Qt::WA_AlwaysStackOnTop);
-    setWindowTitle(L10n::t("Your cat"));
+    WindowTitles::set(this, [] { return L10n::t("Your cat"); });
     setFocusPolicy(Qt::NoFocus);
     if (screen.screen)
         setScreen(screen.screen);

@@ -6,6 +6,10 @@
 #include <QMouseEvent>
 #include <QWindow>
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 namespace {
 
 // Asks for the keyboard when the user presses anywhere in a panel that may have
@@ -25,6 +29,31 @@ protected:
 private:
     QWidget *m_panel;
 };
+
+// A rounded rectangle of `size` pixels with corners of `radius` pixels, row by
+// row: each pixel wholly inside it. A pixel the card only partly covers is
+// partly transparent, which without a compositor shows darkened; the card's
+// own colours make the edge. Rows of the same span are one rectangle.
+std::vector<QRect> roundedRows(QSize size, double radius)
+{
+    const int width = size.width(), height = size.height();
+    const double r = std::min({radius, width / 2.0, height / 2.0});
+    std::vector<QRect> rows;
+    for (int y = 0; y < height; ++y) {
+        // How far into a corner's height the row's outer edge lies, and how
+        // far in from the side the arc is there.
+        const double up = std::max({0.0, r - y, y + 1 - (height - r)});
+        const double inset = up > 0 ? r - std::sqrt(std::max(0.0, r * r - up * up)) : 0.0;
+        const int left = int(std::ceil(inset - 1e-9));
+        if (width - 2 * left <= 0)
+            continue;
+        if (!rows.empty() && rows.back().left() == left && rows.back().bottom() == y - 1)
+            rows.back().setBottom(y);
+        else
+            rows.emplace_back(left, y, width - 2 * left, 1);
+    }
+    return rows;
+}
 
 Qt::WindowFlags flagsFor(bool allowsKey)
 {
@@ -56,19 +85,66 @@ FloatingPanel::FloatingPanel(QSize size, bool allowsKey, QWidget *parent)
         if (allowsKey)
             window->installEventFilter(new ActivateOnPress(this));
     }
+    // Hidden and shown again quickly, the window manager can take the steps in
+    // an order that loses the last one: it lets the window go after mapping it,
+    // or maps it after it was hidden. Its notices tell when it has acted.
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(kQuietMs);
+    connect(&m_quiet, &QTimer::timeout, this, &FloatingPanel::keepInStepWithServer);
+    m_managingWatch = X11::watchManaging(static_cast<unsigned int>(winId()), [this] { m_quiet.start(); });
+}
+
+FloatingPanel::~FloatingPanel()
+{
+    X11::unwatchCompositor(m_compositorWatch);
+    X11::unwatchManaging(m_managingWatch);
 }
 
 bool FloatingPanel::eventFilter(QObject *watched, QEvent *event)
 {
+    // Asked again of the window manager once it has mapped the window anew: a
+    // quick hide and show can have it drop what was written before the map,
+    // as it withdraws the window. An exposure of the earlier map can reach the
+    // panel after the new show, before the window manager has withdrawn the
+    // window, let alone mapped it again: only the server's word that the
+    // window is mapped ends the wait.
     if (event->type() == QEvent::Expose && m_markWhenMapped && watched == windowHandle() &&
-        windowHandle()->isExposed()) {
-        // Asked again of the window manager now that it manages the window: a
-        // quick hide and show can have it drop what was written before the map.
+        windowHandle()->isExposed() && markFloatingForWindowManager()) {
         m_markWhenMapped = false;
-        markFloatingForWindowManager();
         Q_EMIT mapped();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool FloatingPanel::event(QEvent *event)
+{
+    // A new native window starts whole.
+    if (event->type() == QEvent::WinIdChange && m_cornerRadius > 0)
+        applyShape();
+    return QWidget::event(event);
+}
+
+void FloatingPanel::setCornerRadius(double radius)
+{
+    if (radius == m_cornerRadius)
+        return;
+    m_cornerRadius = radius;
+    if (m_cornerRadius > 0 && !m_compositorWatch)
+        m_compositorWatch = X11::watchCompositor([this] { applyShape(); });
+    applyShape();
+}
+
+void FloatingPanel::applyShape()
+{
+    if (!X11::available() || !testAttribute(Qt::WA_WState_Created))
+        return;
+    const auto window = static_cast<unsigned int>(winId());
+    if (m_cornerRadius <= 0 || X11::compositorRunning()) {
+        X11::setBoundingShape(window, std::nullopt);
+        return;
+    }
+    const double ratio = devicePixelRatioF() > 0 ? devicePixelRatioF() : 1.0;
+    X11::setBoundingShape(window, roundedRows((QSizeF(size()) * ratio).toSize(), m_cornerRadius * ratio));
 }
 
 void FloatingPanel::setContentView(QWidget *view)
@@ -108,10 +184,23 @@ void FloatingPanel::hideEvent(QHideEvent *event)
     m_dragging = false;
 }
 
-void FloatingPanel::markFloatingForWindowManager()
+void FloatingPanel::keepInStepWithServer()
 {
-    if (X11::available())
-        X11::markFloating(static_cast<unsigned int>(winId()));
+    const auto window = static_cast<unsigned int>(winId());
+    if (isVisible() && X11::withdrawnOnServer(window)) {
+        // Written before the map, and asked for again once the window manager has mapped it.
+        m_markWhenMapped = true;
+        markFloatingForWindowManager();
+        X11::map(window);
+    } else if (!isVisible() && X11::mappedOnServer(window)) {
+        X11::withdraw(window);
+    }
+}
+
+bool FloatingPanel::markFloatingForWindowManager()
+{
+    // Without X there is no window manager to wait for.
+    return !X11::available() || X11::markFloating(static_cast<unsigned int>(winId()));
 }
 
 void FloatingPanel::moveEvent(QMoveEvent *event)
@@ -125,6 +214,8 @@ void FloatingPanel::resizeEvent(QResizeEvent *event)
     QWidget::resizeEvent(event);
     if (m_content)
         m_content->setGeometry(rect());
+    if (m_cornerRadius > 0)
+        applyShape();
     Q_EMIT frameChanged();
 }
 

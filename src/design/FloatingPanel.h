@@ -3,6 +3,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QSize>
+#include <QTimer>
 #include <QWidget>
 
 #include <optional>
@@ -17,7 +18,12 @@ class FloatingPanel : public QWidget {
     Q_OBJECT
 
 public:
+    // How long the window manager's notices of the panel must have been quiet
+    // before the panel's place on the server is set right.
+    static constexpr int kQuietMs = 200;
+
     FloatingPanel(QSize size, bool allowsKey, QWidget *parent = nullptr);
+    ~FloatingPanel() override;
 
     bool allowsKey() const { return m_allowsKey; }
 
@@ -31,6 +37,12 @@ public:
     // Brings the panel to the front without activating it.
     void orderFront();
 
+    // The content is a card with corners of `radius` points filling the panel.
+    // Without a compositing manager nothing of a window blends with what lies
+    // beneath, and its transparent corners would show black: the window is
+    // then cut to the card's pixels (those it wholly covers). 0 never cuts.
+    void setCornerRadius(double radius);
+
 Q_SIGNALS:
     // The panel's frame changed place or size (a drag, or a move in code).
     void frameChanged();
@@ -42,6 +54,7 @@ Q_SIGNALS:
     void backgroundClicked(QPoint at);
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
@@ -52,8 +65,14 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    // Sticky, out of the taskbar and pager, on all desktops: what Qt's flags do not say.
-    void markFloatingForWindowManager();
+    // Sticky, out of the taskbar and pager, on all desktops: what Qt's flags do
+    // not say. Whether the window manager was asked (the window is mapped).
+    bool markFloatingForWindowManager();
+    // Cut to the card while no compositing manager runs, whole while one does.
+    void applyShape();
+    // Once the window manager has had its last word: a shown panel it has let
+    // go is asked for again, a hidden one it has mapped is withdrawn again.
+    void keepInStepWithServer();
 
     bool m_allowsKey = false;
     QPointer<QWidget> m_content;
@@ -62,4 +81,8 @@ private:
     QPoint m_pressTopLeft;
     bool m_dragging = false;
     bool m_markWhenMapped = false;
+    double m_cornerRadius = 0;
+    int m_compositorWatch = 0;
+    int m_managingWatch = 0;
+    QTimer m_quiet;
 };

@@ -566,11 +566,11 @@ bool isMapped(xcb_connection_t *c, xcb_window_t w)
 }
 } // namespace
 
-void markFloating(unsigned int window)
+bool markFloating(unsigned int window)
 {
     xcb_connection_t *c = connection();
     if (!c || !window)
-        return;
+        return false;
     const xcb_atom_t wmState = internAtom(c, "_NET_WM_STATE");
     const xcb_atom_t wmDesktop = internAtom(c, "_NET_WM_DESKTOP");
     const std::array<xcb_atom_t, 4> wanted{internAtom(c, "_NET_WM_STATE_STICKY"),
@@ -595,7 +595,7 @@ void markFloating(unsigned int window)
                             atoms.data());
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, wmDesktop, XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
         xcb_flush(c);
-        return;
+        return false;
     }
     // A managed window changes state only through requests to the window manager.
     auto send = [&](xcb_atom_t type, std::array<uint32_t, 5> data) {
@@ -614,6 +614,7 @@ void markFloating(unsigned int window)
     send(wmState, {add, wanted[2], wanted[3], sourceApplication, 0});
     send(wmDesktop, {allDesktops, sourceApplication, 0, 0, 0});
     xcb_flush(c);
+    return true;
 }
 
 } // namespace X11
@@ -634,6 +635,105 @@ void withdraw(unsigned int window)
     xcb_send_event(c, 0, rootWindow(), XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char *>(&event));
     xcb_flush(c);
+}
+
+void map(unsigned int window)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !window)
+        return;
+    xcb_map_window(c, window);
+    xcb_flush(c);
+}
+
+bool mappedOnServer(unsigned int window)
+{
+    xcb_connection_t *c = connection();
+    return c && window && isMapped(c, window);
+}
+
+bool withdrawnOnServer(unsigned int window)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !window || isMapped(c, window))
+        return false;
+    const xcb_atom_t wmState = internAtom(c, "WM_STATE");
+    xcb_get_property_reply_t *reply =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, wmState, wmState, 0, 1), nullptr);
+    // ICCCM's states: 0 withdrawn, 1 normal, 3 iconic.
+    const bool kept = reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 4 &&
+                      *static_cast<const uint32_t *>(xcb_get_property_value(reply)) != 0;
+    std::free(reply);
+    return !kept;
+}
+
+namespace {
+
+// Hears the server's notices of the watched windows' maps, unmaps, reparents
+// and WM_STATE changes on Qt's own connection, and lets Qt have them too.
+class ManagingWatch final : public QAbstractNativeEventFilter {
+public:
+    explicit ManagingWatch(xcb_atom_t wmState) : m_wmState(wmState) {}
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        auto *event = static_cast<xcb_generic_event_t *>(message);
+        xcb_window_t window = XCB_NONE;
+        switch (event->response_type & 0x7f) {
+        case XCB_MAP_NOTIFY: window = reinterpret_cast<xcb_map_notify_event_t *>(event)->window; break;
+        case XCB_UNMAP_NOTIFY: window = reinterpret_cast<xcb_unmap_notify_event_t *>(event)->window; break;
+        case XCB_REPARENT_NOTIFY: window = reinterpret_cast<xcb_reparent_notify_event_t *>(event)->window; break;
+        case XCB_PROPERTY_NOTIFY: {
+            auto *notify = reinterpret_cast<xcb_property_notify_event_t *>(event);
+            if (notify->atom == m_wmState)
+                window = notify->window;
+            break;
+        }
+        default: return false;
+        }
+        // A copy: a callback may unwatch.
+        std::vector<std::function<void()>> callbacks;
+        for (const auto &[id, listener] : listeners) {
+            if (listener.first == window)
+                callbacks.push_back(listener.second);
+        }
+        for (const auto &changed : callbacks)
+            changed();
+        return false;
+    }
+    std::map<int, std::pair<xcb_window_t, std::function<void()>>> listeners;
+
+private:
+    xcb_atom_t m_wmState;
+};
+
+ManagingWatch *g_managing = nullptr;
+xcb_connection_t *g_managingConnection = nullptr;
+int g_nextManaging = 1;
+
+} // namespace
+
+int watchManaging(unsigned int window, std::function<void()> changed)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !qApp || !window || !changed)
+        return 0;
+    if (!g_managing || g_managingConnection != c) {
+        // Kept for the life of the process; another application object's connection gets its own.
+        g_managing = new ManagingWatch(internAtom(c, "WM_STATE"));
+        g_managingConnection = c;
+        qApp->installNativeEventFilter(g_managing);
+    }
+    const int id = g_nextManaging++;
+    g_managing->listeners.emplace(id, std::make_pair(xcb_window_t(window), std::move(changed)));
+    return id;
+}
+
+void unwatchManaging(int watch)
+{
+    if (g_managing)
+        g_managing->listeners.erase(watch);
 }
 
 } // namespace X11

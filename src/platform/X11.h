@@ -89,8 +89,9 @@ std::optional<QPoint> pointerAhead();
 // Asks the window manager to keep `window` on every desktop, above normal
 // windows and out of the taskbar and pager. Written as properties while the
 // window is unmapped (they are read when it is mapped) and sent as requests
-// to the window manager once it is managed.
-void markFloating(unsigned int window);
+// to the window manager once it is managed. Returns whether they were sent:
+// the server has the window mapped, so the window manager has taken it in.
+bool markFloating(unsigned int window);
 // Each time the server says a top-level window moved, Qt asks it again where the
 // window is and waits for the answer (a window manager may have put it in a
 // frame). An override-redirect window of ours lies on the root itself, so the
@@ -108,4 +109,18 @@ void repaintFollows(unsigned int window, const std::vector<unsigned int> &sequen
 // (unmap, and the synthetic UnmapNotify a window manager waits for), also when
 // the toolkit already counts it hidden.
 void withdraw(unsigned int window);
+// Asks for the top-level `window` to be mapped, as a toolkit's show does (a
+// window manager takes the request in).
+void map(unsigned int window);
+// Whether the server has `window` mapped (shown, or in a frame not shown yet).
+bool mappedOnServer(unsigned int window);
+// Whether the server has `window` unmapped and no window manager keeps it (its
+// WM_STATE is gone or says withdrawn): only a new map request brings it back.
+bool withdrawnOnServer(unsigned int window);
+// Calls `changed` (on the main thread) each time the server maps, unmaps or
+// reparents the top-level `window`, or a window manager changes its WM_STATE:
+// each step of a window manager taking the window in or letting it go.
+// Returns 0 without X, else a number for unwatchManaging.
+int watchManaging(unsigned int window, std::function<void()> changed);
+void unwatchManaging(int watch);
 } // namespace X11

@@ -4,6 +4,7 @@
 #include "companion/CompanionDesktop.h"
 #include "design/FloatingPanel.h"
 #include "design/L10n.h"
+#include "design/WindowTitles.h"
 #include "platform/X11.h"
 #include "shell/FocusTimerView.h"
 
@@ -29,7 +30,7 @@ FocusTimerController::FocusTimerController(AppModel &model, std::unique_ptr<Comp
     : QObject(parent), m_model(model), m_desktop(std::move(desktop)),
       m_panel(std::make_unique<FloatingPanel>(sizeFor(false), false))
 {
-    m_panel->setWindowTitle(L10n::t("Focus"));
+    WindowTitles::set(m_panel.get(), [] { return L10n::t("Focus"); });
     connect(m_panel.get(), &FloatingPanel::frameChanged, this, [this] { panelFrameChanged(); });
     m_settling.setSingleShot(true);
     m_settling.setInterval(kSettleMs);
@@ -62,6 +63,7 @@ void FocusTimerController::install(bool compact)
     m_compact = compact;
     m_view = new FocusTimerView(m_model, compact);
     m_panel->setContentView(m_view);
+    m_panel->setCornerRadius(FocusTimerView::metrics(compact).caseRadius);
 }
 
 void FocusTimerController::show(bool compact)

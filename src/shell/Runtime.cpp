@@ -15,6 +15,7 @@
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
 #include "design/QtWords.h"
+#include "design/WindowTitles.h"
 #include "platform/X11.h"
 #include "shell/FocusTimerController.h"
 #include "services/ZephylAPI.h"
@@ -237,10 +238,12 @@ void Runtime::wire()
     };
 
     // Windows made after a change of language, and every one that does not set
-    // its own, take the new language's direction; Qt's own words follow too.
+    // its own, take the new language's direction; Qt's own words and the
+    // windows' titles follow too.
     connect(m_model, &AppModel::languageChanged, this, [] {
         QApplication::setLayoutDirection(L10n::layoutDirection());
         QtWords::follow();
+        WindowTitles::follow();
     });
 
     if (m_web)

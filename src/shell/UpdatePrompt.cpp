@@ -5,6 +5,7 @@
 #include "design/DesignFonts.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
+#include "design/WindowTitles.h"
 #include "shell/AppIcon.h"
 #include "shell/Updates.h"
 
@@ -172,7 +173,7 @@ void UpdatePromptController::show(const UpdateOffer &offer, QObject *parent, std
 
     auto *dialog = new PromptDialog(asSheet ? parentWidget->window() : nullptr);
     dialog->setAttribute(Qt::WA_DeleteOnClose, false);
-    dialog->setWindowTitle(L10n::t("A new Zephyl Kitty is ready"));
+    WindowTitles::set(dialog, [] { return L10n::t("A new Zephyl Kitty is ready"); });
     dialog->setWindowIcon(AppIcon::icon());
     dialog->setWindowModality(asSheet ? Qt::WindowModal : Qt::NonModal);
     auto *view = new UpdatePromptView(offer, runningVersion(), dialog);

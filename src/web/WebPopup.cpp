@@ -1,5 +1,6 @@
 #include "web/WebPopup.h"
 
+#include "design/WindowTitles.h"
 #include "platform/X11.h"
 
 #include <QCloseEvent>
@@ -20,13 +21,14 @@ constexpr int kHeight = 760;
 constexpr int kFrameWaitMs = 3000;
 } // namespace
 
-WebPopup::WebPopup(QWebEnginePage *page, const QString &title, std::function<void(WebPopup *)> onClose, QObject *parent)
+WebPopup::WebPopup(QWebEnginePage *page, std::function<QString()> title, std::function<void(WebPopup *)> onClose,
+                   QObject *parent)
     : QObject(parent), m_onClose(std::move(onClose))
 {
     page->setParent(this);
     m_window = new QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                                         Qt::WindowMaximizeButtonHint);
-    m_window->setWindowTitle(title);
+    WindowTitles::set(m_window, std::move(title));
     m_window->resize(kWidth, kHeight);
     auto *layout = new QVBoxLayout(m_window);
     layout->setContentsMargins(0, 0, 0, 0);

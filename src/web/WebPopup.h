@@ -5,6 +5,7 @@
 
 #include <QPoint>
 #include <QRect>
+#include <QString>
 
 #include <functional>
 #include <optional>
@@ -20,7 +21,8 @@ class QWidget;
 class WebPopup final : public QObject {
     Q_OBJECT
 public:
-    WebPopup(QWebEnginePage *page, const QString &title, std::function<void(WebPopup *)> onClose,
+    // `title` words the window's title, now and after each change of language.
+    WebPopup(QWebEnginePage *page, std::function<QString()> title, std::function<void(WebPopup *)> onClose,
              QObject *parent = nullptr);
     ~WebPopup() override;
 

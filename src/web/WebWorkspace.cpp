@@ -902,7 +902,7 @@ void WebWorkspace::handleNewWindow(const QUrl &url, bool userInitiated,
     page->setBackgroundColor(QColor(11, 11, 11));
     installScripts(page, false);
     QPointer<WebWorkspace> self(this);
-    auto *popup = new WebPopup(page, L10n::t("Connect Instagram"), [self](WebPopup *closed) {
+    auto *popup = new WebPopup(page, [] { return L10n::t("Connect Instagram"); }, [self](WebPopup *closed) {
         if (!self)
             return;
         if (self->m_popups.removeAll(closed) > 0)

@@ -11,6 +11,7 @@
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
 #include "design/Titles.h"
+#include "design/WindowTitles.h"
 
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -358,8 +359,7 @@ void CompanionSettingsWindowController::show()
         auto *window = new QWidget;
         window->setAttribute(Qt::WA_DeleteOnClose, false);
         window->setAttribute(Qt::WA_QuitOnClose, false);
-        // Worded once, when the window is made.
-        window->setWindowTitle(L10n::t("Your cat"));
+        WindowTitles::set(window, [] { return L10n::t("Your cat"); });
         auto *layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
         m_view = new CompanionSettingsView(m_model, m_login, window);

@@ -473,11 +473,33 @@ TEST(Runtime, TheTourLeavesTheUsersAskPanelOpen)
 
 TEST(Runtime, SettingsThemeCompanionSwitchAndComposer)
 {
+    LanguageGuard language;
     Coordinator c;
+    // The settings window made in Arabic.
+    c.model().setLanguage(AppLanguage::ar);
     c.raise(AppEvent::of(AppEvent::Kind::settingsRequested));
     QWidget *settings = c.runtime->companionSettings().window();
     ASSERT_NE(settings, nullptr);
     EXPECT_TRUE(settings->isVisible());
+    // Every window's title follows each change of language, on the X server,
+    // where window lists, task switchers and screen readers read it: the ask
+    // panel, the focus timer, the settings window and the cat's window; the
+    // workspace window's is the product's name in every language.
+    ASSERT_FALSE(c.cat().panels().empty());
+    const std::vector<const QWidget *> windows{c.runtime->ask().panel(), c.runtime->timer().panel(), settings,
+                                               c.cat().panels().front(), c.runtime->workspace().window()};
+    const auto titles = [&] {
+        QStringList out;
+        for (const QWidget *w : windows)
+            out << zktest::textProperty(xcb_window_t(w->winId()), "_NET_WM_NAME");
+        return out.join(u'|').toStdString();
+    };
+    EXPECT_EQ(titles(), "اسأل القط|تركيز|قطّك|قطّك|Zephyl");
+    c.model().setLanguage(AppLanguage::en);
+    EXPECT_EQ(titles(), "Ask the cat|Focus|Your cat|Your cat|Zephyl");
+    c.model().setLanguage(AppLanguage::de);
+    EXPECT_EQ(titles(), "Frag die Katze|Fokus|Deine Katze|Deine Katze|Zephyl");
+    c.model().setLanguage(AppLanguage::en);
     settings->close();
     c.raise(AppEvent::of(AppEvent::Kind::settingsRequested));
     EXPECT_EQ(c.runtime->companionSettings().window(), settings) << "one settings window, shown again";

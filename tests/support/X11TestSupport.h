@@ -9,16 +9,21 @@
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QProcess>
 #include <QStringList>
+#include <QThread>
 #include <QVBoxLayout>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -114,6 +119,48 @@ struct SentNotices final : QAbstractNativeEventFilter {
     }
 };
 
+// Waits for what the X server says without handling any event of this process,
+// so the toolkit's own idea of the window stays as it was.
+inline bool untilOnServer(const std::function<bool()> &done)
+{
+    QDeadlineTimer deadline(std::chrono::seconds(20));
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// Stops the window manager at a moment it holds no grab of the server: stopped
+// inside one, it would leave every client of the server waiting for ever.
+inline bool stopWindowManager(pid_t wm)
+{
+    xcb_connection_t *c = X11::connection();
+    QDeadlineTimer deadline(std::chrono::seconds(20));
+    while (!deadline.hasExpired()) {
+        ::kill(wm, SIGSTOP);
+        QThread::msleep(10); // what it wrote before it stopped reaches the server first
+        const unsigned int asked = xcb_get_input_focus(c).sequence;
+        xcb_flush(c);
+        QDeadlineTimer answer(std::chrono::milliseconds(300));
+        while (!answer.hasExpired()) {
+            void *reply = nullptr;
+            xcb_generic_error_t *error = nullptr;
+            if (xcb_poll_for_reply(c, asked, &reply, &error)) {
+                std::free(reply);
+                std::free(error);
+                return true;
+            }
+            QThread::msleep(2);
+        }
+        xcb_discard_reply(c, asked);
+        std::fprintf(stderr, "the window manager was stopped holding the server; it goes on and is stopped again\n");
+        ::kill(wm, SIGCONT);
+        QThread::msleep(20);
+    }
+    return false;
+}
 inline std::vector<uint32_t> property32(xcb_window_t w, const char *name)
 {
     xcb_connection_t *c = X11::connection();

@@ -474,7 +474,7 @@ TEST(WebPopupTwoScreens, OpensOnTheMonitorOfTheWindowItIsOver)
     window.setGeometry(1280 + 150, 120, 700, 500);
     window.show();
     ASSERT_TRUE(zktest::spinUntil([&] { return framed(&window) && window.frameGeometry().left() > 1280; }, 20s));
-    WebPopup popup(new QWebEnginePage, QStringLiteral("Connect Instagram"), {});
+    WebPopup popup(new QWebEnginePage, [] { return QStringLiteral("Connect Instagram"); }, {});
     popup.place(&window);
     const QRect second(1280, 0, 1024, 768);
     const auto frame = [&] { return popup.window()->frameGeometry(); };

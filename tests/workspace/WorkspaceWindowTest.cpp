@@ -25,58 +25,14 @@
 #include <gtest/gtest.h>
 
 #include <xcb/xcb.h>
-#include <xcb/xcbext.h>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 
 using namespace flowtest;
 
 namespace {
 bool waitFor(const std::function<bool()> &done) { return zktest::spinUntil(done, std::chrono::seconds(20)); }
-// Waits for what the X server says without handling any event of this process,
-// so the toolkit's own idea of the window stays as it was.
-bool onServer(const std::function<bool()> &done)
-{
-    QDeadlineTimer deadline(std::chrono::seconds(20));
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-// Stops the window manager at a moment it holds no grab of the server: stopped
-// inside one, it would leave every client of the server waiting for ever.
-bool stopWindowManager(pid_t wm)
-{
-    xcb_connection_t *c = X11::connection();
-    QDeadlineTimer deadline(std::chrono::seconds(20));
-    while (!deadline.hasExpired()) {
-        ::kill(wm, SIGSTOP);
-        QThread::msleep(10); // what it wrote before it stopped reaches the server first
-        const unsigned int asked = xcb_get_input_focus(c).sequence;
-        xcb_flush(c);
-        QDeadlineTimer answer(std::chrono::milliseconds(300));
-        while (!answer.hasExpired()) {
-            void *reply = nullptr;
-            xcb_generic_error_t *error = nullptr;
-            if (xcb_poll_for_reply(c, asked, &reply, &error)) {
-                std::free(reply);
-                std::free(error);
-                return true;
-            }
-            QThread::msleep(2);
-        }
-        xcb_discard_reply(c, asked);
-        std::fprintf(stderr, "the window manager was stopped holding the server; it goes on and is stopped again\n");
-        ::kill(wm, SIGCONT);
-        QThread::msleep(20);
-    }
-    return false;
-}
 } // namespace
 
 bool shortScreen() { return qEnvironmentVariableIsSet("ZK_TEST_SHORT_SCREEN"); }
@@ -151,7 +107,7 @@ TEST(WorkspaceWindowX11, MadeOnceAndShownAgainAfterClosing)
     // (it is held still meanwhile).
     const pid_t wm = pid_t(qEnvironmentVariableIntValue("ZK_XSESSION_WM_PID"));
     ASSERT_GT(wm, 0) << "the rig names its window manager";
-    ASSERT_TRUE(stopWindowManager(wm)) << "the window manager kept the server grabbed";
+    ASSERT_TRUE(zktest::stopWindowManager(wm)) << "the window manager kept the server grabbed";
     window->showMinimized();
     const bool outAtOnce = !controller.inView();
     ::kill(wm, SIGCONT);
@@ -171,7 +127,7 @@ TEST(WorkspaceWindowX11, MadeOnceAndShownAgainAfterClosing)
     // (no event of ours is handled while the server is asked).
     const QString number = QString::number(id);
     zktest::xdotool({QStringLiteral("windowminimize"), number});
-    ASSERT_TRUE(onServer(hiddenOnServer));
+    ASSERT_TRUE(zktest::untilOnServer(hiddenOnServer));
     EXPECT_FALSE(controller.inView()) << "minimised by the window manager";
     controller.show(flows.model(), nullptr);
     ASSERT_TRUE(waitFor([&] { return controller.inView() && !hiddenOnServer(); }));
@@ -180,7 +136,7 @@ TEST(WorkspaceWindowX11, MadeOnceAndShownAgainAfterClosing)
     ASSERT_TRUE(waitFor([] { return zktest::property32(X11::rootWindow(), "_NET_NUMBER_OF_DESKTOPS") == std::vector<uint32_t>{2}; }));
     ASSERT_TRUE(waitFor([&] { return controller.inView(); }));
     zktest::xdotool({QStringLiteral("set_desktop_for_window"), number, QStringLiteral("1")});
-    ASSERT_TRUE(onServer([&] { return zktest::property32(id, "_NET_WM_DESKTOP") == std::vector<uint32_t>{1}; }));
+    ASSERT_TRUE(zktest::untilOnServer([&] { return zktest::property32(id, "_NET_WM_DESKTOP") == std::vector<uint32_t>{1}; }));
     EXPECT_FALSE(controller.inView()) << "on another desktop";
     zktest::xdotool({QStringLiteral("set_desktop_for_window"), number, QStringLiteral("0")});
     EXPECT_TRUE(waitFor([&] { return controller.inView(); }));

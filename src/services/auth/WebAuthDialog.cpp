@@ -1,6 +1,7 @@
 #include "services/auth/WebAuthDialog.h"
 
 #include "design/L10n.h"
+#include "design/WindowTitles.h"
 #include "services/ServiceOrigin.h"
 
 #include <QApplication>
@@ -67,7 +68,7 @@ void WebAuthDialog::registerCallbackScheme(const QByteArray &name)
 WebAuthDialog::WebAuthDialog(QString callbackScheme, bool ephemeral, QWidget *parent)
     : QDialog(parent), m_scheme(std::move(callbackScheme))
 {
-    setWindowTitle(L10n::t("Sign in"));
+    WindowTitles::set(this, [] { return L10n::t("Sign in"); });
     setAttribute(Qt::WA_DeleteOnClose, false);
     resize(520, 680);
     // Registered at start-up; this only helps a program that has not started the engine yet.
