@@ -482,7 +482,7 @@ void MenuPicker::paintEvent(QPaintEvent *)
     painter.setFont(font());
     painter.setPen(PaletteColors::color(Color::text));
     const QString shown = QFontMetricsF(font()).elidedText(currentText(), Qt::ElideRight, text.width());
-    painter.setLayoutDirection(textDirection(shown));
+    painter.setLayoutDirection(textDirection(shown, layoutDirection()));
     painter.drawText(text,
                      int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter |
                          Qt::TextSingleLine),

@@ -3,6 +3,7 @@
 // outcome page, the drop target and the fields.
 
 #include "ScreensTestSupport.h"
+#include "support/TextPixels.h"
 
 #include "app/ComposerTestSupport.h"
 #include "design/ButtonStyles.h"
@@ -583,6 +584,43 @@ TEST_F(SheetTest, TheDatePickerWritesTheDateAsThePlanDoesAndReadsInTheLanguagesD
         QTest::keyClick(picker, Qt::Key_Tab);
         EXPECT_EQ(picker->currentSection(), QDateTimeEdit::MonthSection);
     }
+    QApplication::setLayoutDirection(was);
+}
+
+// In Arabic the drop zone's line of file kinds reads from the right, though it
+// begins with a Latin word: "JPEG" is drawn at the right of the line, not at
+// its left as a line laid out left to right would have it.
+TEST_F(SheetTest, TheDropZonesLineOfKindsReadsFromTheRightInArabic)
+{
+    const Qt::LayoutDirection was = QApplication::layoutDirection();
+    model().setComposerPresented(false);
+    model().setLanguage(AppLanguage::ar);
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    model().setComposerPresented(true);
+    settle();
+    TextBlock *kinds = nullptr;
+    for (TextBlock *block : view()->editor()->dropZone()->findChildren<TextBlock *>()) {
+        if (block->text().startsWith(QStringLiteral("JPEG ")))
+            kinds = block;
+    }
+    ASSERT_NE(kinds, nullptr);
+    const QString line = kinds->text();
+    // The word drawn alone by the same block, then found in the whole line.
+    const QImage before = zktest::shownPixels(kinds);
+    kinds->setText(QStringLiteral("JPEG"));
+    const QImage alone = zktest::shownPixels(kinds, before);
+    kinds->setText(line);
+    const QImage drawn = zktest::shownPixels(kinds, alone);
+    ASSERT_FALSE(alone.isNull());
+    ASSERT_FALSE(drawn.isNull());
+    const QRect wordInk = zktest::inkBox(alone), lineInk = zktest::inkBox(drawn);
+    ASSERT_FALSE(wordInk.isEmpty());
+    const zktest::TextMatch word = zktest::findDrawn(drawn, alone.copy(wordInk));
+    EXPECT_LT(word.difference, 25) << "JPEG is drawn";
+    EXPECT_GT(word.at.x(), lineInk.center().x()) << "JPEG at " << word.at.x() << " in ink from " << lineInk.left()
+                                                 << " to " << lineInk.right();
+    model().setComposerPresented(false);
+    model().setLanguage(AppLanguage::en);
     QApplication::setLayoutDirection(was);
 }
 

@@ -2,6 +2,7 @@
 // preview, offscreen over the scripted service in virtual time.
 
 #include "ScreensTestSupport.h"
+#include "support/TextPixels.h"
 
 #include "Certificate.h"
 #include "StandinServer.h"
@@ -1717,4 +1718,49 @@ TEST_F(PlannerTest, DatesFollowTheLanguageInUseAndStayWholeInRightToLeftText)
             << DateText::editorFormat().toStdString();
     }
     model().setLanguage(AppLanguage::en);
+}
+
+// The week's title reads from the language's side: in Arabic and Hebrew its
+// first date, the week's Monday, is drawn on the right and the Sunday on the
+// left (the dates are isolated runs, so only the title's own direction can
+// put them there); in German the other way round. Each date is drawn alone by the
+// title itself and then found in the whole title's pixels, the X server's
+// when the suite runs on one.
+TEST_F(PlannerTest, TheWeeksTitleStartsWithItsFirstDayOnTheReadingSide)
+{
+    const Qt::LayoutDirection was = QApplication::layoutDirection();
+    flows.h.clock.setNow(QDateTime(QDate(2026, 12, 30), QTime(10, 0), QTimeZone::systemTimeZone()));
+    const QDate monday(2026, 12, 28), sunday(2027, 1, 3);
+    for (AppLanguage language : {AppLanguage::ar, AppLanguage::he, AppLanguage::de}) {
+        SCOPED_TRACE(AppLanguages::rawValue(language).toStdString());
+        model().setLanguage(language);
+        QApplication::setLayoutDirection(L10n::layoutDirection()); // as the application does
+        plan()->showToday();
+        settle();
+        auto *title = plan()->findChild<TextBlock *>(QStringLiteral("weekTitle"));
+        ASSERT_NE(title, nullptr);
+        const QString whole = title->text();
+        ASSERT_EQ(whole, DateText::weekTitle(monday, sunday));
+        QImage alone[2], shown = zktest::shownPixels(title);
+        const QString dates[2] = {DateText::dayMonth(monday), DateText::dayMonth(sunday)};
+        for (int i = 0; i < 2; ++i) {
+            title->setText(dates[i]);
+            shown = zktest::shownPixels(title, shown);
+            const QRect ink = zktest::inkBox(shown);
+            ASSERT_FALSE(ink.isEmpty());
+            alone[i] = shown.copy(ink);
+        }
+        title->setText(whole);
+        const QImage drawn = zktest::shownPixels(title, shown);
+        ASSERT_FALSE(drawn.isNull());
+        const zktest::TextMatch first = zktest::findDrawn(drawn, alone[0]), last = zktest::findDrawn(drawn, alone[1]);
+        EXPECT_LT(first.difference, 25) << "the first day is drawn";
+        EXPECT_LT(last.difference, 25) << "the last day is drawn";
+        if (L10n::layoutDirection() == Qt::RightToLeft)
+            EXPECT_GT(first.at.x(), last.at.x() + alone[1].width()) << "the week's first day on the right";
+        else
+            EXPECT_LT(first.at.x() + alone[0].width(), last.at.x()) << "the week's first day on the left";
+    }
+    model().setLanguage(AppLanguage::en);
+    QApplication::setLayoutDirection(was);
 }
