@@ -554,7 +554,7 @@ TEST_F(SheetTest, TheDatePickerKeepsWhatIsBeingTypedWhileTheSecondsRun)
 // never "mrt" in one place and "mrt." in another). In Arabic and Hebrew it reads
 // right to left as they do: the day first, at the right, then the month, the
 // year and the time, whose digits still run hours then minutes; Tab walks the
-// fields in that order.
+// fields in that order. The caption starts on the language's side.
 TEST_F(SheetTest, TheDatePickerWritesTheDateAsThePlanDoesAndReadsInTheLanguagesDirection)
 {
     const Qt::LayoutDirection was = QApplication::layoutDirection();
@@ -572,6 +572,7 @@ TEST_F(SheetTest, TheDatePickerWritesTheDateAsThePlanDoesAndReadsInTheLanguagesD
         QDateTimeEdit *picker = view()->editor()->datePicker();
         const QString written = QString(DateText::dateTime(spring)).remove(QChar(0x2068)).remove(QChar(0x2069));
         EXPECT_EQ(picker->text(), written);
+        expectCaptionOnTheLeadingSide(view()->editor()->captionEditor(), L10n::layoutDirection());
         if (!AppLanguages::isRightToLeft(language))
             continue;
         state().setScheduledAt(winter.toUTC());

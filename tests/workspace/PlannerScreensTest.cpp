@@ -842,7 +842,8 @@ TEST_F(PlannerTest, EditorStartsFromTheDraft)
 TEST_F(PlannerTest, EditorDateReadsInTheLanguageInUseAndTheCaptionSitsInARoundedBox)
 {
     // An Arabic window: the date is the language's and reads right to left, the
-    // day first and the hours before the minutes, as the plan's rows do.
+    // day first and the hours before the minutes, as the plan's rows do; the
+    // caption starts at the right.
     model().setLanguage(AppLanguage::ar);
     host.window->setLayoutDirection(Qt::RightToLeft);
     DraftEditorView *view = editor(planDraft(1, QStringLiteral("t"), QStringLiteral("2026-03-02T09:30:00Z")));
@@ -867,6 +868,8 @@ TEST_F(PlannerTest, EditorDateReadsInTheLanguageInUseAndTheCaptionSitsInARounded
     EXPECT_GE(editorArea.top(), 3);
     EXPECT_LE(editorArea.right(), box.width() - 4);
     EXPECT_EQ(editorArea.height(), 120);
+    // The caption starts at the right, as every other field does.
+    expectCaptionOnTheLeadingSide(view->captionEditor(), Qt::RightToLeft);
     model().setLanguage(AppLanguage::en);
 }
 
