@@ -554,7 +554,9 @@ TEST_F(SheetTest, TheDatePickerKeepsWhatIsBeingTypedWhileTheSecondsRun)
 // never "mrt" in one place and "mrt." in another). In Arabic and Hebrew it reads
 // right to left as they do: the day first, at the right, then the month, the
 // year and the time, whose digits still run hours then minutes; Tab walks the
-// fields in that order. The caption starts on the language's side.
+// fields in that order, and so does the arrow toward the reading end, Left
+// there and Right elsewhere, with or without Control. The caption starts on the
+// language's side.
 TEST_F(SheetTest, TheDatePickerWritesTheDateAsThePlanDoesAndReadsInTheLanguagesDirection)
 {
     const Qt::LayoutDirection was = QApplication::layoutDirection();
@@ -573,17 +575,39 @@ TEST_F(SheetTest, TheDatePickerWritesTheDateAsThePlanDoesAndReadsInTheLanguagesD
         const QString written = QString(DateText::dateTime(spring)).remove(QChar(0x2068)).remove(QChar(0x2069));
         EXPECT_EQ(picker->text(), written);
         expectCaptionOnTheLeadingSide(view()->editor()->captionEditor(), L10n::layoutDirection());
-        if (!AppLanguages::isRightToLeft(language))
+        QFocusEvent tabbedIn(QEvent::FocusIn, Qt::TabFocusReason);
+        if (!AppLanguages::isRightToLeft(language)) {
+            QApplication::sendEvent(picker, &tabbedIn);
+            ASSERT_EQ(picker->currentSectionIndex(), 0);
+            QTest::keyClick(picker, Qt::Key_Right, Qt::ControlModifier);
+            EXPECT_EQ(picker->currentSectionIndex(), 1);
+            QTest::keyClick(picker, Qt::Key_Left, Qt::ControlModifier);
+            EXPECT_EQ(picker->currentSectionIndex(), 0);
             continue;
+        }
         state().setScheduledAt(winter.toUTC());
         settle();
         const QString month = picker->sectionText(QDateTimeEdit::MonthSection);
         EXPECT_EQ(fromTheRight(picker, {"11", "58", "2026", month, "18"}), (QStringList{"18", month, "2026", "58", "11", "▾"}));
-        QFocusEvent tabbedIn(QEvent::FocusIn, Qt::TabFocusReason);
         QApplication::sendEvent(picker, &tabbedIn);
         EXPECT_EQ(picker->currentSection(), QDateTimeEdit::DaySection);
         QTest::keyClick(picker, Qt::Key_Tab);
         EXPECT_EQ(picker->currentSection(), QDateTimeEdit::MonthSection);
+        QTest::keyClick(picker, Qt::Key_Left);
+        EXPECT_EQ(picker->currentSection(), QDateTimeEdit::YearSection);
+        QTest::keyClick(picker, Qt::Key_Right, Qt::ControlModifier);
+        EXPECT_EQ(picker->currentSection(), QDateTimeEdit::MonthSection);
+        QTest::keyClick(picker, Qt::Key_Left, Qt::ControlModifier);
+        EXPECT_EQ(picker->currentSection(), QDateTimeEdit::YearSection);
+        QTest::keyClick(picker, Qt::Key_Right);
+        QTest::keyClick(picker, Qt::Key_Right);
+        QTest::keyClick(picker, Qt::Key_Right);
+        EXPECT_EQ(picker->currentSection(), QDateTimeEdit::DaySection) << "the first part stays the first";
+        // Up then changes the part reached.
+        QTest::keyClick(picker, Qt::Key_Left);
+        QTest::keyClick(picker, Qt::Key_Left);
+        QTest::keyClick(picker, Qt::Key_Up);
+        EXPECT_EQ(picker->date(), QDate(2027, 12, 18));
     }
     QApplication::setLayoutDirection(was);
 }
