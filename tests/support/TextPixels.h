@@ -1,19 +1,18 @@
 #pragma once
 
 // Finding drawn words in pictures: what a widget shows (from the X server when
-// there is one), the inked part of a picture, and where a piece of text drawn
-// alone sits inside a longer drawing.
+// there is one), and where a piece of a text block's text, drawn alone by the
+// block, stands in its drawing of the whole.
+
+#include "design/TextBlock.h"
+#include "support/TestSupport.h"
 
 #include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
 #include <QTest>
-#include <QWidget>
 
-#include "support/TestSupport.h"
-
-#include <cmath>
-#include <limits>
+#include <cstdlib>
 #include <vector>
 
 namespace zktest {
@@ -42,28 +41,19 @@ inline QImage shownPixels(QWidget *widget, const QImage &unlike = {})
     return shot;
 }
 
-// How far a pixel stands from the ground colour, in grey levels.
-inline int inkOn(QRgb ground, QRgb pixel) { return std::abs(qGray(pixel) - qGray(ground)); }
-
 // The box of the pixels that stand out from the picture's top-left corner.
-inline QRect inkBox(const QImage &image, int threshold = 40)
+inline QRect inkBox(const QImage &image)
 {
     QRect box;
-    const QRgb ground = image.pixel(0, 0);
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            if (inkOn(ground, image.pixel(x, y)) > threshold)
+            if (std::abs(qGray(image.pixel(x, y)) - qGray(image.pixel(0, 0))) > 40)
                 box |= QRect(x, y, 1, 1);
     return box;
 }
 
-struct TextMatch {
-    QPoint at;          // the top-left of the best place
-    double difference;  // mean grey difference there, 0 to 255
-};
-
-// A picture's grey levels softened over 3 x 3 pixels, so that text drawn a
-// fraction of a pixel further along still compares close.
+// Grey levels softened over 3 x 3 pixels, so that text drawn a fraction of a
+// pixel further along still compares close.
 inline std::vector<double> softGrey(const QImage &image)
 {
     const int w = image.width(), h = image.height();
@@ -72,39 +62,52 @@ inline std::vector<double> softGrey(const QImage &image)
         for (int x = 0; x < w; ++x) {
             double sum = 0;
             int n = 0;
-            for (int dy = -1; dy <= 1; ++dy) {
-                for (int dx = -1; dx <= 1; ++dx) {
-                    if (x + dx < 0 || x + dx >= w || y + dy < 0 || y + dy >= h)
-                        continue;
-                    sum += qGray(image.pixel(x + dx, y + dy));
-                    ++n;
-                }
-            }
+            for (int j = std::max(0, y - 1); j <= std::min(h - 1, y + 1); ++j)
+                for (int i = std::max(0, x - 1); i <= std::min(w - 1, x + 1); ++i, ++n)
+                    sum += qGray(image.pixel(i, j));
             out[size_t(y) * w + x] = sum / n;
         }
     }
     return out;
 }
 
-// Where `part` (a piece cut from a drawing on the same ground) sits inside
-// `picture`: the place whose softened pixels differ least from it.
-inline TextMatch findDrawn(const QImage &picture, const QImage &part)
+struct Drawn {
+    QPoint at;               // the top-left of the piece's best place in the whole
+    double difference = 255; // mean grey difference there, 0 to 255
+    QRect piece, whole;      // the inked boxes of the piece alone and of the whole
+};
+
+// Where `piece`, drawn alone by `block` in the same place, stands in the
+// block's drawing of its whole text: the place whose pixels differ least.
+inline Drawn findDrawn(TextBlock *block, const QString &piece)
 {
-    const std::vector<double> big = softGrey(picture), small = softGrey(part);
-    const int pw = picture.width(), w = part.width(), h = part.height();
-    TextMatch best{{-1, -1}, std::numeric_limits<double>::max()};
-    for (int y = 0; y + h <= picture.height(); ++y) {
-        for (int x = 0; x + w <= pw; ++x) {
+    const QString text = block->text();
+    const QImage before = shownPixels(block);
+    block->setText(piece);
+    const QImage alone = shownPixels(block, before);
+    block->setText(text);
+    const QImage drawn = shownPixels(block, alone);
+    Drawn found;
+    if (alone.isNull() || drawn.isNull())
+        return found;
+    found.piece = inkBox(alone);
+    found.whole = inkBox(drawn);
+    if (found.piece.isEmpty())
+        return found;
+    const QImage part = alone.copy(found.piece);
+    const std::vector<double> big = softGrey(drawn), small = softGrey(part);
+    const int w = part.width(), h = part.height();
+    for (int y = 0; y + h <= drawn.height(); ++y) {
+        for (int x = 0; x + w <= drawn.width(); ++x) {
             double sum = 0;
-            for (int j = 0; j < h && sum < best.difference * w * h; ++j)
+            for (int j = 0; j < h && sum < found.difference * w * h; ++j)
                 for (int i = 0; i < w; ++i)
-                    sum += std::abs(big[size_t(y + j) * pw + x + i] - small[size_t(j) * w + i]);
-            const double mean = sum / (w * h);
-            if (mean < best.difference)
-                best = {{x, y}, mean};
+                    sum += std::abs(big[size_t(y + j) * drawn.width() + x + i] - small[size_t(j) * w + i]);
+            if (sum / (w * h) < found.difference)
+                found = {{x, y}, sum / (w * h), found.piece, found.whole};
         }
     }
-    return best;
+    return found;
 }
 
 } // namespace zktest
