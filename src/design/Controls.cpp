@@ -482,7 +482,7 @@ void MenuPicker::paintEvent(QPaintEvent *)
     painter.setFont(font());
     painter.setPen(PaletteColors::color(Color::text));
     const QString shown = QFontMetricsF(font()).elidedText(currentText(), Qt::ElideRight, text.width());
-    painter.setLayoutDirection(textDirection(shown));
+    painter.setLayoutDirection(textDirection(shown, layoutDirection()));
     painter.drawText(text,
                      int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter |
                          Qt::TextSingleLine),
@@ -573,9 +573,17 @@ bool DateTimeField::event(QEvent *event)
 
 void DateTimeField::keyPressEvent(QKeyEvent *event)
 {
-    m_arrowStep = event->key() == Qt::Key_Left || event->key() == Qt::Key_Right;
-    QDateTimeEdit::keyPressEvent(event);
-    m_arrowStep = false;
+    // Right to left, the arrows are mirrored: the one toward the reading end
+    // (Left) goes to the next part, as Right does left to right. The base
+    // would move its cursor through the turned-round text and stay in the part.
+    const bool arrow = event->key() == Qt::Key_Left || event->key() == Qt::Key_Right;
+    if (!arrow || !isRightToLeft() || (event->modifiers() & ~(Qt::ControlModifier | Qt::KeypadModifier))) {
+        QDateTimeEdit::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    const int step = event->key() == Qt::Key_Left ? 1 : -1;
+    setSelectedSection(sectionAt(std::clamp(currentSectionIndex() + step, 0, sectionCount() - 1)));
 }
 
 void DateTimeField::focusInEvent(QFocusEvent *event)
@@ -592,7 +600,7 @@ bool DateTimeField::focusNextPrevChild(bool next)
 {
     // The base walks a right-to-left field's sections backwards, expecting them
     // turned round; Tab goes on in reading order, then out of the field.
-    if (!isRightToLeft() || m_arrowStep)
+    if (!isRightToLeft())
         return QDateTimeEdit::focusNextPrevChild(next);
     const int index = currentSectionIndex() + (next ? 1 : -1);
     if (index < 0 || index >= sectionCount())

@@ -184,7 +184,8 @@ private:
 // right to left when it takes its format turns its fields round for good
 // (minutes before hours, the year before the day); this one keeps them in the
 // language's order, so an Arabic or Hebrew date reads right to left as the
-// plan's do, and Tab walks the fields in that order.
+// plan's do, and Tab walks the fields in that order; the arrow keys are
+// mirrored, the one toward the reading end going to the next field.
 class DateTimeField final : public QDateTimeEdit {
     Q_OBJECT
 public:
@@ -199,7 +200,4 @@ protected:
 private:
     // The language's locale and format, taken while laid out left to right.
     void applyLanguage();
-
-    // A step made by Control and an arrow, which already goes to its side.
-    bool m_arrowStep = false;
 };

@@ -16,6 +16,40 @@
 
 using ZephylPalette::Color;
 
+namespace {
+// Puts an entry's text on its layout's leading side whenever the layout turns.
+class LeadingSide final : public QObject {
+public:
+    explicit LeadingSide(QPlainTextEdit *edit) : QObject(edit), m_edit(edit)
+    {
+        edit->installEventFilter(this);
+        apply();
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_edit && event->type() == QEvent::LayoutDirectionChange)
+            apply();
+        return false;
+    }
+
+private:
+    void apply()
+    {
+        // The plain-text layout does not mirror a non-absolute alignment, so
+        // name the side outright; the direction stays each paragraph's own.
+        QTextOption option = m_edit->document()->defaultTextOption();
+        const Qt::Alignment side = m_edit->layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+        option.setAlignment(side | Qt::AlignAbsolute);
+        m_edit->document()->setDefaultTextOption(option);
+    }
+
+    QPlainTextEdit *m_edit;
+};
+} // namespace
+
+void alignToLeadingSide(QPlainTextEdit *edit) { new LeadingSide(edit); }
+
 GrowingTextField::GrowingTextField(const QString &placeholder, int maxLines, QWidget *parent)
     : QPlainTextEdit(parent), m_maxLines(std::max(1, maxLines))
 {
@@ -27,7 +61,7 @@ GrowingTextField::GrowingTextField(const QString &placeholder, int maxLines, QWi
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setTabChangesFocus(true);
     document()->setDocumentMargin(2);
-    applyAlignment();
+    alignToLeadingSide(this);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     applyColors();
     connect(document(), &QTextDocument::contentsChanged, this, &GrowingTextField::fitHeight);
@@ -93,17 +127,6 @@ void GrowingTextField::fitHeight()
         verticalScrollBar()->setValue(0);
 }
 
-void GrowingTextField::applyAlignment()
-{
-    // Text starts on the leading side of the layout, whatever script it is in.
-    // The plain-text layout does not mirror a non-absolute alignment, so name the
-    // side outright.
-    QTextOption option = document()->defaultTextOption();
-    const Qt::Alignment side = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
-    option.setAlignment(side | Qt::AlignAbsolute);
-    document()->setDefaultTextOption(option);
-}
-
 void GrowingTextField::applyColors()
 {
     QPalette p = palette();
@@ -141,6 +164,4 @@ void GrowingTextField::changeEvent(QEvent *event)
     QPlainTextEdit::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         fitHeight();
-    else if (event->type() == QEvent::LayoutDirectionChange)
-        applyAlignment();
 }

@@ -2,6 +2,12 @@
 
 #include <QPlainTextEdit>
 
+// Starts a plain-text entry's lines on the leading side of its layout (the
+// right in Arabic and Hebrew), now and after a change of direction. Each
+// paragraph still reads in the direction of its own letters, so an English
+// line in an Arabic caption keeps its words in order.
+void alignToLeadingSide(QPlainTextEdit *edit);
+
 // A plain-text entry that starts one line high and grows by whole lines with its
 // content, up to `maxLines`; beyond that it scrolls. Return submits; Shift+Return
 // or Alt+Return starts a new line.
@@ -35,7 +41,6 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    void applyAlignment();
     void applyColors();
     void fitHeight();
 

@@ -104,43 +104,63 @@ void TextBlock::setPreferredWidth(int width)
     updateGeometry();
 }
 
-QStringList TextBlock::layoutLines(const QString &text, const QFont &font, double width, int maxLines,
-                                   Qt::LayoutDirection direction)
+QList<TextBlock::Line> TextBlock::layout(const QString &text, const QFont &font, double width, int maxLines,
+                                         Qt::LayoutDirection direction)
 {
     QString source = text;
     source.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    source.replace(QLatin1Char('\n'), QChar::LineSeparator);
     if (source.isEmpty())
         return {};
     width = std::max(1.0, width);
     const QFontMetricsF metrics(font);
-
-    QTextLayout layout(source, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    option.setTextDirection(direction);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    QStringList lines;
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        const QString lineText = source.mid(line.textStart(), line.textLength());
-        const bool more = line.textStart() + line.textLength() < source.size();
-        if (maxLines > 0 && lines.size() == maxLines - 1 && more) {
-            // The last line we may show, with text left over: end it in an ellipsis.
-            if (lineText.endsWith(QChar::LineSeparator)) {
-                lines.append(metrics.elidedText(withoutTrailingSpace(lineText) + kEllipsis, Qt::ElideRight, width));
-            } else {
-                QString rest = source.mid(line.textStart());
-                rest.replace(QChar::LineSeparator, QLatin1Char(' '));
-                lines.append(metrics.elidedText(rest, Qt::ElideRight, width));
+    QList<Line> lines;
+    // Paragraph by paragraph, each laid out once in its own direction, so no
+    // line of it can pick another. A newline at the very end starts no line.
+    for (qsizetype start = 0; start < source.size();) {
+        qsizetype end = source.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = source.size();
+        const QString paragraph = source.mid(start, end - start);
+        const Qt::LayoutDirection reads = textDirection(paragraph, direction);
+        QTextLayout layout(paragraph, font);
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        option.setTextDirection(reads);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            const QString lineText = paragraph.mid(line.textStart(), line.textLength());
+            const qsizetype after = start + line.textStart() + line.textLength();
+            const bool more = after < source.size() && !(after == end && end + 1 == source.size());
+            if (maxLines > 0 && lines.size() == maxLines - 1 && more) {
+                // The last line we may show, with text left over: end it in an ellipsis.
+                if (after == end) {
+                    lines.append({metrics.elidedText(withoutTrailingSpace(lineText) + kEllipsis, Qt::ElideRight, width),
+                                  reads});
+                } else {
+                    QString rest = source.mid(start + line.textStart());
+                    rest.replace(QLatin1Char('\n'), QLatin1Char(' '));
+                    lines.append({metrics.elidedText(rest, Qt::ElideRight, width), reads});
+                }
+                layout.endLayout();
+                return lines;
             }
-            break;
+            lines.append({withoutTrailingSpace(lineText), reads});
         }
-        lines.append(withoutTrailingSpace(lineText));
+        layout.endLayout();
+        start = end + 1;
     }
-    layout.endLayout();
     return lines;
+}
+
+QStringList TextBlock::layoutLines(const QString &text, const QFont &font, double width, int maxLines,
+                                   Qt::LayoutDirection direction)
+{
+    QStringList out;
+    for (const Line &line : layout(text, font, width, maxLines, direction))
+        out << line.text;
+    return out;
 }
 
 QStringList TextBlock::visibleLines() const
@@ -235,15 +255,15 @@ void TextBlock::paintEvent(QPaintEvent *)
         m_fill ? ZephylPalette::legibleOn(m_color, *m_fill, AppearanceService::shared().appearance()) : m_color;
     painter.setPen(PaletteColors::color(ink));
     auto draw = [&](const QString &text, double opacity) {
-        const QStringList lines = layoutLines(text, font(), breakWidth(area.width()), m_maxLines, layoutDirection());
+        const QList<Line> lines = layout(text, font(), breakWidth(area.width()), m_maxLines, layoutDirection());
         // Centre the block vertically when the widget is taller than the text.
         double y = area.top() + std::max(0.0, (area.height() - linesHeight(int(lines.size()))) / 2.0);
         painter.setOpacity(opacity);
-        for (const QString &line : lines) {
-            // Each line in its own direction, so an ellipsis ends it where it reads.
-            painter.setLayoutDirection(textDirection(line));
+        for (const Line &line : lines) {
+            // In its paragraph's direction, so an ellipsis ends it where it reads.
+            painter.setLayoutDirection(line.direction);
             painter.drawText(QRectF(area.left(), y, area.width(), lineHeight),
-                             int(horizontal | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine), line);
+                             int(horizontal | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine), line.text);
             y += lineHeight + m_lineSpacing;
         }
     };

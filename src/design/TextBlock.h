@@ -12,8 +12,10 @@ class PressAnimator;
 // Plain text drawn in a palette colour: never interpreted as markup. Wraps at word
 // boundaries (or anywhere, for a word wider than the line), optionally cut to a
 // number of lines with an ellipsis, with extra space between lines, leading- or
-// centre-aligned, mirrored in right-to-left layouts. Optionally draws a rounded
-// fill behind itself inside its contents margins' outer edge.
+// centre-aligned, mirrored in right-to-left layouts. Each paragraph reads in one
+// direction on all its lines: the layout's, unless its letters are all of the
+// other direction. Optionally draws a rounded fill behind itself inside its
+// contents margins' outer edge.
 class TextBlock : public QWidget {
     Q_OBJECT
 public:
@@ -42,8 +44,17 @@ public:
     // The lines shown at the widget's current width.
     QStringList visibleLines() const;
 
-    // Breaks `text` into the lines shown at `width`; with maxLines > 0 the last
-    // kept line ends in an ellipsis when text was left out.
+    // One line as shown, with the direction its paragraph reads in.
+    struct Line {
+        QString text;
+        Qt::LayoutDirection direction;
+    };
+    // Breaks `text` into the lines shown at `width` in a layout of `direction`;
+    // with maxLines > 0 the last kept line ends in an ellipsis when text was
+    // left out.
+    static QList<Line> layout(const QString &text, const QFont &font, double width, int maxLines,
+                              Qt::LayoutDirection direction);
+    // The same lines' texts.
     static QStringList layoutLines(const QString &text, const QFont &font, double width, int maxLines,
                                    Qt::LayoutDirection direction);
 

@@ -7,6 +7,7 @@
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
+#include "design/GrowingTextField.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
@@ -385,6 +386,7 @@ QWidget *ComposerEditor::buildForm()
     m_caption->setFrameShape(QFrame::NoFrame);
     m_caption->setFont(DesignFonts::system(14, DesignFonts::Weight::regular));
     m_caption->setTabChangesFocus(true);
+    alignToLeadingSide(m_caption);
     connect(m_caption, &QPlainTextEdit::textChanged, this, [this] { m_state.setCaption(m_caption->toPlainText()); });
     captionInside->addWidget(m_caption);
     rows->addWidget(captionCase);

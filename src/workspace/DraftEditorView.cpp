@@ -6,6 +6,7 @@
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
+#include "design/GrowingTextField.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
@@ -245,6 +246,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     captionInside->setContentsMargins(6, 6, 6, 6);
     m_captionEditor = new QPlainTextEdit(captionCase);
     m_captionEditor->setFont(DesignFonts::system(13, DesignFonts::Weight::regular));
+    alignToLeadingSide(m_captionEditor);
     m_captionEditor->setFixedHeight(120);
     m_captionEditor->setFrameShape(QFrame::NoFrame);
     m_captionEditor->setPlainText(PlannerKit::shownText(draft.caption, kShownCaption));

@@ -9,7 +9,6 @@
 #include "design/PaletteColors.h"
 #include "design/PressAnimator.h"
 #include "design/TextBlock.h"
-#include "design/TextDirection.h"
 
 #include <QEasingCurve>
 #include <QHash>
@@ -348,11 +347,12 @@ void InWindowCatLayer::paintEvent(QPaintEvent *)
         p.setPen(PaletteColors::color(ZephylPalette::Color::text));
         double y = box.top() + 10;
         const Qt::LayoutDirection direction = layoutDirection();
-        for (const QString &line : TextBlock::layoutLines(text, font, kBubbleWidth, kBubbleLines, direction)) {
+        for (const TextBlock::Line &line : TextBlock::layout(text, font, kBubbleWidth, kBubbleLines, direction)) {
             const Qt::Alignment side = direction == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
-            p.setLayoutDirection(textDirection(line));
+            p.setLayoutDirection(line.direction);
             p.drawText(QRectF(box.left() + 14, y, box.width() - 28, lineHeight),
-                       int(side | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip), line);
+                       int(side | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip),
+                       line.text);
             y += lineHeight + kBubbleLineSpacing;
         }
     };

@@ -295,7 +295,7 @@ void RowButton::paintEvent(QPaintEvent *)
         const double w = std::min(fm.horizontalAdvance(text()), placed.textRoom);
         painter.setFont(font);
         painter.setPen(label);
-        painter.setLayoutDirection(textDirection(shown));
+        painter.setLayoutDirection(textDirection(shown, layoutDirection()));
         painter.drawText(QRectF(place(placed.textAt, w), r.top(), w, r.height()),
                          int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
@@ -354,7 +354,7 @@ void PlainButton::paintEvent(QPaintEvent *)
         painter.setFont(m_font);
         painter.setPen(color);
         const QString shown = QFontMetricsF(m_font).elidedText(text(), Qt::ElideRight, width());
-        painter.setLayoutDirection(textDirection(shown));
+        painter.setLayoutDirection(textDirection(shown, layoutDirection()));
         painter.drawText(QRectF(rect()), int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
     if (FocusRing::shown(this)) {

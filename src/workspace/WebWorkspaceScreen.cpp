@@ -493,9 +493,10 @@ private:
         p.fillPath(shape, PaletteColors::color(ZephylPalette::Color::surface));
         p.setFont(DesignFonts::rounded(13, DesignFonts::Weight::medium));
         p.setPen(PaletteColors::color(ZephylPalette::Color::text));
-        // The line reads in its own direction (an English line in an Arabic
-        // window keeps its full stop at its end), set at the window's leading side.
-        p.setLayoutDirection(textDirection(m_text));
+        // The line reads in the window's direction unless it is all of the other
+        // (an English line in an Arabic window keeps its full stop at its end),
+        // set at the window's leading side.
+        p.setLayoutDirection(textDirection(m_text, layoutDirection()));
         const Qt::Alignment side = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
         p.drawText(box.adjusted(14, 10, -14, -10), int(side | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextWordWrap),
                    m_text);

@@ -84,7 +84,7 @@ protected:
         const QRectF words = rtl ? QRectF(inner.left(), 0, inner.width() - kTitleAt, height())
                                  : QRectF(inner.left() + kTitleAt, 0, inner.width() - kTitleAt, height());
         const QString shown = QFontMetricsF(font).elidedText(text(), Qt::ElideRight, words.width());
-        painter.setLayoutDirection(textDirection(shown));
+        painter.setLayoutDirection(textDirection(shown, layoutDirection()));
         painter.drawText(words,
                          int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter |
                              Qt::TextSingleLine),

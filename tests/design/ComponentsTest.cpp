@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/TestSupport.h"
+#include "support/TextPixels.h"
 
 #include "base/Clock.h"
 #include "design/AppearanceService.h"
@@ -1135,4 +1136,42 @@ TEST(TextBlock, ElidesEachTextAtTheEndOfItsOwnDirection)
             EXPECT_EQ(high, 0) << (i == 0 ? "left-to-right" : "right-to-left") << " window: the cut is at the wrong end";
         }
     }
+}
+
+// A wrapped paragraph reads in one direction on every line: in an Arabic
+// window, a line of the outcome's sentence that begins with the Latin name
+// "Zephyl" still reads from the right, the name at the line's right end, where
+// a line laid out in its own direction would put it at its left.
+TEST(TextBlock, EveryLineOfAParagraphReadsInTheParagraphsDirection)
+{
+    AppearanceService::shared().setTheme(AppTheme::light);
+    L10n::setPreference(AppLanguage::ar);
+    const QString text = L10n::tf(
+        "The server publishes it at %@. You can close Zephyl; it does not depend on this computer being awake.",
+        QString());
+    L10n::setPreference(AppLanguage::en);
+    const QFont font = DesignFonts::system(14, DesignFonts::Weight::regular);
+    // A width at which a line begins with the name.
+    int width = 0;
+    for (int w = 120; w < 600 && width == 0; ++w) {
+        const QStringList lines = TextBlock::layoutLines(text, font, w, 0, Qt::RightToLeft);
+        for (qsizetype i = 1; i < lines.size(); ++i)
+            width = lines.at(i).startsWith(QStringLiteral("Zephyl")) ? w : width;
+    }
+    ASSERT_GT(width, 0);
+    TextBlock block(text, font, ZephylPalette::Color::text);
+    block.setLayoutDirection(Qt::RightToLeft);
+    block.resize(width, block.heightForWidth(width));
+    const zktest::Drawn name = zktest::findDrawn(&block, QStringLiteral("Zephyl"));
+    EXPECT_LT(name.difference, 25) << "the name is drawn";
+    EXPECT_GE(name.at.x() + name.piece.width(), name.whole.right() - 6)
+        << "the name starts its line at the right, found at " << name.at.x() << " in a block " << width << " wide";
+
+    // Each paragraph takes its direction once: an English one under an Arabic
+    // one (a mixed caption) keeps its full stop at its end.
+    const QString caption = QStringLiteral("بداية هادئة للأسبوع\nA calm start. Zephyl");
+    const QList<TextBlock::Line> mixed = TextBlock::layout(caption, font, 600, 0, Qt::RightToLeft);
+    ASSERT_EQ(mixed.size(), 2);
+    EXPECT_EQ(mixed.at(0).direction, Qt::RightToLeft);
+    EXPECT_EQ(mixed.at(1).direction, Qt::LeftToRight);
 }

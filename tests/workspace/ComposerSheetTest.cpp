@@ -3,6 +3,7 @@
 // outcome page, the drop target and the fields.
 
 #include "ScreensTestSupport.h"
+#include "support/TextPixels.h"
 
 #include "app/ComposerTestSupport.h"
 #include "design/ButtonStyles.h"
@@ -555,7 +556,9 @@ TEST_F(SheetTest, TheDatePickerKeepsWhatIsBeingTypedWhileTheSecondsRun)
 // never "mrt" in one place and "mrt." in another). In Arabic and Hebrew it reads
 // right to left as they do: the day first, at the right, then the month, the
 // year and the time, whose digits still run hours then minutes; Tab walks the
-// fields in that order.
+// fields in that order, and so does the arrow toward the reading end, Left
+// there and Right elsewhere, with or without Control. The caption starts on the
+// language's side.
 TEST_F(SheetTest, TheDatePickerWritesTheDateAsThePlanDoesAndReadsInTheLanguagesDirection)
 {
     const Qt::LayoutDirection was = QApplication::layoutDirection();
@@ -573,18 +576,67 @@ TEST_F(SheetTest, TheDatePickerWritesTheDateAsThePlanDoesAndReadsInTheLanguagesD
         QDateTimeEdit *picker = view()->editor()->datePicker();
         const QString written = QString(DateText::dateTime(spring)).remove(QChar(0x2068)).remove(QChar(0x2069));
         EXPECT_EQ(picker->text(), written);
-        if (!AppLanguages::isRightToLeft(language))
+        expectCaptionOnTheLeadingSide(view()->editor()->captionEditor(), L10n::layoutDirection());
+        QFocusEvent tabbedIn(QEvent::FocusIn, Qt::TabFocusReason);
+        if (!AppLanguages::isRightToLeft(language)) {
+            QApplication::sendEvent(picker, &tabbedIn);
+            ASSERT_EQ(picker->currentSectionIndex(), 0);
+            QTest::keyClick(picker, Qt::Key_Right, Qt::ControlModifier);
+            EXPECT_EQ(picker->currentSectionIndex(), 1);
+            QTest::keyClick(picker, Qt::Key_Left, Qt::ControlModifier);
+            EXPECT_EQ(picker->currentSectionIndex(), 0);
             continue;
+        }
         state().setScheduledAt(winter.toUTC());
         settle();
         const QString month = picker->sectionText(QDateTimeEdit::MonthSection);
         EXPECT_EQ(fromTheRight(picker, {"11", "58", "2026", month, "18"}), (QStringList{"18", month, "2026", "58", "11", "▾"}));
-        QFocusEvent tabbedIn(QEvent::FocusIn, Qt::TabFocusReason);
         QApplication::sendEvent(picker, &tabbedIn);
         EXPECT_EQ(picker->currentSection(), QDateTimeEdit::DaySection);
         QTest::keyClick(picker, Qt::Key_Tab);
         EXPECT_EQ(picker->currentSection(), QDateTimeEdit::MonthSection);
+        QTest::keyClick(picker, Qt::Key_Left);
+        EXPECT_EQ(picker->currentSection(), QDateTimeEdit::YearSection);
+        QTest::keyClick(picker, Qt::Key_Right, Qt::ControlModifier);
+        EXPECT_EQ(picker->currentSection(), QDateTimeEdit::MonthSection);
+        QTest::keyClick(picker, Qt::Key_Left, Qt::ControlModifier);
+        EXPECT_EQ(picker->currentSection(), QDateTimeEdit::YearSection);
+        QTest::keyClick(picker, Qt::Key_Right);
+        QTest::keyClick(picker, Qt::Key_Right);
+        QTest::keyClick(picker, Qt::Key_Right);
+        EXPECT_EQ(picker->currentSection(), QDateTimeEdit::DaySection) << "the first part stays the first";
+        // Up then changes the part reached.
+        QTest::keyClick(picker, Qt::Key_Left);
+        QTest::keyClick(picker, Qt::Key_Left);
+        QTest::keyClick(picker, Qt::Key_Up);
+        EXPECT_EQ(picker->date(), QDate(2027, 12, 18));
     }
+    QApplication::setLayoutDirection(was);
+}
+
+// In Arabic the drop zone's line of file kinds reads from the right, though it
+// begins with a Latin word: "JPEG" is drawn at the right of the line, not at
+// its left as a line laid out left to right would have it.
+TEST_F(SheetTest, TheDropZonesLineOfKindsReadsFromTheRightInArabic)
+{
+    const Qt::LayoutDirection was = QApplication::layoutDirection();
+    model().setComposerPresented(false);
+    model().setLanguage(AppLanguage::ar);
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    model().setComposerPresented(true);
+    settle();
+    TextBlock *kinds = nullptr;
+    for (TextBlock *block : view()->editor()->dropZone()->findChildren<TextBlock *>()) {
+        if (block->text().startsWith(QStringLiteral("JPEG ")))
+            kinds = block;
+    }
+    ASSERT_NE(kinds, nullptr);
+    const zktest::Drawn word = zktest::findDrawn(kinds, QStringLiteral("JPEG"));
+    EXPECT_LT(word.difference, 25) << "JPEG is drawn";
+    EXPECT_GT(word.at.x(), word.whole.center().x())
+        << "JPEG at " << word.at.x() << " in ink from " << word.whole.left() << " to " << word.whole.right();
+    model().setComposerPresented(false);
+    model().setLanguage(AppLanguage::en);
     QApplication::setLayoutDirection(was);
 }
 

@@ -2,6 +2,7 @@
 // preview, offscreen over the scripted service in virtual time.
 
 #include "ScreensTestSupport.h"
+#include "support/TextPixels.h"
 
 #include "Certificate.h"
 #include "StandinServer.h"
@@ -916,7 +917,8 @@ TEST_F(PlannerTest, EditorStartsFromTheDraft)
 TEST_F(PlannerTest, EditorDateReadsInTheLanguageInUseAndTheCaptionSitsInARoundedBox)
 {
     // An Arabic window: the date is the language's and reads right to left, the
-    // day first and the hours before the minutes, as the plan's rows do.
+    // day first and the hours before the minutes, as the plan's rows do; the
+    // caption starts at the right.
     model().setLanguage(AppLanguage::ar);
     host.window->setLayoutDirection(Qt::RightToLeft);
     DraftEditorView *view = editor(planDraft(1, QStringLiteral("t"), QStringLiteral("2026-03-02T09:30:00Z")));
@@ -941,6 +943,8 @@ TEST_F(PlannerTest, EditorDateReadsInTheLanguageInUseAndTheCaptionSitsInARounded
     EXPECT_GE(editorArea.top(), 3);
     EXPECT_LE(editorArea.right(), box.width() - 4);
     EXPECT_EQ(editorArea.height(), 120);
+    // The caption starts at the right, as every other field does.
+    expectCaptionOnTheLeadingSide(view->captionEditor(), Qt::RightToLeft);
     model().setLanguage(AppLanguage::en);
 }
 
@@ -1909,4 +1913,37 @@ TEST_F(PlannerTest, DatesFollowTheLanguageInUseAndStayWholeInRightToLeftText)
             << DateText::editorFormat().toStdString();
     }
     model().setLanguage(AppLanguage::en);
+}
+
+// The week's title reads from the language's side: in Arabic and Hebrew its
+// first date, the week's Monday, is drawn on the right and the Sunday on the
+// left (the dates are isolated runs, so only the title's own direction can
+// put them there); in German the other way round. Each date is drawn alone by the
+// title itself and then found in the whole title's pixels, the X server's
+// when the suite runs on one.
+TEST_F(PlannerTest, TheWeeksTitleStartsWithItsFirstDayOnTheReadingSide)
+{
+    const Qt::LayoutDirection was = QApplication::layoutDirection();
+    flows.h.clock.setNow(QDateTime(QDate(2026, 12, 30), QTime(10, 0), QTimeZone::systemTimeZone()));
+    const QDate monday(2026, 12, 28), sunday(2027, 1, 3);
+    for (AppLanguage language : {AppLanguage::ar, AppLanguage::he, AppLanguage::de}) {
+        SCOPED_TRACE(AppLanguages::rawValue(language).toStdString());
+        model().setLanguage(language);
+        QApplication::setLayoutDirection(L10n::layoutDirection()); // as the application does
+        plan()->showToday();
+        settle();
+        auto *title = plan()->findChild<TextBlock *>(QStringLiteral("weekTitle"));
+        ASSERT_NE(title, nullptr);
+        ASSERT_EQ(title->text(), DateText::weekTitle(monday, sunday));
+        const zktest::Drawn first = zktest::findDrawn(title, DateText::dayMonth(monday));
+        const zktest::Drawn last = zktest::findDrawn(title, DateText::dayMonth(sunday));
+        EXPECT_LT(first.difference, 25) << "the first day is drawn";
+        EXPECT_LT(last.difference, 25) << "the last day is drawn";
+        if (L10n::layoutDirection() == Qt::RightToLeft)
+            EXPECT_GT(first.at.x(), last.at.x() + last.piece.width()) << "the week's first day on the right";
+        else
+            EXPECT_LT(first.at.x() + first.piece.width(), last.at.x()) << "the week's first day on the left";
+    }
+    model().setLanguage(AppLanguage::en);
+    QApplication::setLayoutDirection(was);
 }

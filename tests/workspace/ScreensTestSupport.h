@@ -18,6 +18,8 @@
 #include <QDateTimeEdit>
 #include <QFontMetricsF>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QTest>
 #include <QWidget>
 
@@ -172,6 +174,36 @@ inline QStringList fromTheRight(QDateTimeEdit *field, const QStringList &words)
     for (const auto &[x, word] : placed)
         out << word;
     return out;
+}
+
+// A caption editor starts its text on the language's leading side (the right
+// in Arabic and Hebrew) and keeps each paragraph in its own reading order: an
+// Arabic one and an English one, each placed by where the editor draws the
+// cursor at its two ends.
+inline void expectCaptionOnTheLeadingSide(QPlainTextEdit *edit, Qt::LayoutDirection direction)
+{
+    const QString arabic = QStringLiteral("مرحبا بالعالم"), english = QStringLiteral("Hello world.");
+    edit->setPlainText(arabic + u'\n' + english);
+    settle();
+    const auto x = [&](qsizetype position) {
+        QTextCursor cursor(edit->document());
+        cursor.setPosition(int(position));
+        return edit->cursorRect(cursor).center().x();
+    };
+    const int arabicStart = x(0), arabicEnd = x(arabic.size());
+    const int englishStart = x(arabic.size() + 1), englishEnd = x(arabic.size() + 1 + english.size());
+    EXPECT_GT(arabicStart, arabicEnd) << "the Arabic paragraph reads right to left";
+    EXPECT_LT(englishStart, englishEnd) << "the English one left to right";
+    const int width = edit->viewport()->width();
+    if (direction == Qt::RightToLeft) {
+        EXPECT_GT(arabicStart, width - 12) << "starts at the right edge of " << width;
+        EXPECT_GT(englishEnd, width - 12) << "ends at the right edge of " << width;
+    } else {
+        EXPECT_LT(arabicEnd, 12);
+        EXPECT_LT(englishStart, 12);
+    }
+    edit->clear();
+    settle();
 }
 
 inline QAbstractButton *buttonNamed(const QWidget *root, const QString &text)

@@ -1,0 +1,113 @@
+#pragma once
+
+// Finding drawn words in pictures: what a widget shows (from the X server when
+// there is one), and where a piece of a text block's text, drawn alone by the
+// block, stands in its drawing of the whole.
+
+#include "design/TextBlock.h"
+#include "support/TestSupport.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
+#include <QTest>
+
+#include <cstdlib>
+#include <vector>
+
+namespace zktest {
+
+// What a widget shows: on an X server, the server's pixels of its part of its
+// window; offscreen, its own drawing. Given `unlike`, what it shows once that
+// has changed from it (the server shows a new drawing a little later).
+inline QImage shownPixels(QWidget *widget, const QImage &unlike = {})
+{
+    const bool server = QGuiApplication::platformName() == QLatin1String("xcb");
+    if (server && !QTest::qWaitForWindowExposed(widget->window()))
+        return {};
+    const auto grab = [&] {
+        if (!server)
+            return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        widget->repaint();
+        const QPoint at = widget->mapTo(widget->window(), QPoint(0, 0));
+        return QGuiApplication::primaryScreen()
+            ->grabWindow(widget->window()->winId(), at.x(), at.y(), widget->width(), widget->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    QImage shot = grab();
+    if (!unlike.isNull() && !spinUntil([&] { return (shot = grab()) != unlike; }))
+        return {};
+    return shot;
+}
+
+// The box of the pixels that stand out from the picture's top-left corner.
+inline QRect inkBox(const QImage &image)
+{
+    QRect box;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (std::abs(qGray(image.pixel(x, y)) - qGray(image.pixel(0, 0))) > 40)
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+// Grey levels softened over 3 x 3 pixels, so that text drawn a fraction of a
+// pixel further along still compares close.
+inline std::vector<double> softGrey(const QImage &image)
+{
+    const int w = image.width(), h = image.height();
+    std::vector<double> out(size_t(w) * h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            double sum = 0;
+            int n = 0;
+            for (int j = std::max(0, y - 1); j <= std::min(h - 1, y + 1); ++j)
+                for (int i = std::max(0, x - 1); i <= std::min(w - 1, x + 1); ++i, ++n)
+                    sum += qGray(image.pixel(i, j));
+            out[size_t(y) * w + x] = sum / n;
+        }
+    }
+    return out;
+}
+
+struct Drawn {
+    QPoint at;               // the top-left of the piece's best place in the whole
+    double difference = 255; // mean grey difference there, 0 to 255
+    QRect piece, whole;      // the inked boxes of the piece alone and of the whole
+};
+
+// Where `piece`, drawn alone by `block` in the same place, stands in the
+// block's drawing of its whole text: the place whose pixels differ least.
+inline Drawn findDrawn(TextBlock *block, const QString &piece)
+{
+    const QString text = block->text();
+    const QImage before = shownPixels(block);
+    block->setText(piece);
+    const QImage alone = shownPixels(block, before);
+    block->setText(text);
+    const QImage drawn = shownPixels(block, alone);
+    Drawn found;
+    if (alone.isNull() || drawn.isNull())
+        return found;
+    found.piece = inkBox(alone);
+    found.whole = inkBox(drawn);
+    if (found.piece.isEmpty())
+        return found;
+    const QImage part = alone.copy(found.piece);
+    const std::vector<double> big = softGrey(drawn), small = softGrey(part);
+    const int w = part.width(), h = part.height();
+    for (int y = 0; y + h <= drawn.height(); ++y) {
+        for (int x = 0; x + w <= drawn.width(); ++x) {
+            double sum = 0;
+            for (int j = 0; j < h && sum < found.difference * w * h; ++j)
+                for (int i = 0; i < w; ++i)
+                    sum += std::abs(big[size_t(y + j) * drawn.width() + x + i] - small[size_t(j) * w + i]);
+            if (sum / (w * h) < found.difference)
+                found = {{x, y}, sum / (w * h), found.piece, found.whole};
+        }
+    }
+    return found;
+}
+
+} // namespace zktest
