@@ -129,7 +129,8 @@ QList<ZephylWire::PlanDraft> AppModel::metPlan(const QList<ZephylWire::PlanDraft
     // lost: what was edited here since goes on top of it.
     if (PlanMerge::sameList(base, server) || (m_planSent && PlanMerge::sameList(*m_planSent, server)))
         return ours;
-    return PlanMerge::merge(base, ours, server, clock().now().toMSecsSinceEpoch());
+    return PlanMerge::merge(base, ours, server, clock().now().toMSecsSinceEpoch(),
+                            m_planSent.value_or(QList<ZephylWire::PlanDraft>()));
 }
 
 void AppModel::takePlanBase(const QList<ZephylWire::PlanDraft> &server)

@@ -46,10 +46,12 @@ QHash<Key, const ZephylWire::PlanDraft *> byKey(const QList<ZephylWire::PlanDraf
 } // namespace
 
 QList<ZephylWire::PlanDraft> merge(const QList<ZephylWire::PlanDraft> &base, const QList<ZephylWire::PlanDraft> &ours,
-                                   const QList<ZephylWire::PlanDraft> &theirs, qint64 now)
+                                   const QList<ZephylWire::PlanDraft> &theirs, qint64 now,
+                                   const QList<ZephylWire::PlanDraft> &sent)
 {
     const auto baseByKey = byKey(base);
     const auto oursByKey = byKey(ours);
+    const auto sentByKey = byKey(sent);
 
     qint64 top = 0;
     for (const auto *list : {&base, &ours, &theirs})
@@ -71,7 +73,9 @@ QList<ZephylWire::PlanDraft> merge(const QList<ZephylWire::PlanDraft> &base, con
     for (const auto &their : theirs) {
         const Key key = theirPlaces.next(their.id);
         placed.insert(key);
-        const ZephylWire::PlanDraft *was = baseByKey.value(key);
+        const ZephylWire::PlanDraft *sentOne = sentByKey.value(key);
+        const ZephylWire::PlanDraft *was =
+            sentOne && sameDraft(their, *sentOne) ? sentOne : baseByKey.value(key);
         const ZephylWire::PlanDraft *our = oursByKey.value(key);
         if (was) {
             const bool theyChanged = !sameDraft(their, *was);

@@ -22,7 +22,11 @@ bool sameList(const QList<ZephylWire::PlanDraft> &a, const QList<ZephylWire::Pla
 
 // `now` is the current time in milliseconds: a new draft's id is above every id
 // of the three lists and not below it, as a new draft's id always is.
+// `sent` is a list sent to the service whose answer never came: a draft the
+// service holds as it was sent stands there as sent since, so what was edited
+// here after it is a change of ours alone, not one of both sides.
 QList<ZephylWire::PlanDraft> merge(const QList<ZephylWire::PlanDraft> &base, const QList<ZephylWire::PlanDraft> &ours,
-                                   const QList<ZephylWire::PlanDraft> &theirs, qint64 now);
+                                   const QList<ZephylWire::PlanDraft> &theirs, qint64 now,
+                                   const QList<ZephylWire::PlanDraft> &sent = {});
 
 } // namespace PlanMerge

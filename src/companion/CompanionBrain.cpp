@@ -607,11 +607,21 @@ std::optional<CompanionBrain::Ride> CompanionBrain::ride(const CompanionWorld &w
 std::optional<double> CompanionBrain::riddenX(const CompanionWorld &world) const
 {
     const auto s = pose.state;
-    if (support.kind != Support::Kind::ledge || s == CompanionState::jump || s == CompanionState::fall ||
-        s == CompanionState::carried)
+    if (s == CompanionState::jump || s == CompanionState::fall || s == CompanionState::carried)
         return std::nullopt;
-    const std::optional<Ride> r = ride(world);
-    return r ? std::optional(r->x) : std::nullopt;
+    switch (support.kind) {
+    case Support::Kind::perch:
+    case Support::Kind::nest: {
+        // The panel it sits on (the ask panel, the focus timer) may have gone to another screen.
+        const auto &ledge = support.kind == Support::Kind::perch ? world.perch : world.nest;
+        return ledge ? std::optional(fitted(pose.position.x(), *ledge)) : std::nullopt;
+    }
+    case Support::Kind::ledge: {
+        const std::optional<Ride> r = ride(world);
+        return r ? std::optional(r->x) : std::nullopt;
+    }
+    default: return std::nullopt;
+    }
 }
 
 void CompanionBrain::leaveLostSupport(const CompanionWorld &world)

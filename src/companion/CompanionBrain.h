@@ -72,9 +72,10 @@ struct CompanionBrain {
     void pickUp();
     // Advances one frame; the signals of the frame in the order they arose.
     std::vector<CompanionSignal> tick(double dt, const CompanionWorld &world);
-    // Where the window top the cat stands on carries it in the next tick, before
-    // the cat is kept on its screen; none unless it stands on a window top that
-    // is still there. Only `ledges` and `home` of the world count.
+    // Where the window top or the panel the cat stands on carries it in the
+    // next tick, before the cat is kept on its screen; none unless it stands on
+    // one that is still there. Only `ledges`, `home`, `perch` and `nest` of the
+    // world count.
     std::optional<double> riddenX(const CompanionWorld &world) const;
 
 private:

@@ -433,9 +433,9 @@ void CompanionController::tick()
     // Also a window too tall or narrow to stand on: a spot on its face travels with it.
     if (QWidget *window = homeWindowOnScreen())
         world.homeFrame = m_desktop->toCat(QRectF(window->frameGeometry()));
-    // A window moved onto another screen takes the cat standing on it along,
-    // as a drag does: this frame's screen is the one the window carries it to,
-    // or the nearest one where that is past every screen's edge.
+    // A window or a panel moved onto another screen takes the cat standing on
+    // it along, as a drag does: this frame's screen is the one it carries the
+    // cat to, or the nearest one where that is past every screen's edge.
     if (const std::optional<double> x = m_brain.riddenX(world))
         screen = screenNearest(screens, *x);
     world.bounds = screen.frame;

@@ -644,18 +644,23 @@ TEST(PlanDrafts, BackInTouchWithTheServiceItsChangesMeanwhileStayBesideTheEditsM
     }
 
     // A save the service took, its answer lost on the way back, then the same
-    // draft edited again: the service holds our first edit, not a change of its own.
-    Flows f;
-    startKitty(f, {titled(1, "one")});
-    AppModel &m = f.model();
-    f.service.failures["savePlanDrafts"] = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
-    m.setPlanDrafts({titled(1, "edited once")});
-    finish(m.savePlan(), "the save whose answer was lost");
-    f.service.failures.clear();
-    f.service.results["planDrafts"] = QList<Draft>{titled(1, "edited once")};
-    m.setPlanDrafts({titled(1, "edited twice")});
-    finish(m.savePlan(), "the next save");
-    EXPECT_EQ(titles(f.service.savedPlans.last()), QStringList{"edited twice"}) << "one draft, not two";
+    // draft edited again: the service holds our first edit, not a change of its
+    // own, also beside a change made there since.
+    for (const QList<Draft> &elsewhere : {QList<Draft>{}, QList<Draft>{titled(2, "added there since")}}) {
+        SCOPED_TRACE(elsewhere.size());
+        Flows f;
+        startKitty(f, {titled(1, "one")});
+        AppModel &m = f.model();
+        f.service.failures["savePlanDrafts"] = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+        m.setPlanDrafts({titled(1, "edited once")});
+        finish(m.savePlan(), "the save whose answer was lost");
+        f.service.failures.clear();
+        f.service.results["planDrafts"] = QList<Draft>{titled(1, "edited once")} + elsewhere;
+        m.setPlanDrafts({titled(1, "edited twice")});
+        finish(m.savePlan(), "the next save");
+        EXPECT_EQ(titles(f.service.savedPlans.last()), QStringList{"edited twice"} + titles(elsewhere))
+            << "one draft, not two";
+    }
 }
 
 TEST(PlanDrafts, AKeptPlanThatCannotBeReadCountsAsAbsentAndTheLoadsGoOn)

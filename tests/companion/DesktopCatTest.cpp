@@ -299,6 +299,28 @@ QRect drawnFeet(const CompanionPanel &panel)
     return {};
 }
 
+// Carried to the right screen (1280 to 2304), the cat stays there frame after
+// frame, its window on that screen and its drawn feet on the root row `top`,
+// within `left` to `right`.
+void staysOnTheRightScreen(DesktopRig &rig, const std::function<bool()> &stands,
+                           const std::function<std::string()> &where, int top, int left, int right, int slack)
+{
+    for (int frame = 0; frame < 90; ++frame) {
+        rig.clock.advance(34ms);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(stands()) << "frame " << frame << ": " << where();
+    }
+    CompanionPanel *panel = rig.cat.panels().front();
+    EXPECT_EQ(panel->screen().frame.left(), 1280);
+    QRect feet;
+    ASSERT_TRUE(rig.frameUntil([&] {
+        feet = drawnFeet(*panel);
+        return !feet.isEmpty() && std::abs(feet.bottom() + 1 - top) <= slack;
+    })) << "feet drawn at row " << feet.bottom() << ", the top at " << top;
+    EXPECT_GE(feet.left(), std::max(left, 1280));
+    EXPECT_LE(feet.right(), std::min(right, 2303));
+}
+
 TEST(DesktopCatTwoScreens, AWindowMovedToTheOtherScreenTakesTheCatStandingOnItAlong)
 {
     if (qgetenv("ZK_TEST_TWO_SCREENS") != "1")
@@ -337,23 +359,44 @@ TEST(DesktopCatTwoScreens, AWindowMovedToTheOtherScreenTakesTheCatStandingOnItAl
             return "the cat at " + std::to_string(p.x()) + ", " + std::to_string(p.y()) + "; " + rig.describe(w);
         };
         ASSERT_TRUE(rig.frameUntil([&] { return standsOnTop(true); })) << where();
-        // And there it stays, its window on that screen, its drawn feet on the window's top edge.
-        for (int frame = 0; frame < 90; ++frame) {
-            rig.clock.advance(34ms);
-            QCoreApplication::processEvents();
-            ASSERT_TRUE(standsOnTop(true)) << "frame " << frame << ": " << where();
-        }
-        CompanionPanel *panel = rig.cat.panels().front();
-        EXPECT_EQ(panel->screen().frame.left(), 1280);
+        // And there it stays, on the window's top edge.
         const QRect moved = rig.other.frame(w);
-        QRect feet;
-        ASSERT_TRUE(rig.frameUntil([&] {
-            feet = drawnFeet(*panel);
-            return !feet.isEmpty() && std::abs(feet.bottom() + 1 - moved.top()) <= 3;
-        })) << "feet drawn at row " << feet.bottom() << ", the window's top at " << moved.top();
-        // On the window, and on the right screen (1280 to 2304).
-        EXPECT_GE(feet.left(), std::max(moved.left(), 1280));
-        EXPECT_LE(feet.right(), std::min(moved.right(), 2303));
+        staysOnTheRightScreen(rig, [&] { return standsOnTop(true); }, where, moved.top(), moved.left(), moved.right(), 3);
+    }();
+}
+
+// The focus timer dragged to the other screen, or the ask panel shown there,
+// with the cat sitting on it: the cat goes along, as with a window it stands on.
+TEST(DesktopCatTwoScreens, APanelTheCatSitsOnTakesItToTheOtherScreen)
+{
+    if (qgetenv("ZK_TEST_TWO_SCREENS") != "1")
+        GTEST_SKIP() << "runs in the two-screen session";
+    for (const bool isNest : {true, false}) [&] {
+        SCOPED_TRACE(isNest ? "the focus timer's nest" : "the ask panel's perch");
+        DesktopRig rig;
+        const auto lend = [&](const Ledge &ledge) {
+            (isNest ? rig.cat.nestLedge : rig.cat.perchLedge) = ledge;
+            rig.cat.holdStandingGoal();
+        };
+        const auto sits = [&](const Ledge &on) {
+            const CompanionBrain &b = rig.cat.brain();
+            const auto kind = isNest ? CompanionBrain::Support::Kind::nest : CompanionBrain::Support::Kind::perch;
+            return b.support.kind == kind && b.pose.state != CompanionState::jump &&
+                   b.pose.state != CompanionState::fall && b.pose.position.y() == on.y && on.minX <= b.pose.position.x() &&
+                   b.pose.position.x() <= on.maxX;
+        };
+        const Ledge left{600, 900, 300, -1, std::nullopt}, right{1700, 2000, 300, -1, std::nullopt};
+        lend(left);
+        ASSERT_TRUE(rig.frameUntil([&] { return sits(left); }));
+        lend(right);
+        const auto where = [&] {
+            const QPointF p = rig.cat.brain().pose.position;
+            return "the cat at " + std::to_string(p.x()) + ", " + std::to_string(p.y());
+        };
+        ASSERT_TRUE(rig.frameUntil([&] { return sits(right); })) << where();
+        // The panel's top is 300 up from the bottom of the 800-high left screen;
+        // a perched cat's paws hang a little over its edge.
+        staysOnTheRightScreen(rig, [&] { return sits(right); }, where, int(rig.screenHeight - right.y), 1700, 2000, 6);
     }();
 }
 
