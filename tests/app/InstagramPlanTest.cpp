@@ -646,14 +646,14 @@ TEST(PlanDrafts, BackInTouchWithTheServiceItsChangesMeanwhileStayBesideTheEditsM
     // A save the service took, its answer lost on the way back (or the
     // application ended before it came), then the same draft edited again: the
     // service holds our first edit, not a change of its own, also beside a
-    // change made there since, and also when the application starts again
-    // before it has read the service's list.
-    enum class Lost { inThisRun, thenEditedAndEnded, byTheEnd };
+    // change made there since, and also when the application starts again (or
+    // the account signs in again) before it has read the service's list.
+    enum class Lost { inThisRun, thenEditedAndEnded, thenEditedAndSignedOut, byTheEnd };
     const auto offlineCalls = [](Flows &f) {
         for (const char *call : {"planDrafts", "savePlanDrafts"})
             f.service.failures[call] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
     };
-    for (const Lost lost : {Lost::inThisRun, Lost::thenEditedAndEnded, Lost::byTheEnd}) {
+    for (const Lost lost : {Lost::inThisRun, Lost::thenEditedAndEnded, Lost::thenEditedAndSignedOut, Lost::byTheEnd}) {
         for (const QList<Draft> &elsewhere : {QList<Draft>{}, QList<Draft>{titled(2, "added there since")}}) {
             SCOPED_TRACE(testing::Message() << "lost " << int(lost) << ", " << elsewhere.size() << " added there");
             Flows f;
@@ -683,7 +683,7 @@ TEST(PlanDrafts, BackInTouchWithTheServiceItsChangesMeanwhileStayBesideTheEditsM
                 finish(f.model().savePlan(), "the save whose answer was lost");
                 f.service.failures.clear();
                 f.service.results["planDrafts"] = there;
-                if (lost == Lost::thenEditedAndEnded)
+                if (lost != Lost::inThisRun)
                     offlineCalls(f);
                 f.model().setPlanDrafts({titled(1, "edited twice")});
                 finish(f.model().savePlan(), "the next save");
@@ -691,6 +691,10 @@ TEST(PlanDrafts, BackInTouchWithTheServiceItsChangesMeanwhileStayBesideTheEditsM
                     f.h.make(&f.service);
                     f.service.failures.clear();
                     startKitty(f, there);
+                } else if (lost == Lost::thenEditedAndSignedOut) {
+                    finish(f.model().signOut());
+                    f.service.failures.clear();
+                    finish(f.model().finishSignIn(), "the same account's sign-in");
                 }
             }
             AppModel &m = f.model();

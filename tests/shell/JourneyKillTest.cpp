@@ -817,6 +817,11 @@ TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnce
     const auto type = [](const QString &text) {
         zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), text});
     };
+    const auto shot = [](const QString &name) {
+        if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))
+            zktest::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                       qEnvironmentVariable("ZK_JOURNEY_SHOTS") + u'/' + name + ".png"});
+    };
     {
         SCOPED_TRACE("signed in: a caption saved, its answer lost; offline, edited again and saved; killed");
         Application app(info);
@@ -848,6 +853,7 @@ TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnce
         ASSERT_TRUE(zktest::spinUntil([&] {
             return keptCaptions() == QStringList{"Caption one, once, twice", "Caption two"};
         })) << keptCaptions().join(u'|').toStdString() << "\n" << app.trace.toStdString();
+        shot(QStringLiteral("lostanswer-kept"));
         app.kill();
     }
     ASSERT_EQ(relay.open(port), port) << "the relay cannot listen again";
@@ -860,5 +866,10 @@ TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnce
             << served().join(u'|').toStdString() << "\n" << app.trace.toStdString();
         EXPECT_EQ(served(), (QStringList{"Draft one: Caption one, once, twice", "Draft two: Caption two"}));
         EXPECT_TRUE(zktest::spinUntil([&] { return keptCaptions().isEmpty(); })) << "the service has taken it";
+        // The plan lists the two drafts; the first one's editor holds the whole caption.
+        ASSERT_TRUE(app.toPlan(true));
+        shot(QStringLiteral("lostanswer-restarted"));
+        ASSERT_TRUE(app.clickPlanRow(0, 2));
+        shot(QStringLiteral("lostanswer-restarted-draft"));
     }
 }
