@@ -49,8 +49,10 @@ const char *const kKeyboardFocus = "zkKeyboardFocus";
 const char *const kTracked = "zkFocusTracked";
 
 // Watches the tracked widgets' focus, and the application's input for whether
-// the last thing the user did was pressing Tab (a window that comes forward
-// also hands out its first focus "by Tab").
+// the user was last at the keyboard rather than the mouse. Focus that a key
+// moved (Tab, or Escape or Return closing a sheet or a menu that hands the
+// keyboard back) is drawn; focus from a click, or handed out by a window that
+// comes forward (which says "by Tab" too), is not.
 class FocusTracker final : public QObject {
 public:
     FocusTracker() { QCoreApplication::instance()->installEventFilter(this); }
@@ -59,20 +61,18 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         switch (event->type()) {
-        case QEvent::KeyPress: {
-            const int key = static_cast<QKeyEvent *>(event)->key();
-            m_tabbed = key == Qt::Key_Tab || key == Qt::Key_Backtab;
+        case QEvent::KeyPress:
+            m_keyboard = true;
             break;
-        }
         case QEvent::MouseButtonPress:
-            m_tabbed = false;
+            m_keyboard = false;
             break;
         case QEvent::FocusIn: {
             if (!watched->property(kTracked).toBool())
                 break;
             const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-            watched->setProperty(kKeyboardFocus,
-                                 m_tabbed && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason));
+            watched->setProperty(kKeyboardFocus, m_keyboard && reason != Qt::MouseFocusReason &&
+                                                     reason != Qt::ActiveWindowFocusReason);
             break;
         }
         case QEvent::FocusOut:
@@ -86,7 +86,7 @@ protected:
     }
 
 private:
-    bool m_tabbed = false;
+    bool m_keyboard = false;
 };
 } // namespace
 

@@ -16,8 +16,9 @@
 // code is silent, so a control bound to the state object never writes back
 // what it was just told.
 
-// Focus rings show only for focus that came from the keyboard (Tab), as the
-// platform's do: a click or a window coming forward focuses without a ring.
+// Focus rings show only for focus that came from the keyboard (Tab, or a key
+// that closed what had the keyboard and handed it back), as the platform's do:
+// a click or a window coming forward focuses without a ring.
 namespace FocusRing {
 // Follows the widget's focus events from now on.
 void track(QWidget *widget);

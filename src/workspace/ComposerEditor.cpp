@@ -153,12 +153,15 @@ private:
     bool m_targeted = false;
 };
 
-// The remove mark over a tile: a white cross on a dark circle, no chrome.
+// The remove mark over a tile: a white cross on a dark circle, no chrome. The
+// widget leaves room around the 20-point circle for the keyboard's ring.
 class RemoveMark final : public QAbstractButton {
 public:
+    static constexpr int kMargin = 3;
+
     explicit RemoveMark(QWidget *parent) : QAbstractButton(parent)
     {
-        setFixedSize(20, 20);
+        setFixedSize(20 + 2 * kMargin, 20 + 2 * kMargin);
         setUpButton(this);
         setAccessibleName(L10n::t("Remove"));
     }
@@ -170,8 +173,17 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor(0, 0, 0, 140));
-        painter.drawEllipse(QRectF(rect()));
-        Icons::paint(painter, QStringLiteral("xmark"), QRectF(5.5, 5.5, 9, 9), Qt::white);
+        painter.drawEllipse(QRectF(kMargin, kMargin, 20, 20));
+        Icons::paint(painter, QStringLiteral("xmark"), QRectF(kMargin + 5.5, kMargin + 5.5, 9, 9), Qt::white);
+        if (FocusRing::shown(this)) {
+            // White round the dark circle, and a dark line outside that: it
+            // shows on a picture of any colour.
+            painter.setBrush(Qt::NoBrush);
+            painter.setPen(QPen(Qt::white, 2));
+            painter.drawEllipse(QRectF(rect()).adjusted(2, 2, -2, -2));
+            painter.setPen(QPen(QColor(0, 0, 0, 170), 1));
+            painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+        }
     }
 };
 
@@ -207,10 +219,15 @@ protected:
 private:
     void placeMark()
     {
+        // The circle 6 points in from the top trailing corner.
+        const int inset = 6 - RemoveMark::kMargin;
         const bool rtl = layoutDirection() == Qt::RightToLeft;
-        m_remove->move(rtl ? 6 : width() - 6 - m_remove->width(), 6);
+        m_remove->move(rtl ? inset : width() - inset - m_remove->width(), inset);
     }
     RemoveMark *m_remove;
+
+public:
+    QAbstractButton *removeMark() const { return m_remove; }
 };
 
 QWidget *field(QWidget *parent, QVBoxLayout *&rows)
@@ -290,6 +307,7 @@ QWidget *ComposerEditor::buildMediaColumn()
     kinds->setCentered(true);
     zoneRows->addWidget(kinds);
     auto *choose = new StyledButton(L10n::t("Choose files"), QuietButtonStyle(true), zone);
+    m_choose = choose;
     connect(choose, &QAbstractButton::clicked, this, [this, choose] { m_view.pickFiles(choose->text()); });
     zoneRows->addWidget(choose, 0, Qt::AlignHCenter);
     zoneRows->addStretch(1);
@@ -515,8 +533,14 @@ void ComposerEditor::rebuildTiles()
     m_tileIds = ids;
     clearLayout(m_grid);
     int index = 0;
+    // Tab reaches the remove marks in the order the tiles read, between the
+    // drop zone's button and the add button, though they are made later.
+    QWidget *before = m_choose;
     for (const ImportedMedia &item : m_state.media()) {
-        m_grid->addWidget(new MediaTile(item, m_state, m_gridBox), index / 2, index % 2, Qt::AlignLeading | Qt::AlignTop);
+        auto *tile = new MediaTile(item, m_state, m_gridBox);
+        m_grid->addWidget(tile, index / 2, index % 2, Qt::AlignLeading | Qt::AlignTop);
+        QWidget::setTabOrder(before, tile->removeMark());
+        before = tile->removeMark();
         ++index;
     }
 }

@@ -89,6 +89,7 @@ private:
     ComposerView &m_view;
     ComposerState &m_state;
     QWidget *m_dropZone = nullptr;
+    QWidget *m_choose = nullptr;
     QWidget *m_gridBox = nullptr;
     QGridLayout *m_grid = nullptr;
     QStringList m_tileIds;

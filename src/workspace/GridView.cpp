@@ -18,10 +18,8 @@
 #include "workspace/DraftEditorView.h"
 #include "workspace/PlannerKit.h"
 
-#include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollArea>
 #include <QShowEvent>
@@ -76,7 +74,7 @@ QString titleOrUntitled(const ZephylWire::PlanDraft &draft)
 
 // ---- GridTile
 
-GridTile::GridTile(std::optional<QUrl> picture, QWidget *parent) : QWidget(parent), m_picture(std::move(picture))
+GridTile::GridTile(std::optional<QUrl> picture, QWidget *parent) : ActiveCard(parent), m_picture(std::move(picture))
 {
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -113,17 +111,18 @@ bool GridTile::paintPicture(QPainter &painter)
     return true;
 }
 
-void GridTile::mouseReleaseEvent(QMouseEvent *event)
+void GridTile::paintFocusRing(QPainter &painter)
 {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-        Q_EMIT clicked();
-    QWidget::mouseReleaseEvent(event);
-}
-
-void GridTile::contextMenuEvent(QContextMenuEvent *event)
-{
-    Q_EMIT menuRequested(event->globalPos());
-    event->accept();
+    if (!FocusRing::shown(this))
+        return;
+    // Over a picture of any colour: the ring, and a line of the opposite
+    // lightness inside it.
+    const Appearance appearance = AppearanceService::shared().appearance();
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(FocusRing::color(Color::warmPaper, Color::text, appearance), 3));
+    painter.drawRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5));
+    painter.setPen(QPen(PaletteColors::color(Color::surface, appearance), 1.5));
+    painter.drawRect(QRectF(rect()).adjusted(3.75, 3.75, -3.75, -3.75));
 }
 
 // ---- DraftTile
@@ -137,6 +136,8 @@ DraftTile::DraftTile(const ZephylWire::PlanDraft &draft, QWidget *parent) : Grid
     layout->addWidget(badge, 0, Qt::AlignTop | Qt::AlignLeading);
     layout->addStretch(1);
     setAccessibleName(placeholderText());
+    // Reached by Tab in grid order, which is the order the grid reads in.
+    takeKeyboard();
 }
 
 QString DraftTile::placeholderText() const
@@ -156,8 +157,10 @@ void DraftTile::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setClipRect(rect());
-    if (paintPicture(painter))
+    if (paintPicture(painter)) {
+        paintFocusRing(painter);
         return;
+    }
     painter.fillRect(rect(), PaletteColors::color(Color::warmPaper));
     // The symbol over at most three centred lines, in the middle of the tile,
     // clear of the badge.
@@ -181,6 +184,7 @@ void DraftTile::paintEvent(QPaintEvent *)
         painter.drawText(QRectF(12, y, textWidth, metrics.height()), Qt::AlignCenter, line);
         y += metrics.height();
     }
+    paintFocusRing(painter);
 }
 
 // ---- FeedTile

@@ -2,6 +2,7 @@
 
 #include "app/AppValues.h"
 #include "services/WireModels.h"
+#include "workspace/PlannerKit.h"
 #include "workspace/ScreenKit.h"
 
 #include <QPointer>
@@ -15,7 +16,7 @@ class SheetLayer;
 // The frame both tiles share: a 3:4 portrait cell, clipped square, the whole
 // rectangle answering clicks. The picture comes from the picture cache, asked
 // for only when the tile is painted, that is, while it is on screen.
-class GridTile : public QWidget {
+class GridTile : public ActiveCard {
     Q_OBJECT
 public:
     explicit GridTile(std::optional<QUrl> picture, QWidget *parent = nullptr);
@@ -28,15 +29,11 @@ public:
     int heightForWidth(int width) const override;
     QSize sizeHint() const override { return {218, 291}; }
 
-Q_SIGNALS:
-    void clicked();
-    void menuRequested(const QPoint &globalPosition);
-
 protected:
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void contextMenuEvent(QContextMenuEvent *event) override;
     // Draws the picture covering the tile; false when there is none yet.
     bool paintPicture(QPainter &painter);
+    // The keyboard's ring inside the tile's edge, while the keyboard is on it.
+    void paintFocusRing(QPainter &painter);
 
 private:
     std::optional<QUrl> m_picture;

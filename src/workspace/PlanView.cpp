@@ -19,10 +19,8 @@
 #include "workspace/DraftEditorView.h"
 #include "workspace/PlannerKit.h"
 
-#include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
@@ -81,7 +79,7 @@ QTimeZone zone() { return QTimeZone::systemTimeZone(); }
 
 // ---- PlanRow
 
-PlanRow::PlanRow(const PlanEntry &entry, QWidget *parent) : QWidget(parent), m_entry(entry)
+PlanRow::PlanRow(const PlanEntry &entry, QWidget *parent) : ActiveCard(parent), m_entry(entry)
 {
     setAttribute(Qt::WA_Hover);
     auto *row = new QHBoxLayout(this);
@@ -106,6 +104,11 @@ PlanRow::PlanRow(const PlanEntry &entry, QWidget *parent) : QWidget(parent), m_e
 
     m_pill = new StatusPill(pillText(entry.state), pillTone(entry.state), this);
     row->addWidget(m_pill, 0, Qt::AlignVCenter);
+    // Reached by Tab in the order the rows are listed; the title names it (and
+    // finds it again in a list built anew), the rest of the line describes it.
+    takeKeyboard();
+    setAccessibleName(m_title->text());
+    setAccessibleDescription(m_subtitle->text() + QStringLiteral(" \u00B7 ") + m_pill->text());
     AppearanceService::repaintOnChange(this);
 }
 
@@ -156,20 +159,13 @@ void PlanRow::paintEvent(QPaintEvent *)
     const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     card.paintBackground(painter, box, appearance);
     card.paintStroke(painter, box, appearance);
-}
-
-void PlanRow::mouseReleaseEvent(QMouseEvent *event)
-{
-    // The whole card answers, the gaps between its parts included.
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-        Q_EMIT clicked();
-    QWidget::mouseReleaseEvent(event);
-}
-
-void PlanRow::contextMenuEvent(QContextMenuEvent *event)
-{
-    Q_EMIT menuRequested(event->globalPos());
-    event->accept();
+    if (FocusRing::shown(this)) {
+        // Along the card's edge, standing out from the screen around it as
+        // well as from the card.
+        painter.setPen(QPen(FocusRing::color(Color::background, Color::text, appearance), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 15, 15);
+    }
 }
 
 // ---- DayCell
@@ -181,6 +177,7 @@ DayCell::DayCell(const QDate &date, bool selected, bool today, bool hasEntries, 
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleName(DateText::dayHeading(date));
     setFocusPolicy(Qt::TabFocus);
+    FocusRing::track(this);
     AppearanceService::repaintOnChange(this);
 }
 
@@ -257,8 +254,8 @@ void DayCell::paintEvent(QPaintEvent *)
             appearance));
         painter.drawEllipse(QRectF(width() / 2.0 - 2.5, circle.bottom() + 6, 5, 5));
     }
-    if (hasFocus()) {
-        painter.setPen(QPen(PaletteColors::color(Color::accent), 1.5));
+    if (FocusRing::shown(this)) {
+        painter.setPen(QPen(FocusRing::color(Color::surfaceSoft, Color::text, appearance), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 10, 10);
     }
@@ -455,7 +452,7 @@ QWidget *PlanView::weekStrip(const std::vector<PlanEntry> &all, QWidget *parent)
     navigation->setContentsMargins(0, 0, 0, 0);
     auto *previous = new StyledButton(QString(), QuietButtonStyle(true), strip);
     previous->setSymbol(QStringLiteral("chevron.left"));
-    previous->setAccessibleName(QStringLiteral("previous-week"));
+    previous->setAccessibleName(L10n::t("Previous week"));
     connect(previous, &QPushButton::clicked, this, [this] { setWeekOffset(m_weekOffset - 1); });
     navigation->addWidget(previous, 0, Qt::AlignVCenter);
     auto *title = text(weekTitle(), 13, DesignFonts::Weight::semibold, Color::text, strip);
@@ -464,7 +461,7 @@ QWidget *PlanView::weekStrip(const std::vector<PlanEntry> &all, QWidget *parent)
     navigation->addWidget(title, 1, Qt::AlignVCenter);
     auto *next = new StyledButton(QString(), QuietButtonStyle(true), strip);
     next->setSymbol(QStringLiteral("chevron.right"));
-    next->setAccessibleName(QStringLiteral("next-week"));
+    next->setAccessibleName(L10n::t("Next week"));
     connect(next, &QPushButton::clicked, this, [this] { setWeekOffset(m_weekOffset + 1); });
     navigation->addWidget(next, 0, Qt::AlignVCenter);
     if (m_weekOffset != 0) {

@@ -2,6 +2,7 @@
 
 #include "design/AppNotice.h"
 #include "planner/PlanCalendar.h"
+#include "workspace/PlannerKit.h"
 #include "workspace/ScreenKit.h"
 
 #include <QAbstractButton>
@@ -21,8 +22,9 @@ class TextBlock;
 
 // One line of the week plan, drawn: the format's symbol on a soft tile, the
 // title over a secondary line (format, date, failure reason), and the state's
-// pill, on a card. It draws only; clicks and its menu belong to the plan view.
-class PlanRow final : public QWidget {
+// pill, on a card. It draws only; what its clicks, keys and menu do belongs to
+// the plan view.
+class PlanRow final : public ActiveCard {
     Q_OBJECT
 public:
     explicit PlanRow(const PlanEntry &entry, QWidget *parent = nullptr);
@@ -40,14 +42,8 @@ public:
     static QString pillText(const PlanEntry::State &state);
     static PillTone pillTone(const PlanEntry::State &state);
 
-Q_SIGNALS:
-    void clicked();
-    void menuRequested(const QPoint &globalPosition);
-
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     PlanEntry m_entry;

@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "app/DraftPlace.h"
 #include "design/AppearanceService.h"
+#include "design/Controls.h"
 #include "design/PaletteColors.h"
 #include "design/ZephylSurface.h"
 #include "workspace/KeyboardHold.h"
@@ -10,10 +11,12 @@
 #include "workspace/ScreenKit.h"
 
 #include <QAbstractButton>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -106,6 +109,54 @@ QVBoxLayout *bareColumn(QWidget *box, int spacing)
 }
 
 } // namespace PlannerKit
+
+// ---- ActiveCard
+
+void ActiveCard::takeKeyboard()
+{
+    setFocusPolicy(Qt::StrongFocus);
+    FocusRing::track(this);
+}
+
+void ActiveCard::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        Q_EMIT clicked();
+    QWidget::mouseReleaseEvent(event);
+}
+
+void ActiveCard::contextMenuEvent(QContextMenuEvent *event)
+{
+    Q_EMIT menuRequested(event->globalPos());
+    event->accept();
+}
+
+void ActiveCard::keyPressEvent(QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers held = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) && held == Qt::NoModifier) {
+        // Holding the key down opens it once.
+        if (!event->isAutoRepeat())
+            Q_EMIT clicked();
+    } else if (key == Qt::Key_Menu || (key == Qt::Key_F10 && held == Qt::ShiftModifier)) {
+        Q_EMIT menuRequested(mapToGlobal(rect().center()));
+    } else {
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void ActiveCard::focusInEvent(QFocusEvent *event)
+{
+    update();
+    QWidget::focusInEvent(event);
+}
+
+void ActiveCard::focusOutEvent(QFocusEvent *event)
+{
+    update();
+    QWidget::focusOutEvent(event);
+}
 
 // ---- SheetLayer
 

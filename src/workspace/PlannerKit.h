@@ -61,6 +61,30 @@ QVBoxLayout *bareColumn(QWidget *box, int spacing);
 
 } // namespace PlannerKit
 
+// A plan row or a grid tile: a card that answers as a button does. A click
+// anywhere on it (the gaps between its parts too) opens it, a secondary click
+// asks for its menu; once it takes the keyboard, Return or Space opens it and
+// the Menu key or Shift+F10 asks for its menu.
+class ActiveCard : public QWidget {
+    Q_OBJECT
+public:
+    explicit ActiveCard(QWidget *parent = nullptr) : QWidget(parent) {}
+
+Q_SIGNALS:
+    void clicked();
+    void menuRequested(const QPoint &globalPosition);
+
+protected:
+    // Puts the card in the Tab order, where the order it was made places it;
+    // its painting draws the ring while FocusRing::shown().
+    void takeKeyboard();
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+};
+
 // A sheet: a dimmed layer over the whole window holding one card near its top,
 // whose content scrolls when the window is too short for it; the content's
 // action buttons, when given, stay in view under it. Escape, or the

@@ -509,8 +509,8 @@ TEST_F(PlannerTest, WeekStripNavigationAndDayCells)
     EXPECT_TRUE(zktest::spinUntil([&] { return chosen->selectionProgress() == 1.0; }));
 
     // Two weeks ahead: "Today" appears, the selected day stays, no cell is highlighted.
-    click(plan()->button(QStringLiteral("next-week")));
-    click(plan()->button(QStringLiteral("next-week")));
+    click(plan()->button(QStringLiteral("Next week")));
+    click(plan()->button(QStringLiteral("Next week")));
     EXPECT_EQ(plan()->weekOffset(), 2);
     EXPECT_NE(plan()->button(QStringLiteral("Today")), nullptr);
     EXPECT_EQ(plan()->selectedDay(), QDate(2025, 6, 13));
@@ -519,7 +519,7 @@ TEST_F(PlannerTest, WeekStripNavigationAndDayCells)
         EXPECT_FALSE(cell->isSelectedDay());
     EXPECT_TRUE(plan()->sectionTitles().last().contains(QLocale::system().toString(QDate(2025, 6, 13),
                                                                                     QStringLiteral("MMMM"))));
-    click(plan()->button(QStringLiteral("previous-week")));
+    click(plan()->button(QStringLiteral("Previous week")));
     EXPECT_EQ(plan()->weekOffset(), 1);
 
     click(plan()->button(QStringLiteral("Today")));
@@ -624,7 +624,7 @@ TEST_F(PlannerTest, WeeksWithAClockChangeKeepSevenDaysFromMonday)
         EXPECT_EQ(plan()->newDraft().scheduledAt, utc(QDateTime(sunday, QTime(12, 0), zone))) << week;
 
         // The weeks around it begin on their Mondays too.
-        click(plan()->button(QStringLiteral("next-week")));
+        click(plan()->button(QStringLiteral("Next week")));
         EXPECT_EQ(plan()->days().front(), monday.addDays(7)) << week;
         EXPECT_EQ(plan()->days().back(), sunday.addDays(7)) << week;
         EXPECT_TRUE(plan()->dayCells().first()->hasEntries()) << "00:30 on the next Monday is that Monday's";

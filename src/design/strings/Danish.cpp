@@ -436,4 +436,6 @@ const StringLists::List StringLists::danish = {{
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ er skrivebeskyttet, så ændringer bevares ikke på denne computer indtil videre."},
     {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Planen kunne ikke indlæses endnu. Den vises her, så snart " ZEPHYL_SERVICE_DOMAIN " svarer."},
     {"Nothing for this day until the plan has loaded.", "Intet for denne dag, før planen er indlæst."},
+    {"Previous week", "Forrige uge"},
+    {"Next week", "Næste uge"},
 }};

@@ -436,4 +436,6 @@ const StringLists::List StringLists::dutch = {{
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ is alleen-lezen, dus wijzigingen worden voorlopig niet op deze computer bewaard."},
     {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "De planning kon nog niet worden geladen. Ze verschijnt hier zodra " ZEPHYL_SERVICE_DOMAIN " antwoordt."},
     {"Nothing for this day until the plan has loaded.", "Niets voor deze dag tot de planning is geladen."},
+    {"Previous week", "Vorige week"},
+    {"Next week", "Volgende week"},
 }};

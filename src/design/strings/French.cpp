@@ -436,4 +436,6 @@ const StringLists::List StringLists::french = {{
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ est en lecture seule, les modifications ne sont donc pas conservées sur cet ordinateur pour l’instant."},
     {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Le planning n’a pas encore pu être chargé. Il s’affichera ici dès que " ZEPHYL_SERVICE_DOMAIN " répondra."},
     {"Nothing for this day until the plan has loaded.", "Rien pour ce jour tant que le planning n’est pas chargé."},
+    {"Previous week", "Semaine précédente"},
+    {"Next week", "Semaine suivante"},
 }};

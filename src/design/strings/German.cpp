@@ -436,4 +436,6 @@ const StringLists::List StringLists::german = {{
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ ist schreibgeschützt, daher bleiben Änderungen vorerst nicht auf diesem Computer erhalten."},
     {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Der Plan konnte noch nicht geladen werden. Er erscheint hier, sobald " ZEPHYL_SERVICE_DOMAIN " antwortet."},
     {"Nothing for this day until the plan has loaded.", "Nichts für diesen Tag, bis der Plan geladen ist."},
+    {"Previous week", "Vorherige Woche"},
+    {"Next week", "Nächste Woche"},
 }};

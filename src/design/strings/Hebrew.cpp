@@ -436,4 +436,6 @@ const StringLists::List StringLists::hebrew = {{
     {"%@ is read-only, so changes are not kept on this computer for now.", "התיקייה %@ מוגנת מפני כתיבה, ולכן השינויים לא נשמרים במחשב הזה בינתיים."},
     {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "עדיין לא ניתן היה לטעון את התוכנית. היא תופיע כאן ברגע ש-" ZEPHYL_SERVICE_DOMAIN " יענה."},
     {"Nothing for this day until the plan has loaded.", "אין כלום ליום הזה עד שהתוכנית תיטען."},
+    {"Previous week", "השבוע הקודם"},
+    {"Next week", "השבוע הבא"},
 }};

@@ -436,4 +436,6 @@ const StringLists::List StringLists::italian = {{
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ è di sola lettura, quindi per ora le modifiche non vengono conservate su questo computer."},
     {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Non è stato ancora possibile caricare il piano. Apparirà qui appena " ZEPHYL_SERVICE_DOMAIN " risponde."},
     {"Nothing for this day until the plan has loaded.", "Niente per questo giorno finché il piano non è caricato."},
+    {"Previous week", "Settimana precedente"},
+    {"Next week", "Settimana successiva"},
 }};

@@ -436,4 +436,6 @@ const StringLists::List StringLists::norwegian = {{
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ er skrivebeskyttet, så endringer beholdes ikke på denne datamaskinen inntil videre."},
     {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Planen kunne ikke lastes inn ennå. Den vises her så snart " ZEPHYL_SERVICE_DOMAIN " svarer."},
     {"Nothing for this day until the plan has loaded.", "Ingenting for denne dagen før planen er lastet inn."},
+    {"Previous week", "Forrige uke"},
+    {"Next week", "Neste uke"},
 }};

@@ -436,4 +436,6 @@ const StringLists::List StringLists::portuguese = {{
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ é somente leitura, por isso as alterações não ficam guardadas neste computador por enquanto."},
     {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Ainda não foi possível carregar o plano. Ele aparece aqui assim que " ZEPHYL_SERVICE_DOMAIN " responder."},
     {"Nothing for this day until the plan has loaded.", "Nada para este dia até o plano carregar."},
+    {"Previous week", "Semana anterior"},
+    {"Next week", "Semana seguinte"},
 }};

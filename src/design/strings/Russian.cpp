@@ -436,4 +436,6 @@ const StringLists::List StringLists::russian = {{
     {"%@ is read-only, so changes are not kept on this computer for now.", "Папка %@ доступна только для чтения, поэтому изменения пока не сохраняются на этом компьютере."},
     {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "План пока не удалось загрузить. Он появится здесь, как только " ZEPHYL_SERVICE_DOMAIN " ответит."},
     {"Nothing for this day until the plan has loaded.", "Пока план не загрузится, на этот день ничего нет."},
+    {"Previous week", "Предыдущая неделя"},
+    {"Next week", "Следующая неделя"},
 }};

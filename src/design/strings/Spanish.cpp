@@ -436,4 +436,6 @@ const StringLists::List StringLists::spanish = {{
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ es de solo lectura, así que por ahora los cambios no se conservan en este ordenador."},
     {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Aún no se pudo cargar el plan. Aparecerá aquí en cuanto " ZEPHYL_SERVICE_DOMAIN " responda."},
     {"Nothing for this day until the plan has loaded.", "Nada para este día hasta que se cargue el plan."},
+    {"Previous week", "Semana anterior"},
+    {"Next week", "Semana siguiente"},
 }};

@@ -436,4 +436,6 @@ const StringLists::List StringLists::swedish = {{
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ är skrivskyddad, så ändringar behålls inte på den här datorn tills vidare."},
     {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Planen kunde inte läsas in än. Den visas här så snart " ZEPHYL_SERVICE_DOMAIN " svarar."},
     {"Nothing for this day until the plan has loaded.", "Inget för den här dagen förrän planen har lästs in."},
+    {"Previous week", "Föregående vecka"},
+    {"Next week", "Nästa vecka"},
 }};

@@ -436,4 +436,6 @@ const StringLists::List StringLists::turkish = {{
     {"%@ is read-only, so changes are not kept on this computer for now.", "%@ salt okunur, bu yüzden değişiklikler şimdilik bu bilgisayarda saklanmıyor."},
     {"The plan could not be loaded yet. It shows here once " ZEPHYL_SERVICE_DOMAIN " answers.", "Plan henüz yüklenemedi. " ZEPHYL_SERVICE_DOMAIN " yanıt verir vermez burada görünecek."},
     {"Nothing for this day until the plan has loaded.", "Plan yüklenene kadar bu gün için bir şey yok."},
+    {"Previous week", "Önceki hafta"},
+    {"Next week", "Sonraki hafta"},
 }};

@@ -1,0 +1,273 @@
+// The native workspace from the keyboard, in a window on a real X server, left
+// to right and right to left: Tab reaches the plan's rows, the grid's drafts
+// and the composer's remove marks in the order they read, rings them, and
+// Return, Space, the Menu key and Shift+F10 open them or give their menus.
+
+#include "ScreensTestSupport.h"
+
+#include "app/ComposerTestSupport.h"
+#include "design/L10n.h"
+#include "design/Legibility.h"
+#include "workspace/ComposerParts.h"
+#include "workspace/ComposerView.h"
+#include "workspace/DraftEditorView.h"
+#include "workspace/GridView.h"
+#include "workspace/PlanView.h"
+#include "workspace/WorkspaceRootView.h"
+
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QWindow>
+
+using namespace flowtest;
+using namespace screentest;
+
+namespace {
+
+// What the X server shows of a widget, drawn as it stands now.
+QImage onServer(QWidget *widget)
+{
+    widget->repaint();
+    const QPoint at = widget->mapTo(widget->window(), QPoint(0, 0));
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(widget->window()->winId(), at.x(), at.y(), widget->width(), widget->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+// The strongest contrast between two pictures of one place, at those of the
+// pixels given that they have.
+double strongestChange(const std::pair<QImage, QImage> &pictures, const QList<QPoint> &at)
+{
+    double most = 1;
+    for (const QPoint &p : at) {
+        if (pictures.first.rect().contains(p))
+            most = std::max(most, ZephylPalette::contrastRatio(pictures.first.pixel(p) & 0xFFFFFFu,
+                                                               pictures.second.pixel(p) & 0xFFFFFFu));
+    }
+    return most;
+}
+
+QWidget *press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    settle();
+    return QApplication::focusWidget();
+}
+
+// Whether `next` comes after `at` in reading order: further down, or on the
+// same line further along the way the language reads.
+::testing::AssertionResult readsAfter(const QWidget *at, const QWidget *next, Qt::LayoutDirection direction)
+{
+    const QRect a(at->mapToGlobal(QPoint()), at->size()), b(next->mapToGlobal(QPoint()), next->size());
+    const bool sameLine = std::abs(a.center().y() - b.center().y()) < std::min(a.height(), b.height()) / 2;
+    const int along = (b.center().x() - a.center().x()) * (direction == Qt::LeftToRight ? 1 : -1);
+    if (sameLine ? along > 0 : b.center().y() > a.center().y())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << next->metaObject()->className() << " at " << zktest::rectText(b)
+                                         << " comes after " << at->metaObject()->className() << " at "
+                                         << zktest::rectText(a);
+}
+
+class KeyboardReach : public ::testing::TestWithParam<AppLanguage> {
+protected:
+    void SetUp() override
+    {
+        model().setLanguage(GetParam());
+        model().setUser(user("kitty@example.com"));
+        model().setSession(SessionState::signedIn);
+        // Two drafts today, two without a date.
+        QList<ZephylWire::PlanDraft> drafts;
+        for (const auto &[title, hours] : {std::pair("Cat yoga", 1), std::pair("Morning light", 2),
+                                           std::pair("Weekend ideas", 0), std::pair("Quiet Sunday", 0)}) {
+            ZephylWire::PlanDraft d;
+            d.id = drafts.size() + 1;
+            d.title = QString::fromUtf8(title);
+            d.format = QStringLiteral("post");
+            if (hours)
+                d.scheduledAt = model().clock().now().addSecs(3600 * hours).toUTC().toString(Qt::ISODate);
+            drafts << d;
+        }
+        flows.service.results["planDrafts"] = drafts;
+        model().setPlanDrafts(drafts);
+        root = host.show(new WorkspaceRootView(model()));
+        host.window->activateWindow();
+        ASSERT_TRUE(zktest::spinUntil(
+            [&] { return host.window->isActiveWindow() && host.window->windowHandle()->isExposed(); }));
+    }
+    AppModel &model() { return flows.model(); }
+    bool arabic() const { return GetParam() == AppLanguage::ar; }
+    Qt::LayoutDirection direction() const { return arabic() ? Qt::RightToLeft : Qt::LeftToRight; }
+    // The screen once the loads its showing started have been answered and
+    // drawn, so the controls found are the ones that stay on screen.
+    template <typename Screen>
+    Screen *show(Surface surface)
+    {
+        model().setSurface(surface);
+        EXPECT_TRUE(zktest::spinUntil([&] {
+            settle();
+            return !model().planLoading() && model().feedStatus().kind != FeedStatus::Kind::loading;
+        }));
+        settle();
+        return root->findChild<Screen *>();
+    }
+    // The stops of Tab from `from` until the keyboard leaves `within` (at
+    // most 40), each found where it reads after the one before unless
+    // `anyOrder`.
+    QList<QWidget *> tabThrough(QWidget *from, const QWidget *within, bool anyOrder = false)
+    {
+        from->setFocus(Qt::TabFocusReason);
+        QList<QWidget *> stops{from};
+        for (QWidget *at = press(Qt::Key_Tab); at && within->isAncestorOf(at) && stops.size() < 40; at = press(Qt::Key_Tab)) {
+            if (!anyOrder) {
+                EXPECT_TRUE(readsAfter(stops.last(), at, direction())) << "stop " << stops.size();
+            }
+            stops << at;
+        }
+        return stops.mid(1);
+    }
+    // `target` as the server shows it, then once Tab from `before` has brought
+    // the keyboard to it. Taken before Tab goes on down: of a screen not scrolled.
+    std::pair<QImage, QImage> ringedByTab(QWidget *before, QWidget *target)
+    {
+        before->setFocus(Qt::OtherFocusReason);
+        settle();
+        const QImage bare = onServer(target);
+        press(Qt::Key_Tab);
+        EXPECT_TRUE(target->hasFocus());
+        QImage ringed;
+        zktest::spinUntil([&] { return (ringed = onServer(target)) != bare; }, std::chrono::seconds(10));
+        return {bare, ringed};
+    }
+    // The entries of the menus that Shift+F10 and the Menu key give on the
+    // control under the keyboard, each seen over it and closed again.
+    QList<QStringList> menusFromKeys()
+    {
+        QWidget *card = QApplication::focusWidget();
+        QList<QStringList> menus;
+        for (const auto &[key, modifiers] : {std::pair(Qt::Key_F10, Qt::KeyboardModifiers(Qt::ShiftModifier)),
+                                            std::pair(Qt::Key_Menu, Qt::KeyboardModifiers(Qt::NoModifier))}) {
+            QTest::keyClick(card, key, modifiers);
+            QMenu *menu = nullptr;
+            zktest::spinUntil([&] { return (menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); },
+                              std::chrono::seconds(10));
+            QStringList entries;
+            for (QAction *a : menu ? menu->actions() : QList<QAction *>())
+                entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
+            menus << entries;
+            if (!menu)
+                continue;
+            EXPECT_TRUE(QRect(card->mapToGlobal(QPoint()), card->size()).intersects(menu->geometry()));
+            QTest::keyClick(menu, Qt::Key_Escape);
+            EXPECT_TRUE(zktest::spinUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+            settle();
+        }
+        return menus;
+    }
+
+    AppearanceGuard appearance;
+    Flows flows;
+    Host host;
+    WorkspaceRootView *root = nullptr;
+};
+
+} // namespace
+
+TEST_P(KeyboardReach, PlanRows)
+{
+    auto *plan = show<PlanView>(Surface::plan);
+    ASSERT_NE(plan, nullptr);
+    ASSERT_EQ(plan->rows().size(), 4);
+
+    // Ringed along its leading edge, 3:1 against what was there.
+    PlanRow *row = plan->rows().first();
+    const int edge = arabic() ? row->width() - 2 : 1, inward = arabic() ? -1 : 1;
+    EXPECT_GE(strongestChange(ringedByTab(plan->dayCells().last(), row),
+                              {{edge, row->height() / 2}, {edge + inward, row->height() / 2}}),
+              3.0);
+
+    // "New publication", the two week arrows by their names, the seven days, every row.
+    const QList<QWidget *> stops = tabThrough(plan->button(L10n::t("New draft")), plan);
+    ASSERT_EQ(stops.size(), 1 + 2 + 7 + 4);
+    EXPECT_EQ(stops.at(1)->accessibleName(), arabic() ? QStringLiteral("الأسبوع السابق") : QStringLiteral("Previous week"));
+    EXPECT_EQ(stops.at(2)->accessibleName(), arabic() ? QStringLiteral("الأسبوع التالي") : QStringLiteral("Next week"));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(stops.at(10 + i), plan->rows().at(i)) << "row " << i;
+
+    // Return opens the draft; Escape hands the keyboard back to its row, ringed.
+    row->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Return);
+    ASSERT_NE(plan->editor(), nullptr);
+    EXPECT_EQ(plan->editor()->draft().id, 1);
+    row = qobject_cast<PlanRow *>(press(Qt::Key_Escape));
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->entry().id, QStringLiteral("draft-1"));
+    EXPECT_TRUE(FocusRing::shown(row));
+
+    const QStringList entries = arabic() ? QStringList{"تعديل المسودة", "تحضير المنشور", "-", "حذف المسودة"}
+                                         : QStringList{"Edit draft", "Prepare publication", "-", "Delete draft"};
+    EXPECT_EQ(menusFromKeys(), (QList<QStringList>{entries, entries}));
+}
+
+TEST_P(KeyboardReach, GridDrafts)
+{
+    auto *grid = show<GridView>(Surface::grid);
+    ASSERT_NE(grid, nullptr);
+    ASSERT_EQ(grid->tiles().size(), 4);
+
+    // Ringed inside its edge.
+    GridTile *tile = grid->tiles().at(1);
+    const int middle = tile->height() / 2;
+    EXPECT_GE(strongestChange(ringedByTab(grid->tiles().at(0), tile), {{1, middle}, {tile->width() - 2, middle}}), 3.0);
+
+    // From "Refresh" the four drafts, three to a line, then out of the screen.
+    const QList<GridTile *> tiles = grid->tiles();
+    EXPECT_EQ(tabThrough(grid->button(L10n::t("Refresh")), grid), (QList<QWidget *>(tiles.begin(), tiles.end())));
+
+    tile->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    ASSERT_NE(grid->editor(), nullptr);
+    EXPECT_EQ(grid->editor()->draft().id, 2);
+    press(Qt::Key_Escape);
+    for (const QStringList &menu : menusFromKeys())
+        EXPECT_EQ(menu.value(0), arabic() ? QStringLiteral("نقل إلى الأمام") : QStringLiteral("Move earlier"));
+}
+
+TEST_P(KeyboardReach, ComposerRemoveMarks)
+{
+    model().setComposerPresented(true);
+    settle();
+    auto *view = root->composerSheet() ? root->composerSheet()->findChild<ComposerView *>() : nullptr;
+    ASSERT_NE(view, nullptr);
+    view->state().setFormat(PublishFormat::carousel);
+    view->state().setMedia({composertest::picture(), composertest::picture(), composertest::picture()});
+    settle();
+    ComposerEditor *editor = view->editor();
+    QList<QWidget *> marks;
+    for (QWidget *tile : editor->tiles())
+        marks << tile->findChild<QAbstractButton *>();
+    ASSERT_EQ(marks.size(), 3);
+
+    // A white ring round the dark mark and a dark line round that, on any picture.
+    QWidget *mark = marks.at(1);
+    const QPoint centre(mark->width() / 2, mark->height() / 2);
+    const int r = mark->width() / 2 - 2;
+    const auto pictures = ringedByTab(marks.at(0), mark);
+    for (const QPoint &side : {QPoint(-1, 0), QPoint(0, -1), QPoint(1, 0), QPoint(0, 1)})
+        EXPECT_GE(strongestChange(pictures, {centre + side * r, centre + side * (r + 1), centre + side * (r + 2)}), 3.0);
+
+    // Tile by tile, just before the add button (the sheet keeps the keyboard
+    // and reads in two columns).
+    const QList<QWidget *> stops = tabThrough(view->closeButton(), view, true);
+    const qsizetype add = stops.indexOf(editor->addButton());
+    ASSERT_GE(add, 3);
+    EXPECT_EQ(stops.mid(add - 3, 3), marks);
+    EXPECT_TRUE(readsAfter(marks.at(0), marks.at(1), direction()));
+    EXPECT_TRUE(readsAfter(marks.at(1), marks.at(2), direction()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, KeyboardReach, ::testing::Values(AppLanguage::en, AppLanguage::ar),
+                         [](const ::testing::TestParamInfo<AppLanguage> &info) {
+                             return info.param == AppLanguage::ar ? std::string("Arabic") : std::string("English");
+                         });
