@@ -41,9 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 break;
             if (UnsavedPlanStore::decode(UnsavedPlanStore::encode(kOwner, *kept), kOwner) != kept)
                 std::abort();
-            // What the service holds: the base with its order turned round.
-            QList<ZephylWire::PlanDraft> theirs(kept->base.crbegin(), kept->base.crend());
-            const auto merged = PlanMerge::merge(kept->base, kept->drafts, theirs, 1);
+            // What the service holds: the list last sent (where there is one,
+            // as the service took it) or else the base, its order turned round.
+            const QList<ZephylWire::PlanDraft> &held = kept->sent ? *kept->sent : kept->base;
+            QList<ZephylWire::PlanDraft> theirs(held.crbegin(), held.crend());
+            const auto merged = PlanMerge::merge(kept->base, kept->drafts, theirs, 1,
+                                                 kept->sent.value_or(QList<ZephylWire::PlanDraft>()));
             const auto unique = [](const QList<ZephylWire::PlanDraft> &list) {
                 QSet<qint64> ids;
                 for (const auto &d : list)
@@ -51,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 return ids.size() == list.size();
             };
             // With one draft per id, a draft written here is in the merge unless the base holds it unchanged.
-            if (unique(kept->drafts) && unique(kept->base)) {
+            if (unique(kept->drafts) && unique(kept->base) && unique(held)) {
                 for (const auto &draft : kept->drafts) {
                     const auto same = [&](const auto &d) { return PlanMerge::sameDraft(d, draft); };
                     if (std::none_of(merged.cbegin(), merged.cend(), same) &&

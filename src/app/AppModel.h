@@ -594,11 +594,13 @@ private:
     // kept from before are never written over.
     bool m_planBaseCurrent = false;
     // The last list sent that the service did not confirm: it may hold it.
+    // Kept with the plan's record, so a restart knows it too.
     std::optional<QList<ZephylWire::PlanDraft>> m_planSent;
-    // The plan once the service's current list is met: `ours`, edited here from
-    // `base`, merged into `server` draft by draft.
-    QList<ZephylWire::PlanDraft> metPlan(const QList<ZephylWire::PlanDraft> &base,
-                                         const QList<ZephylWire::PlanDraft> &ours,
+    // The plan in memory as the record keeps it.
+    UnsavedPlanStore::Kept keptPlan() const;
+    // The plan once the service's current list is met: the local drafts, edited
+    // from their base (and maybe sent since), merged into `server` draft by draft.
+    QList<ZephylWire::PlanDraft> metPlan(const UnsavedPlanStore::Kept &local,
                                          const QList<ZephylWire::PlanDraft> &server) const;
     // The service's list just read becomes the base.
     void takePlanBase(const QList<ZephylWire::PlanDraft> &server);

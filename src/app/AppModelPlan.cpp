@@ -121,16 +121,17 @@ void AppModel::setPlanUnavailable(bool value)
     Q_EMIT planUnavailableChanged();
 }
 
-QList<ZephylWire::PlanDraft> AppModel::metPlan(const QList<ZephylWire::PlanDraft> &base,
-                                               const QList<ZephylWire::PlanDraft> &ours,
+UnsavedPlanStore::Kept AppModel::keptPlan() const { return {m_planDrafts, m_planBase, m_planRefused, m_planSent}; }
+
+QList<ZephylWire::PlanDraft> AppModel::metPlan(const UnsavedPlanStore::Kept &local,
                                                const QList<ZephylWire::PlanDraft> &server) const
 {
     // Unchanged there since; or it holds what was last sent, whose answer was
     // lost: what was edited here since goes on top of it.
-    if (PlanMerge::sameList(base, server) || (m_planSent && PlanMerge::sameList(*m_planSent, server)))
-        return ours;
-    return PlanMerge::merge(base, ours, server, clock().now().toMSecsSinceEpoch(),
-                            m_planSent.value_or(QList<ZephylWire::PlanDraft>()));
+    if (PlanMerge::sameList(local.base, server) || (local.sent && PlanMerge::sameList(*local.sent, server)))
+        return local.drafts;
+    return PlanMerge::merge(local.base, local.drafts, server, clock().now().toMSecsSinceEpoch(),
+                            local.sent.value_or(QList<ZephylWire::PlanDraft>()));
 }
 
 void AppModel::takePlanBase(const QList<ZephylWire::PlanDraft> &server)
@@ -162,7 +163,7 @@ QCoro::Task<> AppModel::savePlan()
     if (accountUnconfirmed()) {
         // The service has not said yet who is signed in: kept for this account,
         // sent once it has (verifyAccount loads the plan, which sends it).
-        m_unsavedPlan.save(m_accountIdentity, {m_planDrafts, m_planBase, false});
+        m_unsavedPlan.save(m_accountIdentity, keptPlan());
         setPlanUnsaved(true);
         setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
         verifyAccountSoon();
@@ -191,9 +192,9 @@ QCoro::Task<> AppModel::savePlan()
     const QString owner = m_accountIdentity;
     while (m_planSaveWanted) {
         m_planSaveWanted = false;
-        // Kept until the service has it, so an end mid-way loses nothing.
-        m_unsavedPlan.save(owner, {m_planDrafts, m_planBase, false});
         if (!m_planBaseCurrent) {
+            // Kept until the service has it, so an end mid-way loses nothing.
+            m_unsavedPlan.save(owner, keptPlan());
             // The service's list may have changed unseen: met first, so the
             // whole list written holds what was written there too.
             std::optional<QList<ZephylWire::PlanDraft>> server;
@@ -206,11 +207,13 @@ QCoro::Task<> AppModel::savePlan()
                 co_return;
             if (error)
                 break;
-            setPlanDrafts(metPlan(m_planBase, m_planDrafts, *server));
+            setPlanDrafts(metPlan(keptPlan(), *server));
             takePlanBase(*server);
-            m_unsavedPlan.save(owner, {m_planDrafts, m_planBase, false});
         }
         const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
+        // Kept as it goes, with what goes: should its answer never come (lost
+        // on the way, or the application ended first), the service may hold it.
+        m_unsavedPlan.save(owner, {sending, m_planBase, false, sending});
         try {
             co_await m_api->savePlanDrafts(sending);
         } catch (...) {
@@ -238,7 +241,7 @@ QCoro::Task<> AppModel::savePlan()
             if (refusedForContent(error)) {
                 // Said once: the same list would be refused again at every start.
                 m_planRefused = true;
-                m_unsavedPlan.save(owner, {m_planDrafts, m_planBase, true});
+                m_unsavedPlan.save(owner, keptPlan());
             } else {
                 schedulePlanRetry();
             }

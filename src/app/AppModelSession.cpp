@@ -310,6 +310,7 @@ void AppModel::showKeptPlan()
         if (const auto kept = m_unsavedPlan.load(m_accountIdentity)) {
             m_planBase = kept->base;
             m_planRefused = kept->refused;
+            m_planSent = kept->sent;
             setPlanDrafts(kept->drafts);
             setPlanUnsaved(true);
         }
@@ -532,15 +533,14 @@ QCoro::Task<> AppModel::loadPlan()
         // the service refused them), are newer than its answer where they differ
         // from the list they were made from; its own changes since stay.
         const bool wasUnsaved = m_planUnsaved;
-        const auto local = wasUnsaved ? std::optional(UnsavedPlanStore::Kept{m_planDrafts, m_planBase, m_planRefused})
-                                      : m_unsavedPlan.load(m_accountIdentity);
-        const QList<ZephylWire::PlanDraft> plan = local ? metPlan(local->base, local->drafts, *drafts) : *drafts;
+        const auto local = wasUnsaved ? std::optional(keptPlan()) : m_unsavedPlan.load(m_accountIdentity);
+        const QList<ZephylWire::PlanDraft> plan = local ? metPlan(*local, *drafts) : *drafts;
         takePlanBase(*drafts);
         setPlanDrafts(plan);
         if (local && !PlanMerge::sameList(plan, *drafts)) {
             setPlanUnsaved(true);
             m_planRefused = local->refused;
-            m_unsavedPlan.save(m_accountIdentity, {plan, m_planBase, m_planRefused});
+            m_unsavedPlan.save(m_accountIdentity, keptPlan());
             if (!m_planRefused) {
                 // A refused one was said when it was refused; it waits for the
                 // user's next change. One of this run was said when it failed.

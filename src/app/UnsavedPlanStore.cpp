@@ -75,6 +75,9 @@ QByteArray UnsavedPlanStore::encode(const QString &owner, const Kept &kept)
                        {QStringLiteral("base"), listJson(kept.base)}};
     if (kept.refused)
         record.insert(QStringLiteral("refused"), true);
+    // Left out when there is none: older versions read the rest as before.
+    if (kept.sent)
+        record.insert(QStringLiteral("sent"), listJson(*kept.sent));
     return QJsonDocument(record).toJson(QJsonDocument::Compact);
 }
 
@@ -88,14 +91,17 @@ std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::decode(const QByteArray 
     const QJsonValue baseValue = record.value(QLatin1String("base"));
     auto base = baseValue.isUndefined() ? std::optional(QList<ZephylWire::PlanDraft>()) : readList(baseValue);
     const QJsonValue refused = record.value(QLatin1String("refused"));
-    if (error.error != QJsonParseError::NoError || !storedOwner.isString() || !drafts || !base ||
+    const QJsonValue sentValue = record.value(QLatin1String("sent"));
+    auto sent = sentValue.isUndefined() ? std::optional(QList<ZephylWire::PlanDraft>()) : readList(sentValue);
+    if (error.error != QJsonParseError::NoError || !storedOwner.isString() || !drafts || !base || !sent ||
         !(refused.isUndefined() || refused.isBool())) {
         RecordStore::unreadable(QLatin1String(kRecordName), owner);
         return std::nullopt;
     }
     if (storedOwner.toString() != RecordStore::ownerKey(owner))
         return std::nullopt;
-    return Kept{std::move(*drafts), std::move(*base), refused.toBool(false)};
+    return Kept{std::move(*drafts), std::move(*base), refused.toBool(false),
+                sentValue.isUndefined() ? std::nullopt : std::move(sent)};
 }
 
 bool UnsavedPlanStore::save(const QString &owner, const Kept &kept)

@@ -30,6 +30,10 @@ public:
         // The service refused this list for what it holds: it is not sent again
         // by itself, only with the user's next change.
         bool refused = false;
+        // The last list sent whose answer has not come: the service may hold
+        // it, and a draft it holds as sent counts as ours when met, not as a
+        // change made there. None when every list sent was answered.
+        std::optional<QList<ZephylWire::PlanDraft>> sent = std::nullopt;
         friend bool operator==(const Kept &, const Kept &) = default;
     };
 

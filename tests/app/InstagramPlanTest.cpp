@@ -643,23 +643,67 @@ TEST(PlanDrafts, BackInTouchWithTheServiceItsChangesMeanwhileStayBesideTheEditsM
         EXPECT_EQ(UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com")), std::nullopt);
     }
 
-    // A save the service took, its answer lost on the way back, then the same
-    // draft edited again: the service holds our first edit, not a change of its
-    // own, also beside a change made there since.
-    for (const QList<Draft> &elsewhere : {QList<Draft>{}, QList<Draft>{titled(2, "added there since")}}) {
-        SCOPED_TRACE(elsewhere.size());
-        Flows f;
-        startKitty(f, {titled(1, "one")});
-        AppModel &m = f.model();
-        f.service.failures["savePlanDrafts"] = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
-        m.setPlanDrafts({titled(1, "edited once")});
-        finish(m.savePlan(), "the save whose answer was lost");
-        f.service.failures.clear();
-        f.service.results["planDrafts"] = QList<Draft>{titled(1, "edited once")} + elsewhere;
-        m.setPlanDrafts({titled(1, "edited twice")});
-        finish(m.savePlan(), "the next save");
-        EXPECT_EQ(titles(f.service.savedPlans.last()), QStringList{"edited twice"} + titles(elsewhere))
-            << "one draft, not two";
+    // A save the service took, its answer lost on the way back (or the
+    // application ended before it came), then the same draft edited again: the
+    // service holds our first edit, not a change of its own, also beside a
+    // change made there since, and also when the application starts again (or
+    // the account signs in again) before it has read the service's list.
+    enum class Lost { inThisRun, thenEditedAndEnded, thenEditedAndSignedOut, byTheEnd };
+    const auto offlineCalls = [](Flows &f) {
+        for (const char *call : {"planDrafts", "savePlanDrafts"})
+            f.service.failures[call] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    };
+    for (const Lost lost : {Lost::inThisRun, Lost::thenEditedAndEnded, Lost::thenEditedAndSignedOut, Lost::byTheEnd}) {
+        for (const QList<Draft> &elsewhere : {QList<Draft>{}, QList<Draft>{titled(2, "added there since")}}) {
+            SCOPED_TRACE(testing::Message() << "lost " << int(lost) << ", " << elsewhere.size() << " added there");
+            Flows f;
+            startKitty(f, {titled(1, "one")});
+            const QList<Draft> there = QList<Draft>{titled(1, "edited once")} + elsewhere;
+            if (lost == Lost::byTheEnd) {
+                // The application ends with the save on its way; started again
+                // offline, the kept plan is edited.
+                f.service.held << QStringLiteral("savePlanDrafts");
+                f.model().setPlanDrafts({titled(1, "edited once")});
+                auto saving = f.model().savePlan();
+                ASSERT_EQ(f.service.waiting("savePlanDrafts"), 1);
+                f.h.make(&f.service);
+                f.service.held.clear();
+                f.service.release("savePlanDrafts");
+                offlineCalls(f);
+                startKitty(f, there);
+                ASSERT_EQ(f.model().planDrafts(), QList<Draft>{titled(1, "edited once")}) << "the kept plan, shown";
+                f.model().setPlanDrafts({titled(1, "edited twice")});
+                finish(f.model().savePlan(), "the save offline");
+                f.service.failures.clear();
+                f.h.clock.advance(AppModel::kPlanRetryLongest);
+            } else {
+                f.service.failures["savePlanDrafts"] =
+                    std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+                f.model().setPlanDrafts({titled(1, "edited once")});
+                finish(f.model().savePlan(), "the save whose answer was lost");
+                f.service.failures.clear();
+                f.service.results["planDrafts"] = there;
+                if (lost != Lost::inThisRun)
+                    offlineCalls(f);
+                f.model().setPlanDrafts({titled(1, "edited twice")});
+                finish(f.model().savePlan(), "the next save");
+                if (lost == Lost::thenEditedAndEnded) {
+                    f.h.make(&f.service);
+                    f.service.failures.clear();
+                    startKitty(f, there);
+                } else if (lost == Lost::thenEditedAndSignedOut) {
+                    finish(f.model().signOut());
+                    f.service.failures.clear();
+                    finish(f.model().finishSignIn(), "the same account's sign-in");
+                }
+            }
+            AppModel &m = f.model();
+            ASSERT_TRUE(zktest::spinUntil([&] { return !m.planUnsaved() && !m.planSaving() && !m.planLoading(); }));
+            EXPECT_EQ(titles(f.service.savedPlans.last()), QStringList{"edited twice"} + titles(elsewhere))
+                << "one draft, not two";
+            EXPECT_EQ(titles(m.planDrafts()), QStringList{"edited twice"} + titles(elsewhere));
+            EXPECT_EQ(UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com")), std::nullopt);
+        }
     }
 }
 
@@ -672,6 +716,8 @@ TEST(PlanDrafts, AKeptPlanThatCannotBeReadCountsAsAbsentAndTheLoadsGoOn)
         R"({"owner":"kitty@example.com","drafts":[)" + good + R"(,{"id":2}]})",
         R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"base":[{"id":"1"}]})",
         R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"refused":"yes"})",
+        R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"sent":[{"id":1}]})",
+        R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"sent":null})",
         R"({"owner":"kitty@example.com","drafts":[)" + good + R"(,{"id":1e300,"title":"","caption":"","hashtags":"","format":"post","scheduledAt":"","hiddenFromGrid":false}]})",
         R"({"owner":"kitty@example.com","drafts":{}})",
         R"({"drafts":[)" + good + "]}",
@@ -699,6 +745,19 @@ TEST(PlanDrafts, AKeptPlanThatCannotBeReadCountsAsAbsentAndTheLoadsGoOn)
     startKitty(f, {draft(7)});
     ASSERT_TRUE(zktest::spinUntil([&] { return !f.service.savedPlans.isEmpty(); }));
     EXPECT_TRUE(f.service.savedPlans.last().contains(titled(1, "kept")));
+
+    // With the list last sent: the service holding that draft as it was sent
+    // is not a change of its own beside the one kept here.
+    const auto withTitle = [&](const char *title) {
+        return QByteArray(good).replace(R"("kept")", QByteArray("\"") + title + '"');
+    };
+    Flows g;
+    RecordStore::of(g.h.store).write(QLatin1String(UnsavedPlanStore::kRecordName), QStringLiteral("kitty@example.com"),
+                                     R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"base":[)" +
+                                         withTitle("one") + R"(],"sent":[)" + withTitle("sent") + "]}");
+    startKitty(g, {titled(1, "sent"), draft(7)});
+    ASSERT_TRUE(zktest::spinUntil([&] { return !g.service.savedPlans.isEmpty() && !g.model().planSaving(); }));
+    EXPECT_EQ(titles(g.service.savedPlans.last()), (QStringList{"kept", draft(7).title}));
 }
 
 TEST(PlanDrafts, EachAccountKeepsItsOwnUnsavedPlan)

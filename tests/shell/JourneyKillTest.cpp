@@ -770,3 +770,106 @@ TEST(JourneyKill, ACaptionTypedBeforeAKillComesBackInItsDraftAndItsTwinStays)
         EXPECT_TRUE(zktest::spinUntil([&] { return kept().isEmpty(); })) << "saved: nothing is left to offer";
     }
 }
+
+// A draft's caption saved, the service storing it and its answer lost on the
+// way; the connection gone, the same caption edited further and saved (kept,
+// unsaved); the application killed. Started again with the connection back,
+// the service holds that draft once, with the whole caption: the first save it
+// took is known for ours, not taken for a change made there.
+TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnceAfterAKill)
+{
+    Standin::Server server;
+    const QString smokey = QStringLiteral("smokey@example.com");
+    server.addAccount(smokey, QStringLiteral("paws-paws-paws"), QStringLiteral("Smokey"));
+    const QString userId = server.state().accounts.value(smokey).userId;
+    const auto draft = [](qint64 id, const char *title, const char *caption) {
+        return QJsonObject{{"id", id},         {"title", title},   {"caption", caption},
+                           {"hashtags", ""}, {"format", "post"}, {"scheduledAt", ""}};
+    };
+    Standin::operations(server).drafts.insert(userId, QJsonArray{draft(1, "Draft one", "Caption one"),
+                                                                 draft(2, "Draft two", "Caption two")});
+    ASSERT_NE(server.start(0), 0) << "the stand-in cannot listen";
+    Relay relay(server.port());
+    const quint16 port = relay.open();
+    ASSERT_NE(port, 0) << "the relay cannot listen";
+    const QString info = zktest::writeServiceInfo(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    ASSERT_TRUE(zktest::chooseNativeWorkspace());
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
+    const QString path = QStringLiteral("/api/plan/drafts");
+    const auto served = [&] {
+        QStringList out;
+        for (const QJsonValue &d : Standin::operations(server).drafts.value(userId))
+            out << d[QStringLiteral("title")].toString() + QStringLiteral(": ") + d[QStringLiteral("caption")].toString();
+        return out;
+    };
+    const auto keptCaptions = [&] {
+        DefaultsStore settings(config + QStringLiteral("/defaults.json"));
+        QStringList captions;
+        if (const auto kept = UnsavedPlanStore(settings).load(smokey))
+            for (const auto &d : kept->drafts)
+                captions << d.caption;
+        return captions;
+    };
+    const auto puts = [&] {
+        const QList<Standin::Seen> seen = server.seen(path);
+        return int(std::count_if(seen.cbegin(), seen.cend(), [](const Standin::Seen &s) { return s.method == "PUT"; }));
+    };
+    const auto type = [](const QString &text) {
+        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), text});
+    };
+    const auto shot = [](const QString &name) {
+        if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))
+            zktest::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                       qEnvironmentVariable("ZK_JOURNEY_SHOTS") + u'/' + name + ".png"});
+    };
+    {
+        SCOPED_TRACE("signed in: a caption saved, its answer lost; offline, edited again and saved; killed");
+        Application app(info);
+        ASSERT_TRUE(app.signIn(smokey, QStringLiteral("paws-paws-paws")));
+        ASSERT_TRUE(app.toPlan(true));
+        // Undated, the two are listed by title: "Draft one" is the upper row.
+        ASSERT_TRUE(app.clickPlanRow(0, 2));
+        ASSERT_TRUE(app.focus(QStringLiteral("Caption"), false)) << app.trace.toStdString();
+        key(QStringLiteral("ctrl+End"));
+        type(QStringLiteral(", once"));
+        ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
+        // The service stores the list, then its answer is cut off; the connection goes with it.
+        server.addFault({Standin::Fault::Kind::drop, path, 500, std::nullopt, 0, 1});
+        qsizetype mark = app.trace.size();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(zktest::spinUntil([&] { return puts() == 1; })) << app.trace.toStdString();
+        relay.cut();
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: plan: 2 drafts, unsaved\n"), mark)) << app.trace.toStdString();
+        EXPECT_EQ(served(), (QStringList{"Draft one: Caption one, once", "Draft two: Caption two"}));
+
+        // The sheet stays open: the same caption edited further and saved, kept here.
+        ASSERT_TRUE(app.focus(QStringLiteral("Caption"), true)) << app.trace.toStdString();
+        key(QStringLiteral("ctrl+End"));
+        type(QStringLiteral(", twice"));
+        ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
+        mark = app.trace.size();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: plan: 2 drafts, unsaved\n"), mark)) << app.trace.toStdString();
+        ASSERT_TRUE(zktest::spinUntil([&] {
+            return keptCaptions() == QStringList{"Caption one, once, twice", "Caption two"};
+        })) << keptCaptions().join(u'|').toStdString() << "\n" << app.trace.toStdString();
+        shot(QStringLiteral("lostanswer-kept"));
+        app.kill();
+    }
+    ASSERT_EQ(relay.open(port), port) << "the relay cannot listen again";
+    {
+        SCOPED_TRACE("started again, the connection back");
+        Application app(info);
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + smokey, 0, std::chrono::seconds(90)))
+            << app.trace.toStdString();
+        ASSERT_TRUE(zktest::spinUntil([&] { return puts() == 2 && app.plan(0) == QStringLiteral("2 drafts"); }))
+            << served().join(u'|').toStdString() << "\n" << app.trace.toStdString();
+        EXPECT_EQ(served(), (QStringList{"Draft one: Caption one, once, twice", "Draft two: Caption two"}));
+        EXPECT_TRUE(zktest::spinUntil([&] { return keptCaptions().isEmpty(); })) << "the service has taken it";
+        // The plan lists the two drafts; the first one's editor holds the whole caption.
+        ASSERT_TRUE(app.toPlan(true));
+        shot(QStringLiteral("lostanswer-restarted"));
+        ASSERT_TRUE(app.clickPlanRow(0, 2));
+        shot(QStringLiteral("lostanswer-restarted-draft"));
+    }
+}
