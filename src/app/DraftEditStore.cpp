@@ -33,13 +33,18 @@ std::optional<qint64> instantOf(const QJsonValue &value)
     return qint64(d);
 }
 
+QJsonObject draftJson(const ZephylWire::PlanDraft &draft)
+{
+    QJsonObject out = draft.toJson();
+    // The service's preview is never sent back, but the editor shows it until removed.
+    if (draft.preview)
+        out.insert(QStringLiteral("preview"), draft.preview->toString());
+    return out;
+}
+
 QJsonObject editJson(const KeptDraftEdit &edit)
 {
-    QJsonObject draft = edit.draft.toJson();
-    // The service's preview is never sent back, but the editor shows it until removed.
-    if (edit.draft.preview)
-        draft.insert(QStringLiteral("preview"), edit.draft.preview->toString());
-    QJsonObject out{{QStringLiteral("draft"), draft},
+    QJsonObject out{{QStringLiteral("draft"), draftJson(edit.draft)},
                     {QStringLiteral("isNew"), edit.isNew},
                     {QStringLiteral("format"), PublishFormats::planValue(edit.format)},
                     {QStringLiteral("date"), double(edit.date.toMSecsSinceEpoch())},
@@ -49,7 +54,7 @@ QJsonObject editJson(const KeptDraftEdit &edit)
                     {QStringLiteral("reopen"), edit.reopen}};
     if (!edit.picture.isEmpty())
         out.insert(QStringLiteral("picture"), QString::fromLatin1(edit.picture.toBase64()));
-    out.insert(QStringLiteral("shown"), edit.shown.toJson());
+    out.insert(QStringLiteral("shown"), draftJson(edit.shown));
     return out;
 }
 

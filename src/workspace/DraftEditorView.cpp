@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "app/DraftPlace.h"
 #include "app/ServiceClient.h"
+#include "base/RecordStore.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
@@ -516,6 +517,15 @@ void DraftEditorView::keepAsTyped(Surface surface)
         m_model.forgetDraftEdit(*m_kept);
         keep();
     }
+    const auto account = [this] { return m_model.user() ? RecordStore::ownerKey(m_model.user()->email) : QString(); };
+    connect(&m_model, &AppModel::userChanged, this, [this, account, opened = account()] {
+        // Another account found signed in under the sheet: the draft and what
+        // was typed for it stay the account's that opened it.
+        if (m_closed || account().isEmpty() || account() == opened)
+            return;
+        m_keptOn.reset();
+        Q_EMIT closeRequested();
+    });
     connect(&m_model, &AppModel::sessionExpiring, this, [this, surface] {
         if (m_closed)
             return;

@@ -1187,6 +1187,15 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     EXPECT_TRUE(kept.load(QStringLiteral("a@example.com")).isEmpty()) << "saved: nothing left to offer";
     model().setPlanDrafts(plain);
     flows.service.results["planDrafts"] = serviceHeld;
+    // Sheets left open for drafts since deleted elsewhere do not pile up.
+    for (qint64 id = 100; id <= 100 + DraftEditStore::kKept; ++id) {
+        KeptDraftEdit left = typing;
+        left.draft.id = left.shown.id = id;
+        kept.save(QStringLiteral("a@example.com"), left);
+    }
+    ASSERT_EQ(kept.load(QStringLiteral("a@example.com")).size(), DraftEditStore::kKept);
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).first().draft.id, 101) << "the oldest goes";
+    kept.remove(QStringLiteral("a@example.com"));
     // A new draft whose save went out is the plan's: a sheet gone after it
     // leaves its edit to that draft, never to the next new one, whose save
     // would then replace it.
@@ -1258,6 +1267,22 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     fresh->save();
     settle();
     EXPECT_EQ(flows.service.savedPlans.last().last().id, attached.id) << "added to the plan as a new draft";
+
+    // Another account found signed in under an open sheet (the service names
+    // another than the one a start could not confirm): the sheet goes, and
+    // what it held stays its own account's, never kept for the other.
+    planScreen()->editDraft(model().planDrafts().at(0));
+    planScreen()->editor()->captionEditor()->setPlainText(QStringLiteral("The first account's words"));
+    flows.service.results["currentUser"] = user(QStringLiteral("b@example.com"));
+    finish(model().finishSignIn());
+    settle();
+    if (DraftEditorView *still = planScreen()->editor()) {
+        ADD_FAILURE() << "the sheet stays open for the other account";
+        still->captionEditor()->setPlainText(QStringLiteral("typed on"));
+    }
+    EXPECT_TRUE(kept.load(QStringLiteral("b@example.com")).isEmpty());
+    ASSERT_EQ(kept.load(QStringLiteral("a@example.com")).size(), 1);
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).first().draft.caption, QStringLiteral("The first account's words"));
 }
 
 TEST_F(PlannerTest, DeleteAsksAndRemovesThatDraftAlone)
@@ -1658,6 +1683,13 @@ TEST_F(PlannerTest, GridOrderMovesHidingAndPaging)
     settle();
     EXPECT_EQ(order(), (QStringList{"a", "a twin", "b", "f1", "f2"}));
     EXPECT_EQ(model().planDrafts().at(0).title, QStringLiteral("a")) << "its twin stays first in the plan";
+    // A menu left open while the plan changes (its twin deleted on the service)
+    // acts on its own draft, where it stands when the entry is chosen.
+    QMenu *open = grid()->menuFor(model().planDrafts().at(2), grid(), 1);
+    model().setPlanDrafts({model().planDrafts().at(1), model().planDrafts().at(2)});
+    action(open, QStringLiteral("Hide from grid"))->trigger();
+    settle();
+    EXPECT_EQ(grid()->hiddenTitles(), QStringList{QStringLiteral("a twin")});
 
     // Paging and refreshing.
     ZephylWire::InstagramFeedResponse page;
