@@ -23,6 +23,7 @@
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <QWindow>
 
 using ZephylPalette::Color;
 
@@ -77,6 +78,13 @@ void CompanionSettingsView::showEvent(QShowEvent *event)
         rebuild();
 }
 
+void CompanionSettingsView::fitLeastSizeTo(const QSize &room)
+{
+    m_leastSize = QSize(560, 560).boundedTo(room);
+    if (m_cards)
+        m_cards->setMinimumSize(m_leastSize);
+}
+
 QString CompanionSettingsView::moodWord(const CatWellbeing &wellbeing, const QDateTime &now)
 {
     switch (wellbeing.mood(now)) {
@@ -106,7 +114,8 @@ QWidget *CompanionSettingsView::build()
     outer->setContentsMargins(0, 0, 0, 0);
     QVBoxLayout *column = nullptr;
     QScrollArea *area = scrollColumn(column, 620, QMargins(28, 28, 28, 28), 22, backdrop);
-    area->setMinimumSize(560, 560);
+    area->setMinimumSize(m_leastSize);
+    m_cards = area;
     keepScroll(area);
     outer->addWidget(area);
     QWidget *body = column->parentWidget();
@@ -364,12 +373,33 @@ void CompanionSettingsWindowController::show()
         layout->setContentsMargins(0, 0, 0, 0);
         m_view = new CompanionSettingsView(m_model, m_login, window);
         layout->addWidget(m_view);
-        window->resize(620, 660);
-        if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-            const QRect free = screen->availableGeometry();
-            window->move(free.center() - QPoint(310, 330));
-        }
+        // Centred on the free area, and no larger; once framed, the title bar
+        // is brought inside it too.
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        const QRect free = screen ? screen->availableGeometry() : QRect(0, 0, 620, 660);
+        const QSize size = QSize(620, 660).boundedTo(free.size());
+        m_view->fitLeastSizeTo(size);
+        window->resize(size);
+        window->move(free.center() - QPoint(size.width() / 2, size.height() / 2));
+        window->winId();
+        if (QWindow *handle = window->windowHandle())
+            handle->installEventFilter(this);
         m_window = window;
     }
+    if (!m_window->isVisible())
+        m_fitPending = true;
     bringForward(m_window);
+}
+
+bool CompanionSettingsWindowController::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Expose && m_fitPending && m_window && watched == m_window->windowHandle() &&
+        m_window->windowHandle()->isExposed()) {
+        m_fitPending = false;
+        keepInWorkArea(m_window, [this](const QSize &room) {
+            if (m_view)
+                m_view->fitLeastSizeTo(room);
+        });
+    }
+    return QObject::eventFilter(watched, event);
 }

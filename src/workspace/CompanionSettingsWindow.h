@@ -35,6 +35,9 @@ public:
     bool opensAtLogin() const { return m_opensAtLogin; }
     // Reads the login item again.
     void readLoginItem();
+    // The scrolling cards are at least 560 x 560, or no larger than `room`
+    // where a short screen leaves less; they scroll in what they get.
+    void fitLeastSizeTo(const QSize &room);
 
     // The mood line and its tone for the cat's record at `now`.
     static QString moodWord(const CatWellbeing &wellbeing, const QDateTime &now);
@@ -51,6 +54,8 @@ private:
 
     LoginItemSwitch m_login;
     bool m_opensAtLogin = false;
+    QSize m_leastSize{560, 560};
+    QPointer<QScrollArea> m_cards;
 };
 
 // One look in the look grid: its poster (or the drawn cat) over its name,
@@ -80,7 +85,8 @@ private:
 };
 
 // Makes the settings window on first use and brings it forward on every show;
-// closing it only hides it.
+// closing it only hides it. Each time it comes up it keeps inside the free area
+// of its screen, title bar included.
 class CompanionSettingsWindowController final : public QObject {
     Q_OBJECT
 public:
@@ -93,9 +99,15 @@ public:
     CompanionSettingsView *view() const { return m_view; }
     AppModel &model() const { return m_model; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     AppModel &m_model;
     LoginItemSwitch m_login;
     QPointer<QWidget> m_window;
     QPointer<CompanionSettingsView> m_view;
+    // Fitted into its screen's free area at its next exposure, once the window
+    // manager has framed it.
+    bool m_fitPending = false;
 };

@@ -185,10 +185,10 @@ QPointF InWindowCatLayer::captionOrigin(QSizeF s, const QRectF &c, QSizeF p)
     return {x, y};
 }
 
-QSizeF InWindowCatLayer::bubbleSize(const QString &text)
+QSizeF InWindowCatLayer::bubbleSize(const QString &text, Qt::LayoutDirection direction)
 {
     const QFont font = bubbleFont();
-    const QStringList lines = TextBlock::layoutLines(text, font, kBubbleWidth, kBubbleLines, Qt::LeftToRight);
+    const QStringList lines = TextBlock::layoutLines(text, font, kBubbleWidth, kBubbleLines, direction);
     double width = 0;
     for (const QString &line : lines)
         width = std::max(width, DesignFonts::lineExtent(font, line).width());
@@ -360,7 +360,7 @@ void InWindowCatLayer::paintEvent(QPaintEvent *)
         drawCaption(m_leaving->first, m_leaving->second, 1 - fadeIn(m_leftSince));
     if (const auto &caption = m_stage->caption()) {
         if (const auto cat = catFrame()) {
-            const QSizeF bubble = bubbleSize(caption->text);
+            const QSizeF bubble = bubbleSize(caption->text, layoutDirection());
             const QPointF origin = captionOrigin(bubble, *cat, m_stage->size().isEmpty() ? QSizeF(size()) : m_stage->size());
             m_shown = std::make_pair(caption->text, QRectF(origin, bubble));
             drawCaption(caption->text, m_shown->second, fadeIn(m_captionSince));

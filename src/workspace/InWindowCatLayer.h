@@ -46,8 +46,9 @@ public:
     // The frame of the visible cat that the caption goes beside; none when no
     // cat can be drawn.
     std::optional<QRectF> catFrame() const;
-    // The bubble's size for a text.
-    static QSizeF bubbleSize(const QString &text);
+    // The bubble's size for a text, broken into lines as it is drawn in a
+    // window of `direction` (a mixed line can break otherwise in the other).
+    static QSizeF bubbleSize(const QString &text, Qt::LayoutDirection direction);
 
     // Nothing on the layer: no cat, no caption, nothing fading out.
     bool blank() const;

@@ -18,6 +18,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QProxyStyle>
+#include <QScreen>
 #include <QStyleOptionSlider>
 #include <QApplication>
 #include <QScrollArea>
@@ -658,6 +659,29 @@ void bringForward(QWidget *window)
         window->show();
     window->raise();
     window->activateWindow();
+}
+
+void keepInWorkArea(QWidget *window, const std::function<void(const QSize &room)> &bound)
+{
+    const QScreen *screen = window->screen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QRect outer = window->frameGeometry();
+    const QRect inner = window->geometry();
+    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                         outer.bottom() - inner.bottom());
+    const QSize room = area.size().shrunkBy(frame);
+    bound(room);
+    if (window->layout())
+        window->layout()->activate(); // the window's least size follows now, not after the resize
+    if (area.contains(outer))
+        return;
+    const QSize size = inner.size().boundedTo(room);
+    const QSize whole = size.grownBy(frame);
+    const int x = std::clamp(outer.x(), area.left(), area.left() + area.width() - whole.width());
+    const int y = std::clamp(outer.y(), area.top(), area.top() + area.height() - whole.height());
+    window->setGeometry(QRect(QPoint(x, y) + QPoint(frame.left(), frame.top()), size));
 }
 
 QString handle(const QString &username)

@@ -258,6 +258,11 @@ QList<T *> widgetsIn(const QLayout *layout)
 void setUpButton(QAbstractButton *button);
 // Shows a window, restores it when minimised, raises and activates it.
 void bringForward(QWidget *window);
+// Once the window manager has framed `window`, so its frame (title bar
+// included) is known: brings it inside the free area of its screen, smaller
+// where that area is smaller. `bound` first hears the room inside the frame,
+// to lower the window's least size to it.
+void keepInWorkArea(QWidget *window, const std::function<void(const QSize &room)> &bound);
 
 // "@" and an Instagram handle, kept in that order in right-to-left text too
 // (a left-to-right mark before the "@", as the translations put it).

@@ -447,7 +447,8 @@ public:
     double stackWidth() const
     {
         const double figure = figureSize().width();
-        return m_text.isEmpty() ? figure : std::max(figure, InWindowCatLayer::bubbleSize(m_text).width());
+        return m_text.isEmpty() ? figure
+                                : std::max(figure, InWindowCatLayer::bubbleSize(m_text, layoutDirection()).width());
     }
     QSizeF figureSize() const
     {
@@ -480,7 +481,7 @@ private:
         drawCat(p, m_film, m_variant, clip(), m_state, frame, false);
         if (m_text.isEmpty())
             return;
-        const QSizeF bubble = InWindowCatLayer::bubbleSize(m_text);
+        const QSizeF bubble = InWindowCatLayer::bubbleSize(m_text, layoutDirection());
         const QRectF box((width() - bubble.width()) / 2, frame.top() - 6 - 9 - bubble.height(), bubble.width(),
                          bubble.height());
         QPainterPath shape;

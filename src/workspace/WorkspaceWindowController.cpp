@@ -184,27 +184,7 @@ void WorkspaceWindowController::bound(const QSize &room)
 
 void WorkspaceWindowController::fitToWorkArea()
 {
-    // Once the window manager has framed the window, its frame (title bar
-    // included) is known: the window is brought inside the free area of its
-    // screen, smaller when that area is smaller than the window.
-    const QScreen *screen = m_window->screen();
-    if (!screen)
-        return;
-    const QRect area = screen->availableGeometry();
-    const QRect outer = m_window->frameGeometry();
-    const QRect inner = m_window->geometry();
-    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-                         outer.bottom() - inner.bottom());
-    const QSize room = area.size().shrunkBy(frame);
-    bound(room);
-    m_window->layout()->activate(); // the window's least size follows now, not after the resize
-    if (area.contains(outer))
-        return;
-    const QSize size = inner.size().boundedTo(room);
-    const QSize whole = size.grownBy(frame);
-    const int x = std::clamp(outer.x(), area.left(), area.left() + area.width() - whole.width());
-    const int y = std::clamp(outer.y(), area.top(), area.top() + area.height() - whole.height());
-    m_window->setGeometry(QRect(QPoint(x, y) + QPoint(frame.left(), frame.top()), size));
+    keepInWorkArea(m_window, [this](const QSize &room) { bound(room); });
 }
 
 void WorkspaceWindowController::make(AppModel &model, WebWorkspaceModel *web)

@@ -10,6 +10,7 @@
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/L10n.h"
+#include "design/PaletteColors.h"
 #include "web/WebWorkspace.h"
 #include "support/MarkerLook.h"
 #include "support/TestSupport.h"
@@ -197,7 +198,8 @@ TEST_F(ScreenTest, EachPhaseShowsItsSceneOverTheOneWebView)
     EXPECT_TRUE(screen->peekingCat()->testAttribute(Qt::WA_TransparentForMouseEvents));
     ASSERT_TRUE(zktest::spinUntil([&] { return !screen->animating(); })) << "risen into place";
     // Bottom-trailing: the bubble's right edge 96 from the window's, the cat under its middle.
-    const QSizeF bubble = InWindowCatLayer::bubbleSize(QStringLiteral("Welcome back, Kitty."));
+    const QSizeF bubble =
+        InWindowCatLayer::bubbleSize(QStringLiteral("Welcome back, Kitty."), screen->layoutDirection());
     const QRect peek = screen->peekingCat()->geometry();
     EXPECT_EQ(peek.bottom(), screen->height() - 1);
     EXPECT_NEAR(peek.center().x() + 0.5 + bubble.width() / 2, screen->width() - 96, 1.5);
@@ -859,6 +861,34 @@ TEST_F(GingerLayer, TheWordsFadeOutWhereTheyWere)
     EXPECT_LT(half, weight(full) * 3 / 4);
     clock.advance(150ms);
     EXPECT_LT(weight(drawn()), weight(full) / 50) << "gone after the fade";
+}
+
+// In a right-to-left window the words are broken into lines as they are
+// drawn there, from the right, and the bubble holds every one of them: no word
+// shows under it. (This Hebrew line with a Latin word breaks into one line more
+// laid out from the right than from the left.)
+TEST_F(GingerLayer, ARightToLeftBubbleHoldsEveryLineItShows)
+{
+    layer.setLayoutDirection(Qt::RightToLeft);
+    stage.show(InWindowCatStage::Look::happy, QSizeF(1000, 700), 10);
+    clock.advance(1000ms);
+    ASSERT_TRUE(stage.say(
+        QStringLiteral("הפוסטים האחרונים שלי הם כולם Reels. תציע רעיון אחד לקרוסלה שמתאים לפרופיל שלי."), 5));
+    clock.advance(500ms);
+    const QImage shown = layer.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QRgb surface = PaletteColors::color(ZephylPalette::Color::surface).rgba();
+    QRect bubble;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            if (shown.pixel(x, y) == surface)
+                bubble |= QRect(x, y, 1, 1);
+    ASSERT_FALSE(bubble.isEmpty()) << "the bubble shows";
+    int under = 0;
+    for (int y = bubble.bottom() + 1; y < std::min(shown.height(), bubble.bottom() + 24); ++y)
+        for (int x = bubble.left(); x <= bubble.right(); ++x)
+            under += qAlpha(shown.pixel(x, y)) > 200 && qGray(shown.pixel(x, y)) < 128;
+    EXPECT_EQ(under, 0) << "words drawn under the bubble at " << bubble.x() << "," << bubble.y() << " "
+                        << bubble.width() << "x" << bubble.height();
 }
 
 // The cat sitting on the composer fades where it sat when it is taken away.

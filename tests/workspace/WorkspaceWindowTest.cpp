@@ -1,13 +1,16 @@
 // The workspace window on a real X server with a window manager: made once,
 // brought back after closing with its frame, its frame kept between runs, in
 // view only while shown, not minimised, on this desktop and not covered, never
-// smaller than 960 x 600.
+// smaller than 960 x 600. On a short screen it, and the cat's settings window,
+// stay on the screen and scroll their content.
 
 #include "ScreensTestSupport.h"
 #include "support/X11TestSupport.h"
 
 #include "base/DefaultsStore.h"
+#include "design/SettingRow.h"
 #include "web/WebWorkspaceModel.h"
+#include "workspace/CompanionSettingsWindow.h"
 #include "workspace/ComposerView.h"
 #include "workspace/WebWorkspaceScreen.h"
 #include "workspace/WorkspaceRootView.h"
@@ -263,4 +266,39 @@ TEST(WorkspaceWindowX11, OnAShortScreenTheWindowStaysOnItAndItsContentScrolls)
         flows.model().setComposerPresented(false);
         window->close();
     }
+}
+
+// The cat's settings window on the same screen, shorter than its 660 and its
+// least 560 with a title bar: it opens wholly on the screen, title bar
+// included, and its cards scroll inside it down to the last row.
+TEST(WorkspaceWindowX11, OnAShortScreenTheCatsSettingsWindowStaysOnItAndItsCardsScroll)
+{
+    if (!shortScreen())
+        GTEST_SKIP() << "needs the short screen";
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    Flows flows;
+    CompanionSettingsWindowController settings(flows.model());
+    settings.show();
+    QWidget *window = settings.window();
+    ASSERT_TRUE(waitFor([&] { return window->windowHandle()->isExposed() && !outerOnServer(window).isEmpty(); }));
+    EXPECT_TRUE(waitFor([&] { return screen.contains(outerOnServer(window)); }))
+        << "the window and its frame at " << zktest::rectText(outerOnServer(window));
+    EXPECT_EQ(zktest::serverFrame(window).size(), window->size());
+
+    auto *scroller = settings.view()->findChild<QScrollArea *>();
+    ASSERT_NE(scroller, nullptr);
+    EXPECT_EQ(scroller->mapTo(window, QPoint(0, scroller->height())).y(), window->height())
+        << "the cards end with the window, none cut off below it";
+    SettingRow *last = nullptr;
+    const auto lowEdge = [&](const QWidget *w) { return w->mapTo(window, QPoint(0, w->height())).y(); };
+    for (SettingRow *row : scroller->findChildren<SettingRow *>()) {
+        if (!last || lowEdge(row) > lowEdge(last))
+            last = row;
+    }
+    ASSERT_NE(last, nullptr);
+    QScrollBar *bar = scroller->verticalScrollBar();
+    ASSERT_TRUE(waitFor([&] { return bar->maximum() > 0; })) << "the cards scroll";
+    bar->setValue(bar->maximum());
+    EXPECT_TRUE(waitFor([&] { return screentest::wholeInView(last); })) << "the last row shows";
+    window->close();
 }
