@@ -374,8 +374,9 @@ public:
     void keepDraftEdit(const KeptDraftEdit &edit);
     // The editor of that draft is done with its work (saved, deleted or dropped).
     void forgetDraftEdit(const KeptDraftEdit &edit);
-    // The work kept for the editor of that draft: any new draft's, or the one with that id at that place.
-    std::optional<KeptDraftEdit> keptDraftEdit(bool isNew, qint64 id, int place) const;
+    // The work kept for the editor of that draft: any new draft's, or the one
+    // the plan's `draft`, shown at that place under its id, is now.
+    std::optional<KeptDraftEdit> keptDraftEdit(bool isNew, const ZephylWire::PlanDraft &draft, int place) const;
     // The editor the signed-in account left open when its session expired, for
     // the screen it was on, handed out once (draftEditReturned says when).
     std::optional<KeptDraftEdit> takeReturnedDraftEdit(Surface surface);

@@ -301,12 +301,15 @@ void AppModel::keepDraftEdit(const KeptDraftEdit &edit) { m_draftEdits.save(m_ac
 
 void AppModel::forgetDraftEdit(const KeptDraftEdit &edit) { m_draftEdits.remove(m_accountIdentity, edit); }
 
-std::optional<KeptDraftEdit> AppModel::keptDraftEdit(bool isNew, qint64 id, int place) const
+std::optional<KeptDraftEdit> AppModel::keptDraftEdit(bool isNew, const ZephylWire::PlanDraft &draft, int place) const
 {
+    const qsizetype at = isNew ? -1 : DraftPlace::find(m_planDrafts, draft, place);
     for (const KeptDraftEdit &edit : m_draftEdits.load(m_accountIdentity)) {
         // A new draft the plan has taken since is not offered to the next new
-        // one: saving that would replace it.
-        if (edit.isFor(isNew, id, place) && !(isNew && DraftPlace::indexOf(m_planDrafts, edit.draft.id, 0) >= 0))
+        // one: saving that would replace it. A draft's is offered to the draft
+        // it was typed for, wherever the plan holds it now among its twins.
+        if (isNew ? edit.isNew && DraftPlace::indexOf(m_planDrafts, edit.draft.id, 0) < 0
+                  : !edit.isNew && at >= 0 && DraftPlace::find(m_planDrafts, edit.shown, edit.place) == at)
             return edit;
     }
     return std::nullopt;

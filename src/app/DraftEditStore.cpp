@@ -1,5 +1,6 @@
 #include "app/DraftEditStore.h"
 
+#include "app/PlanMerge.h"
 #include "app/UnsavedPlanStore.h"
 #include "base/RecordStore.h"
 
@@ -32,13 +33,18 @@ std::optional<qint64> instantOf(const QJsonValue &value)
     return qint64(d);
 }
 
+QJsonObject draftJson(const ZephylWire::PlanDraft &draft)
+{
+    QJsonObject out = draft.toJson();
+    // The service's preview is never sent back, but the editor shows it until removed.
+    if (draft.preview)
+        out.insert(QStringLiteral("preview"), draft.preview->toString());
+    return out;
+}
+
 QJsonObject editJson(const KeptDraftEdit &edit)
 {
-    QJsonObject draft = edit.draft.toJson();
-    // The service's preview is never sent back, but the editor shows it until removed.
-    if (edit.draft.preview)
-        draft.insert(QStringLiteral("preview"), edit.draft.preview->toString());
-    QJsonObject out{{QStringLiteral("draft"), draft},
+    QJsonObject out{{QStringLiteral("draft"), draftJson(edit.draft)},
                     {QStringLiteral("isNew"), edit.isNew},
                     {QStringLiteral("format"), PublishFormats::planValue(edit.format)},
                     {QStringLiteral("date"), double(edit.date.toMSecsSinceEpoch())},
@@ -48,6 +54,7 @@ QJsonObject editJson(const KeptDraftEdit &edit)
                     {QStringLiteral("reopen"), edit.reopen}};
     if (!edit.picture.isEmpty())
         out.insert(QStringLiteral("picture"), QString::fromLatin1(edit.picture.toBase64()));
+    out.insert(QStringLiteral("shown"), draftJson(edit.shown));
     return out;
 }
 
@@ -55,6 +62,9 @@ QJsonObject editJson(const KeptDraftEdit &edit)
 std::optional<KeptDraftEdit> readEdit(const QJsonObject &record, bool reopen)
 {
     const auto draft = UnsavedPlanStore::readDraft(record.value(QLatin1String("draft")));
+    // Kept before it was kept with the edit: the working copy stands for it.
+    const QJsonValue shownValue = record.value(QLatin1String("shown"));
+    const auto shown = shownValue.isUndefined() ? draft : UnsavedPlanStore::readDraft(shownValue);
     const auto format = formatOf(record.value(QLatin1String("format")));
     const auto instant = instantOf(record.value(QLatin1String("date")));
     const Surface surface =
@@ -72,15 +82,23 @@ std::optional<KeptDraftEdit> readEdit(const QJsonObject &record, bool reopen)
                             place.toDouble() <= std::numeric_limits<int>::max() &&
                             std::trunc(place.toDouble()) == place.toDouble();
     // Only the two screens that edit drafts can take it back.
-    if (!draft || !format || !instant || !isNew.isBool() || !hasDate.isBool() || !again.isBool() || !wholePlace ||
+    if (!draft || !shown || !format || !instant || !isNew.isBool() || !hasDate.isBool() || !again.isBool() || !wholePlace ||
         (surface != Surface::plan && surface != Surface::grid) ||
         !(picture.isUndefined() || (picture.isString() && pictureBytes)))
         return std::nullopt;
-    return KeptDraftEdit{*draft,  isNew.toBool(),        *format, QDateTime::fromMSecsSinceEpoch(*instant),
-                         hasDate.toBool(), surface, int(place.toDouble()), pictureBytes.decoded, again.toBool()};
+    return KeptDraftEdit{*draft,           isNew.toBool(), *format, QDateTime::fromMSecsSinceEpoch(*instant),
+                         hasDate.toBool(), surface,        int(place.toDouble()), pictureBytes.decoded,
+                         again.toBool(),   *shown};
 }
 
 } // namespace
+
+bool KeptDraftEdit::sameDraft(const KeptDraftEdit &other) const
+{
+    if (isNew || other.isNew)
+        return isNew == other.isNew;
+    return draft.id == other.draft.id && place == other.place && PlanMerge::sameDraft(shown, other.shown);
+}
 
 DraftEditStore::DraftEditStore(RecordStore &records) : m_records(&records) {}
 
@@ -141,6 +159,8 @@ bool DraftEditStore::save(const QString &owner, const KeptDraftEdit &edit)
             kept.reopen = false;
     }
     edits.append(edit);
+    while (edits.size() > kKept)
+        edits.removeFirst();
     return write(owner, edits);
 }
 

@@ -36,14 +36,13 @@ struct KeptDraftEdit {
     QByteArray picture;
     // Open when the session ended: it opens again at the next sign-in.
     bool reopen = false;
+    // The draft as the plan held it under the sheet: which of the drafts under
+    // its id this is, wherever the plan has put it since (DraftPlace::find).
+    ZephylWire::PlanDraft shown;
 
-    // The edit of the editor of that draft: any new draft's, or the draft with
-    // that id at that place.
-    bool isFor(bool newDraft, qint64 id, int atPlace) const
-    {
-        return newDraft ? isNew : !isNew && draft.id == id && place == atPlace;
-    }
-    bool sameDraft(const KeptDraftEdit &other) const { return isFor(other.isNew, other.draft.id, other.place); }
+    // Kept by the editor of the same draft: any new draft's, or the one shown at
+    // that place under its id (whatever the service's preview address).
+    bool sameDraft(const KeptDraftEdit &other) const;
 
     friend bool operator==(const KeptDraftEdit &, const KeptDraftEdit &) = default;
 };
@@ -52,11 +51,16 @@ class DraftEditStore {
 public:
     static constexpr const char *kRecordName = "draft-edit";
 
+    // Each is rewritten with every change typed: a sheet left without being
+    // closed, for a draft since deleted, is not kept for ever.
+    static constexpr qsizetype kKept = 10;
+
     explicit DraftEditStore(RecordStore &records);
 
     // Replaces the owner's edit of the same draft, or adds it; one to reopen is
-    // then the only one to reopen. Nothing for an empty owner. False when it
-    // could not be written: the store keeps it and tries again.
+    // then the only one to reopen. The newest kKept are kept. Nothing for an
+    // empty owner. False when it could not be written: the store keeps it and
+    // tries again.
     bool save(const QString &owner, const KeptDraftEdit &edit);
     // The owner's edits, oldest first; none when there are none or the record
     // cannot be read whole.

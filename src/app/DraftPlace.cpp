@@ -1,5 +1,7 @@
 #include "app/DraftPlace.h"
 
+#include "app/PlanMerge.h"
+
 namespace DraftPlace {
 
 int at(const QList<ZephylWire::PlanDraft> &drafts, qsizetype index)
@@ -19,6 +21,35 @@ qsizetype indexOf(const QList<ZephylWire::PlanDraft> &drafts, qint64 id, int pla
             return i;
     }
     return -1;
+}
+
+qsizetype find(const QList<ZephylWire::PlanDraft> &drafts, const ZephylWire::PlanDraft &shown, int place)
+{
+    qsizetype atPlace = -1;
+    qsizetype same = -1;
+    qsizetype last = -1;
+    int under = 0;
+    for (qsizetype i = 0; i < drafts.size(); ++i) {
+        if (drafts[i].id != shown.id)
+            continue;
+        if (under == place)
+            atPlace = i;
+        if (same < 0 && PlanMerge::sameDraft(drafts[i], shown))
+            same = i;
+        last = i;
+        ++under;
+    }
+    if (atPlace >= 0 && PlanMerge::sameDraft(drafts[atPlace], shown))
+        return atPlace;
+    if (same >= 0)
+        return same;
+    return under == 1 ? last : -1;
+}
+
+int placeOf(const QList<ZephylWire::PlanDraft> &drafts, const ZephylWire::PlanDraft &shown, int place)
+{
+    const qsizetype index = find(drafts, shown, place);
+    return index < 0 ? -1 : at(drafts, index);
 }
 
 } // namespace DraftPlace

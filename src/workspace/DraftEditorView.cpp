@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "app/DraftPlace.h"
 #include "app/ServiceClient.h"
+#include "base/RecordStore.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
@@ -160,7 +161,7 @@ void DraftMediaSource::setSystem(std::shared_ptr<DraftMediaSource> source) { ins
 DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &draft, bool isNew, int place,
                                  QWidget *parent)
     : QWidget(parent), m_model(model), m_draft(draft), m_format(PublishFormats::fromPlanValue(draft.format)),
-      m_isNew(isNew), m_place(place), m_inPlan(!isNew)
+      m_isNew(isNew), m_place(place), m_shown(draft), m_inPlan(!isNew)
 {
     const auto planned =
         draft.scheduledAt.isEmpty() ? std::nullopt : PlanCalendar::parseInternetDateTime(draft.scheduledAt);
@@ -366,7 +367,7 @@ DraftEditorView *DraftEditorView::open(AppModel &model, const ZephylWire::PlanDr
                                        Surface surface)
 {
     auto *editor = new DraftEditorView(model, draft, isNew, place);
-    if (const auto kept = model.keptDraftEdit(isNew, draft.id, place))
+    if (const auto kept = model.keptDraftEdit(isNew, draft, place))
         editor->restore(*kept);
     editor->keepAsTyped(surface);
     return editor;
@@ -502,14 +503,29 @@ KeptDraftEdit DraftEditorView::keptEdit(Surface surface) const
 {
     // Once sent into the plan, a new draft is the plan's: kept as that draft's
     // edit, not offered again to the next new draft (whose save would replace it).
-    return KeptDraftEdit{m_draft, m_isNew && !m_inPlan, m_format, m_date, m_hasDate, surface, m_place, m_picture, false};
+    return KeptDraftEdit{m_draft, m_isNew && !m_inPlan, m_format, m_date,  m_hasDate,
+                         surface, m_place,                m_picture, false, m_shown};
 }
 
 void DraftEditorView::keepAsTyped(Surface surface)
 {
     m_keptOn = surface;
-    if (!m_kept)
+    if (!m_kept) {
         m_kept = keptEdit(surface);
+    } else if (!m_kept->sameDraft(keptEdit(surface))) {
+        // Kept under the place its draft had among its twins then: kept under the one it has now.
+        m_model.forgetDraftEdit(*m_kept);
+        keep();
+    }
+    const auto account = [this] { return m_model.user() ? RecordStore::ownerKey(m_model.user()->email) : QString(); };
+    connect(&m_model, &AppModel::userChanged, this, [this, account, opened = account()] {
+        // Another account found signed in under the sheet: the draft and what
+        // was typed for it stay the account's that opened it.
+        if (m_closed || account().isEmpty() || account() == opened)
+            return;
+        m_keptOn.reset();
+        Q_EMIT closeRequested();
+    });
     connect(&m_model, &AppModel::sessionExpiring, this, [this, surface] {
         if (m_closed)
             return;
@@ -595,7 +611,7 @@ void DraftEditorView::runSave(const ZephylWire::PlanDraft &copy)
     QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
     // This draft, not another the service holds under its id; after a delete
     // the service never got, it is no longer in the plan and goes back to its place.
-    qsizetype at = m_deletedAt ? -1 : DraftPlace::indexOf(drafts, copy.id, m_place);
+    qsizetype at = m_deletedAt ? -1 : DraftPlace::find(drafts, m_shown, m_place);
     if (at >= 0) {
         drafts[at] = copy;
     } else {
@@ -603,11 +619,13 @@ void DraftEditorView::runSave(const ZephylWire::PlanDraft &copy)
         drafts.insert(at, copy);
         m_deletedAt.reset();
     }
-    const int place = DraftPlace::at(drafts, at);
-    if ((place != m_place || !m_inPlan) && m_keptOn)
-        m_model.forgetDraftEdit(keptEdit(*m_keptOn));
-    m_place = place;
+    // The work is kept from now on as that of the draft the plan holds there.
+    const std::optional<KeptDraftEdit> before = m_keptOn ? std::optional(keptEdit(*m_keptOn)) : std::nullopt;
+    m_place = DraftPlace::at(drafts, at);
+    m_shown = copy;
     m_inPlan = true;
+    if (before && !before->sameDraft(keptEdit(*m_keptOn)))
+        m_model.forgetDraftEdit(*before);
     model.setPlanDrafts(std::move(drafts));
     keep();
     saveAndClose();
@@ -645,7 +663,7 @@ void DraftEditorView::requestDelete()
 
 void DraftEditorView::confirmDelete()
 {
-    if (const qsizetype at = PlannerKit::removeDraft(m_model, m_draft.id, m_place); at >= 0)
+    if (const qsizetype at = PlannerKit::removeDraft(m_model, m_shown, m_place); at >= 0)
         m_deletedAt = at;
     saveAndClose();
 }

@@ -171,6 +171,9 @@ private:
     std::optional<QString> m_problem;
     bool m_isNew;
     int m_place;
+    // The draft as the plan holds it (as given, then as saved): what names it
+    // there when the list changes under the sheet (DraftPlace::find).
+    ZephylWire::PlanDraft m_shown;
     // The draft is the plan's: not new, or a save has put it there.
     bool m_inPlan;
     bool m_saving = false;

@@ -282,7 +282,7 @@ void GridView::resumeDraftEdit()
     if (!isVisibleTo(window()))
         return;
     if (const auto edit = model().takeReturnedDraftEdit(Surface::grid)) {
-        editDraft(edit->draft, edit->place);
+        editDraft(edit->shown, edit->place);
         editor()->restore(*edit);
     }
 }
@@ -298,13 +298,15 @@ QMenu *GridView::menuFor(const ZephylWire::PlanDraft &draft, QWidget *parent, in
     MenuColors::follow(menu);
     AppModel &model = this->model();
     const qint64 id = draft.id;
+    // Where the draft stands when the entry is chosen: the plan may have changed since.
+    const auto now = [&model, draft, place] { return DraftPlace::placeOf(model.planDrafts(), draft, place); };
     // Every entry is always offered; moves past either end are ignored by the model.
     connect(menu->addAction(L10n::t("Move earlier")), &QAction::triggered, &model,
-            [&model, id, place] { model.moveDraft(id, -1, place); });
+            [&model, id, now] { model.moveDraft(id, -1, now()); });
     connect(menu->addAction(L10n::t("Move later")), &QAction::triggered, &model,
-            [&model, id, place] { model.moveDraft(id, +1, place); });
+            [&model, id, now] { model.moveDraft(id, +1, now()); });
     connect(menu->addAction(L10n::t("Hide from grid")), &QAction::triggered, &model,
-            [&model, id, place] { model.setDraftHidden(id, true, place); });
+            [&model, id, now] { model.setDraftHidden(id, true, now()); });
     menu->addSeparator();
     connect(menu->addAction(L10n::t("Edit draft")), &QAction::triggered, this,
             [this, draft, place] { editDraft(draft, place); });
@@ -360,9 +362,10 @@ QWidget *GridView::hiddenSection(const QList<qsizetype> &hidden, QWidget *parent
         title->setObjectName(QStringLiteral("hiddenTitle"));
         row->addWidget(title, 1, Qt::AlignVCenter);
         auto *show = new StyledButton(L10n::t("Show"), QuietButtonStyle(true), card);
-        const qint64 id = draft.id;
         const int place = DraftPlace::at(drafts, index);
-        connect(show, &QPushButton::clicked, &model, [&model, id, place] { model.setDraftHidden(id, false, place); });
+        connect(show, &QPushButton::clicked, &model, [&model, draft, place] {
+            model.setDraftHidden(draft.id, false, DraftPlace::placeOf(model.planDrafts(), draft, place));
+        });
         row->addWidget(show, 0, Qt::AlignVCenter);
         column->addWidget(card);
     }

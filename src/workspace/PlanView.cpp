@@ -360,7 +360,7 @@ void PlanView::resumeDraftEdit()
     if (!isVisibleTo(window()))
         return;
     if (const auto edit = model().takeReturnedDraftEdit(Surface::plan)) {
-        openEditor(edit->draft, edit->isNew, edit->place);
+        openEditor(edit->shown, edit->isNew, edit->place);
         editor()->restore(*edit);
     }
 }
@@ -387,9 +387,8 @@ QMenu *PlanView::menuFor(const PlanEntry &entry, QWidget *parent)
         menu->addSeparator();
         QAction *remove = menu->addAction(L10n::t("Delete draft"));
         remove->setProperty("destructive", true);
-        const qint64 id = draft.id;
-        connect(remove, &QAction::triggered, &model, [&model, id, place] {
-            PlannerKit::removeDraft(model, id, place);
+        connect(remove, &QAction::triggered, &model, [&model, draft, place] {
+            PlannerKit::removeDraft(model, draft, place);
             model.savePlan();
         });
     }

@@ -66,10 +66,10 @@ ComposerPrefill prefill(const ZephylWire::PlanDraft &draft)
     return ComposerPrefill{PublishFormats::fromPlanValue(draft.format), draft.title, draft.caption, draft.hashtags};
 }
 
-qsizetype removeDraft(AppModel &model, qint64 id, int place)
+qsizetype removeDraft(AppModel &model, const ZephylWire::PlanDraft &shown, int place)
 {
     QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
-    const qsizetype at = DraftPlace::indexOf(drafts, id, place);
+    const qsizetype at = DraftPlace::find(drafts, shown, place);
     if (at >= 0) {
         drafts.removeAt(at);
         model.setPlanDrafts(std::move(drafts));

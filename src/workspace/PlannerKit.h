@@ -44,10 +44,10 @@ bool openInstagram(const std::optional<QUrl> &url);
 QString symbol(PublishFormat format);
 // The composer's prefill from a draft: its format and texts, never its media or date.
 ComposerPrefill prefill(const ZephylWire::PlanDraft &draft);
-// Removes the draft with the id at that place (DraftPlace) from the plan, and
-// no other under its id, keeping the order of the rest; saving is the caller's.
-// Where it stood, or -1 when the plan holds no such draft.
-qsizetype removeDraft(AppModel &model, qint64 id, int place);
+// Removes `shown`, the draft shown at that place under its id (DraftPlace::find),
+// from the plan, and no other under its id, keeping the order of the rest;
+// saving is the caller's. Where it stood, or -1 when the plan holds it no more.
+qsizetype removeDraft(AppModel &model, const ZephylWire::PlanDraft &shown, int place);
 // At most `limit` UTF-16 units of `text`, not splitting a surrogate pair: a
 // title shown on one line needs no more, however long the stored one is.
 QString shownText(const QString &text, qsizetype limit = 400);

@@ -993,6 +993,39 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     EXPECT_EQ(model().planDrafts().at(1), twin);
     EXPECT_EQ(model().planDrafts().at(2).caption, QStringLiteral("edited"));
     EXPECT_EQ(flows.service.savedPlans.last(), model().planDrafts());
+
+    // The list changed under the open sheet (the service's came in with a new
+    // draft under the id before it, or without its twin): the draft the sheet
+    // was opened on is the one saved or deleted, never the one now at its place.
+    const PlanDraft twoShown = model().planDrafts().at(2);
+    PlanDraft added = planDraft(2, QStringLiteral("added there"));
+    added.caption = QStringLiteral("theirs");
+    DraftEditorView *stale = editor(twoShown, false, 1);
+    stale->captionEditor()->setPlainText(QStringLiteral("edited again"));
+    model().setPlanDrafts({added, planDraft(1, QStringLiteral("first")), twin, twoShown});
+    stale->save();
+    settle();
+    QStringList left;
+    for (const auto &d : model().planDrafts())
+        left << d.title + u':' + d.caption;
+    EXPECT_EQ(left, (QStringList{"added there:theirs", "first:", "twin:the twin's caption", "twin two:edited again"}));
+    DraftEditorView *alone = editor(model().planDrafts().at(3), false, 2);
+    alone->captionEditor()->setPlainText(QStringLiteral("once more"));
+    model().setPlanDrafts({planDraft(1, QStringLiteral("first")), model().planDrafts().at(3)});
+    alone->save();
+    settle();
+    left.clear();
+    for (const auto &d : model().planDrafts())
+        left << d.title + u':' + d.caption;
+    EXPECT_EQ(left, (QStringList{"first:", "twin two:once more"})) << "replaced, not added again";
+    DraftEditorView *going = editor(model().planDrafts().at(1), false, 0);
+    model().setPlanDrafts({added, planDraft(1, QStringLiteral("first")), model().planDrafts().at(1)});
+    going->confirmDelete();
+    settle();
+    left.clear();
+    for (const auto &d : model().planDrafts())
+        left << d.title + u':' + d.caption;
+    EXPECT_EQ(left, (QStringList{"added there:theirs", "first:"}));
 }
 
 TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
@@ -1126,6 +1159,43 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     EXPECT_EQ(planScreen()->editor()->keptEdit(Surface::plan), typing);
     key(planScreen()->editor()->titleField(), Qt::Key_Escape);
     EXPECT_TRUE(kept.load(QStringLiteral("a@example.com")).isEmpty());
+    // Typed for one of two drafts under one id: offered to that draft wherever
+    // the plan holds it since (the service's list brought another under the id
+    // before it), never to the one now at its place, which leaves it kept.
+    const QList<PlanDraft> plain = model().planDrafts();
+    const auto serviceHeld = flows.service.results["planDrafts"];
+    const PlanDraft twin = planDraft(7, QStringLiteral("twin"));
+    model().setPlanDrafts(plain + QList{twin});
+    planScreen()->editDraft(twin, 0);
+    planScreen()->editor()->captionEditor()->setPlainText(QStringLiteral("Typed for the twin"));
+    model().setSurface(Surface::summary);
+    settle();
+    const PlanDraft added = planDraft(7, QStringLiteral("added there"));
+    flows.service.results["planDrafts"] = plain + QList{added, twin};
+    model().setSurface(Surface::plan);
+    settle();
+    ASSERT_EQ(model().planDrafts(), plain + QList({added, twin}));
+    planScreen()->editDraft(added, 0);
+    EXPECT_EQ(planScreen()->editor()->captionEditor()->toPlainText(), QString());
+    planScreen()->editor()->cancel();
+    planScreen()->editDraft(twin, 1);
+    EXPECT_EQ(planScreen()->editor()->captionEditor()->toPlainText(), QStringLiteral("Typed for the twin"));
+    planScreen()->editor()->save();
+    settle();
+    EXPECT_EQ(model().planDrafts().at(plain.size()), added);
+    EXPECT_EQ(model().planDrafts().at(plain.size() + 1).caption, QStringLiteral("Typed for the twin"));
+    EXPECT_TRUE(kept.load(QStringLiteral("a@example.com")).isEmpty()) << "saved: nothing left to offer";
+    model().setPlanDrafts(plain);
+    flows.service.results["planDrafts"] = serviceHeld;
+    // Sheets left open for drafts since deleted elsewhere do not pile up.
+    for (qint64 id = 100; id <= 100 + DraftEditStore::kKept; ++id) {
+        KeptDraftEdit left = typing;
+        left.draft.id = left.shown.id = id;
+        kept.save(QStringLiteral("a@example.com"), left);
+    }
+    ASSERT_EQ(kept.load(QStringLiteral("a@example.com")).size(), DraftEditStore::kKept);
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).first().draft.id, 101) << "the oldest goes";
+    kept.remove(QStringLiteral("a@example.com"));
     // A new draft whose save went out is the plan's: a sheet gone after it
     // leaves its edit to that draft, never to the next new one, whose save
     // would then replace it.
@@ -1197,6 +1267,22 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     fresh->save();
     settle();
     EXPECT_EQ(flows.service.savedPlans.last().last().id, attached.id) << "added to the plan as a new draft";
+
+    // Another account found signed in under an open sheet (the service names
+    // another than the one a start could not confirm): the sheet goes, and
+    // what it held stays its own account's, never kept for the other.
+    planScreen()->editDraft(model().planDrafts().at(0));
+    planScreen()->editor()->captionEditor()->setPlainText(QStringLiteral("The first account's words"));
+    flows.service.results["currentUser"] = user(QStringLiteral("b@example.com"));
+    finish(model().finishSignIn());
+    settle();
+    if (DraftEditorView *still = planScreen()->editor()) {
+        ADD_FAILURE() << "the sheet stays open for the other account";
+        still->captionEditor()->setPlainText(QStringLiteral("typed on"));
+    }
+    EXPECT_TRUE(kept.load(QStringLiteral("b@example.com")).isEmpty());
+    ASSERT_EQ(kept.load(QStringLiteral("a@example.com")).size(), 1);
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).first().draft.caption, QStringLiteral("The first account's words"));
 }
 
 TEST_F(PlannerTest, DeleteAsksAndRemovesThatDraftAlone)
@@ -1597,6 +1683,13 @@ TEST_F(PlannerTest, GridOrderMovesHidingAndPaging)
     settle();
     EXPECT_EQ(order(), (QStringList{"a", "a twin", "b", "f1", "f2"}));
     EXPECT_EQ(model().planDrafts().at(0).title, QStringLiteral("a")) << "its twin stays first in the plan";
+    // A menu left open while the plan changes (its twin deleted on the service)
+    // acts on its own draft, where it stands when the entry is chosen.
+    QMenu *open = grid()->menuFor(model().planDrafts().at(2), grid(), 1);
+    model().setPlanDrafts({model().planDrafts().at(1), model().planDrafts().at(2)});
+    action(open, QStringLiteral("Hide from grid"))->trigger();
+    settle();
+    EXPECT_EQ(grid()->hiddenTitles(), QStringList{QStringLiteral("a twin")});
 
     // Paging and refreshing.
     ZephylWire::InstagramFeedResponse page;
