@@ -719,7 +719,10 @@ void Screen::populate()
     QWidget *focus = QApplication::focusWidget();
     if (m_content && m_content->isAncestorOf(focus) && isVisible()) {
         next->show();
-        if (QWidget *same = KeyboardHold::sameControl(focus, next, m_content))
+        QWidget *same = KeyboardHold::sameControl(focus, next, m_content);
+        if (!same)
+            same = KeyboardHold::samePlace(focus, next, m_content);
+        if (same)
             same->setFocus(Qt::OtherFocusReason);
     }
     if (m_content) {
