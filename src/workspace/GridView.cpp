@@ -16,6 +16,7 @@
 #include "design/Titles.h"
 #include "design/ZephylSurface.h"
 #include "workspace/DraftEditorView.h"
+#include "workspace/KeyboardHold.h"
 #include "workspace/PlannerKit.h"
 
 #include <QHBoxLayout>
@@ -328,6 +329,7 @@ QWidget *GridView::grid(QWidget *parent)
         const ZephylWire::PlanDraft &draft = drafts[index];
         const int place = DraftPlace::at(drafts, index);
         auto *tile = new DraftTile(draft, box);
+        KeyboardHold::setIdentity(tile, QStringLiteral("draft-%1 %2").arg(draft.id).arg(place));
         connect(tile, &GridTile::clicked, this, [this, draft, place] { editDraft(draft, place); });
         connect(tile, &GridTile::menuRequested, this, [this, draft, place, tile](const QPoint &at) {
             QMenu *menu = menuFor(draft, tile, place);

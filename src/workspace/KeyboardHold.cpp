@@ -19,10 +19,14 @@ QList<KeyboardHold *> &engaged()
     return *holds;
 }
 
-// The words a control is known by: a button's text, a field's placeholder,
-// else its accessible name.
+const char *const kIdentity = "zkKeyboardIdentity";
+
+// The words a control is known by: the identity it was given, a button's
+// text, a field's placeholder, else its accessible name.
 QString labelOf(const QWidget *w)
 {
+    if (const QVariant identity = w->property(kIdentity); identity.isValid())
+        return identity.toString();
     if (const auto *button = qobject_cast<const QAbstractButton *>(w); button && !button->text().isEmpty())
         return button->text();
     if (const auto *field = qobject_cast<const QLineEdit *>(w); field && !field->placeholderText().isEmpty())
@@ -165,6 +169,29 @@ QWidget *KeyboardHold::sameControl(const QWidget *like, const QWidget *within, c
     const qsizetype at = was ? alike(kindOf(like), labelOf(like), was).indexOf(const_cast<QWidget *>(like)) : 0;
     return found.at(std::clamp<qsizetype>(at, 0, found.size() - 1));
 }
+
+QWidget *KeyboardHold::samePlace(const QWidget *like, const QWidget *within, const QWidget *was)
+{
+    // Only a list's members stand in for one another; another button of the
+    // same kind is no place of the one that went.
+    if (!like->property(kIdentity).isValid())
+        return nullptr;
+    const auto ofKind = [kind = kindOf(like)](const QWidget *below) {
+        QList<QWidget *> out;
+        for (QWidget *w : below->findChildren<QWidget *>()) {
+            if (takesTab(w) && kindOf(w) == kind && w->property(kIdentity).isValid())
+                out.append(w);
+        }
+        return out;
+    };
+    const qsizetype at = ofKind(was).indexOf(const_cast<QWidget *>(like));
+    const QList<QWidget *> now = ofKind(within);
+    if (at < 0 || now.isEmpty())
+        return nullptr;
+    return now.at(std::min(at, now.size() - 1));
+}
+
+void KeyboardHold::setIdentity(QWidget *control, const QString &identity) { control->setProperty(kIdentity, identity); }
 
 bool KeyboardHold::onTop() const
 {

@@ -29,6 +29,15 @@ public:
     // accessible name), else null; one without a name has no counterpart. With
     // several, the one at `like`'s place among its namesakes below `was`.
     static QWidget *sameControl(const QWidget *like, const QWidget *within, const QWidget *was = nullptr);
+    // For a control given an identity that has no counterpart below `within`:
+    // the one of its kind, also given one, that stands at its place among them
+    // below `was` (the next row of a list once its row went), or the last of
+    // them; null when there is none.
+    static QWidget *samePlace(const QWidget *like, const QWidget *within, const QWidget *was);
+    // Names `control` for the above by `identity` rather than by its words, so
+    // a list built anew finds it again though its words changed (a plan row by
+    // its entry, whatever its title now reads).
+    static void setIdentity(QWidget *control, const QString &identity);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -17,6 +17,7 @@
 #include "design/ZephylSpringCurve.h"
 #include "design/ZephylSurface.h"
 #include "workspace/DraftEditorView.h"
+#include "workspace/KeyboardHold.h"
 #include "workspace/PlannerKit.h"
 
 #include <QHBoxLayout>
@@ -104,10 +105,12 @@ PlanRow::PlanRow(const PlanEntry &entry, QWidget *parent) : ActiveCard(parent), 
 
     m_pill = new StatusPill(pillText(entry.state), pillTone(entry.state), this);
     row->addWidget(m_pill, 0, Qt::AlignVCenter);
-    // Reached by Tab in the order the rows are listed; the title names it (and
-    // finds it again in a list built anew), the rest of the line describes it.
+    // Reached by Tab in the order the rows are listed; the title names it, the
+    // rest of the line describes it, and its entry finds it again in a list
+    // built anew.
     takeKeyboard();
     setAccessibleName(m_title->text());
+    KeyboardHold::setIdentity(this, entry.id + QLatin1Char(' ') + QString::number(entry.draftPlace));
     setAccessibleDescription(m_subtitle->text() + QStringLiteral(" \u00B7 ") + m_pill->text());
     AppearanceService::repaintOnChange(this);
 }

@@ -16,6 +16,7 @@
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QScreen>
@@ -697,6 +698,41 @@ TextBlock *text(const QString &words, double size, DesignFonts::Weight weight, C
 
 // ---- Screen
 
+namespace {
+// Calls `then` once a mouse button has been let go (or the pointer moves with
+// none held, a release that never came), after that event has been delivered.
+class PressWatch final : public QObject {
+public:
+    PressWatch(QObject *owner, std::function<void()> then) : QObject(owner), m_then(std::move(then))
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        const bool letGo = event->type() == QEvent::MouseButtonRelease ||
+                           (event->type() == QEvent::MouseMove &&
+                            static_cast<QMouseEvent *>(event)->buttons() == Qt::NoButton);
+        if (letGo && !m_done) {
+            m_done = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    deleteLater();
+                    m_then();
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_then;
+    bool m_done = false;
+};
+} // namespace
+
 Screen::Screen(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
 {
     auto *layout = new QVBoxLayout(this);
@@ -719,7 +755,10 @@ void Screen::populate()
     QWidget *focus = QApplication::focusWidget();
     if (m_content && m_content->isAncestorOf(focus) && isVisible()) {
         next->show();
-        if (QWidget *same = KeyboardHold::sameControl(focus, next, m_content))
+        QWidget *same = KeyboardHold::sameControl(focus, next, m_content);
+        if (!same)
+            same = KeyboardHold::samePlace(focus, next, m_content);
+        if (same)
             same->setFocus(Qt::OtherFocusReason);
     }
     if (m_content) {
@@ -734,13 +773,24 @@ void Screen::rebuildSoon()
     if (m_soon)
         return;
     m_soon = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_soon = false;
-            rebuild();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &Screen::rebuildOnceLetGo, Qt::QueuedConnection);
+}
+
+void Screen::rebuildOnceLetGo()
+{
+    // A button held down on the content is a click under way: built anew
+    // under it, the control pressed would be gone and its release would reach
+    // nothing. The control takes its click first.
+    if (m_content && m_content->underMouse() && QGuiApplication::mouseButtons() != Qt::NoButton) {
+        if (!m_press)
+            m_press = new PressWatch(this, [this] {
+                m_press.clear(); // a press come meanwhile is watched anew
+                rebuildOnceLetGo();
+            });
+        return;
+    }
+    m_soon = false;
+    rebuild();
 }
 
 void Screen::rebuild()

@@ -285,8 +285,9 @@ public:
     QWidget *content() const { return m_content; }
     // Builds the content again at once.
     void rebuild();
-    // Builds it again once control returns to the event loop; a burst of
-    // changes of the state object is drawn once.
+    // Builds it again once control returns to the event loop (and a mouse
+    // button held on the content is let go); a burst of changes of the state
+    // object is drawn once.
     void rebuildSoon();
 
 protected:
@@ -297,11 +298,14 @@ protected:
     void keepScroll(QScrollArea *area) { m_scroll = area; }
 
 private:
+    void rebuildOnceLetGo();
+
     AppModel &m_model;
     QPointer<QWidget> m_content;
     QPointer<QScrollArea> m_scroll;
     bool m_pending = false;
     bool m_soon = false;
+    QPointer<QObject> m_press;
 };
 
 // A question the user confirms or cancels, drawn in the palette: its title, an

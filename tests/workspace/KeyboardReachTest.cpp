@@ -49,6 +49,16 @@ double strongestChange(const std::pair<QImage, QImage> &pictures, const QList<QP
     return most;
 }
 
+// Whether the keyboard is on the row or tile called `name`, ringed.
+::testing::AssertionResult ringedOn(const QString &name)
+{
+    const QWidget *w = QApplication::focusWidget();
+    if (w && w->accessibleName() == name && FocusRing::shown(w))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the keyboard is on "
+                                         << (w ? w->metaObject()->className() + (" " + w->accessibleName().toStdString()) : "nothing");
+}
+
 QWidget *press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     QTest::keyClick(QApplication::focusWidget(), key, modifiers);
@@ -89,8 +99,9 @@ protected:
                 d.scheduledAt = model().clock().now().addSecs(3600 * hours).toUTC().toString(Qt::ISODate);
             drafts << d;
         }
+        // Read from the service, as after signing in: an edit is saved against it.
         flows.service.results["planDrafts"] = drafts;
-        model().setPlanDrafts(drafts);
+        model().loadPlan();
         root = host.show(new WorkspaceRootView(model()));
         host.window->activateWindow();
         ASSERT_TRUE(zktest::spinUntil(
@@ -166,6 +177,19 @@ protected:
         return menus;
     }
 
+    // Chooses `text` with Return in the menu the Menu key gives on the control under the keyboard.
+    void chooseFromMenuKey(const QString &text)
+    {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Menu);
+        QMenu *menu = nullptr;
+        ASSERT_TRUE(zktest::spinUntil([&] { return (menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); }));
+        for (QAction *entry : menu->actions()) {
+            if (entry->text() == text)
+                menu->setActiveAction(entry);
+        }
+        QTest::keyClick(menu, Qt::Key_Return);
+    }
+
     AppearanceGuard appearance;
     Flows flows;
     Host host;
@@ -208,6 +232,28 @@ TEST_P(KeyboardReach, PlanRows)
     const QStringList entries = arabic() ? QStringList{"تعديل المسودة", "تحضير المنشور", "-", "حذف المسودة"}
                                          : QStringList{"Edit draft", "Prepare publication", "-", "Delete draft"};
     EXPECT_EQ(menusFromKeys(), (QList<QStringList>{entries, entries}));
+
+    // Renamed in its editor and saved from the keyboard, the row keeps the
+    // keyboard once the list is built anew under its new title.
+    press(Qt::Key_Space);
+    ASSERT_NE(plan->editor(), nullptr);
+    plan->editor()->titleField()->setFocus(Qt::TabFocusReason);
+    plan->editor()->titleField()->end(false);
+    QTest::keyClicks(plan->editor()->titleField(), QStringLiteral(" at dawn"));
+    plan->editor()->saveButton()->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    EXPECT_TRUE(zktest::spinUntil([&] {
+        settle();
+        return plan->editor() == nullptr && model().planDrafts().value(0).title == QStringLiteral("Cat yoga at dawn");
+    }));
+    settle();
+    ASSERT_TRUE(ringedOn(QStringLiteral("Cat yoga at dawn"))); // the rest goes from it
+
+    // Deleted from its menu, the row hands the keyboard to the one that takes
+    // its place, ringed.
+    chooseFromMenuKey(entries.last());
+    EXPECT_TRUE(zktest::spinUntil([&] { settle(); return plan->rows().size() == 3; }));
+    EXPECT_TRUE(ringedOn(QStringLiteral("Morning light")));
 }
 
 TEST_P(KeyboardReach, GridDrafts)
@@ -232,6 +278,12 @@ TEST_P(KeyboardReach, GridDrafts)
     press(Qt::Key_Escape);
     for (const QStringList &menu : menusFromKeys())
         EXPECT_EQ(menu.value(0), arabic() ? QStringLiteral("نقل إلى الأمام") : QStringLiteral("Move earlier"));
+
+    // Hidden from the grid by its menu, the tile hands the keyboard to the
+    // one that takes its place, ringed.
+    chooseFromMenuKey(L10n::t("Hide from grid"));
+    EXPECT_TRUE(zktest::spinUntil([&] { settle(); return grid->tiles().size() == 3; }));
+    EXPECT_TRUE(ringedOn(QStringLiteral("Weekend ideas")));
 }
 
 TEST_P(KeyboardReach, ComposerRemoveMarks)

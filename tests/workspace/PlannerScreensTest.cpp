@@ -647,6 +647,20 @@ TEST_F(PlannerTest, TheWholeRowAndTheWholeTileAnswerAClick)
         plan()->editor()->cancel();
         settle();
     }
+    // Pressed as a load starts, let go once its list is drawn: the click
+    // still opens the row, and the list is built anew after it.
+    row = rowOf(QStringLiteral("draft-3"));
+    const QPoint at = row->mapTo(host.window.get(), row->rect().center());
+    QTest::mousePress(host.window->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+    model().loadPlan();
+    settle();
+    QTest::mouseRelease(host.window->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+    settle();
+    ASSERT_NE(plan()->editor(), nullptr) << "the click was lost";
+    EXPECT_NE(rowOf(QStringLiteral("draft-3")), row);
+    plan()->editor()->cancel();
+    settle();
+
     GridTile *tile = grid()->tiles().value(0);
     ASSERT_NE(tile, nullptr);
     auto *badge = tile->findChild<StatusPill *>();
