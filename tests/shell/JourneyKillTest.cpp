@@ -233,6 +233,12 @@ struct Application {
 
 void key(const QString &keys) { zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), keys}); }
 
+// Typed as a user types, one key after another.
+void type(const QString &text)
+{
+    zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), text});
+}
+
 QStringList titles(const QJsonArray &drafts)
 {
     QStringList out;
@@ -498,9 +504,6 @@ TEST(JourneyKill, AnOfflineStartShowsAndKeepsWhatTheSignedInAccountTypedAndPlann
     };
     const QString t1 = QStringLiteral("first idea"), t2 = QStringLiteral("second idea");
     const QString home = QStringLiteral("at home "), train = QStringLiteral("on the train");
-    const auto type = [](const QString &text) {
-        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), text});
-    };
     const auto addDraft = [&](Application &app, const QString &title, bool online) {
         ASSERT_TRUE(app.newDraft(online));
         type(title);
@@ -617,9 +620,6 @@ TEST(JourneyKill, OfflineInTheSameRunTheServicesChangesMeanwhileStayBesideTheDra
     const auto sorted = [](QStringList list) {
         list.sort();
         return list;
-    };
-    const auto type = [](const QString &text) {
-        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), text});
     };
 
     Application app(info);
@@ -748,8 +748,7 @@ TEST(JourneyKill, ACaptionTypedBeforeAKillComesBackInItsDraftAndItsTwinStays)
         ASSERT_TRUE(app.clickPlanRow(1, 2));
         ASSERT_TRUE(app.focus(QStringLiteral("Caption"), false)) << app.trace.toStdString();
         key(QStringLiteral("ctrl+End"));
-        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"),
-                                                    typed.mid(QStringLiteral("second words").size())});
+        type(typed.mid(QStringLiteral("second words").size()));
         ASSERT_TRUE(zktest::spinUntil([&] { return kept() == QStringList{typed}; }))
             << kept().join(u'|').toStdString() << "\n" << app.trace.toStdString();
         app.kill();
@@ -813,9 +812,6 @@ TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnce
     const auto puts = [&] {
         const QList<Standin::Seen> seen = server.seen(path);
         return int(std::count_if(seen.cbegin(), seen.cend(), [](const Standin::Seen &s) { return s.method == "PUT"; }));
-    };
-    const auto type = [](const QString &text) {
-        zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), text});
     };
     const auto shot = [](const QString &name) {
         if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))

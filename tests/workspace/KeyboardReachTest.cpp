@@ -4,6 +4,7 @@
 // Return, Space, the Menu key and Shift+F10 open them or give their menus.
 
 #include "ScreensTestSupport.h"
+#include "support/TextPixels.h"
 
 #include "app/ComposerTestSupport.h"
 #include "design/L10n.h"
@@ -25,24 +26,13 @@ using namespace screentest;
 
 namespace {
 
-// What the X server shows of a widget, drawn as it stands now.
-QImage onServer(QWidget *widget)
-{
-    widget->repaint();
-    const QPoint at = widget->mapTo(widget->window(), QPoint(0, 0));
-    return QGuiApplication::primaryScreen()
-        ->grabWindow(widget->window()->winId(), at.x(), at.y(), widget->width(), widget->height())
-        .toImage()
-        .convertToFormat(QImage::Format_RGB32);
-}
-
 // The strongest contrast between two pictures of one place, at those of the
 // pixels given that they have.
 double strongestChange(const std::pair<QImage, QImage> &pictures, const QList<QPoint> &at)
 {
     double most = 1;
     for (const QPoint &p : at) {
-        if (pictures.first.rect().contains(p))
+        if (pictures.first.rect().contains(p) && pictures.second.rect().contains(p))
             most = std::max(most, ZephylPalette::contrastRatio(pictures.first.pixel(p) & 0xFFFFFFu,
                                                                pictures.second.pixel(p) & 0xFFFFFFu));
     }
@@ -144,12 +134,10 @@ protected:
     {
         before->setFocus(Qt::OtherFocusReason);
         settle();
-        const QImage bare = onServer(target);
+        const QImage bare = zktest::shownPixels(target);
         press(Qt::Key_Tab);
         EXPECT_TRUE(target->hasFocus());
-        QImage ringed;
-        zktest::spinUntil([&] { return (ringed = onServer(target)) != bare; }, std::chrono::seconds(10));
-        return {bare, ringed};
+        return {bare, zktest::shownPixels(target, bare)};
     }
     // The entries of the menus that Shift+F10 and the Menu key give on the
     // control under the keyboard, each seen over it and closed again.
