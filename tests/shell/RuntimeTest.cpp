@@ -722,6 +722,9 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
     QSignalSpy fromSettings(yourCat, &QAction::triggered);
     zktest::xdotool({QStringLiteral("key"), QStringLiteral("ctrl+comma")});
     EXPECT_TRUE(zktest::spinUntil([&] { return fromSettings.size() == 1; })) << "Ctrl+, in the settings window";
+    // The command runs queued after its key: run now, its window is brought
+    // forward before the workspace is, not after it.
+    QCoreApplication::sendPostedEvents();
     EXPECT_TRUE(settings->isVisible());
     // Alt+Z opens the menu from the keyboard.
     c.runtime->showWorkspace();
