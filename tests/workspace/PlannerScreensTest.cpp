@@ -240,6 +240,9 @@ TEST_F(PlannerTest, RowSubtitlesPillsAndTheFormatsNames)
     EXPECT_EQ(dated.count(QStringLiteral(" \u00B7 ")), 1) << "an empty reason adds nothing";
     failed.state = PlanEntry::State::failed(QStringLiteral("media_rejected_by_instagram"));
     EXPECT_TRUE(PlanRow::subtitle(failed).endsWith(QStringLiteral(" \u00B7 media rejected by instagram")));
+    // A reason in another direction is an isolate of its own: it moves nothing of the line before it.
+    failed.state = PlanEntry::State::failed(QStringLiteral("\u202Eblocked \u05D0"));
+    EXPECT_TRUE(PlanRow::subtitle(failed).endsWith(QStringLiteral(" \u00B7 \u2068blocked \u05D0\u2069")));
 
     struct Case {
         PlanEntry::State state;
@@ -1461,16 +1464,29 @@ TEST_F(PlannerTest, AttachUploadsAtOnceAndKeepsFormerMediaOnEveryFailure)
 // and an attach leaves the keyboard on its button.
 TEST_F(PlannerTest, OnAShortWindowTheEditorScrollsAndTheKeyboardStaysOnAttach)
 {
-    host.window->resize(1180, 636);
+    // Where the fields and the buttons under them fit, nothing scrolls.
+    host.window->resize(1180, 900);
     setPlan({planDraft(1, QStringLiteral("short"))});
     plan()->editDraft(model().planDrafts().first());
     settle();
     DraftEditorView *view = plan()->editor();
     QWidget *shown = view->parentWidget();
+    EXPECT_LE(view->height(), shown->height()) << "the fields fit";
+    host.window->resize(1180, 636);
+    settle();
     EXPECT_EQ(view->captionBox()->height(), 132);
     ASSERT_GT(view->height(), shown->height()) << "the fields scroll";
     for (const QWidget *button : {view->deleteButton(), view->prepareButton(), view->saveButton()})
         EXPECT_TRUE(wholeInView(button)) << qPrintable(static_cast<const QAbstractButton *>(button)->text());
+    // A save that fails says so beside its button, with the fields scrolled back to the top.
+    flows.service.failures["savePlanDrafts"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    view->titleField()->setFocus();
+    click(view->saveButton());
+    ASSERT_TRUE(view->problem());
+    EXPECT_TRUE(wholeInView(view->problemText())) << "the problem of a failed save is in view";
+    EXPECT_TRUE(wholeInView(view->saveButton()));
+    flows.service.failures.clear();
     media->failure = std::make_exception_ptr(MediaImportError::unsupportedType(QStringLiteral("cat.xyz")));
     click(view->attachButton());
     EXPECT_EQ(media->pickerTitle, QStringLiteral("Attach media"));
@@ -1733,6 +1749,25 @@ TEST_F(PlannerTest, DraftTilesShowTheirPlaceholderWords)
     EXPECT_EQ(carousel.placeholderSymbol(), QStringLiteral("rectangle.stack"));
     EXPECT_EQ(carousel.findChild<StatusPill *>()->text(), QStringLiteral("Draft"));
     EXPECT_EQ(carousel.findChild<StatusPill *>()->tone(), PillTone::accent);
+    // A title carrying a right-to-left override is drawn as its letters read,
+    // on a tile and on a row, in either direction of the window.
+    for (const Qt::LayoutDirection direction : {Qt::LeftToRight, Qt::RightToLeft}) {
+        const auto drawn = [&](const QString &title) {
+            DraftTile tile(planDraft(6, title));
+            tile.setLayoutDirection(direction);
+            tile.resize(200, 250);
+            PlanEntry entry;
+            entry.title = title;
+            PlanRow row(entry);
+            row.setLayoutDirection(direction);
+            row.resize(500, 60);
+            return std::pair(tile.grab().toImage(), row.grab().toImage());
+        };
+        const auto overridden = drawn(QStringLiteral("Kitchen \u202Ewindow plan"));
+        const auto plain = drawn(QStringLiteral("Kitchen window plan"));
+        EXPECT_TRUE(overridden.first == plain.first) << "the tile";
+        EXPECT_TRUE(overridden.second == plain.second) << "the row";
+    }
     model().setLanguage(AppLanguage::de);
     DraftTile german(planDraft(5, {}, {}, QStringLiteral("post")));
     EXPECT_EQ(german.placeholderText(), QStringLiteral("Beitrag"));
