@@ -243,8 +243,13 @@ TEST_F(L10nTest, NativeNamesAreOwnExceptSystem)
     if (Strings::table(AppLanguage::ru)->contains(QStringLiteral("System"))) {
         EXPECT_NE(AppLanguages::nativeName(AppLanguage::system), QStringLiteral("System"));
     }
-    EXPECT_EQ(AppLanguages::nativeName(AppLanguage::de), QStringLiteral("Deutsch"));
-    EXPECT_EQ(AppLanguages::nativeName(AppLanguage::ar), QStringLiteral("العربية"));
+    // Every language by its own name, in the menu's order.
+    const QStringList names{"English", "Русский", "Español", "Deutsch", "Français", "Português", "Italiano",
+                            "Türkçe",  "العربية", "עברית",   "Norsk",   "Svenska",  "Dansk",     "Nederlands"};
+    QStringList named;
+    for (const AppLanguage language : AppLanguages::allCases().mid(1))
+        named << AppLanguages::nativeName(language);
+    EXPECT_EQ(named.join(u',').toStdString(), names.join(u',').toStdString());
     EXPECT_TRUE(AppLanguages::isRightToLeft(AppLanguage::he));
     EXPECT_FALSE(AppLanguages::isRightToLeft(AppLanguage::tr));
 }

@@ -1202,6 +1202,24 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     EXPECT_EQ(model().planDrafts().at(plain.size()), added);
     EXPECT_EQ(model().planDrafts().at(plain.size() + 1).caption, QStringLiteral("Typed for the twin"));
     EXPECT_TRUE(kept.load(QStringLiteral("a@example.com")).isEmpty()) << "saved: nothing left to offer";
+    // Two drafts alike in every field under one id: each keeps its own typing.
+    const PlanDraft same = planDraft(8, QStringLiteral("same"));
+    flows.service.results["planDrafts"] = plain + QList{same, same};
+    model().setPlanDrafts(plain + QList{same, same});
+    for (const int place : {0, 1}) {
+        planScreen()->editDraft(same, place);
+        planScreen()->editor()->captionEditor()->setPlainText(QStringLiteral("Typed for twin %1").arg(place));
+        model().setSurface(Surface::summary);
+        settle();
+        model().setSurface(Surface::plan);
+        settle();
+    }
+    for (const int place : {0, 1}) {
+        planScreen()->editDraft(same, place);
+        EXPECT_EQ(planScreen()->editor()->captionEditor()->toPlainText(),
+                  QStringLiteral("Typed for twin %1").arg(place));
+        planScreen()->editor()->cancel();
+    }
     model().setPlanDrafts(plain);
     flows.service.results["planDrafts"] = serviceHeld;
     // Sheets left open for drafts since deleted elsewhere do not pile up.
@@ -1239,7 +1257,10 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
 
     // A sheet left open on the grid comes back on the grid, there only, even
     // while the branch the expiry closed is still on its way out.
-    flows.service.results["planDrafts"] = model().planDrafts();
+    QList<PlanDraft> previewed = model().planDrafts();
+    previewed[2].preview = QUrl(QStringLiteral("https://cdn.example/two.jpg"));
+    model().setPlanDrafts(previewed);
+    flows.service.results["planDrafts"] = previewed;
     model().setSurface(Surface::grid);
     settle();
     auto *gridScreen = qobject_cast<GridView *>(qobject_cast<WorkspaceSplitView *>(root->branch())->detail());
@@ -1256,6 +1277,7 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     ASSERT_NE(gridScreen->editor(), nullptr);
     EXPECT_EQ(gridScreen->editor()->draft().id, 2);
     EXPECT_TRUE(gridScreen->editor()->draft().hiddenFromGrid);
+    EXPECT_EQ(gridScreen->editor()->draft().preview, previewed.at(2).preview) << "its picture, not the placeholder";
     gridScreen->editor()->cancel();
 
     // A new draft's sheet comes back as a new draft, with the picture attached in it.
@@ -2022,18 +2044,19 @@ TEST_F(PlannerTest, DatesFollowTheLanguageInUseAndStayWholeInRightToLeftText)
     const QString fsi(QChar(0x2068)), pdi(QChar(0x2069));
     struct Case {
         AppLanguage language;
-        QString week, day, weekday, time;
+        QString week, day, weekday, time, dayNumber;
     };
+    // Every number in Latin digits, Arabic's too, as the application writes them.
     const Case cases[] = {
-        {AppLanguage::en, "Mar 23 \u2013 Mar 29", "Sunday, March 29", "MON", "Mar 29, 2026, 1:32\u202FPM"},
+        {AppLanguage::en, "Mar 23 \u2013 Mar 29", "Sunday, March 29", "MON", "Mar 29, 2026, 1:32\u202FPM", "23"},
         {AppLanguage::de, "23. M\u00E4rz \u2013 29. M\u00E4rz", "Sonntag, 29. M\u00E4rz", "MO",
-         "29. M\u00E4rz 2026, 13:32"},
+         "29. M\u00E4rz 2026, 13:32", "23"},
         {AppLanguage::ar, fsi + "23 مارس" + pdi + " \u2013 " + fsi + "29 مارس" + pdi, fsi + "الأحد، 29 مارس" + pdi,
-         fsi + "الاثنين" + pdi, fsi + "29 مارس 2026، 1:32 م" + pdi},
+         fsi + "الاثنين" + pdi, fsi + "29 مارس 2026، 1:32 م" + pdi, fsi + "23" + pdi},
         {AppLanguage::he, fsi + "23 במרץ" + pdi + " \u2013 " + fsi + "29 במרץ" + pdi,
-         fsi + "יום ראשון, 29 במרץ" + pdi, fsi + "יום ב׳" + pdi, fsi + "29 במרץ 2026, 13:32" + pdi},
+         fsi + "יום ראשון, 29 במרץ" + pdi, fsi + "יום ב׳" + pdi, fsi + "29 במרץ 2026, 13:32" + pdi, fsi + "23" + pdi},
         // The month as the date field writes it, the same in every place.
-        {AppLanguage::nl, "23 mrt. \u2013 29 mrt.", "zondag 29 maart", "MA", "29 mrt. 2026 13:32"},
+        {AppLanguage::nl, "23 mrt. \u2013 29 mrt.", "zondag 29 maart", "MA", "29 mrt. 2026 13:32", "23"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(AppLanguages::rawValue(c.language).toStdString());
@@ -2044,6 +2067,7 @@ TEST_F(PlannerTest, DatesFollowTheLanguageInUseAndStayWholeInRightToLeftText)
         EXPECT_EQ(plan()->sectionTitles().first(), c.day);
         EXPECT_EQ(plan()->dayCells().first()->accessibleName(), DateText::dayHeading(QDate(2026, 3, 23)));
         EXPECT_EQ(DateText::weekdayShort(QDate(2026, 3, 23)), c.weekday);
+        EXPECT_EQ(DateText::dayNumber(QDate(2026, 3, 23)), c.dayNumber);
         ASSERT_EQ(plan()->rows().size(), 1);
         const PlanEntry &entry = plan()->rows().first()->entry();
         EXPECT_EQ(PlanRow::subtitle(entry), PublishFormats::label(entry.format) + QStringLiteral(" \u00B7 ") + c.time);
