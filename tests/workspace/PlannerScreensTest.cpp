@@ -1201,14 +1201,18 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     EXPECT_TRUE(kept.load(QStringLiteral("a@example.com")).isEmpty()) << "saved: nothing left to offer";
     model().setPlanDrafts(plain);
     flows.service.results["planDrafts"] = serviceHeld;
-    // Sheets left open for drafts since deleted elsewhere do not pile up.
-    for (qint64 id = 100; id <= 100 + DraftEditStore::kKept; ++id) {
+    // Sheets left open for drafts since deleted elsewhere do not pile up. Ids
+    // beyond a double's exact range, and members other clients wrote, are kept whole.
+    const qint64 far = 1844674407370955161;
+    for (qint64 id = far; id <= far + DraftEditStore::kKept; ++id) {
         KeptDraftEdit left = typing;
         left.draft.id = left.shown.id = id;
+        left.draft.others = left.shown.others = QJsonObject{{"notes", "from the web"}};
         kept.save(QStringLiteral("a@example.com"), left);
     }
     ASSERT_EQ(kept.load(QStringLiteral("a@example.com")).size(), DraftEditStore::kKept);
-    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).first().draft.id, 101) << "the oldest goes";
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).first().draft.id, far + 1) << "the oldest goes";
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).last().shown.others, QJsonObject({{"notes", "from the web"}}));
     kept.remove(QStringLiteral("a@example.com"));
     // A new draft whose save went out is the plan's: a sheet gone after it
     // leaves its edit to that draft, never to the next new one, whose save
