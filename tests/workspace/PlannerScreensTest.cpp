@@ -1025,13 +1025,17 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     EXPECT_EQ(left, (QStringList{"added there:theirs", "first:", "twin:the twin's caption", "twin two:edited again"}));
     DraftEditorView *alone = editor(model().planDrafts().at(3), false, 2);
     alone->captionEditor()->setPlainText(QStringLiteral("once more"));
-    model().setPlanDrafts({planDraft(1, QStringLiteral("first")), model().planDrafts().at(3)});
+    // Read again meanwhile with what another client wrote on it, which the sheet does not edit.
+    PlanDraft reread = model().planDrafts().at(3);
+    reread.others.insert(QStringLiteral("notes"), QStringLiteral("written elsewhere"));
+    model().setPlanDrafts({planDraft(1, QStringLiteral("first")), reread});
     alone->save();
     settle();
     left.clear();
     for (const auto &d : model().planDrafts())
         left << d.title + u':' + d.caption;
     EXPECT_EQ(left, (QStringList{"first:", "twin two:once more"})) << "replaced, not added again";
+    EXPECT_EQ(model().planDrafts().at(1).others, reread.others);
     DraftEditorView *going = editor(model().planDrafts().at(1), false, 0);
     model().setPlanDrafts({added, planDraft(1, QStringLiteral("first")), model().planDrafts().at(1)});
     going->confirmDelete();
