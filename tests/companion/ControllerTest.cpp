@@ -961,7 +961,7 @@ TEST(WindowTopology, SnapshotKeepsTheUsersShownNormalWindowsFrontToBack)
     X11::ClientWindow elsewhere = client(10, QRect(0, 0, 300, 300));
     elsewhere.onCurrentDesktop = false;
     add(elsewhere);
-    X11::ClientWindow mine = client(11, QRect(0, 0, 300, 300));
+    X11::ClientWindow mine = client(11, QRect(200, 0, 200, 300));
     mine.pid = 55;
     add(mine);
     add(client(12, QRect(0, 0, 300, 300))); // excluded by number
@@ -986,7 +986,15 @@ TEST(WindowTopology, SnapshotKeepsTheUsersShownNormalWindowsFrontToBack)
     std::vector<int> numbers;
     for (const WindowInfo &w : windows)
         numbers.push_back(w.number);
-    EXPECT_EQ(numbers, (std::vector<int>{18, 14, 13, 6, 2, 1}));
+    EXPECT_EQ(numbers, (std::vector<int>{18, 14, 13, 11, 6, 2, 1}));
+    // This process's own window stays, the only one marked so: it hides the
+    // middle of the titled window's top edge behind it, and is no ledge itself.
+    for (const WindowInfo &w : windows)
+        EXPECT_EQ(w.own, w.number == 11) << w.number;
+    const std::vector<Ledge> cut = WindowTopology::ledges({windows[3], windows.back()}, 90);
+    ASSERT_EQ(cut.size(), 2u);
+    EXPECT_EQ(std::tuple(cut[0].minX, cut[0].maxX, cut[0].windowNumber), std::tuple(100.0, 200.0, 1));
+    EXPECT_EQ(std::tuple(cut[1].minX, cut[1].maxX, cut[1].windowNumber), std::tuple(400.0, 500.0, 1));
     // List bounds (100, 50, 400, 300) with the title bar: frame (100, 550, 400, 300), its ledge at 850.
     EXPECT_EQ(windows.back().frame, QRectF(100, 550, 400, 300));
     EXPECT_EQ(windows.back().ownerName, QStringLiteral("Editor"));
