@@ -368,6 +368,43 @@ TEST(CompanionController, ScreensAddedRemovedOrGoneMidFrameKeepTheLoopRunning)
     EXPECT_LE(rig.cat->brain().pose.position.x(), 800);
 }
 
+// Two monitors side by side, the right one 768 high (its floor 32 up). A cat
+// on one monitor's floor, lent a panel on the other (the focus timer's nest
+// lower than that floor, the ask panel's perch higher up), walks to its
+// monitor's edge and hops across once, coming down on the panel.
+TEST(CompanionController, APanelOnTheOtherMonitorIsReachedInOneHopAcrossTheSeam)
+{
+    const Ledge lowNest{846, 1016, 2, -1, std::nullopt}, highPerch{1700, 2000, 300, -1, std::nullopt};
+    for (const bool toNest : {true, false}) {
+        SCOPED_TRACE(toNest ? "to the nest on the left" : "to the perch on the right");
+        Rig rig;
+        rig.desktop->screenList = {{QRectF(0, 0, 1280, 800), QRectF(0, 0, 1280, 800), nullptr},
+                                   {QRectF(1280, 32, 1024, 768), QRectF(1280, 32, 1024, 768), nullptr}};
+        rig.cat->start();
+        rig.cat->brain().pose.position = QPointF(toNest ? 1800 : 400, 300);
+        rig.cat->brain().support = CompanionBrain::Support::nothing();
+        rig.run(1.5);
+        ASSERT_EQ(rig.cat->brain().support.kind, CompanionBrain::Support::Kind::floor);
+        const Ledge target = toNest ? lowNest : highPerch;
+        (toNest ? rig.cat->nestLedge : rig.cat->perchLedge) = target;
+        rig.cat->holdStandingGoal();
+        const auto kind = toNest ? CompanionBrain::Support::Kind::nest : CompanionBrain::Support::Kind::perch;
+        int hops = 0;
+        bool jumping = false;
+        for (int frame = 0; frame < 30 * 20 && rig.cat->brain().support.kind != kind; ++frame) {
+            rig.clock.advance(34ms);
+            hops += !jumping && rig.cat->brain().pose.state == S::jump;
+            jumping = rig.cat->brain().pose.state == S::jump;
+        }
+        const QPointF at = rig.cat->brain().pose.position;
+        EXPECT_EQ(hops, 1) << "the last came down at " << at.x() << ", " << at.y();
+        EXPECT_EQ(rig.cat->brain().support.kind, kind);
+        EXPECT_TRUE(target.minX <= at.x() && at.x() <= target.maxX) << at.x() << ": it came down where it aimed";
+        rig.run(1);
+        EXPECT_EQ(rig.cat->panels().front()->screen().frame.left(), toNest ? 0 : 1280) << "its window with it";
+    }
+}
+
 TEST(CompanionController, AbsurdWindowsAndLooksDoNotStopTheCat)
 {
     Rig rig;
