@@ -674,8 +674,17 @@ void keepInWorkArea(QWidget *window, const std::function<void(const QSize &room)
                          outer.bottom() - inner.bottom());
     const QSize room = area.size().shrunkBy(frame);
     bound(room);
+    // The window's least size follows now, not after the resize: a least size
+    // lowered deep inside reaches the window one layout at a time, each on a
+    // later turn of the event loop, so they are worked out here, innermost
+    // first (a widget comes after all it holds, in reverse).
+    const QList<QWidget *> inside = window->findChildren<QWidget *>();
+    for (auto it = inside.crbegin(); it != inside.crend(); ++it) {
+        if (QLayout *layout = (*it)->layout())
+            layout->activate();
+    }
     if (window->layout())
-        window->layout()->activate(); // the window's least size follows now, not after the resize
+        window->layout()->activate();
     if (area.contains(outer))
         return;
     const QSize size = inner.size().boundedTo(room);
