@@ -30,6 +30,18 @@ QColor color(ZephylPalette::Color ground, ZephylPalette::Color label, Appearance
 QColor color(ZephylPalette::Color ground, ZephylPalette::Color label);
 } // namespace FocusRing
 
+// A text field's box outlined in the accent while the field has the keyboard,
+// however it came there, as the rounded fields are: for boxes drawn round an
+// entry by the screen that holds it.
+namespace FieldRing {
+// Makes `box` the box of `field`, repainted whenever the field takes the
+// keyboard or gives it up.
+void follow(QWidget *field, QWidget *box);
+// The outline of `box`, or of a field that draws its own: the faded accent
+// while the field has the keyboard, else `rest`.
+QColor outline(const QWidget *box, const QColor &rest);
+} // namespace FieldRing
+
 // Menus (a menu picker's list, a menu bar, its menus, the tray's menu) in the
 // palette's colours rather than the toolkit's light ones.
 namespace MenuColors {
