@@ -109,13 +109,17 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
         const bool page = web && web->webView() && (web->webView() == now || web->webView()->isAncestorOf(now));
         QString told = QStringLiteral("keyboard: ") + (page ? QStringLiteral("page") : now->window()->windowTitle());
         // Which button a key press would press, or which field typing goes to
-        // (by the words it shows when empty), told in the same write.
-        if (const auto *button = qobject_cast<const QAbstractButton *>(now))
-            told += QStringLiteral("\ntrace: focus on: ") + button->text();
+        // (by the words it shows when empty), told in the same write; one
+        // that shows no words by the name it has for assistive technology.
+        const auto shown = [now](const QString &words) { return words.isEmpty() ? now->accessibleName() : words; };
         if (const auto *field = qobject_cast<const QLineEdit *>(now))
-            told += QStringLiteral("\ntrace: focus in field: ") + field->placeholderText();
-        if (const auto *field = qobject_cast<const QPlainTextEdit *>(now))
-            told += QStringLiteral("\ntrace: focus in field: ") + field->accessibleName();
+            told += QStringLiteral("\ntrace: focus in field: ") + shown(field->placeholderText());
+        else if (qobject_cast<const QPlainTextEdit *>(now))
+            told += QStringLiteral("\ntrace: focus in field: ") + now->accessibleName();
+        else if (const auto *button = qobject_cast<const QAbstractButton *>(now))
+            told += QStringLiteral("\ntrace: focus on: ") + shown(button->text());
+        else if (!page && !now->accessibleName().isEmpty()) // a picker, a row of a list
+            told += QStringLiteral("\ntrace: focus on: ") + now->accessibleName();
         line(told);
     });
     qApp->installEventFilter(this);

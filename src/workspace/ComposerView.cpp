@@ -72,7 +72,8 @@ ComposerView::ComposerView(AppModel &model, QWidget *parent)
         m_state->apply(*model.composerPrefill());
 
     setAcceptDrops(true);
-    setFocusPolicy(Qt::StrongFocus);
+    // A click on its ground gives it the keyboard (for Escape); Tab passes it by for its controls.
+    setFocusPolicy(Qt::ClickFocus);
     AppearanceService::repaintOnChange(this);
     build();
     connect(m_state.get(), &ComposerState::changed, this, &ComposerView::refresh);

@@ -220,6 +220,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     dateRow->addWidget(m_plannedBox);
     // The date as the plan row shows it, in the language in use.
     m_datePicker = new DateTimeField(this);
+    m_datePicker->setAccessibleName(L10n::t("Planned for"));
     m_datePicker->setDateTime(m_date.toLocalTime());
     m_datePicker->setEnabled(m_hasDate);
     connect(m_plannedBox, &QCheckBox::toggled, this, [this](bool on) {
@@ -243,6 +244,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     // The editor sits inside the rounded card, clear of its corners.
     auto *captionCase = new QWidget(this);
     m_captionCase = captionCase;
+    viewTogether(captionCase);
     auto *captionInside = new QVBoxLayout(captionCase);
     captionInside->setContentsMargins(6, 6, 6, 6);
     m_captionEditor = new QPlainTextEdit(captionCase);
@@ -256,6 +258,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_captionEditor->setStyleSheet(QString());
     // A caption has no use for a tab character: Tab moves on, as in every other field.
     m_captionEditor->setTabChangesFocus(true);
+    FieldRing::follow(m_captionEditor, this);
     connect(m_captionEditor, &QPlainTextEdit::textChanged, this, [this] {
         m_draft.caption = m_captionEditor->toPlainText();
         keep();
@@ -411,7 +414,7 @@ void DraftEditorView::paintEvent(QPaintEvent *)
     QPainterPath shape;
     shape.addRoundedRect(box, 10, 10);
     painter.fillPath(shape, PaletteColors::color(Color::surface));
-    painter.setPen(QPen(PaletteColors::color(Color::line), 1));
+    painter.setPen(QPen(FieldRing::outline(this, PaletteColors::color(Color::line)), 1));
     painter.drawPath(shape);
 }
 
