@@ -404,6 +404,7 @@ QWidget *ComposerEditor::buildForm()
     m_caption->setFrameShape(QFrame::NoFrame);
     m_caption->setFont(DesignFonts::system(14, DesignFonts::Weight::regular));
     m_caption->setTabChangesFocus(true);
+    m_caption->setAccessibleName(L10n::t("Caption"));
     alignToLeadingSide(m_caption);
     connect(m_caption, &QPlainTextEdit::textChanged, this, [this] { m_state.setCaption(m_caption->toPlainText()); });
     captionInside->addWidget(m_caption);

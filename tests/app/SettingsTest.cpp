@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 
 #include "app/UnsavedPlanStore.h"
+#include "app/PublishRecords.h"
 #include "app/UnsentTextStore.h"
 #include "base/RecordStore.h"
 #include "support/TestSupport.h"
@@ -425,6 +426,45 @@ TEST(UnsentText, StoreKeepsEachOwnersRecordApartAndRefusesDamagedOnes)
     EXPECT_EQ(texts.load(QStringLiteral("a@x.org")).assistant, QStringLiteral("a@x.org"));
     texts.save(QStringLiteral("c@x.org"), {});
     EXPECT_EQ(records.owners(), (QStringList{"a@x.org", "b@x.org", "d@x.org", "e@x.org", "me@example.com"}));
+}
+
+// The composer's post and the keys of publications not known to be made: the
+// stored form written out, a 64-bit plan draft id exact, damaged ones refused.
+TEST(Records, TheComposersPostAndThePendingKeysAreStoredExactlyAndOnlyForTheirOwner)
+{
+    DefaultsStore store;
+    RecordStore &records = RecordStore::of(store);
+    const QString me = QStringLiteral("me@example.com");
+    KeptComposerStore posts(records);
+    const KeptComposerPost post{PublishFormat::carousel, QStringLiteral("Words"), QStringLiteral("#a"),
+                                QStringLiteral("K1"), QStringLiteral("K2"), std::numeric_limits<qint64>::max() - 1};
+    posts.save(QStringLiteral("Me@Example.com"), post);
+    EXPECT_EQ(*records.read(QStringLiteral("composer"), me),
+              QByteArray(R"({"caption":"Words","draftKey":"K2","format":"carousel","hashtags":"#a","key":"K1",)"
+                         R"("owner":"me@example.com","planDraftID":9223372036854775806})"));
+    EXPECT_EQ(posts.load(me), post);
+    EXPECT_EQ(posts.load(QStringLiteral("other@example.com")), std::nullopt);
+    for (const QByteArray damaged : {QByteArray(R"({"owner":"me@example.com","format":"feed"})"),
+                                     QByteArray(R"({"caption":"","draftKey":"","format":"post","hashtags":"","key":"","owner":"me@example.com"})"),
+                                     QByteArray(R"({"caption":"","draftKey":"","format":"feed","hashtags":"","key":"","owner":"me@example.com","planDraftID":1.5})")}) {
+        records.write(QStringLiteral("composer"), me, damaged);
+        EXPECT_EQ(posts.load(me), std::nullopt) << damaged.constData();
+    }
+    posts.remove(me);
+    EXPECT_FALSE(records.holds(QStringLiteral("composer"), me));
+
+    PendingPublicationStore pending(records);
+    const QList<PendingPublication> keys{{QStringLiteral("K1"), QStringLiteral("digest"), false},
+                                         {QStringLiteral("K2"), QStringLiteral("digest"), true}};
+    pending.save(me, keys);
+    EXPECT_EQ(*records.read(QStringLiteral("pending-publications"), me),
+              QByteArray(R"({"owner":"me@example.com","pending":[{"draft":false,"key":"K1","post":"digest"},)"
+                         R"({"draft":true,"key":"K2","post":"digest"}]})"));
+    EXPECT_EQ(pending.load(me), keys);
+    records.write(QStringLiteral("pending-publications"), me, R"({"owner":"me@example.com","pending":[{"key":"K1"}]})");
+    EXPECT_TRUE(pending.load(me).isEmpty());
+    pending.save(me, {});
+    EXPECT_FALSE(records.holds(QStringLiteral("pending-publications"), me));
 }
 
 TEST(Records, SixAndMoreAccountsNeverPushOutWhatAnAccountHasNotSent)
