@@ -922,6 +922,9 @@ TEST(JourneyKill, TextHandedFromTheDraftEditorToTheComposerOutlivesAKill)
         Application app(info);
         ASSERT_TRUE(app.saw(QStringLiteral("trace: composer: shown"), 0, std::chrono::seconds(90))) << app.trace.toStdString();
         ASSERT_TRUE(app.focus(QStringLiteral("Close"), false)) << app.trace.toStdString();
+        if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))
+            zktest::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                       qEnvironmentVariable("ZK_JOURNEY_SHOTS") + "/composer-returned.png"});
         key(QStringLiteral("space"));
         ASSERT_TRUE(app.saw(QStringLiteral("trace: composer: hidden"))) << app.trace.toStdString();
         EXPECT_TRUE(zktest::spinUntil([&] { return keptRecord(config, QStringLiteral("composer"), ginger).isEmpty(); }));
@@ -1019,3 +1022,4 @@ TEST(JourneyKill, APublicationWhoseAnswerIsLostIsNotKnownAndTheSamePostAgainIsAn
     EXPECT_EQ(keys(), (QList<QByteArray>{first, first}));
     EXPECT_EQ(ops.publications.size(), 1) << "published once";
 }
+
