@@ -241,6 +241,18 @@ void type(const QString &text)
     zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), text});
 }
 
+// The draft of that row opened, and words typed at the end of its caption.
+testing::AssertionResult addToCaption(Application &app, int row, int rows, const QString &words)
+{
+    if (auto opened = app.clickPlanRow(row, rows); !opened)
+        return opened;
+    if (auto found = app.focus(QStringLiteral("Caption"), false); !found)
+        return found << "\n" << app.trace.toStdString();
+    key(QStringLiteral("ctrl+End"));
+    type(words);
+    return testing::AssertionSuccess();
+}
+
 QStringList titles(const QJsonArray &drafts)
 {
     QStringList out;
@@ -747,10 +759,7 @@ TEST(JourneyKill, ACaptionTypedBeforeAKillComesBackInItsDraftAndItsTwinStays)
         ASSERT_TRUE(app.signIn(felix, QStringLiteral("whisk-whisk-whisk")));
         ASSERT_TRUE(app.toPlan(true));
         // Undated, the two are listed by title: the second is the lower row.
-        ASSERT_TRUE(app.clickPlanRow(1, 2));
-        ASSERT_TRUE(app.focus(QStringLiteral("Caption"), false)) << app.trace.toStdString();
-        key(QStringLiteral("ctrl+End"));
-        type(typed.mid(QStringLiteral("second words").size()));
+        ASSERT_TRUE(addToCaption(app, 1, 2, typed.mid(QStringLiteral("second words").size())));
         ASSERT_TRUE(zktest::spinUntil([&] { return kept() == QStringList{typed}; }))
             << kept().join(u'|').toStdString() << "\n" << app.trace.toStdString();
         app.kill();
@@ -826,10 +835,7 @@ TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnce
         ASSERT_TRUE(app.signIn(smokey, QStringLiteral("paws-paws-paws")));
         ASSERT_TRUE(app.toPlan(true));
         // Undated, the two are listed by title: "Draft one" is the upper row.
-        ASSERT_TRUE(app.clickPlanRow(0, 2));
-        ASSERT_TRUE(app.focus(QStringLiteral("Caption"), false)) << app.trace.toStdString();
-        key(QStringLiteral("ctrl+End"));
-        type(QStringLiteral(", once"));
+        ASSERT_TRUE(addToCaption(app, 0, 2, QStringLiteral(", once")));
         ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
         // The service stores the list, then its answer is cut off; the connection goes with it.
         server.addFault({Standin::Fault::Kind::drop, path, 500, std::nullopt, 0, 1});
@@ -905,10 +911,7 @@ TEST(JourneyKill, TextHandedFromTheDraftEditorToTheComposerOutlivesAKill)
         Application app(info);
         ASSERT_TRUE(app.signIn(ginger, QStringLiteral("mrrp-mrrp-mrrp")));
         ASSERT_TRUE(app.toPlan(true));
-        ASSERT_TRUE(app.clickPlanRow(0, 1));
-        ASSERT_TRUE(app.focus(QStringLiteral("Caption"), false)) << app.trace.toStdString();
-        key(QStringLiteral("ctrl+End"));
-        type(typed.mid(QStringLiteral("Caption one").size()));
+        ASSERT_TRUE(addToCaption(app, 0, 1, typed.mid(QStringLiteral("Caption one").size())));
         ASSERT_TRUE(app.focus(QStringLiteral("Prepare publication"), false)) << app.trace.toStdString();
         const qsizetype mark = app.trace.size();
         key(QStringLiteral("space"));
