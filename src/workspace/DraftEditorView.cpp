@@ -605,7 +605,7 @@ QCoro::Task<bool> DraftEditorView::savedPlan(AppModel &model)
     co_return alive && !alive->planUnsaved();
 }
 
-void DraftEditorView::runSave(const ZephylWire::PlanDraft &copy)
+void DraftEditorView::runSave(ZephylWire::PlanDraft copy)
 {
     AppModel &model = m_model;
     QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
@@ -613,6 +613,8 @@ void DraftEditorView::runSave(const ZephylWire::PlanDraft &copy)
     // the service never got, it is no longer in the plan and goes back to its place.
     qsizetype at = m_deletedAt ? -1 : DraftPlace::find(drafts, m_shown, m_place);
     if (at >= 0) {
+        // Nothing here edits what other clients wrote on it: the plan's latest stays.
+        copy.others = drafts[at].others;
         drafts[at] = copy;
     } else {
         at = m_deletedAt ? std::min(*m_deletedAt, drafts.size()) : drafts.size();

@@ -1025,13 +1025,17 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     EXPECT_EQ(left, (QStringList{"added there:theirs", "first:", "twin:the twin's caption", "twin two:edited again"}));
     DraftEditorView *alone = editor(model().planDrafts().at(3), false, 2);
     alone->captionEditor()->setPlainText(QStringLiteral("once more"));
-    model().setPlanDrafts({planDraft(1, QStringLiteral("first")), model().planDrafts().at(3)});
+    // Read again meanwhile with what another client wrote on it, which the sheet does not edit.
+    PlanDraft reread = model().planDrafts().at(3);
+    reread.others.insert(QStringLiteral("notes"), QStringLiteral("written elsewhere"));
+    model().setPlanDrafts({planDraft(1, QStringLiteral("first")), reread});
     alone->save();
     settle();
     left.clear();
     for (const auto &d : model().planDrafts())
         left << d.title + u':' + d.caption;
     EXPECT_EQ(left, (QStringList{"first:", "twin two:once more"})) << "replaced, not added again";
+    EXPECT_EQ(model().planDrafts().at(1).others, reread.others);
     DraftEditorView *going = editor(model().planDrafts().at(1), false, 0);
     model().setPlanDrafts({added, planDraft(1, QStringLiteral("first")), model().planDrafts().at(1)});
     going->confirmDelete();
@@ -1201,14 +1205,18 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     EXPECT_TRUE(kept.load(QStringLiteral("a@example.com")).isEmpty()) << "saved: nothing left to offer";
     model().setPlanDrafts(plain);
     flows.service.results["planDrafts"] = serviceHeld;
-    // Sheets left open for drafts since deleted elsewhere do not pile up.
-    for (qint64 id = 100; id <= 100 + DraftEditStore::kKept; ++id) {
+    // Sheets left open for drafts since deleted elsewhere do not pile up. Ids
+    // beyond a double's exact range, and members other clients wrote, are kept whole.
+    const qint64 far = 1844674407370955161;
+    for (qint64 id = far; id <= far + DraftEditStore::kKept; ++id) {
         KeptDraftEdit left = typing;
         left.draft.id = left.shown.id = id;
+        left.draft.others = left.shown.others = QJsonObject{{"notes", "from the web"}};
         kept.save(QStringLiteral("a@example.com"), left);
     }
     ASSERT_EQ(kept.load(QStringLiteral("a@example.com")).size(), DraftEditStore::kKept);
-    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).first().draft.id, 101) << "the oldest goes";
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).first().draft.id, far + 1) << "the oldest goes";
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).last().shown.others, QJsonObject({{"notes", "from the web"}}));
     kept.remove(QStringLiteral("a@example.com"));
     // A new draft whose save went out is the plan's: a sheet gone after it
     // leaves its edit to that draft, never to the next new one, whose save
