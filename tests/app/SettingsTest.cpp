@@ -428,9 +428,9 @@ TEST(UnsentText, StoreKeepsEachOwnersRecordApartAndRefusesDamagedOnes)
     EXPECT_EQ(records.owners(), (QStringList{"a@x.org", "b@x.org", "d@x.org", "e@x.org", "me@example.com"}));
 }
 
-// The composer's post and the keys of publications not known to be made: the
-// stored form written out, a 64-bit plan draft id exact, damaged ones refused.
-TEST(Records, TheComposersPostAndThePendingKeysAreStoredExactlyAndOnlyForTheirOwner)
+// The composer's post: the stored form written out, a 64-bit plan draft id
+// exact, damaged ones refused.
+TEST(Records, TheComposersPostIsStoredExactlyAndOnlyForItsOwner)
 {
     DefaultsStore store;
     RecordStore &records = RecordStore::of(store);
@@ -452,19 +452,6 @@ TEST(Records, TheComposersPostAndThePendingKeysAreStoredExactlyAndOnlyForTheirOw
     }
     posts.remove(me);
     EXPECT_FALSE(records.holds(QStringLiteral("composer"), me));
-
-    PendingPublicationStore pending(records);
-    const QList<PendingPublication> keys{{QStringLiteral("K1"), QStringLiteral("digest"), false},
-                                         {QStringLiteral("K2"), QStringLiteral("digest"), true}};
-    pending.save(me, keys);
-    EXPECT_EQ(*records.read(QStringLiteral("pending-publications"), me),
-              QByteArray(R"({"owner":"me@example.com","pending":[{"draft":false,"key":"K1","post":"digest"},)"
-                         R"({"draft":true,"key":"K2","post":"digest"}]})"));
-    EXPECT_EQ(pending.load(me), keys);
-    records.write(QStringLiteral("pending-publications"), me, R"({"owner":"me@example.com","pending":[{"key":"K1"}]})");
-    EXPECT_TRUE(pending.load(me).isEmpty());
-    pending.save(me, {});
-    EXPECT_FALSE(records.holds(QStringLiteral("pending-publications"), me));
 }
 
 TEST(Records, SixAndMoreAccountsNeverPushOutWhatAnAccountHasNotSent)
