@@ -279,6 +279,8 @@ void AppModel::serviceAnswered()
         verifyAccountSoon();
     if (m_planUnsaved && !m_planSaverRunning)
         resendPlan();
+    if (!m_pending.isEmpty())
+        settlePending();
 }
 
 void AppModel::resendPlan()

@@ -86,6 +86,7 @@ void AppModel::adoptIdentity(const QString &email)
     }
     m_accountIdentity = owner;
     m_accountAdopted = true;
+    m_pending = m_pendingStore.load(owner);
 }
 
 void AppModel::adoptAccount(const ZephylWire::User &account)
@@ -168,6 +169,14 @@ void AppModel::clearAccountData()
     setPlanLoading(false);
     setPlanSaving(false);
     m_returnedDraftEdit.reset();
+    // Kept for the account that goes; asked about again when it is back.
+    m_pending.clear();
+    m_pendingLookup.reset();
+    m_pendingLookupDelay = kPlanRetryFirst;
+    m_settlingPending = false;
+    m_settledOutcomes.clear();
+    m_returnedComposer.reset();
+    m_composerReturned = false;
 
     setThreads({});
     setActiveThreadID(std::nullopt);
@@ -567,6 +576,7 @@ QCoro::Task<> AppModel::loadPlan()
     if (drafts) {
         serviceAnswered();
         returnDraftEdit();
+        returnComposerPost();
     }
     try {
         auto publications = co_await m_api->instagramPublications();

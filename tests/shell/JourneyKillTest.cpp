@@ -24,6 +24,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
+#include <QJsonDocument>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
@@ -237,6 +239,18 @@ void key(const QString &keys) { zktest::runTool(QStringLiteral("xdotool"), {QStr
 void type(const QString &text)
 {
     zktest::runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("25"), text});
+}
+
+// The draft of that row opened, and words typed at the end of its caption.
+testing::AssertionResult addToCaption(Application &app, int row, int rows, const QString &words)
+{
+    if (auto opened = app.clickPlanRow(row, rows); !opened)
+        return opened;
+    if (auto found = app.focus(QStringLiteral("Caption"), false); !found)
+        return found << "\n" << app.trace.toStdString();
+    key(QStringLiteral("ctrl+End"));
+    type(words);
+    return testing::AssertionSuccess();
 }
 
 QStringList titles(const QJsonArray &drafts)
@@ -789,10 +803,7 @@ TEST(JourneyKill, ACaptionTypedBeforeAKillComesBackInItsDraftAndItsTwinStays)
         ASSERT_TRUE(app.signIn(felix, QStringLiteral("whisk-whisk-whisk")));
         ASSERT_TRUE(app.toPlan(true));
         // Undated, the two are listed by title: the second is the lower row.
-        ASSERT_TRUE(app.clickPlanRow(1, 2));
-        ASSERT_TRUE(app.focus(QStringLiteral("Caption"), false)) << app.trace.toStdString();
-        key(QStringLiteral("ctrl+End"));
-        type(typed.mid(QStringLiteral("second words").size()));
+        ASSERT_TRUE(addToCaption(app, 1, 2, typed.mid(QStringLiteral("second words").size())));
         ASSERT_TRUE(zktest::spinUntil([&] { return kept() == QStringList{typed}; }))
             << kept().join(u'|').toStdString() << "\n" << app.trace.toStdString();
         app.kill();
@@ -868,10 +879,7 @@ TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnce
         ASSERT_TRUE(app.signIn(smokey, QStringLiteral("paws-paws-paws")));
         ASSERT_TRUE(app.toPlan(true));
         // Undated, the two are listed by title: "Draft one" is the upper row.
-        ASSERT_TRUE(app.clickPlanRow(0, 2));
-        ASSERT_TRUE(app.focus(QStringLiteral("Caption"), false)) << app.trace.toStdString();
-        key(QStringLiteral("ctrl+End"));
-        type(QStringLiteral(", once"));
+        ASSERT_TRUE(addToCaption(app, 0, 2, QStringLiteral(", once")));
         ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
         // The service stores the list, then its answer is cut off; the connection goes with it.
         server.addFault({Standin::Fault::Kind::drop, path, 500, std::nullopt, 0, 1});
@@ -913,3 +921,152 @@ TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnce
         shot(QStringLiteral("lostanswer-restarted-draft"));
     }
 }
+
+namespace {
+// A record as the application kept it on disk for the account, as JSON.
+QJsonObject keptRecord(const QString &config, const QString &name, const QString &owner)
+{
+    DefaultsStore settings(config + QStringLiteral("/defaults.json"));
+    const auto bytes = RecordStore::of(settings).read(name, owner);
+    return bytes ? QJsonDocument::fromJson(*bytes).object() : QJsonObject();
+}
+} // namespace
+
+// A draft's caption typed in its editor and handed to the composer with
+// "Prepare publication"; the application killed. Started again, the composer
+// opens with the words; closed by the user, they are not kept any more.
+TEST(JourneyKill, TextHandedFromTheDraftEditorToTheComposerOutlivesAKill)
+{
+    Standin::Server server;
+    const QString ginger = QStringLiteral("ginger@example.com");
+    server.addAccount(ginger, QStringLiteral("mrrp-mrrp-mrrp"), QStringLiteral("Ginger"));
+    Standin::operations(server).drafts.insert(
+        server.state().accounts.value(ginger).userId,
+        QJsonArray{QJsonObject{{"id", 1}, {"title", "Draft one"}, {"caption", "Caption one"}, {"hashtags", ""},
+                               {"format", "post"}, {"scheduledAt", ""}}});
+    ASSERT_NE(server.start(0), 0) << "the stand-in cannot listen";
+    const QString info = zktest::writeServiceInfo(server.origin());
+    ASSERT_TRUE(zktest::chooseNativeWorkspace());
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
+    const QString typed = QStringLiteral("Caption one, for the composer");
+    const auto kept = [&] { return keptRecord(config, QStringLiteral("composer"), ginger).value("caption").toString(); };
+    {
+        SCOPED_TRACE("the caption typed in the editor, handed to the composer, killed");
+        Application app(info);
+        ASSERT_TRUE(app.signIn(ginger, QStringLiteral("mrrp-mrrp-mrrp")));
+        ASSERT_TRUE(app.toPlan(true));
+        ASSERT_TRUE(addToCaption(app, 0, 1, typed.mid(QStringLiteral("Caption one").size())));
+        ASSERT_TRUE(app.focus(QStringLiteral("Prepare publication"), false)) << app.trace.toStdString();
+        const qsizetype mark = app.trace.size();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: composer: shown"), mark)) << app.trace.toStdString();
+        EXPECT_TRUE(zktest::spinUntil([&] { return kept() == typed; })) << kept().toStdString();
+        app.kill();
+    }
+    EXPECT_EQ(kept(), typed);
+    {
+        SCOPED_TRACE("started again: the composer opens with it, and Close puts it away");
+        Application app(info);
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: composer: shown"), 0, std::chrono::seconds(90))) << app.trace.toStdString();
+        ASSERT_TRUE(app.focus(QStringLiteral("Close"), false)) << app.trace.toStdString();
+        if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))
+            zktest::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                       qEnvironmentVariable("ZK_JOURNEY_SHOTS") + "/composer-returned.png"});
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: composer: hidden"))) << app.trace.toStdString();
+        EXPECT_TRUE(zktest::spinUntil([&] { return keptRecord(config, QStringLiteral("composer"), ginger).isEmpty(); }));
+    }
+}
+
+// Instagram connected, a post confirmed; the service makes it, its answer never
+// comes and the connection is down for the look-up: the outcome is not known,
+// and its key is kept on disk. With the connection back but the look-up still
+// refused, the same post from a new composer goes under that key: the service
+// answers with the first, which is shown, and holds it once.
+TEST(JourneyKill, APublicationWhoseAnswerIsLostIsNotKnownAndTheSamePostAgainIsAnsweredWithTheFirst)
+{
+    Standin::Server server;
+    const QString tabby = QStringLiteral("tabby@example.com");
+    server.addAccount(tabby, QStringLiteral("purr-purr-purr"), QStringLiteral("Tabby"));
+    Standin::Operations &ops = Standin::operations(server);
+    ops.connected.insert(server.state().accounts.value(tabby).userId);
+    ASSERT_NE(server.start(0), 0) << "the stand-in cannot listen";
+    Relay relay(server.port());
+    const quint16 port = relay.open();
+    ASSERT_NE(port, 0) << "the relay cannot listen";
+    const QString info = zktest::writeServiceInfo(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    ASSERT_TRUE(zktest::chooseNativeWorkspace());
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
+    const QString picture = zktest::tempDir() + QStringLiteral("/window-seat.jpg");
+    QImage image(640, 800, QImage::Format_RGB32);
+    image.fill(QColor(200, 120, 60));
+    ASSERT_TRUE(image.save(picture, "JPEG"));
+    const QString path = QStringLiteral("/api/instagram/publications");
+    const auto keys = [&] {
+        QList<QByteArray> out;
+        for (const Standin::Seen &seen : server.seen(path))
+            if (seen.method == "POST")
+                out << seen.header("idempotency-key");
+        return out;
+    };
+    const auto shot = [](const QString &name) {
+        if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))
+            zktest::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                       qEnvironmentVariable("ZK_JOURNEY_SHOTS") + u'/' + name + ".png"});
+    };
+    Application app(info);
+    ASSERT_TRUE(app.signIn(tabby, QStringLiteral("purr-purr-purr")));
+    ASSERT_TRUE(app.toPlan(true));
+    // A new composer, the picture chosen in the file chooser, the caption typed, confirmed.
+    const auto publish = [&]() -> testing::AssertionResult {
+        const auto failed = [&](const char *what) {
+            return testing::AssertionFailure() << what << "\n" << app.trace.toStdString();
+        };
+        if (!app.focus(QStringLiteral("New publication"), false))
+            return failed("no New publication");
+        const qsizetype mark = app.trace.size();
+        key(QStringLiteral("space"));
+        if (!app.saw(QStringLiteral("trace: composer: shown"), mark) || !app.focus(QStringLiteral("Choose files"), false))
+            return failed("no composer to choose files in");
+        key(QStringLiteral("space"));
+        if (!app.keyboardIn(QStringLiteral("Choose files")))
+            return failed("no file chooser");
+        type(picture);
+        key(QStringLiteral("Return"));
+        if (!app.keyboardIn(QStringLiteral("Zephyl")) || !app.focus(QStringLiteral("Caption"), false))
+            return failed("no caption");
+        type(QStringLiteral("A cat on the window seat"));
+        if (!app.focus(QStringLiteral("Publish now…"), false))
+            return failed("no Publish now…");
+        key(QStringLiteral("space"));
+        if (!zktest::spinUntil([&] { return app.focused() == QStringLiteral("Confirm and publish"); }))
+            return failed("no confirmation");
+        key(QStringLiteral("space"));
+        return testing::AssertionSuccess();
+    };
+    // The service stores it and holds the answer; then the connection goes.
+    ops.afterStore = Standin::Answer::Delivery::hang;
+    ops.afterStoreTimes = 1;
+    qsizetype mark = app.trace.size();
+    ASSERT_TRUE(publish());
+    ASSERT_TRUE(zktest::spinUntil([&] { return ops.publications.size() == 1; })) << app.trace.toStdString();
+    relay.cut();
+    ASSERT_TRUE(app.saw(QStringLiteral("trace: outcome page: unknown"), mark)) << app.trace.toStdString();
+    shot(QStringLiteral("publishknown-unknown"));
+    const QByteArray first = keys().value(0);
+    const QJsonArray pending = keptRecord(config, QStringLiteral("pending-publications"), tabby).value("pending").toArray();
+    EXPECT_EQ(pending.first()[QStringLiteral("key")].toString().toUtf8(), first) << "kept for a kill";
+
+    server.addFault({Standin::Fault::Kind::serverError, path + u'/' + QString::fromUtf8(first), 503, std::nullopt, 0, -1});
+    ASSERT_EQ(relay.open(port), port) << "the relay cannot listen again";
+    ASSERT_TRUE(app.focus(QStringLiteral("Done"), false)) << app.trace.toStdString();
+    mark = app.trace.size();
+    key(QStringLiteral("space"));
+    ASSERT_TRUE(app.saw(QStringLiteral("trace: composer: hidden"), mark)) << app.trace.toStdString();
+    ASSERT_TRUE(publish());
+    ASSERT_TRUE(app.saw(QStringLiteral("trace: outcome page: published"), mark)) << app.trace.toStdString();
+    shot(QStringLiteral("publishknown-published"));
+    EXPECT_EQ(keys(), (QList<QByteArray>{first, first}));
+    EXPECT_EQ(ops.publications.size(), 1) << "published once";
+}
+
