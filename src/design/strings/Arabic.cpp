@@ -438,4 +438,5 @@ const StringLists::List StringLists::arabic = {{
     {"Nothing for this day until the plan has loaded.", "لا شيء لهذا اليوم إلى أن يتم تحميل الخطة."},
     {"Previous week", "الأسبوع السابق"},
     {"Next week", "الأسبوع التالي"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "تغيّر أيضًا على جهاز آخر: %@. حيث غيّر الطرفان الشيء نفسه، أُبقي تغييرك هنا واستُبدل تغيير الجهاز الآخر."},
 }};

@@ -438,4 +438,5 @@ const StringLists::List StringLists::danish = {{
     {"Nothing for this day until the plan has loaded.", "Intet for denne dag, før planen er indlæst."},
     {"Previous week", "Forrige uge"},
     {"Next week", "Næste uge"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Også ændret på en anden enhed: %@. Hvor begge har ændret det samme, er din ændring her beholdt, og den anden enheds er erstattet."},
 }};

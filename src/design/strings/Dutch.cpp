@@ -438,4 +438,5 @@ const StringLists::List StringLists::dutch = {{
     {"Nothing for this day until the plan has loaded.", "Niets voor deze dag tot de planning is geladen."},
     {"Previous week", "Vorige week"},
     {"Next week", "Volgende week"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ook gewijzigd op een ander apparaat: %@. Waar beide hetzelfde hebben gewijzigd, is je wijziging hier bewaard en die van het andere apparaat vervangen."},
 }};

@@ -438,4 +438,5 @@ const StringLists::List StringLists::french = {{
     {"Nothing for this day until the plan has loaded.", "Rien pour ce jour tant que le planning n’est pas chargé."},
     {"Previous week", "Semaine précédente"},
     {"Next week", "Semaine suivante"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Également modifié sur un autre appareil : %@. Là où les deux ont modifié la même chose, votre modification faite ici a été conservée et celle de l’autre appareil remplacée."},
 }};

@@ -438,4 +438,5 @@ const StringLists::List StringLists::german = {{
     {"Nothing for this day until the plan has loaded.", "Nichts für diesen Tag, bis der Plan geladen ist."},
     {"Previous week", "Vorherige Woche"},
     {"Next week", "Nächste Woche"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Auch auf einem anderen Gerät geändert: %@. Wo beide dasselbe geändert haben, bleibt deine Änderung von hier; die des anderen Geräts wurde ersetzt."},
 }};

@@ -438,4 +438,5 @@ const StringLists::List StringLists::hebrew = {{
     {"Nothing for this day until the plan has loaded.", "אין כלום ליום הזה עד שהתוכנית תיטען."},
     {"Previous week", "השבוע הקודם"},
     {"Next week", "השבוע הבא"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "השתנה גם במכשיר אחר: %@. במקום שבו שניהם שינו את אותו הדבר, השינוי שנעשה כאן נשמר והשינוי מהמכשיר האחר הוחלף."},
 }};

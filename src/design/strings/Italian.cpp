@@ -438,4 +438,5 @@ const StringLists::List StringLists::italian = {{
     {"Nothing for this day until the plan has loaded.", "Niente per questo giorno finché il piano non è caricato."},
     {"Previous week", "Settimana precedente"},
     {"Next week", "Settimana successiva"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Modificato anche su un altro dispositivo: %@. Dove entrambi hanno cambiato la stessa cosa, è rimasta la tua modifica fatta qui e quella dell’altro dispositivo è stata sostituita."},
 }};

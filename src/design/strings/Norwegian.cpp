@@ -438,4 +438,5 @@ const StringLists::List StringLists::norwegian = {{
     {"Nothing for this day until the plan has loaded.", "Ingenting for denne dagen før planen er lastet inn."},
     {"Previous week", "Forrige uke"},
     {"Next week", "Neste uke"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Også endret på en annen enhet: %@. Der begge endret det samme, ble endringen din her beholdt og den andre enhetens erstattet."},
 }};

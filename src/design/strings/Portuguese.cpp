@@ -438,4 +438,5 @@ const StringLists::List StringLists::portuguese = {{
     {"Nothing for this day until the plan has loaded.", "Nada para este dia até o plano carregar."},
     {"Previous week", "Semana anterior"},
     {"Next week", "Semana seguinte"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Também alterado em outro dispositivo: %@. Onde os dois alteraram a mesma coisa, sua alteração daqui foi mantida e a do outro dispositivo foi substituída."},
 }};

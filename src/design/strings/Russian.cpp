@@ -438,4 +438,5 @@ const StringLists::List StringLists::russian = {{
     {"Nothing for this day until the plan has loaded.", "Пока план не загрузится, на этот день ничего нет."},
     {"Previous week", "Предыдущая неделя"},
     {"Next week", "Следующая неделя"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Также изменено на другом устройстве: %@. Где обе стороны изменили одно и то же, сохранено ваше изменение здесь, а изменение с другого устройства заменено."},
 }};

@@ -438,4 +438,5 @@ const StringLists::List StringLists::spanish = {{
     {"Nothing for this day until the plan has loaded.", "Nada para este día hasta que se cargue el plan."},
     {"Previous week", "Semana anterior"},
     {"Next week", "Semana siguiente"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "También se cambió en otro dispositivo: %@. Donde ambos cambiaron lo mismo, se conservó tu cambio de aquí y se reemplazó el del otro dispositivo."},
 }};

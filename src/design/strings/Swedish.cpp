@@ -438,4 +438,5 @@ const StringLists::List StringLists::swedish = {{
     {"Nothing for this day until the plan has loaded.", "Inget för den här dagen förrän planen har lästs in."},
     {"Previous week", "Föregående vecka"},
     {"Next week", "Nästa vecka"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ändrat på en annan enhet också: %@. Där båda ändrade samma sak behölls din ändring här och den andra enhetens ersattes."},
 }};

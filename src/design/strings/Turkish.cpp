@@ -438,4 +438,5 @@ const StringLists::List StringLists::turkish = {{
     {"Nothing for this day until the plan has loaded.", "Plan yüklenene kadar bu gün için bir şey yok."},
     {"Previous week", "Önceki hafta"},
     {"Next week", "Sonraki hafta"},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Başka bir cihazda da değiştirildi: %@. İkisinin de aynı şeyi değiştirdiği yerde buradaki değişikliğin korundu, diğer cihazınki değiştirildi."},
 }};
