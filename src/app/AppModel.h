@@ -362,7 +362,8 @@ public:
     QCoro::Task<bool> createAccount(QString name, QString email, QString password);
     QCoro::Task<> resetPassword(QString email);
     QCoro::Task<bool> signInWithGoogle();
-    // Forgets the account, its unsent text included.
+    // Forgets the account, its unsent text included; a plan it could not save
+    // stays kept here for its next sign-in.
     QCoro::Task<> signOut();
     QCoro::Task<> finishSignIn();
     // The service no longer accepts the session: signed out, account data cleared, one notice.

@@ -146,7 +146,9 @@ QCoro::Task<> AppModel::finishSignIn()
 
 QCoro::Task<> AppModel::signOut()
 {
-    // Signing out forgets what the account kept here; another account's records stay.
+    // Signing out forgets the account's unsent text, conversation and open
+    // editors' work; its unsaved plan stays kept on this computer until the
+    // same account signs in again, which sends it. Other accounts' records stay.
     const QString chatOwner = m_chatOwner;
     forgetUnsentText();
     m_draftEdits.remove(m_accountIdentity);

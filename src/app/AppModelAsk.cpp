@@ -1,6 +1,7 @@
 // The ask panel's conversation with the cat: typed commands answered here, other
 // questions by the assistant in the cat's voice, and the chips under answers.
 #include "app/AppModel.h"
+#include "design/TextDirection.h"
 
 #include "app/AskIntent.h"
 #include "app/ServiceClient.h"
@@ -22,7 +23,8 @@ QString windowList(const std::vector<DistractingWindow> &windows)
 {
     QStringList named;
     for (std::size_t i = 0; i < windows.size() && i < 3; ++i)
-        named << windows[i].appName + QStringLiteral(": ") + UnsentTextStore::prefix(windows[i].title, 40);
+        named << isolatedPiece(windows[i].appName) + QStringLiteral(": ") +
+                     isolatedPiece(UnsentTextStore::prefix(windows[i].title, 40));
     return named.join(QStringLiteral("; "));
 }
 

@@ -155,10 +155,13 @@ QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state)
     draft.posterMediaId = posterId;
     QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
     const auto it = std::find_if(drafts.begin(), drafts.end(), [&](const auto &d) { return d.id == draft.id; });
-    if (it != drafts.end())
+    if (it != drafts.end()) {
+        // What other clients wrote on it meanwhile stays with it.
+        draft.others = it->others;
         *it = draft;
-    else
+    } else {
         drafts.append(draft);
+    }
     model.setPlanDrafts(std::move(drafts));
 
     co_await model.savePlan();

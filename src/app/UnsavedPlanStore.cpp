@@ -2,12 +2,11 @@
 
 #include "base/DefaultsStore.h"
 #include "base/RecordStore.h"
+#include "services/Json.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <cmath>
 
 namespace {
 
@@ -17,14 +16,6 @@ QJsonArray listJson(const QList<ZephylWire::PlanDraft> &drafts)
     for (const auto &draft : drafts)
         list.append(draft.toJson());
     return list;
-}
-
-bool wholeNumber(const QJsonValue &v)
-{
-    if (!v.isDouble())
-        return false;
-    const double d = v.toDouble();
-    return std::isfinite(d) && std::trunc(d) == d && std::fabs(d) <= 9.007199254740992e15;
 }
 
 std::optional<QList<ZephylWire::PlanDraft>> readList(const QJsonValue &value)
@@ -56,9 +47,10 @@ std::optional<ZephylWire::PlanDraft> UnsavedPlanStore::readDraft(const QJsonValu
     const auto optional = [&](const char *key, auto check) {
         return !o.contains(QLatin1String(key)) || check(o.value(QLatin1String(key)));
     };
-    if (!wholeNumber(o.value(QLatin1String("id"))) || !isText("title") || !isText("caption") || !isText("hashtags") ||
+    // Every 64-bit id as it was written: one beyond a double's exact range is kept whole.
+    if (!Json::isInteger(o.value(QLatin1String("id"))) || !isText("title") || !isText("caption") || !isText("hashtags") ||
         !isText("format") || !isText("scheduledAt") || !o.value(QLatin1String("hiddenFromGrid")).isBool() ||
-        !optional("gridSlot", wholeNumber) || !optional("mediaId", [](const QJsonValue &v) { return v.isString(); }) ||
+        !optional("gridSlot", Json::isInteger) || !optional("mediaId", [](const QJsonValue &v) { return v.isString(); }) ||
         !optional("posterMediaId", [](const QJsonValue &v) { return v.isString(); }))
         return std::nullopt;
     try {

@@ -53,7 +53,8 @@ public:
     static QByteArray encode(const QString &owner, const Kept &kept);
     // Never throws: what cannot be read is none, said in the log only.
     static std::optional<Kept> decode(const QByteArray &bytes, const QString &owner);
-    // A draft as this store writes it, every field of its type; none otherwise.
+    // A draft as this store writes it, every field of its type, the members
+    // this application does not read as they came; none otherwise.
     static std::optional<ZephylWire::PlanDraft> readDraft(const QJsonValue &value);
 
 private:

@@ -1,5 +1,7 @@
 #include "base/DefaultsStore.h"
 
+#include "base/FileRead.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -38,14 +40,14 @@ void DefaultsStore::load()
 {
     if (m_path.isEmpty())
         return;
-    QFile file(m_path);
-    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+    // A settings file kept elsewhere behind a link is still read; a device or
+    // a pipe, or a file larger than any settings, is set aside like a damaged one.
+    const FileRead::Result file = FileRead::whole(m_path, FileRead::kLargest, true);
+    if (file.kind == FileRead::Result::Kind::absent)
         return;
-    const QByteArray bytes = file.readAll();
-    file.close();
     QJsonParseError error{};
-    const auto doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error == QJsonParseError::NoError && doc.isObject()) {
+    const auto doc = QJsonDocument::fromJson(file.bytes, &error);
+    if (file.kind == FileRead::Result::Kind::read && error.error == QJsonParseError::NoError && doc.isObject()) {
         m_values = doc.object();
         return;
     }

@@ -1,12 +1,15 @@
 #include "base/RecordStore.h"
 
 #include "base/DefaultsStore.h"
+#include "base/FileRead.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
 #include <QUrl>
+
+#include <cerrno>
 
 RecordStore::RecordStore(QString directory, QObject *parent) : QObject(parent), m_directory(std::move(directory))
 {
@@ -107,10 +110,13 @@ std::optional<QByteArray> RecordStore::read(const QString &name, const QString &
     // What could not be written yet is newer than the file.
     if (const auto waiting = m_waiting.constFind({key, name}); waiting != m_waiting.cend())
         return *waiting;
-    QFile file(path(name, key));
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a file written here: never through a link, and never more than a record holds.
+    FileRead::Result file = FileRead::whole(path(name, key), FileRead::kLargest, false);
+    if (file.kind == FileRead::Result::Kind::refused)
+        unreadable(name, owner);
+    if (file.kind != FileRead::Result::Kind::read)
         return std::nullopt;
-    return file.readAll();
+    return std::move(file.bytes);
 }
 
 bool RecordStore::write(const QString &name, const QString &owner, const QByteArray &bytes)
@@ -174,6 +180,9 @@ int RecordStore::store(const Key &key, const std::optional<QByteArray> &bytes)
             QDir().rmdir(folder);
         return error;
     }
+    // More than a read takes would be lost at the next start: not kept, and said.
+    if (bytes->size() > FileRead::kLargest)
+        return EFBIG;
     int error = FileWrite::makeOwnFolder(m_directory);
     if (!error)
         error = FileWrite::makeOwnFolder(folder);

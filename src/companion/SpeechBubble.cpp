@@ -1,4 +1,5 @@
 #include "companion/SpeechBubble.h"
+#include "design/TextDirection.h"
 
 #include "companion/ShadowPainter.h"
 #include "design/PaletteColors.h"
@@ -71,8 +72,10 @@ struct Laid {
 };
 
 // Wraps at the maximum width; the text is as wide as its widest line.
-std::shared_ptr<const Laid> layText(const QString &text, bool rightToLeft, const QFont &font)
+std::shared_ptr<const Laid> layText(const QString &given, bool rightToLeft, const QFont &font)
 {
+    // A line may carry the user's or the service's words: their controls act within them.
+    const QString text = containedBidi(given);
     const auto laid = std::make_shared<Laid>();
     Laid &out = *laid;
     out.rightToLeft = rightToLeft;

@@ -1,4 +1,5 @@
 #include "design/ButtonStyles.h"
+#include "design/TextDirection.h"
 
 #include "design/AppearanceService.h"
 #include "design/Controls.h"
@@ -53,7 +54,8 @@ QString ButtonStyle::shownLabel(const QRectF &rect, const QString &text) const
 {
     const QFontMetricsF metrics(font());
     const double room = rect.width() - 2 * paddingFor(rect.width(), metrics.horizontalAdvance(text));
-    return metrics.elidedText(text, Qt::ElideRight, room);
+    // A label may be the service's (a suggested reply): its controls act within it.
+    return containedBidi(metrics.elidedText(text, Qt::ElideRight, room));
 }
 
 ZephylPalette::Color ButtonStyle::drawnLabel(Appearance appearance, bool symbolOnly) const

@@ -1,4 +1,5 @@
 #include "design/ChatText.h"
+#include "design/TextDirection.h"
 
 #include "design/AppearanceService.h"
 #include "design/DesignFonts.h"
@@ -37,7 +38,8 @@ ChatText::ChatText(const QString &text, double fontSize, double lineSpacing, QWi
         // Each paragraph reads in its own script's direction, whatever the interface's.
         option.setTextDirection(Qt::LayoutDirectionAuto);
         doc->setDefaultTextOption(option);
-        doc->setPlainText(text);
+        // A message's own directional controls act within its paragraphs alone.
+        doc->setPlainText(containedBidi(text));
         QTextCursor all(doc);
         all.select(QTextCursor::Document);
         QTextBlockFormat spacing;

@@ -269,8 +269,8 @@ void SegmentedPicker::paintEvent(QPaintEvent *)
         }
         painter.setFont(i == m_current ? chosenFont : font);
         painter.setPen(PaletteColors::color(i == m_current ? Color::text : Color::muted));
-        const QString shown =
-            QFontMetricsF(painter.font()).elidedText(m_segments[i], Qt::ElideRight, r.width() - kSegmentInset);
+        const QString shown = containedBidi(
+            QFontMetricsF(painter.font()).elidedText(m_segments[i], Qt::ElideRight, r.width() - kSegmentInset));
         painter.drawText(r, int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
     if (FocusRing::shown(this)) {
@@ -481,7 +481,7 @@ void MenuPicker::paintEvent(QPaintEvent *)
     const QRectF text = QRectF(rect()).adjusted(rtl ? 28 : 10, 0, rtl ? -10 : -28, 0);
     painter.setFont(font());
     painter.setPen(PaletteColors::color(Color::text));
-    const QString shown = QFontMetricsF(font()).elidedText(currentText(), Qt::ElideRight, text.width());
+    const QString shown = containedBidi(QFontMetricsF(font()).elidedText(currentText(), Qt::ElideRight, text.width()));
     painter.setLayoutDirection(textDirection(shown, layoutDirection()));
     painter.drawText(text,
                      int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter |

@@ -1,4 +1,5 @@
 #include "design/L10n.h"
+#include "design/TextDirection.h"
 
 #include "design/Strings.h"
 
@@ -113,10 +114,12 @@ QString format(const QString &format, const QVariantList &arguments)
             if (next >= arguments.size())
                 continue;
             const QVariant &arg = arguments.at(next++);
+            // A text put in (a name, a title, a server's words) cannot reorder
+            // the sentence around it, whatever it carries.
             if (spec == QLatin1Char('d') && arg.canConvert<qlonglong>() && arg.typeId() != QMetaType::QString)
                 out.append(numbers.toString(arg.toLongLong()));
             else
-                out.append(arg.toString());
+                out.append(isolatedPiece(arg.toString()));
         } else {
             out.append(c);
         }

@@ -133,20 +133,23 @@ QList<TextBlock::Line> TextBlock::layout(const QString &text, const QFont &font,
             const QString lineText = paragraph.mid(line.textStart(), line.textLength());
             const qsizetype after = start + line.textStart() + line.textLength();
             const bool more = after < source.size() && !(after == end && end + 1 == source.size());
+            // Each line is drawn alone: a directional control of a title or a
+            // message acts within its own line, never backwards on its letters.
             if (maxLines > 0 && lines.size() == maxLines - 1 && more) {
                 // The last line we may show, with text left over: end it in an ellipsis.
                 if (after == end) {
-                    lines.append({metrics.elidedText(withoutTrailingSpace(lineText) + kEllipsis, Qt::ElideRight, width),
-                                  reads});
+                    const QString cut = containedBidi(withoutTrailingSpace(lineText)) + kEllipsis;
+                    lines.append({containedBidi(metrics.elidedText(cut, Qt::ElideRight, width)), reads});
                 } else {
                     QString rest = source.mid(start + line.textStart());
                     rest.replace(QLatin1Char('\n'), QLatin1Char(' '));
-                    lines.append({metrics.elidedText(rest, Qt::ElideRight, width), reads});
+                    const QString shown = metrics.elidedText(containedBidi(rest), Qt::ElideRight, width);
+                    lines.append({containedBidi(shown), reads});
                 }
                 layout.endLayout();
                 return lines;
             }
-            lines.append({withoutTrailingSpace(lineText), reads});
+            lines.append({containedBidi(withoutTrailingSpace(lineText)), reads});
         }
         layout.endLayout();
         start = end + 1;
@@ -195,7 +198,8 @@ double TextBlock::breakWidth(double width) const
 
 double TextBlock::lineHeight() const
 {
-    return DesignFonts::lineExtent(font(), QString(m_text).replace(QLatin1Char('\n'), QLatin1Char(' '))).height();
+    return DesignFonts::lineExtent(font(), containedBidi(QString(m_text).replace(QLatin1Char('\n'), QLatin1Char(' '))))
+        .height();
 }
 
 double TextBlock::linesHeight(int count) const
@@ -209,7 +213,7 @@ double TextBlock::naturalWidth() const
 {
     double widest = 0;
     for (const QString &paragraph : m_text.split(QLatin1Char('\n')))
-        widest = std::max(widest, DesignFonts::lineExtent(font(), paragraph).width());
+        widest = std::max(widest, DesignFonts::lineExtent(font(), containedBidi(paragraph)).width());
     return std::ceil(widest) + 1;
 }
 

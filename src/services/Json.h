@@ -34,6 +34,9 @@ QJsonObject objectAt(const QJsonObject &o, QLatin1StringView key);
 std::optional<QJsonObject> optObjectAt(const QJsonObject &o, QLatin1StringView key);
 
 // True when the value is a JSON number holding an integer that fits 64 bits.
+// One parsed from its digits is held exactly whatever its size; one held as a
+// double counts only within a double's exact range, where it stands for one
+// integer alone.
 bool isInteger(const QJsonValue &value);
 
 // Decodes `value` with `decode`, putting `key` in front of any failure's path.

@@ -1,5 +1,7 @@
 #include "services/KeychainStore.h"
 
+#include "base/FileRead.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -38,19 +40,24 @@ QString FileSecretBackend::defaultPath()
 
 namespace {
 constexpr auto kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr qint64 kLargestFile = 1024 * 1024;
 
 // The file's contents; an absent file is an empty object. nullopt: unreadable.
 std::optional<QJsonObject> loadFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.exists())
+    // Stored sessions take a few kilobytes: a device, a pipe or a far larger file is none of ours.
+    const FileRead::Result read = FileRead::whole(path, kLargestFile, true);
+    if (read.kind == FileRead::Result::Kind::absent)
         return QJsonObject();
-    // Someone widened the permissions: narrow them again before reading secrets.
-    if ((file.permissions() & ~(kOwnerOnly | QFileDevice::ReadUser | QFileDevice::WriteUser)) != 0)
-        file.setPermissions(kOwnerOnly);
-    if (!file.open(QIODevice::ReadOnly))
+    if (read.kind != FileRead::Result::Kind::read)
         return std::nullopt;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    // Someone widened the permissions: narrowed again, on the file itself and
+    // never on what a link points at.
+    QFile file(path);
+    if (!QFileInfo(path).isSymLink() &&
+        (file.permissions() & ~(kOwnerOnly | QFileDevice::ReadUser | QFileDevice::WriteUser)) != 0)
+        file.setPermissions(kOwnerOnly);
+    const QJsonDocument doc = QJsonDocument::fromJson(read.bytes);
     return doc.isObject() ? doc.object() : QJsonObject();
 }
 

@@ -416,17 +416,23 @@ PlanDraft PlanDraft::fromJson(const QJsonValue &value)
     d.posterMediaId = tolerant([&] { return Json::optString(o, L("posterMediaId")); }, std::optional<QString>());
     d.preview = InstagramFeedItem::safeHTTPSURL(
         tolerant([&] { return Json::optString(o, L("preview")); }, std::optional<QString>()));
+    // Every member read above stays out ("preview" is never written back); the rest goes back as it came.
+    d.others = o;
+    for (const char *key : {"id", "title", "caption", "hashtags", "format", "scheduledAt", "gridSlot", "hiddenFromGrid",
+                            "mediaId", "posterMediaId", "preview"})
+        d.others.remove(L(key));
     return d;
 }
 
 QJsonObject PlanDraft::toJson() const
 {
-    QJsonObject o{{L("id"), id},
-                  {L("title"), title},
-                  {L("caption"), caption},
-                  {L("hashtags"), hashtags},
-                  {L("format"), format},
-                  {L("scheduledAt"), scheduledAt}};
+    QJsonObject o = others;
+    o.insert(L("id"), id);
+    o.insert(L("title"), title);
+    o.insert(L("caption"), caption);
+    o.insert(L("hashtags"), hashtags);
+    o.insert(L("format"), format);
+    o.insert(L("scheduledAt"), scheduledAt);
     Json::putOptional(o, L("gridSlot"), gridSlot);
     o.insert(L("hiddenFromGrid"), hiddenFromGrid);
     Json::putOptional(o, L("mediaId"), mediaId);
@@ -498,6 +504,7 @@ size_t qHash(const PlanDraft &d, size_t seed)
     h = qHashMulti(h, d.gridSlot.value_or(-1), d.gridSlot.has_value(), d.hiddenFromGrid);
     h = hashOpt(h, d.mediaId);
     h = hashOpt(h, d.posterMediaId);
+    h = qHash(d.others, h);
     return qHash(d.preview.value_or(QUrl()), h);
 }
 

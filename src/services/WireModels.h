@@ -200,6 +200,9 @@ struct PlanDraft {
     std::optional<QString> mediaId;
     std::optional<QString> posterMediaId;
     std::optional<QUrl> preview; // read only; never written back
+    // The members this application does not read (written by other clients),
+    // as they came: written back with the draft, so a whole-list write keeps them.
+    QJsonObject others;
 
     static PlanDraft fromJson(const QJsonValue &value);
     QJsonObject toJson() const;

@@ -1,4 +1,5 @@
 #include "shell/UpdatePrompt.h"
+#include "design/TextDirection.h"
 
 #include "base/Bundle.h"
 #include "design/ButtonStyles.h"
@@ -26,7 +27,8 @@ QLabel *plainLabel(const QString &text, const QFont &font, Color color, QWidget 
 {
     auto *label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
-    label->setText(text);
+    // The feed's notes are the service's words: their controls act within them.
+    label->setText(containedBidi(text));
     label->setFont(font);
     label->setWordWrap(true);
     // Leading edge of the interface, whatever the text's own direction (English

@@ -303,15 +303,19 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     mediaRow->addWidget(m_hiddenBox, 0, Qt::AlignTop);
     column->addLayout(mediaRow);
 
-    // 8. Problem
-    m_problemText = text(QString(), 12, DesignFonts::Weight::regular, Color::attention, this);
-    column->addWidget(m_problemText);
-
-    // 9. Buttons
+    // 8. Problem, over 9. the buttons, as one piece: taken into a sheet's
+    // footer, a save that failed is said beside the button that was pressed,
+    // however far the fields above are scrolled.
     m_actions = new QWidget(this);
-    auto *buttons = new QHBoxLayout(m_actions);
+    auto *footer = new QVBoxLayout(m_actions);
+    footer->setContentsMargins(0, 0, 0, 0);
+    footer->setSpacing(column->spacing());
+    m_problemText = text(QString(), 12, DesignFonts::Weight::regular, Color::attention, m_actions);
+    footer->addWidget(m_problemText);
+    auto *buttons = new QHBoxLayout;
     buttons->setContentsMargins(0, 0, 0, 0);
     buttons->setSpacing(10);
+    footer->addLayout(buttons);
     if (!isNew) {
         ButtonStyle destructive = QuietButtonStyle(false);
         destructive.labelColor = Color::attention;
@@ -606,7 +610,7 @@ QCoro::Task<bool> DraftEditorView::savedPlan(AppModel &model)
     co_return alive && !alive->planUnsaved();
 }
 
-void DraftEditorView::runSave(const ZephylWire::PlanDraft &copy)
+void DraftEditorView::runSave(ZephylWire::PlanDraft copy)
 {
     AppModel &model = m_model;
     QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
@@ -616,6 +620,8 @@ void DraftEditorView::runSave(const ZephylWire::PlanDraft &copy)
     if (at >= 0) {
         // Only what was changed here: the plan may hold another device's change since the sheet opened.
         drafts[at] = PlanMerge::edited(m_shown, copy, drafts[at]);
+        // Nothing here edits what other clients wrote on it: shown from now on as the plan holds it.
+        copy.others = drafts[at].others;
     } else {
         at = m_deletedAt ? std::min(*m_deletedAt, drafts.size()) : drafts.size();
         drafts.insert(at, copy);

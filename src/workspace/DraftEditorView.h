@@ -151,7 +151,7 @@ private:
     QCoro::Task<> runAttach(QString path);
     // The keyboard back on the attach button, when the attach left it waiting on the sheet.
     void unparkKeyboard();
-    void runSave(const ZephylWire::PlanDraft &copy);
+    void runSave(ZephylWire::PlanDraft copy);
     // Writes the sheet's work for the account when it changed.
     void keep();
     // Saves the plan; closes once the service has it, else shows why it stays open.

@@ -1,4 +1,5 @@
 #include "workspace/PlanView.h"
+#include "design/TextDirection.h"
 
 #include "app/AppModel.h"
 #include "design/AppearanceService.h"
@@ -122,7 +123,8 @@ QString PlanRow::subtitle(const PlanEntry &entry)
         parts << DateText::dateTime(*entry.date);
     if (entry.state.kind() == PlanEntry::State::Kind::failed && !entry.state.error().isEmpty()) {
         QString reason = PlannerKit::shownText(entry.state.error());
-        parts << reason.replace(u'_', u' ');
+        // The service's words: they reorder nothing of the line before them.
+        parts << isolatedPiece(reason.replace(u'_', u' '));
     }
     return parts.join(QStringLiteral(" \u00B7 "));
 }

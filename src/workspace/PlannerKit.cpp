@@ -169,6 +169,9 @@ SheetLayer::SheetLayer(QWidget *content, QWidget *owner, QWidget *actions)
     m_card = card;
     auto *inside = new QVBoxLayout(card);
     inside->setContentsMargins(0, 0, 0, 0);
+    // The footer's own margin is the space above it: a gap more would make the
+    // content scroll by it where it fits (place() counts none).
+    inside->setSpacing(0);
     // A window too short for the content scrolls it, rather than squeezing its fields.
     m_area = scrollArea(content, card);
     m_area->setFocusPolicy(Qt::NoFocus); // the keyboard goes round the content's controls only
@@ -240,8 +243,9 @@ bool SheetLayer::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == parentWidget() && event->type() == QEvent::Resize)
         place();
-    // The content grows or shrinks (a problem line shows): the card follows it.
-    if ((watched == parentWidget() || watched == m_content) && event->type() == QEvent::LayoutRequest)
+    // The content or the footer grows or shrinks (a problem line shows): the card follows it.
+    if ((watched == parentWidget() || watched == m_content || (m_footer && watched == m_footer)) &&
+        event->type() == QEvent::LayoutRequest)
         place();
     // The scroll bar's column in the sheet's own colour, not the card's: the
     // bar stands in the sheet rather than beside it. The buttons under it too.

@@ -1,4 +1,5 @@
 #include "workspace/ProfileView.h"
+#include "design/TextDirection.h"
 
 #include "app/AppModel.h"
 #include "base/Bundle.h"
@@ -76,7 +77,8 @@ QString ProfileView::distractionsText(const std::vector<DistractingWindow> &wind
         return L10n::t("None found.");
     QStringList lines;
     for (std::size_t i = 0; i < std::min<std::size_t>(windows.size(), 4); ++i)
-        lines << windows[i].appName + QStringLiteral(": ") + firstCharacters(windows[i].title, 48);
+        lines << isolatedPiece(windows[i].appName) + QStringLiteral(": ") +
+                     isolatedPiece(firstCharacters(windows[i].title, 48));
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -84,7 +86,7 @@ QString ProfileView::headerLine(const std::optional<QString> &name, const std::o
 {
     QStringList parts;
     if (name && !name->isEmpty())
-        parts << *name;
+        parts << isolatedPiece(*name);
     if (accountType && !accountType->isEmpty()) {
         QString words = accountType->toLower();
         bool start = true;
@@ -132,7 +134,16 @@ void ProfileView::askToSignOut()
     if (m_signOut)
         return;
     AppModel &model = this->model();
-    m_signOut = new ConfirmationDialog(L10n::t("Sign out of Zephyl?"), std::nullopt, L10n::t("Sign out"), this);
+    // Plan changes the service has not taken (a save under way included) stay
+    // with this account on this computer, when they could be kept here at all.
+    std::optional<QString> message;
+    if (model.planUnsaved() || model.planSaving())
+        message = model.planKept()
+                      ? L10n::t("Plan changes that are not saved yet stay on this computer and are saved when this "
+                                "account signs in here again.")
+                      : L10n::t("Plan changes that are not saved yet could not be kept on this computer: signing out "
+                                "loses them.");
+    m_signOut = new ConfirmationDialog(L10n::t("Sign out of Zephyl?"), message, L10n::t("Sign out"), this);
     connect(m_signOut, &ConfirmationDialog::confirmed, &model, [&model] { model.signOut(); });
     m_signOut->open();
 }

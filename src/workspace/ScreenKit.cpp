@@ -293,7 +293,7 @@ void RowButton::paintEvent(QPaintEvent *)
     if (!m_symbol.isEmpty())
         Icons::paint(painter, m_symbol, QRectF(place(at, box), cy - box / 2, box, box), label, layoutDirection());
     if (!text().isEmpty()) {
-        const QString shown = fm.elidedText(text(), Qt::ElideRight, placed.textRoom);
+        const QString shown = containedBidi(fm.elidedText(text(), Qt::ElideRight, placed.textRoom));
         const double w = std::min(fm.horizontalAdvance(text()), placed.textRoom);
         painter.setFont(font);
         painter.setPen(label);
@@ -355,7 +355,7 @@ void PlainButton::paintEvent(QPaintEvent *)
     } else {
         painter.setFont(m_font);
         painter.setPen(color);
-        const QString shown = QFontMetricsF(m_font).elidedText(text(), Qt::ElideRight, width());
+        const QString shown = containedBidi(QFontMetricsF(m_font).elidedText(text(), Qt::ElideRight, width()));
         painter.setLayoutDirection(textDirection(shown, layoutDirection()));
         painter.drawText(QRectF(rect()), int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
@@ -688,7 +688,7 @@ void keepInWorkArea(QWidget *window, const std::function<void(const QSize &room)
 QString handle(const QString &username)
 {
     const QString mark = L10n::layoutDirection() == Qt::RightToLeft ? QString(QChar(0x200E)) : QString();
-    return mark + QLatin1Char('@') + username;
+    return mark + QLatin1Char('@') + isolatedPiece(username);
 }
 
 TextBlock *text(const QString &words, double size, DesignFonts::Weight weight, Color color, QWidget *parent)

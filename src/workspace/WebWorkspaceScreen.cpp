@@ -436,7 +436,7 @@ public:
     }
     void setText(const QString &text)
     {
-        m_text = text;
+        m_text = containedBidi(text);
         update();
     }
     std::optional<CompanionClip> clip() const
@@ -780,7 +780,7 @@ void WebWorkspaceScreen::refresh(const AnimationTiming &timing)
     Presence::of(m_layer)->set(phase.kind == Phase::Kind::workspace && ready, timing);
     // A scene that fades out keeps the words it had.
     if (phase.kind == Phase::Kind::failed) {
-        m_failureMessage->setText(phase.message);
+        m_failureMessage->setText(containedBidi(phase.message));
         fitHeight(m_failureMessage);
         // A failed connection's words are the title's own; they are said once.
         m_failureMessage->setVisible(phase.message.trimmed() != m_failureTitle->text().trimmed());

@@ -725,12 +725,17 @@ TEST_F(Composer, AFailedPlanSaveIsReportedAndTheSheetStaysForARetryOfTheSameDraf
     ASSERT_EQ(model->planDrafts().size(), 1);
     const qint64 id = model->planDrafts().first().id;
 
+    // Meanwhile another client wrote on it what this application does not read: the retry keeps that.
+    QList<ZephylWire::PlanDraft> held = model->planDrafts();
+    held.first().others.insert(QStringLiteral("notes"), QStringLiteral("written elsewhere"));
+    model->setPlanDrafts(held);
     service.failures.remove(QStringLiteral("savePlanDrafts"));
     state->setCaption(QStringLiteral("Morning light, again"));
     EXPECT_TRUE(zktest::run(ComposerActions::saveToPlan(*model, *state)));
     ASSERT_EQ(model->planDrafts().size(), 1);
     EXPECT_EQ(model->planDrafts().first().id, id);
     EXPECT_EQ(model->planDrafts().first().caption, QStringLiteral("Morning light, again"));
+    EXPECT_EQ(model->planDrafts().first().others, QJsonObject({{"notes", "written elsewhere"}}));
     EXPECT_EQ(model->notice()->text, QStringLiteral("Saved to the plan."));
     EXPECT_FALSE(model->composerPresented());
 }

@@ -300,6 +300,33 @@ TEST_F(FlowsLive, AnAssistantExchangeIsStoredInItsThread)
     EXPECT_EQ(asked.value("history").toArray().size(), 2);
 }
 
+// Another client wrote members this application does not read on a draft whose
+// id is beyond a double's exact range: a draft added here, the whole list goes
+// back with them and every id exactly as they were (the preview never goes back).
+TEST_F(FlowsLive, AWholeListWriteKeepsWhatOtherClientsWroteAndEveryIdExactly)
+{
+    ops().drafts.insert(userId(), QJsonArray{QJsonDocument::fromJson(
+        R"({"id":1844674407370955161,"title":"From the web","caption":"","hashtags":"","format":"post","scheduledAt":"",
+            "hiddenFromGrid":false,"preview":"https://cdn.example.com/p.jpg","notes":"shot at dawn",
+            "location":{"name":"Lisbon","lat":38.72}})").object()});
+    AppModel &m = model();
+    signIn();
+    Draft added;
+    added.id = m.nextDraftID();
+    added.title = QStringLiteral("Kitchen window");
+    m.setPlanDrafts(m.planDrafts() + QList{added});
+    server.clearSeen();
+    finish(m.savePlan(), "the plan's save");
+    EXPECT_FALSE(m.planUnsaved());
+    ASSERT_EQ(server.count(QStringLiteral("/api/plan/drafts")), 2) << "read, then written";
+    EXPECT_TRUE(server.seen(QStringLiteral("/api/plan/drafts")).last().body.contains(R"("id":1844674407370955162)"));
+    EXPECT_EQ(QJsonDocument(storedDrafts()).toJson(QJsonDocument::Compact).toStdString(),
+              R"([{"caption":"","format":"post","hashtags":"","hiddenFromGrid":false,"id":1844674407370955161,)"
+              R"("location":{"lat":38.72,"name":"Lisbon"},"notes":"shot at dawn","scheduledAt":"","title":"From the web"},)"
+              R"({"caption":"","format":"post","hashtags":"","hiddenFromGrid":false,"id":1844674407370955162,)"
+              R"("scheduledAt":"","title":"Kitchen window"}])");
+}
+
 TEST_F(FlowsLive, ABurstOfPlanEditsIsTwoWritesAndAFailedWriteKeepsTheEdits)
 {
     AppModel &m = model();

@@ -920,13 +920,19 @@ TEST(PlanDrafts, AKeptPlanThatCannotBeReadCountsAsAbsentAndTheLoadsGoOn)
         EXPECT_EQ(f.service.count("assistantThreadStore"), 1) << "the loads after the plan still run";
         EXPECT_EQ(f.service.count("instagramFeed"), 1);
     }
-    // The same record whole is restored.
+    // The same record whole is restored; an id beyond a double's exact range
+    // and members another client wrote go out exactly as they were kept.
+    const QByteArray far =
+        R"({"id":1844674407370955161,"title":"far","caption":"","hashtags":"","format":"post","scheduledAt":"","hiddenFromGrid":false,"notes":{"by":"the web"}})";
     Flows f;
     RecordStore::of(f.h.store).write(QLatin1String(UnsavedPlanStore::kRecordName), QStringLiteral("kitty@example.com"),
-                                     R"({"owner":"kitty@example.com","drafts":[)" + good + "]}");
+                                     R"({"owner":"kitty@example.com","drafts":[)" + good + "," + far + "]}");
     startKitty(f, {draft(7)});
     ASSERT_TRUE(zktest::spinUntil([&] { return !f.service.savedPlans.isEmpty(); }));
     EXPECT_TRUE(f.service.savedPlans.last().contains(titled(1, "kept")));
+    Draft farDraft = titled(1844674407370955161, "far");
+    farDraft.others.insert(QStringLiteral("notes"), QJsonObject{{"by", "the web"}});
+    EXPECT_TRUE(f.service.savedPlans.last().contains(farDraft));
 
     // With the list last sent: the service holding that draft as it was sent
     // is not a change of its own beside the one kept here.

@@ -5,6 +5,7 @@
 
 #include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
+#include "base/FileRead.h"
 #include "base/RecordStore.h"
 #include "support/TestSupport.h"
 
@@ -461,6 +462,22 @@ TEST(Records, SixAndMoreAccountsNeverPushOutWhatAnAccountHasNotSent)
     // Removing what was never written removes nothing and fails nothing.
     EXPECT_TRUE(again.remove(QStringLiteral("kept-plan"), QStringLiteral("user2@example.com")));
     EXPECT_EQ(again.writeProblem(), std::nullopt);
+
+    // Only a file written here is read, and only up to what a record holds: a
+    // pipe (which would wait for ever), a link (even to a record's own bytes)
+    // or a file larger than any record counts as absent, at once.
+    const QString record = firstFolder + QStringLiteral("/unsent-text.json");
+    const QString elsewhere = dir + QStringLiteral("/elsewhere.json");
+    ASSERT_TRUE(QFile::rename(record, elsewhere));
+    ASSERT_TRUE(QFile::link(elsewhere, record));
+    EXPECT_EQ(again.read(QStringLiteral("unsent-text"), first), std::nullopt) << "through a link";
+    ASSERT_TRUE(QFile::remove(record));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(record).constData(), 0600), 0);
+    EXPECT_EQ(again.read(QStringLiteral("unsent-text"), first), std::nullopt) << "a pipe";
+    ASSERT_TRUE(QFile::remove(record));
+    ASSERT_TRUE(QFile::rename(elsewhere, record));
+    ASSERT_TRUE(QFile::resize(record, FileRead::kLargest + 1));
+    EXPECT_EQ(again.read(QStringLiteral("unsent-text"), first), std::nullopt) << "too large";
 }
 
 TEST(Records, AWriteThatFailsIsKeptHereAndARestartNeverFindsAnOlderRecord)

@@ -272,6 +272,20 @@ TEST_F(AskPanelTest, AMoveOfTheShownPanelIsToldSoThePerchFollows)
     EXPECT_EQ(ask.frame().x(), 300 + 50);
     EXPECT_EQ(ask.frame().y(), 158 + 30);
 
+    // Dragged up to 10 points under the top of the work area (776, y up), then
+    // asked on: the longer conversation grows the panel no higher than that top.
+    const QRectF dragged = ask.frame();
+    ask.panel()->move(ask.panel()->pos() - QPoint(0, int(776 - 10 - (dragged.y() + dragged.height()))));
+    settle();
+    QList<CatChatLine> lines;
+    for (int i = 0; i < 6; ++i)
+        lines << line(i % 2 == 0, QStringLiteral("Line %1 of a conversation that goes on for a while.").arg(i));
+    flows.model().setCatChat(lines);
+    settle();
+    EXPECT_GT(ask.frame().height(), dragged.height());
+    EXPECT_EQ(ask.frame().y() + ask.frame().height(), 776) << "kept inside the work area";
+    EXPECT_EQ(seen.frames.last(), ask.frame());
+
     // Hidden, moves are not told.
     ask.hide();
     seen = {};

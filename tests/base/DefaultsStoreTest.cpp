@@ -5,8 +5,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 TEST(DefaultsStore, ValuesSurviveARestartAndReadOnlyAsTheirOwnType)
 {
@@ -58,6 +61,16 @@ TEST(DefaultsStore, CorruptFileIsSetAsideAndTheStoreStartsEmpty)
         EXPECT_EQ(reread.boolValue("zephyl.mac.a"), true);
         QFile::remove(path);
     }
+    // A pipe in its place is set aside at once, never waited on; a settings
+    // file kept elsewhere behind a link is read.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    DefaultsStore piped(path);
+    EXPECT_FALSE(piped.setAsidePath().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(path));
+    piped.setBool("zephyl.mac.a", true);
+    ASSERT_TRUE(QFile::rename(path, dir.filePath("kept.json")));
+    ASSERT_TRUE(QFile::link(dir.filePath("kept.json"), path));
+    EXPECT_EQ(DefaultsStore(path).boolValue("zephyl.mac.a"), true);
 }
 
 TEST(DefaultsStore, ChangeSignalOnlyOnRealChangeAndRemoveIsPersisted)

@@ -329,6 +329,48 @@ TEST(CompanionController, WindowTopsAreReadTenTimesASecondWhileTheCatStandsOnAno
     EXPECT_NEAR(rig.cat->topologyReads() - homeReads, 6, 1);
 }
 
+// Two described screens side by side: the window the cat stands on, or the
+// panel it sits on, moved onto the other screen takes the cat along, and the
+// cat's window goes to that screen with it.
+TEST(CompanionController, AWindowOrAPanelMovedToTheOtherScreenTakesTheCatAlong)
+{
+    Rig rig;
+    rig.desktop->screenList.push_back({QRectF(1280, 0, 1024, 800), QRectF(1280, 0, 1024, 776), nullptr});
+    rig.desktop->windowList = {window(7, QRectF(300, 200, 600, 300))};
+    rig.cat->start();
+    rig.run(1);
+    ASSERT_FALSE(rig.cat->ledges().empty());
+    rig.cat->request(CompanionGoal::visit(rig.cat->ledges().front()));
+    rig.run(4);
+    const CompanionBrain &b = rig.cat->brain();
+    ASSERT_EQ(b.support.kind, CompanionBrain::Support::Kind::ledge);
+    const double x = b.pose.position.x();
+    rig.desktop->windowList = {window(7, QRectF(1700, 200, 600, 300))};
+    rig.run(0.3);
+    EXPECT_NEAR(b.pose.position.x(), x + 1400, 1) << "carried along";
+    EXPECT_EQ(b.pose.position.y(), 500);
+    EXPECT_EQ(rig.cat->panels().front()->screen().frame.left(), 1280);
+
+    // Sitting on the ask panel, lent on the left screen, then on the right one.
+    const auto sitsOn = [&](const Ledge &on) {
+        return b.support.kind == CompanionBrain::Support::Kind::perch && b.pose.state != S::jump &&
+               b.pose.state != S::fall && b.pose.position.y() == on.y && on.minX <= b.pose.position.x() &&
+               b.pose.position.x() <= on.maxX;
+    };
+    const Ledge left{600, 900, 300, -1, std::nullopt}, right{1700, 2000, 300, -1, std::nullopt};
+    rig.desktop->windowList.clear();
+    for (const Ledge &perch : {left, right}) {
+        rig.cat->perchLedge = perch;
+        rig.cat->holdStandingGoal();
+        for (int i = 0; i < 100 && !sitsOn(perch); ++i)
+            rig.run(0.1);
+        ASSERT_TRUE(sitsOn(perch)) << "the cat at " << b.pose.position.x() << ", " << b.pose.position.y();
+        rig.run(1);
+        EXPECT_TRUE(sitsOn(perch)) << "and stays";
+        EXPECT_EQ(rig.cat->panels().front()->screen().frame.left(), perch.minX < 1280 ? 0 : 1280);
+    }
+}
+
 TEST(CompanionController, ScreensAddedRemovedOrGoneMidFrameKeepTheLoopRunning)
 {
     Rig rig;

@@ -188,6 +188,15 @@ TEST_F(L10nTest, FormatFillsPlaceholdersInOrder)
     // An argument is inserted as it is, never read as a format itself.
     EXPECT_EQ(format(QStringLiteral("%@ and %d"), {QStringLiteral("%d%@%%"), 1}), QStringLiteral("%d%@%% and 1"));
     EXPECT_EQ(L10n::tf("Opening %@.", QStringLiteral("Plan")), QStringLiteral("Opening Plan."));
+    // A name, a title or a server's words put in reorder nothing around them:
+    // right-to-left letters are an isolate of their own, what they open is
+    // closed in it, a stray close is dropped, an override reverses none of their letters.
+    EXPECT_EQ(format(QStringLiteral("Hi, %@."), {QStringLiteral("שרה")}), QStringLiteral("Hi, \u2068שרה\u2069."));
+    EXPECT_EQ(format(QStringLiteral("(%@) 3"), {QStringLiteral("a\u202Bb\u2069")}),
+              QStringLiteral("(\u2068a\u202Bb\u202C\u2069) 3"));
+    EXPECT_EQ(format(QStringLiteral("Hi, %@."), {QStringLiteral("\u202Eeno\u202C")}), QStringLiteral("Hi, eno."));
+    EXPECT_EQ(format(QStringLiteral("at %@"), {QStringLiteral("\u2068date\u2069")}),
+              QStringLiteral("at \u2068date\u2069"));
 }
 
 TEST_F(L10nTest, FormatWritesNumbersInTheUsersLocale)
@@ -234,8 +243,13 @@ TEST_F(L10nTest, NativeNamesAreOwnExceptSystem)
     if (Strings::table(AppLanguage::ru)->contains(QStringLiteral("System"))) {
         EXPECT_NE(AppLanguages::nativeName(AppLanguage::system), QStringLiteral("System"));
     }
-    EXPECT_EQ(AppLanguages::nativeName(AppLanguage::de), QStringLiteral("Deutsch"));
-    EXPECT_EQ(AppLanguages::nativeName(AppLanguage::ar), QStringLiteral("العربية"));
+    // Every language by its own name, in the menu's order.
+    const QStringList names{"English", "Русский", "Español", "Deutsch", "Français", "Português", "Italiano",
+                            "Türkçe",  "العربية", "עברית",   "Norsk",   "Svenska",  "Dansk",     "Nederlands"};
+    QStringList named;
+    for (const AppLanguage language : AppLanguages::allCases().mid(1))
+        named << AppLanguages::nativeName(language);
+    EXPECT_EQ(named.join(u',').toStdString(), names.join(u',').toStdString());
     EXPECT_TRUE(AppLanguages::isRightToLeft(AppLanguage::he));
     EXPECT_FALSE(AppLanguages::isRightToLeft(AppLanguage::tr));
 }

@@ -119,6 +119,8 @@ TEST(Multipart, DirectThresholdAndUploadAddresses)
     EXPECT_FALSE(isUsableUploadAddress(QStringLiteral("http://uploads.example.com/put")));
     EXPECT_FALSE(isUsableUploadAddress(QStringLiteral("ftp://uploads.example.com/put")));
     EXPECT_FALSE(isUsableUploadAddress(QStringLiteral("/relative/put")));
+    EXPECT_FALSE(isUsableUploadAddress(QStringLiteral("https:///put/abc"))) << "no host";
+    EXPECT_FALSE(isUsableUploadAddress(QStringLiteral("https:put/abc"))) << "no host";
     EXPECT_FALSE(isUsableUploadAddress(QStringLiteral("not a url")));
     EXPECT_FALSE(isUsableUploadAddress(QString()));
 

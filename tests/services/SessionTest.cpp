@@ -481,6 +481,20 @@ TEST(Keychain, TheFileIsOwnerOnlyAndSurvivesARoundTrip)
     EXPECT_EQ(zktest::run(file.read(KeychainStore::service, KeychainStore::accessTokenAccount)).status,
               SecretBackend::Status::notFound);
 
+    // A pipe in its place is no stored session, and is never waited on; the
+    // permissions of what a link points at are left alone.
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    EXPECT_EQ(zktest::run(file.read(KeychainStore::service, KeychainStore::accessTokenAccount)).status,
+              SecretBackend::Status::unavailable);
+    ASSERT_TRUE(QFile::remove(path));
+    const QString target = dir.path() + QStringLiteral("/elsewhere.json");
+    zktest::run(FileSecretBackend(target).write(KeychainStore::service, KeychainStore::accessTokenAccount, "t"));
+    ::chmod(QFile::encodeName(target).constData(), 0644);
+    ASSERT_TRUE(QFile::link(target, path));
+    EXPECT_EQ(zktest::run(file.read(KeychainStore::service, KeychainStore::accessTokenAccount)).data, "t");
+    EXPECT_EQ(modeOf(target), 0644);
+
     // The default place is under $XDG_DATA_HOME.
     EXPECT_TRUE(FileSecretBackend::defaultPath().startsWith(qEnvironmentVariable("XDG_DATA_HOME")));
 }

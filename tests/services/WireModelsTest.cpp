@@ -284,6 +284,26 @@ TEST(PlanDraft, OnlyTheIdIsRequiredAndPreviewIsNeverWritten)
     other.preview.reset();
     EXPECT_NE(other, tolerant);
     EXPECT_NE(qHash(other), qHash(tolerant));
+
+    // A 64-bit id beyond a double's exact range, and the members other clients
+    // wrote, go back exactly as they came; a known member of the wrong type and
+    // the preview are not among them.
+    const Draft far = Draft::fromJson(parse(R"({"id":1844674407370955161,"title":7,"preview":"https://cdn.test/p.jpg",
+        "notes":"from the web","location":{"name":"Lisbon","lat":38.72},"tags":[1,null],"rank":9007199254740993,"gone":null})"));
+    EXPECT_EQ(far.id, 1844674407370955161);
+    EXPECT_EQ(Json::encode(far.toJson()).toStdString(),
+              R"({"caption":"","format":"post","gone":null,"hashtags":"","hiddenFromGrid":false,)"
+              R"("id":1844674407370955161,"location":{"lat":38.72,"name":"Lisbon"},"notes":"from the web",)"
+              R"("rank":9007199254740993,"scheduledAt":"","tags":[1,null],"title":""})");
+    Draft noted = far;
+    noted.others.insert(QStringLiteral("notes"), QStringLiteral("changed elsewhere"));
+    EXPECT_NE(noted, far);
+    EXPECT_NE(qHash(noted), qHash(far));
+    Draft ranked = far;
+    ranked.others.insert(QStringLiteral("rank"), qint64(9007199254740992)); // the same double, another integer
+    EXPECT_NE(ranked, far);
+    EXPECT_TRUE(failure<Draft>(parse(R"({"id":7.5})")));
+    EXPECT_TRUE(failure<Draft>(parse(R"({"id":9223372036854775808})")));
 }
 
 TEST(Bodies, SignUpAnswersAndRefusals)

@@ -250,6 +250,13 @@ QStringList titles(const QJsonArray &drafts)
     return out;
 }
 
+// What the account's draft editors kept, as the application wrote it.
+QList<KeptDraftEdit> keptEdits(const QString &config, const QString &owner)
+{
+    DefaultsStore settings(config + QStringLiteral("/defaults.json"));
+    return DraftEditStore(RecordStore::of(settings)).load(owner);
+}
+
 // Lets go of the keys a typing was holding when it was stopped.
 void letGo(const QString &text)
 {
@@ -547,13 +554,23 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
 
 // Signed in at home, the application is killed while a draft's save is still
 // on its way and the ask panel holds text; started on a train, the service out
-// of reach, it is still the same account's; started at home again, all of it
-// is there and the plan reaches the service once.
+// of reach, it is still the same account's, and a new draft's title is typed
+// there; started at home again, all of it is there, the plan reaches the
+// service once, and the typed title is offered to the next new draft.
 TEST(JourneyKill, AnOfflineStartShowsAndKeepsWhatTheSignedInAccountTypedAndPlanned)
 {
     Standin::Server server;
     const QString tom = QStringLiteral("tom@example.com");
     server.addAccount(tom, QStringLiteral("purr-purr-purr"), QStringLiteral("Tom"));
+    // The plan holds a draft whose id is beyond a double's exact range, with
+    // members another client wrote: drafts added here take the ids after it.
+    const qint64 far = 1844674407370955161;
+    const QJsonObject location{{"name", "Lisbon"}, {"lat", 38.72}};
+    const QString farTitle = QStringLiteral("From the web");
+    Standin::operations(server).drafts.insert(
+        server.state().accounts.value(tom).userId,
+        QJsonArray{QJsonObject{{"id", far}, {"title", farTitle}, {"caption", ""}, {"hashtags", ""}, {"format", "post"},
+                               {"scheduledAt", ""}, {"notes", "shot at dawn"}, {"location", location}}});
     const quint16 port = server.start(0);
     ASSERT_NE(port, 0) << "the stand-in cannot listen";
     const QString info = zktest::writeServiceInfo(server.origin());
@@ -574,7 +591,13 @@ TEST(JourneyKill, AnOfflineStartShowsAndKeepsWhatTheSignedInAccountTypedAndPlann
             planned << draft.title;
         return std::pair(UnsentTextStore(settings).load(tom).ask, planned);
     };
-    const QString t1 = QStringLiteral("first idea"), t2 = QStringLiteral("second idea");
+    const auto typedInEditors = [&] {
+        QStringList typed;
+        for (const KeptDraftEdit &edit : keptEdits(config, tom))
+            typed << edit.draft.title;
+        return typed;
+    };
+    const QString t1 = QStringLiteral("first idea"), t2 = QStringLiteral("second idea"), t3 = QStringLiteral("third idea");
     const QString home = QStringLiteral("at home "), train = QStringLiteral("on the train");
     const auto addDraft = [&](Application &app, const QString &title, bool online) {
         ASSERT_TRUE(app.newDraft(online));
@@ -596,7 +619,8 @@ TEST(JourneyKill, AnOfflineStartShowsAndKeepsWhatTheSignedInAccountTypedAndPlann
         ASSERT_NO_FATAL_FAILURE(addDraft(app, t1, true));
         ASSERT_TRUE(zktest::spinUntil([&] { return puts() == 1; })) << app.trace.toStdString();
         ASSERT_NO_FATAL_FAILURE(ask(app, home, home.size()));
-        ASSERT_TRUE(zktest::spinUntil([&] { return stored() == std::pair(home, QStringList{t1}); }));
+        ASSERT_TRUE(zktest::spinUntil([&] { return stored() == std::pair(home, QStringList{farTitle, t1}); }))
+            << stored().second.join(u'|').toStdString() << "\n" << app.trace.toStdString();
         app.kill();
     }
     for (QTcpServer *listener : server.servers())
@@ -607,11 +631,19 @@ TEST(JourneyKill, AnOfflineStartShowsAndKeepsWhatTheSignedInAccountTypedAndPlann
         Application app(info);
         ASSERT_TRUE(app.saw(QStringLiteral("trace: signed in: ") + tom)) << app.trace.toStdString();
         ASSERT_TRUE(app.saw(QStringLiteral("trace: unsent: ask %1,").arg(home.size()))) << app.trace.toStdString();
-        ASSERT_TRUE(app.saw(QStringLiteral("trace: plan: 1 drafts, unsaved"))) << app.trace.toStdString();
-        ASSERT_NO_FATAL_FAILURE(addDraft(app, t2, false));
         ASSERT_TRUE(app.saw(QStringLiteral("trace: plan: 2 drafts, unsaved"))) << app.trace.toStdString();
+        ASSERT_NO_FATAL_FAILURE(addDraft(app, t2, false));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: plan: 3 drafts, unsaved"))) << app.trace.toStdString();
+        // Another new draft's title typed, never saved.
+        key(QStringLiteral("Escape"));
+        ASSERT_TRUE(app.focus(QStringLiteral("New draft"), false)) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.focus(QStringLiteral("Working title"), false)) << app.trace.toStdString();
+        type(t3);
+        ASSERT_TRUE(zktest::spinUntil([&] { return typedInEditors().contains(t3); }))
+            << typedInEditors().join(u'|').toStdString() << "\n" << app.trace.toStdString();
         ASSERT_NO_FATAL_FAILURE(ask(app, train, home.size() + train.size()));
-        ASSERT_TRUE(zktest::spinUntil([&] { return stored() == std::pair(home + train, QStringList{t1, t2}); }))
+        ASSERT_TRUE(zktest::spinUntil([&] { return stored() == std::pair(home + train, QStringList{farTitle, t1, t2}); }))
             << stored().first.toStdString() << " / " << stored().second.join(u'|').toStdString();
         app.kill();
     }
@@ -624,10 +656,23 @@ TEST(JourneyKill, AnOfflineStartShowsAndKeepsWhatTheSignedInAccountTypedAndPlann
         ASSERT_TRUE(app.saw(QStringLiteral("trace: unsent: ask %1,").arg(home.size() + train.size())))
             << app.trace.toStdString();
         ASSERT_TRUE(app.planSettled(0)) << app.trace.toStdString();
-        EXPECT_EQ(served(), (QStringList{t1, t2}));
+        EXPECT_EQ(served(), (QStringList{farTitle, t1, t2}));
         EXPECT_EQ(puts(), 1) << "the plan reaches the service once";
-        EXPECT_EQ(*app.plan(0), QStringLiteral("2 drafts"));
+        EXPECT_EQ(*app.plan(0), QStringLiteral("3 drafts"));
         EXPECT_EQ(stored().second, QStringList()) << "the service has taken the kept plan";
+        // The title typed in the new draft before the kill is offered again, and saved.
+        ASSERT_TRUE(app.newDraft(true));
+        ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(zktest::spinUntil([&] { return served() == QStringList{farTitle, t1, t2, t3}; }))
+            << served().join(u'|').toStdString() << "\n" << app.trace.toStdString();
+        const QJsonArray drafts = Standin::operations(server).drafts.value(userId);
+        QList<qint64> ids;
+        for (const QJsonValue &d : drafts)
+            ids << d[QStringLiteral("id")].toInteger();
+        EXPECT_EQ(ids, (QList<qint64>{far, far + 1, far + 2, far + 3}));
+        EXPECT_EQ(drafts[0][QStringLiteral("notes")], QJsonValue(QStringLiteral("shot at dawn")));
+        EXPECT_EQ(drafts[0][QStringLiteral("location")], QJsonValue(location));
     }
 }
 
@@ -788,9 +833,8 @@ TEST(JourneyKill, ACaptionTypedBeforeAKillComesBackInItsDraftAndItsTwinStays)
     const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/zephyl-kitty");
     const QString typed = QStringLiteral("second words, then a few more");
     const auto kept = [&] {
-        DefaultsStore settings(config + QStringLiteral("/defaults.json"));
         QStringList captions;
-        for (const KeptDraftEdit &edit : DraftEditStore(RecordStore::of(settings)).load(felix))
+        for (const KeptDraftEdit &edit : keptEdits(config, felix))
             captions << edit.draft.caption;
         return captions;
     };

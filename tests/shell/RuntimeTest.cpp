@@ -1185,6 +1185,16 @@ TEST(Runtime, TheCatInsideTheWebWindowSpeaksThereAndHandsItsCaptionBackWhenTheWi
     // Back in view with the cat still in the page: aside again.
     runtime->showWorkspace(std::nullopt);
     ASSERT_TRUE(zktest::spinUntil([&] { return cat.aside(); }));
+    // Closed (hidden, as its close button does) with the cat still in the
+    // page: a line is the desktop cat's, not the hidden page's.
+    runtime->workspace().window()->hide();
+    ASSERT_TRUE(zktest::spinUntil([&] { return !cat.aside(); }, std::chrono::seconds(5)));
+    const QString away = QStringLiteral("Over here now.");
+    runtime->say(away, 6);
+    EXPECT_EQ(spoken.last(), (Spoken{away, false}));
+    EXPECT_EQ(cat.viewModel().bubble().value_or(QString()), away);
+    runtime->showWorkspace(std::nullopt);
+    ASSERT_TRUE(zktest::spinUntil([&] { return cat.aside(); }));
 
     // Another window over the whole screen covers it (it stays exposed under a
     // compositing manager): the desktop cat comes back with the page's caption,

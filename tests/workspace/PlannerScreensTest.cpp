@@ -240,6 +240,9 @@ TEST_F(PlannerTest, RowSubtitlesPillsAndTheFormatsNames)
     EXPECT_EQ(dated.count(QStringLiteral(" \u00B7 ")), 1) << "an empty reason adds nothing";
     failed.state = PlanEntry::State::failed(QStringLiteral("media_rejected_by_instagram"));
     EXPECT_TRUE(PlanRow::subtitle(failed).endsWith(QStringLiteral(" \u00B7 media rejected by instagram")));
+    // A reason in another direction is an isolate of its own: it moves nothing of the line before it.
+    failed.state = PlanEntry::State::failed(QStringLiteral("\u202Eblocked \u05D0"));
+    EXPECT_TRUE(PlanRow::subtitle(failed).endsWith(QStringLiteral(" \u00B7 \u2068blocked \u05D0\u2069")));
 
     struct Case {
         PlanEntry::State state;
@@ -1025,13 +1028,17 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     EXPECT_EQ(left, (QStringList{"added there:theirs", "first:", "twin:the twin's caption", "twin two:edited again"}));
     DraftEditorView *alone = editor(model().planDrafts().at(3), false, 2);
     alone->captionEditor()->setPlainText(QStringLiteral("once more"));
-    model().setPlanDrafts({planDraft(1, QStringLiteral("first")), model().planDrafts().at(3)});
+    // Read again meanwhile with what another client wrote on it, which the sheet does not edit.
+    PlanDraft reread = model().planDrafts().at(3);
+    reread.others.insert(QStringLiteral("notes"), QStringLiteral("written elsewhere"));
+    model().setPlanDrafts({planDraft(1, QStringLiteral("first")), reread});
     alone->save();
     settle();
     left.clear();
     for (const auto &d : model().planDrafts())
         left << d.title + u':' + d.caption;
     EXPECT_EQ(left, (QStringList{"first:", "twin two:once more"})) << "replaced, not added again";
+    EXPECT_EQ(model().planDrafts().at(1).others, reread.others);
     DraftEditorView *going = editor(model().planDrafts().at(1), false, 0);
     model().setPlanDrafts({added, planDraft(1, QStringLiteral("first")), model().planDrafts().at(1)});
     going->confirmDelete();
@@ -1212,16 +1219,38 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     EXPECT_EQ(model().planDrafts().at(plain.size()), added);
     EXPECT_EQ(model().planDrafts().at(plain.size() + 1).caption, QStringLiteral("Typed for the twin"));
     EXPECT_TRUE(kept.load(QStringLiteral("a@example.com")).isEmpty()) << "saved: nothing left to offer";
+    // Two drafts alike in every field under one id: each keeps its own typing.
+    const PlanDraft same = planDraft(8, QStringLiteral("same"));
+    flows.service.results["planDrafts"] = plain + QList{same, same};
+    model().setPlanDrafts(plain + QList{same, same});
+    for (const int place : {0, 1}) {
+        planScreen()->editDraft(same, place);
+        planScreen()->editor()->captionEditor()->setPlainText(QStringLiteral("Typed for twin %1").arg(place));
+        model().setSurface(Surface::summary);
+        settle();
+        model().setSurface(Surface::plan);
+        settle();
+    }
+    for (const int place : {0, 1}) {
+        planScreen()->editDraft(same, place);
+        EXPECT_EQ(planScreen()->editor()->captionEditor()->toPlainText(),
+                  QStringLiteral("Typed for twin %1").arg(place));
+        planScreen()->editor()->cancel();
+    }
     model().setPlanDrafts(plain);
     flows.service.results["planDrafts"] = serviceHeld;
-    // Sheets left open for drafts since deleted elsewhere do not pile up.
-    for (qint64 id = 100; id <= 100 + DraftEditStore::kKept; ++id) {
+    // Sheets left open for drafts since deleted elsewhere do not pile up. Ids
+    // beyond a double's exact range, and members other clients wrote, are kept whole.
+    const qint64 far = 1844674407370955161;
+    for (qint64 id = far; id <= far + DraftEditStore::kKept; ++id) {
         KeptDraftEdit left = typing;
         left.draft.id = left.shown.id = id;
+        left.draft.others = left.shown.others = QJsonObject{{"notes", "from the web"}};
         kept.save(QStringLiteral("a@example.com"), left);
     }
     ASSERT_EQ(kept.load(QStringLiteral("a@example.com")).size(), DraftEditStore::kKept);
-    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).first().draft.id, 101) << "the oldest goes";
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).first().draft.id, far + 1) << "the oldest goes";
+    EXPECT_EQ(kept.load(QStringLiteral("a@example.com")).last().shown.others, QJsonObject({{"notes", "from the web"}}));
     kept.remove(QStringLiteral("a@example.com"));
     // A new draft whose save went out is the plan's: a sheet gone after it
     // leaves its edit to that draft, never to the next new one, whose save
@@ -1249,7 +1278,10 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
 
     // A sheet left open on the grid comes back on the grid, there only, even
     // while the branch the expiry closed is still on its way out.
-    flows.service.results["planDrafts"] = model().planDrafts();
+    QList<PlanDraft> previewed = model().planDrafts();
+    previewed[2].preview = QUrl(QStringLiteral("https://cdn.example/two.jpg"));
+    model().setPlanDrafts(previewed);
+    flows.service.results["planDrafts"] = previewed;
     model().setSurface(Surface::grid);
     settle();
     auto *gridScreen = qobject_cast<GridView *>(qobject_cast<WorkspaceSplitView *>(root->branch())->detail());
@@ -1266,6 +1298,7 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     ASSERT_NE(gridScreen->editor(), nullptr);
     EXPECT_EQ(gridScreen->editor()->draft().id, 2);
     EXPECT_TRUE(gridScreen->editor()->draft().hiddenFromGrid);
+    EXPECT_EQ(gridScreen->editor()->draft().preview, previewed.at(2).preview) << "its picture, not the placeholder";
     gridScreen->editor()->cancel();
 
     // A new draft's sheet comes back as a new draft, with the picture attached in it.
@@ -1474,16 +1507,29 @@ TEST_F(PlannerTest, AttachUploadsAtOnceAndKeepsFormerMediaOnEveryFailure)
 // and an attach leaves the keyboard on its button.
 TEST_F(PlannerTest, OnAShortWindowTheEditorScrollsAndTheKeyboardStaysOnAttach)
 {
-    host.window->resize(1180, 636);
+    // Where the fields and the buttons under them fit, nothing scrolls.
+    host.window->resize(1180, 900);
     setPlan({planDraft(1, QStringLiteral("short"))});
     plan()->editDraft(model().planDrafts().first());
     settle();
     DraftEditorView *view = plan()->editor();
     QWidget *shown = view->parentWidget();
+    EXPECT_LE(view->height(), shown->height()) << "the fields fit";
+    host.window->resize(1180, 636);
+    settle();
     EXPECT_EQ(view->captionBox()->height(), 132);
     ASSERT_GT(view->height(), shown->height()) << "the fields scroll";
     for (const QWidget *button : {view->deleteButton(), view->prepareButton(), view->saveButton()})
         EXPECT_TRUE(wholeInView(button)) << qPrintable(static_cast<const QAbstractButton *>(button)->text());
+    // A save that fails says so beside its button, with the fields scrolled back to the top.
+    flows.service.failures["savePlanDrafts"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    view->titleField()->setFocus();
+    click(view->saveButton());
+    ASSERT_TRUE(view->problem());
+    EXPECT_TRUE(wholeInView(view->problemText())) << "the problem of a failed save is in view";
+    EXPECT_TRUE(wholeInView(view->saveButton()));
+    flows.service.failures.clear();
     media->failure = std::make_exception_ptr(MediaImportError::unsupportedType(QStringLiteral("cat.xyz")));
     click(view->attachButton());
     EXPECT_EQ(media->pickerTitle, QStringLiteral("Attach media"));
@@ -1746,6 +1792,25 @@ TEST_F(PlannerTest, DraftTilesShowTheirPlaceholderWords)
     EXPECT_EQ(carousel.placeholderSymbol(), QStringLiteral("rectangle.stack"));
     EXPECT_EQ(carousel.findChild<StatusPill *>()->text(), QStringLiteral("Draft"));
     EXPECT_EQ(carousel.findChild<StatusPill *>()->tone(), PillTone::accent);
+    // A title carrying a right-to-left override is drawn as its letters read,
+    // on a tile and on a row, in either direction of the window.
+    for (const Qt::LayoutDirection direction : {Qt::LeftToRight, Qt::RightToLeft}) {
+        const auto drawn = [&](const QString &title) {
+            DraftTile tile(planDraft(6, title));
+            tile.setLayoutDirection(direction);
+            tile.resize(200, 250);
+            PlanEntry entry;
+            entry.title = title;
+            PlanRow row(entry);
+            row.setLayoutDirection(direction);
+            row.resize(500, 60);
+            return std::pair(tile.grab().toImage(), row.grab().toImage());
+        };
+        const auto overridden = drawn(QStringLiteral("Kitchen \u202Ewindow plan"));
+        const auto plain = drawn(QStringLiteral("Kitchen window plan"));
+        EXPECT_TRUE(overridden.first == plain.first) << "the tile";
+        EXPECT_TRUE(overridden.second == plain.second) << "the row";
+    }
     model().setLanguage(AppLanguage::de);
     DraftTile german(planDraft(5, {}, {}, QStringLiteral("post")));
     EXPECT_EQ(german.placeholderText(), QStringLiteral("Beitrag"));
@@ -2000,18 +2065,19 @@ TEST_F(PlannerTest, DatesFollowTheLanguageInUseAndStayWholeInRightToLeftText)
     const QString fsi(QChar(0x2068)), pdi(QChar(0x2069));
     struct Case {
         AppLanguage language;
-        QString week, day, weekday, time;
+        QString week, day, weekday, time, dayNumber;
     };
+    // Every number in Latin digits, Arabic's too, as the application writes them.
     const Case cases[] = {
-        {AppLanguage::en, "Mar 23 \u2013 Mar 29", "Sunday, March 29", "MON", "Mar 29, 2026, 1:32\u202FPM"},
+        {AppLanguage::en, "Mar 23 \u2013 Mar 29", "Sunday, March 29", "MON", "Mar 29, 2026, 1:32\u202FPM", "23"},
         {AppLanguage::de, "23. M\u00E4rz \u2013 29. M\u00E4rz", "Sonntag, 29. M\u00E4rz", "MO",
-         "29. M\u00E4rz 2026, 13:32"},
+         "29. M\u00E4rz 2026, 13:32", "23"},
         {AppLanguage::ar, fsi + "23 مارس" + pdi + " \u2013 " + fsi + "29 مارس" + pdi, fsi + "الأحد، 29 مارس" + pdi,
-         fsi + "الاثنين" + pdi, fsi + "29 مارس 2026، 1:32 م" + pdi},
+         fsi + "الاثنين" + pdi, fsi + "29 مارس 2026، 1:32 م" + pdi, fsi + "23" + pdi},
         {AppLanguage::he, fsi + "23 במרץ" + pdi + " \u2013 " + fsi + "29 במרץ" + pdi,
-         fsi + "יום ראשון, 29 במרץ" + pdi, fsi + "יום ב׳" + pdi, fsi + "29 במרץ 2026, 13:32" + pdi},
+         fsi + "יום ראשון, 29 במרץ" + pdi, fsi + "יום ב׳" + pdi, fsi + "29 במרץ 2026, 13:32" + pdi, fsi + "23" + pdi},
         // The month as the date field writes it, the same in every place.
-        {AppLanguage::nl, "23 mrt. \u2013 29 mrt.", "zondag 29 maart", "MA", "29 mrt. 2026 13:32"},
+        {AppLanguage::nl, "23 mrt. \u2013 29 mrt.", "zondag 29 maart", "MA", "29 mrt. 2026 13:32", "23"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(AppLanguages::rawValue(c.language).toStdString());
@@ -2022,6 +2088,7 @@ TEST_F(PlannerTest, DatesFollowTheLanguageInUseAndStayWholeInRightToLeftText)
         EXPECT_EQ(plan()->sectionTitles().first(), c.day);
         EXPECT_EQ(plan()->dayCells().first()->accessibleName(), DateText::dayHeading(QDate(2026, 3, 23)));
         EXPECT_EQ(DateText::weekdayShort(QDate(2026, 3, 23)), c.weekday);
+        EXPECT_EQ(DateText::dayNumber(QDate(2026, 3, 23)), c.dayNumber);
         ASSERT_EQ(plan()->rows().size(), 1);
         const PlanEntry &entry = plan()->rows().first()->entry();
         EXPECT_EQ(PlanRow::subtitle(entry), PublishFormats::label(entry.format) + QStringLiteral(" \u00B7 ") + c.time);

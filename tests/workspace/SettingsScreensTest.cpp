@@ -7,7 +7,9 @@
 #include "WebApp.h"
 #include "Certificate.h"
 
+#include "app/UnsavedPlanStore.h"
 #include "base/Bundle.h"
+#include "base/RecordStore.h"
 #include "companion/CompanionLibrary.h"
 #include "design/Controls.h"
 #include "design/L10n.h"
@@ -279,11 +281,32 @@ TEST_F(ProfileTest, TheAccountRowsAndTheVersion)
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(empty->detailText(), nullptr);
 
-    click(buttonNamed(view, "Sign out"));
-    ASSERT_NE(view->signOutDialog(), nullptr);
+    // Plan changes the service has not taken are said in the question: lost
+    // when they could not be kept here, else kept for the account's next sign-in.
+    const auto asked = [&] {
+        click(buttonNamed(view, "Sign out"));
+        return view->signOutDialog() ? texts(view->signOutDialog()) : QStringList();
+    };
+    EXPECT_EQ(asked(), QStringList{"Sign out of Zephyl?"});
+    click(view->signOutDialog()->cancelButton());
+    model().setPlanDrafts({ZephylWire::PlanDraft{}});
+    flows.service.failures["savePlanDrafts"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    finish(model().savePlan());
+    EXPECT_EQ(asked(), (QStringList{"Sign out of Zephyl?", "Plan changes that are not saved yet could not be kept on "
+                                                          "this computer: signing out loses them."}));
+    click(view->signOutDialog()->cancelButton());
+    flows.service.results["currentUser"] = user("kitty@example.com");
+    finish(model().finishSignIn());
+    finish(model().savePlan());
+    settle();
+    view = host.show(new ProfileView(model()));
+    EXPECT_EQ(asked(), (QStringList{"Sign out of Zephyl?", "Plan changes that are not saved yet stay on this computer "
+                                                          "and are saved when this account signs in here again."}));
     EXPECT_EQ(flows.service.count("logout"), 0);
     click(view->signOutDialog()->actionButton());
     EXPECT_EQ(flows.service.count("logout"), 1);
+    EXPECT_TRUE(UnsavedPlanStore(RecordStore::of(flows.h.store)).load("kitty@example.com")) << "kept, as said";
 }
 
 TEST(ProfileVersion, ReadsTheBundlesVersionAndBuild)

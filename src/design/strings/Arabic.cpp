@@ -285,6 +285,8 @@ const StringLists::List StringLists::arabic = {{
     {"Disconnect", "إلغاء الربط"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "المنشورات المجدولة التي لم تُنشر بعد لن تتمكن من النشر حتى يُربط حساب من جديد."},
     {"Sign out of Zephyl?", "هل تريد تسجيل الخروج من Zephyl؟"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "تبقى تغييرات الخطة التي لم تُحفظ بعد على هذا الكمبيوتر، وتُحفظ عندما يسجّل هذا الحساب الدخول هنا مرة أخرى."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "تعذّر الاحتفاظ على هذا الكمبيوتر بتغييرات الخطة التي لم تُحفظ بعد: تسجيل الخروج يُضيعها."},
     {"Sign out", "تسجيل الخروج"},
     {"Connected", "مرتبط"},
     {"Connect a different account", "ربط حساب مختلف"},

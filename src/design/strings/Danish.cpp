@@ -285,6 +285,8 @@ const StringLists::List StringLists::danish = {{
     {"Disconnect", "Afbryd forbindelse"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "Planlagte udgivelser, der ikke er sendt endnu, kan ikke udgives, før en konto er tilsluttet igen."},
     {"Sign out of Zephyl?", "Vil du logge ud af Zephyl?"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "Ændringer i planen, der ikke er gemt endnu, bliver på denne computer og gemmes, når denne konto logger ind her igen."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "Ændringer i planen, der ikke er gemt endnu, kunne ikke bevares på denne computer: de går tabt, når du logger ud."},
     {"Sign out", "Log ud"},
     {"Connected", "Tilsluttet"},
     {"Connect a different account", "Tilslut en anden konto"},

@@ -285,6 +285,8 @@ const StringLists::List StringLists::dutch = {{
     {"Disconnect", "Ontkoppel"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "Ingeplande publicaties die nog niet geplaatst zijn, kunnen pas worden gepubliceerd als er weer een account is gekoppeld."},
     {"Sign out of Zephyl?", "Uitloggen bij Zephyl?"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "Wijzigingen in de planning die nog niet zijn opgeslagen, blijven op deze computer en worden opgeslagen zodra dit account hier weer inlogt."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "Wijzigingen in de planning die nog niet zijn opgeslagen, konden niet op deze computer worden bewaard: bij het uitloggen gaan ze verloren."},
     {"Sign out", "Log uit"},
     {"Connected", "Gekoppeld"},
     {"Connect a different account", "Koppel een ander account"},

@@ -285,6 +285,8 @@ const StringLists::List StringLists::french = {{
     {"Disconnect", "Déconnecter"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "Les publications programmées qui ne sont pas encore parties ne pourront pas être publiées tant qu’aucun compte n’est reconnecté."},
     {"Sign out of Zephyl?", "Se déconnecter de Zephyl ?"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "Les modifications du planning pas encore enregistrées restent sur cet ordinateur et seront enregistrées quand ce compte se reconnectera ici."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "Les modifications du planning pas encore enregistrées n’ont pas pu être conservées sur cet ordinateur : elles seront perdues à la déconnexion."},
     {"Sign out", "Se déconnecter"},
     {"Connected", "Connecté"},
     {"Connect a different account", "Connecter un autre compte"},

@@ -285,6 +285,8 @@ const StringLists::List StringLists::german = {{
     {"Disconnect", "Trennen"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "Geplante Veröffentlichungen, die noch nicht rausgegangen sind, können erst wieder veröffentlicht werden, wenn ein Konto verbunden ist."},
     {"Sign out of Zephyl?", "Von Zephyl abmelden?"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "Noch nicht gespeicherte Änderungen am Plan bleiben auf diesem Computer und werden gespeichert, sobald sich dieses Konto hier wieder anmeldet."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "Noch nicht gespeicherte Änderungen am Plan konnten auf diesem Computer nicht erhalten bleiben: Beim Abmelden gehen sie verloren."},
     {"Sign out", "Abmelden"},
     {"Connected", "Verbunden"},
     {"Connect a different account", "Anderes Konto verbinden"},

@@ -285,6 +285,8 @@ const StringLists::List StringLists::hebrew = {{
     {"Disconnect", "ניתוק"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "פרסומים מתוזמנים שעוד לא יצאו לא יוכלו להתפרסם עד שיחובר חשבון מחדש."},
     {"Sign out of Zephyl?", "להתנתק מ-Zephyl?"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "שינויים בתוכנית שעדיין לא נשמרו נשארים במחשב הזה, והם יישמרו כשהחשבון הזה יתחבר כאן שוב."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "לא ניתן היה לשמור במחשב הזה שינויים בתוכנית שעדיין לא נשמרו: הם יאבדו בהתנתקות."},
     {"Sign out", "התנתקות"},
     {"Connected", "מחובר"},
     {"Connect a different account", "חיבור חשבון שונה"},

@@ -285,6 +285,8 @@ const StringLists::List StringLists::italian = {{
     {"Disconnect", "Scollega"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "Le pubblicazioni programmate non ancora uscite non potranno essere pubblicate finché non ricolleghi un account."},
     {"Sign out of Zephyl?", "Uscire dall'account Zephyl?"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "Le modifiche al piano non ancora salvate restano su questo computer e verranno salvate quando questo account accederà di nuovo qui."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "Non è stato possibile conservare su questo computer le modifiche al piano non ancora salvate: uscendo andranno perse."},
     {"Sign out", "Esci"},
     {"Connected", "Collegato"},
     {"Connect a different account", "Collega un altro account"},

@@ -285,6 +285,8 @@ const StringLists::List StringLists::norwegian = {{
     {"Disconnect", "Koble fra"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "Planlagte publiseringer som ikke har gått ut ennå, kan ikke publiseres før en konto er koblet til igjen."},
     {"Sign out of Zephyl?", "Logge ut av Zephyl?"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "Endringer i planen som ikke er lagret ennå, blir værende på denne datamaskinen og lagres når denne kontoen logger på her igjen."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "Endringer i planen som ikke er lagret ennå, kunne ikke beholdes på denne datamaskinen: de går tapt når du logger ut."},
     {"Sign out", "Logg ut"},
     {"Connected", "Tilkoblet"},
     {"Connect a different account", "Koble til en annen konto"},

@@ -285,6 +285,8 @@ const StringLists::List StringLists::portuguese = {{
     {"Disconnect", "Desconectar"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "As publicações agendadas que ainda não saíram não poderão ser publicadas até que uma conta seja conectada de novo."},
     {"Sign out of Zephyl?", "Sair da conta do Zephyl?"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "As alterações do plano ainda não salvas ficam neste computador e serão salvas quando esta conta entrar aqui de novo."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "Não foi possível guardar neste computador as alterações do plano ainda não salvas: ao sair, elas se perdem."},
     {"Sign out", "Sair"},
     {"Connected", "Conectado"},
     {"Connect a different account", "Conectar outra conta"},

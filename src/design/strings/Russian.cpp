@@ -285,6 +285,8 @@ const StringLists::List StringLists::russian = {{
     {"Disconnect", "Отключить"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "Запланированные публикации, которые ещё не вышли, не смогут выйти, пока аккаунт не будет подключён снова."},
     {"Sign out of Zephyl?", "Выйти из Zephyl?"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "Несохранённые изменения плана останутся на этом компьютере и сохранятся, когда этот аккаунт снова войдёт здесь."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "Несохранённые изменения плана не удалось сохранить на этом компьютере: после выхода они пропадут."},
     {"Sign out", "Выйти"},
     {"Connected", "Подключено"},
     {"Connect a different account", "Подключить другой аккаунт"},

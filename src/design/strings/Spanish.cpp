@@ -285,6 +285,8 @@ const StringLists::List StringLists::spanish = {{
     {"Disconnect", "Desconectar"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "Las publicaciones programadas que aún no han salido no podrán publicarse hasta que vuelvas a conectar una cuenta."},
     {"Sign out of Zephyl?", "¿Cerrar sesión en Zephyl?"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "Los cambios del plan que aún no están guardados se quedan en este ordenador y se guardarán cuando esta cuenta vuelva a iniciar sesión aquí."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "Los cambios del plan que aún no están guardados no se pudieron conservar en este ordenador: al cerrar sesión se pierden."},
     {"Sign out", "Cerrar sesión"},
     {"Connected", "Conectado"},
     {"Connect a different account", "Conectar otra cuenta"},

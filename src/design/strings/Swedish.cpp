@@ -285,6 +285,8 @@ const StringLists::List StringLists::swedish = {{
     {"Disconnect", "Koppla från"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "Schemalagda publiceringar som inte har gått ut än kan inte publiceras förrän ett konto är kopplat igen."},
     {"Sign out of Zephyl?", "Logga ut från Zephyl?"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "Ändringar i planen som inte är sparade än finns kvar på den här datorn och sparas när det här kontot loggar in här igen."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "Ändringar i planen som inte är sparade än kunde inte behållas på den här datorn: de försvinner när du loggar ut."},
     {"Sign out", "Logga ut"},
     {"Connected", "Kopplat"},
     {"Connect a different account", "Koppla ett annat konto"},

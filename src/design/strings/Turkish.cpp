@@ -285,6 +285,8 @@ const StringLists::List StringLists::turkish = {{
     {"Disconnect", "Bağlantıyı kes"},
     {"Scheduled publications that have not gone out yet will not be able to publish until an account is connected again.", "Henüz paylaşılmamış zamanlanmış paylaşımlar, bir hesap yeniden bağlanana kadar paylaşılamaz."},
     {"Sign out of Zephyl?", "Zephyl'den çıkış yapılsın mı?"},
+    {"Plan changes that are not saved yet stay on this computer and are saved when this account signs in here again.", "Henüz kaydedilmemiş plan değişiklikleri bu bilgisayarda kalır ve bu hesap burada yeniden oturum açtığında kaydedilir."},
+    {"Plan changes that are not saved yet could not be kept on this computer: signing out loses them.", "Henüz kaydedilmemiş plan değişiklikleri bu bilgisayarda saklanamadı: oturumu kapatırsan kaybolurlar."},
     {"Sign out", "Çıkış yap"},
     {"Connected", "Bağlı"},
     {"Connect a different account", "Farklı bir hesap bağla"},
