@@ -6,6 +6,7 @@
 #include "app/PlanMerge.h"
 #include "app/ServiceClient.h"
 #include "design/L10n.h"
+#include "design/TextDirection.h"
 #include "services/AsyncSupport.h"
 #include "services/ServiceErrors.h"
 
@@ -144,7 +145,7 @@ void AppModel::sayPlanConflicts(const QList<ZephylWire::PlanDraft> &conflicted)
         QString title = draft.title.isEmpty() ? L10n::t("Untitled draft") : draft.title;
         if (title.size() > kLength)
             title = title.left(title.at(kLength - 1).isHighSurrogate() ? kLength - 1 : kLength) + QChar(0x2026);
-        titles << title;
+        titles << isolatedPiece(title);
     }
     if (conflicted.size() > kNamed)
         titles << QString(QChar(0x2026));

@@ -1,6 +1,7 @@
 #include "app/PlanMerge.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <cstdlib>
@@ -40,10 +41,12 @@ Field member()
             [](Draft &to, const Draft &from) { to.*Member = from.*Member; }};
 }
 
-// Every field the application writes; a member drafts gain gets its line here.
-const std::vector<Field> &fields()
+// Every field the application writes, then each member other clients wrote
+// on any of these drafts, a field of its own (its absence a value too). A
+// member drafts gain gets its line in `known`.
+std::vector<Field> fieldsOf(std::initializer_list<const Draft *> drafts)
 {
-    static const std::vector<Field> all = {
+    static const std::vector<Field> known = {
         member<&Draft::title>(),
         member<&Draft::caption>(),
         member<&Draft::hashtags>(),
@@ -60,6 +63,21 @@ const std::vector<Field> &fields()
              to.preview = from.preview;
          }},
     };
+    std::vector<Field> all = known;
+    QSet<QString> others;
+    for (const Draft *draft : drafts)
+        if (draft)
+            for (auto it = draft->others.constBegin(); it != draft->others.constEnd(); ++it)
+                others.insert(it.key());
+    for (const QString &key : std::as_const(others)) {
+        all.push_back({[key](const Draft &a, const Draft &b) { return a.others.value(key) == b.others.value(key); },
+                       [key](Draft &to, const Draft &from) {
+                           if (from.others.contains(key))
+                               to.others.insert(key, from.others.value(key));
+                           else
+                               to.others.remove(key);
+                       }});
+    }
     return all;
 }
 
@@ -68,7 +86,7 @@ const std::vector<Field> &fields()
 std::pair<int, qsizetype> likeness(const Draft &a, const Draft &b)
 {
     int same = 0;
-    for (const Field &field : fields())
+    for (const Field &field : fieldsOf({&a, &b}))
         same += field.same(a, b);
     const auto ends = [](const QString &x, const QString &y) {
         const qsizetype most = std::min(x.size(), y.size());
@@ -155,7 +173,7 @@ QHash<qint64, QList<const Draft *>> twins(const QList<Draft> &list)
 Draft edited(const Draft &shown, const Draft &edit, const Draft &now)
 {
     Draft draft = now;
-    for (const Field &field : fields())
+    for (const Field &field : fieldsOf({&shown, &edit, &now}))
         if (!field.same(edit, shown))
             field.take(draft, edit);
     return draft;
@@ -212,16 +230,16 @@ Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Dra
             }
             continue;
         }
+        const std::vector<Field> fields = fieldsOf({lineage.base, lineage.sent, our, &their});
         if (!our) {
             // Deleted here: gone unless the service changed it meanwhile.
-            if (std::any_of(fields().cbegin(), fields().cend(),
-                            [&](const Field &field) { return lineage.changedThere(field); }))
+            if (std::any_of(fields.cbegin(), fields.cend(), [&](const Field &field) { return lineage.changedThere(field); }))
                 merged.drafts.append(their);
             continue;
         }
         Draft draft = their;
         bool conflict = false;
-        for (const Field &field : fields()) {
+        for (const Field &field : fields) {
             const bool theyChanged = lineage.changedThere(field);
             if (theyChanged && field.same(*our, *was))
                 continue; // theirs alone

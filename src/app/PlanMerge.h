@@ -10,7 +10,8 @@
 // that id that it has most fields in common with (then the nearer place), so a
 // twin removed on one side does not shift the others onto the wrong draft.
 // For a draft the base knows:
-// - each field changed on one side only takes that side's value;
+// - each field changed on one side only takes that side's value (each member
+//   other clients wrote, which this application never edits, is a field too);
 // - a field changed on both sides to different values is a conflict: the value
 //   written here wins (it is the one the user just made and sees), and the
 //   draft is named among `conflicted` so the user hears the other device's

@@ -599,6 +599,29 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
              d.hiddenFromGrid = true;
          })},
          std::nullopt},
+        {"a member another client wrote changed there, one added there, the caption changed here: all of them",
+         {with(two, [](Draft &d) { d.others.insert(QStringLiteral("notes"), QStringLiteral("before")); })}, {},
+         {with(two, [](Draft &d) {
+             d.others.insert(QStringLiteral("notes"), QStringLiteral("before"));
+             d.caption = QStringLiteral("here");
+         })},
+         {with(two, [](Draft &d) {
+             d.others.insert(QStringLiteral("notes"), QStringLiteral("after"));
+             d.others.insert(QStringLiteral("location"), QStringLiteral("Lisbon"));
+         })},
+         {with(two, [](Draft &d) {
+             d.caption = QStringLiteral("here");
+             d.others.insert(QStringLiteral("notes"), QStringLiteral("after"));
+             d.others.insert(QStringLiteral("location"), QStringLiteral("Lisbon"));
+         })},
+         std::nullopt},
+        {"deleted here while another client changed a member of it: it stays",
+         {titled(1, "One"), with(two, [](Draft &d) { d.others.insert(QStringLiteral("notes"), QStringLiteral("before")); })},
+         {}, {titled(1, "One, renamed")},
+         {titled(1, "One"), with(two, [](Draft &d) { d.others.insert(QStringLiteral("notes"), QStringLiteral("after")); })},
+         {titled(1, "One, renamed"),
+          with(two, [](Draft &d) { d.others.insert(QStringLiteral("notes"), QStringLiteral("after")); })},
+         std::nullopt},
         {"twins: the first deleted there, the second edited here", {one7, two7}, {}, {one7, two7edited}, {two7},
          {two7edited}, std::nullopt},
         {"twins: the first deleted there and the second's caption changed there, its title here", {one7, two7}, {},
