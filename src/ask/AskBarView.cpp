@@ -8,6 +8,7 @@
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/ChatText.h"
+#include "design/Controls.h"
 #include "design/DesignFonts.h"
 #include "design/GrowingTextField.h"
 #include "design/Icons.h"
@@ -358,6 +359,7 @@ AskBarView::AskBarView(AppModel &model, AskPanelBridge &bridge, QWidget *parent)
     m_history->setWidgetResizable(true);
     m_history->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_history->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ScrollBars::follow(m_history->verticalScrollBar());
     m_history->viewport()->setAutoFillBackground(false);
     m_history->setAutoFillBackground(false);
     m_history->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));

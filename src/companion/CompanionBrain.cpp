@@ -373,7 +373,7 @@ void CompanionBrain::planHop(double tx, double ty, const Support &s, const std::
     velocity = {dx / T, (dy + kGravity / 2 * T * T) / T};
     if (std::abs(dx) > 1)
         pose.facing = dx < 0 ? -1 : 1;
-    landing = Landing{ty, s, g};
+    landing = Landing{ty, s, g, pose.position.x(), tx};
     support = Support::nothing();
     enter(CompanionState::jump, 0);
 }
@@ -622,6 +622,13 @@ std::optional<double> CompanionBrain::riddenX(const CompanionWorld &world) const
     }
     default: return std::nullopt;
     }
+}
+
+std::optional<std::pair<double, double>> CompanionBrain::hopSpan() const
+{
+    if (pose.state != CompanionState::jump || !landing || landing->support.kind == Support::Kind::floor)
+        return std::nullopt;
+    return std::pair(std::min(landing->fromX, landing->x), std::max(landing->fromX, landing->x));
 }
 
 void CompanionBrain::leaveLostSupport(const CompanionWorld &world)

@@ -37,6 +37,8 @@ struct CompanionBrain {
         double y = 0;
         Support support;
         std::optional<CompanionGoal> goal;
+        // Where the hop took off and the x it is aimed at.
+        double fromX = 0, x = 0;
     };
 
     // The weights of the idle choice; what they leave over is plain idling.
@@ -77,6 +79,11 @@ struct CompanionBrain {
     // one that is still there. Only `ledges`, `home`, `perch` and `nest` of the
     // world count.
     std::optional<double> riddenX(const CompanionWorld &world) const;
+    // While a hop aimed at a place to stand on other than the floor (a window
+    // top, a panel, a spot) is under way: the stretch of x it covers, from where
+    // it took off to where it comes down. Such a place may lie on another
+    // screen than the one the hop left.
+    std::optional<std::pair<double, double>> hopSpan() const;
 
 private:
     using Signals = std::vector<CompanionSignal>;

@@ -53,6 +53,20 @@ const CompanionScreen &screenNearest(const std::vector<CompanionScreen> &screens
     return *best;
 }
 
+// The screens whose horizontal range meets [from, to], with `own` (the cat's),
+// as one: their frames and free areas joined, so its floor is the lowest of
+// theirs and its ceiling the highest.
+CompanionScreen spanning(const std::vector<CompanionScreen> &screens, CompanionScreen own, double from, double to)
+{
+    for (const CompanionScreen &s : screens) {
+        if (s.frame.left() <= to && from <= s.frame.right()) {
+            own.frame = own.frame.united(s.frame);
+            own.visibleFrame = own.visibleFrame.united(s.visibleFrame);
+        }
+    }
+    return own;
+}
+
 int band(double verticalSpeed) { return verticalSpeed > 40 ? 1 : verticalSpeed < -40 ? -1 : 0; }
 
 } // namespace
@@ -438,6 +452,11 @@ void CompanionController::tick()
     // cat to, or the nearest one where that is past every screen's edge.
     if (const std::optional<double> x = m_brain.riddenX(world))
         screen = screenNearest(screens, *x);
+    // A hop toward a place on another screen (a panel, a window top) crosses
+    // the seam: the frame's screen spans every screen under its path, from
+    // where it took off, so neither edge nor a higher floor holds it back.
+    else if (const auto span = m_brain.hopSpan())
+        screen = spanning(screens, screen, span->first, span->second);
     world.bounds = screen.frame;
     world.floorY = geo::minY(screen.visibleFrame);
     world.ceilingY = geo::maxY(screen.visibleFrame);

@@ -32,7 +32,7 @@ public:
     virtual std::vector<CompanionScreen> screens() const = 0;
     virtual std::optional<QPointF> pointer() const = 0;
     virtual double secondsSinceInput() const = 0;
-    // Other applications' windows, front to back (WindowTopology::snapshot).
+    // The shown windows, front to back, this application's marked own (WindowTopology::snapshot).
     virtual std::vector<WindowInfo> windows(const std::set<quint32> &excluding, double primaryHeight) const = 0;
 
     // Whether a compositing manager blends translucent windows with what lies

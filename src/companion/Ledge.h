@@ -45,13 +45,16 @@ struct WindowInfo {
     qint32 ownerPID = 0;
     QString ownerName;
     QRectF frame;
+    // One of this application's own windows: it hides the edges of the windows
+    // behind it, as any window does, but is no ledge itself.
+    bool own = false;
 
     friend bool operator==(const WindowInfo &a, const WindowInfo &b)
     {
         // QRectF's own == is fuzzy; a window list compares exactly.
         return a.number == b.number && a.ownerPID == b.ownerPID && a.ownerName == b.ownerName &&
                a.frame.x() == b.frame.x() && a.frame.y() == b.frame.y() && a.frame.width() == b.frame.width() &&
-               a.frame.height() == b.frame.height();
+               a.frame.height() == b.frame.height() && a.own == b.own;
     }
 };
 
@@ -59,7 +62,8 @@ namespace WindowTopology {
 
 // The visible pieces of each window's top edge, windows given front to back:
 // a window in front whose body the edge crosses (minY < y < maxY) hides that
-// x range. Pieces narrower than `minimumWidth` are dropped.
+// x range. Pieces narrower than `minimumWidth` are dropped. Windows marked
+// `own` hide what lies behind them and give no ledge.
 std::vector<Ledge> ledges(const std::vector<WindowInfo> &frontToBack, double minimumWidth);
 
 } // namespace WindowTopology

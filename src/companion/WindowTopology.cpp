@@ -10,6 +10,8 @@ std::vector<Ledge> ledges(const std::vector<WindowInfo> &frontToBack, double min
     };
     std::vector<Piece> pieces, cut;
     for (size_t i = 0; i < frontToBack.size(); ++i) {
+        if (frontToBack[i].own)
+            continue;
         const QRectF &w = frontToBack[i].frame;
         const double y = geo::maxY(w);
         pieces.assign(1, Piece{w.x(), w.x() + w.width()});

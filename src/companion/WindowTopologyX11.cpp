@@ -47,10 +47,10 @@ std::vector<WindowInfo> fromClients(const std::vector<X11::ClientWindow> &bottom
         const QRectF frame = toPoints(w.outerFrame());
         if (!sane(frame) || frame.width() < 160 || frame.height() < 90)
             continue;
-        if (ownPid != 0 && w.pid == ownPid)
-            continue;
         QString owner = w.className.isEmpty() ? w.instanceName : w.className;
-        out.push_back(WindowInfo{int(w.id), qint32(w.pid), owner, frame});
+        // Ours stay in the list to hide what lies behind them, never to stand on.
+        const bool own = ownPid != 0 && w.pid == ownPid;
+        out.push_back(WindowInfo{int(w.id), qint32(w.pid), owner, frame, own});
     }
     return out;
 }

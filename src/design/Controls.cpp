@@ -17,7 +17,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProxyStyle>
+#include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QStyleOptionFrame>
+#include <QStyleOptionSpinBox>
 
 #include <algorithm>
 #include <cmath>
@@ -409,6 +413,89 @@ void Stepper::sync()
     m_down->setEnabled(m_value > m_minimum);
 }
 
+// ---- ScrollBars
+
+namespace {
+// Scroll bars drawn as a rounded thumb on nothing, 10 wide, as the design's
+// overlay scrollers look; everything else is the application's style.
+class ScrollBarStyle final : public QProxyStyle {
+public:
+    static ScrollBarStyle *shared()
+    {
+        // Lives as long as the application, like the widgets that use it.
+        static ScrollBarStyle *style = [] {
+            auto *s = new ScrollBarStyle;
+            s->setParent(qApp);
+            return s;
+        }();
+        return style;
+    }
+
+    int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
+    {
+        if (metric == PM_ScrollBarExtent)
+            return 10;
+        if (metric == PM_ScrollBarSliderMin)
+            return 32;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex *option, SubControl sub,
+                         const QWidget *widget) const override
+    {
+        const auto *bar = qstyleoption_cast<const QStyleOptionSlider *>(option);
+        if (control != CC_ScrollBar || !bar)
+            return QProxyStyle::subControlRect(control, option, sub, widget);
+        const bool vertical = bar->orientation == Qt::Vertical;
+        const QRect groove = bar->rect;
+        const int length = vertical ? groove.height() : groove.width();
+        const int range = bar->maximum - bar->minimum;
+        int thumb = range > 0 ? int(qint64(length) * bar->pageStep / (range + bar->pageStep)) : length;
+        thumb = std::clamp(thumb, std::min(32, length), length);
+        const int travel = length - thumb;
+        const int at = range > 0 ? int(qint64(travel) * (bar->sliderPosition - bar->minimum) / range) : 0;
+        auto span = [&](int from, int to) {
+            return vertical ? QRect(groove.left(), groove.top() + from, groove.width(), to - from)
+                            : QRect(groove.left() + from, groove.top(), to - from, groove.height());
+        };
+        switch (sub) {
+        case SC_ScrollBarGroove: return groove;
+        case SC_ScrollBarSlider: return span(at, at + thumb);
+        case SC_ScrollBarSubPage: return span(0, at);
+        case SC_ScrollBarAddPage: return span(at + thumb, length);
+        default: return {};
+        }
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
+                            const QWidget *widget) const override
+    {
+        if (control != CC_ScrollBar) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        const QRect thumb = subControlRect(control, option, SC_ScrollBarSlider, widget).adjusted(2, 2, -2, -2);
+        if (thumb.isEmpty() || !(option->state & State_Enabled))
+            return;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        QColor ink = PaletteColors::color(Color::muted);
+        ink.setAlphaF((option->state & State_MouseOver) ? 0.55f : 0.35f);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(ink);
+        const double radius = std::min(thumb.width(), thumb.height()) / 2.0;
+        painter->drawRoundedRect(QRectF(thumb), radius, radius);
+        painter->restore();
+    }
+};
+} // namespace
+
+void ScrollBars::follow(QScrollBar *bar)
+{
+    bar->setStyle(ScrollBarStyle::shared());
+    AppearanceService::repaintOnChange(bar);
+}
+
 // ---- MenuColors
 
 QPalette MenuColors::applied(QPalette p, Color ground)
@@ -417,8 +504,12 @@ QPalette MenuColors::applied(QPalette p, Color ground)
     const QColor text = PaletteColors::color(Color::text);
     p.setColor(QPalette::Base, back);
     p.setColor(QPalette::Window, back);
-    for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+    const QColor faint = PaletteColors::color(Color::muted);
+    for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}) {
         p.setColor(role, text);
+        // What cannot be chosen now reads fainter than the rest.
+        p.setColor(QPalette::Disabled, role, faint);
+    }
     // The soft accent under the text: the light accent under light text reads
     // poorly (under 3:1).
     p.setColor(QPalette::Highlight, PaletteColors::color(Color::accentSoft));
@@ -547,7 +638,47 @@ DateTimeField::DateTimeField(QWidget *parent) : QDateTimeEdit(parent)
 {
     setCalendarPopup(true);
     setTimeSpec(Qt::LocalTime);
+    lineEdit()->setTextMargins(kTextInset, 0, kTextInset, 0);
     applyLanguage();
+}
+
+QSize DateTimeField::sizeHint() const
+{
+    const QFontMetricsF metrics(font());
+    const QString key = displayFormat() + u'|' + locale().name() + u'|' + font().key();
+    if (key == m_hintFor && m_hint.isValid())
+        return m_hint;
+    // The widest digit of each kind of digits, by the first of its kind (its zero).
+    const auto widened = [&metrics](QString text) {
+        for (QChar &c : text) {
+            const int value = c.digitValue();
+            if (value < 0)
+                continue;
+            const char16_t zero = char16_t(c.unicode() - value);
+            char16_t widest = zero;
+            for (char16_t d = zero; d < zero + 10; ++d)
+                if (metrics.horizontalAdvance(QChar(d)) > metrics.horizontalAdvance(QChar(widest)))
+                    widest = d;
+            c = QChar(widest);
+        }
+        return text;
+    };
+    // Every month, in the morning and in the evening, on a day and at an hour
+    // of two digits.
+    double text = 0;
+    for (int month = 1; month <= 12; ++month)
+        for (const int hour : {10, 22})
+            text = std::max(text, metrics.horizontalAdvance(
+                                      widened(textFromDateTime(QDateTime(QDate(2000, month, 28), QTime(hour, 58)))) +
+                                      u' '));
+    ensurePolished();
+    QStyleOptionSpinBox option;
+    initStyleOption(&option);
+    // The cursor's blink beside the text, as the base keeps it.
+    const QSize content(int(std::ceil(text)) + 2 + 2 * kTextInset, lineEdit()->sizeHint().height());
+    m_hint = style()->sizeFromContents(QStyle::CT_SpinBox, &option, content, this).expandedTo(QDateTimeEdit::sizeHint());
+    m_hintFor = key;
+    return m_hint;
 }
 
 void DateTimeField::applyLanguage()
@@ -558,6 +689,7 @@ void DateTimeField::applyLanguage()
     // Then the window's direction again: the text runs right to left in Arabic
     // and Hebrew with its fields where the language puts them.
     unsetLayoutDirection();
+    updateGeometry(); // measured anew for the language's words
 }
 
 bool DateTimeField::event(QEvent *event)

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QStringList>
 #include <QWidget>
 
@@ -30,8 +31,15 @@ QColor color(ZephylPalette::Color ground, ZephylPalette::Color label, Appearance
 QColor color(ZephylPalette::Color ground, ZephylPalette::Color label);
 } // namespace FocusRing
 
-// Menus (a menu picker's list, a menu bar, its menus, the tray's menu) in the
-// palette's colours rather than the toolkit's light ones.
+// Scroll bars as a thin rounded thumb in the palette's colours, with no arrows
+// and no track, as the design's overlay scrollers look.
+namespace ScrollBars {
+// Gives `bar` that look from now on, redrawn when the appearance changes.
+void follow(QScrollBar *bar);
+} // namespace ScrollBars
+
+// Menus (a menu picker's list, a menu bar, and every menu through MenuLook) in
+// the palette's colours rather than the toolkit's light ones.
 namespace MenuColors {
 // `palette` with `ground` behind the items, the palette's text on it and the
 // soft accent under the pointer, for the current appearance.
@@ -192,6 +200,13 @@ class DateTimeField final : public QDateTimeEdit {
 public:
     explicit DateTimeField(QWidget *parent = nullptr);
 
+    // Wide enough for every date and time the format can show, not only for
+    // the range's two ends as the base measures: a month of a longer name, an
+    // hour of two digits, a wider mark for the afternoon, would push the first
+    // field out of sight.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
 protected:
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -201,4 +216,10 @@ protected:
 private:
     // The language's locale and format, taken while laid out left to right.
     void applyLanguage();
+
+    // Room between the text and the field's edges, each side.
+    static constexpr int kTextInset = 4;
+    // The hint, and the format, locale and font it was measured for.
+    mutable QSize m_hint;
+    mutable QString m_hintFor;
 };

@@ -1,6 +1,7 @@
 #include "design/GrowingTextField.h"
 
 #include "design/AppearanceService.h"
+#include "design/Controls.h"
 #include "design/DesignFonts.h"
 #include "design/PaletteColors.h"
 
@@ -59,6 +60,7 @@ GrowingTextField::GrowingTextField(const QString &placeholder, int maxLines, QWi
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ScrollBars::follow(verticalScrollBar()); // shown past the last line it grows to
     setTabChangesFocus(true);
     document()->setDocumentMargin(2);
     alignToLeadingSide(this);

@@ -2,7 +2,11 @@
 
 #include "design/L10n.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QPointer>
 #include <QTranslator>
@@ -34,6 +38,15 @@ void follow()
     } else {
         delete next;
     }
+}
+
+void fitWords(QDialog *dialog)
+{
+    for (const QDialogButtonBox *box : dialog->findChildren<QDialogButtonBox *>())
+        for (QAbstractButton *button : box->buttons())
+            button->setIcon(QIcon());
+    dialog->ensurePolished();
+    dialog->resize(dialog->size().expandedTo(dialog->sizeHint()));
 }
 
 } // namespace QtWords

@@ -4,6 +4,7 @@
 #include "design/DesignFonts.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
+#include "design/MenuLook.h"
 #include "design/PressAnimator.h"
 
 #include <QContextMenuEvent>
@@ -204,7 +205,7 @@ void FocusTimerView::contextMenuEvent(QContextMenuEvent *event)
         return;
     }
     const std::unique_ptr<QMenu> menu = makeContextMenu();
-    menu->exec(event->globalPos());
+    MenuLook::exec(menu.get(), event->globalPos());
 }
 
 void FocusTimerView::focusChanged()

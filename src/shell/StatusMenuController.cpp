@@ -2,6 +2,7 @@
 
 #include "design/Controls.h"
 #include "design/Icons.h"
+#include "design/MenuLook.h"
 #include "design/PaletteColors.h"
 
 #include <QAction>
@@ -67,14 +68,13 @@ StatusMenuController::StatusMenuController(std::function<StatusMenu::State()> st
     : QObject(parent), m_menu(std::make_unique<ShortcutMenu>()), m_item(std::make_unique<QSystemTrayIcon>())
 {
     new CommandMenu(*m_menu, StatusMenu::Place::tray, std::move(state), std::move(run));
-    MenuColors::follow(m_menu.get());
     m_item->setIcon(icon());
     m_item->setToolTip(QStringLiteral("Zephyl Kitty"));
     m_item->setContextMenu(m_menu.get());
     // A plain click opens the same menu, as the status item does.
     connect(m_item.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger && !m_menu->isVisible())
-            m_menu->popup(QCursor::pos());
+            MenuLook::popup(m_menu.get(), QCursor::pos());
     });
     // Shown even with no tray host yet: the icon appears when one starts.
     m_item->show();
@@ -114,7 +114,6 @@ QMenuBar *StatusMenuController::makeMenuBar(QWidget *window, std::function<Statu
     bar->addMenu(menu);
     // On the window's own ground, as the rest of the window.
     MenuColors::follow(bar, ZephylPalette::Color::background);
-    MenuColors::follow(menu);
     new CommandMenu(*menu, StatusMenu::Place::window, std::move(state), std::move(run));
     return bar;
 }

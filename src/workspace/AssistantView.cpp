@@ -7,6 +7,7 @@
 #include "design/ButtonStyles.h"
 #include "design/GrowingTextField.h"
 #include "design/L10n.h"
+#include "design/MenuLook.h"
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
 #include "design/Titles.h"
@@ -131,7 +132,8 @@ protected:
     {
         QMenu menu(this);
         QAction *remove = menu.addAction(L10n::t("Delete conversation"));
-        if (menu.exec(event->globalPos()) == remove && onDelete)
+        MenuLook::markDestructive(remove);
+        if (MenuLook::exec(&menu, event->globalPos()) == remove && onDelete)
             onDelete();
     }
 

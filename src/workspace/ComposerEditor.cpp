@@ -10,6 +10,7 @@
 #include "design/GrowingTextField.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
+#include "design/MenuLook.h"
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
 #include "design/Titles.h"
@@ -202,8 +203,8 @@ public:
             QMenu menu(this);
             menu.addAction(L10n::t("Move earlier"), this, [&state, item] { state.move(item, -1); });
             menu.addAction(L10n::t("Move later"), this, [&state, item] { state.move(item, 1); });
-            menu.addAction(L10n::t("Remove"), this, [&state, item] { state.remove(item); });
-            menu.exec(mapToGlobal(at));
+            MenuLook::markDestructive(menu.addAction(L10n::t("Remove"), this, [&state, item] { state.remove(item); }));
+            MenuLook::exec(&menu, mapToGlobal(at));
         });
     }
 

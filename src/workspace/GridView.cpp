@@ -10,6 +10,7 @@
 #include "design/EmptyStateCard.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
+#include "design/MenuLook.h"
 #include "design/PaletteColors.h"
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
@@ -296,7 +297,6 @@ DraftEditorView *GridView::editor() const
 QMenu *GridView::menuFor(const ZephylWire::PlanDraft &draft, QWidget *parent, int place)
 {
     auto *menu = new QMenu(parent);
-    MenuColors::follow(menu);
     AppModel &model = this->model();
     const qint64 id = draft.id;
     // Where the draft stands when the entry is chosen: the plan may have changed since.
@@ -334,7 +334,7 @@ QWidget *GridView::grid(QWidget *parent)
         connect(tile, &GridTile::menuRequested, this, [this, draft, place, tile](const QPoint &at) {
             QMenu *menu = menuFor(draft, tile, place);
             menu->setAttribute(Qt::WA_DeleteOnClose);
-            menu->popup(at);
+            MenuLook::popup(menu, at);
         });
         layout->addWidget(tile);
     }

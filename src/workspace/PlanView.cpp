@@ -9,6 +9,7 @@
 #include "design/Icons.h"
 #include "design/DateText.h"
 #include "design/L10n.h"
+#include "design/MenuLook.h"
 #include "design/Legibility.h"
 #include "design/PaletteColors.h"
 #include "design/ServiceDomain.h"
@@ -380,7 +381,6 @@ void PlanView::activate(const PlanEntry &entry)
 QMenu *PlanView::menuFor(const PlanEntry &entry, QWidget *parent)
 {
     auto *menu = new QMenu(parent);
-    MenuColors::follow(menu);
     AppModel &model = this->model();
     if (entry.draft) {
         const ZephylWire::PlanDraft draft = *entry.draft;
@@ -391,7 +391,7 @@ QMenu *PlanView::menuFor(const PlanEntry &entry, QWidget *parent)
                 [&model, draft] { model.openComposer(PlannerKit::prefill(draft)); });
         menu->addSeparator();
         QAction *remove = menu->addAction(L10n::t("Delete draft"));
-        remove->setProperty("destructive", true);
+        MenuLook::markDestructive(remove);
         connect(remove, &QAction::triggered, &model, [&model, draft, place] {
             PlannerKit::removeDraft(model, draft, place);
             model.savePlan();
@@ -421,7 +421,7 @@ QWidget *PlanView::row(const PlanEntry &entry, QWidget *parent)
             return;
         }
         menu->setAttribute(Qt::WA_DeleteOnClose);
-        menu->popup(at);
+        MenuLook::popup(menu, at);
     });
     return row;
 }

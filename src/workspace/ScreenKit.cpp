@@ -18,9 +18,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QProxyStyle>
 #include <QScreen>
-#include <QStyleOptionSlider>
 #include <QApplication>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -513,80 +511,6 @@ CardFrame::CardFrame(const std::optional<QString> &title, Padding padding, int s
 
 // ---- Scrolling
 
-namespace {
-// Scroll bars drawn as a rounded thumb on nothing, 10 wide, as the design's
-// overlay scrollers look; everything else is the application's style.
-class ScrollBarStyle final : public QProxyStyle {
-public:
-    static ScrollBarStyle *shared()
-    {
-        // Lives as long as the application, like the widgets that use it.
-        static ScrollBarStyle *style = [] {
-            auto *s = new ScrollBarStyle;
-            s->setParent(qApp);
-            return s;
-        }();
-        return style;
-    }
-
-    int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
-    {
-        if (metric == PM_ScrollBarExtent)
-            return 10;
-        if (metric == PM_ScrollBarSliderMin)
-            return 32;
-        return QProxyStyle::pixelMetric(metric, option, widget);
-    }
-
-    QRect subControlRect(ComplexControl control, const QStyleOptionComplex *option, SubControl sub,
-                         const QWidget *widget) const override
-    {
-        const auto *bar = qstyleoption_cast<const QStyleOptionSlider *>(option);
-        if (control != CC_ScrollBar || !bar)
-            return QProxyStyle::subControlRect(control, option, sub, widget);
-        const bool vertical = bar->orientation == Qt::Vertical;
-        const QRect groove = bar->rect;
-        const int length = vertical ? groove.height() : groove.width();
-        const int range = bar->maximum - bar->minimum;
-        int thumb = range > 0 ? int(qint64(length) * bar->pageStep / (range + bar->pageStep)) : length;
-        thumb = std::clamp(thumb, std::min(32, length), length);
-        const int travel = length - thumb;
-        const int at = range > 0 ? int(qint64(travel) * (bar->sliderPosition - bar->minimum) / range) : 0;
-        auto span = [&](int from, int to) {
-            return vertical ? QRect(groove.left(), groove.top() + from, groove.width(), to - from)
-                            : QRect(groove.left() + from, groove.top(), to - from, groove.height());
-        };
-        switch (sub) {
-        case SC_ScrollBarGroove: return groove;
-        case SC_ScrollBarSlider: return span(at, at + thumb);
-        case SC_ScrollBarSubPage: return span(0, at);
-        case SC_ScrollBarAddPage: return span(at + thumb, length);
-        default: return {};
-        }
-    }
-
-    void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
-                            const QWidget *widget) const override
-    {
-        if (control != CC_ScrollBar) {
-            QProxyStyle::drawComplexControl(control, option, painter, widget);
-            return;
-        }
-        const QRect thumb = subControlRect(control, option, SC_ScrollBarSlider, widget).adjusted(2, 2, -2, -2);
-        if (thumb.isEmpty() || !(option->state & State_Enabled))
-            return;
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        QColor ink = PaletteColors::color(Color::muted);
-        ink.setAlphaF((option->state & State_MouseOver) ? 0.55f : 0.35f);
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(ink);
-        const double radius = std::min(thumb.width(), thumb.height()) / 2.0;
-        painter->drawRoundedRect(QRectF(thumb), radius, radius);
-        painter->restore();
-    }
-};
-} // namespace
 
 QScrollArea *scrollArea(QWidget *content, QWidget *parent)
 {
@@ -600,9 +524,7 @@ QScrollArea *scrollArea(QWidget *content, QWidget *parent)
     // setWidget() makes the content fill itself with the window colour; the
     // screen's own background shows through instead.
     content->setAutoFillBackground(false);
-    // A thin scroll bar in the palette's colours, without arrows.
-    area->verticalScrollBar()->setStyle(ScrollBarStyle::shared());
-    AppearanceService::repaintOnChange(area->verticalScrollBar());
+    ScrollBars::follow(area->verticalScrollBar());
     return area;
 }
 
@@ -674,8 +596,17 @@ void keepInWorkArea(QWidget *window, const std::function<void(const QSize &room)
                          outer.bottom() - inner.bottom());
     const QSize room = area.size().shrunkBy(frame);
     bound(room);
+    // The window's least size follows now, not after the resize: a least size
+    // lowered deep inside reaches the window one layout at a time, each on a
+    // later turn of the event loop, so they are worked out here, innermost
+    // first (a widget comes after all it holds, in reverse).
+    const QList<QWidget *> inside = window->findChildren<QWidget *>();
+    for (auto it = inside.crbegin(); it != inside.crend(); ++it) {
+        if (QLayout *layout = (*it)->layout())
+            layout->activate();
+    }
     if (window->layout())
-        window->layout()->activate(); // the window's least size follows now, not after the resize
+        window->layout()->activate();
     if (area.contains(outer))
         return;
     const QSize size = inner.size().boundedTo(room);

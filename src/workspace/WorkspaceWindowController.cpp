@@ -2,6 +2,7 @@
 
 #include "base/DefaultsStore.h"
 #include "design/AppearanceService.h"
+#include "design/Controls.h"
 #include "design/PaletteColors.h"
 #include "platform/X11.h"
 #include "platform/X11WindowList.h"
@@ -79,8 +80,7 @@ QScrollArea *scrolling(QWidget *content, QWidget *window)
     // The keyboard goes to the content's controls (the page first), never to the scroller.
     area->setFocusPolicy(Qt::NoFocus);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    area->horizontalScrollBar()->setStyle(area->verticalScrollBar()->style());
-    AppearanceService::repaintOnChange(area->horizontalScrollBar());
+    ScrollBars::follow(area->horizontalScrollBar());
     // A control that takes the keyboard is scrolled into view, where it fits.
     QObject::connect(qApp, &QApplication::focusChanged, area, [area](QWidget *, QWidget *now) {
         if (now && area->widget()->isAncestorOf(now) && now->height() <= area->viewport()->height())

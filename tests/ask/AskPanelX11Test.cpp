@@ -8,11 +8,13 @@
 #include "ask/AskBarView.h"
 #include "ask/AskPanelController.h"
 #include "ask/CatFace.h"
+#include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/GrowingTextField.h"
 #include "design/TextBlock.h"
 #include "design/FloatingPanel.h"
 #include "support/MarkerLook.h"
+#include "support/TextPixels.h"
 #include "support/X11TestSupport.h"
 
 #include <QAbstractNativeEventFilter>
@@ -320,6 +322,32 @@ TEST_F(AskPanelX11, TheNewestLineIsInViewAfterEveryAnswerAndEveryShow)
     EXPECT_TRUE(zktest::spinUntil(newestInView, limit)) << "after showing again";
     EXPECT_EQ(ask.view()->history()->height(), AskBarView::kMaxHistory);
     flows.model().stopFocus();
+}
+
+// In the dark appearance the list's scroll bar is the palette's thin thumb on
+// the card, not the toolkit's light track with arrows.
+TEST_F(AskPanelX11, InTheDarkTheListsScrollBarIsAThinThumbOnTheCard)
+{
+    AppearanceService::shared().setTheme(AppTheme::dark);
+    QList<CatChatLine> lines;
+    for (int i = 0; i < 30; ++i)
+        lines << line(i % 2 == 0, QStringLiteral("A line of a long conversation, number %1.").arg(i));
+    flows.model().setCatChat(lines);
+    pointAt(QPoint(640, 200));
+    ask.show(true);
+    expectPlaced(ask, QGuiApplication::primaryScreen()->availableGeometry(), frames);
+    QScrollBar *bar = ask.view()->history()->verticalScrollBar();
+    ASSERT_TRUE(zktest::spinUntil([&] { return bar->isVisible(); }));
+    EXPECT_LE(bar->width(), 10);
+    const QImage shot = zktest::drawnPixels(bar);
+    ASSERT_FALSE(shot.isNull());
+    int lightest = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            lightest = std::max(lightest, qGray(shot.pixel(x, y)));
+    EXPECT_LT(lightest, 128) << "no light track, no arrows";
+    EXPECT_GE(zktest::standout(shot, shot.rect(), zktest::commonest(shot)).second, 1.5) << "the thumb shows";
+    AppearanceService::shared().setTheme(AppTheme::system);
 }
 
 TEST_F(AskPanelX11, ShownWithTheKeyboardEscapeClosesIt)

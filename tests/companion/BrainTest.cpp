@@ -385,7 +385,10 @@ TEST(CompanionBrain, VanishingLedgeMakesTheCatHopOrFall)
         b.tick(0.01, w);
         ASSERT_TRUE(b.landing);
         EXPECT_EQ(b.landing->support, CompanionBrain::Support::onLedge(*w.home));
+        // Its path, for a controller whose screens it may cross.
+        EXPECT_EQ(b.hopSpan(), std::pair(500.0, 1300 - 42 - 36.0));
         tickUntil(b, w, [&] { return b.pose.state != S::jump; }, 3);
+        EXPECT_FALSE(b.hopSpan());
         EXPECT_EQ(b.pose.position.y(), 600);
         EXPECT_NEAR(b.pose.position.x(), 1300 - 42 - 36, 40);
     }
@@ -414,6 +417,7 @@ TEST(CompanionBrain, VanishingLedgeMakesTheCatHopOrFall)
         w.perch.reset();
         b.tick(0.01, w);
         EXPECT_EQ(b.pose.state, S::jump);
+        EXPECT_FALSE(b.hopSpan()) << "a hop down to the floor keeps to its screen";
         tickUntil(b, w, [&] { return b.pose.state != S::jump; }, 3);
         EXPECT_EQ(b.pose.position.y(), kFloor);
     }

@@ -410,6 +410,43 @@ TEST(CompanionController, ScreensAddedRemovedOrGoneMidFrameKeepTheLoopRunning)
     EXPECT_LE(rig.cat->brain().pose.position.x(), 800);
 }
 
+// Two monitors side by side, the right one 768 high (its floor 32 up). A cat
+// on one monitor's floor, lent a panel on the other (the focus timer's nest
+// lower than that floor, the ask panel's perch higher up), walks to its
+// monitor's edge and hops across once, coming down on the panel.
+TEST(CompanionController, APanelOnTheOtherMonitorIsReachedInOneHopAcrossTheSeam)
+{
+    const Ledge lowNest{846, 1016, 2, -1, std::nullopt}, highPerch{1700, 2000, 300, -1, std::nullopt};
+    for (const bool toNest : {true, false}) {
+        SCOPED_TRACE(toNest ? "to the nest on the left" : "to the perch on the right");
+        Rig rig;
+        rig.desktop->screenList = {{QRectF(0, 0, 1280, 800), QRectF(0, 0, 1280, 800), nullptr},
+                                   {QRectF(1280, 32, 1024, 768), QRectF(1280, 32, 1024, 768), nullptr}};
+        rig.cat->start();
+        rig.cat->brain().pose.position = QPointF(toNest ? 1800 : 400, 300);
+        rig.cat->brain().support = CompanionBrain::Support::nothing();
+        rig.run(1.5);
+        ASSERT_EQ(rig.cat->brain().support.kind, CompanionBrain::Support::Kind::floor);
+        const Ledge target = toNest ? lowNest : highPerch;
+        (toNest ? rig.cat->nestLedge : rig.cat->perchLedge) = target;
+        rig.cat->holdStandingGoal();
+        const auto kind = toNest ? CompanionBrain::Support::Kind::nest : CompanionBrain::Support::Kind::perch;
+        int hops = 0;
+        bool jumping = false;
+        for (int frame = 0; frame < 30 * 20 && rig.cat->brain().support.kind != kind; ++frame) {
+            rig.clock.advance(34ms);
+            hops += !jumping && rig.cat->brain().pose.state == S::jump;
+            jumping = rig.cat->brain().pose.state == S::jump;
+        }
+        const QPointF at = rig.cat->brain().pose.position;
+        EXPECT_EQ(hops, 1) << "the last came down at " << at.x() << ", " << at.y();
+        EXPECT_EQ(rig.cat->brain().support.kind, kind);
+        EXPECT_TRUE(target.minX <= at.x() && at.x() <= target.maxX) << at.x() << ": it came down where it aimed";
+        rig.run(1);
+        EXPECT_EQ(rig.cat->panels().front()->screen().frame.left(), toNest ? 0 : 1280) << "its window with it";
+    }
+}
+
 TEST(CompanionController, AbsurdWindowsAndLooksDoNotStopTheCat)
 {
     Rig rig;
@@ -1003,7 +1040,7 @@ TEST(WindowTopology, SnapshotKeepsTheUsersShownNormalWindowsFrontToBack)
     X11::ClientWindow elsewhere = client(10, QRect(0, 0, 300, 300));
     elsewhere.onCurrentDesktop = false;
     add(elsewhere);
-    X11::ClientWindow mine = client(11, QRect(0, 0, 300, 300));
+    X11::ClientWindow mine = client(11, QRect(200, 0, 200, 300));
     mine.pid = 55;
     add(mine);
     add(client(12, QRect(0, 0, 300, 300))); // excluded by number
@@ -1028,7 +1065,15 @@ TEST(WindowTopology, SnapshotKeepsTheUsersShownNormalWindowsFrontToBack)
     std::vector<int> numbers;
     for (const WindowInfo &w : windows)
         numbers.push_back(w.number);
-    EXPECT_EQ(numbers, (std::vector<int>{18, 14, 13, 6, 2, 1}));
+    EXPECT_EQ(numbers, (std::vector<int>{18, 14, 13, 11, 6, 2, 1}));
+    // This process's own window stays, the only one marked so: it hides the
+    // middle of the titled window's top edge behind it, and is no ledge itself.
+    for (const WindowInfo &w : windows)
+        EXPECT_EQ(w.own, w.number == 11) << w.number;
+    const std::vector<Ledge> cut = WindowTopology::ledges({windows[3], windows.back()}, 90);
+    ASSERT_EQ(cut.size(), 2u);
+    EXPECT_EQ(std::tuple(cut[0].minX, cut[0].maxX, cut[0].windowNumber), std::tuple(100.0, 200.0, 1));
+    EXPECT_EQ(std::tuple(cut[1].minX, cut[1].maxX, cut[1].windowNumber), std::tuple(400.0, 500.0, 1));
     // List bounds (100, 50, 400, 300) with the title bar: frame (100, 550, 400, 300), its ledge at 850.
     EXPECT_EQ(windows.back().frame, QRectF(100, 550, 400, 300));
     EXPECT_EQ(windows.back().ownerName, QStringLiteral("Editor"));

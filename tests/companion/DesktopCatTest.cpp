@@ -5,6 +5,7 @@
 #include "DesktopRig.h"
 
 #include <QWidget>
+#include <QWindow>
 
 #include <memory>
 
@@ -299,11 +300,11 @@ QRect drawnFeet(const CompanionPanel &panel)
     return {};
 }
 
-// Carried to the right screen (1280 to 2304), the cat stays there frame after
-// frame, its window on that screen and its drawn feet on the root row `top`,
-// within `left` to `right`.
-void staysOnTheRightScreen(DesktopRig &rig, const std::function<bool()> &stands,
-                           const std::function<std::string()> &where, int top, int left, int right, int slack)
+// Where the cat went, it stays frame after frame, its window on the screen
+// whose root columns start at `screen` (the left one at 0, the right one at
+// 1280, to 2304) and its drawn feet on the root row `top`, within `left` to `right`.
+void staysOnScreen(DesktopRig &rig, int screen, const std::function<bool()> &stands,
+                   const std::function<std::string()> &where, int top, int left, int right, int slack)
 {
     for (int frame = 0; frame < 90; ++frame) {
         rig.clock.advance(34ms);
@@ -311,14 +312,47 @@ void staysOnTheRightScreen(DesktopRig &rig, const std::function<bool()> &stands,
         ASSERT_TRUE(stands()) << "frame " << frame << ": " << where();
     }
     CompanionPanel *panel = rig.cat.panels().front();
-    EXPECT_EQ(panel->screen().frame.left(), 1280);
+    EXPECT_EQ(panel->screen().frame.left(), screen);
     QRect feet;
     ASSERT_TRUE(rig.frameUntil([&] {
         feet = drawnFeet(*panel);
         return !feet.isEmpty() && std::abs(feet.bottom() + 1 - top) <= slack;
     })) << "feet drawn at row " << feet.bottom() << ", the top at " << top;
-    EXPECT_GE(feet.left(), std::max(left, 1280));
-    EXPECT_LE(feet.right(), std::min(right, 2303));
+    EXPECT_GE(feet.left(), std::max(left, screen));
+    EXPECT_LE(feet.right(), std::min(right, screen ? 2303 : 1279));
+}
+
+// One of this application's own windows in front of another application's
+// hides the middle of that window's top edge, as another window does, and is
+// no ledge itself: let fall over it, the cat passes the hidden edge by and
+// lands on the floor, never drawn standing in the air over our window.
+TEST(DesktopCat, OurOwnWindowHidesTheEdgesBehindItAndIsNoLedge)
+{
+    DesktopRig rig;
+    const xcb_window_t back = rig.other.open("Plan", QRect(200, 300, 800, 300));
+    ASSERT_TRUE(rig.ledgesUntil(back, "one ledge of the back window", [](const auto &l) { return l.size() == 1; }));
+    QWidget ours;
+    ours.setGeometry(450, 200, 240, 300);
+    ours.show();
+    ASSERT_TRUE(rig.frameUntil([&] { return ours.windowHandle()->isExposed(); }));
+    const int reads = rig.cat.topologyReads();
+    ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.topologyReads() > reads + 2; }));
+    const QRect f = rig.other.frame(xcb_window_t(ours.winId())), b = rig.other.frame(back);
+
+    rig.cat.brain().pose.position = QPointF(f.center().x(), rig.screenHeight - f.top() + 20);
+    rig.cat.brain().support = CompanionBrain::Support::nothing();
+    QRect feet;
+    EXPECT_TRUE(rig.frameUntil([&] {
+        feet = drawnFeet(*rig.cat.panels().front());
+        const bool down = rig.cat.brain().pose.state != CompanionState::fall;
+        return down && std::abs(feet.bottom() + 1 - int(rig.screenHeight)) <= 2;
+    })) << "feet drawn at row " << feet.bottom() << ", the hidden edge at " << b.top() << ", our window at "
+        << zktest::rectText(f);
+    const std::vector<Ledge> pieces = rig.ledgesOf(back);
+    ASSERT_EQ(pieces.size(), 2u) << rig.describe(back);
+    EXPECT_EQ(pieces[0].maxX, f.left());
+    EXPECT_EQ(pieces[1].minX, f.left() + f.width());
+    EXPECT_TRUE(rig.ledgesOf(xcb_window_t(ours.winId())).empty());
 }
 
 TEST(DesktopCatTwoScreens, AWindowMovedToTheOtherScreenTakesTheCatStandingOnItAlong)
@@ -361,7 +395,7 @@ TEST(DesktopCatTwoScreens, AWindowMovedToTheOtherScreenTakesTheCatStandingOnItAl
         ASSERT_TRUE(rig.frameUntil([&] { return standsOnTop(true); })) << where();
         // And there it stays, on the window's top edge.
         const QRect moved = rig.other.frame(w);
-        staysOnTheRightScreen(rig, [&] { return standsOnTop(true); }, where, moved.top(), moved.left(), moved.right(), 3);
+        staysOnScreen(rig, 1280, [&] { return standsOnTop(true); }, where, moved.top(), moved.left(), moved.right(), 3);
     }();
 }
 
@@ -396,8 +430,42 @@ TEST(DesktopCatTwoScreens, APanelTheCatSitsOnTakesItToTheOtherScreen)
         ASSERT_TRUE(rig.frameUntil([&] { return sits(right); })) << where();
         // The panel's top is 300 up from the bottom of the 800-high left screen;
         // a perched cat's paws hang a little over its edge.
-        staysOnTheRightScreen(rig, [&] { return sits(right); }, where, int(rig.screenHeight - right.y), 1700, 2000, 6);
+        staysOnScreen(rig, 1280, [&] { return sits(right); }, where, int(rig.screenHeight - right.y), 1700, 2000, 6);
     }();
+}
+
+// The cat on the right screen's floor (32 up), lent the focus timer's nest on
+// the left one lower than that floor: it hops across the seam once and lies
+// there, not hopping in place at its screen's edge.
+TEST(DesktopCatTwoScreens, ANestOnTheOtherScreenIsReachedAcrossTheSeam)
+{
+    if (qgetenv("ZK_TEST_TWO_SCREENS") != "1")
+        GTEST_SKIP() << "runs in the two-screen session";
+    DesktopRig rig;
+    rig.cat.brain().pose.position = QPointF(1800, 300);
+    rig.cat.brain().support = CompanionBrain::Support::nothing();
+    ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.brain().support.kind == CompanionBrain::Support::Kind::floor; }));
+    const Ledge nest{846, 1016, 2, -1, std::nullopt};
+    rig.cat.nestLedge = nest;
+    rig.cat.holdStandingGoal();
+    const auto lies = [&] {
+        const QPointF p = rig.cat.brain().pose.position;
+        return rig.cat.brain().pose.state == CompanionState::nest && p.y() == nest.y && p.x() >= nest.minX &&
+               p.x() <= nest.maxX;
+    };
+    int hops = 0;
+    bool jumping = false;
+    const auto where = [&] {
+        const QPointF p = rig.cat.brain().pose.position;
+        return std::to_string(hops) + " hops, the cat at " + std::to_string(p.x()) + ", " + std::to_string(p.y());
+    };
+    ASSERT_TRUE(rig.frameUntil([&] {
+        hops += !jumping && rig.cat.brain().pose.state == CompanionState::jump;
+        jumping = rig.cat.brain().pose.state == CompanionState::jump;
+        return lies() || hops > 3;
+    }) && lies()) << where();
+    EXPECT_EQ(hops, 1);
+    staysOnScreen(rig, 0, lies, where, int(rig.screenHeight - nest.y), int(nest.minX), int(nest.maxX), 6);
 }
 
 TEST(DesktopCatWithoutWindowManager, NoWindowTopIsALedgeAndTheCatLivesOnTheScreensBottom)

@@ -4,8 +4,15 @@
 
 #include "MediaTestSupport.h"
 #include "support/TestSupport.h"
+#include "support/TextPixels.h"
 
+#include "design/DesignFonts.h"
+#include "design/L10n.h"
+#include "design/QtWords.h"
+
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QSemaphore>
@@ -89,6 +96,46 @@ TEST(MediaPicker, CancellingGivesNoFiles)
     EXPECT_EQ(title, QStringLiteral("Add more")) << "titled by what opened it";
     EXPECT_EQ(MediaImporter::allowedTypes(),
               QStringList({"image/jpeg", "image/png", "image/heic", "image/tiff", "video/mp4", "video/quicktime"}));
+}
+
+// In Arabic the chooser's buttons show their words whole, clear of their
+// edges, and it opens no smaller than its contents ask; in the X server's
+// pixels when the suite runs on one.
+TEST(MediaPicker, ItsButtonsShowTheirWordsWholeInArabic)
+{
+    const Qt::LayoutDirection was = QApplication::layoutDirection();
+    const AppLanguage before = L10n::preference();
+    L10n::setPreference(AppLanguage::ar);
+    QtWords::follow(); // as the application does
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    QStringList words, cut;
+    bool fitting = false;
+    QTimer::singleShot(0, [&] {
+        zktest::spinUntil([&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return false;
+            fitting = dialog->width() >= dialog->sizeHint().width() && dialog->height() >= dialog->sizeHint().height();
+            for (QAbstractButton *button : dialog->findChild<QDialogButtonBox *>()->buttons()) {
+                // Inside the button's edge, the ink is its word alone, and none of it cut.
+                words << button->text().remove(u'&');
+                const QImage shot = zktest::drawnPixels(button);
+                const QRect inside = shot.rect().adjusted(3, 3, -3, -3), ink = zktest::inkBox(shot.copy(inside));
+                if (ink.left() < 1 || ink.right() > inside.width() - 2 ||
+                    std::abs(ink.width() - DesignFonts::lineExtent(button->font(), words.last()).width()) > 3)
+                    cut << QStringLiteral("%1: ink %2 to %3 of %4").arg(words.last()).arg(ink.left()).arg(ink.right()).arg(inside.width());
+            }
+            dialog->reject();
+            return true;
+        }, std::chrono::seconds(20));
+    });
+    EXPECT_TRUE(MediaImporter::pickFiles(false, QStringLiteral("Choose")).isEmpty());
+    EXPECT_EQ(words.size(), 2) << words.join(u' ').toStdString();
+    EXPECT_TRUE(cut.isEmpty()) << cut.join(u'\n').toStdString();
+    EXPECT_TRUE(fitting);
+    L10n::setPreference(before);
+    QtWords::follow();
+    QApplication::setLayoutDirection(was);
 }
 
 TEST_F(ImportFlow, ACancelledImportStopsItsConversion)

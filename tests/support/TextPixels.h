@@ -4,15 +4,18 @@
 // there is one), and where a piece of a text block's text, drawn alone by the
 // block, stands in its drawing of the whole.
 
+#include "design/Legibility.h"
 #include "design/TextBlock.h"
 #include "support/TestSupport.h"
 
 #include <QGuiApplication>
+#include <QHash>
 #include <QImage>
 #include <QScreen>
 #include <QTest>
 
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace zktest {
@@ -50,6 +53,52 @@ inline QRect inkBox(const QImage &image)
             if (std::abs(qGray(image.pixel(x, y)) - qGray(image.pixel(0, 0))) > 40)
                 box |= QRect(x, y, 1, 1);
     return box;
+}
+
+// What a window just shown draws (a menu, a chooser): the X server has a new
+// window blank, then part drawn, for a moment after it is mapped; waits for a
+// picture with something on its ground that a second look finds the same,
+// null without one.
+inline QImage drawnPixels(QWidget *widget)
+{
+    QImage shot, before;
+    const auto settled = [&] {
+        before = std::exchange(shot, shownPixels(widget));
+        return !shot.isNull() && shot == before && !inkBox(shot).isEmpty();
+    };
+    return spinUntil(settled) ? shot : QImage();
+}
+
+// The colour most pixels of `area` (the whole picture unless given) have: the
+// ground what is there is drawn on.
+inline QRgb commonest(const QImage &image, QRect area = {})
+{
+    area = area.isNull() ? image.rect() : area & image.rect();
+    QHash<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++counts[image.pixel(x, y) & 0xFFFFFFu];
+    QRgb most = 0;
+    int seen = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > seen)
+            seen = it.value(), most = it.key();
+    return most;
+}
+
+// The pixel of `area` that stands out most from `ground`, as WCAG measures it,
+// and that contrast.
+inline std::pair<QRgb, double> standout(const QImage &image, QRect area, QRgb ground)
+{
+    std::pair<QRgb, double> best{ground & 0xFFFFFFu, 1.0};
+    area &= image.rect();
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb p = image.pixel(x, y) & 0xFFFFFFu;
+            if (const double c = ZephylPalette::contrastRatio(p, ground & 0xFFFFFFu); c > best.second)
+                best = {p, c};
+        }
+    return best;
 }
 
 // Grey levels softened over 3 x 3 pixels, so that text drawn a fraction of a

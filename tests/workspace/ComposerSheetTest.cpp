@@ -15,6 +15,9 @@
 #include "workspace/WorkspaceRootView.h"
 
 #include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTimer>
 #include <QDateTimeEdit>
 #include <QMimeData>
 #include <QTimeZone>
@@ -437,6 +440,26 @@ TEST_F(SheetTest, DroppedFilesArriveAndOtherDataIsRefused)
     EXPECT_EQ(view()->editor()->summary()->text(), QStringLiteral("2 items"));
     EXPECT_EQ(view()->editor()->addButton()->text(), QStringLiteral("Add more"));
 
+    // The tile's menu, from the keyboard: its Remove in the attention colour.
+    QWidget *tile = view()->editor()->tiles().first();
+    QStringList entries;
+    QRgb removeInk = 0;
+    QTimer::singleShot(0, [&] {
+        QMenu *menu = nullptr;
+        zktest::spinUntil([&] { return (menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); });
+        if (!menu)
+            return;
+        for (QAction *a : menu->actions())
+            entries << a->text();
+        if (const QImage shot = zktest::drawnPixels(menu); !shot.isNull())
+            removeInk = zktest::standout(shot, menu->actionGeometry(menu->actions().last()), zktest::commonest(shot)).first;
+        menu->close();
+    });
+    QContextMenuEvent fromKeys(QContextMenuEvent::Keyboard, tile->rect().center());
+    QApplication::sendEvent(tile, &fromKeys);
+    EXPECT_EQ(entries, (QStringList{"Move earlier", "Move later", "Remove"}));
+    EXPECT_GT(qRed(removeInk) - qBlue(removeInk), 60) << std::hex << removeInk;
+
     // The mark over a tile removes that item and keeps the others.
     const QString kept = state().media().at(1).id;
     const QList<QAbstractButton *> marks = view()->editor()->tiles().first()->findChildren<QAbstractButton *>();
@@ -611,6 +634,33 @@ TEST_F(SheetTest, TheDatePickerWritesTheDateAsThePlanDoesAndReadsInTheLanguagesD
         QTest::keyClick(picker, Qt::Key_Up);
         EXPECT_EQ(picker->date(), QDate(2027, 12, 18));
     }
+    QApplication::setLayoutDirection(was);
+}
+
+// In Arabic the date field shows its whole text, the day at its right clear of
+// the edge, also when the text is wider than those of the range's two ends: an
+// hour of two digits just after midnight, the earliest time taken being now.
+TEST_F(SheetTest, TheDateFieldsWholeTextStandsInsideItInArabic)
+{
+    const Qt::LayoutDirection was = QApplication::layoutDirection();
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    flows.h.clock.setNow(QDateTime(QDate(2026, 12, 8), QTime(23, 52), zone));
+    model().setComposerPresented(false);
+    model().setLanguage(AppLanguage::ar);
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    model().setComposerPresented(true);
+    settle();
+    state().setScheduleLater(true);
+    state().setScheduledAt(QDateTime(QDate(2026, 12, 9), QTime(0, 52), zone).toUTC());
+    settle();
+    QDateTimeEdit *picker = view()->editor()->datePicker();
+    ASSERT_TRUE(picker->text().startsWith(QStringLiteral("9 "))) << picker->text().toStdString();
+    const DrawnDate date = drawnDate(picker);
+    EXPECT_GE(date.ink, date.whole - 4) << "drawn " << date.ink << " of " << date.whole;
+    // As far in as the words of the rounded text fields around it.
+    EXPECT_GE(date.room, 10) << "the day stands " << date.room << " from the edge";
+    model().setComposerPresented(false);
+    model().setLanguage(AppLanguage::en);
     QApplication::setLayoutDirection(was);
 }
 

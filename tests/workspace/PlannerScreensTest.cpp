@@ -2134,3 +2134,68 @@ TEST_F(PlannerTest, TheWeeksTitleStartsWithItsFirstDayOnTheReadingSide)
     model().setLanguage(AppLanguage::en);
     QApplication::setLayoutDirection(was);
 }
+
+// ---- Menus as drawn
+
+// A draft's menu, opened from the keyboard on its row as a user does: on the
+// palette's ground for the appearance, its divider plain to see, "Delete draft"
+// in the attention colour and the other entries in the text's, reaching from
+// the row's middle toward the side the language reads to. A menu of the
+// toolkit's own (a text field's) takes the palette too. In the X server's
+// pixels when the suite runs on one.
+TEST_F(PlannerTest, MenusTakeThePaletteDrawTheirDividerMarkDeletingAndOpenTowardTheReadingSide)
+{
+    const Qt::LayoutDirection was = QApplication::layoutDirection();
+    setPlan({planDraft(7, QStringLiteral("Cat yoga"), utc(now().addSecs(3600)))});
+    const auto redness = [](QRgb p) { return qRed(p) - qBlue(p); };
+    // The toolkit lays its menu's ground a shade off the colour it is given.
+    const auto onSurface = [](QRgb p, Appearance appearance) {
+        const QColor surface = PaletteColors::color(Color::surface, appearance);
+        return std::max({std::abs(qRed(p) - surface.red()), std::abs(qGreen(p) - surface.green()),
+                         std::abs(qBlue(p) - surface.blue())}) <= 4;
+    };
+    for (const auto &[language, theme] : {std::pair(AppLanguage::ar, AppTheme::dark), std::pair(AppLanguage::he, AppTheme::light),
+                                         std::pair(AppLanguage::de, AppTheme::dark)}) {
+        SCOPED_TRACE(AppLanguages::rawValue(language).toStdString() + (theme == AppTheme::dark ? " dark" : " light"));
+        model().setLanguage(language);
+        QApplication::setLayoutDirection(L10n::layoutDirection()); // as the application does
+        AppearanceService::shared().setTheme(theme);
+        const Appearance appearance = theme == AppTheme::dark ? Appearance::dark : Appearance::light;
+        settle();
+        PlanRow *row = rowOf(QStringLiteral("draft-7"));
+        ASSERT_NE(row, nullptr);
+        row->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(row, Qt::Key_Menu);
+        QMenu *menu = nullptr;
+        ASSERT_TRUE(zktest::spinUntil([&] { return (menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); }));
+        const int middle = row->mapToGlobal(row->rect().center()).x();
+        if (L10n::layoutDirection() == Qt::RightToLeft)
+            EXPECT_EQ(menu->geometry().right() + 1, middle) << "ends at the row's middle";
+        else
+            EXPECT_EQ(menu->geometry().left(), middle) << "starts at the row's middle";
+
+        const QImage shot = zktest::drawnPixels(menu);
+        ASSERT_FALSE(shot.isNull());
+        const QRgb ground = zktest::commonest(shot);
+        EXPECT_TRUE(onSurface(ground, appearance)) << std::hex << ground;
+        const QList<QAction *> entries = menu->actions();
+        ASSERT_EQ(actionTexts(menu).size(), 4);
+        EXPECT_GE(zktest::standout(shot, menu->actionGeometry(entries[2]), ground).second, 1.8) << "the divider";
+        const auto [plain, plainContrast] = zktest::standout(shot, menu->actionGeometry(entries[0]), ground);
+        const auto [deleting, deletingContrast] = zktest::standout(shot, menu->actionGeometry(entries[3]), ground);
+        EXPECT_GE(plainContrast, 4.5);
+        EXPECT_GE(deletingContrast, 4.5);
+        EXPECT_LT(std::abs(redness(plain)), 20) << "Edit draft in the text's grey";
+        EXPECT_GT(redness(deleting), 60) << "Delete draft in the attention colour";
+        QTest::keyClick(menu, Qt::Key_Escape);
+        ASSERT_TRUE(zktest::spinUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+    }
+    QLineEdit field;
+    const std::unique_ptr<QMenu> own(field.createStandardContextMenu());
+    own->popup(QPoint(100, 100));
+    const QImage shot = zktest::drawnPixels(own.get());
+    EXPECT_TRUE(onSurface(zktest::commonest(shot), Appearance::dark)) << "a text field's menu";
+    own->close();
+    model().setLanguage(AppLanguage::en);
+    QApplication::setLayoutDirection(was);
+}

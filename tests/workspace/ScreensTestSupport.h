@@ -4,6 +4,7 @@
 // clock, shown offscreen so that layouts, clicks and keys run as for a user.
 
 #include "app/FlowTestSupport.h"
+#include "support/TextPixels.h"
 
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
@@ -149,6 +150,27 @@ inline QStringList cutLabels(const QWidget *root)
         }
     }
     return out;
+}
+
+// How a date field draws its text, in the X server's pixels when there is one:
+// the width of its ink beside the width of the text laid out whole, and the
+// room between the field's edge and the ink at the end the text begins at (the
+// right in a right-to-left language), where the first field (the day) stands.
+struct DrawnDate {
+    int ink = 0;
+    double whole = 0;
+    int room = -1;
+};
+inline DrawnDate drawnDate(QDateTimeEdit *field)
+{
+    auto *line = field->findChild<QLineEdit *>();
+    const QImage shot = zktest::drawnPixels(field);
+    if (!line || shot.isNull())
+        return {};
+    const QRect edit = line->geometry();
+    const QRect ink = zktest::inkBox(shot.copy(edit)).translated(edit.topLeft());
+    return {ink.width(), DesignFonts::lineExtent(line->font(), line->text()).width(),
+            field->isRightToLeft() ? field->width() - 1 - ink.right() : ink.left()};
 }
 
 // Words of a date field's text and its pop-up arrow ("▾") in the order they

@@ -269,7 +269,8 @@ TEST(WorkspaceWindowX11, OnAShortScreenTheWindowStaysOnItAndItsContentScrolls)
 }
 
 // The cat's settings window on the same screen, shorter than its 660 and its
-// least 560 with a title bar: it opens wholly on the screen, title bar
+// least 560 with a title bar, and on one 560 high, its least size lowered
+// inside as the window opens: it opens wholly on the screen, title bar
 // included, and its cards scroll inside it down to the last row.
 TEST(WorkspaceWindowX11, OnAShortScreenTheCatsSettingsWindowStaysOnItAndItsCardsScroll)
 {

@@ -2,6 +2,7 @@
 // movie files the composer takes.
 
 #include "design/L10n.h"
+#include "design/QtWords.h"
 #include "services/media/MediaImporter.h"
 
 #include <QDir>
@@ -34,6 +35,7 @@ QList<QUrl> MediaImporter::pickFiles(bool allowsMultiple, const QString &title, 
         if (glob.toUpper() != glob)
             patterns << glob.toUpper();
     dialog.setNameFilter(message + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+    QtWords::fitWords(&dialog);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.selectedUrls();
