@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 using ZephylPalette::Color;
@@ -57,6 +58,7 @@ ButtonStyle promptButton(Color fill, Color label, DesignFonts::Weight weight, do
 }
 
 // Escape chooses Later, Return chooses Update; the close button is Later too.
+// Page Up and Page Down scroll the notes, which Tab passes by for the buttons.
 class PromptDialog final : public QDialog {
 public:
     using QDialog::QDialog;
@@ -72,6 +74,12 @@ protected:
         }
         if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && onReturn) {
             onReturn();
+            return;
+        }
+        const auto *notes = findChild<QScrollArea *>();
+        if (notes && (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown)) {
+            notes->verticalScrollBar()->triggerAction(event->key() == Qt::Key_PageUp ? QAbstractSlider::SliderPageStepSub
+                                                                                     : QAbstractSlider::SliderPageStepAdd);
             return;
         }
         QDialog::keyPressEvent(event);
@@ -123,6 +131,7 @@ UpdatePromptView::UpdatePromptView(const UpdateOffer &offer, const QString &runn
 
     if (!offer.notes.isEmpty()) {
         auto *scroll = new QScrollArea(this);
+        scroll->setFocusPolicy(Qt::NoFocus);
         scroll->setFrameShape(QFrame::NoFrame);
         scroll->setWidgetResizable(true);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
