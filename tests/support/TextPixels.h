@@ -4,10 +4,14 @@
 // there is one), and where a piece of a text block's text, drawn alone by the
 // block, stands in its drawing of the whole.
 
+#include "design/DesignFonts.h"
 #include "design/Legibility.h"
 #include "design/TextBlock.h"
 #include "support/TestSupport.h"
 
+#include <QAbstractButton>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QHash>
 #include <QImage>
@@ -67,6 +71,28 @@ inline QImage drawnPixels(QWidget *widget)
         return !shot.isNull() && shot == before && !inkBox(shot).isEmpty();
     };
     return spinUntil(settled) ? shot : QImage();
+}
+
+// The words of a dialog's buttons (a file chooser's "Open" and "Cancel") that
+// are not drawn whole and alone inside their button's edge (cut by it, or
+// beside an icon), each with where its ink stands; the words looked at go
+// into `seen`.
+inline QStringList cutButtonWords(QDialog *dialog, QStringList &seen)
+{
+    QStringList cut;
+    for (const QDialogButtonBox *box : dialog->findChildren<QDialogButtonBox *>())
+        for (QAbstractButton *button : box->buttons()) {
+            const QString word = button->text().remove(u'&');
+            seen << word;
+            const QImage shot = drawnPixels(button);
+            const QRect inside = shot.rect().adjusted(3, 3, -3, -3), ink = inkBox(shot.copy(inside));
+            // A shortcut's underline may reach a few pixels past its letter; an
+            // icon beside the word, many more.
+            const double extent = DesignFonts::lineExtent(button->font(), word).width();
+            if (ink.left() < 1 || ink.right() > inside.width() - 2 || ink.width() < extent - 3 || ink.width() > extent + 6)
+                cut << QStringLiteral("%1: ink %2 to %3 of %4").arg(word).arg(ink.left()).arg(ink.right()).arg(inside.width());
+        }
+    return cut;
 }
 
 // The colour most pixels of `area` (the whole picture unless given) have: the
