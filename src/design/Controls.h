@@ -38,8 +38,9 @@ namespace ScrollBars {
 void follow(QScrollBar *bar);
 } // namespace ScrollBars
 
-// Menus (a menu picker's list, a menu bar, and every menu through MenuLook) in
-// the palette's colours rather than the toolkit's light ones.
+// Menus (a menu picker's list, a menu bar, and every menu through MenuLook) and
+// the date field's calendar in the palette's colours rather than the toolkit's
+// light ones.
 namespace MenuColors {
 // `palette` with `ground` behind the items, the palette's text on it and the
 // soft accent under the pointer, for the current appearance.

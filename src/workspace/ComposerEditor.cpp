@@ -406,6 +406,7 @@ QWidget *ComposerEditor::buildForm()
     m_caption->setFont(DesignFonts::system(14, DesignFonts::Weight::regular));
     m_caption->setTabChangesFocus(true);
     alignToLeadingSide(m_caption);
+    ScrollBars::follow(m_caption->verticalScrollBar()); // a long caption scrolls
     connect(m_caption, &QPlainTextEdit::textChanged, this, [this] { m_state.setCaption(m_caption->toPlainText()); });
     captionInside->addWidget(m_caption);
     rows->addWidget(captionCase);

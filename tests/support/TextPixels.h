@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QImage>
+#include <QScrollBar>
 #include <QScreen>
 #include <QTest>
 
@@ -125,6 +126,33 @@ inline std::pair<QRgb, double> standout(const QImage &image, QRect area, QRgb gr
                 best = {p, c};
         }
     return best;
+}
+
+// What is wrong with a scroll bar shown on a dark ground: the toolkit's light
+// track and arrows where the palette's thin thumb should be, or no thumb to
+// see; empty when nothing is.
+inline QString darkScrollBarFault(QScrollBar *bar)
+{
+    if (!spinUntil([&] { return bar->isVisible() && bar->maximum() > 0; }))
+        return QStringLiteral("not shown");
+    if (std::min(bar->width(), bar->height()) > 10)
+        return QStringLiteral("%1 wide").arg(std::min(bar->width(), bar->height()));
+    // Offscreen, as the window draws it: a bar drawn alone has the toolkit's ground behind it.
+    QWidget *window = bar->window();
+    const QImage shot = QGuiApplication::platformName() == QLatin1String("xcb")
+                            ? drawnPixels(bar)
+                            : window->grab(QRect(bar->mapTo(window, QPoint()), bar->size())).toImage();
+    if (shot.isNull())
+        return QStringLiteral("nothing drawn");
+    int lightest = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            lightest = std::max(lightest, qGray(shot.pixel(x, y)));
+    if (lightest >= 128)
+        return QStringLiteral("a light track or arrows (grey %1)").arg(lightest);
+    if (standout(shot, shot.rect(), commonest(shot)).second < 1.5)
+        return QStringLiteral("no thumb to see");
+    return {};
 }
 
 // Grey levels softened over 3 x 3 pixels, so that text drawn a fraction of a

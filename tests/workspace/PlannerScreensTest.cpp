@@ -962,6 +962,11 @@ TEST_F(PlannerTest, EditorDateReadsInTheLanguageInUseAndTheCaptionSitsInARounded
     EXPECT_EQ(editorArea.height(), 120);
     // The caption starts at the right, as every other field does.
     expectCaptionOnTheLeadingSide(view->captionEditor(), Qt::RightToLeft);
+    // In the dark, a long caption's scroll bar and the date's calendar take the palette.
+    AppearanceService::shared().setTheme(AppTheme::dark);
+    view->captionEditor()->setPlainText(QStringList(30, QStringLiteral("A caption line.")).join(u'\n'));
+    EXPECT_EQ(zktest::darkScrollBarFault(view->captionEditor()->verticalScrollBar()).toStdString(), "");
+    EXPECT_EQ(darkCalendarFault(view->datePicker()).toStdString(), "");
     model().setLanguage(AppLanguage::en);
 }
 
