@@ -447,6 +447,34 @@ TEST(CompanionController, APanelOnTheOtherMonitorIsReachedInOneHopAcrossTheSeam)
     }
 }
 
+// One monitor above the other: the cat on the lower one's floor, lent the ask
+// panel on the upper one, hops up onto it and stays there on that monitor,
+// not pulled down under the lower one's top edge frame after frame; the panel
+// moved back down carries it down.
+TEST(CompanionController, APanelOnAMonitorAboveIsReachedAndTheCatStaysOnIt)
+{
+    Rig rig;
+    rig.desktop->screenList = {{QRectF(0, 0, 1280, 800), QRectF(0, 0, 1280, 800), nullptr},
+                               {QRectF(0, 800, 1280, 800), QRectF(0, 800, 1280, 776), nullptr}};
+    rig.cat->start();
+    rig.cat->brain().pose.position = QPointF(400, 300);
+    rig.cat->brain().support = CompanionBrain::Support::nothing();
+    rig.run(1.5);
+    ASSERT_EQ(rig.cat->brain().support.kind, CompanionBrain::Support::Kind::floor);
+    rig.cat->perchLedge = Ledge{300, 700, 1100, -1, std::nullopt};
+    rig.cat->holdStandingGoal();
+    rig.run(4);
+    const QPointF at = rig.cat->brain().pose.position;
+    EXPECT_EQ(rig.cat->brain().support.kind, CompanionBrain::Support::Kind::perch);
+    EXPECT_EQ(at.y(), 1100) << "drawn where it sits";
+    EXPECT_EQ(rig.cat->panels().front()->screen().frame.top(), 800) << "its window on the upper monitor";
+    // The panel dragged down onto the lower monitor takes the cat along.
+    rig.cat->perchLedge = Ledge{300, 700, 500, -1, std::nullopt};
+    rig.run(1);
+    EXPECT_EQ(rig.cat->brain().pose.position.y(), 500);
+    EXPECT_EQ(rig.cat->panels().front()->screen().frame.top(), 0);
+}
+
 TEST(CompanionController, AbsurdWindowsAndLooksDoNotStopTheCat)
 {
     Rig rig;
