@@ -1,11 +1,12 @@
 // Every record the application keeps between runs, read from whatever bytes a
 // damaged disk, an older version or a hand edit may leave: the readers never
 // throw, never crash, and what they accept is written back the same way. The
-// first byte chooses the record (a draft editor left open by an expiry among
-// them); the kept plan's drafts are also merged with what a service might hold.
+// first byte chooses the record (a draft editor left open by an expiry, the
+// composer's post and the publications not known to be made among them); the kept plan's drafts are also merged with what a service might hold.
 #include "app/AskValues.h"
 #include "app/DraftEditStore.h"
 #include "app/PlanMerge.h"
+#include "app/PublishRecords.h"
 #include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
 #include "companion/CatWellbeing.h"
@@ -28,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const QByteArray bytes(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     try {
-        switch (data[0] % 5) {
+        switch (data[0] % 7) {
         case 0: {
             const auto text = UnsentTextStore::decode(bytes, kOwner);
             if (!text.isEmpty() && UnsentTextStore::decode(UnsentTextStore::encode(kOwner, text), kOwner) != text)
@@ -57,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (unique(kept->drafts) && unique(kept->base) && unique(held)) {
                 for (const auto &draft : kept->drafts) {
                     const auto same = [&](const auto &d) { return PlanMerge::sameDraft(d, draft); };
-                    if (std::none_of(merged.cbegin(), merged.cend(), same) &&
+                    if (std::none_of(merged.drafts.cbegin(), merged.drafts.cend(), same) &&
                         std::none_of(kept->base.cbegin(), kept->base.cend(), same))
                         std::abort();
                 }
@@ -77,6 +78,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 4:
             if (const auto edits = DraftEditStore::decode(bytes, kOwner);
                 !edits.isEmpty() && DraftEditStore::decode(DraftEditStore::encode(kOwner, edits), kOwner) != edits)
+                std::abort();
+            break;
+        case 5:
+            if (const auto post = KeptComposerStore::decode(bytes, kOwner);
+                post && KeptComposerStore::decode(KeptComposerStore::encode(kOwner, *post), kOwner) != post)
+                std::abort();
+            break;
+        case 6:
+            if (const auto pending = PendingPublicationStore::decode(bytes, kOwner);
+                pending && PendingPublicationStore::decode(PendingPublicationStore::encode(kOwner, *pending), kOwner) != pending)
                 std::abort();
             break;
         }

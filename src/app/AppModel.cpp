@@ -70,7 +70,9 @@ AppModel::AppModel(Environment environment, QObject *parent)
       m_windows(environment.windows),
       m_unsentText(*m_records),
       m_unsavedPlan(*m_records),
-      m_draftEdits(*m_records)
+      m_draftEdits(*m_records),
+      m_pendingStore(*m_records),
+      m_keptComposer(*m_records)
 {
     if (environment.api) {
         m_api = environment.api;

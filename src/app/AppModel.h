@@ -5,6 +5,8 @@
 #include "app/AskValues.h"
 #include "app/ComposerSubmission.h"
 #include "app/DraftEditStore.h"
+#include "app/PublishRecords.h"
+#include "app/PlanMerge.h"
 #include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
 #include "base/CancelToken.h"
@@ -24,6 +26,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -271,6 +274,23 @@ public:
     // The creation's own time limit is the client's; these are the wait's.
     static constexpr int kPublishWaitAttempts = 8;
     static constexpr double kPublishWaitDelaySeconds = 1.6;
+    // The key under which the same post (PendingPublication::postOf) was sent
+    // without the service saying whether it made it: sent again under it, the
+    // post is answered with what became of the first. None when none waits.
+    std::optional<QString> pendingKeyFor(const ComposerSubmission &submission) const;
+    bool publicationPending(const QString &key) const;
+    // What the service said at last of a publication whose outcome was not
+    // known, for a composer showing it (publicationSettled says when); none
+    // once taken. One nobody takes is told in a notice.
+    std::optional<PublishOutcome> takeSettledOutcome(const QString &key);
+
+    // ---- The composer's post, kept as typed for the account signed in
+    // (records are kept under it; empty for an account without an address).
+    const QString &accountIdentity() const { return m_accountIdentity; }
+    KeptComposerStore &keptComposer() { return m_keptComposer; }
+    // The post a composer held when the application last ended, handed once to
+    // the composer that opens for it after the plan has loaded.
+    std::optional<KeptComposerPost> takeReturnedComposerPost();
 
     // ---- Care
     // One care tick of the coordinator's 60 s timer: the break clock, hunger and
@@ -446,6 +466,8 @@ Q_SIGNALS:
     void sessionExpiring();
     // The account came back to a draft editor it left open: its screen takes it.
     void draftEditReturned();
+    // The service said what became of a publication whose outcome was not known.
+    void publicationSettled(const QString &key);
     void userChanged();
     void sessionUnverifiedChanged();
     void signInBusyChanged();
@@ -548,6 +570,8 @@ private:
     void clearAccountData();
     // After the plan has loaded: reopens the editor this account left open, if any.
     void returnDraftEdit();
+    // After the plan has loaded: opens the composer again with the post it held, if any.
+    void returnComposerPost();
     // The ask conversation emptied and its owner's record removed; the input is kept.
     void clearCatConversation();
     // The owner's ask conversation: the one it left in memory (an expiry, a page
@@ -583,32 +607,24 @@ private:
     std::vector<std::function<void()>> m_planSaveWaiters;
     void releasePlanSaveWaiters();
     quint64 m_planEdits = 0;
-    // The service's list the plan in memory was edited from.
+    // The service's list as last read or written: what the plan in memory was edited from.
     QList<ZephylWire::PlanDraft> m_planBase;
     // The service's list was read for this account in this run.
     bool m_planRead = false;
     bool m_planUnavailable = false;
     void setPlanUnavailable(bool value);
-    // The base is what the service held at the last exchange, and nothing has
-    // failed since. Until it is (a start, a failed call, an offline spell), a
-    // whole-list save reads the service's list first and meets it draft by
-    // draft, so what was written there meanwhile (on another device) and a plan
-    // kept from before are never written over.
-    bool m_planBaseCurrent = false;
     // The last list sent that the service did not confirm: it may hold it.
     // Kept with the plan's record, so a restart knows it too.
     std::optional<QList<ZephylWire::PlanDraft>> m_planSent;
     // The plan in memory as the record keeps it.
     UnsavedPlanStore::Kept keptPlan() const;
     // The plan once the service's current list is met: the local drafts, edited
-    // from their base (and maybe sent since), merged into `server` draft by draft.
-    QList<ZephylWire::PlanDraft> metPlan(const UnsavedPlanStore::Kept &local,
-                                         const QList<ZephylWire::PlanDraft> &server) const;
+    // from their base (and maybe sent since), merged into `server` field by field.
+    PlanMerge::Merged metPlan(const UnsavedPlanStore::Kept &local, const QList<ZephylWire::PlanDraft> &server) const;
+    // Drafts changed on both sides, where the change here replaced the other device's.
+    void sayPlanConflicts(const QList<ZephylWire::PlanDraft> &conflicted);
     // The service's list just read becomes the base.
     void takePlanBase(const QList<ZephylWire::PlanDraft> &server);
-    // A call to the service failed (offline, or the service in trouble): its
-    // list may change unseen until a whole-list save has read it again.
-    void planOutOfTouch();
     // The service holds the plan as it is here: nothing is kept or sent again.
     void planTaken();
     // The service refused the unsaved plan for what it holds: not sent again by itself.
@@ -639,7 +655,16 @@ private:
     // ---- Publishing
     struct PublishRun;
     QCoro::Task<PublishOutcome> runPublication(ComposerSubmission submission);
-    PublishOutcome publishFailed(const std::exception_ptr &error);
+    // `unknown`: the service may hold the post all the same.
+    PublishOutcome publishFailed(const std::exception_ptr &error, bool unknown = false);
+    // Publications whose fate is not known, of the account in memory (kept
+    // under its identity), looked up again whenever the service answers and
+    // on a timer, each wait twice the last, until it says.
+    void setPending(QList<PendingPublication> pending);
+    void forgetPending(const QString &key);
+    void schedulePendingLookup();
+    QCoro::Task<> settlePending();
+    void settled(const QString &key, const PublishOutcome &outcome);
     PublishOutcome outcomeOf(const ZephylWire::Publication &publication, bool savedAsDraft);
 
     EventHandler m_events;
@@ -715,6 +740,18 @@ private:
     // Draft editors left open by an expiry, per account; the one offered to the account now.
     DraftEditStore m_draftEdits;
     std::optional<KeptDraftEdit> m_returnedDraftEdit;
+    // Publications whose fate is not known, and what the service said at last
+    // of those, until a composer takes it.
+    PendingPublicationStore m_pendingStore;
+    QList<PendingPublication> m_pending;
+    std::unique_ptr<Clock::Timer> m_pendingLookup;
+    std::chrono::milliseconds m_pendingLookupDelay = kPlanRetryFirst;
+    bool m_settlingPending = false;
+    QHash<QString, PublishOutcome> m_settledOutcomes;
+    KeptComposerStore m_keptComposer;
+    std::optional<KeptComposerPost> m_returnedComposer;
+    // Looked for once per account in memory.
+    bool m_composerReturned = false;
     QString m_inputOwner;
 
     AppLanguage m_language = AppLanguage::system;

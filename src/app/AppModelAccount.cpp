@@ -152,6 +152,9 @@ QCoro::Task<> AppModel::signOut()
     const QString chatOwner = m_chatOwner;
     forgetUnsentText();
     m_draftEdits.remove(m_accountIdentity);
+    m_keptComposer.remove(m_accountIdentity);
+    // Publications not known to be made stay (a key and a digest, nothing the
+    // user wrote): after the next sign-in the same post still goes under its key.
     keepAccount(std::nullopt);
     const QPointer<AppModel> self(this);
     co_await m_api->logout();

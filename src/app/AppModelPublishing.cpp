@@ -121,6 +121,11 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
     QPointer<AppModel> self(this);
     const PublishOutcome gone = PublishOutcome::failed(QString()); // nobody is left to see it
     setPublishing(step(L10n::t("Preparing…"), 0.05));
+    // Sent before without the service saying whether it made it: whatever
+    // happens now short of its answer, the first may be out.
+    const bool wasPending = publicationPending(submission.idempotencyKey);
+    const QString owner = m_accountIdentity;
+    const auto sameAccount = [&] { return self && m_accountIdentity == owner; };
 
     QStringList mediaIds;
     std::optional<QString> coverId;
@@ -154,10 +159,15 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
     if (!self)
         co_return gone;
     if (failure)
-        co_return publishFailed(failure);
+        co_return publishFailed(failure, wasPending);
 
     setPublishing(step(L10n::t("Handing over to Instagram…"), 0.85));
     const ServiceClient::PublicationRequest request = requestFor(submission, mediaIds, coverId, clock().now());
+    // From here until the service says, it may be made: kept before it goes,
+    // so that neither a lost answer nor a kill lets it be sent under a new key.
+    if (!wasPending)
+        setPending(m_pending + QList{PendingPublication{submission.idempotencyKey, PendingPublication::postOf(submission),
+                                                         submission.saveAsDraft}});
     std::optional<ZephylWire::Publication> created;
     try {
         created = co_await api().createInstagramPublication(request, submission.idempotencyKey);
@@ -166,6 +176,8 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
     }
     if (!self)
         co_return gone;
+    // Whether the service may hold it although nothing says so.
+    bool unknown = false;
     if (failure && answerWasLost(failure)) {
         // The key doubles as the id the service finds the publication under.
         std::exception_ptr lookupFailure;
@@ -179,14 +191,20 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
             co_return gone;
         if (lookupFailure) {
             failure = lookupFailure;
+            unknown = true;
         } else if (found) {
             created = std::move(found);
             failure = nullptr;
         }
         // Not found: the creation's own failure stands.
+    } else if (failure) {
+        // Refused, or never sent: this sending made nothing, an earlier one may have.
+        unknown = wasPending;
     }
+    if (!unknown && sameAccount())
+        forgetPending(submission.idempotencyKey);
     if (failure)
-        co_return publishFailed(failure);
+        co_return publishFailed(failure, unknown);
 
     setPublishing(step(L10n::t("Waiting for confirmation…"), 0.95));
     const CancelToken cancel = m_publishCancel.token();
@@ -203,9 +221,13 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
     co_return outcome;
 }
 
-PublishOutcome AppModel::publishFailed(const std::exception_ptr &error)
+PublishOutcome AppModel::publishFailed(const std::exception_ptr &error, bool unknown)
 {
-    const PublishOutcome outcome = PublishOutcome::failed(describe(error));
+    const PublishOutcome outcome =
+        unknown ? PublishOutcome::unknown(describe(error)) : PublishOutcome::failed(describe(error));
+    // Asked again once the service answers, or after a while.
+    if (unknown)
+        schedulePendingLookup();
     show(error);
     setPublishing(std::nullopt);
     return outcome;
@@ -240,3 +262,152 @@ QCoro::Task<std::optional<QString>> AppModel::uploadPoster(ImportedMedia media)
     const QString fileName = QStringLiteral("poster.jpg");
     co_return co_await api().uploadInstagramMedia(*media.posterData, contentType, fileName);
 }
+
+// ---- Publications whose fate is not known
+
+std::optional<QString> AppModel::pendingKeyFor(const ComposerSubmission &submission) const
+{
+    const QString post = PendingPublication::postOf(submission);
+    for (auto it = m_pending.crbegin(); it != m_pending.crend(); ++it) {
+        if (it->post == post)
+            return it->key;
+    }
+    return std::nullopt;
+}
+
+bool AppModel::publicationPending(const QString &key) const
+{
+    return std::any_of(m_pending.cbegin(), m_pending.cend(), [&](const PendingPublication &p) { return p.key == key; });
+}
+
+void AppModel::setPending(QList<PendingPublication> pending)
+{
+    while (pending.size() > PendingPublicationStore::kKept)
+        pending.removeFirst();
+    m_pending = std::move(pending);
+    m_pendingStore.save(m_accountIdentity, m_pending);
+    if (m_pending.isEmpty()) {
+        m_pendingLookup.reset();
+        m_pendingLookupDelay = kPlanRetryFirst;
+    }
+}
+
+void AppModel::forgetPending(const QString &key)
+{
+    if (!publicationPending(key))
+        return;
+    QList<PendingPublication> pending = m_pending;
+    pending.removeIf([&](const PendingPublication &p) { return p.key == key; });
+    setPending(std::move(pending));
+}
+
+void AppModel::schedulePendingLookup()
+{
+    if (m_pending.isEmpty() || m_pendingLookup)
+        return;
+    const auto delay = m_pendingLookupDelay;
+    m_pendingLookupDelay = std::min(m_pendingLookupDelay * 2, kPlanRetryLongest);
+    m_pendingLookup = clock().after(delay, [this] {
+        m_pendingLookup.reset();
+        settlePending();
+    });
+}
+
+QCoro::Task<> AppModel::settlePending()
+{
+    if (m_settlingPending || m_pending.isEmpty() || m_session != SessionState::signedIn || accountUnconfirmed())
+        co_return;
+    m_settlingPending = true;
+    m_pendingLookup.reset();
+    const FlowGuard guard = flowGuard();
+    bool unanswered = false;
+    bool made = false;
+    const QList<PendingPublication> pending = m_pending;
+    for (const PendingPublication &p : pending) {
+        // A run sending it again now tells its own outcome.
+        if (m_publishRun && m_publishRun->key == p.key)
+            continue;
+        std::optional<ZephylWire::Publication> found;
+        try {
+            found = co_await api().existingInstagramPublication(p.key);
+        } catch (...) {
+            unanswered = true;
+        }
+        if (!guard.alive())
+            co_return;
+        if (unanswered)
+            break;
+        std::optional<ZephylWire::Publication> waited;
+        if (found) {
+            const CancelToken cancel = m_publishCancel.token();
+            waited = co_await api().waitForInstagramPublication(*found, kPublishWaitAttempts, kPublishWaitDelaySeconds,
+                                                                cancel);
+            if (!guard.alive())
+                co_return;
+        }
+        // Settled meanwhile by a run of its own.
+        if (!publicationPending(p.key))
+            continue;
+        forgetPending(p.key);
+        made = made || waited.has_value();
+        settled(p.key, waited ? outcomeOf(*waited, p.draft)
+                              : PublishOutcome::failed(L10n::t(
+                                    "The server has no record of it, so nothing was published. It can be sent again.")));
+    }
+    m_settlingPending = false;
+    if (unanswered)
+        schedulePendingLookup();
+    else
+        m_pendingLookupDelay = kPlanRetryFirst;
+    // The plan and the publication list include what was made.
+    if (made)
+        co_await loadPlan();
+}
+
+void AppModel::settled(const QString &key, const PublishOutcome &outcome)
+{
+    m_settledOutcomes.insert(key, outcome);
+    Q_EMIT publicationSettled(key);
+    const std::optional<PublishOutcome> untaken = takeSettledOutcome(key);
+    if (!untaken)
+        return;
+    if (!untaken->wentOut()) {
+        setNotice(AppNotice::make(L10n::t("The post whose answer was lost did not go out."), AppNotice::Tone::attention));
+        return;
+    }
+    setNotice(AppNotice::make(L10n::t("The post whose answer was lost reached the server after all: the plan shows how "
+                                      "it stands."),
+                              AppNotice::Tone::settled));
+    // Out: what a composer kept of it is done with.
+    const auto kept = m_keptComposer.load(m_accountIdentity);
+    if (kept && (kept->idempotencyKey == key || kept->draftIdempotencyKey == key))
+        m_keptComposer.remove(m_accountIdentity);
+}
+
+std::optional<PublishOutcome> AppModel::takeSettledOutcome(const QString &key)
+{
+    const auto it = m_settledOutcomes.constFind(key);
+    if (it == m_settledOutcomes.cend())
+        return std::nullopt;
+    PublishOutcome outcome = *it;
+    m_settledOutcomes.erase(it);
+    return outcome;
+}
+
+// ---- The composer's post
+
+void AppModel::returnComposerPost()
+{
+    if (m_usesWebWorkspace || m_session != SessionState::signedIn || std::exchange(m_composerReturned, true))
+        return;
+    // An open composer keeps its own post there: there is nothing else to return.
+    if (m_composerPresented)
+        return;
+    m_returnedComposer = m_keptComposer.load(m_accountIdentity);
+    if (!m_returnedComposer)
+        return;
+    setComposerPrefill(std::nullopt);
+    setComposerPresented(true);
+}
+
+std::optional<KeptComposerPost> AppModel::takeReturnedComposerPost() { return std::exchange(m_returnedComposer, std::nullopt); }

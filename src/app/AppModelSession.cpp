@@ -86,6 +86,7 @@ void AppModel::adoptIdentity(const QString &email)
     }
     m_accountIdentity = owner;
     m_accountAdopted = true;
+    m_pending = m_pendingStore.load(owner);
 }
 
 void AppModel::adoptAccount(const ZephylWire::User &account)
@@ -160,7 +161,6 @@ void AppModel::clearAccountData()
     setPlanUnavailable(false);
     m_planBase.clear();
     m_planRead = false;
-    m_planBaseCurrent = false;
     m_planSent.reset();
     m_planRefused = false;
     m_planRetry.reset();
@@ -168,6 +168,14 @@ void AppModel::clearAccountData()
     setPlanLoading(false);
     setPlanSaving(false);
     m_returnedDraftEdit.reset();
+    // Kept for the account that goes; asked about again when it is back.
+    m_pending.clear();
+    m_pendingLookup.reset();
+    m_pendingLookupDelay = kPlanRetryFirst;
+    m_settlingPending = false;
+    m_settledOutcomes.clear();
+    m_returnedComposer.reset();
+    m_composerReturned = false;
 
     setThreads({});
     setActiveThreadID(std::nullopt);
@@ -493,8 +501,6 @@ QCoro::Task<> AppModel::loadThreads()
         serviceAnswered();
     } else if (isSessionFailure(error)) {
         co_await expireSession();
-    } else {
-        planOutOfTouch();
     }
 }
 
@@ -534,17 +540,20 @@ QCoro::Task<> AppModel::loadPlan()
         // from the list they were made from; its own changes since stay.
         const bool wasUnsaved = m_planUnsaved;
         const auto local = wasUnsaved ? std::optional(keptPlan()) : m_unsavedPlan.load(m_accountIdentity);
-        const QList<ZephylWire::PlanDraft> plan = local ? metPlan(*local, *drafts) : *drafts;
+        const PlanMerge::Merged met = local ? metPlan(*local, *drafts) : PlanMerge::Merged{*drafts, {}};
+        const QList<ZephylWire::PlanDraft> &plan = met.drafts;
         takePlanBase(*drafts);
         setPlanDrafts(plan);
+        sayPlanConflicts(met.conflicted);
         if (local && !PlanMerge::sameList(plan, *drafts)) {
             setPlanUnsaved(true);
             m_planRefused = local->refused;
             m_unsavedPlan.save(m_accountIdentity, keptPlan());
             if (!m_planRefused) {
                 // A refused one was said when it was refused; it waits for the
-                // user's next change. One of this run was said when it failed.
-                if (!wasUnsaved)
+                // user's next change. One of this run was said when it failed;
+                // one met with a change there was said just now.
+                if (!wasUnsaved && met.conflicted.isEmpty())
                     setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
                 resendPlan();
             }
@@ -553,7 +562,6 @@ QCoro::Task<> AppModel::loadPlan()
         }
     }
     if (!drafts) {
-        planOutOfTouch();
         if (!m_planRead)
             setPlanUnavailable(true);
         if (!saveBetween && !m_planRead && !m_planUnsaved) {
@@ -567,6 +575,7 @@ QCoro::Task<> AppModel::loadPlan()
     if (drafts) {
         serviceAnswered();
         returnDraftEdit();
+        returnComposerPost();
     }
     try {
         auto publications = co_await m_api->instagramPublications();
@@ -604,8 +613,6 @@ QCoro::Task<> AppModel::loadInstagram()
         co_await expireSession();
         if (!guard.alive())
             co_return;
-    } else if (error) {
-        planOutOfTouch();
     }
     rebuildObservations();
 }
@@ -667,7 +674,6 @@ QCoro::Task<> AppModel::loadFeed(bool reset)
         }
     } else {
         setFeedStatus(FeedStatus::unavailable(describe(error)));
-        planOutOfTouch();
         if (isSessionFailure(error)) {
             co_await expireSession();
             if (!guard.alive())

@@ -32,10 +32,12 @@ struct FeedStatus {
     friend bool operator==(const FeedStatus &, const FeedStatus &) = default;
 };
 
-// The result of a publication attempt. Every kind but `failed` carries the
-// publication as the service reported it; `failed` carries a finished sentence.
+// The result of a publication attempt. Every kind but `failed` and `unknown`
+// carries the publication as the service reported it; `failed` carries a
+// finished sentence. `unknown`: the service may have made it, but neither its
+// answer nor a look-up by its key came back; it carries why, in a sentence.
 struct PublishOutcome {
-    enum class Kind : std::uint8_t { published, scheduled, draftSaved, stillWorking, failed };
+    enum class Kind : std::uint8_t { published, scheduled, draftSaved, stillWorking, failed, unknown };
 
     Kind kind = Kind::failed;
     std::optional<ZephylWire::Publication> publication;
@@ -46,6 +48,10 @@ struct PublishOutcome {
     static PublishOutcome draftSaved(ZephylWire::Publication p) { return {Kind::draftSaved, std::move(p), {}}; }
     static PublishOutcome stillWorking(ZephylWire::Publication p) { return {Kind::stillWorking, std::move(p), {}}; }
     static PublishOutcome failed(QString message) { return {Kind::failed, std::nullopt, std::move(message)}; }
+    static PublishOutcome unknown(QString message) { return {Kind::unknown, std::nullopt, std::move(message)}; }
+
+    // The service holds the post as asked: nothing of it is to be sent again.
+    bool wentOut() const { return kind != Kind::failed && kind != Kind::unknown; }
 
     friend bool operator==(const PublishOutcome &, const PublishOutcome &) = default;
 };

@@ -47,7 +47,13 @@ QCoro::Task<> send(AppModel &model, ComposerState &state, bool saveAsDraft)
         state.setSending(false); // back to the editor, which says what stands in the way
         co_return;
     }
-    const ComposerSubmission submission = state.submission(saveAsDraft);
+    ComposerSubmission submission = state.submission(saveAsDraft);
+    // The same post sent before, the service not known to have made it or not,
+    // goes under that sending's key: the service answers with the first.
+    if (const auto key = model.pendingKeyFor(submission)) {
+        state.adoptKey(*key, saveAsDraft);
+        submission.idempotencyKey = *key;
+    }
     const PublishOutcome outcome = co_await model.publish(submission);
     if (!alive)
         co_return;
@@ -178,6 +184,7 @@ QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state)
         co_return false;
     }
     model.setNotice(AppNotice::make(L10n::t("Saved to the plan."), AppNotice::Tone::settled));
+    Q_EMIT state.savedToPlan();
     // Closed by the user meanwhile: a composer opened since is another post's.
     // A post being confirmed, sent or shown with its outcome keeps the sheet:
     // closing it would hide how the publication went.

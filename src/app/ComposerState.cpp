@@ -287,3 +287,28 @@ void ComposerState::prepareAnother()
     setOutcome(std::nullopt);
     setImportProblem(std::nullopt);
 }
+
+KeptComposerPost ComposerState::keptPost() const
+{
+    return {m_format, m_caption, m_hashtags, m_idempotencyKey, m_draftIdempotencyKey, planDraftID};
+}
+
+void ComposerState::restore(const KeptComposerPost &post)
+{
+    m_appliedPrefill = true;
+    m_idempotencyKey = post.idempotencyKey;
+    m_draftIdempotencyKey = post.draftIdempotencyKey;
+    planDraftID = post.planDraftID;
+    setFormat(post.format);
+    setCaption(post.caption);
+    setHashtags(post.hashtags);
+}
+
+void ComposerState::adoptKey(const QString &key, bool draft)
+{
+    QString &held = draft ? m_draftIdempotencyKey : m_idempotencyKey;
+    if (held == key)
+        return;
+    held = key;
+    Q_EMIT changed();
+}

@@ -3,6 +3,7 @@
 #include "app/AppValues.h"
 #include "app/ComposerSubmission.h"
 #include "app/PublishFormat.h"
+#include "app/PublishRecords.h"
 #include "services/media/ImportedMedia.h"
 
 #include <QCoro/QCoroTask>
@@ -20,8 +21,8 @@ class Clock;
 
 // The state of one open publication composer: what the user chose for one post,
 // the flags the composer's screens show, and the keys that identify the post to
-// the service. Main thread only; nothing of it is kept when the sheet closes.
-// Every setter emits changed() when the value differs.
+// the service. Main thread only. What the composer's sheet keeps of it through
+// a kill is keptPost(). Every setter emits changed() when the value differs.
 class ComposerState final : public QObject {
     Q_OBJECT
 
@@ -121,6 +122,12 @@ public:
     ComposerSubmission submission(bool saveAsDraft) const;
     // A new post in the same composer: new keys, no media, cover, text or schedule.
     void prepareAnother();
+    // What is kept of the post through a kill: its words, format and keys.
+    KeptComposerPost keptPost() const;
+    // Fills the composer with a kept post, in place of a prefill.
+    void restore(const KeptComposerPost &post);
+    // Sends the post (or its server draft) under this key from now on.
+    void adoptKey(const QString &key, bool draft);
 
     // Characters as the user sees them: the caption as it will be published,
     // hashtags included; and the number of distinct hashtags.
@@ -133,6 +140,8 @@ Q_SIGNALS:
     void changed();
     // No import runs any more.
     void importsIdle();
+    // The post went into the plan.
+    void savedToPlan();
 
 private:
     template <typename T>

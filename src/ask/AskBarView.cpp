@@ -16,6 +16,7 @@
 #include "design/Legibility.h"
 #include "design/PaletteColors.h"
 #include "design/PressAnimator.h"
+#include "design/ReadingOrder.h"
 #include "design/TextBlock.h"
 #include "design/UnevenCorners.h"
 
@@ -94,7 +95,6 @@ StyledButton *roundButton(const QString &symbol, const char *help, QWidget *pare
     button->setSymbol(symbol);
     button->setToolTip(L10n::t(help));
     button->setAccessibleName(L10n::t(help));
-    button->setFocusPolicy(Qt::NoFocus);
     return button;
 }
 
@@ -105,13 +105,15 @@ public:
     {
         setText(text);
         setCursor(Qt::PointingHandCursor);
-        setFocusPolicy(Qt::NoFocus);
+        setFocusPolicy(Qt::StrongFocus);
+        FocusRing::track(this);
         AppearanceService::repaintOnChange(this);
     }
     QSize sizeHint() const override
     {
         const QSizeF extent = DesignFonts::lineExtent(font(), text());
-        return {int(std::ceil(extent.width())) + 4, std::max(30, int(std::ceil(extent.height())))};
+        // Room for the ring round the words.
+        return {int(std::ceil(extent.width())) + 16, std::max(30, int(std::ceil(extent.height())))};
     }
 
 protected:
@@ -123,6 +125,12 @@ protected:
         painter.setPen(PaletteColors::color(Color::muted));
         painter.setFont(font());
         painter.drawText(rect(), int(Qt::AlignCenter | Qt::TextSingleLine), text());
+        if (FocusRing::shown(this)) {
+            painter.setOpacity(1.0);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(QPen(FocusRing::color(Color::milk, Color::muted), 2));
+            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
+        }
     }
 };
 
@@ -158,7 +166,7 @@ private:
     PressAnimator *m_busy;
 };
 
-// The composer's rounded case.
+// The composer's rounded case, ringed while its field has the keyboard.
 class ComposerCase final : public QWidget {
 public:
     explicit ComposerCase(QWidget *parent) : QWidget(parent) { AppearanceService::repaintOnChange(this); }
@@ -171,7 +179,7 @@ protected:
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 22, 22);
         painter.fillPath(shape, PaletteColors::color(Color::surface));
-        painter.setPen(QPen(PaletteColors::color(Color::line), 1));
+        painter.setPen(QPen(FieldRing::outline(this, PaletteColors::color(Color::line)), 1));
         painter.drawPath(shape);
     }
 };
@@ -246,7 +254,8 @@ void ChatBubble::paintEvent(QPaintEvent *)
 SendButton::SendButton(QWidget *parent) : QAbstractButton(parent), m_ready(new PressAnimator(kEaseSeconds, this))
 {
     setFixedSize(sizeHint());
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
+    FocusRing::track(this);
     setEnabled(false);
     connect(m_ready, &PressAnimator::changed, this, qOverload<>(&QWidget::update));
     AppearanceService::repaintOnChange(this);
@@ -287,6 +296,13 @@ void SendButton::paintEvent(QPaintEvent *)
     Icons::paint(painter, QStringLiteral("arrow.up"),
                  QRectF(box.center().x() - side / 2, box.center().y() - side / 2, side, side), arrowColor(),
                  layoutDirection());
+    // Only a button that can send takes the keyboard: the ring is on the accent.
+    if (FocusRing::shown(this)) {
+        painter.setOpacity(1.0);
+        painter.setPen(QPen(FocusRing::color(Color::accent, Color::text), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(box.adjusted(1, 1, -1, -1));
+    }
 }
 
 // ---- TypingDots
@@ -355,6 +371,8 @@ AskBarView::AskBarView(AppModel &model, AskPanelBridge &bridge, QWidget *parent)
     column->addLayout(m_conversation);
 
     m_history = new QScrollArea(this);
+    // The keyboard goes to the chips in the list, never to the list itself.
+    m_history->setFocusPolicy(Qt::NoFocus);
     m_history->setFrameShape(QFrame::NoFrame);
     m_history->setWidgetResizable(true);
     m_history->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -389,6 +407,9 @@ AskBarView::AskBarView(AppModel &model, AskPanelBridge &bridge, QWidget *parent)
 
     m_composer = buildComposer();
     column->addWidget(m_composer);
+
+    // Tab goes through the card as it reads, the chips of each reply in their place.
+    ReadingOrder::keep(this);
 
     // Escape closes the panel, wherever the keyboard is inside it.
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -434,6 +455,7 @@ void AskBarView::retranslate()
     setLayoutDirection(L10n::layoutDirection());
     m_name->setText(catName());
     m_field->setPlaceholderText(L10n::t("Ask anything…"));
+    m_field->setAccessibleName(L10n::t("Ask the cat"));
     for (auto [button, help] : {std::pair<QAbstractButton *, const char *>{m_newChat, "New conversation"},
                                 {m_close, "Close"}, {m_send, "Send"}}) {
         button->setToolTip(L10n::t(help));
@@ -505,6 +527,8 @@ QWidget *AskBarView::buildComposer()
     row->setSpacing(10);
     m_field = new GrowingTextField(L10n::t("Ask anything…"), 5, composer);
     m_field->setFont(DesignFonts::system(16, DesignFonts::Weight::regular));
+    m_field->setAccessibleName(L10n::t("Ask the cat"));
+    FieldRing::follow(m_field, composer);
     m_field->setContentsMargins(0, 0, 0, 0);
     m_field->setText(m_model.askInput());
     m_field->moveCursor(QTextCursor::End);
@@ -632,7 +656,6 @@ void AskBarView::fillEmptyState()
         row->setSpacing(8);
         for (int i = r * 2; i < r * 2 + 2; ++i) {
             auto *chip = new StyledButton(titles[i], ChipButtonStyle(), empty);
-            chip->setFocusPolicy(Qt::NoFocus);
             // The translated title is what is sent.
             connect(chip, &QAbstractButton::clicked, this, [this, title = titles[i]] { send(title); });
             row->addWidget(chip, 0, Qt::AlignVCenter);
@@ -710,7 +733,6 @@ void AskBarView::fillHistory()
         for (const AskAction &action : lines.last().actions) {
             // The label as given (the service's own for its actions).
             auto *chip = new StyledButton(action.label, ChipButtonStyle(), actions);
-            chip->setFocusPolicy(Qt::NoFocus);
             connect(chip, &QAbstractButton::clicked, this, [this, action] { m_model.performAsk(action); });
             h->addWidget(chip, 0, Qt::AlignVCenter);
             m_actionChips << chip;

@@ -21,6 +21,9 @@ ChatText::ChatText(const QString &text, double fontSize, double lineSpacing, QWi
 {
     setReadOnly(true);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Words to read, not a control: Tab passes them by; a click still lets the
+    // keys extend a selection.
+    setFocusPolicy(Qt::ClickFocus);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

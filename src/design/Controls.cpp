@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QProxyStyle>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
@@ -122,6 +123,40 @@ QColor FocusRing::color(Color ground, Color label, Appearance appearance)
 QColor FocusRing::color(Color ground, Color label)
 {
     return color(ground, label, AppearanceService::shared().appearance());
+}
+
+// ---- FieldRing
+
+namespace {
+const char *const kRingedField = "zkRingedField";
+
+class RepaintOnFocus final : public QObject {
+public:
+    RepaintOnFocus(QWidget *field, QWidget *box) : QObject(field), m_box(box) { field->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if ((event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) && m_box)
+            m_box->update();
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_box;
+};
+} // namespace
+
+void FieldRing::follow(QWidget *field, QWidget *box)
+{
+    box->setProperty(kRingedField, QVariant::fromValue(QPointer<QWidget>(field)));
+    new RepaintOnFocus(field, box);
+}
+
+QColor FieldRing::outline(const QWidget *box, const QColor &rest)
+{
+    const QWidget *field = box->property(kRingedField).value<QPointer<QWidget>>();
+    return (field ? field : box)->hasFocus() ? faded(PaletteColors::color(Color::accent), 0.6) : rest;
 }
 
 // ---- ToggleSwitch
@@ -627,9 +662,7 @@ void RoundedField::paintEvent(QPaintEvent *event)
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_look.radius, m_look.radius);
         painter.fillPath(shape, PaletteColors::color(m_look.fill));
-        painter.setPen(QPen(hasFocus() ? faded(PaletteColors::color(Color::accent), 0.6)
-                                       : PaletteColors::color(Color::line),
-                            1));
+        painter.setPen(QPen(FieldRing::outline(this, PaletteColors::color(Color::line)), 1));
         painter.drawPath(shape);
     }
     QLineEdit::paintEvent(event);

@@ -38,9 +38,21 @@ namespace ScrollBars {
 void follow(QScrollBar *bar);
 } // namespace ScrollBars
 
-// Menus (a menu picker's list, a menu bar, and every menu through MenuLook) and
-// the date field's calendar in the palette's colours rather than the toolkit's
-// light ones.
+// A text field's box outlined in the accent while the field has the keyboard,
+// however it came there, as the rounded fields are: for boxes drawn round an
+// entry by the screen that holds it.
+namespace FieldRing {
+// Makes `box` the box of `field`, repainted whenever the field takes the
+// keyboard or gives it up.
+void follow(QWidget *field, QWidget *box);
+// The outline of `box`, or of a field that draws its own: the faded accent
+// while the field has the keyboard, else `rest`.
+QColor outline(const QWidget *box, const QColor &rest);
+} // namespace FieldRing
+
+// Menus (a menu picker's list, a menu bar, its menus, the tray's menu, and every
+// menu through MenuLook) and the date field's calendar in the palette's colours
+// rather than the toolkit's light ones.
 namespace MenuColors {
 // `palette` with `ground` behind the items, the palette's text on it and the
 // soft accent under the pointer, for the current appearance.

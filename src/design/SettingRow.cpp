@@ -5,6 +5,7 @@
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
 
+#include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QSpacerItem>
@@ -32,6 +33,11 @@ SettingRow::SettingRow(const QString &title, const std::optional<QString> &detai
     row->addLayout(text, 1);
     row->addSpacerItem(new QSpacerItem(12, 0, QSizePolicy::Minimum, QSizePolicy::Minimum));
     if (m_content) {
+        // A control that shows no words of its own (a switch, a picker) is
+        // called by its row, for assistive technology and the keyboard's trace.
+        const auto *button = qobject_cast<const QAbstractButton *>(m_content);
+        if (m_content->accessibleName().isEmpty() && !(button && !button->text().isEmpty()))
+            m_content->setAccessibleName(title);
         m_content->setParent(this);
         row->addWidget(m_content, 0, Qt::AlignVCenter);
     }

@@ -1,6 +1,7 @@
 #include "design/ZephylSurface.h"
 
 #include "design/AppearanceService.h"
+#include "design/Controls.h"
 #include "design/PaletteColors.h"
 
 #include <QEvent>
@@ -123,11 +124,12 @@ void ZephylSurfaceModifier::paintBackground(QPainter &painter, const QRectF &car
     painter.restore();
 }
 
-void ZephylSurfaceModifier::paintStroke(QPainter &painter, const QRectF &card, Appearance appearance) const
+void ZephylSurfaceModifier::paintStroke(QPainter &painter, const QRectF &card, Appearance appearance,
+                                        std::optional<QColor> color) const
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(strokeColor(appearance), 1.0));
+    painter.setPen(QPen(color.value_or(strokeColor(appearance)), 1.0));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(card.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
     painter.restore();
@@ -147,7 +149,8 @@ protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
-        m_surface->modifier().paintStroke(painter, m_surface->cardRect(), AppearanceService::shared().appearance());
+        m_surface->modifier().paintStroke(painter, m_surface->cardRect(), AppearanceService::shared().appearance(),
+                                          m_surface->strokeColor());
     }
 
 private:
@@ -176,6 +179,11 @@ QRectF ZephylSurface::cardRect() const
 {
     const QMargins m = m_modifier.shadowMargins(AppearanceService::shared().appearance());
     return QRectF(rect().marginsRemoved(m));
+}
+
+QColor ZephylSurface::strokeColor() const
+{
+    return FieldRing::outline(this, m_modifier.strokeColor(AppearanceService::shared().appearance()));
 }
 
 bool ZephylSurface::event(QEvent *event)

@@ -8,6 +8,8 @@
 #include <QRectF>
 #include <QWidget>
 
+#include <optional>
+
 class QPainter;
 
 // The card surface of panels and cards: a rounded fill in `surface` with an
@@ -28,8 +30,9 @@ struct ZephylSurfaceModifier {
     // A shadow already made by shadowImage() for this card may be passed in.
     void paintBackground(QPainter &painter, const QRectF &card, Appearance appearance,
                          const QImage &shadow = QImage()) const;
-    // The outline, over the content.
-    void paintStroke(QPainter &painter, const QRectF &card, Appearance appearance) const;
+    // The outline, over the content; in `color` where given.
+    void paintStroke(QPainter &painter, const QRectF &card, Appearance appearance,
+                     std::optional<QColor> color = std::nullopt) const;
     // The blurred shadow for a card of `size`, to be drawn at the card's top-left
     // minus `shadowMargins()` (offset included).
     QImage shadowImage(QSizeF size, Appearance appearance) const;
@@ -46,6 +49,9 @@ public:
     const ZephylSurfaceModifier &modifier() const { return m_modifier; }
     // The card within the widget, without the shadow's room.
     QRectF cardRect() const;
+    // The outline's colour: the accent while a field it is the box of has the
+    // keyboard (FieldRing::follow).
+    QColor strokeColor() const;
 
 protected:
     bool event(QEvent *event) override;

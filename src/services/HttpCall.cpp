@@ -315,6 +315,14 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
         const bool cutShort = declaredKnown && answer.size() < declared && (encoding.isEmpty() || encoding == "identity");
         if (refusedBody && (isConnectionFailure(error) || error == QNetworkReply::ContentReSendError || cutShort))
             co_return Response{status.toInt(), cutShort || !declaredKnown ? QByteArray() : std::move(answer)};
+        // A refusal after a request that changes something went out is the
+        // stack's own attempt to send it again on a new connection, once the
+        // first closed under it: the first may have been taken, so it is a lost
+        // answer, not a refusal that proves nothing was made. (A read may be
+        // told as a refusal: it changed nothing.)
+        const bool reads = request.method == "GET" || request.method == "HEAD";
+        if (error == QNetworkReply::ConnectionRefusedError && !reads && mayHaveLeft)
+            throw ServiceNetworkError(ServiceNetworkError::Code::connectionLost, error);
         if (isConnectionFailure(error) || (!status.isValid() && error != QNetworkReply::NoError))
             throw networkError(error);
         if (!status.isValid())

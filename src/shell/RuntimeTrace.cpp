@@ -8,6 +8,7 @@
 #include "shell/Runtime.h"
 #include "shell/StatusMenuController.h"
 #include "workspace/CompanionSettingsWindow.h"
+#include "workspace/ComposerParts.h"
 #include "workspace/PlanView.h"
 
 #include <QAbstractButton>
@@ -33,6 +34,20 @@ QString phaseWord(const WebWorkspaceModel::Phase &phase)
     case K::workspace: return QStringLiteral("workspace");
     case K::outdated: return QStringLiteral("outdated");
     case K::failed: return QStringLiteral("failed");
+    }
+    return {};
+}
+
+QString outcomeWord(PublishOutcome::Kind kind)
+{
+    using K = PublishOutcome::Kind;
+    switch (kind) {
+    case K::published: return QStringLiteral("published");
+    case K::scheduled: return QStringLiteral("scheduled");
+    case K::draftSaved: return QStringLiteral("draft saved");
+    case K::stillWorking: return QStringLiteral("still working");
+    case K::failed: return QStringLiteral("failed");
+    case K::unknown: return QStringLiteral("unknown");
     }
     return {};
 }
@@ -62,6 +77,9 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
     connect(&model, &AppModel::instagramChanged, this, [this, &model] {
         line(model.instagram() ? QStringLiteral("instagram: @") + model.instagram()->username
                                : QStringLiteral("instagram: none"));
+    });
+    connect(&model, &AppModel::composerPresentedChanged, this, [this, &model] {
+        line(model.composerPresented() ? QStringLiteral("composer: shown") : QStringLiteral("composer: hidden"));
     });
     connect(&model, &AppModel::askInputChanged, this, unsent);
     connect(&model, &AppModel::assistantDraftChanged, this, unsent);
@@ -109,13 +127,17 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
         const bool page = web && web->webView() && (web->webView() == now || web->webView()->isAncestorOf(now));
         QString told = QStringLiteral("keyboard: ") + (page ? QStringLiteral("page") : now->window()->windowTitle());
         // Which button a key press would press, or which field typing goes to
-        // (by the words it shows when empty), told in the same write.
-        if (const auto *button = qobject_cast<const QAbstractButton *>(now))
-            told += QStringLiteral("\ntrace: focus on: ") + button->text();
+        // (by the words it shows when empty), told in the same write; one
+        // that shows no words by the name it has for assistive technology.
+        const auto shown = [now](const QString &words) { return words.isEmpty() ? now->accessibleName() : words; };
         if (const auto *field = qobject_cast<const QLineEdit *>(now))
-            told += QStringLiteral("\ntrace: focus in field: ") + field->placeholderText();
-        if (const auto *field = qobject_cast<const QPlainTextEdit *>(now))
-            told += QStringLiteral("\ntrace: focus in field: ") + field->accessibleName();
+            told += QStringLiteral("\ntrace: focus in field: ") + shown(field->placeholderText());
+        else if (qobject_cast<const QPlainTextEdit *>(now))
+            told += QStringLiteral("\ntrace: focus in field: ") + now->accessibleName();
+        else if (const auto *button = qobject_cast<const QAbstractButton *>(now))
+            told += QStringLiteral("\ntrace: focus on: ") + shown(button->text());
+        else if (!page && !now->accessibleName().isEmpty()) // a picker, a row of a list
+            told += QStringLiteral("\ntrace: focus on: ") + now->accessibleName();
         line(told);
     });
     qApp->installEventFilter(this);
@@ -140,6 +162,7 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
     m_poll->setInterval(100);
     connect(m_poll, &QTimer::timeout, this, &RuntimeTrace::watchCat);
     connect(m_poll, &QTimer::timeout, this, &RuntimeTrace::watchPlanRows);
+    connect(m_poll, &QTimer::timeout, this, &RuntimeTrace::watchOutcomePage);
     m_poll->start();
     line(QStringLiteral("started"));
 }
@@ -226,6 +249,23 @@ void RuntimeTrace::watchPlanRows()
         m_planRowsSaid = said;
         m_planRows = QList<QPointer<const PlanRow>>(rows.cbegin(), rows.cend());
         line(QStringLiteral("plan rows: ") + said);
+    }
+}
+
+void RuntimeTrace::watchOutcomePage()
+{
+    // Which outcome the composer shows (by its kind, never the post's words),
+    // told again when it shows another; "none" once it shows none.
+    QString shown = QStringLiteral("none");
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        for (const ComposerOutcomeView *page : window->findChildren<ComposerOutcomeView *>()) {
+            if (page->isVisible())
+                shown = outcomeWord(page->kind());
+        }
+    }
+    if (shown != m_outcomePage) {
+        m_outcomePage = shown;
+        line(QStringLiteral("outcome page: ") + shown);
     }
 }
 

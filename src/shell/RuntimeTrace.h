@@ -13,7 +13,8 @@ class Runtime;
 // With ZEPHYL_TRACE set, the application writes what a user would see happen
 // to standard error, one "trace: ..." line each: the page's phase, the signed-in
 // account, the surface, the ask panel, where the keyboard is (and each Tab a
-// window has taken), where the cat stands and the plan's rows are, what it says. End-to-end tests read
+// window has taken), where the cat stands and the plan's rows are, the composer's
+// outcome page, what it says. End-to-end tests read
 // these lines; nothing private (no token, no typed text) is written.
 class RuntimeTrace final : public QObject {
     Q_OBJECT
@@ -28,6 +29,7 @@ private:
     void line(const QString &text);
     void watchCat();
     void watchPlanRows();
+    void watchOutcomePage();
 
     Runtime &m_runtime;
     QTimer *m_poll = nullptr;
@@ -37,6 +39,7 @@ private:
     QPointF m_catAt;
     QList<QPointer<const PlanRow>> m_planRows;
     QString m_planRowsSaid;
+    QString m_outcomePage = QStringLiteral("none");
     bool m_settingsShown = false;
     bool m_firstFrame = false;
     bool m_trayShown = false;

@@ -171,7 +171,8 @@ private:
     bool m_mine;
 };
 
-// The composer's field sits on a rounded surface with a hairline.
+// The composer's field sits on a rounded surface with a hairline, ringed
+// while the field has the keyboard.
 class FieldCase final : public QWidget {
 public:
     explicit FieldCase(QWidget *parent) : QWidget(parent) { AppearanceService::repaintOnChange(this); }
@@ -184,7 +185,7 @@ protected:
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 14, 14);
         painter.fillPath(shape, PaletteColors::color(Color::surface));
-        painter.setPen(QPen(PaletteColors::color(Color::line), 1));
+        painter.setPen(QPen(FieldRing::outline(this, PaletteColors::color(Color::line)), 1));
         painter.drawPath(shape);
     }
 };
@@ -267,6 +268,8 @@ QWidget *AssistantView::build()
     composerRow->setContentsMargins(0, 0, 0, 0);
     auto *composer = new QWidget(conversationColumn);
     composer->setMaximumWidth(884);
+    // Written in, the field's box comes into view with the send button.
+    viewTogether(composer);
     auto *composerLayout = new QHBoxLayout(composer);
     composerLayout->setContentsMargins(32, 16, 32, 16);
     composerLayout->setSpacing(12);
@@ -275,6 +278,8 @@ QWidget *AssistantView::build()
     caseLayout->setContentsMargins(14, 10, 14, 10);
     m_field = new GrowingTextField(L10n::t("Write to the assistant…"), 6, fieldCase);
     m_field->setFont(DesignFonts::system(14, DesignFonts::Weight::regular));
+    m_field->setAccessibleName(L10n::t("Write to the assistant…"));
+    FieldRing::follow(m_field, fieldCase);
     m_field->setText(model.assistantDraft());
     m_field->moveCursor(QTextCursor::End);
     caseLayout->addWidget(m_field);

@@ -7,6 +7,7 @@
 #include "design/Controls.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
+#include "design/ReadingOrder.h"
 #include "design/SettingRow.h"
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
@@ -21,6 +22,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -373,6 +375,10 @@ void CompanionSettingsWindowController::show()
         layout->setContentsMargins(0, 0, 0, 0);
         m_view = new CompanionSettingsView(m_model, m_login, window);
         layout->addWidget(m_view);
+        // Closed from the keyboard as a settings window is; Tab reads down the cards.
+        for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
+            connect(new QShortcut(keys, window), &QShortcut::activated, window, &QWidget::close);
+        ReadingOrder::keep(window);
         // Centred on the free area, and no larger; once framed, the title bar
         // is brought inside it too.
         const QScreen *screen = QGuiApplication::primaryScreen();

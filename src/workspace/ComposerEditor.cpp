@@ -388,6 +388,7 @@ QWidget *ComposerEditor::buildForm()
     for (PublishFormat f : PublishFormats::allCases)
         labels << PublishFormats::label(f);
     m_format = new SegmentedPicker(labels, 400, format);
+    m_format->setAccessibleName(L10n::t("Format"));
     connect(m_format, &SegmentedPicker::chosen, this,
             [this](int index) { m_state.setFormat(PublishFormats::allCases.at(size_t(index))); });
     rows->addWidget(m_format);
@@ -397,6 +398,7 @@ QWidget *ComposerEditor::buildForm()
     QWidget *caption = field(page, rows);
     m_counter = new TextBlock(QString(), DesignFonts::rounded(11, DesignFonts::Weight::medium), Color::muted, caption);
     rows->addLayout(labelRow(L10n::t("Caption"), caption, m_counter));
+    viewTogether(caption); // its box with the count above it
     auto *captionCase = new ZephylSurface(12, false, caption);
     captionCase->setFixedHeight(150);
     auto *captionInside = new QVBoxLayout(captionCase);
@@ -405,6 +407,8 @@ QWidget *ComposerEditor::buildForm()
     m_caption->setFrameShape(QFrame::NoFrame);
     m_caption->setFont(DesignFonts::system(14, DesignFonts::Weight::regular));
     m_caption->setTabChangesFocus(true);
+    m_caption->setAccessibleName(L10n::t("Caption"));
+    FieldRing::follow(m_caption, captionCase);
     alignToLeadingSide(m_caption);
     ScrollBars::follow(m_caption->verticalScrollBar()); // a long caption scrolls
     connect(m_caption, &QPlainTextEdit::textChanged, this, [this] { m_state.setCaption(m_caption->toPlainText()); });
@@ -432,10 +436,12 @@ QWidget *ComposerEditor::buildForm()
     auto *whenRow = new QHBoxLayout;
     whenRow->setSpacing(12);
     m_when = new SegmentedPicker({L10n::t("Now"), L10n::t("Later")}, 180, when);
+    m_when->setAccessibleName(L10n::t("When"));
     connect(m_when, &SegmentedPicker::chosen, this, [this](int index) { m_state.setScheduleLater(index == 1); });
     whenRow->addWidget(m_when);
     // The same date as the confirmation and the plan show, in the language in use.
     m_date = new DateTimeField(when);
+    m_date->setAccessibleName(L10n::t("Scheduled"));
     m_date->setFixedHeight(30);
     connect(m_date, &QDateTimeEdit::dateTimeChanged, this,
             [this](const QDateTime &at) { m_state.setScheduledAt(at.toUTC()); });

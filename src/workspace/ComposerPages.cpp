@@ -279,6 +279,7 @@ QString ComposerOutcomeView::titleFor(const PublishOutcome &outcome)
     case PublishOutcome::Kind::scheduled: return L10n::t("Scheduled");
     case PublishOutcome::Kind::draftSaved: return L10n::t("Saved as a draft");
     case PublishOutcome::Kind::stillWorking: return L10n::t("Instagram is still processing it");
+    case PublishOutcome::Kind::unknown: return L10n::t("Not known yet whether it went out");
     case PublishOutcome::Kind::failed: break;
     }
     return L10n::t("It did not go out");
@@ -300,13 +301,19 @@ QString ComposerOutcomeView::detailFor(const PublishOutcome &outcome)
         return L10n::t("The draft is stored on the server with its media. Nothing was sent to Instagram.");
     case PublishOutcome::Kind::stillWorking:
         return L10n::t("The plan shows its status and updates as the server hears back. Nothing more is needed from you.");
+    case PublishOutcome::Kind::unknown:
+        // Why it cannot be known, then what happens next.
+        return outcome.message + QLatin1Char(' ') +
+               L10n::t("The server may have published it: its answer was lost, and it cannot be asked right now. "
+                       "Zephyl asks again once the connection is back and tells you what became of it. Sending the "
+                       "same post again will not publish it twice.");
     case PublishOutcome::Kind::failed: break;
     }
     return outcome.message; // already worded by the publishing pipeline
 }
 
 ComposerOutcomeView::ComposerOutcomeView(const PublishOutcome &outcome, ComposerView &view, QWidget *parent)
-    : QWidget(parent)
+    : QWidget(parent), m_kind(outcome.kind)
 {
     auto *frame = new QVBoxLayout(this);
     frame->setContentsMargins(40, 40, 40, 40);
@@ -315,13 +322,15 @@ ComposerOutcomeView::ComposerOutcomeView(const PublishOutcome &outcome, Composer
     auto *column = new QVBoxLayout(page);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(16);
-    const bool failed = outcome.kind == PublishOutcome::Kind::failed;
+    // Not known to be out: the post may still have to be sent, under its key.
+    const bool failed = !outcome.wentOut();
     QString symbol = QStringLiteral("exclamationmark.circle");
     switch (outcome.kind) {
     case PublishOutcome::Kind::published: symbol = QStringLiteral("checkmark.circle"); break;
     case PublishOutcome::Kind::scheduled: symbol = QStringLiteral("clock"); break;
     case PublishOutcome::Kind::draftSaved: symbol = QStringLiteral("tray"); break;
     case PublishOutcome::Kind::stillWorking: symbol = QStringLiteral("hourglass"); break;
+    case PublishOutcome::Kind::unknown: symbol = QStringLiteral("circle.dashed"); break;
     case PublishOutcome::Kind::failed: break;
     }
     column->addWidget(new Symbol(symbol, 30, failed ? Color::attention : Color::settled, page));

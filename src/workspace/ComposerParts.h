@@ -206,8 +206,10 @@ public:
     StyledButton *backButton() const { return m_backToEditing; }
     StyledButton *anotherButton() const { return m_another; }
     StyledButton *doneButton() const { return m_done; }
+    PublishOutcome::Kind kind() const { return m_kind; }
 
 private:
+    PublishOutcome::Kind m_kind;
     TextBlock *m_detail = nullptr;
     StyledButton *m_open = nullptr;
     StyledButton *m_backToEditing = nullptr;

@@ -68,14 +68,35 @@ ComposerView::ComposerView(AppModel &model, QWidget *parent)
     if (!m_hooks.openURL)
         m_hooks.openURL = [](const QUrl &url) { QDesktopServices::openUrl(url); };
     m_state = std::make_unique<ComposerState>(model.clock(), m_hooks.importFile);
-    if (model.composerPrefill())
+    m_owner = model.accountIdentity();
+    if (const auto returned = model.takeReturnedComposerPost()) {
+        m_state->restore(*returned);
+        m_keptPost = returned;
+    } else if (model.composerPrefill()) {
         m_state->apply(*model.composerPrefill());
+    }
+    // Handed from a draft editor, whose own copy goes as it closes: kept at once.
+    keepPost();
 
     setAcceptDrops(true);
-    setFocusPolicy(Qt::StrongFocus);
+    // A click on its ground gives it the keyboard (for Escape); Tab passes it by for its controls.
+    setFocusPolicy(Qt::ClickFocus);
     AppearanceService::repaintOnChange(this);
     build();
     connect(m_state.get(), &ComposerState::changed, this, &ComposerView::refresh);
+    connect(m_state.get(), &ComposerState::changed, this, &ComposerView::keepPost);
+    connect(m_state.get(), &ComposerState::savedToPlan, this, &ComposerView::forgetPost);
+    connect(&model, &AppModel::publicationSettled, this, [this](const QString &key) {
+        // What became of this post, when the page says it is not known, or
+        // when it is being edited again (reopened after a restart, or back
+        // from that page): sent again without knowing, it could go twice.
+        const ComposerState &s = *m_state;
+        const bool ours = key == s.idempotencyKey() || key == s.draftIdempotencyKey();
+        const bool open = !s.outcome() || s.outcome()->kind == PublishOutcome::Kind::unknown;
+        if (ours && open && !s.sending() && !m_model.publishing())
+            if (const auto outcome = m_model.takeSettledOutcome(key))
+                m_state->setOutcome(*outcome);
+    });
     connect(&model, &AppModel::publishingChanged, this, &ComposerView::refresh);
     connect(&model, &AppModel::instagramChanged, this, &ComposerView::refresh);
     connect(&model, &AppModel::languageChanged, this, [this] {
@@ -329,8 +350,38 @@ bool ComposerView::requestDismiss()
         m_state->setConfirming(false);
         return false;
     }
+    // Put away by the user: nothing of it comes back.
+    forgetPost();
+    m_postPutAway = true;
     m_model.setComposerPresented(false);
     return true;
+}
+
+void ComposerView::keepPost()
+{
+    // Only for the account it was opened for, while that one is signed in.
+    if (m_postPutAway || m_owner.isEmpty() || m_model.accountIdentity() != m_owner)
+        return;
+    // Published, scheduled or saved on the server: it is out, nothing to keep.
+    const std::optional<PublishOutcome> &outcome = m_state->outcome();
+    std::optional<KeptComposerPost> post = m_state->keptPost();
+    if (!post->worthKeeping() || (outcome && outcome->wentOut()))
+        post.reset();
+    if (post == m_keptPost)
+        return;
+    if (post)
+        m_model.keptComposer().save(m_owner, *post);
+    else
+        m_model.keptComposer().remove(m_owner);
+    m_keptPost = post;
+}
+
+void ComposerView::forgetPost()
+{
+    if (m_owner.isEmpty() || m_model.accountIdentity() != m_owner)
+        return;
+    m_model.keptComposer().remove(m_owner);
+    m_keptPost.reset();
 }
 
 void ComposerView::pickFiles(const QString &title)

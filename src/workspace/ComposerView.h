@@ -96,6 +96,10 @@ private:
     void followOutcome();
     void followConfirming();
     void followPublishing();
+    // Writes what is kept of the post when it changed; forgets it once the
+    // post is out, saved to the plan or put away.
+    void keepPost();
+    void forgetPost();
 
     AppModel &m_model;
     Hooks m_hooks;
@@ -119,4 +123,8 @@ private:
     // The schedule rule reads the clock, so the footer is read again as time passes.
     std::unique_ptr<Clock::Timer> m_tick;
     bool m_rebuildPending = false;
+    // The account the post is kept for, and what is kept of it now.
+    QString m_owner;
+    std::optional<KeptComposerPost> m_keptPost;
+    bool m_postPutAway = false;
 };

@@ -2,6 +2,7 @@
 
 #include "app/AppModel.h"
 #include "app/DraftPlace.h"
+#include "app/PlanMerge.h"
 #include "app/ServiceClient.h"
 #include "base/RecordStore.h"
 #include "design/AppearanceService.h"
@@ -220,6 +221,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     dateRow->addWidget(m_plannedBox);
     // The date as the plan row shows it, in the language in use.
     m_datePicker = new DateTimeField(this);
+    m_datePicker->setAccessibleName(L10n::t("Planned for"));
     m_datePicker->setDateTime(m_date.toLocalTime());
     m_datePicker->setEnabled(m_hasDate);
     connect(m_plannedBox, &QCheckBox::toggled, this, [this](bool on) {
@@ -243,6 +245,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     // The editor sits inside the rounded card, clear of its corners.
     auto *captionCase = new QWidget(this);
     m_captionCase = captionCase;
+    viewTogether(captionCase);
     auto *captionInside = new QVBoxLayout(captionCase);
     captionInside->setContentsMargins(6, 6, 6, 6);
     m_captionEditor = new QPlainTextEdit(captionCase);
@@ -257,6 +260,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_captionEditor->setStyleSheet(QString());
     // A caption has no use for a tab character: Tab moves on, as in every other field.
     m_captionEditor->setTabChangesFocus(true);
+    FieldRing::follow(m_captionEditor, this);
     connect(m_captionEditor, &QPlainTextEdit::textChanged, this, [this] {
         m_draft.caption = m_captionEditor->toPlainText();
         keep();
@@ -412,7 +416,7 @@ void DraftEditorView::paintEvent(QPaintEvent *)
     QPainterPath shape;
     shape.addRoundedRect(box, 10, 10);
     painter.fillPath(shape, PaletteColors::color(Color::surface));
-    painter.setPen(QPen(PaletteColors::color(Color::line), 1));
+    painter.setPen(QPen(FieldRing::outline(this, PaletteColors::color(Color::line)), 1));
     painter.drawPath(shape);
 }
 
@@ -618,9 +622,10 @@ void DraftEditorView::runSave(ZephylWire::PlanDraft copy)
     // the service never got, it is no longer in the plan and goes back to its place.
     qsizetype at = m_deletedAt ? -1 : DraftPlace::find(drafts, m_shown, m_place);
     if (at >= 0) {
-        // Nothing here edits what other clients wrote on it: the plan's latest stays.
+        // Only what was changed here: the plan may hold another device's change since the sheet opened.
+        drafts[at] = PlanMerge::edited(m_shown, copy, drafts[at]);
+        // Nothing here edits what other clients wrote on it: shown from now on as the plan holds it.
         copy.others = drafts[at].others;
-        drafts[at] = copy;
     } else {
         at = m_deletedAt ? std::min(*m_deletedAt, drafts.size()) : drafts.size();
         drafts.insert(at, copy);

@@ -1,5 +1,7 @@
 #include "workspace/KeyboardHold.h"
 
+#include "design/ReadingOrder.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
@@ -189,6 +191,21 @@ QWidget *KeyboardHold::samePlace(const QWidget *like, const QWidget *within, con
     if (at < 0 || now.isEmpty())
         return nullptr;
     return now.at(std::min(at, now.size() - 1));
+}
+
+QWidget *KeyboardHold::sameSpot(const QWidget *like, const QWidget *within, const QWidget *was)
+{
+    const auto ofKind = [kind = kindOf(like)](const QWidget *below) {
+        QList<QWidget *> out;
+        for (QWidget *w : ReadingOrder::controls(below)) {
+            if (kindOf(w) == kind)
+                out.append(w);
+        }
+        return out;
+    };
+    const qsizetype at = ofKind(was).indexOf(const_cast<QWidget *>(like));
+    const QList<QWidget *> now = ofKind(within);
+    return at >= 0 && at < now.size() ? now.at(at) : nullptr;
 }
 
 void KeyboardHold::setIdentity(QWidget *control, const QString &identity) { control->setProperty(kIdentity, identity); }

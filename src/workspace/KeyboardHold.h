@@ -34,6 +34,10 @@ public:
     // below `was` (the next row of a list once its row went), or the last of
     // them; null when there is none.
     static QWidget *samePlace(const QWidget *like, const QWidget *within, const QWidget *was);
+    // The control below `within` of the same kind as `like` that stands at its
+    // place among them, in reading order, as it stood below `was`: the same
+    // control of a view built anew in other words. Null when there is none.
+    static QWidget *sameSpot(const QWidget *like, const QWidget *within, const QWidget *was);
     // Names `control` for the above by `identity` rather than by its words, so
     // a list built anew finds it again though its words changed (a plan row by
     // its entry, whatever its title now reads).

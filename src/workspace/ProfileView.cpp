@@ -6,21 +6,51 @@
 #include "design/AppLanguage.h"
 #include "design/Controls.h"
 #include "design/L10n.h"
+#include "design/ReadingOrder.h"
 #include "design/SettingRow.h"
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
 #include "design/Titles.h"
+#include "workspace/KeyboardHold.h"
 #include "workspace/ProfilePicture.h"
 #include "services/Json.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <memory>
+
 using ZephylPalette::Color;
 
 namespace {
+
+// Gives `control` the keyboard now, or once it is enabled (still held for the
+// work under way) if the keyboard has not moved meanwhile.
+void takeKeyboardOnceEnabled(QWidget *control)
+{
+    if (control->isEnabled()) {
+        control->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    struct Waiter final : QObject {
+        QPointer<QWidget> from = QApplication::focusWidget();
+        explicit Waiter(QWidget *control) : QObject(control) { control->installEventFilter(this); }
+        bool eventFilter(QObject *watched, QEvent *event) override
+        {
+            auto *control = static_cast<QWidget *>(watched);
+            if (event->type() != QEvent::EnabledChange || !control->isEnabled())
+                return false;
+            if (QApplication::focusWidget() == from)
+                control->setFocus(Qt::OtherFocusReason);
+            deleteLater();
+            return false;
+        }
+    };
+    new Waiter(control);
+}
 
 // A part of a card made again whenever one of the state object's signals fires.
 template <typename... Signals>
@@ -31,9 +61,35 @@ QWidget *liveSection(AppModel &model, QWidget *parent, std::function<void(QWidge
     auto *layout = new QVBoxLayout(section);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    auto refill = [section, layout, fill] {
+    // Where the keyboard went when a control of the part that had it was
+    // disabled for the work it started ("Connect Instagram" while it connects),
+    // for as long as it stays there (a sign-in window may have it meanwhile).
+    auto pushedTo = std::make_shared<QPointer<QWidget>>();
+    QObject::connect(qApp, &QApplication::focusChanged, section, [section, pushedTo](QWidget *old, QWidget *now) {
+        if (old && section->isAncestorOf(old) && !old->isEnabled() && now && !section->isAncestorOf(now))
+            *pushedTo = now;
+        else if (now && now->window() == section->window() && now != *pushedTo)
+            *pushedTo = nullptr;
+    });
+    auto refill = [section, layout, fill, pushedTo] {
+        // The keyboard stays in the part made again: on the same control, or
+        // on its first where that is gone (connected, "Connect Instagram" is).
+        QWidget *focus = QApplication::focusWidget();
+        QWidget *had = section->isAncestorOf(focus) ? focus : nullptr; // deleted only later
+        const bool back = focus && focus == *pushedTo;
         clearLayout(layout);
         fill(section, layout);
+        if (!had && !back)
+            return;
+        for (QWidget *w : widgetsIn<QWidget>(layout))
+            w->show(); // now rather than a moment later, to take the keyboard
+        QWidget *same = had ? KeyboardHold::sameControl(had, section) : nullptr;
+        for (QWidget *w : ReadingOrder::controls(section)) {
+            if (!same && w->isVisible())
+                same = w;
+        }
+        if (same)
+            takeKeyboardOnceEnabled(same);
     };
     refill();
     (QObject::connect(&model, changes, section, refill), ...);

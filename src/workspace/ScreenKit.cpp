@@ -511,10 +511,49 @@ CardFrame::CardFrame(const std::optional<QString> &title, Padding padding, int s
 
 // ---- Scrolling
 
+namespace {
+const char *const kViewedTogether = "zkViewedTogether";
+
+// What comes into view with `control` inside `area`: the nearest group it
+// belongs with, where that fits, else the control alone where it fits.
+QWidget *shownWith(QWidget *control, const QScrollArea *area)
+{
+    const int room = area->viewport()->height();
+    for (QWidget *up = control->parentWidget(); up && up != area->widget(); up = up->parentWidget()) {
+        if (up->property(kViewedTogether).toBool() && up->height() <= room)
+            return up;
+    }
+    return control->height() <= room ? control : nullptr;
+}
+} // namespace
+
+void viewTogether(QWidget *group) { group->setProperty(kViewedTogether, true); }
+
+void bringIntoView(QWidget *control)
+{
+    for (QWidget *up = control->parentWidget(); up; up = up->isWindow() ? nullptr : up->parentWidget()) {
+        auto *area = qobject_cast<QScrollArea *>(up);
+        if (area && area->widget() && area->widget()->isAncestorOf(control)) {
+            if (QWidget *shown = shownWith(control, area))
+                area->ensureWidgetVisible(shown, 0, 0);
+        }
+    }
+}
 
 QScrollArea *scrollArea(QWidget *content, QWidget *parent)
 {
     auto *area = new QScrollArea(parent);
+    // The keyboard goes to the controls inside, never to the scroller itself.
+    area->setFocusPolicy(Qt::NoFocus);
+    // A control that takes the keyboard comes into view, with what it belongs
+    // with; not under a press, which must end on the control it began on.
+    QObject::connect(qApp, &QApplication::focusChanged, area, [area](QWidget *, QWidget *now) {
+        if (!now || !area->widget() || !area->widget()->isAncestorOf(now) ||
+            QGuiApplication::mouseButtons() != Qt::NoButton)
+            return;
+        if (QWidget *shown = shownWith(now, area))
+            area->ensureWidgetVisible(shown, 0, 0);
+    });
     area->setFrameShape(QFrame::NoFrame);
     area->setWidgetResizable(true);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -670,6 +709,7 @@ Screen::Screen(AppModel &model, QWidget *parent) : QWidget(parent), m_model(mode
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     connect(&model, &AppModel::languageChanged, this, [this] {
+        m_reworded = true;
         if (m_pending)
             return;
         m_pending = true;
@@ -689,6 +729,10 @@ void Screen::populate()
         QWidget *same = KeyboardHold::sameControl(focus, next, m_content);
         if (!same)
             same = KeyboardHold::samePlace(focus, next, m_content);
+        // Worded anew, a control is known by its place alone: the same
+        // screen reads in another language.
+        if (!same && m_reworded)
+            same = KeyboardHold::sameSpot(focus, next, m_content);
         if (same)
             same->setFocus(Qt::OtherFocusReason);
     }
@@ -697,6 +741,7 @@ void Screen::populate()
         m_content->deleteLater();
     }
     m_content = next;
+    m_reworded = false;
 }
 
 void Screen::rebuildSoon()
@@ -730,12 +775,17 @@ void Screen::rebuild()
     const int offset = m_scroll ? m_scroll->verticalScrollBar()->value() : 0;
     m_scroll = nullptr;
     populate();
-    if (m_scroll && offset > 0) {
+    if (m_scroll) {
         // The range is known once the new content is laid out.
         QScrollBar *bar = m_scroll->verticalScrollBar();
         auto *once = new QObject(bar);
-        connect(bar, &QScrollBar::rangeChanged, once, [bar, offset, once](int, int max) {
+        connect(bar, &QScrollBar::rangeChanged, once, [this, bar, offset, once](int, int max) {
             bar->setValue(std::min(offset, max));
+            // The control the keyboard stayed on shows, though the screen
+            // now reads longer or shorter above it.
+            QWidget *focus = QApplication::focusWidget();
+            if (m_content && m_content->isAncestorOf(focus))
+                bringIntoView(focus);
             if (max >= offset)
                 once->deleteLater();
         });

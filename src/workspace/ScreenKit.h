@@ -236,8 +236,15 @@ QScrollArea *scrollColumn(QVBoxLayout *&column, int maxWidth, const QMargins &pa
 // column this way (rather than with an alignment), a wrapping child is measured
 // for the height it needs at the width it actually gets.
 QWidget *leading(QWidget *child, QWidget *parent = nullptr);
-// A transparent vertical scroll area around `content`.
+// A transparent vertical scroll area around `content`. It takes no keyboard
+// itself; a control inside that takes it is scrolled into view.
 QScrollArea *scrollArea(QWidget *content, QWidget *parent = nullptr);
+// Marks `group` as what comes into view together when a control inside it
+// takes the keyboard: a field's box with the buttons beside it.
+void viewTogether(QWidget *group);
+// Scrolls every scroller round `control`, the innermost first, so that it
+// shows with what it belongs with.
+void bringIntoView(QWidget *control);
 
 // Empties a layout, hiding its widgets and deleting them once control returns
 // to the event loop (one of them may be the sender of the signal being handled).
@@ -305,6 +312,8 @@ private:
     QPointer<QScrollArea> m_scroll;
     bool m_pending = false;
     bool m_soon = false;
+    // The language changed since the content was built.
+    bool m_reworded = false;
     QPointer<QObject> m_press;
 };
 

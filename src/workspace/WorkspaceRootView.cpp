@@ -5,6 +5,7 @@
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
+#include "design/ReadingOrder.h"
 #include "design/TextBlock.h"
 #include "design/ZephylSurface.h"
 #include "workspace/ComposerView.h"
@@ -127,6 +128,8 @@ WorkspaceRootView::WorkspaceRootView(AppModel &model, QWidget *parent) : QWidget
     layout->setSpacing(0);
     AppearanceService::repaintOnChange(this);
 
+    // Parts made again keep their place in the Tab order.
+    ReadingOrder::keep(this);
     connect(&model, &AppModel::sessionChanged, this, &WorkspaceRootView::showBranch);
     connect(&model, &AppModel::sessionChanged, this, &WorkspaceRootView::followAccount);
     connect(&model, &AppModel::userChanged, this, &WorkspaceRootView::followAccount);

@@ -77,15 +77,8 @@ private:
 QScrollArea *scrolling(QWidget *content, QWidget *window)
 {
     QScrollArea *area = scrollArea(new ContentHolder(content), window);
-    // The keyboard goes to the content's controls (the page first), never to the scroller.
-    area->setFocusPolicy(Qt::NoFocus);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ScrollBars::follow(area->horizontalScrollBar());
-    // A control that takes the keyboard is scrolled into view, where it fits.
-    QObject::connect(qApp, &QApplication::focusChanged, area, [area](QWidget *, QWidget *now) {
-        if (now && area->widget()->isAncestorOf(now) && now->height() <= area->viewport()->height())
-            area->ensureWidgetVisible(now, 0, 0);
-    });
     return area;
 }
 

@@ -355,6 +355,29 @@ TEST_F(Service, ACreationStoredButNeverAnsweredIsFoundByItsKey)
     const PublishOutcome retried = drive(model->publish(lost));
     EXPECT_EQ(retried.kind, PublishOutcome::Kind::published);
     EXPECT_EQ(recordsOf(lost.idempotencyKey).size(), 1);
+
+    // Stored, its answer cut off, and the look-up refused too: not known, not failed.
+    server.clearSeen();
+    ops().afterStore = Standin::Answer::Delivery::drop;
+    ops().afterStoreTimes = 1;
+    const ComposerSubmission unsure = submission(random, 1);
+    server.addFault({Standin::Fault::Kind::serverError, kPublications + QLatin1Char('/') + unsure.idempotencyKey, 503,
+                     std::nullopt, 0, -1});
+    const PublishOutcome unknown = drive(model->publish(unsure));
+    EXPECT_EQ(unknown, PublishOutcome::unknown(QStringLiteral(
+                           "sorvane.app refused the request (HTTP 503) without a reason.")));
+    EXPECT_EQ(recordsOf(unsure.idempotencyKey).size(), 1) << "the service holds it all the same";
+    // The same post from a new composer goes under the first key, and the service answers with the first.
+    ComposerSubmission again = unsure;
+    again.idempotencyKey = QStringLiteral("a-fresh-composer");
+    again.media[0].data = MediaData::fromBytes(again.media[0].data.readAll());
+    ASSERT_EQ(model->pendingKeyFor(again), unsure.idempotencyKey);
+    again.idempotencyKey = *model->pendingKeyFor(again);
+    const PublishOutcome answered = drive(model->publish(again));
+    EXPECT_EQ(answered.kind, PublishOutcome::Kind::published);
+    EXPECT_EQ(answered.publication->id, recordsOf(unsure.idempotencyKey)[0].json.value("id").toString());
+    EXPECT_EQ(ops().publications.size(), 4) << "one publication for each of the four posts";
+    EXPECT_FALSE(model->publicationPending(unsure.idempotencyKey));
 }
 
 // Publishes again and again with faults injected at random, and checks every
@@ -380,6 +403,7 @@ TEST_F(Service, AStormOfFaultsNeverPostsTwiceOrReportsWhatTheServerDoesNotHold)
         unauthorizedOnce,
         slowReads,
         droppedRead,
+        storedThenDroppedLookupRefused,
         faultKinds
     };
     QHash<int, int> faultCount;
@@ -454,6 +478,11 @@ TEST_F(Service, AStormOfFaultsNeverPostsTwiceOrReportsWhatTheServerDoesNotHold)
             server.addFault({Standin::Fault::Kind::drop, kPublications + QLatin1Char('/') + nextId, 200, std::nullopt,
                              0, 1 + int(random() % 3)});
             break;
+        case storedThenDroppedLookupRefused:
+            o.afterStore = Standin::Answer::Delivery::drop, o.afterStoreTimes = 1;
+            server.addFault({Standin::Fault::Kind::serverError, kPublications + QLatin1Char('/') + s.idempotencyKey, 503,
+                             std::nullopt, 0, 1});
+            break;
         case faultKinds: break;
         }
 
@@ -469,9 +498,14 @@ TEST_F(Service, AStormOfFaultsNeverPostsTwiceOrReportsWhatTheServerDoesNotHold)
         }
         o.afterStore = Standin::Answer::Delivery::normal;
 
-        // A failure the user retries, as the composer allows, with the same key.
+        // A failure the user retries, as the composer allows, with the same key;
+        // and always a post whose outcome is not known, which the service then tells.
         int tries = 1;
-        if (outcome.kind == PublishOutcome::Kind::failed && recordsOf(s.idempotencyKey).isEmpty() && chance(50)) {
+        if (outcome.kind == PublishOutcome::Kind::unknown) {
+            EXPECT_EQ(model->pendingKeyFor(s), s.idempotencyKey);
+        }
+        if ((outcome.kind == PublishOutcome::Kind::failed && recordsOf(s.idempotencyKey).isEmpty() && chance(50)) ||
+            outcome.kind == PublishOutcome::Kind::unknown) {
             server.clearFaults();
             outcome = drive(model->publish(s));
             ++tries;
@@ -513,7 +547,8 @@ TEST_F(Service, AStormOfFaultsNeverPostsTwiceOrReportsWhatTheServerDoesNotHold)
                 EXPECT_EQ(held.value("isDraft"), QJsonValue(true));
                 break;
             case PublishOutcome::Kind::stillWorking: EXPECT_EQ(held.value("status"), QJsonValue("processing")); break;
-            case PublishOutcome::Kind::failed: break;
+            case PublishOutcome::Kind::failed:
+            case PublishOutcome::Kind::unknown: break;
             }
         }
         EXPECT_EQ(publishedEvents, outcome.kind == PublishOutcome::Kind::published ? 1 : 0);

@@ -60,6 +60,7 @@ public:
     std::exception_ptr creationFailure;
     Publication created = publication(QStringLiteral("published"));
     std::optional<Publication> found;
+    QStringList unknownToService; // keys the look-up finds nothing under
     std::exception_ptr lookupFailure;
     int waitAttempts = -1;
     double waitDelay = -1;
@@ -91,7 +92,7 @@ public:
         lookedUp = id;
         if (lookupFailure)
             std::rethrow_exception(lookupFailure);
-        std::optional<Publication> answer = found;
+        std::optional<Publication> answer = unknownToService.contains(id) ? std::nullopt : found;
         co_return answer;
     }
     QCoro::Task<Publication> waitForInstagramPublication(Publication p, int attempts, double delay,
@@ -130,7 +131,9 @@ struct Publish : ::testing::Test {
     AppModel *m = nullptr;
     QList<std::optional<PublishProgress>> shown;
 
-    void SetUp() override
+    void SetUp() override { fresh(); }
+    // A model of its own: nothing left pending by an earlier post.
+    void fresh()
     {
         m = &h.make(&service);
         service.model = m;
@@ -360,21 +363,26 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
          Kind::stillWorking, ""},
         {"timed out, unknown to the service", timedOut, std::nullopt, nullptr, true, Kind::failed,
          "sorvane.app took too long to answer."},
+        // The look-up cannot answer either: whether it went out is not known.
         {"timed out, look-up refused", timedOut, std::nullopt,
-         std::make_exception_ptr(APIError::serverRefused(503)), true, Kind::failed,
+         std::make_exception_ptr(APIError::serverRefused(503)), true, Kind::unknown,
          "sorvane.app refused the request (HTTP 503) without a reason."},
         // A look-up refused with a code of its own is no proof that nothing was made.
         {"timed out, look-up refused with a code", timedOut, std::nullopt,
-         std::make_exception_ptr(APIError::rejected(QStringLiteral("rate_limited"))), true, Kind::failed,
+         std::make_exception_ptr(APIError::rejected(QStringLiteral("rate_limited"))), true, Kind::unknown,
          "Too many requests in a row. Give it a minute."},
         {"timed out, look-up refused 404 without a code", timedOut, std::nullopt,
-         std::make_exception_ptr(APIError::serverRefused(404)), true, Kind::failed,
+         std::make_exception_ptr(APIError::serverRefused(404)), true, Kind::unknown,
          "sorvane.app refused the request (HTTP 404) without a reason."},
         // The request went out and the connection dropped before the answer: the
         // service may hold the post just as after a time-out.
         {"connection lost after sending, found",
          std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost)), publication("published"),
          nullptr, true, Kind::published, ""},
+        {"connection lost after sending, no connection for the look-up",
+         std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost)), std::nullopt,
+         std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost)), true, Kind::unknown,
+         "No connection to sorvane.app right now."},
         // An answer came but could not be read: a truncated body, or no HTTP answer at all.
         {"unreadable answer, found",
          std::make_exception_ptr(ServiceDecodingError(ServiceDecodingError::Kind::dataCorrupted, QString(), QString())),
@@ -400,7 +408,12 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
          publication("published"), nullptr, false, Kind::failed,
          "A secure connection to sorvane.app could not be made."},
     };
+    int row = 0;
     for (const Case &c : cases) {
+        // A post and a model of its own each: a key left pending would be asked about in the next.
+        fresh();
+        ComposerSubmission s = submission(1);
+        s.idempotencyKey = QStringLiteral("post-%1").arg(++row);
         service.calls.clear();
         service.lookedUp.clear();
         shown.clear();
@@ -408,16 +421,18 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
         service.creationFailure = c.creation;
         service.found = c.found;
         service.lookupFailure = c.lookup;
-        const PublishOutcome outcome = run(submission(1));
+        const PublishOutcome outcome = run(s);
         EXPECT_EQ(outcome.kind, c.kind) << c.what;
+        // Kept to be asked about again only while the service has not said.
+        EXPECT_EQ(m->publicationPending(s.idempotencyKey), c.kind == Kind::unknown) << c.what;
         EXPECT_EQ(outcome.message, QString::fromUtf8(c.message)) << c.what;
         EXPECT_EQ(service.calls.contains(QStringLiteral("existingInstagramPublication")), c.looksUp) << c.what;
         // The look-up only reads: one creation went out, whatever it found.
         EXPECT_EQ(service.calls.count(QStringLiteral("createInstagramPublication")), 1) << c.what;
         if (c.looksUp) {
-            EXPECT_EQ(service.lookedUp, QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF")) << c.what;
+            EXPECT_EQ(service.lookedUp, s.idempotencyKey) << c.what;
         }
-        if (c.kind == Kind::failed) {
+        if (!outcome.wentOut()) {
             ASSERT_TRUE(m->notice()) << c.what;
             EXPECT_EQ(m->notice()->text, outcome.message) << c.what;
             EXPECT_EQ(m->notice()->tone, AppNotice::Tone::attention) << c.what;
@@ -431,6 +446,59 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
         }
         EXPECT_FALSE(m->publishing()) << c.what;
     }
+}
+
+// Neither the creation's answer nor the look-up came back: the same post sent
+// again goes under the first key and stays unknown while the service is out of
+// reach; once it answers, each is told, to a composer showing it or in a notice.
+TEST_F(Publish, AnOutcomeNotKnownStaysTheSamePostUntilTheServiceSaysWhatBecameOfIt)
+{
+    service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    ComposerSubmission first = submission(1);
+    ComposerSubmission other = submission(1);
+    other.caption = QStringLiteral("Evening light");
+    other.idempotencyKey = QStringLiteral("other-post");
+    EXPECT_EQ(run(first).kind, PublishOutcome::Kind::unknown);
+    EXPECT_EQ(run(other).kind, PublishOutcome::Kind::unknown);
+
+    // The same post from a new composer, with a new key and new imports of the same files.
+    ComposerSubmission again = submission(1);
+    again.idempotencyKey = QStringLiteral("a-fresh-composer");
+    again.scheduledAt = h.clock.now().addDays(1);
+    EXPECT_EQ(m->pendingKeyFor(again), first.idempotencyKey);
+    ComposerSubmission changed = again;
+    changed.media[0].fileName = QStringLiteral("another.jpg");
+    EXPECT_EQ(m->pendingKeyFor(changed), std::nullopt) << "another file is another post";
+    again.saveAsDraft = true;
+    EXPECT_EQ(m->pendingKeyFor(again), std::nullopt) << "a draft of it is a request of its own";
+
+    // Sent again under its key with no connection at all: still not known.
+    service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    EXPECT_EQ(run(first).kind, PublishOutcome::Kind::unknown);
+
+    // The service answers again: the first was made, the other never reached it.
+    std::optional<PublishOutcome> taken;
+    QObject::connect(m, &AppModel::publicationSettled, [&](const QString &key) {
+        if (key == first.idempotencyKey)
+            taken = m->takeSettledOutcome(key);
+    });
+    service.lookupFailure = nullptr;
+    service.found = publication(QStringLiteral("published"));
+    service.unknownToService = {other.idempotencyKey};
+    service.calls.clear();
+    m->setNotice(std::nullopt);
+    h.clock.advance(std::chrono::milliseconds(AppModel::kPlanRetryFirst));
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m->publicationPending(other.idempotencyKey); }));
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->kind, PublishOutcome::Kind::published);
+    EXPECT_FALSE(m->publicationPending(first.idempotencyKey));
+    ASSERT_TRUE(m->notice());
+    EXPECT_EQ(m->notice()->text, QStringLiteral("The post whose answer was lost did not go out."));
+    EXPECT_EQ(service.calls.count(QStringLiteral("createInstagramPublication")), 0) << "only looked up";
+    EXPECT_TRUE(zktest::spinUntil([&] { return service.calls.contains(QStringLiteral("planDrafts")); }));
+    EXPECT_EQ(m->pendingKeyFor(submission(1)), std::nullopt) << "known now: the next sending is a new post";
+    EXPECT_EQ(h.kinds().count(AppEvent::Kind::published), 1);
 }
 
 TEST_F(Publish, AFailedUploadStopsEverythingAndSaysWhy)

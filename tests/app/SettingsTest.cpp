@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 
 #include "app/UnsavedPlanStore.h"
+#include "app/PublishRecords.h"
 #include "app/UnsentTextStore.h"
 #include "base/FileRead.h"
 #include "base/RecordStore.h"
@@ -426,6 +427,32 @@ TEST(UnsentText, StoreKeepsEachOwnersRecordApartAndRefusesDamagedOnes)
     EXPECT_EQ(texts.load(QStringLiteral("a@x.org")).assistant, QStringLiteral("a@x.org"));
     texts.save(QStringLiteral("c@x.org"), {});
     EXPECT_EQ(records.owners(), (QStringList{"a@x.org", "b@x.org", "d@x.org", "e@x.org", "me@example.com"}));
+}
+
+// The composer's post: the stored form written out, a 64-bit plan draft id
+// exact, damaged ones refused.
+TEST(Records, TheComposersPostIsStoredExactlyAndOnlyForItsOwner)
+{
+    DefaultsStore store;
+    RecordStore &records = RecordStore::of(store);
+    const QString me = QStringLiteral("me@example.com");
+    KeptComposerStore posts(records);
+    const KeptComposerPost post{PublishFormat::carousel, QStringLiteral("Words"), QStringLiteral("#a"),
+                                QStringLiteral("K1"), QStringLiteral("K2"), std::numeric_limits<qint64>::max() - 1};
+    posts.save(QStringLiteral("Me@Example.com"), post);
+    EXPECT_EQ(*records.read(QStringLiteral("composer"), me),
+              QByteArray(R"({"caption":"Words","draftKey":"K2","format":"carousel","hashtags":"#a","key":"K1",)"
+                         R"("owner":"me@example.com","planDraftID":9223372036854775806})"));
+    EXPECT_EQ(posts.load(me), post);
+    EXPECT_EQ(posts.load(QStringLiteral("other@example.com")), std::nullopt);
+    for (const QByteArray damaged : {QByteArray(R"({"owner":"me@example.com","format":"feed"})"),
+                                     QByteArray(R"({"caption":"","draftKey":"","format":"post","hashtags":"","key":"","owner":"me@example.com"})"),
+                                     QByteArray(R"({"caption":"","draftKey":"","format":"feed","hashtags":"","key":"","owner":"me@example.com","planDraftID":1.5})")}) {
+        records.write(QStringLiteral("composer"), me, damaged);
+        EXPECT_EQ(posts.load(me), std::nullopt) << damaged.constData();
+    }
+    posts.remove(me);
+    EXPECT_FALSE(records.holds(QStringLiteral("composer"), me));
 }
 
 TEST(Records, SixAndMoreAccountsNeverPushOutWhatAnAccountHasNotSent)

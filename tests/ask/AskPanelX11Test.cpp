@@ -10,6 +10,8 @@
 #include "ask/CatFace.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
+#include "design/Controls.h"
+#include "design/Legibility.h"
 #include "design/GrowingTextField.h"
 #include "design/TextBlock.h"
 #include "design/FloatingPanel.h"
@@ -18,6 +20,7 @@
 #include "support/X11TestSupport.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -354,6 +357,71 @@ TEST_F(AskPanelX11, ShownWithTheKeyboardEscapeClosesIt)
     EXPECT_FALSE(ask.ledge());
     // What was typed is still there for next time.
     EXPECT_EQ(flows.model().askInput(), QStringLiteral("hi"));
+}
+
+// The strongest contrast over a widget's outer three pixels between what the
+// server showed of it and what it shows once that has changed.
+double ringContrast(QWidget *w, const QImage &before)
+{
+    const QImage after = zktest::shownPixels(w, before);
+    double most = 1;
+    for (int y = 0; y < std::min(before.height(), after.height()); ++y)
+        for (int x = 0; x < std::min(before.width(), after.width()); ++x)
+            if (std::min({x, y, w->width() - 1 - x, w->height() - 1 - y}) < 3)
+                most = std::max(most, ZephylPalette::contrastRatio(before.pixel(x, y) & 0xFFFFFFu,
+                                                                   after.pixel(x, y) & 0xFFFFFFu));
+    return most;
+}
+
+// With the X server's keys, Tab goes round every control of the card in the
+// order it reads, each ringed, back to the named field, whose box rings;
+// Escape closes the panel from a chip as from the field.
+TEST_F(AskPanelX11, TabGoesRoundEveryControlInReadingOrderRingedAndEscapeStillCloses)
+{
+    pointAt(QPoint(640, 200));
+    ask.show(true);
+    ASSERT_TRUE(zktest::spinUntil([&] { return keyboardOnThePanel(); }));
+    AskBarView *bar = ask.view();
+    EXPECT_EQ(bar->field()->accessibleName(), QStringLiteral("Ask the cat"));
+    const auto round = [&] {
+        QList<QWidget *> stops;
+        for (QWidget *now = nullptr; stops.size() < 12 && now != bar->field(); stops << now) {
+            QWidget *before = QApplication::focusWidget();
+            xdotool({"key", "Tab"});
+            zktest::spinUntil([&] { return (now = QApplication::focusWidget()) != before; }, std::chrono::seconds(5));
+            EXPECT_TRUE(now == bar->field() || FocusRing::shown(now)) << now->metaObject()->className() << " unringed";
+        }
+        return stops.mid(0, stops.size() - 1);
+    };
+
+    // Empty: Close and the four suggestions (nothing to send yet); Close's ring
+    // stands 3:1 from the card, the field's box takes the rounded fields' ring.
+    const QImage closeBare = zktest::shownPixels(bar->closeButton());
+    QList<QWidget *> expected{bar->closeButton()};
+    for (StyledButton *chip : bar->suggestionChips())
+        expected << chip;
+    EXPECT_EQ(round(), expected);
+    bar->closeButton()->setFocus(Qt::TabFocusReason);
+    EXPECT_GE(ringContrast(bar->closeButton(), closeBare), 3.0);
+    QWidget *box = bar->field()->parentWidget();
+    const QImage boxBare = zktest::shownPixels(box);
+    xdotool({"key", "shift+Tab"});
+    EXPECT_GE(ringContrast(box, boxBare), 1.4);
+
+    // A reply with two actions, words typed: Send, a new conversation, Close,
+    // the chips and "Open in Zephyl".
+    const auto action = [](const char *label) { return AskAction::make(label, label, AskAction::Kind::compose); };
+    flows.model().setCatChat({line(true, QStringLiteral("What now?")),
+                              line(false, QStringLiteral("Shall we focus?"), {action("Focus"), action("Plan")})});
+    ASSERT_TRUE(zktest::spinUntil([&] { return bar->actionChips().size() == 2; }));
+    bar->field()->setFocus(Qt::TabFocusReason);
+    xdotool({"type", "--delay", "20", "hi"});
+    ASSERT_TRUE(zktest::spinUntil([&] { return bar->sendButton()->isEnabled(); }));
+    EXPECT_EQ(round(), (QList<QWidget *>{bar->sendButton(), bar->newConversationButton(), bar->closeButton(),
+                                         bar->actionChips().at(0), bar->actionChips().at(1), bar->openInZephylButton()}));
+    bar->actionChips().at(0)->setFocus(Qt::TabFocusReason);
+    xdotool({"key", "Escape"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return !ask.isVisible(); }));
 }
 
 TEST_F(AskPanelX11, ADragByTheBackgroundIsToldFrameByFrame)

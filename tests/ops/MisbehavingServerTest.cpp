@@ -265,6 +265,17 @@ TEST_F(Misbehaving, ACreationResetAfterTheServerStoredItIsNotMadeAgain)
     EXPECT_EQ(ops().publications.size(), 1);
 }
 
+// The network gone under a creation the service stored: the stack's own
+// attempt to send it again is refused, which proves nothing about the one that
+// went; its answer was lost.
+TEST_F(Misbehaving, ACreationWhoseNetworkWentUnderItIsALostAnswerNotARefusal)
+{
+    front->add({Switch::Kind::resetAfterAnswerThenGone, "POST", QStringLiteral("/api/instagram/publications"), 0, 1});
+    EXPECT_EQ(end(api->createInstagramPublication(postWithMedia(), QStringLiteral("key-gone"))).network,
+              NetworkError::Code::connectionLost);
+    EXPECT_EQ(ops().publications.size(), 1);
+}
+
 TEST_F(Misbehaving, AnEndlessAnswerIsCutAtItsKindsLimitInBoundedMemory)
 {
     front->add({Switch::Kind::endlessBody, "GET", QStringLiteral("/api/v1/me"), 0, -1});

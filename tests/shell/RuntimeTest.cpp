@@ -616,12 +616,16 @@ TEST(Runtime, EveryCommandOfTheTrayAndOfTheWindowsMenuBar)
     QApplication::setLayoutDirection(Qt::RightToLeft);
     for (QMenu *menu : {tray->menu(), windowMenu}) {
         SCOPED_TRACE(menu == windowMenu ? "the window's menu bar" : "the tray");
+        // Made ready first: a menu takes the application's menu look as it is
+        // polished, which would replace the recording style.
+        menu->ensurePolished();
+        QStyle *const look = menu->style();
         DrawnMenuItems drawn;
         menu->setStyle(&drawn);
         Q_EMIT menu->aboutToShow();
         menu->adjustSize();
         (void)menu->grab();
-        menu->setStyle(nullptr);
+        menu->setStyle(look);
         QStringList keys;
         for (const QString &text : drawn.texts)
             if (text.contains(u'\t'))

@@ -6,6 +6,9 @@
 #include "support/TextPixels.h"
 
 #include "app/ComposerTestSupport.h"
+#include "app/ComposerActions.h"
+#include "base/RecordStore.h"
+#include "services/ServiceErrors.h"
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
 #include "design/DateText.h"
@@ -370,6 +373,66 @@ TEST_F(SheetTest, AFailureGoesBackToEditingWithTheSamePostAndKey)
     click(view()->outcomePage()->anotherButton());
     EXPECT_NE(state().idempotencyKey(), key);
     EXPECT_TRUE(state().media().isEmpty());
+}
+
+// The post is kept for its account from the moment it holds words, also when
+// handed over from a draft editor; a publication whose answer and look-up were
+// both lost is shown as not known, stays kept, and becomes what the service
+// says once it answers; out, or closed by the user, nothing of it is kept.
+TEST_F(SheetTest, ThePostIsKeptUntilItIsOutOrPutAwayAndAnUnknownOutcomeBecomesTheServicesAnswer)
+{
+    ZephylWire::InstagramProfile profile;
+    profile.username = QStringLiteral("kitty.studio");
+    flows.service.results["instagramProfile"] = std::optional(profile);
+    flows.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+    finish(model().finishSignIn());
+    model().setComposerPresented(false);
+    settle();
+    const KeptComposerStore kept(RecordStore::of(flows.h.store));
+    const QString owner = QStringLiteral("kitty@example.com");
+    model().openComposer(ComposerPrefill{PublishFormat::reel, QStringLiteral("Title"), QStringLiteral("From the editor"),
+                                         QStringLiteral("#cat")});
+    settle();
+    EXPECT_EQ(kept.load(owner), (KeptComposerPost{PublishFormat::reel, QStringLiteral("From the editor"),
+                                                  QStringLiteral("#cat"), state().idempotencyKey(),
+                                                  state().draftIdempotencyKey(), std::nullopt}));
+    state().setFormat(PublishFormat::feed);
+    state().setCaption(QStringLiteral("From the editor, and more"));
+    state().setMedia({picture()});
+    EXPECT_EQ(kept.load(owner)->caption, QStringLiteral("From the editor, and more"));
+
+    flows.service.failures["createInstagramPublication"] =
+        std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::connectionLost));
+    flows.service.failures["existingInstagramPublication"] =
+        std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::cannotConnectToHost));
+    finish(ComposerActions::confirm(model(), state()));
+    settle();
+    ComposerOutcomeView *page = view()->outcomePage();
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->kind(), PublishOutcome::Kind::unknown);
+    EXPECT_TRUE(page->detail()->text().startsWith(QStringLiteral("No connection to sorvane.app right now. The server may "
+                                                                 "have published it")));
+    EXPECT_NE(page->backButton(), nullptr);
+    EXPECT_EQ(page->anotherButton(), nullptr);
+    EXPECT_EQ(kept.load(owner)->caption, QStringLiteral("From the editor, and more")) << "not known to be out";
+
+    ZephylWire::Publication made;
+    made.id = QStringLiteral("pub-1");
+    made.status = QStringLiteral("published");
+    flows.service.failures.remove("existingInstagramPublication");
+    flows.service.results["existingInstagramPublication"] = std::optional(made);
+    flows.h.clock.advance(AppModel::kPlanRetryFirst);
+    ASSERT_TRUE(zktest::spinUntil([&] { settle(); return view()->outcomePage() && view()->outcomePage()->kind() ==
+                                                                                  PublishOutcome::Kind::published; }));
+    EXPECT_EQ(kept.load(owner), std::nullopt) << "out: nothing to keep";
+    EXPECT_FALSE(model().notice() && model().notice()->text.contains(QStringLiteral("answer was lost")))
+        << "told on the page that showed it";
+
+    click(view()->outcomePage()->anotherButton());
+    state().setCaption(QStringLiteral("Another"));
+    EXPECT_TRUE(kept.load(owner));
+    click(view()->closeButton());
+    EXPECT_EQ(kept.load(owner), std::nullopt) << "put away by the user";
 }
 
 TEST_F(SheetTest, FilesDraggedOverTheSheetLightTheDropZone)

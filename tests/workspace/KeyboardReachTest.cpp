@@ -14,10 +14,12 @@
 #include "workspace/DraftEditorView.h"
 #include "workspace/GridView.h"
 #include "workspace/PlanView.h"
+#include "workspace/ProfileView.h"
 #include "workspace/WorkspaceRootView.h"
 
 #include <QGuiApplication>
 #include <QMenu>
+#include <QScrollArea>
 #include <QScreen>
 #include <QWindow>
 
@@ -337,6 +339,104 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
     EXPECT_EQ(stops.mid(add - 3, 3), marks);
     EXPECT_TRUE(readsAfter(marks.at(0), marks.at(1), direction()));
     EXPECT_TRUE(readsAfter(marks.at(1), marks.at(2), direction()));
+}
+
+// What a control is called: a button's words, a field's empty words, else
+// its name for assistive technology.
+QString calledBy(const QWidget *w)
+{
+    if (const auto *button = qobject_cast<const QAbstractButton *>(w); button && !button->text().isEmpty())
+        return button->text();
+    if (const auto *field = qobject_cast<const QLineEdit *>(w); field && !field->placeholderText().isEmpty())
+        return field->placeholderText();
+    return w->accessibleName();
+}
+
+// Round the window by Tab on every screen, the draft editor and the composer:
+// each stop is a control called something, never a scroller or a bare
+// container (the assistant's reply and its words included); a text entry's
+// box rings while it has the keyboard, its outline turned to the faded accent
+// of the rounded fields (1.44:1 from the hairline).
+TEST_P(KeyboardReach, EveryStopIsANamedControlAndEveryEntrysBoxRings)
+{
+    const auto walk = [&] {
+        QList<QWidget *> stops;
+        QWidget *box = nullptr;
+        QImage ringed;
+        for (QWidget *at = press(Qt::Key_Tab); at && stops.size() < 80; at = press(Qt::Key_Tab)) {
+            if (box) {
+                QList<QPoint> edge;
+                for (int y = 4; y < box->height() - 4; ++y)
+                    edge << QPoint(0, y) << QPoint(1, y) << QPoint(box->width() - 1, y) << QPoint(box->width() - 2, y);
+                EXPECT_GE(strongestChange({ringed, zktest::shownPixels(box, ringed)}, edge), 1.4) << calledBy(stops.last()).toStdString();
+                box = nullptr;
+            }
+            if (!stops.isEmpty() && stops.last() == at)
+                continue; // a date's own parts, one after another
+            if (stops.contains(at))
+                break;
+            stops << at;
+            EXPECT_FALSE(calledBy(at).isEmpty()) << at->metaObject()->className() << " is called nothing";
+            EXPECT_FALSE(qobject_cast<QScrollArea *>(at) || at->metaObject() == &QWidget::staticMetaObject)
+                << "a container takes the keyboard";
+            if (qobject_cast<QPlainTextEdit *>(at))
+                ringed = zktest::shownPixels(box = at->parentWidget());
+        }
+        EXPECT_GT(stops.size(), 5);
+    };
+    ZephylWire::AssistantReply::Action action;
+    action.id = QStringLiteral("plan");
+    action.label = QStringLiteral("Plan it");
+    for (const Surface surface : {Surface::summary, Surface::assistant, Surface::grid, Surface::profile, Surface::plan}) {
+        SCOPED_TRACE(Surfaces::rawValue(surface).toStdString());
+        show<QWidget>(surface);
+        if (surface == Surface::assistant)
+            model().setMessages({ChatMessage::fromAssistant(QStringLiteral("Three posts."), {action}, model().clock())});
+        walk();
+    }
+    show<PlanView>(Surface::plan)->rows().first()->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Return);
+    walk();
+    press(Qt::Key_Escape);
+    model().setComposerPresented(true);
+    walk();
+}
+
+// Built anew in part or whole, the profile keeps the keyboard's place and its
+// reading order: Instagram connected from the keyboard, the card's first
+// button has it and its buttons read first; the language changed from its
+// picker, the keyboard stays there, in view, and Tab goes on to what follows.
+TEST_P(KeyboardReach, TheProfileKeepsTheKeyboardsPlaceWhenBuiltAnew)
+{
+    auto *profile = show<ProfileView>(Surface::profile);
+    QAbstractButton *connect = buttonNamed(profile, L10n::t("Connect Instagram"));
+    ASSERT_NE(connect, nullptr);
+    connect->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Backtab);
+    ASSERT_EQ(press(Qt::Key_Tab), connect);
+    model().setInstagramBusy(true); // as pressed: held while it connects
+    settle();
+    ZephylWire::InstagramProfile account;
+    account.userId = QStringLiteral("17");
+    account.username = QStringLiteral("kitty.cat");
+    model().setInstagram(account);
+    model().setInstagramBusy(false);
+    settle();
+    QWidget *another = QApplication::focusWidget();
+    ASSERT_NE(another, nullptr);
+    EXPECT_EQ(calledBy(another), arabic() ? QStringLiteral("ربط حساب آخر") : QStringLiteral("Connect another"));
+    EXPECT_TRUE(FocusRing::shown(another));
+    auto *language = profile->findChild<MenuPicker *>();
+    EXPECT_TRUE(tabThrough(another, profile).contains(language)) << "the language comes after \"Connect another\"";
+
+    language->setFocus(Qt::TabFocusReason);
+    model().setLanguage(arabic() ? AppLanguage::he : AppLanguage::de);
+    settle();
+    QWidget *now = QApplication::focusWidget();
+    ASSERT_NE(now, nullptr) << "the keyboard is on nothing";
+    EXPECT_EQ(calledBy(now), arabic() ? QStringLiteral("שפה") : QStringLiteral("Sprache"));
+    EXPECT_TRUE(qobject_cast<MenuPicker *>(now) && wholeInView(now));
+    EXPECT_EQ(calledBy(press(Qt::Key_Tab)), arabic() ? QStringLiteral("התנתקות") : QStringLiteral("Abmelden"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, KeyboardReach, ::testing::Values(AppLanguage::en, AppLanguage::ar),

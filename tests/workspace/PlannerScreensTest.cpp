@@ -1053,6 +1053,19 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     for (const auto &d : model().planDrafts())
         left << d.title + u':' + d.caption;
     EXPECT_EQ(left, (QStringList{"added there:theirs", "first:"}));
+
+    // What the plan took meanwhile (another device's caption, merged in by a
+    // load or a save) stays: the sheet writes only what was changed in it.
+    DraftEditorView *renaming = editor(model().planDrafts().at(1));
+    PlanDraft there = model().planDrafts().at(1);
+    there.caption = QStringLiteral("written on the phone");
+    model().setPlanDrafts({model().planDrafts().at(0), there});
+    renaming->titleField()->end(false);
+    QTest::keyClicks(renaming->titleField(), QStringLiteral(", renamed"));
+    renaming->save();
+    settle();
+    EXPECT_EQ(model().planDrafts().at(1).title + u':' + model().planDrafts().at(1).caption,
+              QStringLiteral("first, renamed:written on the phone"));
 }
 
 TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)

@@ -8,8 +8,10 @@
 #include "support/X11TestSupport.h"
 
 #include "base/DefaultsStore.h"
+#include "design/GrowingTextField.h"
 #include "design/SettingRow.h"
 #include "web/WebWorkspaceModel.h"
+#include "workspace/AssistantView.h"
 #include "workspace/CompanionSettingsWindow.h"
 #include "workspace/ComposerView.h"
 #include "workspace/WebWorkspaceScreen.h"
@@ -245,14 +247,29 @@ TEST(WorkspaceWindowX11, OnAShortScreenTheWindowStaysOnItAndItsContentScrolls)
         QWidget *lowest = nullptr;
         const auto lowEdge = [&](const QWidget *w) { return w->mapTo(window, QPoint(0, w->height())).y(); };
         for (QWidget *w : content->findChildren<QWidget *>()) {
-            if (w->isVisible() && (w->focusPolicy() & Qt::TabFocus) && (!lowest || lowEdge(w) > lowEdge(lowest)))
+            if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus) &&
+                (!lowest || lowEdge(w) > lowEdge(lowest)))
                 lowest = w;
         }
         ASSERT_NE(lowest, nullptr);
         ASSERT_GT(lowEdge(lowest), window->height()) << "a control below the fold";
+        // It may have the keyboard already (the input takes it as the screen shows).
+        lowest->clearFocus();
         lowest->setFocus(Qt::TabFocusReason);
         EXPECT_TRUE(waitFor([&] { return screentest::wholeInView(lowest); }))
             << lowest->metaObject()->className() << " taking the keyboard";
+        // Tab into the input from the control before it, from the top: its
+        // whole box and the send button come into view.
+        auto *assistant = content->findChild<AssistantView *>();
+        assistant->field()->setFocus(Qt::TabFocusReason);
+        screentest::key(assistant->field(), Qt::Key_Backtab);
+        bar->setValue(0);
+        screentest::key(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_TRUE(assistant->field()->hasFocus());
+        EXPECT_TRUE(waitFor([&] {
+            return screentest::wholeInView(assistant->field()->parentWidget()) &&
+                   screentest::wholeInView(assistant->sendButton());
+        }));
 
         // The composer's card keeps to the part of the workspace in view, its buttons too.
         flows.model().setComposerPresented(true);

@@ -231,7 +231,8 @@ struct Front::Link {
         while (!owed.empty()) {
             const std::optional<Kind> kind = owed.front();
             // Answers that leave changed are kept whole first.
-            const bool withheld = kind == Kind::resetAfterAnswer || kind == Kind::earlyHints;
+            const bool withheld =
+                kind == Kind::resetAfterAnswer || kind == Kind::resetAfterAnswerThenGone || kind == Kind::earlyHints;
             if (!inAnswerBody) {
                 const qsizetype end = out.indexOf("\r\n\r\n");
                 if (end < 0)
@@ -255,8 +256,21 @@ struct Front::Link {
                 return;
             inAnswerBody = false;
             owed.pop_front();
-            if (kind == Kind::resetAfterAnswer) {
+            if (kind == Kind::resetAfterAnswer || kind == Kind::resetAfterAnswerThenGone) {
                 // The work is done and its answer is in hand; the client never gets it.
+                if (kind == Kind::resetAfterAnswerThenGone) {
+                    // Every connection ends (closed, as a relay whose far side
+                    // went closes them, not reset), and none is taken after.
+                    front->m_server->close();
+                    QList<QPointer<QTcpSocket>> clients;
+                    for (const auto &link : front->m_links)
+                        clients << link->client;
+                    for (const QPointer<QTcpSocket> &open : clients) {
+                        if (open)
+                            open->close();
+                    }
+                    return;
+                }
                 reset(client);
                 return;
             }

@@ -43,6 +43,10 @@ public:
             // reads on.
             refuseExpectationLate,
             resetAfterAnswer,// the stand-in does the work and answers; the client gets a reset instead
+            // The work done, the connection closed (not reset) instead of the
+            // answer, and no connection taken after it, as a network that went
+            // away: the client's own attempt to send again is refused.
+            resetAfterAnswerThenGone,
             earlyHints,      // a "103 Early Hints" goes out before the stand-in's answer
             endlessBody,     // a 200 whose chunked body never ends
         };

@@ -440,4 +440,10 @@ const StringLists::List StringLists::arabic = {{
     {"Nothing for this day until the plan has loaded.", "لا شيء لهذا اليوم إلى أن يتم تحميل الخطة."},
     {"Previous week", "الأسبوع السابق"},
     {"Next week", "الأسبوع التالي"},
+    {"Not known yet whether it went out", "لا يُعرف بعد إن كان قد نُشر"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "ربما نشره الخادم بالفعل: ضاع ردّه، ولا يمكن سؤاله الآن. سيسأل Zephyl مجددًا فور عودة الاتصال ويخبرك بما آل إليه. إرسال المنشور نفسه مرة أخرى لن ينشره مرتين."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "لا يوجد لدى الخادم أي سجل له، لذا لم يُنشر شيء. يمكن إرساله مرة أخرى."},
+    {"The post whose answer was lost did not go out.", "المنشور الذي ضاع ردّه لم يُنشر."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "المنشور الذي ضاع ردّه وصل إلى الخادم في النهاية: تعرض الخطة حالته."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "تغيّر أيضًا على جهاز آخر: %@. حيث غيّر الطرفان الشيء نفسه، أُبقي تغييرك هنا واستُبدل تغيير الجهاز الآخر."},
 }};

@@ -440,4 +440,10 @@ const StringLists::List StringLists::danish = {{
     {"Nothing for this day until the plan has loaded.", "Intet for denne dag, før planen er indlæst."},
     {"Previous week", "Forrige uge"},
     {"Next week", "Næste uge"},
+    {"Not known yet whether it went out", "Endnu ukendt, om den blev sendt"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "Serveren kan allerede have udgivet den: svaret gik tabt, og serveren kan ikke spørges lige nu. Zephyl spørger igen, når forbindelsen er tilbage, og fortæller dig, hvordan det gik. Sender du det samme opslag igen, bliver det ikke udgivet to gange."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "Serveren har ingen registrering af den, så intet blev udgivet. Den kan sendes igen."},
+    {"The post whose answer was lost did not go out.", "Opslaget, hvis svar gik tabt, blev ikke sendt."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Opslaget, hvis svar gik tabt, nåede alligevel frem til serveren: planen viser, hvordan det står til."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Også ændret på en anden enhed: %@. Hvor begge har ændret det samme, er din ændring her beholdt, og den anden enheds er erstattet."},
 }};

@@ -440,4 +440,10 @@ const StringLists::List StringLists::dutch = {{
     {"Nothing for this day until the plan has loaded.", "Niets voor deze dag tot de planning is geladen."},
     {"Previous week", "Vorige week"},
     {"Next week", "Volgende week"},
+    {"Not known yet whether it went out", "Nog niet bekend of het geplaatst is"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "Misschien heeft de server het al gepubliceerd: het antwoord ging verloren en de server is nu niet te bereiken. Zephyl vraagt het opnieuw zodra de verbinding terug is en laat je weten hoe het afliep. Als je hetzelfde bericht opnieuw verstuurt, wordt het niet dubbel gepubliceerd."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "De server heeft er geen gegevens van, dus er is niets gepubliceerd. Je kunt het opnieuw versturen."},
+    {"The post whose answer was lost did not go out.", "Het bericht waarvan het antwoord verloren ging, is niet geplaatst."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Het bericht waarvan het antwoord verloren ging, heeft de server toch bereikt: de planning laat zien hoe het ervoor staat."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ook gewijzigd op een ander apparaat: %@. Waar beide hetzelfde hebben gewijzigd, is je wijziging hier bewaard en die van het andere apparaat vervangen."},
 }};

@@ -440,4 +440,10 @@ const StringLists::List StringLists::french = {{
     {"Nothing for this day until the plan has loaded.", "Rien pour ce jour tant que le planning n’est pas chargé."},
     {"Previous week", "Semaine précédente"},
     {"Next week", "Semaine suivante"},
+    {"Not known yet whether it went out", "On ne sait pas encore si elle est partie"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "Le serveur l’a peut-être publiée : sa réponse s’est perdue et on ne peut pas l’interroger pour l’instant. Zephyl redemandera dès que la connexion sera revenue et vous dira ce qu’il en est. Renvoyer la même publication ne la publiera pas deux fois."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "Le serveur n’en a aucune trace, rien n’a donc été publié. Vous pouvez la renvoyer."},
+    {"The post whose answer was lost did not go out.", "La publication dont la réponse s’était perdue n’est pas partie."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "La publication dont la réponse s’était perdue a bien atteint le serveur : le planning indique où elle en est."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Également modifié sur un autre appareil : %@. Là où les deux ont modifié la même chose, votre modification faite ici a été conservée et celle de l’autre appareil remplacée."},
 }};

@@ -440,4 +440,10 @@ const StringLists::List StringLists::german = {{
     {"Nothing for this day until the plan has loaded.", "Nichts für diesen Tag, bis der Plan geladen ist."},
     {"Previous week", "Vorherige Woche"},
     {"Next week", "Nächste Woche"},
+    {"Not known yet whether it went out", "Noch unklar, ob sie veröffentlicht wurde"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "Vielleicht hat der Server sie schon veröffentlicht: Seine Antwort ging verloren, und er ist gerade nicht zu erreichen. Zephyl fragt erneut, sobald die Verbindung zurück ist, und sagt dir, was daraus geworden ist. Schickst du denselben Beitrag noch einmal, wird er nicht doppelt veröffentlicht."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "Der Server kennt sie nicht, also wurde nichts veröffentlicht. Du kannst sie noch einmal senden."},
+    {"The post whose answer was lost did not go out.", "Der Beitrag, dessen Antwort verloren ging, wurde nicht veröffentlicht."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Der Beitrag, dessen Antwort verloren ging, hat den Server doch erreicht: Der Plan zeigt, wie es um ihn steht."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Auch auf einem anderen Gerät geändert: %@. Wo beide dasselbe geändert haben, bleibt deine Änderung von hier; die des anderen Geräts wurde ersetzt."},
 }};

@@ -440,4 +440,10 @@ const StringLists::List StringLists::hebrew = {{
     {"Nothing for this day until the plan has loaded.", "אין כלום ליום הזה עד שהתוכנית תיטען."},
     {"Previous week", "השבוע הקודם"},
     {"Next week", "השבוע הבא"},
+    {"Not known yet whether it went out", "עדיין לא ידוע אם הפרסום יצא"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "ייתכן שהשרת כבר פרסם אותו: התשובה שלו אבדה, ואי אפשר לשאול אותו כרגע. Zephyl ישאל שוב ברגע שהחיבור יחזור ויספר לך מה עלה בגורלו. שליחה חוזרת של אותו פוסט לא תפרסם אותו פעמיים."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "אין לשרת שום רישום שלו, כך ששום דבר לא פורסם. אפשר לשלוח אותו שוב."},
+    {"The post whose answer was lost did not go out.", "הפוסט שהתשובה עליו אבדה לא יצא."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "הפוסט שהתשובה עליו אבדה הגיע בכל זאת לשרת: התוכנית מראה מה מצבו."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "השתנה גם במכשיר אחר: %@. במקום שבו שניהם שינו את אותו הדבר, השינוי שנעשה כאן נשמר והשינוי מהמכשיר האחר הוחלף."},
 }};

@@ -440,4 +440,10 @@ const StringLists::List StringLists::italian = {{
     {"Nothing for this day until the plan has loaded.", "Niente per questo giorno finché il piano non è caricato."},
     {"Previous week", "Settimana precedente"},
     {"Next week", "Settimana successiva"},
+    {"Not known yet whether it went out", "Non si sa ancora se è stato pubblicato"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "Forse il server l’ha già pubblicato: la sua risposta è andata persa e ora non è raggiungibile. Zephyl lo richiede appena torna la connessione e ti dice com’è andata. Inviare di nuovo lo stesso post non lo pubblica due volte."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "Il server non ne ha traccia, quindi non è stato pubblicato nulla. Puoi inviarlo di nuovo."},
+    {"The post whose answer was lost did not go out.", "Il post la cui risposta era andata persa non è stato pubblicato."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Il post la cui risposta era andata persa è arrivato comunque al server: il piano mostra a che punto è."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Modificato anche su un altro dispositivo: %@. Dove entrambi hanno cambiato la stessa cosa, è rimasta la tua modifica fatta qui e quella dell’altro dispositivo è stata sostituita."},
 }};

@@ -440,4 +440,10 @@ const StringLists::List StringLists::norwegian = {{
     {"Nothing for this day until the plan has loaded.", "Ingenting for denne dagen før planen er lastet inn."},
     {"Previous week", "Forrige uke"},
     {"Next week", "Neste uke"},
+    {"Not known yet whether it went out", "Ennå ikke kjent om den gikk ut"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "Serveren kan allerede ha publisert den: svaret ble borte, og serveren kan ikke spørres akkurat nå. Zephyl spør igjen når forbindelsen er tilbake, og forteller deg hvordan det gikk. Sender du det samme innlegget igjen, blir det ikke publisert to ganger."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "Serveren har ingen oppføring av den, så ingenting ble publisert. Den kan sendes på nytt."},
+    {"The post whose answer was lost did not go out.", "Innlegget der svaret ble borte, gikk ikke ut."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Innlegget der svaret ble borte, nådde serveren likevel: planen viser hvordan det står til."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Også endret på en annen enhet: %@. Der begge endret det samme, ble endringen din her beholdt og den andre enhetens erstattet."},
 }};

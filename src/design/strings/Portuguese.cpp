@@ -440,4 +440,10 @@ const StringLists::List StringLists::portuguese = {{
     {"Nothing for this day until the plan has loaded.", "Nada para este dia até o plano carregar."},
     {"Previous week", "Semana anterior"},
     {"Next week", "Semana seguinte"},
+    {"Not known yet whether it went out", "Ainda não se sabe se foi publicado"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "Talvez o servidor já o tenha publicado: a resposta se perdeu e não é possível perguntar agora. O Zephyl pergunta de novo assim que a conexão voltar e avisa o que aconteceu. Enviar a mesma publicação de novo não vai publicá-la duas vezes."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "O servidor não tem registro dele, então nada foi publicado. Você pode enviá-lo de novo."},
+    {"The post whose answer was lost did not go out.", "A publicação cuja resposta se perdeu não foi publicada."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "A publicação cuja resposta se perdeu chegou ao servidor, afinal: o plano mostra como ela está."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Também alterado em outro dispositivo: %@. Onde os dois alteraram a mesma coisa, sua alteração daqui foi mantida e a do outro dispositivo foi substituída."},
 }};

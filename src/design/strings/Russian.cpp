@@ -440,4 +440,10 @@ const StringLists::List StringLists::russian = {{
     {"Nothing for this day until the plan has loaded.", "Пока план не загрузится, на этот день ничего нет."},
     {"Previous week", "Предыдущая неделя"},
     {"Next week", "Следующая неделя"},
+    {"Not known yet whether it went out", "Пока неизвестно, вышла ли публикация"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "Возможно, сервер её уже опубликовал: его ответ потерялся, а спросить его сейчас нельзя. Zephyl спросит снова, как только связь вернётся, и сообщит, чем всё закончилось. Если отправить ту же публикацию ещё раз, она не выйдет дважды."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "На сервере нет записи о ней, значит, ничего не опубликовано. Её можно отправить снова."},
+    {"The post whose answer was lost did not go out.", "Публикация, ответ о которой потерялся, не вышла."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Публикация, ответ о которой потерялся, всё-таки дошла до сервера: в плане видно, что с ней."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Также изменено на другом устройстве: %@. Где обе стороны изменили одно и то же, сохранено ваше изменение здесь, а изменение с другого устройства заменено."},
 }};

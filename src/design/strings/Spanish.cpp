@@ -440,4 +440,10 @@ const StringLists::List StringLists::spanish = {{
     {"Nothing for this day until the plan has loaded.", "Nada para este día hasta que se cargue el plan."},
     {"Previous week", "Semana anterior"},
     {"Next week", "Semana siguiente"},
+    {"Not known yet whether it went out", "Aún no se sabe si se publicó"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "Puede que el servidor ya lo haya publicado: su respuesta se perdió y ahora no se le puede preguntar. Zephyl volverá a preguntar cuando vuelva la conexión y te dirá qué pasó. Si envías la misma publicación otra vez, no se publicará dos veces."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "El servidor no tiene constancia de ello, así que no se publicó nada. Puedes enviarlo de nuevo."},
+    {"The post whose answer was lost did not go out.", "La publicación cuya respuesta se perdió no salió."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "La publicación cuya respuesta se perdió sí llegó al servidor: el plan muestra cómo va."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "También se cambió en otro dispositivo: %@. Donde ambos cambiaron lo mismo, se conservó tu cambio de aquí y se reemplazó el del otro dispositivo."},
 }};

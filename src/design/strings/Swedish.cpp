@@ -440,4 +440,10 @@ const StringLists::List StringLists::swedish = {{
     {"Nothing for this day until the plan has loaded.", "Inget för den här dagen förrän planen har lästs in."},
     {"Previous week", "Föregående vecka"},
     {"Next week", "Nästa vecka"},
+    {"Not known yet whether it went out", "Ännu okänt om den gick ut"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "Servern kan redan ha publicerat den: svaret försvann, och servern går inte att fråga just nu. Zephyl frågar igen när anslutningen är tillbaka och berättar hur det gick. Skickar du samma inlägg igen publiceras det inte två gånger."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "Servern har ingen uppgift om den, så inget publicerades. Den kan skickas igen."},
+    {"The post whose answer was lost did not go out.", "Inlägget vars svar försvann gick inte ut."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Inlägget vars svar försvann nådde servern ändå: planen visar hur det ligger till."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ändrat på en annan enhet också: %@. Där båda ändrade samma sak behölls din ändring här och den andra enhetens ersattes."},
 }};

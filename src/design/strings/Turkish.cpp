@@ -440,4 +440,10 @@ const StringLists::List StringLists::turkish = {{
     {"Nothing for this day until the plan has loaded.", "Plan yüklenene kadar bu gün için bir şey yok."},
     {"Previous week", "Önceki hafta"},
     {"Next week", "Sonraki hafta"},
+    {"Not known yet whether it went out", "Paylaşılıp paylaşılmadığı henüz bilinmiyor"},
+    {"The server may have published it: its answer was lost, and it cannot be asked right now. Zephyl asks again once the connection is back and tells you what became of it. Sending the same post again will not publish it twice.", "Sunucu bunu paylaşmış olabilir: yanıtı kayboldu ve şu anda sorulamıyor. Bağlantı geri geldiğinde Zephyl yeniden sorar ve sonucu sana söyler. Aynı gönderiyi yeniden göndermek onu iki kez paylaşmaz."},
+    {"The server has no record of it, so nothing was published. It can be sent again.", "Sunucuda bununla ilgili bir kayıt yok, yani hiçbir şey paylaşılmadı. Yeniden gönderebilirsin."},
+    {"The post whose answer was lost did not go out.", "Yanıtı kaybolan gönderi paylaşılmadı."},
+    {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Yanıtı kaybolan gönderi yine de sunucuya ulaştı: durumunu planda görebilirsin."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Başka bir cihazda da değiştirildi: %@. İkisinin de aynı şeyi değiştirdiği yerde buradaki değişikliğin korundu, diğer cihazınki değiştirildi."},
 }};
