@@ -675,7 +675,8 @@ DateTimeField::DateTimeField(QWidget *parent) : QDateTimeEdit(parent)
     setCalendarPopup(true);
     // The calendar opens in a window of its own, which takes none of the
     // field's colours: it takes the palette's, as menus do.
-    MenuColors::follow(calendarWidget()->window());
+    if (QCalendarWidget *calendar = calendarWidget())
+        MenuColors::follow(calendar->window());
     setTimeSpec(Qt::LocalTime);
     lineEdit()->setTextMargins(kTextInset, 0, kTextInset, 0);
     applyLanguage();
