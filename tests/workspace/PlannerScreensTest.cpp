@@ -244,6 +244,11 @@ TEST_F(PlannerTest, RowSubtitlesPillsAndTheFormatsNames)
     // A reason in another direction is an isolate of its own: it moves nothing of the line before it.
     failed.state = PlanEntry::State::failed(QStringLiteral("\u202Eblocked \u05D0"));
     EXPECT_TRUE(PlanRow::subtitle(failed).endsWith(QStringLiteral(" \u00B7 \u2068blocked \u05D0\u2069")));
+    // In a line that reads right to left, a reason in English is one too.
+    model().setLanguage(AppLanguage::he);
+    failed.state = PlanEntry::State::failed(QStringLiteral("refused (code 9)"));
+    EXPECT_TRUE(PlanRow::subtitle(failed).endsWith(QStringLiteral(" \u00B7 \u2068refused (code 9)\u2069")));
+    model().setLanguage(AppLanguage::en);
 
     struct Case {
         PlanEntry::State state;
