@@ -51,7 +51,8 @@ QColor outline(const QWidget *box, const QColor &rest);
 } // namespace FieldRing
 
 // Menus (a menu picker's list, a menu bar, its menus, the tray's menu, and every
-// menu through MenuLook) in the palette's colours rather than the toolkit's light ones.
+// menu through MenuLook) and the date field's calendar in the palette's colours
+// rather than the toolkit's light ones.
 namespace MenuColors {
 // `palette` with `ground` behind the items, the palette's text on it and the
 // soft accent under the pointer, for the current appearance.

@@ -251,6 +251,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_captionEditor = new QPlainTextEdit(captionCase);
     m_captionEditor->setFont(DesignFonts::system(13, DesignFonts::Weight::regular));
     alignToLeadingSide(m_captionEditor);
+    ScrollBars::follow(m_captionEditor->verticalScrollBar()); // a long caption scrolls
     m_captionEditor->setFixedHeight(120);
     m_captionEditor->setFrameShape(QFrame::NoFrame);
     m_captionEditor->setPlainText(PlannerKit::shownText(draft.caption, kShownCaption));

@@ -700,6 +700,18 @@ TEST_F(SheetTest, TheDatePickerWritesTheDateAsThePlanDoesAndReadsInTheLanguagesD
     QApplication::setLayoutDirection(was);
 }
 
+// In the dark a long caption's scroll bar is the palette's thin thumb, and the
+// date field's calendar opens on the palette's ground, made in the light as it was.
+TEST_F(SheetTest, TheDateFieldsCalendarAndTheCaptionsScrollBarFollowTheDark)
+{
+    state().setScheduleLater(true);
+    settle();
+    AppearanceService::shared().setTheme(AppTheme::dark);
+    view()->editor()->captionEditor()->setPlainText(QStringList(30, QStringLiteral("A caption line.")).join(u'\n'));
+    EXPECT_EQ(zktest::darkScrollBarFault(view()->editor()->captionEditor()->verticalScrollBar()).toStdString(), "");
+    EXPECT_EQ(darkCalendarFault(view()->editor()->datePicker()).toStdString(), "");
+}
+
 // In Arabic the date field shows its whole text, the day at its right clear of
 // the edge, also when the text is wider than those of the range's two ends: an
 // hour of two digits just after midnight, the earliest time taken being now.

@@ -29,6 +29,7 @@
 #include "workspace/WorkspaceRootView.h"
 #include "workspace/WorkspaceSplitView.h"
 
+#include <QContextMenuEvent>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDateTimeEdit>
@@ -967,6 +968,11 @@ TEST_F(PlannerTest, EditorDateReadsInTheLanguageInUseAndTheCaptionSitsInARounded
     EXPECT_EQ(editorArea.height(), 120);
     // The caption starts at the right, as every other field does.
     expectCaptionOnTheLeadingSide(view->captionEditor(), Qt::RightToLeft);
+    // In the dark, a long caption's scroll bar and the date's calendar take the palette.
+    AppearanceService::shared().setTheme(AppTheme::dark);
+    view->captionEditor()->setPlainText(QStringList(30, QStringLiteral("A caption line.")).join(u'\n'));
+    EXPECT_EQ(zktest::darkScrollBarFault(view->captionEditor()->verticalScrollBar()).toStdString(), "");
+    EXPECT_EQ(darkCalendarFault(view->datePicker()).toStdString(), "");
     model().setLanguage(AppLanguage::en);
 }
 
@@ -2201,6 +2207,17 @@ TEST_F(PlannerTest, MenusTakeThePaletteDrawTheirDividerMarkDeletingAndOpenToward
     const QImage shot = zktest::drawnPixels(own.get());
     EXPECT_TRUE(onSurface(zktest::commonest(shot), Appearance::dark)) << "a text field's menu";
     own->close();
+    // Its own menu from the keyboard, right to left, reaches leftward from the caret too.
+    field.setLayoutDirection(Qt::RightToLeft);
+    field.setGeometry(300, 300, 300, 30);
+    field.show();
+    const QPoint caret = field.mapToGlobal(field.rect().center());
+    QContextMenuEvent fromKeys(QContextMenuEvent::Keyboard, field.rect().center(), caret);
+    QApplication::sendEvent(&field, &fromKeys);
+    QMenu *fieldMenu = nullptr;
+    ASSERT_TRUE(zktest::spinUntil([&] { return (fieldMenu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); }));
+    EXPECT_EQ(fieldMenu->geometry().right() + 1, caret.x()) << "ends at the caret";
+    fieldMenu->close();
     model().setLanguage(AppLanguage::en);
     QApplication::setLayoutDirection(was);
 }
