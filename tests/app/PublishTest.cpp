@@ -470,6 +470,9 @@ TEST_F(Publish, AnOutcomeNotKnownStaysTheSamePostUntilTheServiceSaysWhatBecameOf
     ComposerSubmission changed = again;
     changed.media[0].fileName = QStringLiteral("another.jpg");
     EXPECT_EQ(m->pendingKeyFor(changed), std::nullopt) << "another file is another post";
+    changed = again;
+    changed.media[0].thumbnail = MediaThumbnail{1, 1, QByteArray(4, '\x7f')};
+    EXPECT_EQ(m->pendingKeyFor(changed), std::nullopt) << "another picture under the same name and size too";
     again.saveAsDraft = true;
     EXPECT_EQ(m->pendingKeyFor(again), std::nullopt) << "a draft of it is a request of its own";
 
