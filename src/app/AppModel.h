@@ -734,6 +734,8 @@ private:
         ~CancelledWithModel() { cancel(); }
     };
     std::shared_ptr<PublishRun> m_publishRun;
+    // Runs started so far: a look-up answered after one started may be out of date.
+    quint64 m_publishRunsStarted = 0;
     CancelledWithModel m_publishCancel;
 
     bool m_usesWebWorkspace = true;
