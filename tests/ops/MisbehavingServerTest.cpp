@@ -276,6 +276,16 @@ TEST_F(Misbehaving, ACreationWhoseNetworkWentUnderItIsALostAnswerNotARefusal)
     EXPECT_EQ(ops().publications.size(), 1);
 }
 
+// The same after an interim answer: the creation reached the service before
+// the second pass, which reads past it, found the network gone.
+TEST_F(Misbehaving, ACreationAskedAgainAfterAnInterimAnswerOverANetworkGoneIsALostAnswer)
+{
+    front->add({Switch::Kind::earlyHintsThenGone, "POST", QStringLiteral("/api/instagram/publications"), 0, 1});
+    EXPECT_EQ(end(api->createInstagramPublication(postWithMedia(), QStringLiteral("key-hinted"))).network,
+              NetworkError::Code::connectionLost);
+    EXPECT_EQ(ops().publications.size(), 1);
+}
+
 TEST_F(Misbehaving, AnEndlessAnswerIsCutAtItsKindsLimitInBoundedMemory)
 {
     front->add({Switch::Kind::endlessBody, "GET", QStringLiteral("/api/v1/me"), 0, -1});
