@@ -435,6 +435,25 @@ TEST_F(SheetTest, ThePostIsKeptUntilItIsOutOrPutAwayAndAnUnknownOutcomeBecomesTh
     EXPECT_EQ(kept.load(owner), std::nullopt) << "put away by the user";
 }
 
+// The post kept through a kill comes back once its account is known, though
+// the plan does not load (off line): a composer opened before it would write
+// over it, and closing that one would lose it.
+TEST_F(SheetTest, TheKeptPostComesBackBeforeThePlanHasLoaded)
+{
+    model().setComposerPresented(false);
+    settle();
+    const KeptComposerPost post{PublishFormat::reel, QStringLiteral("Kept words"), QStringLiteral("#cat"),
+                                QStringLiteral("K1"), QStringLiteral("K2"), std::nullopt};
+    model().keptComposer().save(QStringLiteral("kitty@example.com"), post);
+    flows.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+    flows.service.failures["planDrafts"] =
+        std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::cannotConnectToHost));
+    finish(model().finishSignIn());
+    settle();
+    ASSERT_NE(view(), nullptr);
+    EXPECT_EQ(state().keptPost(), post);
+}
+
 TEST_F(SheetTest, FilesDraggedOverTheSheetLightTheDropZone)
 {
     QMimeData files;
