@@ -415,6 +415,18 @@ TEST_F(SheetTest, ThePostIsKeptUntilItIsOutOrPutAwayAndAnUnknownOutcomeBecomesTh
     EXPECT_NE(page->backButton(), nullptr);
     EXPECT_EQ(page->anotherButton(), nullptr);
     EXPECT_EQ(kept.load(owner)->caption, QStringLiteral("From the editor, and more")) << "not known to be out";
+    // Done, and the same post again from a new composer: it goes under the first key.
+    const QString firstKey = state().idempotencyKey();
+    click(page->doneButton());
+    model().openComposer(std::nullopt);
+    settle();
+    state().setCaption(QStringLiteral("From the editor, and more"));
+    state().setHashtags(QStringLiteral("#cat"));
+    state().setMedia({picture()});
+    ASSERT_NE(state().idempotencyKey(), firstKey);
+    finish(ComposerActions::confirm(model(), state()));
+    settle();
+    EXPECT_EQ(state().idempotencyKey(), firstKey);
 
     ZephylWire::Publication made;
     made.id = QStringLiteral("pub-1");
