@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (unique(kept->drafts) && unique(kept->base) && unique(held)) {
                 for (const auto &draft : kept->drafts) {
                     const auto same = [&](const auto &d) { return PlanMerge::sameDraft(d, draft); };
-                    if (std::none_of(merged.cbegin(), merged.cend(), same) &&
+                    if (std::none_of(merged.drafts.cbegin(), merged.drafts.cend(), same) &&
                         std::none_of(kept->base.cbegin(), kept->base.cend(), same))
                         std::abort();
                 }

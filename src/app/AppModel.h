@@ -6,6 +6,7 @@
 #include "app/ComposerSubmission.h"
 #include "app/DraftEditStore.h"
 #include "app/PublishRecords.h"
+#include "app/PlanMerge.h"
 #include "app/UnsavedPlanStore.h"
 #include "app/UnsentTextStore.h"
 #include "base/CancelToken.h"
@@ -608,32 +609,24 @@ private:
     std::vector<std::function<void()>> m_planSaveWaiters;
     void releasePlanSaveWaiters();
     quint64 m_planEdits = 0;
-    // The service's list the plan in memory was edited from.
+    // The service's list as last read or written: what the plan in memory was edited from.
     QList<ZephylWire::PlanDraft> m_planBase;
     // The service's list was read for this account in this run.
     bool m_planRead = false;
     bool m_planUnavailable = false;
     void setPlanUnavailable(bool value);
-    // The base is what the service held at the last exchange, and nothing has
-    // failed since. Until it is (a start, a failed call, an offline spell), a
-    // whole-list save reads the service's list first and meets it draft by
-    // draft, so what was written there meanwhile (on another device) and a plan
-    // kept from before are never written over.
-    bool m_planBaseCurrent = false;
     // The last list sent that the service did not confirm: it may hold it.
     // Kept with the plan's record, so a restart knows it too.
     std::optional<QList<ZephylWire::PlanDraft>> m_planSent;
     // The plan in memory as the record keeps it.
     UnsavedPlanStore::Kept keptPlan() const;
     // The plan once the service's current list is met: the local drafts, edited
-    // from their base (and maybe sent since), merged into `server` draft by draft.
-    QList<ZephylWire::PlanDraft> metPlan(const UnsavedPlanStore::Kept &local,
-                                         const QList<ZephylWire::PlanDraft> &server) const;
+    // from their base (and maybe sent since), merged into `server` field by field.
+    PlanMerge::Merged metPlan(const UnsavedPlanStore::Kept &local, const QList<ZephylWire::PlanDraft> &server) const;
+    // Drafts changed on both sides, where the change here replaced the other device's.
+    void sayPlanConflicts(const QList<ZephylWire::PlanDraft> &conflicted);
     // The service's list just read becomes the base.
     void takePlanBase(const QList<ZephylWire::PlanDraft> &server);
-    // A call to the service failed (offline, or the service in trouble): its
-    // list may change unseen until a whole-list save has read it again.
-    void planOutOfTouch();
     // The service holds the plan as it is here: nothing is kept or sent again.
     void planTaken();
     // The service refused the unsaved plan for what it holds: not sent again by itself.

@@ -6,6 +6,7 @@
 #include "app/PlanMerge.h"
 #include "app/ServiceClient.h"
 #include "design/L10n.h"
+#include "design/TextDirection.h"
 #include "services/AsyncSupport.h"
 #include "services/ServiceErrors.h"
 
@@ -123,27 +124,44 @@ void AppModel::setPlanUnavailable(bool value)
 
 UnsavedPlanStore::Kept AppModel::keptPlan() const { return {m_planDrafts, m_planBase, m_planRefused, m_planSent}; }
 
-QList<ZephylWire::PlanDraft> AppModel::metPlan(const UnsavedPlanStore::Kept &local,
-                                               const QList<ZephylWire::PlanDraft> &server) const
+PlanMerge::Merged AppModel::metPlan(const UnsavedPlanStore::Kept &local, const QList<ZephylWire::PlanDraft> &server) const
 {
     // Unchanged there since; or it holds what was last sent, whose answer was
     // lost: what was edited here since goes on top of it.
     if (PlanMerge::sameList(local.base, server) || (local.sent && PlanMerge::sameList(*local.sent, server)))
-        return local.drafts;
+        return {local.drafts, {}};
     return PlanMerge::merge(local.base, local.drafts, server, clock().now().toMSecsSinceEpoch(),
                             local.sent.value_or(QList<ZephylWire::PlanDraft>()));
+}
+
+void AppModel::sayPlanConflicts(const QList<ZephylWire::PlanDraft> &conflicted)
+{
+    if (conflicted.isEmpty())
+        return;
+    // A few names, each short: the notice is read in one glance.
+    constexpr qsizetype kNamed = 3, kLength = 80;
+    QStringList titles;
+    for (const auto &draft : conflicted.first(std::min(conflicted.size(), kNamed))) {
+        QString title = draft.title.isEmpty() ? L10n::t("Untitled draft") : draft.title;
+        if (title.size() > kLength)
+            title = title.left(title.at(kLength - 1).isHighSurrogate() ? kLength - 1 : kLength) + QChar(0x2026);
+        titles << isolatedPiece(title);
+    }
+    if (conflicted.size() > kNamed)
+        titles << QString(QChar(0x2026));
+    setNotice(AppNotice::make(L10n::tf("Also changed on another device: %@. Where both changed the same thing, your "
+                                       "change here was kept and the other device's was replaced.",
+                                       L10n::locale().createSeparatedList(titles)),
+                              AppNotice::Tone::attention));
 }
 
 void AppModel::takePlanBase(const QList<ZephylWire::PlanDraft> &server)
 {
     m_planBase = server;
     m_planSent.reset();
-    m_planBaseCurrent = true;
     m_planRead = true;
     setPlanUnavailable(false);
 }
-
-void AppModel::planOutOfTouch() { m_planBaseCurrent = false; }
 
 void AppModel::planTaken()
 {
@@ -192,24 +210,25 @@ QCoro::Task<> AppModel::savePlan()
     const QString owner = m_accountIdentity;
     while (m_planSaveWanted) {
         m_planSaveWanted = false;
-        if (!m_planBaseCurrent) {
-            // Kept until the service has it, so an end mid-way loses nothing.
-            m_unsavedPlan.save(owner, keptPlan());
-            // The service's list may have changed unseen: met first, so the
-            // whole list written holds what was written there too.
-            std::optional<QList<ZephylWire::PlanDraft>> server;
-            try {
-                server = co_await m_api->planDrafts();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            if (!guard.alive())
-                co_return;
-            if (error)
-                break;
-            setPlanDrafts(metPlan(keptPlan(), *server));
-            takePlanBase(*server);
+        // Kept until the service has it, so an end mid-way loses nothing.
+        m_unsavedPlan.save(owner, keptPlan());
+        // The service's list may have changed since it was last read (on
+        // another device, or by the page): met first, so the whole list written
+        // holds what was written there too.
+        std::optional<QList<ZephylWire::PlanDraft>> server;
+        try {
+            server = co_await m_api->planDrafts();
+        } catch (...) {
+            error = std::current_exception();
         }
+        if (!guard.alive())
+            co_return;
+        if (error)
+            break;
+        const PlanMerge::Merged met = metPlan(keptPlan(), *server);
+        setPlanDrafts(met.drafts);
+        takePlanBase(*server);
+        sayPlanConflicts(met.conflicted);
         const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
         // Kept as it goes, with what goes: should its answer never come (lost
         // on the way, or the application ended first), the service may hold it.
@@ -232,7 +251,6 @@ QCoro::Task<> AppModel::savePlan()
     if (error) {
         // The edits stay: the service's list would undo them, and those made
         // meanwhile. The next save meets that list first.
-        planOutOfTouch();
         setPlanUnsaved(true);
         if (isSessionFailure(error)) {
             show(error);

@@ -162,7 +162,6 @@ void AppModel::clearAccountData()
     setPlanUnavailable(false);
     m_planBase.clear();
     m_planRead = false;
-    m_planBaseCurrent = false;
     m_planSent.reset();
     m_planRefused = false;
     m_planRetry.reset();
@@ -503,8 +502,6 @@ QCoro::Task<> AppModel::loadThreads()
         serviceAnswered();
     } else if (isSessionFailure(error)) {
         co_await expireSession();
-    } else {
-        planOutOfTouch();
     }
 }
 
@@ -544,17 +541,20 @@ QCoro::Task<> AppModel::loadPlan()
         // from the list they were made from; its own changes since stay.
         const bool wasUnsaved = m_planUnsaved;
         const auto local = wasUnsaved ? std::optional(keptPlan()) : m_unsavedPlan.load(m_accountIdentity);
-        const QList<ZephylWire::PlanDraft> plan = local ? metPlan(*local, *drafts) : *drafts;
+        const PlanMerge::Merged met = local ? metPlan(*local, *drafts) : PlanMerge::Merged{*drafts, {}};
+        const QList<ZephylWire::PlanDraft> &plan = met.drafts;
         takePlanBase(*drafts);
         setPlanDrafts(plan);
+        sayPlanConflicts(met.conflicted);
         if (local && !PlanMerge::sameList(plan, *drafts)) {
             setPlanUnsaved(true);
             m_planRefused = local->refused;
             m_unsavedPlan.save(m_accountIdentity, keptPlan());
             if (!m_planRefused) {
                 // A refused one was said when it was refused; it waits for the
-                // user's next change. One of this run was said when it failed.
-                if (!wasUnsaved)
+                // user's next change. One of this run was said when it failed;
+                // one met with a change there was said just now.
+                if (!wasUnsaved && met.conflicted.isEmpty())
                     setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
                 resendPlan();
             }
@@ -563,7 +563,6 @@ QCoro::Task<> AppModel::loadPlan()
         }
     }
     if (!drafts) {
-        planOutOfTouch();
         if (!m_planRead)
             setPlanUnavailable(true);
         if (!saveBetween && !m_planRead && !m_planUnsaved) {
@@ -614,8 +613,6 @@ QCoro::Task<> AppModel::loadInstagram()
         co_await expireSession();
         if (!guard.alive())
             co_return;
-    } else if (error) {
-        planOutOfTouch();
     }
     rebuildObservations();
 }
@@ -677,7 +674,6 @@ QCoro::Task<> AppModel::loadFeed(bool reset)
         }
     } else {
         setFeedStatus(FeedStatus::unavailable(describe(error)));
-        planOutOfTouch();
         if (isSessionFailure(error)) {
             co_await expireSession();
             if (!guard.alive())

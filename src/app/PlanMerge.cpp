@@ -4,8 +4,11 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <limits>
-#include <utility>
+#include <tuple>
+#include <vector>
 
 namespace PlanMerge {
 
@@ -23,95 +26,238 @@ bool sameList(const QList<ZephylWire::PlanDraft> &a, const QList<ZephylWire::Pla
 
 namespace {
 
-// A draft's place in matching: its id and which of the drafts under that id it
-// is. The service may hold two drafts under one id; each is met with the one at
-// the same place in the other lists, so neither is taken for the other or lost.
-using Key = std::pair<qint64, int>;
+using Draft = ZephylWire::PlanDraft;
 
-// Numbers the drafts of a list under one id 0, 1, 2, ... in list order.
-struct Occurrences {
-    QHash<qint64, int> seen;
-    Key next(qint64 id) { return {id, seen[id]++}; }
+// One thing a draft holds, merged on its own.
+struct Field {
+    std::function<bool(const Draft &, const Draft &)> same;
+    std::function<void(Draft &to, const Draft &from)> take;
 };
 
-QHash<Key, const ZephylWire::PlanDraft *> byKey(const QList<ZephylWire::PlanDraft> &list)
+template <auto Member>
+Field member()
 {
-    QHash<Key, const ZephylWire::PlanDraft *> out;
-    Occurrences occurrences;
-    for (const auto &draft : list)
-        out.insert(occurrences.next(draft.id), &draft);
+    return {[](const Draft &a, const Draft &b) { return a.*Member == b.*Member; },
+            [](Draft &to, const Draft &from) { to.*Member = from.*Member; }};
+}
+
+// Every field the application writes, then each member other clients wrote
+// on any of these drafts, a field of its own (its absence a value too). A
+// member drafts gain gets its line in `known`.
+std::vector<Field> fieldsOf(std::initializer_list<const Draft *> drafts)
+{
+    static const std::vector<Field> known = {
+        member<&Draft::title>(),
+        member<&Draft::caption>(),
+        member<&Draft::hashtags>(),
+        member<&Draft::format>(),
+        member<&Draft::scheduledAt>(),
+        member<&Draft::gridSlot>(),
+        member<&Draft::hiddenFromGrid>(),
+        // The media, its poster and the preview the service made of them go together:
+        // a poster from one side and a video from the other would not belong.
+        {[](const Draft &a, const Draft &b) { return a.mediaId == b.mediaId && a.posterMediaId == b.posterMediaId; },
+         [](Draft &to, const Draft &from) {
+             to.mediaId = from.mediaId;
+             to.posterMediaId = from.posterMediaId;
+             to.preview = from.preview;
+         }},
+    };
+    std::vector<Field> all = known;
+    QSet<QString> others;
+    for (const Draft *draft : drafts)
+        if (draft)
+            for (auto it = draft->others.constBegin(); it != draft->others.constEnd(); ++it)
+                others.insert(it.key());
+    for (const QString &key : std::as_const(others)) {
+        all.push_back({[key](const Draft &a, const Draft &b) { return a.others.value(key) == b.others.value(key); },
+                       [key](Draft &to, const Draft &from) {
+                           if (from.others.contains(key))
+                               to.others.insert(key, from.others.value(key));
+                           else
+                               to.others.remove(key);
+                       }});
+    }
+    return all;
+}
+
+// How alike two drafts under one id are: the fields they share, then how much
+// of their texts they share at either end (an edited title keeps most of itself).
+std::pair<int, qsizetype> likeness(const Draft &a, const Draft &b)
+{
+    int same = 0;
+    for (const Field &field : fieldsOf({&a, &b}))
+        same += field.same(a, b);
+    const auto ends = [](const QString &x, const QString &y) {
+        const qsizetype most = std::min(x.size(), y.size());
+        qsizetype head = 0;
+        while (head < most && x[head] == y[head])
+            ++head;
+        qsizetype tail = 0;
+        while (tail < most - head && x[x.size() - 1 - tail] == y[y.size() - 1 - tail])
+            ++tail;
+        return head + tail;
+    };
+    return {same, ends(a.title, b.title) + ends(a.caption, b.caption) + ends(a.hashtags, b.hashtags)};
+}
+
+// One draft as each list holds it: the base's, the one last sent, ours, the
+// service's; any of them may be missing.
+struct Lineage {
+    const Draft *base = nullptr;
+    const Draft *sent = nullptr;
+    const Draft *ours = nullptr;
+    const Draft *theirs = nullptr;
+
+    std::pair<int, qsizetype> likeness(const Draft &d) const
+    {
+        std::pair<int, qsizetype> best{-1, -1};
+        for (const Draft *known : {base, sent, ours, theirs})
+            if (known)
+                best = std::max(best, PlanMerge::likeness(*known, d));
+        return best;
+    }
+    // Known to the service before our edits: the base's, or one sent from here.
+    const Draft *was() const { return base ? base : sent; }
+    bool changedThere(const Field &field) const
+    {
+        return !(base && field.same(*theirs, *base)) && !(sent && field.same(*theirs, *sent));
+    }
+};
+
+// Meets each of `drafts` (one list's drafts under one id, in list order) with
+// the lineage under that id it is most like, each lineage taking one; the
+// nearer place decides between equals. Those left start lineages of their own.
+void meet(QList<Lineage> &lineages, const QList<const Draft *> &drafts, const Draft *Lineage::*slot)
+{
+    struct Pair {
+        std::pair<int, qsizetype> likeness;
+        qsizetype distance;
+        qsizetype lineage;
+        qsizetype draft;
+    };
+    std::vector<Pair> pairs;
+    for (qsizetype l = 0; l < lineages.size(); ++l)
+        for (qsizetype d = 0; d < drafts.size(); ++d)
+            pairs.push_back({lineages[l].likeness(*drafts[d]), std::abs(l - d), l, d});
+    std::sort(pairs.begin(), pairs.end(), [](const Pair &a, const Pair &b) {
+        return std::tie(b.likeness, a.distance, a.lineage, a.draft) < std::tie(a.likeness, b.distance, b.lineage, b.draft);
+    });
+    std::vector<bool> placed(size_t(drafts.size()), false);
+    for (const Pair &pair : pairs) {
+        Lineage &lineage = lineages[pair.lineage];
+        if (lineage.*slot || placed[size_t(pair.draft)])
+            continue;
+        lineage.*slot = drafts[pair.draft];
+        placed[size_t(pair.draft)] = true;
+    }
+    for (qsizetype d = 0; d < drafts.size(); ++d) {
+        if (!placed[size_t(d)]) {
+            Lineage lineage;
+            lineage.*slot = drafts[d];
+            lineages.append(lineage);
+        }
+    }
+}
+
+QHash<qint64, QList<const Draft *>> twins(const QList<Draft> &list)
+{
+    QHash<qint64, QList<const Draft *>> out;
+    for (const Draft &draft : list)
+        out[draft.id].append(&draft);
     return out;
 }
 
 } // namespace
 
-QList<ZephylWire::PlanDraft> merge(const QList<ZephylWire::PlanDraft> &base, const QList<ZephylWire::PlanDraft> &ours,
-                                   const QList<ZephylWire::PlanDraft> &theirs, qint64 now,
-                                   const QList<ZephylWire::PlanDraft> &sent)
+Draft edited(const Draft &shown, const Draft &edit, const Draft &now)
 {
-    const auto baseByKey = byKey(base);
-    const auto oursByKey = byKey(ours);
-    const auto sentByKey = byKey(sent);
+    Draft draft = now;
+    for (const Field &field : fieldsOf({&shown, &edit, &now}))
+        if (!field.same(edit, shown))
+            field.take(draft, edit);
+    return draft;
+}
+
+Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Draft> &theirs, qint64 now,
+             const QList<Draft> &sent)
+{
+    const auto baseTwins = twins(base);
+    const auto ourTwins = twins(ours);
+    const auto sentTwins = twins(sent);
+    const auto theirTwins = twins(theirs);
+    QHash<qint64, QList<Lineage>> lineages;
+    for (const auto *list : {&baseTwins, &ourTwins, &sentTwins, &theirTwins})
+        for (auto it = list->cbegin(); it != list->cend(); ++it)
+            lineages[it.key()];
+    for (auto it = lineages.begin(); it != lineages.end(); ++it) {
+        for (const Draft *b : baseTwins.value(it.key())) {
+            Lineage lineage;
+            lineage.base = b;
+            it->append(lineage);
+        }
+        meet(*it, ourTwins.value(it.key()), &Lineage::ours);
+        meet(*it, sentTwins.value(it.key()), &Lineage::sent);
+        meet(*it, theirTwins.value(it.key()), &Lineage::theirs);
+    }
+    QHash<const Draft *, const Lineage *> ofDraft;
+    for (const QList<Lineage> &underId : std::as_const(lineages))
+        for (const Lineage &lineage : underId)
+            for (const Draft *d : {lineage.ours, lineage.theirs})
+                if (d)
+                    ofDraft.insert(d, &lineage);
 
     qint64 top = 0;
-    for (const auto *list : {&base, &ours, &theirs})
+    for (const auto *list : {&base, &ours, &theirs, &sent})
         for (const auto &d : *list)
             top = std::max(top, d.id);
     qint64 next = top < std::numeric_limits<qint64>::max() ? std::max(top + 1, now) : now;
-    QList<ZephylWire::PlanDraft> copies;
-    const auto keepOursAsNew = [&](const ZephylWire::PlanDraft &d) {
-        ZephylWire::PlanDraft copy = d;
-        copy.id = next++;
-        // Where it stands in the grid is the service's draft's place.
-        copy.gridSlot.reset();
-        copies.append(copy);
-    };
+    QList<Draft> copies;
 
-    QList<ZephylWire::PlanDraft> out;
-    QSet<Key> placed;
-    Occurrences theirPlaces;
-    for (const auto &their : theirs) {
-        const Key key = theirPlaces.next(their.id);
-        placed.insert(key);
-        const ZephylWire::PlanDraft *sentOne = sentByKey.value(key);
-        const ZephylWire::PlanDraft *was =
-            sentOne && sameDraft(their, *sentOne) ? sentOne : baseByKey.value(key);
-        const ZephylWire::PlanDraft *our = oursByKey.value(key);
-        if (was) {
-            const bool theyChanged = !sameDraft(their, *was);
-            if (!our) {
-                // Deleted here: gone unless the service changed it meanwhile.
-                if (theyChanged)
-                    out.append(their);
-                continue;
+    Merged merged;
+    for (const Draft &their : theirs) {
+        const Lineage &lineage = *ofDraft.value(&their);
+        const Draft *was = lineage.was();
+        const Draft *our = lineage.ours;
+        if (!was) {
+            // Added on the service; one added here under the same id stays beside it.
+            merged.drafts.append(their);
+            if (our && !sameDraft(*our, their)) {
+                Draft copy = *our;
+                copy.id = next++;
+                copy.gridSlot.reset(); // where it stands in the grid is the service's draft's place
+                copies.append(copy);
             }
-            const bool weChanged = !sameDraft(*our, *was);
-            if (weChanged && !theyChanged) {
-                out.append(*our);
-            } else {
-                out.append(their);
-                if (weChanged && !sameDraft(*our, their))
-                    keepOursAsNew(*our);
-            }
-        } else {
-            // Added on the service; added under the same id here too, differently, is kept as well.
-            out.append(their);
-            if (our && !sameDraft(*our, their))
-                keepOursAsNew(*our);
-        }
-    }
-    Occurrences ourPlaces;
-    for (const auto &our : ours) {
-        const Key key = ourPlaces.next(our.id);
-        if (placed.contains(key))
             continue;
-        const ZephylWire::PlanDraft *was = baseByKey.value(key);
-        // Not on the service any more: deleted there, unless we changed it (or added it).
-        if (!was || !sameDraft(our, *was))
-            out.append(our);
+        }
+        const std::vector<Field> fields = fieldsOf({lineage.base, lineage.sent, our, &their});
+        if (!our) {
+            // Deleted here: gone unless the service changed it meanwhile.
+            if (std::any_of(fields.cbegin(), fields.cend(), [&](const Field &field) { return lineage.changedThere(field); }))
+                merged.drafts.append(their);
+            continue;
+        }
+        Draft draft = their;
+        bool conflict = false;
+        for (const Field &field : fields) {
+            const bool theyChanged = lineage.changedThere(field);
+            if (theyChanged && field.same(*our, *was))
+                continue; // theirs alone
+            field.take(draft, *our);
+            conflict = conflict || (theyChanged && !field.same(*our, their));
+        }
+        merged.drafts.append(draft);
+        if (conflict)
+            merged.conflicted.append(draft);
     }
-    out.append(copies);
-    return out;
+    for (const Draft &our : ours) {
+        const Lineage &lineage = *ofDraft.value(&our);
+        // Not on the service any more: deleted there, unless we changed it (or added it).
+        if (!lineage.theirs && (!lineage.base || !sameDraft(our, *lineage.base)))
+            merged.drafts.append(our);
+    }
+    merged.drafts.append(copies);
+    return merged;
 }
 
 } // namespace PlanMerge

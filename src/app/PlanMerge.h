@@ -5,28 +5,49 @@
 #include <QList>
 
 // Brings a plan edited here together with what the service holds now, given
-// the list both began from (the base). Drafts are matched by id (and, where
-// the service holds several under one id, by their order among those):
-// - changed or deleted only here: our change;
-// - added here: added;
-// - added, changed or deleted only on the service: as the service has it;
-// - changed on both sides (or added on both under one id) differently: the
-//   service's version stays and ours is added as a new draft, so nothing either
-//   side wrote is lost; changed here and deleted there: ours stays.
-// The service's order is kept; drafts added here follow in our order.
+// the list both began from (the base), field by field. Drafts are matched by id
+// and, where several share one id, by content: each is met with the one under
+// that id that it has most fields in common with (then the nearer place), so a
+// twin removed on one side does not shift the others onto the wrong draft.
+// For a draft the base knows:
+// - each field changed on one side only takes that side's value (each member
+//   other clients wrote, which this application never edits, is a field too);
+// - a field changed on both sides to different values is a conflict: the value
+//   written here wins (it is the one the user just made and sees), and the
+//   draft is named among `conflicted` so the user hears the other device's
+//   value was replaced; one draft stays, never a second copy;
+// - deleted here: gone unless the service changed it meanwhile; deleted on the
+//   service: gone unless it was changed here.
+// Added on one side: added. Added on both under one id with no base (two
+// drafts that share an id by chance, or a record of an older version that kept
+// no base): both stay, ours under a new id, for neither can be told to be the
+// other. The service's order is kept; drafts only here follow in our order.
 namespace PlanMerge {
 
 // Equal in what a user writes (the preview address the service adds is not).
 bool sameDraft(const ZephylWire::PlanDraft &a, const ZephylWire::PlanDraft &b);
 bool sameList(const QList<ZephylWire::PlanDraft> &a, const QList<ZephylWire::PlanDraft> &b);
 
+// A draft as an editor changed it from `shown`, laid over `now`, the plan's
+// draft since (a load or a merge may have changed it while the editor was
+// open): what was changed in the editor is its, every other field as `now`.
+ZephylWire::PlanDraft edited(const ZephylWire::PlanDraft &shown, const ZephylWire::PlanDraft &edit,
+                             const ZephylWire::PlanDraft &now);
+
+struct Merged {
+    QList<ZephylWire::PlanDraft> drafts;
+    // The merged drafts (as in `drafts`) where a field was changed differently
+    // on both sides, in list order.
+    QList<ZephylWire::PlanDraft> conflicted;
+};
+
 // `now` is the current time in milliseconds: a new draft's id is above every id
-// of the three lists and not below it, as a new draft's id always is.
-// `sent` is a list sent to the service whose answer never came: a draft the
-// service holds as it was sent stands there as sent since, so what was edited
-// here after it is a change of ours alone, not one of both sides.
-QList<ZephylWire::PlanDraft> merge(const QList<ZephylWire::PlanDraft> &base, const QList<ZephylWire::PlanDraft> &ours,
-                                   const QList<ZephylWire::PlanDraft> &theirs, qint64 now,
-                                   const QList<ZephylWire::PlanDraft> &sent = {});
+// of the lists and not below it, as a new draft's id always is.
+// `sent` is a list sent to the service whose answer never came: the service
+// may hold it. A field the service holds as it was sent is one written from
+// here, not a change made there, so what was edited here after it is a change
+// of ours alone.
+Merged merge(const QList<ZephylWire::PlanDraft> &base, const QList<ZephylWire::PlanDraft> &ours,
+             const QList<ZephylWire::PlanDraft> &theirs, qint64 now, const QList<ZephylWire::PlanDraft> &sent = {});
 
 } // namespace PlanMerge

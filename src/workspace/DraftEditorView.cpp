@@ -2,6 +2,7 @@
 
 #include "app/AppModel.h"
 #include "app/DraftPlace.h"
+#include "app/PlanMerge.h"
 #include "app/ServiceClient.h"
 #include "base/RecordStore.h"
 #include "design/AppearanceService.h"
@@ -620,9 +621,10 @@ void DraftEditorView::runSave(ZephylWire::PlanDraft copy)
     // the service never got, it is no longer in the plan and goes back to its place.
     qsizetype at = m_deletedAt ? -1 : DraftPlace::find(drafts, m_shown, m_place);
     if (at >= 0) {
-        // Nothing here edits what other clients wrote on it: the plan's latest stays.
+        // Only what was changed here: the plan may hold another device's change since the sheet opened.
+        drafts[at] = PlanMerge::edited(m_shown, copy, drafts[at]);
+        // Nothing here edits what other clients wrote on it: shown from now on as the plan holds it.
         copy.others = drafts[at].others;
-        drafts[at] = copy;
     } else {
         at = m_deletedAt ? std::min(*m_deletedAt, drafts.size()) : drafts.size();
         drafts.insert(at, copy);

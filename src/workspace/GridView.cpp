@@ -393,7 +393,11 @@ QWidget *GridView::build()
     if (model.feedStatus().kind == FeedStatus::Kind::loading)
         headerRow->addWidget(new Spinner(header), 0, Qt::AlignBottom);
     auto *refresh = new StyledButton(L10n::t("Refresh"), QuietButtonStyle(true), header);
-    connect(refresh, &QPushButton::clicked, &model, [&model] { model.loadFeed(true); });
+    // The drafts above the posts are read again too: another device may have changed them.
+    connect(refresh, &QPushButton::clicked, &model, [&model] {
+        model.loadPlan();
+        model.loadFeed(true);
+    });
     headerRow->addWidget(refresh, 0, Qt::AlignBottom);
     column->addWidget(header);
 

@@ -172,7 +172,9 @@ public:
     QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts) override
     {
         savedPlans << drafts;
-        return done("savePlanDrafts");
+        co_await done("savePlanDrafts");
+        // Taken: the service holds it now, and a read gives it back.
+        results.insert(QStringLiteral("planDrafts"), drafts);
     }
 
 private:

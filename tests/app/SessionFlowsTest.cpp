@@ -272,9 +272,10 @@ TEST(WebAccount, AnotherAccountFindsNothingOfThePreviousOneInMemory)
     ASSERT_EQ(m.catChat().size(), 2);
 
     // A's plan save is on its way, with another change queued behind it, when B arrives.
-    f.service.held << QStringLiteral("savePlanDrafts") << QStringLiteral("planDrafts")
-                   << QStringLiteral("assistantThreadStore");
+    f.service.held << QStringLiteral("savePlanDrafts");
     auto saving = m.savePlan();
+    ASSERT_TRUE(zktest::spinUntil([&] { return f.service.waiting("savePlanDrafts") == 1; }));
+    f.service.held << QStringLiteral("planDrafts") << QStringLiteral("assistantThreadStore");
     m.setPlanDrafts({draft(1), draft(2), draft(3)});
     auto queuedSave = m.savePlan();
     m.webAccountChanged(AppModel::WebAccount{QStringLiteral("b@example.com"), QStringLiteral("B")});

@@ -25,9 +25,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QJsonDocument>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QHostAddress>
@@ -318,6 +320,73 @@ private:
     quint16 m_target;
 };
 
+// The whole screen, when ZK_JOURNEY_SHOTS names a folder for it.
+void shot(const QString &name)
+{
+    if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))
+        zktest::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                   qEnvironmentVariable("ZK_JOURNEY_SHOTS") + u'/' + name + ".png"});
+}
+
+// A plan draft as the service stores it.
+QJsonObject draft(qint64 id, const QString &title, const QString &caption = QString())
+{
+    return QJsonObject{{"id", id},         {"title", title},   {"caption", caption},
+                       {"hashtags", ""}, {"format", "post"}, {"scheduledAt", ""}};
+}
+
+// Another device of the same account, straight to the service with a session
+// of its own: it reads the whole plan, changes it and writes it back, as every
+// client of the service does.
+class OtherDevice {
+public:
+    OtherDevice(Standin::Server &server, const QString &email) : m_origin(server.origin())
+    {
+        Standin::State &state = server.state();
+        m_token = state.newToken(QStringLiteral("svc-access"));
+        state.accessTokens.insert(m_token, state.accounts.value(email).userId);
+    }
+    QByteArray authorization() const { return "Bearer " + m_token.toUtf8(); }
+    // The plan read, the caption of each draft of that title changed (and a
+    // draft added), the plan written back whole.
+    testing::AssertionResult edit(const QString &title, const QString &caption, const QJsonObject &added = {})
+    {
+        const auto read = call("GET", {});
+        if (!read)
+            return testing::AssertionFailure() << "the other device could not read the plan";
+        QJsonArray drafts;
+        for (const QJsonValue &value : read->value(QStringLiteral("drafts")).toArray()) {
+            QJsonObject draft = value.toObject();
+            if (draft.value(QStringLiteral("title")).toString() == title)
+                draft.insert(QStringLiteral("caption"), caption);
+            drafts.append(draft);
+        }
+        if (!added.isEmpty())
+            drafts.append(added);
+        if (!call("PUT", QJsonObject{{"drafts", drafts}}))
+            return testing::AssertionFailure() << "the other device could not write the plan";
+        return testing::AssertionSuccess();
+    }
+
+private:
+    std::optional<QJsonObject> call(const QByteArray &method, const QJsonObject &body)
+    {
+        QNetworkRequest request(QUrl(m_origin + QStringLiteral("/api/plan/drafts")));
+        request.setRawHeader("Authorization", authorization());
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+        std::unique_ptr<QNetworkReply> reply(
+            m_network.sendCustomRequest(request, method, body.isEmpty() ? QByteArray() : QJsonDocument(body).toJson()));
+        if (!zktest::spinUntil([&] { return reply->isFinished(); }) ||
+            reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+            return std::nullopt;
+        return QJsonDocument::fromJson(reply->readAll()).object();
+    }
+
+    QNetworkAccessManager m_network;
+    QString m_origin;
+    QString m_token;
+};
+
 } // namespace
 
 TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
@@ -439,9 +508,9 @@ TEST(JourneyKill, KilledAtRandomMomentsWhileTypingNothingTakenIsLost)
             ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
             const QString path = QStringLiteral("/api/plan/drafts");
             if (service == holds)
-                server.addFault({Standin::Fault::Kind::hang, path, 500, std::nullopt, 0, 1});
+                server.addFault({Standin::Fault::Kind::hang, path, 500, std::nullopt, 0, 1, QString(), "PUT"});
             else if (service == storesThenCuts)
-                server.addFault({Standin::Fault::Kind::drop, path, 500, std::nullopt, 0, 1});
+                server.addFault({Standin::Fault::Kind::drop, path, 500, std::nullopt, 0, 1, QString(), "PUT"});
             const auto puts = [&] {
                 int n = 0;
                 for (const Standin::Seen &seen : server.seen(path))
@@ -546,7 +615,7 @@ TEST(JourneyKill, AnOfflineStartShowsAndKeepsWhatTheSignedInAccountTypedAndPlann
         type(title);
         ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
         if (online) // the service holds the save until the application is gone
-            server.addFault({Standin::Fault::Kind::hang, path, 500, std::nullopt, 0, 1});
+            server.addFault({Standin::Fault::Kind::hang, path, 500, std::nullopt, 0, 1, QString(), "PUT"});
         key(QStringLiteral("space"));
     };
     const auto ask = [&](Application &app, const QString &text, qsizetype total) {
@@ -635,19 +704,10 @@ TEST(JourneyKill, OfflineInTheSameRunTheServicesChangesMeanwhileStayBesideTheDra
     ASSERT_NE(port, 0) << "the relay cannot listen";
     const QString info = zktest::writeServiceInfo(QStringLiteral("http://127.0.0.1:%1").arg(port));
     ASSERT_TRUE(zktest::chooseNativeWorkspace());
-    const auto shot = [](const QString &name) {
-        if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))
-            zktest::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
-                                                       qEnvironmentVariable("ZK_JOURNEY_SHOTS") + u'/' + name + ".png"});
-    };
 
     // The service's plan: six drafts; another device works on it directly.
     Standin::Operations &operations = Standin::operations(server);
     const QString userId = server.state().accounts.value(ginger).userId;
-    const auto draft = [](qint64 id, const QString &title, const QString &caption = QString()) {
-        return QJsonObject{{"id", id},         {"title", title},   {"caption", caption},
-                           {"hashtags", ""}, {"format", "post"}, {"scheduledAt", ""}};
-    };
     QStringList plan = {QStringLiteral("Draft one"),  QStringLiteral("Draft two"),  QStringLiteral("Draft three"),
                         QStringLiteral("Draft four"), QStringLiteral("Draft five"), QStringLiteral("Draft six")};
     QJsonArray seeded;
@@ -836,10 +896,6 @@ TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnce
     const QString smokey = QStringLiteral("smokey@example.com");
     server.addAccount(smokey, QStringLiteral("paws-paws-paws"), QStringLiteral("Smokey"));
     const QString userId = server.state().accounts.value(smokey).userId;
-    const auto draft = [](qint64 id, const char *title, const char *caption) {
-        return QJsonObject{{"id", id},         {"title", title},   {"caption", caption},
-                           {"hashtags", ""}, {"format", "post"}, {"scheduledAt", ""}};
-    };
     Standin::operations(server).drafts.insert(userId, QJsonArray{draft(1, "Draft one", "Caption one"),
                                                                  draft(2, "Draft two", "Caption two")});
     ASSERT_NE(server.start(0), 0) << "the stand-in cannot listen";
@@ -868,11 +924,6 @@ TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnce
         const QList<Standin::Seen> seen = server.seen(path);
         return int(std::count_if(seen.cbegin(), seen.cend(), [](const Standin::Seen &s) { return s.method == "PUT"; }));
     };
-    const auto shot = [](const QString &name) {
-        if (qEnvironmentVariableIsSet("ZK_JOURNEY_SHOTS"))
-            zktest::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
-                                                       qEnvironmentVariable("ZK_JOURNEY_SHOTS") + u'/' + name + ".png"});
-    };
     {
         SCOPED_TRACE("signed in: a caption saved, its answer lost; offline, edited again and saved; killed");
         Application app(info);
@@ -882,7 +933,7 @@ TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnce
         ASSERT_TRUE(addToCaption(app, 0, 2, QStringLiteral(", once")));
         ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
         // The service stores the list, then its answer is cut off; the connection goes with it.
-        server.addFault({Standin::Fault::Kind::drop, path, 500, std::nullopt, 0, 1});
+        server.addFault({Standin::Fault::Kind::drop, path, 500, std::nullopt, 0, 1, QString(), "PUT"});
         qsizetype mark = app.trace.size();
         key(QStringLiteral("space"));
         ASSERT_TRUE(zktest::spinUntil([&] { return puts() == 1; })) << app.trace.toStdString();
@@ -1070,3 +1121,98 @@ TEST(JourneyKill, APublicationWhoseAnswerIsLostIsNotKnownAndTheSamePostAgainIsAn
     EXPECT_EQ(ops.publications.size(), 1) << "published once";
 }
 
+
+// Signed in and on line, the plan shown; another device adds a draft and
+// changes a caption while this one sits idle; a new draft saved here, the
+// grid's Refresh, a tile opened and saved without a change: every write here
+// reads the service's plan just before it, and nothing the other device wrote
+// is lost.
+TEST(JourneyKill, WhatAnotherDeviceWritesWhileThisOneIsIdleStaysThroughEveryWrite)
+{
+    Standin::Server server;
+    const QString misty = QStringLiteral("misty@example.com");
+    server.addAccount(misty, QStringLiteral("purr-purr-purr"), QStringLiteral("Misty"));
+    const QString userId = server.state().accounts.value(misty).userId;
+    Standin::operations(server).drafts.insert(userId, QJsonArray{draft(1, "Draft one", "Caption one"),
+                                                                 draft(2, "Two", "Caption two")});
+    ASSERT_NE(server.start(0), 0) << "the stand-in cannot listen";
+    const QString info = zktest::writeServiceInfo(server.origin());
+    ASSERT_TRUE(zktest::chooseNativeWorkspace());
+    const QString path = QStringLiteral("/api/plan/drafts");
+    OtherDevice phone(server, misty);
+    const auto served = [&] {
+        QStringList out;
+        for (const QJsonValue &d : Standin::operations(server).drafts.value(userId))
+            out << d[QStringLiteral("title")].toString() + QStringLiteral(": ") + d[QStringLiteral("caption")].toString();
+        return out;
+    };
+    // This application's calls on the plan since `from`, in order ("GET", "PUT"), the other device's left out.
+    const auto ours = [&](qsizetype from) {
+        QStringList calls;
+        const QList<Standin::Seen> seen = server.seen(path);
+        for (qsizetype i = from; i < seen.size(); ++i)
+            if (seen[i].header("authorization") != phone.authorization())
+                calls << QString::fromLatin1(seen[i].method);
+        return calls;
+    };
+    const auto holds = [&](const QStringList &want, Application &app) {
+        return testing::AssertionResult(zktest::spinUntil([&] {
+                   const auto told = app.plan(0);
+                   return served() == want && told && *told == QStringLiteral("%1 drafts").arg(want.size());
+               })) << served().join(u'|').toStdString() << "\n" << app.trace.toStdString();
+    };
+    const auto show = [&](Application &app, const QString &button, const QString &surface) {
+        const qsizetype mark = app.trace.size();
+        ASSERT_TRUE(app.focus(button, true)) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: surface: ") + surface, mark)) << app.trace.toStdString();
+    };
+
+
+    Application app(info);
+    ASSERT_TRUE(app.signIn(misty, QStringLiteral("purr-purr-purr")));
+    ASSERT_TRUE(app.toPlan(true));
+    {
+        SCOPED_TRACE("idle, the other device adds a draft and changes a caption; a draft is added here");
+        ASSERT_TRUE(phone.edit(QStringLiteral("Draft one"), QStringLiteral("Caption from the phone"),
+                               draft(1000, QStringLiteral("Phone draft"))));
+        const qsizetype before = server.seen(path).size();
+        ASSERT_TRUE(app.focus(QStringLiteral("New draft"), false)) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        ASSERT_TRUE(app.focus(QStringLiteral("Working title"), false)) << app.trace.toStdString();
+        type(QStringLiteral("Kitchen window"));
+        ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        EXPECT_TRUE(holds({"Draft one: Caption from the phone", "Two: Caption two", "Phone draft: ",
+                           "Kitchen window: "}, app));
+        EXPECT_EQ(ours(before).join(u' ').toStdString(), "GET PUT") << "the plan read just before it is written";
+        shot(QStringLiteral("othersync-plan"));
+    }
+    {
+        SCOPED_TRACE("on the grid: the other device changes more; Refresh reads the plan");
+        show(app, QStringLiteral("Grid"), QStringLiteral("grid"));
+        ASSERT_TRUE(phone.edit(QStringLiteral("Two"), QStringLiteral("Two, from the tablet"),
+                               draft(1001, QStringLiteral("Tablet draft"))));
+        ASSERT_TRUE(app.focus(QStringLiteral("Refresh"), true)) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        EXPECT_TRUE(zktest::spinUntil([&] { return app.plan(0) == QStringLiteral("5 drafts"); }, std::chrono::seconds(15)))
+            << app.trace.toStdString();
+        shot(QStringLiteral("othersync-grid-refreshed"));
+    }
+    {
+        SCOPED_TRACE("the first tile opened and saved without a change, the other device having changed it since");
+        ASSERT_TRUE(phone.edit(QStringLiteral("Draft one"), QStringLiteral("Caption from the tablet")));
+        // The first tile is the next stop after Refresh; it opens from the keyboard.
+        ASSERT_TRUE(app.focus(QStringLiteral("Refresh"), true)) << app.trace.toStdString();
+        key(QStringLiteral("Tab"));
+        const qsizetype mark = app.trace.size();
+        key(QStringLiteral("space"));
+        // The sheet takes the keyboard as it opens.
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: keyboard: Zephyl"), mark)) << "no sheet opened\n" << app.trace.toStdString();
+        shot(QStringLiteral("othersync-tile-opened"));
+        ASSERT_TRUE(app.focus(QStringLiteral("Save draft"), true)) << app.trace.toStdString();
+        key(QStringLiteral("space"));
+        EXPECT_TRUE(holds({"Draft one: Caption from the tablet", "Two: Two, from the tablet", "Phone draft: ",
+                           "Kitchen window: ", "Tablet draft: "}, app));
+    }
+}

@@ -243,6 +243,11 @@ TEST_F(PlannerTest, RowSubtitlesPillsAndTheFormatsNames)
     // A reason in another direction is an isolate of its own: it moves nothing of the line before it.
     failed.state = PlanEntry::State::failed(QStringLiteral("\u202Eblocked \u05D0"));
     EXPECT_TRUE(PlanRow::subtitle(failed).endsWith(QStringLiteral(" \u00B7 \u2068blocked \u05D0\u2069")));
+    // In a line that reads right to left, a reason in English is one too.
+    model().setLanguage(AppLanguage::he);
+    failed.state = PlanEntry::State::failed(QStringLiteral("refused (code 9)"));
+    EXPECT_TRUE(PlanRow::subtitle(failed).endsWith(QStringLiteral(" \u00B7 \u2068refused (code 9)\u2069")));
+    model().setLanguage(AppLanguage::en);
 
     struct Case {
         PlanEntry::State state;
@@ -1047,6 +1052,19 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     for (const auto &d : model().planDrafts())
         left << d.title + u':' + d.caption;
     EXPECT_EQ(left, (QStringList{"added there:theirs", "first:"}));
+
+    // What the plan took meanwhile (another device's caption, merged in by a
+    // load or a save) stays: the sheet writes only what was changed in it.
+    DraftEditorView *renaming = editor(model().planDrafts().at(1));
+    PlanDraft there = model().planDrafts().at(1);
+    there.caption = QStringLiteral("written on the phone");
+    model().setPlanDrafts({model().planDrafts().at(0), there});
+    renaming->titleField()->end(false);
+    QTest::keyClicks(renaming->titleField(), QStringLiteral(", renamed"));
+    renaming->save();
+    settle();
+    EXPECT_EQ(model().planDrafts().at(1).title + u':' + model().planDrafts().at(1).caption,
+              QStringLiteral("first, renamed:written on the phone"));
 }
 
 TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)

@@ -166,10 +166,10 @@ QList<Seen> Server::seen(const QString &path) const
     return out;
 }
 
-std::optional<Fault> Server::takeFault(const QString &path)
+std::optional<Fault> Server::takeFault(const Seen &seen)
 {
     for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
-        if (!it->path.isEmpty() && it->path != path)
+        if ((!it->path.isEmpty() && it->path != seen.path) || (!it->method.isEmpty() && it->method != seen.method))
             continue;
         Fault fault = *it;
         if (it->times > 0 && --it->times == 0)
@@ -241,7 +241,7 @@ bool Server::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket
     for (const auto &adapter : m_adapters)
         adapter(seen);
 
-    const auto fault = seen.path.startsWith(QLatin1String("/__standin/")) ? std::nullopt : takeFault(seen.path);
+    const auto fault = seen.path.startsWith(QLatin1String("/__standin/")) ? std::nullopt : takeFault(seen);
     QPointer<QTcpSocket> guarded(socket);
     if (!fault) {
         const Answer answer = dispatch(seen);
@@ -378,6 +378,7 @@ void Server::registerAdminRoutes()
         fault.delayMs = o.value("delayMs").toInt(0);
         fault.times = o.value("times").toInt(-1);
         fault.location = o.value("location").toString();
+        fault.method = o.value("method").toString().toLatin1();
         addFault(fault);
         return Answer::json(200, QJsonObject{{"ok", true}});
     });

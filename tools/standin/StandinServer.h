@@ -50,6 +50,7 @@ struct Fault {
     int delayMs = 0;
     int times = -1;          // how many requests it hits; -1: all
     QString location = QString(); // redirect: where to
+    QByteArray method = QByteArray(); // only requests of this method ("PUT"); empty: every method
 };
 
 struct Answer {
@@ -168,7 +169,7 @@ protected:
 
 private:
     Answer dispatch(const Seen &seen);
-    std::optional<Fault> takeFault(const QString &path);
+    std::optional<Fault> takeFault(const Seen &seen);
     static void write(QTcpSocket *socket, const Answer &answer, bool cut = false);
     void registerAdminRoutes();
 

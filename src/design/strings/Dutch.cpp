@@ -445,4 +445,5 @@ const StringLists::List StringLists::dutch = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "De server heeft er geen gegevens van, dus er is niets gepubliceerd. Je kunt het opnieuw versturen."},
     {"The post whose answer was lost did not go out.", "Het bericht waarvan het antwoord verloren ging, is niet geplaatst."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Het bericht waarvan het antwoord verloren ging, heeft de server toch bereikt: de planning laat zien hoe het ervoor staat."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ook gewijzigd op een ander apparaat: %@. Waar beide hetzelfde hebben gewijzigd, is je wijziging hier bewaard en die van het andere apparaat vervangen."},
 }};

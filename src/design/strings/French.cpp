@@ -445,4 +445,5 @@ const StringLists::List StringLists::french = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "Le serveur n’en a aucune trace, rien n’a donc été publié. Vous pouvez la renvoyer."},
     {"The post whose answer was lost did not go out.", "La publication dont la réponse s’était perdue n’est pas partie."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "La publication dont la réponse s’était perdue a bien atteint le serveur : le planning indique où elle en est."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Également modifié sur un autre appareil : %@. Là où les deux ont modifié la même chose, votre modification faite ici a été conservée et celle de l’autre appareil remplacée."},
 }};

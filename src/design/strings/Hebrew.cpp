@@ -445,4 +445,5 @@ const StringLists::List StringLists::hebrew = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "אין לשרת שום רישום שלו, כך ששום דבר לא פורסם. אפשר לשלוח אותו שוב."},
     {"The post whose answer was lost did not go out.", "הפוסט שהתשובה עליו אבדה לא יצא."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "הפוסט שהתשובה עליו אבדה הגיע בכל זאת לשרת: התוכנית מראה מה מצבו."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "השתנה גם במכשיר אחר: %@. במקום שבו שניהם שינו את אותו הדבר, השינוי שנעשה כאן נשמר והשינוי מהמכשיר האחר הוחלף."},
 }};

@@ -445,4 +445,5 @@ const StringLists::List StringLists::portuguese = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "O servidor não tem registro dele, então nada foi publicado. Você pode enviá-lo de novo."},
     {"The post whose answer was lost did not go out.", "A publicação cuja resposta se perdeu não foi publicada."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "A publicação cuja resposta se perdeu chegou ao servidor, afinal: o plano mostra como ela está."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Também alterado em outro dispositivo: %@. Onde os dois alteraram a mesma coisa, sua alteração daqui foi mantida e a do outro dispositivo foi substituída."},
 }};

@@ -445,4 +445,5 @@ const StringLists::List StringLists::russian = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "На сервере нет записи о ней, значит, ничего не опубликовано. Её можно отправить снова."},
     {"The post whose answer was lost did not go out.", "Публикация, ответ о которой потерялся, не вышла."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Публикация, ответ о которой потерялся, всё-таки дошла до сервера: в плане видно, что с ней."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Также изменено на другом устройстве: %@. Где обе стороны изменили одно и то же, сохранено ваше изменение здесь, а изменение с другого устройства заменено."},
 }};

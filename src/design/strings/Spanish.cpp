@@ -445,4 +445,5 @@ const StringLists::List StringLists::spanish = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "El servidor no tiene constancia de ello, así que no se publicó nada. Puedes enviarlo de nuevo."},
     {"The post whose answer was lost did not go out.", "La publicación cuya respuesta se perdió no salió."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "La publicación cuya respuesta se perdió sí llegó al servidor: el plan muestra cómo va."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "También se cambió en otro dispositivo: %@. Donde ambos cambiaron lo mismo, se conservó tu cambio de aquí y se reemplazó el del otro dispositivo."},
 }};

@@ -445,4 +445,5 @@ const StringLists::List StringLists::swedish = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "Servern har ingen uppgift om den, så inget publicerades. Den kan skickas igen."},
     {"The post whose answer was lost did not go out.", "Inlägget vars svar försvann gick inte ut."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Inlägget vars svar försvann nådde servern ändå: planen visar hur det ligger till."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ändrat på en annan enhet också: %@. Där båda ändrade samma sak behölls din ändring här och den andra enhetens ersattes."},
 }};

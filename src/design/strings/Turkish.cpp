@@ -445,4 +445,5 @@ const StringLists::List StringLists::turkish = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "Sunucuda bununla ilgili bir kayıt yok, yani hiçbir şey paylaşılmadı. Yeniden gönderebilirsin."},
     {"The post whose answer was lost did not go out.", "Yanıtı kaybolan gönderi paylaşılmadı."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Yanıtı kaybolan gönderi yine de sunucuya ulaştı: durumunu planda görebilirsin."},
+    {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Başka bir cihazda da değiştirildi: %@. İkisinin de aynı şeyi değiştirdiği yerde buradaki değişikliğin korundu, diğer cihazınki değiştirildi."},
 }};
