@@ -511,25 +511,22 @@ TEST_F(Publish, AnOutcomeNotKnownStaysTheSamePostUntilTheServiceSaysWhatBecameOf
     EXPECT_EQ(h.kinds().count(AppEvent::Kind::published), 1);
 }
 
-// A look-up that crosses the same post being sent again may tell of the time
-// before it went: that sending says what became of it, and keeps its key when
-// it cannot know.
+// A look-up crossing a sending of the same post may tell of the time before it
+// went: that sending says what became of it, and keeps the key if it cannot know.
 TEST_F(Publish, ALookUpCrossingASendingOfTheSamePostLeavesItToThatSending)
 {
     const ComposerSubmission post = submission(1);
+    const auto offline = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
     service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
-    service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    service.lookupFailure = offline;
     ASSERT_EQ(run(post).kind, PublishOutcome::Kind::unknown);
-    // The timer's look-up is on its way when the post goes again; it finds
-    // nothing, then the service is out of reach for the sending's own look-up.
+    // The timer's look-up, on its way as the post goes again, finds nothing; the sending's own cannot answer.
     service.lookupFailure = nullptr;
     service.unknownToService = {post.idempotencyKey};
-    service.afterLookup = [&] {
-        service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
-    };
+    service.afterLookup = [&] { service.lookupFailure = offline; };
     h.clock.advance(AppModel::kPlanRetryFirst);
     ASSERT_EQ(run(post).kind, PublishOutcome::Kind::unknown);
-    EXPECT_TRUE(m->publicationPending(post.idempotencyKey)) << "not known: the same post still goes under its key";
+    EXPECT_TRUE(m->publicationPending(post.idempotencyKey));
 }
 
 TEST_F(Publish, AFailedUploadStopsEverythingAndSaysWhy)

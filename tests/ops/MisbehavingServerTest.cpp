@@ -276,8 +276,7 @@ TEST_F(Misbehaving, ACreationWhoseNetworkWentUnderItIsALostAnswerNotARefusal)
     EXPECT_EQ(ops().publications.size(), 1);
 }
 
-// The same after an interim answer: the creation reached the service before
-// the second pass, which reads past it, found the network gone.
+// So is one asked again after an interim answer: the first pass reached the service.
 TEST_F(Misbehaving, ACreationAskedAgainAfterAnInterimAnswerOverANetworkGoneIsALostAnswer)
 {
     front->add({Switch::Kind::earlyHintsThenGone, "POST", QStringLiteral("/api/instagram/publications"), 0, 1});
