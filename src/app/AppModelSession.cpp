@@ -97,6 +97,7 @@ void AppModel::adoptAccount(const ZephylWire::User &account)
     setUser(account);
     restoreUnsentText(email);
     restoreCatChat(email);
+    returnComposerPost();
 }
 
 std::optional<ZephylWire::User> AppModel::keptAccount() const
@@ -575,7 +576,6 @@ QCoro::Task<> AppModel::loadPlan()
     if (drafts) {
         serviceAnswered();
         returnDraftEdit();
-        returnComposerPost();
     }
     try {
         auto publications = co_await m_api->instagramPublications();
