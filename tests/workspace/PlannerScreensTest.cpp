@@ -1060,6 +1060,22 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     settle();
     EXPECT_EQ(model().planDrafts().at(1).title + u':' + model().planDrafts().at(1).caption,
               QStringLiteral("first, renamed:written on the phone"));
+
+    // Saved without a change: a date kept with a fraction of a second, a title
+    // with a space after it and a word the sheet shows as Post are no change of
+    // its; another device's new date stays.
+    const PlanDraft asWritten = planDraft(5, QStringLiteral("elsewhere "), QStringLiteral("2026-03-02T09:30:00.250Z"),
+                                          QStringLiteral("image"));
+    model().setPlanDrafts({model().planDrafts().at(0), asWritten});
+    DraftEditorView *untouched = editor(asWritten);
+    PlanDraft moved = asWritten;
+    moved.scheduledAt = QStringLiteral("2026-03-05T10:00:00.000Z");
+    model().setPlanDrafts({model().planDrafts().at(0), moved});
+    untouched->save();
+    settle();
+    const PlanDraft kept = model().planDrafts().at(1);
+    EXPECT_EQ(kept.scheduledAt + u'|' + kept.title + u'|' + kept.format,
+              QStringLiteral("2026-03-05T10:00:00.000Z|elsewhere |image"));
 }
 
 TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
