@@ -1076,6 +1076,23 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     const PlanDraft kept = model().planDrafts().at(1);
     EXPECT_EQ(kept.scheduledAt + u'|' + kept.title + u'|' + kept.format,
               QStringLiteral("2026-03-05T10:00:00.000Z|elsewhere |image"));
+
+    // The second of two twins, its caption changed by another device while its
+    // sheet is open: saved as itself, not added beside it.
+    const PlanDraft sevenOne = planDraft(7, QStringLiteral("Twin one")), sevenTwo = planDraft(7, QStringLiteral("Twin two"));
+    model().setPlanDrafts({sevenOne, sevenTwo});
+    DraftEditorView *seventh = editor(sevenTwo, false, 1);
+    PlanDraft phone = sevenTwo;
+    phone.caption = QStringLiteral("from the phone");
+    model().setPlanDrafts({sevenOne, phone});
+    seventh->titleField()->end(false);
+    QTest::keyClicks(seventh->titleField(), QStringLiteral(" EDITED"));
+    seventh->save();
+    settle();
+    left.clear();
+    for (const auto &d : model().planDrafts())
+        left << d.title + u':' + d.caption;
+    EXPECT_EQ(left, (QStringList{"Twin one:", "Twin two EDITED:from the phone"}));
 }
 
 TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
