@@ -229,6 +229,8 @@ QCoro::Task<> AppModel::savePlan()
         setPlanDrafts(met.drafts);
         takePlanBase(*server);
         sayPlanConflicts(met.conflicted);
+        // Edits made while the list was read go with this write: no other round for them.
+        m_planSaveWanted = false;
         const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
         // Kept as it goes, with what goes: should its answer never come (lost
         // on the way, or the application ended first), the service may hold it.

@@ -34,6 +34,11 @@ bool sameList(const QList<ZephylWire::PlanDraft> &a, const QList<ZephylWire::Pla
 ZephylWire::PlanDraft edited(const ZephylWire::PlanDraft &shown, const ZephylWire::PlanDraft &edit,
                              const ZephylWire::PlanDraft &now);
 
+// The index of the draft under `draft`'s id in `drafts` most like it (as
+// twins are met in a merge), the one nearer `place` among those under that id
+// between equals; -1 when none has that id.
+qsizetype closest(const QList<ZephylWire::PlanDraft> &drafts, const ZephylWire::PlanDraft &draft, int place);
+
 struct Merged {
     QList<ZephylWire::PlanDraft> drafts;
     // The merged drafts (as in `drafts`) where a field was changed differently

@@ -1071,6 +1071,28 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     settle();
     EXPECT_EQ(model().planDrafts().at(1).title + u':' + model().planDrafts().at(1).caption,
               QStringLiteral("first, renamed:written on the phone"));
+
+    // The second of two twins, its caption and date changed on another device
+    // while its sheet is open, renamed: saved as itself, not added beside it,
+    // and what the sheet only shows in its own form (the date without its
+    // fraction of a second, a word it shows as Post) is no change of its.
+    const PlanDraft sevenOne = planDraft(7, QStringLiteral("Twin one")),
+                    sevenTwo = planDraft(7, QStringLiteral("Twin two"), QStringLiteral("2026-03-02T09:30:00.250Z"),
+                                         QStringLiteral("image"));
+    model().setPlanDrafts({sevenOne, sevenTwo});
+    DraftEditorView *seventh = editor(sevenTwo, false, 1);
+    PlanDraft phone = sevenTwo;
+    phone.caption = QStringLiteral("from the phone");
+    phone.scheduledAt = QStringLiteral("2026-03-05T10:00:00.000Z");
+    model().setPlanDrafts({sevenOne, phone});
+    seventh->titleField()->end(false);
+    QTest::keyClicks(seventh->titleField(), QStringLiteral(" EDITED"));
+    seventh->save();
+    settle();
+    left.clear();
+    for (const auto &d : model().planDrafts())
+        left << d.title + u':' + d.caption + u':' + d.scheduledAt + u':' + d.format;
+    EXPECT_EQ(left, (QStringList{"Twin one:::post", "Twin two EDITED:from the phone:2026-03-05T10:00:00.000Z:image"}));
 }
 
 TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
