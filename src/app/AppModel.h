@@ -624,7 +624,7 @@ private:
     // from their base (and maybe sent since), merged into `server` field by field.
     PlanMerge::Merged metPlan(const UnsavedPlanStore::Kept &local, const QList<ZephylWire::PlanDraft> &server) const;
     // Drafts changed on both sides, where the change here replaced the other device's.
-    void sayPlanConflicts(const QList<ZephylWire::PlanDraft> &conflicted);
+    void sayPlanConflicts(const PlanMerge::Merged &met);
     // The service's list just read becomes the base.
     void takePlanBase(const QList<ZephylWire::PlanDraft> &server);
     // The service holds the plan as it is here: nothing is kept or sent again.

@@ -248,8 +248,10 @@ Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Dra
         const std::vector<Field> fields = fieldsOf({lineage.base, lineage.sent, our, &their});
         if (!our) {
             // Deleted here: gone unless the service changed it meanwhile.
-            if (std::any_of(fields.cbegin(), fields.cend(), [&](const Field &field) { return lineage.changedThere(field); }))
+            if (std::any_of(fields.cbegin(), fields.cend(), [&](const Field &field) { return lineage.changedThere(field); })) {
                 merged.drafts.append(their);
+                merged.keptDeleted.append(their);
+            }
             continue;
         }
         Draft draft = their;

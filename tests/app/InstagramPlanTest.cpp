@@ -613,7 +613,7 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
          {titled(1, "One"), with(two, [](Draft &d) { d.others.insert(QStringLiteral("notes"), QStringLiteral("after")); })},
          {titled(1, "One, renamed"),
           with(two, [](Draft &d) { d.others.insert(QStringLiteral("notes"), QStringLiteral("after")); })},
-         std::nullopt},
+         QStringLiteral("Deleted here but changed on another device meanwhile, so it was kept: Two.")},
         {"four drafts changed on both sides: three named, the long title cut short", four[0], {}, four[1], four[2],
          four[1], said(QByteArray(QByteArray(80, 'x') + "…, Draft 2, Draft 3, and …").constData())},
         {"twins: the first deleted there, the second edited here", {one7, two7}, {}, {one7, two7edited}, {two7},
