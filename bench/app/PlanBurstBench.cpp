@@ -1,15 +1,19 @@
 // A plan of 200 drafts edited and saved 50 times in a burst, against the
 // stand-in on loopback: how many writes go out, how many bytes, how long until
 // the service holds the last edit; the model's saves (one at a time, later ones
-// folded into the next) beside one whole-list write per edit.
+// folded into the next) beside one whole-list write per edit. Then one edit
+// saved in a plan of a few megabytes that nothing else changed: the requests
+// it costs and how long until the service holds it.
 //
-//   plan_burst_bench [runs]
+//   plan_burst_bench [runs] [megabytes, 4 unless told]
 
 #include "LiveSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <cstdio>
@@ -98,6 +102,36 @@ struct Bench {
         return r;
     }
 
+    // One title edited in a plan of about `megabytes` MB, read just before, then saved.
+    std::pair<int, double> measureLarge(int megabytes)
+    {
+        AppModel &m = *h.model;
+        if (m.planDrafts().size() < 1000) {
+            QJsonArray drafts;
+            qint64 size = 0;
+            const QString caption = QStringLiteral("A caption for the plan, with a few words about the week. ").repeated(6);
+            for (qint64 id = 1; size < qint64(megabytes) * 1000 * 1000; ++id) {
+                const QJsonObject d{{"id", id},           {"title", QStringLiteral("Draft %1").arg(id)},
+                                    {"caption", caption}, {"hashtags", "#cats #plan #week"},
+                                    {"format", "post"},   {"scheduledAt", "2025-06-02T09:30:00Z"}};
+                size += QJsonDocument(d).toJson(QJsonDocument::Compact).size() + 1;
+                drafts.append(d);
+            }
+            Standin::operations(server).drafts.insert(server.state().accounts.value(kEmail).userId, drafts);
+            wait(m.loadPlan());
+        }
+        QList<ZephylWire::PlanDraft> edited = m.planDrafts();
+        edited[0].title = QStringLiteral("edit %1").arg(++m_largeEdits);
+        server.clearSeen();
+        QElapsedTimer timer;
+        timer.start();
+        m.setPlanDrafts(edited);
+        wait(m.savePlan());
+        spinWhile([&] { return m.planSaving(); });
+        return {int(server.seen(QStringLiteral("/api/plan/drafts")).size()), double(timer.nsecsElapsed()) / 1e6};
+    }
+
+    int m_largeEdits = 0;
     livetest::LiveService live{kEmail, kPassword};
     Standin::Server &server = live.server;
     ZephylAPI *api = live.api.get();
@@ -121,6 +155,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
+    const int megabytes = argc > 2 ? std::max(1, std::atoi(argv[2])) : 4;
     Bench bench;
     std::vector<Result> model, everyEdit;
     for (int i = 0; i < runs; ++i) {
@@ -130,5 +165,15 @@ int main(int argc, char **argv)
     std::printf("%d drafts, %d saves in a burst, %d runs\n", kDrafts, kSaves, runs);
     report("model (one at a time)", model);
     report("one write per edit", everyEdit);
+    std::vector<double> large;
+    int requests = 0;
+    for (int i = 0; i < runs; ++i) {
+        const auto [calls, ms] = bench.measureLarge(megabytes);
+        requests = calls;
+        large.push_back(ms);
+    }
+    std::sort(large.begin(), large.end());
+    std::printf("one edit saved, %d MB plan:   requests %d   min %7.1f ms   median %7.1f ms   max %7.1f ms\n", megabytes,
+                requests, large.front(), large[large.size() / 2], large.back());
     return 0;
 }

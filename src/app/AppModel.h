@@ -289,7 +289,7 @@ public:
     const QString &accountIdentity() const { return m_accountIdentity; }
     KeptComposerStore &keptComposer() { return m_keptComposer; }
     // The post a composer held when the application last ended, handed once to
-    // the composer that opens for it after the plan has loaded.
+    // the composer that opens for it once the account is known.
     std::optional<KeptComposerPost> takeReturnedComposerPost();
 
     // ---- Care
@@ -570,7 +570,9 @@ private:
     void clearAccountData();
     // After the plan has loaded: reopens the editor this account left open, if any.
     void returnDraftEdit();
-    // After the plan has loaded: opens the composer again with the post it held, if any.
+    // Once the account is known (its plan may not load for a while off line,
+    // and a composer opened meanwhile would write over the post): opens the
+    // composer again with the post it held, if any.
     void returnComposerPost();
     // The ask conversation emptied and its owner's record removed; the input is kept.
     void clearCatConversation();
@@ -622,7 +624,7 @@ private:
     // from their base (and maybe sent since), merged into `server` field by field.
     PlanMerge::Merged metPlan(const UnsavedPlanStore::Kept &local, const QList<ZephylWire::PlanDraft> &server) const;
     // Drafts changed on both sides, where the change here replaced the other device's.
-    void sayPlanConflicts(const QList<ZephylWire::PlanDraft> &conflicted);
+    void sayPlanConflicts(const PlanMerge::Merged &met);
     // The service's list just read becomes the base.
     void takePlanBase(const QList<ZephylWire::PlanDraft> &server);
     // The service holds the plan as it is here: nothing is kept or sent again.
@@ -727,6 +729,8 @@ private:
         ~CancelledWithModel() { cancel(); }
     };
     std::shared_ptr<PublishRun> m_publishRun;
+    // Runs started so far: a look-up answered after one started may be out of date.
+    quint64 m_publishRunsStarted = 0;
     CancelledWithModel m_publishCancel;
 
     bool m_usesWebWorkspace = true;

@@ -134,25 +134,32 @@ PlanMerge::Merged AppModel::metPlan(const UnsavedPlanStore::Kept &local, const Q
                             local.sent.value_or(QList<ZephylWire::PlanDraft>()));
 }
 
-void AppModel::sayPlanConflicts(const QList<ZephylWire::PlanDraft> &conflicted)
+void AppModel::sayPlanConflicts(const PlanMerge::Merged &met)
 {
-    if (conflicted.isEmpty())
-        return;
     // A few names, each short: the notice is read in one glance.
-    constexpr qsizetype kNamed = 3, kLength = 80;
-    QStringList titles;
-    for (const auto &draft : conflicted.first(std::min(conflicted.size(), kNamed))) {
-        QString title = draft.title.isEmpty() ? L10n::t("Untitled draft") : draft.title;
-        if (title.size() > kLength)
-            title = title.left(title.at(kLength - 1).isHighSurrogate() ? kLength - 1 : kLength) + QChar(0x2026);
-        titles << isolatedPiece(title);
-    }
-    if (conflicted.size() > kNamed)
-        titles << QString(QChar(0x2026));
-    setNotice(AppNotice::make(L10n::tf("Also changed on another device: %@. Where both changed the same thing, your "
-                                       "change here was kept and the other device's was replaced.",
-                                       L10n::locale().createSeparatedList(titles)),
-                              AppNotice::Tone::attention));
+    const auto named = [](const QList<ZephylWire::PlanDraft> &drafts) {
+        constexpr qsizetype kNamed = 3, kLength = 80;
+        QStringList titles;
+        for (const auto &draft : drafts.first(std::min(drafts.size(), kNamed))) {
+            QString title = draft.title.isEmpty() ? L10n::t("Untitled draft") : draft.title;
+            if (title.size() > kLength)
+                title = title.left(title.at(kLength - 1).isHighSurrogate() ? kLength - 1 : kLength) + QChar(0x2026);
+            titles << isolatedPiece(title);
+        }
+        if (drafts.size() > kNamed)
+            titles << QString(QChar(0x2026));
+        return L10n::locale().createSeparatedList(titles);
+    };
+    QStringList said;
+    if (!met.conflicted.isEmpty())
+        said << L10n::tf("Also changed on another device: %@. Where both changed the same thing, your change here was "
+                         "kept and the other device's was replaced.",
+                         named(met.conflicted));
+    if (!met.keptDeleted.isEmpty())
+        said << L10n::tf("Deleted here but changed on another device meanwhile, so it was kept: %@.",
+                         named(met.keptDeleted));
+    if (!said.isEmpty())
+        setNotice(AppNotice::make(said.join(QLatin1Char(' ')), AppNotice::Tone::attention));
 }
 
 void AppModel::takePlanBase(const QList<ZephylWire::PlanDraft> &server)
@@ -228,7 +235,9 @@ QCoro::Task<> AppModel::savePlan()
         const PlanMerge::Merged met = metPlan(keptPlan(), *server);
         setPlanDrafts(met.drafts);
         takePlanBase(*server);
-        sayPlanConflicts(met.conflicted);
+        sayPlanConflicts(met);
+        // Edits made while the list was read go with this write: no other round for them.
+        m_planSaveWanted = false;
         const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
         // Kept as it goes, with what goes: should its answer never come (lost
         // on the way, or the application ended first), the service may hold it.

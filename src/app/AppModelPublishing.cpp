@@ -108,6 +108,7 @@ QCoro::Task<PublishOutcome> AppModel::publish(ComposerSubmission submission)
     run->key = submission.idempotencyKey;
     run->outcome = std::make_shared<Async::Shared<PublishOutcome>>(this);
     m_publishRun = run;
+    ++m_publishRunsStarted;
     // Runs up to its first wait before this returns: "Preparing…" is showing by then.
     const PublishOutcome outcome = co_await runPublication(std::move(submission));
     if (self && m_publishRun == run)
@@ -164,8 +165,9 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
     setPublishing(step(L10n::t("Handing over to Instagram…"), 0.85));
     const ServiceClient::PublicationRequest request = requestFor(submission, mediaIds, coverId, clock().now());
     // From here until the service says, it may be made: kept before it goes,
-    // so that neither a lost answer nor a kill lets it be sent under a new key.
-    if (!wasPending)
+    // so that neither a lost answer nor a kill lets it be sent under a new key
+    // (again, when a look-up found nothing of it while its files went up).
+    if (!publicationPending(submission.idempotencyKey))
         setPending(m_pending + QList{PendingPublication{submission.idempotencyKey, PendingPublication::postOf(submission),
                                                          submission.saveAsDraft}});
     std::optional<ZephylWire::Publication> created;
@@ -321,12 +323,14 @@ QCoro::Task<> AppModel::settlePending()
     m_pendingLookup.reset();
     const FlowGuard guard = flowGuard();
     bool unanswered = false;
+    bool deferred = false;
     bool made = false;
     const QList<PendingPublication> pending = m_pending;
     for (const PendingPublication &p : pending) {
         // A run sending it again now tells its own outcome.
         if (m_publishRun && m_publishRun->key == p.key)
             continue;
+        const quint64 runsBefore = m_publishRunsStarted;
         std::optional<ZephylWire::Publication> found;
         try {
             found = co_await api().existingInstagramPublication(p.key);
@@ -348,6 +352,13 @@ QCoro::Task<> AppModel::settlePending()
         // Settled meanwhile by a run of its own.
         if (!publicationPending(p.key))
             continue;
+        // A post sent since it was asked: what was found may be from before it
+        // went (a run of this post tells its own outcome, and keeps the key if
+        // it cannot know); asked again later.
+        if (m_publishRun || m_publishRunsStarted != runsBefore) {
+            deferred = true;
+            continue;
+        }
         forgetPending(p.key);
         made = made || waited.has_value();
         settled(p.key, waited ? outcomeOf(*waited, p.draft)
@@ -355,7 +366,7 @@ QCoro::Task<> AppModel::settlePending()
                                     "The server has no record of it, so nothing was published. It can be sent again.")));
     }
     m_settlingPending = false;
-    if (unanswered)
+    if (unanswered || deferred)
         schedulePendingLookup();
     else
         m_pendingLookupDelay = kPlanRetryFirst;

@@ -97,6 +97,7 @@ void AppModel::adoptAccount(const ZephylWire::User &account)
     setUser(account);
     restoreUnsentText(email);
     restoreCatChat(email);
+    returnComposerPost();
 }
 
 std::optional<ZephylWire::User> AppModel::keptAccount() const
@@ -544,7 +545,7 @@ QCoro::Task<> AppModel::loadPlan()
         const QList<ZephylWire::PlanDraft> &plan = met.drafts;
         takePlanBase(*drafts);
         setPlanDrafts(plan);
-        sayPlanConflicts(met.conflicted);
+        sayPlanConflicts(met);
         if (local && !PlanMerge::sameList(plan, *drafts)) {
             setPlanUnsaved(true);
             m_planRefused = local->refused;
@@ -553,7 +554,7 @@ QCoro::Task<> AppModel::loadPlan()
                 // A refused one was said when it was refused; it waits for the
                 // user's next change. One of this run was said when it failed;
                 // one met with a change there was said just now.
-                if (!wasUnsaved && met.conflicted.isEmpty())
+                if (!wasUnsaved && met.conflicted.isEmpty() && met.keptDeleted.isEmpty())
                     setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
                 resendPlan();
             }
@@ -575,7 +576,6 @@ QCoro::Task<> AppModel::loadPlan()
     if (drafts) {
         serviceAnswered();
         returnDraftEdit();
-        returnComposerPost();
     }
     try {
         auto publications = co_await m_api->instagramPublications();

@@ -27,7 +27,6 @@ qsizetype find(const QList<ZephylWire::PlanDraft> &drafts, const ZephylWire::Pla
 {
     qsizetype atPlace = -1;
     qsizetype same = -1;
-    qsizetype last = -1;
     int under = 0;
     for (qsizetype i = 0; i < drafts.size(); ++i) {
         if (drafts[i].id != shown.id)
@@ -36,14 +35,14 @@ qsizetype find(const QList<ZephylWire::PlanDraft> &drafts, const ZephylWire::Pla
             atPlace = i;
         if (same < 0 && PlanMerge::sameDraft(drafts[i], shown))
             same = i;
-        last = i;
         ++under;
     }
     if (atPlace >= 0 && PlanMerge::sameDraft(drafts[atPlace], shown))
         return atPlace;
     if (same >= 0)
         return same;
-    return under == 1 ? last : -1;
+    // Changed since it was shown (another device's change merged in): known by what it holds.
+    return PlanMerge::closest(drafts, shown, place);
 }
 
 int placeOf(const QList<ZephylWire::PlanDraft> &drafts, const ZephylWire::PlanDraft &shown, int place)

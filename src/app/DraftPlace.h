@@ -16,8 +16,8 @@ qsizetype indexOf(const QList<ZephylWire::PlanDraft> &drafts, qint64 id, int pla
 // Where `shown`, the draft a screen showed at `place` under its id, stands in
 // `drafts` now, the list having changed since (a load, a merge): at that place
 // while it is still the draft shown there, else wherever under its id it still
-// is; changed since, the one draft under its id. -1 when it is gone, or changed
-// where several under its id leave none to be told for it.
+// is; changed since, the draft under its id most like it (PlanMerge::closest).
+// -1 when none is under its id.
 qsizetype find(const QList<ZephylWire::PlanDraft> &drafts, const ZephylWire::PlanDraft &shown, int place);
 // The place under its id that `shown` has now (find); -1 when it is gone.
 int placeOf(const QList<ZephylWire::PlanDraft> &drafts, const ZephylWire::PlanDraft &shown, int place);

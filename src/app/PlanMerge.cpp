@@ -179,6 +179,21 @@ Draft edited(const Draft &shown, const Draft &edit, const Draft &now)
     return draft;
 }
 
+qsizetype closest(const QList<Draft> &drafts, const Draft &draft, int place)
+{
+    qsizetype best = -1;
+    std::pair<std::pair<int, qsizetype>, int> bestKey;
+    int under = 0;
+    for (qsizetype i = 0; i < drafts.size(); ++i) {
+        if (drafts[i].id != draft.id)
+            continue;
+        const std::pair key{likeness(drafts[i], draft), -std::abs(under++ - place)};
+        if (best < 0 || key > bestKey)
+            std::tie(best, bestKey) = std::pair(i, key);
+    }
+    return best;
+}
+
 Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Draft> &theirs, qint64 now,
              const QList<Draft> &sent)
 {
@@ -233,8 +248,10 @@ Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Dra
         const std::vector<Field> fields = fieldsOf({lineage.base, lineage.sent, our, &their});
         if (!our) {
             // Deleted here: gone unless the service changed it meanwhile.
-            if (std::any_of(fields.cbegin(), fields.cend(), [&](const Field &field) { return lineage.changedThere(field); }))
+            if (std::any_of(fields.cbegin(), fields.cend(), [&](const Field &field) { return lineage.changedThere(field); })) {
                 merged.drafts.append(their);
+                merged.keptDeleted.append(their);
+            }
             continue;
         }
         Draft draft = their;

@@ -16,8 +16,8 @@
 //   written here wins (it is the one the user just made and sees), and the
 //   draft is named among `conflicted` so the user hears the other device's
 //   value was replaced; one draft stays, never a second copy;
-// - deleted here: gone unless the service changed it meanwhile; deleted on the
-//   service: gone unless it was changed here.
+// - deleted here: gone unless the service changed it meanwhile (then named among
+//   `keptDeleted`); deleted on the service: gone unless it was changed here.
 // Added on one side: added. Added on both under one id with no base (two
 // drafts that share an id by chance, or a record of an older version that kept
 // no base): both stay, ours under a new id, for neither can be told to be the
@@ -34,11 +34,19 @@ bool sameList(const QList<ZephylWire::PlanDraft> &a, const QList<ZephylWire::Pla
 ZephylWire::PlanDraft edited(const ZephylWire::PlanDraft &shown, const ZephylWire::PlanDraft &edit,
                              const ZephylWire::PlanDraft &now);
 
+// The index of the draft under `draft`'s id in `drafts` most like it (as
+// twins are met in a merge), the one nearer `place` among those under that id
+// between equals; -1 when none has that id.
+qsizetype closest(const QList<ZephylWire::PlanDraft> &drafts, const ZephylWire::PlanDraft &draft, int place);
+
 struct Merged {
     QList<ZephylWire::PlanDraft> drafts;
     // The merged drafts (as in `drafts`) where a field was changed differently
     // on both sides, in list order.
     QList<ZephylWire::PlanDraft> conflicted;
+    // Drafts deleted here that the service changed meanwhile: kept, as the
+    // service has them, so the user hears the deletion did not hold.
+    QList<ZephylWire::PlanDraft> keptDeleted;
 };
 
 // `now` is the current time in milliseconds: a new draft's id is above every id

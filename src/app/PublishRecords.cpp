@@ -104,8 +104,13 @@ QString PendingPublication::postOf(const ComposerSubmission &s)
 {
     QJsonArray files;
     const auto file = [&](const ImportedMedia &m) {
+        // What it shows, by its preview (made the same way at every import of
+        // the same file): another picture under the same name and size is
+        // another post, never one answered with the first.
+        const QByteArray look =
+            m.thumbnail ? QCryptographicHash::hash(m.thumbnail->pixels, QCryptographicHash::Sha256).toHex() : QByteArray();
         files.append(QJsonArray{m.kind == ImportedMedia::Kind::video ? QStringLiteral("video") : QStringLiteral("image"),
-                                m.fileName, m.pixelSize.width(), m.pixelSize.height()});
+                                m.fileName, m.pixelSize.width(), m.pixelSize.height(), QString::fromLatin1(look)});
     };
     for (const ImportedMedia &m : s.media)
         file(m);

@@ -66,9 +66,9 @@ struct PendingPublication {
 
     // The same post, as far as the service is concerned: one format, the same
     // published text, the same kind of request (draft or not), and the same
-    // files in the same order, known by their names and sizes in pixels (a
-    // file picked again is imported into the same ones; its bytes are not read
-    // again for this, a video may be hundreds of megabytes). The time it is
+    // files in the same order, known by their names, sizes in pixels and
+    // previews (a file picked again is imported into the same ones; its bytes
+    // are not read again for this, a video may be hundreds of megabytes). The time it is
     // for and the other options are not part of it: a post sent again for
     // another moment is still the one that may be out already. A digest, so
     // that no words of the post stay here once the account has signed out.

@@ -604,7 +604,7 @@ std::optional<CompanionBrain::Ride> CompanionBrain::ride(const CompanionWorld &w
     return std::nullopt;
 }
 
-std::optional<double> CompanionBrain::riddenX(const CompanionWorld &world) const
+std::optional<QPointF> CompanionBrain::riddenTo(const CompanionWorld &world) const
 {
     const auto s = pose.state;
     if (s == CompanionState::jump || s == CompanionState::fall || s == CompanionState::carried)
@@ -614,11 +614,11 @@ std::optional<double> CompanionBrain::riddenX(const CompanionWorld &world) const
     case Support::Kind::nest: {
         // The panel it sits on (the ask panel, the focus timer) may have gone to another screen.
         const auto &ledge = support.kind == Support::Kind::perch ? world.perch : world.nest;
-        return ledge ? std::optional(fitted(pose.position.x(), *ledge)) : std::nullopt;
+        return ledge ? std::optional(QPointF(fitted(pose.position.x(), *ledge), ledge->y)) : std::nullopt;
     }
     case Support::Kind::ledge: {
         const std::optional<Ride> r = ride(world);
-        return r ? std::optional(r->x) : std::nullopt;
+        return r ? std::optional(QPointF(r->x, r->onto.y)) : std::nullopt;
     }
     default: return std::nullopt;
     }

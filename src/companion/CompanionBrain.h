@@ -76,9 +76,9 @@ struct CompanionBrain {
     std::vector<CompanionSignal> tick(double dt, const CompanionWorld &world);
     // Where the window top or the panel the cat stands on carries it in the
     // next tick, before the cat is kept on its screen; none unless it stands on
-    // one that is still there. Only `ledges`, `home`, `perch` and `nest` of the
-    // world count.
-    std::optional<double> riddenX(const CompanionWorld &world) const;
+    // one that is still there: the x it is carried to and the height it stands
+    // at. Only `ledges`, `home`, `perch` and `nest` of the world count.
+    std::optional<QPointF> riddenTo(const CompanionWorld &world) const;
     // While a hop aimed at a place to stand on other than the floor (a window
     // top, a panel, a spot) is under way: the stretch of x it covers, from where
     // it took off to where it comes down. Such a place may lie on another

@@ -28,23 +28,17 @@ QRectF startArea(const std::vector<CompanionScreen> &screens)
     return screens.front().visibleFrame;
 }
 
-// The first screen whose horizontal range holds x, if any.
-const CompanionScreen *screenAt(const std::vector<CompanionScreen> &screens, double x)
-{
-    for (const CompanionScreen &s : screens) {
-        if (x >= s.frame.left() && x <= s.frame.right())
-            return &s;
-    }
-    return nullptr;
-}
-
-// The screen whose horizontal range holds x, else the one nearest to it.
-const CompanionScreen &screenNearest(const std::vector<CompanionScreen> &screens, double x)
+// The screen that holds the cat's point, else the one nearest to it: across,
+// then up or down, so that of monitors side by side the one under the cat
+// counts however high it is, and of monitors one above the other the one it
+// is on.
+const CompanionScreen &screenNearest(const std::vector<CompanionScreen> &screens, QPointF at)
 {
     const CompanionScreen *best = &screens.front();
-    double bestDistance = std::numeric_limits<double>::infinity();
+    std::pair bestDistance(std::numeric_limits<double>::infinity(), 0.0);
     for (const CompanionScreen &s : screens) {
-        const double d = std::max({s.frame.left() - x, x - s.frame.right(), 0.0});
+        const std::pair d(std::max({s.frame.left() - at.x(), at.x() - s.frame.right(), 0.0}),
+                          std::max({geo::minY(s.frame) - at.y(), at.y() - geo::maxY(s.frame), 0.0}));
         if (d < bestDistance) {
             best = &s;
             bestDistance = d;
@@ -310,9 +304,7 @@ const CompanionScreen *CompanionController::activeScreen(const std::vector<Compa
 {
     if (screens.empty())
         return nullptr;
-    if (const CompanionScreen *s = screenAt(screens, m_brain.pose.position.x()))
-        return s;
-    return &screens.front();
+    return &screenNearest(screens, m_brain.pose.position);
 }
 
 QWidget *CompanionController::homeWindowOnScreen() const
@@ -450,8 +442,8 @@ void CompanionController::tick()
     // A window or a panel moved onto another screen takes the cat standing on
     // it along, as a drag does: this frame's screen is the one it carries the
     // cat to, or the nearest one where that is past every screen's edge.
-    if (const std::optional<double> x = m_brain.riddenX(world))
-        screen = screenNearest(screens, *x);
+    if (const std::optional<QPointF> to = m_brain.riddenTo(world))
+        screen = screenNearest(screens, *to);
     // A hop toward a place on another screen (a panel, a window top) crosses
     // the seam: the frame's screen spans every screen under its path, from
     // where it took off, so neither edge nor a higher floor holds it back.

@@ -122,6 +122,7 @@ private:
     void followCompositor();
     void schedule(std::chrono::milliseconds interval);
     void refreshTopology();
+    // The screen the cat is on: the one holding its feet, else the nearest.
     const CompanionScreen *activeScreen(const std::vector<CompanionScreen> &screens) const;
     // The screen whose frame holds `point`, else the active one; `screens` is not empty.
     const CompanionScreen &screenHolding(const std::vector<CompanionScreen> &screens, const QPointF &point) const;

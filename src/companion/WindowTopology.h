@@ -14,8 +14,9 @@ namespace WindowTopology {
 // The on-screen windows, front to back, frames in the cat's y-up points with
 // their title bars: normal windows on the current desktop that are shown, at
 // least 160 x 90 points, more than 90 % opaque, not kept above others, and not
-// in `excluding`; this process's own marked `own` (they hide the edges behind
-// them but are no ledges). Without a window manager, none.
+// in `excluding`; this process's own marked `own`, its panels kept above
+// others included (they hide the edges behind them but are no ledges). Without
+// a window manager, none.
 std::vector<WindowInfo> snapshot(const std::set<quint32> &excluding, double primaryHeight);
 
 // The filter of `snapshot` over a list read bottom-most first. `toPoints` turns

@@ -37,7 +37,10 @@ std::vector<WindowInfo> fromClients(const std::vector<X11::ClientWindow> &bottom
         const X11::ClientWindow &w = *it;
         if (w.id == 0 || excluding.count(w.id))
             continue;
-        if (!normalLayer(w))
+        // Ours stay in the list to hide what lies behind them, never to stand
+        // on: the panels kept above others (the ask panel) too.
+        const bool own = ownPid != 0 && w.pid == ownPid;
+        if (!own && !normalLayer(w))
             continue;
         if (!(w.opacity > 0.9))
             continue;
@@ -48,8 +51,6 @@ std::vector<WindowInfo> fromClients(const std::vector<X11::ClientWindow> &bottom
         if (!sane(frame) || frame.width() < 160 || frame.height() < 90)
             continue;
         QString owner = w.className.isEmpty() ? w.instanceName : w.className;
-        // Ours stay in the list to hide what lies behind them, never to stand on.
-        const bool own = ownPid != 0 && w.pid == ownPid;
         out.push_back(WindowInfo{int(w.id), qint32(w.pid), owner, frame, own});
     }
     return out;

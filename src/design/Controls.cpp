@@ -9,6 +9,7 @@
 #include "design/PaletteColors.h"
 
 #include <QAbstractItemView>
+#include <QCalendarWidget>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QCoreApplication>
@@ -589,6 +590,8 @@ QPalette MenuColors::applied(QPalette p, Color ground)
     const QColor text = PaletteColors::color(Color::text);
     p.setColor(QPalette::Base, back);
     p.setColor(QPalette::Window, back);
+    // A calendar's row of day names.
+    p.setColor(QPalette::AlternateBase, PaletteColors::color(Color::surfaceSoft));
     const QColor faint = PaletteColors::color(Color::muted);
     for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}) {
         p.setColor(role, text);
@@ -711,6 +714,10 @@ void RoundedField::paintEvent(QPaintEvent *event)
 DateTimeField::DateTimeField(QWidget *parent) : QDateTimeEdit(parent)
 {
     setCalendarPopup(true);
+    // The calendar opens in a window of its own, which takes none of the
+    // field's colours: it takes the palette's, as menus do.
+    if (QCalendarWidget *calendar = calendarWidget())
+        MenuColors::follow(calendar->window());
     setTimeSpec(Qt::LocalTime);
     lineEdit()->setTextMargins(kTextInset, 0, kTextInset, 0);
     applyLanguage();

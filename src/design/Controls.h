@@ -60,7 +60,8 @@ void paint(QPainter &painter, const QWidget *box, const QRectF &rect, double rad
 } // namespace FieldRing
 
 // Menus (a menu picker's list, a menu bar, its menus, the tray's menu, and every
-// menu through MenuLook) in the palette's colours rather than the toolkit's light ones.
+// menu through MenuLook) and the date field's calendar in the palette's colours
+// rather than the toolkit's light ones.
 namespace MenuColors {
 // `palette` with `ground` behind the items, the palette's text on it and the
 // soft accent under the pointer, for the current appearance.

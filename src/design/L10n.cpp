@@ -119,7 +119,7 @@ QString format(const QString &format, const QVariantList &arguments)
             if (spec == QLatin1Char('d') && arg.canConvert<qlonglong>() && arg.typeId() != QMetaType::QString)
                 out.append(numbers.toString(arg.toLongLong()));
             else
-                out.append(isolatedPiece(arg.toString()));
+                out.append(isolatedPiece(arg.toString(), layoutDirection()));
         } else {
             out.append(c);
         }

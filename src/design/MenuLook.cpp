@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QProxyStyle>
@@ -14,6 +15,8 @@
 #include <QStyleOptionMenuItem>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 using ZephylPalette::Color;
 
@@ -129,16 +132,29 @@ void place(QMenu *menu)
 }
 
 // Gives every menu the look as it is made ready, and places it as it is shown.
+// A menu a widget opens for the keyboard's context menu request (a text
+// field's own) is placed from the point that request names.
 class MenuWatcher final : public QObject {
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        if (event->type() == QEvent::ContextMenu && watched->isWidgetType()) {
+            const auto *asked = static_cast<QContextMenuEvent *>(event);
+            if (asked->reason() == QContextMenuEvent::Keyboard && !m_keyboardAt) {
+                m_keyboardAt = asked->globalPos();
+                // A menu for it is shown while the request is handled, or none is.
+                QMetaObject::invokeMethod(this, [this] { m_keyboardAt.reset(); }, Qt::QueuedConnection);
+            }
+            return false;
+        }
         if (event->type() != QEvent::Polish && event->type() != QEvent::Show)
             return false;
         auto *menu = qobject_cast<QMenu *>(watched);
         if (!menu)
             return false;
         if (event->type() == QEvent::Show) {
+            if (m_keyboardAt && !menu->property(kAnchor).isValid())
+                menu->setProperty(kAnchor, *std::exchange(m_keyboardAt, std::nullopt));
             place(menu);
         } else if (menu->style() != MenuStyle::shared()) {
             menu->setStyle(MenuStyle::shared());
@@ -146,6 +162,9 @@ protected:
         }
         return false;
     }
+
+private:
+    std::optional<QPoint> m_keyboardAt;
 };
 
 void watchMenus()

@@ -101,11 +101,14 @@ inline QString containedBidi(QStringView text)
 
 // A piece of the service's or the user's (a name, a title, a server's words)
 // set into a sentence of the application's: its controls act within it, and
-// when it holds right-to-left letters or controls it is laid out as an isolate
-// of its own (FIRST STRONG ISOLATE … POP DIRECTIONAL ISOLATE), reading in its
-// own direction and moving nothing of the sentence around it. A piece that is
-// one isolate already (a date) is left so, as is one with neither.
-inline QString isolatedPiece(QStringView text)
+// when it holds right-to-left letters or controls, or the sentence reads right
+// to left (`interface`), it is laid out as an isolate of its own (FIRST STRONG
+// ISOLATE … POP DIRECTIONAL ISOLATE), reading in its own direction and moving
+// nothing of the sentence around it, nor the sentence anything of it (the
+// closing full stop of "J.R." in a Hebrew sentence). A piece that is one
+// isolate already (a date) is left so, as is a left-to-right one in a
+// left-to-right sentence.
+inline QString isolatedPiece(QStringView text, Qt::LayoutDirection interface = Qt::LeftToRight)
 {
     const QString contained = containedBidi(text);
     bool reorders = false;
@@ -144,7 +147,7 @@ inline QString isolatedPiece(QStringView text)
             whole = whole && depth > 0;
         }
     }
-    if (!reorders || whole)
+    if ((!reorders && interface != Qt::RightToLeft) || whole || contained.isEmpty())
         return contained;
     return QChar(0x2068) + contained + QChar(0x2069);
 }

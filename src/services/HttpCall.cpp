@@ -182,6 +182,9 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
     bool plain = false;
     // After a server refused the "100 Continue" expectation (417): sent again without it.
     bool noExpectation = false;
+    // An earlier pass of this request reached the server (an interim answer
+    // came, the real one was lost behind it): it may have been taken already.
+    bool wentBefore = false;
 
     for (;;) {
         if (abort && abort->cancelled())
@@ -317,11 +320,11 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             co_return Response{status.toInt(), cutShort || !declaredKnown ? QByteArray() : std::move(answer)};
         // A refusal after a request that changes something went out is the
         // stack's own attempt to send it again on a new connection, once the
-        // first closed under it: the first may have been taken, so it is a lost
-        // answer, not a refusal that proves nothing was made. (A read may be
-        // told as a refusal: it changed nothing.)
+        // first closed under it (or ours, after an interim answer): the first
+        // may have been taken, so it is a lost answer, not a refusal that
+        // proves nothing was made. (A read may be told as a refusal: it changed nothing.)
         const bool reads = request.method == "GET" || request.method == "HEAD";
-        if (error == QNetworkReply::ConnectionRefusedError && !reads && mayHaveLeft)
+        if (error == QNetworkReply::ConnectionRefusedError && !reads && (mayHaveLeft || wentBefore))
             throw ServiceNetworkError(ServiceNetworkError::Code::connectionLost, error);
         if (isConnectionFailure(error) || (!status.isValid() && error != QNetworkReply::NoError))
             throw networkError(error);
@@ -335,6 +338,7 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             // That exchange connects directly: not where a proxy is configured.
             if (repeatable && !plain && reachesDirectly(network, request.url)) {
                 plain = true;
+                wentBefore = true;
                 continue;
             }
             throw ServiceNetworkError(ServiceNetworkError::Code::connectionLost);

@@ -1,6 +1,7 @@
 #include "shell/LoginItem.h"
 
 #include "base/DefaultsStore.h"
+#include "base/FileRead.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -34,17 +35,18 @@ QString configHome()
     return QDir::homePath() + QStringLiteral("/.config");
 }
 
-// Reads the keys of the [Desktop Entry] group.
+// Reads the keys of the [Desktop Entry] group. The entry may be kept elsewhere
+// behind a link; a pipe or a device in its place (never ended, or a wait for a
+// writer) or an entry larger than any is none.
 QHash<QString, QString> readEntry(const QString &path)
 {
     QHash<QString, QString> keys;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text) || file.size() > 64 * 1024)
+    const FileRead::Result file = FileRead::whole(path, 64 * 1024, true);
+    if (file.kind != FileRead::Result::Kind::read)
         return keys;
     bool inGroup = false;
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        const QString line = in.readLine().trimmed();
+    for (const QString &read : QString::fromUtf8(file.bytes).split(u'\n')) {
+        const QString line = read.trimmed();
         if (line.startsWith(u'[')) {
             inGroup = line == QStringLiteral("[Desktop Entry]");
             continue;

@@ -1,5 +1,7 @@
 #include "shell/UpdateArchive.h"
 
+#include "base/FileRead.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -150,13 +152,11 @@ std::optional<QByteArray> readData(archive *handle, qint64 limit, const std::fun
 
 std::optional<QByteArray> load(const QString &archivePath)
 {
-    QFile file(archivePath);
-    if (!file.open(QIODevice::ReadOnly) || file.size() <= 0 || file.size() > kMaximumArchiveBytes)
+    // A pipe or a device where the archive was kept is none, never waited on.
+    FileRead::Result file = FileRead::whole(archivePath, kMaximumArchiveBytes, true);
+    if (file.kind != FileRead::Result::Kind::read || file.bytes.isEmpty())
         return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (bytes.isEmpty() || bytes.size() > kMaximumArchiveBytes)
-        return std::nullopt;
-    return bytes;
+    return std::move(file.bytes);
 }
 
 bool verify(const QByteArray &bytes, const QByteArray &signature, const QByteArray &publicKey)

@@ -3,6 +3,7 @@
 
 #include "base/Bundle.h"
 #include "design/ButtonStyles.h"
+#include "design/Controls.h"
 #include "design/DesignFonts.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
@@ -136,6 +137,7 @@ UpdatePromptView::UpdatePromptView(const UpdateOffer &offer, const QString &runn
         scroll->setWidgetResizable(true);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        ScrollBars::follow(scroll->verticalScrollBar());
         auto *notes = plainLabel(offer.notes, DesignFonts::system(14, DesignFonts::Weight::regular), Color::text, scroll);
         notes->setAutoFillBackground(true);
         notes->setPalette(palette);

@@ -3,6 +3,7 @@
 #include "base/Bundle.h"
 #include "companion/CompanionController.h"
 #include "design/L10n.h"
+#include "design/QtWords.h"
 #include "design/ServiceDomain.h"
 #include "services/AsyncSupport.h"
 #include "services/ServiceOrigin.h"
@@ -267,21 +268,19 @@ protected:
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &, int, const QString &) override {}
     QStringList chooseFiles(FileSelectionMode mode, const QStringList &, const QStringList &) override
     {
+        if (mode == FileSelectSave)
+            return {};
         QWebEngineView *shown = QWebEngineView::forPage(this);
-        QWidget *parent = shown ? shown->window() : nullptr;
-        switch (mode) {
-        case FileSelectOpen: {
-            const QString file = QFileDialog::getOpenFileName(parent);
-            return file.isEmpty() ? QStringList() : QStringList{file};
-        }
-        case FileSelectOpenMultiple: return QFileDialog::getOpenFileNames(parent);
-        case FileSelectUploadFolder: {
-            const QString dir = QFileDialog::getExistingDirectory(parent);
-            return dir.isEmpty() ? QStringList() : QStringList{dir};
-        }
-        case FileSelectSave: break;
-        }
-        return {};
+        QFileDialog dialog(shown ? shown->window() : nullptr);
+        dialog.setFileMode(mode == FileSelectOpen           ? QFileDialog::ExistingFile
+                           : mode == FileSelectOpenMultiple ? QFileDialog::ExistingFiles
+                                                            : QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly, mode == FileSelectUploadFolder);
+        // Its buttons' words whole in every language, as the composer's chooser has them.
+        QtWords::fitWords(&dialog);
+        if (dialog.exec() != QDialog::Accepted)
+            return {};
+        return dialog.selectedFiles();
     }
 
 private:

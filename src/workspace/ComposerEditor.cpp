@@ -413,6 +413,7 @@ QWidget *ComposerEditor::buildForm()
     m_caption->setAccessibleName(L10n::t("Caption"));
     FieldRing::follow(m_caption, captionCase);
     alignToLeadingSide(m_caption);
+    ScrollBars::follow(m_caption->verticalScrollBar()); // a long caption scrolls
     connect(m_caption, &QPlainTextEdit::textChanged, this, [this] { m_state.setCaption(m_caption->toPlainText()); });
     captionInside->addWidget(m_caption);
     rows->addWidget(captionCase);

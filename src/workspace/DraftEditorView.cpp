@@ -132,6 +132,21 @@ void applyColors(QWidget *widget)
     widget->setPalette(p);
 }
 
+std::optional<QDateTime> plannedTime(const QString &scheduledAt)
+{
+    return scheduledAt.isEmpty() ? std::nullopt : PlanCalendar::parseInternetDateTime(scheduledAt);
+}
+
+// A draft in the forms the sheet writes: a plan word for its format, the
+// planned time in UTC with whole seconds, the title trimmed.
+ZephylWire::PlanDraft writtenForm(ZephylWire::PlanDraft draft, PublishFormat format, std::optional<QDateTime> planned)
+{
+    draft.format = PublishFormats::planValue(format);
+    draft.scheduledAt = planned ? PlanCalendar::formatInternetDateTime(*planned) : QString();
+    draft.title = draft.title.trimmed();
+    return draft;
+}
+
 } // namespace
 
 std::optional<QString> ImporterMediaSource::pickFile(QWidget *parent, const QString &title)
@@ -164,8 +179,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     : QWidget(parent), m_model(model), m_draft(draft), m_format(PublishFormats::fromPlanValue(draft.format)),
       m_isNew(isNew), m_place(place), m_shown(draft), m_inPlan(!isNew)
 {
-    const auto planned =
-        draft.scheduledAt.isEmpty() ? std::nullopt : PlanCalendar::parseInternetDateTime(draft.scheduledAt);
+    const auto planned = plannedTime(draft.scheduledAt);
     m_hasDate = planned.has_value();
     m_date = planned ? *planned : model.clock().now().addSecs(3600);
 
@@ -254,6 +268,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_captionEditor = new QPlainTextEdit(captionCase);
     m_captionEditor->setFont(DesignFonts::system(13, DesignFonts::Weight::regular));
     alignToLeadingSide(m_captionEditor);
+    ScrollBars::follow(m_captionEditor->verticalScrollBar()); // a long caption scrolls
     m_captionEditor->setFixedHeight(120);
     m_captionEditor->setFrameShape(QFrame::NoFrame);
     m_captionEditor->setPlainText(PlannerKit::shownText(draft.caption, kShownCaption));
@@ -591,11 +606,7 @@ void DraftEditorView::restore(const KeptDraftEdit &edit)
 
 ZephylWire::PlanDraft DraftEditorView::savedCopy() const
 {
-    ZephylWire::PlanDraft copy = m_draft;
-    copy.format = PublishFormats::planValue(m_format);
-    copy.scheduledAt = m_hasDate ? PlanCalendar::formatInternetDateTime(m_date) : QString();
-    copy.title = copy.title.trimmed();
-    return copy;
+    return writtenForm(m_draft, m_format, m_hasDate ? std::optional(m_date) : std::nullopt);
 }
 
 void DraftEditorView::save()
@@ -624,7 +635,10 @@ void DraftEditorView::runSave(ZephylWire::PlanDraft copy)
     qsizetype at = m_deletedAt ? -1 : DraftPlace::find(drafts, m_shown, m_place);
     if (at >= 0) {
         // Only what was changed here: the plan may hold another device's change since the sheet opened.
-        drafts[at] = PlanMerge::edited(m_shown, copy, drafts[at]);
+        // A field only written in the sheet's own form (a date with a fraction of a second) was not changed.
+        const ZephylWire::PlanDraft untouched =
+            writtenForm(m_shown, PublishFormats::fromPlanValue(m_shown.format), plannedTime(m_shown.scheduledAt));
+        drafts[at] = PlanMerge::edited(untouched, copy, drafts[at]);
         // Nothing here edits what other clients wrote on it: shown from now on as the plan holds it.
         copy.others = drafts[at].others;
     } else {

@@ -124,8 +124,9 @@ QString PlanRow::subtitle(const PlanEntry &entry)
         parts << DateText::dateTime(*entry.date);
     if (entry.state.kind() == PlanEntry::State::Kind::failed && !entry.state.error().isEmpty()) {
         QString reason = PlannerKit::shownText(entry.state.error());
-        // The service's words: they reorder nothing of the line before them.
-        parts << isolatedPiece(reason.replace(u'_', u' '));
+        // The service's words: they reorder nothing of the line before them,
+        // nor does a line that reads right to left reorder them.
+        parts << isolatedPiece(reason.replace(u'_', u' '), L10n::layoutDirection());
     }
     return parts.join(QStringLiteral(" \u00B7 "));
 }

@@ -247,8 +247,10 @@ TEST(SignOut, StopsTheRoundForgetsTheAccountAndItsUnsentText)
     m.setAssistantDraft(QStringLiteral("assistant text"));
     m.startFocus(25);
     ASSERT_TRUE(m.focus().isRunning());
+    m.keptComposer().save(QStringLiteral("kitty@example.com"), {PublishFormat::feed, QStringLiteral("words"), {}, {}, {}, {}});
 
     finish(m.signOut());
+    EXPECT_EQ(m.keptComposer().load(QStringLiteral("kitty@example.com")), std::nullopt) << "nor the composer's words";
     EXPECT_FALSE(m.focus().isRunning());
     EXPECT_EQ(m.session(), SessionState::signedOut);
     EXPECT_EQ(m.user(), std::nullopt);

@@ -500,10 +500,13 @@ TEST(PlanDrafts, EveryWholeListWriteReadsTheServicesListJustBeforeAndKeepsWhatAn
     Draft first = captioned, second = titled(2, "two");
     first.gridSlot = 1;
     second.gridSlot = 0;
+    Draft here = titled(1, "one");
+    here.caption = QStringLiteral("written here");
     struct Case {
         const char *name;
         std::function<QCoro::Task<>(AppModel &)> write;
         QList<Draft> sent;
+        QString notice = QString();
     };
     const auto edited = [](AppModel &m, QList<Draft> drafts) {
         m.setPlanDrafts(std::move(drafts));
@@ -519,6 +522,10 @@ TEST(PlanDrafts, EveryWholeListWriteReadsTheServicesListJustBeforeAndKeepsWhatAn
          {captioned, hidden, titled(9, "Phone draft")}},
         {"a draft moved in the grid", [](AppModel &m) { return m.moveDraft(2, -1); },
          {first, second, titled(9, "Phone draft")}},
+        {"a caption the other device changed too: the one written here, said",
+         [&](AppModel &m) { return edited(m, {here, titled(2, "two")}); }, {here, titled(2, "two"), titled(9, "Phone draft")},
+         QStringLiteral("Also changed on another device: one. Where both changed the same thing, your change here was "
+                        "kept and the other device's was replaced.")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -534,7 +541,7 @@ TEST(PlanDrafts, EveryWholeListWriteReadsTheServicesListJustBeforeAndKeepsWhatAn
         EXPECT_EQ(f.service.savedPlans.last(), c.sent);
         EXPECT_EQ(f.model().planDrafts(), c.sent);
         EXPECT_FALSE(f.model().planUnsaved());
-        EXPECT_EQ(f.model().notice(), std::nullopt) << "nothing both sides changed";
+        EXPECT_EQ(f.model().notice() ? f.model().notice()->text : QString(), c.notice);
     }
 }
 
@@ -590,12 +597,12 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
          {with(two, [](Draft &d) { d.mediaId = QStringLiteral("m2"); d.posterMediaId = QStringLiteral("p2"); })},
          {with(two, [](Draft &d) { d.mediaId = QStringLiteral("m1"); d.posterMediaId = QStringLiteral("p9"); })},
          {with(two, [](Draft &d) { d.mediaId = QStringLiteral("m2"); d.posterMediaId = QStringLiteral("p2"); })}, said("Two")},
-        {"a field as last sent is ours, not a change there",
+        {"a field as last sent is ours, not a change there, also when changed here again",
          {two}, {with(two, [](Draft &d) { d.caption = QStringLiteral("sent"); })},
-         {with(two, [](Draft &d) { d.caption = QStringLiteral("sent"); d.hiddenFromGrid = true; })},
+         {with(two, [](Draft &d) { d.caption = QStringLiteral("sent, then more"); d.hiddenFromGrid = true; })},
          {with(two, [](Draft &d) { d.caption = QStringLiteral("sent"); d.title = QStringLiteral("Two, there"); })},
          {with(two, [](Draft &d) {
-             d.caption = QStringLiteral("sent");
+             d.caption = QStringLiteral("sent, then more");
              d.title = QStringLiteral("Two, there");
              d.hiddenFromGrid = true;
          })},
@@ -606,7 +613,7 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
          {titled(1, "One"), with(two, [](Draft &d) { d.others.insert(QStringLiteral("notes"), QStringLiteral("after")); })},
          {titled(1, "One, renamed"),
           with(two, [](Draft &d) { d.others.insert(QStringLiteral("notes"), QStringLiteral("after")); })},
-         std::nullopt},
+         QStringLiteral("Deleted here but changed on another device meanwhile, so it was kept: Two.")},
         {"four drafts changed on both sides: three named, the long title cut short", four[0], {}, four[1], four[2],
          four[1], said(QByteArray(QByteArray(80, 'x') + "…, Draft 2, Draft 3, and …").constData())},
         {"twins: the first deleted there, the second edited here", {one7, two7}, {}, {one7, two7edited}, {two7},
@@ -614,6 +621,11 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
         {"twins: the first deleted there and the second's caption changed there, its title here", {one7, two7}, {},
          {one7, two7edited}, {with(two7, [](Draft &d) { d.caption = QStringLiteral("second words, there"); })},
          {with(two7edited, [](Draft &d) { d.caption = QStringLiteral("second words, there"); })}, std::nullopt},
+        {"twins: the first's hashtags changed here; the first deleted there, the second's title and caption changed "
+         "there: known by their texts", {one7, two7}, {}, {with(one7, [](Draft &d) { d.hashtags = QStringLiteral("#here"); }), two7},
+         {with(two7, [](Draft &d) { d.title += QStringLiteral(", there"); d.caption += QStringLiteral(", there"); })},
+         {with(two7, [](Draft &d) { d.title += QStringLiteral(", there"); d.caption += QStringLiteral(", there"); }),
+          with(one7, [](Draft &d) { d.hashtags = QStringLiteral("#here"); })}, std::nullopt},
         {"twins: the first deleted here, the second's caption changed there", {one7, two7}, {}, {two7},
          {one7, with(two7, [](Draft &d) { d.caption = QStringLiteral("there"); })},
          {with(two7, [](Draft &d) { d.caption = QStringLiteral("there"); })}, std::nullopt},

@@ -11,6 +11,7 @@
 #include <QCoro/QCoroTimer>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 
 using namespace apptest;
@@ -62,6 +63,8 @@ public:
     std::optional<Publication> found;
     QStringList unknownToService; // keys the look-up finds nothing under
     std::exception_ptr lookupFailure;
+    std::function<void()> afterLookup;
+    bool pendingWhenCreated = false; // the key was kept before the creation went
     int waitAttempts = -1;
     double waitDelay = -1;
 
@@ -80,6 +83,7 @@ public:
         co_await later();
         request = r;
         key = k;
+        pendingWhenCreated = model && model->publicationPending(k);
         if (creationFailure)
             std::rethrow_exception(creationFailure);
         Publication answer = created; // co_return would move from a member
@@ -93,6 +97,8 @@ public:
         if (lookupFailure)
             std::rethrow_exception(lookupFailure);
         std::optional<Publication> answer = unknownToService.contains(id) ? std::nullopt : found;
+        if (afterLookup)
+            afterLookup();
         co_return answer;
     }
     QCoro::Task<Publication> waitForInstagramPublication(Publication p, int attempts, double delay,
@@ -425,6 +431,7 @@ TEST_F(Publish, ACreationWhoseAnswerWasLostIsLookedUpByItsKey)
         EXPECT_EQ(outcome.kind, c.kind) << c.what;
         // Kept to be asked about again only while the service has not said.
         EXPECT_EQ(m->publicationPending(s.idempotencyKey), c.kind == Kind::unknown) << c.what;
+        EXPECT_TRUE(service.pendingWhenCreated) << c.what << ": kept before it went, for a kill";
         EXPECT_EQ(outcome.message, QString::fromUtf8(c.message)) << c.what;
         EXPECT_EQ(service.calls.contains(QStringLiteral("existingInstagramPublication")), c.looksUp) << c.what;
         // The look-up only reads: one creation went out, whatever it found.
@@ -470,6 +477,9 @@ TEST_F(Publish, AnOutcomeNotKnownStaysTheSamePostUntilTheServiceSaysWhatBecameOf
     ComposerSubmission changed = again;
     changed.media[0].fileName = QStringLiteral("another.jpg");
     EXPECT_EQ(m->pendingKeyFor(changed), std::nullopt) << "another file is another post";
+    changed = again;
+    changed.media[0].thumbnail = MediaThumbnail{1, 1, QByteArray(4, '\x7f')};
+    EXPECT_EQ(m->pendingKeyFor(changed), std::nullopt) << "another picture under the same name and size too";
     again.saveAsDraft = true;
     EXPECT_EQ(m->pendingKeyFor(again), std::nullopt) << "a draft of it is a request of its own";
 
@@ -499,6 +509,24 @@ TEST_F(Publish, AnOutcomeNotKnownStaysTheSamePostUntilTheServiceSaysWhatBecameOf
     EXPECT_TRUE(zktest::spinUntil([&] { return service.calls.contains(QStringLiteral("planDrafts")); }));
     EXPECT_EQ(m->pendingKeyFor(submission(1)), std::nullopt) << "known now: the next sending is a new post";
     EXPECT_EQ(h.kinds().count(AppEvent::Kind::published), 1);
+}
+
+// A look-up crossing a sending of the same post may tell of the time before it
+// went: that sending says what became of it, and keeps the key if it cannot know.
+TEST_F(Publish, ALookUpCrossingASendingOfTheSamePostLeavesItToThatSending)
+{
+    const ComposerSubmission post = submission(1);
+    const auto offline = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    service.lookupFailure = offline;
+    ASSERT_EQ(run(post).kind, PublishOutcome::Kind::unknown);
+    // The timer's look-up, on its way as the post goes again, finds nothing; the sending's own cannot answer.
+    service.lookupFailure = nullptr;
+    service.unknownToService = {post.idempotencyKey};
+    service.afterLookup = [&] { service.lookupFailure = offline; };
+    h.clock.advance(AppModel::kPlanRetryFirst);
+    ASSERT_EQ(run(post).kind, PublishOutcome::Kind::unknown);
+    EXPECT_TRUE(m->publicationPending(post.idempotencyKey));
 }
 
 TEST_F(Publish, AFailedUploadStopsEverythingAndSaysWhy)

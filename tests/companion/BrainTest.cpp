@@ -462,7 +462,7 @@ TEST(CompanionBrain, WindowMovingCarriesTheCatAndItsWalkTarget)
         c.pose.position = QPointF(row.x, 400);
         c.support = CompanionBrain::Support::onLedge(row.before);
         w.ledges = {row.after};
-        EXPECT_EQ(c.riddenX(w), row.carried);
+        EXPECT_EQ(c.riddenTo(w), QPointF(row.carried, 400));
         c.tick(0, w);
         EXPECT_EQ(c.pose.position.x(), row.carried);
     }

@@ -447,6 +447,34 @@ TEST(CompanionController, APanelOnTheOtherMonitorIsReachedInOneHopAcrossTheSeam)
     }
 }
 
+// One monitor above the other: the cat on the lower one's floor, lent the ask
+// panel on the upper one, hops up onto it and stays there on that monitor,
+// not pulled down under the lower one's top edge frame after frame; the panel
+// moved back down carries it down.
+TEST(CompanionController, APanelOnAMonitorAboveIsReachedAndTheCatStaysOnIt)
+{
+    Rig rig;
+    rig.desktop->screenList = {{QRectF(0, 0, 1280, 800), QRectF(0, 0, 1280, 800), nullptr},
+                               {QRectF(0, 800, 1280, 800), QRectF(0, 800, 1280, 776), nullptr}};
+    rig.cat->start();
+    rig.cat->brain().pose.position = QPointF(400, 300);
+    rig.cat->brain().support = CompanionBrain::Support::nothing();
+    rig.run(1.5);
+    ASSERT_EQ(rig.cat->brain().support.kind, CompanionBrain::Support::Kind::floor);
+    rig.cat->perchLedge = Ledge{300, 700, 1100, -1, std::nullopt};
+    rig.cat->holdStandingGoal();
+    rig.run(4);
+    const QPointF at = rig.cat->brain().pose.position;
+    EXPECT_EQ(rig.cat->brain().support.kind, CompanionBrain::Support::Kind::perch);
+    EXPECT_EQ(at.y(), 1100) << "drawn where it sits";
+    EXPECT_EQ(rig.cat->panels().front()->screen().frame.top(), 800) << "its window on the upper monitor";
+    // The panel dragged down onto the lower monitor takes the cat along.
+    rig.cat->perchLedge = Ledge{300, 700, 500, -1, std::nullopt};
+    rig.run(1);
+    EXPECT_EQ(rig.cat->brain().pose.position.y(), 500);
+    EXPECT_EQ(rig.cat->panels().front()->screen().frame.top(), 0);
+}
+
 TEST(CompanionController, AbsurdWindowsAndLooksDoNotStopTheCat)
 {
     Rig rig;
@@ -1059,18 +1087,24 @@ TEST(WindowTopology, SnapshotKeepsTheUsersShownNormalWindowsFrontToBack)
     X11::ClientWindow noPid = client(18, QRect(0, 0, 300, 300));
     noPid.pid = 0; // a client that does not say: not ours
     add(noPid);
+    X11::ClientWindow myPanel = client(19, QRect(600, 0, 300, 300)); // as the ask panel is
+    myPanel.pid = 55;
+    myPanel.type = X11::WindowType::utility;
+    myPanel.state = X11::stateAbove;
+    add(myPanel);
     add(client(0, QRect(0, 0, 300, 300))); // no window at all
 
     const std::vector<WindowInfo> windows = WindowTopology::fromClients(bottomFirst, {12}, 55, toPoints);
     std::vector<int> numbers;
     for (const WindowInfo &w : windows)
         numbers.push_back(w.number);
-    EXPECT_EQ(numbers, (std::vector<int>{18, 14, 13, 11, 6, 2, 1}));
-    // This process's own window stays, the only one marked so: it hides the
-    // middle of the titled window's top edge behind it, and is no ledge itself.
+    EXPECT_EQ(numbers, (std::vector<int>{19, 18, 14, 13, 11, 6, 2, 1}));
+    // This process's own windows stay, its panel kept above too, the only ones
+    // marked so: one hides the middle of the titled window's top edge behind
+    // it, and is no ledge itself.
     for (const WindowInfo &w : windows)
-        EXPECT_EQ(w.own, w.number == 11) << w.number;
-    const std::vector<Ledge> cut = WindowTopology::ledges({windows[3], windows.back()}, 90);
+        EXPECT_EQ(w.own, w.number == 11 || w.number == 19) << w.number;
+    const std::vector<Ledge> cut = WindowTopology::ledges({windows[4], windows.back()}, 90);
     ASSERT_EQ(cut.size(), 2u);
     EXPECT_EQ(std::tuple(cut[0].minX, cut[0].maxX, cut[0].windowNumber), std::tuple(100.0, 200.0, 1));
     EXPECT_EQ(std::tuple(cut[1].minX, cut[1].maxX, cut[1].windowNumber), std::tuple(400.0, 500.0, 1));

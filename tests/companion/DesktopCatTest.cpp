@@ -3,6 +3,7 @@
 // other applications. Frames run on a virtual clock that the test steps; the
 // windows, pointer and clicks are real.
 #include "DesktopRig.h"
+#include "design/FloatingPanel.h"
 
 #include <QWidget>
 #include <QWindow>
@@ -323,36 +324,41 @@ void staysOnScreen(DesktopRig &rig, int screen, const std::function<bool()> &sta
 }
 
 // One of this application's own windows in front of another application's
-// hides the middle of that window's top edge, as another window does, and is
-// no ledge itself: let fall over it, the cat passes the hidden edge by and
-// lands on the floor, never drawn standing in the air over our window.
+// (a window, or a panel kept above others as the ask panel is) hides the
+// middle of that window's top edge, as another window does, and is no ledge
+// itself: let fall over it, the cat passes the hidden edge by and lands on the
+// floor, never drawn standing in the air over our window.
 TEST(DesktopCat, OurOwnWindowHidesTheEdgesBehindItAndIsNoLedge)
 {
-    DesktopRig rig;
-    const xcb_window_t back = rig.other.open("Plan", QRect(200, 300, 800, 300));
-    ASSERT_TRUE(rig.ledgesUntil(back, "one ledge of the back window", [](const auto &l) { return l.size() == 1; }));
-    QWidget ours;
-    ours.setGeometry(450, 200, 240, 300);
-    ours.show();
-    ASSERT_TRUE(rig.frameUntil([&] { return ours.windowHandle()->isExposed(); }));
-    const int reads = rig.cat.topologyReads();
-    ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.topologyReads() > reads + 2; }));
-    const QRect f = rig.other.frame(xcb_window_t(ours.winId())), b = rig.other.frame(back);
+    for (const bool panel : {false, true}) [&] {
+        SCOPED_TRACE(panel ? "a panel kept above" : "a window");
+        DesktopRig rig;
+        const xcb_window_t back = rig.other.open("Plan", QRect(200, 300, 800, 300));
+        ASSERT_TRUE(rig.ledgesUntil(back, "one ledge of the back window", [](const auto &l) { return l.size() == 1; }));
+        const std::unique_ptr<QWidget> ours =
+            panel ? std::make_unique<FloatingPanel>(QSize(240, 300), false) : std::make_unique<QWidget>();
+        ours->setGeometry(450, 200, 240, 300);
+        ours->show();
+        ASSERT_TRUE(rig.frameUntil([&] { return ours->windowHandle()->isExposed(); }));
+        const int reads = rig.cat.topologyReads();
+        ASSERT_TRUE(rig.frameUntil([&] { return rig.cat.topologyReads() > reads + 2; }));
+        const QRect f = rig.other.frame(xcb_window_t(ours->winId())), b = rig.other.frame(back);
 
-    rig.cat.brain().pose.position = QPointF(f.center().x(), rig.screenHeight - f.top() + 20);
-    rig.cat.brain().support = CompanionBrain::Support::nothing();
-    QRect feet;
-    EXPECT_TRUE(rig.frameUntil([&] {
-        feet = drawnFeet(*rig.cat.panels().front());
-        const bool down = rig.cat.brain().pose.state != CompanionState::fall;
-        return down && std::abs(feet.bottom() + 1 - int(rig.screenHeight)) <= 2;
-    })) << "feet drawn at row " << feet.bottom() << ", the hidden edge at " << b.top() << ", our window at "
-        << zktest::rectText(f);
-    const std::vector<Ledge> pieces = rig.ledgesOf(back);
-    ASSERT_EQ(pieces.size(), 2u) << rig.describe(back);
-    EXPECT_EQ(pieces[0].maxX, f.left());
-    EXPECT_EQ(pieces[1].minX, f.left() + f.width());
-    EXPECT_TRUE(rig.ledgesOf(xcb_window_t(ours.winId())).empty());
+        rig.cat.brain().pose.position = QPointF(f.center().x(), rig.screenHeight - f.top() + 20);
+        rig.cat.brain().support = CompanionBrain::Support::nothing();
+        QRect feet;
+        EXPECT_TRUE(rig.frameUntil([&] {
+            feet = drawnFeet(*rig.cat.panels().front());
+            const bool down = rig.cat.brain().pose.state != CompanionState::fall;
+            return down && std::abs(feet.bottom() + 1 - int(rig.screenHeight)) <= 2;
+        })) << "feet drawn at row " << feet.bottom() << ", the hidden edge at " << b.top() << ", our window at "
+            << zktest::rectText(f);
+        const std::vector<Ledge> pieces = rig.ledgesOf(back);
+        ASSERT_EQ(pieces.size(), 2u) << rig.describe(back);
+        EXPECT_EQ(pieces[0].maxX, f.left());
+        EXPECT_EQ(pieces[1].minX, f.left() + f.width());
+        EXPECT_TRUE(rig.ledgesOf(xcb_window_t(ours->winId())).empty());
+    }();
 }
 
 TEST(DesktopCatTwoScreens, AWindowMovedToTheOtherScreenTakesTheCatStandingOnItAlong)

@@ -197,6 +197,11 @@ TEST_F(L10nTest, FormatFillsPlaceholdersInOrder)
     EXPECT_EQ(format(QStringLiteral("Hi, %@."), {QStringLiteral("\u202Eeno\u202C")}), QStringLiteral("Hi, eno."));
     EXPECT_EQ(format(QStringLiteral("at %@"), {QStringLiteral("\u2068date\u2069")}),
               QStringLiteral("at \u2068date\u2069"));
+    // In a sentence that reads right to left a left-to-right piece is one too:
+    // the full stop that ends "J.R." stays at its end.
+    L10n::setPreference(AppLanguage::he);
+    EXPECT_EQ(format(QStringLiteral("היי, %@."), {QStringLiteral("J.R.")}), QStringLiteral("היי, \u2068J.R.\u2069."));
+    EXPECT_EQ(format(QStringLiteral("%@ %d"), {QString(), 3}), QStringLiteral(" 3")) << "nothing stays nothing";
 }
 
 TEST_F(L10nTest, FormatWritesNumbersInTheUsersLocale)

@@ -6,13 +6,10 @@
 #include "support/TestSupport.h"
 #include "support/TextPixels.h"
 
-#include "design/DesignFonts.h"
 #include "design/L10n.h"
 #include "design/QtWords.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QSemaphore>
@@ -116,15 +113,7 @@ TEST(MediaPicker, ItsButtonsShowTheirWordsWholeInArabic)
             if (!dialog || !dialog->isVisible())
                 return false;
             fitting = dialog->width() >= dialog->sizeHint().width() && dialog->height() >= dialog->sizeHint().height();
-            for (QAbstractButton *button : dialog->findChild<QDialogButtonBox *>()->buttons()) {
-                // Inside the button's edge, the ink is its word alone, and none of it cut.
-                words << button->text().remove(u'&');
-                const QImage shot = zktest::drawnPixels(button);
-                const QRect inside = shot.rect().adjusted(3, 3, -3, -3), ink = zktest::inkBox(shot.copy(inside));
-                if (ink.left() < 1 || ink.right() > inside.width() - 2 ||
-                    std::abs(ink.width() - DesignFonts::lineExtent(button->font(), words.last()).width()) > 3)
-                    cut << QStringLiteral("%1: ink %2 to %3 of %4").arg(words.last()).arg(ink.left()).arg(ink.right()).arg(inside.width());
-            }
+            cut = zktest::cutButtonWords(dialog, words);
             dialog->reject();
             return true;
         }, std::chrono::seconds(20));

@@ -276,6 +276,15 @@ TEST_F(Misbehaving, ACreationWhoseNetworkWentUnderItIsALostAnswerNotARefusal)
     EXPECT_EQ(ops().publications.size(), 1);
 }
 
+// So is one asked again after an interim answer: the first pass reached the service.
+TEST_F(Misbehaving, ACreationAskedAgainAfterAnInterimAnswerOverANetworkGoneIsALostAnswer)
+{
+    front->add({Switch::Kind::earlyHintsThenGone, "POST", QStringLiteral("/api/instagram/publications"), 0, 1});
+    EXPECT_EQ(end(api->createInstagramPublication(postWithMedia(), QStringLiteral("key-hinted"))).network,
+              NetworkError::Code::connectionLost);
+    EXPECT_EQ(ops().publications.size(), 1);
+}
+
 TEST_F(Misbehaving, AnEndlessAnswerIsCutAtItsKindsLimitInBoundedMemory)
 {
     front->add({Switch::Kind::endlessBody, "GET", QStringLiteral("/api/v1/me"), 0, -1});

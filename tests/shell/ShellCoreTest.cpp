@@ -25,6 +25,7 @@
 #include <csignal>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -288,6 +289,10 @@ TEST(UpdateArchiveRules, SignatureAndContentsAreChecked)
     EXPECT_FALSE(UpdateArchive::verify(writeFile(dir + "/tampered.tar.gz", tampered), ArchiveMaker::sign(good, keys),
                                        keys.publicKey));
     EXPECT_FALSE(UpdateArchive::verify(goodPath, QByteArray(64, '\0'), keys.publicKey));
+    // A pipe where the archive was kept is refused at once, never waited on.
+    const QString piped = dir + "/piped.tar.gz";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(piped).constData(), 0600), 0);
+    EXPECT_FALSE(UpdateArchive::verify(piped, ArchiveMaker::sign(good, keys), keys.publicKey));
 
     const auto manifest = UpdateArchive::inspect(goodPath);
     ASSERT_TRUE(manifest.has_value());
@@ -353,6 +358,12 @@ TEST(LoginItemEntry, AutostartEntryInTheConfigFolder)
     // An entry that starts another copy.
     writeFile(item.entryPath(), LoginItem::entryText(QStringLiteral("/usr/bin/zephyl-kitty")));
     EXPECT_EQ(item.status(), LoginItem::Status::notFound);
+    // A pipe or a device in its place is none, at once (never waited on, nor read for ever).
+    ASSERT_TRUE(QFile::remove(item.entryPath()));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(item.entryPath()).constData(), 0600), 0);
+    EXPECT_EQ(item.status(), LoginItem::Status::notFound) << "a pipe";
+    ASSERT_TRUE(QFile::remove(item.entryPath()) && QFile::link(QStringLiteral("/dev/zero"), item.entryPath()));
+    EXPECT_EQ(item.status(), LoginItem::Status::notFound) << "a device";
 
     ASSERT_TRUE(item.unregisterItem());
     EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);

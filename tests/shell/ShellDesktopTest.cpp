@@ -3,12 +3,14 @@
 // its menu bar, the tray icon and its menu, and the update prompt.
 #include <gtest/gtest.h>
 
+#include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/L10n.h"
 #include "shell/SingleInstance.h"
 #include "shell/StatusMenuController.h"
 #include "shell/UpdatePrompt.h"
 #include "platform/X11WindowList.h"
+#include "support/TextPixels.h"
 #include "support/X11TestSupport.h"
 
 #include <QAction>
@@ -278,7 +280,9 @@ TEST(ShellUpdatePrompt, StandAloneOrSheetPlainNotesAndItsKeys)
     EXPECT_EQ(laters, 1);
     EXPECT_EQ(updates, 0);
 
-    // A visible workspace window: a sheet on it; Return updates.
+    // A visible workspace window: a sheet on it, in the dark with notes to
+    // scroll through the palette's thin thumb; Return updates.
+    AppearanceService::shared().setTheme(AppTheme::dark);
     QWidget workspace;
     workspace.resize(900, 640);
     workspace.show();
@@ -291,6 +295,8 @@ TEST(ShellUpdatePrompt, StandAloneOrSheetPlainNotesAndItsKeys)
     const auto *scroll = prompt.panel()->findChild<QScrollArea *>();
     ASSERT_NE(scroll, nullptr);
     EXPECT_EQ(scroll->height(), 160);
+    EXPECT_EQ(zktest::darkScrollBarFault(scroll->verticalScrollBar()).toStdString(), "");
+    AppearanceService::shared().setTheme(AppTheme::system);
     const int tall = prompt.panel()->height();
     // Tab goes between the two buttons, never to the notes, which Page Down scrolls.
     prompt.panel()->activateWindow();

@@ -4,13 +4,18 @@
 // there is one), and where a piece of a text block's text, drawn alone by the
 // block, stands in its drawing of the whole.
 
+#include "design/DesignFonts.h"
 #include "design/Legibility.h"
 #include "design/TextBlock.h"
 #include "support/TestSupport.h"
 
+#include <QAbstractButton>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QHash>
 #include <QImage>
+#include <QScrollBar>
 #include <QScreen>
 #include <QTest>
 
@@ -69,6 +74,28 @@ inline QImage drawnPixels(QWidget *widget)
     return spinUntil(settled) ? shot : QImage();
 }
 
+// The words of a dialog's buttons (a file chooser's "Open" and "Cancel") that
+// are not drawn whole and alone inside their button's edge (cut by it, or
+// beside an icon), each with where its ink stands; the words looked at go
+// into `seen`.
+inline QStringList cutButtonWords(QDialog *dialog, QStringList &seen)
+{
+    QStringList cut;
+    for (const QDialogButtonBox *box : dialog->findChildren<QDialogButtonBox *>())
+        for (QAbstractButton *button : box->buttons()) {
+            const QString word = button->text().remove(u'&');
+            seen << word;
+            const QImage shot = drawnPixels(button);
+            const QRect inside = shot.rect().adjusted(3, 3, -3, -3), ink = inkBox(shot.copy(inside));
+            // A shortcut's underline may reach a few pixels past its letter; an
+            // icon beside the word, many more.
+            const double extent = DesignFonts::lineExtent(button->font(), word).width();
+            if (ink.left() < 1 || ink.right() > inside.width() - 2 || ink.width() < extent - 3 || ink.width() > extent + 6)
+                cut << QStringLiteral("%1: ink %2 to %3 of %4").arg(word).arg(ink.left()).arg(ink.right()).arg(inside.width());
+        }
+    return cut;
+}
+
 // The colour most pixels of `area` (the whole picture unless given) have: the
 // ground what is there is drawn on.
 inline QRgb commonest(const QImage &image, QRect area = {})
@@ -99,6 +126,33 @@ inline std::pair<QRgb, double> standout(const QImage &image, QRect area, QRgb gr
                 best = {p, c};
         }
     return best;
+}
+
+// What is wrong with a scroll bar shown on a dark ground: the toolkit's light
+// track and arrows where the palette's thin thumb should be, or no thumb to
+// see; empty when nothing is.
+inline QString darkScrollBarFault(QScrollBar *bar)
+{
+    if (!spinUntil([&] { return bar->isVisible() && bar->maximum() > 0; }))
+        return QStringLiteral("not shown");
+    if (std::min(bar->width(), bar->height()) > 10)
+        return QStringLiteral("%1 wide").arg(std::min(bar->width(), bar->height()));
+    // Offscreen, as the window draws it: a bar drawn alone has the toolkit's ground behind it.
+    QWidget *window = bar->window();
+    const QImage shot = QGuiApplication::platformName() == QLatin1String("xcb")
+                            ? drawnPixels(bar)
+                            : window->grab(QRect(bar->mapTo(window, QPoint()), bar->size())).toImage();
+    if (shot.isNull())
+        return QStringLiteral("nothing drawn");
+    int lightest = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            lightest = std::max(lightest, qGray(shot.pixel(x, y)));
+    if (lightest >= 128)
+        return QStringLiteral("a light track or arrows (grey %1)").arg(lightest);
+    if (standout(shot, shot.rect(), commonest(shot)).second < 1.5)
+        return QStringLiteral("no thumb to see");
+    return {};
 }
 
 // Grey levels softened over 3 x 3 pixels, so that text drawn a fraction of a

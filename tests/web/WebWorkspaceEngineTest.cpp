@@ -6,6 +6,7 @@
 #include "WebApp.h"
 #include "base/Clock.h"
 #include "design/L10n.h"
+#include "design/QtWords.h"
 #include "services/KeychainStore.h"
 #include "services/ChatModels.h"
 #include "services/WebTransportError.h"
@@ -14,12 +15,14 @@
 #include "web/WebPopup.h"
 #include "web/WebWorkspace.h"
 #include "support/TestSupport.h"
+#include "support/TextPixels.h"
 #include "support/WebEngineSupport.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QProcess>
@@ -30,6 +33,7 @@
 #include <QApplication>
 #include <QSslError>
 #include <QTest>
+#include <QTimer>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -685,6 +689,46 @@ TEST_F(WebEngineTest, CtrlWheelNeverMagnifiesThePage)
         << "a plain turn never scrolled";
     EXPECT_EQ(web->page()->zoomFactor(), 1.0);
     EXPECT_EQ(evaluate(web->page(), QStringLiteral("window.devicePixelRatio")).toDouble(), 1.0);
+}
+
+// A file field of the page, pressed from the keyboard, opens the chooser over
+// the window: in Arabic its buttons show their words whole, and it opens no
+// smaller than its contents ask.
+TEST_F(WebEngineTest, APageFieldsFileChooserShowsItsButtonsWordsWholeInArabic)
+{
+    const Qt::LayoutDirection was = QApplication::layoutDirection();
+    L10n::setPreference(AppLanguage::ar);
+    QtWords::follow(); // as the application does
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    web->start();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    ASSERT_TRUE(waitForPageScript(QStringLiteral("signin")));
+    ASSERT_TRUE(evaluate(web->page(), QStringLiteral("var f = document.createElement('input'); f.type = 'file';"
+                                                     "document.body.prepend(f); f.focus(); document.activeElement === f"))
+                    .toBool());
+    // The chooser runs a loop of its own: it is looked at by a timer that runs in it.
+    QStringList words, cut;
+    bool seen = false, fitting = false;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (seen || !dialog || !dialog->isVisible())
+            return;
+        seen = true;
+        fitting = dialog->width() >= dialog->sizeHint().width() && dialog->height() >= dialog->sizeHint().height();
+        cut = zktest::cutButtonWords(dialog, words);
+        dialog->reject();
+    });
+    look.start(50);
+    web->webView()->setFocus();
+    QTest::keyClick(web->webView()->focusProxy(), Qt::Key_Space);
+    EXPECT_TRUE(zktest::spinUntil([&] { return seen && !QApplication::activeModalWidget(); }, 20s)) << "no chooser";
+    EXPECT_EQ(words.size(), 2) << words.join(u' ').toStdString();
+    EXPECT_TRUE(cut.isEmpty()) << cut.join(u'\n').toStdString();
+    EXPECT_TRUE(fitting);
+    L10n::setPreference(AppLanguage::system);
+    QtWords::follow();
+    QApplication::setLayoutDirection(was);
 }
 
 // The background, where no timer of the watcher runs, is the model's test: this

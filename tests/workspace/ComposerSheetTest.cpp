@@ -421,6 +421,16 @@ TEST_F(SheetTest, ThePostIsKeptUntilItIsOutOrPutAwayAndAnUnknownOutcomeBecomesTh
     EXPECT_NE(page->backButton(), nullptr);
     EXPECT_EQ(page->anotherButton(), nullptr);
     EXPECT_EQ(kept.load(owner)->caption, QStringLiteral("From the editor, and more")) << "not known to be out";
+    // Done, and the same post from a new composer: it goes under the first key.
+    const QString firstKey = state().idempotencyKey();
+    click(page->doneButton());
+    model().openComposer(std::nullopt);
+    settle();
+    state().setCaption(QStringLiteral("From the editor, and more"));
+    state().setHashtags(QStringLiteral("#cat"));
+    state().setMedia({picture()});
+    finish(ComposerActions::confirm(model(), state()));
+    EXPECT_EQ(state().idempotencyKey(), firstKey);
 
     ZephylWire::Publication made;
     made.id = QStringLiteral("pub-1");
@@ -439,6 +449,21 @@ TEST_F(SheetTest, ThePostIsKeptUntilItIsOutOrPutAwayAndAnUnknownOutcomeBecomesTh
     EXPECT_TRUE(kept.load(owner));
     click(view()->closeButton());
     EXPECT_EQ(kept.load(owner), std::nullopt) << "put away by the user";
+}
+
+// Kept through a kill, the post comes back once its account is known, though
+// the plan cannot load: a composer opened before it would write over it.
+TEST_F(SheetTest, TheKeptPostComesBackBeforeThePlanHasLoaded)
+{
+    model().setComposerPresented(false);
+    const KeptComposerPost post{PublishFormat::reel, QStringLiteral("Kept"), {}, QStringLiteral("K1"), QStringLiteral("K2"), {}};
+    model().keptComposer().save(QStringLiteral("kitty@example.com"), post);
+    flows.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+    flows.service.failures["planDrafts"] = std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::cannotConnectToHost));
+    finish(model().finishSignIn());
+    settle();
+    ASSERT_NE(view(), nullptr);
+    EXPECT_EQ(state().keptPost(), post);
 }
 
 TEST_F(SheetTest, FilesDraggedOverTheSheetLightTheDropZone)
@@ -704,6 +729,18 @@ TEST_F(SheetTest, TheDatePickerWritesTheDateAsThePlanDoesAndReadsInTheLanguagesD
         EXPECT_EQ(picker->date(), QDate(2027, 12, 18));
     }
     QApplication::setLayoutDirection(was);
+}
+
+// In the dark a long caption's scroll bar is the palette's thin thumb, and the
+// date field's calendar opens on the palette's ground, made in the light as it was.
+TEST_F(SheetTest, TheDateFieldsCalendarAndTheCaptionsScrollBarFollowTheDark)
+{
+    state().setScheduleLater(true);
+    settle();
+    AppearanceService::shared().setTheme(AppTheme::dark);
+    view()->editor()->captionEditor()->setPlainText(QStringList(30, QStringLiteral("A caption line.")).join(u'\n'));
+    EXPECT_EQ(zktest::darkScrollBarFault(view()->editor()->captionEditor()->verticalScrollBar()).toStdString(), "");
+    EXPECT_EQ(darkCalendarFault(view()->editor()->datePicker()).toStdString(), "");
 }
 
 // In Arabic the date field shows its whole text, the day at its right clear of

@@ -29,6 +29,7 @@
 #include "workspace/WorkspaceRootView.h"
 #include "workspace/WorkspaceSplitView.h"
 
+#include <QContextMenuEvent>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDateTimeEdit>
@@ -243,6 +244,11 @@ TEST_F(PlannerTest, RowSubtitlesPillsAndTheFormatsNames)
     // A reason in another direction is an isolate of its own: it moves nothing of the line before it.
     failed.state = PlanEntry::State::failed(QStringLiteral("\u202Eblocked \u05D0"));
     EXPECT_TRUE(PlanRow::subtitle(failed).endsWith(QStringLiteral(" \u00B7 \u2068blocked \u05D0\u2069")));
+    // In a line that reads right to left, a reason in English is one too.
+    model().setLanguage(AppLanguage::he);
+    failed.state = PlanEntry::State::failed(QStringLiteral("refused (code 9)"));
+    EXPECT_TRUE(PlanRow::subtitle(failed).endsWith(QStringLiteral(" \u00B7 \u2068refused (code 9)\u2069")));
+    model().setLanguage(AppLanguage::en);
 
     struct Case {
         PlanEntry::State state;
@@ -962,6 +968,11 @@ TEST_F(PlannerTest, EditorDateReadsInTheLanguageInUseAndTheCaptionSitsInARounded
     EXPECT_EQ(editorArea.height(), 120);
     // The caption starts at the right, as every other field does.
     expectCaptionOnTheLeadingSide(view->captionEditor(), Qt::RightToLeft);
+    // In the dark, a long caption's scroll bar and the date's calendar take the palette.
+    AppearanceService::shared().setTheme(AppTheme::dark);
+    view->captionEditor()->setPlainText(QStringList(30, QStringLiteral("A caption line.")).join(u'\n'));
+    EXPECT_EQ(zktest::darkScrollBarFault(view->captionEditor()->verticalScrollBar()).toStdString(), "");
+    EXPECT_EQ(darkCalendarFault(view->datePicker()).toStdString(), "");
     model().setLanguage(AppLanguage::en);
 }
 
@@ -1060,6 +1071,28 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     settle();
     EXPECT_EQ(model().planDrafts().at(1).title + u':' + model().planDrafts().at(1).caption,
               QStringLiteral("first, renamed:written on the phone"));
+
+    // The second of two twins, its caption and date changed on another device
+    // while its sheet is open, renamed: saved as itself, not added beside it,
+    // and what the sheet only shows in its own form (the date without its
+    // fraction of a second, a word it shows as Post) is no change of its.
+    const PlanDraft sevenOne = planDraft(7, QStringLiteral("Twin one")),
+                    sevenTwo = planDraft(7, QStringLiteral("Twin two"), QStringLiteral("2026-03-02T09:30:00.250Z"),
+                                         QStringLiteral("image"));
+    model().setPlanDrafts({sevenOne, sevenTwo});
+    DraftEditorView *seventh = editor(sevenTwo, false, 1);
+    PlanDraft phone = sevenTwo;
+    phone.caption = QStringLiteral("from the phone");
+    phone.scheduledAt = QStringLiteral("2026-03-05T10:00:00.000Z");
+    model().setPlanDrafts({sevenOne, phone});
+    seventh->titleField()->end(false);
+    QTest::keyClicks(seventh->titleField(), QStringLiteral(" EDITED"));
+    seventh->save();
+    settle();
+    left.clear();
+    for (const auto &d : model().planDrafts())
+        left << d.title + u':' + d.caption + u':' + d.scheduledAt + u':' + d.format;
+    EXPECT_EQ(left, (QStringList{"Twin one:::post", "Twin two EDITED:from the phone:2026-03-05T10:00:00.000Z:image"}));
 }
 
 TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
@@ -2196,6 +2229,17 @@ TEST_F(PlannerTest, MenusTakeThePaletteDrawTheirDividerMarkDeletingAndOpenToward
     const QImage shot = zktest::drawnPixels(own.get());
     EXPECT_TRUE(onSurface(zktest::commonest(shot), Appearance::dark)) << "a text field's menu";
     own->close();
+    // Its own menu from the keyboard, right to left, reaches leftward from the caret too.
+    field.setLayoutDirection(Qt::RightToLeft);
+    field.setGeometry(300, 300, 300, 30);
+    field.show();
+    const QPoint caret = field.mapToGlobal(field.rect().center());
+    QContextMenuEvent fromKeys(QContextMenuEvent::Keyboard, field.rect().center(), caret);
+    QApplication::sendEvent(&field, &fromKeys);
+    QMenu *fieldMenu = nullptr;
+    ASSERT_TRUE(zktest::spinUntil([&] { return (fieldMenu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); }));
+    EXPECT_EQ(fieldMenu->geometry().right() + 1, caret.x()) << "ends at the caret";
+    fieldMenu->close();
     model().setLanguage(AppLanguage::en);
     QApplication::setLayoutDirection(was);
 }

@@ -10,12 +10,14 @@
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
 #include "design/DesignFonts.h"
+#include "design/PaletteColors.h"
 #include "design/TextBlock.h"
 #include "workspace/PlannerKit.h"
 #include "workspace/ScreenKit.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QDateTimeEdit>
 #include <QFontMetricsF>
 #include <QLineEdit>
@@ -171,6 +173,34 @@ inline DrawnDate drawnDate(QDateTimeEdit *field)
     const QRect ink = zktest::inkBox(shot.copy(edit)).translated(edit.topLeft());
     return {ink.width(), DesignFonts::lineExtent(line->font(), line->text()).width(),
             field->isRightToLeft() ? field->width() - 1 - ink.right() : ink.left()};
+}
+
+// What is wrong with a date field's calendar, opened by its arrow, in the
+// dark: a light ground or a light band (the row of day names, the bar of the
+// month) where the palette's dark one should be, or words too faint to read;
+// empty when nothing is. The calendar is closed again.
+inline QString darkCalendarFault(QDateTimeEdit *field)
+{
+    // The arrow stands at the field's trailing end.
+    QTest::mouseClick(field, Qt::LeftButton, {}, QPoint(field->isRightToLeft() ? 8 : field->width() - 8, field->height() / 2));
+    QWidget *calendar = field->calendarWidget()->window();
+    if (!zktest::spinUntil([&] { return calendar->isVisible(); }))
+        return QStringLiteral("not opened");
+    const QImage shot = zktest::drawnPixels(calendar);
+    calendar->close();
+    if (shot.isNull())
+        return QStringLiteral("nothing drawn");
+    const QRgb ground = zktest::commonest(shot);
+    const QColor surface = PaletteColors::color(ZephylPalette::Color::surface);
+    if (std::max({std::abs(qRed(ground) - surface.red()), std::abs(qGreen(ground) - surface.green()),
+                  std::abs(qBlue(ground) - surface.blue())}) > 4)
+        return QStringLiteral("on %1").arg(ground, 6, 16, QLatin1Char('0'));
+    for (int y = 0; y < shot.height(); ++y)
+        if (const QRgb band = zktest::commonest(shot, QRect(0, y, shot.width(), 1)); qGray(band) > 100)
+            return QStringLiteral("row %1 on %2").arg(y).arg(band, 6, 16, QLatin1Char('0'));
+    if (const double contrast = zktest::standout(shot, shot.rect(), ground).second; contrast < 4.5)
+        return QStringLiteral("words at %1:1").arg(contrast);
+    return {};
 }
 
 // Words of a date field's text and its pop-up arrow ("▾") in the order they

@@ -231,8 +231,8 @@ struct Front::Link {
         while (!owed.empty()) {
             const std::optional<Kind> kind = owed.front();
             // Answers that leave changed are kept whole first.
-            const bool withheld =
-                kind == Kind::resetAfterAnswer || kind == Kind::resetAfterAnswerThenGone || kind == Kind::earlyHints;
+            const bool withheld = kind == Kind::resetAfterAnswer || kind == Kind::resetAfterAnswerThenGone ||
+                                  kind == Kind::earlyHints || kind == Kind::earlyHintsThenGone;
             if (!inAnswerBody) {
                 const qsizetype end = out.indexOf("\r\n\r\n");
                 if (end < 0)
@@ -259,26 +259,36 @@ struct Front::Link {
             if (kind == Kind::resetAfterAnswer || kind == Kind::resetAfterAnswerThenGone) {
                 // The work is done and its answer is in hand; the client never gets it.
                 if (kind == Kind::resetAfterAnswerThenGone) {
-                    // Every connection ends (closed, as a relay whose far side
-                    // went closes them, not reset), and none is taken after.
-                    front->m_server->close();
-                    QList<QPointer<QTcpSocket>> clients;
-                    for (const auto &link : front->m_links)
-                        clients << link->client;
-                    for (const QPointer<QTcpSocket> &open : clients) {
-                        if (open)
-                            open->close();
-                    }
+                    goAway();
                     return;
                 }
                 reset(client);
                 return;
             }
-            if (kind == Kind::earlyHints && client) {
+            if ((kind == Kind::earlyHints || kind == Kind::earlyHintsThenGone) && client) {
                 // An interim answer first, then the answer itself in chunks.
                 client->write("HTTP/1.1 103 Early Hints\r\nLink: </assets/app.css>; rel=preload; as=style\r\n\r\n");
                 client->write(chunked(answerHead, answerBody));
+                if (kind == Kind::earlyHintsThenGone) {
+                    client->flush();
+                    goAway();
+                    return;
+                }
             }
+        }
+    }
+
+    // Every connection ends (closed, as a relay whose far side went closes
+    // them, not reset), and none is taken after.
+    void goAway()
+    {
+        front->m_server->close();
+        QList<QPointer<QTcpSocket>> clients;
+        for (const auto &link : front->m_links)
+            clients << link->client;
+        for (const QPointer<QTcpSocket> &open : clients) {
+            if (open)
+                open->close();
         }
     }
 

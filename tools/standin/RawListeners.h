@@ -48,6 +48,7 @@ public:
             // away: the client's own attempt to send again is refused.
             resetAfterAnswerThenGone,
             earlyHints,      // a "103 Early Hints" goes out before the stand-in's answer
+            earlyHintsThenGone, // the same, then gone as resetAfterAnswerThenGone
             endlessBody,     // a 200 whose chunked body never ends
         };
         Kind kind = Kind::resetAfterAnswer;

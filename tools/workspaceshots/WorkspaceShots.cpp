@@ -12,6 +12,7 @@
 #include "base/DefaultsStore.h"
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
+#include "design/ServiceDomain.h"
 #include "services/KeychainStore.h"
 #include "services/ZephylAPI.h"
 #include "web/WebSchemes.h"
@@ -444,6 +445,9 @@ private:
         state.setOutcome(PublishOutcome::failed(L10n::t("Instagram took too long to process the media.")));
         breathe(200);
         save(window, "composer-outcome-failed");
+        state.setOutcome(PublishOutcome::unknown(L10n::t("No connection to " ZEPHYL_SERVICE_DOMAIN " right now.")));
+        breathe(200);
+        save(window, "composer-outcome-unknown");
         state.setOutcome(std::nullopt);
 
         // A reel with its cover, scheduled, with the reel's options open.
