@@ -68,8 +68,10 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() != QEvent::ChildAdded || !watched->isWidgetType() ||
-            !static_cast<QChildEvent *>(event)->child()->isWidgetType())
+        // A widget child once it is polished (made whole and about to show):
+        // when it is added it may not be constructed yet, and nothing may be
+        // asked of it.
+        if (event->type() != QEvent::ChildPolished || !watched->isWidgetType())
             return false;
         const auto *parent = static_cast<QWidget *>(watched);
         for (const QPointer<QWidget> &root : std::as_const(m_roots)) {
