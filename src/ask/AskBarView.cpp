@@ -175,12 +175,7 @@ protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 22, 22);
-        painter.fillPath(shape, PaletteColors::color(Color::surface));
-        painter.setPen(QPen(FieldRing::outline(this, PaletteColors::color(Color::line)), 1));
-        painter.drawPath(shape);
+        FieldRing::paint(painter, this, rect(), 22, PaletteColors::color(Color::line));
     }
 };
 

@@ -31,6 +31,19 @@
 using ZephylPalette::Color;
 
 namespace {
+// The one `Style` of the whole process: it lives as long as the application,
+// like the widgets that use it.
+template <typename Style>
+Style *sharedStyle()
+{
+    static Style *style = [] {
+        auto *s = new Style;
+        s->setParent(qApp);
+        return s;
+    }();
+    return style;
+}
+
 QColor faded(QColor color, double alpha)
 {
     color.setAlphaF(float(color.alphaF() * alpha));
@@ -125,6 +138,29 @@ QColor FocusRing::color(Color ground, Color label)
     return color(ground, label, AppearanceService::shared().appearance());
 }
 
+namespace {
+// The toolkit's look, with the focus frame drawn as every control's ring.
+class RingedFocusStyle final : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if (element != PE_FrameFocusRect) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QPen(FocusRing::color(Color::background, Color::text), 2));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(-1, -1, 1, 1), 4, 4);
+        painter->restore();
+    }
+};
+} // namespace
+
+void FocusRing::strengthen(QWidget *control) { control->setStyle(sharedStyle<RingedFocusStyle>()); }
+
 // ---- FieldRing
 
 namespace {
@@ -153,10 +189,29 @@ void FieldRing::follow(QWidget *field, QWidget *box)
     new RepaintOnFocus(field, box);
 }
 
-QColor FieldRing::outline(const QWidget *box, const QColor &rest)
+QPen FieldRing::pen(const QWidget *box, const QColor &rest, Color ground)
 {
     const QWidget *field = box->property(kRingedField).value<QPointer<QWidget>>();
-    return (field ? field : box)->hasFocus() ? faded(PaletteColors::color(Color::accent), 0.6) : rest;
+    if (!(field ? field : box)->hasFocus())
+        return QPen(rest, 1);
+    return QPen(FocusRing::color(ground, Color::text), 2);
+}
+
+void FieldRing::paint(QPainter &painter, const QWidget *box, const QRectF &rect, double radius, const QColor &rest,
+                      Color ground)
+{
+    const QPen outline = pen(box, rest, ground);
+    const double inset = outline.widthF() / 2;
+    QPainterPath shape;
+    // The hairline's own path, drawn 2 wide for the ring.
+    const double round = radius + 0.5 - inset;
+    shape.addRoundedRect(rect.adjusted(inset, inset, -inset, -inset), round, round);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(shape, PaletteColors::color(ground));
+    painter.setPen(outline);
+    painter.drawPath(shape);
+    painter.restore();
 }
 
 // ---- ToggleSwitch
@@ -361,6 +416,7 @@ public:
         setCursor(Qt::PointingHandCursor);
         setAutoRepeat(true);
         setAccessibleName(plus ? QStringLiteral("+") : QStringLiteral("-"));
+        FocusRing::track(this);
         AppearanceService::repaintOnChange(this);
     }
 
@@ -376,6 +432,11 @@ protected:
         painter.drawLine(QPointF(c.x() - 4.5, c.y()), QPointF(c.x() + 4.5, c.y()));
         if (m_plus)
             painter.drawLine(QPointF(c.x(), c.y() - 4.5), QPointF(c.x(), c.y() + 4.5));
+        if (FocusRing::shown(this)) {
+            painter.setOpacity(1.0);
+            painter.setPen(QPen(FocusRing::color(Color::surfaceSoft, Color::text), 2));
+            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
+        }
     }
 
 private:
@@ -456,17 +517,6 @@ namespace {
 // overlay scrollers look; everything else is the application's style.
 class ScrollBarStyle final : public QProxyStyle {
 public:
-    static ScrollBarStyle *shared()
-    {
-        // Lives as long as the application, like the widgets that use it.
-        static ScrollBarStyle *style = [] {
-            auto *s = new ScrollBarStyle;
-            s->setParent(qApp);
-            return s;
-        }();
-        return style;
-    }
-
     int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
     {
         if (metric == PM_ScrollBarExtent)
@@ -528,7 +578,7 @@ public:
 
 void ScrollBars::follow(QScrollBar *bar)
 {
-    bar->setStyle(ScrollBarStyle::shared());
+    bar->setStyle(sharedStyle<ScrollBarStyle>());
     AppearanceService::repaintOnChange(bar);
 }
 
@@ -595,11 +645,7 @@ void MenuPicker::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     if (!isEnabled())
         painter.setOpacity(0.45);
-    QPainterPath back;
-    back.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-    painter.fillPath(back, PaletteColors::color(Color::surface));
-    painter.setPen(QPen(PaletteColors::color(hasFocus() ? Color::accent : Color::line), 1));
-    painter.drawPath(back);
+    FieldRing::paint(painter, this, rect(), 8, PaletteColors::color(Color::line));
 
     const bool rtl = layoutDirection() == Qt::RightToLeft;
     const QRectF chevron(rtl ? 8 : width() - 22, (height() - 14) / 2.0, 14, 14);
@@ -658,12 +704,7 @@ void RoundedField::paintEvent(QPaintEvent *event)
 {
     {
         QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_look.radius, m_look.radius);
-        painter.fillPath(shape, PaletteColors::color(m_look.fill));
-        painter.setPen(QPen(FieldRing::outline(this, PaletteColors::color(Color::line)), 1));
-        painter.drawPath(shape);
+        FieldRing::paint(painter, this, rect(), m_look.radius, PaletteColors::color(Color::line), m_look.fill);
     }
     QLineEdit::paintEvent(event);
 }
@@ -730,6 +771,18 @@ void DateTimeField::applyLanguage()
     // and Hebrew with its fields where the language puts them.
     unsetLayoutDirection();
     updateGeometry(); // measured anew for the language's words
+}
+
+void DateTimeField::paintEvent(QPaintEvent *event)
+{
+    QDateTimeEdit::paintEvent(event);
+    // Ringed as the other fields are, over the toolkit's faint frame.
+    if (hasFocus()) {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(FieldRing::pen(this, QColor()));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 3, 3);
+    }
 }
 
 bool DateTimeField::event(QEvent *event)

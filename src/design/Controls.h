@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QWidget>
 
+class QPainter;
+
 // The few platform controls the screens use, drawn in the palette: a switch, a
 // segmented picker, a stepper, a menu picker, a rounded text field and a date
 // and time field. Each signals only what the user did; setting a value from
@@ -29,6 +31,9 @@ bool shown(const QWidget *widget);
 QColor color(ZephylPalette::Color ground, ZephylPalette::Color label, Appearance appearance);
 // The same in the current appearance.
 QColor color(ZephylPalette::Color ground, ZephylPalette::Color label);
+// Rings a control the toolkit draws (a check box, a radio button on the
+// background) as the others are, in place of the toolkit's faint focus frame.
+void strengthen(QWidget *control);
 } // namespace FocusRing
 
 // Scroll bars as a thin rounded thumb in the palette's colours, with no arrows
@@ -38,16 +43,20 @@ namespace ScrollBars {
 void follow(QScrollBar *bar);
 } // namespace ScrollBars
 
-// A text field's box outlined in the accent while the field has the keyboard,
-// however it came there, as the rounded fields are: for boxes drawn round an
-// entry by the screen that holds it.
+// A text field's box ringed while the field has the keyboard, however it came
+// there: the rounded fields, the menu picker, and boxes drawn round an entry by
+// the screen that holds it.
 namespace FieldRing {
 // Makes `box` the box of `field`, repainted whenever the field takes the
 // keyboard or gives it up.
 void follow(QWidget *field, QWidget *box);
-// The outline of `box`, or of a field that draws its own: the faded accent
-// while the field has the keyboard, else `rest`.
-QColor outline(const QWidget *box, const QColor &rest);
+// The outline of `box`, or of a field that draws its own: a hairline of `rest`;
+// while the field has the keyboard, the focus ring, 2 wide and standing 3:1 out
+// from the box's `ground`, as every control's ring does.
+QPen pen(const QWidget *box, const QColor &rest, ZephylPalette::Color ground = ZephylPalette::Color::surface);
+// `rect` rounded by `radius`, filled with `ground` and outlined inside its edge.
+void paint(QPainter &painter, const QWidget *box, const QRectF &rect, double radius, const QColor &rest,
+           ZephylPalette::Color ground = ZephylPalette::Color::surface);
 } // namespace FieldRing
 
 // Menus (a menu picker's list, a menu bar, its menus, the tray's menu, and every
@@ -222,6 +231,7 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     bool focusNextPrevChild(bool next) override;

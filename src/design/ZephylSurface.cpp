@@ -125,13 +125,15 @@ void ZephylSurfaceModifier::paintBackground(QPainter &painter, const QRectF &car
 }
 
 void ZephylSurfaceModifier::paintStroke(QPainter &painter, const QRectF &card, Appearance appearance,
-                                        std::optional<QColor> color) const
+                                        std::optional<QPen> pen) const
 {
+    const QPen outline = pen.value_or(QPen(strokeColor(appearance), 1.0));
+    const double inset = outline.widthF() / 2;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(color.value_or(strokeColor(appearance)), 1.0));
+    painter.setPen(outline);
     painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(card.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+    painter.drawRoundedRect(card.adjusted(inset, inset, -inset, -inset), radius - inset + 0.5, radius - inset + 0.5);
     painter.restore();
 }
 
@@ -150,7 +152,7 @@ protected:
     {
         QPainter painter(this);
         m_surface->modifier().paintStroke(painter, m_surface->cardRect(), AppearanceService::shared().appearance(),
-                                          m_surface->strokeColor());
+                                          m_surface->strokePen());
     }
 
 private:
@@ -181,9 +183,9 @@ QRectF ZephylSurface::cardRect() const
     return QRectF(rect().marginsRemoved(m));
 }
 
-QColor ZephylSurface::strokeColor() const
+QPen ZephylSurface::strokePen() const
 {
-    return FieldRing::outline(this, m_modifier.strokeColor(AppearanceService::shared().appearance()));
+    return FieldRing::pen(this, m_modifier.strokeColor(AppearanceService::shared().appearance()));
 }
 
 bool ZephylSurface::event(QEvent *event)

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QImage>
 #include <QMargins>
+#include <QPen>
 #include <QRectF>
 #include <QWidget>
 
@@ -30,9 +31,9 @@ struct ZephylSurfaceModifier {
     // A shadow already made by shadowImage() for this card may be passed in.
     void paintBackground(QPainter &painter, const QRectF &card, Appearance appearance,
                          const QImage &shadow = QImage()) const;
-    // The outline, over the content; in `color` where given.
+    // The outline, over the content; with `pen` where given.
     void paintStroke(QPainter &painter, const QRectF &card, Appearance appearance,
-                     std::optional<QColor> color = std::nullopt) const;
+                     std::optional<QPen> pen = std::nullopt) const;
     // The blurred shadow for a card of `size`, to be drawn at the card's top-left
     // minus `shadowMargins()` (offset included).
     QImage shadowImage(QSizeF size, Appearance appearance) const;
@@ -49,9 +50,9 @@ public:
     const ZephylSurfaceModifier &modifier() const { return m_modifier; }
     // The card within the widget, without the shadow's room.
     QRectF cardRect() const;
-    // The outline's colour: the accent while a field it is the box of has the
+    // The outline: the focus ring while a field it is the box of has the
     // keyboard (FieldRing::follow).
-    QColor strokeColor() const;
+    QPen strokePen() const;
 
 protected:
     bool event(QEvent *event) override;

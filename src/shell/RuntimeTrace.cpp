@@ -12,6 +12,7 @@
 #include "workspace/PlanView.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -128,16 +129,23 @@ RuntimeTrace::RuntimeTrace(Runtime &runtime, QObject *parent) : QObject(parent),
         QString told = QStringLiteral("keyboard: ") + (page ? QStringLiteral("page") : now->window()->windowTitle());
         // Which button a key press would press, or which field typing goes to
         // (by the words it shows when empty), told in the same write; one
-        // that shows no words by the name it has for assistive technology.
-        const auto shown = [now](const QString &words) { return words.isEmpty() ? now->accessibleName() : words; };
+        // that shows no words by the name it has for assistive technology
+        // (its own, else its label's: a file chooser's name field).
+        const auto named = [now] {
+            if (!now->accessibleName().isEmpty())
+                return now->accessibleName();
+            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(now);
+            return face ? face->text(QAccessible::Name) : QString();
+        };
+        const auto shown = [&named](const QString &words) { return words.isEmpty() ? named() : words; };
         if (const auto *field = qobject_cast<const QLineEdit *>(now))
             told += QStringLiteral("\ntrace: focus in field: ") + shown(field->placeholderText());
         else if (qobject_cast<const QPlainTextEdit *>(now))
-            told += QStringLiteral("\ntrace: focus in field: ") + now->accessibleName();
+            told += QStringLiteral("\ntrace: focus in field: ") + named();
         else if (const auto *button = qobject_cast<const QAbstractButton *>(now))
             told += QStringLiteral("\ntrace: focus on: ") + shown(button->text());
-        else if (!page && !now->accessibleName().isEmpty()) // a picker, a row of a list
-            told += QStringLiteral("\ntrace: focus on: ") + now->accessibleName();
+        else if (const QString name = page ? QString() : named(); !name.isEmpty()) // a picker, a row of a list
+            told += QStringLiteral("\ntrace: focus on: ") + name;
         line(told);
     });
     qApp->installEventFilter(this);

@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 using ZephylPalette::Color;
@@ -58,6 +59,7 @@ ButtonStyle promptButton(Color fill, Color label, DesignFonts::Weight weight, do
 }
 
 // Escape chooses Later, Return chooses Update; the close button is Later too.
+// Page Up and Page Down scroll the notes, which Tab passes by for the buttons.
 class PromptDialog final : public QDialog {
 public:
     using QDialog::QDialog;
@@ -73,6 +75,12 @@ protected:
         }
         if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && onReturn) {
             onReturn();
+            return;
+        }
+        const auto *notes = findChild<QScrollArea *>();
+        if (notes && (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown)) {
+            notes->verticalScrollBar()->triggerAction(event->key() == Qt::Key_PageUp ? QAbstractSlider::SliderPageStepSub
+                                                                                     : QAbstractSlider::SliderPageStepAdd);
             return;
         }
         QDialog::keyPressEvent(event);
@@ -124,6 +132,7 @@ UpdatePromptView::UpdatePromptView(const UpdateOffer &offer, const QString &runn
 
     if (!offer.notes.isEmpty()) {
         auto *scroll = new QScrollArea(this);
+        scroll->setFocusPolicy(Qt::NoFocus);
         scroll->setFrameShape(QFrame::NoFrame);
         scroll->setWidgetResizable(true);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

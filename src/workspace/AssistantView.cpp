@@ -181,12 +181,7 @@ protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 14, 14);
-        painter.fillPath(shape, PaletteColors::color(Color::surface));
-        painter.setPen(QPen(FieldRing::outline(this, PaletteColors::color(Color::line)), 1));
-        painter.drawPath(shape);
+        FieldRing::paint(painter, this, rect(), 14, PaletteColors::color(Color::line));
     }
 };
 

@@ -21,6 +21,7 @@
 #include "workspace/ScreenKit.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDateTimeEdit>
@@ -32,6 +33,7 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <cmath>
 
 using ZephylPalette::Color;
@@ -234,6 +236,8 @@ public:
 QWidget *field(QWidget *parent, QVBoxLayout *&rows)
 {
     auto *box = new QWidget(parent);
+    // A field comes into view with its label (and what stands beside it).
+    viewTogether(box);
     rows = new QVBoxLayout(box);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(8);
@@ -398,7 +402,6 @@ QWidget *ComposerEditor::buildForm()
     QWidget *caption = field(page, rows);
     m_counter = new TextBlock(QString(), DesignFonts::rounded(11, DesignFonts::Weight::medium), Color::muted, caption);
     rows->addLayout(labelRow(L10n::t("Caption"), caption, m_counter));
-    viewTogether(caption); // its box with the count above it
     auto *captionCase = new ZephylSurface(12, false, caption);
     captionCase->setFixedHeight(150);
     auto *captionInside = new QVBoxLayout(captionCase);
@@ -515,6 +518,8 @@ QWidget *ComposerEditor::buildForm()
     m_ai = new QCheckBox(L10n::t("Made with AI: add Instagram's disclosure"), m_options);
     connect(m_ai, &QCheckBox::toggled, this, [this](bool on) { m_state.setIsAIGenerated(on); });
     options->addWidget(m_ai);
+    for (QWidget *control : std::initializer_list<QWidget *>{m_shareToFeed, m_trial, m_manual, m_performance, m_ai})
+        FocusRing::strengthen(control);
     moreRows->addWidget(m_options);
     column->addWidget(more);
     column->addStretch(1);
@@ -559,11 +564,27 @@ void ComposerEditor::refresh()
     const PublishFormat format = s.format();
     const bool empty = s.media().isEmpty();
 
-    // Media column.
+    // Media column. The keyboard stays in it as its parts are made again: on
+    // the mark of the tile in the removed one's place, on the add button once
+    // files came in by "Choose files", on that once the last one went.
+    const auto inMedia = [this](const QWidget *w) {
+        return w && w->isVisible() && (m_dropZone->isAncestorOf(w) || m_gridBox->isAncestorOf(w));
+    };
+    const bool held = inMedia(QApplication::focusWidget());
+    const QList<QWidget *> before = tiles();
+    const qsizetype markAt = std::find_if(before.begin(), before.end(),
+                                          [](const QWidget *tile) { return tile->isAncestorOf(QApplication::focusWidget()); }) -
+                             before.begin();
     static_cast<DropFrame *>(m_dropZone)->setTargeted(s.dropTargeted());
     m_dropZone->setVisible(empty);
     m_gridBox->setVisible(!empty);
     rebuildTiles();
+    if (held && !inMedia(QApplication::focusWidget())) {
+        QWidget *next = empty ? static_cast<QWidget *>(m_choose) : m_add;
+        if (!empty && markAt < before.size())
+            next = tiles().at(std::min(markAt, tiles().size() - 1))->findChild<QAbstractButton *>();
+        next->setFocus(Qt::OtherFocusReason);
+    }
     m_add->setText(format == PublishFormat::carousel ? L10n::t("Add more") : L10n::t("Replace"));
     m_spinner->setVisible(s.importing());
     m_summary->setText(mediaSummary(s.media()));

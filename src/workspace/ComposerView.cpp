@@ -8,6 +8,7 @@
 #include "design/ButtonStyles.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
+#include "design/ReadingOrder.h"
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
 #include "design/Titles.h"
@@ -16,6 +17,7 @@
 #include "workspace/ComposerParts.h"
 #include "workspace/ScreenKit.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QHBoxLayout>
@@ -237,6 +239,13 @@ void ComposerView::rebuild()
 
 void ComposerView::refresh()
 {
+    // Under the overlay nothing of the post can be used: the keyboard waits on
+    // the composer itself (Escape still reaches the sheet), not on nothing.
+    if (m_model.publishing() || m_state->sending()) {
+        QWidget *focus = QApplication::focusWidget();
+        if (focus && focus != this && isAncestorOf(focus))
+            setFocus(Qt::OtherFocusReason);
+    }
     if (const auto &account = m_model.instagram()) {
         m_pill->setText(handle(account->username));
         m_pill->setTone(PillTone::settled);
@@ -267,7 +276,8 @@ void ComposerView::followOutcome()
         m_outcome->deleteLater(); // its own button may be what cleared the outcome
         m_outcome = nullptr;
     }
-    if (outcome && !m_outcome) {
+    const bool made = outcome && !m_outcome;
+    if (made) {
         m_outcome = new ComposerOutcomeView(*outcome, *this, m_content);
         m_pages->addWidget(m_outcome);
     }
@@ -275,6 +285,16 @@ void ComposerView::followOutcome()
     m_pages->setCurrentWidget(m_outcome ? static_cast<QWidget *>(m_outcome) : m_editor);
     m_footer->setVisible(!outcome);
     m_footerRule->setVisible(!outcome);
+    // The keyboard the composer held goes on to the page that now shows.
+    QWidget *focus = QApplication::focusWidget();
+    if (made && (!focus || focus == this || isAncestorOf(focus))) {
+        for (QWidget *control : ReadingOrder::controls(m_outcome)) {
+            if (control->isVisible() && control->isEnabled()) {
+                control->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+        }
+    }
 }
 
 void ComposerView::followConfirming()

@@ -231,6 +231,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     auto *dateRow = new QHBoxLayout;
     dateRow->setSpacing(12);
     m_plannedBox = new QCheckBox(L10n::t("Planned for"), this);
+    FocusRing::strengthen(m_plannedBox);
     m_plannedBox->setChecked(m_hasDate);
     dateRow->addWidget(m_plannedBox);
     // The date as the plan row shows it, in the language in use.
@@ -252,14 +253,16 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     dateRow->addStretch(1);
     column->addLayout(dateRow);
 
-    // 5. Caption
-    auto *captionColumn = new QVBoxLayout;
+    // 5. Caption, in view with its label when it takes the keyboard
+    auto *captionGroup = new QWidget(this);
+    viewTogether(captionGroup);
+    auto *captionColumn = new QVBoxLayout(captionGroup);
+    captionColumn->setContentsMargins(0, 0, 0, 0);
     captionColumn->setSpacing(6);
-    captionColumn->addWidget(text(L10n::t("Caption"), 12, DesignFonts::Weight::semibold, Color::muted, this));
+    captionColumn->addWidget(text(L10n::t("Caption"), 12, DesignFonts::Weight::semibold, Color::muted, captionGroup));
     // The editor sits inside the rounded card, clear of its corners.
-    auto *captionCase = new QWidget(this);
+    auto *captionCase = new QWidget(captionGroup);
     m_captionCase = captionCase;
-    viewTogether(captionCase);
     auto *captionInside = new QVBoxLayout(captionCase);
     captionInside->setContentsMargins(6, 6, 6, 6);
     m_captionEditor = new QPlainTextEdit(captionCase);
@@ -281,7 +284,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     });
     captionInside->addWidget(m_captionEditor);
     captionColumn->addWidget(captionCase);
-    column->addLayout(captionColumn);
+    column->addWidget(captionGroup);
 
     // 6. Hashtags
     m_hashtagsField = new RoundedField(L10n::t("Hashtags, optional"), look, this);
@@ -292,34 +295,38 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     });
     column->addWidget(m_hashtagsField);
 
-    // 7. Media
-    auto *mediaRow = new QHBoxLayout;
+    // 7. Media: the picture, its buttons and the grid's box come into view together
+    auto *media = new QWidget(this);
+    viewTogether(media);
+    auto *mediaRow = new QHBoxLayout(media);
+    mediaRow->setContentsMargins(0, 0, 0, 0);
     mediaRow->setSpacing(12);
-    m_preview = new MediaPreviewBox(*this, this);
+    m_preview = new MediaPreviewBox(*this, media);
     mediaRow->addWidget(m_preview, 0, Qt::AlignTop);
     auto *mediaControls = new QVBoxLayout;
     mediaControls->setSpacing(6);
-    m_attachButton = new StyledButton(QString(), QuietButtonStyle(true), this);
+    m_attachButton = new StyledButton(QString(), QuietButtonStyle(true), media);
     connect(m_attachButton, &QPushButton::clicked, this, &DraftEditorView::attachMedia);
     mediaControls->addWidget(m_attachButton, 0, Qt::AlignLeading);
     m_removeButton = new PlainButton(L10n::t("Remove media"), DesignFonts::system(12, DesignFonts::Weight::regular),
-                                     Color::muted, this);
+                                     Color::muted, media);
     setUpButton(m_removeButton);
     connect(m_removeButton, &QAbstractButton::clicked, this, &DraftEditorView::removeMedia);
     mediaControls->addWidget(m_removeButton, 0, Qt::AlignLeading);
-    m_progress = new Spinner(this);
+    m_progress = new Spinner(media);
     mediaControls->addWidget(m_progress, 0, Qt::AlignLeading);
     mediaControls->addStretch(1);
     mediaRow->addLayout(mediaControls);
     mediaRow->addStretch(1);
-    m_hiddenBox = new QCheckBox(L10n::t("Hide from grid"), this);
+    m_hiddenBox = new QCheckBox(L10n::t("Hide from grid"), media);
+    FocusRing::strengthen(m_hiddenBox);
     m_hiddenBox->setChecked(draft.hiddenFromGrid);
     connect(m_hiddenBox, &QCheckBox::toggled, this, [this](bool on) {
         m_draft.hiddenFromGrid = on;
         keep();
     });
     mediaRow->addWidget(m_hiddenBox, 0, Qt::AlignTop);
-    column->addLayout(mediaRow);
+    column->addWidget(media);
 
     // 8. Problem, over 9. the buttons, as one piece: taken into a sheet's
     // footer, a save that failed is said beside the button that was pressed,
@@ -425,13 +432,8 @@ void DraftEditorView::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.fillRect(rect(), PaletteColors::color(Color::background));
     // The caption's box: surface, radius 10, a hairline outline.
-    const QRectF box = QRectF(m_captionCase->geometry()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    shape.addRoundedRect(box, 10, 10);
-    painter.fillPath(shape, PaletteColors::color(Color::surface));
-    painter.setPen(QPen(FieldRing::outline(this, PaletteColors::color(Color::line)), 1));
-    painter.drawPath(shape);
+    FieldRing::paint(painter, this, QRect(m_captionCase->mapTo(this, QPoint()), m_captionCase->size()), 10,
+                     PaletteColors::color(Color::line));
 }
 
 void DraftEditorView::attachMedia()

@@ -52,10 +52,37 @@ void takeKeyboardOnceEnabled(QWidget *control)
     new Waiter(control);
 }
 
+using Fill = std::function<void(QWidget *, QVBoxLayout *)>;
+
+// Makes the part in `section` again. The keyboard stays in it, where it was
+// there or `back` asks for it: on the same control, or on its first where that
+// is gone (connected, "Connect Instagram" is; started, "Start" is).
+void refillKeepingKeyboard(QWidget *section, QVBoxLayout *layout, const Fill &fill, bool back = false)
+{
+    QWidget *focus = QApplication::focusWidget();
+    QWidget *had = section->isAncestorOf(focus) ? focus : nullptr; // deleted only later
+    // Held by the part meanwhile, rather than run on to the next part (and
+    // the page scrolled to it) as its control hides.
+    if (had)
+        section->setFocus(Qt::OtherFocusReason);
+    clearLayout(layout);
+    fill(section, layout);
+    if (!had && !back)
+        return;
+    for (QWidget *w : widgetsIn<QWidget>(layout))
+        w->show(); // now rather than a moment later, to take the keyboard
+    QWidget *same = had ? KeyboardHold::sameControl(had, section) : nullptr;
+    for (QWidget *w : ReadingOrder::controls(section)) {
+        if (!same && w->isVisible())
+            same = w;
+    }
+    if (same)
+        takeKeyboardOnceEnabled(same);
+}
+
 // A part of a card made again whenever one of the state object's signals fires.
 template <typename... Signals>
-QWidget *liveSection(AppModel &model, QWidget *parent, std::function<void(QWidget *, QVBoxLayout *)> fill,
-                     Signals... changes)
+QWidget *liveSection(AppModel &model, QWidget *parent, Fill fill, Signals... changes)
 {
     auto *section = new QWidget(parent);
     auto *layout = new QVBoxLayout(section);
@@ -72,24 +99,8 @@ QWidget *liveSection(AppModel &model, QWidget *parent, std::function<void(QWidge
             *pushedTo = nullptr;
     });
     auto refill = [section, layout, fill, pushedTo] {
-        // The keyboard stays in the part made again: on the same control, or
-        // on its first where that is gone (connected, "Connect Instagram" is).
         QWidget *focus = QApplication::focusWidget();
-        QWidget *had = section->isAncestorOf(focus) ? focus : nullptr; // deleted only later
-        const bool back = focus && focus == *pushedTo;
-        clearLayout(layout);
-        fill(section, layout);
-        if (!had && !back)
-            return;
-        for (QWidget *w : widgetsIn<QWidget>(layout))
-            w->show(); // now rather than a moment later, to take the keyboard
-        QWidget *same = had ? KeyboardHold::sameControl(had, section) : nullptr;
-        for (QWidget *w : ReadingOrder::controls(section)) {
-            if (!same && w->isVisible())
-                same = w;
-        }
-        if (same)
-            takeKeyboardOnceEnabled(same);
+        refillKeepingKeyboard(section, layout, fill, focus && focus == *pushedTo);
     };
     refill();
     (QObject::connect(&model, changes, section, refill), ...);
@@ -425,23 +436,22 @@ QWidget *ProfileView::focusCard(QWidget *parent)
     auto *sessionSlot = new QWidget(card);
     auto *sessionLayout = new QVBoxLayout(sessionSlot);
     sessionLayout->setContentsMargins(0, 0, 0, 0);
-    auto fillSession = [sessionSlot, sessionLayout, idle, &model] {
-        clearLayout(sessionLayout);
+    const Fill fillSession = [idle, &model](QWidget *slot, QVBoxLayout *part) {
         const bool resting = idle();
-        auto *act = new StyledButton(resting ? L10n::t("Start") : L10n::t("End"), QuietButtonStyle(true), sessionSlot);
+        auto *act = new StyledButton(resting ? L10n::t("Start") : L10n::t("End"), QuietButtonStyle(true), slot);
         if (resting)
-            connect(act, &QPushButton::clicked, sessionSlot, [&model] { model.startFocus(std::nullopt); });
+            connect(act, &QPushButton::clicked, slot, [&model] { model.startFocus(std::nullopt); });
         else
-            connect(act, &QPushButton::clicked, sessionSlot, [&model] { model.stopFocus(); });
+            connect(act, &QPushButton::clicked, slot, [&model] { model.stopFocus(); });
         auto *row = new SettingRow(resting ? L10n::t("Start a session") : L10n::t("A session is running"),
                                    resting ? L10n::t("The timer appears bottom right and the cat keeps it company.")
                                            : model.focus().display(),
-                                   act, sessionSlot);
+                                   act, slot);
         row->setProperty("idle", resting);
-        sessionLayout->addWidget(row);
+        part->addWidget(row);
     };
-    fillSession();
-    connect(&model, &AppModel::focusChanged, sessionSlot, [sessionSlot, idle, fillSession, &model] {
+    fillSession(sessionSlot, sessionLayout);
+    connect(&model, &AppModel::focusChanged, sessionSlot, [sessionSlot, sessionLayout, idle, fillSession, &model] {
         auto *row = sessionSlot->findChild<SettingRow *>();
         const bool resting = idle();
         if (row && row->property("idle").toBool() == resting) {
@@ -449,7 +459,7 @@ QWidget *ProfileView::focusCard(QWidget *parent)
                 row->detailText()->setText(model.focus().display());
             return;
         }
-        fillSession();
+        refillKeepingKeyboard(sessionSlot, sessionLayout, fillSession);
     });
     rows->addWidget(sessionSlot);
     return card;

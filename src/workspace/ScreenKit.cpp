@@ -8,6 +8,7 @@
 #include "design/Icons.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
+#include "design/SettingRow.h"
 #include "design/TextBlock.h"
 #include "design/ZephylSurface.h"
 #include "workspace/KeyboardHold.h"
@@ -18,6 +19,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QApplication>
 #include <QScrollArea>
@@ -515,15 +517,40 @@ namespace {
 const char *const kViewedTogether = "zkViewedTogether";
 
 // What comes into view with `control` inside `area`: the nearest group it
-// belongs with, where that fits, else the control alone where it fits.
+// belongs with (a setting's row holds the words that name its control), where
+// that fits, else the control alone where it fits.
 QWidget *shownWith(QWidget *control, const QScrollArea *area)
 {
     const int room = area->viewport()->height();
     for (QWidget *up = control->parentWidget(); up && up != area->widget(); up = up->parentWidget()) {
-        if (up->property(kViewedTogether).toBool() && up->height() <= room)
+        if ((up->property(kViewedTogether).toBool() || qobject_cast<SettingRow *>(up)) && up->height() <= room)
             return up;
     }
     return control->height() <= room ? control : nullptr;
+}
+
+// Scrolls `area` so that `shown` is wholly in view. The toolkit's own way
+// brings in only a text field's cursor, leaving the rest of its box out.
+void reveal(QScrollArea *area, QWidget *shown)
+{
+    area->ensureWidgetVisible(shown, 0, 0);
+    QScrollBar *bar = area->verticalScrollBar();
+    const int top = shown->mapTo(area->widget(), QPoint()).y();
+    const int room = area->viewport()->height();
+    if (top < bar->value())
+        bar->setValue(top);
+    else if (top + shown->height() > bar->value() + room)
+        bar->setValue(top + shown->height() - room);
+}
+
+// The scroller nearest round `control`.
+QScrollArea *innermostArea(const QWidget *control)
+{
+    for (QWidget *up = control->parentWidget(); up; up = up->isWindow() ? nullptr : up->parentWidget()) {
+        if (auto *area = qobject_cast<QScrollArea *>(up); area && area->widget() && area->widget()->isAncestorOf(control))
+            return area;
+    }
+    return nullptr;
 }
 } // namespace
 
@@ -531,11 +558,13 @@ void viewTogether(QWidget *group) { group->setProperty(kViewedTogether, true); }
 
 void bringIntoView(QWidget *control)
 {
+    // The innermost first: an outer scroller then sees the control where the
+    // inner one put it.
     for (QWidget *up = control->parentWidget(); up; up = up->isWindow() ? nullptr : up->parentWidget()) {
         auto *area = qobject_cast<QScrollArea *>(up);
         if (area && area->widget() && area->widget()->isAncestorOf(control)) {
             if (QWidget *shown = shownWith(control, area))
-                area->ensureWidgetVisible(shown, 0, 0);
+                reveal(area, shown);
         }
     }
 }
@@ -546,13 +575,17 @@ QScrollArea *scrollArea(QWidget *content, QWidget *parent)
     // The keyboard goes to the controls inside, never to the scroller itself.
     area->setFocusPolicy(Qt::NoFocus);
     // A control that takes the keyboard comes into view, with what it belongs
-    // with; not under a press, which must end on the control it began on.
+    // with, through every scroller round it, once (by the innermost); not
+    // under a press, which must end on the control it began on. Once the move
+    // is over and only if it kept the keyboard: a part made again passes the
+    // keyboard on as its control hides, and back to its new one.
     QObject::connect(qApp, &QApplication::focusChanged, area, [area](QWidget *, QWidget *now) {
-        if (!now || !area->widget() || !area->widget()->isAncestorOf(now) ||
-            QGuiApplication::mouseButtons() != Qt::NoButton)
+        if (!now || innermostArea(now) != area || QGuiApplication::mouseButtons() != Qt::NoButton)
             return;
-        if (QWidget *shown = shownWith(now, area))
-            area->ensureWidgetVisible(shown, 0, 0);
+        QTimer::singleShot(0, area, [area, now = QPointer<QWidget>(now)] {
+            if (now && now->hasFocus() && innermostArea(now) == area)
+                bringIntoView(now);
+        });
     });
     area->setFrameShape(QFrame::NoFrame);
     area->setWidgetResizable(true);

@@ -1082,6 +1082,8 @@ TEST(JourneyKill, APublicationWhoseAnswerIsLostIsNotKnownAndTheSamePostAgainIsAn
         key(QStringLiteral("space"));
         if (!app.keyboardIn(QStringLiteral("Choose files")))
             return failed("no file chooser");
+        if (app.focused() != QStringLiteral("File name:"))
+            return failed("the chooser's field told without the name its label gives it");
         type(picture);
         key(QStringLiteral("Return"));
         if (!app.keyboardIn(QStringLiteral("Zephyl")) || !app.focus(QStringLiteral("Caption"), false))

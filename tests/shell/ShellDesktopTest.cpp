@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "design/AppearanceService.h"
+#include "design/ButtonStyles.h"
 #include "design/L10n.h"
 #include "shell/SingleInstance.h"
 #include "shell/StatusMenuController.h"
@@ -22,6 +23,8 @@
 #include <QMenu>
 #include <QProcess>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -295,6 +298,16 @@ TEST(ShellUpdatePrompt, StandAloneOrSheetPlainNotesAndItsKeys)
     EXPECT_EQ(zktest::darkScrollBarFault(scroll->verticalScrollBar()).toStdString(), "");
     AppearanceService::shared().setTheme(AppTheme::system);
     const int tall = prompt.panel()->height();
+    // Tab goes between the two buttons, never to the notes, which Page Down scrolls.
+    prompt.panel()->activateWindow();
+    ASSERT_TRUE(zktest::spinUntil([&] { return QApplication::focusWidget() != nullptr; }));
+    QSet<QWidget *> stops;
+    for (int press = 0; press < 4; ++press)
+        QTest::keyClick(*stops.insert(QApplication::focusWidget()), Qt::Key_Tab);
+    const QList<StyledButton *> buttons = prompt.panel()->findChildren<StyledButton *>();
+    EXPECT_EQ(stops, QSet<QWidget *>(buttons.begin(), buttons.end()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown);
+    EXPECT_GT(scroll->verticalScrollBar()->value(), 0);
     QTest::keyClick(prompt.panel(), Qt::Key_Return);
     EXPECT_EQ(updates, 1);
     EXPECT_FALSE(prompt.isVisible());

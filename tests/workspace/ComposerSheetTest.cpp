@@ -85,10 +85,15 @@ TEST_F(SheetTest, WhilePublishingCloseAndEscapeAreHeldAndTheOverlayShowsTheStep)
 
     click(view()->publishButton());
     ASSERT_NE(view()->confirmation(), nullptr);
-    click(view()->confirmation()->confirmButton());
+    // Confirmed from the keyboard: it waits on the composer while nothing in
+    // it can be used, and goes on to the outcome page's first button.
+    host.window->activateWindow();
+    ASSERT_TRUE(zktest::spinUntil([&] { return view()->confirmation()->confirmButton()->hasFocus(); }));
+    key(view()->confirmation()->confirmButton(), Qt::Key_Space);
     ASSERT_TRUE(zktest::spinUntil([&] { return flows.service.waiting("createInstagramPublication") == 1; }));
     settle();
     EXPECT_EQ(view()->confirmation(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), view());
 
     ASSERT_TRUE(model().publishing());
     PublishingOverlay *overlay = view()->publishingOverlay();
@@ -121,6 +126,7 @@ TEST_F(SheetTest, WhilePublishingCloseAndEscapeAreHeldAndTheOverlayShowsTheStep)
     settle();
     EXPECT_EQ(view()->publishingOverlay(), nullptr);
     ASSERT_NE(view()->outcomePage(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), view()->outcomePage()->anotherButton());
     EXPECT_TRUE(view()->closeButton()->isEnabled());
     EXPECT_FALSE(view()->saveToPlanButton()->isVisible()); // no footer under an outcome
     key(root->composerSheet(), Qt::Key_Escape);

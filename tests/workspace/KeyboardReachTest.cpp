@@ -9,6 +9,7 @@
 #include "app/ComposerTestSupport.h"
 #include "design/L10n.h"
 #include "design/Legibility.h"
+#include "design/SettingRow.h"
 #include "workspace/ComposerParts.h"
 #include "workspace/ComposerView.h"
 #include "workspace/DraftEditorView.h"
@@ -20,6 +21,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QScreen>
 #include <QWindow>
 
@@ -339,6 +341,20 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
     EXPECT_EQ(stops.mid(add - 3, 3), marks);
     EXPECT_TRUE(readsAfter(marks.at(0), marks.at(1), direction()));
     EXPECT_TRUE(readsAfter(marks.at(1), marks.at(2), direction()));
+
+    // As tiles go and come the keyboard stays in the column, ringed: on the
+    // mark in the pressed one's place, on "Choose files" once the last went,
+    // and on the add button once files came in.
+    marks.at(1)->setFocus(Qt::TabFocusReason);
+    for (const qsizetype left : {2, 1, 0}) {
+        QWidget *now = press(Qt::Key_Space);
+        EXPECT_TRUE(now && FocusRing::shown(now) && editor->tiles().size() == left) << left << " left";
+        EXPECT_EQ(now, left ? editor->tiles().at(std::min<qsizetype>(1, left - 1))->findChild<QAbstractButton *>()
+                            : buttonNamed(editor->dropZone(), L10n::t("Choose files")));
+    }
+    view->state().setMedia({composertest::picture()});
+    settle();
+    EXPECT_EQ(QApplication::focusWidget(), editor->addButton());
 }
 
 // What a control is called: a button's words, a field's empty words, else
@@ -352,35 +368,76 @@ QString calledBy(const QWidget *w)
     return w->accessibleName();
 }
 
-// Round the window by Tab on every screen, the draft editor and the composer:
-// each stop is a control called something, never a scroller or a bare
-// container (the assistant's reply and its words included); a text entry's
-// box rings while it has the keyboard, its outline turned to the faded accent
-// of the rounded fields (1.44:1 from the hairline).
-TEST_P(KeyboardReach, EveryStopIsANamedControlAndEveryEntrysBoxRings)
+// Round a window shorter than the workspace (which it scrolls, as the real one
+// does) by Tab and Shift+Tab on every screen, the draft editor and the
+// composer: each stop is a control called something, never a scroller or a
+// bare container (the assistant's reply and its words included); ringed 3:1
+// at its edge, a text entry at its box's; in view whole, with the row whose
+// words name it; and a key that scrolls has brought in a stop that was out of view.
+TEST_P(KeyboardReach, EveryStopIsANamedControlRingedAndInViewWithItsRow)
 {
-    const auto walk = [&] {
+    QScrollArea *window = scrollArea(root, host.window.get());
+    host.window->resize(1180, 520);
+    window->setGeometry(host.window->rect());
+    window->show();
+    // Where the window's scrollers stand, once put back where `to` says.
+    const auto scroll = [&](const QHash<QScrollBar *, int> &to) {
+        QHash<QScrollBar *, int> at;
+        for (QScrollBar *bar : host.window->findChildren<QScrollBar *>())
+            bar->setValue(at[bar] = to.value(bar, bar->value()));
+        return settle(), at;
+    };
+    // What the server shows of `w` once two looks agree and it differs from `unlike`.
+    const auto settledPixels = [](QWidget *w, const QImage &unlike, QImage shot = {}) {
+        zktest::spinUntil([&] {
+            const QImage before = std::exchange(shot, zktest::shownPixels(w));
+            return before == shot && shot != unlike;
+        }, std::chrono::seconds(2));
+        return shot;
+    };
+    const auto walk = [&](Qt::Key key) {
+        if (!QApplication::focusWidget())
+            QTest::keyClick(host.window.get(), key);
         QList<QWidget *> stops;
-        QWidget *box = nullptr;
-        QImage ringed;
-        for (QWidget *at = press(Qt::Key_Tab); at && stops.size() < 80; at = press(Qt::Key_Tab)) {
-            if (box) {
-                QList<QPoint> edge;
-                for (int y = 4; y < box->height() - 4; ++y)
-                    edge << QPoint(0, y) << QPoint(1, y) << QPoint(box->width() - 1, y) << QPoint(box->width() - 2, y);
-                EXPECT_GE(strongestChange({ringed, zktest::shownPixels(box, ringed)}, edge), 1.4) << calledBy(stops.last()).toStdString();
-                box = nullptr;
-            }
-            if (!stops.isEmpty() && stops.last() == at)
+        for (int n = 0; n < 80; ++n) {
+            const auto before = scroll({});
+            QWidget *at = press(key);
+            if (!at || (!stops.isEmpty() && stops.last() == at))
                 continue; // a date's own parts, one after another
             if (stops.contains(at))
                 break;
             stops << at;
-            EXPECT_FALSE(calledBy(at).isEmpty()) << at->metaObject()->className() << " is called nothing";
+            const std::string called = calledBy(at).toStdString();
+            EXPECT_FALSE(called.empty()) << at->metaObject()->className() << " is called nothing";
             EXPECT_FALSE(qobject_cast<QScrollArea *>(at) || at->metaObject() == &QWidget::staticMetaObject)
                 << "a container takes the keyboard";
-            if (qobject_cast<QPlainTextEdit *>(at))
-                ringed = zktest::shownPixels(box = at->parentWidget());
+            // In view with the words that name it: its setting's row, or the label over it.
+            QWidget *ringed = qobject_cast<QPlainTextEdit *>(at) ? at->parentWidget() : at, *shown = ringed;
+            for (QWidget *up = at->parentWidget(), *near = up->parentWidget(); up && shown == ringed; up = up->parentWidget()) {
+                const QList<TextBlock *> words = up == near || up == at->parentWidget() ? up->findChildren<TextBlock *>() : QList<TextBlock *>();
+                if (qobject_cast<SettingRow *>(up) || std::any_of(words.begin(), words.end(), [&](const TextBlock *t) {
+                        return !at->isAncestorOf(t) && !t->text().compare(calledBy(at), Qt::CaseInsensitive);
+                    }))
+                    shown = up;
+            }
+            EXPECT_TRUE(wholeInView(shown)) << called << " out of view";
+            if (const auto after = scroll({}); after != before) {
+                scroll(before);
+                EXPECT_FALSE(wholeInView(shown)) << called << " was in view: nothing to scroll for";
+                scroll(after);
+            }
+            QList<QPoint> edge;
+            for (int y = 0; y < ringed->height(); ++y)
+                for (int x = 0; x < ringed->width(); ++x)
+                    if (std::min({x, y, ringed->width() - 1 - x, ringed->height() - 1 - y}) < 3)
+                        edge << QPoint(x, y);
+            // Ringed, not once the keyboard is off it, and again once it is
+            // back (the server may show a drawing late: each look waits for a change).
+            const QImage first = settledPixels(ringed, {});
+            at->clearFocus();
+            const QImage bare = settledPixels(ringed, first);
+            at->setFocus(key == Qt::Key_Tab ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            EXPECT_GE(strongestChange({bare, settledPixels(ringed, bare)}, edge), 3.0) << called << " shows no ring";
         }
         EXPECT_GT(stops.size(), 5);
     };
@@ -392,14 +449,22 @@ TEST_P(KeyboardReach, EveryStopIsANamedControlAndEveryEntrysBoxRings)
         show<QWidget>(surface);
         if (surface == Surface::assistant)
             model().setMessages({ChatMessage::fromAssistant(QStringLiteral("Three posts."), {action}, model().clock())});
-        walk();
+        walk(Qt::Key_Tab);
+        if (surface == Surface::profile)
+            walk(Qt::Key_Backtab);
     }
     show<PlanView>(Surface::plan)->rows().first()->setFocus(Qt::TabFocusReason);
     press(Qt::Key_Return);
-    walk();
+    walk(Qt::Key_Tab);
+    walk(Qt::Key_Backtab);
     press(Qt::Key_Escape);
     model().setComposerPresented(true);
-    walk();
+    settle();
+    ComposerState &post = root->composerSheet()->findChild<ComposerView *>()->state();
+    post.setFormat(PublishFormat::reel);
+    post.setMoreOptions(true);
+    walk(Qt::Key_Tab);
+    walk(Qt::Key_Backtab);
 }
 
 // Built anew in part or whole, the profile keeps the keyboard's place and its
@@ -437,6 +502,17 @@ TEST_P(KeyboardReach, TheProfileKeepsTheKeyboardsPlaceWhenBuiltAnew)
     EXPECT_EQ(calledBy(now), arabic() ? QStringLiteral("שפה") : QStringLiteral("Sprache"));
     EXPECT_TRUE(qobject_cast<MenuPicker *>(now) && wholeInView(now));
     EXPECT_EQ(calledBy(press(Qt::Key_Tab)), arabic() ? QStringLiteral("התנתקות") : QStringLiteral("Abmelden"));
+
+    // A session started and ended from its row: the keyboard stays on the
+    // row's button, as "Start" gives way to "End" and back, the page still.
+    QScrollBar *bar = profile->findChild<QScrollArea *>()->verticalScrollBar();
+    buttonNamed(profile, L10n::t("Start"))->setFocus(Qt::TabFocusReason);
+    settle();
+    const int scrolledTo = bar->value();
+    for (const char *next : {"End", "Start"}) {
+        QWidget *after = press(Qt::Key_Space);
+        EXPECT_TRUE(after && calledBy(after) == L10n::t(next) && FocusRing::shown(after) && bar->value() == scrolledTo);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, KeyboardReach, ::testing::Values(AppLanguage::en, AppLanguage::ar),

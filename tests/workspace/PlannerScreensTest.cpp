@@ -955,7 +955,7 @@ TEST_F(PlannerTest, EditorDateReadsInTheLanguageInUseAndTheCaptionSitsInARounded
     // The caption's box is rounded: its corner shows the sheet's background, its
     // inside the surface, and the editor stays clear of the corners.
     const QImage shot = view->grab().toImage();
-    const QRect box = view->captionBox()->geometry();
+    const QRect box(view->captionBox()->mapTo(view, QPoint()), view->captionBox()->size());
     const qreal ratio = shot.devicePixelRatio();
     auto at = [&](QPoint p) { return shot.pixelColor(QPoint(int(p.x() * ratio), int(p.y() * ratio))); };
     EXPECT_EQ(at(box.topLeft() + QPoint(1, 1)), PaletteColors::color(Color::background));
