@@ -569,6 +569,33 @@ void bringIntoView(QWidget *control)
     }
 }
 
+namespace {
+// A content made while hidden tells its height for its width only once its
+// layout has first run, as it shows, which may be after the scroller fitted it
+// to the view: its rows squeezed into the view rather than scrolled. As the
+// content shows, and whenever its layout is to run, the layout runs at once and
+// the scroller fits the content again, before anything is drawn.
+class RefitOnLayout final : public QObject {
+public:
+    explicit RefitOnLayout(QScrollArea *area) : QObject(area), m_area(area) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if ((event->type() == QEvent::LayoutRequest || event->type() == QEvent::Show) && watched == m_area->widget()) {
+            if (QLayout *layout = m_area->widget()->layout())
+                layout->activate();
+            QEvent refit(QEvent::LayoutRequest);
+            QCoreApplication::sendEvent(m_area, &refit);
+        }
+        return false;
+    }
+
+private:
+    QScrollArea *m_area;
+};
+} // namespace
+
 QScrollArea *scrollArea(QWidget *content, QWidget *parent)
 {
     auto *area = new QScrollArea(parent);
@@ -593,6 +620,7 @@ QScrollArea *scrollArea(QWidget *content, QWidget *parent)
     area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     area->viewport()->setAutoFillBackground(false);
     area->setWidget(content);
+    content->installEventFilter(new RefitOnLayout(area));
     // setWidget() makes the content fill itself with the window colour; the
     // screen's own background shows through instead.
     content->setAutoFillBackground(false);

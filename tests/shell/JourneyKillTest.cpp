@@ -60,7 +60,12 @@ struct Application {
                          [this] { trace += QString::fromUtf8(process.readAllStandardError()); });
         process.start(QStringLiteral(ZK_APP_BIN), QStringList());
     }
-    ~Application() { kill(); }
+    ~Application()
+    {
+        kill();
+        // Wherever it was taller than the window, the plan scrolled rather than squeezed its rows.
+        EXPECT_EQ(squeezedRows().toStdString(), "");
+    }
     bool saw(const QString &line, qsizetype mark = 0, std::chrono::seconds limit = std::chrono::seconds(60))
     {
         const auto found = [&] { return trace.indexOf(line, mark) >= 0; };
@@ -121,6 +126,23 @@ struct Application {
         if (at < from || at < 0)
             return std::nullopt;
         return trace.mid(at + 13).section(u'\n', 0, 0);
+    }
+    // The first placing of the plan's rows where two stood closer than a row is
+    // high (squeezed into the view rather than scrolled), else empty. The first
+    // and the last row told may be cut by the view's edge: only rows between
+    // them are whole.
+    QString squeezedRows() const
+    {
+        static const QRegularExpression placed(QStringLiteral("trace: plan rows: ([^\n]*)"));
+        for (auto it = placed.globalMatch(trace); it.hasNext();) {
+            const QString said = it.next().captured(1);
+            const QStringList at = said.split(u' ', Qt::SkipEmptyParts);
+            for (qsizetype i = 2; i + 1 < at.size(); ++i) {
+                if (at[i].section(u',', 1).toInt() - at[i - 1].section(u',', 1).toInt() < 50)
+                    return said;
+            }
+        }
+        return {};
     }
     // The plan loaded after `from`, and neither loading nor saving nor unsaved since.
     bool planSettled(qsizetype from, std::chrono::seconds limit = std::chrono::seconds(60))
