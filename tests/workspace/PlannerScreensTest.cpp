@@ -1122,6 +1122,14 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
         return pill && pill->isVisibleTo(plan()) ? pill->text() : QString();
     };
     EXPECT_EQ(unsavedPill(), QStringLiteral("Plan changes are kept here but not saved yet."));
+    // Saved by the plan's own retry while the sheet stays open: it no longer says otherwise.
+    flows.service.failures.clear();
+    finish(model().savePlan());
+    settle();
+    EXPECT_FALSE(view->problem());
+    EXPECT_FALSE(view->problemText()->isVisibleTo(view));
+    flows.service.failures["savePlanDrafts"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
 
     // A failed delete keeps it open too; saved after it, the draft goes back to
     // its place; once the service answers, the sheet closes.
