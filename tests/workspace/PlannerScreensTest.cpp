@@ -1128,6 +1128,23 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     settle();
     EXPECT_FALSE(view->problem());
     EXPECT_FALSE(view->problemText()->isVisibleTo(view));
+    // Failed again; the retry meets the same caption changed on another device:
+    // the notice that says so would be under the sheet, so the sheet says it.
+    flows.service.failures["savePlanDrafts"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    QTest::keyClicks(view->captionEditor(), QStringLiteral("here"));
+    view->save();
+    settle();
+    PlanDraft phone = flows.service.savedPlans.last().first();
+    phone.caption = QStringLiteral("phone");
+    flows.service.results["planDrafts"] = QList<PlanDraft>{phone};
+    flows.service.failures.clear();
+    finish(model().savePlan());
+    settle();
+    EXPECT_EQ(view->problem().value_or(QString()),
+              QStringLiteral("Also changed on another device: before and after. Where both changed the same thing, your "
+                             "change here was kept and the other device's was replaced."));
+    flows.service.results["planDrafts"] = flows.service.savedPlans.last();
     flows.service.failures["savePlanDrafts"] =
         std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
 
