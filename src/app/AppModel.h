@@ -515,6 +515,8 @@ Q_SIGNALS:
     void catRemindersEnabledChanged();
     // ---- Flows
     void planUnsavedChanged();
+    // What a merge with another device's changes said to the user (also the notice).
+    void planConflictsSaid(const QString &said);
     void planUnavailableChanged();
 
 private:

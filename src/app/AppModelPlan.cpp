@@ -158,8 +158,10 @@ void AppModel::sayPlanConflicts(const PlanMerge::Merged &met)
     if (!met.keptDeleted.isEmpty())
         said << L10n::tf("Deleted here but changed on another device meanwhile, so it was kept: %@.",
                          named(met.keptDeleted));
-    if (!said.isEmpty())
-        setNotice(AppNotice::make(said.join(QLatin1Char(' ')), AppNotice::Tone::attention));
+    if (said.isEmpty())
+        return;
+    setNotice(AppNotice::make(said.join(QLatin1Char(' ')), AppNotice::Tone::attention));
+    Q_EMIT planConflictsSaid(said.join(QLatin1Char(' ')));
 }
 
 void AppModel::takePlanBase(const QList<ZephylWire::PlanDraft> &server)

@@ -364,6 +364,19 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     });
     connect(this, &DraftEditorView::stateChanged, this, &DraftEditorView::sync);
     connect(this, &DraftEditorView::stateChanged, this, &DraftEditorView::keep);
+    // A failed save is retried by the plan itself: once that goes through, the
+    // sheet kept open no longer says its changes are unsaved. What the retry
+    // said of another device's changes would be hidden under the sheet: said here.
+    connect(&m_model, &AppModel::planConflictsSaid, this, [this](const QString &said) {
+        if (m_problem == m_model.planUnsavedText())
+            m_conflictsSaid = said;
+    });
+    connect(&m_model, &AppModel::planUnsavedChanged, this, [this] {
+        if (m_model.planUnsaved() || m_problem != m_model.planUnsavedText())
+            return;
+        m_problem = std::exchange(m_conflictsSaid, std::nullopt);
+        Q_EMIT stateChanged();
+    });
     connect(this, &DraftEditorView::closeRequested, this, [this] {
         m_closed = true;
         // Saved, deleted, handed on or dropped: nothing of it waits to be offered again.

@@ -169,6 +169,8 @@ private:
     bool m_attaching = false;
     QImage m_attachedThumbnail;
     std::optional<QString> m_problem;
+    // What the plan said of another device's changes while this sheet's failed save waited.
+    std::optional<QString> m_conflictsSaid;
     bool m_isNew;
     int m_place;
     // The draft as the plan holds it (as given, then as saved): what names it

@@ -1122,6 +1122,30 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
         return pill && pill->isVisibleTo(plan()) ? pill->text() : QString();
     };
     EXPECT_EQ(unsavedPill(), QStringLiteral("Plan changes are kept here but not saved yet."));
+    // Saved by the plan's own retry while the sheet stays open: it no longer says otherwise.
+    const auto retried = [&] {
+        flows.service.failures.clear();
+        finish(model().savePlan());
+        settle();
+    };
+    const auto offline = flows.service.failures;
+    retried();
+    EXPECT_FALSE(view->problemText()->isVisibleTo(view));
+    // Failed again; the retry meets the caption changed on another device too:
+    // the notice that says so would be under the sheet, so the sheet says it.
+    flows.service.failures = offline;
+    QTest::keyClicks(view->captionEditor(), QStringLiteral("here"));
+    view->save();
+    settle();
+    PlanDraft phone = flows.service.savedPlans.last().first();
+    phone.caption = QStringLiteral("phone");
+    flows.service.results["planDrafts"] = QList<PlanDraft>{phone};
+    retried();
+    EXPECT_EQ(view->problem().value_or(QString()),
+              QStringLiteral("Also changed on another device: before and after. Where both changed the same thing, your "
+                             "change here was kept and the other device's was replaced."));
+    flows.service.results["planDrafts"] = flows.service.savedPlans.last();
+    flows.service.failures = offline;
 
     // A failed delete keeps it open too; saved after it, the draft goes back to
     // its place; once the service answers, the sheet closes.
