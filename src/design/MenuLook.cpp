@@ -148,7 +148,17 @@ protected:
             if (key->key() != Qt::Key_F10 || (key->modifiers() & ~Qt::KeypadModifier) != Qt::ShiftModifier)
                 return false;
             auto *control = static_cast<QWidget *>(watched);
-            const QPoint at = control->rect().center();
+            // Inside a view that shows no menu of its own (the web workspace's
+            // page) the key stays the page's.
+            for (QWidget *up = control; up; up = up->isWindow() ? nullptr : up->parentWidget()) {
+                if (up->contextMenuPolicy() == Qt::NoContextMenu)
+                    return false;
+            }
+            // From the caret where there is one, as the menu key asks.
+            const QRect caret = control->testAttribute(Qt::WA_InputMethodEnabled)
+                                    ? control->inputMethodQuery(Qt::ImCursorRectangle).toRect()
+                                    : QRect();
+            const QPoint at = caret.isValid() ? caret.center() : control->rect().center();
             QContextMenuEvent asked(QContextMenuEvent::Keyboard, at, control->mapToGlobal(at), key->modifiers());
             QCoreApplication::sendEvent(control, &asked);
             return true;
