@@ -1,4 +1,5 @@
 #include "companion/SpeechBubble.h"
+#include "design/L10n.h"
 #include "design/TextDirection.h"
 
 #include "companion/ShadowPainter.h"
@@ -132,8 +133,12 @@ std::shared_ptr<const Laid> layText(const SpeechBubble &bubble)
     };
     thread_local std::vector<Entry> recent;
     const QFont font = bubbleFont();
-    const bool rightToLeft = bubble.direction == Qt::LayoutDirectionAuto ? bubble.text.isRightToLeft()
-                                                                          : bubble.direction == Qt::RightToLeft;
+    // Read as every paragraph of the interface is: a Hebrew or Arabic line
+    // that opens with a handle or a Latin name still reads from the right.
+    const Qt::LayoutDirection direction = bubble.direction == Qt::LayoutDirectionAuto
+                                              ? textDirection(bubble.text, L10n::layoutDirection())
+                                              : bubble.direction;
+    const bool rightToLeft = direction == Qt::RightToLeft;
     for (auto it = recent.begin(); it != recent.end(); ++it) {
         if (it->rightToLeft == rightToLeft && it->text == bubble.text && it->font == font) {
             std::rotate(recent.begin(), it, it + 1);

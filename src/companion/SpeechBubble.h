@@ -36,8 +36,9 @@ struct SpeechBubble {
     BubbleShape::Edge tailEdge = BubbleShape::Edge::bottom;
     double tailHeight = 10;
 
-    // Text direction: Qt::LayoutDirectionAuto takes it from the text itself;
-    // lines align to the leading edge of that direction.
+    // Text direction: Qt::LayoutDirectionAuto takes the interface's unless all
+    // of the text's letters read the other way; lines align to the leading
+    // edge of that direction.
     Qt::LayoutDirection direction = Qt::LayoutDirectionAuto;
 
     // Unset, the palette's text, surface and line colours of the appearance at

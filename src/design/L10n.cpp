@@ -120,6 +120,15 @@ QString format(const QString &format, const QVariantList &arguments)
                 out.append(numbers.toString(arg.toLongLong()));
             else
                 out.append(isolatedPiece(arg.toString(), layoutDirection()));
+            // A table marks a value that reads left to right, and a sign bound
+            // to it ("@%@"), by a left-to-right mark before them. The isolate
+            // is neutral to that mark, so without a second one after it the
+            // sign would go to the sentence's side: "kitty@" in Hebrew.
+            const qsizetype at = i - 1; // the '%'
+            const auto mark = [&](qsizetype k) { return k >= 0 && format.at(k) == QChar(0x200E); };
+            const bool bound = at >= 1 && !format.at(at - 1).isLetterOrNumber() && !format.at(at - 1).isSpace();
+            if (mark(at - 1) || (bound && mark(at - 2)))
+                out.append(QChar(0x200E));
         } else {
             out.append(c);
         }

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QProxyStyle>
@@ -138,6 +139,30 @@ class MenuWatcher final : public QObject {
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        // Shift+F10 is the menu key of keyboards without one: the focused
+        // control is asked for its menu as that key asks it (a composer
+        // tile's through its remove mark, a text field's own).
+        if (event->type() == QEvent::KeyPress && watched == QApplication::focusWidget() &&
+            !qobject_cast<QMenu *>(watched)) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            if (key->key() != Qt::Key_F10 || (key->modifiers() & ~Qt::KeypadModifier) != Qt::ShiftModifier)
+                return false;
+            auto *control = static_cast<QWidget *>(watched);
+            // Inside a view that shows no menu of its own (the web workspace's
+            // page) the key stays the page's.
+            for (QWidget *up = control; up; up = up->isWindow() ? nullptr : up->parentWidget()) {
+                if (up->contextMenuPolicy() == Qt::NoContextMenu)
+                    return false;
+            }
+            // From the caret where there is one, as the menu key asks.
+            const QRect caret = control->testAttribute(Qt::WA_InputMethodEnabled)
+                                    ? control->inputMethodQuery(Qt::ImCursorRectangle).toRect()
+                                    : QRect();
+            const QPoint at = caret.isValid() ? caret.center() : control->rect().center();
+            QContextMenuEvent asked(QContextMenuEvent::Keyboard, at, control->mapToGlobal(at), key->modifiers());
+            QCoreApplication::sendEvent(control, &asked);
+            return true;
+        }
         if (event->type() == QEvent::ContextMenu && watched->isWidgetType()) {
             const auto *asked = static_cast<QContextMenuEvent *>(event);
             if (asked->reason() == QContextMenuEvent::Keyboard && !m_keyboardAt) {

@@ -139,7 +139,7 @@ void ActiveCard::keyPressEvent(QKeyEvent *event)
         // Holding the key down opens it once.
         if (!event->isAutoRepeat())
             Q_EMIT clicked();
-    } else if (key == Qt::Key_Menu || (key == Qt::Key_F10 && held == Qt::ShiftModifier)) {
+    } else if (key == Qt::Key_Menu) { // Shift+F10 comes as a context menu request
         Q_EMIT menuRequested(mapToGlobal(rect().center()));
     } else {
         QWidget::keyPressEvent(event);

@@ -4,9 +4,11 @@
 #include "companion/ShadowPainter.h"
 #include "companion/SpeechBubble.h"
 #include "design/AppearanceService.h"
+#include "design/L10n.h"
 
 #include <QImage>
 #include <QPainter>
+#include <QTextLayout>
 #include <QWidget>
 
 namespace {
@@ -338,30 +340,59 @@ TEST(SpeechBubble, WrapsAtItsWidthAndStopsAfterFourLines)
 
 TEST(SpeechBubble, RightToLeftLinesAlignToTheRight)
 {
-    const SpeechBubble b = bubble(QString::fromUtf8("פורסם. הקישור נמצא בתוכנית, ואפשר לפתוח אותו מכל מקום "
-                                                    "בסביבת העבודה שלך כשתרצה."));
-    const auto layout = b.layout();
-    EXPECT_TRUE(layout.rightToLeft);
-    ASSERT_GE(layout.lineCount, 2);
-    const QImage image = render(b);
-    const QRectF text = b.textRect();
-    // The first and last lines both end at the right edge; the shorter last line leaves the left free.
-    const double lineH = (text.height() + SpeechBubble::kLineSpacing) / layout.lineCount;
-    auto inkSpan = [&](int line) {
-        int lo = image.width(), hi = -1;
-        const int y0 = int((text.top() + line * lineH + 20) * 2), y1 = int((text.top() + (line + 1) * lineH + 20) * 2);
-        for (int y = y0; y < y1; ++y)
-            for (int x = 0; x < image.width(); ++x)
-                if (image.pixelColor(x, y).alpha() == 255 && image.pixelColor(x, y).lightness() < 60) {
-                    lo = std::min(lo, x);
-                    hi = std::max(hi, x);
-                }
-        return std::pair(lo / 2.0 - 20, hi / 2.0 - 20);
-    };
-    const auto first = inkSpan(0), last = inkSpan(layout.lineCount - 1);
-    EXPECT_NEAR(first.second, text.right(), 3);
-    EXPECT_NEAR(last.second, text.right(), 3);
-    EXPECT_GT(last.first, text.left() + 20);
+    // A Hebrew line, and in the Hebrew interface one that opens with a handle
+    // (the cat's word once Instagram is connected) and an English answer.
+    const struct Restore {
+        AppLanguage was = L10n::preference();
+        ~Restore() { L10n::setPreference(was); }
+    } restore;
+    L10n::setPreference(AppLanguage::he);
+    const QString opensWithHandle =
+        L10n::tf("@%@ is connected. I'll keep an eye on the plan.", QStringLiteral("kitty.studio"));
+    EXPECT_TRUE(bubble(opensWithHandle).layout().rightToLeft);
+    {
+        // Laid from the right, the "@" stays in front of the handle.
+        QFont font;
+        font.setPixelSize(int(SpeechBubble::kFontSize));
+        QTextLayout laid(opensWithHandle, font);
+        QTextOption option;
+        option.setTextDirection(Qt::RightToLeft);
+        laid.setTextOption(option);
+        laid.beginLayout();
+        QTextLine line = laid.createLine();
+        line.setLineWidth(1000);
+        laid.endLayout();
+        const auto x = [&](QChar c) { return line.cursorToX(int(opensWithHandle.indexOf(c))); };
+        EXPECT_LT(x(u'@'), x(u'k'));
+    }
+    EXPECT_FALSE(bubble(QStringLiteral("Meow. Post when your audience is awake.")).layout().rightToLeft);
+    for (const QString &words : {QString::fromUtf8("פורסם. הקישור נמצא בתוכנית, ואפשר לפתוח אותו מכל מקום "
+                                                   "בסביבת העבודה שלך כשתרצה."), opensWithHandle}) {
+        SCOPED_TRACE(words.toStdString());
+        const SpeechBubble b = bubble(words);
+        const auto layout = b.layout();
+        EXPECT_TRUE(layout.rightToLeft);
+        ASSERT_GE(layout.lineCount, 2);
+        const QImage image = render(b);
+        const QRectF text = b.textRect();
+        // The first and last lines both end at the right edge; the shorter last line leaves the left free.
+        const double lineH = (text.height() + SpeechBubble::kLineSpacing) / layout.lineCount;
+        auto inkSpan = [&](int line) {
+            int lo = image.width(), hi = -1;
+            const int y0 = int((text.top() + line * lineH + 20) * 2), y1 = int((text.top() + (line + 1) * lineH + 20) * 2);
+            for (int y = y0; y < y1; ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (image.pixelColor(x, y).alpha() == 255 && image.pixelColor(x, y).lightness() < 60) {
+                        lo = std::min(lo, x);
+                        hi = std::max(hi, x);
+                    }
+            return std::pair(lo / 2.0 - 20, hi / 2.0 - 20);
+        };
+        const auto first = inkSpan(0), last = inkSpan(layout.lineCount - 1);
+        EXPECT_NEAR(first.second, text.right(), 3);
+        EXPECT_NEAR(last.second, text.right(), 3);
+        EXPECT_GT(last.first, text.left() + 20);
+    }
 }
 
 TEST(SpeechBubble, TailSitsOnItsEdgeWithinTheCornersOrNotAtAll)

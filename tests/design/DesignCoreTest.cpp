@@ -202,6 +202,9 @@ TEST_F(L10nTest, FormatFillsPlaceholdersInOrder)
     L10n::setPreference(AppLanguage::he);
     EXPECT_EQ(format(QStringLiteral("היי, %@."), {QStringLiteral("J.R.")}), QStringLiteral("היי, \u2068J.R.\u2069."));
     EXPECT_EQ(format(QStringLiteral("%@ %d"), {QString(), 3}), QStringLiteral(" 3")) << "nothing stays nothing";
+    // A value the table marks as left to right keeps the sign bound to it.
+    EXPECT_EQ(format(QStringLiteral("מחובר בתור \u200E@%@"), {QStringLiteral("kitty.studio")}),
+              QStringLiteral("מחובר בתור \u200E@\u2068kitty.studio\u2069\u200E"));
 }
 
 TEST_F(L10nTest, FormatWritesNumbersInTheUsersLocale)

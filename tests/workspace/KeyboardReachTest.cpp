@@ -23,6 +23,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
@@ -332,6 +333,24 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
     const auto pictures = ringedByTab(marks.at(0), mark);
     for (const QPoint &side : {QPoint(-1, 0), QPoint(0, -1), QPoint(1, 0), QPoint(0, 1)})
         EXPECT_GE(strongestChange(pictures, {centre + side * r, centre + side * (r + 1), centre + side * (r + 2)}), 3.0);
+
+    // Shift+F10 on a mark opens its tile's menu, as the Menu key does on a
+    // keyboard that has one (the menu holds the keys until it closes).
+    QStringList entries;
+    QTimer look;
+    look.setInterval(20);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+            for (QAction *entry : menu->actions())
+                entries << entry->text();
+            menu->close();
+        }
+    });
+    look.start();
+    QTest::keyClick(mark, Qt::Key_F10, Qt::ShiftModifier);
+    zktest::spinUntil([&] { return !entries.isEmpty(); }, std::chrono::seconds(5));
+    look.stop();
+    EXPECT_EQ(entries, (QStringList{L10n::t("Move earlier"), L10n::t("Move later"), L10n::t("Remove")}));
 
     // Tile by tile, just before the add button (the sheet keeps the keyboard
     // and reads in two columns).
