@@ -100,13 +100,14 @@ private:
     static void apply(QWidget *root)
     {
         const QList<QWidget *> order = ReadingOrder::controls(root);
-        // Already so, as a view built once in order is: nothing to move.
-        const QSet<QWidget *> members(order.begin(), order.end());
+        // Already so, as a view built once in order is: nothing to move. A
+        // control of the window's own between two of the view's counts: Tab
+        // would leave the view half-way through it.
         QList<QWidget *> now;
         if (!order.isEmpty()) {
             QWidget *start = order.first();
             for (QWidget *w = start; w && now.size() < order.size(); w = w->nextInFocusChain()) {
-                if (members.contains(w))
+                if (takesTab(w))
                     now.append(w);
                 if (w->nextInFocusChain() == start)
                     break;

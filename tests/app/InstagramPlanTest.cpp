@@ -485,6 +485,20 @@ TEST(PlanDrafts, TwoDraftsTheServiceHoldsUnderOneIdBothStayBesideAnEditOfTheFirs
     for (const Draft &d : f.service.savedPlans.last())
         sent << QStringLiteral("%1 %2").arg(d.id).arg(d.title);
     EXPECT_EQ(sent, (QStringList{"1 edited here", "1 twin"}));
+
+    // A draft added here and one added there under one id, both in the grid's
+    // first place: ours goes under a new id, leaving that place to theirs.
+    Flows g;
+    Draft mine = titled(5, "mine"), theirs = titled(5, "theirs");
+    mine.gridSlot = theirs.gridSlot = 0;
+    UnsavedPlanStore(g.h.store).save(QStringLiteral("kitty@example.com"), {{titled(1, "one"), mine}, {titled(1, "one")}, false});
+    startKitty(g, {titled(1, "one"), theirs});
+    ASSERT_TRUE(zktest::spinUntil([&] { return !g.service.savedPlans.isEmpty() && !g.model().planSaving(); }));
+    const QList<Draft> written = g.service.savedPlans.last();
+    ASSERT_EQ(titles(written), (QStringList{"one", "theirs", "mine"}));
+    EXPECT_EQ(written[1].gridSlot, 0);
+    EXPECT_GT(written[2].id, 5);
+    EXPECT_EQ(written[2].gridSlot, std::nullopt) << "two tiles would claim one place";
 }
 
 // Read at the start; 20 s later another device adds a draft and changes the
@@ -616,6 +630,19 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
          QStringLiteral("Deleted here but changed on another device meanwhile, so it was kept: Two.")},
         {"four drafts changed on both sides: three named, the long title cut short", four[0], {}, four[1], four[2],
          four[1], said(QByteArray(QByteArray(80, 'x') + "…, Draft 2, Draft 3, and …").constData())},
+        {"three drafts changed on both sides: all three named, nothing more", four[0].first(3), {}, four[1].first(3),
+         four[2].first(3), four[1].first(3), said(QByteArray(QByteArray(80, 'x') + "…, Draft 2, and Draft 3").constData())},
+        {"the same caption written on both sides, hidden here: one draft, no conflict to tell",
+         {two}, {}, {with(two, [](Draft &d) { d.caption = QStringLiteral("same"); d.hiddenFromGrid = true; })},
+         {with(two, [](Draft &d) { d.caption = QStringLiteral("same"); })},
+         {with(two, [](Draft &d) { d.caption = QStringLiteral("same"); d.hiddenFromGrid = true; })}, std::nullopt},
+        {"a member another client removed while the title changed here: it stays removed",
+         {with(two, [](Draft &d) { d.others.insert(QStringLiteral("notes"), QStringLiteral("old")); })}, {},
+         {with(two, [](Draft &d) {
+             d.title = QStringLiteral("Two, here");
+             d.others.insert(QStringLiteral("notes"), QStringLiteral("old"));
+         })},
+         {two}, {with(two, [](Draft &d) { d.title = QStringLiteral("Two, here"); })}, std::nullopt},
         {"twins: the first deleted there, the second edited here", {one7, two7}, {}, {one7, two7edited}, {two7},
          {two7edited}, std::nullopt},
         {"twins: the first deleted there and the second's caption changed there, its title here", {one7, two7}, {},
@@ -1053,4 +1080,41 @@ TEST(PlanDrafts, AWriteThatFailsIsSaidOnceThePlanIsNotCalledKeptAndTheNextChange
     EXPECT_EQ(f.model().notice()->text,
               QStringLiteral("Plan changes are not saved yet and could not be kept on this computer."));
     ASSERT_TRUE(disk.setReadOnly(false));
+}
+
+// A draft on the service asked for, its answer lost and the look-up out of
+// reach; once the service answers, it was made: the words the composer kept
+// of it are done with, and do not come back at the next start.
+TEST(PublishingFlows, ADraftFoundMadeAfterALostAnswerEndsWhatTheComposerKeptOfIt)
+{
+    Flows f;
+    startKitty(f, {});
+    AppModel &m = f.model();
+    const QString owner = QStringLiteral("kitty@example.com");
+    m.keptComposer().save(owner, {PublishFormat::feed, QStringLiteral("words"), {}, QStringLiteral("K1"), QStringLiteral("K2"), {}});
+    ImportedMedia photo;
+    photo.kind = ImportedMedia::Kind::image;
+    photo.fileName = QStringLiteral("photo.jpg");
+    photo.data = MediaData::fromBytes(QByteArray(100, 'j'));
+    photo.contentType = QStringLiteral("image/jpeg");
+    ComposerSubmission s;
+    s.caption = QStringLiteral("words");
+    s.media = {photo};
+    s.saveAsDraft = true;
+    s.idempotencyKey = QStringLiteral("K2");
+    f.service.results["uploadInstagramMedia"] = QStringLiteral("media-1");
+    f.service.failures["createInstagramPublication"] = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    f.service.failures["existingInstagramPublication"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    ASSERT_EQ(finish(m.publish(s), "the draft's sending").kind, PublishOutcome::Kind::unknown);
+    ASSERT_TRUE(m.keptComposer().load(owner));
+
+    ZephylWire::Publication made;
+    made.id = QStringLiteral("draft-1");
+    made.status = QStringLiteral("draft");
+    f.service.failures.clear();
+    f.service.results["existingInstagramPublication"] = std::optional<ZephylWire::Publication>(made);
+    f.h.clock.advance(AppModel::kPlanRetryFirst);
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m.publicationPending(QStringLiteral("K2")); }));
+    EXPECT_EQ(m.keptComposer().load(owner), std::nullopt);
 }

@@ -480,12 +480,32 @@ TEST_F(Publish, AnOutcomeNotKnownStaysTheSamePostUntilTheServiceSaysWhatBecameOf
     changed = again;
     changed.media[0].thumbnail = MediaThumbnail{1, 1, QByteArray(4, '\x7f')};
     EXPECT_EQ(m->pendingKeyFor(changed), std::nullopt) << "another picture under the same name and size too";
+    changed = again;
+    changed.cover = picture(QStringLiteral("cover.jpg"), 500);
+    ComposerSubmission otherCover = changed;
+    otherCover.cover->fileName = QStringLiteral("another-cover.jpg");
+    EXPECT_NE(PendingPublication::postOf(changed), PendingPublication::postOf(otherCover)) << "another cover, another post";
     again.saveAsDraft = true;
     EXPECT_EQ(m->pendingKeyFor(again), std::nullopt) << "a draft of it is a request of its own";
 
     // Sent again under its key with no connection at all: still not known.
     service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
     EXPECT_EQ(run(first).kind, PublishOutcome::Kind::unknown);
+
+    // Looked up again after a while, each wait twice the one before while nothing answers.
+    const auto lookups = [&] { return service.calls.count(QStringLiteral("existingInstagramPublication")); };
+    const auto lookedUp = [&] {
+        service.lookedUp.clear();
+        return zktest::spinUntil([&] { return !service.lookedUp.isEmpty(); });
+    };
+    service.calls.clear();
+    h.clock.advance(AppModel::kPlanRetryFirst);
+    ASSERT_TRUE(lookedUp());
+    h.clock.advance(AppModel::kPlanRetryFirst);
+    EXPECT_EQ(lookups(), 1) << "the second look-up waits twice as long";
+    h.clock.advance(AppModel::kPlanRetryFirst);
+    ASSERT_TRUE(lookedUp());
+    EXPECT_EQ(lookups(), 2);
 
     // The service answers again: the first was made, the other never reached it.
     std::optional<PublishOutcome> taken;
@@ -498,7 +518,7 @@ TEST_F(Publish, AnOutcomeNotKnownStaysTheSamePostUntilTheServiceSaysWhatBecameOf
     service.unknownToService = {other.idempotencyKey};
     service.calls.clear();
     m->setNotice(std::nullopt);
-    h.clock.advance(std::chrono::milliseconds(AppModel::kPlanRetryFirst));
+    h.clock.advance(4 * AppModel::kPlanRetryFirst);
     ASSERT_TRUE(zktest::spinUntil([&] { return !m->publicationPending(other.idempotencyKey); }));
     ASSERT_TRUE(taken);
     EXPECT_EQ(taken->kind, PublishOutcome::Kind::published);
@@ -509,6 +529,22 @@ TEST_F(Publish, AnOutcomeNotKnownStaysTheSamePostUntilTheServiceSaysWhatBecameOf
     EXPECT_TRUE(zktest::spinUntil([&] { return service.calls.contains(QStringLiteral("planDrafts")); }));
     EXPECT_EQ(m->pendingKeyFor(submission(1)), std::nullopt) << "known now: the next sending is a new post";
     EXPECT_EQ(h.kinds().count(AppEvent::Kind::published), 1);
+}
+
+// Past the cap the oldest posts whose fate is not known are let go, never the newest.
+TEST_F(Publish, PastTheCapTheOldestPostNotKnownGoesFirst)
+{
+    service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    for (int i = 0; i <= PendingPublicationStore::kKept; ++i) {
+        ComposerSubmission s = submission(1);
+        s.caption = QStringLiteral("Post %1").arg(i);
+        s.idempotencyKey = QStringLiteral("key-%1").arg(i);
+        ASSERT_EQ(run(s).kind, PublishOutcome::Kind::unknown) << i;
+    }
+    EXPECT_FALSE(m->publicationPending(QStringLiteral("key-0")));
+    EXPECT_TRUE(m->publicationPending(QStringLiteral("key-1")));
+    EXPECT_TRUE(m->publicationPending(QStringLiteral("key-%1").arg(PendingPublicationStore::kKept)));
 }
 
 // A look-up crossing a sending of the same post may tell of the time before it

@@ -3,6 +3,7 @@
 
 #include "AppTestSupport.h"
 
+#include "app/DraftEditStore.h"
 #include "app/UnsavedPlanStore.h"
 #include "app/PublishRecords.h"
 #include "app/UnsentTextStore.h"
@@ -453,6 +454,37 @@ TEST(Records, TheComposersPostIsStoredExactlyAndOnlyForItsOwner)
     }
     posts.remove(me);
     EXPECT_FALSE(records.holds(QStringLiteral("composer"), me));
+
+    // Publications whose fate is not known: the stored form written out (a
+    // draft on the service stays one after a restart), the oldest going first
+    // past the cap.
+    PendingPublicationStore pending(records);
+    pending.save(QStringLiteral("ME@example.com"), {{QStringLiteral("K"), QStringLiteral("P"), true}});
+    EXPECT_EQ(*records.read(QStringLiteral("pending-publications"), me),
+              QByteArray(R"({"owner":"me@example.com","pending":[{"draft":true,"key":"K","post":"P"}]})"));
+    EXPECT_EQ(PendingPublicationStore(records).load(me), (QList<PendingPublication>{{"K", "P", true}}));
+    QList<PendingPublication> many;
+    for (int i = 1; i <= PendingPublicationStore::kKept + 1; ++i)
+        many.append({QStringLiteral("K%1").arg(i), QStringLiteral("P"), false});
+    pending.save(me, many);
+    const QList<PendingPublication> kept = pending.load(me);
+    ASSERT_EQ(kept.size(), PendingPublicationStore::kKept);
+    EXPECT_EQ(kept.first().key, QStringLiteral("K2")) << "the oldest went";
+    EXPECT_EQ(kept.last().key, QStringLiteral("K21"));
+
+    // A draft editor's words, written under an address in capitals, are the
+    // account's whichever way the service writes it next.
+    DraftEditStore edits(records);
+    KeptDraftEdit edit;
+    edit.draft.id = 7;
+    edit.draft.caption = QStringLiteral("typed");
+    edit.shown.id = 7;
+    edits.save(QStringLiteral("Me@Example.COM"), edit);
+    for (const QString &as : {me, QStringLiteral("ME@EXAMPLE.com")}) {
+        const QList<KeptDraftEdit> back = edits.load(as);
+        ASSERT_EQ(back.size(), 1) << as.toStdString();
+        EXPECT_EQ(back.first().draft.caption, QStringLiteral("typed"));
+    }
 }
 
 TEST(Records, SixAndMoreAccountsNeverPushOutWhatAnAccountHasNotSent)
@@ -505,6 +537,9 @@ TEST(Records, SixAndMoreAccountsNeverPushOutWhatAnAccountHasNotSent)
     ASSERT_TRUE(QFile::rename(elsewhere, record));
     ASSERT_TRUE(QFile::resize(record, FileRead::kLargest + 1));
     EXPECT_EQ(again.read(QStringLiteral("unsent-text"), first), std::nullopt) << "too large";
+    ASSERT_TRUE(QFile::resize(record, 4096));
+    EXPECT_EQ(FileRead::whole(record, 4096, false).bytes.size(), 4096) << "exactly the largest size is read";
+    EXPECT_EQ(FileRead::whole(record, 4095, false).kind, FileRead::Result::Kind::refused);
 }
 
 TEST(Records, AWriteThatFailsIsKeptHereAndARestartNeverFindsAnOlderRecord)

@@ -23,6 +23,7 @@
 #include "workspace/GridView.h"
 #include "workspace/PlanView.h"
 #include "workspace/PlannerKit.h"
+#include "design/MenuLook.h"
 #include "workspace/ScreenKit.h"
 #include "workspace/ProfilePicture.h"
 #include "workspace/SignInView.h"
@@ -34,6 +35,7 @@
 #include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScrollBar>
@@ -2264,6 +2266,42 @@ TEST_F(PlannerTest, MenusTakeThePaletteDrawTheirDividerMarkDeletingAndOpenToward
     ASSERT_TRUE(zktest::spinUntil([&] { return (fieldMenu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); }));
     EXPECT_EQ(fieldMenu->geometry().right() + 1, caret.x()) << "ends at the caret";
     fieldMenu->close();
+    ASSERT_TRUE(zktest::spinUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+    // Shift+F10 asks from the caret, not the field's middle: here at the
+    // start of its (left-to-right) words.
+    field.setText(QStringLiteral("Words to the caret"));
+    field.setCursorPosition(0);
+    field.activateWindow();
+    field.setFocus();
+    ASSERT_TRUE(zktest::spinUntil([&] { return field.hasFocus(); }));
+    const QPoint atCaret = field.mapToGlobal(field.inputMethodQuery(Qt::ImCursorRectangle).toRect().center());
+    ASSERT_GT(std::abs(atCaret.x() - caret.x()), 60) << "the caret stands well off the middle";
+    QTest::keyClick(&field, Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(zktest::spinUntil([&] { return (fieldMenu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); }));
+    EXPECT_EQ(fieldMenu->geometry().right() + 1, atCaret.x()) << "ends at the caret";
+    fieldMenu->close();
+    ASSERT_TRUE(zktest::spinUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+
+    // A menu that just fits between the point and the screen's edge on the
+    // reading side opens that way, left to right and right to left.
+    QMenu fits;
+    fits.addAction(QStringLiteral("One"));
+    fits.addAction(QStringLiteral("Two entries long"));
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const Qt::LayoutDirection direction : {Qt::LeftToRight, Qt::RightToLeft}) {
+        fits.setLayoutDirection(direction);
+        const int width = fits.sizeHint().width();
+        const QPoint at(direction == Qt::LeftToRight ? room.right() + 1 - width : room.left() + width, room.top() + 100);
+        MenuLook::popup(&fits, at);
+        ASSERT_TRUE(zktest::spinUntil([&] { return fits.isVisible(); }));
+        EXPECT_EQ(fits.width(), width);
+        if (direction == Qt::LeftToRight)
+            EXPECT_EQ(fits.geometry().left(), at.x()) << "rightward, to the edge";
+        else
+            EXPECT_EQ(fits.geometry().right() + 1, at.x()) << "leftward, to the edge";
+        fits.close();
+        ASSERT_TRUE(zktest::spinUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+    }
     model().setLanguage(AppLanguage::en);
     QApplication::setLayoutDirection(was);
 }
