@@ -925,6 +925,8 @@ TEST(PlanDrafts, ADraftSentWithoutAnAnswerAndDeletedThereStaysDeleted)
     const QList<Draft> there = {titled(1, "One"), phoneCaption};
     Draft kitchenEdited = kitchen;
     kitchenEdited.caption = QStringLiteral("morning light");
+    Draft oneCaptioned = titled(1, "One");
+    oneCaptioned.caption = QStringLiteral("written while the write was out");
     enum class Then { backInThisRun, restarted, endedMidWrite, editedHereFirst };
     struct Case {
         const char *name;
@@ -938,7 +940,8 @@ TEST(PlanDrafts, ADraftSentWithoutAnAnswerAndDeletedThereStaysDeleted)
         {"its answer lost, back on line in the same run", lost, Then::backInThisRun, there},
         {"its answer timed out, the application started again", std::make_exception_ptr(NetworkError(NetworkError::Code::timedOut)),
          Then::restarted, there},
-        {"the application ended with the write on its way", nullptr, Then::endedMidWrite, there},
+        {"the application ended with the write on its way and a caption written meanwhile", nullptr,
+         Then::endedMidWrite, {oneCaptioned, phoneCaption}},
         {"its answer lost, then its caption written here", lost, Then::editedHereFirst, there + QList<Draft>{kitchenEdited},
          QStringLiteral("Deleted on another device but changed here, so it was kept: Kitchen window.")},
         {"its connection never opened: it goes again",
@@ -956,6 +959,8 @@ TEST(PlanDrafts, ADraftSentWithoutAnAnswerAndDeletedThereStaysDeleted)
             f.service.held << QStringLiteral("savePlanDrafts");
             auto saving = f.model().savePlan();
             ASSERT_EQ(f.service.waiting("savePlanDrafts"), 1);
+            f.model().setPlanDrafts({oneCaptioned, titled(2, "Two"), kitchen});
+            auto joining = f.model().savePlan();
             f.h.make(&f.service);
             f.service.held.clear();
             f.service.release("savePlanDrafts");
