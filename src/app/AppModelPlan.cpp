@@ -158,10 +158,19 @@ void AppModel::sayPlanConflicts(const PlanMerge::Merged &met)
     if (!met.keptDeleted.isEmpty())
         said << L10n::tf("Deleted here but changed on another device meanwhile, so it was kept: %@.",
                          named(met.keptDeleted));
+    if (!met.keptChanged.isEmpty())
+        said << L10n::tf("Deleted on another device but changed here, so it was kept: %@.", named(met.keptChanged));
     if (said.isEmpty())
         return;
     setNotice(AppNotice::make(said.join(QLatin1Char(' ')), AppNotice::Tone::attention));
     Q_EMIT planConflictsSaid(said.join(QLatin1Char(' ')));
+}
+
+void AppModel::sayKeptChanged(const QList<ZephylWire::PlanDraft> &drafts)
+{
+    PlanMerge::Merged met;
+    met.keptChanged = drafts;
+    sayPlanConflicts(met);
 }
 
 void AppModel::takePlanBase(const QList<ZephylWire::PlanDraft> &server)
@@ -206,6 +215,8 @@ QCoro::Task<> AppModel::savePlan()
     if (m_planSaverRunning) {
         // The running save sends the list again when its request ends; whoever
         // awaits this call finds the list written (or marked unsaved) by then.
+        // Kept meanwhile, so an end before then loses nothing.
+        m_unsavedPlan.save(m_accountIdentity, keptPlan());
         Async::Trigger settled(this);
         m_planSaveWaiters.push_back(settled.firer());
         co_await settled;
@@ -243,7 +254,8 @@ QCoro::Task<> AppModel::savePlan()
         const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
         // Kept as it goes, with what goes: should its answer never come (lost
         // on the way, or the application ended first), the service may hold it.
-        m_unsavedPlan.save(owner, {sending, m_planBase, false, sending});
+        m_planSent = sending;
+        m_unsavedPlan.save(owner, keptPlan());
         try {
             co_await m_api->savePlanDrafts(sending);
         } catch (...) {
@@ -252,16 +264,20 @@ QCoro::Task<> AppModel::savePlan()
         if (!guard.alive())
             co_return; // the account went; its plan went with it
         if (error) {
-            m_planSent = sending;
+            // Refused, or it never left: the service holds none of it.
+            if (!answerMayBeLost(error))
+                m_planSent.reset();
             break;
         }
         m_planBase = sending;
+        m_planSent.reset();
     }
     m_planSaverRunning = false;
     m_planSaveWanted = false;
     if (error) {
         // The edits stay: the service's list would undo them, and those made
         // meanwhile. The next save meets that list first.
+        m_unsavedPlan.save(owner, keptPlan());
         setPlanUnsaved(true);
         if (isSessionFailure(error)) {
             show(error);
@@ -328,9 +344,50 @@ void AppModel::releasePlanSaveWaiters()
 
 // ---- What draft editors hold and the plan does not
 
-void AppModel::keepDraftEdit(const KeptDraftEdit &edit) { m_draftEdits.save(m_accountIdentity, edit); }
+void AppModel::keepDraftEdit(const KeptDraftEdit &edit)
+{
+    m_draftEditsTyped.insert(edit.draft.id);
+    m_draftEdits.save(m_accountIdentity, edit);
+}
 
 void AppModel::forgetDraftEdit(const KeptDraftEdit &edit) { m_draftEdits.remove(m_accountIdentity, edit); }
+
+void AppModel::forgetDraftEditsOf(const ZephylWire::PlanDraft &shown, int place)
+{
+    const qsizetype at = DraftPlace::find(m_planDrafts, shown, place);
+    if (at < 0)
+        return;
+    for (const KeptDraftEdit &edit : m_draftEdits.load(m_accountIdentity)) {
+        if (!edit.isNew && DraftPlace::find(m_planDrafts, edit.shown, edit.place) == at)
+            m_draftEdits.remove(m_accountIdentity, edit);
+    }
+}
+
+QList<KeptDraftEdit> AppModel::bringBackDraftEdits(PlanMerge::Merged &met)
+{
+    if (m_usesWebWorkspace)
+        return {};
+    QList<KeptDraftEdit> back;
+    for (const KeptDraftEdit &edit : m_draftEdits.load(m_accountIdentity)) {
+        // A new draft's work waits for the next new draft; one left open at a
+        // session's end opens again with it; one typed in this run is its open
+        // editor's, whose "Save draft" or "Cancel" decides.
+        if (edit.isNew || edit.reopen || m_draftEditsTyped.contains(edit.draft.id) ||
+            DraftPlace::find(met.drafts, edit.shown, edit.place) >= 0)
+            continue;
+        if (!edit.changesShown()) {
+            forgetDraftEdit(edit); // nothing typed that its draft did not hold
+            continue;
+        }
+        // Under its own id, which the service no longer uses: an editor opened
+        // on it since still finds it.
+        const ZephylWire::PlanDraft draft = edit.saved();
+        met.drafts.append(draft);
+        met.keptChanged.append(draft);
+        back.append(edit);
+    }
+    return back;
+}
 
 std::optional<KeptDraftEdit> AppModel::keptDraftEdit(bool isNew, const ZephylWire::PlanDraft &draft, int place) const
 {

@@ -163,6 +163,7 @@ void AppModel::clearAccountData()
     m_planBase.clear();
     m_planRead = false;
     m_planSent.reset();
+    m_draftEditsTyped.clear();
     m_planRefused = false;
     m_planRetry.reset();
     m_planRetryDelay = kPlanRetryFirst;
@@ -541,20 +542,25 @@ QCoro::Task<> AppModel::loadPlan()
         // from the list they were made from; its own changes since stay.
         const bool wasUnsaved = m_planUnsaved;
         const auto local = wasUnsaved ? std::optional(keptPlan()) : m_unsavedPlan.load(m_accountIdentity);
-        const PlanMerge::Merged met = local ? metPlan(*local, *drafts) : PlanMerge::Merged{*drafts, {}};
+        PlanMerge::Merged met = local ? metPlan(*local, *drafts) : PlanMerge::Merged{*drafts, {}};
+        // Work an editor kept when the application ended, on a draft deleted there since.
+        const QList<KeptDraftEdit> back = bringBackDraftEdits(met);
         const QList<ZephylWire::PlanDraft> &plan = met.drafts;
         takePlanBase(*drafts);
         setPlanDrafts(plan);
         sayPlanConflicts(met);
-        if (local && !PlanMerge::sameList(plan, *drafts)) {
+        if ((local || !back.isEmpty()) && !PlanMerge::sameList(plan, *drafts)) {
             setPlanUnsaved(true);
-            m_planRefused = local->refused;
-            m_unsavedPlan.save(m_accountIdentity, keptPlan());
+            m_planRefused = local && local->refused;
+            // Now in the plan's record: not offered again by an editor.
+            if (m_unsavedPlan.save(m_accountIdentity, keptPlan()))
+                for (const KeptDraftEdit &edit : back)
+                    forgetDraftEdit(edit);
             if (!m_planRefused) {
                 // A refused one was said when it was refused; it waits for the
                 // user's next change. One of this run was said when it failed;
                 // one met with a change there was said just now.
-                if (!wasUnsaved && met.conflicted.isEmpty() && met.keptDeleted.isEmpty())
+                if (!wasUnsaved && met.conflicted.isEmpty() && met.keptDeleted.isEmpty() && met.keptChanged.isEmpty())
                     setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
                 resendPlan();
             }

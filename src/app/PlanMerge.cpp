@@ -269,9 +269,17 @@ Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Dra
     }
     for (const Draft &our : ours) {
         const Lineage &lineage = *ofDraft.value(&our);
-        // Not on the service any more: deleted there, unless we changed it (or added it).
-        if (!lineage.theirs && (!lineage.base || !sameDraft(our, *lineage.base)))
-            merged.drafts.append(our);
+        if (lineage.theirs)
+            continue;
+        // Not on the service any more. Added here: ours. Known to it (read, or
+        // sent since, whose answer was lost): deleted there, unless changed
+        // here since it was last read or sent.
+        const Draft *known = lineage.sent ? lineage.sent : lineage.base;
+        if (known && sameDraft(our, *known))
+            continue;
+        merged.drafts.append(our);
+        if (known)
+            merged.keptChanged.append(our);
     }
     merged.drafts.append(copies);
     return merged;

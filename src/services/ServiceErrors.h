@@ -112,3 +112,11 @@ private:
     QString m_description;
     std::string m_what;
 };
+
+// A request went out but no usable answer came back: it timed out, the
+// connection dropped, or what arrived was no readable answer (unreadable, or
+// past the size its kind of call accepts). The service may have done what was
+// asked all the same. A refusal, or a connection that never opened, proves it
+// did nothing; a failure of another road (a page's own fetch) proves nothing
+// either way, so it counts as lost.
+bool answerMayBeLost(const std::exception_ptr &error);
