@@ -23,6 +23,9 @@
 #include <QProxyStyle>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSplitter>
+#include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeView>
 #include <QWindow>
 
@@ -49,13 +52,12 @@ public:
         if (index.column() == 1) {
             if (files->isDir(source))
                 return QString();
-            // Isolated: in a right-to-left column "20 KiB" would read "KiB 20".
-            return DateText::isolated(m_locale.formattedDataSize(files->size(source)));
+            return m_locale.formattedDataSize(files->size(source));
         }
         const QDateTime at = files->lastModified(source);
         if (!at.isValid())
             return QString();
-        return DateText::isolated(m_locale.toString(at.toTimeZone(QTimeZone::systemTimeZone()), m_dateFormat));
+        return m_locale.toString(at.toTimeZone(QTimeZone::systemTimeZone()), m_dateFormat);
     }
 
 private:
@@ -63,6 +65,21 @@ private:
     // language behind it.
     QLocale m_locale;
     QString m_dateFormat;
+};
+
+// Each cell of the file list read in its own direction inside the list's: in a
+// right-to-left list, a name that starts with digits ("2024-03-31 walk.png")
+// would read "walk.png 2024-03-31", a size "KiB 20". Only what is drawn is
+// isolated: the dialog copies a chosen name from the model's words.
+class OwnDirectionCells final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QString displayText(const QVariant &value, const QLocale &locale) const override
+    {
+        const QString text = QStyledItemDelegate::displayText(value, locale);
+        return text.isEmpty() ? text : QChar(0x2068) + text + QChar(0x2069);
+    }
 };
 
 // Words drawn left to right whatever the application's direction: a widget's
@@ -126,12 +143,13 @@ QPalette chooserPalette(QPalette p)
 }
 
 // The chooser's own windows beside the dialog (a list a combo box or the name
-// field opens) take no palette from it.
+// field opens) take no palette from it, and a combo box's list draws its rows
+// with the application's palette where its own has not been set on it.
 QList<QWidget *> popups(QFileDialog *dialog)
 {
     QList<QWidget *> out;
     for (QComboBox *combo : dialog->findChildren<QComboBox *>())
-        out << combo->view()->window();
+        out << combo->view()->window() << combo->view();
     if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")); name && name->completer())
         out << name->completer()->popup();
     return out;
@@ -192,16 +210,16 @@ std::optional<QList<QUrl>> throughPortal(const FileChooser::Options &options, QW
     return chosen;
 }
 
-} // namespace
-
-namespace FileChooser {
-
+// Qt's dialog in the application's look and language.
 void dress(QFileDialog *dialog)
 {
     dialog->setLocale(L10n::locale());
     auto *tree = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
     if (tree) { // Qt's own dialog, not one of the platform's
         dialog->setProxyModel(new InterfaceLanguageModel(dialog));
+        for (const char *name : {"treeView", "listView"})
+            if (auto *view = dialog->findChild<QAbstractItemView *>(QLatin1String(name)))
+                view->setItemDelegate(new OwnDirectionCells(view));
         // Each detail whole, the name taking the room that is left.
         QHeaderView *header = tree->header();
         header->setStretchLastSection(false);
@@ -216,6 +234,10 @@ void dress(QFileDialog *dialog)
     if (auto *look = dialog->findChild<QComboBox *>(QStringLiteral("lookInCombo"))) {
         look->setStyle(LeftToRightWords::shared());
         look->view()->window()->setLayoutDirection(Qt::LeftToRight);
+        // Its list's rows laid out as the list is, not as the application:
+        // the menu-like rows of a combo box take the application's direction.
+        look->setItemDelegate(new QStyledItemDelegate(look));
+        look->view()->setIconSize(look->iconSize());
     }
     if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")); name && name->completer())
         name->completer()->popup()->setLayoutDirection(Qt::LeftToRight);
@@ -231,8 +253,26 @@ void dress(QFileDialog *dialog)
         const QScreen *screen = dialog->parentWidget() ? dialog->parentWidget()->screen() : dialog->screen();
         const QSize room = screen ? screen->availableSize() * 9 / 10 : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         dialog->resize(dialog->size().expandedTo(QSize(820, 480)).boundedTo(room));
+        // The places' names whole beside the list, once the dialog is laid out.
+        QTimer::singleShot(0, dialog, [dialog] {
+            auto *splitter = dialog->findChild<QSplitter *>(QStringLiteral("splitter"));
+            auto *places = dialog->findChild<QAbstractItemView *>(QStringLiteral("sidebar"));
+            if (!splitter || !places || splitter->count() != 2)
+                return;
+            QList<int> sizes = splitter->sizes();
+            const int want = places->sizeHintForColumn(0) + 2 * places->frameWidth() + 4;
+            if (sizes.at(0) < want && sizes.at(1) > 2 * want) {
+                sizes[1] -= want - sizes.at(0);
+                sizes[0] = want;
+                splitter->setSizes(sizes);
+            }
+        });
     }
 }
+
+} // namespace
+
+namespace FileChooser {
 
 QList<QUrl> choose(const Options &options, QWidget *parent)
 {

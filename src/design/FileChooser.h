@@ -5,7 +5,6 @@
 #include <QStringList>
 #include <QUrl>
 
-class QFileDialog;
 class QWidget;
 
 // The one file chooser of the application, for the composer's media and for a
@@ -33,8 +32,5 @@ struct Options {
 // Shows the chooser modally over `parent`'s window and returns the chosen
 // files in the chooser's order, or nothing when the user cancels.
 QList<QUrl> choose(const Options &options, QWidget *parent);
-
-// Gives Qt's dialog the application's look and language, as `choose` does.
-void dress(QFileDialog *dialog);
 
 } // namespace FileChooser

@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPainter>
 #include <QStandardPaths>
@@ -142,14 +143,19 @@ namespace {
 struct ChooserLook {
     bool seen = false;
     QRgb ground = 0, listGround = 0;
+    // The ground of each of its parts: the places, the list's header, the
+    // folder's path, the name field, the filter, the list of folders the
+    // path opens.
+    QMap<QString, QRgb> parts;
     Qt::LayoutDirection path = Qt::RightToLeft, places = Qt::RightToLeft;
-    // How the folder's path reads where the X server shows it.
-    Qt::LayoutDirection shownPath = Qt::RightToLeft;
+    // How the folder's path reads where the X server shows it, and a name that
+    // starts with digits in the list.
+    Qt::LayoutDirection shownPath = Qt::RightToLeft, shownName = Qt::RightToLeft;
     // The name field's leading "/" drawn left of the letters after it.
     bool typedPathFromLeft = false;
     QString size, date;
-    // The column is as wide as its words ask.
-    bool sizeWhole = false, dateWhole = false;
+    // The column is as wide as its words ask; the places' names too.
+    bool sizeWhole = false, dateWhole = false, placesWhole = false;
 };
 
 // The colour most pixels of each row of `image` have: the ground of a row,
@@ -172,28 +178,28 @@ std::vector<double> inkColumns(const QImage &image, const QList<QRgb> &grounds)
     return out;
 }
 
-// Which way the words of `combo` read in `shot`, its pixels: its text drawn
-// alone each way, in its font and colours on its ground, is looked for along
-// its columns; the way whose drawing the pixels match more closely.
-Qt::LayoutDirection shownDirection(const QImage &shot, const QComboBox *combo)
+// Which way `text` reads in `shot`, the pixels of where `widget` draws it: the
+// text drawn alone each way, in the widget's font and colours on its ground,
+// is looked for along the columns; the way whose drawing the pixels match more
+// closely.
+Qt::LayoutDirection shownDirection(const QImage &shot, const QString &text, const QWidget *widget)
 {
     const QList<QRgb> grounds = rowGrounds(shot);
     const std::vector<double> have = inkColumns(shot, grounds);
-    const QString text = combo->currentText();
     const auto closest = [&](Qt::LayoutDirection direction) {
-        QImage drawn(QFontMetrics(combo->font(), combo).horizontalAdvance(text) + 4, shot.height(),
+        QImage drawn(QFontMetrics(widget->font(), widget).horizontalAdvance(text) + 4, shot.height(),
                      QImage::Format_RGB32);
         // The screen's resolution, so that the font takes as many pixels.
-        drawn.setDotsPerMeterX(qRound(combo->logicalDpiX() / 0.0254));
-        drawn.setDotsPerMeterY(qRound(combo->logicalDpiY() / 0.0254));
+        drawn.setDotsPerMeterX(qRound(widget->logicalDpiX() / 0.0254));
+        drawn.setDotsPerMeterY(qRound(widget->logicalDpiY() / 0.0254));
         for (int y = 0; y < drawn.height(); ++y)
             for (int x = 0; x < drawn.width(); ++x)
                 drawn.setPixel(x, y, grounds.at(y));
         QPainter painter(&drawn);
-        painter.setFont(combo->font());
-        painter.setPen(combo->palette().color(QPalette::Text));
+        painter.setFont(widget->font());
+        painter.setPen(widget->palette().color(QPalette::Text));
         painter.setLayoutDirection(direction);
-        painter.drawText(drawn.rect(), Qt::AlignCenter, text);
+        painter.drawText(drawn.rect().adjusted(2, 0, 0, 0), int(Qt::AlignLeft | Qt::AlignAbsolute | Qt::AlignVCenter), text);
         painter.end();
         const std::vector<double> want = inkColumns(drawn, grounds);
         double total = 0;
@@ -211,15 +217,15 @@ Qt::LayoutDirection shownDirection(const QImage &shot, const QComboBox *combo)
     return closest(Qt::LeftToRight) < closest(Qt::RightToLeft) / 2 ? Qt::LeftToRight : Qt::RightToLeft;
 }
 
-// Opens the composer's chooser on the pictures folder, where `file` lies, and
-// looks at it once its row shows its details.
-ChooserLook lookAtChooser(const QString &file)
+// Opens the composer's chooser on the pictures folder, where `file` and
+// `digitsFirst` lie, and looks at it once the file's row shows its details.
+ChooserLook lookAtChooser(const QString &file, const QString &digitsFirst)
 {
     ChooserLook look;
-    QTimer::singleShot(0, [&look, file] {
+    QTimer::singleShot(0, [&look, file, digitsFirst] {
         QFileDialog *dialog = nullptr;
         QTreeView *tree = nullptr;
-        QModelIndex row;
+        QModelIndex row, other;
         zktest::spinUntil([&] {
             dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
             tree = dialog ? dialog->findChild<QTreeView *>(QStringLiteral("treeView")) : nullptr;
@@ -227,11 +233,13 @@ ChooserLook lookAtChooser(const QString &file)
                 return false;
             const QAbstractItemModel *model = tree->model();
             for (int r = 0; r < model->rowCount(tree->rootIndex()); ++r)
-                if (model->index(r, 0, tree->rootIndex()).data().toString() == file)
-                    row = model->index(r, 0, tree->rootIndex());
-            return row.isValid() && !row.siblingAtColumn(3).data().toString().isEmpty();
+                if (const QModelIndex at = model->index(r, 0, tree->rootIndex()); at.data().toString() == file)
+                    row = at;
+                else if (at.data().toString() == digitsFirst)
+                    other = at;
+            return row.isValid() && other.isValid() && !row.siblingAtColumn(3).data().toString().isEmpty();
         }, std::chrono::seconds(20));
-        if (!row.isValid()) {
+        if (!row.isValid() || !other.isValid()) {
             if (dialog)
                 dialog->reject();
             return;
@@ -247,14 +255,36 @@ ChooserLook lookAtChooser(const QString &file)
         const QImage shot = zktest::drawnPixels(dialog);
         const QWidget *list = tree->viewport();
         look.listGround = zktest::commonest(shot, QRect(list->mapTo(dialog, QPoint()), list->size()));
+        const QRect name = tree->visualRect(other);
+        look.shownName = shownDirection(shot.copy(QRect(list->mapTo(dialog, name.topLeft()), name.size())),
+                                        digitsFirst, tree);
         if (auto *combo = dialog->findChild<QComboBox *>(QStringLiteral("lookInCombo"))) {
             look.path = combo->layoutDirection();
-            look.shownPath = shownDirection(shot.copy(QRect(combo->mapTo(dialog, QPoint()), combo->size())), combo);
+            look.shownPath = shownDirection(shot.copy(QRect(combo->mapTo(dialog, QPoint()), combo->size())),
+                                            combo->currentText(), combo);
             // The margin above the row of the folder's path.
             look.ground = zktest::commonest(shot, QRect(0, 0, shot.width(), combo->mapTo(dialog, QPoint()).y()));
         }
-        if (auto *places = dialog->findChild<QWidget *>(QStringLiteral("sidebar")))
+        if (auto *places = dialog->findChild<QAbstractItemView *>(QStringLiteral("sidebar"))) {
             look.places = places->layoutDirection();
+            look.placesWhole = places->viewport()->width() >= places->sizeHintForColumn(0);
+        }
+        const auto groundOf = [&](const QString &part, const char *name) {
+            if (const auto *widget = dialog->findChild<QWidget *>(QLatin1String(name)))
+                look.parts[part] = zktest::commonest(shot, QRect(widget->mapTo(dialog, QPoint()), widget->size()));
+        };
+        groundOf(QStringLiteral("places"), "sidebar");
+        look.parts[QStringLiteral("header")] =
+            zktest::commonest(shot, QRect(tree->header()->mapTo(dialog, QPoint()), tree->header()->size()));
+        groundOf(QStringLiteral("path"), "lookInCombo");
+        groundOf(QStringLiteral("name field"), "fileNameEdit");
+        groundOf(QStringLiteral("filter"), "fileTypeCombo");
+        if (auto *combo = dialog->findChild<QComboBox *>(QStringLiteral("lookInCombo"))) {
+            combo->showPopup();
+            if (QWidget *folders = combo->view()->window(); zktest::spinUntil([&] { return folders->isVisible(); }))
+                look.parts[QStringLiteral("path's list")] = zktest::commonest(zktest::drawnPixels(folders));
+            combo->hidePopup();
+        }
         if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
             name->setText(QStringLiteral("/tmp/x"));
             name->setCursorPosition(0);
@@ -287,21 +317,29 @@ TEST(MediaPicker, QtsChooserFollowsThePaletteAndTheInterfaceLanguage)
     ASSERT_TRUE(picture.setFileTime(QDateTime(QDate(2024, 3, 31), QTime(1, 30), QTimeZone::utc()),
                                     QFileDevice::FileModificationTime));
     picture.close();
+    QFile walk(QDir(pictures).filePath(QStringLiteral("2024-03-31 walk.png")));
+    ASSERT_TRUE(walk.open(QIODevice::WriteOnly));
+    walk.close();
 
     L10n::setPreference(AppLanguage::ar);
     QtWords::follow();
     QApplication::setLayoutDirection(Qt::RightToLeft);
     AppearanceService::shared().setTheme(AppTheme::dark);
-    const ChooserLook arabic = lookAtChooser(QStringLiteral("cat.png"));
+    const ChooserLook arabic = lookAtChooser(QStringLiteral("cat.png"), QStringLiteral("2024-03-31 walk.png"));
     ASSERT_TRUE(arabic.seen);
     EXPECT_EQ(arabic.ground & 0xFFFFFF, 0x0B0B0Bu) << std::hex << arabic.ground;
     EXPECT_EQ(arabic.listGround & 0xFFFFFF, 0x1A1A1Au) << std::hex << arabic.listGround;
+    EXPECT_EQ(arabic.parts.size(), 6);
+    for (auto part = arabic.parts.cbegin(); part != arabic.parts.cend(); ++part)
+        EXPECT_LT(qGray(part.value()), 0x40) << part.key().toStdString() << " " << std::hex << part.value();
     EXPECT_EQ(arabic.path, Qt::LeftToRight);
     EXPECT_EQ(arabic.shownPath, Qt::LeftToRight) << "the path's leading slash drawn at its end";
     EXPECT_EQ(arabic.places, Qt::LeftToRight);
+    EXPECT_TRUE(arabic.placesWhole);
     EXPECT_TRUE(arabic.typedPathFromLeft);
-    EXPECT_EQ(arabic.date, QStringLiteral("\u206831 مارس 2024، 3:30 ص\u2069")) << arabic.date.toStdString();
-    EXPECT_EQ(arabic.size, QStringLiteral("\u206820.00 KiB\u2069")) << arabic.size.toStdString();
+    EXPECT_EQ(arabic.shownName, Qt::LeftToRight) << "a name that starts with digits read from its end";
+    EXPECT_EQ(arabic.date, QStringLiteral("31 مارس 2024، 3:30 ص")) << arabic.date.toStdString();
+    EXPECT_EQ(arabic.size, QStringLiteral("20.00 KiB")) << arabic.size.toStdString();
     EXPECT_TRUE(arabic.dateWhole);
     EXPECT_TRUE(arabic.sizeWhole);
 
@@ -309,21 +347,24 @@ TEST(MediaPicker, QtsChooserFollowsThePaletteAndTheInterfaceLanguage)
     QtWords::follow();
     QApplication::setLayoutDirection(Qt::LeftToRight);
     AppearanceService::shared().setTheme(AppTheme::light);
-    const ChooserLook german = lookAtChooser(QStringLiteral("cat.png"));
+    const ChooserLook german = lookAtChooser(QStringLiteral("cat.png"), QStringLiteral("2024-03-31 walk.png"));
     ASSERT_TRUE(german.seen);
     EXPECT_EQ(german.shownPath, Qt::LeftToRight);
     EXPECT_EQ(german.ground & 0xFFFFFF, 0xF6F5F2u) << std::hex << german.ground;
     EXPECT_EQ(german.listGround & 0xFFFFFF, 0xFFFEFCu) << std::hex << german.listGround;
+    EXPECT_EQ(german.parts.size(), 6);
     EXPECT_EQ(german.date, QStringLiteral("31. März 2024, 03:30"));
     EXPECT_EQ(german.size, QStringLiteral("20,00 KiB"));
     EXPECT_TRUE(german.dateWhole);
     EXPECT_TRUE(german.sizeWhole);
+    EXPECT_TRUE(german.placesWhole);
 
     AppearanceService::shared().setTheme(AppTheme::system);
     L10n::setPreference(before);
     QtWords::follow();
     QApplication::setLayoutDirection(was);
     QFile::remove(picture.fileName());
+    QFile::remove(walk.fileName());
 }
 
 // Where the desktop runs a portal with a chooser, the composer asks it over
