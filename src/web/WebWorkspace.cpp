@@ -3,7 +3,7 @@
 #include "base/Bundle.h"
 #include "companion/CompanionController.h"
 #include "design/L10n.h"
-#include "design/QtWords.h"
+#include "design/FileChooser.h"
 #include "design/ServiceDomain.h"
 #include "services/AsyncSupport.h"
 #include "services/ServiceOrigin.h"
@@ -26,7 +26,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
-#include <QFileDialog>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QStringDecoder>
@@ -271,16 +270,14 @@ protected:
         if (mode == FileSelectSave)
             return {};
         QWebEngineView *shown = QWebEngineView::forPage(this);
-        QFileDialog dialog(shown ? shown->window() : nullptr);
-        dialog.setFileMode(mode == FileSelectOpen           ? QFileDialog::ExistingFile
-                           : mode == FileSelectOpenMultiple ? QFileDialog::ExistingFiles
-                                                            : QFileDialog::Directory);
-        dialog.setOption(QFileDialog::ShowDirsOnly, mode == FileSelectUploadFolder);
-        // Its buttons' words whole in every language, as the composer's chooser has them.
-        QtWords::fitWords(&dialog);
-        if (dialog.exec() != QDialog::Accepted)
-            return {};
-        return dialog.selectedFiles();
+        FileChooser::Options options;
+        options.pick = mode == FileSelectOpen           ? FileChooser::Pick::oneFile
+                       : mode == FileSelectOpenMultiple ? FileChooser::Pick::files
+                                                        : FileChooser::Pick::folder;
+        QStringList files;
+        for (const QUrl &url : FileChooser::choose(options, shown))
+            files << url.toLocalFile();
+        return files;
     }
 
 private:

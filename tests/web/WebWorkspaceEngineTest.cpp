@@ -14,6 +14,7 @@
 #include "web/ProfileCookies.h"
 #include "web/WebPopup.h"
 #include "web/WebWorkspace.h"
+#include "support/FakeFileChooserPortal.h"
 #include "support/TestSupport.h"
 #include "support/TextPixels.h"
 #include "support/WebEngineSupport.h"
@@ -729,6 +730,46 @@ TEST_F(WebEngineTest, APageFieldsFileChooserShowsItsButtonsWordsWholeInArabic)
     L10n::setPreference(AppLanguage::system);
     QtWords::follow();
     QApplication::setLayoutDirection(was);
+}
+
+// Where the desktop runs a portal with a chooser, a page's file field asks it
+// over the window, and the files it answers with become the field's.
+TEST_F(WebEngineTest, APageFieldsChooserIsTheDesktopsWhereAPortalRuns)
+{
+    zktest::FakeFileChooserPortal portal;
+    ASSERT_TRUE(portal.begin());
+    const QString file = QDir(zktest::tempDir()).filePath(QStringLiteral("cat one.png"));
+    QFile picture(file);
+    ASSERT_TRUE(picture.open(QIODevice::WriteOnly));
+    picture.write("not much of a picture");
+    picture.close();
+    portal.answerAtOnce({0, {QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded)}});
+    web->start();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    ASSERT_TRUE(waitForPageScript(QStringLiteral("signin")));
+    ASSERT_TRUE(evaluate(web->page(), QStringLiteral("var f = document.createElement('input'); f.type = 'file';"
+                                                     "f.multiple = true; document.body.prepend(f); f.focus();"
+                                                     "document.activeElement === f"))
+                    .toBool());
+    // A chooser of Qt's opened instead is closed, leaving the field empty.
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    look.start(50);
+    web->webView()->setFocus();
+    QTest::keyClick(web->webView()->focusProxy(), Qt::Key_Space);
+    EXPECT_TRUE(zktest::spinUntil([&] {
+        return evaluate(web->page(), QStringLiteral("f.files.length === 1 && f.files[0].name === 'cat one.png'"))
+            .toBool();
+    }, 20s)) << "the portal's file is not the field's";
+    ASSERT_EQ(portal.asked().size(), 1);
+    const auto asked = portal.asked().at(0);
+    EXPECT_EQ(asked.parentWindow, QStringLiteral("x11:") + QString::number(web->webView()->window()->winId(), 16));
+    EXPECT_EQ(asked.title, QStringLiteral("Open"));
+    EXPECT_EQ(asked.options.value(QStringLiteral("multiple")), QVariant(true));
+    EXPECT_TRUE(asked.filters.isEmpty());
 }
 
 // The background, where no timer of the watcher runs, is the model's test: this
