@@ -445,6 +445,10 @@ const StringLists::List StringLists::arabic = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "لا يوجد لدى الخادم أي سجل له، لذا لم يُنشر شيء. يمكن إرساله مرة أخرى."},
     {"The post whose answer was lost did not go out.", "المنشور الذي ضاع ردّه لم يُنشر."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "المنشور الذي ضاع ردّه وصل إلى الخادم في النهاية: تعرض الخطة حالته."},
+    {"What went out is the version you sent before your changes: “%@”.", "ما خرج هو النسخة التي أرسلتها قبل تغييراتك: «%@»."},
+    {"What went out is the version you sent before your changes.", "ما خرج هو النسخة التي أرسلتها قبل تغييراتك."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "لم تُرسَل تغييراتك وما زالت هنا: عُد إلى التحرير لإرسالها منشورًا جديدًا."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", "لا يمكن الوصول إلى " ZEPHYL_SERVICE_DOMAIN},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "تغيّر أيضًا على جهاز آخر: %@. حيث غيّر الطرفان الشيء نفسه، أُبقي تغييرك هنا واستُبدل تغيير الجهاز الآخر."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "حُذف هنا لكنه تغيّر على جهاز آخر في هذه الأثناء، لذا أُبقي عليه: %@."},
 }};

@@ -445,6 +445,10 @@ const StringLists::List StringLists::danish = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "Serveren har ingen registrering af den, så intet blev udgivet. Den kan sendes igen."},
     {"The post whose answer was lost did not go out.", "Opslaget, hvis svar gik tabt, blev ikke sendt."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Opslaget, hvis svar gik tabt, nåede alligevel frem til serveren: planen viser, hvordan det står til."},
+    {"What went out is the version you sent before your changes: “%@”.", "Det, der gik ud, er den version, du sendte før dine ændringer: »%@«."},
+    {"What went out is the version you sent before your changes.", "Det, der gik ud, er den version, du sendte før dine ændringer."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "Dine ændringer blev ikke sendt og er her stadig: gå tilbage til redigering for at sende dem som et nyt opslag."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " kan ikke nås"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Også ændret på en anden enhed: %@. Hvor begge har ændret det samme, er din ændring her beholdt, og den anden enheds er erstattet."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Slettet her, men ændret på en anden enhed i mellemtiden, så det er beholdt: %@."},
 }};

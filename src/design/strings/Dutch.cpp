@@ -445,6 +445,10 @@ const StringLists::List StringLists::dutch = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "De server heeft er geen gegevens van, dus er is niets gepubliceerd. Je kunt het opnieuw versturen."},
     {"The post whose answer was lost did not go out.", "Het bericht waarvan het antwoord verloren ging, is niet geplaatst."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Het bericht waarvan het antwoord verloren ging, heeft de server toch bereikt: de planning laat zien hoe het ervoor staat."},
+    {"What went out is the version you sent before your changes: “%@”.", "Wat is verstuurd, is de versie die je vóór je wijzigingen stuurde: ‘%@’."},
+    {"What went out is the version you sent before your changes.", "Wat is verstuurd, is de versie die je vóór je wijzigingen stuurde."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "Je wijzigingen zijn niet verstuurd en staan hier nog: ga terug naar bewerken om ze als nieuw bericht te versturen."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " is niet bereikbaar"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ook gewijzigd op een ander apparaat: %@. Waar beide hetzelfde hebben gewijzigd, is je wijziging hier bewaard en die van het andere apparaat vervangen."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Hier verwijderd, maar intussen gewijzigd op een ander apparaat, dus het is bewaard: %@."},
 }};

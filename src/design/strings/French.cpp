@@ -445,6 +445,10 @@ const StringLists::List StringLists::french = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "Le serveur n’en a aucune trace, rien n’a donc été publié. Vous pouvez la renvoyer."},
     {"The post whose answer was lost did not go out.", "La publication dont la réponse s’était perdue n’est pas partie."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "La publication dont la réponse s’était perdue a bien atteint le serveur : le planning indique où elle en est."},
+    {"What went out is the version you sent before your changes: “%@”.", "Ce qui est parti, c’est la version envoyée avant vos modifications : « %@ »."},
+    {"What went out is the version you sent before your changes.", "Ce qui est parti, c’est la version envoyée avant vos modifications."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "Vos modifications n’ont pas été envoyées et sont toujours là : revenez à l’édition pour les envoyer comme nouvelle publication."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " est injoignable"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Également modifié sur un autre appareil : %@. Là où les deux ont modifié la même chose, votre modification faite ici a été conservée et celle de l’autre appareil remplacée."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Supprimé ici, mais modifié entre-temps sur un autre appareil, il a donc été conservé : %@."},
 }};

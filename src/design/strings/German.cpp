@@ -445,6 +445,10 @@ const StringLists::List StringLists::german = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "Der Server kennt sie nicht, also wurde nichts veröffentlicht. Du kannst sie noch einmal senden."},
     {"The post whose answer was lost did not go out.", "Der Beitrag, dessen Antwort verloren ging, wurde nicht veröffentlicht."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Der Beitrag, dessen Antwort verloren ging, hat den Server doch erreicht: Der Plan zeigt, wie es um ihn steht."},
+    {"What went out is the version you sent before your changes: “%@”.", "Hinausgegangen ist die Fassung, die du vor deinen Änderungen gesendet hast: „%@“."},
+    {"What went out is the version you sent before your changes.", "Hinausgegangen ist die Fassung, die du vor deinen Änderungen gesendet hast."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "Deine Änderungen wurden nicht gesendet und sind noch hier: Geh zurück zur Bearbeitung, um sie als neuen Beitrag zu senden."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " ist nicht erreichbar"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Auch auf einem anderen Gerät geändert: %@. Wo beide dasselbe geändert haben, bleibt deine Änderung von hier; die des anderen Geräts wurde ersetzt."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Hier gelöscht, aber inzwischen auf einem anderen Gerät geändert, deshalb behalten: %@."},
 }};

@@ -445,6 +445,10 @@ const StringLists::List StringLists::hebrew = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "אין לשרת שום רישום שלו, כך ששום דבר לא פורסם. אפשר לשלוח אותו שוב."},
     {"The post whose answer was lost did not go out.", "הפוסט שהתשובה עליו אבדה לא יצא."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "הפוסט שהתשובה עליו אבדה הגיע בכל זאת לשרת: התוכנית מראה מה מצבו."},
+    {"What went out is the version you sent before your changes: “%@”.", "מה שיצא הוא הגרסה ששלחת לפני השינויים שלך: „%@”."},
+    {"What went out is the version you sent before your changes.", "מה שיצא הוא הגרסה ששלחת לפני השינויים שלך."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "השינויים שלך לא נשלחו והם עדיין כאן: אפשר לחזור לעריכה כדי לשלוח אותם כפוסט חדש."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", "אין גישה אל " ZEPHYL_SERVICE_DOMAIN},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "השתנה גם במכשיר אחר: %@. במקום שבו שניהם שינו את אותו הדבר, השינוי שנעשה כאן נשמר והשינוי מהמכשיר האחר הוחלף."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "נמחק כאן אבל השתנה בינתיים במכשיר אחר, ולכן נשמר: %@."},
 }};

@@ -445,6 +445,10 @@ const StringLists::List StringLists::italian = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "Il server non ne ha traccia, quindi non è stato pubblicato nulla. Puoi inviarlo di nuovo."},
     {"The post whose answer was lost did not go out.", "Il post la cui risposta era andata persa non è stato pubblicato."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Il post la cui risposta era andata persa è arrivato comunque al server: il piano mostra a che punto è."},
+    {"What went out is the version you sent before your changes: “%@”.", "È uscita la versione che avevi inviato prima delle tue modifiche: «%@»."},
+    {"What went out is the version you sent before your changes.", "È uscita la versione che avevi inviato prima delle tue modifiche."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "Le tue modifiche non sono state inviate e sono ancora qui: torna alla modifica per inviarle come nuovo post."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " non è raggiungibile"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Modificato anche su un altro dispositivo: %@. Dove entrambi hanno cambiato la stessa cosa, è rimasta la tua modifica fatta qui e quella dell’altro dispositivo è stata sostituita."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Eliminato qui ma modificato nel frattempo su un altro dispositivo, quindi è stato mantenuto: %@."},
 }};

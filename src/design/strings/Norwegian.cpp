@@ -445,6 +445,10 @@ const StringLists::List StringLists::norwegian = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "Serveren har ingen oppføring av den, så ingenting ble publisert. Den kan sendes på nytt."},
     {"The post whose answer was lost did not go out.", "Innlegget der svaret ble borte, gikk ikke ut."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Innlegget der svaret ble borte, nådde serveren likevel: planen viser hvordan det står til."},
+    {"What went out is the version you sent before your changes: “%@”.", "Det som gikk ut, er versjonen du sendte før endringene dine: «%@»."},
+    {"What went out is the version you sent before your changes.", "Det som gikk ut, er versjonen du sendte før endringene dine."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "Endringene dine ble ikke sendt og er fortsatt her: gå tilbake til redigering for å sende dem som et nytt innlegg."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " kan ikke nås"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Også endret på en annen enhet: %@. Der begge endret det samme, ble endringen din her beholdt og den andre enhetens erstattet."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Slettet her, men endret på en annen enhet i mellomtiden, så det ble beholdt: %@."},
 }};

@@ -445,6 +445,10 @@ const StringLists::List StringLists::portuguese = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "O servidor não tem registro dele, então nada foi publicado. Você pode enviá-lo de novo."},
     {"The post whose answer was lost did not go out.", "A publicação cuja resposta se perdeu não foi publicada."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "A publicação cuja resposta se perdeu chegou ao servidor, afinal: o plano mostra como ela está."},
+    {"What went out is the version you sent before your changes: “%@”.", "O que saiu foi a versão que você enviou antes das suas alterações: “%@”."},
+    {"What went out is the version you sent before your changes.", "O que saiu foi a versão que você enviou antes das suas alterações."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "Suas alterações não foram enviadas e continuam aqui: volte à edição para enviá-las como uma nova publicação."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " está inacessível"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Também alterado em outro dispositivo: %@. Onde os dois alteraram a mesma coisa, sua alteração daqui foi mantida e a do outro dispositivo foi substituída."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Apagado aqui, mas alterado em outro dispositivo nesse meio-tempo, por isso foi mantido: %@."},
 }};

@@ -445,6 +445,10 @@ const StringLists::List StringLists::russian = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "На сервере нет записи о ней, значит, ничего не опубликовано. Её можно отправить снова."},
     {"The post whose answer was lost did not go out.", "Публикация, ответ о которой потерялся, не вышла."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Публикация, ответ о которой потерялся, всё-таки дошла до сервера: в плане видно, что с ней."},
+    {"What went out is the version you sent before your changes: “%@”.", "Ушла версия, которую вы отправили до своих изменений: «%@»."},
+    {"What went out is the version you sent before your changes.", "Ушла версия, которую вы отправили до своих изменений."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "Ваши изменения не отправлены и остались здесь: вернитесь к редактированию, чтобы отправить их как новую публикацию."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " недоступен"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Также изменено на другом устройстве: %@. Где обе стороны изменили одно и то же, сохранено ваше изменение здесь, а изменение с другого устройства заменено."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Удалено здесь, но тем временем изменено на другом устройстве, поэтому сохранено: %@."},
 }};

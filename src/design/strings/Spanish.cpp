@@ -445,6 +445,10 @@ const StringLists::List StringLists::spanish = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "El servidor no tiene constancia de ello, así que no se publicó nada. Puedes enviarlo de nuevo."},
     {"The post whose answer was lost did not go out.", "La publicación cuya respuesta se perdió no salió."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "La publicación cuya respuesta se perdió sí llegó al servidor: el plan muestra cómo va."},
+    {"What went out is the version you sent before your changes: “%@”.", "Lo que salió es la versión que enviaste antes de tus cambios: «%@»."},
+    {"What went out is the version you sent before your changes.", "Lo que salió es la versión que enviaste antes de tus cambios."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "Tus cambios no se enviaron y siguen aquí: vuelve a editar para enviarlos como una publicación nueva."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", "No se puede acceder a " ZEPHYL_SERVICE_DOMAIN},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "También se cambió en otro dispositivo: %@. Donde ambos cambiaron lo mismo, se conservó tu cambio de aquí y se reemplazó el del otro dispositivo."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Eliminado aquí, pero cambiado mientras tanto en otro dispositivo, así que se conservó: %@."},
 }};

@@ -445,6 +445,10 @@ const StringLists::List StringLists::swedish = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "Servern har ingen uppgift om den, så inget publicerades. Den kan skickas igen."},
     {"The post whose answer was lost did not go out.", "Inlägget vars svar försvann gick inte ut."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Inlägget vars svar försvann nådde servern ändå: planen visar hur det ligger till."},
+    {"What went out is the version you sent before your changes: “%@”.", "Det som gick ut är versionen du skickade före dina ändringar: ”%@”."},
+    {"What went out is the version you sent before your changes.", "Det som gick ut är versionen du skickade före dina ändringar."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "Dina ändringar skickades inte och finns kvar här: gå tillbaka till redigeringen för att skicka dem som ett nytt inlägg."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " kan inte nås"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ändrat på en annan enhet också: %@. Där båda ändrade samma sak behölls din ändring här och den andra enhetens ersattes."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Raderat här men ändrat på en annan enhet under tiden, så det behölls: %@."},
 }};

@@ -445,6 +445,10 @@ const StringLists::List StringLists::turkish = {{
     {"The server has no record of it, so nothing was published. It can be sent again.", "Sunucuda bununla ilgili bir kayıt yok, yani hiçbir şey paylaşılmadı. Yeniden gönderebilirsin."},
     {"The post whose answer was lost did not go out.", "Yanıtı kaybolan gönderi paylaşılmadı."},
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Yanıtı kaybolan gönderi yine de sunucuya ulaştı: durumunu planda görebilirsin."},
+    {"What went out is the version you sent before your changes: “%@”.", "Giden, değişikliklerinden önce gönderdiğin sürüm: “%@”."},
+    {"What went out is the version you sent before your changes.", "Giden, değişikliklerinden önce gönderdiğin sürüm."},
+    {"Your changes were not sent and are still here: go back to editing to send them as a new post.", "Değişikliklerin gönderilmedi ve hâlâ burada: yeni bir gönderi olarak paylaşmak için düzenlemeye dön."},
+    {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " erişilemiyor"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Başka bir cihazda da değiştirildi: %@. İkisinin de aynı şeyi değiştirdiği yerde buradaki değişikliğin korundu, diğer cihazınki değiştirildi."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Burada silindi ama bu arada başka bir cihazda değiştirildi, bu yüzden korundu: %@."},
 }};
