@@ -163,6 +163,19 @@ struct Publish : ::testing::Test {
         return s;
     }
     PublishOutcome run(ComposerSubmission s) { return zktest::run(m->publish(std::move(s))); }
+    // A composer holding one picture and these words, Instagram connected,
+    // whose next creation's answer and look-up are lost.
+    std::unique_ptr<ComposerState> composerLosingTheAnswer(const QString &caption)
+    {
+        auto state = std::make_unique<ComposerState>(h.clock, importer.function());
+        m->setInstagram(ZephylWire::InstagramProfile{});
+        state->setMedia({picture(QStringLiteral("photo-1.jpg"), 1000)});
+        state->setCaption(caption);
+        service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+        service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+        return state;
+    }
+    composertest::FakeImporter importer;
     // The service no longer knows these keys: the look-ups of them, running or
     // to come, end here rather than in the next case.
     void settleAll(const QStringList &keys)
@@ -549,13 +562,8 @@ TEST_F(Publish, ALookUpCrossingASendingOfTheSamePostLeavesItToThatSending)
 // same words again, keep going under that key.
 TEST_F(Publish, APostChangedSinceItWentNeverGoesUnderItsKeyAndTheSamePostAlwaysDoes)
 {
-    composertest::FakeImporter importer;
-    ComposerState state(h.clock, importer.function());
-    m->setInstagram(ZephylWire::InstagramProfile{});
-    state.setMedia({picture(QStringLiteral("photo-1.jpg"), 1000)});
-    state.setCaption(QStringLiteral("Morning ligth"));
-    service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
-    service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    const auto composer = composerLosingTheAnswer(QStringLiteral("Morning ligth"));
+    ComposerState &state = *composer;
     const auto send = [&] {
         state.setOutcome(std::nullopt);
         zktest::run(ComposerActions::confirm(*m, state));
@@ -593,14 +601,9 @@ TEST_F(Publish, APostChangedSinceItWentNeverGoesUnderItsKeyAndTheSamePostAlwaysD
 // under a key of its own. Unchanged, it is simply the outcome.
 TEST_F(Publish, TheOutcomeOfAnEarlierVersionLeavesTheChangedPostToGoOnItsOwn)
 {
-    composertest::FakeImporter importer;
-    ComposerState state(h.clock, importer.function());
-    m->setInstagram(ZephylWire::InstagramProfile{});
-    state.setMedia({picture(QStringLiteral("photo-1.jpg"), 1000)});
-    state.setCaption(QStringLiteral("Morning ligth"));
+    const auto composer = composerLosingTheAnswer(QStringLiteral("Morning ligth"));
+    ComposerState &state = *composer;
     state.setHashtags(QStringLiteral("#sun"));
-    service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
-    service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
     zktest::run(ComposerActions::confirm(*m, state));
     const QString first = state.idempotencyKey();
     state.setOutcome(std::nullopt);
@@ -650,7 +653,6 @@ TEST_F(Publish, AfterAKillWordsChangedSinceThePostWentStayKeptUnderANewKey)
     ASSERT_EQ(run(fixedLater).kind, PublishOutcome::Kind::unknown);
     ASSERT_EQ(run(untouched).kind, PublishOutcome::Kind::unknown);
 
-    composertest::FakeImporter importer;
     const KeptComposerPost changed{PublishFormat::feed, QStringLiteral("Morning light, fixed"), fixedLater.hashtags,
                                    QStringLiteral("K1"), QStringLiteral("D1"), std::nullopt};
     const KeptComposerPost same{PublishFormat::feed, untouched.caption, untouched.hashtags, QStringLiteral("K2"),

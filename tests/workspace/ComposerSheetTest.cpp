@@ -58,6 +58,16 @@ protected:
     void TearDown() override { ComposerView::defaultHooks() = {}; }
 
     AppModel &model() { return flows.model(); }
+    // Confirmed, the creation's answer lost and the look-up unanswered.
+    void confirmLosingTheAnswer()
+    {
+        flows.service.failures["createInstagramPublication"] =
+            std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::connectionLost));
+        flows.service.failures["existingInstagramPublication"] =
+            std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::cannotConnectToHost));
+        finish(ComposerActions::confirm(model(), state()));
+        settle();
+    }
     ComposerView *view() const
     {
         return root->composerSheet() ? root->composerSheet()->findChild<ComposerView *>() : nullptr;
@@ -453,12 +463,7 @@ TEST_F(SheetTest, ThePostIsKeptUntilItIsOutOrPutAwayAndAnUnknownOutcomeBecomesTh
     state().setMedia({picture()});
     EXPECT_EQ(kept.load(owner)->caption, QStringLiteral("From the editor, and more"));
 
-    flows.service.failures["createInstagramPublication"] =
-        std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::connectionLost));
-    flows.service.failures["existingInstagramPublication"] =
-        std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::cannotConnectToHost));
-    finish(ComposerActions::confirm(model(), state()));
-    settle();
+    confirmLosingTheAnswer();
     ComposerOutcomeView *page = view()->outcomePage();
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->kind(), PublishOutcome::Kind::unknown);
@@ -513,12 +518,7 @@ TEST_F(SheetTest, ChangedAfterAnOutcomeNotKnownThePostStaysAndThePageSaysWhichVe
     const QString owner = QStringLiteral("kitty@example.com");
     state().setMedia({picture()});
     state().setCaption(QStringLiteral("Morning ligth over the roofs of the old town, before anyone else is awake"));
-    flows.service.failures["createInstagramPublication"] =
-        std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::connectionLost));
-    flows.service.failures["existingInstagramPublication"] =
-        std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::cannotConnectToHost));
-    finish(ComposerActions::confirm(model(), state()));
-    settle();
+    confirmLosingTheAnswer();
     ASSERT_NE(view()->outcomePage(), nullptr);
     ASSERT_EQ(view()->outcomePage()->kind(), PublishOutcome::Kind::unknown);
     const QString first = state().idempotencyKey();
