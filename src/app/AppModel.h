@@ -115,8 +115,8 @@ public:
     // True while an account is connected; follows instagramChanged.
     bool instagramConnected() const { return m_instagram.has_value(); }
     // The service has said, since the account was taken, whether an Instagram
-    // account is connected: until then (offline) no profile says nothing of it.
-    // Follows instagramChanged.
+    // account is connected; until then (off line) the lack of a profile says
+    // nothing of it. Follows instagramChanged.
     bool instagramKnown() const { return m_instagramKnown; }
     bool instagramBusy() const { return m_instagramBusy; }
     void setInstagramBusy(bool value);

@@ -143,7 +143,6 @@ public:
         QString post;
         QString words;
         QString caption;
-        friend bool operator==(const Sent &, const Sent &) = default;
     };
     const std::optional<Sent> &sent(bool draft) const { return draft ? m_sentDraft : m_sentPost; }
     void noteSent(const ComposerSubmission &submission);
