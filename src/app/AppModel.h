@@ -115,6 +115,10 @@ public:
     void setInstagram(std::optional<ZephylWire::InstagramProfile> value);
     // True while an account is connected; follows instagramChanged.
     bool instagramConnected() const { return m_instagram.has_value(); }
+    // The service has said, since the account was taken, whether an Instagram
+    // account is connected; until then (off line) the lack of a profile says
+    // nothing of it. Follows instagramChanged.
+    bool instagramKnown() const { return m_instagramKnown; }
     bool instagramBusy() const { return m_instagramBusy; }
     void setInstagramBusy(bool value);
     const QList<ZephylWire::InstagramFeedItem> &feedItems() const { return m_feedItems; }
@@ -280,6 +284,8 @@ public:
     // post is answered with what became of the first. None when none waits.
     std::optional<QString> pendingKeyFor(const ComposerSubmission &submission) const;
     bool publicationPending(const QString &key) const;
+    // What was sent under a key whose outcome is not known yet.
+    std::optional<PendingPublication> pendingPublication(const QString &key) const;
     // What the service said at last of a publication whose outcome was not
     // known, for a composer showing it (publicationSettled says when); none
     // once taken. One nobody takes is told in a notice.
@@ -681,7 +687,8 @@ private:
     void forgetPending(const QString &key);
     void schedulePendingLookup();
     QCoro::Task<> settlePending();
-    void settled(const QString &key, const PublishOutcome &outcome);
+    void settled(const PendingPublication &sent, const PublishOutcome &outcome);
+    void setInstagramState(std::optional<ZephylWire::InstagramProfile> value, bool known);
     PublishOutcome outcomeOf(const ZephylWire::Publication &publication, bool savedAsDraft);
 
     EventHandler m_events;
@@ -698,6 +705,8 @@ private:
     bool m_sessionUnverified = false;
     bool m_signInBusy = false;
     std::optional<ZephylWire::InstagramProfile> m_instagram;
+    bool m_instagramKnown = false;
+    bool m_instagramLoading = false;
     bool m_instagramBusy = false;
     QList<ZephylWire::InstagramFeedItem> m_feedItems;
     FeedStatus m_feedStatus;

@@ -322,6 +322,9 @@ void AppModel::serviceAnswered()
 {
     if (accountUnconfirmed())
         verifyAccountSoon();
+    // Not known whether Instagram is connected only while the service could not say.
+    else if (!m_instagramKnown && !m_instagramLoading && !m_usesWebWorkspace && m_session == SessionState::signedIn)
+        loadInstagram();
     if (m_planUnsaved && !m_planSaverRunning)
         resendPlan();
     if (!m_pending.isEmpty())

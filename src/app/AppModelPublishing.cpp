@@ -2,6 +2,7 @@
 #include "app/AppModel.h"
 
 #include "app/CaptionComposer.h"
+#include "app/ComposerState.h"
 #include "app/ServiceClient.h"
 #include "design/L10n.h"
 #include "services/AsyncSupport.h"
@@ -145,7 +146,8 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
     // (again, when a look-up found nothing of it while its files went up).
     if (!publicationPending(submission.idempotencyKey))
         setPending(m_pending + QList{PendingPublication{submission.idempotencyKey, PendingPublication::postOf(submission),
-                                                         submission.saveAsDraft}});
+                                                         submission.saveAsDraft,
+                                                         PendingPublication::wordsOf(submission)}});
     std::optional<ZephylWire::Publication> created;
     try {
         created = co_await api().createInstagramPublication(request, submission.idempotencyKey);
@@ -255,9 +257,12 @@ std::optional<QString> AppModel::pendingKeyFor(const ComposerSubmission &submiss
     return std::nullopt;
 }
 
-bool AppModel::publicationPending(const QString &key) const
+bool AppModel::publicationPending(const QString &key) const { return pendingPublication(key).has_value(); }
+
+std::optional<PendingPublication> AppModel::pendingPublication(const QString &key) const
 {
-    return std::any_of(m_pending.cbegin(), m_pending.cend(), [&](const PendingPublication &p) { return p.key == key; });
+    const auto it = std::find_if(m_pending.cbegin(), m_pending.cend(), [&](const PendingPublication &p) { return p.key == key; });
+    return it == m_pending.cend() ? std::nullopt : std::optional(*it);
 }
 
 void AppModel::setPending(QList<PendingPublication> pending)
@@ -339,7 +344,7 @@ QCoro::Task<> AppModel::settlePending()
         }
         forgetPending(p.key);
         made = made || waited.has_value();
-        settled(p.key, waited ? outcomeOf(*waited, p.draft)
+        settled(p, waited ? outcomeOf(*waited, p.draft)
                               : PublishOutcome::failed(L10n::t(
                                     "The server has no record of it, so nothing was published. It can be sent again.")));
     }
@@ -353,8 +358,9 @@ QCoro::Task<> AppModel::settlePending()
         co_await loadPlan();
 }
 
-void AppModel::settled(const QString &key, const PublishOutcome &outcome)
+void AppModel::settled(const PendingPublication &sent, const PublishOutcome &outcome)
 {
+    const QString &key = sent.key;
     m_settledOutcomes.insert(key, outcome);
     Q_EMIT publicationSettled(key);
     const std::optional<PublishOutcome> untaken = takeSettledOutcome(key);
@@ -367,10 +373,20 @@ void AppModel::settled(const QString &key, const PublishOutcome &outcome)
     setNotice(AppNotice::make(L10n::t("The post whose answer was lost reached the server after all: the plan shows how "
                                       "it stands."),
                               AppNotice::Tone::settled));
-    // Out: what a composer kept of it is done with.
-    const auto kept = m_keptComposer.load(m_accountIdentity);
-    if (kept && (kept->idempotencyKey == key || kept->draftIdempotencyKey == key))
+    // Out: what a composer kept of it is done with, unless its words were
+    // changed after it went: those are not out, and never go under its key
+    // (the service would answer them with what it made of the first).
+    auto kept = m_keptComposer.load(m_accountIdentity);
+    if (!kept || (kept->idempotencyKey != key && kept->draftIdempotencyKey != key))
+        return;
+    const bool changed = !sent.words.isEmpty() &&
+                         PendingPublication::wordsOf(kept->format, kept->caption, kept->hashtags, sent.draft) != sent.words;
+    if (!changed) {
         m_keptComposer.remove(m_accountIdentity);
+        return;
+    }
+    (kept->idempotencyKey == key ? kept->idempotencyKey : kept->draftIdempotencyKey) = ComposerState::newKey();
+    m_keptComposer.save(m_accountIdentity, *kept);
 }
 
 std::optional<PublishOutcome> AppModel::takeSettledOutcome(const QString &key)

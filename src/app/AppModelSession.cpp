@@ -147,7 +147,9 @@ void AppModel::clearAccountData()
     m_accountCheck.reset();
     m_accountCheckDelay = kAccountCheckFirst;
 
-    setInstagram(std::nullopt);
+    // Not known for the next account until the service says.
+    setInstagramState(std::nullopt, false);
+    m_instagramLoading = false;
     setFeedItems({});
     setFeedStatus(FeedStatus::idle());
     setFeedHasMore(false);
@@ -604,10 +606,12 @@ QCoro::Task<> AppModel::loadInstagram()
     }
     const FlowGuard guard = flowGuard();
     std::exception_ptr error;
+    m_instagramLoading = true;
     try {
         auto profile = co_await m_api->instagramProfile();
         if (!guard.alive())
             co_return;
+        m_instagramLoading = false;
         setInstagram(std::move(profile));
         serviceAnswered();
     } catch (...) {
@@ -615,6 +619,7 @@ QCoro::Task<> AppModel::loadInstagram()
     }
     if (!guard.alive())
         co_return;
+    m_instagramLoading = false;
     if (isSessionFailure(error)) {
         co_await expireSession();
         if (!guard.alive())

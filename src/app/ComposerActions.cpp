@@ -52,8 +52,13 @@ QCoro::Task<> send(AppModel &model, ComposerState &state, bool saveAsDraft)
     // goes under that sending's key: the service answers with the first.
     if (const auto key = model.pendingKeyFor(submission)) {
         state.adoptKey(*key, saveAsDraft);
-        submission.idempotencyKey = *key;
+    } else if (state.changedSinceSent(saveAsDraft)) {
+        // Changed since it went: under that key the service would answer with
+        // what it made of the version sent before.
+        state.adoptKey(ComposerState::newKey(), saveAsDraft);
     }
+    submission.idempotencyKey = saveAsDraft ? state.draftIdempotencyKey() : state.idempotencyKey();
+    state.noteSent(submission);
     const PublishOutcome outcome = co_await model.publish(submission);
     if (!alive)
         co_return;
@@ -88,6 +93,22 @@ QCoro::Task<> confirm(AppModel &model, ComposerState &state)
 }
 
 QCoro::Task<> saveDraft(AppModel &model, ComposerState &state) { co_await send(model, state, true); }
+
+void followPlan(AppModel &model, ComposerState &state)
+{
+    const auto saying = [&state] { return state.planUnsavedLine && state.importProblem() == state.planUnsavedLine; };
+    // Said by the retry before it wrote; the notice that says it is under the sheet.
+    QObject::connect(&model, &AppModel::planConflictsSaid, &state, [&state, saying](const QString &said) {
+        if (saying())
+            state.planConflictsSaid = said;
+    });
+    QObject::connect(&model, &AppModel::planUnsavedChanged, &state, [&model, &state, saying] {
+        if (model.planUnsaved() || !saying())
+            return;
+        state.planUnsavedLine.reset();
+        state.setImportProblem(std::exchange(state.planConflictsSaid, std::nullopt));
+    });
+}
 
 QString planTitle(const QString &caption)
 {
@@ -180,7 +201,8 @@ QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state)
     state.setSavingToPlan(false);
     if (!saved) {
         // The model has said why in its notice; the post stays here to try again.
-        state.setImportProblem(model.planUnsavedText());
+        state.planUnsavedLine = model.planUnsavedText();
+        state.setImportProblem(state.planUnsavedLine);
         co_return false;
     }
     model.setNotice(AppNotice::make(L10n::t("Saved to the plan."), AppNotice::Tone::settled));

@@ -122,13 +122,28 @@ QString PendingPublication::postOf(const ComposerSubmission &s)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
+QString PendingPublication::wordsOf(PublishFormat format, const QString &caption, const QString &hashtags, bool draft)
+{
+    const QJsonArray words{PublishFormats::rawValue(format), CaptionComposer::caption(caption, hashtags), draft};
+    const QByteArray bytes = QJsonDocument(words).toJson(QJsonDocument::Compact);
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QString PendingPublication::wordsOf(const ComposerSubmission &s)
+{
+    return wordsOf(s.format, s.caption, s.hashtags, s.saveAsDraft);
+}
+
 PendingPublicationStore::PendingPublicationStore(RecordStore &records) : m_records(&records) {}
 
 QByteArray PendingPublicationStore::encode(const QString &owner, const QList<PendingPublication> &pending)
 {
     QJsonArray list;
     for (const PendingPublication &p : pending)
-        list.append(QJsonObject{{QStringLiteral("key"), p.key}, {QStringLiteral("post"), p.post}, {QStringLiteral("draft"), p.draft}});
+        list.append(QJsonObject{{QStringLiteral("key"), p.key},
+                                {QStringLiteral("post"), p.post},
+                                {QStringLiteral("draft"), p.draft},
+                                {QStringLiteral("words"), p.words}});
     const QJsonObject record{{QStringLiteral("owner"), RecordStore::ownerKey(owner)}, {QStringLiteral("pending"), list}};
     return QJsonDocument(record).toJson(QJsonDocument::Compact);
 }
@@ -144,9 +159,10 @@ std::optional<QList<PendingPublication>> PendingPublicationStore::decode(const Q
     for (const QJsonValue &item : list.toArray()) {
         const QJsonObject o = item.toObject();
         const QJsonValue key = o.value(QLatin1String("key")), post = o.value(QLatin1String("post")),
-                         draft = o.value(QLatin1String("draft"));
-        whole = whole && key.isString() && !key.toString().isEmpty() && post.isString() && draft.isBool();
-        out.append({key.toString(), post.toString(), draft.toBool()});
+                         draft = o.value(QLatin1String("draft")), words = o.value(QLatin1String("words"));
+        whole = whole && key.isString() && !key.toString().isEmpty() && post.isString() && draft.isBool() &&
+                (words.isUndefined() || words.isString());
+        out.append({key.toString(), post.toString(), draft.toBool(), words.toString()});
     }
     if (!whole) {
         RecordStore::unreadable(QLatin1String(kRecordName), owner);

@@ -63,6 +63,9 @@ struct PendingPublication {
     QString post;
     // A draft on the service rather than a publication.
     bool draft = false;
+    // Its words alone (wordsOf): what a composer that lost its files through
+    // a kill still holds of it. Empty in a record kept before words were.
+    QString words;
 
     // The same post, as far as the service is concerned: one format, the same
     // published text, the same kind of request (draft or not), and the same
@@ -73,6 +76,10 @@ struct PendingPublication {
     // another moment is still the one that may be out already. A digest, so
     // that no words of the post stay here once the account has signed out.
     static QString postOf(const ComposerSubmission &submission);
+    // The same words: one format, the same published text, the same kind of
+    // request; a digest too.
+    static QString wordsOf(PublishFormat format, const QString &caption, const QString &hashtags, bool draft);
+    static QString wordsOf(const ComposerSubmission &submission);
     friend bool operator==(const PendingPublication &, const PendingPublication &) = default;
 };
 

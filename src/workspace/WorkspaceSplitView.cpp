@@ -6,6 +6,7 @@
 #include "design/Controls.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
+#include "design/ServiceDomain.h"
 #include "design/NoticeBanner.h"
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
@@ -325,6 +326,9 @@ QString WorkspaceSidebar::instagramLineFor(const AppModel &model)
 {
     if (const auto &profile = model.instagram())
         return handle(profile->username);
+    // Off line nothing says the account is not connected: the service is what is missing.
+    if (!model.instagramKnown())
+        return L10n::t(ZEPHYL_SERVICE_DOMAIN " can't be reached");
     return L10n::t("Instagram not connected");
 }
 

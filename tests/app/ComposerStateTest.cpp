@@ -710,6 +710,7 @@ TEST_F(Composer, AFailedUploadKeepsTheSheetAndThePlanAsTheyWere)
 TEST_F(Composer, AFailedPlanSaveIsReportedAndTheSheetStaysForARetryOfTheSameDraft)
 {
     model->setComposerPresented(true);
+    ComposerActions::followPlan(*model, *state); // as the open sheet does
     state->setCaption(QStringLiteral("Morning light"));
     service.failures.insert(QStringLiteral("savePlanDrafts"),
                             std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::timedOut)));
@@ -724,12 +725,17 @@ TEST_F(Composer, AFailedPlanSaveIsReportedAndTheSheetStaysForARetryOfTheSameDraf
     EXPECT_EQ(model->notice()->tone, AppNotice::Tone::attention);
     ASSERT_EQ(model->planDrafts().size(), 1);
     const qint64 id = model->planDrafts().first().id;
+    // Saved by the plan's own retry: the line goes, the sheet stays with the post.
+    service.failures.remove(QStringLiteral("savePlanDrafts"));
+    zktest::run(model->savePlan());
+    EXPECT_FALSE(model->planUnsaved());
+    EXPECT_EQ(state->importProblem(), std::nullopt);
+    EXPECT_TRUE(model->composerPresented());
 
     // Meanwhile another client wrote on it what this application does not read: the retry keeps that.
     QList<ZephylWire::PlanDraft> held = model->planDrafts();
     held.first().others.insert(QStringLiteral("notes"), QStringLiteral("written elsewhere"));
     model->setPlanDrafts(held);
-    service.failures.remove(QStringLiteral("savePlanDrafts"));
     state->setCaption(QStringLiteral("Morning light, again"));
     EXPECT_TRUE(zktest::run(ComposerActions::saveToPlan(*model, *state)));
     ASSERT_EQ(model->planDrafts().size(), 1);

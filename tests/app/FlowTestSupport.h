@@ -55,6 +55,8 @@ public:
 
     // What the flows sent.
     QList<QList<Draft>> savedPlans;
+    // The idempotency key of every creation, in order.
+    QStringList creationKeys;
     QList<std::optional<QString>> feedCursors;
     QStringList questions;
     QList<QList<ChatMessage>> histories;
@@ -151,8 +153,9 @@ public:
     {
         return answer<QString>("uploadInstagramMedia");
     }
-    QCoro::Task<Publication> createInstagramPublication(PublicationRequest, QString) override
+    QCoro::Task<Publication> createInstagramPublication(PublicationRequest, QString key) override
     {
+        creationKeys << key;
         return answer<Publication>("createInstagramPublication");
     }
     QCoro::Task<std::optional<Publication>> existingInstagramPublication(QString) override

@@ -4,7 +4,11 @@
 // the button is pressed.
 
 #include "AppTestSupport.h"
+#include "ComposerTestSupport.h"
 #include "support/TestSupport.h"
+
+#include "app/ComposerActions.h"
+#include "app/ComposerState.h"
 
 #include "services/ServiceErrors.h"
 
@@ -159,6 +163,30 @@ struct Publish : ::testing::Test {
         return s;
     }
     PublishOutcome run(ComposerSubmission s) { return zktest::run(m->publish(std::move(s))); }
+    // A composer holding one picture and these words, Instagram connected,
+    // whose next creation's answer and look-up are lost.
+    std::unique_ptr<ComposerState> composerLosingTheAnswer(const QString &caption)
+    {
+        auto state = std::make_unique<ComposerState>(h.clock, importer.function());
+        m->setInstagram(ZephylWire::InstagramProfile{});
+        state->setMedia({picture(QStringLiteral("photo-1.jpg"), 1000)});
+        state->setCaption(caption);
+        service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+        service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+        return state;
+    }
+    composertest::FakeImporter importer;
+    // The service no longer knows these keys: the look-ups of them, running or
+    // to come, end here rather than in the next case.
+    void settleAll(const QStringList &keys)
+    {
+        service.lookupFailure = nullptr;
+        service.unknownToService = keys;
+        h.clock.advance(AppModel::kPlanRetryLongest);
+        ASSERT_TRUE(zktest::spinUntil([&] {
+            return std::none_of(keys.cbegin(), keys.cend(), [&](const QString &k) { return m->publicationPending(k); });
+        }));
+    }
 };
 
 PublishProgress progress(const char *text, double fraction) { return {QString::fromUtf8(text), fraction}; }
@@ -563,6 +591,135 @@ TEST_F(Publish, ALookUpCrossingASendingOfTheSamePostLeavesItToThatSending)
     h.clock.advance(AppModel::kPlanRetryFirst);
     ASSERT_EQ(run(post).kind, PublishOutcome::Kind::unknown);
     EXPECT_TRUE(m->publicationPending(post.idempotencyKey));
+}
+
+// Changed after it went without an answer, a post is another post: under the
+// first key the service would answer it with the first. The same post, or the
+// same words again, keep going under that key.
+TEST_F(Publish, APostChangedSinceItWentNeverGoesUnderItsKeyAndTheSamePostAlwaysDoes)
+{
+    const auto composer = composerLosingTheAnswer(QStringLiteral("Morning ligth"));
+    ComposerState &state = *composer;
+    const auto send = [&] {
+        state.setOutcome(std::nullopt);
+        zktest::run(ComposerActions::confirm(*m, state));
+        return service.key;
+    };
+    const QString first = send();
+    ASSERT_EQ(state.outcome()->kind, PublishOutcome::Kind::unknown);
+    EXPECT_FALSE(state.changedSinceSent(false));
+    EXPECT_EQ(send(), first) << "the same post";
+    state.setCaption(QStringLiteral("Morning light"));
+    EXPECT_TRUE(state.changedSinceSent(false));
+    const QString fixed = send();
+    EXPECT_NE(fixed, first);
+    EXPECT_EQ(state.idempotencyKey(), fixed);
+    EXPECT_TRUE(m->publicationPending(first)) << "the first is still asked about";
+    state.setCaption(QStringLiteral("Morning ligth"));
+    EXPECT_EQ(send(), first) << "the first words again";
+    state.setMedia({picture(QStringLiteral("photo-2.jpg"), 1000)});
+    EXPECT_NE(send(), first) << "another picture";
+
+    // The service answers now, and failed it: changed, it goes under a key of its own too.
+    service.creationFailure = nullptr;
+    service.created = publication(QStringLiteral("failed"), QStringLiteral("caption_too_long"));
+    const QString refused = send();
+    ASSERT_EQ(state.outcome()->kind, PublishOutcome::Kind::failed);
+    EXPECT_EQ(send(), refused) << "a retry of the same post";
+    state.setCaption(QStringLiteral("Short"));
+    EXPECT_NE(send(), refused);
+    EXPECT_EQ(service.calls.count(QStringLiteral("createInstagramPublication")), 8);
+    settleAll({first, fixed});
+}
+
+// What went out under the key was the version before the changes: its outcome
+// is told with its words, the changed post stays as typed and goes, if sent,
+// under a key of its own.
+TEST_F(Publish, TheOutcomeOfAnEarlierVersionLeavesTheChangedPostToGoOnItsOwn)
+{
+    const auto composer = composerLosingTheAnswer(QStringLiteral("Morning ligth"));
+    ComposerState &state = *composer;
+    state.setHashtags(QStringLiteral("#sun"));
+    zktest::run(ComposerActions::confirm(*m, state));
+    const QString first = state.idempotencyKey();
+    state.setOutcome(std::nullopt);
+    state.setCaption(QStringLiteral("Morning light"));
+
+    Publication made = publication(QStringLiteral("published"));
+    made.caption = QStringLiteral("Morning ligth\n\n#sun");
+    state.earlierVersionSettled(PublishOutcome::published(made), false);
+    EXPECT_EQ(state.outcome(), PublishOutcome::published(made));
+    EXPECT_EQ(state.earlierVersion(), made.caption);
+    EXPECT_EQ(state.caption(), QStringLiteral("Morning light"));
+    EXPECT_NE(state.idempotencyKey(), first);
+    EXPECT_EQ(state.keptPost().idempotencyKey, state.idempotencyKey());
+    // Without the service's copy, what this composer sent.
+    ComposerState other(h.clock, importer.function());
+    other.noteSent(state.submission(false));
+    other.earlierVersionSettled(PublishOutcome::published(publication(QStringLiteral("published"))), false);
+    EXPECT_EQ(other.earlierVersion(), QStringLiteral("Morning light\n\n#sun"));
+
+    // Back to editing: an outcome of its own from now on.
+    state.setOutcome(std::nullopt);
+    EXPECT_EQ(state.earlierVersion(), std::nullopt);
+}
+
+// Kept through a kill, a composer knows what went under its keys from their
+// records, by its words while its files are gone. Found out with no composer
+// open, a post whose words changed after it went stays kept under a new key.
+TEST_F(Publish, AfterAKillWordsChangedSinceThePostWentStayKeptUnderANewKey)
+{
+    const QString owner = QStringLiteral("kitty@example.com");
+    service.results["currentUser"] = ZephylWire::User{QStringLiteral("u1"), owner, std::nullopt, QStringLiteral("member")};
+    zktest::run(m->finishSignIn());
+    service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    ComposerSubmission fixedLater = submission(1);
+    fixedLater.idempotencyKey = QStringLiteral("K1");
+    ComposerSubmission untouched = submission(1);
+    untouched.caption = QStringLiteral("Evening light");
+    untouched.idempotencyKey = QStringLiteral("K2");
+    ASSERT_EQ(run(fixedLater).kind, PublishOutcome::Kind::unknown);
+    ASSERT_EQ(run(untouched).kind, PublishOutcome::Kind::unknown);
+
+    const KeptComposerPost changed{PublishFormat::feed, QStringLiteral("Morning light, fixed"), fixedLater.hashtags,
+                                   QStringLiteral("K1"), QStringLiteral("D1"), std::nullopt};
+    const KeptComposerPost same{PublishFormat::feed, untouched.caption, untouched.hashtags, QStringLiteral("K2"),
+                                QStringLiteral("D2"), std::nullopt};
+    const auto restoredChanged = [&](const KeptComposerPost &kept) {
+        ComposerState restored(h.clock, importer.function());
+        restored.restore(kept);
+        restored.noteSent(*m->pendingPublication(kept.idempotencyKey));
+        return restored.changedSinceSent(false);
+    };
+    EXPECT_TRUE(restoredChanged(changed));
+    EXPECT_FALSE(restoredChanged(same));
+
+    // The service answers with no composer open: both were made.
+    m->keptComposer().save(owner, changed);
+    service.lookupFailure = nullptr;
+    service.found = publication(QStringLiteral("published"));
+    h.clock.advance(AppModel::kPlanRetryFirst);
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m->publicationPending(QStringLiteral("K1")); }));
+    std::optional<KeptComposerPost> left = m->keptComposer().load(owner);
+    ASSERT_TRUE(left) << "changed after it went: not out";
+    EXPECT_EQ(left->caption, QStringLiteral("Morning light, fixed"));
+    EXPECT_NE(left->idempotencyKey, QStringLiteral("K1"));
+    EXPECT_EQ(left->draftIdempotencyKey, QStringLiteral("D1"));
+
+    // The same words as went out: done with, as before.
+    service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    ComposerSubmission again = untouched;
+    again.idempotencyKey = QStringLiteral("K3");
+    again.caption = QStringLiteral("Night light");
+    ASSERT_EQ(run(again).kind, PublishOutcome::Kind::unknown);
+    m->keptComposer().save(owner, {PublishFormat::feed, again.caption, again.hashtags, QStringLiteral("K3"),
+                                   QStringLiteral("D3"), std::nullopt});
+    service.lookupFailure = nullptr;
+    h.clock.advance(AppModel::kPlanRetryLongest);
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m->publicationPending(QStringLiteral("K3")); }));
+    EXPECT_EQ(m->keptComposer().load(owner), std::nullopt);
 }
 
 TEST_F(Publish, AFailedUploadStopsEverythingAndSaysWhy)

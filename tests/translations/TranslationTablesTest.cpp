@@ -365,6 +365,7 @@ TEST(TranslationTables, NoRowHoldsAnotherTablesSentence)
         "I already have an account",
         "How the cat is doing",
         "That's a meal. Purr.",
+        ZEPHYL_SERVICE_DOMAIN " can't be reached",
     };
     for (const auto &a : kTables) {
         for (const auto &b : kTables) {

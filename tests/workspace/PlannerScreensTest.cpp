@@ -1132,7 +1132,8 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     };
     const auto offline = flows.service.failures;
     retried();
-    EXPECT_FALSE(view->problemText()->isVisibleTo(view));
+    EXPECT_FALSE(view->problem());
+    EXPECT_EQ(view->problemText()->text(), QStringLiteral("Saved to the plan."));
     // Failed again; the retry meets the caption changed on another device too:
     // the notice that says so would be under the sheet, so the sheet says it.
     flows.service.failures = offline;
@@ -1497,6 +1498,52 @@ TEST_F(PlannerTest, PreparePublicationAndCancelLeaveThePlanAlone)
     view->cancel();
     EXPECT_EQ(closed, 2);
     EXPECT_TRUE(flows.service.savedPlans.isEmpty());
+}
+
+// A new draft whose save failed, saved by the plan's own retry with its sheet
+// open: the sheet says so and edits the saved draft; a delete saved so is done.
+TEST_F(PlannerTest, ASheetSavedByThePlansRetrySaysSoAndEditsTheSavedDraft)
+{
+    flows.service.results["currentUser"] = user(QStringLiteral("a@example.com"));
+    finish(model().finishSignIn());
+    const auto offline = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    flows.service.failures["savePlanDrafts"] = offline;
+    DraftEditorView *view = editor(planDraft(4, QStringLiteral("Morning light")), true);
+    view->save();
+    settle();
+    ASSERT_EQ(closed, 0);
+    EXPECT_EQ(view->headerText()->text(), QStringLiteral("New draft"));
+    EXPECT_EQ(view->cancelButton()->text(), QStringLiteral("Cancel"));
+    EXPECT_EQ(view->problemText()->text(), QStringLiteral("Plan changes are kept here but not saved yet."));
+    EXPECT_EQ(view->deleteButton(), nullptr);
+
+    flows.service.failures.clear();
+    finish(model().savePlan());
+    settle();
+    EXPECT_EQ(flows.service.savedPlans.last().size(), 1);
+    EXPECT_EQ(view->headerText()->text(), QStringLiteral("Edit draft"));
+    EXPECT_EQ(view->problemText()->text(), QStringLiteral("Saved to the plan."));
+    EXPECT_TRUE(view->problemText()->isVisibleTo(view));
+    EXPECT_EQ(view->cancelButton()->text(), QStringLiteral("Close"));
+    ASSERT_NE(view->deleteButton(), nullptr);
+    EXPECT_TRUE(view->deleteButton()->isVisibleTo(view));
+    EXPECT_EQ(closed, 0) << "the user may go on with it";
+    // Changed again: no longer what is saved, and closing drops the change.
+    QTest::keyClicks(view->titleField(), QStringLiteral(" again"));
+    EXPECT_EQ(view->cancelButton()->text(), QStringLiteral("Cancel"));
+    EXPECT_FALSE(view->problemText()->isVisibleTo(view));
+    EXPECT_EQ(view->headerText()->text(), QStringLiteral("Edit draft"));
+
+    // Its delete failed and the retry saved it: done, the sheet goes.
+    flows.service.failures["savePlanDrafts"] = offline;
+    view->confirmDelete();
+    settle();
+    EXPECT_EQ(closed, 0);
+    flows.service.failures.clear();
+    finish(model().savePlan());
+    settle();
+    EXPECT_EQ(closed, 1);
+    EXPECT_TRUE(flows.service.savedPlans.last().isEmpty());
 }
 
 TEST_F(PlannerTest, AttachUploadsAtOnceAndKeepsFormerMediaOnEveryFailure)

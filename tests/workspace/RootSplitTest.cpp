@@ -378,6 +378,23 @@ TEST_F(RootTest, TheSidebarNamesTheAccountAndItsInstagram)
         EXPECT_EQ(side->accountName()->text(), c.line1);
         EXPECT_EQ(side->instagramLine()->text(), c.line2);
     }
+    // Signed in off line: nothing says the account is not connected; once the
+    // service answers, it names it.
+    finish(model().signOut());
+    flows.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+    flows.service.failures["instagramProfile"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    finish(model().finishSignIn());
+    settle();
+    ASSERT_NE(split(), nullptr);
+    EXPECT_EQ(split()->sidebar()->instagramLine()->text(), QStringLiteral("sorvane.app can't be reached"));
+    flows.service.failures.remove("instagramProfile");
+    ZephylWire::InstagramProfile connected;
+    connected.username = QStringLiteral("kitty.daily");
+    flows.service.results["instagramProfile"] = std::optional(connected);
+    finish(model().loadPlan());
+    settle();
+    EXPECT_EQ(split()->sidebar()->instagramLine()->text(), QStringLiteral("@kitty.daily"));
     // In right-to-left text the "@" stays before the handle.
     ZephylWire::InstagramProfile profile;
     profile.username = "kitty.daily";
