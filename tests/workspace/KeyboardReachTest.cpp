@@ -1,10 +1,12 @@
 // The native workspace from the keyboard, in a window on a real X server, left
 // to right and right to left: Tab reaches the plan's rows, the grid's drafts
 // and the composer's remove marks in the order they read, rings them, and
-// Return, Space, the Menu key and Shift+F10 open them or give their menus.
+// Return, Space, the Menu key and Shift+F10 open them or give their menus;
+// Return and Enter press every button as Space does.
 
 #include "ScreensTestSupport.h"
 #include "support/TextPixels.h"
+#include "support/X11TestSupport.h"
 
 #include "app/ComposerTestSupport.h"
 #include "design/L10n.h"
@@ -17,7 +19,9 @@
 #include "workspace/PlanView.h"
 #include "workspace/ProfileView.h"
 #include "workspace/WorkspaceRootView.h"
+#include "workspace/WorkspaceSplitView.h"
 
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScrollArea>
@@ -191,6 +195,18 @@ protected:
             settle();
         }
         return menus;
+    }
+
+    // Keys of the X server's keyboard (xdotool's `action`, "key", "keydown" or
+    // "keyup") to the window that has the keyboard, once the server gives it
+    // that window's input.
+    void xkeys(const char *action, const char *keys)
+    {
+        QWidget *at = QApplication::focusWidget();
+        ASSERT_NE(at, nullptr);
+        ASSERT_TRUE(zktest::spinUntil([&] { return zktest::inputFocus() == at->window()->winId(); }))
+            << "the X server's input is elsewhere";
+        zktest::xdotool({QString::fromLatin1(action), QString::fromLatin1(keys)});
     }
 
     // Chooses `text` with Return in the menu the Menu key gives on the control under the keyboard.
@@ -374,6 +390,90 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
     view->state().setMedia({composertest::picture()});
     settle();
     EXPECT_EQ(QApplication::focusWidget(), editor->addButton());
+}
+
+// With the X server's keys, Return and the keypad's Enter press the button
+// that has the keyboard as Space does, held down while the key is: on a
+// screen, in the sidebar, in a sheet and in a question, where Return presses
+// the focused button; a text field keeps its own Return.
+TEST_P(KeyboardReach, ReturnAndEnterPressTheButtonThatHasTheKeyboard)
+{
+    // Held, "New draft" is down and no draft is open; let go, it is.
+    auto *plan = show<PlanView>(Surface::plan);
+    QAbstractButton *newDraft = plan->button(L10n::t("New draft"));
+    ASSERT_NE(newDraft, nullptr);
+    newDraft->setFocus(Qt::TabFocusReason);
+    xkeys("keydown", "Return");
+    EXPECT_TRUE(zktest::spinUntil([&] { return newDraft->isDown(); }));
+    EXPECT_EQ(plan->editor(), nullptr);
+    xkeys("keyup", "Return");
+    ASSERT_TRUE(zktest::spinUntil([&] { return plan->editor() != nullptr; }));
+
+    // In its sheet the caption takes Return as a new line, the title as nothing;
+    // the sheet stays. Then its "Cancel" by Enter closes it.
+    DraftEditorView *editor = plan->editor();
+    editor->captionEditor()->setFocus(Qt::TabFocusReason);
+    xkeys("type", "Yoga");
+    xkeys("key", "Return");
+    xkeys("type", "mat");
+    EXPECT_TRUE(zktest::spinUntil([&] { return editor->captionEditor()->toPlainText() == QStringLiteral("Yoga\nmat"); }))
+        << editor->captionEditor()->toPlainText().toStdString();
+    editor->titleField()->setFocus(Qt::TabFocusReason);
+    xkeys("key", "Return");
+    settle();
+    EXPECT_EQ(plan->editor(), editor);
+    buttonNamed(sheetOf(editor), L10n::t("Cancel"))->setFocus(Qt::TabFocusReason);
+    xkeys("key", "KP_Enter");
+    EXPECT_TRUE(zktest::spinUntil([&] { settle(); return plan->editor() == nullptr; }));
+
+    // The sidebar's "New publication" by Enter; the composer's "Close" by Return.
+    QAbstractButton *newPublication = root->findChild<WorkspaceSidebar *>()->newPublicationButton();
+    newPublication->setFocus(Qt::TabFocusReason);
+    xkeys("key", "KP_Enter");
+    ASSERT_TRUE(zktest::spinUntil([&] { settle(); return model().composerPresented() && root->composerSheet(); }));
+    auto *composer = root->composerSheet()->findChild<ComposerView *>();
+    ASSERT_NE(composer, nullptr);
+    composer->closeButton()->setFocus(Qt::TabFocusReason);
+    xkeys("key", "Return");
+    EXPECT_TRUE(zktest::spinUntil([&] { settle(); return !model().composerPresented(); }));
+
+    // The assistant's "Copy" puts the reply on the clipboard; its chip does what it says.
+    show<QWidget>(Surface::assistant);
+    ZephylWire::AssistantReply::Action grid;
+    grid.id = QStringLiteral("preview_grid");
+    grid.label = QStringLiteral("See the grid");
+    model().setMessages({ChatMessage::fromAssistant(QStringLiteral("Three posts."), {grid}, model().clock())});
+    settle();
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    buttonNamed(root, L10n::t("Copy"))->setFocus(Qt::TabFocusReason);
+    xkeys("key", "Return");
+    EXPECT_TRUE(zktest::spinUntil([] { return QGuiApplication::clipboard()->text() == QStringLiteral("Three posts."); }));
+    buttonNamed(root, grid.label)->setFocus(Qt::TabFocusReason);
+    xkeys("key", "KP_Enter");
+    EXPECT_TRUE(zktest::spinUntil([&] { return model().surface() == Surface::grid; }));
+
+    // "Sign out" asks first, the keyboard on "Cancel": Return there cancels.
+    // Asked again, Enter on "Sign out" signs out.
+    auto *profile = show<ProfileView>(Surface::profile);
+    const auto question = [&] {
+        ConfirmationDialog *asked = nullptr;
+        zktest::spinUntil([&] {
+            asked = host.window->findChild<ConfirmationDialog *>();
+            return asked && asked->isActiveWindow() && asked->cancelButton()->hasFocus();
+        });
+        return asked;
+    };
+    for (const bool confirm : {false, true}) {
+        buttonNamed(profile, L10n::t("Sign out"))->setFocus(Qt::TabFocusReason);
+        xkeys("key", "Return");
+        ConfirmationDialog *asked = question();
+        ASSERT_NE(asked, nullptr) << "no question on the keyboard";
+        if (confirm)
+            asked->actionButton()->setFocus(Qt::TabFocusReason);
+        xkeys("key", confirm ? "KP_Enter" : "Return");
+        EXPECT_TRUE(zktest::spinUntil([&] { settle(); return !host.window->findChild<ConfirmationDialog *>(); }));
+        EXPECT_EQ(model().session(), confirm ? SessionState::signedOut : SessionState::signedIn);
+    }
 }
 
 // What a control is called: a button's words, a field's empty words, else
