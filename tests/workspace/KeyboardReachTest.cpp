@@ -1,7 +1,7 @@
 // The native workspace from the keyboard, in a window on a real X server, left
 // to right and right to left: Tab reaches the plan's rows, the grid's drafts
-// and the composer's remove marks in the order they read, rings them, and
-// Return, Space, the Menu key and Shift+F10 open them or give their menus;
+// and posts and the composer's remove marks in the order they read, rings them,
+// and Return, Space, the Menu key and Shift+F10 open them or give their menus;
 // Return and Enter press every button as Space does.
 
 #include "ScreensTestSupport.h"
@@ -325,6 +325,65 @@ TEST_P(KeyboardReach, GridDrafts)
     chooseFromMenuKey(L10n::t("Hide from grid"));
     EXPECT_TRUE(zktest::spinUntil([&] { settle(); return grid->tiles().size() == 3; }));
     EXPECT_TRUE(ringedOn(QStringLiteral("Weekend ideas")));
+}
+
+// The published posts after the drafts: each one with an address is a stop of
+// Tab in grid order, before "Show earlier posts", named by its kind and the
+// start of its caption or its day, ringed inside its edge, and opened on
+// Instagram by Return or Space as a click opens it; one without an address
+// opens nothing and takes no stop.
+TEST_P(KeyboardReach, GridPosts)
+{
+    QList<QUrl> opened;
+    const PlannerKit::UrlOpener desktop = std::exchange(PlannerKit::urlOpener(), [&](const QUrl &url) { opened << url; });
+    ZephylWire::InstagramFeedItem reel, carousel, bare;
+    reel.id = QStringLiteral("r1");
+    reel.kind = ZephylWire::InstagramFeedItem::Kind::reel;
+    reel.caption = QStringLiteral("Morning light over the bay, with the cat   asleep on the sill");
+    reel.platformURL = QUrl(QStringLiteral("https://www.instagram.com/reel/r1/"));
+    carousel.id = QStringLiteral("c2");
+    carousel.kind = ZephylWire::InstagramFeedItem::Kind::carousel;
+    carousel.postedAt = QStringLiteral("2025-05-01T12:00:00Z");
+    carousel.platformURL = QUrl(QStringLiteral("https://www.instagram.com/p/c2/"));
+    bare.id = QStringLiteral("f3");
+    bare.kind = ZephylWire::InstagramFeedItem::Kind::feed;
+    bare.caption = QStringLiteral("Kept off the web");
+    model().setFeedItems({reel, carousel, bare});
+    model().setFeedStatus(FeedStatus::synced());
+    model().setFeedHasMore(true);
+    auto *grid = show<GridView>(Surface::grid);
+    ASSERT_NE(grid, nullptr);
+    const QList<GridTile *> tiles = grid->tiles();
+    ASSERT_EQ(tiles.size(), 4 + 3);
+
+    const QString fsi(QChar(0x2068)), pdi(QChar(0x2069));
+    EXPECT_EQ(tiles.at(4)->accessibleName(), QStringLiteral("Reel \u00B7 Morning light over the bay, with the cat\u2026"));
+    EXPECT_EQ(tiles.at(5)->accessibleName(), arabic() ? QStringLiteral("كاروسيل \u00B7 ") + fsi + QStringLiteral("1 مايو 2025") + pdi
+                                                      : QStringLiteral("Carousel \u00B7 May 1, 2025"));
+    EXPECT_EQ(tiles.at(6)->accessibleName(), arabic() ? QStringLiteral("منشور \u00B7 Kept off the web")
+                                                      : QStringLiteral("Post \u00B7 Kept off the web"));
+
+    // Ringed inside its edge, on the soft fill of a post whose picture has not come.
+    GridTile *post = tiles.at(4);
+    const int middle = post->height() / 2;
+    EXPECT_GE(strongestChange(ringedByTab(tiles.at(3), post), {{1, middle}, {post->width() - 2, middle}}), 3.0);
+
+    // From "Refresh" the four drafts, the two posts that open, "Show earlier posts".
+    QList<QWidget *> stops(tiles.begin(), tiles.begin() + 6);
+    stops << grid->button(L10n::t("Show earlier posts"));
+    EXPECT_EQ(tabThrough(grid->button(L10n::t("Refresh")), grid), stops);
+
+    // Return opens the reel; Space, Tab on, the carousel.
+    post->setFocus(Qt::TabFocusReason);
+    xkeys("key", "Return");
+    EXPECT_TRUE(zktest::spinUntil([&] { return opened.size() == 1; }));
+    xkeys("key", "Tab");
+    EXPECT_TRUE(zktest::spinUntil([&] { return tiles.at(5)->hasFocus(); }));
+    xkeys("key", "space");
+    EXPECT_TRUE(zktest::spinUntil([&] { return opened.size() == 2; }));
+    EXPECT_EQ(opened, (QList<QUrl>{*reel.platformURL, *carousel.platformURL}));
+    EXPECT_EQ(grid->editor(), nullptr);
+    PlannerKit::urlOpener() = desktop;
 }
 
 TEST_P(KeyboardReach, ComposerRemoveMarks)
