@@ -1,8 +1,8 @@
 // The native workspace from the keyboard, in a window on a real X server, left
 // to right and right to left: Tab reaches the plan's rows, the grid's drafts
-// and posts and the composer's remove marks in the order they read, rings them,
-// and Return, Space, the Menu key and Shift+F10 open them or give their menus;
-// Return and Enter press every button as Space does.
+// and posts and the composer's remove marks in the order they read, rings and
+// names them, and Return, Space, the Menu key and Shift+F10 open them or give
+// their menus; Return and Enter press every button as Space does.
 
 #include "ScreensTestSupport.h"
 #include "support/TextPixels.h"
@@ -393,13 +393,18 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
     auto *view = root->composerSheet() ? root->composerSheet()->findChild<ComposerView *>() : nullptr;
     ASSERT_NE(view, nullptr);
     view->state().setFormat(PublishFormat::carousel);
-    view->state().setMedia({composertest::picture(), composertest::picture(), composertest::picture()});
+    view->state().setMedia({composertest::picture(), composertest::picture(), composertest::video(5)});
     settle();
     ComposerEditor *editor = view->editor();
     QList<QWidget *> marks;
     for (QWidget *tile : editor->tiles())
         marks << tile->findChild<QAbstractButton *>();
     ASSERT_EQ(marks.size(), 3);
+    // Each named for its own tile, though the files have one name.
+    const QStringList names = arabic() ? QStringList{"إزالة الصورة 1 من 3", "إزالة الصورة 2 من 3", "إزالة الفيديو 3 من 3"}
+                                       : QStringList{"Remove picture 1 of 3", "Remove picture 2 of 3", "Remove video 3 of 3"};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(marks.at(i)->accessibleName(), names.at(i));
 
     // A white ring round the dark mark and a dark line round that, on any picture.
     QWidget *mark = marks.at(1);
@@ -410,22 +415,39 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
         EXPECT_GE(strongestChange(pictures, {centre + side * r, centre + side * (r + 1), centre + side * (r + 2)}), 3.0);
 
     // Shift+F10 on a mark opens its tile's menu, as the Menu key does on a
-    // keyboard that has one (the menu holds the keys until it closes).
+    // keyboard that has one (the menu holds the keys until it closes), with a
+    // divider before "Remove"; `choose` picks an entry by Return there.
+    const auto menuOnMark = [](const std::function<void(QMenu *)> &use) {
+        bool seen = false;
+        QTimer look;
+        look.setInterval(20);
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget()); menu && !seen) {
+                seen = true;
+                use(menu);
+            }
+        });
+        look.start();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F10, Qt::ShiftModifier);
+        zktest::spinUntil([&] { return seen; }, std::chrono::seconds(5));
+        settle();
+    };
     QStringList entries;
-    QTimer look;
-    look.setInterval(20);
-    QObject::connect(&look, &QTimer::timeout, [&] {
-        if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
-            for (QAction *entry : menu->actions())
-                entries << entry->text();
-            menu->close();
-        }
+    mark->setFocus(Qt::TabFocusReason);
+    menuOnMark([&](QMenu *menu) {
+        for (QAction *entry : menu->actions())
+            entries << (entry->isSeparator() ? QStringLiteral("-") : entry->text());
+        menu->close();
     });
-    look.start();
-    QTest::keyClick(mark, Qt::Key_F10, Qt::ShiftModifier);
-    zktest::spinUntil([&] { return !entries.isEmpty(); }, std::chrono::seconds(5));
-    look.stop();
-    EXPECT_EQ(entries, (QStringList{L10n::t("Move earlier"), L10n::t("Move later"), L10n::t("Remove")}));
+    EXPECT_EQ(entries, (QStringList{L10n::t("Move earlier"), L10n::t("Move later"), "-", L10n::t("Remove")}));
+    const auto choose = [&](const QString &text) {
+        menuOnMark([&](QMenu *menu) {
+            for (QAction *entry : menu->actions())
+                if (entry->text() == text)
+                    menu->setActiveAction(entry);
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+    };
 
     // Tile by tile, just before the add button (the sheet keeps the keyboard
     // and reads in two columns).
@@ -449,6 +471,21 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
     view->state().setMedia({composertest::picture()});
     settle();
     EXPECT_EQ(QApplication::focusWidget(), editor->addButton());
+
+    // Moved by its menu, the picture keeps the keyboard in its new place,
+    // ringed, its mark named for that place.
+    view->state().setMedia({composertest::picture(), composertest::video(5), composertest::picture()});
+    settle();
+    const QString moved = view->state().media().first().id;
+    editor->tiles().first()->findChild<QAbstractButton *>()->setFocus(Qt::TabFocusReason);
+    const QStringList pictureNames = arabic() ? QStringList{"إزالة الصورة 1 من 3", "إزالة الصورة 2 من 3", "إزالة الصورة 3 من 3"}
+                                              : QStringList{"Remove picture 1 of 3", "Remove picture 2 of 3", "Remove picture 3 of 3"};
+    for (const auto &[entry, place] : {std::pair("Move later", 1), std::pair("Move later", 2), std::pair("Move earlier", 1)}) {
+        choose(L10n::t(entry));
+        ASSERT_EQ(view->state().media().at(place).id, moved) << entry;
+        EXPECT_EQ(QApplication::focusWidget(), editor->tiles().at(place)->findChild<QAbstractButton *>()) << entry;
+        EXPECT_TRUE(ringedOn(pictureNames.at(place))) << entry;
+    }
 }
 
 // With the X server's keys, Return and the keypad's Enter press the button

@@ -447,4 +447,6 @@ const StringLists::List StringLists::arabic = {{
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "المنشور الذي ضاع ردّه وصل إلى الخادم في النهاية: تعرض الخطة حالته."},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "تغيّر أيضًا على جهاز آخر: %@. حيث غيّر الطرفان الشيء نفسه، أُبقي تغييرك هنا واستُبدل تغيير الجهاز الآخر."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "حُذف هنا لكنه تغيّر على جهاز آخر في هذه الأثناء، لذا أُبقي عليه: %@."},
+    {"Remove picture %d of %d", "إزالة الصورة %d من %d"},
+    {"Remove video %d of %d", "إزالة الفيديو %d من %d"},
 }};

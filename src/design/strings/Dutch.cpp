@@ -447,4 +447,6 @@ const StringLists::List StringLists::dutch = {{
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Het bericht waarvan het antwoord verloren ging, heeft de server toch bereikt: de planning laat zien hoe het ervoor staat."},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ook gewijzigd op een ander apparaat: %@. Waar beide hetzelfde hebben gewijzigd, is je wijziging hier bewaard en die van het andere apparaat vervangen."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Hier verwijderd, maar intussen gewijzigd op een ander apparaat, dus het is bewaard: %@."},
+    {"Remove picture %d of %d", "Verwijder foto %d van %d"},
+    {"Remove video %d of %d", "Verwijder video %d van %d"},
 }};

@@ -447,4 +447,6 @@ const StringLists::List StringLists::spanish = {{
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "La publicación cuya respuesta se perdió sí llegó al servidor: el plan muestra cómo va."},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "También se cambió en otro dispositivo: %@. Donde ambos cambiaron lo mismo, se conservó tu cambio de aquí y se reemplazó el del otro dispositivo."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Eliminado aquí, pero cambiado mientras tanto en otro dispositivo, así que se conservó: %@."},
+    {"Remove picture %d of %d", "Quitar imagen %d de %d"},
+    {"Remove video %d of %d", "Quitar vídeo %d de %d"},
 }};

@@ -447,4 +447,6 @@ const StringLists::List StringLists::swedish = {{
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Inlägget vars svar försvann nådde servern ändå: planen visar hur det ligger till."},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ändrat på en annan enhet också: %@. Där båda ändrade samma sak behölls din ändring här och den andra enhetens ersattes."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Raderat här men ändrat på en annan enhet under tiden, så det behölls: %@."},
+    {"Remove picture %d of %d", "Ta bort bild %d av %d"},
+    {"Remove video %d of %d", "Ta bort video %d av %d"},
 }};

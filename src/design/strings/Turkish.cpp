@@ -447,4 +447,6 @@ const StringLists::List StringLists::turkish = {{
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Yanıtı kaybolan gönderi yine de sunucuya ulaştı: durumunu planda görebilirsin."},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Başka bir cihazda da değiştirildi: %@. İkisinin de aynı şeyi değiştirdiği yerde buradaki değişikliğin korundu, diğer cihazınki değiştirildi."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Burada silindi ama bu arada başka bir cihazda değiştirildi, bu yüzden korundu: %@."},
+    {"Remove picture %d of %d", "%d/%d fotoğrafı kaldır"},
+    {"Remove video %d of %d", "%d/%d videoyu kaldır"},
 }};
