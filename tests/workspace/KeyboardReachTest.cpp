@@ -198,14 +198,15 @@ protected:
     }
 
     // Keys of the X server's keyboard (xdotool's `action`, "key", "keydown" or
-    // "keyup") to the window that has the keyboard, once the server gives it
-    // that window's input.
+    // "keyup") to the window that has the keyboard, once it is active again
+    // (a question closed hands it back through the window manager) and the
+    // server gives it its input.
     void xkeys(const char *action, const char *keys)
     {
-        QWidget *at = QApplication::focusWidget();
-        ASSERT_NE(at, nullptr);
-        ASSERT_TRUE(zktest::spinUntil([&] { return zktest::inputFocus() == at->window()->winId(); }))
-            << "the X server's input is elsewhere";
+        ASSERT_TRUE(zktest::spinUntil([] {
+            const QWidget *at = QApplication::focusWidget();
+            return at && zktest::inputFocus() == at->window()->winId();
+        })) << action << " " << keys << ": the keyboard is on no window of the test";
         zktest::xdotool({QString::fromLatin1(action), QString::fromLatin1(keys)});
     }
 
