@@ -7,6 +7,7 @@
 #include "design/L10n.h"
 #include "design/Legibility.h"
 #include "design/PaletteColors.h"
+#include "design/ReturnKey.h"
 
 #include <QAbstractItemView>
 #include <QCalendarWidget>
@@ -116,6 +117,7 @@ void FocusRing::track(QWidget *widget)
     static FocusTracker *tracker = new FocusTracker;
     Q_UNUSED(tracker);
     widget->setProperty(kTracked, true);
+    ReturnKey::follow(widget);
 }
 
 bool FocusRing::shown(const QWidget *widget)
@@ -159,7 +161,11 @@ public:
 };
 } // namespace
 
-void FocusRing::strengthen(QWidget *control) { control->setStyle(sharedStyle<RingedFocusStyle>()); }
+void FocusRing::strengthen(QWidget *control)
+{
+    control->setStyle(sharedStyle<RingedFocusStyle>());
+    ReturnKey::follow(control);
+}
 
 // ---- FieldRing
 

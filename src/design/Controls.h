@@ -23,7 +23,8 @@ class QPainter;
 // that closed what had the keyboard and handed it back), as the platform's do:
 // a click or a window coming forward focuses without a ring.
 namespace FocusRing {
-// Follows the widget's focus events from now on.
+// Follows the widget's focus events from now on; a button among them is
+// pressed by Return and Enter as by Space (ReturnKey).
 void track(QWidget *widget);
 bool shown(const QWidget *widget);
 // The ring's colour on `ground`: the accent where it stands 3:1 out from it,
@@ -32,7 +33,8 @@ QColor color(ZephylPalette::Color ground, ZephylPalette::Color label, Appearance
 // The same in the current appearance.
 QColor color(ZephylPalette::Color ground, ZephylPalette::Color label);
 // Rings a control the toolkit draws (a check box, a radio button on the
-// background) as the others are, in place of the toolkit's faint focus frame.
+// background) as the others are, in place of the toolkit's faint focus frame;
+// Return and Enter press it as Space does.
 void strengthen(QWidget *control);
 } // namespace FocusRing
 

@@ -6,6 +6,7 @@
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
+#include "design/DateText.h"
 #include "design/DesignFonts.h"
 #include "design/EmptyStateCard.h"
 #include "design/Icons.h"
@@ -16,6 +17,7 @@
 #include "design/TextBlock.h"
 #include "design/Titles.h"
 #include "design/ZephylSurface.h"
+#include "planner/PlanCalendar.h"
 #include "workspace/DraftEditorView.h"
 #include "workspace/KeyboardHold.h"
 #include "workspace/PlannerKit.h"
@@ -194,8 +196,36 @@ void DraftTile::paintEvent(QPaintEvent *)
 FeedTile::FeedTile(const ZephylWire::InstagramFeedItem &item, QWidget *parent)
     : GridTile(item.tileURL(), parent), m_item(item)
 {
-    if (!item.platformURL)
+    setAccessibleName(spokenName(item));
+    // A post with an address opens as a click opens it: reached by Tab after
+    // the drafts, in grid order. One without does nothing, so takes no stop.
+    if (item.platformURL)
+        takeKeyboard();
+    else
         setCursor(Qt::ArrowCursor);
+}
+
+QString FeedTile::spokenName(const ZephylWire::InstagramFeedItem &item)
+{
+    using Kind = ZephylWire::InstagramFeedItem::Kind;
+    const QString kind = PublishFormats::label(item.kind == Kind::reel       ? PublishFormat::reel
+                                               : item.kind == Kind::carousel ? PublishFormat::carousel
+                                                                             : PublishFormat::feed);
+    const QString separator = QStringLiteral(" \u00B7 ");
+    // The caption's first words: at most 40 characters, ending with a whole
+    // word unless the first ones are that long.
+    const QString caption = item.caption.simplified();
+    if (!caption.isEmpty()) {
+        constexpr qsizetype kStart = 40;
+        if (caption.size() <= kStart)
+            return kind + separator + caption;
+        const qsizetype space = caption.left(kStart + 1).lastIndexOf(QLatin1Char(' '));
+        const QString start = space >= kStart / 2 ? caption.left(space) : PlannerKit::shownText(caption, kStart);
+        return kind + separator + start + QChar(0x2026);
+    }
+    if (const auto posted = item.postedAt ? PlanCalendar::parseInternetDateTime(*item.postedAt) : std::nullopt)
+        return kind + separator + DateText::date(*posted);
+    return kind;
 }
 
 std::optional<QString> FeedTile::badgeSymbol(ZephylWire::InstagramFeedItem::Kind kind)
@@ -217,15 +247,15 @@ void FeedTile::paintEvent(QPaintEvent *)
     painter.setClipRect(rect());
     if (!paintPicture(painter))
         painter.fillRect(rect(), PaletteColors::color(Color::surfaceSoft));
-    const auto symbol = badgeSymbol(m_item.kind);
-    if (!symbol)
-        return;
-    const double box = Icons::boxForFontSize(11);
-    const bool rtl = layoutDirection() == Qt::RightToLeft;
-    const QRectF mark(rtl ? 8 : width() - 8 - box, 8, box, box);
-    // A soft dark shadow under the white mark keeps it legible on any picture.
-    ShadowPainter::paint(painter, mark, 1, {{QColor(0, 0, 0, 128), 3, {0, 0}}},
-                         [&](QPainter &p) { Icons::paint(p, *symbol, mark, Qt::white); });
+    if (const auto symbol = badgeSymbol(m_item.kind)) {
+        const double box = Icons::boxForFontSize(11);
+        const bool rtl = layoutDirection() == Qt::RightToLeft;
+        const QRectF mark(rtl ? 8 : width() - 8 - box, 8, box, box);
+        // A soft dark shadow under the white mark keeps it legible on any picture.
+        ShadowPainter::paint(painter, mark, 1, {{QColor(0, 0, 0, 128), 3, {0, 0}}},
+                             [&](QPainter &p) { Icons::paint(p, *symbol, mark, Qt::white); });
+    }
+    paintFocusRing(painter);
 }
 
 // ---- GridView

@@ -424,6 +424,57 @@ TEST_F(AskPanelX11, TabGoesRoundEveryControlInReadingOrderRingedAndEscapeStillCl
     EXPECT_TRUE(zktest::spinUntil([&] { return !ask.isVisible(); }));
 }
 
+// With the X server's keys, Return and the keypad's Enter press the control
+// that has the keyboard as Space does, held down while the key is: a
+// suggestion asks the cat, a reply's chip does what it says, "Open in Zephyl"
+// opens the workspace, a new conversation empties the list and Close closes
+// the panel.
+TEST_F(AskPanelX11, ReturnAndEnterPressTheControlThatHasTheKeyboard)
+{
+    AppModel &model = flows.model();
+    ZephylWire::AssistantReply purr;
+    purr.message = QStringLiteral("Purr.");
+    flows.service.results[QStringLiteral("assistant")] = purr;
+    pointAt(QPoint(640, 200));
+    ask.show(true);
+    ASSERT_TRUE(zktest::spinUntil([&] { return keyboardOnThePanel(); }));
+    AskBarView *bar = ask.view();
+
+    // Held, the chip is down and nothing is asked yet; let go, it asks.
+    StyledButton *chip = bar->suggestionChips().at(1);
+    chip->setFocus(Qt::TabFocusReason);
+    xdotool({"keydown", "Return"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return chip->isDown(); }, std::chrono::seconds(5)));
+    EXPECT_TRUE(model.catChat().isEmpty());
+    xdotool({"keyup", "Return"});
+    ASSERT_TRUE(zktest::spinUntil([&] { return !model.askBusy() && model.catChat().size() == 2; }));
+    EXPECT_EQ(model.catChat().first().text, QStringLiteral("Cheer me up"));
+
+    // A reply's chip by Enter, then "Open in Zephyl" by Return.
+    model.setSurface(Surface::plan);
+    model.setCatChat({line(true, QStringLiteral("Where now?")),
+                      line(false, QStringLiteral("The grid?"),
+                           {AskAction::openSurface(QStringLiteral("grid"), QStringLiteral("Open the grid"), Surface::grid)})});
+    ASSERT_TRUE(zktest::spinUntil([&] { return bar->actionChips().size() == 1; }));
+    bar->actionChips().first()->setFocus(Qt::TabFocusReason);
+    xdotool({"key", "KP_Enter"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return model.surface() == Surface::grid; }));
+    ASSERT_NE(bar->openInZephylButton(), nullptr);
+    bar->openInZephylButton()->setFocus(Qt::TabFocusReason);
+    flows.h.events.clear();
+    xdotool({"key", "Return"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return !flows.h.events.empty(); }));
+    EXPECT_EQ(model.surface(), Surface::assistant);
+
+    // A new conversation, then Close, each from the key.
+    bar->newConversationButton()->setFocus(Qt::TabFocusReason);
+    xdotool({"key", "KP_Enter"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return model.catChat().isEmpty(); }));
+    bar->closeButton()->setFocus(Qt::TabFocusReason);
+    xdotool({"key", "Return"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return !ask.isVisible(); }));
+}
+
 TEST_F(AskPanelX11, ADragByTheBackgroundIsToldFrameByFrame)
 {
     pointAt(QPoint(640, 200));

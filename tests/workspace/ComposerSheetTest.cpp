@@ -649,7 +649,7 @@ TEST_F(SheetTest, DroppedFilesArriveAndOtherDataIsRefused)
     EXPECT_EQ(view()->editor()->summary()->text(), QStringLiteral("2 items"));
     EXPECT_EQ(view()->editor()->addButton()->text(), QStringLiteral("Add more"));
 
-    // The tile's menu, from the keyboard: its Remove in the attention colour.
+    // The tile's menu, from the keyboard: its Remove after a divider, in the attention colour.
     QWidget *tile = view()->editor()->tiles().first();
     QStringList entries;
     QRgb removeInk = 0;
@@ -659,14 +659,14 @@ TEST_F(SheetTest, DroppedFilesArriveAndOtherDataIsRefused)
         if (!menu)
             return;
         for (QAction *a : menu->actions())
-            entries << a->text();
+            entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
         if (const QImage shot = zktest::drawnPixels(menu); !shot.isNull())
             removeInk = zktest::standout(shot, menu->actionGeometry(menu->actions().last()), zktest::commonest(shot)).first;
         menu->close();
     });
     QContextMenuEvent fromKeys(QContextMenuEvent::Keyboard, tile->rect().center());
     QApplication::sendEvent(tile, &fromKeys);
-    EXPECT_EQ(entries, (QStringList{"Move earlier", "Move later", "Remove"}));
+    EXPECT_EQ(entries, (QStringList{"Move earlier", "Move later", "-", "Remove"}));
     EXPECT_GT(qRed(removeInk) - qBlue(removeInk), 60) << std::hex << removeInk;
 
     // The mark over a tile removes that item and keeps the others.
@@ -907,6 +907,51 @@ TEST_F(SheetTest, TheDropZonesLineOfKindsReadsFromTheRightInArabic)
     EXPECT_GT(word.at.x(), word.whole.center().x())
         << "JPEG at " << word.at.x() << " in ink from " << word.whole.left() << " to " << word.whole.right();
     model().setComposerPresented(false);
+    model().setLanguage(AppLanguage::en);
+    QApplication::setLayoutDirection(was);
+}
+
+// The chevron before "More options" points the way the language reads while
+// the options are closed (right in English, left in Arabic, also once the
+// language changed with the sheet open) and down while they are open: in the
+// pixels shown, its tip is the end of its ink that spans least.
+TEST_F(SheetTest, TheMoreOptionsChevronPointsTheWayTheLanguageReads)
+{
+    const Qt::LayoutDirection was = QApplication::layoutDirection();
+    const auto pointing = [&]() -> std::string {
+        settle();
+        auto *chevron = view()->findChild<QWidget *>(QStringLiteral("disclosureChevron"));
+        if (!chevron)
+            return "nowhere";
+        const QImage shot = zktest::shownPixels(chevron);
+        const QRect ink = zktest::inkBox(shot);
+        if (ink.width() < 3 || ink.height() < 3)
+            return "nowhere";
+        const auto inked = [&](int x, int y) { return std::abs(qGray(shot.pixel(x, y)) - qGray(shot.pixel(0, 0))) > 40; };
+        // How far the ink reaches along one line of the box, across or down.
+        const auto spread = [&](bool column, int at) {
+            int first = -1, last = -1;
+            for (int i = column ? ink.top() : ink.left(); i <= (column ? ink.bottom() : ink.right()); ++i) {
+                if (column ? inked(at, i) : inked(i, at)) {
+                    first = first < 0 ? i : first;
+                    last = i;
+                }
+            }
+            return last - first;
+        };
+        if (ink.height() > ink.width())
+            return spread(true, ink.left()) < spread(true, ink.right()) ? "left" : "right";
+        return spread(false, ink.top()) < spread(false, ink.bottom()) ? "up" : "down";
+    };
+    EXPECT_EQ(pointing(), "right");
+    state().setMoreOptions(true);
+    EXPECT_EQ(pointing(), "down");
+    state().setMoreOptions(false);
+    model().setLanguage(AppLanguage::ar);
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    EXPECT_EQ(pointing(), "left");
+    state().setMoreOptions(true);
+    EXPECT_EQ(pointing(), "down");
     model().setLanguage(AppLanguage::en);
     QApplication::setLayoutDirection(was);
 }

@@ -1,10 +1,12 @@
 // The native workspace from the keyboard, in a window on a real X server, left
 // to right and right to left: Tab reaches the plan's rows, the grid's drafts
-// and the composer's remove marks in the order they read, rings them, and
-// Return, Space, the Menu key and Shift+F10 open them or give their menus.
+// and posts and the composer's remove marks in the order they read, rings and
+// names them, and Return, Space, the Menu key and Shift+F10 open them or give
+// their menus; Return and Enter press every button as Space does.
 
 #include "ScreensTestSupport.h"
 #include "support/TextPixels.h"
+#include "support/X11TestSupport.h"
 
 #include "app/ComposerTestSupport.h"
 #include "design/L10n.h"
@@ -17,7 +19,9 @@
 #include "workspace/PlanView.h"
 #include "workspace/ProfileView.h"
 #include "workspace/WorkspaceRootView.h"
+#include "workspace/WorkspaceSplitView.h"
 
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScrollArea>
@@ -193,6 +197,19 @@ protected:
         return menus;
     }
 
+    // Keys of the X server's keyboard (xdotool's `action`, "key", "keydown" or
+    // "keyup") to the window that has the keyboard, once it is active again
+    // (a question closed hands it back through the window manager) and the
+    // server gives it its input.
+    void xkeys(const char *action, const char *keys)
+    {
+        ASSERT_TRUE(zktest::spinUntil([] {
+            const QWidget *at = QApplication::focusWidget();
+            return at && zktest::inputFocus() == at->window()->winId();
+        })) << action << " " << keys << ": the keyboard is on no window of the test";
+        zktest::xdotool({QString::fromLatin1(action), QString::fromLatin1(keys)});
+    }
+
     // Chooses `text` with Return in the menu the Menu key gives on the control under the keyboard.
     void chooseFromMenuKey(const QString &text)
     {
@@ -311,6 +328,65 @@ TEST_P(KeyboardReach, GridDrafts)
     EXPECT_TRUE(ringedOn(QStringLiteral("Weekend ideas")));
 }
 
+// The published posts after the drafts: each one with an address is a stop of
+// Tab in grid order, before "Show earlier posts", named by its kind and the
+// start of its caption or its day, ringed inside its edge, and opened on
+// Instagram by Return or Space as a click opens it; one without an address
+// opens nothing and takes no stop.
+TEST_P(KeyboardReach, GridPosts)
+{
+    QList<QUrl> opened;
+    const PlannerKit::UrlOpener desktop = std::exchange(PlannerKit::urlOpener(), [&](const QUrl &url) { opened << url; });
+    ZephylWire::InstagramFeedItem reel, carousel, bare;
+    reel.id = QStringLiteral("r1");
+    reel.kind = ZephylWire::InstagramFeedItem::Kind::reel;
+    reel.caption = QStringLiteral("Morning light over the bay, with the cat   asleep on the sill");
+    reel.platformURL = QUrl(QStringLiteral("https://www.instagram.com/reel/r1/"));
+    carousel.id = QStringLiteral("c2");
+    carousel.kind = ZephylWire::InstagramFeedItem::Kind::carousel;
+    carousel.postedAt = QStringLiteral("2025-05-01T12:00:00Z");
+    carousel.platformURL = QUrl(QStringLiteral("https://www.instagram.com/p/c2/"));
+    bare.id = QStringLiteral("f3");
+    bare.kind = ZephylWire::InstagramFeedItem::Kind::feed;
+    bare.caption = QStringLiteral("Kept off the web");
+    model().setFeedItems({reel, carousel, bare});
+    model().setFeedStatus(FeedStatus::synced());
+    model().setFeedHasMore(true);
+    auto *grid = show<GridView>(Surface::grid);
+    ASSERT_NE(grid, nullptr);
+    const QList<GridTile *> tiles = grid->tiles();
+    ASSERT_EQ(tiles.size(), 4 + 3);
+
+    const QString fsi(QChar(0x2068)), pdi(QChar(0x2069));
+    EXPECT_EQ(tiles.at(4)->accessibleName(), QStringLiteral("Reel \u00B7 Morning light over the bay, with the cat\u2026"));
+    EXPECT_EQ(tiles.at(5)->accessibleName(), arabic() ? QStringLiteral("كاروسيل \u00B7 ") + fsi + QStringLiteral("1 مايو 2025") + pdi
+                                                      : QStringLiteral("Carousel \u00B7 May 1, 2025"));
+    EXPECT_EQ(tiles.at(6)->accessibleName(), arabic() ? QStringLiteral("منشور \u00B7 Kept off the web")
+                                                      : QStringLiteral("Post \u00B7 Kept off the web"));
+
+    // Ringed inside its edge, on the soft fill of a post whose picture has not come.
+    GridTile *post = tiles.at(4);
+    const int middle = post->height() / 2;
+    EXPECT_GE(strongestChange(ringedByTab(tiles.at(3), post), {{1, middle}, {post->width() - 2, middle}}), 3.0);
+
+    // From "Refresh" the four drafts, the two posts that open, "Show earlier posts".
+    QList<QWidget *> stops(tiles.begin(), tiles.begin() + 6);
+    stops << grid->button(L10n::t("Show earlier posts"));
+    EXPECT_EQ(tabThrough(grid->button(L10n::t("Refresh")), grid), stops);
+
+    // Return opens the reel; Space, Tab on, the carousel.
+    post->setFocus(Qt::TabFocusReason);
+    xkeys("key", "Return");
+    EXPECT_TRUE(zktest::spinUntil([&] { return opened.size() == 1; }));
+    xkeys("key", "Tab");
+    EXPECT_TRUE(zktest::spinUntil([&] { return tiles.at(5)->hasFocus(); }));
+    xkeys("key", "space");
+    EXPECT_TRUE(zktest::spinUntil([&] { return opened.size() == 2; }));
+    EXPECT_EQ(opened, (QList<QUrl>{*reel.platformURL, *carousel.platformURL}));
+    EXPECT_EQ(grid->editor(), nullptr);
+    PlannerKit::urlOpener() = desktop;
+}
+
 TEST_P(KeyboardReach, ComposerRemoveMarks)
 {
     model().setComposerPresented(true);
@@ -318,13 +394,18 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
     auto *view = root->composerSheet() ? root->composerSheet()->findChild<ComposerView *>() : nullptr;
     ASSERT_NE(view, nullptr);
     view->state().setFormat(PublishFormat::carousel);
-    view->state().setMedia({composertest::picture(), composertest::picture(), composertest::picture()});
+    view->state().setMedia({composertest::picture(), composertest::picture(), composertest::video(5)});
     settle();
     ComposerEditor *editor = view->editor();
     QList<QWidget *> marks;
     for (QWidget *tile : editor->tiles())
         marks << tile->findChild<QAbstractButton *>();
     ASSERT_EQ(marks.size(), 3);
+    // Each named for its own tile, though the files have one name.
+    const QStringList names = arabic() ? QStringList{"إزالة الصورة 1 من 3", "إزالة الصورة 2 من 3", "إزالة الفيديو 3 من 3"}
+                                       : QStringList{"Remove picture 1 of 3", "Remove picture 2 of 3", "Remove video 3 of 3"};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(marks.at(i)->accessibleName(), names.at(i));
 
     // A white ring round the dark mark and a dark line round that, on any picture.
     QWidget *mark = marks.at(1);
@@ -335,22 +416,39 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
         EXPECT_GE(strongestChange(pictures, {centre + side * r, centre + side * (r + 1), centre + side * (r + 2)}), 3.0);
 
     // Shift+F10 on a mark opens its tile's menu, as the Menu key does on a
-    // keyboard that has one (the menu holds the keys until it closes).
+    // keyboard that has one (the menu holds the keys until it closes), with a
+    // divider before "Remove"; `choose` picks an entry by Return there.
+    const auto menuOnMark = [](const std::function<void(QMenu *)> &use) {
+        bool seen = false;
+        QTimer look;
+        look.setInterval(20);
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget()); menu && !seen) {
+                seen = true;
+                use(menu);
+            }
+        });
+        look.start();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F10, Qt::ShiftModifier);
+        zktest::spinUntil([&] { return seen; }, std::chrono::seconds(5));
+        settle();
+    };
     QStringList entries;
-    QTimer look;
-    look.setInterval(20);
-    QObject::connect(&look, &QTimer::timeout, [&] {
-        if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
-            for (QAction *entry : menu->actions())
-                entries << entry->text();
-            menu->close();
-        }
+    mark->setFocus(Qt::TabFocusReason);
+    menuOnMark([&](QMenu *menu) {
+        for (QAction *entry : menu->actions())
+            entries << (entry->isSeparator() ? QStringLiteral("-") : entry->text());
+        menu->close();
     });
-    look.start();
-    QTest::keyClick(mark, Qt::Key_F10, Qt::ShiftModifier);
-    zktest::spinUntil([&] { return !entries.isEmpty(); }, std::chrono::seconds(5));
-    look.stop();
-    EXPECT_EQ(entries, (QStringList{L10n::t("Move earlier"), L10n::t("Move later"), L10n::t("Remove")}));
+    EXPECT_EQ(entries, (QStringList{L10n::t("Move earlier"), L10n::t("Move later"), "-", L10n::t("Remove")}));
+    const auto choose = [&](const QString &text) {
+        menuOnMark([&](QMenu *menu) {
+            for (QAction *entry : menu->actions())
+                if (entry->text() == text)
+                    menu->setActiveAction(entry);
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+    };
 
     // Tile by tile, just before the add button (the sheet keeps the keyboard
     // and reads in two columns).
@@ -374,6 +472,102 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
     view->state().setMedia({composertest::picture()});
     settle();
     EXPECT_EQ(QApplication::focusWidget(), editor->addButton());
+
+    // Moved by its menu, the picture keeps the keyboard in its new place,
+    // ringed, its mark named for that place.
+    view->state().setMedia({composertest::picture(), composertest::video(5), composertest::picture()});
+    settle();
+    const QString moved = view->state().media().first().id;
+    editor->tiles().first()->findChild<QAbstractButton *>()->setFocus(Qt::TabFocusReason);
+    const QStringList pictureNames = arabic() ? QStringList{"إزالة الصورة 1 من 3", "إزالة الصورة 2 من 3", "إزالة الصورة 3 من 3"}
+                                              : QStringList{"Remove picture 1 of 3", "Remove picture 2 of 3", "Remove picture 3 of 3"};
+    for (const auto &[entry, place] : {std::pair("Move later", 1), std::pair("Move later", 2), std::pair("Move earlier", 1)}) {
+        choose(L10n::t(entry));
+        ASSERT_EQ(view->state().media().at(place).id, moved) << entry;
+        EXPECT_EQ(QApplication::focusWidget(), editor->tiles().at(place)->findChild<QAbstractButton *>()) << entry;
+        EXPECT_TRUE(ringedOn(pictureNames.at(place))) << entry;
+    }
+}
+
+// With the X server's keys, Return and the keypad's Enter press the button
+// that has the keyboard as Space does, held down while the key is: on a
+// screen, in the sidebar, in a sheet and in a question, where Return presses
+// the focused button; a text field keeps its own Return.
+TEST_P(KeyboardReach, ReturnAndEnterPressTheButtonThatHasTheKeyboard)
+{
+    // Held, "New draft" is down and no draft is open; let go, it is.
+    auto *plan = show<PlanView>(Surface::plan);
+    QAbstractButton *newDraft = plan->button(L10n::t("New draft"));
+    ASSERT_NE(newDraft, nullptr);
+    newDraft->setFocus(Qt::TabFocusReason);
+    xkeys("keydown", "Return");
+    EXPECT_TRUE(zktest::spinUntil([&] { return newDraft->isDown(); }));
+    EXPECT_EQ(plan->editor(), nullptr);
+    xkeys("keyup", "Return");
+    ASSERT_TRUE(zktest::spinUntil([&] { return plan->editor() != nullptr; }));
+
+    // In its sheet the caption takes Return as a new line; the sheet stays.
+    // Then its "Cancel" by Enter closes it.
+    DraftEditorView *editor = plan->editor();
+    editor->captionEditor()->setFocus(Qt::TabFocusReason);
+    xkeys("type", "Yoga");
+    xkeys("key", "Return");
+    xkeys("type", "mat");
+    EXPECT_TRUE(zktest::spinUntil([&] { return editor->captionEditor()->toPlainText() == QStringLiteral("Yoga\nmat"); }))
+        << editor->captionEditor()->toPlainText().toStdString();
+    EXPECT_EQ(plan->editor(), editor);
+    buttonNamed(sheetOf(editor), L10n::t("Cancel"))->setFocus(Qt::TabFocusReason);
+    xkeys("key", "KP_Enter");
+    EXPECT_TRUE(zktest::spinUntil([&] { settle(); return plan->editor() == nullptr; }));
+
+    // The sidebar's "New publication" by Enter; the composer's "Close" by Return.
+    QAbstractButton *newPublication = root->findChild<WorkspaceSidebar *>()->newPublicationButton();
+    newPublication->setFocus(Qt::TabFocusReason);
+    xkeys("key", "KP_Enter");
+    ASSERT_TRUE(zktest::spinUntil([&] { settle(); return model().composerPresented() && root->composerSheet(); }));
+    auto *composer = root->composerSheet()->findChild<ComposerView *>();
+    ASSERT_NE(composer, nullptr);
+    composer->closeButton()->setFocus(Qt::TabFocusReason);
+    xkeys("key", "Return");
+    EXPECT_TRUE(zktest::spinUntil([&] { settle(); return !model().composerPresented(); }));
+
+    // The assistant's "Copy" puts the reply on the clipboard; its chip does what it says.
+    show<QWidget>(Surface::assistant);
+    ZephylWire::AssistantReply::Action grid;
+    grid.id = QStringLiteral("preview_grid");
+    grid.label = QStringLiteral("See the grid");
+    model().setMessages({ChatMessage::fromAssistant(QStringLiteral("Three posts."), {grid}, model().clock())});
+    settle();
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    buttonNamed(root, L10n::t("Copy"))->setFocus(Qt::TabFocusReason);
+    xkeys("key", "Return");
+    EXPECT_TRUE(zktest::spinUntil([] { return QGuiApplication::clipboard()->text() == QStringLiteral("Three posts."); }));
+    buttonNamed(root, grid.label)->setFocus(Qt::TabFocusReason);
+    xkeys("key", "KP_Enter");
+    EXPECT_TRUE(zktest::spinUntil([&] { return model().surface() == Surface::grid; }));
+
+    // "Sign out" asks first, the keyboard on "Cancel": Return there cancels.
+    // Asked again, Enter on "Sign out" signs out.
+    auto *profile = show<ProfileView>(Surface::profile);
+    const auto question = [&] {
+        ConfirmationDialog *asked = nullptr;
+        zktest::spinUntil([&] {
+            asked = host.window->findChild<ConfirmationDialog *>();
+            return asked && asked->isActiveWindow() && asked->cancelButton()->hasFocus();
+        });
+        return asked;
+    };
+    for (const bool confirm : {false, true}) {
+        buttonNamed(profile, L10n::t("Sign out"))->setFocus(Qt::TabFocusReason);
+        xkeys("key", "Return");
+        ConfirmationDialog *asked = question();
+        ASSERT_NE(asked, nullptr) << "no question on the keyboard";
+        if (confirm)
+            asked->actionButton()->setFocus(Qt::TabFocusReason);
+        xkeys("key", confirm ? "KP_Enter" : "Return");
+        EXPECT_TRUE(zktest::spinUntil([&] { settle(); return !host.window->findChild<ConfirmationDialog *>(); }));
+        EXPECT_EQ(model().session(), confirm ? SessionState::signedOut : SessionState::signedIn);
+    }
 }
 
 // What a control is called: a button's words, a field's empty words, else

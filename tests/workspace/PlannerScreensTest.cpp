@@ -1805,6 +1805,28 @@ TEST_F(PlannerTest, GridEmptyStateAndFeedNotes)
     EXPECT_EQ(grid()->hiddenTitles(), QStringList{QStringLiteral("Untitled draft")});
 }
 
+// A post with no caption is called by its kind and the day it went out in the
+// user's zone: just after midnight and just before the next one, on the days
+// the clocks change (the suite runs under Berlin and New York too).
+TEST_F(PlannerTest, APostWithoutACaptionIsCalledByItsKindAndItsLocalDay)
+{
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    ZephylWire::InstagramFeedItem post;
+    post.kind = ZephylWire::InstagramFeedItem::Kind::reel;
+    const std::pair<QDate, const char *> days[] = {{QDate(2026, 3, 8), "Reel \u00B7 Mar 8, 2026"},
+                                                   {QDate(2026, 3, 29), "Reel \u00B7 Mar 29, 2026"},
+                                                   {QDate(2026, 10, 25), "Reel \u00B7 Oct 25, 2026"},
+                                                   {QDate(2026, 11, 1), "Reel \u00B7 Nov 1, 2026"}};
+    for (const auto &[day, name] : days) {
+        for (const QTime at : {QTime(0, 30), QTime(23, 30)}) {
+            post.postedAt = utc(QDateTime(day, at, zone));
+            EXPECT_EQ(FeedTile::spokenName(post), QString::fromUtf8(name)) << post.postedAt->toStdString();
+        }
+    }
+    post.postedAt = QStringLiteral("yesterday");
+    EXPECT_EQ(FeedTile::spokenName(post), QStringLiteral("Reel"));
+}
+
 TEST_F(PlannerTest, GridOrderMovesHidingAndPaging)
 {
     model().setInstagram(connectedProfile());

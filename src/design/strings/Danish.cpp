@@ -452,4 +452,6 @@ const StringLists::List StringLists::danish = {{
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Også ændret på en anden enhed: %@. Hvor begge har ændret det samme, er din ændring her beholdt, og den anden enheds er erstattet."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Slettet her, men ændret på en anden enhed i mellemtiden, så det er beholdt: %@."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Slettet på en anden enhed, men ændret her, så det er beholdt: %@."},
+    {"Remove picture %d of %d", "Fjern billede %d af %d"},
+    {"Remove video %d of %d", "Fjern video %d af %d"},
 }};

@@ -452,4 +452,6 @@ const StringLists::List StringLists::german = {{
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Auch auf einem anderen Gerät geändert: %@. Wo beide dasselbe geändert haben, bleibt deine Änderung von hier; die des anderen Geräts wurde ersetzt."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Hier gelöscht, aber inzwischen auf einem anderen Gerät geändert, deshalb behalten: %@."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Auf einem anderen Gerät gelöscht, aber hier geändert, deshalb behalten: %@."},
+    {"Remove picture %d of %d", "Bild %d von %d entfernen"},
+    {"Remove video %d of %d", "Video %d von %d entfernen"},
 }};

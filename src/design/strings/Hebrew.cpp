@@ -452,4 +452,6 @@ const StringLists::List StringLists::hebrew = {{
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "השתנה גם במכשיר אחר: %@. במקום שבו שניהם שינו את אותו הדבר, השינוי שנעשה כאן נשמר והשינוי מהמכשיר האחר הוחלף."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "נמחק כאן אבל השתנה בינתיים במכשיר אחר, ולכן נשמר: %@."},
     {"Deleted on another device but changed here, so it was kept: %@.", "נמחק במכשיר אחר אבל השתנה כאן, ולכן נשמר: %@."},
+    {"Remove picture %d of %d", "הסרת תמונה %d מתוך %d"},
+    {"Remove video %d of %d", "הסרת סרטון %d מתוך %d"},
 }};

@@ -452,4 +452,6 @@ const StringLists::List StringLists::russian = {{
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Также изменено на другом устройстве: %@. Где обе стороны изменили одно и то же, сохранено ваше изменение здесь, а изменение с другого устройства заменено."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Удалено здесь, но тем временем изменено на другом устройстве, поэтому сохранено: %@."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Удалено на другом устройстве, но изменено здесь, поэтому сохранено: %@."},
+    {"Remove picture %d of %d", "Удалить фото %d из %d"},
+    {"Remove video %d of %d", "Удалить видео %d из %d"},
 }};

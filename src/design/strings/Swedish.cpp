@@ -452,4 +452,6 @@ const StringLists::List StringLists::swedish = {{
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ändrat på en annan enhet också: %@. Där båda ändrade samma sak behölls din ändring här och den andra enhetens ersattes."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Raderat här men ändrat på en annan enhet under tiden, så det behölls: %@."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Raderat på en annan enhet men ändrat här, så det behölls: %@."},
+    {"Remove picture %d of %d", "Ta bort bild %d av %d"},
+    {"Remove video %d of %d", "Ta bort video %d av %d"},
 }};

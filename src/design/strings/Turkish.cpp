@@ -452,4 +452,6 @@ const StringLists::List StringLists::turkish = {{
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Başka bir cihazda da değiştirildi: %@. İkisinin de aynı şeyi değiştirdiği yerde buradaki değişikliğin korundu, diğer cihazınki değiştirildi."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Burada silindi ama bu arada başka bir cihazda değiştirildi, bu yüzden korundu: %@."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Başka bir cihazda silindi ama burada değiştirildi, bu yüzden korundu: %@."},
+    {"Remove picture %d of %d", "%d/%d fotoğrafı kaldır"},
+    {"Remove video %d of %d", "%d/%d videoyu kaldır"},
 }};
