@@ -107,12 +107,13 @@ public:
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::StrongFocus);
         FocusRing::track(this);
+        FocusRing::setOutline(this, {8, {}});
         AppearanceService::repaintOnChange(this);
     }
     QSize sizeHint() const override
     {
         const QSizeF extent = DesignFonts::lineExtent(font(), text());
-        // Room for the ring round the words.
+        // Room round the words, where the ring goes.
         return {int(std::ceil(extent.width())) + 16, std::max(30, int(std::ceil(extent.height())))};
     }
 
@@ -125,12 +126,6 @@ protected:
         painter.setPen(PaletteColors::color(Color::muted));
         painter.setFont(font());
         painter.drawText(rect(), int(Qt::AlignCenter | Qt::TextSingleLine), text());
-        if (FocusRing::shown(this)) {
-            painter.setOpacity(1.0);
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(QPen(FocusRing::color(Color::milk, Color::muted), 2));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
-        }
     }
 };
 
@@ -251,6 +246,7 @@ SendButton::SendButton(QWidget *parent) : QAbstractButton(parent), m_ready(new P
     setFixedSize(sizeHint());
     setFocusPolicy(Qt::StrongFocus);
     FocusRing::track(this);
+    FocusRing::setOutline(this, {18, {}});
     setEnabled(false);
     connect(m_ready, &PressAnimator::changed, this, qOverload<>(&QWidget::update));
     AppearanceService::repaintOnChange(this);
@@ -291,13 +287,6 @@ void SendButton::paintEvent(QPaintEvent *)
     Icons::paint(painter, QStringLiteral("arrow.up"),
                  QRectF(box.center().x() - side / 2, box.center().y() - side / 2, side, side), arrowColor(),
                  layoutDirection());
-    // Only a button that can send takes the keyboard: the ring is on the accent.
-    if (FocusRing::shown(this)) {
-        painter.setOpacity(1.0);
-        painter.setPen(QPen(FocusRing::color(Color::accent, Color::text), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(box.adjusted(1, 1, -1, -1));
-    }
 }
 
 // ---- TypingDots

@@ -10,6 +10,7 @@
 #include "design/ReturnKey.h"
 
 #include <QAbstractItemView>
+#include <QAbstractScrollArea>
 #include <QCalendarWidget>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
@@ -21,8 +22,10 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QProxyStyle>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
+#include <QStyleOptionButton>
 #include <QStyleOptionFrame>
 #include <QStyleOptionSpinBox>
 
@@ -67,6 +70,160 @@ void softShadow(QPainter &painter, const QPainterPath &shape)
 namespace {
 const char *const kKeyboardFocus = "zkKeyboardFocus";
 const char *const kTracked = "zkFocusTracked";
+const char *const kOutline = "zkRingOutline";
+const char *const kOwnRing = "zkOwnRing";
+const char *const kRingAppearance = "zkRingAppearance";
+
+// Draws the ring of the control the keyboard is on, round it, above the rest
+// of its window: one for each window, made when a control of it is first
+// ringed, covering only the ring and letting every click through.
+class RingHalo final : public QWidget {
+public:
+    explicit RingHalo(QWidget *window) : QWidget(window)
+    {
+        setObjectName(QStringLiteral("zkFocusRing"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+        // Above what comes into the window later (a screen built anew).
+        window->installEventFilter(this);
+        connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, [this] { update(); });
+    }
+
+    // The halo of `window`, made on first use.
+    static RingHalo *of(QWidget *window)
+    {
+        if (auto *halo = window->findChild<RingHalo *>(QStringLiteral("zkFocusRing"), Qt::FindDirectChildrenOnly))
+            return halo;
+        return new RingHalo(window);
+    }
+
+    void follow(QWidget *control)
+    {
+        if (m_control != control) {
+            unwatch();
+            m_control = control;
+            for (QWidget *w = control; w && w != parentWidget(); w = w->parentWidget()) {
+                w->installEventFilter(this);
+                m_watched << w;
+            }
+            // Gone with the keyboard on it: nothing left to ring.
+            m_gone = connect(control, &QObject::destroyed, this, &QWidget::hide);
+        }
+        place();
+    }
+
+    void drop(QWidget *control)
+    {
+        if (m_control != control)
+            return;
+        unwatch();
+        m_control = nullptr;
+        hide();
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == parentWidget()) {
+            const QObject *child = event->type() == QEvent::ChildAdded ? static_cast<QChildEvent *>(event)->child() : nullptr;
+            if (child && child != this && child->isWidgetType())
+                raise();
+            return QObject::eventFilter(watched, event);
+        }
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Hide:
+            place();
+            break;
+        case QEvent::ParentChange:
+            // Out of this window, or under other containers: followed afresh.
+            if (QPointer<QWidget> control = m_control.data()) {
+                drop(control);
+                if (FocusRing::shown(control))
+                    RingHalo::of(control->window())->follow(control);
+            }
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+    void paintEvent(QPaintEvent *) override
+    {
+        if (!m_control)
+            return;
+        const Appearance appearance = m_control->property(kRingAppearance).isValid()
+                                          ? Appearance(m_control->property(kRingAppearance).toInt())
+                                          : AppearanceService::shared().appearance();
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setClipRect(m_clip.translated(-pos()));
+        painter.translate(m_control->mapTo(parentWidget(), QPoint()) - pos());
+        painter.setPen(QPen(FocusRing::color(appearance), FocusRing::kWidth));
+        painter.setBrush(Qt::NoBrush);
+        const FocusRing::Outline outline = outlineOf(m_control);
+        painter.drawPath(FocusRing::path(QRectF(m_control->rect()) - outline.inset, outline.radius, outline.inside));
+    }
+
+private:
+    static FocusRing::Outline outlineOf(const QWidget *control)
+    {
+        const QVariant set = control->property(kOutline);
+        return set.isValid() ? set.value<FocusRing::Outline>() : FocusRing::Outline();
+    }
+
+    void unwatch()
+    {
+        for (const QPointer<QWidget> &w : std::as_const(m_watched))
+            if (w)
+                w->removeEventFilter(this);
+        m_watched.clear();
+        disconnect(m_gone);
+    }
+
+    // Over the ring, within every scroller's view round the control (past
+    // it the control is out of sight): hidden when there is nothing to draw.
+    void place()
+    {
+        QWidget *window = parentWidget();
+        if (!m_control || !FocusRing::shown(m_control) || !m_control->isVisible() || m_control->window() != window) {
+            hide();
+            return;
+        }
+        const QPoint at = m_control->mapTo(window, QPoint());
+        QRect clip = window->rect();
+        for (QWidget *up = m_control->parentWidget(); up && up != window; up = up->parentWidget()) {
+            const auto *area = qobject_cast<QAbstractScrollArea *>(up->parentWidget());
+            if (area && area->viewport() == up)
+                clip &= QRect(up->mapTo(window, QPoint()), up->size());
+        }
+        const FocusRing::Outline outline = outlineOf(m_control);
+        const int reach = outline.inside ? 0 : FocusRing::kReach + 1;
+        const QRect ring = QRect(at, m_control->size()).adjusted(-reach, -reach, reach, reach) & clip;
+        if (ring.isEmpty()) {
+            hide();
+            return;
+        }
+        m_clip = clip;
+        if (geometry() != ring)
+            setGeometry(ring);
+        // Above whatever came into the window since.
+        if (window->children().constLast() != this)
+            raise();
+        show();
+        update();
+    }
+
+    QPointer<QWidget> m_control;
+    QList<QPointer<QWidget>> m_watched;
+    QMetaObject::Connection m_gone;
+    QRect m_clip;
+};
 
 // Watches the tracked widgets' focus, and the application's input for whether
 // the user was last at the keyboard rather than the mouse. Focus that a key
@@ -91,13 +248,21 @@ protected:
             if (!watched->property(kTracked).toBool())
                 break;
             const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-            watched->setProperty(kKeyboardFocus, m_keyboard && reason != Qt::MouseFocusReason &&
-                                                     reason != Qt::ActiveWindowFocusReason);
+            const bool keyboard = m_keyboard && reason != Qt::MouseFocusReason && reason != Qt::ActiveWindowFocusReason;
+            watched->setProperty(kKeyboardFocus, keyboard);
+            auto *control = static_cast<QWidget *>(watched);
+            if (keyboard && !control->property(kOwnRing).toBool())
+                RingHalo::of(control->window())->follow(control);
             break;
         }
         case QEvent::FocusOut:
-            if (watched->property(kTracked).toBool())
+            if (watched->property(kTracked).toBool()) {
                 watched->setProperty(kKeyboardFocus, false);
+                auto *control = static_cast<QWidget *>(watched);
+                if (auto *halo = control->window()->findChild<RingHalo *>(QStringLiteral("zkFocusRing"),
+                                                                          Qt::FindDirectChildrenOnly))
+                    halo->drop(control);
+            }
             break;
         default:
             break;
@@ -125,46 +290,98 @@ bool FocusRing::shown(const QWidget *widget)
     return widget->hasFocus() && widget->property(kKeyboardFocus).toBool();
 }
 
-QColor FocusRing::color(Color ground, Color label, Appearance appearance)
+void FocusRing::setOutline(QWidget *widget, const Outline &outline)
 {
-    const QColor accent = PaletteColors::color(Color::accent, appearance);
-    const QColor behind = PaletteColors::color(ground, appearance);
-    if (ZephylPalette::contrastRatio(accent.rgb() & 0xFFFFFFu, behind.rgb() & 0xFFFFFFu) >= ZephylPalette::kShapeContrast)
-        return accent;
-    return PaletteColors::color(ZephylPalette::legibleOn(label, ground, appearance, ZephylPalette::kShapeContrast),
-                                appearance);
+    widget->setProperty(kOutline, QVariant::fromValue(outline));
 }
 
-QColor FocusRing::color(Color ground, Color label)
+void FocusRing::drawnByControl(QWidget *widget) { widget->setProperty(kOwnRing, true); }
+
+void FocusRing::setFixedAppearance(QWidget *widget, std::optional<Appearance> appearance)
 {
-    return color(ground, label, AppearanceService::shared().appearance());
+    widget->setProperty(kRingAppearance, appearance ? QVariant(int(*appearance)) : QVariant());
+}
+
+QColor FocusRing::color(Appearance appearance) { return PaletteColors::color(Color::text, appearance); }
+
+QColor FocusRing::color() { return color(AppearanceService::shared().appearance()); }
+
+QPainterPath FocusRing::path(const QRectF &edge, double radius, bool inside)
+{
+    // A capsule or a circle past half the shorter side.
+    radius = std::clamp(radius, 0.0, std::min(edge.width(), edge.height()) / 2);
+    const double off = inside ? -kWidth / 2 : kGap + kWidth / 2;
+    const double round = std::max(0.0, radius + off);
+    QPainterPath line;
+    line.addRoundedRect(edge.adjusted(-off, -off, off, off), round, round);
+    return line;
 }
 
 namespace {
-// The toolkit's look, with the focus frame drawn as every control's ring.
+// The toolkit's look without its faint focus frame: the ring takes its place.
 class RingedFocusStyle final : public QProxyStyle {
 public:
     void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
                        const QWidget *widget) const override
     {
-        if (element != PE_FrameFocusRect) {
+        if (element != PE_FrameFocusRect)
             QProxyStyle::drawPrimitive(element, option, painter, widget);
-            return;
-        }
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        painter->setPen(QPen(FocusRing::color(Color::background, Color::text), 2));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawRoundedRect(QRectF(option->rect).adjusted(-1, -1, 1, 1), 4, 4);
-        painter->restore();
     }
+};
+
+// Keeps a check box's or radio button's ring round what it draws (its mark and
+// its words), however wide its layout makes it.
+class RingRoundClickArea final : public QObject {
+public:
+    explicit RingRoundClickArea(QAbstractButton *button) : QObject(button), m_button(button)
+    {
+        button->installEventFilter(this);
+        follow();
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::FontChange:
+        case QEvent::StyleChange:
+        case QEvent::LayoutDirectionChange:
+            follow();
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    void follow()
+    {
+        QStyleOptionButton option;
+        option.initFrom(m_button);
+        option.text = m_button->text();
+        option.icon = m_button->icon();
+        option.iconSize = m_button->iconSize();
+        const bool radio = qobject_cast<QRadioButton *>(m_button);
+        const QRect area = m_button->style()->subElementRect(
+            radio ? QStyle::SE_RadioButtonClickRect : QStyle::SE_CheckBoxClickRect, &option, m_button);
+        const QRect all = m_button->rect();
+        FocusRing::setOutline(m_button, {5, QMarginsF(std::max(0, area.left() - all.left()), std::max(0, area.top() - all.top()),
+                                                      std::max(0, all.right() - area.right()),
+                                                      std::max(0, all.bottom() - area.bottom()))});
+    }
+
+    QAbstractButton *m_button;
 };
 } // namespace
 
-void FocusRing::strengthen(QWidget *control)
+void FocusRing::strengthen(QAbstractButton *control)
 {
     control->setStyle(sharedStyle<RingedFocusStyle>());
-    ReturnKey::follow(control);
+    track(control); // Return and Enter press it as Space does, through track
+    new RingRoundClickArea(control);
 }
 
 // ---- FieldRing
@@ -195,18 +412,18 @@ void FieldRing::follow(QWidget *field, QWidget *box)
     new RepaintOnFocus(field, box);
 }
 
-QPen FieldRing::pen(const QWidget *box, const QColor &rest, Color ground)
+QPen FieldRing::pen(const QWidget *box, const QColor &rest)
 {
     const QWidget *field = box->property(kRingedField).value<QPointer<QWidget>>();
     if (!(field ? field : box)->hasFocus())
         return QPen(rest, 1);
-    return QPen(FocusRing::color(ground, Color::text), 2);
+    return QPen(FocusRing::color(), FocusRing::kWidth);
 }
 
 void FieldRing::paint(QPainter &painter, const QWidget *box, const QRectF &rect, double radius, const QColor &rest,
                       Color ground)
 {
-    const QPen outline = pen(box, rest, ground);
+    const QPen outline = pen(box, rest);
     const double inset = outline.widthF() / 2;
     QPainterPath shape;
     // The hairline's own path, drawn 2 wide for the ring.
@@ -230,6 +447,8 @@ ToggleSwitch::ToggleSwitch(const QString &accessibleName, QWidget *parent) : QAb
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAccessibleName(accessibleName);
     FocusRing::track(this);
+    // Round the track, a capsule just inside the switch's rectangle.
+    FocusRing::setOutline(this, {sizeHint().height() / 2.0, QMarginsF(1, 2, 1, 2)});
     connect(this, &QAbstractButton::clicked, this, [this](bool on) { Q_EMIT switched(on); });
     AppearanceService::repaintOnChange(this);
 }
@@ -273,13 +492,6 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     knobPath.addEllipse(QRectF(x, track.top() + 2, knob, knob));
     softShadow(painter, knobPath);
     painter.fillPath(knobPath, QColor(255, 255, 255));
-    if (FocusRing::shown(this)) {
-        // The ring hugs the track: it has to stand out from the track's own colour.
-        painter.setPen(QPen(FocusRing::color(isChecked() ? Color::accent : Color::surfaceStrong, Color::text), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 1, -0.5, -1), track.height() / 2 + 1,
-                                track.height() / 2 + 1);
-    }
 }
 
 // ---- SegmentedPicker
@@ -291,6 +503,7 @@ SegmentedPicker::SegmentedPicker(const QStringList &segments, int width, QWidget
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
     FocusRing::track(this);
+    FocusRing::setOutline(this, {8, {}});
     AppearanceService::repaintOnChange(this);
 }
 
@@ -374,11 +587,6 @@ void SegmentedPicker::paintEvent(QPaintEvent *)
             QFontMetricsF(painter.font()).elidedText(m_segments[i], Qt::ElideRight, r.width() - kSegmentInset));
         painter.drawText(r, int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
-    if (FocusRing::shown(this)) {
-        painter.setPen(QPen(FocusRing::color(Color::surfaceSoft, Color::text), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
-    }
 }
 
 void SegmentedPicker::mousePressEvent(QMouseEvent *event)
@@ -423,6 +631,8 @@ public:
         setAutoRepeat(true);
         setAccessibleName(plus ? QStringLiteral("+") : QStringLiteral("-"));
         FocusRing::track(this);
+        // Its neighbour touches it: ringed inside its edge, on the case's fill.
+        FocusRing::setOutline(this, {7, {}, true});
         AppearanceService::repaintOnChange(this);
     }
 
@@ -438,11 +648,6 @@ protected:
         painter.drawLine(QPointF(c.x() - 4.5, c.y()), QPointF(c.x() + 4.5, c.y()));
         if (m_plus)
             painter.drawLine(QPointF(c.x(), c.y() - 4.5), QPointF(c.x(), c.y() + 4.5));
-        if (FocusRing::shown(this)) {
-            painter.setOpacity(1.0);
-            painter.setPen(QPen(FocusRing::color(Color::surfaceSoft, Color::text), 2));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
-        }
     }
 
 private:

@@ -81,6 +81,8 @@ public:
         : QAbstractButton(parent), m_id(thread.id), m_active(active)
     {
         setUpButton(this);
+        // The rows touch, the first the top of their list's view: ringed on the edge.
+        FocusRing::setOutline(this, {10, {}, true});
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         auto *column = new QVBoxLayout(this);
         column->setContentsMargins(12, 9, 12, 9);
@@ -122,10 +124,6 @@ protected:
             if (!m_active)
                 soft.setAlphaF(0.6f);
             painter.fillPath(fill, soft);
-        }
-        if (FocusRing::shown(this)) {
-            painter.setPen(QPen(FocusRing::color(m_active ? Color::surfaceSoft : Color::canvas, Color::text), 2));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 10, 10);
         }
     }
     void contextMenuEvent(QContextMenuEvent *event) override

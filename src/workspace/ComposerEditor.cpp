@@ -167,6 +167,7 @@ public:
     {
         setFixedSize(20 + 2 * kMargin, 20 + 2 * kMargin);
         setUpButton(this);
+        FocusRing::drawnByControl(this);
         setAccessibleName(kind == ImportedMedia::Kind::video ? L10n::tf("Remove video %d of %d", place, count)
                                                              : L10n::tf("Remove picture %d of %d", place, count));
     }
@@ -522,7 +523,8 @@ QWidget *ComposerEditor::buildForm()
     m_ai = new QCheckBox(L10n::t("Made with AI: add Instagram's disclosure"), m_options);
     connect(m_ai, &QCheckBox::toggled, this, [this](bool on) { m_state.setIsAIGenerated(on); });
     options->addWidget(m_ai);
-    for (QWidget *control : std::initializer_list<QWidget *>{m_shareToFeed, m_trial, m_manual, m_performance, m_ai})
+    for (QAbstractButton *control :
+         std::initializer_list<QAbstractButton *>{m_shareToFeed, m_trial, m_manual, m_performance, m_ai})
         FocusRing::strengthen(control);
     moreRows->addWidget(m_options);
     column->addWidget(more);

@@ -82,6 +82,8 @@ GridTile::GridTile(std::optional<QUrl> picture, QWidget *parent) : ActiveCard(pa
 {
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    // Tiles touch: each is ringed inside its edge, over its picture.
+    FocusRing::drawnByControl(this);
     if (m_picture) {
         const QString key = m_picture->toString();
         connect(&PictureCache::shared(), &PictureCache::settled, this, [this, key](const QUrl &url) {
@@ -123,7 +125,7 @@ void GridTile::paintFocusRing(QPainter &painter)
     // lightness inside it.
     const Appearance appearance = AppearanceService::shared().appearance();
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(FocusRing::color(Color::warmPaper, Color::text, appearance), 3));
+    painter.setPen(QPen(FocusRing::color(appearance), 3));
     painter.drawRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5));
     painter.setPen(QPen(PaletteColors::color(Color::surface, appearance), 1.5));
     painter.drawRect(QRectF(rect()).adjusted(3.75, 3.75, -3.75, -3.75));

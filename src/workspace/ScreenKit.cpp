@@ -133,6 +133,7 @@ RowButton::RowButton(const QString &text, const ButtonStyle &style, QWidget *par
     setText(text);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setUpButton(this);
+    FocusRing::setOutline(this, style.ringOutline());
 }
 
 void RowButton::setSymbol(const QString &symbol, double size)
@@ -307,12 +308,6 @@ void RowButton::paintEvent(QPaintEvent *)
         const double x = rtl ? inner.left() : inner.right() - hintWidth;
         painter.drawText(QRectF(x, r.top(), hintWidth, r.height()), int(Qt::AlignCenter | Qt::TextSingleLine), m_hint);
     }
-    if (FocusRing::shown(this)) {
-        painter.setOpacity(1);
-        painter.setPen(QPen(m_style.focusRing(appearance), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(m_style.shape(r.adjusted(1, 1, -1, -1)));
-    }
 }
 
 // ---- PlainButton
@@ -323,6 +318,7 @@ PlainButton::PlainButton(const QString &text, const QFont &font, Color color, QW
     setText(text);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setUpButton(this);
+    FocusRing::setOutline(this, {5, {}});
 }
 
 void PlainButton::setSymbol(const QString &symbol, double size)
@@ -358,14 +354,6 @@ void PlainButton::paintEvent(QPaintEvent *)
         const QString shown = containedBidi(QFontMetricsF(m_font).elidedText(text(), Qt::ElideRight, width()));
         painter.setLayoutDirection(textDirection(shown, layoutDirection()));
         painter.drawText(QRectF(rect()), int(Qt::AlignCenter | Qt::TextSingleLine), shown);
-    }
-    if (FocusRing::shown(this)) {
-        painter.setOpacity(1);
-        // No fill of its own: the ring is chosen for the dimmest ground it is put on.
-        painter.setPen(QPen(FocusRing::color(Color::canvas, m_color), 1.5));
-        painter.setBrush(Qt::NoBrush);
-        // On whole pixels: a line straddling two reads half as strong.
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 5, 5);
     }
 }
 
@@ -529,18 +517,21 @@ QWidget *shownWith(QWidget *control, const QScrollArea *area)
     return control->height() <= room ? control : nullptr;
 }
 
-// Scrolls `area` so that `shown` is wholly in view. The toolkit's own way
-// brings in only a text field's cursor, leaving the rest of its box out.
+// Scrolls `area` so that `shown` is wholly in view, with the focus ring round
+// it where the view has room for that too. The toolkit's own way brings in
+// only a text field's cursor, leaving the rest of its box out.
 void reveal(QScrollArea *area, QWidget *shown)
 {
-    area->ensureWidgetVisible(shown, 0, 0);
-    QScrollBar *bar = area->verticalScrollBar();
-    const int top = shown->mapTo(area->widget(), QPoint()).y();
     const int room = area->viewport()->height();
+    const int margin = shown->height() + 2 * (FocusRing::kReach + 1) <= room ? FocusRing::kReach + 1 : 0;
+    area->ensureWidgetVisible(shown, 0, margin);
+    QScrollBar *bar = area->verticalScrollBar();
+    const int top = shown->mapTo(area->widget(), QPoint()).y() - margin;
+    const int height = shown->height() + 2 * margin;
     if (top < bar->value())
         bar->setValue(top);
-    else if (top + shown->height() > bar->value() + room)
-        bar->setValue(top + shown->height() - room);
+    else if (top + height > bar->value() + room)
+        bar->setValue(top + height - room);
 }
 
 // The scroller nearest round `control`.

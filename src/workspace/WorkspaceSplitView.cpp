@@ -40,6 +40,7 @@ public:
         setFixedHeight(36);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setUpButton(this);
+        FocusRing::setOutline(this, {10, {}});
         setAccessibleName(text());
     }
 
@@ -90,13 +91,6 @@ protected:
                          int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter |
                              Qt::TextSingleLine),
                          shown);
-        if (FocusRing::shown(this)) {
-            painter.setOpacity(1);
-            painter.setPen(QPen(FocusRing::color(m_selected ? Color::surfaceSoft : Color::canvas,
-                                                 m_selected ? Color::text : Color::muted),
-                                2));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 10, 10);
-        }
     }
 
 private:

@@ -2,17 +2,23 @@
 // to right and right to left: Tab reaches the plan's rows, the grid's drafts
 // and posts and the composer's remove marks in the order they read, rings and
 // names them, and Return, Space, the Menu key and Shift+F10 open them or give
-// their menus; Return and Enter press every button as Space does.
+// their menus; Return and Enter press every button as Space does; every kind
+// of control, there and in the settings window, the ask panel and a dialog,
+// shows a ring the eye finds, light and dark.
 
 #include "ScreensTestSupport.h"
 #include "support/TextPixels.h"
 #include "support/X11TestSupport.h"
 
 #include "app/ComposerTestSupport.h"
+#include "ask/AskBarView.h"
+#include "ask/AskPanelBridge.h"
 #include "design/L10n.h"
 #include "design/Legibility.h"
 #include "design/SettingRow.h"
 #include "workspace/ComposerParts.h"
+#include "workspace/AssistantView.h"
+#include "workspace/CompanionSettingsWindow.h"
 #include "workspace/ComposerView.h"
 #include "workspace/DraftEditorView.h"
 #include "workspace/GridView.h"
@@ -21,6 +27,7 @@
 #include "workspace/WorkspaceRootView.h"
 #include "workspace/WorkspaceSplitView.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
@@ -102,6 +109,33 @@ QWidget *press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
                                          << zktest::rectText(a);
 }
 
+// `ringed` without the keyboard and once the keyboard came to `focus` (the
+// field whose box it is), as Tab brings it: in view first, then off it and
+// on it again.
+zktest::RingPictures ringPictures(QWidget *ringed, QWidget *focus = nullptr)
+{
+    focus = focus ? focus : ringed;
+    const auto keyboardTo = [&] {
+        QTest::keyClick(ringed->window(), Qt::Key_Shift); // the user is at the keyboard
+        focus->setFocus(Qt::TabFocusReason);
+        settle();
+    };
+    keyboardTo();
+    const QImage first = zktest::steadyPixels(ringed->window(), zktest::aroundArea(ringed));
+    focus->clearFocus();
+    settle();
+    return zktest::ringPictures(ringed, keyboardTo, first);
+}
+
+// Whether a window has the keyboard, waiting for the window manager.
+bool activated(QWidget *window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return zktest::spinUntil([&] { return window->isActiveWindow() && window->windowHandle()->isExposed(); });
+}
+
 class KeyboardReach : public ::testing::TestWithParam<AppLanguage> {
 protected:
     void SetUp() override
@@ -160,16 +194,16 @@ protected:
         }
         return stops.mid(1);
     }
-    // `target` as the server shows it, then once Tab from `before` has brought
-    // the keyboard to it. Taken before Tab goes on down: of a screen not scrolled.
-    std::pair<QImage, QImage> ringedByTab(QWidget *before, QWidget *target)
+    // `target` and what is round it as the server shows it, then once Tab
+    // from `before` has brought the keyboard to it. Taken before Tab goes on
+    // down: of a screen not scrolled.
+    zktest::RingPictures ringedByTab(QWidget *before, QWidget *target)
     {
         before->setFocus(Qt::OtherFocusReason);
         settle();
-        const QImage bare = zktest::shownPixels(target);
-        press(Qt::Key_Tab);
+        const zktest::RingPictures look = zktest::ringPictures(target, [] { press(Qt::Key_Tab); });
         EXPECT_TRUE(target->hasFocus());
-        return {bare, zktest::shownPixels(target, bare)};
+        return look;
     }
     // The entries of the menus that Shift+F10 and the Menu key give on the
     // control under the keyboard, each seen over it and closed again.
@@ -240,12 +274,9 @@ TEST_P(KeyboardReach, PlanRows)
     ASSERT_NE(plan, nullptr);
     ASSERT_EQ(plan->rows().size(), 4);
 
-    // Ringed along its leading edge, 3:1 against what was there.
+    // Ringed round its edge, 3:1 out from the screen round it.
     PlanRow *row = plan->rows().first();
-    const int edge = arabic() ? row->width() - 2 : 1, inward = arabic() ? -1 : 1;
-    EXPECT_GE(strongestChange(ringedByTab(plan->dayCells().last(), row),
-                              {{edge, row->height() / 2}, {edge + inward, row->height() / 2}}),
-              3.0);
+    EXPECT_GE(zktest::ringedShare(ringedByTab(plan->dayCells().last(), row)), 0.9);
 
     // "New publication", the two week arrows by their names, the seven days, every row.
     const QList<QWidget *> stops = tabThrough(plan->button(L10n::t("New draft")), plan);
@@ -304,10 +335,9 @@ TEST_P(KeyboardReach, GridDrafts)
     ASSERT_NE(grid, nullptr);
     ASSERT_EQ(grid->tiles().size(), 4);
 
-    // Ringed inside its edge.
+    // Ringed inside its edge (a neighbour touches it), 3:1 out from the screen round it.
     GridTile *tile = grid->tiles().at(1);
-    const int middle = tile->height() / 2;
-    EXPECT_GE(strongestChange(ringedByTab(grid->tiles().at(0), tile), {{1, middle}, {tile->width() - 2, middle}}), 3.0);
+    EXPECT_GE(zktest::ringedShare(ringedByTab(grid->tiles().at(0), tile)), 0.9);
 
     // From "Refresh" the four drafts, three to a line, then out of the screen.
     const QList<GridTile *> tiles = grid->tiles();
@@ -409,11 +439,13 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
 
     // A white ring round the dark mark and a dark line round that, on any picture.
     QWidget *mark = marks.at(1);
-    const QPoint centre(mark->width() / 2, mark->height() / 2);
+    const zktest::RingPictures pictures = ringedByTab(marks.at(0), mark);
+    const QPoint centre = pictures.control.topLeft() + QPoint(mark->width() / 2, mark->height() / 2);
     const int r = mark->width() / 2 - 2;
-    const auto pictures = ringedByTab(marks.at(0), mark);
     for (const QPoint &side : {QPoint(-1, 0), QPoint(0, -1), QPoint(1, 0), QPoint(0, 1)})
-        EXPECT_GE(strongestChange(pictures, {centre + side * r, centre + side * (r + 1), centre + side * (r + 2)}), 3.0);
+        EXPECT_GE(strongestChange({pictures.bare, pictures.ringed},
+                                  {centre + side * r, centre + side * (r + 1), centre + side * (r + 2)}),
+                  3.0);
 
     // Shift+F10 on a mark opens its tile's menu, as the Menu key does on a
     // keyboard that has one (the menu holds the keys until it closes), with a
@@ -570,6 +602,124 @@ TEST_P(KeyboardReach, ReturnAndEnterPressTheButtonThatHasTheKeyboard)
     }
 }
 
+// Every kind of control, in the light and the dark, in the workspace, a sheet,
+// the settings window, the ask panel and a dialog: the ring the keyboard
+// brings goes round it whole and stands 3:1 out from the colour round it, on
+// the X server's pixels, without moving it. The chosen look's outline is
+// not mistaken for it: drawn on the card's edge, in another colour, with
+// nothing round it.
+TEST_P(KeyboardReach, EveryKindOfControlIsRingedSoTheEyeFindsIt)
+{
+    const auto expectRinged = [](QWidget *control, const char *kind, QWidget *focus = nullptr) {
+        ASSERT_NE(control, nullptr) << kind;
+        const zktest::RingPictures look = ringPictures(control, focus);
+        EXPECT_GE(zktest::ringedShare(look), 0.9) << kind << " on " << QString::number(look.around, 16).toStdString();
+        EXPECT_FALSE(look.moved) << kind << " moved";
+    };
+    ZephylWire::AssistantReply::Action action;
+    action.id = QStringLiteral("plan");
+    action.label = QStringLiteral("Plan it");
+    model().setCompanionVariantID(QStringLiteral("ginger"));
+    CompanionSettingsView settings(model(), LoginItemSwitch{});
+    settings.resize(620, 760);
+    AskPanelBridge bridge;
+    AskBarView ask(model(), bridge);
+    ask.resize(ask.sizeHint().expandedTo(QSize(420, 300)));
+
+    for (const AppTheme theme : {AppTheme::light, AppTheme::dark}) {
+        SCOPED_TRACE(theme == AppTheme::dark ? "dark" : "light");
+        AppearanceService::shared().setTheme(theme);
+        ASSERT_TRUE(activated(host.window.get()));
+
+        auto *plan = show<PlanView>(Surface::plan);
+        auto *sidebar = root->findChild<WorkspaceSidebar *>();
+        ASSERT_NE(sidebar, nullptr);
+        expectRinged(sidebar->newPublicationButton(), "filled button");
+        expectRinged(sidebar->row(Surface::plan), "sidebar row");
+        expectRinged(plan->button(L10n::t("New draft")), "quiet button");
+        expectRinged(plan->dayCells().first(), "day");
+        expectRinged(plan->rows().first(), "plan row");
+        plan->rows().first()->setFocus(Qt::TabFocusReason);
+        press(Qt::Key_Return);
+        ASSERT_NE(plan->editor(), nullptr);
+        expectRinged(plan->editor()->saveButton(), "filled button in a sheet");
+        expectRinged(plan->editor()->titleField(), "field in a sheet");
+        expectRinged(plan->editor()->plannedBox(), "check box");
+        press(Qt::Key_Escape);
+
+        auto *grid = show<GridView>(Surface::grid);
+        expectRinged(grid->tiles().at(1), "tile");
+
+        show<QWidget>(Surface::assistant);
+        model().setMessages({ChatMessage::fromAssistant(QStringLiteral("Three posts."), {action}, model().clock())});
+        settle();
+        expectRinged(buttonNamed(root, QStringLiteral("Plan it")), "chip");
+        auto *assistant = root->findChild<AssistantView *>();
+        ASSERT_NE(assistant, nullptr);
+        expectRinged(assistant->field()->parentWidget(), "message field", assistant->field());
+
+        auto *profile = show<ProfileView>(Surface::profile);
+        expectRinged(profile->findChild<ToggleSwitch *>(), "switch");
+        expectRinged(profile->findChild<SegmentedPicker *>(), "segmented picker");
+        expectRinged(profile->findChild<MenuPicker *>(), "menu picker");
+        expectRinged(profile->findChild<Stepper *>()->upButton(), "stepper");
+        expectRinged(profile->findChild<RoundedField *>(), "field");
+
+        // The settings window: the looks, one chosen, on its own ground.
+        ASSERT_TRUE(activated(&settings));
+        settle();
+        VariantCard *chosen = nullptr, *other = nullptr;
+        for (VariantCard *card : settings.findChildren<VariantCard *>()) {
+            if (card->selected())
+                chosen = card;
+            else if (!other)
+                other = card;
+        }
+        ASSERT_TRUE(chosen && other) << "two looks, one chosen";
+        const zktest::RingPictures card = ringPictures(other);
+        EXPECT_GE(zktest::ringedShare(card, true), 0.9) << "the card is ringed round its edge";
+        // The chosen card beside it, as the server shows it: its line on its
+        // edge, in another colour than the ring, and nothing round it.
+        const QRect shown(chosen->mapTo(&settings, QPoint()), chosen->size());
+        const int around = zktest::kAround;
+        const QImage beside = zktest::steadyPixels(&settings, shown.adjusted(-around, -around, around, around));
+        const QRect edge(around, around, shown.width(), shown.height());
+        double round = 1;
+        for (int y = 0; y < beside.height(); ++y)
+            for (int x = 0; x < beside.width(); ++x)
+                if (!edge.adjusted(-1, -1, 1, 1).contains(x, y) && edge.adjusted(-7, -7, 7, 7).contains(x, y))
+                    round = std::max(round, ZephylPalette::contrastRatio(beside.pixel(x, y) & 0xFFFFFFu, card.around));
+        EXPECT_LT(round, 1.5) << "something round the chosen card";
+        const QRgb line = beside.pixel(edge.center().x(), edge.top() + 1) & 0xFFFFFFu;
+        const QRgb ring = zktest::ringColor(card);
+        EXPECT_GE(ZephylPalette::contrastRatio(line, ring), 1.5)
+            << "the chosen card's line " << QString::number(line, 16).toStdString() << " and the ring "
+            << QString::number(ring, 16).toStdString() << " look alike";
+        expectRinged(settings.findChild<ToggleSwitch *>(), "switch in the settings");
+        settings.hide();
+
+        // The ask panel's card.
+        ASSERT_TRUE(activated(&ask));
+        settle();
+        ASSERT_FALSE(ask.suggestionChips().isEmpty());
+        expectRinged(ask.suggestionChips().first(), "chip on the ask panel");
+        expectRinged(ask.closeButton(), "round button on the ask panel");
+        expectRinged(ask.field()->parentWidget(), "ask field", ask.field());
+        ask.hide();
+
+        // A dialog, on its own ground: the destructive action and Cancel.
+        ASSERT_TRUE(activated(host.window.get()));
+        auto *dialog = new ConfirmationDialog(L10n::t("Sign out of Zephyl?"), std::nullopt, L10n::t("Sign out"),
+                                              host.window.get());
+        dialog->open();
+        ASSERT_TRUE(activated(dialog));
+        expectRinged(dialog->actionButton(), "destructive button in a dialog");
+        expectRinged(dialog->cancelButton(), "quiet button in a dialog");
+        dialog->close();
+        settle();
+    }
+}
+
 // What a control is called: a button's words, a field's empty words, else
 // its name for assistive technology.
 QString calledBy(const QWidget *w)
@@ -600,14 +750,6 @@ TEST_P(KeyboardReach, EveryStopIsANamedControlRingedAndInViewWithItsRow)
             bar->setValue(at[bar] = to.value(bar, bar->value()));
         return settle(), at;
     };
-    // What the server shows of `w` once two looks agree and it differs from `unlike`.
-    const auto settledPixels = [](QWidget *w, const QImage &unlike, QImage shot = {}) {
-        zktest::spinUntil([&] {
-            const QImage before = std::exchange(shot, zktest::shownPixels(w));
-            return before == shot && shot != unlike;
-        }, std::chrono::seconds(2));
-        return shot;
-    };
     const auto walk = [&](Qt::Key key) {
         if (!QApplication::focusWidget())
             QTest::keyClick(host.window.get(), key);
@@ -636,21 +778,17 @@ TEST_P(KeyboardReach, EveryStopIsANamedControlRingedAndInViewWithItsRow)
             EXPECT_TRUE(wholeInView(shown)) << called << " out of view";
             if (const auto after = scroll({}); after != before) {
                 scroll(before);
-                EXPECT_FALSE(wholeInView(shown)) << called << " was in view: nothing to scroll for";
+                EXPECT_FALSE(wholeInView(shown, FocusRing::kReach + 1))
+                    << called << " was in view with its ring: nothing to scroll for";
                 scroll(after);
             }
-            QList<QPoint> edge;
-            for (int y = 0; y < ringed->height(); ++y)
-                for (int x = 0; x < ringed->width(); ++x)
-                    if (std::min({x, y, ringed->width() - 1 - x, ringed->height() - 1 - y}) < 3)
-                        edge << QPoint(x, y);
             // Ringed, not once the keyboard is off it, and again once it is
             // back (the server may show a drawing late: each look waits for a change).
-            const QImage first = settledPixels(ringed, {});
+            const QImage first = zktest::steadyPixels(ringed->window(), zktest::aroundArea(ringed));
             at->clearFocus();
-            const QImage bare = settledPixels(ringed, first);
-            at->setFocus(key == Qt::Key_Tab ? Qt::TabFocusReason : Qt::BacktabFocusReason);
-            EXPECT_GE(strongestChange({bare, settledPixels(ringed, bare)}, edge), 3.0) << called << " shows no ring";
+            const zktest::RingPictures look = zktest::ringPictures(
+                ringed, [&] { at->setFocus(key == Qt::Key_Tab ? Qt::TabFocusReason : Qt::BacktabFocusReason); }, first);
+            EXPECT_GE(zktest::ringedShare(look), 0.9) << called << " shows no ring round it";
         }
         EXPECT_GT(stops.size(), 5);
     };
