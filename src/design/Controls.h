@@ -26,6 +26,10 @@ namespace FocusRing {
 // Follows the widget's focus events from now on.
 void track(QWidget *widget);
 bool shown(const QWidget *widget);
+// Gives `widget` the keyboard on the user's behalf (a screen or a dialog they
+// opened): ringed, as focus Tab moved is, when a key was their last doing,
+// also where its window hands the focus out only as it comes forward.
+void give(QWidget *widget);
 // The ring's colour on `ground`: the accent where it stands 3:1 out from it,
 // else the control's `label` colour (the strongest ink where that is fainter).
 QColor color(ZephylPalette::Color ground, ZephylPalette::Color label, Appearance appearance);
@@ -134,6 +138,9 @@ public:
     Stepper(int minimum, int maximum, int step, QWidget *parent = nullptr);
 
     int value() const { return m_value; }
+    // Names the two halves for what they do to the setting ("Decrease session
+    // length"), as they show only a minus and a plus.
+    void setNames(const QString &decrease, const QString &increase);
     // Silent: no signal. A value outside the range is kept; a step brings it inside.
     void setValue(int value);
     int minimum() const { return m_minimum; }
