@@ -118,8 +118,8 @@ protected:
             // Given on the user's behalf by a key, it rings though its window
             // hands it out only as it comes forward.
             const bool given = watched == m_given;
-            if (given)
-                m_given = nullptr;
+            if (watched->isWidgetType())
+                m_given = nullptr; // taken, or passed over for another control
             if (!watched->property(kTracked).toBool())
                 break;
             watched->setProperty(kGiven, false);
