@@ -600,6 +600,7 @@ void AskBarView::fillConversation()
     const bool empty = m_model.catChat().isEmpty() && !m_model.askBusy();
     syncNewChatButton();
     if (empty) {
+        keepKeyboardFrom(m_history);
         m_history->hide();
         for (QWidget *row : std::as_const(m_rows))
             discard(row);
@@ -612,6 +613,7 @@ void AskBarView::fillConversation()
         if (!m_empty)
             fillEmptyState();
     } else {
+        keepKeyboardFrom(m_empty);
         discard(m_empty);
         m_suggestionChips.clear();
         m_history->show();
@@ -694,6 +696,7 @@ void AskBarView::fillHistory()
     // The dots stay while the cat is still thinking, so they do not come in again.
     if (!m_model.askBusy())
         discard(m_typing);
+    keepKeyboardFrom(m_actions);
     discard(m_actions);
     m_actionChips.clear();
     m_openInZephyl = nullptr;
@@ -762,10 +765,24 @@ bool AskBarView::canSend() const { return !m_model.askInput().trimmed().isEmpty(
 
 void AskBarView::syncSendButton()
 {
+    if (!canSend())
+        keepKeyboardFrom(m_send);
     m_send->setCanSend(canSend());
 }
 
-void AskBarView::syncNewChatButton() { m_newChat->setVisible(!m_model.catChat().isEmpty()); }
+void AskBarView::syncNewChatButton()
+{
+    if (m_model.catChat().isEmpty())
+        keepKeyboardFrom(m_newChat);
+    m_newChat->setVisible(!m_model.catChat().isEmpty());
+}
+
+void AskBarView::keepKeyboardFrom(QWidget *going)
+{
+    QWidget *focus = window()->focusWidget();
+    if (going && focus && (focus == going || going->isAncestorOf(focus)))
+        m_field->setFocus(Qt::OtherFocusReason);
+}
 
 void AskBarView::submit()
 {

@@ -224,6 +224,8 @@ private:
     QMetaObject::Connection m_gone;
     QRect m_clip;
 };
+// Given the keyboard by a key in a window yet to come forward.
+const char *const kGiven = "zkFocusGiven";
 
 // Watches the tracked widgets' focus, and the application's input for whether
 // the user was last at the keyboard rather than the mouse. Focus that a key
@@ -232,7 +234,34 @@ private:
 // comes forward (which says "by Tab" too), is not.
 class FocusTracker final : public QObject {
 public:
-    FocusTracker() { QCoreApplication::instance()->installEventFilter(this); }
+    static FocusTracker &shared()
+    {
+        // One for the whole process, as the widgets it serves; it sees the
+        // application's events, the widgets' own come to it as well.
+        static auto *tracker = new FocusTracker;
+        return *tracker;
+    }
+
+    void give(QWidget *widget)
+    {
+        m_given = m_keyboard ? widget : nullptr;
+        const bool had = widget->hasFocus();
+        widget->setFocus(Qt::OtherFocusReason);
+        if (widget->hasFocus() && !had)
+            return; // told by its focus event
+        m_given = nullptr;
+        if (!widget->property(kTracked).toBool())
+            return;
+        // Had it already; or its window is yet to come forward, and it is
+        // ringed from that window's first frame.
+        widget->setProperty(kKeyboardFocus, m_keyboard);
+        widget->setProperty(kGiven, !had && m_keyboard);
+        if (!had && m_keyboard)
+            m_given = widget;
+        if (m_keyboard && !widget->property(kOwnRing).toBool())
+            RingHalo::of(widget->window())->follow(widget);
+        widget->update();
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -243,12 +272,20 @@ protected:
             break;
         case QEvent::MouseButtonPress:
             m_keyboard = false;
+            m_given = nullptr;
             break;
         case QEvent::FocusIn: {
+            // Given on the user's behalf by a key, it rings though its window
+            // hands it out only as it comes forward.
+            const bool given = watched == m_given;
+            if (watched->isWidgetType())
+                m_given = nullptr; // taken, or passed over for another control
             if (!watched->property(kTracked).toBool())
                 break;
+            watched->setProperty(kGiven, false);
             const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-            const bool keyboard = m_keyboard && reason != Qt::MouseFocusReason && reason != Qt::ActiveWindowFocusReason;
+            const bool keyboard =
+                reason != Qt::MouseFocusReason && (given || (m_keyboard && reason != Qt::ActiveWindowFocusReason));
             watched->setProperty(kKeyboardFocus, keyboard);
             auto *control = static_cast<QWidget *>(watched);
             if (keyboard && !control->property(kOwnRing).toBool())
@@ -258,6 +295,7 @@ protected:
         case QEvent::FocusOut:
             if (watched->property(kTracked).toBool()) {
                 watched->setProperty(kKeyboardFocus, false);
+                watched->setProperty(kGiven, false);
                 auto *control = static_cast<QWidget *>(watched);
                 if (auto *halo = control->window()->findChild<RingHalo *>(QStringLiteral("zkFocusRing"),
                                                                           Qt::FindDirectChildrenOnly))
@@ -271,23 +309,33 @@ protected:
     }
 
 private:
+    FocusTracker() { QCoreApplication::instance()->installEventFilter(this); }
+
     bool m_keyboard = false;
+    // Given by give() while a key was the user's last doing, until it has the keyboard.
+    QPointer<QObject> m_given;
 };
 } // namespace
 
 void FocusRing::track(QWidget *widget)
 {
-    // One for the whole process, as the widgets it serves; it sees the
-    // application's events, the widgets' own come to it as well.
-    static FocusTracker *tracker = new FocusTracker;
-    Q_UNUSED(tracker);
+    FocusTracker::shared();
     widget->setProperty(kTracked, true);
     ReturnKey::follow(widget);
 }
 
+void FocusRing::give(QWidget *widget)
+{
+    if (widget)
+        FocusTracker::shared().give(widget);
+}
+
 bool FocusRing::shown(const QWidget *widget)
 {
-    return widget->hasFocus() && widget->property(kKeyboardFocus).toBool();
+    if (!widget->property(kKeyboardFocus).toBool())
+        return false;
+    return widget->hasFocus() || (widget->property(kGiven).toBool() && widget->window()->focusWidget() == widget &&
+                                  !widget->window()->isActiveWindow());
 }
 
 void FocusRing::setOutline(QWidget *widget, const Outline &outline)
@@ -629,7 +677,6 @@ public:
         setFixedSize(26, 24);
         setCursor(Qt::PointingHandCursor);
         setAutoRepeat(true);
-        setAccessibleName(plus ? QStringLiteral("+") : QStringLiteral("-"));
         FocusRing::track(this);
         // Its neighbour touches it: ringed inside its edge, on the case's fill.
         FocusRing::setOutline(this, {7, {}, true});
@@ -693,6 +740,12 @@ Stepper::Stepper(int minimum, int maximum, int step, QWidget *parent)
     connect(m_up, &QAbstractButton::clicked, this, &Stepper::stepUp);
     connect(m_down, &QAbstractButton::clicked, this, &Stepper::stepDown);
     sync();
+}
+
+void Stepper::setNames(const QString &decrease, const QString &increase)
+{
+    m_down->setAccessibleName(decrease);
+    m_up->setAccessibleName(increase);
 }
 
 void Stepper::setValue(int value)

@@ -57,6 +57,10 @@ struct Outline {
 // a button among them is pressed by Return and Enter as by Space (ReturnKey).
 void track(QWidget *widget);
 bool shown(const QWidget *widget);
+// Gives `widget` the keyboard on the user's behalf (a screen or a dialog they
+// opened): ringed, as focus Tab moved is, when a key was their last doing,
+// also where its window hands the focus out only as it comes forward.
+void give(QWidget *widget);
 // The ring round `widget` goes round `outline` (a rounded rectangle of radius
 // 8 on its rectangle until told).
 void setOutline(QWidget *widget, const Outline &outline);
@@ -178,6 +182,9 @@ public:
     Stepper(int minimum, int maximum, int step, QWidget *parent = nullptr);
 
     int value() const { return m_value; }
+    // Names the two halves for what they do to the setting ("Decrease session
+    // length"), as they show only a minus and a plus.
+    void setNames(const QString &decrease, const QString &increase);
     // Silent: no signal. A value outside the range is kept; a step brings it inside.
     void setValue(int value);
     int minimum() const { return m_minimum; }

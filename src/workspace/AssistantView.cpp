@@ -11,6 +11,7 @@
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
 #include "design/Titles.h"
+#include "workspace/KeyboardHold.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -326,18 +327,43 @@ void AssistantView::showEvent(QShowEvent *event)
     // The threads are fetched each time the screen is shown.
     if (!event->spontaneous())
         model().loadThreads();
-    // The conversation opens ready for writing, unless the user is already
-    // somewhere in the screen.
-    QTimer::singleShot(0, this, [this] {
-        if (m_field && isVisible() && !isAncestorOf(QApplication::focusWidget()))
-            m_field->setFocus(Qt::OtherFocusReason);
-    });
+}
+
+QWidget *AssistantView::openingControl() const
+{
+    // The conversation opens ready for writing.
+    return m_field;
+}
+
+void AssistantView::keepKeyboardIn(QWidget *part, const std::function<void()> &fill)
+{
+    QWidget *focus = part->window()->focusWidget();
+    QWidget *had = part->isAncestorOf(focus) ? focus : nullptr; // deleted only later
+    // Held by the part meanwhile, rather than run on to the next control in
+    // the window as its own hides.
+    if (had)
+        part->setFocus(Qt::OtherFocusReason);
+    fill();
+    if (!had)
+        return;
+    for (QWidget *w : widgetsIn<QWidget>(part->layout()))
+        w->show(); // now rather than a moment later, to take the keyboard
+    QWidget *same = KeyboardHold::sameControl(had, part);
+    if (!same && m_field)
+        same = m_field;
+    if (same)
+        same->setFocus(Qt::OtherFocusReason);
 }
 
 void AssistantView::fillThreads()
 {
     if (!m_threadList)
         return;
+    keepKeyboardIn(m_threadList, [this] { fillThreadRows(); });
+}
+
+void AssistantView::fillThreadRows()
+{
     auto *layout = static_cast<QVBoxLayout *>(m_threadList->layout());
     clearLayout(layout);
     AppModel &model = this->model();
@@ -374,8 +400,12 @@ QWidget *AssistantView::greeting() const
 
 void AssistantView::fillConversation()
 {
-    if (!m_conversation)
-        return;
+    if (m_conversation)
+        keepKeyboardIn(m_conversation, [this] { fillMessages(); });
+}
+
+void AssistantView::fillMessages()
+{
     AppModel &model = this->model();
     auto *layout = static_cast<QVBoxLayout *>(m_conversation->layout());
     clearLayout(layout);
@@ -435,8 +465,14 @@ void AssistantView::followBusy()
 
 void AssistantView::syncSendButton()
 {
-    if (m_send)
-        m_send->setEnabled(!model().assistantDraft().trimmed().isEmpty() && !model().assistantBusy());
+    if (!m_send)
+        return;
+    const bool can = !model().assistantDraft().trimmed().isEmpty() && !model().assistantBusy();
+    // Pressed from the keyboard, the button hands it back to the field as it
+    // is held, rather than to whatever control comes next in the window.
+    if (!can && m_send->window()->focusWidget() == m_send && m_field)
+        FocusRing::give(m_field);
+    m_send->setEnabled(can);
 }
 
 void AssistantView::scrollToEnd(bool animated)

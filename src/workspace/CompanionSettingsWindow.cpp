@@ -249,6 +249,7 @@ QWidget *CompanionSettingsView::focusCard(QWidget *parent)
     QList<QWidget *> rows;
 
     auto *stepper = new Stepper(10, 90, 5, card);
+    stepper->setNames(L10n::t("Decrease session length"), L10n::t("Increase session length"));
     stepper->setValue(model.focusMinutes());
     connect(stepper, &Stepper::stepped, card, [&model](int value) { model.setFocusMinutes(value); });
     auto *length = new SettingRow(L10n::t("Session length"), L10n::tf("%d minutes", model.focusMinutes()), stepper, card);

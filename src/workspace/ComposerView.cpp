@@ -6,6 +6,7 @@
 #include "app/ComposerActions.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
+#include "design/Controls.h"
 #include "design/L10n.h"
 #include "design/ServiceDomain.h"
 #include "design/PaletteColors.h"
@@ -338,7 +339,7 @@ void ComposerView::followConfirming()
         m_confirmation->setGeometry(rect());
         m_confirmation->show();
         m_confirmation->raise();
-        m_confirmation->confirmButton()->setFocus();
+        FocusRing::give(m_confirmation->confirmButton());
     }
     m_confirmation->refresh();
 }

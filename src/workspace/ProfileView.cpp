@@ -369,6 +369,7 @@ QWidget *ProfileView::focusCard(QWidget *parent)
     minutes->setFixedWidth(60);
     minutes->setMaxLines(1);
     auto *stepper = new Stepper(10, 90, 5, lengthControl);
+    stepper->setNames(L10n::t("Decrease session length"), L10n::t("Increase session length"));
     stepper->setValue(model.focusMinutes());
     lengthRow->addWidget(minutes);
     lengthRow->addWidget(stepper);

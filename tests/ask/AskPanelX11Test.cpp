@@ -460,6 +460,45 @@ TEST_F(AskPanelX11, ReturnAndEnterPressTheControlThatHasTheKeyboard)
     EXPECT_TRUE(zktest::spinUntil([&] { return !ask.isVisible(); }));
 }
 
+// With the X server's keys, a button pressed away by its own press gives the
+// keyboard back to the field, not on to Close or "New conversation": a
+// suggestion chip (the greeting goes), Send (held while nothing is typed) and
+// "New conversation" (gone with the conversation).
+TEST_F(AskPanelX11, AButtonPressedAwayByKeyboardGivesTheKeyboardBackToTheField)
+{
+    pointAt(QPoint(640, 200));
+    ask.show(true);
+    ASSERT_TRUE(zktest::spinUntil([&] { return keyboardOnThePanel(); }));
+    AskBarView *bar = ask.view();
+    const auto pressed = [&](QWidget *button) {
+        button->setFocus(Qt::TabFocusReason);
+        xdotool({"key", "space"});
+        return zktest::spinUntil([&] { return !button->isVisible() || !button->isEnabled(); }, std::chrono::seconds(10));
+    };
+    const auto onTheField = [&]() -> ::testing::AssertionResult {
+        if (zktest::spinUntil([&] { return bar->field()->hasFocus(); }, std::chrono::seconds(5)))
+            return ::testing::AssertionSuccess();
+        const QWidget *at = QApplication::focusWidget();
+        return ::testing::AssertionFailure() << "the keyboard is on " << (at ? at->metaObject()->className() : "nothing") << " "
+                                             << (at ? at->accessibleName().toStdString() : "");
+    };
+
+    ASSERT_FALSE(bar->suggestionChips().isEmpty());
+    ASSERT_TRUE(pressed(bar->suggestionChips().first()));
+    EXPECT_TRUE(onTheField()) << "after a suggestion";
+    ASSERT_TRUE(zktest::spinUntil([&] { return !flows.model().askBusy(); }));
+
+    xdotool({"type", "--delay", "20", "stop focus"});
+    ASSERT_TRUE(zktest::spinUntil([&] { return bar->sendButton()->isEnabled(); }));
+    ASSERT_TRUE(pressed(bar->sendButton()));
+    EXPECT_TRUE(onTheField()) << "after Send";
+    ASSERT_TRUE(zktest::spinUntil([&] { return !flows.model().askBusy(); }));
+
+    ASSERT_TRUE(pressed(bar->newConversationButton()));
+    EXPECT_TRUE(flows.model().catChat().isEmpty());
+    EXPECT_TRUE(onTheField()) << "after a new conversation";
+}
+
 TEST_F(AskPanelX11, ADragByTheBackgroundIsToldFrameByFrame)
 {
     pointAt(QPoint(640, 200));

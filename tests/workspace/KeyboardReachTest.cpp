@@ -25,7 +25,9 @@
 #include "workspace/PlanView.h"
 #include "workspace/ProfileView.h"
 #include "workspace/WorkspaceRootView.h"
+#include "workspace/SummaryView.h"
 #include "workspace/WorkspaceSplitView.h"
+#include "design/Titles.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -77,6 +79,25 @@ double strongestChange(const std::pair<QImage, QImage> &pictures, const QList<QP
     }
     return most;
 }
+
+// Shows every event of the application to `look` while it lives.
+class EventTap final : public QObject {
+public:
+    explicit EventTap(std::function<void(QObject *, QEvent *)> look) : m_look(std::move(look))
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        m_look(watched, event);
+        return false;
+    }
+
+private:
+    std::function<void(QObject *, QEvent *)> m_look;
+};
 
 // Whether the keyboard is on the row or tile called `name`, ringed.
 ::testing::AssertionResult ringedOn(const QString &name)
@@ -736,7 +757,8 @@ QString calledBy(const QWidget *w)
 // composer: each stop is a control called something, never a scroller or a
 // bare container (the assistant's reply and its words included); ringed 3:1
 // at its edge, a text entry at its box's; in view whole, with the row whose
-// words name it; and a key that scrolls has brought in a stop that was out of view.
+// words name it; and a key that scrolls has brought in a stop that was out of
+// view, or a scroller's first or last stop with its start or end.
 TEST_P(KeyboardReach, EveryStopIsANamedControlRingedAndInViewWithItsRow)
 {
     QScrollArea *window = scrollArea(root, host.window.get());
@@ -778,9 +800,13 @@ TEST_P(KeyboardReach, EveryStopIsANamedControlRingedAndInViewWithItsRow)
             EXPECT_TRUE(wholeInView(shown)) << called << " out of view";
             if (const auto after = scroll({}); after != before) {
                 scroll(before);
-                EXPECT_FALSE(wholeInView(shown, FocusRing::kReach + 1))
-                    << called << " was in view with its ring: nothing to scroll for";
+                const bool wasOut = !wholeInView(shown, FocusRing::kReach + 1);
                 scroll(after);
+                // Or the first or last stop of a scroller that went on to its start or end.
+                bool toAnEnd = true;
+                for (auto [bar, value] : after.asKeyValueRange())
+                    toAnEnd &= value == before.value(bar) || value == bar->minimum() || value == bar->maximum();
+                EXPECT_TRUE(wasOut || toAnEnd) << called << " was in view with its ring: nothing to scroll for";
             }
             // Ringed, not once the keyboard is off it, and again once it is
             // back (the server may show a drawing late: each look waits for a change).
@@ -856,7 +882,10 @@ TEST_P(KeyboardReach, TheProfileKeepsTheKeyboardsPlaceWhenBuiltAnew)
 
     // A session started and ended from its row: the keyboard stays on the
     // row's button, as "Start" gives way to "End" and back, the page still.
+    // (Brought in from the top: at the page's end, where "Sign out" took it, a
+    // row a line shorter moves the end.)
     QScrollBar *bar = profile->findChild<QScrollArea *>()->verticalScrollBar();
+    bar->setValue(0);
     buttonNamed(profile, L10n::t("Start"))->setFocus(Qt::TabFocusReason);
     settle();
     const int scrolledTo = bar->value();
@@ -864,6 +893,156 @@ TEST_P(KeyboardReach, TheProfileKeepsTheKeyboardsPlaceWhenBuiltAnew)
         QWidget *after = press(Qt::Key_Space);
         EXPECT_TRUE(after && calledBy(after) == L10n::t(next) && FocusRing::shown(after) && bar->value() == scrolledTo);
     }
+}
+
+// Of the words below `root` shown whole, the lowest on the screen.
+TextBlock *lowestWords(const QWidget *root)
+{
+    TextBlock *lowest = nullptr;
+    for (TextBlock *t : root->findChildren<TextBlock *>()) {
+        if (t->isVisible() && (!lowest || t->mapToGlobal(QPoint(0, t->height())).y() >
+                                              lowest->mapToGlobal(QPoint(0, lowest->height())).y()))
+            lowest = t;
+    }
+    return lowest;
+}
+
+// On a window shorter than the workspace, which it scrolls as the real window
+// does on a short screen. A screen opened from elsewhere (a summary card's
+// button, an answer's, a sheet's) opens at its top, its heading and the
+// sidebar's cat whole, with the keyboard on a control of its own, in view and
+// ringed, not on the sidebar; chosen in the sidebar by keyboard, the row keeps
+// it. The profile's steppers are named for what they do; its last control
+// brings in the version line and the note under it; the sign-out question is
+// ringed on "Cancel" from its first frame. Send pressed by keyboard hands the
+// keyboard back to the field. Where the window is tall enough, the assistant
+// opens on its field; the draft sheet and the composer open on their first field.
+TEST_P(KeyboardReach, AScreenOpensAtItsTopWithTheKeyboardOnIt)
+{
+    QScrollArea *window = scrollArea(root, host.window.get());
+    host.window->resize(1180, 520);
+    window->setGeometry(host.window->rect());
+    window->show();
+    settle();
+    QScrollBar *outer = window->verticalScrollBar();
+    auto *split = root->findChild<WorkspaceSplitView *>();
+    ASSERT_NE(split, nullptr);
+    WorkspaceSidebar *sidebar = split->sidebar();
+    const auto atItsTop = [&](const QWidget *screen) -> ::testing::AssertionResult {
+        const auto *title = screen->findChild<ScreenTitle *>();
+        const auto *cat = sidebar->findChild<CatFigureView *>();
+        if (outer->value() == 0 && title && wholeInView(title) && cat && wholeInView(cat))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the window is scrolled by " << outer->value()
+                                             << (title && wholeInView(title) ? "" : ", the heading cut");
+    };
+    const auto keyboardOn = [&](const QWidget *screen) -> ::testing::AssertionResult {
+        QWidget *at = QApplication::focusWidget();
+        if (at && screen->isAncestorOf(at) && FocusRing::shown(at) && wholeInView(at))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "the keyboard is on " << (at ? at->metaObject()->className() + (" " + calledBy(at).toStdString()) : "nothing")
+               << (at && sidebar->isAncestorOf(at) ? " in the sidebar" : "") << (at && FocusRing::shown(at) ? "" : ", unringed");
+    };
+
+    // The sidebar's last control scrolls the window down; a summary card's
+    // "Discuss" from the keyboard.
+    auto *summary = show<SummaryView>(Surface::summary);
+    sidebar->askButton()->setFocus(Qt::TabFocusReason);
+    settle();
+    ASSERT_GT(outer->value(), 0);
+    buttonNamed(summary, L10n::t("Discuss"))->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    auto *assistant = root->findChild<AssistantView *>();
+    ASSERT_NE(assistant, nullptr);
+    EXPECT_TRUE(atItsTop(assistant));
+    EXPECT_TRUE(keyboardOn(assistant));
+
+    // Send from the keyboard: the keyboard is back in the field.
+    assistant->field()->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(press(Qt::Key_Tab), assistant->sendButton());
+    EXPECT_EQ(press(Qt::Key_Space), assistant->field());
+    EXPECT_TRUE(zktest::spinUntil([&] { settle(); return !model().assistantBusy(); }));
+    EXPECT_EQ(QApplication::focusWidget(), assistant->field());
+
+    // Opened as an answer's button does, from the field at the window's foot.
+    ASSERT_GT(outer->value(), 0);
+    model().setSurface(Surface::profile);
+    settle();
+    auto *profile = root->findChild<ProfileView *>();
+    ASSERT_NE(profile, nullptr);
+    EXPECT_TRUE(atItsTop(profile));
+    EXPECT_TRUE(keyboardOn(profile));
+    EXPECT_EQ(calledBy(QApplication::focusWidget()), L10n::t("Connect Instagram"));
+
+    auto *stepper = profile->findChild<Stepper *>();
+    ASSERT_NE(stepper, nullptr);
+    EXPECT_EQ(stepper->downButton()->accessibleName(),
+              arabic() ? QStringLiteral("تقليل مدة الجلسة") : QStringLiteral("Decrease session length"));
+    EXPECT_EQ(stepper->upButton()->accessibleName(),
+              arabic() ? QStringLiteral("زيادة مدة الجلسة") : QStringLiteral("Increase session length"));
+
+    profile->findChild<MenuPicker *>()->setFocus(Qt::TabFocusReason);
+    QWidget *signOut = press(Qt::Key_Tab);
+    ASSERT_EQ(calledBy(signOut), L10n::t("Sign out"));
+    TextBlock *note = lowestWords(profile);
+    EXPECT_TRUE(note && wholeInView(note)) << "the note under the last card is cut";
+    auto versions = profile->findChildren<TextBlock *>();
+    versions.removeIf([](const TextBlock *t) { return t->text() != ProfileView::versionText(); });
+    ASSERT_EQ(versions.size(), 1);
+    EXPECT_TRUE(wholeInView(versions.first())) << "the version line is cut";
+
+    // The question's "Cancel" as it is first drawn, and once its window is active.
+    std::optional<bool> ringedFirst;
+    EventTap firstPaint([&](QObject *watched, QEvent *event) {
+        auto *dialog = qobject_cast<ConfirmationDialog *>(watched->parent());
+        if (event->type() == QEvent::Paint && dialog && watched == dialog->cancelButton() && !ringedFirst)
+            ringedFirst = FocusRing::shown(dialog->cancelButton());
+    });
+    press(Qt::Key_Space);
+    ConfirmationDialog *question = profile->signOutDialog();
+    ASSERT_NE(question, nullptr);
+    ASSERT_TRUE(zktest::spinUntil([&] { return ringedFirst && question->isActiveWindow(); }));
+    EXPECT_TRUE(*ringedFirst) << "\"Cancel\" first drawn without its ring";
+    EXPECT_TRUE(FocusRing::shown(question->cancelButton()));
+    QTest::keyClick(question->cancelButton(), Qt::Key_Escape);
+    ASSERT_TRUE(zktest::spinUntil([&] { return profile->signOutDialog() == nullptr && host.window->isActiveWindow(); }));
+    settle();
+
+    // Chosen in the sidebar by keyboard, the screen opens at its top and the row keeps the keyboard.
+    QAbstractButton *gridRow = sidebar->row(Surface::grid);
+    gridRow->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    auto *grid = root->findChild<GridView *>();
+    ASSERT_NE(grid, nullptr);
+    EXPECT_TRUE(atItsTop(grid));
+    EXPECT_EQ(QApplication::focusWidget(), gridRow);
+    EXPECT_TRUE(FocusRing::shown(gridRow));
+
+    // Tall enough for the whole workspace: the assistant opens on its field.
+    host.window->resize(1180, 760);
+    window->setGeometry(host.window->rect());
+    settle();
+    buttonNamed(grid, L10n::t("Refresh"))->setFocus(Qt::TabFocusReason);
+    model().setSurface(Surface::assistant);
+    settle();
+    assistant = root->findChild<AssistantView *>();
+    ASSERT_NE(assistant, nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), assistant->field());
+
+    // The draft sheet on its working title, the composer on its caption.
+    auto *plan = show<PlanView>(Surface::plan);
+    plan->rows().first()->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Return);
+    ASSERT_NE(plan->editor(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), plan->editor()->titleField());
+    press(Qt::Key_Escape);
+    sidebar->newPublicationButton()->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    ASSERT_NE(root->composerSheet(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), root->composerSheet()->findChild<ComposerView *>()->editor()->captionEditor());
+    press(Qt::Key_Escape);
+    EXPECT_FALSE(model().composerPresented());
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, KeyboardReach, ::testing::Values(AppLanguage::en, AppLanguage::ar),

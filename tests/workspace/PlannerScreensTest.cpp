@@ -680,8 +680,10 @@ TEST_F(PlannerTest, TheWholeRowAndTheWholeTileAnswerAClick)
     settle();
     ASSERT_NE(grid()->editor(), nullptr) << "the \"Draft\" badge is part of the tile";
     EXPECT_EQ(grid()->editor()->draft().id, 3);
-    // The grid's sheet keeps the keyboard as the plan's does: round its own
-    // controls, never to the grid or the plan behind it.
+    // The grid's sheet opens on its first field and keeps the keyboard as the
+    // plan's does: round its own controls, never to the grid or the plan behind it.
+    EXPECT_EQ(QApplication::focusWidget(), grid()->editor()->titleField());
+    grid()->editor()->cancelButton()->setFocus(Qt::TabFocusReason);
     key(QApplication::focusWidget(), Qt::Key_Backtab);
     EXPECT_EQ(QApplication::focusWidget(), grid()->editor()->saveButton());
     key(QApplication::focusWidget(), Qt::Key_Tab);

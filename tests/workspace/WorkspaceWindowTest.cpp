@@ -10,6 +10,7 @@
 #include "base/DefaultsStore.h"
 #include "design/GrowingTextField.h"
 #include "design/SettingRow.h"
+#include "design/Titles.h"
 #include "web/WebWorkspaceModel.h"
 #include "workspace/AssistantView.h"
 #include "workspace/CompanionSettingsWindow.h"
@@ -237,12 +238,20 @@ TEST(WorkspaceWindowX11, OnAShortScreenTheWindowStaysOnItAndItsContentScrolls)
         bar->setValue(bar->maximum());
         EXPECT_EQ(bottom(), window->height()) << "scrolled to its end, its bottom edge shows";
 
-        // Signed in, on the assistant: a control below the fold that takes the
-        // keyboard is scrolled into view.
+        // Signed in (in Hebrew), the screen opens at its top, not where the
+        // sign-in form left the window: its heading and the sidebar's cat whole.
+        flows.model().setLanguage(AppLanguage::he);
         flows.model().setUser(user(QStringLiteral("kitty@example.com")));
         flows.model().setSession(SessionState::signedIn);
         flows.model().setSurface(Surface::assistant);
         screentest::settle();
+        EXPECT_TRUE(waitFor([&] {
+            const auto *title = content->findChild<ScreenTitle *>();
+            const auto *cat = content->findChild<CatFigureView *>();
+            return bar->value() == 0 && title && screentest::wholeInView(title) && cat && screentest::wholeInView(cat);
+        })) << "the window is scrolled by " << bar->value();
+
+        // A control below the fold that takes the keyboard is scrolled into view.
         bar->setValue(0);
         QWidget *lowest = nullptr;
         const auto lowEdge = [&](const QWidget *w) { return w->mapTo(window, QPoint(0, w->height())).y(); };

@@ -309,6 +309,8 @@ const StringLists::List StringLists::arabic = {{
     {"Session length", "مدة الجلسة"},
     {"Minutes of work before a five-minute break.", "دقائق العمل قبل استراحة مدتها خمس دقائق."},
     {"%d min", "%d دقيقة"},
+    {"Decrease session length", "تقليل مدة الجلسة"},
+    {"Increase session length", "زيادة مدة الجلسة"},
     {"Tuck away feeds during focus", "إخفاء الموجزات أثناء التركيز"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "عند بدء جلسة، تُصغَّر نوافذ المتصفح التي تعرض Instagram وTikTok وYouTube وما شابهها إلى شريط المهام. لا يُغلق شيء."},
     {"Window access", "الوصول إلى النوافذ"},

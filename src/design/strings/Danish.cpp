@@ -309,6 +309,8 @@ const StringLists::List StringLists::danish = {{
     {"Session length", "Sessionslængde"},
     {"Minutes of work before a five-minute break.", "Minutters arbejde før en pause på fem minutter."},
     {"%d min", "%d min"},
+    {"Decrease session length", "Reducer sessionslængden"},
+    {"Increase session length", "Øg sessionslængden"},
     {"Tuck away feeds during focus", "Læg feeds væk under fokus"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "Når en session starter, minimeres browservinduer med Instagram, TikTok, YouTube og lignende til proceslinjen. Intet bliver lukket."},
     {"Window access", "Adgang til vinduer"},

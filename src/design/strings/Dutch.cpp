@@ -309,6 +309,8 @@ const StringLists::List StringLists::dutch = {{
     {"Session length", "Sessieduur"},
     {"Minutes of work before a five-minute break.", "Werkminuten voor een pauze van vijf minuten."},
     {"%d min", "%d min"},
+    {"Decrease session length", "Sessieduur verkorten"},
+    {"Increase session length", "Sessieduur verlengen"},
     {"Tuck away feeds during focus", "Stop feedvensters weg tijdens focus"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "Als een sessie begint, worden browservensters met Instagram, TikTok, YouTube en dergelijke naar de taakbalk geminimaliseerd. Er wordt niets gesloten."},
     {"Window access", "Toegang tot vensters"},

@@ -309,6 +309,8 @@ const StringLists::List StringLists::french = {{
     {"Session length", "Durée de la session"},
     {"Minutes of work before a five-minute break.", "Minutes de travail avant une pause de cinq minutes."},
     {"%d min", "%d min"},
+    {"Decrease session length", "Réduire la durée de la session"},
+    {"Increase session length", "Augmenter la durée de la session"},
     {"Tuck away feeds during focus", "Ranger les réseaux sociaux pendant la concentration"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "Au début d’une session, les fenêtres de navigateur affichant Instagram, TikTok, YouTube ou d’autres sites du genre sont réduites dans la barre des tâches. Rien n’est fermé."},
     {"Window access", "Accès aux fenêtres"},

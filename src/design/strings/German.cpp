@@ -309,6 +309,8 @@ const StringLists::List StringLists::german = {{
     {"Session length", "Sitzungsdauer"},
     {"Minutes of work before a five-minute break.", "Arbeitsminuten vor einer fünfminütigen Pause."},
     {"%d min", "%d Min."},
+    {"Decrease session length", "Sitzungsdauer verringern"},
+    {"Increase session length", "Sitzungsdauer erhöhen"},
     {"Tuck away feeds during focus", "Social-Media-Fenster während des Fokus wegräumen"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "Wenn eine Sitzung beginnt, werden Browserfenster mit Instagram, TikTok, YouTube und Ähnlichem in der Taskleiste abgelegt. Geschlossen wird nichts."},
     {"Window access", "Zugriff auf Fenster"},

@@ -309,6 +309,8 @@ const StringLists::List StringLists::hebrew = {{
     {"Session length", "אורך הסשן"},
     {"Minutes of work before a five-minute break.", "דקות עבודה לפני הפסקה של חמש דקות."},
     {"%d min", "%d דק׳"},
+    {"Decrease session length", "הקטנת אורך הסשן"},
+    {"Increase session length", "הגדלת אורך הסשן"},
     {"Tuck away feeds during focus", "החבאת פידים בזמן ריכוז"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "כשמתחיל סשן, חלונות דפדפן שמציגים Instagram, TikTok, YouTube וכדומה ממוזערים לשורת המשימות. שום דבר לא נסגר."},
     {"Window access", "גישה לחלונות"},

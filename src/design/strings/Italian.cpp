@@ -309,6 +309,8 @@ const StringLists::List StringLists::italian = {{
     {"Session length", "Durata della sessione"},
     {"Minutes of work before a five-minute break.", "Minuti di lavoro prima di una pausa di cinque minuti."},
     {"%d min", "%d min"},
+    {"Decrease session length", "Riduci la durata della sessione"},
+    {"Increase session length", "Aumenta la durata della sessione"},
     {"Tuck away feeds during focus", "Metti via i feed durante la concentrazione"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "Quando inizia una sessione, le finestre del browser con Instagram, TikTok, YouTube e simili vengono ridotte nella barra delle applicazioni. Non si chiude niente."},
     {"Window access", "Accesso alle finestre"},

@@ -309,6 +309,8 @@ const StringLists::List StringLists::norwegian = {{
     {"Session length", "Øktlengde"},
     {"Minutes of work before a five-minute break.", "Minutter med arbeid før en pause på fem minutter."},
     {"%d min", "%d min"},
+    {"Decrease session length", "Reduser øktlengden"},
+    {"Increase session length", "Øk øktlengden"},
     {"Tuck away feeds during focus", "Legg bort feeder under fokus"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "Når en økt starter, minimeres nettleservinduer som viser Instagram, TikTok, YouTube og lignende, til oppgavelinjen. Ingenting lukkes."},
     {"Window access", "Tilgang til vinduer"},

@@ -309,6 +309,8 @@ const StringLists::List StringLists::portuguese = {{
     {"Session length", "Duração da sessão"},
     {"Minutes of work before a five-minute break.", "Minutos de trabalho antes de uma pausa de cinco minutos."},
     {"%d min", "%d min"},
+    {"Decrease session length", "Diminuir a duração da sessão"},
+    {"Increase session length", "Aumentar a duração da sessão"},
     {"Tuck away feeds during focus", "Guardar as redes sociais durante o foco"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "Quando uma sessão começa, as janelas do navegador com Instagram, TikTok, YouTube e afins vão para a barra de tarefas. Nada é fechado."},
     {"Window access", "Acesso às janelas"},

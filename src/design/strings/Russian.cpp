@@ -309,6 +309,8 @@ const StringLists::List StringLists::russian = {{
     {"Session length", "Длительность сессии"},
     {"Minutes of work before a five-minute break.", "Минуты работы до пятиминутного перерыва."},
     {"%d min", "%d мин"},
+    {"Decrease session length", "Уменьшить длительность сессии"},
+    {"Increase session length", "Увеличить длительность сессии"},
     {"Tuck away feeds during focus", "Убирать ленты во время фокуса"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "Когда начинается сессия, окна браузера с Instagram, TikTok, YouTube и подобными сайтами сворачиваются на панель задач. Ничего не закрывается."},
     {"Window access", "Доступ к окнам"},

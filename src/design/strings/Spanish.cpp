@@ -309,6 +309,8 @@ const StringLists::List StringLists::spanish = {{
     {"Session length", "Duración de la sesión"},
     {"Minutes of work before a five-minute break.", "Minutos de trabajo antes de un descanso de cinco minutos."},
     {"%d min", "%d min"},
+    {"Decrease session length", "Reducir la duración de la sesión"},
+    {"Increase session length", "Aumentar la duración de la sesión"},
     {"Tuck away feeds during focus", "Apartar las redes sociales durante la concentración"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "Al empezar una sesión, las ventanas del navegador con Instagram, TikTok, YouTube y similares se minimizan en la barra de tareas. No se cierra nada."},
     {"Window access", "Acceso a las ventanas"},

@@ -309,6 +309,8 @@ const StringLists::List StringLists::swedish = {{
     {"Session length", "Passlängd"},
     {"Minutes of work before a five-minute break.", "Minuter arbete före en paus på fem minuter."},
     {"%d min", "%d min"},
+    {"Decrease session length", "Minska passlängden"},
+    {"Increase session length", "Öka passlängden"},
     {"Tuck away feeds during focus", "Plocka undan flöden under fokus"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "När ett pass startar minimeras webbläsarfönster som visar Instagram, TikTok, YouTube och liknande till aktivitetsfältet. Inget stängs."},
     {"Window access", "Åtkomst till fönster"},

@@ -309,6 +309,8 @@ const StringLists::List StringLists::turkish = {{
     {"Session length", "Seans süresi"},
     {"Minutes of work before a five-minute break.", "Beş dakikalık moladan önceki çalışma süresi (dakika)."},
     {"%d min", "%d dk"},
+    {"Decrease session length", "Seans süresini azalt"},
+    {"Increase session length", "Seans süresini artır"},
     {"Tuck away feeds during focus", "Odak sırasında akışları kenara kaldır"},
     {"When a session starts, browser windows showing Instagram, TikTok, YouTube and the like are minimised to the taskbar. Nothing is closed.", "Bir seans başladığında Instagram, TikTok, YouTube ve benzerlerini gösteren tarayıcı pencereleri görev çubuğuna küçültülür. Hiçbir şey kapatılmaz."},
     {"Window access", "Pencere erişimi"},
