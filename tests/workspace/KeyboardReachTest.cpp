@@ -418,7 +418,9 @@ TEST_P(KeyboardReach, GridPosts)
     // Ringed inside its edge, on the soft fill of a post whose picture has not come.
     GridTile *post = tiles.at(4);
     const int middle = post->height() / 2;
-    EXPECT_GE(strongestChange(ringedByTab(tiles.at(3), post), {{1, middle}, {post->width() - 2, middle}}), 3.0);
+    const zktest::RingPictures ringed = ringedByTab(tiles.at(3), post);
+    const QPoint at = ringed.control.topLeft();
+    EXPECT_GE(strongestChange({ringed.bare, ringed.ringed}, {at + QPoint(1, middle), at + QPoint(post->width() - 2, middle)}), 3.0);
 
     // From "Refresh" the four drafts, the two posts that open, "Show earlier posts".
     QList<QWidget *> stops(tiles.begin(), tiles.begin() + 6);
