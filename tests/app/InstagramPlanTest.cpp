@@ -8,6 +8,7 @@
 #include "base/RecordStore.h"
 #include "support/TestSupport.h"
 
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -973,6 +974,9 @@ TEST(PlanDrafts, ADraftSentWithoutAnAnswerAndDeletedThereStaysDeleted)
         {"its connection never opened: it goes again",
          std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost)), Then::backInThisRun,
          there + QList<Draft>{kitchen}},
+        {"its time ran out waiting for a network, none of it sent: it goes again",
+         std::make_exception_ptr(NetworkError(NetworkError::Code::timedOut, QNetworkReply::HostNotFoundError, false)),
+         Then::restarted, there + QList<Draft>{kitchen}},
         {"refused by a failing server: it goes again", std::make_exception_ptr(APIError::serverRefused(503)),
          Then::restarted, there + QList<Draft>{kitchen}},
     };
