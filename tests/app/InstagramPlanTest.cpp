@@ -1157,6 +1157,11 @@ TEST(PlanDrafts, EachAccountKeepsItsOwnUnsavedPlan)
             f.h.make(&f.service);
         }
         UnsavedPlanStore kept(f.h.store);
+        // Saved again with the lists it held in other parts, one of them changed: each as saved last.
+        const QList<Draft> before = {titled(1, "kitty's, before")}, after = {titled(1, "kitty's")};
+        kept.save(QStringLiteral("kitty@example.com"), {before, after, false, before});
+        kept.save(QStringLiteral("kitty@example.com"), {after, before, false, after});
+        EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com")), (UnsavedPlanStore::Kept{after, before, false, after}));
         kept.save(QStringLiteral("Kitty@Example.com"), {{titled(1, "kitty's")}, {}, false});
         kept.save(QStringLiteral("dog@example.com"), {{titled(2, "dog's")}, {}, false});
         // The dog's save is taken, at the start and after an edit: the cat's kept plan stays.
