@@ -44,30 +44,7 @@ qint64 AppModel::nextDraftID() const
     return top < std::numeric_limits<qint64>::max() ? std::max(top + 1, now) : now;
 }
 
-QList<qsizetype> AppModel::gridOrder() const
-{
-    struct Placed {
-        qint64 key;
-        qsizetype position;
-        qsizetype index;
-    };
-    std::vector<Placed> placed;
-    for (qsizetype i = 0; i < m_planDrafts.size(); ++i) {
-        const auto &draft = m_planDrafts[i];
-        if (draft.hiddenFromGrid)
-            continue;
-        const auto position = qsizetype(placed.size());
-        placed.push_back({draft.gridSlot.value_or(position), position, i});
-    }
-    std::sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &b) {
-        return a.key != b.key ? a.key < b.key : a.position < b.position;
-    });
-    QList<qsizetype> out;
-    out.reserve(qsizetype(placed.size()));
-    for (const auto &p : placed)
-        out.append(p.index);
-    return out;
-}
+QList<qsizetype> AppModel::gridOrder() const { return DraftPlace::gridOrder(m_planDrafts); }
 
 QList<ZephylWire::PlanDraft> AppModel::gridDrafts() const
 {

@@ -20,7 +20,9 @@
 //   `keptDeleted`); deleted on the service: gone unless it was changed here
 //   (then named among `keptChanged`). A draft of a list sent without an answer
 //   is the service's once sent: gone there and not changed here since it was
-//   sent, it was deleted there.
+//   sent, it was deleted there. A new grid slot alone, while the draft keeps
+//   its place among the others (a move of another tile numbers the whole grid
+//   anew), is no change that outweighs a deletion on the other side.
 // Added on one side: added. Added on both under one id with no base (two
 // drafts that share an id by chance, or a record of an older version that kept
 // no base): both stay, ours under a new id, for neither can be told to be the

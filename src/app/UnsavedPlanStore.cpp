@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <functional>
+
 namespace {
 
 QJsonArray listJson(const QList<ZephylWire::PlanDraft> &drafts)
@@ -16,6 +18,31 @@ QJsonArray listJson(const QList<ZephylWire::PlanDraft> &drafts)
     for (const auto &draft : drafts)
         list.append(draft.toJson());
     return list;
+}
+
+QByteArray listBytes(const QList<ZephylWire::PlanDraft> &drafts)
+{
+    return QJsonDocument(listJson(drafts)).toJson(QJsonDocument::Compact);
+}
+
+// The record, each list put in as `list` encodes it.
+QByteArray assemble(const QString &owner, const UnsavedPlanStore::Kept &kept,
+                    const std::function<QByteArray(const QList<ZephylWire::PlanDraft> &)> &list)
+{
+    const QByteArray head = QJsonDocument(QJsonObject{{QStringLiteral("owner"), RecordStore::ownerKey(owner)}})
+                                .toJson(QJsonDocument::Compact);
+    const QByteArray drafts = list(kept.drafts), base = list(kept.base);
+    // Left out when there is none: older versions read the rest as before.
+    const QByteArray sent = kept.sent ? list(*kept.sent) : QByteArray();
+    QByteArray out;
+    out.reserve(head.size() + drafts.size() + base.size() + sent.size() + 64);
+    out.append(head.chopped(1)).append(",\"drafts\":").append(drafts).append(",\"base\":").append(base);
+    if (kept.refused)
+        out.append(",\"refused\":true");
+    if (kept.sent)
+        out.append(",\"sent\":").append(sent);
+    out.append('}');
+    return out;
 }
 
 std::optional<QList<ZephylWire::PlanDraft>> readList(const QJsonValue &value)
@@ -62,15 +89,7 @@ std::optional<ZephylWire::PlanDraft> UnsavedPlanStore::readDraft(const QJsonValu
 
 QByteArray UnsavedPlanStore::encode(const QString &owner, const Kept &kept)
 {
-    QJsonObject record{{QStringLiteral("owner"), RecordStore::ownerKey(owner)},
-                       {QStringLiteral("drafts"), listJson(kept.drafts)},
-                       {QStringLiteral("base"), listJson(kept.base)}};
-    if (kept.refused)
-        record.insert(QStringLiteral("refused"), true);
-    // Left out when there is none: older versions read the rest as before.
-    if (kept.sent)
-        record.insert(QStringLiteral("sent"), listJson(*kept.sent));
-    return QJsonDocument(record).toJson(QJsonDocument::Compact);
+    return assemble(owner, kept, listBytes);
 }
 
 std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::decode(const QByteArray &bytes, const QString &owner)
@@ -100,7 +119,22 @@ bool UnsavedPlanStore::save(const QString &owner, const Kept &kept)
 {
     if (owner.isEmpty())
         return false;
-    return m_records->write(QLatin1String(kRecordName), owner, encode(owner, kept));
+    QList<Encoded> encoded;
+    const QByteArray bytes = assemble(owner, kept, [&](const QList<ZephylWire::PlanDraft> &drafts) {
+        for (const Encoded &done : std::as_const(encoded))
+            if (done.drafts == drafts)
+                return done.bytes;
+        for (const Encoded &before : std::as_const(m_encoded)) {
+            if (before.drafts == drafts) {
+                encoded.append(before);
+                return before.bytes;
+            }
+        }
+        encoded.append({drafts, listBytes(drafts)});
+        return encoded.last().bytes;
+    });
+    m_encoded = std::move(encoded);
+    return m_records->write(QLatin1String(kRecordName), owner, bytes);
 }
 
 std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::load(const QString &owner) const
@@ -111,7 +145,11 @@ std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::load(const QString &owne
     return bytes ? decode(*bytes, owner) : std::nullopt;
 }
 
-bool UnsavedPlanStore::remove(const QString &owner) { return m_records->remove(QLatin1String(kRecordName), owner); }
+bool UnsavedPlanStore::remove(const QString &owner)
+{
+    m_encoded.clear();
+    return m_records->remove(QLatin1String(kRecordName), owner);
+}
 
 bool UnsavedPlanStore::isKept(const QString &owner) const
 {

@@ -58,5 +58,15 @@ public:
     static std::optional<ZephylWire::PlanDraft> readDraft(const QJsonValue &value);
 
 private:
+    // Each list of the record last written, as encoded: the next record mostly
+    // holds the same lists (the list sent is the list as edited, the list read
+    // is often the one read before), and a plan of thousands of drafts takes
+    // longer to encode than to write. Written just before the plan goes, it
+    // must not hold the write back.
+    struct Encoded {
+        QList<ZephylWire::PlanDraft> drafts;
+        QByteArray bytes;
+    };
+    QList<Encoded> m_encoded;
     RecordStore *m_records;
 };

@@ -47,9 +47,9 @@ bool answerMayBeLost(const std::exception_ptr &error)
     try {
         std::rethrow_exception(error);
     } catch (const ServiceNetworkError &e) {
-        return e.code() == ServiceNetworkError::Code::timedOut ||
-               e.code() == ServiceNetworkError::Code::connectionLost ||
-               e.code() == ServiceNetworkError::Code::dataLengthExceedsMaximum;
+        return e.mayHaveLeft() && (e.code() == ServiceNetworkError::Code::timedOut ||
+                                   e.code() == ServiceNetworkError::Code::connectionLost ||
+                                   e.code() == ServiceNetworkError::Code::dataLengthExceedsMaximum);
     } catch (const ServiceDecodingError &) {
         return true;
     } catch (const ServiceAPIError &e) {

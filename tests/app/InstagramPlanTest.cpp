@@ -8,6 +8,7 @@
 #include "base/RecordStore.h"
 #include "support/TestSupport.h"
 
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -240,7 +241,8 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
     f.service.results["planDrafts"] = QList<Draft>{draft(1)}; // what the server holds
     f.service.held << QStringLiteral("savePlanDrafts");
 
-    auto moving = m.moveDraft(1, +1);
+    // Two swapped: moved here, they outweigh their deletion there.
+    auto moving = m.moveDraft(2, +1);
     // Another edit while the save is on its way.
     QList<Draft> edited = m.planDrafts();
     edited[2].title = QStringLiteral("Written meanwhile");
@@ -256,7 +258,8 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
     EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1, 2, 3}));
     EXPECT_EQ(m.planDrafts()[2].title, QStringLiteral("Written meanwhile"));
     EXPECT_TRUE(m.planDrafts()[2].hiddenFromGrid);
-    EXPECT_EQ(ids(m.gridDrafts()), (QList<qint64>{2, 1}));
+    EXPECT_EQ(ids(m.gridDrafts()), (QList<qint64>{1, 2}));
+    EXPECT_EQ(m.planDrafts()[1].gridSlot, 2);
     EXPECT_TRUE(m.planUnsaved());
     EXPECT_FALSE(m.planSaving());
     ASSERT_TRUE(m.notice());
@@ -412,6 +415,12 @@ Draft titled(qint64 id, const char *title)
     return d;
 }
 
+Draft slotted(Draft d, qint64 gridSlot)
+{
+    d.gridSlot = gridSlot;
+    return d;
+}
+
 // A native start of kitty's account over a service that holds `server`.
 void startKitty(Flows &f, const QList<Draft> &server, const QString &email = QStringLiteral("kitty@example.com"))
 {
@@ -555,6 +564,14 @@ TEST(PlanDrafts, EveryWholeListWriteReadsTheServicesListJustBeforeAndKeepsWhatAn
          there + QList<Draft>{morningCaptioned},
          QStringLiteral("Deleted on another device but changed here, so it was kept: Morning light."),
          {titled(4, "Morning light")}},
+        // A move numbers every tile anew; the deleted one's new number moves nothing.
+        {"another tile moved beside the draft the other device deleted: it stays deleted",
+         [](AppModel &m) { return m.moveDraft(2, -1); }, {first, second, titled(9, "Phone draft")}, QString(),
+         {titled(4, "Morning light")}},
+        {"the draft the other device deleted moved here: kept, said", [](AppModel &m) { return m.moveDraft(4, -1); },
+         {slotted(captioned, 0), slotted(titled(2, "two"), 2), titled(9, "Phone draft"), slotted(titled(4, "Morning light"), 1)},
+         QStringLiteral("Deleted on another device but changed here, so it was kept: Morning light."),
+         {titled(4, "Morning light")}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -672,6 +689,16 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
         {"twins: the first deleted here, the second's caption changed there", {one7, two7}, {}, {two7},
          {one7, with(two7, [](Draft &d) { d.caption = QStringLiteral("there"); })},
          {with(two7, [](Draft &d) { d.caption = QStringLiteral("there"); })}, std::nullopt},
+        // A move there numbers every tile anew: a new number alone is no change to the draft deleted here.
+        {"deleted here while another device moved two other tiles: it stays deleted",
+         {titled(1, "One"), two, titled(3, "Three")}, {}, {titled(1, "One"), two},
+         {slotted(titled(1, "One"), 1), slotted(two, 0), slotted(titled(3, "Three"), 2)},
+         {slotted(titled(1, "One"), 1), slotted(two, 0)}, std::nullopt},
+        {"deleted here while another device moved that draft: it stays, said",
+         {titled(1, "One"), two, titled(3, "Three")}, {}, {titled(1, "One, renamed"), two},
+         {slotted(titled(1, "One"), 0), slotted(two, 2), slotted(titled(3, "Three"), 1)},
+         {slotted(titled(1, "One, renamed"), 0), slotted(two, 2), slotted(titled(3, "Three"), 1)},
+         QStringLiteral("Deleted here but changed on another device meanwhile, so it was kept: Three.")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -974,6 +1001,9 @@ TEST(PlanDrafts, ADraftSentWithoutAnAnswerAndDeletedThereStaysDeleted)
         {"its connection never opened: it goes again",
          std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost)), Then::backInThisRun,
          there + QList<Draft>{kitchen}},
+        {"its time ran out waiting for a network, none of it sent: it goes again",
+         std::make_exception_ptr(NetworkError(NetworkError::Code::timedOut, QNetworkReply::HostNotFoundError, false)),
+         Then::restarted, there + QList<Draft>{kitchen}},
         {"refused by a failing server: it goes again", std::make_exception_ptr(APIError::serverRefused(503)),
          Then::restarted, there + QList<Draft>{kitchen}},
     };
@@ -1154,6 +1184,11 @@ TEST(PlanDrafts, EachAccountKeepsItsOwnUnsavedPlan)
             f.h.make(&f.service);
         }
         UnsavedPlanStore kept(f.h.store);
+        // Saved again with the lists it held in other parts, one of them changed: each as saved last.
+        const QList<Draft> before = {titled(1, "kitty's, before")}, after = {titled(1, "kitty's")};
+        kept.save(QStringLiteral("kitty@example.com"), {before, after, false, before});
+        kept.save(QStringLiteral("kitty@example.com"), {after, before, false, after});
+        EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com")), (UnsavedPlanStore::Kept{after, before, false, after}));
         kept.save(QStringLiteral("Kitty@Example.com"), {{titled(1, "kitty's")}, {}, false});
         kept.save(QStringLiteral("dog@example.com"), {{titled(2, "dog's")}, {}, false});
         // The dog's save is taken, at the start and after an edit: the cat's kept plan stays.
