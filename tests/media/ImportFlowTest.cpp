@@ -83,6 +83,8 @@ TEST_F(ImportFlow, AConversionLeavesNothingInTheUsersTemporaryDirectory)
 
 TEST(MediaPicker, CancellingGivesNoFiles)
 {
+    const zktest::NoDesktopChooser qtsChooser;
+    ASSERT_TRUE(qtsChooser.held());
     bool seen = false;
     QString title;
     QTimer::singleShot(0, [&seen, &title] {
@@ -110,6 +112,8 @@ TEST(MediaPicker, CancellingGivesNoFiles)
 // pixels when the suite runs on one.
 TEST(MediaPicker, ItsButtonsShowTheirWordsWholeInArabic)
 {
+    const zktest::NoDesktopChooser qtsChooser;
+    ASSERT_TRUE(qtsChooser.held());
     const Qt::LayoutDirection was = QApplication::layoutDirection();
     const AppLanguage before = L10n::preference();
     L10n::setPreference(AppLanguage::ar);
@@ -306,6 +310,8 @@ ChooserLook lookAtChooser(const QString &file, const QString &digitsFirst)
 // Berlin, where this suite runs) whole, with the month named in the language.
 TEST(MediaPicker, QtsChooserFollowsThePaletteAndTheInterfaceLanguage)
 {
+    const zktest::NoDesktopChooser qtsChooser;
+    ASSERT_TRUE(qtsChooser.held());
     const Qt::LayoutDirection was = QApplication::layoutDirection();
     const AppLanguage before = L10n::preference();
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
