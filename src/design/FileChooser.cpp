@@ -19,23 +19,54 @@
 #include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QLineEdit>
+#include <QMimeDatabase>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeView>
 #include <QWindow>
+#include <QXmlStreamReader>
 
 using Color = ZephylPalette::Color;
 
 namespace {
 
-// The file list's sizes and dates in the interface language, as the rest of the
-// application writes them; the toolkit's model writes them in the system's
-// locale, with English month names under a C locale.
+// The kind of a file in `locale`'s language, as the shared MIME database names
+// it for each language beside its type; the database's own choice of language
+// (the system's) where it names it in no other.
+QString typeName(const QMimeType &type, const QLocale &locale)
+{
+    const QString country = locale.name(), language = QLocale::languageToCode(locale.language());
+    QString inLanguage;
+    const QString path = QStringLiteral("mime/") + type.name() + QStringLiteral(".xml");
+    for (const QString &file : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, path)) {
+        QFile source(file);
+        if (!source.open(QIODevice::ReadOnly))
+            continue;
+        QXmlStreamReader xml(&source);
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != QLatin1String("comment"))
+                continue;
+            const auto lang = xml.attributes().value(QLatin1String("xml:lang"));
+            if (lang == country)
+                return xml.readElementText();
+            if (lang == language)
+                inLanguage = xml.readElementText();
+        }
+        if (!inLanguage.isEmpty())
+            return inLanguage;
+    }
+    return type.comment();
+}
+
+// The file list's sizes, kinds and dates in the interface language, as the
+// rest of the application writes them; the toolkit's model writes them in the
+// system's locale, with English month names and kinds under a C locale.
 class InterfaceLanguageModel final : public QIdentityProxyModel {
 public:
     explicit InterfaceLanguageModel(QObject *parent)
@@ -46,13 +77,19 @@ public:
     QVariant data(const QModelIndex &index, int role) const override
     {
         const auto *files = qobject_cast<const QFileSystemModel *>(sourceModel());
-        if (role != Qt::DisplayRole || !files || (index.column() != 1 && index.column() != 3))
+        if (role != Qt::DisplayRole || !files || index.column() < 1 || index.column() > 3)
             return QIdentityProxyModel::data(index, role);
         const QModelIndex source = mapToSource(index);
         if (index.column() == 1) {
             if (files->isDir(source))
                 return QString();
             return m_locale.formattedDataSize(files->size(source));
+        }
+        if (index.column() == 2) {
+            const QFileInfo info = files->fileInfo(source);
+            if (!info.isDir() && !info.isFile()) // a drive, a device
+                return QIdentityProxyModel::data(index, role);
+            return kind(info);
         }
         const QDateTime at = files->lastModified(source);
         if (!at.isValid())
@@ -61,10 +98,22 @@ public:
     }
 
 private:
+    QString kind(const QFileInfo &info) const
+    {
+        // By name alone: the list asks for every row it lays out.
+        const QMimeType type = info.isDir() ? m_types.mimeTypeForName(QStringLiteral("inode/directory"))
+                                            : m_types.mimeTypeForFile(info, QMimeDatabase::MatchExtension);
+        if (!m_kinds.contains(type.name()))
+            m_kinds.insert(type.name(), typeName(type, m_locale));
+        return m_kinds.value(type.name());
+    }
+
     // Fixed while the dialog is open: it is modal, and nothing changes the
     // language behind it.
     QLocale m_locale;
     QString m_dateFormat;
+    QMimeDatabase m_types;
+    mutable QHash<QString, QString> m_kinds;
 };
 
 // Each cell of the file list read in its own direction inside the list's: in a

@@ -124,16 +124,13 @@ bool PortalFileChooser::open(const Request &request)
     call << request.parentWindow << request.title << options;
     const QDBusMessage reply = m_bus.call(call, QDBus::Block, kCallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        m_bus.disconnect(QLatin1String(kService), m_listening, kRequestInterface, QStringLiteral("Response"), this,
-                         SLOT(onResponse(uint, QVariantMap)));
-        m_listening.clear();
+        stopListening();
         return false;
     }
     // Portals before 0.9 name the request themselves.
     const QString handle = qvariant_cast<QDBusObjectPath>(reply.arguments().constFirst()).path();
     if (!handle.isEmpty() && handle != expected) {
-        m_bus.disconnect(QLatin1String(kService), m_listening, kRequestInterface, QStringLiteral("Response"), this,
-                         SLOT(onResponse(uint, QVariantMap)));
+        stopListening();
         listen(handle);
     }
     // A portal that goes away answers no more: nothing is chosen.
@@ -148,6 +145,14 @@ void PortalFileChooser::listen(const QString &requestPath)
     m_listening = requestPath;
     m_bus.connect(QLatin1String(kService), requestPath, kRequestInterface, QStringLiteral("Response"), this,
                   SLOT(onResponse(uint, QVariantMap)));
+}
+
+void PortalFileChooser::stopListening()
+{
+    if (!m_listening.isEmpty())
+        m_bus.disconnect(QLatin1String(kService), m_listening, kRequestInterface, QStringLiteral("Response"), this,
+                         SLOT(onResponse(uint, QVariantMap)));
+    m_listening.clear();
 }
 
 void PortalFileChooser::onResponse(uint response, const QVariantMap &results)
@@ -170,8 +175,6 @@ void PortalFileChooser::finish(const QList<QUrl> &files)
     if (m_finished)
         return;
     m_finished = true;
-    if (!m_listening.isEmpty())
-        m_bus.disconnect(QLatin1String(kService), m_listening, kRequestInterface, QStringLiteral("Response"), this,
-                         SLOT(onResponse(uint, QVariantMap)));
+    stopListening();
     Q_EMIT answered(files);
 }

@@ -8,8 +8,6 @@
 
 #include <optional>
 
-class QDBusMessage;
-class QDBusPendingCallWatcher;
 class QDBusServiceWatcher;
 
 // The desktop's own file chooser, asked through the session bus's
@@ -60,6 +58,7 @@ private Q_SLOTS:
 
 private:
     void listen(const QString &requestPath);
+    void stopListening();
     void finish(const QList<QUrl> &files);
 
     QDBusConnection m_bus;

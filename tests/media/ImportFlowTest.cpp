@@ -83,6 +83,8 @@ TEST_F(ImportFlow, AConversionLeavesNothingInTheUsersTemporaryDirectory)
 
 TEST(MediaPicker, CancellingGivesNoFiles)
 {
+    const zktest::NoDesktopChooser qtsChooser;
+    ASSERT_TRUE(qtsChooser.held());
     bool seen = false;
     QString title;
     QTimer::singleShot(0, [&seen, &title] {
@@ -110,6 +112,8 @@ TEST(MediaPicker, CancellingGivesNoFiles)
 // pixels when the suite runs on one.
 TEST(MediaPicker, ItsButtonsShowTheirWordsWholeInArabic)
 {
+    const zktest::NoDesktopChooser qtsChooser;
+    ASSERT_TRUE(qtsChooser.held());
     const Qt::LayoutDirection was = QApplication::layoutDirection();
     const AppLanguage before = L10n::preference();
     L10n::setPreference(AppLanguage::ar);
@@ -154,6 +158,11 @@ struct ChooserLook {
     // The name field's leading "/" drawn left of the letters after it.
     bool typedPathFromLeft = false;
     QString size, date;
+    // The kind of each row, by its name.
+    QMap<QString, QString> kinds;
+    // Sorted by size, a smaller file whose name and size read later in the
+    // alphabet comes first.
+    bool bySize = false;
     // The column is as wide as its words ask; the places' names too.
     bool sizeWhole = false, dateWhole = false, placesWhole = false;
 };
@@ -217,12 +226,13 @@ Qt::LayoutDirection shownDirection(const QImage &shot, const QString &text, cons
     return closest(Qt::LeftToRight) < closest(Qt::RightToLeft) / 2 ? Qt::LeftToRight : Qt::RightToLeft;
 }
 
-// Opens the composer's chooser on the pictures folder, where `file` and
-// `digitsFirst` lie, and looks at it once the file's row shows its details.
-ChooserLook lookAtChooser(const QString &file, const QString &digitsFirst)
+// Opens the composer's chooser on the pictures folder, where `file`,
+// `digitsFirst` and `smaller` lie, and looks at it once the file's row shows
+// its details.
+ChooserLook lookAtChooser(const QString &file, const QString &digitsFirst, const QString &smaller)
 {
     ChooserLook look;
-    QTimer::singleShot(0, [&look, file, digitsFirst] {
+    QTimer::singleShot(0, [&look, file, digitsFirst, smaller] {
         QFileDialog *dialog = nullptr;
         QTreeView *tree = nullptr;
         QModelIndex row, other;
@@ -247,6 +257,19 @@ ChooserLook lookAtChooser(const QString &file, const QString &digitsFirst)
         look.seen = true;
         look.size = row.siblingAtColumn(1).data().toString();
         look.date = row.siblingAtColumn(3).data().toString();
+        const QAbstractItemModel *model = tree->model();
+        const auto rowOf = [&](const QString &name) {
+            for (int r = 0; r < model->rowCount(tree->rootIndex()); ++r)
+                if (model->index(r, 0, tree->rootIndex()).data().toString() == name)
+                    return r;
+            return -1;
+        };
+        for (int r = 0; r < model->rowCount(tree->rootIndex()); ++r)
+            look.kinds[model->index(r, 0, tree->rootIndex()).data().toString()] =
+                model->index(r, 2, tree->rootIndex()).data().toString();
+        tree->sortByColumn(1, Qt::AscendingOrder);
+        look.bySize = rowOf(smaller) >= 0 && rowOf(smaller) < rowOf(file);
+        tree->sortByColumn(0, Qt::AscendingOrder);
         // Columns fitted to their contents settle a moment after the details come.
         const QAbstractItemView *view = tree; // asked as any view is
         zktest::spinUntil([&] { return tree->columnWidth(3) >= view->sizeHintForColumn(3); }, std::chrono::seconds(2));
@@ -303,9 +326,12 @@ ChooserLook lookAtChooser(const QString &file, const QString &digitsFirst)
 // Where no portal runs, Qt's chooser takes the palette and the interface
 // language: dark in the dark theme, paths from the left in Arabic, and the
 // details of a picture changed on the night the clocks went forward (in
-// Berlin, where this suite runs) whole, with the month named in the language.
+// Berlin, where this suite runs) whole, with the month and the kinds of file
+// named in the language; sorted by size, by the sizes and not their words.
 TEST(MediaPicker, QtsChooserFollowsThePaletteAndTheInterfaceLanguage)
 {
+    const zktest::NoDesktopChooser qtsChooser;
+    ASSERT_TRUE(qtsChooser.held());
     const Qt::LayoutDirection was = QApplication::layoutDirection();
     const AppLanguage before = L10n::preference();
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
@@ -320,12 +346,19 @@ TEST(MediaPicker, QtsChooserFollowsThePaletteAndTheInterfaceLanguage)
     QFile walk(QDir(pictures).filePath(QStringLiteral("2024-03-31 walk.png")));
     ASSERT_TRUE(walk.open(QIODevice::WriteOnly));
     walk.close();
+    QFile dog(QDir(pictures).filePath(QStringLiteral("dog.png")));
+    ASSERT_TRUE(dog.open(QIODevice::WriteOnly));
+    dog.write(QByteArray(900, 'x'));
+    dog.close();
+    const QDir trips(QDir(pictures).filePath(QStringLiteral("trips")));
+    ASSERT_TRUE(trips.mkpath(QStringLiteral(".")));
 
     L10n::setPreference(AppLanguage::ar);
     QtWords::follow();
     QApplication::setLayoutDirection(Qt::RightToLeft);
     AppearanceService::shared().setTheme(AppTheme::dark);
-    const ChooserLook arabic = lookAtChooser(QStringLiteral("cat.png"), QStringLiteral("2024-03-31 walk.png"));
+    const ChooserLook arabic = lookAtChooser(QStringLiteral("cat.png"), QStringLiteral("2024-03-31 walk.png"),
+                                             QStringLiteral("dog.png"));
     ASSERT_TRUE(arabic.seen);
     EXPECT_EQ(arabic.ground & 0xFFFFFF, 0x0B0B0Bu) << std::hex << arabic.ground;
     EXPECT_EQ(arabic.listGround & 0xFFFFFF, 0x1A1A1Au) << std::hex << arabic.listGround;
@@ -342,12 +375,16 @@ TEST(MediaPicker, QtsChooserFollowsThePaletteAndTheInterfaceLanguage)
     EXPECT_EQ(arabic.size, QStringLiteral("20.00 KiB")) << arabic.size.toStdString();
     EXPECT_TRUE(arabic.dateWhole);
     EXPECT_TRUE(arabic.sizeWhole);
+    EXPECT_EQ(arabic.kinds.value(QStringLiteral("cat.png")), QStringLiteral("صورة PNG"));
+    EXPECT_EQ(arabic.kinds.value(QStringLiteral("trips")), QStringLiteral("مجلّد"));
+    EXPECT_TRUE(arabic.bySize) << "not sorted by the sizes themselves";
 
     L10n::setPreference(AppLanguage::de);
     QtWords::follow();
     QApplication::setLayoutDirection(Qt::LeftToRight);
     AppearanceService::shared().setTheme(AppTheme::light);
-    const ChooserLook german = lookAtChooser(QStringLiteral("cat.png"), QStringLiteral("2024-03-31 walk.png"));
+    const ChooserLook german = lookAtChooser(QStringLiteral("cat.png"), QStringLiteral("2024-03-31 walk.png"),
+                                             QStringLiteral("dog.png"));
     ASSERT_TRUE(german.seen);
     EXPECT_EQ(german.shownPath, Qt::LeftToRight);
     EXPECT_EQ(german.ground & 0xFFFFFF, 0xF6F5F2u) << std::hex << german.ground;
@@ -357,6 +394,9 @@ TEST(MediaPicker, QtsChooserFollowsThePaletteAndTheInterfaceLanguage)
     EXPECT_EQ(german.size, QStringLiteral("20,00 KiB"));
     EXPECT_TRUE(german.dateWhole);
     EXPECT_TRUE(german.sizeWhole);
+    EXPECT_EQ(german.kinds.value(QStringLiteral("cat.png")), QStringLiteral("PNG-Bild"));
+    EXPECT_EQ(german.kinds.value(QStringLiteral("trips")), QStringLiteral("Ordner"));
+    EXPECT_TRUE(german.bySize);
     EXPECT_TRUE(german.placesWhole);
 
     AppearanceService::shared().setTheme(AppTheme::system);
@@ -365,6 +405,8 @@ TEST(MediaPicker, QtsChooserFollowsThePaletteAndTheInterfaceLanguage)
     QApplication::setLayoutDirection(was);
     QFile::remove(picture.fileName());
     QFile::remove(walk.fileName());
+    QFile::remove(dog.fileName());
+    QDir().rmdir(trips.path());
 }
 
 // Where the desktop runs a portal with a chooser, the composer asks it over

@@ -56,6 +56,10 @@ public:
 
     // Refuses OpenFile, as a portal whose chooser fails does.
     std::atomic<bool> refuseOpen{false};
+    // False: a portal with no chooser, as one without a backend for it is.
+    // Held by a case that wants Qt's chooser, so that the session bus never
+    // starts a portal of the machine's, which would open the desktop's instead.
+    std::atomic<bool> offersChooser{true};
     // The interface's version, as its property tells.
     std::atomic<uint> version{3};
 
@@ -138,6 +142,11 @@ private:
     {
         const QString interface = message.interface();
         const QList<QVariant> args = message.arguments();
+        if (!offersChooser) {
+            connection.send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
+                                                     QStringLiteral("No such interface")));
+            return true;
+        }
         if (interface == QLatin1String("org.freedesktop.DBus.Properties") && message.member() == QLatin1String("Get") &&
             args.size() == 2 && args.at(0).toString() == QLatin1String("org.freedesktop.portal.FileChooser") &&
             args.at(1).toString() == QLatin1String("version")) {
@@ -192,6 +201,22 @@ private:
     mutable QMutex m_mutex;
     QList<Asked> m_asked;
     std::optional<Answer> m_atOnce;
+};
+
+// The bus's portal name held by a portal with no chooser while it lives: Qt's
+// chooser opens, whatever portal the machine would start on demand.
+class NoDesktopChooser {
+public:
+    NoDesktopChooser()
+    {
+        m_portal.offersChooser = false;
+        m_held = m_portal.begin();
+    }
+    bool held() const { return m_held; }
+
+private:
+    FakeFileChooserPortal m_portal;
+    bool m_held = false;
 };
 
 } // namespace zktest

@@ -697,6 +697,8 @@ TEST_F(WebEngineTest, CtrlWheelNeverMagnifiesThePage)
 // smaller than its contents ask.
 TEST_F(WebEngineTest, APageFieldsFileChooserShowsItsButtonsWordsWholeInArabic)
 {
+    const zktest::NoDesktopChooser qtsChooser;
+    ASSERT_TRUE(qtsChooser.held());
     const Qt::LayoutDirection was = QApplication::layoutDirection();
     L10n::setPreference(AppLanguage::ar);
     QtWords::follow(); // as the application does
