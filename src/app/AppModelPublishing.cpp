@@ -391,6 +391,8 @@ QCoro::Task<std::optional<PublishOutcome>> AppModel::askAboutPending(QString key
     if (!sent)
         co_return std::nullopt;
     const FlowGuard guard = flowGuard();
+    // The composer shows the wait, as for a publication of its own.
+    setPublishing(step(L10n::t("Waiting for confirmation…"), 0.95));
     std::exception_ptr failure;
     std::optional<ZephylWire::Publication> waited;
     try {
@@ -405,6 +407,7 @@ QCoro::Task<std::optional<PublishOutcome>> AppModel::askAboutPending(QString key
     }
     if (!guard.alive())
         co_return std::nullopt;
+    setPublishing(std::nullopt);
     if (failure) {
         // Still not known: asked again as every such post is.
         schedulePendingLookup();

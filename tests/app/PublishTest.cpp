@@ -620,8 +620,13 @@ TEST_F(Publish, AFixSentBeforeTheFirstVersionIsKnownSaysItWentAndTheFirstNeverGo
     service.lookupFailure = nullptr;
     service.creationFailure = nullptr;
     service.found = made;
+    service.progressAtCall.clear();
+    service.calls.clear();
     send();
-    EXPECT_EQ(creations(), 1) << "both versions would be out";
+    ASSERT_EQ(service.calls.first(), QStringLiteral("existingInstagramPublication"));
+    EXPECT_EQ(service.progressAtCall.first(), progress("Waiting for confirmation…", 0.95)) << "the wait shows";
+    EXPECT_EQ(m->publishing(), std::nullopt);
+    EXPECT_EQ(creations(), 0) << "both versions would be out";
     EXPECT_FALSE(m->publicationPending(first));
     ASSERT_EQ(state.outcome(), PublishOutcome::published(made));
     EXPECT_EQ(state.earlierVersion(), QStringLiteral("Morning ligth"));
@@ -629,7 +634,7 @@ TEST_F(Publish, AFixSentBeforeTheFirstVersionIsKnownSaysItWentAndTheFirstNeverGo
     EXPECT_NE(state.idempotencyKey(), first);
 
     const QString fixed = send();
-    EXPECT_EQ(creations(), 2);
+    EXPECT_EQ(creations(), 1);
     EXPECT_NE(fixed, first);
     EXPECT_EQ(state.outcome()->kind, PublishOutcome::Kind::published);
     EXPECT_EQ(state.earlierVersion(), std::nullopt);
