@@ -405,9 +405,11 @@ QCoro::Task<std::optional<PublishOutcome>> AppModel::askAboutPending(QString key
     } catch (...) {
         failure = std::current_exception();
     }
+    if (!guard.model)
+        co_return std::nullopt;
+    setPublishing(std::nullopt); // even for an account gone meanwhile
     if (!guard.alive())
         co_return std::nullopt;
-    setPublishing(std::nullopt);
     if (failure) {
         // Still not known: asked again as every such post is.
         schedulePendingLookup();
