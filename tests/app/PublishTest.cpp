@@ -176,6 +176,14 @@ struct Publish : ::testing::Test {
         return state;
     }
     composertest::FakeImporter importer;
+    qsizetype creations() const { return service.calls.count(QStringLiteral("createInstagramPublication")); }
+    // Back from the outcome page and confirmed: the key it went under.
+    QString confirmAgain(ComposerState &state)
+    {
+        state.setOutcome(std::nullopt);
+        zktest::run(ComposerActions::confirm(*m, state));
+        return service.key;
+    }
 };
 
 PublishProgress progress(const char *text, double fraction) { return {QString::fromUtf8(text), fraction}; }
@@ -554,12 +562,7 @@ TEST_F(Publish, APostChangedSinceItWentNeverGoesUnderItsKeyAndTheSamePostAlwaysD
 {
     const auto composer = composerLosingTheAnswer(QStringLiteral("Morning ligth"));
     ComposerState &state = *composer;
-    const auto creations = [&] { return service.calls.count(QStringLiteral("createInstagramPublication")); };
-    const auto send = [&] {
-        state.setOutcome(std::nullopt);
-        zktest::run(ComposerActions::confirm(*m, state));
-        return service.key;
-    };
+    const auto send = [&] { return confirmAgain(state); };
     const QString first = send();
     ASSERT_EQ(state.outcome()->kind, PublishOutcome::Kind::unknown);
     EXPECT_FALSE(state.changedSinceSent(false));
@@ -606,12 +609,7 @@ TEST_F(Publish, AFixSentBeforeTheFirstVersionIsKnownSaysItWentAndTheFirstNeverGo
 {
     const auto composer = composerLosingTheAnswer(QStringLiteral("Morning ligth"));
     ComposerState &state = *composer;
-    const auto creations = [&] { return service.calls.count(QStringLiteral("createInstagramPublication")); };
-    const auto send = [&] {
-        state.setOutcome(std::nullopt);
-        zktest::run(ComposerActions::confirm(*m, state));
-        return service.key;
-    };
+    const auto send = [&] { return confirmAgain(state); };
     const QString first = send();
     ASSERT_EQ(state.outcome()->kind, PublishOutcome::Kind::unknown);
     state.setCaption(QStringLiteral("Morning light"));
