@@ -497,6 +497,7 @@ void AppModel::followWrites()
 
 void AppModel::rebuildObservations()
 {
-    setObservations(SummaryObservations::build(instagramConnected(), m_planDrafts, m_publications, m_feedItems,
+    const std::optional<bool> connected = m_instagramKnown ? std::optional(instagramConnected()) : std::nullopt;
+    setObservations(SummaryObservations::build(connected, m_planDrafts, m_publications, m_feedItems,
                                                clock().now()));
 }

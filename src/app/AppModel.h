@@ -286,6 +286,11 @@ public:
     bool publicationPending(const QString &key) const;
     // What was sent under a key whose outcome is not known yet.
     std::optional<PendingPublication> pendingPublication(const QString &key) const;
+    // Asks the service at once what became of the post sent under a key whose
+    // outcome is not known (none when none is pending under it), for a
+    // composer about to send a changed version: `unknown` while it cannot say.
+    // Told, it is the caller's to show; no notice says it.
+    QCoro::Task<std::optional<PublishOutcome>> askAboutPending(QString key);
     // What the service said at last of a publication whose outcome was not
     // known, for a composer showing it (publicationSettled says when); none
     // once taken. One nobody takes is told in a notice.
@@ -688,6 +693,9 @@ private:
     void schedulePendingLookup();
     QCoro::Task<> settlePending();
     void settled(const PendingPublication &sent, const PublishOutcome &outcome);
+    // What the service made under a pending key, found and waited for; none
+    // when it has no record of it.
+    PublishOutcome pendingOutcome(const std::optional<ZephylWire::Publication> &waited, bool savedAsDraft);
     void setInstagramState(std::optional<ZephylWire::InstagramProfile> value, bool known);
     PublishOutcome outcomeOf(const ZephylWire::Publication &publication, bool savedAsDraft);
 

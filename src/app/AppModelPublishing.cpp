@@ -344,9 +344,7 @@ QCoro::Task<> AppModel::settlePending()
         }
         forgetPending(p.key);
         made = made || waited.has_value();
-        settled(p, waited ? outcomeOf(*waited, p.draft)
-                              : PublishOutcome::failed(L10n::t(
-                                    "The server has no record of it, so nothing was published. It can be sent again.")));
+        settled(p, pendingOutcome(waited, p.draft));
     }
     m_settlingPending = false;
     if (unanswered || deferred)
@@ -356,6 +354,52 @@ QCoro::Task<> AppModel::settlePending()
     // The plan and the publication list include what was made.
     if (made)
         co_await loadPlan();
+}
+
+PublishOutcome AppModel::pendingOutcome(const std::optional<ZephylWire::Publication> &waited, bool savedAsDraft)
+{
+    return waited ? outcomeOf(*waited, savedAsDraft)
+                  : PublishOutcome::failed(
+                        L10n::t("The server has no record of it, so nothing was published. It can be sent again."));
+}
+
+QCoro::Task<std::optional<PublishOutcome>> AppModel::askAboutPending(QString key)
+{
+    const std::optional<PendingPublication> sent = pendingPublication(key);
+    if (!sent)
+        co_return std::nullopt;
+    const FlowGuard guard = flowGuard();
+    // The composer shows the wait, as for a publication of its own.
+    setPublishing(step(L10n::t("Waiting for confirmation…"), 0.95));
+    std::exception_ptr failure;
+    std::optional<ZephylWire::Publication> waited;
+    try {
+        const std::optional<ZephylWire::Publication> found = co_await api().existingInstagramPublication(key);
+        if (found && guard.alive()) {
+            const CancelToken cancel = m_publishCancel.token();
+            waited = co_await api().waitForInstagramPublication(*found, kPublishWaitAttempts, kPublishWaitDelaySeconds,
+                                                                cancel);
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!guard.model)
+        co_return std::nullopt;
+    setPublishing(std::nullopt); // even for an account gone meanwhile
+    if (!guard.alive())
+        co_return std::nullopt;
+    if (failure) {
+        // Still not known: asked again as every such post is.
+        schedulePendingLookup();
+        show(failure);
+        co_return PublishOutcome::unknown(describe(failure));
+    }
+    forgetPending(key);
+    const PublishOutcome outcome = pendingOutcome(waited, sent->draft);
+    // The plan and the publication list include what was made.
+    if (waited)
+        co_await loadPlan();
+    co_return outcome;
 }
 
 void AppModel::settled(const PendingPublication &sent, const PublishOutcome &outcome)
@@ -386,6 +430,7 @@ void AppModel::settled(const PendingPublication &sent, const PublishOutcome &out
         return;
     }
     (kept->idempotencyKey == key ? kept->idempotencyKey : kept->draftIdempotencyKey) = ComposerState::newKey();
+    kept->spent = sent;
     m_keptComposer.save(m_accountIdentity, *kept);
 }
 

@@ -52,9 +52,24 @@ QCoro::Task<> send(AppModel &model, ComposerState &state, bool saveAsDraft)
     // goes under that sending's key: the service answers with the first.
     if (const auto key = model.pendingKeyFor(submission)) {
         state.adoptKey(*key, saveAsDraft);
+    } else if (const auto spent = state.spentKeyFor(saveAsDraft)) {
+        // The version that went out, as it went: answered with what was made of it.
+        state.adoptKey(*spent, saveAsDraft);
     } else if (state.changedSinceSent(saveAsDraft)) {
-        // Changed since it went: under that key the service would answer with
-        // what it made of the version sent before.
+        // Changed since it went, its outcome not known: what became of that
+        // version is asked first. Out, or still not known, the user is told,
+        // and the changes wait: both versions would go out.
+        const QString sentKey = saveAsDraft ? state.draftIdempotencyKey() : state.idempotencyKey();
+        const std::optional<PublishOutcome> before = co_await model.askAboutPending(sentKey);
+        if (!alive)
+            co_return;
+        if (before && before->kind != PublishOutcome::Kind::failed) {
+            state.setSending(false);
+            state.settled(*before, saveAsDraft);
+            co_return;
+        }
+        // Under that key the service would answer with what it made of the
+        // version sent before.
         state.adoptKey(ComposerState::newKey(), saveAsDraft);
     }
     submission.idempotencyKey = saveAsDraft ? state.draftIdempotencyKey() : state.idempotencyKey();

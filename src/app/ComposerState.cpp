@@ -292,6 +292,7 @@ void ComposerState::prepareAnother()
     m_draftIdempotencyKey = newKey();
     m_sentPost.reset();
     m_sentDraft.reset();
+    m_spent.reset();
     planDraftID.reset();
     setMedia({});
     setCover(std::nullopt);
@@ -304,7 +305,7 @@ void ComposerState::prepareAnother()
 
 KeptComposerPost ComposerState::keptPost() const
 {
-    return {m_format, m_caption, m_hashtags, m_idempotencyKey, m_draftIdempotencyKey, planDraftID};
+    return {m_format, m_caption, m_hashtags, m_idempotencyKey, m_draftIdempotencyKey, planDraftID, m_spent};
 }
 
 void ComposerState::restore(const KeptComposerPost &post)
@@ -313,6 +314,7 @@ void ComposerState::restore(const KeptComposerPost &post)
     m_idempotencyKey = post.idempotencyKey;
     m_draftIdempotencyKey = post.draftIdempotencyKey;
     planDraftID = post.planDraftID;
+    m_spent = post.spent;
     setFormat(post.format);
     setCaption(post.caption);
     setHashtags(post.hashtags);
@@ -357,10 +359,29 @@ void ComposerState::earlierVersionSettled(PublishOutcome outcome, bool draft)
     QString words = outcome.publication ? outcome.publication->caption.value_or(QString()) : QString();
     if (words.isEmpty() && sent(draft))
         words = sent(draft)->caption;
-    // That key is spent: the post as changed goes out, if it is sent, as a post of its own.
-    (draft ? m_draftIdempotencyKey : m_idempotencyKey) = newKey();
+    // That key is spent: the post as changed goes out, if it is sent, as a post
+    // of its own; that version, if it is sent again, under it.
+    QString &key = draft ? m_draftIdempotencyKey : m_idempotencyKey;
+    if (sent(draft))
+        m_spent = PendingPublication{key, sent(draft)->post, draft, sent(draft)->words};
+    key = newKey();
     (draft ? m_sentDraft : m_sentPost).reset();
     m_outcome = std::move(outcome);
     m_earlierVersion = words;
     Q_EMIT changed();
+}
+
+void ComposerState::settled(const PublishOutcome &outcome, bool draft)
+{
+    if (outcome.wentOut() && changedSinceSent(draft))
+        earlierVersionSettled(outcome, draft);
+    else
+        setOutcome(outcome);
+}
+
+std::optional<QString> ComposerState::spentKeyFor(bool draft) const
+{
+    if (!m_spent || m_spent->draft != draft || PendingPublication::postOf(submission(draft)) != m_spent->post)
+        return std::nullopt;
+    return m_spent->key;
 }

@@ -155,9 +155,17 @@ public:
     // changed: its outcome is shown with the text it went out with, and the
     // post as changed stays as typed, to go under a key of its own.
     void earlierVersionSettled(PublishOutcome outcome, bool draft);
+    // What became of the post sent under its publication (or draft) key, told
+    // once the service said: as that of an earlier version when it went out
+    // and the post was changed since.
+    void settled(const PublishOutcome &outcome, bool draft);
     // While that outcome shows: the text of the version that went out (empty
     // when not known).
     const std::optional<QString> &earlierVersion() const { return m_earlierVersion; }
+    // The key that version went out under, while the post is that version
+    // again: sent so, the service answers with what it made of it rather
+    // than making it twice.
+    std::optional<QString> spentKeyFor(bool draft) const;
 
     // Characters as the user sees them: the caption as it will be published,
     // hashtags included; and the number of distinct hashtags.
@@ -207,6 +215,7 @@ private:
     std::optional<Sent> m_sentPost;
     std::optional<Sent> m_sentDraft;
     std::optional<QString> m_earlierVersion;
+    std::optional<PendingPublication> m_spent;
     bool m_appliedPrefill = false;
     int m_runningBatches = 0;
     int m_runningImports = 0;

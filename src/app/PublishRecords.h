@@ -11,47 +11,6 @@
 class RecordStore;
 struct ComposerSubmission;
 
-// What an open composer holds of its post, but for the media (they live only
-// as long as the files they were read from are open): kept for the account
-// that typed it from the moment it holds words until it is published, saved
-// to the plan or put away by the user, so that a kill loses none of it; the
-// next start opens the composer with it again.
-struct KeptComposerPost {
-    PublishFormat format = PublishFormat::feed;
-    QString caption;
-    QString hashtags;
-    // The keys it goes out under: sent before a kill, it is the same post to
-    // the service after it, and the service answers with what it made of it.
-    QString idempotencyKey;
-    QString draftIdempotencyKey;
-    // The plan draft an earlier save to the plan made, so a retry replaces it.
-    std::optional<qint64> planDraftID;
-
-    // Words are what a kill could lose; a composer without any is not kept.
-    bool worthKeeping() const { return !caption.isEmpty() || !hashtags.isEmpty(); }
-    friend bool operator==(const KeptComposerPost &, const KeptComposerPost &) = default;
-};
-
-class KeptComposerStore {
-public:
-    static constexpr const char *kRecordName = "composer";
-
-    explicit KeptComposerStore(RecordStore &records);
-    // Replaces the owner's post; nothing for an empty owner. False when it
-    // could not be written (the store keeps it and tries again).
-    bool save(const QString &owner, const KeptComposerPost &post);
-    // None when there is none or it cannot be read whole.
-    std::optional<KeptComposerPost> load(const QString &owner) const;
-    void remove(const QString &owner);
-
-    static QByteArray encode(const QString &owner, const KeptComposerPost &post);
-    // Never throws: what cannot be read is none, said in the log only.
-    static std::optional<KeptComposerPost> decode(const QByteArray &bytes, const QString &owner);
-
-private:
-    RecordStore *m_records;
-};
-
 // A publication asked for whose fate is not known: its creation went out and
 // neither its answer nor a look-up by its key has said whether the service
 // made it. Kept (across a kill too) until the service says, so that the same
@@ -81,6 +40,51 @@ struct PendingPublication {
     static QString wordsOf(PublishFormat format, const QString &caption, const QString &hashtags, bool draft);
     static QString wordsOf(const ComposerSubmission &submission);
     friend bool operator==(const PendingPublication &, const PendingPublication &) = default;
+};
+
+// What an open composer holds of its post, but for the media (they live only
+// as long as the files they were read from are open): kept for the account
+// that typed it from the moment it holds words until it is published, saved
+// to the plan or put away by the user, so that a kill loses none of it; the
+// next start opens the composer with it again.
+struct KeptComposerPost {
+    PublishFormat format = PublishFormat::feed;
+    QString caption;
+    QString hashtags;
+    // The keys it goes out under: sent before a kill, it is the same post to
+    // the service after it, and the service answers with what it made of it.
+    QString idempotencyKey;
+    QString draftIdempotencyKey;
+    // The plan draft an earlier save to the plan made, so a retry replaces it.
+    std::optional<qint64> planDraftID;
+    // A key that went out with a version sent before the post was changed:
+    // that version, sent again, goes under it, and the service answers with
+    // what it made rather than making it twice.
+    std::optional<PendingPublication> spent;
+
+    // Words are what a kill could lose; a composer without any is not kept.
+    bool worthKeeping() const { return !caption.isEmpty() || !hashtags.isEmpty(); }
+    friend bool operator==(const KeptComposerPost &, const KeptComposerPost &) = default;
+};
+
+class KeptComposerStore {
+public:
+    static constexpr const char *kRecordName = "composer";
+
+    explicit KeptComposerStore(RecordStore &records);
+    // Replaces the owner's post; nothing for an empty owner. False when it
+    // could not be written (the store keeps it and tries again).
+    bool save(const QString &owner, const KeptComposerPost &post);
+    // None when there is none or it cannot be read whole.
+    std::optional<KeptComposerPost> load(const QString &owner) const;
+    void remove(const QString &owner);
+
+    static QByteArray encode(const QString &owner, const KeptComposerPost &post);
+    // Never throws: what cannot be read is none, said in the log only.
+    static std::optional<KeptComposerPost> decode(const QByteArray &bytes, const QString &owner);
+
+private:
+    RecordStore *m_records;
 };
 
 class PendingPublicationStore {

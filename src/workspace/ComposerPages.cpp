@@ -341,9 +341,11 @@ QString ComposerOutcomeView::earlierVersionDetail(const QString &words)
 ComposerOutcomeView::ComposerOutcomeView(const PublishOutcome &outcome, ComposerView &view, QWidget *parent)
     : QWidget(parent), m_kind(outcome.kind)
 {
-    auto *frame = new QVBoxLayout(this);
+    // Scrolled on a short screen, rather than its sentence squeezed under its buttons.
+    auto *scrolled = new QWidget;
+    auto *frame = new QVBoxLayout(scrolled);
     frame->setContentsMargins(40, 40, 40, 40);
-    auto *page = new QWidget(this);
+    auto *page = new QWidget(scrolled);
     page->setMaximumWidth(560);
     auto *column = new QVBoxLayout(page);
     column->setContentsMargins(0, 0, 0, 0);
@@ -403,6 +405,9 @@ ComposerOutcomeView::ComposerOutcomeView(const PublishOutcome &outcome, Composer
     buttons->addWidget(m_done);
     buttons->addStretch(1);
     column->addLayout(buttons);
-    frame->addWidget(leading(page, this)); // measured for its wrapped height
+    frame->addWidget(leading(page, scrolled)); // measured for its wrapped height
     frame->addStretch(1);
+    auto *whole = new QVBoxLayout(this);
+    whole->setContentsMargins(0, 0, 0, 0);
+    whole->addWidget(scrollArea(scrolled, this));
 }

@@ -106,15 +106,8 @@ ComposerView::ComposerView(AppModel &model, QWidget *parent)
         const bool open = !s.outcome() || s.outcome()->kind == PublishOutcome::Kind::unknown;
         if (!ours || !open || s.sending() || m_model.publishing())
             return;
-        const auto outcome = m_model.takeSettledOutcome(key);
-        if (!outcome)
-            return;
-        // Changed since it went: what went out is the version before, and
-        // the post as it stands now is not out.
-        if (outcome->wentOut() && s.changedSinceSent(draft))
-            m_state->earlierVersionSettled(*outcome, draft);
-        else
-            m_state->setOutcome(*outcome);
+        if (const auto outcome = m_model.takeSettledOutcome(key))
+            m_state->settled(*outcome, draft);
     });
     connect(&model, &AppModel::publishingChanged, this, &ComposerView::refresh);
     connect(&model, &AppModel::instagramChanged, this, &ComposerView::refresh);

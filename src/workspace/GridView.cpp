@@ -13,6 +13,7 @@
 #include "design/L10n.h"
 #include "design/MenuLook.h"
 #include "design/PaletteColors.h"
+#include "design/ServiceDomain.h"
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
 #include "design/Titles.h"
@@ -434,7 +435,8 @@ QWidget *GridView::build()
     column->addWidget(header);
 
     const QList<ZephylWire::PlanDraft> visible = model.gridDrafts();
-    if (!model.instagramConnected() && visible.isEmpty()) {
+    // Off line nothing says the account is not connected: the grid says the service is what is missing.
+    if (!model.instagramConnected() && model.instagramKnown() && visible.isEmpty()) {
         column->addWidget(leading(
             new EmptyStateCard(QStringLiteral("square.grid.3x3"), L10n::t("Connect Instagram to see the grid"),
                                L10n::t("Published posts come from your own profile, read-only. Drafts from the plan "
@@ -448,7 +450,10 @@ QWidget *GridView::build()
             connect(earlier, &QPushButton::clicked, &model, [&model] { model.loadFeed(false); });
             column->addWidget(earlier, 0, Qt::AlignLeading);
         }
-        if (const auto note = feedNote(model.feedStatus(), model.feedItems().isEmpty())) {
+        const std::optional<QString> note = model.instagramKnown()
+                                                ? feedNote(model.feedStatus(), model.feedItems().isEmpty())
+                                                : L10n::t(ZEPHYL_SERVICE_DOMAIN " can't be reached");
+        if (note) {
             auto *line = text(*note, 12.5, DesignFonts::Weight::regular, Color::muted, body);
             line->setObjectName(QStringLiteral("feedNote"));
             column->addWidget(line);

@@ -176,16 +176,13 @@ struct Publish : ::testing::Test {
         return state;
     }
     composertest::FakeImporter importer;
-    // The service no longer knows these keys: the look-ups of them, running or
-    // to come, end here rather than in the next case.
-    void settleAll(const QStringList &keys)
+    qsizetype creations() const { return service.calls.count(QStringLiteral("createInstagramPublication")); }
+    // Back from the outcome page and confirmed: the key it went under.
+    QString confirmAgain(ComposerState &state)
     {
-        service.lookupFailure = nullptr;
-        service.unknownToService = keys;
-        h.clock.advance(AppModel::kPlanRetryLongest);
-        ASSERT_TRUE(zktest::spinUntil([&] {
-            return std::none_of(keys.cbegin(), keys.cend(), [&](const QString &k) { return m->publicationPending(k); });
-        }));
+        state.setOutcome(std::nullopt);
+        zktest::run(ComposerActions::confirm(*m, state));
+        return service.key;
     }
 };
 
@@ -594,31 +591,40 @@ TEST_F(Publish, ALookUpCrossingASendingOfTheSamePostLeavesItToThatSending)
 }
 
 // Changed after it went without an answer, a post is another post: under the
-// first key the service would answer it with the first. The same post, or the
-// same words again, keep going under that key.
+// first key the service would answer it with the first. It goes under a key of
+// its own once the service has said the first did not go out (else both would
+// be out). The same post, or the same words again, keep going under that key.
 TEST_F(Publish, APostChangedSinceItWentNeverGoesUnderItsKeyAndTheSamePostAlwaysDoes)
 {
     const auto composer = composerLosingTheAnswer(QStringLiteral("Morning ligth"));
     ComposerState &state = *composer;
-    const auto send = [&] {
-        state.setOutcome(std::nullopt);
-        zktest::run(ComposerActions::confirm(*m, state));
-        return service.key;
-    };
+    const auto send = [&] { return confirmAgain(state); };
     const QString first = send();
     ASSERT_EQ(state.outcome()->kind, PublishOutcome::Kind::unknown);
     EXPECT_FALSE(state.changedSinceSent(false));
     EXPECT_EQ(send(), first) << "the same post";
     state.setCaption(QStringLiteral("Morning light"));
     EXPECT_TRUE(state.changedSinceSent(false));
-    const QString fixed = send();
-    EXPECT_NE(fixed, first);
-    EXPECT_EQ(state.idempotencyKey(), fixed);
-    EXPECT_TRUE(m->publicationPending(first)) << "the first is still asked about";
+    // Whether the first went out still cannot be known: the fix waits.
+    send();
+    EXPECT_EQ(creations(), 2);
+    EXPECT_EQ(state.outcome()->kind, PublishOutcome::Kind::unknown);
+    EXPECT_EQ(state.idempotencyKey(), first);
+    EXPECT_TRUE(m->publicationPending(first));
     state.setCaption(QStringLiteral("Morning ligth"));
     EXPECT_EQ(send(), first) << "the first words again";
+    EXPECT_EQ(creations(), 3);
+
+    // The service has no record of the first: the fix goes, under a key of its own.
+    state.setCaption(QStringLiteral("Morning light"));
+    service.lookupFailure = nullptr;
+    service.unknownToService = {first};
+    const QString fixed = send();
+    EXPECT_NE(fixed, first);
+    EXPECT_EQ(service.lookedUp, fixed) << "its own answer lost, then looked up";
+    EXPECT_FALSE(m->publicationPending(first));
     state.setMedia({picture(QStringLiteral("photo-2.jpg"), 1000)});
-    EXPECT_NE(send(), first) << "another picture";
+    EXPECT_NE(send(), fixed) << "another picture";
 
     // The service answers now, and failed it: changed, it goes under a key of its own too.
     service.creationFailure = nullptr;
@@ -628,8 +634,62 @@ TEST_F(Publish, APostChangedSinceItWentNeverGoesUnderItsKeyAndTheSamePostAlwaysD
     EXPECT_EQ(send(), refused) << "a retry of the same post";
     state.setCaption(QStringLiteral("Short"));
     EXPECT_NE(send(), refused);
-    EXPECT_EQ(service.calls.count(QStringLiteral("createInstagramPublication")), 8);
-    settleAll({first, fixed});
+    EXPECT_EQ(creations(), 8);
+}
+
+// The first version went out while the fix waited: sending the fix says so
+// rather than making a second post; the fix, sent then, goes once under a key
+// of its own, and the version that went out, sent again, is answered with
+// what was made of it.
+TEST_F(Publish, AFixSentBeforeTheFirstVersionIsKnownSaysItWentAndTheFirstNeverGoesTwice)
+{
+    const auto composer = composerLosingTheAnswer(QStringLiteral("Morning ligth"));
+    ComposerState &state = *composer;
+    const auto send = [&] { return confirmAgain(state); };
+    const QString first = send();
+    ASSERT_EQ(state.outcome()->kind, PublishOutcome::Kind::unknown);
+    state.setCaption(QStringLiteral("Morning light"));
+    Publication made = publication(QStringLiteral("published"));
+    made.caption = QStringLiteral("Morning ligth");
+    service.lookupFailure = nullptr;
+    service.creationFailure = nullptr;
+    service.found = made;
+    service.progressAtCall.clear();
+    service.calls.clear();
+    send();
+    ASSERT_EQ(service.calls.first(), QStringLiteral("existingInstagramPublication"));
+    EXPECT_EQ(service.progressAtCall.first(), progress("Waiting for confirmation…", 0.95)) << "the wait shows";
+    EXPECT_EQ(m->publishing(), std::nullopt);
+    EXPECT_EQ(creations(), 0) << "both versions would be out";
+    EXPECT_FALSE(m->publicationPending(first));
+    ASSERT_EQ(state.outcome(), PublishOutcome::published(made));
+    EXPECT_EQ(state.earlierVersion(), QStringLiteral("Morning ligth"));
+    EXPECT_EQ(state.caption(), QStringLiteral("Morning light"));
+    EXPECT_NE(state.idempotencyKey(), first);
+
+    const QString fixed = send();
+    EXPECT_EQ(creations(), 1);
+    EXPECT_NE(fixed, first);
+    EXPECT_EQ(state.outcome()->kind, PublishOutcome::Kind::published);
+    EXPECT_EQ(state.earlierVersion(), std::nullopt);
+    // Back to the words that went out: under the first key, answered with the first.
+    state.setCaption(QStringLiteral("Morning ligth"));
+    EXPECT_EQ(send(), first);
+    // Another picture with them is another post.
+    state.setMedia({picture(QStringLiteral("photo-2.jpg"), 1000)});
+    const QString other = send();
+    EXPECT_NE(other, first);
+    EXPECT_NE(other, fixed);
+    // Kept through a kill, the spent key goes with the post.
+    ComposerState restored(h.clock, importer.function());
+    restored.restore(state.keptPost());
+    restored.setMedia({picture(QStringLiteral("photo-1.jpg"), 1000)});
+    EXPECT_EQ(restored.spentKeyFor(false), first);
+    EXPECT_EQ(restored.spentKeyFor(true), std::nullopt) << "a draft on the service went under no key of it";
+    restored.prepareAnother();
+    restored.setMedia({picture(QStringLiteral("photo-1.jpg"), 1000)});
+    restored.setCaption(QStringLiteral("Morning ligth"));
+    EXPECT_EQ(restored.spentKeyFor(false), std::nullopt) << "another post";
 }
 
 // What went out under the key was the version before the changes: its outcome
@@ -706,6 +766,13 @@ TEST_F(Publish, AfterAKillWordsChangedSinceThePostWentStayKeptUnderANewKey)
     EXPECT_EQ(left->caption, QStringLiteral("Morning light, fixed"));
     EXPECT_NE(left->idempotencyKey, QStringLiteral("K1"));
     EXPECT_EQ(left->draftIdempotencyKey, QStringLiteral("D1"));
+    // The version that went out, typed again, goes under the key it went under.
+    ComposerState reopened(h.clock, importer.function());
+    reopened.restore(*left);
+    reopened.setMedia(fixedLater.media);
+    EXPECT_EQ(reopened.spentKeyFor(false), std::nullopt);
+    reopened.setCaption(fixedLater.caption);
+    EXPECT_EQ(reopened.spentKeyFor(false), QStringLiteral("K1"));
 
     // The same words as went out: done with, as before.
     service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));

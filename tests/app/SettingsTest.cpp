@@ -301,6 +301,7 @@ TEST(AppModelSettings, TheLanguageRewordsTheSummaryCards)
     LanguageGuard language;
     Harness h;
     AppModel &m = h.make();
+    m.setInstagram(std::nullopt); // the service said: none connected
     m.setLanguage(AppLanguage::en);
     ASSERT_EQ(m.observations().size(), 1);
     EXPECT_EQ(m.observations()[0].title, QStringLiteral("Instagram is not connected yet"));
@@ -446,7 +447,15 @@ TEST(Records, TheComposersPostIsStoredExactlyAndOnlyForItsOwner)
                          R"("owner":"me@example.com","planDraftID":9223372036854775806})"));
     EXPECT_EQ(posts.load(me), post);
     EXPECT_EQ(posts.load(QStringLiteral("other@example.com")), std::nullopt);
+    // With the key an earlier version went out under, and what went under it.
+    KeptComposerPost spent = post;
+    spent.spent = PendingPublication{QStringLiteral("K0"), QStringLiteral("p0"), true, QStringLiteral("w0")};
+    posts.save(me, spent);
+    EXPECT_TRUE(records.read(QStringLiteral("composer"), me)
+                    ->endsWith(R"("spent":{"draft":true,"key":"K0","post":"p0","words":"w0"}})"));
+    EXPECT_EQ(posts.load(me), spent);
     for (const QByteArray damaged : {QByteArray(R"({"owner":"me@example.com","format":"feed"})"),
+                                     QByteArray(R"({"caption":"","draftKey":"","format":"feed","hashtags":"","key":"","owner":"me@example.com","spent":{"key":"K0"}})"),
                                      QByteArray(R"({"caption":"","draftKey":"","format":"post","hashtags":"","key":"","owner":"me@example.com"})"),
                                      QByteArray(R"({"caption":"","draftKey":"","format":"feed","hashtags":"","key":"","owner":"me@example.com","planDraftID":1.5})")}) {
         records.write(QStringLiteral("composer"), me, damaged);
