@@ -712,7 +712,9 @@ void AskBarView::fillHistory()
     } else if (!lines.isEmpty() && !lines.last().mine && !lines.last().actions.isEmpty()) {
         auto *actions = new QWidget(m_historyContent);
         auto *h = new QHBoxLayout(actions);
-        h->setContentsMargins(kIndent, 0, 0, 0);
+        // Room under the chips for the ring round them: the row ends the
+        // list, whose view cuts whatever is past it.
+        h->setContentsMargins(kIndent, 0, 0, FocusRing::kReach + 1);
         h->setSpacing(8);
         for (const AskAction &action : lines.last().actions) {
             // The label as given (the service's own for its actions).
