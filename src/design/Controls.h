@@ -62,6 +62,9 @@ void setOutline(QWidget *widget, const Outline &outline);
 // The widget draws its own ring inside its edge, in two tones that show on a
 // picture of any colour (a grid tile, a mark on a picture): none is drawn round it.
 void drawnByControl(QWidget *widget);
+// A layer that comes over controls and hides them (a notice over the screen):
+// their ring goes under it, as they do, rather than over it.
+void coverRings(QWidget *layer);
 // For a control on a ground that keeps one appearance whatever the
 // application's: its ring in that appearance's colour. Unset, it follows.
 void setFixedAppearance(QWidget *widget, std::optional<Appearance> appearance);
