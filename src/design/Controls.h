@@ -34,7 +34,8 @@ class QPainter;
 // black as round a near-black one on light paper, and it reads unlike the
 // accent that marks what is chosen or on. It is drawn above the window's
 // other widgets, so a neighbour or the container the control sits in never
-// cuts it; only a scroller's view does, past which the control is out of sight.
+// cuts it; only a scroller's view does, past which the control is out of sight,
+// and a layer come over the control (coverRings), which hides it.
 namespace FocusRing {
 // Room the ring takes round a control's edge: its gap, then its line.
 constexpr double kGap = 2;
