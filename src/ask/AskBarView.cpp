@@ -634,12 +634,15 @@ void AskBarView::fillEmptyState()
                                              false, empty),
                               empty));
     auto *chips = new QVBoxLayout;
-    chips->setContentsMargins(kIndent, 0, 0, 0);
+    chips->setContentsMargins(0, 0, 0, 0);
     chips->setSpacing(8);
     const QStringList titles = suggestions();
     for (int r = 0; r < 2; ++r) {
         auto *row = new QHBoxLayout;
         row->setSpacing(8);
+        // In from the leading edge by the cat's face, on the right in right to
+        // left (a layout's margins stay where they are; its items turn round).
+        row->addSpacing(kIndent);
         for (int i = r * 2; i < r * 2 + 2; ++i) {
             auto *chip = new StyledButton(titles[i], ChipButtonStyle(), empty);
             // The translated title is what is sent.
@@ -715,8 +718,11 @@ void AskBarView::fillHistory()
     } else if (!lines.isEmpty() && !lines.last().mine && !lines.last().actions.isEmpty()) {
         auto *actions = new QWidget(m_historyContent);
         auto *h = new QHBoxLayout(actions);
-        h->setContentsMargins(kIndent, 0, 0, 0);
+        // Room under the chips for the ring round them: the row ends the
+        // list, whose view cuts whatever is past it.
+        h->setContentsMargins(0, 0, 0, FocusRing::kReach + 1);
         h->setSpacing(8);
+        h->addSpacing(kIndent);
         for (const AskAction &action : lines.last().actions) {
             // The label as given (the service's own for its actions).
             auto *chip = new StyledButton(action.label, ChipButtonStyle(), actions);

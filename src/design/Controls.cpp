@@ -23,6 +23,7 @@
 #include <QPointer>
 #include <QProxyStyle>
 #include <QRadioButton>
+#include <QRegion>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
 #include <QStyleOptionButton>
@@ -73,6 +74,7 @@ const char *const kTracked = "zkFocusTracked";
 const char *const kOutline = "zkRingOutline";
 const char *const kOwnRing = "zkOwnRing";
 const char *const kRingAppearance = "zkRingAppearance";
+const char *const kCovers = "zkCoversRings";
 
 // Draws the ring of the control the keyboard is on, round it, above the rest
 // of its window: one for each window, made when a control of it is first
@@ -91,10 +93,15 @@ public:
         connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, [this] { update(); });
     }
 
+    // The halo of `window`, if it has one yet.
+    static RingHalo *existing(const QWidget *window)
+    {
+        return window->findChild<RingHalo *>(QStringLiteral("zkFocusRing"), Qt::FindDirectChildrenOnly);
+    }
     // The halo of `window`, made on first use.
     static RingHalo *of(QWidget *window)
     {
-        if (auto *halo = window->findChild<RingHalo *>(QStringLiteral("zkFocusRing"), Qt::FindDirectChildrenOnly))
+        if (RingHalo *halo = existing(window))
             return halo;
         return new RingHalo(window);
     }
@@ -121,6 +128,13 @@ public:
         unwatch();
         m_control = nullptr;
         hide();
+    }
+
+    // Placed again, something over its control having come, moved or gone.
+    void refresh()
+    {
+        if (m_control)
+            place();
     }
 
 protected:
@@ -162,7 +176,7 @@ protected:
                                           : AppearanceService::shared().appearance();
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setClipRect(m_clip.translated(-pos()));
+        painter.setClipRegion(m_clip.translated(-pos()));
         painter.translate(m_control->mapTo(parentWidget(), QPoint()) - pos());
         painter.setPen(QPen(FocusRing::color(appearance), FocusRing::kWidth));
         painter.setBrush(Qt::NoBrush);
@@ -202,14 +216,25 @@ private:
             if (area && area->viewport() == up)
                 clip &= QRect(up->mapTo(window, QPoint()), up->size());
         }
+        // Less what stands over the control, hiding it (a notice come over
+        // the screen): the ring goes under that as the control does.
+        QRegion shown(clip);
+        for (QWidget *w = m_control; w != window; w = w->parentWidget()) {
+            const QObjectList &siblings = w->parentWidget()->children();
+            for (qsizetype i = siblings.indexOf(w) + 1; i < siblings.size(); ++i) {
+                const auto *over = qobject_cast<const QWidget *>(siblings.at(i));
+                if (over && over->isVisible() && over->property(kCovers).toBool())
+                    shown -= QRect(over->mapTo(window, QPoint()), over->size());
+            }
+        }
         const FocusRing::Outline outline = outlineOf(m_control);
         const int reach = outline.inside ? 0 : FocusRing::kReach + 1;
         const QRect ring = QRect(at, m_control->size()).adjusted(-reach, -reach, reach, reach) & clip;
-        if (ring.isEmpty()) {
+        if (!shown.intersects(ring)) {
             hide();
             return;
         }
-        m_clip = clip;
+        m_clip = shown;
         if (geometry() != ring)
             setGeometry(ring);
         // Above whatever came into the window since.
@@ -222,7 +247,44 @@ private:
     QPointer<QWidget> m_control;
     QList<QPointer<QWidget>> m_watched;
     QMetaObject::Connection m_gone;
-    QRect m_clip;
+    QRegion m_clip;
+};
+
+// Has the ring of its window placed again as a layer over the window's
+// controls comes, moves and goes.
+class CoverWatch final : public QObject {
+public:
+    explicit CoverWatch(QWidget *layer) : QObject(layer), m_window(layer->window())
+    {
+        layer->installEventFilter(this);
+        // Once it is out of its parent's children.
+        connect(layer, &QObject::destroyed, m_window.data(), [window = m_window] { refresh(window); }, Qt::QueuedConnection);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Hide:
+            refresh(m_window);
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    static void refresh(const QPointer<QWidget> &window)
+    {
+        if (RingHalo *halo = window ? RingHalo::existing(window) : nullptr)
+            halo->refresh();
+    }
+
+    QPointer<QWidget> m_window;
 };
 // Given the keyboard by a key in a window yet to come forward.
 const char *const kGiven = "zkFocusGiven";
@@ -297,8 +359,7 @@ protected:
                 watched->setProperty(kKeyboardFocus, false);
                 watched->setProperty(kGiven, false);
                 auto *control = static_cast<QWidget *>(watched);
-                if (auto *halo = control->window()->findChild<RingHalo *>(QStringLiteral("zkFocusRing"),
-                                                                          Qt::FindDirectChildrenOnly))
+                if (RingHalo *halo = RingHalo::existing(control->window()))
                     halo->drop(control);
             }
             break;
@@ -344,6 +405,12 @@ void FocusRing::setOutline(QWidget *widget, const Outline &outline)
 }
 
 void FocusRing::drawnByControl(QWidget *widget) { widget->setProperty(kOwnRing, true); }
+
+void FocusRing::coverRings(QWidget *layer)
+{
+    layer->setProperty(kCovers, true);
+    new CoverWatch(layer);
+}
 
 void FocusRing::setFixedAppearance(QWidget *widget, std::optional<Appearance> appearance)
 {

@@ -34,7 +34,8 @@ class QPainter;
 // black as round a near-black one on light paper, and it reads unlike the
 // accent that marks what is chosen or on. It is drawn above the window's
 // other widgets, so a neighbour or the container the control sits in never
-// cuts it; only a scroller's view does, past which the control is out of sight.
+// cuts it; only a scroller's view does, past which the control is out of sight,
+// and a layer come over the control (coverRings), which hides it.
 namespace FocusRing {
 // Room the ring takes round a control's edge: its gap, then its line.
 constexpr double kGap = 2;
@@ -67,6 +68,9 @@ void setOutline(QWidget *widget, const Outline &outline);
 // The widget draws its own ring inside its edge, in two tones that show on a
 // picture of any colour (a grid tile, a mark on a picture): none is drawn round it.
 void drawnByControl(QWidget *widget);
+// A layer that comes over controls and hides them (a notice over the screen):
+// their ring goes under it, as they do, rather than over it.
+void coverRings(QWidget *layer);
 // For a control on a ground that keeps one appearance whatever the
 // application's: its ring in that appearance's colour. Unset, it follows.
 void setFixedAppearance(QWidget *widget, std::optional<Appearance> appearance);

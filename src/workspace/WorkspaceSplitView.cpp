@@ -309,6 +309,7 @@ void WorkspaceSplitView::followNotice()
     const bool arriving = !m_banner;
     if (!m_banner) {
         m_banner = new NoticeBanner(*notice, m_stack);
+        FocusRing::coverRings(m_banner);
         m_banner->setCursor(Qt::PointingHandCursor);
         m_banner->installEventFilter(this);
     } else {

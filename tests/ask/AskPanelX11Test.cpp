@@ -404,6 +404,33 @@ TEST_F(AskPanelX11, TabGoesRoundEveryControlInReadingOrderRingedAndEscapeStillCl
     ASSERT_TRUE(zktest::spinUntil([&] { return bar->sendButton()->isEnabled(); }));
     EXPECT_EQ(round(), (QList<QWidget *>{bar->sendButton(), bar->newConversationButton(), bar->closeButton(),
                                          bar->actionChips().at(0), bar->actionChips().at(1), bar->openInZephylButton()}));
+    // They stand at the foot of the list, whose view cuts what is past it:
+    // their rings whole all the same, and so once a long talk has the list
+    // scrolled to its end.
+    const auto ringedWhole = [&](const char *when) {
+        const QList<QAbstractButton *> foot{bar->actionChips().at(0), bar->openInZephylButton()};
+        for (QAbstractButton *control : foot) {
+            bar->field()->setFocus(Qt::TabFocusReason);
+            const auto ring = [control] { control->setFocus(Qt::TabFocusReason); };
+            EXPECT_GE(zktest::ringedShare(zktest::ringPictures(control, ring)), 0.9)
+                << control->text().toStdString() << " " << when;
+        }
+    };
+    ringedWhole("after a short talk");
+    QList<CatChatLine> talk;
+    for (int i = 0; i < 8; ++i)
+        talk << line(i % 2 == 0, QStringLiteral("Line %1 of a talk long enough to scroll.").arg(i));
+    talk << line(false, QStringLiteral("Shall we focus?"), {action("Focus"), action("Plan")});
+    flows.model().setCatChat(talk);
+    const QScrollArea *list = bar->history();
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        settle();
+        if (bar->actionChips().size() != 2 || list->verticalScrollBar()->maximum() == 0)
+            return false;
+        const QWidget *chip = bar->actionChips().at(0);
+        return chip->mapTo(list->viewport(), QPoint(0, chip->height())).y() <= list->viewport()->height();
+    })) << "the list scrolled to its end";
+    ringedWhole("at the end of a long talk");
     bar->actionChips().at(0)->setFocus(Qt::TabFocusReason);
     xdotool({"key", "Escape"});
     EXPECT_TRUE(zktest::spinUntil([&] { return !ask.isVisible(); }));

@@ -26,6 +26,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -322,27 +323,41 @@ inline bool ringDrew(const RingPictures &look, QPoint p)
 }
 
 // How wholly the ring goes round the control and stands out from the colour
-// round it: of each side's middle half, the share along which the ring drew
-// some pixel from 3 inside the control's edge to 7 outside it (only outside
-// it where `outsideOnly`); the least of the four sides.
+// round it and from what is inside it: of each side's middle half, the share
+// along which the ring drew some pixel from 3 inside the control's edge to 7
+// outside it (only outside it where `outsideOnly`), and the pixel next inward
+// of its innermost one stands 3:1 from it (the ground in its gap, or a fill
+// unlike it: a ring on a fill of its own colour only makes the control look
+// larger); the least of the four sides.
 inline double ringedShare(const RingPictures &look, bool outsideOnly = false)
 {
     const QRect c = look.control;
+    const auto colorAt = [&](QPoint p) { return look.ringed.pixel(p) & 0xFFFFFFu; };
     double least = 1;
     for (int side = 0; side < 4; ++side) {
         const int along = side < 2 ? c.width() : c.height();
+        // The point `d` outside the edge at `t` along it (d below 0 is outside).
+        const auto at = [&](int t, int d) {
+            return side == 0   ? QPoint(c.left() + t, c.top() + d)
+                   : side == 1 ? QPoint(c.left() + t, c.bottom() - d)
+                   : side == 2 ? QPoint(c.left() + d, c.top() + t)
+                               : QPoint(c.right() - d, c.top() + t);
+        };
         int hits = 0, count = 0;
         for (int t = along / 4; t < along * 3 / 4; ++t, ++count) {
-            bool hit = false;
-            // d below 0 is outside the edge.
-            for (int d = -7; d <= (outsideOnly ? -1 : 3) && !hit; ++d) {
-                const QPoint p = side == 0   ? QPoint(c.left() + t, c.top() + d)
-                                 : side == 1 ? QPoint(c.left() + t, c.bottom() - d)
-                                 : side == 2 ? QPoint(c.left() + d, c.top() + t)
-                                             : QPoint(c.right() - d, c.top() + t);
-                hit = look.ringed.rect().contains(p) && ringDrew(look, p);
+            // The ring's innermost pixel on this line, and its strongest.
+            std::optional<int> inner;
+            QRgb ring = look.around;
+            for (int d = -7; d <= (outsideOnly ? -1 : 3); ++d) {
+                const QPoint p = at(t, d);
+                if (!look.ringed.rect().contains(p) || !ringDrew(look, p))
+                    continue;
+                inner = d;
+                if (ZephylPalette::contrastRatio(colorAt(p), look.around) > ZephylPalette::contrastRatio(ring, look.around))
+                    ring = colorAt(p);
             }
-            hits += hit;
+            const QPoint in = inner ? at(t, *inner + 1) : QPoint();
+            hits += inner && look.ringed.rect().contains(in) && ZephylPalette::contrastRatio(colorAt(in), ring) >= 3.0;
         }
         least = std::min(least, count ? double(hits) / count : 0.0);
     }

@@ -15,6 +15,7 @@
 #include "ask/AskPanelBridge.h"
 #include "design/L10n.h"
 #include "design/Legibility.h"
+#include "design/NoticeBanner.h"
 #include "design/SettingRow.h"
 #include "workspace/ComposerParts.h"
 #include "workspace/AssistantView.h"
@@ -687,6 +688,62 @@ TEST_P(KeyboardReach, EveryKindOfControlIsRingedSoTheEyeFindsIt)
         expectRinged(profile->findChild<MenuPicker *>(), "menu picker");
         expectRinged(profile->findChild<Stepper *>()->upButton(), "stepper");
         expectRinged(profile->findChild<RoundedField *>(), "field");
+
+        if (theme == AppTheme::dark) {
+            // A notice that comes over the screen hides the ring of a control
+            // under it as it hides the control: the ring goes under it, not over
+            // it; once the notice has gone, the ring is whole again (in one
+            // appearance: the other draws it as this one does).
+            QWidget *window = host.window.get();
+            const auto noticeAtRest = [&](bool shown) {
+                return zktest::spinUntil([&] {
+                    settle();
+                    auto *banner = root->findChild<NoticeBanner *>();
+                    return shown ? banner && banner->isVisible() && banner->y() == 18 : !banner;
+                });
+            };
+            model().setNotice(AppNotice::make(QStringLiteral("Saved to the plan."), AppNotice::Tone::settled));
+            ASSERT_TRUE(noticeAtRest(true));
+            const auto *banner = root->findChild<NoticeBanner *>();
+            const QRect notice(banner->mapTo(window, QPoint()), banner->size());
+            model().setNotice(std::nullopt);
+            ASSERT_TRUE(noticeAtRest(false));
+            QAbstractButton *under = nullptr;
+            for (QAbstractButton *b : profile->findChildren<QAbstractButton *>()) {
+                const QRect r(b->mapTo(window, QPoint()), b->size());
+                if (!under && b->isVisible() && b->focusPolicy() & Qt::TabFocus && r.left() > notice.left() + 8 &&
+                    r.right() < notice.right() - 8 && r.height() < 40)
+                    under = b;
+            }
+            ASSERT_NE(under, nullptr) << "a control across the notice";
+            // Scrolled up to the notice's lower edge, to be half under it.
+            QScrollBar *scroll = nullptr;
+            for (QWidget *up = under->parentWidget(); up && !scroll; up = up->parentWidget())
+                if (auto *area = qobject_cast<QScrollArea *>(up); area && area->verticalScrollBar()->maximum() > 0)
+                    scroll = area->verticalScrollBar();
+            ASSERT_NE(scroll, nullptr);
+            scroll->setValue(scroll->value() + under->mapTo(window, QPoint()).y() - (notice.bottom() - 8));
+            settle();
+            ASSERT_EQ(under->mapTo(window, QPoint()).y(), notice.bottom() - 8) << under->text().toStdString();
+            const zktest::RingPictures whole = ringPictures(under);
+            EXPECT_GE(zktest::ringedShare(whole), 0.9) << under->text().toStdString();
+            // The notice comes over the ringed control.
+            model().setNotice(AppNotice::make(QStringLiteral("Saved to the plan."), AppNotice::Tone::settled));
+            ASSERT_TRUE(noticeAtRest(true));
+            const QRect area = zktest::aroundArea(under);
+            const QImage covered = zktest::steadyPixels(window, area, whole.ringed);
+            under->clearFocus();
+            const QImage bare = zktest::steadyPixels(window, area, covered);
+            const QRect overNotice = (area & notice).translated(-area.topLeft());
+            ASSERT_FALSE(overNotice.isEmpty());
+            EXPECT_EQ(covered.copy(overNotice), bare.copy(overNotice))
+                << under->text().toStdString() << ": its ring drawn over the notice";
+            model().setNotice(std::nullopt);
+            ASSERT_TRUE(noticeAtRest(false));
+            const auto ring = [under] { under->setFocus(Qt::TabFocusReason); };
+            EXPECT_GE(zktest::ringedShare(zktest::ringPictures(under, ring, bare)), 0.9)
+                << under->text().toStdString() << " once the notice has gone";
+        }
 
         // The settings window: the looks, one chosen, on its own ground.
         ASSERT_TRUE(activated(&settings));
