@@ -9,9 +9,11 @@ class QWidget;
 // boxes stand in windows, sheets and panels too, and a keyboard user could not
 // tell which key a control takes. A text field, a picker or a card keeps its
 // own Return; Return on one of those in a dialog still reaches the dialog,
-// which presses its default button.
+// which presses its default button. A held Return or Space presses a control
+// once, however the key repeats.
 namespace ReturnKey {
 // `control` is one of the application's: when it is a button, Return and
-// Enter press it from now on. FocusRing::track and FocusRing::strengthen call it.
+// Enter press it from now on; held keys press it once. FocusRing::track and
+// FocusRing::strengthen call it.
 void follow(QWidget *control);
 } // namespace ReturnKey

@@ -102,6 +102,25 @@ QWidget *press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
                                          << zktest::rectText(a);
 }
 
+// The presses of keys that reach a window of the process, as the server
+// repeats a held key, and whether a Shift has been let go since.
+class KeysSeen final : public QObject {
+public:
+    KeysSeen() { qApp->installEventFilter(this); }
+    int presses = 0;
+    bool shiftReleased = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched->isWindowType() && event->type() == QEvent::KeyPress)
+            ++presses;
+        if (watched->isWindowType() && event->type() == QEvent::KeyRelease)
+            shiftReleased = shiftReleased || static_cast<QKeyEvent *>(event)->key() == Qt::Key_Shift;
+        return false;
+    }
+};
+
 class KeyboardReach : public ::testing::TestWithParam<AppLanguage> {
 protected:
     void SetUp() override
@@ -527,6 +546,59 @@ TEST_P(KeyboardReach, ReturnAndEnterPressTheButtonThatHasTheKeyboard)
     ASSERT_TRUE(zktest::spinUntil([&] { settle(); return model().composerPresented() && root->composerSheet(); }));
     auto *composer = root->composerSheet()->findChild<ComposerView *>();
     ASSERT_NE(composer, nullptr);
+
+    // Held on "Publish now…", Return or Space opens the confirmation once and
+    // never presses "Confirm and publish", which has the keyboard once it
+    // shows: held on the server, and as X hands a held key over when the
+    // toolkit takes its repeats for the user's own presses (it marks them only
+    // when it finds the press queued behind the release): a release and a
+    // press at one server time.
+    ZephylWire::InstagramProfile account;
+    account.username = QStringLiteral("kitty.studio");
+    model().setInstagram(account);
+    ComposerState &post = composer->state();
+    post.setMedia({composertest::picture()});
+    post.setCaption(QStringLiteral("Held"));
+    settle();
+    const auto heldOnce = [&](const std::function<void()> &hold) {
+        composer->publishButton()->setFocus(Qt::TabFocusReason);
+        hold();
+        settle();
+        EXPECT_TRUE(post.confirming() && composer->confirmation());
+        EXPECT_FALSE(model().publishing() || post.outcome() || post.sending()) << "published";
+        post.setConfirming(false);
+        settle();
+    };
+    for (const auto &[key, text] : {std::pair(Qt::Key_Return, "\r"), std::pair(Qt::Key_Space, " ")}) {
+        SCOPED_TRACE(key == Qt::Key_Return ? "Return" : "Space");
+        heldOnce([key = key, text = text] {
+            quint64 at = 1'000'000;
+            const auto send = [&](QEvent::Type type) {
+                QKeyEvent event(type, key, Qt::NoModifier, QString::fromLatin1(text));
+                event.setTimestamp(at);
+                QCoreApplication::sendEvent(QApplication::focusWidget()->window()->windowHandle(), &event);
+                settle();
+            };
+            send(QEvent::KeyPress);
+            for (const quint64 wait : {660, 40, 40, 40, 25}) {
+                at += wait;
+                send(QEvent::KeyRelease);
+                if (wait != 25)
+                    send(QEvent::KeyPress);
+            }
+        });
+    }
+    heldOnce([&] {
+        KeysSeen seen;
+        xkeys("keydown", "Return");
+        EXPECT_TRUE(zktest::spinUntil([&] { return seen.presses > 4; })) << "Return did not repeat";
+        xkeys("keyup", "Return");
+        // Its last repeat and its release have come once a later key has.
+        xkeys("key", "shift");
+        EXPECT_TRUE(zktest::spinUntil([&] { return seen.shiftReleased; }));
+    });
+    post.setMedia({});
+    post.setCaption(QString());
     composer->closeButton()->setFocus(Qt::TabFocusReason);
     xkeys("key", "Return");
     EXPECT_TRUE(zktest::spinUntil([&] { settle(); return !model().composerPresented(); }));
