@@ -1,6 +1,7 @@
 #include "design/ReturnKey.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QHash>
 #include <QKeyEvent>
@@ -19,9 +20,19 @@ bool isKey(const QKeyEvent *event, std::initializer_list<int> keys)
 
 bool isReturn(const QKeyEvent *event) { return isKey(event, {Qt::Key_Return, Qt::Key_Enter}); }
 
-// Sees every key the application is given; Return and Enter on a button that
-// follows go on to it as Space, pressed and let go with them. A held Return or
-// Space presses a control that follows once.
+// What Space presses, and Return is to press alike: a button, and a pop-up
+// picker, whose list Space opens.
+bool takesSpace(QObject *control)
+{
+    if (qobject_cast<QAbstractButton *>(control))
+        return true;
+    const auto *picker = qobject_cast<QComboBox *>(control);
+    return picker && !picker->isEditable();
+}
+
+// Sees every key the application is given; Return and Enter on a button or a
+// pop-up picker that follows go on to it as Space, pressed and let go with
+// them. A held Return or Space presses a control that follows once.
 class ReturnAsSpace final : public QObject {
 public:
     ReturnAsSpace() { QCoreApplication::instance()->installEventFilter(this); }
@@ -47,7 +58,7 @@ protected:
             key->isAutoRepeat() || (key->timestamp() != 0 && m_releasedAt.value(key->key()) == key->timestamp());
         if (event->type() == QEvent::KeyPress && held)
             return true;
-        if (!isReturn(key) || !qobject_cast<QAbstractButton *>(watched))
+        if (!isReturn(key) || !takesSpace(watched))
             return false;
         // A release with no press on the button before it (Return pressed in
         // a field that handed the keyboard here) clicks nothing, as Space's.

@@ -21,6 +21,7 @@
 #include "workspace/WorkspaceRootView.h"
 #include "workspace/WorkspaceSplitView.h"
 
+#include <QAbstractItemView>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
@@ -618,9 +619,20 @@ TEST_P(KeyboardReach, ReturnAndEnterPressTheButtonThatHasTheKeyboard)
     xkeys("key", "KP_Enter");
     EXPECT_TRUE(zktest::spinUntil([&] { return model().surface() == Surface::grid; }));
 
+    // The language picker opens its list by Return, as by Space; Escape
+    // closes it with the language as it was.
+    auto *profile = show<ProfileView>(Surface::profile);
+    auto *language = profile->findChild<MenuPicker *>();
+    ASSERT_NE(language, nullptr);
+    language->setFocus(Qt::TabFocusReason);
+    xkeys("key", "Return");
+    EXPECT_TRUE(zktest::spinUntil([&] { return language->view()->isVisible(); })) << "Return opened no list";
+    zktest::xdotool({"key", "Escape"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return !language->view()->isVisible() && language->hasFocus(); }));
+    EXPECT_EQ(model().language(), GetParam());
+
     // "Sign out" asks first, the keyboard on "Cancel": Return there cancels.
     // Asked again, Enter on "Sign out" signs out.
-    auto *profile = show<ProfileView>(Surface::profile);
     const auto question = [&] {
         ConfirmationDialog *asked = nullptr;
         zktest::spinUntil([&] {
