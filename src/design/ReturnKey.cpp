@@ -56,7 +56,9 @@ protected:
             return false;
         const bool held =
             key->isAutoRepeat() || (key->timestamp() != 0 && m_releasedAt.value(key->key()) == key->timestamp());
-        if (event->type() == QEvent::KeyPress && held)
+        // A stepper's half goes on stepping while held, as it is made to.
+        const auto *button = qobject_cast<QAbstractButton *>(watched);
+        if (event->type() == QEvent::KeyPress && held && !(button && button->autoRepeat()))
             return true;
         if (!isReturn(key) || !takesSpace(watched))
             return false;

@@ -103,6 +103,28 @@ QWidget *press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
                                          << zktest::rectText(a);
 }
 
+// `key` held down and let go as X hands it over when the toolkit takes its
+// repeats for the user's own presses (it marks them only when it finds the
+// press queued behind the release): four times a release and a press at one
+// server time, to the window that has the keyboard.
+void heldAsXTellsIt(Qt::Key key, const char *text)
+{
+    quint64 at = 1'000'000;
+    const auto send = [&](QEvent::Type type) {
+        QKeyEvent event(type, key, Qt::NoModifier, QString::fromLatin1(text));
+        event.setTimestamp(at);
+        QCoreApplication::sendEvent(QApplication::focusWidget()->window()->windowHandle(), &event);
+        settle();
+    };
+    send(QEvent::KeyPress);
+    for (const quint64 wait : {660, 40, 40, 40, 25}) {
+        at += wait;
+        send(QEvent::KeyRelease);
+        if (wait != 25)
+            send(QEvent::KeyPress);
+    }
+}
+
 // The presses of keys that reach a window of the process, as the server
 // repeats a held key, and whether a Shift has been let go since.
 class KeysSeen final : public QObject {
@@ -550,10 +572,8 @@ TEST_P(KeyboardReach, ReturnAndEnterPressTheButtonThatHasTheKeyboard)
 
     // Held on "Publish now…", Return or Space opens the confirmation once and
     // never presses "Confirm and publish", which has the keyboard once it
-    // shows: held on the server, and as X hands a held key over when the
-    // toolkit takes its repeats for the user's own presses (it marks them only
-    // when it finds the press queued behind the release): a release and a
-    // press at one server time.
+    // shows: held on the server, and as X tells a held key when the toolkit
+    // takes its repeats for presses.
     ZephylWire::InstagramProfile account;
     account.username = QStringLiteral("kitty.studio");
     model().setInstagram(account);
@@ -572,22 +592,7 @@ TEST_P(KeyboardReach, ReturnAndEnterPressTheButtonThatHasTheKeyboard)
     };
     for (const auto &[key, text] : {std::pair(Qt::Key_Return, "\r"), std::pair(Qt::Key_Space, " ")}) {
         SCOPED_TRACE(key == Qt::Key_Return ? "Return" : "Space");
-        heldOnce([key = key, text = text] {
-            quint64 at = 1'000'000;
-            const auto send = [&](QEvent::Type type) {
-                QKeyEvent event(type, key, Qt::NoModifier, QString::fromLatin1(text));
-                event.setTimestamp(at);
-                QCoreApplication::sendEvent(QApplication::focusWidget()->window()->windowHandle(), &event);
-                settle();
-            };
-            send(QEvent::KeyPress);
-            for (const quint64 wait : {660, 40, 40, 40, 25}) {
-                at += wait;
-                send(QEvent::KeyRelease);
-                if (wait != 25)
-                    send(QEvent::KeyPress);
-            }
-        });
+        heldOnce([key = key, text = text] { heldAsXTellsIt(key, text); });
     }
     heldOnce([&] {
         KeysSeen seen;
@@ -630,6 +635,13 @@ TEST_P(KeyboardReach, ReturnAndEnterPressTheButtonThatHasTheKeyboard)
     zktest::xdotool({"key", "Escape"});
     EXPECT_TRUE(zktest::spinUntil([&] { return !language->view()->isVisible() && language->hasFocus(); }));
     EXPECT_EQ(model().language(), GetParam());
+    // A stepper's half held goes on stepping, as it is made to.
+    auto *length = profile->findChild<Stepper *>();
+    ASSERT_NE(length, nullptr);
+    const int was = length->value();
+    length->upButton()->setFocus(Qt::TabFocusReason);
+    heldAsXTellsIt(Qt::Key_Return, "\r");
+    EXPECT_GT(length->value(), was + 5) << "held, it stepped once";
 
     // "Sign out" asks first, the keyboard on "Cancel": Return there cancels.
     // Asked again, Enter on "Sign out" signs out.
