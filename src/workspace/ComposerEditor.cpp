@@ -548,6 +548,11 @@ void ComposerEditor::rebuildTiles()
     if (ids == m_tileIds)
         return;
     m_tileIds = ids;
+    // A mark that has the keyboard lets it go before its tile goes: hidden
+    // with it, it would hand it on down the sheet (a reader calling out each
+    // control) before refresh() gives it to the mark of the tile's new place.
+    if (QWidget *at = QApplication::focusWidget(); at && m_gridBox->isAncestorOf(at))
+        at->clearFocus();
     clearLayout(m_grid);
     int index = 0;
     // Tab reaches the remove marks in the order the tiles read, between the

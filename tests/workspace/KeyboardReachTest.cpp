@@ -103,6 +103,17 @@ QWidget *press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
                                          << zktest::rectText(a);
 }
 
+// What a control is called: a button's words, a field's empty words, else
+// its name for assistive technology.
+QString calledBy(const QWidget *w)
+{
+    if (const auto *button = qobject_cast<const QAbstractButton *>(w); button && !button->text().isEmpty())
+        return button->text();
+    if (const auto *field = qobject_cast<const QLineEdit *>(w); field && !field->placeholderText().isEmpty())
+        return field->placeholderText();
+    return w->accessibleName();
+}
+
 // `key` held down and let go as X hands it over when the toolkit takes its
 // repeats for the user's own presses (it marks them only when it finds the
 // press queued behind the release): four times a release and a press at one
@@ -516,19 +527,29 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
     EXPECT_EQ(QApplication::focusWidget(), editor->addButton());
 
     // Moved by its menu, the picture keeps the keyboard in its new place,
-    // ringed, its mark named for that place.
+    // ringed, its mark named for that place; on its way there the keyboard
+    // lands on no other control (a reader would call each out).
     view->state().setMedia({composertest::picture(), composertest::video(5), composertest::picture()});
     settle();
     const QString moved = view->state().media().first().id;
     editor->tiles().first()->findChild<QAbstractButton *>()->setFocus(Qt::TabFocusReason);
     const QStringList pictureNames = arabic() ? QStringList{"إزالة الصورة 1 من 3", "إزالة الصورة 2 من 3", "إزالة الصورة 3 من 3"}
                                               : QStringList{"Remove picture 1 of 3", "Remove picture 2 of 3", "Remove picture 3 of 3"};
+    QStringList landedOn;
+    const QMetaObject::Connection landing = QObject::connect(qApp, &QApplication::focusChanged, [&](QWidget *, QWidget *now) {
+        if (now && !qobject_cast<QMenu *>(now))
+            landedOn << calledBy(now);
+    });
     for (const auto &[entry, place] : {std::pair("Move later", 1), std::pair("Move later", 2), std::pair("Move earlier", 1)}) {
+        landedOn.clear();
         choose(L10n::t(entry));
+        for (const QString &name : std::as_const(landedOn))
+            EXPECT_TRUE(name.contains(arabic() ? QStringLiteral("إزالة") : QStringLiteral("Remove "))) << entry << ": " << name.toStdString();
         ASSERT_EQ(view->state().media().at(place).id, moved) << entry;
         EXPECT_EQ(QApplication::focusWidget(), editor->tiles().at(place)->findChild<QAbstractButton *>()) << entry;
         EXPECT_TRUE(ringedOn(pictureNames.at(place))) << entry;
     }
+    QObject::disconnect(landing);
 }
 
 // With the X server's keys, Return and the keypad's Enter press the button
@@ -664,17 +685,6 @@ TEST_P(KeyboardReach, ReturnAndEnterPressTheButtonThatHasTheKeyboard)
         EXPECT_TRUE(zktest::spinUntil([&] { settle(); return !host.window->findChild<ConfirmationDialog *>(); }));
         EXPECT_EQ(model().session(), confirm ? SessionState::signedOut : SessionState::signedIn);
     }
-}
-
-// What a control is called: a button's words, a field's empty words, else
-// its name for assistive technology.
-QString calledBy(const QWidget *w)
-{
-    if (const auto *button = qobject_cast<const QAbstractButton *>(w); button && !button->text().isEmpty())
-        return button->text();
-    if (const auto *field = qobject_cast<const QLineEdit *>(w); field && !field->placeholderText().isEmpty())
-        return field->placeholderText();
-    return w->accessibleName();
 }
 
 // Round a window shorter than the workspace (which it scrolls, as the real one
