@@ -952,6 +952,7 @@ MenuPicker::MenuPicker(const QStringList &choices, int width, QWidget *parent) :
     setFont(DesignFonts::system(13, DesignFonts::Weight::regular));
     setCursor(Qt::PointingHandCursor);
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int index) { Q_EMIT picked(index); });
+    ReturnKey::follow(this);
     applyColors();
     connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, &MenuPicker::applyColors);
 }

@@ -550,6 +550,11 @@ void ComposerEditor::rebuildTiles()
     if (ids == m_tileIds)
         return;
     m_tileIds = ids;
+    // A mark that has the keyboard lets it go before its tile goes (see refresh()).
+    const QList<QWidget *> going = tiles();
+    if (QWidget *at = QApplication::focusWidget();
+        at && std::any_of(going.begin(), going.end(), [at](const QWidget *tile) { return tile->isAncestorOf(at); }))
+        at->clearFocus();
     clearLayout(m_grid);
     int index = 0;
     // Tab reaches the remove marks in the order the tiles read, between the
@@ -583,6 +588,11 @@ void ComposerEditor::refresh()
                                           [](const QWidget *tile) { return tile->isAncestorOf(QApplication::focusWidget()); }) -
                              before.begin();
     const QString markedId = m_tileIds.value(markAt);
+    // What has the keyboard and is about to be hidden lets it go first:
+    // hidden with it, it would hand it on down the sheet (a reader calling out
+    // each control) before it is given its place below.
+    if (held && (empty ? m_gridBox : m_dropZone)->isAncestorOf(QApplication::focusWidget()))
+        QApplication::focusWidget()->clearFocus();
     static_cast<DropFrame *>(m_dropZone)->setTargeted(s.dropTargeted());
     m_dropZone->setVisible(empty);
     m_gridBox->setVisible(!empty);

@@ -31,6 +31,7 @@
 #include "design/Titles.h"
 
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
@@ -157,6 +158,57 @@ bool activated(QWidget *window)
     window->activateWindow();
     return zktest::spinUntil([&] { return window->isActiveWindow() && window->windowHandle()->isExposed(); });
 }
+// What a control is called: a button's words, a field's empty words, else
+// its name for assistive technology.
+QString calledBy(const QWidget *w)
+{
+    if (const auto *button = qobject_cast<const QAbstractButton *>(w); button && !button->text().isEmpty())
+        return button->text();
+    if (const auto *field = qobject_cast<const QLineEdit *>(w); field && !field->placeholderText().isEmpty())
+        return field->placeholderText();
+    return w->accessibleName();
+}
+
+// `key` held down and let go as X hands it over when the toolkit takes its
+// repeats for the user's own presses (it marks them only when it finds the
+// press queued behind the release): four times a release and a press at one
+// server time, to the window that has the keyboard.
+void heldAsXTellsIt(Qt::Key key, const char *text)
+{
+    quint64 at = 1'000'000;
+    const auto send = [&](QEvent::Type type) {
+        QKeyEvent event(type, key, Qt::NoModifier, QString::fromLatin1(text));
+        event.setTimestamp(at);
+        QCoreApplication::sendEvent(QApplication::focusWidget()->window()->windowHandle(), &event);
+        settle();
+    };
+    send(QEvent::KeyPress);
+    for (const quint64 wait : {660, 40, 40, 40, 25}) {
+        at += wait;
+        send(QEvent::KeyRelease);
+        if (wait != 25)
+            send(QEvent::KeyPress);
+    }
+}
+
+// The presses of keys that reach a window of the process, as the server
+// repeats a held key, and whether a Shift has been let go since.
+class KeysSeen final : public QObject {
+public:
+    KeysSeen() { qApp->installEventFilter(this); }
+    int presses = 0;
+    bool shiftReleased = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched->isWindowType() && event->type() == QEvent::KeyPress)
+            ++presses;
+        if (watched->isWindowType() && event->type() == QEvent::KeyRelease)
+            shiftReleased = shiftReleased || static_cast<QKeyEvent *>(event)->key() == Qt::Key_Shift;
+        return false;
+    }
+};
 
 class KeyboardReach : public ::testing::TestWithParam<AppLanguage> {
 protected:
@@ -517,20 +569,31 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
 
     // As tiles go and come the keyboard stays in the column, ringed: on the
     // mark in the pressed one's place, on "Choose files" once the last went,
-    // and on the add button once files came in.
+    // and on the add button once files came in. On its way it lands on no
+    // other control (a reader would call each out).
+    QStringList landedOn;
+    const QMetaObject::Connection landing = QObject::connect(qApp, &QApplication::focusChanged, [&](QWidget *, QWidget *now) {
+        if (now && !qobject_cast<QMenu *>(now))
+            landedOn << calledBy(now);
+    });
     marks.at(1)->setFocus(Qt::TabFocusReason);
     for (const qsizetype left : {2, 1, 0}) {
+        landedOn.clear();
         QWidget *now = press(Qt::Key_Space);
         EXPECT_TRUE(now && FocusRing::shown(now) && editor->tiles().size() == left) << left << " left";
         EXPECT_EQ(now, left ? editor->tiles().at(std::min<qsizetype>(1, left - 1))->findChild<QAbstractButton *>()
                             : buttonNamed(editor->dropZone(), L10n::t("Choose files")));
+        EXPECT_EQ(landedOn, QStringList{calledBy(now)}) << left << " left";
     }
+    landedOn.clear();
     view->state().setMedia({composertest::picture()});
     settle();
     EXPECT_EQ(QApplication::focusWidget(), editor->addButton());
+    EXPECT_EQ(landedOn, QStringList{calledBy(editor->addButton())});
 
     // Moved by its menu, the picture keeps the keyboard in its new place,
-    // ringed, its mark named for that place.
+    // ringed, its mark named for that place, the keyboard on no other control
+    // on its way from the menu.
     view->state().setMedia({composertest::picture(), composertest::video(5), composertest::picture()});
     settle();
     const QString moved = view->state().media().first().id;
@@ -538,11 +601,17 @@ TEST_P(KeyboardReach, ComposerRemoveMarks)
     const QStringList pictureNames = arabic() ? QStringList{"إزالة الصورة 1 من 3", "إزالة الصورة 2 من 3", "إزالة الصورة 3 من 3"}
                                               : QStringList{"Remove picture 1 of 3", "Remove picture 2 of 3", "Remove picture 3 of 3"};
     for (const auto &[entry, place] : {std::pair("Move later", 1), std::pair("Move later", 2), std::pair("Move earlier", 1)}) {
+        landedOn.clear();
         choose(L10n::t(entry));
+        // Back from the menu on the mark it was asked from at most, then on the moved one's.
+        const QString from = pictureNames.at(place + (entry == std::string("Move later") ? -1 : 1)), to = pictureNames.at(place);
+        EXPECT_TRUE(landedOn == QStringList{to} || landedOn == (QStringList{from, to}))
+            << entry << ": " << landedOn.join(", ").toStdString();
         ASSERT_EQ(view->state().media().at(place).id, moved) << entry;
         EXPECT_EQ(QApplication::focusWidget(), editor->tiles().at(place)->findChild<QAbstractButton *>()) << entry;
         EXPECT_TRUE(ringedOn(pictureNames.at(place))) << entry;
     }
+    QObject::disconnect(landing);
 }
 
 // With the X server's keys, Return and the keypad's Enter press the button
@@ -583,6 +652,42 @@ TEST_P(KeyboardReach, ReturnAndEnterPressTheButtonThatHasTheKeyboard)
     ASSERT_TRUE(zktest::spinUntil([&] { settle(); return model().composerPresented() && root->composerSheet(); }));
     auto *composer = root->composerSheet()->findChild<ComposerView *>();
     ASSERT_NE(composer, nullptr);
+
+    // Held on "Publish now…", Return or Space opens the confirmation once and
+    // never presses "Confirm and publish", which has the keyboard once it
+    // shows: held on the server, and as X tells a held key when the toolkit
+    // takes its repeats for presses.
+    ZephylWire::InstagramProfile account;
+    account.username = QStringLiteral("kitty.studio");
+    model().setInstagram(account);
+    ComposerState &post = composer->state();
+    post.setMedia({composertest::picture()});
+    post.setCaption(QStringLiteral("Held"));
+    settle();
+    const auto heldOnce = [&](const std::function<void()> &hold) {
+        composer->publishButton()->setFocus(Qt::TabFocusReason);
+        hold();
+        settle();
+        EXPECT_TRUE(post.confirming() && composer->confirmation());
+        EXPECT_FALSE(model().publishing() || post.outcome() || post.sending()) << "published";
+        post.setConfirming(false);
+        settle();
+    };
+    for (const auto &[key, text] : {std::pair(Qt::Key_Return, "\r"), std::pair(Qt::Key_Space, " ")}) {
+        SCOPED_TRACE(key == Qt::Key_Return ? "Return" : "Space");
+        heldOnce([key = key, text = text] { heldAsXTellsIt(key, text); });
+    }
+    heldOnce([&] {
+        KeysSeen seen;
+        xkeys("keydown", "Return");
+        EXPECT_TRUE(zktest::spinUntil([&] { return seen.presses > 4; })) << "Return did not repeat";
+        xkeys("keyup", "Return");
+        // Its last repeat and its release have come once a later key has.
+        xkeys("key", "shift");
+        EXPECT_TRUE(zktest::spinUntil([&] { return seen.shiftReleased; }));
+    });
+    post.setMedia({});
+    post.setCaption(QString());
     composer->closeButton()->setFocus(Qt::TabFocusReason);
     xkeys("key", "Return");
     EXPECT_TRUE(zktest::spinUntil([&] { settle(); return !model().composerPresented(); }));
@@ -602,9 +707,27 @@ TEST_P(KeyboardReach, ReturnAndEnterPressTheButtonThatHasTheKeyboard)
     xkeys("key", "KP_Enter");
     EXPECT_TRUE(zktest::spinUntil([&] { return model().surface() == Surface::grid; }));
 
+    // The language picker opens its list by Return, as by Space; Escape
+    // closes it with the language as it was.
+    auto *profile = show<ProfileView>(Surface::profile);
+    auto *language = profile->findChild<MenuPicker *>();
+    ASSERT_NE(language, nullptr);
+    language->setFocus(Qt::TabFocusReason);
+    xkeys("key", "Return");
+    EXPECT_TRUE(zktest::spinUntil([&] { return language->view()->isVisible(); })) << "Return opened no list";
+    zktest::xdotool({"key", "Escape"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return !language->view()->isVisible() && language->hasFocus(); }));
+    EXPECT_EQ(model().language(), GetParam());
+    // A stepper's half held goes on stepping, as it is made to.
+    auto *length = profile->findChild<Stepper *>();
+    ASSERT_NE(length, nullptr);
+    const int was = length->value();
+    length->upButton()->setFocus(Qt::TabFocusReason);
+    heldAsXTellsIt(Qt::Key_Return, "\r");
+    EXPECT_GT(length->value(), was + 5) << "held, it stepped once";
+
     // "Sign out" asks first, the keyboard on "Cancel": Return there cancels.
     // Asked again, Enter on "Sign out" signs out.
-    auto *profile = show<ProfileView>(Surface::profile);
     const auto question = [&] {
         ConfirmationDialog *asked = nullptr;
         zktest::spinUntil([&] {
@@ -798,17 +921,6 @@ TEST_P(KeyboardReach, EveryKindOfControlIsRingedSoTheEyeFindsIt)
         dialog->close();
         settle();
     }
-}
-
-// What a control is called: a button's words, a field's empty words, else
-// its name for assistive technology.
-QString calledBy(const QWidget *w)
-{
-    if (const auto *button = qobject_cast<const QAbstractButton *>(w); button && !button->text().isEmpty())
-        return button->text();
-    if (const auto *field = qobject_cast<const QLineEdit *>(w); field && !field->placeholderText().isEmpty())
-        return field->placeholderText();
-    return w->accessibleName();
 }
 
 // Round a window shorter than the workspace (which it scrolls, as the real one
