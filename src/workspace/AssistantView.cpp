@@ -101,6 +101,9 @@ public:
         column->addWidget(m_title);
         column->addWidget(m_preview);
         setAccessibleName(title);
+        // Found again by its thread when the list is made anew, not by a
+        // title it may share ("Conversation").
+        KeyboardHold::setIdentity(this, QStringLiteral("thread ") + thread.id);
     }
 
     const QString &id() const { return m_id; }
@@ -558,6 +561,9 @@ MessageRow::MessageRow(AppModel &model, const ChatMessage &message, QWidget *par
             chip->setToolTip(action.label);
             const auto taken = action;
             connect(chip, &QPushButton::clicked, this, [&model, taken] { model.performAction(taken); });
+            // Each reply's own, for the keyboard to stay on when the
+            // conversation is made anew: another reply may offer the same.
+            KeyboardHold::setIdentity(chip, QStringLiteral("message %1 action %2").arg(message.id, action.id));
             actions->addWidget(chip);
             m_actions.append(chip);
         }
@@ -565,6 +571,7 @@ MessageRow::MessageRow(AppModel &model, const ChatMessage &message, QWidget *par
                                      actionRow);
         copy->setFixedHeight(30);
         connect(copy, &QAbstractButton::clicked, this, &MessageRow::copy);
+        KeyboardHold::setIdentity(copy, QStringLiteral("message %1 copy").arg(message.id));
         m_copy = copy;
         actions->addWidget(copy);
         column->addWidget(actionRow);
