@@ -1130,6 +1130,15 @@ bool DateTimeField::event(QEvent *event)
 
 void DateTimeField::keyPressEvent(QKeyEvent *event)
 {
+    // Tab goes on to the next control, as from every other field: a part of
+    // a date is no control of its own, with no name to tell where the keyboard
+    // went. The parts are the arrows'.
+    if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) &&
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+        event->accept();
+        QAbstractSpinBox::focusNextPrevChild(event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier));
+        return;
+    }
     // Right to left, the arrows are mirrored: the one toward the reading end
     // (Left) goes to the next part, as Right does left to right. The base
     // would move its cursor through the turned-round text and stay in the part.
@@ -1156,7 +1165,7 @@ void DateTimeField::focusInEvent(QFocusEvent *event)
 bool DateTimeField::focusNextPrevChild(bool next)
 {
     // The base walks a right-to-left field's sections backwards, expecting them
-    // turned round; Tab goes on in reading order, then out of the field.
+    // turned round (Ctrl and an arrow come here); on in reading order instead.
     if (!isRightToLeft())
         return QDateTimeEdit::focusNextPrevChild(next);
     const int index = currentSectionIndex() + (next ? 1 : -1);

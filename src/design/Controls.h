@@ -270,8 +270,9 @@ private:
 // right to left when it takes its format turns its fields round for good
 // (minutes before hours, the year before the day); this one keeps them in the
 // language's order, so an Arabic or Hebrew date reads right to left as the
-// plan's do, and Tab walks the fields in that order; the arrow keys are
-// mirrored, the one toward the reading end going to the next field.
+// plan's do, and the arrow keys walk the fields in that order, mirrored
+// right to left (the one toward the reading end goes to the next field);
+// Tab leaves the field for the next control.
 class DateTimeField final : public QDateTimeEdit {
     Q_OBJECT
 public:

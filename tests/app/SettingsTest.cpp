@@ -468,10 +468,10 @@ TEST(Records, TheComposersPostIsStoredExactlyAndOnlyForItsOwner)
     // draft on the service stays one after a restart), the oldest going first
     // past the cap.
     PendingPublicationStore pending(records);
-    pending.save(QStringLiteral("ME@example.com"), {{QStringLiteral("K"), QStringLiteral("P"), true}});
+    pending.save(QStringLiteral("ME@example.com"), {{QStringLiteral("K"), QStringLiteral("P"), true, QStringLiteral("W")}});
     EXPECT_EQ(*records.read(QStringLiteral("pending-publications"), me),
-              QByteArray(R"({"owner":"me@example.com","pending":[{"draft":true,"key":"K","post":"P"}]})"));
-    EXPECT_EQ(PendingPublicationStore(records).load(me), (QList<PendingPublication>{{"K", "P", true}}));
+              QByteArray(R"({"owner":"me@example.com","pending":[{"draft":true,"key":"K","post":"P","words":"W"}]})"));
+    EXPECT_EQ(PendingPublicationStore(records).load(me), (QList<PendingPublication>{{"K", "P", true, "W"}}));
     QList<PendingPublication> many;
     for (int i = 1; i <= PendingPublicationStore::kKept + 1; ++i)
         many.append({QStringLiteral("K%1").arg(i), QStringLiteral("P"), false});
