@@ -1,10 +1,15 @@
 // The summary rules over a large plan: rebuilding the cards runs on the main
 // thread after every load and every change, so it must stay far below a frame.
+// The plan's merge and the body of its write, over 2,000 drafts: both stand
+// between a save's read of the service's list and its write, where a change
+// another device saves is lost.
 
 #include <benchmark/benchmark.h>
 
 #include "AppTestSupport.h"
+#include "app/PlanMerge.h"
 #include "app/SummaryObservations.h"
+#include "services/Json.h"
 
 #include <QCoreApplication>
 
@@ -102,6 +107,35 @@ void BM_QtIsoDate(benchmark::State &state)
         benchmark::DoNotOptimize(QDateTime::fromString(text, Qt::ISODateWithMs));
 }
 BENCHMARK(BM_QtIsoDate)->Unit(benchmark::kNanosecond);
+
+// A save's merge: the list edited here (one title) met with the service's
+// (one caption changed there, one draft added there), as the save's read finds it.
+void BM_PlanMerge(benchmark::State &state)
+{
+    const auto base = drafts(int(state.range(0)));
+    auto ours = base;
+    ours[0].title = QStringLiteral("Edited here");
+    auto theirs = base;
+    theirs.last().caption = QStringLiteral("Changed on the phone");
+    ZephylWire::PlanDraft added;
+    added.id = 1'750'000'000'000;
+    added.title = QStringLiteral("Added on the phone");
+    theirs.append(added);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(PlanMerge::sameList(base, theirs));
+        benchmark::DoNotOptimize(PlanMerge::merge(base, ours, theirs, 1'750'000'000'001).drafts.size());
+    }
+}
+BENCHMARK(BM_PlanMerge)->Arg(2000)->Unit(benchmark::kMillisecond);
+
+// The write's body: the whole list as JSON bytes.
+void BM_PlanWriteBody(benchmark::State &state)
+{
+    const auto list = drafts(int(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Json::encode(QJsonObject{{QStringLiteral("drafts"), Json::toArray(list)}}).size());
+}
+BENCHMARK(BM_PlanWriteBody)->Arg(2000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

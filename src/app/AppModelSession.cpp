@@ -541,12 +541,16 @@ QCoro::Task<> AppModel::loadPlan()
         // from the list they were made from; its own changes since stay.
         const bool wasUnsaved = m_planUnsaved;
         const auto local = wasUnsaved ? std::optional(keptPlan()) : m_unsavedPlan.load(m_accountIdentity);
-        const PlanMerge::Merged met = local ? metPlan(*local, *drafts) : PlanMerge::Merged{*drafts, {}};
+        // Drafts that cannot be read are not the plan's here: a save writes them back as they came.
+        QList<ZephylWire::PlanDraft> readable = *drafts;
+        readable.removeIf([](const ZephylWire::PlanDraft &draft) { return !draft.readable(); });
+        const PlanMerge::Merged met = local ? metPlan(*local, readable) : PlanMerge::Merged{readable, {}};
         const QList<ZephylWire::PlanDraft> &plan = met.drafts;
-        takePlanBase(*drafts);
+        takePlanBase(readable);
+        setPlanUnavailable(false);
         setPlanDrafts(plan);
-        sayPlanConflicts(met);
-        if (local && !PlanMerge::sameList(plan, *drafts)) {
+        sayPlanConflicts(met, untoldUnreadable(*drafts));
+        if (local && !PlanMerge::sameList(plan, readable)) {
             setPlanUnsaved(true);
             m_planRefused = local->refused;
             m_unsavedPlan.save(m_accountIdentity, keptPlan());

@@ -10,17 +10,25 @@
 
 namespace {
 
-QJsonArray listJson(const QList<ZephylWire::PlanDraft> &drafts)
+// The list's drafts, each field in its own type; what goes back as another
+// client wrote it, by the draft's place, into `written` under `name`.
+QJsonArray listJson(const QList<ZephylWire::PlanDraft> &drafts, QJsonObject &written, const QString &name)
 {
     QJsonArray list;
-    for (const auto &draft : drafts)
-        list.append(draft.toJson());
+    QJsonObject asCame;
+    for (qsizetype i = 0; i < drafts.size(); ++i) {
+        list.append(drafts[i].toTypedJson());
+        if (const QJsonObject members = UnsavedPlanStore::writtenJson(drafts[i]); !members.isEmpty())
+            asCame.insert(QString::number(i), members);
+    }
+    if (!asCame.isEmpty())
+        written.insert(name, asCame);
     return list;
 }
 
-std::optional<QList<ZephylWire::PlanDraft>> readList(const QJsonValue &value)
+std::optional<QList<ZephylWire::PlanDraft>> readList(const QJsonValue &value, const QJsonValue &written)
 {
-    if (!value.isArray())
+    if (!value.isArray() || !(written.isUndefined() || written.isObject()))
         return std::nullopt;
     QList<ZephylWire::PlanDraft> out;
     for (const QJsonValue &item : value.toArray()) {
@@ -28,6 +36,13 @@ std::optional<QList<ZephylWire::PlanDraft>> readList(const QJsonValue &value)
         if (!draft)
             return std::nullopt;
         out.append(std::move(*draft));
+    }
+    const QJsonObject asCame = written.toObject();
+    for (auto it = asCame.constBegin(); it != asCame.constEnd(); ++it) {
+        bool number = false;
+        const qsizetype at = it.key().toLongLong(&number);
+        if (!number || at < 0 || at >= out.size() || !UnsavedPlanStore::readWritten(it.value(), out[at]))
+            return std::nullopt;
     }
     return out;
 }
@@ -60,16 +75,36 @@ std::optional<ZephylWire::PlanDraft> UnsavedPlanStore::readDraft(const QJsonValu
     }
 }
 
+bool UnsavedPlanStore::readWritten(const QJsonValue &value, ZephylWire::PlanDraft &draft)
+{
+    static const QStringList members = {
+        QStringLiteral("title"),    QStringLiteral("caption"),        QStringLiteral("hashtags"),
+        QStringLiteral("format"),   QStringLiteral("scheduledAt"),    QStringLiteral("gridSlot"),
+        QStringLiteral("hiddenFromGrid"), QStringLiteral("mediaId"), QStringLiteral("posterMediaId")};
+    if (!value.isObject())
+        return false;
+    const QJsonObject asCame = value.toObject();
+    for (auto it = asCame.constBegin(); it != asCame.constEnd(); ++it) {
+        if (!members.contains(it.key()))
+            return false;
+    }
+    draft.asWritten = asCame;
+    return true;
+}
+
 QByteArray UnsavedPlanStore::encode(const QString &owner, const Kept &kept)
 {
+    QJsonObject written;
     QJsonObject record{{QStringLiteral("owner"), RecordStore::ownerKey(owner)},
-                       {QStringLiteral("drafts"), listJson(kept.drafts)},
-                       {QStringLiteral("base"), listJson(kept.base)}};
+                       {QStringLiteral("drafts"), listJson(kept.drafts, written, QStringLiteral("drafts"))},
+                       {QStringLiteral("base"), listJson(kept.base, written, QStringLiteral("base"))}};
     if (kept.refused)
         record.insert(QStringLiteral("refused"), true);
     // Left out when there is none: older versions read the rest as before.
     if (kept.sent)
-        record.insert(QStringLiteral("sent"), listJson(*kept.sent));
+        record.insert(QStringLiteral("sent"), listJson(*kept.sent, written, QStringLiteral("sent")));
+    if (!written.isEmpty())
+        record.insert(QStringLiteral("asWritten"), written);
     return QJsonDocument(record).toJson(QJsonDocument::Compact);
 }
 
@@ -78,15 +113,19 @@ std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::decode(const QByteArray 
     QJsonParseError error{};
     const QJsonObject record = QJsonDocument::fromJson(bytes, &error).object();
     const QJsonValue storedOwner = record.value(QLatin1String("owner"));
-    auto drafts = readList(record.value(QLatin1String("drafts")));
+    const QJsonValue written = record.value(QLatin1String("asWritten"));
+    const auto writtenIn = [&](const char *name) { return written.toObject().value(QLatin1String(name)); };
+    auto drafts = readList(record.value(QLatin1String("drafts")), writtenIn("drafts"));
     // Older records kept no base: one that holds nothing makes every difference a change of both sides.
     const QJsonValue baseValue = record.value(QLatin1String("base"));
-    auto base = baseValue.isUndefined() ? std::optional(QList<ZephylWire::PlanDraft>()) : readList(baseValue);
+    auto base = baseValue.isUndefined() ? std::optional(QList<ZephylWire::PlanDraft>())
+                                        : readList(baseValue, writtenIn("base"));
     const QJsonValue refused = record.value(QLatin1String("refused"));
     const QJsonValue sentValue = record.value(QLatin1String("sent"));
-    auto sent = sentValue.isUndefined() ? std::optional(QList<ZephylWire::PlanDraft>()) : readList(sentValue);
+    auto sent = sentValue.isUndefined() ? std::optional(QList<ZephylWire::PlanDraft>())
+                                        : readList(sentValue, writtenIn("sent"));
     if (error.error != QJsonParseError::NoError || !storedOwner.isString() || !drafts || !base || !sent ||
-        !(refused.isUndefined() || refused.isBool())) {
+        !(refused.isUndefined() || refused.isBool()) || !(written.isUndefined() || written.isObject())) {
         RecordStore::unreadable(QLatin1String(kRecordName), owner);
         return std::nullopt;
     }

@@ -56,6 +56,11 @@ public:
     // A draft as this store writes it, every field of its type, the members
     // this application does not read as they came; none otherwise.
     static std::optional<ZephylWire::PlanDraft> readDraft(const QJsonValue &value);
+    // The members of a draft that go back as another client wrote them, kept
+    // beside the draft (older versions read the draft alone, as before).
+    static QJsonObject writtenJson(const ZephylWire::PlanDraft &draft) { return draft.keptAsWritten(); }
+    // Puts them back on the draft; false when `value` is no such object.
+    static bool readWritten(const QJsonValue &value, ZephylWire::PlanDraft &draft);
 
 private:
     RecordStore *m_records;

@@ -12,6 +12,7 @@
 
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 
 #include <any>
 #include <deque>
@@ -55,6 +56,10 @@ public:
 
     // What the flows sent.
     QList<QList<Draft>> savedPlans;
+    // How many of them have gone out.
+    int plansOut = 0;
+    // Told as a read of the plan answers and as a write goes out.
+    std::function<void(const QString &)> onStep;
     QList<std::optional<QString>> feedCursors;
     QStringList questions;
     QList<QList<ChatMessage>> histories;
@@ -168,10 +173,24 @@ public:
     {
         return answer<QList<Publication>>("instagramPublications");
     }
-    QCoro::Task<QList<PlanDraft>> planDrafts() override { return answer<QList<PlanDraft>>("planDrafts"); }
-    QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts) override
+    QCoro::Task<QList<PlanDraft>> planDrafts() override
+    {
+        QList<PlanDraft> drafts = co_await answer<QList<PlanDraft>>("planDrafts");
+        if (onStep)
+            onStep(QStringLiteral("the read answered"));
+        co_return drafts;
+    }
+    QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts, std::function<void()> wentOut = nullptr) override
     {
         savedPlans << drafts;
+        // It goes out on the next turn of the event loop, as a real request does.
+        QTimer::singleShot(0, this, [this, wentOut] {
+            ++plansOut;
+            if (onStep)
+                onStep(QStringLiteral("the write went out"));
+            if (wentOut)
+                wentOut();
+        });
         co_await done("savePlanDrafts");
         // Taken: the service holds it now, and a read gives it back.
         results.insert(QStringLiteral("planDrafts"), drafts);

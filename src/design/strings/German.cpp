@@ -447,4 +447,5 @@ const StringLists::List StringLists::german = {{
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Der Beitrag, dessen Antwort verloren ging, hat den Server doch erreicht: Der Plan zeigt, wie es um ihn steht."},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Auch auf einem anderen Gerät geändert: %@. Wo beide dasselbe geändert haben, bleibt deine Änderung von hier; die des anderen Geräts wurde ersetzt."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Hier gelöscht, aber inzwischen auf einem anderen Gerät geändert, deshalb behalten: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Anderswo in einer Form geschrieben, die hier nicht bearbeitet werden kann: %@. Es bleibt erhalten, wie es ist, und wird im Plan nicht angezeigt."},
 }};

@@ -447,4 +447,5 @@ const StringLists::List StringLists::spanish = {{
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "La publicación cuya respuesta se perdió sí llegó al servidor: el plan muestra cómo va."},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "También se cambió en otro dispositivo: %@. Donde ambos cambiaron lo mismo, se conservó tu cambio de aquí y se reemplazó el del otro dispositivo."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Eliminado aquí, pero cambiado mientras tanto en otro dispositivo, así que se conservó: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Escrito en otro lugar de una forma que no se puede editar aquí: %@. Se conserva tal como está y no se muestra en el plan."},
 }};

@@ -447,4 +447,5 @@ const StringLists::List StringLists::swedish = {{
     {"The post whose answer was lost reached the server after all: the plan shows how it stands.", "Inlägget vars svar försvann nådde servern ändå: planen visar hur det ligger till."},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ändrat på en annan enhet också: %@. Där båda ändrade samma sak behölls din ändring här och den andra enhetens ersattes."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Raderat här men ändrat på en annan enhet under tiden, så det behölls: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Skrivet någon annanstans i en form som inte kan redigeras här: %@. Det behålls som det är och visas inte i planen."},
 }};
