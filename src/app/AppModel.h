@@ -396,6 +396,9 @@ public:
     void keepDraftEdit(const KeptDraftEdit &edit);
     // The editor of that draft is done with its work (saved, deleted or dropped).
     void forgetDraftEdit(const KeptDraftEdit &edit);
+    // The plan's draft shown at that place under its id is deleted here: what
+    // editors kept for it goes too, never to be taken for a deletion elsewhere.
+    void forgetDraftEditsOf(const ZephylWire::PlanDraft &shown, int place);
     // The work kept for the editor of that draft: any new draft's, or the one
     // the plan's `draft`, shown at that place under its id, is now.
     std::optional<KeptDraftEdit> keptDraftEdit(bool isNew, const ZephylWire::PlanDraft &draft, int place) const;
@@ -426,6 +429,8 @@ public:
     // (DraftPlace): the service may hold several under one id.
     QCoro::Task<> moveDraft(qint64 id, int offset, int place = 0);
     QCoro::Task<> setDraftHidden(qint64 id, bool hidden, int place = 0);
+    // Drafts another device deleted that a change here kept, said as a merge says them.
+    void sayKeptChanged(const QList<ZephylWire::PlanDraft> &drafts);
     // Local plan changes the service has not taken yet.
     bool planUnsaved() const { return m_planUnsaved; }
     // The plan as edited is written on this computer, so a restart finds it.
@@ -573,6 +578,13 @@ private:
     void clearAccountData();
     // After the plan has loaded: reopens the editor this account left open, if any.
     void returnDraftEdit();
+    // After a read of the plan: each draft gone from `met` whose editor kept a
+    // change in an earlier run (the application ended under it) comes back
+    // into it with that change, named among the drafts kept against a deletion
+    // there. The edits it took.
+    QList<KeptDraftEdit> bringBackDraftEdits(PlanMerge::Merged &met);
+    // Ids of the drafts whose editors kept work in this run: open, or closed and done.
+    QSet<qint64> m_draftEditsTyped;
     // Once the account is known (its plan may not load for a while off line,
     // and a composer opened meanwhile would write over the post): opens the
     // composer again with the post it held, if any.

@@ -67,17 +67,22 @@ QList<ZephylWire::PlanDraft> withUnreadable(QList<ZephylWire::PlanDraft> drafts,
     return drafts;
 }
 
-// The write of the whole list; `wentOut` is told once it has gone out to the
-// service, or once it ended without.
-QCoro::Task<> writePlan(ServiceClient &api, QList<ZephylWire::PlanDraft> drafts, std::function<void()> wentOut)
+// The write of the whole list; `settled` is told once it has gone out whole
+// to the service (`*wentOut` then set), or once it ended without.
+QCoro::Task<> writePlan(ServiceClient &api, QList<ZephylWire::PlanDraft> drafts, std::shared_ptr<bool> wentOut,
+                        std::function<void()> settled)
 {
+    const auto out = [wentOut, settled] {
+        *wentOut = true;
+        settled();
+    };
     try {
-        co_await api.savePlanDrafts(std::move(drafts), wentOut);
+        co_await api.savePlanDrafts(std::move(drafts), out);
     } catch (...) {
-        wentOut();
+        settled();
         throw;
     }
-    wentOut();
+    settled();
 }
 
 } // namespace
@@ -92,30 +97,7 @@ qint64 AppModel::nextDraftID() const
     return top < std::numeric_limits<qint64>::max() ? std::max(top + 1, now) : now;
 }
 
-QList<qsizetype> AppModel::gridOrder() const
-{
-    struct Placed {
-        qint64 key;
-        qsizetype position;
-        qsizetype index;
-    };
-    std::vector<Placed> placed;
-    for (qsizetype i = 0; i < m_planDrafts.size(); ++i) {
-        const auto &draft = m_planDrafts[i];
-        if (draft.hiddenFromGrid)
-            continue;
-        const auto position = qsizetype(placed.size());
-        placed.push_back({draft.gridSlot.value_or(position), position, i});
-    }
-    std::sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &b) {
-        return a.key != b.key ? a.key < b.key : a.position < b.position;
-    });
-    QList<qsizetype> out;
-    out.reserve(qsizetype(placed.size()));
-    for (const auto &p : placed)
-        out.append(p.index);
-    return out;
-}
+QList<qsizetype> AppModel::gridOrder() const { return DraftPlace::gridOrder(m_planDrafts); }
 
 QList<ZephylWire::PlanDraft> AppModel::gridDrafts() const
 {
@@ -225,6 +207,8 @@ void AppModel::sayPlanConflicts(const PlanMerge::Merged &met, const QList<Zephyl
     if (!met.keptDeleted.isEmpty())
         said << L10n::tf("Deleted here but changed on another device meanwhile, so it was kept: %@.",
                          named(met.keptDeleted));
+    if (!met.keptChanged.isEmpty())
+        said << L10n::tf("Deleted on another device but changed here, so it was kept: %@.", named(met.keptChanged));
     if (!unreadable.isEmpty())
         said << L10n::tf(
             "Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.",
@@ -233,6 +217,13 @@ void AppModel::sayPlanConflicts(const PlanMerge::Merged &met, const QList<Zephyl
         return;
     setNotice(AppNotice::make(said.join(QLatin1Char(' ')), AppNotice::Tone::attention));
     Q_EMIT planConflictsSaid(said.join(QLatin1Char(' ')));
+}
+
+void AppModel::sayKeptChanged(const QList<ZephylWire::PlanDraft> &drafts)
+{
+    PlanMerge::Merged met;
+    met.keptChanged = drafts;
+    sayPlanConflicts(met);
 }
 
 void AppModel::takePlanBase(const QList<ZephylWire::PlanDraft> &server)
@@ -276,6 +267,8 @@ QCoro::Task<> AppModel::savePlan()
     if (m_planSaverRunning) {
         // The running save sends the list again when its request ends; whoever
         // awaits this call finds the list written (or marked unsaved) by then.
+        // Kept meanwhile, so an end before then loses nothing.
+        m_unsavedPlan.save(m_accountIdentity, keptPlan());
         Async::Trigger settled(this);
         m_planSaveWaiters.push_back(settled.firer());
         co_await settled;
@@ -316,18 +309,23 @@ QCoro::Task<> AppModel::savePlan()
         // Edits made while the list was read go with this write: no other round for them.
         m_planSaveWanted = false;
         const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
+        const auto wentOut = std::make_shared<bool>(false);
         Async::Trigger out(this);
-        QCoro::Task<> writing = writePlan(*m_api, withUnreadable(sending, there), out.firer());
+        QCoro::Task<> writing = writePlan(*m_api, withUnreadable(sending, there), wentOut, out.firer());
         co_await out;
         if (!guard.alive())
             co_return; // the account went; its plan went with it
+        // Gone out whole: should its answer never come (lost on the way, or
+        // the application ended first), the service may hold it. Kept so
+        // before anything else; not earlier, for a list that never left is
+        // held nowhere but here.
+        if (*wentOut)
+            m_planSent = sending;
+        m_unsavedPlan.save(owner, keptPlan());
         if (m_planDrafts != shown)
             Q_EMIT planDraftsChanged();
         setPlanUnavailable(false);
         sayPlanConflicts(met, untoldUnreadable(*server));
-        // Kept with what went: should its answer never come (lost on the way,
-        // or the application ended first), the service may hold it.
-        m_unsavedPlan.save(owner, {m_planDrafts, m_planBase, false, sending});
         try {
             co_await std::move(writing);
         } catch (...) {
@@ -336,16 +334,20 @@ QCoro::Task<> AppModel::savePlan()
         if (!guard.alive())
             co_return; // the account went; its plan went with it
         if (error) {
-            m_planSent = sending;
+            // Refused, or not all of it left: the service holds none of it.
+            if (!*wentOut || !answerMayBeLost(error))
+                m_planSent.reset();
             break;
         }
         m_planBase = sending;
+        m_planSent.reset();
     }
     m_planSaverRunning = false;
     m_planSaveWanted = false;
     if (error) {
         // The edits stay: the service's list would undo them, and those made
         // meanwhile. The next save meets that list first.
+        m_unsavedPlan.save(owner, keptPlan());
         setPlanUnsaved(true);
         if (isSessionFailure(error)) {
             show(error);
@@ -412,9 +414,50 @@ void AppModel::releasePlanSaveWaiters()
 
 // ---- What draft editors hold and the plan does not
 
-void AppModel::keepDraftEdit(const KeptDraftEdit &edit) { m_draftEdits.save(m_accountIdentity, edit); }
+void AppModel::keepDraftEdit(const KeptDraftEdit &edit)
+{
+    m_draftEditsTyped.insert(edit.draft.id);
+    m_draftEdits.save(m_accountIdentity, edit);
+}
 
 void AppModel::forgetDraftEdit(const KeptDraftEdit &edit) { m_draftEdits.remove(m_accountIdentity, edit); }
+
+void AppModel::forgetDraftEditsOf(const ZephylWire::PlanDraft &shown, int place)
+{
+    const qsizetype at = DraftPlace::find(m_planDrafts, shown, place);
+    if (at < 0)
+        return;
+    for (const KeptDraftEdit &edit : m_draftEdits.load(m_accountIdentity)) {
+        if (!edit.isNew && DraftPlace::find(m_planDrafts, edit.shown, edit.place) == at)
+            m_draftEdits.remove(m_accountIdentity, edit);
+    }
+}
+
+QList<KeptDraftEdit> AppModel::bringBackDraftEdits(PlanMerge::Merged &met)
+{
+    if (m_usesWebWorkspace)
+        return {};
+    QList<KeptDraftEdit> back;
+    for (const KeptDraftEdit &edit : m_draftEdits.load(m_accountIdentity)) {
+        // A new draft's work waits for the next new draft; one left open at a
+        // session's end opens again with it; one typed in this run is its open
+        // editor's, whose "Save draft" or "Cancel" decides.
+        if (edit.isNew || edit.reopen || m_draftEditsTyped.contains(edit.draft.id) ||
+            DraftPlace::find(met.drafts, edit.shown, edit.place) >= 0)
+            continue;
+        if (!edit.changesShown()) {
+            forgetDraftEdit(edit); // nothing typed that its draft did not hold
+            continue;
+        }
+        // Under its own id, which the service no longer uses: an editor opened
+        // on it since still finds it.
+        const ZephylWire::PlanDraft draft = edit.saved();
+        met.drafts.append(draft);
+        met.keptChanged.append(draft);
+        back.append(edit);
+    }
+    return back;
+}
 
 std::optional<KeptDraftEdit> AppModel::keptDraftEdit(bool isNew, const ZephylWire::PlanDraft &draft, int place) const
 {

@@ -21,30 +21,6 @@ namespace {
 
 PublishProgress step(const QString &text, double fraction) { return PublishProgress{text, fraction}; }
 
-// The creation went out but no usable answer came back: it timed out, the
-// connection dropped, or what arrived was no readable answer (unreadable, or
-// past the size a record may have). The service may
-// have made the publication all the same, so it is looked up under its key
-// before anything is reported. A refusal, or a connection that never opened,
-// proves nothing was made and is reported at once; a failure of another road
-// (the page's own fetch) proves nothing either way, so it is looked up too.
-bool answerWasLost(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const ServiceNetworkError &e) {
-        return e.code() == ServiceNetworkError::Code::timedOut ||
-               e.code() == ServiceNetworkError::Code::connectionLost ||
-               e.code() == ServiceNetworkError::Code::dataLengthExceedsMaximum;
-    } catch (const ServiceDecodingError &) {
-        return true;
-    } catch (const ServiceAPIError &e) {
-        return e.kind() == ServiceAPIError::Kind::invalidResponse;
-    } catch (...) {
-        return true;
-    }
-}
-
 bool isFailureStatus(const QString &status)
 {
     return status == QLatin1String("failed") || status == QLatin1String("cancelled") ||
@@ -178,9 +154,11 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
     }
     if (!self)
         co_return gone;
-    // Whether the service may hold it although nothing says so.
+    // Whether the service may hold it although nothing says so: a creation
+    // whose answer was lost is looked up under its key before anything is
+    // reported; one refused, or whose connection never opened, is reported at once.
     bool unknown = false;
-    if (failure && answerWasLost(failure)) {
+    if (failure && answerMayBeLost(failure)) {
         // The key doubles as the id the service finds the publication under.
         std::exception_ptr lookupFailure;
         std::optional<ZephylWire::Publication> found;

@@ -163,6 +163,7 @@ void AppModel::clearAccountData()
     m_planBase.clear();
     m_planRead = false;
     m_planSent.reset();
+    m_draftEditsTyped.clear();
     m_planRefused = false;
     m_planRetry.reset();
     m_planRetryDelay = kPlanRetryFirst;
@@ -544,21 +545,26 @@ QCoro::Task<> AppModel::loadPlan()
         // Drafts that cannot be read are not the plan's here: a save writes them back as they came.
         QList<ZephylWire::PlanDraft> readable = *drafts;
         readable.removeIf([](const ZephylWire::PlanDraft &draft) { return !draft.readable(); });
-        const PlanMerge::Merged met = local ? metPlan(*local, readable) : PlanMerge::Merged{readable, {}};
+        PlanMerge::Merged met = local ? metPlan(*local, readable) : PlanMerge::Merged{readable, {}};
+        // Work an editor kept when the application ended, on a draft deleted there since.
+        const QList<KeptDraftEdit> back = bringBackDraftEdits(met);
         const QList<ZephylWire::PlanDraft> &plan = met.drafts;
         takePlanBase(readable);
         setPlanUnavailable(false);
         setPlanDrafts(plan);
         sayPlanConflicts(met, untoldUnreadable(*drafts));
-        if (local && !PlanMerge::sameList(plan, readable)) {
+        if ((local || !back.isEmpty()) && !PlanMerge::sameList(plan, readable)) {
             setPlanUnsaved(true);
-            m_planRefused = local->refused;
-            m_unsavedPlan.save(m_accountIdentity, keptPlan());
+            m_planRefused = local && local->refused;
+            // Now in the plan's record: not offered again by an editor.
+            if (m_unsavedPlan.save(m_accountIdentity, keptPlan()))
+                for (const KeptDraftEdit &edit : back)
+                    forgetDraftEdit(edit);
             if (!m_planRefused) {
                 // A refused one was said when it was refused; it waits for the
                 // user's next change. One of this run was said when it failed;
                 // one met with a change there was said just now.
-                if (!wasUnsaved && met.conflicted.isEmpty() && met.keptDeleted.isEmpty())
+                if (!wasUnsaved && met.conflicted.isEmpty() && met.keptDeleted.isEmpty() && met.keptChanged.isEmpty())
                     setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
                 resendPlan();
             }

@@ -3,6 +3,7 @@
 #include "app/PlanMerge.h"
 #include "app/UnsavedPlanStore.h"
 #include "base/RecordStore.h"
+#include "planner/PlanCalendar.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -108,6 +109,35 @@ std::optional<KeptDraftEdit> readEdit(const QJsonObject &record, bool reopen)
 }
 
 } // namespace
+
+namespace DraftForms {
+
+std::optional<QDateTime> plannedTime(const QString &scheduledAt)
+{
+    return scheduledAt.isEmpty() ? std::nullopt : PlanCalendar::parseInternetDateTime(scheduledAt);
+}
+
+ZephylWire::PlanDraft written(ZephylWire::PlanDraft draft, PublishFormat format, std::optional<QDateTime> planned)
+{
+    draft.format = PublishFormats::planValue(format);
+    draft.scheduledAt = planned ? PlanCalendar::formatInternetDateTime(*planned) : QString();
+    draft.title = draft.title.trimmed();
+    return draft;
+}
+
+} // namespace DraftForms
+
+ZephylWire::PlanDraft KeptDraftEdit::saved() const
+{
+    return DraftForms::written(draft, format, hasDate ? std::optional(date) : std::nullopt);
+}
+
+bool KeptDraftEdit::changesShown() const
+{
+    const ZephylWire::PlanDraft untouched =
+        DraftForms::written(shown, PublishFormats::fromPlanValue(shown.format), DraftForms::plannedTime(shown.scheduledAt));
+    return !PlanMerge::sameDraft(saved(), untouched);
+}
 
 bool KeptDraftEdit::sameDraft(const KeptDraftEdit &other) const
 {

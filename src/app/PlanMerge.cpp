@@ -1,13 +1,18 @@
 #include "app/PlanMerge.h"
 
+#include "app/DraftPlace.h"
+
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -234,6 +239,97 @@ struct Group {
     QList<Lineage> lineages;
 };
 
+// The four lists a merge meets, as Lineage holds them.
+enum List { baseList, sentList, ourList, theirList };
+
+// A move in the grid numbers every shown draft anew (AppModel::moveDraft), so
+// a draft one side deleted may meet the other side's copy with a new slot and
+// nothing else new. That is no change of its own, to outweigh the deletion,
+// while it stands before and after the same drafts in both grids: another
+// tile moved, not it.
+class Renumbering {
+public:
+    // The lists in List's order; the lineages of their drafts.
+    Renumbering(std::array<const QList<Draft> *, 4> lists, const QHash<qint64, Group> &groups)
+        : m_lists(lists), m_groups(groups)
+    {
+    }
+
+    // The lineage's draft in `nowList` is its draft in `wasList` numbered anew, and nothing else.
+    bool only(const Lineage &lineage, List wasList, List nowList)
+    {
+        const Draft *was = draft(lineage, wasList);
+        const Draft *now = draft(lineage, nowList);
+        if (!was || !now || was->gridSlot == now->gridSlot)
+            return false;
+        Draft renumbered = *now;
+        renumbered.gridSlot = was->gridSlot;
+        if (!sameDraft(renumbered, *was))
+            return false;
+        std::optional<QSet<const Draft *>> &kept = m_kept[wasList][nowList];
+        if (!kept)
+            kept = keptTheirPlace(wasList, nowList);
+        return kept->contains(now);
+    }
+
+private:
+    static const Draft *draft(const Lineage &lineage, List list)
+    {
+        const Draft *const of[] = {lineage.base, lineage.sent, lineage.ours, lineage.theirs};
+        return of[list];
+    }
+
+    const QHash<const Draft *, qsizetype> &ranks()
+    {
+        if (!m_ranks) {
+            m_ranks.emplace();
+            for (const QList<Draft> *list : m_lists) {
+                const QList<qsizetype> order = DraftPlace::gridOrder(*list);
+                for (qsizetype rank = 0; rank < order.size(); ++rank)
+                    m_ranks->insert(&list->at(order[rank]), rank);
+            }
+        }
+        return *m_ranks;
+    }
+
+    // The drafts of list `nowList` that no draft both grids show passes
+    // between the two: each lower in rank before it in one grid is lower in the other.
+    QSet<const Draft *> keptTheirPlace(List wasList, List nowList)
+    {
+        struct Shown {
+            qsizetype was, now;
+            const Draft *draft;
+        };
+        std::vector<Shown> shown;
+        const auto &rank = ranks();
+        for (const Group &group : m_groups) {
+            for (const Lineage &lineage : group.lineages) {
+                const auto was = rank.constFind(draft(lineage, wasList));
+                const auto now = rank.constFind(draft(lineage, nowList));
+                if (was != rank.cend() && now != rank.cend())
+                    shown.push_back({*was, *now, draft(lineage, nowList)});
+            }
+        }
+        std::sort(shown.begin(), shown.end(), [](const Shown &a, const Shown &b) { return a.was < b.was; });
+        std::vector<qsizetype> lowestAfter(shown.size() + 1, std::numeric_limits<qsizetype>::max());
+        for (size_t i = shown.size(); i-- > 0;)
+            lowestAfter[i] = std::min(lowestAfter[i + 1], shown[i].now);
+        QSet<const Draft *> kept;
+        qsizetype highestBefore = -1;
+        for (size_t i = 0; i < shown.size(); ++i) {
+            if (highestBefore < shown[i].now && shown[i].now < lowestAfter[i + 1])
+                kept.insert(shown[i].draft);
+            highestBefore = std::max(highestBefore, shown[i].now);
+        }
+        return kept;
+    }
+
+    std::array<const QList<Draft> *, 4> m_lists;
+    const QHash<qint64, Group> &m_groups;
+    std::optional<QHash<const Draft *, qsizetype>> m_ranks;
+    std::optional<QSet<const Draft *>> m_kept[4][4];
+};
+
 } // namespace
 
 Draft edited(const Draft &shown, const Draft &edit, const Draft &now)
@@ -295,6 +391,8 @@ Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Dra
     qint64 next = top < std::numeric_limits<qint64>::max() ? std::max(top + 1, now) : now;
     QList<Draft> copies;
 
+    Renumbering renumbering({&base, &sent, &ours, &theirs}, groups);
+
     Merged merged;
     merged.drafts.reserve(theirs.size() + ours.size());
     for (qsizetype i = 0; i < theirs.size(); ++i) {
@@ -322,7 +420,8 @@ Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Dra
         if (!our) {
             // Deleted here: gone unless the service changed it meanwhile.
             const auto changedThere = [&](const Field &field) { return lineage.changedThere(field); };
-            if (std::any_of(fields.begin(), fields.end(), changedThere)) {
+            if (std::any_of(fields.begin(), fields.end(), changedThere) &&
+                !renumbering.only(lineage, baseList, theirList) && !renumbering.only(lineage, sentList, theirList)) {
                 merged.drafts.append(their);
                 merged.keptDeleted.append(their);
             }
@@ -344,9 +443,17 @@ Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Dra
     for (qsizetype i = 0; i < ours.size(); ++i) {
         const Draft &our = ours[i];
         const Lineage &lineage = *ofOurs[size_t(i)];
-        // Not on the service any more: deleted there, unless we changed it (or added it).
-        if (!lineage.theirs && (!lineage.base || !sameDraft(our, *lineage.base)))
-            merged.drafts.append(our);
+        if (lineage.theirs)
+            continue;
+        // Not on the service any more. Added here: ours. Known to it (read, or
+        // sent since, whose answer was lost): deleted there, unless changed
+        // here since it was last read or sent (more than numbered anew).
+        const Draft *known = lineage.sent ? lineage.sent : lineage.base;
+        if (known && (sameDraft(our, *known) || renumbering.only(lineage, lineage.sent ? sentList : baseList, ourList)))
+            continue;
+        merged.drafts.append(our);
+        if (known)
+            merged.keptChanged.append(our);
     }
     merged.drafts.append(copies);
     return merged;

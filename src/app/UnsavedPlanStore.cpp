@@ -8,22 +8,50 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <functional>
+
 namespace {
 
-// The list's drafts, each field in its own type; what goes back as another
-// client wrote it, by the draft's place, into `written` under `name`.
-QJsonArray listJson(const QList<ZephylWire::PlanDraft> &drafts, QJsonObject &written, const QString &name)
+// The list's drafts, each field in its own type, as JSON bytes; what goes back
+// as another client wrote it, by the draft's place, into `written`.
+UnsavedPlanStore::Encoded listBytes(const QList<ZephylWire::PlanDraft> &drafts)
 {
     QJsonArray list;
-    QJsonObject asCame;
+    QJsonObject written;
     for (qsizetype i = 0; i < drafts.size(); ++i) {
         list.append(drafts[i].toTypedJson());
         if (const QJsonObject members = UnsavedPlanStore::writtenJson(drafts[i]); !members.isEmpty())
-            asCame.insert(QString::number(i), members);
+            written.insert(QString::number(i), members);
     }
-    if (!asCame.isEmpty())
-        written.insert(name, asCame);
-    return list;
+    return {drafts, QJsonDocument(list).toJson(QJsonDocument::Compact), written};
+}
+
+// The record, each list put in as `list` encodes it.
+QByteArray assemble(const QString &owner, const UnsavedPlanStore::Kept &kept,
+                    const std::function<UnsavedPlanStore::Encoded(const QList<ZephylWire::PlanDraft> &)> &list)
+{
+    const QByteArray head = QJsonDocument(QJsonObject{{QStringLiteral("owner"), RecordStore::ownerKey(owner)}})
+                                .toJson(QJsonDocument::Compact);
+    const UnsavedPlanStore::Encoded drafts = list(kept.drafts), base = list(kept.base);
+    // Left out when there is none: older versions read the rest as before.
+    const UnsavedPlanStore::Encoded sent = kept.sent ? list(*kept.sent) : UnsavedPlanStore::Encoded();
+    // Beside the lists: older versions read each draft alone, as before.
+    QJsonObject written;
+    for (const auto &[name, encoded] : {std::pair("drafts", &drafts), std::pair("base", &base), std::pair("sent", &sent)}) {
+        if (!encoded->written.isEmpty())
+            written.insert(QLatin1String(name), encoded->written);
+    }
+    QByteArray out;
+    out.reserve(head.size() + drafts.bytes.size() + base.bytes.size() + sent.bytes.size() + 64);
+    out.append(head.chopped(1)).append(",\"drafts\":").append(drafts.bytes).append(",\"base\":").append(base.bytes);
+    if (kept.refused)
+        out.append(",\"refused\":true");
+    if (kept.sent)
+        out.append(",\"sent\":").append(sent.bytes);
+    if (!written.isEmpty())
+        out.append(",\"asWritten\":").append(QJsonDocument(written).toJson(QJsonDocument::Compact));
+    out.append('}');
+    return out;
 }
 
 std::optional<QList<ZephylWire::PlanDraft>> readList(const QJsonValue &value, const QJsonValue &written)
@@ -94,18 +122,7 @@ bool UnsavedPlanStore::readWritten(const QJsonValue &value, ZephylWire::PlanDraf
 
 QByteArray UnsavedPlanStore::encode(const QString &owner, const Kept &kept)
 {
-    QJsonObject written;
-    QJsonObject record{{QStringLiteral("owner"), RecordStore::ownerKey(owner)},
-                       {QStringLiteral("drafts"), listJson(kept.drafts, written, QStringLiteral("drafts"))},
-                       {QStringLiteral("base"), listJson(kept.base, written, QStringLiteral("base"))}};
-    if (kept.refused)
-        record.insert(QStringLiteral("refused"), true);
-    // Left out when there is none: older versions read the rest as before.
-    if (kept.sent)
-        record.insert(QStringLiteral("sent"), listJson(*kept.sent, written, QStringLiteral("sent")));
-    if (!written.isEmpty())
-        record.insert(QStringLiteral("asWritten"), written);
-    return QJsonDocument(record).toJson(QJsonDocument::Compact);
+    return assemble(owner, kept, listBytes);
 }
 
 std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::decode(const QByteArray &bytes, const QString &owner)
@@ -139,7 +156,22 @@ bool UnsavedPlanStore::save(const QString &owner, const Kept &kept)
 {
     if (owner.isEmpty())
         return false;
-    return m_records->write(QLatin1String(kRecordName), owner, encode(owner, kept));
+    QList<Encoded> encoded;
+    const QByteArray bytes = assemble(owner, kept, [&](const QList<ZephylWire::PlanDraft> &drafts) {
+        for (const Encoded &done : std::as_const(encoded))
+            if (done.drafts == drafts)
+                return done;
+        for (const Encoded &before : std::as_const(m_encoded)) {
+            if (before.drafts == drafts) {
+                encoded.append(before);
+                return before;
+            }
+        }
+        encoded.append(listBytes(drafts));
+        return encoded.last();
+    });
+    m_encoded = std::move(encoded);
+    return m_records->write(QLatin1String(kRecordName), owner, bytes);
 }
 
 std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::load(const QString &owner) const
@@ -150,7 +182,11 @@ std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::load(const QString &owne
     return bytes ? decode(*bytes, owner) : std::nullopt;
 }
 
-bool UnsavedPlanStore::remove(const QString &owner) { return m_records->remove(QLatin1String(kRecordName), owner); }
+bool UnsavedPlanStore::remove(const QString &owner)
+{
+    m_encoded.clear();
+    return m_records->remove(QLatin1String(kRecordName), owner);
+}
 
 bool UnsavedPlanStore::isKept(const QString &owner) const
 {

@@ -13,7 +13,6 @@
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
-#include "planner/PlanCalendar.h"
 #include "services/media/MediaImporter.h"
 #include "workspace/PlannerKit.h"
 #include "workspace/ScreenKit.h"
@@ -132,21 +131,6 @@ void applyColors(QWidget *widget)
     widget->setPalette(p);
 }
 
-std::optional<QDateTime> plannedTime(const QString &scheduledAt)
-{
-    return scheduledAt.isEmpty() ? std::nullopt : PlanCalendar::parseInternetDateTime(scheduledAt);
-}
-
-// A draft in the forms the sheet writes: a plan word for its format, the
-// planned time in UTC with whole seconds, the title trimmed.
-ZephylWire::PlanDraft writtenForm(ZephylWire::PlanDraft draft, PublishFormat format, std::optional<QDateTime> planned)
-{
-    draft.format = PublishFormats::planValue(format);
-    draft.scheduledAt = planned ? PlanCalendar::formatInternetDateTime(*planned) : QString();
-    draft.title = draft.title.trimmed();
-    return draft;
-}
-
 } // namespace
 
 std::optional<QString> ImporterMediaSource::pickFile(QWidget *parent, const QString &title)
@@ -179,7 +163,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     : QWidget(parent), m_model(model), m_draft(draft), m_format(PublishFormats::fromPlanValue(draft.format)),
       m_isNew(isNew), m_place(place), m_shown(draft), m_inPlan(!isNew)
 {
-    const auto planned = plannedTime(draft.scheduledAt);
+    const auto planned = DraftForms::plannedTime(draft.scheduledAt);
     m_hasDate = planned.has_value();
     m_date = planned ? *planned : model.clock().now().addSecs(3600);
 
@@ -619,7 +603,7 @@ void DraftEditorView::restore(const KeptDraftEdit &edit)
 
 ZephylWire::PlanDraft DraftEditorView::savedCopy() const
 {
-    return writtenForm(m_draft, m_format, m_hasDate ? std::optional(m_date) : std::nullopt);
+    return DraftForms::written(m_draft, m_format, m_hasDate ? std::optional(m_date) : std::nullopt);
 }
 
 void DraftEditorView::save()
@@ -650,11 +634,16 @@ void DraftEditorView::runSave(ZephylWire::PlanDraft copy)
         // Only what was changed here: the plan may hold another device's change since the sheet opened.
         // A field only written in the sheet's own form (a date with a fraction of a second) was not changed.
         const ZephylWire::PlanDraft untouched =
-            writtenForm(m_shown, PublishFormats::fromPlanValue(m_shown.format), plannedTime(m_shown.scheduledAt));
+            DraftForms::written(m_shown, PublishFormats::fromPlanValue(m_shown.format),
+                                DraftForms::plannedTime(m_shown.scheduledAt));
         drafts[at] = PlanMerge::edited(untouched, copy, drafts[at]);
         // Nothing here edits what other clients wrote on it: shown from now on as the plan holds it.
         copy.others = drafts[at].others;
-    } else {
+    }
+    // Gone from the plan since the sheet took it, deleted here by nobody: a
+    // read of the plan found another device had deleted it. Kept, and said.
+    const bool deletedThere = at < 0 && m_inPlan && !m_deletedAt;
+    if (at < 0) {
         at = m_deletedAt ? std::min(*m_deletedAt, drafts.size()) : drafts.size();
         drafts.insert(at, copy);
         m_deletedAt.reset();
@@ -667,6 +656,8 @@ void DraftEditorView::runSave(ZephylWire::PlanDraft copy)
     if (before && !before->sameDraft(keptEdit(*m_keptOn)))
         m_model.forgetDraftEdit(*before);
     model.setPlanDrafts(std::move(drafts));
+    if (deletedThere)
+        model.sayKeptChanged({copy});
     keep();
     saveAndClose();
 }

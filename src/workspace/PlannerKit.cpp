@@ -68,6 +68,7 @@ ComposerPrefill prefill(const ZephylWire::PlanDraft &draft)
 
 qsizetype removeDraft(AppModel &model, const ZephylWire::PlanDraft &shown, int place)
 {
+    model.forgetDraftEditsOf(shown, place);
     QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
     const qsizetype at = DraftPlace::find(drafts, shown, place);
     if (at >= 0) {

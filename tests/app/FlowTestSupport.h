@@ -58,6 +58,8 @@ public:
     QList<QList<Draft>> savedPlans;
     // How many of them have gone out.
     int plansOut = 0;
+    // Writes of the plan never leave (whatever their answer then is).
+    bool plansStay = false;
     // Told as a read of the plan answers and as a write goes out.
     std::function<void(const QString &)> onStep;
     QList<std::optional<QString>> feedCursors;
@@ -183,15 +185,22 @@ public:
     QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts, std::function<void()> wentOut = nullptr) override
     {
         savedPlans << drafts;
-        // It goes out on the next turn of the event loop, as a real request does.
-        QTimer::singleShot(0, this, [this, wentOut] {
-            ++plansOut;
-            if (onStep)
-                onStep(QStringLiteral("the write went out"));
-            if (wentOut)
-                wentOut();
-        });
-        co_await done("savePlanDrafts");
+        QCoro::Task<> answering = done("savePlanDrafts");
+        if (!plansStay) {
+            // It goes out on the next turn of the event loop, as a real request
+            // does, and before any answer comes.
+            Async::Trigger out(this);
+            QTimer::singleShot(0, this, [this, wentOut, fire = out.firer()] {
+                ++plansOut;
+                if (onStep)
+                    onStep(QStringLiteral("the write went out"));
+                if (wentOut)
+                    wentOut();
+                fire();
+            });
+            co_await out;
+        }
+        co_await std::move(answering);
         // Taken: the service holds it now, and a read gives it back.
         results.insert(QStringLiteral("planDrafts"), drafts);
     }

@@ -10,6 +10,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -242,7 +243,8 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
     f.service.results["planDrafts"] = QList<Draft>{draft(1)}; // what the server holds
     f.service.held << QStringLiteral("savePlanDrafts");
 
-    auto moving = m.moveDraft(1, +1);
+    // Two swapped: moved here, they outweigh their deletion there.
+    auto moving = m.moveDraft(2, +1);
     // Another edit while the save is on its way.
     QList<Draft> edited = m.planDrafts();
     edited[2].title = QStringLiteral("Written meanwhile");
@@ -258,7 +260,8 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
     EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1, 2, 3}));
     EXPECT_EQ(m.planDrafts()[2].title, QStringLiteral("Written meanwhile"));
     EXPECT_TRUE(m.planDrafts()[2].hiddenFromGrid);
-    EXPECT_EQ(ids(m.gridDrafts()), (QList<qint64>{2, 1}));
+    EXPECT_EQ(ids(m.gridDrafts()), (QList<qint64>{1, 2}));
+    EXPECT_EQ(m.planDrafts()[1].gridSlot, 2);
     EXPECT_TRUE(m.planUnsaved());
     EXPECT_FALSE(m.planSaving());
     ASSERT_TRUE(m.notice());
@@ -414,6 +417,12 @@ Draft titled(qint64 id, const char *title)
     return d;
 }
 
+Draft slotted(Draft d, qint64 gridSlot)
+{
+    d.gridSlot = gridSlot;
+    return d;
+}
+
 // A native start of kitty's account over a service that holds `server`.
 void startKitty(Flows &f, const QList<Draft> &server, const QString &email = QStringLiteral("kitty@example.com"))
 {
@@ -492,7 +501,9 @@ TEST(PlanDrafts, TwoDraftsTheServiceHoldsUnderOneIdBothStayBesideAnEditOfTheFirs
 
 // Read at the start; 20 s later another device adds a draft and changes the
 // first one's caption. Every whole-list write here reads the service's list
-// just before it writes, so that draft and that caption stay.
+// just before it writes, so that draft and that caption stay. A draft it
+// deleted meanwhile stays deleted, unless it was changed here: then it is
+// kept, and said.
 TEST(PlanDrafts, EveryWholeListWriteReadsTheServicesListJustBeforeAndKeepsWhatAnotherDeviceWrote)
 {
     Draft captioned = titled(1, "one");
@@ -505,11 +516,15 @@ TEST(PlanDrafts, EveryWholeListWriteReadsTheServicesListJustBeforeAndKeepsWhatAn
     second.gridSlot = 0;
     Draft here = titled(1, "one");
     here.caption = QStringLiteral("written here");
+    Draft morningCaptioned = titled(4, "Morning light");
+    morningCaptioned.caption = QStringLiteral("written here");
     struct Case {
         const char *name;
         std::function<QCoro::Task<>(AppModel &)> write;
         QList<Draft> sent;
         QString notice = QString();
+        // Read at the start as well, and deleted by the other device.
+        QList<Draft> deletedThere = {};
     };
     const auto edited = [](AppModel &m, QList<Draft> drafts) {
         m.setPlanDrafts(std::move(drafts));
@@ -529,11 +544,27 @@ TEST(PlanDrafts, EveryWholeListWriteReadsTheServicesListJustBeforeAndKeepsWhatAn
          [&](AppModel &m) { return edited(m, {here, titled(2, "two")}); }, {here, titled(2, "two"), titled(9, "Phone draft")},
          QStringLiteral("Also changed on another device: one. Where both changed the same thing, your change here was "
                         "kept and the other device's was replaced.")},
+        {"a new draft saved beside one the other device deleted: it stays deleted",
+         [&](AppModel &m) { return edited(m, m.planDrafts() + QList<Draft>{titled(3, "Kitchen window")}); },
+         there + QList<Draft>{titled(3, "Kitchen window")}, QString(), {titled(4, "Morning light")}},
+        {"a caption written here on the draft the other device deleted: kept, said",
+         [&](AppModel &m) { return edited(m, {titled(1, "one"), titled(2, "two"), morningCaptioned}); },
+         there + QList<Draft>{morningCaptioned},
+         QStringLiteral("Deleted on another device but changed here, so it was kept: Morning light."),
+         {titled(4, "Morning light")}},
+        // A move numbers every tile anew; the deleted one's new number moves nothing.
+        {"another tile moved beside the draft the other device deleted: it stays deleted",
+         [](AppModel &m) { return m.moveDraft(2, -1); }, {first, second, titled(9, "Phone draft")}, QString(),
+         {titled(4, "Morning light")}},
+        {"the draft the other device deleted moved here: kept, said", [](AppModel &m) { return m.moveDraft(4, -1); },
+         {slotted(captioned, 0), slotted(titled(2, "two"), 2), titled(9, "Phone draft"), slotted(titled(4, "Morning light"), 1)},
+         QStringLiteral("Deleted on another device but changed here, so it was kept: Morning light."),
+         {titled(4, "Morning light")}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Flows f;
-        startKitty(f, {titled(1, "one"), titled(2, "two")});
+        startKitty(f, QList<Draft>{titled(1, "one"), titled(2, "two")} + c.deletedThere);
         f.h.clock.advance(std::chrono::seconds(20));
         f.service.results["planDrafts"] = there;
         f.service.calls.clear();
@@ -634,7 +665,8 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
          "there: known by their texts", {one7, two7}, {}, {with(one7, [](Draft &d) { d.hashtags = QStringLiteral("#here"); }), two7},
          {with(two7, [](Draft &d) { d.title += QStringLiteral(", there"); d.caption += QStringLiteral(", there"); })},
          {with(two7, [](Draft &d) { d.title += QStringLiteral(", there"); d.caption += QStringLiteral(", there"); }),
-          with(one7, [](Draft &d) { d.hashtags = QStringLiteral("#here"); })}, std::nullopt},
+          with(one7, [](Draft &d) { d.hashtags = QStringLiteral("#here"); })},
+         QStringLiteral("Deleted on another device but changed here, so it was kept: Twin one.")},
         {"another client's list of hashtags and place as text stay as it wrote them beside a caption changed here",
          {oddTwo}, {}, {with(oddTwo, [](Draft &d) { d.caption = QStringLiteral("here"); })}, {oddTwo},
          {with(oddTwo, [](Draft &d) { d.caption = QStringLiteral("here"); })}, std::nullopt},
@@ -648,6 +680,16 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
         {"twins: the first deleted here, the second's caption changed there", {one7, two7}, {}, {two7},
          {one7, with(two7, [](Draft &d) { d.caption = QStringLiteral("there"); })},
          {with(two7, [](Draft &d) { d.caption = QStringLiteral("there"); })}, std::nullopt},
+        // A move there numbers every tile anew: a new number alone is no change to the draft deleted here.
+        {"deleted here while another device moved two other tiles: it stays deleted",
+         {titled(1, "One"), two, titled(3, "Three")}, {}, {titled(1, "One"), two},
+         {slotted(titled(1, "One"), 1), slotted(two, 0), slotted(titled(3, "Three"), 2)},
+         {slotted(titled(1, "One"), 1), slotted(two, 0)}, std::nullopt},
+        {"deleted here while another device moved that draft: it stays, said",
+         {titled(1, "One"), two, titled(3, "Three")}, {}, {titled(1, "One, renamed"), two},
+         {slotted(titled(1, "One"), 0), slotted(two, 2), slotted(titled(3, "Three"), 1)},
+         {slotted(titled(1, "One, renamed"), 0), slotted(two, 2), slotted(titled(3, "Three"), 1)},
+         QStringLiteral("Deleted here but changed on another device meanwhile, so it was kept: Three.")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -1068,6 +1110,173 @@ TEST(PlanDrafts, BackInTouchWithTheServiceItsChangesMeanwhileStayBesideTheEditsM
     }
 }
 
+// A draft added here is sent, the service takes it, and its answer is lost;
+// before the connection is back another device deletes that draft and changes
+// another one's caption. The next write here leaves it deleted: the service
+// held it as sent, so its absence is the other device's deletion, also after a
+// restart. Changed here since it was sent, it is kept, and the user hears why.
+// A write that surely never reached the service (refused, its connection
+// never opened, or the list never left whole) proves nothing was deleted
+// there: the draft goes again.
+TEST(PlanDrafts, ADraftSentWithoutAnAnswerAndDeletedThereStaysDeleted)
+{
+    const Draft kitchen = titled(3, "Kitchen window");
+    Draft phoneCaption = titled(2, "Two");
+    phoneCaption.caption = QStringLiteral("written on the phone");
+    // The other device's list: the added draft deleted, the second's caption changed.
+    const QList<Draft> there = {titled(1, "One"), phoneCaption};
+    Draft kitchenEdited = kitchen;
+    kitchenEdited.caption = QStringLiteral("morning light");
+    Draft oneCaptioned = titled(1, "One");
+    oneCaptioned.caption = QStringLiteral("written while the write was out");
+    enum class Then { backInThisRun, restarted, endedMidWrite, editedHereFirst };
+    struct Case {
+        const char *name;
+        std::exception_ptr failure;
+        Then then;
+        QList<Draft> plan;
+        QString notice = QString();
+        // The list never leaves whole: nothing is told it went out.
+        bool stays = false;
+    };
+    const auto lost = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    const Case cases[] = {
+        {"its answer lost, back on line in the same run", lost, Then::backInThisRun, there},
+        {"its answer timed out, the application started again", std::make_exception_ptr(NetworkError(NetworkError::Code::timedOut)),
+         Then::restarted, there},
+        {"the application ended with the write on its way and a caption written meanwhile", nullptr,
+         Then::endedMidWrite, {oneCaptioned, phoneCaption}},
+        {"the application ended before its write went out, a caption written meanwhile: it goes again", nullptr,
+         Then::endedMidWrite, {oneCaptioned, phoneCaption, kitchen}, QString(), true},
+        {"its connection lost before all of it left: it goes again", lost, Then::backInThisRun,
+         there + QList<Draft>{kitchen}, QString(), true},
+        {"its answer lost, then its caption written here", lost, Then::editedHereFirst, there + QList<Draft>{kitchenEdited},
+         QStringLiteral("Deleted on another device but changed here, so it was kept: Kitchen window.")},
+        {"its connection never opened: it goes again",
+         std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost)), Then::backInThisRun,
+         there + QList<Draft>{kitchen}},
+        {"its time ran out waiting for a network, none of it sent: it goes again",
+         std::make_exception_ptr(NetworkError(NetworkError::Code::timedOut, QNetworkReply::HostNotFoundError, false)),
+         Then::restarted, there + QList<Draft>{kitchen}},
+        {"refused by a failing server: it goes again", std::make_exception_ptr(APIError::serverRefused(503)),
+         Then::restarted, there + QList<Draft>{kitchen}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Flows f;
+        startKitty(f, {titled(1, "One"), titled(2, "Two")});
+        f.model().setPlanDrafts(f.model().planDrafts() + QList<Draft>{kitchen});
+        if (c.then == Then::endedMidWrite) {
+            f.service.held << QStringLiteral("savePlanDrafts");
+            f.service.plansStay = c.stays;
+            auto saving = f.model().savePlan();
+            ASSERT_EQ(f.service.waiting("savePlanDrafts"), 1);
+            if (!c.stays) {
+                // Gone out: from then on the kept record names the list as sent.
+                ASSERT_TRUE(zktest::spinUntil([&] {
+                    const auto kept = UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com"));
+                    return kept && kept->sent;
+                }));
+            }
+            f.model().setPlanDrafts({oneCaptioned, titled(2, "Two"), kitchen});
+            auto joining = f.model().savePlan();
+            f.h.make(&f.service);
+            f.service.plansStay = false;
+            f.service.held.clear();
+            f.service.release("savePlanDrafts");
+        } else {
+            f.service.failures["savePlanDrafts"] = c.failure;
+            f.service.plansStay = c.stays;
+            finish(f.model().savePlan(), "the write whose answer never came");
+            ASSERT_TRUE(f.model().planUnsaved());
+            f.service.failures.clear();
+            f.service.plansStay = false;
+        }
+        f.service.results["planDrafts"] = there;
+        if (c.then == Then::editedHereFirst) {
+            f.model().setPlanDrafts({titled(1, "One"), titled(2, "Two"), kitchenEdited});
+            finish(f.model().savePlan(), "the edit's write");
+        } else if (c.then == Then::backInThisRun) {
+            f.h.clock.advance(AppModel::kPlanRetryLongest);
+        } else {
+            f.h.make(&f.service);
+            startKitty(f, there);
+        }
+        AppModel &m = f.model();
+        ASSERT_TRUE(zktest::spinUntil([&] { return !m.planUnsaved() && !m.planSaving() && !m.planLoading(); }));
+        EXPECT_EQ(titles(m.planDrafts()), titles(c.plan));
+        EXPECT_EQ(m.planDrafts(), c.plan);
+        EXPECT_EQ(std::any_cast<QList<Draft>>(f.service.results["planDrafts"]), c.plan) << "what the service holds";
+        if (!c.notice.isEmpty()) {
+            EXPECT_EQ(m.notice() ? m.notice()->text : QString(), c.notice);
+        }
+        EXPECT_EQ(UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com")), std::nullopt);
+    }
+}
+
+// Words typed into "Studio tour"'s caption, kept as typed, and the
+// application killed before "Save draft"; meanwhile another device deleted
+// "Studio tour". Started again, the plan holds it again with those words,
+// the service too, and the user is told. Still on the service, it is left to
+// its editor to offer them, until a later read finds it deleted there; words
+// that change nothing, or a new draft's, bring nothing back.
+TEST(PlanDrafts, WordsAnEditorKeptBeforeAKillBringBackTheDraftDeletedThereSince)
+{
+    const QString kitty = QStringLiteral("kitty@example.com");
+    const Draft morning = titled(1, "Morning light"), studio = titled(2, "Studio tour");
+    Draft typed = studio;
+    typed.caption = QStringLiteral("Behind the easel");
+    const auto keptFor = [&](const Draft &shown, const Draft &draft, bool isNew = false) {
+        KeptDraftEdit edit;
+        edit.draft = draft;
+        edit.shown = shown;
+        edit.isNew = isNew;
+        edit.date = QDateTime::fromMSecsSinceEpoch(1767222000000);
+        return edit;
+    };
+    struct Case {
+        const char *name;
+        KeptDraftEdit kept;
+        QList<Draft> server;
+        QList<Draft> plan;
+        QString notice = QString();
+        bool stillKept = false;
+        // Once another device has deleted it (again), read later in the same run.
+        QList<Draft> later = {};
+    };
+    const Case cases[] = {
+        {"deleted there: back, with the words, and said", keptFor(studio, typed), {morning}, {morning, typed},
+         QStringLiteral("Deleted on another device but changed here, so it was kept: Studio tour."), false, {morning}},
+        {"still there: its editor offers them", keptFor(studio, typed), {morning, studio}, {morning, studio}, QString(),
+         true, {morning, typed}},
+        {"typed back to what it held: nothing comes back", keptFor(studio, studio), {morning}, {morning}, QString(),
+         false, {morning}},
+        {"a new draft's words wait for the next new draft", keptFor(typed, typed, true), {morning}, {morning}, QString(),
+         true, {morning}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Flows f;
+        DraftEditStore edits(RecordStore::of(f.h.store));
+        edits.save(kitty, c.kept);
+        startKitty(f, c.server);
+        AppModel &m = f.model();
+        ASSERT_TRUE(zktest::spinUntil([&] { return !m.planUnsaved() && !m.planSaving() && !m.planLoading(); }));
+        EXPECT_EQ(titles(m.planDrafts()), titles(c.plan));
+        EXPECT_EQ(m.planDrafts(), c.plan);
+        EXPECT_EQ(std::any_cast<QList<Draft>>(f.service.results["planDrafts"]), c.plan) << "what the service holds";
+        EXPECT_EQ(f.service.count("savePlanDrafts"), c.plan == c.server ? 0 : 1);
+        EXPECT_EQ(m.notice() ? m.notice()->text : QString(), c.notice);
+        EXPECT_EQ(edits.load(kitty), c.stillKept ? QList{c.kept} : QList<KeptDraftEdit>());
+        // Brought back once; words still kept, when a later read finds their draft gone.
+        f.service.results["planDrafts"] = QList<Draft>{morning};
+        finish(m.loadPlan(), "a later read");
+        ASSERT_TRUE(zktest::spinUntil([&] { return !m.planUnsaved() && !m.planSaving(); }));
+        EXPECT_EQ(titles(m.planDrafts()), titles(c.later));
+        EXPECT_EQ(m.planDrafts(), c.later);
+    }
+}
+
 TEST(PlanDrafts, AKeptPlanThatCannotBeReadCountsAsAbsentAndTheLoadsGoOn)
 {
     const QByteArray good = R"({"id":1,"title":"kept","caption":"","hashtags":"","format":"post","scheduledAt":"","hiddenFromGrid":false})";
@@ -1144,6 +1353,11 @@ TEST(PlanDrafts, EachAccountKeepsItsOwnUnsavedPlan)
             f.h.make(&f.service);
         }
         UnsavedPlanStore kept(f.h.store);
+        // Saved again with the lists it held in other parts, one of them changed: each as saved last.
+        const QList<Draft> before = {titled(1, "kitty's, before")}, after = {titled(1, "kitty's")};
+        kept.save(QStringLiteral("kitty@example.com"), {before, after, false, before});
+        kept.save(QStringLiteral("kitty@example.com"), {after, before, false, after});
+        EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com")), (UnsavedPlanStore::Kept{after, before, false, after}));
         kept.save(QStringLiteral("Kitty@Example.com"), {{titled(1, "kitty's")}, {}, false});
         kept.save(QStringLiteral("dog@example.com"), {{titled(2, "dog's")}, {}, false});
         // The dog's save is taken, at the start and after an edit: the cat's kept plan stays.

@@ -1451,6 +1451,64 @@ TEST_F(PlannerTest, DeleteAsksAndRemovesThatDraftAlone)
     EXPECT_EQ(closed, 1);
 }
 
+// With its editor open, "Morning light" is deleted on another device. A
+// caption saved in it keeps the draft, and the user hears why, whether or not
+// the plan was read again under the sheet (such a read does not bring back the
+// words of a sheet still open: its Save or Cancel decides); cancelled, it stays
+// deleted. Deleted here from its row, the words kept for it go with it.
+TEST_F(PlannerTest, ADraftDeletedElsewhereUnderItsOpenEditorIsKeptWhenSavedAndSaid)
+{
+    const QString account = QStringLiteral("a@example.com");
+    flows.service.results["currentUser"] = user(account);
+    finish(model().finishSignIn());
+    DraftEditStore kept(RecordStore::of(flows.h.store));
+    const PlanDraft morning = planDraft(1, QStringLiteral("Morning light")), two = planDraft(2, QStringLiteral("Two"));
+    PlanDraft golden = morning;
+    golden.caption = QStringLiteral("Golden hour");
+    for (const bool readAgain : {false, true}) {
+        for (const bool saved : {true, false}) {
+            SCOPED_TRACE(testing::Message() << (readAgain ? "read again under the sheet, " : "")
+                                            << (saved ? "saved" : "cancelled"));
+            setPlan({morning, two});
+            model().setNotice(std::nullopt);
+            plan()->editDraft(morning, 0);
+            ASSERT_NE(plan()->editor(), nullptr);
+            plan()->editor()->captionEditor()->setPlainText(QStringLiteral("Golden hour"));
+            flows.service.results["planDrafts"] = QList{two};
+            if (readAgain) {
+                finish(model().loadPlan(), "the read under the sheet");
+                EXPECT_EQ(model().planDrafts(), QList{two}) << "not brought back under its open sheet";
+            }
+            const qsizetype saves = flows.service.savedPlans.size();
+            if (saved)
+                plan()->editor()->save();
+            else
+                plan()->editor()->cancel();
+            settle();
+            EXPECT_EQ(plan()->editor(), nullptr);
+            EXPECT_EQ(flows.service.savedPlans.size(), saves + (saved ? 1 : 0));
+            const QList<PlanDraft> held = saved ? QList{two, golden} : QList{two};
+            EXPECT_EQ(std::any_cast<QList<PlanDraft>>(flows.service.results["planDrafts"]), held);
+            EXPECT_EQ(model().notice() ? model().notice()->text : QString(),
+                      saved ? QStringLiteral("Deleted on another device but changed here, so it was kept: Morning light.")
+                            : QString());
+            EXPECT_TRUE(kept.load(account).isEmpty());
+        }
+    }
+    // Words kept for "Two" (its sheet left open when the application ended):
+    // "Delete draft" on its row takes them along, so no later read takes the
+    // deletion for another device's.
+    setPlan({morning, two});
+    plan()->editDraft(two, 0);
+    plan()->editor()->captionEditor()->setPlainText(QStringLiteral("Typed before a kill"));
+    ASSERT_EQ(kept.load(account).size(), 1);
+    closePlan();
+    action(plan()->menuFor(rowOf(QStringLiteral("draft-2"))->entry(), plan()), QStringLiteral("Delete draft"))->trigger();
+    settle();
+    EXPECT_EQ(model().planDrafts(), QList{morning});
+    EXPECT_TRUE(kept.load(account).isEmpty());
+}
+
 TEST_F(PlannerTest, PreparePublicationAndCancelLeaveThePlanAlone)
 {
     model().setPlanDrafts({planDraft(1, QStringLiteral("kept"))});

@@ -448,4 +448,5 @@ const StringLists::List StringLists::german = {{
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Auch auf einem anderen Gerät geändert: %@. Wo beide dasselbe geändert haben, bleibt deine Änderung von hier; die des anderen Geräts wurde ersetzt."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Hier gelöscht, aber inzwischen auf einem anderen Gerät geändert, deshalb behalten: %@."},
     {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Anderswo in einer Form geschrieben, die hier nicht bearbeitet werden kann: %@. Es bleibt erhalten, wie es ist, und wird im Plan nicht angezeigt."},
+    {"Deleted on another device but changed here, so it was kept: %@.", "Auf einem anderen Gerät gelöscht, aber hier geändert, deshalb behalten: %@."},
 }};

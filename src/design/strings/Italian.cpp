@@ -448,4 +448,5 @@ const StringLists::List StringLists::italian = {{
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Modificato anche su un altro dispositivo: %@. Dove entrambi hanno cambiato la stessa cosa, è rimasta la tua modifica fatta qui e quella dell’altro dispositivo è stata sostituita."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Eliminato qui ma modificato nel frattempo su un altro dispositivo, quindi è stato mantenuto: %@."},
     {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Scritto altrove in una forma che qui non si può modificare: %@. Resta così com’è e non compare nel piano."},
+    {"Deleted on another device but changed here, so it was kept: %@.", "Eliminato su un altro dispositivo ma modificato qui, quindi è stato mantenuto: %@."},
 }};
