@@ -552,7 +552,8 @@ QCoro::Task<> AppModel::loadPlan()
         takePlanBase(readable);
         setPlanUnavailable(false);
         setPlanDrafts(plan);
-        sayPlanConflicts(met, untoldUnreadable(*drafts));
+        const QList<ZephylWire::PlanDraft> unreadable = untoldUnreadable(*drafts);
+        sayPlanConflicts(met, unreadable);
         if ((local || !back.isEmpty()) && !PlanMerge::sameList(plan, readable)) {
             setPlanUnsaved(true);
             m_planRefused = local && local->refused;
@@ -563,8 +564,10 @@ QCoro::Task<> AppModel::loadPlan()
             if (!m_planRefused) {
                 // A refused one was said when it was refused; it waits for the
                 // user's next change. One of this run was said when it failed;
-                // one met with a change there was said just now.
-                if (!wasUnsaved && met.conflicted.isEmpty() && met.keptDeleted.isEmpty() && met.keptChanged.isEmpty())
+                // one met with a change there, or beside a draft that cannot be
+                // read, was said just now.
+                if (!wasUnsaved && met.conflicted.isEmpty() && met.keptDeleted.isEmpty() && met.keptChanged.isEmpty() &&
+                    unreadable.isEmpty())
                     setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
                 resendPlan();
             }

@@ -796,6 +796,7 @@ TEST(PlanDrafts, AnotherClientsValuesGoBackAsItWroteThemAndADraftThatCannotBeRea
     EXPECT_EQ(sentAsJson(g.service.savedPlans.last()).first(), retagged);
     EXPECT_EQ(sentAsJson(g.service.savedPlans.last()).at(1), odd);
     EXPECT_EQ(saidAgain.count(), 1) << "a new run names it again";
+    EXPECT_EQ(g.model().notice() ? g.model().notice()->text : QString(), named) << "beside a kept plan too";
 
     // An editor's kept work keeps them too, and reads as before without them.
     KeptDraftEdit typed;
