@@ -602,6 +602,8 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
     const Draft oddTwoThere =
         Draft::fromJson(QJsonObject{{"id", 2}, {"title", "Two"}, {"hashtags", QJsonArray{"#c"}}, {"gridSlot", "4"}});
     const Draft sentTea = with(oddTwo, [](Draft &d) { d.hashtags = QStringLiteral("#tea"); });
+    // The same draft written again there in the expected types: the same reading, not the same on the wire.
+    const Draft typedTwo = Draft::fromJson(oddTwo.toTypedJson());
     const Draft two7edited = with(two7, [](Draft &d) { d.title = QStringLiteral("Twin two EDITED"); });
     const auto said = [](const char *title) {
         return QStringLiteral("Also changed on another device: %1. Where both changed the same thing, your change here "
@@ -673,6 +675,9 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
         {"its hashtags rewritten there as another list, its place changed here: each side's, in its own type",
          {oddTwo}, {}, {with(oddTwo, [](Draft &d) { d.gridSlot = 1; })}, {oddTwoThere},
          {with(oddTwoThere, [](Draft &d) { d.gridSlot = 1; })}, std::nullopt},
+        {"its hashtags and place written again there in the expected types: theirs, beside a caption changed here",
+         {oddTwo}, {}, {with(oddTwo, [](Draft &d) { d.caption = QStringLiteral("here"); })}, {typedTwo},
+         {with(typedTwo, [](Draft &d) { d.caption = QStringLiteral("here"); })}, std::nullopt},
         {"its hashtags changed here and sent, the service holding them as sent: ours, not a change there",
          {oddTwo}, {sentTea}, {with(sentTea, [](Draft &d) { d.caption = QStringLiteral("more"); })},
          {Draft::fromJson(sentTea.toJson())}, {with(sentTea, [](Draft &d) { d.caption = QStringLiteral("more"); })},
