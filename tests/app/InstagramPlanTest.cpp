@@ -1359,8 +1359,11 @@ TEST(PlanDrafts, EachAccountKeepsItsOwnUnsavedPlan)
             f.h.make(&f.service);
         }
         UnsavedPlanStore kept(f.h.store);
-        // Saved again with the lists it held in other parts, one of them changed: each as saved last.
-        const QList<Draft> before = {titled(1, "kitty's, before")}, after = {titled(1, "kitty's")};
+        // Saved again with the lists it held in other parts, one of them changed: each as saved last
+        // (hashtags another client wrote as a list too).
+        const QList<Draft> before = {Draft::fromJson(QJsonObject{{"id", 1}, {"title", "kitty's, before"},
+                                                                 {"hashtags", QJsonArray{"#a"}}})},
+                           after = {titled(1, "kitty's")};
         kept.save(QStringLiteral("kitty@example.com"), {before, after, false, before});
         kept.save(QStringLiteral("kitty@example.com"), {after, before, false, after});
         EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com")), (UnsavedPlanStore::Kept{after, before, false, after}));
