@@ -284,10 +284,8 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             *left = true; // an answer is coming: the request got there
             restartIdle();
         });
-        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply,
-                         [&restartIdle, &stop, &answer, left, limit, watched, out] {
+        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&restartIdle, &stop, &answer, left, limit, watched] {
             *left = true;
-            out(); // an answer: whatever was to go has gone
             restartIdle();
             // A declared length past the limit ends the request before its body comes.
             bool known = false;
