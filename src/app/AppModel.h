@@ -650,7 +650,11 @@ private:
     // from their base (and maybe sent since), merged into `server` field by field.
     PlanMerge::Merged metPlan(const UnsavedPlanStore::Kept &local, const QList<ZephylWire::PlanDraft> &server) const;
     // Drafts changed on both sides, where the change here replaced the other device's.
-    void sayPlanConflicts(const PlanMerge::Merged &met);
+    // With the drafts of the service's list that cannot be read, named once each a run.
+    void sayPlanConflicts(const PlanMerge::Merged &met, const QList<ZephylWire::PlanDraft> &unreadable = {});
+    // The drafts of `list` that cannot be read and were not named yet this run.
+    QList<ZephylWire::PlanDraft> untoldUnreadable(const QList<ZephylWire::PlanDraft> &list);
+    QSet<QString> m_planUnreadableTold;
     // The service's list just read becomes the base.
     void takePlanBase(const QList<ZephylWire::PlanDraft> &server);
     // The service holds the plan as it is here: nothing is kept or sent again.

@@ -10,6 +10,8 @@
 #include "services/AsyncSupport.h"
 #include "services/ServiceErrors.h"
 
+#include <QJsonDocument>
+
 #include <algorithm>
 
 namespace {
@@ -30,6 +32,57 @@ bool refusedForContent(const std::exception_ptr &error)
     } catch (...) {
         return false;
     }
+}
+
+// The service's list with the drafts that cannot be read set apart, each with
+// the number of readable drafts before it there.
+struct ServiceList {
+    QList<ZephylWire::PlanDraft> readable;
+    QList<std::pair<qsizetype, ZephylWire::PlanDraft>> unreadable;
+};
+
+ServiceList split(const QList<ZephylWire::PlanDraft> &list)
+{
+    ServiceList out;
+    if (std::all_of(list.cbegin(), list.cend(), [](const auto &draft) { return draft.readable(); })) {
+        out.readable = list;
+        return out;
+    }
+    for (const auto &draft : list) {
+        if (draft.readable())
+            out.readable.append(draft);
+        else
+            out.unreadable.append({out.readable.size(), draft});
+    }
+    return out;
+}
+
+// The list to write: the drafts that cannot be read go back as they came,
+// where they stood among the others.
+QList<ZephylWire::PlanDraft> withUnreadable(QList<ZephylWire::PlanDraft> drafts, const ServiceList &server)
+{
+    qsizetype put = 0;
+    for (const auto &[before, draft] : server.unreadable)
+        drafts.insert(std::min(before + put++, drafts.size()), draft);
+    return drafts;
+}
+
+// The write of the whole list; `settled` is told once it has gone out whole
+// to the service (`*wentOut` then set), or once it ended without.
+QCoro::Task<> writePlan(ServiceClient &api, QList<ZephylWire::PlanDraft> drafts, std::shared_ptr<bool> wentOut,
+                        std::function<void()> settled)
+{
+    const auto out = [wentOut, settled] {
+        *wentOut = true;
+        settled();
+    };
+    try {
+        co_await api.savePlanDrafts(std::move(drafts), out);
+    } catch (...) {
+        settled();
+        throw;
+    }
+    settled();
 }
 
 } // namespace
@@ -111,7 +164,26 @@ PlanMerge::Merged AppModel::metPlan(const UnsavedPlanStore::Kept &local, const Q
                             local.sent.value_or(QList<ZephylWire::PlanDraft>()));
 }
 
-void AppModel::sayPlanConflicts(const PlanMerge::Merged &met)
+QList<ZephylWire::PlanDraft> AppModel::untoldUnreadable(const QList<ZephylWire::PlanDraft> &list)
+{
+    QList<ZephylWire::PlanDraft> untold;
+    for (const auto &draft : list) {
+        if (draft.readable())
+            continue;
+        // Known again by what it holds where its id would be, and its title.
+        const QJsonObject mark{{QStringLiteral("account"), m_accountIdentity},
+                               {QStringLiteral("id"), draft.unreadable.toObject().value(QLatin1String("id"))},
+                               {QStringLiteral("title"), draft.title}};
+        const QString key = QString::fromUtf8(QJsonDocument(mark).toJson(QJsonDocument::Compact));
+        if (!m_planUnreadableTold.contains(key)) {
+            m_planUnreadableTold.insert(key);
+            untold.append(draft);
+        }
+    }
+    return untold;
+}
+
+void AppModel::sayPlanConflicts(const PlanMerge::Merged &met, const QList<ZephylWire::PlanDraft> &unreadable)
 {
     // A few names, each short: the notice is read in one glance.
     const auto named = [](const QList<ZephylWire::PlanDraft> &drafts) {
@@ -137,6 +209,10 @@ void AppModel::sayPlanConflicts(const PlanMerge::Merged &met)
                          named(met.keptDeleted));
     if (!met.keptChanged.isEmpty())
         said << L10n::tf("Deleted on another device but changed here, so it was kept: %@.", named(met.keptChanged));
+    if (!unreadable.isEmpty())
+        said << L10n::tf(
+            "Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.",
+            named(unreadable));
     if (said.isEmpty())
         return;
     setNotice(AppNotice::make(said.join(QLatin1Char(' ')), AppNotice::Tone::attention));
@@ -155,7 +231,6 @@ void AppModel::takePlanBase(const QList<ZephylWire::PlanDraft> &server)
     m_planBase = server;
     m_planSent.reset();
     m_planRead = true;
-    setPlanUnavailable(false);
 }
 
 void AppModel::planTaken()
@@ -222,27 +297,45 @@ QCoro::Task<> AppModel::savePlan()
             co_return;
         if (error)
             break;
-        const PlanMerge::Merged met = metPlan(keptPlan(), *server);
-        setPlanDrafts(met.drafts);
-        takePlanBase(*server);
-        sayPlanConflicts(met);
+        // Nothing but the merge stands between the read and the write: a
+        // change another device saves in that moment is lost. The list is the
+        // model's at once (an edit made from now on starts from it); the
+        // screens, the record and the user hear of it once the write is out.
+        const QList<ZephylWire::PlanDraft> shown = m_planDrafts;
+        const ServiceList there = split(*server);
+        const PlanMerge::Merged met = metPlan(keptPlan(), there.readable);
+        m_planDrafts = met.drafts;
+        takePlanBase(there.readable);
         // Edits made while the list was read go with this write: no other round for them.
         m_planSaveWanted = false;
         const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
-        // Kept as it goes, with what goes: should its answer never come (lost
-        // on the way, or the application ended first), the service may hold it.
-        m_planSent = sending;
+        const auto wentOut = std::make_shared<bool>(false);
+        Async::Trigger out(this);
+        QCoro::Task<> writing = writePlan(*m_api, withUnreadable(sending, there), wentOut, out.firer());
+        co_await out;
+        if (!guard.alive())
+            co_return; // the account went; its plan went with it
+        // Gone out whole: should its answer never come (lost on the way, or
+        // the application ended first), the service may hold it. Kept so
+        // before anything else; not earlier, for a list that never left is
+        // held nowhere but here.
+        if (*wentOut)
+            m_planSent = sending;
         m_unsavedPlan.save(owner, keptPlan());
+        if (m_planDrafts != shown)
+            Q_EMIT planDraftsChanged();
+        setPlanUnavailable(false);
+        sayPlanConflicts(met, untoldUnreadable(*server));
         try {
-            co_await m_api->savePlanDrafts(sending);
+            co_await std::move(writing);
         } catch (...) {
             error = std::current_exception();
         }
         if (!guard.alive())
             co_return; // the account went; its plan went with it
         if (error) {
-            // Refused, or it never left: the service holds none of it.
-            if (!answerMayBeLost(error))
+            // Refused, or not all of it left: the service holds none of it.
+            if (!*wentOut || !answerMayBeLost(error))
                 m_planSent.reset();
             break;
         }

@@ -544,14 +544,19 @@ QCoro::Task<> AppModel::loadPlan()
         // from the list they were made from; its own changes since stay.
         const bool wasUnsaved = m_planUnsaved;
         const auto local = wasUnsaved ? std::optional(keptPlan()) : m_unsavedPlan.load(m_accountIdentity);
-        PlanMerge::Merged met = local ? metPlan(*local, *drafts) : PlanMerge::Merged{*drafts, {}};
+        // Drafts that cannot be read are not the plan's here: a save writes them back as they came.
+        QList<ZephylWire::PlanDraft> readable = *drafts;
+        readable.removeIf([](const ZephylWire::PlanDraft &draft) { return !draft.readable(); });
+        PlanMerge::Merged met = local ? metPlan(*local, readable) : PlanMerge::Merged{readable, {}};
         // Work an editor kept when the application ended, on a draft deleted there since.
         const QList<KeptDraftEdit> back = bringBackDraftEdits(met);
         const QList<ZephylWire::PlanDraft> &plan = met.drafts;
-        takePlanBase(*drafts);
+        takePlanBase(readable);
+        setPlanUnavailable(false);
         setPlanDrafts(plan);
-        sayPlanConflicts(met);
-        if ((local || !back.isEmpty()) && !PlanMerge::sameList(plan, *drafts)) {
+        const QList<ZephylWire::PlanDraft> unreadable = untoldUnreadable(*drafts);
+        sayPlanConflicts(met, unreadable);
+        if ((local || !back.isEmpty()) && !PlanMerge::sameList(plan, readable)) {
             setPlanUnsaved(true);
             m_planRefused = local && local->refused;
             // Now in the plan's record: not offered again by an editor.
@@ -561,8 +566,10 @@ QCoro::Task<> AppModel::loadPlan()
             if (!m_planRefused) {
                 // A refused one was said when it was refused; it waits for the
                 // user's next change. One of this run was said when it failed;
-                // one met with a change there was said just now.
-                if (!wasUnsaved && met.conflicted.isEmpty() && met.keptDeleted.isEmpty() && met.keptChanged.isEmpty())
+                // one met with a change there, or beside a draft that cannot be
+                // read, was said just now.
+                if (!wasUnsaved && met.conflicted.isEmpty() && met.keptDeleted.isEmpty() && met.keptChanged.isEmpty() &&
+                    unreadable.isEmpty())
                     setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
                 resendPlan();
             }

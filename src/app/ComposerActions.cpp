@@ -198,9 +198,20 @@ QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state)
     QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
     const auto it = std::find_if(drafts.begin(), drafts.end(), [&](const auto &d) { return d.id == draft.id; });
     if (it != drafts.end()) {
-        // What other clients wrote on it meanwhile stays with it.
-        draft.others = it->others;
-        *it = draft;
+        // Only what the post holds: its place and visibility in the grid, and
+        // what other clients wrote on it meanwhile (in the form they wrote it,
+        // where it still reads the same), stay with it.
+        ZephylWire::PlanDraft kept = *it;
+        if (kept.mediaId != draft.mediaId || kept.posterMediaId != draft.posterMediaId)
+            kept.preview.reset(); // the service's picture of other media
+        kept.title = draft.title;
+        kept.caption = draft.caption;
+        kept.hashtags = draft.hashtags;
+        kept.format = draft.format;
+        kept.scheduledAt = draft.scheduledAt;
+        kept.mediaId = draft.mediaId;
+        kept.posterMediaId = draft.posterMediaId;
+        *it = kept;
     } else {
         drafts.append(draft);
     }

@@ -262,12 +262,24 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             idle = clock.after(idleLimit, [stop] { stop(End::timedOut); });
         };
         restartIdle();
-        QObject::connect(reply, &QNetworkReply::requestSent, reply, [left] { *left = true; });
-        QObject::connect(reply, &QNetworkReply::uploadProgress, reply, [&restartIdle, left](qint64 sent, qint64) {
-            if (sent > 0)
-                *left = true;
-            restartIdle();
+        const qint64 bodySize = request.bodyDevice ? request.bodyDevice->size() : request.body ? request.body->size() : 0;
+        const auto out = [&request] {
+            if (auto told = std::exchange(request.wentOut, nullptr))
+                told();
+        };
+        QObject::connect(reply, &QNetworkReply::requestSent, reply, [left, out, bodySize] {
+            *left = true;
+            if (bodySize == 0)
+                out();
         });
+        QObject::connect(reply, &QNetworkReply::uploadProgress, reply,
+                         [&restartIdle, left, out](qint64 sent, qint64 total) {
+                             if (sent > 0)
+                                 *left = true;
+                             if (total > 0 && sent >= total)
+                                 out();
+                             restartIdle();
+                         });
         QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [&restartIdle, left] {
             *left = true; // an answer is coming: the request got there
             restartIdle();

@@ -34,6 +34,8 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDateTimeEdit>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QMenu>
 #include <QScreen>
 #include <QPlainTextEdit>
@@ -1064,6 +1066,34 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     for (const auto &d : model().planDrafts())
         left << d.title + u':' + d.caption + u':' + d.scheduledAt + u':' + d.format;
     EXPECT_EQ(left, (QStringList{"Twin one:::post", "Twin two EDITED:from the phone:2026-03-05T10:00:00.000Z:image"}));
+
+    // Another client's draft in its own types: the sheet shows its reading of
+    // each, and a renamed title is all it writes; the rest goes as it was written.
+    const QJsonObject written{{"id", 5},
+                              {"title", "Phone"},
+                              {"caption", ""},
+                              {"format", 3},
+                              {"hashtags", QJsonArray{"#cats", "#coffee"}},
+                              {"scheduledAt", qint64(1748856600000)},
+                              {"hiddenFromGrid", "yes"},
+                              {"gridSlot", "4"},
+                              {"mediaId", 17}};
+    const PlanDraft foreign = PlanDraft::fromJson(written);
+    model().setPlanDrafts({foreign});
+    DraftEditorView *odd = editor(foreign);
+    EXPECT_EQ(odd->hashtagsField()->text(), QStringLiteral("#cats #coffee"));
+    EXPECT_TRUE(odd->hiddenBox()->isChecked());
+    EXPECT_TRUE(odd->plannedBox()->isChecked());
+    EXPECT_EQ(odd->date(), QDateTime(QDate(2025, 6, 2), QTime(9, 30), QTimeZone::utc()));
+    EXPECT_EQ(odd->format(), PublishFormat::feed);
+    EXPECT_EQ(odd->attachButton()->text(), QStringLiteral("Replace media"));
+    odd->titleField()->end(false);
+    QTest::keyClicks(odd->titleField(), QStringLiteral(", renamed"));
+    odd->save();
+    settle();
+    QJsonObject renamed = written;
+    renamed.insert("title", "Phone, renamed");
+    EXPECT_EQ(flows.service.savedPlans.last().at(0).toJson(), renamed);
 }
 
 TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)

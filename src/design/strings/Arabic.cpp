@@ -453,6 +453,7 @@ const StringLists::List StringLists::arabic = {{
     {ZEPHYL_SERVICE_DOMAIN " can't be reached", "لا يمكن الوصول إلى " ZEPHYL_SERVICE_DOMAIN},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "تغيّر أيضًا على جهاز آخر: %@. حيث غيّر الطرفان الشيء نفسه، أُبقي تغييرك هنا واستُبدل تغيير الجهاز الآخر."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "حُذف هنا لكنه تغيّر على جهاز آخر في هذه الأثناء، لذا أُبقي عليه: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "كُتب في مكان آخر بصيغة لا يمكن تعديلها هنا: %@. يُحتفظ به كما هو، ولا يظهر في الخطة."},
     {"Deleted on another device but changed here, so it was kept: %@.", "حُذف على جهاز آخر لكنه تغيّر هنا، لذا أُبقي عليه: %@."},
     {"Remove picture %d of %d", "إزالة الصورة %d من %d"},
     {"Remove video %d of %d", "إزالة الفيديو %d من %d"},

@@ -453,6 +453,7 @@ const StringLists::List StringLists::danish = {{
     {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " kan ikke nås"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Også ændret på en anden enhed: %@. Hvor begge har ændret det samme, er din ændring her beholdt, og den anden enheds er erstattet."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Slettet her, men ændret på en anden enhed i mellemtiden, så det er beholdt: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Skrevet et andet sted i en form, der ikke kan redigeres her: %@. Det bevares, som det er, og vises ikke i planen."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Slettet på en anden enhed, men ændret her, så det er beholdt: %@."},
     {"Remove picture %d of %d", "Fjern billede %d af %d"},
     {"Remove video %d of %d", "Fjern video %d af %d"},

@@ -453,6 +453,7 @@ const StringLists::List StringLists::dutch = {{
     {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " is niet bereikbaar"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ook gewijzigd op een ander apparaat: %@. Waar beide hetzelfde hebben gewijzigd, is je wijziging hier bewaard en die van het andere apparaat vervangen."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Hier verwijderd, maar intussen gewijzigd op een ander apparaat, dus het is bewaard: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Elders geschreven in een vorm die hier niet bewerkt kan worden: %@. Het blijft bewaard zoals het is en wordt niet in de planning getoond."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Verwijderd op een ander apparaat, maar hier gewijzigd, dus het is bewaard: %@."},
     {"Remove picture %d of %d", "Verwijder foto %d van %d"},
     {"Remove video %d of %d", "Verwijder video %d van %d"},

@@ -453,6 +453,7 @@ const StringLists::List StringLists::french = {{
     {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " est injoignable"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Également modifié sur un autre appareil : %@. Là où les deux ont modifié la même chose, votre modification faite ici a été conservée et celle de l’autre appareil remplacée."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Supprimé ici, mais modifié entre-temps sur un autre appareil, il a donc été conservé : %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Écrit ailleurs sous une forme qui ne peut pas être modifiée ici : %@. Il est conservé tel quel et n’apparaît pas dans le planning."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Supprimé sur un autre appareil, mais modifié ici, il a donc été conservé : %@."},
     {"Remove picture %d of %d", "Retirer la photo %d sur %d"},
     {"Remove video %d of %d", "Retirer la vidéo %d sur %d"},

@@ -453,6 +453,7 @@ const StringLists::List StringLists::german = {{
     {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " ist nicht erreichbar"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Auch auf einem anderen Gerät geändert: %@. Wo beide dasselbe geändert haben, bleibt deine Änderung von hier; die des anderen Geräts wurde ersetzt."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Hier gelöscht, aber inzwischen auf einem anderen Gerät geändert, deshalb behalten: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Anderswo in einer Form geschrieben, die hier nicht bearbeitet werden kann: %@. Es bleibt erhalten, wie es ist, und wird im Plan nicht angezeigt."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Auf einem anderen Gerät gelöscht, aber hier geändert, deshalb behalten: %@."},
     {"Remove picture %d of %d", "Bild %d von %d entfernen"},
     {"Remove video %d of %d", "Video %d von %d entfernen"},

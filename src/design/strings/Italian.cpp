@@ -453,6 +453,7 @@ const StringLists::List StringLists::italian = {{
     {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " non è raggiungibile"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Modificato anche su un altro dispositivo: %@. Dove entrambi hanno cambiato la stessa cosa, è rimasta la tua modifica fatta qui e quella dell’altro dispositivo è stata sostituita."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Eliminato qui ma modificato nel frattempo su un altro dispositivo, quindi è stato mantenuto: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Scritto altrove in una forma che qui non si può modificare: %@. Resta così com’è e non compare nel piano."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Eliminato su un altro dispositivo ma modificato qui, quindi è stato mantenuto: %@."},
     {"Remove picture %d of %d", "Rimuovi immagine %d di %d"},
     {"Remove video %d of %d", "Rimuovi video %d di %d"},

@@ -453,6 +453,7 @@ const StringLists::List StringLists::norwegian = {{
     {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " kan ikke nås"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Også endret på en annen enhet: %@. Der begge endret det samme, ble endringen din her beholdt og den andre enhetens erstattet."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Slettet her, men endret på en annen enhet i mellomtiden, så det ble beholdt: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Skrevet et annet sted i en form som ikke kan redigeres her: %@. Det beholdes som det er, og vises ikke i planen."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Slettet på en annen enhet, men endret her, så det ble beholdt: %@."},
     {"Remove picture %d of %d", "Fjern bilde %d av %d"},
     {"Remove video %d of %d", "Fjern video %d av %d"},

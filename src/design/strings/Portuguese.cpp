@@ -453,6 +453,7 @@ const StringLists::List StringLists::portuguese = {{
     {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " está inacessível"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Também alterado em outro dispositivo: %@. Onde os dois alteraram a mesma coisa, sua alteração daqui foi mantida e a do outro dispositivo foi substituída."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Apagado aqui, mas alterado em outro dispositivo nesse meio-tempo, por isso foi mantido: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Escrito em outro lugar em um formato que não pode ser editado aqui: %@. Ele fica guardado como está e não aparece no plano."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Apagado em outro dispositivo, mas alterado aqui, por isso foi mantido: %@."},
     {"Remove picture %d of %d", "Remover imagem %d de %d"},
     {"Remove video %d of %d", "Remover vídeo %d de %d"},

@@ -453,6 +453,7 @@ const StringLists::List StringLists::russian = {{
     {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " недоступен"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Также изменено на другом устройстве: %@. Где обе стороны изменили одно и то же, сохранено ваше изменение здесь, а изменение с другого устройства заменено."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Удалено здесь, но тем временем изменено на другом устройстве, поэтому сохранено: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Записано в другом месте в виде, который здесь нельзя изменить: %@. Сохранено как есть и не показано в плане."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Удалено на другом устройстве, но изменено здесь, поэтому сохранено: %@."},
     {"Remove picture %d of %d", "Удалить фото %d из %d"},
     {"Remove video %d of %d", "Удалить видео %d из %d"},

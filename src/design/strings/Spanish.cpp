@@ -453,6 +453,7 @@ const StringLists::List StringLists::spanish = {{
     {ZEPHYL_SERVICE_DOMAIN " can't be reached", "No se puede acceder a " ZEPHYL_SERVICE_DOMAIN},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "También se cambió en otro dispositivo: %@. Donde ambos cambiaron lo mismo, se conservó tu cambio de aquí y se reemplazó el del otro dispositivo."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Eliminado aquí, pero cambiado mientras tanto en otro dispositivo, así que se conservó: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Escrito en otro lugar de una forma que no se puede editar aquí: %@. Se conserva tal como está y no se muestra en el plan."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Eliminado en otro dispositivo, pero cambiado aquí, así que se conservó: %@."},
     {"Remove picture %d of %d", "Quitar imagen %d de %d"},
     {"Remove video %d of %d", "Quitar vídeo %d de %d"},

@@ -453,6 +453,7 @@ const StringLists::List StringLists::swedish = {{
     {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " kan inte nås"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Ändrat på en annan enhet också: %@. Där båda ändrade samma sak behölls din ändring här och den andra enhetens ersattes."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Raderat här men ändrat på en annan enhet under tiden, så det behölls: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Skrivet någon annanstans i en form som inte kan redigeras här: %@. Det behålls som det är och visas inte i planen."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Raderat på en annan enhet men ändrat här, så det behölls: %@."},
     {"Remove picture %d of %d", "Ta bort bild %d av %d"},
     {"Remove video %d of %d", "Ta bort video %d av %d"},

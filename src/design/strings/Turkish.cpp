@@ -453,6 +453,7 @@ const StringLists::List StringLists::turkish = {{
     {ZEPHYL_SERVICE_DOMAIN " can't be reached", ZEPHYL_SERVICE_DOMAIN " erişilemiyor"},
     {"Also changed on another device: %@. Where both changed the same thing, your change here was kept and the other device's was replaced.", "Başka bir cihazda da değiştirildi: %@. İkisinin de aynı şeyi değiştirdiği yerde buradaki değişikliğin korundu, diğer cihazınki değiştirildi."},
     {"Deleted here but changed on another device meanwhile, so it was kept: %@.", "Burada silindi ama bu arada başka bir cihazda değiştirildi, bu yüzden korundu: %@."},
+    {"Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.", "Başka bir yerde burada düzenlenemeyen bir biçimde yazıldı: %@. Olduğu gibi korunuyor ve planda gösterilmiyor."},
     {"Deleted on another device but changed here, so it was kept: %@.", "Başka bir cihazda silindi ama burada değiştirildi, bu yüzden korundu: %@."},
     {"Remove picture %d of %d", "%d/%d fotoğrafı kaldır"},
     {"Remove video %d of %d", "%d/%d videoyu kaldır"},
