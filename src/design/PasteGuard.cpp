@@ -44,6 +44,18 @@ QWidget *textBoxOf(QObject *watched)
     return nullptr;
 }
 
+// Whether `watched` is (part of) a web page's view, which pastes by itself.
+bool inPage(QObject *watched)
+{
+    for (QObject *up = watched; up && up->isWidgetType(); up = up->parent()) {
+        if (up->inherits("QWebEngineView"))
+            return true;
+        if (static_cast<QWidget *>(up)->isWindow())
+            break;
+    }
+    return false;
+}
+
 QLineEdit *lineOf(QWidget *box)
 {
     if (auto *line = qobject_cast<QLineEdit *>(box))
@@ -124,19 +136,56 @@ void PasteGuard::paste(QWidget *box, bool primary)
                         });
 }
 
+void PasteGuard::hold(QWidget *surface, std::vector<QEvent *> events, bool primary)
+{
+    // A web page reads the clipboard for itself, on the main thread, a format
+    // at a time: before it does, the owner has shown it answers and has words.
+    auto kept = std::make_shared<std::vector<std::unique_ptr<QEvent>>>();
+    for (QEvent *e : events)
+        kept->emplace_back(e);
+    const QPointer<QWidget> target(surface);
+    ClipboardText::read(primary ? QClipboard::Selection : QClipboard::Clipboard, surface,
+                        [this, target, kept](const QString &words) {
+                            if (!target)
+                                return;
+                            if (!words.isEmpty()) {
+                                m_forwarding = true;
+                                for (const auto &e : *kept)
+                                    QCoreApplication::sendEvent(target, e.get());
+                                m_forwarding = false;
+                            }
+                            Q_EMIT settled(target, words);
+                        });
+}
+
 bool PasteGuard::eventFilter(QObject *watched, QEvent *event)
 {
+    if (m_forwarding)
+        return false;
     switch (event->type()) {
+    case QEvent::ShortcutOverride:
     case QEvent::KeyPress: {
         auto *key = static_cast<QKeyEvent *>(event);
-        if (!key->matches(QKeySequence::Paste))
-            return false;
-        QWidget *box = textBoxOf(watched);
-        if (box != watched || !editable(box))
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        // A page also pastes its plain text on Ctrl+Shift+V.
+        const bool plainKey = key->key() == Qt::Key_V && modifiers == (Qt::ControlModifier | Qt::ShiftModifier);
+        if (!key->matches(QKeySequence::Paste) && !plainKey)
             return false;
         // Qt takes Ctrl+Shift+Insert, where it is a paste key, from the primary selection.
-        const bool primary = key->key() == Qt::Key_Insert &&
-                             (key->modifiers() & ~Qt::KeypadModifier) == (Qt::ControlModifier | Qt::ShiftModifier);
+        const bool primary = key->key() == Qt::Key_Insert && modifiers == (Qt::ControlModifier | Qt::ShiftModifier);
+        QWidget *box = textBoxOf(watched);
+        if (!box && inPage(watched)) {
+            // The engine takes the key's edit command when asked whether it
+            // wants the key: it is kept from the page until the key itself comes.
+            if (event->type() == QEvent::ShortcutOverride) {
+                event->accept();
+                return true;
+            }
+            hold(static_cast<QWidget *>(watched), {key->clone()}, primary);
+            return true;
+        }
+        if (event->type() == QEvent::ShortcutOverride || plainKey || box != watched || !editable(box))
+            return false;
         paste(box, primary);
         return true;
     }
@@ -147,6 +196,14 @@ bool PasteGuard::eventFilter(QObject *watched, QEvent *event)
         if (mouse->button() != Qt::MiddleButton || !QGuiApplication::clipboard()->supportsSelection())
             return false;
         QWidget *box = textBoxOf(watched);
+        if (!box && inPage(watched)) {
+            // The click reaches the page once the primary selection's owner has given words.
+            if (event->type() == QEvent::MouseButtonPress)
+                m_middlePress.reset(mouse->clone());
+            else if (event->type() == QEvent::MouseButtonRelease && m_middlePress)
+                hold(static_cast<QWidget *>(watched), {m_middlePress.release(), mouse->clone()}, true);
+            return true;
+        }
         if (!box || !editable(box))
             return false;
         // The words go where the button comes up, as Qt's own paste puts them.

@@ -2,6 +2,9 @@
 
 #include <QObject>
 
+#include <memory>
+#include <vector>
+
 class QWidget;
 
 // What reaches a text box of the application from outside it: Ctrl+V,
@@ -15,7 +18,8 @@ class QWidget;
 // Qt 6.4's own paste ends the process when nothing owns the clipboard, and
 // waits five seconds per question on an owner that does not answer; the
 // guard stands in front of every editable QLineEdit, QPlainTextEdit, QTextEdit
-// and spin box of the application, Qt's own included.
+// and spin box of the application, Qt's own included. A web page's paste (its
+// keys, a middle click) reaches it only once the owner has answered with words.
 class PasteGuard final : public QObject {
     Q_OBJECT
 public:
@@ -39,6 +43,9 @@ protected:
 private:
     PasteGuard() = default;
     bool contextMenu(QWidget *box, QEvent *event);
+    // Delivers `events` (a paste key, a middle click) to `surface` once the
+    // clipboard (or the primary selection) has given words; drops them otherwise.
+    void hold(QWidget *surface, std::vector<QEvent *> events, bool primary);
     bool drag(QWidget *target, QEvent *event);
 
     quint64 m_asked = 0;
@@ -46,4 +53,5 @@ private:
     const void *m_dragFrom = nullptr;
     QString m_dragWords;
     bool m_forwarding = false;
+    std::unique_ptr<QEvent> m_middlePress;
 };
