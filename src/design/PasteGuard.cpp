@@ -83,12 +83,15 @@ bool editable(QWidget *box)
 // Puts `words` in at the box's cursor, replacing its selection, as one step to undo.
 void insert(QWidget *box, const QString &words)
 {
-    if (QLineEdit *line = lineOf(box))
+    if (QLineEdit *line = lineOf(box)) {
         line->insert(words);
-    else if (auto *plain = qobject_cast<QPlainTextEdit *>(box))
+    } else if (auto *plain = qobject_cast<QPlainTextEdit *>(box)) {
         plain->insertPlainText(words);
-    else if (auto *rich = qobject_cast<QTextEdit *>(box))
+        plain->ensureCursorVisible();
+    } else if (auto *rich = qobject_cast<QTextEdit *>(box)) {
         rich->insertPlainText(words);
+        rich->ensureCursorVisible();
+    }
 }
 
 // Moves the cursor where a middle click landed (`at`: the clicked widget's pixels).
@@ -214,8 +217,9 @@ bool PasteGuard::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     case QEvent::ContextMenu: {
+        // A box that makes a menu of its own keeps it.
         QWidget *box = textBoxOf(watched);
-        return box && editable(box) && contextMenu(box, event);
+        return box && box->contextMenuPolicy() == Qt::DefaultContextMenu && editable(box) && contextMenu(box, event);
     }
     case QEvent::DragEnter:
     case QEvent::DragMove:
