@@ -1,4 +1,5 @@
 #include "design/Controls.h"
+#include "design/PasteGuard.h"
 #include "design/TextDirection.h"
 
 #include "design/AppearanceService.h"
@@ -1007,6 +1008,7 @@ RoundedField::RoundedField(const QString &placeholder, const Look &look, QWidget
     setFixedHeight(look.height);
     setTextMargins(look.padding - 2, 0, look.padding - 2, 0);
     setAttribute(Qt::WA_MacShowFocusRect, false);
+    PasteGuard::install(); // a paste with nothing, or a picture, on the clipboard
     applyColors();
     connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, &RoundedField::applyColors);
 }

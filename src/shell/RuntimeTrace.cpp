@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -290,6 +291,10 @@ bool RuntimeTrace::eventFilter(QObject *watched, QEvent *event)
         else if (!key->isAutoRepeat() && key->key() == Qt::Key_Backtab)
             line(QStringLiteral("key up: Backtab"));
     }
+    // A menu coming up (the window's, the tray icon's, a field's own), by its number of entries.
+    if (event->type() == QEvent::Show && watched->isWidgetType())
+        if (const auto *menu = qobject_cast<const QMenu *>(watched))
+            line(QStringLiteral("menu: shown, %1 entries").arg(menu->actions().size()));
     return QObject::eventFilter(watched, event);
 }
 

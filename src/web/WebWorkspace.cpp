@@ -4,6 +4,8 @@
 #include "companion/CompanionController.h"
 #include "design/L10n.h"
 #include "design/FileChooser.h"
+#include "design/PasteGuard.h"
+#include "design/QtWords.h"
 #include "design/ServiceDomain.h"
 #include "services/AsyncSupport.h"
 #include "services/ServiceOrigin.h"
@@ -515,6 +517,9 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     m_view->setPage(m_page);
     m_view->setContextMenuPolicy(Qt::NoContextMenu);
     new NoMagnification(m_view);
+    // The page's pastes wait for a clipboard that answers (the engine itself
+    // would hold the application up for seconds a format on one that does not).
+    PasteGuard::install();
 
     // The engine stops drawing a hidden page by itself; what it holds beyond
     // that is given back once the page has been hidden for a while.

@@ -6,6 +6,7 @@
 #include "WebApp.h"
 #include "base/Clock.h"
 #include "design/L10n.h"
+#include "design/PasteGuard.h"
 #include "design/QtWords.h"
 #include "services/KeychainStore.h"
 #include "services/ChatModels.h"
@@ -16,6 +17,7 @@
 #include "web/WebWorkspace.h"
 #include "support/FakeFileChooserPortal.h"
 #include "support/TestSupport.h"
+#include "support/SelectionOwner.h"
 #include "support/TextPixels.h"
 #include "support/WebEngineSupport.h"
 
@@ -30,6 +32,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QApplication>
 #include <QSslError>
@@ -690,6 +693,49 @@ TEST_F(WebEngineTest, CtrlWheelNeverMagnifiesThePage)
         << "a plain turn never scrolled";
     EXPECT_EQ(web->page()->zoomFactor(), 1.0);
     EXPECT_EQ(evaluate(web->page(), QStringLiteral("window.devicePixelRatio")).toDouble(), 1.0);
+}
+
+// A paste in the page (Ctrl+V, Shift+Insert, a middle click) reaches it once
+// the clipboard's owner has answered with words: an owner that never answers
+// holds nothing up (the engine itself asks it format after format on the main
+// thread, five seconds each) and nothing comes in; text comes in as before.
+TEST_F(WebEngineTest, APasteWaitsForAnOwnerThatAnswersAndNeverHoldsTheApplicationUp)
+{
+    signIn();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(web->webView()));
+    ASSERT_TRUE(evaluate(web->page(), QStringLiteral(
+        "var c = document.getElementById('chat'); c.value = ''; window.zkPastes = 0;"
+        "c.addEventListener('paste', () => ++window.zkPastes); c.focus(); document.activeElement === c")).toBool());
+    QWidget *target = web->webView()->focusProxy();
+    ASSERT_TRUE(target);
+    web->webView()->setFocus();
+    ASSERT_NE(PasteGuard::instance(), nullptr);
+    QSignalSpy settled(PasteGuard::instance(), &PasteGuard::settled);
+    const auto chat = [&] { return evaluate(web->page(), QStringLiteral("document.getElementById('chat').value")).toString(); };
+    {
+        zktest::SelectionOwner silent("CLIPBOARD", {{"UTF8_STRING", QByteArrayLiteral("never")}},
+                                      zktest::SelectionOwner::Answers::never);
+        ASSERT_TRUE(silent.owns());
+        QTest::keyClick(target, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(target, Qt::Key_Insert, Qt::ShiftModifier);
+        // The page answers three times over while the owner is asked.
+        int answers = 0;
+        EXPECT_TRUE(zktest::spinUntil([&] { return evaluate(web->page(), QStringLiteral("true")).toBool() && ++answers == 3; }, 10s))
+            << "the application was held up";
+        ASSERT_TRUE(zktest::spinUntil([&] { return settled.size() == 2; }));
+        EXPECT_EQ(chat(), QString());
+        EXPECT_EQ(evaluate(web->page(), QStringLiteral("window.zkPastes")).toInt(), 0);
+    }
+    zktest::SelectionOwner owner("CLIPBOARD", {{"UTF8_STRING", QByteArrayLiteral("Cat caf\xc3\xa9 \xe2\x98\x95")}});
+    zktest::SelectionOwner primary("PRIMARY", {{"UTF8_STRING", QByteArrayLiteral(" #cats")}});
+    QTest::keyClick(target, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(zktest::spinUntil([&] { return chat() == QStringLiteral("Cat café ☕"); })) << chat().toStdString();
+    // A middle click at the end of the words puts the primary selection there.
+    const QVariantList at = evaluate(web->page(), QStringLiteral(
+        "var r = document.getElementById('chat').getBoundingClientRect(); [r.right - 4, r.top + r.height / 2]")).toList();
+    ASSERT_EQ(at.size(), 2);
+    QTest::mouseClick(target, Qt::MiddleButton, {}, QPoint(at[0].toInt(), at[1].toInt()));
+    EXPECT_TRUE(zktest::spinUntil([&] { return chat() == QStringLiteral("Cat café ☕ #cats"); })) << chat().toStdString();
 }
 
 // A file field of the page, pressed from the keyboard, opens the chooser over
