@@ -401,6 +401,45 @@ TEST_P(KeyboardReach, PlanRows)
     chooseFromMenuKey(entries.last());
     EXPECT_TRUE(zktest::spinUntil([&] { settle(); return plan->rows().size() == 3; }));
     EXPECT_TRUE(ringedOn(QStringLiteral("Cat yoga")));
+
+    // Other devices add drafts for today: the list, built anew longer above
+    // the row the keyboard stayed on (scrolled to it), still shows that row;
+    // the second time with a button held down beside the list, as the change
+    // comes while the user presses on the sidebar.
+    auto *sidebar = root->findChild<WorkspaceSidebar *>();
+    ASSERT_NE(sidebar, nullptr);
+    const QPoint beside = sidebar->mapToGlobal(QPoint(sidebar->width() / 2, sidebar->height() - 4));
+    ASSERT_EQ(qobject_cast<QAbstractButton *>(QApplication::widgetAt(beside)), nullptr);
+    for (const bool held : {false, true}) {
+        plan->rows().last()->setFocus(Qt::TabFocusReason);
+        settle();
+        const QString last = plan->rows().last()->accessibleName();
+        QList<ZephylWire::PlanDraft> more = model().planDrafts();
+        for (int i = 0; i < 12; ++i) {
+            ZephylWire::PlanDraft d;
+            d.id = 100 + more.size();
+            d.title = QStringLiteral("Added there %1").arg(more.size());
+            d.format = QStringLiteral("post");
+            d.scheduledAt = model().clock().now().addSecs(60 * i).toUTC().toString(Qt::ISODate);
+            more << d;
+        }
+        if (held) {
+            zktest::pointAt(beside);
+            zktest::xdotool({"mousedown", "1"});
+            ASSERT_TRUE(zktest::spinUntil([] { return QGuiApplication::mouseButtons() != Qt::NoButton; }));
+        }
+        flows.service.results["planDrafts"] = more;
+        model().setPlanDrafts(more);
+        ASSERT_TRUE(zktest::spinUntil([&] { settle(); return plan->rows().size() == more.size(); }));
+        // (A press is the user's last doing: no ring then.)
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_TRUE(held ? QApplication::focusWidget()->accessibleName() == last : ringedOn(last)) << last.toStdString();
+        EXPECT_TRUE(wholeInView(QApplication::focusWidget())) << last.toStdString();
+        if (held) {
+            zktest::xdotool({"mouseup", "1"});
+            ASSERT_TRUE(zktest::spinUntil([] { return QGuiApplication::mouseButtons() == Qt::NoButton; }));
+        }
+    }
 }
 
 TEST_P(KeyboardReach, GridDrafts)
@@ -932,6 +971,22 @@ TEST_P(KeyboardReach, EveryKindOfControlIsRingedSoTheEyeFindsIt)
         expectRinged(dialog->cancelButton(), "quiet button in a dialog");
         dialog->close();
         settle();
+
+        // A window that merely comes forward rings nothing: a switch clicked
+        // on, the keyboard then used in another window, and back.
+        ASSERT_TRUE(activated(host.window.get()));
+        auto *field = profile->findChild<ToggleSwitch *>();
+        field->setFocus(Qt::MouseFocusReason);
+        ASSERT_TRUE(field->hasFocus());
+        ASSERT_TRUE(activated(&ask));
+        QTest::keyClick(&ask, Qt::Key_Shift);
+        const auto forward = [&] {
+            EXPECT_TRUE(activated(host.window.get()));
+            EXPECT_TRUE(field->hasFocus());
+            settle();
+        };
+        EXPECT_LT(zktest::ringedShare(zktest::ringPictures(field, forward), true), 0.1) << "a ring round the switch";
+        ask.hide();
     }
 }
 
