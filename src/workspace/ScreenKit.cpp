@@ -1,4 +1,5 @@
 #include "workspace/ScreenKit.h"
+#include "design/FloatingPanel.h"
 #include "design/TextDirection.h"
 
 #include "app/AppModel.h"
@@ -724,7 +725,7 @@ void bringForward(QWidget *window)
     else
         window->show();
     window->raise();
-    window->activateWindow();
+    activateShown(window);
 }
 
 void keepInWorkArea(QWidget *window, const std::function<void(const QSize &room)> &bound)

@@ -472,7 +472,14 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
     c.raise(AppEvent::of(AppEvent::Kind::askRequested));
     c.model().ask(QStringLiteral("open grid"));
     ASSERT_TRUE(zktest::spinUntil([&] { return c.runtime->workspaceInView(); })) << c.whyOutOfView();
-    EXPECT_TRUE(keyboardOnTheScreen()) << "the keyboard stayed on the sidebar";
+    const auto where = [&] {
+        QWidget *window = c.runtime->workspace().window();
+        QWidget *at = QApplication::focusWidget();
+        return std::string(at ? at->metaObject()->className() : "nothing") + "; the window's own " +
+               (window && window->focusWidget() ? window->focusWidget()->metaObject()->className() : "nothing") +
+               (window && window->isActiveWindow() ? ", active" : ", not active");
+    };
+    EXPECT_TRUE(keyboardOnTheScreen()) << "the keyboard stayed on the sidebar: " << where();
 }
 
 // The tour's nap puts away only an ask panel it showed and nobody took up.

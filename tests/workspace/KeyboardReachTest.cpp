@@ -434,7 +434,7 @@ TEST_P(KeyboardReach, PlanRows)
         // (A press is the user's last doing: no ring then.)
         ASSERT_NE(QApplication::focusWidget(), nullptr);
         EXPECT_TRUE(held ? QApplication::focusWidget()->accessibleName() == last : ringedOn(last)) << last.toStdString();
-        EXPECT_TRUE(wholeInView(QApplication::focusWidget())) << last.toStdString();
+        EXPECT_TRUE(wholeInView(QApplication::focusWidget())) << last.toStdString() << (held ? ", a button held" : "");
         if (held) {
             zktest::xdotool({"mouseup", "1"});
             ASSERT_TRUE(zktest::spinUntil([] { return QGuiApplication::mouseButtons() == Qt::NoButton; }));
