@@ -12,6 +12,7 @@
 #include "app/ComposerTestSupport.h"
 #include "ask/AskBarView.h"
 #include "ask/AskPanelController.h"
+#include "design/ChatText.h"
 #include "design/FloatingPanel.h"
 #include "design/GrowingTextField.h"
 #include "design/PasteGuard.h"
@@ -108,6 +109,14 @@ QWidget *surfaceOf(QWidget *box)
     if (auto *edit = qobject_cast<QPlainTextEdit *>(box))
         return edit->viewport();
     return box;
+}
+
+// Where a click puts the cursor before the box's first word.
+QPoint startOf(QWidget *box)
+{
+    if (auto *edit = qobject_cast<QPlainTextEdit *>(box))
+        return edit->cursorRect(QTextCursor(edit->document())).center();
+    return QPoint(2, box->height() / 2);
 }
 
 class PasteX11 : public ::testing::Test {
@@ -347,6 +356,45 @@ TEST_F(PasteX11, TheCaptionCountsWhatAPasteBrought)
               QString::fromLatin1(longText));
     EXPECT_EQ(editor->counter()->text(), QStringLiteral("9999 / 2200")); // trimmed of the last space
     EXPECT_EQ(editor->counter()->colorRole(), ZephylPalette::Color::attention);
+}
+
+// A paste is a step to undo apart from the typing before it and replaces the
+// selection; a middle click takes the primary selection, Ctrl+V the
+// clipboard; a box that only shows its words (a chat bubble) takes neither.
+TEST_F(PasteX11, APasteIsAStepOfItsOwnReplacesTheSelectionAndLeavesAReadOnlyBoxAlone)
+{
+    for (const auto &[name, box] : composer() + draftEditor()) {
+        SCOPED_TRACE(name);
+        ASSERT_NE(box, nullptr);
+        // Owned anew for each box: a selection made in the last one took the primary selection.
+        SelectionOwner clipboard("CLIPBOARD", {{"UTF8_STRING", QByteArrayLiteral("XYZ")}});
+        SelectionOwner primary("PRIMARY", {{"UTF8_STRING", QByteArrayLiteral("#cats")}});
+        ASSERT_TRUE(clipboard.owns() && primary.owns());
+        box->setFocus(Qt::OtherFocusReason);
+        empty(box);
+        QTest::keyClicks(box, QStringLiteral("abc"));
+        EXPECT_EQ(settledAfter(box, [&] { QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier); }), QStringLiteral("abcXYZ"));
+        QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(textOf(box), QStringLiteral("abc"));
+        EXPECT_EQ(settledAfter(box, [&] {
+                      QTest::mouseClick(surfaceOf(box), Qt::MiddleButton, {}, startOf(box));
+                  }),
+                  QStringLiteral("#catsabc"));
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        EXPECT_EQ(settledAfter(box, [&] { QTest::keyClick(box, Qt::Key_Insert, Qt::ShiftModifier); }), QStringLiteral("XYZ"));
+        QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(textOf(box), QStringLiteral("#catsabc"));
+    }
+    model().setComposerPresented(false);
+    askPanel();
+    auto *bubble = ask.view()->findChild<ChatText *>();
+    ASSERT_NE(bubble, nullptr);
+    const QString shown = bubble->toPlainText();
+    bubble->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(bubble, Qt::Key_V, Qt::ControlModifier);
+    QTest::mouseClick(bubble->viewport(), Qt::MiddleButton, {}, QPoint(4, 4));
+    settle();
+    EXPECT_EQ(bubble->toPlainText(), shown);
 }
 
 // An owner that never answers holds nothing up: Ctrl+V returns at once, the
