@@ -44,6 +44,16 @@ QWidget *textBoxOf(QObject *watched)
     return nullptr;
 }
 
+// The text box whose list of completions `watched` is: the list, open as a
+// pop-up under the box, hands it the keys itself, past every event filter.
+QWidget *boxUnder(QObject *watched)
+{
+    if (!watched->isWidgetType())
+        return nullptr;
+    const auto *list = static_cast<QWidget *>(watched);
+    return list->windowType() == Qt::Popup && list->focusProxy() ? textBoxOf(list->focusProxy()) : nullptr;
+}
+
 // Whether `watched` is (part of) a web page's view, which pastes by itself.
 bool inPage(QObject *watched)
 {
@@ -218,7 +228,11 @@ bool PasteGuard::eventFilter(QObject *watched, QEvent *event)
             hold(static_cast<QWidget *>(watched), {key->clone()}, primary);
             return true;
         }
-        if (event->type() == QEvent::ShortcutOverride || plainKey || box != watched || !editable(box))
+        if (!box)
+            box = boxUnder(watched);
+        else if (box != watched)
+            box = nullptr;
+        if (!box || event->type() == QEvent::ShortcutOverride || plainKey || !editable(box))
             return false;
         paste(box, primary);
         return true;

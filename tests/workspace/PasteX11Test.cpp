@@ -13,6 +13,7 @@
 #include "ask/AskBarView.h"
 #include "ask/AskPanelController.h"
 #include "design/ChatText.h"
+#include "design/FileChooser.h"
 #include "design/FloatingPanel.h"
 #include "design/GrowingTextField.h"
 #include "design/PasteGuard.h"
@@ -25,12 +26,16 @@
 
 #include <QBuffer>
 #include <QClipboard>
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QImage>
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTimer>
 
@@ -395,6 +400,50 @@ TEST_F(PasteX11, APasteIsAStepOfItsOwnReplacesTheSelectionAndLeavesAReadOnlyBoxA
     QTest::mouseClick(bubble->viewport(), Qt::MiddleButton, {}, QPoint(4, 4));
     settle();
     EXPECT_EQ(bubble->toPlainText(), shown);
+}
+
+// The file chooser's name takes a paste through the guard while the list of
+// names it would complete shows (the list hands the box its keys itself).
+TEST_F(PasteX11, TheFileChoosersNameTakesAPasteWhileItsCompletionsShow)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    for (const char *name : {"cat1.png", "cat2.png"}) {
+        QFile file(folder.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    SelectionOwner owner("CLIPBOARD", {{"UTF8_STRING", QByteArrayLiteral("t2.png")}});
+    ASSERT_TRUE(owner.owns());
+    QSignalSpy settled(PasteGuard::instance(), &PasteGuard::settled);
+    QString pasted;
+    QTimer::singleShot(0, [&] {
+        QFileDialog *dialog = nullptr;
+        EXPECT_TRUE(zktest::spinUntil([&] {
+            dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            return dialog && dialog->isVisible();
+        }));
+        auto *name = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+        if (!name || !name->completer()) {
+            ADD_FAILURE() << "no name to type";
+        } else {
+            // Names are completed once the folder has been read.
+            auto *files = dialog->findChild<QAbstractItemView *>(QStringLiteral("listView"));
+            EXPECT_TRUE(zktest::spinUntil([&] { return files && files->model()->rowCount(files->rootIndex()) == 2; }));
+            name->setFocus(Qt::OtherFocusReason);
+            QTest::keyClicks(name, QStringLiteral("ca"));
+            QWidget *list = name->completer()->popup();
+            EXPECT_TRUE(zktest::spinUntil([&] { return list->isVisible(); }));
+            QTest::keyClick(list, Qt::Key_V, Qt::ControlModifier);
+            EXPECT_TRUE(zktest::spinUntil([&] { return !settled.isEmpty(); })) << "the paste went past the guard";
+            pasted = name->text();
+        }
+        if (dialog)
+            dialog->reject();
+    });
+    FileChooser::Options options;
+    options.folder = folder.path();
+    EXPECT_TRUE(FileChooser::choose(options, host.window.get()).isEmpty());
+    EXPECT_EQ(pasted, QStringLiteral("cat2.png"));
 }
 
 // An owner that never answers holds nothing up: Ctrl+V returns at once, the
