@@ -354,6 +354,19 @@ TEST_F(PasteX11, TheCaptionCountsWhatAPasteBrought)
         EXPECT_EQ(editor->counter()->text(), QStringLiteral("10 / 2200"));
         EXPECT_EQ(editor->counter()->colorRole(), ZephylPalette::Color::muted);
     }
+    // Hashtags pasted count as tags, and on the caption's counter.
+    QWidget *hashtags = boxes.value(1).second;
+    hashtags->setFocus(Qt::OtherFocusReason);
+    {
+        SelectionOwner owner("CLIPBOARD", {{"UTF8_STRING", QByteArrayLiteral("a b")}});
+        EXPECT_EQ(settledAfter(hashtags, [&] { QTest::keyClick(hashtags, Qt::Key_V, Qt::ControlModifier); }),
+                  QStringLiteral("a b"));
+    }
+    EXPECT_EQ(editor->hint()->text(), QStringLiteral("2 tags · up to five is plenty"));
+    EXPECT_EQ(editor->counter()->text(), QStringLiteral("17 / 2200"));
+    QTest::keyClick(hashtags, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(hashtags, Qt::Key_Delete); // as a user empties it, for the state to hear
+    caption->setFocus(Qt::OtherFocusReason);
     empty(caption);
     const QByteArray longText = QByteArray("meow ").repeated(2000); // 10,000 characters
     SelectionOwner owner("CLIPBOARD", {{"UTF8_STRING", longText}}, SelectionOwner::Answers::yes, 4096);
