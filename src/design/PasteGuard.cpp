@@ -44,6 +44,16 @@ QWidget *textBoxOf(QObject *watched)
     return nullptr;
 }
 
+// The text box whose list of completions `watched` is: the list, open as a
+// pop-up under the box, hands it the keys itself, past every event filter.
+QWidget *boxUnder(QObject *watched)
+{
+    if (!watched->isWidgetType())
+        return nullptr;
+    const auto *list = static_cast<QWidget *>(watched);
+    return list->windowType() == Qt::Popup && list->focusProxy() ? textBoxOf(list->focusProxy()) : nullptr;
+}
+
 // Whether `watched` is (part of) a web page's view, which pastes by itself.
 bool inPage(QObject *watched)
 {
@@ -80,16 +90,47 @@ bool editable(QWidget *box)
     return false;
 }
 
-// Puts `words` in at the box's cursor, replacing its selection, as one step to undo.
+// Ends the line's current step to undo, leaving its cursor and selection as
+// they were: only a move of the cursor does that from outside the line.
+void endUndoStep(QLineEdit *line)
+{
+    if (line->text().isEmpty())
+        return;
+    const int at = line->cursorPosition();
+    const int start = line->selectionStart();
+    const int length = line->selectionLength();
+    line->setCursorPosition(at > 0 ? at - 1 : at + 1);
+    if (start < 0)
+        line->setCursorPosition(at);
+    else if (at == start)
+        line->setSelection(start + length, -length);
+    else
+        line->setSelection(start, length);
+}
+
+// Puts `words` in at the box's cursor, replacing its selection, as Qt's own
+// paste does: one step to undo, apart from the typing before it.
 void insert(QWidget *box, const QString &words)
 {
     if (QLineEdit *line = lineOf(box)) {
+        // A spin box's line sees its cursor move as a choice of section.
+        const bool ownLine = line == box;
+        if (ownLine)
+            endUndoStep(line);
         line->insert(words);
+        if (ownLine)
+            endUndoStep(line);
     } else if (auto *plain = qobject_cast<QPlainTextEdit *>(box)) {
+        QTextCursor step(plain->document());
+        step.beginEditBlock();
         plain->insertPlainText(words);
+        step.endEditBlock();
         plain->ensureCursorVisible();
     } else if (auto *rich = qobject_cast<QTextEdit *>(box)) {
+        QTextCursor step(rich->document());
+        step.beginEditBlock();
         rich->insertPlainText(words);
+        step.endEditBlock();
         rich->ensureCursorVisible();
     }
 }
@@ -187,7 +228,11 @@ bool PasteGuard::eventFilter(QObject *watched, QEvent *event)
             hold(static_cast<QWidget *>(watched), {key->clone()}, primary);
             return true;
         }
-        if (event->type() == QEvent::ShortcutOverride || plainKey || box != watched || !editable(box))
+        if (!box)
+            box = boxUnder(watched);
+        else if (box != watched)
+            box = nullptr;
+        if (!box || event->type() == QEvent::ShortcutOverride || plainKey || !editable(box))
             return false;
         paste(box, primary);
         return true;

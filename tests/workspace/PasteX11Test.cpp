@@ -12,6 +12,8 @@
 #include "app/ComposerTestSupport.h"
 #include "ask/AskBarView.h"
 #include "ask/AskPanelController.h"
+#include "design/ChatText.h"
+#include "design/FileChooser.h"
 #include "design/FloatingPanel.h"
 #include "design/GrowingTextField.h"
 #include "design/PasteGuard.h"
@@ -24,12 +26,16 @@
 
 #include <QBuffer>
 #include <QClipboard>
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QImage>
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTimer>
 
@@ -108,6 +114,14 @@ QWidget *surfaceOf(QWidget *box)
     if (auto *edit = qobject_cast<QPlainTextEdit *>(box))
         return edit->viewport();
     return box;
+}
+
+// Where a click puts the cursor before the box's first word.
+QPoint startOf(QWidget *box)
+{
+    if (auto *edit = qobject_cast<QPlainTextEdit *>(box))
+        return edit->cursorRect(QTextCursor(edit->document())).center();
+    return QPoint(2, box->height() / 2);
 }
 
 class PasteX11 : public ::testing::Test {
@@ -340,6 +354,19 @@ TEST_F(PasteX11, TheCaptionCountsWhatAPasteBrought)
         EXPECT_EQ(editor->counter()->text(), QStringLiteral("10 / 2200"));
         EXPECT_EQ(editor->counter()->colorRole(), ZephylPalette::Color::muted);
     }
+    // Hashtags pasted count as tags, and on the caption's counter.
+    QWidget *hashtags = boxes.value(1).second;
+    hashtags->setFocus(Qt::OtherFocusReason);
+    {
+        SelectionOwner owner("CLIPBOARD", {{"UTF8_STRING", QByteArrayLiteral("a b")}});
+        EXPECT_EQ(settledAfter(hashtags, [&] { QTest::keyClick(hashtags, Qt::Key_V, Qt::ControlModifier); }),
+                  QStringLiteral("a b"));
+    }
+    EXPECT_EQ(editor->hint()->text(), QStringLiteral("2 tags · up to five is plenty"));
+    EXPECT_EQ(editor->counter()->text(), QStringLiteral("17 / 2200"));
+    QTest::keyClick(hashtags, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(hashtags, Qt::Key_Delete); // as a user empties it, for the state to hear
+    caption->setFocus(Qt::OtherFocusReason);
     empty(caption);
     const QByteArray longText = QByteArray("meow ").repeated(2000); // 10,000 characters
     SelectionOwner owner("CLIPBOARD", {{"UTF8_STRING", longText}}, SelectionOwner::Answers::yes, 4096);
@@ -347,6 +374,89 @@ TEST_F(PasteX11, TheCaptionCountsWhatAPasteBrought)
               QString::fromLatin1(longText));
     EXPECT_EQ(editor->counter()->text(), QStringLiteral("9999 / 2200")); // trimmed of the last space
     EXPECT_EQ(editor->counter()->colorRole(), ZephylPalette::Color::attention);
+}
+
+// A paste is a step to undo apart from the typing before it and replaces the
+// selection; a middle click takes the primary selection, Ctrl+V the
+// clipboard; a box that only shows its words (a chat bubble) takes neither.
+TEST_F(PasteX11, APasteIsAStepOfItsOwnReplacesTheSelectionAndLeavesAReadOnlyBoxAlone)
+{
+    for (const auto &[name, box] : composer() + draftEditor()) {
+        SCOPED_TRACE(name);
+        ASSERT_NE(box, nullptr);
+        // Owned anew for each box: a selection made in the last one took the primary selection.
+        SelectionOwner clipboard("CLIPBOARD", {{"UTF8_STRING", QByteArrayLiteral("XYZ")}});
+        SelectionOwner primary("PRIMARY", {{"UTF8_STRING", QByteArrayLiteral("#cats")}});
+        ASSERT_TRUE(clipboard.owns() && primary.owns());
+        box->setFocus(Qt::OtherFocusReason);
+        empty(box);
+        QTest::keyClicks(box, QStringLiteral("abc"));
+        EXPECT_EQ(settledAfter(box, [&] { QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier); }), QStringLiteral("abcXYZ"));
+        QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(textOf(box), QStringLiteral("abc"));
+        EXPECT_EQ(settledAfter(box, [&] {
+                      QTest::mouseClick(surfaceOf(box), Qt::MiddleButton, {}, startOf(box));
+                  }),
+                  QStringLiteral("#catsabc"));
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        EXPECT_EQ(settledAfter(box, [&] { QTest::keyClick(box, Qt::Key_Insert, Qt::ShiftModifier); }), QStringLiteral("XYZ"));
+        QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(textOf(box), QStringLiteral("#catsabc"));
+    }
+    model().setComposerPresented(false);
+    askPanel();
+    auto *bubble = ask.view()->findChild<ChatText *>();
+    ASSERT_NE(bubble, nullptr);
+    const QString shown = bubble->toPlainText();
+    bubble->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(bubble, Qt::Key_V, Qt::ControlModifier);
+    QTest::mouseClick(bubble->viewport(), Qt::MiddleButton, {}, QPoint(4, 4));
+    settle();
+    EXPECT_EQ(bubble->toPlainText(), shown);
+}
+
+// The file chooser's name takes a paste through the guard while the list of
+// names it would complete shows (the list hands the box its keys itself).
+TEST_F(PasteX11, TheFileChoosersNameTakesAPasteWhileItsCompletionsShow)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    for (const char *name : {"cat1.png", "cat2.png"}) {
+        QFile file(folder.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    SelectionOwner owner("CLIPBOARD", {{"UTF8_STRING", QByteArrayLiteral("t2.png")}});
+    ASSERT_TRUE(owner.owns());
+    QSignalSpy settled(PasteGuard::instance(), &PasteGuard::settled);
+    QString pasted;
+    QTimer::singleShot(0, [&] {
+        QFileDialog *dialog = nullptr;
+        EXPECT_TRUE(zktest::spinUntil([&] {
+            dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            return dialog && dialog->isVisible();
+        }));
+        auto *name = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+        if (!name || !name->completer()) {
+            ADD_FAILURE() << "no name to type";
+        } else {
+            // Names are completed once the folder has been read.
+            auto *files = dialog->findChild<QAbstractItemView *>(QStringLiteral("listView"));
+            EXPECT_TRUE(zktest::spinUntil([&] { return files && files->model()->rowCount(files->rootIndex()) == 2; }));
+            name->setFocus(Qt::OtherFocusReason);
+            QTest::keyClicks(name, QStringLiteral("ca"));
+            QWidget *list = name->completer()->popup();
+            EXPECT_TRUE(zktest::spinUntil([&] { return list->isVisible(); }));
+            QTest::keyClick(list, Qt::Key_V, Qt::ControlModifier);
+            EXPECT_TRUE(zktest::spinUntil([&] { return !settled.isEmpty(); })) << "the paste went past the guard";
+            pasted = name->text();
+        }
+        if (dialog)
+            dialog->reject();
+    });
+    FileChooser::Options options;
+    options.folder = folder.path();
+    EXPECT_TRUE(FileChooser::choose(options, host.window.get()).isEmpty());
+    EXPECT_EQ(pasted, QStringLiteral("cat2.png"));
 }
 
 // An owner that never answers holds nothing up: Ctrl+V returns at once, the
