@@ -4,6 +4,7 @@
 
 #include "design/AppearanceService.h"
 #include "design/DateText.h"
+#include "design/EventTargets.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
 #include "design/Legibility.h"
@@ -340,30 +341,32 @@ protected:
         case QEvent::FocusIn: {
             // Given on the user's behalf by a key, it rings though its window
             // hands it out only as it comes forward.
-            const bool given = watched == m_given;
-            if (watched->isWidgetType())
-                m_given = nullptr; // taken, or passed over for another control
-            if (!watched->property(kTracked).toBool())
+            QWidget *control = EventTargets::widget(watched);
+            if (!control)
                 break;
-            watched->setProperty(kGiven, false);
+            const bool given = control == m_given;
+            m_given = nullptr; // taken, or passed over for another control
+            if (!control->property(kTracked).toBool())
+                break;
+            control->setProperty(kGiven, false);
             const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
             const bool keyboard =
                 reason != Qt::MouseFocusReason && (given || (m_keyboard && reason != Qt::ActiveWindowFocusReason));
-            watched->setProperty(kKeyboardFocus, keyboard);
-            auto *control = static_cast<QWidget *>(watched);
+            control->setProperty(kKeyboardFocus, keyboard);
             if (keyboard && !control->property(kOwnRing).toBool())
                 RingHalo::of(control->window())->follow(control);
             break;
         }
-        case QEvent::FocusOut:
-            if (watched->property(kTracked).toBool()) {
-                watched->setProperty(kKeyboardFocus, false);
-                watched->setProperty(kGiven, false);
-                auto *control = static_cast<QWidget *>(watched);
+        case QEvent::FocusOut: {
+            QWidget *control = EventTargets::widget(watched);
+            if (control && control->property(kTracked).toBool()) {
+                control->setProperty(kKeyboardFocus, false);
+                control->setProperty(kGiven, false);
                 if (RingHalo *halo = RingHalo::existing(control->window()))
                     halo->drop(control);
             }
             break;
+        }
         default:
             break;
         }

@@ -1,5 +1,6 @@
 #include "design/PasteGuard.h"
 
+#include "design/EventTargets.h"
 #include "design/MenuLook.h"
 #include "platform/ClipboardText.h"
 
@@ -30,9 +31,9 @@ const char *const kNewest = "zkNewestPaste";
 // mouse and drags on its viewport); none for anything else.
 QWidget *textBoxOf(QObject *watched)
 {
-    if (!watched->isWidgetType())
+    QWidget *widget = EventTargets::widget(watched);
+    if (!widget)
         return nullptr;
-    auto *widget = static_cast<QWidget *>(watched);
     if (qobject_cast<QLineEdit *>(widget) || qobject_cast<QPlainTextEdit *>(widget) ||
         qobject_cast<QTextEdit *>(widget) || qobject_cast<QAbstractSpinBox *>(widget))
         return widget;
@@ -57,11 +58,9 @@ QWidget *boxUnder(QObject *watched)
 // Whether `watched` is (part of) a web page's view, which pastes by itself.
 bool inPage(QObject *watched)
 {
-    for (QObject *up = watched; up && up->isWidgetType(); up = up->parent()) {
+    for (QWidget *up = EventTargets::widget(watched); up; up = up->isWindow() ? nullptr : up->parentWidget()) {
         if (up->inherits("QWebEngineView"))
             return true;
-        if (static_cast<QWidget *>(up)->isWindow())
-            break;
     }
     return false;
 }

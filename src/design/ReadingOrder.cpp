@@ -1,5 +1,7 @@
 #include "design/ReadingOrder.h"
 
+#include "design/EventTargets.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QLayout>
@@ -71,9 +73,11 @@ protected:
         // A widget child once it is polished (made whole and about to show):
         // when it is added it may not be constructed yet, and nothing may be
         // asked of it.
-        if (event->type() != QEvent::ChildPolished || !watched->isWidgetType())
+        if (event->type() != QEvent::ChildPolished)
             return false;
-        const auto *parent = static_cast<QWidget *>(watched);
+        const QWidget *parent = EventTargets::widget(watched);
+        if (!parent)
+            return false;
         for (const QPointer<QWidget> &root : std::as_const(m_roots)) {
             if (root && (root == parent || root->isAncestorOf(parent)))
                 schedule(root);

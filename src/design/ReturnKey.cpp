@@ -1,5 +1,7 @@
 #include "design/ReturnKey.h"
 
+#include "design/EventTargets.h"
+
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -38,7 +40,7 @@ public:
     ReturnAsSpace() { QCoreApplication::instance()->installEventFilter(this); }
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
+    bool eventFilter(QObject *receiver, QEvent *event) override
     {
         if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
             return false;
@@ -52,7 +54,8 @@ protected:
         // made up inside the process carry no time.)
         if (event->type() == QEvent::KeyRelease && key->timestamp() != 0)
             m_releasedAt.insert(key->key(), key->timestamp());
-        if (!watched->property(kFollows).toBool())
+        QWidget *watched = EventTargets::widget(receiver);
+        if (!watched || !watched->property(kFollows).toBool())
             return false;
         const bool held =
             key->isAutoRepeat() || (key->timestamp() != 0 && m_releasedAt.value(key->key()) == key->timestamp());
