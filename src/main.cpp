@@ -2,6 +2,7 @@
 #include "design/AppTheme.h"
 #include "design/AppearanceService.h"
 #include "design/L10n.h"
+#include "design/PasteGuard.h"
 #include "design/QtWords.h"
 #include "services/TlsLibrary.h"
 #include "web/WebSchemes.h"
@@ -55,6 +56,8 @@ int main(int argc, char **argv)
     AppearanceService::shared().setTheme(theme.value_or(AppTheme::system));
     QApplication::setLayoutDirection(L10n::layoutDirection());
     QtWords::follow();
+    // Every text box, Qt's own included (the file chooser's), pastes through it.
+    PasteGuard::install();
 
     AppDelegate delegate(instance);
     delegate.applicationDidFinishLaunching(links);

@@ -1,12 +1,21 @@
 // The summary rules over a large plan: rebuilding the cards runs on the main
 // thread after every load and every change, so it must stay far below a frame.
+// Then what stands between a plan's read and its write: the merge with what
+// another device changed and the body of the write, over 2,000 drafts (where a
+// change another device saves meanwhile is lost); and the kept record that
+// names the list as sent, written once the write has gone out.
 
 #include <benchmark/benchmark.h>
 
 #include "AppTestSupport.h"
+#include "app/PlanMerge.h"
 #include "app/SummaryObservations.h"
+#include "app/UnsavedPlanStore.h"
+#include "base/RecordStore.h"
+#include "services/Json.h"
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -102,6 +111,65 @@ void BM_QtIsoDate(benchmark::State &state)
         benchmark::DoNotOptimize(QDateTime::fromString(text, Qt::ISODateWithMs));
 }
 BENCHMARK(BM_QtIsoDate)->Unit(benchmark::kNanosecond);
+
+// The record written as soon as a plan's write has gone out, so that a write
+// whose answer is lost (or an end of the application under it) leaves the list
+// as sent on disk: the plan as edited, the list just read, the list sent. The
+// record before the read was written already. With another device's change in
+// the list read (second argument 1), the list read and the list sent are new.
+void BM_KeptPlanOnceTheWriteIsOut(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    RecordStore records(dir.path());
+    UnsavedPlanStore store(records);
+    const QString owner = QStringLiteral("kitty@example.com");
+    const auto base = drafts(int(state.range(0)));
+    QList<ZephylWire::PlanDraft> ours = base;
+    ours[1].caption += QStringLiteral(" here");
+    for (auto _ : state) {
+        state.PauseTiming();
+        store.save(owner, {ours, base, false});
+        // As read from the service: a list of its own, equal or not.
+        QList<ZephylWire::PlanDraft> server(base.cbegin(), base.cend()), sending = ours;
+        if (state.range(1)) {
+            server[0].caption += QStringLiteral(" there");
+            sending[0] = server[0];
+        }
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(store.save(owner, {sending, server, false, sending}));
+    }
+}
+BENCHMARK(BM_KeptPlanOnceTheWriteIsOut)->Args({200, 0})->Args({2000, 0})->Args({2000, 1})->Unit(benchmark::kMillisecond);
+
+// The merge once another device changed one draft's caption; then once it
+// moved a tile (every slot numbered anew) while half the drafts were deleted
+// here, each of which is looked at for whether only its number changed.
+void BM_PlanMerge(benchmark::State &state)
+{
+    const auto base = drafts(int(state.range(0)));
+    QList<ZephylWire::PlanDraft> theirs = base, ours = base;
+    if (state.range(1) == 0) {
+        theirs[0].caption += QStringLiteral(" there");
+        ours[1].caption += QStringLiteral(" here");
+    } else {
+        for (qsizetype i = 0; i < theirs.size(); ++i)
+            theirs[i].gridSlot = i;
+        std::swap(theirs[0].gridSlot, theirs[1].gridSlot);
+        ours.resize(ours.size() / 2);
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(PlanMerge::merge(base, ours, theirs, kNow.toMSecsSinceEpoch()));
+}
+BENCHMARK(BM_PlanMerge)->Args({200, 0})->Args({2000, 0})->Args({2000, 1})->Unit(benchmark::kMillisecond);
+
+// The write's body: the whole list as JSON bytes.
+void BM_PlanWriteBody(benchmark::State &state)
+{
+    const auto list = drafts(int(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Json::encode(QJsonObject{{QStringLiteral("drafts"), Json::toArray(list)}}).size());
+}
+BENCHMARK(BM_PlanWriteBody)->Arg(2000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -174,7 +174,17 @@ void AppModel::setSessionUnverified(bool value)
 void AppModel::setSignInBusy(bool value) { assign(m_signInBusy, value, &AppModel::signInBusyChanged); }
 void AppModel::setInstagram(std::optional<ZephylWire::InstagramProfile> value)
 {
-    assign(m_instagram, std::move(value), &AppModel::instagramChanged);
+    // Whatever sets it says what the service holds.
+    setInstagramState(std::move(value), true);
+}
+
+void AppModel::setInstagramState(std::optional<ZephylWire::InstagramProfile> value, bool known)
+{
+    if (m_instagram == value && m_instagramKnown == known)
+        return;
+    m_instagram = std::move(value);
+    m_instagramKnown = known;
+    Q_EMIT instagramChanged();
 }
 void AppModel::setInstagramBusy(bool value) { assign(m_instagramBusy, value, &AppModel::instagramBusyChanged); }
 void AppModel::setFeedItems(QList<ZephylWire::InstagramFeedItem> value)
@@ -487,6 +497,7 @@ void AppModel::followWrites()
 
 void AppModel::rebuildObservations()
 {
-    setObservations(SummaryObservations::build(instagramConnected(), m_planDrafts, m_publications, m_feedItems,
+    const std::optional<bool> connected = m_instagramKnown ? std::optional(instagramConnected()) : std::nullopt;
+    setObservations(SummaryObservations::build(connected, m_planDrafts, m_publications, m_feedItems,
                                                clock().now()));
 }

@@ -30,6 +30,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 
 #include <chrono>
@@ -114,6 +115,10 @@ public:
     void setInstagram(std::optional<ZephylWire::InstagramProfile> value);
     // True while an account is connected; follows instagramChanged.
     bool instagramConnected() const { return m_instagram.has_value(); }
+    // The service has said, since the account was taken, whether an Instagram
+    // account is connected; until then (off line) the lack of a profile says
+    // nothing of it. Follows instagramChanged.
+    bool instagramKnown() const { return m_instagramKnown; }
     bool instagramBusy() const { return m_instagramBusy; }
     void setInstagramBusy(bool value);
     const QList<ZephylWire::InstagramFeedItem> &feedItems() const { return m_feedItems; }
@@ -279,6 +284,13 @@ public:
     // post is answered with what became of the first. None when none waits.
     std::optional<QString> pendingKeyFor(const ComposerSubmission &submission) const;
     bool publicationPending(const QString &key) const;
+    // What was sent under a key whose outcome is not known yet.
+    std::optional<PendingPublication> pendingPublication(const QString &key) const;
+    // Asks the service at once what became of the post sent under a key whose
+    // outcome is not known (none when none is pending under it), for a
+    // composer about to send a changed version: `unknown` while it cannot say.
+    // Told, it is the caller's to show; no notice says it.
+    QCoro::Task<std::optional<PublishOutcome>> askAboutPending(QString key);
     // What the service said at last of a publication whose outcome was not
     // known, for a composer showing it (publicationSettled says when); none
     // once taken. One nobody takes is told in a notice.
@@ -395,6 +407,9 @@ public:
     void keepDraftEdit(const KeptDraftEdit &edit);
     // The editor of that draft is done with its work (saved, deleted or dropped).
     void forgetDraftEdit(const KeptDraftEdit &edit);
+    // The plan's draft shown at that place under its id is deleted here: what
+    // editors kept for it goes too, never to be taken for a deletion elsewhere.
+    void forgetDraftEditsOf(const ZephylWire::PlanDraft &shown, int place);
     // The work kept for the editor of that draft: any new draft's, or the one
     // the plan's `draft`, shown at that place under its id, is now.
     std::optional<KeptDraftEdit> keptDraftEdit(bool isNew, const ZephylWire::PlanDraft &draft, int place) const;
@@ -425,6 +440,8 @@ public:
     // (DraftPlace): the service may hold several under one id.
     QCoro::Task<> moveDraft(qint64 id, int offset, int place = 0);
     QCoro::Task<> setDraftHidden(qint64 id, bool hidden, int place = 0);
+    // Drafts another device deleted that a change here kept, said as a merge says them.
+    void sayKeptChanged(const QList<ZephylWire::PlanDraft> &drafts);
     // Local plan changes the service has not taken yet.
     bool planUnsaved() const { return m_planUnsaved; }
     // The plan as edited is written on this computer, so a restart finds it.
@@ -572,6 +589,13 @@ private:
     void clearAccountData();
     // After the plan has loaded: reopens the editor this account left open, if any.
     void returnDraftEdit();
+    // After a read of the plan: each draft gone from `met` whose editor kept a
+    // change in an earlier run (the application ended under it) comes back
+    // into it with that change, named among the drafts kept against a deletion
+    // there. The edits it took.
+    QList<KeptDraftEdit> bringBackDraftEdits(PlanMerge::Merged &met);
+    // Ids of the drafts whose editors kept work in this run: open, or closed and done.
+    QSet<qint64> m_draftEditsTyped;
     // Once the account is known (its plan may not load for a while off line,
     // and a composer opened meanwhile would write over the post): opens the
     // composer again with the post it held, if any.
@@ -626,7 +650,11 @@ private:
     // from their base (and maybe sent since), merged into `server` field by field.
     PlanMerge::Merged metPlan(const UnsavedPlanStore::Kept &local, const QList<ZephylWire::PlanDraft> &server) const;
     // Drafts changed on both sides, where the change here replaced the other device's.
-    void sayPlanConflicts(const PlanMerge::Merged &met);
+    // With the drafts of the service's list that cannot be read, named once each a run.
+    void sayPlanConflicts(const PlanMerge::Merged &met, const QList<ZephylWire::PlanDraft> &unreadable = {});
+    // The drafts of `list` that cannot be read and were not named yet this run.
+    QList<ZephylWire::PlanDraft> untoldUnreadable(const QList<ZephylWire::PlanDraft> &list);
+    QSet<QString> m_planUnreadableTold;
     // The service's list just read becomes the base.
     void takePlanBase(const QList<ZephylWire::PlanDraft> &server);
     // The service holds the plan as it is here: nothing is kept or sent again.
@@ -668,7 +696,11 @@ private:
     void forgetPending(const QString &key);
     void schedulePendingLookup();
     QCoro::Task<> settlePending();
-    void settled(const QString &key, const PublishOutcome &outcome);
+    void settled(const PendingPublication &sent, const PublishOutcome &outcome);
+    // What the service made under a pending key, found and waited for; none
+    // when it has no record of it.
+    PublishOutcome pendingOutcome(const std::optional<ZephylWire::Publication> &waited, bool savedAsDraft);
+    void setInstagramState(std::optional<ZephylWire::InstagramProfile> value, bool known);
     PublishOutcome outcomeOf(const ZephylWire::Publication &publication, bool savedAsDraft);
 
     EventHandler m_events;
@@ -685,6 +717,8 @@ private:
     bool m_sessionUnverified = false;
     bool m_signInBusy = false;
     std::optional<ZephylWire::InstagramProfile> m_instagram;
+    bool m_instagramKnown = false;
+    bool m_instagramLoading = false;
     bool m_instagramBusy = false;
     QList<ZephylWire::InstagramFeedItem> m_feedItems;
     FeedStatus m_feedStatus;

@@ -10,6 +10,8 @@
 #include "services/AsyncSupport.h"
 #include "services/ServiceErrors.h"
 
+#include <QJsonDocument>
+
 #include <algorithm>
 
 namespace {
@@ -32,6 +34,57 @@ bool refusedForContent(const std::exception_ptr &error)
     }
 }
 
+// The service's list with the drafts that cannot be read set apart, each with
+// the number of readable drafts before it there.
+struct ServiceList {
+    QList<ZephylWire::PlanDraft> readable;
+    QList<std::pair<qsizetype, ZephylWire::PlanDraft>> unreadable;
+};
+
+ServiceList split(const QList<ZephylWire::PlanDraft> &list)
+{
+    ServiceList out;
+    if (std::all_of(list.cbegin(), list.cend(), [](const auto &draft) { return draft.readable(); })) {
+        out.readable = list;
+        return out;
+    }
+    for (const auto &draft : list) {
+        if (draft.readable())
+            out.readable.append(draft);
+        else
+            out.unreadable.append({out.readable.size(), draft});
+    }
+    return out;
+}
+
+// The list to write: the drafts that cannot be read go back as they came,
+// where they stood among the others.
+QList<ZephylWire::PlanDraft> withUnreadable(QList<ZephylWire::PlanDraft> drafts, const ServiceList &server)
+{
+    qsizetype put = 0;
+    for (const auto &[before, draft] : server.unreadable)
+        drafts.insert(std::min(before + put++, drafts.size()), draft);
+    return drafts;
+}
+
+// The write of the whole list; `settled` is told once it has gone out whole
+// to the service (`*wentOut` then set), or once it ended without.
+QCoro::Task<> writePlan(ServiceClient &api, QList<ZephylWire::PlanDraft> drafts, std::shared_ptr<bool> wentOut,
+                        std::function<void()> settled)
+{
+    const auto out = [wentOut, settled] {
+        *wentOut = true;
+        settled();
+    };
+    try {
+        co_await api.savePlanDrafts(std::move(drafts), out);
+    } catch (...) {
+        settled();
+        throw;
+    }
+    settled();
+}
+
 } // namespace
 
 qint64 AppModel::nextDraftID() const
@@ -44,30 +97,7 @@ qint64 AppModel::nextDraftID() const
     return top < std::numeric_limits<qint64>::max() ? std::max(top + 1, now) : now;
 }
 
-QList<qsizetype> AppModel::gridOrder() const
-{
-    struct Placed {
-        qint64 key;
-        qsizetype position;
-        qsizetype index;
-    };
-    std::vector<Placed> placed;
-    for (qsizetype i = 0; i < m_planDrafts.size(); ++i) {
-        const auto &draft = m_planDrafts[i];
-        if (draft.hiddenFromGrid)
-            continue;
-        const auto position = qsizetype(placed.size());
-        placed.push_back({draft.gridSlot.value_or(position), position, i});
-    }
-    std::sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &b) {
-        return a.key != b.key ? a.key < b.key : a.position < b.position;
-    });
-    QList<qsizetype> out;
-    out.reserve(qsizetype(placed.size()));
-    for (const auto &p : placed)
-        out.append(p.index);
-    return out;
-}
+QList<qsizetype> AppModel::gridOrder() const { return DraftPlace::gridOrder(m_planDrafts); }
 
 QList<ZephylWire::PlanDraft> AppModel::gridDrafts() const
 {
@@ -134,7 +164,26 @@ PlanMerge::Merged AppModel::metPlan(const UnsavedPlanStore::Kept &local, const Q
                             local.sent.value_or(QList<ZephylWire::PlanDraft>()));
 }
 
-void AppModel::sayPlanConflicts(const PlanMerge::Merged &met)
+QList<ZephylWire::PlanDraft> AppModel::untoldUnreadable(const QList<ZephylWire::PlanDraft> &list)
+{
+    QList<ZephylWire::PlanDraft> untold;
+    for (const auto &draft : list) {
+        if (draft.readable())
+            continue;
+        // Known again by what it holds where its id would be, and its title.
+        const QJsonObject mark{{QStringLiteral("account"), m_accountIdentity},
+                               {QStringLiteral("id"), draft.unreadable.toObject().value(QLatin1String("id"))},
+                               {QStringLiteral("title"), draft.title}};
+        const QString key = QString::fromUtf8(QJsonDocument(mark).toJson(QJsonDocument::Compact));
+        if (!m_planUnreadableTold.contains(key)) {
+            m_planUnreadableTold.insert(key);
+            untold.append(draft);
+        }
+    }
+    return untold;
+}
+
+void AppModel::sayPlanConflicts(const PlanMerge::Merged &met, const QList<ZephylWire::PlanDraft> &unreadable)
 {
     // A few names, each short: the notice is read in one glance.
     const auto named = [](const QList<ZephylWire::PlanDraft> &drafts) {
@@ -158,10 +207,23 @@ void AppModel::sayPlanConflicts(const PlanMerge::Merged &met)
     if (!met.keptDeleted.isEmpty())
         said << L10n::tf("Deleted here but changed on another device meanwhile, so it was kept: %@.",
                          named(met.keptDeleted));
+    if (!met.keptChanged.isEmpty())
+        said << L10n::tf("Deleted on another device but changed here, so it was kept: %@.", named(met.keptChanged));
+    if (!unreadable.isEmpty())
+        said << L10n::tf(
+            "Written elsewhere in a form that can't be edited here: %@. It is kept as it is, and not shown in the plan.",
+            named(unreadable));
     if (said.isEmpty())
         return;
     setNotice(AppNotice::make(said.join(QLatin1Char(' ')), AppNotice::Tone::attention));
     Q_EMIT planConflictsSaid(said.join(QLatin1Char(' ')));
+}
+
+void AppModel::sayKeptChanged(const QList<ZephylWire::PlanDraft> &drafts)
+{
+    PlanMerge::Merged met;
+    met.keptChanged = drafts;
+    sayPlanConflicts(met);
 }
 
 void AppModel::takePlanBase(const QList<ZephylWire::PlanDraft> &server)
@@ -169,7 +231,6 @@ void AppModel::takePlanBase(const QList<ZephylWire::PlanDraft> &server)
     m_planBase = server;
     m_planSent.reset();
     m_planRead = true;
-    setPlanUnavailable(false);
 }
 
 void AppModel::planTaken()
@@ -206,6 +267,8 @@ QCoro::Task<> AppModel::savePlan()
     if (m_planSaverRunning) {
         // The running save sends the list again when its request ends; whoever
         // awaits this call finds the list written (or marked unsaved) by then.
+        // Kept meanwhile, so an end before then loses nothing.
+        m_unsavedPlan.save(m_accountIdentity, keptPlan());
         Async::Trigger settled(this);
         m_planSaveWaiters.push_back(settled.firer());
         co_await settled;
@@ -234,34 +297,57 @@ QCoro::Task<> AppModel::savePlan()
             co_return;
         if (error)
             break;
-        const PlanMerge::Merged met = metPlan(keptPlan(), *server);
-        setPlanDrafts(met.drafts);
-        takePlanBase(*server);
-        sayPlanConflicts(met);
+        // Nothing but the merge stands between the read and the write: a
+        // change another device saves in that moment is lost. The list is the
+        // model's at once (an edit made from now on starts from it); the
+        // screens, the record and the user hear of it once the write is out.
+        const QList<ZephylWire::PlanDraft> shown = m_planDrafts;
+        const ServiceList there = split(*server);
+        const PlanMerge::Merged met = metPlan(keptPlan(), there.readable);
+        m_planDrafts = met.drafts;
+        takePlanBase(there.readable);
         // Edits made while the list was read go with this write: no other round for them.
         m_planSaveWanted = false;
         const QList<ZephylWire::PlanDraft> sending = m_planDrafts;
-        // Kept as it goes, with what goes: should its answer never come (lost
-        // on the way, or the application ended first), the service may hold it.
-        m_unsavedPlan.save(owner, {sending, m_planBase, false, sending});
+        const auto wentOut = std::make_shared<bool>(false);
+        Async::Trigger out(this);
+        QCoro::Task<> writing = writePlan(*m_api, withUnreadable(sending, there), wentOut, out.firer());
+        co_await out;
+        if (!guard.alive())
+            co_return; // the account went; its plan went with it
+        // Gone out whole: should its answer never come (lost on the way, or
+        // the application ended first), the service may hold it. Kept so
+        // before anything else; not earlier, for a list that never left is
+        // held nowhere but here.
+        if (*wentOut)
+            m_planSent = sending;
+        m_unsavedPlan.save(owner, keptPlan());
+        if (m_planDrafts != shown)
+            Q_EMIT planDraftsChanged();
+        setPlanUnavailable(false);
+        sayPlanConflicts(met, untoldUnreadable(*server));
         try {
-            co_await m_api->savePlanDrafts(sending);
+            co_await std::move(writing);
         } catch (...) {
             error = std::current_exception();
         }
         if (!guard.alive())
             co_return; // the account went; its plan went with it
         if (error) {
-            m_planSent = sending;
+            // Refused, or not all of it left: the service holds none of it.
+            if (!*wentOut || !answerMayBeLost(error))
+                m_planSent.reset();
             break;
         }
         m_planBase = sending;
+        m_planSent.reset();
     }
     m_planSaverRunning = false;
     m_planSaveWanted = false;
     if (error) {
         // The edits stay: the service's list would undo them, and those made
         // meanwhile. The next save meets that list first.
+        m_unsavedPlan.save(owner, keptPlan());
         setPlanUnsaved(true);
         if (isSessionFailure(error)) {
             show(error);
@@ -306,6 +392,9 @@ void AppModel::serviceAnswered()
 {
     if (accountUnconfirmed())
         verifyAccountSoon();
+    // Not known whether Instagram is connected only while the service could not say.
+    else if (!m_instagramKnown && !m_instagramLoading && !m_usesWebWorkspace && m_session == SessionState::signedIn)
+        loadInstagram();
     if (m_planUnsaved && !m_planSaverRunning)
         resendPlan();
     if (!m_pending.isEmpty())
@@ -328,9 +417,50 @@ void AppModel::releasePlanSaveWaiters()
 
 // ---- What draft editors hold and the plan does not
 
-void AppModel::keepDraftEdit(const KeptDraftEdit &edit) { m_draftEdits.save(m_accountIdentity, edit); }
+void AppModel::keepDraftEdit(const KeptDraftEdit &edit)
+{
+    m_draftEditsTyped.insert(edit.draft.id);
+    m_draftEdits.save(m_accountIdentity, edit);
+}
 
 void AppModel::forgetDraftEdit(const KeptDraftEdit &edit) { m_draftEdits.remove(m_accountIdentity, edit); }
+
+void AppModel::forgetDraftEditsOf(const ZephylWire::PlanDraft &shown, int place)
+{
+    const qsizetype at = DraftPlace::find(m_planDrafts, shown, place);
+    if (at < 0)
+        return;
+    for (const KeptDraftEdit &edit : m_draftEdits.load(m_accountIdentity)) {
+        if (!edit.isNew && DraftPlace::find(m_planDrafts, edit.shown, edit.place) == at)
+            m_draftEdits.remove(m_accountIdentity, edit);
+    }
+}
+
+QList<KeptDraftEdit> AppModel::bringBackDraftEdits(PlanMerge::Merged &met)
+{
+    if (m_usesWebWorkspace)
+        return {};
+    QList<KeptDraftEdit> back;
+    for (const KeptDraftEdit &edit : m_draftEdits.load(m_accountIdentity)) {
+        // A new draft's work waits for the next new draft; one left open at a
+        // session's end opens again with it; one typed in this run is its open
+        // editor's, whose "Save draft" or "Cancel" decides.
+        if (edit.isNew || edit.reopen || m_draftEditsTyped.contains(edit.draft.id) ||
+            DraftPlace::find(met.drafts, edit.shown, edit.place) >= 0)
+            continue;
+        if (!edit.changesShown()) {
+            forgetDraftEdit(edit); // nothing typed that its draft did not hold
+            continue;
+        }
+        // Under its own id, which the service no longer uses: an editor opened
+        // on it since still finds it.
+        const ZephylWire::PlanDraft draft = edit.saved();
+        met.drafts.append(draft);
+        met.keptChanged.append(draft);
+        back.append(edit);
+    }
+    return back;
+}
 
 std::optional<KeptDraftEdit> AppModel::keptDraftEdit(bool isNew, const ZephylWire::PlanDraft &draft, int place) const
 {

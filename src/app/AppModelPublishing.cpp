@@ -2,6 +2,7 @@
 #include "app/AppModel.h"
 
 #include "app/CaptionComposer.h"
+#include "app/ComposerState.h"
 #include "app/ServiceClient.h"
 #include "design/L10n.h"
 #include "services/AsyncSupport.h"
@@ -20,30 +21,6 @@ struct AppModel::PublishRun {
 namespace {
 
 PublishProgress step(const QString &text, double fraction) { return PublishProgress{text, fraction}; }
-
-// The creation went out but no usable answer came back: it timed out, the
-// connection dropped, or what arrived was no readable answer (unreadable, or
-// past the size a record may have). The service may
-// have made the publication all the same, so it is looked up under its key
-// before anything is reported. A refusal, or a connection that never opened,
-// proves nothing was made and is reported at once; a failure of another road
-// (the page's own fetch) proves nothing either way, so it is looked up too.
-bool answerWasLost(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const ServiceNetworkError &e) {
-        return e.code() == ServiceNetworkError::Code::timedOut ||
-               e.code() == ServiceNetworkError::Code::connectionLost ||
-               e.code() == ServiceNetworkError::Code::dataLengthExceedsMaximum;
-    } catch (const ServiceDecodingError &) {
-        return true;
-    } catch (const ServiceAPIError &e) {
-        return e.kind() == ServiceAPIError::Kind::invalidResponse;
-    } catch (...) {
-        return true;
-    }
-}
 
 bool isFailureStatus(const QString &status)
 {
@@ -169,7 +146,8 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
     // (again, when a look-up found nothing of it while its files went up).
     if (!publicationPending(submission.idempotencyKey))
         setPending(m_pending + QList{PendingPublication{submission.idempotencyKey, PendingPublication::postOf(submission),
-                                                         submission.saveAsDraft}});
+                                                         submission.saveAsDraft,
+                                                         PendingPublication::wordsOf(submission)}});
     std::optional<ZephylWire::Publication> created;
     try {
         created = co_await api().createInstagramPublication(request, submission.idempotencyKey);
@@ -178,9 +156,11 @@ QCoro::Task<PublishOutcome> AppModel::runPublication(ComposerSubmission submissi
     }
     if (!self)
         co_return gone;
-    // Whether the service may hold it although nothing says so.
+    // Whether the service may hold it although nothing says so: a creation
+    // whose answer was lost is looked up under its key before anything is
+    // reported; one refused, or whose connection never opened, is reported at once.
     bool unknown = false;
-    if (failure && answerWasLost(failure)) {
+    if (failure && answerMayBeLost(failure)) {
         // The key doubles as the id the service finds the publication under.
         std::exception_ptr lookupFailure;
         std::optional<ZephylWire::Publication> found;
@@ -277,9 +257,12 @@ std::optional<QString> AppModel::pendingKeyFor(const ComposerSubmission &submiss
     return std::nullopt;
 }
 
-bool AppModel::publicationPending(const QString &key) const
+bool AppModel::publicationPending(const QString &key) const { return pendingPublication(key).has_value(); }
+
+std::optional<PendingPublication> AppModel::pendingPublication(const QString &key) const
 {
-    return std::any_of(m_pending.cbegin(), m_pending.cend(), [&](const PendingPublication &p) { return p.key == key; });
+    const auto it = std::find_if(m_pending.cbegin(), m_pending.cend(), [&](const PendingPublication &p) { return p.key == key; });
+    return it == m_pending.cend() ? std::nullopt : std::optional(*it);
 }
 
 void AppModel::setPending(QList<PendingPublication> pending)
@@ -361,9 +344,7 @@ QCoro::Task<> AppModel::settlePending()
         }
         forgetPending(p.key);
         made = made || waited.has_value();
-        settled(p.key, waited ? outcomeOf(*waited, p.draft)
-                              : PublishOutcome::failed(L10n::t(
-                                    "The server has no record of it, so nothing was published. It can be sent again.")));
+        settled(p, pendingOutcome(waited, p.draft));
     }
     m_settlingPending = false;
     if (unanswered || deferred)
@@ -375,8 +356,55 @@ QCoro::Task<> AppModel::settlePending()
         co_await loadPlan();
 }
 
-void AppModel::settled(const QString &key, const PublishOutcome &outcome)
+PublishOutcome AppModel::pendingOutcome(const std::optional<ZephylWire::Publication> &waited, bool savedAsDraft)
 {
+    return waited ? outcomeOf(*waited, savedAsDraft)
+                  : PublishOutcome::failed(
+                        L10n::t("The server has no record of it, so nothing was published. It can be sent again."));
+}
+
+QCoro::Task<std::optional<PublishOutcome>> AppModel::askAboutPending(QString key)
+{
+    const std::optional<PendingPublication> sent = pendingPublication(key);
+    if (!sent)
+        co_return std::nullopt;
+    const FlowGuard guard = flowGuard();
+    // The composer shows the wait, as for a publication of its own.
+    setPublishing(step(L10n::t("Waiting for confirmation…"), 0.95));
+    std::exception_ptr failure;
+    std::optional<ZephylWire::Publication> waited;
+    try {
+        const std::optional<ZephylWire::Publication> found = co_await api().existingInstagramPublication(key);
+        if (found && guard.alive()) {
+            const CancelToken cancel = m_publishCancel.token();
+            waited = co_await api().waitForInstagramPublication(*found, kPublishWaitAttempts, kPublishWaitDelaySeconds,
+                                                                cancel);
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!guard.model)
+        co_return std::nullopt;
+    setPublishing(std::nullopt); // even for an account gone meanwhile
+    if (!guard.alive())
+        co_return std::nullopt;
+    if (failure) {
+        // Still not known: asked again as every such post is.
+        schedulePendingLookup();
+        show(failure);
+        co_return PublishOutcome::unknown(describe(failure));
+    }
+    forgetPending(key);
+    const PublishOutcome outcome = pendingOutcome(waited, sent->draft);
+    // The plan and the publication list include what was made.
+    if (waited)
+        co_await loadPlan();
+    co_return outcome;
+}
+
+void AppModel::settled(const PendingPublication &sent, const PublishOutcome &outcome)
+{
+    const QString &key = sent.key;
     m_settledOutcomes.insert(key, outcome);
     Q_EMIT publicationSettled(key);
     const std::optional<PublishOutcome> untaken = takeSettledOutcome(key);
@@ -389,10 +417,21 @@ void AppModel::settled(const QString &key, const PublishOutcome &outcome)
     setNotice(AppNotice::make(L10n::t("The post whose answer was lost reached the server after all: the plan shows how "
                                       "it stands."),
                               AppNotice::Tone::settled));
-    // Out: what a composer kept of it is done with.
-    const auto kept = m_keptComposer.load(m_accountIdentity);
-    if (kept && (kept->idempotencyKey == key || kept->draftIdempotencyKey == key))
+    // Out: what a composer kept of it is done with, unless its words were
+    // changed after it went: those are not out, and never go under its key
+    // (the service would answer them with what it made of the first).
+    auto kept = m_keptComposer.load(m_accountIdentity);
+    if (!kept || (kept->idempotencyKey != key && kept->draftIdempotencyKey != key))
+        return;
+    const bool changed = !sent.words.isEmpty() &&
+                         PendingPublication::wordsOf(kept->format, kept->caption, kept->hashtags, sent.draft) != sent.words;
+    if (!changed) {
         m_keptComposer.remove(m_accountIdentity);
+        return;
+    }
+    (kept->idempotencyKey == key ? kept->idempotencyKey : kept->draftIdempotencyKey) = ComposerState::newKey();
+    kept->spent = sent;
+    m_keptComposer.save(m_accountIdentity, *kept);
 }
 
 std::optional<PublishOutcome> AppModel::takeSettledOutcome(const QString &key)

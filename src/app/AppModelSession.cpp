@@ -147,7 +147,9 @@ void AppModel::clearAccountData()
     m_accountCheck.reset();
     m_accountCheckDelay = kAccountCheckFirst;
 
-    setInstagram(std::nullopt);
+    // Not known for the next account until the service says.
+    setInstagramState(std::nullopt, false);
+    m_instagramLoading = false;
     setFeedItems({});
     setFeedStatus(FeedStatus::idle());
     setFeedHasMore(false);
@@ -163,6 +165,7 @@ void AppModel::clearAccountData()
     m_planBase.clear();
     m_planRead = false;
     m_planSent.reset();
+    m_draftEditsTyped.clear();
     m_planRefused = false;
     m_planRetry.reset();
     m_planRetryDelay = kPlanRetryFirst;
@@ -541,20 +544,32 @@ QCoro::Task<> AppModel::loadPlan()
         // from the list they were made from; its own changes since stay.
         const bool wasUnsaved = m_planUnsaved;
         const auto local = wasUnsaved ? std::optional(keptPlan()) : m_unsavedPlan.load(m_accountIdentity);
-        const PlanMerge::Merged met = local ? metPlan(*local, *drafts) : PlanMerge::Merged{*drafts, {}};
+        // Drafts that cannot be read are not the plan's here: a save writes them back as they came.
+        QList<ZephylWire::PlanDraft> readable = *drafts;
+        readable.removeIf([](const ZephylWire::PlanDraft &draft) { return !draft.readable(); });
+        PlanMerge::Merged met = local ? metPlan(*local, readable) : PlanMerge::Merged{readable, {}};
+        // Work an editor kept when the application ended, on a draft deleted there since.
+        const QList<KeptDraftEdit> back = bringBackDraftEdits(met);
         const QList<ZephylWire::PlanDraft> &plan = met.drafts;
-        takePlanBase(*drafts);
+        takePlanBase(readable);
+        setPlanUnavailable(false);
         setPlanDrafts(plan);
-        sayPlanConflicts(met);
-        if (local && !PlanMerge::sameList(plan, *drafts)) {
+        const QList<ZephylWire::PlanDraft> unreadable = untoldUnreadable(*drafts);
+        sayPlanConflicts(met, unreadable);
+        if ((local || !back.isEmpty()) && !PlanMerge::sameList(plan, readable)) {
             setPlanUnsaved(true);
-            m_planRefused = local->refused;
-            m_unsavedPlan.save(m_accountIdentity, keptPlan());
+            m_planRefused = local && local->refused;
+            // Now in the plan's record: not offered again by an editor.
+            if (m_unsavedPlan.save(m_accountIdentity, keptPlan()))
+                for (const KeptDraftEdit &edit : back)
+                    forgetDraftEdit(edit);
             if (!m_planRefused) {
                 // A refused one was said when it was refused; it waits for the
                 // user's next change. One of this run was said when it failed;
-                // one met with a change there was said just now.
-                if (!wasUnsaved && met.conflicted.isEmpty() && met.keptDeleted.isEmpty())
+                // one met with a change there, or beside a draft that cannot be
+                // read, was said just now.
+                if (!wasUnsaved && met.conflicted.isEmpty() && met.keptDeleted.isEmpty() && met.keptChanged.isEmpty() &&
+                    unreadable.isEmpty())
                     setNotice(AppNotice::make(planUnsavedText(), AppNotice::Tone::attention));
                 resendPlan();
             }
@@ -598,10 +613,12 @@ QCoro::Task<> AppModel::loadInstagram()
     }
     const FlowGuard guard = flowGuard();
     std::exception_ptr error;
+    m_instagramLoading = true;
     try {
         auto profile = co_await m_api->instagramProfile();
         if (!guard.alive())
             co_return;
+        m_instagramLoading = false;
         setInstagram(std::move(profile));
         serviceAnswered();
     } catch (...) {
@@ -609,6 +626,7 @@ QCoro::Task<> AppModel::loadInstagram()
     }
     if (!guard.alive())
         co_return;
+    m_instagramLoading = false;
     if (isSessionFailure(error)) {
         co_await expireSession();
         if (!guard.alive())

@@ -52,8 +52,28 @@ QCoro::Task<> send(AppModel &model, ComposerState &state, bool saveAsDraft)
     // goes under that sending's key: the service answers with the first.
     if (const auto key = model.pendingKeyFor(submission)) {
         state.adoptKey(*key, saveAsDraft);
-        submission.idempotencyKey = *key;
+    } else if (const auto spent = state.spentKeyFor(saveAsDraft)) {
+        // The version that went out, as it went: answered with what was made of it.
+        state.adoptKey(*spent, saveAsDraft);
+    } else if (state.changedSinceSent(saveAsDraft)) {
+        // Changed since it went, its outcome not known: what became of that
+        // version is asked first. Out, or still not known, the user is told,
+        // and the changes wait: both versions would go out.
+        const QString sentKey = saveAsDraft ? state.draftIdempotencyKey() : state.idempotencyKey();
+        const std::optional<PublishOutcome> before = co_await model.askAboutPending(sentKey);
+        if (!alive)
+            co_return;
+        if (before && before->kind != PublishOutcome::Kind::failed) {
+            state.setSending(false);
+            state.settled(*before, saveAsDraft);
+            co_return;
+        }
+        // Under that key the service would answer with what it made of the
+        // version sent before.
+        state.adoptKey(ComposerState::newKey(), saveAsDraft);
     }
+    submission.idempotencyKey = saveAsDraft ? state.draftIdempotencyKey() : state.idempotencyKey();
+    state.noteSent(submission);
     const PublishOutcome outcome = co_await model.publish(submission);
     if (!alive)
         co_return;
@@ -88,6 +108,22 @@ QCoro::Task<> confirm(AppModel &model, ComposerState &state)
 }
 
 QCoro::Task<> saveDraft(AppModel &model, ComposerState &state) { co_await send(model, state, true); }
+
+void followPlan(AppModel &model, ComposerState &state)
+{
+    const auto saying = [&state] { return state.planUnsavedLine && state.importProblem() == state.planUnsavedLine; };
+    // Said by the retry before it wrote; the notice that says it is under the sheet.
+    QObject::connect(&model, &AppModel::planConflictsSaid, &state, [&state, saying](const QString &said) {
+        if (saying())
+            state.planConflictsSaid = said;
+    });
+    QObject::connect(&model, &AppModel::planUnsavedChanged, &state, [&model, &state, saying] {
+        if (model.planUnsaved() || !saying())
+            return;
+        state.planUnsavedLine.reset();
+        state.setImportProblem(std::exchange(state.planConflictsSaid, std::nullopt));
+    });
+}
 
 QString planTitle(const QString &caption)
 {
@@ -162,9 +198,20 @@ QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state)
     QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
     const auto it = std::find_if(drafts.begin(), drafts.end(), [&](const auto &d) { return d.id == draft.id; });
     if (it != drafts.end()) {
-        // What other clients wrote on it meanwhile stays with it.
-        draft.others = it->others;
-        *it = draft;
+        // Only what the post holds: its place and visibility in the grid, and
+        // what other clients wrote on it meanwhile (in the form they wrote it,
+        // where it still reads the same), stay with it.
+        ZephylWire::PlanDraft kept = *it;
+        if (kept.mediaId != draft.mediaId || kept.posterMediaId != draft.posterMediaId)
+            kept.preview.reset(); // the service's picture of other media
+        kept.title = draft.title;
+        kept.caption = draft.caption;
+        kept.hashtags = draft.hashtags;
+        kept.format = draft.format;
+        kept.scheduledAt = draft.scheduledAt;
+        kept.mediaId = draft.mediaId;
+        kept.posterMediaId = draft.posterMediaId;
+        *it = kept;
     } else {
         drafts.append(draft);
     }
@@ -180,7 +227,8 @@ QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state)
     state.setSavingToPlan(false);
     if (!saved) {
         // The model has said why in its notice; the post stays here to try again.
-        state.setImportProblem(model.planUnsavedText());
+        state.planUnsavedLine = model.planUnsavedText();
+        state.setImportProblem(state.planUnsavedLine);
         co_return false;
     }
     model.setNotice(AppNotice::make(L10n::t("Saved to the plan."), AppNotice::Tone::settled));

@@ -33,6 +33,11 @@ QCoro::Task<> saveDraft(AppModel &model, ComposerState &state);
 // composer stays open with the post, and the problem is shown under the media (false).
 QCoro::Task<bool> saveToPlan(AppModel &model, ComposerState &state);
 
+// While the composer is open: a save to the plan that did not go through says
+// so under the media until the plan's own retry has saved it; then the line
+// goes, or says what that save met on another device.
+void followPlan(AppModel &model, ComposerState &state);
+
 // A plan draft's title from a caption: its first non-empty line, trimmed of
 // spaces and tabs.
 QString planTitle(const QString &caption);

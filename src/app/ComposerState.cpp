@@ -44,7 +44,19 @@ void ComposerState::setIsAIGenerated(bool value) { assign(m_isAIGenerated, value
 void ComposerState::setMoreOptions(bool value) { assign(m_moreOptions, value); }
 void ComposerState::setImportProblem(std::optional<QString> value) { assign(m_importProblem, std::move(value)); }
 void ComposerState::setConfirming(bool value) { assign(m_confirming, value); }
-void ComposerState::setOutcome(std::optional<PublishOutcome> value) { assign(m_outcome, std::move(value)); }
+void ComposerState::setOutcome(std::optional<PublishOutcome> value)
+{
+    // Another outcome, or none, is no longer that of an earlier version.
+    const bool wasEarlier = m_earlierVersion.has_value();
+    m_earlierVersion.reset();
+    if (m_outcome == value) {
+        if (wasEarlier)
+            Q_EMIT changed();
+        return;
+    }
+    m_outcome = std::move(value);
+    Q_EMIT changed();
+}
 void ComposerState::setDropTargeted(bool value) { assign(m_dropTargeted, value); }
 void ComposerState::setSavingToPlan(bool value) { assign(m_savingToPlan, value); }
 void ComposerState::setSending(bool value) { assign(m_sending, value); }
@@ -278,6 +290,9 @@ void ComposerState::prepareAnother()
 {
     m_idempotencyKey = newKey();
     m_draftIdempotencyKey = newKey();
+    m_sentPost.reset();
+    m_sentDraft.reset();
+    m_spent.reset();
     planDraftID.reset();
     setMedia({});
     setCover(std::nullopt);
@@ -290,7 +305,7 @@ void ComposerState::prepareAnother()
 
 KeptComposerPost ComposerState::keptPost() const
 {
-    return {m_format, m_caption, m_hashtags, m_idempotencyKey, m_draftIdempotencyKey, planDraftID};
+    return {m_format, m_caption, m_hashtags, m_idempotencyKey, m_draftIdempotencyKey, planDraftID, m_spent};
 }
 
 void ComposerState::restore(const KeptComposerPost &post)
@@ -299,6 +314,7 @@ void ComposerState::restore(const KeptComposerPost &post)
     m_idempotencyKey = post.idempotencyKey;
     m_draftIdempotencyKey = post.draftIdempotencyKey;
     planDraftID = post.planDraftID;
+    m_spent = post.spent;
     setFormat(post.format);
     setCaption(post.caption);
     setHashtags(post.hashtags);
@@ -310,5 +326,62 @@ void ComposerState::adoptKey(const QString &key, bool draft)
     if (held == key)
         return;
     held = key;
+    (draft ? m_sentDraft : m_sentPost).reset();
     Q_EMIT changed();
+}
+
+void ComposerState::noteSent(const ComposerSubmission &submission)
+{
+    (submission.saveAsDraft ? m_sentDraft : m_sentPost) =
+        Sent{PendingPublication::postOf(submission), PendingPublication::wordsOf(submission),
+             CaptionComposer::caption(submission.caption, submission.hashtags)};
+}
+
+void ComposerState::noteSent(const PendingPublication &pending)
+{
+    (pending.draft ? m_sentDraft : m_sentPost) = Sent{pending.post, pending.words, QString()};
+}
+
+bool ComposerState::changedSinceSent(bool draft) const
+{
+    const std::optional<Sent> &sent = this->sent(draft);
+    if (!sent)
+        return false;
+    const ComposerSubmission now = submission(draft);
+    if (m_media.isEmpty())
+        return !sent->words.isEmpty() && PendingPublication::wordsOf(now) != sent->words;
+    return PendingPublication::postOf(now) != sent->post;
+}
+
+void ComposerState::earlierVersionSettled(PublishOutcome outcome, bool draft)
+{
+    // The service's own copy of what it made says best what went out.
+    QString words = outcome.publication ? outcome.publication->caption.value_or(QString()) : QString();
+    if (words.isEmpty() && sent(draft))
+        words = sent(draft)->caption;
+    // That key is spent: the post as changed goes out, if it is sent, as a post
+    // of its own; that version, if it is sent again, under it.
+    QString &key = draft ? m_draftIdempotencyKey : m_idempotencyKey;
+    if (sent(draft))
+        m_spent = PendingPublication{key, sent(draft)->post, draft, sent(draft)->words};
+    key = newKey();
+    (draft ? m_sentDraft : m_sentPost).reset();
+    m_outcome = std::move(outcome);
+    m_earlierVersion = words;
+    Q_EMIT changed();
+}
+
+void ComposerState::settled(const PublishOutcome &outcome, bool draft)
+{
+    if (outcome.wentOut() && changedSinceSent(draft))
+        earlierVersionSettled(outcome, draft);
+    else
+        setOutcome(outcome);
+}
+
+std::optional<QString> ComposerState::spentKeyFor(bool draft) const
+{
+    if (!m_spent || m_spent->draft != draft || PendingPublication::postOf(submission(draft)) != m_spent->post)
+        return std::nullopt;
+    return m_spent->key;
 }

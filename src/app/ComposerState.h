@@ -98,6 +98,11 @@ public:
     // The sheet showing this post has closed; a save to the plan under way
     // finishes without it.
     bool sheetClosed = false;
+    // The line a save to the plan that did not go through left under the
+    // media, and what the plan's retry said meanwhile of another device's
+    // changes (ComposerActions::followPlan).
+    std::optional<QString> planUnsavedLine;
+    std::optional<QString> planConflictsSaid;
 
     // Imports still running, files and covers alike.
     int runningImports() const { return m_runningImports; }
@@ -126,8 +131,41 @@ public:
     KeptComposerPost keptPost() const;
     // Fills the composer with a kept post, in place of a prefill.
     void restore(const KeptComposerPost &post);
-    // Sends the post (or its server draft) under this key from now on.
+    // Sends the post (or its server draft) under this key from now on; what
+    // went under the former key is no longer this key's.
     void adoptKey(const QString &key, bool draft);
+
+    // What went to the service under the current publication (or draft) key:
+    // the post and its words as PendingPublication digests them, and its text
+    // as published (empty when only the digests are known: a post kept
+    // through a kill learns them from the record of the key).
+    struct Sent {
+        QString post;
+        QString words;
+        QString caption;
+    };
+    const std::optional<Sent> &sent(bool draft) const { return draft ? m_sentDraft : m_sentPost; }
+    void noteSent(const ComposerSubmission &submission);
+    void noteSent(const PendingPublication &pending);
+    // The post was changed since it went under its key: its words, or its
+    // files while it has any (a post kept through a kill has lost them).
+    // Under that key the service would answer it with what it made of the first.
+    bool changedSinceSent(bool draft) const;
+    // What went out under the key is a version sent before the post was
+    // changed: its outcome is shown with the text it went out with, and the
+    // post as changed stays as typed, to go under a key of its own.
+    void earlierVersionSettled(PublishOutcome outcome, bool draft);
+    // What became of the post sent under its publication (or draft) key, told
+    // once the service said: as that of an earlier version when it went out
+    // and the post was changed since.
+    void settled(const PublishOutcome &outcome, bool draft);
+    // While that outcome shows: the text of the version that went out (empty
+    // when not known).
+    const std::optional<QString> &earlierVersion() const { return m_earlierVersion; }
+    // The key that version went out under, while the post is that version
+    // again: sent so, the service answers with what it made of it rather
+    // than making it twice.
+    std::optional<QString> spentKeyFor(bool draft) const;
 
     // Characters as the user sees them: the caption as it will be published,
     // hashtags included; and the number of distinct hashtags.
@@ -174,6 +212,10 @@ private:
     bool m_sending = false;
     QString m_idempotencyKey;
     QString m_draftIdempotencyKey;
+    std::optional<Sent> m_sentPost;
+    std::optional<Sent> m_sentDraft;
+    std::optional<QString> m_earlierVersion;
+    std::optional<PendingPublication> m_spent;
     bool m_appliedPrefill = false;
     int m_runningBatches = 0;
     int m_runningImports = 0;

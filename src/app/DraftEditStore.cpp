@@ -3,6 +3,7 @@
 #include "app/PlanMerge.h"
 #include "app/UnsavedPlanStore.h"
 #include "base/RecordStore.h"
+#include "planner/PlanCalendar.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -35,7 +36,7 @@ std::optional<qint64> instantOf(const QJsonValue &value)
 
 QJsonObject draftJson(const ZephylWire::PlanDraft &draft)
 {
-    QJsonObject out = draft.toJson();
+    QJsonObject out = draft.toTypedJson();
     // The service's preview is never sent back, but the editor shows it until removed.
     if (draft.preview)
         out.insert(QStringLiteral("preview"), draft.preview->toString());
@@ -55,16 +56,32 @@ QJsonObject editJson(const KeptDraftEdit &edit)
     if (!edit.picture.isEmpty())
         out.insert(QStringLiteral("picture"), QString::fromLatin1(edit.picture.toBase64()));
     out.insert(QStringLiteral("shown"), draftJson(edit.shown));
+    // Beside the drafts: older versions read each draft alone, as before.
+    QJsonObject written;
+    for (const auto &[name, draft] :
+         {std::pair(QStringLiteral("draft"), &edit.draft), std::pair(QStringLiteral("shown"), &edit.shown)}) {
+        if (const QJsonObject members = UnsavedPlanStore::writtenJson(*draft); !members.isEmpty())
+            written.insert(name, members);
+    }
+    if (!written.isEmpty())
+        out.insert(QStringLiteral("asWritten"), written);
     return out;
 }
 
 // `reopen` stands for a record that says nothing of it (one kept at a session's end).
 std::optional<KeptDraftEdit> readEdit(const QJsonObject &record, bool reopen)
 {
-    const auto draft = UnsavedPlanStore::readDraft(record.value(QLatin1String("draft")));
+    auto draft = UnsavedPlanStore::readDraft(record.value(QLatin1String("draft")));
     // Kept before it was kept with the edit: the working copy stands for it.
     const QJsonValue shownValue = record.value(QLatin1String("shown"));
-    const auto shown = shownValue.isUndefined() ? draft : UnsavedPlanStore::readDraft(shownValue);
+    auto shown = shownValue.isUndefined() ? draft : UnsavedPlanStore::readDraft(shownValue);
+    const QJsonValue written = record.value(QLatin1String("asWritten"));
+    bool writtenRead = written.isUndefined() || written.isObject();
+    for (const auto &[name, read] : {std::pair("draft", &draft), std::pair("shown", &shown)}) {
+        const QJsonValue members = written.toObject().value(QLatin1String(name));
+        if (*read && !members.isUndefined())
+            writtenRead = writtenRead && UnsavedPlanStore::readWritten(members, **read);
+    }
     const auto format = formatOf(record.value(QLatin1String("format")));
     const auto instant = instantOf(record.value(QLatin1String("date")));
     const Surface surface =
@@ -82,8 +99,8 @@ std::optional<KeptDraftEdit> readEdit(const QJsonObject &record, bool reopen)
                             place.toDouble() <= std::numeric_limits<int>::max() &&
                             std::trunc(place.toDouble()) == place.toDouble();
     // Only the two screens that edit drafts can take it back.
-    if (!draft || !shown || !format || !instant || !isNew.isBool() || !hasDate.isBool() || !again.isBool() || !wholePlace ||
-        (surface != Surface::plan && surface != Surface::grid) ||
+    if (!draft || !shown || !writtenRead || !format || !instant || !isNew.isBool() || !hasDate.isBool() ||
+        !again.isBool() || !wholePlace || (surface != Surface::plan && surface != Surface::grid) ||
         !(picture.isUndefined() || (picture.isString() && pictureBytes)))
         return std::nullopt;
     return KeptDraftEdit{*draft,           isNew.toBool(), *format, QDateTime::fromMSecsSinceEpoch(*instant),
@@ -92,6 +109,35 @@ std::optional<KeptDraftEdit> readEdit(const QJsonObject &record, bool reopen)
 }
 
 } // namespace
+
+namespace DraftForms {
+
+std::optional<QDateTime> plannedTime(const QString &scheduledAt)
+{
+    return scheduledAt.isEmpty() ? std::nullopt : PlanCalendar::parseInternetDateTime(scheduledAt);
+}
+
+ZephylWire::PlanDraft written(ZephylWire::PlanDraft draft, PublishFormat format, std::optional<QDateTime> planned)
+{
+    draft.format = PublishFormats::planValue(format);
+    draft.scheduledAt = planned ? PlanCalendar::formatInternetDateTime(*planned) : QString();
+    draft.title = draft.title.trimmed();
+    return draft;
+}
+
+} // namespace DraftForms
+
+ZephylWire::PlanDraft KeptDraftEdit::saved() const
+{
+    return DraftForms::written(draft, format, hasDate ? std::optional(date) : std::nullopt);
+}
+
+bool KeptDraftEdit::changesShown() const
+{
+    const ZephylWire::PlanDraft untouched =
+        DraftForms::written(shown, PublishFormats::fromPlanValue(shown.format), DraftForms::plannedTime(shown.scheduledAt));
+    return !PlanMerge::sameDraft(saved(), untouched);
+}
 
 bool KeptDraftEdit::sameDraft(const KeptDraftEdit &other) const
 {

@@ -13,6 +13,17 @@
 
 class RecordStore;
 
+// The forms the draft editor writes a draft in.
+namespace DraftForms {
+
+// The planned time a draft holds; none for an empty or unreadable text.
+std::optional<QDateTime> plannedTime(const QString &scheduledAt);
+// A draft as the editor writes it: a plan word for its format, the planned
+// time in UTC with whole seconds, the title trimmed.
+ZephylWire::PlanDraft written(ZephylWire::PlanDraft draft, PublishFormat format, std::optional<QDateTime> planned);
+
+} // namespace DraftForms
+
 // What a draft editor holds and the plan does not: the edits typed in it, kept
 // as they are typed for the account that typed them (in memory and on disk), so
 // that neither a kill nor a session's end loses them. Each is offered again when
@@ -43,6 +54,10 @@ struct KeptDraftEdit {
     // Kept by the editor of the same draft: any new draft's, or the one shown at
     // that place under its id (whatever the service's preview address).
     bool sameDraft(const KeptDraftEdit &other) const;
+    // The draft as its editor's "Save draft" writes it.
+    ZephylWire::PlanDraft saved() const;
+    // It changes the draft shown (in a form the editor writes, not only reads).
+    bool changesShown() const;
 
     friend bool operator==(const KeptDraftEdit &, const KeptDraftEdit &) = default;
 };

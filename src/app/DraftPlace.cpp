@@ -2,6 +2,9 @@
 
 #include "app/PlanMerge.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace DraftPlace {
 
 int at(const QList<ZephylWire::PlanDraft> &drafts, qsizetype index)
@@ -49,6 +52,31 @@ int placeOf(const QList<ZephylWire::PlanDraft> &drafts, const ZephylWire::PlanDr
 {
     const qsizetype index = find(drafts, shown, place);
     return index < 0 ? -1 : at(drafts, index);
+}
+
+QList<qsizetype> gridOrder(const QList<ZephylWire::PlanDraft> &drafts)
+{
+    struct Placed {
+        qint64 key;
+        qsizetype position;
+        qsizetype index;
+    };
+    std::vector<Placed> placed;
+    for (qsizetype i = 0; i < drafts.size(); ++i) {
+        const auto &draft = drafts[i];
+        if (draft.hiddenFromGrid)
+            continue;
+        const auto position = qsizetype(placed.size());
+        placed.push_back({draft.gridSlot.value_or(position), position, i});
+    }
+    std::sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &b) {
+        return a.key != b.key ? a.key < b.key : a.position < b.position;
+    });
+    QList<qsizetype> out;
+    out.reserve(qsizetype(placed.size()));
+    for (const auto &p : placed)
+        out.append(p.index);
+    return out;
 }
 
 } // namespace DraftPlace

@@ -21,5 +21,8 @@ qsizetype indexOf(const QList<ZephylWire::PlanDraft> &drafts, qint64 id, int pla
 qsizetype find(const QList<ZephylWire::PlanDraft> &drafts, const ZephylWire::PlanDraft &shown, int place);
 // The place under its id that `shown` has now (find); -1 when it is gone.
 int placeOf(const QList<ZephylWire::PlanDraft> &drafts, const ZephylWire::PlanDraft &shown, int place);
+// The indexes of the drafts the grid shows (not hidden from it), in grid order:
+// by `gridSlot`, else by the place among the shown drafts; equal keys by that place.
+QList<qsizetype> gridOrder(const QList<ZephylWire::PlanDraft> &drafts);
 
 } // namespace DraftPlace

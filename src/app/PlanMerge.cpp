@@ -1,12 +1,18 @@
 #include "app/PlanMerge.h"
 
+#include "app/DraftPlace.h"
+
 #include <QHash>
 #include <QSet>
+#include <QStringList>
+#include <QVarLengthArray>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -14,6 +20,8 @@ namespace PlanMerge {
 
 bool sameDraft(const ZephylWire::PlanDraft &a, const ZephylWire::PlanDraft &b)
 {
+    if (a.preview == b.preview)
+        return a == b;
     ZephylWire::PlanDraft x = a;
     x.preview = b.preview;
     return x == b;
@@ -28,65 +36,122 @@ namespace {
 
 using Draft = ZephylWire::PlanDraft;
 
-// One thing a draft holds, merged on its own.
+// One thing a draft holds, merged on its own: a field this application
+// reads (with the member as another client wrote it, where it did), or a
+// member other clients wrote that it does not read.
 struct Field {
-    std::function<bool(const Draft &, const Draft &)> same;
-    std::function<void(Draft &to, const Draft &from)> take;
+    bool (*equal)(const Field &, const Draft &, const Draft &);
+    void (*copy)(const Field &, Draft &, const Draft &);
+    const char *name = nullptr;
+    QString other = QString();
+
+    bool same(const Draft &a, const Draft &b) const { return equal(*this, a, b); }
+    void take(Draft &to, const Draft &from) const { copy(*this, to, from); }
 };
 
-template <auto Member>
-Field member()
+bool sameAsWritten(const Draft &a, const Draft &b, const char *name)
 {
-    return {[](const Draft &a, const Draft &b) { return a.*Member == b.*Member; },
-            [](Draft &to, const Draft &from) { to.*Member = from.*Member; }};
+    if (a.asWritten.isEmpty() && b.asWritten.isEmpty())
+        return true;
+    return a.keptAsWritten(QLatin1StringView(name)) == b.keptAsWritten(QLatin1StringView(name));
+}
+
+void takeAsWritten(Draft &to, const Draft &from, const char *name)
+{
+    if (to.asWritten.isEmpty() && from.asWritten.isEmpty())
+        return;
+    const QJsonValue came = from.keptAsWritten(QLatin1StringView(name));
+    if (came.isUndefined())
+        to.asWritten.remove(QLatin1StringView(name));
+    else
+        to.asWritten.insert(QLatin1StringView(name), came);
+}
+
+template <auto Member>
+Field member(const char *name)
+{
+    return {[](const Field &f, const Draft &a, const Draft &b) {
+                return a.*Member == b.*Member && sameAsWritten(a, b, f.name);
+            },
+            [](const Field &f, Draft &to, const Draft &from) {
+                to.*Member = from.*Member;
+                takeAsWritten(to, from, f.name);
+            },
+            name};
+}
+
+const std::vector<Field> &knownFields()
+{
+    static const std::vector<Field> known = {
+        member<&Draft::title>("title"),
+        member<&Draft::caption>("caption"),
+        member<&Draft::hashtags>("hashtags"),
+        member<&Draft::format>("format"),
+        member<&Draft::scheduledAt>("scheduledAt"),
+        member<&Draft::gridSlot>("gridSlot"),
+        member<&Draft::hiddenFromGrid>("hiddenFromGrid"),
+        // The media, its poster and the preview the service made of them go together:
+        // a poster from one side and a video from the other would not belong.
+        {[](const Field &, const Draft &a, const Draft &b) {
+             return a.mediaId == b.mediaId && a.posterMediaId == b.posterMediaId && sameAsWritten(a, b, "mediaId") &&
+                    sameAsWritten(a, b, "posterMediaId");
+         },
+         [](const Field &, Draft &to, const Draft &from) {
+             to.mediaId = from.mediaId;
+             to.posterMediaId = from.posterMediaId;
+             to.preview = from.preview;
+             takeAsWritten(to, from, "mediaId");
+             takeAsWritten(to, from, "posterMediaId");
+         }},
+    };
+    return known;
 }
 
 // Every field the application writes, then each member other clients wrote
 // on any of these drafts, a field of its own (its absence a value too). A
-// member drafts gain gets its line in `known`.
-std::vector<Field> fieldsOf(std::initializer_list<const Draft *> drafts)
-{
-    static const std::vector<Field> known = {
-        member<&Draft::title>(),
-        member<&Draft::caption>(),
-        member<&Draft::hashtags>(),
-        member<&Draft::format>(),
-        member<&Draft::scheduledAt>(),
-        member<&Draft::gridSlot>(),
-        member<&Draft::hiddenFromGrid>(),
-        // The media, its poster and the preview the service made of them go together:
-        // a poster from one side and a video from the other would not belong.
-        {[](const Draft &a, const Draft &b) { return a.mediaId == b.mediaId && a.posterMediaId == b.posterMediaId; },
-         [](Draft &to, const Draft &from) {
-             to.mediaId = from.mediaId;
-             to.posterMediaId = from.posterMediaId;
-             to.preview = from.preview;
-         }},
-    };
-    std::vector<Field> all = known;
-    QSet<QString> others;
-    for (const Draft *draft : drafts)
-        if (draft)
-            for (auto it = draft->others.constBegin(); it != draft->others.constEnd(); ++it)
-                others.insert(it.key());
-    for (const QString &key : std::as_const(others)) {
-        all.push_back({[key](const Draft &a, const Draft &b) { return a.others.value(key) == b.others.value(key); },
-                       [key](Draft &to, const Draft &from) {
-                           if (from.others.contains(key))
-                               to.others.insert(key, from.others.value(key));
-                           else
-                               to.others.remove(key);
-                       }});
+// member drafts gain gets its line in `knownFields`.
+class Fields {
+public:
+    explicit Fields(std::initializer_list<const Draft *> drafts)
+    {
+        QStringList others;
+        for (const Draft *draft : drafts) {
+            if (!draft)
+                continue;
+            for (auto it = draft->others.constBegin(); it != draft->others.constEnd(); ++it) {
+                if (!others.contains(it.key()))
+                    others << it.key();
+            }
+        }
+        if (others.isEmpty())
+            return;
+        m_all = knownFields();
+        for (const QString &key : std::as_const(others)) {
+            m_all.push_back({[](const Field &f, const Draft &a, const Draft &b) {
+                                 return a.others.value(f.other) == b.others.value(f.other);
+                             },
+                             [](const Field &f, Draft &to, const Draft &from) {
+                                 if (from.others.contains(f.other))
+                                     to.others.insert(f.other, from.others.value(f.other));
+                                 else
+                                     to.others.remove(f.other);
+                             },
+                             nullptr, key});
+        }
     }
-    return all;
-}
+    const Field *begin() const { return m_all.empty() ? knownFields().data() : m_all.data(); }
+    const Field *end() const { return begin() + (m_all.empty() ? knownFields().size() : m_all.size()); }
+
+private:
+    std::vector<Field> m_all; // empty: the known fields alone
+};
 
 // How alike two drafts under one id are: the fields they share, then how much
 // of their texts they share at either end (an edited title keeps most of itself).
 std::pair<int, qsizetype> likeness(const Draft &a, const Draft &b)
 {
     int same = 0;
-    for (const Field &field : fieldsOf({&a, &b}))
+    for (const Field &field : Fields({&a, &b}))
         same += field.same(a, b);
     const auto ends = [](const QString &x, const QString &y) {
         const qsizetype most = std::min(x.size(), y.size());
@@ -125,11 +190,19 @@ struct Lineage {
     }
 };
 
+// The drafts of one id in each list, in list order.
+using Twins = QVarLengthArray<const Draft *, 1>;
+
 // Meets each of `drafts` (one list's drafts under one id, in list order) with
 // the lineage under that id it is most like, each lineage taking one; the
 // nearer place decides between equals. Those left start lineages of their own.
-void meet(QList<Lineage> &lineages, const QList<const Draft *> &drafts, const Draft *Lineage::*slot)
+void meet(QList<Lineage> &lineages, const Twins &drafts, const Draft *Lineage::*slot)
 {
+    if (lineages.size() == 1 && drafts.size() == 1) {
+        // The one way to meet them (most ids are held once on each side).
+        lineages[0].*slot = drafts[0];
+        return;
+    }
     struct Pair {
         std::pair<int, qsizetype> likeness;
         qsizetype distance;
@@ -160,20 +233,109 @@ void meet(QList<Lineage> &lineages, const QList<const Draft *> &drafts, const Dr
     }
 }
 
-QHash<qint64, QList<const Draft *>> twins(const QList<Draft> &list)
-{
-    QHash<qint64, QList<const Draft *>> out;
-    for (const Draft &draft : list)
-        out[draft.id].append(&draft);
-    return out;
-}
+// Everything under one id: each list's drafts and the lineages they make.
+struct Group {
+    Twins base, ours, sent, theirs;
+    QList<Lineage> lineages;
+};
+
+// The four lists a merge meets, as Lineage holds them.
+enum List { baseList, sentList, ourList, theirList };
+
+// A move in the grid numbers every shown draft anew (AppModel::moveDraft), so
+// a draft one side deleted may meet the other side's copy with a new slot and
+// nothing else new. That is no change of its own, to outweigh the deletion,
+// while it stands before and after the same drafts in both grids: another
+// tile moved, not it.
+class Renumbering {
+public:
+    // The lists in List's order; the lineages of their drafts.
+    Renumbering(std::array<const QList<Draft> *, 4> lists, const QHash<qint64, Group> &groups)
+        : m_lists(lists), m_groups(groups)
+    {
+    }
+
+    // The lineage's draft in `nowList` is its draft in `wasList` numbered anew, and nothing else.
+    bool only(const Lineage &lineage, List wasList, List nowList)
+    {
+        const Draft *was = draft(lineage, wasList);
+        const Draft *now = draft(lineage, nowList);
+        if (!was || !now || was->gridSlot == now->gridSlot)
+            return false;
+        Draft renumbered = *now;
+        renumbered.gridSlot = was->gridSlot;
+        if (!sameDraft(renumbered, *was))
+            return false;
+        std::optional<QSet<const Draft *>> &kept = m_kept[wasList][nowList];
+        if (!kept)
+            kept = keptTheirPlace(wasList, nowList);
+        return kept->contains(now);
+    }
+
+private:
+    static const Draft *draft(const Lineage &lineage, List list)
+    {
+        const Draft *const of[] = {lineage.base, lineage.sent, lineage.ours, lineage.theirs};
+        return of[list];
+    }
+
+    const QHash<const Draft *, qsizetype> &ranks()
+    {
+        if (!m_ranks) {
+            m_ranks.emplace();
+            for (const QList<Draft> *list : m_lists) {
+                const QList<qsizetype> order = DraftPlace::gridOrder(*list);
+                for (qsizetype rank = 0; rank < order.size(); ++rank)
+                    m_ranks->insert(&list->at(order[rank]), rank);
+            }
+        }
+        return *m_ranks;
+    }
+
+    // The drafts of list `nowList` that no draft both grids show passes
+    // between the two: each lower in rank before it in one grid is lower in the other.
+    QSet<const Draft *> keptTheirPlace(List wasList, List nowList)
+    {
+        struct Shown {
+            qsizetype was, now;
+            const Draft *draft;
+        };
+        std::vector<Shown> shown;
+        const auto &rank = ranks();
+        for (const Group &group : m_groups) {
+            for (const Lineage &lineage : group.lineages) {
+                const auto was = rank.constFind(draft(lineage, wasList));
+                const auto now = rank.constFind(draft(lineage, nowList));
+                if (was != rank.cend() && now != rank.cend())
+                    shown.push_back({*was, *now, draft(lineage, nowList)});
+            }
+        }
+        std::sort(shown.begin(), shown.end(), [](const Shown &a, const Shown &b) { return a.was < b.was; });
+        std::vector<qsizetype> lowestAfter(shown.size() + 1, std::numeric_limits<qsizetype>::max());
+        for (size_t i = shown.size(); i-- > 0;)
+            lowestAfter[i] = std::min(lowestAfter[i + 1], shown[i].now);
+        QSet<const Draft *> kept;
+        qsizetype highestBefore = -1;
+        for (size_t i = 0; i < shown.size(); ++i) {
+            if (highestBefore < shown[i].now && shown[i].now < lowestAfter[i + 1])
+                kept.insert(shown[i].draft);
+            highestBefore = std::max(highestBefore, shown[i].now);
+        }
+        return kept;
+    }
+
+    std::array<const QList<Draft> *, 4> m_lists;
+    const QHash<qint64, Group> &m_groups;
+    std::optional<QHash<const Draft *, qsizetype>> m_ranks;
+    std::optional<QSet<const Draft *>> m_kept[4][4];
+};
 
 } // namespace
 
 Draft edited(const Draft &shown, const Draft &edit, const Draft &now)
 {
     Draft draft = now;
-    for (const Field &field : fieldsOf({&shown, &edit, &now}))
+    for (const Field &field : Fields({&shown, &edit, &now}))
         if (!field.same(edit, shown))
             field.take(draft, edit);
     return draft;
@@ -197,30 +359,30 @@ qsizetype closest(const QList<Draft> &drafts, const Draft &draft, int place)
 Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Draft> &theirs, qint64 now,
              const QList<Draft> &sent)
 {
-    const auto baseTwins = twins(base);
-    const auto ourTwins = twins(ours);
-    const auto sentTwins = twins(sent);
-    const auto theirTwins = twins(theirs);
-    QHash<qint64, QList<Lineage>> lineages;
-    for (const auto *list : {&baseTwins, &ourTwins, &sentTwins, &theirTwins})
-        for (auto it = list->cbegin(); it != list->cend(); ++it)
-            lineages[it.key()];
-    for (auto it = lineages.begin(); it != lineages.end(); ++it) {
-        for (const Draft *b : baseTwins.value(it.key())) {
+    QHash<qint64, Group> groups;
+    groups.reserve(std::max(ours.size(), theirs.size()) + 1);
+    for (const auto &[list, slot] : {std::pair(&base, &Group::base), std::pair(&ours, &Group::ours),
+                                     std::pair(&sent, &Group::sent), std::pair(&theirs, &Group::theirs)})
+        for (const Draft &draft : *list)
+            (groups[draft.id].*slot).append(&draft);
+    // Where each of our drafts and the service's lands, by its place in its list.
+    std::vector<const Lineage *> ofOurs(size_t(ours.size())), ofTheirs(size_t(theirs.size()));
+    for (Group &group : groups) {
+        for (const Draft *b : std::as_const(group.base)) {
             Lineage lineage;
             lineage.base = b;
-            it->append(lineage);
+            group.lineages.append(lineage);
         }
-        meet(*it, ourTwins.value(it.key()), &Lineage::ours);
-        meet(*it, sentTwins.value(it.key()), &Lineage::sent);
-        meet(*it, theirTwins.value(it.key()), &Lineage::theirs);
+        meet(group.lineages, group.ours, &Lineage::ours);
+        meet(group.lineages, group.sent, &Lineage::sent);
+        meet(group.lineages, group.theirs, &Lineage::theirs);
+        for (const Lineage &lineage : std::as_const(group.lineages)) {
+            if (lineage.ours)
+                ofOurs[size_t(lineage.ours - ours.constData())] = &lineage;
+            if (lineage.theirs)
+                ofTheirs[size_t(lineage.theirs - theirs.constData())] = &lineage;
+        }
     }
-    QHash<const Draft *, const Lineage *> ofDraft;
-    for (const QList<Lineage> &underId : std::as_const(lineages))
-        for (const Lineage &lineage : underId)
-            for (const Draft *d : {lineage.ours, lineage.theirs})
-                if (d)
-                    ofDraft.insert(d, &lineage);
 
     qint64 top = 0;
     for (const auto *list : {&base, &ours, &theirs, &sent})
@@ -229,9 +391,13 @@ Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Dra
     qint64 next = top < std::numeric_limits<qint64>::max() ? std::max(top + 1, now) : now;
     QList<Draft> copies;
 
+    Renumbering renumbering({&base, &sent, &ours, &theirs}, groups);
+
     Merged merged;
-    for (const Draft &their : theirs) {
-        const Lineage &lineage = *ofDraft.value(&their);
+    merged.drafts.reserve(theirs.size() + ours.size());
+    for (qsizetype i = 0; i < theirs.size(); ++i) {
+        const Draft &their = theirs[i];
+        const Lineage &lineage = *ofTheirs[size_t(i)];
         const Draft *was = lineage.was();
         const Draft *our = lineage.ours;
         if (!was) {
@@ -241,14 +407,21 @@ Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Dra
                 Draft copy = *our;
                 copy.id = next++;
                 copy.gridSlot.reset(); // where it stands in the grid is the service's draft's place
+                copy.asWritten.remove(QLatin1StringView("gridSlot"));
                 copies.append(copy);
             }
             continue;
         }
-        const std::vector<Field> fields = fieldsOf({lineage.base, lineage.sent, our, &their});
+        if (our && sameDraft(*our, *was) && sameDraft(their, *was)) {
+            merged.drafts.append(*our); // changed on neither side: as every field taken from ours would be
+            continue;
+        }
+        const Fields fields({lineage.base, lineage.sent, our, &their});
         if (!our) {
             // Deleted here: gone unless the service changed it meanwhile.
-            if (std::any_of(fields.cbegin(), fields.cend(), [&](const Field &field) { return lineage.changedThere(field); })) {
+            const auto changedThere = [&](const Field &field) { return lineage.changedThere(field); };
+            if (std::any_of(fields.begin(), fields.end(), changedThere) &&
+                !renumbering.only(lineage, baseList, theirList) && !renumbering.only(lineage, sentList, theirList)) {
                 merged.drafts.append(their);
                 merged.keptDeleted.append(their);
             }
@@ -267,11 +440,20 @@ Merged merge(const QList<Draft> &base, const QList<Draft> &ours, const QList<Dra
         if (conflict)
             merged.conflicted.append(draft);
     }
-    for (const Draft &our : ours) {
-        const Lineage &lineage = *ofDraft.value(&our);
-        // Not on the service any more: deleted there, unless we changed it (or added it).
-        if (!lineage.theirs && (!lineage.base || !sameDraft(our, *lineage.base)))
-            merged.drafts.append(our);
+    for (qsizetype i = 0; i < ours.size(); ++i) {
+        const Draft &our = ours[i];
+        const Lineage &lineage = *ofOurs[size_t(i)];
+        if (lineage.theirs)
+            continue;
+        // Not on the service any more. Added here: ours. Known to it (read, or
+        // sent since, whose answer was lost): deleted there, unless changed
+        // here since it was last read or sent (more than numbered anew).
+        const Draft *known = lineage.sent ? lineage.sent : lineage.base;
+        if (known && (sameDraft(our, *known) || renumbering.only(lineage, lineage.sent ? sentList : baseList, ourList)))
+            continue;
+        merged.drafts.append(our);
+        if (known)
+            merged.keptChanged.append(our);
     }
     merged.drafts.append(copies);
     return merged;

@@ -17,7 +17,12 @@
 //   draft is named among `conflicted` so the user hears the other device's
 //   value was replaced; one draft stays, never a second copy;
 // - deleted here: gone unless the service changed it meanwhile (then named among
-//   `keptDeleted`); deleted on the service: gone unless it was changed here.
+//   `keptDeleted`); deleted on the service: gone unless it was changed here
+//   (then named among `keptChanged`). A draft of a list sent without an answer
+//   is the service's once sent: gone there and not changed here since it was
+//   sent, it was deleted there. A new grid slot alone, while the draft keeps
+//   its place among the others (a move of another tile numbers the whole grid
+//   anew), is no change that outweighs a deletion on the other side.
 // Added on one side: added. Added on both under one id with no base (two
 // drafts that share an id by chance, or a record of an older version that kept
 // no base): both stay, ours under a new id, for neither can be told to be the
@@ -46,7 +51,10 @@ struct Merged {
     QList<ZephylWire::PlanDraft> conflicted;
     // Drafts deleted here that the service changed meanwhile: kept, as the
     // service has them, so the user hears the deletion did not hold.
-    QList<ZephylWire::PlanDraft> keptDeleted;
+    QList<ZephylWire::PlanDraft> keptDeleted = {};
+    // Drafts deleted on the service that were changed here: kept, as changed
+    // here, so the user hears the other device's deletion did not hold.
+    QList<ZephylWire::PlanDraft> keptChanged = {};
 };
 
 // `now` is the current time in milliseconds: a new draft's id is above every id

@@ -41,6 +41,27 @@ std::optional<QJsonObject> ownRecord(const QByteArray &bytes, const char *name, 
     return record;
 }
 
+// A key and what went under it.
+QJsonObject pendingJson(const PendingPublication &p)
+{
+    return QJsonObject{{QStringLiteral("key"), p.key},
+                       {QStringLiteral("post"), p.post},
+                       {QStringLiteral("draft"), p.draft},
+                       {QStringLiteral("words"), p.words}};
+}
+
+// None when it is not one whole (its words may be missing: kept before they were).
+std::optional<PendingPublication> pendingFrom(const QJsonValue &value)
+{
+    const QJsonObject o = value.toObject();
+    const QJsonValue key = o.value(QLatin1String("key")), post = o.value(QLatin1String("post")),
+                     draft = o.value(QLatin1String("draft")), words = o.value(QLatin1String("words"));
+    if (!value.isObject() || !key.isString() || key.toString().isEmpty() || !post.isString() || !draft.isBool() ||
+        !(words.isUndefined() || words.isString()))
+        return std::nullopt;
+    return PendingPublication{key.toString(), post.toString(), draft.toBool(), words.toString()};
+}
+
 } // namespace
 
 // ---- The composer's post
@@ -57,6 +78,8 @@ QByteArray KeptComposerStore::encode(const QString &owner, const KeptComposerPos
                        {QStringLiteral("draftKey"), post.draftIdempotencyKey}};
     if (post.planDraftID)
         record.insert(QStringLiteral("planDraftID"), QJsonValue(*post.planDraftID));
+    if (post.spent)
+        record.insert(QStringLiteral("spent"), pendingJson(*post.spent));
     return QJsonDocument(record).toJson(QJsonDocument::Compact);
 }
 
@@ -73,7 +96,10 @@ std::optional<KeptComposerPost> KeptComposerStore::decode(const QByteArray &byte
     const auto format = PublishFormats::fromRaw(record->value(QLatin1String("format")).toString());
     const QJsonValue planDraft = record->value(QLatin1String("planDraftID"));
     const auto planDraftID = wholeNumber(planDraft);
-    if (!whole || !format || (!planDraft.isUndefined() && !planDraftID)) {
+    // Absent from a record kept before keys were spent.
+    const QJsonValue spentValue = record->value(QLatin1String("spent"));
+    const auto spent = pendingFrom(spentValue);
+    if (!whole || !format || (!planDraft.isUndefined() && !planDraftID) || (!spentValue.isUndefined() && !spent)) {
         RecordStore::unreadable(QLatin1String(kRecordName), owner);
         return std::nullopt;
     }
@@ -82,7 +108,8 @@ std::optional<KeptComposerPost> KeptComposerStore::decode(const QByteArray &byte
                             record->value(QLatin1String("hashtags")).toString(),
                             record->value(QLatin1String("key")).toString(),
                             record->value(QLatin1String("draftKey")).toString(),
-                            planDraftID};
+                            planDraftID,
+                            spent};
 }
 
 bool KeptComposerStore::save(const QString &owner, const KeptComposerPost &post)
@@ -122,13 +149,25 @@ QString PendingPublication::postOf(const ComposerSubmission &s)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
+QString PendingPublication::wordsOf(PublishFormat format, const QString &caption, const QString &hashtags, bool draft)
+{
+    const QJsonArray words{PublishFormats::rawValue(format), CaptionComposer::caption(caption, hashtags), draft};
+    const QByteArray bytes = QJsonDocument(words).toJson(QJsonDocument::Compact);
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QString PendingPublication::wordsOf(const ComposerSubmission &s)
+{
+    return wordsOf(s.format, s.caption, s.hashtags, s.saveAsDraft);
+}
+
 PendingPublicationStore::PendingPublicationStore(RecordStore &records) : m_records(&records) {}
 
 QByteArray PendingPublicationStore::encode(const QString &owner, const QList<PendingPublication> &pending)
 {
     QJsonArray list;
     for (const PendingPublication &p : pending)
-        list.append(QJsonObject{{QStringLiteral("key"), p.key}, {QStringLiteral("post"), p.post}, {QStringLiteral("draft"), p.draft}});
+        list.append(pendingJson(p));
     const QJsonObject record{{QStringLiteral("owner"), RecordStore::ownerKey(owner)}, {QStringLiteral("pending"), list}};
     return QJsonDocument(record).toJson(QJsonDocument::Compact);
 }
@@ -142,11 +181,10 @@ std::optional<QList<PendingPublication>> PendingPublicationStore::decode(const Q
     const QJsonValue list = record->value(QLatin1String("pending"));
     bool whole = list.isArray();
     for (const QJsonValue &item : list.toArray()) {
-        const QJsonObject o = item.toObject();
-        const QJsonValue key = o.value(QLatin1String("key")), post = o.value(QLatin1String("post")),
-                         draft = o.value(QLatin1String("draft"));
-        whole = whole && key.isString() && !key.toString().isEmpty() && post.isString() && draft.isBool();
-        out.append({key.toString(), post.toString(), draft.toBool()});
+        const auto p = pendingFrom(item);
+        whole = whole && p;
+        if (p)
+            out.append(*p);
     }
     if (!whole) {
         RecordStore::unreadable(QLatin1String(kRecordName), owner);

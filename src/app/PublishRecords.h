@@ -11,6 +11,37 @@
 class RecordStore;
 struct ComposerSubmission;
 
+// A publication asked for whose fate is not known: its creation went out and
+// neither its answer nor a look-up by its key has said whether the service
+// made it. Kept (across a kill too) until the service says, so that the same
+// post sent again goes under the same key and the service answers with the
+// first rather than making a second.
+struct PendingPublication {
+    QString key;
+    // Which post it is (postOf).
+    QString post;
+    // A draft on the service rather than a publication.
+    bool draft = false;
+    // Its words alone (wordsOf): what a composer that lost its files through
+    // a kill still holds of it. Empty in a record kept before words were.
+    QString words;
+
+    // The same post, as far as the service is concerned: one format, the same
+    // published text, the same kind of request (draft or not), and the same
+    // files in the same order, known by their names, sizes in pixels and
+    // previews (a file picked again is imported into the same ones; its bytes
+    // are not read again for this, a video may be hundreds of megabytes). The time it is
+    // for and the other options are not part of it: a post sent again for
+    // another moment is still the one that may be out already. A digest, so
+    // that no words of the post stay here once the account has signed out.
+    static QString postOf(const ComposerSubmission &submission);
+    // The same words: one format, the same published text, the same kind of
+    // request; a digest too.
+    static QString wordsOf(PublishFormat format, const QString &caption, const QString &hashtags, bool draft);
+    static QString wordsOf(const ComposerSubmission &submission);
+    friend bool operator==(const PendingPublication &, const PendingPublication &) = default;
+};
+
 // What an open composer holds of its post, but for the media (they live only
 // as long as the files they were read from are open): kept for the account
 // that typed it from the moment it holds words until it is published, saved
@@ -26,6 +57,10 @@ struct KeptComposerPost {
     QString draftIdempotencyKey;
     // The plan draft an earlier save to the plan made, so a retry replaces it.
     std::optional<qint64> planDraftID;
+    // A key that went out with a version sent before the post was changed:
+    // that version, sent again, goes under it, and the service answers with
+    // what it made rather than making it twice.
+    std::optional<PendingPublication> spent;
 
     // Words are what a kill could lose; a composer without any is not kept.
     bool worthKeeping() const { return !caption.isEmpty() || !hashtags.isEmpty(); }
@@ -50,30 +85,6 @@ public:
 
 private:
     RecordStore *m_records;
-};
-
-// A publication asked for whose fate is not known: its creation went out and
-// neither its answer nor a look-up by its key has said whether the service
-// made it. Kept (across a kill too) until the service says, so that the same
-// post sent again goes under the same key and the service answers with the
-// first rather than making a second.
-struct PendingPublication {
-    QString key;
-    // Which post it is (postOf).
-    QString post;
-    // A draft on the service rather than a publication.
-    bool draft = false;
-
-    // The same post, as far as the service is concerned: one format, the same
-    // published text, the same kind of request (draft or not), and the same
-    // files in the same order, known by their names, sizes in pixels and
-    // previews (a file picked again is imported into the same ones; its bytes
-    // are not read again for this, a video may be hundreds of megabytes). The time it is
-    // for and the other options are not part of it: a post sent again for
-    // another moment is still the one that may be out already. A digest, so
-    // that no words of the post stay here once the account has signed out.
-    static QString postOf(const ComposerSubmission &submission);
-    friend bool operator==(const PendingPublication &, const PendingPublication &) = default;
 };
 
 class PendingPublicationStore {

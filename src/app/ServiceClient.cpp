@@ -77,4 +77,7 @@ QCoro::Task<Self::Publication> Self::waitForInstagramPublication(Publication pub
 }
 QCoro::Task<QList<Self::Publication>> Self::instagramPublications() { return m_api->instagramPublications(); }
 QCoro::Task<QList<Self::PlanDraft>> Self::planDrafts() { return m_api->planDrafts(); }
-QCoro::Task<> Self::savePlanDrafts(QList<PlanDraft> drafts) { return m_api->savePlanDrafts(std::move(drafts)); }
+QCoro::Task<> Self::savePlanDrafts(QList<PlanDraft> drafts, std::function<void()> wentOut)
+{
+    return m_api->savePlanDrafts(std::move(drafts), std::move(wentOut));
+}

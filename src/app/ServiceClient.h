@@ -76,7 +76,9 @@ public:
                                                                  double delaySeconds, CancelToken cancel) = 0;
     virtual QCoro::Task<QList<Publication>> instagramPublications() = 0;
     virtual QCoro::Task<QList<PlanDraft>> planDrafts() = 0;
-    virtual QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts) = 0;
+    // `wentOut` is told once the list has gone out to the service (maybe
+    // never, when the write fails before it leaves).
+    virtual QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts, std::function<void()> wentOut = nullptr) = 0;
 
     // Convenience for bytes already in memory.
     QCoro::Task<QString> uploadInstagramMedia(QByteArray data, QString contentType, QString fileName)
@@ -87,7 +89,7 @@ public:
 };
 
 // The application's road: every operation forwarded to one ZephylAPI client.
-class ZephylServiceClient final : public ServiceClient {
+class ZephylServiceClient : public ServiceClient {
 public:
     explicit ZephylServiceClient(ZephylAPI &api) : m_api(&api) {}
 
@@ -126,7 +128,7 @@ public:
                                                          double delaySeconds, CancelToken cancel) override;
     QCoro::Task<QList<Publication>> instagramPublications() override;
     QCoro::Task<QList<PlanDraft>> planDrafts() override;
-    QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts) override;
+    QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts, std::function<void()> wentOut = nullptr) override;
 
 private:
     ZephylAPI *m_api;

@@ -122,7 +122,7 @@ std::optional<QDateTime> internetDateTime(const QString &text)
     return QDateTime(date, time, Qt::UTC).addSecs(-offset);
 }
 
-QList<Observation> build(bool instagramConnected, const QList<ZephylWire::PlanDraft> &drafts,
+QList<Observation> build(std::optional<bool> instagramConnected, const QList<ZephylWire::PlanDraft> &drafts,
                          const QList<ZephylWire::Publication> &publications,
                          const QList<ZephylWire::InstagramFeedItem> &feed, const QDateTime &now)
 {
@@ -130,7 +130,7 @@ QList<Observation> build(bool instagramConnected, const QList<ZephylWire::PlanDr
     const qint64 nowMs = now.toMSecsSinceEpoch();
     const qint64 weekEndMs = nowMs + kWeekMs;
 
-    if (!instagramConnected) {
+    if (instagramConnected == false) {
         cards.append(card("connect", L10n::t("Setup"), L10n::t("Instagram is not connected yet"),
                           L10n::t("Publishing and the grid wait for a professional account. The connection is made "
                                   "once, in Profile, through Instagram's own login."),
@@ -170,7 +170,7 @@ QList<Observation> build(bool instagramConnected, const QList<ZephylWire::PlanDr
                           Surface::plan));
     }
 
-    if (instagramConnected && !coming) {
+    if (instagramConnected == true && !coming) {
         // An undated or unreadable draft counts as prepared: the user meant it for now.
         const bool prepared = std::any_of(drafts.cbegin(), drafts.cend(), [&](const ZephylWire::PlanDraft &d) {
             if (d.scheduledAt.isEmpty())

@@ -14,7 +14,9 @@
 // change of language needs a rebuild.
 namespace SummaryObservations {
 
-QList<Observation> build(bool instagramConnected, const QList<ZephylWire::PlanDraft> &drafts,
+// Whether Instagram is connected is none while the service has not said
+// (off line): no card then says it is, or is not.
+QList<Observation> build(std::optional<bool> instagramConnected, const QList<ZephylWire::PlanDraft> &drafts,
                          const QList<ZephylWire::Publication> &publications,
                          const QList<ZephylWire::InstagramFeedItem> &feed, const QDateTime &now);
 

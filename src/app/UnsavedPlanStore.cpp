@@ -8,19 +8,55 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <functional>
+
 namespace {
 
-QJsonArray listJson(const QList<ZephylWire::PlanDraft> &drafts)
+// The list's drafts, each field in its own type, as JSON bytes; what goes back
+// as another client wrote it, by the draft's place, into `written`.
+UnsavedPlanStore::Encoded listBytes(const QList<ZephylWire::PlanDraft> &drafts)
 {
     QJsonArray list;
-    for (const auto &draft : drafts)
-        list.append(draft.toJson());
-    return list;
+    QJsonObject written;
+    for (qsizetype i = 0; i < drafts.size(); ++i) {
+        list.append(drafts[i].toTypedJson());
+        if (const QJsonObject members = UnsavedPlanStore::writtenJson(drafts[i]); !members.isEmpty())
+            written.insert(QString::number(i), members);
+    }
+    return {drafts, QJsonDocument(list).toJson(QJsonDocument::Compact), written};
 }
 
-std::optional<QList<ZephylWire::PlanDraft>> readList(const QJsonValue &value)
+// The record, each list put in as `list` encodes it.
+QByteArray assemble(const QString &owner, const UnsavedPlanStore::Kept &kept,
+                    const std::function<UnsavedPlanStore::Encoded(const QList<ZephylWire::PlanDraft> &)> &list)
 {
-    if (!value.isArray())
+    const QByteArray head = QJsonDocument(QJsonObject{{QStringLiteral("owner"), RecordStore::ownerKey(owner)}})
+                                .toJson(QJsonDocument::Compact);
+    const UnsavedPlanStore::Encoded drafts = list(kept.drafts), base = list(kept.base);
+    // Left out when there is none: older versions read the rest as before.
+    const UnsavedPlanStore::Encoded sent = kept.sent ? list(*kept.sent) : UnsavedPlanStore::Encoded();
+    // Beside the lists: older versions read each draft alone, as before.
+    QJsonObject written;
+    for (const auto &[name, encoded] : {std::pair("drafts", &drafts), std::pair("base", &base), std::pair("sent", &sent)}) {
+        if (!encoded->written.isEmpty())
+            written.insert(QLatin1String(name), encoded->written);
+    }
+    QByteArray out;
+    out.reserve(head.size() + drafts.bytes.size() + base.bytes.size() + sent.bytes.size() + 64);
+    out.append(head.chopped(1)).append(",\"drafts\":").append(drafts.bytes).append(",\"base\":").append(base.bytes);
+    if (kept.refused)
+        out.append(",\"refused\":true");
+    if (kept.sent)
+        out.append(",\"sent\":").append(sent.bytes);
+    if (!written.isEmpty())
+        out.append(",\"asWritten\":").append(QJsonDocument(written).toJson(QJsonDocument::Compact));
+    out.append('}');
+    return out;
+}
+
+std::optional<QList<ZephylWire::PlanDraft>> readList(const QJsonValue &value, const QJsonValue &written)
+{
+    if (!value.isArray() || !(written.isUndefined() || written.isObject()))
         return std::nullopt;
     QList<ZephylWire::PlanDraft> out;
     for (const QJsonValue &item : value.toArray()) {
@@ -28,6 +64,13 @@ std::optional<QList<ZephylWire::PlanDraft>> readList(const QJsonValue &value)
         if (!draft)
             return std::nullopt;
         out.append(std::move(*draft));
+    }
+    const QJsonObject asCame = written.toObject();
+    for (auto it = asCame.constBegin(); it != asCame.constEnd(); ++it) {
+        bool number = false;
+        const qsizetype at = it.key().toLongLong(&number);
+        if (!number || at < 0 || at >= out.size() || !UnsavedPlanStore::readWritten(it.value(), out[at]))
+            return std::nullopt;
     }
     return out;
 }
@@ -60,17 +103,26 @@ std::optional<ZephylWire::PlanDraft> UnsavedPlanStore::readDraft(const QJsonValu
     }
 }
 
+bool UnsavedPlanStore::readWritten(const QJsonValue &value, ZephylWire::PlanDraft &draft)
+{
+    static const QStringList members = {
+        QStringLiteral("title"),    QStringLiteral("caption"),        QStringLiteral("hashtags"),
+        QStringLiteral("format"),   QStringLiteral("scheduledAt"),    QStringLiteral("gridSlot"),
+        QStringLiteral("hiddenFromGrid"), QStringLiteral("mediaId"), QStringLiteral("posterMediaId")};
+    if (!value.isObject())
+        return false;
+    const QJsonObject asCame = value.toObject();
+    for (auto it = asCame.constBegin(); it != asCame.constEnd(); ++it) {
+        if (!members.contains(it.key()))
+            return false;
+    }
+    draft.asWritten = asCame;
+    return true;
+}
+
 QByteArray UnsavedPlanStore::encode(const QString &owner, const Kept &kept)
 {
-    QJsonObject record{{QStringLiteral("owner"), RecordStore::ownerKey(owner)},
-                       {QStringLiteral("drafts"), listJson(kept.drafts)},
-                       {QStringLiteral("base"), listJson(kept.base)}};
-    if (kept.refused)
-        record.insert(QStringLiteral("refused"), true);
-    // Left out when there is none: older versions read the rest as before.
-    if (kept.sent)
-        record.insert(QStringLiteral("sent"), listJson(*kept.sent));
-    return QJsonDocument(record).toJson(QJsonDocument::Compact);
+    return assemble(owner, kept, listBytes);
 }
 
 std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::decode(const QByteArray &bytes, const QString &owner)
@@ -78,15 +130,19 @@ std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::decode(const QByteArray 
     QJsonParseError error{};
     const QJsonObject record = QJsonDocument::fromJson(bytes, &error).object();
     const QJsonValue storedOwner = record.value(QLatin1String("owner"));
-    auto drafts = readList(record.value(QLatin1String("drafts")));
+    const QJsonValue written = record.value(QLatin1String("asWritten"));
+    const auto writtenIn = [&](const char *name) { return written.toObject().value(QLatin1String(name)); };
+    auto drafts = readList(record.value(QLatin1String("drafts")), writtenIn("drafts"));
     // Older records kept no base: one that holds nothing makes every difference a change of both sides.
     const QJsonValue baseValue = record.value(QLatin1String("base"));
-    auto base = baseValue.isUndefined() ? std::optional(QList<ZephylWire::PlanDraft>()) : readList(baseValue);
+    auto base = baseValue.isUndefined() ? std::optional(QList<ZephylWire::PlanDraft>())
+                                        : readList(baseValue, writtenIn("base"));
     const QJsonValue refused = record.value(QLatin1String("refused"));
     const QJsonValue sentValue = record.value(QLatin1String("sent"));
-    auto sent = sentValue.isUndefined() ? std::optional(QList<ZephylWire::PlanDraft>()) : readList(sentValue);
+    auto sent = sentValue.isUndefined() ? std::optional(QList<ZephylWire::PlanDraft>())
+                                        : readList(sentValue, writtenIn("sent"));
     if (error.error != QJsonParseError::NoError || !storedOwner.isString() || !drafts || !base || !sent ||
-        !(refused.isUndefined() || refused.isBool())) {
+        !(refused.isUndefined() || refused.isBool()) || !(written.isUndefined() || written.isObject())) {
         RecordStore::unreadable(QLatin1String(kRecordName), owner);
         return std::nullopt;
     }
@@ -100,7 +156,22 @@ bool UnsavedPlanStore::save(const QString &owner, const Kept &kept)
 {
     if (owner.isEmpty())
         return false;
-    return m_records->write(QLatin1String(kRecordName), owner, encode(owner, kept));
+    QList<Encoded> encoded;
+    const QByteArray bytes = assemble(owner, kept, [&](const QList<ZephylWire::PlanDraft> &drafts) {
+        for (const Encoded &done : std::as_const(encoded))
+            if (done.drafts == drafts)
+                return done;
+        for (const Encoded &before : std::as_const(m_encoded)) {
+            if (before.drafts == drafts) {
+                encoded.append(before);
+                return before;
+            }
+        }
+        encoded.append(listBytes(drafts));
+        return encoded.last();
+    });
+    m_encoded = std::move(encoded);
+    return m_records->write(QLatin1String(kRecordName), owner, bytes);
 }
 
 std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::load(const QString &owner) const
@@ -111,7 +182,11 @@ std::optional<UnsavedPlanStore::Kept> UnsavedPlanStore::load(const QString &owne
     return bytes ? decode(*bytes, owner) : std::nullopt;
 }
 
-bool UnsavedPlanStore::remove(const QString &owner) { return m_records->remove(QLatin1String(kRecordName), owner); }
+bool UnsavedPlanStore::remove(const QString &owner)
+{
+    m_encoded.clear();
+    return m_records->remove(QLatin1String(kRecordName), owner);
+}
 
 bool UnsavedPlanStore::isKept(const QString &owner) const
 {

@@ -56,7 +56,25 @@ public:
     // A draft as this store writes it, every field of its type, the members
     // this application does not read as they came; none otherwise.
     static std::optional<ZephylWire::PlanDraft> readDraft(const QJsonValue &value);
+    // The members of a draft that go back as another client wrote them, kept
+    // beside the draft (older versions read the draft alone, as before).
+    static QJsonObject writtenJson(const ZephylWire::PlanDraft &draft) { return draft.keptAsWritten(); }
+    // Puts them back on the draft; false when `value` is no such object.
+    static bool readWritten(const QJsonValue &value, ZephylWire::PlanDraft &draft);
+
+    // One list as the record holds it: its bytes, and beside them the members
+    // its drafts keep as another client wrote them, by the draft's place.
+    struct Encoded {
+        QList<ZephylWire::PlanDraft> drafts;
+        QByteArray bytes;
+        QJsonObject written;
+    };
 
 private:
+    // Each list of the record last written, as encoded: the next record mostly
+    // holds the same lists (the list sent is the list as edited, the list read
+    // is often the one read before), and a plan of thousands of drafts takes
+    // longer to encode than to write.
+    QList<Encoded> m_encoded;
     RecordStore *m_records;
 };

@@ -107,12 +107,13 @@ public:
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::StrongFocus);
         FocusRing::track(this);
+        FocusRing::setOutline(this, {8, {}});
         AppearanceService::repaintOnChange(this);
     }
     QSize sizeHint() const override
     {
         const QSizeF extent = DesignFonts::lineExtent(font(), text());
-        // Room for the ring round the words.
+        // Room round the words, where the ring goes.
         return {int(std::ceil(extent.width())) + 16, std::max(30, int(std::ceil(extent.height())))};
     }
 
@@ -125,12 +126,6 @@ protected:
         painter.setPen(PaletteColors::color(Color::muted));
         painter.setFont(font());
         painter.drawText(rect(), int(Qt::AlignCenter | Qt::TextSingleLine), text());
-        if (FocusRing::shown(this)) {
-            painter.setOpacity(1.0);
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(QPen(FocusRing::color(Color::milk, Color::muted), 2));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
-        }
     }
 };
 
@@ -251,6 +246,7 @@ SendButton::SendButton(QWidget *parent) : QAbstractButton(parent), m_ready(new P
     setFixedSize(sizeHint());
     setFocusPolicy(Qt::StrongFocus);
     FocusRing::track(this);
+    FocusRing::setOutline(this, {18, {}});
     setEnabled(false);
     connect(m_ready, &PressAnimator::changed, this, qOverload<>(&QWidget::update));
     AppearanceService::repaintOnChange(this);
@@ -291,13 +287,6 @@ void SendButton::paintEvent(QPaintEvent *)
     Icons::paint(painter, QStringLiteral("arrow.up"),
                  QRectF(box.center().x() - side / 2, box.center().y() - side / 2, side, side), arrowColor(),
                  layoutDirection());
-    // Only a button that can send takes the keyboard: the ring is on the accent.
-    if (FocusRing::shown(this)) {
-        painter.setOpacity(1.0);
-        painter.setPen(QPen(FocusRing::color(Color::accent, Color::text), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(box.adjusted(1, 1, -1, -1));
-    }
 }
 
 // ---- TypingDots
@@ -611,6 +600,7 @@ void AskBarView::fillConversation()
     const bool empty = m_model.catChat().isEmpty() && !m_model.askBusy();
     syncNewChatButton();
     if (empty) {
+        keepKeyboardFrom(m_history);
         m_history->hide();
         for (QWidget *row : std::as_const(m_rows))
             discard(row);
@@ -623,6 +613,7 @@ void AskBarView::fillConversation()
         if (!m_empty)
             fillEmptyState();
     } else {
+        keepKeyboardFrom(m_empty);
         discard(m_empty);
         m_suggestionChips.clear();
         m_history->show();
@@ -643,12 +634,15 @@ void AskBarView::fillEmptyState()
                                              false, empty),
                               empty));
     auto *chips = new QVBoxLayout;
-    chips->setContentsMargins(kIndent, 0, 0, 0);
+    chips->setContentsMargins(0, 0, 0, 0);
     chips->setSpacing(8);
     const QStringList titles = suggestions();
     for (int r = 0; r < 2; ++r) {
         auto *row = new QHBoxLayout;
         row->setSpacing(8);
+        // In from the leading edge by the cat's face, on the right in right to
+        // left (a layout's margins stay where they are; its items turn round).
+        row->addSpacing(kIndent);
         for (int i = r * 2; i < r * 2 + 2; ++i) {
             auto *chip = new StyledButton(titles[i], ChipButtonStyle(), empty);
             // The translated title is what is sent.
@@ -705,6 +699,7 @@ void AskBarView::fillHistory()
     // The dots stay while the cat is still thinking, so they do not come in again.
     if (!m_model.askBusy())
         discard(m_typing);
+    keepKeyboardFrom(m_actions);
     discard(m_actions);
     m_actionChips.clear();
     m_openInZephyl = nullptr;
@@ -723,8 +718,11 @@ void AskBarView::fillHistory()
     } else if (!lines.isEmpty() && !lines.last().mine && !lines.last().actions.isEmpty()) {
         auto *actions = new QWidget(m_historyContent);
         auto *h = new QHBoxLayout(actions);
-        h->setContentsMargins(kIndent, 0, 0, 0);
+        // Room under the chips for the ring round them: the row ends the
+        // list, whose view cuts whatever is past it.
+        h->setContentsMargins(0, 0, 0, FocusRing::kReach + 1);
         h->setSpacing(8);
+        h->addSpacing(kIndent);
         for (const AskAction &action : lines.last().actions) {
             // The label as given (the service's own for its actions).
             auto *chip = new StyledButton(action.label, ChipButtonStyle(), actions);
@@ -773,10 +771,24 @@ bool AskBarView::canSend() const { return !m_model.askInput().trimmed().isEmpty(
 
 void AskBarView::syncSendButton()
 {
+    if (!canSend())
+        keepKeyboardFrom(m_send);
     m_send->setCanSend(canSend());
 }
 
-void AskBarView::syncNewChatButton() { m_newChat->setVisible(!m_model.catChat().isEmpty()); }
+void AskBarView::syncNewChatButton()
+{
+    if (m_model.catChat().isEmpty())
+        keepKeyboardFrom(m_newChat);
+    m_newChat->setVisible(!m_model.catChat().isEmpty());
+}
+
+void AskBarView::keepKeyboardFrom(QWidget *going)
+{
+    QWidget *focus = window()->focusWidget();
+    if (going && focus && (focus == going || going->isAncestorOf(focus)))
+        m_field->setFocus(Qt::OtherFocusReason);
+}
 
 void AskBarView::submit()
 {

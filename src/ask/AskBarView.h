@@ -165,6 +165,10 @@ private:
     void followBusy();
     void syncSendButton();
     void syncNewChatButton();
+    // A control that has the keyboard is about to be held or to go (Send
+    // pressed, a chip that answered, the row under the last reply): the
+    // keyboard goes back to the field rather than on to the next control.
+    void keepKeyboardFrom(QWidget *going);
     // The list's tallest: 380, or less where the panel's screen has less room.
     int historyCap() const;
     void measureHistory();

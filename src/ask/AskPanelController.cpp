@@ -184,7 +184,7 @@ void AskPanelController::show(bool takingKeyboard)
     m_placing = true;
     m_panel->orderFront();
     if (takingKeyboard)
-        m_panel->activateWindow();
+        activateShown(m_panel.get());
     m_placing = false;
 
     m_bridge->setVisible(true);

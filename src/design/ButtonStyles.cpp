@@ -64,9 +64,10 @@ ZephylPalette::Color ButtonStyle::drawnLabel(Appearance appearance, bool symbolO
                                     symbolOnly ? ZephylPalette::kShapeContrast : ZephylPalette::kTextContrast);
 }
 
-QColor ButtonStyle::focusRing(Appearance appearance) const
+FocusRing::Outline ButtonStyle::ringOutline() const
 {
-    return FocusRing::color(fill, drawnLabel(appearance, false), appearance);
+    // A capsule's radius is half its height, whatever that is.
+    return {capsule ? height : cornerRadius, {}};
 }
 
 void ButtonStyle::paint(QPainter &painter, const QRectF &rect, const QString &text, const QString &symbol,
@@ -163,11 +164,13 @@ StyledButton::StyledButton(const QString &text, const ButtonStyle &style, QWidge
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     AppearanceService::repaintOnChange(this);
     FocusRing::track(this);
+    FocusRing::setOutline(this, style.ringOutline());
 }
 
 void StyledButton::setButtonStyle(const ButtonStyle &style)
 {
     m_style = style;
+    FocusRing::setOutline(this, style.ringOutline());
     delete std::exchange(m_press, nullptr);
     m_press = new PressAnimator(style.pressSeconds, this);
     connect(m_press, &PressAnimator::changed, this, qOverload<>(&QWidget::update));
@@ -223,19 +226,12 @@ void StyledButton::paintEvent(QPaintEvent *)
     QPainter painter(this);
     m_style.paint(painter, QRectF(rect()), text(), m_symbol, isEnabled(), pressProgress(), drawnAppearance(),
                   layoutDirection());
-    // Where the keyboard is, once it is moved by Tab.
-    if (FocusRing::shown(this)) {
-        const QColor ring = m_style.focusRing(drawnAppearance());
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(ring, 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(m_style.shape(QRectF(rect()).adjusted(1, 1, -1, -1)));
-    }
 }
 
 void StyledButton::setFixedAppearance(std::optional<Appearance> appearance)
 {
     m_fixedAppearance = appearance;
+    FocusRing::setFixedAppearance(this, appearance);
     update();
 }
 

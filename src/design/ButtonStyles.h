@@ -1,5 +1,6 @@
 #pragma once
 
+#include "design/Controls.h"
 #include "design/DesignFonts.h"
 #include "design/ZephylPalette.h"
 
@@ -47,10 +48,8 @@ struct ButtonStyle {
     // The label's colour as drawn on the fill: `labelColor`, or the palette's
     // text where that would not read (4.5:1 for words, 3:1 for a symbol).
     ZephylPalette::Color drawnLabel(Appearance appearance, bool symbolOnly) const;
-    // The ring that shows the keyboard on the button: the accent where it
-    // stands 3:1 out from the fill, else the label's colour (the accent fades
-    // into the dark appearance's white primary fill).
-    QColor focusRing(Appearance appearance) const;
+    // Where the ring that shows the keyboard goes round a button of this style.
+    FocusRing::Outline ringOutline() const;
     // Draws fill, outline and label (text, or a symbol when there is no text).
     void paint(QPainter &painter, const QRectF &rect, const QString &text, const QString &symbol, bool enabled,
                double pressed, Appearance appearance, Qt::LayoutDirection direction) const;

@@ -1,14 +1,18 @@
 #include "design/Controls.h"
+#include "design/PasteGuard.h"
 #include "design/TextDirection.h"
 
 #include "design/AppearanceService.h"
 #include "design/DateText.h"
+#include "design/EventTargets.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
 #include "design/Legibility.h"
 #include "design/PaletteColors.h"
+#include "design/ReturnKey.h"
 
 #include <QAbstractItemView>
+#include <QAbstractScrollArea>
 #include <QCalendarWidget>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
@@ -20,8 +24,11 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QProxyStyle>
+#include <QRadioButton>
+#include <QRegion>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
+#include <QStyleOptionButton>
 #include <QStyleOptionFrame>
 #include <QStyleOptionSpinBox>
 
@@ -66,6 +73,223 @@ void softShadow(QPainter &painter, const QPainterPath &shape)
 namespace {
 const char *const kKeyboardFocus = "zkKeyboardFocus";
 const char *const kTracked = "zkFocusTracked";
+const char *const kOutline = "zkRingOutline";
+const char *const kOwnRing = "zkOwnRing";
+const char *const kRingAppearance = "zkRingAppearance";
+const char *const kCovers = "zkCoversRings";
+
+// Draws the ring of the control the keyboard is on, round it, above the rest
+// of its window: one for each window, made when a control of it is first
+// ringed, covering only the ring and letting every click through.
+class RingHalo final : public QWidget {
+public:
+    explicit RingHalo(QWidget *window) : QWidget(window)
+    {
+        setObjectName(QStringLiteral("zkFocusRing"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+        // Above what comes into the window later (a screen built anew).
+        window->installEventFilter(this);
+        connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, [this] { update(); });
+    }
+
+    // The halo of `window`, if it has one yet.
+    static RingHalo *existing(const QWidget *window)
+    {
+        return window->findChild<RingHalo *>(QStringLiteral("zkFocusRing"), Qt::FindDirectChildrenOnly);
+    }
+    // The halo of `window`, made on first use.
+    static RingHalo *of(QWidget *window)
+    {
+        if (RingHalo *halo = existing(window))
+            return halo;
+        return new RingHalo(window);
+    }
+
+    void follow(QWidget *control)
+    {
+        if (m_control != control) {
+            unwatch();
+            m_control = control;
+            for (QWidget *w = control; w && w != parentWidget(); w = w->parentWidget()) {
+                w->installEventFilter(this);
+                m_watched << w;
+            }
+            // Gone with the keyboard on it: nothing left to ring.
+            m_gone = connect(control, &QObject::destroyed, this, &QWidget::hide);
+        }
+        place();
+    }
+
+    void drop(QWidget *control)
+    {
+        if (m_control != control)
+            return;
+        unwatch();
+        m_control = nullptr;
+        hide();
+    }
+
+    // Placed again, something over its control having come, moved or gone.
+    void refresh()
+    {
+        if (m_control)
+            place();
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == parentWidget()) {
+            const QObject *child = event->type() == QEvent::ChildAdded ? static_cast<QChildEvent *>(event)->child() : nullptr;
+            if (child && child != this && child->isWidgetType())
+                raise();
+            return QObject::eventFilter(watched, event);
+        }
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Hide:
+            place();
+            break;
+        case QEvent::ParentChange:
+            // Out of this window, or under other containers: followed afresh.
+            if (QPointer<QWidget> control = m_control.data()) {
+                drop(control);
+                if (FocusRing::shown(control))
+                    RingHalo::of(control->window())->follow(control);
+            }
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+    void paintEvent(QPaintEvent *) override
+    {
+        if (!m_control)
+            return;
+        const Appearance appearance = m_control->property(kRingAppearance).isValid()
+                                          ? Appearance(m_control->property(kRingAppearance).toInt())
+                                          : AppearanceService::shared().appearance();
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setClipRegion(m_clip.translated(-pos()));
+        painter.translate(m_control->mapTo(parentWidget(), QPoint()) - pos());
+        painter.setPen(QPen(FocusRing::color(appearance), FocusRing::kWidth));
+        painter.setBrush(Qt::NoBrush);
+        const FocusRing::Outline outline = outlineOf(m_control);
+        painter.drawPath(FocusRing::path(QRectF(m_control->rect()) - outline.inset, outline.radius, outline.inside));
+    }
+
+private:
+    static FocusRing::Outline outlineOf(const QWidget *control)
+    {
+        const QVariant set = control->property(kOutline);
+        return set.isValid() ? set.value<FocusRing::Outline>() : FocusRing::Outline();
+    }
+
+    void unwatch()
+    {
+        for (const QPointer<QWidget> &w : std::as_const(m_watched))
+            if (w)
+                w->removeEventFilter(this);
+        m_watched.clear();
+        disconnect(m_gone);
+    }
+
+    // Over the ring, within every scroller's view round the control (past
+    // it the control is out of sight): hidden when there is nothing to draw.
+    void place()
+    {
+        QWidget *window = parentWidget();
+        if (!m_control || !FocusRing::shown(m_control) || !m_control->isVisible() || m_control->window() != window) {
+            hide();
+            return;
+        }
+        const QPoint at = m_control->mapTo(window, QPoint());
+        QRect clip = window->rect();
+        for (QWidget *up = m_control->parentWidget(); up && up != window; up = up->parentWidget()) {
+            const auto *area = qobject_cast<QAbstractScrollArea *>(up->parentWidget());
+            if (area && area->viewport() == up)
+                clip &= QRect(up->mapTo(window, QPoint()), up->size());
+        }
+        // Less what stands over the control, hiding it (a notice come over
+        // the screen): the ring goes under that as the control does.
+        QRegion shown(clip);
+        for (QWidget *w = m_control; w != window; w = w->parentWidget()) {
+            const QObjectList &siblings = w->parentWidget()->children();
+            for (qsizetype i = siblings.indexOf(w) + 1; i < siblings.size(); ++i) {
+                const auto *over = qobject_cast<const QWidget *>(siblings.at(i));
+                if (over && over->isVisible() && over->property(kCovers).toBool())
+                    shown -= QRect(over->mapTo(window, QPoint()), over->size());
+            }
+        }
+        const FocusRing::Outline outline = outlineOf(m_control);
+        const int reach = outline.inside ? 0 : FocusRing::kReach + 1;
+        const QRect ring = QRect(at, m_control->size()).adjusted(-reach, -reach, reach, reach) & clip;
+        if (!shown.intersects(ring)) {
+            hide();
+            return;
+        }
+        m_clip = shown;
+        if (geometry() != ring)
+            setGeometry(ring);
+        // Above whatever came into the window since.
+        if (window->children().constLast() != this)
+            raise();
+        show();
+        update();
+    }
+
+    QPointer<QWidget> m_control;
+    QList<QPointer<QWidget>> m_watched;
+    QMetaObject::Connection m_gone;
+    QRegion m_clip;
+};
+
+// Has the ring of its window placed again as a layer over the window's
+// controls comes, moves and goes.
+class CoverWatch final : public QObject {
+public:
+    explicit CoverWatch(QWidget *layer) : QObject(layer), m_window(layer->window())
+    {
+        layer->installEventFilter(this);
+        // Once it is out of its parent's children.
+        connect(layer, &QObject::destroyed, m_window.data(), [window = m_window] { refresh(window); }, Qt::QueuedConnection);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Hide:
+            refresh(m_window);
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    static void refresh(const QPointer<QWidget> &window)
+    {
+        if (RingHalo *halo = window ? RingHalo::existing(window) : nullptr)
+            halo->refresh();
+    }
+
+    QPointer<QWidget> m_window;
+};
+// Given the keyboard by a key in a window yet to come forward.
+const char *const kGiven = "zkFocusGiven";
 
 // Watches the tracked widgets' focus, and the application's input for whether
 // the user was last at the keyboard rather than the mouse. Focus that a key
@@ -74,7 +298,34 @@ const char *const kTracked = "zkFocusTracked";
 // comes forward (which says "by Tab" too), is not.
 class FocusTracker final : public QObject {
 public:
-    FocusTracker() { QCoreApplication::instance()->installEventFilter(this); }
+    static FocusTracker &shared()
+    {
+        // One for the whole process, as the widgets it serves; it sees the
+        // application's events, the widgets' own come to it as well.
+        static auto *tracker = new FocusTracker;
+        return *tracker;
+    }
+
+    void give(QWidget *widget)
+    {
+        m_given = m_keyboard ? widget : nullptr;
+        const bool had = widget->hasFocus();
+        widget->setFocus(Qt::OtherFocusReason);
+        if (widget->hasFocus() && !had)
+            return; // told by its focus event
+        m_given = nullptr;
+        if (!widget->property(kTracked).toBool())
+            return;
+        // Had it already; or its window is yet to come forward, and it is
+        // ringed from that window's first frame.
+        widget->setProperty(kKeyboardFocus, m_keyboard);
+        widget->setProperty(kGiven, !had && m_keyboard);
+        if (!had && m_keyboard)
+            m_given = widget;
+        if (m_keyboard && !widget->property(kOwnRing).toBool())
+            RingHalo::of(widget->window())->follow(widget);
+        widget->update();
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -85,18 +336,138 @@ protected:
             break;
         case QEvent::MouseButtonPress:
             m_keyboard = false;
+            m_given = nullptr;
             break;
         case QEvent::FocusIn: {
-            if (!watched->property(kTracked).toBool())
+            // Given on the user's behalf by a key, it rings though its window
+            // hands it out only as it comes forward.
+            QWidget *control = EventTargets::widget(watched);
+            if (!control)
                 break;
+            const bool given = control == m_given;
+            m_given = nullptr; // taken, or passed over for another control
+            if (!control->property(kTracked).toBool())
+                break;
+            control->setProperty(kGiven, false);
             const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-            watched->setProperty(kKeyboardFocus, m_keyboard && reason != Qt::MouseFocusReason &&
-                                                     reason != Qt::ActiveWindowFocusReason);
+            const bool keyboard =
+                reason != Qt::MouseFocusReason && (given || (m_keyboard && reason != Qt::ActiveWindowFocusReason));
+            control->setProperty(kKeyboardFocus, keyboard);
+            if (keyboard && !control->property(kOwnRing).toBool())
+                RingHalo::of(control->window())->follow(control);
             break;
         }
-        case QEvent::FocusOut:
-            if (watched->property(kTracked).toBool())
-                watched->setProperty(kKeyboardFocus, false);
+        case QEvent::FocusOut: {
+            QWidget *control = EventTargets::widget(watched);
+            if (control && control->property(kTracked).toBool()) {
+                control->setProperty(kKeyboardFocus, false);
+                control->setProperty(kGiven, false);
+                if (RingHalo *halo = RingHalo::existing(control->window()))
+                    halo->drop(control);
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    FocusTracker() { QCoreApplication::instance()->installEventFilter(this); }
+
+    bool m_keyboard = false;
+    // Given by give() while a key was the user's last doing, until it has the keyboard.
+    QPointer<QObject> m_given;
+};
+} // namespace
+
+void FocusRing::track(QWidget *widget)
+{
+    FocusTracker::shared();
+    widget->setProperty(kTracked, true);
+    ReturnKey::follow(widget);
+}
+
+void FocusRing::give(QWidget *widget)
+{
+    if (widget)
+        FocusTracker::shared().give(widget);
+}
+
+bool FocusRing::shown(const QWidget *widget)
+{
+    if (!widget->property(kKeyboardFocus).toBool())
+        return false;
+    return widget->hasFocus() || (widget->property(kGiven).toBool() && widget->window()->focusWidget() == widget &&
+                                  !widget->window()->isActiveWindow());
+}
+
+void FocusRing::setOutline(QWidget *widget, const Outline &outline)
+{
+    widget->setProperty(kOutline, QVariant::fromValue(outline));
+}
+
+void FocusRing::drawnByControl(QWidget *widget) { widget->setProperty(kOwnRing, true); }
+
+void FocusRing::coverRings(QWidget *layer)
+{
+    layer->setProperty(kCovers, true);
+    new CoverWatch(layer);
+}
+
+void FocusRing::setFixedAppearance(QWidget *widget, std::optional<Appearance> appearance)
+{
+    widget->setProperty(kRingAppearance, appearance ? QVariant(int(*appearance)) : QVariant());
+}
+
+QColor FocusRing::color(Appearance appearance) { return PaletteColors::color(Color::text, appearance); }
+
+QColor FocusRing::color() { return color(AppearanceService::shared().appearance()); }
+
+QPainterPath FocusRing::path(const QRectF &edge, double radius, bool inside)
+{
+    // A capsule or a circle past half the shorter side.
+    radius = std::clamp(radius, 0.0, std::min(edge.width(), edge.height()) / 2);
+    const double off = inside ? -kWidth / 2 : kGap + kWidth / 2;
+    const double round = std::max(0.0, radius + off);
+    QPainterPath line;
+    line.addRoundedRect(edge.adjusted(-off, -off, off, off), round, round);
+    return line;
+}
+
+namespace {
+// The toolkit's look without its faint focus frame: the ring takes its place.
+class RingedFocusStyle final : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if (element != PE_FrameFocusRect)
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
+
+// Keeps a check box's or radio button's ring round what it draws (its mark and
+// its words), however wide its layout makes it.
+class RingRoundClickArea final : public QObject {
+public:
+    explicit RingRoundClickArea(QAbstractButton *button) : QObject(button), m_button(button)
+    {
+        button->installEventFilter(this);
+        follow();
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::FontChange:
+        case QEvent::StyleChange:
+        case QEvent::LayoutDirectionChange:
+            follow();
             break;
         default:
             break;
@@ -105,61 +476,32 @@ protected:
     }
 
 private:
-    bool m_keyboard = false;
-};
-} // namespace
-
-void FocusRing::track(QWidget *widget)
-{
-    // One for the whole process, as the widgets it serves; it sees the
-    // application's events, the widgets' own come to it as well.
-    static FocusTracker *tracker = new FocusTracker;
-    Q_UNUSED(tracker);
-    widget->setProperty(kTracked, true);
-}
-
-bool FocusRing::shown(const QWidget *widget)
-{
-    return widget->hasFocus() && widget->property(kKeyboardFocus).toBool();
-}
-
-QColor FocusRing::color(Color ground, Color label, Appearance appearance)
-{
-    const QColor accent = PaletteColors::color(Color::accent, appearance);
-    const QColor behind = PaletteColors::color(ground, appearance);
-    if (ZephylPalette::contrastRatio(accent.rgb() & 0xFFFFFFu, behind.rgb() & 0xFFFFFFu) >= ZephylPalette::kShapeContrast)
-        return accent;
-    return PaletteColors::color(ZephylPalette::legibleOn(label, ground, appearance, ZephylPalette::kShapeContrast),
-                                appearance);
-}
-
-QColor FocusRing::color(Color ground, Color label)
-{
-    return color(ground, label, AppearanceService::shared().appearance());
-}
-
-namespace {
-// The toolkit's look, with the focus frame drawn as every control's ring.
-class RingedFocusStyle final : public QProxyStyle {
-public:
-    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
-                       const QWidget *widget) const override
+    void follow()
     {
-        if (element != PE_FrameFocusRect) {
-            QProxyStyle::drawPrimitive(element, option, painter, widget);
-            return;
-        }
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        painter->setPen(QPen(FocusRing::color(Color::background, Color::text), 2));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawRoundedRect(QRectF(option->rect).adjusted(-1, -1, 1, 1), 4, 4);
-        painter->restore();
+        QStyleOptionButton option;
+        option.initFrom(m_button);
+        option.text = m_button->text();
+        option.icon = m_button->icon();
+        option.iconSize = m_button->iconSize();
+        const bool radio = qobject_cast<QRadioButton *>(m_button);
+        const QRect area = m_button->style()->subElementRect(
+            radio ? QStyle::SE_RadioButtonClickRect : QStyle::SE_CheckBoxClickRect, &option, m_button);
+        const QRect all = m_button->rect();
+        FocusRing::setOutline(m_button, {5, QMarginsF(std::max(0, area.left() - all.left()), std::max(0, area.top() - all.top()),
+                                                      std::max(0, all.right() - area.right()),
+                                                      std::max(0, all.bottom() - area.bottom()))});
     }
+
+    QAbstractButton *m_button;
 };
 } // namespace
 
-void FocusRing::strengthen(QWidget *control) { control->setStyle(sharedStyle<RingedFocusStyle>()); }
+void FocusRing::strengthen(QAbstractButton *control)
+{
+    control->setStyle(sharedStyle<RingedFocusStyle>());
+    track(control); // Return and Enter press it as Space does, through track
+    new RingRoundClickArea(control);
+}
 
 // ---- FieldRing
 
@@ -189,18 +531,18 @@ void FieldRing::follow(QWidget *field, QWidget *box)
     new RepaintOnFocus(field, box);
 }
 
-QPen FieldRing::pen(const QWidget *box, const QColor &rest, Color ground)
+QPen FieldRing::pen(const QWidget *box, const QColor &rest)
 {
     const QWidget *field = box->property(kRingedField).value<QPointer<QWidget>>();
     if (!(field ? field : box)->hasFocus())
         return QPen(rest, 1);
-    return QPen(FocusRing::color(ground, Color::text), 2);
+    return QPen(FocusRing::color(), FocusRing::kWidth);
 }
 
 void FieldRing::paint(QPainter &painter, const QWidget *box, const QRectF &rect, double radius, const QColor &rest,
                       Color ground)
 {
-    const QPen outline = pen(box, rest, ground);
+    const QPen outline = pen(box, rest);
     const double inset = outline.widthF() / 2;
     QPainterPath shape;
     // The hairline's own path, drawn 2 wide for the ring.
@@ -224,6 +566,8 @@ ToggleSwitch::ToggleSwitch(const QString &accessibleName, QWidget *parent) : QAb
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAccessibleName(accessibleName);
     FocusRing::track(this);
+    // Round the track, a capsule just inside the switch's rectangle.
+    FocusRing::setOutline(this, {sizeHint().height() / 2.0, QMarginsF(1, 2, 1, 2)});
     connect(this, &QAbstractButton::clicked, this, [this](bool on) { Q_EMIT switched(on); });
     AppearanceService::repaintOnChange(this);
 }
@@ -267,13 +611,6 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     knobPath.addEllipse(QRectF(x, track.top() + 2, knob, knob));
     softShadow(painter, knobPath);
     painter.fillPath(knobPath, QColor(255, 255, 255));
-    if (FocusRing::shown(this)) {
-        // The ring hugs the track: it has to stand out from the track's own colour.
-        painter.setPen(QPen(FocusRing::color(isChecked() ? Color::accent : Color::surfaceStrong, Color::text), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 1, -0.5, -1), track.height() / 2 + 1,
-                                track.height() / 2 + 1);
-    }
 }
 
 // ---- SegmentedPicker
@@ -285,6 +622,7 @@ SegmentedPicker::SegmentedPicker(const QStringList &segments, int width, QWidget
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
     FocusRing::track(this);
+    FocusRing::setOutline(this, {8, {}});
     AppearanceService::repaintOnChange(this);
 }
 
@@ -368,11 +706,6 @@ void SegmentedPicker::paintEvent(QPaintEvent *)
             QFontMetricsF(painter.font()).elidedText(m_segments[i], Qt::ElideRight, r.width() - kSegmentInset));
         painter.drawText(r, int(Qt::AlignCenter | Qt::TextSingleLine), shown);
     }
-    if (FocusRing::shown(this)) {
-        painter.setPen(QPen(FocusRing::color(Color::surfaceSoft, Color::text), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
-    }
 }
 
 void SegmentedPicker::mousePressEvent(QMouseEvent *event)
@@ -415,8 +748,9 @@ public:
         setFixedSize(26, 24);
         setCursor(Qt::PointingHandCursor);
         setAutoRepeat(true);
-        setAccessibleName(plus ? QStringLiteral("+") : QStringLiteral("-"));
         FocusRing::track(this);
+        // Its neighbour touches it: ringed inside its edge, on the case's fill.
+        FocusRing::setOutline(this, {7, {}, true});
         AppearanceService::repaintOnChange(this);
     }
 
@@ -432,11 +766,6 @@ protected:
         painter.drawLine(QPointF(c.x() - 4.5, c.y()), QPointF(c.x() + 4.5, c.y()));
         if (m_plus)
             painter.drawLine(QPointF(c.x(), c.y() - 4.5), QPointF(c.x(), c.y() + 4.5));
-        if (FocusRing::shown(this)) {
-            painter.setOpacity(1.0);
-            painter.setPen(QPen(FocusRing::color(Color::surfaceSoft, Color::text), 2));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
-        }
     }
 
 private:
@@ -482,6 +811,12 @@ Stepper::Stepper(int minimum, int maximum, int step, QWidget *parent)
     connect(m_up, &QAbstractButton::clicked, this, &Stepper::stepUp);
     connect(m_down, &QAbstractButton::clicked, this, &Stepper::stepDown);
     sync();
+}
+
+void Stepper::setNames(const QString &decrease, const QString &increase)
+{
+    m_down->setAccessibleName(decrease);
+    m_up->setAccessibleName(increase);
 }
 
 void Stepper::setValue(int value)
@@ -621,6 +956,7 @@ MenuPicker::MenuPicker(const QStringList &choices, int width, QWidget *parent) :
     setFont(DesignFonts::system(13, DesignFonts::Weight::regular));
     setCursor(Qt::PointingHandCursor);
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int index) { Q_EMIT picked(index); });
+    ReturnKey::follow(this);
     applyColors();
     connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, &MenuPicker::applyColors);
 }
@@ -675,6 +1011,7 @@ RoundedField::RoundedField(const QString &placeholder, const Look &look, QWidget
     setFixedHeight(look.height);
     setTextMargins(look.padding - 2, 0, look.padding - 2, 0);
     setAttribute(Qt::WA_MacShowFocusRect, false);
+    PasteGuard::install(); // a paste with nothing, or a picture, on the clipboard
     applyColors();
     connect(&AppearanceService::shared(), &AppearanceService::appearanceChanged, this, &RoundedField::applyColors);
 }
@@ -798,6 +1135,15 @@ bool DateTimeField::event(QEvent *event)
 
 void DateTimeField::keyPressEvent(QKeyEvent *event)
 {
+    // Tab goes on to the next control, as from every other field: a part of
+    // a date is no control of its own, with no name to tell where the keyboard
+    // went. The parts are the arrows'.
+    if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) &&
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+        event->accept();
+        QAbstractSpinBox::focusNextPrevChild(event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier));
+        return;
+    }
     // Right to left, the arrows are mirrored: the one toward the reading end
     // (Left) goes to the next part, as Right does left to right. The base
     // would move its cursor through the turned-round text and stay in the part.
@@ -824,7 +1170,7 @@ void DateTimeField::focusInEvent(QFocusEvent *event)
 bool DateTimeField::focusNextPrevChild(bool next)
 {
     // The base walks a right-to-left field's sections backwards, expecting them
-    // turned round; Tab goes on in reading order, then out of the field.
+    // turned round (Ctrl and an arrow come here); on in reading order instead.
     if (!isRightToLeft())
         return QDateTimeEdit::focusNextPrevChild(next);
     const int index = currentSectionIndex() + (next ? 1 : -1);

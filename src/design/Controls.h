@@ -7,9 +7,13 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QLineEdit>
+#include <QMarginsF>
+#include <QPainterPath>
 #include <QScrollBar>
 #include <QStringList>
 #include <QWidget>
+
+#include <optional>
 
 class QPainter;
 
@@ -22,19 +26,67 @@ class QPainter;
 // Focus rings show only for focus that came from the keyboard (Tab, or a key
 // that closed what had the keyboard and handed it back), as the platform's do:
 // a click or a window coming forward focuses without a ring.
+//
+// Every control draws its ring the same way: a line in the palette's text
+// colour (the ink that stands out most from every ground of the appearance),
+// 2 wide, 2 outside the control's edge with the ground showing between. It
+// never sits on the control's own fill, so it shows round a white button on
+// black as round a near-black one on light paper, and it reads unlike the
+// accent that marks what is chosen or on. It is drawn above the window's
+// other widgets, so a neighbour or the container the control sits in never
+// cuts it; only a scroller's view does, past which the control is out of sight,
+// and a layer come over the control (coverRings), which hides it.
 namespace FocusRing {
-// Follows the widget's focus events from now on.
+// Room the ring takes round a control's edge: its gap, then its line.
+constexpr double kGap = 2;
+constexpr double kWidth = 2;
+constexpr int kReach = 4;
+
+// Where a control's edge is, for its ring to go round.
+struct Outline {
+    // The corners' radius; half the control's height or more is a capsule
+    // (a circle when it is as wide as high).
+    double radius = 8;
+    // The edge within the widget's rectangle.
+    QMarginsF inset;
+    // On the edge, inside it, rather than round it: for a part of a control
+    // whose neighbour touches it (a stepper's halves).
+    bool inside = false;
+};
+
+// Follows the widget's focus events from now on, and rings it while shown();
+// a button among them is pressed by Return and Enter as by Space (ReturnKey).
 void track(QWidget *widget);
 bool shown(const QWidget *widget);
-// The ring's colour on `ground`: the accent where it stands 3:1 out from it,
-// else the control's `label` colour (the strongest ink where that is fainter).
-QColor color(ZephylPalette::Color ground, ZephylPalette::Color label, Appearance appearance);
+// Gives `widget` the keyboard on the user's behalf (a screen or a dialog they
+// opened): ringed, as focus Tab moved is, when a key was their last doing,
+// also where its window hands the focus out only as it comes forward.
+void give(QWidget *widget);
+// The ring round `widget` goes round `outline` (a rounded rectangle of radius
+// 8 on its rectangle until told).
+void setOutline(QWidget *widget, const Outline &outline);
+// The widget draws its own ring inside its edge, in two tones that show on a
+// picture of any colour (a grid tile, a mark on a picture): none is drawn round it.
+void drawnByControl(QWidget *widget);
+// A layer that comes over controls and hides them (a notice over the screen):
+// their ring goes under it, as they do, rather than over it.
+void coverRings(QWidget *layer);
+// For a control on a ground that keeps one appearance whatever the
+// application's: its ring in that appearance's colour. Unset, it follows.
+void setFixedAppearance(QWidget *widget, std::optional<Appearance> appearance);
+// The ring's colour in an appearance.
+QColor color(Appearance appearance);
 // The same in the current appearance.
-QColor color(ZephylPalette::Color ground, ZephylPalette::Color label);
-// Rings a control the toolkit draws (a check box, a radio button on the
-// background) as the others are, in place of the toolkit's faint focus frame.
-void strengthen(QWidget *control);
+QColor color();
+// The ring's line (the middle of its stroke) round a control whose edge is
+// `edge` with corners of `radius`, in the edge's coordinates.
+QPainterPath path(const QRectF &edge, double radius, bool inside = false);
+// Rings a control the toolkit draws (a check box, a radio button) as the
+// others are, round its mark and its words, in place of the toolkit's faint
+// focus frame; Return and Enter press it as Space does.
+void strengthen(QAbstractButton *control);
 } // namespace FocusRing
+Q_DECLARE_METATYPE(FocusRing::Outline)
 
 // Scroll bars as a thin rounded thumb in the palette's colours, with no arrows
 // and no track, as the design's overlay scrollers look.
@@ -51,9 +103,9 @@ namespace FieldRing {
 // keyboard or gives it up.
 void follow(QWidget *field, QWidget *box);
 // The outline of `box`, or of a field that draws its own: a hairline of `rest`;
-// while the field has the keyboard, the focus ring, 2 wide and standing 3:1 out
-// from the box's `ground`, as every control's ring does.
-QPen pen(const QWidget *box, const QColor &rest, ZephylPalette::Color ground = ZephylPalette::Color::surface);
+// while the field has the keyboard, 2 wide in the ring's colour, which stands
+// out from every ground the box is put on.
+QPen pen(const QWidget *box, const QColor &rest);
 // `rect` rounded by `radius`, filled with `ground` and outlined inside its edge.
 void paint(QPainter &painter, const QWidget *box, const QRectF &rect, double radius, const QColor &rest,
            ZephylPalette::Color ground = ZephylPalette::Color::surface);
@@ -134,6 +186,9 @@ public:
     Stepper(int minimum, int maximum, int step, QWidget *parent = nullptr);
 
     int value() const { return m_value; }
+    // Names the two halves for what they do to the setting ("Decrease session
+    // length"), as they show only a minus and a plus.
+    void setNames(const QString &decrease, const QString &increase);
     // Silent: no signal. A value outside the range is kept; a step brings it inside.
     void setValue(int value);
     int minimum() const { return m_minimum; }
@@ -215,8 +270,9 @@ private:
 // right to left when it takes its format turns its fields round for good
 // (minutes before hours, the year before the day); this one keeps them in the
 // language's order, so an Arabic or Hebrew date reads right to left as the
-// plan's do, and Tab walks the fields in that order; the arrow keys are
-// mirrored, the one toward the reading end going to the next field.
+// plan's do, and the arrow keys walk the fields in that order, mirrored
+// right to left (the one toward the reading end goes to the next field);
+// Tab leaves the field for the next control.
 class DateTimeField final : public QDateTimeEdit {
     Q_OBJECT
 public:

@@ -256,3 +256,10 @@ void FloatingPanel::mouseReleaseEvent(QMouseEvent *event)
     if (clicked)
         Q_EMIT backgroundClicked(event->position().toPoint());
 }
+
+void activateShown(QWidget *window)
+{
+    window->activateWindow();
+    if (QGuiApplication::focusWindow() == window->windowHandle() && !window->isActiveWindow())
+        QApplication::setActiveWindow(window);
+}

@@ -8,6 +8,13 @@
 
 #include <optional>
 
+// Asks the window manager for the keyboard for `window`, just shown. A window
+// hidden and shown again before the toolkit has let go of it as the focus
+// window of the display stays that focus window, with no activation to come,
+// while its widgets have lost it as their active window: it is made active
+// again here, or its focus widget would hear no key.
+void activateShown(QWidget *window);
+
 // A borderless panel that floats above other applications' windows on every
 // desktop, stays out of the taskbar and the window switcher, and is shown
 // without taking the keyboard. It is moved by dragging its background (any

@@ -4,6 +4,7 @@
 #include "design/Controls.h"
 #include "design/DesignFonts.h"
 #include "design/PaletteColors.h"
+#include "design/PasteGuard.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontMetricsF>
@@ -49,7 +50,11 @@ private:
 };
 } // namespace
 
-void alignToLeadingSide(QPlainTextEdit *edit) { new LeadingSide(edit); }
+void alignToLeadingSide(QPlainTextEdit *edit)
+{
+    new LeadingSide(edit);
+    PasteGuard::install(); // every multi-line entry comes here: a paste goes through the guard
+}
 
 GrowingTextField::GrowingTextField(const QString &placeholder, int maxLines, QWidget *parent)
     : QPlainTextEdit(parent), m_maxLines(std::max(1, maxLines))

@@ -2,6 +2,7 @@
 
 #include "design/AppearanceService.h"
 #include "design/Controls.h"
+#include "design/EventTargets.h"
 #include "design/Legibility.h"
 #include "design/PaletteColors.h"
 
@@ -163,7 +164,7 @@ protected:
             QCoreApplication::sendEvent(control, &asked);
             return true;
         }
-        if (event->type() == QEvent::ContextMenu && watched->isWidgetType()) {
+        if (event->type() == QEvent::ContextMenu && EventTargets::widget(watched)) {
             const auto *asked = static_cast<QContextMenuEvent *>(event);
             if (asked->reason() == QContextMenuEvent::Keyboard && !m_keyboardAt) {
                 m_keyboardAt = asked->globalPos();

@@ -1,5 +1,7 @@
 #include "design/ReadingOrder.h"
 
+#include "design/EventTargets.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QLayout>
@@ -71,9 +73,11 @@ protected:
         // A widget child once it is polished (made whole and about to show):
         // when it is added it may not be constructed yet, and nothing may be
         // asked of it.
-        if (event->type() != QEvent::ChildPolished || !watched->isWidgetType())
+        if (event->type() != QEvent::ChildPolished)
             return false;
-        const auto *parent = static_cast<QWidget *>(watched);
+        const QWidget *parent = EventTargets::widget(watched);
+        if (!parent)
+            return false;
         for (const QPointer<QWidget> &root : std::as_const(m_roots)) {
             if (root && (root == parent || root->isAncestorOf(parent)))
                 schedule(root);
@@ -100,13 +104,14 @@ private:
     static void apply(QWidget *root)
     {
         const QList<QWidget *> order = ReadingOrder::controls(root);
-        // Already so, as a view built once in order is: nothing to move.
-        const QSet<QWidget *> members(order.begin(), order.end());
+        // Already so, as a view built once in order is: nothing to move. A
+        // control of the window's own between two of the view's counts: Tab
+        // would leave the view half-way through it.
         QList<QWidget *> now;
         if (!order.isEmpty()) {
             QWidget *start = order.first();
             for (QWidget *w = start; w && now.size() < order.size(); w = w->nextInFocusChain()) {
-                if (members.contains(w))
+                if (takesTab(w))
                     now.append(w);
                 if (w->nextInFocusChain() == start)
                     break;

@@ -14,7 +14,7 @@ struct StringPair {
 };
 
 namespace StringLists {
-inline constexpr std::size_t keyCount = 446;
+inline constexpr std::size_t keyCount = 456;
 using List = std::array<StringPair, keyCount>;
 
 extern const List russian;

@@ -185,13 +185,15 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
     // An earlier pass of this request reached the server (an interim answer
     // came, the real one was lost behind it): it may have been taken already.
     bool wentBefore = false;
+    // Any earlier pass may have put some of the request on its way.
+    bool leftBefore = false;
 
     for (;;) {
         if (abort && abort->cancelled())
             throw ServiceNetworkError(ServiceNetworkError::Code::cancelled);
         const auto remaining = deadline();
         if (remaining <= milliseconds(0))
-            throw ServiceNetworkError(ServiceNetworkError::Code::timedOut);
+            throw ServiceNetworkError(ServiceNetworkError::Code::timedOut, 0, leftBefore);
 
         QNetworkRequest qreq = networkRequest(request);
         if (const auto *own = qobject_cast<const Network *>(network))
@@ -260,13 +262,28 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
             idle = clock.after(idleLimit, [stop] { stop(End::timedOut); });
         };
         restartIdle();
-        QObject::connect(reply, &QNetworkReply::requestSent, reply, [left] { *left = true; });
-        QObject::connect(reply, &QNetworkReply::uploadProgress, reply, [&restartIdle, left](qint64 sent, qint64) {
-            if (sent > 0)
-                *left = true;
+        const qint64 bodySize = request.bodyDevice ? request.bodyDevice->size() : request.body ? request.body->size() : 0;
+        const auto out = [&request] {
+            if (auto told = std::exchange(request.wentOut, nullptr))
+                told();
+        };
+        QObject::connect(reply, &QNetworkReply::requestSent, reply, [left, out, bodySize] {
+            *left = true;
+            if (bodySize == 0)
+                out();
+        });
+        QObject::connect(reply, &QNetworkReply::uploadProgress, reply,
+                         [&restartIdle, left, out](qint64 sent, qint64 total) {
+                             if (sent > 0)
+                                 *left = true;
+                             if (total > 0 && sent >= total)
+                                 out();
+                             restartIdle();
+                         });
+        QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [&restartIdle, left] {
+            *left = true; // an answer is coming: the request got there
             restartIdle();
         });
-        QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [&restartIdle] { restartIdle(); });
         QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&restartIdle, &stop, &answer, left, limit, watched] {
             *left = true;
             restartIdle();
@@ -287,26 +304,27 @@ QCoro::Task<Response> perform(QNetworkAccessManager *network, Clock &clock, QObj
         if (*end == End::finished)
             take();
 
+        const bool mayHaveLeft = *left || (once && once->touched());
         if (*end == End::timedOut)
-            throw ServiceNetworkError(ServiceNetworkError::Code::timedOut);
+            throw ServiceNetworkError(ServiceNetworkError::Code::timedOut, 0, leftBefore || mayHaveLeft);
         if (*end == End::cancelled)
             throw ServiceNetworkError(ServiceNetworkError::Code::cancelled);
         if (*end == End::tooLarge)
             throw ServiceNetworkError(ServiceNetworkError::Code::dataLengthExceedsMaximum);
 
         const auto error = reply->error();
-        const bool mayHaveLeft = *left || (once && once->touched());
         if (provesNothingLeft(error) || (mayMeanNoNetwork(error) && !mayHaveLeft)) {
             // No network: wait a little and try again, within the request's own time-out.
             const auto wait = deadline();
             if (wait <= milliseconds(0))
-                throw ServiceNetworkError(ServiceNetworkError::Code::timedOut, error);
+                throw ServiceNetworkError(ServiceNetworkError::Code::timedOut, error, leftBefore);
             Async::Trigger pause(context);
             auto wake = clock.after(std::min(connectivityRetry, wait), pause.firer());
             Async::AbortHook pauseHook(abort, pause.firer());
             co_await pause;
             continue;
         }
+        leftBefore = leftBefore || mayHaveLeft;
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         // The server refused the request before reading all of its body and
         // closed under the rest: its status is the answer. The close may cut

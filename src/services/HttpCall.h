@@ -50,6 +50,10 @@ struct Request {
     // authorises itself) may follow a 307 or 308 to another origin this
     // accepts; unset, it stays on its own origin.
     std::function<bool(const QUrl &)> mayLeaveOriginFor;
+    // Told once, when the whole request has been handed to the network (the
+    // last byte of its body written): a caller can leave what must not hold
+    // the request up until then.
+    std::function<void()> wentOut;
 };
 
 struct Response {

@@ -41,3 +41,20 @@ ServiceDecodingError ServiceDecodingError::nested(const QString &outer) const
         path += m_key.startsWith(QLatin1Char('[')) ? m_key : QLatin1Char('.') + m_key;
     return ServiceDecodingError(m_kind, path, m_description);
 }
+
+bool answerMayBeLost(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const ServiceNetworkError &e) {
+        return e.mayHaveLeft() && (e.code() == ServiceNetworkError::Code::timedOut ||
+                                   e.code() == ServiceNetworkError::Code::connectionLost ||
+                                   e.code() == ServiceNetworkError::Code::dataLengthExceedsMaximum);
+    } catch (const ServiceDecodingError &) {
+        return true;
+    } catch (const ServiceAPIError &e) {
+        return e.kind() == ServiceAPIError::Kind::invalidResponse;
+    } catch (...) {
+        return true;
+    }
+}

@@ -80,15 +80,22 @@ public:
         other,
     };
 
-    explicit ServiceNetworkError(Code code, int qtError = 0) : m_code(code), m_qtError(qtError) {}
+    explicit ServiceNetworkError(Code code, int qtError = 0, bool mayHaveLeft = true)
+        : m_code(code), m_qtError(qtError), m_mayHaveLeft(mayHaveLeft)
+    {
+    }
     Code code() const { return m_code; }
     // The QNetworkReply::NetworkError behind it, for diagnostics; 0 when none.
     int qtError() const { return m_qtError; }
+    // Any of the request may have reached the server. False only when none of
+    // it can have: a time-out spent waiting for a network, or for a connection.
+    bool mayHaveLeft() const { return m_mayHaveLeft; }
     const char *what() const noexcept override;
 
 private:
     Code m_code;
     int m_qtError;
+    bool m_mayHaveLeft;
 };
 
 // A JSON answer that does not have the expected shape, or an unreadable body.
@@ -112,3 +119,11 @@ private:
     QString m_description;
     std::string m_what;
 };
+
+// A request went out but no usable answer came back: it timed out, the
+// connection dropped, or what arrived was no readable answer (unreadable, or
+// past the size its kind of call accepts). The service may have done what was
+// asked all the same. A refusal, a connection that never opened, or a time-out
+// before any of the request left, proves it did nothing; a failure of another
+// road (a page's own fetch) proves nothing either way, so it counts as lost.
+bool answerMayBeLost(const std::exception_ptr &error);

@@ -2,7 +2,13 @@
 
 #include "services/Json.h"
 
+#include <QDateTime>
 #include <QHash>
+#include <QLocale>
+#include <QTimeZone>
+
+#include <algorithm>
+#include <cmath>
 
 namespace ZephylWire {
 
@@ -388,16 +394,83 @@ InstagramFeedResponse InstagramFeedResponse::fromJson(const QJsonValue &value)
 // ---- Plan drafts
 
 namespace {
-// Reads one tolerant field: any failure gives the default.
-template <typename F, typename T>
-T tolerant(F &&read, T fallback)
+
+// This application's readings of members another client wrote in another
+// type: as text, a number's digits or a list's words; as a date, a number of
+// milliseconds since 1970 (seconds, when too small to be those); as a place,
+// a whole number written as text; as a switch, a word that says yes.
+
+QString numberText(const QJsonValue &v)
 {
-    try {
-        return read();
-    } catch (const ServiceDecodingError &) {
-        return fallback;
-    }
+    return Json::isInteger(v) ? QString::number(v.toInteger())
+                              : QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest);
 }
+
+std::optional<QString> textOf(const QJsonValue &v)
+{
+    if (v.isString())
+        return v.toString();
+    if (v.isDouble())
+        return numberText(v);
+    if (!v.isArray())
+        return std::nullopt;
+    QStringList words;
+    for (const QJsonValue &item : v.toArray()) {
+        if (item.isString() || item.isDouble())
+            words << (item.isString() ? item.toString() : numberText(item));
+    }
+    return words.isEmpty() ? std::nullopt : std::optional(words.join(QLatin1Char(' ')));
+}
+
+QString dateOf(const QJsonValue &v)
+{
+    if (v.isString())
+        return v.toString();
+    if (!v.isDouble() || !std::isfinite(v.toDouble()))
+        return {};
+    const double n = v.toDouble();
+    const double ms = std::fabs(n) < 1e11 ? n * 1000 : n;
+    if (std::fabs(ms) > 8.64e15)
+        return {};
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch(qint64(std::floor(ms / 1000)) * 1000, QTimeZone::utc());
+    if (!at.isValid() || at.date().year() < 1 || at.date().year() > 9999)
+        return {};
+    return at.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
+}
+
+std::optional<qint64> slotOf(const QJsonValue &v)
+{
+    if (Json::isInteger(v))
+        return v.toInteger();
+    bool ok = false;
+    const qint64 n = v.isString() ? v.toString().trimmed().toLongLong(&ok) : 0;
+    return ok ? std::optional(n) : std::nullopt;
+}
+
+bool switchOf(const QJsonValue &v)
+{
+    if (v.isBool())
+        return v.toBool();
+    if (v.isDouble())
+        return v.toDouble() != 0;
+    static const QStringList yes = {QStringLiteral("true"), QStringLiteral("yes"), QStringLiteral("y"),
+                                    QStringLiteral("on"), QStringLiteral("1")};
+    return v.isString() && yes.contains(v.toString().trimmed(), Qt::CaseInsensitive);
+}
+
+std::optional<QString> mediaOf(const QJsonValue &v)
+{
+    if (v.isString())
+        return v.toString();
+    if (v.isDouble())
+        return numberText(v);
+    return std::nullopt;
+}
+
+// Every member the draft reads, "preview" (never written back) last.
+constexpr const char *kDraftMembers[] = {"caption",       "format", "gridSlot",    "hashtags", "hiddenFromGrid", "id",
+                                         "mediaId",       "posterMediaId",         "scheduledAt", "title", "preview"};
+
 } // namespace
 
 PlanDraft PlanDraft::fromJson(const QJsonValue &value)
@@ -405,39 +478,165 @@ PlanDraft PlanDraft::fromJson(const QJsonValue &value)
     const QJsonObject o = Json::object(value);
     PlanDraft d;
     d.id = Json::integer(o, L("id"));
-    d.title = tolerant([&] { return Json::string(o, L("title")); }, QString());
-    d.caption = tolerant([&] { return Json::string(o, L("caption")); }, QString());
-    d.hashtags = tolerant([&] { return Json::string(o, L("hashtags")); }, QString());
-    d.format = tolerant([&] { return Json::string(o, L("format")); }, QStringLiteral("post"));
-    d.scheduledAt = tolerant([&] { return Json::string(o, L("scheduledAt")); }, QString());
-    d.gridSlot = tolerant([&] { return Json::optInteger(o, L("gridSlot")); }, std::optional<qint64>());
-    d.hiddenFromGrid = tolerant([&] { return Json::boolean(o, L("hiddenFromGrid")); }, false);
-    d.mediaId = tolerant([&] { return Json::optString(o, L("mediaId")); }, std::optional<QString>());
-    d.posterMediaId = tolerant([&] { return Json::optString(o, L("posterMediaId")); }, std::optional<QString>());
-    d.preview = InstagramFeedItem::safeHTTPSURL(
-        tolerant([&] { return Json::optString(o, L("preview")); }, std::optional<QString>()));
-    // Every member read above stays out ("preview" is never written back); the rest goes back as it came.
-    d.others = o;
-    for (const char *key : {"id", "title", "caption", "hashtags", "format", "scheduledAt", "gridSlot", "hiddenFromGrid",
-                            "mediaId", "posterMediaId", "preview"})
-        d.others.remove(L(key));
+    qsizetype read = 1;
+    const auto member = [&](const char *key) -> QJsonValue {
+        const auto it = o.constFind(L(key));
+        if (it == o.constEnd())
+            return QJsonValue::Undefined;
+        ++read;
+        return *it;
+    };
+    // A member of its own type is the field. One of another type is kept as
+    // it came, and the field holds its reading; a null optional member is absent.
+    const auto text = [&](const char *key, QString &field, const QString &fallback) {
+        const QJsonValue v = member(key);
+        if (v.isString()) {
+            field = v.toString();
+        } else if (!v.isUndefined()) {
+            field = textOf(v).value_or(fallback);
+            d.asWritten.insert(L(key), v);
+        }
+    };
+    text("title", d.title, QString());
+    text("caption", d.caption, QString());
+    text("hashtags", d.hashtags, QString());
+    text("format", d.format, QStringLiteral("post"));
+    if (const QJsonValue v = member("scheduledAt"); v.isString()) {
+        d.scheduledAt = v.toString();
+    } else if (!v.isUndefined()) {
+        d.scheduledAt = dateOf(v);
+        d.asWritten.insert(L("scheduledAt"), v);
+    }
+    if (const QJsonValue v = member("gridSlot"); Json::isInteger(v)) {
+        d.gridSlot = v.toInteger();
+    } else if (!v.isUndefined() && !v.isNull()) {
+        d.gridSlot = slotOf(v);
+        d.asWritten.insert(L("gridSlot"), v);
+    }
+    if (const QJsonValue v = member("hiddenFromGrid"); v.isBool()) {
+        d.hiddenFromGrid = v.toBool();
+    } else if (!v.isUndefined()) {
+        d.hiddenFromGrid = switchOf(v);
+        d.asWritten.insert(L("hiddenFromGrid"), v);
+    }
+    const auto media = [&](const char *key, std::optional<QString> &field) {
+        const QJsonValue v = member(key);
+        if (v.isString()) {
+            field = v.toString();
+        } else if (!v.isUndefined() && !v.isNull()) {
+            field = mediaOf(v);
+            d.asWritten.insert(L(key), v);
+        }
+    };
+    media("mediaId", d.mediaId);
+    media("posterMediaId", d.posterMediaId);
+    if (const QJsonValue v = member("preview"); v.isString())
+        d.preview = InstagramFeedItem::safeHTTPSURL(v.toString());
+    // The rest goes back as it came.
+    if (read < o.size()) {
+        for (auto it = o.constBegin(); it != o.constEnd(); ++it) {
+            if (std::none_of(std::begin(kDraftMembers), std::end(kDraftMembers),
+                             [&](const char *known) { return it.key() == QLatin1StringView(known); }))
+                d.others.insert(it.key(), it.value());
+        }
+    }
     return d;
 }
 
-QJsonObject PlanDraft::toJson() const
+PlanDraft PlanDraft::fromListJson(const QJsonValue &value)
 {
-    QJsonObject o = others;
-    o.insert(L("id"), id);
-    o.insert(L("title"), title);
-    o.insert(L("caption"), caption);
-    o.insert(L("hashtags"), hashtags);
-    o.insert(L("format"), format);
-    o.insert(L("scheduledAt"), scheduledAt);
-    Json::putOptional(o, L("gridSlot"), gridSlot);
-    o.insert(L("hiddenFromGrid"), hiddenFromGrid);
-    Json::putOptional(o, L("mediaId"), mediaId);
-    Json::putOptional(o, L("posterMediaId"), posterMediaId);
+    if (value.isObject() && Json::isInteger(value.toObject().value(L("id"))))
+        return fromJson(value);
+    PlanDraft d;
+    d.unreadable = value;
+    d.title = textOf(value.toObject().value(L("title"))).value_or(QString());
+    return d;
+}
+
+QJsonValue PlanDraft::keptAsWritten(QLatin1StringView key) const
+{
+    if (asWritten.isEmpty())
+        return QJsonValue::Undefined;
+    const auto it = asWritten.constFind(key);
+    if (it == asWritten.constEnd())
+        return QJsonValue::Undefined;
+    const QJsonValue v = *it;
+    bool reads = false;
+    if (key == L("title"))
+        reads = textOf(v).value_or(QString()) == title;
+    else if (key == L("caption"))
+        reads = textOf(v).value_or(QString()) == caption;
+    else if (key == L("hashtags"))
+        reads = textOf(v).value_or(QString()) == hashtags;
+    else if (key == L("format"))
+        reads = textOf(v).value_or(QStringLiteral("post")) == format;
+    else if (key == L("scheduledAt"))
+        reads = dateOf(v) == scheduledAt;
+    else if (key == L("gridSlot"))
+        reads = slotOf(v) == gridSlot;
+    else if (key == L("hiddenFromGrid"))
+        reads = switchOf(v) == hiddenFromGrid;
+    else if (key == L("mediaId"))
+        reads = mediaOf(v) == mediaId;
+    else if (key == L("posterMediaId"))
+        reads = mediaOf(v) == posterMediaId;
+    return reads ? v : QJsonValue(QJsonValue::Undefined);
+}
+
+QJsonObject PlanDraft::keptAsWritten() const
+{
+    QJsonObject out;
+    for (auto it = asWritten.constBegin(); it != asWritten.constEnd(); ++it) {
+        if (const QJsonValue v = keptAsWritten(QLatin1StringView(it.key().toLatin1())); !v.isUndefined())
+            out.insert(it.key(), v);
+    }
+    return out;
+}
+
+namespace {
+
+// The draft's members, in their keys' order (so each lands at the end of the
+// object); those kept as another client wrote them, as it did.
+QJsonObject draftJson(const PlanDraft &d, bool asCame)
+{
+    QJsonObject o = d.others;
+    const bool kept = asCame && !d.asWritten.isEmpty();
+    const auto put = [&](const char *key, const QJsonValue &own) {
+        const QJsonValue came = kept ? d.keptAsWritten(L(key)) : QJsonValue(QJsonValue::Undefined);
+        if (!came.isUndefined())
+            o.insert(L(key), came);
+        else if (!own.isUndefined())
+            o.insert(L(key), own);
+    };
+    const auto optional = [](const auto &field) {
+        return field ? QJsonValue(*field) : QJsonValue(QJsonValue::Undefined);
+    };
+    put("caption", d.caption);
+    put("format", d.format);
+    put("gridSlot", optional(d.gridSlot));
+    put("hashtags", d.hashtags);
+    put("hiddenFromGrid", d.hiddenFromGrid);
+    o.insert(L("id"), d.id);
+    put("mediaId", optional(d.mediaId));
+    put("posterMediaId", optional(d.posterMediaId));
+    put("scheduledAt", d.scheduledAt);
+    put("title", d.title);
     return o;
+}
+
+} // namespace
+
+QJsonObject PlanDraft::toJson() const { return readable() ? draftJson(*this, true) : unreadable.toObject(); }
+
+QJsonObject PlanDraft::toTypedJson() const { return draftJson(*this, false); }
+
+bool PlanDraft::operator==(const PlanDraft &o) const
+{
+    return id == o.id && title == o.title && caption == o.caption && hashtags == o.hashtags && format == o.format &&
+           scheduledAt == o.scheduledAt && gridSlot == o.gridSlot && hiddenFromGrid == o.hiddenFromGrid &&
+           mediaId == o.mediaId && posterMediaId == o.posterMediaId && preview == o.preview && others == o.others &&
+           unreadable == o.unreadable &&
+           ((asWritten.isEmpty() && o.asWritten.isEmpty()) || keptAsWritten() == o.keptAsWritten());
 }
 
 // ---- Publications
@@ -505,6 +704,10 @@ size_t qHash(const PlanDraft &d, size_t seed)
     h = hashOpt(h, d.mediaId);
     h = hashOpt(h, d.posterMediaId);
     h = qHash(d.others, h);
+    if (!d.asWritten.isEmpty())
+        h = qHash(d.keptAsWritten(), h);
+    if (!d.readable())
+        h = qHash(d.unreadable, h);
     return qHash(d.preview.value_or(QUrl()), h);
 }
 

@@ -187,7 +187,10 @@ struct InstagramFeedResponse {
     bool operator==(const InstagramFeedResponse &) const = default;
 };
 
-// One planned post. Only "id" is required; any other bad field takes its default.
+// One planned post. Only "id" is required. A member this application reads
+// that another client wrote in another type (hashtags as a list, gridSlot as
+// "4") is read as well as it can be (or takes its default) and goes back as
+// it came until the field is changed here.
 struct PlanDraft {
     qint64 id = 0;
     QString title;
@@ -203,10 +206,36 @@ struct PlanDraft {
     // The members this application does not read (written by other clients),
     // as they came: written back with the draft, so a whole-list write keeps them.
     QJsonObject others;
+    // The members above that another client wrote in a type this application
+    // does not expect, as they came (null included; a null optional member is
+    // simply absent); the fields hold this application's reading of them.
+    QJsonObject asWritten;
+    // A draft that cannot be told apart from the others (its "id" is not a
+    // whole number): the whole of it as it came, written back as it is and
+    // never edited here (its title above is read for naming it). Undefined for
+    // every other draft.
+    QJsonValue unreadable = QJsonValue::Undefined;
 
     static PlanDraft fromJson(const QJsonValue &value);
+    // One draft of the service's list: as fromJson, but one whose id cannot be
+    // read is kept whole as `unreadable` rather than failing the list.
+    static PlanDraft fromListJson(const QJsonValue &value);
+    // As the service gets it: each member of `asWritten` as it came while its
+    // field still holds the reading of it, else the field.
     QJsonObject toJson() const;
-    bool operator==(const PlanDraft &) const = default;
+    // The same, or an unreadable draft as it came.
+    QJsonValue toListJson() const { return readable() ? QJsonValue(toJson()) : unreadable; }
+    // Every field in its own type, as the records on this computer keep it
+    // (asWritten apart).
+    QJsonObject toTypedJson() const;
+    // The member `key` of `asWritten` while its field still holds the reading
+    // of it (it goes back as it came); undefined otherwise.
+    QJsonValue keptAsWritten(QLatin1StringView key) const;
+    // Those members, as keptAsWritten gives them.
+    QJsonObject keptAsWritten() const;
+    bool readable() const { return unreadable.isUndefined(); }
+    // Every field; of `asWritten` only what goes back as it came.
+    bool operator==(const PlanDraft &other) const;
 };
 
 struct Publication {

@@ -103,9 +103,13 @@ QCoro::Task<HttpCall::Response> ZephylAPI::sendRaw(RequestSpec spec, Async::Abor
             headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/json"));
         if (spec.idempotencyKey)
             headers.insert(QStringLiteral("Idempotency-Key"), *spec.idempotencyKey);
-        const WebTransport::Response answer = co_await Async::abortable(
-            m_web->perform(spec.path, QString::fromLatin1(spec.method), bytes, headers), abort, this,
-            NetworkError(NetworkError::Code::cancelled));
+        QCoro::Task<WebTransport::Response> performing =
+            m_web->perform(spec.path, QString::fromLatin1(spec.method), bytes, headers);
+        // The page has it: what goes on from here is the page's own.
+        if (spec.wentOut)
+            spec.wentOut();
+        const WebTransport::Response answer =
+            co_await Async::abortable(std::move(performing), abort, this, NetworkError(NetworkError::Code::cancelled));
         co_return HttpCall::Response{answer.status, answer.body};
     }
 
@@ -124,6 +128,7 @@ QCoro::Task<HttpCall::Response> ZephylAPI::sendRaw(RequestSpec spec, Async::Abor
     request.timeout = spec.timeout.value_or(requestTimeout);
     request.idleTimeout = spec.timeout.value_or(sessionIdleTimeout);
     request.answerLimit = spec.answerLimit;
+    request.wentOut = std::move(spec.wentOut);
     co_return co_await HttpCall::perform(m_network, clock(), this, std::move(request), abort);
 }
 

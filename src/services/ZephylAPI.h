@@ -188,7 +188,8 @@ public:
                                                          double delaySeconds);
     QCoro::Task<QList<Publication>> instagramPublications();
     QCoro::Task<QList<PlanDraft>> planDrafts();
-    QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts);
+    // `wentOut` is told once the whole list has gone out to the service.
+    QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts, std::function<void()> wentOut = nullptr);
 
 private:
     friend struct ZephylAPITestAccess;
@@ -205,6 +206,9 @@ private:
         std::optional<QString> idempotencyKey;
         std::optional<std::chrono::milliseconds> timeout;
         qint64 answerLimit = HttpCall::AnswerLimit::record;
+        // Told once the request has gone out (HttpCall::Request::wentOut); on
+        // the page's road, once it is handed to the page.
+        std::function<void()> wentOut = nullptr;
     };
     // What one attempt of a call went out with: the access token this client
     // held when it sent (on the direct road, the one it carried).
@@ -226,7 +230,8 @@ private:
     // while no web transport is attached.
     template <typename T>
     QCoro::Task<T> authenticated(QString path, QByteArray method, std::optional<QJsonObject> body = std::nullopt,
-                                 qint64 answerLimit = HttpCall::AnswerLimit::record);
+                                 qint64 answerLimit = HttpCall::AnswerLimit::record,
+                                 std::function<void()> wentOut = nullptr);
     // Runs `attempt`; after `unauthorized` (and only while no web transport is
     // attached, unless `evenWithPage`) renews once and runs it once more, finally.
     template <typename T>

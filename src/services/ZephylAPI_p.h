@@ -55,10 +55,11 @@ QCoro::Task<T> ZephylAPI::withOneRenewal(std::function<QCoro::Task<T>(Sent &)> a
 
 template <typename T>
 QCoro::Task<T> ZephylAPI::authenticated(QString path, QByteArray method, std::optional<QJsonObject> body,
-                                        qint64 answerLimit)
+                                        qint64 answerLimit, std::function<void()> wentOut)
 {
     RequestSpec spec(path, method, body, true);
     spec.answerLimit = answerLimit;
+    spec.wentOut = std::move(wentOut);
     std::function<QCoro::Task<T>(Sent &)> attempt = [this, spec](Sent &sent) { return send<T>(spec, nullptr, &sent); };
     co_return co_await withOneRenewal<T>(std::move(attempt), false);
 }

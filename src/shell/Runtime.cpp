@@ -413,6 +413,9 @@ void Runtime::showWorkspace(std::optional<Surface> surface)
             m_web->show(*surface);
     }
     showWindowAndActivate();
+    // Asked for a screen, the window opens with the keyboard on it.
+    if (surface)
+        m_workspace->giveKeyboardToScreen();
 }
 
 void Runtime::open(const QStringList &links)

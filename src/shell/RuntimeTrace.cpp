@@ -4,6 +4,7 @@
 #include "ask/AskPanelController.h"
 #include "companion/CompanionController.h"
 #include "companion/CompanionPanel.h"
+#include "design/EventTargets.h"
 #include "web/WebWorkspace.h"
 #include "shell/Runtime.h"
 #include "shell/StatusMenuController.h"
@@ -16,6 +17,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -283,13 +285,17 @@ bool RuntimeTrace::eventFilter(QObject *watched, QEvent *event)
     // made if any, were taken before, so a test that steps through a window one
     // Tab at a time knows where each one left the keyboard. Told once per key,
     // as the window gets it (the widgets it is handed on to are not told).
-    if (event->type() == QEvent::KeyRelease && watched->isWindowType()) {
+    if (event->type() == QEvent::KeyRelease && EventTargets::window(watched)) {
         const auto *key = static_cast<const QKeyEvent *>(event);
         if (!key->isAutoRepeat() && key->key() == Qt::Key_Tab)
             line(QStringLiteral("key up: Tab"));
         else if (!key->isAutoRepeat() && key->key() == Qt::Key_Backtab)
             line(QStringLiteral("key up: Backtab"));
     }
+    // A menu coming up (the window's, the tray icon's, a field's own), by its number of entries.
+    if (event->type() == QEvent::Show)
+        if (const auto *menu = qobject_cast<const QMenu *>(EventTargets::widget(watched)))
+            line(QStringLiteral("menu: shown, %1 entries").arg(menu->actions().size()));
     return QObject::eventFilter(watched, event);
 }
 

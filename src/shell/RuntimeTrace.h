@@ -13,7 +13,7 @@ class Runtime;
 // With ZEPHYL_TRACE set, the application writes what a user would see happen
 // to standard error, one "trace: ..." line each: the page's phase, the signed-in
 // account, the surface, the ask panel, where the keyboard is (and each Tab a
-// window has taken), where the cat stands and the plan's rows are, the composer's
+// window has taken), each menu that comes up, where the cat stands and the plan's rows are, the composer's
 // outcome page, what it says. End-to-end tests read
 // these lines; nothing private (no token, no typed text) is written.
 class RuntimeTrace final : public QObject {

@@ -3,6 +3,8 @@
 #include "base/Bundle.h"
 #include "companion/CompanionController.h"
 #include "design/L10n.h"
+#include "design/FileChooser.h"
+#include "design/PasteGuard.h"
 #include "design/QtWords.h"
 #include "design/ServiceDomain.h"
 #include "services/AsyncSupport.h"
@@ -26,7 +28,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
-#include <QFileDialog>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QStringDecoder>
@@ -271,16 +272,14 @@ protected:
         if (mode == FileSelectSave)
             return {};
         QWebEngineView *shown = QWebEngineView::forPage(this);
-        QFileDialog dialog(shown ? shown->window() : nullptr);
-        dialog.setFileMode(mode == FileSelectOpen           ? QFileDialog::ExistingFile
-                           : mode == FileSelectOpenMultiple ? QFileDialog::ExistingFiles
-                                                            : QFileDialog::Directory);
-        dialog.setOption(QFileDialog::ShowDirsOnly, mode == FileSelectUploadFolder);
-        // Its buttons' words whole in every language, as the composer's chooser has them.
-        QtWords::fitWords(&dialog);
-        if (dialog.exec() != QDialog::Accepted)
-            return {};
-        return dialog.selectedFiles();
+        FileChooser::Options options;
+        options.pick = mode == FileSelectOpen           ? FileChooser::Pick::oneFile
+                       : mode == FileSelectOpenMultiple ? FileChooser::Pick::files
+                                                        : FileChooser::Pick::folder;
+        QStringList files;
+        for (const QUrl &url : FileChooser::choose(options, shown))
+            files << url.toLocalFile();
+        return files;
     }
 
 private:
@@ -518,6 +517,9 @@ WebWorkspace::WebWorkspace(std::optional<QUrl> baseURL, Options options, QObject
     m_view->setPage(m_page);
     m_view->setContextMenuPolicy(Qt::NoContextMenu);
     new NoMagnification(m_view);
+    // The page's pastes wait for a clipboard that answers (the engine itself
+    // would hold the application up for seconds a format on one that does not).
+    PasteGuard::install();
 
     // The engine stops drawing a hidden page by itself; what it holds beyond
     // that is given back once the page has been hidden for a while.

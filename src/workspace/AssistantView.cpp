@@ -11,6 +11,7 @@
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
 #include "design/Titles.h"
+#include "workspace/KeyboardHold.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -81,6 +82,8 @@ public:
         : QAbstractButton(parent), m_id(thread.id), m_active(active)
     {
         setUpButton(this);
+        // The rows touch, the first the top of their list's view: ringed on the edge.
+        FocusRing::setOutline(this, {10, {}, true});
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         auto *column = new QVBoxLayout(this);
         column->setContentsMargins(12, 9, 12, 9);
@@ -98,6 +101,9 @@ public:
         column->addWidget(m_title);
         column->addWidget(m_preview);
         setAccessibleName(title);
+        // Found again by its thread when the list is made anew, not by a
+        // title it may share ("Conversation").
+        KeyboardHold::setIdentity(this, QStringLiteral("thread ") + thread.id);
     }
 
     const QString &id() const { return m_id; }
@@ -122,10 +128,6 @@ protected:
             if (!m_active)
                 soft.setAlphaF(0.6f);
             painter.fillPath(fill, soft);
-        }
-        if (FocusRing::shown(this)) {
-            painter.setPen(QPen(FocusRing::color(m_active ? Color::surfaceSoft : Color::canvas, Color::text), 2));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 10, 10);
         }
     }
     void contextMenuEvent(QContextMenuEvent *event) override
@@ -328,18 +330,43 @@ void AssistantView::showEvent(QShowEvent *event)
     // The threads are fetched each time the screen is shown.
     if (!event->spontaneous())
         model().loadThreads();
-    // The conversation opens ready for writing, unless the user is already
-    // somewhere in the screen.
-    QTimer::singleShot(0, this, [this] {
-        if (m_field && isVisible() && !isAncestorOf(QApplication::focusWidget()))
-            m_field->setFocus(Qt::OtherFocusReason);
-    });
+}
+
+QWidget *AssistantView::openingControl() const
+{
+    // The conversation opens ready for writing.
+    return m_field;
+}
+
+void AssistantView::keepKeyboardIn(QWidget *part, const std::function<void()> &fill)
+{
+    QWidget *focus = part->window()->focusWidget();
+    QWidget *had = part->isAncestorOf(focus) ? focus : nullptr; // deleted only later
+    // Held by the part meanwhile, rather than run on to the next control in
+    // the window as its own hides.
+    if (had)
+        part->setFocus(Qt::OtherFocusReason);
+    fill();
+    if (!had)
+        return;
+    for (QWidget *w : widgetsIn<QWidget>(part->layout()))
+        w->show(); // now rather than a moment later, to take the keyboard
+    QWidget *same = KeyboardHold::sameControl(had, part);
+    if (!same && m_field)
+        same = m_field;
+    if (same)
+        same->setFocus(Qt::OtherFocusReason);
 }
 
 void AssistantView::fillThreads()
 {
     if (!m_threadList)
         return;
+    keepKeyboardIn(m_threadList, [this] { fillThreadRows(); });
+}
+
+void AssistantView::fillThreadRows()
+{
     auto *layout = static_cast<QVBoxLayout *>(m_threadList->layout());
     clearLayout(layout);
     AppModel &model = this->model();
@@ -376,8 +403,12 @@ QWidget *AssistantView::greeting() const
 
 void AssistantView::fillConversation()
 {
-    if (!m_conversation)
-        return;
+    if (m_conversation)
+        keepKeyboardIn(m_conversation, [this] { fillMessages(); });
+}
+
+void AssistantView::fillMessages()
+{
     AppModel &model = this->model();
     auto *layout = static_cast<QVBoxLayout *>(m_conversation->layout());
     clearLayout(layout);
@@ -437,8 +468,14 @@ void AssistantView::followBusy()
 
 void AssistantView::syncSendButton()
 {
-    if (m_send)
-        m_send->setEnabled(!model().assistantDraft().trimmed().isEmpty() && !model().assistantBusy());
+    if (!m_send)
+        return;
+    const bool can = !model().assistantDraft().trimmed().isEmpty() && !model().assistantBusy();
+    // Pressed from the keyboard, the button hands it back to the field as it
+    // is held, rather than to whatever control comes next in the window.
+    if (!can && m_send->window()->focusWidget() == m_send && m_field)
+        FocusRing::give(m_field);
+    m_send->setEnabled(can);
 }
 
 void AssistantView::scrollToEnd(bool animated)
@@ -524,6 +561,9 @@ MessageRow::MessageRow(AppModel &model, const ChatMessage &message, QWidget *par
             chip->setToolTip(action.label);
             const auto taken = action;
             connect(chip, &QPushButton::clicked, this, [&model, taken] { model.performAction(taken); });
+            // Each reply's own, for the keyboard to stay on when the
+            // conversation is made anew: another reply may offer the same.
+            KeyboardHold::setIdentity(chip, QStringLiteral("message %1 action %2").arg(message.id, action.id));
             actions->addWidget(chip);
             m_actions.append(chip);
         }
@@ -531,6 +571,7 @@ MessageRow::MessageRow(AppModel &model, const ChatMessage &message, QWidget *par
                                      actionRow);
         copy->setFixedHeight(30);
         connect(copy, &QAbstractButton::clicked, this, &MessageRow::copy);
+        KeyboardHold::setIdentity(copy, QStringLiteral("message %1 copy").arg(message.id));
         m_copy = copy;
         actions->addWidget(copy);
         column->addWidget(actionRow);

@@ -47,6 +47,8 @@ public:
     QWidget *greeting() const;
     QScrollArea *conversationArea() const { return m_conversationArea; }
 
+    QWidget *openingControl() const override;
+
     // The greeting's title for the signed-in user.
     static QString greetingTitle(const AppModel &model);
     // The three suggestions, translated.
@@ -57,8 +59,13 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // Makes `part` again by `fill`. The keyboard stays in it where it was
+    // there: on the same control, else it goes to the field.
+    void keepKeyboardIn(QWidget *part, const std::function<void()> &fill);
     void fillThreads();
+    void fillThreadRows();
     void fillConversation();
+    void fillMessages();
     void followBusy();
     void syncSendButton();
     void scrollToEnd(bool animated);

@@ -249,6 +249,7 @@ QWidget *CompanionSettingsView::focusCard(QWidget *parent)
     QList<QWidget *> rows;
 
     auto *stepper = new Stepper(10, 90, 5, card);
+    stepper->setNames(L10n::t("Decrease session length"), L10n::t("Increase session length"));
     stepper->setValue(model.focusMinutes());
     connect(stepper, &Stepper::stepped, card, [&model](int value) { model.setFocusMinutes(value); });
     auto *length = new SettingRow(L10n::t("Session length"), L10n::tf("%d minutes", model.focusMinutes()), stepper, card);
@@ -294,6 +295,8 @@ VariantCard::VariantCard(const CompanionVariant &variant, bool selected, std::fu
     setText(L10n::t(variant.nameEnglish));
     setAccessibleName(text());
     setUpButton(this);
+    // Round the card, apart from the accent line that marks the chosen one on its edge.
+    FocusRing::setOutline(this, {20, QMarginsF(1, 1, 1, 1)});
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFixedHeight(148);
     if (const auto file = CompanionLibrary::fileURL(variant, QStringLiteral("poster.png"))) {
@@ -347,11 +350,6 @@ void VariantCard::paintEvent(QPaintEvent *)
     const QRectF label(card.left() + 14, picture.bottom() + 10, card.width() - 28, card.bottom() - 14 - picture.bottom() - 10);
     painter.drawText(label, int(Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine),
                      QFontMetricsF(font).elidedText(text(), Qt::ElideRight, label.width()));
-    if (FocusRing::shown(this)) {
-        painter.setPen(QPen(FocusRing::color(Color::warmPaper, Color::text), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(card.adjusted(2, 2, -2, -2), 18, 18);
-    }
 }
 
 // ---- CompanionSettingsWindowController

@@ -157,16 +157,19 @@ private:
 };
 
 // The remove mark over a tile: a white cross on a dark circle, no chrome. The
-// widget leaves room around the 20-point circle for the keyboard's ring.
+// widget leaves room around the 20-point circle for the keyboard's ring. Named
+// for its tile's place, so that two marks are never both just "Remove".
 class RemoveMark final : public QAbstractButton {
 public:
     static constexpr int kMargin = 3;
 
-    explicit RemoveMark(QWidget *parent) : QAbstractButton(parent)
+    RemoveMark(ImportedMedia::Kind kind, int place, int count, QWidget *parent) : QAbstractButton(parent)
     {
         setFixedSize(20 + 2 * kMargin, 20 + 2 * kMargin);
         setUpButton(this);
-        setAccessibleName(L10n::t("Remove"));
+        FocusRing::drawnByControl(this);
+        setAccessibleName(kind == ImportedMedia::Kind::video ? L10n::tf("Remove video %d of %d", place, count)
+                                                             : L10n::tf("Remove picture %d of %d", place, count));
     }
 
 protected:
@@ -193,18 +196,20 @@ protected:
 // One tile of the grid: the preview, the remove mark and the context menu.
 class MediaTile final : public QWidget {
 public:
-    MediaTile(const ImportedMedia &item, ComposerState &state, QWidget *parent) : QWidget(parent)
+    // `place`: the item's, from 1, among `count`.
+    MediaTile(const ImportedMedia &item, int place, int count, ComposerState &state, QWidget *parent) : QWidget(parent)
     {
         setFixedSize(134, 179);
         auto *thumb = new MediaThumb(item, this);
         thumb->setGeometry(rect());
-        m_remove = new RemoveMark(this);
+        m_remove = new RemoveMark(item.kind, place, count, this);
         QObject::connect(m_remove, &QAbstractButton::clicked, this, [&state, item] { state.remove(item); });
         setContextMenuPolicy(Qt::CustomContextMenu);
         QObject::connect(this, &QWidget::customContextMenuRequested, this, [this, &state, item](const QPoint &at) {
             QMenu menu(this);
             menu.addAction(L10n::t("Move earlier"), this, [&state, item] { state.move(item, -1); });
             menu.addAction(L10n::t("Move later"), this, [&state, item] { state.move(item, 1); });
+            menu.addSeparator();
             MenuLook::markDestructive(menu.addAction(L10n::t("Remove"), this, [&state, item] { state.remove(item); }));
             MenuLook::exec(&menu, mapToGlobal(at));
         });
@@ -518,7 +523,8 @@ QWidget *ComposerEditor::buildForm()
     m_ai = new QCheckBox(L10n::t("Made with AI: add Instagram's disclosure"), m_options);
     connect(m_ai, &QCheckBox::toggled, this, [this](bool on) { m_state.setIsAIGenerated(on); });
     options->addWidget(m_ai);
-    for (QWidget *control : std::initializer_list<QWidget *>{m_shareToFeed, m_trial, m_manual, m_performance, m_ai})
+    for (QAbstractButton *control :
+         std::initializer_list<QAbstractButton *>{m_shareToFeed, m_trial, m_manual, m_performance, m_ai})
         FocusRing::strengthen(control);
     moreRows->addWidget(m_options);
     column->addWidget(more);
@@ -544,13 +550,18 @@ void ComposerEditor::rebuildTiles()
     if (ids == m_tileIds)
         return;
     m_tileIds = ids;
+    // A mark that has the keyboard lets it go before its tile goes (see refresh()).
+    const QList<QWidget *> going = tiles();
+    if (QWidget *at = QApplication::focusWidget();
+        at && std::any_of(going.begin(), going.end(), [at](const QWidget *tile) { return tile->isAncestorOf(at); }))
+        at->clearFocus();
     clearLayout(m_grid);
     int index = 0;
     // Tab reaches the remove marks in the order the tiles read, between the
     // drop zone's button and the add button, though they are made later.
     QWidget *before = m_choose;
     for (const ImportedMedia &item : m_state.media()) {
-        auto *tile = new MediaTile(item, m_state, m_gridBox);
+        auto *tile = new MediaTile(item, index + 1, int(ids.size()), m_state, m_gridBox);
         m_grid->addWidget(tile, index / 2, index % 2, Qt::AlignLeading | Qt::AlignTop);
         QWidget::setTabOrder(before, tile->removeMark());
         before = tile->removeMark();
@@ -565,8 +576,9 @@ void ComposerEditor::refresh()
     const bool empty = s.media().isEmpty();
 
     // Media column. The keyboard stays in it as its parts are made again: on
-    // the mark of the tile in the removed one's place, on the add button once
-    // files came in by "Choose files", on that once the last one went.
+    // the mark of a moved tile in its new place, on the mark of the tile in a
+    // removed one's place, on the add button once files came in by "Choose
+    // files", on that once the last one went.
     const auto inMedia = [this](const QWidget *w) {
         return w && w->isVisible() && (m_dropZone->isAncestorOf(w) || m_gridBox->isAncestorOf(w));
     };
@@ -575,15 +587,25 @@ void ComposerEditor::refresh()
     const qsizetype markAt = std::find_if(before.begin(), before.end(),
                                           [](const QWidget *tile) { return tile->isAncestorOf(QApplication::focusWidget()); }) -
                              before.begin();
+    const QString markedId = m_tileIds.value(markAt);
+    // What has the keyboard and is about to be hidden lets it go first:
+    // hidden with it, it would hand it on down the sheet (a reader calling out
+    // each control) before it is given its place below.
+    if (held && (empty ? m_gridBox : m_dropZone)->isAncestorOf(QApplication::focusWidget()))
+        QApplication::focusWidget()->clearFocus();
     static_cast<DropFrame *>(m_dropZone)->setTargeted(s.dropTargeted());
     m_dropZone->setVisible(empty);
     m_gridBox->setVisible(!empty);
     rebuildTiles();
-    if (held && !inMedia(QApplication::focusWidget())) {
+    const bool onMark = !empty && markAt < before.size();
+    if (held && (onMark || !inMedia(QApplication::focusWidget()))) {
         QWidget *next = empty ? static_cast<QWidget *>(m_choose) : m_add;
-        if (!empty && markAt < before.size())
-            next = tiles().at(std::min(markAt, tiles().size() - 1))->findChild<QAbstractButton *>();
-        next->setFocus(Qt::OtherFocusReason);
+        if (onMark) {
+            const qsizetype same = m_tileIds.indexOf(markedId);
+            next = tiles().at(same >= 0 ? same : std::min(markAt, tiles().size() - 1))->findChild<QAbstractButton *>();
+        }
+        if (next != QApplication::focusWidget())
+            next->setFocus(Qt::OtherFocusReason);
     }
     m_add->setText(format == PublishFormat::carousel ? L10n::t("Add more") : L10n::t("Replace"));
     m_spinner->setVisible(s.importing());

@@ -11,6 +11,7 @@
 #include "design/TextBlock.h"
 #include "design/Titles.h"
 #include "design/ZephylSurface.h"
+#include "services/Json.h"
 #include "services/WireModels.h"
 #include "workspace/ComposerParts.h"
 #include "workspace/ComposerView.h"
@@ -312,12 +313,39 @@ QString ComposerOutcomeView::detailFor(const PublishOutcome &outcome)
     return outcome.message; // already worded by the publishing pipeline
 }
 
+QString ComposerOutcomeView::earlierVersionDetail(const QString &words)
+{
+    // Its first line, as the user would recognise it.
+    QString line;
+    for (const QString &piece : words.split(QLatin1Char('\n'))) {
+        line = piece.trimmed();
+        if (!line.isEmpty())
+            break;
+    }
+    const QString changes = L10n::t("Your changes were not sent and are still here: go back to editing to send them as a "
+                                    "new post.");
+    if (line.isEmpty())
+        return L10n::t("What went out is the version you sent before your changes.") + QLatin1Char(' ') + changes;
+    if (Text::graphemeCount(line) > kQuotedStart) {
+        // Cut after a whole word where one ends in the second half.
+        QString cut = Text::prefixGraphemes(line, kQuotedStart);
+        const qsizetype space = cut.lastIndexOf(QLatin1Char(' '));
+        if (!line.at(cut.size()).isSpace() && space > cut.size() / 2)
+            cut.truncate(space);
+        line = cut.trimmed() + QStringLiteral("…");
+    }
+    return L10n::tf("What went out is the version you sent before your changes: “%@”.", line) + QLatin1Char(' ') +
+           changes;
+}
+
 ComposerOutcomeView::ComposerOutcomeView(const PublishOutcome &outcome, ComposerView &view, QWidget *parent)
     : QWidget(parent), m_kind(outcome.kind)
 {
-    auto *frame = new QVBoxLayout(this);
+    // Scrolled on a short screen, rather than its sentence squeezed under its buttons.
+    auto *scrolled = new QWidget;
+    auto *frame = new QVBoxLayout(scrolled);
     frame->setContentsMargins(40, 40, 40, 40);
-    auto *page = new QWidget(this);
+    auto *page = new QWidget(scrolled);
     page->setMaximumWidth(560);
     auto *column = new QVBoxLayout(page);
     column->setContentsMargins(0, 0, 0, 0);
@@ -336,28 +364,38 @@ ComposerOutcomeView::ComposerOutcomeView(const PublishOutcome &outcome, Composer
     column->addWidget(new Symbol(symbol, 30, failed ? Color::attention : Color::settled, page));
     column->addWidget(new TextBlock(titleFor(outcome), DesignFonts::serif(26, DesignFonts::Weight::semibold),
                                     Color::text, page));
-    m_detail = text(detailFor(outcome), 14, DesignFonts::Weight::regular, Color::muted, page);
+    ComposerState &state = view.state();
+    // Out, but as it was before the post was changed: the changes wait in the editor.
+    const std::optional<QString> earlier = outcome.wentOut() ? state.earlierVersion() : std::nullopt;
+    m_detail = text(earlier ? earlierVersionDetail(*earlier) : detailFor(outcome), 14, DesignFonts::Weight::regular,
+                    Color::muted, page);
     m_detail->setLineSpacing(3);
     column->addWidget(m_detail);
     column->addSpacing(6);
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(10);
-    ComposerState &state = view.state();
+    if (failed || earlier) {
+        m_backToEditing = new StyledButton(L10n::t("Back to editing"), PrimaryButtonStyle(false), page);
+        // The key stays: the next attempt is the same post to the service
+        // (after an earlier version went out, the key is already its own).
+        connect(m_backToEditing, &QAbstractButton::clicked, this, [&state] { state.setOutcome(std::nullopt); });
+    }
+    // First when the changes wait: a key pressed as the page arrives takes the user back to them.
+    if (earlier)
+        buttons->addWidget(m_backToEditing);
     // Offered only for an address the composer would actually open.
     const std::optional<QUrl> url = outcome.publication ? outcome.publication->platformUrl : std::nullopt;
     const bool openable =
         url && ZephylWire::InstagramFeedItem::safeInstagramURL(url->toString(QUrl::FullyEncoded)).has_value();
     if (outcome.kind == PublishOutcome::Kind::published && openable) {
-        m_open = new StyledButton(L10n::t("Open on Instagram"), PrimaryButtonStyle(false), page);
+        const ButtonStyle style = earlier ? ButtonStyle(QuietButtonStyle(false)) : ButtonStyle(PrimaryButtonStyle(false));
+        m_open = new StyledButton(L10n::t("Open on Instagram"), style, page);
         connect(m_open, &QAbstractButton::clicked, this, [&view, url] { view.openPost(url); });
         buttons->addWidget(m_open);
     }
     if (failed) {
-        m_backToEditing = new StyledButton(L10n::t("Back to editing"), PrimaryButtonStyle(false), page);
-        // The key stays: the next attempt is the same post to the service.
-        connect(m_backToEditing, &QAbstractButton::clicked, this, [&state] { state.setOutcome(std::nullopt); });
         buttons->addWidget(m_backToEditing);
-    } else {
+    } else if (!earlier) {
         m_another = new StyledButton(L10n::t("Prepare another"), QuietButtonStyle(false), page);
         connect(m_another, &QAbstractButton::clicked, this, [&state] { state.prepareAnother(); });
         buttons->addWidget(m_another);
@@ -367,6 +405,9 @@ ComposerOutcomeView::ComposerOutcomeView(const PublishOutcome &outcome, Composer
     buttons->addWidget(m_done);
     buttons->addStretch(1);
     column->addLayout(buttons);
-    frame->addWidget(leading(page, this)); // measured for its wrapped height
+    frame->addWidget(leading(page, scrolled)); // measured for its wrapped height
     frame->addStretch(1);
+    auto *whole = new QVBoxLayout(this);
+    whole->setContentsMargins(0, 0, 0, 0);
+    whole->addWidget(scrollArea(scrolled, this));
 }

@@ -200,6 +200,10 @@ public:
 
     static QString titleFor(const PublishOutcome &outcome);
     static QString detailFor(const PublishOutcome &outcome);
+    // The sentence for an outcome of a version sent before the post was
+    // changed, quoting the start of `words`, what went out (none when empty).
+    static QString earlierVersionDetail(const QString &words);
+    static constexpr qsizetype kQuotedStart = 60;
     TextBlock *detail() const { return m_detail; }
     // Null when the row does not offer it.
     StyledButton *openButton() const { return m_open; }

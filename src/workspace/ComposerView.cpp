@@ -6,7 +6,9 @@
 #include "app/ComposerActions.h"
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
+#include "design/Controls.h"
 #include "design/L10n.h"
+#include "design/ServiceDomain.h"
 #include "design/PaletteColors.h"
 #include "design/ReadingOrder.h"
 #include "design/StatusPill.h"
@@ -74,6 +76,11 @@ ComposerView::ComposerView(AppModel &model, QWidget *parent)
     if (const auto returned = model.takeReturnedComposerPost()) {
         m_state->restore(*returned);
         m_keptPost = returned;
+        // Sent before the kill without an answer: what went under its keys.
+        for (const QString &key : {returned->idempotencyKey, returned->draftIdempotencyKey}) {
+            if (const auto pending = model.pendingPublication(key))
+                m_state->noteSent(*pending);
+        }
     } else if (model.composerPrefill()) {
         m_state->apply(*model.composerPrefill());
     }
@@ -88,16 +95,19 @@ ComposerView::ComposerView(AppModel &model, QWidget *parent)
     connect(m_state.get(), &ComposerState::changed, this, &ComposerView::refresh);
     connect(m_state.get(), &ComposerState::changed, this, &ComposerView::keepPost);
     connect(m_state.get(), &ComposerState::savedToPlan, this, &ComposerView::forgetPost);
+    ComposerActions::followPlan(model, *m_state);
     connect(&model, &AppModel::publicationSettled, this, [this](const QString &key) {
         // What became of this post, when the page says it is not known, or
         // when it is being edited again (reopened after a restart, or back
         // from that page): sent again without knowing, it could go twice.
         const ComposerState &s = *m_state;
-        const bool ours = key == s.idempotencyKey() || key == s.draftIdempotencyKey();
+        const bool draft = key == s.draftIdempotencyKey();
+        const bool ours = key == s.idempotencyKey() || draft;
         const bool open = !s.outcome() || s.outcome()->kind == PublishOutcome::Kind::unknown;
-        if (ours && open && !s.sending() && !m_model.publishing())
-            if (const auto outcome = m_model.takeSettledOutcome(key))
-                m_state->setOutcome(*outcome);
+        if (!ours || !open || s.sending() || m_model.publishing())
+            return;
+        if (const auto outcome = m_model.takeSettledOutcome(key))
+            m_state->settled(*outcome, draft);
     });
     connect(&model, &AppModel::publishingChanged, this, &ComposerView::refresh);
     connect(&model, &AppModel::instagramChanged, this, &ComposerView::refresh);
@@ -249,6 +259,10 @@ void ComposerView::refresh()
     if (const auto &account = m_model.instagram()) {
         m_pill->setText(handle(account->username));
         m_pill->setTone(PillTone::settled);
+    } else if (!m_model.instagramKnown()) {
+        // Off line nothing says the account is not connected: the service is what is missing.
+        m_pill->setText(L10n::t(ZEPHYL_SERVICE_DOMAIN " can't be reached"));
+        m_pill->setTone(PillTone::neutral);
     } else {
         m_pill->setText(L10n::t("Instagram not connected"));
         m_pill->setTone(PillTone::attention);
@@ -318,7 +332,7 @@ void ComposerView::followConfirming()
         m_confirmation->setGeometry(rect());
         m_confirmation->show();
         m_confirmation->raise();
-        m_confirmation->confirmButton()->setFocus();
+        FocusRing::give(m_confirmation->confirmButton());
     }
     m_confirmation->refresh();
 }
@@ -382,10 +396,11 @@ void ComposerView::keepPost()
     // Only for the account it was opened for, while that one is signed in.
     if (m_postPutAway || m_owner.isEmpty() || m_model.accountIdentity() != m_owner)
         return;
-    // Published, scheduled or saved on the server: it is out, nothing to keep.
+    // Published, scheduled or saved on the server: it is out, nothing to keep
+    // (but for changes made after an earlier version went).
     const std::optional<PublishOutcome> &outcome = m_state->outcome();
     std::optional<KeptComposerPost> post = m_state->keptPost();
-    if (!post->worthKeeping() || (outcome && outcome->wentOut()))
+    if (!post->worthKeeping() || (outcome && outcome->wentOut() && !m_state->earlierVersion()))
         post.reset();
     if (post == m_keptPost)
         return;

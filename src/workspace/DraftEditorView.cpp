@@ -13,7 +13,6 @@
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
-#include "planner/PlanCalendar.h"
 #include "services/media/MediaImporter.h"
 #include "workspace/PlannerKit.h"
 #include "workspace/ScreenKit.h"
@@ -132,21 +131,6 @@ void applyColors(QWidget *widget)
     widget->setPalette(p);
 }
 
-std::optional<QDateTime> plannedTime(const QString &scheduledAt)
-{
-    return scheduledAt.isEmpty() ? std::nullopt : PlanCalendar::parseInternetDateTime(scheduledAt);
-}
-
-// A draft in the forms the sheet writes: a plan word for its format, the
-// planned time in UTC with whole seconds, the title trimmed.
-ZephylWire::PlanDraft writtenForm(ZephylWire::PlanDraft draft, PublishFormat format, std::optional<QDateTime> planned)
-{
-    draft.format = PublishFormats::planValue(format);
-    draft.scheduledAt = planned ? PlanCalendar::formatInternetDateTime(*planned) : QString();
-    draft.title = draft.title.trimmed();
-    return draft;
-}
-
 } // namespace
 
 std::optional<QString> ImporterMediaSource::pickFile(QWidget *parent, const QString &title)
@@ -179,7 +163,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     : QWidget(parent), m_model(model), m_draft(draft), m_format(PublishFormats::fromPlanValue(draft.format)),
       m_isNew(isNew), m_place(place), m_shown(draft), m_inPlan(!isNew)
 {
-    const auto planned = plannedTime(draft.scheduledAt);
+    const auto planned = DraftForms::plannedTime(draft.scheduledAt);
     m_hasDate = planned.has_value();
     m_date = planned ? *planned : model.clock().now().addSecs(3600);
 
@@ -223,7 +207,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_titleField->setCursorPosition(0);
     connect(m_titleField, &QLineEdit::textEdited, this, [this](const QString &t) {
         m_draft.title = t;
-        keep();
+        edited();
     });
     column->addWidget(m_titleField);
 
@@ -280,7 +264,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     FieldRing::follow(m_captionEditor, this);
     connect(m_captionEditor, &QPlainTextEdit::textChanged, this, [this] {
         m_draft.caption = m_captionEditor->toPlainText();
-        keep();
+        edited();
     });
     captionInside->addWidget(m_captionEditor);
     captionColumn->addWidget(captionCase);
@@ -291,7 +275,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_hashtagsField->setText(PlannerKit::shownText(draft.hashtags, kShownTitle));
     connect(m_hashtagsField, &QLineEdit::textEdited, this, [this](const QString &t) {
         m_draft.hashtags = t;
-        keep();
+        edited();
     });
     column->addWidget(m_hashtagsField);
 
@@ -323,7 +307,7 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     m_hiddenBox->setChecked(draft.hiddenFromGrid);
     connect(m_hiddenBox, &QCheckBox::toggled, this, [this](bool on) {
         m_draft.hiddenFromGrid = on;
-        keep();
+        edited();
     });
     mediaRow->addWidget(m_hiddenBox, 0, Qt::AlignTop);
     column->addWidget(media);
@@ -341,13 +325,9 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
     buttons->setContentsMargins(0, 0, 0, 0);
     buttons->setSpacing(10);
     footer->addLayout(buttons);
-    if (!isNew) {
-        ButtonStyle destructive = QuietButtonStyle(false);
-        destructive.labelColor = Color::attention;
-        m_deleteButton = new StyledButton(L10n::t("Delete"), destructive, m_actions);
-        connect(m_deleteButton, &QPushButton::clicked, this, &DraftEditorView::requestDelete);
-        buttons->addWidget(m_deleteButton);
-    }
+    m_buttons = buttons;
+    if (!isNew)
+        addDeleteButton();
     buttons->addStretch(1);
     m_prepareButton = new StyledButton(L10n::t("Prepare publication"), QuietButtonStyle(false), m_actions);
     connect(m_prepareButton, &QPushButton::clicked, this, &DraftEditorView::preparePublication);
@@ -375,6 +355,14 @@ DraftEditorView::DraftEditorView(AppModel &model, const ZephylWire::PlanDraft &d
         if (m_model.planUnsaved() || m_problem != m_model.planUnsavedText())
             return;
         m_problem = std::exchange(m_conflictsSaid, std::nullopt);
+        // A delete the service now has is done: the sheet goes, as after one that went at once.
+        if (m_deletedAt) {
+            Q_EMIT closeRequested();
+            return;
+        }
+        // The draft is the service's now: the sheet edits it as saved.
+        if (!std::exchange(m_savedByRetry, true) && !m_deleteButton)
+            addDeleteButton();
         Q_EMIT stateChanged();
     });
     connect(this, &DraftEditorView::closeRequested, this, [this] {
@@ -416,6 +404,43 @@ DraftEditorView *DraftEditorView::open(AppModel &model, const ZephylWire::PlanDr
     return editor;
 }
 
+void DraftEditorView::addDeleteButton()
+{
+    ButtonStyle destructive = QuietButtonStyle(false);
+    destructive.labelColor = Color::attention;
+    m_deleteButton = new StyledButton(L10n::t("Delete"), destructive, m_actions);
+    connect(m_deleteButton, &QPushButton::clicked, this, &DraftEditorView::requestDelete);
+    m_buttons->insertWidget(0, m_deleteButton);
+}
+
+bool DraftEditorView::showsSaved() const
+{
+    if (!m_savedByRetry || m_problem || m_saving)
+        return false;
+    // Nothing changed since: what other clients wrote on it is no change of the sheet's.
+    ZephylWire::PlanDraft now = savedCopy();
+    now.others = m_shown.others;
+    return now == m_shown;
+}
+
+void DraftEditorView::syncSaved()
+{
+    // Saved by the plan's retry after the sheet's own save failed: it says so,
+    // and closing it drops nothing until something is changed again.
+    const bool saved = showsSaved();
+    m_header->setText(m_isNew && !m_savedByRetry ? L10n::t("New draft") : L10n::t("Edit draft"));
+    m_cancelButton->setText(saved ? L10n::t("Close") : L10n::t("Cancel"));
+    m_problemText->setColorRole(m_problem ? Color::attention : Color::settled);
+    m_problemText->setText(m_problem ? *m_problem : saved ? L10n::t("Saved to the plan.") : QString());
+    m_problemText->setVisible(m_problem || saved);
+}
+
+void DraftEditorView::edited()
+{
+    keep();
+    syncSaved();
+}
+
 void DraftEditorView::sync()
 {
     m_attachButton->setText(m_draft.mediaId ? L10n::t("Replace media") : L10n::t("Attach media"));
@@ -424,8 +449,7 @@ void DraftEditorView::sync()
     m_progress->setVisible(m_attaching);
     m_saveButton->setEnabled(!m_attaching);
     m_formatPicker->setCurrentIndex(indexOf(m_format));
-    m_problemText->setText(m_problem.value_or(QString()));
-    m_problemText->setVisible(m_problem.has_value());
+    syncSaved();
     m_preview->update();
 }
 
@@ -619,7 +643,7 @@ void DraftEditorView::restore(const KeptDraftEdit &edit)
 
 ZephylWire::PlanDraft DraftEditorView::savedCopy() const
 {
-    return writtenForm(m_draft, m_format, m_hasDate ? std::optional(m_date) : std::nullopt);
+    return DraftForms::written(m_draft, m_format, m_hasDate ? std::optional(m_date) : std::nullopt);
 }
 
 void DraftEditorView::save()
@@ -650,11 +674,16 @@ void DraftEditorView::runSave(ZephylWire::PlanDraft copy)
         // Only what was changed here: the plan may hold another device's change since the sheet opened.
         // A field only written in the sheet's own form (a date with a fraction of a second) was not changed.
         const ZephylWire::PlanDraft untouched =
-            writtenForm(m_shown, PublishFormats::fromPlanValue(m_shown.format), plannedTime(m_shown.scheduledAt));
+            DraftForms::written(m_shown, PublishFormats::fromPlanValue(m_shown.format),
+                                DraftForms::plannedTime(m_shown.scheduledAt));
         drafts[at] = PlanMerge::edited(untouched, copy, drafts[at]);
         // Nothing here edits what other clients wrote on it: shown from now on as the plan holds it.
         copy.others = drafts[at].others;
-    } else {
+    }
+    // Gone from the plan since the sheet took it, deleted here by nobody: a
+    // read of the plan found another device had deleted it. Kept, and said.
+    const bool deletedThere = at < 0 && m_inPlan && !m_deletedAt;
+    if (at < 0) {
         at = m_deletedAt ? std::min(*m_deletedAt, drafts.size()) : drafts.size();
         drafts.insert(at, copy);
         m_deletedAt.reset();
@@ -667,6 +696,8 @@ void DraftEditorView::runSave(ZephylWire::PlanDraft copy)
     if (before && !before->sameDraft(keptEdit(*m_keptOn)))
         m_model.forgetDraftEdit(*before);
     model.setPlanDrafts(std::move(drafts));
+    if (deletedThere)
+        model.sayKeptChanged({copy});
     keep();
     saveAndClose();
 }

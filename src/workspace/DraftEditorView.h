@@ -17,6 +17,7 @@
 
 class AppModel;
 class QCheckBox;
+class QHBoxLayout;
 class QDateTimeEdit;
 class QPlainTextEdit;
 class PlainButton;
@@ -160,6 +161,12 @@ private:
     // change; true when the service has it.
     static QCoro::Task<bool> savedPlan(AppModel &model);
     void sync();
+    // The header, the line over the buttons and "Cancel" or "Close", as saved or not.
+    void syncSaved();
+    bool showsSaved() const;
+    // A field was changed by the user.
+    void edited();
+    void addDeleteButton();
 
     AppModel &m_model;
     ZephylWire::PlanDraft m_draft;
@@ -171,6 +178,8 @@ private:
     std::optional<QString> m_problem;
     // What the plan said of another device's changes while this sheet's failed save waited.
     std::optional<QString> m_conflictsSaid;
+    // That save went through on the plan's own retry, with the sheet still open.
+    bool m_savedByRetry = false;
     bool m_isNew;
     int m_place;
     // The draft as the plan holds it (as given, then as saved): what names it
@@ -209,6 +218,7 @@ private:
     TextBlock *m_problemText = nullptr;
     QPointer<QWidget> m_actions;
     StyledButton *m_deleteButton = nullptr;
+    QHBoxLayout *m_buttons = nullptr;
     StyledButton *m_prepareButton = nullptr;
     StyledButton *m_saveButton = nullptr;
 };

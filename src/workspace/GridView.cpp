@@ -6,16 +6,19 @@
 #include "design/AppearanceService.h"
 #include "design/ButtonStyles.h"
 #include "design/Controls.h"
+#include "design/DateText.h"
 #include "design/DesignFonts.h"
 #include "design/EmptyStateCard.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
 #include "design/MenuLook.h"
 #include "design/PaletteColors.h"
+#include "design/ServiceDomain.h"
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
 #include "design/Titles.h"
 #include "design/ZephylSurface.h"
+#include "planner/PlanCalendar.h"
 #include "workspace/DraftEditorView.h"
 #include "workspace/KeyboardHold.h"
 #include "workspace/PlannerKit.h"
@@ -80,6 +83,8 @@ GridTile::GridTile(std::optional<QUrl> picture, QWidget *parent) : ActiveCard(pa
 {
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    // Tiles touch: each is ringed inside its edge, over its picture.
+    FocusRing::drawnByControl(this);
     if (m_picture) {
         const QString key = m_picture->toString();
         connect(&PictureCache::shared(), &PictureCache::settled, this, [this, key](const QUrl &url) {
@@ -121,7 +126,7 @@ void GridTile::paintFocusRing(QPainter &painter)
     // lightness inside it.
     const Appearance appearance = AppearanceService::shared().appearance();
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(FocusRing::color(Color::warmPaper, Color::text, appearance), 3));
+    painter.setPen(QPen(FocusRing::color(appearance), 3));
     painter.drawRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5));
     painter.setPen(QPen(PaletteColors::color(Color::surface, appearance), 1.5));
     painter.drawRect(QRectF(rect()).adjusted(3.75, 3.75, -3.75, -3.75));
@@ -194,8 +199,36 @@ void DraftTile::paintEvent(QPaintEvent *)
 FeedTile::FeedTile(const ZephylWire::InstagramFeedItem &item, QWidget *parent)
     : GridTile(item.tileURL(), parent), m_item(item)
 {
-    if (!item.platformURL)
+    setAccessibleName(spokenName(item));
+    // A post with an address opens as a click opens it: reached by Tab after
+    // the drafts, in grid order. One without does nothing, so takes no stop.
+    if (item.platformURL)
+        takeKeyboard();
+    else
         setCursor(Qt::ArrowCursor);
+}
+
+QString FeedTile::spokenName(const ZephylWire::InstagramFeedItem &item)
+{
+    using Kind = ZephylWire::InstagramFeedItem::Kind;
+    const QString kind = PublishFormats::label(item.kind == Kind::reel       ? PublishFormat::reel
+                                               : item.kind == Kind::carousel ? PublishFormat::carousel
+                                                                             : PublishFormat::feed);
+    const QString separator = QStringLiteral(" \u00B7 ");
+    // The caption's first words: at most 40 characters, ending with a whole
+    // word unless the first ones are that long.
+    const QString caption = item.caption.simplified();
+    if (!caption.isEmpty()) {
+        constexpr qsizetype kStart = 40;
+        if (caption.size() <= kStart)
+            return kind + separator + caption;
+        const qsizetype space = caption.left(kStart + 1).lastIndexOf(QLatin1Char(' '));
+        const QString start = space >= kStart / 2 ? caption.left(space) : PlannerKit::shownText(caption, kStart);
+        return kind + separator + start + QChar(0x2026);
+    }
+    if (const auto posted = item.postedAt ? PlanCalendar::parseInternetDateTime(*item.postedAt) : std::nullopt)
+        return kind + separator + DateText::date(*posted);
+    return kind;
 }
 
 std::optional<QString> FeedTile::badgeSymbol(ZephylWire::InstagramFeedItem::Kind kind)
@@ -217,15 +250,15 @@ void FeedTile::paintEvent(QPaintEvent *)
     painter.setClipRect(rect());
     if (!paintPicture(painter))
         painter.fillRect(rect(), PaletteColors::color(Color::surfaceSoft));
-    const auto symbol = badgeSymbol(m_item.kind);
-    if (!symbol)
-        return;
-    const double box = Icons::boxForFontSize(11);
-    const bool rtl = layoutDirection() == Qt::RightToLeft;
-    const QRectF mark(rtl ? 8 : width() - 8 - box, 8, box, box);
-    // A soft dark shadow under the white mark keeps it legible on any picture.
-    ShadowPainter::paint(painter, mark, 1, {{QColor(0, 0, 0, 128), 3, {0, 0}}},
-                         [&](QPainter &p) { Icons::paint(p, *symbol, mark, Qt::white); });
+    if (const auto symbol = badgeSymbol(m_item.kind)) {
+        const double box = Icons::boxForFontSize(11);
+        const bool rtl = layoutDirection() == Qt::RightToLeft;
+        const QRectF mark(rtl ? 8 : width() - 8 - box, 8, box, box);
+        // A soft dark shadow under the white mark keeps it legible on any picture.
+        ShadowPainter::paint(painter, mark, 1, {{QColor(0, 0, 0, 128), 3, {0, 0}}},
+                             [&](QPainter &p) { Icons::paint(p, *symbol, mark, Qt::white); });
+    }
+    paintFocusRing(painter);
 }
 
 // ---- GridView
@@ -402,7 +435,8 @@ QWidget *GridView::build()
     column->addWidget(header);
 
     const QList<ZephylWire::PlanDraft> visible = model.gridDrafts();
-    if (!model.instagramConnected() && visible.isEmpty()) {
+    // Off line nothing says the account is not connected: the grid says the service is what is missing.
+    if (!model.instagramConnected() && model.instagramKnown() && visible.isEmpty()) {
         column->addWidget(leading(
             new EmptyStateCard(QStringLiteral("square.grid.3x3"), L10n::t("Connect Instagram to see the grid"),
                                L10n::t("Published posts come from your own profile, read-only. Drafts from the plan "
@@ -416,7 +450,10 @@ QWidget *GridView::build()
             connect(earlier, &QPushButton::clicked, &model, [&model] { model.loadFeed(false); });
             column->addWidget(earlier, 0, Qt::AlignLeading);
         }
-        if (const auto note = feedNote(model.feedStatus(), model.feedItems().isEmpty())) {
+        const std::optional<QString> note = model.instagramKnown()
+                                                ? feedNote(model.feedStatus(), model.feedItems().isEmpty())
+                                                : L10n::t(ZEPHYL_SERVICE_DOMAIN " can't be reached");
+        if (note) {
             auto *line = text(*note, 12.5, DesignFonts::Weight::regular, Color::muted, body);
             line->setObjectName(QStringLiteral("feedNote"));
             column->addWidget(line);

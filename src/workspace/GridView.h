@@ -66,6 +66,9 @@ public:
     const ZephylWire::InstagramFeedItem &item() const { return m_item; }
     // "play.fill" for a reel, "square.on.square" for a carousel, else none.
     static std::optional<QString> badgeSymbol(ZephylWire::InstagramFeedItem::Kind kind);
+    // What the tile is called: its kind, then the start of its caption, else
+    // the day it was posted.
+    static QString spokenName(const ZephylWire::InstagramFeedItem &item);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

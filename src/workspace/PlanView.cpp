@@ -111,6 +111,7 @@ PlanRow::PlanRow(const PlanEntry &entry, QWidget *parent) : ActiveCard(parent), 
     // rest of the line describes it, and its entry finds it again in a list
     // built anew.
     takeKeyboard();
+    FocusRing::setOutline(this, {16, {}});
     setAccessibleName(m_title->text());
     KeyboardHold::setIdentity(this, entry.id + QLatin1Char(' ') + QString::number(entry.draftPlace));
     setAccessibleDescription(m_subtitle->text() + QStringLiteral(" \u00B7 ") + m_pill->text());
@@ -166,13 +167,6 @@ void PlanRow::paintEvent(QPaintEvent *)
     const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     card.paintBackground(painter, box, appearance);
     card.paintStroke(painter, box, appearance);
-    if (FocusRing::shown(this)) {
-        // Along the card's edge, standing out from the screen around it as
-        // well as from the card.
-        painter.setPen(QPen(FocusRing::color(Color::background, Color::text, appearance), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 15, 15);
-    }
 }
 
 // ---- DayCell
@@ -185,6 +179,7 @@ DayCell::DayCell(const QDate &date, bool selected, bool today, bool hasEntries, 
     setAccessibleName(DateText::dayHeading(date));
     setFocusPolicy(Qt::TabFocus);
     FocusRing::track(this);
+    FocusRing::setOutline(this, {10, {}});
     AppearanceService::repaintOnChange(this);
 }
 
@@ -260,11 +255,6 @@ void DayCell::paintEvent(QPaintEvent *)
             ZephylPalette::legibleOn(Color::accent, Color::surfaceSoft, appearance, ZephylPalette::kShapeContrast),
             appearance));
         painter.drawEllipse(QRectF(width() / 2.0 - 2.5, circle.bottom() + 6, 5, 5));
-    }
-    if (FocusRing::shown(this)) {
-        painter.setPen(QPen(FocusRing::color(Color::surfaceSoft, Color::text, appearance), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 10, 10);
     }
 }
 

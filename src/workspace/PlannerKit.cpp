@@ -5,6 +5,7 @@
 #include "design/AppearanceService.h"
 #include "design/Controls.h"
 #include "design/PaletteColors.h"
+#include "design/ReadingOrder.h"
 #include "design/ZephylSurface.h"
 #include "workspace/KeyboardHold.h"
 #include "workspace/ProfilePicture.h"
@@ -16,11 +17,13 @@
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -68,6 +71,7 @@ ComposerPrefill prefill(const ZephylWire::PlanDraft &draft)
 
 qsizetype removeDraft(AppModel &model, const ZephylWire::PlanDraft &shown, int place)
 {
+    model.forgetDraftEditsOf(shown, place);
     QList<ZephylWire::PlanDraft> drafts = model.planDrafts();
     const qsizetype at = DraftPlace::find(drafts, shown, place);
     if (at >= 0) {
@@ -208,7 +212,17 @@ SheetLayer::SheetLayer(QWidget *content, QWidget *owner, QWidget *actions)
     place();
     show();
     raise();
-    setFocus();
+    // The keyboard goes to the first field of the sheet (the draft's working
+    // title), ready for typing; the layer holds it where there is none.
+    QWidget *first = this;
+    for (QWidget *control : ReadingOrder::controls(content)) {
+        if ((qobject_cast<QLineEdit *>(control) || qobject_cast<QPlainTextEdit *>(control)) && control->isVisible() &&
+            control->isEnabled()) {
+            first = control;
+            break;
+        }
+    }
+    first->setFocus(Qt::OtherFocusReason);
 }
 
 void SheetLayer::dismiss()

@@ -7,6 +7,7 @@
 #include "design/Controls.h"
 #include "design/L10n.h"
 #include "design/ReadingOrder.h"
+#include "design/ServiceDomain.h"
 #include "design/SettingRow.h"
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
@@ -245,6 +246,12 @@ QWidget *ProfileView::instagramCard(QWidget *parent)
         [this, &model](QWidget *section, QVBoxLayout *rows) {
             const auto &profile = model.instagram();
             QList<QWidget *> busyBound;
+            if (!profile && !model.instagramKnown()) {
+                // Off line nothing says the account is not connected: the service is what is missing.
+                rows->addWidget(new SettingRow(L10n::t(ZEPHYL_SERVICE_DOMAIN " can't be reached"), std::nullopt,
+                                               nullptr, section));
+                return;
+            }
             if (!profile) {
                 auto *connectButton = new RowButton(L10n::t("Connect Instagram"), PrimaryButtonStyle(true), section);
                 connect(connectButton, &QAbstractButton::clicked, section, [&model] { model.connectInstagram(false); });
@@ -369,6 +376,7 @@ QWidget *ProfileView::focusCard(QWidget *parent)
     minutes->setFixedWidth(60);
     minutes->setMaxLines(1);
     auto *stepper = new Stepper(10, 90, 5, lengthControl);
+    stepper->setNames(L10n::t("Decrease session length"), L10n::t("Increase session length"));
     stepper->setValue(model.focusMinutes());
     lengthRow->addWidget(minutes);
     lengthRow->addWidget(stepper);

@@ -1,4 +1,5 @@
 #include "workspace/ScreenKit.h"
+#include "design/FloatingPanel.h"
 #include "design/TextDirection.h"
 
 #include "app/AppModel.h"
@@ -8,6 +9,7 @@
 #include "design/Icons.h"
 #include "design/L10n.h"
 #include "design/PaletteColors.h"
+#include "design/ReadingOrder.h"
 #include "design/SettingRow.h"
 #include "design/TextBlock.h"
 #include "design/ZephylSurface.h"
@@ -133,6 +135,7 @@ RowButton::RowButton(const QString &text, const ButtonStyle &style, QWidget *par
     setText(text);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setUpButton(this);
+    FocusRing::setOutline(this, style.ringOutline());
 }
 
 void RowButton::setSymbol(const QString &symbol, double size)
@@ -307,12 +310,6 @@ void RowButton::paintEvent(QPaintEvent *)
         const double x = rtl ? inner.left() : inner.right() - hintWidth;
         painter.drawText(QRectF(x, r.top(), hintWidth, r.height()), int(Qt::AlignCenter | Qt::TextSingleLine), m_hint);
     }
-    if (FocusRing::shown(this)) {
-        painter.setOpacity(1);
-        painter.setPen(QPen(m_style.focusRing(appearance), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(m_style.shape(r.adjusted(1, 1, -1, -1)));
-    }
 }
 
 // ---- PlainButton
@@ -323,6 +320,7 @@ PlainButton::PlainButton(const QString &text, const QFont &font, Color color, QW
     setText(text);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setUpButton(this);
+    FocusRing::setOutline(this, {5, {}});
 }
 
 void PlainButton::setSymbol(const QString &symbol, double size)
@@ -358,14 +356,6 @@ void PlainButton::paintEvent(QPaintEvent *)
         const QString shown = containedBidi(QFontMetricsF(m_font).elidedText(text(), Qt::ElideRight, width()));
         painter.setLayoutDirection(textDirection(shown, layoutDirection()));
         painter.drawText(QRectF(rect()), int(Qt::AlignCenter | Qt::TextSingleLine), shown);
-    }
-    if (FocusRing::shown(this)) {
-        painter.setOpacity(1);
-        // No fill of its own: the ring is chosen for the dimmest ground it is put on.
-        painter.setPen(QPen(FocusRing::color(Color::canvas, m_color), 1.5));
-        painter.setBrush(Qt::NoBrush);
-        // On whole pixels: a line straddling two reads half as strong.
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 5, 5);
     }
 }
 
@@ -529,18 +519,41 @@ QWidget *shownWith(QWidget *control, const QScrollArea *area)
     return control->height() <= room ? control : nullptr;
 }
 
-// Scrolls `area` so that `shown` is wholly in view. The toolkit's own way
-// brings in only a text field's cursor, leaving the rest of its box out.
-void reveal(QScrollArea *area, QWidget *shown)
+// The controls below `content` that Tab stops at now, in reading order.
+QList<QWidget *> stopsIn(const QWidget *content)
 {
-    area->ensureWidgetVisible(shown, 0, 0);
-    QScrollBar *bar = area->verticalScrollBar();
-    const int top = shown->mapTo(area->widget(), QPoint()).y();
+    QList<QWidget *> stops = ReadingOrder::controls(content);
+    stops.removeIf([](const QWidget *w) { return !w->isVisible() || !w->isEnabled(); });
+    return stops;
+}
+
+// Scrolls `area` so that `shown`, what `control` comes into view with, is
+// wholly in view, with the focus ring round it where the view has room for
+// that too. The toolkit's own way brings in only a text field's cursor,
+// leaving the rest of its box out. At its first or last control the scroller
+// goes on to its start or end where that still shows it.
+void reveal(QScrollArea *area, QWidget *shown, const QWidget *control)
+{
     const int room = area->viewport()->height();
-    if (top < bar->value())
-        bar->setValue(top);
-    else if (top + shown->height() > bar->value() + room)
-        bar->setValue(top + shown->height() - room);
+    const int margin = shown->height() + 2 * (FocusRing::kReach + 1) <= room ? FocusRing::kReach + 1 : 0;
+    area->ensureWidgetVisible(shown, 0, margin);
+    QScrollBar *bar = area->verticalScrollBar();
+    const int top = shown->mapTo(area->widget(), QPoint()).y() - margin;
+    const int bottom = top + shown->height() + 2 * margin;
+    int to = bar->value();
+    if (top < to)
+        to = top;
+    else if (bottom > to + room)
+        to = bottom - room;
+    const bool startFits = bottom <= room, endFits = area->widget()->height() - top <= room;
+    if (startFits || endFits) {
+        const QList<QWidget *> stops = stopsIn(area->widget());
+        if (startFits && !stops.isEmpty() && stops.first() == control)
+            to = bar->minimum();
+        else if (endFits && !stops.isEmpty() && stops.last() == control)
+            to = bar->maximum();
+    }
+    bar->setValue(to);
 }
 
 // The scroller nearest round `control`.
@@ -564,9 +577,40 @@ void bringIntoView(QWidget *control)
         auto *area = qobject_cast<QScrollArea *>(up);
         if (area && area->widget() && area->widget()->isAncestorOf(control)) {
             if (QWidget *shown = shownWith(control, area))
-                reveal(area, shown);
+                reveal(area, shown, control);
         }
     }
+}
+
+void scrollToTop(QWidget *widget)
+{
+    for (QWidget *up = widget->parentWidget(); up; up = up->isWindow() ? nullptr : up->parentWidget()) {
+        if (auto *area = qobject_cast<QScrollArea *>(up); area && area->widget() && area->widget()->isAncestorOf(widget))
+            area->verticalScrollBar()->setValue(area->verticalScrollBar()->minimum());
+    }
+}
+
+bool shownWhole(const QWidget *widget)
+{
+    if (!widget->isVisible())
+        return false;
+    const QRect r(widget->mapTo(widget->window(), QPoint()), widget->size());
+    for (const QWidget *up = widget->parentWidget(); up; up = up->isWindow() ? nullptr : up->parentWidget()) {
+        if (!QRect(up->mapTo(widget->window(), QPoint()), up->size()).contains(r))
+            return false;
+    }
+    return true;
+}
+
+QWidget *openingControl(const QWidget *screen, QWidget *preferred)
+{
+    if (preferred && preferred->isEnabled() && shownWhole(preferred))
+        return preferred;
+    for (QWidget *control : stopsIn(screen)) {
+        if (shownWhole(control))
+            return control;
+    }
+    return nullptr;
 }
 
 namespace {
@@ -681,7 +725,7 @@ void bringForward(QWidget *window)
     else
         window->show();
     window->raise();
-    window->activateWindow();
+    activateShown(window);
 }
 
 void keepInWorkArea(QWidget *window, const std::function<void(const QSize &room)> &bound)
@@ -783,8 +827,9 @@ void Screen::populate()
     QWidget *next = build();
     layout()->addWidget(next);
     // The keyboard stays on the same control of the content built anew, rather
-    // than going on to wherever the window's Tab order leads from a hidden one.
-    QWidget *focus = QApplication::focusWidget();
+    // than going on to wherever the window's Tab order leads from a hidden one;
+    // also the one a window yet to come forward will hand it to.
+    QWidget *focus = window()->focusWidget();
     if (m_content && m_content->isAncestorOf(focus) && isVisible()) {
         next->show();
         QWidget *same = KeyboardHold::sameControl(focus, next, m_content);
@@ -794,7 +839,9 @@ void Screen::populate()
         // screen reads in another language.
         if (!same && m_reworded)
             same = KeyboardHold::sameSpot(focus, next, m_content);
-        if (same)
+        if (same && FocusRing::shown(focus))
+            FocusRing::give(same);
+        else if (same)
             same->setFocus(Qt::OtherFocusReason);
     }
     if (m_content) {
@@ -803,6 +850,7 @@ void Screen::populate()
     }
     m_content = next;
     m_reworded = false;
+    Q_EMIT built();
 }
 
 void Screen::rebuildSoon()
@@ -840,7 +888,14 @@ void Screen::rebuild()
         // The range is known once the new content is laid out.
         QScrollBar *bar = m_scroll->verticalScrollBar();
         auto *once = new QObject(bar);
-        connect(bar, &QScrollBar::rangeChanged, once, [this, bar, offset, once](int, int max) {
+        // Followed while the new content lays out, not later: content that
+        // came out shorter than the offset would else be scrolled to its end
+        // at every change of its height from then on.
+        auto *laidOut = new QTimer(once);
+        laidOut->setSingleShot(true);
+        laidOut->setInterval(0);
+        connect(laidOut, &QTimer::timeout, once, &QObject::deleteLater);
+        connect(bar, &QScrollBar::rangeChanged, once, [this, bar, offset, once, laidOut](int, int max) {
             bar->setValue(std::min(offset, max));
             // The control the keyboard stayed on shows, though the screen
             // now reads longer or shorter above it.
@@ -849,6 +904,8 @@ void Screen::rebuild()
                 bringIntoView(focus);
             if (max >= offset)
                 once->deleteLater();
+            else
+                laidOut->start();
         });
     }
 }
@@ -911,7 +968,8 @@ void ConfirmationDialog::open()
     show();
     raise();
     activateWindow();
-    m_cancel->setFocus();
+    // Ringed from the first frame where a key opened the question.
+    FocusRing::give(m_cancel);
 }
 
 void ConfirmationDialog::answer(bool confirm)

@@ -243,8 +243,18 @@ QScrollArea *scrollArea(QWidget *content, QWidget *parent = nullptr);
 // takes the keyboard: a field's box with the buttons beside it.
 void viewTogether(QWidget *group);
 // Scrolls every scroller round `control`, the innermost first, so that it
-// shows with what it belongs with.
+// shows with what it belongs with. The first control of a scroller brings
+// its start in with it, and the last its end, where they fit together: the
+// heading over the one, the lines under the other.
 void bringIntoView(QWidget *control);
+// Puts every scroller round `widget` back at its start: a screen that opens
+// shows from its top, its heading whole, however a short window was scrolled.
+void scrollToTop(QWidget *widget);
+// Wholly shown, nothing round it cutting it off.
+bool shownWhole(const QWidget *widget);
+// The control the keyboard takes as `screen` opens: `preferred` where it shows
+// whole, else the first control in reading order that does; null with none.
+QWidget *openingControl(const QWidget *screen, QWidget *preferred = nullptr);
 
 // Empties a layout, hiding its widgets and deleting them once control returns
 // to the event loop (one of them may be the sender of the signal being handled).
@@ -296,6 +306,13 @@ public:
     // button held on the content is let go); a burst of changes of the state
     // object is drawn once.
     void rebuildSoon();
+    // The control the keyboard goes to as the screen opens, where it shows
+    // (the assistant's field); none for the first control in reading order.
+    virtual QWidget *openingControl() const { return nullptr; }
+
+Q_SIGNALS:
+    // The content was built, first or anew.
+    void built();
 
 protected:
     virtual QWidget *build() = 0;

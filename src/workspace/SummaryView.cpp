@@ -53,7 +53,8 @@ QWidget *SummaryView::build()
         for (const Observation &observation : model.observations())
             layout->addWidget(new ObservationCard(model, observation, grid));
         column->addWidget(grid);
-    } else if (model.instagramConnected()) {
+    } else if (model.instagramConnected() || !model.instagramKnown()) {
+        // Off line nothing says whether Instagram is connected: nothing to report.
         column->addWidget(leading(new EmptyStateCard(
             QStringLiteral("sparkles"), L10n::t("Nothing to report yet"),
             L10n::t("Observations appear here only when the plan, your publications or your feed give evidence for "

@@ -9,6 +9,7 @@
 #include "design/TextBlock.h"
 #include "design/ZephylSurface.h"
 #include "workspace/ComposerView.h"
+#include "workspace/ComposerParts.h"
 #include "workspace/KeyboardHold.h"
 #include "workspace/ScreenKit.h"
 #include "workspace/SignInView.h"
@@ -16,6 +17,7 @@
 
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -74,6 +76,17 @@ public:
         // the card follows the part of it in view.
         for (QWidget *up = parent; up; up = up->isWindow() ? nullptr : up->parentWidget())
             up->installEventFilter(this);
+    }
+
+    // Shown, the composer takes the keyboard on its first field, the caption;
+    // the layer holds it where that is not to be had (an outcome shows).
+    void takeKeyboard()
+    {
+        QWidget *caption = m_composer->editor() ? m_composer->editor()->captionEditor() : nullptr;
+        if (caption && caption->isVisible() && caption->isEnabled())
+            caption->setFocus(Qt::OtherFocusReason);
+        else
+            setFocus();
     }
 
     void place()
@@ -191,7 +204,7 @@ void WorkspaceRootView::followComposer()
     m_sheet->place();
     m_sheet->show();
     m_sheet->raise();
-    m_sheet->setFocus();
+    m_sheet->takeKeyboard();
 }
 
 namespace {
@@ -234,7 +247,7 @@ void WorkspaceRootView::followAccount()
     m_sheet->place();
     m_sheet->show();
     m_sheet->raise();
-    m_sheet->setFocus();
+    m_sheet->takeKeyboard();
     m_model.setComposerPresented(true);
 }
 

@@ -6,6 +6,7 @@
 #include "design/Controls.h"
 #include "design/Icons.h"
 #include "design/L10n.h"
+#include "design/ServiceDomain.h"
 #include "design/NoticeBanner.h"
 #include "design/PaletteColors.h"
 #include "design/TextBlock.h"
@@ -20,7 +21,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QApplication>
 #include <QSplitter>
+#include <QTimer>
 #include <QVariantAnimation>
 #include <QVBoxLayout>
 
@@ -39,6 +42,7 @@ public:
         setFixedHeight(36);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setUpButton(this);
+        FocusRing::setOutline(this, {10, {}});
         setAccessibleName(text());
     }
 
@@ -89,13 +93,6 @@ protected:
                          int((rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter |
                              Qt::TextSingleLine),
                          shown);
-        if (FocusRing::shown(this)) {
-            painter.setOpacity(1);
-            painter.setPen(QPen(FocusRing::color(m_selected ? Color::surfaceSoft : Color::canvas,
-                                                 m_selected ? Color::text : Color::muted),
-                                2));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 10, 10);
-        }
     }
 
 private:
@@ -202,17 +199,87 @@ void WorkspaceSplitView::showSurface()
     // A screen's own state does not survive a visit elsewhere: each surface is made anew.
     if (m_detail && m_detailSurface == m_model.surface())
         return;
+    QWidget *had = window()->focusWidget();
+    const Opening how = had && had->hasFocus() && m_sidebar->isAncestorOf(had) ? Opening::fromSidebar
+                                                                               : Opening::fromElsewhere;
     if (m_detail) {
+        // The keyboard goes to the new screen, not on to the next control in
+        // line as the old one's hides.
+        if (had && m_detail->isAncestorOf(had))
+            had->clearFocus();
         m_stack->layout()->removeWidget(m_detail);
         m_detail->hide();
         m_detail->deleteLater();
     }
     m_detailSurface = m_model.surface();
+    m_awaitingBuild = false;
     m_detail = makeScreen(m_detailSurface, m_model, m_stack);
     m_stack->layout()->addWidget(m_detail);
     m_detail->show();
     if (m_banner)
         m_banner->raise();
+    // The screen opens at its top, the workspace round it too: not where the
+    // last control a short window scrolled to left it.
+    scrollToTop(this);
+    QTimer::singleShot(0, m_detail, [this, how] { openScreen(how, true); });
+}
+
+void WorkspaceSplitView::giveKeyboardToScreen()
+{
+    if (m_detail)
+        QTimer::singleShot(0, m_detail, [this] { openScreen(Opening::fromElsewhere, false); });
+}
+
+void WorkspaceSplitView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (const Opening how = std::exchange(m_openOnShow, Opening::none); how != Opening::none && m_detail)
+        QTimer::singleShot(0, m_detail, [this, how] { openScreen(how, true); });
+}
+
+void WorkspaceSplitView::openScreen(Opening how, bool fromTop, int tries)
+{
+    if (!isVisible()) {
+        m_openOnShow = how;
+        return;
+    }
+    // What shows of the screen is known once it is laid out.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    if (fromTop)
+        scrollToTop(this);
+    auto *screen = qobject_cast<Screen *>(m_detail.data());
+    QWidget *preferred = screen ? screen->openingControl() : nullptr;
+    // A control hidden with the part it was on (the sign-in form) holds nothing.
+    QWidget *focus = window()->focusWidget();
+    if (focus && !focus->isVisible())
+        focus = nullptr;
+    const bool onSidebar = focus && m_sidebar->isAncestorOf(focus);
+    if (how == Opening::fromSidebar) {
+        // Its row keeps the keyboard, unless the screen opens on a control
+        // of its own that shows (the assistant's field, ready for writing).
+        if (preferred && onSidebar && openingControl(m_detail, preferred) == preferred)
+            FocusRing::give(preferred);
+        else if (onSidebar)
+            bringIntoView(focus);
+        return;
+    }
+    // Already on the screen, or on a sheet over the workspace: it stays.
+    if (focus && !onSidebar && (m_detail->isAncestorOf(focus) || !isAncestorOf(focus)))
+        return;
+    if (QWidget *control = openingControl(m_detail, preferred)) {
+        FocusRing::give(control);
+        return;
+    }
+    // Nothing of it shows yet: its content, made anew as its data came, shows
+    // a moment later. Then, or once it is made again.
+    if (tries < 3) {
+        QTimer::singleShot(0, m_detail, [this, how, tries] { openScreen(how, false, tries + 1); });
+    } else if (screen && !std::exchange(m_awaitingBuild, true)) {
+        connect(screen, &Screen::built, this, [this, how] {
+            m_awaitingBuild = false;
+            QTimer::singleShot(0, m_detail, [this, how] { openScreen(how, false, 0); });
+        }, Qt::SingleShotConnection);
+    }
 }
 
 void WorkspaceSplitView::followNotice()
@@ -242,6 +309,7 @@ void WorkspaceSplitView::followNotice()
     const bool arriving = !m_banner;
     if (!m_banner) {
         m_banner = new NoticeBanner(*notice, m_stack);
+        FocusRing::coverRings(m_banner);
         m_banner->setCursor(Qt::PointingHandCursor);
         m_banner->installEventFilter(this);
     } else {
@@ -325,6 +393,9 @@ QString WorkspaceSidebar::instagramLineFor(const AppModel &model)
 {
     if (const auto &profile = model.instagram())
         return handle(profile->username);
+    // Off line nothing says the account is not connected: the service is what is missing.
+    if (!model.instagramKnown())
+        return L10n::t(ZEPHYL_SERVICE_DOMAIN " can't be reached");
     return L10n::t("Instagram not connected");
 }
 

@@ -33,6 +33,10 @@ public:
     Surface detailSurface() const { return m_detailSurface; }
     // The banner of the current notice; null while there is none.
     NoticeBanner *banner() const { return m_banner; }
+    // The workspace brought forward for its screen from elsewhere (the ask
+    // panel): the keyboard goes to the screen, unless it is there already or
+    // on a sheet over it.
+    void giveKeyboardToScreen();
 
     // The screen a surface shows, newly made.
     static QWidget *makeScreen(Surface surface, AppModel &model, QWidget *parent);
@@ -45,10 +49,17 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // How the screen shown came: chosen in the sidebar, whose row keeps the
+    // keyboard; or from elsewhere, when the screen takes it.
+    enum class Opening { none, fromSidebar, fromElsewhere };
     void showSurface();
+    // Once the screen is laid out and shows: the keyboard goes where `how`
+    // says, the screen from its top when `fromTop`.
+    void openScreen(Opening how, bool fromTop, int tries = 0);
     void followNotice();
     void placeBanner();
     void fitSidebar();
@@ -59,6 +70,10 @@ private:
     QWidget *m_stack;
     QPointer<QWidget> m_detail;
     Surface m_detailSurface = Surface::assistant;
+    // A screen made while the workspace was hidden, opened once it shows.
+    Opening m_openOnShow = Opening::none;
+    // The screen showed no control yet: it is opened again once built anew.
+    bool m_awaitingBuild = false;
     QPointer<NoticeBanner> m_banner;
     QUuid m_bannerNotice;
     std::unique_ptr<Clock::Timer> m_noticeTimer;

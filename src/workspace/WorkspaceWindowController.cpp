@@ -10,6 +10,7 @@
 #include "workspace/ScreenKit.h"
 #include "workspace/WebWorkspaceScreen.h"
 #include "workspace/WorkspaceRootView.h"
+#include "workspace/WorkspaceSplitView.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -160,6 +161,12 @@ void WorkspaceWindowController::show(AppModel &model, WebWorkspaceModel *web)
     if (!m_window->isVisible())
         m_fitPending = true;
     bringForward(m_window);
+}
+
+void WorkspaceWindowController::giveKeyboardToScreen()
+{
+    if (auto *split = m_window ? m_window->findChild<WorkspaceSplitView *>() : nullptr)
+        split->giveKeyboardToScreen();
 }
 
 QSize WorkspaceWindowController::minimumWithin(const QSize &room)

@@ -29,6 +29,9 @@ public:
     // Makes the window when there is none (the arguments count only then), then
     // shows it, restores it when minimised, raises and activates it.
     void show(AppModel &model, WebWorkspaceModel *web);
+    // The window brought forward for the screen it shows, from elsewhere (the
+    // ask panel): the native screen takes the keyboard, unless it has it.
+    void giveKeyboardToScreen();
     // None until the first show.
     QWidget *window() const { return m_window; }
     Kind kind() const { return m_kind; }

@@ -132,7 +132,12 @@ public:
         return answer<QList<Publication>>("instagramPublications");
     }
     QCoro::Task<QList<PlanDraft>> planDrafts() override { return answer<QList<PlanDraft>>("planDrafts"); }
-    QCoro::Task<> savePlanDrafts(QList<PlanDraft>) override { return done("savePlanDrafts"); }
+    QCoro::Task<> savePlanDrafts(QList<PlanDraft>, std::function<void()> wentOut = nullptr) override
+    {
+        if (wentOut)
+            wentOut();
+        return done("savePlanDrafts");
+    }
 
 private:
     template <typename T>

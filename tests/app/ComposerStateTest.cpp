@@ -10,6 +10,7 @@
 #include "app/ComposerState.h"
 #include "services/ServiceErrors.h"
 
+#include <QJsonArray>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -710,6 +711,7 @@ TEST_F(Composer, AFailedUploadKeepsTheSheetAndThePlanAsTheyWere)
 TEST_F(Composer, AFailedPlanSaveIsReportedAndTheSheetStaysForARetryOfTheSameDraft)
 {
     model->setComposerPresented(true);
+    ComposerActions::followPlan(*model, *state); // as the open sheet does
     state->setCaption(QStringLiteral("Morning light"));
     service.failures.insert(QStringLiteral("savePlanDrafts"),
                             std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::timedOut)));
@@ -724,18 +726,36 @@ TEST_F(Composer, AFailedPlanSaveIsReportedAndTheSheetStaysForARetryOfTheSameDraf
     EXPECT_EQ(model->notice()->tone, AppNotice::Tone::attention);
     ASSERT_EQ(model->planDrafts().size(), 1);
     const qint64 id = model->planDrafts().first().id;
-
-    // Meanwhile another client wrote on it what this application does not read: the retry keeps that.
-    QList<ZephylWire::PlanDraft> held = model->planDrafts();
-    held.first().others.insert(QStringLiteral("notes"), QStringLiteral("written elsewhere"));
-    model->setPlanDrafts(held);
+    // Saved by the plan's own retry: the line goes, the sheet stays with the post.
     service.failures.remove(QStringLiteral("savePlanDrafts"));
+    zktest::run(model->savePlan());
+    EXPECT_FALSE(model->planUnsaved());
+    EXPECT_EQ(state->importProblem(), std::nullopt);
+    EXPECT_TRUE(model->composerPresented());
+
+    // Meanwhile another client wrote on it what this application does not read,
+    // moved and hid it in its own types, and wrote its hashtags as a list: the
+    // retry keeps all that, as written, beside the post's own words.
+    QList<ZephylWire::PlanDraft> held = model->planDrafts();
+    QJsonObject there = held.first().toJson();
+    there.insert(QStringLiteral("notes"), QStringLiteral("written elsewhere"));
+    there.insert(QStringLiteral("gridSlot"), QStringLiteral("4"));
+    there.insert(QStringLiteral("hiddenFromGrid"), QStringLiteral("yes"));
+    there.insert(QStringLiteral("hashtags"), QJsonArray{QStringLiteral("#cats"), QStringLiteral("#mornings")});
+    held.first() = ZephylWire::PlanDraft::fromJson(there);
+    model->setPlanDrafts(held);
+    state->setHashtags(QStringLiteral("#cats #mornings"));
     state->setCaption(QStringLiteral("Morning light, again"));
     EXPECT_TRUE(zktest::run(ComposerActions::saveToPlan(*model, *state)));
     ASSERT_EQ(model->planDrafts().size(), 1);
     EXPECT_EQ(model->planDrafts().first().id, id);
     EXPECT_EQ(model->planDrafts().first().caption, QStringLiteral("Morning light, again"));
     EXPECT_EQ(model->planDrafts().first().others, QJsonObject({{"notes", "written elsewhere"}}));
+    const QJsonObject written = model->planDrafts().first().toJson();
+    EXPECT_EQ(written.value(QStringLiteral("gridSlot")), QJsonValue(QStringLiteral("4")));
+    EXPECT_EQ(written.value(QStringLiteral("hiddenFromGrid")), QJsonValue(QStringLiteral("yes")));
+    EXPECT_EQ(written.value(QStringLiteral("hashtags")), QJsonValue(QJsonArray{QStringLiteral("#cats"), QStringLiteral("#mornings")}));
+    EXPECT_EQ(written.value(QStringLiteral("caption")), QJsonValue(QStringLiteral("Morning light, again")));
     EXPECT_EQ(model->notice()->text, QStringLiteral("Saved to the plan."));
     EXPECT_FALSE(model->composerPresented());
 }

@@ -12,6 +12,7 @@
 
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 
 #include <any>
 #include <deque>
@@ -55,6 +56,14 @@ public:
 
     // What the flows sent.
     QList<QList<Draft>> savedPlans;
+    // The idempotency key of every creation, in order.
+    QStringList creationKeys;
+    // How many of them have gone out.
+    int plansOut = 0;
+    // Writes of the plan never leave (whatever their answer then is).
+    bool plansStay = false;
+    // Told as a read of the plan answers and as a write goes out.
+    std::function<void(const QString &)> onStep;
     QList<std::optional<QString>> feedCursors;
     QStringList questions;
     QList<QList<ChatMessage>> histories;
@@ -151,8 +160,9 @@ public:
     {
         return answer<QString>("uploadInstagramMedia");
     }
-    QCoro::Task<Publication> createInstagramPublication(PublicationRequest, QString) override
+    QCoro::Task<Publication> createInstagramPublication(PublicationRequest, QString key) override
     {
+        creationKeys << key;
         return answer<Publication>("createInstagramPublication");
     }
     QCoro::Task<std::optional<Publication>> existingInstagramPublication(QString) override
@@ -168,11 +178,32 @@ public:
     {
         return answer<QList<Publication>>("instagramPublications");
     }
-    QCoro::Task<QList<PlanDraft>> planDrafts() override { return answer<QList<PlanDraft>>("planDrafts"); }
-    QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts) override
+    QCoro::Task<QList<PlanDraft>> planDrafts() override
+    {
+        QList<PlanDraft> drafts = co_await answer<QList<PlanDraft>>("planDrafts");
+        if (onStep)
+            onStep(QStringLiteral("the read answered"));
+        co_return drafts;
+    }
+    QCoro::Task<> savePlanDrafts(QList<PlanDraft> drafts, std::function<void()> wentOut = nullptr) override
     {
         savedPlans << drafts;
-        co_await done("savePlanDrafts");
+        QCoro::Task<> answering = done("savePlanDrafts");
+        if (!plansStay) {
+            // It goes out on the next turn of the event loop, as a real request
+            // does, and before any answer comes.
+            Async::Trigger out(this);
+            QTimer::singleShot(0, this, [this, wentOut, fire = out.firer()] {
+                ++plansOut;
+                if (onStep)
+                    onStep(QStringLiteral("the write went out"));
+                if (wentOut)
+                    wentOut();
+                fire();
+            });
+            co_await out;
+        }
+        co_await std::move(answering);
         // Taken: the service holds it now, and a read gives it back.
         results.insert(QStringLiteral("planDrafts"), drafts);
     }

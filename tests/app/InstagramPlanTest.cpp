@@ -3,10 +3,14 @@
 
 #include "FlowTestSupport.h"
 
+#include "app/DraftEditStore.h"
 #include "app/UnsentTextStore.h"
 #include "base/RecordStore.h"
 #include "support/TestSupport.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -239,7 +243,8 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
     f.service.results["planDrafts"] = QList<Draft>{draft(1)}; // what the server holds
     f.service.held << QStringLiteral("savePlanDrafts");
 
-    auto moving = m.moveDraft(1, +1);
+    // Two swapped: moved here, they outweigh their deletion there.
+    auto moving = m.moveDraft(2, +1);
     // Another edit while the save is on its way.
     QList<Draft> edited = m.planDrafts();
     edited[2].title = QStringLiteral("Written meanwhile");
@@ -255,7 +260,8 @@ TEST(PlanDrafts, AFailedSaveKeepsEveryLocalEditMarksItUnsavedAndSaysSo)
     EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1, 2, 3}));
     EXPECT_EQ(m.planDrafts()[2].title, QStringLiteral("Written meanwhile"));
     EXPECT_TRUE(m.planDrafts()[2].hiddenFromGrid);
-    EXPECT_EQ(ids(m.gridDrafts()), (QList<qint64>{2, 1}));
+    EXPECT_EQ(ids(m.gridDrafts()), (QList<qint64>{1, 2}));
+    EXPECT_EQ(m.planDrafts()[1].gridSlot, 2);
     EXPECT_TRUE(m.planUnsaved());
     EXPECT_FALSE(m.planSaving());
     ASSERT_TRUE(m.notice());
@@ -411,6 +417,12 @@ Draft titled(qint64 id, const char *title)
     return d;
 }
 
+Draft slotted(Draft d, qint64 gridSlot)
+{
+    d.gridSlot = gridSlot;
+    return d;
+}
+
 // A native start of kitty's account over a service that holds `server`.
 void startKitty(Flows &f, const QList<Draft> &server, const QString &email = QStringLiteral("kitty@example.com"))
 {
@@ -485,11 +497,27 @@ TEST(PlanDrafts, TwoDraftsTheServiceHoldsUnderOneIdBothStayBesideAnEditOfTheFirs
     for (const Draft &d : f.service.savedPlans.last())
         sent << QStringLiteral("%1 %2").arg(d.id).arg(d.title);
     EXPECT_EQ(sent, (QStringList{"1 edited here", "1 twin"}));
+
+    // A draft added here and one added there under one id, both in the grid's
+    // first place: ours goes under a new id, leaving that place to theirs.
+    Flows g;
+    Draft mine = titled(5, "mine"), theirs = titled(5, "theirs");
+    mine.gridSlot = theirs.gridSlot = 0;
+    UnsavedPlanStore(g.h.store).save(QStringLiteral("kitty@example.com"), {{titled(1, "one"), mine}, {titled(1, "one")}, false});
+    startKitty(g, {titled(1, "one"), theirs});
+    ASSERT_TRUE(zktest::spinUntil([&] { return !g.service.savedPlans.isEmpty() && !g.model().planSaving(); }));
+    const QList<Draft> written = g.service.savedPlans.last();
+    ASSERT_EQ(titles(written), (QStringList{"one", "theirs", "mine"}));
+    EXPECT_EQ(written[1].gridSlot, 0);
+    EXPECT_GT(written[2].id, 5);
+    EXPECT_EQ(written[2].gridSlot, std::nullopt) << "two tiles would claim one place";
 }
 
 // Read at the start; 20 s later another device adds a draft and changes the
 // first one's caption. Every whole-list write here reads the service's list
-// just before it writes, so that draft and that caption stay.
+// just before it writes, so that draft and that caption stay. A draft it
+// deleted meanwhile stays deleted, unless it was changed here: then it is
+// kept, and said.
 TEST(PlanDrafts, EveryWholeListWriteReadsTheServicesListJustBeforeAndKeepsWhatAnotherDeviceWrote)
 {
     Draft captioned = titled(1, "one");
@@ -502,11 +530,15 @@ TEST(PlanDrafts, EveryWholeListWriteReadsTheServicesListJustBeforeAndKeepsWhatAn
     second.gridSlot = 0;
     Draft here = titled(1, "one");
     here.caption = QStringLiteral("written here");
+    Draft morningCaptioned = titled(4, "Morning light");
+    morningCaptioned.caption = QStringLiteral("written here");
     struct Case {
         const char *name;
         std::function<QCoro::Task<>(AppModel &)> write;
         QList<Draft> sent;
         QString notice = QString();
+        // Read at the start as well, and deleted by the other device.
+        QList<Draft> deletedThere = {};
     };
     const auto edited = [](AppModel &m, QList<Draft> drafts) {
         m.setPlanDrafts(std::move(drafts));
@@ -526,11 +558,27 @@ TEST(PlanDrafts, EveryWholeListWriteReadsTheServicesListJustBeforeAndKeepsWhatAn
          [&](AppModel &m) { return edited(m, {here, titled(2, "two")}); }, {here, titled(2, "two"), titled(9, "Phone draft")},
          QStringLiteral("Also changed on another device: one. Where both changed the same thing, your change here was "
                         "kept and the other device's was replaced.")},
+        {"a new draft saved beside one the other device deleted: it stays deleted",
+         [&](AppModel &m) { return edited(m, m.planDrafts() + QList<Draft>{titled(3, "Kitchen window")}); },
+         there + QList<Draft>{titled(3, "Kitchen window")}, QString(), {titled(4, "Morning light")}},
+        {"a caption written here on the draft the other device deleted: kept, said",
+         [&](AppModel &m) { return edited(m, {titled(1, "one"), titled(2, "two"), morningCaptioned}); },
+         there + QList<Draft>{morningCaptioned},
+         QStringLiteral("Deleted on another device but changed here, so it was kept: Morning light."),
+         {titled(4, "Morning light")}},
+        // A move numbers every tile anew; the deleted one's new number moves nothing.
+        {"another tile moved beside the draft the other device deleted: it stays deleted",
+         [](AppModel &m) { return m.moveDraft(2, -1); }, {first, second, titled(9, "Phone draft")}, QString(),
+         {titled(4, "Morning light")}},
+        {"the draft the other device deleted moved here: kept, said", [](AppModel &m) { return m.moveDraft(4, -1); },
+         {slotted(captioned, 0), slotted(titled(2, "two"), 2), titled(9, "Phone draft"), slotted(titled(4, "Morning light"), 1)},
+         QStringLiteral("Deleted on another device but changed here, so it was kept: Morning light."),
+         {titled(4, "Morning light")}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Flows f;
-        startKitty(f, {titled(1, "one"), titled(2, "two")});
+        startKitty(f, QList<Draft>{titled(1, "one"), titled(2, "two")} + c.deletedThere);
         f.h.clock.advance(std::chrono::seconds(20));
         f.service.results["planDrafts"] = there;
         f.service.calls.clear();
@@ -562,6 +610,14 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
         return d;
     };
     const Draft one7 = twin("Twin one", "first words"), two7 = twin("Twin two", "second words");
+    // Another client wrote Two's hashtags as a list and its place as text.
+    const Draft oddTwo = Draft::fromJson(QJsonObject{{"id", 2}, {"title", "Two"}, {"hashtags", QJsonArray{"#a", "#b"}},
+                                                     {"gridSlot", "4"}});
+    const Draft oddTwoThere =
+        Draft::fromJson(QJsonObject{{"id", 2}, {"title", "Two"}, {"hashtags", QJsonArray{"#c"}}, {"gridSlot", "4"}});
+    const Draft sentTea = with(oddTwo, [](Draft &d) { d.hashtags = QStringLiteral("#tea"); });
+    // The same draft written again there in the expected types: the same reading, not the same on the wire.
+    const Draft typedTwo = Draft::fromJson(oddTwo.toTypedJson());
     const Draft two7edited = with(two7, [](Draft &d) { d.title = QStringLiteral("Twin two EDITED"); });
     const auto said = [](const char *title) {
         return QStringLiteral("Also changed on another device: %1. Where both changed the same thing, your change here "
@@ -616,6 +672,19 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
          QStringLiteral("Deleted here but changed on another device meanwhile, so it was kept: Two.")},
         {"four drafts changed on both sides: three named, the long title cut short", four[0], {}, four[1], four[2],
          four[1], said(QByteArray(QByteArray(80, 'x') + "…, Draft 2, Draft 3, and …").constData())},
+        {"three drafts changed on both sides: all three named, nothing more", four[0].first(3), {}, four[1].first(3),
+         four[2].first(3), four[1].first(3), said(QByteArray(QByteArray(80, 'x') + "…, Draft 2, and Draft 3").constData())},
+        {"the same caption written on both sides, hidden here: one draft, no conflict to tell",
+         {two}, {}, {with(two, [](Draft &d) { d.caption = QStringLiteral("same"); d.hiddenFromGrid = true; })},
+         {with(two, [](Draft &d) { d.caption = QStringLiteral("same"); })},
+         {with(two, [](Draft &d) { d.caption = QStringLiteral("same"); d.hiddenFromGrid = true; })}, std::nullopt},
+        {"a member another client removed while the title changed here: it stays removed",
+         {with(two, [](Draft &d) { d.others.insert(QStringLiteral("notes"), QStringLiteral("old")); })}, {},
+         {with(two, [](Draft &d) {
+             d.title = QStringLiteral("Two, here");
+             d.others.insert(QStringLiteral("notes"), QStringLiteral("old"));
+         })},
+         {two}, {with(two, [](Draft &d) { d.title = QStringLiteral("Two, here"); })}, std::nullopt},
         {"twins: the first deleted there, the second edited here", {one7, two7}, {}, {one7, two7edited}, {two7},
          {two7edited}, std::nullopt},
         {"twins: the first deleted there and the second's caption changed there, its title here", {one7, two7}, {},
@@ -625,10 +694,34 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
          "there: known by their texts", {one7, two7}, {}, {with(one7, [](Draft &d) { d.hashtags = QStringLiteral("#here"); }), two7},
          {with(two7, [](Draft &d) { d.title += QStringLiteral(", there"); d.caption += QStringLiteral(", there"); })},
          {with(two7, [](Draft &d) { d.title += QStringLiteral(", there"); d.caption += QStringLiteral(", there"); }),
-          with(one7, [](Draft &d) { d.hashtags = QStringLiteral("#here"); })}, std::nullopt},
+          with(one7, [](Draft &d) { d.hashtags = QStringLiteral("#here"); })},
+         QStringLiteral("Deleted on another device but changed here, so it was kept: Twin one.")},
+        {"another client's list of hashtags and place as text stay as it wrote them beside a caption changed here",
+         {oddTwo}, {}, {with(oddTwo, [](Draft &d) { d.caption = QStringLiteral("here"); })}, {oddTwo},
+         {with(oddTwo, [](Draft &d) { d.caption = QStringLiteral("here"); })}, std::nullopt},
+        {"its hashtags rewritten there as another list, its place changed here: each side's, in its own type",
+         {oddTwo}, {}, {with(oddTwo, [](Draft &d) { d.gridSlot = 1; })}, {oddTwoThere},
+         {with(oddTwoThere, [](Draft &d) { d.gridSlot = 1; })}, std::nullopt},
+        {"its hashtags and place written again there in the expected types: theirs, beside a caption changed here",
+         {oddTwo}, {}, {with(oddTwo, [](Draft &d) { d.caption = QStringLiteral("here"); })}, {typedTwo},
+         {with(typedTwo, [](Draft &d) { d.caption = QStringLiteral("here"); })}, std::nullopt},
+        {"its hashtags changed here and sent, the service holding them as sent: ours, not a change there",
+         {oddTwo}, {sentTea}, {with(sentTea, [](Draft &d) { d.caption = QStringLiteral("more"); })},
+         {Draft::fromJson(sentTea.toJson())}, {with(sentTea, [](Draft &d) { d.caption = QStringLiteral("more"); })},
+         std::nullopt},
         {"twins: the first deleted here, the second's caption changed there", {one7, two7}, {}, {two7},
          {one7, with(two7, [](Draft &d) { d.caption = QStringLiteral("there"); })},
          {with(two7, [](Draft &d) { d.caption = QStringLiteral("there"); })}, std::nullopt},
+        // A move there numbers every tile anew: a new number alone is no change to the draft deleted here.
+        {"deleted here while another device moved two other tiles: it stays deleted",
+         {titled(1, "One"), two, titled(3, "Three")}, {}, {titled(1, "One"), two},
+         {slotted(titled(1, "One"), 1), slotted(two, 0), slotted(titled(3, "Three"), 2)},
+         {slotted(titled(1, "One"), 1), slotted(two, 0)}, std::nullopt},
+        {"deleted here while another device moved that draft: it stays, said",
+         {titled(1, "One"), two, titled(3, "Three")}, {}, {titled(1, "One, renamed"), two},
+         {slotted(titled(1, "One"), 0), slotted(two, 2), slotted(titled(3, "Three"), 1)},
+         {slotted(titled(1, "One, renamed"), 0), slotted(two, 2), slotted(titled(3, "Three"), 1)},
+         QStringLiteral("Deleted here but changed on another device meanwhile, so it was kept: Three.")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -642,11 +735,168 @@ TEST(PlanDrafts, AMergeTakesEachFieldFromTheSideThatChangedItAndKeepsOneDraftFor
         EXPECT_EQ(titles(f.service.savedPlans.last()), titles(c.merged));
         EXPECT_EQ(f.service.savedPlans.last(), c.merged);
         EXPECT_EQ(f.model().planDrafts(), c.merged);
+        for (qsizetype i = 0; i < c.merged.size() && i < f.service.savedPlans.last().size(); ++i)
+            EXPECT_EQ(f.service.savedPlans.last()[i].toJson(), c.merged[i].toJson()) << "as the service gets it";
         // A plan kept from before is said at the start; a change replaced there is said instead.
         EXPECT_EQ(f.model().notice() ? f.model().notice()->text : QString(),
                   c.notice.value_or(QStringLiteral("Plan changes are kept here but not saved yet.")));
     }
 
+}
+
+// Another client wrote a draft with its own types, and one whose id is no
+// whole number. The user only adds a draft: the first goes back exactly as it
+// was written (until a field of it is changed here), the second as it came,
+// where it stood, and the user hears once which draft cannot be edited here.
+TEST(PlanDrafts, AnotherClientsValuesGoBackAsItWroteThemAndADraftThatCannotBeReadBlocksNoSave)
+{
+    const QJsonObject phone{{"id", 5},
+                            {"title", "Phone"},
+                            {"caption", ""},
+                            {"format", "post"},
+                            {"hashtags", QJsonArray{"#cats", "#coffee"}},
+                            {"scheduledAt", qint64(1748856600000)},
+                            {"hiddenFromGrid", "yes"},
+                            {"gridSlot", "4"},
+                            {"mediaId", 17}};
+    const QJsonObject odd{{"id", 1.5}, {"title", "Odd one"}, {"caption", "by a script"}};
+    const QJsonArray there = {phone, odd, titled(1, "one").toJson()};
+    QList<Draft> server;
+    for (const QJsonValue &item : there)
+        server << Draft::fromListJson(item);
+    const auto sentAsJson = [](const QList<Draft> &sent) {
+        QJsonArray out;
+        for (const Draft &d : sent)
+            out.append(d.toListJson());
+        return out;
+    };
+    const QString named = QStringLiteral("Written elsewhere in a form that can't be edited here: Odd one. It is kept "
+                                         "as it is, and not shown in the plan.");
+
+    Flows f;
+    AppModel &m = f.model();
+    QSignalSpy said(&m, &AppModel::planConflictsSaid);
+    startKitty(f, server);
+    // The screens have the drafts they can read, each read as well as it can be.
+    ASSERT_EQ(titles(m.planDrafts()), (QStringList{"Phone", "one"}));
+    const Draft &shown = m.planDrafts().first();
+    EXPECT_EQ(shown.hashtags, QStringLiteral("#cats #coffee"));
+    EXPECT_EQ(shown.scheduledAt, QStringLiteral("2025-06-02T09:30:00Z"));
+    EXPECT_TRUE(shown.hiddenFromGrid);
+    EXPECT_EQ(shown.gridSlot, 4);
+    EXPECT_EQ(shown.mediaId, QStringLiteral("17"));
+    ASSERT_TRUE(m.notice());
+    EXPECT_EQ(m.notice()->text, named);
+    EXPECT_EQ(said.count(), 1);
+
+    m.setPlanDrafts(m.planDrafts() + QList{titled(7, "Kitchen window")});
+    finish(m.savePlan(), "the new draft's save");
+    ASSERT_EQ(f.service.count("savePlanDrafts"), 1) << "the draft that cannot be read blocks no save";
+    EXPECT_EQ(sentAsJson(f.service.savedPlans.last()), QJsonArray(there) << titled(7, "Kitchen window").toJson());
+    EXPECT_FALSE(m.planUnsaved());
+    finish(m.savePlan(), "a save again");
+    EXPECT_EQ(said.count(), 1) << "named once a run, not at every save";
+
+    // A field changed here goes in its own type; the rest as the other client wrote it.
+    QList<Draft> edited = m.planDrafts();
+    edited[0].hashtags = QStringLiteral("#tea");
+    m.setPlanDrafts(edited);
+    finish(m.savePlan(), "the hashtags' save");
+    QJsonObject retagged = phone;
+    retagged.insert("hashtags", "#tea");
+    EXPECT_EQ(sentAsJson(f.service.savedPlans.last()).first(), retagged);
+    EXPECT_EQ(sentAsJson(f.service.savedPlans.last()).at(1), odd);
+
+    // Kept on this computer through a restart as it was written: the caption
+    // changed here while the service cannot be reached, then started again.
+    const QList<Draft> held = f.service.savedPlans.last();
+    f.service.failures["savePlanDrafts"] = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    edited = m.planDrafts();
+    edited[0].caption = QStringLiteral("Written offline");
+    m.setPlanDrafts(edited);
+    finish(m.savePlan(), "the save that fails");
+    ASSERT_TRUE(m.planUnsaved());
+    f.service.failures.clear();
+    Flows g;
+    RecordStore::of(g.h.store).write(QLatin1String(UnsavedPlanStore::kRecordName), QStringLiteral("kitty@example.com"),
+                                     *RecordStore::of(f.h.store).read(QLatin1String(UnsavedPlanStore::kRecordName),
+                                                                      QStringLiteral("kitty@example.com")));
+    QSignalSpy saidAgain(&g.model(), &AppModel::planConflictsSaid);
+    startKitty(g, held);
+    ASSERT_TRUE(zktest::spinUntil([&] { return !g.service.savedPlans.isEmpty() && !g.model().planSaving(); }));
+    retagged.insert("caption", "Written offline");
+    EXPECT_EQ(sentAsJson(g.service.savedPlans.last()).first(), retagged);
+    EXPECT_EQ(sentAsJson(g.service.savedPlans.last()).at(1), odd);
+    EXPECT_EQ(saidAgain.count(), 1) << "a new run names it again";
+    EXPECT_EQ(g.model().notice() ? g.model().notice()->text : QString(), named) << "beside a kept plan too";
+
+    // An editor's kept work keeps them too, and reads as before without them.
+    KeptDraftEdit typed;
+    typed.draft = typed.shown = g.model().planDrafts().first();
+    typed.draft.title = QStringLiteral("Phone, typed");
+    typed.date = QDateTime::fromMSecsSinceEpoch(1748856600000);
+    const QList<KeptDraftEdit> back =
+        DraftEditStore::decode(DraftEditStore::encode(QStringLiteral("kitty@example.com"), {typed}),
+                               QStringLiteral("kitty@example.com"));
+    ASSERT_EQ(back.size(), 1);
+    EXPECT_EQ(back.first(), typed);
+    EXPECT_EQ(back.first().draft.toJson().value("gridSlot"), QJsonValue("4"));
+    QJsonObject older = QJsonDocument::fromJson(DraftEditStore::encode(QStringLiteral("kitty@example.com"), {typed}))
+                            .object();
+    QJsonObject olderEdit = older.value("edits").toArray().first().toObject();
+    olderEdit.remove("asWritten");
+    older.insert("edits", QJsonArray{olderEdit});
+    const QList<KeptDraftEdit> olderBack = DraftEditStore::decode(QJsonDocument(older).toJson(),
+                                                                   QStringLiteral("kitty@example.com"));
+    ASSERT_EQ(olderBack.size(), 1);
+    EXPECT_EQ(olderBack.first().draft.toJson().value("gridSlot"), QJsonValue(4));
+}
+
+// Nothing but the merge stands between the save's read and its write: the
+// screens, the record and the user hear of what was read once the write has
+// gone out (a change another device saves in that moment would be lost).
+TEST(PlanDrafts, TheWriteGoesOutBeforeTheScreensTheRecordAndTheNoticesHearOfTheRead)
+{
+    Flows f;
+    startKitty(f, {titled(1, "one")});
+    AppModel &m = f.model();
+    Draft there = titled(1, "one");
+    there.caption = QStringLiteral("Written on the phone");
+    f.service.results["planDrafts"] = QList{there, titled(9, "Phone draft")};
+    Draft here = titled(1, "one");
+    here.caption = QStringLiteral("Written here");
+    m.setPlanDrafts({here});
+
+    const auto record = [&] {
+        return RecordStore::of(f.h.store).read(QLatin1String(UnsavedPlanStore::kRecordName),
+                                               QStringLiteral("kitty@example.com"));
+    };
+    QStringList steps;
+    std::optional<QByteArray> recordAtRead, recordAtWrite;
+    f.service.onStep = [&](const QString &step) {
+        steps << step;
+        (step == QLatin1String("the read answered") ? recordAtRead : recordAtWrite) = record();
+    };
+    QObject observer;
+    QObject::connect(&m, &AppModel::planDraftsChanged, &observer, [&] { steps << QStringLiteral("the plan's screens"); });
+    QObject::connect(&m, &AppModel::noticeChanged, &observer, [&] { steps << QStringLiteral("a notice"); });
+    QObject::connect(&m, &AppModel::planConflictsSaid, &observer, [&] { steps << QStringLiteral("the conflict said"); });
+    QObject::connect(&m, &AppModel::observationsChanged, &observer, [&] { steps << QStringLiteral("the summary cards"); });
+    f.service.held << QStringLiteral("savePlanDrafts");
+    QCoro::Task<> saving = m.savePlan();
+    ASSERT_TRUE(zktest::spinUntil([&] { return steps.contains(QStringLiteral("the conflict said")); }));
+    ASSERT_GE(steps.size(), 2);
+    EXPECT_EQ(steps.mid(0, 2), (QStringList{"the read answered", "the write went out"})) << steps.join(", ").toStdString();
+    EXPECT_TRUE(steps.contains(QStringLiteral("the plan's screens")));
+    EXPECT_EQ(recordAtWrite, recordAtRead) << "no record written between the read and the write";
+    // Written once it went, with what went: an answer that never comes leaves it sent.
+    const auto kept = UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com"));
+    ASSERT_TRUE(kept && kept->sent);
+    EXPECT_EQ(*kept->sent, f.service.savedPlans.last());
+    EXPECT_EQ(m.planDrafts(), f.service.savedPlans.last());
+    f.service.release("savePlanDrafts");
+    finish(std::move(saving), "the save");
+    EXPECT_FALSE(m.planUnsaved());
 }
 
 // One failed save; the user hides "Two" from the grid; within 5 s another
@@ -893,6 +1143,173 @@ TEST(PlanDrafts, BackInTouchWithTheServiceItsChangesMeanwhileStayBesideTheEditsM
     }
 }
 
+// A draft added here is sent, the service takes it, and its answer is lost;
+// before the connection is back another device deletes that draft and changes
+// another one's caption. The next write here leaves it deleted: the service
+// held it as sent, so its absence is the other device's deletion, also after a
+// restart. Changed here since it was sent, it is kept, and the user hears why.
+// A write that surely never reached the service (refused, its connection
+// never opened, or the list never left whole) proves nothing was deleted
+// there: the draft goes again.
+TEST(PlanDrafts, ADraftSentWithoutAnAnswerAndDeletedThereStaysDeleted)
+{
+    const Draft kitchen = titled(3, "Kitchen window");
+    Draft phoneCaption = titled(2, "Two");
+    phoneCaption.caption = QStringLiteral("written on the phone");
+    // The other device's list: the added draft deleted, the second's caption changed.
+    const QList<Draft> there = {titled(1, "One"), phoneCaption};
+    Draft kitchenEdited = kitchen;
+    kitchenEdited.caption = QStringLiteral("morning light");
+    Draft oneCaptioned = titled(1, "One");
+    oneCaptioned.caption = QStringLiteral("written while the write was out");
+    enum class Then { backInThisRun, restarted, endedMidWrite, editedHereFirst };
+    struct Case {
+        const char *name;
+        std::exception_ptr failure;
+        Then then;
+        QList<Draft> plan;
+        QString notice = QString();
+        // The list never leaves whole: nothing is told it went out.
+        bool stays = false;
+    };
+    const auto lost = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    const Case cases[] = {
+        {"its answer lost, back on line in the same run", lost, Then::backInThisRun, there},
+        {"its answer timed out, the application started again", std::make_exception_ptr(NetworkError(NetworkError::Code::timedOut)),
+         Then::restarted, there},
+        {"the application ended with the write on its way and a caption written meanwhile", nullptr,
+         Then::endedMidWrite, {oneCaptioned, phoneCaption}},
+        {"the application ended before its write went out, a caption written meanwhile: it goes again", nullptr,
+         Then::endedMidWrite, {oneCaptioned, phoneCaption, kitchen}, QString(), true},
+        {"its connection lost before all of it left: it goes again", lost, Then::backInThisRun,
+         there + QList<Draft>{kitchen}, QString(), true},
+        {"its answer lost, then its caption written here", lost, Then::editedHereFirst, there + QList<Draft>{kitchenEdited},
+         QStringLiteral("Deleted on another device but changed here, so it was kept: Kitchen window.")},
+        {"its connection never opened: it goes again",
+         std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost)), Then::backInThisRun,
+         there + QList<Draft>{kitchen}},
+        {"its time ran out waiting for a network, none of it sent: it goes again",
+         std::make_exception_ptr(NetworkError(NetworkError::Code::timedOut, QNetworkReply::HostNotFoundError, false)),
+         Then::restarted, there + QList<Draft>{kitchen}},
+        {"refused by a failing server: it goes again", std::make_exception_ptr(APIError::serverRefused(503)),
+         Then::restarted, there + QList<Draft>{kitchen}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Flows f;
+        startKitty(f, {titled(1, "One"), titled(2, "Two")});
+        f.model().setPlanDrafts(f.model().planDrafts() + QList<Draft>{kitchen});
+        if (c.then == Then::endedMidWrite) {
+            f.service.held << QStringLiteral("savePlanDrafts");
+            f.service.plansStay = c.stays;
+            auto saving = f.model().savePlan();
+            ASSERT_EQ(f.service.waiting("savePlanDrafts"), 1);
+            if (!c.stays) {
+                // Gone out: from then on the kept record names the list as sent.
+                ASSERT_TRUE(zktest::spinUntil([&] {
+                    const auto kept = UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com"));
+                    return kept && kept->sent;
+                }));
+            }
+            f.model().setPlanDrafts({oneCaptioned, titled(2, "Two"), kitchen});
+            auto joining = f.model().savePlan();
+            f.h.make(&f.service);
+            f.service.plansStay = false;
+            f.service.held.clear();
+            f.service.release("savePlanDrafts");
+        } else {
+            f.service.failures["savePlanDrafts"] = c.failure;
+            f.service.plansStay = c.stays;
+            finish(f.model().savePlan(), "the write whose answer never came");
+            ASSERT_TRUE(f.model().planUnsaved());
+            f.service.failures.clear();
+            f.service.plansStay = false;
+        }
+        f.service.results["planDrafts"] = there;
+        if (c.then == Then::editedHereFirst) {
+            f.model().setPlanDrafts({titled(1, "One"), titled(2, "Two"), kitchenEdited});
+            finish(f.model().savePlan(), "the edit's write");
+        } else if (c.then == Then::backInThisRun) {
+            f.h.clock.advance(AppModel::kPlanRetryLongest);
+        } else {
+            f.h.make(&f.service);
+            startKitty(f, there);
+        }
+        AppModel &m = f.model();
+        ASSERT_TRUE(zktest::spinUntil([&] { return !m.planUnsaved() && !m.planSaving() && !m.planLoading(); }));
+        EXPECT_EQ(titles(m.planDrafts()), titles(c.plan));
+        EXPECT_EQ(m.planDrafts(), c.plan);
+        EXPECT_EQ(std::any_cast<QList<Draft>>(f.service.results["planDrafts"]), c.plan) << "what the service holds";
+        if (!c.notice.isEmpty()) {
+            EXPECT_EQ(m.notice() ? m.notice()->text : QString(), c.notice);
+        }
+        EXPECT_EQ(UnsavedPlanStore(f.h.store).load(QStringLiteral("kitty@example.com")), std::nullopt);
+    }
+}
+
+// Words typed into "Studio tour"'s caption, kept as typed, and the
+// application killed before "Save draft"; meanwhile another device deleted
+// "Studio tour". Started again, the plan holds it again with those words,
+// the service too, and the user is told. Still on the service, it is left to
+// its editor to offer them, until a later read finds it deleted there; words
+// that change nothing, or a new draft's, bring nothing back.
+TEST(PlanDrafts, WordsAnEditorKeptBeforeAKillBringBackTheDraftDeletedThereSince)
+{
+    const QString kitty = QStringLiteral("kitty@example.com");
+    const Draft morning = titled(1, "Morning light"), studio = titled(2, "Studio tour");
+    Draft typed = studio;
+    typed.caption = QStringLiteral("Behind the easel");
+    const auto keptFor = [&](const Draft &shown, const Draft &draft, bool isNew = false) {
+        KeptDraftEdit edit;
+        edit.draft = draft;
+        edit.shown = shown;
+        edit.isNew = isNew;
+        edit.date = QDateTime::fromMSecsSinceEpoch(1767222000000);
+        return edit;
+    };
+    struct Case {
+        const char *name;
+        KeptDraftEdit kept;
+        QList<Draft> server;
+        QList<Draft> plan;
+        QString notice = QString();
+        bool stillKept = false;
+        // Once another device has deleted it (again), read later in the same run.
+        QList<Draft> later = {};
+    };
+    const Case cases[] = {
+        {"deleted there: back, with the words, and said", keptFor(studio, typed), {morning}, {morning, typed},
+         QStringLiteral("Deleted on another device but changed here, so it was kept: Studio tour."), false, {morning}},
+        {"still there: its editor offers them", keptFor(studio, typed), {morning, studio}, {morning, studio}, QString(),
+         true, {morning, typed}},
+        {"typed back to what it held: nothing comes back", keptFor(studio, studio), {morning}, {morning}, QString(),
+         false, {morning}},
+        {"a new draft's words wait for the next new draft", keptFor(typed, typed, true), {morning}, {morning}, QString(),
+         true, {morning}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Flows f;
+        DraftEditStore edits(RecordStore::of(f.h.store));
+        edits.save(kitty, c.kept);
+        startKitty(f, c.server);
+        AppModel &m = f.model();
+        ASSERT_TRUE(zktest::spinUntil([&] { return !m.planUnsaved() && !m.planSaving() && !m.planLoading(); }));
+        EXPECT_EQ(titles(m.planDrafts()), titles(c.plan));
+        EXPECT_EQ(m.planDrafts(), c.plan);
+        EXPECT_EQ(std::any_cast<QList<Draft>>(f.service.results["planDrafts"]), c.plan) << "what the service holds";
+        EXPECT_EQ(f.service.count("savePlanDrafts"), c.plan == c.server ? 0 : 1);
+        EXPECT_EQ(m.notice() ? m.notice()->text : QString(), c.notice);
+        EXPECT_EQ(edits.load(kitty), c.stillKept ? QList{c.kept} : QList<KeptDraftEdit>());
+        // Brought back once; words still kept, when a later read finds their draft gone.
+        f.service.results["planDrafts"] = QList<Draft>{morning};
+        finish(m.loadPlan(), "a later read");
+        ASSERT_TRUE(zktest::spinUntil([&] { return !m.planUnsaved() && !m.planSaving(); }));
+        EXPECT_EQ(titles(m.planDrafts()), titles(c.later));
+        EXPECT_EQ(m.planDrafts(), c.later);
+    }
+}
+
 TEST(PlanDrafts, AKeptPlanThatCannotBeReadCountsAsAbsentAndTheLoadsGoOn)
 {
     const QByteArray good = R"({"id":1,"title":"kept","caption":"","hashtags":"","format":"post","scheduledAt":"","hiddenFromGrid":false})";
@@ -904,6 +1321,10 @@ TEST(PlanDrafts, AKeptPlanThatCannotBeReadCountsAsAbsentAndTheLoadsGoOn)
         R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"refused":"yes"})",
         R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"sent":[{"id":1}]})",
         R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"sent":null})",
+        R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"asWritten":{"drafts":{"3":{"hashtags":[]}}}})",
+        R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"asWritten":{"drafts":{"0":{"id":3}}}})",
+        R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"asWritten":{"drafts":{"0":[]}}})",
+        R"({"owner":"kitty@example.com","drafts":[)" + good + R"(],"asWritten":[]})",
         R"({"owner":"kitty@example.com","drafts":[)" + good + R"(,{"id":1e300,"title":"","caption":"","hashtags":"","format":"post","scheduledAt":"","hiddenFromGrid":false}]})",
         R"({"owner":"kitty@example.com","drafts":{}})",
         R"({"drafts":[)" + good + "]}",
@@ -965,6 +1386,14 @@ TEST(PlanDrafts, EachAccountKeepsItsOwnUnsavedPlan)
             f.h.make(&f.service);
         }
         UnsavedPlanStore kept(f.h.store);
+        // Saved again with the lists it held in other parts, one of them changed: each as saved last
+        // (hashtags another client wrote as a list too).
+        const QList<Draft> before = {Draft::fromJson(QJsonObject{{"id", 1}, {"title", "kitty's, before"},
+                                                                 {"hashtags", QJsonArray{"#a"}}})},
+                           after = {titled(1, "kitty's")};
+        kept.save(QStringLiteral("kitty@example.com"), {before, after, false, before});
+        kept.save(QStringLiteral("kitty@example.com"), {after, before, false, after});
+        EXPECT_EQ(kept.load(QStringLiteral("kitty@example.com")), (UnsavedPlanStore::Kept{after, before, false, after}));
         kept.save(QStringLiteral("Kitty@Example.com"), {{titled(1, "kitty's")}, {}, false});
         kept.save(QStringLiteral("dog@example.com"), {{titled(2, "dog's")}, {}, false});
         // The dog's save is taken, at the start and after an edit: the cat's kept plan stays.
@@ -1053,4 +1482,41 @@ TEST(PlanDrafts, AWriteThatFailsIsSaidOnceThePlanIsNotCalledKeptAndTheNextChange
     EXPECT_EQ(f.model().notice()->text,
               QStringLiteral("Plan changes are not saved yet and could not be kept on this computer."));
     ASSERT_TRUE(disk.setReadOnly(false));
+}
+
+// A draft on the service asked for, its answer lost and the look-up out of
+// reach; once the service answers, it was made: the words the composer kept
+// of it are done with, and do not come back at the next start.
+TEST(PublishingFlows, ADraftFoundMadeAfterALostAnswerEndsWhatTheComposerKeptOfIt)
+{
+    Flows f;
+    startKitty(f, {});
+    AppModel &m = f.model();
+    const QString owner = QStringLiteral("kitty@example.com");
+    m.keptComposer().save(owner, {PublishFormat::feed, QStringLiteral("words"), {}, QStringLiteral("K1"), QStringLiteral("K2"), {}});
+    ImportedMedia photo;
+    photo.kind = ImportedMedia::Kind::image;
+    photo.fileName = QStringLiteral("photo.jpg");
+    photo.data = MediaData::fromBytes(QByteArray(100, 'j'));
+    photo.contentType = QStringLiteral("image/jpeg");
+    ComposerSubmission s;
+    s.caption = QStringLiteral("words");
+    s.media = {photo};
+    s.saveAsDraft = true;
+    s.idempotencyKey = QStringLiteral("K2");
+    f.service.results["uploadInstagramMedia"] = QStringLiteral("media-1");
+    f.service.failures["createInstagramPublication"] = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    f.service.failures["existingInstagramPublication"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    ASSERT_EQ(finish(m.publish(s), "the draft's sending").kind, PublishOutcome::Kind::unknown);
+    ASSERT_TRUE(m.keptComposer().load(owner));
+
+    ZephylWire::Publication made;
+    made.id = QStringLiteral("draft-1");
+    made.status = QStringLiteral("draft");
+    f.service.failures.clear();
+    f.service.results["existingInstagramPublication"] = std::optional<ZephylWire::Publication>(made);
+    f.h.clock.advance(AppModel::kPlanRetryFirst);
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m.publicationPending(QStringLiteral("K2")); }));
+    EXPECT_EQ(m.keptComposer().load(owner), std::nullopt);
 }

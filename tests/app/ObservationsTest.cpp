@@ -82,6 +82,8 @@ TEST(SummaryObservations, SetupAndAnEmptyWeekWithTheirWords)
                                     "the week feel decided.",
                                     "Help me plan one publication for this week. Ask me what I want to say.",
                                     Surface::plan}));
+    // Off line, before the service said whether an account is connected: neither is claimed.
+    EXPECT_TRUE(SummaryObservations::build(std::nullopt, {}, {}, {}, kNow).isEmpty());
 }
 
 TEST(SummaryObservations, DraftsCountAsPreparedUndatedOrUnreadableOrWithinTheWeek)

@@ -4,7 +4,11 @@
 // the button is pressed.
 
 #include "AppTestSupport.h"
+#include "ComposerTestSupport.h"
 #include "support/TestSupport.h"
+
+#include "app/ComposerActions.h"
+#include "app/ComposerState.h"
 
 #include "services/ServiceErrors.h"
 
@@ -159,6 +163,27 @@ struct Publish : ::testing::Test {
         return s;
     }
     PublishOutcome run(ComposerSubmission s) { return zktest::run(m->publish(std::move(s))); }
+    // A composer holding one picture and these words, Instagram connected,
+    // whose next creation's answer and look-up are lost.
+    std::unique_ptr<ComposerState> composerLosingTheAnswer(const QString &caption)
+    {
+        auto state = std::make_unique<ComposerState>(h.clock, importer.function());
+        m->setInstagram(ZephylWire::InstagramProfile{});
+        state->setMedia({picture(QStringLiteral("photo-1.jpg"), 1000)});
+        state->setCaption(caption);
+        service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+        service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+        return state;
+    }
+    composertest::FakeImporter importer;
+    qsizetype creations() const { return service.calls.count(QStringLiteral("createInstagramPublication")); }
+    // Back from the outcome page and confirmed: the key it went under.
+    QString confirmAgain(ComposerState &state)
+    {
+        state.setOutcome(std::nullopt);
+        zktest::run(ComposerActions::confirm(*m, state));
+        return service.key;
+    }
 };
 
 PublishProgress progress(const char *text, double fraction) { return {QString::fromUtf8(text), fraction}; }
@@ -480,12 +505,32 @@ TEST_F(Publish, AnOutcomeNotKnownStaysTheSamePostUntilTheServiceSaysWhatBecameOf
     changed = again;
     changed.media[0].thumbnail = MediaThumbnail{1, 1, QByteArray(4, '\x7f')};
     EXPECT_EQ(m->pendingKeyFor(changed), std::nullopt) << "another picture under the same name and size too";
+    changed = again;
+    changed.cover = picture(QStringLiteral("cover.jpg"), 500);
+    ComposerSubmission otherCover = changed;
+    otherCover.cover->fileName = QStringLiteral("another-cover.jpg");
+    EXPECT_NE(PendingPublication::postOf(changed), PendingPublication::postOf(otherCover)) << "another cover, another post";
     again.saveAsDraft = true;
     EXPECT_EQ(m->pendingKeyFor(again), std::nullopt) << "a draft of it is a request of its own";
 
     // Sent again under its key with no connection at all: still not known.
     service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
     EXPECT_EQ(run(first).kind, PublishOutcome::Kind::unknown);
+
+    // Looked up again after a while, each wait twice the one before while nothing answers.
+    const auto lookups = [&] { return service.calls.count(QStringLiteral("existingInstagramPublication")); };
+    const auto lookedUp = [&] {
+        service.lookedUp.clear();
+        return zktest::spinUntil([&] { return !service.lookedUp.isEmpty(); });
+    };
+    service.calls.clear();
+    h.clock.advance(AppModel::kPlanRetryFirst);
+    ASSERT_TRUE(lookedUp());
+    h.clock.advance(AppModel::kPlanRetryFirst);
+    EXPECT_EQ(lookups(), 1) << "the second look-up waits twice as long";
+    h.clock.advance(AppModel::kPlanRetryFirst);
+    ASSERT_TRUE(lookedUp());
+    EXPECT_EQ(lookups(), 2);
 
     // The service answers again: the first was made, the other never reached it.
     std::optional<PublishOutcome> taken;
@@ -498,7 +543,7 @@ TEST_F(Publish, AnOutcomeNotKnownStaysTheSamePostUntilTheServiceSaysWhatBecameOf
     service.unknownToService = {other.idempotencyKey};
     service.calls.clear();
     m->setNotice(std::nullopt);
-    h.clock.advance(std::chrono::milliseconds(AppModel::kPlanRetryFirst));
+    h.clock.advance(4 * AppModel::kPlanRetryFirst);
     ASSERT_TRUE(zktest::spinUntil([&] { return !m->publicationPending(other.idempotencyKey); }));
     ASSERT_TRUE(taken);
     EXPECT_EQ(taken->kind, PublishOutcome::Kind::published);
@@ -509,6 +554,22 @@ TEST_F(Publish, AnOutcomeNotKnownStaysTheSamePostUntilTheServiceSaysWhatBecameOf
     EXPECT_TRUE(zktest::spinUntil([&] { return service.calls.contains(QStringLiteral("planDrafts")); }));
     EXPECT_EQ(m->pendingKeyFor(submission(1)), std::nullopt) << "known now: the next sending is a new post";
     EXPECT_EQ(h.kinds().count(AppEvent::Kind::published), 1);
+}
+
+// Past the cap the oldest posts whose fate is not known are let go, never the newest.
+TEST_F(Publish, PastTheCapTheOldestPostNotKnownGoesFirst)
+{
+    service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    for (int i = 0; i <= PendingPublicationStore::kKept; ++i) {
+        ComposerSubmission s = submission(1);
+        s.caption = QStringLiteral("Post %1").arg(i);
+        s.idempotencyKey = QStringLiteral("key-%1").arg(i);
+        ASSERT_EQ(run(s).kind, PublishOutcome::Kind::unknown) << i;
+    }
+    EXPECT_FALSE(m->publicationPending(QStringLiteral("key-0")));
+    EXPECT_TRUE(m->publicationPending(QStringLiteral("key-1")));
+    EXPECT_TRUE(m->publicationPending(QStringLiteral("key-%1").arg(PendingPublicationStore::kKept)));
 }
 
 // A look-up crossing a sending of the same post may tell of the time before it
@@ -527,6 +588,205 @@ TEST_F(Publish, ALookUpCrossingASendingOfTheSamePostLeavesItToThatSending)
     h.clock.advance(AppModel::kPlanRetryFirst);
     ASSERT_EQ(run(post).kind, PublishOutcome::Kind::unknown);
     EXPECT_TRUE(m->publicationPending(post.idempotencyKey));
+}
+
+// Changed after it went without an answer, a post is another post: under the
+// first key the service would answer it with the first. It goes under a key of
+// its own once the service has said the first did not go out (else both would
+// be out). The same post, or the same words again, keep going under that key.
+TEST_F(Publish, APostChangedSinceItWentNeverGoesUnderItsKeyAndTheSamePostAlwaysDoes)
+{
+    const auto composer = composerLosingTheAnswer(QStringLiteral("Morning ligth"));
+    ComposerState &state = *composer;
+    const auto send = [&] { return confirmAgain(state); };
+    const QString first = send();
+    ASSERT_EQ(state.outcome()->kind, PublishOutcome::Kind::unknown);
+    EXPECT_FALSE(state.changedSinceSent(false));
+    EXPECT_EQ(send(), first) << "the same post";
+    state.setCaption(QStringLiteral("Morning light"));
+    EXPECT_TRUE(state.changedSinceSent(false));
+    // Whether the first went out still cannot be known: the fix waits.
+    send();
+    EXPECT_EQ(creations(), 2);
+    EXPECT_EQ(state.outcome()->kind, PublishOutcome::Kind::unknown);
+    EXPECT_EQ(state.idempotencyKey(), first);
+    EXPECT_TRUE(m->publicationPending(first));
+    state.setCaption(QStringLiteral("Morning ligth"));
+    EXPECT_EQ(send(), first) << "the first words again";
+    EXPECT_EQ(creations(), 3);
+
+    // The service has no record of the first: the fix goes, under a key of its own.
+    state.setCaption(QStringLiteral("Morning light"));
+    service.lookupFailure = nullptr;
+    service.unknownToService = {first};
+    const QString fixed = send();
+    EXPECT_NE(fixed, first);
+    EXPECT_EQ(service.lookedUp, fixed) << "its own answer lost, then looked up";
+    EXPECT_FALSE(m->publicationPending(first));
+    state.setMedia({picture(QStringLiteral("photo-2.jpg"), 1000)});
+    EXPECT_NE(send(), fixed) << "another picture";
+
+    // The service answers now, and failed it: changed, it goes under a key of its own too.
+    service.creationFailure = nullptr;
+    service.created = publication(QStringLiteral("failed"), QStringLiteral("caption_too_long"));
+    const QString refused = send();
+    ASSERT_EQ(state.outcome()->kind, PublishOutcome::Kind::failed);
+    EXPECT_EQ(send(), refused) << "a retry of the same post";
+    state.setCaption(QStringLiteral("Short"));
+    EXPECT_NE(send(), refused);
+    EXPECT_EQ(creations(), 8);
+}
+
+// The first version went out while the fix waited: sending the fix says so
+// rather than making a second post; the fix, sent then, goes once under a key
+// of its own, and the version that went out, sent again, is answered with
+// what was made of it.
+TEST_F(Publish, AFixSentBeforeTheFirstVersionIsKnownSaysItWentAndTheFirstNeverGoesTwice)
+{
+    const auto composer = composerLosingTheAnswer(QStringLiteral("Morning ligth"));
+    ComposerState &state = *composer;
+    const auto send = [&] { return confirmAgain(state); };
+    const QString first = send();
+    ASSERT_EQ(state.outcome()->kind, PublishOutcome::Kind::unknown);
+    state.setCaption(QStringLiteral("Morning light"));
+    Publication made = publication(QStringLiteral("published"));
+    made.caption = QStringLiteral("Morning ligth");
+    service.lookupFailure = nullptr;
+    service.creationFailure = nullptr;
+    service.found = made;
+    service.progressAtCall.clear();
+    service.calls.clear();
+    send();
+    ASSERT_EQ(service.calls.first(), QStringLiteral("existingInstagramPublication"));
+    EXPECT_EQ(service.progressAtCall.first(), progress("Waiting for confirmation…", 0.95)) << "the wait shows";
+    EXPECT_EQ(m->publishing(), std::nullopt);
+    EXPECT_EQ(creations(), 0) << "both versions would be out";
+    EXPECT_FALSE(m->publicationPending(first));
+    ASSERT_EQ(state.outcome(), PublishOutcome::published(made));
+    EXPECT_EQ(state.earlierVersion(), QStringLiteral("Morning ligth"));
+    EXPECT_EQ(state.caption(), QStringLiteral("Morning light"));
+    EXPECT_NE(state.idempotencyKey(), first);
+
+    const QString fixed = send();
+    EXPECT_EQ(creations(), 1);
+    EXPECT_NE(fixed, first);
+    EXPECT_EQ(state.outcome()->kind, PublishOutcome::Kind::published);
+    EXPECT_EQ(state.earlierVersion(), std::nullopt);
+    // Back to the words that went out: under the first key, answered with the first.
+    state.setCaption(QStringLiteral("Morning ligth"));
+    EXPECT_EQ(send(), first);
+    // Another picture with them is another post.
+    state.setMedia({picture(QStringLiteral("photo-2.jpg"), 1000)});
+    const QString other = send();
+    EXPECT_NE(other, first);
+    EXPECT_NE(other, fixed);
+    // Kept through a kill, the spent key goes with the post.
+    ComposerState restored(h.clock, importer.function());
+    restored.restore(state.keptPost());
+    restored.setMedia({picture(QStringLiteral("photo-1.jpg"), 1000)});
+    EXPECT_EQ(restored.spentKeyFor(false), first);
+    EXPECT_EQ(restored.spentKeyFor(true), std::nullopt) << "a draft on the service went under no key of it";
+    restored.prepareAnother();
+    restored.setMedia({picture(QStringLiteral("photo-1.jpg"), 1000)});
+    restored.setCaption(QStringLiteral("Morning ligth"));
+    EXPECT_EQ(restored.spentKeyFor(false), std::nullopt) << "another post";
+}
+
+// What went out under the key was the version before the changes: its outcome
+// is told with its words, the changed post stays as typed and goes, if sent,
+// under a key of its own.
+TEST_F(Publish, TheOutcomeOfAnEarlierVersionLeavesTheChangedPostToGoOnItsOwn)
+{
+    const auto composer = composerLosingTheAnswer(QStringLiteral("Morning ligth"));
+    ComposerState &state = *composer;
+    state.setHashtags(QStringLiteral("#sun"));
+    zktest::run(ComposerActions::confirm(*m, state));
+    const QString first = state.idempotencyKey();
+    state.setOutcome(std::nullopt);
+    state.setCaption(QStringLiteral("Morning light"));
+
+    Publication made = publication(QStringLiteral("published"));
+    made.caption = QStringLiteral("Morning ligth\n\n#sun");
+    state.earlierVersionSettled(PublishOutcome::published(made), false);
+    EXPECT_EQ(state.outcome(), PublishOutcome::published(made));
+    EXPECT_EQ(state.earlierVersion(), made.caption);
+    EXPECT_EQ(state.caption(), QStringLiteral("Morning light"));
+    EXPECT_NE(state.idempotencyKey(), first);
+    EXPECT_EQ(state.keptPost().idempotencyKey, state.idempotencyKey());
+    // Without the service's copy, what this composer sent.
+    ComposerState other(h.clock, importer.function());
+    other.noteSent(state.submission(false));
+    other.earlierVersionSettled(PublishOutcome::published(publication(QStringLiteral("published"))), false);
+    EXPECT_EQ(other.earlierVersion(), QStringLiteral("Morning light\n\n#sun"));
+
+    // Back to editing: an outcome of its own from now on.
+    state.setOutcome(std::nullopt);
+    EXPECT_EQ(state.earlierVersion(), std::nullopt);
+}
+
+// Kept through a kill, a composer knows what went under its keys from their
+// records, by its words while its files are gone. Found out with no composer
+// open, a post whose words changed after it went stays kept under a new key.
+TEST_F(Publish, AfterAKillWordsChangedSinceThePostWentStayKeptUnderANewKey)
+{
+    const QString owner = QStringLiteral("kitty@example.com");
+    service.results["currentUser"] = ZephylWire::User{QStringLiteral("u1"), owner, std::nullopt, QStringLiteral("member")};
+    zktest::run(m->finishSignIn());
+    service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    ComposerSubmission fixedLater = submission(1);
+    fixedLater.idempotencyKey = QStringLiteral("K1");
+    ComposerSubmission untouched = submission(1);
+    untouched.caption = QStringLiteral("Evening light");
+    untouched.idempotencyKey = QStringLiteral("K2");
+    ASSERT_EQ(run(fixedLater).kind, PublishOutcome::Kind::unknown);
+    ASSERT_EQ(run(untouched).kind, PublishOutcome::Kind::unknown);
+
+    const KeptComposerPost changed{PublishFormat::feed, QStringLiteral("Morning light, fixed"), fixedLater.hashtags,
+                                   QStringLiteral("K1"), QStringLiteral("D1"), std::nullopt};
+    const KeptComposerPost same{PublishFormat::feed, untouched.caption, untouched.hashtags, QStringLiteral("K2"),
+                                QStringLiteral("D2"), std::nullopt};
+    const auto restoredChanged = [&](const KeptComposerPost &kept) {
+        ComposerState restored(h.clock, importer.function());
+        restored.restore(kept);
+        restored.noteSent(*m->pendingPublication(kept.idempotencyKey));
+        return restored.changedSinceSent(false);
+    };
+    EXPECT_TRUE(restoredChanged(changed));
+    EXPECT_FALSE(restoredChanged(same));
+
+    // The service answers with no composer open: both were made.
+    m->keptComposer().save(owner, changed);
+    service.lookupFailure = nullptr;
+    service.found = publication(QStringLiteral("published"));
+    h.clock.advance(AppModel::kPlanRetryFirst);
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m->publicationPending(QStringLiteral("K1")); }));
+    std::optional<KeptComposerPost> left = m->keptComposer().load(owner);
+    ASSERT_TRUE(left) << "changed after it went: not out";
+    EXPECT_EQ(left->caption, QStringLiteral("Morning light, fixed"));
+    EXPECT_NE(left->idempotencyKey, QStringLiteral("K1"));
+    EXPECT_EQ(left->draftIdempotencyKey, QStringLiteral("D1"));
+    // The version that went out, typed again, goes under the key it went under.
+    ComposerState reopened(h.clock, importer.function());
+    reopened.restore(*left);
+    reopened.setMedia(fixedLater.media);
+    EXPECT_EQ(reopened.spentKeyFor(false), std::nullopt);
+    reopened.setCaption(fixedLater.caption);
+    EXPECT_EQ(reopened.spentKeyFor(false), QStringLiteral("K1"));
+
+    // The same words as went out: done with, as before.
+    service.creationFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::connectionLost));
+    service.lookupFailure = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    ComposerSubmission again = untouched;
+    again.idempotencyKey = QStringLiteral("K3");
+    again.caption = QStringLiteral("Night light");
+    ASSERT_EQ(run(again).kind, PublishOutcome::Kind::unknown);
+    m->keptComposer().save(owner, {PublishFormat::feed, again.caption, again.hashtags, QStringLiteral("K3"),
+                                   QStringLiteral("D3"), std::nullopt});
+    service.lookupFailure = nullptr;
+    h.clock.advance(AppModel::kPlanRetryLongest);
+    ASSERT_TRUE(zktest::spinUntil([&] { return !m->publicationPending(QStringLiteral("K3")); }));
+    EXPECT_EQ(m->keptComposer().load(owner), std::nullopt);
 }
 
 TEST_F(Publish, AFailedUploadStopsEverythingAndSaysWhy)

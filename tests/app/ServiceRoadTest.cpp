@@ -52,6 +52,8 @@ TEST(ServiceRoad, TheModelTalksToTheServiceThroughTheRealClient)
     m.setPlanDrafts(zktest::run(m.api().planDrafts()));
     ASSERT_EQ(m.planDrafts().size(), 1);
     EXPECT_EQ(m.planDrafts()[0].title, QStringLiteral("Morning light"));
-    m.rebuildObservations();
+    // Whether Instagram is connected, as the service says it.
+    zktest::run(m.loadInstagram());
+    EXPECT_TRUE(m.instagramKnown());
     EXPECT_EQ(m.observations().first().id, QStringLiteral("connect"));
 }

@@ -130,6 +130,7 @@ TEST(SessionBootstrap, AnOfflineStartKeepsTheSignedInAccountAndAnotherNamedLater
     finish(m.bootstrap());
     EXPECT_EQ(f.service.calls, (QStringList{"restoreSession", "currentUser"})) << "nothing is loaded for it yet";
     EXPECT_TRUE(m.sessionUnverified());
+    EXPECT_FALSE(m.instagramKnown()) << "no profile says nothing of the connection";
     ASSERT_TRUE(m.user());
     EXPECT_EQ(m.user()->email, kitty);
     EXPECT_EQ(m.askInput(), QStringLiteral("half a thought"));
@@ -155,6 +156,30 @@ TEST(SessionBootstrap, AnOfflineStartKeepsTheSignedInAccountAndAnotherNamedLater
     EXPECT_EQ(ids(m.planDrafts()), (QList<qint64>{1}));
     EXPECT_EQ(UnsentTextStore(records).load(kitty).ask, QStringLiteral("half a thought, and more"));
     EXPECT_EQ(ids(UnsavedPlanStore(records).load(kitty)->drafts), (QList<qint64>{1, 2, 3}));
+}
+
+// The profile could not be read while the rest loads: whether Instagram is
+// connected is not known (not "not connected") until the service says, asked
+// again as soon as it answers anything.
+TEST(SessionBootstrap, WhetherInstagramIsConnectedIsKnownOnlyOnceTheServiceHasSaidIt)
+{
+    Flows f;
+    AppModel &m = f.model();
+    f.service.results["restoreSession"] = Outcome::signedIn;
+    f.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+    f.service.failures["instagramProfile"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    finish(m.bootstrap());
+    EXPECT_FALSE(m.instagramKnown());
+    EXPECT_FALSE(m.instagramConnected());
+
+    f.service.failures.remove("instagramProfile");
+    f.service.results["instagramProfile"] = std::optional(instagram(QStringLiteral("ig-1"), QStringLiteral("kitty")));
+    finish(m.loadPlan());
+    ASSERT_TRUE(zktest::spinUntil([&] { return m.instagramKnown(); }));
+    EXPECT_TRUE(m.instagramConnected());
+    finish(m.signOut());
+    EXPECT_FALSE(m.instagramKnown()) << "not known for the next account";
 }
 
 TEST(SessionBootstrap, ASessionFailureInTheFirstLoadSignsOutOnceAndTheLaterLoadsSendNothing)

@@ -3,6 +3,7 @@
 
 #include "AppTestSupport.h"
 
+#include "app/DraftEditStore.h"
 #include "app/UnsavedPlanStore.h"
 #include "app/PublishRecords.h"
 #include "app/UnsentTextStore.h"
@@ -300,6 +301,7 @@ TEST(AppModelSettings, TheLanguageRewordsTheSummaryCards)
     LanguageGuard language;
     Harness h;
     AppModel &m = h.make();
+    m.setInstagram(std::nullopt); // the service said: none connected
     m.setLanguage(AppLanguage::en);
     ASSERT_EQ(m.observations().size(), 1);
     EXPECT_EQ(m.observations()[0].title, QStringLiteral("Instagram is not connected yet"));
@@ -445,7 +447,15 @@ TEST(Records, TheComposersPostIsStoredExactlyAndOnlyForItsOwner)
                          R"("owner":"me@example.com","planDraftID":9223372036854775806})"));
     EXPECT_EQ(posts.load(me), post);
     EXPECT_EQ(posts.load(QStringLiteral("other@example.com")), std::nullopt);
+    // With the key an earlier version went out under, and what went under it.
+    KeptComposerPost spent = post;
+    spent.spent = PendingPublication{QStringLiteral("K0"), QStringLiteral("p0"), true, QStringLiteral("w0")};
+    posts.save(me, spent);
+    EXPECT_TRUE(records.read(QStringLiteral("composer"), me)
+                    ->endsWith(R"("spent":{"draft":true,"key":"K0","post":"p0","words":"w0"}})"));
+    EXPECT_EQ(posts.load(me), spent);
     for (const QByteArray damaged : {QByteArray(R"({"owner":"me@example.com","format":"feed"})"),
+                                     QByteArray(R"({"caption":"","draftKey":"","format":"feed","hashtags":"","key":"","owner":"me@example.com","spent":{"key":"K0"}})"),
                                      QByteArray(R"({"caption":"","draftKey":"","format":"post","hashtags":"","key":"","owner":"me@example.com"})"),
                                      QByteArray(R"({"caption":"","draftKey":"","format":"feed","hashtags":"","key":"","owner":"me@example.com","planDraftID":1.5})")}) {
         records.write(QStringLiteral("composer"), me, damaged);
@@ -453,6 +463,37 @@ TEST(Records, TheComposersPostIsStoredExactlyAndOnlyForItsOwner)
     }
     posts.remove(me);
     EXPECT_FALSE(records.holds(QStringLiteral("composer"), me));
+
+    // Publications whose fate is not known: the stored form written out (a
+    // draft on the service stays one after a restart), the oldest going first
+    // past the cap.
+    PendingPublicationStore pending(records);
+    pending.save(QStringLiteral("ME@example.com"), {{QStringLiteral("K"), QStringLiteral("P"), true, QStringLiteral("W")}});
+    EXPECT_EQ(*records.read(QStringLiteral("pending-publications"), me),
+              QByteArray(R"({"owner":"me@example.com","pending":[{"draft":true,"key":"K","post":"P","words":"W"}]})"));
+    EXPECT_EQ(PendingPublicationStore(records).load(me), (QList<PendingPublication>{{"K", "P", true, "W"}}));
+    QList<PendingPublication> many;
+    for (int i = 1; i <= PendingPublicationStore::kKept + 1; ++i)
+        many.append({QStringLiteral("K%1").arg(i), QStringLiteral("P"), false});
+    pending.save(me, many);
+    const QList<PendingPublication> kept = pending.load(me);
+    ASSERT_EQ(kept.size(), PendingPublicationStore::kKept);
+    EXPECT_EQ(kept.first().key, QStringLiteral("K2")) << "the oldest went";
+    EXPECT_EQ(kept.last().key, QStringLiteral("K21"));
+
+    // A draft editor's words, written under an address in capitals, are the
+    // account's whichever way the service writes it next.
+    DraftEditStore edits(records);
+    KeptDraftEdit edit;
+    edit.draft.id = 7;
+    edit.draft.caption = QStringLiteral("typed");
+    edit.shown.id = 7;
+    edits.save(QStringLiteral("Me@Example.COM"), edit);
+    for (const QString &as : {me, QStringLiteral("ME@EXAMPLE.com")}) {
+        const QList<KeptDraftEdit> back = edits.load(as);
+        ASSERT_EQ(back.size(), 1) << as.toStdString();
+        EXPECT_EQ(back.first().draft.caption, QStringLiteral("typed"));
+    }
 }
 
 TEST(Records, SixAndMoreAccountsNeverPushOutWhatAnAccountHasNotSent)
@@ -505,6 +546,9 @@ TEST(Records, SixAndMoreAccountsNeverPushOutWhatAnAccountHasNotSent)
     ASSERT_TRUE(QFile::rename(elsewhere, record));
     ASSERT_TRUE(QFile::resize(record, FileRead::kLargest + 1));
     EXPECT_EQ(again.read(QStringLiteral("unsent-text"), first), std::nullopt) << "too large";
+    ASSERT_TRUE(QFile::resize(record, 4096));
+    EXPECT_EQ(FileRead::whole(record, 4096, false).bytes.size(), 4096) << "exactly the largest size is read";
+    EXPECT_EQ(FileRead::whole(record, 4095, false).kind, FileRead::Result::Kind::refused);
 }
 
 TEST(Records, AWriteThatFailsIsKeptHereAndARestartNeverFindsAnOlderRecord)

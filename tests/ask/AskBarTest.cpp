@@ -520,11 +520,24 @@ TEST_F(AskBarTest, InArabicTheCardIsMirrored)
     EXPECT_EQ(bar.statusText()->text(), L10n::t("Listening."));
     EXPECT_NE(bar.statusText()->text(), QStringLiteral("Listening."));
 
-    // A new conversation greets in Arabic too, its chips at the right.
+    // A reply's chips stand under its bubble, in from the right by the cat's
+    // face as the bubble is, not against the list's edge.
+    const auto rightInset = [&bar](const QWidget *w) { return bar.width() - w->mapTo(&bar, QPoint(w->width(), 0)).x(); };
+    model().setCatChat({line(true, QStringLiteral("مرحبا")),
+                        line(false, QStringLiteral("أهلاً"),
+                             {AskAction::make(QStringLiteral("s"), QStringLiteral("قف"), AskAction::Kind::stopFocus)})});
+    settle();
+    ASSERT_EQ(bar.actionChips().size(), 1);
+    EXPECT_EQ(rightInset(bar.actionChips()[0]), 18 + 38);
+    EXPECT_EQ(rightInset(bar.actionChips()[0]), rightInset(bar.bubbles().last()));
+
+    // A new conversation greets in Arabic too, its chips at the right, in
+    // from the edge as in English from the left.
     click(bar.newConversationButton());
     ASSERT_EQ(bar.suggestionChips().size(), 4);
     EXPECT_NE(bar.suggestionChips()[0]->text(), QStringLiteral("How are you?"));
     EXPECT_GT(bar.suggestionChips()[0]->mapTo(&bar, QPoint()).x(), bar.width() / 2);
+    EXPECT_EQ(rightInset(bar.suggestionChips()[0]), 18 + 38);
     model().setLanguage(AppLanguage::en);
 }
 

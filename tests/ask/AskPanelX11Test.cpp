@@ -359,20 +359,6 @@ TEST_F(AskPanelX11, ShownWithTheKeyboardEscapeClosesIt)
     EXPECT_EQ(flows.model().askInput(), QStringLiteral("hi"));
 }
 
-// The strongest contrast over a widget's outer three pixels between what the
-// server showed of it and what it shows once that has changed.
-double ringContrast(QWidget *w, const QImage &before)
-{
-    const QImage after = zktest::shownPixels(w, before);
-    double most = 1;
-    for (int y = 0; y < std::min(before.height(), after.height()); ++y)
-        for (int x = 0; x < std::min(before.width(), after.width()); ++x)
-            if (std::min({x, y, w->width() - 1 - x, w->height() - 1 - y}) < 3)
-                most = std::max(most, ZephylPalette::contrastRatio(before.pixel(x, y) & 0xFFFFFFu,
-                                                                   after.pixel(x, y) & 0xFFFFFFu));
-    return most;
-}
-
 // With the X server's keys, Tab goes round every control of the card in the
 // order it reads, each ringed, back to the named field, whose box rings;
 // Escape closes the panel from a chip as from the field.
@@ -395,18 +381,17 @@ TEST_F(AskPanelX11, TabGoesRoundEveryControlInReadingOrderRingedAndEscapeStillCl
     };
 
     // Empty: Close and the four suggestions (nothing to send yet); Close's ring
-    // stands 3:1 from the card, and so does the ring of the field's box.
-    const QImage closeBare = zktest::shownPixels(bar->closeButton());
+    // goes round it 3:1 out from the card, and so does the ring of the field's box.
     QList<QWidget *> expected{bar->closeButton()};
     for (StyledButton *chip : bar->suggestionChips())
         expected << chip;
     EXPECT_EQ(round(), expected);
-    bar->closeButton()->setFocus(Qt::TabFocusReason);
-    EXPECT_GE(ringContrast(bar->closeButton(), closeBare), 3.0);
-    QWidget *box = bar->field()->parentWidget();
-    const QImage boxBare = zktest::shownPixels(box);
-    xdotool({"key", "shift+Tab"});
-    EXPECT_GE(ringContrast(box, boxBare), 3.0);
+    EXPECT_GE(zktest::ringedShare(zktest::ringPictures(bar->closeButton(),
+                                                       [&] { bar->closeButton()->setFocus(Qt::TabFocusReason); })),
+              0.9);
+    EXPECT_GE(zktest::ringedShare(zktest::ringPictures(bar->field()->parentWidget(),
+                                                       [&] { xdotool({"key", "shift+Tab"}); })),
+              0.9);
 
     // A reply with two actions, words typed: Send, a new conversation, Close,
     // the chips and "Open in Zephyl".
@@ -419,9 +404,126 @@ TEST_F(AskPanelX11, TabGoesRoundEveryControlInReadingOrderRingedAndEscapeStillCl
     ASSERT_TRUE(zktest::spinUntil([&] { return bar->sendButton()->isEnabled(); }));
     EXPECT_EQ(round(), (QList<QWidget *>{bar->sendButton(), bar->newConversationButton(), bar->closeButton(),
                                          bar->actionChips().at(0), bar->actionChips().at(1), bar->openInZephylButton()}));
+    // They stand at the foot of the list, whose view cuts what is past it:
+    // their rings whole all the same, and so once a long talk has the list
+    // scrolled to its end.
+    const auto ringedWhole = [&](const char *when) {
+        const QList<QAbstractButton *> foot{bar->actionChips().at(0), bar->openInZephylButton()};
+        for (QAbstractButton *control : foot) {
+            bar->field()->setFocus(Qt::TabFocusReason);
+            const auto ring = [control] { control->setFocus(Qt::TabFocusReason); };
+            EXPECT_GE(zktest::ringedShare(zktest::ringPictures(control, ring)), 0.9)
+                << control->text().toStdString() << " " << when;
+        }
+    };
+    ringedWhole("after a short talk");
+    QList<CatChatLine> talk;
+    for (int i = 0; i < 8; ++i)
+        talk << line(i % 2 == 0, QStringLiteral("Line %1 of a talk long enough to scroll.").arg(i));
+    talk << line(false, QStringLiteral("Shall we focus?"), {action("Focus"), action("Plan")});
+    flows.model().setCatChat(talk);
+    const QScrollArea *list = bar->history();
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        settle();
+        if (bar->actionChips().size() != 2 || list->verticalScrollBar()->maximum() == 0)
+            return false;
+        const QWidget *chip = bar->actionChips().at(0);
+        return chip->mapTo(list->viewport(), QPoint(0, chip->height())).y() <= list->viewport()->height();
+    })) << "the list scrolled to its end";
+    ringedWhole("at the end of a long talk");
     bar->actionChips().at(0)->setFocus(Qt::TabFocusReason);
     xdotool({"key", "Escape"});
     EXPECT_TRUE(zktest::spinUntil([&] { return !ask.isVisible(); }));
+}
+
+// With the X server's keys, Return and the keypad's Enter press the control
+// that has the keyboard as Space does, held down while the key is: a
+// suggestion asks the cat, a reply's chip does what it says, "Open in Zephyl"
+// opens the workspace, a new conversation empties the list and Close closes
+// the panel.
+TEST_F(AskPanelX11, ReturnAndEnterPressTheControlThatHasTheKeyboard)
+{
+    AppModel &model = flows.model();
+    ZephylWire::AssistantReply purr;
+    purr.message = QStringLiteral("Purr.");
+    flows.service.results[QStringLiteral("assistant")] = purr;
+    pointAt(QPoint(640, 200));
+    ask.show(true);
+    ASSERT_TRUE(zktest::spinUntil([&] { return keyboardOnThePanel(); }));
+    AskBarView *bar = ask.view();
+
+    // Held, the chip is down and nothing is asked yet; let go, it asks.
+    StyledButton *chip = bar->suggestionChips().at(1);
+    chip->setFocus(Qt::TabFocusReason);
+    xdotool({"keydown", "Return"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return chip->isDown(); }, std::chrono::seconds(5)));
+    EXPECT_TRUE(model.catChat().isEmpty());
+    xdotool({"keyup", "Return"});
+    ASSERT_TRUE(zktest::spinUntil([&] { return !model.askBusy() && model.catChat().size() == 2; }));
+    EXPECT_EQ(model.catChat().first().text, QStringLiteral("Cheer me up"));
+
+    // A reply's chip by Enter, then "Open in Zephyl" by Return.
+    model.setSurface(Surface::plan);
+    model.setCatChat({line(true, QStringLiteral("Where now?")),
+                      line(false, QStringLiteral("The grid?"),
+                           {AskAction::openSurface(QStringLiteral("grid"), QStringLiteral("Open the grid"), Surface::grid)})});
+    ASSERT_TRUE(zktest::spinUntil([&] { return bar->actionChips().size() == 1; }));
+    bar->actionChips().first()->setFocus(Qt::TabFocusReason);
+    xdotool({"key", "KP_Enter"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return model.surface() == Surface::grid; }));
+    ASSERT_NE(bar->openInZephylButton(), nullptr);
+    bar->openInZephylButton()->setFocus(Qt::TabFocusReason);
+    flows.h.events.clear();
+    xdotool({"key", "Return"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return !flows.h.events.empty(); }));
+    EXPECT_EQ(model.surface(), Surface::assistant);
+
+    // A new conversation, then Close, each from the key.
+    bar->newConversationButton()->setFocus(Qt::TabFocusReason);
+    xdotool({"key", "KP_Enter"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return model.catChat().isEmpty(); }));
+    bar->closeButton()->setFocus(Qt::TabFocusReason);
+    xdotool({"key", "Return"});
+    EXPECT_TRUE(zktest::spinUntil([&] { return !ask.isVisible(); }));
+}
+
+// With the X server's keys, a button pressed away by its own press gives the
+// keyboard back to the field, not on to Close or "New conversation": a
+// suggestion chip (the greeting goes), Send (held while nothing is typed) and
+// "New conversation" (gone with the conversation).
+TEST_F(AskPanelX11, AButtonPressedAwayByKeyboardGivesTheKeyboardBackToTheField)
+{
+    pointAt(QPoint(640, 200));
+    ask.show(true);
+    ASSERT_TRUE(zktest::spinUntil([&] { return keyboardOnThePanel(); }));
+    AskBarView *bar = ask.view();
+    const auto pressed = [&](QWidget *button) {
+        button->setFocus(Qt::TabFocusReason);
+        xdotool({"key", "space"});
+        return zktest::spinUntil([&] { return !button->isVisible() || !button->isEnabled(); }, std::chrono::seconds(10));
+    };
+    const auto onTheField = [&]() -> ::testing::AssertionResult {
+        if (zktest::spinUntil([&] { return bar->field()->hasFocus(); }, std::chrono::seconds(5)))
+            return ::testing::AssertionSuccess();
+        const QWidget *at = QApplication::focusWidget();
+        return ::testing::AssertionFailure() << "the keyboard is on " << (at ? at->metaObject()->className() : "nothing") << " "
+                                             << (at ? at->accessibleName().toStdString() : "");
+    };
+
+    ASSERT_FALSE(bar->suggestionChips().isEmpty());
+    ASSERT_TRUE(pressed(bar->suggestionChips().first()));
+    EXPECT_TRUE(onTheField()) << "after a suggestion";
+    ASSERT_TRUE(zktest::spinUntil([&] { return !flows.model().askBusy(); }));
+
+    xdotool({"type", "--delay", "20", "stop focus"});
+    ASSERT_TRUE(zktest::spinUntil([&] { return bar->sendButton()->isEnabled(); }));
+    ASSERT_TRUE(pressed(bar->sendButton()));
+    EXPECT_TRUE(onTheField()) << "after Send";
+    ASSERT_TRUE(zktest::spinUntil([&] { return !flows.model().askBusy(); }));
+
+    ASSERT_TRUE(pressed(bar->newConversationButton()));
+    EXPECT_TRUE(flows.model().catChat().isEmpty());
+    EXPECT_TRUE(onTheField()) << "after a new conversation";
 }
 
 TEST_F(AskPanelX11, ADragByTheBackgroundIsToldFrameByFrame)

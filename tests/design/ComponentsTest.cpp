@@ -19,6 +19,7 @@
 #include "design/PaletteColors.h"
 #include "design/PortalColorScheme.h"
 #include "design/PressAnimator.h"
+#include "design/ReadingOrder.h"
 #include "design/SettingRow.h"
 #include "design/StatusPill.h"
 #include "design/TextBlock.h"
@@ -28,6 +29,8 @@
 #include "design/ZephylSurface.h"
 
 #include <QApplication>
+#include <QBoxLayout>
+#include <QPushButton>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
@@ -659,6 +662,46 @@ TEST_F(Components, ChipIgnoresEnabledAndPressesOnlyItsFill)
 }
 
 // ----- Empty state
+
+// Tab goes the way the controls read from the first on, whatever order they
+// were made in; a control made again later takes its place in that order.
+TEST_F(Components, TabGoesInReadingOrderFromTheFirstControlOn)
+{
+    // A view kept in order beside a control of the window's own.
+    QWidget window;
+    auto *beside = new QPushButton(QStringLiteral("Beside"), &window);
+    auto *root = new QWidget(&window);
+    auto *windowLayout = new QHBoxLayout(&window);
+    windowLayout->addWidget(beside);
+    windowLayout->addWidget(root);
+    auto *column = new QVBoxLayout(root);
+    auto *row = new QHBoxLayout;
+    // Made last to first, laid first to last.
+    auto *c = new QPushButton(QStringLiteral("C"), root);
+    auto *b = new QPushButton(QStringLiteral("B"), root);
+    auto *a = new QPushButton(QStringLiteral("A"), root);
+    row->addWidget(a);
+    row->addWidget(b);
+    column->addLayout(row);
+    column->addWidget(c);
+    ReadingOrder::keep(root);
+    EXPECT_EQ(ReadingOrder::controls(root), (QList<QWidget *>{a, b, c}));
+    // The next control Tab stops at (the chain runs through widgets that take no Tab too).
+    const auto next = [](QWidget *w) {
+        do
+            w = w->nextInFocusChain();
+        while ((w->focusPolicy() & Qt::TabFocus) != Qt::TabFocus);
+        return w;
+    };
+    EXPECT_EQ(next(a), b) << "the first control's successor";
+    EXPECT_EQ(next(b), c);
+    window.show();
+    auto *first = new QPushButton(QStringLiteral("Made again"), root);
+    row->insertWidget(0, first);
+    first->show();
+    EXPECT_TRUE(zktest::spinUntil([&] { return next(first) == a; }));
+    EXPECT_EQ(next(c), beside);
+}
 
 TEST_F(Components, EmptyCardHasAButtonOnlyWithBothTitleAndAction)
 {

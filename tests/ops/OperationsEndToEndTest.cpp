@@ -348,6 +348,43 @@ TEST_F(Operations, PublishedAfterProcessingAndListedWithOddLinksKept)
     const auto drafts = opstest::run(api->planDrafts());
     ASSERT_EQ(drafts.size(), 1);
     EXPECT_EQ(drafts[0].title, QStringLiteral("Wednesday reel"));
+
+    // Another client's odd types, and a draft whose id is no whole number: the
+    // stand-in keeps what it is given, the list is read whole, and written back
+    // it is what the stand-in held, byte for byte.
+    const QByteArray other = R"([{"id":5,"title":"Phone","caption":"","format":"post","hashtags":["#cats","#coffee"],)"
+                             R"("scheduledAt":1748856600000,"hiddenFromGrid":"yes","gridSlot":"4","mediaId":17},)"
+                             R"({"id":1.5,"title":"Odd one"},)"
+                             R"({"caption":"","format":"post","hashtags":"","hiddenFromGrid":false,"id":42,)"
+                             R"("scheduledAt":"","title":"Wednesday reel"}])";
+    const auto held = [&] { return QJsonDocument(ops().drafts.value(userId())).toJson(QJsonDocument::Compact); };
+    QNetworkAccessManager curl;
+    QNetworkRequest put(QUrl(server.origin() + QStringLiteral("/api/plan/drafts")));
+    put.setRawHeader("Authorization", "Bearer " + server.state().accessTokens.keys().first().toUtf8());
+    put.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    QNetworkReply *written = curl.put(put, R"({"drafts":)" + other + "}");
+    ASSERT_TRUE(zktest::spinUntil([&] { return written->isFinished(); }));
+    EXPECT_EQ(written->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    const QByteArray asHeld = held();
+    EXPECT_EQ(asHeld, QJsonDocument::fromJson(other).toJson(QJsonDocument::Compact)) << "the stand-in keeps it as given";
+    const auto mixed = opstest::run(api->planDrafts());
+    ASSERT_EQ(mixed.size(), 3);
+    EXPECT_EQ(mixed[0].hashtags, QStringLiteral("#cats #coffee"));
+    EXPECT_FALSE(mixed[1].readable());
+    EXPECT_EQ(mixed[1].title, QStringLiteral("Odd one"));
+    // Told when the whole list has gone out: before the service answers, here never.
+    server.addFault({Standin::Fault::Kind::hang, QStringLiteral("/api/plan/drafts"), 0, std::nullopt, 0, 1,
+                     QString(), "PUT"});
+    int out = 0;
+    auto saving = std::make_shared<zktest::Outcome<zktest::Done>>();
+    auto runner = zktest::capture(zktest::asDone(api->savePlanDrafts(mixed, [&] { ++out; })), saving);
+    ASSERT_TRUE(zktest::spinUntil([&] { return out == 1; }));
+    EXPECT_FALSE(saving->done);
+    server.releaseHeld();
+    ASSERT_TRUE(zktest::spinUntil([&] { return saving->done; }));
+    EXPECT_TRUE(saving->value);
+    EXPECT_EQ(out, 1);
+    EXPECT_EQ(held(), asHeld);
 }
 
 // Ids that stay dot segments after escaping would be folded into the path

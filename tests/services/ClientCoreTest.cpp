@@ -314,6 +314,7 @@ TEST_F(ClientCore, TimeOutsRunOnTheClock)
     // Silence: the session's 30 s without a byte ends the request.
     auto silent = run(me());
     EXPECT_EQ(silent->errorAs<NetworkError>()->code(), NetworkError::Code::timedOut);
+    EXPECT_FALSE(silent->errorAs<NetworkError>()->mayHaveLeft()) << "no sign of the request going out";
     EXPECT_GE(silent->virtualElapsed, 30s);
     EXPECT_LT(silent->virtualElapsed, 31s);
     EXPECT_EQ(net.openReplies(), 0);
@@ -324,6 +325,12 @@ TEST_F(ClientCore, TimeOutsRunOnTheClock)
     EXPECT_EQ(patient->errorAs<NetworkError>()->code(), NetworkError::Code::timedOut);
     EXPECT_GE(patient->virtualElapsed, 90s);
     EXPECT_LT(patient->virtualElapsed, 91s);
+
+    // A body that may go once was taken to be sent: it may have reached the service.
+    auto written = run(Access::send<ZephylAPI::EmptyResponse>(api, QStringLiteral("/api/plan/drafts"), "PUT",
+                                                               QJsonObject{}, true));
+    EXPECT_EQ(written->errorAs<NetworkError>()->code(), NetworkError::Code::timedOut);
+    EXPECT_TRUE(written->errorAs<NetworkError>()->mayHaveLeft());
 }
 
 // A slow transfer is not a silent one: each sign of bytes moving, up or down,
@@ -366,6 +373,7 @@ TEST_F(ClientCore, ProgressOnASlowTransferHoldsTheSilenceTimeOutOff)
         auto one = trickle(1);
         auto stalled = run(me());
         EXPECT_EQ(stalled->errorAs<NetworkError>()->code(), NetworkError::Code::timedOut);
+        EXPECT_TRUE(stalled->errorAs<NetworkError>()->mayHaveLeft()) << "bytes moved";
         EXPECT_GE(stalled->virtualElapsed, 50s);
         EXPECT_LT(stalled->virtualElapsed, 51s);
         EXPECT_EQ(net.openReplies(), 0);
@@ -378,6 +386,7 @@ TEST_F(ClientCore, NoNetworkMeansWaitingAndRetryingUntilTheRequestsOwnTimeOut)
     net.setScript([](const Sent &) { return Scripted::failure(QNetworkReply::HostNotFoundError); });
     auto offline = run(Access::send<ZephylAPI::EmptyResponse>(api, kMe, "GET", std::nullopt, true));
     EXPECT_EQ(offline->errorAs<NetworkError>()->code(), NetworkError::Code::timedOut);
+    EXPECT_FALSE(offline->errorAs<NetworkError>()->mayHaveLeft()) << "none of it can have reached the service";
     EXPECT_GE(offline->virtualElapsed, 60s);
     EXPECT_LT(offline->virtualElapsed, 61s);
     EXPECT_GT(net.sent.size(), 30);

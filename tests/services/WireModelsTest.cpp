@@ -263,16 +263,17 @@ TEST(PlanDraft, OnlyTheIdIsRequiredAndPreviewIsNeverWritten)
     EXPECT_TRUE(failure<Draft>(QJsonObject{{"id", "7"}}));
     EXPECT_TRUE(failure<Draft>(QJsonObject{{"title", "no id"}}));
 
+    // A member of another type is read as well as it can be, and goes back as it came.
     const Draft tolerant = Draft::fromJson(
         parse(R"({"id":8,"hiddenFromGrid":"yes","format":null,"gridSlot":"3","title":5,"preview":"https://cdn.test/p.jpg"})"));
-    EXPECT_FALSE(tolerant.hiddenFromGrid);
+    EXPECT_TRUE(tolerant.hiddenFromGrid);
     EXPECT_EQ(tolerant.format, QStringLiteral("post"));
-    EXPECT_FALSE(tolerant.gridSlot);
-    EXPECT_EQ(tolerant.title, QString());
+    EXPECT_EQ(tolerant.gridSlot, 3);
+    EXPECT_EQ(tolerant.title, QStringLiteral("5"));
     EXPECT_EQ(tolerant.preview, QUrl(QStringLiteral("https://cdn.test/p.jpg")));
 
-    EXPECT_EQ(tolerant.toJson(), parse(R"({"id":8,"title":"","caption":"","hashtags":"","format":"post",
-                                          "scheduledAt":"","hiddenFromGrid":false})"));
+    EXPECT_EQ(tolerant.toJson(), parse(R"({"id":8,"title":5,"caption":"","hashtags":"","format":null,
+                                          "scheduledAt":"","gridSlot":"3","hiddenFromGrid":"yes"})"));
     Draft full = bare;
     full.gridSlot = 2;
     full.mediaId = QStringLiteral("media-1");
@@ -286,15 +287,15 @@ TEST(PlanDraft, OnlyTheIdIsRequiredAndPreviewIsNeverWritten)
     EXPECT_NE(qHash(other), qHash(tolerant));
 
     // A 64-bit id beyond a double's exact range, and the members other clients
-    // wrote, go back exactly as they came; a known member of the wrong type and
-    // the preview are not among them.
+    // wrote, go back exactly as they came (a known member of another type too);
+    // the preview is not among them.
     const Draft far = Draft::fromJson(parse(R"({"id":1844674407370955161,"title":7,"preview":"https://cdn.test/p.jpg",
         "notes":"from the web","location":{"name":"Lisbon","lat":38.72},"tags":[1,null],"rank":9007199254740993,"gone":null})"));
     EXPECT_EQ(far.id, 1844674407370955161);
     EXPECT_EQ(Json::encode(far.toJson()).toStdString(),
               R"({"caption":"","format":"post","gone":null,"hashtags":"","hiddenFromGrid":false,)"
               R"("id":1844674407370955161,"location":{"lat":38.72,"name":"Lisbon"},"notes":"from the web",)"
-              R"("rank":9007199254740993,"scheduledAt":"","tags":[1,null],"title":""})");
+              R"("rank":9007199254740993,"scheduledAt":"","tags":[1,null],"title":7})");
     Draft noted = far;
     noted.others.insert(QStringLiteral("notes"), QStringLiteral("changed elsewhere"));
     EXPECT_NE(noted, far);
@@ -304,6 +305,84 @@ TEST(PlanDraft, OnlyTheIdIsRequiredAndPreviewIsNeverWritten)
     EXPECT_NE(ranked, far);
     EXPECT_TRUE(failure<Draft>(parse(R"({"id":7.5})")));
     EXPECT_TRUE(failure<Draft>(parse(R"({"id":9223372036854775808})")));
+}
+
+// Another client wrote members this application reads in types it does not
+// expect: each is shown as well as it can be read and goes back exactly as it
+// came, type included, until that field is changed here. A draft written in
+// the expected types goes out byte for byte as before.
+TEST(PlanDraft, AnotherClientsTypesGoBackAsTheyCameUntilTheFieldChangesHere)
+{
+    const char *phone = R"({"id":5,"title":"Phone","hashtags":["#cats","#coffee"],"scheduledAt":1748856600000,)"
+                        R"("hiddenFromGrid":"yes","gridSlot":"4","mediaId":17,"caption":null,"format":3})";
+    const Draft odd = Draft::fromJson(parse(phone));
+    EXPECT_EQ(odd.hashtags, QStringLiteral("#cats #coffee"));
+    EXPECT_EQ(odd.scheduledAt, QStringLiteral("2025-06-02T09:30:00Z"));
+    EXPECT_TRUE(odd.hiddenFromGrid);
+    EXPECT_EQ(odd.gridSlot, 4);
+    EXPECT_EQ(odd.mediaId, QStringLiteral("17"));
+    EXPECT_EQ(odd.caption, QString());
+    EXPECT_EQ(odd.format, QStringLiteral("3"));
+    const std::string asCame = R"({"caption":null,"format":3,"gridSlot":"4","hashtags":["#cats","#coffee"],)"
+                               R"("hiddenFromGrid":"yes","id":5,"mediaId":17,"scheduledAt":1748856600000,"title":"Phone"})";
+    EXPECT_EQ(Json::encode(odd.toJson()).toStdString(), asCame);
+    // The records keep every field in its type, and those members beside them.
+    EXPECT_EQ(Json::encode(odd.toTypedJson()).toStdString(),
+              R"({"caption":"","format":"3","gridSlot":4,"hashtags":"#cats #coffee","hiddenFromGrid":true,"id":5,)"
+              R"("mediaId":"17","scheduledAt":"2025-06-02T09:30:00Z","title":"Phone"})");
+    EXPECT_EQ(odd.keptAsWritten().size(), 7);
+
+    // Changed here: that field goes in its own type, the others as they came.
+    Draft changed = odd;
+    changed.hashtags = QStringLiteral("#tea");
+    changed.gridSlot = 0;
+    changed.hiddenFromGrid = false;
+    changed.scheduledAt = QStringLiteral("2025-06-03T10:00:00Z");
+    EXPECT_EQ(Json::encode(changed.toJson()).toStdString(),
+              R"({"caption":null,"format":3,"gridSlot":0,"hashtags":"#tea","hiddenFromGrid":false,"id":5,)"
+              R"("mediaId":17,"scheduledAt":"2025-06-03T10:00:00Z","title":"Phone"})");
+    changed.mediaId.reset();
+    changed.caption = QStringLiteral("Morning light");
+    EXPECT_FALSE(changed.toJson().contains("mediaId"));
+    EXPECT_EQ(changed.toJson().value("caption"), QJsonValue("Morning light"));
+    // Equal to the draft read in the expected types: nothing of the other client's is kept any more.
+    Draft plain = Draft::fromJson(changed.toJson());
+    EXPECT_EQ(changed, plain);
+    EXPECT_EQ(qHash(changed), qHash(plain));
+    EXPECT_NE(odd, Draft::fromJson(odd.toTypedJson())) << "the same reading, but not the same on the wire";
+
+    // Readings: seconds for a number too small to be milliseconds; what cannot
+    // be read takes the default and still goes back as it came.
+    const Draft unread = Draft::fromJson(parse(R"({"id":6,"scheduledAt":1748856600,"gridSlot":"top",)"
+                                               R"("hiddenFromGrid":"no","title":{"text":"x"},"mediaId":null})"));
+    EXPECT_EQ(unread.scheduledAt, QStringLiteral("2025-06-02T09:30:00Z"));
+    EXPECT_FALSE(unread.gridSlot);
+    EXPECT_FALSE(unread.hiddenFromGrid);
+    EXPECT_EQ(unread.title, QString());
+    EXPECT_EQ(Json::encode(unread.toJson()).toStdString(),
+              R"({"caption":"","format":"post","gridSlot":"top","hashtags":"","hiddenFromGrid":"no","id":6,)"
+              R"("scheduledAt":1748856600,"title":{"text":"x"}})");
+
+    // In the expected types, byte for byte as before: every field in its type, in the keys' order.
+    const char *wellTyped = R"({"caption":"Morning light","format":"reel","gridSlot":2,"hashtags":"#cats",)"
+                            R"("hiddenFromGrid":false,"id":9,"mediaId":"m-9","notes":"web","posterMediaId":"p-9",)"
+                            R"("scheduledAt":"2025-06-02T09:30:00Z","title":"Studio tour"})";
+    const Draft typed = Draft::fromJson(parse(wellTyped));
+    EXPECT_TRUE(typed.asWritten.isEmpty());
+    EXPECT_EQ(Json::encode(typed.toJson()).toStdString(), wellTyped);
+    EXPECT_EQ(typed.toTypedJson(), typed.toJson());
+
+    // In a list: a draft whose id is no whole number is kept whole, never failing the list.
+    for (const QJsonValue &item : {QJsonValue(parse(R"({"id":1.5,"title":"Odd one","tags":[1]})")),
+                                   QJsonValue(parse(R"({"id":"7","title":8})")), QJsonValue(42)}) {
+        const Draft kept = Draft::fromListJson(item);
+        EXPECT_FALSE(kept.readable());
+        EXPECT_EQ(kept.toListJson(), item);
+    }
+    EXPECT_EQ(Draft::fromListJson(parse(R"({"id":1.5,"title":"Odd one"})")).title, QStringLiteral("Odd one"));
+    EXPECT_EQ(Draft::fromListJson(parse(R"({"id":"7","title":8})")).title, QStringLiteral("8"));
+    EXPECT_TRUE(Draft::fromListJson(parse(phone)).readable());
+    EXPECT_EQ(Draft::fromListJson(parse(phone)), odd);
 }
 
 TEST(Bodies, SignUpAnswersAndRefusals)

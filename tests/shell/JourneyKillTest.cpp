@@ -389,6 +389,21 @@ public:
             return testing::AssertionFailure() << "the other device could not write the plan";
         return testing::AssertionSuccess();
     }
+    // The plan read, each draft of that title left out, the plan written back whole.
+    testing::AssertionResult remove(const QString &title)
+    {
+        const auto read = call("GET", {});
+        if (!read)
+            return testing::AssertionFailure() << "the other device could not read the plan";
+        QJsonArray drafts;
+        for (const QJsonValue &value : read->value(QStringLiteral("drafts")).toArray()) {
+            if (value.toObject().value(QStringLiteral("title")).toString() != title)
+                drafts.append(value);
+        }
+        if (!call("PUT", QJsonObject{{"drafts", drafts}}))
+            return testing::AssertionFailure() << "the other device could not write the plan";
+        return testing::AssertionSuccess();
+    }
 
 private:
     std::optional<QJsonObject> call(const QByteArray &method, const QJsonObject &body)
@@ -911,7 +926,10 @@ TEST(JourneyKill, ACaptionTypedBeforeAKillComesBackInItsDraftAndItsTwinStays)
 // way; the connection gone, the same caption edited further and saved (kept,
 // unsaved); the application killed. Started again with the connection back,
 // the service holds that draft once, with the whole caption: the first save it
-// took is known for ours, not taken for a change made there.
+// took is known for ours, not taken for a change made there. Then words typed
+// in its editor, not saved, and the application killed again; another device
+// deletes the draft meanwhile. Started again, the draft is back in the plan
+// with those words, and the user is told.
 TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnceAfterAKill)
 {
     Standin::Server server;
@@ -990,8 +1008,28 @@ TEST(JourneyKill, ASaveWhoseAnswerWasLostThenTheSameDraftEditedAgainLeavesItOnce
         // The plan lists the two drafts; the first one's editor holds the whole caption.
         ASSERT_TRUE(app.toPlan(true));
         shot(QStringLiteral("lostanswer-restarted"));
-        ASSERT_TRUE(app.clickPlanRow(0, 2));
+        ASSERT_TRUE(addToCaption(app, 0, 2, QStringLiteral(", typed before a kill")));
         shot(QStringLiteral("lostanswer-restarted-draft"));
+        ASSERT_TRUE(zktest::spinUntil([&] {
+            const QList<KeptDraftEdit> edits = keptEdits(config, smokey);
+            return edits.size() == 1 && edits.first().draft.caption == QStringLiteral("Caption one, once, twice, typed before a kill");
+        })) << app.trace.toStdString();
+        app.kill();
+    }
+    ASSERT_TRUE(OtherDevice(server, smokey).remove(QStringLiteral("Draft one")));
+    {
+        SCOPED_TRACE("started again after another device deleted the draft: back, with the words typed, and said");
+        Application app(info);
+        ASSERT_TRUE(app.saw(QStringLiteral("trace: notice: Deleted on another device but changed here, so it was kept: "
+                                           "Draft one."),
+                            0, std::chrono::seconds(90)))
+            << app.trace.toStdString();
+        ASSERT_TRUE(zktest::spinUntil([&] {
+            return served() == QStringList{"Draft two: Caption two", "Draft one: Caption one, once, twice, typed before a kill"};
+        })) << served().join(u'|').toStdString() << "\n" << app.trace.toStdString();
+        EXPECT_TRUE(zktest::spinUntil([&] { return keptEdits(config, smokey).isEmpty(); })) << "in the plan now";
+        ASSERT_TRUE(app.toPlan(true));
+        shot(QStringLiteral("deletedthere-back"));
     }
 }
 

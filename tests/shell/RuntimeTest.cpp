@@ -35,6 +35,7 @@
 #include "web/WebWorkspace.h"
 #include "workspace/CompanionSettingsWindow.h"
 #include "workspace/ComposerView.h"
+#include "workspace/WorkspaceSplitView.h"
 #include "workspace/WorkspaceWindowController.h"
 
 #include <QAction>
@@ -399,7 +400,19 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
     const qsizetype lines = c.model().catChat().size();
 
     // A typed command that shows a workspace screen puts the panel away, so it
-    // covers nothing and the window has the keyboard; the cat leaves its edge.
+    // covers nothing and the window has the keyboard, on that screen rather
+    // than on the sidebar; the cat leaves its edge.
+    ZephylWire::User signedIn;
+    signedIn.email = QStringLiteral("kitty@example.com");
+    c.model().setUser(signedIn);
+    c.model().setSession(SessionState::signedIn);
+    const auto keyboardOnTheScreen = [&] {
+        QWidget *window = c.runtime->workspace().window();
+        auto *split = window ? window->findChild<WorkspaceSplitView *>() : nullptr;
+        return zktest::spinUntil([&] {
+            return split && split->detailSurface() == c.model().surface() && split->detail()->isAncestorOf(QApplication::focusWidget());
+        });
+    };
     c.raise(AppEvent::of(AppEvent::Kind::askRequested));
     ASSERT_TRUE(ask.isVisible());
     EXPECT_EQ(c.cat().perchLedge, ask.ledge());
@@ -414,6 +427,7 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
     EXPECT_TRUE(zktest::spinUntil([&] {
         return QGuiApplication::focusWindow() == c.runtime->workspace().window()->windowHandle();
     })) << "the keyboard is not in the workspace window";
+    EXPECT_TRUE(keyboardOnTheScreen()) << "the keyboard is not on the plan";
     // The panel's own activation arriving after it was put away (a window
     // manager that took its map request late): the keyboard goes on to the
     // window in front, on the server too.
@@ -449,6 +463,23 @@ TEST(Runtime, VisitsFocusAndThePanelsLedges)
         return QGuiApplication::focusWindow() == c.runtime->workspace().window()->windowHandle() &&
                !ask.panel()->windowHandle()->isExposed();
     })) << "the keyboard is not in the workspace window";
+    EXPECT_TRUE(keyboardOnTheScreen()) << "the keyboard is not on the grid";
+
+    // Asked again for the screen it shows, the window left with the keyboard
+    // on the sidebar brings it to the screen.
+    c.runtime->workspace().window()->findChild<WorkspaceSplitView *>()->sidebar()->row(Surface::plan)->setFocus();
+    c.hideWorkspace();
+    c.raise(AppEvent::of(AppEvent::Kind::askRequested));
+    c.model().ask(QStringLiteral("open grid"));
+    ASSERT_TRUE(zktest::spinUntil([&] { return c.runtime->workspaceInView(); })) << c.whyOutOfView();
+    const auto where = [&] {
+        QWidget *window = c.runtime->workspace().window();
+        QWidget *at = QApplication::focusWidget();
+        return std::string(at ? at->metaObject()->className() : "nothing") + "; the window's own " +
+               (window && window->focusWidget() ? window->focusWidget()->metaObject()->className() : "nothing") +
+               (window && window->isActiveWindow() ? ", active" : ", not active");
+    };
+    EXPECT_TRUE(keyboardOnTheScreen()) << "the keyboard stayed on the sidebar: " << where();
 }
 
 // The tour's nap puts away only an ask panel it showed and nobody took up.

@@ -2,7 +2,8 @@
 
 // Finding drawn words in pictures: what a widget shows (from the X server when
 // there is one), and where a piece of a text block's text, drawn alone by the
-// block, stands in its drawing of the whole.
+// block, stands in its drawing of the whole; and the keyboard's ring round a
+// control as the X server shows it.
 
 #include "design/DesignFonts.h"
 #include "design/Legibility.h"
@@ -10,16 +11,22 @@
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QHash>
+#include <QRadioButton>
 #include <QImage>
 #include <QScrollBar>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 
 #include <cstdlib>
+#include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -211,6 +218,166 @@ inline Drawn findDrawn(TextBlock *block, const QString &piece)
         }
     }
     return found;
+}
+
+// ---- Rings
+
+// How far round a control its surroundings are looked at.
+constexpr int kAround = 8;
+
+// What the X server shows of `area` of `window`, once two looks agree (and,
+// given `unlike`, once it differs from that: the server shows a drawing late).
+// Each look is taken once the window has drawn what it has to draw there.
+// Offscreen, the window's own drawing of it.
+inline QImage steadyPixels(QWidget *window, const QRect &area, const QImage &unlike = {})
+{
+    const bool server = QGuiApplication::platformName() == QLatin1String("xcb");
+    const auto grab = [&] {
+        if (!server)
+            return window->grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+        window->repaint(area);
+        return QGuiApplication::primaryScreen()
+            ->grabWindow(window->winId(), area.x(), area.y(), area.width(), area.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    QImage shot;
+    spinUntil([&] {
+        const QImage before = std::exchange(shot, grab());
+        return before == shot && (unlike.isNull() || shot != unlike);
+    }, std::chrono::seconds(3));
+    return shot;
+}
+
+// A control and kAround pixels round it as the server shows it without the
+// keyboard's ring and with it.
+struct RingPictures {
+    QImage bare;
+    QImage ringed;
+    // The control's rectangle in both.
+    QRect control;
+    // The commonest colour 2 to 7 pixels outside the control's edge, bare:
+    // the colour round it.
+    QRgb around = 0;
+    // The ring moved the control.
+    bool moved = false;
+};
+
+// A control and kAround pixels round it, in its window.
+inline QRect aroundArea(QWidget *control)
+{
+    const QRect where(control->mapTo(control->window(), QPoint()), control->size());
+    return where.adjusted(-kAround, -kAround, kAround, kAround) & control->window()->rect();
+}
+
+// What of a control its ring goes round: a check box's or radio button's
+// mark and words (its layout may make it wider), else all of it.
+inline QRect drawnPart(QWidget *control)
+{
+    auto *box = qobject_cast<QAbstractButton *>(control);
+    const bool radio = qobject_cast<QRadioButton *>(control);
+    if (!box || !(radio || qobject_cast<QCheckBox *>(control)))
+        return control->rect();
+    QStyleOptionButton option;
+    option.initFrom(box);
+    option.text = box->text();
+    option.icon = box->icon();
+    option.iconSize = box->iconSize();
+    return box->style()->subElementRect(radio ? QStyle::SE_RadioButtonClickRect : QStyle::SE_CheckBoxClickRect, &option,
+                                        box);
+}
+
+// `ringed` as the server shows it now (once it differs from `unlike`, when
+// given: the keyboard was just taken off it), and once `ring` has brought the
+// keyboard to it.
+inline RingPictures ringPictures(QWidget *ringed, const std::function<void()> &ring, const QImage &unlike = {})
+{
+    QWidget *window = ringed->window();
+    const QRect where(ringed->mapTo(window, QPoint()), ringed->size());
+    const QRect area = aroundArea(ringed);
+    RingPictures look;
+    look.bare = steadyPixels(window, area, unlike);
+    ring();
+    look.ringed = steadyPixels(window, area, look.bare);
+    look.control = drawnPart(ringed).translated(where.topLeft() - area.topLeft());
+    look.moved = QRect(ringed->mapTo(window, QPoint()), ringed->size()) != where;
+    QHash<QRgb, int> counts;
+    const QRect outer = look.control.adjusted(-7, -7, 7, 7), inner = look.control.adjusted(-1, -1, 1, 1);
+    for (int y = outer.top(); y <= outer.bottom(); ++y)
+        for (int x = outer.left(); x <= outer.right(); ++x)
+            if (look.bare.rect().contains(x, y) && !inner.contains(x, y))
+                ++counts[look.bare.pixel(x, y) & 0xFFFFFFu];
+    int most = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > most)
+            most = it.value(), look.around = it.key();
+    return look;
+}
+
+// Whether the ring drew `p`: it changed it, and to a colour 3:1 out from the
+// colour round the control.
+inline bool ringDrew(const RingPictures &look, QPoint p)
+{
+    const QRgb now = look.ringed.pixel(p) & 0xFFFFFFu, was = look.bare.pixel(p) & 0xFFFFFFu;
+    return ZephylPalette::contrastRatio(now, look.around) >= 3.0 && ZephylPalette::contrastRatio(now, was) >= 1.5;
+}
+
+// How wholly the ring goes round the control and stands out from the colour
+// round it and from what is inside it: of each side's middle half, the share
+// along which the ring drew some pixel from 3 inside the control's edge to 7
+// outside it (only outside it where `outsideOnly`), and the pixel next inward
+// of its innermost one stands 3:1 from it (the ground in its gap, or a fill
+// unlike it: a ring on a fill of its own colour only makes the control look
+// larger); the least of the four sides.
+inline double ringedShare(const RingPictures &look, bool outsideOnly = false)
+{
+    const QRect c = look.control;
+    const auto colorAt = [&](QPoint p) { return look.ringed.pixel(p) & 0xFFFFFFu; };
+    double least = 1;
+    for (int side = 0; side < 4; ++side) {
+        const int along = side < 2 ? c.width() : c.height();
+        // The point `d` outside the edge at `t` along it (d below 0 is outside).
+        const auto at = [&](int t, int d) {
+            return side == 0   ? QPoint(c.left() + t, c.top() + d)
+                   : side == 1 ? QPoint(c.left() + t, c.bottom() - d)
+                   : side == 2 ? QPoint(c.left() + d, c.top() + t)
+                               : QPoint(c.right() - d, c.top() + t);
+        };
+        int hits = 0, count = 0;
+        for (int t = along / 4; t < along * 3 / 4; ++t, ++count) {
+            // The ring's innermost pixel on this line, and its strongest.
+            std::optional<int> inner;
+            QRgb ring = look.around;
+            for (int d = -7; d <= (outsideOnly ? -1 : 3); ++d) {
+                const QPoint p = at(t, d);
+                if (!look.ringed.rect().contains(p) || !ringDrew(look, p))
+                    continue;
+                inner = d;
+                if (ZephylPalette::contrastRatio(colorAt(p), look.around) > ZephylPalette::contrastRatio(ring, look.around))
+                    ring = colorAt(p);
+            }
+            const QPoint in = inner ? at(t, *inner + 1) : QPoint();
+            hits += inner && look.ringed.rect().contains(in) && ZephylPalette::contrastRatio(colorAt(in), ring) >= 3.0;
+        }
+        least = std::min(least, count ? double(hits) / count : 0.0);
+    }
+    return least;
+}
+
+// The colour the ring is drawn in: the commonest of the pixels it drew.
+inline QRgb ringColor(const RingPictures &look)
+{
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < look.ringed.height(); ++y)
+        for (int x = 0; x < look.ringed.width(); ++x)
+            if (ringDrew(look, QPoint(x, y)))
+                ++counts[look.ringed.pixel(x, y) & 0xFFFFFFu];
+    QRgb most = look.around;
+    int seen = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > seen)
+            seen = it.value(), most = it.key();
+    return most;
 }
 
 } // namespace zktest

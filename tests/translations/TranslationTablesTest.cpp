@@ -319,7 +319,8 @@ TEST(TranslationTables, EverySentenceWithSeveralValuesIsASampleRowInEveryTable)
             EXPECT_TRUE(sampled) << table.name << ": " << key;
         }
     }
-    EXPECT_EQ(sentences, 3) << "Uploading %d of %d…, Found %d: %@…, %d minutes of focus done. Take %d minutes.";
+    EXPECT_EQ(sentences, 5) << "Uploading %d of %d…, Found %d: %@…, %d minutes of focus done. Take %d minutes., "
+                               "Remove picture %d of %d, Remove video %d of %d";
 }
 
 TEST(TranslationTables, NoTableHoldsAnotherLanguagesText)
@@ -365,6 +366,7 @@ TEST(TranslationTables, NoRowHoldsAnotherTablesSentence)
         "I already have an account",
         "How the cat is doing",
         "That's a meal. Purr.",
+        ZEPHYL_SERVICE_DOMAIN " can't be reached",
     };
     for (const auto &a : kTables) {
         for (const auto &b : kTables) {

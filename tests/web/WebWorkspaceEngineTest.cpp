@@ -6,6 +6,7 @@
 #include "WebApp.h"
 #include "base/Clock.h"
 #include "design/L10n.h"
+#include "design/PasteGuard.h"
 #include "design/QtWords.h"
 #include "services/KeychainStore.h"
 #include "services/ChatModels.h"
@@ -14,7 +15,9 @@
 #include "web/ProfileCookies.h"
 #include "web/WebPopup.h"
 #include "web/WebWorkspace.h"
+#include "support/FakeFileChooserPortal.h"
 #include "support/TestSupport.h"
+#include "support/SelectionOwner.h"
 #include "support/TextPixels.h"
 #include "support/WebEngineSupport.h"
 
@@ -29,6 +32,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QApplication>
 #include <QSslError>
@@ -691,11 +695,56 @@ TEST_F(WebEngineTest, CtrlWheelNeverMagnifiesThePage)
     EXPECT_EQ(evaluate(web->page(), QStringLiteral("window.devicePixelRatio")).toDouble(), 1.0);
 }
 
+// A paste in the page (Ctrl+V, Shift+Insert, a middle click) reaches it once
+// the clipboard's owner has answered with words: an owner that never answers
+// holds nothing up (the engine itself asks it format after format on the main
+// thread, five seconds each) and nothing comes in; text comes in as before.
+TEST_F(WebEngineTest, APasteWaitsForAnOwnerThatAnswersAndNeverHoldsTheApplicationUp)
+{
+    signIn();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(web->webView()));
+    ASSERT_TRUE(evaluate(web->page(), QStringLiteral(
+        "var c = document.getElementById('chat'); c.value = ''; window.zkPastes = 0;"
+        "c.addEventListener('paste', () => ++window.zkPastes); c.focus(); document.activeElement === c")).toBool());
+    QWidget *target = web->webView()->focusProxy();
+    ASSERT_TRUE(target);
+    web->webView()->setFocus();
+    ASSERT_NE(PasteGuard::instance(), nullptr);
+    QSignalSpy settled(PasteGuard::instance(), &PasteGuard::settled);
+    const auto chat = [&] { return evaluate(web->page(), QStringLiteral("document.getElementById('chat').value")).toString(); };
+    {
+        zktest::SelectionOwner silent("CLIPBOARD", {{"UTF8_STRING", QByteArrayLiteral("never")}},
+                                      zktest::SelectionOwner::Answers::never);
+        ASSERT_TRUE(silent.owns());
+        QTest::keyClick(target, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(target, Qt::Key_Insert, Qt::ShiftModifier);
+        // The page answers three times over while the owner is asked.
+        int answers = 0;
+        EXPECT_TRUE(zktest::spinUntil([&] { return evaluate(web->page(), QStringLiteral("true")).toBool() && ++answers == 3; }, 10s))
+            << "the application was held up";
+        ASSERT_TRUE(zktest::spinUntil([&] { return settled.size() == 2; }));
+        EXPECT_EQ(chat(), QString());
+        EXPECT_EQ(evaluate(web->page(), QStringLiteral("window.zkPastes")).toInt(), 0);
+    }
+    zktest::SelectionOwner owner("CLIPBOARD", {{"UTF8_STRING", QByteArrayLiteral("Cat caf\xc3\xa9 \xe2\x98\x95")}});
+    zktest::SelectionOwner primary("PRIMARY", {{"UTF8_STRING", QByteArrayLiteral(" #cats")}});
+    QTest::keyClick(target, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(zktest::spinUntil([&] { return chat() == QStringLiteral("Cat café ☕"); })) << chat().toStdString();
+    // A middle click at the end of the words puts the primary selection there.
+    const QVariantList at = evaluate(web->page(), QStringLiteral(
+        "var r = document.getElementById('chat').getBoundingClientRect(); [r.right - 4, r.top + r.height / 2]")).toList();
+    ASSERT_EQ(at.size(), 2);
+    QTest::mouseClick(target, Qt::MiddleButton, {}, QPoint(at[0].toInt(), at[1].toInt()));
+    EXPECT_TRUE(zktest::spinUntil([&] { return chat() == QStringLiteral("Cat café ☕ #cats"); })) << chat().toStdString();
+}
+
 // A file field of the page, pressed from the keyboard, opens the chooser over
 // the window: in Arabic its buttons show their words whole, and it opens no
 // smaller than its contents ask.
 TEST_F(WebEngineTest, APageFieldsFileChooserShowsItsButtonsWordsWholeInArabic)
 {
+    const zktest::NoDesktopChooser qtsChooser;
+    ASSERT_TRUE(qtsChooser.held());
     const Qt::LayoutDirection was = QApplication::layoutDirection();
     L10n::setPreference(AppLanguage::ar);
     QtWords::follow(); // as the application does
@@ -729,6 +778,46 @@ TEST_F(WebEngineTest, APageFieldsFileChooserShowsItsButtonsWordsWholeInArabic)
     L10n::setPreference(AppLanguage::system);
     QtWords::follow();
     QApplication::setLayoutDirection(was);
+}
+
+// Where the desktop runs a portal with a chooser, a page's file field asks it
+// over the window, and the files it answers with become the field's.
+TEST_F(WebEngineTest, APageFieldsChooserIsTheDesktopsWhereAPortalRuns)
+{
+    zktest::FakeFileChooserPortal portal;
+    ASSERT_TRUE(portal.begin());
+    const QString file = QDir(zktest::tempDir()).filePath(QStringLiteral("cat one.png"));
+    QFile picture(file);
+    ASSERT_TRUE(picture.open(QIODevice::WriteOnly));
+    picture.write("not much of a picture");
+    picture.close();
+    portal.answerAtOnce({0, {QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded)}});
+    web->start();
+    ASSERT_TRUE(waitForPhase(Phase::Kind::signIn));
+    ASSERT_TRUE(waitForPageScript(QStringLiteral("signin")));
+    ASSERT_TRUE(evaluate(web->page(), QStringLiteral("var f = document.createElement('input'); f.type = 'file';"
+                                                     "f.multiple = true; document.body.prepend(f); f.focus();"
+                                                     "document.activeElement === f"))
+                    .toBool());
+    // A chooser of Qt's opened instead is closed, leaving the field empty.
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    look.start(50);
+    web->webView()->setFocus();
+    QTest::keyClick(web->webView()->focusProxy(), Qt::Key_Space);
+    EXPECT_TRUE(zktest::spinUntil([&] {
+        return evaluate(web->page(), QStringLiteral("f.files.length === 1 && f.files[0].name === 'cat one.png'"))
+            .toBool();
+    }, 20s)) << "the portal's file is not the field's";
+    ASSERT_EQ(portal.asked().size(), 1);
+    const auto asked = portal.asked().at(0);
+    EXPECT_EQ(asked.parentWindow, QStringLiteral("x11:") + QString::number(web->webView()->window()->winId(), 16));
+    EXPECT_EQ(asked.title, QStringLiteral("Open"));
+    EXPECT_EQ(asked.options.value(QStringLiteral("multiple")), QVariant(true));
+    EXPECT_TRUE(asked.filters.isEmpty());
 }
 
 // The background, where no timer of the watcher runs, is the model's test: this

@@ -267,6 +267,46 @@ TEST_F(AssistantTest, MessageRowsOfferActionsAndCopyOnlyUnderReplies)
     EXPECT_EQ(model().surface(), Surface::plan);
 }
 
+// Built anew as a reply comes in or the list is fetched again, the
+// conversation and the thread list keep the keyboard on the very control it
+// was on, not on the first of the same name higher up: the third reply's
+// "Copy" or action, the third untitled conversation.
+TEST_F(AssistantTest, TheKeyboardStaysOnItsOwnReplyAndThreadAsTheyAreBuiltAnew)
+{
+    ZephylWire::AssistantReply::Action plan;
+    plan.id = "plan";
+    plan.label = "Plan it";
+    flows.service.results["assistantThreadStore"] =
+        store({thread("t1", "", ""), thread("t2", "", ""), thread("t3", "", "")}, QString("t1"));
+    show();
+    ASSERT_EQ(view->threadRows().size(), 3);
+    QList<ChatMessage> messages;
+    for (const char *id : {"a1", "a2", "a3"})
+        messages << message(id, ChatMessage::Author::assistant, "reply", {plan});
+    model().setMessages(messages);
+    settle();
+    const auto onRow = [&](int row, auto part) {
+        const auto rows = view->messageRows();
+        return rows.size() > row && QApplication::focusWidget() == part(rows[row]);
+    };
+    const auto copy = [](MessageRow *r) -> QWidget * { return r->copyButton(); };
+    const auto chip = [](MessageRow *r) -> QWidget * { return r->actionButtons().value(0); };
+    for (const auto &part : {std::function<QWidget *(MessageRow *)>(copy), std::function<QWidget *(MessageRow *)>(chip)}) {
+        ASSERT_EQ(view->messageRows().size(), messages.size());
+        part(view->messageRows()[2])->setFocus(Qt::TabFocusReason);
+        messages << message(QString("u%1").arg(messages.size()), ChatMessage::Author::user, "more");
+        model().setMessages(messages);
+        settle();
+        EXPECT_TRUE(onRow(2, part)) << "on " << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
+    }
+
+    view->threadRows().at(2)->setFocus(Qt::TabFocusReason);
+    model().apply(store({thread("t1", "", "a"), thread("t2", "", "b"), thread("t3", "", "c")}, QString("t1")));
+    settle();
+    ASSERT_EQ(view->threadRows().size(), 3);
+    EXPECT_EQ(QApplication::focusWidget(), view->threadRows()[2]);
+}
+
 TEST_F(AssistantTest, ALongLinkWrapsInsideItsBubble)
 {
     show();

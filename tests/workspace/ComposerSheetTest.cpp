@@ -13,6 +13,7 @@
 #include "design/Controls.h"
 #include "design/DateText.h"
 #include "design/L10n.h"
+#include "design/StatusPill.h"
 #include "workspace/ComposerParts.h"
 #include "workspace/ComposerView.h"
 #include "workspace/WorkspaceRootView.h"
@@ -57,6 +58,16 @@ protected:
     void TearDown() override { ComposerView::defaultHooks() = {}; }
 
     AppModel &model() { return flows.model(); }
+    // Confirmed, the creation's answer lost and the look-up unanswered.
+    void confirmLosingTheAnswer()
+    {
+        flows.service.failures["createInstagramPublication"] =
+            std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::connectionLost));
+        flows.service.failures["existingInstagramPublication"] =
+            std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::cannotConnectToHost));
+        finish(ComposerActions::confirm(model(), state()));
+        settle();
+    }
     ComposerView *view() const
     {
         return root->composerSheet() ? root->composerSheet()->findChild<ComposerView *>() : nullptr;
@@ -247,6 +258,51 @@ TEST_F(SheetTest, TheFooterFollowsThePostAndTheConnection)
     EXPECT_TRUE(texts(view()).contains(QStringLiteral("Instagram not connected")));
 }
 
+// Words that match the state: a save to the plan that failed says so under the
+// media until the plan's own retry has saved it; signed in off line, the header
+// says the service cannot be reached, not that Instagram is not connected.
+TEST_F(SheetTest, ItsWordsFollowThePlansRetryAndTheService)
+{
+    const auto offline = std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::cannotConnectToHost));
+    flows.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+    flows.service.results["instagramProfile"] = model().instagram();
+    flows.service.failures["savePlanDrafts"] = offline;
+    finish(model().finishSignIn());
+    settle();
+    state().setCaption(QStringLiteral("Morning"));
+    click(view()->saveToPlanButton());
+    ASSERT_TRUE(zktest::spinUntil([&] { return !state().savingToPlan(); }));
+    settle();
+    EXPECT_TRUE(texts(view()).contains(QStringLiteral("Plan changes are kept here but not saved yet.")));
+    flows.service.failures.clear();
+    finish(model().savePlan());
+    settle();
+    EXPECT_FALSE(model().planUnsaved());
+    EXPECT_FALSE(view()->editor()->problem()->isVisibleTo(view()));
+    EXPECT_FALSE(texts(view()).contains(QStringLiteral("Plan changes are kept here but not saved yet.")));
+
+    auto *pill = view()->findChild<StatusPill *>();
+    ASSERT_NE(pill, nullptr);
+    EXPECT_EQ(pill->text(), QStringLiteral("@kitty.studio"));
+    finish(model().signOut());
+    flows.service.failures["instagramProfile"] = offline;
+    finish(model().finishSignIn());
+    model().openComposer(std::nullopt);
+    settle();
+    ASSERT_NE(view(), nullptr);
+    pill = view()->findChild<StatusPill *>();
+    EXPECT_EQ(pill->text(), QStringLiteral("sorvane.app can't be reached"));
+    EXPECT_EQ(pill->tone(), PillTone::neutral);
+    EXPECT_FALSE(texts(view()).contains(QStringLiteral("Instagram not connected")));
+    // Answered, and truly not connected: said so, in the attention tone.
+    flows.service.failures.remove("instagramProfile");
+    flows.service.results["instagramProfile"] = std::optional<ZephylWire::InstagramProfile>();
+    finish(model().loadPlan());
+    settle();
+    EXPECT_EQ(pill->text(), QStringLiteral("Instagram not connected"));
+    EXPECT_EQ(pill->tone(), PillTone::attention);
+}
+
 TEST_F(SheetTest, TheConfirmationSummarisesAndBackOrEscapeOnlyClosesIt)
 {
     state().setFormat(PublishFormat::reel);
@@ -407,12 +463,7 @@ TEST_F(SheetTest, ThePostIsKeptUntilItIsOutOrPutAwayAndAnUnknownOutcomeBecomesTh
     state().setMedia({picture()});
     EXPECT_EQ(kept.load(owner)->caption, QStringLiteral("From the editor, and more"));
 
-    flows.service.failures["createInstagramPublication"] =
-        std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::connectionLost));
-    flows.service.failures["existingInstagramPublication"] =
-        std::make_exception_ptr(ServiceNetworkError(ServiceNetworkError::Code::cannotConnectToHost));
-    finish(ComposerActions::confirm(model(), state()));
-    settle();
+    confirmLosingTheAnswer();
     ComposerOutcomeView *page = view()->outcomePage();
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->kind(), PublishOutcome::Kind::unknown);
@@ -449,6 +500,70 @@ TEST_F(SheetTest, ThePostIsKeptUntilItIsOutOrPutAwayAndAnUnknownOutcomeBecomesTh
     EXPECT_TRUE(kept.load(owner));
     click(view()->closeButton());
     EXPECT_EQ(kept.load(owner), std::nullopt) << "put away by the user";
+}
+
+// Back to editing after an outcome not known, the typo fixed, and then the
+// service says the first version went out: the page says which version that
+// was, the fix stays, and sent it goes out once under a key of its own.
+TEST_F(SheetTest, ChangedAfterAnOutcomeNotKnownThePostStaysAndThePageSaysWhichVersionWentOut)
+{
+    flows.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+    flows.service.results["instagramProfile"] = model().instagram();
+    finish(model().finishSignIn());
+    // Opened for the account, so that it is kept for it.
+    model().setComposerPresented(false);
+    model().openComposer(std::nullopt);
+    settle();
+    const KeptComposerStore kept(RecordStore::of(flows.h.store));
+    const QString owner = QStringLiteral("kitty@example.com");
+    state().setMedia({picture()});
+    state().setCaption(QStringLiteral("Morning ligth over the roofs of the old town, before anyone else is awake"));
+    confirmLosingTheAnswer();
+    ASSERT_NE(view()->outcomePage(), nullptr);
+    ASSERT_EQ(view()->outcomePage()->kind(), PublishOutcome::Kind::unknown);
+    const QString first = state().idempotencyKey();
+    click(view()->outcomePage()->backButton());
+    state().setCaption(QStringLiteral("Morning light over the roofs of the old town, before anyone else is awake"));
+
+    ZephylWire::Publication made;
+    made.id = QStringLiteral("pub-1");
+    made.status = QStringLiteral("published");
+    made.caption = QStringLiteral("Morning ligth over the roofs of the old town, before anyone else is awake");
+    made.platformUrl = QUrl(QStringLiteral("https://www.instagram.com/p/abc/"));
+    flows.service.failures.remove("existingInstagramPublication");
+    flows.service.results["existingInstagramPublication"] = std::optional(made);
+    flows.h.clock.advance(AppModel::kPlanRetryFirst);
+    ASSERT_TRUE(zktest::spinUntil([&] {
+        settle();
+        return view()->outcomePage() && view()->outcomePage()->kind() == PublishOutcome::Kind::published;
+    }));
+    ComposerOutcomeView *page = view()->outcomePage();
+    EXPECT_EQ(page->detail()->text(),
+              QStringLiteral("What went out is the version you sent before your changes: “Morning ligth over the "
+                             "roofs of the old town, before anyone…”. Your changes were not sent and are still "
+                             "here: go back to editing to send them as a new post."));
+    ASSERT_NE(page->backButton(), nullptr);
+    EXPECT_EQ(page->anotherButton(), nullptr) << "it would clear the changes";
+    ASSERT_NE(page->openButton(), nullptr);
+    EXPECT_LT(page->backButton()->x(), page->openButton()->x()) << "the changes first";
+    const std::optional<KeptComposerPost> keptNow = kept.load(owner);
+    ASSERT_TRUE(keptNow) << "not out: still kept";
+    EXPECT_EQ(keptNow->caption, state().caption());
+    EXPECT_EQ(keptNow->idempotencyKey, state().idempotencyKey());
+    EXPECT_NE(keptNow->idempotencyKey, first);
+
+    click(page->backButton());
+    EXPECT_EQ(view()->outcomePage(), nullptr);
+    EXPECT_EQ(state().caption(), QStringLiteral("Morning light over the roofs of the old town, before anyone else is awake"));
+    flows.service.failures.remove("createInstagramPublication");
+    flows.service.results["createInstagramPublication"] = made;
+    finish(ComposerActions::confirm(model(), state()));
+    settle();
+    EXPECT_EQ(flows.service.creationKeys, (QStringList{first, state().idempotencyKey()}));
+    EXPECT_NE(state().idempotencyKey(), first);
+    ASSERT_NE(view()->outcomePage(), nullptr);
+    EXPECT_NE(view()->outcomePage()->anotherButton(), nullptr) << "this one is the post as it stands";
+    EXPECT_EQ(kept.load(owner), std::nullopt);
 }
 
 // Kept through a kill, the post comes back once its account is known, though
@@ -534,7 +649,7 @@ TEST_F(SheetTest, DroppedFilesArriveAndOtherDataIsRefused)
     EXPECT_EQ(view()->editor()->summary()->text(), QStringLiteral("2 items"));
     EXPECT_EQ(view()->editor()->addButton()->text(), QStringLiteral("Add more"));
 
-    // The tile's menu, from the keyboard: its Remove in the attention colour.
+    // The tile's menu, from the keyboard: its Remove after a divider, in the attention colour.
     QWidget *tile = view()->editor()->tiles().first();
     QStringList entries;
     QRgb removeInk = 0;
@@ -544,14 +659,14 @@ TEST_F(SheetTest, DroppedFilesArriveAndOtherDataIsRefused)
         if (!menu)
             return;
         for (QAction *a : menu->actions())
-            entries << a->text();
+            entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
         if (const QImage shot = zktest::drawnPixels(menu); !shot.isNull())
             removeInk = zktest::standout(shot, menu->actionGeometry(menu->actions().last()), zktest::commonest(shot)).first;
         menu->close();
     });
     QContextMenuEvent fromKeys(QContextMenuEvent::Keyboard, tile->rect().center());
     QApplication::sendEvent(tile, &fromKeys);
-    EXPECT_EQ(entries, (QStringList{"Move earlier", "Move later", "Remove"}));
+    EXPECT_EQ(entries, (QStringList{"Move earlier", "Move later", "-", "Remove"}));
     EXPECT_GT(qRed(removeInk) - qBlue(removeInk), 60) << std::hex << removeInk;
 
     // The mark over a tile removes that item and keeps the others.
@@ -710,7 +825,7 @@ TEST_F(SheetTest, TheDatePickerWritesTheDateAsThePlanDoesAndReadsInTheLanguagesD
         EXPECT_EQ(fromTheRight(picker, {"11", "58", "2026", month, "18"}), (QStringList{"18", month, "2026", "58", "11", "▾"}));
         QApplication::sendEvent(picker, &tabbedIn);
         EXPECT_EQ(picker->currentSection(), QDateTimeEdit::DaySection);
-        QTest::keyClick(picker, Qt::Key_Tab);
+        QTest::keyClick(picker, Qt::Key_Left);
         EXPECT_EQ(picker->currentSection(), QDateTimeEdit::MonthSection);
         QTest::keyClick(picker, Qt::Key_Left);
         EXPECT_EQ(picker->currentSection(), QDateTimeEdit::YearSection);
@@ -792,6 +907,51 @@ TEST_F(SheetTest, TheDropZonesLineOfKindsReadsFromTheRightInArabic)
     EXPECT_GT(word.at.x(), word.whole.center().x())
         << "JPEG at " << word.at.x() << " in ink from " << word.whole.left() << " to " << word.whole.right();
     model().setComposerPresented(false);
+    model().setLanguage(AppLanguage::en);
+    QApplication::setLayoutDirection(was);
+}
+
+// The chevron before "More options" points the way the language reads while
+// the options are closed (right in English, left in Arabic, also once the
+// language changed with the sheet open) and down while they are open: in the
+// pixels shown, its tip is the end of its ink that spans least.
+TEST_F(SheetTest, TheMoreOptionsChevronPointsTheWayTheLanguageReads)
+{
+    const Qt::LayoutDirection was = QApplication::layoutDirection();
+    const auto pointing = [&]() -> std::string {
+        settle();
+        auto *chevron = view()->findChild<QWidget *>(QStringLiteral("disclosureChevron"));
+        if (!chevron)
+            return "nowhere";
+        const QImage shot = zktest::shownPixels(chevron);
+        const QRect ink = zktest::inkBox(shot);
+        if (ink.width() < 3 || ink.height() < 3)
+            return "nowhere";
+        const auto inked = [&](int x, int y) { return std::abs(qGray(shot.pixel(x, y)) - qGray(shot.pixel(0, 0))) > 40; };
+        // How far the ink reaches along one line of the box, across or down.
+        const auto spread = [&](bool column, int at) {
+            int first = -1, last = -1;
+            for (int i = column ? ink.top() : ink.left(); i <= (column ? ink.bottom() : ink.right()); ++i) {
+                if (column ? inked(at, i) : inked(i, at)) {
+                    first = first < 0 ? i : first;
+                    last = i;
+                }
+            }
+            return last - first;
+        };
+        if (ink.height() > ink.width())
+            return spread(true, ink.left()) < spread(true, ink.right()) ? "left" : "right";
+        return spread(false, ink.top()) < spread(false, ink.bottom()) ? "up" : "down";
+    };
+    EXPECT_EQ(pointing(), "right");
+    state().setMoreOptions(true);
+    EXPECT_EQ(pointing(), "down");
+    state().setMoreOptions(false);
+    model().setLanguage(AppLanguage::ar);
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    EXPECT_EQ(pointing(), "left");
+    state().setMoreOptions(true);
+    EXPECT_EQ(pointing(), "down");
     model().setLanguage(AppLanguage::en);
     QApplication::setLayoutDirection(was);
 }

@@ -23,6 +23,7 @@
 #include "workspace/GridView.h"
 #include "workspace/PlanView.h"
 #include "workspace/PlannerKit.h"
+#include "design/MenuLook.h"
 #include "workspace/ScreenKit.h"
 #include "workspace/ProfilePicture.h"
 #include "workspace/SignInView.h"
@@ -33,7 +34,10 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDateTimeEdit>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QMenu>
+#include <QScreen>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScrollBar>
@@ -678,8 +682,10 @@ TEST_F(PlannerTest, TheWholeRowAndTheWholeTileAnswerAClick)
     settle();
     ASSERT_NE(grid()->editor(), nullptr) << "the \"Draft\" badge is part of the tile";
     EXPECT_EQ(grid()->editor()->draft().id, 3);
-    // The grid's sheet keeps the keyboard as the plan's does: round its own
-    // controls, never to the grid or the plan behind it.
+    // The grid's sheet opens on its first field and keeps the keyboard as the
+    // plan's does: round its own controls, never to the grid or the plan behind it.
+    EXPECT_EQ(QApplication::focusWidget(), grid()->editor()->titleField());
+    grid()->editor()->cancelButton()->setFocus(Qt::TabFocusReason);
     key(QApplication::focusWidget(), Qt::Key_Backtab);
     EXPECT_EQ(QApplication::focusWidget(), grid()->editor()->saveButton());
     key(QApplication::focusWidget(), Qt::Key_Tab);
@@ -725,39 +731,32 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
             << "Shift+Tab " << i << " left the sheet for " << at->metaObject()->className();
     }
     EXPECT_EQ(press(Qt::Key_Backtab), plan()->editor()->saveButton()) << "round from the first control to the last";
-    // Relative luminance, as contrast ratios are reckoned.
-    const auto luminance = [](QRgb c) {
-        double sum = 0;
-        for (auto [value, weight] : {std::pair(qRed(c), 0.2126), std::pair(qGreen(c), 0.7152), std::pair(qBlue(c), 0.0722)}) {
-            const double v = value / 255.0;
-            sum += weight * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
-        }
-        return sum;
-    };
-    // The ring stands 3:1 out from the fill it is drawn on, light and dark,
-    // on the primary button and on a quiet one.
-    const auto ringContrast = [&luminance](QWidget *button) {
-        double least = 21;
+    // The ring goes round the control, 3:1 out from the ground round it, light
+    // and dark, as the window draws it with and without the keyboard on it.
+    const auto ringShare = [](QWidget *control) {
+        double least = 1;
         for (AppTheme theme : {AppTheme::light, AppTheme::dark}) {
             AppearanceService::shared().setTheme(theme);
-            const QImage image = button->grab().toImage();
-            const int y = image.height() / 2;
-            const double fill = luminance(image.pixel(8, y));
-            double ring = 1;
-            for (int x = 0; x <= 3; ++x) {
-                const double l = luminance(image.pixel(x, y));
-                ring = std::max(ring, (std::max(l, fill) + 0.05) / (std::min(l, fill) + 0.05));
-            }
-            least = std::min(least, ring);
+            control->clearFocus();
+            settle();
+            least = std::min(least, zktest::ringedShare(zktest::ringPictures(control, [control] {
+                control->setFocus(Qt::TabFocusReason);
+                settle();
+            })));
         }
         AppearanceService::shared().setTheme(AppTheme::light);
         return least;
     };
-    EXPECT_GE(ringContrast(plan()->editor()->saveButton()), 3.0);
-    const QImage ringed = plan()->editor()->saveButton()->grab().toImage();
+    // On the primary button and on a quiet one.
+    EXPECT_GE(ringShare(plan()->editor()->saveButton()), 0.9);
+    const auto aroundSave = [&] {
+        QWidget *save = plan()->editor()->saveButton();
+        return save->window()->grab(zktest::aroundArea(save)).toImage();
+    };
+    const QImage ringed = aroundSave();
     EXPECT_EQ(press(Qt::Key_Tab), plan()->editor()->cancelButton()) << "and from the last to the first";
-    EXPECT_NE(plan()->editor()->saveButton()->grab().toImage(), ringed) << "the keyboard's place is drawn";
-    EXPECT_GE(ringContrast(plan()->editor()->cancelButton()), 3.0);
+    EXPECT_NE(aroundSave(), ringed) << "the keyboard's place is drawn";
+    EXPECT_GE(ringShare(plan()->editor()->cancelButton()), 0.9);
     // Forward, the caption is passed as any field is: Tab moves on and types nothing.
     QPlainTextEdit *caption = plan()->editor()->captionEditor();
     for (int i = 0; i < 30 && at != plan()->editor()->saveButton(); ++i) {
@@ -775,41 +774,20 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
     press(Qt::Key_Escape);
     EXPECT_EQ(plan()->editor(), nullptr);
     EXPECT_EQ(QApplication::focusWidget(), opener);
+    // On the window's ground, as the sidebar and the screens stand in it.
+    Backdrop ground(Color::background, 1.0, plan());
+    ground.setGeometry(plan()->rect());
+    ground.show();
+    ground.raise();
     // A row's button (the sidebar's "New publication") draws the same ring.
-    RowButton row(QStringLiteral("New publication"), PrimaryButtonStyle(false), plan());
-    row.setGeometry(0, 0, 200, 42);
+    RowButton row(QStringLiteral("New publication"), PrimaryButtonStyle(false), &ground);
+    row.setGeometry(300, 10, 200, 42);
     row.show();
     key(opener, Qt::Key_Tab);
     row.setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(row.hasFocus());
-    EXPECT_GE(ringContrast(&row), 3.0);
-    // The controls without a button style follow the same rule. Their ring is
-    // measured against the same pixels without the keyboard on the control, as
-    // the window draws them, so a ring over the ground around it counts too.
-    const auto ringOnGround = [&luminance](QWidget *control) {
-        const auto shot = [control] {
-            QWidget *window = control->window();
-            return window->grab(QRect(control->mapTo(window, QPoint()), control->size())).toImage();
-        };
-        double least = 21;
-        for (AppTheme theme : {AppTheme::light, AppTheme::dark}) {
-            AppearanceService::shared().setTheme(theme);
-            control->setFocus(Qt::TabFocusReason);
-            const QImage ringed = shot();
-            control->clearFocus();
-            const QImage bare = shot();
-            const int y = ringed.height() / 2;
-            double ring = 1;
-            for (int x = 0; x <= 3; ++x) {
-                const double a = luminance(ringed.pixel(x, y));
-                const double b = luminance(bare.pixel(x, y));
-                ring = std::max(ring, (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05));
-            }
-            least = std::min(least, ring);
-        }
-        AppearanceService::shared().setTheme(AppTheme::light);
-        return least;
-    };
+    EXPECT_GE(ringShare(&row), 0.9);
+    // The controls without a button style follow the same rule.
     ZephylWire::AssistantThreadSummary thread;
     thread.id = QStringLiteral("t1");
     thread.title = QStringLiteral("Captions for Sunday");
@@ -819,11 +797,6 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
     threads.threads = {thread, other};
     threads.activeThreadId = thread.id;
     flows.service.results["assistantThreadStore"] = threads;
-    // On the window's ground, as the sidebar and the screens stand in it.
-    Backdrop ground(Color::background, 1.0, plan());
-    ground.setGeometry(plan()->rect());
-    ground.show();
-    ground.raise();
     ToggleSwitch off(QStringLiteral("Reminders"), &ground);
     ToggleSwitch on(QStringLiteral("Reminders"), &ground);
     on.setOn(true);
@@ -860,7 +833,7 @@ TEST_F(PlannerTest, NewDraftIsPlannedByTheClockAndOpensAsNew)
     for (const auto &c : controls) {
         ASSERT_NE(c.control, nullptr) << c.name;
         c.control->setFocusPolicy(Qt::StrongFocus);
-        EXPECT_GE(ringOnGround(c.control), 3.0) << c.name;
+        EXPECT_GE(ringShare(c.control), 0.9) << c.name;
     }
     opener->setFocus(Qt::TabFocusReason);
 
@@ -1093,6 +1066,34 @@ TEST_F(PlannerTest, SaveReplacesInPlaceOrAppendsAndStoresTheWrittenForms)
     for (const auto &d : model().planDrafts())
         left << d.title + u':' + d.caption + u':' + d.scheduledAt + u':' + d.format;
     EXPECT_EQ(left, (QStringList{"Twin one:::post", "Twin two EDITED:from the phone:2026-03-05T10:00:00.000Z:image"}));
+
+    // Another client's draft in its own types: the sheet shows its reading of
+    // each, and a renamed title is all it writes; the rest goes as it was written.
+    const QJsonObject written{{"id", 5},
+                              {"title", "Phone"},
+                              {"caption", ""},
+                              {"format", 3},
+                              {"hashtags", QJsonArray{"#cats", "#coffee"}},
+                              {"scheduledAt", qint64(1748856600000)},
+                              {"hiddenFromGrid", "yes"},
+                              {"gridSlot", "4"},
+                              {"mediaId", 17}};
+    const PlanDraft foreign = PlanDraft::fromJson(written);
+    model().setPlanDrafts({foreign});
+    DraftEditorView *odd = editor(foreign);
+    EXPECT_EQ(odd->hashtagsField()->text(), QStringLiteral("#cats #coffee"));
+    EXPECT_TRUE(odd->hiddenBox()->isChecked());
+    EXPECT_TRUE(odd->plannedBox()->isChecked());
+    EXPECT_EQ(odd->date(), QDateTime(QDate(2025, 6, 2), QTime(9, 30), QTimeZone::utc()));
+    EXPECT_EQ(odd->format(), PublishFormat::feed);
+    EXPECT_EQ(odd->attachButton()->text(), QStringLiteral("Replace media"));
+    odd->titleField()->end(false);
+    QTest::keyClicks(odd->titleField(), QStringLiteral(", renamed"));
+    odd->save();
+    settle();
+    QJsonObject renamed = written;
+    renamed.insert("title", "Phone, renamed");
+    EXPECT_EQ(flows.service.savedPlans.last().at(0).toJson(), renamed);
 }
 
 TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
@@ -1130,7 +1131,8 @@ TEST_F(PlannerTest, AFailedSaveKeepsTheEditorOpenWithTheWorkingCopy)
     };
     const auto offline = flows.service.failures;
     retried();
-    EXPECT_FALSE(view->problemText()->isVisibleTo(view));
+    EXPECT_FALSE(view->problem());
+    EXPECT_EQ(view->problemText()->text(), QStringLiteral("Saved to the plan."));
     // Failed again; the retry meets the caption changed on another device too:
     // the notice that says so would be under the sheet, so the sheet says it.
     flows.service.failures = offline;
@@ -1421,6 +1423,64 @@ TEST_F(PlannerTest, DeleteAsksAndRemovesThatDraftAlone)
     EXPECT_EQ(closed, 1);
 }
 
+// With its editor open, "Morning light" is deleted on another device. A
+// caption saved in it keeps the draft, and the user hears why, whether or not
+// the plan was read again under the sheet (such a read does not bring back the
+// words of a sheet still open: its Save or Cancel decides); cancelled, it stays
+// deleted. Deleted here from its row, the words kept for it go with it.
+TEST_F(PlannerTest, ADraftDeletedElsewhereUnderItsOpenEditorIsKeptWhenSavedAndSaid)
+{
+    const QString account = QStringLiteral("a@example.com");
+    flows.service.results["currentUser"] = user(account);
+    finish(model().finishSignIn());
+    DraftEditStore kept(RecordStore::of(flows.h.store));
+    const PlanDraft morning = planDraft(1, QStringLiteral("Morning light")), two = planDraft(2, QStringLiteral("Two"));
+    PlanDraft golden = morning;
+    golden.caption = QStringLiteral("Golden hour");
+    for (const bool readAgain : {false, true}) {
+        for (const bool saved : {true, false}) {
+            SCOPED_TRACE(testing::Message() << (readAgain ? "read again under the sheet, " : "")
+                                            << (saved ? "saved" : "cancelled"));
+            setPlan({morning, two});
+            model().setNotice(std::nullopt);
+            plan()->editDraft(morning, 0);
+            ASSERT_NE(plan()->editor(), nullptr);
+            plan()->editor()->captionEditor()->setPlainText(QStringLiteral("Golden hour"));
+            flows.service.results["planDrafts"] = QList{two};
+            if (readAgain) {
+                finish(model().loadPlan(), "the read under the sheet");
+                EXPECT_EQ(model().planDrafts(), QList{two}) << "not brought back under its open sheet";
+            }
+            const qsizetype saves = flows.service.savedPlans.size();
+            if (saved)
+                plan()->editor()->save();
+            else
+                plan()->editor()->cancel();
+            settle();
+            EXPECT_EQ(plan()->editor(), nullptr);
+            EXPECT_EQ(flows.service.savedPlans.size(), saves + (saved ? 1 : 0));
+            const QList<PlanDraft> held = saved ? QList{two, golden} : QList{two};
+            EXPECT_EQ(std::any_cast<QList<PlanDraft>>(flows.service.results["planDrafts"]), held);
+            EXPECT_EQ(model().notice() ? model().notice()->text : QString(),
+                      saved ? QStringLiteral("Deleted on another device but changed here, so it was kept: Morning light.")
+                            : QString());
+            EXPECT_TRUE(kept.load(account).isEmpty());
+        }
+    }
+    // Words kept for "Two" (its sheet left open when the application ended):
+    // "Delete draft" on its row takes them along, so no later read takes the
+    // deletion for another device's.
+    setPlan({morning, two});
+    plan()->editDraft(two, 0);
+    plan()->editor()->captionEditor()->setPlainText(QStringLiteral("Typed before a kill"));
+    ASSERT_EQ(kept.load(account).size(), 1);
+    closePlan();
+    action(plan()->menuFor(rowOf(QStringLiteral("draft-2"))->entry(), plan()), QStringLiteral("Delete draft"))->trigger();
+    settle();
+    EXPECT_EQ(model().planDrafts(), QList{morning});
+    EXPECT_TRUE(kept.load(account).isEmpty());
+}
+
 TEST_F(PlannerTest, PreparePublicationAndCancelLeaveThePlanAlone)
 {
     model().setPlanDrafts({planDraft(1, QStringLiteral("kept"))});
@@ -1437,6 +1497,52 @@ TEST_F(PlannerTest, PreparePublicationAndCancelLeaveThePlanAlone)
     view->cancel();
     EXPECT_EQ(closed, 2);
     EXPECT_TRUE(flows.service.savedPlans.isEmpty());
+}
+
+// A new draft whose save failed, saved by the plan's own retry with its sheet
+// open: the sheet says so and edits the saved draft; a delete saved so is done.
+TEST_F(PlannerTest, ASheetSavedByThePlansRetrySaysSoAndEditsTheSavedDraft)
+{
+    flows.service.results["currentUser"] = user(QStringLiteral("a@example.com"));
+    finish(model().finishSignIn());
+    const auto offline = std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    flows.service.failures["savePlanDrafts"] = offline;
+    DraftEditorView *view = editor(planDraft(4, QStringLiteral("Morning light")), true);
+    view->save();
+    settle();
+    ASSERT_EQ(closed, 0);
+    EXPECT_EQ(view->headerText()->text(), QStringLiteral("New draft"));
+    EXPECT_EQ(view->cancelButton()->text(), QStringLiteral("Cancel"));
+    EXPECT_EQ(view->problemText()->text(), QStringLiteral("Plan changes are kept here but not saved yet."));
+    EXPECT_EQ(view->deleteButton(), nullptr);
+
+    flows.service.failures.clear();
+    finish(model().savePlan());
+    settle();
+    EXPECT_EQ(flows.service.savedPlans.last().size(), 1);
+    EXPECT_EQ(view->headerText()->text(), QStringLiteral("Edit draft"));
+    EXPECT_EQ(view->problemText()->text(), QStringLiteral("Saved to the plan."));
+    EXPECT_TRUE(view->problemText()->isVisibleTo(view));
+    EXPECT_EQ(view->cancelButton()->text(), QStringLiteral("Close"));
+    ASSERT_NE(view->deleteButton(), nullptr);
+    EXPECT_TRUE(view->deleteButton()->isVisibleTo(view));
+    EXPECT_EQ(closed, 0) << "the user may go on with it";
+    // Changed again: no longer what is saved, and closing drops the change.
+    QTest::keyClicks(view->titleField(), QStringLiteral(" again"));
+    EXPECT_EQ(view->cancelButton()->text(), QStringLiteral("Cancel"));
+    EXPECT_FALSE(view->problemText()->isVisibleTo(view));
+    EXPECT_EQ(view->headerText()->text(), QStringLiteral("Edit draft"));
+
+    // Its delete failed and the retry saved it: done, the sheet goes.
+    flows.service.failures["savePlanDrafts"] = offline;
+    view->confirmDelete();
+    settle();
+    EXPECT_EQ(closed, 0);
+    flows.service.failures.clear();
+    finish(model().savePlan());
+    settle();
+    EXPECT_EQ(closed, 1);
+    EXPECT_TRUE(flows.service.savedPlans.last().isEmpty());
 }
 
 TEST_F(PlannerTest, AttachUploadsAtOnceAndKeepsFormerMediaOnEveryFailure)
@@ -1696,6 +1802,28 @@ TEST_F(PlannerTest, GridEmptyStateAndFeedNotes)
     EXPECT_EQ(grid()->tiles().size(), 1);
     EXPECT_EQ(grid()->shownFeedNote(), QStringLiteral("Instagram is not connected, so only drafts are shown."));
     EXPECT_EQ(grid()->hiddenTitles(), QStringList{QStringLiteral("Untitled draft")});
+}
+
+// A post with no caption is called by its kind and the day it went out in the
+// user's zone: just after midnight and just before the next one, on the days
+// the clocks change (the suite runs under Berlin and New York too).
+TEST_F(PlannerTest, APostWithoutACaptionIsCalledByItsKindAndItsLocalDay)
+{
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    ZephylWire::InstagramFeedItem post;
+    post.kind = ZephylWire::InstagramFeedItem::Kind::reel;
+    const std::pair<QDate, const char *> days[] = {{QDate(2026, 3, 8), "Reel \u00B7 Mar 8, 2026"},
+                                                   {QDate(2026, 3, 29), "Reel \u00B7 Mar 29, 2026"},
+                                                   {QDate(2026, 10, 25), "Reel \u00B7 Oct 25, 2026"},
+                                                   {QDate(2026, 11, 1), "Reel \u00B7 Nov 1, 2026"}};
+    for (const auto &[day, name] : days) {
+        for (const QTime at : {QTime(0, 30), QTime(23, 30)}) {
+            post.postedAt = utc(QDateTime(day, at, zone));
+            EXPECT_EQ(FeedTile::spokenName(post), QString::fromUtf8(name)) << post.postedAt->toStdString();
+        }
+    }
+    post.postedAt = QStringLiteral("yesterday");
+    EXPECT_EQ(FeedTile::spokenName(post), QStringLiteral("Reel"));
 }
 
 TEST_F(PlannerTest, GridOrderMovesHidingAndPaging)
@@ -2264,6 +2392,42 @@ TEST_F(PlannerTest, MenusTakeThePaletteDrawTheirDividerMarkDeletingAndOpenToward
     ASSERT_TRUE(zktest::spinUntil([&] { return (fieldMenu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); }));
     EXPECT_EQ(fieldMenu->geometry().right() + 1, caret.x()) << "ends at the caret";
     fieldMenu->close();
+    ASSERT_TRUE(zktest::spinUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+    // Shift+F10 asks from the caret, not the field's middle: here at the
+    // start of its (left-to-right) words.
+    field.setText(QStringLiteral("Words to the caret"));
+    field.setCursorPosition(0);
+    field.activateWindow();
+    field.setFocus();
+    ASSERT_TRUE(zktest::spinUntil([&] { return field.hasFocus(); }));
+    const QPoint atCaret = field.mapToGlobal(field.inputMethodQuery(Qt::ImCursorRectangle).toRect().center());
+    ASSERT_GT(std::abs(atCaret.x() - caret.x()), 60) << "the caret stands well off the middle";
+    QTest::keyClick(&field, Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(zktest::spinUntil([&] { return (fieldMenu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); }));
+    EXPECT_EQ(fieldMenu->geometry().right() + 1, atCaret.x()) << "ends at the caret";
+    fieldMenu->close();
+    ASSERT_TRUE(zktest::spinUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+
+    // A menu that just fits between the point and the screen's edge on the
+    // reading side opens that way, left to right and right to left.
+    QMenu fits;
+    fits.addAction(QStringLiteral("One"));
+    fits.addAction(QStringLiteral("Two entries long"));
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const Qt::LayoutDirection direction : {Qt::LeftToRight, Qt::RightToLeft}) {
+        fits.setLayoutDirection(direction);
+        const int width = fits.sizeHint().width();
+        const QPoint at(direction == Qt::LeftToRight ? room.right() + 1 - width : room.left() + width, room.top() + 100);
+        MenuLook::popup(&fits, at);
+        ASSERT_TRUE(zktest::spinUntil([&] { return fits.isVisible(); }));
+        EXPECT_EQ(fits.width(), width);
+        if (direction == Qt::LeftToRight)
+            EXPECT_EQ(fits.geometry().left(), at.x()) << "rightward, to the edge";
+        else
+            EXPECT_EQ(fits.geometry().right() + 1, at.x()) << "leftward, to the edge";
+        fits.close();
+        ASSERT_TRUE(zktest::spinUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+    }
     model().setLanguage(AppLanguage::en);
     QApplication::setLayoutDirection(was);
 }

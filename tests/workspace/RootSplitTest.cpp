@@ -378,6 +378,48 @@ TEST_F(RootTest, TheSidebarNamesTheAccountAndItsInstagram)
         EXPECT_EQ(side->accountName()->text(), c.line1);
         EXPECT_EQ(side->instagramLine()->text(), c.line2);
     }
+    // Signed in off line: nothing says the account is not connected; once the
+    // service answers, it names it.
+    finish(model().signOut());
+    flows.service.results["currentUser"] = user(QStringLiteral("kitty@example.com"));
+    flows.service.failures["instagramProfile"] =
+        std::make_exception_ptr(NetworkError(NetworkError::Code::cannotConnectToHost));
+    finish(model().finishSignIn());
+    settle();
+    ASSERT_NE(split(), nullptr);
+    EXPECT_EQ(split()->sidebar()->instagramLine()->text(), QStringLiteral("sorvane.app can't be reached"));
+    // Nor do the screens say it, nor offer to connect one.
+    const auto shown = [&](Surface surface) {
+        model().setSurface(surface);
+        settle();
+        return texts(split()->detail());
+    };
+    const QStringList summary = shown(Surface::summary);
+    EXPECT_FALSE(summary.contains(QStringLiteral("Instagram is not connected yet")));
+    EXPECT_TRUE(summary.contains(QStringLiteral("Nothing to report yet")));
+    const QStringList profileScreen = shown(Surface::profile);
+    EXPECT_FALSE(profileScreen.contains(QStringLiteral("Not connected")));
+    EXPECT_FALSE(profileScreen.contains(QStringLiteral("Connect Instagram")));
+    EXPECT_TRUE(profileScreen.contains(QStringLiteral("sorvane.app can't be reached")));
+    const QStringList grid = shown(Surface::grid);
+    EXPECT_FALSE(grid.contains(QStringLiteral("Connect Instagram to see the grid")));
+    EXPECT_TRUE(grid.contains(QStringLiteral("sorvane.app can't be reached")));
+    flows.service.failures.remove("instagramProfile");
+    ZephylWire::InstagramProfile connected;
+    connected.username = QStringLiteral("kitty.daily");
+    flows.service.results["instagramProfile"] = std::optional(connected);
+    finish(model().loadPlan());
+    settle();
+    EXPECT_EQ(split()->sidebar()->instagramLine()->text(), QStringLiteral("@kitty.daily"));
+    EXPECT_FALSE(shown(Surface::grid).contains(QStringLiteral("sorvane.app can't be reached")));
+    // Answered, and none connected: said so.
+    flows.service.results["instagramProfile"] = std::optional<ZephylWire::InstagramProfile>();
+    finish(model().loadInstagram());
+    EXPECT_TRUE(shown(Surface::profile).contains(QStringLiteral("Not connected")));
+    EXPECT_TRUE(shown(Surface::summary).contains(QStringLiteral("Instagram is not connected yet")));
+    EXPECT_TRUE(shown(Surface::grid).contains(QStringLiteral("Connect Instagram to see the grid")));
+    model().setSurface(Surface::assistant);
+    settle();
     // In right-to-left text the "@" stays before the handle.
     ZephylWire::InstagramProfile profile;
     profile.username = "kitty.daily";

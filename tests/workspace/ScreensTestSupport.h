@@ -16,6 +16,7 @@
 #include "workspace/ScreenKit.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QDateTimeEdit>
@@ -71,12 +72,15 @@ inline void settle()
     }
 }
 
-// Wholly shown: inside each of its ancestors up to the window, none clipping it.
-inline bool wholeInView(const QWidget *w)
+// Wholly shown: inside each of its ancestors up to the window, none clipping
+// it; and with `room` round it inside a scroller's view (a ring's room).
+inline bool wholeInView(const QWidget *w, int room = 0)
 {
     const QRect r(w->mapTo(w->window(), QPoint()), w->size());
     for (const QWidget *up = w->parentWidget(); up; up = up->isWindow() ? nullptr : up->parentWidget()) {
-        if (!QRect(up->mapTo(w->window(), QPoint()), up->size()).contains(r))
+        const auto *area = qobject_cast<const QAbstractScrollArea *>(up->parentWidget());
+        const int margin = area && area->viewport() == up ? room : 0;
+        if (!QRect(up->mapTo(w->window(), QPoint()), up->size()).contains(r.adjusted(-margin, -margin, margin, margin)))
             return false;
     }
     return w->isVisible();

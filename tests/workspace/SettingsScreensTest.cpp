@@ -52,6 +52,7 @@ protected:
     {
         model().setUser(user("kitty@example.com"));
         model().setSession(SessionState::signedIn);
+        model().setInstagram(std::nullopt); // the service said: none connected
     }
     AppModel &model() { return flows.model(); }
     ProfileView *show()

@@ -9,10 +9,14 @@
 
 #include "base/DefaultsStore.h"
 #include "design/GrowingTextField.h"
+#include "app/ComposerState.h"
 #include "design/SettingRow.h"
+#include "design/Titles.h"
+#include "design/TextBlock.h"
 #include "web/WebWorkspaceModel.h"
 #include "workspace/AssistantView.h"
 #include "workspace/CompanionSettingsWindow.h"
+#include "workspace/ComposerParts.h"
 #include "workspace/ComposerView.h"
 #include "workspace/WebWorkspaceScreen.h"
 #include "workspace/WorkspaceRootView.h"
@@ -237,12 +241,20 @@ TEST(WorkspaceWindowX11, OnAShortScreenTheWindowStaysOnItAndItsContentScrolls)
         bar->setValue(bar->maximum());
         EXPECT_EQ(bottom(), window->height()) << "scrolled to its end, its bottom edge shows";
 
-        // Signed in, on the assistant: a control below the fold that takes the
-        // keyboard is scrolled into view.
+        // Signed in (in Hebrew), the screen opens at its top, not where the
+        // sign-in form left the window: its heading and the sidebar's cat whole.
+        flows.model().setLanguage(AppLanguage::he);
         flows.model().setUser(user(QStringLiteral("kitty@example.com")));
         flows.model().setSession(SessionState::signedIn);
         flows.model().setSurface(Surface::assistant);
         screentest::settle();
+        EXPECT_TRUE(waitFor([&] {
+            const auto *title = content->findChild<ScreenTitle *>();
+            const auto *cat = content->findChild<CatFigureView *>();
+            return bar->value() == 0 && title && screentest::wholeInView(title) && cat && screentest::wholeInView(cat);
+        })) << "the window is scrolled by " << bar->value();
+
+        // A control below the fold that takes the keyboard is scrolled into view.
         bar->setValue(0);
         QWidget *lowest = nullptr;
         const auto lowEdge = [&](const QWidget *w) { return w->mapTo(window, QPoint(0, w->height())).y(); };
@@ -275,11 +287,19 @@ TEST(WorkspaceWindowX11, OnAShortScreenTheWindowStaysOnItAndItsContentScrolls)
         flows.model().setComposerPresented(true);
         auto *root = static_cast<WorkspaceRootView *>(content);
         ASSERT_TRUE(waitFor([&] { return root->composerSheet() && root->composerSheet()->isVisible(); }));
-        const auto *composer = root->composerSheet()->findChild<ComposerView *>();
+        auto *composer = root->composerSheet()->findChild<ComposerView *>();
         for (const int at : {bar->maximum(), 0}) {
             bar->setValue(at);
             EXPECT_TRUE(waitFor([&] { return screentest::wholeInView(composer->publishButton()); })) << at;
         }
+        // Its outcome page scrolls rather than squeeze the end of its sentence under its buttons.
+        composer->state().setOutcome(PublishOutcome::unknown(QStringLiteral("No connection to sorvane.app right now.")));
+        ASSERT_TRUE(waitFor([&] { return composer->outcomePage() && composer->outcomePage()->isVisible(); }));
+        const TextBlock *said = composer->outcomePage()->detail();
+        EXPECT_TRUE(waitFor([&] { return said->height() >= said->heightForWidth(said->width()); }))
+            << said->height() << " for " << said->heightForWidth(said->width());
+        composer->outcomePage()->doneButton()->setFocus(Qt::TabFocusReason);
+        EXPECT_TRUE(waitFor([&] { return screentest::wholeInView(composer->outcomePage()->doneButton()); }));
         flows.model().setComposerPresented(false);
         window->close();
     }

@@ -54,9 +54,16 @@ struct PublicationsResponse {
 
 struct PlanDraftsResponse {
     QList<PlanDraft> drafts;
+    // A draft that cannot be read is kept as it came: it must not fail the
+    // whole list, and with it every save of the plan.
     static PlanDraftsResponse fromJson(const QJsonValue &value)
     {
-        return {Json::list<PlanDraft>(Json::object(value), QLatin1String("drafts"))};
+        const QJsonArray array = Json::array(Json::object(value), QLatin1String("drafts"));
+        PlanDraftsResponse r;
+        r.drafts.reserve(array.size());
+        for (const QJsonValue &item : array)
+            r.drafts.append(PlanDraft::fromListJson(item));
+        return r;
     }
 };
 
@@ -72,7 +79,10 @@ struct SavedResponse {
 
 QJsonObject draftsBody(const QList<PlanDraft> &drafts)
 {
-    return QJsonObject{{QStringLiteral("drafts"), Json::toArray(drafts)}};
+    QJsonArray list;
+    for (const PlanDraft &draft : drafts)
+        list.append(draft.toListJson());
+    return QJsonObject{{QStringLiteral("drafts"), list}};
 }
 
 } // namespace
@@ -141,8 +151,9 @@ QCoro::Task<QList<ZephylAPI::PlanDraft>> ZephylAPI::planDrafts()
         .drafts;
 }
 
-QCoro::Task<> ZephylAPI::savePlanDrafts(QList<PlanDraft> drafts)
+QCoro::Task<> ZephylAPI::savePlanDrafts(QList<PlanDraft> drafts, std::function<void()> wentOut)
 {
     const QJsonObject body = draftsBody(drafts);
-    co_await authenticated<SavedResponse>(kPlanDraftsPath, QByteArray("PUT"), body);
+    co_await authenticated<SavedResponse>(kPlanDraftsPath, QByteArray("PUT"), body, HttpCall::AnswerLimit::record,
+                                          std::move(wentOut));
 }
